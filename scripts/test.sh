@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# The full test suite: installs what it needs, builds the debug and the
+# ASan+UBSan configurations, and runs every test in both.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+jobs=$(nproc)
+for preset in linux-debug linux-asan; do
+  echo "=== $preset"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j "$jobs"
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    ctest --preset "$preset" -j "$jobs"
+done

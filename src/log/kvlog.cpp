@@ -1,0 +1,128 @@
+#include "log/kvlog.h"
+
+#include "pal/channel.h"
+#include "pal/system.h"
+#include "runtime/com_util.h"
+
+namespace kv {
+
+clsKvLog &KvLog() {
+    static clsKvLog instance;
+    return instance;
+}
+
+clsKvLog::~clsKvLog() {
+    if (slot_) slot_->Release();
+    slot_ = nullptr;
+}
+
+HRESULT clsKvLog::QueryInterface(REFIID riid, void **ppv) {
+    if (!ppv) return E_POINTER;
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IKvLog)) {
+        *ppv = static_cast<IKvLog *>(this);
+        return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+}
+
+HRESULT clsKvLog::SetLogSlot(IKvLogSlot *slot) {
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    if (slot) slot->AddRef();
+    if (slot_) slot_->Release();
+    slot_ = slot;
+    return S_OK;
+}
+
+HRESULT clsKvLog::SetOutputMode(LONG mode) {
+    mode_ = mode;
+    WriteBanner();
+    return S_OK;
+}
+
+HRESULT clsKvLog::SetLogLevel(LONG level) {
+    threshold_ = level;
+    WriteBanner();
+    return S_OK;
+}
+
+void clsKvLog::WriteBanner() {
+    if (!Passes(kLogCalls)) return;
+    static const String banner = Format("[%s %s]", pal::FileNameOf(pal::ModulePath()).c_str(), KV_VERSION_STRING);
+    Write(kLogCalls, banner);
+}
+
+void clsKvLog::ResetForTests() {
+    SetLogSlot(nullptr);
+    mode_ = 0;
+    threshold_ = 1;
+}
+
+void clsKvLog::Write(int level, const String &text) {
+    if (!Passes(level)) return;
+    pal::LocalTime t = pal::GetLocalTime();
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    ++counter_;
+    String line = Format("%08x:%08d-%02d:%02d:%02d.%04d:", pal::CurrentThreadId(), counter_, t.hour, t.minute,
+                         t.second, t.millisecond);
+    line += text;
+    Deliver(line);
+}
+
+void clsKvLog::Deliver(const String &line) {
+    switch (mode_) {
+    case 1:
+        pal::DebugOutput(line);
+        break;
+    case 2:
+        if (slot_) {
+            WString wide = Widen(line, 0);
+            BSTR b = SysAllocStringLen(reinterpret_cast<const OLECHAR *>(wide.data()), UINT(wide.size()));
+            slot_->WriteLine(b);
+            SysFreeString(b);
+        }
+        break;
+    case 3:
+        pal::ChannelSend(line);
+        break;
+    default:
+        break;
+    }
+}
+
+void LogWriteF(int level, const char *format, ...) {
+    if (!KvLog().Passes(level)) return;
+    va_list args;
+    va_start(args, format);
+    String text = VFormat(format, args);
+    va_end(args);
+    KvLog().Write(level, text);
+}
+
+String HResultText(HRESULT hr) {
+    if (hr == S_OK) return "S_OK";
+    if (hr == S_FALSE) return "S_FALSE";
+    String text = pal::SystemMessageText(hr);
+    if (text.size() > 1024) text.resize(1024);
+    if (text.empty()) return Format("(error code %#08lx)", (unsigned long)(uint32_t)hr);
+    return text + Format(" (%08lx)", (unsigned long)(uint32_t)hr);
+}
+
+clsTraceScope::clsTraceScope(const HRESULT *result, const char *format, ...)
+    : result_(result), active_(KvLog().TracesCalls()) {
+    if (!active_) return;
+    va_list args;
+    va_start(args, format);
+    String text = ">" + VFormat(format, args);
+    va_end(args);
+    KvLog().Write(kLogCalls, text);
+}
+
+clsTraceScope::~clsTraceScope() {
+    if (!active_ || !KvLog().TracesCalls()) return;
+    String result = HResultText(result_ ? *result_ : S_OK);
+    if (hasDetail_) KvLog().Write(kLogCalls, Format("<%s (%s)", result.c_str(), detail_.c_str()));
+    else KvLog().Write(kLogCalls, "<" + result);
+}
+
+} // namespace kv

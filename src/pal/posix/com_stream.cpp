@@ -1,0 +1,166 @@
+// A growable memory IStream, as CreateStreamOnHGlobal gives on Windows.
+// Clones share the memory and keep their own position.
+#include <atomic>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "pal/com.h"
+
+namespace {
+
+class MemoryStream final : public IStream {
+  public:
+    explicit MemoryStream(std::shared_ptr<std::vector<uint8_t>> data) : data_(std::move(data)) {}
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override {
+        if (!ppv) return E_POINTER;
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IStream) ||
+            IsEqualIID(riid, IID_ISequentialStream)) {
+            *ppv = static_cast<IStream *>(this);
+            AddRef();
+            return S_OK;
+        }
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        ULONG n = --refs_;
+        if (n == 0) delete this;
+        return n;
+    }
+
+    HRESULT STDMETHODCALLTYPE Read(void *pv, ULONG cb, ULONG *pcbRead) override {
+        if (!pv && cb) return STG_E_INVALIDPOINTER;
+        const auto &d = *data_;
+        ULONG n = 0;
+        if (pos_ < d.size()) {
+            uint64_t avail = d.size() - pos_;
+            n = cb < avail ? cb : ULONG(avail);
+            std::memcpy(pv, d.data() + pos_, n);
+            pos_ += n;
+        }
+        if (pcbRead) *pcbRead = n;
+        return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE Write(const void *pv, ULONG cb, ULONG *pcbWritten) override {
+        if (pcbWritten) *pcbWritten = 0;
+        if (!pv && cb) return STG_E_INVALIDPOINTER;
+        auto &d = *data_;
+        uint64_t end = pos_ + cb;
+        if (end > 0xFFFFFFFFull) return STG_E_MEDIUMFULL;
+        try {
+            if (end > d.size()) d.resize(size_t(end));
+        } catch (const std::bad_alloc &) {
+            return STG_E_MEDIUMFULL;
+        }
+        if (cb) std::memcpy(d.data() + pos_, pv, cb);
+        pos_ = end;
+        if (pcbWritten) *pcbWritten = cb;
+        return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER *newPosition) override {
+        long long base;
+        switch (origin) {
+        case STREAM_SEEK_SET: base = 0; break;
+        case STREAM_SEEK_CUR: base = (long long)pos_; break;
+        case STREAM_SEEK_END: base = (long long)data_->size(); break;
+        default: return STG_E_INVALIDFUNCTION;
+        }
+        long long target = base + move.QuadPart;
+        if (target < 0) return STG_E_INVALIDFUNCTION;
+        pos_ = uint64_t(target);
+        if (newPosition) newPosition->QuadPart = pos_;
+        return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE SetSize(ULARGE_INTEGER newSize) override {
+        if (newSize.QuadPart > 0xFFFFFFFFull) return STG_E_MEDIUMFULL;
+        try {
+            data_->resize(size_t(newSize.QuadPart));
+        } catch (const std::bad_alloc &) {
+            return STG_E_MEDIUMFULL;
+        }
+        return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE CopyTo(IStream *dest, ULARGE_INTEGER cb, ULARGE_INTEGER *pcbRead,
+                                     ULARGE_INTEGER *pcbWritten) override {
+        if (pcbRead) pcbRead->QuadPart = 0;
+        if (pcbWritten) pcbWritten->QuadPart = 0;
+        if (!dest) return STG_E_INVALIDPOINTER;
+        uint64_t read = 0, written = 0;
+        while (read < cb.QuadPart && pos_ < data_->size()) {
+            uint64_t avail = data_->size() - pos_;
+            uint64_t want = cb.QuadPart - read;
+            ULONG chunk = ULONG(std::min<uint64_t>(std::min(avail, want), 1u << 20));
+            // Copy out first: dest may be a clone sharing our memory.
+            std::vector<uint8_t> block(data_->begin() + long(pos_), data_->begin() + long(pos_ + chunk));
+            pos_ += chunk;
+            read += chunk;
+            ULONG w = 0;
+            HRESULT hr = dest->Write(block.data(), chunk, &w);
+            written += w;
+            if (FAILED(hr)) {
+                if (pcbRead) pcbRead->QuadPart = read;
+                if (pcbWritten) pcbWritten->QuadPart = written;
+                return hr;
+            }
+        }
+        if (pcbRead) pcbRead->QuadPart = read;
+        if (pcbWritten) pcbWritten->QuadPart = written;
+        return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE Commit(DWORD) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE Revert() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
+        return STG_E_INVALIDFUNCTION;
+    }
+    HRESULT STDMETHODCALLTYPE UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
+        return STG_E_INVALIDFUNCTION;
+    }
+
+    HRESULT STDMETHODCALLTYPE Stat(STATSTG *stat, DWORD) override {
+        if (!stat) return STG_E_INVALIDPOINTER;
+        std::memset(stat, 0, sizeof *stat);
+        stat->type = STGTY_STREAM;
+        stat->cbSize.QuadPart = data_->size();
+        return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE Clone(IStream **clone) override {
+        if (!clone) return STG_E_INVALIDPOINTER;
+        auto *c = new (std::nothrow) MemoryStream(data_);
+        if (!c) {
+            *clone = nullptr;
+            return E_OUTOFMEMORY;
+        }
+        c->pos_ = pos_;
+        c->AddRef();
+        *clone = c;
+        return S_OK;
+    }
+
+  private:
+    std::atomic<ULONG> refs_{0};
+    std::shared_ptr<std::vector<uint8_t>> data_;
+    uint64_t pos_ = 0;
+};
+
+} // namespace
+
+HRESULT CreateStreamOnHGlobal(HGLOBAL global, BOOL, IStream **stream) {
+    if (!stream) return E_INVALIDARG;
+    *stream = nullptr;
+    if (global) return E_INVALIDARG; // no global memory handles here
+    auto *s = new (std::nothrow) MemoryStream(std::make_shared<std::vector<uint8_t>>());
+    if (!s) return E_OUTOFMEMORY;
+    s->AddRef();
+    *stream = s;
+    return S_OK;
+}

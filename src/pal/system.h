@@ -1,0 +1,41 @@
+// Kernel services: time, thread id, computer name, temp files, module path,
+// system message texts, debugger output.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace kv::pal {
+
+struct LocalTime {
+    int year, month, day, dayOfWeek; // dayOfWeek: 0 = Sunday
+    int hour, minute, second, millisecond;
+    // Offset of local time from UTC in minutes (east positive), e.g. +330 for +05:30.
+    int utcOffsetMinutes;
+};
+LocalTime GetLocalTime();
+uint64_t TickCountMs();
+uint32_t CurrentThreadId();
+std::string ComputerName();
+
+// Directory for temporary files, with a trailing separator.
+std::string TempDirectory();
+// Creates a new, empty, uniquely named file "<dir><prefix>XXXX<ext>" and
+// returns its path; empty on failure.
+std::string CreateTempFileName(const std::string &prefix, const std::string &extension);
+bool DeleteFilePath(const std::string &path);
+
+// Full path of the component's own library file (empty if unknown).
+std::string ModulePath();
+// Name and extension of a path, without directory.
+std::string FileNameOf(const std::string &path);
+
+// The system's message text for an HRESULT, without trailing line break;
+// empty when the system has none.
+std::string SystemMessageText(int32_t hr);
+
+// The system debugger output (OutputDebugStringA; stderr-free no-op target elsewhere).
+void DebugOutput(const std::string &text);
+
+} // namespace kv::pal

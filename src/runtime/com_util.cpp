@@ -1,0 +1,21 @@
+#include "runtime/com_util.h"
+
+namespace kv {
+
+HRESULT AssignBstr(BSTR *target, std::u16string_view text) {
+    if (!target) return E_INVALIDARG;
+    if (!SysReAllocStringLen(target, reinterpret_cast<const OLECHAR *>(text.data()), UINT(text.size())))
+        return E_OUTOFMEMORY;
+    return S_OK;
+}
+
+HRESULT AssignBstr(BSTR *target, std::string_view text, uint32_t codepage) {
+    return AssignBstr(target, Widen(text, codepage));
+}
+
+String GuidToRegistryForm(const GUID &g) {
+    return Format("{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", (unsigned long)g.Data1, g.Data2, g.Data3,
+                  g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
+}
+
+} // namespace kv
