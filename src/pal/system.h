@@ -39,3 +39,12 @@ std::string SystemMessageText(int32_t hr);
 void DebugOutput(const std::string &text);
 
 } // namespace kv::pal
+
+namespace kv::pal {
+// The legacy profile (win.ini) value; the default where there is none.
+int LegacyProfileInt(const std::string &section, const std::string &key, int defaultValue);
+// Whether the user interface language is German (texts chosen by language).
+bool UiLanguageIsGerman();
+// A modal information box without owner; elsewhere the text goes to the debugger output.
+void ShowInfoMessage(const std::string &text, const std::string &caption);
+} // namespace kv::pal

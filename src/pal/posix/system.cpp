@@ -118,3 +118,19 @@ void DebugOutput(const std::string &text) {
 }
 
 } // namespace kv::pal
+
+namespace kv::pal {
+
+int LegacyProfileInt(const std::string &, const std::string &, int defaultValue) { return defaultValue; }
+
+bool UiLanguageIsGerman() {
+    for (const char *name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        const char *v = std::getenv(name);
+        if (v && *v) return (v[0] == 'd' && v[1] == 'e') && (v[2] == 0 || v[2] == '_' || v[2] == '.');
+    }
+    return false;
+}
+
+void ShowInfoMessage(const std::string &text, const std::string &caption) { DebugOutput(caption + ": " + text); }
+
+} // namespace kv::pal

@@ -1,0 +1,103 @@
+// clsConnectionBase: the one implementation of the connection interface.
+// Providers derive from it and supply the hooks.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <vector>
+
+#include "connection/option_list.h"
+#include "log/except.h"
+#include "pal/com.h"
+
+namespace kv {
+
+enum ConnectionState : int32_t { kConnecting = 1, kConnected = 2, kDisconnected = 3 };
+
+class clsConnectionBase : public IKvMailConnection2 {
+  public:
+    explicit clsConnectionBase(bool sendRole);
+
+    // IUnknown
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override;
+    ULONG STDMETHODCALLTYPE AddRef() override;
+    ULONG STDMETHODCALLTYPE Release() override;
+    // IKvMailConnection2
+    HRESULT STDMETHODCALLTYPE SetOption(LPCWSTR name, VARIANT *value) override;
+    HRESULT STDMETHODCALLTYPE SetMailStateNotificationSlot(IKvMailStateNotificationSlot *slot) override;
+    HRESULT STDMETHODCALLTYPE GetErrorInformation(LONG *code, BSTR *text) override;
+    HRESULT STDMETHODCALLTYPE Connect() override;
+    HRESULT STDMETHODCALLTYPE Disconnect() override;
+    HRESULT STDMETHODCALLTYPE CreateMail(LONG codepage, LPCWSTR cookie, IKvMail **mail) override;
+    HRESULT STDMETHODCALLTYPE Send(IKvMail *mail) override;
+    HRESULT STDMETHODCALLTYPE QueryMailbox(BYTE flag) override;
+    HRESULT STDMETHODCALLTYPE EnumMails(IKvEnumMail **mails) override;
+    HRESULT STDMETHODCALLTYPE DeleteMail(LPCWSTR id) override;
+    HRESULT STDMETHODCALLTYPE MarkMailAsRead(LPCWSTR id) override;
+
+    // For providers that must connect on their own.
+    virtual HRESULT ConnectWithNotifications();
+
+    // Hooks.
+    virtual HRESULT OnConnect() = 0;
+    virtual HRESULT OnDisconnect() = 0;
+    virtual HRESULT OnCreateMail(LONG codepage, const String &cookie, IKvMail **mail) = 0;
+    virtual HRESULT OnSend(IKvMail *mail) = 0;
+    virtual HRESULT OnQueryMailbox(BYTE flag) = 0;
+    virtual HRESULT OnDeleteMail(const String &id) = 0;
+    virtual HRESULT OnMarkMailAsRead(const String &id);
+    virtual ~clsConnectionBase();
+    virtual String GetProviderName() const = 0;
+    virtual HRESULT LoadRestOfMail(IKvMail *mail) = 0;
+    virtual bool IsProviderAvailable() = 0;
+    // Whether this connection answers a provider selector (its own roles).
+    virtual bool AnswersSelector(REFIID riid) const = 0;
+
+    // For providers.
+    bool IsSendRole() const { return sendRole_; }
+    int32_t State() const { return state_; }
+    void SetState(int32_t state) { state_ = state; }
+    void NtfyConnectionState(LONG event, LONG detail);
+    // Option access by short name ("ServerPort" -> "<provider>.ServerPort").
+    String OptionKey(const String &name) const { return GetProviderName() + "." + name; }
+    clsVariant ReadOption(const String &name);
+    WString ReadTextOption(const String &name, std::u16string_view defaultValue = u"") const;
+    String ReadTextOptionA(const String &name, std::u16string_view defaultValue = u"") const;
+    int32_t ReadIntOption(const String &name, int32_t defaultValue) const;
+    bool ReadBoolOption(const String &name) const;
+    void WriteTextOption(const String &name, std::u16string_view value);
+    void WriteIntOption(const String &name, int32_t value);
+    void WriteBoolOption(const String &name, bool value);
+    clsOptionList &Options() { return options_; }
+    // The mail list that QueryMailbox fills; each entry holds one reference.
+    void AppendMail(IKvMail *mail);
+    const std::vector<IKvMail *> &Mails() const { return mails_; }
+    // Sets the error record for a hook that answers a failure without throwing.
+    HRESULT Fail(HRESULT hr, int32_t code, const String &message);
+    int32_t ErrorCode() const { return errorCode_; }
+    const std::vector<String> &ErrorMessages() const { return messages_; }
+
+  protected:
+    // Answers E_NOTIMPL with a record saying that this operation is not available yet.
+    HRESULT NotAvailable(const char *operation);
+
+  private:
+    void ClearRecord();
+    HRESULT Guard(const String &message, int32_t code, HRESULT hr);
+    // Runs a hook; a clsExcept becomes the record and E_ABORT. `thrownCode`
+    // receives the exception's code when one was thrown.
+    HRESULT Call(const std::function<HRESULT()> &hook, bool *thrown = nullptr, int32_t *thrownCode = nullptr);
+    void ReleaseMails();
+    void SendEvent(LONG event, LONG detail); // straight to the slot, no log line
+
+    std::vector<IKvMail *> mails_;
+    int32_t state_ = kDisconnected;
+    const bool sendRole_;
+    int32_t errorCode_ = 0;
+    std::vector<String> messages_; // oldest first; back() is the top
+    clsOptionList options_;
+    IKvMailStateNotificationSlot *slot_ = nullptr;
+    std::atomic<LONG> refs_{0};
+};
+
+} // namespace kv

@@ -1,0 +1,37 @@
+#include "providers/cdosys/cdosys_connection.h"
+
+namespace kv {
+
+clsCDOSYSMailConnection::clsCDOSYSMailConnection(bool sendRole) : clsConnectionBase(sendRole) {
+    WriteTextOption("ConfigSource", u"");
+    WriteIntOption("SocketTimeout", 10000);
+    WriteIntOption("ServerPort", 25);
+    WriteIntOption("ProxyPort", 1080);
+    WriteBoolOption("UseSSL", false);
+    WriteTextOption("AuthProtocol", u"");
+}
+
+bool clsCDOSYSMailConnection::AnswersSelector(REFIID riid) const {
+    return IsEqualIID(riid, IID_IKvCDOSYSSendConnection) || IsEqualIID(riid, IID_IKvCDOSYSRecvConnection);
+}
+
+bool clsCDOSYSMailConnection::IsProviderAvailable() { return true; }
+DWORD clsCDOSYSMailConnection::GetMailCapabilities() { return 3; }
+
+// Nothing to reach before a send: the platform objects connect per message.
+HRESULT clsCDOSYSMailConnection::OnConnect() {
+    SetState(kConnected);
+    return S_OK;
+}
+HRESULT clsCDOSYSMailConnection::OnDisconnect() {
+    SetState(kDisconnected);
+    return S_OK;
+}
+HRESULT clsCDOSYSMailConnection::OnCreateMail(LONG, const String &, IKvMail **) { return NotAvailable("OnCreateMail"); }
+HRESULT clsCDOSYSMailConnection::OnSend(IKvMail *) { return NotAvailable("OnSend"); }
+HRESULT clsCDOSYSMailConnection::OnQueryMailbox(BYTE) { return E_NOTIMPL; }
+HRESULT clsCDOSYSMailConnection::OnDeleteMail(const String &) { return E_NOTIMPL; }
+HRESULT clsCDOSYSMailConnection::OnMarkMailAsRead(const String &) { return E_NOTIMPL; }
+HRESULT clsCDOSYSMailConnection::LoadRestOfMail(IKvMail *) { return E_NOTIMPL; }
+
+} // namespace kv

@@ -1,0 +1,26 @@
+// clsXMAPIMailConnection: the Extended MAPI provider's connection.
+#pragma once
+
+#include "connection/connection_base.h"
+
+namespace kv {
+
+class clsXMAPIMailConnection : public clsConnectionBase {
+  public:
+    explicit clsXMAPIMailConnection(bool sendRole);
+
+    HRESULT OnConnect() override;
+    HRESULT OnDisconnect() override;
+    HRESULT OnCreateMail(LONG codepage, const String &cookie, IKvMail **mail) override;
+    HRESULT OnSend(IKvMail *mail) override;
+    HRESULT OnQueryMailbox(BYTE flag) override;
+    HRESULT OnDeleteMail(const String &id) override;
+    HRESULT OnMarkMailAsRead(const String &id) override;
+    String GetProviderName() const override { return "XMAPI"; }
+    HRESULT LoadRestOfMail(IKvMail *mail) override;
+    bool IsProviderAvailable() override;
+    bool AnswersSelector(REFIID riid) const override;
+    virtual DWORD GetMailCapabilities();
+};
+
+} // namespace kv

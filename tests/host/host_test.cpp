@@ -1,0 +1,355 @@
+// The component as a host sees it: entry points, class object, connections,
+// error records, events and the log, through the public header only.
+#include <cstdlib>
+#include <cstring>
+
+#include "host_fixture.h"
+
+extern "C" int kv_c_host_connect_twice(IClassFactory *factory, LONG *code);
+
+namespace {
+
+using host::Events;
+using host::Library;
+using host::Sink;
+
+class HostTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_NE(lib.handle, nullptr) << dlerror();
+        ASSERT_EQ(lib.getClassObject(CLSID_KvComponent, IID_IClassFactory, reinterpret_cast<void **>(&factory)),
+                  S_OK);
+    }
+    void TearDown() override {
+        if (log) {
+            log->SetLogSlot(nullptr);
+            log->SetOutputMode(0);
+            log->SetLogLevel(1);
+        }
+        if (factory) factory->Release();
+        EXPECT_EQ(lib.canUnloadNow(), S_OK) << "a reference was left behind";
+    }
+    IKvMailConnection2 *Create(const IID &selector) {
+        IKvMailConnection2 *c = nullptr;
+        EXPECT_EQ(factory->CreateInstance(nullptr, selector, reinterpret_cast<void **>(&c)), S_OK);
+        return c;
+    }
+    IKvLog *Log() {
+        if (!log) {
+            EXPECT_EQ(factory->CreateInstance(nullptr, IID_IKvLog, reinterpret_cast<void **>(&log)), S_OK);
+        }
+        return log;
+    }
+    static std::string ErrorText(IKvMailConnection2 *c, LONG *code = nullptr) {
+        BSTR text = nullptr;
+        EXPECT_EQ(c->GetErrorInformation(code, &text), S_OK);
+        std::string r = host::Utf8(text);
+        SysFreeString(text);
+        return r;
+    }
+
+    Library lib;
+    IClassFactory *factory = nullptr;
+    IKvLog *log = nullptr;
+};
+
+TEST(HostEntry, ClassObjectOnlyForTheComponentClass) {
+    Library lib;
+    ASSERT_NE(lib.handle, nullptr);
+    void *out = reinterpret_cast<void *>(1);
+    EXPECT_EQ(lib.getClassObject(IID_IKvMail, IID_IClassFactory, &out), E_FAIL);
+    EXPECT_EQ(out, nullptr);
+
+    out = reinterpret_cast<void *>(1);
+    EXPECT_EQ(lib.getClassObject(CLSID_KvComponent, IID_IKvLog, &out), E_NOINTERFACE);
+    EXPECT_EQ(out, nullptr);
+    EXPECT_EQ(lib.canUnloadNow(), S_OK) << "the refused class object must not stay alive";
+
+    IUnknown *unknown = nullptr;
+    ASSERT_EQ(lib.getClassObject(CLSID_KvComponent, IID_IUnknown, reinterpret_cast<void **>(&unknown)), S_OK);
+    EXPECT_EQ(lib.canUnloadNow(), S_FALSE);
+    unknown->Release();
+    EXPECT_EQ(lib.canUnloadNow(), S_OK);
+}
+
+TEST_F(HostTest, CreateInstanceRefusals) {
+    static const IID kUnknownIid = {0x12345678, 0x1234, 0x1234, {1, 2, 3, 4, 5, 6, 7, 8}};
+    struct Case {
+        const char *what;
+        bool outer;
+        const IID *iid;
+        HRESULT expected;
+    } cases[] = {
+        {"IUnknown selects nothing", false, &IID_IUnknown, E_NOINTERFACE},
+        {"unknown identifier", false, &kUnknownIid, E_NOINTERFACE},
+        {"a mail is not made here", false, &IID_IKvMail, E_NOINTERFACE},
+        {"aggregation refused", true, &IID_IKvConfiguration, CLASS_E_NOAGGREGATION},
+        {"aggregation refused for a selector", true, &IID_IKvSMTPSendConnection, CLASS_E_NOAGGREGATION},
+        {"outer with IUnknown is ignored", true, &IID_IUnknown, E_NOINTERFACE},
+        {"no messaging library: Simple MAPI send", false, &IID_IKvSMAPISendConnection, E_ACCESSDENIED},
+        {"no messaging library: Simple MAPI receive", false, &IID_IKvSMAPIRecvConnection, E_ACCESSDENIED},
+        {"no messaging library: Extended MAPI send", false, &IID_IKvXMAPISendConnection, E_ACCESSDENIED},
+        {"no messaging library: Extended MAPI receive", false, &IID_IKvXMAPIRecvConnection, E_ACCESSDENIED},
+    };
+    for (const Case &c : cases) {
+        void *out = reinterpret_cast<void *>(1);
+        EXPECT_EQ(factory->CreateInstance(c.outer ? reinterpret_cast<IUnknown *>(factory) : nullptr, *c.iid, &out),
+                  c.expected)
+            << c.what;
+        EXPECT_EQ(out, nullptr) << c.what;
+    }
+}
+
+TEST_F(HostTest, EverySelectorGivesAConnectionAnsweringItsInterfaces) {
+    struct Case {
+        const IID *selector;
+        const IID *otherRole; // null: one role only
+    } cases[] = {
+        {&IID_IKvSMTPSendConnection, nullptr},
+        {&IID_IKvPOP3RecvConnection, nullptr},
+        {&IID_IKvCDOSYSSendConnection, &IID_IKvCDOSYSRecvConnection},
+        {&IID_IKvCDOSYSRecvConnection, &IID_IKvCDOSYSSendConnection},
+    };
+    for (const Case &c : cases) {
+        IKvMailConnection2 *conn = Create(*c.selector);
+        ASSERT_NE(conn, nullptr);
+        for (const IID *iid : {&IID_IUnknown, &IID_IKvMailConnection, &IID_IKvMailConnection2, c.selector}) {
+            void *p = nullptr;
+            EXPECT_EQ(conn->QueryInterface(*iid, &p), S_OK);
+            EXPECT_EQ(p, static_cast<void *>(conn));
+            if (p) conn->Release();
+        }
+        void *p = nullptr;
+        EXPECT_EQ(conn->QueryInterface(c.otherRole ? *c.otherRole : IID_IKvSMAPISendConnection, &p),
+                  c.otherRole ? S_OK : E_NOINTERFACE);
+        if (p) conn->Release();
+        EXPECT_EQ(conn->QueryInterface(IID_IKvMail, &p), E_NOINTERFACE);
+        conn->Release();
+    }
+}
+
+TEST_F(HostTest, LogIsOneObjectConfigurationsAreMany) {
+    IKvLog *a = nullptr, *b = nullptr;
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IKvLog, reinterpret_cast<void **>(&a)), S_OK);
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IKvLog, reinterpret_cast<void **>(&b)), S_OK);
+    EXPECT_EQ(a, b);
+    EXPECT_EQ(a->AddRef(), 2u);
+    EXPECT_EQ(a->Release(), 1u);
+
+    IKvConfiguration2 *c1 = nullptr, *c2 = nullptr;
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IKvConfiguration2, reinterpret_cast<void **>(&c1)), S_OK);
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IKvConfiguration, reinterpret_cast<void **>(&c2)), S_OK);
+    EXPECT_NE(c1, c2);
+    void *p = nullptr;
+    EXPECT_EQ(c1->QueryInterface(IID_IKvConfiguration, &p), S_OK);
+    EXPECT_EQ(p, static_cast<void *>(c1));
+    static_cast<IUnknown *>(p)->Release();
+    c1->Release();
+    c2->Release();
+}
+
+TEST_F(HostTest, UnloadCheckFollowsReferencesAndLocks) {
+    EXPECT_EQ(lib.canUnloadNow(), S_FALSE) << "the class object itself is referenced";
+    IKvMailConnection2 *conn = Create(IID_IKvSMTPSendConnection);
+    IKvConfiguration2 *config = nullptr;
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IKvConfiguration2, reinterpret_cast<void **>(&config)), S_OK);
+    factory->LockServer(TRUE);
+    factory->Release();
+    factory = nullptr;
+    EXPECT_EQ(lib.canUnloadNow(), S_FALSE);
+    conn->Release();
+    EXPECT_EQ(lib.canUnloadNow(), S_FALSE) << "configuration and lock still count";
+    config->Release();
+    EXPECT_EQ(lib.canUnloadNow(), S_FALSE) << "the lock still counts";
+    ASSERT_EQ(lib.getClassObject(CLSID_KvComponent, IID_IClassFactory, reinterpret_cast<void **>(&factory)), S_OK);
+    factory->LockServer(FALSE);
+}
+
+TEST_F(HostTest, GuardsSetCodeAndText) {
+    IKvMailConnection2 *send = Create(IID_IKvCDOSYSSendConnection);
+    IKvMailConnection2 *recv = Create(IID_IKvPOP3RecvConnection);
+    LONG code = 0;
+
+    EXPECT_EQ(send->Send(nullptr), E_UNEXPECTED);
+    EXPECT_EQ(ErrorText(send, &code), "clsConnectionBase::Send(): not connected\r\n");
+    EXPECT_EQ(code, -13);
+
+    IKvMail *mail = reinterpret_cast<IKvMail *>(1);
+    EXPECT_EQ(recv->CreateMail(0, u"x", &mail), E_UNEXPECTED);
+    EXPECT_EQ(ErrorText(recv, &code), "clsConnectionBase::CreateMail(): not in SEND connection\r\n");
+    EXPECT_EQ(code, -5);
+
+    struct RoleCase {
+        const char *text;
+        HRESULT (*call)(IKvMailConnection2 *);
+    } roleCases[] = {
+        {"clsConnectionBase::QueryMailbox(): not in RECV connection\r\n",
+         [](IKvMailConnection2 *c) { return c->QueryMailbox(0); }},
+        {"clsConnectionBase::EnumMails(): not in RECV connection\r\n",
+         [](IKvMailConnection2 *c) {
+             IKvEnumMail *e = nullptr;
+             return c->EnumMails(&e);
+         }},
+        {"clsConnectionBase::DeleteMail(): not in RECV connection\r\n",
+         [](IKvMailConnection2 *c) { return c->DeleteMail(u"1 x"); }},
+        {"clsConnectionBase::MarkMailAsRead(): not in RECV connection\r\n",
+         [](IKvMailConnection2 *c) { return c->MarkMailAsRead(u"1 x"); }},
+    };
+    for (const RoleCase &rc : roleCases) {
+        EXPECT_EQ(rc.call(send), E_UNEXPECTED) << rc.text;
+        EXPECT_EQ(ErrorText(send, &code), rc.text);
+        EXPECT_EQ(code, -5);
+    }
+
+    // A fresh connection: disconnect answers S_FALSE, -13 and event (7, 0).
+    Events events;
+    EXPECT_EQ(recv->SetMailStateNotificationSlot(&events), S_OK);
+    EXPECT_EQ(recv->Disconnect(), S_FALSE);
+    // This guard does not clear the record first: the older message stays below it.
+    const char *both = "clsConnectionBase::CreateMail(): not in SEND connection\r\n"
+                       "clsConnectionBase::Disconnect(): not connected\r\n";
+    EXPECT_EQ(ErrorText(recv, &code), both);
+    EXPECT_EQ(code, -13);
+    ASSERT_EQ(events.seen.size(), 1u);
+    EXPECT_EQ(events.seen[0], std::make_pair(LONG(7), LONG(0)));
+
+    // Both pointers null: nothing happens.
+    EXPECT_EQ(recv->GetErrorInformation(nullptr, nullptr), S_OK);
+    EXPECT_EQ(ErrorText(recv, &code), both);
+
+    recv->SetMailStateNotificationSlot(nullptr);
+    EXPECT_EQ(events.refs, 1u) << "the slot's reference is given back";
+    send->Release();
+    recv->Release();
+}
+
+TEST_F(HostTest, ConnectTwiceAndOptionsWhileConnected) {
+    IKvMailConnection2 *c = Create(IID_IKvCDOSYSSendConnection);
+    Events events;
+    c->SetMailStateNotificationSlot(&events);
+    EXPECT_EQ(c->Connect(), S_OK);
+    EXPECT_EQ(c->Connect(), E_UNEXPECTED);
+    LONG code = 0;
+    EXPECT_EQ(ErrorText(c, &code), "clsConnectionBase::Connect(): still connected\r\n");
+    EXPECT_EQ(code, -12);
+
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_I4;
+    v.lVal = 587;
+    EXPECT_EQ(c->SetOption(u"ServerPort", &v), E_UNEXPECTED) << "options only while disconnected";
+    EXPECT_EQ(c->Disconnect(), S_OK);
+    EXPECT_EQ(c->SetOption(u"ServerPort", &v), S_OK);
+    EXPECT_EQ(ErrorText(c, &code), "") << "a good disconnect clears the record";
+    EXPECT_EQ(code, 0);
+
+    std::vector<std::pair<LONG, LONG>> expected = {{2, 0}, {6, 0}};
+    EXPECT_EQ(events.seen, expected);
+    c->SetMailStateNotificationSlot(nullptr);
+    c->Release();
+}
+
+TEST_F(HostTest, UnfinishedProvidersSayHonestlyWhatIsMissing) {
+    IKvMailConnection2 *c = Create(IID_IKvSMTPSendConnection);
+    EXPECT_EQ(c->Connect(), E_NOTIMPL);
+    LONG code = 0;
+    std::string text = ErrorText(c, &code);
+    EXPECT_NE(text.find("clsSMTPMailConnection::OnConnect()"), std::string::npos) << text;
+    EXPECT_NE(code, 0);
+    c->Release();
+}
+
+TEST_F(HostTest, CHostSeesTheSameTable) {
+    LONG code = 0;
+    EXPECT_EQ(kv_c_host_connect_twice(factory, &code), 1);
+    EXPECT_EQ(code, -12);
+}
+
+TEST_F(HostTest, TraceLinesThroughTheSink) {
+    Sink sink;
+    IKvLog *l = Log();
+    l->SetLogSlot(&sink);
+    EXPECT_EQ(sink.refs, 2u);
+    l->SetOutputMode(2);
+    l->SetLogLevel(2);
+    ASSERT_FALSE(sink.lines.empty());
+    EXPECT_NE(sink.lines.back().find(":[liborkv14.so "), std::string::npos) << sink.lines.back();
+    sink.lines.clear();
+
+    IKvMailConnection2 *c = Create(IID_IKvCDOSYSSendConnection);
+    sink.lines.clear();
+    c->Connect();
+    ASSERT_EQ(sink.lines.size(), 2u);
+    EXPECT_NE(sink.lines[0].find(":>clsConnectionBase::Connect()"), std::string::npos) << sink.lines[0];
+    EXPECT_NE(sink.lines[1].find(":<S_OK"), std::string::npos) << sink.lines[1];
+    int first = std::atoi(sink.lines[0].substr(9, 8).c_str());
+    int second = std::atoi(sink.lines[1].substr(9, 8).c_str());
+    EXPECT_EQ(second, first + 1);
+
+    sink.lines.clear();
+    c->Connect(); // fails: still connected
+    ASSERT_EQ(sink.lines.size(), 2u);
+    EXPECT_NE(sink.lines[1].find("<Catastrophic failure (8000ffff)"), std::string::npos) << sink.lines[1];
+    c->Disconnect();
+
+    // Passwords never reach the log; other values are written literally.
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_BSTR;
+    v.bstrVal = SysAllocString(u"secret%s");
+    sink.lines.clear();
+    c->SetOption(u"ProxyPassword", &v);
+    c->SetOption(u"ServerUser", &v);
+    VariantClear(&v);
+    ASSERT_EQ(sink.lines.size(), 4u);
+    EXPECT_NE(sink.lines[0].find(">clsConnectionBase::SetOption('ProxyPassword','*****')"), std::string::npos)
+        << sink.lines[0];
+    EXPECT_NE(sink.lines[2].find(">clsConnectionBase::SetOption('ServerUser','secret%s')"), std::string::npos)
+        << sink.lines[2];
+
+    // The protocol level shows nothing but protocol lines.
+    l->SetLogLevel(128);
+    sink.lines.clear();
+    c->Connect();
+    c->Connect();
+    c->Disconnect();
+    EXPECT_TRUE(sink.lines.empty());
+    c->Release();
+}
+
+TEST_F(HostTest, EventsOfAFailedConnect) {
+    IKvMailConnection2 *c = Create(IID_IKvSMTPSendConnection);
+    Events events;
+    c->SetMailStateNotificationSlot(&events);
+    c->Connect();
+    ASSERT_FALSE(events.seen.empty());
+    EXPECT_EQ(events.seen[0], std::make_pair(LONG(2), LONG(0)));
+    c->SetMailStateNotificationSlot(nullptr);
+    c->Release();
+}
+
+TEST_F(HostTest, EmptyMailboxEnumerator) {
+    IKvMailConnection2 *c = Create(IID_IKvPOP3RecvConnection);
+    IKvEnumMail *e = nullptr;
+    ASSERT_EQ(c->EnumMails(&e), S_OK);
+    IKvMail *mails[3] = {};
+    ULONG fetched = 7;
+    EXPECT_EQ(e->Next(3, mails, &fetched), S_FALSE);
+    EXPECT_EQ(fetched, 0u);
+    EXPECT_EQ(e->Next(0, nullptr, nullptr), S_OK);
+    EXPECT_EQ(e->Skip(1), S_FALSE);
+    IKvEnumMail *clone = nullptr;
+    EXPECT_EQ(e->Clone(&clone), S_OK);
+    clone->Release();
+    e->Release();
+    c->Release();
+}
+
+TEST_F(HostTest, RegisterAndUnregister) {
+    EXPECT_EQ(lib.unregisterServer(), S_OK) << "unregistering when never registered";
+    EXPECT_EQ(lib.registerServer(), S_OK);
+    EXPECT_EQ(lib.unregisterServer(), S_OK);
+    EXPECT_EQ(lib.unregisterServer(), S_OK);
+}
+
+} // namespace
