@@ -1,0 +1,168 @@
+// The log's filter, line format, trace scopes and exception lines.
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "log/except.h"
+#include "log/kvlog.h"
+
+namespace kv {
+namespace {
+
+class Sink : public IKvLogSlot {
+  public:
+    std::vector<std::string> lines;
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void **ppv) override {
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
+    ULONG STDMETHODCALLTYPE Release() override { return --refs; }
+    HRESULT STDMETHODCALLTYPE WriteLine(BSTR line) override {
+        lines.push_back(Narrow(WideView(reinterpret_cast<const char16_t *>(line))));
+        return S_OK;
+    }
+    ULONG refs = 1;
+};
+
+class LogTest : public ::testing::Test {
+  protected:
+    void SetUp() override { KvLog().SetLogSlot(&sink); }
+    void TearDown() override {
+        KvLog().ResetForTests();
+        EXPECT_EQ(sink.refs, 1u);
+    }
+    void Use(int mode, int level) {
+        KvLog().SetOutputMode(mode);
+        KvLog().SetLogLevel(level);
+        sink.lines.clear();
+    }
+    // The text after the prefix "%08x:%08d-%02d:%02d:%02d.%04d:".
+    static std::string Body(const std::string &line) { return line.size() > 32 ? line.substr(32) : ""; }
+    Sink sink;
+};
+
+TEST_F(LogTest, FilterByModeAndThreshold) {
+    struct Case {
+        int mode, threshold;
+        std::vector<int> passing; // of levels 1, 2, 3, 128
+    } cases[] = {
+        {0, 3, {}},             // logging off
+        {4, 3, {}},             // unknown mode writes nothing
+        {2, 1, {1}},            // exceptions only
+        {2, 2, {1, 2}},         // plus calls and events
+        {2, 3, {1, 2, 3, 128}}, // protocol lines count as level 3
+        {2, 128, {128}},        // protocol alone
+    };
+    for (const Case &c : cases) {
+        Use(c.mode, c.threshold);
+        for (int level : {1, 2, 3, 128}) KvLog().Write(level, "L" + std::to_string(level));
+        std::vector<int> got;
+        for (const auto &l : sink.lines) got.push_back(std::stoi(Body(l).substr(1)));
+        EXPECT_EQ(got, c.passing) << "mode " << c.mode << " threshold " << c.threshold;
+    }
+}
+
+TEST_F(LogTest, LinePrefixAndCounter) {
+    Use(2, 3);
+    KvLog().Write(2, "first");
+    KvLog().Write(3, "100% literal %s");
+    ASSERT_EQ(sink.lines.size(), 2u);
+    std::regex prefix("^[0-9a-f]{8}:([0-9]{8})-[0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{4}:(.*)$");
+    std::smatch m1, m2;
+    ASSERT_TRUE(std::regex_match(sink.lines[0], m1, prefix)) << sink.lines[0];
+    ASSERT_TRUE(std::regex_match(sink.lines[1], m2, prefix)) << sink.lines[1];
+    EXPECT_EQ(std::stoi(m2[1]), std::stoi(m1[1]) + 1);
+    EXPECT_EQ(m2[2], "100% literal %s");
+}
+
+TEST_F(LogTest, BannerOnEachSettingThatLetsCallsThrough) {
+    KvLog().SetOutputMode(2);
+    sink.lines.clear();
+    KvLog().SetLogLevel(2);
+    KvLog().SetOutputMode(2);
+    ASSERT_EQ(sink.lines.size(), 2u);
+    EXPECT_EQ(Body(sink.lines[0]).front(), '[');
+    EXPECT_NE(Body(sink.lines[0]).find(" 14.0.0.0]"), std::string::npos) << sink.lines[0];
+    sink.lines.clear();
+    KvLog().SetLogLevel(1);
+    EXPECT_TRUE(sink.lines.empty());
+}
+
+TEST_F(LogTest, TraceScopeEntryResultAndDetail) {
+    Use(2, 2);
+    {
+        HRESULT hr = S_OK;
+        clsTraceScope t(&hr, "clsX::Y(%d,'%ws')", 7, u"\u00e4b");
+        hr = S_FALSE;
+    }
+    {
+        HRESULT hr = S_OK;
+        clsTraceScope t(&hr, "clsX::Z()");
+        t.SetDetail("-13='x'");
+        hr = E_INVALIDARG;
+    }
+    {
+        HRESULT hr = S_OK;
+        clsTraceScope t(&hr, "clsX::W()");
+        hr = HRESULT(0x80001234);
+    }
+    std::vector<std::string> bodies;
+    for (const auto &l : sink.lines) bodies.push_back(Body(l));
+    std::vector<std::string> expected = {
+        ">clsX::Y(7,'\xC3\xA4" "b')",
+        "<S_FALSE",
+        ">clsX::Z()",
+        "<The parameter is incorrect. (80070057) (-13='x')",
+        ">clsX::W()",
+        "<(error code 0x80001234)",
+    };
+    EXPECT_EQ(bodies, expected);
+}
+
+TEST_F(LogTest, TraceScopeSilentBelowCallsAndAtProtocolLevel) {
+    for (int threshold : {1, 128}) {
+        Use(2, threshold);
+        HRESULT hr = S_OK;
+        { clsTraceScope t(&hr, "clsX::Y()"); }
+        EXPECT_TRUE(sink.lines.empty()) << threshold;
+    }
+}
+
+TEST_F(LogTest, ExceptionLinesAtLevelOne) {
+    Use(2, 1);
+    clsExcept e(-7, "rejected 50%s");
+    e.Push("[clsSMTP::Send()]");
+    ASSERT_EQ(sink.lines.size(), 2u);
+    std::regex form("^ERR [0-9a-f]{8}:\\?{8}-[0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{4}:EXCEPTION\\((.*)\\)$");
+    std::smatch m;
+    std::string body = Body(sink.lines[0]);
+    ASSERT_TRUE(std::regex_match(body, m, form)) << body;
+    EXPECT_EQ(m[1], "rejected 50%s");
+    EXPECT_EQ(e.Messages().back(), "[clsSMTP::Send()]");
+    EXPECT_EQ(e.Code(), -7);
+
+    clsExcept f = clsExcept::Formatted("bad %s at %d", "reply", 3);
+    EXPECT_EQ(f.Code(), -5);
+    ASSERT_EQ(f.Messages().size(), 1u);
+    EXPECT_EQ(f.Messages()[0], "bad reply at 3");
+}
+
+TEST_F(LogTest, SinkReplacementReleasesTheOldOne) {
+    Sink other;
+    KvLog().SetLogSlot(&other);
+    EXPECT_EQ(sink.refs, 1u);
+    EXPECT_EQ(other.refs, 2u);
+    KvLog().SetLogSlot(&sink);
+    EXPECT_EQ(other.refs, 1u);
+}
+
+TEST(HResultText, Forms) {
+    EXPECT_EQ(HResultText(S_OK), "S_OK");
+    EXPECT_EQ(HResultText(S_FALSE), "S_FALSE");
+    EXPECT_EQ(HResultText(E_ABORT), "Operation aborted (80004004)");
+    EXPECT_EQ(HResultText(HRESULT(2)), "(error code 0x000002)");
+}
+
+} // namespace
+} // namespace kv
