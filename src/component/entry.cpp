@@ -14,17 +14,21 @@
 namespace kv {
 
 namespace {
-std::string g_modulePath;
+// Function-local: attach may run before namespace-scope objects are constructed.
+std::string &ModulePathStore() {
+    static std::string path;
+    return path;
 }
+} // namespace
 
 void ComponentAttach() {
-    g_modulePath = pal::ModulePath();
+    ModulePathStore() = pal::ModulePath();
     pal::ChannelOpen("orkv14");
 }
 
 void ComponentDetach() { pal::ChannelClose(); }
 
-const std::string &ComponentPath() { return g_modulePath; }
+const std::string &ComponentPath() { return ModulePathStore(); }
 
 namespace {
 

@@ -315,6 +315,8 @@ TEST_F(HostTest, TraceLinesThroughTheSink) {
     c->Disconnect();
     EXPECT_TRUE(sink.lines.empty());
     c->Release();
+    l->SetLogSlot(nullptr);
+    EXPECT_EQ(sink.refs, 1u);
 }
 
 TEST_F(HostTest, EventsOfAFailedConnect) {

@@ -13,11 +13,19 @@
 namespace kv::pal {
 
 namespace {
-std::mutex g_lock;
-std::string g_path;
-std::string g_tag = "orkv14";
-int g_socket = -1;
-bool g_failedOnce = false;
+
+// Function-local: the library's attach may run before namespace-scope objects exist.
+struct ChannelState {
+    std::mutex lock;
+    std::string path;
+    std::string tag = "orkv14";
+    int socket = -1;
+    bool failedOnce = false;
+};
+ChannelState &State() {
+    static ChannelState state;
+    return state;
+}
 
 std::string DefaultPath() {
     const char *runtime = std::getenv("XDG_RUNTIME_DIR");
@@ -26,63 +34,68 @@ std::string DefaultPath() {
 }
 
 // Sends one datagram; the viewer may not be there, which is not an error of ours.
-void SendRaw(const std::string &record) {
-    if (g_socket < 0) {
-        g_socket = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        if (g_socket < 0) return;
+void SendRaw(ChannelState &st, const std::string &record) {
+    if (st.socket < 0) {
+        st.socket = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        if (st.socket < 0) return;
     }
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
-    std::string path = g_path.empty() ? DefaultPath() : g_path;
+    std::string path = st.path.empty() ? DefaultPath() : st.path;
     if (path.size() >= sizeof addr.sun_path) return;
     std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-    ssize_t n = sendto(g_socket, record.data(), record.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
+    ssize_t n = sendto(st.socket, record.data(), record.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
                        reinterpret_cast<sockaddr *>(&addr), sizeof addr);
     if (n < 0) {
         if (errno == ENOENT || errno == ECONNREFUSED) {
-            if (!g_failedOnce) DebugOutput("DebugPipe FAIL");
-            g_failedOnce = true;
+            if (!st.failedOnce) DebugOutput("DebugPipe FAIL");
+            st.failedOnce = true;
         } else {
             DebugOutput("TRAXON: cannot write data!");
         }
     }
 }
 
-std::string Stamp() {
+std::string Stamp(const ChannelState &st) {
     LocalTime t = GetLocalTime();
     char buf[96];
-    std::snprintf(buf, sizeof buf, "%-8s: %02u:%02u:%02u.%03u %08x ", g_tag.c_str(), unsigned(t.hour),
+    std::snprintf(buf, sizeof buf, "%-8s: %02u:%02u:%02u.%03u %08x ", st.tag.c_str(), unsigned(t.hour),
                   unsigned(t.minute), unsigned(t.second), unsigned(t.millisecond), CurrentThreadId());
     return buf;
 }
 } // namespace
 
 void ChannelOpen(const std::string &moduleTag) {
-    std::lock_guard<std::mutex> guard(g_lock);
-    g_tag = moduleTag;
-    g_failedOnce = false;
+    ChannelState &st = State();
+    std::lock_guard<std::mutex> guard(st.lock);
+    st.tag = moduleTag;
+    st.failedOnce = false;
 }
 
 void ChannelClose() {
-    std::lock_guard<std::mutex> guard(g_lock);
-    if (g_socket >= 0) close(g_socket);
-    g_socket = -1;
+    ChannelState &st = State();
+    std::lock_guard<std::mutex> guard(st.lock);
+    if (st.socket >= 0) close(st.socket);
+    st.socket = -1;
 }
 
 void ChannelSend(const std::string &text) {
-    std::lock_guard<std::mutex> guard(g_lock);
-    SendRaw(Stamp() + text);
+    ChannelState &st = State();
+    std::lock_guard<std::mutex> guard(st.lock);
+    SendRaw(st, Stamp(st) + text);
 }
 
 void ChannelSetPath(const std::string &path) {
-    std::lock_guard<std::mutex> guard(g_lock);
-    g_path = path;
-    g_failedOnce = false;
+    ChannelState &st = State();
+    std::lock_guard<std::mutex> guard(st.lock);
+    st.path = path;
+    st.failedOnce = false;
 }
 
 std::string ChannelPath() {
-    std::lock_guard<std::mutex> guard(g_lock);
-    return g_path.empty() ? DefaultPath() : g_path;
+    ChannelState &st = State();
+    std::lock_guard<std::mutex> guard(st.lock);
+    return st.path.empty() ? DefaultPath() : st.path;
 }
 
 } // namespace kv::pal
