@@ -28,7 +28,11 @@ void ComponentAttach() {
 
 void ComponentDetach() { pal::ChannelClose(); }
 
-const std::string &ComponentPath() { return ModulePathStore(); }
+const std::string &ComponentPath() {
+    // Linked statically (tests), attach may never have run.
+    if (ModulePathStore().empty()) ModulePathStore() = pal::ModulePath();
+    return ModulePathStore();
+}
 
 namespace {
 

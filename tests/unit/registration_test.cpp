@@ -1,0 +1,76 @@
+// Class registration as the registry store sees it.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "orkv14.h"
+#include "pal/registry.h"
+#include "runtime/com_util.h"
+
+namespace kv {
+namespace {
+
+class RegistrationTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/kvregsrvXXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir_ = tmpl;
+        previous_ = pal::RegStoreRoot();
+        pal::RegSetStoreRoot(dir_);
+    }
+    void TearDown() override {
+        pal::RegSetStoreRoot(previous_);
+        std::error_code ec;
+        std::filesystem::remove_all(dir_, ec);
+    }
+    std::string dir_, previous_;
+};
+
+TEST_F(RegistrationTest, RegisterWritesTheClassKeyAndUnregisterRemovesIt) {
+    const std::u16string classKey = u"CLSID\\" + Widen(GuidToRegistryForm(CLSID_KvComponent));
+    ASSERT_EQ(DllRegisterServer(), S_OK);
+
+    auto key = pal::RegOpen(pal::RegRoot::ClassesRoot, classKey);
+    ASSERT_TRUE(key);
+    std::u16string value;
+    EXPECT_TRUE(key->GetString(u"", value));
+    EXPECT_FALSE(value.empty()) << "a descriptive name";
+    ASSERT_TRUE(key->GetString(u"LoadWithoutCOM", value));
+    EXPECT_EQ(value, u"");
+    auto server = pal::RegOpen(pal::RegRoot::ClassesRoot, classKey + u"\\InProcServer32");
+    ASSERT_TRUE(server);
+    ASSERT_TRUE(server->GetString(u"ThreadingModel", value));
+    EXPECT_EQ(value, u"Apartment");
+    ASSERT_TRUE(server->GetString(u"", value));
+    EXPECT_FALSE(value.empty()) << "the component's own path";
+
+    // A sibling class key must survive.
+    ASSERT_TRUE(pal::RegCreate(pal::RegRoot::ClassesRoot, u"CLSID\\{OTHER}"));
+    EXPECT_EQ(DllUnregisterServer(), S_OK);
+    EXPECT_FALSE(pal::RegOpen(pal::RegRoot::ClassesRoot, classKey));
+    EXPECT_FALSE(pal::RegOpen(pal::RegRoot::ClassesRoot, classKey + u"\\InProcServer32"));
+    EXPECT_TRUE(pal::RegOpen(pal::RegRoot::ClassesRoot, u"CLSID\\{OTHER}"));
+    EXPECT_EQ(DllUnregisterServer(), S_OK) << "twice is fine";
+}
+
+TEST_F(RegistrationTest, RegisterFailsWhenTheKeyCannotBeCreated) {
+    // A store root that is a file: nothing can be created below it.
+    std::string file = dir_ + "/not-a-directory";
+    FILE *f = fopen(file.c_str(), "w");
+    ASSERT_TRUE(f);
+    fclose(f);
+    pal::RegSetStoreRoot(file);
+    EXPECT_EQ(DllRegisterServer(), E_FAIL);
+}
+
+TEST(ClassIdentifier, RegistryForm) {
+    EXPECT_EQ(GuidToRegistryForm(CLSID_KvComponent), "{DEB0E19B-DD04-4128-95A3-C4559F1B43EB}");
+    const GUID g = {0x0000000A, 0x00B0, 0x0C00, {0, 1, 2, 3, 4, 5, 6, 0xFF}};
+    EXPECT_EQ(GuidToRegistryForm(g), "{0000000A-00B0-0C00-0001-0203040506FF}");
+}
+
+} // namespace
+} // namespace kv
