@@ -1,0 +1,290 @@
+#include "transport/socket.h"
+
+#include <cstring>
+
+#include "log/except.h"
+#include "log/kvlog.h"
+
+namespace kv {
+
+namespace {
+
+// The plain TCP socket as the bottom byte layer.
+class TcpLayer final : public clsByteLayer {
+  public:
+    explicit TcpLayer(pal::TcpSocket &socket) : socket_(socket) {}
+    long Send(const void *data, size_t length) override { return socket_.Send(data, length); }
+    long Receive(void *buffer, size_t capacity) override { return socket_.Receive(buffer, capacity); }
+    int LastError() const override { return pal::LastSocketError(); }
+
+  private:
+    pal::TcpSocket &socket_;
+};
+
+[[noreturn]] void Fail(const String &message) { throw clsExcept(-2, message); }
+
+} // namespace
+
+String TraceText(std::string_view data) {
+    size_t n = data.size();
+    while (n > 1 && (unsigned char)data[n - 1] < 0x20) --n;
+    return String(data.substr(0, n));
+}
+
+clsSocket::clsSocket() {
+    // A socket subsystem that cannot start is reported at Connect, never by ending the process.
+    startedUp_ = pal::SocketStartup();
+    tcp_ = std::make_unique<TcpLayer>(socket_);
+}
+
+clsSocket::~clsSocket() {
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    layer_.reset();
+    if (socket_.Valid() && connected_) socket_.ShutdownBoth();
+    socket_.Close();
+    if (startedUp_) pal::SocketCleanup();
+}
+
+void clsSocket::SetProxy(const String &address, int32_t port, const String &user, const String &password,
+                         int32_t type) {
+    proxyAddress_ = address;
+    proxyPort_ = port;
+    proxyUser_ = user;
+    proxyPassword_ = password;
+    proxyType_ = type;
+}
+
+void clsSocket::SetLayer(std::unique_ptr<clsByteLayer> layer) {
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    layer_ = std::move(layer);
+}
+
+clsByteLayer *clsSocket::BottomLayer() { return tcp_.get(); }
+
+void clsSocket::CloseUnlocked() {
+    layer_.reset();
+    if (socket_.Valid() && connected_) socket_.ShutdownBoth();
+    socket_.Close();
+    connected_ = false;
+}
+
+void clsSocket::Connect(const String &host, uint16_t port, uint32_t timeoutMs) {
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    if (socket_.Valid()) return;
+    try {
+        if (!startedUp_) {
+            startedUp_ = pal::SocketStartup();
+            if (!startedUp_) Fail("WSAStartup() failed");
+        }
+        connected_ = false;
+        if (!socket_.Create()) Fail("invalid socket");
+        targetHost_ = host;
+        targetPort_ = port;
+        if (!socket_.SetTimeouts(timeoutMs)) Fail("failed to set timeout");
+
+        const String &dialHost = proxyType_ == kProxyNone ? host : proxyAddress_;
+        uint16_t dialPort = proxyType_ == kProxyNone ? port : uint16_t(proxyPort_);
+        uint32_t address = 0;
+        bool resolved;
+        if (pal::InetAddr(dialHost, address)) resolved = address != 0xFFFFFFFFu;
+        else resolved = dialHost != "255.255.255.255" && pal::ResolveHostName(dialHost, address);
+        if (!resolved)
+            Fail(Format("gethostby[addr|name](%s) failed: %s", dialHost.c_str(),
+                        GetSocketErrorText(pal::LastSocketError()).c_str()));
+
+        sendBufferSize_ = socket_.SendBufferSize();
+        receiveBufferSize_ = socket_.ReceiveBufferSize();
+        if (!socket_.Connect(address, dialPort))
+            Fail(Format("connect(%s:%d) failed: %s", dialHost.c_str(), int(dialPort),
+                        GetSocketErrorText(pal::LastSocketError()).c_str()));
+        connected_ = true;
+        if (proxyType_ != kProxyNone) ProxyHandshake();
+    } catch (clsExcept &e) {
+        CloseUnlocked();
+        e.Push("[Connect()]");
+        throw;
+    }
+}
+
+int clsSocket::Disconnect() {
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    CloseUnlocked();
+    return 0;
+}
+
+int clsSocket::SocketSend(const String &text) { return SocketSend(text.data(), text.size()); }
+
+int clsSocket::SocketSend(const void *data, size_t length) { return SendTraced(data, length, false); }
+
+int clsSocket::SocketSendSecret(const String &text) { return SendTraced(text.data(), text.size(), true); }
+
+int clsSocket::SendTraced(const void *data, size_t length, bool secret) {
+    if (KvLog().Passes(kLogProtocol)) {
+        String shown = secret ? String("*****") : TraceText(std::string_view(static_cast<const char *>(data), length));
+        KvLog().Write(kLogProtocol, "->'" + shown + "'");
+    }
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    if (!socket_.Valid()) return -2;
+    clsByteLayer *layer = layer_ ? layer_.get() : tcp_.get();
+    const char *p = static_cast<const char *>(data);
+    size_t left = length;
+    // Everything is written or the call fails: a short send must not drop data.
+    while (left > 0) {
+        long n = layer->Send(p, left);
+        if (n <= 0) {
+            int code = n < 0 ? layer->LastError() : 10058;
+            CloseUnlocked();
+            Fail(Format("send() failed: %s", GetSocketErrorText(code).c_str()));
+        }
+        p += n;
+        left -= size_t(n);
+    }
+    return 0;
+}
+
+int clsSocket::SocketRecv(char *buffer, size_t &length, bool stopAtLineEnd) {
+    size_t capacity = length;
+    length = 0;
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    if (!socket_.Valid()) return -2;
+    clsByteLayer *layer = layer_ ? layer_.get() : tcp_.get();
+    for (;;) {
+        long n = layer->Receive(buffer + length, capacity - length);
+        if (n < 0) {
+            int code = layer->LastError();
+            CloseUnlocked();
+            throw clsExcept(-2, Format("recv() failed: %s", GetSocketErrorText(code).c_str()));
+        }
+        if (n == 0) {
+            CloseUnlocked();
+            throw clsExcept(-2, "recv() failed: socket was disconnected");
+        }
+        const char *chunk = buffer + length;
+        length += size_t(n);
+        if (length < capacity) buffer[length] = 0;
+        if (!stopAtLineEnd) return 0;
+        if (std::memchr(chunk, '\r', size_t(n)) || std::memchr(chunk, '\n', size_t(n))) return 0;
+    }
+}
+
+int clsSocket::ReceiveText(String &text) {
+    size_t size = receiveBufferSize_ > 0 ? size_t(receiveBufferSize_) : 1024;
+    std::unique_ptr<char[]> buffer(new char[size + 1]);
+    size_t length = size;
+    int rc = SocketRecv(buffer.get(), length, false);
+    if (rc != 0) return rc;
+    text.assign(buffer.get(), length);
+    if (KvLog().Passes(kLogProtocol)) KvLog().Write(kLogProtocol, "<-'" + TraceText(text) + "'");
+    return 0;
+}
+
+bool clsSocket::ReceiveExactly(char *buffer, size_t length) {
+    size_t got = 0;
+    while (got < length) {
+        size_t chunk = length - got;
+        try {
+            if (SocketRecv(buffer + got, chunk, false) != 0) return false;
+        } catch (const clsExcept &) {
+            return false;
+        }
+        got += chunk;
+    }
+    return true;
+}
+
+void clsSocket::ProxyHandshake() {
+    uint32_t address = 0;
+    // A dotted target needs no lookup; any other text is a name, even one starting with a digit.
+    if (!pal::InetAddr(targetHost_, address) && !pal::ResolveHostName(targetHost_, address)) {
+        Disconnect();
+        Fail(Format("gethostby[addr|name](%s) failed: %s", targetHost_.c_str(),
+                    GetSocketErrorText(pal::LastSocketError()).c_str()));
+    }
+    try {
+        if (proxyType_ == kProxySocks4) Socks4(address);
+        else if (proxyType_ == kProxySocks5) Socks5(address);
+    } catch (const clsExcept &) {
+        Disconnect();
+        throw;
+    }
+}
+
+void clsSocket::Socks4(uint32_t address) {
+    unsigned char request[9] = {0x04, 0x01, uint8_t(targetPort_ >> 8), uint8_t(targetPort_ & 0xFF)};
+    std::memcpy(request + 4, &address, 4);
+    request[8] = 0;
+    SocketSend(request, sizeof request);
+    char reply[8];
+    if (!ReceiveExactly(reply, sizeof reply)) Fail("proxy connection failed");
+    switch ((unsigned char)reply[1]) {
+    case 0x5A: return;
+    case 0x5B: Fail("proxy connection request failed or rejected");
+    case 0x5C: Fail("proxy connection request failed because SOCKS server cannot connect to IDENTD on the client");
+    case 0x5D:
+        Fail("proxy connection request failed because the client and IDENTD on the client report different values");
+    default: Fail(Format("proxy connection request failed, unknown error code 0x%02x", (unsigned char)reply[1]));
+    }
+}
+
+void clsSocket::Socks5(uint32_t address) {
+    const unsigned char greeting[3] = {0x05, 0x01, uint8_t(proxyUser_.empty() ? 0x00 : 0x02)};
+    SocketSend(greeting, sizeof greeting);
+    char method[2];
+    if (!ReceiveExactly(method, 2)) Fail("proxy connection failed");
+    switch ((unsigned char)method[1]) {
+    case 0xFF: Fail("proxy authorization required, but no user was given");
+    case 0x00: break;
+    case 0x02: {
+        if (proxyUser_.empty()) Fail("proxy authorization requested, but user name is empty");
+        if (proxyUser_.size() > 255 || proxyPassword_.size() > 255)
+            Fail("proxy user name or password longer than 255 bytes");
+        String auth;
+        auth.push_back('\x01');
+        auth.push_back(char(proxyUser_.size()));
+        auth += proxyUser_;
+        auth.push_back(char(proxyPassword_.size()));
+        auth += proxyPassword_;
+        SocketSendSecret(auth);
+        char status[2];
+        if (!ReceiveExactly(status, 2) || status[1] != 0) Fail("proxy authorization failed");
+        break;
+    }
+    default: Fail("proxy authorization has unknown type");
+    }
+
+    unsigned char request[10] = {0x05, 0x01, 0x00, 0x01};
+    std::memcpy(request + 4, &address, 4);
+    request[8] = uint8_t(targetPort_ >> 8);
+    request[9] = uint8_t(targetPort_ & 0xFF);
+    SocketSend(request, sizeof request);
+
+    // The whole reply, as long as its address type makes it, so nothing is left for the protocol.
+    char head[5];
+    if (!ReceiveExactly(head, sizeof head)) Fail("proxy connection failed");
+    size_t rest;
+    switch ((unsigned char)head[3]) {
+    case 0x01: rest = 4 - 1 + 2; break;
+    case 0x03: rest = size_t((unsigned char)head[4]) + 2; break;
+    case 0x04: rest = 16 - 1 + 2; break;
+    default: rest = 4 - 1 + 2; break;
+    }
+    char tail[260];
+    if (!ReceiveExactly(tail, rest)) Fail("proxy connection failed");
+    static const char *const kReplies[] = {
+        nullptr,
+        "SOCKS5 proxy: General server failure",
+        "SOCKS5 proxy: Connection not allowed by ruleset",
+        "SOCKS5 proxy: Network unreachable",
+        "SOCKS5 proxy: Host unreachable",
+        "SOCKS5 proxy: Connection refused",
+        "SOCKS5 proxy: TTL expired",
+        "SOCKS5 proxy: Command not supported",
+        "SOCKS5 proxy: Address type not supported",
+    };
+    unsigned code = (unsigned char)head[1];
+    if (code == 0) return;
+    if (code < sizeof kReplies / sizeof kReplies[0]) Fail(kReplies[code]);
+    Fail(Format("SOCKS5 proxy: request failed, unknown response code 0x%02x", code));
+}
+
+} // namespace kv

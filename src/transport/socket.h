@@ -1,0 +1,91 @@
+// clsSocket: one blocking TCP connection to a server, directly or through a
+// SOCKS 4 or SOCKS 5 proxy, with traced traffic.
+#pragma once
+
+#include <memory>
+#include <mutex>
+
+#include "pal/socket.h"
+#include "runtime/kvstring.h"
+
+namespace kv {
+
+enum ProxyType : int32_t { kProxyNone = 0, kProxySocks4 = 1, kProxySocks5 = 2 };
+
+// The byte stream below the line protocols. The TCP socket is the bottom
+// layer; a TLS layer can be stacked on it without the protocols knowing.
+class clsByteLayer {
+  public:
+    virtual ~clsByteLayer() = default;
+    // As send/recv: bytes moved, 0 from Receive when the peer closed, -1 on failure.
+    virtual long Send(const void *data, size_t length) = 0;
+    virtual long Receive(void *buffer, size_t capacity) = 0;
+    // The Winsock-style code of the last failure.
+    virtual int LastError() const = 0;
+};
+
+class clsSocket {
+  public:
+    clsSocket();
+    virtual ~clsSocket();
+    clsSocket(const clsSocket &) = delete;
+    clsSocket &operator=(const clsSocket &) = delete;
+
+    void SetProxy(const String &address, int32_t port, const String &user, const String &password, int32_t type);
+    // Throws clsExcept on failure; does nothing while a socket exists.
+    void Connect(const String &host, uint16_t port, uint32_t timeoutMs);
+    int Disconnect();
+    bool HasSocket() const { return socket_.Valid(); }
+
+    // 0, or -2 without a socket. Sends everything or fails.
+    virtual int SocketSend(const String &text);
+    virtual int SocketSend(const void *data, size_t length);
+    // Like SocketSend, but the trace shows "*****" instead of the data.
+    int SocketSendSecret(const String &text);
+    virtual int ReceiveText(String &text);
+    // On entry `length` is the capacity; on return the bytes received.
+    virtual int SocketRecv(char *buffer, size_t &length, bool stopAtLineEnd);
+
+    static String GetSocketErrorText(int code);
+
+    const String &TargetHost() const { return targetHost_; }
+    uint16_t TargetPort() const { return targetPort_; }
+    int SendBufferSize() const { return sendBufferSize_; }
+    int ReceiveBufferSize() const { return receiveBufferSize_; }
+
+    // Stacks a layer (TLS) over the connection; null returns to the plain socket.
+    void SetLayer(std::unique_ptr<clsByteLayer> layer);
+    clsByteLayer *BottomLayer();
+
+  protected:
+    // Reads exactly `length` bytes; false when the connection ends first.
+    bool ReceiveExactly(char *buffer, size_t length);
+
+  private:
+    int SendTraced(const void *data, size_t length, bool secret);
+    void ProxyHandshake();
+    void Socks4(uint32_t address);
+    void Socks5(uint32_t address);
+    void CloseUnlocked();
+
+    bool startedUp_ = false;
+    pal::TcpSocket socket_;
+    String targetHost_;
+    uint16_t targetPort_ = 0;
+    bool connected_ = false;
+    std::recursive_mutex lock_;
+    String proxyAddress_;
+    int32_t proxyPort_ = 8025;
+    String proxyUser_;
+    String proxyPassword_;
+    int32_t proxyType_ = kProxyNone;
+    int sendBufferSize_ = 0;
+    int receiveBufferSize_ = 0;
+    std::unique_ptr<clsByteLayer> tcp_;
+    std::unique_ptr<clsByteLayer> layer_;
+};
+
+// Text for a trace line: trailing characters below 0x20 removed, at least one kept.
+String TraceText(std::string_view data);
+
+} // namespace kv

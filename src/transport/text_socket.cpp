@@ -1,0 +1,169 @@
+#include "transport/text_socket.h"
+
+#include <cstring>
+
+#include "log/except.h"
+#include "log/kvlog.h"
+
+namespace kv {
+
+namespace {
+constexpr size_t kReceiveBlock = 512;
+}
+
+void clsTextSocket::ReceiveAndSplit() {
+    char buffer[kReceiveBlock + 1];
+    size_t length = kReceiveBlock;
+    int rc = SocketRecv(buffer, length, true);
+    if (rc != 0) throw clsExcept(rc, Format("SocketRecv() failed, code %d", rc));
+    pending_.append(buffer, length);
+    SplitPending();
+}
+
+void clsTextSocket::SplitPending() {
+    for (;;) {
+        size_t end = pending_.find_first_of("\r\n", scanFrom_);
+        if (end == String::npos) {
+            scanFrom_ = pending_.size();
+            return;
+        }
+        size_t next;
+        if (pending_[end] == '\n') {
+            next = end + 1;
+        } else if (end + 1 == pending_.size()) {
+            scanFrom_ = end; // a CR at the very end waits for what follows
+            return;
+        } else if (pending_[end + 1] == '\n') {
+            next = end + 2;
+        } else {
+            scanFrom_ = end + 1; // a CR inside a line stays in it
+            continue;
+        }
+        String line = pending_.substr(0, end);
+        pending_.erase(0, next);
+        scanFrom_ = 0;
+        LogWriteF(kLogProtocol, "<-[%d]'%hs'", int(replyLines_.size() + 1), line.c_str());
+        AddReplyLine(line);
+    }
+}
+
+int clsTextSocket::SocketQuery(const String &command, bool wait, bool force) {
+    try {
+        replyLines_.clear();
+        bool secret = nextSecret_;
+        nextSecret_ = false;
+        if (force || !command.empty()) {
+            // A line break inside a command would smuggle in a second command.
+            if (command.find_first_of("\r\n") != String::npos)
+                throw clsExcept(-5, "command refused: it contains a line break");
+            int rc = secret ? SocketSendSecret(command + "\r\n") : SocketSend(command + "\r\n");
+            if (rc != 0) return rc;
+        }
+        ReceiveAndSplit();
+        // A line end split across two receives is not yet a reply.
+        while (replyLines_.empty()) ReceiveAndSplit();
+        const String first = replyLines_.front();
+        if (CheckReplyLine(first) < 0) throw clsExcept(-6, Format("unexpected reply '%s'", first.c_str()));
+        if (wait)
+            while (!SocketIsResponseComplete()) ReceiveAndSplit();
+        return 0;
+    } catch (clsExcept &e) {
+        e.Push("[clsTextSocket::SocketQuery]");
+        throw;
+    }
+}
+
+clsSMTPSocket::clsSMTPSocket() : finalLine_(u"^\\d+ (.*)$") {}
+
+int32_t clsSMTPSocket::CodeOf(const String &line) {
+    size_t i = 0;
+    while (i < line.size() && line[i] == ' ') ++i;
+    int32_t code = 0;
+    while (i < line.size() && line[i] >= '0' && line[i] <= '9' && code < 100000000) code = code * 10 + (line[i++] - '0');
+    return code;
+}
+
+bool clsSMTPSocket::Allowed(int32_t code) const {
+    for (int32_t a : allowed_)
+        if (a == code) return true;
+    return false;
+}
+
+int clsSMTPSocket::CheckReplyLine(const String &line) {
+    if (line.size() < 3) return -6;
+    return Allowed(CodeOf(line)) ? 0 : -7;
+}
+
+bool clsSMTPSocket::SocketIsResponseComplete() {
+    LogWrite(kLogDetails, "clsSMTPSocket::SocketIsResponseComplete");
+    lastReplyCode_ = 0;
+    const String *final = nullptr;
+    for (const String &line : replyLines_) {
+        LogWriteF(kLogDetails, "clsSMTPSocket::SocketIsResponseComplete: test '%s'", line.c_str());
+        if (finalLine_.IsMatch(line)) {
+            final = &line;
+            break;
+        }
+        LogWrite(kLogDetails, "clsSMTPSocket::SocketIsResponseComplete: RegEx does not match");
+    }
+    if (!final) return false;
+    lastReplyCode_ = CodeOf(*final);
+    LogWriteF(kLogDetails, "clsSMTPSocket::SocketIsResponseComplete: RegEx matches, code=%d", int(lastReplyCode_));
+    if (!Allowed(lastReplyCode_)) throw clsExcept(-6, Format("unexpected reply '%s'", final->c_str()));
+    LogWrite(kLogDetails, "clsSMTPSocket::SocketIsResponseComplete: response is in allowed list -> OK");
+    return true;
+}
+
+int clsSMTPSocket::SocketQuery(const String &command, std::initializer_list<int32_t> allowed) {
+    allowed_.assign(allowed);
+    try {
+        return clsTextSocket::SocketQuery(command, true, true);
+    } catch (clsExcept &e) {
+        e.Push("[clsSMTPSocket::SocketQuery]");
+        throw;
+    }
+}
+
+int clsSMTPSocket::SocketQueryWithUnexpected(const String &command, std::initializer_list<int32_t> allowed) {
+    allowed_.assign(allowed);
+    try {
+        return clsTextSocket::SocketQuery(command, true, true);
+    } catch (clsExcept &e) {
+        if (e.Code() == -6) return -6;
+        e.Push("[clsSMTPSocket::SocketQueryWithUnexpected]");
+        throw;
+    }
+}
+
+int clsSMTPSocket::SocketWaitReply(std::initializer_list<int32_t> allowed) {
+    allowed_.assign(allowed);
+    try {
+        return clsTextSocket::SocketQuery(String(), true, false);
+    } catch (clsExcept &e) {
+        if (e.Code() == -6) return -6;
+        e.Push("[clsSMTPSocket::SocketQueryWithUnexpected]");
+        throw;
+    }
+}
+
+int clsPOP3Socket::CheckReplyLine(const String &line) {
+    if (StartsWithNoCase(line, "+OK")) return 0;
+    if (StartsWithNoCase(line, "-ERR")) return -7;
+    throw clsExcept(-6, Format("Server response '%s' unexpected from a POP3 server", line.c_str()));
+}
+
+bool clsPOP3Socket::SocketIsResponseComplete() {
+    if (replyLines_.empty() || CheckReplyLine(replyLines_.front()) != 0) return false;
+    if (replyLines_.size() < 2 || replyLines_.back() != ".") return false;
+    replyLines_.pop_back();
+    // Data lines arrive dot-stuffed; one leading period is the server's, not the mail's.
+    for (size_t i = 1; i < replyLines_.size(); ++i)
+        if (!replyLines_[i].empty() && replyLines_[i][0] == '.') replyLines_[i].erase(0, 1);
+    return true;
+}
+
+int clsPOP3Socket::SocketQuerySingle(const String &command) { return clsTextSocket::SocketQuery(command, false, true); }
+
+int clsPOP3Socket::SocketQueryMulti(const String &command) { return clsTextSocket::SocketQuery(command, true, true); }
+
+} // namespace kv

@@ -1,0 +1,66 @@
+// Line protocols over clsSocket: send a command line, collect the reply lines,
+// check them, and keep receiving until the protocol says the reply is complete.
+#pragma once
+
+#include <initializer_list>
+#include <vector>
+
+#include "runtime/regex.h"
+#include "transport/socket.h"
+
+namespace kv {
+
+class clsTextSocket : public clsSocket {
+  public:
+    virtual int CheckReplyLine(const String &line) = 0;
+    virtual bool SocketIsResponseComplete() = 0;
+    virtual void AddReplyLine(const String &line) { replyLines_.push_back(line); }
+    // Sends the command (with CR LF) unless it is empty and `force` is not set,
+    // reads the reply, checks its first line, and with `wait` reads on until complete.
+    virtual int SocketQuery(const String &command, bool wait, bool force);
+
+    const std::vector<String> &ReplyLines() const { return replyLines_; }
+    // Marks the next command as secret: its trace shows "*****".
+    void SetNextCommandSecret() { nextSecret_ = true; }
+
+  protected:
+    std::vector<String> replyLines_;
+
+  private:
+    void ReceiveAndSplit();
+    void SplitPending();
+
+    String pending_;
+    size_t scanFrom_ = 0; // a lone CR before this point is not a line end
+    bool nextSecret_ = false;
+};
+
+class clsSMTPSocket : public clsTextSocket {
+  public:
+    clsSMTPSocket();
+    int CheckReplyLine(const String &line) override;
+    bool SocketIsResponseComplete() override;
+    using clsTextSocket::SocketQuery;
+    int SocketQuery(const String &command, std::initializer_list<int32_t> allowed);
+    int SocketQueryWithUnexpected(const String &command, std::initializer_list<int32_t> allowed);
+    int SocketWaitReply(std::initializer_list<int32_t> allowed);
+    int32_t LastReplyCode() const { return lastReplyCode_; }
+
+  private:
+    static int32_t CodeOf(const String &line);
+    bool Allowed(int32_t code) const;
+
+    std::vector<int32_t> allowed_;
+    int32_t lastReplyCode_ = 0;
+    clsRegEx finalLine_;
+};
+
+class clsPOP3Socket : public clsTextSocket {
+  public:
+    int CheckReplyLine(const String &line) override;
+    bool SocketIsResponseComplete() override;
+    int SocketQuerySingle(const String &command);
+    int SocketQueryMulti(const String &command);
+};
+
+} // namespace kv

@@ -1,0 +1,231 @@
+// The socket layer against a scripted peer: connect failures, exact bytes,
+// receive rules, timeouts and the SOCKS handshakes.
+#include <gtest/gtest.h>
+
+#include "log/except.h"
+#include "log/kvlog.h"
+#include "script_server.h"
+#include "transport/socket.h"
+
+namespace kv {
+namespace {
+
+using testsupport::ScriptServer;
+
+std::string Messages(const clsExcept &e) {
+    std::string r;
+    for (const auto &m : e.Messages()) r += m + "|";
+    return r;
+}
+
+// Runs f, which must throw; returns the messages joined by "|".
+template <class F> std::string Thrown(F f, int32_t *code = nullptr) {
+    try {
+        f();
+    } catch (const clsExcept &e) {
+        if (code) *code = e.Code();
+        return Messages(e);
+    }
+    return "(nothing thrown)";
+}
+
+TEST(Socket, ConnectFailures) {
+    clsSocket s;
+    int32_t code = 0;
+    EXPECT_EQ(Thrown([&] { s.Connect("255.255.255.255", 25, 1000); }, &code).substr(0, 42),
+              "gethostby[addr|name](255.255.255.255) fail");
+    EXPECT_EQ(code, -2);
+    EXPECT_FALSE(s.HasSocket());
+
+    uint16_t port = testsupport::ClosedPort();
+    std::string text = Thrown([&] { s.Connect("127.0.0.1", port, 1000); });
+    EXPECT_EQ(text, Format("connect(127.0.0.1:%d) failed: Connection refused. (No connection could be made because "
+                           "the target machine actively refused it.)|[Connect()]|",
+                           int(port)));
+    EXPECT_FALSE(s.HasSocket());
+
+    text = Thrown([&] { s.Connect("no-such-host.invalid", 25, 1000); });
+    EXPECT_EQ(text.rfind("gethostby[addr|name](no-such-host.invalid) failed: ", 0), 0u) << text;
+}
+
+TEST(Socket, SendsEverythingAndReceivesByTheRules) {
+    ScriptServer server;
+    std::string big(300000, 'x');
+    server.Expect(big).Send("abc\r\ndef").Pause(50).Send("gh").Pause(50).Send("ij\nrest").Pause(100).Close();
+    server.Start();
+    clsSocket s;
+    s.Connect("127.0.0.1", server.Port(), 5000);
+    EXPECT_EQ(s.SocketSend(big.data(), big.size()), 0);
+
+    // With the flag: the first chunk holds a line end, even if not at its end.
+    char buf[64];
+    size_t len = sizeof buf;
+    EXPECT_EQ(s.SocketRecv(buf, len, true), 0);
+    EXPECT_EQ(std::string(buf, len), "abc\r\ndef");
+    EXPECT_EQ(buf[len], 0) << "a zero byte behind the data";
+    // Chunks without a line end are collected until one arrives.
+    len = sizeof buf;
+    EXPECT_EQ(s.SocketRecv(buf, len, true), 0);
+    EXPECT_EQ(std::string(buf, len), "ghij\nrest");
+    // The peer closes: the socket is gone and the error says so.
+    len = sizeof buf;
+    int32_t code = 0;
+    EXPECT_EQ(Thrown([&] { s.SocketRecv(buf, len, false); }, &code), "recv() failed: socket was disconnected|");
+    EXPECT_EQ(code, -2);
+    EXPECT_FALSE(s.HasSocket());
+    EXPECT_EQ(s.SocketSend("x"), -2) << "no socket: -2 without an error";
+    len = sizeof buf;
+    EXPECT_EQ(s.SocketRecv(buf, len, true), -2);
+    EXPECT_TRUE(server.Finish()) << server.Failure();
+}
+
+TEST(Socket, FullBufferWithoutLineEndDisconnects) {
+    ScriptServer server;
+    server.Send("0123456789").Pause(200);
+    server.Start();
+    clsSocket s;
+    s.Connect("127.0.0.1", server.Port(), 5000);
+    char buf[8];
+    size_t len = sizeof buf;
+    EXPECT_EQ(Thrown([&] { s.SocketRecv(buf, len, true); }), "recv() failed: socket was disconnected|");
+    EXPECT_FALSE(s.HasSocket());
+    server.Finish();
+}
+
+TEST(Socket, SilentServerTimesOut) {
+    ScriptServer server;
+    server.Pause(1500);
+    server.Start();
+    clsSocket s;
+    s.Connect("127.0.0.1", server.Port(), 200);
+    String text;
+    std::string error = Thrown([&] { s.ReceiveText(text); });
+    EXPECT_EQ(error.rfind("recv() failed: Connection timed out.", 0), 0u) << error;
+    server.Finish();
+}
+
+struct ProxyCase {
+    const char *name;
+    int32_t type;
+    const char *user;
+    const char *password;
+    std::vector<std::string> script; // alternating: expect, send
+    const char *error;               // null: success, then the greeting is read
+};
+
+std::string Bytes(std::initializer_list<int> b) {
+    std::string s;
+    for (int x : b) s.push_back(char(x));
+    return s;
+}
+
+TEST(Socket, SocksHandshakes) {
+    // Target 10.1.2.3:25 (dotted: no lookup of any kind).
+    const std::string socks4Request = Bytes({4, 1, 0, 25, 10, 1, 2, 3, 0});
+    const std::string socks5Connect = Bytes({5, 1, 0, 1, 10, 1, 2, 3, 0, 25});
+    const std::string ok5 = Bytes({5, 0, 0, 1, 127, 0, 0, 1, 0x12, 0x34});
+    ProxyCase cases[] = {
+        {"socks4 granted", 1, "", "", {socks4Request, Bytes({0, 0x5A, 0, 0, 0, 0, 0, 0})}, nullptr},
+        {"socks4 rejected", 1, "", "", {socks4Request, Bytes({0, 0x5B, 0, 0, 0, 0, 0, 0})},
+         "proxy connection request failed or rejected|[Connect()]|"},
+        {"socks4 identd", 1, "", "", {socks4Request, Bytes({0, 0x5C, 0, 0, 0, 0, 0, 0})},
+         "proxy connection request failed because SOCKS server cannot connect to IDENTD on the client|[Connect()]|"},
+        {"socks4 unknown", 1, "", "", {socks4Request, Bytes({0, 0x42, 0, 0, 0, 0, 0, 0})},
+         "proxy connection request failed, unknown error code 0x42|[Connect()]|"},
+        {"socks4 short reply", 1, "", "", {socks4Request, Bytes({0, 0x5A, 0})},
+         "proxy connection failed|[Connect()]|"},
+        {"socks5 no auth", 2, "", "", {Bytes({5, 1, 0}), Bytes({5, 0}), socks5Connect, ok5}, nullptr},
+        {"socks5 user", 2, "u1", "pw", {Bytes({5, 1, 2}), Bytes({5, 2}), Bytes({1, 2, 'u', '1', 2, 'p', 'w'}),
+                                         Bytes({1, 0}), socks5Connect, ok5}, nullptr},
+        {"socks5 bad password", 2, "u1", "pw",
+         {Bytes({5, 1, 2}), Bytes({5, 2}), Bytes({1, 2, 'u', '1', 2, 'p', 'w'}), Bytes({1, 1})},
+         "proxy authorization failed|[Connect()]|"},
+        {"socks5 needs a user", 2, "", "", {Bytes({5, 1, 0}), Bytes({5, 0xFF})},
+         "proxy authorization required, but no user was given|[Connect()]|"},
+        {"socks5 asks for a password without user", 2, "", "", {Bytes({5, 1, 0}), Bytes({5, 2})},
+         "proxy authorization requested, but user name is empty|[Connect()]|"},
+        {"socks5 odd method", 2, "", "", {Bytes({5, 1, 0}), Bytes({5, 1})},
+         "proxy authorization has unknown type|[Connect()]|"},
+        {"socks5 refused", 2, "", "", {Bytes({5, 1, 0}), Bytes({5, 0}), socks5Connect, Bytes({5, 5, 0, 1, 0, 0, 0, 0, 0, 0})},
+         "SOCKS5 proxy: Connection refused|[Connect()]|"},
+        {"socks5 unknown code", 2, "", "", {Bytes({5, 1, 0}), Bytes({5, 0}), socks5Connect, Bytes({5, 9, 0, 1, 0, 0, 0, 0, 0, 0})},
+         "SOCKS5 proxy: request failed, unknown response code 0x09|[Connect()]|"},
+        // Bound addresses of other types are read whole, so the greeting after them is intact.
+        {"socks5 domain bound", 2, "", "", {Bytes({5, 1, 0}), Bytes({5, 0}), socks5Connect,
+                                             Bytes({5, 0, 0, 3, 9}) + "proxy.lan" + Bytes({0, 25})}, nullptr},
+        {"socks5 ipv6 bound", 2, "", "", {Bytes({5, 1, 0}), Bytes({5, 0}), socks5Connect,
+                                           Bytes({5, 0, 0, 4}) + std::string(16, '\1') + Bytes({0, 25})}, nullptr},
+    };
+    for (const ProxyCase &c : cases) {
+        ScriptServer proxy;
+        for (size_t i = 0; i < c.script.size(); ++i) {
+            if (i % 2 == 0) proxy.Expect(c.script[i]);
+            else proxy.Send(c.script[i]);
+        }
+        if (c.error) proxy.Close(); // a short reply is short for good
+        else proxy.Send("220 ready\r\n").Pause(50);
+        proxy.Start();
+        clsSocket s;
+        s.SetProxy("127.0.0.1", proxy.Port(), c.user, c.password, c.type);
+        std::string error = Thrown([&] { s.Connect("10.1.2.3", 25, 3000); });
+        if (c.error) {
+            EXPECT_EQ(error, c.error) << c.name;
+            EXPECT_FALSE(s.HasSocket()) << c.name;
+        } else {
+            EXPECT_EQ(error, "(nothing thrown)") << c.name;
+            String greeting;
+            EXPECT_EQ(s.ReceiveText(greeting), 0) << c.name;
+            EXPECT_EQ(greeting, "220 ready\r\n") << c.name;
+        }
+        EXPECT_TRUE(proxy.Finish()) << c.name << ": " << proxy.Failure();
+    }
+}
+
+TEST(Socket, ProxyCredentialsNeverReachTheLog) {
+    class Sink : public IKvLogSlot {
+      public:
+        std::string all;
+        HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void **p) override {
+            *p = nullptr;
+            return E_NOINTERFACE;
+        }
+        ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
+        ULONG STDMETHODCALLTYPE Release() override { return 1; }
+        HRESULT STDMETHODCALLTYPE WriteLine(BSTR line) override {
+            all += Narrow(WideView(reinterpret_cast<const char16_t *>(line))) + "\n";
+            return S_OK;
+        }
+    } sink;
+    KvLog().SetLogSlot(&sink);
+    KvLog().SetOutputMode(2);
+    KvLog().SetLogLevel(128);
+    ScriptServer proxy;
+    proxy.Expect(Bytes({5, 1, 2})).Send(Bytes({5, 2})).Expect(Bytes({1, 4}) + "user" + Bytes({6}) + "s3cr3t");
+    proxy.Send(Bytes({1, 0})).Expect(Bytes({5, 1, 0, 1, 10, 1, 2, 3, 0, 25})).Send(Bytes({5, 0, 0, 1, 0, 0, 0, 0, 0, 0}));
+    proxy.Start();
+    clsSocket s;
+    s.SetProxy("127.0.0.1", proxy.Port(), "user", "s3cr3t", 2);
+    s.Connect("10.1.2.3", 25, 3000);
+    s.Disconnect();
+    proxy.Finish();
+    KvLog().ResetForTests();
+    EXPECT_EQ(sink.all.find("s3cr3t"), std::string::npos) << sink.all;
+    EXPECT_NE(sink.all.find("->'*****'"), std::string::npos) << sink.all;
+}
+
+TEST(Socket, TraceTextKeepsOneCharacter) {
+    EXPECT_EQ(TraceText("QUIT\r\n"), "QUIT");
+    EXPECT_EQ(TraceText("\r\n"), "\r");
+    EXPECT_EQ(TraceText(""), "");
+    EXPECT_EQ(TraceText("a\tb\t"), "a\tb");
+}
+
+TEST(Socket, ErrorTexts) {
+    EXPECT_EQ(clsSocket::GetSocketErrorText(10061).rfind("Connection refused. (", 0), 0u);
+    EXPECT_EQ(clsSocket::GetSocketErrorText(995).rfind("Overlapped operation aborted. (", 0), 0u);
+    EXPECT_EQ(clsSocket::GetSocketErrorText(11001).rfind("Host not found. (", 0), 0u);
+    EXPECT_FALSE(clsSocket::GetSocketErrorText(123456).empty());
+}
+
+} // namespace
+} // namespace kv

@@ -1,0 +1,171 @@
+// Reply collection and checks of the SMTP and POP3 line sockets against a
+// scripted server.
+#include <gtest/gtest.h>
+
+#include "log/except.h"
+#include "script_server.h"
+#include "transport/text_socket.h"
+
+namespace kv {
+namespace {
+
+using testsupport::ScriptServer;
+
+template <class F> std::string Thrown(F f, int32_t *code = nullptr) {
+    try {
+        f();
+    } catch (const clsExcept &e) {
+        if (code) *code = e.Code();
+        std::string r;
+        for (const auto &m : e.Messages()) r += m + "|";
+        return r;
+    }
+    return "(nothing thrown)";
+}
+
+std::vector<String> Lines(std::initializer_list<const char *> l) { return std::vector<String>(l.begin(), l.end()); }
+
+TEST(SmtpSocket, MultiLineReplyInOneOrManyChunks) {
+    for (bool chunked : {false, true}) {
+        ScriptServer server;
+        server.Expect("EHLO me\r\n");
+        if (chunked) server.Send("250-first\r\n").Pause(30).Send("250-second\r\n").Pause(30).Send("250 last\r\n");
+        else server.Send("250-first\r\n250-second\r\n250 last\r\n");
+        server.Pause(50);
+        server.Start();
+        clsSMTPSocket s;
+        s.Connect("127.0.0.1", server.Port(), 3000);
+        EXPECT_EQ(s.SocketQuery("EHLO me", {250}), 0);
+        EXPECT_EQ(s.LastReplyCode(), 250);
+        EXPECT_EQ(s.ReplyLines(), Lines({"250-first", "250-second", "250 last"})) << chunked;
+        EXPECT_TRUE(server.Finish()) << server.Failure();
+    }
+}
+
+TEST(SmtpSocket, RejectedReplies) {
+    struct Case {
+        const char *reply;
+        std::initializer_list<int32_t> allowed;
+        const char *error;
+    } cases[] = {
+        {"250-x\r\n550 y\r\n", {250}, "unexpected reply '550 y'"},
+        {"4\r\n", {250}, "unexpected reply '4'"},
+        {"554 no\r\n", {250}, "unexpected reply '554 no'"},
+        {"hello\r\n", {250}, "unexpected reply 'hello'"},
+    };
+    for (const Case &c : cases) {
+        ScriptServer server;
+        server.Expect("NOOP\r\n").Send(c.reply).Pause(50);
+        server.Start();
+        clsSMTPSocket s;
+        s.Connect("127.0.0.1", server.Port(), 3000);
+        int32_t code = 0;
+        EXPECT_EQ(Thrown([&] { s.SocketQuery("NOOP", c.allowed); }, &code),
+                  std::string(c.error) + "|[clsTextSocket::SocketQuery]|[clsSMTPSocket::SocketQuery]|")
+            << c.reply;
+        EXPECT_EQ(code, -6);
+        server.Finish();
+
+        ScriptServer again;
+        again.Expect("NOOP\r\n").Send(c.reply).Pause(50);
+        again.Start();
+        clsSMTPSocket t;
+        t.Connect("127.0.0.1", again.Port(), 3000);
+        EXPECT_EQ(t.SocketQueryWithUnexpected("NOOP", c.allowed), -6) << c.reply;
+        again.Finish();
+    }
+}
+
+TEST(SmtpSocket, GreetingAndBytesOfTheNextReplyStayPending) {
+    ScriptServer server;
+    // The greeting arrives with the start of a later reply glued to it, and a
+    // CR LF split across two sends.
+    server.Send("220 hi\r\n250 o").Expect("NOOP\r\n").Send("k\r").Pause(30).Send("\n").Pause(50);
+    server.Start();
+    clsSMTPSocket s;
+    s.Connect("127.0.0.1", server.Port(), 3000);
+    EXPECT_EQ(s.SocketWaitReply({220}), 0);
+    EXPECT_EQ(s.ReplyLines(), Lines({"220 hi"}));
+    EXPECT_EQ(s.SocketQuery("NOOP", {250}), 0);
+    EXPECT_EQ(s.ReplyLines(), Lines({"250 ok"}));
+    EXPECT_TRUE(server.Finish()) << server.Failure();
+}
+
+TEST(SmtpSocket, LineBreaksInCommandsAreRefusedBeforeSending) {
+    ScriptServer server;
+    server.Pause(100);
+    server.Start();
+    clsSMTPSocket s;
+    s.Connect("127.0.0.1", server.Port(), 3000);
+    EXPECT_EQ(Thrown([&] { s.SocketQuery("MAIL FROM:<a@b>\r\nRCPT TO:<c@d>", {250}); }),
+              "command refused: it contains a line break|[clsTextSocket::SocketQuery]|[clsSMTPSocket::SocketQuery]|");
+    server.Finish();
+    EXPECT_EQ(server.Received(), "");
+}
+
+TEST(SmtpSocket, CarriageReturnInsideALineStays) {
+    ScriptServer server;
+    server.Send("220 a\rb\r\n").Pause(50);
+    server.Start();
+    clsSMTPSocket s;
+    s.Connect("127.0.0.1", server.Port(), 3000);
+    EXPECT_EQ(s.SocketWaitReply({220}), 0);
+    EXPECT_EQ(s.ReplyLines(), Lines({"220 a\rb"}));
+    server.Finish();
+}
+
+TEST(Pop3Socket, StatusLines) {
+    struct Case {
+        const char *reply;
+        const char *error; // null: accepted
+    } cases[] = {
+        {"+ok 2 messages\r\n", nullptr},
+        {"+OK\r\n", nullptr},
+        {"-ERR no such message\r\n", "unexpected reply '-ERR no such message'|[clsTextSocket::SocketQuery]|"},
+        {"-err x\r\n", "unexpected reply '-err x'|[clsTextSocket::SocketQuery]|"},
+        {"* hello\r\n", "Server response '* hello' unexpected from a POP3 server|[clsTextSocket::SocketQuery]|"},
+    };
+    for (const Case &c : cases) {
+        ScriptServer server;
+        server.Expect("STAT\r\n").Send(c.reply).Pause(50);
+        server.Start();
+        clsPOP3Socket s;
+        s.Connect("127.0.0.1", server.Port(), 3000);
+        std::string error = Thrown([&] { s.SocketQuerySingle("STAT"); });
+        EXPECT_EQ(error, c.error ? c.error : "(nothing thrown)") << c.reply;
+        server.Finish();
+    }
+}
+
+TEST(Pop3Socket, MultiLineReplyEndsAtTheDotAndIsUnstuffed) {
+    ScriptServer server;
+    server.Expect("RETR 1\r\n")
+        .Send("+OK 40 octets\r\nSubject: x\r\n\r\n..\r\n")
+        .Pause(30)
+        .Send("..leading period\r\n.\r\n+OK next")
+        .Expect("NOOP\r\n")
+        .Send("\r\n")
+        .Pause(50);
+    server.Start();
+    clsPOP3Socket s;
+    s.Connect("127.0.0.1", server.Port(), 3000);
+    EXPECT_EQ(s.SocketQueryMulti("RETR 1"), 0);
+    EXPECT_EQ(s.ReplyLines(), Lines({"+OK 40 octets", "Subject: x", "", ".", ".leading period"}));
+    EXPECT_EQ(s.SocketQuerySingle("NOOP"), 0);
+    EXPECT_EQ(s.ReplyLines(), Lines({"+OK next"}));
+    EXPECT_TRUE(server.Finish()) << server.Failure();
+}
+
+TEST(Pop3Socket, SecretCommandsAreSentButNotShown) {
+    ScriptServer server;
+    server.Expect("PASS pw\r\n").Send("+OK\r\n").Pause(50);
+    server.Start();
+    clsPOP3Socket s;
+    s.Connect("127.0.0.1", server.Port(), 3000);
+    s.SetNextCommandSecret();
+    EXPECT_EQ(s.SocketQuerySingle("PASS pw"), 0);
+    EXPECT_TRUE(server.Finish()) << server.Failure();
+}
+
+} // namespace
+} // namespace kv
