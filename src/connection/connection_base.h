@@ -80,6 +80,8 @@ class clsConnectionBase : public IKvMailConnection2 {
   protected:
     // Answers E_NOTIMPL with a record saying that this operation is not available yet.
     HRESULT NotAvailable(const char *operation);
+    // Straight to the slot, without the log line (send progress).
+    void SendEvent(LONG event, LONG detail);
 
   private:
     void ClearRecord();
@@ -88,7 +90,6 @@ class clsConnectionBase : public IKvMailConnection2 {
     // receives the exception's code when one was thrown.
     HRESULT Call(const std::function<HRESULT()> &hook, bool *thrown = nullptr, int32_t *thrownCode = nullptr);
     void ReleaseMails();
-    void SendEvent(LONG event, LONG detail); // straight to the slot, no log line
 
     std::vector<IKvMail *> mails_;
     int32_t state_ = kDisconnected;

@@ -1,13 +1,32 @@
 // clsSMTPMailConnection: the send connection of the internet provider.
 #pragma once
 
+#include <vector>
+
 #include "connection/connection_base.h"
+#include "transport/text_socket.h"
 
 namespace kv {
+
+// What the mail transfer needs of a mail: the sender text, the three
+// recipient lists (each entry as the host gave it) and the rendered text.
+struct clsSmtpEnvelope {
+    String sender;
+    std::vector<String> to, cc, bcc;
+};
+
+class clsMailText {
+  public:
+    virtual ~clsMailText() = default;
+    virtual uint64_t Size() = 0;
+    // Fills up to `size` bytes from the current position; 0 at the end.
+    virtual size_t Read(void *buffer, size_t size) = 0;
+};
 
 class clsSMTPMailConnection : public clsConnectionBase {
   public:
     clsSMTPMailConnection();
+    ~clsSMTPMailConnection() override;
 
     HRESULT OnConnect() override;
     HRESULT OnDisconnect() override;
@@ -20,6 +39,21 @@ class clsSMTPMailConnection : public clsConnectionBase {
     bool IsProviderAvailable() override { return true; }
     bool AnswersSelector(REFIID riid) const override;
     virtual DWORD GetMailCapabilities() { return 7; }
+
+    // MAIL FROM, RCPT TO, DATA and the text; throws clsExcept.
+    void Transfer(const clsSmtpEnvelope &envelope, clsMailText &text);
+    clsSMTPSocket &Socket() { return socket_; }
+
+  private:
+    void PopBeforeSmtp();
+    String LogonName();
+    int AuthCramMd5();
+    int AuthLogin();
+    int AuthPlain();
+    void Reset(); // RSET, failures ignored: the error that led here matters more
+    void SendText(clsMailText &text);
+
+    clsSMTPSocket socket_;
 };
 
 } // namespace kv

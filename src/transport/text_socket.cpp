@@ -125,7 +125,11 @@ int clsSMTPSocket::SocketQuery(const String &command, std::initializer_list<int3
 }
 
 int clsSMTPSocket::SocketQueryWithUnexpected(const String &command, std::initializer_list<int32_t> allowed) {
-    allowed_.assign(allowed);
+    return SocketQueryWithUnexpected(command, std::vector<int32_t>(allowed));
+}
+
+int clsSMTPSocket::SocketQueryWithUnexpected(const String &command, const std::vector<int32_t> &allowed) {
+    allowed_ = allowed;
     try {
         return clsTextSocket::SocketQuery(command, true, true);
     } catch (clsExcept &e) {

@@ -43,6 +43,7 @@ class clsSMTPSocket : public clsTextSocket {
     using clsTextSocket::SocketQuery;
     int SocketQuery(const String &command, std::initializer_list<int32_t> allowed);
     int SocketQueryWithUnexpected(const String &command, std::initializer_list<int32_t> allowed);
+    int SocketQueryWithUnexpected(const String &command, const std::vector<int32_t> &allowed);
     int SocketWaitReply(std::initializer_list<int32_t> allowed);
     int32_t LastReplyCode() const { return lastReplyCode_; }
 
