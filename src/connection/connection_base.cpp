@@ -60,6 +60,12 @@ HRESULT clsConnectionBase::Fail(HRESULT hr, int32_t code, const String &message)
     return hr;
 }
 
+HRESULT clsConnectionBase::Fail(HRESULT hr, const clsExcept &e) {
+    messages_ = e.Messages();
+    errorCode_ = e.Code();
+    return hr;
+}
+
 HRESULT clsConnectionBase::NotAvailable(const char *operation) {
     return Fail(E_NOTIMPL, -5,
                 Format("%s::%s(): not available in this build of the component", ("cls" + GetProviderName() + "MailConnection").c_str(), operation));

@@ -74,6 +74,8 @@ class clsConnectionBase : public IKvMailConnection2 {
     const std::vector<IKvMail *> &Mails() const { return mails_; }
     // Sets the error record for a hook that answers a failure without throwing.
     HRESULT Fail(HRESULT hr, int32_t code, const String &message);
+    // Makes a caught exception the record (for failures outside the hook calls).
+    HRESULT Fail(HRESULT hr, const clsExcept &e);
     int32_t ErrorCode() const { return errorCode_; }
     const std::vector<String> &ErrorMessages() const { return messages_; }
 

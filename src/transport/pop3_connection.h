@@ -1,13 +1,17 @@
 // clsPOP3MailConnection: the receive connection of the internet provider.
 #pragma once
 
+#include <vector>
+
 #include "connection/connection_base.h"
+#include "transport/text_socket.h"
 
 namespace kv {
 
 class clsPOP3MailConnection : public clsConnectionBase {
   public:
     clsPOP3MailConnection();
+    ~clsPOP3MailConnection() override;
 
     HRESULT OnConnect() override;
     HRESULT OnDisconnect() override;
@@ -19,6 +23,21 @@ class clsPOP3MailConnection : public clsConnectionBase {
     HRESULT LoadRestOfMail(IKvMail *mail) override;
     bool IsProviderAvailable() override { return true; }
     bool AnswersSelector(REFIID riid) const override;
+
+  protected:
+    // A new received mail (Listed) with this identifier, one reference held by the caller.
+    virtual IKvMail *CreateReceivedMail(const String &id);
+    // Hands a message's lines (status line removed) to the mail's reader.
+    virtual void ReadMailLines(IKvMail *mail, std::vector<String> &lines, bool complete);
+    // Marks a mail deleted.
+    virtual void MarkDeleted(IKvMail *mail);
+
+  private:
+    std::vector<String> TakeLines();
+    clsPOP3Socket socket_;
 };
+
+// The message number at the start of a mail identifier ("3 " -> 3); 0 when there is none.
+uint32_t MessageNumberOf(const String &id);
 
 } // namespace kv
