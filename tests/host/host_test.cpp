@@ -249,13 +249,19 @@ TEST_F(HostTest, ConnectTwiceAndOptionsWhileConnected) {
     c->Release();
 }
 
-TEST_F(HostTest, UnfinishedProvidersSayHonestlyWhatIsMissing) {
+TEST_F(HostTest, SmtpWithoutServerFailsWithTheReason) {
     IKvMailConnection2 *c = Create(IID_IKvSMTPSendConnection);
-    EXPECT_EQ(c->Connect(), E_NOTIMPL);
+    Events events;
+    c->SetMailStateNotificationSlot(&events);
+    EXPECT_EQ(c->Connect(), E_ABORT);
     LONG code = 0;
-    std::string text = ErrorText(c, &code);
-    EXPECT_NE(text.find("clsSMTPMailConnection::OnConnect()"), std::string::npos) << text;
-    EXPECT_NE(code, 0);
+    EXPECT_EQ(ErrorText(c, &code),
+              "gethostby[addr|name]() failed: Host not found. (No such host is known.)\r\n[Connect()]\r\n"
+              "[clsSMTPMailConnection::OnConnect]\r\n");
+    EXPECT_EQ(code, -2);
+    std::vector<std::pair<LONG, LONG>> expected = {{2, 0}, {3, 0}, {3, 0}};
+    EXPECT_EQ(events.seen, expected);
+    c->SetMailStateNotificationSlot(nullptr);
     c->Release();
 }
 
