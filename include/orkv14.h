@@ -392,10 +392,10 @@ DECLARE_INTERFACE_(IKvEnumMAPIProfiles, IUnknown) {
 #undef INTERFACE
 
 /* The four entry points of the in-process server. */
-ORKV14_API HRESULT DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID *object);
-ORKV14_API HRESULT DllCanUnloadNow(void);
-ORKV14_API HRESULT DllRegisterServer(void);
-ORKV14_API HRESULT DllUnregisterServer(void);
+ORKV14_API HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID *object);
+ORKV14_API HRESULT STDAPICALLTYPE DllCanUnloadNow(void);
+ORKV14_API HRESULT STDAPICALLTYPE DllRegisterServer(void);
+ORKV14_API HRESULT STDAPICALLTYPE DllUnregisterServer(void);
 
 typedef HRESULT(STDAPICALLTYPE *PFN_DllGetClassObject)(REFCLSID, REFIID, LPVOID *);
 typedef HRESULT(STDAPICALLTYPE *PFN_DllCanUnloadNow)(void);

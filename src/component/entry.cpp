@@ -44,7 +44,7 @@ std::u16string ClassKeyPath() { return u"CLSID\\" + Widen(GuidToRegistryForm(CLS
 
 using namespace kv;
 
-ORKV14_API HRESULT DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID *object) {
+ORKV14_API HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID *object) {
     if (!object) return E_POINTER;
     *object = nullptr;
     if (!IsEqualCLSID(clsid, CLSID_KvComponent)) return E_FAIL;
@@ -55,11 +55,11 @@ ORKV14_API HRESULT DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID *object)
     return hr;
 }
 
-ORKV14_API HRESULT DllCanUnloadNow(void) {
+ORKV14_API HRESULT STDAPICALLTYPE DllCanUnloadNow(void) {
     return (ModuleRefCount() > 0 || ModuleLockCount() > 0) ? S_FALSE : S_OK;
 }
 
-ORKV14_API HRESULT DllRegisterServer(void) {
+ORKV14_API HRESULT STDAPICALLTYPE DllRegisterServer(void) {
     std::u16string path = ClassKeyPath();
     auto key = pal::RegCreate(pal::RegRoot::ClassesRoot, path);
     if (!key) {
@@ -80,7 +80,7 @@ ORKV14_API HRESULT DllRegisterServer(void) {
     return S_OK;
 }
 
-ORKV14_API HRESULT DllUnregisterServer(void) {
+ORKV14_API HRESULT STDAPICALLTYPE DllUnregisterServer(void) {
     if (pal::RegOpen(pal::RegRoot::ClassesRoot, u"CLSID")) pal::RegDeleteTree(pal::RegRoot::ClassesRoot, ClassKeyPath());
     return S_OK;
 }

@@ -1,5 +1,6 @@
 #include "component/resources.h"
 
+#include "pal/resources.h"
 #include "pal/system.h"
 
 namespace kv {
@@ -12,7 +13,7 @@ struct Row {
     const char *german;
 };
 
-// 8-bit texts in the ANSI code page of this platform (UTF-8).
+// 8-bit texts in the ANSI code page of this platform (UTF-8); orkv14.rc carries the same.
 const Row kStrings[] = {
     {IDS_REGISTRY_KEY_FAILED,
      "The registry key '%1' cannot be created. Make sure you have the permissions to create this key.",
@@ -26,6 +27,8 @@ const Row kStrings[] = {
 } // namespace
 
 String LoadResourceString(int id, bool german) {
+    // The module's own string table where the platform has one (Windows).
+    if (auto text = pal::LoadModuleString(id, german)) return *text;
     for (const Row &row : kStrings)
         if (row.id == id) return german ? row.german : row.english;
     return String();

@@ -1,19 +1,20 @@
 #include "connection/option_list.h"
 
+// The const_casts: mingw-w64 declares the Variant* sources non-const; nothing is changed through them.
 namespace kv {
 
 clsVariant::clsVariant(const VARIANT &v) {
     VariantInit(&v_);
-    if (FAILED(VariantCopyInd(&v_, &v))) VariantInit(&v_);
+    if (FAILED(VariantCopyInd(&v_, const_cast<VARIANT *>(&v)))) VariantInit(&v_);
 }
 
 clsVariant::clsVariant(const clsVariant &o) {
     VariantInit(&v_);
-    VariantCopy(&v_, &o.v_);
+    VariantCopy(&v_, const_cast<VARIANT *>(&o.v_));
 }
 
 clsVariant &clsVariant::operator=(const clsVariant &o) {
-    if (this != &o) VariantCopy(&v_, &o.v_);
+    if (this != &o) VariantCopy(&v_, const_cast<VARIANT *>(&o.v_));
     return *this;
 }
 
@@ -41,13 +42,13 @@ clsVariant clsVariant::FromBool(bool value) {
 
 bool clsVariant::ToText(WString &out) const {
     if (v_.vt == VT_BSTR) {
-        out.assign(reinterpret_cast<const char16_t *>(v_.bstrVal ? v_.bstrVal : u""), SysStringLen(v_.bstrVal));
+        out.assign(v_.bstrVal ? reinterpret_cast<const char16_t *>(v_.bstrVal) : u"", SysStringLen(v_.bstrVal));
         return true;
     }
     VARIANT t;
     VariantInit(&t);
-    if (FAILED(VariantChangeType(&t, &v_, 0, VT_BSTR))) return false;
-    out.assign(reinterpret_cast<const char16_t *>(t.bstrVal ? t.bstrVal : u""), SysStringLen(t.bstrVal));
+    if (FAILED(VariantChangeType(&t, const_cast<VARIANT *>(&v_), 0, VT_BSTR))) return false;
+    out.assign(t.bstrVal ? reinterpret_cast<const char16_t *>(t.bstrVal) : u"", SysStringLen(t.bstrVal));
     VariantClear(&t);
     return true;
 }
@@ -59,7 +60,7 @@ bool clsVariant::ToInt(int32_t &out) const {
     }
     VARIANT t;
     VariantInit(&t);
-    if (FAILED(VariantChangeType(&t, &v_, 0, VT_I4))) return false;
+    if (FAILED(VariantChangeType(&t, const_cast<VARIANT *>(&v_), 0, VT_I4))) return false;
     out = t.lVal;
     return true;
 }
@@ -71,7 +72,7 @@ bool clsVariant::ToBool(bool &out) const {
     }
     VARIANT t;
     VariantInit(&t);
-    if (FAILED(VariantChangeType(&t, &v_, 0, VT_BOOL))) return false;
+    if (FAILED(VariantChangeType(&t, const_cast<VARIANT *>(&v_), 0, VT_BOOL))) return false;
     out = t.boolVal != 0;
     return true;
 }

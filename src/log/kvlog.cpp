@@ -1,6 +1,7 @@
 #include "log/kvlog.h"
 
 #include "pal/channel.h"
+#include "pal/resources.h"
 #include "pal/system.h"
 #include "runtime/com_util.h"
 
@@ -48,7 +49,8 @@ HRESULT clsKvLog::SetLogLevel(LONG level) {
 
 void clsKvLog::WriteBanner() {
     if (!Passes(kLogCalls)) return;
-    static const String banner = Format("[%s %s]", pal::FileNameOf(pal::ModulePath()).c_str(), KV_VERSION_STRING);
+    static const String banner = Format("[%s %s]", pal::FileNameOf(pal::ModulePath()).c_str(),
+                                       pal::ModuleFileVersion().c_str());
     Write(kLogCalls, banner);
 }
 

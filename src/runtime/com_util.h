@@ -2,6 +2,7 @@
 // and the identifier's registry form.
 #pragma once
 
+#include <type_traits>
 #include <utility>
 
 #include "pal/com.h"
@@ -44,6 +45,12 @@ template <class T> class clsAutoRelease {
   private:
     T *p_ = nullptr;
 };
+
+// Interface text is OLECHAR: a 16-bit wchar_t with the Windows SDK, char16_t elsewhere.
+template <class C, class = std::enable_if_t<!std::is_same_v<C, char16_t> && sizeof(C) == sizeof(char16_t)>>
+inline std::u16string_view WideView(const C *text) {
+    return WideView(reinterpret_cast<const char16_t *>(text));
+}
 
 // Writes text into the caller's BSTR with SysReAllocStringLen (the old string
 // is freed). E_INVALIDARG for a null target, E_OUTOFMEMORY when allocation fails.

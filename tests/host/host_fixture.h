@@ -2,9 +2,14 @@
 // only the public header.
 #pragma once
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <dlfcn.h>
+#endif
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -12,25 +17,70 @@
 
 namespace host {
 
+// The component loaded at run time, as a host loads it: LoadLibrary or dlopen.
 struct Library {
     void *handle = nullptr;
     PFN_DllGetClassObject getClassObject = nullptr;
     PFN_DllCanUnloadNow canUnloadNow = nullptr;
-    HRESULT (*registerServer)() = nullptr;
-    HRESULT (*unregisterServer)() = nullptr;
+    HRESULT(STDAPICALLTYPE *registerServer)(void) = nullptr;
+    HRESULT(STDAPICALLTYPE *unregisterServer)(void) = nullptr;
+    std::string error;
 
     Library() {
+#ifdef _WIN32
+        handle = reinterpret_cast<void *>(LoadLibraryA(KV_LIBRARY_PATH));
+        if (!handle) error = "LoadLibrary failed: " + std::to_string(GetLastError());
+#else
         handle = dlopen(KV_LIBRARY_PATH, RTLD_NOW);
+        if (!handle) error = dlerror();
+#endif
         if (!handle) return;
-        getClassObject = reinterpret_cast<PFN_DllGetClassObject>(dlsym(handle, "DllGetClassObject"));
-        canUnloadNow = reinterpret_cast<PFN_DllCanUnloadNow>(dlsym(handle, "DllCanUnloadNow"));
-        registerServer = reinterpret_cast<HRESULT (*)()>(dlsym(handle, "DllRegisterServer"));
-        unregisterServer = reinterpret_cast<HRESULT (*)()>(dlsym(handle, "DllUnregisterServer"));
+        getClassObject = reinterpret_cast<PFN_DllGetClassObject>(Symbol("DllGetClassObject"));
+        canUnloadNow = reinterpret_cast<PFN_DllCanUnloadNow>(Symbol("DllCanUnloadNow"));
+        registerServer = reinterpret_cast<decltype(registerServer)>(Symbol("DllRegisterServer"));
+        unregisterServer = reinterpret_cast<decltype(unregisterServer)>(Symbol("DllUnregisterServer"));
     }
     ~Library() {
+#ifdef _WIN32
+        if (handle) FreeLibrary(static_cast<HMODULE>(handle));
+#else
         if (handle) dlclose(handle);
+#endif
+    }
+    Library(const Library &) = delete;
+    Library &operator=(const Library &) = delete;
+
+    void *Symbol(const char *name) const {
+#ifdef _WIN32
+        return reinterpret_cast<void *>(GetProcAddress(static_cast<HMODULE>(handle), name));
+#else
+        return dlsym(handle, name);
+#endif
     }
 };
+
+// How the log writes a failed result: the system's text for the code, as the
+// platform states it (Windows and Wine differ), or the bare code without one.
+inline std::string ResultText(HRESULT hr) {
+    std::string text;
+#ifdef _WIN32
+    char *buffer = nullptr;
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                             nullptr, DWORD(hr), 0, reinterpret_cast<char *>(&buffer), 0, nullptr);
+    if (n && buffer) text.assign(buffer, n);
+    if (buffer) LocalFree(buffer);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+#else
+    if (hr == E_UNEXPECTED) text = "Catastrophic failure"; // the Windows wording the library carries
+#endif
+    char code[32];
+    if (text.empty()) {
+        std::snprintf(code, sizeof code, "(error code %#08lx)", (unsigned long)(uint32_t)hr);
+        return code;
+    }
+    std::snprintf(code, sizeof code, " (%08lx)", (unsigned long)(uint32_t)hr);
+    return text + code;
+}
 
 inline std::string Utf8(const OLECHAR *s) {
     std::string r;

@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# orkv14.dll exports exactly the four entry points, undecorated, and needs no
+# DLL beyond those every Windows system has.
+set -uo pipefail
+objdump=${1:?objdump}
+dll=${2:?orkv14.dll}
+failed=0
+exports=$("$objdump" -p "$dll" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | awk '/^[[:space:]]+\[/ {print $NF}' | sort | tr '\n' ' ')
+expected="DllCanUnloadNow DllGetClassObject DllRegisterServer DllUnregisterServer "
+if [ "$exports" != "$expected" ]; then
+  echo "FAILED: exports are '$exports'"
+  failed=1
+fi
+imports=$("$objdump" -p "$dll" | awk '/DLL Name:/ {print tolower($3)}' | sort -u)
+for name in $imports; do
+  case "$name" in
+    kernel32.dll | user32.dll | advapi32.dll | ole32.dll | oleaut32.dll | version.dll | ws2_32.dll | msvcrt.dll) ;;
+    *) echo "FAILED: needs $name"; failed=1 ;;
+  esac
+done
+echo "exports: $exports"
+echo "imports: $(echo $imports)"
+[ "$failed" -eq 0 ]

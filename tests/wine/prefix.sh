@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Makes a fresh Wine prefix for the tests ($WINEPREFIX, under the build tree).
+# It stands for a machine without a messaging subsystem, so the MAPI selectors
+# must be refused there as on Linux.
+set -euo pipefail
+wine=${1:?wine}
+: "${WINEPREFIX:?}"
+case "$WINEPREFIX" in */build/*) ;; *) echo "refusing to replace a prefix outside a build tree: $WINEPREFIX" >&2; exit 1 ;; esac
+# The previous run's server may still linger on the old prefix.
+wineserver -k >/dev/null 2>&1 || true
+wineserver -w >/dev/null 2>&1 || true
+rm -rf "$WINEPREFIX"
+mkdir -p "$WINEPREFIX"
+"$wine" wineboot -i >/dev/null 2>&1
+"$wine" reg add 'HKLM\Software\Microsoft\Windows Messaging Subsystem' /v MAPI /t REG_SZ /d 0 /f >/dev/null
+wineserver -w
+sed -i 's/^mapi=1/mapi=0/I' "$WINEPREFIX/drive_c/windows/win.ini"
+echo "wine prefix ready: $WINEPREFIX"
