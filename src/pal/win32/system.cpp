@@ -96,6 +96,37 @@ std::string SystemMessageText(int32_t hr) {
 
 void DebugOutput(const std::string &text) { OutputDebugStringA(text.c_str()); }
 
+FileHandle FileOpen(const std::string &path, bool forWriting) {
+    HANDLE h = forWriting ? CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                        nullptr)
+                          : CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+    return h == INVALID_HANDLE_VALUE ? kInvalidFile : FileHandle(h);
+}
+
+void FileClose(FileHandle file) {
+    if (file != kInvalidFile) CloseHandle(HANDLE(file));
+}
+
+bool FileWrite(FileHandle file, const void *data, size_t size) {
+    const char *p = static_cast<const char *>(data);
+    while (size > 0) {
+        DWORD chunk = size > 0x40000000u ? 0x40000000u : DWORD(size);
+        DWORD written = 0;
+        if (!WriteFile(HANDLE(file), p, chunk, &written, nullptr) || written == 0) return false;
+        p += written;
+        size -= written;
+    }
+    return true;
+}
+
+int64_t FileRead(FileHandle file, void *buffer, size_t size) {
+    DWORD chunk = size > 0x40000000u ? 0x40000000u : DWORD(size);
+    DWORD read = 0;
+    if (!ReadFile(HANDLE(file), buffer, chunk, &read, nullptr)) return -1;
+    return int64_t(read);
+}
+
 int LegacyProfileInt(const std::string &section, const std::string &key, int defaultValue) {
     return int(GetProfileIntA(section.c_str(), key.c_str(), defaultValue));
 }
