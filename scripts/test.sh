@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The full test suite: installs what it needs, builds the debug and the
-# ASan+UBSan configurations, and runs every test in both.
+# ASan+UBSan configurations, and runs every test in both; then the Windows
+# stage (the cross-built DLL under Wine).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -12,3 +13,4 @@ for preset in linux-debug linux-asan; do
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --preset "$preset" -j "$jobs"
 done
+bash scripts/test-windows.sh
