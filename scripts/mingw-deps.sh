@@ -26,11 +26,19 @@ pcre2_source() {
   fi
   mkdir -p "$src"
   # The newest version whose files a mirror still has (security uploads may be gone).
-  local v
+  local v got=
   for v in $(apt-cache showsrc pcre2 | awk '/^Version:/ {print $2}' | sort -rV); do
     rm -rf "${src:?}"/*
-    (cd "$src" && apt-get source -qq "pcre2=$v" >&2) && break
+    if (cd "$src" && apt-get source -qq "pcre2=$v") >"$root/apt-source.log" 2>&1; then
+      got=$v
+      break
+    fi
   done
+  if [ -z "$got" ]; then
+    cat "$root/apt-source.log" >&2
+    echo "apt-get source pcre2 failed for every version" >&2
+    exit 1
+  fi
   ls -d "$src"/pcre2-*/ | head -n1
 }
 

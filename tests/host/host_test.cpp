@@ -340,6 +340,34 @@ TEST_F(HostTest, TraceLinesThroughTheSink) {
     EXPECT_EQ(sink.refs, 1u);
 }
 
+TEST_F(HostTest, ChannelModeSendsLinesToTheViewer) {
+    host::ChannelViewer viewer;
+    ASSERT_TRUE(viewer.Ready());
+    IKvLog *l = Log();
+    l->SetOutputMode(3);
+    l->SetLogLevel(2); // writes the banner
+    std::string record;
+    ASSERT_TRUE(viewer.Read(record)) << "no record reached the viewer";
+    // "%-8s: " module tag, then "%02u:%02u:%02u.%03u %08x " and the log line itself.
+    EXPECT_EQ(record.substr(0, 10), "orkv14  : ") << record;
+    const std::string banner = std::string(":[") + KV_LIBRARY_FILE_NAME + " " + KV_EXPECTED_FILE_VERSION + "]";
+    ASSERT_GT(record.size(), banner.size() + 32) << record;
+    EXPECT_EQ(record.substr(record.size() - banner.size()), banner) << record;
+    EXPECT_EQ(record[12], ':') << record;
+    EXPECT_EQ(record[18], '.') << record;
+    EXPECT_EQ(record[22], ' ') << record;
+    EXPECT_EQ(record[31], ' ') << record;
+
+    IKvMailConnection2 *c = Create(IID_IKvCDOSYSSendConnection);
+    c->Connect();
+    bool seen = false;
+    for (int i = 0; i < 8 && !seen && viewer.Read(record); ++i)
+        seen = record.find(":>clsConnectionBase::Connect()") != std::string::npos;
+    EXPECT_TRUE(seen) << "the method trace did not reach the viewer";
+    c->Disconnect();
+    c->Release();
+}
+
 TEST_F(HostTest, EventsOfAFailedConnect) {
     IKvMailConnection2 *c = Create(IID_IKvSMTPSendConnection);
     Events events;
