@@ -11,7 +11,8 @@ wineserver -k >/dev/null 2>&1 || true
 wineserver -w >/dev/null 2>&1 || true
 rm -rf "$WINEPREFIX"
 mkdir -p "$WINEPREFIX"
-"$wine" wineboot -i >/dev/null 2>&1
+# Without the Mono and Gecko installers, which would want to download.
+WINEDLLOVERRIDES="mscoree,mshtml=" "$wine" wineboot -i >/dev/null 2>&1
 "$wine" reg add 'HKLM\Software\Microsoft\Windows Messaging Subsystem' /v MAPI /t REG_SZ /d 0 /f >/dev/null
 wineserver -w
 sed -i 's/^mapi=1/mapi=0/I' "$WINEPREFIX/drive_c/windows/win.ini"
