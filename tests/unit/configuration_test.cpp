@@ -1,0 +1,407 @@
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <set>
+#include <vector>
+
+#include "component/configuration.h"
+#include "log/kvlog.h"
+#include "settings/settings_registry.h"
+#include "settings/settings_string.h"
+
+#if __has_include("pal/posix/registry.cpp")
+#include <cstdlib>
+#include <filesystem>
+#define KV_HAVE_REGISTRY_STORE 1
+#endif
+
+namespace {
+
+using kv::WString;
+
+// An in-memory registry for the store: keys by exact path, string and DWORD values.
+struct MemoryRegistry : kv::clsSettingsRegistry {
+    struct Values {
+        std::map<WString, kv::pal::RegValue> values;
+    };
+    std::map<WString, std::shared_ptr<Values>> keys;
+    std::set<WString> refused; // paths that cannot be created or opened
+    std::vector<WString> opened;
+
+    struct Key : kv::pal::RegKey {
+        std::shared_ptr<Values> v;
+        bool writable;
+        Key(std::shared_ptr<Values> values, bool w) : v(std::move(values)), writable(w) {}
+        bool SetString(const std::u16string &name, const std::u16string &value) override {
+            if (!writable) return false;
+            kv::pal::RegValue r;
+            r.type = kv::pal::RegType::String;
+            for (char16_t c : value + u'\0') r.data.push_back(uint8_t(c)), r.data.push_back(uint8_t(c >> 8));
+            v->values[name] = r;
+            return true;
+        }
+        bool SetDWord(const std::u16string &name, uint32_t value) override {
+            kv::pal::RegValue r;
+            r.type = kv::pal::RegType::DWord;
+            for (int i = 0; i < 4; ++i) r.data.push_back(uint8_t(value >> (8 * i)));
+            v->values[name] = r;
+            return true;
+        }
+        bool SetBinary(const std::u16string &, const std::vector<uint8_t> &) override { return false; }
+        bool GetValue(const std::u16string &name, kv::pal::RegValue &value) const override {
+            auto it = v->values.find(name);
+            if (it == v->values.end()) return false;
+            value = it->second;
+            return true;
+        }
+        bool GetString(const std::u16string &name, std::u16string &value) const override {
+            auto it = v->values.find(name);
+            if (it == v->values.end() || it->second.type != kv::pal::RegType::String) return false;
+            value.clear();
+            const auto &d = it->second.data;
+            for (size_t i = 0; i + 1 < d.size(); i += 2)
+                if (char16_t c = char16_t(d[i] | d[i + 1] << 8)) value.push_back(c);
+                else break;
+            return true;
+        }
+        bool DeleteValue(const std::u16string &name) override { return v->values.erase(name) == 1; }
+        std::vector<std::u16string> SubKeyNames() const override { return {}; }
+        std::vector<std::u16string> ValueNames() const override {
+            std::vector<std::u16string> names;
+            for (const auto &e : v->values) names.push_back(e.first);
+            return names;
+        }
+    };
+
+    std::unique_ptr<kv::pal::RegKey> Create(const WString &path) override {
+        opened.push_back(path);
+        if (refused.count(path)) return nullptr;
+        auto &slot = keys[path];
+        if (!slot) slot = std::make_shared<Values>();
+        return std::make_unique<Key>(slot, true);
+    }
+    std::unique_ptr<kv::pal::RegKey> OpenForReading(const WString &path) override {
+        opened.push_back(path);
+        auto it = keys.find(path);
+        if (refused.count(path) || it == keys.end()) return nullptr;
+        return std::make_unique<Key>(it->second, false);
+    }
+    // The string stored under a value, or "<none>".
+    WString Get(const WString &path, const WString &name) {
+        auto it = keys.find(path);
+        if (it == keys.end()) return u"<none>";
+        Key k(it->second, false);
+        WString s;
+        return k.GetString(name, s) ? s : WString(u"<none>");
+    }
+    size_t Count(const WString &path) { return keys.count(path) ? keys[path]->values.size() : 0; }
+};
+
+const WString kUserKey = u"software\\Orvane\\orvnkv\\MyApp\\User";
+const WString kComputerKey = u"software\\Orvane\\orvnkv\\MyApp\\Computer";
+
+struct LogSink : IKvLogSlot {
+    std::vector<std::string> lines;
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void **ppv) override {
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE WriteLine(BSTR line) override {
+        lines.push_back(kv::Narrow(std::u16string_view(reinterpret_cast<const char16_t *>(line), SysStringLen(line))));
+        return S_OK;
+    }
+    // The text after the line prefix ("...:" time stamp).
+    std::vector<std::string> Texts() const {
+        std::vector<std::string> out;
+        for (const std::string &l : lines) out.push_back(l.size() > 32 ? l.substr(32) : l);
+        return out;
+    }
+};
+
+class Configuration : public ::testing::Test {
+  protected:
+    void SetUp() override { kv::SetSettingsRegistry(&registry); }
+    void TearDown() override {
+        kv::SetSettingsRegistry(nullptr);
+        kv::KvLog().ResetForTests();
+        for (IKvConfiguration2 *c : made) c->Release();
+    }
+    IKvConfiguration2 *Make() {
+        auto *object = new kv::clsKvConfiguration;
+        IKvConfiguration2 *c = nullptr;
+        EXPECT_EQ(object->QueryInterface(IID_IKvConfiguration2, reinterpret_cast<void **>(&c)), S_OK);
+        made.push_back(c);
+        return c;
+    }
+    static kv::clsKvConfiguration &Object(IKvConfiguration2 *c) { return *static_cast<kv::clsKvConfiguration *>(c); }
+    static WString Take(BSTR &b) {
+        WString s(reinterpret_cast<const char16_t *>(b), SysStringLen(b));
+        SysFreeString(b);
+        b = nullptr;
+        return s;
+    }
+
+    MemoryRegistry registry;
+    std::vector<IKvConfiguration2 *> made;
+};
+
+// The user and the global list travel the same way through their own methods.
+struct ListMethods {
+    const char *name;
+    HRESULT (STDMETHODCALLTYPE IKvConfiguration2::*set)(LPCWSTR);
+    HRESULT (STDMETHODCALLTYPE IKvConfiguration2::*get)(BSTR *);
+    kv::clsOptionList &(kv::clsKvConfiguration::*list)();
+};
+const ListMethods kLists[] = {
+    {"user", &IKvConfiguration2::SetUserParameters, &IKvConfiguration2::GetUserParameters,
+     &kv::clsKvConfiguration::UserOptions},
+    {"global", &IKvConfiguration2::SetGlobalParameters, &IKvConfiguration2::GetGlobalParameters,
+     &kv::clsKvConfiguration::GlobalOptions},
+};
+
+TEST_F(Configuration, EmptyObjectWritesAStringThatReadsBackEmpty) {
+    for (const ListMethods &m : kLists) {
+        SCOPED_TRACE(m.name);
+        IKvConfiguration2 *a = Make(), *b = Make();
+        BSTR text = nullptr;
+        ASSERT_EQ((a->*m.get)(&text), S_OK);
+        WString s = Take(text);
+        EXPECT_EQ(s.substr(0, 3), u"01:");
+        EXPECT_EQ((b->*m.set)(reinterpret_cast<LPCWSTR>(s.c_str())), S_OK);
+        EXPECT_EQ((Object(b).*m.list)().Size(), 0u);
+    }
+}
+
+TEST_F(Configuration, CopiesEveryEntryAndKeepsOthers) {
+    for (const ListMethods &m : kLists) {
+        SCOPED_TRACE(m.name);
+        IKvConfiguration2 *a = Make(), *b = Make();
+        (Object(a).*m.list)().SetText("SMTP.ServerAddress", u"smtp.example.org");
+        (Object(a).*m.list)().SetInt("SMTP.ServerPort", 25);
+        (Object(b).*m.list)().SetText("POP3.ServerAddress", u"pop.example.org");
+        (Object(b).*m.list)().SetInt("smtp.serverport", 110);
+        BSTR text = SysAllocString(reinterpret_cast<const OLECHAR *>(u"old contents, freed by the getter"));
+        ASSERT_EQ((a->*m.get)(&text), S_OK);
+        WString s = Take(text);
+        ASSERT_EQ((b->*m.set)(reinterpret_cast<LPCWSTR>(s.c_str())), S_OK);
+        kv::clsOptionList &list = (Object(b).*m.list)();
+        EXPECT_EQ(list.Size(), 3u);
+        EXPECT_EQ(list.ReadText("SMTP.ServerAddress", u""), u"smtp.example.org");
+        EXPECT_EQ(list.ReadInt("SMTP.ServerPort", 0), 25);
+        EXPECT_EQ(list.ReadText("POP3.ServerAddress", u""), u"pop.example.org");
+    }
+}
+
+TEST_F(Configuration, ListsAreSeparate) {
+    IKvConfiguration2 *a = Make(), *b = Make();
+    Object(a).UserOptions().SetInt("SMTP.ServerPort", 25);
+    BSTR text = nullptr;
+    ASSERT_EQ(a->GetUserParameters(&text), S_OK);
+    WString s = Take(text);
+    ASSERT_EQ(b->SetGlobalParameters(reinterpret_cast<LPCWSTR>(s.c_str())), S_OK);
+    EXPECT_EQ(Object(b).UserOptions().Size(), 0u);
+    EXPECT_EQ(Object(b).GlobalOptions().ReadInt("SMTP.ServerPort", 0), 25);
+}
+
+TEST_F(Configuration, UnreadableStringsSucceedAndChangeNothing) {
+    IKvConfiguration2 *c = Make();
+    Object(c).UserOptions().SetInt("SMTP.ServerPort", 25);
+    const char16_t *texts[] = {u"", u"02:AgAAAAAAAAA=", u"SMTP.ServerPort=26", u"01:!!!", u"01:@2@@1@AAAAAAAA"};
+    for (const char16_t *t : texts) {
+        EXPECT_EQ(c->SetUserParameters(reinterpret_cast<LPCWSTR>(t)), S_OK);
+        EXPECT_EQ(c->SetGlobalParameters(reinterpret_cast<LPCWSTR>(t)), S_OK);
+    }
+    EXPECT_EQ(c->SetUserParameters(nullptr), S_OK);
+    EXPECT_EQ(Object(c).UserOptions().Size(), 1u);
+    EXPECT_EQ(Object(c).UserOptions().ReadInt("SMTP.ServerPort", 0), 25);
+    EXPECT_EQ(Object(c).GlobalOptions().Size(), 0u);
+}
+
+TEST_F(Configuration, GettersRefuseNullPointers) {
+    IKvConfiguration2 *c = Make();
+    EXPECT_EQ(c->GetUserParameters(nullptr), E_INVALIDARG);
+    EXPECT_EQ(c->GetGlobalParameters(nullptr), E_INVALIDARG);
+}
+
+TEST_F(Configuration, ConfigDlgIsNotAvailableHere) { EXPECT_EQ(Make()->ConfigDlg(nullptr, 0, 0), E_NOTIMPL); }
+
+TEST_F(Configuration, TracesCallsAndResults) {
+    LogSink sink;
+    kv::KvLog().SetLogSlot(&sink);
+    kv::KvLog().SetOutputMode(2);
+    kv::KvLog().SetLogLevel(2);
+    IKvConfiguration2 *c = Make();
+    sink.lines.clear();
+
+    BSTR text = nullptr;
+    ASSERT_EQ(c->GetGlobalParameters(&text), S_OK);
+    WString s = Take(text);
+    ASSERT_EQ(c->SetUserParameters(reinterpret_cast<LPCWSTR>(s.c_str())), S_OK);
+    registry.refused.insert(u"software\\Orvane\\orvnkv\\@@GlobalSettings\\User");
+    EXPECT_EQ(c->SetParametersToRegistry(nullptr, 1), E_ACCESSDENIED);
+    EXPECT_EQ(c->GetParametersFromRegistry(reinterpret_cast<LPCWSTR>(u"missing"), 2), E_ACCESSDENIED);
+
+    std::string narrow = kv::Narrow(s);
+    std::vector<std::string> expected = {
+        kv::Format(">clsKvConfiguration::GetGlobalParameters(%p)", static_cast<void *>(&text)),
+        "<S_OK ('" + narrow + "')",
+        ">clsKvConfiguration::SetUserParameters(" + narrow + ")",
+        "<S_OK",
+        ">clsKvConfiguration::SetParametersToRegistry((NULL),0x00000001)",
+        "<" + kv::HResultText(E_ACCESSDENIED),
+        ">clsKvConfiguration::GetParametersFromRegistry(missing,0x00000002)",
+        "<" + kv::HResultText(E_ACCESSDENIED),
+    };
+    EXPECT_EQ(sink.Texts(), expected);
+}
+
+// ---- registry ----
+
+TEST_F(Configuration, WritesBothListsBelowTheApplication) {
+    IKvConfiguration2 *c = Make();
+    Object(c).UserOptions().SetText("SMTP.ServerAddress", u"smtp.example.org");
+    Object(c).UserOptions().SetInt("SMTP.ServerPort", 25);
+    Object(c).UserOptions().SetText("SMTP.ServerPassword", u"secret");
+    Object(c).GlobalOptions().SetBool("POP3.QueryMarksMailsAsRead", true);
+    ASSERT_EQ(c->SetParametersToRegistry(reinterpret_cast<LPCWSTR>(u"MyApp"), 3), S_OK);
+
+    EXPECT_EQ(registry.Count(kUserKey), 3u);
+    EXPECT_EQ(registry.Get(kUserKey, u"SMTP.ServerAddress"), u"smtp.example.org");
+    EXPECT_EQ(registry.Get(kUserKey, u"SMTP.ServerPort"), u"25");
+    WString scrambled = registry.Get(kUserKey, u"SMTP.ServerPassword");
+    EXPECT_EQ(scrambled.size(), 136u);
+    kv::String plain;
+    ASSERT_TRUE(kv::UnscramblePassword(scrambled, plain));
+    EXPECT_EQ(plain, "secret");
+    EXPECT_EQ(registry.Count(kComputerKey), 1u);
+    EXPECT_EQ(registry.Get(kComputerKey, u"POP3.QueryMarksMailsAsRead"), u"-1");
+
+    // A second write scrambles afresh and drops values no longer in the list.
+    Object(c).UserOptions().Entries().erase(kv::IString("SMTP.ServerAddress"));
+    ASSERT_EQ(c->SetParametersToRegistry(reinterpret_cast<LPCWSTR>(u"MyApp"), 1), S_OK);
+    EXPECT_EQ(registry.Count(kUserKey), 2u);
+    EXPECT_EQ(registry.Get(kUserKey, u"SMTP.ServerAddress"), u"<none>");
+    EXPECT_NE(registry.Get(kUserKey, u"SMTP.ServerPassword"), scrambled);
+}
+
+TEST_F(Configuration, WriterFlagsAndPaths) {
+    struct Case {
+        const char16_t *application;
+        DWORD flags;
+        std::vector<WString> keys;
+    } cases[] = {
+        {u"MyApp", 0, {}},
+        {u"MyApp", 4 | 8 | 0x80000000u, {}},
+        {u"MyApp", 1, {kUserKey}},
+        {u"MyApp", 2 | 4, {kComputerKey}},
+        {nullptr, 3,
+         {u"software\\Orvane\\orvnkv\\@@GlobalSettings\\User", u"software\\Orvane\\orvnkv\\@@GlobalSettings\\Computer"}},
+    };
+    for (const Case &k : cases) {
+        SCOPED_TRACE(k.flags);
+        registry.opened.clear();
+        EXPECT_EQ(Make()->SetParametersToRegistry(reinterpret_cast<LPCWSTR>(k.application), k.flags), S_OK);
+        EXPECT_EQ(registry.opened, k.keys);
+    }
+}
+
+TEST_F(Configuration, RefusedKeyStillWritesTheOtherList) {
+    IKvConfiguration2 *c = Make();
+    Object(c).GlobalOptions().SetInt("SMTP.ServerPort", 587);
+    registry.refused.insert(kUserKey);
+    EXPECT_EQ(c->SetParametersToRegistry(reinterpret_cast<LPCWSTR>(u"MyApp"), 3), E_ACCESSDENIED);
+    EXPECT_EQ(registry.Get(kComputerKey, u"SMTP.ServerPort"), u"587");
+}
+
+TEST_F(Configuration, ReaderPaths) {
+    struct Case {
+        const char16_t *key;
+        std::vector<WString> opened;
+    } cases[] = {
+        {u"any\\given\\key", {u"any\\given\\key", u"any\\given\\key"}},
+        {nullptr, {u"software\\Orvane\\orvnkv\\User", u"software\\Orvane\\orvnkv\\Global"}},
+    };
+    for (const Case &k : cases) {
+        registry.opened.clear();
+        Make()->GetParametersFromRegistry(reinterpret_cast<LPCWSTR>(k.key), 3);
+        EXPECT_EQ(registry.opened, k.opened);
+    }
+}
+
+TEST_F(Configuration, ReadsStringsUnscramblesPasswordsAndKeepsOtherEntries) {
+    IKvConfiguration2 *writer = Make();
+    Object(writer).UserOptions().SetInt("SMTP.ServerPort", 25);
+    Object(writer).UserOptions().SetText("POP3.ProxyPASSWORD", u"p\u00e4ss");
+    ASSERT_EQ(writer->SetParametersToRegistry(reinterpret_cast<LPCWSTR>(u"MyApp"), 1), S_OK);
+    registry.Create(kUserKey)->SetDWord(u"SMTP.Timeout", 30);
+
+    IKvConfiguration2 *reader = Make();
+    Object(reader).UserOptions().SetText("SMTP.ServerAddress", u"kept");
+    Object(reader).UserOptions().SetInt("SMTP.ServerPort", 1);
+    ASSERT_EQ(reader->GetParametersFromRegistry(reinterpret_cast<LPCWSTR>(kUserKey.c_str()), 1), S_OK);
+    kv::clsOptionList &list = Object(reader).UserOptions();
+    EXPECT_EQ(list.Size(), 4u);
+    EXPECT_EQ(list.ReadText("SMTP.ServerAddress", u""), u"kept");
+    EXPECT_EQ(list.Find("SMTP.ServerPort")->vt(), VT_BSTR);
+    EXPECT_EQ(list.ReadText("SMTP.ServerPort", u""), u"25");
+    EXPECT_EQ(list.ReadInt("SMTP.ServerPort", 0), 25);
+    EXPECT_EQ(list.ReadText("POP3.ProxyPassword", u""), u"p\u00e4ss");
+    EXPECT_EQ(list.ReadText("SMTP.Timeout", u""), u"30");
+    EXPECT_EQ(Object(reader).GlobalOptions().Size(), 0u);
+}
+
+TEST_F(Configuration, MissingKeyStillReadsTheOtherList) {
+    registry.Create(u"software\\Orvane\\orvnkv\\Global")->SetString(u"SMTP.ServerPort", u"2525");
+    IKvConfiguration2 *c = Make();
+    EXPECT_EQ(c->GetParametersFromRegistry(nullptr, 3), E_ACCESSDENIED);
+    EXPECT_EQ(Object(c).GlobalOptions().ReadText("SMTP.ServerPort", u""), u"2525");
+    EXPECT_EQ(c->GetParametersFromRegistry(nullptr, 0), S_OK);
+}
+
+// The writer's and the reader's default keys differ; stored settings rely on that.
+TEST_F(Configuration, DefaultKeysDoNotMirror) {
+    IKvConfiguration2 *c = Make();
+    Object(c).UserOptions().SetInt("SMTP.ServerPort", 25);
+    ASSERT_EQ(c->SetParametersToRegistry(nullptr, 1), S_OK);
+    IKvConfiguration2 *d = Make();
+    EXPECT_EQ(d->GetParametersFromRegistry(nullptr, 1), E_ACCESSDENIED);
+    EXPECT_EQ(Object(d).UserOptions().Size(), 0u);
+}
+
+TEST_F(Configuration, UndecodablePasswordKeepsTheListEntry) {
+    registry.Create(kUserKey)->SetString(u"SMTP.ServerPassword", u"not*base64");
+    IKvConfiguration2 *c = Make();
+    Object(c).UserOptions().SetText("SMTP.ServerPassword", u"old");
+    EXPECT_EQ(c->GetParametersFromRegistry(reinterpret_cast<LPCWSTR>(kUserKey.c_str()), 1), S_OK);
+    EXPECT_EQ(Object(c).UserOptions().ReadText("SMTP.ServerPassword", u""), u"old");
+}
+
+#ifdef KV_HAVE_REGISTRY_STORE
+// Through the platform's own store in a scratch directory.
+TEST_F(Configuration, PlatformRegistryRoundTrip) {
+    kv::SetSettingsRegistry(nullptr);
+    std::string previous = kv::pal::RegStoreRoot();
+    std::filesystem::path dir = std::filesystem::temp_directory_path() / ("kv_settings_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    kv::pal::RegSetStoreRoot(dir.string());
+
+    IKvConfiguration2 *c = Make();
+    Object(c).UserOptions().SetText("SMTP.ServerPassword", u"secret");
+    Object(c).UserOptions().SetInt("SMTP.ServerPort", 25);
+    EXPECT_EQ(c->SetParametersToRegistry(reinterpret_cast<LPCWSTR>(u"KvSettingsTest"), 1), S_OK);
+    IKvConfiguration2 *d = Make();
+    EXPECT_EQ(d->GetParametersFromRegistry(
+                  reinterpret_cast<LPCWSTR>(u"software\\Orvane\\orvnkv\\KvSettingsTest\\User"), 1),
+              S_OK);
+    EXPECT_EQ(Object(d).UserOptions().ReadText("SMTP.ServerPassword", u""), u"secret");
+    EXPECT_EQ(Object(d).UserOptions().ReadText("SMTP.ServerPort", u""), u"25");
+
+    kv::pal::RegSetStoreRoot(previous);
+    std::filesystem::remove_all(dir);
+}
+#endif
+
+} // namespace
