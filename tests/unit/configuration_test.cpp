@@ -145,6 +145,7 @@ class Configuration : public ::testing::Test {
     }
 
     MemoryRegistry registry;
+    LogSink sink; // outlives TearDown, which detaches it
     std::vector<IKvConfiguration2 *> made;
 };
 
@@ -229,7 +230,6 @@ TEST_F(Configuration, GettersRefuseNullPointers) {
 TEST_F(Configuration, ConfigDlgIsNotAvailableHere) { EXPECT_EQ(Make()->ConfigDlg(nullptr, 0, 0), E_NOTIMPL); }
 
 TEST_F(Configuration, TracesCallsAndResults) {
-    LogSink sink;
     kv::KvLog().SetLogSlot(&sink);
     kv::KvLog().SetOutputMode(2);
     kv::KvLog().SetLogLevel(2);
