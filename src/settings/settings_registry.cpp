@@ -50,21 +50,10 @@ bool WriteList(pal::RegKey &key, const clsOptionList &list) {
     return ok;
 }
 
-// The value's data as text; false for kinds that carry none.
-bool ValueText(const pal::RegKey &key, const WString &name, WString &text) {
-    if (key.GetString(name, text)) return true;
-    pal::RegValue value;
-    if (!key.GetValue(name, value) || value.type != pal::RegType::DWord || value.data.size() < 4) return false;
-    uint32_t n = uint32_t(value.data[0]) | uint32_t(value.data[1]) << 8 | uint32_t(value.data[2]) << 16 |
-                 uint32_t(value.data[3]) << 24;
-    text = Widen(Format("%u", n), 0);
-    return true;
-}
-
 void ReadList(const pal::RegKey &key, clsOptionList &list) {
     for (const WString &name : key.ValueNames()) {
         WString text;
-        if (!ValueText(key, name, text)) continue;
+        if (!key.GetString(name, text)) continue; // only string values carry options
         String option = Narrow(name, 0);
         if (IsPasswordOption(option)) {
             String plain;
