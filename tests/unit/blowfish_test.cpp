@@ -174,21 +174,4 @@ TEST(BlowfishKey, StretchedTo72NonZeroBytes) {
     EXPECT_EQ(a[9], 1);
 }
 
-TEST(BlowfishKey, StretchedKeyIsTheScheduleKey) {
-    uint8_t key[clsBlowfish::kKeyLength];
-    clsBlowfish::PrepareKey(kv::kPasswordKey, key);
-    clsBlowfish stretched(kv::kPasswordKey);
-    clsBlowfish raw = kv::MakeRawBlowfish(key, sizeof key);
-    uint32_t l1 = 1, r1 = 2, l2 = 1, r2 = 2;
-    stretched.EncipherBlock(l1, r1);
-    raw.EncipherBlock(l2, r2);
-    EXPECT_EQ(l1, l2);
-    EXPECT_EQ(r1, r2);
-    // A short key is not used cyclically as it stands.
-    clsBlowfish plain = kv::MakeRawBlowfish(reinterpret_cast<const uint8_t *>(kv::kPasswordKey), 16);
-    uint32_t l3 = 1, r3 = 2;
-    plain.EncipherBlock(l3, r3);
-    EXPECT_NE(l1, l3);
-}
-
 } // namespace
