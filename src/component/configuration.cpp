@@ -1,10 +1,12 @@
 #include "component/configuration.h"
 
+#include <new>
+
 #include "log/kvlog.h"
 #include "runtime/com_util.h"
+#include "runtime/module_state.h"
 #include "settings/settings_registry.h"
 #include "settings/settings_string.h"
-#include "runtime/module_state.h"
 
 namespace kv {
 
@@ -47,8 +49,10 @@ namespace {
 
 // A string without the "01:" prefix or with bad content leaves the list as it
 // was; the call succeeds either way.
+const char16_t *Wide(LPCWSTR text) { return reinterpret_cast<const char16_t *>(text); }
+
 HRESULT ReadInto(clsOptionList &list, LPCWSTR settings) {
-    ReadSettingsString(WideView(reinterpret_cast<const char16_t *>(settings)), list);
+    ReadSettingsString(WideView(Wide(settings)), list);
     return S_OK;
 }
 
@@ -59,35 +63,42 @@ HRESULT WriteFrom(const clsOptionList &list, BSTR *settings, clsTraceScope &trac
     return hr;
 }
 
-const char16_t *Wide(LPCWSTR text) { return reinterpret_cast<const char16_t *>(text); }
+// Nothing may be thrown across the interface.
+template <class Body> HRESULT Guarded(Body body) {
+    try {
+        return body();
+    } catch (const std::bad_alloc &) {
+        return E_OUTOFMEMORY;
+    }
+}
 
 } // namespace
 
 HRESULT clsKvConfiguration::SetUserParameters(LPCWSTR settings) {
     HRESULT hr = S_OK;
     clsTraceScope trace(&hr, "clsKvConfiguration::SetUserParameters(%ws)", Wide(settings));
-    hr = ReadInto(user_, settings);
+    hr = Guarded([&] { return ReadInto(user_, settings); });
     return hr;
 }
 
 HRESULT clsKvConfiguration::GetUserParameters(BSTR *settings) {
     HRESULT hr = S_OK;
     clsTraceScope trace(&hr, "clsKvConfiguration::GetUserParameters(%p)", static_cast<void *>(settings));
-    hr = WriteFrom(user_, settings, trace);
+    hr = Guarded([&] { return WriteFrom(user_, settings, trace); });
     return hr;
 }
 
 HRESULT clsKvConfiguration::SetGlobalParameters(LPCWSTR settings) {
     HRESULT hr = S_OK;
     clsTraceScope trace(&hr, "clsKvConfiguration::SetGlobalParameters(%ws)", Wide(settings));
-    hr = ReadInto(global_, settings);
+    hr = Guarded([&] { return ReadInto(global_, settings); });
     return hr;
 }
 
 HRESULT clsKvConfiguration::GetGlobalParameters(BSTR *settings) {
     HRESULT hr = S_OK;
     clsTraceScope trace(&hr, "clsKvConfiguration::GetGlobalParameters(%p)", static_cast<void *>(settings));
-    hr = WriteFrom(global_, settings, trace);
+    hr = Guarded([&] { return WriteFrom(global_, settings, trace); });
     return hr;
 }
 
@@ -95,8 +106,10 @@ HRESULT clsKvConfiguration::SetParametersToRegistry(LPCWSTR applicationKey, DWOR
     HRESULT hr = S_OK;
     clsTraceScope trace(&hr, "clsKvConfiguration::SetParametersToRegistry(%ws,0x%08x)", Wide(applicationKey),
                         unsigned(flags));
-    hr = SaveOptionsToRegistry(SettingsRegistry(), WideView(Wide(applicationKey)), applicationKey != nullptr, flags,
-                               user_, global_);
+    hr = Guarded([&] {
+        return SaveOptionsToRegistry(SettingsRegistry(), WideView(Wide(applicationKey)), applicationKey != nullptr,
+                                     flags, user_, global_);
+    });
     return hr;
 }
 
@@ -104,8 +117,10 @@ HRESULT clsKvConfiguration::GetParametersFromRegistry(LPCWSTR applicationKey, DW
     HRESULT hr = S_OK;
     clsTraceScope trace(&hr, "clsKvConfiguration::GetParametersFromRegistry(%ws,0x%08x)", Wide(applicationKey),
                         unsigned(flags));
-    hr = LoadOptionsFromRegistry(SettingsRegistry(), WideView(Wide(applicationKey)), applicationKey != nullptr, flags,
-                                 user_, global_);
+    hr = Guarded([&] {
+        return LoadOptionsFromRegistry(SettingsRegistry(), WideView(Wide(applicationKey)), applicationKey != nullptr,
+                                       flags, user_, global_);
+    });
     return hr;
 }
 

@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cstring>
+#include <new>
 #include <utility>
 
 #include <zlib.h>
@@ -278,7 +279,7 @@ std::vector<uint8_t> SerializeOptionList(const clsOptionList &list) {
 bool ParseOptionRecords(const uint8_t *data, size_t size, clsOptionList &list) {
     clsByteReader in(data, size);
     uint32_t format = 0, count = 0;
-    if (!in.U32(format) || !in.U32(count)) return false;
+    if (!in.U32(format) || !in.U32(count)) return false; // one layout exists; its number is passed over
     // Collected first so that a bad record leaves the list as it was.
     std::vector<std::pair<String, clsVariant>> entries;
     for (uint32_t i = 0; i < count; ++i) {
@@ -298,7 +299,7 @@ WString WriteSettingsString(const clsOptionList &list) {
     return Widen(Format("%02d:", kStringVersion) + settings::Base64Encode(bytes.data(), bytes.size()), 0);
 }
 
-bool ReadSettingsString(std::u16string_view text, clsOptionList &list) {
+bool ReadSettingsString(std::u16string_view text, clsOptionList &list) try {
     if (!StartsWith(text, u"01:")) return false;
     text.remove_prefix(3);
     bool packed = false, secondForm = false;
@@ -317,6 +318,8 @@ bool ReadSettingsString(std::u16string_view text, clsOptionList &list) {
     if (data.size() >= 8) clsBlowfish(kSettingsStringKey).Decode(data.data(), data.size());
     if (packed && !Unpack(data, secondForm)) return false;
     return ParseOptionRecords(data.data(), data.size(), list);
+} catch (const std::bad_alloc &) {
+    return false; // a string too large to hold is refused like a malformed one
 }
 
 } // namespace kv
