@@ -211,8 +211,8 @@ void WriteValue(clsByteWriter &out, const VARIANT &v) {
         break;
     }
     case VT_BSTR: {
-        std::u16string_view text(reinterpret_cast<const char16_t *>(v.bstrVal ? v.bstrVal : u""),
-                                 v.bstrVal ? SysStringLen(v.bstrVal) : 0);
+        std::u16string_view text;
+        if (v.bstrVal) text = {reinterpret_cast<const char16_t *>(v.bstrVal), SysStringLen(v.bstrVal)};
         out.U32(kTagText);
         out.Text(Narrow(text, 0));
         break;
