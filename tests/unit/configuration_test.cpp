@@ -10,10 +10,14 @@
 #include "settings/settings_registry.h"
 #include "settings/settings_string.h"
 
+// The platform store is tested through only when this tree has it.
 #if __has_include("pal/posix/registry.cpp")
-#include <cstdlib>
-#include <filesystem>
 #define KV_HAVE_REGISTRY_STORE 1
+#endif
+#ifdef KV_HAVE_REGISTRY_STORE
+#include <unistd.h>
+
+#include <filesystem>
 #endif
 
 namespace {
