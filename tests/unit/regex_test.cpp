@@ -1,0 +1,249 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <optional>
+
+#include "log/except.h"
+#include "log/kvlog.h"
+#include "runtime/regex.h"
+
+using kv::clsExcept;
+using kv::clsRegEx;
+using kv::clsRegExMatch;
+using kv::clsRegExMatchA;
+
+namespace {
+
+struct Case {
+    const char16_t *pattern;
+    const char16_t *subject;
+    uint32_t option;
+    std::optional<std::u16string> without; // whole match without the option, none: no match
+    std::optional<std::u16string> with;
+};
+
+TEST(RegEx, EachOptionChangesTheResult) {
+    const Case cases[] = {
+        {u"abc", u"xABCx", clsRegEx::Caseless, std::nullopt, u"ABC"},
+        {u"\u00e4\u00f6", u"\u00c4\u00d6", clsRegEx::Caseless, std::nullopt, u"\u00c4\u00d6"},
+        {u"a.b", u"a\nb", clsRegEx::DotAll, std::nullopt, u"a\nb"},
+        {u"a+", u"aaa", clsRegEx::Ungreedy, u"aaa", u"a"},
+        {u"a+?", u"aaa", clsRegEx::Ungreedy, u"a", u"aaa"},
+        {u"^b$", u"a\nb\nc", clsRegEx::Multiline, std::nullopt, u"b"},
+        {u"a b # comment", u"ab", clsRegEx::Extended, std::nullopt, u"ab"},
+        {u"a b", u"a b", clsRegEx::Extended, u"a b", std::nullopt},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(kv::Narrow(c.pattern));
+        for (bool on : {false, true}) {
+            clsRegEx re(std::u16string_view(c.pattern), on ? c.option : clsRegEx::None);
+            clsRegExMatch m;
+            bool found = re.Match(c.subject, 0, m);
+            const auto &expected = on ? c.with : c.without;
+            ASSERT_EQ(found, expected.has_value()) << "option " << (on ? "on" : "off");
+            if (found) {
+                EXPECT_EQ(m.Text(0), *expected);
+            }
+        }
+    }
+}
+
+TEST(RegEx, GroupsCarryOffsetsAndText) {
+    clsRegEx re(u"(\\w+)@(\\w+)\\.(org|com)");
+    EXPECT_EQ(re.GroupCount(), 3u);
+    clsRegExMatch m;
+    ASSERT_TRUE(re.Match(u"mail: joe@example.org!", 0, m));
+    ASSERT_EQ(m.groups.size(), 4u);
+    struct {
+        size_t start, end;
+        const char16_t *text;
+    } expected[] = {{6, 21, u"joe@example.org"}, {6, 9, u"joe"}, {10, 17, u"example"}, {18, 21, u"org"}};
+    for (size_t i = 0; i < 4; ++i) {
+        EXPECT_TRUE(m.IsSet(i));
+        EXPECT_EQ(m.groups[i].start, expected[i].start) << i;
+        EXPECT_EQ(m.groups[i].end, expected[i].end) << i;
+        EXPECT_EQ(m.Text(i), expected[i].text) << i;
+    }
+    EXPECT_EQ(m.Start(), 6u);
+    EXPECT_EQ(m.End(), 21u);
+}
+
+TEST(RegEx, UnsetGroupDiffersFromEmptyGroup) {
+    clsRegEx re(u"(a)|(b)()(x)?");
+    clsRegExMatch m;
+    ASSERT_TRUE(re.Match(u"b", 0, m));
+    ASSERT_EQ(m.groups.size(), 5u) << "trailing unset groups are still listed";
+    EXPECT_FALSE(m.IsSet(1));
+    EXPECT_TRUE(m.IsSet(2));
+    EXPECT_EQ(m.Text(2), u"b");
+    EXPECT_TRUE(m.IsSet(3)) << "matched the empty string";
+    EXPECT_EQ(m.Text(3), u"");
+    EXPECT_EQ(m.groups[3].start, 1u);
+    EXPECT_FALSE(m.IsSet(4));
+    EXPECT_FALSE(m.IsSet(9));
+    EXPECT_EQ(m.Text(9), u"");
+
+    clsRegExMatchA a;
+    ASSERT_TRUE(re.Match(std::string_view("b"), a));
+    EXPECT_EQ(a.set, (std::vector<bool>{true, false, true, true, false}));
+    EXPECT_EQ(a.text[2], "b");
+}
+
+TEST(RegEx, OffsetsAndAnchoring) {
+    clsRegEx re(u"ab");
+    clsRegExMatch m;
+    ASSERT_TRUE(re.Match(u"ab ab", 1, m));
+    EXPECT_EQ(m.Start(), 3u);
+    EXPECT_FALSE(re.Match(u"ab ab", 1, m, true)) << "anchored at 1 sees ' '";
+    EXPECT_TRUE(m.groups.empty()) << "no stale groups after a failed match";
+    EXPECT_TRUE(re.Match(u"ab ab", 3, m, true));
+    EXPECT_FALSE(re.Match(u"ab ab", 4, m));
+    EXPECT_FALSE(re.Match(u"ab ab", 6, m)) << "offset past the end";
+    clsRegEx end(u"$");
+    ASSERT_TRUE(end.Match(u"ab", 2, m));
+    EXPECT_EQ(m.Start(), 2u);
+    EXPECT_TRUE(end.Match(u"", 0, m));
+    EXPECT_TRUE(end.IsMatch(std::u16string_view()));
+}
+
+std::vector<size_t> Starts(const std::vector<clsRegExMatch> &all) {
+    std::vector<size_t> s;
+    for (const auto &m : all) s.push_back(m.Start());
+    return s;
+}
+
+TEST(RegEx, MatchAllAdvancesPastEmptyMatches) {
+    struct {
+        const char16_t *pattern, *subject;
+        std::vector<size_t> starts;
+        std::vector<std::u16string> texts;
+    } cases[] = {
+        {u"\\d+", u"a1b22c333", {1, 3, 6}, {u"1", u"22", u"333"}},
+        {u"x*", u"ab", {0, 1, 2}, {u"", u"", u""}},
+        {u"a*", u"baaac", {0, 1, 4, 5}, {u"", u"aaa", u"", u""}},
+        {u"", u"\U0001F600x", {0, 2, 3}, {u"", u"", u""}}, // never inside a surrogate pair
+        {u"\\b", u"hi yo", {0, 2, 3, 5}, {u"", u"", u"", u""}},
+        {u"q", u"", {}, {}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(kv::Narrow(c.pattern));
+        auto all = clsRegEx(std::u16string_view(c.pattern)).MatchAll(c.subject);
+        EXPECT_EQ(Starts(all), c.starts);
+        std::vector<std::u16string> texts;
+        for (const auto &m : all) texts.push_back(m.Text(0));
+        EXPECT_EQ(texts, c.texts);
+    }
+    auto narrow = clsRegEx(u"(\\w)(\\d)?").MatchAll(std::string_view("a1 b \xC3\xA4"));
+    ASSERT_EQ(narrow.size(), 2u) << "\\w is ASCII only";
+    EXPECT_EQ(narrow[0].text[2], "1");
+    EXPECT_FALSE(narrow[1].IsSet(2));
+    EXPECT_EQ(narrow[1].text[1], "b");
+}
+
+TEST(RegEx, BadPatternThrowsWithPcreTextAndOffset) {
+    struct {
+        const char16_t *pattern;
+        const char *text;
+        const char *offset;
+    } cases[] = {
+        {u"a(b", "missing closing parenthesis", "offset 3"},
+        {u"x{2,1}", "numbers out of order", "offset 5"},
+        {u"[z-a]", "range out of order", "offset 3"},
+        {u"ab\\", "\\ at end of pattern", "offset 3"},
+    };
+    for (const auto &c : cases) {
+        try {
+            clsRegEx re{std::u16string_view(c.pattern)};
+            ADD_FAILURE() << "compiled: " << kv::Narrow(c.pattern);
+        } catch (const clsExcept &e) {
+            EXPECT_EQ(e.Code(), -5);
+            ASSERT_FALSE(e.Messages().empty());
+            const kv::String &msg = e.Messages().back();
+            EXPECT_NE(msg.find(c.text), kv::String::npos) << msg;
+            EXPECT_NE(msg.find(c.offset), kv::String::npos) << msg;
+        }
+    }
+    // A lone surrogate in a pattern is an error, not undefined behaviour.
+    EXPECT_THROW(clsRegEx(std::u16string(1, char16_t(0xD800))), clsExcept);
+}
+
+TEST(RegEx, NonBmpCharactersAreSingleCharacters) {
+    clsRegEx one(u"^.$");
+    EXPECT_TRUE(one.IsMatch(u"\U0001F600"));
+    EXPECT_FALSE(one.IsMatch(u"ab"));
+    clsRegExMatch m;
+    ASSERT_TRUE(clsRegEx(u"[\\x{1F600}-\\x{1F64F}]+").Match(u"ok \U0001F600\U0001F64F!", 0, m));
+    EXPECT_EQ(m.Start(), 3u);
+    EXPECT_EQ(m.End(), 7u);
+    EXPECT_EQ(m.Text(0), u"\U0001F600\U0001F64F");
+    // A lone surrogate in the subject does not stop matching elsewhere.
+    std::u16string broken = u"x";
+    broken.push_back(char16_t(0xDC00));
+    broken += u"abc";
+    ASSERT_TRUE(clsRegEx(u"abc").Match(broken, 0, m));
+    EXPECT_EQ(m.Start(), 2u);
+    // 8-bit text goes through the code page both ways.
+    clsRegExMatchA a;
+    ASSERT_TRUE(clsRegEx(u"gr(\u00fc)\u00dfe", clsRegEx::Caseless).Match(std::string_view("GR\xC3\x9C\xC3\x9F" "E"), a));
+    EXPECT_EQ(a.text[1], "\xC3\x9C");
+    ASSERT_TRUE(clsRegEx(std::string_view("\xFC+"), clsRegEx::None, 1252).Match(std::string_view("a\xFC\xFC"), a, 1252));
+    EXPECT_EQ(a.text[0], "\xFC\xFC");
+}
+
+class CollectingSlot final : public IKvLogSlot {
+  public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void **ppv) override {
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE WriteLine(BSTR line) override {
+        lines.push_back(kv::Narrow(kv::WideView(line)));
+        return S_OK;
+    }
+    std::vector<kv::String> lines;
+};
+
+TEST(RegEx, RunawayBacktrackingIsNoMatchAndALogLine) {
+    CollectingSlot slot;
+    kv::KvLog().SetLogSlot(&slot);
+    kv::KvLog().SetOutputMode(KVLOG_MODE_SINK);
+    kv::KvLog().SetLogLevel(KVLOG_LEVEL_DETAILS);
+    slot.lines.clear();
+    std::u16string subject(40, u'a');
+    subject += u"b";
+    clsRegEx re(u"(a+)+$");
+    clsRegExMatch m;
+    EXPECT_FALSE(re.Match(subject, 0, m));
+    kv::KvLog().SetLogSlot(nullptr);
+    kv::KvLog().ResetForTests();
+    bool logged = false;
+    for (const auto &line : slot.lines) logged |= line.find("match limit") != kv::String::npos;
+    EXPECT_TRUE(logged);
+    // The limit does not hurt ordinary work on long text.
+    std::u16string longText(200000, u'x');
+    longText += u"\r\n";
+    EXPECT_TRUE(clsRegEx(u"^(?:x|y)*\\r\\n$").IsMatch(longText));
+    EXPECT_TRUE(clsRegEx(u"^.*?\\r\\n").IsMatch(longText));
+}
+
+TEST(RegEx, MoveOnlyOwnership) {
+    clsRegEx empty;
+    EXPECT_FALSE(empty.IsCompiled());
+    EXPECT_FALSE(empty.IsMatch(u"anything"));
+    EXPECT_TRUE(empty.MatchAll(u"abc").empty());
+    clsRegEx a(u"b+");
+    clsRegEx b(std::move(a));
+    EXPECT_FALSE(a.IsCompiled()); // NOLINT(bugprone-use-after-move): moved-from state is defined
+    EXPECT_FALSE(a.IsMatch(u"bbb"));
+    EXPECT_TRUE(b.IsMatch(u"abbb"));
+    clsRegEx c(u"z");
+    c = std::move(b);
+    EXPECT_TRUE(c.IsMatch(u"abbb"));
+    EXPECT_FALSE(c.IsMatch(u"z"));
+    EXPECT_EQ(c.Pattern(), u"b+");
+    static_assert(!std::is_copy_constructible_v<clsRegEx>);
+}
+
+} // namespace

@@ -1,0 +1,329 @@
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "pal/registry.h"
+
+namespace fs = std::filesystem;
+using namespace kv::pal;
+
+namespace {
+
+class RegistryTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/kvregXXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        base_ = tmpl;
+        store_ = base_ + "/store";
+        RegSetStoreRoot(store_);
+    }
+    void TearDown() override {
+        std::error_code ec;
+        fs::remove_all(base_, ec);
+    }
+    // The file that holds a key's values, found by the one key directory below root.
+    std::string OnlyValuesFileUnder(const std::string &dir) {
+        for (auto &e : fs::directory_iterator(dir))
+            if (e.is_directory()) return e.path().string() + "/.values";
+        return std::string();
+    }
+    std::string base_, store_;
+};
+
+std::vector<uint8_t> Utf16Le(std::u16string_view s) {
+    std::vector<uint8_t> out;
+    for (char16_t c : s) out.push_back(uint8_t(c & 0xFF)), out.push_back(uint8_t(c >> 8));
+    out.push_back(0), out.push_back(0);
+    return out;
+}
+
+TEST_F(RegistryTest, EachTypeRoundTripsWithWindowsBytes) {
+    auto key = RegCreate(RegRoot::CurrentUser, u"Software\\Test");
+    ASSERT_TRUE(key);
+    const std::u16string text = u"Gr\u00fc\u00dfe \U0001F600";
+    ASSERT_TRUE(key->SetString(u"S", text));
+    ASSERT_TRUE(key->SetString(u"Empty", u""));
+    ASSERT_TRUE(key->SetDWord(u"D", 0x12345678));
+    ASSERT_TRUE(key->SetBinary(u"B", {0, 1, 0, 0xFF}));
+    ASSERT_TRUE(key->SetBinary(u"B0", {}));
+
+    struct Row {
+        const char16_t *name;
+        RegType type;
+        std::vector<uint8_t> bytes;
+    } rows[] = {
+        {u"S", RegType::String, Utf16Le(text)},
+        {u"Empty", RegType::String, {0, 0}},
+        {u"D", RegType::DWord, {0x78, 0x56, 0x34, 0x12}},
+        {u"B", RegType::Binary, {0, 1, 0, 0xFF}},
+        {u"B0", RegType::Binary, {}},
+    };
+    auto reopened = RegOpen(RegRoot::CurrentUser, u"Software\\Test");
+    ASSERT_TRUE(reopened);
+    for (const auto &row : rows) {
+        RegValue v;
+        ASSERT_TRUE(reopened->GetValue(row.name, v));
+        EXPECT_EQ(v.type, row.type);
+        EXPECT_EQ(v.data, row.bytes);
+    }
+    std::u16string s;
+    ASSERT_TRUE(reopened->GetString(u"S", s));
+    EXPECT_EQ(s, text);
+    EXPECT_FALSE(reopened->GetString(u"D", s)) << "a DWORD is not a string";
+    RegValue missing;
+    EXPECT_FALSE(reopened->GetValue(u"Nope", missing));
+}
+
+TEST_F(RegistryTest, NamesCompareWithoutCaseAndKeepTheirCase) {
+    auto key = RegCreate(RegRoot::LocalMachine, u"Software\\MyVendor\\MyApp");
+    ASSERT_TRUE(key);
+    ASSERT_TRUE(key->SetString(u"ServerAddress", u"mail.example.org"));
+    // Re-creating with other case opens the same key and keeps the first spelling.
+    auto again = RegCreate(RegRoot::LocalMachine, u"SOFTWARE\\myvendor\\MYAPP");
+    ASSERT_TRUE(again);
+    std::u16string s;
+    ASSERT_TRUE(again->GetString(u"SERVERADDRESS", s));
+    EXPECT_EQ(s, u"mail.example.org");
+    ASSERT_TRUE(again->SetString(u"serveraddress", u"other"));
+    EXPECT_EQ(key->ValueNames(), std::vector<std::u16string>{u"ServerAddress"});
+    ASSERT_TRUE(key->GetString(u"ServerAddress", s));
+    EXPECT_EQ(s, u"other");
+    auto vendor = RegOpen(RegRoot::LocalMachine, u"software\\MYVENDOR");
+    ASSERT_TRUE(vendor);
+    EXPECT_EQ(vendor->SubKeyNames(), std::vector<std::u16string>{u"MyApp"});
+    // Roots are separate stores.
+    EXPECT_FALSE(RegOpen(RegRoot::CurrentUser, u"Software\\MyVendor"));
+}
+
+TEST_F(RegistryTest, DefaultValueIsTheEmptyName) {
+    auto key = RegCreate(RegRoot::ClassesRoot, u"CLSID\\{00000000-0000-0000-0000-000000000001}");
+    ASSERT_TRUE(key);
+    std::u16string s;
+    EXPECT_FALSE(key->GetString(u"", s));
+    EXPECT_TRUE(key->ValueNames().empty());
+    ASSERT_TRUE(key->SetString(u"", u"Descriptive name"));
+    ASSERT_TRUE(key->SetString(u"LoadWithoutCOM", u""));
+    ASSERT_TRUE(key->GetString(u"", s));
+    EXPECT_EQ(s, u"Descriptive name");
+    EXPECT_EQ(key->ValueNames(), (std::vector<std::u16string>{u"", u"LoadWithoutCOM"}));
+    ASSERT_TRUE(key->DeleteValue(u""));
+    EXPECT_FALSE(key->GetString(u"", s));
+    EXPECT_FALSE(key->DeleteValue(u"")) << "already gone";
+}
+
+TEST_F(RegistryTest, EnumerationSortsKeysAndKeepsValueOrder) {
+    auto key = RegCreate(RegRoot::CurrentUser, u"E");
+    ASSERT_TRUE(key);
+    for (auto name : {u"zeta", u"Alpha", u"beta", u"ALPHA2"}) ASSERT_TRUE(RegCreate(RegRoot::CurrentUser, std::u16string(u"E\\") + name));
+    ASSERT_TRUE(RegCreate(RegRoot::CurrentUser, u"E\\beta\\deeper"));
+    EXPECT_EQ(key->SubKeyNames(), (std::vector<std::u16string>{u"Alpha", u"ALPHA2", u"beta", u"zeta"}));
+    ASSERT_TRUE(key->SetDWord(u"z", 1));
+    ASSERT_TRUE(key->SetDWord(u"a", 2));
+    ASSERT_TRUE(key->SetDWord(u"m", 3));
+    ASSERT_TRUE(key->SetDWord(u"A", 4)); // replaces "a" in place
+    EXPECT_EQ(key->ValueNames(), (std::vector<std::u16string>{u"z", u"a", u"m"}));
+    ASSERT_TRUE(key->DeleteValue(u"Z"));
+    EXPECT_EQ(key->ValueNames(), (std::vector<std::u16string>{u"a", u"m"}));
+    RegValue v;
+    ASSERT_TRUE(key->GetValue(u"a", v));
+    EXPECT_EQ(v.data, (std::vector<uint8_t>{4, 0, 0, 0}));
+}
+
+TEST_F(RegistryTest, DeleteTreeRemovesAllBelowAndNothingBeside) {
+    ASSERT_TRUE(RegCreate(RegRoot::ClassesRoot, u"CLSID\\{X}\\InProcServer32\\Deep")->SetString(u"", u"d"));
+    ASSERT_TRUE(RegCreate(RegRoot::ClassesRoot, u"CLSID\\{X}\\InProcServer32")->SetString(u"ThreadingModel", u"Apartment"));
+    ASSERT_TRUE(RegCreate(RegRoot::ClassesRoot, u"CLSID\\{Y}")->SetString(u"", u"y"));
+    auto held = RegOpen(RegRoot::ClassesRoot, u"CLSID\\{X}\\InProcServer32", true);
+    ASSERT_TRUE(held);
+
+    EXPECT_TRUE(RegDeleteTree(RegRoot::ClassesRoot, u"clsid\\{x}"));
+    EXPECT_FALSE(RegOpen(RegRoot::ClassesRoot, u"CLSID\\{X}"));
+    EXPECT_FALSE(RegOpen(RegRoot::ClassesRoot, u"CLSID\\{X}\\InProcServer32\\Deep"));
+    std::u16string s;
+    auto sibling = RegOpen(RegRoot::ClassesRoot, u"CLSID\\{Y}");
+    ASSERT_TRUE(sibling);
+    ASSERT_TRUE(sibling->GetString(u"", s));
+    EXPECT_EQ(s, u"y");
+    EXPECT_EQ(RegOpen(RegRoot::ClassesRoot, u"CLSID")->SubKeyNames(), std::vector<std::u16string>{u"{Y}"});
+    // A handle to a deleted key writes nothing, and nothing reappears.
+    EXPECT_FALSE(held->SetString(u"x", u"y"));
+    EXPECT_FALSE(RegOpen(RegRoot::ClassesRoot, u"CLSID\\{X}"));
+    EXPECT_FALSE(RegDeleteTree(RegRoot::ClassesRoot, u"CLSID\\{X}")) << "did not exist";
+    EXPECT_FALSE(RegDeleteTree(RegRoot::ClassesRoot, u"")) << "never a whole root";
+    // No leftovers beside the remaining key.
+    size_t entries = 0;
+    for (auto &e : fs::directory_iterator(store_ + "/HKEY_CLASSES_ROOT")) entries += e.is_directory();
+    EXPECT_EQ(entries, 1u);
+}
+
+TEST_F(RegistryTest, HostileKeyNamesStayInsideTheRoot) {
+    const std::u16string names[] = {u"..", u".", u"/", u"../../escape", u"a/b", u"...", u".values",
+                                    std::u16string(u"nul\0x", 5), u"%2e%2e", u"~", u"\u00e4\U0001F600",
+                                    std::u16string(255, u'\u4e00'), std::u16string(255, u'.')};
+    auto parent = RegCreate(RegRoot::CurrentUser, u"H");
+    ASSERT_TRUE(parent);
+    for (const auto &name : names) {
+        auto key = RegCreate(RegRoot::CurrentUser, u"H\\" + name);
+        ASSERT_TRUE(key) << name.size();
+        ASSERT_TRUE(key->SetString(u"v", name));
+        auto opened = RegOpen(RegRoot::CurrentUser, u"H\\" + name);
+        ASSERT_TRUE(opened);
+        std::u16string s;
+        ASSERT_TRUE(opened->GetString(u"v", s));
+        EXPECT_EQ(s, name) << "each name is its own key";
+    }
+    auto subs = parent->SubKeyNames();
+    EXPECT_EQ(subs.size(), std::size(names));
+    for (const auto &name : names) EXPECT_NE(std::find(subs.begin(), subs.end(), name), subs.end());
+    // Nothing was created outside the store, and the store holds one root.
+    std::vector<std::string> top;
+    for (auto &e : fs::directory_iterator(base_)) top.push_back(e.path().filename().string());
+    EXPECT_EQ(top, std::vector<std::string>{"store"});
+    std::vector<std::string> roots;
+    for (auto &e : fs::directory_iterator(store_)) roots.push_back(e.path().filename().string());
+    EXPECT_EQ(roots, std::vector<std::string>{"HKEY_CURRENT_USER"});
+
+    for (const auto &name : names) EXPECT_TRUE(RegDeleteTree(RegRoot::CurrentUser, u"H\\" + name));
+    EXPECT_TRUE(parent->SubKeyNames().empty());
+    EXPECT_TRUE(RegOpen(RegRoot::CurrentUser, u"H"));
+}
+
+TEST_F(RegistryTest, MalformedPathsAreRefused) {
+    const std::u16string bad[] = {u"\\lead", u"trail\\", u"a\\\\b", std::u16string(256, u'k')};
+    for (const auto &path : bad) {
+        EXPECT_FALSE(RegCreate(RegRoot::CurrentUser, path));
+        EXPECT_FALSE(RegOpen(RegRoot::CurrentUser, path));
+        EXPECT_FALSE(RegDeleteTree(RegRoot::CurrentUser, path));
+    }
+}
+
+TEST_F(RegistryTest, CorruptFilesReadAsEmptyAndLoseNoOtherKey) {
+    ASSERT_TRUE(RegCreate(RegRoot::CurrentUser, u"C\\Good")->SetString(u"keep", u"me"));
+    auto bad = RegCreate(RegRoot::CurrentUser, u"C\\Bad");
+    ASSERT_TRUE(bad);
+    ASSERT_TRUE(bad->SetString(u"v", u"some text"));
+    ASSERT_TRUE(bad->SetBinary(u"b", std::vector<uint8_t>(100, 7)));
+
+    // Find the bad key's file: it holds "some text" in UTF-16.
+    std::string badFile;
+    for (auto &e : fs::recursive_directory_iterator(store_))
+        if (e.path().filename() == ".values" && fs::file_size(e.path()) > 120) badFile = e.path().string();
+    ASSERT_FALSE(badFile.empty());
+    std::string original;
+    {
+        std::ifstream in(badFile, std::ios::binary);
+        original.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    const std::string corruptions[] = {
+        "", "garbage", original.substr(0, original.size() - 1), original.substr(0, 20),
+        std::string(original).replace(30, 1, "\xFF"),
+        // a length field claiming far more than the file holds
+        std::string(original.substr(0, 9)) + std::string("\xFF\xFF\xFF\x7F", 4) + original.substr(13),
+    };
+    for (const auto &content : corruptions) {
+        {
+            std::ofstream out(badFile, std::ios::binary | std::ios::trunc);
+            out << content;
+        }
+        auto key = RegOpen(RegRoot::CurrentUser, u"C\\Bad");
+        ASSERT_TRUE(key);
+        RegValue v;
+        EXPECT_FALSE(key->GetValue(u"v", v));
+        EXPECT_TRUE(key->ValueNames().empty());
+        std::u16string s;
+        auto good = RegOpen(RegRoot::CurrentUser, u"C\\Good");
+        ASSERT_TRUE(good);
+        ASSERT_TRUE(good->GetString(u"keep", s));
+        EXPECT_EQ(s, u"me");
+        // The key is still listed (under its folded name) and can be written again.
+        auto subs = RegOpen(RegRoot::CurrentUser, u"C")->SubKeyNames();
+        EXPECT_EQ(subs.size(), 2u);
+        ASSERT_TRUE(RegOpen(RegRoot::CurrentUser, u"C\\Bad", true)->SetString(u"again", u"ok"));
+        ASSERT_TRUE(key->GetString(u"again", s));
+        EXPECT_EQ(s, u"ok");
+    }
+}
+
+TEST_F(RegistryTest, ReadOnlyHandleWritesNothing) {
+    ASSERT_TRUE(RegCreate(RegRoot::CurrentUser, u"R")->SetDWord(u"x", 1));
+    auto ro = RegOpen(RegRoot::CurrentUser, u"R");
+    ASSERT_TRUE(ro);
+    EXPECT_FALSE(ro->SetDWord(u"x", 2));
+    EXPECT_FALSE(ro->SetString(u"y", u"z"));
+    EXPECT_FALSE(ro->DeleteValue(u"x"));
+    RegValue v;
+    ASSERT_TRUE(ro->GetValue(u"x", v));
+    EXPECT_EQ(v.data, (std::vector<uint8_t>{1, 0, 0, 0}));
+    EXPECT_FALSE(RegOpen(RegRoot::CurrentUser, u"R\\Missing"));
+}
+
+TEST_F(RegistryTest, PersistsAcrossReopenAndProcesses) {
+    {
+        auto key = RegCreate(RegRoot::CurrentUser, u"Software\\P");
+        ASSERT_TRUE(key->SetString(u"Name", u"value"));
+        ASSERT_TRUE(key->SetDWord(u"Count", 7));
+    }
+    RegSetStoreRoot(base_ + "/elsewhere");
+    EXPECT_FALSE(RegOpen(RegRoot::CurrentUser, u"Software\\P"));
+    RegSetStoreRoot(store_ + "/");
+    EXPECT_EQ(RegStoreRoot(), store_);
+    auto key = RegOpen(RegRoot::CurrentUser, u"software\\p");
+    ASSERT_TRUE(key);
+    std::u16string s;
+    ASSERT_TRUE(key->GetString(u"name", s));
+    EXPECT_EQ(s, u"value");
+
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        auto k = RegOpen(RegRoot::CurrentUser, u"Software\\P", true);
+        bool ok = k && k->SetString(u"FromChild", u"yes");
+        _exit(ok ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    ASSERT_TRUE(key->GetString(u"FromChild", s));
+    EXPECT_EQ(s, u"yes");
+}
+
+TEST_F(RegistryTest, ConcurrentWriterNeverShowsAHalfWrittenKey) {
+    auto key = RegCreate(RegRoot::CurrentUser, u"Busy");
+    ASSERT_TRUE(key);
+    const size_t size = 256 * 1024;
+    ASSERT_TRUE(key->SetBinary(u"blob", std::vector<uint8_t>(size, 'A')));
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        auto k = RegOpen(RegRoot::CurrentUser, u"Busy", true);
+        bool ok = true;
+        for (int i = 0; i < 40 && ok; ++i)
+            ok = k->SetBinary(u"blob", std::vector<uint8_t>(size, uint8_t(i % 2 ? 'A' : 'B'))) &&
+                 k->SetDWord(u"n" + std::u16string(1, char16_t(u'a' + i % 26)), uint32_t(i));
+        _exit(ok ? 0 : 1);
+    }
+    int bad = 0;
+    for (int i = 0; i < 200; ++i) {
+        if (i < 40) {
+            EXPECT_TRUE(key->SetDWord(u"p" + std::u16string{char16_t(u'0' + i / 10), char16_t(u'0' + i % 10)}, uint32_t(i)));
+        }
+        RegValue v;
+        if (!key->GetValue(u"blob", v) || v.data.size() != size ||
+            std::count(v.data.begin(), v.data.end(), v.data[0]) != long(size))
+            ++bad;
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(bad, 0);
+    // Every value of both writers arrived: writers do not undo each other.
+    EXPECT_EQ(key->ValueNames().size(), 1u + 26u + 40u);
+}
+
+} // namespace
