@@ -38,6 +38,17 @@ std::string SystemMessageText(int32_t hr);
 // The system debugger output (OutputDebugStringA; stderr-free no-op target elsewhere).
 void DebugOutput(const std::string &text);
 
+// An open file: a descriptor here, a HANDLE on Windows.
+using FileHandle = intptr_t;
+constexpr FileHandle kInvalidFile = -1;
+// Opens for reading, or creates/truncates for writing; kInvalidFile on failure.
+FileHandle FileOpen(const std::string &path, bool forWriting);
+void FileClose(FileHandle file);
+// Writes all bytes; false on failure.
+bool FileWrite(FileHandle file, const void *data, size_t size);
+// Up to size bytes; 0 at the end of the file, -1 on failure.
+int64_t FileRead(FileHandle file, void *buffer, size_t size);
+
 } // namespace kv::pal
 
 namespace kv::pal {

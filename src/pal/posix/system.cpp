@@ -7,6 +7,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -115,6 +116,36 @@ void DebugOutput(const std::string &text) {
     line.push_back('\n');
     ssize_t ignored = write(2, line.data(), line.size());
     (void)ignored;
+}
+
+FileHandle FileOpen(const std::string &path, bool forWriting) {
+    int flags = forWriting ? (O_WRONLY | O_CREAT | O_TRUNC) : O_RDONLY;
+    int fd = open(path.c_str(), flags | O_CLOEXEC, 0600);
+    return fd < 0 ? kInvalidFile : FileHandle(fd);
+}
+
+void FileClose(FileHandle file) {
+    if (file != kInvalidFile) close(int(file));
+}
+
+bool FileWrite(FileHandle file, const void *data, size_t size) {
+    const char *p = static_cast<const char *>(data);
+    while (size > 0) {
+        ssize_t n = write(int(file), p, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        p += n;
+        size -= size_t(n);
+    }
+    return true;
+}
+
+int64_t FileRead(FileHandle file, void *buffer, size_t size) {
+    for (;;) {
+        ssize_t n = read(int(file), buffer, size);
+        if (n < 0 && errno == EINTR) continue;
+        return n < 0 ? -1 : int64_t(n);
+    }
 }
 
 } // namespace kv::pal

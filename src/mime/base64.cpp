@@ -1,0 +1,271 @@
+#include <array>
+#include <vector>
+
+#include "mime/codecs.h"
+#include "mime/encodings.h"
+#include "pal/codepage.h"
+
+namespace kv {
+
+namespace codec {
+
+namespace {
+
+constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+constexpr uint8_t kSkip = 0x80; // outside the alphabet
+constexpr uint8_t kPad = 0x40;  // "="
+
+constexpr std::array<uint8_t, 256> MakeDecodeTable() {
+    std::array<uint8_t, 256> t{};
+    for (auto &v : t) v = kSkip;
+    for (int i = 0; i < 64; ++i) t[uint8_t(kAlphabet[i])] = uint8_t(i);
+    t['='] = kPad;
+    return t;
+}
+constexpr std::array<uint8_t, 256> kDecode = MakeDecodeTable();
+
+// Two output characters for every 12 input bits.
+constexpr std::array<char, 8192> MakePairTable() {
+    std::array<char, 8192> t{};
+    for (int i = 0; i < 4096; ++i) {
+        t[2 * i] = kAlphabet[i >> 6];
+        t[2 * i + 1] = kAlphabet[i & 63];
+    }
+    return t;
+}
+constexpr std::array<char, 8192> kPairs = MakePairTable();
+
+inline void EncodeGroup(const uint8_t *in, char *out) {
+    uint32_t v = uint32_t(in[0]) << 16 | uint32_t(in[1]) << 8 | in[2];
+    const char *hi = &kPairs[(v >> 12) * 2];
+    const char *lo = &kPairs[(v & 0xFFF) * 2];
+    out[0] = hi[0];
+    out[1] = hi[1];
+    out[2] = lo[0];
+    out[3] = lo[1];
+}
+
+// Whole groups of three; returns the characters written.
+inline size_t EncodeWholeGroups(const uint8_t *in, size_t groups, char *out) {
+    for (size_t g = 0; g < groups; ++g) EncodeGroup(in + 3 * g, out + 4 * g);
+    return groups * 4;
+}
+
+size_t EncodeTail(const uint8_t *in, size_t n, char *out, bool pad) {
+    size_t groups = n / 3;
+    char *o = out + EncodeWholeGroups(in, groups, out);
+    size_t rest = n - groups * 3;
+    if (rest) {
+        uint8_t last[3] = {in[groups * 3], uint8_t(rest == 2 ? in[groups * 3 + 1] : 0), 0};
+        EncodeGroup(last, o);
+        if (pad) {
+            o[3] = '=';
+            if (rest == 1) o[2] = '=';
+        }
+        o += 4;
+    }
+    return size_t(o - out);
+}
+
+inline void ResetGroup(Base64LineDecoder &s) {
+    s.bits = 0;
+    s.values = 0;
+    s.raw = 0;
+    s.count = 3;
+}
+
+} // namespace
+
+size_t Base64Encode(const uint8_t *in, size_t n, char *out) { return EncodeTail(in, n, out, true); }
+
+size_t Base64EncodeUnpadded(const uint8_t *in, size_t n, char *out) { return EncodeTail(in, n, out, false); }
+
+size_t Base64EncodeLines(const uint8_t *in, size_t n, char *out) {
+    char *o = out;
+    while (n >= kBase64LineBytes) {
+        o += EncodeWholeGroups(in, kBase64LineBytes / 3, o);
+        *o++ = '\r';
+        *o++ = '\n';
+        in += kBase64LineBytes;
+        n -= kBase64LineBytes;
+    }
+    if (n) {
+        o += EncodeTail(in, n, o, true);
+        *o++ = '\r';
+        *o++ = '\n';
+    }
+    return size_t(o - out);
+}
+
+size_t Base64DecodeEndLine(Base64LineDecoder &s, uint8_t *out) {
+    size_t written = 0;
+    if (s.values > 0) {
+        // The rest of the group reads as zero; a group cut short carries
+        // fewer bytes than a whole one, and "=" may allow fewer still.
+        uint32_t bits = s.bits << (6 * (4 - s.values));
+        size_t count = s.values - 1u;
+        if (s.count < count) count = s.count;
+        for (size_t i = 0; i < count; ++i) out[i] = uint8_t(bits >> (16 - 8 * i));
+        written = count;
+    }
+    ResetGroup(s);
+    return written;
+}
+
+size_t Base64DecodeStep(Base64LineDecoder &s, const char *text, size_t n, uint8_t *out) {
+    const uint8_t *p = reinterpret_cast<const uint8_t *>(text);
+    const uint8_t *end = p + n;
+    uint8_t *o = out;
+    while (p < end) {
+        if (s.raw == 0) {
+            // Whole groups of four alphabet characters: the common case.
+            while (end - p >= 4) {
+                uint8_t a = kDecode[p[0]], b = kDecode[p[1]], c = kDecode[p[2]], d = kDecode[p[3]];
+                if ((a | b | c | d) & (kSkip | kPad)) break;
+                uint32_t v = uint32_t(a) << 18 | uint32_t(b) << 12 | uint32_t(c) << 6 | d;
+                o[0] = uint8_t(v >> 16);
+                o[1] = uint8_t(v >> 8);
+                o[2] = uint8_t(v);
+                o += 3;
+                p += 4;
+            }
+            if (p == end) break;
+        }
+        uint8_t ch = *p++;
+        if (ch == '\r' || ch == '\n') {
+            o += Base64DecodeEndLine(s, o);
+            continue;
+        }
+        if (s.raw < 4) {
+            if (ch == '=') {
+                if (s.raw == 0) s.count = 0;
+                else if (s.raw == 2 && s.count != 0) s.count = 1;
+                else if (s.raw == 3 && s.count == 3) s.count = 2;
+            }
+            ++s.raw;
+        }
+        uint8_t v = kDecode[ch];
+        if (v & kSkip) continue;
+        s.bits = s.bits << 6 | (v & 0x3F);
+        if (++s.values == 4) {
+            for (size_t i = 0; i < s.count; ++i) o[i] = uint8_t(s.bits >> (16 - 8 * i));
+            o += s.count;
+            ResetGroup(s);
+        }
+    }
+    return size_t(o - out);
+}
+
+} // namespace codec
+
+namespace {
+
+// The reading rule of the string decoders: skip what is not in the alphabet,
+// "=" reads as zero, the end reads as zero without advancing.
+inline uint32_t ReadValue(const uint8_t *&p, const uint8_t *end) {
+    while (p < end) {
+        uint8_t v = codec::kDecode[*p++];
+        if (v == codec::kPad) return 0;
+        if (!(v & codec::kSkip)) return v;
+    }
+    return 0;
+}
+
+String EncodeToString(const void *bytes, size_t length, bool pad) {
+    String out(codec::Base64EncodedLength(length), '\0');
+    const uint8_t *in = static_cast<const uint8_t *>(bytes);
+    size_t n = pad ? codec::Base64Encode(in, length, &out[0]) : codec::Base64EncodeUnpadded(in, length, &out[0]);
+    out.resize(n);
+    return out;
+}
+
+} // namespace
+
+String EncodeBase64(const void *bytes, size_t length) { return EncodeToString(bytes, length, true); }
+
+String EncodeBase64(const String &text, uint32_t codepage) {
+    uint32_t ansi = pal::AnsiCodePage();
+    if (codepage == 0 || codepage == ansi || !pal::IsCodePageSupported(codepage))
+        return EncodeBase64(text.data(), text.size());
+    String converted = Narrow(Widen(text, 0), codepage);
+    return EncodeBase64(converted.data(), converted.size());
+}
+
+String EncodeBase64Unpadded(const void *bytes, size_t length) { return EncodeToString(bytes, length, false); }
+
+String EncodeBase64Unpadded(std::u16string_view text) {
+    String bytes = Narrow(text, 1252);
+    bytes.push_back('\0');
+    return EncodeBase64Unpadded(bytes.data(), bytes.size());
+}
+
+String DecodeBase64(std::string_view text) {
+    const uint8_t *p = reinterpret_cast<const uint8_t *>(text.data());
+    const uint8_t *end = p + text.size();
+    String out;
+    out.reserve(text.size() / 4 * 3 + 3);
+    while (p < end) {
+        uint32_t v = ReadValue(p, end) << 18;
+        v |= ReadValue(p, end) << 12;
+        v |= ReadValue(p, end) << 6;
+        v |= ReadValue(p, end);
+        for (int shift = 16; shift >= 0; shift -= 8) {
+            char c = char(v >> shift);
+            if (c == '\0') return out;
+            out.push_back(c);
+        }
+    }
+    return out;
+}
+
+size_t DecodeBase64Unpadded(std::string_view text, uint8_t *buffer) {
+    size_t capacity = text.size() * 3 / 4;
+    if (!buffer) return capacity;
+    const uint8_t *p = reinterpret_cast<const uint8_t *>(text.data());
+    const uint8_t *end = p + text.size();
+    size_t written = 0;
+    while (p < end && written < capacity) {
+        uint32_t v = ReadValue(p, end) << 18;
+        v |= ReadValue(p, end) << 12;
+        v |= ReadValue(p, end) << 6;
+        v |= ReadValue(p, end);
+        for (int shift = 16; shift >= 0 && written < capacity; shift -= 8) buffer[written++] = uint8_t(v >> shift);
+    }
+    return written;
+}
+
+void EncodeBase64Body(const clsBodySource &source, const clsOutputTarget &target) {
+    // Whole lines per block, so only the very last line can be short.
+    constexpr size_t kBlock = codec::kBase64LineBytes * 1024;
+    std::vector<uint8_t> in(kBlock);
+    std::vector<char> out(codec::Base64LinesMaxLength(kBlock));
+    for (;;) {
+        size_t n = source.Read(in.data(), kBlock);
+        if (n == 0) break;
+        target.Write(out.data(), codec::Base64EncodeLines(in.data(), n, out.data()));
+        if (n < kBlock) break;
+    }
+}
+
+void DecodeBase64Lines(clsLineList &lines, const clsOutputTarget &target) {
+    constexpr size_t kFlushAt = 64 * 1024;
+    std::vector<uint8_t> out;
+    out.reserve(kFlushAt + 1024);
+    codec::Base64LineDecoder state;
+    while (!lines.empty()) {
+        const String &line = lines.front();
+        size_t used = out.size();
+        out.resize(used + codec::Base64DecodeMaxLength(line.size()));
+        used += codec::Base64DecodeStep(state, line.data(), line.size(), out.data() + used);
+        used += codec::Base64DecodeEndLine(state, out.data() + used);
+        out.resize(used);
+        lines.pop_front();
+        if (out.size() >= kFlushAt) {
+            target.Write(out.data(), out.size());
+            out.clear();
+        }
+    }
+    if (!out.empty()) target.Write(out.data(), out.size());
+}
+
+} // namespace kv

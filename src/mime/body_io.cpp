@@ -1,0 +1,94 @@
+// Output targets and body sources, and the "UTF-8" transfer decoding.
+#include <algorithm>
+#include <vector>
+
+#include "log/except.h"
+#include "mime/encodings.h"
+
+namespace kv {
+
+void clsOutputTarget::Write(const void *data, size_t size) const {
+    if (size == 0) return;
+    if (file_ != pal::kInvalidFile && !pal::FileWrite(file_, data, size))
+        throw clsExcept(-5, "cannot write to the output file");
+    if (stream_) {
+        const char *p = static_cast<const char *>(data);
+        while (size > 0) {
+            ULONG chunk = ULONG(std::min<size_t>(size, 0x40000000));
+            ULONG written = 0;
+            HRESULT hr = stream_->Write(p, chunk, &written);
+            if (FAILED(hr) || written != chunk) throw clsExcept(-5, "cannot write to the output stream");
+            p += chunk;
+            size -= chunk;
+        }
+    }
+}
+
+size_t clsBodySource::Read(void *buffer, size_t size) const {
+    char *p = static_cast<char *>(buffer);
+    size_t total = 0;
+    while (total < size) {
+        size_t got = 0;
+        if (file_ != pal::kInvalidFile) {
+            int64_t n = pal::FileRead(file_, p + total, size - total);
+            if (n < 0) throw clsExcept(-5, "cannot read the body file");
+            got = size_t(n);
+        } else if (stream_) {
+            ULONG chunk = ULONG(std::min<size_t>(size - total, 0x40000000));
+            ULONG n = 0;
+            HRESULT hr = stream_->Read(p + total, chunk, &n);
+            if (FAILED(hr)) throw clsExcept(-5, "cannot read the body stream");
+            got = std::min<size_t>(n, chunk);
+        }
+        if (got == 0) break;
+        total += got;
+    }
+    return total;
+}
+
+namespace {
+
+// One character of a line: its value and how many bytes it took; throws for
+// what the first pass rejects.
+uint32_t ReadUtf8(const String &line, size_t &i) {
+    static const uint32_t kLargestShorter[] = {0, 0, 0x7F, 0x7FF, 0xFFFF, 0x1FFFFF, 0x3FFFFFF};
+    uint8_t lead = uint8_t(line[i++]);
+    int ones = 0;
+    while (ones < 8 && (lead & (0x80 >> ones))) ++ones;
+    if (ones == 0) return lead;
+    if (ones == 1) throw clsExcept(-5, "invalid UTF-8 sequence found!");
+    if (ones >= 7) throw clsExcept(-5, "invalid UTF-8 encoding!");
+    uint32_t value = lead & (0x7Fu >> ones);
+    for (int k = 1; k < ones; ++k) {
+        if (i >= line.size() || (uint8_t(line[i]) & 0xC0) != 0x80)
+            throw clsExcept(-5, "invalid UTF-8 sequence found!");
+        value = value << 6 | (uint8_t(line[i++]) & 0x3F);
+    }
+    if (value <= kLargestShorter[ones]) throw clsExcept(-5, "invalid UTF-8 encoding!");
+    return value;
+}
+
+} // namespace
+
+void DecodeUtf8Lines(clsLineList &lines, const clsOutputTarget &target) {
+    for (const String &line : lines)
+        for (size_t i = 0; i < line.size();) ReadUtf8(line, i);
+
+    std::vector<char> out;
+    while (!lines.empty()) {
+        String line = std::move(lines.front());
+        lines.pop_front();
+        out.clear();
+        for (size_t i = 0; i < line.size();) {
+            uint32_t value = ReadUtf8(line, i);
+            if (value > 0xFFFF) {
+                target.Write(out.data(), out.size());
+                throw clsExcept(-5, "UCS-4 not supported!");
+            }
+            out.push_back(char(value & 0xFF));
+        }
+        target.Write(out.data(), out.size());
+    }
+}
+
+} // namespace kv

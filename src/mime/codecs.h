@@ -1,0 +1,83 @@
+// Base64 and quoted-printable as step functions over buffers. Each codec keeps
+// its carry-over in a small state object that the caller passes from one call
+// to the next, and has a worst-case output size so callers allocate once. The
+// named encodings (encodings.h) are built on these.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace kv::codec {
+
+// ---- base64 ----
+
+// Output length of Base64Encode / Base64EncodeUnpadded: four characters for
+// every started group of three bytes.
+constexpr size_t Base64EncodedLength(size_t n) { return (n + 2) / 3 * 4; }
+// Padded ("=" / "=="), no line breaks.
+size_t Base64Encode(const uint8_t *in, size_t n, char *out);
+// A short last group is filled with zero bits and written as four characters.
+size_t Base64EncodeUnpadded(const uint8_t *in, size_t n, char *out);
+
+// Body lines: 57 bytes give 76 characters and CR LF; a shorter last line.
+constexpr size_t kBase64LineBytes = 57;
+constexpr size_t Base64LinesMaxLength(size_t n) {
+    return Base64EncodedLength(n) + (n + kBase64LineBytes - 1) / kBase64LineBytes * 2;
+}
+size_t Base64EncodeLines(const uint8_t *in, size_t n, char *out);
+
+// Decoding of lines: groups of four values per line, characters outside the
+// alphabet skipped, "=" read as zero, the group's byte count taken from where
+// "=" stands in its first, third and fourth character. A group cut short by
+// the end of its line gives only the bytes its characters carry.
+struct Base64LineDecoder {
+    uint32_t bits = 0;    // values read into the current group
+    uint8_t values = 0;   // how many (0..3)
+    uint8_t raw = 0;      // characters seen since the group began (capped at 4)
+    uint8_t count = 3;    // byte count the "=" positions allow
+};
+// At most this many bytes come out of n characters (plus a flushed group).
+constexpr size_t Base64DecodeMaxLength(size_t n) { return n / 4 * 3 + 3; }
+// Decodes characters in which CR, LF or CR LF end a line.
+size_t Base64DecodeStep(Base64LineDecoder &state, const char *in, size_t n, uint8_t *out);
+// Ends the current line: writes what a group cut short carries.
+size_t Base64DecodeEndLine(Base64LineDecoder &state, uint8_t *out);
+
+// ---- quoted-printable ----
+
+struct QpEncoder {
+    size_t lineLength = 0; // characters in the current output line
+    char head[4] = {};     // its first four characters ("From" test)
+};
+// Worst case: every byte as "=XX", plus soft line breaks.
+constexpr size_t QpEncodeMaxLength(size_t n) { return 4 * n + 16; }
+// Encodes in[0..n). Unless final, up to two bytes at the end whose encoding
+// depends on what follows are left unconsumed (*consumed tells how many were
+// taken); hand them in again in front of the next input. With final, the
+// input ends there and an open line is closed with CR LF.
+size_t QpEncodeStep(QpEncoder &state, const uint8_t *in, size_t n, bool final, char *out, size_t *consumed);
+
+struct QpDecoder {
+    uint8_t pending = 0;   // 1: after "=", 2: after "=" and one character
+    char held = 0;         // the character after "="
+    bool lineOpen = false; // characters seen since the last line end
+    bool afterCR = false;
+};
+// Worst case: every character copied, CR LF for a line end.
+constexpr size_t QpDecodeMaxLength(size_t n) { return n + 2; }
+// Decodes text in which CR, LF or CR LF end a line.
+size_t QpDecodeStep(QpDecoder &state, const char *in, size_t n, uint8_t *out);
+// Ends the input: an open line is finished as if a line end followed.
+size_t QpDecodeEnd(QpDecoder &state, uint8_t *out);
+// Decodes one line without its line end; appends CR LF unless it ends in a
+// soft line break.
+size_t QpDecodeLine(const char *in, size_t n, uint8_t *out);
+
+// The value of a hex digit the way the decoders read it: any character is
+// accepted, upper and lower case digits both work.
+inline uint8_t HexPairValue(unsigned char hi, unsigned char lo) {
+    auto digit = [](unsigned c) -> unsigned { return c < 'A' ? c - '0' : c < 'a' ? c - 'A' + 10 : c - 'a' + 10; };
+    return uint8_t(digit(hi) * 16 + digit(lo));
+}
+
+} // namespace kv::codec
