@@ -1,5 +1,8 @@
 #include "transport/smtp_connection.h"
 
+#include <new>
+
+#include "mail/arpa_mail.h"
 #include "pal/system.h"
 
 namespace kv {
@@ -26,7 +29,11 @@ bool clsSMTPMailConnection::AnswersSelector(REFIID riid) const {
 
 HRESULT clsSMTPMailConnection::OnConnect() { return NotAvailable("OnConnect"); }
 HRESULT clsSMTPMailConnection::OnDisconnect() { return NotAvailable("OnDisconnect"); }
-HRESULT clsSMTPMailConnection::OnCreateMail(LONG, const String &, IKvMail **) { return NotAvailable("OnCreateMail"); }
+HRESULT clsSMTPMailConnection::OnCreateMail(LONG codepage, const String &cookie, IKvMail **mail) {
+    clsArpaMail *created = new (std::nothrow) clsArpaMail(this, cookie, uint32_t(codepage), GetMailCapabilities());
+    if (!created) return E_OUTOFMEMORY;
+    return created->QueryInterface(IID_IKvMail, reinterpret_cast<void **>(mail));
+}
 HRESULT clsSMTPMailConnection::OnSend(IKvMail *) { return NotAvailable("OnSend"); }
 HRESULT clsSMTPMailConnection::OnQueryMailbox(BYTE) { return E_FAIL; }
 HRESULT clsSMTPMailConnection::OnDeleteMail(const String &) { return E_FAIL; }
