@@ -118,6 +118,11 @@ void clsMail::Invalidate() {
     }
 }
 
+void clsMail::KeepRecord(const clsExcept &e) {
+    // The host reads why from the connection that made the mail.
+    if (connection_ && !e.Messages().empty()) connection_->Fail(E_UNEXPECTED, e.Code(), e.Messages().front());
+}
+
 // ---- virtual operations ----
 
 HRESULT clsMail::GetCodepage(ULONG *codepage) {
@@ -489,6 +494,7 @@ HRESULT clsMail::SetRawText(IStream *source) {
         ReadMail(*this, lines, 0, 0, 0);
     } catch (clsExcept &e) {
         e.Push("[clsMail::SetRawText()]");
+        KeepRecord(e);
         return hr = E_UNEXPECTED;
     }
     return hr = S_OK;
@@ -503,6 +509,7 @@ HRESULT clsMail::GetRawText(IStream *destination) {
         return hr = rawText_.SaveTo(destination);
     } catch (clsExcept &e) {
         e.Push("[clsMail::GetRawText()]");
+        KeepRecord(e);
         return hr = E_UNEXPECTED;
     }
 }

@@ -16,6 +16,7 @@
 namespace kv {
 
 class clsConnectionBase;
+class clsExcept;
 
 enum MailState : int32_t { kMailNew = 0, kMailListed = 1, kMailLoaded = 2, kMailDeleted = 3 };
 enum BodyTypeMask : uint32_t { kBodyPlain = 1, kBodyHtml = 2, kBodyRtf = 4 };
@@ -113,6 +114,7 @@ class clsMail : public IKvMail, public IKvMail2, public IKvMail3 {
     // Loads a listed mail through its connection; S_OK when the content is present.
     HRESULT EnsureLoaded();
     String DateText();
+    void KeepRecord(const clsExcept &e);
 
     std::atomic<LONG> refs_{0};
     String cookie_;
