@@ -82,8 +82,10 @@ HRESULT clsMailAttachment::GetContents(IStream *destination) {
         LARGE_INTEGER zero{};
         if (FAILED(contents_->Seek(zero, STREAM_SEEK_SET, nullptr))) return hr = E_UNEXPECTED;
         if (!destination) return hr = E_UNEXPECTED;
+        // Emptied and written from its start: a position left at the old end would leave a gap of zeros.
         ULARGE_INTEGER empty{};
         destination->SetSize(empty);
+        destination->Seek(zero, STREAM_SEEK_SET, nullptr);
         return hr = contents_->CopyTo(destination, kCopyAll, nullptr, nullptr);
     }
     if (!destination) return hr = E_UNEXPECTED;
