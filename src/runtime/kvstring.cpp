@@ -1,5 +1,6 @@
 #include "runtime/kvstring.h"
 
+#include <climits>
 #include <cstdio>
 #include <cstring>
 
@@ -70,24 +71,29 @@ String Narrow(std::u16string_view text, uint32_t codepage) { return pal::FromWid
 
 namespace {
 
+// Width or precision not given by '*'.
+constexpr int kNoArg = INT_MIN;
+
 // Appends one C conversion, formatted by the C library.
-template <class T> void AppendOne(String &out, const std::string &spec, int width, int precision, T value) {
+template <class T> void AppendOne(String &out, const std::string &pattern, int width, int precision, T value) {
     char buf[512];
     int n;
-    if (width >= 0 && precision >= 0) n = std::snprintf(buf, sizeof buf, spec.c_str(), width, precision, value);
-    else if (width >= 0) n = std::snprintf(buf, sizeof buf, spec.c_str(), width, value);
-    else if (precision >= 0) n = std::snprintf(buf, sizeof buf, spec.c_str(), precision, value);
-    else n = std::snprintf(buf, sizeof buf, spec.c_str(), value);
+    if (width != kNoArg && precision != kNoArg)
+        n = std::snprintf(buf, sizeof buf, pattern.c_str(), width, precision, value);
+    else if (width != kNoArg) n = std::snprintf(buf, sizeof buf, pattern.c_str(), width, value);
+    else if (precision != kNoArg) n = std::snprintf(buf, sizeof buf, pattern.c_str(), precision, value);
+    else n = std::snprintf(buf, sizeof buf, pattern.c_str(), value);
     if (n < 0) return;
     if (size_t(n) < sizeof buf) {
         out.append(buf, size_t(n));
         return;
     }
     std::string big(size_t(n) + 1, '\0');
-    if (width >= 0 && precision >= 0) std::snprintf(&big[0], big.size(), spec.c_str(), width, precision, value);
-    else if (width >= 0) std::snprintf(&big[0], big.size(), spec.c_str(), width, value);
-    else if (precision >= 0) std::snprintf(&big[0], big.size(), spec.c_str(), precision, value);
-    else std::snprintf(&big[0], big.size(), spec.c_str(), value);
+    if (width != kNoArg && precision != kNoArg)
+        std::snprintf(&big[0], big.size(), pattern.c_str(), width, precision, value);
+    else if (width != kNoArg) std::snprintf(&big[0], big.size(), pattern.c_str(), width, value);
+    else if (precision != kNoArg) std::snprintf(&big[0], big.size(), pattern.c_str(), precision, value);
+    else std::snprintf(&big[0], big.size(), pattern.c_str(), value);
     out.append(big.data(), size_t(n));
 }
 
@@ -110,21 +116,24 @@ String VFormat(const char *format, va_list args) {
             p = q + 1;
             continue;
         }
-        std::string spec = "%";
-        while (*q && std::strchr("-+ #0", *q)) spec.push_back(*q++);
-        int width = -1, precision = -1;
+        std::string pattern = "%";
+        while (*q && std::strchr("-+ #0", *q)) pattern.push_back(*q++);
+        // A '*' argument may be negative: the C rules (left-justify, no precision) apply.
+        int width = kNoArg, precision = kNoArg;
         if (*q == '*') {
             width = va_arg(args, int);
-            spec.push_back(*q++);
+            if (width == kNoArg) width = INT_MIN + 1;
+            pattern.push_back(*q++);
         } else
-            while (*q >= '0' && *q <= '9') spec.push_back(*q++);
+            while (*q >= '0' && *q <= '9') pattern.push_back(*q++);
         if (*q == '.') {
-            spec.push_back(*q++);
+            pattern.push_back(*q++);
             if (*q == '*') {
                 precision = va_arg(args, int);
-                spec.push_back(*q++);
+                if (precision == kNoArg) precision = -1;
+                pattern.push_back(*q++);
             } else
-                while (*q >= '0' && *q <= '9') spec.push_back(*q++);
+                while (*q >= '0' && *q <= '9') pattern.push_back(*q++);
         }
         // Length modifiers; 'w' and 'h' before 's' select wide and narrow text.
         std::string length;
@@ -148,7 +157,7 @@ String VFormat(const char *format, va_list args) {
         if (wide && (conv == 's' || conv == 'S')) {
             const char16_t *w = va_arg(args, const char16_t *);
             String text = w ? Narrow(WideView(w), 0) : String("(NULL)");
-            AppendOne(out, spec + "s", width, precision, text.c_str());
+            AppendOne(out, pattern + "s", width, precision, text.c_str());
             continue;
         }
         (void)narrowText;
@@ -160,8 +169,10 @@ String VFormat(const char *format, va_list args) {
         case 'X':
         case 'o':
         case 'c': {
-            std::string s = spec + length + conv;
-            if (length == "l") AppendOne(out, s, width, precision, va_arg(args, long));
+            std::string s = pattern + length + conv;
+            // "l" is the 32-bit LONG/DWORD/HRESULT of the COM types, as on Windows;
+            // reading a 64-bit long here would take garbage above a 32-bit argument.
+            if (length == "l") AppendOne(out, pattern + conv, width, precision, va_arg(args, int));
             else if (length == "ll" || length == "q" || length == "j")
                 AppendOne(out, s, width, precision, va_arg(args, long long));
             else if (length == "z" || length == "t") AppendOne(out, s, width, precision, va_arg(args, size_t));
@@ -176,16 +187,16 @@ String VFormat(const char *format, va_list args) {
         case 'G':
         case 'a':
         case 'A':
-            if (length == "L") AppendOne(out, spec + "L" + conv, width, precision, va_arg(args, long double));
-            else AppendOne(out, spec + conv, width, precision, va_arg(args, double));
+            if (length == "L") AppendOne(out, pattern + "L" + conv, width, precision, va_arg(args, long double));
+            else AppendOne(out, pattern + conv, width, precision, va_arg(args, double));
             break;
         case 's': {
             const char *s = va_arg(args, const char *);
-            AppendOne(out, spec + "s", width, precision, s ? s : "(null)");
+            AppendOne(out, pattern + "s", width, precision, s ? s : "(null)");
             break;
         }
         case 'p':
-            AppendOne(out, spec + "p", width, precision, va_arg(args, void *));
+            AppendOne(out, pattern + "p", width, precision, va_arg(args, void *));
             break;
         default:
             out.append(pct, size_t(p - pct));

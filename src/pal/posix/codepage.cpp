@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <mutex>
+#include <utility>
 #include <unordered_map>
 
 namespace kv::pal {
@@ -17,6 +18,7 @@ struct CodePageName {
 };
 
 // Windows code pages and the iconv names that carry the same repertoire.
+// 52936 (HZ) has no converter here: EUC-CN bytes labelled HZ would be garbage.
 const CodePageName kCodePages[] = {
     {437, "CP437"},          {737, "CP737"},          {775, "CP775"},          {850, "CP850"},
     {852, "CP852"},          {855, "CP855"},          {857, "CP857"},          {860, "CP860"},
@@ -25,14 +27,14 @@ const CodePageName kCodePages[] = {
     {936, "CP936"},          {949, "CP949"},          {950, "CP950"},          {1200, "UTF-16LE"},
     {1201, "UTF-16BE"},      {1250, "CP1250"},        {1251, "CP1251"},        {1252, "CP1252"},
     {1253, "CP1253"},        {1254, "CP1254"},        {1255, "CP1255"},        {1256, "CP1256"},
-    {1257, "CP1257"},        {1258, "CP1258"},        {10000, "MACINTOSH"},    {20105, "ISO646-GB"},
+    {1257, "CP1257"},        {1258, "CP1258"},        {10000, "MACINTOSH"},    {20105, "ISO_646.IRV:1991"},
     {20106, "ISO646-DE"},    {20107, "ISO646-SE"},    {20108, "ISO646-NO"},    {20127, "ASCII"},
     {20866, "KOI8-R"},       {21866, "KOI8-U"},       {28591, "ISO-8859-1"},   {28592, "ISO-8859-2"},
     {28593, "ISO-8859-3"},   {28594, "ISO-8859-4"},   {28595, "ISO-8859-5"},   {28596, "ISO-8859-6"},
     {28597, "ISO-8859-7"},   {28598, "ISO-8859-8"},   {28599, "ISO-8859-9"},   {28603, "ISO-8859-13"},
     {28605, "ISO-8859-15"},  {38598, "ISO-8859-8"},   {50220, "ISO-2022-JP"},  {50221, "ISO-2022-JP"},
     {50222, "ISO-2022-JP"},  {50225, "ISO-2022-KR"},  {50932, "EUC-JP"},       {50949, "EUC-KR"},
-    {51932, "EUC-JP"},       {51949, "EUC-KR"},       {52936, "GB2312"},       {54936, "GB18030"},
+    {51932, "EUC-JP"},       {51949, "EUC-KR"},       {54936, "GB18030"},
     {65000, "UTF-7"},
 };
 
@@ -134,11 +136,16 @@ bool IconvConvert(const char *to, const char *from, const char *in, size_t inLen
         if (r == (size_t)-1) {
             if (errno == E2BIG) continue;
             // EILSEQ or EINVAL (truncated input): replace one unit and go on.
+            // A stateful encoder (ISO-2022) first writes its way back to the
+            // initial state, or the replacement would be read as a double byte.
+            dst = buf;
+            room = sizeof buf;
+            iconv(cd, nullptr, nullptr, &dst, &room);
+            out.append(buf, size_t(dst - buf));
             out.append(replacement, replacementLen);
             size_t skip = unit < left ? unit : left;
             src += skip;
             left -= skip;
-            iconv(cd, nullptr, nullptr, nullptr, nullptr);
         }
     }
     char *dst = buf;
@@ -176,10 +183,13 @@ std::u16string ToWide(std::string_view text, uint32_t codepage) {
         AppendUtf16FromUtf8(text, out);
         return out;
     }
-    if (codepage == 1200) {
+    if (codepage == 1200 || codepage == 1201) {
+        // Code units as they are, lone surrogates included; a trailing odd byte is no character.
+        const int hi = codepage == 1201 ? 0 : 1;
         out.resize(text.size() / 2);
         for (size_t i = 0; i < out.size(); ++i)
-            out[i] = char16_t((unsigned char)text[2 * i] | ((unsigned char)text[2 * i + 1] << 8));
+            out[i] = char16_t((unsigned char)text[2 * i + size_t(1 - hi)] | ((unsigned char)text[2 * i + size_t(hi)] << 8));
+        if (text.size() % 2) out.push_back(u'\uFFFD');
         return out;
     }
     std::string raw;
@@ -204,6 +214,10 @@ std::string FromWide(std::u16string_view text, uint32_t codepage) {
         raw[2 * i + 1] = char(text[i] >> 8);
     }
     if (codepage == 1200) return raw;
+    if (codepage == 1201) {
+        for (size_t i = 0; i < raw.size(); i += 2) std::swap(raw[i], raw[i + 1]);
+        return raw;
+    }
     IconvConvert(IconvName(codepage), "UTF-16LE", raw.data(), raw.size(), 2, "?", 1, out);
     return out;
 }

@@ -1,5 +1,6 @@
 // A growable memory IStream, as CreateStreamOnHGlobal gives on Windows.
 // Clones share the memory and keep their own position.
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <memory>
@@ -71,8 +72,9 @@ class MemoryStream final : public IStream {
         case STREAM_SEEK_END: base = (long long)data_->size(); break;
         default: return STG_E_INVALIDFUNCTION;
         }
-        long long target = base + move.QuadPart;
-        if (target < 0) return STG_E_INVALIDFUNCTION;
+        long long target;
+        if (__builtin_add_overflow(base, (long long)move.QuadPart, &target) || target < 0)
+            return STG_E_INVALIDFUNCTION;
         pos_ = uint64_t(target);
         if (newPosition) newPosition->QuadPart = pos_;
         return S_OK;
@@ -94,9 +96,13 @@ class MemoryStream final : public IStream {
         if (pcbWritten) pcbWritten->QuadPart = 0;
         if (!dest) return STG_E_INVALIDPOINTER;
         uint64_t read = 0, written = 0;
-        while (read < cb.QuadPart && pos_ < data_->size()) {
+        // What is there now: a destination sharing our memory (a clone, or
+        // this stream itself) grows it while we copy and must not feed the copy.
+        uint64_t limit = pos_ < data_->size() ? data_->size() - pos_ : 0;
+        if (cb.QuadPart < limit) limit = cb.QuadPart;
+        while (read < limit && pos_ < data_->size()) {
             uint64_t avail = data_->size() - pos_;
-            uint64_t want = cb.QuadPart - read;
+            uint64_t want = limit - read;
             ULONG chunk = ULONG(std::min<uint64_t>(std::min(avail, want), 1u << 20));
             // Copy out first: dest may be a clone sharing our memory.
             std::vector<uint8_t> block(data_->begin() + long(pos_), data_->begin() + long(pos_ + chunk));
