@@ -316,6 +316,8 @@ HRESULT clsMail::GetHeaderEntry(BSTR name, BSTR *value) {
         BuildGeneratedHeaders();
     } catch (const clsExcept &) {
         return hr = E_UNEXPECTED;
+    } catch (const std::bad_alloc &) {
+        return hr = E_OUTOFMEMORY;
     }
     const clsHeaderItem *item = generated_.Find(Narrow(WideView(name)));
     if (!item) return hr = S_FALSE;
@@ -438,7 +440,14 @@ HRESULT clsMail::EnsureLoaded() {
         return S_OK;
     case kMailListed: {
         if (!connection_) return E_UNEXPECTED;
-        HRESULT hr = connection_->LoadRestOfMail(Interface());
+        HRESULT hr = S_OK;
+        try {
+            hr = connection_->LoadRestOfMail(Interface());
+        } catch (clsExcept &e) {
+            e.Push("[clsMail::LoadRestOfMail()]");
+            KeepRecord(e);
+            return E_ABORT;
+        }
         if (FAILED(hr)) return hr;
         state_ = kMailLoaded;
         return S_OK;
@@ -496,6 +505,8 @@ HRESULT clsMail::SetRawText(IStream *source) {
         e.Push("[clsMail::SetRawText()]");
         KeepRecord(e);
         return hr = E_UNEXPECTED;
+    } catch (const std::bad_alloc &) {
+        return hr = E_OUTOFMEMORY;
     }
     return hr = S_OK;
 }
@@ -511,6 +522,8 @@ HRESULT clsMail::GetRawText(IStream *destination) {
         e.Push("[clsMail::GetRawText()]");
         KeepRecord(e);
         return hr = E_UNEXPECTED;
+    } catch (const std::bad_alloc &) {
+        return hr = E_OUTOFMEMORY;
     }
 }
 
