@@ -289,6 +289,10 @@ void clsMail::BuildGeneratedHeaders() {
         }
         if (!joined.empty()) generated_.Add(name, joined);
     };
+    // A forced rebuild starts these afresh instead of adding to what stands.
+    generated_.Remove("To");
+    generated_.Remove("CC");
+    for (const auto &entry : headerEntries_) generated_.Remove(entry.first);
     addAddresses("To", to_);
     addAddresses("CC", cc_);
 

@@ -213,6 +213,22 @@ TEST_F(MailObject, GeneratedHeaders) {
     EXPECT_EQ(Header(u"Subject"), "Again");
 }
 
+TEST_F(MailObject, ForcedRebuildDoesNotRepeatFields) {
+    ASSERT_EQ(mail_->AddRecipients(Bstr(u"a@example.com")), S_OK);
+    ASSERT_EQ(mail_->AddCCRecipients(Bstr(u"c@example.com")), S_OK);
+    ASSERT_EQ(mail_->SetHeaderEntry(Bstr(u"X-Tag"), Bstr(u"t")), S_OK);
+    clsMail *object = nullptr;
+    ASSERT_EQ(mail_->QueryInterface(IID_clsArpaMail, reinterpret_cast<void **>(&object)), S_OK);
+    std::string to = Header(u"To");
+    // What a provider does that needs fresh headers for every send.
+    object->SetHeadersReusable(false);
+    EXPECT_EQ(Header(u"To"), to);
+    object->SetHeadersReusable(false);
+    EXPECT_EQ(Header(u"CC"), "c@example.com");
+    EXPECT_EQ(Header(u"X-Tag"), "t");
+    object->Release();
+}
+
 TEST_F(MailObject, MissingHeaderLeavesTheOutStringUntouched) {
     BSTR value = SysAllocString(reinterpret_cast<const OLECHAR *>(u"before"));
     BSTR original = value;
