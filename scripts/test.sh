@@ -5,6 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
+bash scripts/setup-test-accounts.sh
 jobs=$(nproc)
 for preset in linux-debug linux-asan; do
   echo "=== $preset"

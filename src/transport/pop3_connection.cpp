@@ -1,6 +1,11 @@
 #include "transport/pop3_connection.h"
 
+#include <deque>
+#include <new>
+
 #include "log/kvlog.h"
+#include "mail/arpa_mail.h"
+#include "mime/reader.h"
 #include "mime/encodings.h"
 #include "mime/md5.h"
 #include "pal/channel.h"
@@ -185,14 +190,53 @@ HRESULT clsPOP3MailConnection::OnDeleteMail(const String &id) {
     return S_OK;
 }
 
-IKvMail *clsPOP3MailConnection::CreateReceivedMail(const String &) {
-    throw clsExcept(-5, "clsPOP3MailConnection: received mails are not available in this build");
+IKvMail *clsPOP3MailConnection::CreateReceivedMail(const String &id) {
+    auto *mail = new (std::nothrow) clsArpaMail(this, id);
+    if (!mail) return nullptr;
+    IKvMail *out = nullptr;
+    mail->QueryInterface(IID_IKvMail, reinterpret_cast<void **>(&out));
+    return out;
 }
 
-void clsPOP3MailConnection::ReadMailLines(IKvMail *, std::vector<String> &, bool) {
-    throw clsExcept(-5, "clsPOP3MailConnection: the message reader is not available in this build");
+namespace {
+
+clsArpaMail *ArpaOf(IKvMail *mail) {
+    clsArpaMail *arpa = nullptr;
+    if (mail && SUCCEEDED(mail->QueryInterface(IID_clsArpaMail, reinterpret_cast<void **>(&arpa))) && arpa) {
+        arpa->Release(); // the caller holds the mail
+        return arpa;
+    }
+    return nullptr;
 }
 
-void clsPOP3MailConnection::MarkDeleted(IKvMail *) {}
+} // namespace
+
+void clsPOP3MailConnection::ReadMailLines(IKvMail *mail, std::vector<String> &lines, bool complete) {
+    clsArpaMail *arpa = ArpaOf(mail);
+    if (!arpa) throw clsExcept(-5, "clsPOP3MailConnection: the mail is not an internet mail");
+    // A complete read replaces what the head-only read filled in.
+    arpa->To().clear();
+    arpa->CC().clear();
+    arpa->BCC().clear();
+    arpa->Bodies().Clear();
+    arpa->Attachments().Clear();
+    arpa->GeneratedHeaders().Clear();
+    if (complete) {
+        // The received text is the mail's raw text, as SetRawText would keep it.
+        clsFileRWTemp &raw = arpa->RawText();
+        raw.Truncate();
+        for (const String &line : lines) {
+            raw.Write(line);
+            raw.Write("\r\n", 2);
+        }
+    }
+    std::deque<String> queue(lines.begin(), lines.end());
+    ReadMail(*arpa, queue, 0, complete ? 0u : uint32_t(kReadHeadersOnly), 0);
+    arpa->SetState(complete ? kMailLoaded : kMailListed);
+}
+
+void clsPOP3MailConnection::MarkDeleted(IKvMail *mail) {
+    if (clsArpaMail *arpa = ArpaOf(mail)) arpa->SetState(kMailDeleted);
+}
 
 } // namespace kv

@@ -1,11 +1,14 @@
 #include "transport/smtp_connection.h"
 
 #include <memory>
+#include <new>
 
 #include "log/kvlog.h"
+#include "mail/arpa_mail.h"
 #include "mime/charset_table.h"
 #include "mime/encodings.h"
 #include "mime/md5.h"
+#include "mime/writer.h"
 #include "pal/codepage.h"
 #include "pal/system.h"
 #include "runtime/com_util.h"
@@ -35,6 +38,46 @@ bool clsSMTPMailConnection::AnswersSelector(REFIID riid) const {
     return IsEqualIID(riid, IID_IKvSMTPSendConnection);
 }
 
+HRESULT clsSMTPMailConnection::OnCreateMail(LONG codepage, const String &cookie, IKvMail **mail) {
+    clsArpaMail *created = new (std::nothrow) clsArpaMail(this, cookie, uint32_t(codepage), GetMailCapabilities());
+    if (!created) return E_OUTOFMEMORY;
+    return created->QueryInterface(IID_IKvMail, reinterpret_cast<void **>(mail));
+}
+
+namespace {
+
+// The mail's rendered text, read from its hidden file.
+class RawTextOf final : public clsMailText {
+  public:
+    explicit RawTextOf(clsFileRWTemp &file) : file_(file) { file_.Rewind(); }
+    uint64_t Size() override { return file_.Size(); }
+    size_t Read(void *buffer, size_t size) override { return file_.Read(buffer, size); }
+
+  private:
+    clsFileRWTemp &file_;
+};
+
+} // namespace
+
+HRESULT clsSMTPMailConnection::OnSend(IKvMail *mail) {
+    clsArpaMail *arpa = nullptr;
+    if (!mail || FAILED(mail->QueryInterface(IID_clsArpaMail, reinterpret_cast<void **>(&arpa))) || !arpa)
+        return E_NOINTERFACE;
+    struct Hold {
+        clsArpaMail *mail;
+        ~Hold() { mail->Release(); }
+    } hold{arpa};
+    clsSmtpEnvelope envelope{arpa->EffectiveSender(), arpa->To(), arpa->CC(), arpa->BCC()};
+    try {
+        if (arpa->RawText().Empty()) RenderMail(*arpa);
+    } catch (clsExcept &e) {
+        e.Push("[clsArpaMail::Send()]");
+        throw;
+    }
+    RawTextOf text(arpa->RawText());
+    Transfer(envelope, text);
+    return S_OK;
+}
 HRESULT clsSMTPMailConnection::OnQueryMailbox(BYTE) { return E_FAIL; }
 HRESULT clsSMTPMailConnection::OnDeleteMail(const String &) { return E_FAIL; }
 HRESULT clsSMTPMailConnection::LoadRestOfMail(IKvMail *) { return E_NOTIMPL; }
@@ -314,7 +357,5 @@ void clsSMTPMailConnection::Transfer(const clsSmtpEnvelope &envelope, clsMailTex
     }
 }
 
-HRESULT clsSMTPMailConnection::OnCreateMail(LONG, const String &, IKvMail **) { return NotAvailable("OnCreateMail"); }
-HRESULT clsSMTPMailConnection::OnSend(IKvMail *) { return NotAvailable("OnSend"); }
 
 } // namespace kv

@@ -276,3 +276,41 @@ TEST(ConnectionBase, TypedOptionReaders) {
 
 } // namespace
 } // namespace kv
+
+#include "settings/settings_string.h"
+#include "transport/smtp_connection.h"
+
+namespace kv {
+namespace {
+
+TEST(ConnectionBase, SettingsStringCarriesOptionsOfSeveralProviders) {
+    clsOptionList source;
+    source.SetInt("SMTP.ServerPort", 587);
+    source.SetText("POP3.ServerAddress", u"pop.example.org");
+    source.SetText("SMTP.ServerPassword", u"s3cret");
+    WString text = WriteSettingsString(source);
+    ASSERT_FALSE(text.empty());
+
+    auto *smtp = new clsSMTPMailConnection();
+    smtp->AddRef();
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_BSTR;
+    v.bstrVal = SysAllocStringLen(reinterpret_cast<const OLECHAR *>(text.data()), UINT(text.size()));
+    EXPECT_EQ(smtp->SetOption(nullptr, &v), S_OK);
+    EXPECT_EQ(smtp->ReadIntOption("ServerPort", 25), 587);
+    EXPECT_EQ(smtp->ReadTextOption("ServerPassword"), u"s3cret");
+    EXPECT_EQ(smtp->Options().ReadText("POP3.ServerAddress", u""), u"pop.example.org")
+        << "keys keep their own provider prefix";
+
+    // A damaged string changes nothing and still answers S_OK.
+    v.bstrVal[5] = u'!';
+    v.bstrVal[6] = u'!';
+    EXPECT_EQ(smtp->SetOption(nullptr, &v), S_OK);
+    EXPECT_EQ(smtp->ReadIntOption("ServerPort", 25), 587);
+    VariantClear(&v);
+    smtp->Release();
+}
+
+} // namespace
+} // namespace kv

@@ -1,5 +1,9 @@
 #include "providers/cdosys/cdosys_connection.h"
 
+#include <new>
+
+#include "providers/cdosys/cdosys_mail.h"
+
 namespace kv {
 
 clsCDOSYSMailConnection::clsCDOSYSMailConnection(bool sendRole) : clsConnectionBase(sendRole) {
@@ -27,7 +31,11 @@ HRESULT clsCDOSYSMailConnection::OnDisconnect() {
     SetState(kDisconnected);
     return S_OK;
 }
-HRESULT clsCDOSYSMailConnection::OnCreateMail(LONG, const String &, IKvMail **) { return NotAvailable("OnCreateMail"); }
+HRESULT clsCDOSYSMailConnection::OnCreateMail(LONG codepage, const String &cookie, IKvMail **mail) {
+    clsCDOSYSMail *created = new (std::nothrow) clsCDOSYSMail(this, cookie, uint32_t(codepage), GetMailCapabilities());
+    if (!created) return E_OUTOFMEMORY;
+    return created->QueryInterface(IID_IKvMail, reinterpret_cast<void **>(mail));
+}
 HRESULT clsCDOSYSMailConnection::OnSend(IKvMail *) { return NotAvailable("OnSend"); }
 HRESULT clsCDOSYSMailConnection::OnQueryMailbox(BYTE) { return E_NOTIMPL; }
 HRESULT clsCDOSYSMailConnection::OnDeleteMail(const String &) { return E_NOTIMPL; }

@@ -1,0 +1,24 @@
+#include "mail/arpa_mail.h"
+
+#include "mime/encodings.h"
+
+namespace kv {
+
+HRESULT clsArpaMail::QueryInterface(REFIID riid, void **ppv) {
+    if (ppv && IsEqualIID(riid, IID_clsArpaMail)) {
+        *ppv = this;
+        AddRef();
+        return S_OK;
+    }
+    return clsMail::QueryInterface(riid, ppv);
+}
+
+bool clsArpaMail::IsValidAddress(const String &address) {
+    clsParseList items = ParseAddressField(address);
+    if (!HasFieldAddress(items)) return false;
+    String raw = GetFieldAddress(items, true);
+    size_t colon = raw.find(':');
+    return colon == String::npos || EqualsNoCase(std::string_view(raw).substr(0, colon), "smtp");
+}
+
+} // namespace kv

@@ -1,0 +1,53 @@
+#include "mail/attachment_list.h"
+
+#include <new>
+
+#include "mail/enum_mail_attachment.h"
+
+namespace kv {
+
+clsMailAttachmentList::~clsMailAttachmentList() {
+    for (clsMailAttachment *a : items_) a->Release();
+}
+
+void clsMailAttachmentList::Append(clsMailAttachment *attachment) {
+    items_.reserve(items_.size() + 1);
+    attachment->AddRef();
+    items_.push_back(attachment);
+}
+
+HRESULT clsMailAttachmentList::CreateAndAdd(IKvMailAttachment **out) {
+    if (!out) return E_INVALIDARG;
+    *out = nullptr;
+    clsMailAttachment *a = new (std::nothrow) clsMailAttachment();
+    if (!a) return E_OUTOFMEMORY;
+    try {
+        Append(a);
+    } catch (const std::bad_alloc &) {
+        a->AddRef();
+        a->Release();
+        return E_OUTOFMEMORY;
+    }
+    return a->QueryInterface(IID_IKvMailAttachment, reinterpret_cast<void **>(out));
+}
+
+HRESULT clsMailAttachmentList::CreateEnum(IKvEnumMailAttachment **out) const {
+    if (!out) return E_INVALIDARG;
+    *out = nullptr;
+    std::vector<IKvMailAttachment *> items(items_.begin(), items_.end());
+    auto *e = new (std::nothrow) clsEnumMailAttachment(items);
+    if (!e) return E_OUTOFMEMORY;
+    return e->QueryInterface(IID_IKvEnumMailAttachment, reinterpret_cast<void **>(out));
+}
+
+} // namespace kv
+
+namespace kv {
+
+void clsMailAttachmentList::Clear() {
+    std::vector<clsMailAttachment *> items;
+    items.swap(items_);
+    for (clsMailAttachment *item : items) item->Release();
+}
+
+} // namespace kv

@@ -1,0 +1,53 @@
+#include "mail/body_list.h"
+
+#include <new>
+
+#include "mail/enum_mail_body.h"
+
+namespace kv {
+
+clsMailBodyList::~clsMailBodyList() {
+    for (clsMailBody *b : items_) b->Release();
+}
+
+void clsMailBodyList::Append(clsMailBody *body) {
+    items_.reserve(items_.size() + 1);
+    body->AddRef();
+    items_.push_back(body);
+}
+
+HRESULT clsMailBodyList::CreateAndAdd(IKvMailBody **out, const IString &mediaType, uint32_t codepage) {
+    if (!out) return E_INVALIDARG;
+    *out = nullptr;
+    clsMailBody *b = clsMailBody::Create(mediaType, codepage);
+    if (!b) return E_OUTOFMEMORY;
+    try {
+        Append(b);
+    } catch (const std::bad_alloc &) {
+        b->AddRef();
+        b->Release();
+        return E_OUTOFMEMORY;
+    }
+    return b->QueryInterface(IID_IKvMailBody, reinterpret_cast<void **>(out));
+}
+
+HRESULT clsMailBodyList::CreateEnum(IKvEnumMailBody **out) const {
+    if (!out) return E_INVALIDARG;
+    *out = nullptr;
+    std::vector<IKvMailBody *> items(items_.begin(), items_.end());
+    auto *e = new (std::nothrow) clsEnumMailBody(items);
+    if (!e) return E_OUTOFMEMORY;
+    return e->QueryInterface(IID_IKvEnumMailBody, reinterpret_cast<void **>(out));
+}
+
+} // namespace kv
+
+namespace kv {
+
+void clsMailBodyList::Clear() {
+    std::vector<clsMailBody *> items;
+    items.swap(items_);
+    for (clsMailBody *item : items) item->Release();
+}
+
+} // namespace kv

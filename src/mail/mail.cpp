@@ -1,0 +1,551 @@
+#include "mail/mail.h"
+
+#include <cmath>
+#include <new>
+
+#include "connection/connection_base.h"
+#include "log/except.h"
+#include "log/kvlog.h"
+#include "mail/enum_string.h"
+#include "mail/gdi_charset.h"
+#include "mail/header_entry.h"
+#include "mime/charset_table.h"
+#include "mime/encodings.h"
+#include "mime/reader.h"
+#include "mime/writer.h"
+#include "pal/library.h"
+#include "pal/system.h"
+#include "runtime/com_util.h"
+#include "runtime/module_state.h"
+
+namespace kv {
+
+namespace {
+
+const char *const kDayNames[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+const char *const kMonthNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+bool HasLineBreak(std::u16string_view text) { return text.find_first_of(u"\r\n") != std::u16string_view::npos; }
+
+// An OLE date (days since 1899-12-30, the fraction the time of day) as a
+// calendar time; false outside the years 100 to 9999.
+bool FromOleDate(double date, pal::LocalTime &t) {
+    if (!(date >= -657434.0 && date < 2958466.0)) return false;
+    double whole = std::floor(date);
+    long long days = (long long)whole;
+    long long secs = std::llround(std::fabs(date - whole) * 86400.0);
+    if (date < 0 && secs != 0) secs = 86400 - secs; // negative dates count the time forward
+    if (secs >= 86400) {
+        secs -= 86400;
+        ++days;
+    }
+    // Days from 1970-01-01, then the civil date (Howard Hinnant's algorithm).
+    long long z = days - 25569 + 719468;
+    long long era = (z >= 0 ? z : z - 146096) / 146097;
+    long long doe = z - era * 146097;
+    long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    long long mp = (5 * doy + 2) / 153;
+    t.day = int(doy - (153 * mp + 2) / 5 + 1);
+    t.month = int(mp < 10 ? mp + 3 : mp - 9);
+    t.year = int(yoe + era * 400 + (t.month <= 2 ? 1 : 0));
+    long long dow = (days - 25569 + 4) % 7; // 1970-01-01 was a Thursday
+    t.dayOfWeek = int(dow < 0 ? dow + 7 : dow);
+    t.hour = int(secs / 3600);
+    t.minute = int(secs / 60 % 60);
+    t.second = int(secs % 60);
+    t.millisecond = 0;
+    return true;
+}
+
+// "+0530", "-0930": the real offset, minutes included.
+String ZoneText(int offsetMinutes) {
+    int magnitude = offsetMinutes < 0 ? -offsetMinutes : offsetMinutes;
+    return Format("%c%02d%02d", offsetMinutes < 0 ? '-' : '+', magnitude / 60, magnitude % 60);
+}
+
+} // namespace
+
+clsMail::clsMail(clsConnectionBase *connection, const String &cookie, uint32_t codepage, uint32_t bodyTypes)
+    : cookie_(cookie), state_(kMailNew), charset_(CharsetForCodePage(codepage)), bodyTypes_(bodyTypes),
+      connection_(connection) {
+    if (connection_) connection_->AddRef();
+}
+
+clsMail::clsMail(clsConnectionBase *connection, const String &cookie)
+    : cookie_(cookie), state_(kMailListed), bodyTypes_(0), connection_(connection) {
+    if (connection_) connection_->AddRef();
+}
+
+clsMail::~clsMail() {
+    if (connection_) connection_->Release();
+}
+
+HRESULT clsMail::QueryInterface(REFIID riid, void **ppv) {
+    if (!ppv) return E_POINTER;
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IKvMail)) *ppv = static_cast<IKvMail *>(this);
+    else if (IsEqualIID(riid, IID_IKvMail2)) *ppv = static_cast<IKvMail2 *>(this);
+    else if (IsEqualIID(riid, IID_IKvMail3)) *ppv = static_cast<IKvMail3 *>(this);
+    else {
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+}
+
+ULONG clsMail::AddRef() {
+    ModuleAddRef();
+    return ULONG(++refs_);
+}
+
+ULONG clsMail::Release() {
+    ModuleRelease();
+    LONG n = --refs_;
+    if (n == 0) delete this;
+    return ULONG(n);
+}
+
+uint32_t clsMail::CodePage() const { return CodePageForCharset(charset_); }
+
+void clsMail::Invalidate() {
+    generated_.Clear();
+    try {
+        rawText_.Truncate();
+    } catch (const clsExcept &) {
+        // A raw text that cannot be cut is rendered anew on the next request anyway.
+    }
+}
+
+void clsMail::KeepRecord(const clsExcept &e) {
+    // The host reads why from the connection that made the mail.
+    if (connection_ && !e.Messages().empty()) connection_->Fail(E_UNEXPECTED, e.Code(), e.Messages().front());
+}
+
+// ---- virtual operations ----
+
+HRESULT clsMail::GetCodepage(ULONG *codepage) {
+    HRESULT hr = S_OK;
+    clsTraceScope trace(&hr, "clsMail::GetCodepage(%p)", (void *)codepage);
+    if (!codepage) return hr = E_INVALIDARG;
+    *codepage = CodePage();
+    if (trace.Active()) trace.SetDetail(Format("%d", int(*codepage)));
+    return hr;
+}
+
+bool clsMail::IsValidAddress(const String &address) { return HasFieldAddress(ParseAddressField(address)); }
+
+// ---- sender, reply address, subject, charset ----
+
+HRESULT clsMail::GetCookie(BSTR *cookie) {
+    HRESULT hr = S_OK;
+    clsTraceScope trace(&hr, "clsMail::GetCookie(%p)", (void *)cookie);
+    hr = AssignBstr(cookie, cookie_, 0);
+    if (trace.Active() && SUCCEEDED(hr)) trace.SetDetail("'" + cookie_ + "'");
+    return hr;
+}
+
+HRESULT clsMail::SetSender(BSTR address) {
+    HRESULT hr = S_OK;
+    clsTraceScope trace(&hr, "clsMail::SetSender('%ws')", address);
+    // The sender goes into the message head as it is: a line break would add header lines.
+    if (HasLineBreak(WideView(address))) return hr = E_INVALIDARG;
+    Invalidate();
+    sender_ = Narrow(WideView(address));
+    if (!sender_.empty() && !IsValidAddress(sender_)) hr = E_INVALIDARG;
+    return hr;
+}
+
+String clsMail::EffectiveSender() const {
+    if (!sender_.empty() || !connection_) return sender_;
+    String address = connection_->ReadTextOptionA("SenderAddress");
+    if (address.empty()) return String();
+    String name = connection_->ReadTextOptionA("SenderName");
+    return name.empty() ? Format("<%s>", address.c_str()) : Format("\"%s\" <%s>", name.c_str(), address.c_str());
+}
+
+HRESULT clsMail::GetSender(BSTR *address) {
+    HRESULT hr = S_OK;
+    clsTraceScope trace(&hr, "clsMail::GetSender(%p)", (void *)address);
+    String sender = EffectiveSender();
+    hr = AssignBstr(address, sender, 0);
+    if (trace.Active() && SUCCEEDED(hr)) trace.SetDetail("'" + sender + "'");
+    return hr;
+}
+
+HRESULT clsMail::SetReplyAddress(BSTR address) {
+    HRESULT hr = S_OK;
+    clsTraceScope trace(&hr, "clsMail::SetReplyAddress('%ws')", address);
+    if (HasLineBreak(WideView(address))) return hr = E_INVALIDARG;
+    Invalidate();
+    replyAddress_ = Narrow(WideView(address));
+    if (!replyAddress_.empty() && !IsValidAddress(replyAddress_)) hr = E_INVALIDARG;
+    return hr;
+}
+
+HRESULT clsMail::GetReplyAddress(BSTR *address) {
+    HRESULT hr = S_OK;
+    clsTraceScope trace(&hr, "clsMail::GetReplyAddress(%p)", (void *)address);
+    hr = AssignBstr(address, replyAddress_, 0);
+    if (trace.Active() && SUCCEEDED(hr)) trace.SetDetail("'" + replyAddress_ + "'");
+    return hr;
+}
+
+HRESULT clsMail::SetSubject(BSTR subject) {
+    HRESULT hr = S_OK;
+    clsTraceScope trace(&hr, "clsMail::SetSubject('%ws')", subject);
+    Invalidate();
+    subject_ = Narrow(WideView(subject), CodePage());
+    return hr;
+}
+
+HRESULT clsMail::GetSubject(BSTR *subject) {
+    HRESULT hr = S_OK;
+    clsTraceScope trace(&hr, "clsMail::GetSubject(%p)", (void *)subject);
+    hr = AssignBstr(subject, subject_, CodePage());
+    if (trace.Active() && SUCCEEDED(hr)) trace.SetDetail("'" + subject_ + "'");
+    return hr;
+}
+
+HRESULT clsMail::GetCharset(BSTR *charset, ULONG *codepage, ULONG *gdiCharset) {
+    HRESULT hr = S_OK;
+    clsTraceScope trace(&hr, "clsMail::GetCharset(%p,%p,%p)", (void *)charset, (void *)codepage, (void *)gdiCharset);
+    hr = AssignBstr(charset, charset_, 0);
+    if (FAILED(hr)) return hr;
+    uint32_t cp = CodePage();
+    if (codepage) *codepage = cp;
+    if (gdiCharset) *gdiCharset = GdiCharsetForCodePage(cp);
+    if (trace.Active()) trace.SetDetail("'" + charset_ + "'");
+    return hr;
+}
+
+// ---- header entries ----
+
+HRESULT clsMail::SetHeaderEntry(BSTR name, BSTR value) {
+    HRESULT hr = S_OK;
+    clsTraceScope trace(&hr, "clsMail::SetHeaderEntry(%ws,%ws)", name, value);
+    // Entries are written into the message head as they are.
+    if (HasLineBreak(WideView(name)) || HasLineBreak(WideView(value))) return hr = E_INVALIDARG;
+    Invalidate();
+    headerEntries_.emplace(IString(Narrow(WideView(name))), Narrow(WideView(value), CodePage()));
+    return hr;
+}
+
+String clsMail::DateText() {
+    pal::LocalTime now = pal::GetLocalTime();
+    pal::LocalTime t = now;
+    if (const clsHeaderItem *date = generated_.Find("Date")) {
+        VARIANT text, converted;
+        VariantInit(&text);
+        VariantInit(&converted);
+        WString wide = Widen(date->Joined(), 0);
+        text.vt = VT_BSTR;
+        text.bstrVal = SysAllocStringLen(reinterpret_cast<const OLECHAR *>(wide.data()), UINT(wide.size()));
+        if (text.bstrVal && SUCCEEDED(VariantChangeType(&converted, &text, 0, VT_DATE)) &&
+            FromOleDate(converted.date, t))
+            t.utcOffsetMinutes = now.utcOffsetMinutes;
+        else
+            t = now;
+        VariantClear(&text);
+        VariantClear(&converted);
+    }
+    return Format("%s, %02d %s %04d %02d:%02d:%02d", kDayNames[t.dayOfWeek % 7], t.day,
+                  kMonthNames[(t.month + 11) % 12], t.year, t.hour, t.minute, t.second) +
+           " " + ZoneText(t.utcOffsetMinutes);
+}
+
+void clsMail::BuildGeneratedHeaders() {
+    if (!generated_.Empty() && headersReusable_) return;
+    String charset = charset_.empty() ? CharsetForCodePage(0) : charset_;
+    uint32_t cp = CodePage();
+    String date = DateText();
+
+    String from = EffectiveSender();
+    if (from.empty()) {
+        String provider = connection_ ? connection_->GetProviderName() : String();
+        String domain;
+        if (connection_) {
+            static const WString host = Widen(ToLower(pal::ComputerName().substr(0, 15)));
+            domain = connection_->ReadTextOptionA("SenderDomain", host);
+        }
+        from = Format("%s@%s", provider.c_str(), domain.c_str());
+    }
+    generated_.Set("From", from);
+
+    auto addAddresses = [&](const char *name, const std::vector<String> &list) {
+        String joined;
+        for (const String &address : list) {
+            std::string_view a = address;
+            if (a.substr(0, 5) == "smtp:") a.remove_prefix(5);
+            String encoded;
+            try {
+                encoded = EncodeAddressField(Widen(a, 0), charset);
+            } catch (const clsExcept &) {
+                continue; // no address in it: left out
+            }
+            if (!joined.empty()) joined += ",\r\n ";
+            joined += encoded;
+        }
+        if (!joined.empty()) generated_.Add(name, joined);
+    };
+    // A forced rebuild starts these afresh instead of adding to what stands.
+    generated_.Remove("To");
+    generated_.Remove("CC");
+    for (const auto &entry : headerEntries_) generated_.Remove(entry.first);
+    addAddresses("To", to_);
+    addAddresses("CC", cc_);
+
+    generated_.Set("Date", date);
+    generated_.Set("Subject", EncodeHeaderText(Widen(subject_, cp), charset));
+    generated_.Set("Importance", connection_ ? connection_->ReadTextOptionA("Importance", u"Normal") : "Normal");
+    generated_.Set("X-Mailer", Format("%s %s", "orkv14", KV_VERSION_STRING));
+    for (const auto &entry : headerEntries_) {
+        std::string_view value = entry.second;
+        for (;;) {
+            size_t cut = value.find('\x01');
+            generated_.Add(entry.first, String(value.substr(0, cut)));
+            if (cut == std::string_view::npos) break;
+            value.remove_prefix(cut + 1);
+        }
+    }
+    headersReusable_ = true;
+}
+
+HRESULT clsMail::GetHeaderEntry(BSTR name, BSTR *value) {
+    HRESULT hr = S_OK;
+    clsTraceScope trace(&hr, "clsMail::GetHeaderEntry(%ws,%p)", name, (void *)value);
+    if (!value) return hr = E_INVALIDARG;
+    try {
+        BuildGeneratedHeaders();
+    } catch (const clsExcept &) {
+        return hr = E_UNEXPECTED;
+    } catch (const std::bad_alloc &) {
+        return hr = E_OUTOFMEMORY;
+    }
+    const clsHeaderItem *item = generated_.Find(Narrow(WideView(name)));
+    if (!item) return hr = S_FALSE;
+    String joined = item->Joined();
+    hr = AssignBstr(value, joined, CodePage());
+    if (trace.Active() && SUCCEEDED(hr)) trace.SetDetail(joined);
+    return hr;
+}
+
+HRESULT clsMail::GetHeaderEntry2(BSTR name, BSTR *value, IEnumString **parameters) {
+    HRESULT hr = S_OK;
+    clsTraceScope trace(&hr, "clsMail::GetHeaderEntry2(%ws,%p)", name, (void *)value);
+    if (!parameters) return hr = E_INVALIDARG;
+    *parameters = nullptr;
+    hr = static_cast<IKvMail2 *>(this)->GetHeaderEntry(name, value);
+    if (FAILED(hr)) return hr;
+    return hr = SplitHeaderEntry(hr, value, parameters, CodePage());
+}
+
+HRESULT clsMail::IsValid() {
+    HRESULT hr = S_OK;
+    clsTraceScope trace(&hr, "clsMail::IsValid()");
+    return hr = (state_ == kMailDeleted ? S_FALSE : S_OK);
+}
+
+// ---- recipients ----
+
+HRESULT clsMail::AddTo(std::vector<String> &list, BSTR text) {
+    Invalidate();
+    String all = Narrow(WideView(text));
+    if (all.empty()) {
+        list.clear();
+        return S_OK;
+    }
+    bool refused = false;
+    std::string_view rest = all;
+    for (;;) {
+        size_t tab = rest.find('\t');
+        std::string_view piece = rest.substr(0, tab);
+        while (!piece.empty() && piece.front() == ' ') piece.remove_prefix(1);
+        while (!piece.empty() && piece.back() == ' ') piece.remove_suffix(1);
+        if (!piece.empty()) {
+            String address(piece);
+            // A line break would reach the message head inside the address.
+            if (address.find_first_of("\r\n") != String::npos || !IsValidAddress(address)) refused = true;
+            else list.push_back(address);
+        }
+        if (tab == std::string_view::npos) break;
+        rest.remove_prefix(tab + 1);
+    }
+    if (refused) return E_INVALIDARG;
+    return list.empty() ? E_INVALIDARG : S_OK;
+}
+
+HRESULT clsMail::AddRecipients(BSTR list) {
+    HRESULT hr = S_OK;
+    clsTraceScope trace(&hr, "clsMail::AddRecipients('%ws')", list);
+    return hr = AddTo(to_, list);
+}
+
+HRESULT clsMail::AddCCRecipients(BSTR list) {
+    HRESULT hr = S_OK;
+    clsTraceScope trace(&hr, "clsMail::AddCCRecipients('%ws')", list);
+    return hr = AddTo(cc_, list);
+}
+
+HRESULT clsMail::AddBCCRecipients(BSTR list) {
+    HRESULT hr = S_OK;
+    clsTraceScope trace(&hr, "clsMail::AddBCCRecipients('%ws')", list);
+    return hr = AddTo(bcc_, list);
+}
+
+HRESULT clsMail::Enumerate(const std::vector<String> &list, IEnumString **out) {
+    if (!out) return E_INVALIDARG;
+    return clsEnumString::Create(clsEnumString::Convert(list, 0), out);
+}
+
+HRESULT clsMail::EnumRecipients(IEnumString **recipients) {
+    HRESULT hr = S_OK;
+    clsTraceScope trace(&hr, "clsMail::EnumRecipients(%p)", (void *)recipients);
+    return hr = Enumerate(to_, recipients);
+}
+
+HRESULT clsMail::EnumCCRecipients(IEnumString **recipients) {
+    HRESULT hr = S_OK;
+    clsTraceScope trace(&hr, "clsMail::EnumCCRecipients()");
+    return hr = Enumerate(cc_, recipients);
+}
+
+HRESULT clsMail::EnumBCCRecipients(IEnumString **recipients) {
+    HRESULT hr = S_OK;
+    clsTraceScope trace(&hr, "clsMail::EnumBCCRecipients()");
+    return hr = Enumerate(bcc_, recipients);
+}
+
+// ---- bodies and attachments ----
+
+HRESULT clsMail::CreateAndAddAttachment(IKvMailAttachment **attachment) {
+    HRESULT hr = S_OK;
+    clsTraceScope trace(&hr, "clsMail::CreateAndAddAttachment()");
+    if (!attachment) return hr = E_INVALIDARG;
+    return hr = attachments_.CreateAndAdd(attachment);
+}
+
+HRESULT clsMail::CreateAndAddBody(IKvMailBody **body, BSTR mediaType, ULONG codepage) {
+    HRESULT hr = S_OK;
+    clsTraceScope trace(&hr, "clsMail::CreateAndAddBody(...,%ws,%d)", mediaType, int(codepage));
+    if (!body) return hr = E_INVALIDARG;
+    IString type(Narrow(WideView(mediaType)));
+    if ((type == "text/plain" && !(bodyTypes_ & kBodyPlain)) || (type == "text/HTML" && !(bodyTypes_ & kBodyHtml)) ||
+        (type == "application/RTF" && !(bodyTypes_ & kBodyRtf)))
+        return hr = E_INVALIDARG;
+    return hr = bodies_.CreateAndAdd(body, type, codepage);
+}
+
+HRESULT clsMail::EnsureLoaded() {
+    switch (state_) {
+    case kMailNew:
+    case kMailLoaded:
+        return S_OK;
+    case kMailListed: {
+        if (!connection_) return E_UNEXPECTED;
+        HRESULT hr = S_OK;
+        try {
+            hr = connection_->LoadRestOfMail(Interface());
+        } catch (clsExcept &e) {
+            e.Push("[clsMail::LoadRestOfMail()]");
+            KeepRecord(e);
+            return E_ABORT;
+        }
+        if (FAILED(hr)) return hr;
+        state_ = kMailLoaded;
+        return S_OK;
+    }
+    case kMailDeleted:
+        return kMailDeletedResult;
+    default:
+        return E_UNEXPECTED;
+    }
+}
+
+HRESULT clsMail::EnumAttachments(IKvEnumMailAttachment **attachments) {
+    HRESULT hr = S_OK;
+    clsTraceScope trace(&hr, "clsMail::EnumAttachments()");
+    if (!attachments) return hr = E_INVALIDARG;
+    *attachments = nullptr;
+    hr = EnsureLoaded();
+    if (hr != S_OK) return hr;
+    return hr = attachments_.CreateEnum(attachments);
+}
+
+HRESULT clsMail::EnumBodies(IKvEnumMailBody **bodies) {
+    HRESULT hr = S_OK;
+    clsTraceScope trace(&hr, "clsMail::EnumBodies()");
+    if (!bodies) return hr = E_INVALIDARG;
+    *bodies = nullptr;
+    hr = EnsureLoaded();
+    if (hr != S_OK) return hr;
+    return hr = bodies_.CreateEnum(bodies);
+}
+
+// ---- raw text ----
+
+HRESULT clsMail::SetRawText(IStream *source) {
+    HRESULT hr = S_OK;
+    clsTraceScope trace(&hr, "clsMail::SetRawText(%p)", (void *)source);
+    if (!source) return hr = E_INVALIDARG;
+    try {
+        hr = rawText_.LoadFrom(source);
+        if (FAILED(hr)) return hr;
+        String text = rawText_.ReadAll();
+        size_t zero = text.find('\0');
+        if (zero != String::npos) text.resize(zero);
+        std::deque<String> lines;
+        size_t start = 0;
+        for (size_t i = 0; i < text.size(); ++i) {
+            if (text[i] != '\r' && text[i] != '\n') continue;
+            lines.emplace_back(text, start, i - start);
+            if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+            start = i + 1;
+        }
+        if (start < text.size()) lines.emplace_back(text, start, String::npos);
+        ReadMail(*this, lines, 0, 0, 0);
+    } catch (clsExcept &e) {
+        e.Push("[clsMail::SetRawText()]");
+        KeepRecord(e);
+        return hr = E_UNEXPECTED;
+    } catch (const std::bad_alloc &) {
+        return hr = E_OUTOFMEMORY;
+    }
+    return hr = S_OK;
+}
+
+HRESULT clsMail::GetRawText(IStream *destination) {
+    HRESULT hr = S_OK;
+    clsTraceScope trace(&hr, "clsMail::GetRawText(%p)", (void *)destination);
+    if (!destination) return hr = E_INVALIDARG;
+    try {
+        if (rawText_.Empty()) RenderMail(*this);
+        return hr = rawText_.SaveTo(destination);
+    } catch (clsExcept &e) {
+        e.Push("[clsMail::GetRawText()]");
+        KeepRecord(e);
+        return hr = E_UNEXPECTED;
+    } catch (const std::bad_alloc &) {
+        return hr = E_OUTOFMEMORY;
+    }
+}
+
+// ---- dialog ----
+
+HRESULT clsMail::Edit(HWND parent, LONG value, LONG editable, DWORD flags) {
+    HRESULT hr = S_OK;
+    clsTraceScope trace(&hr, "clsMail::Edit(0x%08x,%d,%d,0x%08x)", unsigned(uintptr_t(parent)), int(value),
+                        int(editable), unsigned(flags));
+    pal::DynamicLibrary richEdit("RICHED20.DLL");
+    if (!richEdit.Loaded()) {
+        String text = Format("RTF editor file '%s' not found", "RICHED20.DLL");
+        if (connection_) connection_->Fail(E_INVALIDARG, -5, text);
+        else clsExcept(-5, text); // logged all the same
+        return hr = E_INVALIDARG;
+    }
+    // The mail dialog is not part of this build.
+    return hr = E_NOTIMPL;
+}
+
+} // namespace kv

@@ -1,0 +1,51 @@
+// clsMailAttachment: one attachment of a mail or a body, its contents in
+// memory or in the file that its name names.
+#pragma once
+
+#include <atomic>
+
+#include "mail/header_item.h"
+#include "pal/com.h"
+#include "runtime/kvstring.h"
+
+namespace kv {
+
+class clsMailAttachment final : public IKvMailAttachment {
+  public:
+    clsMailAttachment() = default;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override;
+    ULONG STDMETHODCALLTYPE AddRef() override;
+    ULONG STDMETHODCALLTYPE Release() override;
+    HRESULT STDMETHODCALLTYPE SetName(BSTR name) override;
+    HRESULT STDMETHODCALLTYPE GetName(BSTR *name) override;
+    HRESULT STDMETHODCALLTYPE SetContents(IStream *source) override;
+    HRESULT STDMETHODCALLTYPE GetContents(IStream *destination) override;
+    HRESULT STDMETHODCALLTYPE GetHeaderEntry(BSTR name, BSTR *value) override;
+    HRESULT STDMETHODCALLTYPE GetHeaderEntry2(BSTR name, BSTR *value, IEnumString **parameters) override;
+
+    // For the writer, the reader and the HTML scan.
+    const String &Name() const { return name_; }
+    void SetNameText(const String &name) { name_ = name; }
+    // Null when the contents come from the file of that name.
+    IStream *Contents() const { return contents_; }
+    // Takes its own reference.
+    void SetContentsStream(IStream *stream);
+    const String &ContentId() const { return contentId_; }
+    void SetContentId(const String &id) { contentId_ = id; }
+    clsHeaderList &Headers() { return headers_; }
+    bool HeadersReusable() const { return headersReusable_; }
+    void SetHeadersReusable(bool reusable) { headersReusable_ = reusable; }
+
+  private:
+    ~clsMailAttachment();
+
+    std::atomic<LONG> refs_{0};
+    String name_;
+    IStream *contents_ = nullptr;
+    clsHeaderList headers_;
+    bool headersReusable_ = true;
+    String contentId_;
+};
+
+} // namespace kv

@@ -1,0 +1,63 @@
+#include "mime/header_field.h"
+
+#include "mime/encodings.h"
+
+namespace kv {
+
+namespace {
+
+// Position of the first separator outside a double-quoted string, or npos.
+size_t FindUnquoted(std::string_view text, char separator) {
+    bool quoted = false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '"') quoted = !quoted;
+        else if (text[i] == separator && !quoted) return i;
+    }
+    return std::string_view::npos;
+}
+
+} // namespace
+
+std::vector<String> SplitList(std::string_view text, char separator) {
+    std::vector<String> pieces;
+    while (!text.empty()) {
+        size_t end = FindUnquoted(text, separator);
+        std::string_view piece = TrimView(text.substr(0, end));
+        if (!piece.empty()) pieces.emplace_back(piece);
+        if (end == std::string_view::npos) break;
+        text.remove_prefix(end + 1);
+    }
+    return pieces;
+}
+
+clsHeaderField ParseHeaderField(std::string_view text, uint32_t codepage) {
+    clsHeaderField field;
+    size_t end = FindUnquoted(text, ';');
+    field.value = IString(String(TrimView(text.substr(0, end))));
+    if (end == std::string_view::npos) return field;
+
+    // Each RFC 2231 parameter carries its charset's code page from section to section.
+    std::map<IString, uint32_t> codepages;
+    for (const String &piece : SplitList(text.substr(end + 1), ';')) {
+        size_t eq = piece.find('=');
+        IString name(String(TrimView(std::string_view(piece).substr(0, eq))));
+        String value = eq == String::npos ? String() : String(TrimView(std::string_view(piece).substr(eq + 1)));
+        size_t star = name.find('*');
+        if (star == String::npos || star == 0) {
+            if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
+            field.parameters.emplace(name, value);
+            continue;
+        }
+        bool extended = name.back() == '*';
+        IString base(name.substr(0, star));
+        auto cp = codepages.emplace(base, 0u).first;
+        String decoded = DecodeParameterValue(value, extended, cp->second);
+        if (codepage != 0) decoded = Narrow(Widen(decoded, 0), codepage);
+        auto it = field.parameters.find(base);
+        if (it == field.parameters.end()) field.parameters.emplace(base, decoded);
+        else it->second += decoded;
+    }
+    return field;
+}
+
+} // namespace kv

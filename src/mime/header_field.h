@@ -1,0 +1,29 @@
+// The structured header field parser: a main value and its parameters, with
+// RFC 2231 parameter sections decoded and joined.
+#pragma once
+
+#include <map>
+#include <string_view>
+#include <vector>
+
+#include "runtime/kvstring.h"
+
+namespace kv {
+
+struct clsHeaderField {
+    IString value;
+    // Parameter name -> value; names without regard to case, the first value of a name stays.
+    std::map<IString, String> parameters;
+};
+
+// Pieces of the text between separators outside double-quoted strings, each
+// trimmed of blanks; empty pieces are dropped.
+std::vector<String> SplitList(std::string_view text, char separator);
+
+// Main value (the text before the first ";" outside double quotes, trimmed)
+// and the parameters after it. The text is in the code page given (0: ANSI);
+// decoded RFC 2231 values are converted into it, so every value of the
+// result is in that code page.
+clsHeaderField ParseHeaderField(std::string_view text, uint32_t codepage = 0);
+
+} // namespace kv

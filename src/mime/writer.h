@@ -1,0 +1,16 @@
+// The MIME message writer: a mail as RFC 822/MIME text, and the part headers
+// of bodies and attachments.
+#pragma once
+
+namespace kv {
+
+class clsMail;
+class clsMailAttachment;
+
+// Writes the whole message into the mail's raw text (from its start, cut at
+// the end). Throws clsExcept on failure.
+void RenderMail(clsMail &mail);
+// Fills the attachment's header items with its part header.
+void BuildAttachmentHeader(clsMailAttachment &attachment);
+
+} // namespace kv

@@ -1,0 +1,92 @@
+#include "runtime/file_rw_temp.h"
+
+#include <vector>
+
+#include "log/except.h"
+
+namespace kv {
+
+namespace {
+constexpr size_t kBlock = 64 * 1024;
+}
+
+clsFileRWTemp::~clsFileRWTemp() { pal::FileClose(file_); }
+
+pal::FileHandle clsFileRWTemp::Handle() {
+    if (file_ == pal::kInvalidFile) {
+        file_ = pal::TempFileOpen(prefix_, extension_);
+        if (file_ == pal::kInvalidFile)
+            throw clsExcept(-5, Format("cannot create a temporary file '%s*%s'", prefix_.c_str(), extension_.c_str()));
+    }
+    return file_;
+}
+
+uint64_t clsFileRWTemp::Size() const {
+    if (file_ == pal::kInvalidFile) return 0;
+    int64_t size = pal::FileSize(file_);
+    return size < 0 ? 0 : uint64_t(size);
+}
+
+void clsFileRWTemp::Truncate() {
+    if (file_ == pal::kInvalidFile) return;
+    if (!pal::FileSetSize(file_, 0) || !pal::FileSeek(file_, 0))
+        throw clsExcept(-5, "cannot truncate the temporary file");
+}
+
+void clsFileRWTemp::Rewind() {
+    if (file_ == pal::kInvalidFile) return;
+    if (!pal::FileSeek(file_, 0)) throw clsExcept(-5, "cannot seek in the temporary file");
+}
+
+void clsFileRWTemp::Write(const void *data, size_t size) {
+    if (size == 0) return;
+    if (!pal::FileWrite(Handle(), data, size)) throw clsExcept(-5, "cannot write the temporary file");
+}
+
+size_t clsFileRWTemp::Read(void *buffer, size_t size) {
+    if (file_ == pal::kInvalidFile || size == 0) return 0;
+    int64_t n = pal::FileRead(file_, buffer, size);
+    if (n < 0) throw clsExcept(-5, "cannot read the temporary file");
+    return size_t(n);
+}
+
+String clsFileRWTemp::ReadAll() {
+    String all;
+    Rewind();
+    std::vector<char> buffer(kBlock);
+    for (size_t n; (n = Read(buffer.data(), buffer.size())) > 0;) all.append(buffer.data(), n);
+    return all;
+}
+
+HRESULT clsFileRWTemp::LoadFrom(IStream *source) {
+    if (!source) return E_INVALIDARG;
+    LARGE_INTEGER zero{};
+    HRESULT hr = source->Seek(zero, STREAM_SEEK_SET, nullptr);
+    if (FAILED(hr)) return hr;
+    Handle();
+    Truncate();
+    std::vector<char> buffer(kBlock);
+    for (;;) {
+        ULONG got = 0;
+        hr = source->Read(buffer.data(), ULONG(buffer.size()), &got);
+        if (FAILED(hr)) return hr;
+        if (got == 0) break;
+        Write(buffer.data(), got);
+    }
+    return S_OK;
+}
+
+HRESULT clsFileRWTemp::SaveTo(IStream *destination) {
+    if (!destination) return E_INVALIDARG;
+    Rewind();
+    std::vector<char> buffer(kBlock);
+    for (size_t n; (n = Read(buffer.data(), buffer.size())) > 0;) {
+        ULONG written = 0;
+        HRESULT hr = destination->Write(buffer.data(), ULONG(n), &written);
+        if (FAILED(hr)) return hr;
+        if (written != n) return STG_E_MEDIUMFULL;
+    }
+    return S_OK;
+}
+
+} // namespace kv

@@ -1,0 +1,279 @@
+// Real servers for the integration tests, started on loopback in temporary
+// directories and torn down with the fixture: an aiosmtpd sink, dovecot's
+// POP3 server and dante as SOCKS proxy.
+#pragma once
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <netinet/in.h>
+#include <arpa/inet.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace fixtures {
+
+namespace fs = std::filesystem;
+
+inline std::string TempDir(const char *tag) {
+    std::string t = std::string("/tmp/kv-") + tag + "-XXXXXX";
+    std::vector<char> buf(t.begin(), t.end());
+    buf.push_back(0);
+    if (!mkdtemp(buf.data())) return std::string();
+    chmod(buf.data(), 0755);
+    return buf.data();
+}
+
+inline uint16_t FreePort() {
+    int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    getsockname(s, reinterpret_cast<sockaddr *>(&a), &len);
+    close(s);
+    return ntohs(a.sin_port);
+}
+
+inline bool WaitForPort(uint16_t port, int ms = 10000) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (std::chrono::steady_clock::now() < end) {
+        int s = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(port);
+        bool ok = connect(s, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
+        close(s);
+        if (ok) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
+inline std::string ReadFile(const std::string &path) {
+    std::ifstream f(path, std::ios::binary);
+    std::ostringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+inline bool Exists(const char *path) { return access(path, X_OK) == 0; }
+
+// A child process; its standard input is a pipe that is closed to end it.
+class Process {
+  public:
+    Process() = default;
+    Process(const Process &) = delete;
+    ~Process() { Stop(); }
+    bool Start(const std::vector<std::string> &argv, bool readFirstLine = false) {
+        int in[2], out[2];
+        if (pipe(in) != 0 || pipe(out) != 0) return false;
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(in[0], 0);
+            dup2(out[1], 1);
+            close(in[1]);
+            close(out[0]);
+            std::vector<char *> args;
+            for (const auto &a : argv) args.push_back(const_cast<char *>(a.c_str()));
+            args.push_back(nullptr);
+            execv(args[0], args.data());
+            _exit(127);
+        }
+        close(in[0]);
+        close(out[1]);
+        stdin_ = in[1];
+        stdout_ = out[0];
+        if (readFirstLine) {
+            char c;
+            while (read(stdout_, &c, 1) == 1 && c != '\n') firstLine_.push_back(c);
+        }
+        return pid_ > 0;
+    }
+    void Stop() {
+        if (stdin_ >= 0) close(stdin_);
+        stdin_ = -1;
+        if (pid_ > 0) {
+            for (int i = 0; i < 50; ++i) {
+                if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
+                    pid_ = -1;
+                    break;
+                }
+                if (i == 4) kill(pid_, SIGTERM);
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            }
+            if (pid_ > 0) {
+                kill(pid_, SIGKILL);
+                waitpid(pid_, nullptr, 0);
+                pid_ = -1;
+            }
+        }
+        if (stdout_ >= 0) close(stdout_);
+        stdout_ = -1;
+    }
+    const std::string &FirstLine() const { return firstLine_; }
+
+  private:
+    pid_t pid_ = -1;
+    int stdin_ = -1, stdout_ = -1;
+    std::string firstLine_;
+};
+
+// aiosmtpd storing every message; user and password enable AUTH.
+class SmtpSink {
+  public:
+    bool Start(const std::string &user = "", const std::string &password = "") {
+        dir_ = TempDir("smtp");
+        std::vector<std::string> argv = {"/usr/bin/python3", KV_SERVERS_DIR "/smtp_sink.py", dir_};
+        if (!user.empty()) argv.push_back(user), argv.push_back(password);
+        if (!process_.Start(argv, true)) return false;
+        port_ = uint16_t(std::atoi(process_.FirstLine().c_str()));
+        return port_ != 0 && WaitForPort(port_);
+    }
+    ~SmtpSink() {
+        process_.Stop();
+        std::error_code ec;
+        if (!dir_.empty()) fs::remove_all(dir_, ec);
+    }
+    uint16_t Port() const { return port_; }
+    std::string Message(int n) const { return ReadFile(dir_ + "/" + std::to_string(n) + ".eml"); }
+    std::string Envelope(int n) const { return ReadFile(dir_ + "/" + std::to_string(n) + ".env"); }
+
+  private:
+    Process process_;
+    std::string dir_;
+    uint16_t port_ = 0;
+};
+
+// dovecot's POP3 server over a maildir the test fills.
+class Dovecot {
+  public:
+    static bool Available() { return Exists("/usr/sbin/dovecot"); }
+    bool Start(const std::string &user, const std::string &password, bool apop) {
+        dir_ = TempDir("pop3");
+        port_ = FreePort();
+        for (const char *d : {"/run", "/state", "/mail", "/home"}) fs::create_directories(dir_ + d);
+        std::ofstream(dir_ + "/users") << user << ":{PLAIN}" << password << "::::::\n";
+        // Mail processes never run as root: as root, the mail belongs to nobody.
+        if (getuid() == 0) {
+            if (struct passwd *pw = getpwnam("nobody")) mailUid_ = pw->pw_uid, mailGid_ = pw->pw_gid;
+        } else {
+            mailUid_ = getuid(), mailGid_ = getgid();
+        }
+        std::string me = std::to_string(mailUid_), group = std::to_string(mailGid_);
+        std::ofstream conf(dir_ + "/dovecot.conf");
+        conf << "base_dir = " << dir_ << "/run\n"
+             << "state_dir = " << dir_ << "/state\n"
+             << "log_path = " << dir_ << "/dovecot.log\n"
+             << "protocols = pop3\n"
+             << "listen = 127.0.0.1\n"
+             << "ssl = no\n"
+             << "disable_plaintext_auth = no\n"
+             << "auth_mechanisms = plain" << (apop ? " apop" : "") << "\n"
+             << "mail_location = maildir:" << dir_ << "/mail/%u\n"
+             << "pop3_uidl_format = %08Xu%08Xv\n"
+             << "first_valid_uid = 0\nfirst_valid_gid = 0\n"
+             << "default_login_user = " << LoginUser() << "\n"
+             << "default_internal_user = " << LoginUser() << "\n"
+             << "passdb {\n  driver = passwd-file\n  args = scheme=PLAIN " << dir_ << "/users\n}\n"
+             << "userdb {\n  driver = static\n  args = uid=" << me << " gid=" << group << " home=" << dir_
+             << "/home/%u\n}\n"
+             << "service pop3-login {\n  inet_listener pop3 {\n    port = " << port_ << "\n  }\n}\n"
+             << "service anvil {\n  chroot =\n}\nservice pop3-login {\n  chroot =\n}\n";
+        conf.close();
+        if (!process_.Start({"/usr/sbin/dovecot", "-F", "-c", dir_ + "/dovecot.conf"})) return false;
+        return WaitForPort(port_);
+    }
+    // Places a message in the user's maildir (new/), as delivered mail.
+    void Deliver(const std::string &user, const std::string &name, const std::string &text) {
+        std::string box = dir_ + "/mail/" + user;
+        for (const char *d : {"/new", "/cur", "/tmp"}) fs::create_directories(box + d);
+        std::ofstream(box + "/new/" + name, std::ios::binary) << text;
+        for (const std::string &p : {dir_ + "/mail", dir_ + "/home", box}) {
+            std::error_code ec;
+            if (chown(p.c_str(), mailUid_, mailGid_) != 0) continue;
+            for (auto it = fs::recursive_directory_iterator(p, ec); !ec && it != fs::recursive_directory_iterator(); ++it)
+                if (chown(it->path().c_str(), mailUid_, mailGid_) != 0) break;
+        }
+    }
+    size_t MessagesLeft(const std::string &user) {
+        size_t n = 0;
+        for (const char *d : {"/new", "/cur"}) {
+            std::error_code ec;
+            for (auto it = fs::directory_iterator(dir_ + "/mail/" + user + d, ec); !ec && it != fs::directory_iterator();
+                 ++it)
+                ++n;
+        }
+        return n;
+    }
+    std::string Log() const { return ReadFile(dir_ + "/dovecot.log"); }
+    ~Dovecot() {
+        process_.Stop();
+        std::error_code ec;
+        if (!dir_.empty()) fs::remove_all(dir_, ec);
+    }
+    uint16_t Port() const { return port_; }
+
+  private:
+    static std::string LoginUser() {
+        const char *u = std::getenv("USER");
+        if (getuid() == 0) return "dovenull";
+        return u ? u : "nobody";
+    }
+    Process process_;
+    std::string dir_;
+    uint16_t port_ = 0;
+    uid_t mailUid_ = 0;
+    gid_t mailGid_ = 0;
+};
+
+// dante as a SOCKS 4 and 5 proxy, without authentication or with a system user.
+class Dante {
+  public:
+    static bool Available() { return Exists("/usr/sbin/danted"); }
+    bool Start(bool requireUser) {
+        dir_ = TempDir("socks");
+        port_ = FreePort();
+        std::ofstream conf(dir_ + "/danted.conf");
+        conf << "logoutput: " << dir_ << "/danted.log\n"
+             << "internal: 127.0.0.1 port = " << port_ << "\n"
+             << "external: 127.0.0.1\n"
+             << "clientmethod: none\n"
+             << "socksmethod: " << (requireUser ? "username" : "none") << "\n"
+             << "user.privileged: root\n"
+             << "user.unprivileged: nobody\n"
+             << "client pass {\n  from: 127.0.0.0/8 to: 0.0.0.0/0\n}\n"
+             << "socks pass {\n  from: 127.0.0.0/8 to: 0.0.0.0/0\n}\n";
+        conf.close();
+        if (!process_.Start({"/usr/sbin/danted", "-f", dir_ + "/danted.conf", "-N", "1"})) return false;
+        return WaitForPort(port_);
+    }
+    ~Dante() {
+        process_.Stop();
+        std::error_code ec;
+        if (!dir_.empty()) fs::remove_all(dir_, ec);
+    }
+    uint16_t Port() const { return port_; }
+    std::string Log() const { return ReadFile(dir_ + "/danted.log"); }
+
+  private:
+    Process process_;
+    std::string dir_;
+    uint16_t port_ = 0;
+};
+
+} // namespace fixtures

@@ -1,0 +1,361 @@
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <set>
+#include <vector>
+
+#include "component/configuration.h"
+#include "log/kvlog.h"
+#include "settings/settings_registry.h"
+#include "settings/settings_string.h"
+
+// The platform store is tested through only when this tree has it.
+#if __has_include("pal/posix/registry.cpp")
+#define KV_HAVE_REGISTRY_STORE 1
+#endif
+#ifdef KV_HAVE_REGISTRY_STORE
+#include <unistd.h>
+
+#include <filesystem>
+#endif
+
+namespace {
+
+using kv::WString;
+
+// An in-memory registry for the store: keys by exact path, string values.
+struct MemoryRegistry : kv::clsSettingsRegistry {
+    using Values = std::map<WString, WString>;
+    std::map<WString, std::shared_ptr<Values>> keys;
+    std::set<WString> refused; // paths that cannot be created or opened
+    std::vector<WString> opened;
+
+    struct Key : kv::pal::RegKey {
+        std::shared_ptr<Values> v;
+        explicit Key(std::shared_ptr<Values> values) : v(std::move(values)) {}
+        bool SetString(const WString &name, const WString &value) override { return (*v)[name] = value, true; }
+        bool SetDWord(const WString &, uint32_t) override { return false; }
+        bool SetBinary(const WString &, const std::vector<uint8_t> &) override { return false; }
+        bool GetValue(const WString &, kv::pal::RegValue &) const override { return false; }
+        bool GetString(const WString &name, WString &value) const override {
+            auto it = v->find(name);
+            return it != v->end() && (value = it->second, true);
+        }
+        bool DeleteValue(const WString &name) override { return v->erase(name) == 1; }
+        std::vector<WString> SubKeyNames() const override { return {}; }
+        std::vector<WString> ValueNames() const override {
+            std::vector<WString> names;
+            for (const auto &e : *v) names.push_back(e.first);
+            return names;
+        }
+    };
+
+    std::unique_ptr<kv::pal::RegKey> Create(const WString &path) override {
+        opened.push_back(path);
+        if (refused.count(path)) return nullptr;
+        auto &slot = keys[path];
+        if (!slot) slot = std::make_shared<Values>();
+        return std::make_unique<Key>(slot);
+    }
+    std::unique_ptr<kv::pal::RegKey> OpenForReading(const WString &path) override {
+        opened.push_back(path);
+        auto it = keys.find(path);
+        if (refused.count(path) || it == keys.end()) return nullptr;
+        return std::make_unique<Key>(it->second);
+    }
+    WString Get(const WString &path, const WString &name) {
+        auto it = keys.find(path);
+        if (it == keys.end() || !it->second->count(name)) return u"<none>";
+        return it->second->at(name);
+    }
+    size_t Count(const WString &path) { return keys.count(path) ? keys[path]->size() : 0; }
+};
+
+const WString kUserKey = u"software\\Orvane\\orvnkv\\MyApp\\User";
+const WString kComputerKey = u"software\\Orvane\\orvnkv\\MyApp\\Computer";
+
+struct LogSink : IKvLogSlot {
+    std::vector<std::string> lines;
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void **ppv) override {
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE WriteLine(BSTR line) override {
+        lines.push_back(kv::Narrow(std::u16string_view(reinterpret_cast<const char16_t *>(line), SysStringLen(line))));
+        return S_OK;
+    }
+    // The text after the line prefix ("...:" time stamp).
+    std::vector<std::string> Texts() const {
+        std::vector<std::string> out;
+        for (const std::string &l : lines) out.push_back(l.size() > 32 ? l.substr(32) : l);
+        return out;
+    }
+};
+
+class Configuration : public ::testing::Test {
+  protected:
+    void SetUp() override { kv::SetSettingsRegistry(&registry); }
+    void TearDown() override {
+        kv::SetSettingsRegistry(nullptr);
+        kv::KvLog().ResetForTests();
+        for (IKvConfiguration2 *c : made) c->Release();
+    }
+    IKvConfiguration2 *Make() {
+        auto *object = new kv::clsKvConfiguration;
+        IKvConfiguration2 *c = nullptr;
+        EXPECT_EQ(object->QueryInterface(IID_IKvConfiguration2, reinterpret_cast<void **>(&c)), S_OK);
+        made.push_back(c);
+        return c;
+    }
+    static kv::clsKvConfiguration &Object(IKvConfiguration2 *c) { return *static_cast<kv::clsKvConfiguration *>(c); }
+    static WString Take(BSTR &b) {
+        WString s(reinterpret_cast<const char16_t *>(b), SysStringLen(b));
+        SysFreeString(b);
+        b = nullptr;
+        return s;
+    }
+
+    MemoryRegistry registry;
+    LogSink sink; // outlives TearDown, which detaches it
+    std::vector<IKvConfiguration2 *> made;
+};
+
+// The user and the global list travel the same way through their own methods.
+struct ListMethods {
+    const char *name;
+    HRESULT (STDMETHODCALLTYPE IKvConfiguration2::*set)(LPCWSTR);
+    HRESULT (STDMETHODCALLTYPE IKvConfiguration2::*get)(BSTR *);
+    kv::clsOptionList &(kv::clsKvConfiguration::*list)();
+};
+const ListMethods kLists[] = {
+    {"user", &IKvConfiguration2::SetUserParameters, &IKvConfiguration2::GetUserParameters,
+     &kv::clsKvConfiguration::UserOptions},
+    {"global", &IKvConfiguration2::SetGlobalParameters, &IKvConfiguration2::GetGlobalParameters,
+     &kv::clsKvConfiguration::GlobalOptions},
+};
+
+TEST_F(Configuration, SettingsStringsPerList) {
+    for (const ListMethods &m : kLists) {
+        SCOPED_TRACE(m.name);
+        IKvConfiguration2 *a = Make(), *b = Make(), *empty = Make();
+        BSTR text = nullptr;
+        ASSERT_EQ((empty->*m.get)(&text), S_OK);
+        WString s = Take(text);
+        EXPECT_EQ(s.substr(0, 3), u"01:");
+        EXPECT_EQ((b->*m.set)(reinterpret_cast<LPCWSTR>(s.c_str())), S_OK);
+        EXPECT_EQ((Object(b).*m.list)().Size(), 0u);
+
+        (Object(a).*m.list)().SetText("SMTP.ServerAddress", u"smtp.example.org");
+        (Object(a).*m.list)().SetInt("SMTP.ServerPort", 25);
+        (Object(b).*m.list)().SetText("POP3.ServerAddress", u"pop.example.org");
+        (Object(b).*m.list)().SetInt("smtp.serverport", 110);
+        text = SysAllocString(reinterpret_cast<const OLECHAR *>(u"old contents, freed by the getter"));
+        ASSERT_EQ((a->*m.get)(&text), S_OK);
+        s = Take(text);
+        ASSERT_EQ((b->*m.set)(reinterpret_cast<LPCWSTR>(s.c_str())), S_OK);
+        kv::clsOptionList &list = (Object(b).*m.list)();
+        EXPECT_EQ(list.Size(), 3u);
+        EXPECT_EQ(list.ReadText("SMTP.ServerAddress", u""), u"smtp.example.org");
+        EXPECT_EQ(list.ReadInt("SMTP.ServerPort", 0), 25);
+        EXPECT_EQ(list.ReadText("POP3.ServerAddress", u""), u"pop.example.org");
+    }
+}
+
+TEST_F(Configuration, UnreadableStringsSucceedAndChangeNothing) {
+    IKvConfiguration2 *c = Make();
+    Object(c).UserOptions().SetInt("SMTP.ServerPort", 25);
+    const char16_t *texts[] = {u"", u"02:AgAAAAAAAAA=", u"SMTP.ServerPort=26", u"01:!!!", u"01:@2@@1@AAAAAAAA"};
+    for (const char16_t *t : texts) {
+        EXPECT_EQ(c->SetUserParameters(reinterpret_cast<LPCWSTR>(t)), S_OK);
+        EXPECT_EQ(c->SetGlobalParameters(reinterpret_cast<LPCWSTR>(t)), S_OK);
+    }
+    EXPECT_EQ(c->SetUserParameters(nullptr), S_OK);
+    EXPECT_EQ(Object(c).UserOptions().Size(), 1u);
+    EXPECT_EQ(Object(c).UserOptions().ReadInt("SMTP.ServerPort", 0), 25);
+    EXPECT_EQ(Object(c).GlobalOptions().Size(), 0u);
+}
+
+TEST_F(Configuration, NullPointersAndDialog) {
+    IKvConfiguration2 *c = Make();
+    EXPECT_EQ(c->GetUserParameters(nullptr), E_INVALIDARG);
+    EXPECT_EQ(c->GetGlobalParameters(nullptr), E_INVALIDARG);
+    EXPECT_EQ(c->ConfigDlg(nullptr, 0, 0), E_NOTIMPL); // no dialogs on this platform
+}
+
+TEST_F(Configuration, TracesCallsAndResults) {
+    kv::KvLog().SetLogSlot(&sink);
+    kv::KvLog().SetOutputMode(2);
+    kv::KvLog().SetLogLevel(2);
+    IKvConfiguration2 *c = Make();
+    sink.lines.clear();
+
+    BSTR text = nullptr;
+    ASSERT_EQ(c->GetGlobalParameters(&text), S_OK);
+    WString s = Take(text);
+    ASSERT_EQ(c->SetUserParameters(reinterpret_cast<LPCWSTR>(s.c_str())), S_OK);
+    registry.refused.insert(u"software\\Orvane\\orvnkv\\@@GlobalSettings\\User");
+    EXPECT_EQ(c->SetParametersToRegistry(nullptr, 1), E_ACCESSDENIED);
+    EXPECT_EQ(c->GetParametersFromRegistry(reinterpret_cast<LPCWSTR>(u"missing"), 2), E_ACCESSDENIED);
+
+    std::string narrow = kv::Narrow(s);
+    std::vector<std::string> expected = {
+        kv::Format(">clsKvConfiguration::GetGlobalParameters(%p)", static_cast<void *>(&text)),
+        "<S_OK ('" + narrow + "')",
+        ">clsKvConfiguration::SetUserParameters(" + narrow + ")",
+        "<S_OK",
+        ">clsKvConfiguration::SetParametersToRegistry((NULL),0x00000001)",
+        "<" + kv::HResultText(E_ACCESSDENIED),
+        ">clsKvConfiguration::GetParametersFromRegistry(missing,0x00000002)",
+        "<" + kv::HResultText(E_ACCESSDENIED),
+    };
+    EXPECT_EQ(sink.Texts(), expected);
+}
+
+// ---- registry ----
+
+TEST_F(Configuration, WritesBothListsBelowTheApplication) {
+    IKvConfiguration2 *c = Make();
+    Object(c).UserOptions().SetText("SMTP.ServerAddress", u"smtp.example.org");
+    Object(c).UserOptions().SetInt("SMTP.ServerPort", 25);
+    Object(c).UserOptions().SetText("SMTP.ServerPassword", u"secret");
+    Object(c).GlobalOptions().SetBool("POP3.QueryMarksMailsAsRead", true);
+    ASSERT_EQ(c->SetParametersToRegistry(reinterpret_cast<LPCWSTR>(u"MyApp"), 3), S_OK);
+
+    EXPECT_EQ(registry.Count(kUserKey), 3u);
+    EXPECT_EQ(registry.Get(kUserKey, u"SMTP.ServerAddress"), u"smtp.example.org");
+    EXPECT_EQ(registry.Get(kUserKey, u"SMTP.ServerPort"), u"25");
+    WString scrambled = registry.Get(kUserKey, u"SMTP.ServerPassword");
+    EXPECT_EQ(scrambled.size(), 136u);
+    kv::String plain;
+    ASSERT_TRUE(kv::UnscramblePassword(scrambled, plain));
+    EXPECT_EQ(plain, "secret");
+    EXPECT_EQ(registry.Count(kComputerKey), 1u);
+    EXPECT_EQ(registry.Get(kComputerKey, u"POP3.QueryMarksMailsAsRead"), u"-1");
+
+    // A second write scrambles afresh and drops values no longer in the list.
+    Object(c).UserOptions().Entries().erase(kv::IString("SMTP.ServerAddress"));
+    ASSERT_EQ(c->SetParametersToRegistry(reinterpret_cast<LPCWSTR>(u"MyApp"), 1), S_OK);
+    EXPECT_EQ(registry.Count(kUserKey), 2u);
+    EXPECT_EQ(registry.Get(kUserKey, u"SMTP.ServerAddress"), u"<none>");
+    EXPECT_NE(registry.Get(kUserKey, u"SMTP.ServerPassword"), scrambled);
+}
+
+TEST_F(Configuration, WriterFlagsAndPaths) {
+    struct Case {
+        const char16_t *application;
+        DWORD flags;
+        std::vector<WString> keys;
+    } cases[] = {
+        {u"MyApp", 0, {}},
+        {u"MyApp", 4 | 8 | 0x80000000u, {}},
+        {u"MyApp", 1, {kUserKey}},
+        {u"MyApp", 2 | 4, {kComputerKey}},
+        {nullptr, 3,
+         {u"software\\Orvane\\orvnkv\\@@GlobalSettings\\User", u"software\\Orvane\\orvnkv\\@@GlobalSettings\\Computer"}},
+    };
+    for (const Case &k : cases) {
+        SCOPED_TRACE(k.flags);
+        registry.opened.clear();
+        EXPECT_EQ(Make()->SetParametersToRegistry(reinterpret_cast<LPCWSTR>(k.application), k.flags), S_OK);
+        EXPECT_EQ(registry.opened, k.keys);
+    }
+}
+
+TEST_F(Configuration, RefusedKeyStillWritesTheOtherList) {
+    IKvConfiguration2 *c = Make();
+    Object(c).GlobalOptions().SetInt("SMTP.ServerPort", 587);
+    registry.refused.insert(kUserKey);
+    EXPECT_EQ(c->SetParametersToRegistry(reinterpret_cast<LPCWSTR>(u"MyApp"), 3), E_ACCESSDENIED);
+    EXPECT_EQ(registry.Get(kComputerKey, u"SMTP.ServerPort"), u"587");
+}
+
+TEST_F(Configuration, ReaderPaths) {
+    struct Case {
+        const char16_t *key;
+        std::vector<WString> opened;
+    } cases[] = {
+        {u"any\\given\\key", {u"any\\given\\key", u"any\\given\\key"}},
+        {nullptr, {u"software\\Orvane\\orvnkv\\User", u"software\\Orvane\\orvnkv\\Global"}},
+    };
+    for (const Case &k : cases) {
+        registry.opened.clear();
+        Make()->GetParametersFromRegistry(reinterpret_cast<LPCWSTR>(k.key), 3);
+        EXPECT_EQ(registry.opened, k.opened);
+    }
+}
+
+TEST_F(Configuration, ReadsStringsUnscramblesPasswordsAndKeepsOtherEntries) {
+    IKvConfiguration2 *writer = Make();
+    Object(writer).UserOptions().SetInt("SMTP.ServerPort", 25);
+    Object(writer).UserOptions().SetText("POP3.ProxyPASSWORD", u"p\u00e4ss");
+    ASSERT_EQ(writer->SetParametersToRegistry(reinterpret_cast<LPCWSTR>(u"MyApp"), 1), S_OK);
+
+    IKvConfiguration2 *reader = Make();
+    Object(reader).UserOptions().SetText("SMTP.ServerAddress", u"kept");
+    Object(reader).UserOptions().SetInt("SMTP.ServerPort", 1);
+    ASSERT_EQ(reader->GetParametersFromRegistry(reinterpret_cast<LPCWSTR>(kUserKey.c_str()), 1), S_OK);
+    kv::clsOptionList &list = Object(reader).UserOptions();
+    EXPECT_EQ(list.Size(), 3u);
+    EXPECT_EQ(list.ReadText("SMTP.ServerAddress", u""), u"kept");
+    EXPECT_EQ(list.Find("SMTP.ServerPort")->vt(), VT_BSTR);
+    EXPECT_EQ(list.ReadText("SMTP.ServerPort", u""), u"25");
+    EXPECT_EQ(list.ReadInt("SMTP.ServerPort", 0), 25);
+    EXPECT_EQ(list.ReadText("POP3.ProxyPassword", u""), u"p\u00e4ss");
+    EXPECT_EQ(Object(reader).GlobalOptions().Size(), 0u);
+}
+
+TEST_F(Configuration, MissingKeyStillReadsTheOtherList) {
+    registry.Create(u"software\\Orvane\\orvnkv\\Global")->SetString(u"SMTP.ServerPort", u"2525");
+    IKvConfiguration2 *c = Make();
+    EXPECT_EQ(c->GetParametersFromRegistry(nullptr, 3), E_ACCESSDENIED);
+    EXPECT_EQ(Object(c).GlobalOptions().ReadText("SMTP.ServerPort", u""), u"2525");
+    EXPECT_EQ(c->GetParametersFromRegistry(nullptr, 0), S_OK);
+}
+
+// The writer's and the reader's default keys differ; stored settings rely on that.
+TEST_F(Configuration, DefaultKeysDoNotMirror) {
+    IKvConfiguration2 *c = Make();
+    Object(c).UserOptions().SetInt("SMTP.ServerPort", 25);
+    ASSERT_EQ(c->SetParametersToRegistry(nullptr, 1), S_OK);
+    IKvConfiguration2 *d = Make();
+    EXPECT_EQ(d->GetParametersFromRegistry(nullptr, 1), E_ACCESSDENIED);
+    EXPECT_EQ(Object(d).UserOptions().Size(), 0u);
+}
+
+TEST_F(Configuration, UndecodablePasswordKeepsTheListEntry) {
+    registry.Create(kUserKey)->SetString(u"SMTP.ServerPassword", u"not*base64");
+    IKvConfiguration2 *c = Make();
+    Object(c).UserOptions().SetText("SMTP.ServerPassword", u"old");
+    EXPECT_EQ(c->GetParametersFromRegistry(reinterpret_cast<LPCWSTR>(kUserKey.c_str()), 1), S_OK);
+    EXPECT_EQ(Object(c).UserOptions().ReadText("SMTP.ServerPassword", u""), u"old");
+}
+
+#ifdef KV_HAVE_REGISTRY_STORE
+// Through the platform's own store in a scratch directory.
+TEST_F(Configuration, PlatformRegistryRoundTrip) {
+    kv::SetSettingsRegistry(nullptr);
+    std::string previous = kv::pal::RegStoreRoot();
+    std::filesystem::path dir = std::filesystem::temp_directory_path() / ("kv_settings_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    kv::pal::RegSetStoreRoot(dir.string());
+
+    IKvConfiguration2 *c = Make();
+    Object(c).UserOptions().SetText("SMTP.ServerPassword", u"secret");
+    Object(c).UserOptions().SetInt("SMTP.ServerPort", 25);
+    EXPECT_EQ(c->SetParametersToRegistry(reinterpret_cast<LPCWSTR>(u"KvSettingsTest"), 1), S_OK);
+    IKvConfiguration2 *d = Make();
+    EXPECT_EQ(d->GetParametersFromRegistry(
+                  reinterpret_cast<LPCWSTR>(u"software\\Orvane\\orvnkv\\KvSettingsTest\\User"), 1),
+              S_OK);
+    EXPECT_EQ(Object(d).UserOptions().ReadText("SMTP.ServerPassword", u""), u"secret");
+    EXPECT_EQ(Object(d).UserOptions().ReadText("SMTP.ServerPort", u""), u"25");
+
+    kv::pal::RegSetStoreRoot(previous);
+    std::filesystem::remove_all(dir);
+}
+#endif
+
+} // namespace

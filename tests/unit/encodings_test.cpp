@@ -1,0 +1,446 @@
+// Body transfer encodings, base64 on strings, the buffer codecs and the digests.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+
+#include "log/except.h"
+#include "mime/codecs.h"
+#include "mime/encodings.h"
+#include "mime/md5.h"
+
+using namespace kv;
+
+namespace {
+
+using Bytes = std::string;
+
+// A memory stream that hands out what was written.
+struct MemoryStream {
+    IStream *stream = nullptr;
+    MemoryStream() { CreateStreamOnHGlobal(nullptr, TRUE, &stream); }
+    ~MemoryStream() { stream->Release(); }
+    explicit MemoryStream(const Bytes &content) : MemoryStream() {
+        ULONG n = 0;
+        stream->Write(content.data(), ULONG(content.size()), &n);
+        Rewind();
+    }
+    void Rewind() {
+        LARGE_INTEGER zero{};
+        stream->Seek(zero, STREAM_SEEK_SET, nullptr);
+    }
+    Bytes Contents() {
+        Rewind();
+        Bytes out;
+        char buf[4096];
+        ULONG n = 0;
+        while (stream->Read(buf, sizeof buf, &n) == S_OK && n > 0) out.append(buf, n);
+        return out;
+    }
+};
+
+// Hands out its contents a few bytes per Read, as a slow source may.
+struct TrickleStream : IStream {
+    Bytes data;
+    size_t pos = 0;
+    explicit TrickleStream(Bytes d) : data(std::move(d)) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void **) override { return E_NOINTERFACE; }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE Read(void *pv, ULONG cb, ULONG *read) override {
+        ULONG n = ULONG(std::min<size_t>({cb, 5, data.size() - pos}));
+        std::memcpy(pv, data.data() + pos, n);
+        pos += n;
+        *read = n;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Write(const void *, ULONG, ULONG *written) override {
+        *written = 0;
+        return E_FAIL; // a full disk, say
+    }
+    HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER, DWORD, ULARGE_INTEGER *) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetSize(ULARGE_INTEGER) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE CopyTo(IStream *, ULARGE_INTEGER, ULARGE_INTEGER *, ULARGE_INTEGER *) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE Commit(DWORD) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Revert() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Stat(STATSTG *, DWORD) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Clone(IStream **) override { return E_NOTIMPL; }
+};
+
+Bytes EncodeQp(const Bytes &in) {
+    MemoryStream src(in), dst;
+    EncodeQuotedPrintableBody(clsBodySource(pal::kInvalidFile, src.stream), clsOutputTarget(pal::kInvalidFile, dst.stream));
+    return dst.Contents();
+}
+
+Bytes EncodeB64Body(const Bytes &in) {
+    MemoryStream src(in), dst;
+    EncodeBase64Body(clsBodySource(pal::kInvalidFile, src.stream), clsOutputTarget(pal::kInvalidFile, dst.stream));
+    return dst.Contents();
+}
+
+template <class F> Bytes DecodeLines(F decode, clsLineList lines) {
+    MemoryStream dst;
+    decode(lines, clsOutputTarget(pal::kInvalidFile, dst.stream));
+    EXPECT_TRUE(lines.empty());
+    return dst.Contents();
+}
+
+// The message of a decoder's failure, and what it wrote before.
+template <class F> std::pair<Bytes, Bytes> DecodeFailure(F decode, clsLineList lines) {
+    MemoryStream dst;
+    try {
+        decode(lines, clsOutputTarget(pal::kInvalidFile, dst.stream));
+    } catch (const clsExcept &e) {
+        EXPECT_EQ(e.Code(), -5);
+        return {e.Messages().back(), dst.Contents()};
+    }
+    return {"(no failure)", dst.Contents()};
+}
+
+} // namespace
+
+TEST(EncodingsQuotedPrintable, EncodesBodies) {
+    const Bytes a73(73, 'a'), a72(72, 'a');
+    const struct {
+        Bytes in, out;
+    } cases[] = {
+        {"", ""},
+        {"From me", "From=20me\r\n"},
+        {"from me", "from me\r\n"},
+        {" From me", " From me\r\n"},
+        {"a\r\nFrom x", "a\r\nFrom=20x\r\n"},
+        {".x", "=2Ex\r\n"},
+        {"x.y\r\n.", "x.y\r\n=2E\r\n"},
+        {"a=b", "a=3Db\r\n"},
+        {"#", "=23\r\n"},
+        {"!\"#$@[\\]^`{|}~", "=21=22=23=24=40=5B=5C=5D=5E=60=7B=7C=7D=7E\r\n"},
+        {"\xE9\x7F\x01", "=E9=7F=01\r\n"},
+        {"a\tb", "a=09b\r\n"},
+        {"a\rb\nc", "a=0Db=0Ac\r\n"},
+        {"a\r\n", "a\r\n"},
+        {"a\r\n\r\nb", "a\r\n\r\nb\r\n"},
+        // Blanks before a line end would be stripped in transport.
+        {"a \r\nb", "a=20\r\nb\r\n"},
+        {"a  \r\n", "a =20\r\n"},
+        {"a ", "a=20\r\n"},
+        {"a\t\r\n", "a=09\r\n"},
+        {"a b", "a b\r\n"},
+        {"a \r", "a =0D\r\n"},
+        // Soft line breaks keep lines at 76 characters at most.
+        {Bytes(200, 'a'), a73 + "=\r\n" + a73 + "=\r\n" + Bytes(54, 'a') + "\r\n"},
+        {a73 + "\r\nb", a73 + "\r\nb\r\n"},
+        {a72 + "\xE9\xE9", a72 + "=E9=\r\n=E9\r\n"},
+        {a73 + "From x", a73 + "=\r\nFrom=20x\r\n"},
+        {a73 + ".", a73 + "=\r\n=2E\r\n"},
+    };
+    for (const auto &c : cases) EXPECT_EQ(EncodeQp(c.in), c.out) << "input: " << c.in;
+}
+
+TEST(EncodingsQuotedPrintable, DecodesLines) {
+    const struct {
+        clsLineList in;
+        Bytes out;
+    } cases[] = {
+        {{"abc="}, "abc"},
+        {{"abc=4"}, "abc"},
+        {{"=41=42"}, "AB\r\n"},
+        {{"=4a=4A"}, "JJ\r\n"},
+        {{"a=", "b"}, "ab\r\n"},
+        {{"", "x"}, "\r\nx\r\n"},
+        {{"=G1"}, Bytes("\x01\r\n", 3)},  // the hex rule, not a check
+        {{"=\xE9\xE9"}, "\xB2\r\n"},
+        {{"a b_c"}, "a b_c\r\n"},
+        // Long lines decode; refusing them would lose the body.
+        {{Bytes(81, 'a')}, Bytes(81, 'a') + "\r\n"},
+        {{Bytes(80, 'a'), Bytes(5000, 'b') + "="}, Bytes(80, 'a') + "\r\n" + Bytes(5000, 'b')},
+    };
+    for (const auto &c : cases) EXPECT_EQ(DecodeLines(DecodeQuotedPrintableLines, c.in), c.out) << c.in.front();
+}
+
+TEST(EncodingsBase64, EncodesBodiesInLinesOf76) {
+    Bytes b57(57, 'x'), line76 = EncodeBase64(b57.data(), b57.size());
+    ASSERT_EQ(line76.size(), 76u);
+    EXPECT_EQ(EncodeB64Body(""), "");
+    EXPECT_EQ(EncodeB64Body("abc"), "YWJj\r\n");
+    EXPECT_EQ(EncodeB64Body(b57), line76 + "\r\n");
+    EXPECT_EQ(EncodeB64Body(b57 + "ab"), line76 + "\r\nYWI=\r\n");
+    // A source that hands out a few bytes at a time still gives whole lines.
+    TrickleStream slow(b57 + b57 + "a");
+    MemoryStream dst;
+    EncodeBase64Body(clsBodySource(pal::kInvalidFile, &slow), clsOutputTarget(pal::kInvalidFile, dst.stream));
+    EXPECT_EQ(dst.Contents(), line76 + "\r\n" + line76 + "\r\nYQ==\r\n");
+}
+
+TEST(EncodingsBase64, DecodesLines) {
+    const struct {
+        clsLineList in;
+        Bytes out;
+    } cases[] = {
+        {{"YWI="}, "ab"},
+        {{"YQ=="}, "a"},
+        {{"YWJj", "ZGVm"}, "abcdef"},
+        {{"YW Jj", "Y-WJj"}, "abcabc"},
+        {{"YW=j"}, "a"},   // "=" in the third place: one byte
+        {{"=YWJ"}, ""},    // "=" first: none
+        {{"YWJjZA=="}, "abcd"},
+        {{""}, ""},
+        // A group cut short by the line end carries only its own bits.
+        {{"YWJj "}, "abc"},
+        {{"YWI"}, "ab"},
+        {{"YQ", "Yg"}, "ab"},
+        {{"Y"}, ""},
+    };
+    for (const auto &c : cases) EXPECT_EQ(DecodeLines(DecodeBase64Lines, c.in), c.out) << c.in.front();
+}
+
+TEST(EncodingsUtf8, DecodesToLowBytes) {
+    const struct {
+        clsLineList in;
+        Bytes out;
+    } cases[] = {
+        {{"\xC3\xA9"}, "\xE9"},
+        {{"ab", "c"}, "abc"},
+        {{"\xE2\x82\xAC"}, "\xAC"},
+        {{"\xC4\x80x"}, Bytes("\0x", 2)},
+        {{"\xEF\xBF\xBF"}, "\xFF"},
+    };
+    for (const auto &c : cases) EXPECT_EQ(DecodeLines(DecodeUtf8Lines, c.in), c.out);
+}
+
+TEST(EncodingsUtf8, FailsWithTheRightText) {
+    const struct {
+        clsLineList in;
+        Bytes message, written;
+    } cases[] = {
+        {{"\xC0\x80"}, "invalid UTF-8 encoding!", ""},
+        {{"\xE0\x9F\xBF"}, "invalid UTF-8 encoding!", ""},
+        {{"\xF0\x8F\xBF\xBF"}, "invalid UTF-8 encoding!", ""},
+        {{"\xFE"}, "invalid UTF-8 encoding!", ""},
+        {{"\xFF"}, "invalid UTF-8 encoding!", ""},
+        {{"\x80"}, "invalid UTF-8 sequence found!", ""},
+        {{"\xC3"}, "invalid UTF-8 sequence found!", ""},
+        {{"\xC3x"}, "invalid UTF-8 sequence found!", ""},
+        // The first pass checks every line before anything is written.
+        {{"abc", "def", "\xC3"}, "invalid UTF-8 sequence found!", ""},
+        {{"ab", "c\xF0\x9F\x98\x80"}, "UCS-4 not supported!", "abc"},
+        {{"\xF0\x9F\x98\x80"}, "UCS-4 not supported!", ""},
+        {{"\xF8\x88\x80\x80\x80"}, "UCS-4 not supported!", ""},
+    };
+    for (const auto &c : cases) {
+        auto [message, written] = DecodeFailure(DecodeUtf8Lines, c.in);
+        EXPECT_EQ(message, c.message) << c.in.back();
+        EXPECT_EQ(written, c.written) << c.in.back();
+    }
+}
+
+TEST(EncodingsBase64, Strings) {
+    EXPECT_EQ(EncodeBase64("abc", 3), "YWJj");
+    EXPECT_EQ(EncodeBase64("ab", 2), "YWI=");
+    EXPECT_EQ(EncodeBase64("a", 1), "YQ==");
+    EXPECT_EQ(EncodeBase64("", 0), "");
+    EXPECT_EQ(EncodeBase64Unpadded("a", 1), "YQAA");
+    EXPECT_EQ(EncodeBase64Unpadded("ab", 2), "YWIA");
+    EXPECT_EQ(EncodeBase64Unpadded(u"A"), "QQAA");
+    EXPECT_EQ(EncodeBase64Unpadded(u"\u00e9"), "6QAA");
+    EXPECT_EQ(EncodeBase64(String("\xC3\xA9"), 1252), "6Q==");
+    EXPECT_EQ(EncodeBase64(String("\xC3\xA9"), 0), "w6k=");
+
+    EXPECT_EQ(DecodeBase64("YWJj"), "abc");
+    EXPECT_EQ(DecodeBase64("YWI="), "ab");
+    EXPECT_EQ(DecodeBase64("YQ=="), "a");
+    EXPECT_EQ(DecodeBase64("YW\r\nJj ZGVm"), "abcdef");
+    EXPECT_EQ(DecodeBase64("YWJjAGRl"), "abc"); // ends at the first zero byte
+    EXPECT_EQ(DecodeBase64("YWI"), "ab");
+    EXPECT_EQ(DecodeBase64(""), "");
+
+    EXPECT_EQ(DecodeBase64Unpadded("YWJj", nullptr), 3u);
+    EXPECT_EQ(DecodeBase64Unpadded("YWJjZA", nullptr), 4u);
+    uint8_t buf[8] = {};
+    EXPECT_EQ(DecodeBase64Unpadded("YWJjZA", buf), 4u); // never past the size it asked for
+    EXPECT_EQ(Bytes(reinterpret_cast<char *>(buf), 4), "abcd");
+    EXPECT_EQ(buf[4], 0);
+    EXPECT_EQ(DecodeBase64Unpadded("YQAA", buf), 3u);
+    EXPECT_EQ(Bytes(reinterpret_cast<char *>(buf), 3), Bytes("a\0\0", 3));
+}
+
+TEST(EncodingsOutputTarget, WritesToFileAndStream) {
+    std::string path = pal::CreateTempFileName("kvenc", ".tmp");
+    ASSERT_FALSE(path.empty());
+    pal::FileHandle file = pal::FileOpen(path, true);
+    ASSERT_NE(file, pal::kInvalidFile);
+    MemoryStream dst;
+    clsLineList lines = {"=41", "b="};
+    DecodeQuotedPrintableLines(lines, clsOutputTarget(file, dst.stream));
+    pal::FileClose(file);
+    EXPECT_EQ(dst.Contents(), "A\r\nb");
+    file = pal::FileOpen(path, false);
+    ASSERT_NE(file, pal::kInvalidFile);
+    char buf[16];
+    int64_t n = pal::FileRead(file, buf, sizeof buf);
+    EXPECT_EQ(Bytes(buf, size_t(n > 0 ? n : 0)), "A\r\nb");
+
+    // The file as a body source.
+    pal::FileClose(file);
+    file = pal::FileOpen(path, false);
+    MemoryStream encoded;
+    EncodeBase64Body(clsBodySource(file, nullptr), clsOutputTarget(pal::kInvalidFile, encoded.stream));
+    EXPECT_EQ(encoded.Contents(), "QQ0KYg==\r\n");
+    pal::FileClose(file);
+    pal::DeleteFilePath(path);
+}
+
+TEST(EncodingsOutputTarget, FailedWriteThrows) {
+    TrickleStream broken("");
+    clsLineList lines = {"abc"};
+    try {
+        DecodeQuotedPrintableLines(lines, clsOutputTarget(pal::kInvalidFile, &broken));
+        FAIL() << "no exception";
+    } catch (const clsExcept &e) {
+        EXPECT_EQ(e.Messages().back(), "cannot write to the output stream");
+    }
+}
+
+namespace {
+
+// Feeds a step function in pieces of random length, carrying what it keeps back.
+Bytes QpEncodeInPieces(const Bytes &in, std::mt19937 &rng) {
+    codec::QpEncoder state;
+    Bytes out, carry;
+    size_t pos = 0;
+    while (true) {
+        size_t take = std::min<size_t>(rng() % 7, in.size() - pos);
+        Bytes chunk = carry + in.substr(pos, take);
+        pos += take;
+        bool final = pos == in.size();
+        std::vector<char> buf(codec::QpEncodeMaxLength(chunk.size()));
+        size_t consumed = 0;
+        size_t n = codec::QpEncodeStep(state, reinterpret_cast<const uint8_t *>(chunk.data()), chunk.size(), final,
+                                       buf.data(), &consumed);
+        out.append(buf.data(), n);
+        carry = chunk.substr(consumed);
+        if (final) {
+            EXPECT_TRUE(carry.empty());
+            return out;
+        }
+        EXPECT_LE(carry.size(), 2u);
+    }
+}
+
+template <class State, class Step, class End>
+Bytes DecodeInPieces(const Bytes &in, std::mt19937 &rng, Step step, End end) {
+    State state;
+    Bytes out;
+    for (size_t pos = 0; pos < in.size();) {
+        size_t take = std::min<size_t>(rng() % 7, in.size() - pos);
+        std::vector<uint8_t> buf(in.size() + 8);
+        size_t n = step(state, in.data() + pos, take, buf.data());
+        out.append(reinterpret_cast<char *>(buf.data()), n);
+        pos += take;
+    }
+    uint8_t tail[8];
+    out.append(reinterpret_cast<char *>(tail), end(state, tail));
+    return out;
+}
+
+Bytes RandomText(std::mt19937 &rng, const Bytes &alphabet, size_t maxLength) {
+    Bytes s(rng() % maxLength, ' ');
+    for (char &c : s) c = alphabet[rng() % alphabet.size()];
+    return s;
+}
+
+clsLineList SplitLines(const Bytes &text) {
+    clsLineList lines;
+    Bytes line;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' || text[i] == '\n') {
+            lines.push_back(line);
+            line.clear();
+            if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        } else {
+            line.push_back(text[i]);
+        }
+    }
+    if (!line.empty()) lines.push_back(line);
+    return lines;
+}
+
+} // namespace
+
+TEST(EncodingsCodecs, StepsGiveTheSameBytesWhereverTheInputIsCut) {
+    std::mt19937 rng(1234);
+    const Bytes qpAlphabet = Bytes("aF.rom= \r\n\t\xE9", 12);
+    const Bytes b64Alphabet = "QWJjYZ09+/= \r\n-";
+    for (int round = 0; round < 400; ++round) {
+        Bytes plain = RandomText(rng, qpAlphabet, 300);
+        Bytes whole = EncodeQp(plain);
+        ASSERT_EQ(QpEncodeInPieces(plain, rng), whole) << plain;
+
+        // Quoted-printable decoding undoes the encoding, line ends as CR LF.
+        Bytes expected = plain;
+        if (!expected.empty() && (expected.size() < 2 || expected.substr(expected.size() - 2) != "\r\n"))
+            expected += "\r\n";
+        Bytes decoded = DecodeInPieces<codec::QpDecoder>(whole, rng, codec::QpDecodeStep, codec::QpDecodeEnd);
+        ASSERT_EQ(decoded, expected) << plain;
+
+        // The stream decoders agree with the line decoders on the same text.
+        Bytes qpText = RandomText(rng, qpAlphabet, 200);
+        ASSERT_EQ(DecodeInPieces<codec::QpDecoder>(qpText, rng, codec::QpDecodeStep, codec::QpDecodeEnd),
+                  DecodeLines(DecodeQuotedPrintableLines, SplitLines(qpText)))
+            << qpText;
+        Bytes b64Text = RandomText(rng, b64Alphabet, 200);
+        ASSERT_EQ(DecodeInPieces<codec::Base64LineDecoder>(b64Text, rng, codec::Base64DecodeStep,
+                                                           codec::Base64DecodeEndLine),
+                  DecodeLines(DecodeBase64Lines, SplitLines(b64Text)))
+            << b64Text;
+
+        // Base64 bodies come back byte for byte.
+        Bytes binary = RandomText(rng, Bytes("\0\x01\xFF\r\nab", 7), 400);
+        Bytes body = EncodeB64Body(binary);
+        ASSERT_EQ(DecodeLines(DecodeBase64Lines, SplitLines(body)), binary);
+    }
+}
+
+TEST(EncodingsDigest, Md5MatchesRfc1321) {
+    const struct {
+        const char *in, *hex;
+    } cases[] = {
+        {"", "d41d8cd98f00b204e9800998ecf8427e"},
+        {"a", "0cc175b9c0f1b6a831c399e269772661"},
+        {"abc", "900150983cd24fb0d6963f7d28e17f72"},
+        {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
+        {"abcdefghijklmnopqrstuvwxyz", "c3fcd3d76192e4007dfb496cca67e13b"},
+        {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789", "d174ab98d277d9f5a5611c2c9f419d9f"},
+        {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
+         "57edf4a22be3c955ac49da2e2107b67a"},
+    };
+    for (const auto &c : cases) EXPECT_EQ(Md5Hex(c.in, std::strlen(c.in)), c.hex) << c.in;
+    // Fed in pieces that straddle the 64-byte blocks.
+    clsMd5 md5;
+    const char *text = cases[6].in;
+    for (size_t i = 0; i < 80; i += 7) md5.Update(text + i, std::min<size_t>(7, 80 - i));
+    auto digest = md5.Final();
+    EXPECT_EQ(digest[0], 0x57);
+    EXPECT_EQ(digest[15], 0x7a);
+}
+
+TEST(EncodingsDigest, HmacMd5MatchesRfc2104) {
+    const struct {
+        Bytes key, data;
+        const char *hex;
+    } cases[] = {
+        {Bytes(16, '\x0b'), "Hi There", "9294727a3638bb1c13f48ef8158bfc9d"},
+        {"Jefe", "what do ya want for nothing?", "750c783e6ab0b503eaa86e310a5db738"},
+        {Bytes(16, '\xAA'), Bytes(50, '\xDD'), "56be34521d144c88dbb8c733f0e8b3f6"},
+        // Keys longer than a block are hashed first (RFC 2202).
+        {Bytes(80, '\xAA'), "Test Using Larger Than Block-Size Key - Hash Key First",
+         "6b1ab7fe4bd7bf8f0b62e6ce61b9d0cd"},
+        // The CRAM-MD5 example of RFC 2195.
+        {"tanstaaftanstaaf", "<1896.697170952@postoffice.reston.mci.net>", "b913a602c7eda7a495b4e6e7334d3890"},
+    };
+    for (const auto &c : cases) EXPECT_EQ(HmacMd5Hex(c.key, c.data), c.hex) << c.data;
+}

@@ -1,0 +1,269 @@
+// Bodies, attachments and their enumerators, reached from a mail as a host
+// reaches them.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "mail/mail_body.h"
+#include "mail_test_util.h"
+#include "runtime/module_state.h"
+#include "transport/smtp_connection.h"
+
+namespace kv {
+namespace {
+
+using mailtest::Bstr;
+using mailtest::MakeStream;
+using mailtest::StreamBytes;
+
+class MailBody : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        baseline_ = ModuleRefCount();
+        connection_ = new clsSMTPMailConnection();
+        connection_->AddRef();
+        ASSERT_EQ(connection_->CreateMail(0, u"", mail_.put()), S_OK);
+    }
+    void TearDown() override {
+        mail_.reset();
+        connection_->Release();
+        EXPECT_EQ(ModuleRefCount(), baseline_);
+    }
+    clsAutoRelease<IKvMailBody> AddBody(const char16_t *type, ULONG codepage = 0) {
+        clsAutoRelease<IKvMailBody> body;
+        EXPECT_EQ(mail_->CreateAndAddBody(body.put(), Bstr(type), codepage), S_OK);
+        return body;
+    }
+    std::string Type(IKvMailBody *body) {
+        Bstr type;
+        EXPECT_EQ(body->GetType(type.put()), S_OK);
+        return type.Utf8();
+    }
+
+    int32_t baseline_ = 0;
+    clsSMTPMailConnection *connection_ = nullptr;
+    clsAutoRelease<IKvMail> mail_;
+};
+
+TEST_F(MailBody, ContentsRoundTripExactlyAndCutTheDestination) {
+    clsAutoRelease<IKvMailBody> body = AddBody(u"text/plain");
+    std::string bytes("line one\r\n\0\xff tail", 17);
+    clsAutoRelease<IStream> source = MakeStream(bytes);
+    EXPECT_EQ(body->SetContents(source.get()), S_OK);
+    // A longer destination is cut to the contents.
+    clsAutoRelease<IStream> out = MakeStream(std::string(100, 'x'));
+    EXPECT_EQ(body->GetContents(out.get()), S_OK);
+    EXPECT_EQ(StreamBytes(out.get()), bytes);
+
+    // Shorter contents replace longer ones completely.
+    clsAutoRelease<IStream> shorter = MakeStream("ab");
+    EXPECT_EQ(body->SetContents(shorter.get()), S_OK);
+    EXPECT_EQ(body->GetContents(out.get()), S_OK);
+    EXPECT_EQ(StreamBytes(out.get()), "ab");
+
+    EXPECT_EQ(body->SetContents(nullptr), E_INVALIDARG);
+    EXPECT_EQ(body->GetContents(nullptr), E_INVALIDARG);
+    EXPECT_EQ(body->GetType(nullptr), E_INVALIDARG);
+    EXPECT_EQ(Type(body.get()), "text/plain");
+}
+
+struct BodyCharsetCase {
+    ULONG codepage;
+    ULONG expected;
+    ULONG gdi;
+};
+
+TEST_F(MailBody, CharsetOfItsOwnCodePage) {
+    const BodyCharsetCase cases[] = {{1250, 1250, 238}, {932, 932, 128}, {1252, 1252, 0}, {0, 65001, 0}};
+    for (const BodyCharsetCase &c : cases) {
+        clsAutoRelease<IKvMailBody> body = AddBody(u"text/plain", c.codepage);
+        Bstr name;
+        ULONG cp = 0, gdi = 99, direct = 0;
+        EXPECT_EQ(body->GetCharset(name.put(), &cp, &gdi), S_OK);
+        EXPECT_EQ(cp, c.expected) << c.codepage;
+        EXPECT_EQ(gdi, c.gdi) << c.codepage;
+        EXPECT_EQ(body->GetCodepage(&direct), S_OK);
+        EXPECT_EQ(direct, c.expected);
+    }
+    clsAutoRelease<IKvMailBody> body = AddBody(u"text/plain");
+    EXPECT_EQ(body->GetCodepage(nullptr), E_INVALIDARG);
+}
+
+TEST_F(MailBody, HeaderEntriesAreNotBuiltOnRequest) {
+    clsAutoRelease<IKvMailBody> body = AddBody(u"text/plain");
+    Bstr value(u"keep");
+    EXPECT_EQ(body->GetHeaderEntry(Bstr(u"Content-Type"), value.put()), S_FALSE);
+    EXPECT_EQ(body->GetHeaderEntry(Bstr(u"Content-Type"), nullptr), E_INVALIDARG);
+    clsAutoRelease<IEnumString> params;
+    EXPECT_EQ(body->GetHeaderEntry2(Bstr(u"Content-Type"), value.put(), params.put()), S_FALSE);
+    EXPECT_EQ(body->GetHeaderEntry2(Bstr(u"Content-Type"), value.put(), nullptr), E_INVALIDARG);
+}
+
+TEST_F(MailBody, HostAttachmentsOfABodyDoNotMakeItRelated) {
+    clsAutoRelease<IKvMailBody> body = AddBody(u"text/html");
+    clsAutoRelease<IKvMailAttachment> attachment;
+    EXPECT_EQ(body->CreateAndAddAttachment(attachment.put()), S_OK);
+    EXPECT_EQ(Type(body.get()), "text/html");
+    clsAutoRelease<IKvEnumMailAttachment> e;
+    ASSERT_EQ(body->EnumAttachments(e.put()), S_OK);
+    IKvMailAttachment *got = nullptr;
+    ULONG fetched = 0;
+    EXPECT_EQ(e->Next(1, &got, &fetched), S_OK);
+    EXPECT_EQ(got, attachment.get());
+    got->Release();
+}
+
+TEST_F(MailBody, AttachmentReadsItsFileUntilContentsAreSet) {
+    std::string path = ::testing::TempDir() + "kv_attachment_file.bin";
+    {
+        std::ofstream f(path, std::ios::binary);
+        f << std::string("file\0bytes", 10);
+    }
+    clsAutoRelease<IKvMailAttachment> a;
+    ASSERT_EQ(mail_->CreateAndAddAttachment(a.put()), S_OK);
+    EXPECT_EQ(mail_->CreateAndAddAttachment(nullptr), E_INVALIDARG);
+    EXPECT_EQ(a->SetName(Bstr(Widen(path))), S_OK);
+    Bstr name;
+    EXPECT_EQ(a->GetName(name.put()), S_OK);
+    EXPECT_EQ(name.Utf8(), path);
+
+    clsAutoRelease<IStream> out = MakeStream("");
+    EXPECT_EQ(a->GetContents(out.get()), S_OK);
+    EXPECT_EQ(StreamBytes(out.get()), std::string("file\0bytes", 10));
+
+    clsAutoRelease<IStream> source = MakeStream("memory");
+    EXPECT_EQ(a->SetContents(source.get()), S_OK);
+    clsAutoRelease<IStream> out2 = MakeStream("previous longer text");
+    EXPECT_EQ(a->GetContents(out2.get()), S_OK);
+    EXPECT_EQ(StreamBytes(out2.get()), "memory");
+    std::remove(path.c_str());
+
+    EXPECT_EQ(a->SetContents(nullptr), E_UNEXPECTED);
+    EXPECT_EQ(a->GetContents(nullptr), E_UNEXPECTED);
+}
+
+TEST_F(MailBody, AttachmentWithoutContentsOrFileFails) {
+    clsAutoRelease<IKvMailAttachment> a;
+    ASSERT_EQ(mail_->CreateAndAddAttachment(a.put()), S_OK);
+    clsAutoRelease<IStream> out = MakeStream("");
+    EXPECT_EQ(a->GetContents(out.get()), E_UNEXPECTED);
+    EXPECT_EQ(a->SetName(Bstr(u"/nonexistent/dir/file.txt")), S_OK);
+    EXPECT_EQ(a->GetContents(out.get()), E_UNEXPECTED);
+    EXPECT_EQ(a->SetName(Bstr(Widen(::testing::TempDir()))), S_OK); // a directory
+    EXPECT_EQ(a->GetContents(out.get()), E_UNEXPECTED);
+    EXPECT_EQ(a->GetHeaderEntry(Bstr(u"Content-Type"), nullptr), E_INVALIDARG);
+}
+
+// Next, Skip, Reset and Clone over three bodies.
+TEST_F(MailBody, EnumeratorRules) {
+    clsAutoRelease<IKvMailBody> b[3] = {AddBody(u"text/plain"), AddBody(u"text/html"), AddBody(u"image/png")};
+    clsAutoRelease<IKvEnumMailBody> e;
+    EXPECT_EQ(mail_->EnumBodies(nullptr), E_INVALIDARG);
+    ASSERT_EQ(mail_->EnumBodies(e.put()), S_OK);
+    // Created after the enumerator: not in it.
+    clsAutoRelease<IKvMailBody> late = AddBody(u"text/plain");
+
+    IKvMailBody *items[4] = {};
+    ULONG fetched = 99;
+    EXPECT_EQ(e->Next(0, items, &fetched), S_OK);
+    EXPECT_EQ(fetched, 0u);
+    EXPECT_EQ(e->Next(2, items, &fetched), S_OK);
+    EXPECT_EQ(fetched, 2u);
+    EXPECT_EQ(items[0], b[0].get());
+    EXPECT_EQ(items[1], b[1].get());
+    items[0]->Release();
+    items[1]->Release();
+
+    clsAutoRelease<IKvEnumMailBody> clone;
+    ASSERT_EQ(e->Clone(clone.put()), S_OK);
+    EXPECT_EQ(e->Next(4, items, &fetched), S_FALSE);
+    EXPECT_EQ(fetched, 1u);
+    EXPECT_EQ(items[0], b[2].get());
+    items[0]->Release();
+    EXPECT_EQ(e->Next(1, items, nullptr), S_FALSE);
+
+    // The clone goes on from where the original stood.
+    EXPECT_EQ(clone->Next(1, items, &fetched), S_OK);
+    EXPECT_EQ(items[0], b[2].get());
+    items[0]->Release();
+
+    EXPECT_EQ(e->Reset(), S_OK);
+    EXPECT_EQ(e->Skip(0), S_OK);
+    EXPECT_EQ(e->Skip(3), S_OK);
+    EXPECT_EQ(e->Skip(1), S_FALSE);
+    EXPECT_EQ(e->Reset(), S_OK);
+    EXPECT_EQ(e->Skip(4), S_FALSE);
+    EXPECT_EQ(e->Next(1, items, &fetched), S_FALSE);
+    EXPECT_EQ(fetched, 0u);
+    EXPECT_EQ(e->Next(1, nullptr, &fetched), E_INVALIDARG);
+}
+
+TEST_F(MailBody, AttachmentEnumeratorOfTheMail) {
+    clsAutoRelease<IKvMailAttachment> a, b;
+    ASSERT_EQ(mail_->CreateAndAddAttachment(a.put()), S_OK);
+    ASSERT_EQ(mail_->CreateAndAddAttachment(b.put()), S_OK);
+    clsAutoRelease<IKvEnumMailAttachment> e;
+    ASSERT_EQ(mail_->EnumAttachments(e.put()), S_OK);
+    IKvMailAttachment *items[3] = {};
+    ULONG fetched = 0;
+    EXPECT_EQ(e->Next(3, items, &fetched), S_FALSE);
+    ASSERT_EQ(fetched, 2u);
+    EXPECT_EQ(items[0], a.get());
+    EXPECT_EQ(items[1], b.get());
+    items[0]->Release();
+    items[1]->Release();
+    clsAutoRelease<IKvEnumMailAttachment> clone;
+    EXPECT_EQ(e->Clone(nullptr), E_INVALIDARG);
+    ASSERT_EQ(e->Clone(clone.put()), S_OK);
+    EXPECT_EQ(clone->Reset(), S_OK);
+    EXPECT_EQ(clone->Skip(2), S_OK);
+}
+
+TEST_F(MailBody, StringEnumeratorHandsOutCopies) {
+    ASSERT_EQ(mail_->AddRecipients(Bstr(u"a@example.com\tb@example.com\tc@example.com")), S_OK);
+    clsAutoRelease<IEnumString> e;
+    ASSERT_EQ(mail_->EnumRecipients(e.put()), S_OK);
+    LPOLESTR items[3] = {};
+    ULONG fetched = 0;
+    EXPECT_EQ(e->Next(2, items, &fetched), S_OK);
+    ASSERT_EQ(fetched, 2u);
+    EXPECT_EQ(std::u16string(reinterpret_cast<char16_t *>(items[1])), u"b@example.com");
+    CoTaskMemFree(items[0]);
+    CoTaskMemFree(items[1]);
+    clsAutoRelease<IEnumString> clone;
+    ASSERT_EQ(e->Clone(clone.put()), S_OK);
+    EXPECT_EQ(mailtest::Strings(clone.get()), std::vector<std::string>{"c@example.com"});
+    EXPECT_EQ(e->Skip(2), S_FALSE);
+    EXPECT_EQ(e->Reset(), S_OK);
+    EXPECT_EQ(mailtest::Strings(e.get()).size(), 3u);
+}
+
+// Part headers as the writer or the reader leave them: attachments read them
+// in code page 1252, bodies in their own code page.
+TEST_F(MailBody, PartHeadersReadBackWithTheirCodePages) {
+    clsAutoRelease<IKvMailBody> body = AddBody(u"text/plain", 1251);
+    auto *bodyObject = static_cast<clsMailBody *>(body.get());
+    bodyObject->Headers().Add("Content-Type", "text/plain; charset=\"windows-1251\"; x=\xE6");
+    clsAutoRelease<IKvMailAttachment> a;
+    ASSERT_EQ(body->CreateAndAddAttachment(a.put()), S_OK);
+    auto *attachment = static_cast<clsMailAttachment *>(a.get());
+    attachment->Headers().Add("Content-Type", "application/pdf;\r\n    name=\"caf\xE9.pdf\"");
+    attachment->Headers().Add("content-type", "; size=1");
+
+    Bstr value;
+    clsAutoRelease<IEnumString> params;
+    EXPECT_EQ(a->GetHeaderEntry(Bstr(u"CONTENT-TYPE"), value.put()), S_OK);
+    EXPECT_EQ(value.Wide(), u"application/pdf;\r\n    name=\"caf\u00e9.pdf\"; size=1");
+    EXPECT_EQ(a->GetHeaderEntry2(Bstr(u"Content-Type"), value.put(), params.put()), S_OK);
+    EXPECT_EQ(value.Wide(), u"application/pdf");
+    EXPECT_EQ(mailtest::Strings(params.get()), (std::vector<std::string>{"name=caf\xC3\xA9.pdf", "size=1"}));
+    EXPECT_EQ(a->GetHeaderEntry2(Bstr(u"X-None"), value.put(), params.put()), S_FALSE);
+    EXPECT_EQ(a->GetHeaderEntry2(Bstr(u"X-None"), value.put(), nullptr), E_INVALIDARG);
+
+    EXPECT_EQ(body->GetHeaderEntry2(Bstr(u"Content-Type"), value.put(), params.put()), S_OK);
+    EXPECT_EQ(value.Wide(), u"text/plain");
+    EXPECT_EQ(mailtest::Strings(params.get()), (std::vector<std::string>{"charset=windows-1251", "x=\xD0\xB6"}));
+}
+
+} // namespace
+} // namespace kv

@@ -1,0 +1,169 @@
+// The HTML scan: local file references of an HTML body become related
+// attachments with content IDs.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <fstream>
+#include <regex>
+
+#include "mail_test_util.h"
+#include "runtime/module_state.h"
+#include "transport/smtp_connection.h"
+
+namespace kv {
+namespace {
+
+using mailtest::Bstr;
+using mailtest::MakeStream;
+using mailtest::StreamBytes;
+
+class MailHtmlScan : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        baseline_ = ModuleRefCount();
+        dir_ = ::testing::TempDir() + "kv_html_scan/";
+        mkdir(dir_.c_str(), 0700);
+        Write("pic one.png", "PNG-1");
+        Write("b.css", "body{}");
+        Write("bg.gif", "GIF");
+        connection_ = new clsSMTPMailConnection();
+        connection_->AddRef();
+        ASSERT_EQ(connection_->CreateMail(0, u"", mail_.put()), S_OK);
+        ASSERT_EQ(mail_->CreateAndAddBody(body_.put(), Bstr(u"text/html"), 0), S_OK);
+    }
+    void TearDown() override {
+        body_.reset();
+        mail_.reset();
+        connection_->Release();
+        EXPECT_EQ(ModuleRefCount(), baseline_);
+        for (const char *f : {"pic one.png", "b.css", "bg.gif"}) std::remove((dir_ + f).c_str());
+        rmdir(dir_.c_str());
+    }
+    void Write(const std::string &name, const std::string &bytes) {
+        std::ofstream f(dir_ + name, std::ios::binary);
+        f << bytes;
+    }
+    // Sets the HTML, returns it as scanned.
+    std::string Scan(const std::string &html) {
+        clsAutoRelease<IStream> in = MakeStream(html);
+        EXPECT_EQ(body_->SetContents(in.get()), S_OK);
+        clsAutoRelease<IStream> out = MakeStream("");
+        EXPECT_EQ(body_->GetContents(out.get()), S_OK);
+        return StreamBytes(out.get());
+    }
+    std::vector<clsAutoRelease<IKvMailAttachment>> Attachments() {
+        std::vector<clsAutoRelease<IKvMailAttachment>> all;
+        clsAutoRelease<IKvEnumMailAttachment> e;
+        EXPECT_EQ(body_->EnumAttachments(e.put()), S_OK);
+        IKvMailAttachment *a = nullptr;
+        while (e->Next(1, &a, nullptr) == S_OK) all.emplace_back(a);
+        return all;
+    }
+    std::string Type() {
+        Bstr type;
+        EXPECT_EQ(body_->GetType(type.put()), S_OK);
+        return type.Utf8();
+    }
+
+    int32_t baseline_ = 0;
+    std::string dir_;
+    clsSMTPMailConnection *connection_ = nullptr;
+    clsAutoRelease<IKvMail> mail_;
+    clsAutoRelease<IKvMailBody> body_;
+};
+
+const std::regex kCid("cid:[0-9a-f]{8}-[0-9a-f]{8}-[0-9]+");
+
+TEST_F(MailHtmlScan, SameFileTwiceGivesOneAttachment) {
+    std::string html = "<p><img src=\"" + dir_ + "pic%20one.png\" alt=\"one\"> and <IMG SRC=\"file://" + dir_ +
+                       "pic one.png\"></p>";
+    std::string out = Scan(html);
+    std::smatch first;
+    ASSERT_TRUE(std::regex_search(out, first, kCid)) << out;
+    std::string cid = first.str();
+    EXPECT_EQ(out, "<p><img src=\"" + cid + "\" alt=\"one\"> and <IMG SRC=\"" + cid + "\"></p>");
+
+    auto all = Attachments();
+    ASSERT_EQ(all.size(), 1u);
+    Bstr name;
+    EXPECT_EQ(all[0]->GetName(name.put()), S_OK);
+    EXPECT_EQ(name.Utf8(), dir_ + "pic one.png");
+    clsAutoRelease<IStream> bytes = MakeStream("");
+    EXPECT_EQ(all[0]->GetContents(bytes.get()), S_OK);
+    EXPECT_EQ(StreamBytes(bytes.get()), "PNG-1");
+    EXPECT_EQ(Type(), "multipart/related");
+}
+
+struct ScanCase {
+    const char *what;
+    std::string html; // "@" stands for the test directory
+    bool replaced;
+};
+
+TEST_F(MailHtmlScan, WhichReferencesAreTaken) {
+    const ScanCase cases[] = {
+        {"link href", "<link rel=\"stylesheet\" href=\"@b.css\">", true},
+        {"td background", "<td background=\"@bg.gif\">x</td>", true},
+        {"body background, upper-case tag", "<BODY Background=\"@bg.gif\">", true},
+        {"lower-case escape", "<img src=\"@pic%20one%2epng\">", true},
+        {"FILE:// in upper case", "<img src=\"FILE://@b.css\">", true},
+        {"missing file", "<img src=\"@none.png\">", false},
+        {"img uses src, not background", "<img background=\"@bg.gif\">", false},
+        {"tag not in the list", "<a href=\"@b.css\">", false},
+        {"double percent is no escape", "<img src=\"@pic%%20one.png\">", false},
+    };
+    for (const ScanCase &c : cases) {
+        // A fresh body for each case.
+        ASSERT_EQ(mail_->CreateAndAddBody(body_.put(), Bstr(u"TEXT/HTML"), 0), S_OK);
+        std::string html = std::regex_replace(c.html, std::regex("@"), dir_);
+        std::string out = Scan(html);
+        EXPECT_EQ(std::regex_search(out, kCid), c.replaced) << c.what << ": " << out;
+        EXPECT_EQ(Attachments().size(), c.replaced ? 1u : 0u) << c.what;
+        if (!c.replaced) {
+            EXPECT_EQ(out, html) << c.what;
+        }
+        EXPECT_EQ(Type(), c.replaced ? "multipart/related" : "TEXT/HTML") << c.what; // as given
+    }
+}
+
+TEST_F(MailHtmlScan, ReferenceEndsAtItsClosingQuote) {
+    std::string out = Scan("<img src=\"" + dir_ + "bg.gif\" alt=\"a > b\" title=\"t\">tail");
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(out, m, kCid)) << out;
+    EXPECT_EQ(out, "<img src=\"" + m.str() + "\" alt=\"a > b\" title=\"t\">tail");
+}
+
+TEST_F(MailHtmlScan, ContentIdsDifferAndPlainBodiesAreNotScanned) {
+    std::string out = Scan("<img src=\"" + dir_ + "bg.gif\"><img src=\"" + dir_ + "b.css\">");
+    auto begin = std::sregex_iterator(out.begin(), out.end(), kCid);
+    std::vector<std::string> ids;
+    for (auto it = begin; it != std::sregex_iterator(); ++it) ids.push_back(it->str());
+    ASSERT_EQ(ids.size(), 2u);
+    EXPECT_NE(ids[0], ids[1]);
+
+    clsAutoRelease<IKvMailBody> plain;
+    ASSERT_EQ(mail_->CreateAndAddBody(plain.put(), Bstr(u"text/plain"), 0), S_OK);
+    std::string html = "<img src=\"" + dir_ + "bg.gif\">";
+    clsAutoRelease<IStream> in = MakeStream(html);
+    EXPECT_EQ(plain->SetContents(in.get()), S_OK);
+    clsAutoRelease<IStream> back = MakeStream("");
+    EXPECT_EQ(plain->GetContents(back.get()), S_OK);
+    EXPECT_EQ(StreamBytes(back.get()), html);
+}
+
+TEST_F(MailHtmlScan, SettingTheSameHtmlAgainReusesTheAttachment) {
+    std::string html = "<img src=\"" + dir_ + "bg.gif\">";
+    std::string first = Scan(html);
+    std::string second = Scan(html);
+    EXPECT_EQ(first, second);
+    EXPECT_EQ(Attachments().size(), 1u);
+}
+
+TEST_F(MailHtmlScan, UnterminatedMarkupIsLeftAlone) {
+    std::string html = "<img src=\"" + dir_ + "bg.gif" + std::string(5000, '"') + "<td background=\"";
+    EXPECT_EQ(Scan(html), html);
+}
+
+} // namespace
+} // namespace kv

@@ -1,0 +1,442 @@
+// The mail object as a host drives it: through the SMTP connection's
+// CreateMail and the mail interfaces only.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <regex>
+
+#include "log/kvlog.h"
+#include "mail/arpa_mail.h"
+#include "mail_test_util.h"
+#include "pal/system.h"
+#include "runtime/module_state.h"
+#include "transport/smtp_connection.h"
+
+namespace kv {
+namespace {
+
+using mailtest::Bstr;
+using mailtest::MakeStream;
+using mailtest::StreamBytes;
+using mailtest::Strings;
+
+class MailObject : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        baseline_ = ModuleRefCount();
+        connection_ = new clsSMTPMailConnection();
+        connection_->AddRef();
+        ASSERT_EQ(connection_->CreateMail(0, u"cookie-1", mail_.put()), S_OK);
+        ASSERT_EQ(mail_->QueryInterface(IID_IKvMail2, reinterpret_cast<void **>(mail2_.put())), S_OK);
+    }
+    void TearDown() override {
+        mail2_.reset();
+        mail_.reset();
+        connection_->Release();
+        EXPECT_EQ(ModuleRefCount(), baseline_);
+    }
+
+    void SetOption(const char16_t *name, const char16_t *value) {
+        VARIANT v;
+        VariantInit(&v);
+        v.vt = VT_BSTR;
+        v.bstrVal = SysAllocString(reinterpret_cast<const OLECHAR *>(value));
+        EXPECT_EQ(connection_->SetOption(name, &v), S_OK);
+        VariantClear(&v);
+    }
+    std::string Header(const char16_t *name, HRESULT expected = S_OK) {
+        Bstr value;
+        EXPECT_EQ(mail_->GetHeaderEntry(Bstr(name), value.put()), expected) << Narrow(WideView(name));
+        return value.Utf8();
+    }
+    std::vector<std::string> Recipients(HRESULT (IKvMail2::*get)(IEnumString **)) {
+        clsAutoRelease<IEnumString> e;
+        EXPECT_EQ((mail2_.get()->*get)(e.put()), S_OK);
+        return e ? Strings(e.get()) : std::vector<std::string>{};
+    }
+    std::string ErrorText() {
+        Bstr text;
+        connection_->GetErrorInformation(nullptr, text.put());
+        return text.Utf8();
+    }
+
+    int32_t baseline_ = 0;
+    clsSMTPMailConnection *connection_ = nullptr;
+    clsAutoRelease<IKvMail> mail_;
+    clsAutoRelease<IKvMail2> mail2_;
+};
+
+TEST_F(MailObject, AnswersItsThreeInterfacesAndItsClassIdentifier) {
+    clsAutoRelease<IUnknown> unknown;
+    ASSERT_EQ(mail_->QueryInterface(IID_IUnknown, reinterpret_cast<void **>(unknown.put())), S_OK);
+    EXPECT_EQ(static_cast<void *>(unknown.get()), static_cast<void *>(mail_.get()));
+    clsAutoRelease<IKvMail3> mail3;
+    ASSERT_EQ(mail_->QueryInterface(IID_IKvMail3, reinterpret_cast<void **>(mail3.put())), S_OK);
+    // Every interface reaches the same state.
+    EXPECT_EQ(mail3->SetSubject(Bstr(u"one")), S_OK);
+    Bstr subject;
+    EXPECT_EQ(mail2_->GetSubject(subject.put()), S_OK);
+    EXPECT_EQ(subject.Utf8(), "one");
+
+    void *self = nullptr;
+    ASSERT_EQ(mail_->QueryInterface(IID_clsArpaMail, &self), S_OK);
+    EXPECT_EQ(static_cast<clsMail *>(static_cast<clsArpaMail *>(self))->Interface(), mail_.get());
+    mail_->Release();
+    void *none = reinterpret_cast<void *>(1);
+    EXPECT_EQ(mail_->QueryInterface(IID_IKvMailBody, &none), E_NOINTERFACE);
+    EXPECT_EQ(none, nullptr);
+
+    Bstr cookie;
+    EXPECT_EQ(mail_->GetCookie(cookie.put()), S_OK);
+    EXPECT_EQ(cookie.Utf8(), "cookie-1");
+    EXPECT_EQ(mail_->GetCookie(nullptr), E_INVALIDARG);
+    EXPECT_EQ(mail_->IsValid(), S_OK);
+}
+
+struct RecipientCase {
+    const char16_t *input;
+    HRESULT result;
+    std::vector<std::string> list;
+};
+
+TEST_F(MailObject, RecipientListsSplitAtTabsOnly) {
+    const RecipientCase cases[] = {
+        {u"a@example.com\t c@example.org ", S_OK, {"a@example.com", "c@example.org"}},
+        {u"\t", E_INVALIDARG, {}},
+        {u"no address\ta@example.com", E_INVALIDARG, {"a@example.com"}},
+        {u"\"Doe, John\" <john@example.com>", S_OK, {"\"Doe, John\" <john@example.com>"}},
+        {u"a@example.com\r\nBcc: x@example.com", E_INVALIDARG, {}},
+    };
+    for (const RecipientCase &c : cases) {
+        ASSERT_EQ(mail2_->AddBCCRecipients(Bstr(u"")), S_OK);
+        EXPECT_EQ(mail2_->AddBCCRecipients(Bstr(c.input)), c.result) << Narrow(c.input);
+        EXPECT_EQ(Recipients(&IKvMail2::EnumBCCRecipients), c.list) << Narrow(c.input);
+    }
+}
+
+TEST_F(MailObject, RecipientsAccumulateAndAnEmptyStringClears) {
+    EXPECT_EQ(mail_->AddRecipients(Bstr(u"a@example.com")), S_OK);
+    EXPECT_EQ(mail_->AddRecipients(Bstr(u"a@example.com")), S_OK);
+    // Refused pieces only: the list is non-empty, but the call still fails.
+    EXPECT_EQ(mail_->AddRecipients(Bstr(u"nothing")), E_INVALIDARG);
+    // Only a TAB adds nothing; the list is not empty, so it succeeds.
+    EXPECT_EQ(mail_->AddRecipients(Bstr(u"\t")), S_OK);
+    EXPECT_EQ(Recipients(&IKvMail2::EnumRecipients), (std::vector<std::string>{"a@example.com", "a@example.com"}));
+
+    // An enumerator is a copy: later changes do not reach it.
+    clsAutoRelease<IEnumString> before;
+    ASSERT_EQ(mail_->EnumRecipients(before.put()), S_OK);
+    EXPECT_EQ(mail_->AddRecipients(nullptr), S_OK);
+    EXPECT_EQ(Strings(before.get()).size(), 2u);
+    EXPECT_TRUE(Recipients(&IKvMail2::EnumRecipients).empty());
+
+    EXPECT_EQ(mail_->AddCCRecipients(Bstr(u"c@example.com")), S_OK);
+    EXPECT_EQ(Recipients(&IKvMail2::EnumCCRecipients), std::vector<std::string>{"c@example.com"});
+    EXPECT_EQ(mail_->EnumCCRecipients(nullptr), E_INVALIDARG);
+}
+
+TEST_F(MailObject, InternetMailRefusesAddressTypesOtherThanSmtp) {
+    EXPECT_EQ(mail_->AddRecipients(Bstr(u"<SMTP:a@example.com>")), S_OK);
+    EXPECT_EQ(mail_->AddRecipients(Bstr(u"<fax:a@example.com>")), E_INVALIDARG);
+    EXPECT_EQ(mail2_->SetReplyAddress(Bstr(u"Fax <fax:b@example.com>")), E_INVALIDARG);
+    EXPECT_EQ(Recipients(&IKvMail2::EnumRecipients), std::vector<std::string>{"<SMTP:a@example.com>"});
+}
+
+TEST_F(MailObject, SenderIsStoredEvenWhenRefused) {
+    EXPECT_EQ(mail_->SetSender(Bstr(u"not an address")), E_INVALIDARG);
+    Bstr sender;
+    EXPECT_EQ(mail_->GetSender(sender.put()), S_OK);
+    EXPECT_EQ(sender.Utf8(), "not an address");
+
+    EXPECT_EQ(mail2_->SetReplyAddress(Bstr(u"r@example.com")), S_OK);
+    Bstr reply;
+    EXPECT_EQ(mail2_->GetReplyAddress(reply.put()), S_OK);
+    EXPECT_EQ(reply.Utf8(), "r@example.com");
+}
+
+TEST_F(MailObject, SenderWithALineBreakIsRefusedAndNotStored) {
+    ASSERT_EQ(mail_->SetSender(Bstr(u"me@example.com")), S_OK);
+    EXPECT_EQ(mail_->SetSender(Bstr(u"me@example.com\r\nBcc: x@example.com")), E_INVALIDARG);
+    EXPECT_EQ(mail2_->SetReplyAddress(Bstr(u"r@example.com\nX: y")), E_INVALIDARG);
+    Bstr sender, reply;
+    mail_->GetSender(sender.put());
+    mail2_->GetReplyAddress(reply.put());
+    EXPECT_EQ(sender.Utf8(), "me@example.com");
+    EXPECT_EQ(reply.Utf8(), "");
+    EXPECT_EQ(Header(u"From"), "me@example.com");
+}
+
+TEST_F(MailObject, EffectiveSenderComesFromTheOptions) {
+    Bstr sender;
+    EXPECT_EQ(mail_->GetSender(sender.put()), S_OK);
+    EXPECT_EQ(sender.Utf8(), "");
+    SetOption(u"SenderAddress", u"me@example.com");
+    EXPECT_EQ(mail_->GetSender(sender.put()), S_OK);
+    EXPECT_EQ(sender.Utf8(), "<me@example.com>");
+    SetOption(u"SenderName", u"Me Myself");
+    EXPECT_EQ(mail_->GetSender(sender.put()), S_OK);
+    EXPECT_EQ(sender.Utf8(), "\"Me Myself\" <me@example.com>");
+    // A stored sender wins.
+    EXPECT_EQ(mail_->SetSender(Bstr(u"other@example.com")), S_OK);
+    EXPECT_EQ(mail_->GetSender(sender.put()), S_OK);
+    EXPECT_EQ(sender.Utf8(), "other@example.com");
+}
+
+TEST_F(MailObject, FromFallsBackToProviderAtDomain) {
+    EXPECT_EQ(Header(u"From"), "SMTP@" + ToLower(pal::ComputerName().substr(0, 15)));
+    SetOption(u"SenderDomain", u"example.org");
+    // The option only counts after an invalidation rebuilds the list.
+    mail_->SetSubject(Bstr(u"x"));
+    EXPECT_EQ(Header(u"from"), "SMTP@example.org");
+}
+
+TEST_F(MailObject, GeneratedHeaders) {
+    ASSERT_EQ(mail_->AddRecipients(Bstr(u"smtp:a@example.com\tB <b@example.com>")), S_OK);
+    ASSERT_EQ(mail_->AddCCRecipients(Bstr(u"c@example.com")), S_OK);
+    ASSERT_EQ(mail2_->AddBCCRecipients(Bstr(u"hidden@example.com")), S_OK);
+    ASSERT_EQ(mail_->SetSubject(Bstr(u"Hello there")), S_OK);
+    EXPECT_EQ(Header(u"To"), "a@example.com,\r\n B <b@example.com>");
+    EXPECT_EQ(Header(u"cc"), "c@example.com");
+    EXPECT_EQ(Header(u"Subject"), "Hello there");
+    EXPECT_EQ(Header(u"Importance"), "Normal");
+    EXPECT_EQ(Header(u"X-Mailer"), std::string("orkv14 ") + KV_VERSION_STRING);
+    Bstr untouched(u"keep");
+    EXPECT_EQ(mail_->GetHeaderEntry(Bstr(u"Bcc"), untouched.put()), S_FALSE);
+    EXPECT_EQ(mail_->GetHeaderEntry(Bstr(u"Subject"), nullptr), E_INVALIDARG);
+
+    // The list is reused until something invalidates it.
+    SetOption(u"Importance", u"High");
+    EXPECT_EQ(Header(u"Importance"), "Normal");
+    ASSERT_EQ(mail_->SetSubject(Bstr(u"Again")), S_OK);
+    EXPECT_EQ(Header(u"Importance"), "High");
+    EXPECT_EQ(Header(u"Subject"), "Again");
+}
+
+TEST_F(MailObject, ForcedRebuildDoesNotRepeatFields) {
+    ASSERT_EQ(mail_->AddRecipients(Bstr(u"a@example.com")), S_OK);
+    ASSERT_EQ(mail_->AddCCRecipients(Bstr(u"c@example.com")), S_OK);
+    ASSERT_EQ(mail_->SetHeaderEntry(Bstr(u"X-Tag"), Bstr(u"t")), S_OK);
+    clsMail *object = nullptr;
+    ASSERT_EQ(mail_->QueryInterface(IID_clsArpaMail, reinterpret_cast<void **>(&object)), S_OK);
+    std::string to = Header(u"To");
+    // What a provider does that needs fresh headers for every send.
+    object->SetHeadersReusable(false);
+    EXPECT_EQ(Header(u"To"), to);
+    object->SetHeadersReusable(false);
+    EXPECT_EQ(Header(u"CC"), "c@example.com");
+    EXPECT_EQ(Header(u"X-Tag"), "t");
+    object->Release();
+}
+
+TEST_F(MailObject, MissingHeaderLeavesTheOutStringUntouched) {
+    BSTR value = SysAllocString(reinterpret_cast<const OLECHAR *>(u"before"));
+    BSTR original = value;
+    EXPECT_EQ(mail_->GetHeaderEntry(Bstr(u"X-None"), &value), S_FALSE);
+    EXPECT_EQ(value, original);
+    SysFreeString(value);
+}
+
+struct ZoneCase {
+    const char *tz;
+    const char *zone;
+};
+
+TEST_F(MailObject, DateCarriesTheRealZoneOffset) {
+    const char *saved = std::getenv("TZ");
+    std::string restore = saved ? saved : "";
+    const ZoneCase cases[] = {
+        {"UTC0", "+0000"}, {"IST-5:30", "+0530"}, {"ACST+9:30", "-0930"}, {"PST+8", "-0800"}, {"NPT-5:45", "+0545"},
+    };
+    const std::regex shape("(Sun|Mon|Tue|Wed|Thu|Fri|Sat), [0-3][0-9] "
+                           "(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) [0-9]{4} [0-2][0-9]:[0-5][0-9]:[0-6][0-9] "
+                           "[-+][0-9]{4}");
+    for (const ZoneCase &c : cases) {
+        setenv("TZ", c.tz, 1);
+        tzset();
+        mail_->SetSubject(Bstr(u"rebuild"));
+        std::string date = Header(u"Date");
+        EXPECT_TRUE(std::regex_match(date, shape)) << date;
+        EXPECT_EQ(date.substr(date.size() - 5), c.zone) << c.tz;
+    }
+    if (saved) setenv("TZ", restore.c_str(), 1);
+    else unsetenv("TZ");
+    tzset();
+}
+
+TEST_F(MailObject, HostHeaderEntries) {
+    EXPECT_EQ(mail_->SetHeaderEntry(Bstr(u"X-Tag"), Bstr(u"first")), S_OK);
+    EXPECT_EQ(mail_->SetHeaderEntry(Bstr(u"x-TAG"), Bstr(u"second")), S_OK);
+    EXPECT_EQ(Header(u"X-Tag"), "first");
+    // 0x01 cuts a value into several values of one field, read back joined.
+    EXPECT_EQ(mail_->SetHeaderEntry(Bstr(u"X-Multi"), Bstr(u"a\x01" u"b")), S_OK);
+    EXPECT_EQ(Header(u"X-Multi"), "ab");
+}
+
+TEST_F(MailObject, HostHeaderEntriesWithLineBreaksAreRefused) {
+    const char16_t *names[] = {u"X-A\r\nBcc", u"X-B\n", u"X-C"};
+    const char16_t *values[] = {u"v", u"v", u"ok\rBcc: x@example.com"};
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(mail_->SetHeaderEntry(Bstr(names[i]), Bstr(values[i])), E_INVALIDARG) << i;
+    }
+    EXPECT_EQ(Header(u"X-C", S_FALSE), "");
+    EXPECT_EQ(Header(u"Bcc", S_FALSE), "");
+}
+
+TEST_F(MailObject, HeaderEntry2SplitsMainValueAndParameters) {
+    ASSERT_EQ(mail_->SetHeaderEntry(Bstr(u"X-Type"), Bstr(u"text/plain; Name=\"a;b.txt\"; charset=utf-8")), S_OK);
+    Bstr value;
+    clsAutoRelease<IEnumString> params;
+    EXPECT_EQ(mail2_->GetHeaderEntry2(Bstr(u"X-Type"), value.put(), params.put()), S_OK);
+    EXPECT_EQ(value.Utf8(), "text/plain");
+    EXPECT_EQ(Strings(params.get()), (std::vector<std::string>{"charset=utf-8", "Name=a;b.txt"}));
+
+    EXPECT_EQ(mail2_->GetHeaderEntry2(Bstr(u"X-Type"), value.put(), nullptr), E_INVALIDARG);
+    Bstr missing(u"old");
+    EXPECT_EQ(mail2_->GetHeaderEntry2(Bstr(u"X-None"), missing.put(), params.put()), S_FALSE);
+    EXPECT_TRUE(Strings(params.get()).empty());
+}
+
+TEST_F(MailObject, HeaderEntry2JoinsRfc2231SectionsInFieldOrder) {
+    ASSERT_EQ(mail_->SetHeaderEntry(Bstr(u"X-Disp"),
+                                    Bstr(u"attachment; filename*1*=%E9.txt; filename*0*=iso-8859-1''%E9t")),
+              S_OK);
+    Bstr value;
+    clsAutoRelease<IEnumString> params;
+    EXPECT_EQ(mail2_->GetHeaderEntry2(Bstr(u"X-Disp"), value.put(), params.put()), S_OK);
+    EXPECT_EQ(value.Utf8(), "attachment");
+    // The second section names the charset; the first was read before it was known.
+    std::vector<std::string> got = Strings(params.get());
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].substr(0, 9), "filename=");
+    EXPECT_EQ(got[0].substr(got[0].size() - 3), "\xC3\xA9t");
+}
+
+struct CharsetCase {
+    LONG codepage;
+    ULONG expectedCodepage;
+    ULONG gdi;
+};
+
+TEST_F(MailObject, CharsetOfTheRequestedCodePage) {
+    const CharsetCase cases[] = {{1251, 1251, 204}, {1250, 1250, 238}, {1252, 1252, 0}, {0, 65001, 0}};
+    for (const CharsetCase &c : cases) {
+        clsAutoRelease<IKvMail> mail;
+        ASSERT_EQ(connection_->CreateMail(c.codepage, u"", mail.put()), S_OK);
+        Bstr name;
+        ULONG cp = 0, gdi = 99;
+        EXPECT_EQ(mail->GetCharset(name.put(), &cp, &gdi), S_OK);
+        EXPECT_FALSE(name.Utf8().empty());
+        EXPECT_EQ(cp, c.expectedCodepage) << c.codepage;
+        EXPECT_EQ(gdi, c.gdi) << c.codepage;
+        EXPECT_EQ(mail->GetCharset(name.put(), nullptr, nullptr), S_OK);
+        ULONG viaMail = 0;
+        clsMail *object = nullptr;
+        ASSERT_EQ(mail->QueryInterface(IID_clsArpaMail, reinterpret_cast<void **>(&object)), S_OK);
+        EXPECT_EQ(object->GetCodepage(&viaMail), S_OK);
+        EXPECT_EQ(object->GetCodepage(nullptr), E_INVALIDARG);
+        EXPECT_EQ(viaMail, c.expectedCodepage);
+        mail->Release();
+    }
+}
+
+TEST_F(MailObject, SubjectKeepsWhatTheMailCodePageHolds) {
+    clsAutoRelease<IKvMail> mail;
+    ASSERT_EQ(connection_->CreateMail(1252, u"", mail.put()), S_OK);
+    ASSERT_EQ(mail->SetSubject(Bstr(u"Caf\u00e9 \u20ac")), S_OK);
+    Bstr subject;
+    EXPECT_EQ(mail->GetSubject(subject.put()), S_OK);
+    EXPECT_EQ(subject.Wide(), u"Caf\u00e9 \u20ac");
+}
+
+TEST_F(MailObject, BodyKindsFollowTheConnectionsMask) {
+    clsAutoRelease<IKvMailBody> body;
+    EXPECT_EQ(mail_->CreateAndAddBody(nullptr, Bstr(u"text/plain"), 0), E_INVALIDARG);
+    for (const char16_t *type : {u"text/plain", u"TEXT/html", u"application/rtf", u"image/png"})
+        EXPECT_EQ(mail_->CreateAndAddBody(body.put(), Bstr(type), 0), S_OK) << Narrow(type);
+}
+
+TEST_F(MailObject, RawTextWithoutWriterOrReaderFailsHonestly) {
+    clsAutoRelease<IStream> out = MakeStream("");
+    EXPECT_EQ(mail_->GetRawText(out.get()), E_UNEXPECTED);
+    EXPECT_NE(ErrorText().find("not available in this build"), std::string::npos) << ErrorText();
+    EXPECT_EQ(mail_->GetRawText(nullptr), E_INVALIDARG);
+
+    // The text read stays even though the reader refuses it; it is then the raw text.
+    clsAutoRelease<IStream> in = MakeStream("Subject: x\r\n\r\nbody\r\n");
+    EXPECT_EQ(mail_->SetRawText(in.get()), E_UNEXPECTED);
+    ASSERT_EQ(mail_->GetRawText(out.get()), S_OK);
+    EXPECT_EQ(StreamBytes(out.get()), "Subject: x\r\n\r\nbody\r\n");
+
+    // A change empties it again.
+    ASSERT_EQ(mail_->AddRecipients(Bstr(u"a@example.com")), S_OK);
+    clsAutoRelease<IStream> again = MakeStream("");
+    EXPECT_EQ(mail_->GetRawText(again.get()), E_UNEXPECTED);
+    EXPECT_EQ(StreamBytes(again.get()), "");
+}
+
+TEST_F(MailObject, EditWithoutRichEditRecordsWhy) {
+    EXPECT_EQ(mail_->Edit(nullptr, 0, 1, 0), E_INVALIDARG);
+    EXPECT_EQ(ErrorText(), "RTF editor file 'RICHED20.DLL' not found\r\n");
+}
+
+class TraceSink : public IKvLogSlot {
+  public:
+    std::vector<std::string> lines;
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void **ppv) override {
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE WriteLine(BSTR line) override {
+        std::string text = Narrow(WideView(reinterpret_cast<const char16_t *>(line)));
+        lines.push_back(text.size() > 32 ? text.substr(32) : text); // without the counter and time prefix
+        return S_OK;
+    }
+};
+
+TEST_F(MailObject, CallsAndResultsAreTraced) {
+    TraceSink sink;
+    KvLog().SetLogSlot(&sink);
+    KvLog().SetOutputMode(2);
+    KvLog().SetLogLevel(2);
+    sink.lines.clear();
+    mail_->SetSender(Bstr(u"me@example.com"));
+    mail_->SetHeaderEntry(Bstr(u"X-A"), Bstr(u"v"));
+    Bstr value;
+    mail_->GetHeaderEntry(Bstr(u"X-A"), value.put());
+    mail_->AddRecipients(Bstr(u"a@example.com"));
+    mail2_->EnumBCCRecipients(nullptr);
+    clsAutoRelease<IKvMailBody> body;
+    mail_->CreateAndAddBody(body.put(), Bstr(u"text/plain"), 1252);
+    mail_->IsValid();
+    KvLog().ResetForTests();
+    const std::vector<std::string> expected = {
+        ">clsMail::SetSender('me@example.com')",
+        "<S_OK",
+        ">clsMail::SetHeaderEntry(X-A,v)",
+        "<S_OK",
+        ">clsMail::GetHeaderEntry(X-A,%p)",
+        "<S_OK (v)",
+        ">clsMail::AddRecipients('a@example.com')",
+        "<S_OK",
+        ">clsMail::EnumBCCRecipients()",
+        "<The parameter is incorrect. (80070057)",
+        ">clsMail::CreateAndAddBody(...,text/plain,1252)",
+        "<S_OK",
+        ">clsMail::IsValid()",
+        "<S_OK",
+    };
+    ASSERT_EQ(sink.lines.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+        if (expected[i].find("%p") != std::string::npos) {
+            EXPECT_EQ(sink.lines[i].substr(0, 25), expected[i].substr(0, 25)) << i;
+        } else {
+            EXPECT_EQ(sink.lines[i], expected[i]) << i;
+        }
+    }
+}
+
+} // namespace
+} // namespace kv

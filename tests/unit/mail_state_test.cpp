@@ -1,0 +1,198 @@
+// Mail states through a provider of the test's own: a listed mail loads its
+// content through the connection on first enumeration; a deleted one answers
+// 0x3EE. Also the body-kind masks of other providers and the raw-text file.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <functional>
+
+#include "connection/connection_base.h"
+#include "mail/mail.h"
+#include "mail_test_util.h"
+#include "providers/cdosys/cdosys_connection.h"
+#include "runtime/module_state.h"
+
+namespace kv {
+namespace {
+
+using mailtest::Bstr;
+using mailtest::MakeStream;
+
+class ListingProvider : public clsConnectionBase {
+  public:
+    ListingProvider() : clsConnectionBase(false) {}
+    std::function<HRESULT(IKvMail *)> load = [](IKvMail *) { return S_OK; };
+    int loads = 0;
+    HRESULT OnConnect() override { return S_OK; }
+    HRESULT OnDisconnect() override { return S_OK; }
+    HRESULT OnCreateMail(LONG codepage, const String &cookie, IKvMail **mail) override {
+        auto *m = new clsMail(this, cookie, uint32_t(codepage), 1); // a plain-text-only provider
+        return m->QueryInterface(IID_IKvMail, reinterpret_cast<void **>(mail));
+    }
+    HRESULT OnSend(IKvMail *) override { return S_OK; }
+    HRESULT OnQueryMailbox(BYTE) override { return S_OK; }
+    HRESULT OnDeleteMail(const String &) override { return S_OK; }
+    String GetProviderName() const override { return "TEST"; }
+    HRESULT LoadRestOfMail(IKvMail *mail) override {
+        ++loads;
+        return load(mail);
+    }
+    bool IsProviderAvailable() override { return true; }
+    bool AnswersSelector(REFIID) const override { return false; }
+};
+
+class MailState : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        baseline_ = ModuleRefCount();
+        provider_ = new ListingProvider();
+        provider_->AddRef();
+        listed_ = new clsMail(provider_, "7");
+        listed_->AddRef();
+    }
+    void TearDown() override {
+        listed_->Release();
+        provider_->Release();
+        EXPECT_EQ(ModuleRefCount(), baseline_);
+    }
+    int32_t baseline_ = 0;
+    ListingProvider *provider_ = nullptr;
+    clsMail *listed_ = nullptr;
+};
+
+TEST_F(MailState, ListedMailLoadsOnceThenEnumerates) {
+    EXPECT_EQ(listed_->State(), kMailListed);
+    Bstr charset;
+    ULONG cp = 0;
+    EXPECT_EQ(listed_->GetCharset(charset.put(), &cp, nullptr), S_OK);
+    EXPECT_EQ(charset.Utf8(), "");
+    EXPECT_EQ(cp, 65001u); // empty charset: the ANSI code page
+
+    provider_->load = [](IKvMail *mail) {
+        clsAutoRelease<IKvMailAttachment> a;
+        return mail->CreateAndAddAttachment(a.put());
+    };
+    clsAutoRelease<IKvEnumMailAttachment> attachments;
+    EXPECT_EQ(listed_->EnumAttachments(attachments.put()), S_OK);
+    EXPECT_EQ(listed_->State(), kMailLoaded);
+    IKvMailAttachment *a = nullptr;
+    EXPECT_EQ(attachments->Next(1, &a, nullptr), S_OK); // what the load added is there
+    a->Release();
+    clsAutoRelease<IKvEnumMailBody> bodies;
+    EXPECT_EQ(listed_->EnumBodies(bodies.put()), S_OK);
+    EXPECT_EQ(provider_->loads, 1);
+}
+
+TEST_F(MailState, FailedLoadKeepsTheMailListed) {
+    provider_->load = [](IKvMail *) { return E_ABORT; };
+    clsAutoRelease<IKvEnumMailBody> bodies;
+    EXPECT_EQ(listed_->EnumBodies(bodies.put()), E_ABORT);
+    EXPECT_FALSE(bodies);
+    EXPECT_EQ(listed_->State(), kMailListed);
+    provider_->load = [](IKvMail *) { return S_OK; };
+    EXPECT_EQ(listed_->EnumBodies(bodies.put()), S_OK);
+    EXPECT_EQ(provider_->loads, 2);
+}
+
+TEST_F(MailState, DeletedMailAnswersWithoutEnumerator) {
+    listed_->SetState(kMailDeleted);
+    clsAutoRelease<IKvEnumMailBody> bodies;
+    clsAutoRelease<IKvEnumMailAttachment> attachments;
+    EXPECT_EQ(listed_->EnumBodies(bodies.put()), HRESULT(0x000003EE));
+    EXPECT_EQ(listed_->EnumAttachments(attachments.put()), HRESULT(0x000003EE));
+    EXPECT_FALSE(bodies);
+    EXPECT_FALSE(attachments);
+    EXPECT_EQ(listed_->IsValid(), S_FALSE);
+    EXPECT_EQ(provider_->loads, 0);
+    listed_->SetState(42);
+    EXPECT_EQ(listed_->EnumBodies(bodies.put()), E_UNEXPECTED);
+}
+
+TEST_F(MailState, PlainOnlyProviderRefusesOtherKnownKinds) {
+    clsMail *mail = new clsMail(provider_, "", 0, 1);
+    mail->AddRef();
+    clsAutoRelease<IKvMailBody> body;
+    EXPECT_EQ(mail->CreateAndAddBody(body.put(), Bstr(u"text/HTML"), 0), E_INVALIDARG);
+    EXPECT_EQ(mail->CreateAndAddBody(body.put(), Bstr(u"Application/Rtf"), 0), E_INVALIDARG);
+    EXPECT_EQ(mail->CreateAndAddBody(body.put(), Bstr(u"text/PLAIN"), 0), S_OK);
+    EXPECT_EQ(mail->CreateAndAddBody(body.put(), Bstr(u"text/calendar"), 0), S_OK);
+    mail->Release();
+}
+
+TEST(MailProviders, CdosysMailsTakePlainAndHtml) {
+    int32_t baseline = ModuleRefCount();
+    auto *c = new clsCDOSYSMailConnection(true);
+    c->AddRef();
+    {
+        clsAutoRelease<IKvMail> mail;
+        ASSERT_EQ(c->CreateMail(1252, u"id", mail.put()), S_OK);
+        clsAutoRelease<IKvMailBody> body;
+        EXPECT_EQ(mail->CreateAndAddBody(body.put(), Bstr(u"application/RTF"), 0), E_INVALIDARG);
+        EXPECT_EQ(mail->CreateAndAddBody(body.put(), Bstr(u"text/html"), 0), S_OK);
+        EXPECT_EQ(mail->CreateAndAddBody(body.put(), Bstr(u"text/plain"), 0), S_OK);
+        Bstr value;
+        EXPECT_EQ(mail->GetHeaderEntry(Bstr(u"From"), value.put()), S_OK);
+        EXPECT_EQ(value.Utf8().substr(0, 7), "CDOSYS@");
+    }
+    c->Release();
+    EXPECT_EQ(ModuleRefCount(), baseline);
+}
+
+// The raw text lives in a file nobody else can see, and none is left behind.
+TEST(MailRawText, TemporaryFileIsHiddenAndGone) {
+    const char *saved = std::getenv("TMPDIR");
+    std::string restore = saved ? saved : "";
+    std::string dir = ::testing::TempDir() + "kv_raw_text/";
+    mkdir(dir.c_str(), 0700);
+    setenv("TMPDIR", dir.c_str(), 1);
+    auto entries = [&] {
+        int n = 0;
+        if (DIR *d = opendir(dir.c_str())) {
+            while (dirent *e = readdir(d))
+                if (e->d_name[0] != '.') ++n;
+            closedir(d);
+        }
+        return n;
+    };
+    {
+        auto *c = new clsCDOSYSMailConnection(true);
+        c->AddRef();
+        clsAutoRelease<IKvMail> mail;
+        ASSERT_EQ(c->CreateMail(0, u"", mail.put()), S_OK);
+        clsAutoRelease<IStream> in = MakeStream(std::string(200000, 'x'));
+        EXPECT_EQ(mail->SetRawText(in.get()), E_UNEXPECTED);
+        EXPECT_EQ(entries(), 0);
+        clsAutoRelease<IStream> out = MakeStream("");
+        EXPECT_EQ(mail->GetRawText(out.get()), S_OK);
+        EXPECT_EQ(mailtest::StreamBytes(out.get()).size(), 200000u);
+        mail.reset();
+        c->Release();
+    }
+    EXPECT_EQ(entries(), 0);
+    if (saved) setenv("TMPDIR", restore.c_str(), 1);
+    else unsetenv("TMPDIR");
+    rmdir(dir.c_str());
+}
+
+} // namespace
+} // namespace kv
+
+namespace kv {
+namespace {
+
+TEST_F(MailState, LoadThatThrowsIsRecordedNotPropagated) {
+    provider_->load = [](IKvMail *) -> HRESULT { throw clsExcept(-6, "RETR refused"); };
+    clsAutoRelease<IKvEnumMailBody> bodies;
+    EXPECT_EQ(listed_->EnumBodies(bodies.put()), E_ABORT);
+    EXPECT_EQ(listed_->State(), kMailListed);
+    mailtest::Bstr text;
+    LONG code = 0;
+    provider_->GetErrorInformation(&code, text.put());
+    EXPECT_EQ(code, -6);
+    EXPECT_EQ(text.Utf8(), "RETR refused\r\n");
+}
+
+} // namespace
+} // namespace kv

@@ -1,0 +1,355 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include <zlib.h>
+
+#include "settings/blowfish.h"
+#include "settings/settings_base64.h"
+#include "settings/settings_registry.h"
+#include "settings/settings_string.h"
+
+namespace {
+
+using kv::clsOptionList;
+using kv::clsVariant;
+using Bytes = std::vector<uint8_t>;
+
+struct Writer {
+    Bytes b;
+    Writer &U32(uint32_t v) {
+        for (int i = 0; i < 4; ++i) b.push_back(uint8_t(v >> (8 * i)));
+        return *this;
+    }
+    Writer &U64(uint64_t v) {
+        for (int i = 0; i < 8; ++i) b.push_back(uint8_t(v >> (8 * i)));
+        return *this;
+    }
+    Writer &Raw(const void *p, size_t n) {
+        b.insert(b.end(), static_cast<const uint8_t *>(p), static_cast<const uint8_t *>(p) + n);
+        return *this;
+    }
+    Writer &Text(const char *s) { return U32(uint32_t(std::strlen(s) + 1)).Raw(s, std::strlen(s) + 1); }
+    // Pads to whole Base64 groups, as "@1@" strings need.
+    Writer &Whole() {
+        while (b.size() % 3) b.push_back(0);
+        return *this;
+    }
+};
+
+std::u16string Wide(const std::string &s) { return std::u16string(s.begin(), s.end()); }
+
+// A settings string around the given bytes, enciphered as a writer would.
+std::u16string Enciphered(Bytes data, const char *markers = "") {
+    if (data.size() >= 8) kv::clsBlowfish(kv::kSettingsStringKey).Encode(data.data(), data.size());
+    return Wide(std::string("01:") + markers + kv::settings::Base64Encode(data.data(), data.size()));
+}
+
+Bytes Deflate(const Bytes &data) {
+    uLongf size = compressBound(uLong(data.size()));
+    Bytes out(size);
+    EXPECT_EQ(compress(out.data(), &size, data.data(), uLong(data.size())), Z_OK);
+    out.resize(size);
+    return out;
+}
+
+clsVariant Typed(VARTYPE vt, uint64_t bits) {
+    clsVariant v;
+    v.ptr()->vt = vt;
+    v.ptr()->ullVal = bits;
+    return v;
+}
+
+// A list whose entries must survive a refused read.
+clsOptionList Prefilled() {
+    clsOptionList list;
+    list.SetText("SMTP.ServerAddress", u"mail.example.org");
+    list.SetInt("SMTP.ServerPort", 25);
+    return list;
+}
+
+void ExpectPrefilled(const clsOptionList &list) {
+    ASSERT_EQ(list.Size(), 2u);
+    EXPECT_EQ(list.ReadText("SMTP.ServerAddress", u""), u"mail.example.org");
+    EXPECT_EQ(list.ReadInt("SMTP.ServerPort", 0), 25);
+}
+
+TEST(SettingsBase64, Vectors) {
+    struct Case {
+        const char *plain, *encoded;
+    } cases[] = {{"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"foobar", "Zm9vYmFy"}, {"\xff\xfe\xfd", "//79"}};
+    for (const Case &c : cases) {
+        EXPECT_EQ(kv::settings::Base64Encode(reinterpret_cast<const uint8_t *>(c.plain), std::strlen(c.plain)),
+                  c.encoded);
+        Bytes out;
+        ASSERT_TRUE(kv::settings::Base64Decode(Wide(c.encoded), out)) << c.encoded;
+        EXPECT_EQ(std::string(out.begin(), out.end()), c.plain);
+    }
+    Bytes out;
+    ASSERT_TRUE(kv::settings::Base64Decode(u" Zm9v\r\nYm\tFy*", out)); // foreign characters skipped
+    EXPECT_EQ(std::string(out.begin(), out.end()), "foobar");
+    ASSERT_TRUE(kv::settings::Base64Decode(u"Zm9vZg==", out, kv::settings::Base64Groups::Whole));
+    EXPECT_EQ(out, (Bytes{'f', 'o', 'o', 'f', 0, 0}));
+}
+
+TEST(SettingsBase64, BrokenGroupsAreRefused) {
+    for (const char16_t *text : {u"Zg=", u"Zm9", u"Z===", u"====", u"Zg==Zg==", u"Zm=v", u"Zg==Z"}) {
+        Bytes out = {1, 2, 3};
+        EXPECT_FALSE(kv::settings::Base64Decode(text, out));
+        EXPECT_TRUE(out.empty());
+    }
+}
+
+TEST(SettingsRecords, ExactBytesPerType) {
+    clsOptionList list;
+    list.SetBool("A.Bool", true);
+    list.Set("A.Date", Typed(VT_DATE, 0)); // unsupported: tag 0, no data
+    clsVariant single;
+    single.ptr()->vt = VT_R4;
+    single.ptr()->fltVal = 1.5f;
+    list.Set("A.Double", single);
+    list.Set("A.I2", Typed(VT_I2, uint16_t(-2)));
+    list.Set("A.I8", Typed(VT_I8, uint64_t(-3)));
+    list.SetText("A.Text", u"hi");
+    list.Set("A.UI2", Typed(VT_UI2, 0xFFFF));
+    list.Set("A.UI8", Typed(VT_UI8, 0x100000002ull)); // kept whole, not cut to 32 bits
+
+    Writer w;
+    w.U32(2).U32(8);
+    w.Text("A.Bool").U32(1).U32(1);
+    w.Text("A.Date").U32(0);
+    w.Text("A.Double").U32(13).U64(0x3FF8000000000000ull);
+    w.Text("A.I2").U32(2).U32(0xFFFFFFFE);
+    w.Text("A.I8").U32(14).U64(uint64_t(-3));
+    w.Text("A.Text").U32(10).Text("hi");
+    w.Text("A.UI2").U32(3).U32(0xFFFF);
+    w.Text("A.UI8").U32(15).U64(0x100000002ull);
+    EXPECT_EQ(kv::SerializeOptionList(list), w.b);
+}
+
+TEST(SettingsRecords, ReaderTags) {
+    struct Case {
+        uint32_t tag;
+        Bytes data;
+        VARTYPE vt;
+        uint64_t bits; // in the variant's own width
+    };
+    auto le32 = [](uint32_t v) { return Writer().U32(v).b; };
+    auto le64 = [](uint64_t v) { return Writer().U64(v).b; };
+    const Case cases[] = {
+        {0, {}, VT_EMPTY, 0},
+        {1, le32(7), VT_BOOL, uint16_t(VARIANT_TRUE)},
+        {1, le32(0), VT_BOOL, 0},
+        {2, le32(0xFFFFFFFF), VT_I4, 0xFFFFFFFF},
+        {3, le32(0xFFFFFFFF), VT_UI4, 0xFFFFFFFF},
+        {4, le32(4), VT_I4, 4},
+        {5, le32(5), VT_UI4, 5},
+        {6, le32(6), VT_I4, 6},
+        {7, le32(7), VT_UI4, 7},
+        {8, le32(8), VT_UI4, 8},
+        {10, Writer().U32(6).Raw("ab\0cd\0", 6).b, VT_BSTR, 'a'},
+        {12, Writer().U32(4).Raw("x\0y\0\0\0z\0", 8).b, VT_BSTR, 'x'},
+        {13, le64(0x4004000000000000ull), VT_R8, 0x4004000000000000ull},
+        {14, le64(uint64_t(-9)), VT_I8, uint64_t(-9)},
+        {15, le64(0xFFFFFFFFFFFFFFFFull), VT_UI8, 0xFFFFFFFFFFFFFFFFull},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.tag);
+        Writer w;
+        w.U32(2).U32(1).Text("X.Y").U32(c.tag).Raw(c.data.data(), c.data.size());
+        clsOptionList list;
+        ASSERT_TRUE(kv::ParseOptionRecords(w.b.data(), w.b.size(), list));
+        const clsVariant *v = list.Find("x.y");
+        ASSERT_NE(v, nullptr);
+        ASSERT_EQ(v->vt(), c.vt);
+        const VARIANT &raw = v->get();
+        switch (c.vt) {
+        case VT_BOOL: EXPECT_EQ(uint16_t(raw.boolVal), c.bits); break;
+        case VT_I4: case VT_UI4: EXPECT_EQ(raw.ulVal, uint32_t(c.bits)); break;
+        case VT_R8: case VT_I8: case VT_UI8: EXPECT_EQ(raw.ullVal, c.bits); break;
+        case VT_BSTR: EXPECT_EQ(v->Text(), c.bits == 'a' ? u"ab" : u"xy"); break; // up to the zero
+        default: break;
+        }
+    }
+}
+
+// Cutting a valid record stream anywhere must fail and leave the list alone.
+TEST(SettingsRecords, EveryTruncationIsRefused) {
+    clsOptionList source;
+    source.SetText("SMTP.ServerAddress", u"host");
+    source.SetInt("SMTP.ServerPort", 587);
+    source.Set("SMTP.Big", Typed(VT_I8, 1));
+    Bytes full = kv::SerializeOptionList(source);
+    for (size_t cut = 0; cut < full.size(); ++cut) {
+        clsOptionList list = Prefilled();
+        EXPECT_FALSE(kv::ParseOptionRecords(full.data(), cut, list)) << cut;
+        ExpectPrefilled(list);
+    }
+}
+
+TEST(SettingsRecords, LyingLengthsAndTagsAreRefused) {
+    struct Case {
+        const char *what;
+        Bytes data;
+    } cases[] = {
+        {"count beyond records", Writer().U32(2).U32(0xFFFFFFFF).Text("A.B").U32(0).b},
+        {"key longer than data", Writer().U32(2).U32(1).U32(0xFFFFFFFF).Raw("A.B", 4).U32(0).b},
+        {"text longer than data", Writer().U32(2).U32(1).Text("A.B").U32(10).U32(0xFFFFFFF0).Raw("x", 2).b},
+        {"wide text longer than data", Writer().U32(2).U32(1).Text("A.B").U32(12).U32(0x80000001).Raw("x\0", 2).b},
+        {"unknown tag", Writer().U32(2).U32(1).Text("A.B").U32(9).U32(0).b},
+        {"tag above the range", Writer().U32(2).U32(1).Text("A.B").U32(16).U32(0).b},
+        {"bad record after a good one", Writer().U32(2).U32(2).Text("A.Ok").U32(0).Text("A.Bad").U32(11).b},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        clsOptionList list = Prefilled();
+        EXPECT_FALSE(kv::ParseOptionRecords(c.data.data(), c.data.size(), list));
+        ExpectPrefilled(list);
+        EXPECT_FALSE(kv::ReadSettingsString(Enciphered(c.data), list));
+        ExpectPrefilled(list);
+    }
+}
+
+TEST(SettingsString, EmptyListRoundTrip) {
+    std::u16string text = kv::WriteSettingsString(clsOptionList());
+    EXPECT_EQ(text.substr(0, 3), u"01:");
+    EXPECT_EQ(text.size(), 3u + 12u); // eight bytes: format and count
+    EXPECT_NE(text, u"01:AgAAAAAAAAA="); // enciphered, not plain
+    clsOptionList list;
+    EXPECT_TRUE(kv::ReadSettingsString(text, list));
+    EXPECT_EQ(list.Size(), 0u);
+}
+
+TEST(SettingsString, RoundTripMergesIntoTheList) {
+    clsOptionList source;
+    source.SetText("SMTP.SenderName", u"J\u00fcrgen M\u00fcller");
+    source.SetInt("smtp.serverport", 2525);
+    source.Set("CDOSYS.Huge", Typed(VT_UI8, 0xFFFFFFFF00000001ull));
+    clsOptionList list = Prefilled();
+    ASSERT_TRUE(kv::ReadSettingsString(kv::WriteSettingsString(source), list));
+    EXPECT_EQ(list.Size(), 4u);
+    EXPECT_EQ(list.ReadText("SMTP.ServerAddress", u""), u"mail.example.org"); // other entries stay
+    EXPECT_EQ(list.ReadInt("SMTP.ServerPort", 0), 2525);                     // same key in other case replaced
+    EXPECT_EQ(list.ReadText("SMTP.SenderName", u""), u"J\u00fcrgen M\u00fcller");
+    EXPECT_EQ(list.Find("CDOSYS.Huge")->get().ullVal, 0xFFFFFFFF00000001ull);
+}
+
+TEST(SettingsString, RefusedTextsLeaveTheListAlone) {
+    clsOptionList one;
+    one.SetInt("A.B", 1);
+    std::u16string good = kv::WriteSettingsString(one);
+    const std::u16string cases[] = {
+        u"",
+        u"01",
+        u"02:" + good.substr(3),
+        u" 01:" + good.substr(3),
+        u"01:",                          // no data at all
+        u"01:AAAA",                      // three bytes: too short for a list
+        good.substr(0, good.size() - 1), // broken Base64 group
+        good + u"AAAA",                  // deciphers to garbage
+    };
+    for (const std::u16string &text : cases) {
+        SCOPED_TRACE(std::string(text.begin(), text.end()));
+        clsOptionList list = Prefilled();
+        EXPECT_FALSE(kv::ReadSettingsString(text, list));
+        ExpectPrefilled(list);
+    }
+}
+
+// "@2@@1@": length + zlib stream; "@2@": length + "ChK_Packed\0" + zlib stream;
+// "@1@" alone: unpacked, whole Base64 groups.
+TEST(SettingsString, PackedForms) {
+    clsOptionList source;
+    source.SetText("SMTP.ServerAddress", u"packed.example.org");
+    source.SetInt("SMTP.ServerPort", 25);
+    Bytes records = kv::SerializeOptionList(source);
+    Bytes z = Deflate(records);
+    uint32_t n = uint32_t(records.size());
+    struct Case {
+        const char *what;
+        std::u16string text;
+    } cases[] = {
+        {"second form", Enciphered(Writer().U32(n).Raw(z.data(), z.size()).Whole().b, "@2@@1@")},
+        {"older form", Enciphered(Writer().U32(n).Raw("ChK_Packed", 11).Raw(z.data(), z.size()).b, "@2@")},
+        {"whole groups only", Enciphered(Writer().Raw(records.data(), records.size()).Whole().b, "@1@")},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        clsOptionList list;
+        ASSERT_TRUE(kv::ReadSettingsString(c.text, list));
+        EXPECT_EQ(list.Size(), 2u);
+        EXPECT_EQ(list.ReadText("SMTP.ServerAddress", u""), u"packed.example.org");
+        EXPECT_EQ(list.ReadInt("SMTP.ServerPort", 0), 25);
+    }
+}
+
+TEST(SettingsString, PackedMismatchesAreRefused) {
+    clsOptionList source;
+    source.SetText("SMTP.ServerAddress", u"x");
+    Bytes records = kv::SerializeOptionList(source);
+    Bytes z = Deflate(records);
+    uint32_t n = uint32_t(records.size());
+    auto second = [](uint32_t declared, const Bytes &stream) {
+        return Enciphered(Writer().U32(declared).Raw(stream.data(), stream.size()).Whole().b, "@2@@1@");
+    };
+    struct Case {
+        const char *what;
+        std::u16string text;
+    } cases[] = {
+        {"declared one short", second(n - 1, z)},
+        {"declared one long", second(n + 1, z)},
+        {"truncated stream", second(n, Bytes(z.begin(), z.end() - 3))},
+        {"not a zlib stream", second(n, Bytes(z.size(), 0x5A))},
+        {"above the bound", second(kv::kMaxUnpackedSettings + 1, z)},
+        {"four gigabytes", second(0xFFFFFFFF, z)},
+        {"older form, wrong marker",
+         Enciphered(Writer().U32(n).Raw("ChK_Pecked", 11).Raw(z.data(), z.size()).b, "@2@")},
+        {"older form, too short", Enciphered(Writer().U32(0).Raw("ChK_Packe", 10).b, "@2@")},
+        {"plain records marked packed", Enciphered(records, "@2@")},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        clsOptionList list = Prefilled();
+        EXPECT_FALSE(kv::ReadSettingsString(c.text, list));
+        ExpectPrefilled(list);
+    }
+}
+
+// The bound itself is allowed: 16 MiB of zeros read as a list of no entries.
+TEST(SettingsString, PackedBoundIsInclusive) {
+    Bytes z = Deflate(Bytes(kv::kMaxUnpackedSettings, 0));
+    clsOptionList list = Prefilled();
+    EXPECT_TRUE(kv::ReadSettingsString(
+        Enciphered(Writer().U32(kv::kMaxUnpackedSettings).Raw(z.data(), z.size()).Whole().b, "@2@@1@"), list));
+    ExpectPrefilled(list);
+}
+
+TEST(SettingsPassword, OptionNames) {
+    struct Case {
+        const char *key;
+        bool password;
+    } cases[] = {{"SMTP.ServerPassword", true}, {"@MAPI.ServerPassword", true}, {"pop3.proxypassword", true},
+                 {"PASSWORD", true},            {"assword", false},              {"", false},
+                 {"SMTP.PasswordHint", false},  {"SMTP.Passwords", false}};
+    for (const Case &c : cases) EXPECT_EQ(kv::IsPasswordOption(c.key), c.password) << c.key;
+}
+
+TEST(SettingsPassword, ScrambleRoundTrip) {
+    const std::u16string values[] = {u"", u"secret", u"p\u00e4ss w\u00f6rd", std::u16string(49, u'x'),
+                                     std::u16string(50, u'y'), std::u16string(333, u'z')};
+    for (const std::u16string &value : values) {
+        SCOPED_TRACE(value.size());
+        std::u16string scrambled = kv::ScramblePassword(value);
+        size_t bytes = std::max<size_t>(100, (value.size() + 1) * 2); // at least 100 bytes, zero included
+        EXPECT_EQ(scrambled.size(), (bytes + 2) / 3 * 4);
+        if (bytes > (value.size() + 1) * 2) {
+            EXPECT_NE(kv::ScramblePassword(value), scrambled); // fresh filler every time
+        }
+        kv::String plain;
+        ASSERT_TRUE(kv::UnscramblePassword(scrambled, plain));
+        EXPECT_EQ(kv::Widen(plain, 0), value);
+    }
+}
+
+} // namespace
