@@ -14,6 +14,7 @@
 #include "mime/reader.h"
 #include "mime/writer.h"
 #include "pal/library.h"
+#include "pal/resources.h"
 #include "pal/system.h"
 #include "runtime/com_util.h"
 #include "runtime/module_state.h"
@@ -299,7 +300,7 @@ void clsMail::BuildGeneratedHeaders() {
     generated_.Set("Date", date);
     generated_.Set("Subject", EncodeHeaderText(Widen(subject_, cp), charset));
     generated_.Set("Importance", connection_ ? connection_->ReadTextOptionA("Importance", u"Normal") : "Normal");
-    generated_.Set("X-Mailer", Format("%s %s", "orkv14", KV_VERSION_STRING));
+    generated_.Set("X-Mailer", Format("%s %s", "orkv14", pal::ModuleFileVersion().c_str()));
     for (const auto &entry : headerEntries_) {
         std::string_view value = entry.second;
         for (;;) {

@@ -29,7 +29,8 @@ std::optional<std::string> LoadModuleString(int id, bool german) {
     return FromWide(text, 0);
 }
 
-std::string ModuleFileVersion() {
+namespace {
+std::string ReadFileVersion() {
     wchar_t path[MAX_PATH];
     DWORD n = GetModuleFileNameW(win32::ThisModule(), path, MAX_PATH);
     if (n == 0 || n >= MAX_PATH) return std::string();
@@ -54,6 +55,13 @@ std::string ModuleFileVersion() {
         return std::string();
     std::u16string text(reinterpret_cast<const char16_t *>(value));
     return FromWide(text, 0);
+}
+} // namespace
+
+// Read once: the file does not change while it is loaded.
+std::string ModuleFileVersion() {
+    static const std::string version = ReadFileVersion();
+    return version;
 }
 
 } // namespace kv::pal
