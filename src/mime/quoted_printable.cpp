@@ -92,11 +92,11 @@ constexpr std::array<uint8_t, 256> kHexLow = MakeHexTable(1);
 
 inline bool IsLineEnd(uint8_t c) { return c == '\r' || c == '\n'; }
 
-// Marks (top bit) the bytes of w that equal b; exact up to the first mark,
-// which is all FirstMarked needs.
+// Marks (top bit) the bytes of w that equal b.
 inline uint64_t ByteMask(uint64_t w, uint8_t b) {
+    constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
     uint64_t x = w ^ (0x0101010101010101ull * b);
-    return (x - 0x0101010101010101ull) & ~x & 0x8080808080808080ull;
+    return ~(((x & kLow7) + kLow7) | x | kLow7);
 }
 // Index of the first marked byte in memory order.
 inline size_t FirstMarked(uint64_t mask) {
