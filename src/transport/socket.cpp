@@ -4,6 +4,7 @@
 
 #include "log/except.h"
 #include "log/kvlog.h"
+#include "transport/tls_layer.h"
 
 namespace kv {
 
@@ -24,6 +25,8 @@ class TcpLayer final : public clsByteLayer {
 [[noreturn]] void Fail(const String &message) { throw clsExcept(-2, message); }
 
 } // namespace
+
+std::string clsByteLayer::LastErrorText() const { return clsSocket::GetSocketErrorText(LastError()); }
 
 String TraceText(std::string_view data) {
     size_t n = data.size();
@@ -61,8 +64,25 @@ void clsSocket::SetLayer(std::unique_ptr<clsByteLayer> layer) {
 
 clsByteLayer *clsSocket::BottomLayer() { return tcp_.get(); }
 
+void clsSocket::StartTls(const pal::TlsOptions &options) {
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    if (!socket_.Valid()) Fail("TLS cannot start: not connected");
+    if (tls_) Fail("TLS cannot start: the connection is already protected");
+    auto layer = std::make_unique<clsTlsLayer>(*tcp_, options);
+    if (!layer->Handshake()) {
+        String text = layer->HandshakeFailureText();
+        layer.reset();
+        CloseUnlocked();
+        Fail(text);
+    }
+    LogWriteF(kLogDetails, "TLS with '%s': %s", options.host.c_str(), layer->Description().c_str());
+    layer_ = std::move(layer);
+    tls_ = true;
+}
+
 void clsSocket::CloseUnlocked() {
     layer_.reset();
+    tls_ = false;
     if (socket_.Valid() && connected_) socket_.ShutdownBoth();
     socket_.Close();
     connected_ = false;
@@ -132,9 +152,9 @@ int clsSocket::SendTraced(const void *data, size_t length, bool secret) {
     while (left > 0) {
         long n = layer->Send(p, left);
         if (n <= 0) {
-            int code = n < 0 ? layer->LastError() : 10058;
+            String why = n < 0 ? layer->LastErrorText() : GetSocketErrorText(10058);
             CloseUnlocked();
-            Fail(Format("send() failed: %s", GetSocketErrorText(code).c_str()));
+            Fail("send() failed: " + why);
         }
         p += n;
         left -= size_t(n);
@@ -151,9 +171,9 @@ int clsSocket::SocketRecv(char *buffer, size_t &length, bool stopAtLineEnd) {
     for (;;) {
         long n = layer->Receive(buffer + length, capacity - length);
         if (n < 0) {
-            int code = layer->LastError();
+            String why = layer->LastErrorText();
             CloseUnlocked();
-            throw clsExcept(-2, Format("recv() failed: %s", GetSocketErrorText(code).c_str()));
+            throw clsExcept(-2, "recv() failed: " + why);
         }
         if (n == 0) {
             CloseUnlocked();

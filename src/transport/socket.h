@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "pal/socket.h"
+#include "pal/tls.h"
 #include "runtime/kvstring.h"
 
 namespace kv {
@@ -22,6 +23,8 @@ class clsByteLayer {
     virtual long Receive(void *buffer, size_t capacity) = 0;
     // The Winsock-style code of the last failure.
     virtual int LastError() const = 0;
+    // What the last failure means, for the error record.
+    virtual std::string LastErrorText() const;
 };
 
 class clsSocket {
@@ -56,6 +59,10 @@ class clsSocket {
     // Stacks a layer (TLS) over the connection; null returns to the plain socket.
     void SetLayer(std::unique_ptr<clsByteLayer> layer);
     clsByteLayer *BottomLayer();
+    // Turns the live connection into TLS (implicit TLS right after Connect, or
+    // after the STARTTLS reply). Throws clsExcept (-2) and closes on failure.
+    virtual void StartTls(const pal::TlsOptions &options);
+    bool IsTls() const { return tls_; }
 
   protected:
     // Reads exactly `length` bytes; false when the connection ends first.
@@ -83,6 +90,7 @@ class clsSocket {
     int receiveBufferSize_ = 0;
     std::unique_ptr<clsByteLayer> tcp_;
     std::unique_ptr<clsByteLayer> layer_;
+    bool tls_ = false;
 };
 
 // Text for a trace line: trailing characters below 0x20 removed, at least one kept.
