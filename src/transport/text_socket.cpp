@@ -74,7 +74,7 @@ int clsTextSocket::SocketQuery(const String &command, bool wait, bool force) {
 }
 
 void clsTextSocket::StartTls(const pal::TlsOptions &options) {
-    if (!pending_.empty()) {
+    if (!pending_.empty() || replyLines_.size() > 1) {
         Disconnect();
         throw clsExcept(-2, "TLS not started: the server sent more than its reply before the handshake");
     }
