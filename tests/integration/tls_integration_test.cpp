@@ -211,6 +211,48 @@ TEST_F(TlsIntegration, SmtpOAuthTokenOverStartTls) {
     }
 }
 
+TEST_F(TlsIntegration, SmtpTlsFailureMidTransferIsAnError) {
+    struct Case {
+        const char *mode;
+        const char *error; // the start of the newest message
+    } cases[] = {
+        {"after-data", "recv() failed: the server closed the connection without ending the TLS session"},
+        {"mid-data", "send() failed: "},
+    };
+    for (const Case &t : cases) {
+        fixtures::Process server;
+        ASSERT_TRUE(server.Start({"/usr/bin/python3", KV_SERVERS_DIR "/tls_drop.py", pki.Cert("good"), pki.Key("good"),
+                                  t.mode},
+                                 true));
+        uint16_t port = uint16_t(std::atoi(server.FirstLine().c_str()));
+        ASSERT_NE(port, 0);
+        Held<clsSMTPMailConnection> smtp;
+        SetText(smtp.c, u"ServerAddress", "localhost");
+        SetInt(smtp.c, u"ServerPort", port);
+        SetInt(smtp.c, u"SocketTimeout", 5000);
+        SetText(smtp.c, u"TLSMode", "implicit");
+        SetText(smtp.c, u"TLSCAFile", pki.CaFile());
+        ASSERT_EQ(smtp.c->Connect(), S_OK) << t.mode << ": " << ErrorOf(smtp.c);
+        std::string big = "Subject: big\r\n\r\n";
+        while (big.size() < 4000000) big += std::string(998, 'x') + "\r\n";
+        Text text(big);
+        std::vector<String> messages;
+        int32_t code = 0;
+        try {
+            smtp.c->Transfer({"me@example.org", {"you@example.org"}, {}, {}}, text);
+        } catch (const clsExcept &e) {
+            messages = e.Messages();
+            code = e.Code();
+        }
+        ASSERT_FALSE(messages.empty()) << t.mode << ": a broken transfer must not pass for a sent mail";
+        EXPECT_EQ(code, -2) << t.mode;
+        EXPECT_EQ(messages.front().rfind(t.error, 0), 0u) << t.mode << ": " << messages.front();
+        EXPECT_EQ(messages.back(), "[clsArpaMail::Send()]");
+        EXPECT_FALSE(smtp.c->Socket().HasSocket()) << t.mode;
+        EXPECT_EQ(smtp.c->Disconnect(), S_OK);
+    }
+}
+
 // Records the lines the connection hands to the reader.
 class LinesMail final : public IKvMail {
   public:
