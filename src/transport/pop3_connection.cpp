@@ -115,6 +115,7 @@ HRESULT clsPOP3MailConnection::OnConnect() {
     SetState(0);
     try {
         TlsMode mode = ReadTlsMode(*this);
+        socket_.SetProxyResolveRemote(ReadProxyResolveRemote(*this));
         if (!ReadTextOption("ProxyAddress").empty())
             socket_.SetProxy(ReadTextOptionA("ProxyAddress"), ReadIntOption("ProxyPort", 1080),
                              ReadTextOptionA("ProxyUser"), ReadTextOptionA("ProxyPassword"),

@@ -23,6 +23,13 @@ pal::TlsOptions ReadTlsOptions(clsConnectionBase &connection, const String &host
     return options;
 }
 
+bool ReadProxyResolveRemote(clsConnectionBase &connection) {
+    String value(TrimView(connection.ReadTextOptionA("ProxyResolve")));
+    if (value.empty() || EqualsNoCase(value, "local")) return false;
+    if (EqualsNoCase(value, "remote")) return true;
+    throw clsExcept(-5, Format("option ProxyResolve: unknown value '%s' (local or remote)", value.c_str()));
+}
+
 String XOAuth2Message(const String &user, const String &token) {
     return "user=" + user + "\x01" + "auth=Bearer " + token + "\x01\x01";
 }

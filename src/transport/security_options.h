@@ -1,6 +1,6 @@
-// The security options every internet transport reads under its own prefix:
-// "TLSMode", "TLSVerify", "TLSCAFile" and "OAuth2Token", and the SASL
-// messages built from the token.
+// The options every internet transport reads under its own prefix beyond the
+// basic ones: "TLSMode", "TLSVerify", "TLSCAFile", "OAuth2Token" and
+// "ProxyResolve", and the SASL messages built from the token.
 #pragma once
 
 #include "connection/connection_base.h"
@@ -15,6 +15,10 @@ enum class TlsMode { None, StartTls, Implicit, Auto };
 TlsMode ReadTlsMode(clsConnectionBase &connection);
 // Verification stays on unless "TLSVerify" clearly says false.
 pal::TlsOptions ReadTlsOptions(clsConnectionBase &connection, const String &host);
+
+// "ProxyResolve": "remote" lets the proxy resolve the server's name; "local"
+// (also when unset) resolves it here. Any other value throws clsExcept (-5).
+bool ReadProxyResolveRemote(clsConnectionBase &connection);
 
 // The XOAUTH2 initial response (before base64).
 String XOAuth2Message(const String &user, const String &token);

@@ -126,6 +126,7 @@ HRESULT clsSMTPMailConnection::OnConnect() {
     SetState(0);
     try {
         TlsMode mode = ReadTlsMode(*this);
+        socket_.SetProxyResolveRemote(ReadProxyResolveRemote(*this));
         if (ReadBoolOption("POPBeforeSMTP")) PopBeforeSmtp();
         socket_.SetProxy(ReadTextOptionA("ProxyAddress"), ReadIntOption("ProxyPort", 1080),
                          ReadTextOptionA("ProxyUser"), ReadTextOptionA("ProxyPassword"), ReadIntOption("ProxyType", 0));

@@ -35,6 +35,9 @@ class clsSocket {
     clsSocket &operator=(const clsSocket &) = delete;
 
     void SetProxy(const String &address, int32_t port, const String &user, const String &password, int32_t type);
+    // The proxy resolves the server's name (SOCKS 4a, SOCKS 5 domain name);
+    // otherwise it gets an IPv4 address resolved here.
+    void SetProxyResolveRemote(bool remote) { proxyResolveRemote_ = remote; }
     // Throws clsExcept on failure; does nothing while a socket exists.
     void Connect(const String &host, uint16_t port, uint32_t timeoutMs);
     int Disconnect();
@@ -71,8 +74,9 @@ class clsSocket {
   private:
     int SendTraced(const void *data, size_t length, bool secret);
     void ProxyHandshake();
-    void Socks4(uint32_t address);
-    void Socks5(uint32_t address);
+    // `destination`: SOCKS 5 address type and address (1: IPv4, 3: name, 4: IPv6).
+    void Socks4(const String &destination);
+    void Socks5(const String &destination);
     void CloseUnlocked();
 
     bool startedUp_ = false;
@@ -86,6 +90,7 @@ class clsSocket {
     String proxyUser_;
     String proxyPassword_;
     int32_t proxyType_ = kProxyNone;
+    bool proxyResolveRemote_ = false;
     int sendBufferSize_ = 0;
     int receiveBufferSize_ = 0;
     std::unique_ptr<clsByteLayer> tcp_;
