@@ -48,15 +48,20 @@ inline uint16_t FreePort() {
     return ntohs(a.sin_port);
 }
 
-inline bool WaitForPort(uint16_t port, int ms = 10000) {
+inline bool WaitForPort(uint16_t port, int ms = 10000, bool ipv6 = false) {
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     while (std::chrono::steady_clock::now() < end) {
-        int s = socket(AF_INET, SOCK_STREAM, 0);
+        int s = socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
         sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         a.sin_port = htons(port);
-        bool ok = connect(s, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
+        sockaddr_in6 a6{};
+        a6.sin6_family = AF_INET6;
+        a6.sin6_addr = in6addr_loopback;
+        a6.sin6_port = htons(port);
+        bool ok = ipv6 ? connect(s, reinterpret_cast<sockaddr *>(&a6), sizeof a6) == 0
+                       : connect(s, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
         close(s);
         if (ok) return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -177,7 +182,8 @@ class TestPki {
 };
 
 // aiosmtpd storing every message; user and password enable AUTH. `extra`
-// passes "--tls starttls|implicit CERT KEY", "--token TOKEN", "--host HOST".
+// passes "--tls starttls|implicit CERT KEY", "--token TOKEN", "--host HOST",
+// "--listen ADDRESS" (127.0.0.1 unless given; "::1" for IPv6).
 class SmtpSink {
   public:
     bool Start(const std::string &user = "", const std::string &password = "",
@@ -188,7 +194,10 @@ class SmtpSink {
         argv.insert(argv.end(), extra.begin(), extra.end());
         if (!process_.Start(argv, true)) return false;
         port_ = uint16_t(std::atoi(process_.FirstLine().c_str()));
-        return port_ != 0 && WaitForPort(port_);
+        bool ipv6 = false;
+        for (size_t i = 0; i + 1 < extra.size(); ++i)
+            if (extra[i] == "--listen") ipv6 = extra[i + 1].find(':') != std::string::npos;
+        return port_ != 0 && WaitForPort(port_, 10000, ipv6);
     }
     ~SmtpSink() {
         process_.Stop();

@@ -253,6 +253,67 @@ TEST_F(TlsIntegration, SmtpTlsFailureMidTransferIsAnError) {
     }
 }
 
+TEST_F(TlsIntegration, SmtpOverIpv6Loopback) {
+    for (const char *mode : {"none", "implicit"}) {
+        fixtures::SmtpSink sink;
+        std::vector<std::string> extra = {"--listen", "::1"};
+        if (std::string(mode) == "implicit") {
+            std::vector<std::string> tls = Tls("implicit", "good");
+            extra.insert(extra.end(), tls.begin(), tls.end());
+        }
+        if (!sink.Start("", "", extra)) GTEST_SKIP() << "no IPv6 loopback";
+        Held<clsSMTPMailConnection> smtp;
+        SetText(smtp.c, u"ServerAddress", "::1");
+        SetInt(smtp.c, u"ServerPort", sink.Port());
+        SetInt(smtp.c, u"SocketTimeout", 5000);
+        SetText(smtp.c, u"TLSMode", mode);
+        SetText(smtp.c, u"TLSCAFile", pki.CaFile());
+        ASSERT_EQ(smtp.c->Connect(), S_OK) << mode << ": " << ErrorOf(smtp.c);
+        Text text(kMessage);
+        EXPECT_NO_THROW(smtp.c->Transfer({"me@example.org", {"you@example.org"}, {}, {}}, text)) << mode;
+        smtp.c->Disconnect();
+        EXPECT_EQ(sink.Message(1), kMessage) << mode;
+    }
+}
+
+TEST_F(TlsIntegration, SmtpThroughSocksWithTheProxyResolvingTheName) {
+    if (!fixtures::Dante::Available()) GTEST_SKIP() << "danted is not installed";
+    fixtures::Dante proxy;
+    ASSERT_TRUE(proxy.Start(false));
+    struct Case {
+        int type;
+        const char *tls;
+    // dante refuses SOCKS 4a name requests; their bytes are checked against a scripted proxy.
+    } cases[] = {{2, "none"}, {2, "starttls"}, {2, "implicit"}};
+    for (const Case &t : cases) {
+        fixtures::SmtpSink sink;
+        std::vector<std::string> extra;
+        if (std::string(t.tls) != "none") extra = Tls(t.tls, "good");
+        ASSERT_TRUE(sink.Start("tim", "tanstaaf", extra));
+        Held<clsSMTPMailConnection> smtp;
+        // A name only the proxy resolves would be better still; "localhost" is what every host has.
+        SetText(smtp.c, u"ServerAddress", "localhost");
+        SetInt(smtp.c, u"ServerPort", sink.Port());
+        SetText(smtp.c, u"ServerUser", "tim");
+        SetText(smtp.c, u"ServerPassword", "tanstaaf");
+        SetInt(smtp.c, u"SocketTimeout", 5000);
+        SetInt(smtp.c, u"ProxyType", t.type);
+        SetText(smtp.c, u"ProxyAddress", "127.0.0.1");
+        SetInt(smtp.c, u"ProxyPort", proxy.Port());
+        SetText(smtp.c, u"ProxyResolve", "remote");
+        SetText(smtp.c, u"TLSMode", t.tls);
+        SetText(smtp.c, u"TLSCAFile", pki.CaFile());
+        HRESULT hr = smtp.c->Connect();
+        ASSERT_EQ(hr, S_OK) << "SOCKS " << (t.type == 1 ? 4 : 5) << " " << t.tls << ": " << ErrorOf(smtp.c)
+                            << proxy.Log();
+        Text text(kMessage);
+        EXPECT_NO_THROW(smtp.c->Transfer({"me@example.org", {"you@example.org"}, {}, {}}, text));
+        smtp.c->Disconnect();
+        EXPECT_EQ(sink.Message(1), kMessage);
+        EXPECT_EQ(sink.AuthMechanism(), "CRAM-MD5");
+    }
+}
+
 // Records the lines the connection hands to the reader.
 class LinesMail final : public IKvMail {
   public:

@@ -4,7 +4,7 @@ PLAIN, CRAM-MD5 and, with a token, XOAUTH2 and OAUTHBEARER, storing every
 accepted message byte for byte.
 
 Usage: smtp_sink.py DIRECTORY [USER PASSWORD] [--tls starttls|implicit CERT KEY]
-                    [--token TOKEN] [--host HOST]
+                    [--token TOKEN] [--host HOST] [--listen ADDRESS]
 Prints the port on the first line of standard output and runs until standard
 input closes. Each message becomes DIRECTORY/N.eml with DIRECTORY/N.env
 (sender and recipients, one per line). With STARTTLS, AUTH is offered only
@@ -24,7 +24,7 @@ from aiosmtpd.smtp import AuthResult, LoginPassword, SMTP
 
 args = sys.argv[1:]
 options = {}
-for flag, count in (("--tls", 3), ("--token", 1), ("--host", 1)):
+for flag, count in (("--tls", 3), ("--token", 1), ("--host", 1), ("--listen", 1)):
     if flag in args:
         at = args.index(flag)
         options[flag] = args[at + 1:at + 1 + count]
@@ -38,6 +38,7 @@ if "--tls" in options:
     tls_context.load_cert_chain(cert, key)
 token = options["--token"][0] if "--token" in options else None
 host = options["--host"][0] if "--host" in options else "127.0.0.1"
+listen = options["--listen"][0] if "--listen" in options else "127.0.0.1"
 
 
 def note_auth(mechanism):
@@ -125,8 +126,8 @@ class Sink(Controller):
 
 def free_port():
     import socket
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
+    with socket.socket(socket.AF_INET6 if ":" in listen else socket.AF_INET) as s:
+        s.bind((listen, 0))
         return s.getsockname()[1]
 
 
@@ -134,7 +135,7 @@ port = free_port()
 
 
 def main():
-    controller = Sink(Handler(), hostname="127.0.0.1", port=port,
+    controller = Sink(Handler(), hostname=listen, port=port,
                       ssl_context=tls_context if tls_mode == "implicit" else None)
     controller.start()
     print(port, flush=True)
