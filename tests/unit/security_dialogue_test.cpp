@@ -8,6 +8,7 @@
 #include "log/kvlog.h"
 #include "mime/encodings.h"
 #include "script_server.h"
+#include "settings/settings_string.h"
 #include "transport/pop3_connection.h"
 #include "transport/smtp_connection.h"
 
@@ -158,6 +159,64 @@ TEST(SecurityDialogue, UnknownTlsModeFailsBeforeConnecting) {
                       (pop ? "[clsPOP3MailConnection::OnConnect]\r\n" : "[clsSMTPMailConnection::OnConnect]\r\n"));
         EXPECT_EQ(code, -5);
         c->Release();
+    }
+}
+
+TEST(SecurityDialogue, SettingsStringsCarryTheSecurityOptions) {
+    clsOptionList source;
+    source.SetText("SMTP.TLSMode", u"starttls");
+    source.SetText("SMTP.TLSVerify", u"0");
+    source.SetText("SMTP.TLSCAFile", u"/etc/kv/ca.pem");
+    source.SetText("SMTP.ProxyResolve", u"remote");
+    WString text = WriteSettingsString(source);
+    ASSERT_FALSE(text.empty());
+
+    ScriptServer server;
+    server.Send("220 hi\r\n").Expect("EHLO client\r\n").Send("250-x\r\n250 AUTH PLAIN\r\n");
+    server.Expect("RSET\r\n").Send("250 ok\r\n").Expect("QUIT\r\n").Send("221 bye\r\n").Pause(50);
+    server.Start();
+    auto *smtp = new clsSMTPMailConnection();
+    smtp->AddRef();
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_BSTR;
+    v.bstrVal = SysAllocStringLen(reinterpret_cast<const OLECHAR *>(text.data()), UINT(text.size()));
+    EXPECT_EQ(smtp->SetOption(nullptr, &v), S_OK);
+    VariantClear(&v);
+    pal::TlsOptions tls = ReadTlsOptions(*smtp, "mail.example.org");
+    EXPECT_FALSE(tls.verify);
+    EXPECT_EQ(tls.caFile, "/etc/kv/ca.pem");
+    EXPECT_EQ(tls.host, "mail.example.org");
+    EXPECT_TRUE(ReadProxyResolveRemote(*smtp));
+    Set(smtp, u"ServerAddress", "127.0.0.1");
+    SetInt(smtp, u"ServerPort", server.Port());
+    Set(smtp, u"ServerUser", "tim");
+    Set(smtp, u"ServerPassword", "pw");
+    Set(smtp, u"LogonName", "client");
+    EXPECT_EQ(smtp->Connect(), E_ABORT);
+    EXPECT_EQ(ErrorOf(smtp), "TLS required, but the server does not offer STARTTLS\r\n[clsSMTPMailConnection::OnConnect]\r\n");
+    smtp->Release();
+    EXPECT_TRUE(server.Finish()) << server.Failure();
+}
+
+TEST(SecurityDialogue, VerificationStaysOnUnlessClearlyOff) {
+    struct Case {
+        const char16_t *value; // null: unset
+        bool verify;
+    } cases[] = {{nullptr, true}, {u"0", false}, {u"false", false}, {u"1", true}, {u"yes please", true}, {u"", true}};
+    for (const Case &c : cases) {
+        auto *pop = new clsPOP3MailConnection();
+        pop->AddRef();
+        if (c.value) {
+            VARIANT v;
+            VariantInit(&v);
+            v.vt = VT_BSTR;
+            v.bstrVal = SysAllocString(reinterpret_cast<const OLECHAR *>(c.value));
+            pop->SetOption(u"TLSVerify", &v);
+            VariantClear(&v);
+        }
+        EXPECT_EQ(ReadTlsOptions(*pop, "h").verify, c.verify) << (c.value ? Narrow(WideView(c.value)) : "unset");
+        pop->Release();
     }
 }
 
