@@ -33,6 +33,7 @@ enum class TlsFailure {
     Certificate, // the certificate was refused; see TlsCertProblem
     Setup,       // the library or the CA file could not be set up
     Protocol,    // handshake or record failure (alert, bad data)
+    NotTls,      // the peer answered the handshake with something that is not TLS
 };
 
 enum class TlsCertProblem { None, Expired, NotYetValid, WrongHost, UnknownIssuer, Revoked, Other };

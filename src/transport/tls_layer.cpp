@@ -60,6 +60,7 @@ String clsTlsLayer::FailureText() const {
     case pal::TlsFailure::Certificate: return CertificateProblemText(e.certificate, host_, e.detail);
     case pal::TlsFailure::Setup: return "TLS could not be set up: " + String(e.detail);
     case pal::TlsFailure::Protocol: return "TLS error: " + String(e.detail);
+    case pal::TlsFailure::NotTls: return "the server does not answer in TLS (is this its port for TLS?)";
     default: return "TLS error";
     }
 }
@@ -67,7 +68,9 @@ String clsTlsLayer::FailureText() const {
 String clsTlsLayer::LastErrorText() const { return FailureText(); }
 
 String clsTlsLayer::HandshakeFailureText() const {
-    return Format("TLS handshake with '%s' failed: %s", host_.c_str(), FailureText().c_str());
+    bool closed = session_ && session_->Error().failure == pal::TlsFailure::Closed;
+    return Format("TLS handshake with '%s' failed: %s", host_.c_str(),
+                  closed ? "the server closed the connection" : FailureText().c_str());
 }
 
 } // namespace kv

@@ -321,3 +321,54 @@ TEST(Socket, ConnectsOverIpv6Loopback) {
 
 } // namespace
 } // namespace kv
+
+#include "pal/tls.h"
+
+namespace kv {
+namespace {
+
+// TLS against peers that do not speak it: every case ends in a clear error
+// within the timeout, and the connection is closed.
+TEST(Socket, TlsHandshakeWithBrokenPeers) {
+    struct Case {
+        const char *name;
+        std::vector<std::string> script; // sends (the client's hello is not checked)
+        int pauseMs;
+        const char *caFile;
+        const char *error; // the start of the message
+    } cases[] = {
+        {"plain text peer", {"220 plain SMTP here\r\n"}, 200, "",
+         "TLS handshake with '127.0.0.1' failed: the server does not answer in TLS (is this its port for TLS?)|"},
+        {"peer closes", {}, 0, "", "TLS handshake with '127.0.0.1' failed: the server closed the connection|"},
+        {"silent peer", {}, 1500, "", "TLS handshake with '127.0.0.1' failed: Connection timed out."},
+        {"fatal alert", {std::string("\x15\x03\x03\x00\x02\x02\x28", 7)}, 200, "",
+         "TLS handshake with '127.0.0.1' failed: TLS error: "},
+        {"unreadable CA file", {}, 200, "/nonexistent/ca.pem",
+         "TLS handshake with '127.0.0.1' failed: TLS could not be set up: the CA file '/nonexistent/ca.pem' could "
+         "not be read"},
+    };
+    for (const Case &c : cases) {
+        ScriptServer server;
+        for (const std::string &data : c.script) server.Send(data);
+        if (c.pauseMs) server.Pause(c.pauseMs);
+        server.Close();
+        server.Start();
+        clsSocket s;
+        s.Connect("127.0.0.1", server.Port(), 300);
+        pal::TlsOptions options;
+        options.host = "127.0.0.1";
+        options.caFile = c.caFile;
+        int32_t code = 0;
+        std::string error = Thrown([&] { s.StartTls(options); }, &code);
+        EXPECT_EQ(error.rfind(c.error, 0), 0u) << c.name << ": " << error;
+        EXPECT_EQ(code, -2) << c.name;
+        EXPECT_FALSE(s.HasSocket()) << c.name;
+        EXPECT_FALSE(s.IsTls()) << c.name;
+        String text;
+        EXPECT_EQ(s.ReceiveText(text), -2) << c.name << ": nothing to read after a failed handshake";
+        server.Finish();
+    }
+}
+
+} // namespace
+} // namespace kv

@@ -66,9 +66,13 @@ BIO_METHOD *StreamMethod() {
     return method;
 }
 
-std::string QueueText() {
+std::string QueueText(bool *notTls = nullptr) {
     std::string text;
     while (unsigned long e = ERR_get_error()) {
+        if (notTls && ERR_GET_LIB(e) == ERR_LIB_SSL &&
+            (ERR_GET_REASON(e) == SSL_R_WRONG_VERSION_NUMBER || ERR_GET_REASON(e) == SSL_R_UNKNOWN_PROTOCOL ||
+             ERR_GET_REASON(e) == SSL_R_PACKET_LENGTH_TOO_LONG || ERR_GET_REASON(e) == SSL_R_RECORD_LENGTH_MISMATCH))
+            *notTls = true;
         char line[256];
         ERR_error_string_n(e, line, sizeof line);
         if (!text.empty()) text += "; ";
@@ -234,11 +238,15 @@ class OpenSslSession final : public TlsSession {
     void Classify(int rc) {
         fatal_ = true;
         int code = SSL_get_error(ssl_, rc);
-        std::string queue = QueueText();
+        bool notTls = false;
+        std::string queue = QueueText(&notTls);
         error_.certificate = TlsCertProblem::None;
         if (state_.streamFailed) {
             error_.failure = TlsFailure::Stream;
             error_.detail.clear();
+        } else if (notTls && !established_) {
+            error_.failure = TlsFailure::NotTls;
+            error_.detail = queue;
         } else if (code == SSL_ERROR_ZERO_RETURN || code == SSL_ERROR_SYSCALL ||
                    queue.find("unexpected eof") != std::string::npos) {
             error_.failure = TlsFailure::Closed;
