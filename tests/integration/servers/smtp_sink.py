@@ -115,10 +115,19 @@ def authenticator(server, session, envelope, mechanism, auth_data):
     return AuthResult(success=False, handled=False)
 
 
+class LongAuthSMTP(SMTP):
+    # RFC 4954: AUTH lines (initial responses with access tokens) up to 12288 octets.
+    line_length_limit = 12288
+
+    def __init__(self, *args, **kwargs):
+        super().__init__(*args, **kwargs)
+        self.command_size_limits["AUTH"] = 12288
+
+
 class Sink(Controller):
     def factory(self):
         starttls = tls_mode == "starttls"
-        return SMTP(self.handler, authenticator=authenticator if credentials else None,
+        return LongAuthSMTP(self.handler, authenticator=authenticator if credentials else None,
                     auth_require_tls=starttls, auth_required=bool(credentials), decode_data=False,
                     enable_SMTPUTF8=False, tls_context=tls_context if starttls else None,
                     require_starttls=starttls)
