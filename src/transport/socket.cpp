@@ -86,6 +86,7 @@ void clsSocket::CloseUnlocked() {
     if (socket_.Valid() && connected_) socket_.ShutdownBoth();
     socket_.Close();
     connected_ = false;
+    OnClosed();
 }
 
 void clsSocket::Connect(const String &host, uint16_t port, uint32_t timeoutMs) {

@@ -70,6 +70,8 @@ class clsSocket {
   protected:
     // Reads exactly `length` bytes; false when the connection ends first.
     bool ReceiveExactly(char *buffer, size_t length);
+    // After the connection is closed: what was read of it must not reach the next one.
+    virtual void OnClosed() {}
 
   private:
     int SendTraced(const void *data, size_t length, bool secret);

@@ -27,6 +27,10 @@ class clsTextSocket : public clsSocket {
     void StartTls(const pal::TlsOptions &options) override;
 
   protected:
+    void OnClosed() override {
+        pending_.clear();
+        scanFrom_ = 0;
+    }
     std::vector<String> replyLines_;
 
   private:
