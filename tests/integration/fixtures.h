@@ -240,7 +240,7 @@ class Dovecot {
              << "state_dir = " << dir_ << "/state\n"
              << "log_path = " << dir_ << "/dovecot.log\n"
              << "protocols = pop3\n"
-             << "listen = 127.0.0.1\n"
+             << "listen = " << listen << "\n"
              << (cert.empty() ? std::string("ssl = no\n")
                                  : "ssl = yes\nssl_cert = <" + cert + "\nssl_key = <" + key + "\n")
              << "disable_plaintext_auth = no\n"
@@ -260,7 +260,8 @@ class Dovecot {
              << "service anvil {\n  chroot =\n}\nservice pop3-login {\n  chroot =\n}\n";
         conf.close();
         if (!process_.Start({"/usr/sbin/dovecot", "-F", "-c", dir_ + "/dovecot.conf"})) return false;
-        return WaitForPort(port_) && (!tlsPort_ || WaitForPort(tlsPort_));
+        bool ipv6 = listen.find(':') != std::string::npos;
+        return WaitForPort(port_, 10000, ipv6) && (!tlsPort_ || WaitForPort(tlsPort_, 10000, ipv6));
     }
     // Places a message in the user's maildir (new/), as delivered mail.
     void Deliver(const std::string &user, const std::string &name, const std::string &text) {
@@ -292,6 +293,8 @@ class Dovecot {
     }
     uint16_t Port() const { return port_; }
     uint16_t TlsPort() const { return tlsPort_; }
+    // The address to listen on; "::1" for IPv6. Set before Start.
+    std::string listen = "127.0.0.1";
 
   private:
     static std::string LoginUser() {
