@@ -150,6 +150,8 @@ HRESULT clsPOP3MailConnection::OnConnect() {
                 SetState(kConnected);
                 return S_OK;
             }
+            if (ReadTextOption("ServerPassword").empty())
+                throw clsExcept(-8, "the server offers neither OAUTHBEARER nor XOAUTH2 for the access token");
         }
 
         String user = ReadTextOptionA("ServerUser");

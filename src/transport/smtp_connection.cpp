@@ -169,6 +169,8 @@ HRESULT clsSMTPMailConnection::OnConnect() {
         NtfyConnectionState(4, 0);
         int result = 0;
         String token = ReadTextOptionA("OAuth2Token");
+        if (!token.empty() && !oauthbearer && !xoauth2 && ReadTextOption("ServerPassword").empty())
+            throw clsExcept(-8, "the server offers neither OAUTHBEARER nor XOAUTH2 for the access token");
         if (!token.empty() && (oauthbearer || xoauth2)) {
             // A token the server refuses ends the logon: falling back to a password is not what was asked.
             result = AuthOAuth(oauthbearer, token, host, port);

@@ -109,6 +109,11 @@ TEST(SecurityDialogue, SmtpTlsModesAndOAuth) {
          "authentication failed!\r\n[clsSMTPMailConnection::OnConnect]\r\n", -8},
         {"token, server without OAuth: password", {{u"OAuth2Token", "tok-5ecret"}}, "250-x\r\n250 AUTH PLAIN\r\n",
          {plain, "235 ok\r\n"}, S_OK, "", 0},
+        {"token only, server without OAuth", {{u"OAuth2Token", "tok-5ecret"}, {u"ServerPassword", ""}},
+         "250-x\r\n250 AUTH PLAIN LOGIN\r\n", {}, E_ABORT,
+         "the server offers neither OAUTHBEARER nor XOAUTH2 for the access token\r\n"
+         "[clsSMTPMailConnection::OnConnect]\r\n",
+         -8},
     };
     for (const Case &c : cases) {
         ScriptServer server;
@@ -257,6 +262,10 @@ TEST(SecurityDialogue, Pop3TlsModesAndOAuth) {
          false, "authentication failed!\r\n[clsPOP3MailConnection::OnConnect]\r\n"},
         {"token, no SASL: password", {{u"OAuth2Token", "tok-5ecret"}}, {"CAPA\r\n", "+OK\r\nUSER\r\n.\r\n"}, true,
          "", true},
+        {"token only, no SASL", {{u"OAuth2Token", "tok-5ecret"}, {u"ServerPassword", ""}},
+         {"CAPA\r\n", "+OK\r\nSASL PLAIN\r\n.\r\n"}, false,
+         "the server offers neither OAUTHBEARER nor XOAUTH2 for the access token\r\n"
+         "[clsPOP3MailConnection::OnConnect]\r\n"},
         {"token, AUTH refused", {{u"OAuth2Token", "tok-5ecret"}},
          {"CAPA\r\n", "+OK\r\nSASL OAUTHBEARER\r\n.\r\n", "AUTH OAUTHBEARER\r\n", "-ERR no\r\n"}, false,
          "authentication failed!\r\n[clsPOP3MailConnection::OnConnect]\r\n"},
