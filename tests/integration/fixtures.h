@@ -139,8 +139,8 @@ class Process {
 };
 
 // A throw-away CA and server certificates made with the openssl command line:
-// "good" (localhost, 127.0.0.1, ::1), "wrong" (another host name only) and
-// "expired" (the right names, expired yesterday).
+// "good" (localhost, 127.0.0.1, ::1), "wrong" (another host name only),
+// "expired" (the right names, expired yesterday) and "self" (self-signed).
 class TestPki {
   public:
     static bool Available() { return Exists("/usr/bin/openssl"); }
@@ -153,7 +153,10 @@ class TestPki {
                  " -addext keyUsage=critical,keyCertSign,cRLSign"))
             return false;
         return Leaf("good", "DNS:localhost,IP:127.0.0.1,IP:::1", 2) && Leaf("wrong", "DNS:wrong.example", 2) &&
-               Leaf("expired", "DNS:localhost,IP:127.0.0.1,IP:::1", -1);
+               Leaf("expired", "DNS:localhost,IP:127.0.0.1,IP:::1", -1) &&
+               Run("req -x509" + ec + " -keyout " + dir_ + "/self.key -out " + dir_ +
+                   "/self.pem -days 2 -subj /CN=localhost -addext subjectAltName=DNS:localhost,IP:127.0.0.1") &&
+               chmod((dir_ + "/self.key").c_str(), 0644) == 0;
     }
     ~TestPki() {
         std::error_code ec;
