@@ -18,4 +18,6 @@ else()
   add_library(kv::pcre2_16 ALIAS PkgConfig::PCRE2_16)
   find_package(ZLIB REQUIRED)
   add_library(kv::zlib ALIAS ZLIB::ZLIB)
+  # The TLS back-end on POSIX; Windows uses Schannel from the system.
+  find_package(OpenSSL 1.1.1 REQUIRED)
 endif()

@@ -138,12 +138,21 @@ void clsConnectionBase::WriteTextOption(const String &name, std::u16string_view 
 void clsConnectionBase::WriteIntOption(const String &name, int32_t value) { options_.SetInt(OptionKey(name), value); }
 void clsConnectionBase::WriteBoolOption(const String &name, bool value) { options_.SetBool(OptionKey(name), value); }
 
+namespace {
+// Access tokens ("OAuth2Token") are secrets like passwords.
+bool IsTokenOption(std::string_view name) {
+    constexpr std::string_view kWord = "Token";
+    return name.size() >= kWord.size() && EqualsNoCase(name.substr(name.size() - kWord.size()), kWord);
+}
+} // namespace
+
 HRESULT clsConnectionBase::SetOption(LPCWSTR name, VARIANT *value) {
     HRESULT hr = S_OK;
     clsVariant local = value ? clsVariant(*value) : clsVariant();
     String shown;
     if (!name) shown = "<...>";
-    else if (Narrow(WideView(name)).find("Password") != String::npos) shown = "*****";
+    else if (Narrow(WideView(name)).find("Password") != String::npos || IsTokenOption(Narrow(WideView(name))))
+        shown = "*****";
     else shown = Narrow(local.Text());
     clsTraceScope trace(&hr, "clsConnectionBase::SetOption('%ws','%s')", name, shown.c_str());
     if (!value) return hr = E_INVALIDARG;

@@ -11,6 +11,7 @@
 #include "pal/channel.h"
 #include "pal/system.h"
 #include "runtime/com_util.h"
+#include "transport/security_options.h"
 
 namespace kv {
 
@@ -52,16 +53,83 @@ std::vector<String> clsPOP3MailConnection::TakeLines() {
     return lines;
 }
 
+namespace {
+
+bool FirstIsOk(const std::vector<String> &reply) { return !reply.empty() && StartsWithNoCase(reply.front(), "+OK"); }
+
+// Whether a CAPA listing holds this capability, or with `argument` this SASL mechanism.
+bool Lists(const std::vector<String> &capabilities, std::string_view name, std::string_view argument = {}) {
+    for (const String &line : capabilities) {
+        std::string_view rest = TrimView(line);
+        std::string_view word = rest.substr(0, rest.find(' '));
+        if (!EqualsNoCase(word, name)) continue;
+        if (argument.empty()) return true;
+        rest = rest.substr(word.size());
+        while (!rest.empty()) {
+            rest = TrimView(rest);
+            std::string_view item = rest.substr(0, rest.find(' '));
+            if (EqualsNoCase(item, argument)) return true;
+            rest = rest.substr(item.size());
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+std::vector<String> clsPOP3MailConnection::Capabilities() {
+    try {
+        socket_.SocketQueryMulti("CAPA");
+    } catch (const clsExcept &) {
+        if (!socket_.HasSocket()) throw;
+        return {}; // a server without CAPA lists nothing
+    }
+    return TakeLines();
+}
+
+void clsPOP3MailConnection::StartTlsIfAsked(TlsMode mode, const String &host, std::vector<String> &capabilities) {
+    if (mode == TlsMode::Auto && !Lists(capabilities, "STLS")) return;
+    if (mode != TlsMode::StartTls && mode != TlsMode::Auto) return;
+    socket_.SocketQueryStep("STLS");
+    if (!FirstIsOk(socket_.ReplyLines())) {
+        if (mode == TlsMode::Auto) return;
+        String reply = socket_.ReplyLines().empty() ? String() : socket_.ReplyLines().front();
+        throw clsExcept(-5, Format("TLS required, but the server refused STLS: %s", reply.c_str()));
+    }
+    socket_.StartTls(ReadTlsOptions(*this, host));
+    // What the server said before TLS counts no more.
+    capabilities.clear();
+}
+
+int clsPOP3MailConnection::AuthOAuth(bool bearer, const String &token, const String &host, uint16_t port) {
+    String user = ReadTextOptionA("ServerUser");
+    String message = bearer ? OAuthBearerMessage(user, host, port, token) : XOAuth2Message(user, token);
+    // Without an initial response: with a token it would pass the 255 octets a command may have.
+    socket_.SocketQueryStep(bearer ? "AUTH OAUTHBEARER" : "AUTH XOAUTH2");
+    const String *reply = socket_.ReplyLines().empty() ? nullptr : &socket_.ReplyLines().front();
+    if (!reply || (*reply)[0] != '+' || StartsWithNoCase(*reply, "+OK")) return -8;
+    socket_.SetNextCommandSecret();
+    socket_.SocketQueryStep(EncodeBase64(message.data(), message.size()));
+    if (FirstIsOk(socket_.ReplyLines())) return 0;
+    if (!socket_.ReplyLines().empty() && socket_.ReplyLines().front()[0] == '+')
+        socket_.SocketQueryStep(bearer ? kOAuthBearerAbort : ""); // lets the server end the exchange
+    return -8;
+}
+
 HRESULT clsPOP3MailConnection::OnConnect() {
     SetState(0);
     try {
+        TlsMode mode = ReadTlsMode(*this);
+        socket_.SetProxyResolveRemote(ReadProxyResolveRemote(*this));
         if (!ReadTextOption("ProxyAddress").empty())
             socket_.SetProxy(ReadTextOptionA("ProxyAddress"), ReadIntOption("ProxyPort", 1080),
                              ReadTextOptionA("ProxyUser"), ReadTextOptionA("ProxyPassword"),
                              ReadIntOption("ProxyType", 0));
-        socket_.Connect(ReadTextOptionA("ServerAddress"), uint16_t(ReadIntOption("ServerPort", 110)),
-                        uint32_t(ReadIntOption("SocketTimeout", 10000)));
+        String host = ReadTextOptionA("ServerAddress");
+        uint16_t port = uint16_t(ReadIntOption("ServerPort", 110));
+        socket_.Connect(host, port, uint32_t(ReadIntOption("SocketTimeout", 10000)));
         NtfyConnectionState(3, 1);
+        if (mode == TlsMode::Implicit) socket_.StartTls(ReadTlsOptions(*this, host));
         socket_.SocketQuery(String(), false, false);
         SetState(kConnecting);
         NtfyConnectionState(4, 0);
@@ -70,6 +138,26 @@ HRESULT clsPOP3MailConnection::OnConnect() {
         String rest = greeting.size() > 4 ? greeting.substr(4) : String();
         String timestamp = GetFieldAddress(ParseAddressField(rest), true);
         pal::ChannelSend(Format("timestamp='%s'", timestamp.c_str()));
+
+        String token = ReadTextOptionA("OAuth2Token");
+        std::vector<String> capabilities;
+        if (mode == TlsMode::Auto) capabilities = Capabilities();
+        StartTlsIfAsked(mode, host, capabilities);
+        if (!token.empty()) {
+            if (capabilities.empty()) capabilities = Capabilities();
+            bool bearer = Lists(capabilities, "SASL", "OAUTHBEARER");
+            if (bearer || Lists(capabilities, "SASL", "XOAUTH2")) {
+                if (AuthOAuth(bearer, token, host, port) != 0) {
+                    NtfyConnectionState(5, 0);
+                    throw clsExcept(-8, "authentication failed!");
+                }
+                NtfyConnectionState(5, 1);
+                SetState(kConnected);
+                return S_OK;
+            }
+            if (ReadTextOption("ServerPassword").empty())
+                throw clsExcept(-8, "the server offers neither OAUTHBEARER nor XOAUTH2 for the access token");
+        }
 
         String user = ReadTextOptionA("ServerUser");
         String password = ReadTextOptionA("ServerPassword");

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "connection/connection_base.h"
+#include "transport/security_options.h"
 #include "transport/text_socket.h"
 
 namespace kv {
@@ -34,6 +35,11 @@ class clsPOP3MailConnection : public clsConnectionBase {
 
   private:
     std::vector<String> TakeLines();
+    // The CAPA listing without its status line; empty when the server has no CAPA.
+    std::vector<String> Capabilities();
+    // STLS as the mode asks; throws when TLS is required but impossible.
+    void StartTlsIfAsked(TlsMode mode, const String &host, std::vector<String> &capabilities);
+    int AuthOAuth(bool bearer, const String &token, const String &host, uint16_t port);
     clsPOP3Socket socket_;
 };
 

@@ -13,6 +13,7 @@
 #include "pal/system.h"
 #include "runtime/com_util.h"
 #include "runtime/regex.h"
+#include "transport/security_options.h"
 
 namespace kv {
 
@@ -123,23 +124,65 @@ void clsSMTPMailConnection::PopBeforeSmtp() {
     pop->Disconnect();
 }
 
+namespace {
+
+// Whether an EHLO reply lists this extension keyword.
+bool Offers(const std::vector<String> &ehlo, std::string_view keyword) {
+    for (size_t i = 1; i < ehlo.size(); ++i) {
+        const String &line = ehlo[i];
+        if (line.size() < 4) continue;
+        std::string_view rest = TrimView(std::string_view(line).substr(4));
+        std::string_view word = rest.substr(0, rest.find(' '));
+        if (EqualsNoCase(word, keyword)) return true;
+    }
+    return false;
+}
+
+} // namespace
+
+void clsSMTPMailConnection::Hello(const String &name) {
+    if (socket_.SocketQuery("EHLO " + name, {250, 500}) != 0) throw clsExcept(-5, "EHLO was not responded correctly");
+    if (!socket_.ReplyLines().empty() && socket_.ReplyLines().front().compare(0, 3, "500") == 0)
+        if (socket_.SocketQuery("HELO " + name, {250, 500}) != 0)
+            throw clsExcept(-5, "HELO was not responded correctly");
+    ehlo_ = socket_.ReplyLines();
+}
+
+void clsSMTPMailConnection::StartTlsIfAsked(TlsMode mode, const String &name) {
+    if (mode != TlsMode::StartTls && mode != TlsMode::Auto) return;
+    if (!Offers(ehlo_, "STARTTLS")) {
+        if (mode == TlsMode::Auto) return;
+        throw clsExcept(-5, "TLS required, but the server does not offer STARTTLS");
+    }
+    if (socket_.SocketQueryWithUnexpected("STARTTLS", {220}) != 0) {
+        if (mode == TlsMode::Auto) return;
+        String reply = socket_.ReplyLines().empty() ? String() : socket_.ReplyLines().front();
+        throw clsExcept(-5, Format("TLS required, but the server refused STARTTLS: %s", reply.c_str()));
+    }
+    socket_.StartTls(ReadTlsOptions(*this, ReadTextOptionA("ServerAddress")));
+    // What the server said before TLS counts no more.
+    ehlo_.clear();
+    Hello(name);
+}
+
 HRESULT clsSMTPMailConnection::OnConnect() {
     SetState(0);
     try {
+        TlsMode mode = ReadTlsMode(*this);
+        socket_.SetProxyResolveRemote(ReadProxyResolveRemote(*this));
         if (ReadBoolOption("POPBeforeSMTP")) PopBeforeSmtp();
         socket_.SetProxy(ReadTextOptionA("ProxyAddress"), ReadIntOption("ProxyPort", 1080),
                          ReadTextOptionA("ProxyUser"), ReadTextOptionA("ProxyPassword"), ReadIntOption("ProxyType", 0));
-        socket_.Connect(ReadTextOptionA("ServerAddress"), uint16_t(ReadIntOption("ServerPort", 25)),
-                        uint32_t(ReadIntOption("SocketTimeout", 10000)));
+        String host = ReadTextOptionA("ServerAddress");
+        uint16_t port = uint16_t(ReadIntOption("ServerPort", 25));
+        socket_.Connect(host, port, uint32_t(ReadIntOption("SocketTimeout", 10000)));
         NtfyConnectionState(3, 1);
+        if (mode == TlsMode::Implicit) socket_.StartTls(ReadTlsOptions(*this, host));
         if (socket_.SocketWaitReply({220}) == -6) throw clsExcept(-6, "Logon unsuccessful");
 
         String name = LogonName();
-        if (socket_.SocketQuery("EHLO " + name, {250, 500}) != 0)
-            throw clsExcept(-5, "EHLO was not responded correctly");
-        if (!socket_.ReplyLines().empty() && socket_.ReplyLines().front().compare(0, 3, "500") == 0)
-            if (socket_.SocketQuery("HELO " + name, {250, 500}) != 0)
-                throw clsExcept(-5, "HELO was not responded correctly");
+        Hello(name);
+        StartTlsIfAsked(mode, name);
 
         if (ReadTextOption("ServerUser").empty()) {
             SetState(kConnected);
@@ -148,8 +191,8 @@ HRESULT clsSMTPMailConnection::OnConnect() {
         SetState(kConnecting);
         // Every line counts, the last one too: servers list AUTH wherever they like.
         static const clsRegEx kAuth(u"\\d{3}[- ]AUTH[= ](.*)");
-        bool login = false, plain = false, cram = false;
-        for (const String &line : socket_.ReplyLines()) {
+        bool login = false, plain = false, cram = false, xoauth2 = false, oauthbearer = false;
+        for (const String &line : ehlo_) {
             clsRegExMatchA m;
             if (!kAuth.Match(line, m)) continue;
             String words = m.text[1];
@@ -161,12 +204,21 @@ HRESULT clsSMTPMailConnection::OnConnect() {
                 if (EqualsNoCase(word, "login")) login = true;
                 else if (EqualsNoCase(word, "plain")) plain = true;
                 else if (EqualsNoCase(word, "cram-md5")) cram = true;
+                else if (EqualsNoCase(word, "xoauth2")) xoauth2 = true;
+                else if (EqualsNoCase(word, "oauthbearer")) oauthbearer = true;
                 at = end + 1;
             }
         }
         NtfyConnectionState(4, 0);
         int result = 0;
-        if (login || plain || cram) {
+        String token = ReadTextOptionA("OAuth2Token");
+        if (!token.empty() && !oauthbearer && !xoauth2 && ReadTextOption("ServerPassword").empty())
+            throw clsExcept(-8, "the server offers neither OAUTHBEARER nor XOAUTH2 for the access token");
+        if (!token.empty() && (oauthbearer || xoauth2)) {
+            // A token the server refuses ends the logon: falling back to a password is not what was asked.
+            result = AuthOAuth(oauthbearer, token, host, port);
+            if (result == -8) throw clsExcept(-8, "authentication failed!");
+        } else if (login || plain || cram) {
             result = -8;
             if (cram) result = AuthCramMd5();
             if (result == -8) {
@@ -236,6 +288,21 @@ int clsSMTPMailConnection::AuthPlain() {
     socket_.SetNextCommandSecret();
     int rc = socket_.SocketQuery("AUTH PLAIN " + EncodeBase64(bytes.data(), bytes.size()), {235, 535});
     return (socket_.LastReplyCode() == 535 || rc != 0) ? -8 : 0;
+}
+
+int clsSMTPMailConnection::AuthOAuth(bool bearer, const String &token, const String &host, uint16_t port) {
+    String user = ReadTextOptionA("ServerUser");
+    String message = bearer ? OAuthBearerMessage(user, host, port, token) : XOAuth2Message(user, token);
+    socket_.SetNextCommandSecret();
+    int rc = socket_.SocketQueryWithUnexpected(
+        String(bearer ? "AUTH OAUTHBEARER " : "AUTH XOAUTH2 ") + EncodeBase64(message.data(), message.size()),
+        {235, 334, 535});
+    if (rc == 0 && socket_.LastReplyCode() == 334) {
+        // The server's error report; the empty or %x01 answer lets it end the exchange with 535.
+        socket_.SocketQueryWithUnexpected(bearer ? kOAuthBearerAbort : "", {235, 535});
+        return -8;
+    }
+    return (rc != 0 || socket_.LastReplyCode() != 235) ? -8 : 0;
 }
 
 void clsSMTPMailConnection::Reset() {

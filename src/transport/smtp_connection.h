@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "connection/connection_base.h"
+#include "transport/security_options.h"
 #include "transport/text_socket.h"
 
 namespace kv {
@@ -46,6 +47,11 @@ class clsSMTPMailConnection : public clsConnectionBase {
 
   private:
     void PopBeforeSmtp();
+    // EHLO, or HELO when EHLO is not known; keeps the reply's lines.
+    void Hello(const String &name);
+    // STARTTLS and a new EHLO as the mode asks; throws when TLS is required but impossible.
+    void StartTlsIfAsked(TlsMode mode, const String &name);
+    int AuthOAuth(bool bearer, const String &token, const String &host, uint16_t port);
     String LogonName();
     int AuthCramMd5();
     int AuthLogin();
@@ -54,6 +60,7 @@ class clsSMTPMailConnection : public clsConnectionBase {
     void SendText(clsMailText &text);
 
     clsSMTPSocket socket_;
+    std::vector<String> ehlo_; // the last EHLO (or HELO) reply
 };
 
 } // namespace kv

@@ -4,6 +4,7 @@
 
 #include "log/except.h"
 #include "log/kvlog.h"
+#include "transport/tls_layer.h"
 
 namespace kv {
 
@@ -24,6 +25,8 @@ class TcpLayer final : public clsByteLayer {
 [[noreturn]] void Fail(const String &message) { throw clsExcept(-2, message); }
 
 } // namespace
+
+std::string clsByteLayer::LastErrorText() const { return clsSocket::GetSocketErrorText(LastError()); }
 
 String TraceText(std::string_view data) {
     size_t n = data.size();
@@ -61,11 +64,29 @@ void clsSocket::SetLayer(std::unique_ptr<clsByteLayer> layer) {
 
 clsByteLayer *clsSocket::BottomLayer() { return tcp_.get(); }
 
+void clsSocket::StartTls(const pal::TlsOptions &options) {
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    if (!socket_.Valid()) Fail("TLS cannot start: not connected");
+    if (tls_) Fail("TLS cannot start: the connection is already protected");
+    auto layer = std::make_unique<clsTlsLayer>(*tcp_, options);
+    if (!layer->Handshake()) {
+        String text = layer->HandshakeFailureText();
+        layer.reset();
+        CloseUnlocked();
+        Fail(text);
+    }
+    LogWriteF(kLogDetails, "TLS with '%s': %s", options.host.c_str(), layer->Description().c_str());
+    layer_ = std::move(layer);
+    tls_ = true;
+}
+
 void clsSocket::CloseUnlocked() {
     layer_.reset();
+    tls_ = false;
     if (socket_.Valid() && connected_) socket_.ShutdownBoth();
     socket_.Close();
     connected_ = false;
+    OnClosed();
 }
 
 void clsSocket::Connect(const String &host, uint16_t port, uint32_t timeoutMs) {
@@ -77,26 +98,34 @@ void clsSocket::Connect(const String &host, uint16_t port, uint32_t timeoutMs) {
             if (!startedUp_) Fail("WSAStartup() failed");
         }
         connected_ = false;
-        if (!socket_.Create()) Fail("invalid socket");
         targetHost_ = host;
         targetPort_ = port;
-        if (!socket_.SetTimeouts(timeoutMs)) Fail("failed to set timeout");
 
         const String &dialHost = proxyType_ == kProxyNone ? host : proxyAddress_;
         uint16_t dialPort = proxyType_ == kProxyNone ? port : uint16_t(proxyPort_);
-        uint32_t address = 0;
-        bool resolved;
-        if (pal::InetAddr(dialHost, address)) resolved = address != 0xFFFFFFFFu;
-        else resolved = dialHost != "255.255.255.255" && pal::ResolveHostName(dialHost, address);
-        if (!resolved)
+        std::vector<pal::SocketAddress> addresses;
+        if (dialHost == "255.255.255.255" || !pal::ResolveAll(dialHost, dialPort, addresses))
             Fail(Format("gethostby[addr|name](%s) failed: %s", dialHost.c_str(),
                         GetSocketErrorText(pal::LastSocketError()).c_str()));
 
-        sendBufferSize_ = socket_.SendBufferSize();
-        receiveBufferSize_ = socket_.ReceiveBufferSize();
-        if (!socket_.Connect(address, dialPort))
+        // Each address in the resolver's order, IPv6 and IPv4 alike, until one answers.
+        int lastError = 0;
+        for (const pal::SocketAddress &address : addresses) {
+            if (!socket_.Create(address)) {
+                lastError = pal::LastSocketError();
+                continue;
+            }
+            if (!socket_.SetTimeouts(timeoutMs)) Fail("failed to set timeout");
+            sendBufferSize_ = socket_.SendBufferSize();
+            receiveBufferSize_ = socket_.ReceiveBufferSize();
+            if (socket_.Connect(address)) break;
+            lastError = pal::LastSocketError();
+            LogWriteF(kLogDetails, "connect(%s) failed: %d", pal::AddressText(address).c_str(), lastError);
+            socket_.Close();
+        }
+        if (!socket_.Valid())
             Fail(Format("connect(%s:%d) failed: %s", dialHost.c_str(), int(dialPort),
-                        GetSocketErrorText(pal::LastSocketError()).c_str()));
+                        GetSocketErrorText(lastError).c_str()));
         connected_ = true;
         if (proxyType_ != kProxyNone) ProxyHandshake();
     } catch (clsExcept &e) {
@@ -132,9 +161,9 @@ int clsSocket::SendTraced(const void *data, size_t length, bool secret) {
     while (left > 0) {
         long n = layer->Send(p, left);
         if (n <= 0) {
-            int code = n < 0 ? layer->LastError() : 10058;
+            String why = n < 0 ? layer->LastErrorText() : GetSocketErrorText(10058);
             CloseUnlocked();
-            Fail(Format("send() failed: %s", GetSocketErrorText(code).c_str()));
+            Fail("send() failed: " + why);
         }
         p += n;
         left -= size_t(n);
@@ -151,9 +180,9 @@ int clsSocket::SocketRecv(char *buffer, size_t &length, bool stopAtLineEnd) {
     for (;;) {
         long n = layer->Receive(buffer + length, capacity - length);
         if (n < 0) {
-            int code = layer->LastError();
+            String why = layer->LastErrorText();
             CloseUnlocked();
-            throw clsExcept(-2, Format("recv() failed: %s", GetSocketErrorText(code).c_str()));
+            throw clsExcept(-2, "recv() failed: " + why);
         }
         if (n == 0) {
             CloseUnlocked();
@@ -194,26 +223,58 @@ bool clsSocket::ReceiveExactly(char *buffer, size_t length) {
 
 void clsSocket::ProxyHandshake() {
     uint32_t address = 0;
-    // A dotted target needs no lookup; any other text is a name, even one starting with a digit.
-    if (!pal::InetAddr(targetHost_, address) && !pal::ResolveHostName(targetHost_, address)) {
-        Disconnect();
-        Fail(Format("gethostby[addr|name](%s) failed: %s", targetHost_.c_str(),
-                    GetSocketErrorText(pal::LastSocketError()).c_str()));
+    unsigned char address6[16];
+    bool literal = pal::InetAddr(targetHost_, address);
+    bool literal6 = !literal && pal::InetAddr6(targetHost_, address6);
+    // SOCKS 5's destination: the address type, then the address.
+    String destination;
+    if (literal6) {
+        if (proxyType_ == kProxySocks4) {
+            Disconnect();
+            Fail(Format("a SOCKS 4 proxy cannot reach the IPv6 address %s", targetHost_.c_str()));
+        }
+        destination.push_back('\x04');
+        destination.append(reinterpret_cast<const char *>(address6), 16);
+    } else if (!literal && proxyResolveRemote_) {
+        // The proxy resolves the name (SOCKS 4a, SOCKS 5 domain name).
+        if (targetHost_.empty() || targetHost_.size() > 255 || targetHost_.find('\0') != String::npos) {
+            Disconnect();
+            Fail(Format("the host name '%s' cannot be sent to the proxy", targetHost_.c_str()));
+        }
+        destination.push_back('\x03');
+        destination.push_back(char(targetHost_.size()));
+        destination += targetHost_;
+    } else {
+        // A dotted target needs no lookup; any other text is a name, even one starting with a digit.
+        if (!literal && !pal::ResolveHostName(targetHost_, address)) {
+            Disconnect();
+            Fail(Format("gethostby[addr|name](%s) failed: %s", targetHost_.c_str(),
+                        GetSocketErrorText(pal::LastSocketError()).c_str()));
+        }
+        destination.push_back('\x01');
+        destination.append(reinterpret_cast<const char *>(&address), 4);
     }
     try {
-        if (proxyType_ == kProxySocks4) Socks4(address);
-        else if (proxyType_ == kProxySocks5) Socks5(address);
+        if (proxyType_ == kProxySocks4) Socks4(destination);
+        else if (proxyType_ == kProxySocks5) Socks5(destination);
     } catch (const clsExcept &) {
         Disconnect();
         throw;
     }
 }
 
-void clsSocket::Socks4(uint32_t address) {
-    unsigned char request[9] = {0x04, 0x01, uint8_t(targetPort_ >> 8), uint8_t(targetPort_ & 0xFF)};
-    std::memcpy(request + 4, &address, 4);
-    request[8] = 0;
-    SocketSend(request, sizeof request);
+void clsSocket::Socks4(const String &destination) {
+    // SOCKS 4a marks a name by the address 0.0.0.1 and sends the name after the empty user id.
+    bool name = destination[0] == '\x03';
+    String request = {'\x04', '\x01', char(targetPort_ >> 8), char(targetPort_ & 0xFF)};
+    if (name) request += String("\0\0\0\x01", 4);
+    else request += destination.substr(1, 4);
+    request.push_back('\0');
+    if (name) {
+        request += destination.substr(2);
+        request.push_back('\0');
+    }
+    SocketSend(request);
     char reply[8];
     if (!ReceiveExactly(reply, sizeof reply)) Fail("proxy connection failed");
     switch ((unsigned char)reply[1]) {
@@ -226,7 +287,7 @@ void clsSocket::Socks4(uint32_t address) {
     }
 }
 
-void clsSocket::Socks5(uint32_t address) {
+void clsSocket::Socks5(const String &destination) {
     const unsigned char greeting[3] = {0x05, 0x01, uint8_t(proxyUser_.empty() ? 0x00 : 0x02)};
     SocketSend(greeting, sizeof greeting);
     char method[2];
@@ -252,11 +313,11 @@ void clsSocket::Socks5(uint32_t address) {
     default: Fail("proxy authorization has unknown type");
     }
 
-    unsigned char request[10] = {0x05, 0x01, 0x00, 0x01};
-    std::memcpy(request + 4, &address, 4);
-    request[8] = uint8_t(targetPort_ >> 8);
-    request[9] = uint8_t(targetPort_ & 0xFF);
-    SocketSend(request, sizeof request);
+    String request = {'\x05', '\x01', '\x00'};
+    request += destination;
+    request.push_back(char(targetPort_ >> 8));
+    request.push_back(char(targetPort_ & 0xFF));
+    SocketSend(request);
 
     // The whole reply, as long as its address type makes it, so nothing is left for the protocol.
     char head[5];

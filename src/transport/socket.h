@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "pal/socket.h"
+#include "pal/tls.h"
 #include "runtime/kvstring.h"
 
 namespace kv {
@@ -22,6 +23,8 @@ class clsByteLayer {
     virtual long Receive(void *buffer, size_t capacity) = 0;
     // The Winsock-style code of the last failure.
     virtual int LastError() const = 0;
+    // What the last failure means, for the error record.
+    virtual std::string LastErrorText() const;
 };
 
 class clsSocket {
@@ -32,6 +35,9 @@ class clsSocket {
     clsSocket &operator=(const clsSocket &) = delete;
 
     void SetProxy(const String &address, int32_t port, const String &user, const String &password, int32_t type);
+    // The proxy resolves the server's name (SOCKS 4a, SOCKS 5 domain name);
+    // otherwise it gets an IPv4 address resolved here.
+    void SetProxyResolveRemote(bool remote) { proxyResolveRemote_ = remote; }
     // Throws clsExcept on failure; does nothing while a socket exists.
     void Connect(const String &host, uint16_t port, uint32_t timeoutMs);
     int Disconnect();
@@ -56,16 +62,23 @@ class clsSocket {
     // Stacks a layer (TLS) over the connection; null returns to the plain socket.
     void SetLayer(std::unique_ptr<clsByteLayer> layer);
     clsByteLayer *BottomLayer();
+    // Turns the live connection into TLS (implicit TLS right after Connect, or
+    // after the STARTTLS reply). Throws clsExcept (-2) and closes on failure.
+    virtual void StartTls(const pal::TlsOptions &options);
+    bool IsTls() const { return tls_; }
 
   protected:
     // Reads exactly `length` bytes; false when the connection ends first.
     bool ReceiveExactly(char *buffer, size_t length);
+    // After the connection is closed: what was read of it must not reach the next one.
+    virtual void OnClosed() {}
 
   private:
     int SendTraced(const void *data, size_t length, bool secret);
     void ProxyHandshake();
-    void Socks4(uint32_t address);
-    void Socks5(uint32_t address);
+    // `destination`: SOCKS 5 address type and address (1: IPv4, 3: name, 4: IPv6).
+    void Socks4(const String &destination);
+    void Socks5(const String &destination);
     void CloseUnlocked();
 
     bool startedUp_ = false;
@@ -79,10 +92,12 @@ class clsSocket {
     String proxyUser_;
     String proxyPassword_;
     int32_t proxyType_ = kProxyNone;
+    bool proxyResolveRemote_ = false;
     int sendBufferSize_ = 0;
     int receiveBufferSize_ = 0;
     std::unique_ptr<clsByteLayer> tcp_;
     std::unique_ptr<clsByteLayer> layer_;
+    bool tls_ = false;
 };
 
 // Text for a trace line: trailing characters below 0x20 removed, at least one kept.

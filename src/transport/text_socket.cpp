@@ -73,6 +73,16 @@ int clsTextSocket::SocketQuery(const String &command, bool wait, bool force) {
     }
 }
 
+void clsTextSocket::StartTls(const pal::TlsOptions &options) {
+    if (!pending_.empty() || replyLines_.size() > 1) {
+        Disconnect();
+        throw clsExcept(-2, "TLS not started: the server sent more than its reply before the handshake");
+    }
+    scanFrom_ = 0;
+    replyLines_.clear();
+    clsSocket::StartTls(options);
+}
+
 clsSMTPSocket::clsSMTPSocket() : finalLine_(u"^\\d+ (.*)$") {}
 
 int32_t clsSMTPSocket::CodeOf(const String &line) {
@@ -152,6 +162,7 @@ int clsSMTPSocket::SocketWaitReply(std::initializer_list<int32_t> allowed) {
 
 int clsPOP3Socket::CheckReplyLine(const String &line) {
     if (StartsWithNoCase(line, "+OK")) return 0;
+    if (stepping_ && (StartsWithNoCase(line, "-ERR") || line == "+" || StartsWithNoCase(line, "+ "))) return 0;
     if (StartsWithNoCase(line, "-ERR")) return -7;
     throw clsExcept(-6, Format("Server response '%s' unexpected from a POP3 server", line.c_str()));
 }
@@ -169,5 +180,17 @@ bool clsPOP3Socket::SocketIsResponseComplete() {
 int clsPOP3Socket::SocketQuerySingle(const String &command) { return clsTextSocket::SocketQuery(command, false, true); }
 
 int clsPOP3Socket::SocketQueryMulti(const String &command) { return clsTextSocket::SocketQuery(command, true, true); }
+
+int clsPOP3Socket::SocketQueryStep(const String &command) {
+    stepping_ = true;
+    try {
+        int rc = clsTextSocket::SocketQuery(command, false, true);
+        stepping_ = false;
+        return rc;
+    } catch (...) {
+        stepping_ = false;
+        throw;
+    }
+}
 
 } // namespace kv

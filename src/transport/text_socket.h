@@ -22,8 +22,15 @@ class clsTextSocket : public clsSocket {
     const std::vector<String> &ReplyLines() const { return replyLines_; }
     // Marks the next command as secret: its trace shows "*****".
     void SetNextCommandSecret() { nextSecret_ = true; }
+    // Refuses to start while reply bytes wait unread: the server sent them in
+    // clear, and they must not pass for protected ones.
+    void StartTls(const pal::TlsOptions &options) override;
 
   protected:
+    void OnClosed() override {
+        pending_.clear();
+        scanFrom_ = 0;
+    }
     std::vector<String> replyLines_;
 
   private:
@@ -62,6 +69,12 @@ class clsPOP3Socket : public clsTextSocket {
     bool SocketIsResponseComplete() override;
     int SocketQuerySingle(const String &command);
     int SocketQueryMulti(const String &command);
+    // One step of a dialogue where "-ERR" and a "+ " continuation are answers,
+    // not failures: the caller reads the first reply line.
+    int SocketQueryStep(const String &command);
+
+  private:
+    bool stepping_ = false;
 };
 
 } // namespace kv

@@ -48,15 +48,20 @@ inline uint16_t FreePort() {
     return ntohs(a.sin_port);
 }
 
-inline bool WaitForPort(uint16_t port, int ms = 10000) {
+inline bool WaitForPort(uint16_t port, int ms = 10000, bool ipv6 = false) {
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     while (std::chrono::steady_clock::now() < end) {
-        int s = socket(AF_INET, SOCK_STREAM, 0);
+        int s = socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
         sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         a.sin_port = htons(port);
-        bool ok = connect(s, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
+        sockaddr_in6 a6{};
+        a6.sin6_family = AF_INET6;
+        a6.sin6_addr = in6addr_loopback;
+        a6.sin6_port = htons(port);
+        bool ok = ipv6 ? connect(s, reinterpret_cast<sockaddr *>(&a6), sizeof a6) == 0
+                       : connect(s, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
         close(s);
         if (ok) return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -133,16 +138,69 @@ class Process {
     std::string firstLine_;
 };
 
-// aiosmtpd storing every message; user and password enable AUTH.
+// A throw-away CA and server certificates made with the openssl command line:
+// "good" (localhost, 127.0.0.1, ::1), "wrong" (another host name only),
+// "expired" (the right names, expired yesterday) and "self" (self-signed).
+class TestPki {
+  public:
+    static bool Available() { return Exists("/usr/bin/openssl"); }
+    bool Make() {
+        dir_ = TempDir("pki");
+        if (dir_.empty()) return false;
+        const std::string ec = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes";
+        if (!Run("req -x509" + ec + " -keyout " + dir_ + "/ca.key -out " + dir_ +
+                 "/ca.pem -days 2 -subj /CN=kv-test-CA -addext basicConstraints=critical,CA:TRUE"
+                 " -addext keyUsage=critical,keyCertSign,cRLSign"))
+            return false;
+        return Leaf("good", "DNS:localhost,IP:127.0.0.1,IP:::1", 2) && Leaf("wrong", "DNS:wrong.example", 2) &&
+               Leaf("expired", "DNS:localhost,IP:127.0.0.1,IP:::1", -1) &&
+               Run("req -x509" + ec + " -keyout " + dir_ + "/self.key -out " + dir_ +
+                   "/self.pem -days 2 -subj /CN=localhost -addext subjectAltName=DNS:localhost,IP:127.0.0.1") &&
+               chmod((dir_ + "/self.key").c_str(), 0644) == 0;
+    }
+    ~TestPki() {
+        std::error_code ec;
+        if (!dir_.empty()) fs::remove_all(dir_, ec);
+    }
+    std::string CaFile() const { return dir_ + "/ca.pem"; }
+    std::string Cert(const std::string &name) const { return dir_ + "/" + name + ".pem"; }
+    std::string Key(const std::string &name) const { return dir_ + "/" + name + ".key"; }
+
+  private:
+    static bool Run(const std::string &arguments) {
+        return std::system(("/usr/bin/openssl " + arguments + " >/dev/null 2>&1").c_str()) == 0;
+    }
+    bool Leaf(const std::string &name, const std::string &names, int days) {
+        std::ofstream(dir_ + "/" + name + ".ext") << "subjectAltName=" << names << "\n";
+        std::string base = dir_ + "/" + name;
+        return Run("req -new -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout " + base +
+                   ".key -out " + base + ".csr -subj /CN=" + name) &&
+               Run("x509 -req -in " + base + ".csr -CA " + dir_ + "/ca.pem -CAkey " + dir_ + "/ca.key -set_serial " +
+                   std::to_string(++serial_) + " -days " + std::to_string(days) + " -extfile " + base + ".ext -out " +
+                   base + ".pem") &&
+               chmod((base + ".key").c_str(), 0644) == 0;
+    }
+    std::string dir_;
+    int serial_ = 1;
+};
+
+// aiosmtpd storing every message; user and password enable AUTH. `extra`
+// passes "--tls starttls|implicit CERT KEY", "--token TOKEN", "--host HOST",
+// "--listen ADDRESS" (127.0.0.1 unless given; "::1" for IPv6).
 class SmtpSink {
   public:
-    bool Start(const std::string &user = "", const std::string &password = "") {
+    bool Start(const std::string &user = "", const std::string &password = "",
+               const std::vector<std::string> &extra = {}) {
         dir_ = TempDir("smtp");
         std::vector<std::string> argv = {"/usr/bin/python3", KV_SERVERS_DIR "/smtp_sink.py", dir_};
         if (!user.empty()) argv.push_back(user), argv.push_back(password);
+        argv.insert(argv.end(), extra.begin(), extra.end());
         if (!process_.Start(argv, true)) return false;
         port_ = uint16_t(std::atoi(process_.FirstLine().c_str()));
-        return port_ != 0 && WaitForPort(port_);
+        bool ipv6 = false;
+        for (size_t i = 0; i + 1 < extra.size(); ++i)
+            if (extra[i] == "--listen") ipv6 = extra[i + 1].find(':') != std::string::npos;
+        return port_ != 0 && WaitForPort(port_, 10000, ipv6);
     }
     ~SmtpSink() {
         process_.Stop();
@@ -152,6 +210,8 @@ class SmtpSink {
     uint16_t Port() const { return port_; }
     std::string Message(int n) const { return ReadFile(dir_ + "/" + std::to_string(n) + ".eml"); }
     std::string Envelope(int n) const { return ReadFile(dir_ + "/" + std::to_string(n) + ".env"); }
+    // The mechanism of the last successful AUTH, "" when none.
+    std::string AuthMechanism() const { return ReadFile(dir_ + "/auth"); }
 
   private:
     Process process_;
@@ -163,9 +223,12 @@ class SmtpSink {
 class Dovecot {
   public:
     static bool Available() { return Exists("/usr/sbin/dovecot"); }
-    bool Start(const std::string &user, const std::string &password, bool apop) {
+    // With a certificate: STLS on Port() and TLS from the first byte on TlsPort().
+    bool Start(const std::string &user, const std::string &password, bool apop, const std::string &cert = "",
+               const std::string &key = "") {
         dir_ = TempDir("pop3");
         port_ = FreePort();
+        if (!cert.empty()) tlsPort_ = FreePort();
         for (const char *d : {"/run", "/state", "/mail", "/home"}) fs::create_directories(dir_ + d);
         std::ofstream(dir_ + "/users") << user << ":{PLAIN}" << password << "::::::\n";
         // Mail processes never run as root: as root, the mail belongs to nobody.
@@ -180,8 +243,9 @@ class Dovecot {
              << "state_dir = " << dir_ << "/state\n"
              << "log_path = " << dir_ << "/dovecot.log\n"
              << "protocols = pop3\n"
-             << "listen = 127.0.0.1\n"
-             << "ssl = no\n"
+             << "listen = " << listen << "\n"
+             << (cert.empty() ? std::string("ssl = no\n")
+                                 : "ssl = yes\nssl_cert = <" + cert + "\nssl_key = <" + key + "\n")
              << "disable_plaintext_auth = no\n"
              << "auth_mechanisms = plain" << (apop ? " apop" : "") << "\n"
              << "mail_location = maildir:" << dir_ << "/mail/%u\n"
@@ -192,11 +256,15 @@ class Dovecot {
              << "passdb {\n  driver = passwd-file\n  args = scheme=PLAIN " << dir_ << "/users\n}\n"
              << "userdb {\n  driver = static\n  args = uid=" << me << " gid=" << group << " home=" << dir_
              << "/home/%u\n}\n"
-             << "service pop3-login {\n  inet_listener pop3 {\n    port = " << port_ << "\n  }\n}\n"
+             << "service pop3-login {\n  inet_listener pop3 {\n    port = " << port_ << "\n  }\n"
+             << (tlsPort_ ? "  inet_listener pop3s {\n    port = " + std::to_string(tlsPort_) + "\n    ssl = yes\n  }\n"
+                          : std::string())
+             << "}\n"
              << "service anvil {\n  chroot =\n}\nservice pop3-login {\n  chroot =\n}\n";
         conf.close();
         if (!process_.Start({"/usr/sbin/dovecot", "-F", "-c", dir_ + "/dovecot.conf"})) return false;
-        return WaitForPort(port_);
+        bool ipv6 = listen.find(':') != std::string::npos;
+        return WaitForPort(port_, 10000, ipv6) && (!tlsPort_ || WaitForPort(tlsPort_, 10000, ipv6));
     }
     // Places a message in the user's maildir (new/), as delivered mail.
     void Deliver(const std::string &user, const std::string &name, const std::string &text) {
@@ -227,6 +295,9 @@ class Dovecot {
         if (!dir_.empty()) fs::remove_all(dir_, ec);
     }
     uint16_t Port() const { return port_; }
+    uint16_t TlsPort() const { return tlsPort_; }
+    // The address to listen on; "::1" for IPv6. Set before Start.
+    std::string listen = "127.0.0.1";
 
   private:
     static std::string LoginUser() {
@@ -237,6 +308,7 @@ class Dovecot {
     Process process_;
     std::string dir_;
     uint16_t port_ = 0;
+    uint16_t tlsPort_ = 0;
     uid_t mailUid_ = 0;
     gid_t mailGid_ = 0;
 };

@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "fake_mail.h"
 #include "fixtures.h"
 #include "transport/pop3_connection.h"
 #include "transport/smtp_connection.h"
@@ -12,31 +13,11 @@
 namespace kv {
 namespace {
 
-void SetText(clsConnectionBase *c, const char16_t *name, const std::string &value) {
-    WString w = Widen(value);
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_BSTR;
-    v.bstrVal = SysAllocString(reinterpret_cast<const OLECHAR *>(w.c_str()));
-    c->SetOption(name, &v);
-    VariantClear(&v);
+void SetText(IKvMailConnection2 *c, const char16_t *name, const std::string &value) {
+    testsupport::SetTextOption(c, name, value);
 }
-
-void SetInt(clsConnectionBase *c, const char16_t *name, int32_t value) {
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_I4;
-    v.lVal = value;
-    c->SetOption(name, &v);
-}
-
-std::string ErrorOf(clsConnectionBase *c) {
-    BSTR b = nullptr;
-    c->GetErrorInformation(nullptr, &b);
-    String r = Narrow(WideView(reinterpret_cast<const char16_t *>(b)));
-    SysFreeString(b);
-    return r;
-}
+void SetInt(IKvMailConnection2 *c, const char16_t *name, int32_t value) { testsupport::SetIntOption(c, name, value); }
+std::string ErrorOf(IKvMailConnection2 *c) { return testsupport::ErrorText(c); }
 
 class Text : public clsMailText {
   public:
@@ -147,40 +128,7 @@ TEST(SmtpIntegration, ThroughSocks5WithUserAndPassword) {
     }
 }
 
-// Records the lines the connection hands to the reader.
-class LinesMail final : public IKvMail {
-  public:
-    explicit LinesMail(String id) : id(std::move(id)) {}
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void **ppv) override {
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        ULONG n = --refs;
-        if (n == 0) delete this;
-        return n;
-    }
-    HRESULT STDMETHODCALLTYPE GetCookie(BSTR *cookie) override {
-        WString w = Widen(id);
-        *cookie = SysAllocString(reinterpret_cast<const OLECHAR *>(w.c_str()));
-        return S_OK;
-    }
-#define KV_NOT(name, ...) \
-    HRESULT STDMETHODCALLTYPE name(__VA_ARGS__) override { return E_NOTIMPL; }
-    KV_NOT(SetSender, BSTR) KV_NOT(GetSender, BSTR *) KV_NOT(SetSubject, BSTR) KV_NOT(GetSubject, BSTR *)
-    KV_NOT(GetCharset, BSTR *, ULONG *, ULONG *) KV_NOT(SetHeaderEntry, BSTR, BSTR) KV_NOT(GetHeaderEntry, BSTR, BSTR *)
-    KV_NOT(IsValid) KV_NOT(AddRecipients, BSTR) KV_NOT(EnumRecipients, IEnumString **) KV_NOT(AddCCRecipients, BSTR)
-    KV_NOT(EnumCCRecipients, IEnumString **) KV_NOT(CreateAndAddAttachment, IKvMailAttachment **)
-    KV_NOT(EnumAttachments, IKvEnumMailAttachment **) KV_NOT(CreateAndAddBody, IKvMailBody **, BSTR, ULONG)
-    KV_NOT(EnumBodies, IKvEnumMailBody **) KV_NOT(SetRawText, IStream *) KV_NOT(GetRawText, IStream *)
-    KV_NOT(Edit, HWND, LONG, LONG, DWORD)
-#undef KV_NOT
-    ULONG refs = 0;
-    String id;
-    std::vector<String> lines;
-    bool complete = false;
-};
+using testsupport::LinesMail;
 
 class RecordingPop3 : public clsPOP3MailConnection {
   public:
@@ -228,7 +176,7 @@ TEST(Pop3Integration, ListLoadAndDeleteAgainstDovecot) {
         ASSERT_EQ(pop->made.size(), 3u);
         for (int i = 0; i < 3; ++i) {
             LinesMail *m = pop->made[size_t(i)];
-            EXPECT_EQ(m->id, std::to_string(i + 1) + " ");
+            EXPECT_EQ(m->cookie, std::to_string(i + 1) + " ");
             EXPECT_FALSE(m->complete);
             ASSERT_EQ(pop->LoadRestOfMail(m), S_OK) << ErrorOf(pop);
             EXPECT_EQ(Joined(m->lines), messages[i]) << "apop " << apop << " message " << i;

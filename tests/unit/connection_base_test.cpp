@@ -5,46 +5,16 @@
 #include <functional>
 
 #include "connection/connection_base.h"
+#include "fake_mail.h"
 #include "runtime/module_state.h"
 
 namespace kv {
 namespace {
 
 // A mail that only counts references.
-class FakeMail : public IKvMail {
+class FakeMail : public testsupport::FakeMail {
   public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override {
-        *ppv = nullptr;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IKvMail)) {
-            *ppv = this;
-            AddRef();
-            return S_OK;
-        }
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
-    ULONG STDMETHODCALLTYPE Release() override { return --refs; }
-    HRESULT STDMETHODCALLTYPE GetCookie(BSTR *) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetSender(BSTR) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetSender(BSTR *) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetSubject(BSTR) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetSubject(BSTR *) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetCharset(BSTR *, ULONG *, ULONG *) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetHeaderEntry(BSTR, BSTR) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetHeaderEntry(BSTR, BSTR *) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE IsValid() override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE AddRecipients(BSTR) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE EnumRecipients(IEnumString **) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE AddCCRecipients(BSTR) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE EnumCCRecipients(IEnumString **) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE CreateAndAddAttachment(IKvMailAttachment **) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE EnumAttachments(IKvEnumMailAttachment **) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE CreateAndAddBody(IKvMailBody **, BSTR, ULONG) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE EnumBodies(IKvEnumMailBody **) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetRawText(IStream *) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetRawText(IStream *) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE Edit(HWND, LONG, LONG, DWORD) override { return E_NOTIMPL; }
-    ULONG refs = 1;
+    FakeMail() : testsupport::FakeMail("", false, 1) {}
 };
 
 class Events : public IKvMailStateNotificationSlot {

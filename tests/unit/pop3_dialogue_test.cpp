@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "mime/md5.h"
+#include "fake_mail.h"
 #include "script_server.h"
 #include "transport/pop3_connection.h"
 
@@ -11,92 +12,40 @@ namespace {
 
 using testsupport::ScriptServer;
 
-// A received mail that records what the connection hands it.
-class RecordingMail final : public IKvMail {
-  public:
-    explicit RecordingMail(String id) : id_(std::move(id)) {}
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void **ppv) override {
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        ULONG n = --refs;
-        if (n == 0) delete this;
-        return n;
-    }
-    HRESULT STDMETHODCALLTYPE GetCookie(BSTR *cookie) override {
-        WString w = Widen(id_);
-        *cookie = SysAllocString(reinterpret_cast<const OLECHAR *>(w.c_str()));
-        return S_OK;
-    }
-#define KV_NOT(name, ...) \
-    HRESULT STDMETHODCALLTYPE name(__VA_ARGS__) override { return E_NOTIMPL; }
-    KV_NOT(SetSender, BSTR) KV_NOT(GetSender, BSTR *) KV_NOT(SetSubject, BSTR) KV_NOT(GetSubject, BSTR *)
-    KV_NOT(GetCharset, BSTR *, ULONG *, ULONG *) KV_NOT(SetHeaderEntry, BSTR, BSTR) KV_NOT(GetHeaderEntry, BSTR, BSTR *)
-    KV_NOT(IsValid) KV_NOT(AddRecipients, BSTR) KV_NOT(EnumRecipients, IEnumString **) KV_NOT(AddCCRecipients, BSTR)
-    KV_NOT(EnumCCRecipients, IEnumString **) KV_NOT(CreateAndAddAttachment, IKvMailAttachment **)
-    KV_NOT(EnumAttachments, IKvEnumMailAttachment **) KV_NOT(CreateAndAddBody, IKvMailBody **, BSTR, ULONG)
-    KV_NOT(EnumBodies, IKvEnumMailBody **) KV_NOT(SetRawText, IStream *) KV_NOT(GetRawText, IStream *)
-    KV_NOT(Edit, HWND, LONG, LONG, DWORD)
-#undef KV_NOT
-    ULONG refs = 0;
-    String id_;
-    std::vector<String> lines;
-    bool complete = false;
-    bool deleted = false;
-};
+using testsupport::LinesMail;
 
 class TestPop3 : public clsPOP3MailConnection {
   public:
-    std::vector<RecordingMail *> made;
+    std::vector<LinesMail *> made;
 
   protected:
     IKvMail *CreateReceivedMail(const String &id) override {
-        auto *m = new RecordingMail(id);
+        auto *m = new LinesMail(id);
         m->AddRef();
         made.push_back(m);
         return m;
     }
     void ReadMailLines(IKvMail *mail, std::vector<String> &lines, bool complete) override {
-        auto *m = static_cast<RecordingMail *>(mail);
+        auto *m = static_cast<LinesMail *>(mail);
         m->lines = lines;
         m->complete = complete;
     }
-    void MarkDeleted(IKvMail *mail) override { static_cast<RecordingMail *>(mail)->deleted = true; }
+    void MarkDeleted(IKvMail *mail) override { static_cast<LinesMail *>(mail)->deleted = true; }
 };
 
 struct Pop3 {
     TestPop3 *c = new TestPop3();
     explicit Pop3(uint16_t port) {
         c->AddRef();
-        Set(u"ServerAddress", u"127.0.0.1");
-        Set(u"ServerUser", u"mrose");
-        Set(u"ServerPassword", u"tanstaaf");
-        VARIANT v;
-        VariantInit(&v);
-        v.vt = VT_I4;
-        v.lVal = port;
-        c->SetOption(u"ServerPort", &v);
-        v.lVal = 3000;
-        c->SetOption(u"SocketTimeout", &v);
+        Set(u"ServerAddress", "127.0.0.1");
+        Set(u"ServerUser", "mrose");
+        Set(u"ServerPassword", "tanstaaf");
+        testsupport::SetIntOption(c, u"ServerPort", port);
+        testsupport::SetIntOption(c, u"SocketTimeout", 3000);
     }
     ~Pop3() { c->Release(); }
-    void Set(const char16_t *name, const char16_t *value) {
-        VARIANT v;
-        VariantInit(&v);
-        v.vt = VT_BSTR;
-        v.bstrVal = SysAllocString(value);
-        c->SetOption(name, &v);
-        VariantClear(&v);
-    }
-    std::string Error(LONG *code = nullptr) {
-        BSTR b = nullptr;
-        c->GetErrorInformation(code, &b);
-        String r = Narrow(WideView(reinterpret_cast<const char16_t *>(b)));
-        SysFreeString(b);
-        return r;
-    }
+    void Set(const char16_t *name, const char *value) { testsupport::SetTextOption(c, name, value); }
+    std::string Error(LONG *code = nullptr) { return testsupport::ErrorText(c, code); }
 };
 
 TEST(Pop3Dialogue, LogonForms) {
@@ -160,9 +109,9 @@ TEST(Pop3Dialogue, ListingWithTopAndRetrFallbackThenLoadAndDelete) {
     ASSERT_EQ(pop.c->Connect(), S_OK) << pop.Error();
     ASSERT_EQ(pop.c->QueryMailbox(0), S_OK) << pop.Error();
     ASSERT_EQ(pop.c->made.size(), 2u);
-    RecordingMail *one = pop.c->made[0], *two = pop.c->made[1];
-    EXPECT_EQ(one->id_, "1 ");
-    EXPECT_EQ(two->id_, "2 ");
+    LinesMail *one = pop.c->made[0], *two = pop.c->made[1];
+    EXPECT_EQ(one->cookie, "1 ");
+    EXPECT_EQ(two->cookie, "2 ");
     EXPECT_EQ(one->lines, (std::vector<String>{"Subject: one", "", ".first line"}));
     EXPECT_FALSE(one->complete);
     EXPECT_EQ(two->lines, (std::vector<String>{"Subject: two", "", "all of it"}));

@@ -229,3 +229,146 @@ TEST(Socket, ErrorTexts) {
 
 } // namespace
 } // namespace kv
+
+namespace kv {
+namespace {
+
+TEST(Socket, SocksTargetsByNameAndIpv6) {
+    struct Case {
+        const char *name;
+        int32_t type;
+        const char *target;
+        bool remote;
+        std::vector<std::string> script; // alternating: expect, send
+        const char *error;               // null: success
+    } cases[] = {
+        {"socks4a name", 1, "mail.example.org", true,
+         {Bytes({4, 1, 0, 25, 0, 0, 0, 1, 0}) + "mail.example.org" + Bytes({0}), Bytes({0, 0x5A, 0, 0, 0, 0, 0, 0})},
+         nullptr},
+        {"socks5 name", 2, "mail.example.org", true,
+         {Bytes({5, 1, 0}), Bytes({5, 0}), Bytes({5, 1, 0, 3, 16}) + "mail.example.org" + Bytes({0, 25}),
+          Bytes({5, 0, 0, 1, 0, 0, 0, 0, 0, 0})},
+         nullptr},
+        // A dotted target stays an address even when the proxy is to resolve names.
+        {"socks5 remote, dotted", 2, "10.1.2.3", true,
+         {Bytes({5, 1, 0}), Bytes({5, 0}), Bytes({5, 1, 0, 1, 10, 1, 2, 3, 0, 25}), Bytes({5, 0, 0, 1, 0, 0, 0, 0, 0, 0})},
+         nullptr},
+        {"socks5 ipv6 literal", 2, "2001:db8::7", false,
+         {Bytes({5, 1, 0}), Bytes({5, 0}),
+          Bytes({5, 1, 0, 4, 0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 7, 0, 25}),
+          Bytes({5, 0, 0, 1, 0, 0, 0, 0, 0, 0})},
+         nullptr},
+        // Locally resolved by default, as before: "localhost" goes out as 127.0.0.1.
+        {"socks5 local", 2, "localhost", false,
+         {Bytes({5, 1, 0}), Bytes({5, 0}), Bytes({5, 1, 0, 1, 127, 0, 0, 1, 0, 25}), Bytes({5, 0, 0, 1, 0, 0, 0, 0, 0, 0})},
+         nullptr},
+        {"socks4 ipv6 literal", 1, "::1", true, {}, "a SOCKS 4 proxy cannot reach the IPv6 address ::1|[Connect()]|"},
+        {"socks5 name too long", 2, nullptr, true, {}, nullptr},
+    };
+    for (const Case &c : cases) {
+        std::string target = c.target ? c.target : std::string(256, 'a');
+        std::string expectedError = c.error ? c.error : "";
+        if (!c.target) expectedError = "the host name '" + target + "' cannot be sent to the proxy|[Connect()]|";
+        ScriptServer proxy;
+        for (size_t i = 0; i < c.script.size(); ++i) {
+            if (i % 2 == 0) proxy.Expect(c.script[i]);
+            else proxy.Send(c.script[i]);
+        }
+        if (expectedError.empty()) proxy.Send("220 ready\r\n");
+        proxy.Pause(50);
+        proxy.Start();
+        clsSocket s;
+        s.SetProxy("127.0.0.1", proxy.Port(), "", "", c.type);
+        s.SetProxyResolveRemote(c.remote);
+        std::string error = Thrown([&] { s.Connect(target, 25, 3000); });
+        if (!expectedError.empty()) {
+            EXPECT_EQ(error, expectedError) << c.name;
+            EXPECT_FALSE(s.HasSocket()) << c.name;
+        } else {
+            EXPECT_EQ(error, "(nothing thrown)") << c.name;
+            String greeting;
+            EXPECT_EQ(s.ReceiveText(greeting), 0) << c.name;
+            EXPECT_EQ(greeting, "220 ready\r\n") << c.name;
+        }
+        EXPECT_TRUE(proxy.Finish()) << c.name << ": " << proxy.Failure();
+    }
+}
+
+TEST(Socket, ConnectsOverIpv6Loopback) {
+    int listener = socket(AF_INET6, SOCK_STREAM, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in6 a{};
+    a.sin6_family = AF_INET6;
+    a.sin6_addr = in6addr_loopback;
+    if (bind(listener, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
+        close(listener);
+        GTEST_SKIP() << "no IPv6 loopback";
+    }
+    socklen_t len = sizeof a;
+    getsockname(listener, reinterpret_cast<sockaddr *>(&a), &len);
+    listen(listener, 1);
+    clsSocket s;
+    EXPECT_EQ(Thrown([&] { s.Connect("::1", ntohs(a.sin6_port), 3000); }), "(nothing thrown)");
+    int peer = accept(listener, nullptr, nullptr);
+    ASSERT_GE(peer, 0);
+    EXPECT_EQ(send(peer, "+OK v6\r\n", 8, 0), 8);
+    String text;
+    EXPECT_EQ(s.ReceiveText(text), 0);
+    EXPECT_EQ(text, "+OK v6\r\n");
+    close(peer);
+    close(listener);
+}
+
+} // namespace
+} // namespace kv
+
+#include "pal/tls.h"
+
+namespace kv {
+namespace {
+
+// TLS against peers that do not speak it: every case ends in a clear error
+// within the timeout, and the connection is closed.
+TEST(Socket, TlsHandshakeWithBrokenPeers) {
+    struct Case {
+        const char *name;
+        std::vector<std::string> script; // sends (the client's hello is not checked)
+        int pauseMs;
+        const char *caFile;
+        const char *error; // the start of the message
+    } cases[] = {
+        {"plain text peer", {"220 plain SMTP here\r\n"}, 200, "",
+         "TLS handshake with '127.0.0.1' failed: the server does not answer in TLS (is this its port for TLS?)|"},
+        {"peer closes", {}, 0, "", "TLS handshake with '127.0.0.1' failed: the server closed the connection|"},
+        {"silent peer", {}, 1500, "", "TLS handshake with '127.0.0.1' failed: Connection timed out."},
+        {"fatal alert", {std::string("\x15\x03\x03\x00\x02\x02\x28", 7)}, 200, "",
+         "TLS handshake with '127.0.0.1' failed: TLS error: "},
+        {"unreadable CA file", {}, 200, "/nonexistent/ca.pem",
+         "TLS handshake with '127.0.0.1' failed: TLS could not be set up: the CA file '/nonexistent/ca.pem' could "
+         "not be read"},
+    };
+    for (const Case &c : cases) {
+        ScriptServer server;
+        for (const std::string &data : c.script) server.Send(data);
+        if (c.pauseMs) server.Pause(c.pauseMs);
+        server.Close();
+        server.Start();
+        clsSocket s;
+        s.Connect("127.0.0.1", server.Port(), 300);
+        pal::TlsOptions options;
+        options.host = "127.0.0.1";
+        options.caFile = c.caFile;
+        int32_t code = 0;
+        std::string error = Thrown([&] { s.StartTls(options); }, &code);
+        EXPECT_EQ(error.rfind(c.error, 0), 0u) << c.name << ": " << error;
+        EXPECT_EQ(code, -2) << c.name;
+        EXPECT_FALSE(s.HasSocket()) << c.name;
+        EXPECT_FALSE(s.IsTls()) << c.name;
+        String text;
+        EXPECT_EQ(s.ReceiveText(text), -2) << c.name << ": nothing to read after a failed handshake";
+        server.Finish();
+    }
+}
+
+} // namespace
+} // namespace kv

@@ -169,3 +169,30 @@ TEST(Pop3Socket, SecretCommandsAreSentButNotShown) {
 
 } // namespace
 } // namespace kv
+
+namespace kv {
+namespace {
+
+// A reply cut off by a lost connection must not prefix the next connection's first reply.
+TEST(SmtpSocket, NothingOfALostConnectionReachesTheNextOne) {
+    ScriptServer first;
+    first.Send("220 hi\r\n250-half a li").Pause(50).Close();
+    first.Start();
+    clsSMTPSocket s;
+    s.Connect("127.0.0.1", first.Port(), 3000);
+    EXPECT_EQ(s.SocketWaitReply({220}), 0);
+    EXPECT_EQ(Thrown([&] { s.SocketWaitReply({250}); }).rfind("recv() failed: socket was disconnected|", 0), 0u);
+    EXPECT_FALSE(s.HasSocket());
+    first.Finish();
+
+    ScriptServer second;
+    second.Send("220 fresh\r\n").Pause(50);
+    second.Start();
+    s.Connect("127.0.0.1", second.Port(), 3000);
+    EXPECT_EQ(s.SocketWaitReply({220}), 0);
+    EXPECT_EQ(s.ReplyLines(), Lines({"220 fresh"}));
+    second.Finish();
+}
+
+} // namespace
+} // namespace kv

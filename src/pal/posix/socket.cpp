@@ -88,6 +88,57 @@ bool ResolveHostName(const std::string &host, uint32_t &address) {
     return true;
 }
 
+namespace {
+void SetResolveError(int rc) {
+    t_lastError = (rc == EAI_NONAME || rc == EAI_NODATA) ? 11001 : rc == EAI_AGAIN ? 11002 : 11003;
+}
+} // namespace
+
+bool ResolveAll(const std::string &host, uint16_t port, std::vector<SocketAddress> &addresses) {
+    addresses.clear();
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_ADDRCONFIG;
+    addrinfo *result = nullptr;
+    std::string service = std::to_string(port);
+    int rc = getaddrinfo(host.c_str(), service.c_str(), &hints, &result);
+    if (rc == EAI_NONAME || rc == EAI_ADDRFAMILY) {
+        // AI_ADDRCONFIG hides loopback-only families; try once more without it.
+        hints.ai_flags = 0;
+        rc = getaddrinfo(host.c_str(), service.c_str(), &hints, &result);
+    }
+    if (rc != 0 || !result) {
+        SetResolveError(rc);
+        return false;
+    }
+    for (addrinfo *ai = result; ai; ai = ai->ai_next) {
+        if ((ai->ai_family != AF_INET && ai->ai_family != AF_INET6) || ai->ai_addrlen > sizeof(SocketAddress::storage))
+            continue;
+        SocketAddress a;
+        a.family = ai->ai_family;
+        a.length = uint32_t(ai->ai_addrlen);
+        std::memcpy(a.storage, ai->ai_addr, ai->ai_addrlen);
+        addresses.push_back(a);
+    }
+    freeaddrinfo(result);
+    if (addresses.empty()) t_lastError = 11004;
+    return !addresses.empty();
+}
+
+bool InetAddr6(const std::string &text, unsigned char address[16]) {
+    return inet_pton(AF_INET6, text.c_str(), address) == 1;
+}
+
+std::string AddressText(const SocketAddress &address) {
+    char text[INET6_ADDRSTRLEN] = "";
+    const void *raw = address.family == AF_INET6
+                          ? static_cast<const void *>(&reinterpret_cast<const sockaddr_in6 *>(address.storage)->sin6_addr)
+                          : static_cast<const void *>(&reinterpret_cast<const sockaddr_in *>(address.storage)->sin_addr);
+    if (!inet_ntop(address.family, raw, text, sizeof text)) return std::string();
+    return text;
+}
+
 bool ReverseLookup(uint32_t address) {
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
@@ -104,6 +155,17 @@ bool ReverseLookup(uint32_t address) {
 bool TcpSocket::Create() {
     Close();
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        SetErrorFromErrno();
+        return false;
+    }
+    handle_ = fd;
+    return true;
+}
+
+bool TcpSocket::Create(const SocketAddress &forAddress) {
+    Close();
+    int fd = socket(forAddress.family, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         SetErrorFromErrno();
         return false;
@@ -143,6 +205,16 @@ bool TcpSocket::Connect(uint32_t address, uint16_t port) {
     sa.sin_port = htons(port);
     for (;;) {
         if (connect(int(handle_), reinterpret_cast<sockaddr *>(&sa), sizeof sa) == 0) return true;
+        if (errno == EINTR) continue;
+        SetErrorFromErrno();
+        return false;
+    }
+}
+
+bool TcpSocket::Connect(const SocketAddress &address) {
+    for (;;) {
+        if (connect(int(handle_), reinterpret_cast<const sockaddr *>(address.storage), socklen_t(address.length)) == 0)
+            return true;
         if (errno == EINTR) continue;
         SetErrorFromErrno();
         return false;

@@ -1,11 +1,14 @@
 #!/usr/bin/python3
 """An SMTP sink for the integration tests: aiosmtpd on loopback with AUTH LOGIN,
-PLAIN and CRAM-MD5, storing every accepted message byte for byte.
+PLAIN, CRAM-MD5 and, with a token, XOAUTH2 and OAUTHBEARER, storing every
+accepted message byte for byte.
 
-Usage: smtp_sink.py DIRECTORY [USER PASSWORD]
+Usage: smtp_sink.py DIRECTORY [USER PASSWORD] [--tls starttls|implicit CERT KEY]
+                    [--token TOKEN] [--host HOST] [--listen ADDRESS]
 Prints the port on the first line of standard output and runs until standard
 input closes. Each message becomes DIRECTORY/N.eml with DIRECTORY/N.env
-(sender and recipients, one per line).
+(sender and recipients, one per line). With STARTTLS, AUTH is offered only
+after TLS; DIRECTORY/auth holds the mechanism of the last logon.
 """
 import asyncio
 import base64
@@ -13,13 +16,34 @@ import hashlib
 import hmac
 import os
 import secrets
+import ssl
 import sys
 
 from aiosmtpd.controller import Controller
 from aiosmtpd.smtp import AuthResult, LoginPassword, SMTP
 
-directory = sys.argv[1]
-credentials = (sys.argv[2], sys.argv[3]) if len(sys.argv) > 3 else None
+args = sys.argv[1:]
+options = {}
+for flag, count in (("--tls", 3), ("--token", 1), ("--host", 1), ("--listen", 1)):
+    if flag in args:
+        at = args.index(flag)
+        options[flag] = args[at + 1:at + 1 + count]
+        del args[at:at + 1 + count]
+directory = args[0]
+credentials = (args[1], args[2]) if len(args) > 2 else None
+tls_mode, tls_context = None, None
+if "--tls" in options:
+    tls_mode, cert, key = options["--tls"]
+    tls_context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+    tls_context.load_cert_chain(cert, key)
+token = options["--token"][0] if "--token" in options else None
+host = options["--host"][0] if "--host" in options else "127.0.0.1"
+listen = options["--listen"][0] if "--listen" in options else "127.0.0.1"
+
+
+def note_auth(mechanism):
+    with open(os.path.join(directory, "auth"), "w") as f:
+        f.write(mechanism)
 
 
 class Handler:
@@ -43,44 +67,85 @@ class Handler:
 
     async def auth_CRAM__MD5(self, server, args):
         challenge = "<%s@orkv14.test>" % secrets.token_hex(8)
-        response = await server.challenge_auth(base64.b64encode(challenge.encode()).decode(), encode_to_b64=False)
-        if response is None:
+        # challenge_auth wants bytes and answers the decoded response (or MISSING).
+        response = await server.challenge_auth(challenge.encode())
+        if not isinstance(response, bytes):
             return AuthResult(success=False, handled=False)
         try:
-            user, digest = base64.b64decode(response).decode().split(" ", 1)
+            user, digest = response.decode().split(" ", 1)
         except Exception:
             return AuthResult(success=False, handled=False)
         if credentials and user == credentials[0]:
             expected = hmac.new(credentials[1].encode(), challenge.encode(), hashlib.md5).hexdigest()
             if hmac.compare_digest(expected, digest):
+                note_auth("CRAM-MD5")
                 return AuthResult(success=True, auth_data=user)
         return AuthResult(success=False, handled=False)
+
+    async def _token_auth(self, server, args, mechanism, expected):
+        if token is None or len(args) < 2:
+            return AuthResult(success=False, handled=False)
+        try:
+            message = base64.b64decode(args[1]).decode()
+        except Exception:
+            return AuthResult(success=False, handled=False)
+        if message == expected:
+            note_auth(mechanism)
+            return AuthResult(success=True, auth_data=credentials[0] if credentials else "")
+        # RFC 7628: an error challenge, answered by the client before the final failure.
+        await server.challenge_auth(b'{"status":"invalid_token"}')
+        return AuthResult(success=False, handled=False)
+
+    async def auth_XOAUTH2(self, server, args):
+        user = credentials[0] if credentials else ""
+        return await self._token_auth(server, args, "XOAUTH2", "user=%s\x01auth=Bearer %s\x01\x01" % (user, token))
+
+    async def auth_OAUTHBEARER(self, server, args):
+        user = credentials[0] if credentials else ""
+        expected = "n,a=%s,\x01host=%s\x01port=%d\x01auth=Bearer %s\x01\x01" % (user, host, port, token)
+        return await self._token_auth(server, args, "OAUTHBEARER", expected)
 
 
 def authenticator(server, session, envelope, mechanism, auth_data):
     if credentials and isinstance(auth_data, LoginPassword):
         ok = auth_data.login.decode() == credentials[0] and auth_data.password.decode() == credentials[1]
+        if ok:
+            note_auth(mechanism)
         return AuthResult(success=ok, handled=False)
     return AuthResult(success=False, handled=False)
 
 
+class LongAuthSMTP(SMTP):
+    # RFC 4954: AUTH lines (initial responses with access tokens) up to 12288 octets.
+    line_length_limit = 12288
+
+    def __init__(self, *args, **kwargs):
+        super().__init__(*args, **kwargs)
+        self.command_size_limits["AUTH"] = 12288
+
+
 class Sink(Controller):
     def factory(self):
-        return SMTP(self.handler, authenticator=authenticator if credentials else None,
-                    auth_require_tls=False, auth_required=bool(credentials), decode_data=False,
-                    enable_SMTPUTF8=False)
+        starttls = tls_mode == "starttls"
+        return LongAuthSMTP(self.handler, authenticator=authenticator if credentials else None,
+                    auth_require_tls=starttls, auth_required=bool(credentials), decode_data=False,
+                    enable_SMTPUTF8=False, tls_context=tls_context if starttls else None,
+                    require_starttls=starttls)
 
 
 def free_port():
     import socket
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
+    with socket.socket(socket.AF_INET6 if ":" in listen else socket.AF_INET) as s:
+        s.bind((listen, 0))
         return s.getsockname()[1]
 
 
+port = free_port()
+
+
 def main():
-    port = free_port()
-    controller = Sink(Handler(), hostname="127.0.0.1", port=port)
+    controller = Sink(Handler(), hostname=listen, port=port,
+                      ssl_context=tls_context if tls_mode == "implicit" else None)
     controller.start()
     print(port, flush=True)
     try:

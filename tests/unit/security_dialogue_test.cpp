@@ -1,0 +1,350 @@
+// The security parts of the SMTP and POP3 dialogues against a scripted
+// server, exact bytes on the wire: STARTTLS/STLS not offered or refused (no
+// password follows), "auto" going on in clear, bytes smuggled after the
+// STARTTLS reply, XOAUTH2 and OAUTHBEARER with their error challenges, and
+// the token kept out of the trace.
+#include <gtest/gtest.h>
+
+#include "log/kvlog.h"
+#include "mime/encodings.h"
+#include "script_server.h"
+#include "settings/settings_string.h"
+#include "transport/pop3_connection.h"
+#include "transport/smtp_connection.h"
+
+namespace kv {
+namespace {
+
+using testsupport::ScriptServer;
+
+std::string B64(const std::string &s) { return EncodeBase64(s.data(), s.size()); }
+
+void Set(clsConnectionBase *c, const char16_t *name, const std::string &value) {
+    WString w = Widen(value);
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_BSTR;
+    v.bstrVal = SysAllocString(reinterpret_cast<const OLECHAR *>(w.c_str()));
+    c->SetOption(name, &v);
+    VariantClear(&v);
+}
+
+void SetInt(clsConnectionBase *c, const char16_t *name, int32_t value) {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_I4;
+    v.lVal = value;
+    c->SetOption(name, &v);
+}
+
+std::string ErrorOf(clsConnectionBase *c, LONG *code = nullptr) {
+    BSTR b = nullptr;
+    c->GetErrorInformation(code, &b);
+    String r = Narrow(WideView(reinterpret_cast<const char16_t *>(b)));
+    SysFreeString(b);
+    return r;
+}
+
+// Options for one case: name, value.
+using Options = std::vector<std::pair<const char16_t *, std::string>>;
+
+void Play(ScriptServer &server, const std::vector<std::string> &script) {
+    for (size_t i = 0; i < script.size(); ++i) {
+        if (i % 2 == 0) server.Expect(script[i]);
+        else server.Send(script[i]);
+    }
+}
+
+const std::string kSmtpEnd = "RSET\r\n";
+
+TEST(SecurityDialogue, SmtpTlsModesAndOAuth) {
+    const std::string xoauth2 = "AUTH XOAUTH2 " + B64("user=tim@example.org\x01" "auth=Bearer tok-5ecret\x01\x01") + "\r\n";
+    auto bearer = [](uint16_t port, const std::string &name) {
+        return "AUTH OAUTHBEARER " +
+               B64("n,a=" + name + ",\x01" "host=127.0.0.1\x01port=" + std::to_string(port) +
+                   "\x01" "auth=Bearer tok-5ecret\x01\x01") +
+               "\r\n";
+    };
+    const std::string plain = "AUTH PLAIN " + B64(std::string("\0tim@example.org\0pw", 19)) + "\r\n";
+    const std::string errorChallenge = "334 " + B64("{\"status\":\"401\"}") + "\r\n";
+    struct Case {
+        const char *name;
+        Options options;
+        const char *ehlo;
+        // Expect, send, expect, send... after the EHLO reply; {port} marks the OAUTHBEARER line.
+        std::vector<std::string> script;
+        HRESULT result;
+        std::string error;
+        LONG code;
+        bool closed = false; // the connection is dropped without a goodbye
+    } cases[] = {
+        {"starttls not offered: nothing more than goodbye", {{u"TLSMode", "starttls"}},
+         "250-x\r\n250-AUTH PLAIN\r\n250 ok\r\n", {}, E_ABORT,
+         "TLS required, but the server does not offer STARTTLS\r\n[clsSMTPMailConnection::OnConnect]\r\n", -5},
+        {"starttls refused", {{u"TLSMode", "STARTTLS"}}, "250-x\r\n250-STARTTLS\r\n250 AUTH PLAIN\r\n",
+         {"STARTTLS\r\n", "454 TLS not available\r\n"}, E_ABORT,
+         "TLS required, but the server refused STARTTLS: 454 TLS not available\r\n"
+         "[clsSMTPMailConnection::OnConnect]\r\n",
+         -5},
+        {"auto, not offered: in clear", {{u"TLSMode", "auto"}}, "250-x\r\n250 AUTH PLAIN\r\n",
+         {plain, "235 ok\r\n"}, S_OK, "", 0},
+        {"auto, refused: in clear", {{u"TLSMode", " Auto "}}, "250-x\r\n250-STARTTLS\r\n250 AUTH PLAIN\r\n",
+         {"STARTTLS\r\n", "454 later\r\n", plain, "235 ok\r\n"}, S_OK, "", 0},
+        {"none ignores STARTTLS", {{u"TLSMode", "none"}}, "250-x\r\n250-STARTTLS\r\n250 AUTH PLAIN\r\n",
+         {plain, "235 ok\r\n"}, S_OK, "", 0},
+        {"bytes after the STARTTLS reply", {{u"TLSMode", "starttls"}}, "250-x\r\n250 STARTTLS\r\n",
+         {"STARTTLS\r\n", "220 go ahead\r\n250 injected\r\n"}, E_ABORT,
+         "TLS not started: the server sent more than its reply before the handshake\r\n"
+         "[clsSMTPMailConnection::OnConnect]\r\n",
+         -2, true},
+        {"xoauth2", {{u"OAuth2Token", "tok-5ecret"}}, "250-x\r\n250 AUTH PLAIN LOGIN XOAUTH2\r\n",
+         {xoauth2, "235 ok\r\n"}, S_OK, "", 0},
+        {"xoauth2 error challenge", {{u"OAuth2Token", "tok-5ecret"}}, "250-x\r\n250 AUTH PLAIN XOAUTH2\r\n",
+         {xoauth2, errorChallenge, "\r\n", "535 5.7.8 invalid token\r\n"}, E_ABORT,
+         "authentication failed!\r\n[clsSMTPMailConnection::OnConnect]\r\n", -8},
+        {"oauthbearer before xoauth2", {{u"OAuth2Token", "tok-5ecret"}},
+         "250-x\r\n250 AUTH XOAUTH2 OAUTHBEARER PLAIN\r\n", {"{port}", "235 ok\r\n"}, S_OK, "", 0},
+        {"oauthbearer error challenge", {{u"OAuth2Token", "tok-5ecret"}}, "250-x\r\n250 AUTH OAUTHBEARER\r\n",
+         {"{port}", errorChallenge, "AQ==\r\n", "535 5.7.8 invalid token\r\n"}, E_ABORT,
+         "authentication failed!\r\n[clsSMTPMailConnection::OnConnect]\r\n", -8},
+        {"token, server without OAuth: password", {{u"OAuth2Token", "tok-5ecret"}}, "250-x\r\n250 AUTH PLAIN\r\n",
+         {plain, "235 ok\r\n"}, S_OK, "", 0},
+        {"token only, server without OAuth", {{u"OAuth2Token", "tok-5ecret"}, {u"ServerPassword", ""}},
+         "250-x\r\n250 AUTH PLAIN LOGIN\r\n", {}, E_ABORT,
+         "the server offers neither OAUTHBEARER nor XOAUTH2 for the access token\r\n"
+         "[clsSMTPMailConnection::OnConnect]\r\n",
+         -8},
+    };
+    for (const Case &c : cases) {
+        ScriptServer server;
+        server.Send("220 hi\r\n").Expect("EHLO client\r\n").Send(c.ehlo);
+        std::vector<std::string> script = c.script;
+        for (std::string &line : script)
+            if (line == "{port}") line = bearer(server.Port(), "tim@example.org");
+        Play(server, script);
+        if (!c.closed) server.Expect(kSmtpEnd).Send("250 ok\r\n").Expect("QUIT\r\n").Send("221 bye\r\n");
+        server.Pause(50);
+        server.Start();
+        auto *smtp = new clsSMTPMailConnection();
+        smtp->AddRef();
+        Set(smtp, u"ServerAddress", "127.0.0.1");
+        SetInt(smtp, u"ServerPort", server.Port());
+        Set(smtp, u"ServerUser", "tim@example.org");
+        Set(smtp, u"ServerPassword", "pw");
+        Set(smtp, u"LogonName", "client");
+        SetInt(smtp, u"SocketTimeout", 3000);
+        for (const auto &o : c.options) Set(smtp, o.first, o.second);
+        LONG code = 0;
+        EXPECT_EQ(smtp->Connect(), c.result) << c.name;
+        EXPECT_EQ(ErrorOf(smtp, &code), c.error) << c.name;
+        EXPECT_EQ(code, c.code) << c.name;
+        smtp->Disconnect();
+        smtp->Release();
+        EXPECT_TRUE(server.Finish()) << c.name << ": " << server.Failure();
+    }
+}
+
+TEST(SecurityDialogue, OAuthBearerEscapesTheUserName) {
+    EXPECT_EQ(OAuthBearerMessage("a,b=c", "mail.example.org", 587, "t"),
+              std::string("n,a=a=2Cb=3Dc,\x01" "host=mail.example.org\x01port=587\x01" "auth=Bearer t\x01\x01"));
+}
+
+TEST(SecurityDialogue, UnknownTlsModeFailsBeforeConnecting) {
+    for (bool pop : {false, true}) {
+        clsConnectionBase *c = pop ? static_cast<clsConnectionBase *>(new clsPOP3MailConnection())
+                                   : static_cast<clsConnectionBase *>(new clsSMTPMailConnection());
+        c->AddRef();
+        Set(c, u"ServerAddress", "127.0.0.1");
+        SetInt(c, u"ServerPort", testsupport::ClosedPort());
+        Set(c, u"TLSMode", "ssl");
+        LONG code = 0;
+        EXPECT_EQ(c->Connect(), E_ABORT);
+        EXPECT_EQ(ErrorOf(c, &code),
+                  std::string("option TLSMode: unknown value 'ssl' (none, starttls, implicit or auto)\r\n") +
+                      (pop ? "[clsPOP3MailConnection::OnConnect]\r\n" : "[clsSMTPMailConnection::OnConnect]\r\n"));
+        EXPECT_EQ(code, -5);
+        c->Release();
+    }
+}
+
+TEST(SecurityDialogue, SettingsStringsCarryTheSecurityOptions) {
+    clsOptionList source;
+    source.SetText("SMTP.TLSMode", u"starttls");
+    source.SetText("SMTP.TLSVerify", u"0");
+    source.SetText("SMTP.TLSCAFile", u"/etc/kv/ca.pem");
+    source.SetText("SMTP.ProxyResolve", u"remote");
+    WString text = WriteSettingsString(source);
+    ASSERT_FALSE(text.empty());
+
+    ScriptServer server;
+    server.Send("220 hi\r\n").Expect("EHLO client\r\n").Send("250-x\r\n250 AUTH PLAIN\r\n");
+    server.Expect("RSET\r\n").Send("250 ok\r\n").Expect("QUIT\r\n").Send("221 bye\r\n").Pause(50);
+    server.Start();
+    auto *smtp = new clsSMTPMailConnection();
+    smtp->AddRef();
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_BSTR;
+    v.bstrVal = SysAllocStringLen(reinterpret_cast<const OLECHAR *>(text.data()), UINT(text.size()));
+    EXPECT_EQ(smtp->SetOption(nullptr, &v), S_OK);
+    VariantClear(&v);
+    pal::TlsOptions tls = ReadTlsOptions(*smtp, "mail.example.org");
+    EXPECT_FALSE(tls.verify);
+    EXPECT_EQ(tls.caFile, "/etc/kv/ca.pem");
+    EXPECT_EQ(tls.host, "mail.example.org");
+    EXPECT_TRUE(ReadProxyResolveRemote(*smtp));
+    Set(smtp, u"ServerAddress", "127.0.0.1");
+    SetInt(smtp, u"ServerPort", server.Port());
+    Set(smtp, u"ServerUser", "tim");
+    Set(smtp, u"ServerPassword", "pw");
+    Set(smtp, u"LogonName", "client");
+    EXPECT_EQ(smtp->Connect(), E_ABORT);
+    EXPECT_EQ(ErrorOf(smtp), "TLS required, but the server does not offer STARTTLS\r\n[clsSMTPMailConnection::OnConnect]\r\n");
+    smtp->Release();
+    EXPECT_TRUE(server.Finish()) << server.Failure();
+}
+
+TEST(SecurityDialogue, VerificationStaysOnUnlessClearlyOff) {
+    struct Case {
+        const char16_t *value; // null: unset
+        bool verify;
+    } cases[] = {{nullptr, true}, {u"0", false}, {u"false", false}, {u"1", true}, {u"yes please", true}, {u"", true}};
+    for (const Case &c : cases) {
+        auto *pop = new clsPOP3MailConnection();
+        pop->AddRef();
+        if (c.value) {
+            VARIANT v;
+            VariantInit(&v);
+            v.vt = VT_BSTR;
+            v.bstrVal = SysAllocString(reinterpret_cast<const OLECHAR *>(c.value));
+            pop->SetOption(u"TLSVerify", &v);
+            VariantClear(&v);
+        }
+        EXPECT_EQ(ReadTlsOptions(*pop, "h").verify, c.verify) << (c.value ? Narrow(WideView(c.value)) : "unset");
+        pop->Release();
+    }
+}
+
+class Pop3 : public clsPOP3MailConnection {
+  protected:
+    IKvMail *CreateReceivedMail(const String &) override { return nullptr; }
+    void ReadMailLines(IKvMail *, std::vector<String> &, bool) override {}
+};
+
+TEST(SecurityDialogue, Pop3TlsModesAndOAuth) {
+    const std::string xoauth2 = B64("user=mrose\x01" "auth=Bearer tok-5ecret\x01\x01") + "\r\n";
+    const std::string errorChallenge = "+ " + B64("{\"status\":\"401\"}") + "\r\n";
+    const std::vector<std::string> userPass = {"USER mrose\r\n", "+OK\r\n", "PASS tanstaaf\r\n", "+OK in\r\n"};
+    struct Case {
+        const char *name;
+        Options options;
+        std::vector<std::string> script; // after the greeting
+        bool loggedOn;
+        std::string error;
+        bool password = false; // USER and PASS follow the script
+        bool closed = false;   // the connection is dropped without a goodbye
+    } cases[] = {
+        {"stls refused: no USER", {{u"TLSMode", "starttls"}}, {"STLS\r\n", "-ERR not here\r\n"}, false,
+         "TLS required, but the server refused STLS: -ERR not here\r\n[clsPOP3MailConnection::OnConnect]\r\n"},
+        {"auto, CAPA without STLS", {{u"TLSMode", "auto"}}, {"CAPA\r\n", "+OK\r\nUSER\r\nUIDL\r\n.\r\n"}, true, "", true},
+        {"auto, no CAPA", {{u"TLSMode", "auto"}}, {"CAPA\r\n", "-ERR what\r\n"}, true, "", true},
+        {"auto, STLS refused", {{u"TLSMode", "auto"}}, {"CAPA\r\n", "+OK\r\nSTLS\r\n.\r\n", "STLS\r\n", "-ERR no\r\n"},
+         true, "", true},
+        {"bytes after +OK to STLS", {{u"TLSMode", "starttls"}}, {"STLS\r\n", "+OK begin\r\n+OK injected\r\n"}, false,
+         "TLS not started: the server sent more than its reply before the handshake\r\n"
+         "[clsPOP3MailConnection::OnConnect]\r\n", false, true},
+        {"xoauth2", {{u"OAuth2Token", "tok-5ecret"}},
+         {"CAPA\r\n", "+OK\r\nSASL PLAIN XOAUTH2\r\n.\r\n", "AUTH XOAUTH2\r\n", "+ \r\n", xoauth2, "+OK hi\r\n"}, true,
+         ""},
+        {"xoauth2 error challenge", {{u"OAuth2Token", "tok-5ecret"}},
+         {"CAPA\r\n", "+OK\r\nSASL XOAUTH2\r\n.\r\n", "AUTH XOAUTH2\r\n", "+\r\n", xoauth2, errorChallenge, "\r\n",
+          "-ERR denied\r\n"},
+         false, "authentication failed!\r\n[clsPOP3MailConnection::OnConnect]\r\n"},
+        {"token, no SASL: password", {{u"OAuth2Token", "tok-5ecret"}}, {"CAPA\r\n", "+OK\r\nUSER\r\n.\r\n"}, true,
+         "", true},
+        {"token only, no SASL", {{u"OAuth2Token", "tok-5ecret"}, {u"ServerPassword", ""}},
+         {"CAPA\r\n", "+OK\r\nSASL PLAIN\r\n.\r\n"}, false,
+         "the server offers neither OAUTHBEARER nor XOAUTH2 for the access token\r\n"
+         "[clsPOP3MailConnection::OnConnect]\r\n"},
+        {"token, AUTH refused", {{u"OAuth2Token", "tok-5ecret"}},
+         {"CAPA\r\n", "+OK\r\nSASL OAUTHBEARER\r\n.\r\n", "AUTH OAUTHBEARER\r\n", "-ERR no\r\n"}, false,
+         "authentication failed!\r\n[clsPOP3MailConnection::OnConnect]\r\n"},
+    };
+    for (const Case &c : cases) {
+        ScriptServer server;
+        server.Send("+OK POP3 ready\r\n");
+        std::vector<std::string> script = c.script;
+        if (c.password) script.insert(script.end(), userPass.begin(), userPass.end());
+        Play(server, script);
+        if (!c.closed) server.Expect("QUIT\r\n").Send("+OK bye\r\n");
+        server.Pause(50);
+        server.Start();
+        auto *pop = new Pop3();
+        pop->AddRef();
+        Set(pop, u"ServerAddress", "127.0.0.1");
+        SetInt(pop, u"ServerPort", server.Port());
+        Set(pop, u"ServerUser", "mrose");
+        Set(pop, u"ServerPassword", "tanstaaf");
+        SetInt(pop, u"SocketTimeout", 3000);
+        for (const auto &o : c.options) Set(pop, o.first, o.second);
+        EXPECT_EQ(pop->Connect(), c.loggedOn ? S_OK : E_ABORT) << c.name;
+        EXPECT_EQ(ErrorOf(pop), c.error) << c.name;
+        pop->Disconnect();
+        pop->Release();
+        EXPECT_TRUE(server.Finish()) << c.name << ": " << server.Failure();
+    }
+}
+
+TEST(SecurityDialogue, TokenNeverReachesTheTrace) {
+    class Sink : public IKvLogSlot {
+      public:
+        std::string all;
+        HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void **p) override {
+            *p = nullptr;
+            return E_NOINTERFACE;
+        }
+        ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
+        ULONG STDMETHODCALLTYPE Release() override { return 1; }
+        HRESULT STDMETHODCALLTYPE WriteLine(BSTR line) override {
+            all += Narrow(WideView(reinterpret_cast<const char16_t *>(line))) + "\n";
+            return S_OK;
+        }
+    };
+    const std::string encoded = B64("user=tim\x01" "auth=Bearer tok-5ecret\x01\x01");
+    // Calls and details at 3, the wire at 128.
+    for (int level : {3, 128}) {
+        Sink sink;
+        KvLog().SetLogSlot(&sink);
+        KvLog().SetOutputMode(2);
+        KvLog().SetLogLevel(level);
+        {
+            ScriptServer server;
+            server.Send("220 hi\r\n").Expect("EHLO client\r\n").Send("250-x\r\n250 AUTH XOAUTH2\r\n");
+            server.Expect("AUTH XOAUTH2 " + encoded + "\r\n");
+            server.Send("334 " + B64("{\"status\":\"401\"}") + "\r\n").Expect("\r\n").Send("535 no\r\n");
+            server.Expect("RSET\r\n").Send("250 ok\r\n").Expect("QUIT\r\n").Send("221 bye\r\n").Pause(50);
+            server.Start();
+            auto *smtp = new clsSMTPMailConnection();
+            smtp->AddRef();
+            Set(smtp, u"ServerAddress", "127.0.0.1");
+            SetInt(smtp, u"ServerPort", server.Port());
+            Set(smtp, u"ServerUser", "tim");
+            Set(smtp, u"LogonName", "client");
+            Set(smtp, u"OAuth2Token", "tok-5ecret");
+            EXPECT_EQ(smtp->Connect(), E_ABORT);
+            smtp->Release();
+            EXPECT_TRUE(server.Finish()) << server.Failure();
+        }
+        KvLog().ResetForTests();
+        EXPECT_EQ(sink.all.find("tok-5ecret"), std::string::npos) << sink.all;
+        EXPECT_EQ(sink.all.find(encoded), std::string::npos) << sink.all;
+        if (level == 128) {
+            EXPECT_NE(sink.all.find("->'*****'"), std::string::npos) << sink.all;
+        } else {
+            EXPECT_NE(sink.all.find("OAuth2Token','*****'"), std::string::npos) << sink.all;
+        }
+    }
+}
+
+} // namespace
+} // namespace kv
