@@ -168,8 +168,8 @@ TEST(ConnectionBase, MailListIsReleasedOnConnectAndDisconnect) {
 }
 
 TEST(ConnectionBase, EnumeratorNextSkipCloneOverACopy) {
+    FakeMail m[5]; // declared first: the connection still releases them when it goes
     Provider p(false);
-    FakeMail m[5];
     for (auto &x : m) p.AppendMail(&x);
     IKvEnumMail *e = nullptr;
     ASSERT_EQ(p.EnumMails(&e), S_OK);
