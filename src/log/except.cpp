@@ -22,7 +22,7 @@ clsExcept clsExcept::Formatted(const char *format, ...) {
 
 clsExcept &clsExcept::Push(const String &message) {
     messages_.push_back(message);
-    if (KvLog().Passes(kLogExceptions)) {
+    if (clsKvLog::Passes(kLogExceptions)) {
         pal::LocalTime t = pal::GetLocalTime();
         KvLog().Write(kLogExceptions, "ERR " + Format("%08x:\?\?\?\?\?\?\?\?-%02d:%02d:%02d.%04d:EXCEPTION(%s)",
                                                       pal::CurrentThreadId(), t.hour, t.minute, t.second,

@@ -7,6 +7,18 @@
 
 namespace kv {
 
+namespace logstate {
+volatile LONG mode = 0;
+volatile LONG threshold = 1;
+volatile bool tracesCalls = false;
+
+void Update(LONG newMode, LONG newThreshold) {
+    mode = newMode;
+    threshold = newThreshold;
+    tracesCalls = newMode != 0 && newThreshold != kLogProtocol && newThreshold >= 2;
+}
+} // namespace logstate
+
 clsKvLog &KvLog() {
     static clsKvLog instance;
     return instance;
@@ -36,13 +48,13 @@ HRESULT clsKvLog::SetLogSlot(IKvLogSlot *slot) {
 }
 
 HRESULT clsKvLog::SetOutputMode(LONG mode) {
-    mode_ = mode;
+    logstate::Update(mode, logstate::threshold);
     WriteBanner();
     return S_OK;
 }
 
 HRESULT clsKvLog::SetLogLevel(LONG level) {
-    threshold_ = level;
+    logstate::Update(logstate::mode, level);
     WriteBanner();
     return S_OK;
 }
@@ -56,8 +68,7 @@ void clsKvLog::WriteBanner() {
 
 void clsKvLog::ResetForTests() {
     SetLogSlot(nullptr);
-    mode_ = 0;
-    threshold_ = 1;
+    logstate::Update(0, 1);
 }
 
 void clsKvLog::Write(int level, const String &text) {
@@ -72,7 +83,7 @@ void clsKvLog::Write(int level, const String &text) {
 }
 
 void clsKvLog::Deliver(const String &line) {
-    switch (mode_) {
+    switch (logstate::mode) {
     case 1:
         pal::DebugOutput(line);
         break;
@@ -92,8 +103,7 @@ void clsKvLog::Deliver(const String &line) {
     }
 }
 
-void LogWriteF(int level, const char *format, ...) {
-    if (!KvLog().Passes(level)) return;
+void LogWriteFormatted(int level, const char *format, ...) {
     va_list args;
     va_start(args, format);
     String text = VFormat(format, args);
@@ -110,9 +120,7 @@ String HResultText(HRESULT hr) {
     return text + Format(" (%08lx)", (unsigned long)(uint32_t)hr);
 }
 
-clsTraceScope::clsTraceScope(const HRESULT *result, const char *format, ...)
-    : result_(result), active_(KvLog().TracesCalls()) {
-    if (!active_) return;
+void clsTraceScope::Open(const char *format, ...) {
     va_list args;
     va_start(args, format);
     String text = ">" + VFormat(format, args);
@@ -120,8 +128,8 @@ clsTraceScope::clsTraceScope(const HRESULT *result, const char *format, ...)
     KvLog().Write(kLogCalls, text);
 }
 
-clsTraceScope::~clsTraceScope() {
-    if (!active_ || !KvLog().TracesCalls()) return;
+void clsTraceScope::Close() {
+    if (!clsKvLog::TracesCalls()) return;
     String result = HResultText(result_ ? *result_ : S_OK);
     if (hasDetail_) KvLog().Write(kLogCalls, Format("<%s (%s)", result.c_str(), detail_.c_str()));
     else KvLog().Write(kLogCalls, "<" + result);

@@ -12,6 +12,15 @@ namespace kv {
 
 enum : int { kLogExceptions = 1, kLogCalls = 2, kLogDetails = 3, kLogProtocol = 128 };
 
+// The filter state, read on every traced call: plain globals so that with
+// logging off a call costs a load and a comparison, nothing more.
+namespace logstate {
+extern volatile LONG mode;
+extern volatile LONG threshold;
+// Mode not 0, threshold at least 2 and not the protocol-only 128.
+extern volatile bool tracesCalls;
+} // namespace logstate
+
 class clsKvLog final : public IKvLog {
   public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override;
@@ -22,13 +31,13 @@ class clsKvLog final : public IKvLog {
     HRESULT STDMETHODCALLTYPE SetLogLevel(LONG level) override;
 
     // Whether a line of this level would be written; costs a comparison or two.
-    bool Passes(int level) const {
-        if (mode_ == 0) return false;
-        if (threshold_ == kLogProtocol) return level == kLogProtocol;
-        return (level == kLogProtocol ? kLogDetails : level) <= threshold_;
+    static bool Passes(int level) {
+        if (logstate::mode == 0) return false;
+        if (logstate::threshold == kLogProtocol) return level == kLogProtocol;
+        return (level == kLogProtocol ? kLogDetails : level) <= logstate::threshold;
     }
     // Whether method entry/exit lines are written.
-    bool TracesCalls() const { return mode_ != 0 && threshold_ != kLogProtocol && threshold_ >= 2; }
+    static bool TracesCalls() { return logstate::tracesCalls; }
 
     // Writes one line (filtered). The text is never used as a format.
     void Write(int level, const String &text);
@@ -43,31 +52,41 @@ class clsKvLog final : public IKvLog {
 
     IKvLogSlot *slot_ = nullptr;
     std::recursive_mutex lock_;
-    volatile LONG mode_ = 0;
-    volatile LONG threshold_ = 1;
     uint32_t counter_ = 0;
 };
 
 clsKvLog &KvLog();
 
 inline void LogWrite(int level, const String &text) {
-    if (KvLog().Passes(level)) KvLog().Write(level, text);
+    if (clsKvLog::Passes(level)) KvLog().Write(level, text);
 }
+void LogWriteFormatted(int level, const char *format, ...);
 // Formats only when the line passes the filter.
-void LogWriteF(int level, const char *format, ...);
+template <class... Args> inline void LogWriteF(int level, const char *format, Args... args) {
+    if (clsKvLog::Passes(level)) LogWriteFormatted(level, format, args...);
+}
 
 // Traces method entry (">" + text) and, at scope end, the method's result
 // ("<" + result text, with an optional detail), both at level 2.
 class clsTraceScope {
   public:
-    clsTraceScope(const HRESULT *result, const char *format, ...);
-    ~clsTraceScope();
+    template <class... Args>
+    clsTraceScope(const HRESULT *result, const char *format, Args... args)
+        : result_(result), active_(clsKvLog::TracesCalls()) {
+        if (active_) Open(format, args...);
+    }
+    ~clsTraceScope() {
+        if (active_) Close();
+    }
     clsTraceScope(const clsTraceScope &) = delete;
     clsTraceScope &operator=(const clsTraceScope &) = delete;
     void SetDetail(const String &detail) { detail_ = detail, hasDetail_ = true; }
     bool Active() const { return active_; }
 
   private:
+    void Open(const char *format, ...);
+    void Close();
+
     const HRESULT *result_;
     bool active_;
     bool hasDetail_ = false;

@@ -148,7 +148,7 @@ int clsSocket::SocketSend(const void *data, size_t length) { return SendTraced(d
 int clsSocket::SocketSendSecret(const String &text) { return SendTraced(text.data(), text.size(), true); }
 
 int clsSocket::SendTraced(const void *data, size_t length, bool secret) {
-    if (KvLog().Passes(kLogProtocol)) {
+    if (clsKvLog::Passes(kLogProtocol)) {
         String shown = secret ? String("*****") : TraceText(std::string_view(static_cast<const char *>(data), length));
         KvLog().Write(kLogProtocol, "->'" + shown + "'");
     }
@@ -203,7 +203,7 @@ int clsSocket::ReceiveText(String &text) {
     int rc = SocketRecv(buffer.get(), length, false);
     if (rc != 0) return rc;
     text.assign(buffer.get(), length);
-    if (KvLog().Passes(kLogProtocol)) KvLog().Write(kLogProtocol, "<-'" + TraceText(text) + "'");
+    if (clsKvLog::Passes(kLogProtocol)) KvLog().Write(kLogProtocol, "<-'" + TraceText(text) + "'");
     return 0;
 }
 
