@@ -81,6 +81,6 @@ ORKV14_API HRESULT STDAPICALLTYPE DllRegisterServer(void) {
 }
 
 ORKV14_API HRESULT STDAPICALLTYPE DllUnregisterServer(void) {
-    if (pal::RegOpen(pal::RegRoot::ClassesRoot, u"CLSID")) pal::RegDeleteTree(pal::RegRoot::ClassesRoot, ClassKeyPath());
+    if (pal::RegOpen(pal::RegRoot::ClassesRoot, u"CLSID")) pal::RegDeleteKeyTree(pal::RegRoot::ClassesRoot, ClassKeyPath());
     return S_OK;
 }

@@ -39,7 +39,8 @@ std::unique_ptr<RegKey> RegCreate(RegRoot root, const std::u16string &path);
 // Opens an existing key; null when it does not exist.
 std::unique_ptr<RegKey> RegOpen(RegRoot root, const std::u16string &path, bool writable = false);
 // Deletes a key with all its subkeys and values; false when it did not exist.
-bool RegDeleteTree(RegRoot root, const std::u16string &path);
+// (Not "RegDeleteTree": <windows.h> makes that name a macro.)
+bool RegDeleteKeyTree(RegRoot root, const std::u16string &path);
 
 // POSIX: where the store lives. Default: $XDG_CONFIG_HOME/orkv14/registry (or
 // ~/.config/orkv14/registry). Tests point it at a temporary directory.

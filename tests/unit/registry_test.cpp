@@ -144,7 +144,7 @@ TEST_F(RegistryTest, DeleteTreeRemovesAllBelowAndNothingBeside) {
     auto held = RegOpen(RegRoot::ClassesRoot, u"CLSID\\{X}\\InProcServer32", true);
     ASSERT_TRUE(held);
 
-    EXPECT_TRUE(RegDeleteTree(RegRoot::ClassesRoot, u"clsid\\{x}"));
+    EXPECT_TRUE(RegDeleteKeyTree(RegRoot::ClassesRoot, u"clsid\\{x}"));
     EXPECT_FALSE(RegOpen(RegRoot::ClassesRoot, u"CLSID\\{X}"));
     EXPECT_FALSE(RegOpen(RegRoot::ClassesRoot, u"CLSID\\{X}\\InProcServer32\\Deep"));
     std::u16string s;
@@ -156,8 +156,8 @@ TEST_F(RegistryTest, DeleteTreeRemovesAllBelowAndNothingBeside) {
     // A handle to a deleted key writes nothing, and nothing reappears.
     EXPECT_FALSE(held->SetString(u"x", u"y"));
     EXPECT_FALSE(RegOpen(RegRoot::ClassesRoot, u"CLSID\\{X}"));
-    EXPECT_FALSE(RegDeleteTree(RegRoot::ClassesRoot, u"CLSID\\{X}")) << "did not exist";
-    EXPECT_FALSE(RegDeleteTree(RegRoot::ClassesRoot, u"")) << "never a whole root";
+    EXPECT_FALSE(RegDeleteKeyTree(RegRoot::ClassesRoot, u"CLSID\\{X}")) << "did not exist";
+    EXPECT_FALSE(RegDeleteKeyTree(RegRoot::ClassesRoot, u"")) << "never a whole root";
     // No leftovers beside the remaining key.
     size_t entries = 0;
     for (auto &e : fs::directory_iterator(store_ + "/HKEY_CLASSES_ROOT")) entries += e.is_directory();
@@ -191,7 +191,7 @@ TEST_F(RegistryTest, HostileKeyNamesStayInsideTheRoot) {
     for (auto &e : fs::directory_iterator(store_)) roots.push_back(e.path().filename().string());
     EXPECT_EQ(roots, std::vector<std::string>{"HKEY_CURRENT_USER"});
 
-    for (const auto &name : names) EXPECT_TRUE(RegDeleteTree(RegRoot::CurrentUser, u"H\\" + name));
+    for (const auto &name : names) EXPECT_TRUE(RegDeleteKeyTree(RegRoot::CurrentUser, u"H\\" + name));
     EXPECT_TRUE(parent->SubKeyNames().empty());
     EXPECT_TRUE(RegOpen(RegRoot::CurrentUser, u"H"));
 }
@@ -201,7 +201,7 @@ TEST_F(RegistryTest, MalformedPathsAreRefused) {
     for (const auto &path : bad) {
         EXPECT_FALSE(RegCreate(RegRoot::CurrentUser, path));
         EXPECT_FALSE(RegOpen(RegRoot::CurrentUser, path));
-        EXPECT_FALSE(RegDeleteTree(RegRoot::CurrentUser, path));
+        EXPECT_FALSE(RegDeleteKeyTree(RegRoot::CurrentUser, path));
     }
 }
 

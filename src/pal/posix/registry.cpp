@@ -522,7 +522,7 @@ std::unique_ptr<RegKey> RegOpen(RegRoot root, const std::u16string &path, bool w
     return std::make_unique<FileRegKey>(dir, writable);
 }
 
-bool RegDeleteTree(RegRoot root, const std::u16string &path) {
+bool RegDeleteKeyTree(RegRoot root, const std::u16string &path) {
     std::vector<std::u16string> parts;
     if (!SplitPath(path, parts) || parts.empty()) return false; // never a whole root
     std::string dir = KeyDir(root, parts);

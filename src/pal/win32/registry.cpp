@@ -124,7 +124,11 @@ std::unique_ptr<RegKey> RegOpen(RegRoot root, const std::u16string &path, bool w
     return std::make_unique<Win32Key>(key);
 }
 
-bool RegDeleteTree(RegRoot root, const std::u16string &path) { return DeleteDepthFirst(RootKey(root), path); }
+bool RegDeleteKeyTree(RegRoot root, const std::u16string &path) {
+    // An empty path would open the root itself and empty the whole hive.
+    if (path.empty() || path.front() == u'\\') return false;
+    return DeleteDepthFirst(RootKey(root), path);
+}
 
 // The real registry has no store to place.
 void RegSetStoreRoot(const std::string &) {}
