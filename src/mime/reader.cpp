@@ -26,17 +26,35 @@ struct clsRawField {
     std::vector<String> pieces;
 };
 
+// A field line has a name before its colon without blanks or controls in it
+// (blanks around the name are allowed).
+bool IsFieldLine(std::string_view line) {
+    size_t colon = line.find(':');
+    if (colon == std::string_view::npos) return false;
+    for (unsigned char c : TrimView(line.substr(0, colon)))
+        if (c <= ' ' || c == 0x7F) return false;
+    return true;
+}
+
 std::vector<clsRawField> TakeHeaderLines(std::deque<String> &lines) {
     std::vector<clsRawField> fields;
     while (!lines.empty()) {
-        String line = std::move(lines.front());
-        lines.pop_front();
-        if (line.empty()) break;
-        if (line[0] == ' ' || line[0] == '\t') {
+        if (lines.front().empty()) {
+            lines.pop_front();
+            break;
+        }
+        const String &next = lines.front();
+        if (next[0] == ' ' || next[0] == '\t') {
             // A continuation before any field has nothing to continue.
-            if (!fields.empty()) fields.back().pieces.push_back(std::move(line));
+            if (!fields.empty()) fields.back().pieces.push_back(std::move(lines.front()));
+            lines.pop_front();
             continue;
         }
+        // A head whose empty line is missing ends at the first line that is
+        // no field; that line is the first of the body, as RFC 5322 readers take it.
+        if (!IsFieldLine(next)) break;
+        String line = std::move(lines.front());
+        lines.pop_front();
         size_t colon = line.find(':');
         clsRawField field;
         field.name = String(TrimView(std::string_view(line).substr(0, colon)));
@@ -207,8 +225,13 @@ void ReadPart(clsMail &mail, std::deque<String> &lines, int depth, uint32_t flag
     if (depth == 0) {
         mail.GeneratedHeaders() = block;
         mail.SetHeadersReusable(true);
-        mail.SetSenderText(Value(block, "From"));
-        mail.SetSubjectText(Value(block, "Subject"));
+        // A field given twice: the first one counts, as for every reader of mail.
+        auto first = [&](const char *name) {
+            const clsHeaderItem *item = block.Find(name);
+            return item && !item->values.empty() ? item->values.front() : String();
+        };
+        mail.SetSenderText(first("From"));
+        mail.SetSubjectText(first("Subject"));
         auto recipients = [&](const char *name) {
             std::vector<String> list;
             if (const clsHeaderItem *item = block.Find(name))

@@ -180,7 +180,7 @@ TEST_F(MimeReader, RelatedPartsKeepTheirContentIdsAndBytes) {
 TEST_F(MimeReader, HeaderBlockFoldsDecodesAndGroupsRepeatedFields) {
     ASSERT_EQ(Read(mail_, "Received: one\r\nSubject: =?iso-8859-1?Q?Gr=FC=DFe?=\r\n   aus    Berlin\r\n"
                           "received: two\r\nTo: \"Doe, John\" <j@example.com>,\r\n\tb@example.com\r\n"
-                          "X-No-Colon-Line\r\n\r\nbody\r\n"),
+                          "Subject: second one\r\n\r\nbody\r\n"),
               S_OK);
     const clsHeaderList &head = mail_->GeneratedHeaders();
     const clsHeaderItem *received = head.Find("RECEIVED");
@@ -188,10 +188,29 @@ TEST_F(MimeReader, HeaderBlockFoldsDecodesAndGroupsRepeatedFields) {
     EXPECT_EQ(received->values, (std::vector<String>{"one", "two"}));
     EXPECT_EQ(mail_->Subject(), "Gr\xC3\xBC\xC3\x9F" "e aus Berlin");
     EXPECT_EQ(mail_->To(), (std::vector<String>{"\"Doe, John\" <j@example.com>", "b@example.com"}));
-    EXPECT_EQ(Header(head, "X-No-Colon-Line"), "");
+    EXPECT_EQ(head.Find("Subject")->values.size(), 2u);
     Bstr subject;
     ASSERT_EQ(mail_->GetSubject(subject.put()), S_OK);
     EXPECT_EQ(subject.Wide(), u"Gr\u00fc\u00dfe aus Berlin");
+}
+
+TEST_F(MimeReader, HeadWithoutEmptyLineEndsAtTheFirstLineThatIsNoField) {
+    struct Case {
+        const char *text, *subject, *body;
+    } cases[] = {
+        {"Subject: s\r\nThis is the body\r\n", "s", "This is the body\r\n"},
+        {"// Not a message\r\n", "", "// Not a message\r\n"},
+        {"Subject: s\r\nNot a: field\r\n\r\nx\r\n", "s", "Not a: field\r\n\r\nx\r\n"},
+        {"Subject: s\r\nX-Odd :  v\r\n\r\nx\r\n", "s", "x\r\n"},
+        {" lone continuation\r\nSubject: s\r\n\r\nx\r\n", "s", "x\r\n"},
+    };
+    for (const Case &c : cases) {
+        clsArpaMail *mail = NewMail(0, u"");
+        ASSERT_EQ(Read(mail, c.text), S_OK) << c.text;
+        EXPECT_EQ(mail->Subject(), c.subject) << c.text;
+        ASSERT_EQ(mail->Bodies().Size(), 1u);
+        EXPECT_EQ(BodyBytes(mail->Bodies()[0]), c.body) << c.text;
+    }
 }
 
 TEST_F(MimeReader, EncodedWordsAreDecodedIntoTheMailCharset) {
