@@ -2,7 +2,8 @@
 # Installs the Debian packages the build and the tests need (as root).
 set -euo pipefail
 packages=(cmake ninja-build g++ clang pkg-config libpcre2-dev zlib1g-dev libgtest-dev libgmock-dev
-          libbenchmark-dev python3)
+          libbenchmark-dev python3
+          libpython3.11-testsuite golang-github-jhillyerd-enmime-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
