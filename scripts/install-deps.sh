@@ -2,7 +2,7 @@
 # Installs the Debian packages the build and the tests need (as root).
 set -euo pipefail
 packages=(cmake ninja-build g++ clang pkg-config libpcre2-dev zlib1g-dev libgtest-dev libgmock-dev
-          libbenchmark-dev python3
+          libbenchmark-dev libgmime-3.0-dev python3
           libpython3.11-testsuite golang-github-jhillyerd-enmime-dev)
 missing=()
 for p in "${packages[@]}"; do

@@ -1,4 +1,5 @@
 #include <array>
+#include <cstring>
 #include <vector>
 
 #include "mime/codecs.h"
@@ -37,12 +38,8 @@ constexpr std::array<char, 8192> kPairs = MakePairTable();
 
 inline void EncodeGroup(const uint8_t *in, char *out) {
     uint32_t v = uint32_t(in[0]) << 16 | uint32_t(in[1]) << 8 | in[2];
-    const char *hi = &kPairs[(v >> 12) * 2];
-    const char *lo = &kPairs[(v & 0xFFF) * 2];
-    out[0] = hi[0];
-    out[1] = hi[1];
-    out[2] = lo[0];
-    out[3] = lo[1];
+    std::memcpy(out, &kPairs[(v >> 12) * 2], 2);
+    std::memcpy(out + 2, &kPairs[(v & 0xFFF) * 2], 2);
 }
 
 // Whole groups of three; returns the characters written.

@@ -63,8 +63,8 @@ struct QpDecoder {
     bool lineOpen = false; // characters seen since the last line end
     bool afterCR = false;
 };
-// Worst case: every character copied, CR LF for a line end.
-constexpr size_t QpDecodeMaxLength(size_t n) { return n + 2; }
+// Worst case: a lone CR or LF gives CR LF; a line ends after the last one.
+constexpr size_t QpDecodeMaxLength(size_t n) { return 2 * n + 2; }
 // Decodes text in which CR, LF or CR LF end a line.
 size_t QpDecodeStep(QpDecoder &state, const char *in, size_t n, uint8_t *out);
 // Ends the input: an open line is finished as if a line end followed.

@@ -1,6 +1,11 @@
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "mime/codecs.h"
 #include "mime/encodings.h"
@@ -19,8 +24,8 @@ constexpr std::array<uint8_t, 256> MakeEncodeClasses() {
     std::array<uint8_t, 256> t{};
     for (int c = 0; c < 256; ++c) t[c] = (c >= 0x20 && c <= 0x7E) ? kLiteral : kEncode;
     // Characters that some gateways change (the EBCDIC-unsafe set) go encoded.
-    for (char c : "=!\"#$@[\\]^`{|}~") t[uint8_t(c)] = kEncode;
-    t[0] = kEncode; // the loop above also hit the string's terminator
+    const char unsafe[] = "=!\"#$@[\\]^`{|}~";
+    for (size_t k = 0; k + 1 < sizeof unsafe; ++k) t[uint8_t(unsafe[k])] = kEncode;
     // Bytes whose encoding depends on where they stand.
     t[uint8_t(' ')] = kSpecial;
     t[uint8_t('.')] = kSpecial;
@@ -29,17 +34,127 @@ constexpr std::array<uint8_t, 256> MakeEncodeClasses() {
 }
 constexpr std::array<uint8_t, 256> kEncodeClass = MakeEncodeClasses();
 
-// 1: ends the copy run of the decoder.
-constexpr std::array<uint8_t, 256> MakeDecodeStops() {
-    std::array<uint8_t, 256> t{};
-    t[uint8_t('=')] = 1;
-    t[uint8_t('\r')] = 1;
-    t[uint8_t('\n')] = 1;
+// "=XX" for every byte, padded to four so it can be stored in one move.
+constexpr std::array<std::array<char, 4>, 256> MakeEncodedForms() {
+    std::array<std::array<char, 4>, 256> t{};
+    for (int c = 0; c < 256; ++c) t[c] = {'=', kHexDigits[c >> 4], kHexDigits[c & 15], 0};
     return t;
 }
-constexpr std::array<uint8_t, 256> kDecodeStop = MakeDecodeStops();
+constexpr std::array<std::array<char, 4>, 256> kEncoded = MakeEncodedForms();
 
-inline bool IsLineEnd(char c) { return c == '\r' || c == '\n'; }
+// What a byte becomes where nothing about its place matters: itself, or "=XX".
+constexpr std::array<std::array<char, 4>, 256> MakeForms() {
+    std::array<std::array<char, 4>, 256> t = MakeEncodedForms();
+    for (int c = 0; c < 256; ++c)
+        if (kEncodeClass[c] != kEncode) t[c] = {char(c), 0, 0, 0};
+    return t;
+}
+constexpr std::array<std::array<char, 4>, 256> kForms = MakeForms();
+
+constexpr std::array<uint8_t, 256> MakeFormLengths() {
+    std::array<uint8_t, 256> t{};
+    for (int c = 0; c < 256; ++c) t[c] = kEncodeClass[c] == kEncode ? 3 : 1;
+    return t;
+}
+constexpr std::array<uint8_t, 256> kFormLength = MakeFormLengths();
+
+#if !defined(__SSE2__)
+// 1 for bytes copied as they are anywhere but at a line start or before a
+// line end: the safe characters, the blank and the period.
+constexpr std::array<uint8_t, 256> MakePlainBytes() {
+    std::array<uint8_t, 256> t{};
+    for (int c = 0; c < 256; ++c) t[c] = kEncodeClass[c] == kLiteral || c == ' ' || c == '.';
+    return t;
+}
+constexpr std::array<uint8_t, 256> kPlain = MakePlainBytes();
+#endif
+
+enum : uint8_t { kCopy = 0, kEquals = 1, kLineEnd = 2 };
+
+constexpr std::array<uint8_t, 256> MakeDecodeClasses() {
+    std::array<uint8_t, 256> t{};
+    t[uint8_t('=')] = kEquals;
+    t[uint8_t('\r')] = kLineEnd;
+    t[uint8_t('\n')] = kLineEnd;
+    return t;
+}
+constexpr std::array<uint8_t, 256> kDecodeClass = MakeDecodeClasses();
+
+// The hex digit rule split in two tables: the byte is high[a] + low[b] (mod 256).
+constexpr unsigned DigitValue(unsigned c) { return c < 'A' ? c - '0' : c < 'a' ? c - 'A' + 10 : c - 'a' + 10; }
+constexpr std::array<uint8_t, 256> MakeHexTable(unsigned factor) {
+    std::array<uint8_t, 256> t{};
+    for (unsigned c = 0; c < 256; ++c) t[c] = uint8_t(DigitValue(c) * factor);
+    return t;
+}
+constexpr std::array<uint8_t, 256> kHexHigh = MakeHexTable(16);
+constexpr std::array<uint8_t, 256> kHexLow = MakeHexTable(1);
+
+inline bool IsLineEnd(uint8_t c) { return c == '\r' || c == '\n'; }
+
+// Marks (top bit) the bytes of w that equal b.
+inline uint64_t ByteMask(uint64_t w, uint8_t b) {
+    constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
+    uint64_t x = w ^ (0x0101010101010101ull * b);
+    return ~(((x & kLow7) + kLow7) | x | kLow7);
+}
+// Index of the first marked byte in memory order.
+inline size_t FirstMarked(uint64_t mask) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    return size_t(__builtin_clzll(mask)) / 8;
+#else
+    return size_t(__builtin_ctzll(mask)) / 8;
+#endif
+}
+
+// Whether the current line, four characters long, reads "From". Its start
+// may lie in the output of an earlier call, kept in the state.
+bool LineIsFrom(const QpEncoder &s, const char *out, const char *o) {
+    size_t written = size_t(o - out);
+    char head[4];
+    if (written >= 4) {
+        std::memcpy(head, o - 4, 4);
+    } else {
+        std::memcpy(head, s.head, 4);
+        std::memcpy(head + 4 - written, o - written, written);
+    }
+    return std::memcmp(head, "From", 4) == 0;
+}
+
+// One character of the decoder, in any state.
+inline void DecodeOne(QpDecoder &s, uint8_t c, uint8_t *&o) {
+    if (s.afterCR) {
+        s.afterCR = false;
+        if (c == '\n') return;
+    }
+    if (s.pending) {
+        if (IsLineEnd(c)) { // soft line break
+            s.pending = 0;
+            s.lineOpen = false;
+            s.afterCR = c == '\r';
+        } else if (s.pending == 1) {
+            s.held = char(c);
+            s.pending = 2;
+        } else {
+            *o++ = uint8_t(kHexHigh[uint8_t(s.held)] + kHexLow[c]);
+            s.pending = 0;
+        }
+        return;
+    }
+    if (c == '=') {
+        s.pending = 1;
+        s.lineOpen = true;
+    } else if (IsLineEnd(c)) {
+        o[0] = '\r';
+        o[1] = '\n';
+        o += 2;
+        s.lineOpen = false;
+        s.afterCR = c == '\r';
+    } else {
+        *o++ = c;
+        s.lineOpen = true;
+    }
+}
 
 } // namespace
 
@@ -47,97 +162,144 @@ size_t QpEncodeStep(QpEncoder &s, const uint8_t *in, size_t n, bool final, char 
     char *o = out;
     size_t line = s.lineLength;
     size_t i = 0;
-    auto encodeByte = [&](uint8_t c) {
-        o[0] = '=';
-        o[1] = kHexDigits[c >> 4];
-        o[2] = kHexDigits[c & 15];
-    };
-    // Keeps the line's first four characters for the "From " test.
-    auto noteHead = [&](const char *written, size_t count) {
-        for (size_t k = 0; k < count && line + k < 4; ++k) s.head[line + k] = written[k];
-    };
     while (i < n) {
         uint8_t c = in[i];
-        uint8_t cls = kEncodeClass[c];
-        if (cls == kSpecial) {
-            if (c == '\r') {
-                if (i + 1 == n && !final) break; // is an LF next?
-                if (i + 1 < n && in[i + 1] == '\n') {
-                    o[0] = '\r';
-                    o[1] = '\n';
-                    o += 2;
-                    line = 0;
-                    i += 2;
-                    continue;
-                }
-            } else if (c == ' ') {
-                if (i + 1 == n && !final) break; // does a line end follow?
-                if (i + 2 == n && in[i + 1] == '\r' && !final) break;
+        bool atLineEnd = false;
+        if (c == '\r') {
+            if (i + 1 == n && !final) break; // is an LF next?
+            if (i + 1 < n && in[i + 1] == '\n') {
+                std::memcpy(o, "\r\n", 2);
+                o += 2;
+                line = 0;
+                i += 2;
+                continue;
             }
+        } else if (c == ' ') {
+            if (i + 1 == n && !final) break; // does a line end follow?
+            if (i + 2 == n && in[i + 1] == '\r' && !final) break;
+            atLineEnd = i + 1 == n || (in[i + 1] == '\r' && i + 2 < n && in[i + 2] == '\n');
         }
         if (line > 72) {
-            o[0] = '=';
-            o[1] = '\r';
-            o[2] = '\n';
+            std::memcpy(o, "=\r\n", 3);
             o += 3;
             line = 0;
         }
-        bool encode = cls == kEncode;
-        if (cls == kSpecial) {
-            if (c == '\r') {
-                encode = true; // not part of a CR LF pair
-            } else if (c == '.') {
-                encode = line == 0;
-            } else {
-                // A space before a line end would be stripped in transport; one
-                // after a leading "From" would make the line look like an mbox separator.
-                bool atLineEnd = i + 1 == n || (in[i + 1] == '\r' && i + 2 < n && in[i + 2] == '\n');
-                encode = atLineEnd || (line == 4 && std::memcmp(s.head, "From", 4) == 0);
+        // The common case: a run of bytes that are all copied as they are,
+        // past the line's fifth character (no leading period, no "From "
+        // test) and within the room the line has left. A blank right before
+        // a CR may be a trailing one and ends the run.
+        bool progressed = false;
+#if defined(__SSE2__)
+        while (line >= 5 && line <= 72 && n - i >= 17) {
+            const uint8_t *b = in + i;
+            if (kEncodeClass[b[0]] == kEncode) { // "=XX" wherever it stands
+                std::memcpy(o, kEncoded[b[0]].data(), 4);
+                o += 3;
+                line += 3;
+                ++i;
+                progressed = true;
+                continue;
             }
+            __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(b));
+            auto within = [&](char lo, char hi) {
+                __m128i t = _mm_sub_epi8(v, _mm_set1_epi8(lo));
+                return _mm_cmpeq_epi8(_mm_min_epu8(t, _mm_set1_epi8(char(hi - lo))), t);
+            };
+            // Blank, "%" to "<" (with the period), ">" "?", "A" to "Z", "_", "a" to "z".
+            __m128i plain = _mm_or_si128(
+                _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(' ')), within('%', '<')),
+                             _mm_or_si128(within('>', '?'), within('A', 'Z'))),
+                _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('_')), within('a', 'z')));
+            unsigned other = ~unsigned(_mm_movemask_epi8(plain)) & 0xFFFFu;
+            size_t run = std::min<size_t>(other ? size_t(__builtin_ctz(other)) : 16, 73 - line);
+            if (run > 0 && b[run - 1] == ' ' && b[run] == '\r') --run;
+            if (run == 0) break;
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(o), v); // the output has room for the block
+            o += run;
+            line += run;
+            i += run;
+            progressed = true;
+            if (run < 3) break; // short runs go faster byte by byte
+        }
+#else
+        while (line >= 5 && line <= 65 && n - i >= 9) {
+            const uint8_t *b = in + i;
+            if (!(kPlain[b[0]] & kPlain[b[1]] & kPlain[b[2]] & kPlain[b[3]] & kPlain[b[4]] & kPlain[b[5]] &
+                  kPlain[b[6]] & kPlain[b[7]]) ||
+                b[8] == '\r')
+                break;
+            std::memcpy(o, b, 8);
+            o += 8;
+            line += 8;
+            i += 8;
+            progressed = true;
+        }
+#endif
+        // Then byte by byte for a while: bytes whose form does not depend on
+        // their place, and blanks and periods where it does not matter. The
+        // last input byte is left to the general path below.
+        size_t stop = std::min(n - 1, i + 16);
+        while (i < stop && line <= 72) {
+            uint8_t d = in[i];
+            bool placed = (d == '\r') | ((d == '.') & (line == 0)) |
+                          ((d == ' ') & ((in[i + 1] == '\r') | (line == 4)));
+            if (placed) break;
+            std::memcpy(o, kForms[d].data(), 4); // the output has room for the padding
+            size_t length = kFormLength[d];
+            o += length;
+            line += length;
+            ++i;
+            progressed = true;
+        }
+        if (progressed) continue;
+        bool encode;
+        if (c == ' ') {
+            // A blank before a line end would be stripped in transport; one
+            // after a leading "From" would make the line look like an mbox separator.
+            encode = atLineEnd || (line == 4 && LineIsFrom(s, out, o));
+        } else {
+            // Bytes outside the safe set, a lone CR, a period opening the line.
+            encode = kEncodeClass[c] == kEncode || c == '\r' || (c == '.' && line == 0);
         }
         if (encode) {
-            encodeByte(c);
-            if (line < 4) noteHead(o, 3);
+            std::memcpy(o, kEncoded[c].data(), 4); // the output has room for the padding
             o += 3;
             line += 3;
         } else {
-            if (line < 4) s.head[line] = char(c);
             *o++ = char(c);
             ++line;
-            // The common run: characters copied as they are while the line has room.
-            ++i;
-            while (i < n && line <= 72 && kEncodeClass[in[i]] == kLiteral) {
-                if (line < 4) s.head[line] = char(in[i]);
-                *o++ = char(in[i++]);
-                ++line;
-            }
-            continue;
         }
         ++i;
     }
     if (final && i == n && line > 0) {
-        o[0] = '\r';
-        o[1] = '\n';
+        std::memcpy(o, "\r\n", 2);
         o += 2;
         line = 0;
     }
+    // Keep what of the line's first four characters this call wrote.
+    size_t written = size_t(o - out);
+    if (line <= 4) {
+        size_t k = std::min(line, written);
+        std::memcpy(s.head + (line - k), o - k, k);
+    }
     s.lineLength = line;
     *consumed = i;
-    return size_t(o - out);
+    return written;
 }
 
-size_t QpDecodeLine(const char *in, size_t n, uint8_t *out) {
+size_t QpDecodeLine(const char *text, size_t n, uint8_t *out) {
+    const uint8_t *in = reinterpret_cast<const uint8_t *>(text);
     uint8_t *o = out;
     size_t i = 0;
     while (i < n) {
-        char c = in[i];
+        uint8_t c = in[i];
         if (c != '=') {
-            *o++ = uint8_t(c);
+            *o++ = c;
             ++i;
             continue;
         }
         if (n - i < 3) return size_t(o - out); // soft line break
-        *o++ = HexPairValue(uint8_t(in[i + 1]), uint8_t(in[i + 2]));
+        *o++ = uint8_t(kHexHigh[in[i + 1]] + kHexLow[in[i + 2]]);
         i += 3;
     }
     o[0] = '\r';
@@ -146,65 +308,76 @@ size_t QpDecodeLine(const char *in, size_t n, uint8_t *out) {
 }
 
 size_t QpDecodeStep(QpDecoder &s, const char *text, size_t n, uint8_t *out) {
-    const char *p = text;
-    const char *end = text + n;
+    const uint8_t *p = reinterpret_cast<const uint8_t *>(text);
+    const uint8_t *end = p + n;
     uint8_t *o = out;
-    auto lineEnd = [&](char c, bool soft) {
-        if (!soft) {
+    while (p < end && (s.pending || s.afterCR)) DecodeOne(s, *p++, o);
+    // Runs of plain characters are copied a block at a time up to the next
+    // "=", CR or LF, which is then settled on the spot; ten characters in view
+    // beyond the block cover every case. The output has room for a whole
+    // block (two bytes per input character).
+    const uint8_t *fastStart = p;
+    const uint8_t *lineStart = nullptr; // after the last line end seen here
+    auto settle = [&] {
+        uint8_t c = *p;
+        if (c == '=') {
+            uint8_t a = p[1], b = p[2];
+            if ((kDecodeClass[a] | kDecodeClass[b]) < kLineEnd) {
+                *o++ = uint8_t(kHexHigh[a] + kHexLow[b]);
+                p += 3;
+                return;
+            }
+            // A soft line break: the line ends without CR LF.
+            p += kDecodeClass[a] == kLineEnd ? 1 : 2;
+            c = *p;
+        } else {
             o[0] = '\r';
             o[1] = '\n';
             o += 2;
         }
-        s.pending = 0;
-        s.lineOpen = false;
-        s.afterCR = c == '\r';
-    };
-    while (p < end) {
-        char c = *p;
-        if (s.afterCR) {
-            s.afterCR = false;
-            if (c == '\n') {
-                ++p;
-                continue;
-            }
-        }
-        if (s.pending == 1) {
-            ++p;
-            if (IsLineEnd(c)) lineEnd(c, true);
-            else s.held = c, s.pending = 2;
-            continue;
-        }
-        if (s.pending == 2) {
-            ++p;
-            if (IsLineEnd(c)) lineEnd(c, true);
-            else *o++ = HexPairValue(uint8_t(s.held), uint8_t(c)), s.pending = 0;
-            continue;
-        }
-        // Copy the run up to the next "=" or line end.
-        const char *run = p;
-        while (p < end && !kDecodeStop[uint8_t(*p)]) ++p;
-        if (p != run) {
-            std::memcpy(o, run, size_t(p - run));
-            o += p - run;
-            s.lineOpen = true;
-        }
-        if (p == end) break;
-        c = *p;
-        if (IsLineEnd(c)) {
-            ++p;
-            lineEnd(c, false);
-            continue;
-        }
-        // "=" with what follows it in this block.
-        s.lineOpen = true;
-        if (end - p >= 3 && !IsLineEnd(p[1]) && !IsLineEnd(p[2])) {
-            *o++ = HexPairValue(uint8_t(p[1]), uint8_t(p[2]));
-            p += 3;
-            continue;
-        }
         ++p;
-        s.pending = 1;
+        if (c == '\r') {
+            if (p == end) s.afterCR = true;
+            else if (*p == '\n') ++p;
+        }
+        lineStart = p;
+    };
+#if defined(__SSE2__)
+    const __m128i equals = _mm_set1_epi8('='), cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n');
+    while (end - p >= 18) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(o), v);
+        __m128i hits = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, equals), _mm_cmpeq_epi8(v, cr)),
+                                    _mm_cmpeq_epi8(v, lf));
+        unsigned mask = unsigned(_mm_movemask_epi8(hits));
+        if (!mask) {
+            o += 16;
+            p += 16;
+            continue;
+        }
+        size_t run = size_t(__builtin_ctz(mask));
+        o += run;
+        p += run;
+        settle();
     }
+#endif
+    while (end - p >= 10) {
+        uint64_t w;
+        std::memcpy(&w, p, 8);
+        std::memcpy(o, p, 8);
+        uint64_t stops = ByteMask(w, '=') | ByteMask(w, '\r') | ByteMask(w, '\n');
+        if (!stops) {
+            o += 8;
+            p += 8;
+            continue;
+        }
+        size_t run = FirstMarked(stops);
+        o += run;
+        p += run;
+        settle();
+    }
+    s.lineOpen = lineStart ? p > lineStart : s.lineOpen || p > fastStart;
+    while (p < end) DecodeOne(s, *p++, o);
     return size_t(o - out);
 }
 

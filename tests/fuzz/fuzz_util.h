@@ -1,0 +1,52 @@
+// Shared pieces of the fuzz targets.
+#pragma once
+
+#include <cstdlib>
+#include <string>
+
+#include "mime/encodings.h"
+
+namespace fuzz {
+
+// A memory stream to decode into, read back afterwards.
+struct MemoryStream {
+    IStream *stream = nullptr;
+    MemoryStream() { CreateStreamOnHGlobal(nullptr, TRUE, &stream); }
+    ~MemoryStream() { stream->Release(); }
+    MemoryStream(const MemoryStream &) = delete;
+    MemoryStream &operator=(const MemoryStream &) = delete;
+    kv::clsOutputTarget Target() const { return kv::clsOutputTarget(kv::pal::kInvalidFile, stream); }
+    std::string Contents() {
+        LARGE_INTEGER zero{};
+        stream->Seek(zero, STREAM_SEEK_SET, nullptr);
+        std::string out;
+        char buf[4096];
+        ULONG n = 0;
+        while (stream->Read(buf, sizeof buf, &n) == S_OK && n > 0) out.append(buf, n);
+        return out;
+    }
+};
+
+// Lines as the reader makes them: ended by CR LF, a lone CR or a lone LF.
+inline kv::clsLineList SplitLines(const std::string &text) {
+    kv::clsLineList lines;
+    std::string line;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' || text[i] == '\n') {
+            lines.push_back(line);
+            line.clear();
+            if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        } else {
+            line.push_back(text[i]);
+        }
+    }
+    if (!line.empty()) lines.push_back(line);
+    return lines;
+}
+
+// A disagreement between two ways of computing the same thing is a finding.
+inline void Check(bool ok) {
+    if (!ok) std::abort();
+}
+
+} // namespace fuzz
