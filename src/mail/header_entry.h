@@ -2,6 +2,8 @@
 // that GetHeaderEntry returned, split into its main value and parameters.
 #pragma once
 
+#include <cstdint>
+
 #include "pal/com.h"
 
 namespace kv {

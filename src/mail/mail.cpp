@@ -289,6 +289,10 @@ void clsMail::BuildGeneratedHeaders() {
         }
         if (!joined.empty()) generated_.Add(name, joined);
     };
+    // A forced rebuild starts these afresh instead of adding to what stands.
+    generated_.Remove("To");
+    generated_.Remove("CC");
+    for (const auto &entry : headerEntries_) generated_.Remove(entry.first);
     addAddresses("To", to_);
     addAddresses("CC", cc_);
 
@@ -316,6 +320,8 @@ HRESULT clsMail::GetHeaderEntry(BSTR name, BSTR *value) {
         BuildGeneratedHeaders();
     } catch (const clsExcept &) {
         return hr = E_UNEXPECTED;
+    } catch (const std::bad_alloc &) {
+        return hr = E_OUTOFMEMORY;
     }
     const clsHeaderItem *item = generated_.Find(Narrow(WideView(name)));
     if (!item) return hr = S_FALSE;
@@ -438,7 +444,14 @@ HRESULT clsMail::EnsureLoaded() {
         return S_OK;
     case kMailListed: {
         if (!connection_) return E_UNEXPECTED;
-        HRESULT hr = connection_->LoadRestOfMail(Interface());
+        HRESULT hr = S_OK;
+        try {
+            hr = connection_->LoadRestOfMail(Interface());
+        } catch (clsExcept &e) {
+            e.Push("[clsMail::LoadRestOfMail()]");
+            KeepRecord(e);
+            return E_ABORT;
+        }
         if (FAILED(hr)) return hr;
         state_ = kMailLoaded;
         return S_OK;
@@ -496,6 +509,8 @@ HRESULT clsMail::SetRawText(IStream *source) {
         e.Push("[clsMail::SetRawText()]");
         KeepRecord(e);
         return hr = E_UNEXPECTED;
+    } catch (const std::bad_alloc &) {
+        return hr = E_OUTOFMEMORY;
     }
     return hr = S_OK;
 }
@@ -511,6 +526,8 @@ HRESULT clsMail::GetRawText(IStream *destination) {
         e.Push("[clsMail::GetRawText()]");
         KeepRecord(e);
         return hr = E_UNEXPECTED;
+    } catch (const std::bad_alloc &) {
+        return hr = E_OUTOFMEMORY;
     }
 }
 

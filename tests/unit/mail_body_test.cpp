@@ -4,6 +4,7 @@
 
 #include <fstream>
 
+#include "mail/mail_body.h"
 #include "mail_test_util.h"
 #include "runtime/module_state.h"
 #include "transport/smtp_connection.h"
@@ -235,6 +236,33 @@ TEST_F(MailBody, StringEnumeratorHandsOutCopies) {
     EXPECT_EQ(e->Skip(2), S_FALSE);
     EXPECT_EQ(e->Reset(), S_OK);
     EXPECT_EQ(mailtest::Strings(e.get()).size(), 3u);
+}
+
+// Part headers as the writer or the reader leave them: attachments read them
+// in code page 1252, bodies in their own code page.
+TEST_F(MailBody, PartHeadersReadBackWithTheirCodePages) {
+    clsAutoRelease<IKvMailBody> body = AddBody(u"text/plain", 1251);
+    auto *bodyObject = static_cast<clsMailBody *>(body.get());
+    bodyObject->Headers().Add("Content-Type", "text/plain; charset=\"windows-1251\"; x=\xE6");
+    clsAutoRelease<IKvMailAttachment> a;
+    ASSERT_EQ(body->CreateAndAddAttachment(a.put()), S_OK);
+    auto *attachment = static_cast<clsMailAttachment *>(a.get());
+    attachment->Headers().Add("Content-Type", "application/pdf;\r\n    name=\"caf\xE9.pdf\"");
+    attachment->Headers().Add("content-type", "; size=1");
+
+    Bstr value;
+    clsAutoRelease<IEnumString> params;
+    EXPECT_EQ(a->GetHeaderEntry(Bstr(u"CONTENT-TYPE"), value.put()), S_OK);
+    EXPECT_EQ(value.Wide(), u"application/pdf;\r\n    name=\"caf\u00e9.pdf\"; size=1");
+    EXPECT_EQ(a->GetHeaderEntry2(Bstr(u"Content-Type"), value.put(), params.put()), S_OK);
+    EXPECT_EQ(value.Wide(), u"application/pdf");
+    EXPECT_EQ(mailtest::Strings(params.get()), (std::vector<std::string>{"name=caf\xC3\xA9.pdf", "size=1"}));
+    EXPECT_EQ(a->GetHeaderEntry2(Bstr(u"X-None"), value.put(), params.put()), S_FALSE);
+    EXPECT_EQ(a->GetHeaderEntry2(Bstr(u"X-None"), value.put(), nullptr), E_INVALIDARG);
+
+    EXPECT_EQ(body->GetHeaderEntry2(Bstr(u"Content-Type"), value.put(), params.put()), S_OK);
+    EXPECT_EQ(value.Wide(), u"text/plain");
+    EXPECT_EQ(mailtest::Strings(params.get()), (std::vector<std::string>{"charset=windows-1251", "x=\xD0\xB6"}));
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include <ctime>
 #include <regex>
 
+#include "log/kvlog.h"
 #include "mail/arpa_mail.h"
 #include "mail_test_util.h"
 #include "pal/system.h"
@@ -212,6 +213,22 @@ TEST_F(MailObject, GeneratedHeaders) {
     EXPECT_EQ(Header(u"Subject"), "Again");
 }
 
+TEST_F(MailObject, ForcedRebuildDoesNotRepeatFields) {
+    ASSERT_EQ(mail_->AddRecipients(Bstr(u"a@example.com")), S_OK);
+    ASSERT_EQ(mail_->AddCCRecipients(Bstr(u"c@example.com")), S_OK);
+    ASSERT_EQ(mail_->SetHeaderEntry(Bstr(u"X-Tag"), Bstr(u"t")), S_OK);
+    clsMail *object = nullptr;
+    ASSERT_EQ(mail_->QueryInterface(IID_clsArpaMail, reinterpret_cast<void **>(&object)), S_OK);
+    std::string to = Header(u"To");
+    // What a provider does that needs fresh headers for every send.
+    object->SetHeadersReusable(false);
+    EXPECT_EQ(Header(u"To"), to);
+    object->SetHeadersReusable(false);
+    EXPECT_EQ(Header(u"CC"), "c@example.com");
+    EXPECT_EQ(Header(u"X-Tag"), "t");
+    object->Release();
+}
+
 TEST_F(MailObject, MissingHeaderLeavesTheOutStringUntouched) {
     BSTR value = SysAllocString(reinterpret_cast<const OLECHAR *>(u"before"));
     BSTR original = value;
@@ -359,6 +376,64 @@ TEST_F(MailObject, RawTextReadStaysUntilAChangeRendersAgain) {
 TEST_F(MailObject, EditWithoutRichEditRecordsWhy) {
     EXPECT_EQ(mail_->Edit(nullptr, 0, 1, 0), E_INVALIDARG);
     EXPECT_EQ(ErrorText(), "RTF editor file 'RICHED20.DLL' not found\r\n");
+}
+
+class TraceSink : public IKvLogSlot {
+  public:
+    std::vector<std::string> lines;
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void **ppv) override {
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE WriteLine(BSTR line) override {
+        std::string text = Narrow(WideView(reinterpret_cast<const char16_t *>(line)));
+        lines.push_back(text.size() > 32 ? text.substr(32) : text); // without the counter and time prefix
+        return S_OK;
+    }
+};
+
+TEST_F(MailObject, CallsAndResultsAreTraced) {
+    TraceSink sink;
+    KvLog().SetLogSlot(&sink);
+    KvLog().SetOutputMode(2);
+    KvLog().SetLogLevel(2);
+    sink.lines.clear();
+    mail_->SetSender(Bstr(u"me@example.com"));
+    mail_->SetHeaderEntry(Bstr(u"X-A"), Bstr(u"v"));
+    Bstr value;
+    mail_->GetHeaderEntry(Bstr(u"X-A"), value.put());
+    mail_->AddRecipients(Bstr(u"a@example.com"));
+    mail2_->EnumBCCRecipients(nullptr);
+    clsAutoRelease<IKvMailBody> body;
+    mail_->CreateAndAddBody(body.put(), Bstr(u"text/plain"), 1252);
+    mail_->IsValid();
+    KvLog().ResetForTests();
+    const std::vector<std::string> expected = {
+        ">clsMail::SetSender('me@example.com')",
+        "<S_OK",
+        ">clsMail::SetHeaderEntry(X-A,v)",
+        "<S_OK",
+        ">clsMail::GetHeaderEntry(X-A,%p)",
+        "<S_OK (v)",
+        ">clsMail::AddRecipients('a@example.com')",
+        "<S_OK",
+        ">clsMail::EnumBCCRecipients()",
+        "<The parameter is incorrect. (80070057)",
+        ">clsMail::CreateAndAddBody(...,text/plain,1252)",
+        "<S_OK",
+        ">clsMail::IsValid()",
+        "<S_OK",
+    };
+    ASSERT_EQ(sink.lines.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+        if (expected[i].find("%p") != std::string::npos) {
+            EXPECT_EQ(sink.lines[i].substr(0, 25), expected[i].substr(0, 25)) << i;
+        } else {
+            EXPECT_EQ(sink.lines[i], expected[i]) << i;
+        }
+    }
 }
 
 } // namespace

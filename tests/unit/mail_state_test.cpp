@@ -179,3 +179,21 @@ TEST(MailRawText, TemporaryFileIsHiddenAndGone) {
 
 } // namespace
 } // namespace kv
+
+namespace kv {
+namespace {
+
+TEST_F(MailState, LoadThatThrowsIsRecordedNotPropagated) {
+    provider_->load = [](IKvMail *) -> HRESULT { throw clsExcept(-6, "RETR refused"); };
+    clsAutoRelease<IKvEnumMailBody> bodies;
+    EXPECT_EQ(listed_->EnumBodies(bodies.put()), E_ABORT);
+    EXPECT_EQ(listed_->State(), kMailListed);
+    mailtest::Bstr text;
+    LONG code = 0;
+    provider_->GetErrorInformation(&code, text.put());
+    EXPECT_EQ(code, -6);
+    EXPECT_EQ(text.Utf8(), "RETR refused\r\n");
+}
+
+} // namespace
+} // namespace kv
