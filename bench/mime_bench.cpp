@@ -7,6 +7,7 @@
 // "render" writes DIR/CASE.SIDE.eml; "read" parses DIR/CASE.ours.eml and
 // decodes every part. Prints: side action case MB MB/s peak-RSS-MB.
 #include <gmime/gmime.h>
+#include <fcntl.h>
 #include <sys/resource.h>
 
 #include <chrono>
@@ -16,6 +17,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "mail/arpa_mail.h"
 #include "runtime/com_util.h"

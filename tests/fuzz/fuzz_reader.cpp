@@ -20,16 +20,6 @@ kv::clsSMTPMailConnection *Connection() {
     return connection;
 }
 
-std::string Bytes(IStream *s) {
-    LARGE_INTEGER zero{};
-    s->Seek(zero, STREAM_SEEK_SET, nullptr);
-    std::string out;
-    char buf[4096];
-    ULONG n = 0;
-    while (s->Read(buf, sizeof buf, &n) == S_OK && n > 0) out.append(buf, n);
-    return out;
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
@@ -49,9 +39,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::string upToZero = text.substr(0, text.find('\0'));
     std::string expected;
     for (const std::string &line : fuzz::SplitLines(upToZero)) expected += line + "\r\n";
+    // (An empty raw text means "not rendered": GetRawText would render it.)
     fuzz::MemoryStream raw;
-    fuzz::Check(mail->GetRawText(raw.stream) == S_OK);
-    fuzz::Check(raw.Contents() == expected);
+    if (!expected.empty()) {
+        fuzz::Check(mail->GetRawText(raw.stream) == S_OK);
+        fuzz::Check(raw.Contents() == expected);
+    }
 
     // What was read can be asked for and written again.
     BSTR value = nullptr;
@@ -86,7 +79,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     fuzz::MemoryStream rendered;
     hr = mail->GetRawText(rendered.stream);
     fuzz::Check(hr == S_OK || hr == E_UNEXPECTED);
-    (void)Bytes;
 
     // The POP3 listing reads the head only.
     void *self = nullptr;
