@@ -50,8 +50,20 @@ class clsRawTextOut {
         Flush();
         return clsOutputTarget(file_.Handle());
     }
+    // Encoding buffers, made once per rendering: a message of thousands of
+    // small parts must not allocate and clear them for every part.
+    std::vector<uint8_t> &In(size_t size) {
+        if (in_.size() < size) in_.resize(size);
+        return in_;
+    }
+    std::vector<char> &Encoded(size_t size) {
+        if (encoded_.size() < size) encoded_.resize(size);
+        return encoded_;
+    }
 
   private:
+    std::vector<uint8_t> in_;
+    std::vector<char> encoded_;
     clsFileRWTemp &file_;
     String buffer_;
 };
@@ -193,8 +205,8 @@ enum class Place { Single, InMultipart };
 // end that follows adds nothing.
 void WriteQuotedPrintable(clsRawTextOut &out, const clsBodySource &source) {
     clsOutputTarget target = out.Target();
-    std::vector<uint8_t> in(kBlock + 2);
-    std::vector<char> encoded(codec::QpEncodeMaxLength(kBlock + 2) + 1);
+    std::vector<uint8_t> &in = out.In(kBlock + 2);
+    std::vector<char> &encoded = out.Encoded(codec::QpEncodeMaxLength(kBlock + 2) + 1);
     codec::QpEncoder state;
     size_t carried = 0;
     uint8_t last[2] = {0, 0};
@@ -224,6 +236,21 @@ void WriteQuotedPrintable(clsRawTextOut &out, const clsBodySource &source) {
         if (final) break;
         carried = available - consumed;
         std::memmove(in.data(), in.data() + consumed, carried);
+    }
+}
+
+// Base64 lines of 76 characters; whole lines per block, so only the very
+// last line can be short.
+void WriteBase64(clsRawTextOut &out, const clsBodySource &source) {
+    constexpr size_t kLinesBlock = codec::kBase64LineBytes * 1024;
+    clsOutputTarget target = out.Target();
+    std::vector<uint8_t> &in = out.In(kLinesBlock);
+    std::vector<char> &encoded = out.Encoded(codec::Base64LinesMaxLength(kLinesBlock));
+    for (;;) {
+        size_t n = source.Read(in.data(), kLinesBlock);
+        if (n == 0) break;
+        target.Write(encoded.data(), codec::Base64EncodeLines(in.data(), n, encoded.data()));
+        if (n < kLinesBlock) break;
     }
 }
 
@@ -274,7 +301,7 @@ void WriteEncoded(clsRawTextOut &out, IStream *contents, std::string_view encodi
     if (EqualsNoCase(encoding, "base64")) {
         LARGE_INTEGER zero{};
         if (FAILED(contents->Seek(zero, STREAM_SEEK_SET, nullptr))) throw clsExcept(-5, "cannot seek in the contents");
-        EncodeBase64Body(clsBodySource(pal::kInvalidFile, contents), out.Target());
+        WriteBase64(out, clsBodySource(pal::kInvalidFile, contents));
         out.Line();
     } else if (EqualsNoCase(encoding, "quoted-printable")) {
         LARGE_INTEGER zero{};
@@ -346,7 +373,7 @@ void WriteAttachmentContent(clsRawTextOut &out, clsMailAttachment &attachment, P
     }
     clsBodySource source(file, stream);
     if (text) WriteQuotedPrintable(out, source);
-    else EncodeBase64Body(source, out.Target());
+    else WriteBase64(out, source);
     // The delimiter's CR LF must not take the content's last line end.
     if (place == Place::InMultipart) out.Line();
 }
