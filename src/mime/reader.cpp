@@ -157,7 +157,20 @@ void DecodeLines(std::deque<String> &lines, std::string_view encoding, bool utf8
     clsOutputTarget target(pal::kInvalidFile, destination);
     encoding = TrimView(encoding);
     if (EqualsNoCase(encoding, "base64")) {
+        // Room for the decoded bytes at once, so a large attachment is not
+        // copied again each time its stream grows.
+        uint64_t estimate = 0;
+        for (const String &line : lines) estimate += line.size() / 4 * 3 + 3;
+        ULARGE_INTEGER size;
+        size.QuadPart = estimate;
+        LARGE_INTEGER zero{};
+        bool sized = SUCCEEDED(destination->SetSize(size)) && SUCCEEDED(destination->Seek(zero, STREAM_SEEK_SET, nullptr));
         DecodeBase64Lines(lines, target);
+        if (sized) {
+            ULARGE_INTEGER end{};
+            destination->Seek(zero, STREAM_SEEK_CUR, &end);
+            destination->SetSize(end);
+        }
     } else if (EqualsNoCase(encoding, "quoted-printable")) {
         DecodeQuotedPrintableLines(lines, target);
     } else if (utf8Allowed && EqualsNoCase(encoding, "UTF-8")) {
