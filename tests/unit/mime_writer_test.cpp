@@ -368,3 +368,53 @@ TEST_F(MimeWriter, EmptyMailHasHeadOnly) {
 
 } // namespace
 } // namespace kv
+
+namespace kv {
+namespace {
+
+class MimeWriterAfterRead : public mimetest::MimeFixture {};
+
+TEST_F(MimeWriterAfterRead, AnyBodyWithRelatedPartsIsWrittenAsMultipartRelated) {
+    // A related multipart whose first part is plain text gives a plain body with a related part.
+    ASSERT_EQ(Read(mail_, "Content-Type: multipart/related; boundary=r\r\n\r\n--r\r\nContent-Type: text/plain\r\n\r\n"
+                          "see cid:p@x\r\n--r\r\nContent-Type: image/png; name=p.png\r\nContent-ID: <p@x>\r\n"
+                          "Content-Transfer-Encoding: base64\r\n\r\niVBO\r\n--r--\r\n"),
+              S_OK);
+    ASSERT_EQ(mail_->Bodies().Size(), 1u);
+    ASSERT_EQ(mail_->SetSubject(Bstr(u"again")), S_OK);
+    std::string text = Render(mail_);
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(text, m, std::regex("\r\nContent-Type: multipart/related;\r\n boundary=\"([0-9a-f.]+Related)\"\r\n\r\n")))
+        << text;
+    std::string b = m[1];
+    EXPECT_EQ(AfterHead(text), "--" + b + "\r\n"
+                               "Content-Type: text/plain; charset=\"utf-8\"\r\n"
+                               "Content-Transfer-Encoding: 7bit\r\n"
+                               "\r\n"
+                               "see cid:p@x\r\n"
+                               "\r\n"
+                               "--" + b + "\r\n"
+                               "Content-Type: image/png;\r\n    name=\"p.png\"\r\n"
+                               "Content-Transfer-Encoding: base64\r\n"
+                               "Content-ID: <p@x>\r\n"
+                               "Content-Disposition: inline\r\n"
+                               "\r\n"
+                               "iVBO\r\n"
+                               "\r\n"
+                               "--" + b + "--\r\n"
+                               "\r\n");
+}
+
+TEST_F(MimeWriterAfterRead, ListedAndDeletedMailsAreNotRendered) {
+    for (int32_t state : {kMailListed, kMailDeleted}) {
+        clsArpaMail *mail = NewMail(0, u"");
+        AddBody(mail, u"text/plain", "x");
+        mail->SetState(state);
+        EXPECT_EQ(Render(mail), "") << state;
+        mail->SetState(kMailNew);
+        EXPECT_NE(Render(mail), "");
+    }
+}
+
+} // namespace
+} // namespace kv
