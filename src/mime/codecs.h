@@ -36,8 +36,9 @@ struct Base64LineDecoder {
     uint8_t raw = 0;      // characters seen since the group began (capped at 4)
     uint8_t count = 3;    // byte count the "=" positions allow
 };
-// At most this many bytes come out of n characters (plus a flushed group).
-constexpr size_t Base64DecodeMaxLength(size_t n) { return n / 4 * 3 + 3; }
+// Room for what n characters give (with a group carried over), plus the
+// slack the block stores use.
+constexpr size_t Base64DecodeMaxLength(size_t n) { return n / 4 * 3 + 8; }
 // Decodes characters in which CR, LF or CR LF end a line.
 size_t Base64DecodeStep(Base64LineDecoder &state, const char *in, size_t n, uint8_t *out);
 // Ends the current line: writes what a group cut short carries.

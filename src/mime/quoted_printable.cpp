@@ -163,6 +163,7 @@ size_t QpEncodeStep(QpEncoder &s, const uint8_t *in, size_t n, bool final, char 
     size_t line = s.lineLength;
     size_t i = 0;
     while (i < n) {
+        __builtin_prefetch(in + i + 1024); // far enough ahead for large bodies
         uint8_t c = in[i];
         bool atLineEnd = false;
         if (c == '\r') {
@@ -345,6 +346,7 @@ size_t QpDecodeStep(QpDecoder &s, const char *text, size_t n, uint8_t *out) {
 #if defined(__SSE2__)
     const __m128i equals = _mm_set1_epi8('='), cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n');
     while (end - p >= 18) {
+        __builtin_prefetch(p + 1024); // far enough ahead for large bodies
         __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
         _mm_storeu_si128(reinterpret_cast<__m128i *>(o), v);
         __m128i hits = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, equals), _mm_cmpeq_epi8(v, cr)),
@@ -362,6 +364,7 @@ size_t QpDecodeStep(QpDecoder &s, const char *text, size_t n, uint8_t *out) {
     }
 #endif
     while (end - p >= 10) {
+        __builtin_prefetch(p + 1024);
         uint64_t w;
         std::memcpy(&w, p, 8);
         std::memcpy(o, p, 8);
