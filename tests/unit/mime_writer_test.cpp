@@ -349,6 +349,25 @@ TEST_F(MimeWriter, QuotedPrintableGivesBackExactlyTheBytes) {
     }
 }
 
+TEST_F(MimeWriter, LineBreaksInAHeaderValueCannotStartNewFields) {
+    // The sender from the connection's options reaches the head as it is; its line breaks become folds.
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_BSTR;
+    v.bstrVal = SysAllocString(reinterpret_cast<const OLECHAR *>(u"Ann\r\nBcc: x@example.com\nX-Two: y"));
+    ASSERT_EQ(connection_->SetOption(u"SenderName", &v), S_OK);
+    VariantClear(&v);
+    v.vt = VT_BSTR;
+    v.bstrVal = SysAllocString(reinterpret_cast<const OLECHAR *>(u"ann@example.com"));
+    ASSERT_EQ(connection_->SetOption(u"SenderAddress", &v), S_OK);
+    VariantClear(&v);
+    AddBody(mail_, u"text/plain", "x");
+    std::string text = Render(mail_);
+    EXPECT_NE(text.find("From: \"Ann\r\n Bcc: x@example.com\r\n X-Two: y\" <ann@example.com>\r\nDate: "), std::string::npos)
+        << text;
+    EXPECT_EQ(text.find("\r\nBcc:"), std::string::npos);
+}
+
 TEST_F(MimeWriter, NonAsciiSubjectAndRecipientAreEncodedInTheMailCharset) {
     clsArpaMail *mail = NewMail(1252, u"");
     ASSERT_EQ(mail->SetSubject(Bstr(u"Gr\u00fc\u00dfe")), S_OK);
