@@ -528,6 +528,14 @@ void BuildAttachmentHeader(clsMailAttachment &attachment) {
     }
 }
 
+// A half-written text must not pass for the rendered mail.
+static void DiscardHalfWritten(clsFileRWTemp &file) noexcept {
+    try {
+        file.Truncate();
+    } catch (...) {
+    }
+}
+
 void RenderMail(clsMail &mail) {
     if (mail.State() == kMailListed || mail.State() == kMailDeleted) return;
     clsFileRWTemp &file = mail.RawText();
@@ -537,12 +545,11 @@ void RenderMail(clsMail &mail) {
         clsRawTextOut out(file);
         Render(mail, out);
     } catch (clsExcept &e) {
-        // A half-written text must not pass for the rendered mail.
-        try {
-            file.Truncate();
-        } catch (const clsExcept &) {
-        }
+        DiscardHalfWritten(file);
         e.Push("[RenderMail()]");
+        throw;
+    } catch (...) {
+        DiscardHalfWritten(file);
         throw;
     }
 }
