@@ -276,6 +276,21 @@ TEST_F(WriterInterop, RelatedImagesAndAttachments) {
         Check("related-images", mail.get(), e);
     }
     {
+        // The only body, HTML with a picture: the related multipart is the message.
+        clsAutoRelease<IKvMail2> mail = NewMail(1252);
+        ASSERT_EQ(mail->SetSubject(BSTRHolder(u"Bild f\u00fcr dich")), S_OK);
+        ASSERT_EQ(mail->AddRecipients(BSTRHolder(u"to@example.com")), S_OK);
+        std::string html = Bytes(u"<p>Sch\u00f6n:</p><img src=\"", 1252) + dir + "pic2.gif\">";
+        clsAutoRelease<IKvMailBody> h = Body(mail.get(), u"text/html", html, 1252);
+        std::string cid = ContentIdOf(h.get(), 0);
+        ASSERT_FALSE(cid.empty());
+        std::string htmlOut = Bytes(u"<p>Sch\u00f6n:</p><img src=\"cid:", 1252) + cid + "\">";
+        Expected e{"Bild f\xC3\xBCr dich", {kAnn}, {{"", "to@example.com"}}, {}, "multipart/related(text/html,image/gif)",
+                   {{"text/html", htmlOut, nullptr, "iso-8859-1", "", "<p>Sch\xC3\xB6n:</p><img src=\"cid:" + cid + "\">"},
+                    {"image/gif", gif, "pic2.gif", "", cid, ""}}};
+        Check("html-related-only", mail.get(), e);
+    }
+    {
         clsAutoRelease<IKvMail2> mail = NewMail(0);
         ASSERT_EQ(mail->AddRecipients(BSTRHolder(u"to@example.com")), S_OK);
         clsAutoRelease<IKvMailBody> p = Body(mail.get(), u"text/plain", "body with its own attachment\r\n", 0);
@@ -333,7 +348,7 @@ TEST_F(WriterInterop, RelatedImagesAndAttachments) {
         Expected e{"", {kAnn}, {{"", "to@example.com"}}, {}, "text/plain", {{"text/plain", notes, "only.txt", "", "", ""}}};
         Check("text-attachment-only", mail.get(), e);
     }
-    EXPECT_EQ(checked_, 6);
+    EXPECT_EQ(checked_, 7);
 }
 
 } // namespace
