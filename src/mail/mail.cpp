@@ -504,6 +504,7 @@ HRESULT clsMail::SetRawText(IStream *source) {
             start = i + 1;
         }
         if (start < text.size()) lines.emplace_back(text, start, String::npos);
+        String().swap(text); // the lines hold it now; a large message need not be kept twice
         ReadMail(*this, lines, 0, 0, 0);
     } catch (clsExcept &e) {
         e.Push("[clsMail::SetRawText()]");
