@@ -217,7 +217,9 @@ HRESULT clsConnectionBase::Disconnect() {
     bool thrown = false;
     int32_t code = 0;
     hr = Call([this] { return OnDisconnect(); }, &thrown, &code);
+    // The host learns how every disconnect ended, not only a failed one.
     if (thrown) NtfyConnectionState(7, code == 0 ? 1 : 0);
+    else NtfyConnectionState(7, SUCCEEDED(hr) ? 1 : 0);
     return hr;
 }
 
