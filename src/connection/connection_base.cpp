@@ -38,8 +38,28 @@ ULONG clsConnectionBase::AddRef() {
 ULONG clsConnectionBase::Release() {
     ModuleRelease();
     LONG n = --refs_;
-    if (n == 0) delete this;
+    if (n == 0) {
+        delete this;
+        return 0;
+    }
+    // Only mails hold it now: when those are the ones in its own list, nobody can
+    // reach the list any more, so it lets them go and the mails let it go.
+    if (n == mailRefs_ && !mails_.empty()) {
+        AddRef();
+        ReleaseMails();
+        return Release();
+    }
     return ULONG(n);
+}
+
+void clsConnectionBase::AttachMail() {
+    ++mailRefs_;
+    AddRef();
+}
+
+void clsConnectionBase::DetachMail() {
+    --mailRefs_;
+    Release();
 }
 
 void clsConnectionBase::ClearRecord() {
@@ -217,7 +237,9 @@ HRESULT clsConnectionBase::Disconnect() {
     bool thrown = false;
     int32_t code = 0;
     hr = Call([this] { return OnDisconnect(); }, &thrown, &code);
+    // The host learns how every disconnect ended, not only a failed one.
     if (thrown) NtfyConnectionState(7, code == 0 ? 1 : 0);
+    else NtfyConnectionState(7, SUCCEEDED(hr) ? 1 : 0);
     return hr;
 }
 

@@ -35,6 +35,11 @@ class clsConnectionBase : public IKvMailConnection2 {
     HRESULT STDMETHODCALLTYPE DeleteMail(LPCWSTR id) override;
     HRESULT STDMETHODCALLTYPE MarkMailAsRead(LPCWSTR id) override;
 
+    // A mail's reference on its connection. Counted apart so that the host's
+    // last Release can break the cycle with the mail list (see Release).
+    void AttachMail();
+    void DetachMail();
+
     // For providers that must connect on their own.
     virtual HRESULT ConnectWithNotifications();
 
@@ -101,6 +106,7 @@ class clsConnectionBase : public IKvMailConnection2 {
     clsOptionList options_;
     IKvMailStateNotificationSlot *slot_ = nullptr;
     std::atomic<LONG> refs_{0};
+    std::atomic<LONG> mailRefs_{0};
 };
 
 } // namespace kv

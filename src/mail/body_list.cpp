@@ -11,7 +11,9 @@ clsMailBodyList::~clsMailBodyList() {
 }
 
 void clsMailBodyList::Append(clsMailBody *body) {
-    items_.reserve(items_.size() + 1);
+    // Room first, so the push cannot throw after the reference is taken;
+    // growing by doubling keeps thousands of parts from copying the list each time.
+    if (items_.size() == items_.capacity()) items_.reserve(items_.capacity() * 2 + 4);
     body->AddRef();
     items_.push_back(body);
 }

@@ -60,6 +60,9 @@ class clsHeaderList {
         items_.back().values.push_back(value);
     }
 
+    // Appends an item as it is (the caller keeps names unique).
+    void Append(clsHeaderItem item) { items_.push_back(std::move(item)); }
+
     std::vector<clsHeaderItem>::const_iterator begin() const { return items_.begin(); }
     std::vector<clsHeaderItem>::const_iterator end() const { return items_.end(); }
 

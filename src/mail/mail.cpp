@@ -71,16 +71,16 @@ String ZoneText(int offsetMinutes) {
 clsMail::clsMail(clsConnectionBase *connection, const String &cookie, uint32_t codepage, uint32_t bodyTypes)
     : cookie_(cookie), state_(kMailNew), charset_(CharsetForCodePage(codepage)), bodyTypes_(bodyTypes),
       connection_(connection) {
-    if (connection_) connection_->AddRef();
+    if (connection_) connection_->AttachMail();
 }
 
 clsMail::clsMail(clsConnectionBase *connection, const String &cookie)
     : cookie_(cookie), state_(kMailListed), bodyTypes_(0), connection_(connection) {
-    if (connection_) connection_->AddRef();
+    if (connection_) connection_->AttachMail();
 }
 
 clsMail::~clsMail() {
-    if (connection_) connection_->Release();
+    if (connection_) connection_->DetachMail();
 }
 
 HRESULT clsMail::QueryInterface(REFIID riid, void **ppv) {
@@ -505,6 +505,7 @@ HRESULT clsMail::SetRawText(IStream *source) {
             start = i + 1;
         }
         if (start < text.size()) lines.emplace_back(text, start, String::npos);
+        String().swap(text); // the lines hold it now; a large message need not be kept twice
         ReadMail(*this, lines, 0, 0, 0);
     } catch (clsExcept &e) {
         e.Push("[clsMail::SetRawText()]");

@@ -49,6 +49,10 @@ clsHeaderField ParseHeaderField(std::string_view text, uint32_t codepage) {
             continue;
         }
         bool extended = name.back() == '*';
+        // Extended values are never quoted by RFC 2231, yet mailers quote
+        // them; with the quotes the value would not be decoded at all.
+        if (extended && value.size() >= 2 && value.front() == '"' && value.back() == '"')
+            value = value.substr(1, value.size() - 2);
         IString base(name.substr(0, star));
         auto cp = codepages.emplace(base, 0u).first;
         String decoded = DecodeParameterValue(value, extended, cp->second);

@@ -249,13 +249,20 @@ String EncodeHeaderWord(std::u16string_view text, std::string_view charset) {
 String EncodeHeaderText(std::u16string_view text, std::string_view charset) {
     // A chunk runs to the first blank at or after its 40th character; that
     // blank becomes the fold.
+    // Between two encoded words RFC 2047 readers drop the folding blank, so
+    // there the dropped blank travels inside the second word.
     String out;
     size_t start = 0;
+    bool previousEncoded = false;
     do {
         size_t blank = start + 40 < text.size() ? text.find(u' ', start + 40) : std::u16string_view::npos;
         size_t end = blank == std::u16string_view::npos ? text.size() : blank;
         if (start > 0) out += "\r\n ";
-        out += detail::EncodePiece(text.substr(start, end - start), charset, nullptr);
+        bool encoded = false;
+        String piece = detail::EncodePiece(text.substr(start, end - start), charset, &encoded);
+        if (encoded && previousEncoded) piece = detail::EncodePiece(text.substr(start - 1, end - start + 1), charset, &encoded);
+        out += piece;
+        previousEncoded = encoded;
         start = end + 1;
     } while (start < text.size());
     return out;

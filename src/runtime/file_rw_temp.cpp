@@ -52,6 +52,7 @@ size_t clsFileRWTemp::Read(void *buffer, size_t size) {
 
 String clsFileRWTemp::ReadAll() {
     String all;
+    all.reserve(size_t(Size()));
     Rewind();
     std::vector<char> buffer(kBlock);
     for (size_t n; (n = Read(buffer.data(), buffer.size())) > 0;) all.append(buffer.data(), n);

@@ -243,7 +243,7 @@ TEST_F(HostTest, ConnectTwiceAndOptionsWhileConnected) {
     EXPECT_EQ(ErrorText(c, &code), "") << "a good disconnect clears the record";
     EXPECT_EQ(code, 0);
 
-    std::vector<std::pair<LONG, LONG>> expected = {{2, 0}, {6, 0}};
+    std::vector<std::pair<LONG, LONG>> expected = {{2, 0}, {6, 0}, {7, 1}};
     EXPECT_EQ(events.seen, expected);
     c->SetMailStateNotificationSlot(nullptr);
     c->Release();

@@ -284,3 +284,36 @@ TEST(ConnectionBase, SettingsStringCarriesOptionsOfSeveralProviders) {
 
 } // namespace
 } // namespace kv
+
+#include "mail/arpa_mail.h"
+
+namespace kv {
+namespace {
+
+TEST(ConnectionBase, ReleasingAListedConnectionFreesItsMailsWithoutDisconnect) {
+    int32_t before = ModuleRefCount();
+    auto *p = new Provider(false);
+    p->AddRef();
+    for (const char *id : {"1 ", "2 "}) {
+        auto *mail = new clsArpaMail(p, id);
+        mail->AddRef();
+        p->AppendMail(mail);
+        mail->Release(); // the list holds it now, and it holds the connection
+    }
+    IKvEnumMail *e = nullptr;
+    ASSERT_EQ(p->EnumMails(&e), S_OK);
+    IKvMail *kept = nullptr;
+    ASSERT_EQ(e->Next(1, &kept, nullptr), S_OK);
+    e->Release();
+
+    p->Release(); // the host is done with the connection, but keeps one mail
+    EXPECT_GT(ModuleRefCount(), before) << "the kept mail still holds its connection";
+    BSTR cookie = nullptr;
+    EXPECT_EQ(kept->GetCookie(&cookie), S_OK);
+    SysFreeString(cookie);
+    kept->Release();
+    EXPECT_EQ(ModuleRefCount(), before) << "mails and connection are all gone";
+}
+
+} // namespace
+} // namespace kv

@@ -82,6 +82,10 @@ TEST(HeaderWords, EncodesHeaderText) {
         {std::u16string(39, u'a') + u" " + std::u16string(10, u'b'), std::string(39, 'a') + " " + std::string(10, 'b')},
         {a40 + u" ", n40},
         {a40 + u" Caf\u00e9", n40 + "\r\n =?iso-8859-1?Q?Caf=E9?="},
+        // Between two encoded words the blank goes inside the second one.
+        {u"\u00e9" + a40 + u" Caf\u00e9 x",
+         "=?iso-8859-1?Q?=E9" + n40 + "?=\r\n =?iso-8859-1?Q?_Caf=E9_x?="},
+        {u"\u00e9" + a40 + u" x", "=?iso-8859-1?Q?=E9" + n40 + "?=\r\n x"},
         // Quotes and parentheses stay around the word; angle addresses stay as they are.
         {u"\"Caf\u00e9s\"", "\"=?iso-8859-1?Q?Caf=E9s?=\""},
         {u"(Caf\u00e9s)", "(=?iso-8859-1?Q?Caf=E9s?=)"},

@@ -28,6 +28,9 @@ TEST(MailHeaderField, MainValueAndParameters) {
         {"x; t*1=\"b\"; t*0=a", "x", {{"t", "ba"}}},
         {"x; name*=iso-8859-1''caf%E9", "x", {{"name", "caf\xC3\xA9"}}},
         {"x; n*0*=iso-8859-1''%E9; n*1*=%E9", "x", {{"n", "\xC3\xA9\xC3\xA9"}}},
+        // A quoted extended value is decoded all the same; a quoted plain section stays literal.
+        {"x; boundary*=\"us-ascii''a%20b\"", "x", {{"boundary", "a b"}}},
+        {"x; t*0=\"a%20b\"", "x", {{"t", "a%20b"}}},
     };
     for (const FieldCase &c : cases) {
         clsHeaderField f = ParseHeaderField(c.text);

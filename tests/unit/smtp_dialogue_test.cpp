@@ -180,7 +180,7 @@ TEST(SmtpDialogue, NoUserNoAuthEvenWhenOffered) {
     Smtp smtp(server.Port());
     EXPECT_EQ(smtp.c->Connect(), S_OK);
     EXPECT_EQ(smtp.c->Disconnect(), S_OK);
-    std::vector<std::pair<LONG, LONG>> expected = {{2, 0}, {3, 1}, {6, 0}};
+    std::vector<std::pair<LONG, LONG>> expected = {{2, 0}, {3, 1}, {6, 0}, {7, 1}};
     EXPECT_EQ(smtp.events.seen, expected) << "no logon events without a user";
     EXPECT_TRUE(server.Finish()) << server.Failure();
 }

@@ -454,6 +454,19 @@ int Show(IClassFactory *factory, const Args &args) {
         b->GetContents(contents.get());
         std::printf("body: %s; charset=%s; %zu bytes\n", type.Utf8().c_str(), charset.Utf8().c_str(),
                     StreamBytes(contents.get()).size());
+        Ptr<IKvEnumMailAttachment> related;
+        b->EnumAttachments(related.put());
+        IKvMailAttachment *part = nullptr;
+        ULONG got = 0;
+        while (related && related->Next(1, &part, &got) == S_OK && got == 1) {
+            Bstr name;
+            part->GetName(name.put());
+            Ptr<IStream> bytes;
+            CreateStreamOnHGlobal(nullptr, TRUE, bytes.put());
+            part->GetContents(bytes.get());
+            std::printf("  related part: %s; %zu bytes\n", name.Utf8().c_str(), StreamBytes(bytes.get()).size());
+            part->Release();
+        }
         b->Release();
     }
     Ptr<IKvEnumMailAttachment> attachments;

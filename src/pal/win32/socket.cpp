@@ -9,6 +9,12 @@ namespace {
 SOCKET S(intptr_t handle) { return SOCKET(handle); }
 } // namespace
 
+// Small commands and replies: no coalescing delay (as on POSIX).
+void SetNoDelay(intptr_t handle) {
+    BOOL one = TRUE;
+    setsockopt(S(handle), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char *>(&one), sizeof one);
+}
+
 bool SocketStartup() {
     WSADATA data;
     return WSAStartup(MAKEWORD(2, 2), &data) == 0;
@@ -49,6 +55,7 @@ bool TcpSocket::Create() {
     SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     if (s == INVALID_SOCKET) return false;
     handle_ = intptr_t(s);
+    SetNoDelay(handle_);
     return true;
 }
 

@@ -9,6 +9,8 @@
 
 namespace kv::pal {
 
+void SetNoDelay(intptr_t handle); // socket.cpp
+
 bool ResolveAll(const std::string &host, uint16_t port, std::vector<SocketAddress> &addresses) {
     addresses.clear();
     addrinfo hints{};
@@ -59,6 +61,7 @@ bool TcpSocket::Create(const SocketAddress &forAddress) {
     SOCKET s = socket(forAddress.family, SOCK_STREAM, IPPROTO_TCP);
     if (s == INVALID_SOCKET) return false;
     handle_ = intptr_t(s);
+    SetNoDelay(handle_);
     return true;
 }
 

@@ -1,0 +1,16 @@
+#!/bin/sh
+# Runs every MIME case for ours, GMime and Python, each in its own process.
+# Usage: run_mime_bench.sh BUILD_DIR (a linux-release build with KV_BENCH on)
+set -eu
+bench=$1/bench/kv_bench_mime
+dir=$(mktemp -d)
+trap 'rm -rf "$dir"' EXIT
+here=$(dirname "$0")
+echo "side action case payload-MB MB/s peak-RSS-MB"
+for c in b64-1 b64-10 b64-50 qp-5 parts-2000; do
+  for a in render read; do
+    "$bench" ours "$a" "$c" "$dir"
+    "$bench" gmime "$a" "$c" "$dir"
+    /usr/bin/python3 "$here/python_mime_bench.py" "$a" "$c" "$dir"
+  done
+done

@@ -1,0 +1,341 @@
+// The message reader: the head of a message or part, multipart recursion,
+// and the decision whether a single part becomes a body or an attachment.
+#include "mime/reader.h"
+
+#include <map>
+#include <utility>
+#include <vector>
+
+#include "log/except.h"
+#include "mail/mail.h"
+#include "mime/charset_table.h"
+#include "mime/encodings.h"
+#include "mime/header_field.h"
+
+namespace kv {
+
+namespace {
+
+// Deep enough for any real message, shallow enough for the stack.
+constexpr int kMaxDepth = 64;
+
+// A header field as it stands: its name and the pieces of its value (the
+// rest of the first line, then each continuation line).
+struct clsRawField {
+    String name;
+    std::vector<String> pieces;
+};
+
+// A field line has a name before its colon without blanks or controls in it
+// (blanks around the name are allowed).
+bool IsFieldLine(std::string_view line) {
+    size_t colon = line.find(':');
+    if (colon == std::string_view::npos) return false;
+    for (unsigned char c : TrimView(line.substr(0, colon)))
+        if (c <= ' ' || c == 0x7F) return false;
+    return true;
+}
+
+std::vector<clsRawField> TakeHeaderLines(std::deque<String> &lines) {
+    std::vector<clsRawField> fields;
+    while (!lines.empty()) {
+        if (lines.front().empty()) {
+            lines.pop_front();
+            break;
+        }
+        const String &next = lines.front();
+        if (next[0] == ' ' || next[0] == '\t') {
+            // A continuation before any field has nothing to continue.
+            if (!fields.empty()) fields.back().pieces.push_back(std::move(lines.front()));
+            lines.pop_front();
+            continue;
+        }
+        // A head whose empty line is missing ends at the first line that is
+        // no field; that line is the first of the body, as RFC 5322 readers take it.
+        if (!IsFieldLine(next)) break;
+        String line = std::move(lines.front());
+        lines.pop_front();
+        size_t colon = line.find(':');
+        clsRawField field;
+        field.name = String(TrimView(std::string_view(line).substr(0, colon)));
+        field.pieces.push_back(colon == String::npos ? String() : line.substr(colon + 1));
+        fields.push_back(std::move(field));
+    }
+    return fields;
+}
+
+// Encoded words decoded (into the code page), blank runs reduced to one blank.
+String Normalise(std::string_view value, uint32_t codepage) {
+    return GetFieldText(ParseAddressField(value, codepage));
+}
+
+// Repeated fields of one name become further values of one item, in order.
+clsHeaderList MakeHeaderBlock(const std::vector<clsRawField> &fields, uint32_t codepage) {
+    std::vector<clsHeaderItem> items;
+    std::map<IString, size_t> index;
+    for (const clsRawField &field : fields) {
+        String value;
+        for (const String &piece : field.pieces) value += Normalise(piece, codepage);
+        // The blank after the colon separates; it is no part of the value.
+        value = String(TrimView(value));
+        auto found = index.emplace(IString(field.name), items.size());
+        if (found.second) items.emplace_back(IString(field.name));
+        items[found.first->second].values.push_back(std::move(value));
+    }
+    clsHeaderList block;
+    for (clsHeaderItem &item : items) block.Append(std::move(item));
+    return block;
+}
+
+String Value(const clsHeaderList &block, std::string_view name) {
+    const clsHeaderItem *item = block.Find(name);
+    return item ? item->Joined() : String();
+}
+
+// The charset a message head names for its text, read before the head is
+// decoded so that encoded words can be decoded into that charset.
+String HeadCharset(const std::vector<clsRawField> &fields) {
+    for (const clsRawField &field : fields) {
+        if (!EqualsNoCase(field.name, "Content-Type")) continue;
+        String value;
+        for (const String &piece : field.pieces) value += Normalise(piece, 0);
+        clsHeaderField type = ParseHeaderField(value);
+        auto it = type.parameters.find(IString("charset"));
+        return it == type.parameters.end() ? String() : it->second;
+    }
+    return String();
+}
+
+// Whether the value, read as a decimal number, is 1.0. A leading comment
+// is passed over.
+bool IsMimeVersionOne(std::string_view value) {
+    value = TrimView(value);
+    if (!value.empty() && value[0] == '(') {
+        size_t close = value.find(')');
+        value = close == std::string_view::npos ? std::string_view() : TrimView(value.substr(close + 1));
+    }
+    size_t i = 0;
+    unsigned long whole = 0;
+    bool digits = false;
+    while (i < value.size() && value[i] >= '0' && value[i] <= '9') {
+        if (whole < 1000) whole = whole * 10 + unsigned(value[i] - '0');
+        digits = true;
+        ++i;
+    }
+    if (i < value.size() && value[i] == '.') {
+        ++i;
+        while (i < value.size() && value[i] >= '0' && value[i] <= '9') {
+            if (value[i] != '0') return false;
+            digits = true;
+            ++i;
+        }
+    }
+    return digits && whole == 1;
+}
+
+void WriteRawText(clsMail &mail, const std::deque<String> &lines) {
+    clsFileRWTemp &raw = mail.RawText();
+    raw.Handle();
+    raw.Truncate();
+    String buffer;
+    buffer.reserve(64 * 1024 + 1024);
+    for (const String &line : lines) {
+        buffer += line;
+        buffer += "\r\n";
+        if (buffer.size() >= 64 * 1024) {
+            raw.Write(buffer);
+            buffer.clear();
+        }
+    }
+    raw.Write(buffer);
+}
+
+// Decodes the lines by the transfer encoding (named without regard to case,
+// as RFC 2045 has it). Lines in any other encoding are kept as they are:
+// dot-unstuffing is the POP3 transport's work, not the reader's.
+void DecodeLines(std::deque<String> &lines, std::string_view encoding, bool utf8Allowed, IStream *destination) {
+    clsOutputTarget target(pal::kInvalidFile, destination);
+    encoding = TrimView(encoding);
+    if (EqualsNoCase(encoding, "base64")) {
+        // Room for the decoded bytes at once, so a large attachment is not
+        // copied again each time its stream grows.
+        uint64_t estimate = 0;
+        for (const String &line : lines) estimate += line.size() / 4 * 3 + 3;
+        ULARGE_INTEGER size;
+        size.QuadPart = estimate;
+        LARGE_INTEGER zero{};
+        bool sized = SUCCEEDED(destination->SetSize(size)) && SUCCEEDED(destination->Seek(zero, STREAM_SEEK_SET, nullptr));
+        DecodeBase64Lines(lines, target);
+        if (sized) {
+            ULARGE_INTEGER end{};
+            destination->Seek(zero, STREAM_SEEK_CUR, &end);
+            destination->SetSize(end);
+        }
+    } else if (EqualsNoCase(encoding, "quoted-printable")) {
+        DecodeQuotedPrintableLines(lines, target);
+    } else if (utf8Allowed && EqualsNoCase(encoding, "UTF-8")) {
+        DecodeUtf8Lines(lines, target);
+    } else {
+        String buffer;
+        buffer.reserve(64 * 1024 + 1024);
+        while (!lines.empty()) {
+            buffer += lines.front();
+            buffer += "\r\n";
+            lines.pop_front();
+            if (buffer.size() >= 64 * 1024) {
+                target.Write(buffer);
+                buffer.clear();
+            }
+        }
+        target.Write(buffer);
+    }
+}
+
+void MakeBody(clsMail &mail, const clsHeaderList &block, std::deque<String> &lines) {
+    clsHeaderField type = ParseHeaderField(Value(block, "Content-Type"));
+    IString mediaType = type.value.empty() ? IString("text/plain") : type.value;
+    String encoding = block.Find("Content-Transfer-Encoding") ? Value(block, "Content-Transfer-Encoding") : "7bit";
+    if (StartsWithNoCase(mediaType, "multipart/") && !EqualsNoCase(mediaType, "multipart/related"))
+        throw clsExcept(-5, "Sorry, but attachments to alternative messages may not be 'multipart/...' for this DLL!");
+    clsMailBody *body = clsMailBody::Create(mediaType, 0);
+    if (!body) throw clsExcept(-5, "cannot create a body");
+    mail.Bodies().Append(body);
+    auto charset = type.parameters.find(IString("charset"));
+    body->SetCharset(charset == type.parameters.end() ? String() : charset->second);
+    body->Headers() = block;
+    DecodeLines(lines, encoding, true, body->Contents());
+}
+
+void MakeAttachment(clsMailAttachmentList &list, const clsHeaderList &block, std::deque<String> &lines,
+                    uint32_t codepage) {
+    clsHeaderField type = ParseHeaderField(Value(block, "Content-Type"), codepage);
+    IStream *contents = nullptr;
+    if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, &contents))) throw clsExcept(-5, "cannot create a stream");
+    clsMailAttachment *attachment = new clsMailAttachment();
+    list.Append(attachment);
+    attachment->SetContentsStream(contents);
+    contents->Release();
+    auto name = type.parameters.find(IString("name"));
+    if (name != type.parameters.end())
+        // Names are kept in the ANSI code page.
+        attachment->SetNameText(codepage == 0 ? name->second : Narrow(Widen(name->second, codepage), 0));
+    if (block.Find("Content-ID")) attachment->SetContentId(Value(block, "Content-ID"));
+    attachment->Headers() = block;
+    DecodeLines(lines, Value(block, "Content-Transfer-Encoding"), false, contents);
+}
+
+void ReadPart(clsMail &mail, std::deque<String> &lines, int depth, uint32_t flags, int partIndex) {
+    if (depth > kMaxDepth)
+        throw clsExcept(-5, Format("unexpected nesting of more than %d multipart levels", kMaxDepth));
+    if (depth == 0) WriteRawText(mail, lines);
+
+    std::vector<clsRawField> fields = TakeHeaderLines(lines);
+    String headCharset = depth == 0 ? HeadCharset(fields) : String();
+    uint32_t codepage = headCharset.empty() ? 0 : CodePageForCharset(headCharset);
+    clsHeaderList block = MakeHeaderBlock(fields, codepage);
+    fields.clear();
+
+    if (depth == 0) {
+        mail.GeneratedHeaders() = block;
+        mail.SetHeadersReusable(true);
+        // A field given twice: the first one counts, as for every reader of mail.
+        auto first = [&](const char *name) {
+            const clsHeaderItem *item = block.Find(name);
+            return item && !item->values.empty() ? item->values.front() : String();
+        };
+        mail.SetSenderText(first("From"));
+        mail.SetSubjectText(first("Subject"));
+        auto recipients = [&](const char *name) {
+            std::vector<String> list;
+            if (const clsHeaderItem *item = block.Find(name))
+                for (const String &value : item->values)
+                    for (String &address : SplitList(value, ',')) list.push_back(std::move(address));
+            return list;
+        };
+        mail.To() = recipients("To");
+        if (block.Find("CC")) mail.CC() = recipients("CC");
+        if (const clsHeaderItem *version = block.Find("MIME-Version")) {
+            if (!IsMimeVersionOne(version->Joined()))
+                throw clsExcept(-5, "unexpected MIME version " + version->Joined());
+        }
+    }
+
+    String contentType = Value(block, "Content-Type");
+    clsHeaderField type = ParseHeaderField(contentType, codepage);
+    bool multipart = StartsWithNoCase(type.value, "multipart/");
+    bool alternative = EqualsNoCase(type.value, "multipart/alternative");
+    bool related = EqualsNoCase(type.value, "multipart/related");
+    String delimiter;
+    if (multipart) {
+        auto boundary = type.parameters.find(IString("boundary"));
+        if (boundary == type.parameters.end() || boundary->second.empty())
+            throw clsExcept(-5, Format("unexpected empty boundary in '%s'", contentType.c_str()));
+        delimiter = "--" + boundary->second;
+    }
+
+    if (depth == 0) {
+        mail.SetCharset(headCharset);
+        String suffix = ":" + Value(block, "Message-ID");
+        const String &cookie = mail.Cookie();
+        // A listed mail that is loaded later is read twice; one suffix is enough.
+        if (cookie.size() < suffix.size() || cookie.compare(cookie.size() - suffix.size(), suffix.size(), suffix) != 0)
+            mail.SetCookie(cookie + suffix);
+    }
+    if (flags & kReadHeadersOnly) return;
+    mail.SetState(kMailLoaded);
+
+    if (multipart) {
+        uint32_t childFlags = flags | (related ? kReadInRelated : alternative ? kReadInAlternative : 0u);
+        std::deque<String> part;
+        bool seen = false;
+        int index = 0;
+        while (!lines.empty()) {
+            String line = std::move(lines.front());
+            lines.pop_front();
+            bool open = line.size() == delimiter.size() && line.compare(0, delimiter.size(), delimiter) == 0;
+            bool close = !open && line.size() == delimiter.size() + 2 &&
+                         line.compare(0, delimiter.size(), delimiter) == 0 && line.compare(delimiter.size(), 2, "--") == 0;
+            if (!open && !close) {
+                part.push_back(std::move(line));
+                continue;
+            }
+            if (seen) ReadPart(mail, part, depth + 1, childFlags, index++);
+            part.clear();
+            seen = true;
+            if (close) {
+                lines.clear(); // the epilogue
+                return;
+            }
+        }
+        // A multipart cut off before its closing delimiter still has its last part.
+        if (seen) ReadPart(mail, part, depth + 1, childFlags, index);
+        return;
+    }
+
+    clsHeaderField disposition = ParseHeaderField(Value(block, "Content-Disposition"));
+    bool attachmentOrInline = EqualsNoCase(disposition.value, "attachment") || EqualsNoCase(disposition.value, "inline");
+    clsMailBodyList &bodies = mail.Bodies();
+    if (flags & kReadInRelated) {
+        if (partIndex == 0 || bodies.Empty()) MakeBody(mail, block, lines);
+        else MakeAttachment(bodies.Last()->Attachments(), block, lines, codepage);
+    } else if (flags & kReadInAlternative) {
+        if (!attachmentOrInline) MakeBody(mail, block, lines);
+        else MakeAttachment(bodies.Empty() ? mail.Attachments() : bodies.Last()->Attachments(), block, lines, codepage);
+    } else {
+        if (bodies.Empty() && !attachmentOrInline) MakeBody(mail, block, lines);
+        else MakeAttachment(mail.Attachments(), block, lines, codepage);
+    }
+}
+
+} // namespace
+
+void ReadMail(clsMail &mail, std::deque<String> &lines, int depth, uint32_t flags, int partIndex) {
+    try {
+        ReadPart(mail, lines, depth, flags, partIndex);
+    } catch (clsExcept &e) {
+        e.Push("[ReadMail()]");
+        throw;
+    }
+}
+
+} // namespace kv

@@ -1,0 +1,75 @@
+#!/usr/bin/python3
+"""Checks a message the writer rendered against what was put into the mail.
+
+Usage: check_written.py MESSAGE EXPECTED_JSON
+
+The message is read the way a receiving server hands it on: the SMTP
+dot-stuffing is removed first. Python's email package (policy default) then
+parses it; the decoded headers, the MIME tree and every leaf part's decoded
+bytes, file name, charset and Content-ID must equal the expectation, and no
+part may carry a parse defect. Prints what differs; exits 1 if anything does.
+"""
+import email
+import email.policy
+import json
+import sys
+
+
+def unstuff(raw: bytes) -> bytes:
+    lines = raw.split(b"\r\n")
+    return b"\r\n".join(l[1:] if l.startswith(b".") else l for l in lines)
+
+
+def tree(part) -> str:
+    if part.is_multipart():
+        return part.get_content_type() + "(" + ",".join(tree(p) for p in part.iter_parts()) + ")"
+    return part.get_content_type()
+
+
+def main() -> int:
+    raw = open(sys.argv[1], "rb").read()
+    want = json.load(open(sys.argv[2], encoding="utf-8"))
+    errors = []
+    if b"\n" in raw.replace(b"\r\n", b"") or b"\r" in raw.replace(b"\r\n", b""):
+        errors.append("a line end other than CR LF")
+    msg = email.message_from_bytes(unstuff(raw), policy=email.policy.default)
+
+    def same(what, got, expected):
+        if got != expected:
+            errors.append(f"{what}: got {got!r}, expected {expected!r}")
+
+    same("Subject", str(msg.get("Subject", "")), want["subject"])
+    for field in ("To", "Cc"):
+        header = msg.get(field)
+        got = [[a.display_name, a.addr_spec] for a in header.addresses] if header is not None else []
+        same(field, got, want[field.lower()])
+    same("From", [[a.display_name, a.addr_spec] for a in msg["From"].addresses], want["from"])
+    same("MIME-Version", str(msg.get("MIME-Version")), "1.0")
+    if not str(msg.get("Message-ID", "")).startswith("<"):
+        errors.append("no Message-ID")
+    same("tree", tree(msg), want["tree"])
+
+    leaves = [p for p in msg.walk() if not p.is_multipart()]
+    same("number of leaf parts", len(leaves), len(want["parts"]))
+    for i, (part, exp) in enumerate(zip(leaves, want["parts"])):
+        same(f"part {i} type", part.get_content_type(), exp["type"])
+        same(f"part {i} bytes", part.get_payload(decode=True).hex(), exp["hex"])
+        same(f"part {i} file name", part.get_filename(), exp.get("filename"))
+        if "charset" in exp:
+            same(f"part {i} charset", part.get_content_charset(), exp["charset"])
+        same(f"part {i} Content-ID", part.get("Content-ID"), exp.get("cid"))
+        if part.defects:
+            errors.append(f"part {i} defects: {part.defects}")
+        if exp.get("text") is not None:
+            same(f"part {i} text", part.get_content(), exp["text"])
+    for p in msg.walk():
+        if p.defects and p.is_multipart():
+            errors.append(f"{p.get_content_type()} defects: {p.defects}")
+
+    for e in errors:
+        print(e)
+    return 1 if errors else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

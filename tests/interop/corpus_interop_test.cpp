@@ -1,0 +1,128 @@
+// Real-world messages (gathered from Debian packages into the build tree by
+// gather_corpus.sh) read with SetRawText; our view of each is written out and
+// compare_corpus.py compares it with Python's view of the same text.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "interop_util.h"
+#include "mail/arpa_mail.h"
+#include "runtime/com_util.h"
+#include "runtime/module_state.h"
+#include "transport/smtp_connection.h"
+
+namespace kv {
+namespace {
+
+using interop::Hex;
+using interop::Json;
+
+std::string StreamHex(IStream *s) {
+    LARGE_INTEGER zero{};
+    s->Seek(zero, STREAM_SEEK_SET, nullptr);
+    std::string all;
+    char buf[65536];
+    for (ULONG n; SUCCEEDED(s->Read(buf, sizeof buf, &n)) && n > 0;) all.append(buf, n);
+    return Hex(all);
+}
+
+std::string Wide(HRESULT (STDMETHODCALLTYPE IKvMail2::*get)(BSTR *), IKvMail2 *mail) {
+    BSTR value = nullptr;
+    (mail->*get)(&value);
+    std::string out = value ? Narrow(WideView(reinterpret_cast<const char16_t *>(value)), 65001) : "";
+    SysFreeString(value);
+    return out;
+}
+
+std::string Attachments(const clsMailAttachmentList &list) {
+    std::string out = "[";
+    for (clsMailAttachment *a : list) {
+        out += out.size() > 1 ? "," : "";
+        out += "{\"name\":" + Json(Hex(a->Name())) + ",\"cid\":" + Json(a->ContentId()) +
+               ",\"hex\":" + Json(a->Contents() ? StreamHex(a->Contents()) : "") + "}";
+    }
+    return out + "]";
+}
+
+std::string Strings(const std::vector<String> &list) {
+    std::string out = "[";
+    for (const String &s : list) out += (out.size() > 1 ? "," : "") + Json(Hex(s));
+    return out + "]";
+}
+
+TEST(CorpusInterop, ReaderMatchesPythonsView) {
+    std::vector<std::string> files;
+    if (DIR *d = opendir(KV_CORPUS_DIR)) {
+        while (dirent *e = readdir(d))
+            if (e->d_name[0] != '.' && std::string(e->d_name).find('.') != std::string::npos &&
+                std::string(e->d_name).rfind(".ours.") == std::string::npos)
+                files.push_back(e->d_name);
+        closedir(d);
+    }
+    std::sort(files.begin(), files.end());
+    ASSERT_GE(files.size(), 100u) << "run gather_corpus.sh into " KV_CORPUS_DIR;
+
+    int32_t baseline = ModuleRefCount();
+    auto *connection = new clsSMTPMailConnection();
+    connection->AddRef();
+    std::string ours = interop::MakeDir("kv_corpus_ours");
+    for (const std::string &name : files) {
+        std::string text = interop::ReadFile(std::string(KV_CORPUS_DIR "/") + name);
+        // An mbox envelope line is no part of the message; POP3 never hands one over.
+        if (text.compare(0, 5, "From ") == 0) text.erase(0, text.find('\n') + 1);
+        clsAutoRelease<IKvMail> m;
+        ASSERT_EQ(connection->CreateMail(0, u"", m.put()), S_OK);
+        clsAutoRelease<IKvMail2> mail;
+        ASSERT_EQ(m->QueryInterface(IID_IKvMail2, reinterpret_cast<void **>(mail.put())), S_OK);
+        clsAutoRelease<IStream> in;
+        ASSERT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, in.put()), S_OK);
+        ULONG written = 0;
+        in->Write(text.data(), ULONG(text.size()), &written);
+        HRESULT hr = mail->SetRawText(in.get());
+        BSTR error = nullptr;
+        if (FAILED(hr)) connection->GetErrorInformation(nullptr, &error);
+        std::string errorText = error ? Narrow(WideView(reinterpret_cast<const char16_t *>(error)), 65001) : "";
+        SysFreeString(error);
+
+        // What Python parses: the raw text as the reader keeps it.
+        clsAutoRelease<IStream> raw;
+        ASSERT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, raw.put()), S_OK);
+        ASSERT_EQ(mail->GetRawText(raw.get()), S_OK);
+        std::string rawHex = StreamHex(raw.get());
+        std::string rawBytes;
+        for (size_t i = 0; i + 1 < rawHex.size(); i += 2) rawBytes += char(std::stoi(rawHex.substr(i, 2), nullptr, 16));
+        interop::WriteFile(ours + name + ".eml", rawBytes);
+
+        void *self = nullptr;
+        ASSERT_EQ(m->QueryInterface(IID_clsArpaMail, &self), S_OK);
+        auto *impl = static_cast<clsArpaMail *>(self);
+        std::string json = "{\"file\":" + Json(name) + ",\"hr\":" + std::to_string(long(hr)) +
+                           ",\"error\":" + Json(errorText) + ",\"sender\":" + Json(Wide(&IKvMail2::GetSender, mail.get())) +
+                           ",\"subject\":" + Json(Wide(&IKvMail2::GetSubject, mail.get())) +
+                           ",\"charset\":" + Json(impl->Charset()) + ",\"to\":" + Strings(impl->To()) +
+                           ",\"cc\":" + Strings(impl->CC()) + ",\"bodies\":[";
+        bool first = true;
+        for (clsMailBody *b : impl->Bodies()) {
+            json += first ? "" : ",";
+            first = false;
+            json += "{\"type\":" + Json(b->MediaType()) + ",\"charset\":" + Json(b->Charset()) +
+                    ",\"hex\":" + Json(StreamHex(b->Contents())) + ",\"attachments\":" + Attachments(b->Attachments()) + "}";
+        }
+        json += "],\"attachments\":" + Attachments(impl->Attachments()) + "}";
+        impl->Release();
+        interop::WriteFile(ours + name + ".json", json);
+    }
+    connection->Release();
+    EXPECT_EQ(ModuleRefCount(), baseline);
+
+    std::string output;
+    int status = interop::Run(interop::Python() + " " KV_INTEROP_DIR "/compare_corpus.py " + ours, output);
+    std::printf("%s", output.c_str());
+    EXPECT_EQ(status, 0) << "unexplained differences (see above)";
+}
+
+} // namespace
+} // namespace kv

@@ -1,0 +1,355 @@
+// Mails built through the COM interface, rendered by GetRawText and parsed by
+// Python's email package (policy default): decoded headers, MIME tree and
+// the decoded bytes of every part must be what was put in.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <vector>
+
+#include "interop_util.h"
+#include "mail/arpa_mail.h"
+#include "runtime/com_util.h"
+#include "runtime/module_state.h"
+#include "transport/smtp_connection.h"
+
+namespace kv {
+namespace {
+
+using interop::Hex;
+using interop::Json;
+
+std::string Utf8(std::u16string_view text) { return Narrow(text, 65001); }
+// Text in a code page, as a host hands it over in a body or attachment.
+std::string Bytes(std::u16string_view text, uint32_t codepage) { return Narrow(text, codepage); }
+
+class BSTRHolder {
+  public:
+    explicit BSTRHolder(std::u16string_view text)
+        : b_(SysAllocStringLen(reinterpret_cast<const OLECHAR *>(text.data()), UINT(text.size()))) {}
+    ~BSTRHolder() { SysFreeString(b_); }
+    operator BSTR() const { return b_; }
+
+  private:
+    BSTR b_;
+};
+
+clsAutoRelease<IStream> Stream(const std::string &bytes) {
+    clsAutoRelease<IStream> s;
+    EXPECT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, s.put()), S_OK);
+    ULONG written = 0;
+    if (!bytes.empty()) s->Write(bytes.data(), ULONG(bytes.size()), &written);
+    return s;
+}
+
+// What one leaf part must look like in Python's view.
+struct Part {
+    std::string type, bytes;
+    const char *filename = nullptr; // UTF-8
+    std::string charset;            // empty: not checked
+    std::string cid;                // empty: none
+    std::string text;               // decoded text (UTF-8), checked when not empty
+};
+
+struct Expected {
+    std::string subject; // UTF-8
+    std::vector<std::pair<std::string, std::string>> from, to, cc;
+    std::string tree;
+    std::vector<Part> parts;
+};
+
+std::string ToJson(const Expected &e) {
+    auto addresses = [](const std::vector<std::pair<std::string, std::string>> &list) {
+        std::string out = "[";
+        for (const auto &a : list) out += (out.size() > 1 ? "," : "") + ("[" + Json(a.first) + "," + Json(a.second) + "]");
+        return out + "]";
+    };
+    std::string out = "{\"subject\":" + Json(e.subject) + ",\"from\":" + addresses(e.from) + ",\"to\":" +
+                      addresses(e.to) + ",\"cc\":" + addresses(e.cc) + ",\"tree\":" + Json(e.tree) + ",\"parts\":[";
+    for (size_t i = 0; i < e.parts.size(); ++i) {
+        const Part &p = e.parts[i];
+        out += i ? "," : "";
+        out += "{\"type\":" + Json(p.type) + ",\"hex\":" + Json(Hex(p.bytes));
+        out += ",\"filename\":" + (p.filename ? Json(p.filename) : std::string("null"));
+        if (!p.charset.empty()) out += ",\"charset\":" + Json(p.charset);
+        out += ",\"cid\":" + (p.cid.empty() ? std::string("null") : Json(p.cid));
+        if (!p.text.empty()) out += ",\"text\":" + Json(p.text);
+        out += "}";
+    }
+    return out + "]}";
+}
+
+class WriterInterop : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        baseline_ = ModuleRefCount();
+        connection_ = new clsSMTPMailConnection();
+        connection_->AddRef();
+        dir_ = interop::MakeDir("kv_writer_interop");
+    }
+    void TearDown() override {
+        connection_->Release();
+        EXPECT_EQ(ModuleRefCount(), baseline_);
+    }
+
+    clsAutoRelease<IKvMail2> NewMail(ULONG codepage) {
+        clsAutoRelease<IKvMail> m;
+        EXPECT_EQ(connection_->CreateMail(LONG(codepage), u"interop", m.put()), S_OK);
+        clsAutoRelease<IKvMail2> m2;
+        EXPECT_EQ(m->QueryInterface(IID_IKvMail2, reinterpret_cast<void **>(m2.put())), S_OK);
+        EXPECT_EQ(m2->SetSender(BSTRHolder(u"Ann Example <ann@example.com>")), S_OK);
+        return m2;
+    }
+    clsAutoRelease<IKvMailBody> Body(IKvMail2 *mail, const char16_t *type, const std::string &bytes, ULONG cp) {
+        clsAutoRelease<IKvMailBody> b;
+        EXPECT_EQ(mail->CreateAndAddBody(b.put(), BSTRHolder(type), cp), S_OK);
+        EXPECT_EQ(b->SetContents(Stream(bytes).get()), S_OK);
+        return b;
+    }
+    void Attach(IKvMailAttachment *a, std::u16string_view name, const std::string *bytes) {
+        EXPECT_EQ(a->SetName(BSTRHolder(name)), S_OK);
+        if (bytes) {
+            EXPECT_EQ(a->SetContents(Stream(*bytes).get()), S_OK);
+        }
+    }
+    void Attach(IKvMail2 *mail, std::u16string_view name, const std::string *bytes) {
+        clsAutoRelease<IKvMailAttachment> a;
+        ASSERT_EQ(mail->CreateAndAddAttachment(a.put()), S_OK);
+        Attach(a.get(), name, bytes);
+    }
+    void Attach(IKvMailBody *body, std::u16string_view name, const std::string *bytes) {
+        clsAutoRelease<IKvMailAttachment> a;
+        ASSERT_EQ(body->CreateAndAddAttachment(a.put()), S_OK);
+        Attach(a.get(), name, bytes);
+    }
+    std::string ContentIdOf(IKvMailBody *body, size_t index) {
+        clsAutoRelease<IKvEnumMailAttachment> e;
+        EXPECT_EQ(body->EnumAttachments(e.put()), S_OK);
+        std::vector<IKvMailAttachment *> all(8, nullptr);
+        ULONG got = 0;
+        e->Next(ULONG(all.size()), all.data(), &got);
+        std::string cid;
+        if (index < got) {
+            BSTRHolder name(u"Content-ID");
+            BSTR value = nullptr;
+            EXPECT_EQ(all[index]->GetHeaderEntry(name, &value), S_OK);
+            cid = value ? Utf8(WideView(reinterpret_cast<const char16_t *>(value))) : "";
+            SysFreeString(value);
+        }
+        for (ULONG i = 0; i < got; ++i) all[i]->Release();
+        return cid;
+    }
+
+    // Renders the mail and has Python check it.
+    void Check(const char *name, IKvMail2 *mail, const Expected &expected) {
+        clsAutoRelease<IStream> out = Stream("");
+        ASSERT_EQ(mail->GetRawText(out.get()), S_OK);
+        LARGE_INTEGER zero{};
+        out->Seek(zero, STREAM_SEEK_SET, nullptr);
+        std::string text;
+        char buf[65536];
+        for (ULONG n; SUCCEEDED(out->Read(buf, sizeof buf, &n)) && n > 0;) text.append(buf, n);
+        std::string eml = dir_ + name + ".eml", json = dir_ + name + ".json";
+        interop::WriteFile(eml, text);
+        interop::WriteFile(json, ToJson(expected));
+        std::string output;
+        int status = interop::Run(interop::Python() + " " KV_INTEROP_DIR "/check_written.py " + eml + " " + json, output);
+        EXPECT_EQ(status, 0) << name << ":\n" << output << "\n" << text.substr(0, 4000);
+        ++checked_;
+    }
+
+    int32_t baseline_ = 0;
+    clsSMTPMailConnection *connection_ = nullptr;
+    std::string dir_;
+    int checked_ = 0;
+};
+
+const std::pair<std::string, std::string> kAnn{"Ann Example", "ann@example.com"};
+
+TEST_F(WriterInterop, PlainBodiesInSeveralCharsets) {
+    struct Case {
+        const char *name;
+        ULONG codepage;
+        std::u16string subject, body, toName;
+        const char *charset;
+    } cases[] = {
+        {"plain-ascii", 0, u"Plain ASCII subject", u"Hello, world.\r\n.leading dot\r\nFrom here\r\n", u"Bob", "utf-8"},
+        {"plain-latin1", 1252, u"Gr\u00fc\u00dfe aus K\u00f6ln", u"Gr\u00fc\u00dfe,\r\nda\u00df ist \u00e4rgerlich.\r\n",
+         u"J\u00fcrgen M\u00fcller", "iso-8859-1"},
+        {"plain-cyrillic", 1251,
+         u"\u041f\u0440\u0438\u0432\u0435\u0442, \u043c\u0438\u0440: \u0434\u043b\u0438\u043d\u043d\u0430\u044f "
+         u"\u0442\u0435\u043c\u0430 \u043f\u0438\u0441\u044c\u043c\u0430 \u0434\u043b\u044f \u043f\u0440\u043e\u0432"
+         u"\u0435\u0440\u043a\u0438 \u043f\u0435\u0440\u0435\u043d\u043e\u0441\u0430 \u0441\u0442\u0440\u043e\u043a "
+         u"\u0438 \u0435\u0449\u0451 \u043d\u0435\u043c\u043d\u043e\u0433\u043e",
+         u"\u0422\u0435\u043a\u0441\u0442 \u043f\u0438\u0441\u044c\u043c\u0430\r\n", u"\u0418\u0432\u0430\u043d", "windows-1251"},
+        {"plain-japanese", 932, u"\u65e5\u672c\u8a9e\u306e\u4ef6\u540d\u3067\u3059",
+         u"\u3053\u3093\u306b\u3061\u306f\u4e16\u754c\r\n", u"\u7530\u4e2d", "shift-jis"},
+        {"plain-chinese", 936, u"\u4e2d\u6587\u4e3b\u9898 test", u"\u4f60\u597d\r\n", u"\u674e", "gb2312"},
+        {"plain-greek", 1253, u"\u039a\u03b1\u03bb\u03b7\u03bc\u03ad\u03c1\u03b1 \u03ba\u03cc\u03c3\u03bc\u03b5",
+         u"\u039a\u03b1\u03bb\u03b7\u03bc\u03ad\u03c1\u03b1\r\n", u"\u039d\u03af\u03ba\u03bf\u03c2", "windows-1253"},
+        {"plain-utf8-long-line", 65001,
+         u"Long line \u00e9\u00e8 with many words so that the subject must be folded into several lines",
+         std::u16string(100, u'x') + u" \u00e9\u00e8\u00ea " + std::u16string(100, u'y') + u"\r\n", u"Zo\u00eb", "utf-8"},
+    };
+    for (const Case &c : cases) {
+        clsAutoRelease<IKvMail2> mail = NewMail(c.codepage);
+        ASSERT_EQ(mail->SetSubject(BSTRHolder(c.subject)), S_OK);
+        ASSERT_EQ(mail->AddRecipients(BSTRHolder(c.toName + u" <to@example.com>\tsecond@example.org")), S_OK);
+        ASSERT_EQ(mail->AddCCRecipients(BSTRHolder(u"\"Carl, the Copy\" <cc@example.net>")), S_OK);
+        std::string bytes = Bytes(c.body, c.codepage);
+        Body(mail.get(), u"text/plain", bytes, c.codepage);
+        Expected e;
+        e.subject = Utf8(c.subject);
+        e.from = {kAnn};
+        e.to = {{Utf8(c.toName), "to@example.com"}, {"", "second@example.org"}};
+        e.cc = {{"Carl, the Copy", "cc@example.net"}};
+        e.tree = "text/plain";
+        // The only part: the line end that ends the message belongs to it.
+        e.parts = {{"text/plain", bytes, nullptr, c.charset, "", Utf8(c.body)}};
+        Check(c.name, mail.get(), e);
+    }
+}
+
+TEST_F(WriterInterop, BodyStructures) {
+    const std::string plain = "Plain text\r\n.with a dot line\r\n", html = "<html><body><p>HTML &amp; more</p></body></html>";
+    {
+        clsAutoRelease<IKvMail2> mail = NewMail(0);
+        ASSERT_EQ(mail->AddRecipients(BSTRHolder(u"to@example.com")), S_OK);
+        Body(mail.get(), u"text/html", html, 0);
+        Expected e{"", {kAnn}, {{"", "to@example.com"}}, {}, "text/html", {{"text/html", html, nullptr, "utf-8", "", html}}};
+        Check("html-only", mail.get(), e);
+    }
+    for (bool htmlFirst : {false, true}) {
+        clsAutoRelease<IKvMail2> mail = NewMail(0);
+        ASSERT_EQ(mail->AddRecipients(BSTRHolder(u"to@example.com")), S_OK);
+        if (htmlFirst) Body(mail.get(), u"text/html", html, 0);
+        Body(mail.get(), u"text/plain", plain, 0);
+        if (!htmlFirst) Body(mail.get(), u"text/html", html, 0);
+        Expected e{"", {kAnn}, {{"", "to@example.com"}}, {}, "multipart/mixed(multipart/alternative(text/plain,text/html))",
+                   {{"text/plain", plain, nullptr, "utf-8", "", plain}, {"text/html", html, nullptr, "utf-8", "", html}}};
+        Check(htmlFirst ? "plain-and-html-2" : "plain-and-html-1", mail.get(), e);
+    }
+    {
+        // Line ends of every kind become CR LF: the text goes to SMTP unchanged.
+        clsAutoRelease<IKvMail2> mail = NewMail(0);
+        ASSERT_EQ(mail->AddRecipients(BSTRHolder(u"to@example.com")), S_OK);
+        Body(mail.get(), u"text/plain", "a\n.b\rc", 0);
+        Body(mail.get(), u"application/rtf", "{\\rtf1 hi}", 0);
+        Expected e{"", {kAnn}, {{"", "to@example.com"}}, {}, "multipart/mixed(multipart/alternative(text/plain,application/rtf))",
+                   {{"text/plain", "a\r\n.b\r\nc", nullptr, "utf-8", "", ""}, {"application/rtf", "{\\rtf1 hi}", nullptr, "", "", ""}}};
+        Check("line-ends-and-rtf", mail.get(), e);
+    }
+}
+
+TEST_F(WriterInterop, RelatedImagesAndAttachments) {
+    std::string dir = dir_;
+    std::string png("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16), gif = "GIF89a\x01\x00\x01\x00";
+    interop::WriteFile(dir + "pic one.png", png);
+    interop::WriteFile(dir + "pic2.gif", gif);
+    std::string binary;
+    for (int i = 0; i < 256; ++i) binary += char(i);
+    binary += binary;
+    const std::string notes = "first line\r\nsecond line\r\nno final line end";
+    const std::string notesEnd = "ends\r\nwith a line end\r\n";
+    {
+        clsAutoRelease<IKvMail2> mail = NewMail(0);
+        ASSERT_EQ(mail->SetSubject(BSTRHolder(u"Related")), S_OK);
+        ASSERT_EQ(mail->AddRecipients(BSTRHolder(u"to@example.com")), S_OK);
+        Body(mail.get(), u"text/plain", "see the pictures\r\n", 0);
+        std::string ref1 = "file://" + dir + "pic%20one.png", ref2 = dir + "pic2.gif";
+        clsAutoRelease<IKvMailBody> h = Body(mail.get(), u"text/html",
+                                             "<img src=\"" + ref1 + "\"><IMG SRC=\"" + ref2 + "\" alt=\"x\"><img src=\"" + ref1 + "\">", 0);
+        std::string cid1 = ContentIdOf(h.get(), 0), cid2 = ContentIdOf(h.get(), 1);
+        ASSERT_FALSE(cid1.empty());
+        ASSERT_FALSE(cid2.empty());
+        std::string htmlOut = "<img src=\"cid:" + cid1 + "\"><IMG SRC=\"cid:" + cid2 + "\" alt=\"x\"><img src=\"cid:" + cid1 + "\">";
+        Attach(mail.get(), u"notes.txt", &notes);
+        Expected e{"Related", {kAnn}, {{"", "to@example.com"}}, {},
+                   "multipart/mixed(multipart/alternative(text/plain,multipart/related(text/html,image/png,image/gif)),text/plain)",
+                   {{"text/plain", "see the pictures\r\n", nullptr, "utf-8", "", ""},
+                    {"text/html", htmlOut, nullptr, "utf-8", "", ""},
+                    {"image/png", png, "pic one.png", "", cid1, ""},
+                    {"image/gif", gif, "pic2.gif", "", cid2, ""},
+                    {"text/plain", notes, "notes.txt", "", "", ""}}};
+        // Related parts carry their name only in Content-Type.
+        e.parts[2].filename = "pic one.png";
+        e.parts[3].filename = "pic2.gif";
+        Check("related-images", mail.get(), e);
+    }
+    {
+        // The only body, HTML with a picture: the related multipart is the message.
+        clsAutoRelease<IKvMail2> mail = NewMail(1252);
+        ASSERT_EQ(mail->SetSubject(BSTRHolder(u"Bild f\u00fcr dich")), S_OK);
+        ASSERT_EQ(mail->AddRecipients(BSTRHolder(u"to@example.com")), S_OK);
+        std::string html = Bytes(u"<p>Sch\u00f6n:</p><img src=\"", 1252) + dir + "pic2.gif\">";
+        clsAutoRelease<IKvMailBody> h = Body(mail.get(), u"text/html", html, 1252);
+        std::string cid = ContentIdOf(h.get(), 0);
+        ASSERT_FALSE(cid.empty());
+        std::string htmlOut = Bytes(u"<p>Sch\u00f6n:</p><img src=\"cid:", 1252) + cid + "\">";
+        Expected e{"Bild f\xC3\xBCr dich", {kAnn}, {{"", "to@example.com"}}, {}, "multipart/related(text/html,image/gif)",
+                   {{"text/html", htmlOut, nullptr, "iso-8859-1", "", "<p>Sch\xC3\xB6n:</p><img src=\"cid:" + cid + "\">"},
+                    {"image/gif", gif, "pic2.gif", "", cid, ""}}};
+        Check("html-related-only", mail.get(), e);
+    }
+    {
+        clsAutoRelease<IKvMail2> mail = NewMail(0);
+        ASSERT_EQ(mail->AddRecipients(BSTRHolder(u"to@example.com")), S_OK);
+        clsAutoRelease<IKvMailBody> p = Body(mail.get(), u"text/plain", "body with its own attachment\r\n", 0);
+        Attach(p.get(), u"/some/where/own.bin", &binary);
+        Expected e{"", {kAnn}, {{"", "to@example.com"}}, {}, "multipart/mixed(text/plain,application/octet-stream)",
+                   {{"text/plain", "body with its own attachment\r\n", nullptr, "utf-8", "", ""},
+                    {"application/octet-stream", binary, "own.bin", "", "", ""}}};
+        Check("single-body-wrapped", mail.get(), e);
+    }
+    {
+        clsAutoRelease<IKvMail2> mail = NewMail(0);
+        ASSERT_EQ(mail->AddRecipients(BSTRHolder(u"to@example.com")), S_OK);
+        Body(mail.get(), u"text/plain", "plain\r\n", 0);
+        clsAutoRelease<IKvMailBody> h = Body(mail.get(), u"text/html", "<b>html</b>", 0);
+        Attach(h.get(), u"for-html.txt", &notesEnd);
+        Expected e{"", {kAnn}, {{"", "to@example.com"}}, {},
+                   "multipart/mixed(multipart/alternative(text/plain,multipart/mixed(text/html,text/plain)))",
+                   {{"text/plain", "plain\r\n", nullptr, "utf-8", "", ""},
+                    {"text/html", "<b>html</b>", nullptr, "utf-8", "", ""},
+                    {"text/plain", notesEnd, "for-html.txt", "", "", ""}}};
+        Check("html-body-wrapped", mail.get(), e);
+    }
+    {
+        std::string onDisk = dir + "from disk.pdf";
+        std::string pdf = "%PDF-1.4\n" + binary;
+        interop::WriteFile(onDisk, pdf);
+        std::string cyr = Bytes(u"\u0442\u0435\u043a\u0441\u0442\r\n", 65001);
+        clsAutoRelease<IKvMail2> mail = NewMail(0);
+        ASSERT_EQ(mail->AddRecipients(BSTRHolder(u"to@example.com")), S_OK);
+        Body(mail.get(), u"text/plain", "three attachments\r\n", 0);
+        Attach(mail.get(), Widen(onDisk), nullptr);
+        Attach(mail.get(), u"\u043e\u0442\u0447\u0451\u0442 2024.bin", &binary);
+        Attach(mail.get(), u"\u65e5\u672c\u8a9e.txt", &cyr);
+        Attach(mail.get(), u"quote\".txt", &notesEnd);
+        Expected e{"", {kAnn}, {{"", "to@example.com"}}, {},
+                   "multipart/mixed(text/plain,application/pdf,application/octet-stream,text/plain,text/plain)",
+                   {{"text/plain", "three attachments\r\n", nullptr, "utf-8", "", ""},
+                    {"application/pdf", pdf, "from disk.pdf", "", "", ""},
+                    {"application/octet-stream", binary, "\xD0\xBE\xD1\x82\xD1\x87\xD1\x91\xD1\x82 2024.bin", "", "", ""},
+                    {"text/plain", cyr, "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.txt", "", "", ""},
+                    {"text/plain", notesEnd, "quote\".txt", "", "", ""}}};
+        Check("file-and-memory-attachments", mail.get(), e);
+    }
+    {
+        clsAutoRelease<IKvMail2> mail = NewMail(0);
+        ASSERT_EQ(mail->AddRecipients(BSTRHolder(u"to@example.com")), S_OK);
+        Attach(mail.get(), u"only.zip", &binary);
+        Expected e{"", {kAnn}, {{"", "to@example.com"}}, {}, "application/zip", {{"application/zip", binary, "only.zip", "", "", ""}}};
+        Check("attachment-only", mail.get(), e);
+    }
+    {
+        clsAutoRelease<IKvMail2> mail = NewMail(0);
+        ASSERT_EQ(mail->AddRecipients(BSTRHolder(u"to@example.com")), S_OK);
+        Attach(mail.get(), u"only.txt", &notes);
+        Expected e{"", {kAnn}, {{"", "to@example.com"}}, {}, "text/plain", {{"text/plain", notes, "only.txt", "", "", ""}}};
+        Check("text-attachment-only", mail.get(), e);
+    }
+    EXPECT_EQ(checked_, 7);
+}
+
+} // namespace
+} // namespace kv

@@ -1,0 +1,349 @@
+// The message reader through SetRawText (and ReadMail for the POP3 listing):
+// header block, multipart recursion, body/attachment decisions, decoding,
+// errors and what stays after them.
+#include <gtest/gtest.h>
+
+#include "mime/reader.h"
+#include "mime_test_util.h"
+
+namespace kv {
+namespace {
+
+using mimetest::Bstr;
+using mimetest::MakeStream;
+using mimetest::StreamBytes;
+
+class MimeReader : public mimetest::MimeFixture {
+  protected:
+    static std::string BodyBytes(clsMailBody *b) { return Contents(b->Contents()); }
+    static std::string AttachmentBytes(clsMailAttachment *a) { return Contents(a->Contents()); }
+    static std::string Header(const clsHeaderList &list, const char *name) {
+        const clsHeaderItem *item = list.Find(name);
+        return item ? item->Joined() : "(none)";
+    }
+};
+
+TEST_F(MimeReader, MessageWithoutMimeFieldsIsOnePlainBody) {
+    ASSERT_EQ(Read(mail_, "From: Ann <ann@example.com>\r\nTo: b@example.com\r\nSubject: Hi\r\n\r\nline 1\r\nline 2\r\n"),
+              S_OK);
+    ASSERT_EQ(mail_->Bodies().Size(), 1u);
+    clsMailBody *b = mail_->Bodies()[0];
+    EXPECT_EQ(b->MediaType().str(), "text/plain");
+    EXPECT_EQ(b->Charset(), "");
+    EXPECT_EQ(BodyBytes(b), "line 1\r\nline 2\r\n");
+    EXPECT_EQ(mail_->Charset(), "");
+    EXPECT_EQ(mail_->Sender(), "Ann <ann@example.com>");
+    EXPECT_EQ(mail_->Subject(), "Hi");
+    EXPECT_EQ(mail_->To(), (std::vector<String>{"b@example.com"}));
+    EXPECT_EQ(mail_->State(), kMailLoaded);
+    EXPECT_TRUE(mail_->Attachments().Empty());
+    Bstr value;
+    EXPECT_EQ(mail_->GetHeaderEntry(Bstr(u"subject"), value.put()), S_OK);
+    EXPECT_EQ(value.Utf8(), "Hi");
+    EXPECT_EQ(mail_->GetHeaderEntry(Bstr(u"X-Mailer"), value.put()), S_FALSE);
+}
+
+TEST_F(MimeReader, TransferEncodingsAreNamedWithoutRegardToCase) {
+    struct Case {
+        const char *encoding, *lines, *bytes;
+    } cases[] = {
+        {"base64", "YWJj\r\nZGVm", "abcdef"},
+        {"Base64", "YWJj", "abc"},
+        {"BASE64", "YWI=", "ab"},
+        {"quoted-printable", "a=3Db=\r\nc", "a=bc\r\n"},
+        {"Quoted-Printable", "caf=E9", "caf\xE9\r\n"},
+        {"UTF-8", "caf\xC3\xA9", "caf\xE9"},
+        {"utf-8", "\xC3\xA9", "\xE9"},
+        {"7bit", "..\r\n.x", "..\r\n.x\r\n"},
+        {"8bit", "..", "..\r\n"},
+        {"x-unknown", "YWJj", "YWJj\r\n"},
+    };
+    for (const Case &c : cases) {
+        clsArpaMail *mail = NewMail(0, u"");
+        std::string text = std::string("Content-Type: text/plain\r\nContent-Transfer-Encoding: ") + c.encoding +
+                           "\r\n\r\n" + c.lines;
+        ASSERT_EQ(Read(mail, text), S_OK) << c.encoding;
+        ASSERT_EQ(mail->Bodies().Size(), 1u);
+        EXPECT_EQ(BodyBytes(mail->Bodies()[0]), c.bytes) << c.encoding;
+    }
+}
+
+TEST_F(MimeReader, AttachmentEncodingsToo) {
+    ASSERT_EQ(Read(mail_, "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n\r\ntext\r\n--b\r\n"
+                          "Content-Type: application/pdf; name=\"a.pdf\"\r\nContent-Transfer-Encoding: BASE64\r\n"
+                          "Content-Disposition: attachment\r\n\r\nJVBE\r\n--b\r\n"
+                          "Content-Type: text/plain; name=b.txt\r\nContent-Transfer-Encoding: Quoted-Printable\r\n\r\n"
+                          "x=41\r\n..\r\n--b--\r\n"),
+              S_OK);
+    ASSERT_EQ(mail_->Attachments().Size(), 2u);
+    EXPECT_EQ(mail_->Attachments()[0]->Name(), "a.pdf");
+    EXPECT_EQ(AttachmentBytes(mail_->Attachments()[0]), "%PD");
+    EXPECT_EQ(mail_->Attachments()[1]->Name(), "b.txt");
+    EXPECT_EQ(AttachmentBytes(mail_->Attachments()[1]), "xA\r\n..\r\n");
+}
+
+TEST_F(MimeReader, MimeVersionIsReadAsANumber) {
+    struct Case {
+        const char *version;
+        HRESULT result;
+    } cases[] = {{"1.0", S_OK},
+                 {"1.00", S_OK},
+                 {"1", S_OK},
+                 {"1.0 (produced by X)", S_OK},
+                 {"(produced by X) 1.0", S_OK},
+                 {"2.0", E_UNEXPECTED},
+                 {"1.01", E_UNEXPECTED},
+                 {"", E_UNEXPECTED}};
+    for (const Case &c : cases) {
+        clsArpaMail *mail = NewMail(0, u"");
+        std::string text = std::string("Subject: s\r\nMIME-Version: ") + c.version + "\r\n\r\nbody\r\n";
+        EXPECT_EQ(Read(mail, text), c.result) << c.version;
+        if (c.result == S_OK) continue;
+        EXPECT_EQ(ErrorText().substr(0, 24 + strlen(c.version)),
+                  std::string("unexpected MIME version ") + c.version);
+        // The head was read before the error; no body was made.
+        EXPECT_EQ(mail->Subject(), "s");
+        EXPECT_TRUE(mail->Bodies().Empty());
+        clsAutoRelease<IStream> out = MakeStream("");
+        ASSERT_EQ(mail->GetRawText(out.get()), S_OK);
+        EXPECT_EQ(StreamBytes(out.get()), text);
+    }
+}
+
+TEST_F(MimeReader, MultipartStructuresGiveBodiesAndAttachments) {
+    struct Case {
+        const char *name, *text;
+        std::vector<std::string> bodies;                 // media types
+        std::vector<size_t> bodyAttachments;              // per body
+        std::vector<std::string> mailAttachments;         // names
+    } cases[] = {
+        {"alternative",
+         "Content-Type: multipart/alternative; boundary=\"a\"\r\n\r\npreamble\r\n--a\r\nContent-Type: text/plain\r\n\r\n"
+         "p\r\n--a\r\nContent-Type: text/html\r\n\r\n<p>h</p>\r\n--a--\r\nepilogue\r\n",
+         {"text/plain", "text/html"}, {0, 0}, {}},
+        {"mixed, first part inline",
+         "Content-Type: multipart/mixed; boundary=m\r\n\r\n--m\r\nContent-Disposition: inline\r\n\r\nx\r\n"
+         "--m\r\nContent-Type: text/plain\r\n\r\ny\r\n--m--\r\n",
+         {"text/plain"}, {0}, {""}},
+        {"related with two images",
+         "Content-Type: multipart/related; boundary=r\r\n\r\n--r\r\nContent-Type: text/html\r\n\r\n<img>\r\n"
+         "--r\r\nContent-Type: image/gif; name=a.gif\r\nContent-ID: <a@x>\r\n\r\nR0lG\r\n"
+         "--r\r\nContent-Type: image/gif; name=b.gif\r\nContent-ID: <b@x>\r\n\r\nR0lG\r\n--r--\r\n",
+         {"text/html"}, {2}, {}},
+        {"alternative inside mixed, attachment in the alternative goes to the last body",
+         "Content-Type: multipart/mixed; boundary=m\r\n\r\n--m\r\nContent-Type: multipart/alternative; boundary=a\r\n\r\n"
+         "--a\r\nContent-Type: text/plain\r\n\r\np\r\n--a\r\nContent-Type: text/html\r\n\r\nh\r\n"
+         "--a\r\nContent-Disposition: attachment; filename=z\r\n\r\nz\r\n--a--\r\n"
+         "--m\r\nContent-Type: application/zip; name=\"f.zip\"\r\nContent-Transfer-Encoding: base64\r\n\r\nUEs=\r\n--m--\r\n",
+         {"text/plain", "text/html"}, {0, 1}, {"f.zip"}},
+        {"closing delimiter with blanks is content; the last part is still read",
+         "Content-Type: multipart/mixed; boundary=m\r\n\r\n--m\r\n\r\nx\r\n--m-- \r\n",
+         {"text/plain"}, {0}, {}},
+        {"no closing delimiter",
+         "Content-Type: multipart/mixed; boundary=m\r\n\r\n--m\r\n\r\nx\r\n--m\r\nContent-Type: image/png; name=i.png\r\n\r\nabc\r\n",
+         {"text/plain"}, {0}, {"i.png"}},
+        {"no delimiter at all", "Content-Type: multipart/mixed; boundary=m\r\n\r\nonly a preamble\r\n", {}, {}, {}},
+    };
+    for (const Case &c : cases) {
+        clsArpaMail *mail = NewMail(0, u"");
+        ASSERT_EQ(Read(mail, c.text), S_OK) << c.name << ": " << ErrorText();
+        std::vector<std::string> bodies;
+        std::vector<size_t> bodyAttachments;
+        for (clsMailBody *b : mail->Bodies()) {
+            bodies.push_back(b->MediaType());
+            bodyAttachments.push_back(b->Attachments().Size());
+        }
+        std::vector<std::string> names;
+        for (clsMailAttachment *a : mail->Attachments()) names.push_back(a->Name());
+        EXPECT_EQ(bodies, c.bodies) << c.name;
+        EXPECT_EQ(bodyAttachments, c.bodyAttachments) << c.name;
+        EXPECT_EQ(names, c.mailAttachments) << c.name;
+    }
+}
+
+TEST_F(MimeReader, RelatedPartsKeepTheirContentIdsAndBytes) {
+    ASSERT_EQ(Read(mail_, "Content-Type: multipart/related; boundary=r\r\n\r\n--r\r\nContent-Type: text/html\r\n\r\n"
+                          "<img src=\"cid:a@x\">\r\n--r\r\nContent-Type: image/gif; name=a.gif\r\n"
+                          "Content-Transfer-Encoding: base64\r\nContent-ID: <a@x>\r\n\r\nR0lGODlh\r\n--r--\r\n"),
+              S_OK);
+    ASSERT_EQ(mail_->Bodies().Size(), 1u);
+    clsMailBody *html = mail_->Bodies()[0];
+    EXPECT_EQ(BodyBytes(html), "<img src=\"cid:a@x\">\r\n");
+    ASSERT_EQ(html->Attachments().Size(), 1u);
+    EXPECT_EQ(html->Attachments()[0]->ContentId(), "<a@x>");
+    EXPECT_EQ(AttachmentBytes(html->Attachments()[0]), "GIF89a");
+    Bstr type;
+    ASSERT_EQ(html->GetType(type.put()), S_OK);
+    EXPECT_EQ(type.Utf8(), "multipart/related");
+}
+
+TEST_F(MimeReader, HeaderBlockFoldsDecodesAndGroupsRepeatedFields) {
+    ASSERT_EQ(Read(mail_, "Received: one\r\nSubject: =?iso-8859-1?Q?Gr=FC=DFe?=\r\n   aus    Berlin\r\n"
+                          "received: two\r\nTo: \"Doe, John\" <j@example.com>,\r\n\tb@example.com\r\n"
+                          "Subject: second one\r\n\r\nbody\r\n"),
+              S_OK);
+    const clsHeaderList &head = mail_->GeneratedHeaders();
+    const clsHeaderItem *received = head.Find("RECEIVED");
+    ASSERT_NE(received, nullptr);
+    EXPECT_EQ(received->values, (std::vector<String>{"one", "two"}));
+    EXPECT_EQ(mail_->Subject(), "Gr\xC3\xBC\xC3\x9F" "e aus Berlin");
+    EXPECT_EQ(mail_->To(), (std::vector<String>{"\"Doe, John\" <j@example.com>", "b@example.com"}));
+    EXPECT_EQ(head.Find("Subject")->values.size(), 2u);
+    Bstr subject;
+    ASSERT_EQ(mail_->GetSubject(subject.put()), S_OK);
+    EXPECT_EQ(subject.Wide(), u"Gr\u00fc\u00dfe aus Berlin");
+}
+
+TEST_F(MimeReader, HeadWithoutEmptyLineEndsAtTheFirstLineThatIsNoField) {
+    struct Case {
+        const char *text, *subject, *body;
+    } cases[] = {
+        {"Subject: s\r\nThis is the body\r\n", "s", "This is the body\r\n"},
+        {"// Not a message\r\n", "", "// Not a message\r\n"},
+        {"Subject: s\r\nNot a: field\r\n\r\nx\r\n", "s", "Not a: field\r\n\r\nx\r\n"},
+        {"Subject: s\r\nX-Odd :  v\r\n\r\nx\r\n", "s", "x\r\n"},
+        {" lone continuation\r\nSubject: s\r\n\r\nx\r\n", "s", "x\r\n"},
+    };
+    for (const Case &c : cases) {
+        clsArpaMail *mail = NewMail(0, u"");
+        ASSERT_EQ(Read(mail, c.text), S_OK) << c.text;
+        EXPECT_EQ(mail->Subject(), c.subject) << c.text;
+        ASSERT_EQ(mail->Bodies().Size(), 1u);
+        EXPECT_EQ(BodyBytes(mail->Bodies()[0]), c.body) << c.text;
+    }
+}
+
+TEST_F(MimeReader, EncodedWordsAreDecodedIntoTheMailCharset) {
+    ASSERT_EQ(Read(mail_, "Subject: =?utf-8?B?w6l0w6k=?=\r\nContent-Type: text/plain; charset=\"iso-8859-1\"\r\n\r\n"
+                          "caf\xE9\r\n"),
+              S_OK);
+    EXPECT_EQ(mail_->Charset(), "iso-8859-1");
+    EXPECT_EQ(mail_->Subject(), "\xE9t\xE9");
+    Bstr subject;
+    ASSERT_EQ(mail_->GetSubject(subject.put()), S_OK);
+    EXPECT_EQ(subject.Wide(), u"\u00e9t\u00e9");
+    EXPECT_EQ(mail_->Bodies()[0]->Charset(), "iso-8859-1");
+}
+
+TEST_F(MimeReader, CcIsReplacedOnlyWhenThePresent) {
+    ASSERT_EQ(mail_->AddCCRecipients(Bstr(u"keep@example.com")), S_OK);
+    ASSERT_EQ(Read(mail_, "To: a@example.com\r\n\r\nx\r\n"), S_OK);
+    EXPECT_EQ(mail_->CC(), (std::vector<String>{"keep@example.com"}));
+    clsArpaMail *other = NewMail(0, u"");
+    ASSERT_EQ(other->AddCCRecipients(Bstr(u"old@example.com")), S_OK);
+    ASSERT_EQ(Read(other, "Cc: x@example.com, y@example.com\r\n\r\nx\r\n"), S_OK);
+    EXPECT_EQ(other->CC(), (std::vector<String>{"x@example.com", "y@example.com"}));
+    EXPECT_TRUE(other->To().empty());
+}
+
+TEST_F(MimeReader, ExtendedFileNameSectionsJoinInTheOrderTheyStand) {
+    ASSERT_EQ(Read(mail_, "Content-Type: multipart/mixed; boundary=m\r\n\r\n--m\r\n\r\nx\r\n--m\r\n"
+                          "Content-Type: application/octet-stream;\r\n name*1*=.txt;\r\n name*0*=iso-8859-1''caf%E9\r\n"
+                          "\r\nabc\r\n--m--\r\n"),
+              S_OK);
+    ASSERT_EQ(mail_->Attachments().Size(), 1u);
+    EXPECT_EQ(mail_->Attachments()[0]->Name(), ".txtcaf\xC3\xA9");
+}
+
+TEST_F(MimeReader, ErrorsStopTheReadAndKeepWhatWasRead) {
+    struct Case {
+        const char *text, *message;
+        size_t bodies;
+    } cases[] = {
+        {"Content-Type: multipart/mixed; boundary=\"\"\r\n\r\nx\r\n",
+         "unexpected empty boundary in 'multipart/mixed; boundary=\"\"'", 0},
+        {"Content-Type: multipart/mixed\r\n\r\nx\r\n", "unexpected empty boundary in 'multipart/mixed'", 0},
+        {"Content-Type: multipart/mixed; boundary=m\r\n\r\n--m\r\n\r\nfirst\r\n--m\r\nContent-Type: multipart/mixed\r\n"
+         "\r\n--m--\r\n",
+         "unexpected empty boundary in 'multipart/mixed'", 1},
+        {"Content-Type: text/plain\r\nContent-Transfer-Encoding: UTF-8\r\n\r\n\xC0\x80\r\n", "invalid UTF-8 encoding!", 1},
+    };
+    for (const Case &c : cases) {
+        clsArpaMail *mail = NewMail(0, u"");
+        EXPECT_EQ(Read(mail, c.text), E_UNEXPECTED) << c.text;
+        EXPECT_EQ(ErrorText().substr(0, strlen(c.message)), c.message);
+        EXPECT_EQ(mail->Bodies().Size(), c.bodies) << c.text;
+    }
+}
+
+std::string Nested(int levels) {
+    std::string text;
+    for (int i = 0; i < levels; ++i)
+        text += "Content-Type: multipart/mixed; boundary=b" + std::to_string(i) + "\r\n\r\n--b" + std::to_string(i) + "\r\n";
+    return text + "Content-Type: text/plain\r\n\r\ninnermost\r\n";
+}
+
+TEST_F(MimeReader, NestingIsBoundedAndWhatWasReadStays) {
+    clsArpaMail *deep = NewMail(0, u"");
+    ASSERT_EQ(Read(deep, Nested(64)), S_OK) << ErrorText();
+    ASSERT_EQ(deep->Bodies().Size(), 1u);
+    EXPECT_EQ(BodyBytes(deep->Bodies()[0]), "innermost\r\n");
+
+    clsArpaMail *tooDeep = NewMail(0, u"");
+    EXPECT_EQ(Read(tooDeep, "Subject: deep\r\n" + Nested(65)), E_UNEXPECTED);
+    EXPECT_EQ(ErrorText().substr(0, 50), "unexpected nesting of more than 64 multipart level");
+    EXPECT_EQ(tooDeep->Subject(), "deep");
+
+    // Thousands of levels fail the same way instead of overflowing the stack.
+    clsArpaMail *hostile = NewMail(0, u"");
+    EXPECT_EQ(Read(hostile, Nested(5000)), E_UNEXPECTED);
+}
+
+TEST_F(MimeReader, CookieGetsTheMessageIdOnce) {
+    clsArpaMail *listed = NewMail(0, u"7");
+    std::deque<String> head{"Message-ID: <id@x>", "Subject: s", "", "body"};
+    ReadMail(*listed, head, 0, kReadHeadersOnly, 0);
+    EXPECT_EQ(listed->Cookie(), "7:<id@x>");
+    EXPECT_TRUE(listed->Bodies().Empty());
+    EXPECT_EQ(listed->State(), kMailNew); // the headers-only read does not load
+    std::deque<String> whole{"Message-ID: <id@x>", "Subject: s", "", "body"};
+    ReadMail(*listed, whole, 0, 0, 0);
+    EXPECT_EQ(listed->Cookie(), "7:<id@x>");
+    EXPECT_EQ(listed->State(), kMailLoaded);
+    ASSERT_EQ(listed->Bodies().Size(), 1u);
+
+    clsArpaMail *noId = NewMail(0, u"8");
+    ASSERT_EQ(Read(noId, "Subject: s\r\n\r\nx\r\n"), S_OK);
+    EXPECT_EQ(noId->Cookie(), "8:");
+}
+
+TEST_F(MimeReader, RawTextBecomesTheLinesWithCrLf) {
+    ASSERT_EQ(Read(mail_, std::string("Subject: s\n\nbody\rmore\r\nend", 26)), S_OK);
+    clsAutoRelease<IStream> out = MakeStream("");
+    ASSERT_EQ(mail_->GetRawText(out.get()), S_OK);
+    EXPECT_EQ(StreamBytes(out.get()), "Subject: s\r\n\r\nbody\r\nmore\r\nend\r\n");
+}
+
+TEST_F(MimeReader, WhatTheWriterWritesReadsBack) {
+    std::string pdf("%PDF\x00\xFF", 6), txt = "one\r\ntwo";
+    IKvMailBody *plain = AddBody(mail_, u"text/plain", "Hello\r\n.dot\r\n");
+    AddBody(mail_, u"text/html", "<p>caf\xC3\xA9</p>");
+    AddAttachment(plain, u"inner.pdf", &pdf);
+    AddAttachment(mail_, u"t.txt", &txt);
+    ASSERT_EQ(mail_->SetSubject(Bstr(u"R\u00e9sum\u00e9 of a long subject line that has to be folded somewhere")), S_OK);
+    std::string text = Render(mail_);
+    // The text is ready for SMTP: a receiver removes the dot-stuffing before reading.
+    EXPECT_NE(text.find("\r\n..dot\r\n"), std::string::npos);
+    std::string unstuffed;
+    for (const std::string &line : mimetest::CrLfLines(text))
+        unstuffed += (line.size() > 1 && line[0] == '.' ? line.substr(1) : line) + "\r\n";
+    clsArpaMail *back = NewMail(0, u"");
+    ASSERT_EQ(Read(back, unstuffed), S_OK) << ErrorText();
+    ASSERT_EQ(back->Bodies().Size(), 2u);
+    EXPECT_EQ(back->Bodies()[0]->MediaType().str(), "text/plain");
+    // Every line of a part is stored with its line end, the last one too.
+    EXPECT_EQ(BodyBytes(back->Bodies()[0]), "Hello\r\n.dot\r\n\r\n");
+    EXPECT_EQ(BodyBytes(back->Bodies()[1]), "<p>caf\xC3\xA9</p>\r\n");
+    // The wrapped attachment of the plain body comes back as the plain body's own.
+    ASSERT_EQ(back->Bodies()[0]->Attachments().Size(), 1u);
+    EXPECT_EQ(back->Bodies()[0]->Attachments()[0]->Name(), "inner.pdf");
+    EXPECT_EQ(AttachmentBytes(back->Bodies()[0]->Attachments()[0]), pdf);
+    ASSERT_EQ(back->Bodies()[1]->Attachments().Size(), 0u);
+    ASSERT_EQ(back->Attachments().Size(), 1u);
+    EXPECT_EQ(back->Attachments()[0]->Name(), "t.txt");
+    EXPECT_EQ(AttachmentBytes(back->Attachments()[0]), txt + "\r\n");
+    EXPECT_EQ(back->Subject(), "R\xC3\xA9sum\xC3\xA9 of a long subject line that has to be folded somewhere");
+}
+
+} // namespace
+} // namespace kv

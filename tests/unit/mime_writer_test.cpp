@@ -1,0 +1,439 @@
+// The MIME writer through GetRawText: structure, part headers, transfer
+// encodings, dot-doubling, boundaries and Message-ID, exact bytes.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <regex>
+
+#include "mime/encodings.h"
+#include "mime_test_util.h"
+#include "pal/system.h"
+
+namespace kv {
+namespace {
+
+using mimetest::AfterHead;
+using mimetest::Bstr;
+using mimetest::CrLfLines;
+
+class MimeWriter : public mimetest::MimeFixture {};
+
+std::vector<std::string> Matching(const std::vector<std::string> &lines, const std::regex &re) {
+    std::vector<std::string> out;
+    for (const std::string &l : lines)
+        if (std::regex_search(l, re)) out.push_back(l);
+    return out;
+}
+
+TEST_F(MimeWriter, OnePlainBodyStandsAloneUnderTheHead) {
+    AddBody(mail_, u"text/plain", "Hello\r\nWorld\r\n");
+    std::string text = Render(mail_);
+    // The head ends with the body's own two lines; no boundary, no preamble.
+    EXPECT_NE(text.find("\r\nMIME-Version: 1.0\r\nContent-Type: text/plain; charset=\"utf-8\"\r\n"
+                        "Content-Transfer-Encoding: 7bit\r\n\r\nHello\r\nWorld\r\n"),
+              std::string::npos)
+        << text;
+    EXPECT_EQ(AfterHead(text), "Hello\r\nWorld\r\n");
+    EXPECT_EQ(text.find("boundary"), std::string::npos);
+    EXPECT_EQ(text.find("This is a multi-part"), std::string::npos);
+    // Every line ends in CR LF.
+    for (size_t i = 0; i < text.size(); ++i) ASSERT_FALSE(text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) << i;
+}
+
+TEST_F(MimeWriter, PlainTransferEncodingFollowsLineLengthAndEightBitBytes) {
+    struct Case {
+        std::string bytes;
+        const char *encoding;
+    } cases[] = {
+        {std::string(78, 'a') + "\r\nb", "7bit"},
+        {std::string(79, 'a'), "quoted-printable"},
+        {"x\r\n" + std::string(79, 'a') + "\r\n", "quoted-printable"},
+        {"caf\xE9\r\n", "8bit"},
+        {"caf\xE9" + std::string(80, 'a'), "quoted-printable"},
+        // CR alone and LF alone each end a line.
+        {std::string(70, 'a') + "\r" + std::string(70, 'a') + "\n" + std::string(70, 'a'), "7bit"},
+        {"", "7bit"},
+    };
+    for (const Case &c : cases) {
+        clsArpaMail *mail = NewMail(0, u"");
+        AddBody(mail, u"text/plain", c.bytes);
+        std::string text = Render(mail);
+        EXPECT_NE(text.find(std::string("\r\nContent-Transfer-Encoding: ") + c.encoding + "\r\n\r\n"),
+                  std::string::npos)
+            << c.bytes.size() << "\n"
+            << text;
+    }
+}
+
+TEST_F(MimeWriter, SevenBitLinesHaveDotsDoubledAndCrLfLineEnds) {
+    struct Case {
+        std::string body, written;
+    } cases[] = {
+        {".x\r\n..y\r\nz.\r\n.", "..x\r\n...y\r\nz.\r\n..\r\n"},
+        {"a\n.b\r.c", "a\r\n..b\r\n..c\r\n"},
+        {".\r\n", "..\r\n"},
+        {"a\r", "a\r\n"},
+        {"no line end", "no line end\r\n"},
+    };
+    for (const Case &c : cases) {
+        clsArpaMail *mail = NewMail(0, u"");
+        AddBody(mail, u"text/plain", c.body);
+        EXPECT_EQ(AfterHead(Render(mail)), c.written) << c.body;
+    }
+}
+
+TEST_F(MimeWriter, PlainAndHtmlMakeMixedWithAlternativeInEitherOrder) {
+    for (bool htmlFirst : {false, true}) {
+        clsArpaMail *mail = NewMail(0, u"c");
+        if (htmlFirst) AddBody(mail, u"text/html", "<p>Hi</p>");
+        AddBody(mail, u"text/plain", "Hi\r\n");
+        if (!htmlFirst) AddBody(mail, u"text/html", "<p>Hi</p>");
+        std::string text = Render(mail);
+        std::smatch m;
+        ASSERT_TRUE(std::regex_search(text, m, std::regex("boundary=\"(---[0-9a-f]{16})\\.Mixed\""))) << text;
+        std::string base = m[1];
+        std::string expected = "\r\n"
+                               "This is a multi-part message in MIME format.\r\n"
+                               "Its text contains 2 versions of alternative formats.\r\n"
+                               "If you read this, you should consider to update or change your mail reader.\r\n"
+                               "\r\n"
+                               "--" + base + ".Mixed\r\n"
+                               "Content-Type: multipart/alternative;\r\n boundary=\"" + base + ".Alt\"\r\n"
+                               "\r\n"
+                               "--" + base + ".Alt\r\n"
+                               "Content-Type: text/plain; charset=\"utf-8\"\r\n"
+                               "Content-Transfer-Encoding: 7bit\r\n"
+                               "\r\n"
+                               "Hi\r\n"
+                               "\r\n"
+                               "--" + base + ".Alt\r\n"
+                               "Content-Type: text/html; charset=\"utf-8\"\r\n"
+                               "Content-Transfer-Encoding: quoted-printable\r\n"
+                               "\r\n"
+                               "<p>Hi</p>=\r\n"
+                               "\r\n"
+                               "--" + base + ".Alt--\r\n"
+                               "\r\n"
+                               "--" + base + ".Mixed--\r\n"
+                               "\r\n";
+        EXPECT_EQ(text.substr(text.find("\r\n\r\n") + 2), expected) << htmlFirst;
+        EXPECT_NE(text.find("\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed;\r\n boundary=\"" + base +
+                            ".Mixed\"\r\n\r\n"),
+                  std::string::npos);
+    }
+}
+
+TEST_F(MimeWriter, PlainBodiesComeFirstTheNewestInFront) {
+    AddBody(mail_, u"text/html", "h1");
+    AddBody(mail_, u"text/plain", "p1");
+    AddBody(mail_, u"application/rtf", "r1");
+    AddBody(mail_, u"TEXT/PLAIN", "p2");
+    std::vector<std::string> lines = CrLfLines(Render(mail_));
+    std::vector<std::string> types = Matching(lines, std::regex("^Content-Type: (text|application)/", std::regex::icase));
+    EXPECT_EQ(types, (std::vector<std::string>{"Content-Type: TEXT/PLAIN; charset=\"utf-8\"",
+                                               "Content-Type: text/plain; charset=\"utf-8\"",
+                                               "Content-Type: text/html; charset=\"utf-8\"",
+                                               "Content-Type: application/rtf; charset=\"utf-8\""}));
+    EXPECT_EQ(Matching(lines, std::regex("^Its text contains 4 versions")).size(), 1u);
+    // Another media type goes out as base64.
+    EXPECT_EQ(Matching(lines, std::regex("^cjE=$")).size(), 1u);
+}
+
+TEST_F(MimeWriter, AttachmentHeadersNameTheLastPathElementOnly) {
+    struct Case {
+        const char16_t *name;
+        std::vector<std::string> header; // "Name: value" in order
+    } cases[] = {
+        {u"/tmp/dir/report.pdf",
+         {"Content-Type: application/pdf;\r\n    name=\"report.pdf\"", "Content-Transfer-Encoding: base64",
+          "Content-Disposition: attachment;\r\n    filename=\"report.pdf\""}},
+        {u"C:\\Docs\\notes.TXT",
+         {"Content-Type: text/plain;\r\n    name=\"notes.TXT\"", "Content-Transfer-Encoding: quoted-printable",
+          "Content-Disposition: attachment;\r\n    filename=\"notes.TXT\""}},
+        {u"data", {"Content-Type: application/octet-stream;\r\n    name=\"data\"", "Content-Transfer-Encoding: base64",
+                   "Content-Disposition: attachment;\r\n    filename=\"data\""}},
+        {u"*hidden.gif", {"Content-Type: image/gif", "Content-Transfer-Encoding: base64"}},
+        {u"", {"Content-Type: application/octet-stream", "Content-Transfer-Encoding: base64"}},
+        // Characters that cannot stand in a quoted string go as an RFC 2231 value.
+        {u"a\"b\r\nc.txt",
+         {"Content-Type: text/plain;\r\n    name*=utf-8''a%22b%0D%0Ac.txt", "Content-Transfer-Encoding: quoted-printable",
+          "Content-Disposition: attachment;\r\n    filename*=utf-8''a%22b%0D%0Ac.txt"}},
+    };
+    std::string bytes = "abc";
+    for (const Case &c : cases) {
+        clsArpaMail *mail = NewMail(0, u"");
+        AddBody(mail, u"text/plain", "x");
+        AddAttachment(mail, c.name, &bytes);
+        std::vector<std::string> lines = CrLfLines(Render(mail));
+        clsMailAttachment *a = mail->Attachments()[0];
+        std::vector<std::string> header;
+        for (const clsHeaderItem &item : a->Headers())
+            for (const String &v : item.values) header.push_back(item.name + ": " + v);
+        EXPECT_EQ(header, c.header) << Narrow(c.name);
+    }
+}
+
+TEST_F(MimeWriter, AttachmentContentsAreEncodedAndAMissingFileGivesAnEmptyPart) {
+    std::string binary("\x00\x01\xFF" "abc", 6);
+    std::string textBytes = "line one\r\nline two\r\n";
+    AddBody(mail_, u"text/plain", "body");
+    AddAttachment(mail_, u"b.bin", &binary);
+    AddAttachment(mail_, u"t.txt", &textBytes);
+    AddAttachment(mail_, u"/nonexistent/dir/missing.gif", nullptr);
+    std::string text = Render(mail_);
+    std::string base64 = EncodeBase64(binary.data(), binary.size());
+    EXPECT_NE(text.find("filename=\"b.bin\"\r\n\r\n" + base64 + "\r\n\r\n--"), std::string::npos) << text;
+    EXPECT_NE(text.find("filename=\"t.txt\"\r\n\r\nline one\r\nline two\r\n\r\n--"), std::string::npos) << text;
+    EXPECT_NE(text.find("filename=\"missing.gif\"\r\n\r\n\r\n--"), std::string::npos) << text;
+}
+
+TEST_F(MimeWriter, AttachmentFromAFileIsRead) {
+    std::string path = ::testing::TempDir() + "kv_writer_attachment.png";
+    {
+        std::ofstream f(path, std::ios::binary);
+        f << std::string(100, '\x89');
+    }
+    AddAttachment(mail_, Widen(path).c_str(), nullptr);
+    std::string text = Render(mail_);
+    std::remove(path.c_str());
+    std::string expected = std::string(100, '\x89');
+    std::string encoded;
+    for (size_t i = 0; i < expected.size(); i += 57) {
+        size_t n = std::min<size_t>(57, expected.size() - i);
+        encoded += EncodeBase64(expected.data() + i, n) + "\r\n";
+    }
+    // The only part: its header stands at the top, its content ends the text.
+    EXPECT_NE(text.find("MIME-Version: 1.0\r\nContent-Type: image/png;\r\n    name=\"kv_writer_attachment.png\"\r\n"),
+              std::string::npos)
+        << text;
+    EXPECT_EQ(AfterHead(text), encoded);
+}
+
+TEST_F(MimeWriter, HtmlWithRelatedImageIsMultipartRelated) {
+    std::string path = ::testing::TempDir() + "kv_writer_pic.gif";
+    {
+        std::ofstream f(path, std::ios::binary);
+        f << "GIF89a";
+    }
+    IKvMailBody *html = AddBody(mail_, u"text/html", "<img src=\"" + path + "\">");
+    std::remove(path.c_str());
+    clsMailBody *body = mail_->Bodies()[0];
+    ASSERT_EQ(body->Attachments().Size(), 1u);
+    std::string cid = body->Attachments()[0]->ContentId();
+    std::string text = Render(mail_);
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(text, m, std::regex("Content-Type: multipart/related;\r\n boundary=\"([0-9a-f]{8}\\.[0-9a-f]{8}\\.Related)\"\r\n\r\n")))
+        << text;
+    std::string b = m[1];
+    std::string expected = "--" + b + "\r\n"
+                           "Content-Type: text/html; charset=\"utf-8\"\r\n"
+                           "Content-Transfer-Encoding: quoted-printable\r\n"
+                           "\r\n"
+                           "<img src=3D=22cid:" + cid + "=22>=\r\n"
+                           "\r\n"
+                           "--" + b + "\r\n"
+                           "Content-Type: image/gif;\r\n    name=\"" + path.substr(path.rfind('/') + 1) + "\"\r\n"
+                           "Content-Transfer-Encoding: base64\r\n"
+                           "Content-ID: " + cid + "\r\n"
+                           "Content-Disposition: inline\r\n"
+                           "\r\n"
+                           "R0lGODlh\r\n"
+                           "\r\n"
+                           "--" + b + "--\r\n"
+                           "\r\n";
+    EXPECT_EQ(AfterHead(text), expected);
+    // The body's own header items are the outer ones.
+    Bstr type;
+    EXPECT_EQ(html->GetHeaderEntry(Bstr(u"Content-Type"), type.put()), S_OK);
+    EXPECT_EQ(type.Utf8(), "multipart/related;\r\n boundary=\"" + b + "\"");
+}
+
+TEST_F(MimeWriter, RenderingAgainGivesNewBoundaryAndMessageIdButKeepsTheRelatedBoundary) {
+    std::string path = ::testing::TempDir() + "kv_writer_again.gif";
+    {
+        std::ofstream f(path, std::ios::binary);
+        f << "GIF";
+    }
+    AddBody(mail_, u"text/html", "<img src=\"" + path + "\">");
+    AddBody(mail_, u"text/plain", "x");
+    std::remove(path.c_str());
+    std::regex mixed("boundary=\"(---[0-9a-f]{16})\\.Mixed\""), related("boundary=\"([0-9a-f.]+\\.Related)\""),
+        id("\r\nMessage-ID: (<[^>]+>)\r\n");
+    auto grab = [](const std::string &text, const std::regex &re) {
+        std::smatch m;
+        return std::regex_search(text, m, re) ? std::string(m[1]) : std::string();
+    };
+    std::string first = Render(mail_);
+    ASSERT_EQ(mail_->SetSubject(Bstr(u"changed")), S_OK);
+    // The base boundary has millisecond resolution.
+    std::string second = Render(mail_);
+    for (int i = 0; i < 200 && grab(second, mixed) == grab(first, mixed); ++i) {
+        ASSERT_EQ(mail_->SetSubject(Bstr(u"changed")), S_OK);
+        second = Render(mail_);
+    }
+    EXPECT_NE(grab(first, mixed), grab(second, mixed));
+    EXPECT_NE(grab(first, id), grab(second, id));
+    ASSERT_FALSE(grab(first, related).empty());
+    EXPECT_EQ(grab(first, related), grab(second, related));
+    // Without a change the text is not rendered again.
+    EXPECT_EQ(Render(mail_), second);
+}
+
+TEST_F(MimeWriter, MessageIdCarriesTheCookieAndTheSenderDomain) {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_BSTR;
+    v.bstrVal = SysAllocString(reinterpret_cast<const OLECHAR *>(u"mail.example.org"));
+    ASSERT_EQ(connection_->SetOption(u"SenderDomain", &v), S_OK);
+    VariantClear(&v);
+    AddBody(mail_, u"text/plain", "x");
+    std::string cookie = EncodeBase64Unpadded(u"cookie-1");
+    EXPECT_TRUE(std::regex_search(Render(mail_), std::regex("\r\nMessage-ID: <" + cookie +
+                                                            "[0-9a-f]{4,}[0-9A-F]+@mail\\.example\\.org>\r\nMIME-Version: 1\\.0\r\n")));
+    clsArpaMail *anonymous = NewMail(0, u"");
+    AddBody(anonymous, u"text/plain", "x");
+    EXPECT_TRUE(std::regex_search(Render(anonymous), std::regex("\r\nMessage-ID: <chk[0-9a-f]{4,}[0-9A-F]+@mail\\.example\\.org>\r\n")));
+}
+
+TEST_F(MimeWriter, BodyWithHostAttachmentsIsWrappedInMixed) {
+    std::string bytes = "PDF";
+    IKvMailBody *plain = AddBody(mail_, u"text/plain", "see attached\r\n");
+    AddAttachment(plain, u"a.pdf", &bytes);
+    std::string text = Render(mail_);
+    std::smatch m;
+    // The only body, wrapped: the wrapper is the message's top-level type.
+    ASSERT_TRUE(std::regex_search(text, m, std::regex("MIME-Version: 1.0\r\nContent-Type: multipart/mixed;\r\n boundary=\"(---[0-9a-f]{16}\\.Part\\.1)\"\r\n\r\n--")))
+        << text;
+    std::string w = m[1];
+    EXPECT_EQ(AfterHead(text), "--" + w + "\r\n"
+                               "Content-Type: text/plain; charset=\"utf-8\"\r\n"
+                               "Content-Transfer-Encoding: 7bit\r\n"
+                               "\r\n"
+                               "see attached\r\n"
+                               "\r\n"
+                               "--" + w + "\r\n"
+                               "Content-Type: application/pdf;\r\n    name=\"a.pdf\"\r\n"
+                               "Content-Transfer-Encoding: base64\r\n"
+                               "Content-Disposition: attachment;\r\n    filename=\"a.pdf\"\r\n"
+                               "\r\n"
+                               "UERG\r\n"
+                               "\r\n"
+                               "--" + w + "--\r\n"
+                               "\r\n");
+    // With a second body the wrapper stands inside the alternative.
+    AddBody(mail_, u"text/html", "<b>x</b>");
+    ASSERT_EQ(mail_->SetSubject(Bstr(u"again")), S_OK);
+    std::string second = Render(mail_);
+    EXPECT_TRUE(std::regex_search(second, std::regex("\\.Alt\r\nContent-Type: multipart/mixed;\r\n boundary=\"---[0-9a-f]{16}\\.Part\\.1\"\r\n\r\n--")))
+        << second;
+}
+
+TEST_F(MimeWriter, QuotedPrintableGivesBackExactlyTheBytes) {
+    struct Case {
+        std::string body, written;
+    } cases[] = {
+        {"<p>a</p>", "<p>a</p>=\r\n\r\n"},
+        {"<p>a</p>\r\n", "<p>a</p>\r\n\r\n"},
+        {"<p>a</p>\n", "<p>a</p>=0A=\r\n\r\n"},
+        {"", "\r\n"},
+    };
+    for (const Case &c : cases) {
+        clsArpaMail *mail = NewMail(0, u"");
+        AddBody(mail, u"text/plain", "p");
+        AddBody(mail, u"text/html", c.body);
+        std::string text = Render(mail);
+        size_t at = text.find("quoted-printable\r\n\r\n");
+        ASSERT_NE(at, std::string::npos);
+        std::string rest = text.substr(at + 20);
+        EXPECT_EQ(rest.substr(0, rest.find("--")), c.written) << c.body;
+    }
+}
+
+TEST_F(MimeWriter, LineBreaksInAHeaderValueCannotStartNewFields) {
+    // The sender from the connection's options reaches the head as it is; its line breaks become folds.
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_BSTR;
+    v.bstrVal = SysAllocString(reinterpret_cast<const OLECHAR *>(u"Ann\r\nBcc: x@example.com\nX-Two: y"));
+    ASSERT_EQ(connection_->SetOption(u"SenderName", &v), S_OK);
+    VariantClear(&v);
+    v.vt = VT_BSTR;
+    v.bstrVal = SysAllocString(reinterpret_cast<const OLECHAR *>(u"ann@example.com"));
+    ASSERT_EQ(connection_->SetOption(u"SenderAddress", &v), S_OK);
+    VariantClear(&v);
+    AddBody(mail_, u"text/plain", "x");
+    std::string text = Render(mail_);
+    EXPECT_NE(text.find("From: \"Ann\r\n Bcc: x@example.com\r\n X-Two: y\" <ann@example.com>\r\nDate: "), std::string::npos)
+        << text;
+    EXPECT_EQ(text.find("\r\nBcc:"), std::string::npos);
+}
+
+TEST_F(MimeWriter, NonAsciiSubjectAndRecipientAreEncodedInTheMailCharset) {
+    clsArpaMail *mail = NewMail(1252, u"");
+    ASSERT_EQ(mail->SetSubject(Bstr(u"Gr\u00fc\u00dfe")), S_OK);
+    ASSERT_EQ(mail->AddRecipients(Bstr(u"J\u00fcrgen <j@example.com>")), S_OK);
+    AddBody(mail, u"text/plain", "x", 1252);
+    std::string text = Render(mail);
+    EXPECT_NE(text.find("\r\nSubject: =?iso-8859-1?B?R3L832U=?=\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\r\nTo: =?iso-8859-1?Q?J=FCrgen?= <j@example.com>\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("Content-Type: text/plain; charset=\"iso-8859-1\"\r\n"), std::string::npos);
+}
+
+TEST_F(MimeWriter, EmptyMailHasHeadOnly) {
+    std::string text = Render(mail_);
+    EXPECT_EQ(AfterHead(text), "");
+    EXPECT_EQ(text.substr(text.size() - 23), "\r\nMIME-Version: 1.0\r\n\r\n");
+}
+
+} // namespace
+} // namespace kv
+
+namespace kv {
+namespace {
+
+class MimeWriterAfterRead : public mimetest::MimeFixture {};
+
+TEST_F(MimeWriterAfterRead, AnyBodyWithRelatedPartsIsWrittenAsMultipartRelated) {
+    // A related multipart whose first part is plain text gives a plain body with a related part.
+    ASSERT_EQ(Read(mail_, "Content-Type: multipart/related; boundary=r\r\n\r\n--r\r\nContent-Type: text/plain\r\n\r\n"
+                          "see cid:p@x\r\n--r\r\nContent-Type: image/png; name=p.png\r\nContent-ID: <p@x>\r\n"
+                          "Content-Transfer-Encoding: base64\r\n\r\niVBO\r\n--r--\r\n"),
+              S_OK);
+    ASSERT_EQ(mail_->Bodies().Size(), 1u);
+    ASSERT_EQ(mail_->SetSubject(Bstr(u"again")), S_OK);
+    std::string text = Render(mail_);
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(text, m, std::regex("\r\nContent-Type: multipart/related;\r\n boundary=\"([0-9a-f.]+Related)\"\r\n\r\n")))
+        << text;
+    std::string b = m[1];
+    EXPECT_EQ(AfterHead(text), "--" + b + "\r\n"
+                               "Content-Type: text/plain; charset=\"utf-8\"\r\n"
+                               "Content-Transfer-Encoding: 7bit\r\n"
+                               "\r\n"
+                               "see cid:p@x\r\n"
+                               "\r\n"
+                               "--" + b + "\r\n"
+                               "Content-Type: image/png;\r\n    name=\"p.png\"\r\n"
+                               "Content-Transfer-Encoding: base64\r\n"
+                               "Content-ID: <p@x>\r\n"
+                               "Content-Disposition: inline\r\n"
+                               "\r\n"
+                               "iVBO\r\n"
+                               "\r\n"
+                               "--" + b + "--\r\n"
+                               "\r\n");
+}
+
+TEST_F(MimeWriterAfterRead, ListedAndDeletedMailsAreNotRendered) {
+    for (int32_t state : {kMailListed, kMailDeleted}) {
+        clsArpaMail *mail = NewMail(0, u"");
+        AddBody(mail, u"text/plain", "x");
+        mail->SetState(state);
+        EXPECT_EQ(Render(mail), "") << state;
+        mail->SetState(kMailNew);
+        EXPECT_NE(Render(mail), "");
+    }
+}
+
+} // namespace
+} // namespace kv
