@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 
 #include "component/resources.h"
 #include "fixtures.h"
 #include "log/kvlog.h"
 #include "orkv14.h"
+#include "ui/config/config_dialog.h"
 #include "ui/config/test_mail.h"
 
 namespace {
@@ -195,5 +197,160 @@ TEST(TestMailProviders, SelectorsByProviderCode) {
     EXPECT_TRUE(IsEqualIID(*kv::ui::SendConnectionIid("CDOSYS"), IID_IKvCDOSYSSendConnection));
     EXPECT_EQ(kv::ui::SendConnectionIid("POP3"), nullptr);
 }
+
+
+namespace dialog {
+
+using kv::ui::ConfigDialogEnvironment;
+using kv::ui::FieldId;
+using kv::ui::clsConfigDialog;
+
+class ScriptedView : public kv::ui::IConfigDialogView {
+  public:
+    std::function<bool(clsConfigDialog &)> run;
+    bool send = true;
+    int reviews = 0;
+    std::vector<std::pair<String, uint32_t>> messages;
+    bool Run(clsConfigDialog &d) override { return run(d); }
+    bool ReviewMail(IKvMail *) override {
+        ++reviews;
+        return send;
+    }
+    void ShowMessage(const String &text, uint32_t icon) override { messages.emplace_back(text, icon); }
+};
+
+ConfigDialogEnvironment Environment() {
+    ConfigDialogEnvironment e;
+    e.getClassObject = &DllGetClassObject;
+    e.computerName = u"HOSTX";
+    return e;
+}
+
+TEST(ConfigDialog, CancelAfterATestMailLeavesBothListsAsTheyWere) {
+    fixtures::SmtpSink server;
+    ASSERT_TRUE(server.Start());
+    clsOptionList global, user;
+    user.SetText("Provider", u"SMTP");
+    user.SetText("SMTP.ServerAddress", u"127.0.0.1");
+    user.SetText("SMTP.SenderAddress", u"erika@example.org");
+    ScriptedView view;
+    view.run = [&](clsConfigDialog &d) {
+        d.Model().SetField(FieldId::SmtpServerPort, kv::Widen(std::to_string(server.Port()), 65001));
+        EXPECT_EQ(d.SendTestMail().outcome, TestMailResult::Sent);
+        return false;
+    };
+    EXPECT_EQ(kv::ui::RunConfigDialog(global, user, 0x0001, view, Environment()), S_FALSE);
+    EXPECT_EQ(view.reviews, 1);
+    ASSERT_EQ(view.messages.size(), 1u);
+    EXPECT_EQ(view.messages[0].first, "The Testmail has been successfully sent.");
+    EXPECT_EQ(view.messages[0].second, 0x30u);
+    EXPECT_NE(server.Message(1).find("Subject: Test-mail"), std::string::npos);
+    EXPECT_EQ(user.Size(), 3u);
+    EXPECT_FALSE(user.Contains("SMTP.ServerPort"));
+    EXPECT_TRUE(global.Entries().empty());
+}
+
+TEST(ConfigDialog, OkStoresTheFieldsIntoTheCallersLists) {
+    clsOptionList global, user;
+    user.SetText("Unrelated", u"kept");
+    ScriptedView view;
+    view.run = [](clsConfigDialog &d) {
+        EXPECT_EQ(d.Providers().size(), 3u);
+        EXPECT_TRUE(d.Model().Profiles().empty()); // no messaging system here
+        d.Model().SetField(FieldId::Provider, u"SMTP");
+        d.Model().SetField(FieldId::SmtpServerAddress, u"mail.example.org");
+        return true;
+    };
+    EXPECT_EQ(kv::ui::RunConfigDialog(global, user, 0x1001, view, Environment()), S_OK);
+    EXPECT_EQ(global.ReadText("Provider", u""), u"SMTP");
+    EXPECT_EQ(user.ReadText("SMTP.ServerAddress", u""), u"mail.example.org");
+    EXPECT_EQ(user.ReadInt("SMTP.ServerPort", 0), 25);
+    EXPECT_EQ(user.ReadText("Unrelated", u""), u"kept");
+}
+
+TEST(ConfigDialog, NotSentTestMailShowsNoMessageAndFailedOneShowsTheFailureText) {
+    clsOptionList global, user;
+    user.SetText("SMTP.ServerAddress", u"127.0.0.1");
+    user.SetInt("SMTP.ServerPort", fixtures::FreePort());
+    user.SetText("SMTP.SenderAddress", u"erika@example.org");
+    ScriptedView view;
+    view.run = [&](clsConfigDialog &d) {
+        d.Model().SetField(FieldId::Provider, u"SMTP");
+        view.send = false;
+        EXPECT_EQ(d.SendTestMail().outcome, TestMailResult::NotSent);
+        EXPECT_TRUE(view.messages.empty());
+        view.send = true;
+        EXPECT_EQ(d.SendTestMail().outcome, TestMailResult::Failed);
+        return false;
+    };
+    kv::ui::RunConfigDialog(global, user, 0x1001, view, Environment());
+    ASSERT_EQ(view.messages.size(), 1u);
+    String head = kv::LoadResourceString(kv::IDS_TESTMAIL_FAILED);
+    EXPECT_EQ(view.messages[0].first.compare(0, head.size(), head), 0);
+    EXPECT_EQ(view.messages[0].second, 0x30u);
+}
+
+// A class object whose profile enumerator lists two names.
+class FakeProfiles : public IKvEnumMAPIProfiles {
+  public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void **ppv) override {
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
+    ULONG STDMETHODCALLTYPE Release() override { return --refs; }
+    HRESULT STDMETHODCALLTYPE Next(ULONG count, BSTR *items, ULONG *fetched) override {
+        static const char16_t *const names[] = {u"Outlook", u"Work"};
+        if (count != 1 || at >= 2) {
+            if (fetched) *fetched = 0;
+            return S_FALSE;
+        }
+        items[0] = SysAllocString(reinterpret_cast<const OLECHAR *>(names[at++]));
+        if (fetched) *fetched = 1;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Skip(ULONG) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Reset() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Clone(IKvEnumMAPIProfiles **) override { return E_NOTIMPL; }
+    ULONG refs = 0;
+    int at = 0;
+};
+
+class FakeFactory : public IClassFactory {
+  public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void **ppv) override {
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
+    ULONG STDMETHODCALLTYPE Release() override { return --refs; }
+    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown *, REFIID iid, void **ppv) override {
+        *ppv = nullptr;
+        if (!IsEqualIID(iid, IID_IKvEnumMAPIProfiles)) return E_NOINTERFACE;
+        profiles.AddRef();
+        *ppv = &profiles;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
+    ULONG refs = 0;
+    FakeProfiles profiles;
+};
+
+FakeFactory g_factory;
+
+TEST(ConfigDialog, ProfileNamesFromTheComponentsEnumerator) {
+    auto get = [](REFCLSID clsid, REFIID, LPVOID *out) -> HRESULT {
+        if (!IsEqualCLSID(clsid, CLSID_KvComponent)) return E_FAIL;
+        g_factory.AddRef();
+        *out = &g_factory;
+        return S_OK;
+    };
+    EXPECT_EQ(kv::ui::ReadMapiProfiles("orkv14.dll", get), (std::vector<kv::WString>{u"Outlook", u"Work"}));
+    EXPECT_EQ(g_factory.refs, 0u);
+    EXPECT_EQ(g_factory.profiles.refs, 0u);
+    EXPECT_TRUE(kv::ui::ReadMapiProfiles("/nonexistent/liborkv14-missing.so", nullptr).empty());
+}
+
+} // namespace dialog
 
 } // namespace
