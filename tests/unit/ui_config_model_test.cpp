@@ -209,6 +209,20 @@ TEST(ConfigModel, ExtendedMapiProfileIsStoredUnderProviderAndMapiKeys) {
     EXPECT_FALSE(u.Contains("Provider"));
 }
 
+TEST(ConfigModel, SwitchingMapiProvidersKeepsEachProvidersProfile) {
+    clsConfigModel m = Model(0x1000);
+    m.SetField(FieldId::Provider, u"XMAPI");
+    m.SetField(FieldId::MapiProfile, u"Work");
+    m.SetField(FieldId::Provider, u"SMAPI");
+    EXPECT_EQ(m.User().ReadText("XMAPI.ServerUser", u""), u"Work");
+    EXPECT_FALSE(m.User().Contains("SMAPI.ServerUser"));
+    m.SetField(FieldId::MapiProfile, u"Outlook");
+    m.StoreFields();
+    EXPECT_EQ(m.User().ReadText("SMAPI.ServerUser", u""), u"Outlook");
+    EXPECT_EQ(m.User().ReadText("XMAPI.ServerUser", u""), u"Work");
+    EXPECT_EQ(m.User().ReadText("@MAPI.ServerUser", u""), u"Outlook");
+}
+
 TEST(ConfigModel, ProviderGoesToTheUserListWhenUserPagesAreLeftOut) {
     clsConfigModel m = Model(0x9000);
     m.SetField(FieldId::Provider, u"SMAPI");

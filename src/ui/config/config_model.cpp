@@ -252,6 +252,8 @@ bool clsConfigModel::PageVisible(ConfigPage page) const {
 
 void clsConfigModel::SetField(FieldId id, const WString &value) {
     const FieldInfo &f = ConfigField(id);
+    // What was entered is kept under the provider it was entered for.
+    if (id == FieldId::Provider) StoreFields();
     if (f.kind == FieldKind::Check) {
         fields_[id] = ParseNumber(value) != 0 ? u"1" : u"0";
     } else if (f.kind == FieldKind::ProxyType) {
@@ -260,8 +262,6 @@ void clsConfigModel::SetField(FieldId id, const WString &value) {
     } else {
         fields_[id] = value;
     }
-    // A provider change first keeps what was entered, as the dialog does.
-    if (id == FieldId::Provider) StoreFields();
 }
 
 bool clsConfigModel::TestMailEnabled() const {

@@ -130,6 +130,14 @@ bool EqualsNoCaseW(std::u16string_view a, std::u16string_view b) {
     return true;
 }
 
+// "file:///C:/dir/x.png" for a drive path, "file:///tmp/x.png" for a POSIX one.
+WString FileUrl(const String &path) {
+    WString p = Widen(path, 0);
+    for (char16_t &c : p)
+        if (c == u'\\') c = u'/';
+    return (!p.empty() && p[0] == u'/') ? u"file://" + p : u"file:///" + p;
+}
+
 } // namespace
 
 const char *PageResourceName(PageKind kind) {
@@ -379,7 +387,7 @@ void clsMailEditorModel::MakeHtmlPage(EditorPage &page) {
             if (path.empty()) continue;
             tempFiles_.push_back(path);
             if (!WriteFile(path, Contents(a.get()))) continue;
-            WString reference = u"cid:" + id, url = u"file://" + Widen(path, 0);
+            WString reference = u"cid:" + id, url = FileUrl(path);
             for (size_t at = 0; (at = html.find(reference, at)) != WString::npos;) {
                 size_t after = at + reference.size();
                 if (after < html.size() && IdChar(html[after])) {
