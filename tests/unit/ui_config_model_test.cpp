@@ -96,6 +96,10 @@ TEST(ConfigModel, ChangingTheProviderSwitchesPagesAndTestMailButton) {
         EXPECT_EQ(m.TestMailEnabled(), s.testMail) << Narrow(s.provider, 65001);
         EXPECT_EQ(Visible(m), s.visible) << Narrow(s.provider, 65001);
     }
+    // Without a provider page the SMTP pages and the SMTP test mail are the dialog.
+    clsConfigModel internetOnly = Model(0x0001, {}, WithProvider(u"XMAPI"));
+    EXPECT_EQ(internetOnly.EffectiveProvider(), "SMTP");
+    EXPECT_TRUE(internetOnly.TestMailEnabled());
     // The change kept what had been entered.
     EXPECT_EQ(m.User().ReadText("SMTP.ServerAddress", u""), u"mail.example.org");
     EXPECT_EQ(m.Field(FieldId::SmtpServerAddress), u"mail.example.org");

@@ -47,7 +47,7 @@ TestMailResult clsConfigDialog::SendTestMail() {
     TestMailRequest request;
     request.global = &model_.Global();
     request.user = &model_.User();
-    request.provider = model_.Provider();
+    request.provider = model_.EffectiveProvider();
     request.libraryName = environment_.libraryName;
     request.getClassObject = environment_.getClassObject;
     request.review = [this](IKvMail *mail) { return view_.ReviewMail(mail); };

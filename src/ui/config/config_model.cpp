@@ -235,8 +235,7 @@ bool clsConfigModel::PageOffered(ConfigPage page) const {
 
 bool clsConfigModel::PageVisible(ConfigPage page) const {
     if (!PageOffered(page)) return false;
-    // Without a provider page there is no choice to follow: the internet pages are the dialog.
-    String provider = (flags_ & kConfigProvider) ? Provider() : String("SMTP");
+    String provider = EffectiveProvider();
     bool smtp = EqualsNoCase(provider, "SMTP");
     bool popBeforeSmtp = fields_.at(FieldId::SmtpPopBeforeSmtp) == u"1";
     switch (page) {
@@ -265,7 +264,7 @@ void clsConfigModel::SetField(FieldId id, const WString &value) {
 }
 
 bool clsConfigModel::TestMailEnabled() const {
-    String p = Provider();
+    String p = EffectiveProvider();
     return EqualsNoCase(p, "SMTP") || IsMapi(p);
 }
 

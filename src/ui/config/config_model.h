@@ -108,6 +108,9 @@ class clsConfigModel {
 
     bool TestMailEnabled() const;
     String Provider() const { return Narrow(fields_.at(FieldId::Provider), 65001); }
+    // The provider that pages and the test mail follow: without a provider page
+    // there is no choice, and the internet pages are the dialog ("SMTP").
+    String EffectiveProvider() const { return (flags_ & kConfigProvider) ? Provider() : String("SMTP"); }
 
     // Stores every field of the offered pages into the lists (OK, and before a test mail).
     void StoreFields();
