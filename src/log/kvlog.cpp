@@ -47,6 +47,12 @@ HRESULT clsKvLog::SetLogSlot(IKvLogSlot *slot) {
     return S_OK;
 }
 
+clsKvLog::Settings clsKvLog::CurrentSettings() {
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    if (slot_) slot_->AddRef();
+    return Settings{logstate::mode, logstate::threshold, slot_};
+}
+
 HRESULT clsKvLog::SetOutputMode(LONG mode) {
     logstate::Update(mode, logstate::threshold);
     WriteBanner();

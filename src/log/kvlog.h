@@ -39,6 +39,14 @@ class clsKvLog final : public IKvLog {
     // Whether method entry/exit lines are written.
     static bool TracesCalls() { return logstate::tracesCalls; }
 
+    // What a host last chose, so that a borrower of the log can hand it back.
+    struct Settings {
+        LONG mode;
+        LONG level;
+        IKvLogSlot *slot; // holds a reference; null when none
+    };
+    Settings CurrentSettings();
+
     // Writes one line (filtered). The text is never used as a format.
     void Write(int level, const String &text);
 

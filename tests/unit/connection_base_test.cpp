@@ -154,8 +154,8 @@ TEST(ConnectionBase, ConnectWithNotifications) {
 }
 
 TEST(ConnectionBase, MailListIsReleasedOnConnectAndDisconnect) {
+    FakeMail a, b; // outlive the connection, which releases them
     Provider p(false);
-    FakeMail a, b;
     p.AppendMail(&a);
     p.AppendMail(&b);
     EXPECT_EQ(a.refs, 2u);
@@ -168,7 +168,7 @@ TEST(ConnectionBase, MailListIsReleasedOnConnectAndDisconnect) {
 }
 
 TEST(ConnectionBase, EnumeratorNextSkipCloneOverACopy) {
-    FakeMail m[5]; // declared first: the connection still releases them when it goes
+    FakeMail m[5]; // outlive the connection, which releases them
     Provider p(false);
     for (auto &x : m) p.AppendMail(&x);
     IKvEnumMail *e = nullptr;

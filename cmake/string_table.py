@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
-"""The string tables inside orkv14.dll (English and German) hold exactly the
-ids and texts of the built-in table that the Linux build uses
-(src/component/resources.cpp), so both targets show the same words.
+"""The component's string table has one source, the built-in table of
+src/component/resources.cpp (with the ids of resources.h).
 
-usage: string_table.py <windres> <orkv14.dll> <source dir>
+  string_table.py rc <source dir> <output.rc>
+      writes the STRINGTABLE blocks (English, German) that orkv14.rc includes;
+  string_table.py check <windres> <orkv14.dll> <source dir>
+      reads the tables back out of the built DLL and compares them, text by text.
 """
 import re
 import subprocess
@@ -54,16 +56,49 @@ def rc_literal(body):
     return ''.join(out)
 
 
-def main():
-    windres, dll, source = sys.argv[1:4]
+def built_in(source):
     ids = {m.group(1): int(m.group(2)) for m in
            re.finditer(r'(IDS_\w+)\s*=\s*(\d+)', open(f'{source}/src/component/resources.h').read())}
     code = open(f'{source}/src/component/resources.cpp').read()
-    expected = {'en': {}, 'de': {}}
+    table = {'en': {}, 'de': {}}
     for m in re.finditer(r'\{(IDS_\w+),\s*((?:%s\s*)+),\s*((?:%s\s*)+)\}' % (LITERAL, LITERAL), code):
-        expected['en'][ids[m.group(1)]] = c_literal(m.group(2))
-        expected['de'][ids[m.group(1)]] = c_literal(m.group(3))
+        table['en'][ids[m.group(1)]] = c_literal(m.group(2))
+        table['de'][ids[m.group(1)]] = c_literal(m.group(3))
+    return table
 
+
+def rc_quote(text):
+    out = []
+    for ch in text:
+        if ch == '"':
+            out.append('""')
+        elif ch == '\\':
+            out.append('\\\\')
+        elif ch == '\n':
+            out.append('\\n')
+        elif ch == '\t':
+            out.append('\\t')
+        elif ch == '\r':
+            out.append('\\r')
+        else:
+            out.append(ch)
+    return '"' + ''.join(out) + '"'
+
+
+def write_rc(source, output):
+    table = built_in(source)
+    lines = ['// Generated from src/component/resources.cpp by cmake/string_table.py.']
+    for language, header in (('en', 'LANG_ENGLISH, SUBLANG_ENGLISH_US'), ('de', 'LANG_GERMAN, SUBLANG_GERMAN')):
+        lines += ['', f'LANGUAGE {header}', 'STRINGTABLE', 'BEGIN']
+        lines += [f'    {sid} {rc_quote(text)}' for sid, text in sorted(table[language].items())]
+        lines += ['END']
+    with open(output, 'w', encoding='utf-8') as f:
+        f.write('\n'.join(lines) + '\n')
+    return 0
+
+
+def check(windres, dll, source):
+    expected = built_in(source)
     rc = subprocess.run([windres, '-i', dll, '-O', 'rc'], check=True, capture_output=True, text=True,
                         encoding='latin-1').stdout
     found = {'en': {}, 'de': {}}
@@ -94,4 +129,6 @@ def main():
 
 
 if __name__ == '__main__':
-    sys.exit(main())
+    if sys.argv[1] == 'rc':
+        sys.exit(write_rc(sys.argv[2], sys.argv[3]))
+    sys.exit(check(*sys.argv[2:5]))

@@ -1,0 +1,357 @@
+// The configuration dialog without a window: pages by flags and provider,
+// fields with keys and defaults, the provider list, OK and Cancel.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <unistd.h>
+
+#include "component/resources.h"
+#include "pal/registry.h"
+#include "ui/config/config_model.h"
+
+namespace kv::ui {
+namespace {
+
+using P = ConfigPage;
+
+clsConfigModel Model(uint32_t flags, const clsOptionList &global = {}, const clsOptionList &user = {},
+                     const MailClientAccount &account = {}) {
+    return clsConfigModel(flags, global, user, account, {u"Outlook", u"Work"}, u"HOSTX");
+}
+
+std::vector<P> Visible(const clsConfigModel &m) {
+    std::vector<P> out;
+    for (P p : {P::Provider, P::MapiUser, P::SmtpServer, P::SmtpUser, P::Pop3Server, P::Pop3User})
+        if (m.PageVisible(p)) out.push_back(p);
+    return out;
+}
+
+clsOptionList WithProvider(const char16_t *provider) {
+    clsOptionList l;
+    l.SetText("Provider", provider);
+    return l;
+}
+
+TEST(ConfigModel, PagesByFlagsAndProvider) {
+    struct Case {
+        uint32_t flags;
+        const char16_t *provider;
+        bool popBeforeSmtp;
+        std::vector<P> visible;
+    };
+    const Case cases[] = {
+        {0x1000, u"SMAPI", false, {P::Provider, P::MapiUser}},
+        {0x1000, u"XMAPI", false, {P::Provider, P::MapiUser}},
+        {0x1000, u"SMTP", false, {P::Provider}},
+        {0x1000, u"", false, {P::Provider}},
+        {0x1001, u"SMTP", false, {P::Provider, P::SmtpServer, P::SmtpUser}},
+        {0x1001, u"SMTP", true, {P::Provider, P::SmtpServer, P::SmtpUser, P::Pop3Server, P::Pop3User}},
+        {0x1001, u"XMAPI", true, {P::Provider, P::MapiUser}},
+        {0x1011, u"SMTP", false, {P::Provider, P::SmtpServer, P::SmtpUser, P::Pop3Server, P::Pop3User}},
+        {0x5011, u"SMTP", false, {P::Provider, P::SmtpUser, P::Pop3User}},
+        {0x9011, u"SMTP", true, {P::Provider, P::SmtpServer, P::Pop3Server}},
+        {0xD011, u"SMTP", true, {P::Provider}},
+        // Without a provider page the internet pages are the dialog.
+        {0x0001, u"", false, {P::SmtpServer, P::SmtpUser}},
+        {0x0011, u"", false, {P::SmtpServer, P::SmtpUser, P::Pop3Server, P::Pop3User}},
+        {0x0010, u"", false, {P::Pop3Server, P::Pop3User}},
+        {0x0000, u"SMTP", false, {}},
+    };
+    for (const Case &c : cases) {
+        clsOptionList user = WithProvider(c.provider);
+        user.SetInt("SMTP.POPBeforeSMTP", c.popBeforeSmtp);
+        clsConfigModel m = Model(c.flags, {}, user);
+        EXPECT_EQ(Visible(m), c.visible) << std::hex << c.flags << " " << Narrow(c.provider, 65001);
+    }
+}
+
+TEST(ConfigModel, TickingPop3AuthenticationShowsAndHidesBothPop3Pages) {
+    for (uint32_t flags : {0x1001u, 0x1011u}) {
+        clsConfigModel m = Model(flags, {}, WithProvider(u"SMTP"));
+        bool pop3Flag = flags & 0x10;
+        EXPECT_EQ(m.PageVisible(P::Pop3Server), pop3Flag);
+        m.SetField(FieldId::SmtpPopBeforeSmtp, u"1");
+        EXPECT_TRUE(m.PageVisible(P::Pop3Server));
+        EXPECT_TRUE(m.PageVisible(P::Pop3User));
+        m.SetField(FieldId::SmtpPopBeforeSmtp, u"0");
+        EXPECT_EQ(m.PageVisible(P::Pop3Server), pop3Flag);
+        EXPECT_EQ(m.PageVisible(P::Pop3User), pop3Flag);
+    }
+}
+
+TEST(ConfigModel, ChangingTheProviderSwitchesPagesAndTestMailButton) {
+    clsConfigModel m = Model(0x1001, {}, WithProvider(u"SMTP"));
+    m.SetField(FieldId::SmtpServerAddress, u"mail.example.org");
+    struct Step {
+        const char16_t *provider;
+        bool testMail;
+        std::vector<P> visible;
+    };
+    const Step steps[] = {{u"XMAPI", true, {P::Provider, P::MapiUser}},
+                          {u"SMAPI", true, {P::Provider, P::MapiUser}},
+                          {u"CDOSYS", false, {P::Provider}},
+                          {u"SMTP", true, {P::Provider, P::SmtpServer, P::SmtpUser}}};
+    for (const Step &s : steps) {
+        m.SetField(FieldId::Provider, s.provider);
+        EXPECT_EQ(m.TestMailEnabled(), s.testMail) << Narrow(s.provider, 65001);
+        EXPECT_EQ(Visible(m), s.visible) << Narrow(s.provider, 65001);
+    }
+    // Without a provider page the SMTP pages and the SMTP test mail are the dialog.
+    clsConfigModel internetOnly = Model(0x0001, {}, WithProvider(u"XMAPI"));
+    EXPECT_EQ(internetOnly.EffectiveProvider(), "SMTP");
+    EXPECT_TRUE(internetOnly.TestMailEnabled());
+    // The change kept what had been entered.
+    EXPECT_EQ(m.User().ReadText("SMTP.ServerAddress", u""), u"mail.example.org");
+    EXPECT_EQ(m.Field(FieldId::SmtpServerAddress), u"mail.example.org");
+}
+
+TEST(ConfigModel, DefaultsWithoutAccountOrOptions) {
+    clsConfigModel m = Model(0x1011);
+    struct Expect {
+        FieldId id;
+        const char16_t *value;
+    };
+    const Expect expected[] = {
+        {FieldId::Provider, u""},          {FieldId::SmtpServerAddress, u""}, {FieldId::SmtpServerPort, u"25"},
+        {FieldId::SmtpPopBeforeSmtp, u"0"}, {FieldId::SmtpSocketTimeout, u"30000"},
+        {FieldId::SmtpProxyType, u"0"},    {FieldId::SmtpProxyAddress, u""}, {FieldId::SmtpProxyPort, u"1080"},
+        {FieldId::SmtpServerUser, u""},    {FieldId::SmtpServerPassword, u""},
+        {FieldId::SmtpLogonName, u"HOSTX"}, {FieldId::SmtpSenderName, u""}, {FieldId::SmtpSenderAddress, u""},
+        {FieldId::Pop3ServerPort, u"110"}, {FieldId::Pop3SocketTimeout, u"30000"},
+        {FieldId::Pop3ProxyType, u"0"},    {FieldId::Pop3ProxyPort, u"1080"}, {FieldId::MapiProfile, u""},
+    };
+    for (const Expect &e : expected)
+        EXPECT_EQ(m.Field(e.id), e.value) << ConfigField(e.id).key;
+}
+
+MailClientAccount Account() {
+    MailClientAccount a;
+    a.texts[IString("SMTP Server")] = u"smtp.account.example";
+    a.texts[IString("SMTP LogonName")] = u"DOMAIN";
+    a.texts[IString("SMTP Display Name")] = u"Erika Mustermann";
+    a.texts[IString("SMTP EMail Address")] = u"erika@account.example";
+    a.texts[IString("POP3 Server")] = u"pop.account.example";
+    a.numbers[IString("SMTP Port")] = 587;
+    a.numbers[IString("SMTP Timeout")] = 45;
+    a.numbers[IString("POP3 Port")] = 995;
+    a.numbers[IString("POP3 Timeout")] = 1;
+    return a;
+}
+
+TEST(ConfigModel, AccountValuesAreDefaultsOnlyWithTheSmtpFlagAndNeverOverrideOptions) {
+    clsOptionList user;
+    user.SetInt("SMTP.ServerPort", 2525);
+    clsConfigModel m = Model(0x0011, {}, user, Account());
+    EXPECT_EQ(m.Field(FieldId::SmtpServerAddress), u"smtp.account.example");
+    EXPECT_EQ(m.Field(FieldId::SmtpServerPort), u"2525");
+    EXPECT_EQ(m.Field(FieldId::SmtpSocketTimeout), u"45000");
+    EXPECT_EQ(m.Field(FieldId::SmtpLogonName), u"DOMAIN");
+    EXPECT_EQ(m.Field(FieldId::SmtpSenderName), u"Erika Mustermann");
+    EXPECT_EQ(m.Field(FieldId::SmtpSenderAddress), u"erika@account.example");
+    EXPECT_EQ(m.Field(FieldId::Pop3ServerAddress), u"pop.account.example");
+    EXPECT_EQ(m.Field(FieldId::Pop3ServerPort), u"995");
+    EXPECT_EQ(m.Field(FieldId::Pop3SocketTimeout), u"1000");
+
+    clsConfigModel pop3Only = Model(0x0010, {}, {}, Account());
+    EXPECT_EQ(pop3Only.Field(FieldId::Pop3ServerAddress), u"");
+    EXPECT_EQ(pop3Only.Field(FieldId::Pop3ServerPort), u"110");
+}
+
+TEST(ConfigModel, FieldsReadTheUserListBeforeTheGlobalList) {
+    clsOptionList global, user;
+    global.SetText("SMTP.ServerAddress", u"global.example");
+    global.SetText("SMTP.ServerUser", u"globaluser");
+    user.SetText("SMTP.ServerAddress", u"user.example");
+    global.SetInt("SMTP.ProxyType", 7); // out of range: the first entry
+    user.SetInt("POP3.ProxyType", 2);
+    clsConfigModel m = Model(0x0011, global, user);
+    EXPECT_EQ(m.Field(FieldId::SmtpServerAddress), u"user.example");
+    EXPECT_EQ(m.Field(FieldId::SmtpServerUser), u"globaluser");
+    EXPECT_EQ(m.Field(FieldId::SmtpProxyType), u"0");
+    EXPECT_EQ(m.Field(FieldId::Pop3ProxyType), u"2");
+}
+
+TEST(ConfigModel, ConfirmStoresEveryFieldOfOfferedPagesWithItsType) {
+    clsConfigModel m = Model(0x0011);
+    m.SetField(FieldId::SmtpServerPort, u"465");
+    m.SetField(FieldId::SmtpProxyType, u"2");
+    m.SetField(FieldId::SmtpProxyPort, u"not a number");
+    m.SetField(FieldId::SmtpServerPassword, u"s3cret");
+    m.StoreFields();
+    const clsOptionList &u = m.User();
+    const clsVariant *port = u.Find("SMTP.ServerPort");
+    ASSERT_TRUE(port);
+    EXPECT_EQ(port->vt(), VT_I4);
+    EXPECT_EQ(u.ReadInt("SMTP.ServerPort", 0), 465);
+    EXPECT_EQ(u.ReadInt("SMTP.ProxyType", -1), 2);
+    EXPECT_EQ(u.ReadInt("SMTP.ProxyPort", -1), 0);
+    EXPECT_EQ(u.ReadInt("SMTP.SocketTimeout", 0), 30000);
+    EXPECT_EQ(u.ReadInt("POP3.ServerPort", 0), 110);
+    EXPECT_EQ(u.Find("SMTP.ServerPassword")->vt(), VT_BSTR);
+    EXPECT_EQ(u.ReadText("SMTP.ServerPassword", u""), u"s3cret");
+    EXPECT_EQ(u.ReadText("SMTP.LogonName", u""), u"HOSTX");
+    // Pages that were not offered write nothing.
+    EXPECT_FALSE(u.Contains("Provider"));
+    EXPECT_FALSE(u.Contains("@MAPI.ServerUser"));
+    EXPECT_TRUE(m.Global().Entries().empty());
+}
+
+TEST(ConfigModel, ExtendedMapiProfileIsStoredUnderProviderAndMapiKeys) {
+    clsConfigModel m = Model(0x1000);
+    m.SetField(FieldId::Provider, u"XMAPI");
+    m.SetField(FieldId::MapiProfile, u"Work");
+    m.SetField(FieldId::MapiPassword, u"pw");
+    m.StoreFields();
+    const clsOptionList &u = m.User();
+    EXPECT_EQ(u.ReadText("XMAPI.ServerUser", u""), u"Work");
+    EXPECT_EQ(u.ReadText("XMAPI.ServerPassword", u""), u"pw");
+    EXPECT_EQ(u.ReadText("@MAPI.ServerUser", u""), u"Work");
+    EXPECT_EQ(u.ReadText("@MAPI.ServerPassword", u""), u"pw");
+    EXPECT_FALSE(u.Contains("SMAPI.ServerUser"));
+    // Flag 0x1000 without 0x8000: the choice is the computer's.
+    EXPECT_EQ(m.Global().ReadText("Provider", u""), u"XMAPI");
+    EXPECT_FALSE(u.Contains("Provider"));
+}
+
+TEST(ConfigModel, SwitchingMapiProvidersKeepsEachProvidersProfile) {
+    clsConfigModel m = Model(0x1000);
+    m.SetField(FieldId::Provider, u"XMAPI");
+    m.SetField(FieldId::MapiProfile, u"Work");
+    m.SetField(FieldId::Provider, u"SMAPI");
+    EXPECT_EQ(m.User().ReadText("XMAPI.ServerUser", u""), u"Work");
+    EXPECT_FALSE(m.User().Contains("SMAPI.ServerUser"));
+    m.SetField(FieldId::MapiProfile, u"Outlook");
+    m.StoreFields();
+    EXPECT_EQ(m.User().ReadText("SMAPI.ServerUser", u""), u"Outlook");
+    EXPECT_EQ(m.User().ReadText("XMAPI.ServerUser", u""), u"Work");
+    EXPECT_EQ(m.User().ReadText("@MAPI.ServerUser", u""), u"Outlook");
+}
+
+TEST(ConfigModel, ProviderGoesToTheUserListWhenUserPagesAreLeftOut) {
+    clsConfigModel m = Model(0x9000);
+    m.SetField(FieldId::Provider, u"SMAPI");
+    m.StoreFields();
+    EXPECT_EQ(m.User().ReadText("Provider", u""), u"SMAPI");
+    EXPECT_FALSE(m.Global().Contains("Provider"));
+}
+
+TEST(ConfigModel, CancelLeavesTheCallersListsAndOkMergesByKey) {
+    clsOptionList global, user;
+    user.SetText("SMTP.ServerAddress", u"old.example");
+    user.SetText("Other.Key", u"kept");
+    clsConfigModel m = Model(0x0001, global, user);
+    m.SetField(FieldId::SmtpServerAddress, u"new.example");
+    m.StoreFields();
+    // Cancel: the model's copies changed, the caller's lists did not.
+    EXPECT_EQ(user.ReadText("SMTP.ServerAddress", u""), u"old.example");
+    EXPECT_EQ(user.Size(), 2u);
+    EXPECT_TRUE(global.Entries().empty());
+    // OK.
+    MergeOptions(user, m.User());
+    MergeOptions(global, m.Global());
+    EXPECT_EQ(user.ReadText("SMTP.ServerAddress", u""), u"new.example");
+    EXPECT_EQ(user.ReadText("Other.Key", u""), u"kept");
+}
+
+TEST(ConfigModel, ProviderListLeavesOutDashEntries) {
+    auto texts = [](int id) -> String {
+        switch (id) {
+        case 10: return "Simple MAPI";
+        case 11: return "---";
+        case 12: return "SMTP";
+        default: return "";
+        }
+    };
+    std::vector<ProviderEntry> l = BuildProviderList("SMAPI;XMAPI;SMTP", texts, 10);
+    ASSERT_EQ(l.size(), 2u);
+    EXPECT_EQ(l[0].code, "SMAPI");
+    EXPECT_EQ(l[0].display, "Simple MAPI");
+    EXPECT_EQ(l[1].code, "SMTP");
+    EXPECT_EQ(l[1].display, "SMTP");
+
+    std::vector<ProviderEntry> fromTable = ProviderListFromResources();
+    ASSERT_EQ(fromTable.size(), 3u);
+    EXPECT_EQ(fromTable[1].code, "XMAPI");
+    EXPECT_EQ(fromTable[1].display, LoadResourceString(11));
+}
+
+TEST(ConfigModel, StringTableTextsInBothLanguages) {
+    struct Row {
+        int id;
+        const char *english;
+        const char *german;
+    };
+    const Row rows[] = {
+        {10, "Simple MAPI", "Simple MAPI"},
+        {11, "Extended MAPI", "Extended MAPI"},
+        {12, "SMTP", "SMTP"},
+        {13, "Simple MAPI (system dialog)", "Simple MAPI (Systemdialog)"},
+        {19, "SMAPI;XMAPI;SMTP", "SMAPI;XMAPI;SMTP"},
+        {30, "Attachment:|Attachments:", "Anhang:|Anh\xC3\xA4nge:"},
+        {31, "(See separate printout)", "(Siehe separaten Ausdruck)"},
+        {32, "(unknown format)", "(unbekanntes Format)"},
+        {33, "please wait", "bitte warten"},
+        {34, "Printing...", "Drucken..."},
+        {36, "Date:", "Datum:"},
+        {40, "The Testmail has been successfully sent.", "Die Testmail wurde erfolgreich versendet."},
+        {41, "Test-mail", "Test-Mail"},
+        {42, "This is a test mail that has been sent by the eMail module.",
+         "Dies ist eine Testmail, die vom eMail-Modul versendet wurde."},
+        {43,
+         "Sending the mail did fail.\n\nIf you are unsure, please show your administrator the following "
+         "information:\n\n",
+         "Das Senden der Mail ist fehlgeschlagen.\n\nWenn Sie unsicher sind, zeigen Sie bitte Ihrem Administrator "
+         "die folgenden Informationen:\n\n"},
+    };
+    for (const Row &r : rows) {
+        EXPECT_EQ(LoadResourceString(r.id, false), r.english) << r.id;
+        EXPECT_EQ(LoadResourceString(r.id, true), r.german) << r.id;
+    }
+}
+
+TEST(ConfigModel, FieldKeysAndLabels) {
+    std::map<String, String> keys;
+    for (const FieldInfo &f : ConfigFields()) keys[f.key] = f.label;
+    EXPECT_EQ(keys.size(), ConfigFields().size()); // no key twice
+    EXPECT_EQ(keys["SMTP.SenderAddress"], "A&drress:");
+    EXPECT_EQ(keys["SMTP.POPBeforeSMTP"], "&POP3 authentication required");
+    EXPECT_EQ(keys["SMTP.LogonName"], "&Login domain:");
+    EXPECT_EQ(keys["@MAPI.ServerUser"], "&Profile:");
+    EXPECT_EQ(ProxyTypeNames(), (std::vector<String>{"No Proxy", "Socks 4", "Socks 5"}));
+}
+
+class MailClientAccountRegistry : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        previous_ = pal::RegStoreRoot();
+        dir_ = std::filesystem::temp_directory_path() / ("kv_account_" + std::to_string(::getpid()));
+        std::filesystem::create_directories(dir_);
+        pal::RegSetStoreRoot(dir_.string());
+    }
+    void TearDown() override {
+        pal::RegSetStoreRoot(previous_);
+        std::error_code ec;
+        std::filesystem::remove_all(dir_, ec);
+    }
+    std::string previous_;
+    std::filesystem::path dir_;
+};
+
+TEST_F(MailClientAccountRegistry, TextsAndNumbersOfTheDefaultAccount) {
+    EXPECT_TRUE(ReadMailClientAccount().texts.empty());
+    auto key = pal::RegCreate(pal::RegRoot::CurrentUser,
+                              u"Software\\Microsoft\\Internet Account Manager\\Accounts\\0000000a");
+    ASSERT_TRUE(key);
+    key->SetString(u"SMTP Server", u"smtp.reg.example");
+    key->SetDWord(u"SMTP Port", 2525);
+    key->SetDWord(u"SMTP Timeout", 60);
+    MailClientAccount a = ReadMailClientAccount();
+    clsConfigModel m = Model(0x0001, {}, {}, a);
+    EXPECT_EQ(m.Field(FieldId::SmtpServerAddress), u"smtp.reg.example");
+    EXPECT_EQ(m.Field(FieldId::SmtpServerPort), u"2525");
+    EXPECT_EQ(m.Field(FieldId::SmtpSocketTimeout), u"60000");
+    EXPECT_EQ(m.Field(FieldId::SmtpSenderName), u"");
+}
+
+} // namespace
+} // namespace kv::ui

@@ -1,0 +1,426 @@
+// The mail dialog without a window: fields, date, pages, "cid:" pictures in
+// temporary files, write-back on Send, and the print layout.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+
+#include "mail_test_util.h"
+#include "pal/registry.h"
+#include "runtime/module_state.h"
+#include "transport/smtp_connection.h"
+#include "ui/mail_editor/mail_editor_model.h"
+
+namespace kv::ui {
+namespace {
+
+using mailtest::Bstr;
+using mailtest::MakeStream;
+using mailtest::Strings;
+
+class FakeFormatter : public DateFormatter {
+  public:
+    WString LongDate(const MailDate &d) const override {
+        return Widen(Format("%02d.%02d.%04d", d.day, d.month, d.year), 65001);
+    }
+    WString TimeWithoutSeconds(const MailDate &d) const override {
+        return Widen(Format("%02d:%02d", d.hour, d.minute), 65001);
+    }
+};
+
+std::string ReadFile(const std::string &path) {
+    std::ifstream f(path, std::ios::binary);
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+class MailEditorModel : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        baseline_ = ModuleRefCount();
+        connection_ = new clsSMTPMailConnection();
+        connection_->AddRef();
+        ASSERT_EQ(connection_->CreateMail(0, u"", mail_.put()), S_OK);
+    }
+    void TearDown() override {
+        mail_.reset();
+        connection_->Release();
+        EXPECT_EQ(ModuleRefCount(), baseline_);
+    }
+    void Raw(const std::string &text) {
+        clsAutoRelease<IStream> s = MakeStream(text);
+        ASSERT_EQ(mail_->SetRawText(s.get()), S_OK);
+    }
+    void AddBody(const char16_t *type, const std::string &content) {
+        clsAutoRelease<IKvMailBody> body;
+        ASSERT_EQ(mail_->CreateAndAddBody(body.put(), Bstr(type), 65001), S_OK);
+        clsAutoRelease<IStream> s = MakeStream(content);
+        ASSERT_EQ(body->SetContents(s.get()), S_OK);
+    }
+    std::vector<std::string> List(HRESULT (IKvMail::*get)(IEnumString **)) {
+        clsAutoRelease<IEnumString> e;
+        EXPECT_EQ((mail_.get()->*get)(e.put()), S_OK);
+        return Strings(e.get());
+    }
+    std::vector<std::string> Bcc() {
+        clsAutoRelease<IKvMail2> m2;
+        EXPECT_EQ(mail_->QueryInterface(IID_IKvMail2, reinterpret_cast<void **>(m2.put())), S_OK);
+        clsAutoRelease<IEnumString> e;
+        EXPECT_EQ(m2->EnumBCCRecipients(e.put()), S_OK);
+        return Strings(e.get());
+    }
+
+    FakeFormatter formatter_;
+    int32_t baseline_ = 0;
+    clsSMTPMailConnection *connection_ = nullptr;
+    clsAutoRelease<IKvMail> mail_;
+};
+
+TEST(MailEditorDate, DisplayOfDateValues) {
+    FakeFormatter f;
+    struct Case {
+        const char16_t *value;
+        const char16_t *shown;
+    };
+    const Case cases[] = {
+        {u"Fri, 04 Dec 2026 17:05:09 +0100", u"04.12.2026, 17:05"},
+        {u"4 jan 2027 00:00:00 GMT", u"04.01.2027, 00:00"},
+        {u"Mon, 31 MAY 1999 23:59:60 -0000", u"31.05.1999, 23:59"},
+        {u"Fri, 04 Dez 2026 17:05:09 +0100", u"Fri, 04 Dez 2026 17:05:09 +0100"},
+        {u"Fri, 32 Dec 2026 17:05:09 +0100", u"Fri, 32 Dec 2026 17:05:09 +0100"},
+        {u"Fri, 04 Dec 2026 24:05:09 +0100", u"Fri, 04 Dec 2026 24:05:09 +0100"},
+        {u"Fri, 04 Dec 26 17:05:09 +0100", u"Fri, 04 Dec 26 17:05:09 +0100"},
+        {u"Fri, 04 Dec 2026 17:05 +0100", u"Fri, 04 Dec 2026 17:05 +0100"},
+        {u"", u""},
+    };
+    for (const Case &c : cases) EXPECT_EQ(DateDisplay(c.value, f), c.shown) << Narrow(c.value, 65001);
+}
+
+TEST(MailEditorBrowser, NavigationAcceptsOnlyItsOwnFileBlankAndTheCancelPage) {
+    const WString own = u"/tmp/kvmAB12.htm";
+    struct Case {
+        const char16_t *target;
+        bool accepted;
+    };
+    const Case cases[] = {
+        {u"/tmp/kvmAB12.htm", true},
+        {u"file:///tmp/kvmab12.HTM", true},
+        {u"about:blank", true},
+        {u"res://ieframe.dll/navcancl.htm", true},
+        {u"res://ieframe.dll/NAVCANCL.HTM", true},
+        {u"http://example.org/", false},
+        {u"http://example.org/navcancl.html", false},
+        {u"file:///tmp/kvmAB12.htm.exe", false},
+        {u"about:blank#x", false},
+        {u"javascript:alert(1)", false},
+    };
+    for (const Case &c : cases) EXPECT_EQ(AcceptNavigation(c.target, own), c.accepted) << Narrow(c.target, 65001);
+    EXPECT_TRUE(AcceptNavigation(u"file:///C:/Temp/kvm1.htm", u"c:\\temp\\KVM1.htm"));
+    EXPECT_FALSE(AcceptNavigation(u"", u""));
+}
+
+TEST(MailEditorBrowser, ReceivedMailRunsNoScriptsJavaOrActiveX) {
+    EXPECT_EQ(kBrowserDownloadControl & 0x80u, 0x80u);  // no scripts
+    EXPECT_EQ(kBrowserDownloadControl & 0x100u, 0x100u); // no Java
+    EXPECT_EQ(kBrowserDownloadControl & 0x600u, 0x600u); // no ActiveX, neither downloaded nor run
+    EXPECT_EQ(kBrowserDownloadControl & 0x10u, 0x10u);   // pictures still show
+    EXPECT_EQ(kDispidAmbientDlControl, -5512);
+}
+
+TEST_F(MailEditorModel, HeaderFieldsAndDate) {
+    Raw("From: \"Ann\" <ann@example.org>\r\nTo: bob@example.org, \"Doe, Carl\" <carl@example.org>\r\n"
+        "Cc: dan@example.org\r\nSubject: Hello\r\nDate: Tue, 01 Dec 2026 08:09:10 +0000\r\n"
+        "MIME-Version: 1.0\r\nContent-Type: text/plain\r\n\r\nbody\r\n");
+    clsMailEditorModel m(mail_.get(), false, formatter_);
+    EXPECT_EQ(m.Field(EditorField::Sender), u"\"Ann\" <ann@example.org>");
+    EXPECT_EQ(m.Field(EditorField::Subject), u"Hello");
+    EXPECT_EQ(m.DateText(), u"01.12.2026, 08:09");
+    EXPECT_FALSE(m.HasField(EditorField::BCC));
+    EXPECT_NE(m.Field(EditorField::To).find(u"bob@example.org"), WString::npos);
+    std::vector<WString> to = SplitRecipients(m.Field(EditorField::To));
+    EXPECT_EQ(to.size(), List(&IKvMail::EnumRecipients).size());
+    EXPECT_EQ(m.Field(EditorField::CC), u"dan@example.org");
+    // The read-only form writes nothing back.
+    m.SetField(EditorField::Subject, u"changed");
+    EXPECT_EQ(m.Send(), 0);
+    Bstr subject;
+    ASSERT_EQ(mail_->GetSubject(subject.put()), S_OK);
+    EXPECT_EQ(subject.Utf8(), "Hello");
+}
+
+TEST(MailEditorRecipients, SplitKeepsQuotedAndBracketedSeparators) {
+    struct Case {
+        const char16_t *text;
+        std::vector<WString> pieces;
+    };
+    const Case cases[] = {
+        {u"a@x; b@y", {u"a@x", u"b@y"}},
+        {u"\"Doe, John\" <j@x>, k@y", {u"\"Doe, John\" <j@x>", u"k@y"}},
+        {u"\"A;B\" <a@x>\tb@y;;", {u"\"A;B\" <a@x>", u"b@y"}},
+        {u"\"q\\\"; x\" <q@x>", {u"\"q\\\"; x\" <q@x>"}},
+        {u"  ;  ", {}},
+        {u"", {}},
+    };
+    for (const Case &c : cases) EXPECT_EQ(SplitRecipients(c.text), c.pieces) << Narrow(c.text, 65001);
+    EXPECT_EQ(JoinRecipients({u"a@x", u"b@y"}), u"a@x; b@y");
+}
+
+TEST_F(MailEditorModel, SendWritesBackOnlyModifiedFieldsAndReplacesRecipientLists) {
+    ASSERT_EQ(mail_->SetSender(Bstr(u"old@example.org")), S_OK);
+    ASSERT_EQ(mail_->AddRecipients(Bstr(u"to1@example.org\tto2@example.org")), S_OK);
+    ASSERT_EQ(mail_->AddCCRecipients(Bstr(u"cc@example.org")), S_OK);
+    ASSERT_EQ(mail_->SetSubject(Bstr(u"Subject")), S_OK);
+    clsMailEditorModel m(mail_.get(), true, formatter_);
+    EXPECT_TRUE(m.HasField(EditorField::BCC));
+    EXPECT_EQ(m.Field(EditorField::To), u"to1@example.org; to2@example.org");
+    for (EditorField f : {EditorField::Sender, EditorField::To, EditorField::CC, EditorField::BCC,
+                          EditorField::Subject})
+        EXPECT_FALSE(m.FieldModified(f));
+
+    m.SetField(EditorField::To, u"to2@example.org; \"New, One\" <new@example.org>");
+    m.SetField(EditorField::BCC, u"hidden@example.org");
+    EXPECT_EQ(m.Send(), 1);
+    EXPECT_EQ(List(&IKvMail::EnumRecipients),
+              (std::vector<std::string>{"to2@example.org", "\"New, One\" <new@example.org>"}));
+    EXPECT_EQ(List(&IKvMail::EnumCCRecipients), (std::vector<std::string>{"cc@example.org"}));
+    EXPECT_EQ(Bcc(), (std::vector<std::string>{"hidden@example.org"}));
+    Bstr sender, subject;
+    ASSERT_EQ(mail_->GetSender(sender.put()), S_OK);
+    EXPECT_EQ(sender.Utf8(), "old@example.org");
+    ASSERT_EQ(mail_->GetSubject(subject.put()), S_OK);
+    EXPECT_EQ(subject.Utf8(), "Subject");
+}
+
+TEST_F(MailEditorModel, ClearedRecipientFieldEmptiesTheList) {
+    ASSERT_EQ(mail_->AddCCRecipients(Bstr(u"cc@example.org")), S_OK);
+    clsMailEditorModel m(mail_.get(), true, formatter_);
+    m.SetField(EditorField::CC, u"");
+    m.SetField(EditorField::Subject, u"New subject");
+    m.SetField(EditorField::Sender, u"\"Me\" <me@example.org>");
+    m.Send();
+    EXPECT_TRUE(List(&IKvMail::EnumCCRecipients).empty());
+    Bstr subject, sender;
+    ASSERT_EQ(mail_->GetSubject(subject.put()), S_OK);
+    EXPECT_EQ(subject.Utf8(), "New subject");
+    ASSERT_EQ(mail_->GetSender(sender.put()), S_OK);
+    EXPECT_EQ(sender.Utf8(), "\"Me\" <me@example.org>");
+}
+
+TEST_F(MailEditorModel, OnePagePerBodyByMediaType) {
+    struct Case {
+        std::vector<std::pair<const char16_t *, std::string>> bodies;
+        std::vector<PageKind> pages;
+    };
+    const Case cases[] = {
+        {{{u"text/plain", "p"}, {u"text/html", "<b>h</b>"}}, {PageKind::Plain, PageKind::Html}},
+        {{{u"TEXT/RTF", "{\\rtf1 x}"}, {u"application/rtf", "{\\rtf1 y}"}}, {PageKind::Rtf, PageKind::Rtf}},
+        {{{u"text/enriched", "e"}, {u"Text/Plain", "p"}}, {PageKind::Div, PageKind::Plain}},
+        {{}, {PageKind::NonDisplayable}},
+    };
+    for (const Case &c : cases) {
+        clsAutoRelease<IKvMail> mail;
+        ASSERT_EQ(connection_->CreateMail(0, u"", mail.put()), S_OK);
+        mail_ = mail;
+        for (const auto &[type, content] : c.bodies) AddBody(type, content);
+        clsMailEditorModel m(mail_.get(), false, formatter_);
+        std::vector<PageKind> kinds;
+        for (const EditorPage &p : m.Pages()) kinds.push_back(p.kind);
+        EXPECT_EQ(kinds, c.pages);
+        if (c.bodies.empty()) {
+            EXPECT_EQ(m.Pages()[0].text, u"No text available.");
+            EXPECT_STREQ(PageResourceName(m.Pages()[0].kind), "MailPartNonDisplayable");
+        }
+    }
+    EXPECT_STREQ(PageResourceName(PageKind::Plain), "MailPartPlain");
+    EXPECT_STREQ(PageResourceName(PageKind::Rtf), "MailPartRTF");
+    EXPECT_STREQ(PageResourceName(PageKind::Html), "MailPartHTML");
+    EXPECT_STREQ(PageResourceName(PageKind::Div), "MailPartDiv");
+}
+
+TEST_F(MailEditorModel, PlainTextIsDecodedWithTheBodysCodePage) {
+    AddBody(u"text/plain", "Gr\xC3\xBC\xC3\x9F" "e");
+    clsMailEditorModel m(mail_.get(), false, formatter_);
+    EXPECT_EQ(m.Pages()[0].text, u"Gr\u00FC\u00DFe");
+}
+
+const char kRelated[] =
+    "From: a@example.org\r\nTo: b@example.org\r\nSubject: pics\r\nMIME-Version: 1.0\r\n"
+    "Content-Type: multipart/related; boundary=\"R\"\r\n\r\n"
+    "--R\r\nContent-Type: text/html; charset=us-ascii\r\n\r\n"
+    "<img src=\"cid:img1\"><img src='cid:img10'><a href=\"cid:img1\">again</a> cid:img1x\r\n"
+    "--R\r\nContent-Type: image/png\r\nContent-ID: <img1>\r\nContent-Transfer-Encoding: base64\r\n\r\n"
+    "UE5HMQ==\r\n"
+    "--R\r\nContent-Type: image/gif\r\nContent-ID: <img10>\r\nContent-Transfer-Encoding: base64\r\n\r\n"
+    "R0lGMTA=\r\n"
+    "--R--\r\n";
+
+TEST_F(MailEditorModel, CidPicturesAreWrittenToTemporaryFilesThatCloseRemoves) {
+    Raw(kRelated);
+    std::string htmlFile, text;
+    {
+        clsMailEditorModel m(mail_.get(), false, formatter_);
+        ASSERT_EQ(m.Pages().size(), 1u);
+        const EditorPage &p = m.Pages()[0];
+        ASSERT_EQ(p.kind, PageKind::Html);
+        htmlFile = p.htmlFile;
+        ASSERT_FALSE(htmlFile.empty());
+        EXPECT_EQ(htmlFile.substr(htmlFile.size() - 4), ".htm");
+        text = ReadFile(htmlFile);
+        EXPECT_EQ(text.find("cid:img1\""), std::string::npos) << text;
+        EXPECT_EQ(text.find("cid:img10"), std::string::npos) << text;
+        EXPECT_NE(text.find("cid:img1x"), std::string::npos) << text; // another id is left alone
+
+        // Every reference points at a file with the picture's bytes.
+        std::vector<std::string> files;
+        for (size_t at = 0; (at = text.find("file://", at)) != std::string::npos;) {
+            size_t end = text.find_first_of("\"'", at);
+            files.push_back(text.substr(at + 7, end - at - 7));
+            at = end;
+        }
+        ASSERT_EQ(files.size(), 3u) << text;
+        EXPECT_EQ(files[0], files[2]);
+        EXPECT_EQ(ReadFile(files[0]), "PNG1");
+        EXPECT_EQ(ReadFile(files[1]), "GIF10");
+        EXPECT_EQ(files[1].substr(files[1].size() - 4), ".gif");
+        // The printout shows the same pictures.
+        EXPECT_NE(m.HtmlPrintoutOf(0).find(Widen(files[1], 0)), WString::npos);
+        m.Close();
+        for (const std::string &f : files) EXPECT_FALSE(std::filesystem::exists(f)) << f;
+        EXPECT_FALSE(std::filesystem::exists(htmlFile));
+    }
+}
+
+TEST_F(MailEditorModel, TemporaryFilesGoWithTheModel) {
+    Raw(kRelated);
+    std::string htmlFile;
+    {
+        clsMailEditorModel m(mail_.get(), false, formatter_);
+        htmlFile = m.Pages()[0].htmlFile;
+        EXPECT_TRUE(std::filesystem::exists(htmlFile));
+    }
+    EXPECT_FALSE(std::filesystem::exists(htmlFile));
+}
+
+TEST_F(MailEditorModel, ModifiedRtfPageBecomesTheBodysText) {
+    AddBody(u"text/rtf", "{\\rtf1 old}");
+    AddBody(u"text/rtf", "{\\rtf1 untouched}");
+    clsMailEditorModel m(mail_.get(), true, formatter_);
+    m.SetRtfPageContent(0, "{\\rtf1 new}");
+    m.SetRtfPageContent(5, "{\\rtf1 nowhere}");
+    EXPECT_EQ(m.Send(), 1);
+    std::vector<std::string> contents;
+    clsAutoRelease<IKvEnumMailBody> e;
+    ASSERT_EQ(mail_->EnumBodies(e.put()), S_OK);
+    for (;;) {
+        clsAutoRelease<IKvMailBody> b;
+        ULONG n = 0;
+        if (e->Next(1, b.put(), &n) != S_OK) break;
+        clsAutoRelease<IStream> s = MakeStream("");
+        b->GetContents(s.get());
+        contents.push_back(mailtest::StreamBytes(s.get()));
+    }
+    EXPECT_EQ(contents, (std::vector<std::string>{"{\\rtf1 new}", "{\\rtf1 untouched}"}));
+}
+
+TEST_F(MailEditorModel, PrintLayoutRowsAndBodies) {
+    Raw("From: a@example.org\r\nTo: b@example.org\r\nSubject: S\r\nDate: Tue, 01 Dec 2026 08:09:10 +0000\r\n"
+        "MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"M\"\r\n\r\n"
+        "--M\r\nContent-Type: multipart/alternative; boundary=\"A\"\r\n\r\n"
+        "--A\r\nContent-Type: text/plain\r\n\r\nplain\r\n"
+        "--A\r\nContent-Type: text/html\r\n\r\n<p>html</p>\r\n"
+        "--A\r\nContent-Type: text/x-other\r\n\r\nother\r\n--A--\r\n"
+        "--M\r\nContent-Type: application/octet-stream; name=\"one.bin\"\r\n"
+        "Content-Disposition: attachment; filename=\"one.bin\"\r\n\r\nx\r\n--M--\r\n");
+    clsMailEditorModel view(mail_.get(), false, formatter_);
+    std::vector<PrintRow> rows = view.PrintHeaderRows();
+    std::vector<WString> labels;
+    for (const PrintRow &r : rows) labels.push_back(r.label);
+    EXPECT_EQ(labels, (std::vector<WString>{u"Sender:", u"Date:", u"To:", u"CC:", u"Subject:", u"Attachment:"}));
+    EXPECT_EQ(rows[1].value, u"01.12.2026, 08:09");
+    EXPECT_EQ(rows.back().value, u"one.bin");
+
+    std::vector<PrintItem> items = view.PrintBodies();
+    ASSERT_EQ(items.size(), 3u);
+    EXPECT_EQ(items[0].kind, PrintItem::RichEditPage);
+    EXPECT_EQ(items[1].text, u"(See separate printout)");
+    EXPECT_EQ(items[2].text, u"(unknown format)");
+
+    clsMailEditorModel edit(mail_.get(), true, formatter_);
+    labels.clear();
+    for (const PrintRow &r : edit.PrintHeaderRows()) labels.push_back(r.label);
+    EXPECT_EQ(labels,
+              (std::vector<WString>{u"Sender:", u"Date:", u"To:", u"CC:", u"BCC:", u"Subject:", u"Attachment:"}));
+    EXPECT_EQ(PrintPageHeader(u"Mail 01.12.2026", 3), u"Mail 01.12.2026\t-3-");
+}
+
+TEST_F(MailEditorModel, PluralAttachmentLabelAndNoRowWithoutAttachments) {
+    clsMailEditorModel none(mail_.get(), false, formatter_);
+    for (const PrintRow &r : none.PrintHeaderRows()) EXPECT_NE(r.label.substr(0, 6), u"Attach");
+    for (const char16_t *name : {u"a.txt", u"b.txt"}) {
+        clsAutoRelease<IKvMailAttachment> a;
+        ASSERT_EQ(mail_->CreateAndAddAttachment(a.put()), S_OK);
+        ASSERT_EQ(a->SetName(Bstr(name)), S_OK);
+    }
+    clsMailEditorModel two(mail_.get(), false, formatter_);
+    PrintRow last = two.PrintHeaderRows().back();
+    EXPECT_EQ(last.label, u"Attachments:");
+    EXPECT_EQ(last.value, u"a.txt, b.txt");
+}
+
+TEST(MailEditorPrint, HtmlPrintoutExactTextWithEscapedHeaderValues) {
+    std::vector<PrintRow> rows = {{u"Sender:", u"\"Ann & Co\" <ann@example.org>"}, {u"To:", u"x@y\r\nz@w"}};
+    WString page = HtmlPrintout(rows, u"<p>body</p>");
+    EXPECT_EQ(page, u"<html><body><font face=\"Lucida Sans Unicode,Verdana,Arial,Helvetica\" size=-1>"
+                    u"<table border=0>"
+                    u"<tr><td><b><u>Sender:</u></b></td><td>&quot;Ann &amp; Co&quot; &lt;ann@example.org&gt;</td></tr>"
+                    u"<tr><td><b><u>To:</u></b></td><td>x@y<br>z@w</td></tr>"
+                    u"</table></font><br><hr><br><p>body</p></body></html>");
+}
+
+class MailEditorWindowSize : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        previous_ = pal::RegStoreRoot();
+        dir_ = std::filesystem::temp_directory_path() / ("kv_rtfdlg_" + std::to_string(::getpid()));
+        std::filesystem::create_directories(dir_);
+        pal::RegSetStoreRoot(dir_.string());
+    }
+    void TearDown() override {
+        pal::RegSetStoreRoot(previous_);
+        std::error_code ec;
+        std::filesystem::remove_all(dir_, ec);
+    }
+    std::string previous_;
+    std::filesystem::path dir_;
+};
+
+TEST_F(MailEditorWindowSize, StoredSizeNotPositionIsRestored) {
+    EXPECT_FALSE(ReadStoredWindowRect());
+    StoreWindowRect({-10, 20, 630, 500});
+    std::optional<WindowRect> stored = ReadStoredWindowRect();
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(*stored, (WindowRect{-10, 20, 630, 500}));
+
+    auto key = pal::RegOpen(pal::RegRoot::CurrentUser, u"Software\\Orvane\\orvnkv");
+    ASSERT_TRUE(key);
+    pal::RegValue v;
+    ASSERT_TRUE(key->GetValue(u"RTFDlg.Position", v));
+    EXPECT_EQ(v.type, pal::RegType::Binary);
+    EXPECT_EQ(v.data, (std::vector<uint8_t>{0xF6, 0xFF, 0xFF, 0xFF, 20, 0, 0, 0, 0x76, 2, 0, 0, 0xF4, 1, 0, 0}));
+
+    EXPECT_EQ(OpeningRect({100, 100, 400, 300}, stored), (WindowRect{100, 100, 740, 580}));
+    EXPECT_FALSE(OpeningRect({-10, 20, 630, 500}, stored));
+    EXPECT_FALSE(OpeningRect({0, 0, 640, 480}, stored)); // same size elsewhere: nothing to do
+    EXPECT_FALSE(OpeningRect({0, 0, 10, 10}, WindowRect{5, 5, 5, 100}));
+
+    // A value of the wrong length is no size.
+    key = pal::RegCreate(pal::RegRoot::CurrentUser, u"Software\\Orvane\\orvnkv");
+    key->SetBinary(u"RTFDlg.Position", std::vector<uint8_t>(15, 1));
+    EXPECT_FALSE(ReadStoredWindowRect());
+}
+
+} // namespace
+} // namespace kv::ui
