@@ -168,8 +168,9 @@ TEST(ConnectionBase, MailListIsReleasedOnConnectAndDisconnect) {
 }
 
 TEST(ConnectionBase, EnumeratorNextSkipCloneOverACopy) {
-    Provider p(false);
+    // The mails outlive the connection, whose list releases them last.
     FakeMail m[5];
+    Provider p(false);
     for (auto &x : m) p.AppendMail(&x);
     IKvEnumMail *e = nullptr;
     ASSERT_EQ(p.EnumMails(&e), S_OK);

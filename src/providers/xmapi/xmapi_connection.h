@@ -1,13 +1,18 @@
 // clsXMAPIMailConnection: the Extended MAPI provider's connection.
 #pragma once
 
+#include <memory>
+
 #include "connection/connection_base.h"
+#include "providers/xmapi/xmapi_session.h"
 
 namespace kv {
 
 class clsXMAPIMailConnection : public clsConnectionBase {
   public:
     explicit clsXMAPIMailConnection(bool sendRole);
+    // Through a given platform (a substitute in tests).
+    clsXMAPIMailConnection(bool sendRole, std::unique_ptr<xmapi::Platform> platform);
 
     HRESULT OnConnect() override;
     HRESULT OnDisconnect() override;
@@ -20,7 +25,14 @@ class clsXMAPIMailConnection : public clsConnectionBase {
     HRESULT LoadRestOfMail(IKvMail *mail) override;
     bool IsProviderAvailable() override;
     bool AnswersSelector(REFIID riid) const override;
+    // Throws clsExcept when the store cannot create messages.
     virtual DWORD GetMailCapabilities();
+
+    clsXMAPI &Session() { return *session_; }
+
+  private:
+    void Logon();
+    std::unique_ptr<clsXMAPI> session_;
 };
 
 } // namespace kv
