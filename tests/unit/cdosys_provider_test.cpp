@@ -44,7 +44,7 @@ struct Cdo {
     Cdo() {
         c->AddRef();
         SetTextOption(c, u"ServerAddress", "smtp.example");
-        EXPECT_EQ(c->CreateMail(65001, u"", &mail), S_OK);
+        EXPECT_EQ(c->CreateMail(65001, OLESTR(""), &mail), S_OK);
         BSTR s = B("\"Ann\" <ann@example.org>");
         mail->SetSender(s);
         SysFreeString(s);
@@ -143,7 +143,7 @@ TEST(CdosysProvider, OptionsMapToConfigurationValues) {
             VariantInit(&v);
             v.vt = VT_BOOL;
             v.boolVal = VARIANT_TRUE;
-            t.c->SetOption(k.name, &v);
+            t.c->SetOption(reinterpret_cast<LPCWSTR>(k.name), &v);
         } else SetIntOption(t.c, k.name, k.number);
         ASSERT_EQ(t.Send(), S_OK) << k.expected;
         auto values = t.ConfigValues();

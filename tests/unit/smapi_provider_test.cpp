@@ -19,6 +19,15 @@ namespace kv {
 namespace {
 
 namespace fs = std::filesystem;
+
+void SetEnv(const char *name, const std::string &value) {
+#ifdef _WIN32
+    _putenv_s(name, value.c_str());
+#else
+    if (value.empty()) unsetenv(name);
+    else setenv(name, value.c_str(), 1);
+#endif
+}
 using testsupport::SetIntOption;
 using testsupport::SetTextOption;
 
@@ -176,14 +185,13 @@ struct TempDir {
     TempDir() {
         const char *t = std::getenv("TMPDIR");
         old = t ? t : "";
-        dir = fs::temp_directory_path() / ("smapi-test-" + std::to_string(::getpid()));
+        dir = fs::temp_directory_path() / ("smapi-test-" + std::to_string(std::hash<std::string>()(fs::current_path().string()) ^ uintptr_t(this)));
         fs::remove_all(dir);
         fs::create_directories(dir);
-        setenv("TMPDIR", dir.c_str(), 1);
+        SetEnv("TMPDIR", dir.string());
     }
     ~TempDir() {
-        if (old.empty()) unsetenv("TMPDIR");
-        else setenv("TMPDIR", old.c_str(), 1);
+        SetEnv("TMPDIR", old);
         fs::remove_all(dir);
     }
     size_t Count() const { return size_t(std::distance(fs::directory_iterator(dir), fs::directory_iterator())); }
@@ -213,7 +221,7 @@ struct Smapi {
         g = outer;
     }
     void NewMail() {
-        ASSERT_EQ(c->CreateMail(0, u"", &mail), S_OK);
+        ASSERT_EQ(c->CreateMail(0, OLESTR(""), &mail), S_OK);
         BSTR s = B("Betreff");
         mail->SetSubject(s);
         SysFreeString(s);
@@ -422,7 +430,7 @@ TEST(SmapiProvider, SendFailuresInBothLanguages) {
     const char *lcAll = std::getenv("LC_ALL");
     std::string saved = lcAll ? lcAll : "";
     for (const auto &k : cases) {
-        setenv("LC_ALL", k.german ? "de_DE.UTF-8" : "en_US.UTF-8", 1);
+        SetEnv("LC_ALL", k.german ? "de_DE.UTF-8" : "en_US.UTF-8");
         Smapi t;
         t.NewMail();
         t.To("bob@example.org");
@@ -435,8 +443,7 @@ TEST(SmapiProvider, SendFailuresInBothLanguages) {
                   (std::vector<String>{k.text, "[clsSMAPIMail::Send]", "[clsSMAPIMailConnection::OnSend]"}));
         EXPECT_EQ(temp.Count(), 0u) << "a failed send deletes its copies too";
     }
-    if (saved.empty()) unsetenv("LC_ALL");
-    else setenv("LC_ALL", saved.c_str(), 1);
+    SetEnv("LC_ALL", saved);
 }
 
 TEST(SmapiProvider, AttachmentFilesAreCopiesWithUniqueNamesOrTheirOwnPath) {
@@ -708,8 +715,8 @@ TEST(SmapiProvider, DeleteAndMarkAsRead) {
     ASSERT_EQ(t.c->Connect(), S_OK);
     ASSERT_EQ(t.c->QueryMailbox(0), S_OK);
     t.platform.calls.clear();
-    EXPECT_EQ(t.c->DeleteMail(u"b"), S_OK);
-    EXPECT_EQ(t.c->DeleteMail(u"zzz"), S_OK);
+    EXPECT_EQ(t.c->DeleteMail(OLESTR("b")), S_OK);
+    EXPECT_EQ(t.c->DeleteMail(OLESTR("zzz")), S_OK);
     EXPECT_EQ(t.platform.deleted, std::vector<std::string>{"b"});
     clsSMAPIMail *b = nullptr;
     ASSERT_EQ(t.c->Mails()[1]->QueryInterface(IID_clsSMAPIMail, reinterpret_cast<void **>(&b)), S_OK);
@@ -718,17 +725,17 @@ TEST(SmapiProvider, DeleteAndMarkAsRead) {
     EXPECT_EQ(t.c->Mails().size(), 2u);
 
     t.platform.deleteResult = 22;
-    EXPECT_EQ(t.c->DeleteMail(u"a"), E_FAIL);
+    EXPECT_EQ(t.c->DeleteMail(OLESTR("a")), E_FAIL);
     EXPECT_EQ(t.c->ErrorCode(), -6);
     EXPECT_EQ(t.c->ErrorMessages(), (std::vector<String>{"MAPIDeleteMail() failed, reason '(MAPI_E_MESSAGE_IN_USE (22))'",
                                                          "[clsSMAPIMailConnection::OnDeleteMail]"}));
 
     t.platform.reads.clear();
     t.platform.freed.clear();
-    EXPECT_EQ(t.c->MarkMailAsRead(u"not-listed"), S_OK);
+    EXPECT_EQ(t.c->MarkMailAsRead(OLESTR("not-listed")), S_OK);
     EXPECT_EQ(t.platform.reads, (std::vector<std::pair<std::string, smapi::FLAGS>>{{"not-listed", 0x40}}));
     t.platform.readResult = 2;
-    EXPECT_EQ(t.c->MarkMailAsRead(u"a"), E_FAIL);
+    EXPECT_EQ(t.c->MarkMailAsRead(OLESTR("a")), E_FAIL);
     EXPECT_EQ(t.c->ErrorMessages(), (std::vector<String>{"MAPIReadMail() failed, reason '(MAPI_E_FAILURE (2))'",
                                                          "[clsSMAPIMailConnection::OnMarkMailAsRead]"}));
 

@@ -84,7 +84,7 @@ TEST(XmapiProvider, InitialisationRetriesOnceWithoutCoInitAndReportsFailures) {
         std::vector<String> boxes;
     } cases[] = {
         {{S_OK}, true, {"Initialize 0"}, true, {}},
-        {{xmapi::RPC_E_CHANGED_MODE, S_OK}, true, {"Initialize 0", "Initialize 8"}, true, {}},
+        {{xmapi::kRpcChangedMode, S_OK}, true, {"Initialize 0", "Initialize 8"}, true, {}},
         {{xmapi::MAPI_E_UNKNOWN_FLAGS, xmapi::MAPI_E_UNKNOWN_FLAGS}, false, {"Initialize 0", "Initialize 8"}, false, {}},
         {{xmapi::MAPI_E_VERSION}, true, {"Initialize 0"}, false, {versionText}},
         {{xmapi::MAPI_E_VERSION}, false, {"Initialize 0"}, false, {}},
@@ -209,7 +209,7 @@ TEST(XmapiProvider, CapabilitiesLogOnForTheStoreMaskWhenNeeded) {
             EXPECT_EQ(e.Messages().front(), "XMAPI store does not allow to create any message");
         }
         IKvMail *mail = nullptr;
-        EXPECT_EQ(t.c->CreateMail(0, u"", &mail), E_ABORT);
+        EXPECT_EQ(t.c->CreateMail(0, OLESTR(""), &mail), E_ABORT);
         EXPECT_EQ(mail, nullptr);
     }
 }

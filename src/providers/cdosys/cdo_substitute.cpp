@@ -337,7 +337,7 @@ HRESULT SubstituteMessage::Send() {
     if (ssl && ssl->kind == Value::Bool && ssl->flag) smtp->WriteTextOption("TLSMode", port == 465 ? u"implicit" : u"starttls");
 
     clsAutoRelease<IKvMail> created;
-    HRESULT hr = smtp->CreateMail(65001, u"", created.put());
+    HRESULT hr = smtp->CreateMail(65001, OLESTR(""), created.put());
     clsAutoRelease<clsArpaMail> mail;
     if (SUCCEEDED(hr)) hr = created->QueryInterface(IID_clsArpaMail, reinterpret_cast<void **>(mail.put()));
     if (FAILED(hr) || !mail) return Fail(FAILED(hr) ? hr : E_FAIL, "the mail could not be created");

@@ -11,7 +11,7 @@ clsXMAPIDLL::clsXMAPIDLL(std::unique_ptr<xmapi::Platform> platform, bool visible
     : platform_(std::move(platform)) {
     if (!platform_ || !platform_->Loaded() || !platform_->Has("MAPIInitialize")) return;
     HRESULT hr = platform_->Initialize(0);
-    if (hr == xmapi::RPC_E_CHANGED_MODE || hr == xmapi::MAPI_E_UNKNOWN_FLAGS)
+    if (hr == xmapi::kRpcChangedMode || hr == xmapi::MAPI_E_UNKNOWN_FLAGS)
         hr = platform_->Initialize(xmapi::MAPI_NO_COINIT);
     if (SUCCEEDED(hr)) {
         available_ = true;
