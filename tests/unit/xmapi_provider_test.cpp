@@ -318,6 +318,12 @@ TEST(XmapiProvider, NotYetBuiltOperationsSaySo) {
     EXPECT_EQ(t.c->ErrorMessages().back(),
               "clsXMAPIMailConnection::OnQueryMailbox(): not available in this build of the component");
     Xmapi s(true);
+    IKvMail *mail = nullptr;
+    ASSERT_EQ(s.c->CreateMail(0, OLESTR(""), &mail), S_OK);
+    ASSERT_EQ(s.c->Connect(), S_OK);
+    EXPECT_EQ(s.c->Send(mail), E_NOTIMPL) << "this platform's session offers no outbox";
+    EXPECT_EQ(s.c->ErrorMessages().back(), "clsXMAPIMailConnection::OnSend(): not available in this build of the component");
+    mail->Release();
     EXPECT_EQ(s.c->OnDeleteMail("x"), E_UNEXPECTED);
     EXPECT_EQ(s.c->ErrorMessages().back(), "clsXMAPIMailConnection::OnDeleteMail(): not in RECV connection");
     Xmapi r(false);

@@ -2,9 +2,12 @@
 
 #include <new>
 
+#include "runtime/com_util.h"
+
 #include "pal/system.h"
 #include "providers/smapi/mapi_library.h"
 #include "providers/xmapi/xmapi_mail.h"
+#include "providers/xmapi/xmapi_send.h"
 
 namespace kv {
 
@@ -71,8 +74,12 @@ HRESULT clsXMAPIMailConnection::OnSend(IKvMail *mail) {
     clsXMAPIMail *ours = nullptr;
     if (!mail || FAILED(mail->QueryInterface(IID_clsXMAPIMail, reinterpret_cast<void **>(&ours))) || !ours)
         return E_NOINTERFACE;
-    ours->Release();
-    return NotAvailable("OnSend");
+    clsAutoRelease<clsXMAPIMail> hold(ours);
+    if (!session_->Available()) throw clsExcept(-5, "MAPI is not available!");
+    xmapi::SendSite *site = session_->Site();
+    if (!site) return NotAvailable("OnSend");
+    XmapiSendMail(*site, session_->SupportMask(), *ours, ReadBoolOption("DeleteAfterSend"));
+    return S_OK;
 }
 
 HRESULT clsXMAPIMailConnection::OnQueryMailbox(BYTE) { return NotAvailable("OnQueryMailbox"); }

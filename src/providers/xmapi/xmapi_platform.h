@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "pal/com.h"
+#include "providers/xmapi/xmapi_objects.h"
 #include "runtime/kvstring.h"
 
 namespace kv::xmapi {
@@ -41,6 +42,8 @@ class Session {
     virtual HRESULT OpenDefaultStore(uint32_t &supportMask) = 0;
     // The session's own account of a failure (IMAPISession::GetLastError).
     virtual String LastErrorText(HRESULT hr) = 0;
+    // What a send reaches through this session; null where that is not built.
+    virtual SendSite *Site() { return nullptr; }
 };
 
 class Platform {

@@ -35,6 +35,7 @@ class clsXMAPI : public clsXMAPIDLL {
     void Logoff();
     bool LoggedOn() const { return session_ != nullptr; }
     uint32_t SupportMask() const { return supportMask_; }
+    xmapi::SendSite *Site() { return session_ ? session_->Site() : nullptr; }
 
     std::function<void(const String &text)> errorBox;
 
