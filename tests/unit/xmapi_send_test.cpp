@@ -9,12 +9,15 @@
 #include "mail/mail.h"
 #include "pal/system.h"
 #include "providers/xmapi/xmapi_connection.h"
+#include "providers/xmapi/xmapi_mail.h"
+#include "providers/xmapi/xmapi_read.h"
 #include "providers/xmapi/xmapi_send.h"
 
 namespace kv {
 namespace {
 
 using namespace xmapi;
+using testsupport::SetIntOption;
 
 struct SendLog {
     std::vector<std::string> calls;
@@ -427,6 +430,303 @@ TEST(XmapiSend, UnknownBodyTypesAndWildcardNames) {
         EXPECT_NE(log.With("A1.SetProps")[0].find("3704001E=a:ATT00001 "), std::string::npos);
         EXPECT_NE(log.With("A2.SetProps")[0].find("3704001E=a:ATT00002 "), std::string::npos);
     }
+}
+
+} // namespace
+} // namespace kv
+
+namespace kv {
+namespace {
+
+// A received message and the inbox that holds it.
+struct Stored {
+    std::string entryId;
+    std::vector<Prop> props;
+    std::vector<std::vector<Prop>> recipients;
+    std::vector<std::pair<std::vector<Prop>, std::string>> attachments;
+    int32_t flags = 0;
+};
+
+Prop S8(uint32_t id, const std::string &text) {
+    Prop p;
+    p.tag = Tag(id, PT_STRING8);
+    p.text8 = text;
+    return p;
+}
+Prop L(uint32_t id, int32_t n) {
+    Prop p;
+    p.tag = Tag(id, PT_LONG);
+    p.number = n;
+    return p;
+}
+
+class StoredMessage final : public ReadMessage {
+  public:
+    StoredMessage(SendLog &log, const Stored &m) : log_(log), m_(m) {}
+    HRESULT GetProps(const std::vector<uint32_t> &tags, std::vector<Prop> &values) override {
+        for (const Prop &p : m_.props)
+            if (p.tag == tags[0]) {
+                values = {p};
+                return S_OK;
+            }
+        Prop err;
+        err.tag = Tag(IdOf(tags[0]), PT_ERROR);
+        err.number = int32_t(0x8004010F);
+        values = {err};
+        return MAPI_W_ERRORS_RETURNED;
+    }
+    HRESULT SetProps(const std::vector<Prop> &) override { return E_NOTIMPL; }
+    HRESULT OpenProperty(uint32_t, uint32_t, uint32_t, std::unique_ptr<PropStream> &) override { return E_NOTIMPL; }
+    HRESULT SaveChanges(uint32_t) override { return E_NOTIMPL; }
+    HRESULT RecipientRows(std::vector<std::vector<Prop>> &rows) override {
+        rows = m_.recipients;
+        return S_OK;
+    }
+    HRESULT AttachmentRows(std::vector<std::vector<Prop>> &rows) override {
+        for (const auto &a : m_.attachments) rows.push_back(a.first);
+        return S_OK;
+    }
+    HRESULT AttachmentData(int32_t number, std::string &bytes) override {
+        bytes = m_.attachments.at(size_t(number)).second;
+        return log_.Record("AttachmentData " + std::to_string(number));
+    }
+    HRESULT SetReadFlag(uint32_t flags) override { return log_.Record("SetReadFlag " + EntryIdText(m_.entryId)); }
+
+  private:
+    SendLog &log_;
+    const Stored &m_;
+};
+
+class StoredInbox final : public Inbox {
+  public:
+    StoredInbox(SendLog &log, const std::vector<Stored> &messages) : log_(log), messages_(messages) {}
+    HRESULT ContentsRows(std::vector<std::vector<Prop>> &rows) override {
+        HRESULT hr = log_.Record("Inbox.ContentsRows");
+        for (const Stored &m : messages_) {
+            Prop id;
+            id.tag = Tag(ID_ENTRYID, PT_BINARY);
+            id.bytes = m.entryId;
+            rows.push_back({S8(ID_SENT_REPRESENTING_NAME, "x"), S8(ID_SUBJECT, "s"), id, L(ID_MESSAGE_FLAGS, m.flags)});
+        }
+        return hr;
+    }
+    HRESULT OpenMessage(const std::string &entryId, std::unique_ptr<ReadMessage> &message) override {
+        HRESULT hr = log_.Record("Inbox.OpenMessage " + EntryIdText(entryId));
+        if (FAILED(hr)) return hr;
+        for (const Stored &m : messages_)
+            if (m.entryId == entryId) {
+                message = std::make_unique<StoredMessage>(log_, m);
+                return S_OK;
+            }
+        return HRESULT(0x8004010F);
+    }
+    HRESULT DeleteMessage(const std::string &entryId) override {
+        return log_.Record("Inbox.DeleteMessage " + EntryIdText(entryId));
+    }
+
+  private:
+    SendLog &log_;
+    const std::vector<Stored> &messages_;
+};
+
+class ReadSite final : public SendSite {
+  public:
+    ReadSite(SendLog &log, const std::vector<Stored> &messages) : log_(log), store_(log), messages_(messages) {}
+    MapiProp &Store() override { return store_; }
+    HRESULT OpenFolder(const std::string &, std::unique_ptr<Folder> &) override { return E_NOTIMPL; }
+    HRESULT OpenAddressBook(std::unique_ptr<AddrBook> &) override { return E_NOTIMPL; }
+    HRESULT WrapCompressedRTFStream(PropStream &, uint32_t, std::unique_ptr<PropStream> &) override { return E_NOTIMPL; }
+    HRESULT RTFSync(Message &, uint32_t) override { return E_NOTIMPL; }
+    HRESULT OpenInbox(std::unique_ptr<Inbox> &inbox) override {
+        HRESULT hr = log_.Record("OpenInbox");
+        if (SUCCEEDED(hr)) inbox = std::make_unique<StoredInbox>(log_, messages_);
+        return hr;
+    }
+
+  private:
+    SendLog &log_;
+    RecStore store_;
+    const std::vector<Stored> &messages_;
+};
+
+class SiteSession final : public Session {
+  public:
+    explicit SiteSession(SendSite &site) : site_(site) {}
+    HRESULT Logoff(uintptr_t) override { return S_OK; }
+    HRESULT OpenDefaultStore(uint32_t &mask) override {
+        mask = STORE_CREATE_OK;
+        return S_OK;
+    }
+    String LastErrorText(HRESULT) override { return ""; }
+    SendSite *Site() override { return &site_; }
+
+  private:
+    SendSite &site_;
+};
+
+class SitePlatform final : public Platform {
+  public:
+    explicit SitePlatform(SendSite &site) : site_(site) {}
+    bool Loaded() const override { return true; }
+    bool Has(const char *) const override { return true; }
+    HRESULT Initialize(uint32_t) override { return S_OK; }
+    void Uninitialize() override {}
+    HRESULT LogonEx(uintptr_t, const char *, const char *, uint32_t, std::unique_ptr<Session> &s) override {
+        s = std::make_unique<SiteSession>(site_);
+        return S_OK;
+    }
+    HRESULT ProfileTable(std::vector<ProfileRow> &) override { return E_NOTIMPL; }
+
+  private:
+    SendSite &site_;
+};
+
+class Events : public IKvMailStateNotificationSlot {
+  public:
+    std::vector<std::pair<LONG, LONG>> seen;
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void **ppv) override {
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE NotifyConnectionState(LONG e, LONG d) override {
+        seen.emplace_back(e, d);
+        return S_OK;
+    }
+};
+
+struct Inboxed {
+    SendLog log;
+    std::vector<Stored> messages;
+    ReadSite site{log, messages};
+    clsXMAPIMailConnection *c = new clsXMAPIMailConnection(false, std::make_unique<SitePlatform>(site));
+    Events events;
+    Inboxed() {
+        c->AddRef();
+        c->SetMailStateNotificationSlot(&events);
+        Stored first;
+        first.entryId = std::string("\x01\xAB", 2);
+        first.props = {S8(ID_SENDER_NAME, "Ann"), S8(ID_SENDER_ADDRTYPE, "SMTP"),
+                       S8(ID_SENDER_EMAIL_ADDRESS, "ann@example.org"), S8(ID_SUBJECT, "Hello"),
+                       S8(ID_BODY, "Body text")};
+        Prop time;
+        time.tag = Tag(ID_CREATION_TIME, PT_SYSTIME);
+        time.time = 134095296000000000ULL; // 2025-12-06 21:20:00 UTC
+        first.props.push_back(time);
+        first.recipients = {{S8(ID_DISPLAY_NAME, "Bob"), S8(ID_ADDRTYPE, "SMTP"), S8(ID_EMAIL_ADDRESS, "bob@example.org"),
+                             L(ID_RECIPIENT_TYPE, 1)},
+                            {S8(ID_DISPLAY_NAME, "Carl"), S8(ID_ADDRTYPE, "EX"), S8(ID_EMAIL_ADDRESS, "/O=Org/CN=carl"),
+                             S8(ID_SMTP_ADDRESS, "carl@example.org"), L(ID_RECIPIENT_TYPE, 2)},
+                            {S8(ID_DISPLAY_NAME, "Hidden"), L(ID_RECIPIENT_TYPE, 3)}};
+        first.attachments = {{{L(ID_ATTACH_NUM, 0), L(ID_ATTACH_SIZE, 3), S8(ID_ATTACH_FILENAME, "a.bin")}, "ABC"}};
+        Stored second;
+        second.entryId = "\x02";
+        second.flags = MSGFLAG_READ;
+        second.props = {S8(ID_SUBJECT, "Old")};
+        messages = {first, second};
+    }
+    ~Inboxed() {
+        if (c->State() == kConnected) c->Disconnect();
+        c->SetMailStateNotificationSlot(nullptr);
+        c->Release();
+    }
+    clsXMAPIMail *Mail(size_t i) {
+        clsXMAPIMail *m = nullptr;
+        c->Mails()[i]->QueryInterface(IID_clsXMAPIMail, reinterpret_cast<void **>(&m));
+        m->Release();
+        return m;
+    }
+};
+
+TEST(XmapiRead, ListingReadsEnvelopesWithTheirEvents) {
+    Inboxed t;
+    ASSERT_EQ(t.c->Connect(), S_OK);
+    t.events.seen.clear();
+    ASSERT_EQ(t.c->QueryMailbox(0), S_OK) << testsupport::ErrorText(t.c);
+    EXPECT_EQ(t.events.seen, (std::vector<std::pair<LONG, LONG>>{{10, -1}, {9, 0}, {10, 2}, {11, 1}, {11, 2}, {12, 0}}));
+    ASSERT_EQ(t.c->Mails().size(), 2u);
+    clsXMAPIMail *m = t.Mail(0);
+    EXPECT_EQ(m->Cookie(), "01AB");
+    EXPECT_EQ(m->Sender(), "\"Ann\" <SMTP:ann@example.org>");
+    EXPECT_EQ(m->Subject(), "Hello");
+    EXPECT_EQ(m->To(), std::vector<String>{"\"Bob\" <SMTP:bob@example.org>"});
+    EXPECT_EQ(m->CC(), std::vector<String>{"\"Carl\" <EX:/O=Org/CN=carl> <SMTP:carl@example.org>"});
+    ASSERT_NE(m->GeneratedHeaders().Find("Date"), nullptr);
+    EXPECT_EQ(m->GeneratedHeaders().Find("Date")->Joined(), "Sat, 06 Dec 2025 21:20:00 +0000");
+    EXPECT_TRUE(m->Bodies().Empty());
+    EXPECT_EQ(m->State(), kMailListed);
+    EXPECT_TRUE(t.log.With("SetReadFlag").empty());
+
+    IKvEnumMailBody *bodies = nullptr;
+    ASSERT_EQ(m->EnumBodies(&bodies), S_OK) << "the rest is read on first use";
+    bodies->Release();
+    ASSERT_EQ(m->Bodies().Size(), 1u);
+    ASSERT_EQ(m->Attachments().Size(), 1u);
+    EXPECT_EQ(m->Attachments()[0]->Name(), "a.bin");
+    EXPECT_EQ(t.log.With("AttachmentData"), std::vector<std::string>{"AttachmentData 0"});
+}
+
+TEST(XmapiRead, UnreadOnlyMarkingDeletingAndMissingItems) {
+    Inboxed t;
+    SetIntOption(t.c, u"QueryUnreadMailsOnly", 1);
+    SetIntOption(t.c, u"QueryMarksMailsAsRead", 1);
+    ASSERT_EQ(t.c->Connect(), S_OK);
+    ASSERT_EQ(t.c->QueryMailbox(1), S_OK) << testsupport::ErrorText(t.c);
+    ASSERT_EQ(t.c->Mails().size(), 1u) << "a read message is left out";
+    EXPECT_EQ(t.log.With("SetReadFlag"), std::vector<std::string>{"SetReadFlag 01AB"});
+    EXPECT_EQ(t.Mail(0)->State(), kMailLoaded);
+
+    EXPECT_EQ(t.c->DeleteMail(OLESTR("01AB")), S_OK);
+    EXPECT_EQ(t.log.With("Inbox.DeleteMessage"), std::vector<std::string>{"Inbox.DeleteMessage 01AB"});
+    EXPECT_EQ(t.Mail(0)->State(), kMailDeleted);
+
+    EXPECT_EQ(t.c->MarkMailAsRead(OLESTR("02")), S_OK);
+    EXPECT_EQ(t.log.With("SetReadFlag").back(), "SetReadFlag 02");
+    EXPECT_EQ(t.c->MarkMailAsRead(OLESTR("FF")), E_FAIL);
+    EXPECT_EQ(t.c->ErrorCode(), -13);
+    EXPECT_EQ(t.c->ErrorMessages(),
+              (std::vector<String>{"XMAPI item 'FF' not found in inbox: " + pal::SystemMessageText(HRESULT(0x8004010F)),
+                                   "[clsXMAPIMailConnection::OnMarkMailAsRead]"}));
+
+    t.log.failures["Inbox.DeleteMessage"] = E_ACCESSDENIED;
+    EXPECT_EQ(t.c->DeleteMail(OLESTR("01AB")), E_FAIL);
+    EXPECT_EQ(t.c->ErrorMessages().front(),
+              "XMAPI item '01AB' cannot be deleted from inbox: " + pal::SystemMessageText(E_ACCESSDENIED));
+}
+
+TEST(XmapiRead, InboxFailuresHaveTheirTexts) {
+    struct Case {
+        std::string failing;
+        HRESULT result;
+        int32_t code;
+        String text;
+    } cases[] = {
+        {"OpenInbox", E_ABORT, -13, "No inbox folder found in default message store!"},
+        {"Inbox.ContentsRows", E_ABORT, -13, "Cannot use inbox!"},
+        {"Inbox.OpenMessage 02", E_UNEXPECTED, -13,
+         "XMAPI item '02' not found in inbox: " + pal::SystemMessageText(E_FAIL)},
+    };
+    for (const auto &k : cases) {
+        Inboxed t;
+        t.log.failures[k.failing] = E_FAIL;
+        ASSERT_EQ(t.c->Connect(), S_OK);
+        t.events.seen.clear();
+        EXPECT_EQ(t.c->QueryMailbox(0), k.result) << k.failing;
+        EXPECT_EQ(t.c->ErrorCode(), k.code);
+        EXPECT_EQ(t.c->ErrorMessages().front(), k.text);
+        EXPECT_EQ(t.events.seen.back(), (std::pair<LONG, LONG>{12, 0}));
+    }
+}
+
+TEST(XmapiRead, EntryIdsAndTimes) {
+    EXPECT_EQ(EntryIdText(std::string("\x00\x7F\xFF", 3)), "007FFF");
+    EXPECT_EQ(EntryIdBytes("007fFF"), std::string("\x00\x7F\xFF", 3));
+    EXPECT_EQ(EntryIdBytes("0"), "");
+    EXPECT_EQ(EntryIdBytes("0G"), "");
+    EXPECT_EQ(MapiTimeText(0), "Mon, 01 Jan 1601 00:00:00 +0000");
+    EXPECT_EQ(MapiTimeText(116444736000000000ULL), "Thu, 01 Jan 1970 00:00:00 +0000");
+    EXPECT_EQ(MapiTimeText(125911584000000000ULL + 864000000000ULL * 59), "Tue, 29 Feb 2000 00:00:00 +0000");
 }
 
 } // namespace

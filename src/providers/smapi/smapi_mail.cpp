@@ -168,6 +168,7 @@ void clsSMAPIMail::Fill(const smapi::MapiMessage &record, bool envelopeOnly) {
     if (record.lpszDateReceived) GeneratedHeaders().Set("Date", record.lpszDateReceived);
     SetSubjectText(record.lpszSubject ? record.lpszSubject : "");
     if (envelopeOnly) return;
+    SetState(kMailLoaded);
     // A second read fills the same mail: its content replaces what was there.
     Bodies().Clear();
     Attachments().Clear();

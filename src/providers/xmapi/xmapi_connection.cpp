@@ -7,6 +7,7 @@
 #include "pal/system.h"
 #include "providers/smapi/mapi_library.h"
 #include "providers/xmapi/xmapi_mail.h"
+#include "providers/xmapi/xmapi_read.h"
 #include "providers/xmapi/xmapi_send.h"
 
 namespace kv {
@@ -82,22 +83,125 @@ HRESULT clsXMAPIMailConnection::OnSend(IKvMail *mail) {
     return S_OK;
 }
 
-HRESULT clsXMAPIMailConnection::OnQueryMailbox(BYTE) { return NotAvailable("OnQueryMailbox"); }
-
-HRESULT clsXMAPIMailConnection::OnDeleteMail(const String &) {
-    if (IsSendRole()) return Fail(E_UNEXPECTED, -5, "clsXMAPIMailConnection::OnDeleteMail(): not in RECV connection");
-    if (State() != kConnected) return Fail(E_UNEXPECTED, -13, "clsXMAPIMailConnection::OnDeleteMail(): not connected");
-    return NotAvailable("OnDeleteMail");
+clsXMAPIMail *clsXMAPIMailConnection::ReadMail(const String &id, bool markAsRead, clsXMAPIMail *mail,
+                                               bool envelopeOnly) {
+    xmapi::Inbox *inbox = session_->Inbox();
+    if (!inbox) throw clsExcept(-13, "No inbox folder found in default message store, or store not open!");
+    std::unique_ptr<xmapi::ReadMessage> message;
+    HRESULT hr = inbox->OpenMessage(EntryIdBytes(id), message);
+    if (FAILED(hr) || !message)
+        throw clsExcept(-13, Format("XMAPI item '%s' not found in inbox: %s", id.c_str(),
+                                    pal::SystemMessageText(FAILED(hr) ? hr : E_POINTER).c_str()));
+    clsAutoRelease<clsXMAPIMail> created;
+    if (!mail) {
+        mail = new (std::nothrow) clsXMAPIMail(this, id);
+        if (!mail) throw clsExcept(-5, "out of memory");
+        mail->AddRef();
+        created = clsAutoRelease<clsXMAPIMail>(mail);
+    }
+    clsXMAPIProps props((session_->SupportMask() & xmapi::STORE_UNICODE_OK) != 0);
+    XmapiFillMail(*mail, *message, envelopeOnly, props);
+    if (markAsRead) message->SetReadFlag(0);
+    if (created) created.get()->AddRef();
+    return mail;
 }
 
-HRESULT clsXMAPIMailConnection::OnMarkMailAsRead(const String &) {
+HRESULT clsXMAPIMailConnection::OnQueryMailbox(BYTE complete) {
+    NtfyConnectionState(10, -1);
+    struct End {
+        clsXMAPIMailConnection *c;
+        ~End() { c->NtfyConnectionState(12, 0); }
+    } end{this};
+    if (!session_->Site()) {
+        // No store to read here: the session of this platform offers none.
+        if (session_->LoggedOn()) return NotAvailable("OnQueryMailbox");
+        throw clsExcept(-13, "No default message store found!");
+    }
+    xmapi::Inbox *inbox = session_->Inbox();
+    if (!inbox) throw clsExcept(-13, "No inbox folder found in default message store!");
+    std::vector<std::vector<xmapi::Prop>> rows;
+    if (FAILED(inbox->ContentsRows(rows))) throw clsExcept(-13, "Cannot use inbox!");
+    NtfyConnectionState(9, 0);
+    const bool unreadOnly = ReadBoolOption("QueryUnreadMailsOnly");
+    std::vector<String> ids;
+    for (const auto &row : rows) {
+        const xmapi::Prop *entry = nullptr;
+        int32_t flags = 0;
+        for (const auto &p : row) {
+            if (p.tag == xmapi::Tag(xmapi::ID_ENTRYID, xmapi::PT_BINARY)) entry = &p;
+            if (p.tag == xmapi::Tag(xmapi::ID_MESSAGE_FLAGS, xmapi::PT_LONG)) flags = p.number;
+        }
+        if (!entry) continue;
+        if (unreadOnly && (flags & xmapi::MSGFLAG_READ)) continue;
+        ids.push_back(EntryIdText(entry->bytes));
+    }
+    NtfyConnectionState(10, LONG(ids.size()));
+    LONG counter = 0;
+    for (const String &id : ids) {
+        NtfyConnectionState(11, ++counter);
+        bool mark = ReadBoolOption("QueryMarksMailsAsRead");
+        clsXMAPIMail *mail = nullptr;
+        try {
+            mail = ReadMail(id, mark, nullptr, complete == 0);
+        } catch (const clsExcept &e) {
+            return Fail(E_UNEXPECTED, e);
+        }
+        clsAutoRelease<clsXMAPIMail> hold(mail);
+        AppendMail(mail->Interface());
+    }
+    return S_OK;
+}
+
+HRESULT clsXMAPIMailConnection::OnDeleteMail(const String &id) {
+    if (IsSendRole()) return Fail(E_UNEXPECTED, -5, "clsXMAPIMailConnection::OnDeleteMail(): not in RECV connection");
+    if (State() != kConnected) return Fail(E_UNEXPECTED, -13, "clsXMAPIMailConnection::OnDeleteMail(): not connected");
+    try {
+        for (IKvMail *mail : Mails()) {
+            clsXMAPIMail *ours = nullptr;
+            if (FAILED(mail->QueryInterface(IID_clsXMAPIMail, reinterpret_cast<void **>(&ours))) || !ours) continue;
+            clsAutoRelease<clsXMAPIMail> hold(ours);
+            if (ours->Cookie() != id) continue;
+            xmapi::Inbox *inbox = session_->Inbox();
+            HRESULT hr = inbox ? inbox->DeleteMessage(EntryIdBytes(id)) : E_UNEXPECTED;
+            if (FAILED(hr))
+                throw clsExcept(-13, Format("XMAPI item '%s' cannot be deleted from inbox: %s", id.c_str(),
+                                            pal::SystemMessageText(hr).c_str()));
+            ours->SetState(kMailDeleted);
+        }
+    } catch (clsExcept &e) {
+        e.Push("[clsXMAPIMailConnection::OnDeleteMail]");
+        return Fail(E_FAIL, e);
+    }
+    return S_OK;
+}
+
+HRESULT clsXMAPIMailConnection::OnMarkMailAsRead(const String &id) {
     if (IsSendRole())
         return Fail(E_UNEXPECTED, -5, "clsXMAPIMailConnection::OnMarkMailAsRead(): not in RECV connection");
     if (State() != kConnected)
         return Fail(E_UNEXPECTED, -13, "clsXMAPIMailConnection::OnMarkMailAsRead(): not connected");
-    return NotAvailable("OnMarkMailAsRead");
+    try {
+        xmapi::Inbox *inbox = session_->Inbox();
+        std::unique_ptr<xmapi::ReadMessage> message;
+        HRESULT hr = inbox ? inbox->OpenMessage(EntryIdBytes(id), message) : E_UNEXPECTED;
+        if (FAILED(hr) || !message)
+            throw clsExcept(-13, Format("XMAPI item '%s' not found in inbox: %s", id.c_str(),
+                                        pal::SystemMessageText(FAILED(hr) ? hr : E_POINTER).c_str()));
+        message->SetReadFlag(0);
+    } catch (clsExcept &e) {
+        e.Push("[clsXMAPIMailConnection::OnMarkMailAsRead]");
+        return Fail(E_FAIL, e);
+    }
+    return S_OK;
 }
 
-HRESULT clsXMAPIMailConnection::LoadRestOfMail(IKvMail *) { return NotAvailable("LoadRestOfMail"); }
+HRESULT clsXMAPIMailConnection::LoadRestOfMail(IKvMail *mail) {
+    clsXMAPIMail *ours = nullptr;
+    if (!mail || FAILED(mail->QueryInterface(IID_clsXMAPIMail, reinterpret_cast<void **>(&ours))) || !ours)
+        return E_NOINTERFACE;
+    clsAutoRelease<clsXMAPIMail> hold(ours);
+    ReadMail(ours->Cookie(), ReadBoolOption("QueryMarksMailsAsRead"), ours, false);
+    return S_OK;
+}
 
 } // namespace kv

@@ -8,6 +8,8 @@
 
 namespace kv {
 
+class clsXMAPIMail;
+
 class clsXMAPIMailConnection : public clsConnectionBase {
   public:
     explicit clsXMAPIMailConnection(bool sendRole);
@@ -32,6 +34,9 @@ class clsXMAPIMailConnection : public clsConnectionBase {
 
   private:
     void Logon();
+    // Reads one message into `mail`, or into a new mail when null, which is
+    // returned with the caller's reference. Throws clsExcept.
+    clsXMAPIMail *ReadMail(const String &id, bool markAsRead, clsXMAPIMail *mail, bool envelopeOnly);
     std::unique_ptr<clsXMAPI> session_;
 };
 

@@ -70,8 +70,10 @@ struct Prop {
     String text8;       // PT_STRING8
     WString text;       // PT_UNICODE
     std::string bytes;  // PT_BINARY
+    uint64_t time = 0;  // PT_SYSTIME: 100 ns units since 1601 (UTC)
     bool operator==(const Prop &o) const {
-        return tag == o.tag && number == o.number && text8 == o.text8 && text == o.text && bytes == o.bytes;
+        return tag == o.tag && number == o.number && text8 == o.text8 && text == o.text && bytes == o.bytes &&
+               time == o.time;
     }
 };
 
@@ -117,6 +119,42 @@ class AddrBook {
     virtual HRESULT ResolveName(std::vector<std::vector<Prop>> &rows) = 0;
 };
 
+constexpr uint32_t MSGFLAG_READ = 0x1;
+enum : uint32_t {
+    ID_SENDER_ADDRTYPE = 0x0C1E,
+    ID_SENDER_EMAIL_ADDRESS = 0x0C1F,
+    ID_SENDER_NAME = 0x0C1A,
+    ID_SENT_REPRESENTING_NAME = 0x0042,
+    ID_MESSAGE_FLAGS = 0x0E07,
+    ID_ATTACH_SIZE = 0x0E20,
+    ID_ATTACH_NUM = 0x0E21,
+    ID_CREATION_TIME = 0x3007,
+    ID_SMTP_ADDRESS = 0x39FE,
+};
+constexpr uint32_t PT_SYSTIME = 0x0040;
+
+// A message of the inbox, opened for reading.
+class ReadMessage : public MapiProp {
+  public:
+    // Rows of PR_DISPLAY_NAME, PR_ADDRTYPE, PR_EMAIL_ADDRESS, PR_SMTP_ADDRESS, PR_RECIPIENT_TYPE.
+    virtual HRESULT RecipientRows(std::vector<std::vector<Prop>> &rows) = 0;
+    // Rows of PR_ATTACH_NUM, PR_ATTACH_SIZE, PR_ATTACH_FILENAME.
+    virtual HRESULT AttachmentRows(std::vector<std::vector<Prop>> &rows) = 0;
+    // PR_ATTACH_DATA_BIN of one attachment.
+    virtual HRESULT AttachmentData(int32_t number, std::string &bytes) = 0;
+    virtual HRESULT SetReadFlag(uint32_t flags) = 0;
+};
+
+// The receive folder of the default store.
+class Inbox {
+  public:
+    virtual ~Inbox() = default;
+    // Rows of PR_SENT_REPRESENTING_NAME, PR_SUBJECT, PR_ENTRYID, PR_MESSAGE_FLAGS.
+    virtual HRESULT ContentsRows(std::vector<std::vector<Prop>> &rows) = 0;
+    virtual HRESULT OpenMessage(const std::string &entryId, std::unique_ptr<ReadMessage> &message) = 0;
+    virtual HRESULT DeleteMessage(const std::string &entryId) = 0;
+};
+
 // The session's side of a send.
 class SendSite {
   public:
@@ -127,6 +165,8 @@ class SendSite {
     virtual HRESULT WrapCompressedRTFStream(PropStream &compressed, uint32_t flags,
                                             std::unique_ptr<PropStream> &rtf) = 0;
     virtual HRESULT RTFSync(Message &message, uint32_t flags) = 0;
+    // The default store's receive folder.
+    virtual HRESULT OpenInbox(std::unique_ptr<Inbox> &inbox) { return E_NOTIMPL; }
 };
 
 } // namespace kv::xmapi

@@ -65,7 +65,16 @@ void clsXMAPI::Logon(const String &password, const String &profile, bool suppres
     }
 }
 
+xmapi::Inbox *clsXMAPI::Inbox() {
+    if (!inbox_) {
+        xmapi::SendSite *site = Site();
+        if (site && FAILED(site->OpenInbox(inbox_))) inbox_.reset();
+    }
+    return inbox_.get();
+}
+
 void clsXMAPI::Logoff() {
+    inbox_.reset();
     if (session_) session_->Logoff(0);
     session_.reset();
     supportMask_ = 0;

@@ -36,11 +36,15 @@ class clsXMAPI : public clsXMAPIDLL {
     bool LoggedOn() const { return session_ != nullptr; }
     uint32_t SupportMask() const { return supportMask_; }
     xmapi::SendSite *Site() { return session_ ? session_->Site() : nullptr; }
+    // The receive folder, opened on first use and kept until logoff; null
+    // when it cannot be opened.
+    xmapi::Inbox *Inbox();
 
     std::function<void(const String &text)> errorBox;
 
   private:
     std::unique_ptr<xmapi::Session> session_;
+    std::unique_ptr<xmapi::Inbox> inbox_;
     uint32_t supportMask_ = 0;
 };
 
