@@ -731,3 +731,109 @@ TEST(XmapiRead, EntryIdsAndTimes) {
 
 } // namespace
 } // namespace kv
+
+namespace kv {
+namespace {
+
+class SpoolSite final : public SendSite {
+  public:
+    explicit SpoolSite(SendLog &log) : log_(log), store_(log) {}
+    MapiProp &Store() override { return store_; }
+    HRESULT OpenFolder(const std::string &, std::unique_ptr<Folder> &) override { return E_NOTIMPL; }
+    HRESULT OpenAddressBook(std::unique_ptr<AddrBook> &) override { return E_NOTIMPL; }
+    HRESULT WrapCompressedRTFStream(PropStream &, uint32_t, std::unique_ptr<PropStream> &) override { return E_NOTIMPL; }
+    HRESULT RTFSync(Message &, uint32_t) override { return E_NOTIMPL; }
+    class Table final : public StatusTable {
+      public:
+        explicit Table(SpoolSite &s) : s_(s) {}
+        HRESULT QueryRows(int32_t type, std::vector<std::vector<Prop>> &rows) override {
+            HRESULT hr = s_.log_.Record("QueryRows " + std::to_string(type));
+            if (s_.hasSpooler) {
+                Prop id;
+                id.tag = Tag(ID_ENTRYID, PT_BINARY);
+                id.bytes = "SPOOL";
+                rows.push_back({L(ID_RESOURCE_TYPE, type), id});
+            }
+            return hr;
+        }
+        SpoolSite &s_;
+    };
+    class Spool final : public Status {
+      public:
+        explicit Spool(SendLog &log) : log_(log) {}
+        HRESULT FlushQueues(uint32_t flags) override { return log_.Record(Format("FlushQueues %x", unsigned(flags))); }
+        SendLog &log_;
+    };
+    HRESULT GetStatusTable(std::unique_ptr<StatusTable> &table) override {
+        HRESULT hr = log_.Record("GetStatusTable");
+        if (SUCCEEDED(hr)) table = std::make_unique<Table>(*this);
+        return hr;
+    }
+    HRESULT OpenStatus(const std::string &id, uint32_t &type, std::unique_ptr<Status> &status) override {
+        HRESULT hr = log_.Record("OpenStatus " + id);
+        type = statusType;
+        if (SUCCEEDED(hr)) status = std::make_unique<Spool>(log_);
+        return hr;
+    }
+    SendLog &log_;
+    RecStore store_;
+    bool hasSpooler = true;
+    uint32_t statusType = MAPI_STATUS;
+};
+
+TEST(XmapiSpooler, DisconnectFlushesTheSpoolerThenLogsOff) {
+    SendLog log;
+    SpoolSite site(log);
+    auto *c = new clsXMAPIMailConnection(true, std::make_unique<SitePlatform>(site));
+    c->AddRef();
+    ASSERT_EQ(c->Connect(), S_OK);
+    EXPECT_EQ(c->Disconnect(), S_OK);
+    EXPECT_EQ(log.calls, (std::vector<std::string>{"GetStatusTable", "QueryRows 5", "OpenStatus SPOOL", "FlushQueues 32"}));
+    EXPECT_FALSE(c->Session().LoggedOn());
+    c->Release();
+}
+
+TEST(XmapiSpooler, FailuresToReachTheSpoolerAreReportedToTheCaller) {
+    const std::string ni = pal::SystemMessageText(E_NOTIMPL);
+    struct Case {
+        std::string failing;
+        HRESULT result;
+        bool hasSpooler;
+        uint32_t type;
+        String text;
+    } cases[] = {
+        {"GetStatusTable", E_NOTIMPL, true, MAPI_STATUS, "ISession::GetStatusTable() failed: '" + ni + "'"},
+        {"QueryRows", E_NOTIMPL, true, MAPI_STATUS, "HrQueryAllRows() failed: '" + ni + "'"},
+        {"", S_OK, false, MAPI_STATUS, "MAPI_SPOOLER not found"},
+        {"OpenStatus", E_FAIL, true, MAPI_STATUS,
+         "MAPI_SPOOLER can not be opened due to a known MAPI bug. Ignore the error."},
+        {"OpenStatus", E_NOTIMPL, true, MAPI_STATUS, "MAPI_SPOOLER can not be opened (1): '" + ni + "'"},
+        {"", S_OK, true, 3, "MAPI_SPOOLER can not be opened (2): no STATUS resource"},
+    };
+    for (const auto &k : cases) {
+        SendLog log;
+        if (!k.failing.empty()) log.failures[k.failing] = k.result;
+        SpoolSite site(log);
+        site.hasSpooler = k.hasSpooler;
+        site.statusType = k.type;
+        clsXMAPI x(std::make_unique<SitePlatform>(site), false);
+        x.Logon("", "", true);
+        try {
+            x.FlushSpooler();
+            ADD_FAILURE() << "no exception: " << k.text;
+        } catch (const clsExcept &e) {
+            EXPECT_EQ(e.Code(), -5);
+            EXPECT_EQ(e.Messages().front(), "Status interface not found: '" + k.text + "'");
+        }
+        EXPECT_TRUE(log.With("FlushQueues").empty());
+    }
+    SendLog busy;
+    busy.failures["FlushQueues"] = MAPI_E_BUSY;
+    SpoolSite site(busy);
+    clsXMAPI x(std::make_unique<SitePlatform>(site), false);
+    x.Logon("", "", true);
+    EXPECT_NO_THROW(x.FlushSpooler()) << "a busy spooler is no failure";
+}
+
+} // namespace
+} // namespace kv

@@ -55,8 +55,16 @@ HRESULT clsXMAPIMailConnection::OnConnect() {
 }
 
 HRESULT clsXMAPIMailConnection::OnDisconnect() {
-    // The spooler's queue is not flushed yet: messages wait for the messaging system's own schedule.
-    if (State() != kConnecting) session_->Logoff();
+    if (State() != kConnecting) {
+        if (session_->Available()) {
+            try {
+                session_->FlushSpooler();
+            } catch (const clsExcept &) {
+                // What the spooler does not take now it sends on its own schedule.
+            }
+        }
+        session_->Logoff();
+    }
     SetState(kDisconnected);
     return S_OK;
 }

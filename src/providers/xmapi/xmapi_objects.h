@@ -155,6 +155,25 @@ class Inbox {
     virtual HRESULT DeleteMessage(const std::string &entryId) = 0;
 };
 
+constexpr uint32_t ID_RESOURCE_TYPE = 0x3E03;
+constexpr int32_t MAPI_SPOOLER = 5;
+constexpr uint32_t MAPI_STATUS = 10;
+constexpr uint32_t FLUSH_UPLOAD_NO_UI_ASYNC = 0x32;
+constexpr HRESULT MAPI_E_BUSY = HRESULT(0x8004010B);
+
+class StatusTable {
+  public:
+    virtual ~StatusTable() = default;
+    // HrQueryAllRows with the restriction PR_RESOURCE_TYPE == resourceType.
+    virtual HRESULT QueryRows(int32_t resourceType, std::vector<std::vector<Prop>> &rows) = 0;
+};
+
+class Status {
+  public:
+    virtual ~Status() = default;
+    virtual HRESULT FlushQueues(uint32_t flags) = 0;
+};
+
 // The session's side of a send.
 class SendSite {
   public:
@@ -167,6 +186,11 @@ class SendSite {
     virtual HRESULT RTFSync(Message &message, uint32_t flags) = 0;
     // The default store's receive folder.
     virtual HRESULT OpenInbox(std::unique_ptr<Inbox> &inbox) { return E_NOTIMPL; }
+    virtual HRESULT GetStatusTable(std::unique_ptr<StatusTable> &table) { return E_NOTIMPL; }
+    // OpenEntry with MAPI_BEST_ACCESS; `type` receives the object type.
+    virtual HRESULT OpenStatus(const std::string &entryId, uint32_t &type, std::unique_ptr<Status> &status) {
+        return E_NOTIMPL;
+    }
 };
 
 } // namespace kv::xmapi

@@ -73,6 +73,51 @@ xmapi::Inbox *clsXMAPI::Inbox() {
     return inbox_.get();
 }
 
+std::unique_ptr<xmapi::Status> clsXMAPI::GetMAPIStatus() {
+    try {
+        if (!available_) throw clsExcept(-5, "MAPI is not available!");
+        xmapi::SendSite *site = Site();
+        if (!session_ || !site) throw clsExcept(-5, "MAPI has not an active session!");
+        auto text = [](HRESULT hr) { return pal::SystemMessageText(hr); };
+        std::unique_ptr<xmapi::StatusTable> table;
+        HRESULT hr = site->GetStatusTable(table);
+        if (FAILED(hr) || !table)
+            throw clsExcept(-5, Format("ISession::GetStatusTable() failed: '%s'", text(FAILED(hr) ? hr : E_POINTER).c_str()));
+        std::vector<std::vector<xmapi::Prop>> rows;
+        hr = table->QueryRows(xmapi::MAPI_SPOOLER, rows);
+        if (FAILED(hr)) throw clsExcept(-5, Format("HrQueryAllRows() failed: '%s'", text(hr).c_str()));
+        const xmapi::Prop *entry = nullptr;
+        if (!rows.empty())
+            for (const auto &p : rows.front())
+                if (p.tag == xmapi::Tag(xmapi::ID_ENTRYID, xmapi::PT_BINARY)) entry = &p;
+        if (!entry) throw clsExcept(-5, "MAPI_SPOOLER not found");
+        uint32_t type = 0;
+        std::unique_ptr<xmapi::Status> status;
+        hr = site->OpenStatus(entry->bytes, type, status);
+        if (hr == E_FAIL)
+            throw clsExcept(-5, "MAPI_SPOOLER can not be opened due to a known MAPI bug. Ignore the error.");
+        if (FAILED(hr) || !status)
+            throw clsExcept(-5, Format("MAPI_SPOOLER can not be opened (1): '%s'", text(FAILED(hr) ? hr : E_POINTER).c_str()));
+        if (type != xmapi::MAPI_STATUS) throw clsExcept(-5, "MAPI_SPOOLER can not be opened (2): no STATUS resource");
+        return status;
+    } catch (clsExcept &e) {
+        e.Push("[clsXMAPI::GetMAPIStatus]");
+        throw;
+    }
+}
+
+void clsXMAPI::FlushSpooler() {
+    std::unique_ptr<xmapi::Status> status;
+    try {
+        status = GetMAPIStatus();
+    } catch (const clsExcept &e) {
+        throw clsExcept(-5, Format("Status interface not found: '%s'", e.Messages().front().c_str()));
+    }
+    HRESULT hr = status->FlushQueues(xmapi::FLUSH_UPLOAD_NO_UI_ASYNC);
+    if (FAILED(hr) && hr != xmapi::MAPI_E_BUSY)
+        throw clsExcept(-5, Format("IMAPIStatus::FlushQueues() failed: '%s'", pal::SystemMessageText(hr).c_str()));
+}
+
 void clsXMAPI::Logoff() {
     inbox_.reset();
     if (session_) session_->Logoff(0);

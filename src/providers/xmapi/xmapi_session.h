@@ -33,6 +33,8 @@ class clsXMAPI : public clsXMAPIDLL {
     // Throws clsExcept.
     void Logon(const String &password, const String &profile, bool suppress);
     void Logoff();
+    // Asks the spooler to send what waits in the outbox; throws clsExcept.
+    void FlushSpooler();
     bool LoggedOn() const { return session_ != nullptr; }
     uint32_t SupportMask() const { return supportMask_; }
     xmapi::SendSite *Site() { return session_ ? session_->Site() : nullptr; }
@@ -43,6 +45,7 @@ class clsXMAPI : public clsXMAPIDLL {
     std::function<void(const String &text)> errorBox;
 
   private:
+    std::unique_ptr<xmapi::Status> GetMAPIStatus();
     std::unique_ptr<xmapi::Session> session_;
     std::unique_ptr<xmapi::Inbox> inbox_;
     uint32_t supportMask_ = 0;
