@@ -4,16 +4,14 @@
 
 #include "runtime/com_util.h"
 
-#include "providers/cdosys/cdo_substitute.h"
+#include "providers/cdosys/cdo_system.h"
 #include "providers/cdosys/cdosys_mail.h"
 #include "providers/cdosys/cdosys_send.h"
 
 namespace kv {
 
-// The system's CDO objects are not bound yet: every target sends through the
-// substitute, which renders with the component's writer and sends over SMTP.
 clsCDOSYSMailConnection::clsCDOSYSMailConnection(bool sendRole)
-    : clsCDOSYSMailConnection(sendRole, std::make_shared<cdo::SubstitutePlatform>()) {}
+    : clsCDOSYSMailConnection(sendRole, cdo::DefaultPlatform()) {}
 
 clsCDOSYSMailConnection::clsCDOSYSMailConnection(bool sendRole, std::shared_ptr<cdo::Platform> platform)
     : clsConnectionBase(sendRole), platform_(std::move(platform)) {
