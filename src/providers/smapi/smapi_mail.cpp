@@ -158,7 +158,7 @@ void clsSMAPIMail::Fill(const smapi::MapiMessage &record, bool envelopeOnly) {
     GeneratedHeaders().Clear();
     envelopeOnly_ = envelopeOnly;
     if (Sender().empty() && record.lpOriginator) SetSenderText(SmapiAddressOf(*record.lpOriginator));
-    if (To().empty() && CC().empty()) {
+    if (To().empty() && CC().empty() && record.lpRecips) {
         for (uint32_t i = 0; i < record.nRecipCount; ++i) {
             const smapi::MapiRecipDesc &r = record.lpRecips[i];
             if (r.ulRecipClass == smapi::MAPI_TO) To().push_back(SmapiAddressOf(r));
@@ -184,7 +184,7 @@ void clsSMAPIMail::Fill(const smapi::MapiMessage &record, bool envelopeOnly) {
             }
         }
     }
-    for (uint32_t i = 0; i < record.nFileCount; ++i) {
+    for (uint32_t i = 0; record.lpFiles && i < record.nFileCount; ++i) {
         const smapi::MapiFileDesc &f = record.lpFiles[i];
         if (!f.lpszPathName) continue;
         String path = f.lpszPathName;
