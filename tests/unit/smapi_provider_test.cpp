@@ -53,6 +53,7 @@ struct Platform {
     std::vector<std::string> calls;
     uint32_t logonResult = 0, sendResult = 0, deleteResult = 0, readResult = 0;
     uint32_t findFailAt = 0, findFailCode = 0; // the n-th call (from 1) fails
+    uintptr_t logonUi = 0, sendUi = 0, logoffUi = 0;
     // Logon
     std::string profile, password;
     smapi::FLAGS logonFlags = 0;
@@ -78,20 +79,23 @@ SentRecip Copy(const smapi::MapiRecipDesc &r) {
     return {r.ulRecipClass, r.lpszName ? r.lpszName : "(null)", r.lpszAddress ? r.lpszAddress : "(none)"};
 }
 
-uint32_t STDMETHODCALLTYPE Logon(uintptr_t, char *profile, char *password, smapi::FLAGS flags, uint32_t,
+uint32_t STDMETHODCALLTYPE Logon(uintptr_t ui, char *profile, char *password, smapi::FLAGS flags, uint32_t,
                                  smapi::LHANDLE *session) {
     g->calls.push_back("Logon");
+    g->logonUi = ui;
     g->profile = profile, g->password = password, g->logonFlags = flags;
     *session = 0x5150;
     return g->logonResult;
 }
-uint32_t STDMETHODCALLTYPE Logoff(smapi::LHANDLE session, uintptr_t, smapi::FLAGS, uint32_t) {
+uint32_t STDMETHODCALLTYPE Logoff(smapi::LHANDLE session, uintptr_t ui, smapi::FLAGS, uint32_t) {
+    g->logoffUi = ui;
     g->calls.push_back("Logoff " + std::to_string(session));
     return 0;
 }
-uint32_t STDMETHODCALLTYPE SendMail(smapi::LHANDLE session, uintptr_t, smapi::MapiMessage *m, smapi::FLAGS flags,
+uint32_t STDMETHODCALLTYPE SendMail(smapi::LHANDLE session, uintptr_t ui, smapi::MapiMessage *m, smapi::FLAGS flags,
                                     uint32_t) {
     g->calls.push_back("SendMail " + std::to_string(session));
+    g->sendUi = ui;
     g->sendFlags = flags;
     g->subject = m->lpszSubject ? m->lpszSubject : "(null)";
     g->note = m->lpszNoteText ? m->lpszNoteText : "(null)";
@@ -201,6 +205,7 @@ struct Smapi {
     Platform platform;
     clsSMAPIMailConnection *c;
     std::vector<std::string> boxes;
+    std::vector<uintptr_t> owners;
     Events events;
     IKvMail *mail = nullptr;
     Platform *outer = g;
@@ -208,7 +213,10 @@ struct Smapi {
     explicit Smapi(bool send = true) : c(new clsSMAPIMailConnection(send, Table())) {
         g = &platform;
         c->AddRef();
-        c->Session().errorBox = [this](const String &t) { boxes.push_back(t); };
+        c->Session().errorBox = [this](uintptr_t owner, const String &t) {
+            boxes.push_back(t);
+            owners.push_back(owner);
+        };
         c->SetMailStateNotificationSlot(&events);
     }
     ~Smapi() {
@@ -310,6 +318,31 @@ TEST(SmapiProvider, LogonResultsGiveTheirCodesTextsAndBoxes) {
         EXPECT_EQ(t.boxes, k.boxes) << k.result;
         EXPECT_FALSE(t.c->Session().LoggedOn());
     }
+}
+
+TEST(SmapiProvider, TheWindowActiveAtLogonOwnsTheDialogsWhileItExists) {
+    Smapi t;
+    bool exists = true;
+    t.c->Session().activeWindow = [] { return uintptr_t(0x4711); };
+    t.c->Session().isWindow = [&](uintptr_t w) { return exists && w == 0x4711; };
+    t.NewMail();
+    t.To("bob@example.org");
+    ASSERT_EQ(t.Send(), S_OK);
+    EXPECT_EQ(t.platform.logonUi, 0x4711u);
+    EXPECT_EQ(t.platform.sendUi, 0x4711u);
+    exists = false;
+    t.platform.sendResult = 2;
+    EXPECT_EQ(t.c->Send(t.mail), E_ABORT);
+    EXPECT_EQ(t.platform.sendUi, 0u) << "a window that is gone is not passed";
+    EXPECT_EQ(t.c->Disconnect(), S_OK);
+    EXPECT_EQ(t.platform.logoffUi, 0u);
+
+    Smapi f;
+    f.c->Session().activeWindow = [] { return uintptr_t(0x99); };
+    f.c->Session().isWindow = [](uintptr_t) { return true; };
+    f.platform.logonResult = 3;
+    EXPECT_EQ(f.c->Connect(), E_ABORT);
+    EXPECT_EQ(f.owners, std::vector<uintptr_t>{0x99}) << "the logon box is owned by the kept window";
 }
 
 TEST(SmapiProvider, WithoutTheLibraryConnectSaysMapiIsNotAvailable) {

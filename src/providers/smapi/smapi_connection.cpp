@@ -4,6 +4,7 @@
 #include <new>
 
 #include "pal/system.h"
+#include "pal/window.h"
 #include "providers/smapi/mapi_library.h"
 #include "providers/smapi/smapi_mail.h"
 #include "runtime/com_util.h"
@@ -18,7 +19,9 @@ namespace {
 
 clsSMAPIMailConnection::clsSMAPIMailConnection(bool sendRole)
     : clsConnectionBase(sendRole), session_(std::make_unique<clsSMAPI>(IsMapiAvailable())) {
-    session_->errorBox = [](const String &text) { pal::ShowInfoMessage(text, "orkv14"); };
+    session_->activeWindow = pal::ActiveWindow;
+    session_->isWindow = pal::IsWindowHandle;
+    session_->errorBox = [](uintptr_t owner, const String &text) { pal::ShowErrorBox(owner, text, "orkv14"); };
 }
 
 clsSMAPIMailConnection::clsSMAPIMailConnection(bool sendRole, const SmapiFunctions &functions)

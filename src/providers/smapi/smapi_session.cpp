@@ -5,6 +5,7 @@
 #include "pal/file_create.h"
 #include "pal/library.h"
 #include "pal/system.h"
+#include "pal/window.h"
 
 namespace kv {
 
@@ -31,11 +32,19 @@ clsSMAPIDLL::clsSMAPIDLL(void *library) {
 
 clsSMAPI::~clsSMAPI() { Logoff(); }
 
+uintptr_t clsSMAPI::Parent() {
+    if (parent_ && !(isWindow && isWindow(parent_))) {
+        pal::DebugOutput("WRN: originally valid 'GetActiveWindow()' is not valid any more!");
+        parent_ = 0;
+    }
+    return parent_;
+}
+
 void clsSMAPI::Logon(const String &profile, const String &password, bool suppress) {
     try {
         if (!f_.MAPILogon) throw clsExcept(-5, "MAPI is not available!");
         if (loggedOn_) return;
-        parent_ = 0;
+        parent_ = activeWindow ? activeWindow() : 0;
         smapi::FLAGS flags = 0;
         if (password.empty()) flags |= profile.empty() ? smapi::MAPI_LOGON_UI : smapi::MAPI_PASSWORD_UI;
         flags |= profile.empty() ? smapi::MAPI_DIALOG : smapi::MAPI_NEW_SESSION;
@@ -49,14 +58,15 @@ void clsSMAPI::Logon(const String &profile, const String &password, bool suppres
         }
         if (rc == smapi::MAPI_E_USER_ABORT) throw clsExcept(-11, "MAPI LOGON cancelled!");
         if (rc == smapi::MAPI_E_LOGON_FAILURE) {
-            if (!suppress && errorBox) errorBox("LOGON failed - usually due to a bad profile name or password.");
+            if (!suppress && errorBox)
+                errorBox(Parent(), "LOGON failed - usually due to a bad profile name or password.");
             throw clsExcept(-4, "MAPI LOGON failed!");
         }
         String system = pal::SystemMessageText(int32_t(rc));
         String reason = system.empty() ? Format("(error code %#08lx)", (unsigned long)rc)
                                        : Format("%s (%08lx)", system.c_str(), (unsigned long)rc);
         String text = Format("MAPILogon() failed, reason '%s'", reason.c_str());
-        if (errorBox) errorBox(text);
+        if (errorBox) errorBox(Parent(), text);
         throw clsExcept(-4, text);
     } catch (clsExcept &e) {
         e.Push("[clsSMAPI::Logon]");
@@ -65,7 +75,7 @@ void clsSMAPI::Logon(const String &profile, const String &password, bool suppres
 }
 
 void clsSMAPI::Logoff() {
-    if (loggedOn_ && f_.MAPILogoff) f_.MAPILogoff(session_, parent_, 0, 0);
+    if (loggedOn_ && f_.MAPILogoff) f_.MAPILogoff(session_, Parent(), 0, 0);
     loggedOn_ = false;
     session_ = 0;
 }
@@ -115,7 +125,7 @@ void clsSMAPI::SendMail(smapi::MapiMessage &message) {
     if (clsKvLog::Passes(kLogDetails) && !clsKvLog::Passes(kLogProtocol)) Dump(message);
     if (!f_.MAPISendMail) throw clsExcept(-5, "MAPI is not available!");
     smapi::FLAGS flags = message.nRecipCount == 0 ? smapi::MAPI_DIALOG : 0;
-    uint32_t rc = f_.MAPISendMail(session_, parent_, &message, flags, 0);
+    uint32_t rc = f_.MAPISendMail(session_, Parent(), &message, flags, 0);
     if (rc == smapi::SUCCESS_SUCCESS) return;
     const bool addresses = rc == smapi::MAPI_E_UNKNOWN_RECIPIENT || rc == smapi::MAPI_E_BAD_RECIPTYPE ||
                            rc == smapi::MAPI_E_AMBIGUOUS_RECIPIENT || rc == smapi::MAPI_E_INVALID_RECIPS;

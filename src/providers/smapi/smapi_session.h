@@ -45,13 +45,16 @@ class clsSMAPI : public clsSMAPIDLL {
     void Logoff();
     bool LoggedOn() const { return loggedOn_; }
     smapi::LHANDLE Session() const { return session_; }
-    // The window that was active at logon; no window system here gives none.
-    uintptr_t Parent() const { return parent_; }
+    // The window that was active at logon, or 0 once it is gone.
+    uintptr_t Parent();
     // Throws clsExcept (codes -14 and -6).
     void SendMail(smapi::MapiMessage &message);
 
-    // The modal error box of the logon (tests replace it).
-    std::function<void(const String &text)> errorBox;
+    // The window services (tests replace them).
+    std::function<uintptr_t()> activeWindow;
+    std::function<bool(uintptr_t)> isWindow;
+    // The modal error box of the logon, owned by the parent window.
+    std::function<void(uintptr_t owner, const String &text)> errorBox;
 
   private:
     bool loggedOn_ = false;

@@ -5,6 +5,7 @@
 #include "runtime/com_util.h"
 
 #include "pal/system.h"
+#include "pal/window.h"
 #include "providers/smapi/mapi_library.h"
 #include "providers/xmapi/xmapi_mail.h"
 #include "providers/xmapi/xmapi_read.h"
@@ -14,7 +15,8 @@ namespace kv {
 
 clsXMAPIMailConnection::clsXMAPIMailConnection(bool sendRole)
     : clsXMAPIMailConnection(sendRole, xmapi::SystemPlatform()) {
-    session_->errorBox = [](const String &text) { pal::ShowInfoMessage(text, "orkv14"); };
+    session_->errorBox = [](const String &text) { pal::ShowErrorBox(pal::ActiveWindow(), text, "orkv14"); };
+    session_->activeWindow = pal::ActiveWindow;
 }
 
 clsXMAPIMailConnection::clsXMAPIMailConnection(bool sendRole, std::unique_ptr<xmapi::Platform> platform)

@@ -38,7 +38,7 @@ void clsXMAPI::Logon(const String &password, const String &profile, bool suppres
         uint32_t flags = xmapi::MAPI_EXTENDED | (profile.empty() ? xmapi::MAPI_USE_DEFAULT : xmapi::MAPI_NEW_SESSION);
         if (password.empty()) flags |= profile.empty() ? xmapi::MAPI_LOGON_UI : xmapi::MAPI_PASSWORD_UI;
         std::unique_ptr<xmapi::Session> session;
-        HRESULT hr = platform_->LogonEx(0, profile.empty() ? nullptr : profile.c_str(),
+        HRESULT hr = platform_->LogonEx(activeWindow ? activeWindow() : 0, profile.empty() ? nullptr : profile.c_str(),
                                         password.empty() ? nullptr : password.c_str(), flags, session);
         if (hr == xmapi::MAPI_E_LOGON_FAILED) {
             if (!suppress && errorBox) errorBox("LOGON failed - usually due to a bad profile name or password.");
@@ -120,7 +120,7 @@ void clsXMAPI::FlushSpooler() {
 
 void clsXMAPI::Logoff() {
     inbox_.reset();
-    if (session_) session_->Logoff(0);
+    if (session_) session_->Logoff(activeWindow ? activeWindow() : 0);
     session_.reset();
     supportMask_ = 0;
 }

@@ -43,6 +43,8 @@ class clsXMAPI : public clsXMAPIDLL {
     xmapi::Inbox *Inbox();
 
     std::function<void(const String &text)> errorBox;
+    // The window that owns the messaging system's dialogs (tests replace it).
+    std::function<uintptr_t()> activeWindow;
 
   private:
     std::unique_ptr<xmapi::Status> GetMAPIStatus();
