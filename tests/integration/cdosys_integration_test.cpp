@@ -81,6 +81,12 @@ TEST(CdosysIntegration, AlternativeBodiesAndAnAttachmentArriveThroughSmtp) {
     EXPECT_EQ(mail->AddCCRecipients(cc), S_OK);
     EXPECT_EQ(mail->SetSubject(subject), S_OK);
     for (BSTR b : {from, to, cc, subject}) SysFreeString(b);
+    IKvMail2 *mail2 = nullptr;
+    ASSERT_EQ(mail->QueryInterface(IID_IKvMail2, reinterpret_cast<void **>(&mail2)), S_OK);
+    BSTR bcc = B(u"hidden@example.org");
+    EXPECT_EQ(mail2->AddBCCRecipients(bcc), S_OK);
+    SysFreeString(bcc);
+    mail2->Release();
     const std::string plain = "Hallo \xC3\xA4\r\nzweite Zeile\r\n";
     const std::string html = "<p>Hallo \xC3\xA4</p>\r\n";
     AddBody(mail, u"text/plain", plain);
@@ -103,8 +109,10 @@ TEST(CdosysIntegration, AlternativeBodiesAndAnAttachmentArriveThroughSmtp) {
     mail->Release();
 
     EXPECT_FALSE(sink.AuthMechanism().empty()) << "the configured user logged on";
-    EXPECT_EQ(sink.Envelope(1), "ann@example.org\nbob@example.org\ncarl@example.org\ndora@example.org\n");
     const std::string arrived = sink.Message(1);
+    EXPECT_EQ(sink.Envelope(1),
+              "ann@example.org\nbob@example.org\ncarl@example.org\ndora@example.org\nhidden@example.org\n");
+    EXPECT_EQ(arrived.find("hidden@example.org"), std::string::npos) << "a blind copy stays out of the text";
     EXPECT_NE(arrived.find("X-Mailer: orkv14 " KV_VERSION_STRING "\r\n"), std::string::npos) << arrived;
     EXPECT_NE(arrived.find("multipart/alternative"), std::string::npos);
 

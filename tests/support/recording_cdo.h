@@ -131,6 +131,7 @@ class RecMessage final : public kv::cdo::Message {
     HRESULT PutSubject(const kv::WString &t) override { return log_.Record("Msg.Subject " + Text(t)); }
     HRESULT PutTo(const kv::WString &t) override { return log_.Record("Msg.To " + Text(t)); }
     HRESULT PutCC(const kv::WString &t) override { return log_.Record("Msg.CC " + Text(t)); }
+    HRESULT PutBCC(const kv::WString &t) override { return log_.Record("Msg.BCC " + Text(t)); }
     HRESULT GetFields(std::unique_ptr<kv::cdo::Fields> &fields) override {
         HRESULT hr = log_.Record("Msg.Fields");
         if (SUCCEEDED(hr)) fields = std::make_unique<RecFields>(log_, "Msg");

@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "fake_mail.h"
+#include "mail/mail.h"
 #include "pal/system.h"
 #include "providers/cdosys/cdosys_connection.h"
 #include "recording_cdo.h"
@@ -235,6 +236,25 @@ TEST(CdosysProvider, OnePlainBodyIsTheRootPartInThisCallOrder) {
     };
     expected.insert(expected.end(), rest.begin(), rest.end());
     EXPECT_EQ(t.log->calls, expected);
+}
+
+TEST(CdosysProvider, BlindCopiesAreHandedOverOnlyWhenThereAreAny) {
+    Cdo t;
+    t.Body("text/plain", "x");
+    ASSERT_EQ(t.Send(), S_OK);
+    EXPECT_TRUE(t.Calls("Msg.BCC").empty());
+
+    Cdo b;
+    b.Body("text/plain", "x");
+    BSTR s = B("hid@example.org\tden@example.org");
+    static_cast<clsMail *>(b.mail)->AddBCCRecipients(s);
+    SysFreeString(s);
+    ASSERT_EQ(b.Send(), S_OK);
+    EXPECT_EQ(b.Calls("Msg.BCC"), std::vector<std::string>{"Msg.BCC hid@example.org, den@example.org"});
+    auto calls = b.log->calls;
+    auto cc = std::find(calls.begin(), calls.end(), "Msg.CC ");
+    ASSERT_NE(cc, calls.end());
+    EXPECT_EQ(*(cc + 1), "Msg.BCC hid@example.org, den@example.org") << "right after CC";
 }
 
 TEST(CdosysProvider, TwoBodiesGoIntoAnAlternativeChildAndAttachmentsIntoTheRoot) {

@@ -83,6 +83,7 @@ class Message {
     virtual HRESULT PutSubject(const WString &subject) = 0;
     virtual HRESULT PutTo(const WString &to) = 0;
     virtual HRESULT PutCC(const WString &cc) = 0;
+    virtual HRESULT PutBCC(const WString &bcc) = 0;
     virtual HRESULT GetFields(std::unique_ptr<Fields> &fields) = 0;
     virtual HRESULT GetBodyPart(std::unique_ptr<BodyPart> &root) = 0;
     virtual HRESULT Send() = 0;

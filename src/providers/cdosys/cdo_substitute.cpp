@@ -217,6 +217,7 @@ class SubstituteMessage final : public Message {
     HRESULT PutSubject(const WString &subject) override { return Keep(subject_, subject); }
     HRESULT PutTo(const WString &to) override { return Keep(to_, to); }
     HRESULT PutCC(const WString &cc) override { return Keep(cc_, cc); }
+    HRESULT PutBCC(const WString &bcc) override { return Keep(bcc_, bcc); }
     HRESULT GetFields(std::unique_ptr<Fields> &fields) override {
         fields = std::make_unique<SubstituteFields>(root_->fields, kMailHeader);
         return S_OK;
@@ -257,7 +258,7 @@ class SubstituteMessage final : public Message {
     void AddParts(clsMail &mail, const PartData &part);
 
     std::shared_ptr<FieldMap> config_;
-    WString from_, subject_, to_, cc_;
+    WString from_, subject_, to_, cc_, bcc_;
     std::shared_ptr<PartData> root_ = std::make_shared<PartData>();
     std::vector<String> detail_;
 };
@@ -346,12 +347,13 @@ HRESULT SubstituteMessage::Send() {
         mail->SetSubjectText(Narrow(subject_));
         for (const String &a : SplitAddresses(Narrow(to_))) mail->To().push_back(a);
         for (const String &a : SplitAddresses(Narrow(cc_))) mail->CC().push_back(a);
+        for (const String &a : SplitAddresses(Narrow(bcc_))) mail->BCC().push_back(a);
         AddParts(*mail.get(), *root_);
     } catch (const clsExcept &e) {
         detail_ = e.Messages();
         return E_FAIL;
     }
-    if (mail->To().empty() && mail->CC().empty()) return Fail(E_INVALIDARG, "the message has no recipient");
+    if (mail->To().empty() && mail->CC().empty() && mail->BCC().empty()) return Fail(E_INVALIDARG, "the message has no recipient");
 
     hr = smtp->Connect();
     if (SUCCEEDED(hr)) {

@@ -210,6 +210,7 @@ class SysMessage final : public Message, Held {
     HRESULT PutSubject(const WString &t) override { return Put(get(), L"Subject", Text(t)); }
     HRESULT PutTo(const WString &t) override { return Put(get(), L"To", Text(t)); }
     HRESULT PutCC(const WString &t) override { return Put(get(), L"CC", Text(t)); }
+    HRESULT PutBCC(const WString &t) override { return Put(get(), L"BCC", Text(t)); }
     HRESULT GetFields(std::unique_ptr<Fields> &fields) override {
         IDispatch *out = nullptr;
         HRESULT hr = GetObject(get(), L"Fields", DISPATCH_PROPERTYGET, {}, &out);

@@ -141,6 +141,11 @@ void Compose(cdo::Message &message, clsMail &mail) {
     if (FAILED(hr)) Raise("CDOMsg->put_To() failed: '%s'", hr);
     hr = message.PutCC(Widen(JoinAddresses(mail.CC())));
     if (FAILED(hr)) Raise("CDOMsg->put_CC() failed: '%s'", hr);
+    // Blind copies are handed over too, or their recipients would never get the mail.
+    if (!mail.BCC().empty()) {
+        hr = message.PutBCC(Widen(JoinAddresses(mail.BCC())));
+        if (FAILED(hr)) Raise("CDOMsg->put_BCC() failed: '%s'", hr);
+    }
 
     std::unique_ptr<cdo::Fields> fields;
     hr = message.GetFields(fields);
