@@ -6,6 +6,7 @@
 #include "log/kvlog.h"
 #include "providers/cdosys/cdosys_connection.h"
 #include "providers/smapi/smapi_connection.h"
+#include "providers/xmapi/enum_mapi_profiles.h"
 #include "providers/xmapi/xmapi_connection.h"
 #include "runtime/com_util.h"
 #include "runtime/module_state.h"
@@ -81,8 +82,9 @@ HRESULT clsClassFactory::CreateInstance(IUnknown *outer, REFIID riid, void **ppv
             connection = NewConnection(riid);
             object = static_cast<IKvMailConnection2 *>(connection);
         } else if (IsEqualIID(riid, IID_IKvEnumMAPIProfiles)) {
-            // The profile enumerator arrives with the Extended MAPI provider.
-            return hr = E_NOTIMPL;
+            clsEnumMAPIProfiles *profiles = clsEnumMAPIProfiles::FromSystem();
+            if (!profiles) return hr = E_OUTOFMEMORY;
+            return hr = profiles->QueryInterface(riid, ppv);
         } else {
             return hr = E_NOINTERFACE;
         }

@@ -207,7 +207,7 @@ void MakeBody(clsMail &mail, const clsHeaderList &block, std::deque<String> &lin
 }
 
 void MakeAttachment(clsMailAttachmentList &list, const clsHeaderList &block, std::deque<String> &lines,
-                    uint32_t codepage) {
+                    uint32_t codepage, bool beforeDelimiter) {
     clsHeaderField type = ParseHeaderField(Value(block, "Content-Type"), codepage);
     IStream *contents = nullptr;
     if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, &contents))) throw clsExcept(-5, "cannot create a stream");
@@ -221,7 +221,21 @@ void MakeAttachment(clsMailAttachmentList &list, const clsHeaderList &block, std
         attachment->SetNameText(codepage == 0 ? name->second : Narrow(Widen(name->second, codepage), 0));
     if (block.Find("Content-ID")) attachment->SetContentId(Value(block, "Content-ID"));
     attachment->Headers() = block;
-    DecodeLines(lines, Value(block, "Content-Transfer-Encoding"), false, contents);
+    String encoding = Value(block, "Content-Transfer-Encoding");
+    // The line end before a delimiter belongs to the delimiter (RFC 2046): a
+    // file must come back with the bytes it was sent with, not two more.
+    bool lastBreakIsHard = beforeDelimiter && !lines.empty() && !EqualsNoCase(TrimView(encoding), "base64") &&
+                           !(EqualsNoCase(TrimView(encoding), "quoted-printable") && !lines.back().empty() &&
+                             lines.back().back() == '=');
+    DecodeLines(lines, encoding, false, contents);
+    if (lastBreakIsHard) {
+        STATSTG stat{};
+        if (SUCCEEDED(contents->Stat(&stat, STATFLAG_NONAME)) && stat.cbSize.QuadPart >= 2) {
+            ULARGE_INTEGER size;
+            size.QuadPart = stat.cbSize.QuadPart - 2;
+            contents->SetSize(size);
+        }
+    }
 }
 
 void ReadPart(clsMail &mail, std::deque<String> &lines, int depth, uint32_t flags, int partIndex) {
@@ -317,13 +331,13 @@ void ReadPart(clsMail &mail, std::deque<String> &lines, int depth, uint32_t flag
     clsMailBodyList &bodies = mail.Bodies();
     if (flags & kReadInRelated) {
         if (partIndex == 0 || bodies.Empty()) MakeBody(mail, block, lines);
-        else MakeAttachment(bodies.Last()->Attachments(), block, lines, codepage);
+        else MakeAttachment(bodies.Last()->Attachments(), block, lines, codepage, depth > 0);
     } else if (flags & kReadInAlternative) {
         if (!attachmentOrInline) MakeBody(mail, block, lines);
-        else MakeAttachment(bodies.Empty() ? mail.Attachments() : bodies.Last()->Attachments(), block, lines, codepage);
+        else MakeAttachment(bodies.Empty() ? mail.Attachments() : bodies.Last()->Attachments(), block, lines, codepage, depth > 0);
     } else {
         if (bodies.Empty() && !attachmentOrInline) MakeBody(mail, block, lines);
-        else MakeAttachment(mail.Attachments(), block, lines, codepage);
+        else MakeAttachment(mail.Attachments(), block, lines, codepage, depth > 0);
     }
 }
 

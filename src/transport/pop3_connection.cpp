@@ -309,15 +309,7 @@ void clsPOP3MailConnection::ReadMailLines(IKvMail *mail, std::vector<String> &li
     arpa->Bodies().Clear();
     arpa->Attachments().Clear();
     arpa->GeneratedHeaders().Clear();
-    if (complete) {
-        // The received text is the mail's raw text, as SetRawText would keep it.
-        clsFileRWTemp &raw = arpa->RawText();
-        raw.Truncate();
-        for (const String &line : lines) {
-            raw.Write(line);
-            raw.Write("\r\n", 2);
-        }
-    }
+    // The reader keeps the received text as the mail's raw text.
     std::deque<String> queue(lines.begin(), lines.end());
     ReadMail(*arpa, queue, 0, complete ? 0u : uint32_t(kReadHeadersOnly), 0);
     arpa->SetState(complete ? kMailLoaded : kMailListed);

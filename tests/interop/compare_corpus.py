@@ -26,7 +26,8 @@ import sys
 EXPLAINED = {
     "part-line-end": "A part inside a multipart keeps every line up to the delimiter, each with CR LF; RFC 2046 "
                      "(and Python) give the line end before the delimiter to the delimiter. The reader's 7bit, 8bit "
-                     "and quoted-printable parts therefore end in one CR LF more.",
+                     "and quoted-printable bodies therefore end in one CR LF more; attachments do not, since a "
+                     "file must come back with the bytes it was sent with.",
     "adjacent-encoded-words": "Blanks between two adjacent encoded words stay (RFC 2047 drops them): a subject "
                               "split into several encoded words reads with blanks at the splits.",
     "lowercase-q-b": "Only upper-case Q and B encoded words are decoded; \"=?utf-8?q?...?=\" stays as it is.",

@@ -43,6 +43,35 @@ const char kUsage[] =
     "\n"
     "exit codes: 0 success, 1 the component reported a failure, 2 bad usage or files\n";
 
+struct CommandHelp {
+    const char *name;
+    const char *text;
+};
+
+// What --help after a command prints.
+const CommandHelp kCommandHelp[] = {
+    {"info", "usage: kvmail info\n  Prints the component's banner and which providers can work on this system.\n"},
+    {"send",
+     "usage: kvmail send --from ADDR --to ADDR... [--cc ADDR]... [--bcc ADDR]... [--subject TEXT]\n"
+     "                   [--text FILE] [--html FILE] [--attach FILE]...\n"
+     "                   [--provider smtp|cdosys] [--server HOST] [--port N] [--user NAME] [--password PW]\n"
+     "                   [--settings FILE] [--option Name=Value]... [--timeout MS] [--outbox DIR]\n"
+     "  Composes a mail and sends it. Files that the HTML refers to by relative name become\n"
+     "  inline pictures. Without --server or --settings the mail is rendered into the outbox\n"
+     "  directory (default ./outbox) instead. A progress bar shows on a terminal.\n"},
+    {"render", "usage: kvmail render COMPOSE-OPTIONS\n  Prints the RFC 822 text of the composed mail (the options of send).\n"},
+    {"list", "usage: kvmail list --server HOST [--port N] --user NAME --password PW [--settings FILE]\n"
+             "  Lists the POP3 mailbox: number, sender, subject.\n"},
+    {"fetch", "usage: kvmail fetch N --server HOST ... [--out DIR]\n"
+              "  Writes message N as DIR/N.eml and its attachments into DIR (default .).\n"},
+    {"delete", "usage: kvmail delete N --server HOST ...\n"
+               "  Deletes message N; the server removes it at the end of the session.\n"},
+    {"show", "usage: kvmail show FILE.eml\n"
+             "  Prints the headers, the bodies with their related parts, and the attachments with sizes.\n"},
+    {"config", "usage: kvmail config export --app KEY\n       kvmail config import --app KEY --settings FILE\n"
+               "  Prints the settings strings stored under an application key, or stores one there.\n"},
+};
+
 // Prints the log lines it receives to standard error.
 class StderrSink : public IKvLogSlot {
   public:
@@ -553,9 +582,18 @@ int main(int argc, char **argv) {
     Args args;
     int level = 0;
     if (!Parse(argc, argv, args, level)) return Usage("bad arguments");
-    if (args.help || args.command.empty()) {
-        std::fputs(kUsage, args.help ? stdout : stderr);
-        return args.help ? 0 : 2;
+    if (args.help) {
+        for (const CommandHelp &h : kCommandHelp)
+            if (args.command == h.name) {
+                std::fputs(h.text, stdout);
+                return 0;
+            }
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (args.command.empty()) {
+        std::fputs(kUsage, stderr);
+        return 2;
     }
 
     Ptr<IClassFactory> factory;

@@ -2,11 +2,19 @@
 
 #include <new>
 
+#include "runtime/com_util.h"
+
+#include "providers/cdosys/cdo_system.h"
 #include "providers/cdosys/cdosys_mail.h"
+#include "providers/cdosys/cdosys_send.h"
 
 namespace kv {
 
-clsCDOSYSMailConnection::clsCDOSYSMailConnection(bool sendRole) : clsConnectionBase(sendRole) {
+clsCDOSYSMailConnection::clsCDOSYSMailConnection(bool sendRole)
+    : clsCDOSYSMailConnection(sendRole, cdo::DefaultPlatform()) {}
+
+clsCDOSYSMailConnection::clsCDOSYSMailConnection(bool sendRole, std::shared_ptr<cdo::Platform> platform)
+    : clsConnectionBase(sendRole), platform_(std::move(platform)) {
     WriteTextOption("ConfigSource", u"");
     WriteIntOption("SocketTimeout", 10000);
     WriteIntOption("ServerPort", 25);
@@ -36,7 +44,14 @@ HRESULT clsCDOSYSMailConnection::OnCreateMail(LONG codepage, const String &cooki
     if (!created) return E_OUTOFMEMORY;
     return created->QueryInterface(IID_IKvMail, reinterpret_cast<void **>(mail));
 }
-HRESULT clsCDOSYSMailConnection::OnSend(IKvMail *) { return NotAvailable("OnSend"); }
+HRESULT clsCDOSYSMailConnection::OnSend(IKvMail *mail) {
+    clsCDOSYSMail *ours = nullptr;
+    if (!mail || FAILED(mail->QueryInterface(IID_clsCDOSYSMail, reinterpret_cast<void **>(&ours))) || !ours)
+        return E_NOINTERFACE;
+    clsAutoRelease<clsCDOSYSMail> hold(ours);
+    CdoSendMail(*platform_, *this, *ours);
+    return S_OK;
+}
 HRESULT clsCDOSYSMailConnection::OnQueryMailbox(BYTE) { return E_NOTIMPL; }
 HRESULT clsCDOSYSMailConnection::OnDeleteMail(const String &) { return E_NOTIMPL; }
 HRESULT clsCDOSYSMailConnection::OnMarkMailAsRead(const String &) { return E_NOTIMPL; }

@@ -1,13 +1,18 @@
 // clsCDOSYSMailConnection: the CDOSYS provider's connection.
 #pragma once
 
+#include <memory>
+
 #include "connection/connection_base.h"
+#include "providers/cdosys/cdo_objects.h"
 
 namespace kv {
 
 class clsCDOSYSMailConnection : public clsConnectionBase {
   public:
     explicit clsCDOSYSMailConnection(bool sendRole);
+    // The objects that sends go through (tests put recording ones here).
+    clsCDOSYSMailConnection(bool sendRole, std::shared_ptr<cdo::Platform> platform);
 
     HRESULT OnConnect() override;
     HRESULT OnDisconnect() override;
@@ -21,6 +26,9 @@ class clsCDOSYSMailConnection : public clsConnectionBase {
     bool IsProviderAvailable() override;
     bool AnswersSelector(REFIID riid) const override;
     virtual DWORD GetMailCapabilities();
+
+  private:
+    std::shared_ptr<cdo::Platform> platform_;
 };
 
 } // namespace kv

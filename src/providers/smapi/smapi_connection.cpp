@@ -1,10 +1,31 @@
 #include "providers/smapi/smapi_connection.h"
 
+#include <cstring>
+#include <new>
+
+#include "pal/system.h"
+#include "pal/window.h"
 #include "providers/smapi/mapi_library.h"
+#include "providers/smapi/smapi_mail.h"
+#include "runtime/com_util.h"
 
 namespace kv {
 
-clsSMAPIMailConnection::clsSMAPIMailConnection(bool sendRole) : clsConnectionBase(sendRole) {}
+namespace {
+
+[[noreturn]] void Unavailable() { throw clsExcept(-5, "MAPI is not available!"); }
+
+} // namespace
+
+clsSMAPIMailConnection::clsSMAPIMailConnection(bool sendRole)
+    : clsConnectionBase(sendRole), session_(std::make_unique<clsSMAPI>(IsMapiAvailable())) {
+    session_->activeWindow = pal::ActiveWindow;
+    session_->isWindow = pal::IsWindowHandle;
+    session_->errorBox = [](uintptr_t owner, const String &text) { pal::ShowErrorBox(owner, text, "orkv14"); };
+}
+
+clsSMAPIMailConnection::clsSMAPIMailConnection(bool sendRole, const SmapiFunctions &functions)
+    : clsConnectionBase(sendRole), session_(std::make_unique<clsSMAPI>(functions)) {}
 
 bool clsSMAPIMailConnection::AnswersSelector(REFIID riid) const {
     return IsEqualIID(riid, IID_IKvSMAPISendConnection) || IsEqualIID(riid, IID_IKvSMAPIRecvConnection);
@@ -13,13 +34,159 @@ bool clsSMAPIMailConnection::AnswersSelector(REFIID riid) const {
 bool clsSMAPIMailConnection::IsProviderAvailable() { return IsMapiAvailable() != nullptr; }
 DWORD clsSMAPIMailConnection::GetMailCapabilities() { return 1; }
 
-HRESULT clsSMAPIMailConnection::OnConnect() { return NotAvailable("OnConnect"); }
-HRESULT clsSMAPIMailConnection::OnDisconnect() { return NotAvailable("OnDisconnect"); }
-HRESULT clsSMAPIMailConnection::OnCreateMail(LONG, const String &, IKvMail **) { return NotAvailable("OnCreateMail"); }
-HRESULT clsSMAPIMailConnection::OnSend(IKvMail *) { return NotAvailable("OnSend"); }
-HRESULT clsSMAPIMailConnection::OnQueryMailbox(BYTE) { return NotAvailable("OnQueryMailbox"); }
-HRESULT clsSMAPIMailConnection::OnDeleteMail(const String &) { return NotAvailable("OnDeleteMail"); }
-HRESULT clsSMAPIMailConnection::OnMarkMailAsRead(const String &) { return NotAvailable("OnMarkMailAsRead"); }
-HRESULT clsSMAPIMailConnection::LoadRestOfMail(IKvMail *) { return NotAvailable("LoadRestOfMail"); }
+HRESULT clsSMAPIMailConnection::OnConnect() {
+    bool suppress = ReadBoolOption("SuppressLogonFailure");
+    String password = ReadTextOptionA("ServerPassword");
+    String user = ReadTextOptionA("ServerUser");
+    try {
+        session_->Logon(user, password, suppress);
+    } catch (clsExcept &e) {
+        e.Push(Format("[clsSMAPIMailConnection::OnConnect(user:'%s')]", user.c_str()));
+        throw;
+    }
+    SetState(kConnected);
+    return S_OK;
+}
+
+HRESULT clsSMAPIMailConnection::OnDisconnect() {
+    session_->Logoff();
+    SetState(kDisconnected);
+    return S_OK;
+}
+
+HRESULT clsSMAPIMailConnection::OnCreateMail(LONG codepage, const String &cookie, IKvMail **mail) {
+    auto *created = new (std::nothrow) clsSMAPIMail(this, cookie, uint32_t(codepage), GetMailCapabilities());
+    if (!created) return E_OUTOFMEMORY;
+    created->AddRef();
+    HRESULT hr = created->QueryInterface(IID_IKvMail, reinterpret_cast<void **>(mail));
+    created->Release();
+    return hr;
+}
+
+HRESULT clsSMAPIMailConnection::OnSend(IKvMail *mail) {
+    clsSMAPIMail *ours = nullptr;
+    if (!mail || FAILED(mail->QueryInterface(IID_clsSMAPIMail, reinterpret_cast<void **>(&ours))) || !ours)
+        return E_NOINTERFACE;
+    clsAutoRelease<clsSMAPIMail> hold(ours);
+    try {
+        ours->Send(*session_, *this);
+    } catch (clsExcept &e) {
+        e.Push("[clsSMAPIMailConnection::OnSend]");
+        throw;
+    }
+    return S_OK;
+}
+
+clsSMAPIMail *clsSMAPIMailConnection::ReadMail(const String &id, bool markAsRead, clsSMAPIMail *mail,
+                                               bool envelopeOnly) {
+    const SmapiFunctions &f = session_->Functions();
+    if (!f.MAPIReadMail || !f.MAPIFreeBuffer) Unavailable();
+    smapi::FLAGS flags = (markAsRead ? 0 : smapi::MAPI_PEEK) | (envelopeOnly ? smapi::MAPI_ENVELOPE_ONLY : 0);
+    String messageId = id;
+    smapi::MapiMessage *record = nullptr;
+    uint32_t rc = f.MAPIReadMail(session_->Session(), 0, messageId.data(), flags, 0, &record);
+    if (rc != 0) throw clsExcept(-6, Format("MAPIReadMail() failed, reason '%s'", MapiErrorName(rc).c_str()));
+    struct Free {
+        const SmapiFunctions &f;
+        smapi::MapiMessage *record;
+        ~Free() {
+            if (record) f.MAPIFreeBuffer(record);
+        }
+    } free{f, record};
+    if (!mail) {
+        mail = new (std::nothrow) clsSMAPIMail(this, id);
+        if (!mail) throw clsExcept(-5, "out of memory");
+        mail->AddRef();
+    }
+    if (record) mail->Fill(*record, envelopeOnly);
+    return mail;
+}
+
+HRESULT clsSMAPIMailConnection::OnQueryMailbox(BYTE complete) {
+    NtfyConnectionState(10, -1);
+    struct End {
+        clsSMAPIMailConnection *c;
+        ~End() { c->NtfyConnectionState(12, 0); }
+    } end{this};
+    const SmapiFunctions &f = session_->Functions();
+    if (!f.MAPIFindNext) Unavailable();
+    smapi::FLAGS flags = smapi::MAPI_LONG_MSGID | smapi::MAPI_GUARANTEE_FIFO;
+    if (ReadBoolOption("QueryUnreadMailsOnly")) flags |= smapi::MAPI_UNREAD_ONLY;
+    std::vector<String> ids;
+    String seed;
+    for (;;) {
+        NtfyConnectionState(9, 0);
+        char next[smapi::kMessageIdSize] = {};
+        uint32_t rc = f.MAPIFindNext(session_->Session(), 0, nullptr, seed.data(), flags, 0, next);
+        if (rc == smapi::MAPI_E_NO_MESSAGES) break;
+        if (rc != 0) throw clsExcept(-6, Format("MAPIFindNext() failed, reason '%s'", MapiErrorName(rc).c_str()));
+        // The id is text in a fixed buffer; one that fills it is cut there.
+        seed.assign(next, strnlen(next, sizeof next));
+        ids.push_back(seed);
+    }
+    NtfyConnectionState(10, LONG(ids.size()));
+    LONG counter = 0;
+    for (const String &id : ids) {
+        NtfyConnectionState(11, ++counter);
+        bool mark = ReadBoolOption("QueryMarksMailsAsRead");
+        clsSMAPIMail *mail = ReadMail(id, mark, nullptr, complete == 0);
+        clsAutoRelease<clsSMAPIMail> hold(mail);
+        AppendMail(mail->Interface());
+    }
+    return S_OK;
+}
+
+HRESULT clsSMAPIMailConnection::LoadRestOfMail(IKvMail *mail) {
+    clsSMAPIMail *ours = nullptr;
+    if (!mail || FAILED(mail->QueryInterface(IID_clsSMAPIMail, reinterpret_cast<void **>(&ours))) || !ours)
+        return E_NOINTERFACE;
+    clsAutoRelease<clsSMAPIMail> hold(ours);
+    ReadMail(ours->MessageId(), ReadBoolOption("QueryMarksMailsAsRead"), ours, false);
+    return S_OK;
+}
+
+HRESULT clsSMAPIMailConnection::OnDeleteMail(const String &id) {
+    if (IsSendRole()) return Fail(E_UNEXPECTED, -5, "clsSMAPIMailConnection::OnDeleteMail(): not in RECV connection");
+    if (State() != kConnected) return Fail(E_UNEXPECTED, -13, "clsSMAPIMailConnection::OnDeleteMail(): not connected");
+    try {
+        for (IKvMail *mail : Mails()) {
+            clsSMAPIMail *ours = nullptr;
+            if (FAILED(mail->QueryInterface(IID_clsSMAPIMail, reinterpret_cast<void **>(&ours))) || !ours) continue;
+            clsAutoRelease<clsSMAPIMail> hold(ours);
+            if (ours->MessageId() != id) continue;
+            const SmapiFunctions &f = session_->Functions();
+            if (!f.MAPIDeleteMail) Unavailable();
+            String messageId = id;
+            uint32_t rc = f.MAPIDeleteMail(session_->Session(), 0, messageId.data(), 0, 0);
+            if (rc != 0)
+                throw clsExcept(-6, Format("MAPIDeleteMail() failed, reason '%s'", MapiErrorName(rc).c_str()));
+            ours->SetState(kMailDeleted);
+        }
+    } catch (clsExcept &e) {
+        e.Push("[clsSMAPIMailConnection::OnDeleteMail]");
+        return Fail(E_FAIL, e);
+    }
+    return S_OK;
+}
+
+HRESULT clsSMAPIMailConnection::OnMarkMailAsRead(const String &id) {
+    if (IsSendRole())
+        return Fail(E_UNEXPECTED, -5, "clsSMAPIMailConnection::OnMarkMailAsRead(): not in RECV connection");
+    if (State() != kConnected)
+        return Fail(E_UNEXPECTED, -13, "clsSMAPIMailConnection::OnMarkMailAsRead(): not connected");
+    try {
+        const SmapiFunctions &f = session_->Functions();
+        if (!f.MAPIReadMail || !f.MAPIFreeBuffer) Unavailable();
+        String messageId = id;
+        smapi::MapiMessage *record = nullptr;
+        uint32_t rc = f.MAPIReadMail(session_->Session(), 0, messageId.data(), smapi::MAPI_ENVELOPE_ONLY, 0, &record);
+        if (rc != 0) throw clsExcept(-6, Format("MAPIReadMail() failed, reason '%s'", MapiErrorName(rc).c_str()));
+        if (record) f.MAPIFreeBuffer(record);
+    } catch (clsExcept &e) {
+        e.Push("[clsSMAPIMailConnection::OnMarkMailAsRead]");
+        return Fail(E_FAIL, e);
+    }
+    return S_OK;
+}
 
 } // namespace kv

@@ -1,13 +1,20 @@
 // clsSMAPIMailConnection: the Simple MAPI provider's connection.
 #pragma once
 
+#include <memory>
+
 #include "connection/connection_base.h"
+#include "providers/smapi/smapi_session.h"
 
 namespace kv {
+
+class clsSMAPIMail;
 
 class clsSMAPIMailConnection : public clsConnectionBase {
   public:
     explicit clsSMAPIMailConnection(bool sendRole);
+    // Through a given function table (a substitute of the platform).
+    clsSMAPIMailConnection(bool sendRole, const SmapiFunctions &functions);
 
     HRESULT OnConnect() override;
     HRESULT OnDisconnect() override;
@@ -21,6 +28,15 @@ class clsSMAPIMailConnection : public clsConnectionBase {
     bool IsProviderAvailable() override;
     bool AnswersSelector(REFIID riid) const override;
     virtual DWORD GetMailCapabilities();
+
+    clsSMAPI &Session() { return *session_; }
+
+  private:
+    // Reads one message into `mail`, or into a new mail when null, which is
+    // returned with the caller's reference. Throws clsExcept.
+    clsSMAPIMail *ReadMail(const String &id, bool markAsRead, clsSMAPIMail *mail, bool envelopeOnly);
+
+    std::unique_ptr<clsSMAPI> session_;
 };
 
 } // namespace kv

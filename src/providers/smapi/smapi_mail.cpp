@@ -1,0 +1,215 @@
+#include "providers/smapi/smapi_mail.h"
+
+#include <memory>
+
+#include "connection/connection_base.h"
+#include "log/except.h"
+#include "log/kvlog.h"
+#include "mime/encodings.h"
+#include "pal/codepage.h"
+#include "pal/system.h"
+#include "runtime/com_util.h"
+#include "runtime/regex.h"
+
+namespace kv {
+
+namespace {
+
+std::string StreamBytes(IStream *stream) {
+    std::string out;
+    if (!stream) return out;
+    LARGE_INTEGER zero{};
+    stream->Seek(zero, STREAM_SEEK_SET, nullptr);
+    char buffer[8192];
+    ULONG got = 0;
+    while (SUCCEEDED(stream->Read(buffer, sizeof buffer, &got)) && got) out.append(buffer, got);
+    stream->Seek(zero, STREAM_SEEK_SET, nullptr);
+    return out;
+}
+
+// A quoted display name without its quotes and escapes: the messaging
+// system shows the name as given.
+String Unquoted(const String &name) {
+    if (name.size() < 2 || name.front() != '"' || name.back() != '"') return name;
+    String out;
+    for (size_t i = 1; i + 1 < name.size(); ++i) {
+        if (name[i] == '\\' && i + 2 < name.size()) ++i;
+        out += name[i];
+    }
+    return out;
+}
+
+} // namespace
+
+SmapiRecipient SmapiRecipientFor(const String &addressText, uint32_t recipClass, const String &clientName) {
+    SmapiRecipient r;
+    r.recipClass = recipClass;
+    clsParseList items = ParseAddressField(addressText);
+    r.name = Unquoted(GetFieldDisplayName(items));
+    String address = GetFieldAddress(items, true);
+    LogWriteF(kLogDetails, "add recipient '%s'", r.name.c_str());
+    static const clsRegEx kPrefix(u"^[A-Z0-9]{2,10}:", clsRegEx::Caseless);
+    if (kPrefix.IsMatch(address) || clientName == "Mozilla") {
+        r.address = address;
+        r.hasAddress = true;
+    } else if (!address.empty() && address != r.name) {
+        r.address = "SMTP:" + address;
+        r.hasAddress = true;
+    }
+    if (r.hasAddress) LogWriteF(kLogDetails, "add address '%s'", r.address.c_str());
+    else LogWrite(kLogDetails, "let SMAPI resolve it");
+    return r;
+}
+
+String SmapiAddressOf(const smapi::MapiRecipDesc &recipient) {
+    String name = recipient.lpszName ? recipient.lpszName : "";
+    String address = recipient.lpszAddress ? recipient.lpszAddress : "";
+    if (address.size() >= 5 && EqualsNoCase(std::string_view(address).substr(0, 5), "SMTP:")) address.erase(0, 5);
+    if (address.empty()) return name.empty() ? String() : Format("<%s>", name.c_str());
+    return name.empty() ? Format("<%s>", address.c_str()) : Format("\"%s\" <%s>", name.c_str(), address.c_str());
+}
+
+void clsSMAPIMail::Send(clsSMAPI &session, clsConnectionBase &connection) {
+    try {
+        // The connection base reports the send's start (8, 0) and end (8, 100).
+        const uint32_t ansi = pal::AnsiCodePage();
+
+        String note;
+        for (clsMailBody *body : Bodies()) {
+            if (!(body->MediaType() == "text/plain")) continue;
+            std::string bytes = StreamBytes(body->Contents());
+            String text = pal::FromWide(pal::ToWide(bytes, body->CodePage()), ansi);
+            if (!note.empty()) note += String(65, '-') + "\r\n";
+            note += text;
+        }
+
+        std::vector<std::unique_ptr<clsAttachmentFile>> files;
+        const String temp = pal::TempDirectory();
+        for (clsMailAttachment *attachment : Attachments()) {
+            auto file = std::make_unique<clsAttachmentFile>();
+            if (attachment->Contents())
+                file->WriteCopy(temp, attachment->Name(), StreamBytes(attachment->Contents()));
+            else
+                file->UseFile(attachment->Name());
+            files.push_back(std::move(file));
+        }
+
+        if (note.empty()) note = " ";
+        const size_t firstPosition = note.size();
+        note.append(files.size(), ' ');
+
+        // Mail texts are kept in the ANSI code page already.
+        String subject = Subject();
+        String client = connection.ReadTextOptionA("ClientName");
+        LogWriteF(kLogDetails, "subject '%s'", subject.c_str());
+        LogWriteF(kLogDetails, "client type '%s'", client.c_str());
+
+        std::vector<SmapiRecipient> recipients;
+        const std::pair<const char *, std::pair<std::vector<String> *, uint32_t>> lists[] = {
+            {"TO:", {&To(), smapi::MAPI_TO}}, {"CC:", {&CC(), smapi::MAPI_CC}}, {"BCC:", {&BCC(), smapi::MAPI_BCC}}};
+        for (const auto &[label, list] : lists) {
+            LogWrite(kLogDetails, label);
+            for (const String &address : *list.first)
+                recipients.push_back(SmapiRecipientFor(address, list.second, client));
+        }
+        std::unique_ptr<SmapiRecipient> originator;
+        if (!Sender().empty()) {
+            LogWrite(kLogDetails, "ORIG:");
+            originator = std::make_unique<SmapiRecipient>(SmapiRecipientFor(Sender(), smapi::MAPI_ORIG, client));
+        }
+
+        auto record = [](SmapiRecipient &r) {
+            smapi::MapiRecipDesc d{};
+            d.ulRecipClass = r.recipClass;
+            d.lpszName = r.name.data();
+            d.lpszAddress = r.hasAddress ? r.address.data() : nullptr;
+            return d;
+        };
+        std::vector<smapi::MapiRecipDesc> recips;
+        for (SmapiRecipient &r : recipients) recips.push_back(record(r));
+        smapi::MapiRecipDesc orig{};
+        if (originator) orig = record(*originator);
+        std::vector<String> paths;
+        for (const auto &file : files) paths.push_back(file->Path());
+        std::vector<smapi::MapiFileDesc> fileDescs(files.size());
+        for (size_t k = 0; k < files.size(); ++k) {
+            fileDescs[k] = smapi::MapiFileDesc{};
+            fileDescs[k].nPosition = uint32_t(firstPosition + k);
+            fileDescs[k].lpszPathName = paths[k].data();
+        }
+
+        smapi::MapiMessage message{};
+        message.lpszSubject = subject.data();
+        message.lpszNoteText = note.data();
+        message.lpOriginator = originator ? &orig : nullptr;
+        message.nRecipCount = uint32_t(recips.size());
+        message.lpRecips = recips.empty() ? nullptr : recips.data();
+        message.nFileCount = uint32_t(fileDescs.size());
+        message.lpFiles = fileDescs.empty() ? nullptr : fileDescs.data();
+
+        session.SendMail(message);
+    } catch (clsExcept &e) {
+        e.Push("[clsSMAPIMail::Send]");
+        throw;
+    }
+}
+
+void clsSMAPIMail::Fill(const smapi::MapiMessage &record, bool envelopeOnly) {
+    GeneratedHeaders().Clear();
+    envelopeOnly_ = envelopeOnly;
+    if (Sender().empty() && record.lpOriginator) SetSenderText(SmapiAddressOf(*record.lpOriginator));
+    if (To().empty() && CC().empty() && record.lpRecips) {
+        for (uint32_t i = 0; i < record.nRecipCount; ++i) {
+            const smapi::MapiRecipDesc &r = record.lpRecips[i];
+            if (r.ulRecipClass == smapi::MAPI_TO) To().push_back(SmapiAddressOf(r));
+            else if (r.ulRecipClass == smapi::MAPI_CC) CC().push_back(SmapiAddressOf(r));
+        }
+    }
+    if (record.lpszDateReceived) GeneratedHeaders().Set("Date", record.lpszDateReceived);
+    SetSubjectText(record.lpszSubject ? record.lpszSubject : "");
+    if (envelopeOnly) return;
+    SetState(kMailLoaded);
+    // A second read fills the same mail: its content replaces what was there.
+    Bodies().Clear();
+    Attachments().Clear();
+    if (record.lpszNoteText && *record.lpszNoteText) {
+        clsAutoRelease<IKvMailBody> body;
+        if (SUCCEEDED(Bodies().CreateAndAdd(body.put(), IString("text/plain"), 0)) && body) {
+            IStream *stream = nullptr;
+            if (SUCCEEDED(CreateStreamOnHGlobal(nullptr, TRUE, &stream)) && stream) {
+                ULONG written = 0;
+                stream->Write(record.lpszNoteText, ULONG(std::char_traits<char>::length(record.lpszNoteText)), &written);
+                body->SetContents(stream);
+                stream->Release();
+            }
+        }
+    }
+    for (uint32_t i = 0; record.lpFiles && i < record.nFileCount; ++i) {
+        const smapi::MapiFileDesc &f = record.lpFiles[i];
+        if (!f.lpszPathName) continue;
+        String path = f.lpszPathName;
+        // The file is a temporary copy that is deleted below, so its content is read now.
+        std::string bytes;
+        pal::FileHandle file = pal::FileOpen(path, false);
+        if (file != pal::kInvalidFile) {
+            char buffer[65536];
+            int64_t got;
+            while ((got = pal::FileRead(file, buffer, sizeof buffer)) > 0) bytes.append(buffer, size_t(got));
+            pal::FileClose(file);
+        }
+        clsAutoRelease<IKvMailAttachment> attachment;
+        if (FAILED(Attachments().CreateAndAdd(attachment.put())) || !attachment) continue;
+        auto *ours = static_cast<clsMailAttachment *>(attachment.get());
+        ours->SetNameText(f.lpszFileName && *f.lpszFileName ? String(f.lpszFileName) : pal::FileNameOf(path));
+        IStream *stream = nullptr;
+        if (SUCCEEDED(CreateStreamOnHGlobal(nullptr, TRUE, &stream)) && stream) {
+            ULONG written = 0;
+            if (!bytes.empty()) stream->Write(bytes.data(), ULONG(bytes.size()), &written);
+            ours->SetContentsStream(stream);
+            stream->Release();
+        }
+        pal::DeleteFilePath(path);
+    }
+}
+
+} // namespace kv

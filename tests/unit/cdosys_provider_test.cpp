@@ -1,0 +1,429 @@
+// The CDOSYS provider against recording CDO objects: the configuration fields
+// the options give, the order and arguments of every object call, the part
+// structure, attachment chunks and the error texts with their scopes.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "fake_mail.h"
+#include "mail/mail.h"
+#include "pal/system.h"
+#include "providers/cdosys/cdosys_connection.h"
+#include "recording_cdo.h"
+#include "runtime/com_util.h"
+
+namespace kv {
+namespace {
+
+using testsupport::CdoLog;
+using testsupport::SetIntOption;
+using testsupport::SetTextOption;
+
+const std::string kNs = "http://schemas.microsoft.com/cdo/configuration/";
+const std::string kHdr = "urn:schemas:mailheader:";
+const std::string kMailer = std::string("orkv14 ") + KV_VERSION_STRING;
+
+BSTR B(const char *s) {
+    WString w = Widen(s);
+    return SysAllocStringLen(reinterpret_cast<const OLECHAR *>(w.data()), UINT(w.size()));
+}
+
+IStream *StreamOf(const std::string &bytes) {
+    IStream *s = nullptr;
+    CreateStreamOnHGlobal(nullptr, TRUE, &s);
+    ULONG w = 0;
+    if (!bytes.empty()) s->Write(bytes.data(), ULONG(bytes.size()), &w);
+    return s;
+}
+
+struct Cdo {
+    std::shared_ptr<CdoLog> log = std::make_shared<CdoLog>();
+    clsCDOSYSMailConnection *c =
+        new clsCDOSYSMailConnection(true, std::make_shared<testsupport::RecPlatform>(log));
+    IKvMail *mail = nullptr;
+
+    Cdo() {
+        c->AddRef();
+        SetTextOption(c, u"ServerAddress", "smtp.example");
+        EXPECT_EQ(c->CreateMail(65001, OLESTR(""), &mail), S_OK);
+        BSTR s = B("\"Ann\" <ann@example.org>");
+        mail->SetSender(s);
+        SysFreeString(s);
+        s = B("Hello");
+        mail->SetSubject(s);
+        SysFreeString(s);
+        s = B("bob@example.org");
+        mail->AddRecipients(s);
+        SysFreeString(s);
+    }
+    ~Cdo() {
+        if (mail) mail->Release();
+        c->Release();
+    }
+    // Options are fixed once connected.
+    HRESULT Send() {
+        EXPECT_EQ(c->Connect(), S_OK);
+        return c->Send(mail);
+    }
+    void Body(const char *type, const std::string &text) {
+        IKvMailBody *body = nullptr;
+        BSTR t = B(type);
+        ASSERT_EQ(mail->CreateAndAddBody(&body, t, 65001), S_OK);
+        SysFreeString(t);
+        IStream *s = StreamOf(text);
+        body->SetContents(s);
+        s->Release();
+        body->Release();
+    }
+    void Attachment(const char *name, const std::string *bytes) {
+        IKvMailAttachment *a = nullptr;
+        ASSERT_EQ(mail->CreateAndAddAttachment(&a), S_OK);
+        BSTR n = B(name);
+        a->SetName(n);
+        SysFreeString(n);
+        if (bytes) {
+            IStream *s = StreamOf(*bytes);
+            a->SetContents(s);
+            s->Release();
+        }
+        a->Release();
+    }
+    // The log lines that start with a prefix.
+    std::vector<std::string> Calls(const std::string &prefix) const {
+        std::vector<std::string> out;
+        for (const auto &l : log->calls)
+            if (l.compare(0, prefix.size(), prefix) == 0) out.push_back(l);
+        return out;
+    }
+    // The configuration values written, in order.
+    std::vector<std::string> ConfigValues() const {
+        std::vector<std::string> out;
+        for (const auto &l : Calls("Field.Value " + kNs)) out.push_back(l.substr(12 + kNs.size()));
+        return out;
+    }
+};
+
+TEST(CdosysProvider, DefaultOptionsGiveTheConfigurationFieldsInOrder) {
+    Cdo t;
+    t.Body("text/plain", "x");
+    ASSERT_EQ(t.Send(), S_OK);
+    EXPECT_EQ(t.ConfigValues(), (std::vector<std::string>{
+                                    "sendusing=i4:2", "smtpconnectiontimeout=i4:10", "smtpserver=text:smtp.example",
+                                    "smtpserverport=i4:25", "sendusername=text:", "sendpassword=text:",
+                                    "smtpusessl=bool:false", "smtpauthenticate=i4:0"}));
+    EXPECT_EQ(t.Calls("Config.Load"), std::vector<std::string>{"Config.Load -1"});
+}
+
+struct OptionCase {
+    const char16_t *name;
+    const char *text; // null: the integer
+    int32_t number;
+    std::string expected; // one configuration value
+};
+
+TEST(CdosysProvider, OptionsMapToConfigurationValues) {
+    const OptionCase cases[] = {
+        {u"SocketTimeout", nullptr, 4500, "smtpconnectiontimeout=i4:4"},
+        {u"SocketTimeout", nullptr, 999, "smtpconnectiontimeout=i4:0"},
+        {u"ServerPort", nullptr, 587, "smtpserverport=i4:587"},
+        {u"ServerUser", "tim", 0, "sendusername=text:tim"},
+        {u"ServerPassword", "secret", 0, "sendpassword=text:secret"},
+        {u"ProxyAddress", "proxy.example", 0, "urlproxyserver=text:proxy.example:1080"},
+        {u"UseSSL", nullptr, 1, "smtpusessl=bool:true"},
+        {u"AuthProtocol", "ntlm", 0, "smtpauthenticate=i4:2"},
+        {u"AuthProtocol", "NTLM", 0, "smtpauthenticate=i4:2"},
+        {u"AuthProtocol", "PLAIN", 0, "smtpauthenticate=i4:1"},
+        {u"AuthProtocol", "login", 0, "smtpauthenticate=i4:0"},
+    };
+    for (const auto &k : cases) {
+        Cdo t;
+        t.Body("text/plain", "x");
+        if (k.text) SetTextOption(t.c, k.name, k.text);
+        else if (WString(k.name) == u"UseSSL") {
+            VARIANT v;
+            VariantInit(&v);
+            v.vt = VT_BOOL;
+            v.boolVal = VARIANT_TRUE;
+            t.c->SetOption(reinterpret_cast<LPCWSTR>(k.name), &v);
+        } else SetIntOption(t.c, k.name, k.number);
+        ASSERT_EQ(t.Send(), S_OK) << k.expected;
+        auto values = t.ConfigValues();
+        EXPECT_NE(std::find(values.begin(), values.end(), k.expected), values.end()) << k.expected;
+    }
+}
+
+TEST(CdosysProvider, ProxyFieldComesBeforeSslOnlyWithAnAddress) {
+    Cdo t;
+    t.Body("text/plain", "x");
+    SetTextOption(t.c, u"ProxyAddress", "10.0.0.1");
+    SetIntOption(t.c, u"ProxyPort", 3128);
+    ASSERT_EQ(t.Send(), S_OK);
+    auto values = t.ConfigValues();
+    ASSERT_EQ(values.size(), 9u);
+    EXPECT_EQ(values[6], "urlproxyserver=text:10.0.0.1:3128");
+    EXPECT_EQ(values[7], "smtpusessl=bool:false");
+}
+
+TEST(CdosysProvider, ConfigSourceSelectsTheLoadAndItsFailureText) {
+    struct Case {
+        const char *source;
+        int32_t load;
+        const char *failure;
+    } cases[] = {
+        {"", -1, "Config->Load(cdoDefault) failed"},
+        {"OutlookExpress", 2, "Config->Load(cdoOutlookExpress) failed"},
+        {"outlookexpress", 2, "Config->Load(cdoOutlookExpress) failed"},
+        {"iis", 1, "Config->Load(cdoIIS) failed"},
+        {"Exchange", -1, "Config->Load(cdoDefault) failed"},
+    };
+    for (const auto &k : cases) {
+        Cdo t;
+        t.Body("text/plain", "x");
+        SetTextOption(t.c, u"ConfigSource", k.source);
+        ASSERT_EQ(t.Send(), S_OK);
+        EXPECT_EQ(t.Calls("Config.Load"), std::vector<std::string>{"Config.Load " + std::to_string(k.load)});
+
+        Cdo f;
+        f.Body("text/plain", "x");
+        SetTextOption(f.c, u"ConfigSource", k.source);
+        f.log->failures["Config.Load"] = E_FAIL;
+        EXPECT_EQ(f.Send(), E_ABORT);
+        ASSERT_EQ(f.c->ErrorMessages().size(), 2u);
+        EXPECT_EQ(f.c->ErrorMessages()[0], k.failure);
+        EXPECT_EQ(f.c->ErrorMessages()[1], "[clsCDOSYSMail::Send()]");
+        EXPECT_EQ(f.c->ErrorCode(), -5);
+        EXPECT_TRUE(f.Calls("Msg.Send").empty());
+    }
+}
+
+TEST(CdosysProvider, OnePlainBodyIsTheRootPartInThisCallOrder) {
+    Cdo t;
+    BSTR cc = B("carl@example.org\tdora@example.org");
+    t.mail->AddCCRecipients(cc);
+    SysFreeString(cc);
+    BSTR to = B("eve@example.org");
+    t.mail->AddRecipients(to);
+    SysFreeString(to);
+    t.Body("text/plain", "H\xC3\xA4llo");
+    ASSERT_EQ(t.Send(), S_OK);
+    std::vector<std::string> expected = {"CreateMessage", "CreateConfiguration", "Config.Load -1", "Config.Fields"};
+    for (const char *f : {"sendusing=i4:2", "smtpconnectiontimeout=i4:10", "smtpserver=text:smtp.example",
+                          "smtpserverport=i4:25", "sendusername=text:", "sendpassword=text:", "smtpusessl=bool:false",
+                          "smtpauthenticate=i4:0"}) {
+        std::string name = std::string(f).substr(0, std::string(f).find('='));
+        expected.push_back("Config.Fields.Item " + kNs + name);
+        expected.push_back("Field.Value " + kNs + f);
+    }
+    const std::vector<std::string> rest = {
+        "Config.Fields.Update",
+        "Msg.Configuration",
+        "Msg.From \"Ann\" <ann@example.org>",
+        "Msg.Subject Hello",
+        "Msg.To bob@example.org, eve@example.org",
+        "Msg.CC carl@example.org, dora@example.org",
+        "Msg.Fields",
+        "Msg.Fields.Item " + kHdr + "X-Mailer",
+        "Field.Value " + kHdr + "X-Mailer=text:" + kMailer,
+        "Msg.Fields.Update",
+        "Msg.BodyPart Root",
+        "Root.AddBodyPart(-1) Part1",
+        "Part1.ContentMediaType text/plain; charset=\"utf-8\"",
+        "Part1.GetDecodedContentStream Stream1",
+        "Stream1.Charset utf-8",
+        "Stream1.WriteText H\xC3\xA4llo",
+        "Stream1.Flush",
+        "Msg.Send",
+    };
+    expected.insert(expected.end(), rest.begin(), rest.end());
+    EXPECT_EQ(t.log->calls, expected);
+}
+
+TEST(CdosysProvider, BlindCopiesAreHandedOverOnlyWhenThereAreAny) {
+    Cdo t;
+    t.Body("text/plain", "x");
+    ASSERT_EQ(t.Send(), S_OK);
+    EXPECT_TRUE(t.Calls("Msg.BCC").empty());
+
+    Cdo b;
+    b.Body("text/plain", "x");
+    BSTR s = B("hid@example.org\tden@example.org");
+    static_cast<clsMail *>(b.mail)->AddBCCRecipients(s);
+    SysFreeString(s);
+    ASSERT_EQ(b.Send(), S_OK);
+    EXPECT_EQ(b.Calls("Msg.BCC"), std::vector<std::string>{"Msg.BCC hid@example.org, den@example.org"});
+    auto calls = b.log->calls;
+    auto cc = std::find(calls.begin(), calls.end(), "Msg.CC ");
+    ASSERT_NE(cc, calls.end());
+    EXPECT_EQ(*(cc + 1), "Msg.BCC hid@example.org, den@example.org") << "right after CC";
+}
+
+TEST(CdosysProvider, TwoBodiesGoIntoAnAlternativeChildAndAttachmentsIntoTheRoot) {
+    Cdo t;
+    t.Body("text/plain", "plain");
+    t.Body("text/html", "<p>html</p>");
+    std::string png(10, 'p');
+    t.Attachment("pic.png", &png);
+    ASSERT_EQ(t.Send(), S_OK);
+    auto calls = t.log->calls;
+    auto from = std::find(calls.begin(), calls.end(), "Msg.BodyPart Root");
+    ASSERT_NE(from, calls.end());
+    std::vector<std::string> tail(from, calls.end());
+    std::vector<std::string> expected = {
+        "Msg.BodyPart Root",
+        "Root.Fields",
+        "Root.Fields.Item " + kHdr + "content-type",
+        "Field.Value " + kHdr + "content-type=text:multipart/mixed",
+        "Root.Fields.Update",
+        "Root.AddBodyPart(-1) Part1",
+        "Part1.Fields",
+        "Part1.Fields.Item " + kHdr + "content-type",
+        "Field.Value " + kHdr + "content-type=text:multipart/alternative",
+        "Part1.Fields.Update",
+        "Part1.AddBodyPart(-1) Part2",
+        "Part2.ContentMediaType text/plain; charset=\"utf-8\"",
+        "Part2.GetDecodedContentStream Stream1",
+        "Stream1.Charset utf-8",
+        "Stream1.WriteText plain",
+        "Stream1.Flush",
+        "Part1.AddBodyPart(-1) Part3",
+        "Part3.ContentMediaType text/html; charset=\"utf-8\"",
+        "Part3.GetDecodedContentStream Stream2",
+        "Stream2.Charset utf-8",
+        "Stream2.WriteText <p>html</p>",
+        "Stream2.Flush",
+        "Root.AddBodyPart(-1) Part4",
+        "Part4.ContentTransferEncoding base64",
+        "Part4.Fields",
+        "Part4.Fields.Item " + kHdr + "content-disposition",
+        "Field.Value " + kHdr + "content-disposition=text:attachment; filename=\"pic.png\"",
+        "Part4.Fields.Update",
+        "Part4.GetDecodedContentStream Stream3",
+        "Stream3.Write 10",
+        "Stream3.Flush",
+        "Msg.Send",
+    };
+    EXPECT_EQ(tail, expected);
+}
+
+TEST(CdosysProvider, AttachmentsAreChunkedAndEncodedByMediaType) {
+    Cdo t;
+    t.Body("text/plain", "x");
+    std::string big(200000, 'b');
+    t.Attachment("C:\\data\\report.TXT", &big);
+    t.Attachment("/tmp/nowhere/logo.png", nullptr);
+    ASSERT_EQ(t.Send(), S_OK);
+    EXPECT_EQ(t.Calls("Stream2."), (std::vector<std::string>{"Stream2.Write 65536", "Stream2.Write 65536",
+                                                             "Stream2.Write 65536", "Stream2.Write 3392",
+                                                             "Stream2.Flush"}));
+    EXPECT_EQ(t.Calls("Stream3."), (std::vector<std::string>{"Stream3.LoadFromFile /tmp/nowhere/logo.png",
+                                                             "Stream3.Flush"}));
+    EXPECT_EQ(t.Calls("Part2.ContentTransferEncoding"),
+              std::vector<std::string>{"Part2.ContentTransferEncoding quoted-printable"});
+    EXPECT_EQ(t.Calls("Part3.ContentTransferEncoding"),
+              std::vector<std::string>{"Part3.ContentTransferEncoding base64"});
+    auto dispositions = t.Calls("Field.Value " + kHdr + "content-disposition");
+    ASSERT_EQ(dispositions.size(), 2u);
+    EXPECT_NE(dispositions[1].find("filename=\"logo.png\""), std::string::npos);
+}
+
+TEST(CdosysProvider, WildcardNamesNeedAStreamAndGetRunningNames) {
+    Cdo t;
+    t.Body("text/plain", "x");
+    std::string bytes = "abc";
+    t.Attachment("/out/*.csv", &bytes);
+    t.Attachment("part*", &bytes);
+    ASSERT_EQ(t.Send(), S_OK);
+    auto dispositions = t.Calls("Field.Value " + kHdr + "content-disposition");
+    ASSERT_EQ(dispositions.size(), 2u);
+    EXPECT_NE(dispositions[0].find("filename=\"ATT00001.csv\""), std::string::npos) << dispositions[0];
+    EXPECT_NE(dispositions[1].find("filename=\"ATT00002\""), std::string::npos) << dispositions[1];
+
+    Cdo f;
+    f.Body("text/plain", "x");
+    f.Attachment("/out/*.csv", nullptr);
+    EXPECT_EQ(f.Send(), E_ABORT);
+    EXPECT_EQ(f.c->ErrorCode(), -5);
+    EXPECT_EQ(f.c->ErrorMessages(),
+              (std::vector<String>{"Cannot use wildcard file name for a non-stream file!",
+                                   "[clsCDOSYSMail::SendAttachment()]", "[clsCDOSYSMail::Send()]"}));
+    EXPECT_TRUE(f.Calls("Msg.Send").empty());
+}
+
+TEST(CdosysProvider, EachFailingCallRaisesItsTextUnderItsScopes) {
+    const std::string ni = "'" + pal::SystemMessageText(E_NOTIMPL) + "'";
+    struct Case {
+        std::string failing;
+        std::vector<String> messages;
+    } cases[] = {
+        {"CreateMessage", {"Can not create CDO message object: " + pal::SystemMessageText(E_NOTIMPL) + "\n",
+                           "[clsCDOSYSMail::Send()]"}},
+        {"CreateConfiguration", {"Can not create CDO config object: " + pal::SystemMessageText(E_NOTIMPL) + "\n",
+                                 "[clsCDOSYSMail::Send()]"}},
+        {"Config.Fields.Item " + kNs + "smtpserver",
+         {"error in CDOFields->get_Item(): " + ni, "[SetFields()]", "[clsCDOSYSMail::Send()]"}},
+        {"Config.Fields.Update", {"CDOFields::Update() failed: " + ni, "[SetFields()]", "[clsCDOSYSMail::Send()]"}},
+        {"Msg.Fields", {"CDOMsg->get_Fields() failed: " + ni, "[clsCDOSYSMail::Send()]"}},
+        {"Root.AddBodyPart", {"Parent->AddBodyPart(-1) failed: " + ni, "[clsCDOSYSMail::SendBody]",
+                              "[clsCDOSYSMail::Send()]"}},
+        {"Part1.ContentMediaType", {"BodyPart->put_ContentMediaType() failed: " + ni, "[clsCDOSYSMail::SendBody]",
+                                    "[clsCDOSYSMail::Send()]"}},
+        {"Part1.GetDecodedContentStream", {"BodyPart->get_Stream() failed: " + ni, "[clsCDOSYSMail::SendBody]",
+                                           "[clsCDOSYSMail::Send()]"}},
+        {"Msg.Send", {pal::SystemMessageText(E_NOTIMPL), "[clsCDOSYSMail::Send()]"}},
+    };
+    for (const auto &k : cases) {
+        Cdo t;
+        t.Body("text/plain", "x");
+        t.log->failures[k.failing] = E_NOTIMPL;
+        EXPECT_EQ(t.Send(), E_ABORT) << k.failing;
+        EXPECT_EQ(t.c->ErrorCode(), -5) << k.failing;
+        EXPECT_EQ(t.c->ErrorMessages(), k.messages) << k.failing;
+        if (k.failing != "Msg.Send") {
+            EXPECT_TRUE(t.Calls("Msg.Send").empty()) << k.failing;
+        }
+    }
+}
+
+TEST(CdosysProvider, AttachmentFailuresNameTheirCallAndRange) {
+    const std::string ni = "'" + pal::SystemMessageText(E_NOTIMPL) + "'";
+    struct Case {
+        std::string failing;
+        String top;
+        bool fromFile;
+    } cases[] = {
+        {"Root.AddBodyPart(-1) Part2", "MsgBody->AddBodyPart(-1) failed: " + ni, false},
+        {"Part2.Fields", "BodyPart->get_Fields(-1) failed: " + ni, false},
+        {"Part2.GetDecodedContentStream", "BodyPart->get_Stream(-1) failed: " + ni, false},
+        {"Stream2.Write 3392", "Stream->Write(196608..200000/200000) failed: " + ni, false},
+        {"Stream2.LoadFromFile", "LoadFromFile() failed: " + ni, true},
+    };
+    for (const auto &k : cases) {
+        Cdo t;
+        t.Body("text/plain", "x");
+        std::string big(200000, 'b');
+        t.Attachment("data.bin", k.fromFile ? nullptr : &big);
+        t.log->failures[k.failing] = E_NOTIMPL;
+        EXPECT_EQ(t.Send(), E_ABORT) << k.failing;
+        ASSERT_EQ(t.c->ErrorMessages().size(), 3u) << k.failing;
+        EXPECT_EQ(t.c->ErrorMessages()[0], k.top);
+        EXPECT_EQ(t.c->ErrorMessages()[1], "[clsCDOSYSMail::SendAttachment()]");
+        EXPECT_TRUE(t.Calls("Msg.Send").empty());
+    }
+}
+
+TEST(CdosysProvider, OtherMailsAreRefusedAndMailboxOperationsAreNotImplemented) {
+    Cdo t;
+    testsupport::FakeMail foreign;
+    EXPECT_EQ(t.c->Connect(), S_OK);
+    EXPECT_EQ(t.c->Send(&foreign), E_NOINTERFACE);
+    EXPECT_TRUE(t.log->calls.empty());
+    EXPECT_EQ(t.c->OnQueryMailbox(0), E_NOTIMPL);
+    EXPECT_EQ(t.c->OnDeleteMail("1"), E_NOTIMPL);
+    EXPECT_EQ(t.c->OnMarkMailAsRead("1"), E_NOTIMPL);
+    EXPECT_EQ(t.c->State(), kConnected);
+    EXPECT_EQ(t.c->Disconnect(), S_OK);
+    EXPECT_EQ(t.c->State(), kDisconnected);
+}
+
+} // namespace
+} // namespace kv

@@ -1,0 +1,784 @@
+// The Simple MAPI provider against a recording function table: logon flags
+// and results, the message record of a send (note text, positions, recipient
+// rule, temporary files), error texts in both languages, the mailbox listing
+// with its events, reading, deleting and marking.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+#include "fake_mail.h"
+#include "mail/mail.h"
+#include "providers/smapi/smapi_connection.h"
+#include "providers/smapi/smapi_mail.h"
+#include "runtime/com_util.h"
+
+namespace kv {
+namespace {
+
+namespace fs = std::filesystem;
+
+void SetEnv(const char *name, const std::string &value) {
+#ifdef _WIN32
+    _putenv_s(name, value.c_str());
+#else
+    if (value.empty()) unsetenv(name);
+    else setenv(name, value.c_str(), 1);
+#endif
+}
+using testsupport::SetIntOption;
+using testsupport::SetTextOption;
+
+struct SentRecip {
+    uint32_t cls;
+    std::string name;
+    std::string address; // "(none)" for a null address
+    bool operator==(const SentRecip &o) const { return cls == o.cls && name == o.name && address == o.address; }
+};
+std::ostream &operator<<(std::ostream &os, const SentRecip &r) {
+    return os << "{" << r.cls << ",'" << r.name << "','" << r.address << "'}";
+}
+
+struct SentFile {
+    uint32_t position;
+    std::string path;
+    bool fileNameNull;
+    std::string content; // as found at the time of the call
+};
+
+// What the platform saw; one at a time, reached from the plain functions below.
+struct Platform {
+    std::vector<std::string> calls;
+    uint32_t logonResult = 0, sendResult = 0, deleteResult = 0, readResult = 0;
+    uint32_t findFailAt = 0, findFailCode = 0; // the n-th call (from 1) fails
+    uintptr_t logonUi = 0, sendUi = 0, logoffUi = 0;
+    // Logon
+    std::string profile, password;
+    smapi::FLAGS logonFlags = 0;
+    // Send
+    smapi::FLAGS sendFlags = 0;
+    std::string subject, note;
+    bool hasOriginator = false;
+    SentRecip originator{};
+    std::vector<SentRecip> recips;
+    std::vector<SentFile> files;
+    // Listing
+    std::vector<std::string> ids;
+    std::vector<std::string> seeds;
+    std::vector<smapi::FLAGS> findFlags;
+    std::map<std::string, smapi::MapiMessage *> records;
+    std::vector<std::pair<std::string, smapi::FLAGS>> reads;
+    std::vector<void *> freed;
+    std::vector<std::string> deleted;
+};
+Platform *g = nullptr;
+
+SentRecip Copy(const smapi::MapiRecipDesc &r) {
+    return {r.ulRecipClass, r.lpszName ? r.lpszName : "(null)", r.lpszAddress ? r.lpszAddress : "(none)"};
+}
+
+uint32_t STDMETHODCALLTYPE Logon(uintptr_t ui, char *profile, char *password, smapi::FLAGS flags, uint32_t,
+                                 smapi::LHANDLE *session) {
+    g->calls.push_back("Logon");
+    g->logonUi = ui;
+    g->profile = profile, g->password = password, g->logonFlags = flags;
+    *session = 0x5150;
+    return g->logonResult;
+}
+uint32_t STDMETHODCALLTYPE Logoff(smapi::LHANDLE session, uintptr_t ui, smapi::FLAGS, uint32_t) {
+    g->logoffUi = ui;
+    g->calls.push_back("Logoff " + std::to_string(session));
+    return 0;
+}
+uint32_t STDMETHODCALLTYPE SendMail(smapi::LHANDLE session, uintptr_t ui, smapi::MapiMessage *m, smapi::FLAGS flags,
+                                    uint32_t) {
+    g->calls.push_back("SendMail " + std::to_string(session));
+    g->sendUi = ui;
+    g->sendFlags = flags;
+    g->subject = m->lpszSubject ? m->lpszSubject : "(null)";
+    g->note = m->lpszNoteText ? m->lpszNoteText : "(null)";
+    g->hasOriginator = m->lpOriginator != nullptr;
+    if (m->lpOriginator) g->originator = Copy(*m->lpOriginator);
+    for (uint32_t i = 0; i < m->nRecipCount; ++i) g->recips.push_back(Copy(m->lpRecips[i]));
+    for (uint32_t i = 0; i < m->nFileCount; ++i) {
+        const smapi::MapiFileDesc &f = m->lpFiles[i];
+        std::ifstream in(f.lpszPathName, std::ios::binary);
+        std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        g->files.push_back({f.nPosition, f.lpszPathName, f.lpszFileName == nullptr, content});
+    }
+    return g->sendResult;
+}
+uint32_t STDMETHODCALLTYPE FindNext(smapi::LHANDLE, uintptr_t, char *type, char *seed, smapi::FLAGS flags, uint32_t,
+                                    char *id) {
+    g->calls.push_back("FindNext");
+    g->seeds.push_back(seed ? seed : "(null)");
+    g->findFlags.push_back(flags);
+    if (type) return 2;
+    if (g->findFailAt && g->seeds.size() == g->findFailAt) return g->findFailCode;
+    size_t n = g->seeds.size() - 1;
+    if (n >= g->ids.size()) return smapi::MAPI_E_NO_MESSAGES;
+    std::snprintf(id, smapi::kMessageIdSize, "%s", g->ids[n].c_str());
+    return 0;
+}
+uint32_t STDMETHODCALLTYPE ReadMail(smapi::LHANDLE, uintptr_t, char *id, smapi::FLAGS flags, uint32_t,
+                                    smapi::MapiMessage **out) {
+    g->calls.push_back(std::string("ReadMail ") + id);
+    g->reads.emplace_back(id, flags);
+    if (g->readResult) return g->readResult;
+    auto it = g->records.find(id);
+    *out = it == g->records.end() ? nullptr : it->second;
+    return 0;
+}
+uint32_t STDMETHODCALLTYPE DeleteMail(smapi::LHANDLE, uintptr_t, char *id, smapi::FLAGS, uint32_t) {
+    g->calls.push_back(std::string("DeleteMail ") + id);
+    g->deleted.push_back(id);
+    return g->deleteResult;
+}
+uint32_t STDMETHODCALLTYPE FreeBuffer(void *p) {
+    g->calls.push_back("FreeBuffer");
+    g->freed.push_back(p);
+    return 0;
+}
+
+SmapiFunctions Table() {
+    SmapiFunctions f;
+    f.MAPILogon = Logon;
+    f.MAPILogoff = Logoff;
+    f.MAPISendMail = SendMail;
+    f.MAPIFindNext = FindNext;
+    f.MAPIReadMail = ReadMail;
+    f.MAPIDeleteMail = DeleteMail;
+    f.MAPIFreeBuffer = FreeBuffer;
+    return f;
+}
+
+BSTR B(const std::string &s) {
+    WString w = Widen(s);
+    return SysAllocStringLen(reinterpret_cast<const OLECHAR *>(w.data()), UINT(w.size()));
+}
+
+IStream *StreamOf(const std::string &bytes) {
+    IStream *s = nullptr;
+    CreateStreamOnHGlobal(nullptr, TRUE, &s);
+    ULONG w = 0;
+    if (!bytes.empty()) s->Write(bytes.data(), ULONG(bytes.size()), &w);
+    return s;
+}
+
+class Events : public IKvMailStateNotificationSlot {
+  public:
+    std::vector<std::pair<LONG, LONG>> seen;
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void **ppv) override {
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE NotifyConnectionState(LONG e, LONG d) override {
+        seen.emplace_back(e, d);
+        return S_OK;
+    }
+};
+
+// A private temporary directory for the attachment copies.
+struct TempDir {
+    std::string old;
+    fs::path dir;
+    TempDir() {
+        const char *t = std::getenv("TMPDIR");
+        old = t ? t : "";
+        dir = fs::temp_directory_path() / ("smapi-test-" + std::to_string(std::hash<std::string>()(fs::current_path().string()) ^ uintptr_t(this)));
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        SetEnv("TMPDIR", dir.string());
+    }
+    ~TempDir() {
+        SetEnv("TMPDIR", old);
+        fs::remove_all(dir);
+    }
+    size_t Count() const { return size_t(std::distance(fs::directory_iterator(dir), fs::directory_iterator())); }
+};
+
+struct Smapi {
+    Platform platform;
+    clsSMAPIMailConnection *c;
+    std::vector<std::string> boxes;
+    std::vector<uintptr_t> owners;
+    Events events;
+    IKvMail *mail = nullptr;
+    Platform *outer = g;
+
+    explicit Smapi(bool send = true) : c(new clsSMAPIMailConnection(send, Table())) {
+        g = &platform;
+        c->AddRef();
+        c->Session().errorBox = [this](uintptr_t owner, const String &t) {
+            boxes.push_back(t);
+            owners.push_back(owner);
+        };
+        c->SetMailStateNotificationSlot(&events);
+    }
+    ~Smapi() {
+        if (mail) mail->Release();
+        // Listed mails hold the connection until it lets them go.
+        if (c->State() == kConnected) c->Disconnect();
+        c->SetMailStateNotificationSlot(nullptr);
+        g = &platform;
+        c->Release();
+        g = outer;
+    }
+    void NewMail() {
+        ASSERT_EQ(c->CreateMail(0, OLESTR(""), &mail), S_OK);
+        BSTR s = B("Betreff");
+        mail->SetSubject(s);
+        SysFreeString(s);
+    }
+    void Body(const char *type, const std::string &text) {
+        IKvMailBody *body = nullptr;
+        BSTR t = B(type);
+        HRESULT hr = mail->CreateAndAddBody(&body, t, 65001);
+        SysFreeString(t);
+        ASSERT_EQ(hr, S_OK);
+        IStream *s = StreamOf(text);
+        body->SetContents(s);
+        s->Release();
+        body->Release();
+    }
+    void Attachment(const std::string &name, const std::string *bytes) {
+        IKvMailAttachment *a = nullptr;
+        ASSERT_EQ(mail->CreateAndAddAttachment(&a), S_OK);
+        BSTR n = B(name);
+        a->SetName(n);
+        SysFreeString(n);
+        if (bytes) {
+            IStream *s = StreamOf(*bytes);
+            a->SetContents(s);
+            s->Release();
+        }
+        a->Release();
+    }
+    void To(const std::string &list) {
+        BSTR s = B(list);
+        EXPECT_EQ(mail->AddRecipients(s), S_OK) << list;
+        SysFreeString(s);
+    }
+    HRESULT Send() {
+        if (c->State() != kConnected) {
+            EXPECT_EQ(c->Connect(), S_OK);
+        }
+        return c->Send(mail);
+    }
+};
+
+TEST(SmapiProvider, LogonFlagsFollowProfileAndPassword) {
+    struct Case {
+        const char *user, *password;
+        smapi::FLAGS flags;
+    } cases[] = {{"", "", 0x9}, {"Outlook", "pw", 0x2}, {"Outlook", "", 0x20002}, {"", "pw", 0x8}};
+    for (const auto &k : cases) {
+        Smapi t;
+        SetTextOption(t.c, u"ServerUser", k.user);
+        SetTextOption(t.c, u"ServerPassword", k.password);
+        ASSERT_EQ(t.c->Connect(), S_OK);
+        EXPECT_EQ(t.platform.logonFlags, k.flags) << k.user << "/" << k.password;
+        EXPECT_EQ(t.platform.profile, k.user);
+        EXPECT_EQ(t.platform.password, k.password);
+        ASSERT_EQ(t.c->Connect(), E_UNEXPECTED) << "a second connect is refused by the base";
+        EXPECT_EQ(t.c->Disconnect(), S_OK);
+        EXPECT_EQ(t.platform.calls.back(), "Logoff 20816");
+        EXPECT_FALSE(t.c->Session().LoggedOn());
+    }
+}
+
+TEST(SmapiProvider, LogonResultsGiveTheirCodesTextsAndBoxes) {
+    const String other = pal::SystemMessageText(2);
+    const String reason = other.empty() ? "(error code 0x000002)" : other + " (00000002)";
+    struct Case {
+        uint32_t result;
+        bool suppress;
+        int32_t code;
+        String text;
+        std::vector<std::string> boxes;
+    } cases[] = {
+        {1, false, -11, "MAPI LOGON cancelled!", {}},
+        {3, false, -4, "MAPI LOGON failed!", {"LOGON failed - usually due to a bad profile name or password."}},
+        {3, true, -4, "MAPI LOGON failed!", {}},
+        {2, true, -4, "MAPILogon() failed, reason '" + reason + "'", {"MAPILogon() failed, reason '" + reason + "'"}},
+    };
+    for (const auto &k : cases) {
+        Smapi t;
+        SetTextOption(t.c, u"ServerUser", "Prof");
+        if (k.suppress) SetIntOption(t.c, u"SuppressLogonFailure", 7);
+        t.platform.logonResult = k.result;
+        EXPECT_EQ(t.c->Connect(), E_ABORT);
+        EXPECT_EQ(t.c->ErrorCode(), k.code) << k.result;
+        EXPECT_EQ(t.c->ErrorMessages(), (std::vector<String>{k.text, "[clsSMAPI::Logon]",
+                                                             "[clsSMAPIMailConnection::OnConnect(user:'Prof')]"}));
+        EXPECT_EQ(t.boxes, k.boxes) << k.result;
+        EXPECT_FALSE(t.c->Session().LoggedOn());
+    }
+}
+
+TEST(SmapiProvider, TheWindowActiveAtLogonOwnsTheDialogsWhileItExists) {
+    Smapi t;
+    bool exists = true;
+    t.c->Session().activeWindow = [] { return uintptr_t(0x4711); };
+    t.c->Session().isWindow = [&](uintptr_t w) { return exists && w == 0x4711; };
+    t.NewMail();
+    t.To("bob@example.org");
+    ASSERT_EQ(t.Send(), S_OK);
+    EXPECT_EQ(t.platform.logonUi, 0x4711u);
+    EXPECT_EQ(t.platform.sendUi, 0x4711u);
+    exists = false;
+    t.platform.sendResult = 2;
+    EXPECT_EQ(t.c->Send(t.mail), E_ABORT);
+    EXPECT_EQ(t.platform.sendUi, 0u) << "a window that is gone is not passed";
+    EXPECT_EQ(t.c->Disconnect(), S_OK);
+    EXPECT_EQ(t.platform.logoffUi, 0u);
+
+    Smapi f;
+    f.c->Session().activeWindow = [] { return uintptr_t(0x99); };
+    f.c->Session().isWindow = [](uintptr_t) { return true; };
+    f.platform.logonResult = 3;
+    EXPECT_EQ(f.c->Connect(), E_ABORT);
+    EXPECT_EQ(f.owners, std::vector<uintptr_t>{0x99}) << "the logon box is owned by the kept window";
+}
+
+TEST(SmapiProvider, WithoutTheLibraryConnectSaysMapiIsNotAvailable) {
+    auto *c = new clsSMAPIMailConnection(true, SmapiFunctions{});
+    c->AddRef();
+    EXPECT_EQ(c->Connect(), E_ABORT);
+    EXPECT_EQ(c->ErrorCode(), -5);
+    ASSERT_FALSE(c->ErrorMessages().empty());
+    EXPECT_EQ(c->ErrorMessages().front(), "MAPI is not available!");
+    c->Release();
+}
+
+TEST(SmapiProvider, NoteTextJoinsPlainBodiesAndReservesABlankPerAttachment) {
+    const std::string dashes = std::string(65, '-') + "\r\n";
+    struct Case {
+        std::vector<std::pair<const char *, std::string>> bodies;
+        int attachments;
+        std::string note;
+        std::vector<uint32_t> positions;
+    } cases[] = {
+        {{{"text/plain", "eins"}, {"text/plain", "zwei"}}, 0, "eins" + dashes + "zwei", {}},
+        {{{"text/plain", "a"}, {"text/plain", ""}, {"text/plain", "c"}}, 0, "a" + dashes + dashes + "c", {}},
+        {{}, 0, " ", {}},
+        {{}, 2, "   ", {1, 2}},
+        {{{"text/plain", "Hi"}}, 3, "Hi   ", {2, 3, 4}},
+    };
+    TempDir temp;
+    for (const auto &k : cases) {
+        Smapi t;
+        t.NewMail();
+        t.To("bob@example.org");
+        for (const auto &[type, text] : k.bodies) t.Body(type, text);
+        std::string bytes = "data";
+        for (int i = 0; i < k.attachments; ++i) t.Attachment("a.txt", &bytes);
+        ASSERT_EQ(t.Send(), S_OK) << testsupport::ErrorText(t.c);
+        EXPECT_EQ(t.platform.note, k.note);
+        std::vector<uint32_t> positions;
+        for (const auto &f : t.platform.files) positions.push_back(f.position);
+        EXPECT_EQ(positions, k.positions);
+        EXPECT_EQ(t.platform.subject, "Betreff");
+        EXPECT_EQ(temp.Count(), 0u) << "temporary copies are gone after the send";
+    }
+}
+
+TEST(SmapiProvider, RecipientRule) {
+    struct Case {
+        std::string text;
+        std::string client;
+        SentRecip expected;
+    } cases[] = {
+        {"Bob", "", {1, "Bob", "(none)"}},
+        {"\"Bob Example\" <bob@example.org>", "", {1, "Bob Example", "SMTP:bob@example.org"}},
+        {"bob@example.org", "", {1, "bob@example.org", "(none)"}},
+        {"<SMTP:bob@example.org>", "", {1, "bob@example.org", "SMTP:bob@example.org"}},
+        {"\"Doe, John\" <j@example.org>", "", {1, "Doe, John", "SMTP:j@example.org"}},
+        {"\"Fax\" <FAX:+49 30 1234>", "", {1, "Fax", "FAX:+49 30 1234"}},
+        {"\"Bob\" <bob@example.org>", "Mozilla", {1, "Bob", "bob@example.org"}},
+        {"\"Bob\" <bob@example.org>", "mozilla", {1, "Bob", "SMTP:bob@example.org"}},
+    };
+    for (const auto &k : cases) {
+        SmapiRecipient r = SmapiRecipientFor(k.text, 1, k.client);
+        SentRecip got{r.recipClass, r.name, r.hasAddress ? r.address : "(none)"};
+        EXPECT_EQ(got, k.expected) << k.text << " / " << k.client;
+    }
+}
+
+TEST(SmapiProvider, RecipientClassesOriginatorAndDialogFlag) {
+    TempDir temp;
+    {
+        Smapi t;
+        t.NewMail();
+        BSTR s = B("\"Ann\" <ann@example.org>");
+        t.mail->SetSender(s);
+        SysFreeString(s);
+        t.To("to1@example.org\tto2@example.org");
+        s = B("Carl <cc@example.org>");
+        t.mail->AddCCRecipients(s);
+        SysFreeString(s);
+        s = B("bcc@example.org");
+        static_cast<clsMail *>(t.mail)->AddBCCRecipients(s);
+        SysFreeString(s);
+        ASSERT_EQ(t.Send(), S_OK);
+        EXPECT_EQ(t.platform.sendFlags, 0u);
+        EXPECT_EQ(t.platform.recips,
+                  (std::vector<SentRecip>{{1, "to1@example.org", "(none)"},
+                                          {1, "to2@example.org", "(none)"},
+                                          {2, "Carl", "SMTP:cc@example.org"},
+                                          {3, "bcc@example.org", "(none)"}}));
+        ASSERT_TRUE(t.platform.hasOriginator);
+        EXPECT_EQ(t.platform.originator, (SentRecip{0, "Ann", "SMTP:ann@example.org"}));
+        EXPECT_EQ(t.events.seen, (std::vector<std::pair<LONG, LONG>>{{2, 0}, {8, 0}, {8, 100}}));
+    }
+    {
+        Smapi t;
+        t.NewMail();
+        ASSERT_EQ(t.Send(), S_OK);
+        EXPECT_EQ(t.platform.sendFlags, 0x8u) << "no recipient: the messaging system asks";
+        EXPECT_FALSE(t.platform.hasOriginator);
+    }
+}
+
+TEST(SmapiProvider, SendFailuresInBothLanguages) {
+    struct Case {
+        uint32_t result;
+        bool german;
+        int32_t code;
+        String text;
+    } cases[] = {
+        {14, false, -14, "Fehler bei MAPISendMail(). One or more of the addresses are wrong. (MAPI_E_UNKNOWN_RECIPIENT (14))."},
+        {15, false, -14, "Fehler bei MAPISendMail(). One or more of the addresses are wrong. (MAPI_E_BAD_RECIPTYPE (15))."},
+        {21, true, -14, "Fehler bei MAPISendMail(). Eine oder mehrere eMail-Adressen sind falsch. (MAPI_E_AMBIGUOUS_RECIPIENT (21))."},
+        {25, false, -14, "Fehler bei MAPISendMail(). One or more of the addresses are wrong. (MAPI_E_INVALID_RECIPS (25))."},
+        {2, false, -6, "MAPISendMail() failed. (MAPI_E_FAILURE (2))."},
+        {1, true, -6, "Fehler bei MAPISendMail(). (MAPI_E_USER_ABORT (1))."},
+        {7, false, -6, "MAPISendMail() failed. ."},
+    };
+    TempDir temp;
+    const char *lcAll = std::getenv("LC_ALL");
+    std::string saved = lcAll ? lcAll : "";
+    for (const auto &k : cases) {
+        SetEnv("LC_ALL", k.german ? "de_DE.UTF-8" : "en_US.UTF-8");
+        Smapi t;
+        t.NewMail();
+        t.To("bob@example.org");
+        std::string bytes = "x";
+        t.Attachment("keep.txt", &bytes);
+        t.platform.sendResult = k.result;
+        EXPECT_EQ(t.Send(), E_ABORT);
+        EXPECT_EQ(t.c->ErrorCode(), k.code) << k.result;
+        EXPECT_EQ(t.c->ErrorMessages(),
+                  (std::vector<String>{k.text, "[clsSMAPIMail::Send]", "[clsSMAPIMailConnection::OnSend]"}));
+        EXPECT_EQ(temp.Count(), 0u) << "a failed send deletes its copies too";
+    }
+    SetEnv("LC_ALL", saved);
+}
+
+TEST(SmapiProvider, AttachmentFilesAreCopiesWithUniqueNamesOrTheirOwnPath) {
+    TempDir temp;
+    fs::path own = temp.dir / "own";
+    fs::create_directories(own);
+    std::ofstream(own / "report.pdf") << "PDF";
+    Smapi t;
+    t.NewMail();
+    t.To("bob@example.org");
+    std::string one = "first", two = "second", three = "third", four = "fourth";
+    t.Attachment("C:\\x\\same.txt", &one);
+    t.Attachment("same.txt", &two);
+    t.Attachment("*.dat", &three);
+    t.Attachment("what?", &four);
+    t.Attachment((own / "report.pdf").string(), nullptr);
+    ASSERT_EQ(t.Send(), S_OK) << testsupport::ErrorText(t.c);
+    ASSERT_EQ(t.platform.files.size(), 5u);
+    const std::string dir = temp.dir.string() + "/";
+    std::vector<std::string> paths, contents;
+    for (const auto &f : t.platform.files) {
+        paths.push_back(f.path);
+        contents.push_back(f.content);
+        EXPECT_TRUE(f.fileNameNull);
+    }
+    EXPECT_EQ(paths[0].substr(paths[0].rfind('/') + 1).find("same"), 0u);
+    EXPECT_EQ(paths, (std::vector<std::string>{paths[0], dir + "same00001.txt", dir + "ATTACH", dir + "ATT00001",
+                                               (own / "report.pdf").string()}));
+    EXPECT_EQ(contents, (std::vector<std::string>{"first", "second", "third", "fourth", "PDF"}));
+    EXPECT_TRUE(fs::exists(own / "report.pdf")) << "the attachment's own file stays";
+    EXPECT_EQ(temp.Count(), 1u) << "only the own folder is left";
+}
+
+TEST(SmapiProvider, MissingFileAttachmentStopsTheSend) {
+    TempDir temp;
+    Smapi t;
+    t.NewMail();
+    t.To("bob@example.org");
+    std::string bytes = "copy";
+    t.Attachment("first.txt", &bytes);
+    const std::string missing = (temp.dir / "gone.bin").string();
+    t.Attachment(missing, nullptr);
+    EXPECT_EQ(t.Send(), E_ABORT);
+    EXPECT_EQ(t.c->ErrorCode(), -5);
+    ASSERT_FALSE(t.c->ErrorMessages().empty());
+    EXPECT_EQ(t.c->ErrorMessages().front(), "Read error file '" + missing + "' - file not found?!");
+    EXPECT_TRUE(t.platform.note.empty()) << "the platform was not called";
+    EXPECT_EQ(temp.Count(), 0u);
+}
+
+TEST(SmapiProvider, UniqueNamesCountUpAndReportTheirFailures) {
+    TempDir temp;
+    const std::string dir = temp.dir.string() + "/";
+    EXPECT_EQ(UniqueTempFileName(dir, "n.txt"), dir + "n.txt");
+    EXPECT_EQ(UniqueTempFileName(dir, "/elsewhere/n.txt"), dir + "n00001.txt");
+    EXPECT_EQ(UniqueTempFileName(dir, "n.txt"), dir + "n00002.txt");
+    EXPECT_EQ(UniqueTempFileName(dir, ""), dir + "ATTACH");
+    EXPECT_EQ(UniqueTempFileName(dir, "?"), dir + "ATT00001");
+    const std::string nowhere = dir + "no/such/dir/";
+    try {
+        UniqueTempFileName(nowhere, "x");
+        ADD_FAILURE() << "no exception";
+    } catch (const clsExcept &e) {
+        EXPECT_EQ(e.Code(), -5);
+        EXPECT_EQ(e.Messages().front().rfind("Cannot create file '" + nowhere + "x': '", 0), 0u) << e.Messages().front();
+    }
+}
+
+TEST(SmapiProvider, ErrorNames) {
+    const std::pair<uint32_t, const char *> cases[] = {
+        {0, ""},
+        {1, "(MAPI_E_USER_ABORT (1))"},
+        {6, "(MAPI_E_ACCESS_DENIED (6))"},
+        {7, ""},
+        {8, "(MAPI_E_TOO_MANY_SESSIONS (8))"},
+        {16, "(MAPI_E_NO_MESSAGES (16))"},
+        {26, "(MAPI_E_NOT_SUPPORTED (26))"},
+        {27, ""},
+        {0xFFFFFFFFu, ""},
+    };
+    for (const auto &[code, name] : cases) EXPECT_EQ(MapiErrorName(code), name) << code;
+}
+
+TEST(SmapiProvider, OtherMailsAreRefused) {
+    Smapi t;
+    ASSERT_EQ(t.c->Connect(), S_OK);
+    testsupport::FakeMail foreign;
+    EXPECT_EQ(t.c->Send(&foreign), E_NOINTERFACE);
+    EXPECT_EQ(t.platform.calls, std::vector<std::string>{"Logon"});
+}
+
+// Received records, built by the test.
+struct Records {
+    smapi::MapiRecipDesc orig{0, 0, const_cast<char *>("Ann Example"), const_cast<char *>("SMTP:ann@example.org"), 0, nullptr};
+    smapi::MapiRecipDesc recips[4] = {
+        {0, 1, const_cast<char *>("Bob"), const_cast<char *>("smtp:bob@example.org"), 0, nullptr},
+        {0, 2, nullptr, const_cast<char *>("cc@example.org"), 0, nullptr},
+        {0, 3, const_cast<char *>("Hidden"), const_cast<char *>("SMTP:h@example.org"), 0, nullptr},
+        {0, 1, const_cast<char *>("Only Name"), nullptr, 0, nullptr},
+    };
+    smapi::MapiFileDesc file{};
+    smapi::MapiMessage first{}, second{};
+    std::string path;
+
+    explicit Records(const fs::path &dir) {
+        path = (dir / "received.bin").string();
+        std::ofstream(path, std::ios::binary) << "ATTACHED";
+        file.lpszPathName = path.data();
+        file.lpszFileName = const_cast<char *>("shown.bin");
+        first.lpszSubject = const_cast<char *>("First");
+        first.lpszNoteText = const_cast<char *>("Body text\r\n");
+        first.lpszDateReceived = const_cast<char *>("2026/12/06 21:00");
+        first.lpOriginator = &orig;
+        first.nRecipCount = 4;
+        first.lpRecips = recips;
+        first.nFileCount = 1;
+        first.lpFiles = &file;
+        second.lpszSubject = const_cast<char *>("Second");
+    }
+};
+
+std::string Get(IKvMail *mail, HRESULT (STDMETHODCALLTYPE IKvMail::*getter)(BSTR *)) {
+    BSTR b = nullptr;
+    (mail->*getter)(&b);
+    std::string s = Narrow(WideView(reinterpret_cast<const char16_t *>(b)));
+    SysFreeString(b);
+    return s;
+}
+
+std::vector<std::string> Listed(IEnumString *e) {
+    std::vector<std::string> out;
+    LPOLESTR s = nullptr;
+    ULONG n = 0;
+    while (e->Next(1, &s, &n) == S_OK && n) {
+        out.push_back(Narrow(WideView(reinterpret_cast<const char16_t *>(s))));
+        CoTaskMemFree(s);
+    }
+    e->Release();
+    return out;
+}
+
+TEST(SmapiProvider, MailboxListingReadsEnvelopesWithItsEvents) {
+    TempDir temp;
+    Records r(temp.dir);
+    Smapi t(false);
+    t.platform.ids = {"id-1", "id-2"};
+    t.platform.records = {{"id-1", &r.first}, {"id-2", &r.second}};
+    SetIntOption(t.c, u"QueryUnreadMailsOnly", 1);
+    ASSERT_EQ(t.c->Connect(), S_OK);
+    t.events.seen.clear();
+    ASSERT_EQ(t.c->QueryMailbox(0), S_OK) << testsupport::ErrorText(t.c);
+    EXPECT_EQ(t.platform.seeds, (std::vector<std::string>{"", "id-1", "id-2"}));
+    EXPECT_EQ(t.platform.findFlags, (std::vector<smapi::FLAGS>(3, 0x4120)));
+    EXPECT_EQ(t.platform.reads, (std::vector<std::pair<std::string, smapi::FLAGS>>{{"id-1", 0xC0}, {"id-2", 0xC0}}));
+    EXPECT_EQ(t.platform.freed, (std::vector<void *>{&r.first, &r.second}));
+    EXPECT_EQ(t.events.seen, (std::vector<std::pair<LONG, LONG>>{
+                                 {10, -1}, {9, 0}, {9, 0}, {9, 0}, {10, 2}, {11, 1}, {11, 2}, {12, 0}}));
+    ASSERT_EQ(t.c->Mails().size(), 2u);
+    IKvMail *m = t.c->Mails()[0];
+    clsSMAPIMail *ours = nullptr;
+    ASSERT_EQ(m->QueryInterface(IID_clsSMAPIMail, reinterpret_cast<void **>(&ours)), S_OK);
+    EXPECT_TRUE(ours->EnvelopeOnly());
+    EXPECT_EQ(ours->MessageId(), "id-1");
+    EXPECT_EQ(ours->Sender(), "\"Ann Example\" <ann@example.org>");
+    EXPECT_EQ(ours->To(), (std::vector<String>{"\"Bob\" <bob@example.org>", "<Only Name>"}));
+    EXPECT_EQ(ours->CC(), (std::vector<String>{"<cc@example.org>"}));
+    EXPECT_EQ(ours->Subject(), "First");
+    ASSERT_NE(ours->GeneratedHeaders().Find("Date"), nullptr);
+    EXPECT_EQ(ours->GeneratedHeaders().Find("Date")->Joined(), "2026/12/06 21:00");
+    EXPECT_TRUE(ours->Bodies().Empty());
+    EXPECT_TRUE(fs::exists(r.path)) << "an envelope read leaves the file";
+    ours->Release();
+}
+
+TEST(SmapiProvider, CompleteReadTakesTheTextAndTheFileAndDeletesIt) {
+    TempDir temp;
+    Records r(temp.dir);
+    Smapi t(false);
+    t.platform.ids = {"id-1"};
+    t.platform.records = {{"id-1", &r.first}};
+    SetIntOption(t.c, u"QueryMarksMailsAsRead", 1);
+    ASSERT_EQ(t.c->Connect(), S_OK);
+    ASSERT_EQ(t.c->QueryMailbox(1), S_OK) << testsupport::ErrorText(t.c);
+    EXPECT_EQ(t.platform.findFlags, (std::vector<smapi::FLAGS>(2, 0x4100)));
+    EXPECT_EQ(t.platform.reads, (std::vector<std::pair<std::string, smapi::FLAGS>>{{"id-1", 0x0}}));
+    clsSMAPIMail *ours = nullptr;
+    ASSERT_EQ(t.c->Mails()[0]->QueryInterface(IID_clsSMAPIMail, reinterpret_cast<void **>(&ours)), S_OK);
+    EXPECT_FALSE(ours->EnvelopeOnly());
+    ASSERT_EQ(ours->Bodies().Size(), 1u);
+    EXPECT_EQ(std::string(ours->Bodies()[0]->MediaType()), "text/plain");
+    ASSERT_EQ(ours->Attachments().Size(), 1u);
+    EXPECT_EQ(ours->Attachments()[0]->Name(), "shown.bin");
+    IStream *data = nullptr;
+    CreateStreamOnHGlobal(nullptr, TRUE, &data);
+    EXPECT_EQ(ours->Attachments()[0]->GetContents(data), S_OK);
+    STATSTG st{};
+    data->Stat(&st, 1);
+    EXPECT_EQ(st.cbSize.QuadPart, 8u);
+    data->Release();
+    EXPECT_FALSE(fs::exists(r.path)) << "the messaging system's copy is deleted";
+    ours->Release();
+}
+
+TEST(SmapiProvider, ListingEndsAtOnceOrFailsWithItsReason) {
+    {
+        Smapi t(false);
+        ASSERT_EQ(t.c->Connect(), S_OK);
+        t.events.seen.clear();
+        EXPECT_EQ(t.c->QueryMailbox(0), S_OK);
+        EXPECT_TRUE(t.c->Mails().empty());
+        EXPECT_EQ(t.events.seen, (std::vector<std::pair<LONG, LONG>>{{10, -1}, {9, 0}, {10, 0}, {12, 0}}));
+    }
+    {
+        TempDir temp;
+        Records r(temp.dir);
+        Smapi t(false);
+        t.platform.ids = {"a", "b", "c"};
+        t.platform.records = {{"a", &r.second}};
+        t.platform.findFailAt = 2;
+        t.platform.findFailCode = 19;
+        ASSERT_EQ(t.c->Connect(), S_OK);
+        t.events.seen.clear();
+        EXPECT_EQ(t.c->QueryMailbox(0), E_ABORT);
+        EXPECT_EQ(t.c->ErrorCode(), -6);
+        EXPECT_EQ(t.c->ErrorMessages().front(), "MAPIFindNext() failed, reason '(MAPI_E_INVALID_SESSION (19))'");
+        EXPECT_EQ(t.events.seen.back(), (std::pair<LONG, LONG>{12, 0}));
+    }
+    {
+        Smapi t(false);
+        t.platform.ids = {"a"};
+        t.platform.readResult = 17;
+        ASSERT_EQ(t.c->Connect(), S_OK);
+        EXPECT_EQ(t.c->QueryMailbox(0), E_ABORT);
+        EXPECT_EQ(t.c->ErrorMessages().front(), "MAPIReadMail() failed, reason '(MAPI_E_INVALID_MESSAGE (17))'");
+        EXPECT_TRUE(t.platform.freed.empty());
+    }
+}
+
+TEST(SmapiProvider, LoadRestOfMailReadsTheSameMailAgain) {
+    TempDir temp;
+    Records r(temp.dir);
+    Smapi t(false);
+    t.platform.ids = {"id-1"};
+    t.platform.records = {{"id-1", &r.first}};
+    ASSERT_EQ(t.c->Connect(), S_OK);
+    ASSERT_EQ(t.c->QueryMailbox(0), S_OK);
+    IKvMail *m = t.c->Mails()[0];
+    IKvEnumMailBody *bodies = nullptr;
+    ASSERT_EQ(m->EnumBodies(&bodies), S_OK) << "the first enumeration loads the rest";
+    bodies->Release();
+    EXPECT_EQ(t.platform.reads.back(), (std::pair<std::string, smapi::FLAGS>{"id-1", 0x80}));
+    EXPECT_EQ(Get(m, &IKvMail::GetSubject), "First");
+    IEnumString *to = nullptr;
+    ASSERT_EQ(m->EnumRecipients(&to), S_OK);
+    EXPECT_EQ(Listed(to).size(), 2u) << "recipients are not doubled by the second read";
+}
+
+TEST(SmapiProvider, DeleteAndMarkAsRead) {
+    TempDir temp;
+    Records r(temp.dir);
+    Smapi t(false);
+    t.platform.ids = {"a", "b"};
+    t.platform.records = {{"a", &r.second}, {"b", &r.second}};
+    EXPECT_EQ(t.c->OnDeleteMail("a"), E_UNEXPECTED);
+    EXPECT_EQ(t.c->ErrorCode(), -13);
+    EXPECT_EQ(t.c->ErrorMessages().back(), "clsSMAPIMailConnection::OnDeleteMail(): not connected");
+    EXPECT_EQ(t.c->OnMarkMailAsRead("a"), E_UNEXPECTED);
+    EXPECT_EQ(t.c->ErrorMessages().back(), "clsSMAPIMailConnection::OnMarkMailAsRead(): not connected");
+    ASSERT_EQ(t.c->Connect(), S_OK);
+    ASSERT_EQ(t.c->QueryMailbox(0), S_OK);
+    t.platform.calls.clear();
+    EXPECT_EQ(t.c->DeleteMail(OLESTR("b")), S_OK);
+    EXPECT_EQ(t.c->DeleteMail(OLESTR("zzz")), S_OK);
+    EXPECT_EQ(t.platform.deleted, std::vector<std::string>{"b"});
+    clsSMAPIMail *b = nullptr;
+    ASSERT_EQ(t.c->Mails()[1]->QueryInterface(IID_clsSMAPIMail, reinterpret_cast<void **>(&b)), S_OK);
+    EXPECT_EQ(b->State(), kMailDeleted);
+    b->Release();
+    EXPECT_EQ(t.c->Mails().size(), 2u);
+
+    t.platform.deleteResult = 22;
+    EXPECT_EQ(t.c->DeleteMail(OLESTR("a")), E_FAIL);
+    EXPECT_EQ(t.c->ErrorCode(), -6);
+    EXPECT_EQ(t.c->ErrorMessages(), (std::vector<String>{"MAPIDeleteMail() failed, reason '(MAPI_E_MESSAGE_IN_USE (22))'",
+                                                         "[clsSMAPIMailConnection::OnDeleteMail]"}));
+
+    t.platform.reads.clear();
+    t.platform.freed.clear();
+    EXPECT_EQ(t.c->MarkMailAsRead(OLESTR("not-listed")), S_OK);
+    EXPECT_EQ(t.platform.reads, (std::vector<std::pair<std::string, smapi::FLAGS>>{{"not-listed", 0x40}}));
+    t.platform.readResult = 2;
+    EXPECT_EQ(t.c->MarkMailAsRead(OLESTR("a")), E_FAIL);
+    EXPECT_EQ(t.c->ErrorMessages(), (std::vector<String>{"MAPIReadMail() failed, reason '(MAPI_E_FAILURE (2))'",
+                                                         "[clsSMAPIMailConnection::OnMarkMailAsRead]"}));
+
+    Smapi s(true);
+    EXPECT_EQ(s.c->OnDeleteMail("a"), E_UNEXPECTED);
+    EXPECT_EQ(s.c->ErrorCode(), -5);
+    EXPECT_EQ(s.c->ErrorMessages().back(), "clsSMAPIMailConnection::OnDeleteMail(): not in RECV connection");
+    EXPECT_EQ(s.c->OnMarkMailAsRead("a"), E_UNEXPECTED);
+    EXPECT_EQ(s.c->ErrorMessages().back(), "clsSMAPIMailConnection::OnMarkMailAsRead(): not in RECV connection");
+}
+
+} // namespace
+} // namespace kv
