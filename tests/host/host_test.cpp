@@ -404,3 +404,36 @@ TEST_F(HostTest, RegisterAndUnregister) {
 }
 
 } // namespace
+
+namespace {
+
+// Written once on Linux; Windows must read it, and write it back, to the byte.
+const OLECHAR kSettings[] = OLESTR(
+    "01:TSn7Ht9M9HdXO/pHNSzOxL5XmJBRTyZPLqWr24nHbAq7nBnwwMSOemIste1K2hgPDFzAA7vucW1Xymq/HQeJNoy5nMtZxgHobPXw5/"
+    "1GxbffeOM+5SuItjhFG4PSzkqNxoLK1ZF18cTPPHc3RyX/sJ2FSbHEAf+VdSMmn3v6SZbspfoKqAyTvz0U4mCvcQqQhhEEL0prEB//gg==");
+
+TEST_F(HostTest, SettingsStringsAreTheSameOnEveryPlatform) {
+    IKvConfiguration2 *config = nullptr;
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IKvConfiguration2, reinterpret_cast<void **>(&config)), S_OK);
+    ASSERT_EQ(config->SetUserParameters(kSettings), S_OK);
+    BSTR back = nullptr;
+    ASSERT_EQ(config->GetUserParameters(&back), S_OK);
+    EXPECT_EQ(host::Utf8(back), host::Utf8(kSettings));
+    SysFreeString(back);
+    config->Release();
+
+    // The entries reach a connection: its server address is the one in the string.
+    IKvMailConnection2 *c = Create(IID_IKvSMTPSendConnection);
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_BSTR;
+    v.bstrVal = SysAllocString(kSettings);
+    EXPECT_EQ(c->SetOption(nullptr, &v), S_OK);
+    VariantClear(&v);
+    EXPECT_EQ(c->Connect(), E_ABORT);
+    std::string text = ErrorText(c);
+    EXPECT_EQ(text.rfind("gethostby[addr|name](255.255.255.255) failed", 0), 0u) << text;
+    c->Release();
+}
+
+} // namespace
