@@ -6,10 +6,15 @@
 
 #include "fake_mail.h"
 #include "fixtures.h"
+#include "test_text.h"
 #include "orkv14.h"
 #include "runtime/kvstring.h"
 
 namespace {
+
+using testsupport::BytesOf;
+using testsupport::StreamOf;
+
 
 using testsupport::ErrorText;
 using testsupport::SetIntOption;
@@ -28,23 +33,7 @@ struct Factory {
 
 BSTR B(const char16_t *s) { return SysAllocString(reinterpret_cast<const OLECHAR *>(s)); }
 
-IStream *StreamOf(const std::string &bytes) {
-    IStream *s = nullptr;
-    CreateStreamOnHGlobal(nullptr, TRUE, &s);
-    ULONG w = 0;
-    s->Write(bytes.data(), ULONG(bytes.size()), &w);
-    return s;
-}
 
-std::string BytesOf(IStream *s) {
-    LARGE_INTEGER zero{};
-    s->Seek(zero, STREAM_SEEK_SET, nullptr);
-    std::string out;
-    char buf[4096];
-    ULONG got = 0;
-    while (SUCCEEDED(s->Read(buf, sizeof buf, &got)) && got) out.append(buf, got);
-    return out;
-}
 
 // Events seen by the host, to check the send progress.
 class Events : public IKvMailStateNotificationSlot {

@@ -5,54 +5,26 @@
 
 #include <cstring>
 
+#include "fake_mail.h"
 #include "fixtures.h"
+#include "test_text.h"
 #include "transport/pop3_connection.h"
 #include "transport/smtp_connection.h"
 
 namespace kv {
 namespace {
 
-void SetText(clsConnectionBase *c, const char16_t *name, const std::string &value) {
-    WString w = Widen(value);
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_BSTR;
-    v.bstrVal = SysAllocString(reinterpret_cast<const OLECHAR *>(w.c_str()));
-    c->SetOption(name, &v);
-    VariantClear(&v);
+void SetText(IKvMailConnection2 *c, const char16_t *name, const std::string &value) {
+    testsupport::SetTextOption(c, name, value);
 }
+void SetInt(IKvMailConnection2 *c, const char16_t *name, int32_t value) { testsupport::SetIntOption(c, name, value); }
+std::string ErrorOf(IKvMailConnection2 *c, LONG *code = nullptr) { return testsupport::ErrorText(c, code); }
+using Text = testsupport::StringText;
 
-void SetInt(clsConnectionBase *c, const char16_t *name, int32_t value) {
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_I4;
-    v.lVal = value;
-    c->SetOption(name, &v);
-}
 
-std::string ErrorOf(clsConnectionBase *c, LONG *code = nullptr) {
-    BSTR b = nullptr;
-    c->GetErrorInformation(code, &b);
-    String r = Narrow(WideView(reinterpret_cast<const char16_t *>(b)));
-    SysFreeString(b);
-    return r;
-}
 
-class Text : public clsMailText {
-  public:
-    explicit Text(std::string t) : text_(std::move(t)) {}
-    uint64_t Size() override { return text_.size(); }
-    size_t Read(void *buffer, size_t size) override {
-        size_t n = std::min(size, text_.size() - at_);
-        std::memcpy(buffer, text_.data() + at_, n);
-        at_ += n;
-        return n;
-    }
 
-  private:
-    std::string text_;
-    size_t at_ = 0;
-};
+
 
 template <class T> struct Held {
     T *c = new T();

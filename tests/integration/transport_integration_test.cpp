@@ -7,6 +7,7 @@
 
 #include "fake_mail.h"
 #include "fixtures.h"
+#include "test_text.h"
 #include "transport/pop3_connection.h"
 #include "transport/smtp_connection.h"
 
@@ -18,22 +19,8 @@ void SetText(IKvMailConnection2 *c, const char16_t *name, const std::string &val
 }
 void SetInt(IKvMailConnection2 *c, const char16_t *name, int32_t value) { testsupport::SetIntOption(c, name, value); }
 std::string ErrorOf(IKvMailConnection2 *c) { return testsupport::ErrorText(c); }
+using Text = testsupport::StringText;
 
-class Text : public clsMailText {
-  public:
-    explicit Text(std::string t) : text_(std::move(t)) {}
-    uint64_t Size() override { return text_.size(); }
-    size_t Read(void *buffer, size_t size) override {
-        size_t n = std::min(size, text_.size() - at_);
-        std::memcpy(buffer, text_.data() + at_, n);
-        at_ += n;
-        return n;
-    }
-
-  private:
-    std::string text_;
-    size_t at_ = 0;
-};
 
 struct SmtpClient {
     clsSMTPMailConnection *c = new clsSMTPMailConnection();

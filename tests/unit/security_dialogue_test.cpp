@@ -7,6 +7,7 @@
 
 #include "log/kvlog.h"
 #include "mime/encodings.h"
+#include "fake_mail.h"
 #include "script_server.h"
 #include "settings/settings_string.h"
 #include "transport/pop3_connection.h"
@@ -19,31 +20,11 @@ using testsupport::ScriptServer;
 
 std::string B64(const std::string &s) { return EncodeBase64(s.data(), s.size()); }
 
-void Set(clsConnectionBase *c, const char16_t *name, const std::string &value) {
-    WString w = Widen(value);
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_BSTR;
-    v.bstrVal = SysAllocString(reinterpret_cast<const OLECHAR *>(w.c_str()));
-    c->SetOption(name, &v);
-    VariantClear(&v);
+void Set(IKvMailConnection2 *c, const char16_t *name, const std::string &value) {
+    testsupport::SetTextOption(c, name, value);
 }
-
-void SetInt(clsConnectionBase *c, const char16_t *name, int32_t value) {
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_I4;
-    v.lVal = value;
-    c->SetOption(name, &v);
-}
-
-std::string ErrorOf(clsConnectionBase *c, LONG *code = nullptr) {
-    BSTR b = nullptr;
-    c->GetErrorInformation(code, &b);
-    String r = Narrow(WideView(reinterpret_cast<const char16_t *>(b)));
-    SysFreeString(b);
-    return r;
-}
+void SetInt(IKvMailConnection2 *c, const char16_t *name, int32_t value) { testsupport::SetIntOption(c, name, value); }
+std::string ErrorOf(IKvMailConnection2 *c, LONG *code = nullptr) { return testsupport::ErrorText(c, code); }
 
 // Options for one case: name, value.
 using Options = std::vector<std::pair<const char16_t *, std::string>>;

@@ -9,6 +9,7 @@
 #include "mime/encodings.h"
 #include "mime/md5.h"
 #include "script_server.h"
+#include "test_text.h"
 #include "transport/smtp_connection.h"
 
 namespace kv {
@@ -185,21 +186,6 @@ TEST(SmtpDialogue, NoUserNoAuthEvenWhenOffered) {
     EXPECT_TRUE(server.Finish()) << server.Failure();
 }
 
-class TextOf : public clsMailText {
-  public:
-    explicit TextOf(std::string t) : text_(std::move(t)) {}
-    uint64_t Size() override { return text_.size(); }
-    size_t Read(void *buffer, size_t size) override {
-        size_t n = std::min(size, text_.size() - at_);
-        std::memcpy(buffer, text_.data() + at_, n);
-        at_ += n;
-        return n;
-    }
-
-  private:
-    std::string text_;
-    size_t at_ = 0;
-};
 
 TEST(SmtpDialogue, TransferOutcomes) {
     struct Case {
@@ -253,7 +239,7 @@ TEST(SmtpDialogue, TransferOutcomes) {
         Smtp smtp(server.Port());
         ASSERT_EQ(smtp.c->Connect(), S_OK) << c.name;
         clsSmtpEnvelope envelope{"Me <me@x.org>", c.to, c.cc, {}};
-        TextOf text(c.text);
+        testsupport::StringText text(c.text);
         std::string error;
         int32_t code = 0;
         try {
@@ -276,7 +262,7 @@ TEST(SmtpDialogue, SenderRefused) {
     Smtp smtp(server.Port());
     ASSERT_EQ(smtp.c->Connect(), S_OK);
     clsSmtpEnvelope envelope{"Me <me@x.org>", {"a@x.org"}, {}, {}};
-    TextOf text("x");
+    testsupport::StringText text("x");
     try {
         smtp.c->Transfer(envelope, text);
         ADD_FAILURE() << "no error";
