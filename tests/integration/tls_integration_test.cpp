@@ -193,7 +193,8 @@ TEST_F(TlsIntegration, SmtpTlsFailureMidTransferIsAnError) {
         const char *error; // the start of the newest message
     } cases[] = {
         {"after-data", "recv() failed: the server closed the connection without ending the TLS session"},
-        {"mid-data", "send() failed: "},
+        // Whether the drop surfaces while sending or at the next receive is the kernel's timing.
+        {"mid-data", "send() failed: |recv() failed: "},
     };
     for (const Case &t : cases) {
         fixtures::Process server;
@@ -222,7 +223,14 @@ TEST_F(TlsIntegration, SmtpTlsFailureMidTransferIsAnError) {
         }
         ASSERT_FALSE(messages.empty()) << t.mode << ": a broken transfer must not pass for a sent mail";
         EXPECT_EQ(code, -2) << t.mode;
-        EXPECT_EQ(messages.front().rfind(t.error, 0), 0u) << t.mode << ": " << messages.front();
+        bool expected = false;
+        for (std::string_view rest = t.error; !rest.empty();) {
+            size_t bar = rest.find('|');
+            std::string_view one = rest.substr(0, bar);
+            expected = expected || messages.front().rfind(std::string(one), 0) == 0;
+            rest = bar == std::string_view::npos ? std::string_view() : rest.substr(bar + 1);
+        }
+        EXPECT_TRUE(expected) << t.mode << ": " << messages.front();
         EXPECT_EQ(messages.back(), "[clsArpaMail::Send()]");
         EXPECT_FALSE(smtp.c->Socket().HasSocket()) << t.mode;
         EXPECT_EQ(smtp.c->Disconnect(), S_OK);
