@@ -218,4 +218,14 @@ String EncodeAddressField(std::u16string_view text, std::string_view charset) {
     return out + line;
 }
 
+String UnquotedDisplayName(const String &name) {
+    if (name.size() < 2 || name.front() != '"' || name.back() != '"') return name;
+    String out;
+    for (size_t i = 1; i + 1 < name.size(); ++i) {
+        if (name[i] == '\\' && i + 2 < name.size()) ++i;
+        out += name[i];
+    }
+    return out;
+}
+
 } // namespace kv

@@ -117,6 +117,9 @@ String GetFieldText(const clsParseList &items);
 String GetFieldAddress(const clsParseList &items, bool raw = false);
 // The tokens before the address, trimmed; the address when that is empty.
 String GetFieldDisplayName(const clsParseList &items);
+// A display name in double quotes without its quotes and backslash escapes
+// (for systems that show the name as given); other text unchanged.
+String UnquotedDisplayName(const String &name);
 bool HasFieldAddress(const clsParseList &items);
 
 } // namespace kv

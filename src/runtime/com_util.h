@@ -58,6 +58,12 @@ HRESULT AssignBstr(BSTR *target, std::u16string_view text);
 // 8-bit text converted with the code page (0 = ANSI).
 HRESULT AssignBstr(BSTR *target, std::string_view text, uint32_t codepage);
 
+// The whole stream from its start, its position back at the start afterwards;
+// false when seeking or reading fails (what was read stays in `out`).
+bool ReadStreamBytes(IStream *stream, String &out);
+// The same where a failure may simply end the bytes; a null stream gives "".
+String StreamBytes(IStream *stream);
+
 // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}", upper-case.
 String GuidToRegistryForm(const GUID &guid);
 

@@ -5,6 +5,7 @@
 #include "mime/charset_table.h"
 #include "pal/codepage.h"
 #include "pal/system.h"
+#include "runtime/com_util.h"
 
 namespace kv {
 
@@ -30,21 +31,6 @@ String JoinAddresses(const std::vector<String> &list) {
     return out;
 }
 
-// The whole content of a stream, its position back at the start.
-bool ReadAll(IStream *stream, std::string &out) {
-    LARGE_INTEGER zero{};
-    if (FAILED(stream->Seek(zero, STREAM_SEEK_SET, nullptr))) return false;
-    char buffer[8192];
-    for (;;) {
-        ULONG got = 0;
-        if (FAILED(stream->Read(buffer, sizeof buffer, &got))) return false;
-        if (got == 0) break;
-        out.append(buffer, got);
-    }
-    stream->Seek(zero, STREAM_SEEK_SET, nullptr);
-    return true;
-}
-
 void SendBody(cdo::BodyPart &parent, clsMailBody &body) {
     try {
         std::unique_ptr<cdo::BodyPart> part;
@@ -60,7 +46,7 @@ void SendBody(cdo::BodyPart &parent, clsMailBody &body) {
         hr = stream->PutCharset(Widen(charset));
         if (FAILED(hr)) Raise("Stream->put_Charset() failed: '%s'", hr);
         std::string bytes;
-        if (body.Contents() && !ReadAll(body.Contents(), bytes)) Raise("File.Read() failed: '%s'", E_FAIL);
+        if (body.Contents() && !ReadStreamBytes(body.Contents(), bytes)) Raise("File.Read() failed: '%s'", E_FAIL);
         hr = stream->WriteText(pal::ToWide(bytes, body.CodePage()));
         if (FAILED(hr)) Raise("Stream->WriteText() failed: '%s'", hr);
         hr = stream->Flush();

@@ -15,29 +15,6 @@ namespace kv {
 
 namespace {
 
-std::string StreamBytes(IStream *stream) {
-    std::string out;
-    if (!stream) return out;
-    LARGE_INTEGER zero{};
-    stream->Seek(zero, STREAM_SEEK_SET, nullptr);
-    char buffer[8192];
-    ULONG got = 0;
-    while (SUCCEEDED(stream->Read(buffer, sizeof buffer, &got)) && got) out.append(buffer, got);
-    stream->Seek(zero, STREAM_SEEK_SET, nullptr);
-    return out;
-}
-
-// A quoted display name without its quotes and escapes: the messaging
-// system shows the name as given.
-String Unquoted(const String &name) {
-    if (name.size() < 2 || name.front() != '"' || name.back() != '"') return name;
-    String out;
-    for (size_t i = 1; i + 1 < name.size(); ++i) {
-        if (name[i] == '\\' && i + 2 < name.size()) ++i;
-        out += name[i];
-    }
-    return out;
-}
 
 } // namespace
 
@@ -45,7 +22,7 @@ SmapiRecipient SmapiRecipientFor(const String &addressText, uint32_t recipClass,
     SmapiRecipient r;
     r.recipClass = recipClass;
     clsParseList items = ParseAddressField(addressText);
-    r.name = Unquoted(GetFieldDisplayName(items));
+    r.name = UnquotedDisplayName(GetFieldDisplayName(items));
     String address = GetFieldAddress(items, true);
     LogWriteF(kLogDetails, "add recipient '%s'", r.name.c_str());
     static const clsRegEx kPrefix(u"^[A-Z0-9]{2,10}:", clsRegEx::Caseless);

@@ -9,6 +9,7 @@
 #include "pal/system.h"
 #include "providers/xmapi/xmapi_platform.h"
 #include "providers/xmapi/xmapi_session.h"
+#include "runtime/com_util.h"
 
 namespace kv {
 
@@ -32,28 +33,6 @@ Prop Switched(const Prop &p) {
     if (TypeOf(p.tag) == PT_STRING8) q.text = pal::ToWide(p.text8, 0), q.text8.clear();
     else if (TypeOf(p.tag) == PT_UNICODE) q.text8 = pal::FromWide(p.text, 0), q.text.clear();
     return q;
-}
-
-std::string BytesOf(IStream *stream) {
-    std::string out;
-    if (!stream) return out;
-    LARGE_INTEGER zero{};
-    stream->Seek(zero, STREAM_SEEK_SET, nullptr);
-    char buffer[8192];
-    ULONG got = 0;
-    while (SUCCEEDED(stream->Read(buffer, sizeof buffer, &got)) && got) out.append(buffer, got);
-    stream->Seek(zero, STREAM_SEEK_SET, nullptr);
-    return out;
-}
-
-String Unquoted(const String &name) {
-    if (name.size() < 2 || name.front() != '"' || name.back() != '"') return name;
-    String out;
-    for (size_t i = 1; i + 1 < name.size(); ++i) {
-        if (name[i] == '\\' && i + 2 < name.size()) ++i;
-        out += name[i];
-    }
-    return out;
 }
 
 class Sender {
@@ -137,7 +116,7 @@ void Sender::Recipients(AddrBook &book) {
     for (const auto &[list, type] : lists) {
         for (const String &text : *list) {
             clsParseList items = ParseAddressField(text);
-            String name = Unquoted(GetFieldDisplayName(items));
+            String name = UnquotedDisplayName(GetFieldDisplayName(items));
             String address = GetFieldAddress(items);
             // Addresses of other systems (X.500, CompuServe, fax) are no mail
             // addresses to the parser: the text itself is the address then.
@@ -172,7 +151,7 @@ void Sender::WriteStream(uint32_t tag, const std::string &bytes, const char *ope
 }
 
 void Sender::Body(clsMailBody &body) {
-    const std::string bytes = BytesOf(body.Contents());
+    const std::string bytes = StreamBytes(body.Contents());
     const IString &type = body.MediaType();
     if (type == "text/plain") {
         WriteStream(Tag(ID_BODY, props_.StringType()), TextBytes(pal::ToWide(bytes, body.CodePage())),
@@ -214,7 +193,7 @@ void Sender::AddAttachment(clsMailAttachment &attachment) {
                          clsXMAPIProps::Long(ID_ATTACH_FLAGS, 0)});
     std::string content;
     if (attachment.Contents()) {
-        content = BytesOf(attachment.Contents());
+        content = StreamBytes(attachment.Contents());
     } else {
         pal::FileHandle file = pal::FileOpen(attachment.Name(), false);
         if (file == pal::kInvalidFile)

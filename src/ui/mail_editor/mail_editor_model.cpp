@@ -5,6 +5,7 @@
 #include "pal/registry.h"
 #include "pal/system.h"
 #include "runtime/regex.h"
+#include "runtime/com_util.h"
 
 namespace kv::ui {
 
@@ -52,19 +53,6 @@ template <class Getter> WString Recipients(Getter get) {
     clsAutoRelease<IEnumString> e;
     if (FAILED(get(e.put()))) return WString();
     return JoinRecipients(ReadStrings(e.get()));
-}
-
-String StreamBytes(IStream *s) {
-    LARGE_INTEGER zero{};
-    s->Seek(zero, STREAM_SEEK_SET, nullptr);
-    String all;
-    char buf[8192];
-    for (;;) {
-        ULONG got = 0;
-        if (FAILED(s->Read(buf, sizeof buf, &got)) || got == 0) break;
-        all.append(buf, got);
-    }
-    return all;
 }
 
 template <class T> String Contents(T *item) {
