@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# Starts aiosmtpd with TLS on loopback (a throw-away CA and certificates made
+# with openssl), then runs the TLS test host under Wine against them.
+#   usage: run.sh WINE TEST_EXE SERVERS_DIR [gtest arguments]
+set -uo pipefail
+wine=${1:?wine}
+exe=${2:?test executable}
+servers=${3:?directory of smtp_sink.py}
+shift 3
+# The system's Python, which has aiosmtpd from its package.
+python=/usr/bin/python3
+# 77: skipped (SKIP_RETURN_CODE).
+command -v openssl >/dev/null || { echo "SKIPPED: no openssl"; exit 77; }
+"$python" -c 'import aiosmtpd' 2>/dev/null || { echo "SKIPPED: no aiosmtpd"; exit 77; }
+
+dir=$(mktemp -d /tmp/kv-wine-tls-XXXXXX)
+pids=()
+fds=()
+cleanup() {
+  local fd pid
+  for fd in "${fds[@]}"; do exec {fd}>&-; done
+  for pid in "${pids[@]}"; do
+    for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    kill "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
+  done
+  rm -rf "$dir"
+}
+trap cleanup EXIT
+
+ossl() { openssl "$@" >/dev/null 2>&1 || { echo "openssl $1 failed"; exit 1; }; }
+ec=(-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes)
+ossl req -x509 "${ec[@]}" -keyout "$dir/ca.key" -out "$dir/ca.pem" -days 2 -subj /CN=kv-wine-CA \
+  -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign
+ossl req -x509 "${ec[@]}" -keyout "$dir/other.key" -out "$dir/other.pem" -days 2 -subj /CN=kv-other-CA \
+  -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign
+serial=1
+leaf() { # name, subjectAltName, days
+  printf 'subjectAltName=%s\n' "$2" >"$dir/$1.ext"
+  ossl req -new "${ec[@]}" -keyout "$dir/$1.key" -out "$dir/$1.csr" -subj "/CN=$1"
+  serial=$((serial + 1))
+  ossl x509 -req -in "$dir/$1.csr" -CA "$dir/ca.pem" -CAkey "$dir/ca.key" -set_serial "$serial" -days "$3" \
+    -extfile "$dir/$1.ext" -out "$dir/$1.pem"
+}
+leaf good "DNS:localhost,IP:127.0.0.1" 2
+leaf wrong "DNS:wrong.example" 2
+leaf expired "DNS:localhost,IP:127.0.0.1" -1
+
+sink() { # name, tls mode, certificate
+  local spool=$dir/$1
+  mkdir -p "$spool"
+  mkfifo "$spool.in"
+  "$python" "$servers/smtp_sink.py" "$spool" tim tanstaaf --tls "$2" "$dir/$3.pem" "$dir/$3.key" \
+    <"$spool.in" >"$spool.port" 2>"$spool.log" &
+  pids+=($!)
+  # Holding the write end keeps the server running; closing it ends the server.
+  local fd
+  exec {fd}>"$spool.in"
+  fds+=("$fd")
+  for _ in $(seq 100); do
+    [ -s "$spool.port" ] && break
+    sleep 0.1
+  done
+  local port
+  port=$(head -n1 "$spool.port")
+  [ -n "$port" ] || { echo "the $1 server did not start:"; cat "$spool.log"; exit 1; }
+  export "KV_TLS_PORT_$1=$port"
+}
+sink starttls starttls good
+sink implicit implicit good
+sink wrong starttls wrong
+sink expired implicit expired
+
+KV_TLS_DIR="Z:$(printf '%s' "$dir" | tr / '\\')"
+export KV_TLS_DIR
+"$wine" "$exe" "$@"
