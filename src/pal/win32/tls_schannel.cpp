@@ -511,6 +511,8 @@ class SchannelSession final : public TlsSession {
                                 {0, SECBUFFER_EMPTY, nullptr},
                                 {0, SECBUFFER_EMPTY, nullptr}};
         SecBufferDesc desc = {SECBUFFER_VERSION, 4, buffers};
+        // An alert record in the clear (up to TLS 1.2); in_ starts at a record.
+        const bool alert = static_cast<unsigned char>(in_[0]) == 21;
         SECURITY_STATUS status = DecryptMessage(&context_, &desc, 0, nullptr);
         if (status == SEC_E_INCOMPLETE_MESSAGE) return ReadMore();
         if (status != SEC_E_OK && status != SEC_I_RENEGOTIATE && status != SEC_I_CONTEXT_EXPIRED) {
@@ -519,10 +521,12 @@ class SchannelSession final : public TlsSession {
         }
         // The plaintext lies inside in_: keep it before the extra bytes move to the front.
         const SecBuffer *extra = nullptr;
+        bool data = false;
         for (const SecBuffer &b : buffers) {
             if (b.BufferType == SECBUFFER_DATA && b.cbBuffer && b.pvBuffer) {
                 const char *at = static_cast<const char *>(b.pvBuffer);
                 plain_.insert(plain_.end(), at, at + b.cbBuffer);
+                data = true;
             } else if (b.BufferType == SECBUFFER_EXTRA && b.cbBuffer) {
                 extra = &b;
             }
@@ -534,8 +538,9 @@ class SchannelSession final : public TlsSession {
         } else {
             inLength_ = 0;
         }
-        if (status == SEC_I_CONTEXT_EXPIRED) {
-            // The peer's close_notify: the end of its data.
+        // The peer's close_notify: the end of its data. Wine's Schannel reports
+        // it as an alert record that decrypted to nothing.
+        if (status == SEC_I_CONTEXT_EXPIRED || (status == SEC_E_OK && alert && !data)) {
             peerClosed_ = true;
             return true;
         }

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Starts aiosmtpd with TLS on loopback (a throw-away CA and certificates made
-# with openssl), then runs the TLS test host under Wine against them.
+# Starts aiosmtpd with TLS and tls_peer.py on loopback (a throw-away CA and
+# certificates made with openssl), then runs a TLS test program against them:
+# under Wine, or natively when WINE is "-".
 #   usage: run.sh WINE TEST_EXE SERVERS_DIR [gtest arguments]
 set -uo pipefail
 wine=${1:?wine}
@@ -46,31 +47,42 @@ leaf good "DNS:localhost,IP:127.0.0.1" 2
 leaf wrong "DNS:wrong.example" 2
 leaf expired "DNS:localhost,IP:127.0.0.1" -1
 
-sink() { # name, tls mode, certificate
-  local spool=$dir/$1
-  mkdir -p "$spool"
-  mkfifo "$spool.in"
-  "$python" "$servers/smtp_sink.py" "$spool" tim tanstaaf --tls "$2" "$dir/$3.pem" "$dir/$3.key" \
-    <"$spool.in" >"$spool.port" 2>"$spool.log" &
+serve() { # name, command...
+  local name=$1
+  shift
+  mkfifo "$dir/$name.in"
+  "$@" <"$dir/$name.in" >"$dir/$name.port" 2>"$dir/$name.log" &
   pids+=($!)
   # Holding the write end keeps the server running; closing it ends the server.
   local fd
-  exec {fd}>"$spool.in"
+  exec {fd}>"$dir/$name.in"
   fds+=("$fd")
   for _ in $(seq 100); do
-    [ -s "$spool.port" ] && break
+    [ -s "$dir/$name.port" ] && break
     sleep 0.1
   done
   local port
-  port=$(head -n1 "$spool.port")
-  [ -n "$port" ] || { echo "the $1 server did not start:"; cat "$spool.log"; exit 1; }
-  export "KV_TLS_PORT_$1=$port"
+  port=$(head -n1 "$dir/$name.port")
+  [ -n "$port" ] || { echo "the $name server did not start:"; cat "$dir/$name.log"; exit 1; }
+  export "KV_TLS_PORT_$name=$port"
+}
+sink() { # name, tls mode, certificate
+  mkdir -p "$dir/$1"
+  serve "$1" "$python" "$servers/smtp_sink.py" "$dir/$1" tim tanstaaf --tls "$2" "$dir/$3.pem" "$dir/$3.key"
 }
 sink starttls starttls good
 sink implicit implicit good
 sink wrong starttls wrong
 sink expired implicit expired
 
-KV_TLS_DIR="Z:$(printf '%s' "$dir" | tr / '\\')"
-export KV_TLS_DIR
-"$wine" "$exe" "$@"
+serve peer "$python" "$(dirname "$0")/tls_peer.py" "$dir/good.pem" "$dir/good.key"
+export KV_TLS_PEER_PORT=$KV_TLS_PORT_peer
+
+if [ "$wine" = - ]; then
+  export KV_TLS_DIR=$dir
+  "$exe" "$@"
+else
+  KV_TLS_DIR="Z:$(printf '%s' "$dir" | tr / '\\')"
+  export KV_TLS_DIR
+  "$wine" "$exe" "$@"
+fi

@@ -1,0 +1,174 @@
+#!/usr/bin/python3
+"""A TLS server that shapes its records and TCP segments, for the tests of a
+TLS back-end's record handling.
+
+Usage: tls_peer.py CERT KEY
+Prints the port on the first line and serves clients one after another until
+standard input closes. Each client first sends "SCENARIO <name>\\n" in clear;
+then, except for "plain" and "silent", the TLS handshake follows:
+  echo     reads 1,048,583 bytes, sends them back in records of varying sizes
+           written to TCP at once, then close_notify
+  trickle  sends 3,000 bytes in small records, each record's ciphertext in
+           pieces with pauses between (the first byte by byte), then close_notify
+  drop     sends "partial" and closes TCP without close_notify
+  corrupt  sends a record whose last byte (its authentication tag) is flipped
+  plain    answers the handshake with a line of text
+  silent   never answers
+"""
+import select
+import socket
+import ssl
+import sys
+import threading
+import time
+
+ECHO_SIZE = 1048583
+cert, key = sys.argv[1:3]
+context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+context.load_cert_chain(cert, key)
+
+
+class Peer:
+    def __init__(self, sock):
+        self.sock = sock
+        self.incoming = ssl.MemoryBIO()
+        self.outgoing = ssl.MemoryBIO()
+        self.tls = context.wrap_bio(self.incoming, self.outgoing, server_side=True)
+
+    def flush(self, split=False):
+        data = self.outgoing.read()
+        if not split:
+            if data:
+                self.sock.sendall(data)
+            return
+        # Each record in pieces with pauses between, so the client sees it
+        # incomplete; the first one byte by byte, its header too.
+        at, first = 0, True
+        while at < len(data):
+            end = min(len(data), at + 5 + int.from_bytes(data[at + 3:at + 5], "big"))
+            cuts = range(at + 1, end) if first else [at + 3, (at + end) // 2]
+            start = at
+            for cut in list(cuts) + [end]:
+                self.sock.sendall(data[start:cut])
+                start = cut
+                time.sleep(0.002 if first else 0.02)
+            at, first = end, False
+
+    def feed(self):
+        data = self.sock.recv(65536)
+        if not data:
+            raise EOFError
+        self.incoming.write(data)
+
+    def handshake(self):
+        while True:
+            try:
+                self.tls.do_handshake()
+                self.flush()
+                return
+            except ssl.SSLWantReadError:
+                self.flush()
+                self.feed()
+
+    def read(self, size):
+        got = b""
+        while len(got) < size:
+            try:
+                got += self.tls.read(size - len(got))
+            except ssl.SSLWantReadError:
+                self.feed()
+        return got
+
+    def close_notify(self, split=False):
+        try:
+            self.tls.unwrap()
+        except ssl.SSLWantReadError:
+            pass
+        self.flush(split)
+
+
+def wait_for_close(sock):
+    # Until the client closes, at most 10 s.
+    while select.select([sock], [], [], 10)[0]:
+        try:
+            if not sock.recv(65536):
+                return
+        except OSError:
+            return
+
+
+def serve(sock):
+    sock.settimeout(10)
+    sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+    line = b""
+    while not line.endswith(b"\n"):
+        c = sock.recv(1)
+        if not c:
+            return
+        line += c
+    scenario = line.decode().split()[1]
+    if scenario == "plain":
+        sock.sendall(b"220 no TLS here\r\n")
+        wait_for_close(sock)
+        return
+    if scenario == "silent":
+        wait_for_close(sock)
+        return
+    peer = Peer(sock)
+    peer.handshake()
+    if scenario == "echo":
+        data = peer.read(ECHO_SIZE)
+        at, size = 0, 1
+        while at < len(data):
+            peer.tls.write(data[at:at + size])
+            at += size
+            size = size * 3 % 16411 + 1
+        peer.flush()
+        peer.close_notify()
+    elif scenario == "trickle":
+        data = bytes((i * 7 + 3) % 256 for i in range(3000))
+        at, size = 0, 1
+        while at < len(data):
+            peer.tls.write(data[at:at + size])
+            at += size
+            size += 37
+        peer.flush(split=True)
+        peer.close_notify(split=True)
+    elif scenario == "drop":
+        peer.tls.write(b"partial")
+        peer.flush()
+        sock.shutdown(socket.SHUT_RDWR)
+        return
+    elif scenario == "corrupt":
+        peer.flush()
+        peer.tls.write(b"hello")
+        record = bytearray(peer.outgoing.read())
+        record[-1] ^= 0x55
+        sock.sendall(bytes(record))
+    wait_for_close(sock)
+
+
+def main():
+    listener = socket.socket()
+    listener.bind(("127.0.0.1", 0))
+    listener.listen(8)
+    print(listener.getsockname()[1], flush=True)
+
+    def accept():
+        while True:
+            try:
+                sock, _ = listener.accept()
+            except OSError:
+                return
+            try:
+                serve(sock)
+            except (OSError, EOFError, ssl.SSLError):
+                pass
+            finally:
+                sock.close()
+
+    threading.Thread(target=accept, daemon=True).start()
+    sys.stdin.read()
+
+
+main()
