@@ -12,6 +12,7 @@ then, except for "plain" and "silent", the TLS handshake follows:
            pieces with pauses between (the first byte by byte), then close_notify
   drop     sends "partial" and closes TCP without close_notify
   corrupt  sends a record whose last byte (its authentication tag) is flipped
+  close    waits for the client's close_notify, answers it and closes TCP
   plain    answers the handshake with a line of text
   silent   never answers
 """
@@ -70,13 +71,18 @@ class Peer:
                 self.flush()
                 self.feed()
 
+    # Up to size bytes; fewer once the client's close_notify came.
     def read(self, size):
         got = b""
         while len(got) < size:
             try:
-                got += self.tls.read(size - len(got))
+                chunk = self.tls.read(size - len(got))
             except ssl.SSLWantReadError:
                 self.feed()
+                continue
+            if not chunk:
+                break
+            got += chunk
         return got
 
     def close_notify(self, split=False):
@@ -134,6 +140,12 @@ def serve(sock):
             size += 37
         peer.flush(split=True)
         peer.close_notify(split=True)
+    elif scenario == "close":
+        while peer.read(1):
+            pass
+        peer.close_notify()
+        sock.shutdown(socket.SHUT_RDWR)
+        return
     elif scenario == "drop":
         peer.tls.write(b"partial")
         peer.flush()

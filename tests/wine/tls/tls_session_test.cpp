@@ -42,6 +42,14 @@ class Connection final : public TlsStream {
     }
     long Send(const void *data, size_t length) override { return socket_.Send(data, length); }
     long Receive(void *buffer, size_t capacity) override { return socket_.Receive(buffer, capacity); }
+    // Reads below the session until the peer closes (0) or the timeout (-1).
+    long DrainRaw() {
+        char buffer[4096];
+        long n;
+        while ((n = socket_.Receive(buffer, sizeof buffer)) > 0) {
+        }
+        return n;
+    }
 
   private:
     TcpSocket socket_;
@@ -141,6 +149,16 @@ TEST_F(TlsSessionContract, FailuresAreClassifiedAndFinal) {
         EXPECT_EQ(session->Error().failure, t.failure);
         session->Close();
     }
+}
+
+TEST_F(TlsSessionContract, CloseSendsCloseNotify) {
+    Connection connection;
+    auto session = Open(connection, "close", 5000);
+    ASSERT_TRUE(session);
+    ASSERT_TRUE(session->Handshake()) << session->Error().detail;
+    session->Close();
+    // The peer closes only once it has our close_notify; without it this read times out.
+    EXPECT_EQ(connection.DrainRaw(), 0);
 }
 
 TEST_F(TlsSessionContract, NothingGoesOverAClosedSession) {
