@@ -547,6 +547,8 @@ class SchannelSession final : public TlsSession {
         if (status == SEC_I_RENEGOTIATE) {
             // A new handshake, or a TLS 1.3 post-handshake message: the negotiation takes the bytes.
             if (!Negotiate(false)) return false;
+            // A renegotiation may bring another certificate.
+            if (options_.verify && !VerifyPeer()) return false;
             SECURITY_STATUS sized = QueryContextAttributesW(&context_, SECPKG_ATTR_STREAM_SIZES, &sizes_);
             if (sized != SEC_E_OK || sizes_.cbMaximumMessage == 0) {
                 Fail(TlsFailure::Protocol, "no record sizes (" + StatusText(sized) + ")");
