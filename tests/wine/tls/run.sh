@@ -76,6 +76,8 @@ sink wrong starttls wrong
 sink expired implicit expired
 
 serve peer "$python" "$(dirname "$0")/tls_peer.py" "$dir/good.pem" "$dir/good.key"
+# Implicit TLS, dropped without close_notify once the mail text is in (one client).
+serve drop "$python" "$servers/tls_drop.py" "$dir/good.pem" "$dir/good.key" after-data
 export KV_TLS_PEER_PORT=$KV_TLS_PORT_peer
 
 if [ "$wine" = - ]; then

@@ -2,7 +2,8 @@
 // on loopback. run.sh starts the servers and passes them in the environment:
 // KV_TLS_DIR (their spool directories and the test CA, as a Windows path) and
 // KV_TLS_PORT_<NAME> for the servers "starttls", "implicit", "wrong" (STARTTLS,
-// certificate for another host) and "expired" (implicit TLS, expired certificate).
+// certificate for another host), "expired" (implicit TLS, expired certificate)
+// and "drop" (implicit TLS, closed without close_notify after the mail text).
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -239,6 +240,24 @@ TEST_F(WineTls, RefusedHandshakesNameTheReasonAndLogOnToNothing) {
         EXPECT_FALSE(Exists(Spool(t.server) + "\\auth")) << "no logon over a refused connection";
         c->Release();
     }
+}
+
+TEST_F(WineTls, ConnectionDroppedWithoutCloseNotifyIsNoSuccess) {
+    IKvMailConnection2 *c = Connection("drop", "localhost", "implicit");
+    ASSERT_NE(c, nullptr);
+    SetText(c, L"TLSCAFile", dir + "\\ca.pem");
+    IKvMail *mail = BigMail(c);
+    ASSERT_NE(mail, nullptr);
+    ASSERT_EQ(c->Connect(), S_OK) << ErrorText(c);
+    LONG code = 0;
+    EXPECT_EQ(c->Send(mail), E_ABORT);
+    const std::string expected = "recv() failed: the server closed the connection without ending the TLS session";
+    std::string error = ErrorText(c, &code);
+    EXPECT_EQ(error.substr(0, expected.size()), expected) << error;
+    EXPECT_EQ(code, -2);
+    c->Disconnect();
+    mail->Release();
+    c->Release();
 }
 
 } // namespace
