@@ -7,6 +7,7 @@
 // that file is gone (scripts/screenshot-editor.sh takes the picture).
 #include <windows.h>
 #include <commctrl.h>
+#include <richedit.h>
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -123,10 +124,16 @@ class Component {
     Component(const Component &) = delete;
     Component &operator=(const Component &) = delete;
 
-    IKvMail2 *NewMail() {
+    // A mail read from kMail, or an empty one.
+    IKvMail2 *NewMail(bool received = true) {
         IKvMail *mail = nullptr;
         IKvMail2 *mail2 = nullptr;
         if (!connection_ || connection_->CreateMail(0, L"", &mail) != S_OK) return nullptr;
+        if (!received) {
+            mail->QueryInterface(IID_IKvMail2, reinterpret_cast<void **>(&mail2));
+            mail->Release();
+            return mail2;
+        }
         IStream *stream = nullptr;
         if (SUCCEEDED(CreateStreamOnHGlobal(nullptr, TRUE, &stream))) {
             ULONG written = 0;
@@ -383,6 +390,108 @@ TEST_F(MailEditorUi, ReopenedDialogHasTheLastSizeButNotTheLastPosition) {
         EXPECT_EQ(now.top, first.top);
         Click(dialog, IDC_MAIL_CLOSE);
         EXPECT_EQ(run.Finish(), S_FALSE);
+    }
+}
+
+std::string BodyContents(IKvMailBody *body) {
+    IStream *stream = nullptr;
+    std::string out;
+    if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, &stream))) return out;
+    if (body->GetContents(stream) == S_OK) {
+        LARGE_INTEGER zero{};
+        stream->Seek(zero, STREAM_SEEK_SET, nullptr);
+        char buffer[4096];
+        ULONG n = 0;
+        while (stream->Read(buffer, sizeof buffer, &n) == S_OK && n > 0) out.append(buffer, n);
+    }
+    stream->Release();
+    return out;
+}
+
+IKvMailBody *AddBody(IKvMail2 *mail, const wchar_t *type, const std::string &content) {
+    IKvMailBody *body = nullptr;
+    BSTR t = SysAllocString(type);
+    HRESULT hr = mail->CreateAndAddBody(&body, t, 1252);
+    SysFreeString(t);
+    if (hr != S_OK) return nullptr;
+    IStream *stream = nullptr;
+    if (SUCCEEDED(CreateStreamOnHGlobal(nullptr, TRUE, &stream))) {
+        ULONG written = 0;
+        stream->Write(content.data(), ULONG(content.size()), &written);
+        LARGE_INTEGER zero{};
+        stream->Seek(zero, STREAM_SEEK_SET, nullptr);
+        body->SetContents(stream);
+        stream->Release();
+    }
+    return body;
+}
+
+BOOL CALLBACK CollectRichEdits(HWND w, LPARAM p) {
+    char cls[32] = "";
+    GetClassNameA(w, cls, sizeof cls);
+    if (std::string(cls) == "RichEdit20A") reinterpret_cast<std::vector<HWND> *>(p)->push_back(w);
+    return TRUE;
+}
+
+TEST_F(MailEditorUi, RichEditPagesAreSetUpAndAnEditedRtfBodyIsWrittenBackOnSendOnly) {
+    const std::string rtf = "{\\rtf1\\ansi\\deff0{\\fonttbl{\\f0 Arial;}}Hello {\\b bold} world\\par}";
+    const struct {
+        const char *name;
+        bool editable;
+        int button;
+        HRESULT result;
+        bool written;
+    } cases[] = {
+        {"send", true, IDC_MAIL_SEND, S_OK, true},
+        {"cancel", true, IDC_MAIL_CLOSE, S_FALSE, false},
+        {"read-only", false, IDC_MAIL_CLOSE, S_FALSE, false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        IKvMail2 *mail = component_.NewMail(false);
+        ASSERT_NE(mail, nullptr);
+        IKvMailBody *plain = AddBody(mail, L"text/plain", "Plain words");
+        IKvMailBody *formatted = AddBody(mail, L"text/rtf", rtf);
+        ASSERT_NE(plain, nullptr);
+        ASSERT_NE(formatted, nullptr);
+        {
+            EditRun run(mail, c.editable);
+            HWND dialog = run.Dialog();
+            ASSERT_NE(dialog, nullptr);
+            std::vector<HWND> edits;
+            EnumChildWindows(dialog, CollectRichEdits, reinterpret_cast<LPARAM>(&edits));
+            ASSERT_EQ(edits.size(), 2u);
+            HWND plainEdit = nullptr, rtfEdit = nullptr;
+            for (HWND e : edits) (Text(e) == L"Plain words" ? plainEdit : rtfEdit) = e;
+            ASSERT_NE(plainEdit, nullptr);
+            ASSERT_NE(rtfEdit, nullptr);
+            EXPECT_EQ(Text(rtfEdit).substr(0, 16), L"Hello bold world");
+            for (HWND e : {plainEdit, rtfEdit}) {
+                // Plain or rich text (Wine's rich edit keeps its own undo and code-page modes).
+                EXPECT_EQ(SendMessageW(e, EM_GETTEXTMODE, 0, 0) & (TM_PLAINTEXT | TM_RICHTEXT),
+                          e == plainEdit ? TM_PLAINTEXT : TM_RICHTEXT);
+                EXPECT_EQ(SendMessageW(e, EM_GETLIMITTEXT, 0, 0), 0x7FFFFFFF);
+                EXPECT_EQ(SendMessageW(e, EM_GETOPTIONS, 0, 0) & 0x01009100, 0x01009100);
+                EXPECT_EQ((GetWindowLongW(e, GWL_STYLE) & ES_READONLY) != 0, !c.editable);
+            }
+            LRESULT end = GetWindowTextLengthW(rtfEdit);
+            SendMessageW(rtfEdit, EM_SETSEL, end, end);
+            SendMessageW(rtfEdit, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(L" again"));
+            Click(dialog, c.button);
+            EXPECT_EQ(run.Finish(), c.result);
+        }
+        std::string after = BodyContents(formatted);
+        if (c.written) {
+            EXPECT_EQ(after.substr(0, 5), "{\\rtf");
+            EXPECT_NE(after.find("again"), std::string::npos) << after;
+            EXPECT_NE(after.find("bold"), std::string::npos) << after;
+        } else {
+            EXPECT_EQ(after, rtf);
+        }
+        EXPECT_EQ(BodyContents(plain), "Plain words"); // plain pages are never written back
+        plain->Release();
+        formatted->Release();
+        mail->Release();
     }
 }
 

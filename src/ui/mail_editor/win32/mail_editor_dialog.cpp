@@ -335,11 +335,13 @@ class clsMailEditor : public clsMailEditorView {
 
     void SetUpRichEdit(HWND edit, const EditorPage &page) {
         bool rtf = page.kind == PageKind::Rtf;
-        if (font_) SendMessageW(edit, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
         SendMessageW(edit, EM_FORMATRANGE, 0, 0);
         SendMessageW(edit, EM_EXLIMITTEXT, 0, 0x7FFFFFFF);
+        // The mode only changes while the control is empty and has nothing to undo.
+        SendMessageW(edit, EM_EMPTYUNDOBUFFER, 0, 0);
         SendMessageW(edit, EM_SETTEXTMODE, rtf ? 22 : 21, 0);
         SendMessageW(edit, EM_SETOPTIONS, ECOOP_OR, 0x01009100);
+        if (font_) SendMessageW(edit, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
         if (rtf) StreamIn(edit, page.bytes, 18);
         if (!rtf || GetWindowTextLengthW(edit) == 0) StreamIn(edit, Utf16Bytes(page.text), 17);
         SendMessageW(edit, EM_SETMODIFY, FALSE, 0);
