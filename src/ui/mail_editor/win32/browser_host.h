@@ -79,16 +79,17 @@ class Host : public IOleClientSite,
     // IDocHostUIHandler
     STDMETHODIMP ShowContextMenu(DWORD id, POINT *pt, IUnknown *target, IDispatch *object) override;
     STDMETHODIMP GetHostInfo(DOCHOSTUIINFO *info) override;
+    // The browser keeps its own behaviour for all of these.
     STDMETHODIMP ShowUI(DWORD, IOleInPlaceActiveObject *, IOleCommandTarget *, IOleInPlaceFrame *,
                         IOleInPlaceUIWindow *) override {
-        return S_OK;
+        return E_NOTIMPL;
     }
-    STDMETHODIMP HideUI() override { return S_OK; }
-    STDMETHODIMP UpdateUI() override { return S_OK; }
+    STDMETHODIMP HideUI() override { return E_NOTIMPL; }
+    STDMETHODIMP UpdateUI() override { return E_NOTIMPL; }
     STDMETHODIMP OnDocWindowActivate(BOOL) override { return E_NOTIMPL; }
     STDMETHODIMP OnFrameWindowActivate(BOOL) override { return E_NOTIMPL; }
     STDMETHODIMP ResizeBorder(LPCRECT, IOleInPlaceUIWindow *, BOOL) override { return E_NOTIMPL; }
-    STDMETHODIMP TranslateAccelerator(LPMSG, const GUID *, DWORD) override { return S_FALSE; }
+    STDMETHODIMP TranslateAccelerator(LPMSG, const GUID *, DWORD) override { return E_NOTIMPL; }
     STDMETHODIMP GetOptionKeyPath(LPOLESTR *key, DWORD) override;
     STDMETHODIMP GetDropTarget(IDropTarget *, IDropTarget **) override { return E_NOTIMPL; }
     STDMETHODIMP GetExternal(IDispatch **external) override;
