@@ -393,6 +393,56 @@ TEST_F(MailEditorUi, ReopenedDialogHasTheLastSizeButNotTheLastPosition) {
     }
 }
 
+TEST_F(MailEditorUi, AStoredSizeThatCannotBeUsedLeavesAUsableDialog) {
+    // The template's own size first, with nothing stored.
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kRegistryKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    RegDeleteValueW(key, L"RTFDlg.Position");
+    SIZE natural{};
+    {
+        EditRun run(mail_, false);
+        HWND dialog = run.Dialog();
+        ASSERT_NE(dialog, nullptr);
+        RECT r;
+        GetWindowRect(dialog, &r);
+        natural = {r.right - r.left, r.bottom - r.top};
+        Click(dialog, IDC_MAIL_CLOSE);
+        EXPECT_EQ(run.Finish(), S_FALSE);
+    }
+    const struct {
+        const char *name;
+        std::vector<LONG> value; // left, top, right, bottom
+        DWORD bytes;
+        bool natural; // else at least half the template's size
+    } cases[] = {
+        {"a short value", {0, 0, 900, 700}, 15, true},
+        {"an empty rectangle", {300, 300, 300, 200}, 16, true},
+        {"a tiny window", {0, 0, 10, 10}, 16, false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_EQ(RegSetValueExW(key, L"RTFDlg.Position", 0, REG_BINARY,
+                                 reinterpret_cast<const BYTE *>(c.value.data()), c.bytes),
+                  ERROR_SUCCESS);
+        EditRun run(mail_, false);
+        HWND dialog = run.Dialog();
+        ASSERT_NE(dialog, nullptr);
+        RECT r;
+        GetWindowRect(dialog, &r);
+        if (c.natural) {
+            EXPECT_EQ(r.right - r.left, natural.cx);
+            EXPECT_EQ(r.bottom - r.top, natural.cy);
+        } else {
+            EXPECT_GE(r.right - r.left, natural.cx / 2);
+            EXPECT_GE(r.bottom - r.top, natural.cy / 2);
+        }
+        Click(dialog, IDC_MAIL_CLOSE);
+        EXPECT_EQ(run.Finish(), S_FALSE);
+    }
+    RegCloseKey(key);
+}
+
 std::string BodyContents(IKvMailBody *body) {
     IStream *stream = nullptr;
     std::string out;
