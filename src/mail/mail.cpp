@@ -18,6 +18,7 @@
 #include "pal/system.h"
 #include "runtime/com_util.h"
 #include "runtime/module_state.h"
+#include "ui/mail_editor/mail_editor_dialog.h"
 
 namespace kv {
 
@@ -546,8 +547,9 @@ HRESULT clsMail::Edit(HWND parent, LONG value, LONG editable, DWORD flags) {
         else clsExcept(-5, text); // logged all the same
         return hr = E_INVALIDARG;
     }
-    // The mail dialog is not part of this build.
-    return hr = E_NOTIMPL;
+    int result = ui::ShowMailEditor(uintptr_t(parent), static_cast<IKvMail *>(this), editable != 0, flags);
+    if (result == -1) return hr = E_FAIL; // the dialog could not be shown
+    return hr = result == 1 ? S_OK : S_FALSE;
 }
 
 } // namespace kv

@@ -36,17 +36,23 @@ class DateFormatter {
 WString DateDisplay(const WString &value, const DateFormatter &formatter);
 
 // The download-control ambient flags the browser host answers with: images
-// load, but scripts, Java and ActiveX controls of a received mail never run.
+// load, but scripts, Java, ActiveX controls, behaviours, frames and refreshes
+// of a received mail never run, and the browser shows no dialogs of its own.
 enum : uint32_t {
     kDlctlDlImages = 0x00000010,
     kDlctlNoScripts = 0x00000080,
     kDlctlNoJava = 0x00000100,
     kDlctlNoRunActiveXCtls = 0x00000200,
     kDlctlNoDlActiveXCtls = 0x00000400,
+    kDlctlNoFrameDownload = 0x00001000,
+    kDlctlNoBehaviors = 0x00008000,
+    kDlctlNoClientPull = 0x20000000,
+    kDlctlSilent = 0x40000000,
 };
 constexpr int32_t kDispidAmbientDlControl = -5512;
-constexpr uint32_t kBrowserDownloadControl =
-    kDlctlDlImages | kDlctlNoScripts | kDlctlNoJava | kDlctlNoRunActiveXCtls | kDlctlNoDlActiveXCtls;
+constexpr uint32_t kBrowserDownloadControl = kDlctlDlImages | kDlctlNoScripts | kDlctlNoJava | kDlctlNoRunActiveXCtls |
+                                             kDlctlNoDlActiveXCtls | kDlctlNoFrameDownload | kDlctlNoBehaviors |
+                                             kDlctlNoClientPull | kDlctlSilent;
 // Host flag that leaves the context menu to the browser.
 constexpr uint32_t kHostBrowserContextMenu = 0x40;
 

@@ -1,0 +1,139 @@
+// The HTML page's browser host as the browser sees it: the download-control
+// ambient property that keeps a received mail's scripts, Java and ActiveX
+// from running, and which navigations go ahead.
+#include <windows.h>
+#include <exdispid.h>
+#include <gtest/gtest.h>
+#include <mshtmdid.h>
+#include <olectl.h>
+
+#include <string>
+
+#include "ui/mail_editor/win32/browser_host.h"
+
+namespace kv::ui {
+namespace {
+
+class HostTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char dir[MAX_PATH];
+        GetTempPathA(MAX_PATH, dir);
+        char name[MAX_PATH];
+        ASSERT_NE(GetTempFileNameA(dir, "kvh", 0, name), 0u);
+        file_ = name;
+        wfile_ = std::wstring(file_.begin(), file_.end());
+        host_ = new Host(nullptr, 0);
+        host_->Show(wfile_); // no browser: only the file is kept
+        ASSERT_EQ(host_->QueryInterface(IID_IDispatch, reinterpret_cast<void **>(&dispatch_)), S_OK);
+    }
+    void TearDown() override {
+        if (dispatch_) dispatch_->Release();
+        host_->Release();
+        DeleteFileA(file_.c_str());
+    }
+    // Invokes an event whose last parameter is the Cancel flag; its value afterwards.
+    VARIANT_BOOL Fire(DISPID id, const std::wstring &url) {
+        VARIANT_BOOL cancel = VARIANT_FALSE;
+        BSTR bstr = SysAllocString(url.c_str());
+        VARIANT urlValue;
+        VariantInit(&urlValue);
+        urlValue.vt = VT_BSTR;
+        urlValue.bstrVal = bstr;
+        VARIANT args[7];
+        for (VARIANT &v : args) VariantInit(&v);
+        UINT count = 7, cancelAt = 0;
+        if (id == DISPID_BEFORENAVIGATE2) {
+            args[5].vt = VT_BYREF | VT_VARIANT;
+            args[5].pvarVal = &urlValue;
+        } else if (id == DISPID_NEWWINDOW2) {
+            count = 2;
+        } else {
+            count = 5, cancelAt = 3;
+            args[0].vt = VT_BSTR;
+            args[0].bstrVal = bstr;
+        }
+        args[cancelAt].vt = VT_BYREF | VT_BOOL;
+        args[cancelAt].pboolVal = &cancel;
+        DISPPARAMS params{args, nullptr, count, 0};
+        EXPECT_EQ(dispatch_->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr), S_OK);
+        SysFreeString(bstr);
+        return cancel;
+    }
+
+    std::string file_;
+    std::wstring wfile_;
+    Host *host_ = nullptr;
+    IDispatch *dispatch_ = nullptr;
+};
+
+TEST_F(HostTest, AmbientDownloadControlRefusesScriptsJavaAndActiveX) {
+    IOleClientSite *site = nullptr;
+    ASSERT_EQ(host_->QueryInterface(IID_IOleClientSite, reinterpret_cast<void **>(&site)), S_OK);
+    IDispatch *ambient = nullptr; // how a control finds the ambient properties
+    ASSERT_EQ(site->QueryInterface(IID_IDispatch, reinterpret_cast<void **>(&ambient)), S_OK);
+    site->Release();
+    VARIANT result;
+    VariantInit(&result);
+    DISPPARAMS none{nullptr, nullptr, 0, 0};
+    ASSERT_EQ(ambient->Invoke(DISPID_AMBIENT_DLCONTROL, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &result, nullptr,
+                              nullptr),
+              S_OK);
+    ambient->Release();
+    ASSERT_EQ(result.vt, VT_I4);
+    const LONG required = DLCTL_NO_SCRIPTS | DLCTL_NO_JAVA | DLCTL_NO_RUNACTIVEXCTLS | DLCTL_NO_DLACTIVEXCTLS |
+                          DLCTL_NO_BEHAVIORS | DLCTL_NO_FRAMEDOWNLOAD | DLCTL_DLIMAGES;
+    EXPECT_EQ(result.lVal & required, required);
+    EXPECT_EQ(result.lVal & (DLCTL_DOWNLOADONLY | DLCTL_OFFLINE | DLCTL_VIDEOS | DLCTL_BGSOUNDS), 0);
+
+    EXPECT_EQ(dispatch_->Invoke(DISPID_AMBIENT_USERMODE, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &result, nullptr,
+                                nullptr),
+              DISP_E_MEMBERNOTFOUND);
+}
+
+TEST_F(HostTest, OnlyItsOwnFileAndTheBrowsersOwnPagesAreNavigatedTo) {
+    std::wstring url = L"file:///" + wfile_;
+    for (wchar_t &c : url)
+        if (c == L'\\') c = L'/';
+    std::wstring upper = wfile_;
+    for (wchar_t &c : upper) c = towupper(c);
+    const struct {
+        std::wstring target;
+        bool accepted;
+    } cases[] = {
+        {wfile_, true},
+        {url, true},
+        {upper, true},
+        {L"about:blank", true},
+        {L"res://ieframe.dll/navcancl.htm", true},
+        {L"http://example.org/", false},
+        {L"javascript:alert(1)", false},
+        {wfile_ + L".x", false},
+        {L"file:///C:/windows/win.ini", false},
+        {L"", false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.target.begin(), c.target.end()));
+        EXPECT_EQ(Fire(DISPID_BEFORENAVIGATE2, c.target), c.accepted ? VARIANT_FALSE : VARIANT_TRUE);
+    }
+    // A link with a target of its own would open a browser window: never.
+    EXPECT_EQ(Fire(DISPID_NEWWINDOW2, L""), VARIANT_TRUE);
+    EXPECT_EQ(Fire(DISPID_NEWWINDOW3, wfile_), VARIANT_TRUE);
+}
+
+TEST_F(HostTest, HostInfoAndContextMenuFlag) {
+    DOCHOSTUIINFO info{};
+    info.cbSize = sizeof info;
+    info.dwFlags = DOCHOSTUIFLAG_SCROLL_NO | DOCHOSTUIFLAG_DIALOG;
+    ASSERT_EQ(host_->GetHostInfo(&info), S_OK);
+    EXPECT_EQ(info.dwFlags, DWORD(DOCHOSTUIFLAG_NO3DBORDER | DOCHOSTUIFLAG_DIALOG));
+    EXPECT_EQ(info.dwDoubleClick, DWORD(DOCHOSTUIDBLCLK_DEFAULT));
+
+    Host *browserMenu = new Host(nullptr, 0x40);
+    POINT pt{0, 0};
+    EXPECT_EQ(browserMenu->ShowContextMenu(0, &pt, nullptr, nullptr), S_FALSE); // the browser shows its own
+    browserMenu->Release();
+}
+
+} // namespace
+} // namespace kv::ui
