@@ -18,6 +18,7 @@
 #include "pal/system.h"
 #include "runtime/com_util.h"
 #include "runtime/module_state.h"
+#include "mail/mail_date.h"
 #include "ui/mail_editor/mail_editor_dialog.h"
 
 namespace kv {
@@ -237,7 +238,10 @@ HRESULT clsMail::SetHeaderEntry(BSTR name, BSTR value) {
 String clsMail::DateText() {
     pal::LocalTime now = pal::GetLocalTime();
     pal::LocalTime t = now;
-    if (const clsHeaderItem *date = generated_.Find("Date")) {
+    const clsHeaderItem *date = generated_.Find("Date");
+    // A mail's own date keeps its instant and zone; the variant conversion
+    // reads neither the RFC 822 form nor its zone.
+    if (date && !ParseHeaderDate(date->Joined(), t)) {
         VARIANT text, converted;
         VariantInit(&text);
         VariantInit(&converted);

@@ -373,6 +373,18 @@ TEST_F(MailObject, RawTextReadStaysUntilAChangeRendersAgain) {
     EXPECT_NE(text.find("\r\nMIME-Version: 1.0\r\n"), std::string::npos) << text;
 }
 
+TEST_F(MailObject, ForcedRebuildKeepsTheMailsOwnDate) {
+    clsAutoRelease<IStream> in =
+        MakeStream("Date: Tue, 03 Mar 2026 14:05:09 +0100\r\nSubject: x\r\n\r\nbody\r\n");
+    ASSERT_EQ(mail_->SetRawText(in.get()), S_OK);
+    clsMail *object = nullptr;
+    ASSERT_EQ(mail_->QueryInterface(IID_clsArpaMail, reinterpret_cast<void **>(&object)), S_OK);
+    // A provider that needs fresh headers must not turn a received date into now.
+    object->SetHeadersReusable(false);
+    EXPECT_EQ(Header(u"Date"), "Tue, 03 Mar 2026 14:05:09 +0100");
+    object->Release();
+}
+
 TEST_F(MailObject, EditWithoutRichEditRecordsWhy) {
     EXPECT_EQ(mail_->Edit(nullptr, 0, 1, 0), E_INVALIDARG);
     EXPECT_EQ(ErrorText(), "RTF editor file 'RICHED20.DLL' not found\r\n");
