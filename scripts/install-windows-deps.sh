@@ -2,8 +2,9 @@
 # Installs the Debian packages of the Windows stage (as root): the mingw-w64
 # cross compilers, zlib for mingw, Wine to run the DLL, and dpkg-dev for
 # "apt-get source" (scripts/mingw-deps.sh builds PCRE2 from Debian's sources).
+# xvfb (xvfb-run) gives the dialog test a display.
 set -euo pipefail
-packages=(mingw-w64 libz-mingw-w64-dev wine wine64 dpkg-dev cmake ninja-build googletest)
+packages=(mingw-w64 libz-mingw-w64-dev wine wine64 dpkg-dev cmake ninja-build googletest xvfb xauth)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

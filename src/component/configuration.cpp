@@ -7,6 +7,9 @@
 #include "runtime/module_state.h"
 #include "settings/settings_registry.h"
 #include "settings/settings_string.h"
+#ifdef _WIN32
+#include "ui/config/win32/config_view.h"
+#endif
 
 namespace kv {
 
@@ -39,12 +42,6 @@ ULONG clsKvConfiguration::Release() {
     return ULONG(n);
 }
 
-HRESULT clsKvConfiguration::ConfigDlg(HWND, LONG, DWORD) {
-    HRESULT hr = E_NOTIMPL; // no dialogs on this platform
-    clsTraceScope trace(&hr, "clsKvConfiguration::ConfigDlg()");
-    return hr;
-}
-
 namespace {
 
 // A string without the "01:" prefix or with bad content leaves the list as it
@@ -73,6 +70,23 @@ template <class Body> HRESULT Guarded(Body body) {
 }
 
 } // namespace
+
+#ifdef _WIN32
+// The dialog edits copies of both lists; after OK its fields replace entries of
+// the same key (S_OK), after Cancel nothing changes (S_FALSE). The integer is only traced.
+HRESULT clsKvConfiguration::ConfigDlg(HWND parent, LONG, DWORD flags) {
+    HRESULT hr = S_OK;
+    clsTraceScope trace(&hr, "clsKvConfiguration::ConfigDlg()");
+    hr = Guarded([&] { return ui::win32::ShowConfigDialog(parent, global_, user_, flags); });
+    return hr;
+}
+#else
+HRESULT clsKvConfiguration::ConfigDlg(HWND, LONG, DWORD) {
+    HRESULT hr = E_NOTIMPL; // no dialogs on this platform
+    clsTraceScope trace(&hr, "clsKvConfiguration::ConfigDlg()");
+    return hr;
+}
+#endif
 
 HRESULT clsKvConfiguration::SetUserParameters(LPCWSTR settings) {
     HRESULT hr = S_OK;

@@ -1,0 +1,25 @@
+// The Win32 view of the configuration dialog: the dialog templates
+// of config_dialog.rc, a tab control of the common controls standing in for
+// the card framework, one child dialog per page. Built for Windows only.
+#pragma once
+
+#include <cstdint>
+
+#include "connection/option_list.h"
+#include "pal/com.h"
+
+namespace kv::ui::win32 {
+
+// The review of the test mail: IKvMail::Edit in its editable form, without
+// dialog flags (the mail editor's browser host then offers its own
+// Print/Preview menu).
+constexpr int32_t kReviewEditable = 1;
+constexpr uint32_t kReviewFlags = 0;
+
+// ConfigDlg on Windows: the dialog runs modally over copies of the two lists,
+// owned by parent. S_OK after OK (the fields replace entries of the same key),
+// S_FALSE after Cancel (the lists unchanged), E_FAIL when the dialog could not
+// be shown (its templates missing, or no window).
+HRESULT ShowConfigDialog(HWND parent, clsOptionList &global, clsOptionList &user, uint32_t flags);
+
+} // namespace kv::ui::win32
