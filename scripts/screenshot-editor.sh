@@ -8,6 +8,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build/mingw-x64}
+case $build in /*) ;; *) build=$root/$build ;; esac
 exe=$build/kv_mail_editor_ui.exe
 out=$root/docs/screenshots
 
@@ -17,7 +18,7 @@ if [ "${1:-}" != --inside ]; then
         command -v "$tool" >/dev/null || { echo "missing: $tool" >&2; exit 2; }
     done
     # A prefix of its own: the test prefix belongs to ctest.
-    export WINEPREFIX=$root/build/wine-prefix-screenshots WINEDEBUG=-all WINEDLLOVERRIDES="mshtml="
+    export WINEPREFIX=$root/build/wine-prefix-screenshots-editor WINEDEBUG=-all WINEDLLOVERRIDES="mshtml="
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         mkdir -p "$WINEPREFIX"
         wine wineboot -i >/dev/null 2>&1

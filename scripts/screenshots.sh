@@ -4,7 +4,7 @@
 #
 #   scripts/screenshots.sh [-b BUILD_DIR] [DIALOG...]
 #
-# DIALOG names a set of shots (default: all): config. BUILD_DIR is a mingw-w64
+# DIALOG names a set of shots (default: all): config, editor. BUILD_DIR is a mingw-w64
 # build tree (default build/mingw-x64, configured and built when needed).
 # Needs wine, Xvfb and ImageMagick (import).
 #
@@ -27,7 +27,7 @@ while getopts b: option; do
   esac
 done
 shift $((OPTIND - 1))
-dialogs=(config)
+dialogs=(config editor)
 [ $# -gt 0 ] && dialogs=("$@")
 
 for tool in wine wineserver Xvfb import; do
@@ -38,7 +38,7 @@ if [ ! -f "$build/build.ninja" ]; then
   [ "$build" = build/mingw-x64 ] || { echo "$build is no configured build tree" >&2; exit 1; }
   cmake --preset mingw-x64 >/dev/null
 fi
-cmake --build "$build" --target config_dialog_ui >/dev/null
+cmake --build "$build" --target config_dialog_ui kv_mail_editor_ui >/dev/null
 out=$root/docs/screenshots
 mkdir -p "$out"
 
@@ -105,6 +105,12 @@ config_shots() {
   shot config-pop3-user en "$exe" --show 0x1011 SMTP pop3user 3
   shot config-mapi en "$exe" --show 0x1011 "Extended MAPI" mapi 3
   shot config-smtp-de de "$exe" --show 0x1011 SMTP smtp 3
+}
+
+# The mail dialog, editable and read-only form: its own script, on its own
+# virtual display and prefix.
+editor_shots() {
+  BUILD_DIR=$build bash "$root/scripts/screenshot-editor.sh"
 }
 
 for dialog in "${dialogs[@]}"; do
