@@ -91,6 +91,12 @@ template <class C> std::vector<Token<C>> Tokenize(std::basic_string_view<C> s) {
         uint32_t u = Code(c);
         if (state == kQuoted || state == kComment || state == kAngle) {
             pending.push_back(c);
+            // A quoted pair keeps its character, so an escaped quote or
+            // parenthesis does not end the name ("Doe, \"J\"" <j@x.org>).
+            if (u == '\\' && state != kAngle && i + 1 < n) {
+                pending.push_back(s[++i]);
+                continue;
+            }
             if (state == kQuoted && u == '"') flush(clsParseItem::kText), state = kPlain;
             else if (state == kComment && u == ')') flush(clsParseItem::kComment), state = kPlain;
             else if (state == kAngle && u == '>') flush(clsParseItem::kAddress), state = kPlain;

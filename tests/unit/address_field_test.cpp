@@ -37,6 +37,10 @@ TEST(AddressField, Tokenizes) {
         {"ab(c d)e", "3:ab(c d)|1:e"},
         {"x<a b>y", "1:x|4:<a b>|1:y"},
         {"<a (b) \"c>", "4:<a (b) \"c>"},
+        // Quoted pairs inside quoted strings and comments keep the next character.
+        {"\"Doe, \\\"J\\\"\" <j@x.org>", "1:\"Doe, \\\"J\\\"\"|5: |4:<j@x.org>"},
+        {"(a \\) b) c@d.e", "3:(a \\) b)|5: |1:c@d.e"},
+        {"\"a\\", "1:\"a\\"},
         {"", ""},
         // Open quotes, comments and angles stay pending; a bare address is looked for in them.
         {"<a@b.c", "4:a@b.c"},
