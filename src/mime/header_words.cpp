@@ -290,17 +290,20 @@ std::string_view WithoutFinalNewline(std::string_view value) {
     return (!value.empty() && value.back() == '\n') ? value.substr(0, value.size() - 1) : value;
 }
 
-// "^([-\w]*)'([-\w]*)'(.*)$"
+// "^([-\w.:+]*)'([-\w]*)'(.*)$": charset names may hold periods, colons and
+// plus signs (ANSI_X3.4-1968); without them such a value stayed undecoded.
 bool MatchExtendedValue(std::string_view value, std::string_view &charset, std::string_view &language,
                         std::string_view &rest) {
-    auto span = [&](size_t from) {
+    auto span = [&](size_t from, bool charsetName) {
         size_t k = from;
-        while (k < value.size() && (IsWordChar(value[k]) || value[k] == '-')) ++k;
+        while (k < value.size() && (IsWordChar(value[k]) || value[k] == '-' ||
+                                    (charsetName && (value[k] == '.' || value[k] == ':' || value[k] == '+'))))
+            ++k;
         return k;
     };
-    size_t a = span(0);
+    size_t a = span(0, true);
     if (a >= value.size() || value[a] != '\'') return false;
-    size_t b = span(a + 1);
+    size_t b = span(a + 1, false);
     if (b >= value.size() || value[b] != '\'') return false;
     std::string_view tail = WithoutFinalNewline(value.substr(b + 1));
     if (tail.find('\n') != std::string_view::npos) return false;
