@@ -1,5 +1,6 @@
 #include "mail/mail.h"
 
+#include <algorithm>
 #include <cmath>
 #include <new>
 
@@ -276,6 +277,15 @@ void clsMail::BuildGeneratedHeaders() {
             domain = connection_->ReadTextOptionA("SenderDomain", host);
         }
         from = Format("%s@%s", provider.c_str(), domain.c_str());
+    }
+    // A display name outside ASCII goes as encoded words, as in To and CC;
+    // raw 8-bit bytes in a head are mangled on the way.
+    if (std::any_of(from.begin(), from.end(), [](char c) { return (unsigned char)c >= 0x80; })) {
+        try {
+            from = EncodeAddressField(Widen(from, 0), charset);
+        } catch (const clsExcept &) {
+            // no address in it: written as it stands
+        }
     }
     generated_.Set("From", from);
 

@@ -183,6 +183,24 @@ TEST_F(MailObject, EffectiveSenderComesFromTheOptions) {
     EXPECT_EQ(sender.Utf8(), "other@example.com");
 }
 
+TEST_F(MailObject, FromWithANameOutsideAsciiIsEncodedLikeTo) {
+    const struct {
+        const char16_t *sender;
+        const char *from;
+    } cases[] = {
+        {u"\"M\u00fcller, Hans\" <m@example.com>", "\"=?utf-8?Q?M=C3=BCller,_Hans?=\" <m@example.com>"},
+        {u"J\u00fcrgen <j@example.com>", "=?utf-8?Q?J=C3=BCrgen?= <j@example.com>"},
+        {u"Plain Name <p@example.com>", "Plain Name <p@example.com>"},
+    };
+    for (const auto &c : cases) {
+        ASSERT_EQ(mail_->SetSender(Bstr(c.sender)), S_OK);
+        EXPECT_EQ(Header(u"From"), c.from);
+        ASSERT_EQ(mail_->AddRecipients(Bstr(c.sender)), S_OK);
+        EXPECT_EQ(Header(u"To"), c.from);
+        ASSERT_EQ(mail_->AddRecipients(Bstr(u"")), S_OK);
+    }
+}
+
 TEST_F(MailObject, FromFallsBackToProviderAtDomain) {
     EXPECT_EQ(Header(u"From"), "SMTP@" + ToLower(pal::ComputerName().substr(0, 15)));
     SetOption(u"SenderDomain", u"example.org");
