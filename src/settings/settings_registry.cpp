@@ -68,8 +68,10 @@ void ReadList(const pal::RegKey &key, clsOptionList &list) {
 } // namespace
 
 bool IsPasswordOption(std::string_view key) {
-    static constexpr std::string_view kWord = "Password";
-    return key.size() >= kWord.size() && EqualsNoCase(key.substr(key.size() - kWord.size()), kWord);
+    // An access token opens the mailbox as a password does.
+    for (std::string_view word : {std::string_view("Password"), std::string_view("OAuth2Token")})
+        if (key.size() >= word.size() && EqualsNoCase(key.substr(key.size() - word.size()), word)) return true;
+    return false;
 }
 
 WString ScramblePassword(std::u16string_view value) {

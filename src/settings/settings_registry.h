@@ -10,7 +10,8 @@
 
 namespace kv {
 
-// Keys ending in "Password", in any letter case.
+// Keys of secrets stored scrambled: ending in "Password" or "OAuth2Token",
+// in any letter case.
 bool IsPasswordOption(std::string_view key);
 
 // Base64 text of the value's UTF-16 form, filled with noise to at least 100

@@ -331,7 +331,8 @@ TEST(SettingsPassword, OptionNames) {
         bool password;
     } cases[] = {{"SMTP.ServerPassword", true}, {"@MAPI.ServerPassword", true}, {"pop3.proxypassword", true},
                  {"PASSWORD", true},            {"assword", false},              {"", false},
-                 {"SMTP.PasswordHint", false},  {"SMTP.Passwords", false}};
+                 {"SMTP.PasswordHint", false},  {"SMTP.Passwords", false},
+                 {"SMTP.OAuth2Token", true},    {"pop3.oauth2token", true},      {"SMTP.OAuth2TokenUrl", false}};
     for (const Case &c : cases) EXPECT_EQ(kv::IsPasswordOption(c.key), c.password) << c.key;
 }
 
