@@ -10,7 +10,13 @@ namespace {
 constexpr size_t kBlock = 64 * 1024;
 }
 
-clsFileRWTemp::~clsFileRWTemp() { pal::FileClose(file_); }
+clsFileRWTemp::~clsFileRWTemp() {
+    // Emptied before closing: a file once cut to length 0 would otherwise be
+    // written to disk on close by some file systems (ext4's auto_da_alloc),
+    // although it is deleted unread.
+    if (file_ != pal::kInvalidFile && Size() != 0) pal::FileSetSize(file_, 0);
+    pal::FileClose(file_);
+}
 
 pal::FileHandle clsFileRWTemp::Handle() {
     if (file_ == pal::kInvalidFile) {
