@@ -347,6 +347,12 @@ void clsSMTPMailConnection::SendText(clsMailText &text) {
     size_t capacity = std::max(size_t(std::max(socket_.SendBufferSize(), 1024)), kTextBlock);
     if (size < capacity) capacity = size_t(std::max<uint64_t>(size, 1));
     std::unique_ptr<char[]> block(new char[capacity]);
+    // A short text leaves together with the terminator that follows it.
+    struct Gather {
+        clsSocket &socket;
+        ~Gather() { socket.GatherSends(false); }
+    } gather{socket_};
+    socket_.GatherSends(true);
     uint64_t position = 0;
     uint64_t lastEvent = pal::TickCountMs();
     char last2[2] = {0, 0};
