@@ -333,10 +333,8 @@ std::vector<int32_t> AcceptOrRefuse() {
     return codes;
 }
 
-} // namespace
-
-namespace {
 constexpr size_t kTextBlock = 1024 * 1024;
+
 } // namespace
 
 void clsSMTPMailConnection::SendText(clsMailText &text) {
