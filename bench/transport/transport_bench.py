@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Transport benchmark: ours against Python's smtplib/poplib and curl, in one run.
 
-Usage: transport_bench.py BUILD_DIR [--quick] [--repeat N] [--only CASE,...] [--tmpfs]
+Usage: transport_bench.py BUILD_DIR [--quick] [--repeat N] [--only CASE,...] [--tmpfs] [--baseline BUILD_DIR]
 Cases: big, many, pop3, tls-big, tls-many (all by default). Each side of a case
 runs N times (default 3), the sides taking turns, so that a busy machine
 disturbs them alike. Prints one JSON object per line: {"case", "side",
@@ -73,11 +73,28 @@ def on_tmpfs():
     return env
 
 
-def ours(args, env=None):
+# --baseline BUILD_DIR: also runs the client of another build (an earlier
+# version) as a side of its own, for before/after figures from one run.
+baseline = sys.argv[sys.argv.index("--baseline") + 1] if "--baseline" in sys.argv else None
+BASELINE_SIDE = "orkv14 (baseline build)"
+
+
+def ours(args, env=None, build_dir=None):
     """Our client reports the seconds of its own work, process start-up left out."""
-    r = subprocess.run([os.path.join(bench, "kv_bench_smtp_client")] + args, check=True, stdout=subprocess.PIPE,
-                       stderr=subprocess.DEVNULL, text=True, env=env)
+    client = os.path.join(build_dir or build, "bench", "kv_bench_smtp_client")
+    r = subprocess.run([client] + args, check=True, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True,
+                       env=env)
     return float(r.stdout.strip().splitlines()[-1])
+
+
+def ours_sides(args):
+    """Ours, and where asked ours with TMPDIR on tmpfs and the baseline build."""
+    sides = [("orkv14", None, lambda: ours(args))]
+    if tmpfs:
+        sides.append((TMPFS_SIDE, None, lambda: ours(args, on_tmpfs())))
+    if baseline:
+        sides.append((BASELINE_SIDE, None, lambda: ours(args, None, baseline)))
+    return sides
 
 
 def small_message():
@@ -154,8 +171,7 @@ def smtp_cases(work, tls):
                 with smtp() as s:
                     s.send_message(big_message(data))
             case = prefix + "send one mail with a %d MB attachment" % big_mb
-            compare(case, [
-                ("orkv14", None, lambda: ours(["big", str(port), data] + ours_tls)),
+            compare(case, ours_sides(["big", str(port), data] + ours_tls) + [
                 ("Python smtplib", None, lambda: timed(py_big)),
                 ("curl", case + " (curl uploads a message rendered beforehand)",
                  lambda: timed(lambda: subprocess.run(curl + ["-T", rendered, "smtp://127.0.0.1:%d" % port],
@@ -176,10 +192,7 @@ def smtp_cases(work, tls):
                     for _ in range(many):
                         s.send_message(small_message())
             case = prefix + "send %d small mails over one connection" % many
-            compare(case, [
-                ("orkv14", None, lambda: ours(["many", str(port), str(many)] + ours_tls)),
-            ] + ([(TMPFS_SIDE, None, lambda: ours(["many", str(port), str(many)] + ours_tls, on_tmpfs()))]
-                 if tmpfs else []) + [
+            compare(case, ours_sides(["many", str(port), str(many)] + ours_tls) + [
                 ("Python smtplib", None, lambda: timed(py_many)),
                 ("curl", case + " (curl: one process, messages rendered beforehand)",
                  lambda: timed(lambda: subprocess.run(curl + ["-K", config], check=True))),
@@ -259,9 +272,7 @@ service anvil {{
             for n in range(1, count + 1):
                 p.retr(n)
             p.quit()
-        compare("list and load a %d-message POP3 mailbox" % mailbox, [
-            ("orkv14", None, lambda: ours(["pop3", str(port), "bench", "pw"])),
-        ] + ([(TMPFS_SIDE, None, lambda: ours(["pop3", str(port), "bench", "pw"], on_tmpfs()))] if tmpfs else []) + [
+        compare("list and load a %d-message POP3 mailbox" % mailbox, ours_sides(["pop3", str(port), "bench", "pw"]) + [
             ("Python poplib", None, lambda: timed(py_pop)),
         ], mailbox, "mails/s")
     finally:
