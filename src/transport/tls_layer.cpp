@@ -6,47 +6,14 @@ namespace {
 constexpr int kTlsFailure = 10107; // "System call failure": only for the numeric code; the text says more
 }
 
-namespace {
-constexpr size_t kGathered = 256 * 1024;
-}
-
 long clsTlsLayer::Below::Send(const void *data, size_t length) {
-    if (holding) {
-        if (gathered_.size() + length > kGathered && !Flush()) return -1;
-        if (length < kGathered) {
-            gathered_.append(static_cast<const char *>(data), length);
-            return long(length);
-        }
-    }
     long n = layer_.Send(data, length);
     if (n < 0) error = layer_.LastError();
     else if (n == 0) error = 10058;
     return n;
 }
 
-bool clsTlsLayer::Below::SendAll(const char *data, size_t length) {
-    while (length > 0) {
-        long n = layer_.Send(data, length);
-        if (n <= 0) {
-            error = n < 0 ? layer_.LastError() : 10058;
-            return false;
-        }
-        data += n;
-        length -= size_t(n);
-    }
-    return true;
-}
-
-bool clsTlsLayer::Below::Flush() {
-    if (gathered_.empty()) return true;
-    bool sent = SendAll(gathered_.data(), gathered_.size());
-    gathered_.clear();
-    return sent;
-}
-
 long clsTlsLayer::Below::Receive(void *buffer, size_t capacity) {
-    // What the peer is to answer must have left first.
-    if (!Flush()) return -1;
     long n = layer_.Receive(buffer, capacity);
     if (n < 0) error = layer_.LastError();
     return n;
@@ -63,22 +30,11 @@ bool clsTlsLayer::Handshake() { return session_ && session_->Handshake(); }
 
 String clsTlsLayer::Description() const { return session_ ? String(session_->Description()) : String(); }
 
-long clsTlsLayer::Send(const void *data, size_t length) {
-    if (!session_) return -1;
-    below_.holding = true;
-    long n = session_->Send(data, length);
-    below_.holding = false;
-    if (!below_.Flush()) {
-        flushFailed_ = true;
-        return -1;
-    }
-    return n;
-}
+long clsTlsLayer::Send(const void *data, size_t length) { return session_ ? session_->Send(data, length) : -1; }
 
 long clsTlsLayer::Receive(void *buffer, size_t capacity) { return session_ ? session_->Receive(buffer, capacity) : -1; }
 
 int clsTlsLayer::LastError() const {
-    if (flushFailed_) return below_.error;
     if (session_ && session_->Error().failure == pal::TlsFailure::Stream && below_.error != 0) return below_.error;
     return kTlsFailure;
 }
@@ -97,7 +53,6 @@ String CertificateProblemText(pal::TlsCertProblem problem, const String &host, c
 
 String clsTlsLayer::FailureText() const {
     if (!session_) return "TLS: out of memory";
-    if (flushFailed_) return clsSocket::GetSocketErrorText(below_.error);
     const pal::TlsError &e = session_->Error();
     switch (e.failure) {
     case pal::TlsFailure::Stream: return clsSocket::GetSocketErrorText(below_.error != 0 ? below_.error : 10058);

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <memory>
-#include <string>
 
 #include "pal/tls.h"
 #include "transport/socket.h"
@@ -26,29 +25,21 @@ class clsTlsLayer final : public clsByteLayer {
 
   private:
     // The ciphertext path: the layer below, with its failure code kept.
-    // While `holding`, records are gathered and go down in large writes
-    // (one send per 16 KiB record would cost a system call each).
     class Below final : public pal::TlsStream {
       public:
         explicit Below(clsByteLayer &layer) : layer_(layer) {}
         long Send(const void *data, size_t length) override;
         long Receive(void *buffer, size_t capacity) override;
-        // Sends what was gathered; false on failure (`error` says why).
-        bool Flush();
         int error = 0;
-        bool holding = false;
 
       private:
-        bool SendAll(const char *data, size_t length);
         clsByteLayer &layer_;
-        std::string gathered_;
     };
 
     String FailureText() const;
 
     String host_;
     Below below_;
-    bool flushFailed_ = false; // a gathered write failed after the session had accepted it
     std::unique_ptr<pal::TlsSession> session_;
 };
 
