@@ -80,7 +80,8 @@ uint64_t clsFileRWTemp::Size() const {
 
 void clsFileRWTemp::Truncate() {
     if (file_ == pal::kInvalidFile) return;
-    if (!pal::FileSetSize(file_, 0) || !pal::FileSeek(file_, 0))
+    // An empty file (a new or reused one) needs only the rewind.
+    if ((Size() != 0 && !pal::FileSetSize(file_, 0)) || !pal::FileSeek(file_, 0))
         throw clsExcept(-5, "cannot truncate the temporary file");
 }
 
