@@ -21,7 +21,11 @@ class clsTextSocket : public clsSocket {
 
     const std::vector<String> &ReplyLines() const { return replyLines_; }
     // Hands the reply lines over without copying them; the list is left empty.
-    std::vector<String> TakeReplyLines() { return std::move(replyLines_); }
+    std::vector<String> TakeReplyLines() {
+        std::vector<String> lines;
+        lines.swap(replyLines_);
+        return lines;
+    }
     // Marks the next command as secret: its trace shows "*****".
     void SetNextCommandSecret() { nextSecret_ = true; }
     // Refuses to start while reply bytes wait unread: the server sent them in
