@@ -2,6 +2,7 @@
 //   kv_bench_smtp_client big PORT FILE   one mail with FILE attached
 //   kv_bench_smtp_client many PORT N     N small mails over one connection
 //   kv_bench_smtp_client pop3 PORT USER PASSWORD   list and load every message
+// A last argument tls=CAFILE sends over STARTTLS, checking the server against that CA.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -88,6 +89,10 @@ int main(int argc, char **argv) {
     auto start = std::chrono::steady_clock::now();
     if (mode == "big" || mode == "many") {
         IKvMailConnection2 *c = Connection(IID_IKvSMTPSendConnection, argv[2]);
+        if (argc >= 5 && std::strncmp(argv[argc - 1], "tls=", 4) == 0) {
+            Set(c, u"TLSMode", u"starttls");
+            Set(c, u"TLSCAFile", Ascii(argv[argc - 1] + 4));
+        }
         rc = Check(c->Connect(), c, "connect");
         int count = mode == "many" ? std::atoi(argv[3]) : 1;
         for (int i = 0; rc == 0 && i < count; ++i) {

@@ -1,12 +1,16 @@
 // A fast SMTP sink for the transport benchmark: answers every command, takes
 // any data and throws it away, so that the clients, not the server, are measured.
-// Usage: kv_bench_smtp_sink  (prints its port, serves until standard input closes)
+// Usage: kv_bench_smtp_sink [CERT KEY]  (prints its port, serves until standard
+// input closes). With a certificate and key (PEM) it offers STARTTLS (OpenSSL).
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <openssl/err.h>
+#include <openssl/ssl.h>
 
 #include <cstdio>
 #include <cstring>
@@ -15,14 +19,54 @@
 
 namespace {
 
+SSL_CTX *g_tls = nullptr;
+
+// The connection, in clear or, after STARTTLS, through OpenSSL.
+class Peer {
+  public:
+    explicit Peer(int fd) : fd_(fd) {}
+    ~Peer() {
+        if (ssl_) {
+            SSL_shutdown(ssl_);
+            SSL_free(ssl_);
+        }
+        close(fd_);
+    }
+    long Read(char *buffer, size_t size) {
+        if (!ssl_) return recv(fd_, buffer, size, 0);
+        size_t got = 0;
+        return SSL_read_ex(ssl_, buffer, size, &got) == 1 ? long(got) : -1;
+    }
+    void Say(const char *text) {
+        size_t n = std::strlen(text);
+        if (!ssl_) {
+            (void)!send(fd_, text, n, MSG_NOSIGNAL);
+            return;
+        }
+        size_t written = 0;
+        SSL_write_ex(ssl_, text, n, &written);
+    }
+    bool StartTls() {
+        ssl_ = SSL_new(g_tls);
+        if (!ssl_) return false;
+        SSL_set_fd(ssl_, fd_);
+        return SSL_accept(ssl_) == 1;
+    }
+    bool Tls() const { return ssl_ != nullptr; }
+
+  private:
+    int fd_;
+    SSL *ssl_ = nullptr;
+};
+
 void Serve(int fd) {
-    auto say = [fd](const char *text) { (void)!send(fd, text, std::strlen(text), MSG_NOSIGNAL); };
-    say("220 sink ready\r\n");
+    Peer peer(fd);
+    peer.Say("220 sink ready\r\n");
     std::string pending;
     bool data = false;
     char buf[1 << 16];
     for (;;) {
-        ssize_t n = recv(fd, buf, sizeof buf, 0);
+        long n = peer.Read(buf, sizeof buf);
         if (n <= 0) break;
         pending.append(buf, size_t(n));
         for (;;) {
@@ -37,30 +81,46 @@ void Serve(int fd) {
                 }
                 pending.erase(0, end + 3);
                 data = false;
-                say("250 accepted\r\n");
+                peer.Say("250 accepted\r\n");
                 continue;
             }
             size_t eol = pending.find("\r\n");
             if (eol == std::string::npos) break;
             std::string line = pending.substr(0, eol);
             pending.erase(0, eol + 2);
-            std::string verb = line.substr(0, 4);
+            std::string verb = line.substr(0, 8);
             for (char &c : verb) c = char(toupper(c));
-            if (verb == "EHLO") say("250-sink\r\n250-8BITMIME\r\n250 SIZE 0\r\n");
-            else if (verb == "DATA") say("354 go on\r\n"), data = true;
-            else if (verb == "QUIT") {
-                say("221 bye\r\n");
-                close(fd);
+            if (verb.compare(0, 4, "EHLO") == 0) {
+                peer.Say(g_tls && !peer.Tls() ? "250-sink\r\n250-8BITMIME\r\n250-STARTTLS\r\n250 SIZE 0\r\n"
+                                              : "250-sink\r\n250-8BITMIME\r\n250 SIZE 0\r\n");
+            } else if (verb == "STARTTLS" && g_tls && !peer.Tls()) {
+                peer.Say("220 go ahead\r\n");
+                pending.clear();
+                if (!peer.StartTls()) return;
+            } else if (verb.compare(0, 4, "DATA") == 0) {
+                peer.Say("354 go on\r\n");
+                data = true;
+            } else if (verb.compare(0, 4, "QUIT") == 0) {
+                peer.Say("221 bye\r\n");
                 return;
-            } else say("250 ok\r\n");
+            } else {
+                peer.Say("250 ok\r\n");
+            }
         }
     }
-    close(fd);
 }
 
 } // namespace
 
-int main() {
+int main(int argc, char **argv) {
+    if (argc >= 3) {
+        g_tls = SSL_CTX_new(TLS_server_method());
+        if (!g_tls || SSL_CTX_use_certificate_chain_file(g_tls, argv[1]) != 1 ||
+            SSL_CTX_use_PrivateKey_file(g_tls, argv[2], SSL_FILETYPE_PEM) != 1) {
+            ERR_print_errors_fp(stderr);
+            return 1;
+        }
+    }
     int s = socket(AF_INET, SOCK_STREAM, 0);
     int one = 1;
     setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);

@@ -1,14 +1,20 @@
 #!/usr/bin/python3
 """Transport benchmark: ours against Python's smtplib/poplib and curl, in one run.
 
-Usage: transport_bench.py BUILD_DIR [--quick]
-Prints one JSON object per line: {"case", "side", "seconds", "rate", "unit"}.
+Usage: transport_bench.py BUILD_DIR [--quick] [--repeat N] [--only CASE,...] [--tmpfs] [--baseline BUILD_DIR]
+Cases: big, many, pop3, tls-big, tls-many (all by default). Each side of a case
+runs N times (default 3), the sides taking turns, so that a busy machine
+disturbs them alike. Prints one JSON object per line: {"case", "side",
+"seconds" (median), "best", "worst", "runs", "rate" (of the median),
+"best_rate", "unit"}.
 """
 import json
 import os
 import poplib
 import shutil
 import smtplib
+import ssl
+import statistics
 import subprocess
 import sys
 import tempfile
@@ -17,15 +23,34 @@ from email.message import EmailMessage
 
 build = sys.argv[1]
 quick = "--quick" in sys.argv
+repeat = int(sys.argv[sys.argv.index("--repeat") + 1]) if "--repeat" in sys.argv else 3
+only = set(sys.argv[sys.argv.index("--only") + 1].split(",")) if "--only" in sys.argv else None
 big_mb = 10 if quick else 50
 many = 200 if quick else 1000
 mailbox = 200 if quick else 1000
 bench = os.path.join(build, "bench")
 
 
-def emit(case, side, seconds, amount, unit):
-    print(json.dumps({"case": case, "side": side, "seconds": round(seconds, 4),
-                      "rate": round(amount / seconds, 2) if seconds > 0 else None, "unit": unit}), flush=True)
+def wanted(case):
+    return only is None or case in only
+
+
+def emit(case, side, runs, amount, unit):
+    median = statistics.median(runs)
+    rate = lambda t: round(amount / t, 2) if t > 0 else None
+    print(json.dumps({"case": case, "side": side, "seconds": round(median, 4), "best": round(min(runs), 4),
+                      "worst": round(max(runs), 4), "runs": len(runs), "rate": rate(median),
+                      "best_rate": rate(min(runs)), "unit": unit}), flush=True)
+
+
+def compare(case, sides, amount, unit):
+    """sides: (name, case text or None, function giving seconds); the sides take turns."""
+    runs = {name: [] for name, _, _ in sides}
+    for _ in range(repeat):
+        for name, _, fn in sides:
+            runs[name].append(fn())
+    for name, text, _ in sides:
+        emit(text or case, name, runs[name], amount, unit)
 
 
 def timed(fn):
@@ -34,11 +59,42 @@ def timed(fn):
     return time.perf_counter() - start
 
 
-def ours(args):
+# Our mails keep their text in hidden temporary files; where TMPDIR (default
+# /tmp) is a disk, creating them costs more than the dialogue. With --tmpfs the
+# cases that create one per mail also run ours with TMPDIR on /dev/shm, as a
+# separate side.
+tmpfs = "/dev/shm" if "--tmpfs" in sys.argv and os.path.isdir("/dev/shm") else None
+TMPFS_SIDE = "orkv14 (TMPDIR on tmpfs)"
+
+
+def on_tmpfs():
+    env = dict(os.environ)
+    env["TMPDIR"] = tmpfs
+    return env
+
+
+# --baseline BUILD_DIR: also runs the client of another build (an earlier
+# version) as a side of its own, for before/after figures from one run.
+baseline = sys.argv[sys.argv.index("--baseline") + 1] if "--baseline" in sys.argv else None
+BASELINE_SIDE = "orkv14 (baseline build)"
+
+
+def ours(args, env=None, build_dir=None):
     """Our client reports the seconds of its own work, process start-up left out."""
-    r = subprocess.run([os.path.join(bench, "kv_bench_smtp_client")] + args, check=True, stdout=subprocess.PIPE,
-                       stderr=subprocess.DEVNULL, text=True)
+    client = os.path.join(build_dir or build, "bench", "kv_bench_smtp_client")
+    r = subprocess.run([client] + args, check=True, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True,
+                       env=env)
     return float(r.stdout.strip().splitlines()[-1])
+
+
+def ours_sides(args):
+    """Ours, and where asked ours with TMPDIR on tmpfs and the baseline build."""
+    sides = [("orkv14", None, lambda: ours(args))]
+    if tmpfs:
+        sides.append((TMPFS_SIDE, None, lambda: ours(args, on_tmpfs())))
+    if baseline:
+        sides.append((BASELINE_SIDE, None, lambda: ours(args, None, baseline)))
+    return sides
 
 
 def small_message():
@@ -55,52 +111,94 @@ def big_message(path):
     return m
 
 
-def smtp_cases(work):
-    sink = subprocess.Popen([os.path.join(bench, "kv_bench_smtp_sink")], stdin=subprocess.PIPE,
+def make_certificates(work):
+    """A throw-away CA and a certificate for 127.0.0.1 signed by it."""
+    ca_key, ca, key, csr, cert = (os.path.join(work, n) for n in ("ca.key", "ca.pem", "sink.key", "sink.csr", "sink.pem"))
+    ext = os.path.join(work, "san.cnf")
+    with open(ext, "w") as f:
+        f.write("subjectAltName=IP:127.0.0.1,DNS:localhost\n")
+    quiet = {"check": True, "stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL}
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", ca_key, "-out", ca,
+                    "-days", "2", "-subj", "/CN=kv bench CA"], **quiet)
+    subprocess.run(["openssl", "req", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", csr,
+                    "-subj", "/CN=127.0.0.1"], **quiet)
+    subprocess.run(["openssl", "x509", "-req", "-in", csr, "-CA", ca, "-CAkey", ca_key, "-CAcreateserial",
+                    "-out", cert, "-days", "2", "-extfile", ext], **quiet)
+    return ca, cert, key
+
+
+def start_sink(*args):
+    sink = subprocess.Popen([os.path.join(bench, "kv_bench_smtp_sink")] + list(args), stdin=subprocess.PIPE,
                             stdout=subprocess.PIPE, text=True)
-    port = int(sink.stdout.readline())
+    return sink, int(sink.stdout.readline())
+
+
+def stop_sink(sink):
+    sink.stdin.close()
+    sink.wait(timeout=10)
+
+
+def smtp_cases(work, tls):
+    """tls: None for the clear cases, else the CA file; the sink then offers STARTTLS."""
+    if tls:
+        ca, cert, key = make_certificates(work)
+        sink, port = start_sink(cert, key)
+    else:
+        ca, sink, port = None, *start_sink()
+    prefix = "STARTTLS: " if tls else ""
+    context = ssl.create_default_context(cafile=ca) if tls else None
+
+    def smtp():
+        s = smtplib.SMTP("127.0.0.1", port)
+        if tls:
+            s.starttls(context=context)
+        return s
+
+    ours_tls = ["tls=" + ca] if tls else []
+    curl = ["curl", "-s", "--mail-from", "bench@example.org", "--mail-rcpt", "sink@example.org"]
+    if tls:
+        curl += ["--ssl-reqd", "--cacert", ca]
     try:
-        data = os.path.join(work, "data.bin")
-        with open(data, "wb") as f:
-            f.write(os.urandom(big_mb << 20))
-        case = "send one mail with a %d MB attachment" % big_mb
-        mb = big_mb
+        if wanted("tls-big" if tls else "big"):
+            data = os.path.join(work, "data.bin")
+            with open(data, "wb") as f:
+                f.write(os.urandom(big_mb << 20))
+            rendered = os.path.join(work, "big.eml")
+            with open(rendered, "wb") as f:
+                f.write(big_message(data).as_bytes(policy=big_message(data).policy.clone(linesep="\r\n")))
 
-        emit(case, "orkv14", ours(["big", str(port), data]), mb, "MB/s")
+            def py_big():
+                with smtp() as s:
+                    s.send_message(big_message(data))
+            case = prefix + "send one mail with a %d MB attachment" % big_mb
+            compare(case, ours_sides(["big", str(port), data] + ours_tls) + [
+                ("Python smtplib", None, lambda: timed(py_big)),
+                ("curl", case + " (curl uploads a message rendered beforehand)",
+                 lambda: timed(lambda: subprocess.run(curl + ["-T", rendered, "smtp://127.0.0.1:%d" % port],
+                                                      check=True))),
+            ], big_mb, "MB/s")
 
-        def py_big():
-            with smtplib.SMTP("127.0.0.1", port) as s:
-                s.send_message(big_message(data))
-        emit(case, "Python smtplib", timed(py_big), mb, "MB/s")
-
-        rendered = os.path.join(work, "big.eml")
-        with open(rendered, "wb") as f:
-            f.write(big_message(data).as_bytes(policy=big_message(data).policy.clone(linesep="\r\n")))
-        curl = ["curl", "-s", "--mail-from", "bench@example.org", "--mail-rcpt", "sink@example.org"]
-        t = timed(lambda: subprocess.run(curl + ["-T", rendered, "smtp://127.0.0.1:%d" % port], check=True))
-        emit(case + " (curl uploads a message rendered beforehand)", "curl", t, mb, "MB/s")
-
-        case = "send %d small mails over one connection" % many
-        emit(case, "orkv14", ours(["many", str(port), str(many)]), many, "mails/s")
-
-        def py_many():
-            with smtplib.SMTP("127.0.0.1", port) as s:
+        if wanted("tls-many" if tls else "many"):
+            small = os.path.join(work, "small.eml")
+            with open(small, "wb") as f:
+                f.write(small_message().as_bytes())
+            config = os.path.join(work, "curl.cfg")
+            with open(config, "w") as f:
                 for _ in range(many):
-                    s.send_message(small_message())
-        emit(case, "Python smtplib", timed(py_many), many, "mails/s")
+                    f.write('url = "smtp://127.0.0.1:%d"\nupload-file = "%s"\n' % (port, small))
 
-        small = os.path.join(work, "small.eml")
-        with open(small, "wb") as f:
-            f.write(small_message().as_bytes())
-        config = os.path.join(work, "curl.cfg")
-        with open(config, "w") as f:
-            for _ in range(many):
-                f.write('url = "smtp://127.0.0.1:%d"\nupload-file = "%s"\n' % (port, small))
-        t = timed(lambda: subprocess.run(curl + ["-K", config], check=True))
-        emit(case + " (curl: one process, messages rendered beforehand)", "curl", t, many, "mails/s")
+            def py_many():
+                with smtp() as s:
+                    for _ in range(many):
+                        s.send_message(small_message())
+            case = prefix + "send %d small mails over one connection" % many
+            compare(case, ours_sides(["many", str(port), str(many)] + ours_tls) + [
+                ("Python smtplib", None, lambda: timed(py_many)),
+                ("curl", case + " (curl: one process, messages rendered beforehand)",
+                 lambda: timed(lambda: subprocess.run(curl + ["-K", config], check=True))),
+            ], many, "mails/s")
     finally:
-        sink.stdin.close()
-        sink.wait(timeout=10)
+        stop_sink(sink)
 
 
 def pop3_case(work):
@@ -163,9 +261,6 @@ service anvil {{
                 break
             except OSError:
                 time.sleep(0.1)
-        case = "list and load a %d-message POP3 mailbox" % mailbox
-        emit(case, "orkv14", ours(["pop3", str(port), "bench", "pw"]), mailbox, "mails/s")
-
         def py_pop():
             p = poplib.POP3("127.0.0.1", port)
             p.user("bench")
@@ -177,7 +272,9 @@ service anvil {{
             for n in range(1, count + 1):
                 p.retr(n)
             p.quit()
-        emit(case, "Python poplib", timed(py_pop), mailbox, "mails/s")
+        compare("list and load a %d-message POP3 mailbox" % mailbox, ours_sides(["pop3", str(port), "bench", "pw"]) + [
+            ("Python poplib", None, lambda: timed(py_pop)),
+        ], mailbox, "mails/s")
     finally:
         server.terminate()
         server.wait(timeout=10)
@@ -187,8 +284,13 @@ def main():
     work = tempfile.mkdtemp(prefix="kv-transport-bench-")
     os.chmod(work, 0o755)  # dovecot's own users must reach the files
     try:
-        smtp_cases(work)
-        pop3_case(os.path.join(work, "pop3"))
+        if wanted("big") or wanted("many"):
+            smtp_cases(work, False)
+        if wanted("pop3"):
+            pop3_case(os.path.join(work, "pop3"))
+        if wanted("tls-big") or wanted("tls-many"):
+            os.makedirs(os.path.join(work, "tls"))
+            smtp_cases(os.path.join(work, "tls"), True)
     finally:
         shutil.rmtree(work, ignore_errors=True)
 

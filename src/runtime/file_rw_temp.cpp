@@ -1,5 +1,7 @@
 #include "runtime/file_rw_temp.h"
 
+#include <cstddef>
+#include <mutex>
 #include <vector>
 
 #include "log/except.h"
@@ -8,13 +10,62 @@ namespace kv {
 
 namespace {
 constexpr size_t kBlock = 64 * 1024;
-}
 
-clsFileRWTemp::~clsFileRWTemp() { pal::FileClose(file_); }
+// Emptied hidden files kept for reuse: a mail made, sent and released after
+// another would otherwise create and delete a file each time, and on some
+// file systems making a file costs more than the whole SMTP dialogue.
+class clsSparedFiles {
+  public:
+    pal::FileHandle Take(const String &prefix, const String &extension) {
+        std::lock_guard<std::mutex> guard(lock_);
+        for (size_t i = files_.size(); i-- > 0;) {
+            if (files_[i].prefix != prefix || files_[i].extension != extension) continue;
+            pal::FileHandle file = files_[i].file;
+            files_.erase(files_.begin() + std::ptrdiff_t(i));
+            return file;
+        }
+        return pal::kInvalidFile;
+    }
+    // False when enough are kept: the caller closes the file.
+    bool Give(pal::FileHandle file, const String &prefix, const String &extension) {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (files_.size() >= kKept) return false;
+        files_.push_back({file, prefix, extension});
+        return true;
+    }
+
+  private:
+    static constexpr size_t kKept = 8;
+    struct Spared {
+        pal::FileHandle file;
+        String prefix, extension;
+    };
+    std::mutex lock_;
+    std::vector<Spared> files_;
+};
+
+// Never destroyed: a mail released while the process ends may still give
+// its file back. The kept files go with the process (they have no name).
+clsSparedFiles &Spared() {
+    static clsSparedFiles *spared = new clsSparedFiles;
+    return *spared;
+}
+} // namespace
+
+clsFileRWTemp::~clsFileRWTemp() {
+    if (file_ == pal::kInvalidFile) return;
+    // Emptied before it is kept or closed: a file once cut to length 0 would
+    // otherwise be written to disk on close by some file systems (ext4's
+    // auto_da_alloc), although it is deleted unread.
+    bool empty = Size() == 0 || pal::FileSetSize(file_, 0);
+    if (empty && pal::FileSeek(file_, 0) && Spared().Give(file_, prefix_, extension_)) return;
+    pal::FileClose(file_);
+}
 
 pal::FileHandle clsFileRWTemp::Handle() {
     if (file_ == pal::kInvalidFile) {
-        file_ = pal::TempFileOpen(prefix_, extension_);
+        file_ = Spared().Take(prefix_, extension_);
+        if (file_ == pal::kInvalidFile) file_ = pal::TempFileOpen(prefix_, extension_);
         if (file_ == pal::kInvalidFile)
             throw clsExcept(-5, Format("cannot create a temporary file '%s*%s'", prefix_.c_str(), extension_.c_str()));
     }
@@ -29,7 +80,8 @@ uint64_t clsFileRWTemp::Size() const {
 
 void clsFileRWTemp::Truncate() {
     if (file_ == pal::kInvalidFile) return;
-    if (!pal::FileSetSize(file_, 0) || !pal::FileSeek(file_, 0))
+    // An empty file (a new or reused one) needs only the rewind.
+    if ((Size() != 0 && !pal::FileSetSize(file_, 0)) || !pal::FileSeek(file_, 0))
         throw clsExcept(-5, "cannot truncate the temporary file");
 }
 

@@ -1,6 +1,7 @@
 #include "transport/pop3_connection.h"
 
 #include <deque>
+#include <iterator>
 #include <new>
 
 #include "log/kvlog.h"
@@ -48,7 +49,7 @@ uint32_t MessageNumberOf(const String &id) {
 }
 
 std::vector<String> clsPOP3MailConnection::TakeLines() {
-    std::vector<String> lines = socket_.ReplyLines();
+    std::vector<String> lines = socket_.TakeReplyLines();
     if (!lines.empty()) lines.erase(lines.begin()); // the status line
     return lines;
 }
@@ -310,7 +311,8 @@ void clsPOP3MailConnection::ReadMailLines(IKvMail *mail, std::vector<String> &li
     arpa->Attachments().Clear();
     arpa->GeneratedHeaders().Clear();
     // The reader keeps the received text as the mail's raw text.
-    std::deque<String> queue(lines.begin(), lines.end());
+    std::deque<String> queue(std::make_move_iterator(lines.begin()), std::make_move_iterator(lines.end()));
+    lines.clear();
     ReadMail(*arpa, queue, 0, complete ? 0u : uint32_t(kReadHeadersOnly), 0);
     arpa->SetState(complete ? kMailLoaded : kMailListed);
 }

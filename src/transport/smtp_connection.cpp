@@ -1,5 +1,6 @@
 #include "transport/smtp_connection.h"
 
+#include <algorithm>
 #include <memory>
 #include <new>
 
@@ -332,14 +333,24 @@ std::vector<int32_t> AcceptOrRefuse() {
     return codes;
 }
 
+constexpr size_t kTextBlock = 1024 * 1024;
+
 } // namespace
 
 void clsSMTPMailConnection::SendText(clsMailText &text) {
     SendEvent(8, 1);
     uint64_t size = text.Size();
-    int blockSize = socket_.SendBufferSize();
-    std::unique_ptr<char[]> block(new char[size_t(blockSize > 0 ? blockSize : 1024)]);
-    size_t capacity = size_t(blockSize > 0 ? blockSize : 1024);
+    // Large blocks: one read and one send per block, and the system's send
+    // buffer (often 16 KiB at the start) would make thousands of each.
+    size_t capacity = std::max(size_t(std::max(socket_.SendBufferSize(), 1024)), kTextBlock);
+    if (size < capacity) capacity = size_t(std::max<uint64_t>(size, 1));
+    std::unique_ptr<char[]> block(new char[capacity]);
+    // A short text leaves together with the terminator that follows it.
+    struct Gather {
+        clsSocket &socket;
+        ~Gather() { socket.GatherSends(false); }
+    } gather{socket_};
+    socket_.GatherSends(true);
     uint64_t position = 0;
     uint64_t lastEvent = pal::TickCountMs();
     char last2[2] = {0, 0};

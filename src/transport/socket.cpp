@@ -24,6 +24,9 @@ class TcpLayer final : public clsByteLayer {
 
 [[noreturn]] void Fail(const String &message) { throw clsExcept(-2, message); }
 
+// Sends gathered up to this size; larger ones go out at once, uncopied.
+constexpr size_t kGatherLimit = 256 * 1024;
+
 } // namespace
 
 std::string clsByteLayer::LastErrorText() const { return clsSocket::GetSocketErrorText(LastError()); }
@@ -81,6 +84,7 @@ void clsSocket::StartTls(const pal::TlsOptions &options) {
 }
 
 void clsSocket::CloseUnlocked() {
+    gathered_.clear();
     layer_.reset();
     tls_ = false;
     if (socket_.Valid() && connected_) socket_.ShutdownBoth();
@@ -154,9 +158,27 @@ int clsSocket::SendTraced(const void *data, size_t length, bool secret) {
     }
     std::lock_guard<std::recursive_mutex> guard(lock_);
     if (!socket_.Valid()) return -2;
-    clsByteLayer *layer = layer_ ? layer_.get() : tcp_.get();
     const char *p = static_cast<const char *>(data);
-    size_t left = length;
+    if (gathered_.size() + length <= kGatherLimit && (gather_ || !gathered_.empty())) {
+        gathered_.append(p, length);
+        if (!gather_) FlushGathered();
+        return 0;
+    }
+    FlushGathered();
+    if (gather_ && length < kGatherLimit) gathered_.assign(p, length);
+    else SendAll(p, length);
+    return 0;
+}
+
+void clsSocket::FlushGathered() {
+    if (gathered_.empty()) return;
+    String out;
+    out.swap(gathered_);
+    SendAll(out.data(), out.size());
+}
+
+void clsSocket::SendAll(const char *p, size_t left) {
+    clsByteLayer *layer = layer_ ? layer_.get() : tcp_.get();
     // Everything is written or the call fails: a short send must not drop data.
     while (left > 0) {
         long n = layer->Send(p, left);
@@ -168,7 +190,6 @@ int clsSocket::SendTraced(const void *data, size_t length, bool secret) {
         p += n;
         left -= size_t(n);
     }
-    return 0;
 }
 
 int clsSocket::SocketRecv(char *buffer, size_t &length, bool stopAtLineEnd) {
@@ -176,6 +197,8 @@ int clsSocket::SocketRecv(char *buffer, size_t &length, bool stopAtLineEnd) {
     length = 0;
     std::lock_guard<std::recursive_mutex> guard(lock_);
     if (!socket_.Valid()) return -2;
+    // No reply can come to what has not left.
+    FlushGathered();
     clsByteLayer *layer = layer_ ? layer_.get() : tcp_.get();
     for (;;) {
         long n = layer->Receive(buffer + length, capacity - length);

@@ -1,5 +1,6 @@
 #include "transport/text_socket.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "log/except.h"
@@ -8,43 +9,64 @@
 namespace kv {
 
 namespace {
-constexpr size_t kReceiveBlock = 512;
-}
+// Room for one receive: a whole POP3 message or DATA reply burst arrives in
+// few calls instead of one per 512 bytes.
+constexpr size_t kReceiveBlock = 64 * 1024;
+// A server that never ends its line must not take all memory.
+constexpr size_t kLongestLine = 64 * 1024 * 1024;
+} // namespace
 
 void clsTextSocket::ReceiveAndSplit() {
-    char buffer[kReceiveBlock + 1];
-    size_t length = kReceiveBlock;
-    int rc = SocketRecv(buffer, length, true);
+    if (capacity_ - end_ < kReceiveBlock + 1) {
+        size_t kept = end_ - begin_;
+        if (begin_ > 0) {
+            std::memmove(buffer_.get(), buffer_.get() + begin_, kept);
+            scanFrom_ -= begin_;
+            begin_ = 0;
+            end_ = kept;
+        }
+        if (capacity_ - end_ < kReceiveBlock + 1) {
+            // A line longer than the buffer: it grows, by half at least, so a
+            // long line costs amortised linear time.
+            if (end_ > kLongestLine) {
+                Disconnect();
+                throw clsExcept(-2, Format("reply line longer than %u bytes", unsigned(kLongestLine)));
+            }
+            size_t grown = std::max(capacity_ + capacity_ / 2, end_ + kReceiveBlock + 1);
+            std::unique_ptr<char[]> bigger(new char[grown]);
+            if (end_) std::memcpy(bigger.get(), buffer_.get(), end_);
+            buffer_ = std::move(bigger);
+            capacity_ = grown;
+        }
+    }
+    size_t length = capacity_ - end_ - 1;
+    // Whatever one receive brings: waiting for a line end inside SocketRecv
+    // would fail a line longer than the room left as a lost connection.
+    int rc = SocketRecv(buffer_.get() + end_, length, false);
     if (rc != 0) throw clsExcept(rc, Format("SocketRecv() failed, code %d", rc));
-    pending_.append(buffer, length);
+    end_ += length;
     SplitPending();
 }
 
+// Only an LF ends a line (with a CR before it dropped); a CR elsewhere stays
+// in its line, and a CR at the end waits for what follows like any other byte.
 void clsTextSocket::SplitPending() {
-    for (;;) {
-        size_t end = pending_.find_first_of("\r\n", scanFrom_);
-        if (end == String::npos) {
-            scanFrom_ = pending_.size();
+    char *data = buffer_.get();
+    while (scanFrom_ < end_) {
+        const char *lf = static_cast<const char *>(std::memchr(data + scanFrom_, '\n', end_ - scanFrom_));
+        if (!lf) {
+            scanFrom_ = end_;
             return;
         }
-        size_t next;
-        if (pending_[end] == '\n') {
-            next = end + 1;
-        } else if (end + 1 == pending_.size()) {
-            scanFrom_ = end; // a CR at the very end waits for what follows
-            return;
-        } else if (pending_[end + 1] == '\n') {
-            next = end + 2;
-        } else {
-            scanFrom_ = end + 1; // a CR inside a line stays in it
-            continue;
-        }
-        String line = pending_.substr(0, end);
-        pending_.erase(0, next);
-        scanFrom_ = 0;
+        size_t next = size_t(lf - data) + 1;
+        size_t stop = next - 1;
+        if (stop > begin_ && data[stop - 1] == '\r') --stop;
+        String line(data + begin_, stop - begin_);
+        begin_ = scanFrom_ = next;
         LogWriteF(kLogProtocol, "<-[%d]'%hs'", int(replyLines_.size() + 1), line.c_str());
-        AddReplyLine(line);
+        AddReplyLine(std::move(line));
     }
+    if (begin_ == end_) begin_ = end_ = scanFrom_ = 0;
 }
 
 int clsTextSocket::SocketQuery(const String &command, bool wait, bool force) {
@@ -74,16 +96,24 @@ int clsTextSocket::SocketQuery(const String &command, bool wait, bool force) {
 }
 
 void clsTextSocket::StartTls(const pal::TlsOptions &options) {
-    if (!pending_.empty() || replyLines_.size() > 1) {
+    if (end_ != begin_ || replyLines_.size() > 1) {
         Disconnect();
         throw clsExcept(-2, "TLS not started: the server sent more than its reply before the handshake");
     }
-    scanFrom_ = 0;
+    begin_ = end_ = scanFrom_ = 0;
     replyLines_.clear();
     clsSocket::StartTls(options);
 }
 
-clsSMTPSocket::clsSMTPSocket() : finalLine_(u"^\\d+ (.*)$") {}
+namespace {
+// "^\d+ (.*)$": digits and a blank end an SMTP reply. Lines hold no LF, so
+// the rest always matches.
+bool IsFinalLine(const String &line) {
+    size_t i = 0;
+    while (i < line.size() && line[i] >= '0' && line[i] <= '9') ++i;
+    return i > 0 && i < line.size() && line[i] == ' ';
+}
+} // namespace
 
 int32_t clsSMTPSocket::CodeOf(const String &line) {
     size_t i = 0;
@@ -110,7 +140,7 @@ bool clsSMTPSocket::SocketIsResponseComplete() {
     const String *final = nullptr;
     for (const String &line : replyLines_) {
         LogWriteF(kLogDetails, "clsSMTPSocket::SocketIsResponseComplete: test '%s'", line.c_str());
-        if (finalLine_.IsMatch(line)) {
+        if (IsFinalLine(line)) {
             final = &line;
             break;
         }

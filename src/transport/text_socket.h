@@ -3,9 +3,9 @@
 #pragma once
 
 #include <initializer_list>
+#include <memory>
 #include <vector>
 
-#include "runtime/regex.h"
 #include "transport/socket.h"
 
 namespace kv {
@@ -14,12 +14,18 @@ class clsTextSocket : public clsSocket {
   public:
     virtual int CheckReplyLine(const String &line) = 0;
     virtual bool SocketIsResponseComplete() = 0;
-    virtual void AddReplyLine(const String &line) { replyLines_.push_back(line); }
+    virtual void AddReplyLine(String line) { replyLines_.push_back(std::move(line)); }
     // Sends the command (with CR LF) unless it is empty and `force` is not set,
     // reads the reply, checks its first line, and with `wait` reads on until complete.
     virtual int SocketQuery(const String &command, bool wait, bool force);
 
     const std::vector<String> &ReplyLines() const { return replyLines_; }
+    // Hands the reply lines over without copying them; the list is left empty.
+    std::vector<String> TakeReplyLines() {
+        std::vector<String> lines;
+        lines.swap(replyLines_);
+        return lines;
+    }
     // Marks the next command as secret: its trace shows "*****".
     void SetNextCommandSecret() { nextSecret_ = true; }
     // Refuses to start while reply bytes wait unread: the server sent them in
@@ -27,24 +33,25 @@ class clsTextSocket : public clsSocket {
     void StartTls(const pal::TlsOptions &options) override;
 
   protected:
-    void OnClosed() override {
-        pending_.clear();
-        scanFrom_ = 0;
-    }
+    void OnClosed() override { begin_ = end_ = scanFrom_ = 0; }
     std::vector<String> replyLines_;
 
   private:
     void ReceiveAndSplit();
     void SplitPending();
 
-    String pending_;
-    size_t scanFrom_ = 0; // a lone CR before this point is not a line end
+    // Received bytes not yet split into lines: buffer_[begin_, end_). Lines
+    // are cut out in place; the rest moves to the front only when room runs out.
+    std::unique_ptr<char[]> buffer_;
+    size_t capacity_ = 0;
+    size_t begin_ = 0;
+    size_t end_ = 0;
+    size_t scanFrom_ = 0; // no LF before this point
     bool nextSecret_ = false;
 };
 
 class clsSMTPSocket : public clsTextSocket {
   public:
-    clsSMTPSocket();
     int CheckReplyLine(const String &line) override;
     bool SocketIsResponseComplete() override;
     using clsTextSocket::SocketQuery;
@@ -60,7 +67,6 @@ class clsSMTPSocket : public clsTextSocket {
 
     std::vector<int32_t> allowed_;
     int32_t lastReplyCode_ = 0;
-    clsRegEx finalLine_;
 };
 
 class clsPOP3Socket : public clsTextSocket {

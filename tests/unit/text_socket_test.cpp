@@ -2,6 +2,8 @@
 // scripted server.
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "log/except.h"
 #include "script_server.h"
 #include "transport/text_socket.h"
@@ -154,6 +156,46 @@ TEST(Pop3Socket, MultiLineReplyEndsAtTheDotAndIsUnstuffed) {
     EXPECT_EQ(s.SocketQuerySingle("NOOP"), 0);
     EXPECT_EQ(s.ReplyLines(), Lines({"+OK next"}));
     EXPECT_TRUE(server.Finish()) << server.Failure();
+}
+
+// Lines cut at every place a receive can end: inside CR LF, after a lone
+// CR, lines longer than the receive buffer, and more lines than fit into it.
+TEST(Pop3Socket, MultiLineRepliesSplitAnywhere) {
+    const std::string longLine(200000, 'x');
+    std::string manyText;
+    std::vector<String> manyLines = {"+OK"};
+    for (int i = 0; i < 5000; ++i) {
+        String line = (i % 7 == 0 ? "..stuffed " : "line ") + std::to_string(i) + std::string(40, '-');
+        manyText += line + "\r\n";
+        manyLines.push_back(line.compare(0, 2, "..") == 0 ? line.substr(1) : line);
+    }
+    struct Case {
+        const char *name;
+        std::vector<std::string> chunks;
+        std::vector<String> lines;
+    } cases[] = {
+        {"CR LF split", {"+OK\r", "\na\r", "\n.\r", "\n"}, {"+OK", "a"}},
+        {"lone CR stays, LF alone ends", {"+OK\r\na\rb\nc\r", "\r\n.\r\n"}, {"+OK", "a\rb", "c\r"}},
+        {"line longer than the buffer", {"+OK\r\n" + longLine.substr(0, 70000), longLine.substr(70000) + "\r\nend\r\n.\r\n"},
+         {"+OK", longLine, "end"}},
+        {"more lines than the buffer holds", {"+OK\r\n" + manyText.substr(0, 100001), manyText.substr(100001) + ".\r\n"},
+         manyLines},
+    };
+    for (const Case &c : cases) {
+        ScriptServer server;
+        server.Expect("RETR 1\r\n");
+        for (const std::string &chunk : c.chunks) server.Send(chunk).Pause(20);
+        server.Expect("NOOP\r\n").Send("+OK after\r\n").Pause(50);
+        server.Start();
+        clsPOP3Socket s;
+        s.Connect("127.0.0.1", server.Port(), 3000);
+        EXPECT_EQ(s.SocketQueryMulti("RETR 1"), 0) << c.name;
+        EXPECT_TRUE(s.ReplyLines() == c.lines) << c.name << ": " << s.ReplyLines().size() << " lines";
+        // Nothing of the reply is left over for the next one.
+        EXPECT_EQ(s.SocketQuerySingle("NOOP"), 0) << c.name;
+        EXPECT_EQ(s.ReplyLines(), Lines({"+OK after"})) << c.name;
+        EXPECT_TRUE(server.Finish()) << c.name << ": " << server.Failure().substr(0, 200);
+    }
 }
 
 TEST(Pop3Socket, SecretCommandsAreSentButNotShown) {
