@@ -437,3 +437,36 @@ void DecodeQuotedPrintableLines(clsLineList &lines, const clsOutputTarget &targe
 }
 
 } // namespace kv
+
+namespace kv {
+
+void DecodeQuotedPrintableText(clsLineText lines, const clsOutputTarget &target) {
+    constexpr size_t kChunk = 128 * 1024;
+    std::vector<uint8_t> out(codec::QpDecodeMaxLength(kChunk) + 8);
+    std::string_view text = lines.text;
+    if (lines.crlfOnly) {
+        // A lone CR or LF inside a line is no line end here: line by line.
+        clsLineCursor cursor(lines);
+        size_t used = 0;
+        for (std::string_view line; cursor.Next(line);) {
+            if (out.size() - used < codec::QpDecodeMaxLength(line.size())) {
+                target.Write(out.data(), used);
+                used = 0;
+                if (out.size() < codec::QpDecodeMaxLength(line.size())) out.resize(codec::QpDecodeMaxLength(line.size()));
+            }
+            used += codec::QpDecodeLine(line.data(), line.size(), out.data() + used);
+        }
+        target.Write(out.data(), used);
+        return;
+    }
+    // The stream decoder reads CR, LF and CR LF as the line decoder's line
+    // ends, so the text goes through in large pieces.
+    codec::QpDecoder state;
+    for (size_t at = 0; at < text.size(); at += kChunk) {
+        size_t n = std::min(kChunk, text.size() - at);
+        target.Write(out.data(), codec::QpDecodeStep(state, text.data() + at, n, out.data()));
+    }
+    target.Write(out.data(), codec::QpDecodeEnd(state, out.data()));
+}
+
+} // namespace kv

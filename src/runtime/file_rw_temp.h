@@ -1,12 +1,23 @@
 // clsFileRWTemp: a read/write stream over a hidden temporary file that
-// deletes itself. The file is made on first use.
+// deletes itself. The file is made on first use. Contents handed over whole
+// may stay in memory until something writes or asks for the file.
 #pragma once
+
+#include <cstdlib>
+#include <memory>
 
 #include "pal/com.h"
 #include "pal/temp_file.h"
 #include "runtime/kvstring.h"
 
 namespace kv {
+
+// A block from malloc, so that it can grow by realloc (which moves large
+// blocks without copying them).
+struct clsFreeBlock {
+    void operator()(char *p) const { std::free(p); }
+};
+using clsMemoryBlock = std::unique_ptr<char, clsFreeBlock>;
 
 class clsFileRWTemp {
   public:
@@ -19,6 +30,14 @@ class clsFileRWTemp {
     // The open file, made if needed; throws clsExcept (-5) when it cannot be made.
     pal::FileHandle Handle();
     bool IsOpen() const { return file_ != pal::kInvalidFile; }
+    // The most a caller should hand over to be kept in memory: a host
+    // holding many large mails must not run out of address space.
+    static constexpr size_t kMemoryLimit = sizeof(void *) >= 8 ? size_t(256) << 20 : size_t(32) << 20;
+    // Replaces the contents with the block's first size bytes, kept in
+    // memory (position 0).
+    void KeepInMemory(clsMemoryBlock data, size_t size);
+    // The contents kept in memory; empty when they are in the file.
+    std::string_view Memory() const { return {memory_.get(), memorySize_}; }
     uint64_t Size() const;
     bool Empty() const { return Size() == 0; }
 
@@ -41,7 +60,13 @@ class clsFileRWTemp {
   private:
     String prefix_;
     String extension_;
+    // Moves contents kept in memory into the file.
+    void Spill();
+
     pal::FileHandle file_ = pal::kInvalidFile;
+    clsMemoryBlock memory_;
+    size_t memorySize_ = 0;
+    size_t memoryPos_ = 0;
 };
 
 } // namespace kv
