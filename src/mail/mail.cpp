@@ -498,10 +498,7 @@ struct clsWholeText {
     size_t capacity = 0;
     void Reserve(size_t wanted) {
         if (wanted <= capacity) return;
-        char *more = static_cast<char *>(std::realloc(data.get(), wanted));
-        if (!more) throw std::bad_alloc();
-        data.release();
-        data.reset(more);
+        ResizeBlock(data, wanted);
         capacity = wanted;
     }
 };

@@ -349,12 +349,41 @@ size_t QpDecodeStep(QpDecoder &s, const char *text, size_t n, uint8_t *out) {
         __builtin_prefetch(p + 1024); // far enough ahead for large bodies
         __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
         _mm_storeu_si128(reinterpret_cast<__m128i *>(o), v);
-        __m128i hits = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, equals), _mm_cmpeq_epi8(v, cr)),
-                                    _mm_cmpeq_epi8(v, lf));
-        unsigned mask = unsigned(_mm_movemask_epi8(hits));
+        unsigned eqs = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(v, equals)));
+        unsigned breaks = unsigned(_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf))));
+        unsigned mask = eqs | breaks;
         if (!mask) {
             o += 16;
             p += 16;
+            continue;
+        }
+        if (!breaks && end - p >= 32) {
+            // Encoded bytes in a block without line ends: each one from the
+            // mask of the one load, so the next does not wait for this one.
+            // (The copies read up to 31 bytes ahead.)
+            size_t at = 0; // consumed in the block
+            bool soft = false;
+            while (eqs) {
+                size_t k = size_t(__builtin_ctz(eqs));
+                _mm_storeu_si128(reinterpret_cast<__m128i *>(o), _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + at)));
+                o += k - at;
+                at = k;
+                uint8_t a = p[k + 1], b = p[k + 2];
+                if ((kDecodeClass[a] | kDecodeClass[b]) >= kLineEnd) { // a soft line break
+                    soft = true;
+                    break;
+                }
+                *o++ = uint8_t(kHexHigh[a] + kHexLow[b]);
+                at = k + 3;
+                eqs = at >= 16 ? 0 : eqs & (~0u << at);
+            }
+            if (!soft && at < 16) {
+                _mm_storeu_si128(reinterpret_cast<__m128i *>(o), _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + at)));
+                o += 16 - at;
+                at = 16;
+            }
+            p += at;
+            if (soft) settle();
             continue;
         }
         size_t run = size_t(__builtin_ctz(mask));

@@ -55,12 +55,19 @@ class clsRawTextOut {
         p[text.size() + 1] = '\n';
         size_ += text.size() + 2;
     }
+    // Room for the whole text at once, so the block is not copied as it
+    // grows; the pages are used only as they are written.
+    void Reserve(size_t size) {
+        if (size > capacity_ && size <= clsFileRWTemp::kMemoryLimit) Resize(size);
+    }
     // Everything written becomes the raw text.
     void Finish() {
         if (toFile_) {
             Flush();
             return;
         }
+        // The room the estimate left over goes back.
+        if (capacity_ - size_ > kFileBlock) Resize(size_);
         file_.KeepInMemory(std::move(block_), size_);
         size_ = capacity_ = 0;
     }
@@ -77,10 +84,7 @@ class clsRawTextOut {
         size_ = 0;
     }
     void Resize(size_t capacity) {
-        char *p = static_cast<char *>(std::realloc(block_.get(), capacity));
-        if (!p) throw std::bad_alloc();
-        block_.release();
-        block_.reset(p);
+        ResizeBlock(block_, capacity);
         capacity_ = capacity;
     }
     void MakeRoom(size_t n) {
@@ -452,7 +456,26 @@ void WriteBodyContent(clsRawTextOut &out, clsMailBody &body, Place place) {
     out.Line();
 }
 
+uint64_t StreamSize(IStream *stream) {
+    STATSTG stat{};
+    return stream && SUCCEEDED(stream->Stat(&stat, STATFLAG_NONAME)) ? stat.cbSize.QuadPart : 0;
+}
+
+// About what the text will take: base64 adds a third and line ends, the
+// heads are small. An attachment read from a file is not counted.
+size_t EstimatedSize(clsMail &mail) {
+    uint64_t contents = 0;
+    for (clsMailBody *b : mail.Bodies()) {
+        contents += StreamSize(b->Contents());
+        for (clsMailAttachment *a : b->Attachments()) contents += StreamSize(a->Contents()) + 512;
+    }
+    for (clsMailAttachment *a : mail.Attachments()) contents += StreamSize(a->Contents()) + 512;
+    uint64_t estimate = contents + contents / 2 + 64 * 1024;
+    return estimate > clsFileRWTemp::kMemoryLimit ? 0 : size_t(estimate);
+}
+
 void Render(clsMail &mail, clsRawTextOut &out) {
+    out.Reserve(EstimatedSize(mail));
     String base = Format("---%08x%08x", unsigned(uint32_t(pal::TickCountMs())), unsigned(TimeLow32()));
     String mixedBoundary = base + ".Mixed";
     String altBoundary = base + ".Alt";

@@ -3,21 +3,13 @@
 // may stay in memory until something writes or asks for the file.
 #pragma once
 
-#include <cstdlib>
-#include <memory>
 
 #include "pal/com.h"
 #include "pal/temp_file.h"
 #include "runtime/kvstring.h"
+#include "runtime/memory_block.h"
 
 namespace kv {
-
-// A block from malloc, so that it can grow by realloc (which moves large
-// blocks without copying them).
-struct clsFreeBlock {
-    void operator()(char *p) const { std::free(p); }
-};
-using clsMemoryBlock = std::unique_ptr<char, clsFreeBlock>;
 
 class clsFileRWTemp {
   public:

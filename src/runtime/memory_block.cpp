@@ -1,0 +1,15 @@
+#include "runtime/memory_block.h"
+
+#include <new>
+
+namespace kv {
+
+void ResizeBlock(clsMemoryBlock &block, size_t size) {
+    char *p = static_cast<char *>(std::realloc(block.get(), size ? size : 1));
+    if (!p) throw std::bad_alloc();
+    (void)block.release();
+    block.reset(p);
+    if (size >= (size_t(4) << 20)) AdviseLargeBlock(p, size);
+}
+
+} // namespace kv
