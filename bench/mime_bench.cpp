@@ -79,6 +79,11 @@ double PeakMb() {
     return double(u.ru_maxrss) / 1024.0;
 }
 
+double FileMb(const std::string &path) {
+    std::ifstream f(path, std::ios::binary | std::ios::ate);
+    return double(f.tellg()) / 1048576.0;
+}
+
 std::string ReadFile(const std::string &path) {
     std::ifstream f(path, std::ios::binary);
     std::stringstream s;
@@ -148,7 +153,7 @@ void OursRead(const std::string &in) {
     clsAutoRelease<IStream> s = Stream(text);
     text.clear();
     text.shrink_to_fit();
-    double mb = double(ReadFile(in).size()) / 1048576.0;
+    double mb = FileMb(in);
     Timer timer;
     HRESULT hr = mail->SetRawText(s.get());
     double seconds = timer.Seconds(mb);
@@ -215,7 +220,7 @@ void DecodeAll(GMimeObject *parent, GMimeObject *part, gpointer) {
 }
 
 void GmimeRead(const std::string &in) {
-    double mb = double(ReadFile(in).size()) / 1048576.0;
+    double mb = FileMb(in);
     Timer timer;
     GMimeStream *file = g_mime_stream_fs_open(in.c_str(), O_RDONLY, 0, nullptr);
     if (!file) return;

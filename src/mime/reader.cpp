@@ -283,15 +283,21 @@ void ReadPart(clsMail &mail, clsLineText lines, int depth, uint32_t flags, int p
 
     if (multipart) {
         uint32_t childFlags = flags | (related ? kReadInRelated : alternative ? kReadInAlternative : 0u);
-        // Only a whole line equal to the delimiter counts; the search skips
-        // the parts' contents instead of looking at each of their lines.
+        // Only a whole line equal to the delimiter counts, so it is compared
+        // only where a line starts with "-" (work bounded by the text's
+        // length, however long the boundary); the search skips the parts'
+        // contents instead of looking at each of their lines. A delimiter
+        // with a line end in it matches no line.
         std::string_view text = lines.text;
-        size_t from = 0, partStart = 0;
+        bool usable = delimiter.find_first_of("\r\n") == String::npos;
+        size_t partStart = 0;
         bool seen = false;
         int index = 0;
-        for (size_t hit; (hit = text.find(delimiter, from)) != std::string_view::npos;) {
-            from = hit + 1;
-            if (!IsLineStart(lines, hit)) continue;
+        for (const char *p = text.data(), *end = p + text.size(); usable && p < end; ++p) {
+            p = static_cast<const char *>(std::memchr(p, '-', size_t(end - p)));
+            if (!p) break;
+            size_t hit = size_t(p - text.data());
+            if (!IsLineStart(lines, hit) || text.compare(hit, delimiter.size(), delimiter) != 0) continue;
             size_t after = hit + delimiter.size();
             bool close = false;
             if (!IsLineEnd(lines, after)) {
@@ -303,7 +309,7 @@ void ReadPart(clsMail &mail, clsLineText lines, int depth, uint32_t flags, int p
             seen = true;
             if (close) return; // the epilogue
             partStart = SkipLineEnd(lines, after);
-            from = partStart;
+            p = text.data() + partStart - 1;
         }
         // A multipart cut off before its closing delimiter still has its last part.
         if (seen) ReadPart(mail, {text.substr(partStart), lines.crlfOnly}, depth + 1, childFlags, index);
