@@ -304,17 +304,19 @@ void DecodeBase64Lines(clsLineList &lines, const clsOutputTarget &target) {
 namespace kv {
 
 void DecodeBase64Text(clsLineText lines, const clsOutputTarget &target) {
-    constexpr size_t kChunk = 256 * 1024;
-    std::vector<uint8_t> out(codec::Base64DecodeMaxLength(kChunk) + 8);
-    codec::Base64LineDecoder state;
     std::string_view text = lines.text;
+    // No larger than the text needs: a message of many small parts must not
+    // clear a large buffer for each.
+    const size_t chunk = std::min<size_t>(256 * 1024, text.size() + 1);
+    std::vector<uint8_t> out(codec::Base64DecodeMaxLength(chunk) + 8);
+    codec::Base64LineDecoder state;
     if (lines.crlfOnly) {
         // A lone CR or LF inside a line is no line end here: line by line.
         clsLineCursor cursor(lines);
         size_t used = 0;
         for (std::string_view line; cursor.Next(line);) {
-            for (size_t at = 0; at < line.size(); at += kChunk) {
-                size_t n = std::min(kChunk, line.size() - at);
+            for (size_t at = 0; at < line.size(); at += chunk) {
+                size_t n = std::min(chunk, line.size() - at);
                 if (out.size() - used < codec::Base64DecodeMaxLength(n) + 8) {
                     target.Write(out.data(), used);
                     used = 0;
@@ -328,8 +330,8 @@ void DecodeBase64Text(clsLineText lines, const clsOutputTarget &target) {
     }
     // The decoder ends a group at every CR and LF as the line decoder does at
     // each line's end, so the text goes through in large pieces.
-    for (size_t at = 0; at < text.size(); at += kChunk) {
-        size_t n = std::min(kChunk, text.size() - at);
+    for (size_t at = 0; at < text.size(); at += chunk) {
+        size_t n = std::min(chunk, text.size() - at);
         target.Write(out.data(), codec::Base64DecodeStep(state, text.data() + at, n, out.data()));
     }
     target.Write(out.data(), codec::Base64DecodeEndLine(state, out.data()));

@@ -470,9 +470,11 @@ void DecodeQuotedPrintableLines(clsLineList &lines, const clsOutputTarget &targe
 namespace kv {
 
 void DecodeQuotedPrintableText(clsLineText lines, const clsOutputTarget &target) {
-    constexpr size_t kChunk = 128 * 1024;
-    std::vector<uint8_t> out(codec::QpDecodeMaxLength(kChunk) + 8);
     std::string_view text = lines.text;
+    // No larger than the text needs: a message of many small parts must not
+    // clear a large buffer for each.
+    const size_t chunk = std::min<size_t>(128 * 1024, text.size() + 1);
+    std::vector<uint8_t> out(codec::QpDecodeMaxLength(chunk) + 8);
     if (lines.crlfOnly) {
         // A lone CR or LF inside a line is no line end here: line by line.
         clsLineCursor cursor(lines);
@@ -491,8 +493,8 @@ void DecodeQuotedPrintableText(clsLineText lines, const clsOutputTarget &target)
     // The stream decoder reads CR, LF and CR LF as the line decoder's line
     // ends, so the text goes through in large pieces.
     codec::QpDecoder state;
-    for (size_t at = 0; at < text.size(); at += kChunk) {
-        size_t n = std::min(kChunk, text.size() - at);
+    for (size_t at = 0; at < text.size(); at += chunk) {
+        size_t n = std::min(chunk, text.size() - at);
         target.Write(out.data(), codec::QpDecodeStep(state, text.data() + at, n, out.data()));
     }
     target.Write(out.data(), codec::QpDecodeEnd(state, out.data()));

@@ -45,12 +45,13 @@ class clsRawTextOut {
     }
     void Commit(size_t n) { size_ += n; }
     void Put(std::string_view text) {
+        if (text.empty()) return;
         std::memcpy(Room(text.size()), text.data(), text.size());
         size_ += text.size();
     }
     void Line(std::string_view text = {}) {
         char *p = Room(text.size() + 2);
-        std::memcpy(p, text.data(), text.size());
+        if (!text.empty()) std::memcpy(p, text.data(), text.size());
         p[text.size()] = '\r';
         p[text.size() + 1] = '\n';
         size_ += text.size() + 2;
@@ -119,7 +120,7 @@ void WriteField(clsRawTextOut &out, std::string_view name, std::string_view valu
     // At most three more bytes for each byte of the value.
     char *start = out.Room(name.size() + 2 + 3 * value.size() + 2);
     char *o = start;
-    std::memcpy(o, name.data(), name.size());
+    if (!name.empty()) std::memcpy(o, name.data(), name.size());
     o += name.size();
     *o++ = ':';
     *o++ = ' ';
