@@ -189,6 +189,17 @@ void MakeBody(clsMail &mail, const clsHeaderList &block, clsLineText lines) {
     DecodeLines(lines, encoding, true, body->Contents());
 }
 
+// Whether a quoted-printable line ends in a soft line break: "=" last, or
+// "=" and one character (a cut escape, which has no line end either).
+bool EndsSoft(std::string_view line) {
+    for (size_t i = 0; i < line.size(); ++i) {
+        if (line[i] != '=') continue;
+        if (line.size() - i < 3) return true;
+        i += 2;
+    }
+    return false;
+}
+
 void MakeAttachment(clsMailAttachmentList &list, const clsHeaderList &block, clsLineText lines,
                     uint32_t codepage, bool beforeDelimiter) {
     clsHeaderField type = ParseHeaderField(Value(block, "Content-Type"), codepage);
@@ -207,10 +218,8 @@ void MakeAttachment(clsMailAttachmentList &list, const clsHeaderList &block, cls
     String encoding = Value(block, "Content-Transfer-Encoding");
     // The line end before a delimiter belongs to the delimiter (RFC 2046): a
     // file must come back with the bytes it was sent with, not two more.
-    std::string_view lastLine = LastLine(lines);
     bool lastBreakIsHard = beforeDelimiter && !lines.text.empty() && !EqualsNoCase(TrimView(encoding), "base64") &&
-                           !(EqualsNoCase(TrimView(encoding), "quoted-printable") && !lastLine.empty() &&
-                             lastLine.back() == '=');
+                           !(EqualsNoCase(TrimView(encoding), "quoted-printable") && EndsSoft(LastLine(lines)));
     DecodeLines(lines, encoding, false, contents);
     if (lastBreakIsHard) {
         STATSTG stat{};

@@ -83,6 +83,26 @@ TEST_F(MimeReader, AttachmentEncodingsToo) {
     EXPECT_EQ(AttachmentBytes(mail_->Attachments()[1]), "xA\r\n..");
 }
 
+// Only a hard line end before the delimiter is the delimiter's; a soft one
+// (a cut escape is one too) leaves the decoded bytes whole.
+TEST_F(MimeReader, QuotedPrintableAttachmentEndsKeepTheirBytes) {
+    const struct {
+        const char *last, *bytes;
+    } cases[] = {
+        {"abc", "abc"}, {"abc=", "abc"}, {"abc=4", "abc"}, {"abc=41", "abcA"}, {"=4=", "M"}, {"x=3D", "x="},
+    };
+    for (const auto &c : cases) {
+        clsArpaMail *mail = NewMail(0, u"");
+        ASSERT_EQ(Read(mail, std::string("Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n\r\nbody\r\n--b\r\n"
+                                         "Content-Type: text/plain; name=a.txt\r\n"
+                                         "Content-Transfer-Encoding: quoted-printable\r\n\r\n") +
+                             c.last + "\r\n--b--\r\n"),
+                  S_OK);
+        ASSERT_EQ(mail->Attachments().Size(), 1u) << c.last;
+        EXPECT_EQ(AttachmentBytes(mail->Attachments()[0]), c.bytes) << c.last;
+    }
+}
+
 TEST_F(MimeReader, MimeVersionIsReadAsANumber) {
     struct Case {
         const char *version;
