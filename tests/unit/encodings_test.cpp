@@ -523,9 +523,9 @@ TEST(EncodingsText, DecodersInPlaceAgreeWithTheLineDecoders) {
     std::mt19937 rng(7);
     // Dense hex for the block path of the quoted-printable decoder, line ends
     // of every kind, soft breaks and cut escapes.
-    const Bytes qpAlphabet = Bytes("=3D=C3=BCab cd=\r\n\n\r=4=", 26);
+    const Bytes qpAlphabet = "=3D=C3=BCab cd=\r\n\n\r=4=";
     const Bytes b64Alphabet = "QWJjYZ09+/= \r\n-";
-    const Bytes plainAlphabet = Bytes("ab.\r\n\r\n\xE9", 9);
+    const Bytes plainAlphabet = "ab.\r\n\r\n\xE9";
     for (int round = 0; round < 500; ++round) {
         Bytes qp = RandomText(rng, qpAlphabet, 400), b64 = RandomText(rng, b64Alphabet, 400),
               plain = RandomText(rng, plainAlphabet, 100);
@@ -544,7 +544,7 @@ TEST(EncodingsText, DecodersInPlaceAgreeWithTheLineDecoders) {
         // Lines that hold a lone CR or LF, joined by CR LF.
         clsLineList held;
         for (int k = int(rng() % 4); k > 0; --k) {
-            Bytes line = RandomText(rng, Bytes("=41a\rb\n=", 10), 30);
+            Bytes line = RandomText(rng, "=41a\rb\n=", 30);
             for (size_t at; (at = line.find("\r\n")) != Bytes::npos;) line.erase(at, 1); // no CR LF inside
             held.push_back(line);
         }
