@@ -554,7 +554,7 @@ HRESULT clsMail::SetRawText(IStream *source) {
         }
         // The text ends at a zero byte.
         std::string_view text(whole.data.get(), scan.Length());
-        if (text.size() <= clsFileRWTemp::kMemoryLimit && scan.RawForm()) {
+        if (text.size() <= rawText_.MemoryLimit() && scan.RawForm()) {
             // The text is its own raw text: kept as it came, not written out
             // unless something asks for the file.
             rawText_.KeepInMemory(std::move(whole.data), text.size());

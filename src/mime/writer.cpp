@@ -59,7 +59,7 @@ class clsRawTextOut {
     // Room for the whole text at once, so the block is not copied as it
     // grows; the pages are used only as they are written.
     void Reserve(size_t size) {
-        if (size > capacity_ && size <= clsFileRWTemp::kMemoryLimit) Resize(size);
+        if (size > capacity_ && size <= file_.MemoryLimit()) Resize(size);
     }
     // Everything written becomes the raw text.
     void Finish() {
@@ -89,7 +89,7 @@ class clsRawTextOut {
         capacity_ = capacity;
     }
     void MakeRoom(size_t n) {
-        if (!toFile_ && size_ + n > clsFileRWTemp::kMemoryLimit) {
+        if (!toFile_ && size_ + n > file_.MemoryLimit()) {
             // Too large to keep in memory: from here on through the file.
             file_.Truncate();
             Flush();
@@ -472,7 +472,7 @@ size_t EstimatedSize(clsMail &mail) {
     }
     for (clsMailAttachment *a : mail.Attachments()) contents += StreamSize(a->Contents()) + 512;
     uint64_t estimate = contents + contents / 2 + 64 * 1024;
-    return estimate > clsFileRWTemp::kMemoryLimit ? 0 : size_t(estimate);
+    return estimate > mail.RawText().MemoryLimit() ? 0 : size_t(estimate);
 }
 
 void Render(clsMail &mail, clsRawTextOut &out) {

@@ -3,7 +3,6 @@
 // may stay in memory until something writes or asks for the file.
 #pragma once
 
-
 #include "pal/com.h"
 #include "pal/temp_file.h"
 #include "runtime/kvstring.h"
@@ -19,12 +18,14 @@ class clsFileRWTemp {
     clsFileRWTemp(const clsFileRWTemp &) = delete;
     clsFileRWTemp &operator=(const clsFileRWTemp &) = delete;
 
-    // The open file, made if needed; throws clsExcept (-5) when it cannot be made.
+    // The open file, made if needed, with contents kept in memory moved into
+    // it; throws clsExcept (-5) when it cannot be made or written.
     pal::FileHandle Handle();
     bool IsOpen() const { return file_ != pal::kInvalidFile; }
     // The most a caller should hand over to be kept in memory: a host
     // holding many large mails must not run out of address space.
-    static constexpr size_t kMemoryLimit = sizeof(void *) >= 8 ? size_t(256) << 20 : size_t(32) << 20;
+    size_t MemoryLimit() const { return memoryLimit_; }
+    void SetMemoryLimit(size_t limit) { memoryLimit_ = limit; }
     // Replaces the contents with the block's first size bytes, kept in
     // memory (position 0).
     void KeepInMemory(clsMemoryBlock data, size_t size);
@@ -59,6 +60,7 @@ class clsFileRWTemp {
     clsMemoryBlock memory_;
     size_t memorySize_ = 0;
     size_t memoryPos_ = 0;
+    size_t memoryLimit_ = sizeof(void *) >= 8 ? size_t(256) << 20 : size_t(32) << 20;
 };
 
 } // namespace kv
