@@ -496,10 +496,19 @@ struct clsWholeText {
     clsMemoryBlock data;
     size_t size = 0;
     size_t capacity = 0;
+    size_t prepared = 0;
     void Reserve(size_t wanted) {
         if (wanted <= capacity) return;
         ResizeBlock(data, wanted);
         capacity = wanted;
+    }
+    // The pages a little ahead of what is read, mapped in one go; no more
+    // than the text fills, whatever size the stream claims.
+    void Prepare(size_t upTo) {
+        if (upTo <= prepared) return;
+        size_t end = std::min(capacity, upTo + (size_t(4) << 20));
+        PrepareLargeBlock(data.get() + prepared, end - prepared);
+        prepared = end;
     }
 };
 
@@ -521,6 +530,7 @@ HRESULT ReadWhole(IStream *source, clsWholeText &whole, clsTextScan &scan, bool 
         if (whole.size == whole.capacity) whole.Reserve(whole.capacity + std::max<size_t>(whole.capacity, 64 * 1024));
         // Pieces small enough to be scanned while they are in the cache.
         ULONG room = ULONG(std::min<size_t>(whole.capacity - whole.size, 256 * 1024));
+        whole.Prepare(whole.size + room);
         ULONG got = 0;
         hr = source->Read(whole.data.get() + whole.size, room, &got);
         if (FAILED(hr)) return hr;

@@ -41,6 +41,7 @@ class clsRawTextOut {
     // Room for n more bytes at the end; Commit says how many were used.
     char *Room(size_t n) {
         if (capacity_ - size_ < n) MakeRoom(n);
+        if (size_ + n > prepared_) Prepare(size_ + n);
         return block_.get() + size_;
     }
     void Commit(size_t n) { size_ += n; }
@@ -70,7 +71,7 @@ class clsRawTextOut {
         // The room the estimate left over goes back.
         if (capacity_ - size_ > kFileBlock) Resize(size_);
         file_.KeepInMemory(std::move(block_), size_);
-        size_ = capacity_ = 0;
+        size_ = capacity_ = prepared_ = 0;
     }
     // Encoding buffers, made once per rendering: a message of thousands of
     // small parts must not allocate and clear them for every part.
@@ -87,6 +88,13 @@ class clsRawTextOut {
     void Resize(size_t capacity) {
         ResizeBlock(block_, capacity);
         capacity_ = capacity;
+        prepared_ = std::min(prepared_, capacity_);
+    }
+    // The pages a little ahead of what is written, mapped in one go.
+    void Prepare(size_t upTo) {
+        size_t end = std::min(capacity_, upTo + kPrepareAhead);
+        PrepareLargeBlock(block_.get() + prepared_, end - prepared_);
+        prepared_ = end;
     }
     void MakeRoom(size_t n) {
         if (!toFile_ && size_ + n > file_.MemoryLimit()) {
@@ -95,6 +103,7 @@ class clsRawTextOut {
             Flush();
             toFile_ = true;
             Resize(std::max(n, kFileBlock));
+            prepared_ = capacity_; // used over and over
             return;
         }
         if (toFile_) {
@@ -106,10 +115,12 @@ class clsRawTextOut {
     }
 
     static constexpr size_t kFileBlock = 1 << 20;
+    static constexpr size_t kPrepareAhead = 4 << 20;
     clsFileRWTemp &file_;
     clsMemoryBlock block_;
     size_t size_ = 0;
     size_t capacity_ = 0;
+    size_t prepared_ = 0;
     bool toFile_ = false;
     std::vector<uint8_t> in_;
 };

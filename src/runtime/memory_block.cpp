@@ -9,7 +9,6 @@ void ResizeBlock(clsMemoryBlock &block, size_t size) {
     if (!p) throw std::bad_alloc();
     (void)block.release();
     block.reset(p);
-    if (size >= (size_t(4) << 20)) AdviseLargeBlock(p, size);
 }
 
 } // namespace kv

@@ -4,19 +4,18 @@
 
 #include "runtime/memory_block.h"
 
+#ifndef MADV_POPULATE_WRITE
+#define MADV_POPULATE_WRITE 23 // Linux 5.14; older kernels refuse it, which is harmless
+#endif
+
 namespace kv {
 
-void AdviseLargeBlock(void *data, size_t size) {
-#ifdef MADV_HUGEPAGE
-    // Only whole huge pages inside the block.
-    constexpr uintptr_t kHuge = uintptr_t(2) << 20;
-    uintptr_t from = (uintptr_t(data) + kHuge - 1) & ~(kHuge - 1);
-    uintptr_t to = (uintptr_t(data) + size) & ~(kHuge - 1);
-    if (to > from) madvise(reinterpret_cast<void *>(from), to - from, MADV_HUGEPAGE);
-#else
-    (void)data;
-    (void)size;
-#endif
+void PrepareLargeBlock(void *data, size_t size) {
+    // Only whole pages inside the block.
+    constexpr uintptr_t kPage = 4096;
+    uintptr_t from = (uintptr_t(data) + kPage - 1) & ~(kPage - 1);
+    uintptr_t to = (uintptr_t(data) + size) & ~(kPage - 1);
+    if (to > from) madvise(reinterpret_cast<void *>(from), to - from, MADV_POPULATE_WRITE);
 }
 
 } // namespace kv

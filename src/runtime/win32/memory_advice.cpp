@@ -2,8 +2,7 @@
 
 namespace kv {
 
-// Large pages need a privilege that hosts do not have; the heap's own
-// handling of large blocks is left as it is.
-void AdviseLargeBlock(void *, size_t) {}
+// The heap commits large blocks as they are allocated; nothing to add.
+void PrepareLargeBlock(void *, size_t) {}
 
 } // namespace kv
