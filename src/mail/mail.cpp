@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <memory>
 #include <new>
 
 #include "connection/connection_base.h"
@@ -501,27 +503,89 @@ HRESULT clsMail::EnumBodies(IKvEnumMailBody **bodies) {
 
 // ---- raw text ----
 
+namespace {
+
+// A message text in one block, not cleared before it is filled.
+struct clsWholeText {
+    clsMemoryBlock data;
+    size_t size = 0;
+    size_t capacity = 0;
+    size_t prepared = 0;
+    void Reserve(size_t wanted) {
+        if (wanted <= capacity) return;
+        ResizeBlock(data, wanted);
+        capacity = wanted;
+    }
+    // The pages a little ahead of what is read, mapped in one go; no more
+    // than the text fills, whatever size the stream claims.
+    void Prepare(size_t upTo) {
+        if (upTo <= prepared) return;
+        size_t end = std::min(capacity, upTo + (size_t(4) << 20));
+        PrepareLargeBlock(data.get() + prepared, end - prepared);
+        prepared = end;
+    }
+};
+
+// The stream from its start to its end, scanned as it comes. rewound tells
+// whether the stream could be set to its start; nothing is read when it could not.
+HRESULT ReadWhole(IStream *source, clsWholeText &whole, clsTextScan &scan, bool &rewound) {
+    LARGE_INTEGER zero{};
+    HRESULT hr = source->Seek(zero, STREAM_SEEK_SET, nullptr);
+    if (FAILED(hr)) return hr;
+    rewound = true;
+    // The size is a hint (one byte more, so the read that finds the end
+    // needs no room of its own); a stream may grow while it is read.
+    STATSTG stat{};
+    size_t hint = 64 * 1024;
+    if (SUCCEEDED(source->Stat(&stat, STATFLAG_NONAME)) && stat.cbSize.QuadPart < (uint64_t(1) << 30))
+        hint = std::max(hint, size_t(stat.cbSize.QuadPart) + 1);
+    whole.Reserve(hint);
+    for (;;) {
+        if (whole.size == whole.capacity) whole.Reserve(whole.capacity + std::max<size_t>(whole.capacity, 64 * 1024));
+        // Pieces small enough to be scanned while they are in the cache.
+        ULONG room = ULONG(std::min<size_t>(whole.capacity - whole.size, 256 * 1024));
+        whole.Prepare(whole.size + room);
+        ULONG got = 0;
+        hr = source->Read(whole.data.get() + whole.size, room, &got);
+        if (FAILED(hr)) return hr;
+        if (got == 0) break;
+        got = std::min(got, room);
+        scan.Feed(whole.data.get() + whole.size, got);
+        whole.size += got;
+    }
+    return S_OK;
+}
+
+} // namespace
+
 HRESULT clsMail::SetRawText(IStream *source) {
     HRESULT hr = S_OK;
     clsTraceScope trace(&hr, "clsMail::SetRawText(%p)", (void *)source);
     if (!source) return hr = E_INVALIDARG;
     try {
-        hr = rawText_.LoadFrom(source);
-        if (FAILED(hr)) return hr;
-        String text = rawText_.ReadAll();
-        size_t zero = text.find('\0');
-        if (zero != String::npos) text.resize(zero);
-        std::deque<String> lines;
-        size_t start = 0;
-        for (size_t i = 0; i < text.size(); ++i) {
-            if (text[i] != '\r' && text[i] != '\n') continue;
-            lines.emplace_back(text, start, i - start);
-            if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-            start = i + 1;
+        clsWholeText whole;
+        clsTextScan scan;
+        bool rewound = false;
+        hr = ReadWhole(source, whole, scan, rewound);
+        if (FAILED(hr)) {
+            // What came before the failure is kept, as a copy into the raw text would have.
+            if (rewound) {
+                rawText_.Truncate();
+                rawText_.Handle();
+                rawText_.Write(whole.data.get(), whole.size);
+            }
+            return hr;
         }
-        if (start < text.size()) lines.emplace_back(text, start, String::npos);
-        String().swap(text); // the lines hold it now; a large message need not be kept twice
-        ReadMail(*this, lines, 0, 0, 0);
+        // The text ends at a zero byte.
+        std::string_view text(whole.data.get(), scan.Length());
+        if (text.size() <= rawText_.MemoryLimit() && scan.RawForm()) {
+            // The text is its own raw text: kept as it came, not written out
+            // unless something asks for the file.
+            rawText_.KeepInMemory(std::move(whole.data), text.size());
+            ReadMail(*this, rawText_.Memory(), kReadRawTextKept);
+        } else {
+            ReadMail(*this, text, 0);
+        }
     } catch (clsExcept &e) {
         e.Push("[clsMail::SetRawText()]");
         KeepRecord(e);

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <vector>
@@ -296,6 +297,44 @@ void DecodeBase64Lines(clsLineList &lines, const clsOutputTarget &target) {
         }
     }
     if (!out.empty()) target.Write(out.data(), out.size());
+}
+
+} // namespace kv
+
+namespace kv {
+
+void DecodeBase64Text(clsLineText lines, const clsOutputTarget &target) {
+    std::string_view text = lines.text;
+    // No larger than the text needs: a message of many small parts must not
+    // clear a large buffer for each.
+    const size_t chunk = std::min<size_t>(256 * 1024, text.size() + 1);
+    std::vector<uint8_t> out(codec::Base64DecodeMaxLength(chunk) + 8);
+    codec::Base64LineDecoder state;
+    if (lines.crlfOnly) {
+        // A lone CR or LF inside a line is no line end here: line by line.
+        clsLineCursor cursor(lines);
+        size_t used = 0;
+        for (std::string_view line; cursor.Next(line);) {
+            for (size_t at = 0; at < line.size(); at += chunk) {
+                size_t n = std::min(chunk, line.size() - at);
+                if (out.size() - used < codec::Base64DecodeMaxLength(n) + 8) {
+                    target.Write(out.data(), used);
+                    used = 0;
+                }
+                used += codec::Base64DecodeStep(state, line.data() + at, n, out.data() + used);
+            }
+            used += codec::Base64DecodeEndLine(state, out.data() + used);
+        }
+        target.Write(out.data(), used);
+        return;
+    }
+    // The decoder ends a group at every CR and LF as the line decoder does at
+    // each line's end, so the text goes through in large pieces.
+    for (size_t at = 0; at < text.size(); at += chunk) {
+        size_t n = std::min(chunk, text.size() - at);
+        target.Write(out.data(), codec::Base64DecodeStep(state, text.data() + at, n, out.data()));
+    }
+    target.Write(out.data(), codec::Base64DecodeEndLine(state, out.data()));
 }
 
 } // namespace kv

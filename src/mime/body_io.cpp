@@ -50,7 +50,7 @@ namespace {
 
 // One character of a line: its value and how many bytes it took; throws for
 // what the first pass rejects.
-uint32_t ReadUtf8(const String &line, size_t &i) {
+uint32_t ReadUtf8(std::string_view line, size_t &i) {
     static const uint32_t kLargestShorter[] = {0, 0, 0x7F, 0x7FF, 0xFFFF, 0x1FFFFF, 0x3FFFFFF};
     uint8_t lead = uint8_t(line[i++]);
     int ones = 0;
@@ -69,6 +69,37 @@ uint32_t ReadUtf8(const String &line, size_t &i) {
 }
 
 } // namespace
+
+void DecodeUtf8Text(clsLineText lines, const clsOutputTarget &target) {
+    {
+        clsLineCursor check(lines);
+        for (std::string_view line; check.Next(line);)
+            for (size_t i = 0; i < line.size();) ReadUtf8(line, i);
+    }
+    constexpr size_t kFlushAt = 64 * 1024;
+    std::vector<char> out;
+    out.reserve(kFlushAt + 1024);
+    clsLineCursor cursor(lines);
+    for (std::string_view line; cursor.Next(line);) {
+        for (size_t i = 0; i < line.size();) {
+            uint32_t value = ReadUtf8(line, i);
+            if (value > 0xFFFF) {
+                target.Write(out.data(), out.size());
+                throw clsExcept(-5, "UCS-4 not supported!");
+            }
+            out.push_back(char(value & 0xFF));
+        }
+        if (out.size() >= kFlushAt) {
+            target.Write(out.data(), out.size());
+            out.clear();
+        }
+    }
+    target.Write(out.data(), out.size());
+}
+
+void WriteLinesCrLf(clsLineText lines, const clsOutputTarget &target) {
+    ForEachCrLfRun(lines, [&](const char *data, size_t size) { target.Write(data, size); });
+}
 
 void DecodeUtf8Lines(clsLineList &lines, const clsOutputTarget &target) {
     for (const String &line : lines)

@@ -10,6 +10,7 @@
 #include <list>
 #include <string_view>
 
+#include "mime/line_text.h"
 #include "pal/com.h"
 #include "pal/system.h"
 #include "runtime/kvstring.h"
@@ -59,6 +60,12 @@ void DecodeBase64Lines(clsLineList &lines, const clsOutputTarget &target);
 // The transfer encoding named "UTF-8": every character becomes the byte of
 // its low eight bits. Validates everything before it writes anything.
 void DecodeUtf8Lines(clsLineList &lines, const clsOutputTarget &target);
+// The same decoders over the lines of a text in place.
+void DecodeQuotedPrintableText(clsLineText lines, const clsOutputTarget &target);
+void DecodeBase64Text(clsLineText lines, const clsOutputTarget &target);
+void DecodeUtf8Text(clsLineText lines, const clsOutputTarget &target);
+// Every line followed by CR LF (7bit, 8bit and unknown encodings).
+void WriteLinesCrLf(clsLineText lines, const clsOutputTarget &target);
 
 // ---- base64 on strings and buffers ----
 

@@ -349,12 +349,41 @@ size_t QpDecodeStep(QpDecoder &s, const char *text, size_t n, uint8_t *out) {
         __builtin_prefetch(p + 1024); // far enough ahead for large bodies
         __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
         _mm_storeu_si128(reinterpret_cast<__m128i *>(o), v);
-        __m128i hits = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, equals), _mm_cmpeq_epi8(v, cr)),
-                                    _mm_cmpeq_epi8(v, lf));
-        unsigned mask = unsigned(_mm_movemask_epi8(hits));
+        unsigned eqs = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(v, equals)));
+        unsigned breaks = unsigned(_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf))));
+        unsigned mask = eqs | breaks;
         if (!mask) {
             o += 16;
             p += 16;
+            continue;
+        }
+        if (!breaks && end - p >= 32) {
+            // Encoded bytes in a block without line ends: each one from the
+            // mask of the one load, so the next does not wait for this one.
+            // (The copies read up to 31 bytes ahead.)
+            size_t at = 0; // consumed in the block
+            bool soft = false;
+            while (eqs) {
+                size_t k = size_t(__builtin_ctz(eqs));
+                _mm_storeu_si128(reinterpret_cast<__m128i *>(o), _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + at)));
+                o += k - at;
+                at = k;
+                uint8_t a = p[k + 1], b = p[k + 2];
+                if ((kDecodeClass[a] | kDecodeClass[b]) >= kLineEnd) { // a soft line break
+                    soft = true;
+                    break;
+                }
+                *o++ = uint8_t(kHexHigh[a] + kHexLow[b]);
+                at = k + 3;
+                eqs = at >= 16 ? 0 : eqs & (~0u << at);
+            }
+            if (!soft && at < 16) {
+                _mm_storeu_si128(reinterpret_cast<__m128i *>(o), _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + at)));
+                o += 16 - at;
+                at = 16;
+            }
+            p += at;
+            if (soft) settle();
             continue;
         }
         size_t run = size_t(__builtin_ctz(mask));
@@ -434,6 +463,41 @@ void DecodeQuotedPrintableLines(clsLineList &lines, const clsOutputTarget &targe
         }
     }
     if (!out.empty()) target.Write(out.data(), out.size());
+}
+
+} // namespace kv
+
+namespace kv {
+
+void DecodeQuotedPrintableText(clsLineText lines, const clsOutputTarget &target) {
+    std::string_view text = lines.text;
+    // No larger than the text needs: a message of many small parts must not
+    // clear a large buffer for each.
+    const size_t chunk = std::min<size_t>(128 * 1024, text.size() + 1);
+    std::vector<uint8_t> out(codec::QpDecodeMaxLength(chunk) + 8);
+    if (lines.crlfOnly) {
+        // A lone CR or LF inside a line is no line end here: line by line.
+        clsLineCursor cursor(lines);
+        size_t used = 0;
+        for (std::string_view line; cursor.Next(line);) {
+            if (out.size() - used < codec::QpDecodeMaxLength(line.size())) {
+                target.Write(out.data(), used);
+                used = 0;
+                if (out.size() < codec::QpDecodeMaxLength(line.size())) out.resize(codec::QpDecodeMaxLength(line.size()));
+            }
+            used += codec::QpDecodeLine(line.data(), line.size(), out.data() + used);
+        }
+        target.Write(out.data(), used);
+        return;
+    }
+    // The stream decoder reads CR, LF and CR LF as the line decoder's line
+    // ends, so the text goes through in large pieces.
+    codec::QpDecoder state;
+    for (size_t at = 0; at < text.size(); at += chunk) {
+        size_t n = std::min(chunk, text.size() - at);
+        target.Write(out.data(), codec::QpDecodeStep(state, text.data() + at, n, out.data()));
+    }
+    target.Write(out.data(), codec::QpDecodeEnd(state, out.data()));
 }
 
 } // namespace kv

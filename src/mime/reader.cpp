@@ -2,7 +2,11 @@
 // and the decision whether a single part becomes a body or an attachment.
 #include "mime/reader.h"
 
+#include <cstring>
 #include <map>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <utility>
 #include <vector>
 
@@ -20,10 +24,10 @@ namespace {
 constexpr int kMaxDepth = 64;
 
 // A header field as it stands: its name and the pieces of its value (the
-// rest of the first line, then each continuation line).
+// rest of the first line, then each continuation line), in the text.
 struct clsRawField {
-    String name;
-    std::vector<String> pieces;
+    std::string_view name;
+    std::vector<std::string_view> pieces;
 };
 
 // A field line has a name before its colon without blanks or controls in it
@@ -36,31 +40,37 @@ bool IsFieldLine(std::string_view line) {
     return true;
 }
 
-std::vector<clsRawField> TakeHeaderLines(std::deque<String> &lines) {
+// The head's fields; the text is left at the first line of the body.
+std::vector<clsRawField> TakeHeaderLines(clsLineText &part) {
     std::vector<clsRawField> fields;
-    while (!lines.empty()) {
-        if (lines.front().empty()) {
-            lines.pop_front();
+    clsLineCursor cursor(part);
+    size_t bodyStart = part.text.size();
+    for (;;) {
+        size_t lineStart = cursor.Position();
+        std::string_view line;
+        if (!cursor.Next(line)) break;
+        if (line.empty()) {
+            bodyStart = cursor.Position();
             break;
         }
-        const String &next = lines.front();
-        if (next[0] == ' ' || next[0] == '\t') {
+        if (line[0] == ' ' || line[0] == '\t') {
             // A continuation before any field has nothing to continue.
-            if (!fields.empty()) fields.back().pieces.push_back(std::move(lines.front()));
-            lines.pop_front();
+            if (!fields.empty()) fields.back().pieces.push_back(line);
             continue;
         }
         // A head whose empty line is missing ends at the first line that is
         // no field; that line is the first of the body, as RFC 5322 readers take it.
-        if (!IsFieldLine(next)) break;
-        String line = std::move(lines.front());
-        lines.pop_front();
+        if (!IsFieldLine(line)) {
+            bodyStart = lineStart;
+            break;
+        }
         size_t colon = line.find(':');
         clsRawField field;
-        field.name = String(TrimView(std::string_view(line).substr(0, colon)));
-        field.pieces.push_back(colon == String::npos ? String() : line.substr(colon + 1));
+        field.name = TrimView(line.substr(0, colon));
+        field.pieces.push_back(line.substr(colon + 1));
         fields.push_back(std::move(field));
     }
+    part.text.remove_prefix(bodyStart);
     return fields;
 }
 
@@ -75,7 +85,7 @@ clsHeaderList MakeHeaderBlock(const std::vector<clsRawField> &fields, uint32_t c
     std::map<IString, size_t> index;
     for (const clsRawField &field : fields) {
         String value;
-        for (const String &piece : field.pieces) value += Normalise(piece, codepage);
+        for (std::string_view piece : field.pieces) value += Normalise(piece, codepage);
         // The blank after the colon separates; it is no part of the value.
         value = String(TrimView(value));
         auto found = index.emplace(IString(field.name), items.size());
@@ -98,7 +108,7 @@ String HeadCharset(const std::vector<clsRawField> &fields) {
     for (const clsRawField &field : fields) {
         if (!EqualsNoCase(field.name, "Content-Type")) continue;
         String value;
-        for (const String &piece : field.pieces) value += Normalise(piece, 0);
+        for (std::string_view piece : field.pieces) value += Normalise(piece, 0);
         clsHeaderField type = ParseHeaderField(value);
         auto it = type.parameters.find(IString("charset"));
         return it == type.parameters.end() ? String() : it->second;
@@ -133,65 +143,38 @@ bool IsMimeVersionOne(std::string_view value) {
     return digits && whole == 1;
 }
 
-void WriteRawText(clsMail &mail, const std::deque<String> &lines) {
-    clsFileRWTemp &raw = mail.RawText();
-    raw.Handle();
-    raw.Truncate();
-    String buffer;
-    buffer.reserve(64 * 1024 + 1024);
-    for (const String &line : lines) {
-        buffer += line;
-        buffer += "\r\n";
-        if (buffer.size() >= 64 * 1024) {
-            raw.Write(buffer);
-            buffer.clear();
-        }
-    }
-    raw.Write(buffer);
-}
-
 // Decodes the lines by the transfer encoding (named without regard to case,
 // as RFC 2045 has it). Lines in any other encoding are kept as they are:
 // dot-unstuffing is the POP3 transport's work, not the reader's.
-void DecodeLines(std::deque<String> &lines, std::string_view encoding, bool utf8Allowed, IStream *destination) {
+void DecodeLines(clsLineText lines, std::string_view encoding, bool utf8Allowed, IStream *destination) {
     clsOutputTarget target(pal::kInvalidFile, destination);
     encoding = TrimView(encoding);
-    if (EqualsNoCase(encoding, "base64")) {
-        // Room for the decoded bytes at once, so a large attachment is not
-        // copied again each time its stream grows.
-        uint64_t estimate = 0;
-        for (const String &line : lines) estimate += line.size() / 4 * 3 + 3;
-        ULARGE_INTEGER size;
-        size.QuadPart = estimate;
-        LARGE_INTEGER zero{};
-        bool sized = SUCCEEDED(destination->SetSize(size)) && SUCCEEDED(destination->Seek(zero, STREAM_SEEK_SET, nullptr));
-        DecodeBase64Lines(lines, target);
-        if (sized) {
+    bool base64 = EqualsNoCase(encoding, "base64");
+    // Room for the decoded bytes at once (no encoding makes them more than
+    // the text and its last line end), so a large body is not copied again
+    // each time its stream grows.
+    ULARGE_INTEGER size;
+    size.QuadPart = base64 ? lines.text.size() / 4 * 3 + 3 : lines.text.size() + 2;
+    LARGE_INTEGER zero{};
+    bool sized = SUCCEEDED(destination->SetSize(size)) && SUCCEEDED(destination->Seek(zero, STREAM_SEEK_SET, nullptr));
+    // Cut back to what was written, also when decoding fails halfway.
+    struct Trim {
+        IStream *stream;
+        bool sized;
+        ~Trim() {
+            if (!sized) return;
+            LARGE_INTEGER none{};
             ULARGE_INTEGER end{};
-            destination->Seek(zero, STREAM_SEEK_CUR, &end);
-            destination->SetSize(end);
+            if (SUCCEEDED(stream->Seek(none, STREAM_SEEK_CUR, &end))) stream->SetSize(end);
         }
-    } else if (EqualsNoCase(encoding, "quoted-printable")) {
-        DecodeQuotedPrintableLines(lines, target);
-    } else if (utf8Allowed && EqualsNoCase(encoding, "UTF-8")) {
-        DecodeUtf8Lines(lines, target);
-    } else {
-        String buffer;
-        buffer.reserve(64 * 1024 + 1024);
-        while (!lines.empty()) {
-            buffer += lines.front();
-            buffer += "\r\n";
-            lines.pop_front();
-            if (buffer.size() >= 64 * 1024) {
-                target.Write(buffer);
-                buffer.clear();
-            }
-        }
-        target.Write(buffer);
-    }
+    } trim{destination, sized};
+    if (base64) DecodeBase64Text(lines, target);
+    else if (EqualsNoCase(encoding, "quoted-printable")) DecodeQuotedPrintableText(lines, target);
+    else if (utf8Allowed && EqualsNoCase(encoding, "UTF-8")) DecodeUtf8Text(lines, target);
+    else WriteLinesCrLf(lines, target);
 }
 
-void MakeBody(clsMail &mail, const clsHeaderList &block, std::deque<String> &lines) {
+void MakeBody(clsMail &mail, const clsHeaderList &block, clsLineText lines) {
     clsHeaderField type = ParseHeaderField(Value(block, "Content-Type"));
     IString mediaType = type.value.empty() ? IString("text/plain") : type.value;
     String encoding = block.Find("Content-Transfer-Encoding") ? Value(block, "Content-Transfer-Encoding") : "7bit";
@@ -206,7 +189,18 @@ void MakeBody(clsMail &mail, const clsHeaderList &block, std::deque<String> &lin
     DecodeLines(lines, encoding, true, body->Contents());
 }
 
-void MakeAttachment(clsMailAttachmentList &list, const clsHeaderList &block, std::deque<String> &lines,
+// Whether a quoted-printable line ends in a soft line break: "=" last, or
+// "=" and one character (a cut escape, which has no line end either).
+bool EndsSoft(std::string_view line) {
+    for (size_t i = 0; i < line.size(); ++i) {
+        if (line[i] != '=') continue;
+        if (line.size() - i < 3) return true;
+        i += 2;
+    }
+    return false;
+}
+
+void MakeAttachment(clsMailAttachmentList &list, const clsHeaderList &block, clsLineText lines,
                     uint32_t codepage, bool beforeDelimiter) {
     clsHeaderField type = ParseHeaderField(Value(block, "Content-Type"), codepage);
     IStream *contents = nullptr;
@@ -224,9 +218,8 @@ void MakeAttachment(clsMailAttachmentList &list, const clsHeaderList &block, std
     String encoding = Value(block, "Content-Transfer-Encoding");
     // The line end before a delimiter belongs to the delimiter (RFC 2046): a
     // file must come back with the bytes it was sent with, not two more.
-    bool lastBreakIsHard = beforeDelimiter && !lines.empty() && !EqualsNoCase(TrimView(encoding), "base64") &&
-                           !(EqualsNoCase(TrimView(encoding), "quoted-printable") && !lines.back().empty() &&
-                             lines.back().back() == '=');
+    bool lastBreakIsHard = beforeDelimiter && !lines.text.empty() && !EqualsNoCase(TrimView(encoding), "base64") &&
+                           !(EqualsNoCase(TrimView(encoding), "quoted-printable") && EndsSoft(LastLine(lines)));
     DecodeLines(lines, encoding, false, contents);
     if (lastBreakIsHard) {
         STATSTG stat{};
@@ -238,10 +231,9 @@ void MakeAttachment(clsMailAttachmentList &list, const clsHeaderList &block, std
     }
 }
 
-void ReadPart(clsMail &mail, std::deque<String> &lines, int depth, uint32_t flags, int partIndex) {
+void ReadPart(clsMail &mail, clsLineText lines, int depth, uint32_t flags, int partIndex) {
     if (depth > kMaxDepth)
         throw clsExcept(-5, Format("unexpected nesting of more than %d multipart levels", kMaxDepth));
-    if (depth == 0) WriteRawText(mail, lines);
 
     std::vector<clsRawField> fields = TakeHeaderLines(lines);
     String headCharset = depth == 0 ? HeadCharset(fields) : String();
@@ -300,29 +292,36 @@ void ReadPart(clsMail &mail, std::deque<String> &lines, int depth, uint32_t flag
 
     if (multipart) {
         uint32_t childFlags = flags | (related ? kReadInRelated : alternative ? kReadInAlternative : 0u);
-        std::deque<String> part;
+        // Only a whole line equal to the delimiter counts, so it is compared
+        // only where a line starts with "-" (work bounded by the text's
+        // length, however long the boundary); the search skips the parts'
+        // contents instead of looking at each of their lines. A delimiter
+        // with a line end in it matches no line.
+        std::string_view text = lines.text;
+        bool usable = delimiter.find_first_of("\r\n") == String::npos;
+        size_t partStart = 0;
         bool seen = false;
         int index = 0;
-        while (!lines.empty()) {
-            String line = std::move(lines.front());
-            lines.pop_front();
-            bool open = line.size() == delimiter.size() && line.compare(0, delimiter.size(), delimiter) == 0;
-            bool close = !open && line.size() == delimiter.size() + 2 &&
-                         line.compare(0, delimiter.size(), delimiter) == 0 && line.compare(delimiter.size(), 2, "--") == 0;
-            if (!open && !close) {
-                part.push_back(std::move(line));
-                continue;
+        for (const char *p = text.data(), *end = p + text.size(); usable && p < end; ++p) {
+            p = static_cast<const char *>(std::memchr(p, '-', size_t(end - p)));
+            if (!p) break;
+            size_t hit = size_t(p - text.data());
+            if (!IsLineStart(lines, hit) || text.compare(hit, delimiter.size(), delimiter) != 0) continue;
+            size_t after = hit + delimiter.size();
+            bool close = false;
+            if (!IsLineEnd(lines, after)) {
+                if (text.compare(after, 2, "--") != 0 || !IsLineEnd(lines, after + 2)) continue;
+                close = true;
+                after += 2;
             }
-            if (seen) ReadPart(mail, part, depth + 1, childFlags, index++);
-            part.clear();
+            if (seen) ReadPart(mail, {text.substr(partStart, hit - partStart), lines.crlfOnly}, depth + 1, childFlags, index++);
             seen = true;
-            if (close) {
-                lines.clear(); // the epilogue
-                return;
-            }
+            if (close) return; // the epilogue
+            partStart = SkipLineEnd(lines, after);
+            p = text.data() + partStart - 1;
         }
         // A multipart cut off before its closing delimiter still has its last part.
-        if (seen) ReadPart(mail, part, depth + 1, childFlags, index);
+        if (seen) ReadPart(mail, {text.substr(partStart), lines.crlfOnly}, depth + 1, childFlags, index);
         return;
     }
 
@@ -341,15 +340,87 @@ void ReadPart(clsMail &mail, std::deque<String> &lines, int depth, uint32_t flag
     }
 }
 
-} // namespace
+// The raw text is the lines, each ended by CR LF.
+void KeepRawText(clsMail &mail, clsLineText lines) {
+    clsFileRWTemp &raw = mail.RawText();
+    raw.Truncate();
+    raw.Handle();
+    std::string_view text = lines.text;
+    if (lines.crlfOnly ? text.size() >= 2 && text.substr(text.size() - 2) == "\r\n" : IsRawForm(text)) {
+        raw.Write(text);
+        return;
+    }
+    ForEachCrLfRun(lines, [&](const char *data, size_t size) { raw.Write(data, size); });
+}
 
-void ReadMail(clsMail &mail, std::deque<String> &lines, int depth, uint32_t flags, int partIndex) {
+void ReadWithTrace(clsMail &mail, clsLineText lines, int depth, uint32_t flags, int partIndex) {
     try {
+        if (depth == 0 && !(flags & kReadRawTextKept)) KeepRawText(mail, lines);
         ReadPart(mail, lines, depth, flags, partIndex);
     } catch (clsExcept &e) {
         e.Push("[ReadMail()]");
         throw;
     }
+}
+
+} // namespace
+
+void clsTextScan::Feed(const char *data, size_t size) {
+    if (zero_ || size == 0) return;
+    if (const void *zero = std::memchr(data, 0, size)) {
+        zero_ = true;
+        size = size_t(static_cast<const char *>(zero) - data);
+        if (size == 0) return;
+    }
+    length_ += size;
+    // An LF where, and only where, a CR stands before it.
+    size_t i = 0;
+    if (raw_) {
+#if defined(__SSE2__)
+        const __m128i cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n');
+        unsigned carry = lastCR_ ? 1u : 0u;
+        for (; i + 16 <= size; i += 16) {
+            __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + i));
+            unsigned crs = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(v, cr)));
+            unsigned lfs = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lf)));
+            if ((((crs << 1) | carry) & 0xFFFFu) != lfs) {
+                raw_ = false;
+                break;
+            }
+            carry = crs >> 15;
+        }
+        if (raw_ && i > 0) lastCR_ = data[i - 1] == '\r';
+#endif
+        for (; raw_ && i < size; ++i) {
+            if ((data[i] == '\n') != lastCR_) raw_ = false;
+            lastCR_ = data[i] == '\r';
+        }
+    }
+    lastCR_ = data[size - 1] == '\r';
+    lastLF_ = data[size - 1] == '\n';
+}
+
+bool IsRawForm(std::string_view text) {
+    clsTextScan scan;
+    scan.Feed(text.data(), text.size());
+    return scan.RawForm() && scan.Length() == text.size();
+}
+
+void ReadMail(clsMail &mail, std::string_view text, uint32_t flags) {
+    ReadWithTrace(mail, {text, false}, 0, flags, 0);
+}
+
+void ReadMail(clsMail &mail, std::deque<String> &lines, int depth, uint32_t flags, int partIndex) {
+    size_t size = 0;
+    for (const String &line : lines) size += line.size() + 2;
+    String text;
+    text.reserve(size);
+    while (!lines.empty()) {
+        text += lines.front();
+        text += "\r\n";
+        lines.pop_front();
+    }
+    ReadWithTrace(mail, {text, true}, depth, flags, partIndex);
 }
 
 } // namespace kv

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <string_view>
 
 #include "runtime/kvstring.h"
 
@@ -12,10 +13,36 @@ namespace kv {
 class clsMail;
 
 // Flags of a read.
-enum : uint32_t { kReadHeadersOnly = 1, kReadInAlternative = 2, kReadInRelated = 4 };
+enum : uint32_t { kReadHeadersOnly = 1, kReadInAlternative = 2, kReadInRelated = 4, kReadRawTextKept = 8 };
 
-// Takes lines off the front of the list. Throws clsExcept (-5) on bad input;
-// what was read before stays in the mail.
+// Whether the text is already what the reader keeps as raw text: every line
+// ended by CR LF, no CR or LF elsewhere, no zero byte.
+bool IsRawForm(std::string_view text);
+
+// Looks at a message text piece by piece as it is read (while the piece is
+// still in the cache): the reader takes the text up to its first zero byte,
+// and needs no copy of it when that is already in raw form.
+class clsTextScan {
+  public:
+    void Feed(const char *data, size_t size);
+    // The bytes before the first zero byte (all of them when there is none).
+    size_t Length() const { return length_; }
+    bool RawForm() const { return raw_ && (length_ == 0 || lastLF_); }
+
+  private:
+    size_t length_ = 0;
+    bool zero_ = false;
+    bool raw_ = true;
+    bool lastCR_ = false;
+    bool lastLF_ = false;
+};
+
+// Reads a whole message text (lines end at CR LF, a lone CR or a lone LF)
+// and keeps it, each line ended by CR LF, as the mail's raw text. Throws
+// clsExcept (-5) on bad input; what was read before stays in the mail.
+void ReadMail(clsMail &mail, std::string_view text, uint32_t flags);
+// The same for lines without their line ends (a line may hold a lone CR or
+// LF); takes them all. Only depth 0 keeps the raw text.
 void ReadMail(clsMail &mail, std::deque<String> &lines, int depth, uint32_t flags, int partIndex);
 
 } // namespace kv

@@ -2,10 +2,13 @@
 // encoded bodies and attachments, streamed block by block into the raw text.
 #include "mime/writer.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <cstdlib>
 #include <ctime>
+#include <new>
 #include <random>
 #include <vector>
 
@@ -29,26 +32,46 @@ namespace {
 
 constexpr size_t kBlock = 64 * 1024;
 
-// Buffers the head and part headers; the encoders write straight into the
-// file, so the buffer is flushed before each of them.
+// The rendered text, built in one block of memory and handed to the raw text
+// whole; the encoders write straight into the block. A text that outgrows
+// what the raw text keeps in memory goes on to the file in large writes.
 class clsRawTextOut {
   public:
-    explicit clsRawTextOut(clsFileRWTemp &file) : file_(file) { buffer_.reserve(kBlock + 1024); }
+    explicit clsRawTextOut(clsFileRWTemp &file) : file_(file) {}
+    // Room for n more bytes at the end; Commit says how many were used.
+    char *Room(size_t n) {
+        if (capacity_ - size_ < n) MakeRoom(n);
+        if (size_ + n > prepared_) Prepare(size_ + n);
+        return block_.get() + size_;
+    }
+    void Commit(size_t n) { size_ += n; }
     void Put(std::string_view text) {
-        buffer_.append(text.data(), text.size());
-        if (buffer_.size() >= kBlock) Flush();
+        if (text.empty()) return;
+        std::memcpy(Room(text.size()), text.data(), text.size());
+        size_ += text.size();
     }
     void Line(std::string_view text = {}) {
-        Put(text);
-        Put("\r\n");
+        char *p = Room(text.size() + 2);
+        if (!text.empty()) std::memcpy(p, text.data(), text.size());
+        p[text.size()] = '\r';
+        p[text.size() + 1] = '\n';
+        size_ += text.size() + 2;
     }
-    void Flush() {
-        file_.Write(buffer_);
-        buffer_.clear();
+    // Room for the whole text at once, so the block is not copied as it
+    // grows; the pages are used only as they are written.
+    void Reserve(size_t size) {
+        if (size > capacity_ && size <= file_.MemoryLimit()) Resize(size);
     }
-    clsOutputTarget Target() {
-        Flush();
-        return clsOutputTarget(file_.Handle());
+    // Everything written becomes the raw text.
+    void Finish() {
+        if (toFile_) {
+            Flush();
+            return;
+        }
+        // The room the estimate left over goes back.
+        if (capacity_ - size_ > kFileBlock) Resize(size_);
+        file_.KeepInMemory(std::move(block_), size_);
+        size_ = capacity_ = prepared_ = 0;
     }
     // Encoding buffers, made once per rendering: a message of thousands of
     // small parts must not allocate and clear them for every part.
@@ -56,34 +79,76 @@ class clsRawTextOut {
         if (in_.size() < size) in_.resize(size);
         return in_;
     }
-    std::vector<char> &Encoded(size_t size) {
-        if (encoded_.size() < size) encoded_.resize(size);
-        return encoded_;
-    }
 
   private:
-    std::vector<uint8_t> in_;
-    std::vector<char> encoded_;
+    void Flush() {
+        file_.Write(block_.get(), size_);
+        size_ = 0;
+    }
+    void Resize(size_t capacity) {
+        ResizeBlock(block_, capacity);
+        capacity_ = capacity;
+        prepared_ = std::min(prepared_, capacity_);
+    }
+    // The pages a little ahead of what is written, mapped in one go.
+    void Prepare(size_t upTo) {
+        size_t end = std::min(capacity_, upTo + kPrepareAhead);
+        PrepareLargeBlock(block_.get() + prepared_, end - prepared_);
+        prepared_ = end;
+    }
+    void MakeRoom(size_t n) {
+        if (!toFile_ && size_ + n > file_.MemoryLimit()) {
+            // Too large to keep in memory: from here on through the file.
+            file_.Truncate();
+            Flush();
+            toFile_ = true;
+            Resize(std::max(n, kFileBlock));
+            prepared_ = capacity_; // used over and over
+            return;
+        }
+        if (toFile_) {
+            Flush();
+            if (capacity_ < n) Resize(n);
+            return;
+        }
+        Resize(std::max(size_ + n, std::max(2 * capacity_, kBlock)));
+    }
+
+    static constexpr size_t kFileBlock = 1 << 20;
+    static constexpr size_t kPrepareAhead = 4 << 20;
     clsFileRWTemp &file_;
-    String buffer_;
+    clsMemoryBlock block_;
+    size_t size_ = 0;
+    size_t capacity_ = 0;
+    size_t prepared_ = 0;
+    bool toFile_ = false;
+    std::vector<uint8_t> in_;
 };
 
 // One header field. Line breaks inside the value that do not start a
 // continuation would end the head early: each becomes a folded line.
 void WriteField(clsRawTextOut &out, std::string_view name, std::string_view value) {
-    String text(name);
-    text += ": ";
+    // At most three more bytes for each byte of the value.
+    char *start = out.Room(name.size() + 2 + 3 * value.size() + 2);
+    char *o = start;
+    if (!name.empty()) std::memcpy(o, name.data(), name.size());
+    o += name.size();
+    *o++ = ':';
+    *o++ = ' ';
     for (size_t i = 0; i < value.size(); ++i) {
         char c = value[i];
         if (c != '\r' && c != '\n') {
-            text += c;
+            *o++ = c;
             continue;
         }
         if (c == '\r' && i + 1 < value.size() && value[i + 1] == '\n') ++i;
-        text += "\r\n";
-        if (i + 1 >= value.size() || (value[i + 1] != ' ' && value[i + 1] != '\t')) text += ' ';
+        *o++ = '\r';
+        *o++ = '\n';
+        if (i + 1 >= value.size() || (value[i + 1] != ' ' && value[i + 1] != '\t')) *o++ = ' ';
     }
-    out.Line(text);
+    *o++ = '\r';
+    *o++ = '\n';
+    out.Commit(size_t(o - start));
 }
 
 void WriteHeaderList(clsRawTextOut &out, const clsHeaderList &list) {
@@ -204,9 +269,7 @@ enum class Place { Single, InMultipart };
 // that does not end in a line break ends in a soft line break, so the line
 // end that follows adds nothing.
 void WriteQuotedPrintable(clsRawTextOut &out, const clsBodySource &source) {
-    clsOutputTarget target = out.Target();
     std::vector<uint8_t> &in = out.In(kBlock + 2);
-    std::vector<char> &encoded = out.Encoded(codec::QpEncodeMaxLength(kBlock + 2) + 1);
     codec::QpEncoder state;
     size_t carried = 0;
     uint8_t last[2] = {0, 0};
@@ -224,7 +287,8 @@ void WriteQuotedPrintable(clsRawTextOut &out, const clsBodySource &source) {
         }
         total += n;
         size_t consumed = 0;
-        size_t written = codec::QpEncodeStep(state, in.data(), available, final, encoded.data(), &consumed);
+        char *encoded = out.Room(codec::QpEncodeMaxLength(available) + 1);
+        size_t written = codec::QpEncodeStep(state, in.data(), available, final, encoded, &consumed);
         if (final && total > 0 && !(total >= 2 && last[0] == '\r' && last[1] == '\n') && written >= 2 &&
             encoded[written - 2] == '\r' && encoded[written - 1] == '\n') {
             encoded[written - 2] = '=';
@@ -232,7 +296,7 @@ void WriteQuotedPrintable(clsRawTextOut &out, const clsBodySource &source) {
             encoded[written] = '\n';
             ++written;
         }
-        target.Write(encoded.data(), written);
+        out.Commit(written);
         if (final) break;
         carried = available - consumed;
         std::memmove(in.data(), in.data() + consumed, carried);
@@ -243,13 +307,11 @@ void WriteQuotedPrintable(clsRawTextOut &out, const clsBodySource &source) {
 // last line can be short.
 void WriteBase64(clsRawTextOut &out, const clsBodySource &source) {
     constexpr size_t kLinesBlock = codec::kBase64LineBytes * 1024;
-    clsOutputTarget target = out.Target();
     std::vector<uint8_t> &in = out.In(kLinesBlock);
-    std::vector<char> &encoded = out.Encoded(codec::Base64LinesMaxLength(kLinesBlock));
     for (;;) {
         size_t n = source.Read(in.data(), kLinesBlock);
         if (n == 0) break;
-        target.Write(encoded.data(), codec::Base64EncodeLines(in.data(), n, encoded.data()));
+        out.Commit(codec::Base64EncodeLines(in.data(), n, out.Room(codec::Base64LinesMaxLength(n))));
         if (n < kLinesBlock) break;
     }
 }
@@ -258,41 +320,38 @@ void WriteBase64(clsRawTextOut &out, const clsBodySource &source) {
 // text goes to SMTP unchanged) and a "." at the start of a line doubled.
 // Returns whether the content ended in a line end.
 bool WriteDotStuffed(clsRawTextOut &out, IStream *contents) {
-    clsOutputTarget target = out.Target();
-    std::vector<char> converted;
-    converted.reserve(2 * kBlock + 2);
     bool lineStart = true;
     bool afterCR = false;
     bool any = false;
     ForEachBlock(contents, [&](const char *p, size_t n) {
-        converted.clear();
+        char *start = out.Room(2 * n + 1), *o = start;
         any = true;
         for (size_t i = 0; i < n; ++i) {
             char c = p[i];
             if (c == '\n') {
-                if (!afterCR) converted.push_back('\r');
-                converted.push_back('\n');
+                if (!afterCR) *o++ = '\r';
+                *o++ = '\n';
                 afterCR = false;
                 lineStart = true;
                 continue;
             }
             if (afterCR) {
-                converted.push_back('\n');
+                *o++ = '\n';
                 afterCR = false;
                 lineStart = true;
             }
             if (c == '\r') {
-                converted.push_back('\r');
+                *o++ = '\r';
                 afterCR = true;
                 continue;
             }
-            if (c == '.' && lineStart) converted.push_back('.');
-            converted.push_back(c);
+            if (c == '.' && lineStart) *o++ = '.';
+            *o++ = c;
             lineStart = false;
         }
-        target.Write(converted.data(), converted.size());
+        out.Commit(size_t(o - start));
     });
-    if (afterCR) target.Write("\n", 1);
+    if (afterCR) out.Put("\n");
     return !any || lineStart || afterCR;
 }
 
@@ -409,7 +468,26 @@ void WriteBodyContent(clsRawTextOut &out, clsMailBody &body, Place place) {
     out.Line();
 }
 
+uint64_t StreamSize(IStream *stream) {
+    STATSTG stat{};
+    return stream && SUCCEEDED(stream->Stat(&stat, STATFLAG_NONAME)) ? stat.cbSize.QuadPart : 0;
+}
+
+// About what the text will take: base64 adds a third and line ends, the
+// heads are small. An attachment read from a file is not counted.
+size_t EstimatedSize(clsMail &mail) {
+    uint64_t contents = 0;
+    for (clsMailBody *b : mail.Bodies()) {
+        contents += StreamSize(b->Contents());
+        for (clsMailAttachment *a : b->Attachments()) contents += StreamSize(a->Contents()) + 512;
+    }
+    for (clsMailAttachment *a : mail.Attachments()) contents += StreamSize(a->Contents()) + 512;
+    uint64_t estimate = contents + contents / 2 + 64 * 1024;
+    return estimate > mail.RawText().MemoryLimit() ? 0 : size_t(estimate);
+}
+
 void Render(clsMail &mail, clsRawTextOut &out) {
+    out.Reserve(EstimatedSize(mail));
     String base = Format("---%08x%08x", unsigned(uint32_t(pal::TickCountMs())), unsigned(TimeLow32()));
     String mixedBoundary = base + ".Mixed";
     String altBoundary = base + ".Alt";
@@ -507,7 +585,7 @@ void Render(clsMail &mail, clsRawTextOut &out) {
         out.Line("--" + mixedBoundary + "--");
         out.Line();
     }
-    out.Flush();
+    out.Finish();
 }
 
 } // namespace
@@ -539,7 +617,6 @@ static void DiscardHalfWritten(clsFileRWTemp &file) noexcept {
 void RenderMail(clsMail &mail) {
     if (mail.State() == kMailListed || mail.State() == kMailDeleted) return;
     clsFileRWTemp &file = mail.RawText();
-    file.Handle();
     file.Truncate();
     try {
         clsRawTextOut out(file);

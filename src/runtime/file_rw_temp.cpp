@@ -1,6 +1,8 @@
 #include "runtime/file_rw_temp.h"
 
+#include <algorithm>
 #include <cstddef>
+#include <cstring>
 #include <mutex>
 #include <vector>
 
@@ -69,16 +71,36 @@ pal::FileHandle clsFileRWTemp::Handle() {
         if (file_ == pal::kInvalidFile)
             throw clsExcept(-5, Format("cannot create a temporary file '%s*%s'", prefix_.c_str(), extension_.c_str()));
     }
+    if (memory_) Spill();
     return file_;
 }
 
+void clsFileRWTemp::KeepInMemory(clsMemoryBlock data, size_t size) {
+    Truncate();
+    if (!data || size == 0) return;
+    memory_ = std::move(data);
+    memorySize_ = size;
+}
+
+void clsFileRWTemp::Spill() {
+    clsMemoryBlock memory = std::move(memory_);
+    size_t size = memorySize_, pos = memoryPos_;
+    memorySize_ = memoryPos_ = 0;
+    if (!pal::FileSetSize(file_, 0) || !pal::FileSeek(file_, 0) || (size && !pal::FileWrite(file_, memory.get(), size)) ||
+        !pal::FileSeek(file_, pos))
+        throw clsExcept(-5, "cannot write the temporary file");
+}
+
 uint64_t clsFileRWTemp::Size() const {
+    if (memory_) return memorySize_;
     if (file_ == pal::kInvalidFile) return 0;
     int64_t size = pal::FileSize(file_);
     return size < 0 ? 0 : uint64_t(size);
 }
 
 void clsFileRWTemp::Truncate() {
+    memory_.reset();
+    memorySize_ = memoryPos_ = 0;
     if (file_ == pal::kInvalidFile) return;
     // An empty file (a new or reused one) needs only the rewind.
     if ((Size() != 0 && !pal::FileSetSize(file_, 0)) || !pal::FileSeek(file_, 0))
@@ -86,7 +108,8 @@ void clsFileRWTemp::Truncate() {
 }
 
 void clsFileRWTemp::Rewind() {
-    if (file_ == pal::kInvalidFile) return;
+    memoryPos_ = 0;
+    if (memory_ || file_ == pal::kInvalidFile) return;
     if (!pal::FileSeek(file_, 0)) throw clsExcept(-5, "cannot seek in the temporary file");
 }
 
@@ -96,6 +119,12 @@ void clsFileRWTemp::Write(const void *data, size_t size) {
 }
 
 size_t clsFileRWTemp::Read(void *buffer, size_t size) {
+    if (memory_) {
+        size_t n = std::min(size, memorySize_ - memoryPos_);
+        if (n) std::memcpy(buffer, memory_.get() + memoryPos_, n);
+        memoryPos_ += n;
+        return n;
+    }
     if (file_ == pal::kInvalidFile || size == 0) return 0;
     int64_t n = pal::FileRead(file_, buffer, size);
     if (n < 0) throw clsExcept(-5, "cannot read the temporary file");
@@ -103,6 +132,10 @@ size_t clsFileRWTemp::Read(void *buffer, size_t size) {
 }
 
 String clsFileRWTemp::ReadAll() {
+    if (memory_) {
+        memoryPos_ = memorySize_;
+        return String(memory_.get(), memorySize_);
+    }
     String all;
     all.reserve(size_t(Size()));
     Rewind();
@@ -132,6 +165,18 @@ HRESULT clsFileRWTemp::LoadFrom(IStream *source) {
 HRESULT clsFileRWTemp::SaveTo(IStream *destination) {
     if (!destination) return E_INVALIDARG;
     Rewind();
+    if (memory_) {
+        // One write where the stream takes it, so a memory stream grows once.
+        for (memoryPos_ = 0; memoryPos_ < memorySize_;) {
+            ULONG chunk = ULONG(std::min<size_t>(memorySize_ - memoryPos_, 0x40000000));
+            ULONG written = 0;
+            HRESULT hr = destination->Write(memory_.get() + memoryPos_, chunk, &written);
+            if (FAILED(hr)) return hr;
+            if (written != chunk) return STG_E_MEDIUMFULL;
+            memoryPos_ += chunk;
+        }
+        return S_OK;
+    }
     std::vector<char> buffer(kBlock);
     for (size_t n; (n = Read(buffer.data(), buffer.size())) > 0;) {
         ULONG written = 0;

@@ -277,6 +277,62 @@ TEST_F(HostTest, SmtpWithoutServerFailsWithTheReason) {
     c->Release();
 }
 
+// A message read and rendered inside the component with the platform's own
+// memory streams: the raw text comes back with CR LF line ends, a large
+// attachment with its bytes, whether the text came with CR LF or LF.
+TEST_F(HostTest, RawTextAndAttachmentOfALargeMessageComeBack) {
+    std::string bytes, base64;
+    for (int i = 0; i < 300000; ++i) bytes += char(i * 7 + i / 256);
+    static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    for (size_t i = 0; i < bytes.size(); i += 3) {
+        unsigned v = unsigned(uint8_t(bytes[i])) << 16 | unsigned(uint8_t(bytes[i + 1])) << 8 | uint8_t(bytes[i + 2]);
+        for (int k = 18; k >= 0; k -= 6) base64 += kAlphabet[(v >> k) & 63];
+        if ((i / 3) % 19 == 18) base64 += "\r\n";
+    }
+    std::string crlf = "Subject: big\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"b\"\r\n\r\n"
+                       "--b\r\n\r\nhello\r\n--b\r\nContent-Type: application/octet-stream; name=\"a.bin\"\r\n"
+                       "Content-Transfer-Encoding: base64\r\n\r\n" + base64 + "\r\n--b--\r\n";
+    std::string lf;
+    for (char ch : crlf)
+        if (ch != '\r') lf += ch;
+    auto bytesOf = [](IStream *s) {
+        LARGE_INTEGER zero{};
+        s->Seek(zero, STREAM_SEEK_SET, nullptr);
+        std::string out;
+        char buf[4096];
+        for (ULONG n; s->Read(buf, sizeof buf, &n) == S_OK && n > 0;) out.append(buf, n);
+        return out;
+    };
+    IKvMailConnection2 *c = Create(IID_IKvSMTPSendConnection);
+    for (const std::string *text : {&crlf, &lf}) {
+        IKvMail *mail = nullptr;
+        ASSERT_EQ(c->CreateMail(0, OLESTR("x"), &mail), S_OK);
+        IStream *in = nullptr, *raw = nullptr, *contents = nullptr;
+        ASSERT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, &in), S_OK);
+        ULONG written = 0;
+        in->Write(text->data(), ULONG(text->size()), &written);
+        EXPECT_EQ(mail->SetRawText(in), S_OK);
+        ASSERT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, &raw), S_OK);
+        EXPECT_EQ(mail->GetRawText(raw), S_OK);
+        EXPECT_TRUE(bytesOf(raw) == crlf);
+        IKvEnumMailAttachment *attachments = nullptr;
+        ASSERT_EQ(mail->EnumAttachments(&attachments), S_OK);
+        IKvMailAttachment *a = nullptr;
+        ULONG got = 0;
+        ASSERT_EQ(attachments->Next(1, &a, &got), S_OK);
+        ASSERT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, &contents), S_OK);
+        EXPECT_EQ(a->GetContents(contents), S_OK);
+        EXPECT_TRUE(bytesOf(contents) == bytes);
+        a->Release();
+        attachments->Release();
+        contents->Release();
+        raw->Release();
+        in->Release();
+        mail->Release();
+    }
+    c->Release();
+}
+
 TEST_F(HostTest, CHostSeesTheSameTable) {
     LONG code = 0;
     EXPECT_EQ(kv_c_host_connect_twice(factory, &code), 1);

@@ -506,6 +506,73 @@ TEST(EncodingsCodecs, StepsGiveTheSameBytesWhereverTheInputIsCut) {
     }
 }
 
+// The decoders over a whole text in place give what the line decoders give
+// for its lines, whatever the line ends; joined lines (CR LF only) keep a
+// lone CR or LF inside their line.
+TEST(EncodingsText, DecodersInPlaceAgreeWithTheLineDecoders) {
+    auto viaText = [](auto decode, const Bytes &text, bool crlfOnly) {
+        MemoryStream dst;
+        decode(clsLineText{text, crlfOnly}, clsOutputTarget(pal::kInvalidFile, dst.stream));
+        return dst.Contents();
+    };
+    auto joined = [](const clsLineList &lines) {
+        Bytes text;
+        for (const Bytes &line : lines) text += line + "\r\n";
+        return text;
+    };
+    std::mt19937 rng(7);
+    // Dense hex for the block path of the quoted-printable decoder, line ends
+    // of every kind, soft breaks and cut escapes.
+    const Bytes qpAlphabet = "=3D=C3=BCab cd=\r\n\n\r=4=";
+    const Bytes b64Alphabet = "QWJjYZ09+/= \r\n-";
+    const Bytes plainAlphabet = "ab.\r\n\r\n\xE9";
+    for (int round = 0; round < 500; ++round) {
+        Bytes qp = RandomText(rng, qpAlphabet, 400), b64 = RandomText(rng, b64Alphabet, 400),
+              plain = RandomText(rng, plainAlphabet, 100);
+        ASSERT_EQ(viaText(DecodeQuotedPrintableText, qp, false), DecodeLines(DecodeQuotedPrintableLines, SplitLines(qp)))
+            << qp;
+        // Long stretches without a line end, a soft or hard one now and then.
+        Bytes dense = RandomText(rng, "=3D=C3=BCab cd==4=x", 400);
+        for (int k = 0; k < 3 && !dense.empty(); ++k) dense.insert(rng() % dense.size(), rng() % 2 ? "=\r\n" : "\r\n");
+        ASSERT_EQ(viaText(DecodeQuotedPrintableText, dense, false),
+                  DecodeLines(DecodeQuotedPrintableLines, SplitLines(dense)))
+            << dense;
+        ASSERT_EQ(viaText(DecodeBase64Text, b64, false), DecodeLines(DecodeBase64Lines, SplitLines(b64))) << b64;
+        Bytes lines;
+        for (const Bytes &line : SplitLines(plain)) lines += line + "\r\n";
+        ASSERT_EQ(viaText(WriteLinesCrLf, plain, false), lines) << plain;
+        // Lines that hold a lone CR or LF, joined by CR LF.
+        clsLineList held;
+        for (int k = int(rng() % 4); k > 0; --k) {
+            Bytes line = RandomText(rng, "=41a\rb\n=", 30);
+            for (size_t at; (at = line.find("\r\n")) != Bytes::npos;) line.erase(at, 1); // no CR LF inside
+            held.push_back(line);
+        }
+        ASSERT_EQ(viaText(DecodeQuotedPrintableText, joined(held), true), DecodeLines(DecodeQuotedPrintableLines, held));
+        ASSERT_EQ(viaText(DecodeBase64Text, joined(held), true), DecodeLines(DecodeBase64Lines, held));
+        ASSERT_EQ(viaText(WriteLinesCrLf, joined(held), true), joined(held));
+    }
+    // UTF-8: the same bytes, and the same failure after the same bytes.
+    const struct {
+        Bytes text, written, message;
+    } utf8[] = {
+        {"ab\r\nc\xC3\xA9\nd", "abc\xE9" "d", ""},
+        {"ab\r\nc\xF0\x9F\x98\x80", "abc", "UCS-4 not supported!"},
+        {"abc\ndef\r\xC3", "", "invalid UTF-8 sequence found!"},
+    };
+    for (const auto &c : utf8) {
+        MemoryStream dst;
+        Bytes message;
+        try {
+            DecodeUtf8Text(clsLineText{c.text, false}, clsOutputTarget(pal::kInvalidFile, dst.stream));
+        } catch (const clsExcept &e) {
+            message = e.Messages().back();
+        }
+        EXPECT_EQ(dst.Contents(), c.written) << c.text;
+        EXPECT_EQ(message, c.message) << c.text;
+    }
+}
+
 TEST(EncodingsDigest, Md5MatchesRfc1321) {
     const struct {
         const char *in, *hex;

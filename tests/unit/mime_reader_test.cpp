@@ -83,6 +83,26 @@ TEST_F(MimeReader, AttachmentEncodingsToo) {
     EXPECT_EQ(AttachmentBytes(mail_->Attachments()[1]), "xA\r\n..");
 }
 
+// Only a hard line end before the delimiter is the delimiter's; a soft one
+// (a cut escape is one too) leaves the decoded bytes whole.
+TEST_F(MimeReader, QuotedPrintableAttachmentEndsKeepTheirBytes) {
+    const struct {
+        const char *last, *bytes;
+    } cases[] = {
+        {"abc", "abc"}, {"abc=", "abc"}, {"abc=4", "abc"}, {"abc=41", "abcA"}, {"=4=", "M"}, {"x=3D", "x="},
+    };
+    for (const auto &c : cases) {
+        clsArpaMail *mail = NewMail(0, u"");
+        ASSERT_EQ(Read(mail, std::string("Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n\r\nbody\r\n--b\r\n"
+                                         "Content-Type: text/plain; name=a.txt\r\n"
+                                         "Content-Transfer-Encoding: quoted-printable\r\n\r\n") +
+                             c.last + "\r\n--b--\r\n"),
+                  S_OK);
+        ASSERT_EQ(mail->Attachments().Size(), 1u) << c.last;
+        EXPECT_EQ(AttachmentBytes(mail->Attachments()[0]), c.bytes) << c.last;
+    }
+}
+
 TEST_F(MimeReader, MimeVersionIsReadAsANumber) {
     struct Case {
         const char *version;
@@ -344,6 +364,88 @@ TEST_F(MimeReader, WhatTheWriterWritesReadsBack) {
     EXPECT_EQ(back->Attachments()[0]->Name(), "t.txt");
     EXPECT_EQ(AttachmentBytes(back->Attachments()[0]), txt) << "a file comes back as it was sent";
     EXPECT_EQ(back->Subject(), "R\xC3\xA9sum\xC3\xA9 of a long subject line that has to be folded somewhere");
+}
+
+} // namespace
+} // namespace kv
+
+namespace kv {
+namespace {
+
+// A delimiter counts only as a whole line, whatever ends the lines; a text
+// in raw form (CR LF only) and any other text give the same mail, and so do
+// the same lines handed over one by one.
+TEST_F(MimeReader, DelimitersAreWholeLinesWhateverEndsTheLines) {
+    const std::string crlf = "Content-Type: multipart/mixed; boundary=b\r\n\r\npre --b\r\n--b\r\n\r\n"
+                             "one --b x\r\n--bx\r\n--b--x\r\n---b\r\n--b\r\nContent-Disposition: attachment\r\n\r\n"
+                             "two\r\n--b--\r\nepilogue\r\n--b\r\n\r\nignored\r\n";
+    auto replaced = [&](const char *lineEnd) {
+        std::string text;
+        for (const std::string &line : mimetest::CrLfLines(crlf)) text += line + lineEnd;
+        return text;
+    };
+    for (const std::string &text : {crlf, replaced("\n"), replaced("\r"), crlf + std::string("\0tail", 5)}) {
+        clsArpaMail *mail = NewMail(0, u"");
+        ASSERT_EQ(Read(mail, text), S_OK) << text;
+        ASSERT_EQ(mail->Bodies().Size(), 1u) << text;
+        EXPECT_EQ(BodyBytes(mail->Bodies()[0]), "one --b x\r\n--bx\r\n--b--x\r\n---b\r\n") << text;
+        ASSERT_EQ(mail->Attachments().Size(), 1u) << text;
+        EXPECT_EQ(AttachmentBytes(mail->Attachments()[0]), "two") << text;
+        EXPECT_EQ(Render(mail), crlf) << text;
+    }
+    std::deque<String> lines;
+    for (const std::string &line : mimetest::CrLfLines(crlf)) lines.push_back(line);
+    clsArpaMail *listed = NewMail(0, u"");
+    ReadMail(*listed, lines, 0, 0, 0);
+    EXPECT_TRUE(lines.empty());
+    ASSERT_EQ(listed->Bodies().Size(), 1u);
+    EXPECT_EQ(BodyBytes(listed->Bodies()[0]), "one --b x\r\n--bx\r\n--b--x\r\n---b\r\n");
+    ASSERT_EQ(listed->Attachments().Size(), 1u);
+    EXPECT_EQ(Render(listed), crlf);
+}
+
+// Lines handed over one by one end only where they end: a lone CR or LF
+// inside one stays in it, in the body and in the raw text.
+TEST_F(MimeReader, HandedOverLinesKeepALoneCrOrLfInside) {
+    std::deque<String> lines{"Subject: s", "", "x\ny", "z\r", "--"};
+    ReadMail(*mail_, lines, 0, 0, 0);
+    ASSERT_EQ(mail_->Bodies().Size(), 1u);
+    EXPECT_EQ(BodyBytes(mail_->Bodies()[0]), "x\ny\r\nz\r\r\n--\r\n");
+    EXPECT_EQ(Render(mail_), "Subject: s\r\n\r\nx\ny\r\nz\r\r\n--\r\n");
+}
+
+TEST(MimeTextScan, PiecesGiveTheAnswerOfTheWholeText) {
+    const std::string x15(15, 'x'), y14(14, 'y');
+    const struct {
+        std::vector<std::string> pieces;
+        bool raw;
+        size_t length;
+    } cases[] = {
+        {{}, true, 0},
+        {{"a\r", "\nb\r\n"}, true, 6},
+        {{"a\r", "b\r\n"}, false, 5},
+        {{"a\n"}, false, 2},
+        {{"a\r\n\r"}, false, 4},
+        {{"ab"}, false, 2},
+        {{std::string("a\r\n\0b\n", 6)}, true, 3},
+        {{"a\r\n", std::string("x\0\r\n", 4), "more"}, false, 4},
+        // Across the sixteen-byte blocks of the vector path.
+        {{x15 + "\r\n" + y14 + "\r\n"}, true, 33},
+        {{x15 + "\r", "\n" + y14 + "\r\n"}, true, 33},
+        {{x15 + "\rx" + y14 + "\r\n"}, false, 33},
+        {{x15 + "x\n" + y14 + "\r\n"}, false, 33},
+    };
+    for (const auto &c : cases) {
+        clsTextScan scan;
+        std::string whole;
+        for (const std::string &piece : c.pieces) {
+            scan.Feed(piece.data(), piece.size());
+            whole += piece;
+        }
+        EXPECT_EQ(scan.RawForm(), c.raw) << whole;
+        EXPECT_EQ(scan.Length(), c.length) << whole;
+        EXPECT_EQ(IsRawForm(whole), c.raw && c.length == whole.size()) << whole;
+    }
 }
 
 } // namespace

@@ -187,6 +187,31 @@ TEST_F(MimeWriter, AttachmentContentsAreEncodedAndAMissingFileGivesAnEmptyPart) 
     EXPECT_NE(text.find("filename=\"missing.gif\"\r\n\r\n\r\n--"), std::string::npos) << text;
 }
 
+// A text larger than a mail may keep in memory goes on to its file, written
+// and read the same as one kept in memory.
+TEST_F(MimeWriter, TextBeyondTheMemoryLimitGoesOnToTheFile) {
+    std::string binary, text;
+    for (int i = 0; i < 200000; ++i) binary += char(i * 131 + i / 7);
+    for (int i = 0; i < 3000; ++i) text += "Gr\xC3\xBC\xC3\x9F" "e, a line of text = " + std::to_string(i) + "\r\n";
+    AddBody(mail_, u"text/plain", "body\r\n");
+    AddAttachment(mail_, u"big.bin", &binary);
+    AddAttachment(mail_, u"t.txt", &text);
+    mail_->RawText().SetMemoryLimit(10000);
+    std::string rendered = Render(mail_);
+    EXPECT_TRUE(mail_->RawText().Memory().empty());
+    EXPECT_EQ(Render(mail_), rendered); // the kept text, from the file
+    for (size_t limit : {size_t(100), size_t(1) << 30}) {
+        clsArpaMail *back = NewMail(0, u"");
+        back->RawText().SetMemoryLimit(limit);
+        ASSERT_EQ(Read(back, rendered), S_OK) << ErrorText();
+        EXPECT_EQ(back->RawText().Memory().empty(), limit == 100);
+        EXPECT_EQ(Render(back), rendered);
+        ASSERT_EQ(back->Attachments().Size(), 2u);
+        EXPECT_TRUE(Contents(back->Attachments()[0]->Contents()) == binary);
+        EXPECT_TRUE(Contents(back->Attachments()[1]->Contents()) == text);
+    }
+}
+
 TEST_F(MimeWriter, AttachmentFromAFileIsRead) {
     std::string path = ::testing::TempDir() + "kv_writer_attachment.png";
     {
