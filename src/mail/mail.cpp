@@ -17,6 +17,7 @@
 #include "mime/reader.h"
 #include "mime/writer.h"
 #include "pal/library.h"
+#include "pal/memory.h"
 #include "pal/resources.h"
 #include "pal/system.h"
 #include "runtime/com_util.h"
@@ -521,7 +522,7 @@ struct clsWholeText {
     void Prepare(size_t upTo) {
         if (upTo <= prepared) return;
         size_t end = std::min(capacity, upTo + (size_t(4) << 20));
-        PrepareLargeBlock(data.get() + prepared, end - prepared);
+        pal::PrefaultPages(data.get() + prepared, end - prepared);
         prepared = end;
     }
 };

@@ -23,6 +23,7 @@
 #include "mime/charset_table.h"
 #include "mime/codecs.h"
 #include "mime/encodings.h"
+#include "pal/memory.h"
 #include "pal/system.h"
 #include "pal/temp_file.h"
 
@@ -93,7 +94,7 @@ class clsRawTextOut {
     // The pages a little ahead of what is written, mapped in one go.
     void Prepare(size_t upTo) {
         size_t end = std::min(capacity_, upTo + kPrepareAhead);
-        PrepareLargeBlock(block_.get() + prepared_, end - prepared_);
+        pal::PrefaultPages(block_.get() + prepared_, end - prepared_);
         prepared_ = end;
     }
     void MakeRoom(size_t n) {

@@ -16,8 +16,4 @@ using clsMemoryBlock = std::unique_ptr<char, clsFreeBlock>;
 // Makes the block size bytes long, its first bytes kept; throws std::bad_alloc.
 void ResizeBlock(clsMemoryBlock &block, size_t size);
 
-// Maps the pages of a stretch of a block that is about to be filled in one
-// go, rather than one fault at a time as they are first written. Only a hint.
-void PrepareLargeBlock(void *data, size_t size);
-
 } // namespace kv
