@@ -344,12 +344,21 @@ void ReadPart(clsMail &mail, clsLineText lines, int depth, uint32_t flags, int p
 void KeepRawText(clsMail &mail, clsLineText lines) {
     clsFileRWTemp &raw = mail.RawText();
     raw.Truncate();
-    raw.Handle();
     std::string_view text = lines.text;
     if (lines.crlfOnly ? text.size() >= 2 && text.substr(text.size() - 2) == "\r\n" : IsRawForm(text)) {
+        // A copy in memory costs less than making a file for every mail read.
+        if (text.size() <= raw.MemoryLimit()) {
+            clsMemoryBlock block;
+            ResizeBlock(block, text.size());
+            std::memcpy(block.get(), text.data(), text.size());
+            raw.KeepInMemory(std::move(block), text.size());
+            return;
+        }
+        raw.Handle();
         raw.Write(text);
         return;
     }
+    raw.Handle();
     ForEachCrLfRun(lines, [&](const char *data, size_t size) { raw.Write(data, size); });
 }
 
