@@ -6,9 +6,13 @@
 #include <unistd.h>
 
 #include "component/resources.h"
+#include "log/kvlog.h"
+#include "orkv14.h"
 #include "pal/registry.h"
 #include "settings/settings_string.h"
+#include "script_server.h"
 #include "ui/config/config_model.h"
+#include "ui/config/test_mail.h"
 
 namespace kv::ui {
 namespace {
@@ -507,6 +511,39 @@ TEST(ConfigModel, SecurityOptionsRoundTripThroughASettingsString) {
     EXPECT_EQ(m.Field(FieldId::SmtpOAuth2Token), u"ya29.a0Af-token");
     EXPECT_EQ(m.Field(FieldId::Pop3TlsMode), u"implicit");
     EXPECT_EQ(m.Field(FieldId::Pop3TlsVerify), u"1");
+}
+
+// The token typed into the dialog reaches the server, but neither the
+// collected protocol nor the failure text the test mail shows.
+TEST(ConfigModel, TestMailNeverShowsTheAccessToken) {
+    testsupport::ScriptServer server;
+    server.Send("220 hi\r\n").Expect("EHLO client\r\n").Send("250-x\r\n250 AUTH XOAUTH2\r\n");
+    server.Expect("AUTH XOAUTH2 dXNlcj10aW0BYXV0aD1CZWFyZXIgdG9rLTVlY3JldAEB\r\n").Send("535 no\r\n");
+    server.Expect("RSET\r\n").Send("250 ok\r\n").Expect("QUIT\r\n").Send("221 bye\r\n").Pause(50);
+    server.Start();
+    clsConfigModel m = Model(0x0001);
+    m.SetField(FieldId::SmtpServerAddress, u"127.0.0.1");
+    m.SetField(FieldId::SmtpServerPort, Widen(std::to_string(server.Port()), 65001));
+    m.SetField(FieldId::SmtpSocketTimeout, u"3000");
+    m.SetField(FieldId::SmtpServerUser, u"tim");
+    m.SetField(FieldId::SmtpOAuth2Token, u"tok-5ecret");
+    m.SetField(FieldId::SmtpLogonName, u"client");
+    m.SetField(FieldId::SmtpSenderAddress, u"tim@example.org");
+    m.StoreFields();
+    TestMailRequest r;
+    r.global = &m.Global();
+    r.user = &m.User();
+    r.provider = "SMTP";
+    r.getClassObject = &DllGetClassObject;
+    r.review = [](IKvMail *) { return true; };
+    TestMailResult result = RunTestMail(r);
+    EXPECT_TRUE(server.Finish()) << server.Failure();
+    EXPECT_EQ(result.outcome, TestMailResult::Failed);
+    EXPECT_NE(result.message.find("->'*****'"), String::npos) << result.message; // the protocol was collected
+    EXPECT_NE(result.message.find("535 no"), String::npos) << result.message;
+    EXPECT_EQ(result.message.find("tok-5ecret"), String::npos) << result.message;
+    EXPECT_EQ(result.message.find("dXNlcj10aW0B"), String::npos) << result.message;
+    KvLog().ResetForTests();
 }
 
 class MailClientAccountRegistry : public ::testing::Test {
