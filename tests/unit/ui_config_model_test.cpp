@@ -329,7 +329,7 @@ TEST(ConfigModel, FieldKeysAndLabels) {
     EXPECT_EQ(ProxyTypeNames(), (std::vector<String>{"No Proxy", "Socks 4", "Socks 5"}));
 }
 
-// ---- connection security: "TLSMode", "TLSVerify", "TLSCAFile", "OAuth2Token" ----
+// ---- connection security: "TLSMode", "TLSVerify", "TLSCAFile", "OAuth2Token", "ProxyResolve" ----
 
 TEST(ConfigModel, SecurityFieldsKeysPagesAndDefaults) {
     struct Row {
@@ -347,6 +347,8 @@ TEST(ConfigModel, SecurityFieldsKeysPagesAndDefaults) {
         {FieldId::Pop3TlsVerify, "POP3.TLSVerify", P::Pop3Server, u"1"},
         {FieldId::Pop3TlsCaFile, "POP3.TLSCAFile", P::Pop3Server, u""},
         {FieldId::Pop3OAuth2Token, "POP3.OAuth2Token", P::Pop3User, u""},
+        {FieldId::SmtpProxyResolve, "SMTP.ProxyResolve", P::SmtpServer, u"0"},
+        {FieldId::Pop3ProxyResolve, "POP3.ProxyResolve", P::Pop3Server, u"0"},
     };
     clsConfigModel m = Model(0x0011);
     for (const Row &r : rows) {
@@ -433,19 +435,21 @@ TEST(ConfigModel, ImplicitTlsSwitchesOnlyTheOtherStandardPort) {
 }
 
 TEST(ConfigModel, UntouchedSecurityFieldsLeaveTheirOptionsAsTheyWere) {
-    const char *keys[] = {"SMTP.TLSMode",   "SMTP.TLSVerify",   "SMTP.TLSCAFile", "SMTP.OAuth2Token",
-                          "POP3.TLSMode",   "POP3.TLSVerify",   "POP3.TLSCAFile", "POP3.OAuth2Token"};
+    const char *keys[] = {"SMTP.TLSMode", "SMTP.TLSVerify", "SMTP.TLSCAFile", "SMTP.OAuth2Token", "SMTP.ProxyResolve",
+                          "POP3.TLSMode", "POP3.TLSVerify", "POP3.TLSCAFile", "POP3.OAuth2Token", "POP3.ProxyResolve"};
     // Absent stays absent, also after a provider change stored the fields in between.
     clsConfigModel m = Model(0x1011, {}, WithProvider(u"SMTP"));
     m.SetField(FieldId::SmtpTlsMode, u"starttls");
     m.SetField(FieldId::SmtpTlsVerify, u"0");
     m.SetField(FieldId::Pop3OAuth2Token, u"tok");
+    m.SetField(FieldId::SmtpProxyResolve, u"1");
     m.SetField(FieldId::Provider, u"XMAPI");
     EXPECT_EQ(m.User().ReadText("SMTP.TLSMode", u""), u"starttls");
     m.SetField(FieldId::Provider, u"SMTP");
     m.SetField(FieldId::SmtpTlsMode, u"none");
     m.SetField(FieldId::SmtpTlsVerify, u"1");
     m.SetField(FieldId::Pop3OAuth2Token, u"");
+    m.SetField(FieldId::SmtpProxyResolve, u"0");
     m.StoreFields();
     for (const char *key : keys) EXPECT_FALSE(m.User().Contains(key)) << key;
     EXPECT_TRUE(m.User().Contains("SMTP.ServerPort")); // the other fields are all written, as before
@@ -456,6 +460,7 @@ TEST(ConfigModel, UntouchedSecurityFieldsLeaveTheirOptionsAsTheyWere) {
     user.SetInt("SMTP.TLSVerify", 0);
     global.SetText("POP3.TLSMode", u"implicit");
     global.SetText("POP3.OAuth2Token", u"globaltoken");
+    user.SetText("POP3.ProxyResolve", u" REMOTE");
     clsConfigModel kept = Model(0x0011, global, user);
     kept.StoreFields();
     EXPECT_EQ(kept.User().ReadText("SMTP.TLSMode", u""), u"STARTTLS");
@@ -463,6 +468,8 @@ TEST(ConfigModel, UntouchedSecurityFieldsLeaveTheirOptionsAsTheyWere) {
     EXPECT_FALSE(kept.User().Contains("POP3.TLSMode"));
     EXPECT_FALSE(kept.User().Contains("POP3.OAuth2Token"));
     EXPECT_EQ(kept.Field(FieldId::Pop3OAuth2Token), u"globaltoken");
+    EXPECT_EQ(kept.Field(FieldId::Pop3ProxyResolve), u"1");
+    EXPECT_EQ(kept.User().ReadText("POP3.ProxyResolve", u""), u" REMOTE");
 
     // Changed fields are written with their types.
     clsConfigModel changed = Model(0x0011, global, user);
@@ -471,6 +478,8 @@ TEST(ConfigModel, UntouchedSecurityFieldsLeaveTheirOptionsAsTheyWere) {
     changed.SetField(FieldId::Pop3TlsVerify, u"0");
     changed.SetField(FieldId::Pop3TlsCaFile, u"C:\\certs\\ca.pem");
     changed.SetField(FieldId::SmtpOAuth2Token, u"ya29.token");
+    changed.SetField(FieldId::SmtpProxyResolve, u"1");
+    changed.SetField(FieldId::Pop3ProxyResolve, u"0");
     changed.StoreFields();
     const clsOptionList &u = changed.User();
     EXPECT_EQ(u.ReadText("SMTP.TLSMode", u""), u"auto");
@@ -481,6 +490,8 @@ TEST(ConfigModel, UntouchedSecurityFieldsLeaveTheirOptionsAsTheyWere) {
     EXPECT_FALSE(u.ReadBool("POP3.TLSVerify"));
     EXPECT_EQ(u.ReadText("POP3.TLSCAFile", u""), u"C:\\certs\\ca.pem");
     EXPECT_EQ(u.ReadText("SMTP.OAuth2Token", u""), u"ya29.token");
+    EXPECT_EQ(u.ReadText("SMTP.ProxyResolve", u""), u"remote");
+    EXPECT_EQ(u.ReadText("POP3.ProxyResolve", u""), u"local");
 }
 
 // The options travel in settings strings like every other option, and
@@ -511,6 +522,8 @@ TEST(ConfigModel, SecurityOptionsRoundTripThroughASettingsString) {
     EXPECT_EQ(m.Field(FieldId::SmtpOAuth2Token), u"ya29.a0Af-token");
     EXPECT_EQ(m.Field(FieldId::Pop3TlsMode), u"implicit");
     EXPECT_EQ(m.Field(FieldId::Pop3TlsVerify), u"1");
+    EXPECT_EQ(m.Field(FieldId::SmtpProxyResolve), u"1");
+    EXPECT_EQ(m.Field(FieldId::Pop3ProxyResolve), u"0");
 }
 
 // The token typed into the dialog reaches the server, but neither the

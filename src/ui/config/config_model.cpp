@@ -26,6 +26,8 @@ const std::vector<FieldInfo> kFields = {
     {FieldId::SmtpProxyType, P::SmtpServer, K::ProxyType, "T&ype:", "SMTP.ProxyType"},
     {FieldId::SmtpProxyAddress, P::SmtpServer, K::Text, "URL or &IP address:", "SMTP.ProxyAddress"},
     {FieldId::SmtpProxyPort, P::SmtpServer, K::Number, "P&ort:", "SMTP.ProxyPort"},
+    {FieldId::SmtpProxyResolve, P::SmtpServer, K::ProxyResolve, "Proxy &resolves the server name",
+     "SMTP.ProxyResolve", true},
     {FieldId::SmtpServerUser, P::SmtpUser, K::Text, "&Username:", "SMTP.ServerUser"},
     {FieldId::SmtpServerPassword, P::SmtpUser, K::Text, "&Password:", "SMTP.ServerPassword"},
     {FieldId::SmtpOAuth2Token, P::SmtpUser, K::Text, "Access &token (OAuth 2):", "SMTP.OAuth2Token", true},
@@ -43,6 +45,8 @@ const std::vector<FieldInfo> kFields = {
     {FieldId::Pop3ProxyType, P::Pop3Server, K::ProxyType, "T&ype:", "POP3.ProxyType"},
     {FieldId::Pop3ProxyAddress, P::Pop3Server, K::Text, "URL or &IP address:", "POP3.ProxyAddress"},
     {FieldId::Pop3ProxyPort, P::Pop3Server, K::Number, "P&ort:", "POP3.ProxyPort"},
+    {FieldId::Pop3ProxyResolve, P::Pop3Server, K::ProxyResolve, "Proxy &resolves the server name",
+     "POP3.ProxyResolve", true},
     {FieldId::Pop3ServerUser, P::Pop3User, K::Text, "&Username:", "POP3.ServerUser"},
     {FieldId::Pop3ServerPassword, P::Pop3User, K::Text, "&Password:", "POP3.ServerPassword"},
     {FieldId::Pop3OAuth2Token, P::Pop3User, K::Text, "Access &token (OAuth 2):", "POP3.OAuth2Token", true},
@@ -236,6 +240,11 @@ WString clsConfigModel::Initial(const FieldInfo &f, const MailClientAccount &acc
             WString text;
             return TlsModeField(stored->ToText(text) ? text : WString());
         }
+        case FieldKind::ProxyResolve: {
+            WString text;
+            bool remote = stored->ToText(text) && EqualsNoCase(TrimView(Narrow(text, 65001)), "remote");
+            return remote ? u"1" : u"0";
+        }
         default: {
             WString text;
             return stored->ToText(text) ? text : WString();
@@ -244,7 +253,8 @@ WString clsConfigModel::Initial(const FieldInfo &f, const MailClientAccount &acc
     }
     switch (f.kind) {
     case FieldKind::Check:
-    case FieldKind::ProxyType: return u"0";
+    case FieldKind::ProxyType:
+    case FieldKind::ProxyResolve: return u"0";
     case FieldKind::Bool: return u"1";
     case FieldKind::TlsMode: return u"none";
     default: break;
@@ -302,7 +312,7 @@ void clsConfigModel::SetField(FieldId id, const WString &value) {
     const FieldInfo &f = ConfigField(id);
     // What was entered is kept under the provider it was entered for.
     if (id == FieldId::Provider) StoreFields();
-    if (f.kind == FieldKind::Check || f.kind == FieldKind::Bool) {
+    if (f.kind == FieldKind::Check || f.kind == FieldKind::Bool || f.kind == FieldKind::ProxyResolve) {
         fields_[id] = ParseNumber(value) != 0 ? u"1" : u"0";
     } else if (f.kind == FieldKind::TlsMode) {
         bool wasImplicit = fields_[id] == u"implicit";
@@ -346,6 +356,7 @@ void clsConfigModel::StoreFields() {
         case FieldKind::Check:
         case FieldKind::ProxyType: user_.SetInt(f.key, ParseNumber(value)); break;
         case FieldKind::Bool: user_.SetBool(f.key, value == u"1"); break;
+        case FieldKind::ProxyResolve: user_.SetText(f.key, value == u"1" ? u"remote" : u"local"); break;
         case FieldKind::Text:
         case FieldKind::TlsMode:
         case FieldKind::Profile: user_.SetText(f.key, value); break;

@@ -25,7 +25,8 @@ enum class ConfigPage { Provider, MapiUser, SmtpServer, SmtpUser, Pop3Server, Po
 
 // Check: a check box stored as a 32-bit number; Bool: one stored as a boolean.
 // TlsMode: the option's own text ("none", "starttls", "implicit", "auto").
-enum class FieldKind { Text, Number, Check, ProxyType, Provider, Profile, Bool, TlsMode };
+// ProxyResolve: a check box stored as "remote" (ticked) or "local".
+enum class FieldKind { Text, Number, Check, ProxyType, Provider, Profile, Bool, TlsMode, ProxyResolve };
 
 enum class FieldId {
     Provider,
@@ -64,6 +65,8 @@ enum class FieldId {
     Pop3TlsVerify,
     Pop3TlsCaFile,
     Pop3OAuth2Token,
+    SmtpProxyResolve,
+    Pop3ProxyResolve,
 };
 
 struct FieldInfo {

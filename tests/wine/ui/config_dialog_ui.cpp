@@ -649,6 +649,8 @@ TEST_F(ConfigDialogUi, SecurityOptionsOfTheServerPages) {
         HWND verify = Control(frame, IDC_CFG_PAGE_SMTP, IDC_CFG_SMTP_TLS_VERIFY);
         EXPECT_EQ(Text(verify), L"&Verify the server's certificate");
         EXPECT_EQ(SendMessageW(verify, BM_GETCHECK, 0, 0), BST_CHECKED);
+        EXPECT_EQ(SendMessageW(Control(frame, IDC_CFG_PAGE_SMTP, IDC_CFG_SMTP_PROXY_RESOLVE), BM_GETCHECK, 0, 0),
+                  BST_UNCHECKED);
         for (int page : {IDC_CFG_PAGE_SMTPUSER, IDC_CFG_PAGE_POP3USER}) {
             int id = page == IDC_CFG_PAGE_SMTPUSER ? IDC_CFG_SMTP_OAUTH2_TOKEN : IDC_CFG_POP3_OAUTH2_TOKEN;
             HWND token = Control(frame, page, id);
@@ -675,16 +677,18 @@ TEST_F(ConfigDialogUi, SecurityOptionsOfTheServerPages) {
             ChooseEntry(frame, step.page, step.modeList, step.choice);
             EXPECT_EQ(FieldText(frame, step.page, step.portField), step.port) << step.choice;
         }
+        SendMessageW(Control(frame, IDC_CFG_PAGE_SMTP, IDC_CFG_SMTP_PROXY_RESOLVE), BM_CLICK, 0, 0);
         Click(GetDlgItem(frame, IDC_CFG_OK));
         ASSERT_EQ(session.Finish(), S_OK);
     }
     std::map<std::wstring, std::wstring> user = RegistryValues(L"\\User");
     EXPECT_EQ(user[L"SMTP.TLSMode"], L"starttls");
+    EXPECT_EQ(user[L"SMTP.ProxyResolve"], L"remote");
     EXPECT_EQ(user[L"SMTP.ServerPort"], L"25");
     EXPECT_EQ(user[L"POP3.ServerPort"], L"110");
     // Chosen back to what it showed, or never touched: absent, as before.
     for (const wchar_t *key : {L"POP3.TLSMode", L"SMTP.TLSVerify", L"SMTP.TLSCAFile", L"SMTP.OAuth2Token",
-                               L"POP3.TLSVerify", L"POP3.OAuth2Token"})
+                               L"POP3.TLSVerify", L"POP3.OAuth2Token", L"POP3.ProxyResolve"})
         EXPECT_EQ(user.count(key), 0u) << std::wstring(key).c_str();
     DeleteRegistryValues();
 
@@ -701,6 +705,7 @@ TEST_F(ConfigDialogUi, SecurityOptionsOfTheServerPages) {
     ChooseEntry(frame, IDC_CFG_PAGE_SMTP, IDC_CFG_SMTP_TLS_MODE, Implicit);
     EXPECT_EQ(FieldText(frame, IDC_CFG_PAGE_SMTP, IDC_CFG_SMTP_SERVER_PORT), L"465");
     SendMessageW(Control(frame, IDC_CFG_PAGE_SMTP, IDC_CFG_SMTP_TLS_VERIFY), BM_CLICK, 0, 0);
+    SendMessageW(Control(frame, IDC_CFG_PAGE_POP3, IDC_CFG_POP3_PROXY_RESOLVE), BM_CLICK, 0, 0);
     Type(frame, IDC_CFG_PAGE_SMTPUSER, IDC_CFG_SMTP_OAUTH2_TOKEN, L"ya29.token");
     Click(GetDlgItem(frame, IDC_CFG_CANCEL));
     EXPECT_EQ(session.Finish(), S_FALSE);

@@ -26,6 +26,7 @@ static_assert(IDC_CFG_SMTP_TLS_MODE == IDC_CFG_PROVIDER + int(FieldId::SmtpTlsMo
 static_assert(IDC_CFG_SMTP_OAUTH2_TOKEN == IDC_CFG_PROVIDER + int(FieldId::SmtpOAuth2Token));
 static_assert(IDC_CFG_POP3_TLS_MODE == IDC_CFG_PROVIDER + int(FieldId::Pop3TlsMode));
 static_assert(IDC_CFG_POP3_OAUTH2_TOKEN == IDC_CFG_PROVIDER + int(FieldId::Pop3OAuth2Token));
+static_assert(IDC_CFG_POP3_PROXY_RESOLVE == IDC_CFG_PROVIDER + int(FieldId::Pop3ProxyResolve));
 
 int ControlId(FieldId id) { return IDC_CFG_PROVIDER + int(id); }
 
@@ -285,6 +286,7 @@ class clsConfigDialogView final : public IConfigDialogView {
             }
             case FieldKind::Check:
             case FieldKind::Bool:
+            case FieldKind::ProxyResolve:
                 SendMessageW(control, BM_SETCHECK, value == u"1" ? BST_CHECKED : BST_UNCHECKED, 0);
                 break;
             case FieldKind::Text:
@@ -315,6 +317,7 @@ class clsConfigDialogView final : public IConfigDialogView {
             }
             case FieldKind::Check:
             case FieldKind::Bool:
+            case FieldKind::ProxyResolve:
                 Model().SetField(f.id, SendMessageW(control, BM_GETCHECK, 0, 0) == BST_CHECKED ? u"1" : u"0");
                 break;
             case FieldKind::Text:
