@@ -42,6 +42,10 @@ const Row kStrings[] = {
      "Sending the mail did fail.\n\nIf you are unsure, please show your administrator the following information:\n\n",
      "Das Senden der Mail ist fehlgeschlagen.\n\nWenn Sie unsicher sind, zeigen Sie bitte Ihrem Administrator die "
      "folgenden Informationen:\n\n"},
+    {IDS_TLS_MODE_NONE, "None", "Keine"},
+    {IDS_TLS_MODE_STARTTLS, "STARTTLS", "STARTTLS"},
+    {IDS_TLS_MODE_IMPLICIT, "Implicit TLS (SMTPS/POP3S)", "Implizites TLS (SMTPS/POP3S)"},
+    {IDS_TLS_MODE_AUTO, "STARTTLS when offered", "STARTTLS, wenn angeboten"},
 };
 
 } // namespace

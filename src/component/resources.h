@@ -26,6 +26,12 @@ enum ResourceId : int {
     IDS_TESTMAIL_SUBJECT = 41,
     IDS_TESTMAIL_TEXT = 42,
     IDS_TESTMAIL_FAILED = 43,
+    // The configuration dialog's encryption list, in the order of the "TLSMode" values.
+    IDS_TLS_MODE_FIRST = 50,
+    IDS_TLS_MODE_NONE = 50,
+    IDS_TLS_MODE_STARTTLS = 51,
+    IDS_TLS_MODE_IMPLICIT = 52,
+    IDS_TLS_MODE_AUTO = 53,
 };
 
 // The text in the user interface language (German or English); "" for an unknown id.

@@ -6,8 +6,13 @@
 #include <unistd.h>
 
 #include "component/resources.h"
+#include "log/kvlog.h"
+#include "orkv14.h"
 #include "pal/registry.h"
+#include "settings/settings_string.h"
+#include "script_server.h"
 #include "ui/config/config_model.h"
+#include "ui/config/test_mail.h"
 
 namespace kv::ui {
 namespace {
@@ -302,6 +307,10 @@ TEST(ConfigModel, StringTableTextsInBothLanguages) {
          "information:\n\n",
          "Das Senden der Mail ist fehlgeschlagen.\n\nWenn Sie unsicher sind, zeigen Sie bitte Ihrem Administrator "
          "die folgenden Informationen:\n\n"},
+        {50, "None", "Keine"},
+        {51, "STARTTLS", "STARTTLS"},
+        {52, "Implicit TLS (SMTPS/POP3S)", "Implizites TLS (SMTPS/POP3S)"},
+        {53, "STARTTLS when offered", "STARTTLS, wenn angeboten"},
     };
     for (const Row &r : rows) {
         EXPECT_EQ(LoadResourceString(r.id, false), r.english) << r.id;
@@ -318,6 +327,236 @@ TEST(ConfigModel, FieldKeysAndLabels) {
     EXPECT_EQ(keys["SMTP.LogonName"], "&Login domain:");
     EXPECT_EQ(keys["@MAPI.ServerUser"], "&Profile:");
     EXPECT_EQ(ProxyTypeNames(), (std::vector<String>{"No Proxy", "Socks 4", "Socks 5"}));
+}
+
+// ---- connection security: "TLSMode", "TLSVerify", "TLSCAFile", "OAuth2Token", "ProxyResolve" ----
+
+TEST(ConfigModel, SecurityFieldsKeysPagesAndDefaults) {
+    struct Row {
+        FieldId id;
+        const char *key;
+        P page;
+        const char16_t *shown; // without any option
+    };
+    const Row rows[] = {
+        {FieldId::SmtpTlsMode, "SMTP.TLSMode", P::SmtpServer, u"none"},
+        {FieldId::SmtpTlsVerify, "SMTP.TLSVerify", P::SmtpServer, u"1"},
+        {FieldId::SmtpTlsCaFile, "SMTP.TLSCAFile", P::SmtpServer, u""},
+        {FieldId::SmtpOAuth2Token, "SMTP.OAuth2Token", P::SmtpUser, u""},
+        {FieldId::Pop3TlsMode, "POP3.TLSMode", P::Pop3Server, u"none"},
+        {FieldId::Pop3TlsVerify, "POP3.TLSVerify", P::Pop3Server, u"1"},
+        {FieldId::Pop3TlsCaFile, "POP3.TLSCAFile", P::Pop3Server, u""},
+        {FieldId::Pop3OAuth2Token, "POP3.OAuth2Token", P::Pop3User, u""},
+        {FieldId::SmtpProxyResolve, "SMTP.ProxyResolve", P::SmtpServer, u"0"},
+        {FieldId::Pop3ProxyResolve, "POP3.ProxyResolve", P::Pop3Server, u"0"},
+    };
+    clsConfigModel m = Model(0x0011);
+    for (const Row &r : rows) {
+        EXPECT_STREQ(ConfigField(r.id).key, r.key);
+        EXPECT_EQ(ConfigField(r.id).page, r.page) << r.key;
+        EXPECT_EQ(m.Field(r.id), r.shown) << r.key;
+    }
+    EXPECT_EQ(TlsModeValues(), (std::vector<String>{"none", "starttls", "implicit", "auto"}));
+    EXPECT_EQ(TlsModeNamesFromResources().size(), TlsModeValues().size());
+}
+
+TEST(ConfigModel, StoredSecurityOptionsAsTheFieldsShowThem) {
+    struct Case {
+        clsVariant mode;
+        clsVariant verify;
+        const char16_t *shownMode;
+        const char16_t *shownVerify;
+    };
+    const Case cases[] = {
+        {clsVariant::FromText(u" STARTTLS "), clsVariant::FromBool(false), u"starttls", u"0"},
+        {clsVariant::FromText(u"Implicit"), clsVariant::FromInt(0), u"implicit", u"0"},
+        {clsVariant::FromText(u"auto"), clsVariant::FromInt(7), u"auto", u"1"},
+        {clsVariant::FromText(u""), clsVariant::FromBool(true), u"none", u"1"},
+        // A value the transports refuse is shown as it is: the list then shows no choice.
+        {clsVariant::FromText(u"tls"), clsVariant(), u"tls", u"1"},
+    };
+    for (const Case &c : cases) {
+        clsOptionList user;
+        user.Set("SMTP.TLSMode", c.mode);
+        user.Set("POP3.TLSVerify", c.verify);
+        clsConfigModel m = Model(0x0011, {}, user);
+        EXPECT_EQ(m.Field(FieldId::SmtpTlsMode), c.shownMode) << Narrow(c.mode.Text(), 65001);
+        EXPECT_EQ(m.Field(FieldId::Pop3TlsVerify), c.shownVerify) << Narrow(c.mode.Text(), 65001);
+    }
+}
+
+TEST(ConfigModel, ImplicitTlsSwitchesOnlyTheOtherStandardPort) {
+    struct Case {
+        FieldId mode;
+        const char16_t *fromMode; // stored before the dialog opens
+        const char16_t *fromPort;
+        const char16_t *toMode;
+        const char16_t *port; // afterwards
+    };
+    const FieldId S = FieldId::SmtpTlsMode, Q = FieldId::Pop3TlsMode;
+    const Case cases[] = {
+        {S, u"none", u"25", u"implicit", u"465"},
+        {S, u"starttls", u"25", u"implicit", u"465"},
+        {S, u"implicit", u"465", u"starttls", u"25"},
+        {S, u"implicit", u"465", u"none", u"25"},
+        {S, u"implicit", u"465", u"auto", u"25"},
+        {S, u"none", u"2525", u"implicit", u"2525"},
+        {S, u"none", u"587", u"implicit", u"587"},
+        {S, u"implicit", u"2465", u"none", u"2465"},
+        {S, u"none", u"", u"implicit", u""},
+        // No move between implicit and not: a port the user chose stays.
+        {S, u"none", u"465", u"starttls", u"465"},
+        {S, u"implicit", u"25", u"implicit", u"25"},
+        {S, u"starttls", u"25", u"auto", u"25"},
+        {S, u"none", u"465", u"implicit", u"465"},
+        {Q, u"none", u"110", u"implicit", u"995"},
+        {Q, u"implicit", u"995", u"starttls", u"110"},
+        {Q, u"none", u"25", u"implicit", u"25"},
+        {Q, u"implicit", u"465", u"none", u"465"},
+    };
+    for (const Case &c : cases) {
+        bool smtp = c.mode == S;
+        String prefix = smtp ? "SMTP." : "POP3.";
+        FieldId port = smtp ? FieldId::SmtpServerPort : FieldId::Pop3ServerPort;
+        FieldId otherPort = smtp ? FieldId::Pop3ServerPort : FieldId::SmtpServerPort;
+        clsOptionList user;
+        user.SetText(prefix + "TLSMode", c.fromMode);
+        clsConfigModel m = Model(0x0011, {}, user);
+        m.SetField(port, c.fromPort);
+        WString other = m.Field(otherPort);
+        m.SetField(c.mode, c.toMode);
+        SCOPED_TRACE(prefix + Narrow(c.fromMode, 65001) + " " + Narrow(c.fromPort, 65001) + " -> " +
+                     Narrow(c.toMode, 65001));
+        EXPECT_EQ(m.Field(port), c.port);
+        EXPECT_EQ(m.Field(otherPort), other);
+        m.StoreFields();
+        EXPECT_EQ(m.User().ReadText(prefix + "ServerPort", u"?"), WString(*c.port ? c.port : u"0"));
+    }
+}
+
+TEST(ConfigModel, UntouchedSecurityFieldsLeaveTheirOptionsAsTheyWere) {
+    const char *keys[] = {"SMTP.TLSMode", "SMTP.TLSVerify", "SMTP.TLSCAFile", "SMTP.OAuth2Token", "SMTP.ProxyResolve",
+                          "POP3.TLSMode", "POP3.TLSVerify", "POP3.TLSCAFile", "POP3.OAuth2Token", "POP3.ProxyResolve"};
+    // Absent stays absent, also after a provider change stored the fields in between.
+    clsConfigModel m = Model(0x1011, {}, WithProvider(u"SMTP"));
+    m.SetField(FieldId::SmtpTlsMode, u"starttls");
+    m.SetField(FieldId::SmtpTlsVerify, u"0");
+    m.SetField(FieldId::Pop3OAuth2Token, u"tok");
+    m.SetField(FieldId::SmtpProxyResolve, u"1");
+    m.SetField(FieldId::Provider, u"XMAPI");
+    EXPECT_EQ(m.User().ReadText("SMTP.TLSMode", u""), u"starttls");
+    m.SetField(FieldId::Provider, u"SMTP");
+    m.SetField(FieldId::SmtpTlsMode, u"none");
+    m.SetField(FieldId::SmtpTlsVerify, u"1");
+    m.SetField(FieldId::Pop3OAuth2Token, u"");
+    m.SetField(FieldId::SmtpProxyResolve, u"0");
+    m.StoreFields();
+    for (const char *key : keys) EXPECT_FALSE(m.User().Contains(key)) << key;
+    EXPECT_TRUE(m.User().Contains("SMTP.ServerPort")); // the other fields are all written, as before
+
+    // Stored values stay exactly as they were, in the list they were in.
+    clsOptionList global, user;
+    user.SetText("SMTP.TLSMode", u"STARTTLS");
+    user.SetInt("SMTP.TLSVerify", 0);
+    global.SetText("POP3.TLSMode", u"implicit");
+    global.SetText("POP3.OAuth2Token", u"globaltoken");
+    user.SetText("POP3.ProxyResolve", u" REMOTE");
+    clsConfigModel kept = Model(0x0011, global, user);
+    kept.StoreFields();
+    EXPECT_EQ(kept.User().ReadText("SMTP.TLSMode", u""), u"STARTTLS");
+    EXPECT_EQ(kept.User().Find("SMTP.TLSVerify")->vt(), VT_I4);
+    EXPECT_FALSE(kept.User().Contains("POP3.TLSMode"));
+    EXPECT_FALSE(kept.User().Contains("POP3.OAuth2Token"));
+    EXPECT_EQ(kept.Field(FieldId::Pop3OAuth2Token), u"globaltoken");
+    EXPECT_EQ(kept.Field(FieldId::Pop3ProxyResolve), u"1");
+    EXPECT_EQ(kept.User().ReadText("POP3.ProxyResolve", u""), u" REMOTE");
+
+    // Changed fields are written with their types.
+    clsConfigModel changed = Model(0x0011, global, user);
+    changed.SetField(FieldId::SmtpTlsMode, u"auto");
+    changed.SetField(FieldId::SmtpTlsVerify, u"1");
+    changed.SetField(FieldId::Pop3TlsVerify, u"0");
+    changed.SetField(FieldId::Pop3TlsCaFile, u"C:\\certs\\ca.pem");
+    changed.SetField(FieldId::SmtpOAuth2Token, u"ya29.token");
+    changed.SetField(FieldId::SmtpProxyResolve, u"1");
+    changed.SetField(FieldId::Pop3ProxyResolve, u"0");
+    changed.StoreFields();
+    const clsOptionList &u = changed.User();
+    EXPECT_EQ(u.ReadText("SMTP.TLSMode", u""), u"auto");
+    ASSERT_TRUE(u.Find("SMTP.TLSVerify"));
+    EXPECT_EQ(u.Find("SMTP.TLSVerify")->vt(), VT_BOOL);
+    EXPECT_TRUE(u.ReadBool("SMTP.TLSVerify"));
+    ASSERT_TRUE(u.Find("POP3.TLSVerify"));
+    EXPECT_FALSE(u.ReadBool("POP3.TLSVerify"));
+    EXPECT_EQ(u.ReadText("POP3.TLSCAFile", u""), u"C:\\certs\\ca.pem");
+    EXPECT_EQ(u.ReadText("SMTP.OAuth2Token", u""), u"ya29.token");
+    EXPECT_EQ(u.ReadText("SMTP.ProxyResolve", u""), u"remote");
+    EXPECT_EQ(u.ReadText("POP3.ProxyResolve", u""), u"local");
+}
+
+// The options travel in settings strings like every other option, and
+// the dialog shows what such a string set.
+TEST(ConfigModel, SecurityOptionsRoundTripThroughASettingsString) {
+    clsOptionList list;
+    list.SetText("SMTP.TLSMode", u"starttls");
+    list.SetBool("SMTP.TLSVerify", false);
+    list.SetText("SMTP.TLSCAFile", u"/etc/ssl/ca.pem");
+    list.SetText("SMTP.OAuth2Token", u"ya29.a0Af-token");
+    list.SetText("SMTP.ProxyResolve", u"remote");
+    list.SetText("POP3.TLSMode", u"implicit");
+    list.SetBool("POP3.TLSVerify", true);
+    list.SetText("POP3.ProxyResolve", u"local");
+    clsOptionList back;
+    ASSERT_TRUE(ReadSettingsString(WriteSettingsString(list), back));
+    ASSERT_EQ(back.Size(), list.Size());
+    for (const auto &[key, value] : list.Entries()) {
+        const clsVariant *v = back.Find(key);
+        ASSERT_TRUE(v) << key;
+        EXPECT_EQ(v->vt(), value.vt()) << key;
+        EXPECT_EQ(v->Text(), value.Text()) << key;
+    }
+    clsConfigModel m = Model(0x0011, {}, back);
+    EXPECT_EQ(m.Field(FieldId::SmtpTlsMode), u"starttls");
+    EXPECT_EQ(m.Field(FieldId::SmtpTlsVerify), u"0");
+    EXPECT_EQ(m.Field(FieldId::SmtpTlsCaFile), u"/etc/ssl/ca.pem");
+    EXPECT_EQ(m.Field(FieldId::SmtpOAuth2Token), u"ya29.a0Af-token");
+    EXPECT_EQ(m.Field(FieldId::Pop3TlsMode), u"implicit");
+    EXPECT_EQ(m.Field(FieldId::Pop3TlsVerify), u"1");
+    EXPECT_EQ(m.Field(FieldId::SmtpProxyResolve), u"1");
+    EXPECT_EQ(m.Field(FieldId::Pop3ProxyResolve), u"0");
+}
+
+// The token typed into the dialog reaches the server, but neither the
+// collected protocol nor the failure text the test mail shows.
+TEST(ConfigModel, TestMailNeverShowsTheAccessToken) {
+    testsupport::ScriptServer server;
+    server.Send("220 hi\r\n").Expect("EHLO client\r\n").Send("250-x\r\n250 AUTH XOAUTH2\r\n");
+    server.Expect("AUTH XOAUTH2 dXNlcj10aW0BYXV0aD1CZWFyZXIgdG9rLTVlY3JldAEB\r\n").Send("535 no\r\n");
+    server.Expect("RSET\r\n").Send("250 ok\r\n").Expect("QUIT\r\n").Send("221 bye\r\n").Pause(50);
+    server.Start();
+    clsConfigModel m = Model(0x0001);
+    m.SetField(FieldId::SmtpServerAddress, u"127.0.0.1");
+    m.SetField(FieldId::SmtpServerPort, Widen(std::to_string(server.Port()), 65001));
+    m.SetField(FieldId::SmtpSocketTimeout, u"3000");
+    m.SetField(FieldId::SmtpServerUser, u"tim");
+    m.SetField(FieldId::SmtpOAuth2Token, u"tok-5ecret");
+    m.SetField(FieldId::SmtpLogonName, u"client");
+    m.SetField(FieldId::SmtpSenderAddress, u"tim@example.org");
+    m.StoreFields();
+    TestMailRequest r;
+    r.global = &m.Global();
+    r.user = &m.User();
+    r.provider = "SMTP";
+    r.getClassObject = &DllGetClassObject;
+    r.review = [](IKvMail *) { return true; };
+    TestMailResult result = RunTestMail(r);
+    EXPECT_TRUE(server.Finish()) << server.Failure();
+    EXPECT_EQ(result.outcome, TestMailResult::Failed);
+    EXPECT_NE(result.message.find("->'*****'"), String::npos) << result.message; // the protocol was collected
+    EXPECT_NE(result.message.find("535 no"), String::npos) << result.message;
+    EXPECT_EQ(result.message.find("tok-5ecret"), String::npos) << result.message;
+    EXPECT_EQ(result.message.find("dXNlcj10aW0B"), String::npos) << result.message;
+    KvLog().ResetForTests();
 }
 
 class MailClientAccountRegistry : public ::testing::Test {

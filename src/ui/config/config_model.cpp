@@ -20,11 +20,17 @@ const std::vector<FieldInfo> kFields = {
     {FieldId::SmtpServerPort, P::SmtpServer, K::Number, "&Port:", "SMTP.ServerPort"},
     {FieldId::SmtpPopBeforeSmtp, P::SmtpServer, K::Check, "&POP3 authentication required", "SMTP.POPBeforeSMTP"},
     {FieldId::SmtpSocketTimeout, P::SmtpServer, K::Number, "&Timeout (ms):", "SMTP.SocketTimeout"},
+    {FieldId::SmtpTlsMode, P::SmtpServer, K::TlsMode, "&Encryption:", "SMTP.TLSMode", true},
+    {FieldId::SmtpTlsVerify, P::SmtpServer, K::Bool, "&Verify the server's certificate", "SMTP.TLSVerify", true},
+    {FieldId::SmtpTlsCaFile, P::SmtpServer, K::Text, "&CA certificates (PEM):", "SMTP.TLSCAFile", true},
     {FieldId::SmtpProxyType, P::SmtpServer, K::ProxyType, "T&ype:", "SMTP.ProxyType"},
     {FieldId::SmtpProxyAddress, P::SmtpServer, K::Text, "URL or &IP address:", "SMTP.ProxyAddress"},
     {FieldId::SmtpProxyPort, P::SmtpServer, K::Number, "P&ort:", "SMTP.ProxyPort"},
+    {FieldId::SmtpProxyResolve, P::SmtpServer, K::ProxyResolve, "Proxy &resolves the server name",
+     "SMTP.ProxyResolve", true},
     {FieldId::SmtpServerUser, P::SmtpUser, K::Text, "&Username:", "SMTP.ServerUser"},
     {FieldId::SmtpServerPassword, P::SmtpUser, K::Text, "&Password:", "SMTP.ServerPassword"},
+    {FieldId::SmtpOAuth2Token, P::SmtpUser, K::Text, "Access &token (OAuth 2):", "SMTP.OAuth2Token", true},
     {FieldId::SmtpLogonName, P::SmtpUser, K::Text, "&Login domain:", "SMTP.LogonName"},
     {FieldId::SmtpSenderName, P::SmtpUser, K::Text, "&Name:", "SMTP.SenderName"},
     {FieldId::SmtpSenderAddress, P::SmtpUser, K::Text, "A&drress:", "SMTP.SenderAddress"},
@@ -33,11 +39,17 @@ const std::vector<FieldInfo> kFields = {
     {FieldId::Pop3ServerAddress, P::Pop3Server, K::Text, "&URL or IP address:", "POP3.ServerAddress"},
     {FieldId::Pop3ServerPort, P::Pop3Server, K::Number, "&Port:", "POP3.ServerPort"},
     {FieldId::Pop3SocketTimeout, P::Pop3Server, K::Number, "&Timeout (ms):", "POP3.SocketTimeout"},
+    {FieldId::Pop3TlsMode, P::Pop3Server, K::TlsMode, "&Encryption:", "POP3.TLSMode", true},
+    {FieldId::Pop3TlsVerify, P::Pop3Server, K::Bool, "&Verify the server's certificate", "POP3.TLSVerify", true},
+    {FieldId::Pop3TlsCaFile, P::Pop3Server, K::Text, "&CA certificates (PEM):", "POP3.TLSCAFile", true},
     {FieldId::Pop3ProxyType, P::Pop3Server, K::ProxyType, "T&ype:", "POP3.ProxyType"},
     {FieldId::Pop3ProxyAddress, P::Pop3Server, K::Text, "URL or &IP address:", "POP3.ProxyAddress"},
     {FieldId::Pop3ProxyPort, P::Pop3Server, K::Number, "P&ort:", "POP3.ProxyPort"},
+    {FieldId::Pop3ProxyResolve, P::Pop3Server, K::ProxyResolve, "Proxy &resolves the server name",
+     "POP3.ProxyResolve", true},
     {FieldId::Pop3ServerUser, P::Pop3User, K::Text, "&Username:", "POP3.ServerUser"},
     {FieldId::Pop3ServerPassword, P::Pop3User, K::Text, "&Password:", "POP3.ServerPassword"},
+    {FieldId::Pop3OAuth2Token, P::Pop3User, K::Text, "Access &token (OAuth 2):", "POP3.OAuth2Token", true},
     {FieldId::Pop3ProxyUser, P::Pop3User, K::Text, "Use&rname:", "POP3.ProxyUser"},
     {FieldId::Pop3ProxyPassword, P::Pop3User, K::Text, "P&assword:", "POP3.ProxyPassword"},
 };
@@ -82,6 +94,16 @@ int32_t ParseNumber(const WString &text) {
     return int32_t(uint32_t(n));
 }
 
+// The mode a stored "TLSMode" text means, as the transports read it; any other
+// text is kept as it is (the list then shows no choice).
+WString TlsModeField(const WString &stored) {
+    String mode(TrimView(Narrow(stored, 65001)));
+    if (mode.empty()) return u"none";
+    for (const String &known : TlsModeValues())
+        if (EqualsNoCase(mode, known)) return Widen(known, 65001);
+    return stored;
+}
+
 bool IsMapi(const String &p) { return EqualsNoCase(p, "SMAPI") || EqualsNoCase(p, "XMAPI"); }
 
 } // namespace
@@ -97,6 +119,25 @@ const FieldInfo &ConfigField(FieldId id) {
 const std::vector<String> &ProxyTypeNames() {
     static const std::vector<String> names = {"No Proxy", "Socks 4", "Socks 5"};
     return names;
+}
+
+const std::vector<String> &TlsModeValues() {
+    static const std::vector<String> values = {"none", "starttls", "implicit", "auto"};
+    return values;
+}
+
+std::vector<String> TlsModeNamesFromResources() {
+    std::vector<String> names;
+    for (int i = 0; i < int(TlsModeValues().size()); ++i) names.push_back(LoadResourceString(IDS_TLS_MODE_FIRST + i));
+    return names;
+}
+
+const std::vector<StandardPorts> &StandardPortTable() {
+    static const std::vector<StandardPorts> table = {
+        {FieldId::SmtpTlsMode, FieldId::SmtpServerPort, 25, 465},
+        {FieldId::Pop3TlsMode, FieldId::Pop3ServerPort, 110, 995},
+    };
+    return table;
 }
 
 MailClientAccount ReadMailClientAccount() {
@@ -147,9 +188,10 @@ void MergeOptions(clsOptionList &to, const clsOptionList &from) {
 clsConfigModel::clsConfigModel(uint32_t flags, const clsOptionList &global, const clsOptionList &user,
                                const MailClientAccount &account, std::vector<WString> profiles,
                                WString computerName)
-    : flags_(flags), global_(global), user_(user), profiles_(std::move(profiles)),
+    : flags_(flags), global_(global), user_(user), originalUser_(user), profiles_(std::move(profiles)),
       computerName_(std::move(computerName)) {
     for (const FieldInfo &f : kFields) fields_[f.id] = Initial(f, account);
+    initial_ = fields_;
 }
 
 const clsVariant *clsConfigModel::Lookup(const String &key) const {
@@ -189,6 +231,20 @@ WString clsConfigModel::Initial(const FieldInfo &f, const MailClientAccount &acc
             bool known = stored->ToInt(n) && n >= 0 && size_t(n) < ProxyTypeNames().size();
             return Decimal(known ? n : 0);
         }
+        case FieldKind::Bool: {
+            // As the transports read it: only a clear false turns the box off.
+            bool on = true;
+            return stored->ToBool(on) && !on ? u"0" : u"1";
+        }
+        case FieldKind::TlsMode: {
+            WString text;
+            return TlsModeField(stored->ToText(text) ? text : WString());
+        }
+        case FieldKind::ProxyResolve: {
+            WString text;
+            bool remote = stored->ToText(text) && EqualsNoCase(TrimView(Narrow(text, 65001)), "remote");
+            return remote ? u"1" : u"0";
+        }
         default: {
             WString text;
             return stored->ToText(text) ? text : WString();
@@ -197,7 +253,10 @@ WString clsConfigModel::Initial(const FieldInfo &f, const MailClientAccount &acc
     }
     switch (f.kind) {
     case FieldKind::Check:
-    case FieldKind::ProxyType: return u"0";
+    case FieldKind::ProxyType:
+    case FieldKind::ProxyResolve: return u"0";
+    case FieldKind::Bool: return u"1";
+    case FieldKind::TlsMode: return u"none";
     default: break;
     }
     bool useAccount = (flags_ & kConfigSmtp) != 0;
@@ -253,8 +312,18 @@ void clsConfigModel::SetField(FieldId id, const WString &value) {
     const FieldInfo &f = ConfigField(id);
     // What was entered is kept under the provider it was entered for.
     if (id == FieldId::Provider) StoreFields();
-    if (f.kind == FieldKind::Check) {
+    if (f.kind == FieldKind::Check || f.kind == FieldKind::Bool || f.kind == FieldKind::ProxyResolve) {
         fields_[id] = ParseNumber(value) != 0 ? u"1" : u"0";
+    } else if (f.kind == FieldKind::TlsMode) {
+        bool wasImplicit = fields_[id] == u"implicit";
+        fields_[id] = TlsModeField(value);
+        bool implicit = fields_[id] == u"implicit";
+        for (const StandardPorts &s : StandardPortTable()) {
+            if (s.mode != id || wasImplicit == implicit) continue;
+            // Only the other standard port moves: a port the user chose stays.
+            WString &port = fields_[s.port];
+            if (port == Decimal(implicit ? s.plain : s.implicit)) port = Decimal(implicit ? s.implicit : s.plain);
+        }
     } else if (f.kind == FieldKind::ProxyType) {
         int32_t n = ParseNumber(value);
         fields_[id] = Decimal(n >= 0 && size_t(n) < ProxyTypeNames().size() ? n : 0);
@@ -273,6 +342,12 @@ void clsConfigModel::StoreFields() {
     for (const FieldInfo &f : kFields) {
         if (!PageOffered(f.page)) continue;
         const WString &value = fields_.at(f.id);
+        if (f.keepUnchanged && value == initial_.at(f.id)) {
+            // Undoes what an earlier store (a provider change, a test mail) wrote.
+            if (const clsVariant *was = originalUser_.Find(f.key)) user_.Set(f.key, *was);
+            else user_.Entries().erase(IString(f.key));
+            continue;
+        }
         switch (f.kind) {
         case FieldKind::Provider:
             if (!value.empty()) ProviderList().SetText(f.key, value);
@@ -280,7 +355,10 @@ void clsConfigModel::StoreFields() {
         case FieldKind::Number:
         case FieldKind::Check:
         case FieldKind::ProxyType: user_.SetInt(f.key, ParseNumber(value)); break;
+        case FieldKind::Bool: user_.SetBool(f.key, value == u"1"); break;
+        case FieldKind::ProxyResolve: user_.SetText(f.key, value == u"1" ? u"remote" : u"local"); break;
         case FieldKind::Text:
+        case FieldKind::TlsMode:
         case FieldKind::Profile: user_.SetText(f.key, value); break;
         }
         if (IsMapi(provider) && (f.id == FieldId::MapiProfile || f.id == FieldId::MapiPassword))

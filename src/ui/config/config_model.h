@@ -23,7 +23,10 @@ enum ConfigFlags : uint32_t {
 
 enum class ConfigPage { Provider, MapiUser, SmtpServer, SmtpUser, Pop3Server, Pop3User };
 
-enum class FieldKind { Text, Number, Check, ProxyType, Provider, Profile };
+// Check: a check box stored as a 32-bit number; Bool: one stored as a boolean.
+// TlsMode: the option's own text ("none", "starttls", "implicit", "auto").
+// ProxyResolve: a check box stored as "remote" (ticked) or "local".
+enum class FieldKind { Text, Number, Check, ProxyType, Provider, Profile, Bool, TlsMode, ProxyResolve };
 
 enum class FieldId {
     Provider,
@@ -53,6 +56,17 @@ enum class FieldId {
     Pop3ServerPassword,
     Pop3ProxyUser,
     Pop3ProxyPassword,
+    // The connection security options; their place in the table is on their pages.
+    SmtpTlsMode,
+    SmtpTlsVerify,
+    SmtpTlsCaFile,
+    SmtpOAuth2Token,
+    Pop3TlsMode,
+    Pop3TlsVerify,
+    Pop3TlsCaFile,
+    Pop3OAuth2Token,
+    SmtpProxyResolve,
+    Pop3ProxyResolve,
 };
 
 struct FieldInfo {
@@ -61,6 +75,10 @@ struct FieldInfo {
     FieldKind kind;
     const char *label;
     const char *key;
+    // The option stays as it was (absent stays absent) while the field shows
+    // what it showed when the dialog opened: a host that never set it keeps
+    // the connection's own default.
+    bool keepUnchanged = false;
 };
 
 // Every field of the dialog in page order.
@@ -69,6 +87,20 @@ const FieldInfo &ConfigField(FieldId id);
 
 // The proxy type list, index = stored value.
 const std::vector<String> &ProxyTypeNames();
+
+// The "TLSMode" values in the order of the encryption list, and their display
+// texts in the user interface language.
+const std::vector<String> &TlsModeValues();
+std::vector<String> TlsModeNamesFromResources();
+
+// The port field that follows a TLS mode field (SMTP: 25 and 465, POP3: 110 and 995).
+struct StandardPorts {
+    FieldId mode;
+    FieldId port;
+    int32_t plain;
+    int32_t implicit;
+};
+const std::vector<StandardPorts> &StandardPortTable();
 
 // Values of the mail client's default account: texts and 32-bit numbers by value name.
 struct MailClientAccount {
@@ -104,6 +136,9 @@ class clsConfigModel {
     // the check box and the proxy type as "0"/"1"/"2", the provider as its code.
     const WString &Field(FieldId id) const { return fields_.at(id); }
     // A view's edit; the provider and the check box change page visibility at once.
+    // A TLS mode that turns implicit TLS on or off moves its port field between
+    // the two standard ports, when it holds the other one (a view shows the
+    // port again after a mode change).
     void SetField(FieldId id, const WString &value);
 
     bool TestMailEnabled() const;
@@ -125,9 +160,11 @@ class clsConfigModel {
     uint32_t flags_;
     clsOptionList global_;
     clsOptionList user_;
+    const clsOptionList originalUser_;
     std::vector<WString> profiles_;
     WString computerName_;
     std::map<FieldId, WString> fields_;
+    std::map<FieldId, WString> initial_;
 };
 
 // Entries of `from` replace entries of the same key in `to`; others stay.

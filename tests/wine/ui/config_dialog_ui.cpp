@@ -225,6 +225,24 @@ void Type(HWND frame, int page, int control, const std::wstring &text) {
 
 std::wstring FieldText(HWND frame, int page, int control) { return Text(Control(frame, page, control)); }
 
+// As the user picks entry `index` of a drop-down list on a page.
+void ChooseEntry(HWND frame, int page, int control, int index) {
+    HWND list = Control(frame, page, control);
+    SendMessageW(list, CB_SETCURSEL, WPARAM(index), 0);
+    SendMessageW(Page(frame, page), WM_COMMAND, MAKEWPARAM(control, CBN_SELCHANGE), reinterpret_cast<LPARAM>(list));
+}
+
+std::vector<std::wstring> Entries(HWND list) {
+    std::vector<std::wstring> names;
+    LRESULT count = SendMessageW(list, CB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; ++i) {
+        wchar_t text[128] = L"";
+        SendMessageW(list, CB_GETLBTEXT, WPARAM(i), reinterpret_cast<LPARAM>(text));
+        names.push_back(text);
+    }
+    return names;
+}
+
 // One ConfigDlg call on a host thread of its own.
 class DialogSession {
   public:
@@ -607,6 +625,94 @@ TEST_F(ConfigDialogUi, OkWritesTheListsAndCancelLeavesThemAsTheyWere) {
     EXPECT_EQ(after.global, written.global);
 }
 
+// The encryption list moves the port between the standard ports; STARTTLS
+// chosen and OK writes "TLSMode"; options the user left alone stay absent;
+// Cancel keeps what was written.
+TEST_F(ConfigDialogUi, SecurityOptionsOfTheServerPages) {
+    enum { None, StartTls, Implicit, Auto };
+    DeleteRegistryValues();
+    Lists written;
+    {
+        DialogSession session(0x1011);
+        session.after = [&](IKvConfiguration2 *configuration) {
+            Read(configuration, written);
+            configuration->SetParametersToRegistry(kRegistryApplication, 3);
+        };
+        ASSERT_TRUE(session.Open());
+        HWND frame = session.Frame();
+        ASSERT_TRUE(ChooseProvider(frame, L"SMTP"));
+        ASSERT_TRUE(SelectPage(frame, IDC_CFG_PAGE_SMTP));
+        HWND mode = Control(frame, IDC_CFG_PAGE_SMTP, IDC_CFG_SMTP_TLS_MODE);
+        EXPECT_EQ(Entries(mode),
+                  (Titles{L"None", L"STARTTLS", L"Implicit TLS (SMTPS/POP3S)", L"STARTTLS when offered"}));
+        EXPECT_EQ(SendMessageW(mode, CB_GETCURSEL, 0, 0), None);
+        HWND verify = Control(frame, IDC_CFG_PAGE_SMTP, IDC_CFG_SMTP_TLS_VERIFY);
+        EXPECT_EQ(Text(verify), L"&Verify the server's certificate");
+        EXPECT_EQ(SendMessageW(verify, BM_GETCHECK, 0, 0), BST_CHECKED);
+        EXPECT_EQ(SendMessageW(Control(frame, IDC_CFG_PAGE_SMTP, IDC_CFG_SMTP_PROXY_RESOLVE), BM_GETCHECK, 0, 0),
+                  BST_UNCHECKED);
+        for (int page : {IDC_CFG_PAGE_SMTPUSER, IDC_CFG_PAGE_POP3USER}) {
+            int id = page == IDC_CFG_PAGE_SMTPUSER ? IDC_CFG_SMTP_OAUTH2_TOKEN : IDC_CFG_POP3_OAUTH2_TOKEN;
+            HWND token = Control(frame, page, id);
+            ASSERT_NE(token, nullptr);
+            EXPECT_NE(GetWindowLongW(token, GWL_STYLE) & ES_PASSWORD, 0) << "the token shows masked";
+        }
+
+        struct Step {
+            int page, modeList, portField;
+            const wchar_t *typed; // null: the port as it is
+            int choice;
+            const wchar_t *port;
+        };
+        const Step steps[] = {
+            {IDC_CFG_PAGE_SMTP, IDC_CFG_SMTP_TLS_MODE, IDC_CFG_SMTP_SERVER_PORT, nullptr, Implicit, L"465"},
+            {IDC_CFG_PAGE_SMTP, IDC_CFG_SMTP_TLS_MODE, IDC_CFG_SMTP_SERVER_PORT, nullptr, Auto, L"25"},
+            {IDC_CFG_PAGE_SMTP, IDC_CFG_SMTP_TLS_MODE, IDC_CFG_SMTP_SERVER_PORT, L"2525", Implicit, L"2525"},
+            {IDC_CFG_PAGE_SMTP, IDC_CFG_SMTP_TLS_MODE, IDC_CFG_SMTP_SERVER_PORT, L"465", StartTls, L"25"},
+            {IDC_CFG_PAGE_POP3, IDC_CFG_POP3_TLS_MODE, IDC_CFG_POP3_SERVER_PORT, nullptr, Implicit, L"995"},
+            {IDC_CFG_PAGE_POP3, IDC_CFG_POP3_TLS_MODE, IDC_CFG_POP3_SERVER_PORT, nullptr, None, L"110"},
+        };
+        for (const Step &step : steps) {
+            if (step.typed) Type(frame, step.page, step.portField, step.typed);
+            ChooseEntry(frame, step.page, step.modeList, step.choice);
+            EXPECT_EQ(FieldText(frame, step.page, step.portField), step.port) << step.choice;
+        }
+        SendMessageW(Control(frame, IDC_CFG_PAGE_SMTP, IDC_CFG_SMTP_PROXY_RESOLVE), BM_CLICK, 0, 0);
+        Click(GetDlgItem(frame, IDC_CFG_OK));
+        ASSERT_EQ(session.Finish(), S_OK);
+    }
+    std::map<std::wstring, std::wstring> user = RegistryValues(L"\\User");
+    EXPECT_EQ(user[L"SMTP.TLSMode"], L"starttls");
+    EXPECT_EQ(user[L"SMTP.ProxyResolve"], L"remote");
+    EXPECT_EQ(user[L"SMTP.ServerPort"], L"25");
+    EXPECT_EQ(user[L"POP3.ServerPort"], L"110");
+    // Chosen back to what it showed, or never touched: absent, as before.
+    for (const wchar_t *key : {L"POP3.TLSMode", L"SMTP.TLSVerify", L"SMTP.TLSCAFile", L"SMTP.OAuth2Token",
+                               L"POP3.TLSVerify", L"POP3.OAuth2Token", L"POP3.ProxyResolve"})
+        EXPECT_EQ(user.count(key), 0u) << std::wstring(key).c_str();
+    DeleteRegistryValues();
+
+    Lists after;
+    DialogSession session(0x1011);
+    session.before = [&](IKvConfiguration2 *configuration) {
+        configuration->SetUserParameters(written.user.c_str());
+        configuration->SetGlobalParameters(written.global.c_str());
+    };
+    session.after = [&](IKvConfiguration2 *configuration) { Read(configuration, after); };
+    ASSERT_TRUE(session.Open());
+    HWND frame = session.Frame();
+    EXPECT_EQ(SendMessageW(Control(frame, IDC_CFG_PAGE_SMTP, IDC_CFG_SMTP_TLS_MODE), CB_GETCURSEL, 0, 0), StartTls);
+    ChooseEntry(frame, IDC_CFG_PAGE_SMTP, IDC_CFG_SMTP_TLS_MODE, Implicit);
+    EXPECT_EQ(FieldText(frame, IDC_CFG_PAGE_SMTP, IDC_CFG_SMTP_SERVER_PORT), L"465");
+    SendMessageW(Control(frame, IDC_CFG_PAGE_SMTP, IDC_CFG_SMTP_TLS_VERIFY), BM_CLICK, 0, 0);
+    SendMessageW(Control(frame, IDC_CFG_PAGE_POP3, IDC_CFG_POP3_PROXY_RESOLVE), BM_CLICK, 0, 0);
+    Type(frame, IDC_CFG_PAGE_SMTPUSER, IDC_CFG_SMTP_OAUTH2_TOKEN, L"ya29.token");
+    Click(GetDlgItem(frame, IDC_CFG_CANCEL));
+    EXPECT_EQ(session.Finish(), S_FALSE);
+    EXPECT_EQ(after.user, written.user);
+    EXPECT_EQ(after.global, written.global);
+}
+
 // The test mail through a provider this machine lacks (the Wine prefix has no
 // messaging system) fails before any review: string 43 with the reason. The
 // host's log comes back as the host had set it.
@@ -760,6 +866,8 @@ int Show(int argc, char **argv) {
     Type(frame, IDC_CFG_PAGE_SMTP, IDC_CFG_SMTP_SERVER_ADDRESS, L"smtp.example.com");
     Type(frame, IDC_CFG_PAGE_SMTPUSER, IDC_CFG_SMTP_SERVER_USER, L"erika");
     Type(frame, IDC_CFG_PAGE_SMTPUSER, IDC_CFG_SMTP_SERVER_PASSWORD, L"secret");
+    Type(frame, IDC_CFG_PAGE_SMTPUSER, IDC_CFG_SMTP_OAUTH2_TOKEN, L"token");
+    ChooseEntry(frame, IDC_CFG_PAGE_SMTP, IDC_CFG_SMTP_TLS_MODE, 1); // STARTTLS
     Type(frame, IDC_CFG_PAGE_SMTPUSER, IDC_CFG_SMTP_SENDER_NAME, L"Erika Mustermann");
     Type(frame, IDC_CFG_PAGE_SMTPUSER, IDC_CFG_SMTP_SENDER_ADDRESS, L"erika.mustermann@example.com");
     Type(frame, IDC_CFG_PAGE_POP3, IDC_CFG_POP3_SERVER_ADDRESS, L"pop.example.com");

@@ -22,6 +22,11 @@ static_assert(IDC_CFG_SMTP_POP_BEFORE_SMTP == IDC_CFG_PROVIDER + int(FieldId::Sm
 static_assert(IDC_CFG_SMTP_SENDER_ADDRESS == IDC_CFG_PROVIDER + int(FieldId::SmtpSenderAddress));
 static_assert(IDC_CFG_POP3_SERVER_ADDRESS == IDC_CFG_PROVIDER + int(FieldId::Pop3ServerAddress));
 static_assert(IDC_CFG_POP3_PROXY_PASSWORD == IDC_CFG_PROVIDER + int(FieldId::Pop3ProxyPassword));
+static_assert(IDC_CFG_SMTP_TLS_MODE == IDC_CFG_PROVIDER + int(FieldId::SmtpTlsMode));
+static_assert(IDC_CFG_SMTP_OAUTH2_TOKEN == IDC_CFG_PROVIDER + int(FieldId::SmtpOAuth2Token));
+static_assert(IDC_CFG_POP3_TLS_MODE == IDC_CFG_PROVIDER + int(FieldId::Pop3TlsMode));
+static_assert(IDC_CFG_POP3_OAUTH2_TOKEN == IDC_CFG_PROVIDER + int(FieldId::Pop3OAuth2Token));
+static_assert(IDC_CFG_POP3_PROXY_RESOLVE == IDC_CFG_PROVIDER + int(FieldId::Pop3ProxyResolve));
 
 int ControlId(FieldId id) { return IDC_CFG_PROVIDER + int(id); }
 
@@ -178,6 +183,11 @@ class clsConfigDialogView final : public IConfigDialogView {
             RefreshPages();
             return TRUE;
         }
+        if ((LOWORD(wParam) == IDC_CFG_SMTP_TLS_MODE || LOWORD(wParam) == IDC_CFG_POP3_TLS_MODE) &&
+            HIWORD(wParam) == CBN_SELCHANGE) {
+            OnTlsModeChosen(FieldId(LOWORD(wParam) - IDC_CFG_PROVIDER));
+            return TRUE;
+        }
         if (LOWORD(wParam) == IDC_CFG_SMTP_POP_BEFORE_SMTP && HIWORD(wParam) == BN_CLICKED) {
             HWND box = Control(FieldId::SmtpPopBeforeSmtp);
             bool ticked = SendMessageW(box, BM_GETCHECK, 0, 0) == BST_CHECKED;
@@ -189,6 +199,19 @@ class clsConfigDialogView final : public IConfigDialogView {
     }
 
     clsConfigModel &Model() { return dialog_->Model(); }
+
+    // The model moves the port between the standard ports; the port as typed so far goes in first.
+    void OnTlsModeChosen(FieldId mode) {
+        LRESULT at = SendMessageW(Control(mode), CB_GETCURSEL, 0, 0);
+        if (at < 0 || size_t(at) >= TlsModeValues().size()) return;
+        for (const StandardPorts &s : StandardPortTable()) {
+            if (s.mode != mode) continue;
+            HWND port = Control(s.port);
+            if (port) Model().SetField(s.port, WindowText(port));
+            Model().SetField(mode, Widen(TlsModeValues()[size_t(at)], 65001));
+            if (port && WindowText(port) != Model().Field(s.port)) SetWindowTextW(port, Wide(Model().Field(s.port)));
+        }
+    }
 
     INT_PTR Init(HWND frame) {
         frame_ = frame;
@@ -250,7 +273,20 @@ class clsConfigDialogView final : public IConfigDialogView {
                 }
                 SendMessageW(control, CB_SETCURSEL, WPARAM(std::stoi(Narrow(value, 65001))), 0);
                 break;
+            case FieldKind::TlsMode: {
+                std::vector<String> names = TlsModeNamesFromResources();
+                LRESULT selected = -1; // a value the transports would refuse: no choice shown
+                for (size_t i = 0; i < names.size(); ++i) {
+                    WString text = Widen(names[i], 0);
+                    SendMessageW(control, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(text)));
+                    if (value == Widen(TlsModeValues()[i], 65001)) selected = LRESULT(i);
+                }
+                SendMessageW(control, CB_SETCURSEL, WPARAM(selected), 0);
+                break;
+            }
             case FieldKind::Check:
+            case FieldKind::Bool:
+            case FieldKind::ProxyResolve:
                 SendMessageW(control, BM_SETCHECK, value == u"1" ? BST_CHECKED : BST_UNCHECKED, 0);
                 break;
             case FieldKind::Text:
@@ -272,13 +308,27 @@ class clsConfigDialogView final : public IConfigDialogView {
                 Model().SetField(f.id, Decimal(at < 0 ? 0 : at));
                 break;
             }
+            case FieldKind::TlsMode: {
+                // No choice (a value the list does not know) leaves the option as it was.
+                LRESULT at = SendMessageW(control, CB_GETCURSEL, 0, 0);
+                if (at >= 0 && size_t(at) < TlsModeValues().size())
+                    Model().SetField(f.id, Widen(TlsModeValues()[size_t(at)], 65001));
+                break;
+            }
             case FieldKind::Check:
+            case FieldKind::Bool:
+            case FieldKind::ProxyResolve:
                 Model().SetField(f.id, SendMessageW(control, BM_GETCHECK, 0, 0) == BST_CHECKED ? u"1" : u"0");
                 break;
             case FieldKind::Text:
             case FieldKind::Number:
             case FieldKind::Profile: Model().SetField(f.id, WindowText(control)); break;
             }
+        }
+        // A mode chosen without its notification may have moved a port in the model.
+        for (const StandardPorts &s : StandardPortTable()) {
+            HWND port = Control(s.port);
+            if (port && WindowText(port) != Model().Field(s.port)) SetWindowTextW(port, Wide(Model().Field(s.port)));
         }
         if (HWND providers = Control(FieldId::Provider)) {
             LRESULT at = SendMessageW(providers, CB_GETCURSEL, 0, 0);
