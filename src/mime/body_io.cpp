@@ -68,6 +68,19 @@ uint32_t ReadUtf8(std::string_view line, size_t &i) {
     return value;
 }
 
+// The low byte of each character of a checked line; what came before a
+// character beyond 16 bits is written out before the failure.
+void AppendLatin1(std::string_view line, std::vector<char> &out, const clsOutputTarget &target) {
+    for (size_t i = 0; i < line.size();) {
+        uint32_t value = ReadUtf8(line, i);
+        if (value > 0xFFFF) {
+            target.Write(out.data(), out.size());
+            throw clsExcept(-5, "UCS-4 not supported!");
+        }
+        out.push_back(char(value & 0xFF));
+    }
+}
+
 } // namespace
 
 void DecodeUtf8Text(clsLineText lines, const clsOutputTarget &target) {
@@ -81,14 +94,7 @@ void DecodeUtf8Text(clsLineText lines, const clsOutputTarget &target) {
     out.reserve(kFlushAt + 1024);
     clsLineCursor cursor(lines);
     for (std::string_view line; cursor.Next(line);) {
-        for (size_t i = 0; i < line.size();) {
-            uint32_t value = ReadUtf8(line, i);
-            if (value > 0xFFFF) {
-                target.Write(out.data(), out.size());
-                throw clsExcept(-5, "UCS-4 not supported!");
-            }
-            out.push_back(char(value & 0xFF));
-        }
+        AppendLatin1(line, out, target);
         if (out.size() >= kFlushAt) {
             target.Write(out.data(), out.size());
             out.clear();
@@ -110,14 +116,7 @@ void DecodeUtf8Lines(clsLineList &lines, const clsOutputTarget &target) {
         String line = std::move(lines.front());
         lines.pop_front();
         out.clear();
-        for (size_t i = 0; i < line.size();) {
-            uint32_t value = ReadUtf8(line, i);
-            if (value > 0xFFFF) {
-                target.Write(out.data(), out.size());
-                throw clsExcept(-5, "UCS-4 not supported!");
-            }
-            out.push_back(char(value & 0xFF));
-        }
+        AppendLatin1(line, out, target);
         target.Write(out.data(), out.size());
     }
 }

@@ -31,6 +31,16 @@ WString TextOf(HWND window) {
     return WString(buffer.begin(), buffer.begin() + (n > 0 ? n : 0));
 }
 
+// The header fields and the edit controls that show them.
+const struct {
+    EditorField field;
+    int id;
+} kFieldControls[] = {{EditorField::Sender, IDC_MAIL_SENDER},
+                      {EditorField::To, IDC_MAIL_TO},
+                      {EditorField::CC, IDC_MAIL_CC},
+                      {EditorField::BCC, IDC_MAIL_BCC},
+                      {EditorField::Subject, IDC_MAIL_SUBJECT}};
+
 class clsSystemDateFormatter : public DateFormatter {
   public:
     WString LongDate(const MailDate &d) const override {
@@ -271,15 +281,7 @@ class clsMailEditor : public clsMailEditorView {
                             FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                             DEFAULT_PITCH, L"Lucida Sans Unicode");
 
-        static const struct {
-            EditorField field;
-            int id;
-        } fields[] = {{EditorField::Sender, IDC_MAIL_SENDER},
-                      {EditorField::To, IDC_MAIL_TO},
-                      {EditorField::CC, IDC_MAIL_CC},
-                      {EditorField::BCC, IDC_MAIL_BCC},
-                      {EditorField::Subject, IDC_MAIL_SUBJECT}};
-        for (const auto &f : fields) {
+        for (const auto &f : kFieldControls) {
             HWND edit = GetDlgItem(dlg_, f.id);
             if (!edit || !model_.HasField(f.field)) continue;
             SetWindowTextW(edit, W(model_.Field(f.field)));
@@ -429,15 +431,7 @@ class clsMailEditor : public clsMailEditorView {
     }
 
     void Send() {
-        static const struct {
-            EditorField field;
-            int id;
-        } fields[] = {{EditorField::Sender, IDC_MAIL_SENDER},
-                      {EditorField::To, IDC_MAIL_TO},
-                      {EditorField::CC, IDC_MAIL_CC},
-                      {EditorField::BCC, IDC_MAIL_BCC},
-                      {EditorField::Subject, IDC_MAIL_SUBJECT}};
-        for (const auto &f : fields) {
+        for (const auto &f : kFieldControls) {
             HWND edit = GetDlgItem(dlg_, f.id);
             if (edit && SendMessageW(edit, EM_GETMODIFY, 0, 0)) model_.SetField(f.field, TextOf(edit));
         }
