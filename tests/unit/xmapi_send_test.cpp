@@ -788,7 +788,7 @@ TEST(XmapiSpooler, DisconnectFlushesTheSpoolerThenLogsOff) {
     c->AddRef();
     ASSERT_EQ(c->Connect(), S_OK);
     EXPECT_EQ(c->Disconnect(), S_OK);
-    EXPECT_EQ(log.calls, (std::vector<std::string>{"GetStatusTable", "QueryRows 5", "OpenStatus SPOOL", "FlushQueues 32"}));
+    EXPECT_EQ(log.calls, (std::vector<std::string>{"GetStatusTable", "QueryRows 37", "OpenStatus SPOOL", "FlushQueues 32"}));
     EXPECT_FALSE(c->Session().LoggedOn());
     c->Release();
 }
