@@ -38,6 +38,8 @@ struct SPropValue {
     PropValueUnion Value;
 };
 
+static_assert(sizeof(SPropValue) == (sizeof(void *) == 8 ? 24 : 16), "SPropValue as the platform lays it out");
+
 struct SRow {
     uint32_t ulAdrEntryPad;
     uint32_t cValues;
@@ -59,6 +61,8 @@ struct ADRENTRY {
     uint32_t cValues;
     SPropValue *rgPropVals;
 };
+
+static_assert(sizeof(ADRENTRY) == (sizeof(void *) == 8 ? 16 : 12), "ADRENTRY as the platform lays it out");
 
 struct ADRLIST {
     uint32_t cEntries;

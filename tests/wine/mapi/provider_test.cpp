@@ -435,6 +435,19 @@ TEST_F(ProviderTest, ProfileNamesMarkTheDefault) {
                                   "HrQueryAllRows profiles columns=0x3001001E,0x3D04000B max=0", "FreeProws 2"});
 }
 
+// A library without the Simple MAPI functions: the connection is made (the
+// library is there) and the logon reports what is missing.
+TEST_F(ProviderTest, SimpleMapiWithoutItsFunctionsRefusesTheLogon) {
+    IKvMailConnection2 *c = Create(IID_IKvSMAPISendConnection);
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(c->Connect(), E_ABORT);
+    LONG code = 0;
+    EXPECT_EQ(ErrorText(c, &code),
+              "MAPI is not available!\r\n[clsSMAPI::Logon]\r\n[clsSMAPIMailConnection::OnConnect(user:'')]\r\n");
+    EXPECT_EQ(code, -5);
+    c->Release();
+}
+
 // The stand-in CDO classes, registered for one test.
 class CdoRegistration {
   public:
