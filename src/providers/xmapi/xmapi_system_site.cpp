@@ -314,8 +314,14 @@ class SysInbox final : public Inbox {
         IUnknown *opened = nullptr;
         HRESULT hr = folder_.get()->OpenEntry(uint32_t(entryId.size()), EntryData(entryId), nullptr,
                                               MAPI_BEST_ACCESS, &type, &opened);
-        if (SUCCEEDED(hr) && opened)
-            message = std::make_unique<SysReadMessage>(f_, static_cast<IMessage *>(opened), stringType_);
+        if (FAILED(hr) || !opened) return hr;
+        // The id comes from the host: any other object would be called
+        // through the wrong interface.
+        if (type != MAPI_MESSAGE) {
+            opened->Release();
+            return kNotFound;
+        }
+        message = std::make_unique<SysReadMessage>(f_, static_cast<IMessage *>(opened), stringType_);
         return hr;
     }
     HRESULT DeleteMessage(const std::string &entryId) override {

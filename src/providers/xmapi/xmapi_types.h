@@ -111,6 +111,7 @@ constexpr uint32_t RES_PROPERTY = 4;
 constexpr uint32_t RELOP_EQ = 4;
 constexpr uint32_t MAPI_BEST_ACCESS = 0x10;
 constexpr uint32_t MAPI_UNICODE = 0x80000000;
+constexpr uint32_t MAPI_MESSAGE = 5; // object type of OpenEntry
 constexpr uint32_t AB_NO_DIALOG = 0x1;
 constexpr uint32_t PR_RESOURCE_TYPE = 0x3E030003;
 

@@ -581,6 +581,13 @@ static HRESULT STDMETHODCALLTYPE FolderOpenEntry(Obj *self, ULONG size, LPENTRYI
     char text[64];
     Printable(text, sizeof text, (const char *)id, size);
     Log("%s.OpenEntry %s iid=%s flags=0x%lX", self->name, text, IidName(iid), (unsigned long)flags);
+    if (IdIs(size, id, "SUB")) { /* a folder inside the inbox */
+        Obj *f = NewObj(g_vtFolder, "Sub");
+        if (!f) return MAPI_E_NOT_ENOUGH_MEMORY;
+        *type = MAPI_FOLDER;
+        *out = (LPUNKNOWN)f;
+        return S_OK;
+    }
     int index = IdIs(size, id, "MSG1") ? 1 : IdIs(size, id, "MSG2") ? 2 : 0;
     if (!index) return MAPI_E_NOT_FOUND;
     Obj *m = NewObj(g_vtMessage, index == 1 ? "MSG1" : "MSG2");

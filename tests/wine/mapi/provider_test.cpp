@@ -374,6 +374,11 @@ TEST_F(ProviderTest, ExtendedMapiListsReadsMarksAndDeletes) {
     }
     EXPECT_EQ(c->MarkMailAsRead(L"4D534731"), S_OK) << ErrorText(c, &code);
     EXPECT_EQ(c->DeleteMail(L"4D534732"), S_OK) << ErrorText(c, &code);
+    // An id of the host that names a folder is not used as a message.
+    EXPECT_EQ(c->MarkMailAsRead(L"535542"), E_FAIL);
+    EXPECT_EQ(ErrorText(c, &code), "XMAPI item '535542' not found in inbox: " + SystemText(HRESULT(0x8004010F)) +
+                                       "\r\n[clsXMAPIMailConnection::OnMarkMailAsRead]\r\n");
+    EXPECT_EQ(code, -13);
     EXPECT_EQ(c->Disconnect(), S_OK);
     c->SetMailStateNotificationSlot(nullptr);
     c->Release();
@@ -411,6 +416,7 @@ TEST_F(ProviderTest, ExtendedMapiListsReadsMarksAndDeletes) {
                            "Inbox.OpenEntry MSG1 iid=null flags=0x10",
                            "MSG1.SetReadFlag 0x0",
                            "Inbox.DeleteMessages MSG2 flags=0x0",
+                           "Inbox.OpenEntry SUB iid=null flags=0x10",
                            "Session.Logoff flags=0x0",
                        });
     size_t marked = 0;
