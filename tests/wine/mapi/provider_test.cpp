@@ -122,7 +122,7 @@ class ProviderTest : public ::testing::Test {
         return out;
     }
     // A mail of the connection: recipients, subject, plain and HTML bodies, one attachment.
-    static IKvMail2 *Compose(IKvMailConnection2 *c, const std::string &attachment) {
+    static IKvMail2 *Compose(IKvMailConnection2 *c, const std::string &attachment, bool rtf = false) {
         IKvMail *mail = nullptr;
         EXPECT_EQ(c->CreateMail(65001, L"", &mail), S_OK);
         if (!mail) return nullptr;
@@ -147,8 +147,9 @@ class ProviderTest : public ::testing::Test {
         struct {
             const wchar_t *type;
             const char *content;
-        } bodies[] = {{L"text/plain", "Plain text"}, {L"text/html", "<p>Hi</p>"}};
+        } bodies[] = {{L"text/plain", "Plain text"}, {L"text/html", "<p>Hi</p>"}, {L"application/rtf", "{\\rtf1 x}"}};
         for (const auto &b : bodies) {
+            if (!rtf && b.content[0] == '{') continue;
             IKvMailBody *body = nullptr;
             text = SysAllocString(b.type);
             EXPECT_EQ(m->CreateAndAddBody(&body, text, 65001), S_OK);
@@ -206,7 +207,7 @@ TEST_F(ProviderTest, ExtendedMapiSendsThroughTheOutbox) {
     Option(c, L"ServerUser", L"Work");
     Option(c, L"ServerPassword", L"secret");
     ASSERT_EQ(c->Connect(), S_OK);
-    IKvMail2 *mail = Compose(c, std::string("abc\0\x01xyz", 8));
+    IKvMail2 *mail = Compose(c, std::string("abc\0\x01xyz", 8), true);
     ASSERT_NE(mail, nullptr);
     IKvMail *plain = nullptr;
     ASSERT_EQ(mail->QueryInterface(IID_IKvMail, reinterpret_cast<void **>(&plain)), S_OK);
@@ -260,6 +261,12 @@ TEST_F(ProviderTest, ExtendedMapiSendsThroughTheOutbox) {
             "WrapCompressedRTFStream Stream[0x10090102] flags=0x1",
             "RTF[0x10090102].Commit 0x0 '{\\rtf1\\ansi\\ansicpg65001\\fromhtml1 {\\*\\htmltag1 <p>Hi</p> }}'",
             "Stream[0x10090102].Commit 0x0 ''",
+            "Message.OpenProperty 0x10090102 iid=IStream options=0x1001 flags=0x3",
+            "WrapCompressedRTFStream Stream[0x10090102] flags=0x1",
+            "RTF[0x10090102].Commit 0x0 '{\\rtf1 x}'",
+            "Stream[0x10090102].Commit 0x0 ''",
+            // a store that does not keep RTF in step by itself
+            "RTFSync Message 0x1",
             "Message.SetProps 0x001A001F=L'IPM.Note'",
             "Message.CreateAttach iid=null flags=0x0",
             "Attach.SetProps 0x37050003=1 0x370B0003=-1 0x3704001F=L'data.bin' 0x3707001F=L'data.bin' "
