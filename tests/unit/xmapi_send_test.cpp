@@ -319,6 +319,30 @@ TEST(XmapiSend, A8BitStoreGetsEveryStringIn8BitForm) {
     EXPECT_EQ(log.With("Msg.SetProps 0E01"), std::vector<std::string>{"Msg.SetProps 0E01000B=bool:0"});
 }
 
+// A subject is kept in the mail's code page; the store gets it wide, or in the
+// system's 8-bit code page (UTF-8 here).
+TEST(XmapiSend, TextsAreConvertedFromTheirCodePage) {
+    struct Case {
+        bool unicode;
+        uint32_t codepage;
+        std::string text;
+        uint32_t tag;
+        WString wide;
+        std::string narrow;
+    } cases[] = {
+        {true, 1252, "\xE4", Tag(ID_SUBJECT, PT_UNICODE), u"\u00e4", ""},
+        {true, 65001, "\xC3\xA4", Tag(ID_SUBJECT, PT_UNICODE), u"\u00e4", ""},
+        {false, 1252, "\xE4", Tag(ID_SUBJECT, PT_STRING8), u"", "\xC3\xA4"},
+        {false, 0, "\xC3\xA4", Tag(ID_SUBJECT, PT_STRING8), u"", "\xC3\xA4"},
+    };
+    for (const Case &c : cases) {
+        Prop p = clsXMAPIProps(c.unicode).Text(ID_SUBJECT, c.text, c.codepage);
+        EXPECT_EQ(p.tag, c.tag) << c.codepage;
+        EXPECT_EQ(p.text, c.wide) << c.codepage;
+        EXPECT_EQ(p.text8, c.narrow) << c.codepage;
+    }
+}
+
 TEST(XmapiSend, RefusedWideStringsAreWrittenAgainIn8Bit) {
     SendLog log;
     log.narrowOnly = true;
@@ -788,7 +812,7 @@ TEST(XmapiSpooler, DisconnectFlushesTheSpoolerThenLogsOff) {
     c->AddRef();
     ASSERT_EQ(c->Connect(), S_OK);
     EXPECT_EQ(c->Disconnect(), S_OK);
-    EXPECT_EQ(log.calls, (std::vector<std::string>{"GetStatusTable", "QueryRows 5", "OpenStatus SPOOL", "FlushQueues 32"}));
+    EXPECT_EQ(log.calls, (std::vector<std::string>{"GetStatusTable", "QueryRows 37", "OpenStatus SPOOL", "FlushQueues 32"}));
     EXPECT_FALSE(c->Session().LoggedOn());
     c->Release();
 }

@@ -25,9 +25,21 @@ HRESULT Invoke(IDispatch *target, const wchar_t *name, WORD kind, std::vector<VA
     }
     VARIANT ignored;
     VariantInit(&ignored);
-    hr = target->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, kind, &params, result ? result : &ignored, nullptr,
-                        nullptr);
+    EXCEPINFO exception{};
+    UINT badArgument = 0;
+    hr = target->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, kind, &params, result ? result : &ignored, &exception,
+                        &badArgument);
     VariantClear(&ignored);
+    if (hr == DISP_E_EXCEPTION) {
+        // The objects report their failures (a refused recipient, an unreachable
+        // server) as an exception: its code is the reason, not DISP_E_EXCEPTION.
+        if (exception.pfnDeferredFillIn) exception.pfnDeferredFillIn(&exception);
+        if (FAILED(exception.scode)) hr = exception.scode;
+        else if (exception.wCode) hr = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_DISPATCH, exception.wCode);
+    }
+    SysFreeString(exception.bstrSource);
+    SysFreeString(exception.bstrDescription);
+    SysFreeString(exception.bstrHelpFile);
     return hr;
 }
 
@@ -226,10 +238,11 @@ class SysMessage final : public Message, Held {
     HRESULT Send() override { return Invoke(get(), L"Send", DISPATCH_METHOD, {}, nullptr); }
 };
 
-HRESULT Create(const wchar_t *progId, IDispatch **out) {
-    CLSID clsid;
-    HRESULT hr = CLSIDFromProgID(progId, &clsid);
-    if (FAILED(hr)) return hr;
+// CDO.Message and CDO.Configuration of CDO for Windows 2000.
+const CLSID kClsidMessage = {0xCD000001, 0x8B95, 0x11D1, {0x82, 0xDB, 0x00, 0xC0, 0x4F, 0xB1, 0x62, 0x5D}};
+const CLSID kClsidConfiguration = {0xCD000002, 0x8B95, 0x11D1, {0x82, 0xDB, 0x00, 0xC0, 0x4F, 0xB1, 0x62, 0x5D}};
+
+HRESULT Create(const CLSID &clsid, IDispatch **out) {
     return CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, reinterpret_cast<void **>(out));
 }
 
@@ -237,13 +250,13 @@ class SystemPlatform final : public Platform {
   public:
     HRESULT CreateMessage(std::unique_ptr<Message> &message) override {
         IDispatch *out = nullptr;
-        HRESULT hr = Create(L"CDO.Message", &out);
+        HRESULT hr = Create(kClsidMessage, &out);
         if (SUCCEEDED(hr)) message = std::make_unique<SysMessage>(out);
         return hr;
     }
     HRESULT CreateConfiguration(std::unique_ptr<Configuration> &configuration) override {
         IDispatch *out = nullptr;
-        HRESULT hr = Create(L"CDO.Configuration", &out);
+        HRESULT hr = Create(kClsidConfiguration, &out);
         if (SUCCEEDED(hr)) configuration = std::make_unique<SysConfiguration>(out);
         return hr;
     }

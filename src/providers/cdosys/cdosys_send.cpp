@@ -121,7 +121,7 @@ void SendAttachment(cdo::BodyPart &root, clsMailAttachment &attachment, int &run
 void Compose(cdo::Message &message, clsMail &mail) {
     HRESULT hr = message.PutFrom(Widen(mail.EffectiveSender()));
     if (FAILED(hr)) Raise("CDOMsg->put_From() failed: '%s'", hr);
-    hr = message.PutSubject(Widen(mail.Subject()));
+    hr = message.PutSubject(Widen(mail.Subject(), mail.CodePage()));
     if (FAILED(hr)) Raise("CDOMsg->put_Subject() failed: '%s'", hr);
     hr = message.PutTo(Widen(JoinAddresses(mail.To())));
     if (FAILED(hr)) Raise("CDOMsg->put_To() failed: '%s'", hr);

@@ -156,7 +156,7 @@ class Inbox {
 };
 
 constexpr uint32_t ID_RESOURCE_TYPE = 0x3E03;
-constexpr int32_t MAPI_SPOOLER = 5;
+constexpr int32_t MAPI_SPOOLER = 37; // PR_RESOURCE_TYPE of the spooler
 constexpr uint32_t MAPI_STATUS = 10;
 constexpr uint32_t FLUSH_UPLOAD_NO_UI_ASYNC = 0x32;
 constexpr HRESULT MAPI_E_BUSY = HRESULT(0x8004010B);

@@ -78,7 +78,7 @@ void Sender::Run(bool deleteAfterSend) {
     if (FAILED(hr) || !book) Raise("IMAPISession::OpenAddressBook() failed: '%s'", FAILED(hr) ? hr : E_POINTER);
     Recipients(*book);
 
-    props_.Set(*message_, {props_.Text(ID_SUBJECT, mail_.Subject())});
+    props_.Set(*message_, {props_.Text(ID_SUBJECT, mail_.Subject(), mail_.CodePage())});
     for (clsMailBody *body : mail_.Bodies()) {
         Body(*body);
         for (clsMailAttachment *attachment : body->Attachments()) AddAttachment(*attachment);
@@ -101,7 +101,7 @@ void Sender::Run(bool deleteAfterSend) {
 
     hr = message_->SubmitMessage(0);
     if (hr == MAPI_E_CORRUPT_DATA || hr == MAPI_E_OBJECT_CHANGED) {
-        props_.Set(*message_, {props_.Text(ID_SUBJECT, mail_.Subject())});
+        props_.Set(*message_, {props_.Text(ID_SUBJECT, mail_.Subject(), mail_.CodePage())});
         hr = message_->SaveChanges(KEEP_OPEN_READWRITE | FORCE_SAVE);
         if (FAILED(hr)) Raise("IMessage::SaveChanges(FORCE_SAVE) failed: '%s'", hr);
         hr = message_->SubmitMessage(0);
@@ -219,11 +219,11 @@ void Sender::AddAttachment(clsMailAttachment &attachment) {
 
 } // namespace
 
-Prop clsXMAPIProps::Text(uint32_t id, const String &text) const {
+Prop clsXMAPIProps::Text(uint32_t id, const String &text, uint32_t codepage) const {
     Prop p;
     p.tag = Tag(id, StringType());
-    if (unicode_) p.text = Widen(text);
-    else p.text8 = text;
+    if (unicode_) p.text = Widen(text, codepage);
+    else p.text8 = codepage ? Narrow(Widen(text, codepage)) : text;
     return p;
 }
 

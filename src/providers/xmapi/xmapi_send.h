@@ -12,7 +12,8 @@ class clsXMAPIProps {
   public:
     explicit clsXMAPIProps(bool unicode) : unicode_(unicode) {}
     uint32_t StringType() const { return unicode_ ? xmapi::PT_UNICODE : xmapi::PT_STRING8; }
-    xmapi::Prop Text(uint32_t id, const String &text) const;
+    // `text` is 8-bit in `codepage` (0: the system ANSI code page).
+    xmapi::Prop Text(uint32_t id, const String &text, uint32_t codepage = 0) const;
     static xmapi::Prop Long(uint32_t id, int32_t value);
     static xmapi::Prop Bool(uint32_t id, bool value);
     static xmapi::Prop Binary(uint32_t id, const std::string &bytes);

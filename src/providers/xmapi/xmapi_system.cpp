@@ -5,22 +5,12 @@
 #include "pal/system.h"
 #include "providers/smapi/mapi_library.h"
 #include "providers/xmapi/xmapi_platform.h"
+#include "providers/xmapi/xmapi_system_site.h"
 #include "providers/xmapi/xmapi_types.h"
 
 namespace kv::xmapi {
 
 namespace {
-
-struct Functions {
-    PFN_MAPIInitialize MAPIInitialize = nullptr;
-    PFN_MAPIUninitialize MAPIUninitialize = nullptr;
-    PFN_MAPILogonEx MAPILogonEx = nullptr;
-    PFN_MAPIFreeBuffer MAPIFreeBuffer = nullptr;
-    PFN_HrQueryAllRows HrQueryAllRows = nullptr;
-    PFN_FreeProws FreeProws = nullptr;
-    PFN_HrGetOneProp HrGetOneProp = nullptr;
-    PFN_MAPIAdminProfiles MAPIAdminProfiles = nullptr;
-};
 
 template <class T> struct Held {
     T *p = nullptr;
@@ -41,10 +31,12 @@ class SystemSession final : public Session {
   public:
     SystemSession(const Functions &f, IMAPISession *session) : f_(f), session_(session) {}
     ~SystemSession() override {
+        site_.reset();
         if (store_) store_->Release();
         session_->Release();
     }
     HRESULT Logoff(uintptr_t ui) override { return session_->Logoff(ui, 0, 0); }
+    SendSite *Site() override { return site_.get(); }
     HRESULT OpenDefaultStore(uint32_t &supportMask) override {
         if (!f_.HrQueryAllRows || !f_.FreeProws || !f_.HrGetOneProp || !f_.MAPIFreeBuffer) return E_NOTIMPL;
         Held<IMAPITable> table;
@@ -71,6 +63,7 @@ class SystemSession final : public Session {
         if (FAILED(hr)) return hr;
         supportMask = uint32_t(mask->Value.l);
         f_.MAPIFreeBuffer(mask);
+        site_ = MakeSystemSite(f_, session_, store_, (supportMask & STORE_UNICODE_OK) != 0);
         return S_OK;
     }
     String LastErrorText(HRESULT hr) override {
@@ -88,6 +81,7 @@ class SystemSession final : public Session {
     const Functions &f_;
     IMAPISession *session_;
     IMsgStore *store_ = nullptr;
+    std::unique_ptr<SendSite> site_;
 };
 
 class SystemPlatformImpl final : public Platform {
@@ -97,9 +91,14 @@ class SystemPlatformImpl final : public Platform {
         Bind("MAPIInitialize", f_.MAPIInitialize);
         Bind("MAPIUninitialize", f_.MAPIUninitialize);
         Bind("MAPILogonEx", f_.MAPILogonEx);
+        Bind("MAPIAllocateBuffer", f_.MAPIAllocateBuffer);
         Bind("MAPIFreeBuffer", f_.MAPIFreeBuffer);
+        Bind("OpenStreamOnFile", f_.OpenStreamOnFile);
+        Bind("RTFSync", f_.RTFSync);
         Bind("HrQueryAllRows@24", f_.HrQueryAllRows);
         Bind("FreeProws@4", f_.FreeProws);
+        Bind("FreePadrlist@4", f_.FreePadrlist);
+        Bind("WrapCompressedRTFStream", f_.WrapCompressedRTFStream);
         Bind("HrGetOneProp@12", f_.HrGetOneProp);
         Bind("MAPIAdminProfiles", f_.MAPIAdminProfiles);
     }

@@ -1,0 +1,879 @@
+/* A stand-in for the system's MAPI32.DLL, for the Wine tests only: the
+ * Extended MAPI functions and objects the component reaches, built on the
+ * SDK headers (not on the component's own declarations), recording every
+ * call with its flags and arguments. One store with an outbox and an inbox
+ * of two messages. */
+#include <windows.h>
+#include <mapix.h>
+#include <mapiutil.h>
+#include <stddef.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#define EXPORT __declspec(dllexport)
+#define TAG_SMTP_ADDRESS_W PROP_TAG(PT_UNICODE, 0x39FE)
+#define TAG_BODY_HTML_A PROP_TAG(PT_STRING8, 0x1013)
+#define TAG_INTERNET_CPID PROP_TAG(PT_LONG, 0x3FDE)
+#define STORE_MASK (STORE_CREATE_OK | 0x40000) /* STORE_UNICODE_OK */
+
+/* ---- the record ---- */
+
+static char *g_log;
+static size_t g_logSize, g_logCap;
+static LONG g_allocations, g_objects;
+
+static void Log(const char *format, ...) {
+    char line[4096];
+    va_list args;
+    va_start(args, format);
+    int n = vsnprintf(line, sizeof line - 1, format, args);
+    va_end(args);
+    if (n < 0) return;
+    if (n > (int)sizeof line - 2) n = sizeof line - 2;
+    line[n++] = '\n';
+    if (g_logSize + n + 1 > g_logCap) {
+        size_t cap = (g_logCap + n + 1) * 2;
+        char *grown = realloc(g_log, cap);
+        if (!grown) return;
+        g_log = grown;
+        g_logCap = cap;
+    }
+    memcpy(g_log + g_logSize, line, n);
+    g_logSize += n;
+    g_log[g_logSize] = 0;
+    char path[MAX_PATH];
+    DWORD got = GetEnvironmentVariableA("KV_FAKE_MAPI_LOG", path, sizeof path);
+    if (got && got < sizeof path) {
+        FILE *f = fopen(path, "ab");
+        if (f) {
+            fwrite(line, 1, n, f);
+            fclose(f);
+        }
+    }
+}
+
+/* The record so far (copied into `buffer`, truncated to `size`); clears it. */
+EXPORT DWORD WINAPI FakeMapiTakeLog(char *buffer, DWORD size) {
+    DWORD n = (DWORD)g_logSize;
+    if (buffer && size) {
+        DWORD copy = n < size - 1 ? n : size - 1;
+        if (g_log) memcpy(buffer, g_log, copy);
+        buffer[copy] = 0;
+    }
+    g_logSize = 0;
+    return n;
+}
+
+/* Buffers and objects not yet given back. */
+EXPORT LONG WINAPI FakeMapiOutstanding(LONG *objects) {
+    if (objects) *objects = g_objects;
+    return g_allocations;
+}
+
+/* Text for the record: printable bytes as they are, others as \xNN. */
+static void Printable(char *out, size_t size, const char *data, size_t n) {
+    size_t k = 0;
+    for (size_t i = 0; i < n && k + 5 < size; ++i) {
+        unsigned char c = (unsigned char)data[i];
+        if (c == '\r') k += sprintf(out + k, "\\r");
+        else if (c == '\n') k += sprintf(out + k, "\\n");
+        else if (c < 0x20 || c >= 0x7f) k += sprintf(out + k, "\\x%02X", c);
+        else out[k++] = (char)c;
+    }
+    out[k] = 0;
+}
+
+static void Wide(char *out, size_t size, const WCHAR *text, int n) {
+    char utf8[2048];
+    int got = text ? WideCharToMultiByte(CP_UTF8, 0, text, n, utf8, sizeof utf8, NULL, NULL) : 0;
+    if (n < 0 && got > 0) --got;
+    Printable(out, size, utf8, got > 0 ? (size_t)got : 0);
+}
+
+static void Hex(char *out, size_t size, const BYTE *data, ULONG n) {
+    size_t k = 0;
+    for (ULONG i = 0; i < n && k + 3 < size; ++i) k += sprintf(out + k, "%02X", data[i]);
+    out[k] = 0;
+}
+
+static void ValueText(char *out, size_t size, const SPropValue *v) {
+    char text[2048];
+    switch (PROP_TYPE(v->ulPropTag)) {
+    case PT_LONG: snprintf(out, size, "0x%08lX=%ld", (unsigned long)v->ulPropTag, (long)v->Value.l); break;
+    case PT_BOOLEAN: snprintf(out, size, "0x%08lX=%d", (unsigned long)v->ulPropTag, v->Value.b ? 1 : 0); break;
+    case PT_STRING8:
+        Printable(text, sizeof text, v->Value.lpszA ? v->Value.lpszA : "", v->Value.lpszA ? strlen(v->Value.lpszA) : 0);
+        snprintf(out, size, "0x%08lX='%s'", (unsigned long)v->ulPropTag, text);
+        break;
+    case PT_UNICODE:
+        Wide(text, sizeof text, v->Value.lpszW, -1);
+        snprintf(out, size, "0x%08lX=L'%s'", (unsigned long)v->ulPropTag, text);
+        break;
+    case PT_BINARY:
+        Hex(text, sizeof text, v->Value.bin.lpb, v->Value.bin.cb);
+        snprintf(out, size, "0x%08lX=<%s>", (unsigned long)v->ulPropTag, text);
+        break;
+    default: snprintf(out, size, "0x%08lX=?", (unsigned long)v->ulPropTag); break;
+    }
+}
+
+static void LogValues(const char *prefix, ULONG n, const SPropValue *values) {
+    char line[4000];
+    size_t k = (size_t)snprintf(line, sizeof line, "%s", prefix);
+    for (ULONG i = 0; i < n && k < sizeof line; ++i) {
+        char one[1024];
+        ValueText(one, sizeof one, &values[i]);
+        k += (size_t)snprintf(line + k, sizeof line - k, " %s", one);
+    }
+    Log("%s", line);
+}
+
+/* ---- buffers ---- */
+
+typedef struct Block {
+    struct Block *more;
+    double align;
+} Block;
+
+EXPORT SCODE WINAPI MAPIAllocateBuffer(ULONG size, LPVOID *buffer) {
+    if (!buffer) return MAPI_E_INVALID_PARAMETER;
+    Block *b = calloc(1, sizeof(Block) + size);
+    if (!b) return MAPI_E_NOT_ENOUGH_MEMORY;
+    InterlockedIncrement(&g_allocations);
+    *buffer = b + 1;
+    return S_OK;
+}
+
+EXPORT SCODE WINAPI MAPIAllocateMore(ULONG size, LPVOID link, LPVOID *buffer) {
+    if (!link || !buffer) return MAPI_E_INVALID_PARAMETER;
+    Block *b = calloc(1, sizeof(Block) + size);
+    if (!b) return MAPI_E_NOT_ENOUGH_MEMORY;
+    Block *owner = (Block *)link - 1;
+    b->more = owner->more;
+    owner->more = b;
+    *buffer = b + 1;
+    return S_OK;
+}
+
+EXPORT ULONG WINAPI MAPIFreeBuffer(LPVOID buffer) {
+    if (!buffer) return S_OK;
+    Block *b = (Block *)buffer - 1;
+    while (b) {
+        Block *next = b->more;
+        free(b);
+        b = next;
+    }
+    InterlockedDecrement(&g_allocations);
+    return S_OK;
+}
+
+static size_t DataSize(const SPropValue *v) {
+    switch (PROP_TYPE(v->ulPropTag)) {
+    case PT_STRING8: return v->Value.lpszA ? strlen(v->Value.lpszA) + 1 : 0;
+    case PT_UNICODE: return v->Value.lpszW ? (wcslen(v->Value.lpszW) + 1) * sizeof(WCHAR) : 0;
+    case PT_BINARY: return v->Value.bin.cb;
+    default: return 0;
+    }
+}
+
+/* Values in one buffer, as the platform hands them out. */
+static SPropValue *CopyValues(ULONG n, const SPropValue *src) {
+    size_t size = n * sizeof(SPropValue) + 8;
+    for (ULONG i = 0; i < n; ++i) size += (DataSize(&src[i]) + 7) & ~(size_t)7;
+    SPropValue *out = NULL;
+    if (MAPIAllocateBuffer((ULONG)size, (void **)&out) != S_OK) return NULL;
+    char *data = (char *)(out + n);
+    for (ULONG i = 0; i < n; ++i) {
+        out[i] = src[i];
+        size_t d = DataSize(&src[i]);
+        if (!d) continue;
+        switch (PROP_TYPE(src[i].ulPropTag)) {
+        case PT_STRING8: memcpy(data, src[i].Value.lpszA, d); out[i].Value.lpszA = data; break;
+        case PT_UNICODE: memcpy(data, src[i].Value.lpszW, d); out[i].Value.lpszW = (WCHAR *)data; break;
+        case PT_BINARY: memcpy(data, src[i].Value.bin.lpb, d); out[i].Value.bin.lpb = (BYTE *)data; break;
+        }
+        data += (d + 7) & ~(size_t)7;
+    }
+    return out;
+}
+
+/* ---- the data ---- */
+
+typedef struct Props {
+    ULONG n;
+    const SPropValue *v;
+} Props;
+
+#define BIN(text) {.bin = {sizeof(text) - 1, (BYTE *)(text)}}
+#define STR_W(text) {.lpszW = (WCHAR *)(text)}
+#define STR_A(text) {.lpszA = (char *)(text)}
+#define LONGV(n) {.l = (n)}
+#define COUNT(a) (sizeof(a) / sizeof((a)[0]))
+
+static const SPropValue kStoreRow[] = {
+    {PR_ENTRYID, 0, BIN("STORE1")}, {PR_DISPLAY_NAME_A, 0, STR_A("Fake store")}, {PR_DEFAULT_STORE, 0, {.b = 1}}};
+static const SPropValue kStoreProps[] = {{PR_IPM_OUTBOX_ENTRYID, 0, BIN("OUTBOX")},
+                                         {PR_IPM_SENTMAIL_ENTRYID, 0, BIN("SENT")},
+                                         {PR_STORE_SUPPORT_MASK, 0, LONGV(STORE_MASK)}};
+static const SPropValue kStatusRow1[] = {{PR_ENTRYID, 0, BIN("XPORT")}, {PR_RESOURCE_TYPE, 0, LONGV(MAPI_TRANSPORT_PROVIDER)}};
+static const SPropValue kStatusRow2[] = {{PR_ENTRYID, 0, BIN("SPOOLER")}, {PR_RESOURCE_TYPE, 0, LONGV(MAPI_SPOOLER)}};
+static const SPropValue kProfile1[] = {{PR_DISPLAY_NAME_A, 0, STR_A("Work")}, {PR_DEFAULT_PROFILE, 0, {.b = 0}}};
+static const SPropValue kProfile2[] = {{PR_DISPLAY_NAME_A, 0, STR_A("Home")}, {PR_DEFAULT_PROFILE, 0, {.b = 1}}};
+
+static const SPropValue kContent1[] = {{PR_SENT_REPRESENTING_NAME_W, 0, STR_W(L"Ann Example")},
+                                       {PR_SUBJECT_W, 0, STR_W(L"First")},
+                                       {PR_ENTRYID, 0, BIN("MSG1")},
+                                       {PR_MESSAGE_FLAGS, 0, LONGV(0)}};
+static const SPropValue kContent2[] = {{PR_SENT_REPRESENTING_NAME_W, 0, STR_W(L"Bob")},
+                                       {PR_SUBJECT_W, 0, STR_W(L"Second")},
+                                       {PR_ENTRYID, 0, BIN("MSG2")},
+                                       {PR_MESSAGE_FLAGS, 0, LONGV(MSGFLAG_READ)}};
+
+static const SPropValue kMessage1[] = {
+    {PR_SENDER_NAME_W, 0, STR_W(L"Ann Example")},
+    {PR_SENDER_EMAIL_ADDRESS_W, 0, STR_W(L"ann@example.org")},
+    {PR_SENDER_ADDRTYPE_W, 0, STR_W(L"SMTP")},
+    {PR_SUBJECT_W, 0, STR_W(L"First \x00e4")},
+    {PR_CREATION_TIME, 0, {.ft = {0x74400080u, 0x01DC7B94u}}}, /* 2026-01-02 03:04:05 UTC */
+    {PR_BODY_W, 0, STR_W(L"Hello\r\nthere")}};
+/* An older store: the body only in 8-bit form. */
+static const SPropValue kMessage2[] = {{PR_SENDER_NAME_W, 0, STR_W(L"Bob")},
+                                       {PR_SENDER_EMAIL_ADDRESS_W, 0, STR_W(L"/O=ORG/CN=BOB")},
+                                       {PR_SENDER_ADDRTYPE_W, 0, STR_W(L"EX")},
+                                       {TAG_SMTP_ADDRESS_W, 0, STR_W(L"bob@example.org")},
+                                       {PR_SUBJECT_W, 0, STR_W(L"Second")},
+                                       {PR_BODY_A, 0, STR_A("8-bit body")}};
+static const SPropValue kRecipients1a[] = {{PR_DISPLAY_NAME_W, 0, STR_W(L"Carl")},
+                                           {PR_ADDRTYPE_W, 0, STR_W(L"SMTP")},
+                                           {PR_EMAIL_ADDRESS_W, 0, STR_W(L"carl@example.org")},
+                                           {PR_RECIPIENT_TYPE, 0, LONGV(MAPI_TO)}};
+static const SPropValue kRecipients1b[] = {{PR_DISPLAY_NAME_W, 0, STR_W(L"Dora")},
+                                           {PR_ADDRTYPE_W, 0, STR_W(L"SMTP")},
+                                           {PR_EMAIL_ADDRESS_W, 0, STR_W(L"dora@example.org")},
+                                           {PR_RECIPIENT_TYPE, 0, LONGV(MAPI_CC)}};
+static const SPropValue kRecipients1c[] = {{PR_DISPLAY_NAME_W, 0, STR_W(L"Hidden")},
+                                           {PR_ADDRTYPE_W, 0, STR_W(L"SMTP")},
+                                           {PR_EMAIL_ADDRESS_W, 0, STR_W(L"hidden@example.org")},
+                                           {PR_RECIPIENT_TYPE, 0, LONGV(MAPI_BCC)}};
+static const SPropValue kAttachRow1[] = {{PR_ATTACH_NUM, 0, LONGV(0)},
+                                         {PR_ATTACH_SIZE, 0, LONGV(11)},
+                                         {PR_ATTACH_FILENAME_W, 0, STR_W(L"notes.txt")}};
+static const char kAttachData1[] = "line 1\r\n\x01\xff!";
+
+static const Props kContents[] = {{COUNT(kContent1), kContent1}, {COUNT(kContent2), kContent2}};
+static const Props kStatusRows[] = {{COUNT(kStatusRow1), kStatusRow1}, {COUNT(kStatusRow2), kStatusRow2}};
+static const Props kProfiles[] = {{COUNT(kProfile1), kProfile1}, {COUNT(kProfile2), kProfile2}};
+static const Props kStores[] = {{COUNT(kStoreRow), kStoreRow}};
+static const Props kRecipients1[] = {
+    {COUNT(kRecipients1a), kRecipients1a}, {COUNT(kRecipients1b), kRecipients1b}, {COUNT(kRecipients1c), kRecipients1c}};
+static const Props kAttachments1[] = {{COUNT(kAttachRow1), kAttachRow1}};
+
+/* ---- objects ---- */
+
+typedef struct Obj {
+    const void *lpVtbl;
+    LONG refs;
+    const char *name;
+    /* tables */
+    const Props *rows;
+    ULONG rowCount;
+    /* properties answered by GetProps */
+    const Props *props;
+    /* streams */
+    char *data;
+    size_t size, pos;
+    ULONG tag;
+    int readOnly;
+    /* inbox messages */
+    int index;
+} Obj;
+
+static void *g_vtSession[64], *g_vtTable[64], *g_vtProp[64], *g_vtStore[64], *g_vtFolder[64], *g_vtMessage[64],
+    *g_vtAddrBook[64], *g_vtStatus[64], *g_vtStream[64], *g_vtAdmin[64];
+
+static HRESULT STDMETHODCALLTYPE Unexpected(Obj *self) {
+    Log("UNEXPECTED call on %s", self ? self->name : "?");
+    return MAPI_E_NO_SUPPORT;
+}
+
+static Obj *NewObj(void **vtbl, const char *name) {
+    Obj *o = calloc(1, sizeof(Obj));
+    if (!o) return NULL;
+    o->lpVtbl = vtbl;
+    o->refs = 1;
+    o->name = name;
+    InterlockedIncrement(&g_objects);
+    return o;
+}
+
+static HRESULT STDMETHODCALLTYPE QueryInterface_(Obj *self, REFIID iid, void **out) {
+    if (!out) return E_INVALIDARG;
+    self->refs++;
+    *out = self;
+    return S_OK;
+}
+static ULONG STDMETHODCALLTYPE AddRef_(Obj *self) { return (ULONG)++self->refs; }
+static ULONG STDMETHODCALLTYPE Release_(Obj *self) {
+    LONG left = --self->refs;
+    if (left == 0) {
+        free(self->data);
+        free(self);
+        InterlockedDecrement(&g_objects);
+    }
+    return (ULONG)left;
+}
+
+#define SLOT(vt, Type, method, fn) (vt)[offsetof(Type##Vtbl, method) / sizeof(void *)] = (void *)(fn)
+
+static const Props *FindRowValue(const Props *p, ULONG tag, const SPropValue **value) {
+    for (ULONG i = 0; p && i < p->n; ++i)
+        if (p->v[i].ulPropTag == tag) {
+            *value = &p->v[i];
+            return p;
+        }
+    return NULL;
+}
+
+/* The values of `tags`; a missing one as an error value, MAPI_E_BAD_CHARWIDTH
+ * when the store keeps it in the other string width. */
+static HRESULT Select(const Props *p, const SPropTagArray *tags, ULONG *count, SPropValue **values) {
+    SPropValue picked[32];
+    HRESULT result = S_OK;
+    ULONG n = tags ? tags->cValues : 0;
+    if (n > 32) return MAPI_E_TOO_BIG;
+    for (ULONG i = 0; i < n; ++i) {
+        ULONG tag = tags->aulPropTag[i];
+        const SPropValue *found = NULL;
+        if (FindRowValue(p, tag, &found)) {
+            picked[i] = *found;
+            continue;
+        }
+        ULONG other = PROP_TYPE(tag) == PT_UNICODE  ? CHANGE_PROP_TYPE(tag, PT_STRING8)
+                      : PROP_TYPE(tag) == PT_STRING8 ? CHANGE_PROP_TYPE(tag, PT_UNICODE)
+                                                     : tag;
+        picked[i].ulPropTag = CHANGE_PROP_TYPE(tag, PT_ERROR);
+        picked[i].dwAlignPad = 0;
+        picked[i].Value.err = other != tag && FindRowValue(p, other, &found) ? MAPI_E_BAD_CHARWIDTH : MAPI_E_NOT_FOUND;
+        result = MAPI_W_ERRORS_RETURNED;
+    }
+    *values = CopyValues(n, picked);
+    if (!*values) return MAPI_E_NOT_ENOUGH_MEMORY;
+    *count = n;
+    return result;
+}
+
+static void TagsText(char *out, size_t size, const SPropTagArray *tags) {
+    size_t k = 0;
+    out[0] = 0;
+    for (ULONG i = 0; tags && i < tags->cValues && k + 12 < size; ++i)
+        k += (size_t)sprintf(out + k, "%s0x%08lX", i ? "," : "", (unsigned long)tags->aulPropTag[i]);
+}
+
+/* IMAPIProp */
+static HRESULT STDMETHODCALLTYPE GetProps_(Obj *self, LPSPropTagArray tags, ULONG flags, ULONG *count,
+                                           LPSPropValue *values) {
+    char text[512];
+    TagsText(text, sizeof text, tags);
+    Log("%s.GetProps %s flags=0x%lX", self->name, text, (unsigned long)flags);
+    return Select(self->props, tags, count, values);
+}
+static HRESULT STDMETHODCALLTYPE SetProps_(Obj *self, ULONG n, LPSPropValue values, LPSPropProblemArray *problems) {
+    char prefix[64];
+    snprintf(prefix, sizeof prefix, "%s.SetProps", self->name);
+    LogValues(prefix, n, values);
+    if (problems) *problems = NULL;
+    return S_OK;
+}
+static HRESULT STDMETHODCALLTYPE SaveChanges_(Obj *self, ULONG flags) {
+    Log("%s.SaveChanges 0x%lX", self->name, (unsigned long)flags);
+    return S_OK;
+}
+static HRESULT STDMETHODCALLTYPE GetLastError_(Obj *self, HRESULT hr, ULONG flags, LPMAPIERROR *error) {
+    Log("%s.GetLastError 0x%08lX", self->name, (unsigned long)hr);
+    return MAPI_E_NO_SUPPORT;
+}
+
+static Obj *NewStream(const char *name, ULONG tag) {
+    Obj *s = NewObj(g_vtStream, name);
+    if (s) s->tag = tag;
+    return s;
+}
+
+static const char *IidName(LPCIID iid) {
+    if (!iid) return "null";
+    return IsEqualIID(iid, &IID_IStream) ? "IStream" : "other";
+}
+
+static HRESULT STDMETHODCALLTYPE OpenProperty_(Obj *self, ULONG tag, LPCIID iid, ULONG options, ULONG flags,
+                                               LPUNKNOWN *out) {
+    Log("%s.OpenProperty 0x%08lX iid=%s options=0x%lX flags=0x%lX", self->name, (unsigned long)tag, IidName(iid),
+        (unsigned long)options, (unsigned long)flags);
+    Obj *s = NewStream("Stream", tag);
+    if (!s) return MAPI_E_NOT_ENOUGH_MEMORY;
+    if (tag == PR_ATTACH_DATA_BIN && self->index > 0) {
+        s->size = sizeof kAttachData1 - 1;
+        s->data = malloc(s->size);
+        if (s->data) memcpy(s->data, kAttachData1, s->size);
+        s->readOnly = 1;
+    }
+    *out = (LPUNKNOWN)s;
+    return S_OK;
+}
+
+static void PropSlots(void **vt) {
+    SLOT(vt, IMAPIProp, QueryInterface, QueryInterface_);
+    SLOT(vt, IMAPIProp, AddRef, AddRef_);
+    SLOT(vt, IMAPIProp, Release, Release_);
+    SLOT(vt, IMAPIProp, GetLastError, GetLastError_);
+    SLOT(vt, IMAPIProp, SaveChanges, SaveChanges_);
+    SLOT(vt, IMAPIProp, GetProps, GetProps_);
+    SLOT(vt, IMAPIProp, SetProps, SetProps_);
+    SLOT(vt, IMAPIProp, OpenProperty, OpenProperty_);
+}
+
+/* IStream */
+static HRESULT STDMETHODCALLTYPE StreamRead(Obj *self, void *buffer, ULONG size, ULONG *read) {
+    size_t left = self->size - self->pos;
+    ULONG n = size < left ? size : (ULONG)left;
+    memcpy(buffer, self->data + self->pos, n);
+    self->pos += n;
+    if (read) *read = n;
+    return S_OK;
+}
+static HRESULT STDMETHODCALLTYPE StreamWrite(Obj *self, const void *buffer, ULONG size, ULONG *written) {
+    if (self->readOnly) return STG_E_ACCESSDENIED;
+    char *grown = realloc(self->data, self->size + size + 1);
+    if (!grown) return STG_E_MEDIUMFULL;
+    self->data = grown;
+    memcpy(self->data + self->size, buffer, size);
+    self->size += size;
+    if (written) *written = size;
+    return S_OK;
+}
+static HRESULT STDMETHODCALLTYPE StreamCommit(Obj *self, DWORD flags) {
+    char text[4000];
+    if (PROP_TYPE(self->tag) == PT_UNICODE) Wide(text, sizeof text, (const WCHAR *)self->data, (int)(self->size / 2));
+    else Printable(text, sizeof text, self->data ? self->data : "", self->size);
+    Log("%s[0x%08lX].Commit 0x%lX '%s'", self->name, (unsigned long)self->tag, (unsigned long)flags, text);
+    return S_OK;
+}
+
+/* Tables: HrQueryAllRows below reads them directly. */
+static Obj *NewTable(const char *name, const Props *rows, ULONG count) {
+    Obj *t = NewObj(g_vtTable, name);
+    if (t) {
+        t->rows = rows;
+        t->rowCount = count;
+    }
+    return t;
+}
+
+static int Matches(const Props *row, const SRestriction *r) {
+    if (!r) return 1;
+    if (r->rt != RES_PROPERTY || r->res.resProperty.relop != RELOP_EQ) return 0;
+    const SPropValue *v = NULL;
+    if (!FindRowValue(row, r->res.resProperty.ulPropTag, &v)) return 0;
+    const SPropValue *want = r->res.resProperty.lpProp;
+    if (!want) return 0;
+    if (PROP_TYPE(v->ulPropTag) == PT_BOOLEAN) return !v->Value.b == !want->Value.b;
+    return v->Value.l == want->Value.l;
+}
+
+EXPORT HRESULT STDAPICALLTYPE HrQueryAllRows(LPMAPITABLE table, LPSPropTagArray tags, LPSRestriction restriction,
+                                             LPSSortOrderSet sort, LONG maxRows, LPSRowSet *rows) {
+    Obj *t = (Obj *)table;
+    char text[512], where[128] = "";
+    TagsText(text, sizeof text, tags);
+    if (restriction && restriction->rt == RES_PROPERTY && restriction->res.resProperty.lpProp)
+        snprintf(where, sizeof where, " where rt=%lu relop=%lu 0x%08lX==%ld", (unsigned long)restriction->rt,
+                 (unsigned long)restriction->res.resProperty.relop, (unsigned long)restriction->res.resProperty.ulPropTag,
+                 (long)restriction->res.resProperty.lpProp->Value.l);
+    else if (restriction)
+        snprintf(where, sizeof where, " where rt=%lu", (unsigned long)restriction->rt);
+    Log("HrQueryAllRows %s columns=%s%s max=%ld", t->name, text, where, (long)maxRows);
+    SRowSet *set = NULL;
+    if (MAPIAllocateBuffer(offsetof(SRowSet, aRow) + (t->rowCount + 1) * sizeof(SRow), (void **)&set) != S_OK)
+        return MAPI_E_NOT_ENOUGH_MEMORY;
+    set->cRows = 0;
+    for (ULONG i = 0; i < t->rowCount; ++i) {
+        if (!Matches(&t->rows[i], restriction)) continue;
+        SRow *row = &set->aRow[set->cRows];
+        row->ulAdrEntryPad = 0;
+        HRESULT hr = Select(&t->rows[i], tags, &row->cValues, &row->lpProps);
+        if (FAILED(hr)) return hr;
+        set->cRows++;
+    }
+    *rows = set;
+    return S_OK;
+}
+
+EXPORT void STDAPICALLTYPE FreeProws(LPSRowSet rows) {
+    if (!rows) return;
+    Log("FreeProws %lu", (unsigned long)rows->cRows);
+    for (ULONG i = 0; i < rows->cRows; ++i) MAPIFreeBuffer(rows->aRow[i].lpProps);
+    MAPIFreeBuffer(rows);
+}
+
+EXPORT void STDAPICALLTYPE FreePadrlist(LPADRLIST list) {
+    if (!list) return;
+    Log("FreePadrlist %lu", (unsigned long)list->cEntries);
+    for (ULONG i = 0; i < list->cEntries; ++i) MAPIFreeBuffer(list->aEntries[i].rgPropVals);
+    MAPIFreeBuffer(list);
+}
+
+EXPORT HRESULT STDAPICALLTYPE HrGetOneProp(LPMAPIPROP object, ULONG tag, LPSPropValue *value) {
+    Obj *o = (Obj *)object;
+    Log("HrGetOneProp %s 0x%08lX", o->name, (unsigned long)tag);
+    SizedSPropTagArray(1, one) = {1, {tag}};
+    ULONG n = 0;
+    HRESULT hr = Select(o->props, (LPSPropTagArray)&one, &n, value);
+    if (hr == MAPI_W_ERRORS_RETURNED) {
+        MAPIFreeBuffer(*value);
+        *value = NULL;
+        return MAPI_E_NOT_FOUND;
+    }
+    return hr;
+}
+
+EXPORT HRESULT STDAPICALLTYPE WrapCompressedRTFStream(LPSTREAM compressed, ULONG flags, LPSTREAM *out) {
+    Obj *c = (Obj *)compressed;
+    Log("WrapCompressedRTFStream %s[0x%08lX] flags=0x%lX", c->name, (unsigned long)c->tag, (unsigned long)flags);
+    Obj *s = NewStream("RTF", c->tag);
+    if (!s) return MAPI_E_NOT_ENOUGH_MEMORY;
+    *out = (LPSTREAM)s;
+    return S_OK;
+}
+
+EXPORT HRESULT STDAPICALLTYPE RTFSync(LPMESSAGE message, ULONG flags, WINBOOL *updated) {
+    Log("RTFSync %s 0x%lX", ((Obj *)message)->name, (unsigned long)flags);
+    if (updated) *updated = TRUE;
+    return S_OK;
+}
+
+/* Folders and messages */
+static const Props kStoreData = {COUNT(kStoreProps), kStoreProps};
+static const Props kMessages[] = {{COUNT(kMessage1), kMessage1}, {COUNT(kMessage2), kMessage2}};
+
+static HRESULT STDMETHODCALLTYPE CreateMessage_(Obj *self, LPCIID iid, ULONG flags, LPMESSAGE *out) {
+    Log("%s.CreateMessage iid=%s flags=0x%lX", self->name, IidName(iid), (unsigned long)flags);
+    Obj *m = NewObj(g_vtMessage, "Message");
+    if (!m) return MAPI_E_NOT_ENOUGH_MEMORY;
+    *out = (LPMESSAGE)m;
+    return S_OK;
+}
+
+static HRESULT STDMETHODCALLTYPE GetContentsTable_(Obj *self, ULONG flags, LPMAPITABLE *out) {
+    Log("%s.GetContentsTable flags=0x%lX", self->name, (unsigned long)flags);
+    Obj *t = NewTable("contents", kContents, COUNT(kContents));
+    if (!t) return MAPI_E_NOT_ENOUGH_MEMORY;
+    *out = (LPMAPITABLE)t;
+    return S_OK;
+}
+
+static int IdIs(ULONG size, const void *id, const char *text) {
+    return id && size == strlen(text) && memcmp(id, text, size) == 0;
+}
+
+static HRESULT STDMETHODCALLTYPE FolderOpenEntry(Obj *self, ULONG size, LPENTRYID id, LPCIID iid, ULONG flags,
+                                                 ULONG *type, LPUNKNOWN *out) {
+    char text[64];
+    Printable(text, sizeof text, (const char *)id, size);
+    Log("%s.OpenEntry %s iid=%s flags=0x%lX", self->name, text, IidName(iid), (unsigned long)flags);
+    if (IdIs(size, id, "SUB")) { /* a folder inside the inbox */
+        Obj *f = NewObj(g_vtFolder, "Sub");
+        if (!f) return MAPI_E_NOT_ENOUGH_MEMORY;
+        *type = MAPI_FOLDER;
+        *out = (LPUNKNOWN)f;
+        return S_OK;
+    }
+    int index = IdIs(size, id, "MSG1") ? 1 : IdIs(size, id, "MSG2") ? 2 : 0;
+    if (!index) return MAPI_E_NOT_FOUND;
+    Obj *m = NewObj(g_vtMessage, index == 1 ? "MSG1" : "MSG2");
+    if (!m) return MAPI_E_NOT_ENOUGH_MEMORY;
+    m->index = index;
+    m->props = &kMessages[index - 1];
+    *type = MAPI_MESSAGE;
+    *out = (LPUNKNOWN)m;
+    return S_OK;
+}
+
+static HRESULT STDMETHODCALLTYPE DeleteMessages_(Obj *self, LPENTRYLIST list, ULONG ui, LPMAPIPROGRESS progress,
+                                                 ULONG flags) {
+    char text[256] = "";
+    size_t k = 0;
+    for (ULONG i = 0; list && i < list->cValues && k < 200; ++i) {
+        char one[64];
+        Printable(one, sizeof one, (const char *)list->lpbin[i].lpb, list->lpbin[i].cb);
+        k += (size_t)snprintf(text + k, sizeof text - k, " %s", one);
+    }
+    Log("%s.DeleteMessages%s flags=0x%lX", self->name, text, (unsigned long)flags);
+    return S_OK;
+}
+
+static HRESULT STDMETHODCALLTYPE StoreOpenEntry(Obj *self, ULONG size, LPENTRYID id, LPCIID iid, ULONG flags,
+                                                ULONG *type, LPUNKNOWN *out) {
+    char text[64];
+    Printable(text, sizeof text, (const char *)id, size);
+    Log("%s.OpenEntry %s iid=%s flags=0x%lX", self->name, text, IidName(iid), (unsigned long)flags);
+    const char *name = IdIs(size, id, "OUTBOX") ? "Outbox" : IdIs(size, id, "INBOX") ? "Inbox" : NULL;
+    if (!name) return MAPI_E_NOT_FOUND;
+    Obj *f = NewObj(g_vtFolder, name);
+    if (!f) return MAPI_E_NOT_ENOUGH_MEMORY;
+    *type = MAPI_FOLDER;
+    *out = (LPUNKNOWN)f;
+    return S_OK;
+}
+
+static HRESULT STDMETHODCALLTYPE GetReceiveFolder_(Obj *self, LPTSTR messageClass, ULONG flags, ULONG *size,
+                                                   LPENTRYID *id, LPTSTR *explicitClass) {
+    Log("%s.GetReceiveFolder class=%s flags=0x%lX", self->name, messageClass ? "given" : "null", (unsigned long)flags);
+    if (MAPIAllocateBuffer(5, (void **)id) != S_OK) return MAPI_E_NOT_ENOUGH_MEMORY;
+    memcpy(*id, "INBOX", 5);
+    *size = 5;
+    if (explicitClass) *explicitClass = NULL;
+    return S_OK;
+}
+
+static HRESULT STDMETHODCALLTYPE GetRecipientTable_(Obj *self, ULONG flags, LPMAPITABLE *out) {
+    Log("%s.GetRecipientTable flags=0x%lX", self->name, (unsigned long)flags);
+    Obj *t = self->index == 1 ? NewTable("recipients", kRecipients1, COUNT(kRecipients1)) : NewTable("recipients", NULL, 0);
+    if (!t) return MAPI_E_NOT_ENOUGH_MEMORY;
+    *out = (LPMAPITABLE)t;
+    return S_OK;
+}
+
+static HRESULT STDMETHODCALLTYPE GetAttachmentTable_(Obj *self, ULONG flags, LPMAPITABLE *out) {
+    Log("%s.GetAttachmentTable flags=0x%lX", self->name, (unsigned long)flags);
+    Obj *t = self->index == 1 ? NewTable("attachments", kAttachments1, COUNT(kAttachments1))
+                              : NewTable("attachments", NULL, 0);
+    if (!t) return MAPI_E_NOT_ENOUGH_MEMORY;
+    *out = (LPMAPITABLE)t;
+    return S_OK;
+}
+
+static HRESULT STDMETHODCALLTYPE OpenAttach_(Obj *self, ULONG number, LPCIID iid, ULONG flags, LPATTACH *out) {
+    Log("%s.OpenAttach %lu iid=%s flags=0x%lX", self->name, (unsigned long)number, IidName(iid), (unsigned long)flags);
+    Obj *a = NewObj(g_vtProp, "Attach");
+    if (!a) return MAPI_E_NOT_ENOUGH_MEMORY;
+    a->index = self->index;
+    *out = (LPATTACH)a;
+    return S_OK;
+}
+
+static HRESULT STDMETHODCALLTYPE CreateAttach_(Obj *self, LPCIID iid, ULONG flags, ULONG *number, LPATTACH *out) {
+    Log("%s.CreateAttach iid=%s flags=0x%lX", self->name, IidName(iid), (unsigned long)flags);
+    Obj *a = NewObj(g_vtProp, "Attach");
+    if (!a) return MAPI_E_NOT_ENOUGH_MEMORY;
+    *number = 0;
+    *out = (LPATTACH)a;
+    return S_OK;
+}
+
+static HRESULT STDMETHODCALLTYPE ModifyRecipients_(Obj *self, ULONG flags, LPADRLIST list) {
+    Log("%s.ModifyRecipients flags=0x%lX count=%lu", self->name, (unsigned long)flags,
+        (unsigned long)(list ? list->cEntries : 0));
+    for (ULONG i = 0; list && i < list->cEntries; ++i) LogValues("  recipient", list->aEntries[i].cValues, list->aEntries[i].rgPropVals);
+    return S_OK;
+}
+
+static HRESULT STDMETHODCALLTYPE SubmitMessage_(Obj *self, ULONG flags) {
+    Log("%s.SubmitMessage 0x%lX", self->name, (unsigned long)flags);
+    return S_OK;
+}
+
+static HRESULT STDMETHODCALLTYPE SetReadFlag_(Obj *self, ULONG flags) {
+    Log("%s.SetReadFlag 0x%lX", self->name, (unsigned long)flags);
+    return S_OK;
+}
+
+/* Address book */
+static HRESULT STDMETHODCALLTYPE CreateOneOff_(Obj *self, LPTSTR name, LPTSTR type, LPTSTR address, ULONG flags,
+                                               ULONG *size, LPENTRYID *id) {
+    char n[256], t[64], a[256];
+    if (flags & MAPI_UNICODE) {
+        Wide(n, sizeof n, (const WCHAR *)name, -1);
+        Wide(t, sizeof t, (const WCHAR *)type, -1);
+        Wide(a, sizeof a, (const WCHAR *)address, -1);
+    } else {
+        Printable(n, sizeof n, (const char *)name, strlen((const char *)name));
+        Printable(t, sizeof t, (const char *)type, strlen((const char *)type));
+        Printable(a, sizeof a, (const char *)address, strlen((const char *)address));
+    }
+    Log("%s.CreateOneOff '%s' '%s' '%s' flags=0x%lX", self->name, n, t, a, (unsigned long)flags);
+    char entry[300];
+    int length = snprintf(entry, sizeof entry, "1OFF:%s", a);
+    if (MAPIAllocateBuffer((ULONG)length, (void **)id) != S_OK) return MAPI_E_NOT_ENOUGH_MEMORY;
+    memcpy(*id, entry, (size_t)length);
+    *size = (ULONG)length;
+    return S_OK;
+}
+
+static HRESULT STDMETHODCALLTYPE ResolveName_(Obj *self, ULONG ui, ULONG flags, LPTSTR title, LPADRLIST list) {
+    Log("%s.ResolveName flags=0x%lX count=%lu", self->name, (unsigned long)flags,
+        (unsigned long)(list ? list->cEntries : 0));
+    /* As the platform does: an entry's values may be replaced by new ones. */
+    for (ULONG i = 0; list && i < list->cEntries; ++i) {
+        SPropValue *copy = CopyValues(list->aEntries[i].cValues, list->aEntries[i].rgPropVals);
+        if (!copy) return MAPI_E_NOT_ENOUGH_MEMORY;
+        MAPIFreeBuffer(list->aEntries[i].rgPropVals);
+        list->aEntries[i].rgPropVals = copy;
+    }
+    return S_OK;
+}
+
+/* Session */
+static HRESULT STDMETHODCALLTYPE GetMsgStoresTable_(Obj *self, ULONG flags, LPMAPITABLE *out) {
+    Log("Session.GetMsgStoresTable flags=0x%lX", (unsigned long)flags);
+    Obj *t = NewTable("stores", kStores, COUNT(kStores));
+    if (!t) return MAPI_E_NOT_ENOUGH_MEMORY;
+    *out = (LPMAPITABLE)t;
+    return S_OK;
+}
+
+static HRESULT STDMETHODCALLTYPE OpenMsgStore_(Obj *self, ULONG_PTR ui, ULONG size, LPENTRYID id, LPCIID iid,
+                                               ULONG flags, LPMDB *out) {
+    char text[64];
+    Printable(text, sizeof text, (const char *)id, size);
+    Log("Session.OpenMsgStore %s iid=%s flags=0x%lX", text, IidName(iid), (unsigned long)flags);
+    if (!IdIs(size, id, "STORE1")) return MAPI_E_NOT_FOUND;
+    Obj *s = NewObj(g_vtStore, "Store");
+    if (!s) return MAPI_E_NOT_ENOUGH_MEMORY;
+    s->props = &kStoreData;
+    *out = (LPMDB)s;
+    return S_OK;
+}
+
+static HRESULT STDMETHODCALLTYPE OpenAddressBook_(Obj *self, ULONG_PTR ui, LPCIID iid, ULONG flags, LPADRBOOK *out) {
+    Log("Session.OpenAddressBook iid=%s flags=0x%lX", IidName(iid), (unsigned long)flags);
+    Obj *b = NewObj(g_vtAddrBook, "AddrBook");
+    if (!b) return MAPI_E_NOT_ENOUGH_MEMORY;
+    *out = (LPADRBOOK)b;
+    return S_OK;
+}
+
+static HRESULT STDMETHODCALLTYPE GetStatusTable_(Obj *self, ULONG flags, LPMAPITABLE *out) {
+    Log("Session.GetStatusTable flags=0x%lX", (unsigned long)flags);
+    Obj *t = NewTable("status", kStatusRows, COUNT(kStatusRows));
+    if (!t) return MAPI_E_NOT_ENOUGH_MEMORY;
+    *out = (LPMAPITABLE)t;
+    return S_OK;
+}
+
+static HRESULT STDMETHODCALLTYPE SessionOpenEntry(Obj *self, ULONG size, LPENTRYID id, LPCIID iid, ULONG flags,
+                                                  ULONG *type, LPUNKNOWN *out) {
+    char text[64];
+    Printable(text, sizeof text, (const char *)id, size);
+    Log("Session.OpenEntry %s iid=%s flags=0x%lX", text, IidName(iid), (unsigned long)flags);
+    if (!IdIs(size, id, "SPOOLER")) return MAPI_E_NOT_FOUND;
+    Obj *s = NewObj(g_vtStatus, "Spooler");
+    if (!s) return MAPI_E_NOT_ENOUGH_MEMORY;
+    *type = MAPI_STATUS;
+    *out = (LPUNKNOWN)s;
+    return S_OK;
+}
+
+static HRESULT STDMETHODCALLTYPE Logoff_(Obj *self, ULONG_PTR ui, ULONG flags, ULONG reserved) {
+    Log("Session.Logoff flags=0x%lX", (unsigned long)flags);
+    return S_OK;
+}
+
+static HRESULT STDMETHODCALLTYPE FlushQueues_(Obj *self, ULONG ui, ULONG size, LPENTRYID transport, ULONG flags) {
+    Log("%s.FlushQueues transport=%s flags=0x%lX", self->name, transport ? "given" : "null", (unsigned long)flags);
+    return S_OK;
+}
+
+static HRESULT STDMETHODCALLTYPE GetProfileTable_(Obj *self, ULONG flags, LPMAPITABLE *out) {
+    Log("ProfAdmin.GetProfileTable flags=0x%lX", (unsigned long)flags);
+    Obj *t = NewTable("profiles", kProfiles, COUNT(kProfiles));
+    if (!t) return MAPI_E_NOT_ENOUGH_MEMORY;
+    *out = (LPMAPITABLE)t;
+    return S_OK;
+}
+
+static void BaseSlots(void **vt, size_t slots) {
+    for (size_t i = 0; i < slots; ++i) vt[i] = (void *)Unexpected;
+    SLOT(vt, IUnknown, QueryInterface, QueryInterface_);
+    SLOT(vt, IUnknown, AddRef, AddRef_);
+    SLOT(vt, IUnknown, Release, Release_);
+}
+
+static void Build(void) {
+    BaseSlots(g_vtTable, 64);
+    BaseSlots(g_vtProp, 64);
+    PropSlots(g_vtProp);
+    BaseSlots(g_vtStore, 64);
+    PropSlots(g_vtStore);
+    SLOT(g_vtStore, IMsgStore, OpenEntry, StoreOpenEntry);
+    SLOT(g_vtStore, IMsgStore, GetReceiveFolder, GetReceiveFolder_);
+    BaseSlots(g_vtFolder, 64);
+    PropSlots(g_vtFolder);
+    SLOT(g_vtFolder, IMAPIFolder, CreateMessage, CreateMessage_);
+    SLOT(g_vtFolder, IMAPIFolder, GetContentsTable, GetContentsTable_);
+    SLOT(g_vtFolder, IMAPIFolder, OpenEntry, FolderOpenEntry);
+    SLOT(g_vtFolder, IMAPIFolder, DeleteMessages, DeleteMessages_);
+    BaseSlots(g_vtMessage, 64);
+    PropSlots(g_vtMessage);
+    SLOT(g_vtMessage, IMessage, GetAttachmentTable, GetAttachmentTable_);
+    SLOT(g_vtMessage, IMessage, OpenAttach, OpenAttach_);
+    SLOT(g_vtMessage, IMessage, CreateAttach, CreateAttach_);
+    SLOT(g_vtMessage, IMessage, GetRecipientTable, GetRecipientTable_);
+    SLOT(g_vtMessage, IMessage, ModifyRecipients, ModifyRecipients_);
+    SLOT(g_vtMessage, IMessage, SubmitMessage, SubmitMessage_);
+    SLOT(g_vtMessage, IMessage, SetReadFlag, SetReadFlag_);
+    BaseSlots(g_vtAddrBook, 64);
+    PropSlots(g_vtAddrBook);
+    SLOT(g_vtAddrBook, IAddrBook, CreateOneOff, CreateOneOff_);
+    SLOT(g_vtAddrBook, IAddrBook, ResolveName, ResolveName_);
+    BaseSlots(g_vtStatus, 64);
+    PropSlots(g_vtStatus);
+    SLOT(g_vtStatus, IMAPIStatus, FlushQueues, FlushQueues_);
+    BaseSlots(g_vtStream, 64);
+    SLOT(g_vtStream, IStream, Read, StreamRead);
+    SLOT(g_vtStream, IStream, Write, StreamWrite);
+    SLOT(g_vtStream, IStream, Commit, StreamCommit);
+    BaseSlots(g_vtSession, 64);
+    SLOT(g_vtSession, IMAPISession, GetLastError, GetLastError_);
+    SLOT(g_vtSession, IMAPISession, GetMsgStoresTable, GetMsgStoresTable_);
+    SLOT(g_vtSession, IMAPISession, OpenMsgStore, OpenMsgStore_);
+    SLOT(g_vtSession, IMAPISession, OpenAddressBook, OpenAddressBook_);
+    SLOT(g_vtSession, IMAPISession, GetStatusTable, GetStatusTable_);
+    SLOT(g_vtSession, IMAPISession, OpenEntry, SessionOpenEntry);
+    SLOT(g_vtSession, IMAPISession, Logoff, Logoff_);
+    BaseSlots(g_vtAdmin, 64);
+    SLOT(g_vtAdmin, IProfAdmin, GetProfileTable, GetProfileTable_);
+}
+
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
+    if (reason == DLL_PROCESS_ATTACH) Build();
+    return TRUE;
+}
+
+/* ---- the functions ---- */
+
+EXPORT HRESULT WINAPI MAPIInitialize(LPVOID init) {
+    const MAPIINIT_0 *i = init;
+    Log("MAPIInitialize version=%lu flags=0x%lX", i ? (unsigned long)i->ulVersion : 0ul,
+        i ? (unsigned long)i->ulFlags : 0ul);
+    return S_OK;
+}
+
+EXPORT void WINAPI MAPIUninitialize(void) { Log("MAPIUninitialize"); }
+
+EXPORT HRESULT WINAPI MAPILogonEx(ULONG_PTR ui, LPTSTR profile, LPTSTR password, ULONG flags, LPMAPISESSION *session) {
+    Log("MAPILogonEx profile=%s password=%s flags=0x%lX", profile ? (const char *)profile : "(null)",
+        password ? "(given)" : "(null)", (unsigned long)flags);
+    Obj *s = NewObj(g_vtSession, "Session");
+    if (!s) return MAPI_E_NOT_ENOUGH_MEMORY;
+    *session = (LPMAPISESSION)s;
+    return S_OK;
+}
+
+EXPORT HRESULT WINAPI MAPIAdminProfiles(ULONG flags, LPPROFADMIN *admin) {
+    Log("MAPIAdminProfiles flags=0x%lX", (unsigned long)flags);
+    Obj *a = NewObj(g_vtAdmin, "ProfAdmin");
+    if (!a) return MAPI_E_NOT_ENOUGH_MEMORY;
+    *admin = (LPPROFADMIN)a;
+    return S_OK;
+}

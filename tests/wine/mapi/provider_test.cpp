@@ -1,0 +1,588 @@
+// The Extended MAPI and CDOSYS providers on the system's interfaces, as a host
+// reaches them, against stand-ins for MAPI32.DLL and the CDO objects that
+// record every call. run.sh announces the messaging subsystem for this run.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "host_fixture.h"
+#include "orkv14.h"
+
+namespace {
+
+std::string Narrow(const OLECHAR *s) {
+    if (!s) return {};
+    int n = WideCharToMultiByte(CP_UTF8, 0, s, -1, nullptr, 0, nullptr, nullptr);
+    std::string out(n > 0 ? size_t(n - 1) : 0, '\0');
+    if (n > 1) WideCharToMultiByte(CP_UTF8, 0, s, -1, &out[0], n, nullptr, nullptr);
+    return out;
+}
+
+// The component reallocates the BSTR it is handed: each is given back and
+// emptied before the next call.
+std::string Take(BSTR &s) {
+    std::string out = Narrow(s);
+    SysFreeString(s);
+    s = nullptr;
+    return out;
+}
+
+// The system's text for a result, as the component writes it.
+std::string SystemText(HRESULT hr) {
+    char *buffer = nullptr;
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                             nullptr, DWORD(hr), 0, reinterpret_cast<char *>(&buffer), 0, nullptr);
+    std::string text = n && buffer ? std::string(buffer, n) : std::string();
+    if (buffer) LocalFree(buffer);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    return text;
+}
+
+template <class T> T Proc(HMODULE module, const char *name) {
+    return reinterpret_cast<T>(reinterpret_cast<void *>(GetProcAddress(module, name)));
+}
+
+std::vector<std::string> Lines(const std::string &text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+        lines.push_back(text.substr(start, end - start));
+    return lines;
+}
+
+std::string Hex(const std::string &bytes) {
+    std::string out;
+    char two[3];
+    for (unsigned char c : bytes) std::snprintf(two, sizeof two, "%02X", c), out += two;
+    return out;
+}
+
+class ProviderTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+        ASSERT_NE(lib.handle, nullptr) << lib.error;
+        ASSERT_EQ(lib.getClassObject(CLSID_KvComponent, IID_IClassFactory, reinterpret_cast<void **>(&factory)), S_OK);
+        mapi = LoadLibraryA("MAPI32.DLL");
+        ASSERT_NE(mapi, nullptr);
+        takeLog = Proc<decltype(takeLog)>(mapi, "FakeMapiTakeLog");
+        outstanding = Proc<decltype(outstanding)>(mapi, "FakeMapiOutstanding");
+        ASSERT_NE(takeLog, nullptr) << "MAPI32.DLL is not the stand-in (WINEDLLOVERRIDES=mapi32=n missing?)";
+        TakeMapiLog();
+    }
+    void TearDown() override {
+        if (factory) factory->Release();
+        if (mapi) FreeLibrary(mapi);
+        CoUninitialize();
+    }
+
+    IKvMailConnection2 *Create(const IID &selector) {
+        IKvMailConnection2 *c = nullptr;
+        EXPECT_EQ(factory->CreateInstance(nullptr, selector, reinterpret_cast<void **>(&c)), S_OK);
+        return c;
+    }
+    static void Option(IKvMailConnection2 *c, const wchar_t *name, const wchar_t *value) {
+        VARIANT v;
+        VariantInit(&v);
+        v.vt = VT_BSTR;
+        v.bstrVal = SysAllocString(value);
+        EXPECT_EQ(c->SetOption(name, &v), S_OK) << Narrow(name);
+        VariantClear(&v);
+    }
+    static std::string ErrorText(IKvMailConnection2 *c, LONG *code) {
+        BSTR text = nullptr;
+        c->GetErrorInformation(code, &text);
+        return Take(text);
+    }
+    // The whole record since the last call.
+    std::vector<std::string> TakeMapiLog() {
+        std::vector<char> buffer(1 << 20);
+        takeLog(buffer.data(), DWORD(buffer.size()));
+        return Lines(buffer.data());
+    }
+    static IStream *Stream(const std::string &bytes) {
+        IStream *s = nullptr;
+        EXPECT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, &s), S_OK);
+        ULONG written = 0;
+        if (!bytes.empty()) s->Write(bytes.data(), ULONG(bytes.size()), &written);
+        LARGE_INTEGER zero{};
+        s->Seek(zero, STREAM_SEEK_SET, nullptr);
+        return s;
+    }
+    static std::string Bytes(IStream *s) {
+        std::string out;
+        LARGE_INTEGER zero{};
+        s->Seek(zero, STREAM_SEEK_SET, nullptr);
+        char buffer[4096];
+        ULONG got = 0;
+        while (SUCCEEDED(s->Read(buffer, sizeof buffer, &got)) && got) out.append(buffer, got);
+        return out;
+    }
+    // A mail of the connection: recipients, subject, plain and HTML bodies, one attachment.
+    static IKvMail2 *Compose(IKvMailConnection2 *c, const std::string &attachment, bool rtf = false) {
+        IKvMail *mail = nullptr;
+        EXPECT_EQ(c->CreateMail(65001, L"", &mail), S_OK);
+        if (!mail) return nullptr;
+        IKvMail2 *m = nullptr;
+        EXPECT_EQ(mail->QueryInterface(IID_IKvMail2, reinterpret_cast<void **>(&m)), S_OK);
+        mail->Release();
+        BSTR text = SysAllocString(L"\"Sender\" <sender@example.org>");
+        m->SetSender(text);
+        SysFreeString(text);
+        text = SysAllocString(L"Ann Example <ann@example.org>\tbob@example.org");
+        EXPECT_EQ(m->AddRecipients(text), S_OK);
+        SysFreeString(text);
+        text = SysAllocString(L"Carl <carl@example.org>");
+        EXPECT_EQ(m->AddCCRecipients(text), S_OK);
+        SysFreeString(text);
+        text = SysAllocString(L"dora@example.org");
+        EXPECT_EQ(m->AddBCCRecipients(text), S_OK);
+        SysFreeString(text);
+        text = SysAllocString(L"Quarterly report \x00e4");
+        EXPECT_EQ(m->SetSubject(text), S_OK);
+        SysFreeString(text);
+        struct {
+            const wchar_t *type;
+            const char *content;
+        } bodies[] = {{L"text/plain", "Plain text"}, {L"text/html", "<p>Hi</p>"}, {L"application/rtf", "{\\rtf1 x}"}};
+        for (const auto &b : bodies) {
+            if (!rtf && b.content[0] == '{') continue;
+            IKvMailBody *body = nullptr;
+            text = SysAllocString(b.type);
+            EXPECT_EQ(m->CreateAndAddBody(&body, text, 65001), S_OK);
+            SysFreeString(text);
+            if (!body) continue;
+            IStream *s = Stream(b.content);
+            EXPECT_EQ(body->SetContents(s), S_OK);
+            s->Release();
+            body->Release();
+        }
+        IKvMailAttachment *a = nullptr;
+        EXPECT_EQ(m->CreateAndAddAttachment(&a), S_OK);
+        if (a) {
+            text = SysAllocString(L"data.bin");
+            EXPECT_EQ(a->SetName(text), S_OK);
+            SysFreeString(text);
+            IStream *s = Stream(attachment);
+            EXPECT_EQ(a->SetContents(s), S_OK);
+            s->Release();
+            a->Release();
+        }
+        return m;
+    }
+
+    host::Library lib;
+    IClassFactory *factory = nullptr;
+    HMODULE mapi = nullptr;
+    DWORD(WINAPI *takeLog)(char *, DWORD) = nullptr;
+    LONG(WINAPI *outstanding)(LONG *) = nullptr;
+};
+
+// Each expected line must appear, in this order; other lines may lie between.
+void ExpectInOrder(const std::vector<std::string> &log, const std::vector<std::string> &expected) {
+    size_t at = 0;
+    for (const std::string &line : expected) {
+        size_t found = at;
+        while (found < log.size() && log[found] != line) ++found;
+        if (found == log.size()) {
+            std::string all;
+            for (const std::string &l : log) all += "  " + l + "\n";
+            ADD_FAILURE() << "missing (in order): " << line << "\nrecord:\n" << all;
+            return;
+        }
+        at = found + 1;
+    }
+}
+
+void ExpectNothingUnexpected(const std::vector<std::string> &log) {
+    for (const std::string &line : log) EXPECT_EQ(line.find("UNEXPECTED"), std::string::npos) << line;
+}
+
+TEST_F(ProviderTest, ExtendedMapiSendsThroughTheOutbox) {
+    IKvMailConnection2 *c = Create(IID_IKvXMAPISendConnection);
+    ASSERT_NE(c, nullptr);
+    Option(c, L"ServerUser", L"Work");
+    Option(c, L"ServerPassword", L"secret");
+    ASSERT_EQ(c->Connect(), S_OK);
+    IKvMail2 *mail = Compose(c, std::string("abc\0\x01xyz", 8), true);
+    ASSERT_NE(mail, nullptr);
+    IKvMail *plain = nullptr;
+    ASSERT_EQ(mail->QueryInterface(IID_IKvMail, reinterpret_cast<void **>(&plain)), S_OK);
+    LONG code = 0;
+    EXPECT_EQ(c->Send(plain), S_OK) << ErrorText(c, &code);
+    plain->Release();
+    mail->Release();
+    EXPECT_EQ(c->Disconnect(), S_OK) << ErrorText(c, &code);
+    c->Release();
+
+    const std::vector<std::string> log = TakeMapiLog();
+    ExpectNothingUnexpected(log);
+    auto recipient = [](const char *name, const char *address, int type) {
+        return std::string("  recipient 0x3001001F=L'") + name + "' 0x3002001F=L'SMTP' 0x3003001F=L'" + address +
+               "' 0x0C150003=" + std::to_string(type) + " 0x0FFF0102=<" + Hex(std::string("1OFF:") + address) + ">";
+    };
+    ExpectInOrder(
+        log,
+        {
+            "MAPIInitialize version=0 flags=0x0",
+            "MAPILogonEx profile=Work password=(given) flags=0x22",
+            "Session.GetMsgStoresTable flags=0x0",
+            "HrQueryAllRows stores columns=0x0FFF0102,0x3001001E where rt=4 relop=4 0x3400000B==1 max=0",
+            "Session.OpenMsgStore STORE1 iid=null flags=0x10",
+            "HrGetOneProp Store 0x340D0003",
+            "FreeProws 1",
+            // the send
+            "Store.GetProps 0x35E20102 flags=0x0",
+            "Store.OpenEntry OUTBOX iid=null flags=0x10",
+            "Outbox.CreateMessage iid=null flags=0x0",
+            "Message.SetProps 0x3FDE0003=65001",
+            "Session.OpenAddressBook iid=null flags=0x1",
+            "AddrBook.CreateOneOff 'Ann Example' 'SMTP' 'ann@example.org' flags=0x80010000",
+            "AddrBook.CreateOneOff 'bob@example.org' 'SMTP' 'bob@example.org' flags=0x80010000",
+            "AddrBook.CreateOneOff 'Carl' 'SMTP' 'carl@example.org' flags=0x80010000",
+            "AddrBook.CreateOneOff 'dora@example.org' 'SMTP' 'dora@example.org' flags=0x80010000",
+            "AddrBook.ResolveName flags=0x0 count=4",
+            "FreePadrlist 4",
+            "Message.ModifyRecipients flags=0x2 count=4",
+            recipient("Ann Example", "ann@example.org", 1),
+            recipient("bob@example.org", "bob@example.org", 1),
+            recipient("Carl", "carl@example.org", 2),
+            recipient("dora@example.org", "dora@example.org", 3),
+            "FreePadrlist 4",
+            "Message.SetProps 0x0037001F=L'Quarterly report \\xC3\\xA4'",
+            "Message.OpenProperty 0x1000001F iid=IStream options=0x1001 flags=0x3",
+            "Stream[0x1000001F].Commit 0x0 'Plain text'",
+            "Message.OpenProperty 0x1013001E iid=IStream options=0x1001 flags=0x3",
+            "Stream[0x1013001E].Commit 0x0 '<p>Hi</p>'",
+            "Message.OpenProperty 0x10090102 iid=IStream options=0x1001 flags=0x3",
+            "WrapCompressedRTFStream Stream[0x10090102] flags=0x1",
+            "RTF[0x10090102].Commit 0x0 '{\\rtf1\\ansi\\ansicpg65001\\fromhtml1 {\\*\\htmltag1 <p>Hi</p> }}'",
+            "Stream[0x10090102].Commit 0x0 ''",
+            "Message.OpenProperty 0x10090102 iid=IStream options=0x1001 flags=0x3",
+            "WrapCompressedRTFStream Stream[0x10090102] flags=0x1",
+            "RTF[0x10090102].Commit 0x0 '{\\rtf1 x}'",
+            "Stream[0x10090102].Commit 0x0 ''",
+            // a store that does not keep RTF in step by itself
+            "RTFSync Message 0x1",
+            "Message.SetProps 0x001A001F=L'IPM.Note'",
+            "Message.CreateAttach iid=null flags=0x0",
+            "Attach.SetProps 0x37050003=1 0x370B0003=-1 0x3704001F=L'data.bin' 0x3707001F=L'data.bin' "
+            "0x3703001F=L'.bin' 0x3712001F=L'' 0x37140003=0",
+            "Attach.OpenProperty 0x37010102 iid=IStream options=0x1001 flags=0x3",
+            "Stream[0x37010102].Commit 0x0 'abc\\x00\\x01xyz'",
+            "Attach.SaveChanges 0x4",
+            "Message.SetProps 0x0E01000B=0",
+            "Store.GetProps 0x35E40102 flags=0x0",
+            "Message.SetProps 0x0E0A0102=<53454E54>",
+            "Message.SubmitMessage 0x0",
+            // the disconnect: the spooler is asked to send, then the session ends
+            "Session.GetStatusTable flags=0x0",
+            "HrQueryAllRows status columns=0x0FFF0102,0x3E030003 where rt=4 relop=4 0x3E030003==37 max=0",
+            "FreeProws 1",
+            "Session.OpenEntry SPOOLER iid=null flags=0x10",
+            "Spooler.FlushQueues transport=null flags=0x32",
+            "Session.Logoff flags=0x0",
+            "MAPIUninitialize",
+        });
+    LONG objects = -1;
+    EXPECT_EQ(outstanding(&objects), 0) << "buffers not given back";
+    EXPECT_EQ(objects, 0) << "objects not released";
+}
+
+TEST_F(ProviderTest, ExtendedMapiListsReadsMarksAndDeletes) {
+    IKvMailConnection2 *c = Create(IID_IKvXMAPIRecvConnection);
+    ASSERT_NE(c, nullptr);
+    host::Events events;
+    c->SetMailStateNotificationSlot(&events);
+    LONG code = 0;
+    ASSERT_EQ(c->Connect(), S_OK) << ErrorText(c, &code);
+    ASSERT_EQ(c->QueryMailbox(1), S_OK) << ErrorText(c, &code);
+    IKvEnumMail *list = nullptr;
+    ASSERT_EQ(c->EnumMails(&list), S_OK);
+    IKvMail *mails[3] = {};
+    ULONG fetched = 0;
+    list->Next(3, mails, &fetched);
+    list->Release();
+    ASSERT_EQ(fetched, 2u);
+
+    struct Expected {
+        const char *cookie, *sender, *subject, *date, *to, *cc, *body, *attachmentName;
+        std::string attachment;
+    } expected[] = {
+        {"4D534731", "\"Ann Example\" <SMTP:ann@example.org>", "First \xC3\xA4", "Fri, 02 Jan 2026 03:04:05 +0000",
+         "\"Carl\" <SMTP:carl@example.org>", "\"Dora\" <SMTP:dora@example.org>", "Hello\r\nthere", "notes.txt",
+         std::string("line 1\r\n\x01\xff!")},
+        // An Exchange sender with its SMTP address; the body kept only in 8-bit form.
+        {"4D534732", "\"Bob\" <EX:/O=ORG/CN=BOB> <SMTP:bob@example.org>", "Second", nullptr, "", "", "8-bit body",
+         nullptr, ""},
+    };
+    for (ULONG i = 0; i < fetched; ++i) {
+        const Expected &e = expected[i];
+        IKvMail *m = mails[i];
+        BSTR s = nullptr;
+        m->GetCookie(&s);
+        EXPECT_EQ(Take(s), e.cookie);
+        m->GetSender(&s);
+        EXPECT_EQ(Take(s), e.sender);
+        m->GetSubject(&s);
+        EXPECT_EQ(Take(s), e.subject);
+        BSTR name = SysAllocString(L"Date");
+        s = nullptr;
+        m->GetHeaderEntry(name, &s);
+        SysFreeString(name);
+        // Without a creation time the mail dates itself when asked.
+        if (e.date) {
+            EXPECT_EQ(Take(s), e.date);
+        }
+        SysFreeString(s);
+        for (int list = 0; list < 2; ++list) {
+            IEnumString *addresses = nullptr;
+            ASSERT_EQ(list ? m->EnumCCRecipients(&addresses) : m->EnumRecipients(&addresses), S_OK);
+            std::string joined;
+            LPOLESTR one = nullptr;
+            while (addresses->Next(1, &one, nullptr) == S_OK) {
+                joined += (joined.empty() ? "" : "|") + Narrow(one);
+                CoTaskMemFree(one);
+            }
+            addresses->Release();
+            // The blind copy of the store is no visible recipient.
+            EXPECT_EQ(joined, list ? e.cc : e.to);
+        }
+        IKvEnumMailBody *bodies = nullptr;
+        ASSERT_EQ(m->EnumBodies(&bodies), S_OK);
+        IKvMailBody *body = nullptr;
+        ASSERT_EQ(bodies->Next(1, &body, nullptr), S_OK);
+        bodies->Release();
+        IStream *out = Stream("");
+        body->GetContents(out);
+        EXPECT_EQ(Bytes(out), e.body);
+        out->Release();
+        body->Release();
+        IKvEnumMailAttachment *attachments = nullptr;
+        ASSERT_EQ(m->EnumAttachments(&attachments), S_OK);
+        IKvMailAttachment *a = nullptr;
+        if (attachments->Next(1, &a, nullptr) == S_OK) {
+            EXPECT_NE(e.attachmentName, nullptr);
+            a->GetName(&s);
+            EXPECT_EQ(Take(s), e.attachmentName ? e.attachmentName : "");
+            out = Stream("");
+            a->GetContents(out);
+            EXPECT_EQ(Bytes(out), e.attachment);
+            out->Release();
+            a->Release();
+        } else {
+            EXPECT_EQ(e.attachmentName, nullptr);
+        }
+        attachments->Release();
+        m->Release();
+    }
+    EXPECT_EQ(c->MarkMailAsRead(L"4D534731"), S_OK) << ErrorText(c, &code);
+    EXPECT_EQ(c->DeleteMail(L"4D534732"), S_OK) << ErrorText(c, &code);
+    // An id of the host that names a folder is not used as a message.
+    EXPECT_EQ(c->MarkMailAsRead(L"535542"), E_FAIL);
+    EXPECT_EQ(ErrorText(c, &code), "XMAPI item '535542' not found in inbox: " + SystemText(HRESULT(0x8004010F)) +
+                                       "\r\n[clsXMAPIMailConnection::OnMarkMailAsRead]\r\n");
+    EXPECT_EQ(code, -13);
+    EXPECT_EQ(c->Disconnect(), S_OK);
+    c->SetMailStateNotificationSlot(nullptr);
+    c->Release();
+    std::vector<std::pair<LONG, LONG>> wantEvents = {{2, 0}, {10, -1}, {9, 0}, {10, 2}, {11, 1}, {11, 2}, {12, 0}};
+    std::vector<std::pair<LONG, LONG>> seen;
+    for (const auto &ev : events.seen)
+        if (ev.first != 6 && ev.first != 7 && ev.first != 3) seen.push_back(ev);
+    EXPECT_EQ(seen, wantEvents);
+
+    const std::vector<std::string> log = TakeMapiLog();
+    ExpectNothingUnexpected(log);
+    ExpectInOrder(log, {
+                           // no profile, no password: the default profile and the logon dialog
+                           "MAPILogonEx profile=(null) password=(null) flags=0x61",
+                           "Store.GetReceiveFolder class=null flags=0x0",
+                           "Store.OpenEntry INBOX iid=null flags=0x10",
+                           "Inbox.GetContentsTable flags=0x80000000",
+                           "HrQueryAllRows contents columns=0x0042001F,0x0037001F,0x0FFF0102,0x0E070003 max=0",
+                           "FreeProws 2",
+                           "Inbox.OpenEntry MSG1 iid=null flags=0x10",
+                           "MSG1.GetProps 0x0C1E001F flags=0x0",
+                           "MSG1.GetRecipientTable flags=0x80000000",
+                           "HrQueryAllRows recipients columns=0x3001001F,0x3002001F,0x3003001F,0x39FE001F,0x0C150003 "
+                           "max=0",
+                           "FreeProws 3",
+                           "MSG1.GetProps 0x1000001F flags=0x0",
+                           "MSG1.GetAttachmentTable flags=0x80000000",
+                           "HrQueryAllRows attachments columns=0x0E210003,0x0E200003,0x3704001F max=0",
+                           "MSG1.OpenAttach 0 iid=null flags=0x0",
+                           "Attach.OpenProperty 0x37010102 iid=IStream options=0x0 flags=0x0",
+                           "Inbox.OpenEntry MSG2 iid=null flags=0x10",
+                           // the store refuses the wide body: asked again in 8-bit form
+                           "MSG2.GetProps 0x1000001F flags=0x0",
+                           "MSG2.GetProps 0x1000001E flags=0x0",
+                           "Inbox.OpenEntry MSG1 iid=null flags=0x10",
+                           "MSG1.SetReadFlag 0x0",
+                           "Inbox.DeleteMessages MSG2 flags=0x0",
+                           "Inbox.OpenEntry SUB iid=null flags=0x10",
+                           "Session.Logoff flags=0x0",
+                       });
+    size_t marked = 0;
+    for (const std::string &line : log) marked += line.find("SetReadFlag") != std::string::npos;
+    EXPECT_EQ(marked, 1u) << "the listing itself marks nothing as read";
+    LONG objects = -1;
+    EXPECT_EQ(outstanding(&objects), 0) << "buffers not given back";
+    EXPECT_EQ(objects, 0) << "objects not released";
+}
+
+TEST_F(ProviderTest, ProfileNamesMarkTheDefault) {
+    IKvEnumMAPIProfiles *profiles = nullptr;
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IKvEnumMAPIProfiles, reinterpret_cast<void **>(&profiles)), S_OK);
+    BSTR names[3] = {};
+    ULONG fetched = 0;
+    profiles->Next(3, names, &fetched);
+    ASSERT_EQ(fetched, 2u);
+    EXPECT_EQ(Take(names[0]), " Work");
+    EXPECT_EQ(Take(names[1]), "*Home");
+    profiles->Release();
+    ExpectInOrder(TakeMapiLog(), {"MAPIAdminProfiles flags=0x0", "ProfAdmin.GetProfileTable flags=0x0",
+                                  "HrQueryAllRows profiles columns=0x3001001E,0x3D04000B max=0", "FreeProws 2"});
+}
+
+// A library without the Simple MAPI functions: the connection is made (the
+// library is there) and the logon reports what is missing.
+TEST_F(ProviderTest, SimpleMapiWithoutItsFunctionsRefusesTheLogon) {
+    IKvMailConnection2 *c = Create(IID_IKvSMAPISendConnection);
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(c->Connect(), E_ABORT);
+    LONG code = 0;
+    EXPECT_EQ(ErrorText(c, &code),
+              "MAPI is not available!\r\n[clsSMAPI::Logon]\r\n[clsSMAPIMailConnection::OnConnect(user:'')]\r\n");
+    EXPECT_EQ(code, -5);
+    c->Release();
+}
+
+// The stand-in CDO classes, registered for one test.
+class CdoRegistration {
+  public:
+    static constexpr const wchar_t *kKeys[] = {L"CLSID\\{CD000001-8B95-11D1-82DB-00C04FB1625D}",
+                                               L"CLSID\\{CD000002-8B95-11D1-82DB-00C04FB1625D}"};
+    CdoRegistration() {
+        wchar_t path[MAX_PATH];
+        DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+        std::wstring dll(path, n);
+        dll = dll.substr(0, dll.find_last_of(L"\\/") + 1) + L"fake_cdo.dll";
+        for (const wchar_t *key : kKeys) {
+            HKEY k = nullptr;
+            std::wstring server = std::wstring(key) + L"\\InprocServer32";
+            if (RegCreateKeyExW(HKEY_CLASSES_ROOT, server.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &k, nullptr))
+                continue;
+            RegSetValueExW(k, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE *>(dll.c_str()),
+                           DWORD((dll.size() + 1) * sizeof(wchar_t)));
+            const wchar_t model[] = L"Both";
+            RegSetValueExW(k, L"ThreadingModel", 0, REG_SZ, reinterpret_cast<const BYTE *>(model), sizeof model);
+            RegCloseKey(k);
+        }
+        module = LoadLibraryW(dll.c_str());
+        if (module) takeLog = Proc<decltype(takeLog)>(module, "FakeCdoTakeLog");
+        if (module) objects = Proc<decltype(objects)>(module, "FakeCdoObjects");
+    }
+    ~CdoRegistration() {
+        for (const wchar_t *key : kKeys) RegDeleteTreeW(HKEY_CLASSES_ROOT, key);
+        if (module) FreeLibrary(module);
+    }
+    std::vector<std::string> Log() {
+        std::vector<char> buffer(1 << 20);
+        takeLog(buffer.data(), DWORD(buffer.size()));
+        return Lines(buffer.data());
+    }
+    HMODULE module = nullptr;
+    DWORD(WINAPI *takeLog)(char *, DWORD) = nullptr;
+    LONG(WINAPI *objects)() = nullptr;
+};
+
+TEST_F(ProviderTest, CdoSendsThroughTheSystemObjects) {
+    IKvMailConnection2 *c = Create(IID_IKvCDOSYSSendConnection);
+    ASSERT_NE(c, nullptr);
+    Option(c, L"ServerAddress", L"mail.example.org");
+    Option(c, L"AuthProtocol", L"ntlm");
+    ASSERT_EQ(c->Connect(), S_OK);
+    const std::string attachment(200000, 'x');
+    LONG code = 0;
+
+    // Without the classes (the plain prefix): the reason, not a crash.
+    IKvMail2 *mail = Compose(c, attachment);
+    ASSERT_NE(mail, nullptr);
+    IKvMail *plain = nullptr;
+    mail->QueryInterface(IID_IKvMail, reinterpret_cast<void **>(&plain));
+    EXPECT_EQ(c->Send(plain), E_ABORT);
+    const std::string refused = ErrorText(c, &code);
+    EXPECT_EQ(code, -5);
+    EXPECT_EQ(refused.rfind("Can not create CDO message object: ", 0), 0u) << refused;
+
+    CdoRegistration cdo;
+    ASSERT_NE(cdo.takeLog, nullptr);
+    EXPECT_EQ(c->Send(plain), S_OK) << ErrorText(c, &code);
+    const std::string config = "Configuration.Fields";
+    auto field = [](const std::string &fields, const std::string &name, const std::string &value) {
+        const bool header = fields != "Configuration.Fields";
+        const std::string full =
+            (header ? "urn:schemas:mailheader:" : "http://schemas.microsoft.com/cdo/configuration/") + name;
+        return std::vector<std::string>{fields + ".Item get|call('" + full + "')",
+                                        fields + "[" + name + "].Value put(" + value + ")"};
+    };
+    std::vector<std::string> expected = {"CoCreateInstance Message", "CoCreateInstance Configuration",
+                                         "Configuration.Load call(-1)", "Configuration.Fields get()"};
+    auto add = [&expected](const std::vector<std::string> &lines) {
+        expected.insert(expected.end(), lines.begin(), lines.end());
+    };
+    add(field(config, "sendusing", "2"));
+    add(field(config, "smtpconnectiontimeout", "10"));
+    add(field(config, "smtpserver", "'mail.example.org'"));
+    add(field(config, "smtpserverport", "25"));
+    add(field(config, "sendusername", "''"));
+    add(field(config, "sendpassword", "''"));
+    add(field(config, "smtpusessl", "false"));
+    add(field(config, "smtpauthenticate", "2"));
+    add({"Configuration.Fields.Update call()", "Message.Configuration putref(<Configuration>)",
+         "Message.From put('\"Sender\" <sender@example.org>')", "Message.Subject put('Quarterly report \xC3\xA4')",
+         "Message.To put('Ann Example <ann@example.org>, bob@example.org')",
+         "Message.CC put('Carl <carl@example.org>')", "Message.BCC put('dora@example.org')",
+         "Message.Fields get()"});
+    add(field("Message.Fields", "X-Mailer", std::string("'orkv14 ") + KV_EXPECTED_VERSION + "'"));
+    add({"Message.Fields.Update call()", "Message.BodyPart get()", "Part0.Fields get()"});
+    add(field("Part0.Fields", "content-type", "'multipart/mixed'"));
+    add({"Part0.Fields.Update call()", "Part0.AddBodyPart call(-1)", "Part1.Fields get()"});
+    add(field("Part1.Fields", "content-type", "'multipart/alternative'"));
+    add({"Part1.Fields.Update call()", "Part1.AddBodyPart call(-1)",
+         "Part2.ContentMediaType put('text/plain; charset=\"utf-8\"')", "Part2.GetDecodedContentStream call()",
+         "Part2.Stream.Charset put('utf-8')", "Part2.Stream.WriteText call('Plain text')",
+         "Part2.Stream.Flush call()", "Part1.AddBodyPart call(-1)",
+         "Part3.ContentMediaType put('text/html; charset=\"utf-8\"')", "Part3.GetDecodedContentStream call()",
+         "Part3.Stream.Charset put('utf-8')", "Part3.Stream.WriteText call('<p>Hi</p>')",
+         "Part3.Stream.Flush call()", "Part0.AddBodyPart call(-1)",
+         "Part4.ContentTransferEncoding put('base64')", "Part4.Fields get()"});
+    add(field("Part4.Fields", "content-disposition", "'attachment; filename=\"data.bin\"'"));
+    add({"Part4.Fields.Update call()", "Part4.GetDecodedContentStream call()",
+         // 64 KiB pieces as byte arrays
+         "Part4.Stream.Write call(bytes[65536])", "Part4.Stream.Write call(bytes[65536])",
+         "Part4.Stream.Write call(bytes[65536])", "Part4.Stream.Write call(bytes[3392])", "Part4.Stream.Flush call()",
+         "Message.Send call()"});
+    EXPECT_EQ(cdo.Log(), expected);
+    EXPECT_EQ(cdo.objects(), 0) << "every CDO object is released after the send";
+
+    // A failure that the objects report as an exception carries its own reason.
+    BSTR reject = SysAllocString(L"reject@example.org");
+    mail->AddRecipients(reject);
+    SysFreeString(reject);
+    EXPECT_EQ(c->Send(plain), E_ABORT);
+    const std::string text = ErrorText(c, &code);
+    EXPECT_EQ(code, -5);
+    EXPECT_EQ(text, SystemText(E_ACCESSDENIED) + "\r\n[clsCDOSYSMail::Send()]\r\n");
+    plain->Release();
+    mail->Release();
+    EXPECT_EQ(c->Disconnect(), S_OK);
+    c->Release();
+    EXPECT_EQ(cdo.objects(), 0);
+}
+
+} // namespace
