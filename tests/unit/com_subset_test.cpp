@@ -345,6 +345,29 @@ TEST(ComStream, SetSizeShrinksAndZeroFillsGrowth) {
     EXPECT_EQ(st.Size(), 5u);
 }
 
+TEST(ComStream, BytesOfASizedStreamReadZeroUntilWritten) {
+    // Size first, then writes at these places: what reads back.
+    const struct {
+        uint64_t size, at;
+        const char *text;
+        std::string all;
+    } cases[] = {
+        {4, 0, "ab", std::string("ab\0\0", 4)},
+        {6, 3, "Z", std::string("\0\0\0Z\0\0", 6)},
+        {2, 4, "xy", std::string("\0\0\0\0xy", 6)},
+        {0, 0, "", ""},
+    };
+    for (const auto &c : cases) {
+        Stream st;
+        ULARGE_INTEGER sz;
+        sz.QuadPart = c.size;
+        ASSERT_EQ(st.s->SetSize(sz), S_OK);
+        ASSERT_EQ(st.Seek((long long)c.at, STREAM_SEEK_SET), S_OK);
+        st.Write(c.text);
+        EXPECT_EQ(st.All(), c.all) << c.size << "/" << c.at;
+    }
+}
+
 TEST(ComStream, CopyToCountsAndSharedMemory) {
     Stream src, dst;
     src.Write("0123456789");

@@ -2,6 +2,7 @@
 // Clones share the memory and keep their own position.
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -11,9 +12,57 @@
 
 namespace {
 
+// The bytes of a stream. Growth goes through realloc (a large block moves
+// without a copy), and bytes past what was written are zeroed only when
+// they are first read or skipped over: a stream sized for a body about to be
+// written then costs one pass over its memory, not two.
+class StreamMemory {
+  public:
+    StreamMemory() = default;
+    StreamMemory(const StreamMemory &) = delete;
+    StreamMemory &operator=(const StreamMemory &) = delete;
+    ~StreamMemory() { std::free(data_); }
+
+    size_t size() const { return size_; }
+    uint8_t *data() { return data_; }
+
+    // False when the memory cannot be had; nothing changes then.
+    bool Resize(size_t size) {
+        if (size > capacity_) {
+            size_t capacity = std::max(size, capacity_ + capacity_ / 2);
+            void *grown = std::realloc(data_, capacity);
+            if (!grown && capacity > size) grown = std::realloc(data_, capacity = size);
+            if (!grown) return false;
+            data_ = static_cast<uint8_t *>(grown);
+            capacity_ = capacity;
+        }
+        size_ = size;
+        written_ = std::min(written_, size_);
+        return true;
+    }
+    // Makes the bytes before `to` defined: zero where nothing was written yet.
+    void Define(size_t to) {
+        to = std::min(to, size_);
+        if (to > written_) {
+            std::memset(data_ + written_, 0, to - written_);
+            written_ = to;
+        }
+    }
+    // Writes at pos, inside the size.
+    void Put(size_t pos, const void *bytes, size_t n) {
+        Define(pos);
+        std::memcpy(data_ + pos, bytes, n);
+        written_ = std::max(written_, pos + n);
+    }
+
+  private:
+    uint8_t *data_ = nullptr;
+    size_t size_ = 0, capacity_ = 0, written_ = 0;
+};
+
 class MemoryStream final : public IStream {
   public:
-    explicit MemoryStream(std::shared_ptr<std::vector<uint8_t>> data) : data_(std::move(data)) {}
+    explicit MemoryStream(std::shared_ptr<StreamMemory> data) : data_(std::move(data)) {}
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override {
         if (!ppv) return E_POINTER;
@@ -35,12 +84,13 @@ class MemoryStream final : public IStream {
 
     HRESULT STDMETHODCALLTYPE Read(void *pv, ULONG cb, ULONG *pcbRead) override {
         if (!pv && cb) return STG_E_INVALIDPOINTER;
-        const auto &d = *data_;
+        auto &d = *data_;
         ULONG n = 0;
         if (pos_ < d.size()) {
             uint64_t avail = d.size() - pos_;
             n = cb < avail ? cb : ULONG(avail);
-            std::memcpy(pv, d.data() + pos_, n);
+            d.Define(size_t(pos_ + n));
+            if (n) std::memcpy(pv, d.data() + pos_, n);
             pos_ += n;
         }
         if (pcbRead) *pcbRead = n;
@@ -53,12 +103,8 @@ class MemoryStream final : public IStream {
         auto &d = *data_;
         uint64_t end = pos_ + cb;
         if (end > 0xFFFFFFFFull) return STG_E_MEDIUMFULL;
-        try {
-            if (end > d.size()) d.resize(size_t(end));
-        } catch (const std::bad_alloc &) {
-            return STG_E_MEDIUMFULL;
-        }
-        if (cb) std::memcpy(d.data() + pos_, pv, cb);
+        if (end > d.size() && !d.Resize(size_t(end))) return STG_E_MEDIUMFULL;
+        if (cb) d.Put(size_t(pos_), pv, cb);
         pos_ = end;
         if (pcbWritten) *pcbWritten = cb;
         return S_OK;
@@ -82,12 +128,7 @@ class MemoryStream final : public IStream {
 
     HRESULT STDMETHODCALLTYPE SetSize(ULARGE_INTEGER newSize) override {
         if (newSize.QuadPart > 0xFFFFFFFFull) return STG_E_MEDIUMFULL;
-        try {
-            data_->resize(size_t(newSize.QuadPart));
-        } catch (const std::bad_alloc &) {
-            return STG_E_MEDIUMFULL;
-        }
-        return S_OK;
+        return data_->Resize(size_t(newSize.QuadPart)) ? S_OK : STG_E_MEDIUMFULL;
     }
 
     HRESULT STDMETHODCALLTYPE CopyTo(IStream *dest, ULARGE_INTEGER cb, ULARGE_INTEGER *pcbRead,
@@ -105,7 +146,8 @@ class MemoryStream final : public IStream {
             uint64_t want = limit - read;
             ULONG chunk = ULONG(std::min<uint64_t>(std::min(avail, want), 1u << 20));
             // Copy out first: dest may be a clone sharing our memory.
-            std::vector<uint8_t> block(data_->begin() + long(pos_), data_->begin() + long(pos_ + chunk));
+            data_->Define(size_t(pos_ + chunk));
+            std::vector<uint8_t> block(data_->data() + pos_, data_->data() + pos_ + chunk);
             pos_ += chunk;
             read += chunk;
             ULONG w = 0;
@@ -154,7 +196,7 @@ class MemoryStream final : public IStream {
 
   private:
     std::atomic<ULONG> refs_{0};
-    std::shared_ptr<std::vector<uint8_t>> data_;
+    std::shared_ptr<StreamMemory> data_;
     uint64_t pos_ = 0;
 };
 
@@ -164,7 +206,7 @@ HRESULT CreateStreamOnHGlobal(HGLOBAL global, BOOL, IStream **stream) {
     if (!stream) return E_INVALIDARG;
     *stream = nullptr;
     if (global) return E_INVALIDARG; // no global memory handles here
-    auto *s = new (std::nothrow) MemoryStream(std::make_shared<std::vector<uint8_t>>());
+    auto *s = new (std::nothrow) MemoryStream(std::make_shared<StreamMemory>());
     if (!s) return E_OUTOFMEMORY;
     s->AddRef();
     *stream = s;
