@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "pal/com.h"
+#include "pal/memory.h"
 
 namespace {
 
@@ -34,6 +35,9 @@ class StreamMemory {
             if (!grown && capacity > size) grown = std::realloc(data_, capacity = size);
             if (!grown) return false;
             data_ = static_cast<uint8_t *>(grown);
+            // A large stretch is about to be filled: map its pages in one call
+            // rather than one fault at a time.
+            if (capacity - capacity_ >= (1u << 20)) kv::pal::PrefaultPages(data_ + capacity_, capacity - capacity_);
             capacity_ = capacity;
         }
         size_ = size;
