@@ -6,7 +6,13 @@ namespace kv::pal {
 
 bool DynamicLibrary::Load(const std::string &name) {
     Free();
+    // A missing or broken library is an answer, not a reason for a system
+    // box in the host's face; only this thread's mode changes, and only for
+    // the load.
+    DWORD old = 0;
+    bool quiet = SetThreadErrorMode(SEM_NOOPENFILEERRORBOX | SEM_FAILCRITICALERRORS, &old) != FALSE;
     handle_ = reinterpret_cast<void *>(LoadLibraryA(name.c_str()));
+    if (quiet) SetThreadErrorMode(old, nullptr);
     return handle_ != nullptr;
 }
 
