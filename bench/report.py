@@ -121,9 +121,11 @@ def transport():
     out.append("Loopback, a fast sink written for the benchmark (so the clients are measured; with STARTTLS through "
                "OpenSSL and a throw-away CA that every client checks), dovecot for POP3. curl only uploads messages "
                "rendered beforehand and is not charged for composing them; ours and Python compose each mail inside "
-               "the timed run. Each side ran %s times, the sides taking turns: the rate is that of the median run, "
-               "the spread the slowest and fastest run. Our mails keep their text in hidden temporary files; the "
-               "side \"TMPDIR on tmpfs\" shows ours with those files on /dev/shm instead of the disk.\n"
+               "the timed run. Ours and the Python sides each run in a fresh process and time their own work (start-up "
+               "left out); curl is timed as a whole process. Each side ran %s times, the sides taking turns: the rate "
+               "is that of the median run, the spread the slowest and fastest run. Rendered and received texts stay "
+               "in memory; the side \"TMPDIR on tmpfs\" shows ours with its hidden temporary files on /dev/shm "
+               "instead of the disk.\n"
                % (rows[0]["runs"] if rows else "-"))
     out.append("| case | side | median seconds | rate | spread (slowest - fastest) | ours/side |")
     out.append("|---|---|---|---|---|---|")
