@@ -3,7 +3,7 @@
 
 Usage: transport_bench.py BUILD_DIR [--quick] [--repeat N] [--only CASE,...] [--tmpfs] [--baseline BUILD_DIR]
 Cases: big, many, pop3, tls-big, tls-many (all by default). Each side of a case
-runs N times (default 3), the sides taking turns, so that a busy machine
+runs N times (default 7), the sides taking turns, so that a busy machine
 disturbs them alike. Ours and the Python sides run in a fresh process each and
 time their own work; curl is timed as a whole process. Prints one JSON object per line: {"case", "side",
 "seconds" (median), "best", "worst", "runs", "rate" (of the median),
@@ -24,7 +24,7 @@ from email.message import EmailMessage
 
 build = sys.argv[1]  # "--peer" in a Python side's own process, where it is not used
 quick = "--quick" in sys.argv
-repeat = int(sys.argv[sys.argv.index("--repeat") + 1]) if "--repeat" in sys.argv else 3
+repeat = int(sys.argv[sys.argv.index("--repeat") + 1]) if "--repeat" in sys.argv else 7
 only = set(sys.argv[sys.argv.index("--only") + 1].split(",")) if "--only" in sys.argv else None
 big_mb = 10 if quick else 50
 many = 200 if quick else 1000
