@@ -35,10 +35,8 @@ class StreamMemory {
             if (!grown && capacity > size) grown = std::realloc(data_, capacity = size);
             if (!grown) return false;
             data_ = static_cast<uint8_t *>(grown);
-            // A large stretch is about to be filled: map its pages in one call
-            // rather than one fault at a time.
-            if (capacity - capacity_ >= (1u << 20)) kv::pal::PrefaultPages(data_ + capacity_, capacity - capacity_);
             capacity_ = capacity;
+            mapped_ = std::min(mapped_, written_);
         }
         size_ = size;
         written_ = std::min(written_, size_);
@@ -55,13 +53,23 @@ class StreamMemory {
     // Writes at pos, inside the size.
     void Put(size_t pos, const void *bytes, size_t n) {
         Define(pos);
+        // Pages of a large stream are mapped a stretch ahead of the writes, in
+        // one call rather than one fault at a time, and only as far as the
+        // writes go (a stream sized for the most a body can take is mostly
+        // filled less).
+        if (pos + n > mapped_ && capacity_ >= kMapAhead) {
+            size_t from = std::max(mapped_, pos), to = std::min(capacity_, pos + n + kMapAhead);
+            kv::pal::PrefaultPages(data_ + from, to - from);
+            mapped_ = to;
+        }
         std::memcpy(data_ + pos, bytes, n);
         written_ = std::max(written_, pos + n);
     }
 
   private:
+    static constexpr size_t kMapAhead = 1u << 20;
     uint8_t *data_ = nullptr;
-    size_t size_ = 0, capacity_ = 0, written_ = 0;
+    size_t size_ = 0, capacity_ = 0, written_ = 0, mapped_ = 0;
 };
 
 class MemoryStream final : public IStream {
