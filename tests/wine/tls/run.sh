@@ -30,15 +30,17 @@ cleanup() {
 trap cleanup EXIT
 
 ossl() { openssl "$@" >/dev/null 2>&1 || { echo "openssl $1 failed"; exit 1; }; }
-ec=(-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes)
-ossl req -x509 "${ec[@]}" -keyout "$dir/ca.key" -out "$dir/ca.pem" -days 2 -subj /CN=kv-wine-CA \
+# RSA: Wine's certificate check refuses now and then an ECDSA signature that
+# OpenSSL accepts (the failure came with freshly made P-256 certificates).
+key=(-newkey rsa:2048 -nodes)
+ossl req -x509 "${key[@]}" -keyout "$dir/ca.key" -out "$dir/ca.pem" -days 2 -subj /CN=kv-wine-CA \
   -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign
-ossl req -x509 "${ec[@]}" -keyout "$dir/other.key" -out "$dir/other.pem" -days 2 -subj /CN=kv-other-CA \
+ossl req -x509 "${key[@]}" -keyout "$dir/other.key" -out "$dir/other.pem" -days 2 -subj /CN=kv-other-CA \
   -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign
 serial=1
 leaf() { # name, subjectAltName, days
   printf 'subjectAltName=%s\n' "$2" >"$dir/$1.ext"
-  ossl req -new "${ec[@]}" -keyout "$dir/$1.key" -out "$dir/$1.csr" -subj "/CN=$1"
+  ossl req -new "${key[@]}" -keyout "$dir/$1.key" -out "$dir/$1.csr" -subj "/CN=$1"
   serial=$((serial + 1))
   ossl x509 -req -in "$dir/$1.csr" -CA "$dir/ca.pem" -CAkey "$dir/ca.key" -set_serial "$serial" -days "$3" \
     -extfile "$dir/$1.ext" -out "$dir/$1.pem"
