@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "runtime/kvstring.h"
+
 namespace kv {
 
 namespace {
@@ -33,18 +35,11 @@ bool Number(std::string_view s, int &out) {
     return true;
 }
 
-bool Equal(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (std::tolower((unsigned char)a[i]) != std::tolower((unsigned char)b[i])) return false;
-    return true;
-}
-
 int Month(std::string_view s) {
     static const char *const names[] = {"jan", "feb", "mar", "apr", "may", "jun",
                                         "jul", "aug", "sep", "oct", "nov", "dec"};
     for (int i = 0; i < 12; ++i)
-        if (Equal(s, names[i])) return i + 1;
+        if (EqualsNoCase(s, names[i])) return i + 1;
     return 0;
 }
 
@@ -61,7 +56,7 @@ bool Zone(std::string_view s, int &minutes) {
     } named[] = {{"UT", 0},  {"UTC", 0}, {"GMT", 0},  {"Z", 0},   {"EST", -5}, {"EDT", -4},
                  {"CST", -6}, {"CDT", -5}, {"MST", -7}, {"MDT", -6}, {"PST", -8}, {"PDT", -7}};
     for (const auto &z : named)
-        if (Equal(s, z.name)) {
+        if (EqualsNoCase(s, z.name)) {
             minutes = z.hours * 60;
             return true;
         }

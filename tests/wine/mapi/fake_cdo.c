@@ -9,46 +9,24 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "fake_record.h"
+
 #define EXPORT __declspec(dllexport)
 
 static const CLSID kClsidMessage = {0xCD000001, 0x8B95, 0x11D1, {0x82, 0xDB, 0x00, 0xC0, 0x4F, 0xB1, 0x62, 0x5D}};
 static const CLSID kClsidConfiguration = {0xCD000002, 0x8B95, 0x11D1, {0x82, 0xDB, 0x00, 0xC0, 0x4F, 0xB1, 0x62, 0x5D}};
 
-static char *g_log;
-static size_t g_logSize, g_logCap;
 static LONG g_objects;
 
 static void Log(const char *format, ...) {
     char line[2048];
     va_list args;
     va_start(args, format);
-    int n = vsnprintf(line, sizeof line - 1, format, args);
+    RecordLine(line, sizeof line, format, args);
     va_end(args);
-    if (n < 0) return;
-    if (n > (int)sizeof line - 2) n = sizeof line - 2;
-    line[n++] = '\n';
-    if (g_logSize + n + 1 > g_logCap) {
-        size_t cap = (g_logCap + n + 1) * 2;
-        char *grown = realloc(g_log, cap);
-        if (!grown) return;
-        g_log = grown;
-        g_logCap = cap;
-    }
-    memcpy(g_log + g_logSize, line, n);
-    g_logSize += n;
-    g_log[g_logSize] = 0;
 }
 
-EXPORT DWORD WINAPI FakeCdoTakeLog(char *buffer, DWORD size) {
-    DWORD n = (DWORD)g_logSize;
-    if (buffer && size) {
-        DWORD copy = n < size - 1 ? n : size - 1;
-        if (g_log) memcpy(buffer, g_log, copy);
-        buffer[copy] = 0;
-    }
-    g_logSize = 0;
-    return n;
-}
+EXPORT DWORD WINAPI FakeCdoTakeLog(char *buffer, DWORD size) { return TakeRecord(buffer, size); }
 
 EXPORT LONG WINAPI FakeCdoObjects(void) { return g_objects; }
 

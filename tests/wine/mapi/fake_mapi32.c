@@ -12,6 +12,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "fake_record.h"
+
 #define EXPORT __declspec(dllexport)
 #define TAG_SMTP_ADDRESS_W PROP_TAG(PT_UNICODE, 0x39FE)
 #define TAG_BODY_HTML_A PROP_TAG(PT_STRING8, 0x1013)
@@ -20,32 +22,17 @@
 
 /* ---- the record ---- */
 
-static char *g_log;
-static size_t g_logSize, g_logCap;
 static LONG g_allocations, g_objects;
 
 static void Log(const char *format, ...) {
     char line[4096];
     va_list args;
     va_start(args, format);
-    int n = vsnprintf(line, sizeof line - 1, format, args);
+    int n = RecordLine(line, sizeof line, format, args);
     va_end(args);
-    if (n < 0) return;
-    if (n > (int)sizeof line - 2) n = sizeof line - 2;
-    line[n++] = '\n';
-    if (g_logSize + n + 1 > g_logCap) {
-        size_t cap = (g_logCap + n + 1) * 2;
-        char *grown = realloc(g_log, cap);
-        if (!grown) return;
-        g_log = grown;
-        g_logCap = cap;
-    }
-    memcpy(g_log + g_logSize, line, n);
-    g_logSize += n;
-    g_log[g_logSize] = 0;
     char path[MAX_PATH];
     DWORD got = GetEnvironmentVariableA("KV_FAKE_MAPI_LOG", path, sizeof path);
-    if (got && got < sizeof path) {
+    if (n && got && got < sizeof path) {
         FILE *f = fopen(path, "ab");
         if (f) {
             fwrite(line, 1, n, f);
@@ -54,17 +41,7 @@ static void Log(const char *format, ...) {
     }
 }
 
-/* The record so far (copied into `buffer`, truncated to `size`); clears it. */
-EXPORT DWORD WINAPI FakeMapiTakeLog(char *buffer, DWORD size) {
-    DWORD n = (DWORD)g_logSize;
-    if (buffer && size) {
-        DWORD copy = n < size - 1 ? n : size - 1;
-        if (g_log) memcpy(buffer, g_log, copy);
-        buffer[copy] = 0;
-    }
-    g_logSize = 0;
-    return n;
-}
+EXPORT DWORD WINAPI FakeMapiTakeLog(char *buffer, DWORD size) { return TakeRecord(buffer, size); }
 
 /* Buffers and objects not yet given back. */
 EXPORT LONG WINAPI FakeMapiOutstanding(LONG *objects) {
