@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "pal/socket_addresses.inl"
+
 namespace kv::pal {
 
 namespace {
@@ -60,6 +62,11 @@ int WsaFromErrno(int e) {
 
 void SetErrorFromErrno() { t_lastError = WsaFromErrno(errno); }
 
+// Resolver failures as the Winsock codes: host not found, try again, no recovery.
+void SetResolveError(int rc) {
+    t_lastError = (rc == EAI_NONAME || rc == EAI_NODATA) ? 11001 : rc == EAI_AGAIN ? 11002 : 11003;
+}
+
 } // namespace
 
 bool SocketStartup() { return true; }
@@ -81,19 +88,13 @@ bool ResolveHostName(const std::string &host, uint32_t &address) {
     addrinfo *result = nullptr;
     int rc = getaddrinfo(host.c_str(), nullptr, &hints, &result);
     if (rc != 0 || !result) {
-        t_lastError = (rc == EAI_NONAME || rc == EAI_NODATA) ? 11001 : rc == EAI_AGAIN ? 11002 : 11003;
+        SetResolveError(rc);
         return false;
     }
     address = reinterpret_cast<sockaddr_in *>(result->ai_addr)->sin_addr.s_addr;
     freeaddrinfo(result);
     return true;
 }
-
-namespace {
-void SetResolveError(int rc) {
-    t_lastError = (rc == EAI_NONAME || rc == EAI_NODATA) ? 11001 : rc == EAI_AGAIN ? 11002 : 11003;
-}
-} // namespace
 
 bool ResolveAll(const std::string &host, uint16_t port, std::vector<SocketAddress> &addresses) {
     addresses.clear();
@@ -113,31 +114,10 @@ bool ResolveAll(const std::string &host, uint16_t port, std::vector<SocketAddres
         SetResolveError(rc);
         return false;
     }
-    for (addrinfo *ai = result; ai; ai = ai->ai_next) {
-        if ((ai->ai_family != AF_INET && ai->ai_family != AF_INET6) || ai->ai_addrlen > sizeof(SocketAddress::storage))
-            continue;
-        SocketAddress a;
-        a.family = ai->ai_family;
-        a.length = uint32_t(ai->ai_addrlen);
-        std::memcpy(a.storage, ai->ai_addr, ai->ai_addrlen);
-        addresses.push_back(a);
-    }
+    CollectAddresses(result, addresses);
     freeaddrinfo(result);
     if (addresses.empty()) t_lastError = 11004;
     return !addresses.empty();
-}
-
-bool InetAddr6(const std::string &text, unsigned char address[16]) {
-    return inet_pton(AF_INET6, text.c_str(), address) == 1;
-}
-
-std::string AddressText(const SocketAddress &address) {
-    char text[INET6_ADDRSTRLEN] = "";
-    const void *raw = address.family == AF_INET6
-                          ? static_cast<const void *>(&reinterpret_cast<const sockaddr_in6 *>(address.storage)->sin6_addr)
-                          : static_cast<const void *>(&reinterpret_cast<const sockaddr_in *>(address.storage)->sin_addr);
-    if (!inet_ntop(address.family, raw, text, sizeof text)) return std::string();
-    return text;
 }
 
 bool ReverseLookup(uint32_t address) {

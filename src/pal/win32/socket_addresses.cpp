@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "pal/socket.h"
+#include "pal/socket_addresses.inl"
 
 namespace kv::pal {
 
@@ -29,31 +30,10 @@ bool ResolveAll(const std::string &host, uint16_t port, std::vector<SocketAddres
         WSASetLastError(rc != 0 ? rc : WSANO_DATA);
         return false;
     }
-    for (addrinfo *ai = result; ai; ai = ai->ai_next) {
-        if ((ai->ai_family != AF_INET && ai->ai_family != AF_INET6) || ai->ai_addrlen > sizeof(SocketAddress::storage))
-            continue;
-        SocketAddress a;
-        a.family = ai->ai_family;
-        a.length = uint32_t(ai->ai_addrlen);
-        std::memcpy(a.storage, ai->ai_addr, ai->ai_addrlen);
-        addresses.push_back(a);
-    }
+    CollectAddresses(result, addresses);
     freeaddrinfo(result);
     if (addresses.empty()) WSASetLastError(WSANO_DATA);
     return !addresses.empty();
-}
-
-bool InetAddr6(const std::string &text, unsigned char address[16]) {
-    return inet_pton(AF_INET6, text.c_str(), address) == 1;
-}
-
-std::string AddressText(const SocketAddress &address) {
-    char text[INET6_ADDRSTRLEN] = "";
-    const void *raw = address.family == AF_INET6
-                          ? static_cast<const void *>(&reinterpret_cast<const sockaddr_in6 *>(address.storage)->sin6_addr)
-                          : static_cast<const void *>(&reinterpret_cast<const sockaddr_in *>(address.storage)->sin_addr);
-    if (!inet_ntop(address.family, raw, text, sizeof text)) return std::string();
-    return text;
 }
 
 bool TcpSocket::Create(const SocketAddress &forAddress) {
