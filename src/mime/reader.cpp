@@ -376,20 +376,17 @@ void ReadWithTrace(clsMail &mail, clsLineText lines, int depth, uint32_t flags, 
 
 void clsTextScan::Feed(const char *data, size_t size) {
     if (zero_ || size == 0) return;
-    if (const void *zero = std::memchr(data, 0, size)) {
-        zero_ = true;
-        size = size_t(static_cast<const char *>(zero) - data);
-        if (size == 0) return;
-    }
-    length_ += size;
-    // An LF where, and only where, a CR stands before it.
+    // One pass for both questions while the text looks raw: no zero byte, and
+    // an LF where, and only where, a CR stands before it.
     size_t i = 0;
-    if (raw_) {
+    bool afterCR = lastCR_;
 #if defined(__SSE2__)
-        const __m128i cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n');
-        unsigned carry = lastCR_ ? 1u : 0u;
+    if (raw_) {
+        const __m128i nul = _mm_setzero_si128(), cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n');
+        unsigned carry = afterCR ? 1u : 0u;
         for (; i + 16 <= size; i += 16) {
             __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + i));
+            if (_mm_movemask_epi8(_mm_cmpeq_epi8(v, nul))) break;
             unsigned crs = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(v, cr)));
             unsigned lfs = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lf)));
             if ((((crs << 1) | carry) & 0xFFFFu) != lfs) {
@@ -398,13 +395,19 @@ void clsTextScan::Feed(const char *data, size_t size) {
             }
             carry = crs >> 15;
         }
-        if (raw_ && i > 0) lastCR_ = data[i - 1] == '\r';
-#endif
-        for (; raw_ && i < size; ++i) {
-            if ((data[i] == '\n') != lastCR_) raw_ = false;
-            lastCR_ = data[i] == '\r';
-        }
+        if (i > 0) afterCR = data[i - 1] == '\r';
     }
+#endif
+    if (const void *zero = std::memchr(data + i, 0, size - i)) {
+        zero_ = true;
+        size = size_t(static_cast<const char *>(zero) - data);
+    }
+    length_ += size;
+    for (; raw_ && i < size; ++i) {
+        if ((data[i] == '\n') != afterCR) raw_ = false;
+        afterCR = data[i] == '\r';
+    }
+    if (size == 0) return;
     lastCR_ = data[size - 1] == '\r';
     lastLF_ = data[size - 1] == '\n';
 }

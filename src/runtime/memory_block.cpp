@@ -2,6 +2,8 @@
 
 #include <new>
 
+#include "pal/memory.h"
+
 namespace kv {
 
 void ResizeBlock(clsMemoryBlock &block, size_t size) {
@@ -9,6 +11,7 @@ void ResizeBlock(clsMemoryBlock &block, size_t size) {
     if (!p) throw std::bad_alloc();
     (void)block.release();
     block.reset(p);
+    pal::AdviseLargePages(p, size);
 }
 
 } // namespace kv

@@ -466,6 +466,21 @@ TEST(EncodingsCodecs, FastPathsFollowTheRules) {
             << qp;
         Bytes line = RandomText(rng, b64Alphabet, 120);
         ASSERT_EQ(DecodeLines(DecodeBase64Lines, {line}), ReferenceBase64Line(line)) << line;
+        // Escapes close together, with and without hex digits, as 8-bit text
+        // has them: the paths that decode a whole block of escapes at once.
+        Bytes dense;
+        while (dense.size() < 400) {
+            unsigned pick = rng() % 16;
+            if (pick < 9) dense += "=" + RandomText(rng, Bytes("09AFafGz=\xE9 .\r\n", 15), 2);
+            else if (pick < 14) dense += RandomText(rng, Bytes("xyz \xFF", 5), 1 + rng() % 4);
+            else dense += pick == 14 ? "=\r\n" : "\r\n";
+        }
+        buf.assign(codec::QpDecodeMaxLength(dense.size()), 0);
+        decoder = codec::QpDecoder();
+        n = codec::QpDecodeStep(decoder, dense.data(), dense.size(), buf.data());
+        n += codec::QpDecodeEnd(decoder, buf.data() + n);
+        ASSERT_EQ(Bytes(reinterpret_cast<char *>(buf.data()), n), DecodeLines(DecodeQuotedPrintableLines, SplitLines(dense)))
+            << dense;
     }
 }
 

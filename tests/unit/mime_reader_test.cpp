@@ -434,6 +434,10 @@ TEST(MimeTextScan, PiecesGiveTheAnswerOfTheWholeText) {
         {{x15 + "\r", "\n" + y14 + "\r\n"}, true, 33},
         {{x15 + "\rx" + y14 + "\r\n"}, false, 33},
         {{x15 + "x\n" + y14 + "\r\n"}, false, 33},
+        // A zero byte in a later block ends the text there; what comes before still counts.
+        {{x15 + "\r\n" + std::string("ab\r\n\0", 5) + y14 + "\n"}, true, 21},
+        {{x15 + "\r\n" + std::string("a\nb\r\n\0", 6) + y14 + "\r\n"}, false, 22},
+        {{x15 + "\r\n" + std::string("ab\0\r\n", 5) + y14 + "\r\n"}, false, 19},
     };
     for (const auto &c : cases) {
         clsTextScan scan;

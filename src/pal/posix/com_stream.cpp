@@ -36,6 +36,7 @@ class StreamMemory {
             if (!grown) return false;
             data_ = static_cast<uint8_t *>(grown);
             capacity_ = capacity;
+            kv::pal::AdviseLargePages(data_, capacity);
             mapped_ = std::min(mapped_, written_);
         }
         size_ = size;
