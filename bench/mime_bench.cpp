@@ -5,7 +5,8 @@
 //   CASE: b64-1 | b64-10 | b64-50 (MB base64 attachment), qp-5 (5 MB
 //         quoted-printable body), parts-2000 (2,000 small attachments)
 // "render" writes DIR/CASE.SIDE.eml; "read" parses DIR/CASE.ours.eml and
-// decodes every part. Prints: side action case MB MB/s peak-RSS-MB.
+// decodes every part. Prints: side action case MB MB/s peak-RSS-MB, then
+// the MB the work added at its peak and the message's MB.
 #include <gmime/gmime.h>
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -79,6 +80,27 @@ double PeakMb() {
     return double(u.ru_maxrss) / 1024.0;
 }
 
+// A field of /proc/self/status ("VmRSS:", "VmHWM:") in MB.
+double StatusMb(const char *field) {
+    std::ifstream f("/proc/self/status");
+    for (std::string line; std::getline(f, line);)
+        if (line.rfind(field, 0) == 0) return std::stod(line.substr(std::strlen(field))) / 1024.0;
+    return 0;
+}
+
+// What the work adds to the process: the peak resident size is reset just
+// before it (Linux 4.0 and later), so neither the process's own size nor the
+// input made ready beforehand counts.
+struct AddedMemory {
+    double start;
+    AddedMemory() {
+        std::ofstream("/proc/self/clear_refs") << "5";
+        start = StatusMb("VmRSS:");
+    }
+    double Mb() const { return StatusMb("VmHWM:") - start; }
+};
+double g_addedMb = 0;
+
 double FileMb(const std::string &path) {
     std::ifstream f(path, std::ios::binary | std::ios::ate);
     return double(f.tellg()) / 1048576.0;
@@ -127,11 +149,13 @@ size_t OursRender(const Shape &shape, const std::string &out) {
     if (shape.attachmentBytes) attach(Random(shape.attachmentBytes, 1), u"data.bin");
     for (size_t i = 0; i < shape.parts; ++i) attach(Random(2000, unsigned(i)), u"part.bin");
 
+    AddedMemory memory;
     Timer timer;
     clsAutoRelease<IStream> text;
     CreateStreamOnHGlobal(nullptr, TRUE, text.put());
     mail->GetRawText(text.get());
     double seconds = timer.Seconds(payload / 1048576.0);
+    g_addedMb = memory.Mb();
 
     LARGE_INTEGER zero{};
     text->Seek(zero, STREAM_SEEK_SET, nullptr);
@@ -154,9 +178,11 @@ void OursRead(const std::string &in) {
     text.clear();
     text.shrink_to_fit();
     double mb = FileMb(in);
+    AddedMemory memory;
     Timer timer;
     HRESULT hr = mail->SetRawText(s.get());
     double seconds = timer.Seconds(mb);
+    g_addedMb = memory.Mb();
     s.reset();
     if (hr != S_OK) std::printf("(SetRawText failed) ");
     mail.reset();
@@ -186,6 +212,7 @@ void GmimeRender(const Shape &shape, const std::string &out) {
     std::string attachment = shape.attachmentBytes ? Random(shape.attachmentBytes, 1) : std::string();
     std::vector<std::string> parts;
     for (size_t i = 0; i < shape.parts; ++i) parts.push_back(Random(2000, unsigned(i)));
+    AddedMemory memory;
     Timer timer;
     addPart(bodyText, "text", "plain", shape.qpBytes ? GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE : GMIME_CONTENT_ENCODING_7BIT,
             nullptr);
@@ -201,6 +228,7 @@ void GmimeRender(const Shape &shape, const std::string &out) {
     GMimeStream *mem = g_mime_stream_mem_new();
     g_mime_object_write_to_stream(GMIME_OBJECT(message), nullptr, mem);
     double seconds = timer.Seconds(payload / 1048576.0);
+    g_addedMb = memory.Mb();
     GByteArray *bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(mem));
     std::ofstream(out, std::ios::binary).write(reinterpret_cast<const char *>(bytes->data), bytes->len);
     g_object_unref(mem);
@@ -221,6 +249,7 @@ void DecodeAll(GMimeObject *parent, GMimeObject *part, gpointer) {
 
 void GmimeRead(const std::string &in) {
     double mb = FileMb(in);
+    AddedMemory memory;
     Timer timer;
     GMimeStream *file = g_mime_stream_fs_open(in.c_str(), O_RDONLY, 0, nullptr);
     if (!file) return;
@@ -228,6 +257,7 @@ void GmimeRead(const std::string &in) {
     GMimeMessage *message = g_mime_parser_construct_message(parser, nullptr);
     if (message) g_mime_message_foreach(message, DecodeAll, nullptr);
     double seconds = timer.Seconds(mb);
+    g_addedMb = memory.Mb();
     if (message) g_object_unref(message);
     g_object_unref(parser);
     g_object_unref(file);
@@ -242,6 +272,8 @@ int main(int argc, char **argv) {
         return 2;
     }
     std::string side = argv[1], action = argv[2], name = argv[3], dir = argv[4];
+    // The message: what is read, or what was rendered.
+    std::string message = dir + "/" + name + (action == "read" || side == "ours" ? ".ours.eml" : ".gmime.eml");
     Shape shape = ShapeOf(name);
     std::printf("%s %s %s ", side.c_str(), action.c_str(), name.c_str());
     if (side == "gmime") g_mime_init();
@@ -249,7 +281,7 @@ int main(int argc, char **argv) {
     else if (side == "ours") OursRead(dir + "/" + name + ".ours.eml");
     else if (action == "render") GmimeRender(shape, dir + "/" + name + ".gmime.eml");
     else GmimeRead(dir + "/" + name + ".ours.eml");
-    std::printf("%.0f\n", PeakMb());
+    std::printf("%.0f %.1f %.1f\n", PeakMb(), g_addedMb, FileMb(message));
     if (side == "gmime") g_mime_shutdown();
     return 0;
 }

@@ -8,7 +8,7 @@ trap 'rm -rf "$dir"' EXIT
 here=$(dirname "$0")
 # The last column: MB/s by the process's own CPU time, which a busy machine
 # disturbs far less than the wall-clock rate.
-echo "side action case payload-MB MB/s peak-RSS-MB cpu-MB/s"
+echo "side action case payload-MB MB/s peak-RSS-MB added-MB message-MB cpu-MB/s"
 run() {
   line=$("$bench" "$@" 2>"$dir/cpu")
   echo "$line $(sed -n 's/^cpu-MB\/s //p' "$dir/cpu")"
