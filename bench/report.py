@@ -48,7 +48,7 @@ def codecs():
     out.append("```\n" + table.strip() + "\n```\n")
 
 
-MIME_RUNS = 5
+MIME_RUNS = 7
 
 
 def mime():

@@ -308,9 +308,10 @@ void DecodeBase64Text(clsLineText lines, const clsOutputTarget &target) {
     // No larger than the text needs: a message of many small parts must not
     // clear a large buffer for each.
     const size_t chunk = std::min<size_t>(256 * 1024, text.size() + 1);
-    std::vector<uint8_t> out(codec::Base64DecodeMaxLength(chunk) + 8);
+    std::vector<uint8_t> out;
     codec::Base64LineDecoder state;
     if (lines.crlfOnly) {
+        out.resize(codec::Base64DecodeMaxLength(chunk) + 8);
         // A lone CR or LF inside a line is no line end here: line by line.
         clsLineCursor cursor(lines);
         size_t used = 0;
@@ -330,11 +331,18 @@ void DecodeBase64Text(clsLineText lines, const clsOutputTarget &target) {
     }
     // The decoder ends a group at every CR and LF as the line decoder does at
     // each line's end, so the text goes through in large pieces.
+    // Decoded in place where the target has the room, else through a buffer.
     for (size_t at = 0; at < text.size(); at += chunk) {
         size_t n = std::min(chunk, text.size() - at);
+        if (uint8_t *room = target.Room(codec::Base64DecodeMaxLength(n) + 8)) {
+            target.Commit(codec::Base64DecodeStep(state, text.data() + at, n, room));
+            continue;
+        }
+        if (out.empty()) out.resize(codec::Base64DecodeMaxLength(chunk) + 8);
         target.Write(out.data(), codec::Base64DecodeStep(state, text.data() + at, n, out.data()));
     }
-    target.Write(out.data(), codec::Base64DecodeEndLine(state, out.data()));
+    uint8_t tail[codec::Base64DecodeMaxLength(0)];
+    target.Write(tail, codec::Base64DecodeEndLine(state, tail));
 }
 
 } // namespace kv

@@ -1,5 +1,6 @@
 // Output targets and body sources, and the "UTF-8" transfer decoding.
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 #include "log/except.h"
@@ -7,8 +8,23 @@
 
 namespace kv {
 
+uint8_t *clsOutputTarget::Room(size_t size) const {
+    if (!window_ || !window_->IsOpen() || window_->Size() - window_->Used() < size) return nullptr;
+    return window_->Data() + window_->Used();
+}
+
+void clsOutputTarget::Commit(size_t size) const { window_->AddUsed(size); }
+
 void clsOutputTarget::Write(const void *data, size_t size) const {
     if (size == 0) return;
+    if (window_ && window_->IsOpen()) {
+        if (window_->Size() - window_->Used() >= size) {
+            std::memcpy(window_->Data() + window_->Used(), data, size);
+            window_->AddUsed(size);
+            return;
+        }
+        window_->Close();
+    }
     if (file_ != pal::kInvalidFile && !pal::FileWrite(file_, data, size))
         throw clsExcept(-5, "cannot write to the output file");
     if (stream_) {

@@ -12,6 +12,7 @@
 
 #include "mime/line_text.h"
 #include "pal/com.h"
+#include "pal/stream_window.h"
 #include "pal/system.h"
 #include "runtime/kvstring.h"
 
@@ -29,9 +30,19 @@ class clsOutputTarget {
     void Write(const void *data, size_t size) const;
     void Write(std::string_view bytes) const { Write(bytes.data(), bytes.size()); }
 
+    // Writes to the stream (and no file) go straight into the open window
+    // while they fit; at the first that does not, the window is closed and
+    // writing goes on through the stream.
+    void WriteInPlace(pal::clsStreamWindow *window) { window_ = window; }
+    // Room for size bytes at the write position, to be filled in place and
+    // then counted by Commit; nullptr when there is none.
+    uint8_t *Room(size_t size) const;
+    void Commit(size_t size) const;
+
   private:
     pal::FileHandle file_;
     IStream *stream_;
+    pal::clsStreamWindow *window_ = nullptr;
 };
 
 // The same pair, read: the file when it is valid, else the stream.

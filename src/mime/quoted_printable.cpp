@@ -474,8 +474,9 @@ void DecodeQuotedPrintableText(clsLineText lines, const clsOutputTarget &target)
     // No larger than the text needs: a message of many small parts must not
     // clear a large buffer for each.
     const size_t chunk = std::min<size_t>(128 * 1024, text.size() + 1);
-    std::vector<uint8_t> out(codec::QpDecodeMaxLength(chunk) + 8);
+    std::vector<uint8_t> out;
     if (lines.crlfOnly) {
+        out.resize(codec::QpDecodeMaxLength(chunk) + 8);
         // A lone CR or LF inside a line is no line end here: line by line.
         clsLineCursor cursor(lines);
         size_t used = 0;
@@ -492,12 +493,19 @@ void DecodeQuotedPrintableText(clsLineText lines, const clsOutputTarget &target)
     }
     // The stream decoder reads CR, LF and CR LF as the line decoder's line
     // ends, so the text goes through in large pieces.
+    // Decoded in place where the target has the room, else through a buffer.
     codec::QpDecoder state;
     for (size_t at = 0; at < text.size(); at += chunk) {
         size_t n = std::min(chunk, text.size() - at);
+        if (uint8_t *room = target.Room(codec::QpDecodeMaxLength(n))) {
+            target.Commit(codec::QpDecodeStep(state, text.data() + at, n, room));
+            continue;
+        }
+        if (out.empty()) out.resize(codec::QpDecodeMaxLength(chunk) + 8);
         target.Write(out.data(), codec::QpDecodeStep(state, text.data() + at, n, out.data()));
     }
-    target.Write(out.data(), codec::QpDecodeEnd(state, out.data()));
+    uint8_t end[2];
+    target.Write(end, codec::QpDecodeEnd(state, end));
 }
 
 } // namespace kv

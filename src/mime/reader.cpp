@@ -150,9 +150,9 @@ void DecodeLines(clsLineText lines, std::string_view encoding, bool utf8Allowed,
     clsOutputTarget target(pal::kInvalidFile, destination);
     encoding = TrimView(encoding);
     bool base64 = EqualsNoCase(encoding, "base64");
-    // Room for the decoded bytes at once (no encoding makes them more than
-    // the text and its last line end), so a large body is not copied again
-    // each time its stream grows.
+    // Room for the decoded bytes at once (only lone CRs or LFs, which become
+    // CR LF, make them more than the text and its last line end), so a large
+    // body is not copied again each time its stream grows.
     ULARGE_INTEGER size;
     size.QuadPart = base64 ? lines.text.size() / 4 * 3 + 3 : lines.text.size() + 2;
     LARGE_INTEGER zero{};
@@ -168,6 +168,9 @@ void DecodeLines(clsLineText lines, std::string_view encoding, bool utf8Allowed,
             if (SUCCEEDED(stream->Seek(none, STREAM_SEEK_CUR, &end))) stream->SetSize(end);
         }
     } trim{destination, sized};
+    // A memory stream is filled in place (and closed before it is cut back).
+    pal::clsStreamWindow window;
+    if (sized && window.Open(destination)) target.WriteInPlace(&window);
     if (base64) DecodeBase64Text(lines, target);
     else if (EqualsNoCase(encoding, "quoted-printable")) DecodeQuotedPrintableText(lines, target);
     else if (utf8Allowed && EqualsNoCase(encoding, "UTF-8")) DecodeUtf8Text(lines, target);

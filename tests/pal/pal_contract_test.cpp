@@ -11,6 +11,7 @@
 
 #include "pal/codepage.h"
 #include "pal/registry.h"
+#include "pal/stream_window.h"
 #include "pal/system.h"
 
 using namespace kv::pal;
@@ -179,6 +180,60 @@ TEST(SystemContract, FilesReadBackWhatWasWritten) {
     EXPECT_EQ(back, data);
     EXPECT_TRUE(DeleteFilePath(path));
     EXPECT_EQ(FileOpen(path, false), kInvalidFile);
+}
+
+// The bytes of a memory stream written in place: from the stream's position,
+// cut after what was used, the position there; bytes before stay.
+TEST(StreamWindowContract, WritesInPlaceFromThePositionAndCutsAfterWhatWasUsed) {
+    const struct {
+        size_t before, size, used;
+    } cases[] = {{0, 16, 16}, {0, 5000, 1}, {3, 100000, 99990}, {10, 11, 0}};
+    for (const auto &c : cases) {
+        IStream *stream = nullptr;
+        ASSERT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, &stream), S_OK);
+        std::string head(c.before, 'h');
+        ULONG n = 0;
+        ASSERT_EQ(stream->Write(head.data(), ULONG(head.size()), &n), S_OK);
+        ULARGE_INTEGER size;
+        size.QuadPart = c.size;
+        ASSERT_EQ(stream->SetSize(size), S_OK);
+        {
+            clsStreamWindow window;
+            ASSERT_TRUE(window.Open(stream)) << c.size;
+            ASSERT_EQ(window.Size(), c.size - c.before);
+            for (size_t i = 0; i < c.used; ++i) window.Data()[i] = uint8_t('a' + i % 26);
+            window.AddUsed(c.used);
+        } // closed here
+        STATSTG stat{};
+        ASSERT_EQ(stream->Stat(&stat, STATFLAG_NONAME), S_OK);
+        EXPECT_EQ(stat.cbSize.QuadPart, c.before + c.used);
+        LARGE_INTEGER none{};
+        ULARGE_INTEGER at{};
+        ASSERT_EQ(stream->Seek(none, STREAM_SEEK_CUR, &at), S_OK);
+        EXPECT_EQ(at.QuadPart, c.before + c.used);
+        ASSERT_EQ(stream->Write("!", 1, &n), S_OK);
+        ASSERT_EQ(stream->Seek(none, STREAM_SEEK_SET, nullptr), S_OK);
+        std::string back(c.before + c.used + 2, '\0');
+        ASSERT_EQ(stream->Read(back.data(), ULONG(back.size()), &n), S_OK);
+        back.resize(n);
+        std::string expected = head;
+        for (size_t i = 0; i < c.used; ++i) expected += char('a' + i % 26);
+        EXPECT_EQ(back, expected + "!");
+        stream->Release();
+    }
+}
+
+// Nothing to write in place: not opened, and the stream is left as it was.
+TEST(StreamWindowContract, NothingAfterThePositionDoesNotOpen) {
+    IStream *stream = nullptr;
+    ASSERT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, &stream), S_OK);
+    clsStreamWindow window;
+    EXPECT_FALSE(window.Open(stream)) << "nothing after the position";
+    EXPECT_FALSE(window.Open(nullptr));
+    STATSTG stat{};
+    ASSERT_EQ(stream->Stat(&stat, STATFLAG_NONAME), S_OK);
+    EXPECT_EQ(stat.cbSize.QuadPart, 0u);
+    stream->Release();
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 // errors and what stays after them.
 #include <gtest/gtest.h>
 
+#include "mime/encodings.h"
 #include "mime/reader.h"
 #include "mime_test_util.h"
 
@@ -65,6 +66,42 @@ TEST_F(MimeReader, TransferEncodingsAreNamedWithoutRegardToCase) {
         ASSERT_EQ(Read(mail, text), S_OK) << c.encoding;
         ASSERT_EQ(mail->Bodies().Size(), 1u);
         EXPECT_EQ(BodyBytes(mail->Bodies()[0]), c.bytes) << c.encoding;
+    }
+}
+
+// Bodies are decoded into the room made for them beforehand; lone line ends
+// (each becomes CR LF) can outgrow it, and the decoding goes on past it.
+TEST_F(MimeReader, LargeBodiesKeepEveryByteWhereverTheirRoomEnds) {
+    std::string lone, loneBytes, escapes, escapeBytes, binary, wrapped;
+    for (int i = 0; i < 100000; ++i) {
+        lone += i % 3 ? "ab\n" : "a\r";
+        loneBytes += i % 3 ? "ab\r\n" : "a\r\n";
+    }
+    for (int i = 0; i < 30000; ++i) {
+        escapes += i % 25 == 24 ? "=E9=\r\n" : "=E9x";
+        escapeBytes += i % 25 == 24 ? "\xE9" : "\xE9x";
+    }
+    for (int i = 0; i < 600000; ++i) binary += char(i * 131 % 251);
+    std::string encoded = EncodeBase64(binary.data(), binary.size());
+    for (size_t at = 0; at < encoded.size(); at += 76) wrapped += encoded.substr(at, 76) + "\r\n";
+    const struct {
+        const char *encoding;
+        const std::string &lines, &bytes;
+    } cases[] = {
+        {"quoted-printable", lone, loneBytes},
+        {"7bit", lone, loneBytes},
+        {"quoted-printable", escapes, escapeBytes},
+        {"base64", wrapped, binary},
+    };
+    for (const auto &c : cases) {
+        clsArpaMail *mail = NewMail(0, u"");
+        ASSERT_EQ(Read(mail, std::string("Content-Transfer-Encoding: ") + c.encoding + "\r\n\r\n" + c.lines), S_OK);
+        ASSERT_EQ(mail->Bodies().Size(), 1u);
+        IStream *contents = mail->Bodies()[0]->Contents();
+        STATSTG stat{};
+        ASSERT_EQ(contents->Stat(&stat, STATFLAG_NONAME), S_OK);
+        EXPECT_EQ(stat.cbSize.QuadPart, c.bytes.size()) << c.encoding;
+        EXPECT_TRUE(BodyBytes(mail->Bodies()[0]) == c.bytes) << c.encoding;
     }
 }
 

@@ -10,6 +10,7 @@
 
 #include "pal/com.h"
 #include "pal/memory.h"
+#include "pal/stream_window.h"
 
 namespace {
 
@@ -43,6 +44,17 @@ class StreamMemory {
         written_ = std::min(written_, size_);
         return true;
     }
+    // The bytes from `from` to the end, to be written in place: counted as
+    // written (the writer cuts the stream after what it wrote), and mapped
+    // in one go.
+    uint8_t *Expose(size_t from) {
+        if (from >= size_) return nullptr;
+        Define(from);
+        kv::pal::PrefaultPages(data_ + std::max(from, mapped_), size_ - std::min(size_, std::max(from, mapped_)));
+        mapped_ = std::max(mapped_, size_);
+        written_ = size_;
+        return data_ + from;
+    }
     // Makes the bytes before `to` defined: zero where nothing was written yet.
     void Define(size_t to) {
         to = std::min(to, size_);
@@ -73,6 +85,9 @@ class StreamMemory {
     size_t size_ = 0, capacity_ = 0, written_ = 0, mapped_ = 0;
 };
 
+// Asks a stream whether it is one of ours (no reference is added).
+const IID kIID_MemoryStream = {0x6b7f2a10, 0x41c3, 0x4e8d, {0x9a, 0x55, 0x0e, 0x21, 0x7c, 0x3b, 0x88, 0x14}};
+
 class MemoryStream final : public IStream {
   public:
     explicit MemoryStream(std::shared_ptr<StreamMemory> data) : data_(std::move(data)) {}
@@ -83,6 +98,10 @@ class MemoryStream final : public IStream {
             IsEqualIID(riid, IID_ISequentialStream)) {
             *ppv = static_cast<IStream *>(this);
             AddRef();
+            return S_OK;
+        }
+        if (IsEqualIID(riid, kIID_MemoryStream)) {
+            *ppv = this;
             return S_OK;
         }
         *ppv = nullptr;
@@ -207,6 +226,12 @@ class MemoryStream final : public IStream {
         return S_OK;
     }
 
+    uint8_t *Expose(size_t *size) {
+        if (pos_ >= data_->size()) return nullptr;
+        *size = data_->size() - size_t(pos_);
+        return data_->Expose(size_t(pos_));
+    }
+
   private:
     std::atomic<ULONG> refs_{0};
     std::shared_ptr<StreamMemory> data_;
@@ -225,3 +250,37 @@ HRESULT CreateStreamOnHGlobal(HGLOBAL global, BOOL, IStream **stream) {
     *stream = s;
     return S_OK;
 }
+
+namespace kv::pal {
+
+bool clsStreamWindow::Open(IStream *stream) {
+    Close();
+    void *self = nullptr;
+    if (!stream || FAILED(stream->QueryInterface(kIID_MemoryStream, &self)) || !self) return false;
+    size_t size = 0;
+    uint8_t *data = static_cast<MemoryStream *>(self)->Expose(&size);
+    ULARGE_INTEGER at{};
+    LARGE_INTEGER none{};
+    if (!data || FAILED(stream->Seek(none, STREAM_SEEK_CUR, &at))) return false;
+    stream_ = stream;
+    data_ = data;
+    size_ = size;
+    used_ = 0;
+    start_ = at.QuadPart;
+    return true;
+}
+
+void clsStreamWindow::Close() {
+    if (!stream_) return;
+    ULARGE_INTEGER end;
+    end.QuadPart = start_ + used_;
+    LARGE_INTEGER to;
+    to.QuadPart = LONGLONG(end.QuadPart);
+    stream_->SetSize(end);
+    stream_->Seek(to, STREAM_SEEK_SET, nullptr);
+    stream_ = nullptr;
+    data_ = nullptr;
+    size_ = used_ = 0;
+}
+
+} // namespace kv::pal

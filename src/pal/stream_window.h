@@ -1,0 +1,43 @@
+// The bytes of a memory stream (what CreateStreamOnHGlobal makes), from its
+// position to its end, written in place: a large body is decoded straight
+// into them rather than through a buffer and a copy. Other streams do not
+// open; their writers go through IStream::Write as ever.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "pal/com.h"
+
+namespace kv::pal {
+
+class clsStreamWindow {
+  public:
+    clsStreamWindow() = default;
+    ~clsStreamWindow() { Close(); }
+    clsStreamWindow(const clsStreamWindow &) = delete;
+    clsStreamWindow &operator=(const clsStreamWindow &) = delete;
+
+    // False for a stream that keeps no such bytes.
+    bool Open(IStream *stream);
+    bool IsOpen() const { return stream_ != nullptr; }
+    uint8_t *Data() const { return data_; }
+    size_t Size() const { return size_; }
+    // How many of the bytes hold what was written.
+    size_t Used() const { return used_; }
+    void AddUsed(size_t n) { used_ += n; }
+    // The stream then ends after the bytes used, its position there.
+    void Close();
+
+  private:
+    IStream *stream_ = nullptr;
+    uint8_t *data_ = nullptr;
+    size_t size_ = 0;
+    size_t used_ = 0;
+    uint64_t start_ = 0;
+#if defined(_WIN32)
+    HGLOBAL global_ = nullptr;
+#endif
+};
+
+} // namespace kv::pal
