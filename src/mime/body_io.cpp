@@ -8,18 +8,15 @@
 
 namespace kv {
 
-uint8_t *clsOutputTarget::Room(size_t size) const {
-    if (!window_ || !window_->IsOpen() || window_->Size() - window_->Used() < size) return nullptr;
-    return window_->Data() + window_->Used();
-}
+uint8_t *clsOutputTarget::Room(size_t size) const { return window_ ? window_->Room(size) : nullptr; }
 
 void clsOutputTarget::Commit(size_t size) const { window_->AddUsed(size); }
 
 void clsOutputTarget::Write(const void *data, size_t size) const {
     if (size == 0) return;
     if (window_ && window_->IsOpen()) {
-        if (window_->Size() - window_->Used() >= size) {
-            std::memcpy(window_->Data() + window_->Used(), data, size);
+        if (uint8_t *room = window_->Room(size)) {
+            std::memcpy(room, data, size);
             window_->AddUsed(size);
             return;
         }

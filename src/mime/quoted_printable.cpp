@@ -369,7 +369,8 @@ size_t QpDecodeStep(QpDecoder &s, const char *text, size_t n, uint8_t *out) {
                 o += k - at;
                 at = k;
                 uint8_t a = p[k + 1], b = p[k + 2];
-                if ((kDecodeClass[a] | kDecodeClass[b]) >= kLineEnd) { // a soft line break
+                // Only an escape at the block's end can meet a line end (a soft line break).
+                if (k >= 14 && (kDecodeClass[a] | kDecodeClass[b]) >= kLineEnd) {
                     soft = true;
                     break;
                 }

@@ -9,8 +9,4 @@ namespace kv::pal {
 // one fault at a time as they are first written. Only a hint.
 void PrefaultPages(void *data, size_t size);
 
-// Asks for large pages under a block of several megabytes: a message text
-// then costs a few faults instead of one per 4 KB page. Only a hint.
-void AdviseLargePages(void *data, size_t size);
-
 } // namespace kv::pal

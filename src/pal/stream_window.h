@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "pal/com.h"
+#include "pal/memory.h"
 
 namespace kv::pal {
 
@@ -26,6 +27,17 @@ class clsStreamWindow {
     // How many of the bytes hold what was written.
     size_t Used() const { return used_; }
     void AddUsed(size_t n) { used_ += n; }
+    // Room for n bytes after those used, its pages mapped as it is handed
+    // out (a window is made as large as its writer might need, and is mostly
+    // filled less); nullptr when the window is short of it.
+    uint8_t *Room(size_t n) {
+        if (!stream_ || size_ - used_ < n) return nullptr;
+        if (used_ + n > mapped_) {
+            PrefaultPages(data_ + mapped_, used_ + n - mapped_);
+            mapped_ = used_ + n;
+        }
+        return data_ + used_;
+    }
     // The stream then ends after the bytes used, its position there.
     void Close();
 
@@ -34,6 +46,7 @@ class clsStreamWindow {
     uint8_t *data_ = nullptr;
     size_t size_ = 0;
     size_t used_ = 0;
+    size_t mapped_ = 0;
     uint64_t start_ = 0;
 #if defined(_WIN32)
     HGLOBAL global_ = nullptr;

@@ -2,8 +2,6 @@
 
 #include <new>
 
-#include "pal/memory.h"
-
 namespace kv {
 
 void ResizeBlock(clsMemoryBlock &block, size_t size) {
@@ -11,7 +9,6 @@ void ResizeBlock(clsMemoryBlock &block, size_t size) {
     if (!p) throw std::bad_alloc();
     (void)block.release();
     block.reset(p);
-    pal::AdviseLargePages(p, size);
 }
 
 } // namespace kv

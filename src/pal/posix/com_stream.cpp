@@ -37,7 +37,6 @@ class StreamMemory {
             if (!grown) return false;
             data_ = static_cast<uint8_t *>(grown);
             capacity_ = capacity;
-            kv::pal::AdviseLargePages(data_, capacity);
             mapped_ = std::min(mapped_, written_);
         }
         size_ = size;
@@ -46,11 +45,10 @@ class StreamMemory {
     }
     // The bytes from `from` to the end, to be written in place: counted as
     // written (the writer cuts the stream after what it wrote), and mapped
-    // in one go.
+    // by the writer as it goes.
     uint8_t *Expose(size_t from) {
         if (from >= size_) return nullptr;
         Define(from);
-        kv::pal::PrefaultPages(data_ + std::max(from, mapped_), size_ - std::min(size_, std::max(from, mapped_)));
         mapped_ = std::max(mapped_, size_);
         written_ = size_;
         return data_ + from;
@@ -265,7 +263,7 @@ bool clsStreamWindow::Open(IStream *stream) {
     stream_ = stream;
     data_ = data;
     size_ = size;
-    used_ = 0;
+    used_ = mapped_ = 0;
     start_ = at.QuadPart;
     return true;
 }
@@ -280,7 +278,7 @@ void clsStreamWindow::Close() {
     stream_->Seek(to, STREAM_SEEK_SET, nullptr);
     stream_ = nullptr;
     data_ = nullptr;
-    size_ = used_ = 0;
+    size_ = used_ = mapped_ = 0;
 }
 
 } // namespace kv::pal

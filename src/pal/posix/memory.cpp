@@ -17,13 +17,4 @@ void PrefaultPages(void *data, size_t size) {
     if (to > from) madvise(reinterpret_cast<void *>(from), to - from, MADV_POPULATE_WRITE);
 }
 
-void AdviseLargePages(void *data, size_t size) {
-    // A smaller block holds few whole 2 MB pages, if any.
-    if (size < (size_t(4) << 20)) return;
-    constexpr uintptr_t kLarge = uintptr_t(2) << 20;
-    uintptr_t from = (uintptr_t(data) + kLarge - 1) & ~(kLarge - 1);
-    uintptr_t to = (uintptr_t(data) + size) & ~(kLarge - 1);
-    if (to > from) madvise(reinterpret_cast<void *>(from), to - from, MADV_HUGEPAGE);
-}
-
 } // namespace kv::pal

@@ -4,6 +4,5 @@ namespace kv::pal {
 
 // The heap commits large blocks as they are allocated; nothing to add.
 void PrefaultPages(void *, size_t) {}
-void AdviseLargePages(void *, size_t) {}
 
 } // namespace kv::pal

@@ -18,7 +18,7 @@ bool clsStreamWindow::Open(IStream *stream) {
     global_ = global;
     data_ = bytes + at.QuadPart;
     size_ = size_t(stat.cbSize.QuadPart - at.QuadPart);
-    used_ = 0;
+    used_ = mapped_ = 0;
     start_ = at.QuadPart;
     return true;
 }
@@ -36,7 +36,7 @@ void clsStreamWindow::Close() {
     stream_ = nullptr;
     global_ = nullptr;
     data_ = nullptr;
-    size_ = used_ = 0;
+    size_ = used_ = mapped_ = 0;
 }
 
 } // namespace kv::pal
