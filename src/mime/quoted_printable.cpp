@@ -357,34 +357,37 @@ size_t QpDecodeStep(QpDecoder &s, const char *text, size_t n, uint8_t *out) {
             p += 16;
             continue;
         }
-        if (!breaks && end - p >= 32) {
-            // Encoded bytes in a block without line ends: each one from the
-            // mask of the one load, so the next does not wait for this one.
-            // (The copies read up to 31 bytes ahead.)
+        if (end - p >= 32) {
+            // The escapes before the block's first line end (or its end), each
+            // from the mask of the one load, so the next does not wait for
+            // this one; then the line end, or an escape that runs into one, is
+            // settled. (The copies read up to 31 bytes ahead.)
+            size_t limit = breaks ? size_t(__builtin_ctz(breaks)) : 16;
             size_t at = 0; // consumed in the block
-            bool soft = false;
+            bool escapeEnds = false; // an escape meets a line end: a soft line break
             while (eqs) {
                 size_t k = size_t(__builtin_ctz(eqs));
+                if (k >= limit) break;
                 _mm_storeu_si128(reinterpret_cast<__m128i *>(o), _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + at)));
                 o += k - at;
                 at = k;
                 uint8_t a = p[k + 1], b = p[k + 2];
-                // Only an escape at the block's end can meet a line end (a soft line break).
-                if (k >= 14 && (kDecodeClass[a] | kDecodeClass[b]) >= kLineEnd) {
-                    soft = true;
+                // Only an escape near the line end or the block's end can meet one.
+                if (k + 2 >= limit && (breaks || (kDecodeClass[a] | kDecodeClass[b]) >= kLineEnd)) {
+                    escapeEnds = true;
                     break;
                 }
                 *o++ = uint8_t(kHexHigh[a] + kHexLow[b]);
                 at = k + 3;
                 eqs = at >= 16 ? 0 : eqs & (~0u << at);
             }
-            if (!soft && at < 16) {
+            if (!escapeEnds && at < limit) {
                 _mm_storeu_si128(reinterpret_cast<__m128i *>(o), _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + at)));
-                o += 16 - at;
-                at = 16;
+                o += limit - at;
+                at = limit;
             }
             p += at;
-            if (soft) settle();
+            if (escapeEnds || breaks) settle();
             continue;
         }
         size_t run = size_t(__builtin_ctz(mask));
