@@ -517,11 +517,12 @@ struct clsWholeText {
         ResizeBlock(data, wanted);
         capacity = wanted;
     }
-    // The pages a little ahead of what is read, mapped in one go; no more
-    // than the text fills, whatever size the stream claims.
+    // The pages of the piece about to be read, mapped in one go just before
+    // it is copied in (the cleared pages are then still in the cache); no
+    // more than the text fills, whatever size the stream claims.
     void Prepare(size_t upTo) {
         if (upTo <= prepared) return;
-        size_t end = std::min(capacity, upTo + (size_t(4) << 20));
+        size_t end = std::min(capacity, upTo);
         pal::PrefaultPages(data.get() + prepared, end - prepared);
         prepared = end;
     }
