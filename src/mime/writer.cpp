@@ -116,7 +116,8 @@ class clsRawTextOut {
     }
 
     static constexpr size_t kFileBlock = 1 << 20;
-    static constexpr size_t kPrepareAhead = 4 << 20;
+    // Near enough that the pages just cleared are still in the cache when written.
+    static constexpr size_t kPrepareAhead = 256 << 10;
     clsFileRWTemp &file_;
     clsMemoryBlock block_;
     size_t size_ = 0;

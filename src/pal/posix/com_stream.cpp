@@ -78,7 +78,8 @@ class StreamMemory {
     }
 
   private:
-    static constexpr size_t kMapAhead = 1u << 20;
+    // Near enough that the pages just cleared are still in the cache when written.
+    static constexpr size_t kMapAhead = 256u << 10;
     uint8_t *data_ = nullptr;
     size_t size_ = 0, capacity_ = 0, written_ = 0, mapped_ = 0;
 };
