@@ -39,9 +39,24 @@ class clsStreamWindow {
         return data_ + used_;
     }
     // The stream then ends after the bytes used, its position there.
-    void Close();
+    void Close() {
+        if (!stream_) return;
+        Unlock(); // first: cutting the stream may move its bytes
+        ULARGE_INTEGER end;
+        end.QuadPart = start_ + used_;
+        LARGE_INTEGER to;
+        to.QuadPart = LONGLONG(end.QuadPart);
+        stream_->SetSize(end);
+        stream_->Seek(to, STREAM_SEEK_SET, nullptr);
+        stream_ = nullptr;
+        data_ = nullptr;
+        size_ = used_ = mapped_ = 0;
+    }
 
   private:
+    // Gives the bytes back to the stream.
+    void Unlock();
+
     IStream *stream_ = nullptr;
     uint8_t *data_ = nullptr;
     size_t size_ = 0;

@@ -269,17 +269,6 @@ bool clsStreamWindow::Open(IStream *stream) {
     return true;
 }
 
-void clsStreamWindow::Close() {
-    if (!stream_) return;
-    ULARGE_INTEGER end;
-    end.QuadPart = start_ + used_;
-    LARGE_INTEGER to;
-    to.QuadPart = LONGLONG(end.QuadPart);
-    stream_->SetSize(end);
-    stream_->Seek(to, STREAM_SEEK_SET, nullptr);
-    stream_ = nullptr;
-    data_ = nullptr;
-    size_ = used_ = mapped_ = 0;
-}
+void clsStreamWindow::Unlock() {}
 
 } // namespace kv::pal

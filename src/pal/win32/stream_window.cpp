@@ -23,20 +23,9 @@ bool clsStreamWindow::Open(IStream *stream) {
     return true;
 }
 
-void clsStreamWindow::Close() {
-    if (!stream_) return;
-    // Unlocked first: cutting the stream may move its memory.
+void clsStreamWindow::Unlock() {
     GlobalUnlock(global_);
-    ULARGE_INTEGER end;
-    end.QuadPart = start_ + used_;
-    LARGE_INTEGER to;
-    to.QuadPart = LONGLONG(end.QuadPart);
-    stream_->SetSize(end);
-    stream_->Seek(to, STREAM_SEEK_SET, nullptr);
-    stream_ = nullptr;
     global_ = nullptr;
-    data_ = nullptr;
-    size_ = used_ = mapped_ = 0;
 }
 
 } // namespace kv::pal
