@@ -331,18 +331,13 @@ void DecodeBase64Text(clsLineText lines, const clsOutputTarget &target) {
     }
     // The decoder ends a group at every CR and LF as the line decoder does at
     // each line's end, so the text goes through in large pieces.
-    // Decoded in place where the target has the room, else through a buffer.
     for (size_t at = 0; at < text.size(); at += chunk) {
         size_t n = std::min(chunk, text.size() - at);
-        if (uint8_t *room = target.Room(codec::Base64DecodeMaxLength(n) + 8)) {
-            target.Commit(codec::Base64DecodeStep(state, text.data() + at, n, room));
-            continue;
-        }
-        if (out.empty()) out.resize(codec::Base64DecodeMaxLength(chunk) + 8);
-        target.Write(out.data(), codec::Base64DecodeStep(state, text.data() + at, n, out.data()));
+        target.WriteFilled(codec::Base64DecodeMaxLength(n) + 8, out,
+                           [&](uint8_t *o) { return codec::Base64DecodeStep(state, text.data() + at, n, o); });
     }
-    uint8_t tail[codec::Base64DecodeMaxLength(0)];
-    target.Write(tail, codec::Base64DecodeEndLine(state, tail));
+    target.WriteFilled(codec::Base64DecodeMaxLength(0), out,
+                       [&](uint8_t *o) { return codec::Base64DecodeEndLine(state, o); });
 }
 
 } // namespace kv

@@ -8,10 +8,6 @@
 
 namespace kv {
 
-uint8_t *clsOutputTarget::Room(size_t size) const { return window_ ? window_->Room(size) : nullptr; }
-
-void clsOutputTarget::Commit(size_t size) const { window_->AddUsed(size); }
-
 void clsOutputTarget::Write(const void *data, size_t size) const {
     if (size == 0) return;
     if (window_ && window_->IsOpen()) {

@@ -9,6 +9,7 @@
 #include <deque>
 #include <list>
 #include <string_view>
+#include <vector>
 
 #include "mime/line_text.h"
 #include "pal/com.h"
@@ -34,10 +35,17 @@ class clsOutputTarget {
     // while they fit; at the first that does not, the window is closed and
     // writing goes on through the stream.
     void WriteInPlace(pal::clsStreamWindow *window) { window_ = window; }
-    // Room for size bytes at the write position, to be filled in place and
-    // then counted by Commit; nullptr when there is none.
-    uint8_t *Room(size_t size) const;
-    void Commit(size_t size) const;
+    // Writes what fill puts at the pointer it is given (room for most bytes;
+    // it returns how many it wrote): in place where the window has the room,
+    // else through the buffer, grown as needed.
+    template <typename Fill> void WriteFilled(size_t most, std::vector<uint8_t> &buffer, Fill &&fill) const {
+        if (uint8_t *room = window_ ? window_->Room(most) : nullptr) {
+            window_->AddUsed(fill(room));
+            return;
+        }
+        if (buffer.size() < most) buffer.resize(most);
+        Write(buffer.data(), fill(buffer.data()));
+    }
 
   private:
     pal::FileHandle file_;

@@ -497,19 +497,13 @@ void DecodeQuotedPrintableText(clsLineText lines, const clsOutputTarget &target)
     }
     // The stream decoder reads CR, LF and CR LF as the line decoder's line
     // ends, so the text goes through in large pieces.
-    // Decoded in place where the target has the room, else through a buffer.
     codec::QpDecoder state;
     for (size_t at = 0; at < text.size(); at += chunk) {
         size_t n = std::min(chunk, text.size() - at);
-        if (uint8_t *room = target.Room(codec::QpDecodeMaxLength(n))) {
-            target.Commit(codec::QpDecodeStep(state, text.data() + at, n, room));
-            continue;
-        }
-        if (out.empty()) out.resize(codec::QpDecodeMaxLength(chunk) + 8);
-        target.Write(out.data(), codec::QpDecodeStep(state, text.data() + at, n, out.data()));
+        target.WriteFilled(codec::QpDecodeMaxLength(n), out,
+                           [&](uint8_t *o) { return codec::QpDecodeStep(state, text.data() + at, n, o); });
     }
-    uint8_t end[2];
-    target.Write(end, codec::QpDecodeEnd(state, end));
+    target.WriteFilled(codec::QpDecodeMaxLength(0), out, [&](uint8_t *o) { return codec::QpDecodeEnd(state, o); });
 }
 
 } // namespace kv

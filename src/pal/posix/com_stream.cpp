@@ -256,11 +256,13 @@ bool clsStreamWindow::Open(IStream *stream) {
     Close();
     void *self = nullptr;
     if (!stream || FAILED(stream->QueryInterface(kIID_MemoryStream, &self)) || !self) return false;
-    size_t size = 0;
-    uint8_t *data = static_cast<MemoryStream *>(self)->Expose(&size);
+    // The position first: exposed bytes count as written, so nothing may fail after.
     ULARGE_INTEGER at{};
     LARGE_INTEGER none{};
-    if (!data || FAILED(stream->Seek(none, STREAM_SEEK_CUR, &at))) return false;
+    if (FAILED(stream->Seek(none, STREAM_SEEK_CUR, &at))) return false;
+    size_t size = 0;
+    uint8_t *data = static_cast<MemoryStream *>(self)->Expose(&size);
+    if (!data) return false;
     stream_ = stream;
     data_ = data;
     size_ = size;
