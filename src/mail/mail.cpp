@@ -537,10 +537,8 @@ HRESULT ReadWhole(IStream *source, clsWholeText &whole, clsTextScan &scan, bool 
     rewound = true;
     // The size is a hint (one byte more, so the read that finds the end
     // needs no room of its own); a stream may grow while it is read.
-    STATSTG stat{};
     size_t hint = 64 * 1024;
-    if (SUCCEEDED(source->Stat(&stat, STATFLAG_NONAME)) && stat.cbSize.QuadPart < (uint64_t(1) << 30))
-        hint = std::max(hint, size_t(stat.cbSize.QuadPart) + 1);
+    if (uint64_t size = StreamSize(source); size < (uint64_t(1) << 30)) hint = std::max(hint, size_t(size) + 1);
     whole.Reserve(hint);
     for (;;) {
         if (whole.size == whole.capacity) whole.Reserve(whole.capacity + std::max<size_t>(whole.capacity, 64 * 1024));

@@ -15,6 +15,7 @@
 #include "mime/charset_table.h"
 #include "mime/encodings.h"
 #include "mime/header_field.h"
+#include "runtime/com_util.h"
 
 namespace kv {
 
@@ -225,10 +226,10 @@ void MakeAttachment(clsMailAttachmentList &list, const clsHeaderList &block, cls
                            !(EqualsNoCase(TrimView(encoding), "quoted-printable") && EndsSoft(LastLine(lines)));
     DecodeLines(lines, encoding, false, contents);
     if (lastBreakIsHard) {
-        STATSTG stat{};
-        if (SUCCEEDED(contents->Stat(&stat, STATFLAG_NONAME)) && stat.cbSize.QuadPart >= 2) {
-            ULARGE_INTEGER size;
-            size.QuadPart = stat.cbSize.QuadPart - 2;
+        ULARGE_INTEGER size;
+        size.QuadPart = StreamSize(contents);
+        if (size.QuadPart >= 2) {
+            size.QuadPart -= 2;
             contents->SetSize(size);
         }
     }

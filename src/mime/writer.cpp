@@ -6,9 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
-#include <cstdlib>
 #include <ctime>
-#include <new>
 #include <random>
 #include <vector>
 
@@ -26,6 +24,7 @@
 #include "pal/memory.h"
 #include "pal/system.h"
 #include "pal/temp_file.h"
+#include "runtime/com_util.h"
 
 namespace kv {
 
@@ -468,11 +467,6 @@ void WriteBodyContent(clsRawTextOut &out, clsMailBody &body, Place place) {
     }
     out.Line("--" + body.RelatedBoundary() + "--");
     out.Line();
-}
-
-uint64_t StreamSize(IStream *stream) {
-    STATSTG stat{};
-    return stream && SUCCEEDED(stream->Stat(&stat, STATFLAG_NONAME)) ? stat.cbSize.QuadPart : 0;
 }
 
 // About what the text will take: base64 adds a third and line ends, the

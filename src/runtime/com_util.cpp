@@ -34,6 +34,11 @@ String StreamBytes(IStream *stream) {
     return out;
 }
 
+uint64_t StreamSize(IStream *stream) {
+    STATSTG stat{};
+    return stream && SUCCEEDED(stream->Stat(&stat, STATFLAG_NONAME)) ? stat.cbSize.QuadPart : 0;
+}
+
 String GuidToRegistryForm(const GUID &g) {
     return Format("{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", (unsigned long)g.Data1, g.Data2, g.Data3,
                   g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);

@@ -63,6 +63,8 @@ HRESULT AssignBstr(BSTR *target, std::string_view text, uint32_t codepage);
 bool ReadStreamBytes(IStream *stream, String &out);
 // The same where a failure may simply end the bytes; a null stream gives "".
 String StreamBytes(IStream *stream);
+// The stream's size; 0 for a null stream or one that cannot tell.
+uint64_t StreamSize(IStream *stream);
 
 // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}", upper-case.
 String GuidToRegistryForm(const GUID &guid);
