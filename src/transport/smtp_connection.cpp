@@ -343,7 +343,8 @@ void clsSMTPMailConnection::SendText(clsMailText &text) {
     // Large blocks: one read and one send per block, and the system's send
     // buffer (often 16 KiB at the start) would make thousands of each.
     size_t capacity = std::max(size_t(std::max(socket_.SendBufferSize(), 1024)), kTextBlock);
-    if (size < capacity) capacity = size_t(std::max<uint64_t>(size, 1));
+    // A size the text cannot tell (0) must not make a block of one byte.
+    if (size < capacity) capacity = size_t(std::max<uint64_t>(size, 64 * 1024));
     std::unique_ptr<char[]> block(new char[capacity]);
     // A short text leaves together with the terminator that follows it.
     struct Gather {

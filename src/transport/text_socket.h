@@ -33,7 +33,11 @@ class clsTextSocket : public clsSocket {
     void StartTls(const pal::TlsOptions &options) override;
 
   protected:
-    void OnClosed() override { begin_ = end_ = scanFrom_ = 0; }
+    // The buffer goes too: a long reply may have grown it far.
+    void OnClosed() override {
+        buffer_.reset();
+        capacity_ = begin_ = end_ = scanFrom_ = 0;
+    }
     std::vector<String> replyLines_;
 
   private:
