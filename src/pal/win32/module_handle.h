@@ -13,4 +13,9 @@ inline HMODULE ThisModule() {
     return module;
 }
 
+// The language of the component's resources: German, or English (US).
+inline LANGID ResourceLanguage(bool german) {
+    return german ? MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN) : MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
+}
+
 } // namespace kv::pal::win32

@@ -14,9 +14,8 @@ namespace kv::pal {
 // language), so the same lookup serves both languages of the table.
 std::optional<std::string> LoadModuleString(int id, bool german) {
     HMODULE module = win32::ThisModule();
-    LANGID lang = german ? MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN) : MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
     HRSRC found = FindResourceExW(module, MAKEINTRESOURCEW(6) /* RT_STRING */,
-                                  MAKEINTRESOURCEW((unsigned(id) >> 4) + 1), lang);
+                                  MAKEINTRESOURCEW((unsigned(id) >> 4) + 1), win32::ResourceLanguage(german));
     if (!found) return std::nullopt;
     HGLOBAL loaded = LoadResource(module, found);
     const WORD *p = loaded ? static_cast<const WORD *>(LockResource(loaded)) : nullptr;

@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "pal/library.h"
 #include "pal/system.h"
 #include "pal/win32/module_handle.h"
 #include "ui/config/config_dialog.h"
 #include "ui/config/win32/config_dialog_ids.h"
+#include "ui/win32/dialog_resources.h"
 
 namespace kv::ui::win32 {
 
@@ -32,43 +32,22 @@ int ControlId(FieldId id) { return IDC_CFG_PROVIDER + int(id); }
 
 struct PageTemplate {
     ConfigPage page;
-    const wchar_t *resource;
+    const char *resource;
     int id;
 };
 
 // In the order of the tabs.
 const PageTemplate kPages[] = {
-    {ConfigPage::Provider, L"CONFIGDLGPROVIDER", IDC_CFG_PAGE_PROVIDER},
-    {ConfigPage::MapiUser, L"CONFIGDLGMAPIUSER", IDC_CFG_PAGE_MAPIUSER},
-    {ConfigPage::SmtpServer, L"CONFIGDLGSMTP", IDC_CFG_PAGE_SMTP},
-    {ConfigPage::SmtpUser, L"CONFIGDLGSMTPUSER", IDC_CFG_PAGE_SMTPUSER},
-    {ConfigPage::Pop3Server, L"CONFIGDLGPOP3", IDC_CFG_PAGE_POP3},
-    {ConfigPage::Pop3User, L"CONFIGDLGPOP3USER", IDC_CFG_PAGE_POP3USER},
+    {ConfigPage::Provider, "CONFIGDLGPROVIDER", IDC_CFG_PAGE_PROVIDER},
+    {ConfigPage::MapiUser, "CONFIGDLGMAPIUSER", IDC_CFG_PAGE_MAPIUSER},
+    {ConfigPage::SmtpServer, "CONFIGDLGSMTP", IDC_CFG_PAGE_SMTP},
+    {ConfigPage::SmtpUser, "CONFIGDLGSMTPUSER", IDC_CFG_PAGE_SMTPUSER},
+    {ConfigPage::Pop3Server, "CONFIGDLGPOP3", IDC_CFG_PAGE_POP3},
+    {ConfigPage::Pop3User, "CONFIGDLGPOP3USER", IDC_CFG_PAGE_POP3USER},
 };
 
 // The module that holds the templates: the component's own file.
 using pal::win32::ThisModule;
-
-// The template in the user interface language, as the string table chooses it
-// (FindResource alone would follow the thread's language).
-const DLGTEMPLATE *DialogTemplate(const wchar_t *name) {
-    HMODULE module = ThisModule();
-    LANGID language = pal::UiLanguageIsGerman() ? MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN)
-                                                : MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
-    HRSRC found = FindResourceExW(module, MAKEINTRESOURCEW(5) /* RT_DIALOG */, name, language);
-    if (!found) found = FindResourceW(module, name, MAKEINTRESOURCEW(5));
-    HGLOBAL loaded = found ? LoadResource(module, found) : nullptr;
-    return loaded ? static_cast<const DLGTEMPLATE *>(LockResource(loaded)) : nullptr;
-}
-
-const wchar_t *Wide(const WString &text) { return reinterpret_cast<const wchar_t *>(text.c_str()); }
-
-WString WindowText(HWND window) {
-    int n = GetWindowTextLengthW(window);
-    std::wstring buffer(size_t(n > 0 ? n : 0) + 1, L'\0');
-    n = GetWindowTextW(window, buffer.data(), int(buffer.size()));
-    return WString(reinterpret_cast<const char16_t *>(buffer.data()), size_t(n > 0 ? n : 0));
-}
 
 WString Decimal(LRESULT n) { return Widen(std::to_string(n), 65001); }
 
@@ -78,7 +57,7 @@ class clsConfigDialogView final : public IConfigDialogView {
 
     bool Run(clsConfigDialog &dialog) override {
         dialog_ = &dialog;
-        const DLGTEMPLATE *frame = DialogTemplate(L"CONFIGDLG");
+        const DLGTEMPLATE *frame = DialogTemplate("CONFIGDLG");
         if (!frame) {
             failed_ = true;
             return false;
@@ -405,13 +384,8 @@ class clsConfigDialogView final : public IConfigDialogView {
 } // namespace
 
 HRESULT ShowConfigDialog(HWND parent, clsOptionList &global, clsOptionList &user, uint32_t flags) {
-    // The common controls are loaded at run time, like every platform library of
-    // the component, and stay loaded while their tab control lives.
-    pal::DynamicLibrary commonControls("comctl32.dll");
-    using InitFn = BOOL(WINAPI *)(const INITCOMMONCONTROLSEX *);
-    auto init = reinterpret_cast<InitFn>(commonControls.Symbol("InitCommonControlsEx"));
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_TAB_CLASSES | ICC_STANDARD_CLASSES};
-    if (!init || !init(&controls)) return E_FAIL;
+    if (!InitCommonControlsEx(&controls)) return E_FAIL;
     ConfigDialogEnvironment environment;
     environment.account = ReadMailClientAccount();
     environment.computerName = Widen(pal::ComputerName(), 0);

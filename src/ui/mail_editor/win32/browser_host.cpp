@@ -1,4 +1,5 @@
 #include "ui/mail_editor/win32/browser_host.h"
+#include "ui/win32/dialog_resources.h"
 
 #include <exdispid.h>
 #include <mshtmdid.h>
@@ -220,13 +221,8 @@ STDMETHODIMP Host::OnPosRectChange(LPCRECT pos) {
 
 STDMETHODIMP Host::ShowContextMenu(DWORD, POINT *pt, IUnknown *, IDispatch *) {
     if (flags_ & kHostBrowserContextMenu) return S_FALSE; // the browser's own menu
-    WORD lang = pal::UiLanguageIsGerman() ? MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN)
-                                          : MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
-    HMODULE module = pal::win32::ThisModule();
-    HRSRC found = FindResourceExA(module, MAKEINTRESOURCEA(4) /* RT_MENU */, "HTMLRBUTTONMENU", lang);
-    if (!found) found = FindResourceA(module, "HTMLRBUTTONMENU", MAKEINTRESOURCEA(4));
-    HGLOBAL loaded = found ? LoadResource(module, found) : nullptr;
-    HMENU menu = loaded ? LoadMenuIndirectW(LockResource(loaded)) : nullptr;
+    const void *resource = UiResource(MAKEINTRESOURCEA(4) /* RT_MENU */, "HTMLRBUTTONMENU");
+    HMENU menu = resource ? LoadMenuIndirectW(resource) : nullptr;
     if (!menu) return S_OK;
     POINT at{};
     if (pt) at = *pt;

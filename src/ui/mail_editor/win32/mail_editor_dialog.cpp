@@ -16,20 +16,11 @@
 #include "ui/mail_editor/win32/browser_host.h"
 #include "ui/mail_editor/win32/mail_editor_ids.h"
 #include "ui/mail_editor/win32/mail_editor_view.h"
+#include "ui/win32/dialog_resources.h"
 
 namespace kv::ui {
 
 namespace {
-
-const wchar_t *W(const WString &s) { return reinterpret_cast<const wchar_t *>(s.c_str()); }
-
-WString TextOf(HWND window) {
-    int n = GetWindowTextLengthW(window);
-    if (n <= 0) return WString();
-    std::wstring buffer(size_t(n) + 1, L'\0');
-    n = GetWindowTextW(window, &buffer[0], n + 1);
-    return WString(buffer.begin(), buffer.begin() + (n > 0 ? n : 0));
-}
 
 // The header fields and the edit controls that show them.
 const struct {
@@ -134,19 +125,6 @@ INT_PTR CALLBACK PageProc(HWND, UINT message, WPARAM, LPARAM) { return message =
 
 } // namespace
 
-WORD DialogLanguage() {
-    return pal::UiLanguageIsGerman() ? MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN)
-                                     : MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
-}
-
-LPCDLGTEMPLATEW DialogTemplate(const char *name) {
-    HMODULE module = pal::win32::ThisModule();
-    HRSRC found = FindResourceExA(module, MAKEINTRESOURCEA(5), name, DialogLanguage());
-    if (!found) found = FindResourceA(module, name, MAKEINTRESOURCEA(5));
-    HGLOBAL loaded = found ? LoadResource(module, found) : nullptr;
-    return loaded ? static_cast<LPCDLGTEMPLATEW>(LockResource(loaded)) : nullptr;
-}
-
 class clsMailEditor : public clsMailEditorView {
   public:
     clsMailEditor(IKvMail *mail, bool editable, HWND parent, DWORD flags)
@@ -158,11 +136,13 @@ class clsMailEditor : public clsMailEditorView {
     int Show() {
         INITCOMMONCONTROLSEX icc{sizeof icc, ICC_TAB_CLASSES};
         InitCommonControlsEx(&icc);
-        LPCDLGTEMPLATEW dialog = DialogTemplate(model_.Editable() ? "MailEditor" : "MailEditorRO");
+        const DLGTEMPLATE *dialog = DialogTemplate(model_.Editable() ? "MailEditor" : "MailEditorRO");
         if (!dialog) return -1;
         INT_PTR result = DialogBoxIndirectParamW(pal::win32::ThisModule(), dialog, parent_, DialogProc,
                                                  reinterpret_cast<LPARAM>(this));
-        return int(result);
+        // 0: the parent was no window; -1: the dialog could not be made. The
+        // dialog itself ends with 1 (sent) or IDCANCEL.
+        return result <= 0 ? -1 : int(result);
     }
 
     // clsMailEditorView
@@ -172,7 +152,7 @@ class clsMailEditor : public clsMailEditorView {
     Host *PageHost(size_t page) const override { return page < pages_.size() ? pages_[page].host : nullptr; }
     void SetStatus(int textId) override {
         WString text = textId ? Widen(LoadResourceString(textId), 0) : WString();
-        SetDlgItemTextW(dlg_, IDC_MAIL_STATUS, W(text));
+        SetDlgItemTextW(dlg_, IDC_MAIL_STATUS, Wide(text));
         UpdateWindow(GetDlgItem(dlg_, IDC_MAIL_STATUS));
     }
     void ShowPageFile(size_t page) override {
@@ -284,10 +264,10 @@ class clsMailEditor : public clsMailEditorView {
         for (const auto &f : kFieldControls) {
             HWND edit = GetDlgItem(dlg_, f.id);
             if (!edit || !model_.HasField(f.field)) continue;
-            SetWindowTextW(edit, W(model_.Field(f.field)));
+            SetWindowTextW(edit, Wide(model_.Field(f.field)));
             SendMessageW(edit, EM_SETMODIFY, FALSE, 0);
         }
-        SetDlgItemTextW(dlg_, IDC_MAIL_DATE, W(model_.DateText()));
+        SetDlgItemTextW(dlg_, IDC_MAIL_DATE, Wide(model_.DateText()));
 
         CreatePages();
         FillAttachments();
@@ -307,14 +287,14 @@ class clsMailEditor : public clsMailEditorView {
         const auto &pages = model_.Pages();
         for (size_t i = 0; i < pages.size(); ++i) {
             PageView view{pages[i].kind};
-            LPCDLGTEMPLATEW page = DialogTemplate(PageResourceName(pages[i].kind));
+            const DLGTEMPLATE *page = DialogTemplate(PageResourceName(pages[i].kind));
             if (page) view.window = CreateDialogIndirectParamW(pal::win32::ThisModule(), page, dlg_, PageProc, 0);
             if (view.window) {
                 SetWindowPos(view.window, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-                WString title = TextOf(view.window);
+                WString title = WindowText(view.window);
                 TCITEMW item{};
                 item.mask = TCIF_TEXT;
-                item.pszText = const_cast<wchar_t *>(W(title));
+                item.pszText = const_cast<wchar_t *>(Wide(title));
                 SendMessageW(tabs, TCM_INSERTITEMW, WPARAM(i), reinterpret_cast<LPARAM>(&item));
                 if (pages[i].kind == PageKind::Plain || pages[i].kind == PageKind::Rtf) {
                     view.edit = GetDlgItem(view.window, IDC_PART_EDIT);
@@ -364,7 +344,7 @@ class clsMailEditor : public clsMailEditorView {
                                SHGFI_ICON | SHGFI_LARGEICON | SHGFI_USEFILEATTRIBUTES))
                 icon = info.hIcon;
             if (icon) icons_.push_back(icon);
-            LRESULT at = SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(W(name)));
+            LRESULT at = SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(name)));
             if (at >= 0) SendMessageW(list, LB_SETITEMDATA, WPARAM(at), reinterpret_cast<LPARAM>(icon));
         }
     }
@@ -433,7 +413,7 @@ class clsMailEditor : public clsMailEditorView {
     void Send() {
         for (const auto &f : kFieldControls) {
             HWND edit = GetDlgItem(dlg_, f.id);
-            if (edit && SendMessageW(edit, EM_GETMODIFY, 0, 0)) model_.SetField(f.field, TextOf(edit));
+            if (edit && SendMessageW(edit, EM_GETMODIFY, 0, 0)) model_.SetField(f.field, WindowText(edit));
         }
         for (size_t i = 0; i < pages_.size(); ++i) {
             if (pages_[i].kind != PageKind::Rtf || !pages_[i].edit) continue;

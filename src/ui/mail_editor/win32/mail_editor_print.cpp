@@ -10,12 +10,11 @@
 #include "pal/system.h"
 #include "ui/mail_editor/win32/browser_host.h"
 #include "ui/mail_editor/win32/mail_editor_view.h"
+#include "ui/win32/dialog_resources.h"
 
 namespace kv::ui {
 
 namespace {
-
-const wchar_t *W(const WString &s) { return reinterpret_cast<const wchar_t *>(s.c_str()); }
 
 WString NowText() {
     char date[50] = "", time[30] = "";
@@ -74,8 +73,8 @@ class clsPrintJob {
         size_t tab = header.find(u'\t');
         HGDIOBJ old = SelectObject(dc_, font_);
         RECT r{area_.left, area_.top, area_.right, area_.top + line_};
-        DrawTextW(dc_, W(header), int(tab), &r, DT_LEFT | DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
-        DrawTextW(dc_, W(header) + tab + 1, int(header.size() - tab - 1), &r, DT_RIGHT | DT_SINGLELINE | DT_NOPREFIX);
+        DrawTextW(dc_, Wide(header), int(tab), &r, DT_LEFT | DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
+        DrawTextW(dc_, Wide(header) + tab + 1, int(header.size() - tab - 1), &r, DT_RIGHT | DT_SINGLELINE | DT_NOPREFIX);
         SelectObject(dc_, old);
         y_ = area_.top + 2 * line_;
     }
@@ -83,14 +82,14 @@ class clsPrintJob {
     void Row(const WString &label, const WString &value, int labelWidth) {
         RECT valueRect{area_.left + labelWidth, 0, area_.right, 0};
         HGDIOBJ old = SelectObject(dc_, font_);
-        DrawTextW(dc_, W(value), int(value.size()), &valueRect, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+        DrawTextW(dc_, Wide(value), int(value.size()), &valueRect, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
         int height = std::max<int>(line_, valueRect.bottom - valueRect.top);
         if (!inPage_ || y_ + height > area_.bottom) NewPage();
         RECT r{area_.left + labelWidth, y_, area_.right, y_ + height};
-        DrawTextW(dc_, W(value), int(value.size()), &r, DT_WORDBREAK | DT_NOPREFIX);
+        DrawTextW(dc_, Wide(value), int(value.size()), &r, DT_WORDBREAK | DT_NOPREFIX);
         SelectObject(dc_, bold_);
         RECT l{area_.left, y_, area_.left + labelWidth, y_ + line_};
-        DrawTextW(dc_, W(label), int(label.size()), &l, DT_LEFT | DT_SINGLELINE | DT_NOPREFIX);
+        DrawTextW(dc_, Wide(label), int(label.size()), &l, DT_LEFT | DT_SINGLELINE | DT_NOPREFIX);
         SelectObject(dc_, old);
         y_ += height;
     }
@@ -100,7 +99,7 @@ class clsPrintJob {
         int widest = 0;
         for (const PrintRow &row : rows) {
             SIZE size{};
-            GetTextExtentPoint32W(dc_, W(row.label), int(row.label.size()), &size);
+            GetTextExtentPoint32W(dc_, Wide(row.label), int(row.label.size()), &size);
             widest = std::max<int>(widest, size.cx);
         }
         SelectObject(dc_, old);
@@ -190,11 +189,7 @@ void PrintMail(clsMailEditorView &view) {
         return;
     }
     view.SetStatus(IDS_PRINTING);
-    int n = GetWindowTextLengthW(view.Window());
-    std::wstring caption(size_t(n > 0 ? n : 0) + 1, L'\0');
-    GetWindowTextW(view.Window(), &caption[0], n + 1);
-    caption.resize(size_t(n > 0 ? n : 0));
-    WString title(caption.begin(), caption.end());
+    WString title = WindowText(view.Window());
     {
         clsPrintJob job(dialog.hDC, title + u" " + NowText());
         if (job.Start(Format("%s - Mail", Narrow(title, 0).c_str()))) {

@@ -31,8 +31,4 @@ class clsMailEditorView {
 // The "Print" command: the printer job, then each HTML page's own printout.
 void PrintMail(clsMailEditorView &view);
 
-// The dialog resources in the user interface language.
-WORD DialogLanguage();
-LPCDLGTEMPLATEW DialogTemplate(const char *name);
-
 } // namespace kv::ui
