@@ -160,6 +160,7 @@ constexpr int32_t MAPI_SPOOLER = 37; // PR_RESOURCE_TYPE of the spooler
 constexpr uint32_t MAPI_STATUS = 10;
 constexpr uint32_t FLUSH_UPLOAD_NO_UI_ASYNC = 0x32;
 constexpr HRESULT MAPI_E_BUSY = HRESULT(0x8004010B);
+constexpr HRESULT MAPI_E_NOT_FOUND = HRESULT(0x8004010F);
 
 class StatusTable {
   public:

@@ -272,7 +272,7 @@ HRESULT clsXMAPIProps::Read(MapiProp &object, uint32_t tag, Prop &value) const {
     if (hr == MAPI_W_ERRORS_RETURNED && !values.empty() && TypeOf(values[0].tag) == PT_ERROR)
         hr = HRESULT(values[0].number);
     // A warning with no value is no value.
-    if (SUCCEEDED(hr) && values.empty()) hr = HRESULT(0x8004010F);
+    if (SUCCEEDED(hr) && values.empty()) hr = MAPI_E_NOT_FOUND;
     if (SUCCEEDED(hr)) value = values[0];
     return hr;
 }

@@ -7,17 +7,11 @@
 #include "providers/xmapi/xmapi_platform.h"
 #include "providers/xmapi/xmapi_system_site.h"
 #include "providers/xmapi/xmapi_types.h"
+#include "runtime/com_util.h"
 
 namespace kv::xmapi {
 
 namespace {
-
-template <class T> struct Held {
-    T *p = nullptr;
-    ~Held() {
-        if (p) p->Release();
-    }
-};
 
 struct Rows {
     const Functions &f;
@@ -39,8 +33,8 @@ class SystemSession final : public Session {
     SendSite *Site() override { return site_.get(); }
     HRESULT OpenDefaultStore(uint32_t &supportMask) override {
         if (!f_.HrQueryAllRows || !f_.FreeProws || !f_.HrGetOneProp || !f_.MAPIFreeBuffer) return E_NOTIMPL;
-        Held<IMAPITable> table;
-        HRESULT hr = session_->GetMsgStoresTable(0, &table.p);
+        clsAutoRelease<IMAPITable> table;
+        HRESULT hr = session_->GetMsgStoresTable(0, table.put());
         if (FAILED(hr)) return hr;
         SizedSPropTagArray<2> columns{2, {PR_ENTRYID, PR_DISPLAY_NAME_A}};
         SPropValue isDefault{};
@@ -50,11 +44,11 @@ class SystemSession final : public Session {
         restriction.rt = RES_PROPERTY;
         restriction.res.resProperty = {RELOP_EQ, PR_DEFAULT_STORE, &isDefault};
         Rows rows{f_};
-        hr = f_.HrQueryAllRows(table.p, &columns, &restriction, nullptr, 0, &rows.rows);
+        hr = f_.HrQueryAllRows(table.get(), &columns, &restriction, nullptr, 0, &rows.rows);
         if (FAILED(hr)) return hr;
         if (!rows.rows || rows.rows->cRows == 0 || rows.rows->aRow[0].cValues < 1 ||
             rows.rows->aRow[0].lpProps[0].ulPropTag != PR_ENTRYID)
-            return HRESULT(0x8004010F); // MAPI_E_NOT_FOUND
+            return MAPI_E_NOT_FOUND;
         const SBinary &id = rows.rows->aRow[0].lpProps[0].Value.bin;
         hr = session_->OpenMsgStore(0, id.cb, id.lpb, nullptr, MAPI_BEST_ACCESS, &store_);
         if (FAILED(hr)) return hr;
@@ -124,15 +118,15 @@ class SystemPlatformImpl final : public Platform {
         return hr;
     }
     HRESULT ProfileTable(std::vector<ProfileRow> &out) override {
-        Held<IProfAdmin> admin;
-        HRESULT hr = f_.MAPIAdminProfiles(0, &admin.p);
+        clsAutoRelease<IProfAdmin> admin;
+        HRESULT hr = f_.MAPIAdminProfiles(0, admin.put());
         if (FAILED(hr)) return hr;
-        Held<IMAPITable> table;
-        hr = admin.p->GetProfileTable(0, &table.p);
+        clsAutoRelease<IMAPITable> table;
+        hr = admin->GetProfileTable(0, table.put());
         if (FAILED(hr)) return hr;
         SizedSPropTagArray<2> columns{2, {PR_DISPLAY_NAME_A, PR_DEFAULT_PROFILE}};
         Rows rows{f_};
-        hr = f_.HrQueryAllRows(table.p, &columns, nullptr, nullptr, 0, &rows.rows);
+        hr = f_.HrQueryAllRows(table.get(), &columns, nullptr, nullptr, 0, &rows.rows);
         if (FAILED(hr)) return hr;
         for (uint32_t i = 0; rows.rows && i < rows.rows->cRows; ++i) {
             const SRow &row = rows.rows->aRow[i];

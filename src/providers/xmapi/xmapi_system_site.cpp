@@ -3,32 +3,11 @@
 #include <cstddef>
 #include <cstring>
 
+#include "runtime/com_util.h"
+
 namespace kv::xmapi {
 
 namespace {
-
-constexpr HRESULT kNoMemory = HRESULT(0x8007000E);
-constexpr HRESULT kNotFound = HRESULT(0x8004010F);
-
-template <class T> class Held {
-  public:
-    explicit Held(T *p = nullptr) : p_(p) {}
-    ~Held() {
-        if (p_) p_->Release();
-    }
-    Held(const Held &) = delete;
-    Held &operator=(const Held &) = delete;
-    T *get() const { return p_; }
-    T **out() { return &p_; }
-    T *release() {
-        T *p = p_;
-        p_ = nullptr;
-        return p;
-    }
-
-  private:
-    T *p_;
-};
 
 size_t Aligned(size_t n) { return (n + 7) & ~size_t(7); }
 
@@ -45,23 +24,31 @@ void *EntryData(const std::string &entryId) {
     return entryId.empty() ? nullptr : const_cast<char *>(entryId.data());
 }
 
+// The values of a property array (a row, an address entry, what GetProps gave).
+std::vector<Prop> PropsOf(const SPropValue *values, uint32_t count) {
+    std::vector<Prop> props;
+    for (uint32_t k = 0; values && k < count; ++k) props.push_back(PropOf(values[k]));
+    return props;
+}
+
 std::vector<std::vector<Prop>> RowsOf(const SRowSet *rows) {
     std::vector<std::vector<Prop>> out;
-    for (uint32_t i = 0; rows && i < rows->cRows; ++i) {
-        std::vector<Prop> row;
-        for (uint32_t k = 0; rows->aRow[i].lpProps && k < rows->aRow[i].cValues; ++k)
-            row.push_back(PropOf(rows->aRow[i].lpProps[k]));
-        out.push_back(std::move(row));
-    }
+    for (uint32_t i = 0; rows && i < rows->cRows; ++i) out.push_back(PropsOf(rows->aRow[i].lpProps, rows->aRow[i].cValues));
     return out;
+}
+
+// A counted tag array: the count, then the tags.
+std::vector<uint32_t> TagArray(const std::vector<uint32_t> &tags) {
+    std::vector<uint32_t> array{uint32_t(tags.size())};
+    array.insert(array.end(), tags.begin(), tags.end());
+    return array;
 }
 
 // HrQueryAllRows with these columns, the rows as values.
 HRESULT QueryAll(const Functions &f, IMAPITable *table, const std::vector<uint32_t> &columns,
                  SRestriction *restriction, std::vector<std::vector<Prop>> &rows) {
     if (!f.HrQueryAllRows || !f.FreeProws) return E_NOTIMPL;
-    std::vector<uint32_t> tags{uint32_t(columns.size())};
-    tags.insert(tags.end(), columns.begin(), columns.end());
+    std::vector<uint32_t> tags = TagArray(columns);
     SRowSet *set = nullptr;
     HRESULT hr = f.HrQueryAllRows(table, tags.data(), restriction, nullptr, 0, &set);
     if (FAILED(hr)) return hr;
@@ -89,7 +76,7 @@ class SysStream final : public PropStream {
     IStream *Raw() const { return stream_.get(); }
 
   private:
-    Held<IStream> stream_;
+    clsAutoRelease<IStream> stream_;
 };
 
 // IMAPIProp's part of every object.
@@ -97,19 +84,19 @@ template <class Base, class Object> class PropOn : public Base {
   public:
     PropOn(const Functions &f, Object *object) : f_(f), object_(object) {}
     HRESULT GetProps(const std::vector<uint32_t> &tags, std::vector<Prop> &values) override {
-        std::vector<uint32_t> array{uint32_t(tags.size())};
-        array.insert(array.end(), tags.begin(), tags.end());
+        std::vector<uint32_t> array = TagArray(tags);
         uint32_t count = 0;
         SPropValue *got = nullptr;
         HRESULT hr = object_.get()->GetProps(array.data(), 0, &count, &got);
         if (FAILED(hr)) return hr;
-        for (uint32_t i = 0; got && i < count; ++i) values.push_back(PropOf(got[i]));
+        std::vector<Prop> props = PropsOf(got, count);
+        values.insert(values.end(), props.begin(), props.end());
         if (got && f_.MAPIFreeBuffer) f_.MAPIFreeBuffer(got);
         return hr;
     }
     HRESULT SetProps(const std::vector<Prop> &values) override {
         SPropValue *packed = PackProps(f_, values);
-        if (!packed) return kNoMemory;
+        if (!packed) return E_OUTOFMEMORY;
         HRESULT hr = object_.get()->SetProps(uint32_t(values.size()), packed, nullptr);
         f_.MAPIFreeBuffer(packed);
         return hr;
@@ -126,7 +113,7 @@ template <class Base, class Object> class PropOn : public Base {
 
   protected:
     const Functions &f_;
-    Held<Object> object_;
+    clsAutoRelease<Object> object_;
 };
 
 using SysStore = PropOn<MapiProp, IMsgStore>;
@@ -159,12 +146,8 @@ class AdrList {
     ADRLIST *get() const { return list_; }
     std::vector<std::vector<Prop>> Rows() const {
         std::vector<std::vector<Prop>> rows;
-        for (uint32_t i = 0; list_ && i < list_->cEntries; ++i) {
-            std::vector<Prop> row;
-            const ADRENTRY &entry = list_->aEntries[i];
-            for (uint32_t k = 0; entry.rgPropVals && k < entry.cValues; ++k) row.push_back(PropOf(entry.rgPropVals[k]));
-            rows.push_back(std::move(row));
-        }
+        for (uint32_t i = 0; list_ && i < list_->cEntries; ++i)
+            rows.push_back(PropsOf(list_->aEntries[i].rgPropVals, list_->aEntries[i].cValues));
         return rows;
     }
 
@@ -189,7 +172,7 @@ class SysMessage final : public PropOn<Message, IMessage> {
     using PropOn::PropOn;
     HRESULT ModifyRecipients(uint32_t flags, const std::vector<std::vector<Prop>> &rows) override {
         AdrList list(f_, rows);
-        if (!list.get()) return kNoMemory;
+        if (!list.get()) return E_OUTOFMEMORY;
         return Raw()->ModifyRecipients(flags, list.get());
     }
     HRESULT CreateAttach(std::unique_ptr<Attach> &attach) override {
@@ -214,7 +197,7 @@ class SysFolder final : public Folder {
 
   private:
     const Functions &f_;
-    Held<IMAPIFolder> folder_;
+    clsAutoRelease<IMAPIFolder> folder_;
 };
 
 class SysAddrBook final : public AddrBook {
@@ -235,7 +218,7 @@ class SysAddrBook final : public AddrBook {
     }
     HRESULT ResolveName(std::vector<std::vector<Prop>> &rows) override {
         AdrList list(f_, rows);
-        if (!list.get()) return kNoMemory;
+        if (!list.get()) return E_OUTOFMEMORY;
         HRESULT hr = book_.get()->ResolveName(0, 0, nullptr, list.get());
         if (SUCCEEDED(hr)) rows = list.Rows();
         return hr;
@@ -243,7 +226,7 @@ class SysAddrBook final : public AddrBook {
 
   private:
     const Functions &f_;
-    Held<IAddrBook> book_;
+    clsAutoRelease<IAddrBook> book_;
 };
 
 class SysReadMessage final : public PropOn<ReadMessage, IMessage> {
@@ -251,8 +234,8 @@ class SysReadMessage final : public PropOn<ReadMessage, IMessage> {
     SysReadMessage(const Functions &f, IMessage *message, uint32_t stringType)
         : PropOn(f, message), stringType_(stringType) {}
     HRESULT RecipientRows(std::vector<std::vector<Prop>> &rows) override {
-        Held<IMAPITable> table;
-        HRESULT hr = Raw()->GetRecipientTable(Flags(), table.out());
+        clsAutoRelease<IMAPITable> table;
+        HRESULT hr = Raw()->GetRecipientTable(Flags(), table.put());
         if (FAILED(hr)) return hr;
         return QueryAll(f_, table.get(),
                         {Tag(ID_DISPLAY_NAME, stringType_), Tag(ID_ADDRTYPE, stringType_),
@@ -261,8 +244,8 @@ class SysReadMessage final : public PropOn<ReadMessage, IMessage> {
                         nullptr, rows);
     }
     HRESULT AttachmentRows(std::vector<std::vector<Prop>> &rows) override {
-        Held<IMAPITable> table;
-        HRESULT hr = Raw()->GetAttachmentTable(Flags(), table.out());
+        clsAutoRelease<IMAPITable> table;
+        HRESULT hr = Raw()->GetAttachmentTable(Flags(), table.put());
         if (FAILED(hr)) return hr;
         return QueryAll(f_, table.get(),
                         {Tag(ID_ATTACH_NUM, PT_LONG), Tag(ID_ATTACH_SIZE, PT_LONG),
@@ -270,12 +253,12 @@ class SysReadMessage final : public PropOn<ReadMessage, IMessage> {
                         nullptr, rows);
     }
     HRESULT AttachmentData(int32_t number, std::string &bytes) override {
-        Held<IAttach> attach;
-        HRESULT hr = Raw()->OpenAttach(uint32_t(number), nullptr, 0, attach.out());
+        clsAutoRelease<IAttach> attach;
+        HRESULT hr = Raw()->OpenAttach(uint32_t(number), nullptr, 0, attach.put());
         if (FAILED(hr)) return hr;
         if (!attach.get()) return E_POINTER;
-        Held<IUnknown> opened;
-        hr = attach.get()->OpenProperty(Tag(ID_ATTACH_DATA_BIN, PT_BINARY), &IID_IStream, 0, 0, opened.out());
+        clsAutoRelease<IUnknown> opened;
+        hr = attach.get()->OpenProperty(Tag(ID_ATTACH_DATA_BIN, PT_BINARY), &IID_IStream, 0, 0, opened.put());
         if (FAILED(hr)) return hr;
         if (!opened.get()) return E_POINTER;
         auto *stream = static_cast<IStream *>(opened.get());
@@ -301,8 +284,8 @@ class SysInbox final : public Inbox {
     SysInbox(const Functions &f, IMAPIFolder *folder, uint32_t stringType)
         : f_(f), folder_(folder), stringType_(stringType) {}
     HRESULT ContentsRows(std::vector<std::vector<Prop>> &rows) override {
-        Held<IMAPITable> table;
-        HRESULT hr = folder_.get()->GetContentsTable(stringType_ == PT_UNICODE ? MAPI_UNICODE : 0, table.out());
+        clsAutoRelease<IMAPITable> table;
+        HRESULT hr = folder_.get()->GetContentsTable(stringType_ == PT_UNICODE ? MAPI_UNICODE : 0, table.put());
         if (FAILED(hr)) return hr;
         return QueryAll(f_, table.get(),
                         {Tag(ID_SENT_REPRESENTING_NAME, stringType_), Tag(ID_SUBJECT, stringType_),
@@ -319,7 +302,7 @@ class SysInbox final : public Inbox {
         // through the wrong interface.
         if (type != MAPI_MESSAGE) {
             opened->Release();
-            return kNotFound;
+            return MAPI_E_NOT_FOUND;
         }
         message = std::make_unique<SysReadMessage>(f_, static_cast<IMessage *>(opened), stringType_);
         return hr;
@@ -332,7 +315,7 @@ class SysInbox final : public Inbox {
 
   private:
     const Functions &f_;
-    Held<IMAPIFolder> folder_;
+    clsAutoRelease<IMAPIFolder> folder_;
     uint32_t stringType_;
 };
 
@@ -351,7 +334,7 @@ class SysStatusTable final : public StatusTable {
 
   private:
     const Functions &f_;
-    Held<IMAPITable> table_;
+    clsAutoRelease<IMAPITable> table_;
 };
 
 class SysStatus final : public Status {
@@ -360,7 +343,7 @@ class SysStatus final : public Status {
     HRESULT FlushQueues(uint32_t flags) override { return status_.get()->FlushQueues(0, 0, nullptr, flags); }
 
   private:
-    Held<IMAPIStatus> status_;
+    clsAutoRelease<IMAPIStatus> status_;
 };
 
 class SysSite final : public SendSite {
@@ -405,7 +388,7 @@ class SysSite final : public SendSite {
         void *id = nullptr;
         HRESULT hr = store_.Raw()->GetReceiveFolder(nullptr, 0, &size, &id, nullptr);
         if (FAILED(hr)) return hr;
-        if (!id) return kNotFound;
+        if (!id) return MAPI_E_NOT_FOUND;
         uint32_t type = 0;
         IUnknown *opened = nullptr;
         hr = store_.Raw()->OpenEntry(size, id, nullptr, MAPI_BEST_ACCESS, &type, &opened);
