@@ -19,6 +19,7 @@
 #include <new>
 #include <vector>
 
+#include "pal/codepage.h"
 #include "pal/system.h"
 #include "pal/tls.h"
 
@@ -45,14 +46,6 @@ std::string StatusText(SECURITY_STATUS status) {
     std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(static_cast<uint32_t>(status)));
     std::string text = SystemMessageText(int32_t(status));
     return text.empty() ? std::string("SSPI error ") + code : text + " (" + code + ")";
-}
-
-std::wstring WideOf(const std::string &text) {
-    if (text.empty()) return std::wstring();
-    int n = MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), nullptr, 0);
-    std::wstring wide(size_t(n > 0 ? n : 0), L'\0');
-    if (n > 0) MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), &wide[0], n);
-    return wide;
 }
 
 // An address literal as its bytes (4 or 16); empty for a name.
@@ -201,13 +194,13 @@ class SchannelSession final : public TlsSession {
   private:
     SEC_WCHAR *TargetName() {
         // SNI carries names only.
-        return wideHost_.empty() ? nullptr : &wideHost_[0];
+        return wideHost_.empty() ? nullptr : reinterpret_cast<SEC_WCHAR *>(&wideHost_[0]);
     }
 
     bool SetUp() {
         if (haveCredentials_) return true;
         address_ = AddressBytes(options_.host);
-        if (address_.empty()) wideHost_ = WideOf(options_.host);
+        if (address_.empty()) wideHost_ = ToWide(options_.host, 0);
         if (options_.verify && !options_.caFile.empty() && !LoadCaFile()) return false;
         TimeStamp expiry;
         // SCH_CREDENTIALS lets the system offer TLS 1.3; systems that predate it take SCHANNEL_CRED.
@@ -546,14 +539,9 @@ class SchannelSession final : public TlsSession {
         }
         if (status == SEC_I_RENEGOTIATE) {
             // A new handshake, or a TLS 1.3 post-handshake message: the negotiation takes the bytes.
-            if (!Negotiate(false)) return false;
-            // A renegotiation may bring another certificate.
-            if (options_.verify && !VerifyPeer()) return false;
-            SECURITY_STATUS sized = QueryContextAttributesW(&context_, SECPKG_ATTR_STREAM_SIZES, &sizes_);
-            if (sized != SEC_E_OK || sizes_.cbMaximumMessage == 0) {
-                Fail(TlsFailure::Protocol, "no record sizes (" + StatusText(sized) + ")");
-                return false;
-            }
+            // A renegotiation may bring other record sizes and another
+            // certificate: both are taken as after the first handshake.
+            return Negotiate(false) && AfterNegotiation();
         }
         return true;
     }
@@ -589,7 +577,7 @@ class SchannelSession final : public TlsSession {
 
     TlsStream &stream_;
     TlsOptions options_;
-    std::wstring wideHost_;
+    std::u16string wideHost_;
     std::string address_;
     CredHandle credentials_;
     CtxtHandle context_;
