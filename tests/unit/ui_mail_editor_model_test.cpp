@@ -285,8 +285,12 @@ TEST_F(MailEditorModel, CidPicturesAreWrittenToTemporaryFilesThatCloseRemoves) {
         EXPECT_EQ(ReadFile(files[0]), "PNG1");
         EXPECT_EQ(ReadFile(files[1]), "GIF10");
         EXPECT_EQ(files[1].substr(files[1].size() - 4), ".gif");
-        // The printout shows the same pictures.
+        // The printout shows the same pictures; its file goes with the others.
         EXPECT_NE(m.HtmlPrintoutOf(0).find(Widen(files[1], 0)), WString::npos);
+        String printout = m.WritePrintout(0);
+        ASSERT_FALSE(printout.empty());
+        EXPECT_EQ(ReadFile(printout), "\xEF\xBB\xBF" + Narrow(m.HtmlPrintoutOf(0), 65001));
+        files.push_back(printout);
         m.Close();
         for (const std::string &f : files) EXPECT_FALSE(std::filesystem::exists(f)) << f;
         EXPECT_FALSE(std::filesystem::exists(htmlFile));

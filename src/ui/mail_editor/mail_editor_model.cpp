@@ -455,6 +455,13 @@ int clsMailEditorModel::Send() {
     return 1;
 }
 
+String clsMailEditorModel::WritePrintout(size_t page) {
+    String path = pal::CreateTempFileName("kvp", ".htm");
+    if (path.empty()) return String();
+    tempFiles_.push_back(path);
+    return WriteFile(path, "\xEF\xBB\xBF" + Narrow(HtmlPrintoutOf(page), 65001)) ? path : String();
+}
+
 void clsMailEditorModel::Close() {
     for (const String &path : tempFiles_) pal::DeleteFilePath(path);
     tempFiles_.clear();

@@ -127,6 +127,9 @@ class clsMailEditorModel {
     std::vector<PrintItem> PrintBodies() const;
     // The separate printout of an HTML page.
     WString HtmlPrintoutOf(size_t page) const;
+    // That printout in a temporary file (UTF-8 with its byte-order mark),
+    // deleted with the others; "" when it cannot be written.
+    String WritePrintout(size_t page);
 
   private:
     void LoadPages();

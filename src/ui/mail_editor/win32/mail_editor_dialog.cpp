@@ -159,7 +159,7 @@ class clsMailEditor : public clsMailEditorView {
         if (page < pages_.size() && pages_[page].host && !model_.Pages()[page].htmlFile.empty())
             pages_[page].host->Show(WidePath(model_.Pages()[page].htmlFile));
     }
-    void KeepTempFile(const String &path) override { printFiles_.push_back(path); }
+    String WritePrintout(size_t page) override { return model_.WritePrintout(page); }
 
   private:
     struct PageView {
@@ -445,8 +445,6 @@ class clsMailEditor : public clsMailEditorView {
             }
         }
         model_.Close();
-        for (const String &path : printFiles_) pal::DeleteFilePath(path);
-        printFiles_.clear();
         for (HICON icon : icons_) DestroyIcon(icon);
         icons_.clear();
     }
@@ -462,7 +460,6 @@ class clsMailEditor : public clsMailEditorView {
     std::vector<Placement> placements_;
     std::vector<PageView> pages_;
     std::vector<HICON> icons_;
-    std::vector<String> printFiles_;
 };
 
 int ShowMailEditor(uintptr_t parent, IKvMail *mail, bool editable, uint32_t flags) {

@@ -154,15 +154,8 @@ void PrintHtmlPages(clsMailEditorView &view) {
     for (size_t i = 0; i < model.Pages().size(); ++i) {
         Host *host = view.PageHost(i);
         if (model.Pages()[i].kind != PageKind::Html || !host || !host->Browser()) continue;
-        String path = pal::CreateTempFileName("kvp", ".htm");
+        String path = view.WritePrintout(i);
         if (path.empty()) continue;
-        view.KeepTempFile(path);
-        String bytes = "\xEF\xBB\xBF" + Narrow(model.HtmlPrintoutOf(i), 65001);
-        pal::FileHandle f = pal::FileOpen(path, true);
-        if (f == pal::kInvalidFile) continue;
-        bool written = pal::FileWrite(f, bytes.data(), bytes.size());
-        pal::FileClose(f);
-        if (!written) continue;
         WString wide = Widen(path, 0);
         host->Show(std::wstring(wide.begin(), wide.end()));
         if (host->WaitUntilLoaded(15000))

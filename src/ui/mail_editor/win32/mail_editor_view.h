@@ -21,8 +21,8 @@ class clsMailEditorView {
     virtual void SetStatus(int textId) = 0;
     // Brings an HTML page back to its own file.
     virtual void ShowPageFile(size_t page) = 0;
-    // A temporary file deleted when the dialog closes.
-    virtual void KeepTempFile(const String &path) = 0;
+    // An HTML page's printout in a temporary file deleted when the dialog closes; "" when none.
+    virtual String WritePrintout(size_t page) = 0;
 
   protected:
     ~clsMailEditorView() = default;
