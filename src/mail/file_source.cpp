@@ -26,4 +26,15 @@ bool CopyFileToStream(const String &path, IStream *destination) {
     }
 }
 
+WholeFile ReadWholeFile(const String &path, std::string &out) {
+    out.clear();
+    pal::FileHandle file = pal::FileOpen(path, false);
+    if (file == pal::kInvalidFile) return WholeFile::NotOpened;
+    char buffer[65536];
+    int64_t got;
+    while ((got = pal::FileRead(file, buffer, sizeof buffer)) > 0) out.append(buffer, size_t(got));
+    pal::FileClose(file);
+    return got < 0 ? WholeFile::ReadFailed : WholeFile::Read;
+}
+
 } // namespace kv

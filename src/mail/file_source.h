@@ -1,5 +1,7 @@
-// Copying a file named by an attachment or an HTML reference into a stream.
+// Reading a file named by an attachment or an HTML reference, into a stream or whole.
 #pragma once
+
+#include <string>
 
 #include "pal/com.h"
 #include "runtime/kvstring.h"
@@ -9,5 +11,9 @@ namespace kv {
 // Appends the whole file to the stream at its position. False when the file
 // cannot be opened; a failing read or write throws clsExcept (-5).
 bool CopyFileToStream(const String &path, IStream *destination);
+
+enum class WholeFile { Read, NotOpened, ReadFailed };
+// The whole file into `out` (what was read before a failing read stays).
+WholeFile ReadWholeFile(const String &path, std::string &out);
 
 } // namespace kv

@@ -3,6 +3,7 @@
 #include <map>
 
 #include "mail/arpa_mail.h"
+#include "mail/file_source.h"
 #include "mime/charset_table.h"
 #include "mime/encodings.h"
 #include "pal/codepage.h"
@@ -98,14 +99,10 @@ class SubstituteStream final : public Stream {
         return S_OK;
     }
     HRESULT LoadFromFile(const WString &path) override {
-        pal::FileHandle file = pal::FileOpen(Narrow(path), false);
-        if (file == pal::kInvalidFile) return HRESULT(0x80070002); // file not found
         std::string bytes;
-        char buffer[65536];
-        int64_t got;
-        while ((got = pal::FileRead(file, buffer, sizeof buffer)) > 0) bytes.append(buffer, size_t(got));
-        pal::FileClose(file);
-        if (got < 0) return E_FAIL;
+        WholeFile read = ReadWholeFile(Narrow(path), bytes);
+        // 0x80070002: file not found.
+        if (read != WholeFile::Read) return read == WholeFile::NotOpened ? HRESULT(0x80070002) : E_FAIL;
         part_.bytes = std::move(bytes);
         return S_OK;
     }

@@ -4,6 +4,7 @@
 
 #include "connection/connection_base.h"
 #include "log/except.h"
+#include "mail/file_source.h"
 #include "log/kvlog.h"
 #include "mime/encodings.h"
 #include "pal/codepage.h"
@@ -167,13 +168,7 @@ void clsSMAPIMail::Fill(const smapi::MapiMessage &record, bool envelopeOnly) {
         String path = f.lpszPathName;
         // The file is a temporary copy that is deleted below, so its content is read now.
         std::string bytes;
-        pal::FileHandle file = pal::FileOpen(path, false);
-        if (file != pal::kInvalidFile) {
-            char buffer[65536];
-            int64_t got;
-            while ((got = pal::FileRead(file, buffer, sizeof buffer)) > 0) bytes.append(buffer, size_t(got));
-            pal::FileClose(file);
-        }
+        ReadWholeFile(path, bytes);
         clsAutoRelease<IKvMailAttachment> attachment;
         if (FAILED(Attachments().CreateAndAdd(attachment.put())) || !attachment) continue;
         auto *ours = static_cast<clsMailAttachment *>(attachment.get());

@@ -1,6 +1,7 @@
 #include "providers/xmapi/xmapi_send.h"
 
 #include "log/except.h"
+#include "mail/file_source.h"
 #include "log/kvlog.h"
 #include "mail/mail.h"
 #include "mime/charset_table.h"
@@ -194,18 +195,10 @@ void Sender::AddAttachment(clsMailAttachment &attachment) {
     std::string content;
     if (attachment.Contents()) {
         content = StreamBytes(attachment.Contents());
-    } else {
-        pal::FileHandle file = pal::FileOpen(attachment.Name(), false);
-        if (file == pal::kInvalidFile)
-            throw clsExcept(-5, Format("opening attachment (%s) failed: '%s'", attachment.Name().c_str(),
-                                       pal::SystemMessageText(HRESULT(0x80070002)).c_str()));
-        char buffer[65536];
-        int64_t got;
-        while ((got = pal::FileRead(file, buffer, sizeof buffer)) > 0) content.append(buffer, size_t(got));
-        pal::FileClose(file);
-        if (got < 0)
-            throw clsExcept(-5, Format("opening attachment (%s) failed: '%s'", attachment.Name().c_str(),
-                                       pal::SystemMessageText(E_FAIL).c_str()));
+    } else if (WholeFile read = ReadWholeFile(attachment.Name(), content); read != WholeFile::Read) {
+        HRESULT why = read == WholeFile::NotOpened ? HRESULT(0x80070002) : E_FAIL; // file not found
+        throw clsExcept(-5, Format("opening attachment (%s) failed: '%s'", attachment.Name().c_str(),
+                                   pal::SystemMessageText(why).c_str()));
     }
     std::unique_ptr<PropStream> data;
     hr = attach->OpenProperty(Tag(ID_ATTACH_DATA_BIN, PT_BINARY), STGM_CREATE_WRITE, MAPI_CREATE | MAPI_MODIFY, data);
