@@ -6,66 +6,6 @@
 
 namespace kvmail {
 
-std::u16string Wide(const std::string &s) {
-    std::u16string out;
-    for (size_t i = 0; i < s.size();) {
-        unsigned char c = (unsigned char)s[i];
-        unsigned cp;
-        int extra;
-        if (c < 0x80) cp = c, extra = 0;
-        else if ((c & 0xE0) == 0xC0) cp = c & 0x1F, extra = 1;
-        else if ((c & 0xF0) == 0xE0) cp = c & 0x0F, extra = 2;
-        else if ((c & 0xF8) == 0xF0) cp = c & 0x07, extra = 3;
-        else cp = 0xFFFD, extra = 0;
-        if (i + size_t(extra) >= s.size() + (extra ? 0 : 1)) {
-            out.push_back(u'\uFFFD');
-            break;
-        }
-        for (int k = 1; k <= extra; ++k) cp = (cp << 6) | ((unsigned char)s[i + size_t(k)] & 0x3F);
-        i += size_t(extra) + 1;
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out.push_back(char16_t(0xD800 + (cp >> 10)));
-            out.push_back(char16_t(0xDC00 + (cp & 0x3FF)));
-        } else {
-            out.push_back(char16_t(cp));
-        }
-    }
-    return out;
-}
-
-std::string Utf8(const OLECHAR *s, size_t n) {
-    std::string r;
-    for (size_t i = 0; i < n; ++i) {
-        unsigned c = s[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < n && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
-            ++i;
-        }
-        if (c < 0x80) r.push_back(char(c));
-        else if (c < 0x800) r += {char(0xC0 | (c >> 6)), char(0x80 | (c & 0x3F))};
-        else if (c < 0x10000) r += {char(0xE0 | (c >> 12)), char(0x80 | ((c >> 6) & 0x3F)), char(0x80 | (c & 0x3F))};
-        else
-            r += {char(0xF0 | (c >> 18)), char(0x80 | ((c >> 12) & 0x3F)), char(0x80 | ((c >> 6) & 0x3F)),
-                  char(0x80 | (c & 0x3F))};
-    }
-    return r;
-}
-
-std::string Utf8(const OLECHAR *s) {
-    size_t n = 0;
-    if (s)
-        while (s[n]) ++n;
-    return Utf8(s, n);
-}
-
-Bstr::Bstr(const std::string &utf8) {
-    std::u16string w = Wide(utf8);
-    b_ = SysAllocStringLen(reinterpret_cast<const OLECHAR *>(w.data()), UINT(w.size()));
-}
-
-std::string Bstr::Utf8() const { return b_ ? kvmail::Utf8(b_, SysStringLen(b_)) : std::string(); }
-
 bool ReadFile(const std::string &path, std::string &bytes, std::string &error) {
     std::ifstream f(path, std::ios::binary);
     if (!f) {
