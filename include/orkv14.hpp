@@ -1,6 +1,7 @@
 /*
  * What every C++ host of orkv14 needs beside the interfaces: owners for
- * interface pointers, BSTRs and VARIANTs, and UTF-8 <-> UTF-16 conversion.
+ * interface pointers, BSTRs and VARIANTs, UTF-8 <-> UTF-16 conversion, memory
+ * streams for contents and the connection's error record as text.
  * Header only; it uses nothing but orkv14.h and the standard library.
  */
 #ifndef ORKV14_HPP
@@ -9,6 +10,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 
 #include "orkv14.h"
@@ -43,6 +45,12 @@ template <class T> class Ptr {
     }
     void **put_void() { return reinterpret_cast<void **>(put()); }
     T *release() { return std::exchange(p_, nullptr); }
+    // Another interface of the same object; empty when it has none.
+    template <class U> Ptr<U> As() const {
+        Ptr<U> other;
+        if (p_) p_->QueryInterface(kv_uuidof<U>(), other.put_void());
+        return other;
+    }
     void reset() {
         if (p_) p_->Release();
         p_ = nullptr;
@@ -170,7 +178,8 @@ class Variant {
         v_.vt = VT_I4;
         v_.lVal = value;
     }
-    explicit Variant(bool value) : Variant() {
+    // Only a bool itself: a pointer or an int must not turn into VT_BOOL.
+    template <class B, std::enable_if_t<std::is_same_v<B, bool>, int> = 0> explicit Variant(B value) : Variant() {
         v_.vt = VT_BOOL;
         v_.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
     }
@@ -189,6 +198,43 @@ class Variant {
   private:
     VARIANT v_;
 };
+
+// A memory stream holding bytes, at position 0 (contents of bodies and
+// attachments); empty when there is no memory.
+inline Ptr<IStream> MemoryStream(std::string_view bytes) {
+    Ptr<IStream> stream;
+    if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, stream.put()))) return stream;
+    ULONG written = 0;
+    LARGE_INTEGER zero{};
+    if (bytes.empty()) return stream;
+    if (bytes.size() > 0xFFFFFFFFu || FAILED(stream->Write(bytes.data(), ULONG(bytes.size()), &written)) ||
+        written != bytes.size() || FAILED(stream->Seek(zero, STREAM_SEEK_SET, nullptr)))
+        stream.reset();
+    return stream;
+}
+
+// Everything a stream holds, from its start.
+inline std::string ReadAll(IStream *stream) {
+    std::string bytes;
+    LARGE_INTEGER zero{};
+    if (!stream || FAILED(stream->Seek(zero, STREAM_SEEK_SET, nullptr))) return bytes;
+    char buffer[16384];
+    for (ULONG got = 0; SUCCEEDED(stream->Read(buffer, sizeof buffer, &got)) && got > 0;) bytes.append(buffer, got);
+    return bytes;
+}
+
+// A connection's error record: its code and its lines, each ended by CR LF.
+struct Error {
+    LONG code = 0;
+    std::string text;
+};
+
+inline Error LastError(IKvMailConnection *connection) {
+    Error e;
+    Bstr text;
+    if (connection && SUCCEEDED(connection->GetErrorInformation(&e.code, text.put()))) e.text = text.Utf8();
+    return e;
+}
 
 } // namespace orkv14
 

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "host_fixture.h"
+#include "orkv14.hpp"
 
 extern "C" int kv_c_host_connect_twice(IClassFactory *factory, LONG *code);
 
@@ -41,11 +42,9 @@ class HostTest : public ::testing::Test {
         return log;
     }
     static std::string ErrorText(IKvMailConnection2 *c, LONG *code = nullptr) {
-        BSTR text = nullptr;
-        EXPECT_EQ(c->GetErrorInformation(code, &text), S_OK);
-        std::string r = host::Utf8(text);
-        SysFreeString(text);
-        return r;
+        orkv14::Error e = orkv14::LastError(c);
+        if (code) *code = e.code;
+        return e.text;
     }
 
     Library lib;
