@@ -8,6 +8,19 @@
 #ifndef ORKV14_H
 #define ORKV14_H
 
+/* The version of this header and of the library built with it (the Windows
+ * version resource carries the same numbers). ORKV14_VERSION_NUMBER is
+ * 0xMMmmpp for comparisons in the preprocessor. */
+#define ORKV14_VERSION_MAJOR 14
+#define ORKV14_VERSION_MINOR 0
+#define ORKV14_VERSION_PATCH 0
+#define ORKV14_VERSION_NUMBER                                                                     \
+    ((ORKV14_VERSION_MAJOR << 16) | (ORKV14_VERSION_MINOR << 8) | ORKV14_VERSION_PATCH)
+#define ORKV14_TEXT_(x) #x
+#define ORKV14_TEXT(x) ORKV14_TEXT_(x)
+#define ORKV14_VERSION_STRING                                                                     \
+    ORKV14_TEXT(ORKV14_VERSION_MAJOR) "." ORKV14_TEXT(ORKV14_VERSION_MINOR) "." ORKV14_TEXT(ORKV14_VERSION_PATCH)
+
 #ifdef _WIN32
 #include <objbase.h>
 #include <oleauto.h>
