@@ -1,8 +1,14 @@
 #include "host.h"
 
-#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <sstream>
+
+#include "text.h"
 
 namespace kvmail {
 
@@ -18,10 +24,33 @@ bool ReadFile(const std::string &path, std::string &bytes, std::string &error) {
     return true;
 }
 
-bool WriteFile(const std::string &path, const std::string &bytes, std::string &error) {
-    std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    if (!f || !f.write(bytes.data(), std::streamsize(bytes.size()))) {
-        error = "cannot write '" + path + "'";
+bool WriteNewFile(const std::string &dir, const std::string &name, const std::string &bytes, std::string &path,
+                  std::string &error) {
+    // O_EXCL: never replace a file, nor follow a link someone left there.
+    int fd = -1;
+    for (unsigned k = 0; fd < 0 && k < 1000; ++k) {
+        path = dir + "/" + NumberedName(name, k);
+        fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (fd < 0 && errno != EEXIST) break;
+    }
+    if (fd < 0) {
+        error = "cannot write '" + path + "': " + std::strerror(errno);
+        return false;
+    }
+    for (size_t done = 0; done < bytes.size();) {
+        ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            error = "cannot write '" + path + "': " + std::strerror(n < 0 ? errno : ENOSPC);
+            close(fd);
+            unlink(path.c_str());
+            return false;
+        }
+        done += size_t(n);
+    }
+    if (close(fd) != 0) {
+        error = "cannot write '" + path + "': " + std::strerror(errno);
+        unlink(path.c_str());
         return false;
     }
     return true;
@@ -30,41 +59,31 @@ bool WriteFile(const std::string &path, const std::string &bytes, std::string &e
 bool StreamFromFile(const std::string &path, Ptr<IStream> &out, std::string &error) {
     std::string bytes;
     if (!ReadFile(path, bytes, error)) return false;
-    if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, out.put()))) {
-        error = "no memory for a stream";
-        return false;
-    }
-    ULONG written = 0;
-    if (FAILED(out->Write(bytes.data(), ULONG(bytes.size()), &written)) || written != bytes.size()) {
-        error = "cannot fill a stream with '" + path + "'";
-        return false;
-    }
-    LARGE_INTEGER zero{};
-    out->Seek(zero, STREAM_SEEK_SET, nullptr);
-    return true;
+    out = orkv14::MemoryStream(bytes);
+    if (!out) error = "cannot fill a stream with '" + path + "'";
+    return bool(out);
 }
 
-std::string StreamBytes(IStream *stream) {
-    std::string bytes;
-    LARGE_INTEGER zero{};
-    stream->Seek(zero, STREAM_SEEK_SET, nullptr);
-    char buffer[65536];
-    for (;;) {
-        ULONG got = 0;
-        if (FAILED(stream->Read(buffer, sizeof buffer, &got)) || got == 0) break;
-        bytes.append(buffer, got);
+std::vector<std::string> ErrorLines(IKvMailConnection2 *connection, LONG &code) {
+    orkv14::Error record = orkv14::LastError(connection);
+    code = record.code;
+    // Each record line ends in CR LF; one message may hold several lines of its own.
+    std::vector<std::string> lines;
+    std::istringstream all(record.text);
+    for (std::string line; std::getline(all, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty()) lines.push_back(line);
     }
-    return bytes;
+    return lines;
 }
 
 std::string ErrorRecord(IKvMailConnection2 *connection) {
     LONG code = 0;
-    Bstr text;
-    connection->GetErrorInformation(&code, text.put());
-    std::string lines = text.Utf8();
-    while (!lines.empty() && (lines.back() == '\n' || lines.back() == '\r')) lines.pop_back();
-    for (size_t at; (at = lines.find("\r\n")) != std::string::npos;) lines.replace(at, 2, "\n  ");
-    return "error " + std::to_string(code) + ": " + lines;
+    std::string record = "error ";
+    std::vector<std::string> lines = ErrorLines(connection, code);
+    record += std::to_string(code) + ":";
+    for (size_t i = 0; i < lines.size(); ++i) record += (i ? "\n  " : " ") + EscapeText(lines[i]);
+    return record;
 }
 
 std::vector<std::string> Strings(IEnumString *e) {

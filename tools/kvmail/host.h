@@ -12,16 +12,22 @@ namespace kvmail {
 
 using orkv14::Bstr;
 using orkv14::Ptr;
+using orkv14::ReadAll;
 using orkv14::Utf8;
+using orkv14::Variant;
 using orkv14::Wide;
 
 // Streams.
 bool StreamFromFile(const std::string &path, Ptr<IStream> &out, std::string &error);
-std::string StreamBytes(IStream *stream);
-bool WriteFile(const std::string &path, const std::string &bytes, std::string &error);
 bool ReadFile(const std::string &path, std::string &bytes, std::string &error);
+// Writes bytes into a file of dir that did not exist before: name, or the
+// first free NumberedName of it. path is the file written (or tried).
+bool WriteNewFile(const std::string &dir, const std::string &name, const std::string &bytes, std::string &path,
+                  std::string &error);
 
-// The connection's error record as "code: text", lines joined.
+// The connection's error record: its code and lines.
+std::vector<std::string> ErrorLines(IKvMailConnection2 *connection, LONG &code);
+// The same as "error CODE: line", further lines indented, escaped for a terminal.
 std::string ErrorRecord(IKvMailConnection2 *connection);
 // Every string an IEnumString holds.
 std::vector<std::string> Strings(IEnumString *e);

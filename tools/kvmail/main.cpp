@@ -3,76 +3,24 @@
 #include <unistd.h>
 #include <sys/stat.h>
 
+#include <strings.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <map>
 #include <string>
 #include <vector>
 
+#include "cli.h"
 #include "host.h"
+#include "text.h"
 
 using namespace kvmail;
 
 namespace {
 
-const char kUsage[] =
-    "usage: kvmail [-v LEVEL] [--trace] COMMAND [OPTIONS]\n"
-    "\n"
-    "commands:\n"
-    "  info                 the component's banner and which providers work here\n"
-    "  send  COMPOSE SERVER compose a mail and send it; without a server it goes to the outbox\n"
-    "  render COMPOSE       print the RFC 822 text of a composed mail\n"
-    "  list  SERVER         list the POP3 mailbox\n"
-    "  fetch N SERVER [--out DIR]  write message N as N.eml and its attachments into DIR\n"
-    "  delete N SERVER      delete message N from the mailbox\n"
-    "  show FILE.eml        print the structure of a message file\n"
-    "  config export --app KEY | import --app KEY --settings FILE   settings strings and the registry\n"
-    "\n"
-    "COMPOSE: --from ADDR --to ADDR... [--cc ADDR]... [--bcc ADDR]... [--subject TEXT]\n"
-    "         [--text FILE] [--html FILE] [--attach FILE]...\n"
-    "         (files that the HTML refers to by relative name become inline images)\n"
-    "SERVER:  [--provider smtp|cdosys] [--server HOST] [--port N] [--user NAME] [--password PW]\n"
-    "         [--settings FILE] [--option Name=Value]... [--timeout MS] [--outbox DIR]\n"
-    "\n"
-    "options:\n"
-    "  -v LEVEL   log to standard error: 1 exceptions, 2 calls, 3 details, 128 protocol only\n"
-    "  --trace    the protocol dialogue (the same as -v 128)\n"
-    "  --help     this text (also after a command)\n"
-    "\n"
-    "exit codes: 0 success, 1 the component reported a failure, 2 bad usage or files\n";
-
-struct CommandHelp {
-    const char *name;
-    const char *text;
-};
-
-// What --help after a command prints.
-const CommandHelp kCommandHelp[] = {
-    {"info", "usage: kvmail info\n  Prints the component's banner and which providers can work on this system.\n"},
-    {"send",
-     "usage: kvmail send --from ADDR --to ADDR... [--cc ADDR]... [--bcc ADDR]... [--subject TEXT]\n"
-     "                   [--text FILE] [--html FILE] [--attach FILE]...\n"
-     "                   [--provider smtp|cdosys] [--server HOST] [--port N] [--user NAME] [--password PW]\n"
-     "                   [--settings FILE] [--option Name=Value]... [--timeout MS] [--outbox DIR]\n"
-     "  Composes a mail and sends it. Files that the HTML refers to by relative name become\n"
-     "  inline pictures. Without --server or --settings the mail is rendered into the outbox\n"
-     "  directory (default ./outbox) instead. A progress bar shows on a terminal.\n"},
-    {"render", "usage: kvmail render COMPOSE-OPTIONS\n  Prints the RFC 822 text of the composed mail (the options of send).\n"},
-    {"list", "usage: kvmail list --server HOST [--port N] --user NAME --password PW [--settings FILE]\n"
-             "  Lists the POP3 mailbox: number, sender, subject.\n"},
-    {"fetch", "usage: kvmail fetch N --server HOST ... [--out DIR]\n"
-              "  Writes message N as DIR/N.eml and its attachments into DIR (default .).\n"},
-    {"delete", "usage: kvmail delete N --server HOST ...\n"
-               "  Deletes message N; the server removes it at the end of the session.\n"},
-    {"show", "usage: kvmail show FILE.eml\n"
-             "  Prints the headers, the bodies with their related parts, and the attachments with sizes.\n"},
-    {"config", "usage: kvmail config export --app KEY\n       kvmail config import --app KEY --settings FILE\n"
-               "  Prints the settings strings stored under an application key, or stores one there.\n"},
-};
-
-// Prints the log lines it receives to standard error.
+// Prints the log lines it receives to standard error; they carry server replies.
 class StderrSink : public IKvLogSlot {
   public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override {
@@ -87,14 +35,15 @@ class StderrSink : public IKvLogSlot {
     ULONG STDMETHODCALLTYPE Release() override { return 1; }
     HRESULT STDMETHODCALLTYPE WriteLine(BSTR line) override {
         last = Utf8(line);
-        if (echo) std::fprintf(stderr, "%s\n", last.c_str());
+        if (echo) std::fprintf(stderr, "%s\n", EscapeText(last).c_str());
         return S_OK;
     }
     bool echo = false;
     std::string last;
 };
 
-// Draws a progress bar from the send events when standard error is a terminal.
+// Draws a progress bar from the send events when standard error is a terminal,
+// and notes whether the mail's text went out at all.
 class Progress : public IKvMailStateNotificationSlot {
   public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override {
@@ -108,7 +57,11 @@ class Progress : public IKvMailStateNotificationSlot {
     ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
     ULONG STDMETHODCALLTYPE Release() override { return 1; }
     HRESULT STDMETHODCALLTYPE NotifyConnectionState(LONG event, LONG detail) override {
-        if (event != 8 || !isatty(2)) return S_OK;
+        if (event != 8) return S_OK;
+        // (8, 0) opens every send and (8, 100) ends it; (8, 1) comes only when DATA
+        // was accepted and the text begins.
+        textStarted = textStarted || detail == 1;
+        if (!isatty(2)) return S_OK;
         int percent = detail <= 1 ? 0 : detail > 100 ? 100 : int(detail);
         int filled = percent * 30 / 100;
         std::fprintf(stderr, "\r  sending [%.*s%*s] %3d%%", filled, "##############################", 30 - filled, "",
@@ -117,76 +70,21 @@ class Progress : public IKvMailStateNotificationSlot {
         std::fflush(stderr);
         return S_OK;
     }
+    bool textStarted = false;
 };
-
-struct Args {
-    std::string command;
-    std::vector<std::string> positional;
-    std::map<std::string, std::vector<std::string>> values;
-    bool help = false;
-    std::string One(const std::string &name, const std::string &fallback = "") const {
-        auto it = values.find(name);
-        return it == values.end() || it->second.empty() ? fallback : it->second.back();
-    }
-    const std::vector<std::string> &All(const std::string &name) const {
-        static const std::vector<std::string> none;
-        auto it = values.find(name);
-        return it == values.end() ? none : it->second;
-    }
-    bool Has(const std::string &name) const { return values.count(name) != 0; }
-};
-
-const char *const kValueOptions[] = {"from", "to", "cc", "bcc", "subject", "text", "html", "attach",
-                                     "provider", "server", "port", "user", "password", "settings",
-                                     "option", "timeout", "outbox", "out", "app"};
-
-bool Parse(int argc, char **argv, Args &args, int &level) {
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        if (a == "--help" || a == "-h") {
-            args.help = true;
-        } else if (a == "-v") {
-            if (++i >= argc) return false;
-            level = std::atoi(argv[i]);
-        } else if (a == "--trace") {
-            level = 128;
-        } else if (a.rfind("--", 0) == 0) {
-            std::string name = a.substr(2);
-            bool known = false;
-            for (const char *o : kValueOptions) known = known || name == o;
-            if (!known || ++i >= argc) {
-                std::fprintf(stderr, "kvmail: unknown option or missing value: %s\n", a.c_str());
-                return false;
-            }
-            args.values[name].push_back(argv[i]);
-        } else if (args.command.empty()) {
-            args.command = a;
-        } else {
-            args.positional.push_back(a);
-        }
-    }
-    return true;
-}
 
 int Fail(const char *what, IKvMailConnection2 *c) {
     std::fprintf(stderr, "kvmail: %s failed\n  %s\n", what, ErrorRecord(c).c_str());
-    return 1;
+    return kExitFailed;
 }
 
-int Usage(const char *message) {
-    std::fprintf(stderr, "kvmail: %s\n\n%s", message, kUsage);
-    return 2;
+int Usage(const std::string &message) {
+    std::fprintf(stderr, "kvmail: %s\nTry 'kvmail --help' for more information.\n", message.c_str());
+    return kExitUsage;
 }
 
 void SetOption(IKvMailConnection2 *c, const std::string &name, const std::string &value) {
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_BSTR;
-    std::u16string w = Wide(value);
-    v.bstrVal = SysAllocStringLen(reinterpret_cast<const OLECHAR *>(w.data()), UINT(w.size()));
-    std::u16string n = Wide(name);
-    c->SetOption(reinterpret_cast<LPCWSTR>(n.c_str()), &v);
-    VariantClear(&v);
+    c->SetOption(Bstr(name).get(), Variant(value).get());
 }
 
 // Options from a settings file first, then the command line's.
@@ -198,17 +96,10 @@ bool Configure(IKvMailConnection2 *c, const Args &args) {
             return false;
         }
         while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-        VARIANT v;
-        VariantInit(&v);
-        v.vt = VT_BSTR;
-        std::u16string w = Wide(text);
-        v.bstrVal = SysAllocStringLen(reinterpret_cast<const OLECHAR *>(w.data()), UINT(w.size()));
-        c->SetOption(nullptr, &v);
-        VariantClear(&v);
+        c->SetOption(nullptr, Variant(text).get());
     }
-    const std::pair<const char *, const char *> named[] = {{"server", "ServerAddress"}, {"port", "ServerPort"},
-                                                           {"user", "ServerUser"},      {"password", "ServerPassword"},
-                                                           {"timeout", "SocketTimeout"}};
+    const std::pair<const char *, const char *> named[] = {
+        {"server", "ServerAddress"}, {"port", "ServerPort"}, {"user", "ServerUser"}, {"timeout", "SocketTimeout"}};
     for (const auto &n : named)
         if (args.Has(n.first)) SetOption(c, n.second, args.One(n.first));
     for (const std::string &o : args.All("option")) {
@@ -219,6 +110,8 @@ bool Configure(IKvMailConnection2 *c, const Args &args) {
         }
         SetOption(c, o.substr(0, eq), o.substr(eq + 1));
     }
+    if (args.password) SetOption(c, "ServerPassword", *args.password);
+    if (args.token) SetOption(c, "OAuth2Token", *args.token);
     return true;
 }
 
@@ -250,11 +143,11 @@ std::string FileNameOf(const std::string &path) {
 // Fills a new mail from the compose options; on failure prints why.
 bool Compose(IKvMailConnection2 *c, const Args &args, Ptr<IKvMail2> &mail) {
     Ptr<IKvMail> first;
-    if (FAILED(c->CreateMail(0, u"kvmail", first.put()))) {
+    if (FAILED(c->CreateMail(0, OLESTR("kvmail"), first.put()))) {
         std::fprintf(stderr, "kvmail: %s\n", ErrorRecord(c).c_str());
         return false;
     }
-    first->QueryInterface(IID_IKvMail2, mail.put_void());
+    mail = first.As<IKvMail2>();
     struct Step {
         const char *what;
         HRESULT hr;
@@ -310,11 +203,64 @@ bool Compose(IKvMailConnection2 *c, const Args &args, Ptr<IKvMail2> &mail) {
 }
 
 bool Render(IKvMail2 *mail, std::string &text) {
-    Ptr<IStream> out;
-    CreateStreamOnHGlobal(nullptr, TRUE, out.put());
-    if (FAILED(mail->GetRawText(out.get()))) return false;
-    text = StreamBytes(out.get());
+    Ptr<IStream> out = orkv14::MemoryStream({});
+    if (!out || FAILED(mail->GetRawText(out.get()))) return false;
+    text = ReadAll(out.get());
     return true;
+}
+
+// Writes the mail's text as a new file of the outbox directory; path is where.
+bool ToOutbox(IKvMail2 *mail, const Args &args, std::string &path, std::string &error) {
+    std::string text;
+    if (!Render(mail, text)) {
+        error = "the mail cannot be rendered";
+        return false;
+    }
+    std::string dir = args.One("outbox", "outbox");
+    mkdir(dir.c_str(), 0755);
+    char stamp[64];
+    std::time_t now = std::time(nullptr);
+    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", std::localtime(&now));
+    return WriteNewFile(dir, std::string(stamp) + "-" + std::to_string(getpid()) + ".eml", text, path, error);
+}
+
+// The address in a recipient entry such as "Name <smtp:a@b>".
+std::string AddressOf(const std::string &entry) {
+    std::string a = entry;
+    size_t open = a.rfind('<');
+    if (open != std::string::npos && a.find('>', open) != std::string::npos)
+        a = a.substr(open + 1, a.find('>', open) - open - 1);
+    size_t first = a.find_first_not_of(" \t"), last = a.find_last_not_of(" \t");
+    a = first == std::string::npos ? "" : a.substr(first, last - first + 1);
+    if (strncasecmp(a.c_str(), "smtp:", 5) == 0) a.erase(0, 5);
+    return a;
+}
+
+// The mail went out but some recipients were refused: the record holds one
+// "Recipient Address 'ADDRESS': REPLY" line for each of them.
+int ReportPartialDelivery(IKvMailConnection2 *c, IKvMail2 *mail) {
+    LONG code = 0;
+    std::vector<std::pair<std::string, std::string>> refused;
+    const std::string prefix = "Recipient Address '";
+    for (const std::string &line : ErrorLines(c, code)) {
+        size_t end = line.rfind(prefix, 0) == 0 ? line.find("': ", prefix.size()) : std::string::npos;
+        if (end != std::string::npos)
+            refused.emplace_back(line.substr(prefix.size(), end - prefix.size()), line.substr(end + 3));
+    }
+    std::fprintf(stderr, "kvmail: some recipients were refused; the others have the mail\n");
+    for (auto list : {&IKvMail2::EnumRecipients, &IKvMail2::EnumCCRecipients, &IKvMail2::EnumBCCRecipients}) {
+        Ptr<IEnumString> e;
+        (mail->*list)(e.put());
+        for (const std::string &entry : Strings(e.get())) {
+            std::string address = AddressOf(entry);
+            bool wasRefused = false;
+            for (const auto &r : refused) wasRefused = wasRefused || strcasecmp(r.first.c_str(), address.c_str()) == 0;
+            if (!wasRefused) std::printf("delivered: %s\n", EscapeText(address).c_str());
+        }
+    }
+    for (const auto &r : refused)
+        std::printf("refused: %s: %s\n", EscapeText(r.first).c_str(), EscapeText(r.second).c_str());
+    return kExitPartlyDelivered;
 }
 
 const IID &SendSelector(const Args &args) {
@@ -323,51 +269,56 @@ const IID &SendSelector(const Args &args) {
 
 int Send(IClassFactory *factory, const Args &args, bool renderOnly) {
     Ptr<IKvMailConnection2> c;
-    if (!Create(factory, SendSelector(args), c) || !Configure(c.get(), args)) return 2;
+    if (!Create(factory, SendSelector(args), c) || !Configure(c.get(), args)) return kExitUsage;
     Ptr<IKvMail2> mail;
-    if (!Compose(c.get(), args, mail)) return 2;
-    bool noServer = !args.Has("server") && !args.Has("settings");
-    if (renderOnly || noServer) {
+    if (!Compose(c.get(), args, mail)) return kExitUsage;
+    std::string path, error;
+    if (renderOnly) {
         std::string text;
         if (!Render(mail.get(), text)) return Fail("rendering the mail", c.get());
-        if (renderOnly) {
-            std::fwrite(text.data(), 1, text.size(), stdout);
-            return 0;
-        }
-        std::string dir = args.One("outbox", "outbox"), error;
-        mkdir(dir.c_str(), 0755);
-        char name[64];
-        std::time_t now = std::time(nullptr);
-        std::strftime(name, sizeof name, "%Y%m%d-%H%M%S", std::localtime(&now));
-        std::string path = dir + "/" + name + "-" + std::to_string(getpid()) + ".eml";
-        if (!WriteFile(path, text, error)) {
+        std::fwrite(text.data(), 1, text.size(), stdout);
+        return kExitOk;
+    }
+    if (!args.Has("server") && !args.Has("settings")) {
+        if (!ToOutbox(mail.get(), args, path, error)) {
             std::fprintf(stderr, "kvmail: %s\n", error.c_str());
-            return 2;
+            return kExitFailed;
         }
-        std::printf("no server configured: the mail (%zu bytes) went to the outbox: %s\n", text.size(), path.c_str());
-        return 0;
+        std::printf("no server configured: the mail went to the outbox: %s\n", path.c_str());
+        return kExitOk;
     }
     Progress progress;
     c->SetMailStateNotificationSlot(&progress);
-    if (FAILED(c->Connect())) return Fail("connecting", c.get());
-    Ptr<IKvMail> plain;
-    mail->QueryInterface(IID_IKvMail, plain.put_void());
-    HRESULT hr = c->Send(plain.get());
-    int rc = FAILED(hr) ? Fail("sending", c.get()) : 0;
-    c->Disconnect();
+    int rc = kExitOk;
+    if (FAILED(c->Connect())) {
+        rc = Fail("connecting", c.get());
+    } else {
+        HRESULT hr = c->Send(mail.As<IKvMail>().get());
+        LONG code = 0;
+        ErrorLines(c.get(), code);
+        if (SUCCEEDED(hr)) std::printf("sent\n");
+        // -14 after the text went out can only be refused recipients.
+        else if (code == -14 && progress.textStarted) rc = ReportPartialDelivery(c.get(), mail.get());
+        else rc = Fail("sending", c.get());
+        c->Disconnect();
+    }
     c->SetMailStateNotificationSlot(nullptr);
-    if (rc == 0) std::printf("sent\n");
+    if (rc == kExitFailed) {
+        if (ToOutbox(mail.get(), args, path, error))
+            std::fprintf(stderr, "kvmail: the mail was not sent; it is kept in %s\n", path.c_str());
+        else std::fprintf(stderr, "kvmail: the mail was not sent, and not kept either: %s\n", error.c_str());
+    }
     return rc;
 }
 
 std::string Header(IKvMail2 *mail, const char *name) {
     Bstr value;
     if (mail->GetHeaderEntry(Bstr(name).get(), value.put()) != S_OK) return "";
-    return value.Utf8();
+    return EscapeText(value.Utf8());
 }
 
 // Connects to the mailbox and lists it; the mails stay in the connection.
-bool OpenMailbox(IClassFactory *factory, const Args &args, Ptr<IKvMailConnection2> &c, std::vector<IKvMail2 *> &mails) {
+bool OpenMailbox(IClassFactory *factory, const Args &args, Ptr<IKvMailConnection2> &c, std::vector<Ptr<IKvMail2>> &mails) {
     if (!Create(factory, IID_IKvPOP3RecvConnection, c) || !Configure(c.get(), args)) return false;
     if (FAILED(c->Connect())) {
         Fail("connecting", c.get());
@@ -381,89 +332,92 @@ bool OpenMailbox(IClassFactory *factory, const Args &args, Ptr<IKvMailConnection
     c->EnumMails(e.put());
     IKvMail *m = nullptr;
     ULONG fetched = 0;
-    while (e->Next(1, &m, &fetched) == S_OK && fetched == 1) {
-        IKvMail2 *m2 = nullptr;
-        m->QueryInterface(IID_IKvMail2, reinterpret_cast<void **>(&m2));
-        m->Release();
-        mails.push_back(m2);
-    }
+    while (e && e->Next(1, &m, &fetched) == S_OK && fetched == 1) mails.push_back(Ptr<IKvMail>(m).As<IKvMail2>());
     return true;
 }
 
-void ReleaseAll(std::vector<IKvMail2 *> &mails) {
-    for (IKvMail2 *m : mails) m->Release();
-    mails.clear();
+// Writes message n and its attachments into --out, each as a new file.
+int Fetch(IKvMailConnection2 *c, IKvMail2 *mail, size_t n, const Args &args) {
+    std::string dir = args.One("out", "."), path, error;
+    mkdir(dir.c_str(), 0755);
+    Ptr<IKvEnumMailAttachment> attachments;
+    std::string text;
+    if (FAILED(mail->EnumAttachments(attachments.put())) || !Render(mail, text))
+        return Fail("loading the message", c);
+    if (!WriteNewFile(dir, std::to_string(n) + ".eml", text, path, error)) {
+        std::fprintf(stderr, "kvmail: %s\n", EscapeText(error).c_str());
+        return kExitFailed;
+    }
+    std::printf("%s (%zu bytes)\n", EscapeText(path).c_str(), text.size());
+    IKvMailAttachment *raw = nullptr;
+    ULONG fetched = 0;
+    while (attachments->Next(1, &raw, &fetched) == S_OK && fetched == 1) {
+        Ptr<IKvMailAttachment> a(raw);
+        Bstr name;
+        a->GetName(name.put());
+        Ptr<IStream> contents = orkv14::MemoryStream({});
+        if (!contents || FAILED(a->GetContents(contents.get()))) return Fail("loading an attachment", c);
+        std::string bytes = ReadAll(contents.get());
+        if (!WriteNewFile(dir, SafeFileName(name.Utf8()), bytes, path, error)) {
+            std::fprintf(stderr, "kvmail: %s\n", EscapeText(error).c_str());
+            return kExitFailed;
+        }
+        std::printf("%s (%zu bytes)\n", EscapeText(path).c_str(), bytes.size());
+    }
+    return kExitOk;
 }
 
 int Mailbox(IClassFactory *factory, const Args &args) {
     Ptr<IKvMailConnection2> c;
-    std::vector<IKvMail2 *> mails;
-    if (!OpenMailbox(factory, args, c, mails)) {
-        ReleaseAll(mails);
-        return 1;
-    }
-    int rc = 0;
-    size_t wanted = args.positional.empty() ? 0 : size_t(std::atoi(args.positional[0].c_str()));
+    std::vector<Ptr<IKvMail2>> mails;
+    if (!OpenMailbox(factory, args, c, mails)) return kExitFailed;
+    int rc = kExitOk;
+    size_t wanted = args.positional.empty() ? 0 : size_t(std::strtoul(args.positional[0].c_str(), nullptr, 10));
     if (args.command != "list" && (wanted == 0 || wanted > mails.size())) {
         std::fprintf(stderr, "kvmail: no message %zu in a mailbox of %zu\n", wanted, mails.size());
-        rc = 2;
+        rc = kExitUsage;
     } else if (args.command == "list") {
         std::printf("%zu message(s)\n", mails.size());
         for (size_t i = 0; i < mails.size(); ++i)
-            std::printf("%4zu  %-30.30s  %s\n", i + 1, Header(mails[i], "From").c_str(), Header(mails[i], "Subject").c_str());
+            std::printf("%4zu  %-30.30s  %s\n", i + 1, Header(mails[i].get(), "From").c_str(),
+                        Header(mails[i].get(), "Subject").c_str());
     } else if (args.command == "delete") {
         Bstr cookie;
         mails[wanted - 1]->GetCookie(cookie.put());
-        std::u16string id = Wide(cookie.Utf8());
-        if (FAILED(c->DeleteMail(reinterpret_cast<LPCWSTR>(id.c_str())))) rc = Fail("deleting", c.get());
+        if (FAILED(c->DeleteMail(cookie.get()))) rc = Fail("deleting", c.get());
         else std::printf("message %zu deleted\n", wanted);
     } else {
-        IKvMail2 *mail = mails[wanted - 1];
-        std::string dir = args.One("out", "."), error;
-        mkdir(dir.c_str(), 0755);
-        Ptr<IKvEnumMailAttachment> attachments;
-        if (FAILED(mail->EnumAttachments(attachments.put()))) {
-            rc = Fail("loading the message", c.get());
-        } else {
-            std::string text;
-            Render(mail, text);
-            std::string path = dir + "/" + std::to_string(wanted) + ".eml";
-            if (!WriteFile(path, text, error)) std::fprintf(stderr, "kvmail: %s\n", error.c_str()), rc = 2;
-            else std::printf("%s (%zu bytes)\n", path.c_str(), text.size());
-            IKvMailAttachment *a = nullptr;
-            ULONG fetched = 0;
-            while (rc == 0 && attachments->Next(1, &a, &fetched) == S_OK && fetched == 1) {
-                Bstr name;
-                a->GetName(name.put());
-                Ptr<IStream> contents;
-                CreateStreamOnHGlobal(nullptr, TRUE, contents.put());
-                a->GetContents(contents.get());
-                a->Release();
-                std::string file = FileNameOf(name.Utf8());
-                if (file.empty() || file == "." || file == "..") file = "attachment";
-                std::string bytes = StreamBytes(contents.get());
-                if (WriteFile(dir + "/" + file, bytes, error)) std::printf("%s/%s (%zu bytes)\n", dir.c_str(), file.c_str(), bytes.size());
-            }
-        }
+        rc = Fetch(c.get(), mails[wanted - 1].get(), wanted, args);
     }
-    ReleaseAll(mails);
+    mails.clear();
     c->Disconnect();
     return rc;
+}
+
+std::string NameOf(IKvMailAttachment *a) {
+    Bstr name;
+    a->GetName(name.put());
+    return EscapeText(name.Utf8());
+}
+
+size_t SizeOf(IKvMailAttachment *a) {
+    Ptr<IStream> bytes = orkv14::MemoryStream({});
+    if (bytes) a->GetContents(bytes.get());
+    return ReadAll(bytes.get()).size();
 }
 
 int Show(IClassFactory *factory, const Args &args) {
     if (args.positional.empty()) return Usage("show wants a message file");
     Ptr<IKvMailConnection2> c;
-    if (!Create(factory, IID_IKvSMTPSendConnection, c)) return 2;
+    if (!Create(factory, IID_IKvSMTPSendConnection, c)) return kExitUsage;
     Ptr<IKvMail> first;
-    c->CreateMail(0, u"show", first.put());
-    Ptr<IKvMail2> mail;
-    first->QueryInterface(IID_IKvMail2, mail.put_void());
+    c->CreateMail(0, OLESTR("show"), first.put());
+    Ptr<IKvMail2> mail = first.As<IKvMail2>();
     Ptr<IStream> source;
     std::string error;
     if (!StreamFromFile(args.positional[0], source, error)) {
         std::fprintf(stderr, "kvmail: %s\n", error.c_str());
-        return 2;
+        return kExitUsage;
     }
     if (FAILED(mail->SetRawText(source.get()))) return Fail("reading the message", c.get());
     for (const char *h : {"From", "To", "CC", "Subject", "Date"}) {
@@ -472,74 +426,63 @@ int Show(IClassFactory *factory, const Args &args) {
     }
     Ptr<IKvEnumMailBody> bodies;
     mail->EnumBodies(bodies.put());
-    IKvMailBody *b = nullptr;
+    IKvMailBody *raw = nullptr;
     ULONG fetched = 0;
-    while (bodies && bodies->Next(1, &b, &fetched) == S_OK && fetched == 1) {
+    while (bodies && bodies->Next(1, &raw, &fetched) == S_OK && fetched == 1) {
+        Ptr<IKvMailBody> b(raw);
         Bstr type, charset;
         b->GetType(type.put());
         b->GetCharset(charset.put(), nullptr, nullptr);
-        Ptr<IStream> contents;
-        CreateStreamOnHGlobal(nullptr, TRUE, contents.put());
-        b->GetContents(contents.get());
-        std::printf("body: %s; charset=%s; %zu bytes\n", type.Utf8().c_str(), charset.Utf8().c_str(),
-                    StreamBytes(contents.get()).size());
+        Ptr<IStream> contents = orkv14::MemoryStream({});
+        if (contents) b->GetContents(contents.get());
+        std::printf("body: %s; charset=%s; %zu bytes\n", EscapeText(type.Utf8()).c_str(),
+                    EscapeText(charset.Utf8()).c_str(), ReadAll(contents.get()).size());
         Ptr<IKvEnumMailAttachment> related;
         b->EnumAttachments(related.put());
         IKvMailAttachment *part = nullptr;
         ULONG got = 0;
         while (related && related->Next(1, &part, &got) == S_OK && got == 1) {
-            Bstr name;
-            part->GetName(name.put());
-            Ptr<IStream> bytes;
-            CreateStreamOnHGlobal(nullptr, TRUE, bytes.put());
-            part->GetContents(bytes.get());
-            std::printf("  related part: %s; %zu bytes\n", name.Utf8().c_str(), StreamBytes(bytes.get()).size());
-            part->Release();
+            Ptr<IKvMailAttachment> p(part);
+            std::printf("  related part: %s; %zu bytes\n", NameOf(p.get()).c_str(), SizeOf(p.get()));
         }
-        b->Release();
     }
     Ptr<IKvEnumMailAttachment> attachments;
     mail->EnumAttachments(attachments.put());
     IKvMailAttachment *a = nullptr;
     while (attachments && attachments->Next(1, &a, &fetched) == S_OK && fetched == 1) {
-        Bstr name;
-        a->GetName(name.put());
-        Ptr<IStream> contents;
-        CreateStreamOnHGlobal(nullptr, TRUE, contents.put());
-        a->GetContents(contents.get());
-        std::printf("attachment: %s; %zu bytes\n", name.Utf8().c_str(), StreamBytes(contents.get()).size());
-        a->Release();
+        Ptr<IKvMailAttachment> owned(a);
+        std::printf("attachment: %s; %zu bytes\n", NameOf(a).c_str(), SizeOf(a));
     }
-    return 0;
+    return kExitOk;
 }
 
 int Config(IClassFactory *factory, const Args &args) {
     std::string action = args.positional.empty() ? "" : args.positional[0];
-    if (!args.Has("app") || (action != "export" && action != "import")) return Usage("config wants export or import and --app KEY");
+    if (!args.Has("app") || (action != "export" && action != "import"))
+        return Usage("config wants export or import and --app KEY");
     Ptr<IKvConfiguration2> config;
     factory->CreateInstance(nullptr, IID_IKvConfiguration2, config.put_void());
-    std::u16string app = Wide(args.One("app"));
+    Bstr app(args.One("app"));
     if (action == "export") {
-        HRESULT hr = config->GetParametersFromRegistry(reinterpret_cast<LPCWSTR>(app.c_str()), 3);
+        HRESULT hr = config->GetParametersFromRegistry(app.get(), 3);
         Bstr user, global;
         config->GetUserParameters(user.put());
         config->GetGlobalParameters(global.put());
-        std::printf("user: %s\nglobal: %s\n", user.Utf8().c_str(), global.Utf8().c_str());
-        return FAILED(hr) ? 1 : 0;
+        std::printf("user: %s\nglobal: %s\n", EscapeText(user.Utf8()).c_str(), EscapeText(global.Utf8()).c_str());
+        return FAILED(hr) ? kExitFailed : kExitOk;
     }
     std::string text, error;
     if (!args.Has("settings") || !ReadFile(args.One("settings"), text, error))
         return Usage("config import wants --settings FILE");
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-    std::u16string w = Wide(text);
-    config->SetUserParameters(reinterpret_cast<LPCWSTR>(w.c_str()));
-    HRESULT hr = config->SetParametersToRegistry(reinterpret_cast<LPCWSTR>(app.c_str()), 1);
+    config->SetUserParameters(Bstr(text).get());
+    HRESULT hr = config->SetParametersToRegistry(app.get(), 1);
     if (FAILED(hr)) {
         std::fprintf(stderr, "kvmail: the registry refused the settings (0x%08x)\n", unsigned(hr));
-        return 1;
+        return kExitFailed;
     }
     std::printf("stored under '%s'\n", args.One("app").c_str());
-    return 0;
+    return kExitOk;
 }
 
 struct Provider {
@@ -573,54 +516,54 @@ int Info(IClassFactory *factory, IKvLog *log, StderrSink &sink) {
         else if (hr == E_ACCESSDENIED) std::printf("  %-7s %-8s not available on this system (no messaging library)\n", p.name, p.role);
         else std::printf("  %-7s %-8s failed: 0x%08x\n", p.name, p.role, unsigned(hr)), ++failures;
     }
-    return failures ? 1 : 0;
+    return failures ? kExitFailed : kExitOk;
 }
 
 } // namespace
 
 int main(int argc, char **argv) {
     Args args;
-    int level = 0;
-    if (!Parse(argc, argv, args, level)) return Usage("bad arguments");
+    std::string error;
+    if (!ParseArguments(argc, argv, args, error)) return Usage(error);
+    if (args.version) {
+        std::printf("kvmail (orkv14) %s\n", ORKV14_VERSION_STRING);
+        return kExitOk;
+    }
     if (args.help) {
-        for (const CommandHelp &h : kCommandHelp)
-            if (args.command == h.name) {
-                std::fputs(h.text, stdout);
-                return 0;
-            }
-        std::fputs(kUsage, stdout);
-        return 0;
+        const char *text = CommandUsage(args.command);
+        std::fputs(*text ? text : UsageText(), stdout);
+        return kExitOk;
     }
     if (args.command.empty()) {
-        std::fputs(kUsage, stderr);
-        return 2;
+        std::fputs(UsageText(), stderr);
+        return kExitUsage;
     }
 
     Ptr<IClassFactory> factory;
     HRESULT hr = DllGetClassObject(CLSID_KvComponent, IID_IClassFactory, factory.put_void());
     if (FAILED(hr)) {
         std::fprintf(stderr, "kvmail: the component's class object is not available (0x%08x)\n", unsigned(hr));
-        return 1;
+        return kExitFailed;
     }
-    IKvLog *log = nullptr;
-    factory->CreateInstance(nullptr, IID_IKvLog, reinterpret_cast<void **>(&log));
+    Ptr<IKvLog> log;
+    factory->CreateInstance(nullptr, IID_IKvLog, log.put_void());
     StderrSink sink;
     log->SetLogSlot(&sink);
-    if (level > 0) {
+    if (args.level > 0) {
         sink.echo = true;
         log->SetOutputMode(KVLOG_MODE_SINK);
-        log->SetLogLevel(level);
+        log->SetLogLevel(args.level);
     }
 
     int rc;
     const std::string &cmd = args.command;
-    if (cmd == "info") rc = Info(factory.get(), log, sink);
+    if (cmd == "info") rc = Info(factory.get(), log.get(), sink);
     else if (cmd == "send") rc = Send(factory.get(), args, false);
     else if (cmd == "render") rc = Send(factory.get(), args, true);
     else if (cmd == "list" || cmd == "fetch" || cmd == "delete") rc = Mailbox(factory.get(), args);
     else if (cmd == "show") rc = Show(factory.get(), args);
     else if (cmd == "config") rc = Config(factory.get(), args);
-    else rc = Usage(("unknown command '" + cmd + "'").c_str());
+    else rc = Usage("unknown command '" + EscapeText(cmd) + "'");
 
     log->SetOutputMode(KVLOG_MODE_OFF);
     log->SetLogSlot(nullptr);
