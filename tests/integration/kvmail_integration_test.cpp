@@ -64,10 +64,11 @@ TEST_F(KvmailTest, WithoutAServerTheMailGoesToTheOutbox) {
     EXPECT_NE(shown.out.find("attachment: note.txt; 11 bytes"), std::string::npos) << shown.out;
 }
 
-TEST_F(KvmailTest, SendsToARealServerWithThePasswordFromAFileOrTheEnvironment) {
+TEST_F(KvmailTest, SendsToARealServerWithSecretsFromAFileOrTheEnvironment) {
     fixtures::SmtpSink sink;
-    ASSERT_TRUE(sink.Start("me", "pw-from-file"));
+    ASSERT_TRUE(sink.Start("me", "pw-from-file", {"--token", "tok-from-file"}));
     std::ofstream(dir + "/pw") << "pw-from-file\n";
+    std::ofstream(dir + "/tok") << "tok-from-file\r\n";
     const std::string server = " --server 127.0.0.1 --port=" + std::to_string(sink.Port()) + " --user me";
     Result r = Kvmail("--trace send " + compose + server + " --password-file pw", dir);
     ASSERT_EQ(r.code, 0) << r.out;
@@ -82,6 +83,10 @@ TEST_F(KvmailTest, SendsToARealServerWithThePasswordFromAFileOrTheEnvironment) {
     unsetenv("KVMAIL_PASSWORD");
     EXPECT_EQ(fromEnvironment.code, 0) << fromEnvironment.out;
     EXPECT_NE(sink.Message(2), "");
+    Result token = Kvmail("--trace send " + compose + server + " --token-file tok", dir);
+    EXPECT_EQ(token.code, 0) << token.out;
+    EXPECT_EQ(token.out.find("tok-from-file"), std::string::npos) << token.out;
+    EXPECT_EQ(sink.AuthMechanism(), "OAUTHBEARER");
 }
 
 TEST_F(KvmailTest, RefusedRecipientsAreReportedAndAnUnsentMailIsKept) {
