@@ -99,7 +99,7 @@ lintian --fail-on error "$runtime" "$dev" "$kvmail" ||
 
 echo "== dpkg -i into a throw-away root"
 root=$work/root
-mkdir -p "$root/var/lib/dpkg/updates" "$root/var/lib/dpkg/info" "$work/bin"
+mkdir -p "$root/var/lib/dpkg/updates" "$root/var/lib/dpkg/info" "$root/var/log" "$work/bin"
 # The root holds no libc: the host's entries for the packages the .deb files
 # depend on stand in, so dpkg checks those dependencies against real versions.
 deps=$(for d in "$runtime" "$dev" "$kvmail"; do dpkg-deb --field "$d" Depends; done |
@@ -111,7 +111,7 @@ done >"$root/var/lib/dpkg/status"
 # ldconfig must not stand for the root's.
 printf '#!/bin/sh\nexit 0\n' >"$work/bin/ldconfig"
 chmod +x "$work/bin/ldconfig"
-PATH=$work/bin:$PATH dpkg --root="$root" --force-script-chrootless -i "$runtime" "$dev" "$kvmail" \
+PATH=$work/bin:$PATH dpkg --root="$root" --log="$root/var/log/dpkg.log" --force-script-chrootless -i "$runtime" "$dev" "$kvmail" \
   >"$work/dpkg.log" 2>&1 || { cat "$work/dpkg.log"; fail "dpkg -i failed"; }
 dpkg --root="$root" -l liborkv14-0 liborkv14-dev kvmail | grep -c '^ii' | grep -qx 3 || fail "not all three installed"
 rootlib=$(dirname "$(find "$root/usr/lib" -name liborkv14.so.0)")
