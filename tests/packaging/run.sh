@@ -56,7 +56,7 @@ g++ -std=c++17 -Wall -Wextra -Werror "$work/hello.cpp" -o "$work/pc/hello" $(pkg
 cat >"$work/cm/CMakeLists.txt" <<CMAKE
 cmake_minimum_required(VERSION 3.16)
 project(hello CXX)
-find_package(orkv14 ${KV_VERSION_MAJOR:-14} REQUIRED)
+find_package(orkv14 ${version%%.*} REQUIRED)
 add_executable(hello $work/hello.cpp)
 target_compile_features(hello PRIVATE cxx_std_17)
 target_link_libraries(hello PRIVATE orkv14::orkv14)
@@ -94,8 +94,7 @@ done
 dpkg-deb --field "$dev" Depends | grep -q "liborkv14-0 (= $version)" || fail "the -dev package does not depend on the library"
 contents "$kvmail" | grep -qx "./usr/share/man/man1/kvmail.1.gz" || fail "the kvmail package lacks its manual page"
 dpkg-deb --field "$kvmail" Depends | grep -q "liborkv14-0" || fail "kvmail does not depend on the library"
-lintian --fail-on error "$runtime" "$dev" "$kvmail" ||
-  fail "lintian found errors"
+lintian --fail-on error "$runtime" "$dev" "$kvmail" || fail "lintian found errors"
 
 echo "== dpkg -i into a throw-away root"
 root=$work/root
@@ -111,8 +110,8 @@ done >"$root/var/lib/dpkg/status"
 # ldconfig must not stand for the root's.
 printf '#!/bin/sh\nexit 0\n' >"$work/bin/ldconfig"
 chmod +x "$work/bin/ldconfig"
-PATH=$work/bin:$PATH dpkg --root="$root" --log="$root/var/log/dpkg.log" --force-script-chrootless -i "$runtime" "$dev" "$kvmail" \
-  >"$work/dpkg.log" 2>&1 || { cat "$work/dpkg.log"; fail "dpkg -i failed"; }
+PATH=$work/bin:$PATH dpkg --root="$root" --log="$root/var/log/dpkg.log" --force-script-chrootless \
+  -i "$runtime" "$dev" "$kvmail" >"$work/dpkg.log" 2>&1 || { cat "$work/dpkg.log"; fail "dpkg -i failed"; }
 dpkg --root="$root" -l liborkv14-0 liborkv14-dev kvmail | grep -c '^ii' | grep -qx 3 || fail "not all three installed"
 rootlib=$(dirname "$(find "$root/usr/lib" -name liborkv14.so.0)")
 info=$(LD_LIBRARY_PATH=$rootlib "$root/usr/bin/kvmail" info)
