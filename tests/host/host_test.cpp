@@ -346,8 +346,9 @@ TEST_F(HostTest, TraceLinesThroughTheSink) {
     l->SetOutputMode(2);
     l->SetLogLevel(2);
     ASSERT_FALSE(sink.lines.empty());
-    // The banner names the file and its version ("FileVersion" of the version resource on Windows).
-    const std::string banner = std::string(":[") + KV_LIBRARY_FILE_NAME + " " + KV_EXPECTED_FILE_VERSION + "]";
+    // The banner names the file and its version ("FileVersion" of the version resource on Windows),
+    // which is the header's.
+    const std::string banner = std::string(":[") + KV_LIBRARY_FILE_NAME + " " ORKV14_VERSION_STRING ".0]";
     ASSERT_GE(sink.lines.back().size(), banner.size());
     EXPECT_EQ(sink.lines.back().substr(sink.lines.back().size() - banner.size()), banner);
     sink.lines.clear();
@@ -405,7 +406,7 @@ TEST_F(HostTest, ChannelModeSendsLinesToTheViewer) {
     ASSERT_TRUE(viewer.Read(record)) << "no record reached the viewer";
     // "%-8s: " module tag, then "%02u:%02u:%02u.%03u %08x " and the log line itself.
     EXPECT_EQ(record.substr(0, 10), "orkv14  : ") << record;
-    const std::string banner = std::string(":[") + KV_LIBRARY_FILE_NAME + " " + KV_EXPECTED_FILE_VERSION + "]";
+    const std::string banner = std::string(":[") + KV_LIBRARY_FILE_NAME + " " ORKV14_VERSION_STRING ".0]";
     ASSERT_GT(record.size(), banner.size() + 32) << record;
     EXPECT_EQ(record.substr(record.size() - banner.size()), banner) << record;
     EXPECT_EQ(record[12], ':') << record;
