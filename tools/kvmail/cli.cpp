@@ -121,13 +121,13 @@ const CommandHelp kCommandHelp[] = {
 
 enum Kind { kText, kNumber, kPassword, kPasswordFile, kTokenFile, kLevel, kTrace, kHelp, kVersion };
 
-struct Spec {
+struct Rule {
     const char *name;
     Kind kind;
     long min, max;
 };
 
-const Spec kSpecs[] = {
+const Rule kRules[] = {
     {"from", kText, 0, 0},      {"to", kText, 0, 0},         {"cc", kText, 0, 0},
     {"bcc", kText, 0, 0},       {"subject", kText, 0, 0},    {"text", kText, 0, 0},
     {"html", kText, 0, 0},      {"attach", kText, 0, 0},     {"provider", kText, 0, 0},
@@ -138,7 +138,7 @@ const Spec kSpecs[] = {
     {"verbose", kLevel, 0, 255}, {"trace", kTrace, 0, 0},    {"help", kHelp, 0, 0},
     {"version", kVersion, 0, 0},
 };
-constexpr size_t kSpecCount = sizeof kSpecs / sizeof kSpecs[0];
+constexpr size_t kRuleCount = sizeof kRules / sizeof kRules[0];
 constexpr int kLongBase = 256;
 
 bool TakesValue(Kind k) { return k != kTrace && k != kHelp && k != kVersion; }
@@ -181,21 +181,21 @@ const std::vector<std::string> &Args::All(const std::string &name) const {
 }
 
 bool ParseArguments(int argc, char **argv, Args &args, std::string &error) {
-    option longOptions[kSpecCount + 1] = {};
-    for (size_t i = 0; i < kSpecCount; ++i)
-        longOptions[i] = {kSpecs[i].name, TakesValue(kSpecs[i].kind) ? required_argument : no_argument, nullptr,
+    option longOptions[kRuleCount + 1] = {};
+    for (size_t i = 0; i < kRuleCount; ++i)
+        longOptions[i] = {kRules[i].name, TakesValue(kRules[i].kind) ? required_argument : no_argument, nullptr,
                           kLongBase + int(i)};
     auto Known = [&](const std::string &word) {
         if (word.rfind("--", 0) != 0) return false;
         std::string name = Named(word.c_str() + 2);
-        for (const Spec &s : kSpecs)
+        for (const Rule &s : kRules)
             if (name == s.name) return true;
         return false;
     };
-    auto Find = [](const char *name) -> const Spec & {
-        for (const Spec &s : kSpecs)
+    auto Find = [](const char *name) -> const Rule & {
+        for (const Rule &s : kRules)
             if (std::strcmp(s.name, name) == 0) return s;
-        return kSpecs[0];
+        return kRules[0];
     };
     auto Operand = [&](const char *word) {
         if (args.command.empty()) args.command = word;
@@ -218,24 +218,24 @@ bool ParseArguments(int argc, char **argv, Args &args, std::string &error) {
             return false;
         }
         int code = c == ':' ? optopt : c;
-        const Spec &spec = code == 'h' ? Find("help") : code == 'v' ? Find("verbose") : kSpecs[code - kLongBase];
-        std::string shown = code == 'v' ? "-v" : std::string("--") + spec.name;
+        const Rule &rule = code == 'h' ? Find("help") : code == 'v' ? Find("verbose") : kRules[code - kLongBase];
+        std::string shown = code == 'v' ? "-v" : std::string("--") + rule.name;
         // "--to --subject x": the value of --to is missing, not "--subject".
         if (c == ':' || (optarg && optarg == argv[optind - 1] && Known(optarg))) {
             error = "option '" + shown + "' wants a value";
             return false;
         }
         long n = 0;
-        switch (spec.kind) {
+        switch (rule.kind) {
         case kNumber:
         case kLevel:
-            if (!Number(optarg, spec.min, spec.max, n)) {
-                error = "option '" + shown + "' wants a number from " + std::to_string(spec.min) + " to " +
-                        std::to_string(spec.max) + ", not '" + optarg + "'";
+            if (!Number(optarg, rule.min, rule.max, n)) {
+                error = "option '" + shown + "' wants a number from " + std::to_string(rule.min) + " to " +
+                        std::to_string(rule.max) + ", not '" + optarg + "'";
                 return false;
             }
-            if (spec.kind == kLevel) args.level = int(n);
-            else args.values[spec.name].push_back(optarg);
+            if (rule.kind == kLevel) args.level = int(n);
+            else args.values[rule.name].push_back(optarg);
             break;
         case kPassword:
             args.password = optarg;
@@ -247,7 +247,7 @@ bool ParseArguments(int argc, char **argv, Args &args, std::string &error) {
                 error = "option '" + shown + "': cannot read '" + optarg + "': " + std::strerror(errno);
                 return false;
             }
-            (spec.kind == kPasswordFile ? args.password : args.token) = line;
+            (rule.kind == kPasswordFile ? args.password : args.token) = line;
             break;
         }
         case kTrace:
@@ -260,7 +260,7 @@ bool ParseArguments(int argc, char **argv, Args &args, std::string &error) {
             args.version = true;
             break;
         case kText:
-            args.values[spec.name].push_back(optarg);
+            args.values[rule.name].push_back(optarg);
             break;
         }
     }
