@@ -227,7 +227,7 @@ bool ReadNumber(std::string_view &text, uint64_t &value) {
 
 // A message of unknown size may be as large as this.
 constexpr uint64_t kUnannouncedSize = 256 * 1024 * 1024;
-// Bounds a LIST reply by the count STAT gave, up to this many messages.
+// STAT's count is believed up to this many messages.
 constexpr uint64_t kMostMessages = 1 << 20;
 
 } // namespace
@@ -259,7 +259,7 @@ std::vector<uint32_t> clsPOP3MailConnection::ListMessages() {
     } catch (const clsExcept &) {
         if (!socket_.HasSocket()) throw;
         // A server without LIST: STAT's count, each message at most the whole maildrop.
-        for (uint64_t n = 1; n <= std::min<uint64_t>(count, UINT32_MAX); ++n) {
+        for (uint64_t n = 1; n <= std::min(count, kMostMessages); ++n) {
             numbers.push_back(uint32_t(n));
             sizes_[uint32_t(n)] = maildrop;
         }

@@ -153,7 +153,8 @@ void LogOn(ScriptServer &server) {
 TEST(Pop3Dialogue, AnUnreadableHeadIsListedAndReportedWhenLoaded) {
     ScriptServer server;
     LogOn(server);
-    server.Expect("STAT\r\n").Send("+OK 2 200\r\n").Expect("LIST\r\n").Send("+OK\r\n1 100\r\n2 100\r\n.\r\n");
+    // Without LIST the numbers run up to STAT's count.
+    server.Expect("STAT\r\n").Send("+OK 2 200\r\n").Expect("LIST\r\n").Send("-ERR no LIST here\r\n");
     for (const char *n : {"1", "2"}) {
         server.Expect(std::string("UIDL ") + n + "\r\n").Send("+OK\r\n").Expect(std::string("TOP ") + n + " 1\r\n");
         server.Send(n[0] == '1' ? "+OK\r\nSubject: bad\r\nX-Unreadable: yes\r\n.\r\n" : "+OK\r\nSubject: good\r\n.\r\n");
