@@ -23,9 +23,13 @@ class clsTcpLayer final : public clsByteLayer {
                 expired_ = true;
                 return -1;
             }
-            // The remaining time, not the whole timeout, for this one wait.
-            socket_.SetReceiveTimeout(uint32_t(left));
-            narrowed_ = true;
+            // The remaining time, not the whole timeout, for this one wait. The
+            // first wait starts with the deadline and needs no system call.
+            if (!first_) {
+                socket_.SetReceiveTimeout(uint32_t(left));
+                narrowed_ = true;
+            }
+            first_ = false;
         }
         return socket_.Receive(buffer, capacity);
     }
@@ -35,6 +39,7 @@ class clsTcpLayer final : public clsByteLayer {
     void StartDeadline() {
         // 0 is no timeout at all.
         deadline_ = timeoutMs_ > 0;
+        first_ = true;
         end_ = Clock::now() + std::chrono::milliseconds(timeoutMs_);
     }
     void EndDeadline() {
@@ -48,6 +53,7 @@ class clsTcpLayer final : public clsByteLayer {
     pal::TcpSocket &socket_;
     uint32_t timeoutMs_ = 0;
     bool deadline_ = false;
+    bool first_ = false;
     bool narrowed_ = false;
     bool expired_ = false;
     Clock::time_point end_;

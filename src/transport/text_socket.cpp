@@ -245,8 +245,9 @@ int clsPOP3Socket::CheckReplyLine(const String &line) {
 }
 
 bool clsPOP3Socket::SocketIsResponseComplete() {
-    if (replyLines_.empty() || CheckReplyLine(replyLines_.front()) != 0) return false;
-    if (replyLines_.size() < 2 || replyLines_.back() != ".") return false;
+    // Asked for every line: the cheap test first.
+    if (replyLines_.size() < 2 || replyLines_.back().size() != 1 || replyLines_.back()[0] != '.') return false;
+    if (CheckReplyLine(replyLines_.front()) != 0) return false;
     replyLines_.pop_back();
     // Data lines arrive dot-stuffed; one leading period is the server's, not the mail's.
     for (size_t i = 1; i < replyLines_.size(); ++i)
