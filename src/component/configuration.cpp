@@ -74,16 +74,18 @@ template <class Body> HRESULT Guarded(Body body) {
 #ifdef _WIN32
 // The dialog edits copies of both lists; after OK its fields replace entries of
 // the same key (S_OK), after Cancel nothing changes (S_FALSE). The integer is only traced.
-HRESULT clsKvConfiguration::ConfigDlg(HWND parent, LONG, DWORD flags) {
+HRESULT clsKvConfiguration::ConfigDlg(HWND parent, LONG value, DWORD flags) {
     HRESULT hr = S_OK;
-    clsTraceScope trace(&hr, "clsKvConfiguration::ConfigDlg()");
+    clsTraceScope trace(&hr, "clsKvConfiguration::ConfigDlg(0x%08x,%d,0x%08x)", unsigned(uintptr_t(parent)),
+                        int(value), unsigned(flags));
     hr = Guarded([&] { return ui::win32::ShowConfigDialog(parent, global_, user_, flags); });
     return hr;
 }
 #else
-HRESULT clsKvConfiguration::ConfigDlg(HWND, LONG, DWORD) {
+HRESULT clsKvConfiguration::ConfigDlg(HWND parent, LONG value, DWORD flags) {
     HRESULT hr = E_NOTIMPL; // no dialogs on this platform
-    clsTraceScope trace(&hr, "clsKvConfiguration::ConfigDlg()");
+    clsTraceScope trace(&hr, "clsKvConfiguration::ConfigDlg(0x%08x,%d,0x%08x)", unsigned(uintptr_t(parent)),
+                        int(value), unsigned(flags));
     return hr;
 }
 #endif

@@ -127,13 +127,16 @@ void clsConnectionBase::AppendMail(IKvMail *mail) {
 }
 
 void clsConnectionBase::SendEvent(LONG event, LONG detail) {
-    if (slot_) slot_->NotifyConnectionState(event, detail);
+    if (!slot_) return;
+    // A slot that lets itself go inside its call must live until the call returns.
+    clsAutoRelease<IKvMailStateNotificationSlot> slot(slot_, true);
+    slot->NotifyConnectionState(event, detail);
 }
 
 void clsConnectionBase::NtfyConnectionState(LONG event, LONG detail) {
     if (!slot_) return;
     LogWriteF(kLogCalls, "NtfyConnectionState(%d,%d)", int(event), int(detail));
-    slot_->NotifyConnectionState(event, detail);
+    SendEvent(event, detail);
 }
 
 clsVariant clsConnectionBase::ReadOption(const String &name) { return options_.Get(OptionKey(name)); }
@@ -159,10 +162,13 @@ void clsConnectionBase::WriteIntOption(const String &name, int32_t value) { opti
 void clsConnectionBase::WriteBoolOption(const String &name, bool value) { options_.SetBool(OptionKey(name), value); }
 
 namespace {
-// Access tokens ("OAuth2Token") are secrets like passwords.
-bool IsTokenOption(std::string_view name) {
-    constexpr std::string_view kWord = "Token";
-    return name.size() >= kWord.size() && EqualsNoCase(name.substr(name.size() - kWord.size()), kWord);
+// Passwords (the proxy's too) and access tokens ("OAuth2Token"), named in any
+// letter case as the option list accepts them.
+bool IsSecretOption(std::string_view name) {
+    constexpr std::string_view kPassword = "password", kToken = "token";
+    for (size_t at = 0; at + kPassword.size() <= name.size(); ++at)
+        if (EqualsNoCase(name.substr(at, kPassword.size()), kPassword)) return true;
+    return name.size() >= kToken.size() && EqualsNoCase(name.substr(name.size() - kToken.size()), kToken);
 }
 } // namespace
 
@@ -171,8 +177,7 @@ HRESULT clsConnectionBase::SetOption(LPCWSTR name, VARIANT *value) {
     clsVariant local = value ? clsVariant(*value) : clsVariant();
     String shown;
     if (!name) shown = "<...>";
-    else if (Narrow(WideView(name)).find("Password") != String::npos || IsTokenOption(Narrow(WideView(name))))
-        shown = "*****";
+    else if (IsSecretOption(Narrow(WideView(name)))) shown = "*****";
     else shown = Narrow(local.Text());
     clsTraceScope trace(&hr, "clsConnectionBase::SetOption('%ws','%s')", name, shown.c_str());
     if (!value) return hr = E_INVALIDARG;

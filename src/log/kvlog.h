@@ -89,6 +89,10 @@ class clsTraceScope {
     clsTraceScope(const clsTraceScope &) = delete;
     clsTraceScope &operator=(const clsTraceScope &) = delete;
     void SetDetail(const String &detail) { detail_ = detail, hasDetail_ = true; }
+    // A getter's value: a line of its own after the call line.
+    void Value(const String &text) {
+        if (active_) KvLog().Write(kLogCalls, text);
+    }
     bool Active() const { return active_; }
 
   private:

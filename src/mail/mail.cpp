@@ -137,7 +137,7 @@ HRESULT clsMail::GetCodepage(ULONG *codepage) {
     clsTraceScope trace(&hr, "clsMail::GetCodepage(%p)", (void *)codepage);
     if (!codepage) return hr = E_INVALIDARG;
     *codepage = CodePage();
-    if (trace.Active()) trace.SetDetail(Format("%d", int(*codepage)));
+    if (trace.Active()) trace.Value(Format("%d", int(*codepage)));
     return hr;
 }
 
@@ -149,7 +149,7 @@ HRESULT clsMail::GetCookie(BSTR *cookie) {
     HRESULT hr = S_OK;
     clsTraceScope trace(&hr, "clsMail::GetCookie(%p)", (void *)cookie);
     hr = AssignBstr(cookie, cookie_, 0);
-    if (trace.Active() && SUCCEEDED(hr)) trace.SetDetail("'" + cookie_ + "'");
+    if (trace.Active() && SUCCEEDED(hr)) trace.Value("'" + cookie_ + "'");
     return hr;
 }
 
@@ -177,7 +177,7 @@ HRESULT clsMail::GetSender(BSTR *address) {
     clsTraceScope trace(&hr, "clsMail::GetSender(%p)", (void *)address);
     String sender = EffectiveSender();
     hr = AssignBstr(address, sender, 0);
-    if (trace.Active() && SUCCEEDED(hr)) trace.SetDetail("'" + sender + "'");
+    if (trace.Active() && SUCCEEDED(hr)) trace.Value("'" + sender + "'");
     return hr;
 }
 
@@ -195,7 +195,7 @@ HRESULT clsMail::GetReplyAddress(BSTR *address) {
     HRESULT hr = S_OK;
     clsTraceScope trace(&hr, "clsMail::GetReplyAddress(%p)", (void *)address);
     hr = AssignBstr(address, replyAddress_, 0);
-    if (trace.Active() && SUCCEEDED(hr)) trace.SetDetail("'" + replyAddress_ + "'");
+    if (trace.Active() && SUCCEEDED(hr)) trace.Value("'" + replyAddress_ + "'");
     return hr;
 }
 
@@ -211,7 +211,7 @@ HRESULT clsMail::GetSubject(BSTR *subject) {
     HRESULT hr = S_OK;
     clsTraceScope trace(&hr, "clsMail::GetSubject(%p)", (void *)subject);
     hr = AssignBstr(subject, subject_, CodePage());
-    if (trace.Active() && SUCCEEDED(hr)) trace.SetDetail("'" + subject_ + "'");
+    if (trace.Active() && SUCCEEDED(hr)) trace.Value("'" + subject_ + "'");
     return hr;
 }
 
@@ -223,7 +223,7 @@ HRESULT clsMail::GetCharset(BSTR *charset, ULONG *codepage, ULONG *gdiCharset) {
     uint32_t cp = CodePage();
     if (codepage) *codepage = cp;
     if (gdiCharset) *gdiCharset = GdiCharsetForCodePage(cp);
-    if (trace.Active()) trace.SetDetail("'" + charset_ + "'");
+    if (trace.Active()) trace.Value("'" + charset_ + "'");
     return hr;
 }
 
@@ -346,7 +346,7 @@ HRESULT clsMail::GetHeaderEntry(BSTR name, BSTR *value) {
     if (!item) return hr = S_FALSE;
     String joined = item->Joined();
     hr = AssignBstr(value, joined, CodePage());
-    if (trace.Active() && SUCCEEDED(hr)) trace.SetDetail(joined);
+    if (trace.Active() && SUCCEEDED(hr)) trace.Value(joined);
     return hr;
 }
 

@@ -58,7 +58,7 @@ HRESULT clsMailAttachment::GetName(BSTR *name) {
     HRESULT hr = S_OK;
     clsTraceScope trace(&hr, "clsMailAttachment::GetName(%p)", (void *)name);
     hr = AssignBstr(name, name_, 0);
-    if (trace.Active() && SUCCEEDED(hr)) trace.SetDetail("'" + name_ + "'");
+    if (trace.Active() && SUCCEEDED(hr)) trace.Value("'" + name_ + "'");
     return hr;
 }
 
@@ -110,7 +110,7 @@ HRESULT clsMailAttachment::GetHeaderEntry(BSTR name, BSTR *value) {
     if (!item) return hr = S_FALSE;
     String joined = item->Joined();
     hr = AssignBstr(value, joined, 1252);
-    if (trace.Active() && SUCCEEDED(hr)) trace.SetDetail(joined);
+    if (trace.Active() && SUCCEEDED(hr)) trace.Value(joined);
     return hr;
 }
 

@@ -69,7 +69,7 @@ HRESULT clsMailBody::GetType(BSTR *mediaType) {
     if (!mediaType) return hr = E_INVALIDARG;
     String type = HasRelatedAttachments() ? String("multipart/related") : mediaType_.str();
     hr = AssignBstr(mediaType, type, 0);
-    if (trace.Active() && SUCCEEDED(hr)) trace.SetDetail("'" + type + "'");
+    if (trace.Active() && SUCCEEDED(hr)) trace.Value("'" + type + "'");
     return hr;
 }
 
@@ -115,7 +115,7 @@ HRESULT clsMailBody::GetCharset(BSTR *charset, ULONG *codepage, ULONG *gdiCharse
     uint32_t cp = CodePage();
     if (codepage) *codepage = cp;
     if (gdiCharset) *gdiCharset = GdiCharsetForCodePage(cp);
-    if (trace.Active()) trace.SetDetail("'" + charset_ + "'");
+    if (trace.Active()) trace.Value("'" + charset_ + "'");
     return hr;
 }
 
@@ -127,7 +127,7 @@ HRESULT clsMailBody::GetHeaderEntry(BSTR name, BSTR *value) {
     if (!item) return hr = S_FALSE;
     String joined = item->Joined();
     hr = AssignBstr(value, joined, CodePage());
-    if (trace.Active() && SUCCEEDED(hr)) trace.SetDetail(joined);
+    if (trace.Active() && SUCCEEDED(hr)) trace.Value(joined);
     return hr;
 }
 
@@ -158,7 +158,7 @@ HRESULT clsMailBody::GetCodepage(ULONG *codepage) {
     clsTraceScope trace(&hr, "clsMailBody::GetCodepage(%p)", (void *)codepage);
     if (!codepage) return hr = E_INVALIDARG;
     *codepage = CodePage();
-    if (trace.Active()) trace.SetDetail(Format("%d", int(*codepage)));
+    if (trace.Active()) trace.Value(Format("%d", int(*codepage)));
     return hr;
 }
 

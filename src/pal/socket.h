@@ -46,6 +46,7 @@ class TcpSocket {
     bool Create(const SocketAddress &forAddress);
     bool Valid() const { return handle_ >= 0; }
     bool SetTimeouts(uint32_t milliseconds); // send and receive
+    bool SetReceiveTimeout(uint32_t milliseconds);
     // SO_SNDBUF / SO_RCVBUF, 0 when the query fails.
     int SendBufferSize() const;
     int ReceiveBufferSize() const;

@@ -1,5 +1,7 @@
 #include "transport/pop3_connection.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <deque>
 #include <iterator>
 #include <new>
@@ -137,6 +139,8 @@ HRESULT clsPOP3MailConnection::OnConnect() {
 
         String greeting = socket_.ReplyLines().empty() ? String() : socket_.ReplyLines().front();
         String rest = greeting.size() > 4 ? greeting.substr(4) : String();
+        // Raw: the digest covers the timestamp exactly as sent (RFC 1939), so one
+        // holding ":" must not be cut as an address type would be.
         String timestamp = GetFieldAddress(ParseAddressField(rest), true);
         pal::ChannelSend(Format("timestamp='%s'", timestamp.c_str()));
 
@@ -162,26 +166,26 @@ HRESULT clsPOP3MailConnection::OnConnect() {
 
         String user = ReadTextOptionA("ServerUser");
         String password = ReadTextOptionA("ServerPassword");
-        int result;
+        // "-ERR" to a logon command is a refused logon, not a broken dialogue.
+        bool refused = false;
+        String refusal;
+        auto step = [&](const String &command, bool secret) {
+            if (refused) return;
+            if (secret) socket_.SetNextCommandSecret();
+            socket_.SocketQueryStep(command);
+            refused = !FirstIsOk(socket_.ReplyLines());
+            if (refused && !socket_.ReplyLines().empty()) refusal = socket_.ReplyLines().front();
+        };
         if (!timestamp.empty() && timestamp != rest) {
             String digest = Md5Hex(("<" + timestamp + ">" + password).data(), timestamp.size() + 2 + password.size());
-            socket_.SetNextCommandSecret();
-            result = socket_.SocketQuerySingle(Format("APOP %s %s", user.c_str(), digest.c_str()));
+            step(Format("APOP %s %s", user.c_str(), digest.c_str()), true);
         } else {
-            result = socket_.SocketQuerySingle("USER " + user);
-            if (result == 0) {
-                socket_.SetNextCommandSecret();
-                result = socket_.SocketQuerySingle("PASS " + password);
-            }
+            step("USER " + user, false);
+            step("PASS " + password, true);
         }
-        if (result != 0) {
-            try {
-                socket_.SocketQuerySingle("QUIT");
-            } catch (const clsExcept &) {
-            }
+        if (refused) {
             NtfyConnectionState(5, 0);
-            // Not a success: the host would go on with a connection that is not logged on.
-            throw clsExcept(-8, "logon failed: the server closed the connection");
+            throw clsExcept(-8, Format("unexpected reply '%s'", refusal.c_str()));
         }
         NtfyConnectionState(5, 1);
         SetState(kConnected);
@@ -205,17 +209,79 @@ HRESULT clsPOP3MailConnection::OnDisconnect() {
     return S_OK;
 }
 
+namespace {
+
+// Hostile counts and sizes: digits only, saturating.
+bool ReadNumber(std::string_view &text, uint64_t &value) {
+    size_t i = 0;
+    value = 0;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
+        value = value > (uint64_t(1) << 60) ? value : value * 10 + uint64_t(text[i] - '0');
+        ++i;
+    }
+    if (i == 0) return false;
+    text.remove_prefix(i);
+    while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+    return true;
+}
+
+// A message of unknown size may be as large as this.
+constexpr uint64_t kUnannouncedSize = 256 * 1024 * 1024;
+// STAT's count is believed up to this many messages.
+constexpr uint64_t kMostMessages = 1 << 20;
+
+} // namespace
+
+void clsPOP3MailConnection::ExpectMessage(uint32_t number) {
+    auto known = sizes_.find(number);
+    uint64_t size = known != sizes_.end() && known->second > 0 ? known->second : kUnannouncedSize;
+    // A size counted with bare line ends doubles on the wire, and so may dot-stuffing.
+    uint64_t bytes = std::min<uint64_t>(size * 2 + 64 * 1024, SIZE_MAX);
+    uint64_t lines = std::min<uint64_t>(size + 1024, SIZE_MAX);
+    socket_.ExpectData(size_t(lines), size_t(bytes));
+}
+
+std::vector<uint32_t> clsPOP3MailConnection::ListMessages() {
+    std::vector<uint32_t> numbers;
+    if (socket_.SocketQuerySingle("STAT") != 0 || socket_.ReplyLines().empty()) return numbers;
+    const String &status = socket_.ReplyLines().front();
+    std::string_view rest = std::string_view(status).substr(std::min<size_t>(status.size(), 4));
+    uint64_t count = 0, maildrop = 0;
+    if (!ReadNumber(rest, count)) throw clsExcept(-6, Format("unexpected reply '%s'", status.c_str()));
+    ReadNumber(rest, maildrop);
+    sizes_.clear();
+    if (count == 0) return numbers;
+    // The numbers that exist, which after a DELE need not run from 1 to the count.
+    uint64_t expected = std::min(count, kMostMessages) + 1024;
+    socket_.ExpectData(size_t(expected), size_t(expected * 48));
+    try {
+        socket_.SocketQueryMulti("LIST");
+    } catch (const clsExcept &) {
+        if (!socket_.HasSocket()) throw;
+        // A server without LIST: STAT's count, each message at most the whole maildrop.
+        for (uint64_t n = 1; n <= std::min(count, kMostMessages); ++n) {
+            numbers.push_back(uint32_t(n));
+            sizes_[uint32_t(n)] = maildrop;
+        }
+        return numbers;
+    }
+    const std::vector<String> &lines = socket_.ReplyLines();
+    for (size_t i = 1; i < lines.size(); ++i) {
+        std::string_view line = lines[i];
+        uint64_t n = 0, size = 0;
+        if (!ReadNumber(line, n) || n == 0 || n > UINT32_MAX || !ReadNumber(line, size)) continue;
+        if (sizes_.emplace(uint32_t(n), size).second) numbers.push_back(uint32_t(n));
+    }
+    return numbers;
+}
+
 HRESULT clsPOP3MailConnection::OnQueryMailbox(BYTE complete) {
     // The slot stays alive while the listing reports to it.
     try {
-        uint32_t count = 0;
-        if (socket_.SocketQuerySingle("STAT") == 0 && !socket_.ReplyLines().empty()) {
-            const String &status = socket_.ReplyLines().front();
-            count = status.size() > 4 ? MessageNumberOf(status.substr(4)) : 0;
-        }
-        SendEvent(10, LONG(count));
+        std::vector<uint32_t> numbers = ListMessages();
+        SendEvent(10, LONG(numbers.size()));
         auto lost = [] { return clsExcept(-2, "the connection to the server was lost"); };
-        for (uint32_t n = 1; n <= count; ++n) {
+        for (uint32_t n : numbers) {
             SendEvent(11, LONG(n));
             if (socket_.SocketQuerySingle(Format("UIDL %u", n)) != 0) throw lost();
             String id = Format("%u ", n);
@@ -225,15 +291,24 @@ HRESULT clsPOP3MailConnection::OnQueryMailbox(BYTE complete) {
             bool whole = complete != 0;
             if (!whole) {
                 try {
+                    ExpectMessage(n);
                     if (socket_.SocketQueryMulti(Format("TOP %u 1", n)) != 0) throw lost();
                 } catch (const clsExcept &) {
                     if (!socket_.HasSocket()) throw; // only a refused TOP falls back
                     whole = true;
                 }
             }
-            if (whole && socket_.SocketQueryMulti(Format("RETR %u", n)) != 0) throw lost();
+            if (whole) {
+                ExpectMessage(n);
+                if (socket_.SocketQueryMulti(Format("RETR %u", n)) != 0) throw lost();
+            }
             std::vector<String> lines = TakeLines();
-            ReadMailLines(mail, lines, whole);
+            try {
+                ReadMailLines(mail, lines, whole);
+            } catch (const clsExcept &) {
+                // One unreadable head must not hide the other mails: this one is
+                // listed with what was read, and loading it reports why.
+            }
             AppendMail(mail);
         }
         return S_OK;
@@ -252,6 +327,7 @@ HRESULT clsPOP3MailConnection::LoadRestOfMail(IKvMail *mail) {
     String id = Narrow(WideView(reinterpret_cast<const char16_t *>(cookie)));
     SysFreeString(cookie);
     try {
+        ExpectMessage(MessageNumberOf(id));
         if (socket_.SocketQueryMulti(Format("RETR %u", MessageNumberOf(id))) != 0)
             throw clsExcept(-2, "the connection to the server was lost");
         std::vector<String> lines = TakeLines();

@@ -1,6 +1,7 @@
 // clsPOP3MailConnection: the receive connection of the internet provider.
 #pragma once
 
+#include <map>
 #include <vector>
 
 #include "connection/connection_base.h"
@@ -35,12 +36,17 @@ class clsPOP3MailConnection : public clsConnectionBase {
 
   private:
     std::vector<String> TakeLines();
+    // STAT, then LIST: the numbers of the messages there are, their sizes kept.
+    std::vector<uint32_t> ListMessages();
+    // Bounds the next reply by the message's announced size.
+    void ExpectMessage(uint32_t number);
     // The CAPA listing without its status line; empty when the server has no CAPA.
     std::vector<String> Capabilities();
     // STLS as the mode asks; throws when TLS is required but impossible.
     void StartTlsIfAsked(TlsMode mode, const String &host, std::vector<String> &capabilities);
     int AuthOAuth(bool bearer, const String &token, const String &host, uint16_t port);
     clsPOP3Socket socket_;
+    std::map<uint32_t, uint64_t> sizes_; // by LIST
 };
 
 // The message number at the start of a mail identifier ("3 " -> 3); 0 when there is none.

@@ -1,5 +1,6 @@
 #include "transport/socket.h"
 
+#include <chrono>
 #include <cstring>
 
 #include "log/except.h"
@@ -8,19 +9,57 @@
 
 namespace kv {
 
-namespace {
-
-// The plain TCP socket as the bottom byte layer.
-class TcpLayer final : public clsByteLayer {
+// The plain TCP socket as the bottom byte layer. A deadline lives here, below
+// TLS, so that a record read in many pieces is held to it as well.
+class clsTcpLayer final : public clsByteLayer {
   public:
-    explicit TcpLayer(pal::TcpSocket &socket) : socket_(socket) {}
+    explicit clsTcpLayer(pal::TcpSocket &socket) : socket_(socket) {}
     long Send(const void *data, size_t length) override { return socket_.Send(data, length); }
-    long Receive(void *buffer, size_t capacity) override { return socket_.Receive(buffer, capacity); }
-    int LastError() const override { return pal::LastSocketError(); }
+    long Receive(void *buffer, size_t capacity) override {
+        expired_ = false;
+        if (deadline_) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end_ - Clock::now()).count();
+            if (left <= 0) {
+                expired_ = true;
+                return -1;
+            }
+            // The remaining time, not the whole timeout, for this one wait. The
+            // first wait starts with the deadline and needs no system call.
+            if (!first_) {
+                socket_.SetReceiveTimeout(uint32_t(left));
+                narrowed_ = true;
+            }
+            first_ = false;
+        }
+        return socket_.Receive(buffer, capacity);
+    }
+    int LastError() const override { return expired_ ? 10060 : pal::LastSocketError(); }
+
+    void SetTimeout(uint32_t ms) { timeoutMs_ = ms; }
+    void StartDeadline() {
+        // 0 is no timeout at all.
+        deadline_ = timeoutMs_ > 0;
+        first_ = true;
+        end_ = Clock::now() + std::chrono::milliseconds(timeoutMs_);
+    }
+    void EndDeadline() {
+        deadline_ = false;
+        if (narrowed_ && socket_.Valid()) socket_.SetReceiveTimeout(timeoutMs_);
+        narrowed_ = false;
+    }
 
   private:
+    using Clock = std::chrono::steady_clock;
     pal::TcpSocket &socket_;
+    uint32_t timeoutMs_ = 0;
+    bool deadline_ = false;
+    bool first_ = false;
+    bool narrowed_ = false;
+    bool expired_ = false;
+    Clock::time_point end_;
 };
+
+namespace {
 
 [[noreturn]] void Fail(const String &message) { throw clsExcept(-2, message); }
 
@@ -40,7 +79,7 @@ String TraceText(std::string_view data) {
 clsSocket::clsSocket() {
     // A socket subsystem that cannot start is reported at Connect, never by ending the process.
     startedUp_ = pal::SocketStartup();
-    tcp_ = std::make_unique<TcpLayer>(socket_);
+    tcp_ = std::make_unique<clsTcpLayer>(socket_);
 }
 
 clsSocket::~clsSocket() {
@@ -114,12 +153,16 @@ void clsSocket::Connect(const String &host, uint16_t port, uint32_t timeoutMs) {
 
         // Each address in the resolver's order, IPv6 and IPv4 alike, until one answers.
         int lastError = 0;
+        bool created = false;
         for (const pal::SocketAddress &address : addresses) {
             if (!socket_.Create(address)) {
-                lastError = pal::LastSocketError();
+                LogWriteF(kLogDetails, "socket(%s) failed: %d", pal::AddressText(address).c_str(),
+                          pal::LastSocketError());
                 continue;
             }
+            created = true;
             if (!socket_.SetTimeouts(timeoutMs)) Fail("failed to set timeout");
+            tcp_->SetTimeout(timeoutMs);
             sendBufferSize_ = socket_.SendBufferSize();
             receiveBufferSize_ = socket_.ReceiveBufferSize();
             if (socket_.Connect(address)) break;
@@ -127,6 +170,7 @@ void clsSocket::Connect(const String &host, uint16_t port, uint32_t timeoutMs) {
             LogWriteF(kLogDetails, "connect(%s) failed: %d", pal::AddressText(address).c_str(), lastError);
             socket_.Close();
         }
+        if (!created) Fail("invalid socket");
         if (!socket_.Valid())
             Fail(Format("connect(%s:%d) failed: %s", dialHost.c_str(), int(dialPort),
                         GetSocketErrorText(lastError).c_str()));
@@ -217,6 +261,16 @@ int clsSocket::SocketRecv(char *buffer, size_t &length, bool stopAtLineEnd) {
         if (!stopAtLineEnd) return 0;
         if (std::memchr(chunk, '\r', size_t(n)) || std::memchr(chunk, '\n', size_t(n))) return 0;
     }
+}
+
+void clsSocket::StartReplyDeadline() {
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    tcp_->StartDeadline();
+}
+
+void clsSocket::EndReplyDeadline() {
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    tcp_->EndDeadline();
 }
 
 int clsSocket::ReceiveText(String &text) {

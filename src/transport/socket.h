@@ -27,6 +27,8 @@ class clsByteLayer {
     virtual std::string LastErrorText() const;
 };
 
+class clsTcpLayer;
+
 class clsSocket {
   public:
     clsSocket();
@@ -55,6 +57,10 @@ class clsSocket {
     virtual int ReceiveText(String &text);
     // On entry `length` is the capacity; on return the bytes received.
     virtual int SocketRecv(char *buffer, size_t &length, bool stopAtLineEnd);
+    // Until EndReplyDeadline, all receives together may take no longer than
+    // the timeout: a server that trickles its reply must not hold us for ever.
+    void StartReplyDeadline();
+    void EndReplyDeadline();
 
     static String GetSocketErrorText(int code);
 
@@ -102,7 +108,7 @@ class clsSocket {
     bool proxyResolveRemote_ = false;
     int sendBufferSize_ = 0;
     int receiveBufferSize_ = 0;
-    std::unique_ptr<clsByteLayer> tcp_;
+    std::unique_ptr<clsTcpLayer> tcp_;
     std::unique_ptr<clsByteLayer> layer_;
     bool tls_ = false;
     bool gather_ = false;

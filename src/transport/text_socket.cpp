@@ -14,9 +14,12 @@ namespace {
 constexpr size_t kReceiveBlock = 64 * 1024;
 // A server that never ends its line must not take all memory.
 constexpr size_t kLongestLine = 64 * 1024 * 1024;
+// A command reply is a greeting, an EHLO or CAPA list, a status line.
+constexpr size_t kCommandReplyLines = 512;
+constexpr size_t kCommandReplyBytes = 64 * 1024;
 } // namespace
 
-void clsTextSocket::ReceiveAndSplit() {
+void clsTextSocket::Receive() {
     if (capacity_ - end_ < kReceiveBlock + 1) {
         size_t kept = end_ - begin_;
         if (begin_ > 0) {
@@ -45,31 +48,52 @@ void clsTextSocket::ReceiveAndSplit() {
     int rc = SocketRecv(buffer_.get() + end_, length, false);
     if (rc != 0) throw clsExcept(rc, Format("SocketRecv() failed, code %d", rc));
     end_ += length;
-    SplitPending();
 }
 
 // Only an LF ends a line (with a CR before it dropped); a CR elsewhere stays
 // in its line, and a CR at the end waits for what follows like any other byte.
-void clsTextSocket::SplitPending() {
+bool clsTextSocket::CutLine() {
+    if (scanFrom_ >= end_) return false;
     char *data = buffer_.get();
-    while (scanFrom_ < end_) {
-        const char *lf = static_cast<const char *>(std::memchr(data + scanFrom_, '\n', end_ - scanFrom_));
-        if (!lf) {
-            scanFrom_ = end_;
-            return;
-        }
-        size_t next = size_t(lf - data) + 1;
-        size_t stop = next - 1;
-        if (stop > begin_ && data[stop - 1] == '\r') --stop;
-        String line(data + begin_, stop - begin_);
-        begin_ = scanFrom_ = next;
-        LogWriteF(kLogProtocol, "<-[%d]'%hs'", int(replyLines_.size() + 1), line.c_str());
-        AddReplyLine(std::move(line));
+    const char *lf = static_cast<const char *>(std::memchr(data + scanFrom_, '\n', end_ - scanFrom_));
+    if (!lf) {
+        scanFrom_ = end_;
+        return false;
     }
+    size_t next = size_t(lf - data) + 1;
+    size_t stop = next - 1;
+    if (stop > begin_ && data[stop - 1] == '\r') --stop;
+    String line(data + begin_, stop - begin_);
+    replyBytes_ += next - begin_;
+    begin_ = scanFrom_ = next;
     if (begin_ == end_) begin_ = end_ = scanFrom_ = 0;
+    LogWriteF(kLogProtocol, "<-[%d]'%hs'", int(replyLines_.size() + 1), line.c_str());
+    AddReplyLine(std::move(line));
+    return true;
+}
+
+void clsTextSocket::TooLong(const char *format, size_t limit) {
+    // The rest of the reply would pass for the next one.
+    Disconnect();
+    throw clsExcept(-2, Format(format, (unsigned long long)limit));
+}
+
+// Lines after the end of a reply stay in the buffer for the next one.
+void clsTextSocket::NextLine() {
+    while (!CutLine()) {
+        if (replyBytes_ + (end_ - begin_) > maxBytes_) TooLong("reply longer than %llu bytes", maxBytes_);
+        Receive();
+    }
+    if (replyBytes_ > maxBytes_) TooLong("reply longer than %llu bytes", maxBytes_);
+    if (replyLines_.size() > maxLines_) TooLong("reply longer than %llu lines", maxLines_);
 }
 
 int clsTextSocket::SocketQuery(const String &command, bool wait, bool force) {
+    bool data = data_;
+    data_ = false;
+    maxLines_ = data ? dataLines_ : kCommandReplyLines;
+    maxBytes_ = data ? dataBytes_ : kCommandReplyBytes;
+    replyBytes_ = 0;
     try {
         replyLines_.clear();
         bool secret = nextSecret_;
@@ -81,13 +105,22 @@ int clsTextSocket::SocketQuery(const String &command, bool wait, bool force) {
             int rc = secret ? SocketSendSecret(command + "\r\n") : SocketSend(command + "\r\n");
             if (rc != 0) return rc;
         }
-        ReceiveAndSplit();
-        // A line end split across two receives is not yet a reply.
-        while (replyLines_.empty()) ReceiveAndSplit();
-        const String first = replyLines_.front();
-        if (CheckReplyLine(first) < 0) throw clsExcept(-6, Format("unexpected reply '%s'", first.c_str()));
+        // Message data may take as long as it takes while it keeps coming.
+        struct Deadline {
+            clsSocket *socket;
+            ~Deadline() {
+                if (socket) socket->EndReplyDeadline();
+            }
+        } deadline{data ? nullptr : this};
+        if (!data) StartReplyDeadline();
+        NextLine();
+        if (CheckReplyLine(replyLines_.front()) < 0) {
+            clsExcept refused(-6, Format("unexpected reply '%s'", replyLines_.front().c_str()));
+            if (wait) SkipRefusedReply();
+            throw refused;
+        }
         if (wait)
-            while (!SocketIsResponseComplete()) ReceiveAndSplit();
+            while (!SocketIsResponseComplete()) NextLine();
         return 0;
     } catch (clsExcept &e) {
         e.Push("[clsTextSocket::SocketQuery]");
@@ -96,7 +129,7 @@ int clsTextSocket::SocketQuery(const String &command, bool wait, bool force) {
 }
 
 void clsTextSocket::StartTls(const pal::TlsOptions &options) {
-    if (end_ != begin_ || replyLines_.size() > 1) {
+    if (end_ != begin_) {
         Disconnect();
         throw clsExcept(-2, "TLS not started: the server sent more than its reply before the handshake");
     }
@@ -106,12 +139,19 @@ void clsTextSocket::StartTls(const pal::TlsOptions &options) {
 }
 
 namespace {
-// "^\d+ (.*)$": digits and a blank end an SMTP reply. Lines hold no LF, so
-// the rest always matches.
+// Digits and a blank end an SMTP reply, and so do digits alone: the text after
+// the code is optional (RFC 5321).
 bool IsFinalLine(const String &line) {
     size_t i = 0;
     while (i < line.size() && line[i] >= '0' && line[i] <= '9') ++i;
-    return i > 0 && i < line.size() && line[i] == ' ';
+    return i > 0 && (i == line.size() || line[i] == ' ');
+}
+
+// Digits and a hyphen: more lines of the same reply follow.
+bool IsContinuation(const String &line) {
+    size_t i = 0;
+    while (i < line.size() && line[i] >= '0' && line[i] <= '9') ++i;
+    return i > 0 && i < line.size() && line[i] == '-';
 }
 } // namespace
 
@@ -134,19 +174,26 @@ int clsSMTPSocket::CheckReplyLine(const String &line) {
     return Allowed(CodeOf(line)) ? 0 : -7;
 }
 
+void clsSMTPSocket::SkipRefusedReply() {
+    try {
+        while (IsContinuation(replyLines_.back())) NextLine();
+    } catch (const clsExcept &) {
+        // The refusal is what the caller needs to hear; the connection is gone.
+    }
+}
+
+// Asked once for every line that arrives: only the newest can be the first
+// final one, so each line is tested once.
 bool clsSMTPSocket::SocketIsResponseComplete() {
     LogWrite(kLogDetails, "clsSMTPSocket::SocketIsResponseComplete");
     lastReplyCode_ = 0;
-    const String *final = nullptr;
-    for (const String &line : replyLines_) {
-        LogWriteF(kLogDetails, "clsSMTPSocket::SocketIsResponseComplete: test '%s'", line.c_str());
-        if (IsFinalLine(line)) {
-            final = &line;
-            break;
-        }
+    if (replyLines_.empty()) return false;
+    const String *final = &replyLines_.back();
+    LogWriteF(kLogDetails, "clsSMTPSocket::SocketIsResponseComplete: test '%s'", final->c_str());
+    if (!IsFinalLine(*final)) {
         LogWrite(kLogDetails, "clsSMTPSocket::SocketIsResponseComplete: RegEx does not match");
+        return false;
     }
-    if (!final) return false;
     lastReplyCode_ = CodeOf(*final);
     LogWriteF(kLogDetails, "clsSMTPSocket::SocketIsResponseComplete: RegEx matches, code=%d", int(lastReplyCode_));
     if (!Allowed(lastReplyCode_)) throw clsExcept(-6, Format("unexpected reply '%s'", final->c_str()));
@@ -185,7 +232,7 @@ int clsSMTPSocket::SocketWaitReply(std::initializer_list<int32_t> allowed) {
         return clsTextSocket::SocketQuery(String(), true, false);
     } catch (clsExcept &e) {
         if (e.Code() == -6) return -6;
-        e.Push("[clsSMTPSocket::SocketQueryWithUnexpected]");
+        e.Push("[clsSMTPSocket::SocketWaitReply]");
         throw;
     }
 }
@@ -198,8 +245,9 @@ int clsPOP3Socket::CheckReplyLine(const String &line) {
 }
 
 bool clsPOP3Socket::SocketIsResponseComplete() {
-    if (replyLines_.empty() || CheckReplyLine(replyLines_.front()) != 0) return false;
-    if (replyLines_.size() < 2 || replyLines_.back() != ".") return false;
+    // Asked for every line: the cheap test first.
+    if (replyLines_.size() < 2 || replyLines_.back().size() != 1 || replyLines_.back()[0] != '.') return false;
+    if (CheckReplyLine(replyLines_.front()) != 0) return false;
     replyLines_.pop_back();
     // Data lines arrive dot-stuffed; one leading period is the server's, not the mail's.
     for (size_t i = 1; i < replyLines_.size(); ++i)

@@ -19,6 +19,15 @@ class clsTextSocket : public clsSocket {
     // reads the reply, checks its first line, and with `wait` reads on until complete.
     virtual int SocketQuery(const String &command, bool wait, bool force);
 
+    // The next query's reply is message data of at most this many lines and
+    // bytes. Any other reply is a command reply: small, and within the timeout
+    // as a whole.
+    void ExpectData(size_t maxLines, size_t maxBytes) {
+        dataLines_ = maxLines;
+        dataBytes_ = maxBytes;
+        data_ = true;
+    }
+
     const std::vector<String> &ReplyLines() const { return replyLines_; }
     // Hands the reply lines over without copying them; the list is left empty.
     std::vector<String> TakeReplyLines() {
@@ -38,11 +47,18 @@ class clsTextSocket : public clsSocket {
         buffer_.reset();
         capacity_ = begin_ = end_ = scanFrom_ = 0;
     }
+    // Reads the rest of a reply whose first line was refused, so that it does
+    // not pass for the next one.
+    virtual void SkipRefusedReply() {}
+    // The next line of the reply, received as needed and within its bounds.
+    void NextLine();
     std::vector<String> replyLines_;
 
   private:
-    void ReceiveAndSplit();
-    void SplitPending();
+    void Receive();
+    // Moves the next complete line into the reply; false when none has arrived.
+    bool CutLine();
+    [[noreturn]] void TooLong(const char *format, size_t limit);
 
     // Received bytes not yet split into lines: buffer_[begin_, end_). Lines
     // are cut out in place; the rest moves to the front only when room runs out.
@@ -52,6 +68,13 @@ class clsTextSocket : public clsSocket {
     size_t end_ = 0;
     size_t scanFrom_ = 0; // no LF before this point
     bool nextSecret_ = false;
+    // The current reply's size and bounds.
+    size_t replyBytes_ = 0;
+    size_t maxLines_ = 0;
+    size_t maxBytes_ = 0;
+    bool data_ = false;
+    size_t dataLines_ = 0;
+    size_t dataBytes_ = 0;
 };
 
 class clsSMTPSocket : public clsTextSocket {
@@ -64,6 +87,9 @@ class clsSMTPSocket : public clsTextSocket {
     int SocketQueryWithUnexpected(const String &command, const std::vector<int32_t> &allowed);
     int SocketWaitReply(std::initializer_list<int32_t> allowed);
     int32_t LastReplyCode() const { return lastReplyCode_; }
+
+  protected:
+    void SkipRefusedReply() override;
 
   private:
     static int32_t CodeOf(const String &line);

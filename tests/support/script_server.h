@@ -1,6 +1,6 @@
 // A scripted server on loopback for dialogue tests: it accepts one client and
-// plays its steps in order (send bytes, expect bytes, pause, close), recording
-// everything it received.
+// plays its steps in order (send bytes, drip them, expect bytes, pause, close),
+// recording everything it received.
 #pragma once
 
 #include <arpa/inet.h>
@@ -20,7 +20,7 @@ namespace testsupport {
 class ScriptServer {
   public:
     struct Step {
-        enum Kind { Send, Expect, Pause, Close } kind;
+        enum Kind { Send, Drip, Expect, Pause, Close } kind;
         std::string data;
         int ms = 0;
     };
@@ -44,6 +44,8 @@ class ScriptServer {
     }
 
     ScriptServer &Send(std::string data) { return Add({Step::Send, std::move(data)}); }
+    // One byte at a time, `ms` apart; the script ends when the client has gone.
+    ScriptServer &Drip(std::string data, int ms) { return Add({Step::Drip, std::move(data), ms}); }
     // Waits until the client has sent exactly these bytes next (up to 5 s).
     ScriptServer &Expect(std::string data) { return Add({Step::Expect, std::move(data)}); }
     ScriptServer &Pause(int ms) { return Add({Step::Pause, {}, ms}); }
@@ -94,6 +96,13 @@ class ScriptServer {
         for (const Step &s : steps_) {
             if (s.kind == Step::Send) {
                 send(fd, s.data.data(), s.data.size(), MSG_NOSIGNAL);
+            } else if (s.kind == Step::Drip) {
+                size_t sent = 0;
+                while (sent < s.data.size() && send(fd, &s.data[sent], 1, MSG_NOSIGNAL) == 1) {
+                    ++sent;
+                    std::this_thread::sleep_for(std::chrono::milliseconds(s.ms));
+                }
+                if (sent < s.data.size()) break;
             } else if (s.kind == Step::Pause) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(s.ms));
             } else if (s.kind == Step::Close) {

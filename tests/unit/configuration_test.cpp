@@ -199,6 +199,7 @@ TEST_F(Configuration, TracesCallsAndResults) {
     registry.refused.insert(u"software\\Orvane\\orvnkv\\@@GlobalSettings\\User");
     EXPECT_EQ(c->SetParametersToRegistry(nullptr, 1), E_ACCESSDENIED);
     EXPECT_EQ(c->GetParametersFromRegistry(reinterpret_cast<LPCWSTR>(u"missing"), 2), E_ACCESSDENIED);
+    c->ConfigDlg(reinterpret_cast<HWND>(0x1234), 7, 0x1011);
 
     std::string narrow = kv::Narrow(s);
     std::vector<std::string> expected = {
@@ -210,6 +211,8 @@ TEST_F(Configuration, TracesCallsAndResults) {
         "<" + kv::HResultText(E_ACCESSDENIED),
         ">clsKvConfiguration::GetParametersFromRegistry(missing,0x00000002)",
         "<" + kv::HResultText(E_ACCESSDENIED),
+        ">clsKvConfiguration::ConfigDlg(0x00001234,7,0x00001011)",
+        "<" + kv::HResultText(E_NOTIMPL),
     };
     EXPECT_EQ(sink.Texts(), expected);
 }

@@ -6,6 +6,7 @@
 
 #include "connection/connection_base.h"
 #include "fake_mail.h"
+#include "log/kvlog.h"
 #include "runtime/module_state.h"
 
 namespace kv {
@@ -117,6 +118,85 @@ TEST(ConnectionBase, SendEventsFrameTheHookEvenWhenItThrows) {
     EXPECT_EQ(events.seen, expected);
     p->SetMailStateNotificationSlot(nullptr);
     p->Release();
+}
+
+// A host's slot that lets go of itself inside its call, then goes on using
+// its own members.
+class Detaching final : public IKvMailStateNotificationSlot {
+  public:
+    Detaching(clsConnectionBase &c, int &freedInCall) : connection_(c), freedInCall_(freedInCall) {}
+    ~Detaching() { freedInCall_ += inCall_; }
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void **ppv) override {
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        ULONG n = --refs_;
+        if (n == 0) delete this;
+        return n;
+    }
+    HRESULT STDMETHODCALLTYPE NotifyConnectionState(LONG e, LONG d) override {
+        inCall_ = true;
+        connection_.SetMailStateNotificationSlot(nullptr);
+        seen_.emplace_back(e, d);
+        inCall_ = false;
+        return S_OK;
+    }
+
+  private:
+    clsConnectionBase &connection_;
+    int &freedInCall_;
+    ULONG refs_ = 1;
+    bool inCall_ = false;
+    std::vector<std::pair<LONG, LONG>> seen_;
+};
+
+TEST(ConnectionBase, ASlotThatLetsGoOfItselfLivesToTheEndOfItsCall) {
+    for (bool send : {false, true}) { // the logged events and the direct ones
+        Provider p(true);
+        if (send) {
+            ASSERT_EQ(p.Connect(), S_OK);
+        }
+        int freedInCall = 0;
+        auto *slot = new Detaching(p, freedInCall);
+        p.SetMailStateNotificationSlot(slot);
+        slot->Release(); // the connection holds the only reference
+        EXPECT_EQ(send ? p.Send(nullptr) : p.Connect(), S_OK);
+        EXPECT_EQ(freedInCall, 0) << send;
+    }
+}
+
+TEST(ConnectionBase, SecretOptionsAreMaskedInTheTraceWhateverTheirCase) {
+    class Sink : public IKvLogSlot {
+      public:
+        std::string all;
+        HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void **ppv) override {
+            *ppv = nullptr;
+            return E_NOINTERFACE;
+        }
+        ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+        ULONG STDMETHODCALLTYPE Release() override { return 1; }
+        HRESULT STDMETHODCALLTYPE WriteLine(BSTR line) override {
+            all += Narrow(WideView(reinterpret_cast<const char16_t *>(line))) + "\n";
+            return S_OK;
+        }
+    } sink;
+    KvLog().SetLogSlot(&sink);
+    KvLog().SetOutputMode(2);
+    KvLog().SetLogLevel(2);
+    Provider p(true);
+    struct Case {
+        const char16_t *name;
+        const char *shown;
+    } cases[] = {
+        {u"ServerPassword", "ServerPassword','*****'"}, {u"serverpassword", "serverpassword','*****'"},
+        {u"PROXYPASSWORD", "PROXYPASSWORD','*****'"},   {u"oauth2token", "oauth2token','*****'"},
+        {u"ServerUser", "ServerUser','v4lue'"},
+    };
+    for (const Case &c : cases) testsupport::SetTextOption(&p, c.name, "v4lue");
+    KvLog().ResetForTests();
+    for (const Case &c : cases) EXPECT_NE(sink.all.find(c.shown), std::string::npos) << c.shown << "\n" << sink.all;
 }
 
 TEST(ConnectionBase, ForeignExceptionsDoNotCrossTheInterface) {

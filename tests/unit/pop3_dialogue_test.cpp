@@ -2,6 +2,7 @@
 // listing with TOP and the RETR fallback, load on demand and deletion.
 #include <gtest/gtest.h>
 
+#include "log/except.h"
 #include "mime/md5.h"
 #include "fake_mail.h"
 #include "script_server.h"
@@ -28,6 +29,8 @@ class TestPop3 : public clsPOP3MailConnection {
     void ReadMailLines(IKvMail *mail, std::vector<String> &lines, bool complete) override {
         auto *m = static_cast<LinesMail *>(mail);
         m->lines = lines;
+        for (const String &line : lines)
+            if (line == "X-Unreadable: yes") throw clsExcept(-5, "unexpected empty boundary");
         m->complete = complete;
     }
     void MarkDeleted(IKvMail *mail) override { static_cast<LinesMail *>(mail)->deleted = true; }
@@ -58,16 +61,20 @@ TEST(Pop3Dialogue, LogonForms) {
         std::vector<std::string> script;
         HRESULT result;
         const char *error;
+        LONG code = 0;
     } cases[] = {
         {"apop", "+OK POP3 server ready <1896.697170952@dbc.mtview.ca.us>\r\n", {apop, "+OK maildrop\r\n"}, S_OK, ""},
+        // The digest covers a timestamp holding ":" whole, or no server could accept it.
+        {"apop, colon", "+OK <1896.6971:70952@dbc>\r\n",
+         {"APOP mrose " + Md5Hex(std::string("<1896.6971:70952@dbc>tanstaaf").data(), 29) + "\r\n", "+OK\r\n"}, S_OK,
+         ""},
         {"user pass", "+OK ready\r\n", {"USER mrose\r\n", "+OK\r\n", "PASS tanstaaf\r\n", "+OK\r\n"}, S_OK, ""},
         {"wrong password", "+OK ready\r\n",
-         {"USER mrose\r\n", "+OK\r\n", "PASS tanstaaf\r\n", "-ERR invalid password\r\n"}, E_ABORT,
-         "unexpected reply '-ERR invalid password'\r\n[clsTextSocket::SocketQuery]\r\n"
-         "[clsPOP3MailConnection::OnConnect]\r\n"},
+         {"USER mrose\r\n", "+OK\r\n", "PASS tanstaaf\r\n", "-ERR invalid password\r\n", "QUIT\r\n", "+OK\r\n"},
+         E_ABORT, "unexpected reply '-ERR invalid password'\r\n[clsPOP3MailConnection::OnConnect]\r\n", -8},
         {"not a pop3 server", "220 smtp here\r\n", {}, E_ABORT,
          "Server response '220 smtp here' unexpected from a POP3 server\r\n[clsTextSocket::SocketQuery]\r\n"
-         "[clsPOP3MailConnection::OnConnect]\r\n"},
+         "[clsPOP3MailConnection::OnConnect]\r\n", -6},
     };
     for (const Case &c : cases) {
         ScriptServer server;
@@ -81,7 +88,9 @@ TEST(Pop3Dialogue, LogonForms) {
         server.Start();
         Pop3 pop(server.Port());
         EXPECT_EQ(pop.c->Connect(), c.result) << c.name;
-        EXPECT_EQ(pop.Error(), c.error) << c.name;
+        LONG code = 0;
+        EXPECT_EQ(pop.Error(&code), c.error) << c.name;
+        EXPECT_EQ(code, c.code) << c.name;
         if (c.result == S_OK) {
             EXPECT_EQ(pop.c->State(), kConnected);
             EXPECT_EQ(pop.c->Disconnect(), S_OK);
@@ -94,7 +103,8 @@ TEST(Pop3Dialogue, LogonForms) {
 TEST(Pop3Dialogue, ListingWithTopAndRetrFallbackThenLoadAndDelete) {
     ScriptServer server;
     server.Send("+OK ready\r\n").Expect("USER mrose\r\n").Send("+OK\r\n").Expect("PASS tanstaaf\r\n").Send("+OK\r\n");
-    server.Expect("STAT\r\n").Send("+OK 2 320\r\n");
+    // STAT counts a message that LIST does not have: the others are listed.
+    server.Expect("STAT\r\n").Send("+OK 3 520\r\n").Expect("LIST\r\n").Send("+OK\r\n1 120\r\n2 200\r\n.\r\n");
     server.Expect("UIDL 1\r\n").Send("+OK 1 whqtswO00WBw418f9t5JxYwZ\r\n");
     server.Expect("TOP 1 1\r\n").Send("+OK\r\nSubject: one\r\n\r\n..first line\r\n.\r\n");
     server.Expect("UIDL 2\r\n").Send("+OK 2 QhdPYR:00WBw1Ph7x7\r\n");
@@ -134,6 +144,63 @@ TEST(Pop3Dialogue, ListingWithTopAndRetrFallbackThenLoadAndDelete) {
     EXPECT_EQ(code, -13);
     one->Release();
     EXPECT_TRUE(server.Finish()) << server.Failure();
+}
+
+void LogOn(ScriptServer &server) {
+    server.Send("+OK ready\r\n").Expect("USER mrose\r\n").Send("+OK\r\n").Expect("PASS tanstaaf\r\n").Send("+OK\r\n");
+}
+
+TEST(Pop3Dialogue, AnUnreadableHeadIsListedAndReportedWhenLoaded) {
+    ScriptServer server;
+    LogOn(server);
+    // Without LIST the numbers run up to STAT's count.
+    server.Expect("STAT\r\n").Send("+OK 2 200\r\n").Expect("LIST\r\n").Send("-ERR no LIST here\r\n");
+    for (const char *n : {"1", "2"}) {
+        server.Expect(std::string("UIDL ") + n + "\r\n").Send("+OK\r\n").Expect(std::string("TOP ") + n + " 1\r\n");
+        server.Send(n[0] == '1' ? "+OK\r\nSubject: bad\r\nX-Unreadable: yes\r\n.\r\n" : "+OK\r\nSubject: good\r\n.\r\n");
+    }
+    server.Expect("RETR 1\r\n").Send("+OK\r\nSubject: bad\r\nX-Unreadable: yes\r\n\r\ntext\r\n.\r\n");
+    server.Expect("QUIT\r\n").Send("+OK\r\n").Pause(50);
+    server.Start();
+    Pop3 pop(server.Port());
+    ASSERT_EQ(pop.c->Connect(), S_OK) << pop.Error();
+    ASSERT_EQ(pop.c->QueryMailbox(0), S_OK) << pop.Error();
+    ASSERT_EQ(pop.c->Mails().size(), 2u);
+    EXPECT_EQ(pop.c->made[0]->lines, (std::vector<String>{"Subject: bad", "X-Unreadable: yes"}));
+    EXPECT_EQ(pop.c->made[1]->lines, (std::vector<String>{"Subject: good"}));
+    EXPECT_EQ(pop.c->LoadRestOfMail(pop.c->made[0]), E_FAIL);
+    LONG code = 0;
+    EXPECT_EQ(pop.Error(&code), "unexpected empty boundary\r\n[clsPOP3MailConnection::LoadRestOfMail]\r\n");
+    EXPECT_EQ(code, -5);
+    EXPECT_EQ(pop.c->Disconnect(), S_OK);
+    EXPECT_TRUE(server.Finish()) << server.Failure();
+}
+
+TEST(Pop3Dialogue, MailboxStatus) {
+    struct Case {
+        const char *stat;
+        HRESULT result;
+        const char *error;
+    } cases[] = {
+        {"+OK 0 0\r\n", S_OK, ""}, // nothing to list: no LIST
+        {"+OK -1 0\r\n", E_ABORT, "unexpected reply '+OK -1 0'\r\n[clsPOP3MailConnection::OnQueryMailbox]\r\n"},
+        {"+OK\r\n", E_ABORT, "unexpected reply '+OK'\r\n[clsPOP3MailConnection::OnQueryMailbox]\r\n"},
+    };
+    for (const Case &c : cases) {
+        ScriptServer server;
+        LogOn(server);
+        server.Expect("STAT\r\n").Send(c.stat).Expect("QUIT\r\n").Send("+OK\r\n").Pause(50);
+        server.Start();
+        Pop3 pop(server.Port());
+        ASSERT_EQ(pop.c->Connect(), S_OK) << pop.Error();
+        EXPECT_EQ(pop.c->QueryMailbox(0), c.result) << c.stat;
+        LONG code = 0;
+        EXPECT_EQ(pop.Error(&code), c.error) << c.stat;
+        EXPECT_EQ(code, c.result == S_OK ? 0 : -6);
+        EXPECT_TRUE(pop.c->Mails().empty());
+        EXPECT_EQ(pop.c->Disconnect(), S_OK);
+        EXPECT_TRUE(server.Finish()) << c.stat << server.Failure();
+    }
 }
 
 TEST(Pop3Dialogue, QueryWithoutConnectionFindsAnEmptyMailbox) {

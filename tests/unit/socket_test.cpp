@@ -1,6 +1,8 @@
 // The socket layer against a scripted peer: connect failures, exact bytes,
 // receive rules, timeouts and the SOCKS handshakes.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include "log/except.h"
 #include "log/kvlog.h"
@@ -46,6 +48,35 @@ TEST(Socket, ConnectFailures) {
 
     text = Thrown([&] { s.Connect("no-such-host.invalid", 25, 1000); });
     EXPECT_EQ(text.rfind("gethostby[addr|name](no-such-host.invalid) failed: ", 0), 0u) << text;
+
+    // A listener whose queue is full lets the connect run into its timeout.
+    int listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    bind(listener, reinterpret_cast<sockaddr *>(&a), sizeof a);
+    getsockname(listener, reinterpret_cast<sockaddr *>(&a), &len);
+    listen(listener, 0);
+    int queued = socket(AF_INET, SOCK_STREAM, 0);
+    connect(queued, reinterpret_cast<sockaddr *>(&a), sizeof a);
+    text = Thrown([&] { s.Connect("127.0.0.1", ntohs(a.sin_port), 300); });
+    EXPECT_EQ(text, Format("connect(127.0.0.1:%d) failed: %s|[Connect()]|", int(ntohs(a.sin_port)),
+                           clsSocket::GetSocketErrorText(10060).c_str()));
+    close(queued);
+    close(listener);
+
+    // No descriptor left for a socket.
+    rlimit old{};
+    getrlimit(RLIMIT_NOFILE, &old);
+    rlimit none = old;
+    none.rlim_cur = rlim_t(open("/dev/null", O_RDONLY));
+    close(int(none.rlim_cur));
+    setrlimit(RLIMIT_NOFILE, &none);
+    text = Thrown([&] { s.Connect("127.0.0.1", port, 1000); }, &code);
+    setrlimit(RLIMIT_NOFILE, &old);
+    EXPECT_EQ(text, "invalid socket|[Connect()]|");
+    EXPECT_EQ(code, -2);
 }
 
 TEST(Socket, SendsEverythingAndReceivesByTheRules) {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "log/except.h"
+#include "log/kvlog.h"
 #include "script_server.h"
 #include "transport/text_socket.h"
 
@@ -27,21 +28,120 @@ template <class F> std::string Thrown(F f, int32_t *code = nullptr) {
 
 std::vector<String> Lines(std::initializer_list<const char *> l) { return std::vector<String>(l.begin(), l.end()); }
 
-TEST(SmtpSocket, MultiLineReplyInOneOrManyChunks) {
-    for (bool chunked : {false, true}) {
+// Counts how often a reply line is tested for being the last one.
+class TestCounter : public IKvLogSlot {
+  public:
+    int tests = 0;
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void **ppv) override {
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE WriteLine(BSTR line) override {
+        tests += Narrow(WideView(reinterpret_cast<const char16_t *>(line))).find("Complete: test '") != String::npos;
+        return S_OK;
+    }
+};
+
+TEST(SmtpSocket, RepliesEndAtTheirFinalLine) {
+    const std::vector<String> three = Lines({"250-first", "250-second", "250 last"});
+    struct Case {
+        std::vector<std::string> chunks;
+        std::vector<String> lines;
+    } cases[] = {
+        {{"250-first\r\n250-second\r\n250 last\r\n"}, three},
+        {{"250-first\r\n", "250-second\r\n", "250 last\r\n"}, three},
+        // The text after the code is optional.
+        {{"250\r\n"}, Lines({"250"})},
+        {{"250-a\r\n", "250\r\n"}, Lines({"250-a", "250"})},
+    };
+    for (const Case &c : cases) {
         ScriptServer server;
         server.Expect("EHLO me\r\n");
-        if (chunked) server.Send("250-first\r\n").Pause(30).Send("250-second\r\n").Pause(30).Send("250 last\r\n");
-        else server.Send("250-first\r\n250-second\r\n250 last\r\n");
+        for (const std::string &chunk : c.chunks) server.Send(chunk).Pause(30);
         server.Pause(50);
         server.Start();
+        TestCounter counter;
+        KvLog().SetLogSlot(&counter);
+        KvLog().SetOutputMode(2);
+        KvLog().SetLogLevel(3);
         clsSMTPSocket s;
         s.Connect("127.0.0.1", server.Port(), 3000);
-        EXPECT_EQ(s.SocketQuery("EHLO me", {250}), 0);
+        EXPECT_EQ(s.SocketQuery("EHLO me", {250}), 0) << c.chunks.front();
+        KvLog().ResetForTests();
         EXPECT_EQ(s.LastReplyCode(), 250);
-        EXPECT_EQ(s.ReplyLines(), Lines({"250-first", "250-second", "250 last"})) << chunked;
+        EXPECT_EQ(s.ReplyLines(), c.lines) << c.chunks.front();
+        EXPECT_EQ(size_t(counter.tests), c.lines.size()) << "each line is tested once";
         EXPECT_TRUE(server.Finish()) << server.Failure();
     }
+}
+
+// Bounds of a command reply, and of a data reply by what the caller expects.
+TEST(TextSockets, RepliesAreBounded) {
+    std::string manyLines;
+    for (int i = 0; i < 600; ++i) manyLines += "250-x\r\n";
+    struct Case {
+        bool pop3;
+        size_t dataLines, dataBytes; // 0: a command reply
+        std::string reply;
+        const char *error;
+    } cases[] = {
+        {false, 0, 0, manyLines + "250 end\r\n", "reply longer than 512 lines"},
+        {false, 0, 0, "250-" + std::string(70000, 'x'), "reply longer than 65536 bytes"},
+        {true, 0, 0, "+OK\r\n" + std::string(70000, 'x') + "\r\n.\r\n", "reply longer than 65536 bytes"},
+        {true, 10, 100000, "+OK\r\n" + std::string(30, '\n') + ".\r\n", "reply longer than 10 lines"},
+        {true, 1000, 1000, "+OK\r\n" + std::string(2000, 'y') + "\r\n.\r\n", "reply longer than 1000 bytes"},
+    };
+    for (const Case &c : cases) {
+        ScriptServer server;
+        server.Expect("NOOP\r\n").Send(c.reply).Pause(100);
+        server.Start();
+        clsSMTPSocket smtp;
+        clsPOP3Socket pop3;
+        int32_t code = 0;
+        std::string error;
+        if (c.pop3) {
+            pop3.Connect("127.0.0.1", server.Port(), 3000);
+            if (c.dataLines) pop3.ExpectData(c.dataLines, c.dataBytes);
+            error = Thrown([&] { pop3.SocketQueryMulti("NOOP"); }, &code);
+        } else {
+            smtp.Connect("127.0.0.1", server.Port(), 3000);
+            error = Thrown([&] { smtp.SocketQuery("NOOP", {250}); }, &code);
+            EXPECT_FALSE(smtp.HasSocket()) << "the rest must not pass for the next reply";
+        }
+        EXPECT_EQ(error, std::string(c.error) + "|[clsTextSocket::SocketQuery]|" + (c.pop3 ? "" : "[clsSMTPSocket::SocketQuery]|"));
+        EXPECT_EQ(code, -2);
+        EXPECT_FALSE(pop3.HasSocket());
+        server.Finish();
+    }
+}
+
+// A server that trickles a command reply must not hold it beyond the timeout;
+// message data may take longer as long as it keeps coming.
+TEST(TextSockets, ACommandReplyEndsWithinTheTimeout) {
+    {
+        ScriptServer server;
+        server.Drip("250 " + std::string(40, 'x') + "\r\n", 50);
+        server.Start();
+        clsSMTPSocket s;
+        s.Connect("127.0.0.1", server.Port(), 1000);
+        int32_t code = 0;
+        EXPECT_EQ(Thrown([&] { s.SocketWaitReply({250}); }, &code),
+                  "recv() failed: " + clsSocket::GetSocketErrorText(10060) +
+                      "|[clsTextSocket::SocketQuery]|[clsSMTPSocket::SocketWaitReply]|");
+        EXPECT_EQ(code, -2);
+        server.Finish();
+    }
+    ScriptServer server;
+    server.Expect("RETR 1\r\n").Drip("+OK\r\n" + std::string(50, 'x') + "\r\n.\r\n", 25).Pause(50);
+    server.Start();
+    clsPOP3Socket s;
+    s.Connect("127.0.0.1", server.Port(), 1000);
+    s.ExpectData(10, 1000);
+    EXPECT_EQ(s.SocketQueryMulti("RETR 1"), 0);
+    EXPECT_EQ(s.ReplyLines(), Lines({"+OK", std::string(50, 'x').c_str()}));
+    EXPECT_TRUE(server.Finish()) << server.Failure();
 }
 
 TEST(SmtpSocket, RejectedReplies) {
@@ -54,6 +154,7 @@ TEST(SmtpSocket, RejectedReplies) {
         {"4\r\n", {250}, "unexpected reply '4'"},
         {"554 no\r\n", {250}, "unexpected reply '554 no'"},
         {"hello\r\n", {250}, "unexpected reply 'hello'"},
+        {"550-x\r\n550 y\r\n", {250}, "unexpected reply '550-x'"},
     };
     for (const Case &c : cases) {
         ScriptServer server;
@@ -68,26 +169,31 @@ TEST(SmtpSocket, RejectedReplies) {
         EXPECT_EQ(code, -6);
         server.Finish();
 
+        // The whole refused reply is read: the next one is the next reply.
         ScriptServer again;
-        again.Expect("NOOP\r\n").Send(c.reply).Pause(50);
+        again.Expect("NOOP\r\n").Send(c.reply).Expect("RSET\r\n").Send("250 reset\r\n").Pause(50);
         again.Start();
         clsSMTPSocket t;
         t.Connect("127.0.0.1", again.Port(), 3000);
         EXPECT_EQ(t.SocketQueryWithUnexpected("NOOP", c.allowed), -6) << c.reply;
-        again.Finish();
+        EXPECT_EQ(t.SocketQuery("RSET", {250}), 0) << c.reply;
+        EXPECT_EQ(t.ReplyLines(), Lines({"250 reset"})) << c.reply;
+        EXPECT_TRUE(again.Finish()) << again.Failure();
     }
 }
 
-TEST(SmtpSocket, GreetingAndBytesOfTheNextReplyStayPending) {
+TEST(SmtpSocket, GreetingAndBytesOfTheNextRepliesStayPending) {
     ScriptServer server;
-    // The greeting arrives with the start of a later reply glued to it, and a
-    // CR LF split across two sends.
-    server.Send("220 hi\r\n250 o").Expect("NOOP\r\n").Send("k\r").Pause(30).Send("\n").Pause(50);
+    // The greeting arrives with a whole later reply and the start of another
+    // glued to it, and a CR LF split across two sends.
+    server.Send("220 hi\r\n250 first\r\n250 o").Expect("NOOP\r\nNOOP\r\n").Send("k\r").Pause(30).Send("\n").Pause(50);
     server.Start();
     clsSMTPSocket s;
     s.Connect("127.0.0.1", server.Port(), 3000);
     EXPECT_EQ(s.SocketWaitReply({220}), 0);
     EXPECT_EQ(s.ReplyLines(), Lines({"220 hi"}));
+    EXPECT_EQ(s.SocketQuery("NOOP", {250}), 0);
+    EXPECT_EQ(s.ReplyLines(), Lines({"250 first"}));
     EXPECT_EQ(s.SocketQuery("NOOP", {250}), 0);
     EXPECT_EQ(s.ReplyLines(), Lines({"250 ok"}));
     EXPECT_TRUE(server.Finish()) << server.Failure();
@@ -144,9 +250,8 @@ TEST(Pop3Socket, MultiLineReplyEndsAtTheDotAndIsUnstuffed) {
     server.Expect("RETR 1\r\n")
         .Send("+OK 40 octets\r\nSubject: x\r\n\r\n..\r\n")
         .Pause(30)
-        .Send("..leading period\r\n.\r\n+OK next")
+        .Send("..leading period\r\n.\r\n+OK next\r\n")
         .Expect("NOOP\r\n")
-        .Send("\r\n")
         .Pause(50);
     server.Start();
     clsPOP3Socket s;
@@ -189,6 +294,7 @@ TEST(Pop3Socket, MultiLineRepliesSplitAnywhere) {
         server.Start();
         clsPOP3Socket s;
         s.Connect("127.0.0.1", server.Port(), 3000);
+        s.ExpectData(10000, 1000000);
         EXPECT_EQ(s.SocketQueryMulti("RETR 1"), 0) << c.name;
         EXPECT_TRUE(s.ReplyLines() == c.lines) << c.name << ": " << s.ReplyLines().size() << " lines";
         // Nothing of the reply is left over for the next one.

@@ -166,17 +166,24 @@ bool TcpSocket::Create(const SocketAddress &forAddress) {
     return true;
 }
 
-bool TcpSocket::SetTimeouts(uint32_t milliseconds) {
+namespace {
+bool SetTimeout(intptr_t handle, int option, uint32_t milliseconds) {
     timeval tv;
     tv.tv_sec = milliseconds / 1000;
     tv.tv_usec = (milliseconds % 1000) * 1000;
-    if (setsockopt(int(handle_), SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv) != 0 ||
-        setsockopt(int(handle_), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0) {
+    if (setsockopt(int(handle), SOL_SOCKET, option, &tv, sizeof tv) != 0) {
         SetErrorFromErrno();
         return false;
     }
     return true;
 }
+} // namespace
+
+bool TcpSocket::SetTimeouts(uint32_t milliseconds) {
+    return SetTimeout(handle_, SO_SNDTIMEO, milliseconds) && SetTimeout(handle_, SO_RCVTIMEO, milliseconds);
+}
+
+bool TcpSocket::SetReceiveTimeout(uint32_t milliseconds) { return SetTimeout(handle_, SO_RCVTIMEO, milliseconds); }
 
 namespace {
 int IntOption(intptr_t handle, int option) {
@@ -198,7 +205,8 @@ bool TcpSocket::Connect(uint32_t address, uint16_t port) {
     for (;;) {
         if (connect(int(handle_), reinterpret_cast<sockaddr *>(&sa), sizeof sa) == 0) return true;
         if (errno == EINTR) continue;
-        SetErrorFromErrno();
+        if (errno == EINPROGRESS) t_lastError = 10060; // timed out, as below
+        else SetErrorFromErrno();
         return false;
     }
 }
@@ -208,7 +216,10 @@ bool TcpSocket::Connect(const SocketAddress &address) {
         if (connect(int(handle_), reinterpret_cast<const sockaddr *>(address.storage), socklen_t(address.length)) == 0)
             return true;
         if (errno == EINTR) continue;
-        SetErrorFromErrno();
+        // A blocking connect that outlasts the send timeout ends "in progress":
+        // for the caller it timed out.
+        if (errno == EINPROGRESS) t_lastError = 10060;
+        else SetErrorFromErrno();
         return false;
     }
 }

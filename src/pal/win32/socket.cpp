@@ -66,6 +66,11 @@ bool TcpSocket::SetTimeouts(uint32_t milliseconds) {
            setsockopt(S(handle_), SOL_SOCKET, SO_RCVTIMEO, v, sizeof ms) == 0;
 }
 
+bool TcpSocket::SetReceiveTimeout(uint32_t milliseconds) {
+    DWORD ms = milliseconds;
+    return setsockopt(S(handle_), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char *>(&ms), sizeof ms) == 0;
+}
+
 namespace {
 int IntOption(intptr_t handle, int option) {
     int value = 0;
