@@ -404,10 +404,10 @@ TEST(ImapDialogue, NamesAndIdentifiers) {
     EXPECT_EQ(EncodeModifiedUtf7(u"~peter/mail/\u53F0\u5317/\u65E5\u672C\u8A9E"), "~peter/mail/&U,BTFw-/&ZeVnLIqe-");
     EXPECT_EQ(EncodeModifiedUtf7(u"A&B \u00E9\u00E8x\U0001F600"), "A&-B &AOkA6A-x&2D3eAA-");
     uint32_t validity = 0, uid = 0;
-    EXPECT_TRUE(ParseImapMailId("4294967295.1", validity, uid));
+    EXPECT_TRUE(ParseImapMailId("4294967295.1:<a.b@c>", validity, uid));
     EXPECT_EQ(validity, 4294967295u);
     EXPECT_EQ(uid, 1u);
-    for (const char *bad : {"4294967296.1", "0.1", "1.0", "1.", ".1", "1 2", "1.2.3", "", "12"})
+    for (const char *bad : {"4294967296.1", "0.1", "1.0", "1.", ".1", "1 2", "1.2.3", "", "12", "1.2x:", ":1.2"})
         EXPECT_FALSE(ParseImapMailId(bad, validity, uid)) << bad;
 }
 

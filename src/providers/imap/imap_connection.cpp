@@ -142,6 +142,8 @@ struct Scoped {
 String ImapMailId(uint32_t uidValidity, uint32_t uid) { return Format("%u.%u", uidValidity, uid); }
 
 bool ParseImapMailId(std::string_view id, uint32_t &uidValidity, uint32_t &uid) {
+    // The reader adds ":" and the Message-ID.
+    id = id.substr(0, id.find(':'));
     size_t dot = id.find('.');
     return dot != std::string_view::npos && ParseNumber(id.substr(0, dot), uidValidity) &&
            ParseNumber(id.substr(dot + 1), uid);
@@ -527,8 +529,10 @@ HRESULT clsIMAPMailConnection::OnDeleteMail(const String &id) {
         e.Push("[clsIMAPMailConnection::OnDeleteMail]");
         throw;
     }
+    uint32_t validity = 0, uid = 0, deleted = UidOf(id, "OnDeleteMail");
     for (IKvMail *mail : Mails())
-        if (MailIdOf(mail) == id) MarkDeleted(mail);
+        if (ParseImapMailId(MailIdOf(mail), validity, uid) && validity == uidValidity_ && uid == deleted)
+            MarkDeleted(mail);
     return S_OK;
 }
 

@@ -12,9 +12,9 @@
 
 namespace kv {
 
-// The mail identifier "<UIDVALIDITY>.<UID>".
+// The mail identifier "<UIDVALIDITY>.<UID>" (to which the reader adds ":" and the Message-ID).
 String ImapMailId(uint32_t uidValidity, uint32_t uid);
-// False when the text is no such identifier.
+// False when the text does not begin with such an identifier.
 bool ParseImapMailId(std::string_view id, uint32_t &uidValidity, uint32_t &uid);
 
 class clsIMAPMailConnection : public clsConnectionBase {
