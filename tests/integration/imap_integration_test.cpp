@@ -315,6 +315,10 @@ TEST(ImapIntegration, StartTlsAndImplicitTls) {
     server.imap = true;
     ASSERT_TRUE(server.Start("mrose", "tanstaaf", false, pki.Cert("good"), pki.Key("good"))) << server.Log();
     server.Deliver("mrose", "1000000001.M1P1.test", kPlain);
+    // Large enough for the raw text to go to its file.
+    std::string big = "Subject: big\r\n\r\n";
+    while (big.size() < (5u << 20)) big += std::string(76, char('A' + big.size() % 26)) + "\r\n";
+    server.Deliver("mrose", "1000000002.M2P1.test", big);
     for (const char *mode : {"starttls", "implicit"}) {
         bool implicit = std::string(mode) == "implicit";
         auto *imap = Configured<clsIMAPMailConnection>(Settings(
@@ -323,8 +327,9 @@ TEST(ImapIntegration, StartTlsAndImplicitTls) {
         ASSERT_EQ(imap->Connect(), S_OK) << mode << ": " << ErrorOf(imap) << server.Log();
         ASSERT_EQ(imap->QueryMailbox(1), S_OK) << ErrorOf(imap);
         std::vector<IKvMail *> mails = Mails(imap);
-        ASSERT_EQ(mails.size(), 1u);
+        ASSERT_EQ(mails.size(), 2u);
         EXPECT_EQ(RawText(mails[0]), kPlain) << mode;
+        EXPECT_TRUE(RawText(mails[1]) == big) << mode;
         ReleaseAll(mails);
         EXPECT_EQ(imap->Disconnect(), S_OK);
         imap->Release();

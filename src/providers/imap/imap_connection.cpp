@@ -17,6 +17,8 @@ namespace {
 
 // A UID set stays below this in one command; longer sets take several.
 constexpr size_t kLongestSet = 1000;
+// A loaded mail larger than this keeps its raw text in its file rather than in memory.
+constexpr size_t kLargeText = 4u << 20;
 
 using Kind = clsImapResponse::Kind;
 
@@ -567,7 +569,15 @@ void clsIMAPMailConnection::ReadMailText(IKvMail *mail, String &text, bool compl
     arpa->Bodies().Clear();
     arpa->Attachments().Clear();
     arpa->GeneratedHeaders().Clear();
-    ReadMail(*arpa, text, complete ? 0u : uint32_t(kReadHeadersOnly));
+    if (complete && text.size() > kLargeText && IsRawForm(text)) {
+        // The raw text goes to its file: a second copy in memory would double the peak.
+        clsFileRWTemp &raw = arpa->RawText();
+        raw.Truncate();
+        raw.Write(text.data(), text.size());
+        ReadMail(*arpa, text, kReadRawTextKept);
+    } else {
+        ReadMail(*arpa, text, complete ? 0u : uint32_t(kReadHeadersOnly));
+    }
     // The reader kept its own copy as the raw text.
     String().swap(text);
     arpa->SetState(complete ? kMailLoaded : kMailListed);
