@@ -251,6 +251,19 @@ TEST(ImapDialogue, EdgeCases) {
              EXPECT_FALSE(mail->complete);
              EXPECT_EQ(imap.c->Disconnect(), S_OK);
          }},
+        {"QueryMarksMailsAsRead: a complete listing with BODY[], which sets \\Seen",
+         [](ScriptServer &s) {
+             Connected(s, "", "\"INBOX\"", "* 1 EXISTS\r\n* OK [UIDVALIDITY 9] v\r\n");
+             s.Expect("a3 UID FETCH 1:* (UID FLAGS RFC822.SIZE)\r\n").Send("* 1 FETCH (UID 4 FLAGS ())\r\na3 OK\r\n");
+             s.Expect("a4 UID FETCH 4 (UID BODY[])\r\n").Send("* 1 FETCH (UID 4 BODY[] {3}\r\nA:b FLAGS (\\Seen))\r\na4 OK\r\n");
+         },
+         [](Imap &imap) {
+             testsupport::SetIntOption(imap.c, u"QueryMarksMailsAsRead", 1);
+             ASSERT_EQ(imap.c->Connect(), S_OK) << imap.Error();
+             ASSERT_EQ(imap.c->QueryMailbox(1), S_OK) << imap.Error();
+             EXPECT_EQ(imap.c->made.at(0)->lines, std::vector<String>{"A:b"});
+             EXPECT_TRUE(imap.c->made.at(0)->complete);
+         }},
         {"a literal over the listed size is refused, the stream stays in step",
          [](ScriptServer &s) {
              Connected(s, "", "\"INBOX\"", "* 1 EXISTS\r\n* OK [UIDVALIDITY 9] v\r\n");
