@@ -48,6 +48,7 @@ class TestImap : public clsIMAPMailConnection {
         m->complete = complete;
     }
     void MarkDeleted(IKvMail *mail) override { static_cast<LinesMail *>(mail)->deleted = true; }
+    bool IsListed(IKvMail *mail) override { return !static_cast<LinesMail *>(mail)->complete; }
 };
 
 struct Imap {
@@ -263,6 +264,26 @@ TEST(ImapDialogue, EdgeCases) {
              ASSERT_EQ(imap.c->QueryMailbox(1), S_OK) << imap.Error();
              EXPECT_EQ(imap.c->made.at(0)->lines, std::vector<String>{"A:b"});
              EXPECT_TRUE(imap.c->made.at(0)->complete);
+         }},
+        {"loading reads the listed mails after it ahead while they fit",
+         [](ScriptServer &s) {
+             Connected(s, "", "\"INBOX\"", "* 3 EXISTS\r\n* OK [UIDVALIDITY 9] v\r\n");
+             s.Expect("a3 UID FETCH 1:* (UID FLAGS RFC822.SIZE)\r\n")
+                 .Send("* 1 FETCH (UID 4 FLAGS () RFC822.SIZE 3)\r\n* 2 FETCH (UID 5 FLAGS () RFC822.SIZE 3)\r\n"
+                       "* 3 FETCH (UID 9 FLAGS () RFC822.SIZE 8388606)\r\na3 OK\r\n");
+             s.Expect("a4 UID FETCH 4:5,9 (UID BODY.PEEK[HEADER])\r\n")
+                 .Send("* 1 FETCH (UID 4 BODY[HEADER] {0}\r\n)\r\n* 2 FETCH (UID 5 BODY[HEADER] {0}\r\n)\r\n"
+                       "* 3 FETCH (UID 9 BODY[HEADER] {0}\r\n)\r\na4 OK\r\n");
+             s.Expect("a5 UID FETCH 4:5 (UID BODY.PEEK[])\r\n")
+                 .Send("* 1 FETCH (UID 4 BODY[] {3}\r\nA:b)\r\n* 2 FETCH (UID 5 BODY[] {3}\r\nA:c)\r\na5 OK\r\n");
+         },
+         [](Imap &imap) {
+             ASSERT_EQ(imap.c->Connect(), S_OK) << imap.Error();
+             ASSERT_EQ(imap.c->QueryMailbox(0), S_OK) << imap.Error();
+             ASSERT_EQ(imap.c->LoadRestOfMail(imap.c->made.at(0)), S_OK) << imap.Error();
+             EXPECT_EQ(imap.c->made[1]->lines, std::vector<String>{"A:c"});
+             EXPECT_TRUE(imap.c->made[1]->complete);
+             EXPECT_FALSE(imap.c->made[2]->complete) << "8 MiB together at most";
          }},
         {"a literal over the listed size is refused, the stream stays in step",
          [](ScriptServer &s) {

@@ -19,6 +19,9 @@ namespace {
 constexpr size_t kLongestSet = 1000;
 // A loaded mail larger than this keeps its raw text in its file rather than in memory.
 constexpr size_t kLargeText = 4u << 20;
+// Loading reads the listed mails after the asked one ahead: at most this many, this many bytes together.
+constexpr size_t kReadAhead = 64;
+constexpr uint64_t kReadAheadBytes = 8u << 20;
 
 using Kind = clsImapResponse::Kind;
 
@@ -472,31 +475,52 @@ HRESULT clsIMAPMailConnection::LoadRestOfMail(IKvMail *mail) {
         return Fail(E_UNEXPECTED, -13, "clsIMAPMailConnection::LoadRestOfMail(): not connected");
     String id = MailIdOf(mail);
     try {
-        uint32_t uid = UidOf(id, "LoadRestOfMail");
-        // The size the listing gave bounds the memory a server can make us take (with room for a wrong count).
-        auto size = sizes_.find(uid);
-        uint64_t budget = size == sizes_.end() ? kLargestMail : std::max(size->second * 2, size->second + (1u << 20));
-        socket_.SetLiteralBudget(std::min(budget, kLargestMail));
+        std::map<uint32_t, IKvMail *> batch{{UidOf(id, "LoadRestOfMail"), mail}};
+        bool mark = ReadBoolOption("QueryMarksMailsAsRead");
+        // A host loads its mails one after another: the listed ones after this one
+        // come along while they fit, so it waits for the server once per batch, not
+        // once per mail. Never with BODY[]: that would mark mails nobody asked for.
+        uint64_t largest = 0;
+        auto size = [this](uint32_t uid) { auto it = sizes_.find(uid); return it == sizes_.end() ? kLargestMail : it->second; };
+        uint64_t bytes = size(batch.begin()->first);
+        const std::vector<IKvMail *> &mails = Mails();
+        auto next = std::find(mails.begin(), mails.end(), mail);
+        for (size_t looked = 0; !mark && next != mails.end() && ++next != mails.end() && looked < kReadAhead; ++looked) {
+            uint32_t validity = 0, uid = 0;
+            if (!IsListed(*next) || !ParseImapMailId(MailIdOf(*next), validity, uid) || validity != uidValidity_) continue;
+            if (bytes + size(uid) > kReadAheadBytes) break;
+            bytes += size(uid);
+            batch.emplace(uid, *next);
+        }
+        std::vector<uint32_t> uids;
+        for (const auto &[uid, m] : batch) uids.push_back(uid), largest = std::max(largest, size(uid));
+        // The sizes the listing gave bound the memory a server can make us take (with room for a wrong count).
+        socket_.SetLiteralBudget(std::min(std::max(largest * 2, largest + (1u << 20)), kLargestMail));
         bool found = false;
         std::optional<clsExcept> failed;
-        const char *item = ReadBoolOption("QueryMarksMailsAsRead") ? "BODY[]" : "BODY.PEEK[]";
-        socket_.Query(clsImapCommand(Format("UID FETCH %u (UID %s)", uid, item)), [&](clsImapResponse &r) {
-            if (r.kind == Kind::Broken && r.tag == "*") {
-                if (!failed) failed = clsExcept(-6, Format("IMAP response not understood (%s): '%s'", r.error.c_str(),
-                                                           PrintableText(r.line).c_str()));
-                return;
-            }
-            uint32_t got = 0;
-            if (!IsFetch(r) || !ToUid(FetchItem(r, "UID"), got) || got != uid) return Untagged(r);
-            clsImapValue *text = FetchItem(r, "BODY[]");
-            if (found || !text || text->kind != clsImapValue::Kind::String) return;
-            found = true;
-            try {
-                ReadMailText(mail, text->text, true);
-            } catch (const clsExcept &e) {
-                failed = e;
-            }
-        });
+        const char *item = mark ? "BODY[]" : "BODY.PEEK[]";
+        socket_.Query(clsImapCommand(Format("UID FETCH %s (UID %s)", UidSets(uids).front().c_str(), item)),
+                      [&](clsImapResponse &r) {
+                          if (r.kind == Kind::Broken && r.tag == "*") {
+                              if (!failed)
+                                  failed = clsExcept(-6, Format("IMAP response not understood (%s): '%s'",
+                                                                r.error.c_str(), PrintableText(r.line).c_str()));
+                              return;
+                          }
+                          uint32_t got = 0;
+                          if (!IsFetch(r) || !ToUid(FetchItem(r, "UID"), got) || !batch.count(got)) return Untagged(r);
+                          clsImapValue *text = FetchItem(r, "BODY[]");
+                          IKvMail *target = batch[got];
+                          if (!target || !text || text->kind != clsImapValue::Kind::String) return;
+                          batch[got] = nullptr; // read once
+                          try {
+                              ReadMailText(target, text->text, true);
+                              found = found || target == mail;
+                          } catch (const clsExcept &e) {
+                              // A mail read ahead that fails stays listed and fails when it is asked for.
+                              if (target == mail) failed = e;
+                          }
+                      });
         socket_.SetLiteralBudget(clsImapParser::kDefaultLiteralBudget);
         if (failed) throw *failed;
         if (!found)
@@ -581,6 +605,11 @@ void clsIMAPMailConnection::ReadMailText(IKvMail *mail, String &text, bool compl
     // The reader kept its own copy as the raw text.
     String().swap(text);
     arpa->SetState(complete ? kMailLoaded : kMailListed);
+}
+
+bool clsIMAPMailConnection::IsListed(IKvMail *mail) {
+    clsArpaMail *arpa = ArpaOf(mail);
+    return arpa && arpa->State() == kMailListed;
 }
 
 void clsIMAPMailConnection::MarkDeleted(IKvMail *mail) {

@@ -43,6 +43,8 @@ class clsIMAPMailConnection : public clsConnectionBase {
     // Hands a message's text (its header block, or all of it) to the mail's reader.
     virtual void ReadMailText(IKvMail *mail, String &text, bool complete);
     virtual void MarkDeleted(IKvMail *mail);
+    // Whether a mail of the list still waits for its content.
+    virtual bool IsListed(IKvMail *mail);
 
   private:
     void Untagged(clsImapResponse &response);
