@@ -135,9 +135,9 @@ def transport():
     r = run(["/usr/bin/python3", os.path.join(root, "bench", "transport", "transport_bench.py"), build, "--tmpfs"] +
             (["--quick"] if quick else []))
     rows = [json.loads(l) for l in r.stdout.splitlines() if l.startswith("{")]
-    out.append("## Transports: ours against Python's smtplib/poplib and curl\n")
+    out.append("## Transports: ours against Python's smtplib/poplib/imaplib and curl\n")
     out.append("Loopback, a fast sink written for the benchmark (so the clients are measured; with STARTTLS through "
-               "OpenSSL and a throw-away CA that every client checks), dovecot for POP3. curl only uploads messages "
+               "OpenSSL and a throw-away CA that every client checks), dovecot for POP3 and IMAP. curl only uploads messages "
                "rendered beforehand and is not charged for composing them; ours and Python compose each mail inside "
                "the timed run. Ours and the Python sides each run in a fresh process and time their own work (start-up "
                "left out); curl is timed as a whole process. Each side ran %s times, the sides taking turns: the rate "
@@ -153,6 +153,11 @@ def transport():
         if row["side"] == "orkv14":
             ours[key] = row["rate"]
     for row in rows:
+        if row.get("memory"):
+            out.append("| %s | %s | %.1f MB | %.2f %s | %.2f - %.2f | |" % (
+                row["case"], row["side"], row["seconds"], row["rate"], row["unit"],
+                row["worst"] * row["rate"] / row["seconds"], row["best_rate"]))
+            continue
         key = row["case"].split(" (")[0]
         mine = row["side"].startswith("orkv14")
         ratio = "%.2fx" % (ours[key] / row["rate"]) if not mine and key in ours and row["rate"] else ""

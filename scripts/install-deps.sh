@@ -2,7 +2,7 @@
 # Installs the Debian packages the build and the tests need (as root).
 set -euo pipefail
 packages=(cmake ninja-build g++ clang pkg-config libpcre2-dev zlib1g-dev libgtest-dev libgmock-dev
-          libbenchmark-dev libgmime-3.0-dev python3 python3-aiosmtpd dovecot-pop3d dante-server
+          libbenchmark-dev libgmime-3.0-dev python3 python3-aiosmtpd dovecot-pop3d dovecot-imapd dante-server
           libssl-dev openssl libpython3.11-testsuite golang-github-jhillyerd-enmime-dev
           help2man dpkg-dev file lintian)
 missing=()

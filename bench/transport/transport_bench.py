@@ -1,14 +1,15 @@
 #!/usr/bin/python3
-"""Transport benchmark: ours against Python's smtplib/poplib and curl, in one run.
+"""Transport benchmark: ours against Python's smtplib/poplib/imaplib and curl, in one run.
 
 Usage: transport_bench.py BUILD_DIR [--quick] [--repeat N] [--only CASE,...] [--tmpfs] [--baseline BUILD_DIR]
-Cases: big, many, pop3, tls-big, tls-many (all by default). Each side of a case
+Cases: big, many, pop3, imap, imap-memory, tls-big, tls-many (all by default). Each side of a case
 runs N times (default 7), the sides taking turns, so that a busy machine
 disturbs them alike. Ours and the Python sides run in a fresh process each and
 time their own work; curl is timed as a whole process. Prints one JSON object per line: {"case", "side",
 "seconds" (median), "best", "worst", "runs", "rate" (of the median),
 "best_rate", "unit"}.
 """
+import imaplib
 import json
 import os
 import poplib
@@ -79,7 +80,18 @@ def smtp_connection(port, context):
 def peer(args):
     """--peer KIND ...: one Python side; prints the seconds of its work."""
     kind, port = args[0], int(args[1])
-    if kind == "pop3":
+    if kind == "imap":
+        def work():
+            m = imaplib.IMAP4("127.0.0.1", port)
+            m.login("bench", "pw")
+            m.select("INBOX")
+            _, flags = m.uid("FETCH", "1:*", "(UID FLAGS RFC822.SIZE)")
+            uids = [line.split(b"UID ")[1].split()[0].rstrip(b")") for line in flags if line]
+            m.uid("FETCH", b",".join(uids), "(UID BODY.PEEK[HEADER])")
+            for uid in uids:
+                m.uid("FETCH", uid, "(UID BODY.PEEK[])")
+            m.logout()
+    elif kind == "pop3":
         def work():
             p = poplib.POP3("127.0.0.1", port)
             p.user("bench")
@@ -234,9 +246,9 @@ def smtp_cases(work, tls):
         stop_sink(sink)
 
 
-def pop3_case(work):
-    if not os.path.exists("/usr/sbin/dovecot"):
-        return
+def start_dovecot(work, protocol, messages):
+    """dovecot serving `protocol` over the maildir of user "bench" (password "pw")
+    holding the messages; returns the server and its port."""
     import socket
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))
@@ -245,8 +257,7 @@ def pop3_case(work):
     gid = 65534 if os.getuid() == 0 else os.getgid()
     for d in ("run", "state", "mail/bench/new", "mail/bench/cur", "mail/bench/tmp", "home"):
         os.makedirs(os.path.join(work, d), exist_ok=True)
-    text = small_message().as_bytes()
-    for i in range(mailbox):
+    for i, text in enumerate(messages):
         with open(os.path.join(work, "mail/bench/new/%d.M%dP1.bench" % (1000000000 + i, i)), "wb") as f:
             f.write(text)
     for root, dirs, files in os.walk(os.path.join(work, "mail")):
@@ -260,7 +271,7 @@ def pop3_case(work):
         f.write(f"""base_dir = {work}/run
 state_dir = {work}/state
 log_path = {work}/dovecot.log
-protocols = pop3
+protocols = {protocol}
 listen = 127.0.0.1
 ssl = no
 disable_plaintext_auth = no
@@ -276,8 +287,8 @@ userdb {{
   driver = static
   args = uid={uid} gid={gid} home={work}/home/%u
 }}
-service pop3-login {{
-  inet_listener pop3 {{
+service {protocol}-login {{
+  inet_listener {protocol} {{
     port = {port}
   }}
   chroot =
@@ -287,19 +298,70 @@ service anvil {{
 }}
 """)
     server = subprocess.Popen(["/usr/sbin/dovecot", "-F", "-c", os.path.join(work, "dovecot.conf")])
+    for _ in range(100):
+        try:
+            socket.create_connection(("127.0.0.1", port), 0.2).close()
+            break
+        except OSError:
+            time.sleep(0.1)
+    return server, port
+
+
+def stop_dovecot(server):
+    server.terminate()
+    server.wait(timeout=10)
+
+
+def pop3_case(work):
+    if not os.path.exists("/usr/sbin/dovecot"):
+        return
+    server, port = start_dovecot(work, "pop3", [small_message().as_bytes()] * mailbox)
     try:
-        for _ in range(100):
-            try:
-                socket.create_connection(("127.0.0.1", port), 0.2).close()
-                break
-            except OSError:
-                time.sleep(0.1)
         compare("list and load a %d-message POP3 mailbox" % mailbox, ours_sides(["pop3", str(port), "bench", "pw"]) + [
             ("Python poplib", None, lambda: py_side("pop3", port)),
         ], mailbox, "mails/s")
     finally:
-        server.terminate()
-        server.wait(timeout=10)
+        stop_dovecot(server)
+
+
+def imap_case(work):
+    if not os.path.exists("/usr/lib/dovecot/imap"):
+        return
+    server, port = start_dovecot(work, "imap", [small_message().as_bytes()] * mailbox)
+    try:
+        compare("list and load a %d-message IMAP folder" % mailbox, ours_sides(["imap", str(port), "bench", "pw"]) + [
+            ("Python imaplib", None, lambda: py_side("imap", port)),
+        ], mailbox, "mails/s")
+    finally:
+        stop_dovecot(server)
+
+
+def imap_memory_case(work):
+    """What loading one big message over IMAP adds to our peak resident size."""
+    if not os.path.exists("/usr/lib/dovecot/imap"):
+        return
+    os.makedirs(work)
+    data = os.path.join(work, "data.bin")
+    with open(data, "wb") as f:
+        f.write(os.urandom((big_mb << 20) * 3 // 4))  # base64 makes it the message's size
+    message = big_message(data).as_bytes(policy=big_message(data).policy.clone(linesep="\r\n"))
+    server, port = start_dovecot(work, "imap", [message])
+    try:
+        client = os.path.join(build, "bench", "kv_bench_smtp_client")
+        runs = []
+        for _ in range(repeat):
+            r = subprocess.run([client, "imap-memory", str(port), "bench", "pw"], check=True, stdout=subprocess.PIPE,
+                               stderr=subprocess.DEVNULL, text=True)
+            runs.append(float(r.stdout.split()[0]))
+        size = len(message) / (1 << 20)
+        median = statistics.median(runs)
+        print(json.dumps({"case": "memory loading one %.0f MB message over IMAP (added to the peak resident size)"
+                          % size, "side": "orkv14", "seconds": round(median, 1), "best": min(runs),
+                          "worst": max(runs), "runs": len(runs), "rate": round(median / size, 2),
+                          "best_rate": round(min(runs) / size, 2), "unit": "x the message", "memory": True}),
+              flush=True)
+    finally:
+        stop_dovecot(server)
 
 
 def main():
@@ -310,6 +372,10 @@ def main():
             smtp_cases(work, False)
         if wanted("pop3"):
             pop3_case(os.path.join(work, "pop3"))
+        if wanted("imap"):
+            imap_case(os.path.join(work, "imap"))
+        if wanted("imap-memory"):
+            imap_memory_case(os.path.join(work, "imap-memory"))
         if wanted("tls-big") or wanted("tls-many"):
             os.makedirs(os.path.join(work, "tls"))
             smtp_cases(os.path.join(work, "tls"), True)

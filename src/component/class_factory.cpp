@@ -5,6 +5,7 @@
 #include "component/configuration.h"
 #include "log/kvlog.h"
 #include "providers/cdosys/cdosys_connection.h"
+#include "providers/imap/imap_connection.h"
 #include "providers/smapi/smapi_connection.h"
 #include "providers/xmapi/enum_mapi_profiles.h"
 #include "providers/xmapi/xmapi_connection.h"
@@ -50,13 +51,14 @@ clsConnectionBase *NewConnection(REFIID riid) {
     if (IsEqualIID(riid, IID_IKvXMAPIRecvConnection)) return new clsXMAPIMailConnection(false);
     if (IsEqualIID(riid, IID_IKvCDOSYSSendConnection)) return new clsCDOSYSMailConnection(true);
     if (IsEqualIID(riid, IID_IKvCDOSYSRecvConnection)) return new clsCDOSYSMailConnection(false);
+    if (IsEqualIID(riid, IID_IKvIMAPRecvConnection)) return new clsIMAPMailConnection();
     return nullptr;
 }
 
 bool IsSelector(REFIID riid) {
     for (const IID *id : {&IID_IKvSMTPSendConnection, &IID_IKvPOP3RecvConnection, &IID_IKvSMAPISendConnection,
                           &IID_IKvSMAPIRecvConnection, &IID_IKvXMAPISendConnection, &IID_IKvXMAPIRecvConnection,
-                          &IID_IKvCDOSYSSendConnection, &IID_IKvCDOSYSRecvConnection})
+                          &IID_IKvCDOSYSSendConnection, &IID_IKvCDOSYSRecvConnection, &IID_IKvIMAPRecvConnection})
         if (IsEqualIID(riid, *id)) return true;
     return false;
 }

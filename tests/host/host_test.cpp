@@ -106,6 +106,7 @@ TEST_F(HostTest, EverySelectorGivesAConnectionAnsweringItsInterfaces) {
     } cases[] = {
         {&IID_IKvSMTPSendConnection, nullptr},
         {&IID_IKvPOP3RecvConnection, nullptr},
+        {&IID_IKvIMAPRecvConnection, nullptr},
         {&IID_IKvCDOSYSSendConnection, &IID_IKvCDOSYSRecvConnection},
         {&IID_IKvCDOSYSRecvConnection, &IID_IKvCDOSYSSendConnection},
     };

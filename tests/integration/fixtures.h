@@ -1,6 +1,6 @@
 // Real servers for the integration tests, started on loopback in temporary
 // directories and torn down with the fixture: an aiosmtpd sink, dovecot's
-// POP3 server and dante as SOCKS proxy.
+// POP3 and IMAP servers and dante as SOCKS proxy.
 #pragma once
 
 #include <fcntl.h>
@@ -219,16 +219,20 @@ class SmtpSink {
     uint16_t port_ = 0;
 };
 
-// dovecot's POP3 server over a maildir the test fills.
+// dovecot's POP3 server, and with `imap` set its IMAP server, over a maildir the test fills.
 class Dovecot {
   public:
     static bool Available() { return Exists("/usr/sbin/dovecot"); }
-    // With a certificate: STLS on Port() and TLS from the first byte on TlsPort().
+    static bool ImapAvailable() { return Available() && Exists("/usr/lib/dovecot/imap"); }
+    // With a certificate: STLS on Port() and TLS from the first byte on TlsPort()
+    // (IMAP: STARTTLS on ImapPort(), TLS from the first byte on ImapTlsPort()).
     bool Start(const std::string &user, const std::string &password, bool apop, const std::string &cert = "",
                const std::string &key = "") {
         dir_ = TempDir("pop3");
         port_ = FreePort();
         if (!cert.empty()) tlsPort_ = FreePort();
+        if (imap) imapPort_ = FreePort();
+        if (imap && !cert.empty()) imapTlsPort_ = FreePort();
         for (const char *d : {"/run", "/state", "/mail", "/home"}) fs::create_directories(dir_ + d);
         std::ofstream(dir_ + "/users") << user << ":{PLAIN}" << password << "::::::\n";
         // Mail processes never run as root: as root, the mail belongs to nobody.
@@ -242,12 +246,13 @@ class Dovecot {
         conf << "base_dir = " << dir_ << "/run\n"
              << "state_dir = " << dir_ << "/state\n"
              << "log_path = " << dir_ << "/dovecot.log\n"
-             << "protocols = pop3\n"
+             << "protocols = pop3" << (imap ? " imap" : "") << "\n"
              << "listen = " << listen << "\n"
              << (cert.empty() ? std::string("ssl = no\n")
                                  : "ssl = yes\nssl_cert = <" + cert + "\nssl_key = <" + key + "\n")
              << "disable_plaintext_auth = no\n"
-             << "auth_mechanisms = plain" << (apop ? " apop" : "") << "\n"
+             << "auth_mechanisms = " << mechanisms << (apop ? " apop" : "") << "\n"
+             << "auth_failure_delay = 0\n"
              << "mail_location = maildir:" << dir_ << "/mail/%u\n"
              << "pop3_uidl_format = %08Xu%08Xv\n"
              << "first_valid_uid = 0\nfirst_valid_gid = 0\n"
@@ -261,28 +266,39 @@ class Dovecot {
                           : std::string())
              << "}\n"
              << "service anvil {\n  chroot =\n}\nservice pop3-login {\n  chroot =\n}\n";
+        if (imap)
+            conf << "service imap-login {\n  chroot =\n  inet_listener imap {\n    port = " << imapPort_ << "\n  }\n"
+                 << (imapTlsPort_ ? "  inet_listener imaps {\n    port = " + std::to_string(imapTlsPort_) +
+                                        "\n    ssl = yes\n  }\n"
+                                  : std::string())
+                 << "}\n";
         conf.close();
         if (!process_.Start({"/usr/sbin/dovecot", "-F", "-c", dir_ + "/dovecot.conf"})) return false;
         bool ipv6 = listen.find(':') != std::string::npos;
-        return WaitForPort(port_, 10000, ipv6) && (!tlsPort_ || WaitForPort(tlsPort_, 10000, ipv6));
+        return WaitForPort(port_, 10000, ipv6) && (!tlsPort_ || WaitForPort(tlsPort_, 10000, ipv6)) &&
+               (!imapPort_ || WaitForPort(imapPort_, 10000, ipv6)) &&
+               (!imapTlsPort_ || WaitForPort(imapTlsPort_, 10000, ipv6));
     }
-    // Places a message in the user's maildir (new/), as delivered mail.
-    void Deliver(const std::string &user, const std::string &name, const std::string &text) {
-        std::string box = dir_ + "/mail/" + user;
+    // Places a message in the user's maildir (new/), as delivered mail; in a
+    // folder other than INBOX when given (its name as stored: modified UTF-7).
+    void Deliver(const std::string &user, const std::string &name, const std::string &text,
+                 const std::string &folder = "") {
+        std::string box = dir_ + "/mail/" + user + (folder.empty() ? "" : "/." + folder);
         for (const char *d : {"/new", "/cur", "/tmp"}) fs::create_directories(box + d);
         std::ofstream(box + "/new/" + name, std::ios::binary) << text;
-        for (const std::string &p : {dir_ + "/mail", dir_ + "/home", box}) {
+        for (const std::string &p : {dir_ + "/mail", dir_ + "/home", dir_ + "/mail/" + user}) {
             std::error_code ec;
             if (chown(p.c_str(), mailUid_, mailGid_) != 0) continue;
             for (auto it = fs::recursive_directory_iterator(p, ec); !ec && it != fs::recursive_directory_iterator(); ++it)
                 if (chown(it->path().c_str(), mailUid_, mailGid_) != 0) break;
         }
     }
-    size_t MessagesLeft(const std::string &user) {
+    size_t MessagesLeft(const std::string &user, const std::string &folder = "") {
         size_t n = 0;
         for (const char *d : {"/new", "/cur"}) {
             std::error_code ec;
-            for (auto it = fs::directory_iterator(dir_ + "/mail/" + user + d, ec); !ec && it != fs::directory_iterator();
+            std::string box = dir_ + "/mail/" + user + (folder.empty() ? "" : "/." + folder);
+            for (auto it = fs::directory_iterator(box + d, ec); !ec && it != fs::directory_iterator();
                  ++it)
                 ++n;
         }
@@ -296,8 +312,13 @@ class Dovecot {
     }
     uint16_t Port() const { return port_; }
     uint16_t TlsPort() const { return tlsPort_; }
-    // The address to listen on; "::1" for IPv6. Set before Start.
+    uint16_t ImapPort() const { return imapPort_; }
+    uint16_t ImapTlsPort() const { return imapTlsPort_; }
+    // Set before Start: the address to listen on ("::1" for IPv6), IMAP as
+    // well as POP3, and the SASL mechanisms offered.
     std::string listen = "127.0.0.1";
+    bool imap = false;
+    std::string mechanisms = "plain";
 
   private:
     static std::string LoginUser() {
@@ -309,6 +330,8 @@ class Dovecot {
     std::string dir_;
     uint16_t port_ = 0;
     uint16_t tlsPort_ = 0;
+    uint16_t imapPort_ = 0;
+    uint16_t imapTlsPort_ = 0;
     uid_t mailUid_ = 0;
     gid_t mailGid_ = 0;
 };

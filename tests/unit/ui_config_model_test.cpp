@@ -26,7 +26,7 @@ clsConfigModel Model(uint32_t flags, const clsOptionList &global = {}, const cls
 
 std::vector<P> Visible(const clsConfigModel &m) {
     std::vector<P> out;
-    for (P p : {P::Provider, P::MapiUser, P::SmtpServer, P::SmtpUser, P::Pop3Server, P::Pop3User})
+    for (P p : {P::Provider, P::MapiUser, P::SmtpServer, P::SmtpUser, P::Pop3Server, P::Pop3User, P::ImapServer})
         if (m.PageVisible(p)) out.push_back(p);
     return out;
 }
@@ -43,6 +43,7 @@ TEST(ConfigModel, PagesByFlagsAndProvider) {
         const char16_t *provider;
         bool popBeforeSmtp;
         std::vector<P> visible;
+        const char16_t *receive = nullptr; // "ReceiveProvider"
     };
     const Case cases[] = {
         {0x1000, u"SMAPI", false, {P::Provider, P::MapiUser}},
@@ -61,10 +62,20 @@ TEST(ConfigModel, PagesByFlagsAndProvider) {
         {0x0011, u"", false, {P::SmtpServer, P::SmtpUser, P::Pop3Server, P::Pop3User}},
         {0x0010, u"", false, {P::Pop3Server, P::Pop3User}},
         {0x0000, u"SMTP", false, {}},
+        // Receiving through IMAP: its page instead of the POP3 pages, which POP-before-SMTP still needs.
+        {0x1011, u"SMTP", false, {P::Provider, P::SmtpServer, P::SmtpUser, P::ImapServer}, u"imap"},
+        {0x1011, u"SMTP", true, {P::Provider, P::SmtpServer, P::SmtpUser, P::Pop3Server, P::Pop3User, P::ImapServer},
+         u"IMAP"},
+        {0x1011, u"XMAPI", false, {P::Provider, P::MapiUser}, u"IMAP"},
+        {0x1001, u"SMTP", false, {P::Provider, P::SmtpServer, P::SmtpUser}, u"IMAP"},
+        {0x0010, u"", false, {P::ImapServer}, u"IMAP"},
+        {0x0010, u"", false, {P::Pop3Server, P::Pop3User}, u"Exchange"},
+        {0x4010, u"", false, {}, u"IMAP"},
     };
     for (const Case &c : cases) {
         clsOptionList user = WithProvider(c.provider);
         user.SetInt("SMTP.POPBeforeSMTP", c.popBeforeSmtp);
+        if (c.receive) user.SetText("ReceiveProvider", c.receive);
         clsConfigModel m = Model(c.flags, {}, user);
         EXPECT_EQ(Visible(m), c.visible) << std::hex << c.flags << " " << Narrow(c.provider, 65001);
     }
@@ -108,6 +119,31 @@ TEST(ConfigModel, ChangingTheProviderSwitchesPagesAndTestMailButton) {
     // The change kept what had been entered.
     EXPECT_EQ(m.User().ReadText("SMTP.ServerAddress", u""), u"mail.example.org");
     EXPECT_EQ(m.Field(FieldId::SmtpServerAddress), u"mail.example.org");
+}
+
+TEST(ConfigModel, ReceivingThroughImap) {
+    clsConfigModel untouched = Model(0x1011, {}, WithProvider(u"SMTP"));
+    EXPECT_EQ(untouched.Field(FieldId::ReceiveProvider), u"POP3");
+    untouched.StoreFields();
+    EXPECT_FALSE(untouched.User().Contains("ReceiveProvider")) << "a choice never made is not stored";
+
+    clsConfigModel m = Model(0x1011, {}, WithProvider(u"SMTP"));
+    m.SetField(FieldId::ReceiveProvider, u"imap");
+    EXPECT_EQ(Visible(m), (std::vector<P>{P::Provider, P::SmtpServer, P::SmtpUser, P::ImapServer}));
+    EXPECT_EQ(m.Field(FieldId::ImapServerPort), u"143");
+    EXPECT_EQ(m.Field(FieldId::ImapSocketTimeout), u"30000");
+    EXPECT_EQ(m.Field(FieldId::ImapFolder), u"INBOX");
+    m.SetField(FieldId::ImapTlsMode, u"implicit");
+    EXPECT_EQ(m.Field(FieldId::ImapServerPort), u"993");
+    m.SetField(FieldId::ImapFolder, u"Archiv/Grün");
+    m.StoreFields();
+    const clsOptionList &u = m.User();
+    EXPECT_EQ(u.ReadText("ReceiveProvider", u""), u"IMAP");
+    EXPECT_EQ(u.Find("IMAP.ServerPort")->vt(), VT_I4);
+    EXPECT_EQ(u.ReadInt("IMAP.ServerPort", 0), 993);
+    EXPECT_EQ(u.ReadText("IMAP.TLSMode", u""), u"implicit");
+    EXPECT_EQ(u.ReadText("IMAP.Folder", u""), u"Archiv/Grün");
+    EXPECT_FALSE(u.Contains("IMAP.OAuth2Token"));
 }
 
 TEST(ConfigModel, DefaultsWithoutAccountOrOptions) {

@@ -14,6 +14,7 @@ using K = FieldKind;
 
 const std::vector<FieldInfo> kFields = {
     {FieldId::Provider, P::Provider, K::Provider, "Send via...", "Provider"},
+    {FieldId::ReceiveProvider, P::Provider, K::ReceiveProvider, "Receive via...", "ReceiveProvider", true},
     {FieldId::MapiProfile, P::MapiUser, K::Profile, "&Profile:", "@MAPI.ServerUser"},
     {FieldId::MapiPassword, P::MapiUser, K::Text, "&Password:", "@MAPI.ServerPassword"},
     {FieldId::SmtpServerAddress, P::SmtpServer, K::Text, "&URL or IP address:", "SMTP.ServerAddress"},
@@ -52,6 +53,16 @@ const std::vector<FieldInfo> kFields = {
     {FieldId::Pop3OAuth2Token, P::Pop3User, K::Text, "Access &token (OAuth 2):", "POP3.OAuth2Token", true},
     {FieldId::Pop3ProxyUser, P::Pop3User, K::Text, "Use&rname:", "POP3.ProxyUser"},
     {FieldId::Pop3ProxyPassword, P::Pop3User, K::Text, "P&assword:", "POP3.ProxyPassword"},
+    {FieldId::ImapServerAddress, P::ImapServer, K::Text, "&URL or IP address:", "IMAP.ServerAddress"},
+    {FieldId::ImapServerPort, P::ImapServer, K::Number, "&Port:", "IMAP.ServerPort"},
+    {FieldId::ImapFolder, P::ImapServer, K::Text, "&Folder:", "IMAP.Folder"},
+    {FieldId::ImapTlsMode, P::ImapServer, K::TlsMode, "&Encryption:", "IMAP.TLSMode", true},
+    {FieldId::ImapTlsVerify, P::ImapServer, K::Bool, "&Verify the server's certificate", "IMAP.TLSVerify", true},
+    {FieldId::ImapTlsCaFile, P::ImapServer, K::Text, "&CA certificates (PEM):", "IMAP.TLSCAFile", true},
+    {FieldId::ImapServerUser, P::ImapServer, K::Text, "User &name:", "IMAP.ServerUser"},
+    {FieldId::ImapServerPassword, P::ImapServer, K::Text, "Pass&word:", "IMAP.ServerPassword"},
+    {FieldId::ImapOAuth2Token, P::ImapServer, K::Text, "Access &token (OAuth 2):", "IMAP.OAuth2Token", true},
+    {FieldId::ImapSocketTimeout, P::ImapServer, K::Number, "Ti&meout (ms):", "IMAP.SocketTimeout"},
 };
 
 // Defaults of a field: the account value (texts, or numbers with a scale) and the fixed fallback.
@@ -74,6 +85,8 @@ const Default kDefaults[] = {
     {FieldId::Pop3ServerPort, "POP3 Port", 1, 110},
     {FieldId::Pop3SocketTimeout, "POP3 Timeout", 1000, 30000},
     {FieldId::Pop3ProxyPort, nullptr, 1, 1080},
+    {FieldId::ImapServerPort, nullptr, 1, 143},
+    {FieldId::ImapSocketTimeout, nullptr, 1000, 30000},
 };
 
 WString Decimal(int64_t n) { return Widen(std::to_string(n), 65001); }
@@ -106,6 +119,11 @@ WString TlsModeField(const WString &stored) {
 
 bool IsMapi(const String &p) { return EqualsNoCase(p, "SMAPI") || EqualsNoCase(p, "XMAPI"); }
 
+// Anything but IMAP receives through POP3, as before there was a choice.
+WString ReceiveProviderField(const WString &text) {
+    return EqualsNoCase(TrimView(Narrow(text, 65001)), "IMAP") ? u"IMAP" : u"POP3";
+}
+
 } // namespace
 
 const std::vector<FieldInfo> &ConfigFields() { return kFields; }
@@ -119,6 +137,11 @@ const FieldInfo &ConfigField(FieldId id) {
 const std::vector<String> &ProxyTypeNames() {
     static const std::vector<String> names = {"No Proxy", "Socks 4", "Socks 5"};
     return names;
+}
+
+const std::vector<String> &ReceiveProviderValues() {
+    static const std::vector<String> values = {"POP3", "IMAP"};
+    return values;
 }
 
 const std::vector<String> &TlsModeValues() {
@@ -136,6 +159,7 @@ const std::vector<StandardPorts> &StandardPortTable() {
     static const std::vector<StandardPorts> table = {
         {FieldId::SmtpTlsMode, FieldId::SmtpServerPort, 25, 465},
         {FieldId::Pop3TlsMode, FieldId::Pop3ServerPort, 110, 995},
+        {FieldId::ImapTlsMode, FieldId::ImapServerPort, 143, 993},
     };
     return table;
 }
@@ -245,6 +269,10 @@ WString clsConfigModel::Initial(const FieldInfo &f, const MailClientAccount &acc
             bool remote = stored->ToText(text) && EqualsNoCase(TrimView(Narrow(text, 65001)), "remote");
             return remote ? u"1" : u"0";
         }
+        case FieldKind::ReceiveProvider: {
+            WString text;
+            return ReceiveProviderField(stored->ToText(text) ? text : WString());
+        }
         default: {
             WString text;
             return stored->ToText(text) ? text : WString();
@@ -257,8 +285,10 @@ WString clsConfigModel::Initial(const FieldInfo &f, const MailClientAccount &acc
     case FieldKind::ProxyResolve: return u"0";
     case FieldKind::Bool: return u"1";
     case FieldKind::TlsMode: return u"none";
+    case FieldKind::ReceiveProvider: return u"POP3";
     default: break;
     }
+    if (f.id == FieldId::ImapFolder) return u"INBOX";
     bool useAccount = (flags_ & kConfigSmtp) != 0;
     for (const Default &d : kDefaults) {
         if (d.id != f.id) continue;
@@ -288,6 +318,7 @@ bool clsConfigModel::PageOffered(ConfigPage page) const {
     case ConfigPage::SmtpUser: return smtp && users;
     case ConfigPage::Pop3Server: return pop3 && servers;
     case ConfigPage::Pop3User: return pop3 && users;
+    case ConfigPage::ImapServer: return (flags_ & kConfigPop3) && servers;
     }
     return false;
 }
@@ -297,13 +328,15 @@ bool clsConfigModel::PageVisible(ConfigPage page) const {
     String provider = EffectiveProvider();
     bool smtp = EqualsNoCase(provider, "SMTP");
     bool popBeforeSmtp = fields_.at(FieldId::SmtpPopBeforeSmtp) == u"1";
+    bool imap = fields_.at(FieldId::ReceiveProvider) == u"IMAP";
     switch (page) {
     case ConfigPage::Provider: return true;
     case ConfigPage::MapiUser: return IsMapi(provider);
     case ConfigPage::SmtpServer:
     case ConfigPage::SmtpUser: return smtp;
     case ConfigPage::Pop3Server:
-    case ConfigPage::Pop3User: return smtp && (popBeforeSmtp || (flags_ & kConfigPop3));
+    case ConfigPage::Pop3User: return smtp && (popBeforeSmtp || ((flags_ & kConfigPop3) && !imap));
+    case ConfigPage::ImapServer: return smtp && imap;
     }
     return false;
 }
@@ -324,6 +357,8 @@ void clsConfigModel::SetField(FieldId id, const WString &value) {
             WString &port = fields_[s.port];
             if (port == Decimal(implicit ? s.plain : s.implicit)) port = Decimal(implicit ? s.implicit : s.plain);
         }
+    } else if (f.kind == FieldKind::ReceiveProvider) {
+        fields_[id] = ReceiveProviderField(value);
     } else if (f.kind == FieldKind::ProxyType) {
         int32_t n = ParseNumber(value);
         fields_[id] = Decimal(n >= 0 && size_t(n) < ProxyTypeNames().size() ? n : 0);
@@ -357,6 +392,7 @@ void clsConfigModel::StoreFields() {
         case FieldKind::ProxyType: user_.SetInt(f.key, ParseNumber(value)); break;
         case FieldKind::Bool: user_.SetBool(f.key, value == u"1"); break;
         case FieldKind::ProxyResolve: user_.SetText(f.key, value == u"1" ? u"remote" : u"local"); break;
+        case FieldKind::ReceiveProvider:
         case FieldKind::Text:
         case FieldKind::TlsMode:
         case FieldKind::Profile: user_.SetText(f.key, value); break;

@@ -21,12 +21,15 @@ enum ConfigFlags : uint32_t {
     kConfigNoUserPages = 0x8000,
 };
 
-enum class ConfigPage { Provider, MapiUser, SmtpServer, SmtpUser, Pop3Server, Pop3User };
+// ImapServer: the IMAP page (server, security, folder and logon), offered with
+// the receive pages and shown instead of the POP3 pages when IMAP receives.
+enum class ConfigPage { Provider, MapiUser, SmtpServer, SmtpUser, Pop3Server, Pop3User, ImapServer };
 
 // Check: a check box stored as a 32-bit number; Bool: one stored as a boolean.
 // TlsMode: the option's own text ("none", "starttls", "implicit", "auto").
 // ProxyResolve: a check box stored as "remote" (ticked) or "local".
-enum class FieldKind { Text, Number, Check, ProxyType, Provider, Profile, Bool, TlsMode, ProxyResolve };
+// ReceiveProvider: "POP3" or "IMAP", the provider that reads the mailbox.
+enum class FieldKind { Text, Number, Check, ProxyType, Provider, Profile, Bool, TlsMode, ProxyResolve, ReceiveProvider };
 
 enum class FieldId {
     Provider,
@@ -67,6 +70,17 @@ enum class FieldId {
     Pop3OAuth2Token,
     SmtpProxyResolve,
     Pop3ProxyResolve,
+    ReceiveProvider,
+    ImapServerAddress,
+    ImapServerPort,
+    ImapFolder,
+    ImapSocketTimeout,
+    ImapTlsMode,
+    ImapTlsVerify,
+    ImapTlsCaFile,
+    ImapServerUser,
+    ImapServerPassword,
+    ImapOAuth2Token,
 };
 
 struct FieldInfo {
@@ -88,12 +102,16 @@ const FieldInfo &ConfigField(FieldId id);
 // The proxy type list, index = stored value.
 const std::vector<String> &ProxyTypeNames();
 
+// The "ReceiveProvider" values in the order of their list.
+const std::vector<String> &ReceiveProviderValues();
+
 // The "TLSMode" values in the order of the encryption list, and their display
 // texts in the user interface language.
 const std::vector<String> &TlsModeValues();
 std::vector<String> TlsModeNamesFromResources();
 
-// The port field that follows a TLS mode field (SMTP: 25 and 465, POP3: 110 and 995).
+// The port field that follows a TLS mode field (SMTP: 25 and 465, POP3: 110 and 995,
+// IMAP: 143 and 993).
 struct StandardPorts {
     FieldId mode;
     FieldId port;

@@ -380,7 +380,7 @@ void DeleteRegistryValues() {
 
 const std::wstring kTabProvider = L"Provider", kTabMapi = L"MAPI User Options", kTabSmtp = L"SMTP-Server",
                    kTabSmtpUser = L"SMTP User Options", kTabPop3 = L"POP3-Server",
-                   kTabPop3User = L"POP3 User Options";
+                   kTabPop3User = L"POP3 User Options", kTabImap = L"IMAP-Server";
 const std::wstring kFailed = L"Sending the mail did fail.\n\nIf you are unsure, please show your administrator the "
                              L"following information:\n\n";
 const std::wstring kSent = L"The Testmail has been successfully sent.";
@@ -547,6 +547,40 @@ TEST_F(ConfigDialogUi, WithPop3PagesOfferedTheBoxLeavesThemShown) {
     EXPECT_EQ(Tabs(frame), all);
     Click(GetDlgItem(frame, IDC_CFG_CANCEL));
     EXPECT_EQ(session.Finish(), S_FALSE);
+}
+
+TEST_F(ConfigDialogUi, ReceivingThroughImapShowsItsPageInsteadOfThePop3Pages) {
+    DeleteRegistryValues();
+    {
+        DialogSession session(0x1011);
+        session.after = [&](IKvConfiguration2 *configuration) {
+            configuration->SetParametersToRegistry(kRegistryApplication, 3);
+        };
+        ASSERT_TRUE(session.Open());
+        HWND frame = session.Frame();
+        ASSERT_TRUE(ChooseProvider(frame, L"SMTP"));
+        HWND receive = Control(frame, IDC_CFG_PAGE_PROVIDER, IDC_CFG_RECEIVE_PROVIDER);
+        EXPECT_EQ(Entries(receive), (Titles{L"POP3", L"IMAP"}));
+        EXPECT_EQ(Tabs(frame), (Titles{kTabProvider, kTabSmtp, kTabSmtpUser, kTabPop3, kTabPop3User}));
+        ChooseEntry(frame, IDC_CFG_PAGE_PROVIDER, IDC_CFG_RECEIVE_PROVIDER, 1);
+        EXPECT_EQ(Tabs(frame), (Titles{kTabProvider, kTabSmtp, kTabSmtpUser, kTabImap}));
+        ASSERT_TRUE(SelectPage(frame, IDC_CFG_PAGE_IMAP));
+        EXPECT_EQ(FieldText(frame, IDC_CFG_PAGE_IMAP, IDC_CFG_IMAP_SERVER_PORT), L"143");
+        EXPECT_EQ(FieldText(frame, IDC_CFG_PAGE_IMAP, IDC_CFG_IMAP_FOLDER), L"INBOX");
+        ChooseEntry(frame, IDC_CFG_PAGE_IMAP, IDC_CFG_IMAP_TLS_MODE, 2); // implicit TLS
+        EXPECT_EQ(FieldText(frame, IDC_CFG_PAGE_IMAP, IDC_CFG_IMAP_SERVER_PORT), L"993");
+        Type(frame, IDC_CFG_PAGE_IMAP, IDC_CFG_IMAP_SERVER_ADDRESS, L"imap.example.org");
+        Type(frame, IDC_CFG_PAGE_IMAP, IDC_CFG_IMAP_SERVER_PASSWORD, L"geheim");
+        Click(GetDlgItem(frame, IDC_CFG_OK));
+        ASSERT_EQ(session.Finish(), S_OK);
+    }
+    std::map<std::wstring, std::wstring> user = RegistryValues(L"\\User");
+    EXPECT_EQ(user[L"ReceiveProvider"], L"IMAP");
+    EXPECT_EQ(user[L"IMAP.ServerAddress"], L"imap.example.org");
+    EXPECT_EQ(user[L"IMAP.ServerPort"], L"993");
+    EXPECT_EQ(user[L"IMAP.TLSMode"], L"implicit");
+    EXPECT_GE(user[L"IMAP.ServerPassword"].size(), 136u); // scrambled
+    DeleteRegistryValues();
 }
 
 TEST_F(ConfigDialogUi, OkWritesTheListsAndCancelLeavesThemAsTheyWere) {

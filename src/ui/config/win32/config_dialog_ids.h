@@ -1,7 +1,7 @@
 /* Control identifiers of the configuration dialog (1000-1999; the mail editor
    uses 2000-2999). Plain defines: read by windres, the Win32 view and the Wine
    UI test that drives the dialog. The dialog templates are named resources:
-   CONFIGDLG (the frame) and one per page (CONFIGDLGPROVIDER, CONFIGDLGSMTP, ...). */
+   CONFIGDLG (the frame) and one per page (CONFIGDLGPROVIDER, CONFIGDLGSMTP, ..., CONFIGDLGIMAP). */
 #ifndef KV_UI_CONFIG_DIALOG_IDS_H
 #define KV_UI_CONFIG_DIALOG_IDS_H
 
@@ -19,6 +19,7 @@
 #define IDC_CFG_PAGE_SMTPUSER 1013
 #define IDC_CFG_PAGE_POP3 1014
 #define IDC_CFG_PAGE_POP3USER 1015
+#define IDC_CFG_PAGE_IMAP 1016
 
 /* One control per field: 1100 + the field's place in the field table
    (kv::ui::FieldId), unique over all pages. */
@@ -59,5 +60,16 @@
 #define IDC_CFG_POP3_OAUTH2_TOKEN 1134
 #define IDC_CFG_SMTP_PROXY_RESOLVE 1135
 #define IDC_CFG_POP3_PROXY_RESOLVE 1136
+#define IDC_CFG_RECEIVE_PROVIDER 1137
+#define IDC_CFG_IMAP_SERVER_ADDRESS 1138
+#define IDC_CFG_IMAP_SERVER_PORT 1139
+#define IDC_CFG_IMAP_FOLDER 1140
+#define IDC_CFG_IMAP_SOCKET_TIMEOUT 1141
+#define IDC_CFG_IMAP_TLS_MODE 1142
+#define IDC_CFG_IMAP_TLS_VERIFY 1143
+#define IDC_CFG_IMAP_TLS_CA_FILE 1144
+#define IDC_CFG_IMAP_SERVER_USER 1145
+#define IDC_CFG_IMAP_SERVER_PASSWORD 1146
+#define IDC_CFG_IMAP_OAUTH2_TOKEN 1147
 
 #endif

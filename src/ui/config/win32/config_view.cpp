@@ -27,6 +27,9 @@ static_assert(IDC_CFG_SMTP_OAUTH2_TOKEN == IDC_CFG_PROVIDER + int(FieldId::SmtpO
 static_assert(IDC_CFG_POP3_TLS_MODE == IDC_CFG_PROVIDER + int(FieldId::Pop3TlsMode));
 static_assert(IDC_CFG_POP3_OAUTH2_TOKEN == IDC_CFG_PROVIDER + int(FieldId::Pop3OAuth2Token));
 static_assert(IDC_CFG_POP3_PROXY_RESOLVE == IDC_CFG_PROVIDER + int(FieldId::Pop3ProxyResolve));
+static_assert(IDC_CFG_RECEIVE_PROVIDER == IDC_CFG_PROVIDER + int(FieldId::ReceiveProvider));
+static_assert(IDC_CFG_IMAP_TLS_MODE == IDC_CFG_PROVIDER + int(FieldId::ImapTlsMode));
+static_assert(IDC_CFG_IMAP_OAUTH2_TOKEN == IDC_CFG_PROVIDER + int(FieldId::ImapOAuth2Token));
 
 int ControlId(FieldId id) { return IDC_CFG_PROVIDER + int(id); }
 
@@ -44,6 +47,7 @@ const PageTemplate kPages[] = {
     {ConfigPage::SmtpUser, "CONFIGDLGSMTPUSER", IDC_CFG_PAGE_SMTPUSER},
     {ConfigPage::Pop3Server, "CONFIGDLGPOP3", IDC_CFG_PAGE_POP3},
     {ConfigPage::Pop3User, "CONFIGDLGPOP3USER", IDC_CFG_PAGE_POP3USER},
+    {ConfigPage::ImapServer, "CONFIGDLGIMAP", IDC_CFG_PAGE_IMAP},
 };
 
 // The module that holds the templates: the component's own file.
@@ -156,13 +160,15 @@ class clsConfigDialogView final : public IConfigDialogView {
 
     INT_PTR OnPage(UINT message, WPARAM wParam) {
         if (message != WM_COMMAND) return FALSE;
-        if (LOWORD(wParam) == IDC_CFG_PROVIDER && HIWORD(wParam) == CBN_SELCHANGE) {
+        if ((LOWORD(wParam) == IDC_CFG_PROVIDER || LOWORD(wParam) == IDC_CFG_RECEIVE_PROVIDER) &&
+            HIWORD(wParam) == CBN_SELCHANGE) {
             // What was entered stays with the provider it was entered for (the model stores it).
             Collect();
             RefreshPages();
             return TRUE;
         }
-        if ((LOWORD(wParam) == IDC_CFG_SMTP_TLS_MODE || LOWORD(wParam) == IDC_CFG_POP3_TLS_MODE) &&
+        if ((LOWORD(wParam) == IDC_CFG_SMTP_TLS_MODE || LOWORD(wParam) == IDC_CFG_POP3_TLS_MODE ||
+             LOWORD(wParam) == IDC_CFG_IMAP_TLS_MODE) &&
             HIWORD(wParam) == CBN_SELCHANGE) {
             OnTlsModeChosen(FieldId(LOWORD(wParam) - IDC_CFG_PROVIDER));
             return TRUE;
@@ -252,6 +258,15 @@ class clsConfigDialogView final : public IConfigDialogView {
                 }
                 SendMessageW(control, CB_SETCURSEL, WPARAM(std::stoi(Narrow(value, 65001))), 0);
                 break;
+            case FieldKind::ReceiveProvider: {
+                const std::vector<String> &values = ReceiveProviderValues();
+                for (size_t i = 0; i < values.size(); ++i) {
+                    WString text = Widen(values[i], 0);
+                    SendMessageW(control, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(text)));
+                    if (value == text) SendMessageW(control, CB_SETCURSEL, WPARAM(i), 0);
+                }
+                break;
+            }
             case FieldKind::TlsMode: {
                 std::vector<String> names = TlsModeNamesFromResources();
                 LRESULT selected = -1; // a value the transports would refuse: no choice shown
@@ -285,6 +300,12 @@ class clsConfigDialogView final : public IConfigDialogView {
             case FieldKind::ProxyType: {
                 LRESULT at = SendMessageW(control, CB_GETCURSEL, 0, 0);
                 Model().SetField(f.id, Decimal(at < 0 ? 0 : at));
+                break;
+            }
+            case FieldKind::ReceiveProvider: {
+                LRESULT at = SendMessageW(control, CB_GETCURSEL, 0, 0);
+                if (at >= 0 && size_t(at) < ReceiveProviderValues().size())
+                    Model().SetField(f.id, Widen(ReceiveProviderValues()[size_t(at)], 0));
                 break;
             }
             case FieldKind::TlsMode: {

@@ -1,0 +1,449 @@
+// The IMAP connection's dialogue against a scripted server, exact bytes on the
+// wire: logon forms, the two-step listing, loading, flags, deletion with and
+// without UIDPLUS, a NO or BAD to every command, folder names, a changed
+// UIDVALIDITY and a connection dropped inside a literal.
+#include <gtest/gtest.h>
+
+#include "fake_mail.h"
+#include "log/kvlog.h"
+#include "mime/encodings.h"
+#include "providers/imap/imap_connection.h"
+#include "script_server.h"
+
+namespace kv {
+namespace {
+
+using testsupport::LinesMail;
+using testsupport::ScriptServer;
+
+class Events : public IKvMailStateNotificationSlot {
+  public:
+    std::vector<std::pair<LONG, LONG>> seen;
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void **ppv) override {
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE NotifyConnectionState(LONG e, LONG d) override {
+        seen.emplace_back(e, d);
+        return S_OK;
+    }
+};
+
+class TestImap : public clsIMAPMailConnection {
+  public:
+    std::vector<LinesMail *> made;
+
+  protected:
+    IKvMail *CreateReceivedMail(const String &id) override {
+        auto *m = new LinesMail(id);
+        m->AddRef();
+        made.push_back(m);
+        return m;
+    }
+    void ReadMailText(IKvMail *mail, String &text, bool complete) override {
+        auto *m = static_cast<LinesMail *>(mail);
+        m->lines = {text};
+        m->complete = complete;
+    }
+    void MarkDeleted(IKvMail *mail) override { static_cast<LinesMail *>(mail)->deleted = true; }
+    bool IsListed(IKvMail *mail) override { return !static_cast<LinesMail *>(mail)->complete; }
+};
+
+struct Imap {
+    TestImap *c = new TestImap();
+    Events events;
+    explicit Imap(uint16_t port) {
+        c->AddRef();
+        Set(u"ServerAddress", "127.0.0.1");
+        Set(u"ServerUser", "mrose");
+        Set(u"ServerPassword", "tanstaaf");
+        testsupport::SetIntOption(c, u"ServerPort", port);
+        testsupport::SetIntOption(c, u"SocketTimeout", 3000);
+        c->SetMailStateNotificationSlot(&events);
+    }
+    ~Imap() {
+        c->SetMailStateNotificationSlot(nullptr);
+        c->Release();
+    }
+    void Set(const char16_t *name, const std::string &value) { testsupport::SetTextOption(c, name, value); }
+    std::string Error(LONG *code = nullptr) { return testsupport::ErrorText(c, code); }
+};
+
+std::string B64(const std::string &s) { return EncodeBase64(s.data(), s.size()); }
+
+struct Step {
+    const char *op; // the host call that makes the client send this
+    std::string client;
+    std::string server;
+};
+
+// A whole session: logon with SASL-IR, the listing of one of two mails (the
+// other is marked deleted), loading, read flag, deletion without UIDPLUS.
+std::vector<Step> Session() {
+    return {
+        {"connect", "", "* OK ready\r\n"},
+        {"connect", "a1 CAPABILITY\r\n", "* CAPABILITY IMAP4rev1 AUTH=PLAIN SASL-IR\r\na1 OK done\r\n"},
+        {"connect", "a2 AUTHENTICATE PLAIN " + B64(std::string("\0mrose\0tanstaaf", 15)) + "\r\n",
+         "a2 OK [CAPABILITY IMAP4rev1 IDLE] in\r\n"},
+        {"connect", "a3 SELECT \"INBOX\"\r\n", "* 2 EXISTS\r\n* OK [UIDVALIDITY 9] v\r\na3 OK [READ-WRITE] done\r\n"},
+        {"query", "a4 UID FETCH 1:* (UID FLAGS RFC822.SIZE)\r\n",
+         "* 1 FETCH (UID 3 FLAGS (\\Deleted) RFC822.SIZE 9)\r\n* 2 FETCH (UID 4 FLAGS (\\Seen) RFC822.SIZE 20)\r\n"
+         "* 3 EXISTS\r\na4 OK\r\n"},
+        {"query", "a5 UID FETCH 4 (UID BODY.PEEK[HEADER])\r\n",
+         "* 2 FETCH (UID 4 BODY[HEADER] {12}\r\nSubject: x\r\n)\r\na5 OK\r\n"},
+        {"load", "a6 UID FETCH 4 (UID BODY.PEEK[])\r\n",
+         "* 2 FETCH (UID 4 BODY[] {20}\r\nSubject: x\r\n\r\nbody\r\n)\r\na6 OK\r\n"},
+        {"read", "a7 UID STORE 4 +FLAGS.SILENT (\\Seen)\r\n", "a7 OK\r\n"},
+        {"delete", "a8 UID STORE 4 +FLAGS.SILENT (\\Deleted)\r\n", "a8 OK\r\n"},
+        {"disconnect", "a9 EXPUNGE\r\n", "* 2 EXPUNGE\r\na9 OK\r\n"},
+        {"disconnect", "a10 LOGOUT\r\n", "* BYE bye\r\na10 OK\r\n"},
+    };
+}
+
+void Play(ScriptServer &server, const Step &s) {
+    if (!s.client.empty()) server.Expect(s.client);
+    server.Send(s.server);
+}
+
+// Runs one host call; its result.
+HRESULT Call(Imap &imap, const std::string &op) {
+    if (op == "connect") return imap.c->Connect();
+    if (op == "query") return imap.c->QueryMailbox(0);
+    if (op == "load") return imap.c->LoadRestOfMail(imap.c->made.at(0));
+    if (op == "read") return imap.c->MarkMailAsRead(u"9.4");
+    if (op == "delete") return imap.c->DeleteMail(u"9.4");
+    return imap.c->Disconnect();
+}
+
+TEST(ImapDialogue, WholeSession) {
+    ScriptServer server;
+    for (const Step &s : Session()) Play(server, s);
+    server.Pause(50);
+    server.Start();
+    Imap imap(server.Port());
+    for (const char *op : {"connect", "query"}) ASSERT_EQ(Call(imap, op), S_OK) << op << ": " << imap.Error();
+    ASSERT_EQ(imap.c->made.size(), 1u) << "the mail marked deleted is left out";
+    LinesMail *mail = imap.c->made[0];
+    EXPECT_EQ(mail->cookie, "9.4");
+    EXPECT_EQ(mail->lines, std::vector<String>{"Subject: x\r\n"});
+    EXPECT_FALSE(mail->complete);
+    mail->AddRef(); // outlive the mail list
+    for (const char *op : {"load", "read", "delete", "disconnect"}) EXPECT_EQ(Call(imap, op), S_OK) << op << ": " << imap.Error();
+    EXPECT_EQ(mail->lines, std::vector<String>{"Subject: x\r\n\r\nbody\r\n"});
+    EXPECT_TRUE(mail->complete);
+    EXPECT_TRUE(mail->deleted);
+    mail->Release();
+    EXPECT_EQ(imap.events.seen, (std::vector<std::pair<LONG, LONG>>{
+                                    {2, 0}, {3, 1}, {4, 0}, {5, 1}, {10, 1}, {11, 1}, {6, 0}, {7, 1}}));
+    EXPECT_TRUE(server.Finish()) << server.Failure();
+}
+
+TEST(ImapDialogue, EveryRefusalReachesTheHost) {
+    const std::string onConnect = "[clsIMAPMailConnection::OnConnect]\r\n";
+    struct Case {
+        size_t step; // in Session()
+        const char *status;
+        HRESULT result;
+        LONG code;
+        std::string after; // the error text after the server's line
+    } cases[] = {
+        {1, "NO", E_ABORT, -6, onConnect},
+        {2, "NO", E_ABORT, -8, "authentication failed!\r\n" + onConnect},
+        {2, "BAD", E_ABORT, -6, onConnect},
+        {3, "NO", E_ABORT, -6, onConnect},
+        {4, "BAD", E_ABORT, -6, "[clsIMAPMailConnection::OnQueryMailbox]\r\n"},
+        {5, "NO", E_ABORT, -6, "[clsIMAPMailConnection::OnQueryMailbox]\r\n"},
+        {6, "NO", E_FAIL, -6, "[clsIMAPMailConnection::LoadRestOfMail]\r\n"},
+        {7, "NO", E_ABORT, -6, "[clsIMAPMailConnection::OnMarkMailAsRead]\r\n"},
+        {8, "BAD", E_ABORT, -6, "[clsIMAPMailConnection::OnDeleteMail]\r\n"},
+        {9, "NO", E_ABORT, -6, ""},
+        {10, "NO", S_OK, 0, ""},
+    };
+    for (const Case &c : cases) {
+        std::vector<Step> session = Session();
+        String tag = Format("a%u", unsigned(c.step));
+        String line = tag + " " + c.status + " [X] refused " + std::to_string(c.step);
+        ScriptServer server;
+        for (size_t i = 0; i < c.step; ++i) Play(server, session[i]);
+        server.Expect(session[c.step].client).Send(line + "\r\n");
+        String logout = Format("a%u LOGOUT\r\n", unsigned(c.step + 1));
+        if (c.step < 10) server.Expect(logout).Send(Format("a%u OK\r\n", unsigned(c.step + 1)));
+        server.Pause(50);
+        server.Start();
+
+        Imap imap(server.Port());
+        const char *failing = session[c.step].op;
+        HRESULT hr = S_OK;
+        for (size_t i = 0; i < session.size(); ++i) {
+            if (i > 0 && session[i].op == session[i - 1].op) continue;
+            hr = Call(imap, session[i].op);
+            if (session[i].op == std::string(failing)) break;
+            ASSERT_EQ(hr, S_OK) << c.step << " " << session[i].op << ": " << imap.Error();
+        }
+        EXPECT_EQ(hr, c.result) << c.step;
+        LONG code = 0;
+        std::string expected = c.result == S_OK ? "" : "unexpected reply '" + line + "'\r\n" + c.after;
+        if (c.step == 9)
+            expected = "clsIMAPMailConnection::OnDisconnect(): the deleted mails were not removed: " + expected;
+        EXPECT_EQ(imap.Error(&code), expected) << c.step << " " << c.status;
+        EXPECT_EQ(code, c.code) << c.step;
+        if (c.step == 8) {
+            EXPECT_FALSE(imap.c->made.at(0)->deleted);
+        }
+        if (std::string(failing) != "connect" && std::string(failing) != "disconnect") imap.c->Disconnect();
+        EXPECT_TRUE(server.Finish()) << c.step << ": " << server.Failure();
+    }
+}
+
+// The session up to the selected folder, with these capabilities and this SELECT reply.
+void Connected(ScriptServer &server, const std::string &capabilities, const std::string &select = "\"INBOX\"",
+               const std::string &selected = "* OK [UIDVALIDITY 9] v\r\n") {
+    server.Send("* OK [CAPABILITY IMAP4rev1 " + capabilities + "] ready\r\n");
+    server.Expect("a1 LOGIN \"mrose\" \"tanstaaf\"\r\n").Send("a1 OK [CAPABILITY IMAP4rev1 " + capabilities + "] in\r\n");
+    server.Expect("a2 SELECT " + select + "\r\n").Send(selected + "a2 OK done\r\n");
+}
+
+TEST(ImapDialogue, EdgeCases) {
+    struct Case {
+        const char *name;
+        std::function<void(ScriptServer &)> script;
+        std::function<void(Imap &)> check;
+    } cases[] = {
+        {"a changed UIDVALIDITY deletes nothing",
+         [](ScriptServer &s) { Connected(s, "UIDPLUS", "\"INBOX\"", "* OK [UIDVALIDITY 10] v\r\n"); },
+         [](Imap &imap) {
+             ASSERT_EQ(imap.c->Connect(), S_OK) << imap.Error();
+             EXPECT_EQ(imap.c->DeleteMail(u"9.4"), E_ABORT);
+             EXPECT_EQ(imap.Error(), "clsIMAPMailConnection::OnDeleteMail(): the mail '9.4' was listed under "
+                                     "UIDVALIDITY 9, but the folder 'INBOX' now has UIDVALIDITY 10: its UID may name "
+                                     "another mail now\r\n[clsIMAPMailConnection::OnDeleteMail]\r\n");
+             EXPECT_EQ(imap.c->MarkMailAsRead(u"10.x"), E_ABORT);
+             EXPECT_EQ(imap.Error(), "clsIMAPMailConnection::OnMarkMailAsRead(): '10.x' is no IMAP mail identifier\r\n"
+                                     "[clsIMAPMailConnection::OnMarkMailAsRead]\r\n");
+         }},
+        {"UIDPLUS: only this mail is expunged, at once",
+         [](ScriptServer &s) {
+             Connected(s, "UIDPLUS");
+             s.Expect("a3 UID STORE 4 +FLAGS.SILENT (\\Deleted)\r\n").Send("a3 OK\r\n");
+             s.Expect("a4 UID EXPUNGE 4\r\n").Send("* 1 EXPUNGE\r\na4 OK\r\n");
+         },
+         [](Imap &imap) {
+             ASSERT_EQ(imap.c->Connect(), S_OK) << imap.Error();
+             EXPECT_EQ(imap.c->DeleteMail(u"9.4"), S_OK) << imap.Error();
+         }},
+        {"the connection dropped inside a literal",
+         [](ScriptServer &s) {
+             Connected(s, "", "\"INBOX\"", "* 1 EXISTS\r\n* OK [UIDVALIDITY 9] v\r\n");
+             s.Expect("a3 UID FETCH 1:* (UID FLAGS RFC822.SIZE)\r\n").Send("* 1 FETCH (UID 4 FLAGS ())\r\na3 OK\r\n");
+             s.Expect("a4 UID FETCH 4 (UID BODY.PEEK[HEADER])\r\n").Send("* 1 FETCH (UID 4 BODY[HEADER] {3}\r\nA:b)\r\na4 OK\r\n");
+             s.Expect("a5 UID FETCH 4 (UID BODY.PEEK[])\r\n").Send("* 1 FETCH (UID 4 BODY[] {100}\r\nSubject: cut").Close();
+         },
+         [](Imap &imap) {
+             ASSERT_EQ(imap.c->Connect(), S_OK) << imap.Error();
+             ASSERT_EQ(imap.c->QueryMailbox(0), S_OK) << imap.Error();
+             LinesMail *mail = imap.c->made.at(0);
+             LONG code = 0;
+             EXPECT_EQ(imap.c->LoadRestOfMail(mail), E_FAIL);
+             EXPECT_EQ(imap.Error(&code), "recv() failed: socket was disconnected\r\n"
+                                          "[clsIMAPMailConnection::LoadRestOfMail]\r\n");
+             EXPECT_EQ(code, -2);
+             EXPECT_FALSE(mail->complete);
+             EXPECT_EQ(imap.c->Disconnect(), S_OK);
+         }},
+        {"QueryMarksMailsAsRead: a complete listing with BODY[], which sets \\Seen",
+         [](ScriptServer &s) {
+             Connected(s, "", "\"INBOX\"", "* 1 EXISTS\r\n* OK [UIDVALIDITY 9] v\r\n");
+             s.Expect("a3 UID FETCH 1:* (UID FLAGS RFC822.SIZE)\r\n").Send("* 1 FETCH (UID 4 FLAGS ())\r\na3 OK\r\n");
+             s.Expect("a4 UID FETCH 4 (UID BODY[])\r\n").Send("* 1 FETCH (UID 4 BODY[] {3}\r\nA:b FLAGS (\\Seen))\r\na4 OK\r\n");
+         },
+         [](Imap &imap) {
+             testsupport::SetIntOption(imap.c, u"QueryMarksMailsAsRead", 1);
+             ASSERT_EQ(imap.c->Connect(), S_OK) << imap.Error();
+             ASSERT_EQ(imap.c->QueryMailbox(1), S_OK) << imap.Error();
+             EXPECT_EQ(imap.c->made.at(0)->lines, std::vector<String>{"A:b"});
+             EXPECT_TRUE(imap.c->made.at(0)->complete);
+         }},
+        {"loading reads the listed mails after it ahead while they fit",
+         [](ScriptServer &s) {
+             Connected(s, "", "\"INBOX\"", "* 3 EXISTS\r\n* OK [UIDVALIDITY 9] v\r\n");
+             s.Expect("a3 UID FETCH 1:* (UID FLAGS RFC822.SIZE)\r\n")
+                 .Send("* 1 FETCH (UID 4 FLAGS () RFC822.SIZE 3)\r\n* 2 FETCH (UID 5 FLAGS () RFC822.SIZE 3)\r\n"
+                       "* 3 FETCH (UID 9 FLAGS () RFC822.SIZE 8388606)\r\na3 OK\r\n");
+             s.Expect("a4 UID FETCH 4:5,9 (UID BODY.PEEK[HEADER])\r\n")
+                 .Send("* 1 FETCH (UID 4 BODY[HEADER] {0}\r\n)\r\n* 2 FETCH (UID 5 BODY[HEADER] {0}\r\n)\r\n"
+                       "* 3 FETCH (UID 9 BODY[HEADER] {0}\r\n)\r\na4 OK\r\n");
+             s.Expect("a5 UID FETCH 4:5 (UID BODY.PEEK[])\r\n")
+                 .Send("* 1 FETCH (UID 4 BODY[] {3}\r\nA:b)\r\n* 2 FETCH (UID 5 BODY[] {3}\r\nA:c)\r\na5 OK\r\n");
+         },
+         [](Imap &imap) {
+             ASSERT_EQ(imap.c->Connect(), S_OK) << imap.Error();
+             ASSERT_EQ(imap.c->QueryMailbox(0), S_OK) << imap.Error();
+             ASSERT_EQ(imap.c->LoadRestOfMail(imap.c->made.at(0)), S_OK) << imap.Error();
+             EXPECT_EQ(imap.c->made[1]->lines, std::vector<String>{"A:c"});
+             EXPECT_TRUE(imap.c->made[1]->complete);
+             EXPECT_FALSE(imap.c->made[2]->complete) << "8 MiB together at most";
+         }},
+        {"a literal over the listed size is refused, the stream stays in step",
+         [](ScriptServer &s) {
+             Connected(s, "", "\"INBOX\"", "* 1 EXISTS\r\n* OK [UIDVALIDITY 9] v\r\n");
+             s.Expect("a3 UID FETCH 1:* (UID FLAGS RFC822.SIZE)\r\n")
+                 .Send("* 1 FETCH (UID 4 FLAGS () RFC822.SIZE 1)\r\na3 OK\r\n");
+             s.Expect("a4 UID FETCH 4 (UID BODY.PEEK[HEADER])\r\n").Send("* 1 FETCH (UID 4 BODY[HEADER] {0}\r\n)\r\na4 OK\r\n");
+             s.Expect("a5 UID FETCH 4 (UID BODY.PEEK[])\r\n")
+                 .Send("* 1 FETCH (UID 4 BODY[] {1048578}\r\n" + std::string(1048578, 'x') + ")\r\na5 OK\r\n");
+             s.Expect("a6 LOGOUT\r\n").Send("a6 OK\r\n");
+         },
+         [](Imap &imap) {
+             ASSERT_EQ(imap.c->Connect(), S_OK) << imap.Error();
+             ASSERT_EQ(imap.c->QueryMailbox(0), S_OK) << imap.Error();
+             EXPECT_EQ(imap.c->LoadRestOfMail(imap.c->made.at(0)), E_FAIL);
+             EXPECT_EQ(imap.Error(), "IMAP response not understood (a literal of 1048578 bytes, more than the 1048577 "
+                                     "bytes allowed): '* 1 FETCH (UID 4 BODY[] {1048578}'\r\n"
+                                     "[clsIMAPMailConnection::LoadRestOfMail]\r\n");
+             EXPECT_EQ(imap.c->Disconnect(), S_OK);
+         }},
+        {"a non-ASCII folder in modified UTF-7",
+         [](ScriptServer &s) { Connected(s, "", "\"Gr&APwA3w-e &- \\\"x\\\"\""); },
+         [](Imap &imap) {
+             imap.Set(u"Folder", "Gr\xC3\xBC\xC3\x9F" "e & \"x\"");
+             EXPECT_EQ(imap.c->Connect(), S_OK) << imap.Error();
+         }},
+        {"a non-ASCII folder in UTF-8 once UTF8=ACCEPT is enabled",
+         [](ScriptServer &s) {
+             s.Send("* OK [CAPABILITY IMAP4rev1 UTF8=ACCEPT] ready\r\n");
+             s.Expect("a1 LOGIN \"mrose\" \"tanstaaf\"\r\n").Send("a1 OK in\r\n");
+             s.Expect("a2 CAPABILITY\r\n").Send("* CAPABILITY IMAP4rev1 UTF8=ACCEPT ENABLE\r\na2 OK\r\n");
+             s.Expect("a3 ENABLE UTF8=ACCEPT\r\n").Send("* ENABLED UTF8=ACCEPT\r\na3 OK\r\n");
+             s.Expect("a4 SELECT \"Gr\xC3\xBC\xC3\x9F" "e\"\r\n").Send("* OK [UIDVALIDITY 9] v\r\na4 OK\r\n");
+         },
+         [](Imap &imap) {
+             imap.Set(u"Folder", "Gr\xC3\xBC\xC3\x9F" "e");
+             EXPECT_EQ(imap.c->Connect(), S_OK) << imap.Error();
+         }},
+        {"an 8-bit password waits for the server's go-ahead",
+         [](ScriptServer &s) {
+             s.Send("* OK [CAPABILITY IMAP4rev1] ready\r\n");
+             s.Expect("a1 LOGIN \"mrose\" {4}\r\n").Send("+ go on\r\n").Expect("p\xC3\xA4" "\"\r\n");
+             s.Send("a1 NO [AUTHENTICATIONFAILED] wrong\r\n").Expect("a2 LOGOUT\r\n").Send("a2 OK\r\n");
+         },
+         [](Imap &imap) {
+             imap.Set(u"ServerPassword", "p\xC3\xA4\"");
+             LONG code = 0;
+             EXPECT_EQ(imap.c->Connect(), E_ABORT);
+             EXPECT_EQ(imap.Error(&code), "unexpected reply 'a1 NO [AUTHENTICATIONFAILED] wrong'\r\n"
+                                          "authentication failed!\r\n[clsIMAPMailConnection::OnConnect]\r\n");
+             EXPECT_EQ(code, -8);
+             // (3, 0) twice, as with POP3: the provider's and the connection base's.
+             EXPECT_EQ(imap.events.seen,
+                       (std::vector<std::pair<LONG, LONG>>{{2, 0}, {3, 1}, {4, 0}, {5, 0}, {3, 0}, {3, 0}}));
+         }},
+        {"LITERAL+: the literal follows at once",
+         [](ScriptServer &s) {
+             s.Send("* OK [CAPABILITY IMAP4rev1 LITERAL+] ready\r\n");
+             s.Expect("a1 LOGIN \"mrose\" {4+}\r\np\xC3\xA4\r\r\n").Send("a1 OK in\r\n");
+             s.Expect("a2 CAPABILITY\r\n").Send("* CAPABILITY IMAP4rev1\r\na2 OK\r\n");
+             s.Expect("a3 SELECT \"INBOX\"\r\n").Send("* OK [UIDVALIDITY 9] v\r\na3 OK\r\n");
+         },
+         [](Imap &imap) {
+             imap.Set(u"ServerPassword", "p\xC3\xA4\r");
+             EXPECT_EQ(imap.c->Connect(), S_OK) << imap.Error();
+         }},
+        {"PREAUTH: no logon",
+         [](ScriptServer &s) {
+             s.Send("* PREAUTH [CAPABILITY IMAP4rev1] welcome\r\n");
+             s.Expect("a1 EXAMINE \"INBOX\"\r\n").Send("* OK [UIDVALIDITY 9] v\r\na1 OK [READ-ONLY] ok\r\n");
+         },
+         [](Imap &imap) {
+             testsupport::SetIntOption(imap.c, u"ReadOnly", 1);
+             EXPECT_EQ(imap.c->Connect(), S_OK) << imap.Error();
+         }},
+        {"no UIDVALIDITY", [](ScriptServer &s) { Connected(s, "", "\"INBOX\"", ""); s.Expect("a3 LOGOUT\r\n").Send("a3 OK\r\n"); },
+         [](Imap &imap) {
+             EXPECT_EQ(imap.c->Connect(), E_ABORT);
+             EXPECT_EQ(imap.Error(), "the server named no UIDVALIDITY for the folder 'INBOX'\r\n"
+                                     "[clsIMAPMailConnection::OnConnect]\r\n");
+         }},
+        {"BYE for a greeting", [](ScriptServer &s) { s.Send("* BYE [UNAVAILABLE] busy\r\n"); },
+         [](Imap &imap) {
+             EXPECT_EQ(imap.c->Connect(), E_ABORT);
+             EXPECT_EQ(imap.Error(), "unexpected reply '* BYE [UNAVAILABLE] busy'\r\n"
+                                     "[clsIMAPMailConnection::OnConnect]\r\n");
+         }},
+        {"LOGINDISABLED and no mechanism", [](ScriptServer &s) {
+             s.Send("* OK [CAPABILITY IMAP4rev1 LOGINDISABLED] ready\r\n").Expect("a1 LOGOUT\r\n").Send("a1 OK\r\n");
+         },
+         [](Imap &imap) {
+             EXPECT_EQ(imap.c->Connect(), E_ABORT);
+             EXPECT_EQ(imap.Error(), "the server takes no LOGIN on this connection (LOGINDISABLED) and no mechanism "
+                                     "this client has\r\n[clsIMAPMailConnection::OnConnect]\r\n");
+         }},
+    };
+    for (const Case &c : cases) {
+        ScriptServer server;
+        c.script(server);
+        server.Pause(50);
+        server.Start();
+        {
+            Imap imap(server.Port());
+            c.check(imap);
+        }
+        EXPECT_TRUE(server.Finish()) << c.name << ": " << server.Failure();
+    }
+}
+
+TEST(ImapDialogue, SecretsNeverReachTheTrace) {
+    class Sink : public IKvLogSlot {
+      public:
+        std::string all;
+        HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void **p) override {
+            *p = nullptr;
+            return E_NOINTERFACE;
+        }
+        ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
+        ULONG STDMETHODCALLTYPE Release() override { return 1; }
+        HRESULT STDMETHODCALLTYPE WriteLine(BSTR line) override {
+            String text = Narrow(WideView(reinterpret_cast<const char16_t *>(line)));
+            size_t at = 0; // after the thread, number and time: "00001:00000002-04:41:36.0753:"
+            for (int colons = 0; colons < 4 && at != String::npos; ++colons) at = text.find(':', at) + 1;
+            all += text.substr(at) + "\n";
+            return S_OK;
+        }
+    };
+    Sink sink;
+    KvLog().SetLogSlot(&sink);
+    KvLog().SetOutputMode(2);
+    KvLog().SetLogLevel(128);
+    {
+        ScriptServer server;
+        server.Send("* OK [CAPABILITY IMAP4rev1] ready\r\n");
+        server.Expect("a1 LOGIN \"mrose\" {9}\r\n").Send("+ go on\r\n").Expect("s3cr\xC3\xABt!!\r\n");
+        server.Send("a1 NO wrong\r\n").Expect("a2 LOGOUT\r\n").Send("* BYE\r\na2 OK\r\n").Pause(50);
+        server.Start();
+        Imap imap(server.Port());
+        imap.Set(u"ServerPassword", "s3cr\xC3\xABt!!");
+        EXPECT_EQ(imap.c->Connect(), E_ABORT);
+        EXPECT_TRUE(server.Finish()) << server.Failure();
+    }
+    KvLog().ResetForTests();
+    EXPECT_EQ(sink.all.find("s3cr"), std::string::npos) << sink.all;
+    EXPECT_NE(sink.all.find("->'*****'\n<-[1]'+ go on'\n->'*****'\n<-[1]'a1 NO wrong'"), std::string::npos) << sink.all;
+    EXPECT_NE(sink.all.find("<-[1]'+ go on'"), std::string::npos) << sink.all;
+    EXPECT_NE(sink.all.find("->'a2 LOGOUT'\n<-[1]'* BYE'\n<-[1]'a2 OK'"), std::string::npos) << sink.all;
+}
+
+TEST(ImapDialogue, NamesAndIdentifiers) {
+    EXPECT_EQ(EncodeModifiedUtf7(u"INBOX"), "INBOX");
+    EXPECT_EQ(EncodeModifiedUtf7(u"~peter/mail/\u53F0\u5317/\u65E5\u672C\u8A9E"), "~peter/mail/&U,BTFw-/&ZeVnLIqe-");
+    EXPECT_EQ(EncodeModifiedUtf7(u"A&B \u00E9\u00E8x\U0001F600"), "A&-B &AOkA6A-x&2D3eAA-");
+    uint32_t validity = 0, uid = 0;
+    EXPECT_TRUE(ParseImapMailId("4294967295.1:<a.b@c>", validity, uid));
+    EXPECT_EQ(validity, 4294967295u);
+    EXPECT_EQ(uid, 1u);
+    for (const char *bad : {"4294967296.1", "0.1", "1.0", "1.", ".1", "1 2", "1.2.3", "", "12", "1.2x:", ":1.2"})
+        EXPECT_FALSE(ParseImapMailId(bad, validity, uid)) << bad;
+}
+
+} // namespace
+} // namespace kv

@@ -1,0 +1,171 @@
+// The IMAP response parser: its grammar and its bounds, each input fed whole
+// and byte by byte, which must give the same responses.
+#include <gtest/gtest.h>
+
+#include "providers/imap/imap_response.h"
+
+namespace kv {
+namespace {
+
+using namespace std::string_literals;
+
+String Render(const clsImapValue &v) {
+    switch (v.kind) {
+    case clsImapValue::Kind::Atom: return v.text;
+    case clsImapValue::Kind::Number: return "#" + std::to_string(v.number);
+    case clsImapValue::Kind::Nil: return "NIL";
+    case clsImapValue::Kind::String: return "\"" + PrintableText(v.text) + "\"";
+    case clsImapValue::Kind::List: {
+        String out = "(";
+        for (const clsImapValue &item : v.items) out += (out.size() > 1 ? " " : "") + Render(item);
+        return out + ")";
+    }
+    }
+    return "?";
+}
+
+String Render(const clsImapResponse &r) {
+    using K = clsImapResponse::Kind;
+    if (r.kind == K::Continuation) return "+ " + r.text;
+    if (r.kind == K::Broken) return "broken '" + r.tag + "': " + r.error;
+    String out = r.kind == K::Tagged ? r.tag : "*";
+    if (!r.status.empty()) {
+        out += " " + r.status;
+        if (!r.code.empty()) out += " [" + r.code + "|" + r.codeText + "]";
+        return out + " " + r.text;
+    }
+    for (const clsImapValue &v : r.data) out += " " + Render(v);
+    return out;
+}
+
+std::vector<String> Parse(const std::string &input, size_t chunk, uint64_t budget = clsImapParser::kDefaultLiteralBudget,
+                          String *lost = nullptr) {
+    clsImapParser parser;
+    parser.SetLiteralBudget(budget);
+    std::vector<String> out;
+    size_t at = 0;
+    while (at < input.size()) {
+        size_t n = std::min(chunk, input.size() - at);
+        size_t used = parser.Feed(input.data() + at, n);
+        at += used;
+        if (parser.Ready()) out.push_back(Render(parser.Take()));
+        else if (parser.Lost()) break;
+        else EXPECT_EQ(used, n) << "took less without a response";
+    }
+    if (lost) *lost = parser.LostReason();
+    if (!parser.Idle() && !parser.Lost()) out.push_back("(incomplete)");
+    return out;
+}
+
+struct Case {
+    const char *name;
+    std::string input;
+    std::vector<String> responses;
+};
+
+TEST(ImapResponse, Grammar) {
+    const Case cases[] = {
+        {"tagged status with a code", "a1 OK [READ-WRITE] SELECT completed\r\n",
+         {"a1 OK [READ-WRITE|] SELECT completed"}},
+        {"code with arguments", "* OK [UIDVALIDITY 3857529045] UIDs valid\r\n",
+         {"* OK [UIDVALIDITY|3857529045] UIDs valid"}},
+        {"a ']' inside the code's parentheses", "* NO [BADCHARSET (UTF-8 a]b)] bad\r\n",
+         {"* NO [BADCHARSET|(UTF-8 a]b)] bad"}},
+        {"status without text, lower case", "a2 no\r\n", {"a2 NO "}},
+        {"unclosed code is text", "* BYE [ALERT going\r\n", {"* BYE [ALERT going"}},
+        {"untagged responses between tagged ones", "* 4 EXISTS\r\n* 2 EXPUNGE\r\n* PREAUTH hi\r\na2 BAD no\r\n",
+         {"* #4 EXISTS", "* #2 EXPUNGE", "* PREAUTH hi", "a2 BAD no"}},
+        {"fetch with a literal in a list",
+         "* 12 FETCH (UID 7 BODY[HEADER.FIELDS (A B)] {12}\r\nSubject: x\r\n FLAGS (\\Seen $X))\r\n",
+         {"* #12 FETCH (UID #7 BODY[HEADER.FIELDS (A B)] \"Subject: x\\x0D\\x0A\" FLAGS (\\Seen $X))"}},
+        {"literal forms: {n+}, ~{n}, {0}, a literal holding CR LF and braces",
+         "* 1 FETCH (A {3+}\r\nabc B ~{2}\r\n\x00\xFF C {0}\r\n D {6}\r\n{1}\r\n\n)\r\n"s,
+         {"* #1 FETCH (A \"abc\" B \"\\x00\xFF\" C \"\" D \"{1}\\x0D\\x0A\\x0A\")"}},
+        {"quoted strings with escapes, NIL in any case", "* LIST (\\HasNoChildren) \"/\" \"a \\\"b\\\\c\" nil NIL\r\n",
+         {"* LIST (\\HasNoChildren) \"/\" \"a \"b\\c\" NIL NIL"}},
+        {"nested and empty lists", "* 1 FETCH (BODY ((\"TEXT\" NIL) ()) X ())\r\n",
+         {"* #1 FETCH (BODY ((\"TEXT\" NIL) ()) X ())"}},
+        {"numbers and what only looks like one", "* 18446744073709551615 18446744073709551616 0 007\r\n",
+         {"* #18446744073709551615 18446744073709551616 #0 #7"}},
+        {"continuation requests", "+ \r\n+\r\n+ YmFzZTY0\r\n+ {5}\r\n", {"+ ", "+ ", "+ YmFzZTY0", "+ {5}"}},
+        {"bare LF ends a line", "* 1 EXISTS\na1 OK done\n", {"* #1 EXISTS", "a1 OK done"}},
+        {"\"{5}\" ending a status text is text", "a1 NO too big {5}\r\na2 OK x\r\n", {"a1 NO too big {5}", "a2 OK x"}},
+        {"\"{5}\" inside a quoted string is text", "* X \"ab {5}\"\r\n", {"* X \"ab {5}\""}},
+        {"unclosed quote ending in {5}: no literal", "* X \"ab {5}\r\na1 OK\r\n",
+         {"broken '*': quoted string not closed at byte 5 of line 1", "a1 OK "}},
+        {"tagged without status", "a1 FETCH x\r\n", {"broken 'a1': a tagged response without OK, NO or BAD"}},
+        {"nothing after the tag", "*\r\n", {"broken '*': nothing after the tag"}},
+        {"no tag", " OK\r\n", {"broken '': a response without a tag"}},
+        {"list not closed", "* (a (b)\r\n", {"broken '*': list not closed at byte 9 of line 1"}},
+        {"')' alone", "* a)\r\n", {"broken '*': ')' without '(' at byte 4 of line 1"}},
+        {"'[' without ']'", "* BODY[x\r\n", {"broken '*': '[' without ']' at byte 7 of line 1"}},
+        {"a '{' that is no literal", "* {5} x\r\n", {"broken '*': '{' that does not begin a literal at byte 3 of line 1"}},
+        {"a control character", "* a\x01\r\n", {"broken '*': unexpected character at byte 4 of line 1"}},
+        {"lists 64 deep", "* " + std::string(64, '(') + std::string(64, ')') + "\r\n",
+         {"* " + std::string(64, '(') + std::string(64, ')')}},
+        {"lists 65 deep", "* " + std::string(65, '(') + std::string(65, ')') + "\r\n",
+         {"broken '*': lists nested too deep at byte 67 of line 1"}},
+        {"an incomplete response stays pending", "* 1 FETCH (A {5}\r\nab", {"(incomplete)"}},
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(Parse(c.input, c.input.size()), c.responses) << c.name;
+        EXPECT_EQ(Parse(c.input, 1), c.responses) << c.name << " (byte by byte)";
+    }
+}
+
+TEST(ImapResponse, BoundsKeepTheStreamInStep) {
+    const size_t longest = clsImapParser::kLongestText;
+    // The text limit counts the line ends: "* " + atom + CR LF.
+    std::string atLimit = "* " + std::string(longest - 4, 'x') + "\r\n";
+    std::string overLimit = "a7 OK " + std::string(longest, 'x') + "\r\n";
+    struct Bound {
+        const char *name;
+        std::string input;
+        uint64_t budget;
+        std::vector<String> responses;
+    } cases[] = {
+        {"text at the limit", atLimit, 0, {"* " + std::string(longest - 4, 'x')}},
+        {"text over the limit, then the next response", overLimit + "* 1 EXISTS\r\n", 0,
+         {"broken 'a7': response longer than 262144 bytes", "* #1 EXISTS"}},
+        {"an oversized response's literal is read past",
+         "* 1 FETCH (X " + std::string(longest, 'y') + " {4}\r\nab)\n TAIL)\r\na1 OK\r\n", 100,
+         {"broken '*': response longer than 262144 bytes", "a1 OK "}},
+        {"literals at the budget", "* 1 FETCH (A {4}\r\nabcd B {6}\r\nefghij)\r\n", 10,
+         {"* #1 FETCH (A \"abcd\" B \"efghij\")"}},
+        {"literals over the budget", "* 1 FETCH (A {4}\r\nabcd B {7}\r\nefghijk)\r\na1 OK\r\n", 10,
+         {"broken '*': a literal of 7 bytes, more than the 6 bytes allowed", "a1 OK "}},
+    };
+    for (const Bound &c : cases) {
+        EXPECT_EQ(Parse(c.input, c.input.size(), c.budget), c.responses) << c.name;
+        EXPECT_EQ(Parse(c.input, 7, c.budget), c.responses) << c.name << " (in pieces)";
+    }
+    String lost;
+    EXPECT_EQ(Parse("* 1 FETCH (A {99999999999999999999}\r\nx", 64, 100, &lost), std::vector<String>{});
+    EXPECT_EQ(lost, "a literal longer than can be counted");
+}
+
+TEST(ImapResponse, BudgetAppliesFromTheNextResponse) {
+    clsImapParser parser;
+    std::string first = "* 1 FETCH (A {3}\r\n";
+    parser.Feed(first.data(), first.size());
+    parser.SetLiteralBudget(2); // the response under way keeps its budget
+    std::string rest = "abc)\r\n* 2 FETCH (A {3}\r\nabc)\r\n";
+    size_t used = parser.Feed(rest.data(), rest.size());
+    ASSERT_TRUE(parser.Ready());
+    EXPECT_EQ(Render(parser.Take()), "* #1 FETCH (A \"abc\")");
+    parser.Feed(rest.data() + used, rest.size() - used);
+    ASSERT_TRUE(parser.Ready());
+    EXPECT_EQ(Render(parser.Take()), "broken '*': a literal of 3 bytes, more than the 2 bytes allowed");
+}
+
+TEST(ImapResponse, ObserverSeesEveryByteInOrder) {
+    clsImapParser parser;
+    std::string seen;
+    parser.SetObserver([&](std::string_view bytes, bool literal) { seen += (literal ? "L:" : "T:") + String(bytes); });
+    std::string input = "* 1 FETCH (A {2}\r\nxy)\r\n";
+    parser.Feed(input.data(), input.size());
+    EXPECT_EQ(seen, "T:* 1 FETCH (A {2}\r\nL:xyT:)\r\n");
+}
+
+} // namespace
+} // namespace kv
