@@ -6,7 +6,9 @@
 #include <map>
 
 #include "fake_mail.h"
+#include "test_text.h"
 #include "mail/mail.h"
+#include "log/kvlog.h"
 #include "pal/system.h"
 #include "providers/xmapi/xmapi_connection.h"
 #include "providers/xmapi/xmapi_mail.h"
@@ -26,6 +28,7 @@ struct SendLog {
     bool narrowOnly = false; // objects refuse wide strings
     int attaches = 0, streams = 0;
     std::map<std::string, std::string> written; // stream name -> bytes
+    std::map<std::string, std::string> files;   // what OpenStreamOnFile finds
 
     HRESULT Record(const std::string &line) {
         calls.push_back(line);
@@ -66,6 +69,11 @@ class RecStream final : public PropStream {
     HRESULT Write(const void *data, size_t size) override {
         log_.written[name_].append(static_cast<const char *>(data), size);
         return log_.Record(name_ + ".Write " + std::to_string(size));
+    }
+    HRESULT CopyFrom(IStream *source) override {
+        std::string bytes = testsupport::BytesOf(source);
+        log_.written[name_] += bytes;
+        return log_.Record(name_ + ".CopyFrom " + std::to_string(bytes.size()));
     }
     HRESULT Commit() override { return log_.Record(name_ + ".Commit"); }
 
@@ -119,9 +127,9 @@ class RecMessage final : public Message, RecProp {
         return DoOpen(t, o, f, s);
     }
     HRESULT SaveChanges(uint32_t flags) override { return log_.Record("Msg.SaveChanges " + std::to_string(flags)); }
-    HRESULT ModifyRecipients(uint32_t flags, const std::vector<std::vector<Prop>> &rows) override {
+    HRESULT ModifyRecipients(uint32_t flags, AdrList &list) override {
         std::string line = "Msg.ModifyRecipients " + std::to_string(flags);
-        for (const auto &row : rows) line += " [" + ShowAll(row) + "]";
+        for (const auto &row : list.Rows()) line += " [" + ShowAll(row) + "]";
         return log_.Record(line);
     }
     HRESULT CreateAttach(std::unique_ptr<Attach> &attach) override {
@@ -160,8 +168,8 @@ class RecBook final : public AddrBook {
         return log_.Record(Format("Book.CreateOneOff %s|%s|%s|%x", Narrow(name).c_str(), Narrow(type).c_str(),
                                   Narrow(address).c_str(), unsigned(flags)));
     }
-    HRESULT ResolveName(std::vector<std::vector<Prop>> &rows) override {
-        return log_.Record("Book.ResolveName " + std::to_string(rows.size()));
+    HRESULT ResolveName(AdrList &list) override {
+        return log_.Record("Book.ResolveName " + std::to_string(list.Rows().size()));
     }
 
   private:
@@ -188,9 +196,28 @@ class RecStore final : public MapiProp {
     SendLog &log_;
 };
 
+struct RecList final : AdrList {
+    std::vector<std::vector<Prop>> rows;
+    std::vector<std::vector<Prop>> Rows() const override { return rows; }
+};
+
 class RecSite final : public SendSite {
   public:
     explicit RecSite(SendLog &log) : log_(log), store_(log) {}
+    HRESULT AllocateAdrList(const std::vector<std::vector<Prop>> &rows, std::unique_ptr<AdrList> &list) override {
+        HRESULT hr = log_.Record("AllocateAdrList " + std::to_string(rows.size()));
+        auto made = std::make_unique<RecList>();
+        made->rows = rows;
+        if (SUCCEEDED(hr)) list = std::move(made);
+        return hr;
+    }
+    HRESULT OpenStreamOnFile(const String &path, IStream **stream) override {
+        HRESULT hr = log_.Record("OpenStreamOnFile " + path);
+        auto file = log_.files.find(path);
+        if (file == log_.files.end()) return MAPI_E_NOT_FOUND;
+        if (SUCCEEDED(hr)) *stream = testsupport::StreamOf(file->second);
+        return hr;
+    }
     MapiProp &Store() override { return store_; }
     HRESULT OpenFolder(const std::string &id, std::unique_ptr<Folder> &folder) override {
         HRESULT hr = log_.Record("OpenFolder " + id);
@@ -278,6 +305,7 @@ TEST(XmapiSend, APlainMailInAUnicodeStore) {
         "Book.CreateOneOff /O=Org/OU=Site/CN=carl|X500|/O=Org/OU=Site/CN=carl|10000",
         "Book.CreateOneOff dora@example.org|SMTP|dora@example.org|10000",
         "Book.CreateOneOff Smith, Eve|COMPUSERVE|Smith, Eve|10000",
+        "AllocateAdrList 4",
         "Book.ResolveName 4",
         "Msg.ModifyRecipients 2"
         " [3001001F=u:Bob B 3002001F=u:SMTP 3003001F=u:bob@example.org 0C150003=l:1 0FFF0102=bin:EID:bob@example.org]"
@@ -293,7 +321,7 @@ TEST(XmapiSend, APlainMailInAUnicodeStore) {
         "A1.SetProps 37050003=l:1 370B0003=l:-1 3704001F=u:report.pdf 3707001F=u:report.pdf 3703001F=u:.pdf "
         "3712001F=u: 37140003=l:0",
         "A1.OpenProperty 37010102 1001 3 S2",
-        "S2.Write 3",
+        "S2.CopyFrom 3",
         "S2.Commit",
         "A1.SaveChanges 4",
         "Msg.SetProps 0E01000B=bool:1",
@@ -392,23 +420,27 @@ TEST(XmapiSend, SubmitRetriesAfterAChangedObjectAndReportsAFinalFailure) {
         std::string failing;
         String text;
     } cases[] = {
-        {{MAPI_E_CORRUPT_DATA, E_FAIL}, "", "IMessage::SubmitMessage() failed: '" + pal::SystemMessageText(E_FAIL) + "'"},
-        {{E_ACCESSDENIED}, "", "IMessage::SubmitMessage() failed: '" + pal::SystemMessageText(E_ACCESSDENIED) + "'"},
+        {{MAPI_E_CORRUPT_DATA, E_FAIL}, "", "IMessage::SubmitMessage() failed: '" + HResultText(E_FAIL) + "'"},
+        {{E_ACCESSDENIED}, "", "IMessage::SubmitMessage() failed: '" + HResultText(E_ACCESSDENIED) + "'"},
         {{MAPI_E_CORRUPT_DATA}, "Msg.SaveChanges",
-         "IMessage::SaveChanges(FORCE_SAVE) failed: '" + pal::SystemMessageText(E_FAIL) + "'"},
-        {{S_OK}, "Store.GetProps 35E2", "No outbox message store found: '" + pal::SystemMessageText(E_FAIL) + "'"},
-        {{S_OK}, "OpenFolder", "Outbox message store can not be opened: '" + pal::SystemMessageText(E_FAIL) + "'"},
-        {{S_OK}, "Outbox.CreateMessage", "IMAPIFolder::CreateMessage() failed: '" + pal::SystemMessageText(E_FAIL) + "'"},
-        {{S_OK}, "OpenAddressBook", "IMAPISession::OpenAddressBook() failed: '" + pal::SystemMessageText(E_FAIL) + "'"},
-        {{S_OK}, "Book.ResolveName", "IAddressBook::ResolveName() failed: '" + pal::SystemMessageText(E_FAIL) + "'"},
-        {{S_OK}, "Msg.ModifyRecipients", "IMessage::ModifyRecipients() failed: '" + pal::SystemMessageText(E_FAIL) + "'"},
-        {{S_OK}, "Msg.CreateAttach", "IMessage::CreateAttach() failed: '" + pal::SystemMessageText(E_FAIL) + "'"},
-        {{S_OK}, "A1.SaveChanges", "IAttach::SaveChanges(FORCE_SAVE) failed: '" + pal::SystemMessageText(E_FAIL) + "'"},
+         "IMessage::SaveChanges(FORCE_SAVE) failed: '" + HResultText(E_FAIL) + "'"},
+        {{S_OK}, "Store.GetProps 35E2", "No outbox message store found: '" + HResultText(E_FAIL) + "'"},
+        {{S_OK}, "OpenFolder", "Outbox message store can not be opened: '" + HResultText(E_FAIL) + "'"},
+        {{S_OK}, "Outbox.CreateMessage", "IMAPIFolder::CreateMessage() failed: '" + HResultText(E_FAIL) + "'"},
+        {{S_OK}, "OpenAddressBook", "IMAPISession::OpenAddressBook() failed: '" + HResultText(E_FAIL) + "'"},
+        {{S_OK}, "AllocateAdrList", "MAPIAllocateBuffer() failed: '" + HResultText(E_FAIL) + "'"},
+        {{S_OK}, "Book.ResolveName", "IAddressBook::ResolveName() failed: '" + HResultText(E_FAIL) + "'"},
+        {{S_OK}, "Msg.ModifyRecipients", "IMessage::ModifyRecipients() failed: '" + HResultText(E_FAIL) + "'"},
+        {{S_OK}, "Msg.CreateAttach", "IMessage::CreateAttach() failed: '" + HResultText(E_FAIL) + "'"},
+        {{S_OK}, "A1.OpenProperty", "IAttachment::OpenProperty() failed: '" + HResultText(E_FAIL) + "'"},
+        {{S_OK}, "S1.CopyFrom", "IStream::CopyTo() failed: '" + HResultText(E_FAIL) + "'"},
+        {{S_OK}, "S1.Commit", "IStream::Commit() failed: '" + HResultText(E_FAIL) + "'"},
+        {{S_OK}, "A1.SaveChanges", "IAttach::SaveChanges(FORCE_SAVE) failed: '" + HResultText(E_FAIL) + "'"},
         {{S_OK}, "Store.GetProps 35E4",
-         "IMessage::GetProps(PR_IPM_SENTMAIL_ENTRYID) failed: '" + pal::SystemMessageText(E_FAIL) + "'"},
+         "IMessage::GetProps(PR_IPM_SENTMAIL_ENTRYID) failed: '" + HResultText(E_FAIL) + "'"},
         {{S_OK}, "Msg.SetProps 0E0A",
-         "IMessage::SetProps(PR_SENTMAIL_ENTRYID) failed: '" + pal::SystemMessageText(E_FAIL) + "'"},
-        {{S_OK}, "Msg.SetProps 0037", "SetProps(0x0037001e) failed: '" + pal::SystemMessageText(E_FAIL) + "'"},
+         "IMessage::SetProps(PR_SENTMAIL_ENTRYID) failed: '" + HResultText(E_FAIL) + "'"},
+        {{S_OK}, "Msg.SetProps 0037", "SetProps(0x0037001e) failed: '" + HResultText(E_FAIL) + "'"},
     };
     for (const auto &k : cases) {
         SendLog log;
@@ -425,6 +457,28 @@ TEST(XmapiSend, SubmitRetriesAfterAChangedObjectAndReportsAFinalFailure) {
             EXPECT_EQ(e.Code(), -5);
             EXPECT_EQ(e.Messages().front(), k.text);
         }
+    }
+}
+
+// A file is streamed into the message from where it lies.
+TEST(XmapiSend, FileAttachmentsAreStreamedFromTheirFile) {
+    for (const std::string file : {"C:\\in\\plan.pdf", "C:\\in\\gone.pdf"}) {
+        SendLog log;
+        log.files["C:\\in\\plan.pdf"] = "PLAN";
+        RecSite site(log);
+        Mail t;
+        IKvMailAttachment *a = nullptr;
+        ASSERT_EQ(t.m->Attachments().CreateAndAdd(&a), S_OK);
+        static_cast<clsMailAttachment *>(a)->SetNameText(file);
+        a->Release();
+        try {
+            XmapiSendMail(site, STORE_CREATE_OK, *t.m, false);
+            EXPECT_EQ(log.written["S1"], "PLAN");
+        } catch (const clsExcept &e) {
+            EXPECT_EQ(e.Messages().front(), "opening attachment (" + file + ") failed: '(error code 0x8004010f)'");
+        }
+        EXPECT_EQ(log.With("OpenStreamOnFile"), std::vector<std::string>{"OpenStreamOnFile " + file});
+        EXPECT_EQ(log.With("Msg.SubmitMessage").size(), file == "C:\\in\\plan.pdf" ? 1u : 0u);
     }
 }
 
@@ -553,12 +607,75 @@ class StoredInbox final : public Inbox {
     const std::vector<Stored> &messages_;
 };
 
+// The address book of a read: the root's hierarchy and a global list.
+struct Gal {
+    std::vector<std::vector<Prop>> hierarchy, entries;
+};
+
+class GalTable final : public AbTable {
+  public:
+    GalTable(SendLog &log, std::string name, const std::vector<std::vector<Prop>> &rows)
+        : log_(log), name_(std::move(name)), rows_(rows) {}
+    HRESULT QueryAllRows(const std::vector<uint32_t> &, std::vector<std::vector<Prop>> &rows) override {
+        rows = rows_;
+        return log_.Record(name_ + ".QueryAllRows");
+    }
+
+  private:
+    SendLog &log_;
+    std::string name_;
+    const std::vector<std::vector<Prop>> &rows_;
+};
+
+class GalContainer final : public AbContainer {
+  public:
+    GalContainer(SendLog &log, std::string name, const Gal &gal) : log_(log), name_(std::move(name)), gal_(gal) {}
+    HRESULT GetHierarchyTable(std::unique_ptr<AbTable> &table) override {
+        table = std::make_unique<GalTable>(log_, "Hierarchy", gal_.hierarchy);
+        return log_.Record(name_ + ".GetHierarchyTable");
+    }
+    HRESULT GetContentsTable(std::unique_ptr<AbTable> &table) override {
+        table = std::make_unique<GalTable>(log_, "Contents", gal_.entries);
+        return log_.Record(name_ + ".GetContentsTable");
+    }
+
+  private:
+    SendLog &log_;
+    std::string name_;
+    const Gal &gal_;
+};
+
+class GalBook final : public AddrBook {
+  public:
+    GalBook(SendLog &log, const Gal &gal) : log_(log), gal_(gal) {}
+    HRESULT CreateOneOff(const WString &, const WString &, const WString &, uint32_t, std::string &) override {
+        return E_NOTIMPL;
+    }
+    HRESULT ResolveName(AdrList &) override { return E_NOTIMPL; }
+    HRESULT OpenEntry(const std::string &id, std::unique_ptr<AbContainer> &container) override {
+        container = std::make_unique<GalContainer>(log_, id.empty() ? "Root" : "GAL", gal_);
+        return log_.Record("Book.OpenEntry " + (id.empty() ? "root" : id));
+    }
+
+  private:
+    SendLog &log_;
+    const Gal &gal_;
+};
+
 class ReadSite final : public SendSite {
   public:
     ReadSite(SendLog &log, const std::vector<Stored> &messages) : log_(log), store_(log), messages_(messages) {}
+    Gal gal;
     MapiProp &Store() override { return store_; }
     HRESULT OpenFolder(const std::string &, std::unique_ptr<Folder> &) override { return E_NOTIMPL; }
-    HRESULT OpenAddressBook(std::unique_ptr<AddrBook> &) override { return E_NOTIMPL; }
+    HRESULT OpenAddressBook(std::unique_ptr<AddrBook> &book) override {
+        book = std::make_unique<GalBook>(log_, gal);
+        return log_.Record("OpenAddressBook");
+    }
+    HRESULT AllocateAdrList(const std::vector<std::vector<Prop>> &, std::unique_ptr<AdrList> &) override {
+        return E_NOTIMPL;
+    }
+    HRESULT OpenStreamOnFile(const String &, IStream **) override { return E_NOTIMPL; }
     HRESULT WrapCompressedRTFStream(PropStream &, uint32_t, std::unique_ptr<PropStream> &) override { return E_NOTIMPL; }
     HRESULT RTFSync(Message &, uint32_t) override { return E_NOTIMPL; }
     HRESULT OpenInbox(std::unique_ptr<Inbox> &inbox) override {
@@ -593,6 +710,8 @@ class SitePlatform final : public Platform {
     explicit SitePlatform(SendSite &site) : site_(site) {}
     bool Loaded() const override { return true; }
     bool Has(const char *) const override { return true; }
+    HRESULT InitializeOle() override { return S_OK; }
+    void UninitializeOle() override {}
     HRESULT Initialize(uint32_t) override { return S_OK; }
     void Uninitialize() override {}
     HRESULT LogonEx(uintptr_t, const char *, const char *, uint32_t, std::unique_ptr<Session> &s) override {
@@ -640,6 +759,8 @@ struct Inboxed {
         first.props.push_back(time);
         first.recipients = {{S8(ID_DISPLAY_NAME, "Bob"), S8(ID_ADDRTYPE, "SMTP"), S8(ID_EMAIL_ADDRESS, "bob@example.org"),
                              L(ID_RECIPIENT_TYPE, 1)},
+                            {S8(ID_DISPLAY_NAME, "Dave"), S8(ID_ADDRTYPE, "EX"), S8(ID_EMAIL_ADDRESS, "/O=Org/CN=dave"),
+                             L(ID_RECIPIENT_TYPE, 1)},
                             {S8(ID_DISPLAY_NAME, "Carl"), S8(ID_ADDRTYPE, "EX"), S8(ID_EMAIL_ADDRESS, "/O=Org/CN=carl"),
                              S8(ID_SMTP_ADDRESS, "carl@example.org"), L(ID_RECIPIENT_TYPE, 2)},
                             {S8(ID_DISPLAY_NAME, "Hidden"), L(ID_RECIPIENT_TYPE, 3)}};
@@ -647,8 +768,21 @@ struct Inboxed {
         Stored second;
         second.entryId = "\x02";
         second.flags = MSGFLAG_READ;
-        second.props = {S8(ID_SUBJECT, "Old")};
+        second.props = {S8(ID_SUBJECT, "Old"), S8(ID_SENDER_ADDRTYPE, "EX"),
+                        S8(ID_SENDER_EMAIL_ADDRESS, "/O=ORG/CN=EVE")};
         messages = {first, second};
+        // The global list, beside another container of the root.
+        Prop pab, global;
+        pab.tag = global.tag = Tag(ID_ENTRYID, PT_BINARY);
+        pab.bytes = "PAB";
+        global.bytes = "GALID";
+        Prop proxies;
+        proxies.tag = PR_EMS_AB_PROXY_ADDRESSES;
+        proxies.texts8 = {"smtp:eve.old@example.org", "SMTP:eve@example.org", "X400:c=DE;a= ;p=Org;s=Eve"};
+        site.gal = {{{pab, L(ID_DISPLAY_TYPE, 0)}, {global, L(ID_DISPLAY_TYPE, DT_GLOBAL)}},
+                    {{S8(ID_EMAIL_ADDRESS, "/O=Org/CN=dave"), S8(ID_SMTP_ADDRESS, "dave@example.org")},
+                     {S8(ID_EMAIL_ADDRESS, "/o=org/cn=eve"), proxies},
+                     {S8(ID_EMAIL_ADDRESS, "/O=Org/CN=nosmtp")}}};
     }
     ~Inboxed() {
         if (c->State() == kConnected) c->Disconnect();
@@ -674,7 +808,10 @@ TEST(XmapiRead, ListingReadsEnvelopesWithTheirEvents) {
     EXPECT_EQ(m->Cookie(), "01AB");
     EXPECT_EQ(m->Sender(), "\"Ann\" <SMTP:ann@example.org>");
     EXPECT_EQ(m->Subject(), "Hello");
-    EXPECT_EQ(m->To(), std::vector<String>{"\"Bob\" <SMTP:bob@example.org>"});
+    EXPECT_EQ(m->To(), (std::vector<String>{"\"Bob\" <SMTP:bob@example.org>",
+                                            "\"Dave\" <EX:/O=Org/CN=dave> <SMTP:dave@example.org>"}));
+    EXPECT_EQ(t.Mail(1)->Sender(), "EX:/O=ORG/CN=EVE <SMTP:eve@example.org>") << "the primary proxy address";
+    EXPECT_EQ(t.log.With("Contents.QueryAllRows").size(), 1u) << "the global list is read once"; 
     EXPECT_EQ(m->CC(), std::vector<String>{"\"Carl\" <EX:/O=Org/CN=carl> <SMTP:carl@example.org>"});
     ASSERT_NE(m->GeneratedHeaders().Find("Date"), nullptr);
     EXPECT_EQ(m->GeneratedHeaders().Find("Date")->Joined(), "Sat, 06 Dec 2025 21:20:00 +0000");
@@ -710,13 +847,13 @@ TEST(XmapiRead, UnreadOnlyMarkingDeletingAndMissingItems) {
     EXPECT_EQ(t.c->MarkMailAsRead(OLESTR("FF")), E_FAIL);
     EXPECT_EQ(t.c->ErrorCode(), -13);
     EXPECT_EQ(t.c->ErrorMessages(),
-              (std::vector<String>{"XMAPI item 'FF' not found in inbox: " + pal::SystemMessageText(HRESULT(0x8004010F)),
+              (std::vector<String>{"XMAPI item 'FF' not found in inbox: (error code 0x8004010f)",
                                    "[clsXMAPIMailConnection::OnMarkMailAsRead]"}));
 
     t.log.failures["Inbox.DeleteMessage"] = E_ACCESSDENIED;
     EXPECT_EQ(t.c->DeleteMail(OLESTR("01AB")), E_FAIL);
     EXPECT_EQ(t.c->ErrorMessages().front(),
-              "XMAPI item '01AB' cannot be deleted from inbox: " + pal::SystemMessageText(E_ACCESSDENIED));
+              "XMAPI item '01AB' cannot be deleted from inbox: " + HResultText(E_ACCESSDENIED));
 }
 
 TEST(XmapiRead, InboxFailuresHaveTheirTexts) {
@@ -729,7 +866,7 @@ TEST(XmapiRead, InboxFailuresHaveTheirTexts) {
         {"OpenInbox", E_ABORT, -13, "No inbox folder found in default message store!"},
         {"Inbox.ContentsRows", E_ABORT, -13, "Cannot use inbox!"},
         {"Inbox.OpenMessage 02", E_UNEXPECTED, -13,
-         "XMAPI item '02' not found in inbox: " + pal::SystemMessageText(E_FAIL)},
+         "XMAPI item '02' not found in inbox: " + HResultText(E_FAIL)},
     };
     for (const auto &k : cases) {
         Inboxed t;
@@ -740,6 +877,37 @@ TEST(XmapiRead, InboxFailuresHaveTheirTexts) {
         EXPECT_EQ(t.c->ErrorCode(), k.code);
         EXPECT_EQ(t.c->ErrorMessages().front(), k.text);
         EXPECT_EQ(t.events.seen.back(), (std::pair<LONG, LONG>{12, 0}));
+    }
+}
+
+TEST(XmapiRead, GlobalAddressListFailuresAreReportedAndTheMailStillRead) {
+    const String failed = "'" + HResultText(E_FAIL) + "'";
+    struct Case {
+        std::string failing;
+        HRESULT result;
+        String text;
+    } cases[] = {
+        {"OpenAddressBook", E_FAIL, "IMAPISession::OpenAddressBook() failed: " + failed},
+        {"Book.OpenEntry root", E_FAIL, "IAddrBook::OpenEntry() failed: " + failed},
+        {"Root.GetHierarchyTable", E_FAIL, "ABRoot::GetHierarchyTable() failed: " + failed},
+        {"Hierarchy.QueryAllRows", E_FAIL, "HrQueryAllRows(HierarchyTable) failed: " + failed},
+        {"Book.OpenEntry GALID", E_FAIL, "IAddressBook::OpenEntry(GAL) failed: " + failed},
+        {"Book.OpenEntry GALID", MAPI_W_ERRORS_RETURNED, "IAddressBook::OpenEntry(GAL) returns errors"},
+        {"GAL.GetContentsTable", E_FAIL, "GAL::GetContentsTable() failed: " + failed},
+        {"Contents.QueryAllRows", E_FAIL, "GAL::QueryAllRows() failed: " + failed},
+    };
+    for (const auto &k : cases) {
+        Inboxed t;
+        t.log.failures[k.failing] = k.result;
+        try {
+            XmapiGalSmtpAddresses(t.site, PT_STRING8);
+            ADD_FAILURE() << "no exception: " << k.text;
+        } catch (const clsExcept &e) {
+            EXPECT_EQ(e.Messages(), std::vector<String>{k.text});
+        }
+        ASSERT_EQ(t.c->Connect(), S_OK);
+        ASSERT_EQ(t.c->QueryMailbox(0), S_OK) << k.failing;
+        EXPECT_EQ(t.Mail(1)->Sender(), "EX:/O=ORG/CN=EVE");
     }
 }
 
@@ -765,6 +933,10 @@ class SpoolSite final : public SendSite {
     MapiProp &Store() override { return store_; }
     HRESULT OpenFolder(const std::string &, std::unique_ptr<Folder> &) override { return E_NOTIMPL; }
     HRESULT OpenAddressBook(std::unique_ptr<AddrBook> &) override { return E_NOTIMPL; }
+    HRESULT AllocateAdrList(const std::vector<std::vector<Prop>> &, std::unique_ptr<AdrList> &) override {
+        return E_NOTIMPL;
+    }
+    HRESULT OpenStreamOnFile(const String &, IStream **) override { return E_NOTIMPL; }
     HRESULT WrapCompressedRTFStream(PropStream &, uint32_t, std::unique_ptr<PropStream> &) override { return E_NOTIMPL; }
     HRESULT RTFSync(Message &, uint32_t) override { return E_NOTIMPL; }
     class Table final : public StatusTable {
@@ -818,7 +990,7 @@ TEST(XmapiSpooler, DisconnectFlushesTheSpoolerThenLogsOff) {
 }
 
 TEST(XmapiSpooler, FailuresToReachTheSpoolerAreReportedToTheCaller) {
-    const std::string ni = pal::SystemMessageText(E_NOTIMPL);
+    const std::string ni = HResultText(E_NOTIMPL);
     struct Case {
         std::string failing;
         HRESULT result;
