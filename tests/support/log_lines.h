@@ -1,5 +1,5 @@
-// The log's lines as a host sink receives them, for the life of this object:
-// each without its thread, counter and time prefix.
+// The log's lines as a host sink receives them while this object lives, each
+// without its thread, counter and time prefix.
 #pragma once
 
 #include <string>
@@ -21,21 +21,14 @@ class LogLines final : public IKvLogSlot {
         lines.clear();
     }
     ~LogLines() { kv::KvLog().ResetForTests(); }
-    LogLines(const LogLines &) = delete;
-    LogLines &operator=(const LogLines &) = delete;
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void **ppv) override {
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void **ppv) override { return *ppv = nullptr, E_NOINTERFACE; }
     ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
     ULONG STDMETHODCALLTYPE Release() override { return 1; }
     HRESULT STDMETHODCALLTYPE WriteLine(BSTR line) override {
-        std::string text = kv::Narrow(kv::WideView(reinterpret_cast<const char16_t *>(line)));
-        lines.push_back(text.size() > 32 ? text.substr(32) : text);
+        lines.push_back(kv::Narrow(kv::WideView(reinterpret_cast<const char16_t *>(line))).substr(32));
         return S_OK;
     }
-    // The lines that begin with one of the prefixes, in order.
+    // The lines that begin with one of the prefixes.
     std::vector<std::string> Starting(std::initializer_list<const char *> prefixes) const {
         std::vector<std::string> out;
         for (const std::string &line : lines)

@@ -84,6 +84,8 @@ class FakePlatform final : public xmapi::Platform {
 TEST(XmapiProvider, InitialisationRetriesOnceWithoutCoInitAndReportsFailures) {
     const String versionText = "The version of OLE installed on the workstation is not compatible with this version of MAPI.";
     // The object model is started first and ended last, when it was started here.
+    const std::string start = "OleInitialize", end = "OleUninitialize";
+    const HRESULT changed = xmapi::kRpcChangedMode, unknown = xmapi::MAPI_E_UNKNOWN_FLAGS;
     struct Case {
         std::vector<HRESULT> results;
         bool visible;
@@ -92,22 +94,12 @@ TEST(XmapiProvider, InitialisationRetriesOnceWithoutCoInitAndReportsFailures) {
         bool available;
         std::vector<String> boxes;
     } cases[] = {
-        {{S_OK}, true, S_OK, {"OleInitialize", "Initialize 0", "Uninitialize", "OleUninitialize"}, true, {}},
-        {{xmapi::kRpcChangedMode, S_OK},
-         true,
-         xmapi::kRpcChangedMode,
-         {"OleInitialize", "Initialize 0", "Initialize 8", "Uninitialize"},
-         true,
-         {}},
-        {{xmapi::MAPI_E_UNKNOWN_FLAGS, xmapi::MAPI_E_UNKNOWN_FLAGS},
-         false,
-         S_FALSE,
-         {"OleInitialize", "Initialize 0", "Initialize 8", "OleUninitialize"},
-         false,
-         {}},
-        {{xmapi::MAPI_E_VERSION}, true, S_OK, {"OleInitialize", "Initialize 0", "OleUninitialize"}, false, {versionText}},
-        {{xmapi::MAPI_E_VERSION}, false, S_OK, {"OleInitialize", "Initialize 0", "OleUninitialize"}, false, {}},
-        {{E_ACCESSDENIED}, true, S_OK, {"OleInitialize", "Initialize 0", "OleUninitialize"}, false,
+        {{S_OK}, true, S_OK, {start, "Initialize 0", "Uninitialize", end}, true, {}},
+        {{changed, S_OK}, true, changed, {start, "Initialize 0", "Initialize 8", "Uninitialize"}, true, {}},
+        {{unknown, unknown}, false, S_FALSE, {start, "Initialize 0", "Initialize 8", end}, false, {}},
+        {{xmapi::MAPI_E_VERSION}, true, S_OK, {start, "Initialize 0", end}, false, {versionText}},
+        {{xmapi::MAPI_E_VERSION}, false, S_OK, {start, "Initialize 0", end}, false, {}},
+        {{E_ACCESSDENIED}, true, S_OK, {start, "Initialize 0", end}, false,
          {"MAPIInitialize() failed, reason '" + HResultText(E_ACCESSDENIED) + "'"}},
     };
     for (const auto &k : cases) {
@@ -151,7 +143,8 @@ TEST(XmapiProvider, LogonFlags) {
         SetTextOption(t.c, u"ServerUser", k.user);
         SetTextOption(t.c, u"ServerPassword", k.password);
         ASSERT_EQ(t.c->Connect(), S_OK);
-        EXPECT_EQ(t.log->calls, (std::vector<std::string>{"OleInitialize", "Initialize 0", k.call, "OpenDefaultStore"}));
+        EXPECT_EQ(t.log->calls,
+                  (std::vector<std::string>{"OleInitialize", "Initialize 0", k.call, "OpenDefaultStore"}));
         EXPECT_TRUE(t.c->Session().LoggedOn());
         EXPECT_EQ(t.c->Disconnect(), S_OK);
         EXPECT_EQ(t.log->calls.back(), "Logoff");

@@ -14,6 +14,7 @@
 #include "providers/xmapi/xmapi_mail.h"
 #include "providers/xmapi/xmapi_read.h"
 #include "providers/xmapi/xmapi_send.h"
+#include "runtime/com_util.h"
 
 namespace kv {
 namespace {
@@ -197,6 +198,7 @@ class RecStore final : public MapiProp {
 };
 
 struct RecList final : AdrList {
+    explicit RecList(std::vector<std::vector<Prop>> r) : rows(std::move(r)) {}
     std::vector<std::vector<Prop>> rows;
     std::vector<std::vector<Prop>> Rows() const override { return rows; }
 };
@@ -205,11 +207,8 @@ class RecSite final : public SendSite {
   public:
     explicit RecSite(SendLog &log) : log_(log), store_(log) {}
     HRESULT AllocateAdrList(const std::vector<std::vector<Prop>> &rows, std::unique_ptr<AdrList> &list) override {
-        HRESULT hr = log_.Record("AllocateAdrList " + std::to_string(rows.size()));
-        auto made = std::make_unique<RecList>();
-        made->rows = rows;
-        if (SUCCEEDED(hr)) list = std::move(made);
-        return hr;
+        list = std::make_unique<RecList>(rows);
+        return log_.Record("AllocateAdrList " + std::to_string(rows.size()));
     }
     HRESULT OpenStreamOnFile(const String &path, IStream **stream) override {
         HRESULT hr = log_.Record("OpenStreamOnFile " + path);
@@ -270,17 +269,16 @@ struct Mail {
         s->Release();
         body->Release();
     }
+    // Without bytes: the attachment is the file of that name.
     void Attachment(const std::string &name, const std::string &bytes) {
         IKvMailAttachment *a = nullptr;
         ASSERT_EQ(m->Attachments().CreateAndAdd(&a), S_OK);
         auto *ours = static_cast<clsMailAttachment *>(a);
         ours->SetNameText(name);
-        IStream *s = nullptr;
-        CreateStreamOnHGlobal(nullptr, TRUE, &s);
-        ULONG w = 0;
-        s->Write(bytes.data(), ULONG(bytes.size()), &w);
-        ours->SetContentsStream(s);
-        s->Release();
+        if (!bytes.empty()) {
+            clsAutoRelease<IStream> s(testsupport::StreamOf(bytes));
+            ours->SetContentsStream(s.get());
+        }
         a->Release();
     }
 };
@@ -432,6 +430,7 @@ TEST(XmapiSend, SubmitRetriesAfterAChangedObjectAndReportsAFinalFailure) {
         {{S_OK}, "Book.ResolveName", "IAddressBook::ResolveName() failed: '" + HResultText(E_FAIL) + "'"},
         {{S_OK}, "Msg.ModifyRecipients", "IMessage::ModifyRecipients() failed: '" + HResultText(E_FAIL) + "'"},
         {{S_OK}, "Msg.CreateAttach", "IMessage::CreateAttach() failed: '" + HResultText(E_FAIL) + "'"},
+        {{S_OK}, "OpenStreamOnFile", "opening attachment (a.txt) failed: '" + HResultText(E_FAIL) + "'"},
         {{S_OK}, "A1.OpenProperty", "IAttachment::OpenProperty() failed: '" + HResultText(E_FAIL) + "'"},
         {{S_OK}, "S1.CopyFrom", "IStream::CopyTo() failed: '" + HResultText(E_FAIL) + "'"},
         {{S_OK}, "S1.Commit", "IStream::Commit() failed: '" + HResultText(E_FAIL) + "'"},
@@ -449,7 +448,8 @@ TEST(XmapiSend, SubmitRetriesAfterAChangedObjectAndReportsAFinalFailure) {
         RecSite site(log);
         Mail t;
         t.m->To() = {"bob@example.org"};
-        t.Attachment("a.txt", "x");
+        log.files["a.txt"] = "x";
+        t.Attachment("a.txt", "");
         try {
             XmapiSendMail(site, STORE_CREATE_OK, *t.m, false);
             ADD_FAILURE() << "no exception: " << k.text;
@@ -457,28 +457,6 @@ TEST(XmapiSend, SubmitRetriesAfterAChangedObjectAndReportsAFinalFailure) {
             EXPECT_EQ(e.Code(), -5);
             EXPECT_EQ(e.Messages().front(), k.text);
         }
-    }
-}
-
-// A file is streamed into the message from where it lies.
-TEST(XmapiSend, FileAttachmentsAreStreamedFromTheirFile) {
-    for (const std::string file : {"C:\\in\\plan.pdf", "C:\\in\\gone.pdf"}) {
-        SendLog log;
-        log.files["C:\\in\\plan.pdf"] = "PLAN";
-        RecSite site(log);
-        Mail t;
-        IKvMailAttachment *a = nullptr;
-        ASSERT_EQ(t.m->Attachments().CreateAndAdd(&a), S_OK);
-        static_cast<clsMailAttachment *>(a)->SetNameText(file);
-        a->Release();
-        try {
-            XmapiSendMail(site, STORE_CREATE_OK, *t.m, false);
-            EXPECT_EQ(log.written["S1"], "PLAN");
-        } catch (const clsExcept &e) {
-            EXPECT_EQ(e.Messages().front(), "opening attachment (" + file + ") failed: '(error code 0x8004010f)'");
-        }
-        EXPECT_EQ(log.With("OpenStreamOnFile"), std::vector<std::string>{"OpenStreamOnFile " + file});
-        EXPECT_EQ(log.With("Msg.SubmitMessage").size(), file == "C:\\in\\plan.pdf" ? 1u : 0u);
     }
 }
 
@@ -607,59 +585,46 @@ class StoredInbox final : public Inbox {
     const std::vector<Stored> &messages_;
 };
 
-// The address book of a read: the root's hierarchy and a global list.
+// The address book of a read with the root's hierarchy and a global list:
+// book, containers and tables in one class, each call recorded under the
+// name of what it was made on.
 struct Gal {
     std::vector<std::vector<Prop>> hierarchy, entries;
 };
 
-class GalTable final : public AbTable {
+class GalPart final : public AddrBook, public AbContainer, public AbTable {
   public:
-    GalTable(SendLog &log, std::string name, const std::vector<std::vector<Prop>> &rows)
-        : log_(log), name_(std::move(name)), rows_(rows) {}
-    HRESULT QueryAllRows(const std::vector<uint32_t> &, std::vector<std::vector<Prop>> &rows) override {
-        rows = rows_;
-        return log_.Record(name_ + ".QueryAllRows");
-    }
-
-  private:
-    SendLog &log_;
-    std::string name_;
-    const std::vector<std::vector<Prop>> &rows_;
-};
-
-class GalContainer final : public AbContainer {
-  public:
-    GalContainer(SendLog &log, std::string name, const Gal &gal) : log_(log), name_(std::move(name)), gal_(gal) {}
-    HRESULT GetHierarchyTable(std::unique_ptr<AbTable> &table) override {
-        table = std::make_unique<GalTable>(log_, "Hierarchy", gal_.hierarchy);
-        return log_.Record(name_ + ".GetHierarchyTable");
-    }
-    HRESULT GetContentsTable(std::unique_ptr<AbTable> &table) override {
-        table = std::make_unique<GalTable>(log_, "Contents", gal_.entries);
-        return log_.Record(name_ + ".GetContentsTable");
-    }
-
-  private:
-    SendLog &log_;
-    std::string name_;
-    const Gal &gal_;
-};
-
-class GalBook final : public AddrBook {
-  public:
-    GalBook(SendLog &log, const Gal &gal) : log_(log), gal_(gal) {}
+    GalPart(SendLog &log, const Gal &gal, std::string name, const std::vector<std::vector<Prop>> *rows = nullptr)
+        : log_(log), gal_(gal), name_(std::move(name)), rows_(rows) {}
     HRESULT CreateOneOff(const WString &, const WString &, const WString &, uint32_t, std::string &) override {
         return E_NOTIMPL;
     }
     HRESULT ResolveName(AdrList &) override { return E_NOTIMPL; }
     HRESULT OpenEntry(const std::string &id, std::unique_ptr<AbContainer> &container) override {
-        container = std::make_unique<GalContainer>(log_, id.empty() ? "Root" : "GAL", gal_);
+        container = std::make_unique<GalPart>(log_, gal_, id.empty() ? "Root" : "GAL");
         return log_.Record("Book.OpenEntry " + (id.empty() ? "root" : id));
+    }
+    HRESULT GetHierarchyTable(std::unique_ptr<AbTable> &t) override {
+        return Table(t, "GetHierarchyTable", "Hierarchy", gal_.hierarchy);
+    }
+    HRESULT GetContentsTable(std::unique_ptr<AbTable> &t) override {
+        return Table(t, "GetContentsTable", "Contents", gal_.entries);
+    }
+    HRESULT QueryAllRows(const std::vector<uint32_t> &, std::vector<std::vector<Prop>> &rows) override {
+        rows = *rows_;
+        return log_.Record(name_ + ".QueryAllRows");
     }
 
   private:
+    HRESULT Table(std::unique_ptr<AbTable> &table, const char *call, const char *name,
+                  const std::vector<std::vector<Prop>> &rows) {
+        table = std::make_unique<GalPart>(log_, gal_, name, &rows);
+        return log_.Record(name_ + "." + call);
+    }
     SendLog &log_;
     const Gal &gal_;
+    std::string name_;
+    const std::vector<std::vector<Prop>> *rows_;
 };
 
 class ReadSite final : public SendSite {
@@ -669,13 +634,9 @@ class ReadSite final : public SendSite {
     MapiProp &Store() override { return store_; }
     HRESULT OpenFolder(const std::string &, std::unique_ptr<Folder> &) override { return E_NOTIMPL; }
     HRESULT OpenAddressBook(std::unique_ptr<AddrBook> &book) override {
-        book = std::make_unique<GalBook>(log_, gal);
+        book = std::make_unique<GalPart>(log_, gal, "Book");
         return log_.Record("OpenAddressBook");
     }
-    HRESULT AllocateAdrList(const std::vector<std::vector<Prop>> &, std::unique_ptr<AdrList> &) override {
-        return E_NOTIMPL;
-    }
-    HRESULT OpenStreamOnFile(const String &, IStream **) override { return E_NOTIMPL; }
     HRESULT WrapCompressedRTFStream(PropStream &, uint32_t, std::unique_ptr<PropStream> &) override { return E_NOTIMPL; }
     HRESULT RTFSync(Message &, uint32_t) override { return E_NOTIMPL; }
     HRESULT OpenInbox(std::unique_ptr<Inbox> &inbox) override {
@@ -759,8 +720,6 @@ struct Inboxed {
         first.props.push_back(time);
         first.recipients = {{S8(ID_DISPLAY_NAME, "Bob"), S8(ID_ADDRTYPE, "SMTP"), S8(ID_EMAIL_ADDRESS, "bob@example.org"),
                              L(ID_RECIPIENT_TYPE, 1)},
-                            {S8(ID_DISPLAY_NAME, "Dave"), S8(ID_ADDRTYPE, "EX"), S8(ID_EMAIL_ADDRESS, "/O=Org/CN=dave"),
-                             L(ID_RECIPIENT_TYPE, 1)},
                             {S8(ID_DISPLAY_NAME, "Carl"), S8(ID_ADDRTYPE, "EX"), S8(ID_EMAIL_ADDRESS, "/O=Org/CN=carl"),
                              S8(ID_SMTP_ADDRESS, "carl@example.org"), L(ID_RECIPIENT_TYPE, 2)},
                             {S8(ID_DISPLAY_NAME, "Hidden"), L(ID_RECIPIENT_TYPE, 3)}};
@@ -771,18 +730,11 @@ struct Inboxed {
         second.props = {S8(ID_SUBJECT, "Old"), S8(ID_SENDER_ADDRTYPE, "EX"),
                         S8(ID_SENDER_EMAIL_ADDRESS, "/O=ORG/CN=EVE")};
         messages = {first, second};
-        // The global list, beside another container of the root.
-        Prop pab, global;
-        pab.tag = global.tag = Tag(ID_ENTRYID, PT_BINARY);
-        pab.bytes = "PAB";
+        Prop global;
+        global.tag = Tag(ID_ENTRYID, PT_BINARY);
         global.bytes = "GALID";
-        Prop proxies;
-        proxies.tag = PR_EMS_AB_PROXY_ADDRESSES;
-        proxies.texts8 = {"smtp:eve.old@example.org", "SMTP:eve@example.org", "X400:c=DE;a= ;p=Org;s=Eve"};
-        site.gal = {{{pab, L(ID_DISPLAY_TYPE, 0)}, {global, L(ID_DISPLAY_TYPE, DT_GLOBAL)}},
-                    {{S8(ID_EMAIL_ADDRESS, "/O=Org/CN=dave"), S8(ID_SMTP_ADDRESS, "dave@example.org")},
-                     {S8(ID_EMAIL_ADDRESS, "/o=org/cn=eve"), proxies},
-                     {S8(ID_EMAIL_ADDRESS, "/O=Org/CN=nosmtp")}}};
+        site.gal = {{{global, L(ID_DISPLAY_TYPE, DT_GLOBAL)}},
+                    {{S8(ID_EMAIL_ADDRESS, "/o=org/cn=eve"), S8(ID_SMTP_ADDRESS, "eve@example.org")}}};
     }
     ~Inboxed() {
         if (c->State() == kConnected) c->Disconnect();
@@ -808,10 +760,7 @@ TEST(XmapiRead, ListingReadsEnvelopesWithTheirEvents) {
     EXPECT_EQ(m->Cookie(), "01AB");
     EXPECT_EQ(m->Sender(), "\"Ann\" <SMTP:ann@example.org>");
     EXPECT_EQ(m->Subject(), "Hello");
-    EXPECT_EQ(m->To(), (std::vector<String>{"\"Bob\" <SMTP:bob@example.org>",
-                                            "\"Dave\" <EX:/O=Org/CN=dave> <SMTP:dave@example.org>"}));
-    EXPECT_EQ(t.Mail(1)->Sender(), "EX:/O=ORG/CN=EVE <SMTP:eve@example.org>") << "the primary proxy address";
-    EXPECT_EQ(t.log.With("Contents.QueryAllRows").size(), 1u) << "the global list is read once"; 
+    EXPECT_EQ(m->To(), std::vector<String>{"\"Bob\" <SMTP:bob@example.org>"});
     EXPECT_EQ(m->CC(), std::vector<String>{"\"Carl\" <EX:/O=Org/CN=carl> <SMTP:carl@example.org>"});
     ASSERT_NE(m->GeneratedHeaders().Find("Date"), nullptr);
     EXPECT_EQ(m->GeneratedHeaders().Find("Date")->Joined(), "Sat, 06 Dec 2025 21:20:00 +0000");
@@ -887,6 +836,7 @@ TEST(XmapiRead, GlobalAddressListFailuresAreReportedAndTheMailStillRead) {
         HRESULT result;
         String text;
     } cases[] = {
+        {"", S_OK, ""},
         {"OpenAddressBook", E_FAIL, "IMAPISession::OpenAddressBook() failed: " + failed},
         {"Book.OpenEntry root", E_FAIL, "IAddrBook::OpenEntry() failed: " + failed},
         {"Root.GetHierarchyTable", E_FAIL, "ABRoot::GetHierarchyTable() failed: " + failed},
@@ -898,16 +848,16 @@ TEST(XmapiRead, GlobalAddressListFailuresAreReportedAndTheMailStillRead) {
     };
     for (const auto &k : cases) {
         Inboxed t;
-        t.log.failures[k.failing] = k.result;
+        if (!k.failing.empty()) t.log.failures[k.failing] = k.result;
         try {
-            XmapiGalSmtpAddresses(t.site, PT_STRING8);
-            ADD_FAILURE() << "no exception: " << k.text;
+            EXPECT_EQ(XmapiGalSmtpAddresses(t.site, PT_STRING8).at("/O=ORG/CN=EVE"), "eve@example.org");
+            EXPECT_EQ(k.text, "");
         } catch (const clsExcept &e) {
             EXPECT_EQ(e.Messages(), std::vector<String>{k.text});
         }
         ASSERT_EQ(t.c->Connect(), S_OK);
         ASSERT_EQ(t.c->QueryMailbox(0), S_OK) << k.failing;
-        EXPECT_EQ(t.Mail(1)->Sender(), "EX:/O=ORG/CN=EVE");
+        EXPECT_EQ(t.Mail(1)->Sender(), k.text.empty() ? "EX:/O=ORG/CN=EVE <SMTP:eve@example.org>" : "EX:/O=ORG/CN=EVE");
     }
 }
 
@@ -933,10 +883,6 @@ class SpoolSite final : public SendSite {
     MapiProp &Store() override { return store_; }
     HRESULT OpenFolder(const std::string &, std::unique_ptr<Folder> &) override { return E_NOTIMPL; }
     HRESULT OpenAddressBook(std::unique_ptr<AddrBook> &) override { return E_NOTIMPL; }
-    HRESULT AllocateAdrList(const std::vector<std::vector<Prop>> &, std::unique_ptr<AdrList> &) override {
-        return E_NOTIMPL;
-    }
-    HRESULT OpenStreamOnFile(const String &, IStream **) override { return E_NOTIMPL; }
     HRESULT WrapCompressedRTFStream(PropStream &, uint32_t, std::unique_ptr<PropStream> &) override { return E_NOTIMPL; }
     HRESULT RTFSync(Message &, uint32_t) override { return E_NOTIMPL; }
     class Table final : public StatusTable {

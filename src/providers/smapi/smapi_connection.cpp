@@ -182,7 +182,8 @@ HRESULT clsSMAPIMailConnection::OnDeleteMail(const String &id) {
 HRESULT clsSMAPIMailConnection::OnMarkMailAsRead(const String &id) {
     clsHookScope scope("[clsSMAPIMailConnection::OnMarkMailAsRead]");
     if (IsSendRole())
-        return scope.Return(Fail(E_UNEXPECTED, -5, "clsSMAPIMailConnection::OnMarkMailAsRead(): not in RECV connection"));
+        return scope.Return(
+            Fail(E_UNEXPECTED, -5, "clsSMAPIMailConnection::OnMarkMailAsRead(): not in RECV connection"));
     if (State() != kConnected)
         return scope.Return(Fail(E_UNEXPECTED, -13, "clsSMAPIMailConnection::OnMarkMailAsRead(): not connected"));
     try {

@@ -23,7 +23,8 @@ IStream *StreamHolding(std::string_view bytes) {
     IStream *stream = nullptr;
     if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, &stream)) || !stream) return nullptr;
     ULONG written = 0;
-    if (!bytes.empty() && (FAILED(stream->Write(bytes.data(), ULONG(bytes.size()), &written)) || written != bytes.size())) {
+    if (!bytes.empty() &&
+        (FAILED(stream->Write(bytes.data(), ULONG(bytes.size()), &written)) || written != bytes.size())) {
         stream->Release();
         return nullptr;
     }
@@ -193,7 +194,8 @@ void clsSMAPIMail::Fill(const smapi::MapiMessage &record, bool envelopeOnly) {
     }
     if (unread.empty()) return;
     clsExcept e(-5, Format("Read error file '%s' - file not found?!", unread.front().c_str()));
-    for (size_t i = 1; i < unread.size(); ++i) e.Push(Format("Read error file '%s' - file not found?!", unread[i].c_str()));
+    for (size_t i = 1; i < unread.size(); ++i)
+        e.Push(Format("Read error file '%s' - file not found?!", unread[i].c_str()));
     throw e;
 }
 

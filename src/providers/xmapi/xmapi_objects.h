@@ -219,9 +219,11 @@ class SendSite {
     virtual HRESULT OpenFolder(const std::string &entryId, std::unique_ptr<Folder> &folder) = 0;
     virtual HRESULT OpenAddressBook(std::unique_ptr<AddrBook> &book) = 0;
     // A recipient list of these rows (MAPIAllocateBuffer).
-    virtual HRESULT AllocateAdrList(const std::vector<std::vector<Prop>> &rows, std::unique_ptr<AdrList> &list) = 0;
+    virtual HRESULT AllocateAdrList(const std::vector<std::vector<Prop>> &rows, std::unique_ptr<AdrList> &list) {
+        return E_NOTIMPL;
+    }
     // A read-only stream on a file (OpenStreamOnFile); one reference for the caller.
-    virtual HRESULT OpenStreamOnFile(const String &path, IStream **stream) = 0;
+    virtual HRESULT OpenStreamOnFile(const String &path, IStream **stream) { return E_NOTIMPL; }
     virtual HRESULT WrapCompressedRTFStream(PropStream &compressed, uint32_t flags,
                                             std::unique_ptr<PropStream> &rtf) = 0;
     virtual HRESULT RTFSync(Message &message, uint32_t flags) = 0;

@@ -434,7 +434,8 @@ class SysSite final : public SendSite {
     }
     HRESULT OpenStreamOnFile(const String &path, IStream **stream) override {
         if (!f_.OpenStreamOnFile || !f_.MAPIAllocateBuffer || !f_.MAPIFreeBuffer) return E_NOTIMPL;
-        return f_.OpenStreamOnFile(f_.MAPIAllocateBuffer, f_.MAPIFreeBuffer, STGM_READ_ONLY, path.c_str(), nullptr, stream);
+        return f_.OpenStreamOnFile(f_.MAPIAllocateBuffer, f_.MAPIFreeBuffer, STGM_READ_ONLY, path.c_str(), nullptr,
+                                   stream);
     }
     HRESULT WrapCompressedRTFStream(PropStream &compressed, uint32_t flags,
                                     std::unique_ptr<PropStream> &rtf) override {

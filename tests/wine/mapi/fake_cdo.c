@@ -40,7 +40,7 @@ typedef struct Obj {
     const IDispatchVtbl *lpVtbl;
     LONG refs;
     char label[160];
-    HRESULT reject; /* why the send fails: a refused recipient, an unreachable server */
+    int unreachable; /* the server named by a recipient */
 } Obj;
 
 static const IDispatchVtbl g_dispatch;
@@ -179,17 +179,12 @@ static HRESULT STDMETHODCALLTYPE Invoke_(IDispatch *self, DISPID id, REFIID iid,
         return DISP_E_PARAMNOTOPTIONAL;
     }
     Log("%s.%s %s(%s)", o->label, name, KindText(kind), args);
-    if (!strcmp(name, "To"))
-        o->reject = strstr(args, "unreachable@") ? (HRESULT)0x80040213 /* CDO_E_FAILED_TO_CONNECT */
-                    : strstr(args, "reject@")    ? E_ACCESSDENIED
-                                                 : S_OK;
-    if (!strcmp(name, "Send") && o->reject) {
+    if (!strcmp(name, "To") && strstr(args, "@unreachable")) o->unreachable = 1;
+    if (!strcmp(name, "Send") && o->unreachable) {
         if (info) {
             memset(info, 0, sizeof *info);
-            info->scode = o->reject;
-            info->bstrDescription = SysAllocString(o->reject == E_ACCESSDENIED
-                                                       ? L"The server rejected one or more recipient addresses.\r\n"
-                                                       : L"The transport failed to connect to the server.\r\n");
+            info->scode = 0x80040213; /* CDO_E_FAILED_TO_CONNECT, a code the system has no text for */
+            info->bstrDescription = SysAllocString(L"The transport failed to connect to the server.\r\n");
         }
         return DISP_E_EXCEPTION;
     }

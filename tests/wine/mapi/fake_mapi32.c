@@ -154,11 +154,6 @@ EXPORT ULONG WINAPI MAPIFreeBuffer(LPVOID buffer) {
 
 static size_t DataSize(const SPropValue *v) {
     switch (PROP_TYPE(v->ulPropTag)) {
-    case PT_MV_STRING8: {
-        size_t n = v->Value.MVszA.cValues * sizeof(char *);
-        for (ULONG i = 0; i < v->Value.MVszA.cValues; ++i) n += strlen(v->Value.MVszA.lppszA[i]) + 1;
-        return n;
-    }
     case PT_STRING8: return v->Value.lpszA ? strlen(v->Value.lpszA) + 1 : 0;
     case PT_UNICODE: return v->Value.lpszW ? (wcslen(v->Value.lpszW) + 1) * sizeof(WCHAR) : 0;
     case PT_BINARY: return v->Value.bin.cb;
@@ -166,7 +161,8 @@ static size_t DataSize(const SPropValue *v) {
     }
 }
 
-/* Values in one buffer, as the platform hands them out. */
+/* Values in one buffer, as the platform hands them out (lists of strings,
+ * which only the fixed data holds, are not copied). */
 static SPropValue *CopyValues(ULONG n, const SPropValue *src) {
     size_t size = n * sizeof(SPropValue) + 8;
     for (ULONG i = 0; i < n; ++i) size += (DataSize(&src[i]) + 7) & ~(size_t)7;
@@ -181,15 +177,6 @@ static SPropValue *CopyValues(ULONG n, const SPropValue *src) {
         case PT_STRING8: memcpy(data, src[i].Value.lpszA, d); out[i].Value.lpszA = data; break;
         case PT_UNICODE: memcpy(data, src[i].Value.lpszW, d); out[i].Value.lpszW = (WCHAR *)data; break;
         case PT_BINARY: memcpy(data, src[i].Value.bin.lpb, d); out[i].Value.bin.lpb = (BYTE *)data; break;
-        case PT_MV_STRING8: {
-            char **list = (char **)data, *text = data + src[i].Value.MVszA.cValues * sizeof(char *);
-            for (ULONG k = 0; k < src[i].Value.MVszA.cValues; ++k) {
-                list[k] = text;
-                text += sprintf(text, "%s", src[i].Value.MVszA.lppszA[k]) + 1;
-            }
-            out[i].Value.MVszA.lppszA = list;
-            break;
-        }
         }
         data += (d + 7) & ~(size_t)7;
     }

