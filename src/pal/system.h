@@ -25,6 +25,15 @@ std::string TempDirectory();
 // returns its path; empty on failure.
 std::string CreateTempFileName(const std::string &prefix, const std::string &extension);
 bool DeleteFilePath(const std::string &path);
+// The process's current directory (GetCurrentDirectoryA, at most 260
+// characters); empty when it cannot be read.
+std::string CurrentDirectory();
+bool SetCurrentDirectoryPath(const std::string &path);
+
+// The object model of the calling thread (OleInitialize, OleUninitialize);
+// where there is none, nothing is started and the answer is E_NOTIMPL.
+int32_t OleInitializeThread();
+void OleUninitializeThread();
 
 // Full path of the component's own library file (empty if unknown).
 std::string ModulePath();

@@ -7,6 +7,7 @@
 
 #include "fake_mail.h"
 #include "mail/mail.h"
+#include "log/kvlog.h"
 #include "pal/system.h"
 #include "providers/cdosys/cdosys_connection.h"
 #include "recording_cdo.h"
@@ -350,14 +351,14 @@ TEST(CdosysProvider, WildcardNamesNeedAStreamAndGetRunningNames) {
 }
 
 TEST(CdosysProvider, EachFailingCallRaisesItsTextUnderItsScopes) {
-    const std::string ni = "'" + pal::SystemMessageText(E_NOTIMPL) + "'";
+    const std::string ni = "'" + HResultText(E_NOTIMPL) + "'";
     struct Case {
         std::string failing;
         std::vector<String> messages;
     } cases[] = {
-        {"CreateMessage", {"Can not create CDO message object: " + pal::SystemMessageText(E_NOTIMPL) + "\n",
+        {"CreateMessage", {"Can not create CDO message object: " + HResultText(E_NOTIMPL) + "\n",
                            "[clsCDOSYSMail::Send()]"}},
-        {"CreateConfiguration", {"Can not create CDO config object: " + pal::SystemMessageText(E_NOTIMPL) + "\n",
+        {"CreateConfiguration", {"Can not create CDO config object: " + HResultText(E_NOTIMPL) + "\n",
                                  "[clsCDOSYSMail::Send()]"}},
         {"Config.Fields.Item " + kNs + "smtpserver",
          {"error in CDOFields->get_Item(): " + ni, "[SetFields()]", "[clsCDOSYSMail::Send()]"}},
@@ -369,7 +370,7 @@ TEST(CdosysProvider, EachFailingCallRaisesItsTextUnderItsScopes) {
                                     "[clsCDOSYSMail::Send()]"}},
         {"Part1.GetDecodedContentStream", {"BodyPart->get_Stream() failed: " + ni, "[clsCDOSYSMail::SendBody]",
                                            "[clsCDOSYSMail::Send()]"}},
-        {"Msg.Send", {pal::SystemMessageText(E_NOTIMPL), "[clsCDOSYSMail::Send()]"}},
+        {"Msg.Send", {HResultText(E_NOTIMPL), "[clsCDOSYSMail::Send()]"}},
     };
     for (const auto &k : cases) {
         Cdo t;
@@ -385,7 +386,7 @@ TEST(CdosysProvider, EachFailingCallRaisesItsTextUnderItsScopes) {
 }
 
 TEST(CdosysProvider, AttachmentFailuresNameTheirCallAndRange) {
-    const std::string ni = "'" + pal::SystemMessageText(E_NOTIMPL) + "'";
+    const std::string ni = "'" + HResultText(E_NOTIMPL) + "'";
     struct Case {
         std::string failing;
         String top;

@@ -10,6 +10,7 @@
 #include <map>
 
 #include "fake_mail.h"
+#include "log_lines.h"
 #include "mail/mail.h"
 #include "providers/smapi/smapi_connection.h"
 #include "providers/smapi/smapi_mail.h"
@@ -59,6 +60,7 @@ struct Platform {
     smapi::FLAGS logonFlags = 0;
     // Send
     smapi::FLAGS sendFlags = 0;
+    std::string sendChangesDirectory; // as a messaging client's dialog may
     std::string subject, note;
     bool hasOriginator = false;
     SentRecip originator{};
@@ -97,6 +99,7 @@ uint32_t STDMETHODCALLTYPE SendMail(smapi::LHANDLE session, uintptr_t ui, smapi:
     g->calls.push_back("SendMail " + std::to_string(session));
     g->sendUi = ui;
     g->sendFlags = flags;
+    if (!g->sendChangesDirectory.empty()) fs::current_path(g->sendChangesDirectory);
     g->subject = m->lpszSubject ? m->lpszSubject : "(null)";
     g->note = m->lpszNoteText ? m->lpszNoteText : "(null)";
     g->hasOriginator = m->lpOriginator != nullptr;
@@ -438,10 +441,29 @@ TEST(SmapiProvider, RecipientClassesOriginatorAndDialogFlag) {
     {
         Smapi t;
         t.NewMail();
+        const fs::path current = fs::current_path();
+        t.platform.sendChangesDirectory = temp.dir.string();
         ASSERT_EQ(t.Send(), S_OK);
         EXPECT_EQ(t.platform.sendFlags, 0x8u) << "no recipient: the messaging system asks";
         EXPECT_FALSE(t.platform.hasOriginator);
+        EXPECT_EQ(fs::current_path(), current) << "the host's current directory is restored";
     }
+}
+
+TEST(SmapiProvider, HooksAreTracedAndTheRecordDumpedAtDetailLevel) {
+    Smapi t;
+    t.NewMail();
+    t.To("bob@example.org");
+    testsupport::LogLines log(3);
+    ASSERT_EQ(t.Send(), S_OK);
+    EXPECT_EQ(t.c->Disconnect(), S_OK);
+    EXPECT_EQ(log.Starting({">", "<", "MAPI: Send()", "Recip "}),
+              (std::vector<std::string>{">clsConnectionBase::Connect()",
+                                        ">[clsSMAPIMailConnection::OnConnect(user:'')]", ">[clsSMAPI::Logon]", "<S_OK",
+                                        "<S_OK", "<S_OK", Format(">clsConnectionBase::Send(%p)", (void *)t.mail),
+                                        ">[clsSMAPIMailConnection::OnSend]", ">[clsSMAPIMail::Send]", "MAPI: Send()",
+                                        "Recip 1/1:", "<S_OK", "<S_OK", "<S_OK", ">clsConnectionBase::Disconnect()",
+                                        ">[clsSMAPIMailConnection::OnDisconnect]", "<S_OK", "<S_OK"}));
 }
 
 TEST(SmapiProvider, SendFailuresInBothLanguages) {
@@ -678,6 +700,32 @@ TEST(SmapiProvider, CompleteReadTakesTheTextAndTheFileAndDeletesIt) {
     data->Release();
     EXPECT_FALSE(fs::exists(r.path)) << "the messaging system's copy is deleted";
     ours->Release();
+}
+
+// A file that cannot be read is reported and left where it is; the message
+// is listed with what it kept.
+TEST(SmapiProvider, AReceivedFileThatCannotBeReadIsReportedAndTheRestKept) {
+    TempDir temp;
+    Records r(temp.dir);
+    const std::string unreadable = (temp.dir / "folder.bin").string();
+    fs::create_directories(unreadable);
+    smapi::MapiFileDesc files[2] = {r.file, {}};
+    files[1].lpszPathName = const_cast<char *>(unreadable.c_str());
+    r.first.nFileCount = 2;
+    r.first.lpFiles = files;
+    Smapi t(false);
+    t.platform.ids = {"id-1"};
+    t.platform.records = {{"id-1", &r.first}};
+    ASSERT_EQ(t.c->Connect(), S_OK);
+    EXPECT_EQ(t.c->QueryMailbox(1), E_ABORT);
+    EXPECT_EQ(t.c->ErrorCode(), -5);
+    EXPECT_EQ(t.c->ErrorMessages(), std::vector<String>{"Read error file '" + unreadable + "' - file not found?!"});
+    ASSERT_EQ(t.c->Mails().size(), 1u);
+    auto *ours = static_cast<clsMail *>(t.c->Mails()[0]);
+    EXPECT_EQ(ours->Bodies().Size(), 1u);
+    ASSERT_EQ(ours->Attachments().Size(), 1u);
+    EXPECT_EQ(ours->Attachments()[0]->Name(), "shown.bin");
+    EXPECT_FALSE(fs::exists(r.path));
 }
 
 TEST(SmapiProvider, ListingEndsAtOnceOrFailsWithItsReason) {

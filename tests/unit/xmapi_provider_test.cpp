@@ -6,7 +6,9 @@
 #include <set>
 
 #include "fake_mail.h"
+#include "log_lines.h"
 #include "orkv14.h"
+#include "log/kvlog.h"
 #include "pal/system.h"
 #include "providers/xmapi/enum_mapi_profiles.h"
 #include "providers/xmapi/xmapi_connection.h"
@@ -20,7 +22,7 @@ using testsupport::SetTextOption;
 struct Log {
     std::vector<std::string> calls;
     std::vector<HRESULT> initResults{S_OK};
-    HRESULT logonResult = S_OK, storeResult = S_OK, profileResult = S_OK;
+    HRESULT oleResult = S_OK, logonResult = S_OK, storeResult = S_OK, profileResult = S_OK;
     uint32_t mask = xmapi::STORE_CREATE_OK | xmapi::STORE_UNICODE_OK;
     std::set<std::string> missing;
     std::vector<xmapi::ProfileRow> profiles;
@@ -49,6 +51,11 @@ class FakePlatform final : public xmapi::Platform {
     explicit FakePlatform(std::shared_ptr<Log> log, bool loaded = true) : log_(std::move(log)), loaded_(loaded) {}
     bool Loaded() const override { return loaded_; }
     bool Has(const char *f) const override { return !log_->missing.count(f); }
+    HRESULT InitializeOle() override {
+        log_->calls.push_back("OleInitialize");
+        return log_->oleResult;
+    }
+    void UninitializeOle() override { log_->calls.push_back("OleUninitialize"); }
     HRESULT Initialize(uint32_t flags) override {
         log_->calls.push_back("Initialize " + std::to_string(flags));
         size_t n = std::count_if(log_->calls.begin(), log_->calls.end(),
@@ -76,32 +83,36 @@ class FakePlatform final : public xmapi::Platform {
 
 TEST(XmapiProvider, InitialisationRetriesOnceWithoutCoInitAndReportsFailures) {
     const String versionText = "The version of OLE installed on the workstation is not compatible with this version of MAPI.";
+    // The object model is started first and ended last, when it was started here.
+    const std::string start = "OleInitialize", end = "OleUninitialize";
+    const HRESULT changed = xmapi::kRpcChangedMode, unknown = xmapi::MAPI_E_UNKNOWN_FLAGS;
     struct Case {
         std::vector<HRESULT> results;
         bool visible;
+        HRESULT ole;
         std::vector<std::string> calls;
         bool available;
         std::vector<String> boxes;
     } cases[] = {
-        {{S_OK}, true, {"Initialize 0"}, true, {}},
-        {{xmapi::kRpcChangedMode, S_OK}, true, {"Initialize 0", "Initialize 8"}, true, {}},
-        {{xmapi::MAPI_E_UNKNOWN_FLAGS, xmapi::MAPI_E_UNKNOWN_FLAGS}, false, {"Initialize 0", "Initialize 8"}, false, {}},
-        {{xmapi::MAPI_E_VERSION}, true, {"Initialize 0"}, false, {versionText}},
-        {{xmapi::MAPI_E_VERSION}, false, {"Initialize 0"}, false, {}},
-        {{E_ACCESSDENIED}, true, {"Initialize 0"}, false,
-         {"MAPIInitialize() failed, reason '" + pal::SystemMessageText(E_ACCESSDENIED) + "'"}},
+        {{S_OK}, true, S_OK, {start, "Initialize 0", "Uninitialize", end}, true, {}},
+        {{changed, S_OK}, true, changed, {start, "Initialize 0", "Initialize 8", "Uninitialize"}, true, {}},
+        {{unknown, unknown}, false, S_FALSE, {start, "Initialize 0", "Initialize 8", end}, false, {}},
+        {{xmapi::MAPI_E_VERSION}, true, S_OK, {start, "Initialize 0", end}, false, {versionText}},
+        {{xmapi::MAPI_E_VERSION}, false, S_OK, {start, "Initialize 0", end}, false, {}},
+        {{E_ACCESSDENIED}, true, S_OK, {start, "Initialize 0", end}, false,
+         {"MAPIInitialize() failed, reason '" + HResultText(E_ACCESSDENIED) + "'"}},
     };
     for (const auto &k : cases) {
         auto log = std::make_shared<Log>();
         log->initResults = k.results;
+        log->oleResult = k.ole;
         std::vector<String> boxes;
         {
             clsXMAPIDLL dll(std::make_unique<FakePlatform>(log), k.visible, [&](const String &t) { boxes.push_back(t); });
             EXPECT_EQ(dll.Available(), k.available);
-            EXPECT_EQ(log->calls, k.calls);
         }
+        EXPECT_EQ(log->calls, k.calls);
         EXPECT_EQ(boxes, k.boxes);
-        EXPECT_EQ(log->calls.back() == "Uninitialize", k.available) << "uninitialised only when initialised";
     }
 }
 
@@ -132,7 +143,8 @@ TEST(XmapiProvider, LogonFlags) {
         SetTextOption(t.c, u"ServerUser", k.user);
         SetTextOption(t.c, u"ServerPassword", k.password);
         ASSERT_EQ(t.c->Connect(), S_OK);
-        EXPECT_EQ(t.log->calls, (std::vector<std::string>{"Initialize 0", k.call, "OpenDefaultStore"}));
+        EXPECT_EQ(t.log->calls,
+                  (std::vector<std::string>{"OleInitialize", "Initialize 0", k.call, "OpenDefaultStore"}));
         EXPECT_TRUE(t.c->Session().LoggedOn());
         EXPECT_EQ(t.c->Disconnect(), S_OK);
         EXPECT_EQ(t.log->calls.back(), "Logoff");
@@ -141,7 +153,7 @@ TEST(XmapiProvider, LogonFlags) {
 }
 
 TEST(XmapiProvider, LogonFailures) {
-    const String other = "MAPILogonEx() failed, reason '" + pal::SystemMessageText(E_FAIL) + "'";
+    const String other = "MAPILogonEx() failed, reason '" + HResultText(E_FAIL) + "'";
     struct Case {
         HRESULT logon, store;
         bool suppress;
@@ -173,6 +185,23 @@ TEST(XmapiProvider, LogonFailures) {
     }
 }
 
+TEST(XmapiProvider, HooksAreTracedWithTheirScopes) {
+    Xmapi t;
+    testsupport::LogLines log(2);
+    ASSERT_EQ(t.c->Connect(), S_OK);
+    EXPECT_EQ(t.c->Disconnect(), S_OK) << "a spooler that cannot be reached is no failure of the disconnect";
+    t.log->logonResult = xmapi::MAPI_E_USER_CANCEL;
+    EXPECT_EQ(t.c->Connect(), E_ABORT);
+    const std::string aborted = "<" + HResultText(E_ABORT);
+    EXPECT_EQ(log.Starting({">", "<"}),
+              (std::vector<std::string>{">clsConnectionBase::Connect()", ">[clsXMAPIMailConnection::OnConnect]",
+                                        ">[clsXMAPI::Logon]", "<S_OK", "<S_OK", "<S_OK",
+                                        ">clsConnectionBase::Disconnect()", ">[clsXMAPIMailConnection::OnDisconnect]",
+                                        ">[clsXMAPI::GetMAPIStatus]", aborted, "<S_OK", "<S_OK",
+                                        ">clsConnectionBase::Connect()", ">[clsXMAPIMailConnection::OnConnect]",
+                                        ">[clsXMAPI::Logon]", aborted, aborted, aborted}));
+}
+
 TEST(XmapiProvider, UnavailableSubsystemAndMissingLogon) {
     {
         Xmapi t(true, false);
@@ -180,7 +209,7 @@ TEST(XmapiProvider, UnavailableSubsystemAndMissingLogon) {
         EXPECT_EQ(t.c->ErrorCode(), -5);
         EXPECT_EQ(t.c->ErrorMessages().front(), "MAPI is not available on this computer!");
         EXPECT_EQ(t.c->GetMailCapabilities(), 1u);
-        EXPECT_TRUE(t.log->calls.empty());
+        EXPECT_EQ(t.log->calls, std::vector<std::string>{"OleInitialize"});
     }
     {
         Xmapi t;
@@ -194,7 +223,7 @@ TEST(XmapiProvider, CapabilitiesLogOnForTheStoreMaskWhenNeeded) {
     {
         Xmapi t;
         EXPECT_EQ(t.c->GetMailCapabilities(), 7u);
-        EXPECT_EQ(t.log->calls, (std::vector<std::string>{"Initialize 0", "LogonEx (null) (null) 0x61",
+        EXPECT_EQ(t.log->calls, (std::vector<std::string>{"OleInitialize", "Initialize 0", "LogonEx (null) (null) 0x61",
                                                          "OpenDefaultStore", "Logoff"}));
         EXPECT_FALSE(t.c->Session().LoggedOn());
     }

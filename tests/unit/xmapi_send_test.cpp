@@ -6,12 +6,15 @@
 #include <map>
 
 #include "fake_mail.h"
+#include "test_text.h"
 #include "mail/mail.h"
+#include "log/kvlog.h"
 #include "pal/system.h"
 #include "providers/xmapi/xmapi_connection.h"
 #include "providers/xmapi/xmapi_mail.h"
 #include "providers/xmapi/xmapi_read.h"
 #include "providers/xmapi/xmapi_send.h"
+#include "runtime/com_util.h"
 
 namespace kv {
 namespace {
@@ -26,6 +29,7 @@ struct SendLog {
     bool narrowOnly = false; // objects refuse wide strings
     int attaches = 0, streams = 0;
     std::map<std::string, std::string> written; // stream name -> bytes
+    std::map<std::string, std::string> files;   // what OpenStreamOnFile finds
 
     HRESULT Record(const std::string &line) {
         calls.push_back(line);
@@ -66,6 +70,11 @@ class RecStream final : public PropStream {
     HRESULT Write(const void *data, size_t size) override {
         log_.written[name_].append(static_cast<const char *>(data), size);
         return log_.Record(name_ + ".Write " + std::to_string(size));
+    }
+    HRESULT CopyFrom(IStream *source) override {
+        std::string bytes = testsupport::BytesOf(source);
+        log_.written[name_] += bytes;
+        return log_.Record(name_ + ".CopyFrom " + std::to_string(bytes.size()));
     }
     HRESULT Commit() override { return log_.Record(name_ + ".Commit"); }
 
@@ -119,9 +128,9 @@ class RecMessage final : public Message, RecProp {
         return DoOpen(t, o, f, s);
     }
     HRESULT SaveChanges(uint32_t flags) override { return log_.Record("Msg.SaveChanges " + std::to_string(flags)); }
-    HRESULT ModifyRecipients(uint32_t flags, const std::vector<std::vector<Prop>> &rows) override {
+    HRESULT ModifyRecipients(uint32_t flags, AdrList &list) override {
         std::string line = "Msg.ModifyRecipients " + std::to_string(flags);
-        for (const auto &row : rows) line += " [" + ShowAll(row) + "]";
+        for (const auto &row : list.Rows()) line += " [" + ShowAll(row) + "]";
         return log_.Record(line);
     }
     HRESULT CreateAttach(std::unique_ptr<Attach> &attach) override {
@@ -160,8 +169,8 @@ class RecBook final : public AddrBook {
         return log_.Record(Format("Book.CreateOneOff %s|%s|%s|%x", Narrow(name).c_str(), Narrow(type).c_str(),
                                   Narrow(address).c_str(), unsigned(flags)));
     }
-    HRESULT ResolveName(std::vector<std::vector<Prop>> &rows) override {
-        return log_.Record("Book.ResolveName " + std::to_string(rows.size()));
+    HRESULT ResolveName(AdrList &list) override {
+        return log_.Record("Book.ResolveName " + std::to_string(list.Rows().size()));
     }
 
   private:
@@ -188,9 +197,26 @@ class RecStore final : public MapiProp {
     SendLog &log_;
 };
 
+struct RecList final : AdrList {
+    explicit RecList(std::vector<std::vector<Prop>> r) : rows(std::move(r)) {}
+    std::vector<std::vector<Prop>> rows;
+    std::vector<std::vector<Prop>> Rows() const override { return rows; }
+};
+
 class RecSite final : public SendSite {
   public:
     explicit RecSite(SendLog &log) : log_(log), store_(log) {}
+    HRESULT AllocateAdrList(const std::vector<std::vector<Prop>> &rows, std::unique_ptr<AdrList> &list) override {
+        list = std::make_unique<RecList>(rows);
+        return log_.Record("AllocateAdrList " + std::to_string(rows.size()));
+    }
+    HRESULT OpenStreamOnFile(const String &path, IStream **stream) override {
+        HRESULT hr = log_.Record("OpenStreamOnFile " + path);
+        auto file = log_.files.find(path);
+        if (file == log_.files.end()) return MAPI_E_NOT_FOUND;
+        if (SUCCEEDED(hr)) *stream = testsupport::StreamOf(file->second);
+        return hr;
+    }
     MapiProp &Store() override { return store_; }
     HRESULT OpenFolder(const std::string &id, std::unique_ptr<Folder> &folder) override {
         HRESULT hr = log_.Record("OpenFolder " + id);
@@ -243,17 +269,16 @@ struct Mail {
         s->Release();
         body->Release();
     }
+    // Without bytes: the attachment is the file of that name.
     void Attachment(const std::string &name, const std::string &bytes) {
         IKvMailAttachment *a = nullptr;
         ASSERT_EQ(m->Attachments().CreateAndAdd(&a), S_OK);
         auto *ours = static_cast<clsMailAttachment *>(a);
         ours->SetNameText(name);
-        IStream *s = nullptr;
-        CreateStreamOnHGlobal(nullptr, TRUE, &s);
-        ULONG w = 0;
-        s->Write(bytes.data(), ULONG(bytes.size()), &w);
-        ours->SetContentsStream(s);
-        s->Release();
+        if (!bytes.empty()) {
+            clsAutoRelease<IStream> s(testsupport::StreamOf(bytes));
+            ours->SetContentsStream(s.get());
+        }
         a->Release();
     }
 };
@@ -278,6 +303,7 @@ TEST(XmapiSend, APlainMailInAUnicodeStore) {
         "Book.CreateOneOff /O=Org/OU=Site/CN=carl|X500|/O=Org/OU=Site/CN=carl|10000",
         "Book.CreateOneOff dora@example.org|SMTP|dora@example.org|10000",
         "Book.CreateOneOff Smith, Eve|COMPUSERVE|Smith, Eve|10000",
+        "AllocateAdrList 4",
         "Book.ResolveName 4",
         "Msg.ModifyRecipients 2"
         " [3001001F=u:Bob B 3002001F=u:SMTP 3003001F=u:bob@example.org 0C150003=l:1 0FFF0102=bin:EID:bob@example.org]"
@@ -293,7 +319,7 @@ TEST(XmapiSend, APlainMailInAUnicodeStore) {
         "A1.SetProps 37050003=l:1 370B0003=l:-1 3704001F=u:report.pdf 3707001F=u:report.pdf 3703001F=u:.pdf "
         "3712001F=u: 37140003=l:0",
         "A1.OpenProperty 37010102 1001 3 S2",
-        "S2.Write 3",
+        "S2.CopyFrom 3",
         "S2.Commit",
         "A1.SaveChanges 4",
         "Msg.SetProps 0E01000B=bool:1",
@@ -392,23 +418,28 @@ TEST(XmapiSend, SubmitRetriesAfterAChangedObjectAndReportsAFinalFailure) {
         std::string failing;
         String text;
     } cases[] = {
-        {{MAPI_E_CORRUPT_DATA, E_FAIL}, "", "IMessage::SubmitMessage() failed: '" + pal::SystemMessageText(E_FAIL) + "'"},
-        {{E_ACCESSDENIED}, "", "IMessage::SubmitMessage() failed: '" + pal::SystemMessageText(E_ACCESSDENIED) + "'"},
+        {{MAPI_E_CORRUPT_DATA, E_FAIL}, "", "IMessage::SubmitMessage() failed: '" + HResultText(E_FAIL) + "'"},
+        {{E_ACCESSDENIED}, "", "IMessage::SubmitMessage() failed: '" + HResultText(E_ACCESSDENIED) + "'"},
         {{MAPI_E_CORRUPT_DATA}, "Msg.SaveChanges",
-         "IMessage::SaveChanges(FORCE_SAVE) failed: '" + pal::SystemMessageText(E_FAIL) + "'"},
-        {{S_OK}, "Store.GetProps 35E2", "No outbox message store found: '" + pal::SystemMessageText(E_FAIL) + "'"},
-        {{S_OK}, "OpenFolder", "Outbox message store can not be opened: '" + pal::SystemMessageText(E_FAIL) + "'"},
-        {{S_OK}, "Outbox.CreateMessage", "IMAPIFolder::CreateMessage() failed: '" + pal::SystemMessageText(E_FAIL) + "'"},
-        {{S_OK}, "OpenAddressBook", "IMAPISession::OpenAddressBook() failed: '" + pal::SystemMessageText(E_FAIL) + "'"},
-        {{S_OK}, "Book.ResolveName", "IAddressBook::ResolveName() failed: '" + pal::SystemMessageText(E_FAIL) + "'"},
-        {{S_OK}, "Msg.ModifyRecipients", "IMessage::ModifyRecipients() failed: '" + pal::SystemMessageText(E_FAIL) + "'"},
-        {{S_OK}, "Msg.CreateAttach", "IMessage::CreateAttach() failed: '" + pal::SystemMessageText(E_FAIL) + "'"},
-        {{S_OK}, "A1.SaveChanges", "IAttach::SaveChanges(FORCE_SAVE) failed: '" + pal::SystemMessageText(E_FAIL) + "'"},
+         "IMessage::SaveChanges(FORCE_SAVE) failed: '" + HResultText(E_FAIL) + "'"},
+        {{S_OK}, "Store.GetProps 35E2", "No outbox message store found: '" + HResultText(E_FAIL) + "'"},
+        {{S_OK}, "OpenFolder", "Outbox message store can not be opened: '" + HResultText(E_FAIL) + "'"},
+        {{S_OK}, "Outbox.CreateMessage", "IMAPIFolder::CreateMessage() failed: '" + HResultText(E_FAIL) + "'"},
+        {{S_OK}, "OpenAddressBook", "IMAPISession::OpenAddressBook() failed: '" + HResultText(E_FAIL) + "'"},
+        {{S_OK}, "AllocateAdrList", "MAPIAllocateBuffer() failed: '" + HResultText(E_FAIL) + "'"},
+        {{S_OK}, "Book.ResolveName", "IAddressBook::ResolveName() failed: '" + HResultText(E_FAIL) + "'"},
+        {{S_OK}, "Msg.ModifyRecipients", "IMessage::ModifyRecipients() failed: '" + HResultText(E_FAIL) + "'"},
+        {{S_OK}, "Msg.CreateAttach", "IMessage::CreateAttach() failed: '" + HResultText(E_FAIL) + "'"},
+        {{S_OK}, "OpenStreamOnFile", "opening attachment (a.txt) failed: '" + HResultText(E_FAIL) + "'"},
+        {{S_OK}, "A1.OpenProperty", "IAttachment::OpenProperty() failed: '" + HResultText(E_FAIL) + "'"},
+        {{S_OK}, "S1.CopyFrom", "IStream::CopyTo() failed: '" + HResultText(E_FAIL) + "'"},
+        {{S_OK}, "S1.Commit", "IStream::Commit() failed: '" + HResultText(E_FAIL) + "'"},
+        {{S_OK}, "A1.SaveChanges", "IAttach::SaveChanges(FORCE_SAVE) failed: '" + HResultText(E_FAIL) + "'"},
         {{S_OK}, "Store.GetProps 35E4",
-         "IMessage::GetProps(PR_IPM_SENTMAIL_ENTRYID) failed: '" + pal::SystemMessageText(E_FAIL) + "'"},
+         "IMessage::GetProps(PR_IPM_SENTMAIL_ENTRYID) failed: '" + HResultText(E_FAIL) + "'"},
         {{S_OK}, "Msg.SetProps 0E0A",
-         "IMessage::SetProps(PR_SENTMAIL_ENTRYID) failed: '" + pal::SystemMessageText(E_FAIL) + "'"},
-        {{S_OK}, "Msg.SetProps 0037", "SetProps(0x0037001e) failed: '" + pal::SystemMessageText(E_FAIL) + "'"},
+         "IMessage::SetProps(PR_SENTMAIL_ENTRYID) failed: '" + HResultText(E_FAIL) + "'"},
+        {{S_OK}, "Msg.SetProps 0037", "SetProps(0x0037001e) failed: '" + HResultText(E_FAIL) + "'"},
     };
     for (const auto &k : cases) {
         SendLog log;
@@ -417,7 +448,8 @@ TEST(XmapiSend, SubmitRetriesAfterAChangedObjectAndReportsAFinalFailure) {
         RecSite site(log);
         Mail t;
         t.m->To() = {"bob@example.org"};
-        t.Attachment("a.txt", "x");
+        log.files["a.txt"] = "x";
+        t.Attachment("a.txt", "");
         try {
             XmapiSendMail(site, STORE_CREATE_OK, *t.m, false);
             ADD_FAILURE() << "no exception: " << k.text;
@@ -553,12 +585,58 @@ class StoredInbox final : public Inbox {
     const std::vector<Stored> &messages_;
 };
 
+// The address book of a read with the root's hierarchy and a global list:
+// book, containers and tables in one class, each call recorded under the
+// name of what it was made on.
+struct Gal {
+    std::vector<std::vector<Prop>> hierarchy, entries;
+};
+
+class GalPart final : public AddrBook, public AbContainer, public AbTable {
+  public:
+    GalPart(SendLog &log, const Gal &gal, std::string name, const std::vector<std::vector<Prop>> *rows = nullptr)
+        : log_(log), gal_(gal), name_(std::move(name)), rows_(rows) {}
+    HRESULT CreateOneOff(const WString &, const WString &, const WString &, uint32_t, std::string &) override {
+        return E_NOTIMPL;
+    }
+    HRESULT ResolveName(AdrList &) override { return E_NOTIMPL; }
+    HRESULT OpenEntry(const std::string &id, std::unique_ptr<AbContainer> &container) override {
+        container = std::make_unique<GalPart>(log_, gal_, id.empty() ? "Root" : "GAL");
+        return log_.Record("Book.OpenEntry " + (id.empty() ? "root" : id));
+    }
+    HRESULT GetHierarchyTable(std::unique_ptr<AbTable> &t) override {
+        return Table(t, "GetHierarchyTable", "Hierarchy", gal_.hierarchy);
+    }
+    HRESULT GetContentsTable(std::unique_ptr<AbTable> &t) override {
+        return Table(t, "GetContentsTable", "Contents", gal_.entries);
+    }
+    HRESULT QueryAllRows(const std::vector<uint32_t> &, std::vector<std::vector<Prop>> &rows) override {
+        rows = *rows_;
+        return log_.Record(name_ + ".QueryAllRows");
+    }
+
+  private:
+    HRESULT Table(std::unique_ptr<AbTable> &table, const char *call, const char *name,
+                  const std::vector<std::vector<Prop>> &rows) {
+        table = std::make_unique<GalPart>(log_, gal_, name, &rows);
+        return log_.Record(name_ + "." + call);
+    }
+    SendLog &log_;
+    const Gal &gal_;
+    std::string name_;
+    const std::vector<std::vector<Prop>> *rows_;
+};
+
 class ReadSite final : public SendSite {
   public:
     ReadSite(SendLog &log, const std::vector<Stored> &messages) : log_(log), store_(log), messages_(messages) {}
+    Gal gal;
     MapiProp &Store() override { return store_; }
     HRESULT OpenFolder(const std::string &, std::unique_ptr<Folder> &) override { return E_NOTIMPL; }
-    HRESULT OpenAddressBook(std::unique_ptr<AddrBook> &) override { return E_NOTIMPL; }
+    HRESULT OpenAddressBook(std::unique_ptr<AddrBook> &book) override {
+        book = std::make_unique<GalPart>(log_, gal, "Book");
+        return log_.Record("OpenAddressBook");
+    }
     HRESULT WrapCompressedRTFStream(PropStream &, uint32_t, std::unique_ptr<PropStream> &) override { return E_NOTIMPL; }
     HRESULT RTFSync(Message &, uint32_t) override { return E_NOTIMPL; }
     HRESULT OpenInbox(std::unique_ptr<Inbox> &inbox) override {
@@ -593,6 +671,8 @@ class SitePlatform final : public Platform {
     explicit SitePlatform(SendSite &site) : site_(site) {}
     bool Loaded() const override { return true; }
     bool Has(const char *) const override { return true; }
+    HRESULT InitializeOle() override { return S_OK; }
+    void UninitializeOle() override {}
     HRESULT Initialize(uint32_t) override { return S_OK; }
     void Uninitialize() override {}
     HRESULT LogonEx(uintptr_t, const char *, const char *, uint32_t, std::unique_ptr<Session> &s) override {
@@ -647,8 +727,14 @@ struct Inboxed {
         Stored second;
         second.entryId = "\x02";
         second.flags = MSGFLAG_READ;
-        second.props = {S8(ID_SUBJECT, "Old")};
+        second.props = {S8(ID_SUBJECT, "Old"), S8(ID_SENDER_ADDRTYPE, "EX"),
+                        S8(ID_SENDER_EMAIL_ADDRESS, "/O=ORG/CN=EVE")};
         messages = {first, second};
+        Prop global;
+        global.tag = Tag(ID_ENTRYID, PT_BINARY);
+        global.bytes = "GALID";
+        site.gal = {{{global, L(ID_DISPLAY_TYPE, DT_GLOBAL)}},
+                    {{S8(ID_EMAIL_ADDRESS, "/o=org/cn=eve"), S8(ID_SMTP_ADDRESS, "eve@example.org")}}};
     }
     ~Inboxed() {
         if (c->State() == kConnected) c->Disconnect();
@@ -710,13 +796,13 @@ TEST(XmapiRead, UnreadOnlyMarkingDeletingAndMissingItems) {
     EXPECT_EQ(t.c->MarkMailAsRead(OLESTR("FF")), E_FAIL);
     EXPECT_EQ(t.c->ErrorCode(), -13);
     EXPECT_EQ(t.c->ErrorMessages(),
-              (std::vector<String>{"XMAPI item 'FF' not found in inbox: " + pal::SystemMessageText(HRESULT(0x8004010F)),
+              (std::vector<String>{"XMAPI item 'FF' not found in inbox: (error code 0x8004010f)",
                                    "[clsXMAPIMailConnection::OnMarkMailAsRead]"}));
 
     t.log.failures["Inbox.DeleteMessage"] = E_ACCESSDENIED;
     EXPECT_EQ(t.c->DeleteMail(OLESTR("01AB")), E_FAIL);
     EXPECT_EQ(t.c->ErrorMessages().front(),
-              "XMAPI item '01AB' cannot be deleted from inbox: " + pal::SystemMessageText(E_ACCESSDENIED));
+              "XMAPI item '01AB' cannot be deleted from inbox: " + HResultText(E_ACCESSDENIED));
 }
 
 TEST(XmapiRead, InboxFailuresHaveTheirTexts) {
@@ -729,7 +815,7 @@ TEST(XmapiRead, InboxFailuresHaveTheirTexts) {
         {"OpenInbox", E_ABORT, -13, "No inbox folder found in default message store!"},
         {"Inbox.ContentsRows", E_ABORT, -13, "Cannot use inbox!"},
         {"Inbox.OpenMessage 02", E_UNEXPECTED, -13,
-         "XMAPI item '02' not found in inbox: " + pal::SystemMessageText(E_FAIL)},
+         "XMAPI item '02' not found in inbox: " + HResultText(E_FAIL)},
     };
     for (const auto &k : cases) {
         Inboxed t;
@@ -740,6 +826,38 @@ TEST(XmapiRead, InboxFailuresHaveTheirTexts) {
         EXPECT_EQ(t.c->ErrorCode(), k.code);
         EXPECT_EQ(t.c->ErrorMessages().front(), k.text);
         EXPECT_EQ(t.events.seen.back(), (std::pair<LONG, LONG>{12, 0}));
+    }
+}
+
+TEST(XmapiRead, GlobalAddressListFailuresAreReportedAndTheMailStillRead) {
+    const String failed = "'" + HResultText(E_FAIL) + "'";
+    struct Case {
+        std::string failing;
+        HRESULT result;
+        String text;
+    } cases[] = {
+        {"", S_OK, ""},
+        {"OpenAddressBook", E_FAIL, "IMAPISession::OpenAddressBook() failed: " + failed},
+        {"Book.OpenEntry root", E_FAIL, "IAddrBook::OpenEntry() failed: " + failed},
+        {"Root.GetHierarchyTable", E_FAIL, "ABRoot::GetHierarchyTable() failed: " + failed},
+        {"Hierarchy.QueryAllRows", E_FAIL, "HrQueryAllRows(HierarchyTable) failed: " + failed},
+        {"Book.OpenEntry GALID", E_FAIL, "IAddressBook::OpenEntry(GAL) failed: " + failed},
+        {"Book.OpenEntry GALID", MAPI_W_ERRORS_RETURNED, "IAddressBook::OpenEntry(GAL) returns errors"},
+        {"GAL.GetContentsTable", E_FAIL, "GAL::GetContentsTable() failed: " + failed},
+        {"Contents.QueryAllRows", E_FAIL, "GAL::QueryAllRows() failed: " + failed},
+    };
+    for (const auto &k : cases) {
+        Inboxed t;
+        if (!k.failing.empty()) t.log.failures[k.failing] = k.result;
+        try {
+            EXPECT_EQ(XmapiGalSmtpAddresses(t.site, PT_STRING8).at("/O=ORG/CN=EVE"), "eve@example.org");
+            EXPECT_EQ(k.text, "");
+        } catch (const clsExcept &e) {
+            EXPECT_EQ(e.Messages(), std::vector<String>{k.text});
+        }
+        ASSERT_EQ(t.c->Connect(), S_OK);
+        ASSERT_EQ(t.c->QueryMailbox(0), S_OK) << k.failing;
+        EXPECT_EQ(t.Mail(1)->Sender(), k.text.empty() ? "EX:/O=ORG/CN=EVE <SMTP:eve@example.org>" : "EX:/O=ORG/CN=EVE");
     }
 }
 
@@ -818,7 +936,7 @@ TEST(XmapiSpooler, DisconnectFlushesTheSpoolerThenLogsOff) {
 }
 
 TEST(XmapiSpooler, FailuresToReachTheSpoolerAreReportedToTheCaller) {
-    const std::string ni = pal::SystemMessageText(E_NOTIMPL);
+    const std::string ni = HResultText(E_NOTIMPL);
     struct Case {
         std::string failing;
         HRESULT result;

@@ -74,6 +74,16 @@ std::string CreateTempFileName(const std::string &prefix, const std::string &ext
 
 bool DeleteFilePath(const std::string &path) { return unlink(path.c_str()) == 0; }
 
+std::string CurrentDirectory() {
+    char buffer[4096];
+    return getcwd(buffer, sizeof buffer) ? std::string(buffer) : std::string();
+}
+
+bool SetCurrentDirectoryPath(const std::string &path) { return chdir(path.c_str()) == 0; }
+
+int32_t OleInitializeThread() { return int32_t(0x80004001); } // E_NOTIMPL
+void OleUninitializeThread() {}
+
 std::string ModulePath() {
     Dl_info info;
     if (dladdr(reinterpret_cast<void *>(&ModulePath), &info) && info.dli_fname) {

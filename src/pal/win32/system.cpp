@@ -1,6 +1,7 @@
 #include "pal/system.h"
 
 #include <windows.h>
+#include <ole2.h>
 
 #include <random>
 
@@ -70,6 +71,17 @@ std::string CreateTempFileName(const std::string &prefix, const std::string &ext
 }
 
 bool DeleteFilePath(const std::string &path) { return DeleteFileA(path.c_str()) != 0; }
+
+std::string CurrentDirectory() {
+    char buffer[MAX_PATH];
+    DWORD n = GetCurrentDirectoryA(MAX_PATH, buffer);
+    return n && n < MAX_PATH ? std::string(buffer, n) : std::string();
+}
+
+bool SetCurrentDirectoryPath(const std::string &path) { return SetCurrentDirectoryA(path.c_str()) != 0; }
+
+int32_t OleInitializeThread() { return OleInitialize(nullptr); }
+void OleUninitializeThread() { OleUninitialize(); }
 
 std::string ModulePath() {
     char buf[MAX_PATH];

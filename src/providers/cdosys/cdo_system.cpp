@@ -6,12 +6,16 @@
 #include <cstring>
 #include <vector>
 
+#include "runtime/com_util.h"
+
 namespace kv::cdo {
 
 namespace {
 
 // Late binding by name: the objects' dual interfaces need no declared layout.
-HRESULT Invoke(IDispatch *target, const wchar_t *name, WORD kind, std::vector<VARIANT> args, VARIANT *result) {
+// `description` receives the object's own account of a failure it raised.
+HRESULT Invoke(IDispatch *target, const wchar_t *name, WORD kind, std::vector<VARIANT> args, VARIANT *result,
+               String *description = nullptr) {
     DISPID id = 0;
     LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
     HRESULT hr = target->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
@@ -36,6 +40,8 @@ HRESULT Invoke(IDispatch *target, const wchar_t *name, WORD kind, std::vector<VA
         if (exception.pfnDeferredFillIn) exception.pfnDeferredFillIn(&exception);
         if (FAILED(exception.scode)) hr = exception.scode;
         else if (exception.wCode) hr = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_DISPATCH, exception.wCode);
+        if (description && exception.bstrDescription)
+            *description = String(TrimView(Narrow(WideView(exception.bstrDescription))));
     }
     SysFreeString(exception.bstrSource);
     SysFreeString(exception.bstrDescription);
@@ -235,7 +241,16 @@ class SysMessage final : public Message, Held {
         if (SUCCEEDED(hr)) root = std::make_unique<SysBodyPart>(out);
         return hr;
     }
-    HRESULT Send() override { return Invoke(get(), L"Send", DISPATCH_METHOD, {}, nullptr); }
+    HRESULT Send() override {
+        description_.clear();
+        return Invoke(get(), L"Send", DISPATCH_METHOD, {}, nullptr, &description_);
+    }
+    std::vector<String> FailureDetail() const override {
+        return description_.empty() ? std::vector<String>{} : std::vector<String>{description_};
+    }
+
+  private:
+    String description_;
 };
 
 // CDO.Message and CDO.Configuration of CDO for Windows 2000.

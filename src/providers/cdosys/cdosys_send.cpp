@@ -1,6 +1,7 @@
 #include "providers/cdosys/cdosys_send.h"
 
 #include "connection/connection_base.h"
+#include "log/kvlog.h"
 #include "mail/mail.h"
 #include "mime/charset_table.h"
 #include "pal/codepage.h"
@@ -13,10 +14,8 @@ namespace {
 
 constexpr size_t kChunk = 0x10000;
 
-String SystemText(HRESULT hr) { return pal::SystemMessageText(hr); }
-
 [[noreturn]] void Raise(const char *format, HRESULT hr) {
-    throw clsExcept(-5, Format(format, SystemText(hr).c_str()));
+    throw clsExcept(-5, Format(format, HResultText(hr).c_str()));
 }
 
 WString Config(const char16_t *shortName) { return WString(cdo::kConfigNamespace) + shortName; }
@@ -102,7 +101,7 @@ void SendAttachment(cdo::BodyPart &root, clsMailAttachment &attachment, int &run
                 if (FAILED(hr))
                     throw clsExcept(-5, Format("Stream->Write(%llu..%llu/%llu) failed: '%s'", (unsigned long long)start,
                                                (unsigned long long)(start + got), (unsigned long long)total,
-                                               SystemText(hr).c_str()));
+                                               HResultText(hr).c_str()));
                 start += got;
             }
             source->Seek(zero, STREAM_SEEK_SET, nullptr);
@@ -166,7 +165,7 @@ void Compose(cdo::Message &message, clsMail &mail) {
     if (FAILED(hr)) {
         // The substitute's own account of the failure lies under the result's text.
         std::vector<String> lines = message.FailureDetail();
-        lines.push_back(SystemText(hr));
+        lines.push_back(HResultText(hr));
         clsExcept e(-5, lines.front());
         for (size_t i = 1; i < lines.size(); ++i) e.Push(lines[i]);
         throw e;

@@ -5,6 +5,7 @@
 
 #include "pal/system.h"
 #include "pal/window.h"
+#include "providers/hook_scope.h"
 #include "providers/smapi/mapi_library.h"
 #include "providers/smapi/smapi_mail.h"
 #include "runtime/com_util.h"
@@ -38,10 +39,11 @@ HRESULT clsSMAPIMailConnection::OnConnect() {
     bool suppress = ReadBoolOption("SuppressLogonFailure");
     String password = ReadTextOptionA("ServerPassword");
     String user = ReadTextOptionA("ServerUser");
+    clsHookScope scope("[clsSMAPIMailConnection::OnConnect(user:'%s')]", user.c_str());
     try {
         session_->Logon(user, password, suppress);
     } catch (clsExcept &e) {
-        e.Push(Format("[clsSMAPIMailConnection::OnConnect(user:'%s')]", user.c_str()));
+        scope.Attach(e);
         throw;
     }
     SetState(kConnected);
@@ -49,6 +51,7 @@ HRESULT clsSMAPIMailConnection::OnConnect() {
 }
 
 HRESULT clsSMAPIMailConnection::OnDisconnect() {
+    clsHookScope scope("[clsSMAPIMailConnection::OnDisconnect]");
     session_->Logoff();
     SetState(kDisconnected);
     return S_OK;
@@ -64,21 +67,21 @@ HRESULT clsSMAPIMailConnection::OnCreateMail(LONG codepage, const String &cookie
 }
 
 HRESULT clsSMAPIMailConnection::OnSend(IKvMail *mail) {
+    clsHookScope scope("[clsSMAPIMailConnection::OnSend]");
     clsSMAPIMail *ours = nullptr;
     if (!mail || FAILED(mail->QueryInterface(IID_clsSMAPIMail, reinterpret_cast<void **>(&ours))) || !ours)
-        return E_NOINTERFACE;
+        return scope.Return(E_NOINTERFACE);
     clsAutoRelease<clsSMAPIMail> hold(ours);
     try {
         ours->Send(*session_, *this);
     } catch (clsExcept &e) {
-        e.Push("[clsSMAPIMailConnection::OnSend]");
+        scope.Attach(e);
         throw;
     }
     return S_OK;
 }
 
-clsSMAPIMail *clsSMAPIMailConnection::ReadMail(const String &id, bool markAsRead, clsSMAPIMail *mail,
-                                               bool envelopeOnly) {
+void clsSMAPIMailConnection::ReadMail(const String &id, bool markAsRead, clsSMAPIMail &mail, bool envelopeOnly) {
     const SmapiFunctions &f = session_->Functions();
     if (!f.MAPIReadMail || !f.MAPIFreeBuffer) Unavailable();
     smapi::FLAGS flags = (markAsRead ? 0 : smapi::MAPI_PEEK) | (envelopeOnly ? smapi::MAPI_ENVELOPE_ONLY : 0);
@@ -93,13 +96,7 @@ clsSMAPIMail *clsSMAPIMailConnection::ReadMail(const String &id, bool markAsRead
             if (record) f.MAPIFreeBuffer(record);
         }
     } free{f, record};
-    if (!mail) {
-        mail = new (std::nothrow) clsSMAPIMail(this, id);
-        if (!mail) throw clsExcept(-5, "out of memory");
-        mail->AddRef();
-    }
-    if (record) mail->Fill(*record, envelopeOnly);
-    return mail;
+    if (record) mail.Fill(*record, envelopeOnly);
 }
 
 HRESULT clsSMAPIMailConnection::OnQueryMailbox(BYTE complete) {
@@ -129,8 +126,18 @@ HRESULT clsSMAPIMailConnection::OnQueryMailbox(BYTE complete) {
     for (const String &id : ids) {
         NtfyConnectionState(11, ++counter);
         bool mark = ReadBoolOption("QueryMarksMailsAsRead");
-        clsSMAPIMail *mail = ReadMail(id, mark, nullptr, complete == 0);
+        auto *mail = new (std::nothrow) clsSMAPIMail(this, id);
+        if (!mail) throw clsExcept(-5, "out of memory");
+        mail->AddRef();
         clsAutoRelease<clsSMAPIMail> hold(mail);
+        try {
+            ReadMail(id, mark, *mail, complete == 0);
+        } catch (const clsExcept &) {
+            // A message that was read but not taken whole is listed with what
+            // it kept; the failure ends the listing.
+            if (mail->State() == kMailLoaded) AppendMail(mail->Interface());
+            throw;
+        }
         AppendMail(mail->Interface());
     }
     return S_OK;
@@ -141,13 +148,16 @@ HRESULT clsSMAPIMailConnection::LoadRestOfMail(IKvMail *mail) {
     if (!mail || FAILED(mail->QueryInterface(IID_clsSMAPIMail, reinterpret_cast<void **>(&ours))) || !ours)
         return E_NOINTERFACE;
     clsAutoRelease<clsSMAPIMail> hold(ours);
-    ReadMail(ours->MessageId(), ReadBoolOption("QueryMarksMailsAsRead"), ours, false);
+    ReadMail(ours->MessageId(), ReadBoolOption("QueryMarksMailsAsRead"), *ours, false);
     return S_OK;
 }
 
 HRESULT clsSMAPIMailConnection::OnDeleteMail(const String &id) {
-    if (IsSendRole()) return Fail(E_UNEXPECTED, -5, "clsSMAPIMailConnection::OnDeleteMail(): not in RECV connection");
-    if (State() != kConnected) return Fail(E_UNEXPECTED, -13, "clsSMAPIMailConnection::OnDeleteMail(): not connected");
+    clsHookScope scope("[clsSMAPIMailConnection::OnDeleteMail]");
+    if (IsSendRole())
+        return scope.Return(Fail(E_UNEXPECTED, -5, "clsSMAPIMailConnection::OnDeleteMail(): not in RECV connection"));
+    if (State() != kConnected)
+        return scope.Return(Fail(E_UNEXPECTED, -13, "clsSMAPIMailConnection::OnDeleteMail(): not connected"));
     try {
         for (IKvMail *mail : Mails()) {
             clsSMAPIMail *ours = nullptr;
@@ -163,17 +173,19 @@ HRESULT clsSMAPIMailConnection::OnDeleteMail(const String &id) {
             ours->SetState(kMailDeleted);
         }
     } catch (clsExcept &e) {
-        e.Push("[clsSMAPIMailConnection::OnDeleteMail]");
-        return Fail(E_FAIL, e);
+        scope.Attach(e);
+        return scope.Return(Fail(E_FAIL, e));
     }
     return S_OK;
 }
 
 HRESULT clsSMAPIMailConnection::OnMarkMailAsRead(const String &id) {
+    clsHookScope scope("[clsSMAPIMailConnection::OnMarkMailAsRead]");
     if (IsSendRole())
-        return Fail(E_UNEXPECTED, -5, "clsSMAPIMailConnection::OnMarkMailAsRead(): not in RECV connection");
+        return scope.Return(
+            Fail(E_UNEXPECTED, -5, "clsSMAPIMailConnection::OnMarkMailAsRead(): not in RECV connection"));
     if (State() != kConnected)
-        return Fail(E_UNEXPECTED, -13, "clsSMAPIMailConnection::OnMarkMailAsRead(): not connected");
+        return scope.Return(Fail(E_UNEXPECTED, -13, "clsSMAPIMailConnection::OnMarkMailAsRead(): not connected"));
     try {
         const SmapiFunctions &f = session_->Functions();
         if (!f.MAPIReadMail || !f.MAPIFreeBuffer) Unavailable();
@@ -183,8 +195,8 @@ HRESULT clsSMAPIMailConnection::OnMarkMailAsRead(const String &id) {
         if (rc != 0) throw clsExcept(-6, Format("MAPIReadMail() failed, reason '%s'", MapiErrorName(rc).c_str()));
         if (record) f.MAPIFreeBuffer(record);
     } catch (clsExcept &e) {
-        e.Push("[clsSMAPIMailConnection::OnMarkMailAsRead]");
-        return Fail(E_FAIL, e);
+        scope.Attach(e);
+        return scope.Return(Fail(E_FAIL, e));
     }
     return S_OK;
 }

@@ -32,9 +32,8 @@ class clsSMAPIMailConnection : public clsConnectionBase {
     clsSMAPI &Session() { return *session_; }
 
   private:
-    // Reads one message into `mail`, or into a new mail when null, which is
-    // returned with the caller's reference. Throws clsExcept.
-    clsSMAPIMail *ReadMail(const String &id, bool markAsRead, clsSMAPIMail *mail, bool envelopeOnly);
+    // Reads one message into `mail`. Throws clsExcept.
+    void ReadMail(const String &id, bool markAsRead, clsSMAPIMail &mail, bool envelopeOnly);
 
     std::unique_ptr<clsSMAPI> session_;
 };

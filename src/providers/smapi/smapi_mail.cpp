@@ -1,6 +1,7 @@
 #include "providers/smapi/smapi_mail.h"
 
 #include <memory>
+#include <string_view>
 
 #include "connection/connection_base.h"
 #include "log/except.h"
@@ -9,6 +10,7 @@
 #include "mime/encodings.h"
 #include "pal/codepage.h"
 #include "pal/system.h"
+#include "providers/hook_scope.h"
 #include "runtime/com_util.h"
 #include "runtime/regex.h"
 
@@ -16,6 +18,18 @@ namespace kv {
 
 namespace {
 
+// A new memory stream holding the bytes; null when it cannot be made.
+IStream *StreamHolding(std::string_view bytes) {
+    IStream *stream = nullptr;
+    if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, &stream)) || !stream) return nullptr;
+    ULONG written = 0;
+    if (!bytes.empty() &&
+        (FAILED(stream->Write(bytes.data(), ULONG(bytes.size()), &written)) || written != bytes.size())) {
+        stream->Release();
+        return nullptr;
+    }
+    return stream;
+}
 
 } // namespace
 
@@ -48,6 +62,7 @@ String SmapiAddressOf(const smapi::MapiRecipDesc &recipient) {
 }
 
 void clsSMAPIMail::Send(clsSMAPI &session, clsConnectionBase &connection) {
+    clsHookScope scope("[clsSMAPIMail::Send]");
     try {
         // The connection base reports the send's start (8, 0) and end (8, 100).
         const uint32_t ansi = pal::AnsiCodePage();
@@ -127,7 +142,7 @@ void clsSMAPIMail::Send(clsSMAPI &session, clsConnectionBase &connection) {
 
         session.SendMail(message);
     } catch (clsExcept &e) {
-        e.Push("[clsSMAPIMail::Send]");
+        scope.Attach(e);
         throw;
     }
 }
@@ -153,35 +168,35 @@ void clsSMAPIMail::Fill(const smapi::MapiMessage &record, bool envelopeOnly) {
     if (record.lpszNoteText && *record.lpszNoteText) {
         clsAutoRelease<IKvMailBody> body;
         if (SUCCEEDED(Bodies().CreateAndAdd(body.put(), IString("text/plain"), 0)) && body) {
-            IStream *stream = nullptr;
-            if (SUCCEEDED(CreateStreamOnHGlobal(nullptr, TRUE, &stream)) && stream) {
-                ULONG written = 0;
-                stream->Write(record.lpszNoteText, ULONG(std::char_traits<char>::length(record.lpszNoteText)), &written);
-                body->SetContents(stream);
-                stream->Release();
-            }
+            clsAutoRelease<IStream> stream(StreamHolding(record.lpszNoteText));
+            if (stream) body->SetContents(stream.get());
         }
     }
+    // The files are the messaging system's temporary copies, deleted once
+    // their content is taken; one that cannot be taken stays where it is.
+    std::vector<String> unread;
     for (uint32_t i = 0; record.lpFiles && i < record.nFileCount; ++i) {
         const smapi::MapiFileDesc &f = record.lpFiles[i];
         if (!f.lpszPathName) continue;
         String path = f.lpszPathName;
-        // The file is a temporary copy that is deleted below, so its content is read now.
         std::string bytes;
-        ReadWholeFile(path, bytes);
+        clsAutoRelease<IStream> stream;
+        if (ReadWholeFile(path, bytes) == WholeFile::Read) stream.reset(StreamHolding(bytes));
         clsAutoRelease<IKvMailAttachment> attachment;
-        if (FAILED(Attachments().CreateAndAdd(attachment.put())) || !attachment) continue;
+        if (!stream || FAILED(Attachments().CreateAndAdd(attachment.put())) || !attachment) {
+            unread.push_back(path);
+            continue;
+        }
         auto *ours = static_cast<clsMailAttachment *>(attachment.get());
         ours->SetNameText(f.lpszFileName && *f.lpszFileName ? String(f.lpszFileName) : pal::FileNameOf(path));
-        IStream *stream = nullptr;
-        if (SUCCEEDED(CreateStreamOnHGlobal(nullptr, TRUE, &stream)) && stream) {
-            ULONG written = 0;
-            if (!bytes.empty()) stream->Write(bytes.data(), ULONG(bytes.size()), &written);
-            ours->SetContentsStream(stream);
-            stream->Release();
-        }
+        ours->SetContentsStream(stream.get());
         pal::DeleteFilePath(path);
     }
+    if (unread.empty()) return;
+    clsExcept e(-5, Format("Read error file '%s' - file not found?!", unread.front().c_str()));
+    for (size_t i = 1; i < unread.size(); ++i)
+        e.Push(Format("Read error file '%s' - file not found?!", unread[i].c_str()));
+    throw e;
 }
 
 } // namespace kv

@@ -6,6 +6,7 @@
 #include "pal/library.h"
 #include "pal/system.h"
 #include "pal/window.h"
+#include "providers/hook_scope.h"
 
 namespace kv {
 
@@ -41,6 +42,7 @@ uintptr_t clsSMAPI::Parent() {
 }
 
 void clsSMAPI::Logon(const String &profile, const String &password, bool suppress) {
+    clsHookScope scope("[clsSMAPI::Logon]");
     try {
         if (!f_.MAPILogon) throw clsExcept(-5, "MAPI is not available!");
         if (loggedOn_) return;
@@ -62,14 +64,11 @@ void clsSMAPI::Logon(const String &profile, const String &password, bool suppres
                 errorBox(Parent(), "LOGON failed - usually due to a bad profile name or password.");
             throw clsExcept(-4, "MAPI LOGON failed!");
         }
-        String system = pal::SystemMessageText(int32_t(rc));
-        String reason = system.empty() ? Format("(error code %#08lx)", (unsigned long)rc)
-                                       : Format("%s (%08lx)", system.c_str(), (unsigned long)rc);
-        String text = Format("MAPILogon() failed, reason '%s'", reason.c_str());
+        String text = Format("MAPILogon() failed, reason '%s'", HResultText(HRESULT(rc)).c_str());
         if (errorBox) errorBox(Parent(), text);
         throw clsExcept(-4, text);
     } catch (clsExcept &e) {
-        e.Push("[clsSMAPI::Logon]");
+        scope.Attach(e);
         throw;
     }
 }
@@ -122,10 +121,21 @@ void Dump(const smapi::MapiMessage &m) {
 } // namespace
 
 void clsSMAPI::SendMail(smapi::MapiMessage &message) {
-    if (clsKvLog::Passes(kLogDetails) && !clsKvLog::Passes(kLogProtocol)) Dump(message);
+    if (clsKvLog::Passes(kLogDetails)) Dump(message);
     if (!f_.MAPISendMail) throw clsExcept(-5, "MAPI is not available!");
     smapi::FLAGS flags = message.nRecipCount == 0 ? smapi::MAPI_DIALOG : 0;
-    uint32_t rc = f_.MAPISendMail(session_, Parent(), &message, flags, 0);
+    uint32_t rc = 0;
+    {
+        // The messaging system's dialogs may change the current directory,
+        // which the host's relative paths depend on.
+        struct Restore {
+            String directory = pal::CurrentDirectory();
+            ~Restore() {
+                if (!directory.empty()) pal::SetCurrentDirectoryPath(directory);
+            }
+        } restore;
+        rc = f_.MAPISendMail(session_, Parent(), &message, flags, 0);
+    }
     if (rc == smapi::SUCCESS_SUCCESS) return;
     const bool addresses = rc == smapi::MAPI_E_UNKNOWN_RECIPIENT || rc == smapi::MAPI_E_BAD_RECIPTYPE ||
                            rc == smapi::MAPI_E_AMBIGUOUS_RECIPIENT || rc == smapi::MAPI_E_INVALID_RECIPS;

@@ -2,10 +2,12 @@
 
 #include <new>
 
+#include "log/kvlog.h"
 #include "runtime/com_util.h"
 
 #include "pal/system.h"
 #include "pal/window.h"
+#include "providers/hook_scope.h"
 #include "providers/smapi/mapi_library.h"
 #include "providers/xmapi/xmapi_mail.h"
 #include "providers/xmapi/xmapi_read.h"
@@ -46,10 +48,11 @@ DWORD clsXMAPIMailConnection::GetMailCapabilities() {
 }
 
 HRESULT clsXMAPIMailConnection::OnConnect() {
+    clsHookScope scope("[clsXMAPIMailConnection::OnConnect]");
     try {
         Logon();
     } catch (clsExcept &e) {
-        e.Push("[clsXMAPIMailConnection::OnConnect]");
+        scope.Attach(e);
         throw;
     }
     SetState(kConnected);
@@ -57,6 +60,7 @@ HRESULT clsXMAPIMailConnection::OnConnect() {
 }
 
 HRESULT clsXMAPIMailConnection::OnDisconnect() {
+    clsHookScope scope("[clsXMAPIMailConnection::OnDisconnect]");
     if (State() != kConnecting) {
         if (session_->Available()) {
             try {
@@ -101,7 +105,7 @@ clsXMAPIMail *clsXMAPIMailConnection::ReadMail(const String &id, bool markAsRead
     HRESULT hr = inbox->OpenMessage(EntryIdBytes(id), message);
     if (FAILED(hr) || !message)
         throw clsExcept(-13, Format("XMAPI item '%s' not found in inbox: %s", id.c_str(),
-                                    pal::SystemMessageText(FAILED(hr) ? hr : E_POINTER).c_str()));
+                                    HResultText(FAILED(hr) ? hr : E_POINTER).c_str()));
     clsAutoRelease<clsXMAPIMail> created;
     if (!mail) {
         mail = new (std::nothrow) clsXMAPIMail(this, id);
@@ -110,7 +114,8 @@ clsXMAPIMail *clsXMAPIMailConnection::ReadMail(const String &id, bool markAsRead
         created = clsAutoRelease<clsXMAPIMail>(mail);
     }
     clsXMAPIProps props((session_->SupportMask() & xmapi::STORE_UNICODE_OK) != 0);
-    XmapiFillMail(*mail, *message, envelopeOnly, props);
+    XmapiFillMail(*mail, *message, envelopeOnly, props,
+                  [this](const String &address) { return session_->GalSmtpAddress(address); });
     if (markAsRead) message->SetReadFlag(0);
     if (created) created.get()->AddRef();
     return mail;
@@ -175,7 +180,7 @@ HRESULT clsXMAPIMailConnection::OnDeleteMail(const String &id) {
             HRESULT hr = inbox ? inbox->DeleteMessage(EntryIdBytes(id)) : E_UNEXPECTED;
             if (FAILED(hr))
                 throw clsExcept(-13, Format("XMAPI item '%s' cannot be deleted from inbox: %s", id.c_str(),
-                                            pal::SystemMessageText(hr).c_str()));
+                                            HResultText(hr).c_str()));
             ours->SetState(kMailDeleted);
         }
     } catch (clsExcept &e) {
@@ -196,7 +201,7 @@ HRESULT clsXMAPIMailConnection::OnMarkMailAsRead(const String &id) {
         HRESULT hr = inbox ? inbox->OpenMessage(EntryIdBytes(id), message) : E_UNEXPECTED;
         if (FAILED(hr) || !message)
             throw clsExcept(-13, Format("XMAPI item '%s' not found in inbox: %s", id.c_str(),
-                                        pal::SystemMessageText(FAILED(hr) ? hr : E_POINTER).c_str()));
+                                        HResultText(FAILED(hr) ? hr : E_POINTER).c_str()));
         message->SetReadFlag(0);
     } catch (clsExcept &e) {
         e.Push("[clsXMAPIMailConnection::OnMarkMailAsRead]");

@@ -18,6 +18,7 @@ constexpr uint32_t PT_ERROR = 0x000A;
 constexpr uint32_t PT_STRING8 = 0x001E;
 constexpr uint32_t PT_UNICODE = 0x001F;
 constexpr uint32_t PT_BINARY = 0x0102;
+constexpr uint32_t PT_MV_STRING8 = 0x101E;
 constexpr uint32_t Tag(uint32_t id, uint32_t type) { return (id << 16) | type; }
 constexpr uint32_t IdOf(uint32_t tag) { return tag >> 16; }
 constexpr uint32_t TypeOf(uint32_t tag) { return tag & 0xFFFF; }
@@ -56,6 +57,7 @@ constexpr HRESULT MAPI_E_CORRUPT_DATA = HRESULT(0x8004011B);
 constexpr uint32_t MAPI_MODIFY = 0x1;
 constexpr uint32_t MAPI_CREATE = 0x2;
 constexpr uint32_t STGM_CREATE_WRITE = 0x1001;
+constexpr uint32_t STGM_READ_ONLY = 0x0; // STGM_READ
 constexpr uint32_t KEEP_OPEN_READWRITE = 0x2;
 constexpr uint32_t FORCE_SAVE = 0x4;
 constexpr uint32_t MODRECIP_ADD = 0x2;
@@ -71,9 +73,10 @@ struct Prop {
     WString text;       // PT_UNICODE
     std::string bytes;  // PT_BINARY
     uint64_t time = 0;  // PT_SYSTIME: 100 ns units since 1601 (UTC)
+    std::vector<String> texts8; // PT_MV_STRING8
     bool operator==(const Prop &o) const {
         return tag == o.tag && number == o.number && text8 == o.text8 && text == o.text && bytes == o.bytes &&
-               time == o.time;
+               time == o.time && texts8 == o.texts8;
     }
 };
 
@@ -81,6 +84,8 @@ class PropStream {
   public:
     virtual ~PropStream() = default;
     virtual HRESULT Write(const void *data, size_t size) = 0;
+    // The whole content of `source` from its position, through its CopyTo.
+    virtual HRESULT CopyFrom(IStream *source) = 0;
     virtual HRESULT Commit() = 0;
 };
 
@@ -97,9 +102,17 @@ class MapiProp {
 
 class Attach : public MapiProp {};
 
+// A recipient list in the platform's buffers: resolved in place by the
+// address book, then handed to the message.
+class AdrList {
+  public:
+    virtual ~AdrList() = default;
+    virtual std::vector<std::vector<Prop>> Rows() const = 0;
+};
+
 class Message : public MapiProp {
   public:
-    virtual HRESULT ModifyRecipients(uint32_t flags, const std::vector<std::vector<Prop>> &rows) = 0;
+    virtual HRESULT ModifyRecipients(uint32_t flags, AdrList &list) = 0;
     virtual HRESULT CreateAttach(std::unique_ptr<Attach> &attach) = 0;
     virtual HRESULT SubmitMessage(uint32_t flags) = 0;
 };
@@ -110,13 +123,36 @@ class Folder {
     virtual HRESULT CreateMessage(std::unique_ptr<Message> &message) = 0;
 };
 
+constexpr uint32_t ID_DISPLAY_TYPE = 0x3900;
+constexpr int32_t DT_GLOBAL = 0x20000;
+constexpr uint32_t PR_EMS_AB_PROXY_ADDRESSES = 0x800F101E;
+
+// A table of the address book, read whole.
+class AbTable {
+  public:
+    virtual ~AbTable() = default;
+    virtual HRESULT QueryAllRows(const std::vector<uint32_t> &columns, std::vector<std::vector<Prop>> &rows) = 0;
+};
+
+// The address book's root or one of its address lists.
+class AbContainer {
+  public:
+    virtual ~AbContainer() = default;
+    virtual HRESULT GetHierarchyTable(std::unique_ptr<AbTable> &table) = 0;
+    virtual HRESULT GetContentsTable(std::unique_ptr<AbTable> &table) = 0;
+};
+
 class AddrBook {
   public:
     virtual ~AddrBook() = default;
     virtual HRESULT CreateOneOff(const WString &name, const WString &type, const WString &address, uint32_t flags,
                                  std::string &entryId) = 0;
-    // Resolves the rows in place.
-    virtual HRESULT ResolveName(std::vector<std::vector<Prop>> &rows) = 0;
+    virtual HRESULT ResolveName(AdrList &list) = 0;
+    // The container an entry identifier names; an empty one names the root.
+    // MAPI_W_ERRORS_RETURNED comes with a container opened despite errors.
+    virtual HRESULT OpenEntry(const std::string &entryId, std::unique_ptr<AbContainer> &container) {
+        return E_NOTIMPL;
+    }
 };
 
 constexpr uint32_t MSGFLAG_READ = 0x1;
@@ -182,6 +218,12 @@ class SendSite {
     virtual MapiProp &Store() = 0;
     virtual HRESULT OpenFolder(const std::string &entryId, std::unique_ptr<Folder> &folder) = 0;
     virtual HRESULT OpenAddressBook(std::unique_ptr<AddrBook> &book) = 0;
+    // A recipient list of these rows (MAPIAllocateBuffer).
+    virtual HRESULT AllocateAdrList(const std::vector<std::vector<Prop>> &rows, std::unique_ptr<AdrList> &list) {
+        return E_NOTIMPL;
+    }
+    // A read-only stream on a file (OpenStreamOnFile); one reference for the caller.
+    virtual HRESULT OpenStreamOnFile(const String &path, IStream **stream) { return E_NOTIMPL; }
     virtual HRESULT WrapCompressedRTFStream(PropStream &compressed, uint32_t flags,
                                             std::unique_ptr<PropStream> &rtf) = 0;
     virtual HRESULT RTFSync(Message &message, uint32_t flags) = 0;

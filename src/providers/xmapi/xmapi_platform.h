@@ -52,6 +52,9 @@ class Platform {
     // Whether the library was found and its functions loaded.
     virtual bool Loaded() const = 0;
     virtual bool Has(const char *function) const = 0;
+    // OleInitialize and OleUninitialize of the calling thread.
+    virtual HRESULT InitializeOle() = 0;
+    virtual void UninitializeOle() = 0;
     // MAPIInitialize with a MAPIINIT_0 of version 0 and these flags.
     virtual HRESULT Initialize(uint32_t flags) = 0;
     virtual void Uninitialize() = 0;

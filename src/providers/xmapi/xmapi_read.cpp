@@ -1,6 +1,7 @@
 #include "providers/xmapi/xmapi_read.h"
 
 #include "log/except.h"
+#include "log/kvlog.h"
 #include "mail/mail.h"
 #include "pal/codepage.h"
 #include "pal/system.h"
@@ -85,22 +86,27 @@ String ColumnText(const std::vector<Prop> &row, uint32_t id) {
 }
 
 // "name" <type:address>, with the SMTP address of an Exchange entry appended.
-String AddressText(const String &name, const String &type, const String &address, const String &smtp) {
+String AddressText(const String &name, const String &type, const String &address, String smtp,
+                   const XmapiSmtpLookup &smtpOf) {
     String part = type.empty() ? address : type + ":" + address;
     String text = name.empty() ? part : Format("\"%s\" <%s>", name.c_str(), part.c_str());
-    if (EqualsNoCase(type, "EX") && !smtp.empty()) text += Format(" <SMTP:%s>", smtp.c_str());
+    if (!EqualsNoCase(type, "EX")) return text;
+    if (smtp.empty() && !address.empty() && smtpOf) smtp = smtpOf(address);
+    if (!smtp.empty()) text += Format(" <SMTP:%s>", smtp.c_str());
     return text;
 }
 
 } // namespace
 
-void XmapiFillMail(clsMail &mail, ReadMessage &message, bool envelopeOnly, const clsXMAPIProps &props) {
+void XmapiFillMail(clsMail &mail, ReadMessage &message, bool envelopeOnly, const clsXMAPIProps &props,
+                   const XmapiSmtpLookup &smtpOf) {
     mail.GeneratedHeaders().Clear();
     const String senderType = ReadText(message, ID_SENDER_ADDRTYPE, props);
     const String sender = AddressText(ReadText(message, ID_SENDER_NAME, props), senderType,
                                       ReadText(message, ID_SENDER_EMAIL_ADDRESS, props),
                                       EqualsNoCase(senderType, "EX") ? ReadText(message, ID_SMTP_ADDRESS, props)
-                                                                     : String());
+                                                                     : String(),
+                                      smtpOf);
     if (!sender.empty()) mail.SetSenderText(sender);
     mail.SetSubjectText(ReadText(message, ID_SUBJECT, props));
     Prop created;
@@ -110,14 +116,14 @@ void XmapiFillMail(clsMail &mail, ReadMessage &message, bool envelopeOnly, const
     std::vector<std::vector<Prop>> rows;
     HRESULT hr = message.RecipientRows(rows);
     if (FAILED(hr))
-        throw clsExcept(-13, Format("IMessage::GetRecipientTable() failed: '%s'", pal::SystemMessageText(hr).c_str()));
+        throw clsExcept(-13, Format("IMessage::GetRecipientTable() failed: '%s'", HResultText(hr).c_str()));
     mail.To().clear();
     mail.CC().clear();
     for (const auto &row : rows) {
         const Prop *type = Column(row, ID_RECIPIENT_TYPE);
         if (!type || (type->number != 1 && type->number != 2)) continue;
         String text = AddressText(ColumnText(row, ID_DISPLAY_NAME), ColumnText(row, ID_ADDRTYPE),
-                                  ColumnText(row, ID_EMAIL_ADDRESS), ColumnText(row, ID_SMTP_ADDRESS));
+                                  ColumnText(row, ID_EMAIL_ADDRESS), ColumnText(row, ID_SMTP_ADDRESS), smtpOf);
         (type->number == 1 ? mail.To() : mail.CC()).push_back(text);
     }
     if (envelopeOnly) return;
@@ -143,7 +149,7 @@ void XmapiFillMail(clsMail &mail, ReadMessage &message, bool envelopeOnly, const
     rows.clear();
     hr = message.AttachmentRows(rows);
     if (FAILED(hr))
-        throw clsExcept(-13, Format("IMessage::GetAttachmentTable() failed: '%s'", pal::SystemMessageText(hr).c_str()));
+        throw clsExcept(-13, Format("IMessage::GetAttachmentTable() failed: '%s'", HResultText(hr).c_str()));
     for (const auto &row : rows) {
         const Prop *number = Column(row, ID_ATTACH_NUM);
         if (!number) continue;
@@ -151,7 +157,7 @@ void XmapiFillMail(clsMail &mail, ReadMessage &message, bool envelopeOnly, const
         hr = message.AttachmentData(number->number, bytes);
         if (FAILED(hr))
             throw clsExcept(-13, Format("IAttach::OpenProperty(PR_ATTACH_DATA_BIN) failed: '%s'",
-                                        pal::SystemMessageText(hr).c_str()));
+                                        HResultText(hr).c_str()));
         IKvMailAttachment *created = nullptr;
         if (FAILED(mail.Attachments().CreateAndAdd(&created)) || !created) continue;
         auto *ours = static_cast<clsMailAttachment *>(created);

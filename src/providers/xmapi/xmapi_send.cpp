@@ -1,7 +1,6 @@
 #include "providers/xmapi/xmapi_send.h"
 
 #include "log/except.h"
-#include "mail/file_source.h"
 #include "log/kvlog.h"
 #include "mail/mail.h"
 #include "mime/charset_table.h"
@@ -19,7 +18,7 @@ using namespace xmapi;
 namespace {
 
 [[noreturn]] void Raise(const char *format, HRESULT hr) {
-    throw clsExcept(-5, Format(format, pal::SystemMessageText(hr).c_str()));
+    throw clsExcept(-5, Format(format, HResultText(hr).c_str()));
 }
 
 uint32_t OtherWidth(uint32_t tag) {
@@ -88,7 +87,7 @@ void Sender::Run(bool deleteAfterSend) {
         hr = site_.RTFSync(*message_, syncFlags_);
         if (FAILED(hr))
             throw clsExcept(-5, Format("RTFSync(%08x) failed: '%s'", unsigned(syncFlags_),
-                                       pal::SystemMessageText(hr).c_str()));
+                                       HResultText(hr).c_str()));
     }
     props_.Set(*message_, {props_.Text(ID_MESSAGE_CLASS, "IPM.Note")});
     for (clsMailAttachment *attachment : mail_.Attachments()) AddAttachment(*attachment);
@@ -135,9 +134,12 @@ void Sender::Recipients(AddrBook &book) {
         }
     }
     if (rows.empty()) return;
-    HRESULT hr = book.ResolveName(rows);
+    std::unique_ptr<AdrList> list;
+    HRESULT hr = site_.AllocateAdrList(rows, list);
+    if (FAILED(hr) || !list) Raise("MAPIAllocateBuffer() failed: '%s'", FAILED(hr) ? hr : E_OUTOFMEMORY);
+    hr = book.ResolveName(*list);
     if (FAILED(hr)) Raise("IAddressBook::ResolveName() failed: '%s'", hr);
-    hr = message_->ModifyRecipients(MODRECIP_ADD, rows);
+    hr = message_->ModifyRecipients(MODRECIP_ADD, *list);
     if (FAILED(hr)) Raise("IMessage::ModifyRecipients() failed: '%s'", hr);
 }
 
@@ -192,20 +194,27 @@ void Sender::AddAttachment(clsMailAttachment &attachment) {
                          props_.Text(ID_ATTACH_EXTENSION, ExtensionOfPath(name)),
                          props_.Text(ID_ATTACH_CONTENT_ID, attachment.ContentId()),
                          clsXMAPIProps::Long(ID_ATTACH_FLAGS, 0)});
-    std::string content;
-    if (attachment.Contents()) {
-        content = StreamBytes(attachment.Contents());
-    } else if (WholeFile read = ReadWholeFile(attachment.Name(), content); read != WholeFile::Read) {
-        HRESULT why = read == WholeFile::NotOpened ? HRESULT(0x80070002) : E_FAIL; // file not found
-        throw clsExcept(-5, Format("opening attachment (%s) failed: '%s'", attachment.Name().c_str(),
-                                   pal::SystemMessageText(why).c_str()));
+    // The content flows from its stream into the message: a large file is
+    // never held in memory whole.
+    clsAutoRelease<IStream> source;
+    const LARGE_INTEGER start{};
+    if (IStream *contents = attachment.Contents()) {
+        source.reset(contents, true);
+        hr = contents->Seek(start, STREAM_SEEK_SET, nullptr);
+    } else {
+        hr = site_.OpenStreamOnFile(attachment.Name(), source.put());
     }
+    if (FAILED(hr) || !source)
+        throw clsExcept(-5, Format("opening attachment (%s) failed: '%s'", attachment.Name().c_str(),
+                                   HResultText(FAILED(hr) ? hr : E_POINTER).c_str()));
     std::unique_ptr<PropStream> data;
     hr = attach->OpenProperty(Tag(ID_ATTACH_DATA_BIN, PT_BINARY), STGM_CREATE_WRITE, MAPI_CREATE | MAPI_MODIFY, data);
     if (FAILED(hr) || !data) Raise("IAttachment::OpenProperty() failed: '%s'", FAILED(hr) ? hr : E_POINTER);
-    hr = data->Write(content.data(), content.size());
-    if (SUCCEEDED(hr)) hr = data->Commit();
+    hr = data->CopyFrom(source.get());
+    if (attachment.Contents()) attachment.Contents()->Seek(start, STREAM_SEEK_SET, nullptr);
     if (FAILED(hr)) Raise("IStream::CopyTo() failed: '%s'", hr);
+    hr = data->Commit();
+    if (FAILED(hr)) Raise("IStream::Commit() failed: '%s'", hr);
     hr = attach->SaveChanges(FORCE_SAVE);
     if (FAILED(hr)) Raise("IAttach::SaveChanges(FORCE_SAVE) failed: '%s'", hr);
 }
@@ -250,7 +259,7 @@ void clsXMAPIProps::Set(MapiProp &object, std::vector<Prop> values) const {
     }
     if (FAILED(hr))
         throw clsExcept(-5, Format("SetProps(0x%08x) failed: '%s'", unsigned(values.empty() ? 0 : values.front().tag),
-                                   pal::SystemMessageText(hr).c_str()));
+                                   HResultText(hr).c_str()));
 }
 
 HRESULT clsXMAPIProps::Read(MapiProp &object, uint32_t tag, Prop &value) const {
@@ -274,7 +283,7 @@ Prop clsXMAPIProps::Get(MapiProp &object, uint32_t tag) const {
     Prop value;
     HRESULT hr = Read(object, tag, value);
     if (FAILED(hr))
-        throw clsExcept(-5, Format("GetProps(0x%08x) failed: '%s'", unsigned(tag), pal::SystemMessageText(hr).c_str()));
+        throw clsExcept(-5, Format("GetProps(0x%08x) failed: '%s'", unsigned(tag), HResultText(hr).c_str()));
     return value;
 }
 

@@ -3,13 +3,16 @@
 #include "log/except.h"
 #include "log/kvlog.h"
 #include "pal/system.h"
+#include "providers/hook_scope.h"
 
 namespace kv {
 
 clsXMAPIDLL::clsXMAPIDLL(std::unique_ptr<xmapi::Platform> platform, bool visibleErrors,
                          std::function<void(const String &)> errorBox)
     : platform_(std::move(platform)) {
-    if (!platform_ || !platform_->Loaded() || !platform_->Has("MAPIInitialize")) return;
+    if (!platform_) return;
+    oleInitialized_ = SUCCEEDED(platform_->InitializeOle());
+    if (!platform_->Loaded() || !platform_->Has("MAPIInitialize")) return;
     HRESULT hr = platform_->Initialize(0);
     if (hr == xmapi::kRpcChangedMode || hr == xmapi::MAPI_E_UNKNOWN_FLAGS)
         hr = platform_->Initialize(xmapi::MAPI_NO_COINIT);
@@ -21,16 +24,18 @@ clsXMAPIDLL::clsXMAPIDLL(std::unique_ptr<xmapi::Platform> platform, bool visible
     if (hr == xmapi::MAPI_E_VERSION)
         errorBox("The version of OLE installed on the workstation is not compatible with this version of MAPI.");
     else
-        errorBox(Format("MAPIInitialize() failed, reason '%s'", pal::SystemMessageText(hr).c_str()));
+        errorBox(Format("MAPIInitialize() failed, reason '%s'", HResultText(hr).c_str()));
 }
 
 clsXMAPIDLL::~clsXMAPIDLL() {
     if (available_ && platform_->Has("MAPIUninitialize")) platform_->Uninitialize();
+    if (oleInitialized_) platform_->UninitializeOle();
 }
 
 clsXMAPI::~clsXMAPI() { Logoff(); }
 
 void clsXMAPI::Logon(const String &password, const String &profile, bool suppress) {
+    clsHookScope scope("[clsXMAPI::Logon]");
     try {
         if (!available_) throw clsExcept(-5, "MAPI is not available on this computer!");
         if (!platform_->Has("MAPILogonEx")) throw clsExcept(-5, "The MAPI-DLL does not support XMAPI!");
@@ -46,7 +51,7 @@ void clsXMAPI::Logon(const String &password, const String &profile, bool suppres
         }
         if (hr == xmapi::MAPI_E_USER_CANCEL) throw clsExcept(-11, "MAPI LOGON cancelled!");
         if (FAILED(hr) || !session) {
-            String text = Format("MAPILogonEx() failed, reason '%s'", pal::SystemMessageText(FAILED(hr) ? hr : E_POINTER).c_str());
+            String text = Format("MAPILogonEx() failed, reason '%s'", HResultText(FAILED(hr) ? hr : E_POINTER).c_str());
             if (errorBox) errorBox(text);
             throw clsExcept(-4, text);
         }
@@ -60,7 +65,7 @@ void clsXMAPI::Logon(const String &password, const String &profile, bool suppres
         session_ = std::move(session);
         supportMask_ = mask;
     } catch (clsExcept &e) {
-        e.Push("[clsXMAPI::Logon]");
+        scope.Attach(e);
         throw;
     }
 }
@@ -74,11 +79,12 @@ xmapi::Inbox *clsXMAPI::Inbox() {
 }
 
 std::unique_ptr<xmapi::Status> clsXMAPI::GetMAPIStatus() {
+    clsHookScope scope("[clsXMAPI::GetMAPIStatus]");
     try {
         if (!available_) throw clsExcept(-5, "MAPI is not available!");
         xmapi::SendSite *site = Site();
         if (!session_ || !site) throw clsExcept(-5, "MAPI has not an active session!");
-        auto text = [](HRESULT hr) { return pal::SystemMessageText(hr); };
+        auto text = [](HRESULT hr) { return HResultText(hr); };
         std::unique_ptr<xmapi::StatusTable> table;
         HRESULT hr = site->GetStatusTable(table);
         if (FAILED(hr) || !table)
@@ -101,7 +107,7 @@ std::unique_ptr<xmapi::Status> clsXMAPI::GetMAPIStatus() {
         if (type != xmapi::MAPI_STATUS) throw clsExcept(-5, "MAPI_SPOOLER can not be opened (2): no STATUS resource");
         return status;
     } catch (clsExcept &e) {
-        e.Push("[clsXMAPI::GetMAPIStatus]");
+        scope.Attach(e);
         throw;
     }
 }
@@ -115,14 +121,106 @@ void clsXMAPI::FlushSpooler() {
     }
     HRESULT hr = status->FlushQueues(xmapi::FLUSH_UPLOAD_NO_UI_ASYNC);
     if (FAILED(hr) && hr != xmapi::MAPI_E_BUSY)
-        throw clsExcept(-5, Format("IMAPIStatus::FlushQueues() failed: '%s'", pal::SystemMessageText(hr).c_str()));
+        throw clsExcept(-5, Format("IMAPIStatus::FlushQueues() failed: '%s'", HResultText(hr).c_str()));
 }
 
 void clsXMAPI::Logoff() {
     inbox_.reset();
+    gal_.clear();
+    galRead_ = false;
     if (session_) session_->Logoff(activeWindow ? activeWindow() : 0);
     session_.reset();
     supportMask_ = 0;
+}
+
+String clsXMAPI::GalSmtpAddress(const String &address) {
+    xmapi::SendSite *site = Site();
+    if (!site) return String();
+    // Read once, also when it fails: the failure is in the log as it was
+    // raised, and an address without its SMTP form is still an address.
+    if (!galRead_) {
+        galRead_ = true;
+        try {
+            gal_ = XmapiGalSmtpAddresses(
+                *site, (supportMask_ & xmapi::STORE_UNICODE_OK) ? xmapi::PT_UNICODE : xmapi::PT_STRING8);
+        } catch (const clsExcept &) {
+        }
+    }
+    auto found = gal_.find(address);
+    return found == gal_.end() ? String() : found->second;
+}
+
+namespace {
+
+String TextColumn(const std::vector<xmapi::Prop> &row, uint32_t id) {
+    for (const xmapi::Prop &p : row) {
+        if (xmapi::IdOf(p.tag) != id) continue;
+        if (xmapi::TypeOf(p.tag) == xmapi::PT_UNICODE) return Narrow(p.text);
+        if (xmapi::TypeOf(p.tag) == xmapi::PT_STRING8) return p.text8;
+    }
+    return String();
+}
+
+} // namespace
+
+std::map<String, String, NoCaseLess> XmapiGalSmtpAddresses(xmapi::SendSite &site, uint32_t stringType) {
+    using namespace xmapi;
+    auto fail = [](const char *format, HRESULT hr) {
+        return clsExcept(-5, Format(format, HResultText(FAILED(hr) ? hr : E_POINTER).c_str()));
+    };
+    std::unique_ptr<AddrBook> book;
+    HRESULT hr = site.OpenAddressBook(book);
+    if (FAILED(hr) || !book) throw fail("IMAPISession::OpenAddressBook() failed: '%s'", hr);
+    std::unique_ptr<AbContainer> root;
+    hr = book->OpenEntry(std::string(), root);
+    if (FAILED(hr) || !root) throw fail("IAddrBook::OpenEntry() failed: '%s'", hr);
+    std::unique_ptr<AbTable> hierarchy;
+    hr = root->GetHierarchyTable(hierarchy);
+    if (FAILED(hr) || !hierarchy) throw fail("ABRoot::GetHierarchyTable() failed: '%s'", hr);
+    std::vector<std::vector<Prop>> rows;
+    hr = hierarchy->QueryAllRows({Tag(ID_ENTRYID, PT_BINARY), Tag(ID_DISPLAY_TYPE, PT_LONG)}, rows);
+    if (FAILED(hr)) throw fail("HrQueryAllRows(HierarchyTable) failed: '%s'", hr);
+    const Prop *galId = nullptr;
+    for (const auto &row : rows) {
+        const Prop *id = nullptr;
+        bool global = false;
+        for (const Prop &p : row) {
+            if (p.tag == Tag(ID_ENTRYID, PT_BINARY)) id = &p;
+            if (p.tag == Tag(ID_DISPLAY_TYPE, PT_LONG) && p.number == DT_GLOBAL) global = true;
+        }
+        if (global && id) {
+            galId = id;
+            break;
+        }
+    }
+    std::map<String, String, NoCaseLess> smtp;
+    if (!galId) return smtp; // an address book without a global list
+    std::unique_ptr<AbContainer> gal;
+    hr = book->OpenEntry(galId->bytes, gal);
+    if (FAILED(hr) || !gal) throw fail("IAddressBook::OpenEntry(GAL) failed: '%s'", hr);
+    if (hr == MAPI_W_ERRORS_RETURNED) throw clsExcept(-5, "IAddressBook::OpenEntry(GAL) returns errors");
+    std::unique_ptr<AbTable> contents;
+    hr = gal->GetContentsTable(contents);
+    if (FAILED(hr) || !contents) throw fail("GAL::GetContentsTable() failed: '%s'", hr);
+    rows.clear();
+    hr = contents->QueryAllRows({Tag(ID_DISPLAY_NAME, stringType), Tag(ID_ADDRTYPE, stringType),
+                                 Tag(ID_EMAIL_ADDRESS, stringType), Tag(ID_SMTP_ADDRESS, stringType),
+                                 PR_EMS_AB_PROXY_ADDRESSES},
+                                rows);
+    if (FAILED(hr)) throw fail("GAL::QueryAllRows() failed: '%s'", hr);
+    for (const auto &row : rows) {
+        String address = TextColumn(row, ID_EMAIL_ADDRESS), found = TextColumn(row, ID_SMTP_ADDRESS);
+        for (const Prop &p : row)
+            if (found.empty() && p.tag == PR_EMS_AB_PROXY_ADDRESSES)
+                // The primary address is the one written "SMTP:", the others "smtp:".
+                for (const String &proxy : p.texts8)
+                    if (proxy.rfind("SMTP:", 0) == 0) {
+                        found = proxy.substr(5);
+                        break;
+                    }
+        if (!address.empty() && !found.empty()) smtp.emplace(address, found);
+    }
+    return smtp;
 }
 
 namespace {
@@ -196,7 +294,7 @@ std::vector<String> MapiProfileNames(xmapi::Platform *platform) {
     std::vector<xmapi::ProfileRow> rows;
     HRESULT hr = platform->ProfileTable(rows);
     if (FAILED(hr)) {
-        pal::DebugOutput(Format("MAPIAdminProfiles() failed: %s", pal::SystemMessageText(hr).c_str()));
+        pal::DebugOutput(Format("MAPIAdminProfiles() failed: %s", HResultText(hr).c_str()));
         return names;
     }
     for (const auto &row : rows) names.push_back(Format("%c%s", row.isDefault ? '*' : ' ', row.name.c_str()));

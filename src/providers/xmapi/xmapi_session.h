@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <memory>
 
 #include "providers/xmapi/xmapi_platform.h"
@@ -22,6 +23,7 @@ class clsXMAPIDLL {
 
   protected:
     std::unique_ptr<xmapi::Platform> platform_;
+    bool oleInitialized_ = false;
     bool available_ = false;
 };
 
@@ -41,6 +43,9 @@ class clsXMAPI : public clsXMAPIDLL {
     // The receive folder, opened on first use and kept until logoff; null
     // when it cannot be opened.
     xmapi::Inbox *Inbox();
+    // The SMTP address the global address list gives for an address of type
+    // "EX"; empty when it has none. The list is read once per session.
+    String GalSmtpAddress(const String &address);
 
     std::function<void(const String &text)> errorBox;
     // The window that owns the messaging system's dialogs (tests replace it).
@@ -51,7 +56,13 @@ class clsXMAPI : public clsXMAPIDLL {
     std::unique_ptr<xmapi::Session> session_;
     std::unique_ptr<xmapi::Inbox> inbox_;
     uint32_t supportMask_ = 0;
+    bool galRead_ = false;
+    std::map<String, String, NoCaseLess> gal_;
 };
+
+// The SMTP addresses of the global address list's entries, by their address;
+// strings are asked for wide when `stringType` says so. Throws clsExcept.
+std::map<String, String, NoCaseLess> XmapiGalSmtpAddresses(xmapi::SendSite &site, uint32_t stringType);
 
 // The address type of an address text by its characters and markers.
 String AddressTypeOf(const String &address, const String &defaultType);

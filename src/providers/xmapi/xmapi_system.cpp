@@ -1,6 +1,7 @@
 // The Extended MAPI platform on the system's messaging library.
 #include <cstring>
 
+#include "log/kvlog.h"
 #include "pal/library.h"
 #include "pal/system.h"
 #include "providers/smapi/mapi_library.h"
@@ -68,7 +69,7 @@ class SystemSession final : public Session {
                           error->lpszComponent ? error->lpszComponent : "");
             if (f_.MAPIFreeBuffer) f_.MAPIFreeBuffer(error);
         }
-        return text.empty() ? pal::SystemMessageText(hr) : text;
+        return text.empty() ? HResultText(hr) : text;
     }
 
   private:
@@ -97,6 +98,8 @@ class SystemPlatformImpl final : public Platform {
         Bind("MAPIAdminProfiles", f_.MAPIAdminProfiles);
     }
     bool Loaded() const override { return library_ != nullptr; }
+    HRESULT InitializeOle() override { return pal::OleInitializeThread(); }
+    void UninitializeOle() override { pal::OleUninitializeThread(); }
     bool Has(const char *function) const override {
         if (!std::strcmp(function, "MAPIInitialize")) return f_.MAPIInitialize;
         if (!std::strcmp(function, "MAPIUninitialize")) return f_.MAPIUninitialize;

@@ -72,6 +72,11 @@ class SysStream final : public PropStream {
         }
         return S_OK;
     }
+    HRESULT CopyFrom(IStream *source) override {
+        ULARGE_INTEGER all;
+        all.QuadPart = ~uint64_t(0);
+        return source->CopyTo(stream_.get(), all, nullptr, nullptr);
+    }
     HRESULT Commit() override { return stream_.get()->Commit(0); }
     IStream *Raw() const { return stream_.get(); }
 
@@ -119,20 +124,24 @@ template <class Base, class Object> class PropOn : public Base {
 using SysStore = PropOn<MapiProp, IMsgStore>;
 using SysAttach = PropOn<Attach, IAttach>;
 
-// An address list for the address book and the message, each entry's values
-// in a buffer of its own as the platform expects them.
-class AdrList {
+// A recipient list for the address book and the message, each entry's
+// values in a buffer of its own as the platform expects them.
+class SysAdrList final : public AdrList {
   public:
-    AdrList(const Functions &f, const std::vector<std::vector<Prop>> &rows) : f_(f) {
-        if (!f_.MAPIAllocateBuffer || !f_.MAPIFreeBuffer) return;
+    SysAdrList(const Functions &f, const std::vector<std::vector<Prop>> &rows) : f_(f) {
+        if (!f_.MAPIAllocateBuffer || !f_.MAPIFreeBuffer) {
+            result_ = E_NOTIMPL;
+            return;
+        }
         void *raw = nullptr;
         size_t size = offsetof(ADRLIST, aEntries) + (rows.empty() ? 1 : rows.size()) * sizeof(ADRENTRY);
-        if (f_.MAPIAllocateBuffer(uint32_t(size), &raw) != 0 || !raw) return;
+        result_ = f_.MAPIAllocateBuffer(uint32_t(size), &raw);
+        if (FAILED(result_) || !raw) return;
         std::memset(raw, 0, size);
         list_ = static_cast<ADRLIST *>(raw);
         for (const auto &row : rows) {
             ADRENTRY &entry = list_->aEntries[list_->cEntries++];
-            entry.rgPropVals = PackProps(f_, row);
+            entry.rgPropVals = PackProps(f_, row, &result_);
             if (!entry.rgPropVals) {
                 Free();
                 return;
@@ -140,11 +149,13 @@ class AdrList {
             entry.cValues = uint32_t(row.size());
         }
     }
-    ~AdrList() { Free(); }
-    AdrList(const AdrList &) = delete;
-    AdrList &operator=(const AdrList &) = delete;
+    ~SysAdrList() override { Free(); }
+    SysAdrList(const SysAdrList &) = delete;
+    SysAdrList &operator=(const SysAdrList &) = delete;
+    // What the allocation answered; the list exists only after success.
+    HRESULT Result() const { return list_ ? S_OK : FAILED(result_) ? result_ : E_OUTOFMEMORY; }
     ADRLIST *get() const { return list_; }
-    std::vector<std::vector<Prop>> Rows() const {
+    std::vector<std::vector<Prop>> Rows() const override {
         std::vector<std::vector<Prop>> rows;
         for (uint32_t i = 0; list_ && i < list_->cEntries; ++i)
             rows.push_back(PropsOf(list_->aEntries[i].rgPropVals, list_->aEntries[i].cValues));
@@ -165,15 +176,15 @@ class AdrList {
     }
     const Functions &f_;
     ADRLIST *list_ = nullptr;
+    HRESULT result_ = S_OK;
 };
 
 class SysMessage final : public PropOn<Message, IMessage> {
   public:
     using PropOn::PropOn;
-    HRESULT ModifyRecipients(uint32_t flags, const std::vector<std::vector<Prop>> &rows) override {
-        AdrList list(f_, rows);
-        if (!list.get()) return E_OUTOFMEMORY;
-        return Raw()->ModifyRecipients(flags, list.get());
+    HRESULT ModifyRecipients(uint32_t flags, AdrList &list) override {
+        auto *ours = dynamic_cast<SysAdrList *>(&list);
+        return ours ? Raw()->ModifyRecipients(flags, ours->get()) : E_INVALIDARG;
     }
     HRESULT CreateAttach(std::unique_ptr<Attach> &attach) override {
         uint32_t number = 0;
@@ -200,9 +211,45 @@ class SysFolder final : public Folder {
     clsAutoRelease<IMAPIFolder> folder_;
 };
 
+class SysAbTable final : public AbTable {
+  public:
+    SysAbTable(const Functions &f, IMAPITable *table) : f_(f), table_(table) {}
+    HRESULT QueryAllRows(const std::vector<uint32_t> &columns, std::vector<std::vector<Prop>> &rows) override {
+        return QueryAll(f_, table_.get(), columns, nullptr, rows);
+    }
+
+  private:
+    const Functions &f_;
+    clsAutoRelease<IMAPITable> table_;
+};
+
+class SysAbContainer final : public AbContainer {
+  public:
+    SysAbContainer(const Functions &f, IMAPIContainer *container, uint32_t stringType)
+        : f_(f), container_(container), stringType_(stringType) {}
+    HRESULT GetHierarchyTable(std::unique_ptr<AbTable> &table) override {
+        IMAPITable *opened = nullptr;
+        HRESULT hr = container_.get()->GetHierarchyTable(0, &opened);
+        if (SUCCEEDED(hr) && opened) table = std::make_unique<SysAbTable>(f_, opened);
+        return hr;
+    }
+    HRESULT GetContentsTable(std::unique_ptr<AbTable> &table) override {
+        IMAPITable *opened = nullptr;
+        HRESULT hr = container_.get()->GetContentsTable(stringType_ == PT_UNICODE ? MAPI_UNICODE : 0, &opened);
+        if (SUCCEEDED(hr) && opened) table = std::make_unique<SysAbTable>(f_, opened);
+        return hr;
+    }
+
+  private:
+    const Functions &f_;
+    clsAutoRelease<IMAPIContainer> container_;
+    uint32_t stringType_;
+};
+
 class SysAddrBook final : public AddrBook {
   public:
-    SysAddrBook(const Functions &f, IAddrBook *book) : f_(f), book_(book) {}
+    SysAddrBook(const Functions &f, IAddrBook *book, uint32_t stringType)
+        : f_(f), book_(book), stringType_(stringType) {}
     HRESULT CreateOneOff(const WString &name, const WString &type, const WString &address, uint32_t flags,
                          std::string &entryId) override {
         WString n = name, t = type, a = address;
@@ -216,17 +263,28 @@ class SysAddrBook final : public AddrBook {
         }
         return hr;
     }
-    HRESULT ResolveName(std::vector<std::vector<Prop>> &rows) override {
-        AdrList list(f_, rows);
-        if (!list.get()) return E_OUTOFMEMORY;
-        HRESULT hr = book_.get()->ResolveName(0, 0, nullptr, list.get());
-        if (SUCCEEDED(hr)) rows = list.Rows();
+    HRESULT ResolveName(AdrList &list) override {
+        auto *ours = dynamic_cast<SysAdrList *>(&list);
+        return ours ? book_.get()->ResolveName(0, 0, nullptr, ours->get()) : E_INVALIDARG;
+    }
+    HRESULT OpenEntry(const std::string &entryId, std::unique_ptr<AbContainer> &container) override {
+        uint32_t type = 0;
+        IUnknown *opened = nullptr;
+        HRESULT hr = book_.get()->OpenEntry(uint32_t(entryId.size()), EntryData(entryId), nullptr, 0, &type, &opened);
+        if (FAILED(hr) || !opened) return hr;
+        // Only a container may be called as one.
+        if (type != MAPI_ABCONT) {
+            opened->Release();
+            return MAPI_E_NOT_FOUND;
+        }
+        container = std::make_unique<SysAbContainer>(f_, static_cast<IMAPIContainer *>(opened), stringType_);
         return hr;
     }
 
   private:
     const Functions &f_;
     clsAutoRelease<IAddrBook> book_;
+    uint32_t stringType_;
 };
 
 class SysReadMessage final : public PropOn<ReadMessage, IMessage> {
@@ -365,8 +423,19 @@ class SysSite final : public SendSite {
         IAddrBook *opened = nullptr;
         HRESULT hr = session_->OpenAddressBook(0, nullptr, AB_NO_DIALOG, &opened);
         // Warnings (a provider of the book missing) still give a usable book.
-        if (SUCCEEDED(hr) && opened) book = std::make_unique<SysAddrBook>(f_, opened);
+        if (SUCCEEDED(hr) && opened) book = std::make_unique<SysAddrBook>(f_, opened, stringType_);
         return hr;
+    }
+    HRESULT AllocateAdrList(const std::vector<std::vector<Prop>> &rows, std::unique_ptr<AdrList> &list) override {
+        auto made = std::make_unique<SysAdrList>(f_, rows);
+        HRESULT hr = made->Result();
+        if (SUCCEEDED(hr)) list = std::move(made);
+        return hr;
+    }
+    HRESULT OpenStreamOnFile(const String &path, IStream **stream) override {
+        if (!f_.OpenStreamOnFile || !f_.MAPIAllocateBuffer || !f_.MAPIFreeBuffer) return E_NOTIMPL;
+        return f_.OpenStreamOnFile(f_.MAPIAllocateBuffer, f_.MAPIFreeBuffer, STGM_READ_ONLY, path.c_str(), nullptr,
+                                   stream);
     }
     HRESULT WrapCompressedRTFStream(PropStream &compressed, uint32_t flags,
                                     std::unique_ptr<PropStream> &rtf) override {
@@ -420,13 +489,21 @@ class SysSite final : public SendSite {
 
 } // namespace
 
-SPropValue *PackProps(const Functions &f, const std::vector<Prop> &values) {
+SPropValue *PackProps(const Functions &f, const std::vector<Prop> &values, HRESULT *result) {
+    HRESULT ignored = S_OK;
+    HRESULT &hr = result ? *result : ignored;
+    hr = E_OUTOFMEMORY;
     if (!f.MAPIAllocateBuffer || !f.MAPIFreeBuffer) return nullptr;
     size_t size = Aligned(values.size() * sizeof(SPropValue));
     for (const Prop &p : values) size += DataSize(p);
     if (size == 0) size = sizeof(SPropValue);
     void *raw = nullptr;
-    if (size > 0xFFFFFFF0u || f.MAPIAllocateBuffer(uint32_t(size), &raw) != 0 || !raw) return nullptr;
+    if (size > 0xFFFFFFF0u) return nullptr;
+    hr = f.MAPIAllocateBuffer(uint32_t(size), &raw);
+    if (FAILED(hr) || !raw) {
+        if (SUCCEEDED(hr)) hr = E_OUTOFMEMORY;
+        return nullptr;
+    }
     std::memset(raw, 0, size);
     auto *array = static_cast<SPropValue *>(raw);
     char *data = static_cast<char *>(raw) + Aligned(values.size() * sizeof(SPropValue));
@@ -477,6 +554,10 @@ Prop PropOf(const SPropValue &value) {
         break;
     case PT_BINARY:
         if (value.Value.bin.lpb) p.bytes.assign(reinterpret_cast<const char *>(value.Value.bin.lpb), value.Value.bin.cb);
+        break;
+    case PT_MV_STRING8:
+        for (uint32_t i = 0; value.Value.MVszA.lppszA && i < value.Value.MVszA.cValues; ++i)
+            if (value.Value.MVszA.lppszA[i]) p.texts8.push_back(value.Value.MVszA.lppszA[i]);
         break;
     default: break;
     }

@@ -31,8 +31,8 @@ struct Functions {
 std::unique_ptr<SendSite> MakeSystemSite(const Functions &f, IMAPISession *session, IMsgStore *store, bool unicode);
 
 // The values as the platform's records, in one buffer from MAPIAllocateBuffer
-// (null when that fails).
-SPropValue *PackProps(const Functions &f, const std::vector<Prop> &values);
+// (null when that fails; `result` receives its answer).
+SPropValue *PackProps(const Functions &f, const std::vector<Prop> &values, HRESULT *result = nullptr);
 // One record as the provider's value.
 Prop PropOf(const SPropValue &value);
 

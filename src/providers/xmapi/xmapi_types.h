@@ -13,6 +13,11 @@ struct SBinary {
     uint8_t *lpb;
 };
 
+struct SLPSTRArray {
+    uint32_t cValues;
+    char **lppszA;
+};
+
 struct FileTime {
     uint32_t low;
     uint32_t high;
@@ -27,6 +32,7 @@ union PropValueUnion {
     char *lpszA;
     char16_t *lpszW;
     SBinary bin;
+    SLPSTRArray MVszA;
     FileTime ft;
     int32_t err;
     int64_t li;
@@ -111,7 +117,8 @@ constexpr uint32_t RES_PROPERTY = 4;
 constexpr uint32_t RELOP_EQ = 4;
 constexpr uint32_t MAPI_BEST_ACCESS = 0x10;
 constexpr uint32_t MAPI_UNICODE = 0x80000000;
-constexpr uint32_t MAPI_MESSAGE = 5; // object type of OpenEntry
+constexpr uint32_t MAPI_ABCONT = 4;  // object types of OpenEntry
+constexpr uint32_t MAPI_MESSAGE = 5;
 constexpr uint32_t AB_NO_DIALOG = 0x1;
 constexpr uint32_t PR_RESOURCE_TYPE = 0x3E030003;
 
@@ -236,8 +243,9 @@ using PFN_MAPILogonEx = HRESULT(STDMETHODCALLTYPE *)(uintptr_t ui, char *profile
                                                      IMAPISession **session);
 using PFN_MAPIAllocateBuffer = int32_t(STDMETHODCALLTYPE *)(uint32_t size, void **buffer);
 using PFN_MAPIFreeBuffer = uint32_t(STDMETHODCALLTYPE *)(void *buffer);
-using PFN_OpenStreamOnFile = HRESULT(STDMETHODCALLTYPE *)(void *allocate, void *free, uint32_t flags,
-                                                          const char *fileName, const char *prefix, IStream **stream);
+using PFN_OpenStreamOnFile = HRESULT(STDMETHODCALLTYPE *)(PFN_MAPIAllocateBuffer allocate, PFN_MAPIFreeBuffer free,
+                                                          uint32_t flags, const char *fileName, const char *prefix,
+                                                          IStream **stream);
 using PFN_RTFSync = HRESULT(STDMETHODCALLTYPE *)(IMessage *message, uint32_t flags, int32_t *updated);
 using PFN_WrapCompressedRTFStream = HRESULT(STDMETHODCALLTYPE *)(IStream *compressed, uint32_t flags,
                                                                  IStream **uncompressed);

@@ -40,7 +40,7 @@ typedef struct Obj {
     const IDispatchVtbl *lpVtbl;
     LONG refs;
     char label[160];
-    int reject; /* a recipient the server refuses */
+    int unreachable; /* the server named by a recipient */
 } Obj;
 
 static const IDispatchVtbl g_dispatch;
@@ -179,12 +179,12 @@ static HRESULT STDMETHODCALLTYPE Invoke_(IDispatch *self, DISPID id, REFIID iid,
         return DISP_E_PARAMNOTOPTIONAL;
     }
     Log("%s.%s %s(%s)", o->label, name, KindText(kind), args);
-    if (!strcmp(name, "To") && strstr(args, "reject@")) o->reject = 1;
-    if (!strcmp(name, "Send") && o->reject) {
+    if (!strcmp(name, "To") && strstr(args, "@unreachable")) o->unreachable = 1;
+    if (!strcmp(name, "Send") && o->unreachable) {
         if (info) {
             memset(info, 0, sizeof *info);
-            info->scode = E_ACCESSDENIED;
-            info->bstrDescription = SysAllocString(L"The server rejected one or more recipient addresses.");
+            info->scode = 0x80040213; /* CDO_E_FAILED_TO_CONNECT, a code the system has no text for */
+            info->bstrDescription = SysAllocString(L"The transport failed to connect to the server.\r\n");
         }
         return DISP_E_EXCEPTION;
     }

@@ -2,7 +2,7 @@
  * Extended MAPI functions and objects the component reaches, built on the
  * SDK headers (not on the component's own declarations), recording every
  * call with its flags and arguments. One store with an outbox and an inbox
- * of two messages. */
+ * of two messages; an address book with a global address list. */
 #include <windows.h>
 #include <mapix.h>
 #include <mapiutil.h>
@@ -19,10 +19,13 @@
 #define TAG_BODY_HTML_A PROP_TAG(PT_STRING8, 0x1013)
 #define TAG_INTERNET_CPID PROP_TAG(PT_LONG, 0x3FDE)
 #define STORE_MASK (STORE_CREATE_OK | 0x40000) /* STORE_UNICODE_OK */
+#define TAG_PROXY_ADDRESSES PROP_TAG(PT_MV_STRING8, 0x800F)
+#define AMBIGUOUS_NAME "Ambiguous"
 
 /* ---- the record ---- */
 
 static LONG g_allocations, g_objects;
+static ULONG g_allocationLimit; /* a request above it fails, as out of memory; 0: none */
 
 static void Log(const char *format, ...) {
     char line[4096];
@@ -48,6 +51,8 @@ EXPORT LONG WINAPI FakeMapiOutstanding(LONG *objects) {
     if (objects) *objects = g_objects;
     return g_allocations;
 }
+
+EXPORT void WINAPI FakeMapiFailAllocationsAbove(ULONG size) { g_allocationLimit = size; }
 
 /* Text for the record: printable bytes as they are, others as \xNN. */
 static void Printable(char *out, size_t size, const char *data, size_t n) {
@@ -116,6 +121,7 @@ typedef struct Block {
 
 EXPORT SCODE WINAPI MAPIAllocateBuffer(ULONG size, LPVOID *buffer) {
     if (!buffer) return MAPI_E_INVALID_PARAMETER;
+    if (g_allocationLimit && size > g_allocationLimit) return MAPI_E_NOT_ENOUGH_MEMORY;
     Block *b = calloc(1, sizeof(Block) + size);
     if (!b) return MAPI_E_NOT_ENOUGH_MEMORY;
     InterlockedIncrement(&g_allocations);
@@ -155,7 +161,8 @@ static size_t DataSize(const SPropValue *v) {
     }
 }
 
-/* Values in one buffer, as the platform hands them out. */
+/* Values in one buffer, as the platform hands them out (lists of strings,
+ * which only the fixed data holds, are not copied). */
 static SPropValue *CopyValues(ULONG n, const SPropValue *src) {
     size_t size = n * sizeof(SPropValue) + 8;
     for (ULONG i = 0; i < n; ++i) size += (DataSize(&src[i]) + 7) & ~(size_t)7;
@@ -219,7 +226,6 @@ static const SPropValue kMessage1[] = {
 static const SPropValue kMessage2[] = {{PR_SENDER_NAME_W, 0, STR_W(L"Bob")},
                                        {PR_SENDER_EMAIL_ADDRESS_W, 0, STR_W(L"/O=ORG/CN=BOB")},
                                        {PR_SENDER_ADDRTYPE_W, 0, STR_W(L"EX")},
-                                       {TAG_SMTP_ADDRESS_W, 0, STR_W(L"bob@example.org")},
                                        {PR_SUBJECT_W, 0, STR_W(L"Second")},
                                        {PR_BODY_A, 0, STR_A("8-bit body")}};
 static const SPropValue kRecipients1a[] = {{PR_DISPLAY_NAME_W, 0, STR_W(L"Carl")},
@@ -230,6 +236,11 @@ static const SPropValue kRecipients1b[] = {{PR_DISPLAY_NAME_W, 0, STR_W(L"Dora")
                                            {PR_ADDRTYPE_W, 0, STR_W(L"SMTP")},
                                            {PR_EMAIL_ADDRESS_W, 0, STR_W(L"dora@example.org")},
                                            {PR_RECIPIENT_TYPE, 0, LONGV(MAPI_CC)}};
+/* An Exchange recipient whose SMTP address only the global address list knows. */
+static const SPropValue kRecipients1d[] = {{PR_DISPLAY_NAME_W, 0, STR_W(L"Eve")},
+                                           {PR_ADDRTYPE_W, 0, STR_W(L"EX")},
+                                           {PR_EMAIL_ADDRESS_W, 0, STR_W(L"/O=ORG/CN=EVE")},
+                                           {PR_RECIPIENT_TYPE, 0, LONGV(MAPI_TO)}};
 static const SPropValue kRecipients1c[] = {{PR_DISPLAY_NAME_W, 0, STR_W(L"Hidden")},
                                            {PR_ADDRTYPE_W, 0, STR_W(L"SMTP")},
                                            {PR_EMAIL_ADDRESS_W, 0, STR_W(L"hidden@example.org")},
@@ -243,8 +254,25 @@ static const Props kContents[] = {{COUNT(kContent1), kContent1}, {COUNT(kContent
 static const Props kStatusRows[] = {{COUNT(kStatusRow1), kStatusRow1}, {COUNT(kStatusRow2), kStatusRow2}};
 static const Props kProfiles[] = {{COUNT(kProfile1), kProfile1}, {COUNT(kProfile2), kProfile2}};
 static const Props kStores[] = {{COUNT(kStoreRow), kStoreRow}};
-static const Props kRecipients1[] = {
-    {COUNT(kRecipients1a), kRecipients1a}, {COUNT(kRecipients1b), kRecipients1b}, {COUNT(kRecipients1c), kRecipients1c}};
+static const Props kRecipients1[] = {{COUNT(kRecipients1a), kRecipients1a},
+                                     {COUNT(kRecipients1d), kRecipients1d},
+                                     {COUNT(kRecipients1b), kRecipients1b},
+                                     {COUNT(kRecipients1c), kRecipients1c}};
+
+/* The address book: the root holds a personal list and the global one. */
+static const SPropValue kHierarchy1[] = {{PR_ENTRYID, 0, BIN("PAB")}, {PR_DISPLAY_TYPE, 0, LONGV(DT_NOT_SPECIFIC)}};
+static const SPropValue kHierarchy2[] = {{PR_ENTRYID, 0, BIN("GAL")}, {PR_DISPLAY_TYPE, 0, LONGV(DT_GLOBAL)}};
+static char *kEveProxies[] = {"smtp:eve.old@example.org", "SMTP:eve@example.org", "X500:/O=OLD/CN=EVE"};
+static const SPropValue kGal1[] = {{PR_DISPLAY_NAME_W, 0, STR_W(L"Bob")},
+                                   {PR_ADDRTYPE_W, 0, STR_W(L"EX")},
+                                   {PR_EMAIL_ADDRESS_W, 0, STR_W(L"/O=ORG/CN=BOB")},
+                                   {TAG_SMTP_ADDRESS_W, 0, STR_W(L"bob@example.org")}};
+static const SPropValue kGal2[] = {{PR_DISPLAY_NAME_W, 0, STR_W(L"Eve")},
+                                   {PR_ADDRTYPE_W, 0, STR_W(L"EX")},
+                                   {PR_EMAIL_ADDRESS_W, 0, STR_W(L"/o=org/cn=eve")},
+                                   {TAG_PROXY_ADDRESSES, 0, {.MVszA = {COUNT(kEveProxies), kEveProxies}}}};
+static const Props kHierarchy[] = {{COUNT(kHierarchy1), kHierarchy1}, {COUNT(kHierarchy2), kHierarchy2}};
+static const Props kGal[] = {{COUNT(kGal1), kGal1}, {COUNT(kGal2), kGal2}};
 static const Props kAttachments1[] = {{COUNT(kAttachRow1), kAttachRow1}};
 
 /* ---- objects ---- */
@@ -268,7 +296,7 @@ typedef struct Obj {
 } Obj;
 
 static void *g_vtSession[64], *g_vtTable[64], *g_vtProp[64], *g_vtStore[64], *g_vtFolder[64], *g_vtMessage[64],
-    *g_vtAddrBook[64], *g_vtStatus[64], *g_vtStream[64], *g_vtAdmin[64];
+    *g_vtAddrBook[64], *g_vtStatus[64], *g_vtStream[64], *g_vtAdmin[64], *g_vtABRoot[64], *g_vtGal[64];
 
 static HRESULT STDMETHODCALLTYPE Unexpected(Obj *self) {
     Log("UNEXPECTED call on %s", self ? self->name : "?");
@@ -429,6 +457,17 @@ static HRESULT STDMETHODCALLTYPE StreamWrite(Obj *self, const void *buffer, ULON
     if (written) *written = size;
     return S_OK;
 }
+static HRESULT STDMETHODCALLTYPE StreamCopyTo(Obj *self, IStream *to, ULARGE_INTEGER most, ULARGE_INTEGER *read,
+                                              ULARGE_INTEGER *written) {
+    size_t left = self->size - self->pos;
+    ULONG n = most.QuadPart < left ? (ULONG)most.QuadPart : (ULONG)left, done = 0;
+    Log("%s.CopyTo %lu", self->name, (unsigned long)n);
+    HRESULT hr = n ? to->lpVtbl->Write(to, self->data + self->pos, n, &done) : S_OK;
+    self->pos += done;
+    if (read) read->QuadPart = done;
+    if (written) written->QuadPart = done;
+    return hr;
+}
 static HRESULT STDMETHODCALLTYPE StreamCommit(Obj *self, DWORD flags) {
     char text[4000];
     if (PROP_TYPE(self->tag) == PT_UNICODE) Wide(text, sizeof text, (const WCHAR *)self->data, (int)(self->size / 2));
@@ -446,6 +485,16 @@ static Obj *NewTable(const char *name, const Props *rows, ULONG count) {
     }
     return t;
 }
+
+/* A method that records its call and answers a table of fixed rows. */
+#define TABLE_METHOD(fn, method, table, rows)                                                                          \
+    static HRESULT STDMETHODCALLTYPE fn(Obj *self, ULONG flags, LPMAPITABLE *out) {                                    \
+        Log("%s." method " flags=0x%lX", self->name, (unsigned long)flags);                                            \
+        Obj *t = NewTable(table, rows, COUNT(rows));                                                                   \
+        if (!t) return MAPI_E_NOT_ENOUGH_MEMORY;                                                                       \
+        *out = (LPMAPITABLE)t;                                                                                         \
+        return S_OK;                                                                                                   \
+    }
 
 static int Matches(const Props *row, const SRestriction *r) {
     if (!r) return 1;
@@ -523,6 +572,23 @@ EXPORT HRESULT STDAPICALLTYPE WrapCompressedRTFStream(LPSTREAM compressed, ULONG
     return S_OK;
 }
 
+EXPORT HRESULT STDAPICALLTYPE OpenStreamOnFile(LPALLOCATEBUFFER allocate, LPFREEBUFFER release, ULONG flags,
+                                               LPTSTR path, LPTSTR prefix, LPSTREAM *out) {
+    Log("OpenStreamOnFile %s flags=0x%lX allocators=%s", path ? path : "(null)", (unsigned long)flags,
+        allocate && release ? "given" : "missing");
+    FILE *f = path ? fopen(path, "rb") : NULL;
+    if (!f) return MAPI_E_NOT_FOUND;
+    Obj *s = NewStream("File", 0);
+    char buffer[4096];
+    size_t got;
+    while (s && (got = fread(buffer, 1, sizeof buffer, f)) > 0) StreamWrite(s, buffer, (ULONG)got, NULL);
+    fclose(f);
+    if (!s) return MAPI_E_NOT_ENOUGH_MEMORY;
+    s->readOnly = 1;
+    *out = (LPSTREAM)s;
+    return S_OK;
+}
+
 EXPORT HRESULT STDAPICALLTYPE RTFSync(LPMESSAGE message, ULONG flags, WINBOOL *updated) {
     Log("RTFSync %s 0x%lX", ((Obj *)message)->name, (unsigned long)flags);
     if (updated) *updated = TRUE;
@@ -541,13 +607,7 @@ static HRESULT STDMETHODCALLTYPE CreateMessage_(Obj *self, LPCIID iid, ULONG fla
     return S_OK;
 }
 
-static HRESULT STDMETHODCALLTYPE GetContentsTable_(Obj *self, ULONG flags, LPMAPITABLE *out) {
-    Log("%s.GetContentsTable flags=0x%lX", self->name, (unsigned long)flags);
-    Obj *t = NewTable("contents", kContents, COUNT(kContents));
-    if (!t) return MAPI_E_NOT_ENOUGH_MEMORY;
-    *out = (LPMAPITABLE)t;
-    return S_OK;
-}
+TABLE_METHOD(GetContentsTable_, "GetContentsTable", "contents", kContents)
 
 static int IdIs(ULONG size, const void *id, const char *text) {
     return id && size == strlen(text) && memcmp(id, text, size) == 0;
@@ -692,6 +752,10 @@ static HRESULT STDMETHODCALLTYPE ResolveName_(Obj *self, ULONG ui, ULONG flags, 
         (unsigned long)(list ? list->cEntries : 0));
     /* As the platform does: an entry's values may be replaced by new ones. */
     for (ULONG i = 0; list && i < list->cEntries; ++i) {
+        const SPropValue *name = NULL;
+        Props entry = {list->aEntries[i].cValues, list->aEntries[i].rgPropVals};
+        if (FindRowValue(&entry, PR_DISPLAY_NAME_W, &name) && !wcscmp(name->Value.lpszW, L"" AMBIGUOUS_NAME))
+            return MAPI_E_AMBIGUOUS_RECIP;
         SPropValue *copy = CopyValues(list->aEntries[i].cValues, list->aEntries[i].rgPropVals);
         if (!copy) return MAPI_E_NOT_ENOUGH_MEMORY;
         MAPIFreeBuffer(list->aEntries[i].rgPropVals);
@@ -700,14 +764,25 @@ static HRESULT STDMETHODCALLTYPE ResolveName_(Obj *self, ULONG ui, ULONG flags, 
     return S_OK;
 }
 
-/* Session */
-static HRESULT STDMETHODCALLTYPE GetMsgStoresTable_(Obj *self, ULONG flags, LPMAPITABLE *out) {
-    Log("Session.GetMsgStoresTable flags=0x%lX", (unsigned long)flags);
-    Obj *t = NewTable("stores", kStores, COUNT(kStores));
-    if (!t) return MAPI_E_NOT_ENOUGH_MEMORY;
-    *out = (LPMAPITABLE)t;
+static HRESULT STDMETHODCALLTYPE AddrBookOpenEntry(Obj *self, ULONG size, LPENTRYID id, LPCIID iid, ULONG flags,
+                                                   ULONG *type, LPUNKNOWN *out) {
+    char text[64];
+    Printable(text, sizeof text, (const char *)id, size);
+    Log("%s.OpenEntry %s iid=%s flags=0x%lX", self->name, size ? text : "(root)", IidName(iid), (unsigned long)flags);
+    int root = !size && !id;
+    if (!root && !IdIs(size, id, "GAL")) return MAPI_E_NOT_FOUND;
+    Obj *c = NewObj(root ? g_vtABRoot : g_vtGal, root ? "ABRoot" : "GAL");
+    if (!c) return MAPI_E_NOT_ENOUGH_MEMORY;
+    *type = MAPI_ABCONT;
+    *out = (LPUNKNOWN)c;
     return S_OK;
 }
+
+TABLE_METHOD(GetHierarchyTable_, "GetHierarchyTable", "hierarchy", kHierarchy)
+TABLE_METHOD(GalContentsTable, "GetContentsTable", "gal", kGal)
+
+/* Session */
+TABLE_METHOD(GetMsgStoresTable_, "GetMsgStoresTable", "stores", kStores)
 
 static HRESULT STDMETHODCALLTYPE OpenMsgStore_(Obj *self, ULONG_PTR ui, ULONG size, LPENTRYID id, LPCIID iid,
                                                ULONG flags, LPMDB *out) {
@@ -730,13 +805,7 @@ static HRESULT STDMETHODCALLTYPE OpenAddressBook_(Obj *self, ULONG_PTR ui, LPCII
     return S_OK;
 }
 
-static HRESULT STDMETHODCALLTYPE GetStatusTable_(Obj *self, ULONG flags, LPMAPITABLE *out) {
-    Log("Session.GetStatusTable flags=0x%lX", (unsigned long)flags);
-    Obj *t = NewTable("status", kStatusRows, COUNT(kStatusRows));
-    if (!t) return MAPI_E_NOT_ENOUGH_MEMORY;
-    *out = (LPMAPITABLE)t;
-    return S_OK;
-}
+TABLE_METHOD(GetStatusTable_, "GetStatusTable", "status", kStatusRows)
 
 static HRESULT STDMETHODCALLTYPE SessionOpenEntry(Obj *self, ULONG size, LPENTRYID id, LPCIID iid, ULONG flags,
                                                   ULONG *type, LPUNKNOWN *out) {
@@ -761,13 +830,7 @@ static HRESULT STDMETHODCALLTYPE FlushQueues_(Obj *self, ULONG ui, ULONG size, L
     return S_OK;
 }
 
-static HRESULT STDMETHODCALLTYPE GetProfileTable_(Obj *self, ULONG flags, LPMAPITABLE *out) {
-    Log("ProfAdmin.GetProfileTable flags=0x%lX", (unsigned long)flags);
-    Obj *t = NewTable("profiles", kProfiles, COUNT(kProfiles));
-    if (!t) return MAPI_E_NOT_ENOUGH_MEMORY;
-    *out = (LPMAPITABLE)t;
-    return S_OK;
-}
+TABLE_METHOD(GetProfileTable_, "GetProfileTable", "profiles", kProfiles)
 
 static void BaseSlots(void **vt, size_t slots) {
     for (size_t i = 0; i < slots; ++i) vt[i] = (void *)Unexpected;
@@ -803,12 +866,20 @@ static void Build(void) {
     PropSlots(g_vtAddrBook);
     SLOT(g_vtAddrBook, IAddrBook, CreateOneOff, CreateOneOff_);
     SLOT(g_vtAddrBook, IAddrBook, ResolveName, ResolveName_);
+    SLOT(g_vtAddrBook, IAddrBook, OpenEntry, AddrBookOpenEntry);
+    BaseSlots(g_vtABRoot, 64);
+    PropSlots(g_vtABRoot);
+    SLOT(g_vtABRoot, IMAPIContainer, GetHierarchyTable, GetHierarchyTable_);
+    BaseSlots(g_vtGal, 64);
+    PropSlots(g_vtGal);
+    SLOT(g_vtGal, IMAPIContainer, GetContentsTable, GalContentsTable);
     BaseSlots(g_vtStatus, 64);
     PropSlots(g_vtStatus);
     SLOT(g_vtStatus, IMAPIStatus, FlushQueues, FlushQueues_);
     BaseSlots(g_vtStream, 64);
     SLOT(g_vtStream, IStream, Read, StreamRead);
     SLOT(g_vtStream, IStream, Write, StreamWrite);
+    SLOT(g_vtStream, IStream, CopyTo, StreamCopyTo);
     SLOT(g_vtStream, IStream, Commit, StreamCommit);
     BaseSlots(g_vtSession, 64);
     SLOT(g_vtSession, IMAPISession, GetLastError, GetLastError_);

@@ -1,0 +1,44 @@
+// The log's lines as a host sink receives them while this object lives, each
+// without its thread, counter and time prefix.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "log/kvlog.h"
+#include "runtime/com_util.h"
+
+namespace testsupport {
+
+class LogLines final : public IKvLogSlot {
+  public:
+    std::vector<std::string> lines;
+
+    explicit LogLines(LONG level) {
+        kv::KvLog().SetLogSlot(this);
+        kv::KvLog().SetOutputMode(2);
+        kv::KvLog().SetLogLevel(level);
+        lines.clear();
+    }
+    ~LogLines() { kv::KvLog().ResetForTests(); }
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void **ppv) override { return *ppv = nullptr, E_NOINTERFACE; }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE WriteLine(BSTR line) override {
+        lines.push_back(kv::Narrow(kv::WideView(reinterpret_cast<const char16_t *>(line))).substr(32));
+        return S_OK;
+    }
+    // The lines that begin with one of the prefixes.
+    std::vector<std::string> Starting(std::initializer_list<const char *> prefixes) const {
+        std::vector<std::string> out;
+        for (const std::string &line : lines)
+            for (const char *prefix : prefixes)
+                if (line.rfind(prefix, 0) == 0) {
+                    out.push_back(line);
+                    break;
+                }
+        return out;
+    }
+};
+
+} // namespace testsupport
