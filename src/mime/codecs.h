@@ -64,8 +64,9 @@ struct QpDecoder {
     bool lineOpen = false; // characters seen since the last line end
     bool afterCR = false;
 };
-// Worst case: a lone CR or LF gives CR LF; a line ends after the last one.
-constexpr size_t QpDecodeMaxLength(size_t n) { return 2 * n + 2; }
+// Worst case: a lone CR or LF gives CR LF; an "=" and a character held
+// back from before give themselves, and a line ends after the last one.
+constexpr size_t QpDecodeMaxLength(size_t n) { return 2 * n + 4; }
 // Decodes text in which CR, LF or CR LF end a line.
 size_t QpDecodeStep(QpDecoder &state, const char *in, size_t n, uint8_t *out);
 // Ends the input: an open line is finished as if a line end followed.
@@ -73,9 +74,13 @@ size_t QpDecodeEnd(QpDecoder &state, uint8_t *out);
 // Decodes one line without its line end; appends CR LF unless it ends in a
 // soft line break.
 size_t QpDecodeLine(const char *in, size_t n, uint8_t *out);
+// Whether a line (without its line end) ends in a soft line break: "=" last,
+// or "=" and one blank or tab.
+bool QpEndsInSoftBreak(const char *in, size_t n);
 
-// The value of a hex digit the way the decoders read it: any character is
-// accepted, upper and lower case digits both work.
+// The value of a hex pair the way the header decoders (Q text, percent
+// escapes) read it: any character is accepted, upper and lower case digits
+// both work.
 inline uint8_t HexPairValue(unsigned char hi, unsigned char lo) {
     auto digit = [](unsigned c) -> unsigned { return c < 'A' ? c - '0' : c < 'a' ? c - 'A' + 10 : c - 'a' + 10; };
     return uint8_t(digit(hi) * 16 + digit(lo));

@@ -13,6 +13,7 @@
 #include "log/except.h"
 #include "mail/mail.h"
 #include "mime/charset_table.h"
+#include "mime/codecs.h"
 #include "mime/encodings.h"
 #include "mime/header_field.h"
 #include "runtime/com_util.h"
@@ -193,16 +194,7 @@ void MakeBody(clsMail &mail, const clsHeaderList &block, clsLineText lines) {
     DecodeLines(lines, encoding, true, body->Contents());
 }
 
-// Whether a quoted-printable line ends in a soft line break: "=" last, or
-// "=" and one character (a cut escape, which has no line end either).
-bool EndsSoft(std::string_view line) {
-    for (size_t i = 0; i < line.size(); ++i) {
-        if (line[i] != '=') continue;
-        if (line.size() - i < 3) return true;
-        i += 2;
-    }
-    return false;
-}
+bool EndsSoft(std::string_view line) { return codec::QpEndsInSoftBreak(line.data(), line.size()); }
 
 void MakeAttachment(clsMailAttachmentList &list, const clsHeaderList &block, clsLineText lines,
                     uint32_t codepage, bool beforeDelimiter) {

@@ -147,13 +147,16 @@ TEST(EncodingsQuotedPrintable, DecodesLines) {
         Bytes out;
     } cases[] = {
         {{"abc="}, "abc"},
-        {{"abc=4"}, "abc"},
+        {{"abc= "}, "abc"},
         {{"=41=42"}, "AB\r\n"},
         {{"=4a=4A"}, "JJ\r\n"},
         {{"a=", "b"}, "ab\r\n"},
         {{"", "x"}, "\r\nx\r\n"},
-        {{"=G1"}, Bytes("\x01\r\n", 3)},  // the hex rule, not a check
-        {{"=\xE9\xE9"}, "\xB2\r\n"},
+        // An "=" that starts no escape stays as it stands.
+        {{"<p align=\"center\">"}, "<p align=\"center\">\r\n"},
+        {{"=N&=G1= x==41"}, "=N&=G1= x=A\r\n"},
+        {{"abc=4"}, "abc=4\r\n"},
+        {{"=\xE9\xE9"}, "=\xE9\xE9\r\n"},
         {{"a b_c"}, "a b_c\r\n"},
         // Long lines decode; refusing them would lose the body.
         {{Bytes(81, 'a')}, Bytes(81, 'a') + "\r\n"},
