@@ -371,18 +371,16 @@ void ReadWithTrace(clsMail &mail, clsLineText lines, int depth, uint32_t flags, 
 } // namespace
 
 void clsTextScan::Feed(const char *data, size_t size) {
-    if (zero_ || size == 0) return;
-    // One pass for both questions while the text looks raw: no zero byte, and
-    // an LF where, and only where, a CR stands before it.
+    if (size == 0) return;
+    // An LF where, and only where, a CR stands before it.
     size_t i = 0;
     bool afterCR = lastCR_;
 #if defined(__SSE2__)
     if (raw_) {
-        const __m128i nul = _mm_setzero_si128(), cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n');
+        const __m128i cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n');
         unsigned carry = afterCR ? 1u : 0u;
         for (; i + 16 <= size; i += 16) {
             __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + i));
-            if (_mm_movemask_epi8(_mm_cmpeq_epi8(v, nul))) break;
             unsigned crs = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(v, cr)));
             unsigned lfs = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lf)));
             if ((((crs << 1) | carry) & 0xFFFFu) != lfs) {
@@ -394,16 +392,11 @@ void clsTextScan::Feed(const char *data, size_t size) {
         if (i > 0) afterCR = data[i - 1] == '\r';
     }
 #endif
-    if (const void *zero = std::memchr(data + i, 0, size - i)) {
-        zero_ = true;
-        size = size_t(static_cast<const char *>(zero) - data);
-    }
-    length_ += size;
     for (; raw_ && i < size; ++i) {
         if ((data[i] == '\n') != afterCR) raw_ = false;
         afterCR = data[i] == '\r';
     }
-    if (size == 0) return;
+    empty_ = false;
     lastCR_ = data[size - 1] == '\r';
     lastLF_ = data[size - 1] == '\n';
 }
@@ -411,7 +404,7 @@ void clsTextScan::Feed(const char *data, size_t size) {
 bool IsRawForm(std::string_view text) {
     clsTextScan scan;
     scan.Feed(text.data(), text.size());
-    return scan.RawForm() && scan.Length() == text.size();
+    return scan.RawForm();
 }
 
 void ReadMail(clsMail &mail, std::string_view text, uint32_t flags) {
