@@ -288,11 +288,11 @@ void ReadPart(clsMail &mail, clsLineText lines, int depth, uint32_t flags, int p
 
     if (multipart) {
         uint32_t childFlags = flags | (related ? kReadInRelated : alternative ? kReadInAlternative : 0u);
-        // Only a whole line equal to the delimiter counts, so it is compared
-        // only where a line starts with "-" (work bounded by the text's
-        // length, however long the boundary); the search skips the parts'
-        // contents instead of looking at each of their lines. A delimiter
-        // with a line end in it matches no line.
+        // Only a whole line equal to the delimiter (blanks after it allowed)
+        // counts, so it is compared only where a line starts with "-" (work
+        // bounded by the text's length, however long the boundary); the
+        // search skips the parts' contents instead of looking at each of
+        // their lines. A delimiter with a line end in it matches no line.
         std::string_view text = lines.text;
         bool usable = delimiter.find_first_of("\r\n") == String::npos;
         size_t partStart = 0;
@@ -304,12 +304,11 @@ void ReadPart(clsMail &mail, clsLineText lines, int depth, uint32_t flags, int p
             size_t hit = size_t(p - text.data());
             if (!IsLineStart(lines, hit) || text.compare(hit, delimiter.size(), delimiter) != 0) continue;
             size_t after = hit + delimiter.size();
-            bool close = false;
-            if (!IsLineEnd(lines, after)) {
-                if (text.compare(after, 2, "--") != 0 || !IsLineEnd(lines, after + 2)) continue;
-                close = true;
-                after += 2;
-            }
+            bool close = text.compare(after, 2, "--") == 0;
+            if (close) after += 2;
+            // Blanks may pad a delimiter line (RFC 2046).
+            while (after < text.size() && (text[after] == ' ' || text[after] == '\t')) ++after;
+            if (!IsLineEnd(lines, after)) continue;
             if (seen) ReadPart(mail, {text.substr(partStart, hit - partStart), lines.crlfOnly}, depth + 1, childFlags, index++);
             seen = true;
             if (close) return; // the epilogue

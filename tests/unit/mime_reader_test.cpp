@@ -195,9 +195,10 @@ TEST_F(MimeReader, MultipartStructuresGiveBodiesAndAttachments) {
          "--a\r\nContent-Disposition: attachment; filename=z\r\n\r\nz\r\n--a--\r\n"
          "--m\r\nContent-Type: application/zip; name=\"f.zip\"\r\nContent-Transfer-Encoding: base64\r\n\r\nUEs=\r\n--m--\r\n",
          {"text/plain", "text/html"}, {0, 1}, {"f.zip"}},
-        {"closing delimiter with blanks is content; the last part is still read",
-         "Content-Type: multipart/mixed; boundary=m\r\n\r\n--m\r\n\r\nx\r\n--m-- \r\n",
-         {"text/plain"}, {0}, {}},
+        {"delimiters padded with blanks (RFC 2046)",
+         "Content-Type: multipart/mixed; boundary=m\r\n\r\n--m \r\n\r\nx\r\n--m\t \r\nContent-Type: image/png; name=i.png\r\n"
+         "\r\nabc\r\n--m-- \r\n--m\r\n\r\nepilogue\r\n",
+         {"text/plain"}, {0}, {"i.png"}},
         {"no closing delimiter",
          "Content-Type: multipart/mixed; boundary=m\r\n\r\n--m\r\n\r\nx\r\n--m\r\nContent-Type: image/png; name=i.png\r\n\r\nabc\r\n",
          {"text/plain"}, {0}, {"i.png"}},
