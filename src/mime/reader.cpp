@@ -42,12 +42,26 @@ bool IsFieldLine(std::string_view line) {
     return true;
 }
 
-// The head's fields; the text is left at the first line of the body.
-std::vector<clsRawField> TakeHeaderLines(clsLineText &part) {
+// An mbox envelope line ("From someone@example.org Wed Oct  4 10:00:00 2006"),
+// which mbox files and archives put before each message.
+bool IsEnvelopeLine(std::string_view line) { return line.substr(0, 5) == "From " && !IsFieldLine(line); }
+
+// Whether the line after the cursor still belongs to a head.
+bool NextIsHeadLine(clsLineCursor cursor) {
+    std::string_view line;
+    if (!cursor.Next(line) || line.empty()) return false;
+    return line[0] == ' ' || line[0] == '\t' || IsFieldLine(line) || IsEnvelopeLine(line);
+}
+
+// The head's fields; the text is left at the first line of the body. The
+// message's own head (top) passes over envelope lines: the first line, or
+// one among the fields (and its continuation lines), as Python's reader does.
+std::vector<clsRawField> TakeHeaderLines(clsLineText &part, bool top) {
     std::vector<clsRawField> fields;
     clsLineCursor cursor(part);
     size_t bodyStart = part.text.size();
-    for (;;) {
+    bool skipping = false; // continuation lines of a passed envelope line
+    for (bool first = true;; first = false) {
         size_t lineStart = cursor.Position();
         std::string_view line;
         if (!cursor.Next(line)) break;
@@ -57,9 +71,14 @@ std::vector<clsRawField> TakeHeaderLines(clsLineText &part) {
         }
         if (line[0] == ' ' || line[0] == '\t') {
             // A continuation before any field has nothing to continue.
-            if (!fields.empty()) fields.back().pieces.push_back(line);
+            if (!fields.empty() && !skipping) fields.back().pieces.push_back(line);
             continue;
         }
+        if (top && IsEnvelopeLine(line) && (first || NextIsHeadLine(cursor))) {
+            skipping = true;
+            continue;
+        }
+        skipping = false;
         // A head whose empty line is missing ends at the first line that is
         // no field; that line is the first of the body, as RFC 5322 readers take it.
         if (!IsFieldLine(line)) {
@@ -231,7 +250,7 @@ void ReadPart(clsMail &mail, clsLineText lines, int depth, uint32_t flags, int p
     if (depth > kMaxDepth)
         throw clsExcept(-5, Format("unexpected nesting of more than %d multipart levels", kMaxDepth));
 
-    std::vector<clsRawField> fields = TakeHeaderLines(lines);
+    std::vector<clsRawField> fields = TakeHeaderLines(lines, depth == 0);
     String headCharset = depth == 0 ? HeadCharset(fields) : String();
     uint32_t codepage = headCharset.empty() ? 0 : CodePageForCharset(headCharset);
     clsHeaderList block = MakeHeaderBlock(fields, codepage);

@@ -263,6 +263,10 @@ TEST_F(MimeReader, HeadWithoutEmptyLineEndsAtTheFirstLineThatIsNoField) {
         {"Subject: s\r\nNot a: field\r\n\r\nx\r\n", "s", "Not a: field\r\n\r\nx\r\n"},
         {"Subject: s\r\nX-Odd :  v\r\n\r\nx\r\n", "s", "x\r\n"},
         {" lone continuation\r\nSubject: s\r\n\r\nx\r\n", "s", "x\r\n"},
+        // mbox envelope lines: the first line, or one among the fields, is passed over.
+        {"From someone@example.org Wed Oct  4 10:00:00 2006\r\nSubject: s\r\n\r\nx\r\n", "s", "x\r\n"},
+        {"X-A: 1\r\nFrom a@b.org  Thu Oct  3 12:25:11 2002\r\n more\r\nSubject: s\r\n\r\nx\r\n", "s", "x\r\n"},
+        {"Subject: s\r\nFrom here on\r\n\r\nx\r\n", "s", "From here on\r\n\r\nx\r\n"},
     };
     for (const Case &c : cases) {
         clsArpaMail *mail = NewMail(0, u"");
