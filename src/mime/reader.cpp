@@ -225,7 +225,13 @@ void MakeAttachment(clsMailAttachmentList &list, const clsHeaderList &block, cls
     attachment->SetContentsStream(contents);
     contents->Release();
     auto name = type.parameters.find(IString("name"));
-    if (name != type.parameters.end())
+    // Many mailers name a file only in its disposition.
+    clsHeaderField disposition;
+    if (name == type.parameters.end()) {
+        disposition = ParseHeaderField(Value(block, "Content-Disposition"), codepage);
+        name = disposition.parameters.find(IString("filename"));
+    }
+    if (name != type.parameters.end() && name != disposition.parameters.end())
         // Names are kept in the ANSI code page.
         attachment->SetNameText(codepage == 0 ? name->second : Narrow(Widen(name->second, codepage), 0));
     if (block.Find("Content-ID")) attachment->SetContentId(Value(block, "Content-ID"));

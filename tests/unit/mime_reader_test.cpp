@@ -300,13 +300,25 @@ TEST_F(MimeReader, CcIsReplacedOnlyWhenThePresent) {
     EXPECT_TRUE(other->To().empty());
 }
 
-TEST_F(MimeReader, ExtendedFileNameSectionsJoinInTheOrderTheyStand) {
-    ASSERT_EQ(Read(mail_, "Content-Type: multipart/mixed; boundary=m\r\n\r\n--m\r\n\r\nx\r\n--m\r\n"
-                          "Content-Type: application/octet-stream;\r\n name*1*=.txt;\r\n name*0*=iso-8859-1''caf%E9\r\n"
-                          "\r\nabc\r\n--m--\r\n"),
-              S_OK);
-    ASSERT_EQ(mail_->Attachments().Size(), 1u);
-    EXPECT_EQ(mail_->Attachments()[0]->Name(), ".txtcaf\xC3\xA9");
+// The name of Content-Type, else the file name of Content-Disposition; RFC
+// 2231 sections join in the order in which they stand.
+TEST_F(MimeReader, AttachmentNamesComeFromTheTypeOrTheDisposition) {
+    const struct {
+        const char *fields, *name;
+    } cases[] = {
+        {"Content-Type: application/octet-stream;\r\n name*1*=.txt;\r\n name*0*=iso-8859-1''caf%E9\r\n", ".txtcaf\xC3\xA9"},
+        {"Content-Type: application/pdf\r\nContent-Disposition: attachment; filename=\"a b.pdf\"\r\n", "a b.pdf"},
+        {"Content-Disposition: attachment;\r\n filename*=utf-8''caf%C3%A9.txt\r\n", "caf\xC3\xA9.txt"},
+        {"Content-Type: text/plain; name=t.txt\r\nContent-Disposition: attachment; filename=d.txt\r\n", "t.txt"},
+    };
+    for (const auto &c : cases) {
+        clsArpaMail *mail = NewMail(0, u"");
+        ASSERT_EQ(Read(mail, std::string("Content-Type: multipart/mixed; boundary=m\r\n\r\n--m\r\n\r\nx\r\n--m\r\n") +
+                             c.fields + "\r\nabc\r\n--m--\r\n"),
+                  S_OK);
+        ASSERT_EQ(mail->Attachments().Size(), 1u) << c.fields;
+        EXPECT_EQ(mail->Attachments()[0]->Name(), c.name) << c.fields;
+    }
 }
 
 TEST_F(MimeReader, ErrorsStopTheReadAndKeepWhatWasRead) {
