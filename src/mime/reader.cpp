@@ -95,9 +95,52 @@ std::vector<clsRawField> TakeHeaderLines(clsLineText &part, bool top) {
     return fields;
 }
 
-// Encoded words decoded (into the code page), blank runs reduced to one blank.
-String Normalise(std::string_view value, uint32_t codepage) {
-    return GetFieldText(ParseAddressField(value, codepage));
+// Unstructured text: encoded words decoded (into the code page), each run of
+// blanks reduced to one blank (a CR or LF counts as a blank), except inside
+// quoted strings, comments and angle brackets, where the tokenizer of
+// structured fields keeps them too. Backslashes and other controls stay.
+String UnstructuredText(std::string_view value, uint32_t codepage) {
+    String decoded = DecodeEncodedWords(value, codepage);
+    auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    String out;
+    out.reserve(decoded.size());
+    char close = 0; // what ends the quoted string, comment or angle address we are in
+    for (size_t i = 0; i < decoded.size(); ++i) {
+        char c = decoded[i];
+        if (close) {
+            out += c == '\r' || c == '\n' ? ' ' : c;
+            if (c == '\\' && close != '>' && i + 1 < decoded.size()) {
+                char next = decoded[++i];
+                out += next == '\r' || next == '\n' ? ' ' : next;
+            } else if (c == close) {
+                close = 0;
+            }
+            continue;
+        }
+        if (blank(c)) {
+            out += ' ';
+            while (i + 1 < decoded.size() && blank(decoded[i + 1])) ++i;
+            continue;
+        }
+        close = c == '"' ? '"' : c == '(' ? ')' : c == '<' ? '>' : 0;
+        out += c;
+    }
+    return out;
+}
+
+// The field's value unfolded and decoded: a structured field as the text of
+// its tokens (blank runs reduced to one blank), any other as text.
+String FieldValue(const clsRawField &field, uint32_t codepage) {
+    String joined;
+    std::string_view value = field.pieces.empty() ? std::string_view() : field.pieces[0];
+    if (field.pieces.size() > 1) {
+        for (std::string_view piece : field.pieces) joined += piece;
+        value = joined;
+    }
+    String text = IsStructuredField(field.name) ? GetFieldText(ParseAddressField(value, codepage))
+                                                : UnstructuredText(value, codepage);
+    // The blank after the colon separates; it is no part of the value.
+    return String(TrimView(text));
 }
 
 // Repeated fields of one name become further values of one item, in order.
@@ -105,10 +148,7 @@ clsHeaderList MakeHeaderBlock(const std::vector<clsRawField> &fields, uint32_t c
     std::vector<clsHeaderItem> items;
     std::map<IString, size_t> index;
     for (const clsRawField &field : fields) {
-        String value;
-        for (std::string_view piece : field.pieces) value += Normalise(piece, codepage);
-        // The blank after the colon separates; it is no part of the value.
-        value = String(TrimView(value));
+        String value = FieldValue(field, codepage);
         auto found = index.emplace(IString(field.name), items.size());
         if (found.second) items.emplace_back(IString(field.name));
         items[found.first->second].values.push_back(std::move(value));
@@ -118,9 +158,10 @@ clsHeaderList MakeHeaderBlock(const std::vector<clsRawField> &fields, uint32_t c
     return block;
 }
 
+// A field given twice: the first one counts, as for every reader of mail.
 String Value(const clsHeaderList &block, std::string_view name) {
     const clsHeaderItem *item = block.Find(name);
-    return item ? item->Joined() : String();
+    return item && !item->values.empty() ? item->values.front() : String();
 }
 
 // The charset a message head names for its text, read before the head is
@@ -128,9 +169,7 @@ String Value(const clsHeaderList &block, std::string_view name) {
 String HeadCharset(const std::vector<clsRawField> &fields) {
     for (const clsRawField &field : fields) {
         if (!EqualsNoCase(field.name, "Content-Type")) continue;
-        String value;
-        for (std::string_view piece : field.pieces) value += Normalise(piece, 0);
-        clsHeaderField type = ParseHeaderField(value);
+        clsHeaderField type = ParseHeaderField(FieldValue(field, 0));
         auto it = type.parameters.find(IString("charset"));
         return it == type.parameters.end() ? String() : it->second;
     }
@@ -265,18 +304,13 @@ void ReadPart(clsMail &mail, clsLineText lines, int depth, uint32_t flags, int p
     if (depth == 0) {
         mail.GeneratedHeaders() = block;
         mail.SetHeadersReusable(true);
-        // A field given twice: the first one counts, as for every reader of mail.
-        auto first = [&](const char *name) {
-            const clsHeaderItem *item = block.Find(name);
-            return item && !item->values.empty() ? item->values.front() : String();
-        };
-        mail.SetSenderText(first("From"));
-        mail.SetSubjectText(first("Subject"));
+        mail.SetSenderText(Value(block, "From"));
+        mail.SetSubjectText(Value(block, "Subject"));
         auto recipients = [&](const char *name) {
             std::vector<String> list;
             if (const clsHeaderItem *item = block.Find(name))
                 for (const String &value : item->values)
-                    for (String &address : SplitList(value, ',')) list.push_back(std::move(address));
+                    for (String &address : SplitAddressList(value)) list.push_back(std::move(address));
             return list;
         };
         mail.To() = recipients("To");

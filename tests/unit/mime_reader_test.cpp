@@ -254,6 +254,33 @@ TEST_F(MimeReader, HeaderBlockFoldsDecodesAndGroupsRepeatedFields) {
     EXPECT_EQ(subject.Wide(), u"Gr\u00fc\u00dfe aus Berlin");
 }
 
+// Unstructured fields are text (a control character is no end, a backslash
+// stays); a repeated address field reads as one list, any other repeated
+// field with its values apart; a group gives its members as recipients.
+TEST_F(MimeReader, FieldValuesAsHostsReadThem) {
+    const struct {
+        const char *fields, *name, *value;
+        std::vector<String> to;
+    } cases[] = {
+        {"Subject: =?utf-8?Q?a=0Db?= c\\d\r\n", "Subject", "a b c\\d", {}},
+        {"Subject: =?UTF-8?B?4oI=?=\r\n =?UTF-8?B?rA==?= \"a  b\"\r\n", "Subject", "\xE2\x82\xAC \"a  b\"", {}},
+        {"X-Note: a\\b\r\nX-Note: c\r\n", "X-Note", "a\\b\x01" "c", {}},
+        {"To: a@example.com\r\nTo: b@example.com\r\n", "to", "a@example.com, b@example.com", {"a@example.com", "b@example.com"}},
+        {"To: undisclosed-recipients:;\r\n", "To", "undisclosed-recipients:;", {}},
+        {"To: Team: Ann <a@x.org>, b@y.org;, c@z.org\r\n", "To", "Team: Ann <a@x.org>, b@y.org;, c@z.org",
+         {"Ann <a@x.org>", "b@y.org", "c@z.org"}},
+        {"To: smtp:a@x.org\r\n", "To", "smtp:a@x.org", {"smtp:a@x.org"}},
+    };
+    for (const auto &c : cases) {
+        clsArpaMail *mail = NewMail(0, u"");
+        ASSERT_EQ(Read(mail, std::string(c.fields) + "\r\nbody\r\n"), S_OK) << c.fields;
+        Bstr value;
+        ASSERT_EQ(mail->GetHeaderEntry(Bstr(Widen(c.name, 0).c_str()), value.put()), S_OK) << c.fields;
+        EXPECT_EQ(value.Utf8(), c.value) << c.fields;
+        EXPECT_EQ(mail->To(), c.to) << c.fields;
+    }
+}
+
 TEST_F(MimeReader, HeadWithoutEmptyLineEndsAtTheFirstLineThatIsNoField) {
     struct Case {
         const char *text, *subject, *body;
