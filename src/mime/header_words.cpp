@@ -187,11 +187,18 @@ bool ForEachDecodedPiece(std::basic_string_view<C> text, Text &&onText, Bytes &&
 
 } // namespace
 
+// A CR or LF decoded from a word would end the header line: it reads as a blank.
+template <class S> S LineEndsAsBlanks(S text) {
+    for (auto &c : text)
+        if (c == '\r' || c == '\n') c = ' ';
+    return text;
+}
+
 String DecodeEncodedWords(std::string_view text, uint32_t codepage) {
     String out;
     bool found = ForEachDecodedPiece<char>(
         text, [&](std::string_view piece) { out.append(piece); },
-        [&](const String &bytes, uint32_t from) { out += ConvertCodePage(bytes, from, codepage); });
+        [&](const String &bytes, uint32_t from) { out += LineEndsAsBlanks(ConvertCodePage(bytes, from, codepage)); });
     return found ? out : String(text);
 }
 
@@ -199,7 +206,7 @@ WString DecodeEncodedWords(std::u16string_view text) {
     WString out;
     bool found = ForEachDecodedPiece<char16_t>(
         text, [&](std::u16string_view piece) { out.append(piece); },
-        [&](const String &bytes, uint32_t from) { out += Widen(bytes, from); });
+        [&](const String &bytes, uint32_t from) { out += LineEndsAsBlanks(Widen(bytes, from)); });
     return found ? out : WString(text);
 }
 
