@@ -1,5 +1,7 @@
 #include "mime/header_field.h"
 
+#include <initializer_list>
+
 #include "mime/encodings.h"
 
 namespace kv {

@@ -360,22 +360,24 @@ size_t QpDecodeStep(QpDecoder &s, const char *text, size_t n, uint8_t *out) {
     auto settle = [&] {
         uint8_t c = *p;
         if (c == '=') {
+            // A soft line break (the line ends without CR LF), an escape, or
+            // an "=" that starts none.
             uint8_t a = p[1], b = p[2];
-            uint16_t v = kHexHigh[a] + kHexLow[b];
-            if (!(v & kNoPair)) {
-                *o++ = uint8_t(v);
-                p += 3;
-                return;
-            }
-            // A soft line break (the line ends without CR LF), or no escape.
             if (kDecodeClass[a] == kLineEnd) {
                 p += 1;
-            } else if (kDecodeClass[a] == kBlank && kDecodeClass[b] == kLineEnd) {
-                p += 2;
             } else {
-                *o++ = '=';
-                ++p;
-                return;
+                uint16_t v = kHexHigh[a] + kHexLow[b];
+                if (!(v & kNoPair)) {
+                    *o++ = uint8_t(v);
+                    p += 3;
+                    return;
+                }
+                if (kDecodeClass[a] != kBlank || kDecodeClass[b] != kLineEnd) {
+                    *o++ = '=';
+                    ++p;
+                    return;
+                }
+                p += 2;
             }
             c = *p;
         } else {
