@@ -115,9 +115,9 @@ void Ours_Base64Decode(benchmark::State &state) {
     const std::string &in = Input(KindOf(state), SizeOf(state), kBase64);
     std::vector<uint8_t> out(codec::Base64DecodeMaxLength(in.size()));
     for (auto _ : state) {
-        codec::Base64LineDecoder decoder;
+        codec::Base64Decoder decoder;
         size_t n = codec::Base64DecodeStep(decoder, in.data(), in.size(), out.data());
-        n += codec::Base64DecodeEndLine(decoder, out.data() + n);
+        n += codec::Base64DecodeEnd(decoder, out.data() + n);
         benchmark::DoNotOptimize(n);
     }
     Report(state, in.size());

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "mime/header_field.h"
 #include "runtime/kvstring.h"
 
 namespace kv {
@@ -13,10 +14,19 @@ class clsHeaderItem {
     clsHeaderItem() = default;
     explicit clsHeaderItem(const IString &name) : name(name) {}
 
-    // All values with nothing between them, as hosts read a field.
+    // All values, as hosts read a field: the addresses of an address field
+    // as one list (", " between them); the values of any other field apart,
+    // each unchanged, with the character 0x01 between them, as a host gives
+    // several values to SetHeaderEntry.
     String Joined() const {
+        if (values.size() == 1) return values.front();
+        bool addresses = IsAddressField(name);
         String all;
-        for (const String &v : values) all += v;
+        for (const String &v : values) {
+            if (addresses && v.empty()) continue;
+            if (!all.empty() || (!addresses && &v != &values.front())) all += addresses ? ", " : "\x01";
+            all += v;
+        }
         return all;
     }
 

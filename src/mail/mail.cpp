@@ -576,8 +576,8 @@ HRESULT clsMail::SetRawText(IStream *source) {
             }
             return hr;
         }
-        // The text ends at a zero byte.
-        std::string_view text(whole.data.get(), scan.Length());
+        // The whole text: a zero byte is a byte of its part like any other.
+        std::string_view text(whole.data.get(), whole.size);
         if (text.size() <= rawText_.MemoryLimit() && scan.RawForm()) {
             // The text is its own raw text: kept as it came, not written out
             // unless something asks for the file.

@@ -83,11 +83,13 @@ size_t EncodeTail(const uint8_t *in, size_t n, char *out, bool pad) {
     return size_t(o - out);
 }
 
-inline void ResetGroup(Base64LineDecoder &s) {
-    s.bits = 0;
-    s.values = 0;
-    s.raw = 0;
-    s.count = 3;
+// The one or two bytes of a group that ends after two or three characters.
+inline size_t EndGroup(Base64Decoder &s, uint8_t *out) {
+    size_t count = s.values > 1 ? s.values - 1u : 0;
+    uint32_t bits = s.bits << (6 * (4 - s.values));
+    for (size_t i = 0; i < count; ++i) out[i] = uint8_t(bits >> (16 - 8 * i));
+    s = Base64Decoder();
+    return count;
 }
 
 } // namespace
@@ -114,27 +116,14 @@ size_t Base64EncodeLines(const uint8_t *in, size_t n, char *out) {
     return size_t(o - out);
 }
 
-size_t Base64DecodeEndLine(Base64LineDecoder &s, uint8_t *out) {
-    size_t written = 0;
-    if (s.values > 0) {
-        // The rest of the group reads as zero; a group cut short carries
-        // fewer bytes than a whole one, and "=" may allow fewer still.
-        uint32_t bits = s.bits << (6 * (4 - s.values));
-        size_t count = s.values - 1u;
-        if (s.count < count) count = s.count;
-        for (size_t i = 0; i < count; ++i) out[i] = uint8_t(bits >> (16 - 8 * i));
-        written = count;
-    }
-    ResetGroup(s);
-    return written;
-}
+size_t Base64DecodeEnd(Base64Decoder &s, uint8_t *out) { return EndGroup(s, out); }
 
-size_t Base64DecodeStep(Base64LineDecoder &s, const char *text, size_t n, uint8_t *out) {
+size_t Base64DecodeStep(Base64Decoder &s, const char *text, size_t n, uint8_t *out) {
     const uint8_t *p = reinterpret_cast<const uint8_t *>(text);
     const uint8_t *end = p + n;
     uint8_t *o = out;
     while (p < end) {
-        if (s.raw == 0) {
+        if (s.values == 0) {
             // Whole groups of four alphabet characters: the common case.
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
             // Each character's bits already in place for a four-byte store of
@@ -162,26 +151,20 @@ size_t Base64DecodeStep(Base64LineDecoder &s, const char *text, size_t n, uint8_
             }
             if (p == end) break;
         }
-        uint8_t ch = *p++;
-        if (ch == '\r' || ch == '\n') {
-            o += Base64DecodeEndLine(s, o);
+        // A line end, padding, or a group that a line end cut.
+        uint8_t v = kDecode[*p++];
+        if (v & kSkip) continue;
+        if (v == kPad) {
+            if (s.values >= 2) o += EndGroup(s, o);
             continue;
         }
-        if (s.raw < 4) {
-            if (ch == '=') {
-                if (s.raw == 0) s.count = 0;
-                else if (s.raw == 2 && s.count != 0) s.count = 1;
-                else if (s.raw == 3 && s.count == 3) s.count = 2;
-            }
-            ++s.raw;
-        }
-        uint8_t v = kDecode[ch];
-        if (v & kSkip) continue;
-        s.bits = s.bits << 6 | (v & 0x3F);
+        s.bits = s.bits << 6 | v;
         if (++s.values == 4) {
-            for (size_t i = 0; i < s.count; ++i) o[i] = uint8_t(s.bits >> (16 - 8 * i));
-            o += s.count;
-            ResetGroup(s);
+            o[0] = uint8_t(s.bits >> 16);
+            o[1] = uint8_t(s.bits >> 8);
+            o[2] = uint8_t(s.bits);
+            o += 3;
+            s = Base64Decoder();
         }
     }
     return size_t(o - out);
@@ -231,21 +214,12 @@ String EncodeBase64Unpadded(std::u16string_view text) {
 }
 
 String DecodeBase64(std::string_view text) {
-    const uint8_t *p = reinterpret_cast<const uint8_t *>(text.data());
-    const uint8_t *end = p + text.size();
-    String out;
-    out.reserve(text.size() / 4 * 3 + 3);
-    while (p < end) {
-        uint32_t v = ReadValue(p, end) << 18;
-        v |= ReadValue(p, end) << 12;
-        v |= ReadValue(p, end) << 6;
-        v |= ReadValue(p, end);
-        for (int shift = 16; shift >= 0; shift -= 8) {
-            char c = char(v >> shift);
-            if (c == '\0') return out;
-            out.push_back(c);
-        }
-    }
+    String out(codec::Base64DecodeMaxLength(text.size()), '\0');
+    uint8_t *o = reinterpret_cast<uint8_t *>(&out[0]);
+    codec::Base64Decoder state;
+    size_t n = codec::Base64DecodeStep(state, text.data(), text.size(), o);
+    n += codec::Base64DecodeEnd(state, o + n);
+    out.resize(std::find(out.begin(), out.begin() + ptrdiff_t(n), '\0') - out.begin());
     return out;
 }
 
@@ -282,13 +256,12 @@ void DecodeBase64Lines(clsLineList &lines, const clsOutputTarget &target) {
     constexpr size_t kFlushAt = 64 * 1024;
     std::vector<uint8_t> out;
     out.reserve(kFlushAt + 1024);
-    codec::Base64LineDecoder state;
+    codec::Base64Decoder state;
     while (!lines.empty()) {
         const String &line = lines.front();
         size_t used = out.size();
         out.resize(used + codec::Base64DecodeMaxLength(line.size()));
         used += codec::Base64DecodeStep(state, line.data(), line.size(), out.data() + used);
-        used += codec::Base64DecodeEndLine(state, out.data() + used);
         out.resize(used);
         lines.pop_front();
         if (out.size() >= kFlushAt) {
@@ -296,6 +269,9 @@ void DecodeBase64Lines(clsLineList &lines, const clsOutputTarget &target) {
             out.clear();
         }
     }
+    size_t used = out.size();
+    out.resize(used + codec::Base64DecodeMaxLength(0));
+    out.resize(used + codec::Base64DecodeEnd(state, out.data() + used));
     if (!out.empty()) target.Write(out.data(), out.size());
 }
 
@@ -309,35 +285,16 @@ void DecodeBase64Text(clsLineText lines, const clsOutputTarget &target) {
     // clear a large buffer for each.
     const size_t chunk = std::min<size_t>(256 * 1024, text.size() + 1);
     std::vector<uint8_t> out;
-    codec::Base64LineDecoder state;
-    if (lines.crlfOnly) {
-        out.resize(codec::Base64DecodeMaxLength(chunk) + 8);
-        // A lone CR or LF inside a line is no line end here: line by line.
-        clsLineCursor cursor(lines);
-        size_t used = 0;
-        for (std::string_view line; cursor.Next(line);) {
-            for (size_t at = 0; at < line.size(); at += chunk) {
-                size_t n = std::min(chunk, line.size() - at);
-                if (out.size() - used < codec::Base64DecodeMaxLength(n) + 8) {
-                    target.Write(out.data(), used);
-                    used = 0;
-                }
-                used += codec::Base64DecodeStep(state, line.data() + at, n, out.data() + used);
-            }
-            used += codec::Base64DecodeEndLine(state, out.data() + used);
-        }
-        target.Write(out.data(), used);
-        return;
-    }
-    // The decoder ends a group at every CR and LF as the line decoder does at
-    // each line's end, so the text goes through in large pieces.
+    // Line ends are skipped like any character outside the alphabet, so
+    // whatever ends the lines, the text goes through in large pieces.
+    codec::Base64Decoder state;
     for (size_t at = 0; at < text.size(); at += chunk) {
         size_t n = std::min(chunk, text.size() - at);
         target.WriteFilled(codec::Base64DecodeMaxLength(n) + 8, out,
                            [&](uint8_t *o) { return codec::Base64DecodeStep(state, text.data() + at, n, o); });
     }
     target.WriteFilled(codec::Base64DecodeMaxLength(0), out,
-                       [&](uint8_t *o) { return codec::Base64DecodeEndLine(state, o); });
+                       [&](uint8_t *o) { return codec::Base64DecodeEnd(state, o); });
 }
 
 } // namespace kv

@@ -26,23 +26,20 @@ constexpr size_t Base64LinesMaxLength(size_t n) {
 }
 size_t Base64EncodeLines(const uint8_t *in, size_t n, char *out);
 
-// Decoding of lines: groups of four values per line, characters outside the
-// alphabet skipped, "=" read as zero, the group's byte count taken from where
-// "=" stands in its first, third and fourth character. A group cut short by
-// the end of its line gives only the bytes its characters carry.
-struct Base64LineDecoder {
-    uint32_t bits = 0;    // values read into the current group
-    uint8_t values = 0;   // how many (0..3)
-    uint8_t raw = 0;      // characters seen since the group began (capped at 4)
-    uint8_t count = 3;    // byte count the "=" positions allow
+// Decoding: line ends, blanks and whatever else is outside the alphabet are
+// skipped, so a group of four may run across a line end (RFC 2045). "=" after
+// two or three characters of a group ends it with the one or two bytes they
+// carry; elsewhere it is skipped. Decoding goes on after the padding.
+struct Base64Decoder {
+    uint32_t bits = 0;  // values read into the current group
+    uint8_t values = 0; // how many (0..3)
 };
 // Room for what n characters give (with a group carried over), plus the
 // slack the block stores use.
 constexpr size_t Base64DecodeMaxLength(size_t n) { return n / 4 * 3 + 8; }
-// Decodes characters in which CR, LF or CR LF end a line.
-size_t Base64DecodeStep(Base64LineDecoder &state, const char *in, size_t n, uint8_t *out);
-// Ends the current line: writes what a group cut short carries.
-size_t Base64DecodeEndLine(Base64LineDecoder &state, uint8_t *out);
+size_t Base64DecodeStep(Base64Decoder &state, const char *in, size_t n, uint8_t *out);
+// Ends the input: a group cut short gives the bytes its characters carry.
+size_t Base64DecodeEnd(Base64Decoder &state, uint8_t *out);
 
 // ---- quoted-printable ----
 
@@ -64,8 +61,9 @@ struct QpDecoder {
     bool lineOpen = false; // characters seen since the last line end
     bool afterCR = false;
 };
-// Worst case: a lone CR or LF gives CR LF; a line ends after the last one.
-constexpr size_t QpDecodeMaxLength(size_t n) { return 2 * n + 2; }
+// Worst case: a lone CR or LF gives CR LF; an "=" and a character held
+// back from before give themselves, and a line ends after the last one.
+constexpr size_t QpDecodeMaxLength(size_t n) { return 2 * n + 4; }
 // Decodes text in which CR, LF or CR LF end a line.
 size_t QpDecodeStep(QpDecoder &state, const char *in, size_t n, uint8_t *out);
 // Ends the input: an open line is finished as if a line end followed.
@@ -73,9 +71,13 @@ size_t QpDecodeEnd(QpDecoder &state, uint8_t *out);
 // Decodes one line without its line end; appends CR LF unless it ends in a
 // soft line break.
 size_t QpDecodeLine(const char *in, size_t n, uint8_t *out);
+// Whether a line (without its line end) ends in a soft line break: "=" last,
+// or "=" and one blank or tab.
+bool QpEndsInSoftBreak(const char *in, size_t n);
 
-// The value of a hex digit the way the decoders read it: any character is
-// accepted, upper and lower case digits both work.
+// The value of a hex pair the way the header decoders (Q text, percent
+// escapes) read it: any character is accepted, upper and lower case digits
+// both work.
 inline uint8_t HexPairValue(unsigned char hi, unsigned char lo) {
     auto digit = [](unsigned c) -> unsigned { return c < 'A' ? c - '0' : c < 'a' ? c - 'A' + 10 : c - 'a' + 10; };
     return uint8_t(digit(hi) * 16 + digit(lo));

@@ -94,7 +94,8 @@ String EncodeBase64(const String &text, uint32_t codepage);
 String EncodeBase64Unpadded(const void *bytes, size_t length);
 // The text in code page 1252 with its terminating zero byte.
 String EncodeBase64Unpadded(std::u16string_view text);
-// Groups of four give three bytes each; the result ends at the first zero byte.
+// Decoded as base64 bodies are (padding honoured); the result ends at the
+// first zero byte.
 String DecodeBase64(std::string_view text);
 // With a null buffer: the size to provide, length * 3 / 4. Otherwise decodes
 // into the buffer (never more than that size) and returns the bytes written.

@@ -1,5 +1,7 @@
 #include "mime/header_field.h"
 
+#include <initializer_list>
+
 #include "mime/encodings.h"
 
 namespace kv {
@@ -28,6 +30,68 @@ std::vector<String> SplitList(std::string_view text, char separator) {
         text.remove_prefix(end + 1);
     }
     return pieces;
+}
+
+std::vector<String> SplitAddressList(std::string_view text) {
+    // Only a colon that a semicolon follows opens a group: "smtp:a@b.com"
+    // stays one address.
+    size_t lastSemicolon = std::string_view::npos;
+    bool quoted = false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '"') quoted = !quoted;
+        else if (text[i] == ';' && !quoted) lastSemicolon = i;
+    }
+    std::vector<String> members;
+    auto take = [&](std::string_view piece) {
+        piece = TrimView(piece);
+        if (!piece.empty()) members.emplace_back(piece);
+    };
+    size_t start = 0;
+    bool inGroup = false;
+    quoted = false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        if (c == '"') {
+            quoted = !quoted;
+        } else if (quoted) {
+            continue;
+        } else if (c == ',') {
+            take(text.substr(start, i - start));
+            start = i + 1;
+        } else if (c == ':' && !inGroup && lastSemicolon != std::string_view::npos && i < lastSemicolon &&
+                   text.substr(start, i - start).find_first_of("<@") == std::string_view::npos) {
+            start = i + 1; // the group's name is no recipient
+            inGroup = true;
+        } else if (c == ';' && inGroup) {
+            take(text.substr(start, i - start));
+            start = i + 1;
+            inGroup = false;
+        }
+    }
+    take(text.substr(start));
+    return members;
+}
+
+namespace {
+
+bool IsOneOf(std::string_view name, std::initializer_list<std::string_view> names) {
+    for (std::string_view n : names)
+        if (EqualsNoCase(name, n)) return true;
+    return false;
+}
+
+} // namespace
+
+bool IsAddressField(std::string_view name) {
+    return IsOneOf(name, {"From", "Sender", "Reply-To", "To", "Cc", "Bcc", "Resent-From", "Resent-Sender",
+                          "Resent-Reply-To", "Resent-To", "Resent-Cc", "Resent-Bcc"});
+}
+
+bool IsStructuredField(std::string_view name) {
+    return IsAddressField(name) ||
+           IsOneOf(name, {"Return-Path", "Date", "Resent-Date", "Message-ID", "Resent-Message-ID", "In-Reply-To",
+                          "References", "MIME-Version", "Content-Type", "Content-Disposition",
+                          "Content-Transfer-Encoding", "Content-ID"});
 }
 
 clsHeaderField ParseHeaderField(std::string_view text, uint32_t codepage) {

@@ -104,6 +104,12 @@ String Utf16ToBytes(std::u16string_view text) {
 
 template <class C> String AsciiOf(std::basic_string_view<C> text) { return String(text.begin(), text.end()); }
 
+// A word's encoded text, and the text being decoded as its error message shows it.
+String BytesOf(std::string_view text) { return String(text); }
+String BytesOf(std::u16string_view text) { return Utf16ToBytes(text); }
+String ShownText(std::string_view text) { return String(text); }
+String ShownText(std::u16string_view text) { return Narrow(text, 0); }
+
 } // namespace
 
 // Decodes one encoded word; holds the text being decoded for its error message.
@@ -130,44 +136,78 @@ String ConvertCodePage(const String &bytes, uint32_t from, uint32_t to) {
     return Narrow(Widen(bytes, from), to);
 }
 
-String DecodeEncodedWords(std::string_view text, uint32_t codepage) {
-    clsWordFinder<char> finder(text);
+namespace {
+
+template <class C> bool IsLinearBlank(std::basic_string_view<C> gap) {
+    for (C c : gap)
+        if (c != C(' ') && c != C('\t') && c != C('\r') && c != C('\n')) return false;
+    return true;
+}
+
+// Calls text(view) for the text around the words and bytes(bytes, code page)
+// for the words. Blanks between two words go (RFC 2047), and the bytes of
+// neighbouring words in one code page are joined before they are handed on,
+// so a character split between two words comes out whole.
+template <class C, class Text, class Bytes>
+bool ForEachDecodedPiece(std::basic_string_view<C> text, Text &&onText, Bytes &&onBytes) {
+    clsWordFinder<C> finder(text);
     WordMatch m;
-    if (!finder.Find(0, m)) return String(text);
-    clsRFC822Decoder decoder{String(text)};
-    String out;
-    out.reserve(text.size());
+    if (!finder.Find(0, m)) return false;
+    clsRFC822Decoder decoder{ShownText(text)};
+    String pending;
+    uint32_t pendingCodepage = 0;
+    bool open = false; // a word's bytes wait in pending
     size_t pos = 0;
     do {
-        out.append(text.substr(pos, m.begin - pos));
+        std::basic_string_view<C> gap = text.substr(pos, m.begin - pos);
+        if (!open || !IsLinearBlank(gap)) {
+            if (open) onBytes(pending, pendingCodepage);
+            open = false;
+            onText(gap);
+        }
         uint32_t wordCodepage = 0;
-        String bytes = decoder.Replace(String(text.substr(m.charsetBegin, m.charsetEnd - m.charsetBegin)), m.letter,
-                                       String(text.substr(m.textBegin, m.textEnd - m.textBegin)), wordCodepage);
-        out += ConvertCodePage(bytes, wordCodepage, codepage);
+        String bytes = decoder.Replace(AsciiOf(text.substr(m.charsetBegin, m.charsetEnd - m.charsetBegin)), m.letter,
+                                       BytesOf(text.substr(m.textBegin, m.textEnd - m.textBegin)), wordCodepage);
+        if (open && Effective(wordCodepage) != Effective(pendingCodepage)) {
+            onBytes(pending, pendingCodepage);
+            open = false;
+        }
+        if (!open) {
+            pending.clear();
+            pendingCodepage = wordCodepage;
+            open = true;
+        }
+        pending += bytes;
         pos = m.end;
     } while (finder.Find(pos, m));
-    out.append(text.substr(pos));
-    return out;
+    onBytes(pending, pendingCodepage);
+    onText(text.substr(pos));
+    return true;
+}
+
+} // namespace
+
+// A CR or LF decoded from a word would end the header line: it reads as a blank.
+template <class S> S LineEndsAsBlanks(S text) {
+    for (auto &c : text)
+        if (c == '\r' || c == '\n') c = ' ';
+    return text;
+}
+
+String DecodeEncodedWords(std::string_view text, uint32_t codepage) {
+    String out;
+    bool found = ForEachDecodedPiece<char>(
+        text, [&](std::string_view piece) { out.append(piece); },
+        [&](const String &bytes, uint32_t from) { out += LineEndsAsBlanks(ConvertCodePage(bytes, from, codepage)); });
+    return found ? out : String(text);
 }
 
 WString DecodeEncodedWords(std::u16string_view text) {
-    clsWordFinder<char16_t> finder(text);
-    WordMatch m;
-    if (!finder.Find(0, m)) return WString(text);
-    clsRFC822Decoder decoder{Narrow(text, 0)};
     WString out;
-    out.reserve(text.size());
-    size_t pos = 0;
-    do {
-        out.append(text.substr(pos, m.begin - pos));
-        uint32_t wordCodepage = 0;
-        String bytes = decoder.Replace(AsciiOf(text.substr(m.charsetBegin, m.charsetEnd - m.charsetBegin)), m.letter,
-                                       Utf16ToBytes(text.substr(m.textBegin, m.textEnd - m.textBegin)), wordCodepage);
-        out += Widen(bytes, wordCodepage);
-        pos = m.end;
-    } while (finder.Find(pos, m));
-    out.append(text.substr(pos));
-    return out;
+    bool found = ForEachDecodedPiece<char16_t>(
+        text, [&](std::u16string_view piece) { out.append(piece); },
+        [&](const String &bytes, uint32_t from) { out += LineEndsAsBlanks(Widen(bytes, from)); });
+    return found ? out : WString(text);
 }
 
 String DecodeQText(std::string_view text) {

@@ -69,28 +69,36 @@ constexpr std::array<uint8_t, 256> MakePlainBytes() {
 constexpr std::array<uint8_t, 256> kPlain = MakePlainBytes();
 #endif
 
-enum : uint8_t { kCopy = 0, kEquals = 1, kLineEnd = 2 };
+enum : uint8_t { kCopy = 0, kLineEnd = 2, kBlank = 4 };
 
 constexpr std::array<uint8_t, 256> MakeDecodeClasses() {
     std::array<uint8_t, 256> t{};
-    t[uint8_t('=')] = kEquals;
     t[uint8_t('\r')] = kLineEnd;
     t[uint8_t('\n')] = kLineEnd;
+    t[uint8_t(' ')] = kBlank;
+    t[uint8_t('\t')] = kBlank;
     return t;
 }
 constexpr std::array<uint8_t, 256> kDecodeClass = MakeDecodeClasses();
 
-// The hex digit rule split in two tables: the byte is high[a] + low[b] (mod 256).
-constexpr unsigned DigitValue(unsigned c) { return c < 'A' ? c - '0' : c < 'a' ? c - 'A' + 10 : c - 'a' + 10; }
-constexpr std::array<uint8_t, 256> MakeHexTable(unsigned factor) {
-    std::array<uint8_t, 256> t{};
-    for (unsigned c = 0; c < 256; ++c) t[c] = uint8_t(DigitValue(c) * factor);
+// A hex digit's value in two tables: the byte is high[a] + low[b]; kNoDigit
+// marks what is no hex digit, and a sum with kNoPair bits is no hex pair.
+constexpr uint16_t kNoDigit = 0x100, kNoPair = 0x300;
+constexpr std::array<uint16_t, 256> MakeHexTable(unsigned factor) {
+    std::array<uint16_t, 256> t{};
+    for (unsigned c = 0; c < 256; ++c) {
+        int digit = c >= '0' && c <= '9' ? int(c - '0') : c >= 'A' && c <= 'F' ? int(c - 'A' + 10)
+                                                        : c >= 'a' && c <= 'f' ? int(c - 'a' + 10) : -1;
+        t[c] = digit < 0 ? kNoDigit : uint16_t(unsigned(digit) * factor);
+    }
     return t;
 }
-constexpr std::array<uint8_t, 256> kHexHigh = MakeHexTable(16);
-constexpr std::array<uint8_t, 256> kHexLow = MakeHexTable(1);
+constexpr std::array<uint16_t, 256> kHexHigh = MakeHexTable(16);
+constexpr std::array<uint16_t, 256> kHexLow = MakeHexTable(1);
 
 inline bool IsLineEnd(uint8_t c) { return c == '\r' || c == '\n'; }
+inline bool IsBlank(uint8_t c) { return c == ' ' || c == '\t'; }
+inline bool IsHexDigit(uint8_t c) { return kHexLow[c] != kNoDigit; }
 
 // Marks (top bit) the bytes of w that equal b.
 inline uint64_t ByteMask(uint64_t w, uint8_t b) {
@@ -121,25 +129,36 @@ bool LineIsFrom(const QpEncoder &s, const char *out, const char *o) {
     return std::memcmp(head, "From", 4) == 0;
 }
 
-// One character of the decoder, in any state.
+// One character of the decoder, in any state. An "=" that starts no escape
+// and no soft line break (RFC 2045: two hex digits, or the line end, perhaps
+// after one blank) stays as it stands, and so does what follows it.
 inline void DecodeOne(QpDecoder &s, uint8_t c, uint8_t *&o) {
     if (s.afterCR) {
         s.afterCR = false;
         if (c == '\n') return;
     }
     if (s.pending) {
-        if (IsLineEnd(c)) { // soft line break
+        uint8_t held = uint8_t(s.held);
+        bool softBreak = IsLineEnd(c) && (s.pending == 1 || IsBlank(held));
+        if (softBreak) {
             s.pending = 0;
             s.lineOpen = false;
             s.afterCR = c == '\r';
-        } else if (s.pending == 1) {
+            return;
+        }
+        if (s.pending == 1 && (IsHexDigit(c) || IsBlank(c))) {
             s.held = char(c);
             s.pending = 2;
-        } else {
-            *o++ = uint8_t(kHexHigh[uint8_t(s.held)] + kHexLow[c]);
-            s.pending = 0;
+            return;
         }
-        return;
+        if (s.pending == 2 && IsHexDigit(held) && IsHexDigit(c)) {
+            *o++ = uint8_t(kHexHigh[held] + kHexLow[c]);
+            s.pending = 0;
+            return;
+        }
+        *o++ = '=';
+        if (s.pending == 2) *o++ = held;
+        s.pending = 0;
     }
     if (c == '=') {
         s.pending = 1;
@@ -288,6 +307,16 @@ size_t QpEncodeStep(QpEncoder &s, const uint8_t *in, size_t n, bool final, char 
     return written;
 }
 
+bool QpEndsInSoftBreak(const char *text, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+        if (text[i] != '=') continue;
+        size_t rest = n - i - 1;
+        if (rest == 0 || (rest == 1 && IsBlank(uint8_t(text[i + 1])))) return true;
+        if (rest >= 2 && IsHexDigit(uint8_t(text[i + 1])) && IsHexDigit(uint8_t(text[i + 2]))) i += 2;
+    }
+    return false;
+}
+
 size_t QpDecodeLine(const char *text, size_t n, uint8_t *out) {
     const uint8_t *in = reinterpret_cast<const uint8_t *>(text);
     uint8_t *o = out;
@@ -299,9 +328,18 @@ size_t QpDecodeLine(const char *text, size_t n, uint8_t *out) {
             ++i;
             continue;
         }
-        if (n - i < 3) return size_t(o - out); // soft line break
-        *o++ = uint8_t(kHexHigh[in[i + 1]] + kHexLow[in[i + 2]]);
-        i += 3;
+        size_t rest = n - i - 1;
+        if (rest == 0 || (rest == 1 && IsBlank(in[i + 1]))) return size_t(o - out); // soft line break
+        if (rest >= 2) {
+            uint16_t v = kHexHigh[in[i + 1]] + kHexLow[in[i + 2]];
+            if (!(v & kNoPair)) {
+                *o++ = uint8_t(v);
+                i += 3;
+                continue;
+            }
+        }
+        *o++ = '='; // no escape: kept as it stands
+        ++i;
     }
     o[0] = '\r';
     o[1] = '\n';
@@ -322,14 +360,25 @@ size_t QpDecodeStep(QpDecoder &s, const char *text, size_t n, uint8_t *out) {
     auto settle = [&] {
         uint8_t c = *p;
         if (c == '=') {
+            // A soft line break (the line ends without CR LF), an escape, or
+            // an "=" that starts none.
             uint8_t a = p[1], b = p[2];
-            if ((kDecodeClass[a] | kDecodeClass[b]) < kLineEnd) {
-                *o++ = uint8_t(kHexHigh[a] + kHexLow[b]);
-                p += 3;
-                return;
+            if (kDecodeClass[a] == kLineEnd) {
+                p += 1;
+            } else {
+                uint16_t v = kHexHigh[a] + kHexLow[b];
+                if (!(v & kNoPair)) {
+                    *o++ = uint8_t(v);
+                    p += 3;
+                    return;
+                }
+                if (kDecodeClass[a] != kBlank || kDecodeClass[b] != kLineEnd) {
+                    *o++ = '=';
+                    ++p;
+                    return;
+                }
+                p += 2;
             }
-            // A soft line break: the line ends without CR LF.
-            p += kDecodeClass[a] == kLineEnd ? 1 : 2;
             c = *p;
         } else {
             o[0] = '\r';
@@ -364,30 +413,29 @@ size_t QpDecodeStep(QpDecoder &s, const char *text, size_t n, uint8_t *out) {
             // settled. (The copies read up to 31 bytes ahead.)
             size_t limit = breaks ? size_t(__builtin_ctz(breaks)) : 16;
             size_t at = 0; // consumed in the block
-            bool escapeEnds = false; // an escape meets a line end: a soft line break
+            bool settleEscape = false; // a soft line break, or an "=" that starts no escape
             while (eqs) {
                 size_t k = size_t(__builtin_ctz(eqs));
                 if (k >= limit) break;
                 _mm_storeu_si128(reinterpret_cast<__m128i *>(o), _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + at)));
                 o += k - at;
                 at = k;
-                uint8_t a = p[k + 1], b = p[k + 2];
-                // Only an escape near the line end or the block's end can meet one.
-                if (k + 2 >= limit && (breaks || (kDecodeClass[a] | kDecodeClass[b]) >= kLineEnd)) {
-                    escapeEnds = true;
+                uint16_t v = kHexHigh[p[k + 1]] + kHexLow[p[k + 2]];
+                if (v & kNoPair) {
+                    settleEscape = true;
                     break;
                 }
-                *o++ = uint8_t(kHexHigh[a] + kHexLow[b]);
+                *o++ = uint8_t(v);
                 at = k + 3;
                 eqs = at >= 16 ? 0 : eqs & (~0u << at);
             }
-            if (!escapeEnds && at < limit) {
+            if (!settleEscape && at < limit) {
                 _mm_storeu_si128(reinterpret_cast<__m128i *>(o), _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + at)));
                 o += limit - at;
                 at = limit;
             }
             p += at;
-            if (escapeEnds || breaks) settle();
+            if (settleEscape || breaks) settle();
             continue;
         }
         size_t run = size_t(__builtin_ctz(mask));
@@ -419,10 +467,16 @@ size_t QpDecodeStep(QpDecoder &s, const char *text, size_t n, uint8_t *out) {
 
 size_t QpDecodeEnd(QpDecoder &s, uint8_t *out) {
     size_t written = 0;
+    // "=" last, or "=" and a blank last: a soft line break; "=" and another
+    // character stay.
+    if (s.pending == 2 && !IsBlank(uint8_t(s.held))) {
+        out[written++] = '=';
+        out[written++] = uint8_t(s.held);
+        s.pending = 0;
+    }
     if (s.pending == 0 && s.lineOpen) {
-        out[0] = '\r';
-        out[1] = '\n';
-        written = 2;
+        out[written++] = '\r';
+        out[written++] = '\n';
     }
     s = QpDecoder();
     return written;

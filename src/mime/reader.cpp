@@ -13,6 +13,7 @@
 #include "log/except.h"
 #include "mail/mail.h"
 #include "mime/charset_table.h"
+#include "mime/codecs.h"
 #include "mime/encodings.h"
 #include "mime/header_field.h"
 #include "runtime/com_util.h"
@@ -41,12 +42,26 @@ bool IsFieldLine(std::string_view line) {
     return true;
 }
 
-// The head's fields; the text is left at the first line of the body.
-std::vector<clsRawField> TakeHeaderLines(clsLineText &part) {
+// An mbox envelope line ("From someone@example.org Wed Oct  4 10:00:00 2006"),
+// which mbox files and archives put before each message.
+bool IsEnvelopeLine(std::string_view line) { return line.substr(0, 5) == "From " && !IsFieldLine(line); }
+
+// Whether the line after the cursor still belongs to a head.
+bool NextIsHeadLine(clsLineCursor cursor) {
+    std::string_view line;
+    if (!cursor.Next(line) || line.empty()) return false;
+    return line[0] == ' ' || line[0] == '\t' || IsFieldLine(line) || IsEnvelopeLine(line);
+}
+
+// The head's fields; the text is left at the first line of the body. The
+// message's own head (top) passes over envelope lines: the first line, or
+// one among the fields (and its continuation lines), as Python's reader does.
+std::vector<clsRawField> TakeHeaderLines(clsLineText &part, bool top) {
     std::vector<clsRawField> fields;
     clsLineCursor cursor(part);
     size_t bodyStart = part.text.size();
-    for (;;) {
+    bool skipping = false; // continuation lines of a passed envelope line
+    for (bool first = true;; first = false) {
         size_t lineStart = cursor.Position();
         std::string_view line;
         if (!cursor.Next(line)) break;
@@ -56,9 +71,14 @@ std::vector<clsRawField> TakeHeaderLines(clsLineText &part) {
         }
         if (line[0] == ' ' || line[0] == '\t') {
             // A continuation before any field has nothing to continue.
-            if (!fields.empty()) fields.back().pieces.push_back(line);
+            if (!fields.empty() && !skipping) fields.back().pieces.push_back(line);
             continue;
         }
+        if (top && IsEnvelopeLine(line) && (first || NextIsHeadLine(cursor))) {
+            skipping = true;
+            continue;
+        }
+        skipping = false;
         // A head whose empty line is missing ends at the first line that is
         // no field; that line is the first of the body, as RFC 5322 readers take it.
         if (!IsFieldLine(line)) {
@@ -75,9 +95,52 @@ std::vector<clsRawField> TakeHeaderLines(clsLineText &part) {
     return fields;
 }
 
-// Encoded words decoded (into the code page), blank runs reduced to one blank.
-String Normalise(std::string_view value, uint32_t codepage) {
-    return GetFieldText(ParseAddressField(value, codepage));
+// Unstructured text: encoded words decoded (into the code page), each run of
+// blanks reduced to one blank (a CR or LF counts as a blank), except inside
+// quoted strings, comments and angle brackets, where the tokenizer of
+// structured fields keeps them too. Backslashes and other controls stay.
+String UnstructuredText(std::string_view value, uint32_t codepage) {
+    String decoded = DecodeEncodedWords(value, codepage);
+    auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    String out;
+    out.reserve(decoded.size());
+    char close = 0; // what ends the quoted string, comment or angle address we are in
+    for (size_t i = 0; i < decoded.size(); ++i) {
+        char c = decoded[i];
+        if (close) {
+            out += c == '\r' || c == '\n' ? ' ' : c;
+            if (c == '\\' && close != '>' && i + 1 < decoded.size()) {
+                char next = decoded[++i];
+                out += next == '\r' || next == '\n' ? ' ' : next;
+            } else if (c == close) {
+                close = 0;
+            }
+            continue;
+        }
+        if (blank(c)) {
+            out += ' ';
+            while (i + 1 < decoded.size() && blank(decoded[i + 1])) ++i;
+            continue;
+        }
+        close = c == '"' ? '"' : c == '(' ? ')' : c == '<' ? '>' : 0;
+        out += c;
+    }
+    return out;
+}
+
+// The field's value unfolded and decoded: a structured field as the text of
+// its tokens (blank runs reduced to one blank), any other as text.
+String FieldValue(const clsRawField &field, uint32_t codepage) {
+    String joined;
+    std::string_view value = field.pieces.empty() ? std::string_view() : field.pieces[0];
+    if (field.pieces.size() > 1) {
+        for (std::string_view piece : field.pieces) joined += piece;
+        value = joined;
+    }
+    String text = IsStructuredField(field.name) ? GetFieldText(ParseAddressField(value, codepage))
+                                                : UnstructuredText(value, codepage);
+    // The blank after the colon separates; it is no part of the value.
+    return String(TrimView(text));
 }
 
 // Repeated fields of one name become further values of one item, in order.
@@ -85,10 +148,7 @@ clsHeaderList MakeHeaderBlock(const std::vector<clsRawField> &fields, uint32_t c
     std::vector<clsHeaderItem> items;
     std::map<IString, size_t> index;
     for (const clsRawField &field : fields) {
-        String value;
-        for (std::string_view piece : field.pieces) value += Normalise(piece, codepage);
-        // The blank after the colon separates; it is no part of the value.
-        value = String(TrimView(value));
+        String value = FieldValue(field, codepage);
         auto found = index.emplace(IString(field.name), items.size());
         if (found.second) items.emplace_back(IString(field.name));
         items[found.first->second].values.push_back(std::move(value));
@@ -98,9 +158,10 @@ clsHeaderList MakeHeaderBlock(const std::vector<clsRawField> &fields, uint32_t c
     return block;
 }
 
+// A field given twice: the first one counts, as for every reader of mail.
 String Value(const clsHeaderList &block, std::string_view name) {
     const clsHeaderItem *item = block.Find(name);
-    return item ? item->Joined() : String();
+    return item && !item->values.empty() ? item->values.front() : String();
 }
 
 // The charset a message head names for its text, read before the head is
@@ -108,9 +169,7 @@ String Value(const clsHeaderList &block, std::string_view name) {
 String HeadCharset(const std::vector<clsRawField> &fields) {
     for (const clsRawField &field : fields) {
         if (!EqualsNoCase(field.name, "Content-Type")) continue;
-        String value;
-        for (std::string_view piece : field.pieces) value += Normalise(piece, 0);
-        clsHeaderField type = ParseHeaderField(value);
+        clsHeaderField type = ParseHeaderField(FieldValue(field, 0));
         auto it = type.parameters.find(IString("charset"));
         return it == type.parameters.end() ? String() : it->second;
     }
@@ -193,16 +252,7 @@ void MakeBody(clsMail &mail, const clsHeaderList &block, clsLineText lines) {
     DecodeLines(lines, encoding, true, body->Contents());
 }
 
-// Whether a quoted-printable line ends in a soft line break: "=" last, or
-// "=" and one character (a cut escape, which has no line end either).
-bool EndsSoft(std::string_view line) {
-    for (size_t i = 0; i < line.size(); ++i) {
-        if (line[i] != '=') continue;
-        if (line.size() - i < 3) return true;
-        i += 2;
-    }
-    return false;
-}
+bool EndsSoft(std::string_view line) { return codec::QpEndsInSoftBreak(line.data(), line.size()); }
 
 void MakeAttachment(clsMailAttachmentList &list, const clsHeaderList &block, clsLineText lines,
                     uint32_t codepage, bool beforeDelimiter) {
@@ -214,7 +264,13 @@ void MakeAttachment(clsMailAttachmentList &list, const clsHeaderList &block, cls
     attachment->SetContentsStream(contents);
     contents->Release();
     auto name = type.parameters.find(IString("name"));
-    if (name != type.parameters.end())
+    // Many mailers name a file only in its disposition.
+    clsHeaderField disposition;
+    if (name == type.parameters.end()) {
+        disposition = ParseHeaderField(Value(block, "Content-Disposition"), codepage);
+        name = disposition.parameters.find(IString("filename"));
+    }
+    if (name != type.parameters.end() && name != disposition.parameters.end())
         // Names are kept in the ANSI code page.
         attachment->SetNameText(codepage == 0 ? name->second : Narrow(Widen(name->second, codepage), 0));
     if (block.Find("Content-ID")) attachment->SetContentId(Value(block, "Content-ID"));
@@ -239,7 +295,7 @@ void ReadPart(clsMail &mail, clsLineText lines, int depth, uint32_t flags, int p
     if (depth > kMaxDepth)
         throw clsExcept(-5, Format("unexpected nesting of more than %d multipart levels", kMaxDepth));
 
-    std::vector<clsRawField> fields = TakeHeaderLines(lines);
+    std::vector<clsRawField> fields = TakeHeaderLines(lines, depth == 0);
     String headCharset = depth == 0 ? HeadCharset(fields) : String();
     uint32_t codepage = headCharset.empty() ? 0 : CodePageForCharset(headCharset);
     clsHeaderList block = MakeHeaderBlock(fields, codepage);
@@ -248,18 +304,13 @@ void ReadPart(clsMail &mail, clsLineText lines, int depth, uint32_t flags, int p
     if (depth == 0) {
         mail.GeneratedHeaders() = block;
         mail.SetHeadersReusable(true);
-        // A field given twice: the first one counts, as for every reader of mail.
-        auto first = [&](const char *name) {
-            const clsHeaderItem *item = block.Find(name);
-            return item && !item->values.empty() ? item->values.front() : String();
-        };
-        mail.SetSenderText(first("From"));
-        mail.SetSubjectText(first("Subject"));
+        mail.SetSenderText(Value(block, "From"));
+        mail.SetSubjectText(Value(block, "Subject"));
         auto recipients = [&](const char *name) {
             std::vector<String> list;
             if (const clsHeaderItem *item = block.Find(name))
                 for (const String &value : item->values)
-                    for (String &address : SplitList(value, ',')) list.push_back(std::move(address));
+                    for (String &address : SplitAddressList(value)) list.push_back(std::move(address));
             return list;
         };
         mail.To() = recipients("To");
@@ -296,11 +347,11 @@ void ReadPart(clsMail &mail, clsLineText lines, int depth, uint32_t flags, int p
 
     if (multipart) {
         uint32_t childFlags = flags | (related ? kReadInRelated : alternative ? kReadInAlternative : 0u);
-        // Only a whole line equal to the delimiter counts, so it is compared
-        // only where a line starts with "-" (work bounded by the text's
-        // length, however long the boundary); the search skips the parts'
-        // contents instead of looking at each of their lines. A delimiter
-        // with a line end in it matches no line.
+        // Only a whole line equal to the delimiter (blanks after it allowed)
+        // counts, so it is compared only where a line starts with "-" (work
+        // bounded by the text's length, however long the boundary); the
+        // search skips the parts' contents instead of looking at each of
+        // their lines. A delimiter with a line end in it matches no line.
         std::string_view text = lines.text;
         bool usable = delimiter.find_first_of("\r\n") == String::npos;
         size_t partStart = 0;
@@ -312,12 +363,11 @@ void ReadPart(clsMail &mail, clsLineText lines, int depth, uint32_t flags, int p
             size_t hit = size_t(p - text.data());
             if (!IsLineStart(lines, hit) || text.compare(hit, delimiter.size(), delimiter) != 0) continue;
             size_t after = hit + delimiter.size();
-            bool close = false;
-            if (!IsLineEnd(lines, after)) {
-                if (text.compare(after, 2, "--") != 0 || !IsLineEnd(lines, after + 2)) continue;
-                close = true;
-                after += 2;
-            }
+            bool close = text.compare(after, 2, "--") == 0;
+            if (close) after += 2;
+            // Blanks may pad a delimiter line (RFC 2046).
+            while (after < text.size() && (text[after] == ' ' || text[after] == '\t')) ++after;
+            if (!IsLineEnd(lines, after)) continue;
             if (seen) ReadPart(mail, {text.substr(partStart, hit - partStart), lines.crlfOnly}, depth + 1, childFlags, index++);
             seen = true;
             if (close) return; // the epilogue
@@ -379,18 +429,16 @@ void ReadWithTrace(clsMail &mail, clsLineText lines, int depth, uint32_t flags, 
 } // namespace
 
 void clsTextScan::Feed(const char *data, size_t size) {
-    if (zero_ || size == 0) return;
-    // One pass for both questions while the text looks raw: no zero byte, and
-    // an LF where, and only where, a CR stands before it.
+    if (size == 0) return;
+    // An LF where, and only where, a CR stands before it.
     size_t i = 0;
     bool afterCR = lastCR_;
 #if defined(__SSE2__)
     if (raw_) {
-        const __m128i nul = _mm_setzero_si128(), cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n');
+        const __m128i cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n');
         unsigned carry = afterCR ? 1u : 0u;
         for (; i + 16 <= size; i += 16) {
             __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + i));
-            if (_mm_movemask_epi8(_mm_cmpeq_epi8(v, nul))) break;
             unsigned crs = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(v, cr)));
             unsigned lfs = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lf)));
             if ((((crs << 1) | carry) & 0xFFFFu) != lfs) {
@@ -402,16 +450,11 @@ void clsTextScan::Feed(const char *data, size_t size) {
         if (i > 0) afterCR = data[i - 1] == '\r';
     }
 #endif
-    if (const void *zero = std::memchr(data + i, 0, size - i)) {
-        zero_ = true;
-        size = size_t(static_cast<const char *>(zero) - data);
-    }
-    length_ += size;
     for (; raw_ && i < size; ++i) {
         if ((data[i] == '\n') != afterCR) raw_ = false;
         afterCR = data[i] == '\r';
     }
-    if (size == 0) return;
+    empty_ = false;
     lastCR_ = data[size - 1] == '\r';
     lastLF_ = data[size - 1] == '\n';
 }
@@ -419,7 +462,7 @@ void clsTextScan::Feed(const char *data, size_t size) {
 bool IsRawForm(std::string_view text) {
     clsTextScan scan;
     scan.Feed(text.data(), text.size());
-    return scan.RawForm() && scan.Length() == text.size();
+    return scan.RawForm();
 }
 
 void ReadMail(clsMail &mail, std::string_view text, uint32_t flags) {

@@ -16,22 +16,19 @@ class clsMail;
 enum : uint32_t { kReadHeadersOnly = 1, kReadInAlternative = 2, kReadInRelated = 4, kReadRawTextKept = 8 };
 
 // Whether the text is already what the reader keeps as raw text: every line
-// ended by CR LF, no CR or LF elsewhere, no zero byte.
+// ended by CR LF, no CR or LF elsewhere.
 bool IsRawForm(std::string_view text);
 
 // Looks at a message text piece by piece as it is read (while the piece is
-// still in the cache): the reader takes the text up to its first zero byte,
-// and needs no copy of it when that is already in raw form.
+// still in the cache): the reader needs no copy of a text that is already in
+// raw form.
 class clsTextScan {
   public:
     void Feed(const char *data, size_t size);
-    // The bytes before the first zero byte (all of them when there is none).
-    size_t Length() const { return length_; }
-    bool RawForm() const { return raw_ && (length_ == 0 || lastLF_); }
+    bool RawForm() const { return raw_ && (empty_ || lastLF_); }
 
   private:
-    size_t length_ = 0;
-    bool zero_ = false;
+    bool empty_ = true;
     bool raw_ = true;
     bool lastCR_ = false;
     bool lastLF_ = false;

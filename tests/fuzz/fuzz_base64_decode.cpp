@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     kv::clsLineList lines = fuzz::SplitLines(text);
     kv::DecodeBase64Lines(lines, out.Target());
 
-    kv::codec::Base64LineDecoder state;
+    kv::codec::Base64Decoder state;
     std::string stepped;
     std::vector<uint8_t> buf(kv::codec::Base64DecodeMaxLength(piece));
     for (size_t pos = 0; pos < text.size(); pos += piece) {
@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         fuzz::Check(written <= kv::codec::Base64DecodeMaxLength(n));
         stepped.append(reinterpret_cast<char *>(buf.data()), written);
     }
-    stepped.append(reinterpret_cast<char *>(buf.data()), kv::codec::Base64DecodeEndLine(state, buf.data()));
+    stepped.append(reinterpret_cast<char *>(buf.data()), kv::codec::Base64DecodeEnd(state, buf.data()));
     fuzz::Check(stepped == out.Contents());
 
     std::string decoded = kv::DecodeBase64(text);

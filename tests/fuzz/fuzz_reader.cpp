@@ -35,10 +35,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     in->Release();
     fuzz::Check(hr == S_OK || hr == E_UNEXPECTED);
 
-    // The raw text is the lines (up to the first zero byte), each ended by CR LF.
-    std::string upToZero = text.substr(0, text.find('\0'));
+    // The raw text is the lines (zero bytes and all), each ended by CR LF.
     std::string expected;
-    for (const std::string &line : fuzz::SplitLines(upToZero)) expected += line + "\r\n";
+    for (const std::string &line : fuzz::SplitLines(text)) expected += line + "\r\n";
     // (An empty raw text means "not rendered": GetRawText would render it.)
     fuzz::MemoryStream raw;
     if (!expected.empty()) {
@@ -87,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         listed->QueryInterface(kv::IID_clsArpaMail, &self) == S_OK) {
         auto *impl = static_cast<kv::clsArpaMail *>(self);
         std::deque<kv::String> lines;
-        for (const std::string &line : fuzz::SplitLines(upToZero)) lines.push_back(line);
+        for (const std::string &line : fuzz::SplitLines(text)) lines.push_back(line);
         try {
             kv::ReadMail(*impl, lines, 0, kv::kReadHeadersOnly, 0);
             fuzz::Check(impl->Bodies().Empty() && impl->Attachments().Empty());

@@ -1,8 +1,16 @@
 #!/bin/sh
 # Copies real-world messages that nobody here wrote out of installed Debian
 # packages into the build tree (never into the source tree):
-#   libpython3.11-testsuite            Python's email test messages
-#   golang-github-jhillyerd-enmime-dev enmime's test messages (also damaged ones)
+#   libpython3.11-testsuite              python-email:  Python's email test messages
+#   golang-github-jhillyerd-enmime-dev   enmime:        enmime's test messages (also damaged ones)
+#   python3-flufl.bounce                 flufl.bounce:  bounces of many mail servers
+#   golang-github-gatherstars-com-jwz-dev  spamassassin-ham:  messages 0001-0299 of SpamAssassin's
+#                                        public ham corpus (list mail, newsletters, mail of many programs)
+# A message is named by its source and its path there ("/" written as ":"),
+# so the names stay when a package's version changes. A file in mbox form
+# (it begins with a "From " line) is split at each "From " line after an
+# empty line; every message keeps its own "From " line, and the second and
+# later messages of one file get "#2", "#3", ... after its name.
 # Usage: gather_corpus.sh DESTINATION_DIR
 set -eu
 dest=$1
@@ -10,22 +18,40 @@ rm -rf "$dest"
 mkdir -p "$dest"
 n=0
 copy() { # source file, corpus name
-  cp "$1" "$dest/$2"
-  n=$((n + 1))
+  # Separators: "From " lines at the start or after an empty line.
+  k=0
+  first=
+  IFS= read -r first < "$1" || true
+  case $first in
+    "From "*) k=$(awk '/^From / && (NR == 1 || blank) { k++ } { blank = ($0 == "" || $0 == "\r") } END { print k }' "$1") ;;
+  esac
+  if [ "$k" -gt 1 ]; then
+    awk -v out="$dest/$2" '/^From / && (NR == 1 || blank) { k++; file = k == 1 ? out : out "#" k }
+      { print > file; blank = ($0 == "" || $0 == "\r") }' "$1"
+    n=$((n + k))
+  else
+    cp "$1" "$dest/$2"
+    n=$((n + 1))
+  fi
 }
-for f in /usr/lib/python3*/test/test_email/data/msg_*.txt; do
-  [ -f "$f" ] || continue
-  copy "$f" "python-$(basename "$f")"
-done
-enmime=/usr/share/gocode/src/github.com/jhillyerd/enmime/testdata
-for sub in mail low-quality parts; do
-  for f in "$enmime/$sub"/*.raw; do
-    [ -f "$f" ] || continue
-    copy "$f" "enmime-$sub-$(basename "$f")"
+from() { # directory, corpus prefix, file patterns...
+  dir=$1
+  prefix=$2
+  shift 2
+  for pattern in "$@"; do
+    for f in "$dir"/$pattern; do
+      [ -f "$f" ] || continue
+      copy "$f" "$prefix:$(echo "${f#"$dir"/}" | tr / :)"
+    done
   done
-done
+}
+python=$(ls -d /usr/lib/python3*/test/test_email/data 2>/dev/null | tail -n 1)
+[ -n "$python" ] && from "$python" python-email 'msg_*.txt'
+from /usr/share/gocode/src/github.com/jhillyerd/enmime/testdata enmime 'mail/*.raw' 'low-quality/*.raw' 'parts/*.raw'
+from /usr/lib/python3/dist-packages/flufl/bounce/tests/data flufl.bounce '*.txt'
+from /usr/share/gocode/src/github.com/gatherstars-com/jwz/test/testdata/ham spamassassin-ham '0[0-2]*.eml'
 echo "gathered $n messages into $dest"
-if [ "$n" -lt 100 ]; then
-  echo "fewer than 100 messages: install libpython3.11-testsuite and golang-github-jhillyerd-enmime-dev" >&2
+if [ "$n" -lt 300 ]; then
+  echo "fewer than 300 messages: run scripts/install-deps.sh" >&2
   exit 1
 fi

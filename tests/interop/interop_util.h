@@ -7,7 +7,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <sys/stat.h>
+#include <stdlib.h>
 
 namespace kv::interop {
 
@@ -50,10 +50,11 @@ inline std::string ReadFile(const std::string &path) {
     return s.str();
 }
 
+// A new directory of this run's own (other runs may share the temporary directory).
 inline std::string MakeDir(const std::string &name) {
-    std::string dir = ::testing::TempDir() + name + "/";
-    mkdir(dir.c_str(), 0700);
-    return dir;
+    std::string dir = ::testing::TempDir() + name + ".XXXXXX";
+    EXPECT_NE(mkdtemp(&dir[0]), nullptr) << dir;
+    return dir + "/";
 }
 
 // Runs the command; its output and exit status.

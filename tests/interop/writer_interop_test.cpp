@@ -89,6 +89,8 @@ class WriterInterop : public ::testing::Test {
     void TearDown() override {
         connection_->Release();
         EXPECT_EQ(ModuleRefCount(), baseline_);
+        std::string output;
+        interop::Run("rm -rf '" + dir_ + "'", output);
     }
 
     clsAutoRelease<IKvMail2> NewMail(ULONG codepage) {

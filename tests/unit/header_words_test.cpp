@@ -16,9 +16,12 @@ TEST(HeaderWords, DecodesEncodedWords) {
         // RFC 2047 makes the encoding letter case-insensitive.
         {"=?iso-8859-1?q?x?=", "x"},
         {"=?UTF-8?b?w6k=?=", "\xC3\xA9"},
-        {"a =?utf-8?Q?x?= =?utf-8?Q?y?= b", "a x y b"},
+        // Blanks between two words go; one character split between two words of a charset stays whole.
+        {"a =?utf-8?Q?x?= =?utf-8?Q?y?= b", "a xy b"},
+        {"=?UTF-8?B?4oI=?=\r\n =?UTF-8?B?rA==?= =?iso-8859-1?Q?=E9?=\t=?utf-8?Q?x?= y", "\xE2\x82\xAC\xC3\xA9x y"},
         {"=?iso-8859-1*de?Q?a_b?=", "a b"},
         {"=?no-such-charset?Q?=41?=", "A"},
+        {"=?utf-8?Q?a=0D=0Ab?=", "a  b"},
         {"=?utf-8?Q?a?b?=", "a?b"},
         {"==?utf-8?Q?a?=", "=a"},
         {"=?utf-8?Q?\?=", ""},

@@ -247,8 +247,7 @@ TEST_F(MailBody, PartHeadersReadBackWithTheirCodePages) {
     clsAutoRelease<IKvMailAttachment> a;
     ASSERT_EQ(body->CreateAndAddAttachment(a.put()), S_OK);
     auto *attachment = static_cast<clsMailAttachment *>(a.get());
-    attachment->Headers().Add("Content-Type", "application/pdf;\r\n    name=\"caf\xE9.pdf\"");
-    attachment->Headers().Add("content-type", "; size=1");
+    attachment->Headers().Add("Content-Type", "application/pdf;\r\n    name=\"caf\xE9.pdf\"; size=1");
 
     Bstr value;
     clsAutoRelease<IEnumString> params;
