@@ -2,7 +2,7 @@
 // trace scope, so with logging off it must cost no more than a comparison.
 #include <benchmark/benchmark.h>
 
-#include "log/kvlog.h"
+#include "runtime/kvlog.h"
 
 namespace {
 

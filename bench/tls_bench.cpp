@@ -20,8 +20,8 @@
 #include <thread>
 #include <vector>
 
-#include "log/except.h"
-#include "transport/socket.h"
+#include "runtime/except.h"
+#include "net/socket.h"
 
 extern char **environ;
 

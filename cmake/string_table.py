@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """The component's string table has one source, the built-in table of
-src/component/resources.cpp (with the ids of resources.h).
+src/runtime/string_table.cpp (with the ids of string_table.h).
 
   string_table.py rc <source dir> <output.rc>
       writes the STRINGTABLE blocks (English, German) that orkv14.rc includes;
@@ -58,8 +58,8 @@ def rc_literal(body):
 
 def built_in(source):
     ids = {m.group(1): int(m.group(2)) for m in
-           re.finditer(r'(IDS_\w+)\s*=\s*(\d+)', open(f'{source}/src/component/resources.h').read())}
-    code = open(f'{source}/src/component/resources.cpp').read()
+           re.finditer(r'(IDS_\w+)\s*=\s*(\d+)', open(f'{source}/src/runtime/string_table.h').read())}
+    code = open(f'{source}/src/runtime/string_table.cpp').read()
     table = {'en': {}, 'de': {}}
     for m in re.finditer(r'\{(IDS_\w+),\s*((?:%s\s*)+),\s*((?:%s\s*)+)\}' % (LITERAL, LITERAL), code):
         table['en'][ids[m.group(1)]] = c_literal(m.group(2))
@@ -87,7 +87,7 @@ def rc_quote(text):
 
 def write_rc(source, output):
     table = built_in(source)
-    lines = ['// Generated from src/component/resources.cpp by cmake/string_table.py.']
+    lines = ['// Generated from src/runtime/string_table.cpp by cmake/string_table.py.']
     for language, header in (('en', 'LANG_ENGLISH, SUBLANG_ENGLISH_US'), ('de', 'LANG_GERMAN, SUBLANG_GERMAN')):
         lines += ['', f'LANGUAGE {header}', 'STRINGTABLE', 'BEGIN']
         lines += [f'    {sid} {rc_quote(text)}' for sid, text in sorted(table[language].items())]
@@ -115,7 +115,7 @@ def check(windres, dll, source):
     passed = failed = 0
     for language in ('en', 'de'):
         if not expected[language]:
-            print(f'FAILED: no {language} rows read from resources.cpp')
+            print(f'FAILED: no {language} rows read from string_table.cpp')
             failed += 1
         for sid in sorted(set(expected[language]) | set(found[language])):
             want, got = expected[language].get(sid), found[language].get(sid)

@@ -3,7 +3,7 @@
 #include <new>
 
 #include "component/configuration.h"
-#include "log/kvlog.h"
+#include "runtime/kvlog.h"
 #include "providers/cdosys/cdosys_connection.h"
 #include "providers/imap/imap_connection.h"
 #include "providers/smapi/smapi_connection.h"
@@ -11,8 +11,8 @@
 #include "providers/xmapi/xmapi_connection.h"
 #include "runtime/com_util.h"
 #include "runtime/module_state.h"
-#include "transport/pop3_connection.h"
-#include "transport/smtp_connection.h"
+#include "providers/pop3/pop3_connection.h"
+#include "providers/smtp/smtp_connection.h"
 
 namespace kv {
 

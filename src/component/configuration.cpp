@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "log/kvlog.h"
+#include "runtime/kvlog.h"
 #include "runtime/com_util.h"
 #include "runtime/module_state.h"
 #include "settings/settings_registry.h"

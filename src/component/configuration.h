@@ -3,7 +3,7 @@
 
 #include <atomic>
 
-#include "connection/option_list.h"
+#include "settings/option_list.h"
 #include "pal/com.h"
 
 namespace kv {

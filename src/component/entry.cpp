@@ -3,8 +3,8 @@
 
 #include "component/class_factory.h"
 #include "component/module.h"
-#include "component/resources.h"
-#include "log/kvlog.h"
+#include "runtime/string_table.h"
+#include "runtime/kvlog.h"
 #include "pal/channel.h"
 #include "pal/registry.h"
 #include "pal/system.h"

@@ -3,7 +3,7 @@
 #include <new>
 
 #include "connection/enum_mail.h"
-#include "log/kvlog.h"
+#include "runtime/kvlog.h"
 #include "runtime/com_util.h"
 #include "runtime/module_state.h"
 #include "settings/settings_string.h"

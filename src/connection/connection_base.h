@@ -6,8 +6,8 @@
 #include <functional>
 #include <vector>
 
-#include "connection/option_list.h"
-#include "log/except.h"
+#include "settings/option_list.h"
+#include "runtime/except.h"
 #include "pal/com.h"
 
 namespace kv {

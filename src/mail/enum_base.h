@@ -7,7 +7,7 @@
 #include <optional>
 #include <vector>
 
-#include "log/kvlog.h"
+#include "runtime/kvlog.h"
 #include "pal/com.h"
 #include "runtime/module_state.h"
 

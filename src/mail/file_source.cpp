@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "log/except.h"
+#include "runtime/except.h"
 #include "pal/system.h"
 
 namespace kv {

@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "log/except.h"
+#include "runtime/except.h"
 #include "mail/enum_string.h"
 #include "mime/header_field.h"
 #include "runtime/com_util.h"

@@ -2,8 +2,8 @@
 
 #include <atomic>
 
-#include "log/except.h"
-#include "log/kvlog.h"
+#include "runtime/except.h"
+#include "runtime/kvlog.h"
 #include "mail/file_source.h"
 #include "mail/mail_body.h"
 #include "pal/system.h"

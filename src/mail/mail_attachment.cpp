@@ -1,10 +1,10 @@
 #include "mail/mail_attachment.h"
 
-#include "log/except.h"
-#include "log/kvlog.h"
+#include "runtime/except.h"
+#include "runtime/kvlog.h"
 #include "mail/file_source.h"
 #include "mail/header_entry.h"
-#include "mime/writer.h"
+#include "mail/writer.h"
 #include "runtime/com_util.h"
 #include "runtime/module_state.h"
 

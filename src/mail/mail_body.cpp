@@ -2,8 +2,8 @@
 
 #include <new>
 
-#include "log/except.h"
-#include "log/kvlog.h"
+#include "runtime/except.h"
+#include "runtime/kvlog.h"
 #include "mail/gdi_charset.h"
 #include "mail/header_entry.h"
 #include "mail/html_scan.h"

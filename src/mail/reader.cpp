@@ -1,6 +1,6 @@
 // The message reader: the head of a message or part, multipart recursion,
 // and the decision whether a single part becomes a body or an attachment.
-#include "mime/reader.h"
+#include "mail/reader.h"
 
 #include <cstring>
 #include <map>
@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "log/except.h"
+#include "runtime/except.h"
 #include "mail/mail.h"
 #include "mime/charset_table.h"
 #include "mime/codecs.h"

@@ -1,6 +1,6 @@
 // The MIME message writer: the mail's head, its multipart structure and the
 // encoded bodies and attachments, streamed block by block into the raw text.
-#include "mime/writer.h"
+#include "mail/writer.h"
 
 #include <algorithm>
 #include <atomic>
@@ -16,7 +16,7 @@
 #endif
 
 #include "connection/connection_base.h"
-#include "log/except.h"
+#include "runtime/except.h"
 #include "mail/mail.h"
 #include "mime/charset_table.h"
 #include "mime/codecs.h"

@@ -5,7 +5,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "log/except.h"
+#include "runtime/except.h"
 #include "mime/encodings.h"
 #include "mime/header_words_internal.h"
 

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <vector>
 
-#include "log/except.h"
+#include "runtime/except.h"
 #include "mime/encodings.h"
 
 namespace kv {

@@ -2,7 +2,7 @@
 // percent escapes.
 #include <string>
 
-#include "log/except.h"
+#include "runtime/except.h"
 #include "mime/charset_table.h"
 #include "mime/codecs.h"
 #include "mime/encodings.h"

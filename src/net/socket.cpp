@@ -1,11 +1,11 @@
-#include "transport/socket.h"
+#include "net/socket.h"
 
 #include <chrono>
 #include <cstring>
 
-#include "log/except.h"
-#include "log/kvlog.h"
-#include "transport/tls_layer.h"
+#include "runtime/except.h"
+#include "runtime/kvlog.h"
+#include "net/tls_layer.h"
 
 namespace kv {
 

@@ -1,6 +1,6 @@
 // Texts of the Winsock error codes: the short name, then what it means.
 #include "pal/system.h"
-#include "transport/socket.h"
+#include "net/socket.h"
 
 namespace kv {
 

@@ -1,10 +1,10 @@
-#include "transport/text_socket.h"
+#include "net/text_socket.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "log/except.h"
-#include "log/kvlog.h"
+#include "runtime/except.h"
+#include "runtime/kvlog.h"
 
 namespace kv {
 

@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-#include "transport/socket.h"
+#include "net/socket.h"
 
 namespace kv {
 

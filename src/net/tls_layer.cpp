@@ -1,4 +1,4 @@
-#include "transport/tls_layer.h"
+#include "net/tls_layer.h"
 
 namespace kv {
 

@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "pal/tls.h"
-#include "transport/socket.h"
+#include "net/socket.h"
 
 namespace kv {
 

@@ -3,8 +3,8 @@
 // its context line.
 #pragma once
 
-#include "log/except.h"
-#include "log/kvlog.h"
+#include "runtime/except.h"
+#include "runtime/kvlog.h"
 
 namespace kv {
 

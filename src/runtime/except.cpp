@@ -1,6 +1,6 @@
-#include "log/except.h"
+#include "runtime/except.h"
 
-#include "log/kvlog.h"
+#include "runtime/kvlog.h"
 #include "pal/system.h"
 
 namespace kv {

@@ -6,7 +6,7 @@
 #include <mutex>
 #include <vector>
 
-#include "log/except.h"
+#include "runtime/except.h"
 
 namespace kv {
 

@@ -1,4 +1,4 @@
-#include "log/kvlog.h"
+#include "runtime/kvlog.h"
 
 #include "pal/channel.h"
 #include "pal/resources.h"

@@ -5,8 +5,8 @@
 
 #include <utility>
 
-#include "log/except.h"
-#include "log/kvlog.h"
+#include "runtime/except.h"
+#include "runtime/kvlog.h"
 
 namespace kv {
 

@@ -1,4 +1,4 @@
-#include "component/resources.h"
+#include "runtime/string_table.h"
 
 #include "pal/resources.h"
 #include "pal/system.h"

@@ -1,4 +1,4 @@
-#include "connection/option_list.h"
+#include "settings/option_list.h"
 
 // The const_casts: mingw-w64 declares the Variant* sources non-const; nothing is changed through them.
 namespace kv {

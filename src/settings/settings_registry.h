@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "connection/option_list.h"
+#include "settings/option_list.h"
 #include "pal/com.h"
 #include "pal/registry.h"
 

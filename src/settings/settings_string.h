@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "connection/option_list.h"
+#include "settings/option_list.h"
 
 namespace kv {
 

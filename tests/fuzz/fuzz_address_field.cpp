@@ -1,7 +1,7 @@
 // The address tokenizer with its queries, and the header encoders over the
 // same text.
 #include "fuzz_util.h"
-#include "log/except.h"
+#include "runtime/except.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::string text(reinterpret_cast<const char *>(data), size);

@@ -5,9 +5,9 @@
 
 #include "fuzz_util.h"
 #include "mail/arpa_mail.h"
-#include "mime/reader.h"
+#include "mail/reader.h"
 #include "runtime/com_util.h"
-#include "transport/smtp_connection.h"
+#include "providers/smtp/smtp_connection.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The "UTF-8" transfer decoding: fails only with its own texts, and writes
 // nothing when the first pass rejects the input.
 #include "fuzz_util.h"
-#include "log/except.h"
+#include "runtime/except.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::string text(reinterpret_cast<const char *>(data), size);

@@ -10,7 +10,7 @@
 #include "providers/imap/imap_connection.h"
 #include "runtime/com_util.h"
 #include "settings/settings_string.h"
-#include "transport/pop3_connection.h"
+#include "providers/pop3/pop3_connection.h"
 
 namespace kv {
 namespace {

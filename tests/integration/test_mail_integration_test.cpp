@@ -5,9 +5,9 @@
 #include <atomic>
 #include <functional>
 
-#include "component/resources.h"
+#include "runtime/string_table.h"
 #include "fixtures.h"
-#include "log/kvlog.h"
+#include "runtime/kvlog.h"
 #include "orkv14.h"
 #include "ui/config/config_dialog.h"
 #include "ui/config/test_mail.h"

@@ -8,8 +8,8 @@
 #include "fake_mail.h"
 #include "fixtures.h"
 #include "test_text.h"
-#include "transport/pop3_connection.h"
-#include "transport/smtp_connection.h"
+#include "providers/pop3/pop3_connection.h"
+#include "providers/smtp/smtp_connection.h"
 
 namespace kv {
 namespace {

@@ -13,7 +13,7 @@
 #include "mail/arpa_mail.h"
 #include "runtime/com_util.h"
 #include "runtime/module_state.h"
-#include "transport/smtp_connection.h"
+#include "providers/smtp/smtp_connection.h"
 
 namespace kv {
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "log/kvlog.h"
+#include "runtime/kvlog.h"
 #include "runtime/com_util.h"
 
 namespace testsupport {

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "orkv14.h"
-#include "transport/smtp_connection.h"
+#include "providers/smtp/smtp_connection.h"
 
 namespace testsupport {
 

@@ -1,7 +1,7 @@
 // The address-field tokenizer, its queries and the address-field encoder.
 #include <gtest/gtest.h>
 
-#include "log/except.h"
+#include "runtime/except.h"
 #include "mime/encodings.h"
 
 using namespace kv;

@@ -7,7 +7,7 @@
 
 #include "fake_mail.h"
 #include "mail/mail.h"
-#include "log/kvlog.h"
+#include "runtime/kvlog.h"
 #include "pal/system.h"
 #include "providers/cdosys/cdosys_connection.h"
 #include "recording_cdo.h"

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "component/configuration.h"
-#include "log/kvlog.h"
+#include "runtime/kvlog.h"
 #include "settings/settings_registry.h"
 #include "settings/settings_string.h"
 

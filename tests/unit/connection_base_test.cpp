@@ -6,7 +6,7 @@
 
 #include "connection/connection_base.h"
 #include "fake_mail.h"
-#include "log/kvlog.h"
+#include "runtime/kvlog.h"
 #include "runtime/module_state.h"
 
 namespace kv {
@@ -328,7 +328,7 @@ TEST(ConnectionBase, TypedOptionReaders) {
 } // namespace kv
 
 #include "settings/settings_string.h"
-#include "transport/smtp_connection.h"
+#include "providers/smtp/smtp_connection.h"
 
 namespace kv {
 namespace {

@@ -4,10 +4,10 @@
 #include <cstring>
 #include <random>
 
-#include "log/except.h"
+#include "runtime/except.h"
 #include "mime/codecs.h"
 #include "mime/encodings.h"
-#include "mime/md5.h"
+#include "providers/internet/md5.h"
 
 using namespace kv;
 

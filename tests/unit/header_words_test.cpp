@@ -2,7 +2,7 @@
 // The ANSI code page here is 65001, so decoded text comes out as UTF-8.
 #include <gtest/gtest.h>
 
-#include "log/except.h"
+#include "runtime/except.h"
 #include "mime/encodings.h"
 
 using namespace kv;

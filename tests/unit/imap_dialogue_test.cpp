@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "fake_mail.h"
-#include "log/kvlog.h"
+#include "runtime/kvlog.h"
 #include "mime/encodings.h"
 #include "providers/imap/imap_connection.h"
 #include "script_server.h"

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <regex>
 
-#include "log/except.h"
-#include "log/kvlog.h"
+#include "runtime/except.h"
+#include "runtime/kvlog.h"
 
 namespace kv {
 namespace {

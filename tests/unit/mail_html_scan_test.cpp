@@ -9,7 +9,7 @@
 
 #include "mail_test_util.h"
 #include "runtime/module_state.h"
-#include "transport/smtp_connection.h"
+#include "providers/smtp/smtp_connection.h"
 
 namespace kv {
 namespace {

@@ -6,12 +6,12 @@
 #include <ctime>
 #include <regex>
 
-#include "log/kvlog.h"
+#include "runtime/kvlog.h"
 #include "mail/arpa_mail.h"
 #include "mail_test_util.h"
 #include "pal/system.h"
 #include "runtime/module_state.h"
-#include "transport/smtp_connection.h"
+#include "providers/smtp/smtp_connection.h"
 
 namespace kv {
 namespace {

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "mime/encodings.h"
-#include "mime/reader.h"
+#include "mail/reader.h"
 #include "mime_test_util.h"
 
 namespace kv {

@@ -11,7 +11,7 @@
 #include "mail/arpa_mail.h"
 #include "mail_test_util.h"
 #include "runtime/module_state.h"
-#include "transport/smtp_connection.h"
+#include "providers/smtp/smtp_connection.h"
 
 namespace kv::mimetest {
 

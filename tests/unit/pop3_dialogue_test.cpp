@@ -2,11 +2,11 @@
 // listing with TOP and the RETR fallback, load on demand and deletion.
 #include <gtest/gtest.h>
 
-#include "log/except.h"
-#include "mime/md5.h"
+#include "runtime/except.h"
+#include "providers/internet/md5.h"
 #include "fake_mail.h"
 #include "script_server.h"
-#include "transport/pop3_connection.h"
+#include "providers/pop3/pop3_connection.h"
 
 namespace kv {
 namespace {

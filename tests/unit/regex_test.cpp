@@ -3,8 +3,8 @@
 #include <atomic>
 #include <optional>
 
-#include "log/except.h"
-#include "log/kvlog.h"
+#include "runtime/except.h"
+#include "runtime/kvlog.h"
 #include "runtime/regex.h"
 
 using kv::clsExcept;

@@ -4,7 +4,7 @@
 
 #include <deque>
 
-#include "log/except.h"
+#include "runtime/except.h"
 #include "providers/internet/sasl.h"
 
 namespace kv {

@@ -5,13 +5,13 @@
 // the token kept out of the trace.
 #include <gtest/gtest.h>
 
-#include "log/kvlog.h"
+#include "runtime/kvlog.h"
 #include "mime/encodings.h"
 #include "fake_mail.h"
 #include "script_server.h"
 #include "settings/settings_string.h"
-#include "transport/pop3_connection.h"
-#include "transport/smtp_connection.h"
+#include "providers/pop3/pop3_connection.h"
+#include "providers/smtp/smtp_connection.h"
 
 namespace kv {
 namespace {

@@ -5,12 +5,12 @@
 
 #include <cstring>
 
-#include "log/kvlog.h"
+#include "runtime/kvlog.h"
 #include "mime/encodings.h"
-#include "mime/md5.h"
+#include "providers/internet/md5.h"
 #include "script_server.h"
 #include "test_text.h"
-#include "transport/smtp_connection.h"
+#include "providers/smtp/smtp_connection.h"
 
 namespace kv {
 namespace {

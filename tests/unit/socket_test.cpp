@@ -4,10 +4,10 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
-#include "log/except.h"
-#include "log/kvlog.h"
+#include "runtime/except.h"
+#include "runtime/kvlog.h"
 #include "script_server.h"
-#include "transport/socket.h"
+#include "net/socket.h"
 
 namespace kv {
 namespace {

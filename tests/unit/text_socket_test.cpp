@@ -4,10 +4,10 @@
 
 #include <string>
 
-#include "log/except.h"
-#include "log/kvlog.h"
+#include "runtime/except.h"
+#include "runtime/kvlog.h"
 #include "script_server.h"
-#include "transport/text_socket.h"
+#include "net/text_socket.h"
 
 namespace kv {
 namespace {

@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <unistd.h>
 
-#include "component/resources.h"
-#include "log/kvlog.h"
+#include "runtime/string_table.h"
+#include "runtime/kvlog.h"
 #include "orkv14.h"
 #include "pal/registry.h"
 #include "settings/settings_string.h"

@@ -10,7 +10,7 @@
 #include "mail_test_util.h"
 #include "pal/registry.h"
 #include "runtime/module_state.h"
-#include "transport/smtp_connection.h"
+#include "providers/smtp/smtp_connection.h"
 #include "ui/mail_editor/mail_editor_model.h"
 
 namespace kv::ui {

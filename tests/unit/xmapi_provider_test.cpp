@@ -8,7 +8,7 @@
 #include "fake_mail.h"
 #include "log_lines.h"
 #include "orkv14.h"
-#include "log/kvlog.h"
+#include "runtime/kvlog.h"
 #include "pal/system.h"
 #include "providers/xmapi/enum_mapi_profiles.h"
 #include "providers/xmapi/xmapi_connection.h"

@@ -8,7 +8,7 @@
 #include "fake_mail.h"
 #include "test_text.h"
 #include "mail/mail.h"
-#include "log/kvlog.h"
+#include "runtime/kvlog.h"
 #include "pal/system.h"
 #include "providers/xmapi/xmapi_connection.h"
 #include "providers/xmapi/xmapi_mail.h"

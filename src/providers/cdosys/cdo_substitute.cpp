@@ -9,7 +9,7 @@
 #include "pal/codepage.h"
 #include "pal/system.h"
 #include "runtime/com_util.h"
-#include "transport/smtp_connection.h"
+#include "providers/smtp/smtp_connection.h"
 
 namespace kv::cdo {
 

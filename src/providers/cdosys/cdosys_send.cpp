@@ -1,7 +1,7 @@
 #include "providers/cdosys/cdosys_send.h"
 
 #include "connection/connection_base.h"
-#include "log/kvlog.h"
+#include "runtime/kvlog.h"
 #include "mail/mail.h"
 #include "mime/charset_table.h"
 #include "pal/codepage.h"

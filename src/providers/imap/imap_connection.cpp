@@ -5,9 +5,9 @@
 #include <new>
 #include <optional>
 
-#include "log/kvlog.h"
+#include "runtime/kvlog.h"
 #include "mail/arpa_mail.h"
-#include "mime/reader.h"
+#include "mail/reader.h"
 #include "providers/internet/sasl.h"
 #include "runtime/com_util.h"
 

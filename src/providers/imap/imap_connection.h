@@ -8,7 +8,7 @@
 
 #include "connection/connection_base.h"
 #include "providers/imap/imap_socket.h"
-#include "transport/security_options.h"
+#include "providers/internet/security_options.h"
 
 namespace kv {
 

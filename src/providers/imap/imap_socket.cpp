@@ -1,7 +1,7 @@
 #include "providers/imap/imap_socket.h"
 
-#include "log/except.h"
-#include "log/kvlog.h"
+#include "runtime/except.h"
+#include "runtime/kvlog.h"
 
 namespace kv {
 

@@ -9,7 +9,7 @@
 
 #include "providers/imap/imap_command.h"
 #include "providers/imap/imap_response.h"
-#include "transport/socket.h"
+#include "net/socket.h"
 
 namespace kv {
 

@@ -1,4 +1,4 @@
-#include "mime/md5.h"
+#include "providers/internet/md5.h"
 
 #include <algorithm>
 #include <cstring>

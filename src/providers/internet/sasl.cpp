@@ -1,10 +1,10 @@
 #include "providers/internet/sasl.h"
 
-#include "log/except.h"
+#include "runtime/except.h"
 #include "mime/encodings.h"
-#include "mime/md5.h"
+#include "providers/internet/md5.h"
 #include "pal/codepage.h"
-#include "transport/security_options.h"
+#include "providers/internet/security_options.h"
 
 namespace kv {
 

@@ -1,4 +1,4 @@
-#include "transport/security_options.h"
+#include "providers/internet/security_options.h"
 
 namespace kv {
 

@@ -1,4 +1,4 @@
-#include "transport/pop3_connection.h"
+#include "providers/pop3/pop3_connection.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -6,15 +6,15 @@
 #include <iterator>
 #include <new>
 
-#include "log/kvlog.h"
+#include "runtime/kvlog.h"
 #include "mail/arpa_mail.h"
-#include "mime/reader.h"
+#include "mail/reader.h"
 #include "mime/encodings.h"
-#include "mime/md5.h"
+#include "providers/internet/md5.h"
 #include "pal/channel.h"
 #include "pal/system.h"
 #include "runtime/com_util.h"
-#include "transport/security_options.h"
+#include "providers/internet/security_options.h"
 
 namespace kv {
 

@@ -4,9 +4,9 @@
 #include <string_view>
 
 #include "connection/connection_base.h"
-#include "log/except.h"
+#include "runtime/except.h"
 #include "mail/file_source.h"
-#include "log/kvlog.h"
+#include "runtime/kvlog.h"
 #include "mime/encodings.h"
 #include "pal/codepage.h"
 #include "pal/system.h"

@@ -1,7 +1,7 @@
 #include "providers/smapi/smapi_session.h"
 
-#include "log/except.h"
-#include "log/kvlog.h"
+#include "runtime/except.h"
+#include "runtime/kvlog.h"
 #include "pal/file_create.h"
 #include "pal/library.h"
 #include "pal/system.h"

@@ -1,20 +1,20 @@
-#include "transport/smtp_connection.h"
+#include "providers/smtp/smtp_connection.h"
 
 #include <algorithm>
 #include <memory>
 #include <new>
 
-#include "log/kvlog.h"
+#include "runtime/kvlog.h"
 #include "mail/arpa_mail.h"
 #include "mime/charset_table.h"
 #include "mime/encodings.h"
-#include "mime/md5.h"
-#include "mime/writer.h"
+#include "providers/internet/md5.h"
+#include "mail/writer.h"
 #include "pal/codepage.h"
 #include "pal/system.h"
 #include "runtime/com_util.h"
 #include "runtime/regex.h"
-#include "transport/security_options.h"
+#include "providers/internet/security_options.h"
 
 namespace kv {
 

@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "connection/connection_base.h"
-#include "transport/security_options.h"
-#include "transport/text_socket.h"
+#include "providers/internet/security_options.h"
+#include "net/text_socket.h"
 
 namespace kv {
 

@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "log/kvlog.h"
+#include "runtime/kvlog.h"
 #include "runtime/com_util.h"
 
 #include "pal/system.h"

@@ -1,7 +1,7 @@
 #include "providers/xmapi/xmapi_read.h"
 
-#include "log/except.h"
-#include "log/kvlog.h"
+#include "runtime/except.h"
+#include "runtime/kvlog.h"
 #include "mail/mail.h"
 #include "pal/codepage.h"
 #include "pal/system.h"

@@ -1,7 +1,7 @@
 #include "providers/xmapi/xmapi_send.h"
 
-#include "log/except.h"
-#include "log/kvlog.h"
+#include "runtime/except.h"
+#include "runtime/kvlog.h"
 #include "mail/mail.h"
 #include "mime/charset_table.h"
 #include "mime/encodings.h"

@@ -1,7 +1,7 @@
 #include "providers/xmapi/xmapi_session.h"
 
-#include "log/except.h"
-#include "log/kvlog.h"
+#include "runtime/except.h"
+#include "runtime/kvlog.h"
 #include "pal/system.h"
 #include "providers/hook_scope.h"
 

@@ -1,7 +1,7 @@
 // The Extended MAPI platform on the system's messaging library.
 #include <cstring>
 
-#include "log/kvlog.h"
+#include "runtime/kvlog.h"
 #include "pal/library.h"
 #include "pal/system.h"
 #include "providers/smapi/mapi_library.h"

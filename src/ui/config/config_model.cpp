@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "component/resources.h"
+#include "runtime/string_table.h"
 #include "pal/registry.h"
 
 namespace kv::ui {

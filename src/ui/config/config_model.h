@@ -8,7 +8,7 @@
 #include <optional>
 #include <vector>
 
-#include "connection/option_list.h"
+#include "settings/option_list.h"
 #include "runtime/kvstring.h"
 
 namespace kv::ui {

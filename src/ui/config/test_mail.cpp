@@ -3,8 +3,8 @@
 #include <atomic>
 #include <vector>
 
-#include "component/resources.h"
-#include "log/kvlog.h"
+#include "runtime/string_table.h"
+#include "runtime/kvlog.h"
 #include "pal/codepage.h"
 #include "pal/library.h"
 #include "pal/system.h"

@@ -4,7 +4,7 @@
 
 #include <functional>
 
-#include "connection/option_list.h"
+#include "settings/option_list.h"
 #include "pal/com.h"
 #include "runtime/kvstring.h"
 #include "orkv14.h"

@@ -1,6 +1,6 @@
 #include "ui/mail_editor/mail_editor_model.h"
 
-#include "component/resources.h"
+#include "runtime/string_table.h"
 #include "mime/charset_table.h"
 #include "pal/registry.h"
 #include "pal/system.h"

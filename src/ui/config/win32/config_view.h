@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "connection/option_list.h"
+#include "settings/option_list.h"
 #include "pal/com.h"
 
 namespace kv::ui::win32 {

@@ -9,7 +9,7 @@
 #include <new>
 #include <vector>
 
-#include "component/resources.h"
+#include "runtime/string_table.h"
 #include "pal/system.h"
 #include "pal/win32/module_handle.h"
 #include "ui/mail_editor/mail_editor_model.h"

@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-#include "component/resources.h"
+#include "runtime/string_table.h"
 #include "pal/system.h"
 #include "ui/mail_editor/win32/browser_host.h"
 #include "ui/mail_editor/win32/mail_editor_view.h"
