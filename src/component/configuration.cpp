@@ -7,9 +7,7 @@
 #include "runtime/module_state.h"
 #include "settings/settings_registry.h"
 #include "settings/settings_string.h"
-#ifdef _WIN32
-#include "ui/config/win32/config_view.h"
-#endif
+#include "ui/config/config_window.h"
 
 namespace kv {
 
@@ -71,24 +69,16 @@ template <class Body> HRESULT Guarded(Body body) {
 
 } // namespace
 
-#ifdef _WIN32
 // The dialog edits copies of both lists; after OK its fields replace entries of
-// the same key (S_OK), after Cancel nothing changes (S_FALSE). The integer is only traced.
+// the same key (S_OK), after Cancel nothing changes (S_FALSE); without dialogs
+// on the platform, E_NOTIMPL. The integer is only traced.
 HRESULT clsKvConfiguration::ConfigDlg(HWND parent, LONG value, DWORD flags) {
     HRESULT hr = S_OK;
     clsTraceScope trace(&hr, "clsKvConfiguration::ConfigDlg(0x%08x,%d,0x%08x)", unsigned(uintptr_t(parent)),
                         int(value), unsigned(flags));
-    hr = Guarded([&] { return ui::win32::ShowConfigDialog(parent, global_, user_, flags); });
+    hr = Guarded([&] { return ui::ShowConfigDialog(parent, global_, user_, flags); });
     return hr;
 }
-#else
-HRESULT clsKvConfiguration::ConfigDlg(HWND parent, LONG value, DWORD flags) {
-    HRESULT hr = E_NOTIMPL; // no dialogs on this platform
-    clsTraceScope trace(&hr, "clsKvConfiguration::ConfigDlg(0x%08x,%d,0x%08x)", unsigned(uintptr_t(parent)),
-                        int(value), unsigned(flags));
-    return hr;
-}
-#endif
 
 HRESULT clsKvConfiguration::SetUserParameters(LPCWSTR settings) {
     HRESULT hr = S_OK;

@@ -1,8 +1,5 @@
 #include "providers/cdosys/cdo_system.h"
 
-#include "providers/cdosys/cdo_substitute.h"
-
-#ifdef _WIN32
 #include <cstring>
 #include <vector>
 
@@ -282,13 +279,3 @@ class SystemPlatform final : public Platform {
 std::shared_ptr<Platform> DefaultPlatform() { return std::make_shared<SystemPlatform>(); }
 
 } // namespace kv::cdo
-
-#else
-
-namespace kv::cdo {
-
-std::shared_ptr<Platform> DefaultPlatform() { return std::make_shared<SubstitutePlatform>(); }
-
-} // namespace kv::cdo
-
-#endif

@@ -9,6 +9,7 @@
 
 #include "pal/system.h"
 #include "pal/win32/module_handle.h"
+#include "ui/config/config_window.h"
 #include "ui/config/config_dialog.h"
 #include "ui/config/win32/config_dialog_ids.h"
 #include "ui/win32/dialog_resources.h"
@@ -404,15 +405,19 @@ class clsConfigDialogView final : public IConfigDialogView {
 
 } // namespace
 
+} // namespace kv::ui::win32
+
+namespace kv::ui {
+
 HRESULT ShowConfigDialog(HWND parent, clsOptionList &global, clsOptionList &user, uint32_t flags) {
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_TAB_CLASSES | ICC_STANDARD_CLASSES};
     if (!InitCommonControlsEx(&controls)) return E_FAIL;
     ConfigDialogEnvironment environment;
     environment.account = ReadMailClientAccount();
     environment.computerName = Widen(pal::ComputerName(), 0);
-    clsConfigDialogView view(parent);
+    win32::clsConfigDialogView view(parent);
     HRESULT hr = RunConfigDialog(global, user, flags, view, environment);
     return view.Failed() ? E_FAIL : hr;
 }
 
-} // namespace kv::ui::win32
+} // namespace kv::ui

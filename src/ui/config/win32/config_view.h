@@ -5,7 +5,6 @@
 
 #include <cstdint>
 
-#include "settings/option_list.h"
 #include "pal/com.h"
 
 namespace kv::ui::win32 {
@@ -15,11 +14,5 @@ namespace kv::ui::win32 {
 // Print/Preview menu).
 constexpr int32_t kReviewEditable = 1;
 constexpr uint32_t kReviewFlags = 0;
-
-// ConfigDlg on Windows: the dialog runs modally over copies of the two lists,
-// owned by parent. S_OK after OK (the fields replace entries of the same key),
-// S_FALSE after Cancel (the lists unchanged), E_FAIL when the dialog could not
-// be shown (its templates missing, or no window).
-HRESULT ShowConfigDialog(HWND parent, clsOptionList &global, clsOptionList &user, uint32_t flags);
 
 } // namespace kv::ui::win32
