@@ -4,16 +4,10 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cstring>
 #include <ctime>
 #include <random>
 #include <vector>
-
-#if defined(__x86_64__) || defined(__i386__) || defined(_M_X64) || defined(_M_IX86)
-#include <x86intrin.h>
-#define KV_HAVE_RDTSC 1
-#endif
 
 #include "connection/connection_base.h"
 #include "runtime/except.h"
@@ -159,16 +153,8 @@ void WriteHeaderList(clsRawTextOut &out, const clsHeaderList &list) {
 
 uint32_t TimeLow32() { return uint32_t(uint64_t(std::time(nullptr))); }
 
-uint64_t TimeStampCounter() {
-#ifdef KV_HAVE_RDTSC
-    return __rdtsc();
-#else
-    return uint64_t(std::chrono::steady_clock::now().time_since_epoch().count());
-#endif
-}
-
 unsigned RandomUpTo32767() {
-    static std::minstd_rand generator(uint32_t(pal::TickCountMs() ^ TimeStampCounter()));
+    static std::minstd_rand generator(uint32_t(pal::TickCountMs() ^ pal::CycleCounter()));
     return unsigned(generator() % 32768);
 }
 
@@ -494,7 +480,7 @@ void Render(clsMail &mail, clsRawTextOut &out) {
     WriteHeaderList(out, mail.GeneratedHeaders());
     String cookie = mail.Cookie().empty() ? String("chk") : EncodeBase64Unpadded(Widen(mail.Cookie()));
     out.Line(Format("Message-ID: <%s%04x%llX@%s>", cookie.c_str(), RandomUpTo32767(),
-                    static_cast<unsigned long long>(TimeStampCounter()), SenderDomain(mail).c_str()));
+                    static_cast<unsigned long long>(pal::CycleCounter()), SenderDomain(mail).c_str()));
     out.Line("MIME-Version: 1.0");
 
     if (mixed) {

@@ -16,6 +16,9 @@ struct LocalTime {
 };
 LocalTime GetLocalTime();
 uint64_t TickCountMs();
+// A fast-changing counter (the processor's time-stamp counter where there is
+// one): noise for seeds, never a time.
+uint64_t CycleCounter();
 uint32_t CurrentThreadId();
 std::string ComputerName();
 

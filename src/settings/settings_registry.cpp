@@ -1,15 +1,11 @@
 #include "settings/settings_registry.h"
 
 #include <algorithm>
-#include <chrono>
 #include <vector>
-
-#if defined(__x86_64__) || defined(__i386__)
-#include <x86intrin.h>
-#endif
 
 #include "settings/blowfish.h"
 #include "settings/settings_base64.h"
+#include "pal/system.h"
 
 namespace kv {
 
@@ -19,13 +15,7 @@ constexpr size_t kScrambledMinimum = 100;
 const char16_t kWriterBase[] = u"software\\Orvane\\orvnkv\\";
 const char16_t kReaderBase[] = u"software\\Orvane\\orvnkv";
 
-uint8_t NoiseByte() {
-#if defined(__x86_64__) || defined(__i386__)
-    return uint8_t(__rdtsc());
-#else
-    return uint8_t(std::chrono::high_resolution_clock::now().time_since_epoch().count());
-#endif
-}
+uint8_t NoiseByte() { return uint8_t(pal::CycleCounter()); }
 
 class clsCurrentUserRegistry final : public clsSettingsRegistry {
   public:
