@@ -3,6 +3,7 @@
 
 #include "component/class_factory.h"
 #include "component/module.h"
+#include "mail/mail_site.h"
 #include "runtime/string_table.h"
 #include "runtime/kvlog.h"
 #include "pal/channel.h"
@@ -10,6 +11,7 @@
 #include "pal/system.h"
 #include "runtime/com_util.h"
 #include "runtime/module_state.h"
+#include "ui/mail_editor/mail_editor_dialog.h"
 
 namespace kv {
 
@@ -23,6 +25,7 @@ std::string &ModulePathStore() {
 
 void ComponentAttach() {
     ModulePathStore() = pal::ModulePath();
+    SetMailEditor(&ui::ShowMailEditor);
     pal::ChannelOpen("orkv14");
 }
 

@@ -6,6 +6,7 @@
 #include <functional>
 #include <vector>
 
+#include "mail/mail_site.h"
 #include "settings/option_list.h"
 #include "runtime/except.h"
 #include "pal/com.h"
@@ -14,7 +15,7 @@ namespace kv {
 
 enum ConnectionState : int32_t { kConnecting = 1, kConnected = 2, kDisconnected = 3 };
 
-class clsConnectionBase : public IKvMailConnection2 {
+class clsConnectionBase : public IKvMailConnection2, public clsMailSite {
   public:
     explicit clsConnectionBase(bool sendRole);
 
@@ -37,8 +38,8 @@ class clsConnectionBase : public IKvMailConnection2 {
 
     // A mail's reference on its connection. Counted apart so that the host's
     // last Release can break the cycle with the mail list (see Release).
-    void AttachMail();
-    void DetachMail();
+    void AttachMail() override;
+    void DetachMail() override;
 
     // For providers that must connect on their own.
     virtual HRESULT ConnectWithNotifications();
@@ -52,8 +53,8 @@ class clsConnectionBase : public IKvMailConnection2 {
     virtual HRESULT OnDeleteMail(const String &id) = 0;
     virtual HRESULT OnMarkMailAsRead(const String &id);
     virtual ~clsConnectionBase();
-    virtual String GetProviderName() const = 0;
-    virtual HRESULT LoadRestOfMail(IKvMail *mail) = 0;
+    String GetProviderName() const override = 0;
+    HRESULT LoadRestOfMail(IKvMail *mail) override = 0;
     virtual bool IsProviderAvailable() = 0;
     // Whether this connection answers a provider selector (its own roles).
     virtual bool AnswersSelector(REFIID riid) const = 0;
@@ -67,7 +68,7 @@ class clsConnectionBase : public IKvMailConnection2 {
     String OptionKey(const String &name) const { return GetProviderName() + "." + name; }
     clsVariant ReadOption(const String &name);
     WString ReadTextOption(const String &name, std::u16string_view defaultValue = u"") const;
-    String ReadTextOptionA(const String &name, std::u16string_view defaultValue = u"") const;
+    String ReadTextOptionA(const String &name, std::u16string_view defaultValue = u"") const override;
     int32_t ReadIntOption(const String &name, int32_t defaultValue) const;
     bool ReadBoolOption(const String &name) const;
     void WriteTextOption(const String &name, std::u16string_view value);
@@ -78,7 +79,7 @@ class clsConnectionBase : public IKvMailConnection2 {
     void AppendMail(IKvMail *mail);
     const std::vector<IKvMail *> &Mails() const { return mails_; }
     // Sets the error record for a hook that answers a failure without throwing.
-    HRESULT Fail(HRESULT hr, int32_t code, const String &message);
+    HRESULT Fail(HRESULT hr, int32_t code, const String &message) override;
     // Makes a caught exception the record (for failures outside the hook calls).
     HRESULT Fail(HRESULT hr, const clsExcept &e);
     int32_t ErrorCode() const { return errorCode_; }

@@ -6,7 +6,6 @@
 #include <memory>
 #include <new>
 
-#include "connection/connection_base.h"
 #include "runtime/except.h"
 #include "runtime/kvlog.h"
 #include "mail/enum_string.h"
@@ -23,7 +22,6 @@
 #include "runtime/com_util.h"
 #include "runtime/module_state.h"
 #include "mail/mail_date.h"
-#include "ui/mail_editor/mail_editor_dialog.h"
 
 namespace kv {
 
@@ -72,21 +70,26 @@ String ZoneText(int offsetMinutes) {
     return Format("%c%02d%02d", offsetMinutes < 0 ? '-' : '+', magnitude / 60, magnitude % 60);
 }
 
+// Installed by the component: the dialog lies above the mail.
+MailEditorFn mailEditor = nullptr;
+
 } // namespace
 
-clsMail::clsMail(clsConnectionBase *connection, const String &cookie, uint32_t codepage, uint32_t bodyTypes)
+void SetMailEditor(MailEditorFn editor) { mailEditor = editor; }
+
+clsMail::clsMail(clsMailSite *site, const String &cookie, uint32_t codepage, uint32_t bodyTypes)
     : cookie_(cookie), state_(kMailNew), charset_(CharsetForCodePage(codepage)), bodyTypes_(bodyTypes),
-      connection_(connection) {
-    if (connection_) connection_->AttachMail();
+      site_(site) {
+    if (site_) site_->AttachMail();
 }
 
-clsMail::clsMail(clsConnectionBase *connection, const String &cookie)
-    : cookie_(cookie), state_(kMailListed), bodyTypes_(0), connection_(connection) {
-    if (connection_) connection_->AttachMail();
+clsMail::clsMail(clsMailSite *site, const String &cookie)
+    : cookie_(cookie), state_(kMailListed), bodyTypes_(0), site_(site) {
+    if (site_) site_->AttachMail();
 }
 
 clsMail::~clsMail() {
-    if (connection_) connection_->DetachMail();
+    if (site_) site_->DetachMail();
 }
 
 HRESULT clsMail::QueryInterface(REFIID riid, void **ppv) {
@@ -127,7 +130,7 @@ void clsMail::Invalidate() {
 
 void clsMail::KeepRecord(const clsExcept &e) {
     // The host reads why from the connection that made the mail.
-    if (connection_ && !e.Messages().empty()) connection_->Fail(E_UNEXPECTED, e.Code(), e.Messages().front());
+    if (site_ && !e.Messages().empty()) site_->Fail(E_UNEXPECTED, e.Code(), e.Messages().front());
 }
 
 // ---- virtual operations ----
@@ -164,11 +167,16 @@ HRESULT clsMail::SetSender(BSTR address) {
     return hr;
 }
 
+String clsMail::SenderDomain() const {
+    static const String host = ToLower(pal::ComputerName().substr(0, 15));
+    return site_ ? site_->ReadTextOptionA("SenderDomain", Widen(host)) : host;
+}
+
 String clsMail::EffectiveSender() const {
-    if (!sender_.empty() || !connection_) return sender_;
-    String address = connection_->ReadTextOptionA("SenderAddress");
+    if (!sender_.empty() || !site_) return sender_;
+    String address = site_->ReadTextOptionA("SenderAddress");
     if (address.empty()) return String();
-    String name = connection_->ReadTextOptionA("SenderName");
+    String name = site_->ReadTextOptionA("SenderName");
     return name.empty() ? Format("<%s>", address.c_str()) : Format("\"%s\" <%s>", name.c_str(), address.c_str());
 }
 
@@ -273,12 +281,8 @@ void clsMail::BuildGeneratedHeaders() {
 
     String from = EffectiveSender();
     if (from.empty()) {
-        String provider = connection_ ? connection_->GetProviderName() : String();
-        String domain;
-        if (connection_) {
-            static const WString host = Widen(ToLower(pal::ComputerName().substr(0, 15)));
-            domain = connection_->ReadTextOptionA("SenderDomain", host);
-        }
+        String provider = site_ ? site_->GetProviderName() : String();
+        String domain = site_ ? SenderDomain() : String();
         from = Format("%s@%s", provider.c_str(), domain.c_str());
     }
     // A display name outside ASCII goes as encoded words, as in To and CC;
@@ -317,7 +321,7 @@ void clsMail::BuildGeneratedHeaders() {
 
     generated_.Set("Date", date);
     generated_.Set("Subject", EncodeHeaderText(Widen(subject_, cp), charset));
-    generated_.Set("Importance", connection_ ? connection_->ReadTextOptionA("Importance", u"Normal") : "Normal");
+    generated_.Set("Importance", site_ ? site_->ReadTextOptionA("Importance", u"Normal") : "Normal");
     generated_.Set("X-Mailer", Format("%s %s", "orkv14", pal::ModuleFileVersion().c_str()));
     for (const auto &entry : headerEntries_) {
         std::string_view value = entry.second;
@@ -462,10 +466,10 @@ HRESULT clsMail::EnsureLoaded() {
     case kMailLoaded:
         return S_OK;
     case kMailListed: {
-        if (!connection_) return E_UNEXPECTED;
+        if (!site_) return E_UNEXPECTED;
         HRESULT hr = S_OK;
         try {
-            hr = connection_->LoadRestOfMail(Interface());
+            hr = site_->LoadRestOfMail(Interface());
         } catch (clsExcept &e) {
             e.Push("[clsMail::LoadRestOfMail()]");
             KeepRecord(e);
@@ -601,7 +605,7 @@ HRESULT clsMail::GetRawText(IStream *destination) {
     clsTraceScope trace(&hr, "clsMail::GetRawText(%p)", (void *)destination);
     if (!destination) return hr = E_INVALIDARG;
     try {
-        if (rawText_.Empty()) RenderMail(*this);
+        if (rawText_.Empty()) RenderMail(*this, WriterOptions{SenderDomain()});
         return hr = rawText_.SaveTo(destination);
     } catch (clsExcept &e) {
         e.Push("[clsMail::GetRawText()]");
@@ -621,11 +625,11 @@ HRESULT clsMail::Edit(HWND parent, LONG value, LONG editable, DWORD flags) {
     pal::DynamicLibrary richEdit("RICHED20.DLL");
     if (!richEdit.Loaded()) {
         String text = Format("RTF editor file '%s' not found", "RICHED20.DLL");
-        if (connection_) connection_->Fail(E_INVALIDARG, -5, text);
+        if (site_) site_->Fail(E_INVALIDARG, -5, text);
         else clsExcept(-5, text); // logged all the same
         return hr = E_INVALIDARG;
     }
-    int result = ui::ShowMailEditor(uintptr_t(parent), static_cast<IKvMail *>(this), editable != 0, flags);
+    int result = mailEditor ? mailEditor(uintptr_t(parent), static_cast<IKvMail *>(this), editable != 0, flags) : -1;
     if (result == -1) return hr = E_FAIL; // the dialog could not be shown
     return hr = result == 1 ? S_OK : S_FALSE;
 }

@@ -9,13 +9,13 @@
 #include "mail/attachment_list.h"
 #include "mail/body_list.h"
 #include "mail/header_item.h"
+#include "mail/mail_site.h"
 #include "pal/com.h"
 #include "runtime/file_rw_temp.h"
 #include "runtime/kvstring.h"
 
 namespace kv {
 
-class clsConnectionBase;
 class clsExcept;
 
 enum MailState : int32_t { kMailNew = 0, kMailListed = 1, kMailLoaded = 2, kMailDeleted = 3 };
@@ -27,10 +27,10 @@ constexpr HRESULT kMailDeletedResult = HRESULT(0x000003EE);
 class clsMail : public IKvMail, public IKvMail2, public IKvMail3 {
   public:
     // A mail for sending (state New): the charset of the code page (0: ANSI).
-    clsMail(clsConnectionBase *connection, const String &cookie, uint32_t codepage, uint32_t bodyTypes);
+    clsMail(clsMailSite *site, const String &cookie, uint32_t codepage, uint32_t bodyTypes);
     // A mail for a mailbox entry (state Listed, empty charset, no body types);
     // its content is loaded through the connection on first enumeration.
-    clsMail(clsConnectionBase *connection, const String &cookie);
+    clsMail(clsMailSite *site, const String &cookie);
 
     // IUnknown
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override;
@@ -70,7 +70,6 @@ class clsMail : public IKvMail, public IKvMail2, public IKvMail3 {
 
     // For connections, the writer and the reader.
     IKvMail *Interface() { return static_cast<IKvMail *>(this); }
-    clsConnectionBase *Connection() const { return connection_; }
     const String &Cookie() const { return cookie_; }
     void SetCookie(const String &cookie) { cookie_ = cookie; }
     int32_t State() const { return state_; }
@@ -84,6 +83,9 @@ class clsMail : public IKvMail, public IKvMail2, public IKvMail3 {
     void SetSenderText(const String &sender) { sender_ = sender; }
     // The stored sender, else the one the connection's options give.
     String EffectiveSender() const;
+    // The domain of generated addresses: the connection's SenderDomain, else
+    // the computer's name.
+    String SenderDomain() const;
     const String &ReplyAddress() const { return replyAddress_; }
     const String &Subject() const { return subject_; }
     void SetSubjectText(const String &subject) { subject_ = subject; }
@@ -121,7 +123,7 @@ class clsMail : public IKvMail, public IKvMail2, public IKvMail3 {
     int32_t state_;
     String charset_;
     uint32_t bodyTypes_;
-    clsConnectionBase *connection_;
+    clsMailSite *site_;
     String sender_;
     String replyAddress_;
     std::vector<String> to_;

@@ -9,7 +9,6 @@
 #include <random>
 #include <vector>
 
-#include "connection/connection_base.h"
 #include "runtime/except.h"
 #include "mail/mail.h"
 #include "mime/charset_table.h"
@@ -156,12 +155,6 @@ uint32_t TimeLow32() { return uint32_t(uint64_t(std::time(nullptr))); }
 unsigned RandomUpTo32767() {
     static std::minstd_rand generator(uint32_t(pal::TickCountMs() ^ pal::CycleCounter()));
     return unsigned(generator() % 32768);
-}
-
-String SenderDomain(const clsMail &mail) {
-    static const String host = ToLower(pal::ComputerName().substr(0, 15));
-    if (!mail.Connection()) return host;
-    return mail.Connection()->ReadTextOptionA("SenderDomain", Widen(host));
 }
 
 bool IsPlain(const clsMailBody &body) { return EqualsNoCase(body.MediaType(), "text/plain"); }
@@ -468,7 +461,7 @@ size_t EstimatedSize(clsMail &mail) {
     return estimate > mail.RawText().MemoryLimit() ? 0 : size_t(estimate);
 }
 
-void Render(clsMail &mail, clsRawTextOut &out) {
+void Render(clsMail &mail, const WriterOptions &options, clsRawTextOut &out) {
     out.Reserve(EstimatedSize(mail));
     String base = Format("---%08x%08x", unsigned(uint32_t(pal::TickCountMs())), unsigned(TimeLow32()));
     String mixedBoundary = base + ".Mixed";
@@ -480,7 +473,7 @@ void Render(clsMail &mail, clsRawTextOut &out) {
     WriteHeaderList(out, mail.GeneratedHeaders());
     String cookie = mail.Cookie().empty() ? String("chk") : EncodeBase64Unpadded(Widen(mail.Cookie()));
     out.Line(Format("Message-ID: <%s%04x%llX@%s>", cookie.c_str(), RandomUpTo32767(),
-                    static_cast<unsigned long long>(pal::CycleCounter()), SenderDomain(mail).c_str()));
+                    static_cast<unsigned long long>(pal::CycleCounter()), options.senderDomain.c_str()));
     out.Line("MIME-Version: 1.0");
 
     if (mixed) {
@@ -596,13 +589,13 @@ static void DiscardHalfWritten(clsFileRWTemp &file) noexcept {
     }
 }
 
-void RenderMail(clsMail &mail) {
+void RenderMail(clsMail &mail, const WriterOptions &options) {
     if (mail.State() == kMailListed || mail.State() == kMailDeleted) return;
     clsFileRWTemp &file = mail.RawText();
     file.Truncate();
     try {
         clsRawTextOut out(file);
-        Render(mail, out);
+        Render(mail, options, out);
     } catch (clsExcept &e) {
         DiscardHalfWritten(file);
         e.Push("[RenderMail()]");

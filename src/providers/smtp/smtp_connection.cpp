@@ -71,7 +71,7 @@ HRESULT clsSMTPMailConnection::OnSend(IKvMail *mail) {
     } hold{arpa};
     clsSmtpEnvelope envelope{arpa->EffectiveSender(), arpa->To(), arpa->CC(), arpa->BCC()};
     try {
-        if (arpa->RawText().Empty()) RenderMail(*arpa);
+        if (arpa->RawText().Empty()) RenderMail(*arpa, WriterOptions{arpa->SenderDomain()});
     } catch (clsExcept &e) {
         e.Push("[clsArpaMail::Send()]");
         throw;
