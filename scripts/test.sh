@@ -6,6 +6,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
+echo "=== layers"
+python3 scripts/check-layers.py
 bash scripts/setup-test-accounts.sh
 jobs=$(nproc)
 for preset in linux-debug linux-asan; do
