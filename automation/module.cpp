@@ -46,9 +46,11 @@ const CreatableClass kClasses[] = {
     {&CLSID_Configuration, "Configuration", "Orkv14.Configuration", "orkv14 configuration", CreateConfiguration, nullptr, nullptr},
 };
 
+// Class objects do not keep the module: COM may cache them (Wine's host
+// apartment does, and its script engines hold one); LockServer does.
 class Factory final : public IClassFactory {
   public:
-    explicit Factory(const CreatableClass &cls) : cls_(cls) { Lock(); }
+    explicit Factory(const CreatableClass &cls) : cls_(cls) {}
     Factory(const Factory &) = delete;
     Factory &operator=(const Factory &) = delete;
 
@@ -85,7 +87,7 @@ class Factory final : public IClassFactory {
     }
 
   private:
-    ~Factory() { Unlock(); }
+    ~Factory() = default;
     const CreatableClass &cls_;
     LONG refs_ = 1;
 };

@@ -19,7 +19,7 @@ HMODULE Module();
 // This DLL's full path (registration, the type library).
 const wchar_t *ModulePath();
 
-// Every object and class object counts while it lives, and so does LockServer.
+// Every object counts while it lives, and so does LockServer.
 void Lock();
 void Unlock();
 LONG Locks();

@@ -15,10 +15,8 @@ Sub Expect(what, number, source, fragment)
     Err.Clear
 End Sub
 
-' WScript.CreateObject: the CreateObject of Wine's VBScript keeps a reference
-' on the class object, which the count at the end would see.
-Set cfg = WScript.CreateObject("Orkv14.Configuration")
-Set smtp = WScript.CreateObject("Orkv14.SMTP")
+Set cfg = CreateObject("Orkv14.Configuration")
+Set smtp = CreateObject("Orkv14.SMTP")
 smtp.ServerAddress = "127.0.0.1"
 smtp.ServerPort = CLng(port)
 

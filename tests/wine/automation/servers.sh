@@ -2,7 +2,8 @@
 # Loopback servers for the automation tests and the benchmark, sourced:
 # aiosmtpd (tests/integration/servers/smtp_sink.py) and dovecot's POP3 server
 # with a configuration of its own, as the integration fixtures start them.
-# Everything started here ends with kv_stop_servers (set as the EXIT trap).
+# Everything started here ends with kv_stop_servers (set as the EXIT trap);
+# KV_KEEP=1 keeps the temporary directories, to look at a failure.
 # A missing peer fails: nothing here skips.
 
 kv_python=/usr/bin/python3
@@ -16,7 +17,6 @@ kv_fail() {
 }
 
 kv_stop_servers() {
-  [ -n "${KV_KEEP:-}" ] && return
   local fd pid
   for fd in "${kv_fds[@]}"; do exec {fd}>&-; done
   for pid in "${kv_pids[@]}"; do
@@ -26,7 +26,7 @@ kv_stop_servers() {
   done
   kv_pids=()
   kv_fds=()
-  rm -rf "${kv_dirs[@]}"
+  [ -n "${KV_KEEP:-}" ] || rm -rf "${kv_dirs[@]}"
 }
 
 kv_temp_dir() { # tag; prints the new directory
