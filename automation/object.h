@@ -105,18 +105,10 @@ template <class I> class Dispatch : public I, public ISupportErrorInfo {
             return Fail(E_OUTOFMEMORY, "Not enough memory");
         }
     }
-    static HRESULT Out(void *out) { return out ? S_OK : E_POINTER; }
-
     const char *source_;
 
   private:
     LONG refs_ = 1;
 };
-
-// Hands a new object's reference to an out pointer: `Give(new X(...), out)`.
-template <class I, class T> HRESULT Give(T *object, I **out) {
-    *out = static_cast<I *>(object);
-    return S_OK;
-}
 
 } // namespace kvauto

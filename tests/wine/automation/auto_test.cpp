@@ -527,6 +527,60 @@ TEST_F(Automation, ConnectionPointDeliversStateAndProgressOfASend) {
 }
 
 // ---------------------------------------------------------------------------
+// The log, with a script object's WriteLine as its sink
+
+class LineSink final : public IDispatch {
+  public:
+    std::vector<std::string> lines;
+
+    STDMETHODIMP QueryInterface(REFIID iid, void **out) override {
+        *out = iid == IID_IUnknown || iid == IID_IDispatch ? static_cast<IDispatch *>(this) : nullptr;
+        if (!*out) return E_NOINTERFACE;
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+    STDMETHODIMP_(ULONG) Release() override { return --refs_; }
+    STDMETHODIMP GetTypeInfoCount(UINT *n) override { return *n = 0, S_OK; }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo **) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR *names, UINT, LCID, DISPID *id) override {
+        if (_wcsicmp(names[0], L"WriteLine") != 0) return DISP_E_UNKNOWNNAME;
+        *id = 7;
+        return S_OK;
+    }
+    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS *params, VARIANT *, EXCEPINFO *, UINT *) override {
+        if (id == 7 && params->cArgs == 1 && params->rgvarg[0].vt == VT_BSTR)
+            lines.push_back(orkv14::Utf8(params->rgvarg[0].bstrVal));
+        return S_OK;
+    }
+    ULONG refs_ = 1;
+};
+
+TEST_F(Automation, LogLinesReachTheSinkWhileItsConfigurationLives) {
+    LineSink sink;
+    EventSink noWriteLine;
+    {
+        Ptr<IKvAutoConfiguration> configuration = Create<IKvAutoConfiguration>(CLSID_Configuration);
+        ASSERT_TRUE(configuration);
+        EXPECT_EQ(configuration->putref_LogSink(&noWriteLine), E_INVALIDARG);
+        ASSERT_EQ(configuration->put_LogOutput(kvLogSink), S_OK);
+        ASSERT_EQ(configuration->put_LogLevel(kvLogCalls), S_OK);
+        ASSERT_EQ(configuration->putref_LogSink(&sink), S_OK);
+        Ptr<IKvAutoConnection> smtp = Create<IKvAutoConnection>(CLSID_SMTP);
+        Bstr server("mail.example.org");
+        smtp->put_ServerAddress(server.get());
+        bool traced = false;
+        for (const std::string &line : sink.lines)
+            traced = traced || line.find(">clsConnectionBase::SetOption('ServerAddress','mail.example.org')") !=
+                                   std::string::npos;
+        EXPECT_TRUE(traced) << sink.lines.size() << " lines";
+        configuration->put_LogOutput(kvLogOff);
+    }
+    EXPECT_EQ(sink.refs_, 1u) << "the log still holds the sink";
+    EXPECT_EQ(noWriteLine.refs_, 1u);
+}
+
+// ---------------------------------------------------------------------------
 // An MTA thread: COM makes the objects in an apartment of their own and hands
 // out proxies made from the registered type library.
 
