@@ -163,7 +163,7 @@ class ConnectionObject : public Dispatch<IKvAutoConnection>,
     STDMETHODIMP CreateMail(long codepage, IKvAutoMail **out) override {
         if (!out) return E_POINTER;
         *out = nullptr;
-        if (codepage != 0 && !IsValidCodePage(UINT(codepage)))
+        if (codepage != 0 && codepage != CP_UTF8 && !IsValidCodePage(UINT(codepage)))
             return Fail(E_INVALIDARG, "Code page " + std::to_string(codepage) + " is not known to this system");
         HRESULT hr = Core();
         if (FAILED(hr)) return hr;

@@ -1,5 +1,6 @@
 // Module state, the class objects and the entry points that hand them out.
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "classes.h"
@@ -19,8 +20,33 @@ ITypeLib *g_typeLib;
 struct CachedInfo {
     GUID guid;
     ITypeInfo *info;
+    // Member names (upper case) and their DISPIDs, read once from the type description.
+    std::unordered_map<std::wstring, DISPID> ids;
 };
 std::vector<CachedInfo> g_infos;
+
+std::wstring Upper(const wchar_t *name) {
+    std::wstring upper(name);
+    if (!upper.empty())
+        LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, name, int(upper.size()), &upper[0], int(upper.size()),
+                      nullptr, nullptr, 0);
+    return upper;
+}
+
+void ReadIds(ITypeInfo *info, std::unordered_map<std::wstring, DISPID> &ids) {
+    TYPEATTR *attributes = nullptr;
+    if (FAILED(info->GetTypeAttr(&attributes))) return;
+    for (UINT i = 0; i < attributes->cFuncs; ++i) {
+        FUNCDESC *function = nullptr;
+        if (FAILED(info->GetFuncDesc(i, &function))) continue;
+        Bstr name;
+        UINT got = 0;
+        if (SUCCEEDED(info->GetNames(function->memid, name.put(), 1, &got)) && got == 1)
+            ids.emplace(Upper(name.get()), function->memid);
+        info->ReleaseFuncDesc(function);
+    }
+    info->ReleaseTypeAttr(attributes);
+}
 
 class Exclusive {
   public:
@@ -150,20 +176,46 @@ HRESULT CoreFactory(Ptr<IClassFactory> &factory, std::string &why) {
     return hr;
 }
 
-ITypeInfo *TypeInfoOf(REFGUID guid) {
-    Exclusive lock;
-    for (const CachedInfo &c : g_infos)
-        if (c.guid == guid) return c.info;
+namespace {
+
+// Under the lock.
+CachedInfo *Cached(REFGUID guid) {
+    for (CachedInfo &c : g_infos)
+        if (c.guid == guid) return &c;
     if (!g_typeLib && FAILED(LoadTypeLibEx(ModulePath(), REGKIND_NONE, &g_typeLib))) return nullptr;
     ITypeInfo *info = nullptr;
     if (FAILED(g_typeLib->GetTypeInfoOfGuid(guid, &info))) return nullptr;
     try {
-        g_infos.push_back({guid, info});
+        g_infos.push_back({guid, info, {}});
+        ReadIds(info, g_infos.back().ids);
     } catch (const std::bad_alloc &) {
+        if (!g_infos.empty() && g_infos.back().info == info) g_infos.pop_back();
         info->Release();
         return nullptr;
     }
-    return info;
+    return &g_infos.back();
+}
+
+} // namespace
+
+ITypeInfo *TypeInfoOf(REFGUID guid) {
+    Exclusive lock;
+    CachedInfo *c = Cached(guid);
+    return c ? c->info : nullptr;
+}
+
+bool DispIdOf(REFGUID guid, const wchar_t *name, DISPID *id) {
+    try {
+        std::wstring key = Upper(name);
+        Exclusive lock;
+        CachedInfo *c = Cached(guid);
+        auto found = c ? c->ids.find(key) : decltype(c->ids.end())();
+        if (!c || found == c->ids.end()) return false;
+        *id = found->second;
+        return true;
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
 }
 
 const CreatableClass *Classes(size_t *count) {

@@ -30,5 +30,8 @@ HRESULT CoreFactory(Ptr<IClassFactory> &factory, std::string &why);
 // The type description of an interface or class of the library; borrowed,
 // valid while any object lives. Null when the library cannot be loaded.
 ITypeInfo *TypeInfoOf(REFGUID guid);
+// A member's DISPID by its name (any letter case), from the same description;
+// script engines ask for it before every call.
+bool DispIdOf(REFGUID guid, const wchar_t *name, DISPID *id);
 
 } // namespace kvauto

@@ -61,6 +61,7 @@ template <class I> class Dispatch : public I, public ISupportErrorInfo {
     }
     STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR *names, UINT count, LCID, DISPID *ids) override {
         if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
+        if (count == 1 && names && ids && names[0] && DispIdOf(__uuidof(I), names[0], ids)) return S_OK;
         ITypeInfo *t = TypeInfoOf(__uuidof(I));
         return t ? DispGetIDsOfNames(t, names, count, ids) : TYPE_E_CANTLOADLIBRARY;
     }
