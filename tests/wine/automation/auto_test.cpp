@@ -89,6 +89,18 @@ class Args {
         SafeArrayUnaccessData(a);
         return Add(VARTYPE(VT_ARRAY | VT_UI1)).parray = a, *this;
     }
+    // What VBScript's Array() makes.
+    Args &Numbers(std::vector<LONG> numbers) {
+        SAFEARRAY *a = SafeArrayCreateVector(VT_VARIANT, 0, ULONG(numbers.size()));
+        for (LONG i = 0; i < LONG(numbers.size()); ++i) {
+            VARIANT v;
+            VariantInit(&v);
+            v.vt = VT_I4;
+            v.lVal = numbers[size_t(i)];
+            SafeArrayPutElement(a, &i, &v);
+        }
+        return Add(VARTYPE(VT_ARRAY | VT_VARIANT)).parray = a, *this;
+    }
     // Source order reversed, as DISPPARAMS holds them.
     std::vector<VARIANT> Reversed() const { return std::vector<VARIANT>(values_.rbegin(), values_.rend()); }
 
@@ -341,6 +353,11 @@ TEST_F(Automation, FailuresComeWithTheirCodeSourceAndReason) {
         {"index past the end", [](IDispatch *, IDispatch *m, Failure *f) {
              return Late(LateObject(m, L"To", kGet).get(), L"Item", kGet, Args().Number(1), nullptr, f);
          }, DISP_E_BADINDEX, "Orkv14.Recipients", "Index 1 is out of range: the collection holds 0 items"},
+        {"index 0, as in a zero-based list", [](IDispatch *, IDispatch *m, Failure *f) {
+             Ptr<IDispatch> to = LateObject(m, L"To", kGet);
+             Late(to.get(), L"Add", kCall, Args().Text("a@example.org"), nullptr);
+             return Late(to.get(), L"Remove", kCall, Args().Number(0), nullptr, f);
+         }, DISP_E_BADINDEX, "Orkv14.Recipients", "Index 0 is out of range: the collection holds 1 item"},
         {"index not a number", [](IDispatch *, IDispatch *m, Failure *f) {
              return Late(LateObject(m, L"Bodies", kGet).get(), L"Item", kGet, Args().Text("x"), nullptr, f);
          }, DISP_E_TYPEMISMATCH, "Orkv14.Bodies", "The index must be a number from 1 to Count, not a String"},
@@ -348,9 +365,20 @@ TEST_F(Automation, FailuresComeWithTheirCodeSourceAndReason) {
              Ptr<IDispatch> pop = Create<IDispatch>(CLSID_POP3, IID_IDispatch);
              return Late(LateObject(pop.get(), L"Mails", kGet).get(), L"Item", kGet, Args().Text("7 x"), nullptr, f);
          }, DISP_E_BADINDEX, "Orkv14.Mails", "No mail of the list has the cookie '7 x'"},
+        {"deleting by a number", [](IDispatch *, IDispatch *, Failure *f) {
+             Ptr<IDispatch> pop = Create<IDispatch>(CLSID_POP3, IID_IDispatch);
+             return Late(pop.get(), L"DeleteMail", kCall, Args().Number(1), nullptr, f);
+         }, DISP_E_TYPEMISMATCH, "Orkv14.POP3", "DeleteMail takes a Mail object or the cookie of a mail"},
+        {"deleting by cookie while disconnected", [](IDispatch *, IDispatch *, Failure *f) {
+             Ptr<IDispatch> pop = Create<IDispatch>(CLSID_POP3, IID_IDispatch);
+             return Late(pop.get(), L"DeleteMail", kCall, Args().Text("1 x"), nullptr, f);
+         }, E_UNEXPECTED, "Orkv14.POP3", "clsPOP3MailConnection::OnDeleteMail(): not connected"},
         {"bytes of two dimensions", [](IDispatch *, IDispatch *m, Failure *f) {
              return Late(m, L"AddAttachmentData", kCall, Args().Text("a").Bytes({1, 2, 3, 4}, 2), nullptr, f);
          }, E_INVALIDARG, "Orkv14.Mail", "one dimension, not of 2"},
+        {"a number beyond a byte", [](IDispatch *, IDispatch *m, Failure *f) {
+             return Late(m, L"AddAttachmentData", kCall, Args().Text("a").Numbers({255, 256}), nullptr, f);
+         }, DISP_E_OVERFLOW, "Orkv14.Mail", "Element 1 of the data is not a whole number from 0 to 255"},
         {"a text for bytes", [](IDispatch *, IDispatch *m, Failure *f) {
              return Late(m, L"AddAttachmentData", kCall, Args().Text("a").Text("x"), nullptr, f);
          }, DISP_E_TYPEMISMATCH, "Orkv14.Mail", "Byte() array or an array of numbers from 0 to 255, not a String"},
@@ -404,6 +432,22 @@ TEST_F(Automation, FailuresComeWithTheirCodeSourceAndReason) {
         EXPECT_EQ(f.scode, row.scode) << row.what;
         EXPECT_EQ(f.source, row.source) << row.what;
         EXPECT_NE(f.description.find(row.fragment), std::string::npos) << row.what << ": " << f.description;
+    }
+}
+
+TEST_F(Automation, AttachmentFileNamesStayInTheFolderTheyAreSavedTo) {
+    const std::pair<const char *, const char *> names[] = {
+        {"..\\..\\windows\\win.ini", "win.ini"}, {"C:evil.exe", "evil.exe"}, {"a/b/report.pdf", "report.pdf"},
+        {"CON.txt", "_CON.txt"}, {"com1", "_com1"}, {"a\x01<b>|c?*.txt", "a__b__c__.txt"}, {"name. . ", "name"},
+        {"..", "attachment"}, {"   ", "attachment"},
+    };
+    Ptr<IDispatch> smtp = Create<IDispatch>(CLSID_SMTP, IID_IDispatch);
+    Ptr<IDispatch> mail = LateObject(smtp.get(), L"CreateMail", kCall);
+    for (const auto &n : names) {
+        Ptr<IDispatch> attachment = LateObject(mail.get(), L"AddAttachmentData", kCall, Args().Text(n.first).Numbers({1}));
+        ASSERT_TRUE(attachment) << n.first;
+        EXPECT_EQ(LateText(attachment.get(), L"Name"), n.first);
+        EXPECT_EQ(LateText(attachment.get(), L"FileName"), n.second) << n.first;
     }
 }
 
