@@ -22,10 +22,8 @@ const wchar_t kAutomationMarshaler[] = L"{00020424-0000-0000-C000-000000000046}"
 const wchar_t kDispatchMarshaler[] = L"{00020420-0000-0000-C000-000000000046}";
 #ifdef _WIN64
 const wchar_t kPlatform[] = L"win64";
-const wchar_t kOtherPlatform[] = L"win32";
 #else
 const wchar_t kPlatform[] = L"win32";
-const wchar_t kOtherPlatform[] = L"win64";
 #endif
 
 std::wstring Text(const char *ascii) { return std::wstring(ascii, ascii + strlen(ascii)); }
@@ -48,13 +46,6 @@ HRESULT SetValue(HKEY root, const std::wstring &path, const wchar_t *name, const
 }
 
 void DeleteTree(HKEY root, const std::wstring &path) { RegDeleteTreeW(root, path.c_str()); }
-
-bool Exists(HKEY root, const std::wstring &path, REGSAM view = 0) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS) return false;
-    RegCloseKey(key);
-    return true;
-}
 
 bool HasSubkeys(HKEY root, const std::wstring &path) {
     HKEY key = nullptr;
@@ -164,19 +155,16 @@ HRESULT Unregister(HKEY root) {
             DeleteTree(root, base + progId);
             DeleteTree(root, base + progId + L".1");
         }
-        // The other platform's DLL may have registered the same library (the key may be shared
-        // between the 32- and 64-bit views): its part and the interfaces stay then.
+        // The type library's key is one for both bitnesses (Windows 7 on, and Wine, share it
+        // between the 32- and 64-bit views): the other bitness's part stays. The interfaces'
+        // keys are each view's own.
         std::wstring library = LibraryKey(), version = library + L"\\" + kLibraryVersion;
         DeleteTree(root, version + L"\\0\\" + kPlatform);
         if (!HasSubkeys(root, version + L"\\0")) DeleteTree(root, version);
         if (!HasSubkeys(root, library)) DeleteTree(root, library);
-        std::wstring other = version + L"\\0\\" + kOtherPlatform;
-        bool otherPlatform = Exists(root, other, KEY_WOW64_32KEY) || Exists(root, other, KEY_WOW64_64KEY);
-        if (!otherPlatform) {
-            std::vector<InterfaceKey> interfaces;
-            Interfaces(interfaces);
-            for (const InterfaceKey &k : interfaces) DeleteTree(root, base + L"Interface\\" + k.iid);
-        }
+        std::vector<InterfaceKey> interfaces;
+        Interfaces(interfaces);
+        for (const InterfaceKey &k : interfaces) DeleteTree(root, base + L"Interface\\" + k.iid);
         // Registering made these where they were missing (a user's classes often lack them).
         for (const wchar_t *container : {L"CLSID", L"Interface", L"TypeLib"})
             if (!HasSubkeys(root, base + container) && !HasValues(root, base + container))
