@@ -27,7 +27,13 @@ std::vector<CachedInfo> g_infos;
 
 std::wstring Upper(const wchar_t *name) {
     std::wstring upper(name);
-    if (!upper.empty())
+    bool ascii = true;
+    for (wchar_t &c : upper) {
+        if (c >= L'a' && c <= L'z') c = wchar_t(c - L'a' + L'A');
+        ascii = ascii && c < 128;
+    }
+    // Member names are ASCII; anything else is compared as the system would.
+    if (!ascii)
         LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, name, int(upper.size()), &upper[0], int(upper.size()),
                       nullptr, nullptr, 0);
     return upper;
