@@ -14,7 +14,8 @@ case $arch in
 esac
 [ -x "$native" ] || kv_fail "$native is missing (wine64, and wine32 from the i386 architecture)"
 path=$(printf 'Z:%s' "$dll" | tr / '\\')
-dir=$(kv_temp_dir "auto-register-$arch")
+kv_temp_dir "auto-register-$arch"
+dir=$KV_DIR
 trap kv_stop_servers EXIT
 
 failed=0

@@ -25,7 +25,8 @@ dll=$build/orkv14auto.dll
 [ -f "$dll" ] || kv_fail "no $dll"
 windows() { printf 'Z:%s' "$1" | tr / '\\'; }
 
-dir=$(kv_temp_dir "auto-$arch")
+kv_temp_dir "auto-$arch"
+dir=$KV_DIR
 cleanup() {
   "$native" regsvr32 /s /u "$(windows "$dll")" >/dev/null 2>&1
   kv_stop_servers

@@ -29,12 +29,10 @@ kv_stop_servers() {
   [ -n "${KV_KEEP:-}" ] || rm -rf "${kv_dirs[@]}"
 }
 
-kv_temp_dir() { # tag; prints the new directory
-  local d
-  d=$(mktemp -d "/tmp/kv-$1-XXXXXX") || kv_fail "no temporary directory"
-  chmod 755 "$d"
-  kv_dirs+=("$d")
-  echo "$d"
+kv_temp_dir() { # tag; the new directory in KV_DIR (no subshell: kv_dirs must see it)
+  KV_DIR=$(mktemp -d "/tmp/kv-$1-XXXXXX") || kv_fail "no temporary directory"
+  chmod 755 "$KV_DIR"
+  kv_dirs+=("$KV_DIR")
 }
 
 kv_free_port() {
