@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# The Windows stage: cross-compiles orkv14.dll with mingw-w64 (x64 and x86),
-# then, under Wine in a throw-away prefix under build/, checks its exports,
-# registers and unregisters it with regsvr32 and runs the host suite against it.
-# Wine here runs 64-bit programs only, so the x86 build is checked for its shape.
+# The Windows stage: cross-compiles orkv14.dll and orkv14auto.dll with
+# mingw-w64 (x64 and x86), then, under Wine in a throw-away prefix under
+# build/, checks their exports, registers and unregisters them with regsvr32,
+# runs the host suite against the core and drives the automation objects from
+# VBScript, JScript and C++ clients. The x86 build runs under 32-bit Wine
+# (wine32) the tests its preset lists: the host suite and the automation tests.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 start=$(date +%s)

@@ -13,7 +13,10 @@ rm -rf "$WINEPREFIX"
 mkdir -p "$WINEPREFIX"
 # Without the Mono and Gecko installers, which would want to download.
 WINEDLLOVERRIDES="mscoree,mshtml=" "$wine" wineboot -i >/dev/null 2>&1
-"$wine" reg add 'HKLM\Software\Microsoft\Windows Messaging Subsystem' /v MAPI /t REG_SZ /d 0 /f >/dev/null
+# Both registry views: 64- and 32-bit programs each read their own.
+for view in /reg:64 /reg:32; do
+  "$wine" reg add 'HKLM\Software\Microsoft\Windows Messaging Subsystem' /v MAPI /t REG_SZ /d 0 /f $view >/dev/null
+done
 wineserver -w
 sed -i 's/^mapi=1/mapi=0/I' "$WINEPREFIX/drive_c/windows/win.ini"
 echo "wine prefix ready: $WINEPREFIX"

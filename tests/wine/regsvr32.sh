@@ -18,7 +18,10 @@ check() { # description, then the command that must succeed
     echo "FAILED: $what"
   fi
 }
-query() { "$wine" reg query "$@" 2>/dev/null | tr -d '\r'; }
+# The registry view of the DLL's bitness (PE machine 0x8664: 64-bit), whatever reg.exe runs.
+pe=$(od -An -tu4 -j60 -N4 "$dll" | tr -d ' ')
+view=$([ "$(od -An -tx2 -j$((pe + 4)) -N2 "$dll" | tr -d ' ')" = 8664 ] && echo /reg:64 || echo /reg:32)
+query() { "$wine" reg query "$@" $view 2>/dev/null | tr -d '\r'; }
 # "reg query" prints: <name> <type> <data>
 value_is() { # key, value name (empty: default), expected data
   local args=("$1")
@@ -29,7 +32,7 @@ value_is() { # key, value name (empty: default), expected data
   data=$(printf '%s' "$line" | sed -E 's/^\s+\S+\s+REG_SZ\s*//')
   [ "${data,,}" = "${3,,}" ] || { echo "  $1 ${2:-(default)}: '$data', expected '$3'"; return 1; }
 }
-present() { "$wine" reg query "$1" >/dev/null 2>&1; }
+present() { "$wine" reg query "$1" $view >/dev/null 2>&1; }
 absent() { ! present "$1"; }
 
 windows_path=$("$(dirname "$wine")/winepath" -w "$dll" 2>/dev/null || "$wine" winepath -w "$dll")

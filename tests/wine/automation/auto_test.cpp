@@ -1,0 +1,670 @@
+// The automation objects as compiled clients meet them: the type library,
+// late binding by name (GetIDsOfNames and Invoke only), the errors behind
+// DISP_E_EXCEPTION and IErrorInfo, events through the connection point, and
+// an MTA thread. orkv14auto.dll is loaded as COM loads it, from beside this
+// program; run.sh registers it (the MTA test needs that) and passes the port
+// of an SMTP sink. After every test no object may be left, here or in the core.
+#include <windows.h>
+#include <olectl.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "orkv14.hpp"
+#include "orkv14auto.h"
+
+using orkv14::Bstr;
+using orkv14::Ptr;
+using orkv14::Variant;
+
+namespace {
+
+std::string Env(const char *name) {
+    const char *value = std::getenv(name);
+    return value ? value : "";
+}
+
+struct AutoDll {
+    HMODULE module = LoadLibraryW(L"orkv14auto.dll");
+    PFN_DllGetClassObject getClassObject = reinterpret_cast<PFN_DllGetClassObject>(Symbol("DllGetClassObject"));
+    PFN_DllCanUnloadNow canUnloadNow = reinterpret_cast<PFN_DllCanUnloadNow>(Symbol("DllCanUnloadNow"));
+    HRESULT(STDAPICALLTYPE *install)(BOOL, LPCWSTR) =
+        reinterpret_cast<HRESULT(STDAPICALLTYPE *)(BOOL, LPCWSTR)>(Symbol("DllInstall"));
+    void *Symbol(const char *name) const {
+        return module ? reinterpret_cast<void *>(GetProcAddress(module, name)) : nullptr;
+    }
+};
+AutoDll &Dll() {
+    static AutoDll dll;
+    return dll;
+}
+
+template <class I> Ptr<I> Create(const CLSID &clsid, const IID &iid = __uuidof(I)) {
+    Ptr<IClassFactory> factory;
+    Ptr<I> object;
+    if (SUCCEEDED(Dll().getClassObject(clsid, IID_IClassFactory, factory.put_void())))
+        factory->CreateInstance(nullptr, iid, object.put_void());
+    return object;
+}
+
+class Automation : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_NE(Dll().module, nullptr) << "orkv14auto.dll is not beside the test";
+        CoInitialize(nullptr);
+    }
+    void TearDown() override {
+        EXPECT_EQ(Dll().canUnloadNow(), S_OK) << "an object was left behind";
+        EXPECT_EQ(GetModuleHandleW(L"orkv14.dll"), nullptr) << "the core still holds objects";
+        CoUninitialize();
+    }
+};
+
+// Arguments of a late-bound call, in source order; cleared with the holder.
+class Args {
+  public:
+    Args() = default;
+    Args(const Args &) = delete;
+    Args &operator=(const Args &) = delete;
+    ~Args() {
+        for (VARIANT &v : values_) VariantClear(&v);
+    }
+    Args &Text(std::string_view utf8) { return Add(VT_BSTR).bstrVal = Bstr(utf8).release(), *this; }
+    Args &Number(LONG n) { return Add(VT_I4).lVal = n, *this; }
+    Args &Object(IDispatch *d) {
+        if (d) d->AddRef();
+        return Add(VT_DISPATCH).pdispVal = d, *this;
+    }
+    Args &Bytes(std::vector<unsigned char> bytes, UINT dims = 1) {
+        SAFEARRAYBOUND bounds[2] = {{ULONG(bytes.size()) / dims, 0}, {dims, 0}};
+        SAFEARRAY *a = SafeArrayCreate(VT_UI1, dims, bounds);
+        void *data = nullptr;
+        SafeArrayAccessData(a, &data);
+        memcpy(data, bytes.data(), bytes.size());
+        SafeArrayUnaccessData(a);
+        return Add(VARTYPE(VT_ARRAY | VT_UI1)).parray = a, *this;
+    }
+    // What VBScript's Array() makes.
+    Args &Numbers(std::vector<LONG> numbers) {
+        SAFEARRAY *a = SafeArrayCreateVector(VT_VARIANT, 0, ULONG(numbers.size()));
+        for (LONG i = 0; i < LONG(numbers.size()); ++i) {
+            VARIANT v;
+            VariantInit(&v);
+            v.vt = VT_I4;
+            v.lVal = numbers[size_t(i)];
+            SafeArrayPutElement(a, &i, &v);
+        }
+        return Add(VARTYPE(VT_ARRAY | VT_VARIANT)).parray = a, *this;
+    }
+    // Source order reversed, as DISPPARAMS holds them.
+    std::vector<VARIANT> Reversed() const { return std::vector<VARIANT>(values_.rbegin(), values_.rend()); }
+
+  private:
+    VARIANT &Add(VARTYPE vt) {
+        values_.emplace_back();
+        VariantInit(&values_.back());
+        values_.back().vt = vt;
+        return values_.back();
+    }
+    std::vector<VARIANT> values_;
+};
+
+struct Failure {
+    SCODE scode = S_OK;
+    std::string source, description;
+};
+
+// One call by name, as a script engine makes it.
+HRESULT Late(IDispatch *object, const wchar_t *name, WORD flags, const Args &args, VARIANT *result,
+             Failure *failure = nullptr) {
+    DISPID id = DISPID_UNKNOWN;
+    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+    HRESULT hr = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
+    if (FAILED(hr)) return hr;
+    std::vector<VARIANT> values = args.Reversed();
+    DISPID put = DISPID_PROPERTYPUT;
+    DISPPARAMS params = {values.data(), nullptr, UINT(values.size()), 0};
+    if (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) params.rgdispidNamedArgs = &put, params.cNamedArgs = 1;
+    EXCEPINFO exception{};
+    UINT argError = 0;
+    if (result) VariantInit(result);
+    hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, &exception, &argError);
+    if (failure) {
+        failure->scode = exception.scode;
+        failure->source = orkv14::Utf8(exception.bstrSource);
+        failure->description = orkv14::Utf8(exception.bstrDescription);
+    }
+    SysFreeString(exception.bstrSource);
+    SysFreeString(exception.bstrDescription);
+    SysFreeString(exception.bstrHelpFile);
+    return hr;
+}
+
+const WORD kGet = DISPATCH_PROPERTYGET, kPut = DISPATCH_PROPERTYPUT, kCall = DISPATCH_METHOD;
+
+// A property or method result that is an object.
+Ptr<IDispatch> LateObject(IDispatch *object, const wchar_t *name, WORD flags, const Args &args = Args()) {
+    Variant v;
+    Ptr<IDispatch> d;
+    if (SUCCEEDED(Late(object, name, flags, args, v.put())) && (*v).vt == VT_DISPATCH && (*v).pdispVal)
+        (*v).pdispVal->QueryInterface(IID_IDispatch, d.put_void());
+    return d;
+}
+
+std::string LateText(IDispatch *object, const wchar_t *name, const Args &args = Args()) {
+    Variant v;
+    if (FAILED(Late(object, name, kGet, args, v.put())) || FAILED(VariantChangeType(v.get(), v.get(), 0, VT_BSTR)))
+        return "<failed>";
+    return orkv14::Utf8((*v).bstrVal);
+}
+
+LONG LateNumber(IDispatch *object, const wchar_t *name) {
+    Variant v;
+    if (FAILED(Late(object, name, kGet, Args(), v.put())) || FAILED(VariantChangeType(v.get(), v.get(), 0, VT_I4)))
+        return -12345;
+    return (*v).lVal;
+}
+
+std::wstring DllPath() {
+    wchar_t path[MAX_PATH];
+    GetModuleFileNameW(Dll().module, path, MAX_PATH);
+    return path;
+}
+
+// ---------------------------------------------------------------------------
+// The type library
+
+bool AutomationType(ITypeInfo *info, const TYPEDESC &type) {
+    switch (type.vt) {
+    case VT_I2: case VT_I4: case VT_R4: case VT_R8: case VT_CY: case VT_DATE: case VT_BSTR: case VT_DISPATCH:
+    case VT_ERROR: case VT_BOOL: case VT_VARIANT: case VT_UNKNOWN: case VT_DECIMAL: case VT_UI1:
+        return true;
+    case VT_PTR: case VT_SAFEARRAY:
+        return AutomationType(info, *type.lptdesc);
+    case VT_USERDEFINED: {
+        Ptr<ITypeInfo> referred;
+        TYPEATTR *attributes = nullptr;
+        if (FAILED(info->GetRefTypeInfo(type.hreftype, referred.put())) ||
+            FAILED(referred->GetTypeAttr(&attributes)))
+            return false;
+        bool ok = attributes->typekind == TKIND_ENUM ||
+                  (attributes->wTypeFlags & (TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION)) != 0;
+        referred->ReleaseTypeAttr(attributes);
+        return ok;
+    }
+    default:
+        return false;
+    }
+}
+
+std::string NameOf(ITypeInfo *info, MEMBERID id) {
+    Bstr name;
+    info->GetDocumentation(id, name.put(), nullptr, nullptr, nullptr);
+    return name.Utf8();
+}
+
+TEST_F(Automation, TypeLibraryHoldsOnlyDualAutomationInterfacesAndCompleteCollections) {
+    Ptr<ITypeLib> library;
+    ASSERT_EQ(LoadTypeLib(DllPath().c_str(), library.put()), S_OK);
+    int duals = 0, collections = 0, creatable = 0, sources = 0;
+    for (UINT i = 0; i < library->GetTypeInfoCount(); ++i) {
+        Ptr<ITypeInfo> info;
+        TYPEATTR *a = nullptr;
+        ASSERT_EQ(library->GetTypeInfo(i, info.put()), S_OK);
+        ASSERT_EQ(info->GetTypeAttr(&a), S_OK);
+        std::string name = NameOf(info.get(), MEMBERID_NIL);
+        TYPEKIND kind = a->typekind;
+        WORD flags = a->wTypeFlags;
+        std::vector<std::pair<MEMBERID, std::string>> members;
+        Ptr<ITypeInfo> table = std::move(info);
+        if (kind == TKIND_DISPATCH && (flags & TYPEFLAG_FDUAL)) {
+            // The functions of a dual interface are described by its vtable part.
+            HREFTYPE ref = 0;
+            Ptr<ITypeInfo> part;
+            ASSERT_EQ(table->GetRefTypeOfImplType(UINT(-1), &ref), S_OK) << name;
+            ASSERT_EQ(table->GetRefTypeInfo(ref, part.put()), S_OK) << name;
+            table->ReleaseTypeAttr(a);
+            table = std::move(part);
+            ASSERT_EQ(table->GetTypeAttr(&a), S_OK);
+            EXPECT_TRUE(a->wTypeFlags & TYPEFLAG_FOLEAUTOMATION) << name;
+            ++duals;
+        } else if (kind == TKIND_DISPATCH) {
+            EXPECT_EQ(name, "_IKvAutoConnectionEvents") << "only the events are a plain dispinterface";
+            ++sources;
+        } else if (kind == TKIND_INTERFACE) {
+            ADD_FAILURE() << name << " is not dual";
+        } else if (kind == TKIND_COCLASS) {
+            if (flags & TYPEFLAG_FCANCREATE) ++creatable;
+        }
+        for (UINT f = 0; f < a->cFuncs; ++f) {
+            FUNCDESC *d = nullptr;
+            ASSERT_EQ(table->GetFuncDesc(f, &d), S_OK);
+            std::string member = name + "." + NameOf(table.get(), d->memid);
+            members.push_back({d->memid, NameOf(table.get(), d->memid)});
+            if (kind == TKIND_DISPATCH && !(flags & TYPEFLAG_FDUAL))
+                EXPECT_EQ(d->elemdescFunc.tdesc.vt, VT_VOID) << member;
+            else
+                EXPECT_EQ(d->elemdescFunc.tdesc.vt, VT_HRESULT) << member;
+            for (SHORT p = 0; p < d->cParams; ++p)
+                EXPECT_TRUE(AutomationType(table.get(), d->lprgelemdescParam[p].tdesc)) << member << " parameter " << p;
+            table->ReleaseFuncDesc(d);
+        }
+        auto has = [&](MEMBERID id, const char *n) {
+            for (auto &m : members)
+                if (m.first == id && m.second == n) return true;
+            return false;
+        };
+        bool counted = false;
+        for (auto &m : members) counted = counted || m.second == "Count";
+        if (counted) {
+            ++collections;
+            EXPECT_TRUE(has(DISPID_VALUE, "Item")) << name << ": Item is not the default member";
+            EXPECT_TRUE(has(DISPID_NEWENUM, "_NewEnum")) << name << ": no _NewEnum";
+        }
+        table->ReleaseTypeAttr(a);
+    }
+    EXPECT_EQ(duals, 9);
+    EXPECT_EQ(collections, 4);
+    EXPECT_EQ(creatable, 6);
+    EXPECT_EQ(sources, 1);
+    EXPECT_EQ(Dll().install(TRUE, L"everyone"), E_INVALIDARG);
+}
+
+// ---------------------------------------------------------------------------
+// Late binding
+
+TEST_F(Automation, LateBoundClientComposesReadsAndWalksAMail) {
+    Ptr<IDispatch> smtp = Create<IDispatch>(CLSID_SMTP, IID_IDispatch);
+    ASSERT_TRUE(smtp);
+    Ptr<IDispatch> mail = LateObject(smtp.get(), L"CreateMail", kCall);
+    ASSERT_TRUE(mail);
+    const char subject[] = "Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC"; // "Grüße €": beyond any 8-bit code page
+    EXPECT_EQ(Late(mail.get(), L"Subject", kPut, Args().Text(subject), nullptr), S_OK);
+    EXPECT_EQ(Late(mail.get(), L"Sender", kPut, Args().Text("ada@example.org"), nullptr), S_OK);
+    Ptr<IDispatch> to = LateObject(mail.get(), L"To", kGet);
+    ASSERT_TRUE(to);
+    EXPECT_EQ(Late(to.get(), L"Add", kCall, Args().Text("a@example.org\tb@example.org"), nullptr), S_OK);
+    EXPECT_EQ(Late(to.get(), L"Add", kCall, Args().Text("c@example.org"), nullptr), S_OK);
+    EXPECT_EQ(Late(to.get(), L"Remove", kCall, Args().Number(1), nullptr), S_OK);
+    EXPECT_EQ(LateNumber(to.get(), L"Count"), 2);
+    EXPECT_EQ(LateText(to.get(), L"Item", Args().Number(2)), "c@example.org");
+
+    // For Each: _NewEnum, as VB asks for it.
+    Variant e;
+    DISPPARAMS none = {nullptr, nullptr, 0, 0};
+    ASSERT_EQ(to->Invoke(DISPID_NEWENUM, IID_NULL, 0, kCall | kGet, &none, e.put(), nullptr, nullptr), S_OK);
+    Ptr<IEnumVARIANT> walk;
+    ASSERT_EQ((*e).vt, VT_UNKNOWN);
+    ASSERT_EQ((*e).punkVal->QueryInterface(IID_IEnumVARIANT, walk.put_void()), S_OK);
+    VARIANT items[3];
+    ULONG fetched = 0;
+    EXPECT_EQ(walk->Next(3, items, &fetched), S_FALSE);
+    ASSERT_EQ(fetched, 2u);
+    EXPECT_EQ(orkv14::Utf8(items[0].bstrVal), "b@example.org");
+    EXPECT_EQ(orkv14::Utf8(items[1].bstrVal), "c@example.org");
+    for (ULONG i = 0; i < fetched; ++i) VariantClear(&items[i]);
+
+    Variant attachment;
+    ASSERT_EQ(Late(mail.get(), L"AddAttachmentData", kCall, Args().Text("data.bin").Bytes({0, 1, 0x80, 0xFF}),
+                   attachment.put()),
+              S_OK);
+    Variant data;
+    ASSERT_EQ(Late((*attachment).pdispVal, L"Data", kGet, Args(), data.put()), S_OK);
+    ASSERT_EQ((*data).vt, VT_ARRAY | VT_UI1);
+    unsigned char *bytes = nullptr;
+    SafeArrayAccessData((*data).parray, reinterpret_cast<void **>(&bytes));
+    EXPECT_EQ(std::string(reinterpret_cast<char *>(bytes), (*data).parray->rgsabound[0].cElements),
+              std::string("\x00\x01\x80\xFF", 4));
+    SafeArrayUnaccessData((*data).parray);
+    EXPECT_EQ(Late(mail.get(), L"AddBody", kCall, Args().Text("text/plain").Text(subject), nullptr), S_OK);
+
+    // The text another mail reads back: the subject survives its encoding.
+    std::string raw = LateText(mail.get(), L"RawText");
+    EXPECT_NE(raw.find("Subject: =?utf-8?"), std::string::npos) << raw;
+    Ptr<IDispatch> copy = LateObject(smtp.get(), L"CreateMail", kCall);
+    ASSERT_TRUE(copy);
+    EXPECT_EQ(Late(copy.get(), L"RawText", kPut, Args().Text(raw), nullptr), S_OK);
+    EXPECT_EQ(LateText(copy.get(), L"Subject"), subject);
+    Ptr<IDispatch> bodies = LateObject(copy.get(), L"Bodies", kGet);
+    ASSERT_TRUE(bodies);
+    Ptr<IDispatch> body = LateObject(bodies.get(), L"Item", kGet, Args().Number(1));
+    ASSERT_TRUE(body);
+    EXPECT_EQ(LateText(body.get(), L"Text"), std::string(subject) + "\r\n");
+}
+
+// Each row makes one failing call on fresh objects and names what the client must read.
+struct FailingCall {
+    const char *what;
+    std::function<HRESULT(IDispatch *smtp, IDispatch *mail, Failure *)> call;
+    SCODE scode;
+    const char *source, *fragment;
+};
+
+TEST_F(Automation, FailuresComeWithTheirCodeSourceAndReason) {
+    wchar_t existing[MAX_PATH];
+    GetModuleFileNameW(nullptr, existing, MAX_PATH);
+    const std::string program = orkv14::Utf8(reinterpret_cast<const OLECHAR *>(existing));
+    const FailingCall rows[] = {
+        {"index past the end", [](IDispatch *, IDispatch *m, Failure *f) {
+             return Late(LateObject(m, L"To", kGet).get(), L"Item", kGet, Args().Number(1), nullptr, f);
+         }, DISP_E_BADINDEX, "Orkv14.Recipients", "Index 1 is out of range: the collection holds 0 items"},
+        {"index 0, as in a zero-based list", [](IDispatch *, IDispatch *m, Failure *f) {
+             Ptr<IDispatch> to = LateObject(m, L"To", kGet);
+             Late(to.get(), L"Add", kCall, Args().Text("a@example.org"), nullptr);
+             return Late(to.get(), L"Remove", kCall, Args().Number(0), nullptr, f);
+         }, DISP_E_BADINDEX, "Orkv14.Recipients", "Index 0 is out of range: the collection holds 1 item"},
+        {"index not a number", [](IDispatch *, IDispatch *m, Failure *f) {
+             return Late(LateObject(m, L"Bodies", kGet).get(), L"Item", kGet, Args().Text("x"), nullptr, f);
+         }, DISP_E_TYPEMISMATCH, "Orkv14.Bodies", "The index must be a number from 1 to Count, not a String"},
+        {"a mail's cookie unknown", [](IDispatch *s, IDispatch *, Failure *f) {
+             Ptr<IDispatch> pop = Create<IDispatch>(CLSID_POP3, IID_IDispatch);
+             return Late(LateObject(pop.get(), L"Mails", kGet).get(), L"Item", kGet, Args().Text("7 x"), nullptr, f);
+         }, DISP_E_BADINDEX, "Orkv14.Mails", "No mail of the list has the cookie '7 x'"},
+        {"deleting by a number", [](IDispatch *, IDispatch *, Failure *f) {
+             Ptr<IDispatch> pop = Create<IDispatch>(CLSID_POP3, IID_IDispatch);
+             return Late(pop.get(), L"DeleteMail", kCall, Args().Number(1), nullptr, f);
+         }, DISP_E_TYPEMISMATCH, "Orkv14.POP3", "DeleteMail takes a Mail object or the cookie of a mail"},
+        {"deleting by cookie while disconnected", [](IDispatch *, IDispatch *, Failure *f) {
+             Ptr<IDispatch> pop = Create<IDispatch>(CLSID_POP3, IID_IDispatch);
+             return Late(pop.get(), L"DeleteMail", kCall, Args().Text("1 x"), nullptr, f);
+         }, E_UNEXPECTED, "Orkv14.POP3", "clsPOP3MailConnection::OnDeleteMail(): not connected"},
+        {"bytes of two dimensions", [](IDispatch *, IDispatch *m, Failure *f) {
+             return Late(m, L"AddAttachmentData", kCall, Args().Text("a").Bytes({1, 2, 3, 4}, 2), nullptr, f);
+         }, E_INVALIDARG, "Orkv14.Mail", "one dimension, not of 2"},
+        {"a number beyond a byte", [](IDispatch *, IDispatch *m, Failure *f) {
+             return Late(m, L"AddAttachmentData", kCall, Args().Text("a").Numbers({255, 256}), nullptr, f);
+         }, DISP_E_OVERFLOW, "Orkv14.Mail", "Element 1 of the data is not a whole number from 0 to 255"},
+        {"a text for bytes", [](IDispatch *, IDispatch *m, Failure *f) {
+             return Late(m, L"AddAttachmentData", kCall, Args().Text("a").Text("x"), nullptr, f);
+         }, DISP_E_TYPEMISMATCH, "Orkv14.Mail", "Byte() array or an array of numbers from 0 to 255, not a String"},
+        {"no file name", [](IDispatch *, IDispatch *m, Failure *f) {
+             return Late(m, L"AddAttachment", kCall, Args().Text(""), nullptr, f);
+         }, E_INVALIDARG, "Orkv14.Mail", "No file name was given"},
+        {"a file that is not there", [](IDispatch *, IDispatch *m, Failure *f) {
+             return Late(m, L"AddAttachment", kCall, Args().Text("C:\\windows\\no-such-file.txt"), nullptr, f);
+         }, HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), "Orkv14.Mail", "'C:\\windows\\no-such-file.txt' cannot be read"},
+        {"a file that is there", [&program](IDispatch *, IDispatch *m, Failure *f) {
+             return Late(m, L"SaveAs", kCall, Args().Text(program), nullptr, f);
+         }, HRESULT_FROM_WIN32(ERROR_FILE_EXISTS), "Orkv14.Mail", "exists; pass Overwrite = True to replace it"},
+        {"no address", [](IDispatch *, IDispatch *m, Failure *f) {
+             return Late(m, L"Sender", kPut, Args().Text("Ada"), nullptr, f);
+         }, E_INVALIDARG, "Orkv14.Mail", "'Ada' is not a valid e-mail address"},
+        {"a header name with a colon", [](IDispatch *, IDispatch *m, Failure *f) {
+             return Late(m, L"Header", kPut, Args().Text("X-A:").Text("v"), nullptr, f);
+         }, E_INVALIDARG, "Orkv14.Mail", "without a colon"},
+        {"a header value of two lines", [](IDispatch *, IDispatch *m, Failure *f) {
+             return Late(m, L"Header", kPut, Args().Text("X-A").Text("v\r\nBcc: eve@example.org"), nullptr, f);
+         }, E_INVALIDARG, "Orkv14.Mail", "one line"},
+        {"raw text beyond bytes", [](IDispatch *, IDispatch *m, Failure *f) {
+             return Late(m, L"RawText", kPut, Args().Text("Subject: \xC4\x80"), nullptr, f);
+         }, E_INVALIDARG, "Orkv14.Mail", "Character U+0100 at position 10 is not a byte"},
+        {"SMTP receiving", [](IDispatch *s, IDispatch *, Failure *f) {
+             return Late(s, L"Role", kPut, Args().Number(kvRoleReceive), nullptr, f);
+         }, E_INVALIDARG, "Orkv14.SMTP", "The SMTP provider only sends"},
+        {"an option set to an object", [](IDispatch *s, IDispatch *m, Failure *f) {
+             return Late(s, L"SetOption", kCall, Args().Text("ServerPort").Object(m), nullptr, f);
+         }, DISP_E_TYPEMISMATCH, "Orkv14.SMTP", "must be a string, a number or a Boolean"},
+        {"sending nothing", [](IDispatch *s, IDispatch *, Failure *f) {
+             return Late(s, L"Send", kCall, Args().Object(nullptr), nullptr, f);
+         }, E_INVALIDARG, "Orkv14.SMTP", "Send needs a Mail object"},
+        {"a code page this system lacks", [](IDispatch *s, IDispatch *, Failure *f) {
+             return Late(s, L"CreateMail", kCall, Args().Number(4711), nullptr, f);
+         }, E_INVALIDARG, "Orkv14.SMTP", "Code page 4711 is not known to this system"},
+        {"the core's error record", [](IDispatch *s, IDispatch *, Failure *f) {
+             return Late(s, L"Mails", kGet, Args(), nullptr, f);
+         }, E_UNEXPECTED, "Orkv14.SMTP", "clsConnectionBase::EnumMails(): not in RECV connection"},
+        {"a provider this machine lacks", [](IDispatch *, IDispatch *, Failure *f) {
+             Ptr<IDispatch> mapi = Create<IDispatch>(CLSID_SMAPI, IID_IDispatch);
+             return Late(mapi.get(), L"Connect", kCall, Args(), nullptr, f);
+         }, E_ACCESSDENIED, "Orkv14.SMAPI", "The SMAPI provider is not available on this machine"},
+    };
+    for (const FailingCall &row : rows) {
+        Ptr<IDispatch> smtp = Create<IDispatch>(CLSID_SMTP, IID_IDispatch);
+        Ptr<IDispatch> mail = LateObject(smtp.get(), L"CreateMail", kCall);
+        ASSERT_TRUE(mail);
+        Failure f;
+        EXPECT_EQ(row.call(smtp.get(), mail.get(), &f), DISP_E_EXCEPTION) << row.what;
+        EXPECT_EQ(f.scode, row.scode) << row.what;
+        EXPECT_EQ(f.source, row.source) << row.what;
+        EXPECT_NE(f.description.find(row.fragment), std::string::npos) << row.what << ": " << f.description;
+    }
+}
+
+TEST_F(Automation, AttachmentFileNamesStayInTheFolderTheyAreSavedTo) {
+    const std::pair<const char *, const char *> names[] = {
+        {"..\\..\\windows\\win.ini", "win.ini"}, {"C:evil.exe", "evil.exe"}, {"a/b/report.pdf", "report.pdf"},
+        {"CON.txt", "_CON.txt"}, {"com1", "_com1"}, {"a\x01<b>|c?*.txt", "a__b__c__.txt"}, {"name. . ", "name"},
+        {"..", "attachment"}, {"   ", "attachment"},
+    };
+    Ptr<IDispatch> smtp = Create<IDispatch>(CLSID_SMTP, IID_IDispatch);
+    Ptr<IDispatch> mail = LateObject(smtp.get(), L"CreateMail", kCall);
+    for (const auto &n : names) {
+        Ptr<IDispatch> attachment = LateObject(mail.get(), L"AddAttachmentData", kCall, Args().Text(n.first).Numbers({1}));
+        ASSERT_TRUE(attachment) << n.first;
+        EXPECT_EQ(LateText(attachment.get(), L"Name"), n.first);
+        EXPECT_EQ(LateText(attachment.get(), L"FileName"), n.second) << n.first;
+    }
+}
+
+TEST_F(Automation, EarlyBoundFailureLeavesItsErrorObject) {
+    Ptr<IKvAutoConnection> smtp = Create<IKvAutoConnection>(CLSID_SMTP);
+    Ptr<IKvAutoMail> mail;
+    ASSERT_EQ(smtp->CreateMail(65001, mail.put()), S_OK);
+    Bstr address("nobody");
+    ASSERT_EQ(mail->put_Sender(address.get()), E_INVALIDARG);
+    Ptr<ISupportErrorInfo> supports;
+    ASSERT_EQ(mail->QueryInterface(IID_ISupportErrorInfo, supports.put_void()), S_OK);
+    EXPECT_EQ(supports->InterfaceSupportsErrorInfo(IID_IKvAutoMail), S_OK);
+    Ptr<IErrorInfo> error;
+    ASSERT_EQ(GetErrorInfo(0, error.put()), S_OK);
+    GUID guid{};
+    Bstr source, description;
+    error->GetGUID(&guid);
+    error->GetSource(source.put());
+    error->GetDescription(description.put());
+    EXPECT_TRUE(guid == IID_IKvAutoMail);
+    EXPECT_EQ(source.Utf8(), "Orkv14.Mail");
+    EXPECT_EQ(description.Utf8(), "'nobody' is not a valid e-mail address");
+}
+
+// ---------------------------------------------------------------------------
+// Events, as VB's WithEvents receives them: an IDispatch sink on the connection point
+
+class EventSink final : public IDispatch {
+  public:
+    std::vector<std::vector<LONG>> calls; // DISPID, then the arguments in source order
+
+    STDMETHODIMP QueryInterface(REFIID iid, void **out) override {
+        *out = iid == IID_IUnknown || iid == IID_IDispatch || iid == DIID__IKvAutoConnectionEvents
+                   ? static_cast<IDispatch *>(this)
+                   : nullptr;
+        if (!*out) return E_NOINTERFACE;
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+    STDMETHODIMP_(ULONG) Release() override { return --refs_; }
+    STDMETHODIMP GetTypeInfoCount(UINT *n) override { return *n = 0, S_OK; }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo **) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR *, UINT, LCID, DISPID *) override { return E_NOTIMPL; }
+    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS *params, VARIANT *, EXCEPINFO *, UINT *) override {
+        std::vector<LONG> call{id};
+        for (UINT i = params->cArgs; i-- > 0;) call.push_back(params->rgvarg[i].vt == VT_I4 ? params->rgvarg[i].lVal : -999);
+        calls.push_back(call);
+        return S_OK;
+    }
+    ULONG refs_ = 1;
+};
+
+size_t MailsIn(const std::string &dir) {
+    WIN32_FIND_DATAA found;
+    size_t n = 0;
+    HANDLE h = FindFirstFileA((dir + "\\*.eml").c_str(), &found);
+    if (h == INVALID_HANDLE_VALUE) return 0;
+    do ++n;
+    while (FindNextFileA(h, &found));
+    FindClose(h);
+    return n;
+}
+
+Ptr<IKvAutoMail> SmallMail(IKvAutoConnection *smtp) {
+    Ptr<IKvAutoMail> mail;
+    Ptr<IKvAutoRecipients> to;
+    Ptr<IKvAutoBody> body;
+    Bstr from("ada@example.org"), address("charles@example.org"), type("text/plain"), text("Hello");
+    smtp->CreateMail(65001, mail.put());
+    if (!mail) return mail;
+    mail->put_Sender(from.get());
+    mail->get_To(to.put());
+    to->Add(address.get());
+    mail->AddBody(type.get(), text.get(), body.put());
+    return mail;
+}
+
+TEST_F(Automation, ConnectionPointDeliversStateAndProgressOfASend) {
+    ASSERT_FALSE(Env("KV_AUTO_SMTP_PORT").empty()) << "run by run.sh, which starts the SMTP sink";
+    const std::string sink = Env("KV_AUTO_SINK_DIR");
+    Ptr<IKvAutoConnection> smtp = Create<IKvAutoConnection>(CLSID_SMTP);
+    Bstr server("127.0.0.1");
+    smtp->put_ServerAddress(server.get());
+    smtp->put_ServerPort(std::stol(Env("KV_AUTO_SMTP_PORT")));
+
+    Ptr<IConnectionPointContainer> container;
+    ASSERT_EQ(smtp->QueryInterface(IID_IConnectionPointContainer, container.put_void()), S_OK);
+    Ptr<IConnectionPoint> point, none;
+    EXPECT_EQ(container->FindConnectionPoint(IID_IDispatch, none.put()), CONNECT_E_NOCONNECTION);
+    ASSERT_EQ(container->FindConnectionPoint(DIID__IKvAutoConnectionEvents, point.put()), S_OK);
+    Ptr<IProvideClassInfo2> classInfo;
+    GUID source{};
+    ASSERT_EQ(smtp->QueryInterface(IID_IProvideClassInfo2, classInfo.put_void()), S_OK);
+    EXPECT_EQ(classInfo->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &source), S_OK);
+    EXPECT_TRUE(source == DIID__IKvAutoConnectionEvents);
+
+    EventSink events;
+    DWORD cookie = 0;
+    ASSERT_EQ(point->Advise(&events, &cookie), S_OK);
+    size_t before = MailsIn(sink);
+    Ptr<IKvAutoMail> mail = SmallMail(smtp.get());
+    ASSERT_EQ(smtp->Connect(), S_OK);
+    ASSERT_EQ(smtp->Send(mail.get()), S_OK);
+    ASSERT_EQ(smtp->Disconnect(), S_OK);
+    EXPECT_EQ(MailsIn(sink), before + 1);
+
+    std::vector<std::vector<LONG>> states, progress;
+    for (auto &c : events.calls) (c[0] == 1 ? states : progress).push_back(c);
+    const std::vector<std::vector<LONG>> expected = {{1, 2, 0}, {1, 3, 1}, {1, 8, 0}, {1, 8, 1},
+                                                     {1, 8, 100}, {1, 6, 0}, {1, 7, 1}};
+    EXPECT_EQ(states, expected);
+    EXPECT_EQ(progress, (std::vector<std::vector<LONG>>{{2, 1}, {2, 100}}));
+
+    EXPECT_EQ(point->Unadvise(cookie), S_OK);
+    EXPECT_EQ(point->Unadvise(cookie), CONNECT_E_NOCONNECTION);
+    size_t heard = events.calls.size();
+    smtp->Disconnect();
+    EXPECT_EQ(events.calls.size(), heard);
+    EXPECT_EQ(events.refs_, 1u) << "the connection still holds the sink";
+}
+
+// ---------------------------------------------------------------------------
+// The log, with a script object's WriteLine as its sink
+
+class LineSink final : public IDispatch {
+  public:
+    std::vector<std::string> lines;
+
+    STDMETHODIMP QueryInterface(REFIID iid, void **out) override {
+        *out = iid == IID_IUnknown || iid == IID_IDispatch ? static_cast<IDispatch *>(this) : nullptr;
+        if (!*out) return E_NOINTERFACE;
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+    STDMETHODIMP_(ULONG) Release() override { return --refs_; }
+    STDMETHODIMP GetTypeInfoCount(UINT *n) override { return *n = 0, S_OK; }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo **) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR *names, UINT, LCID, DISPID *id) override {
+        if (_wcsicmp(names[0], L"WriteLine") != 0) return DISP_E_UNKNOWNNAME;
+        *id = 7;
+        return S_OK;
+    }
+    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS *params, VARIANT *, EXCEPINFO *, UINT *) override {
+        if (id == 7 && params->cArgs == 1 && params->rgvarg[0].vt == VT_BSTR)
+            lines.push_back(orkv14::Utf8(params->rgvarg[0].bstrVal));
+        return S_OK;
+    }
+    ULONG refs_ = 1;
+};
+
+TEST_F(Automation, LogLinesReachTheSinkWhileItsConfigurationLives) {
+    LineSink sink;
+    EventSink noWriteLine;
+    {
+        Ptr<IKvAutoConfiguration> configuration = Create<IKvAutoConfiguration>(CLSID_Configuration);
+        ASSERT_TRUE(configuration);
+        EXPECT_EQ(configuration->putref_LogSink(&noWriteLine), E_INVALIDARG);
+        ASSERT_EQ(configuration->put_LogOutput(kvLogSink), S_OK);
+        ASSERT_EQ(configuration->put_LogLevel(kvLogCalls), S_OK);
+        ASSERT_EQ(configuration->putref_LogSink(&sink), S_OK);
+        Ptr<IKvAutoConnection> smtp = Create<IKvAutoConnection>(CLSID_SMTP);
+        Bstr server("mail.example.org");
+        smtp->put_ServerAddress(server.get());
+        bool traced = false;
+        for (const std::string &line : sink.lines)
+            traced = traced || line.find(">clsConnectionBase::SetOption('ServerAddress','mail.example.org')") !=
+                                   std::string::npos;
+        EXPECT_TRUE(traced) << sink.lines.size() << " lines";
+        configuration->put_LogOutput(kvLogOff);
+    }
+    EXPECT_EQ(sink.refs_, 1u) << "the log still holds the sink";
+    EXPECT_EQ(noWriteLine.refs_, 1u);
+}
+
+// ---------------------------------------------------------------------------
+// An MTA thread: COM makes the objects in an apartment of their own and hands
+// out proxies made from the registered type library.
+
+TEST_F(Automation, MultithreadedClientCreatesAndSendsThroughProxies) {
+    ASSERT_FALSE(Env("KV_AUTO_SMTP_PORT").empty()) << "run by run.sh, which starts the SMTP sink";
+    const std::string sink = Env("KV_AUTO_SINK_DIR");
+    size_t before = MailsIn(sink);
+    HRESULT created = E_FAIL, sent = E_FAIL, proxy = E_FAIL;
+    std::string subject;
+    std::thread client([&] {
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        {
+            Ptr<IKvAutoConnection> smtp;
+            created = CoCreateInstance(CLSID_SMTP, nullptr, CLSCTX_INPROC_SERVER, IID_IKvAutoConnection, smtp.put_void());
+            if (smtp) {
+                Ptr<IClientSecurity> security; // only proxies have it
+                proxy = smtp->QueryInterface(IID_IClientSecurity, security.put_void());
+                Bstr server("127.0.0.1"), text("From the MTA");
+                smtp->put_ServerAddress(server.get());
+                smtp->put_ServerPort(std::stol(Env("KV_AUTO_SMTP_PORT")));
+                Ptr<IKvAutoMail> mail = SmallMail(smtp.get());
+                if (mail) mail->put_Subject(text.get());
+                Bstr back;
+                if (mail) mail->get_Subject(back.put());
+                subject = back.Utf8();
+                sent = smtp->Connect();
+                if (SUCCEEDED(sent)) sent = smtp->Send(mail.get());
+                smtp->Disconnect();
+            }
+        }
+        CoUninitialize();
+    });
+    client.join();
+    ASSERT_EQ(created, S_OK) << "is orkv14auto.dll registered?";
+    EXPECT_EQ(proxy, S_OK) << "the MTA got the object itself, not a proxy";
+    EXPECT_EQ(subject, "From the MTA");
+    EXPECT_EQ(sent, S_OK);
+    EXPECT_EQ(MailsIn(sink), before + 1);
+    // The apartment COM made for the objects lets go of them on its own thread.
+    for (int i = 0; i < 100 && Dll().canUnloadNow() != S_OK; ++i) Sleep(50);
+}
+
+} // namespace

@@ -1,0 +1,106 @@
+#!/usr/bin/env bash
+# Registration of orkv14auto.dll under Wine, per machine (regsvr32) and per
+# user (regsvr32 /n /i:user): the keys written, what a script can then
+# create, and that unregistering leaves both registry trees as they were.
+#   register.sh x64|x86 DLL
+set -uo pipefail
+arch=${1:?x64 or x86} dll=$(realpath "${2:?orkv14auto.dll}")
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/servers.sh"
+case $arch in
+  x64) native=/usr/lib/wine/wine64 view=/reg:64 platform=win64 ;;
+  x86) native=/usr/lib/wine/wine view=/reg:32 platform=win32 ;;
+  *) kv_fail "unknown bitness $arch" ;;
+esac
+[ -x "$native" ] || kv_fail "$native is missing (wine64, and wine32 from the i386 architecture)"
+path=$(printf 'Z:%s' "$dll" | tr / '\\')
+kv_temp_dir "auto-register-$arch"
+dir=$KV_DIR
+trap kv_stop_servers EXIT
+
+failed=0
+check() { # description, then the command that must succeed
+  local what=$1
+  shift
+  if ! "$@"; then
+    echo "FAILED: $what"
+    failed=$((failed + 1))
+  fi
+}
+reg() { "$native" reg "$@" "$view" 2>/dev/null | tr -d '\r'; }
+# A whole tree as text, sorted: "reg export" writes UTF-16.
+tree() { # key, file
+  "$native" reg export "$1" "$(printf 'Z:%s' "$2" | tr / '\\')" /y "$view" >/dev/null 2>&1
+  iconv -f UTF-16 -t UTF-8 "$2" | tr -d '\r' | sort >"$2.sorted"
+}
+value() { # key, value name ("" for the default); prints the data of a REG_SZ
+  local args=("$1")
+  if [ -n "$2" ]; then args+=(/v "$2"); else args+=(/ve); fi
+  reg query "${args[@]}" | sed -nE 's/^\s+\S+\s+REG_SZ\s*//p' | head -n1
+}
+is() { # key, value name, expected
+  local got
+  got=$(value "$1" "$2")
+  [ "${got,,}" = "${3,,}" ] || { echo "  $1 ${2:-(default)}: '$got', expected '$3'"; return 1; }
+}
+present() { reg query "$1" >/dev/null; }
+absent() { ! present "$1"; }
+# What a script of this bitness sees: the provider of a new Orkv14.SMTP.
+creates() {
+  printf 'WScript.Echo CreateObject("Orkv14.SMTP").Provider\n' >"$dir/create.vbs"
+  [ "$(timeout 120 "$native" cscript //nologo "$(printf 'Z:%s' "$dir/create.vbs" | tr / '\\')" 2>/dev/null |
+    tr -d '\r')" = SMTP ]
+}
+
+smtp='{9456E7CB-C314-44E8-A00B-221AF5A2350C}'
+library='{10C5EF17-AA52-4DB4-8DAF-F276F4590559}'
+mail='{D9F02A95-527E-4186-83B8-8FCDA79CBE6C}'
+events='{7702456D-3953-4743-A513-B414C74AC50A}'
+keys() { # root: the keys a registration writes there
+  local classes=$1\\Software\\Classes
+  is "$classes\\CLSID\\$smtp" "" "orkv14 SMTP connection" &&
+    is "$classes\\CLSID\\$smtp\\InprocServer32" "" "$path" &&
+    is "$classes\\CLSID\\$smtp\\InprocServer32" ThreadingModel Apartment &&
+    is "$classes\\CLSID\\$smtp\\ProgID" "" Orkv14.SMTP.1 &&
+    is "$classes\\CLSID\\$smtp\\VersionIndependentProgID" "" Orkv14.SMTP &&
+    is "$classes\\CLSID\\$smtp\\TypeLib" "" "$library" &&
+    is "$classes\\Orkv14.SMTP\\CLSID" "" "$smtp" &&
+    is "$classes\\Orkv14.SMTP\\CurVer" "" Orkv14.SMTP.1 &&
+    is "$classes\\Orkv14.Configuration.1\\CLSID" "" '{B365B405-CD75-473E-9726-EB583FF9B940}' &&
+    is "$classes\\TypeLib\\$library\\1.0\\0\\$platform" "" "$path" &&
+    is "$classes\\Interface\\$mail\\ProxyStubClsid32" "" '{00020424-0000-0000-C000-000000000046}' &&
+    is "$classes\\Interface\\$mail\\TypeLib" "" "$library" &&
+    is "$classes\\Interface\\$events\\ProxyStubClsid32" "" '{00020420-0000-0000-C000-000000000046}'
+}
+
+"$native" regsvr32 /s /u "$path" >/dev/null 2>&1
+"$native" regsvr32 /s /u /n /i:user "$path" >/dev/null 2>&1
+# As on Windows, the user's classes key exists; the script host has made its
+# own registrations (it does at its first run) before the trees are taken.
+"$native" reg add 'HKCU\Software\Classes' /f "$view" >/dev/null 2>&1
+printf '\n' >"$dir/empty.vbs"
+"$native" cscript //nologo "$(printf 'Z:%s' "$dir/empty.vbs" | tr / '\\')" >/dev/null 2>&1
+tree 'HKLM\Software\Classes' "$dir/machine-before"
+tree 'HKCU\Software\Classes' "$dir/user-before"
+
+check "regsvr32 succeeds" "$native" regsvr32 /s "$path"
+check "the keys per machine" keys HKLM
+check "none per user" absent "HKCU\\Software\\Classes\\CLSID\\$smtp"
+check "a script creates Orkv14.SMTP" creates
+check "regsvr32 /u succeeds" "$native" regsvr32 /s /u "$path"
+tree 'HKLM\Software\Classes' "$dir/machine-after"
+check "unregistering leaves the machine's classes as they were" \
+  diff -u "$dir/machine-before.sorted" "$dir/machine-after.sorted"
+
+check "regsvr32 /n /i:user succeeds" "$native" regsvr32 /s /n /i:user "$path"
+check "the keys per user" keys HKCU
+check "none per machine" absent "HKLM\\Software\\Classes\\CLSID\\$smtp"
+# Wine 8 does not merge HKCU\Software\Classes into HKEY_CLASSES_ROOT, so no
+# script under Wine can create a class registered per user; Windows can.
+check "regsvr32 /u /n /i:user succeeds" "$native" regsvr32 /s /u /n /i:user "$path"
+tree 'HKCU\Software\Classes' "$dir/user-after"
+check "unregistering leaves the user's classes as they were" diff -u "$dir/user-before.sorted" "$dir/user-after.sorted"
+check "unregistering twice still succeeds" "$native" regsvr32 /s /u "$path"
+
+echo "$failed failed"
+[ "$failed" -eq 0 ]

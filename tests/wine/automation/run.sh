@@ -1,0 +1,118 @@
+#!/usr/bin/env bash
+# The automation objects under Wine, for one bitness, against loopback servers.
+#   run.sh WINE x64|x86 BUILD_DIR SOURCE_DIR scripts
+#   run.sh WINE x64|x86 BUILD_DIR SOURCE_DIR clients TEST_EXE [gtest arguments]
+# scripts: the VBScript and JScript samples and errors.vbs through Wine's
+#          cscript.exe of that bitness, the mails checked with Python's email;
+# clients: the C++ clients (late binding, events, type library, MTA thread).
+# orkv14auto.dll is registered per machine for the run (CreateObject needs
+# its ProgIDs) and unregistered at its end.
+set -uo pipefail
+wine=${1:?wine} arch=${2:?x64 or x86} build=${3:?build dir} root=${4:?source dir} mode=${5:?mode}
+shift 5
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/servers.sh"
+
+# Builtin programs (cscript, regsvr32, reg) of the wanted bitness: Debian's
+# wine script starts the 32-bit loader whenever wine32 is installed.
+case $arch in
+  x64) native=/usr/lib/wine/wine64 ;;
+  x86) native=/usr/lib/wine/wine ;;
+  *) kv_fail "unknown bitness $arch" ;;
+esac
+[ -x "$native" ] || kv_fail "$native is missing (wine64, and wine32 from the i386 architecture)"
+dll=$build/orkv14auto.dll
+[ -f "$dll" ] || kv_fail "no $dll"
+windows() { printf 'Z:%s' "$1" | tr / '\\'; }
+
+kv_temp_dir "auto-$arch"
+dir=$KV_DIR
+cleanup() {
+  "$native" regsvr32 /s /u "$(windows "$dll")" >/dev/null 2>&1
+  kv_stop_servers
+}
+trap cleanup EXIT
+"$native" regsvr32 /s "$(windows "$dll")" || kv_fail "regsvr32 orkv14auto.dll"
+
+failed=0
+check() { # description, then the command that must succeed
+  local what=$1
+  shift
+  if ! "$@"; then
+    echo "FAILED: $what"
+    failed=$((failed + 1))
+  fi
+}
+# Runs a script; its output, without CRs, in $dir/NAME.out.
+script() { # name, script, arguments...
+  local name=$1 file=$2
+  shift 2
+  timeout 300 "$native" cscript //nologo "$(windows "$file")" "$@" 2>/dev/null | tr -d '\r' >"$dir/$name.out"
+}
+# Wine's script host reports no script error and ends with 0: every script's
+# output is compared whole, so a script that stopped early shows.
+same() { # name, expected text
+  diff -u <(printf '%s\n' "$2") "$dir/$1.out" >"$dir/$1.diff" || { cat "$dir/$1.diff"; return 1; }
+}
+
+if [ "$mode" = clients ]; then
+  exe=${1:?test executable}
+  shift
+  kv_start_smtp "$dir/sink"
+  KV_AUTO_SMTP_PORT=$KV_SMTP_PORT KV_AUTO_SINK_DIR=$(windows "$dir/sink") KV_AUTO_REFUSED_PORT=$(kv_free_port) \
+    "$wine" "$exe" "$@"
+  exit $?
+fi
+[ "$mode" = scripts ] || kv_fail "unknown mode $mode"
+
+kv_start_smtp "$dir/sink" tim tanstaaf
+kv_start_pop3 "$dir/pop3" anna secret
+# A GIF of one pixel for the inline picture, and a text file to attach.
+printf 'GIF89a\x01\x00\x01\x00\x80\x00\x00\x00\x00\x00\xff\xff\xff!\xf9\x04\x01\x00\x00\x00\x00,\x00\x00\x00\x00\x01\x00\x01\x00\x00\x02\x02D\x01\x00;' >"$dir/chart.gif"
+cp "$root/samples/notes.txt" "$dir/notes.txt"
+
+script send "$root/samples/vbscript/send_mail.vbs" 127.0.0.1 "$KV_SMTP_PORT" report@example.org anna@example.org \
+  "$(windows "$dir/chart.gif")" "$(windows "$dir/notes.txt")" tim tanstaaf
+check "send_mail.vbs" same send "sent: 2 bodies, 1 attachment"
+check "the mail as it arrived" "$kv_python" "$here/check_mail.py" sent "$dir/sink/1.eml" "$dir/chart.gif" \
+  "$dir/notes.txt" report@example.org anna@example.org
+
+mail() { # subject, body; a plain mail as delivered
+  printf 'From: Bob <bob@example.org>\r\nTo: anna@example.org\r\nSubject: %s\r\nMessage-ID: <%s@example.org>\r\n' "$1" "${1// /.}"
+  printf 'Date: Mon, 7 Oct 2024 09:00:00 +0200\r\nMIME-Version: 1.0\r\nContent-Type: text/plain; charset=us-ascii\r\n\r\n%s\r\n' "$2"
+}
+mail Agenda "Items for Monday." >"$dir/m1"
+mail Invoice "Please pay." >"$dir/m2"
+cp "$dir/sink/1.eml" "$dir/m3"
+kv_deliver anna 1.kv "$dir/m1"
+kv_deliver anna 2.kv "$dir/m2"
+kv_deliver anna 3.kv "$dir/m3"
+script list "$root/samples/vbscript/list_mailbox.vbs" 127.0.0.1 "$KV_POP3_PORT" anna secret Invoice
+check "list_mailbox.vbs" same list "3 mails
+mail: Agenda | Bob <bob@example.org>
+  body: text/plain, 19 characters
+mail: Invoice | Bob <bob@example.org>
+  body: text/plain, 13 characters
+mail: Report for October | report@example.org
+  body: text/plain, 39 characters
+  body: multipart/related, 131 characters
+  attachment: notes.txt, $(stat -c %s "$dir/notes.txt") bytes
+deleted: 1"
+check "only the invoice was deleted" [ "$(kv_messages_left anna)" = 2 ]
+check "the invoice is gone" bash -c "! grep -rqs 'Subject: Invoice' '$KV_POP3_DIR/mail/anna'"
+
+script walk "$root/samples/jscript/walk_mail.js" "$(windows "$dir/notes.txt")" "$(windows "$dir/saved.eml")"
+check "walk_mail.js" same walk "to: charles@example.org
+to: mary@example.org
+cc: office@example.org
+body: text/plain 27
+body: text/html 39
+attachment: notes.txt $(stat -c %s "$dir/notes.txt")
+saved: Notes on the engine"
+check "the saved mail" "$kv_python" "$here/check_mail.py" saved "$dir/saved.eml" "$dir/notes.txt"
+
+script errors "$here/errors.vbs" "$(kv_free_port)"
+check "errors.vbs" same errors "errors: 0 failed"
+
+[ "$failed" -eq 0 ] || { echo "$failed failed"; exit 1; }
+echo "scripts: all passed"
