@@ -147,6 +147,7 @@ TEST_F(KvmailTest, ExitCodesAndErrorRecords) {
         {send + " -x", 2, "unknown option '-x'"},
         {send + " --password-file missing.pw", 2, "option '--password-file': cannot read 'missing.pw'"},
         {"fetch 1x --server 127.0.0.1", 2, "fetch wants a message number from 1, not '1x'"},
+        {"--trace=1 info", 2, "option '--trace' takes no value"},
     };
     for (const Case &c : cases) {
         Result r = Kvmail(c.args, dir);

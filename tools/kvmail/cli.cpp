@@ -213,8 +213,10 @@ bool ParseArguments(int argc, char **argv, Args &args, std::string &error) {
             continue;
         }
         if (c == '?') {
-            error = optopt ? std::string("unknown option '-") + char(optopt) + "'"
-                           : "unknown or ambiguous option '" + Named(argv[optind - 1]) + "'";
+            // getopt names a long option given a value it does not take by its code.
+            error = optopt >= kLongBase ? "option '--" + std::string(kRules[optopt - kLongBase].name) + "' takes no value"
+                    : optopt ? std::string("unknown option '-") + char(optopt) + "'"
+                             : "unknown or ambiguous option '" + Named(argv[optind - 1]) + "'";
             return false;
         }
         int code = c == ':' ? optopt : c;
