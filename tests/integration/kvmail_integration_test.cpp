@@ -1,6 +1,6 @@
 // kvmail, the command-line host, as a user runs it: the outbox without a
-// server, a real send, refused recipients, a mailbox with hostile names, and
-// its exit codes.
+// server, a real send, refused recipients, a mailbox with hostile names, an
+// IMAP folder, and its exit codes.
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -12,6 +12,7 @@
 
 #include "fixtures.h"
 #include "orkv14.h"
+#include "script_server.h"
 
 namespace {
 
@@ -148,6 +149,7 @@ TEST_F(KvmailTest, ExitCodesAndErrorRecords) {
         {send + " --password-file missing.pw", 2, "option '--password-file': cannot read 'missing.pw'"},
         {"fetch 1x --server 127.0.0.1", 2, "fetch wants a message number from 1, not '1x'"},
         {"--trace=1 info", 2, "option '--trace' takes no value"},
+        {"list --folder Sent --server 127.0.0.1", 2, "option '--folder' wants --imap"},
     };
     for (const Case &c : cases) {
         Result r = Kvmail(c.args, dir);
@@ -157,12 +159,15 @@ TEST_F(KvmailTest, ExitCodesAndErrorRecords) {
     EXPECT_EQ(sink.Message(1), "");
 }
 
-TEST_F(KvmailTest, MailboxListFetchDelete) {
-    if (!fixtures::Dovecot::Available()) GTEST_SKIP() << "dovecot is not installed";
+// One dovecot for both providers: POP3 lists and answers read N with E_NOTIMPL;
+// an IMAP folder lists, loads byte for byte, keeps read flags and deletions.
+TEST_F(KvmailTest, MailboxListFetchReadDelete) {
+    if (!fixtures::Dovecot::ImapAvailable()) GTEST_SKIP() << "dovecot's IMAP server is not installed";
     fixtures::Dovecot server;
+    server.imap = true;
     ASSERT_TRUE(server.Start("reader", "pw", false));
-    server.Deliver("reader", "1000000001.M1P1.test",
-                   "From: Alice <alice@example.org>\r\nSubject: first\r\n\r\nhello\r\n");
+    const std::string first = "From: Alice <alice@example.org>\r\nSubject: first\r\n\r\nhello\r\n..\r\n";
+    server.Deliver("reader", "1000000001.M1P1.test", first);
     // Hostile names: a path out of the directory, a dot file, the mail's own
     // file name, twice the same name, none at all.
     std::string parts;
@@ -174,17 +179,36 @@ TEST_F(KvmailTest, MailboxListFetchDelete) {
                    "From: Bob <bob@example.org>\r\nSubject: second\r\nMIME-Version: 1.0\r\n"
                    "Content-Type: multipart/mixed; boundary=\"b\"\r\n\r\n--b\r\nContent-Type: text/plain\r\n\r\nbody\r\n" +
                        parts + "--b--\r\n");
-    std::string server_args = "--server 127.0.0.1 --port " + std::to_string(server.Port()) + " --user reader --password pw";
-    Result list = Kvmail("list " + server_args, dir);
-    ASSERT_EQ(list.code, 0) << list.out;
-    EXPECT_NE(list.out.find("2 message(s)"), std::string::npos) << list.out;
-    EXPECT_NE(list.out.find("second\n"), std::string::npos) << list.out;
-
+    std::ofstream(dir + "/pw") << "pw\n";
     std::filesystem::create_directory(dir + "/got");
     std::ofstream(dir + "/got/bashrc") << "mine";
-    Result fetch = Kvmail("fetch 2 " + server_args + " --out got", dir);
-    ASSERT_EQ(fetch.code, 0) << fetch.out;
-    EXPECT_NE(fixtures::ReadFile(dir + "/got/2.eml").find("Subject: second"), std::string::npos);
+    const std::string user = " --server 127.0.0.1 --user reader --password-file pw --port ";
+    const std::string pop3 = user + std::to_string(server.Port()), imap = " --imap" + user + std::to_string(server.ImapPort());
+    const std::string listed = "2 message(s)\n   1  Alice <alice@example.org>       first\n";
+    const struct {
+        std::string args;
+        int code;
+        std::string says;
+    } cases[] = {
+        {"list" + pop3, 0, listed},
+        {"list" + imap, 0, listed},
+        {"fetch 1" + imap, 0, "./1.eml (" + std::to_string(first.size()) + " bytes)\n"},
+        {"fetch 2 --out got" + imap, 0, "got/2.eml ("},
+        {"fetch 2 --out note.txt/got" + imap, 1, "cannot write 'note.txt/got/2.eml'"},
+        {"read 2" + imap, 0, "message 2 marked as read\n"},
+        // Left out as read: message 2 only; fetching message 1 did not mark it.
+        {"list --option QueryUnreadMailsOnly=1" + imap, 0, "1 message(s)\n   1  Alice"},
+        {"read 1" + pop3, 1, "marking as read failed: the POP3 provider does not do that (E_NOTIMPL)\n"},
+        {"delete 1" + imap, 0, "message 1 deleted\n"},
+        {"fetch 9" + imap, 2, "no message 9 in a mailbox of 1\n"},
+        {"list --folder Nope" + imap, 1, "connecting failed\n  error -6: unexpected reply 'a2 NO Mailbox doesn't exist: Nope"},
+    };
+    for (const auto &c : cases) {
+        Result r = Kvmail(c.args, dir);
+        EXPECT_EQ(r.code, c.code) << c.args << "\n" << r.out;
+        EXPECT_NE(r.out.find(c.says), std::string::npos) << c.args << "\n" << r.out;
+    }
+    EXPECT_EQ(fixtures::ReadFile(dir + "/1.eml"), first);
     EXPECT_EQ(fixtures::ReadFile(dir + "/got/bashrc"), "mine");
     std::set<std::string> written;
     for (auto &e : std::filesystem::directory_iterator(dir + "/got")) written.insert(e.path().filename());
@@ -192,15 +216,27 @@ TEST_F(KvmailTest, MailboxListFetchDelete) {
                                               "same-1.txt", "attachment"}));
     EXPECT_EQ(fixtures::ReadFile(dir + "/got/same-1.txt"), std::string("\x00\x01\x02\x03", 4));
     EXPECT_FALSE(std::filesystem::exists(dir + "/data.bin"));
-    Result unwritable = Kvmail("fetch 2 " + server_args + " --out note.txt/got", dir);
-    EXPECT_EQ(unwritable.code, 1) << unwritable.out;
-    EXPECT_NE(unwritable.out.find("cannot write 'note.txt/got/2.eml'"), std::string::npos) << unwritable.out;
-
-    Result del = Kvmail("delete 1 " + server_args, dir);
-    EXPECT_EQ(del.code, 0) << del.out;
     EXPECT_EQ(server.MessagesLeft("reader"), 1u);
-    Result wrong = Kvmail("fetch 9 " + server_args, dir);
-    EXPECT_EQ(wrong.code, 2) << wrong.out;
+}
+
+// Without UIDPLUS the server removes a deleted mail only when the session
+// ends; if it refuses then, the mail is still there and kvmail must say so.
+TEST_F(KvmailTest, ADeletionTheServerDidNotCompleteFails) {
+    testsupport::ScriptServer server;
+    server.Send("* OK [CAPABILITY IMAP4rev1] hi\r\n")
+        .Expect("a1 LOGIN \"me\" \"pw\"\r\n").Send("a1 OK [CAPABILITY IMAP4rev1] in\r\n")
+        .Expect("a2 SELECT \"INBOX\"\r\n").Send("* 1 EXISTS\r\n* OK [UIDVALIDITY 5] v\r\na2 OK done\r\n")
+        .Expect("a3 UID FETCH 1:* (UID FLAGS RFC822.SIZE)\r\n").Send("* 1 FETCH (UID 7 FLAGS () RFC822.SIZE 12)\r\na3 OK\r\n")
+        .Expect("a4 UID FETCH 7 (UID BODY.PEEK[HEADER])\r\n").Send("* 1 FETCH (UID 7 BODY[HEADER] {12}\r\nSubject: x\r\n)\r\na4 OK\r\n")
+        .Expect("a5 UID STORE 7 +FLAGS.SILENT (\\Deleted)\r\n").Send("a5 OK\r\n")
+        .Expect("a6 EXPUNGE\r\n").Send("a6 NO [CANNOT] \x1b[2Jnot now\r\n")
+        .Expect("a7 LOGOUT\r\n").Send("* BYE\r\na7 OK\r\n");
+    server.Start();
+    Result r = Kvmail("delete 1 --imap --server 127.0.0.1 --user me --password pw --port " + std::to_string(server.Port()), dir);
+    EXPECT_TRUE(server.Finish()) << server.Failure();
+    EXPECT_EQ(r.code, 1) << r.out;
+    EXPECT_NE(r.out.find("ending the session failed\n  error -6: clsIMAPMailConnection::OnDisconnect(): the deleted mails "
+                         "were not removed: unexpected reply 'a6 NO [CANNOT] \\x1B[2Jnot now'"), std::string::npos) << r.out;
 }
 
 } // namespace

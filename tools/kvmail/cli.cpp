@@ -17,20 +17,22 @@ namespace {
 const char kUsage[] =
     "Usage: kvmail [OPTION]... COMMAND [ARGUMENT]...\n"
     "A command-line host of the orkv14 mail component: composes and sends mail,\n"
-    "reads a POP3 mailbox, shows message files. Options may stand before or after\n"
-    "the command, as --name=VALUE or --name VALUE; -- ends them.\n"
+    "reads a POP3 mailbox or an IMAP folder, shows message files. Options may stand\n"
+    "before or after the command, as --name=VALUE or --name VALUE; -- ends them.\n"
     "\n"
     "Commands:\n"
     "  info                  the component's banner and which providers work here\n"
     "  send                  compose a mail and send it; without --server or\n"
     "                        --settings it goes to the outbox directory instead\n"
     "  render                print the RFC 822 text of a composed mail\n"
-    "  list                  list the POP3 mailbox: number, sender, subject\n"
+    "  list                  list the mailbox (POP3, or with --imap an IMAP folder):\n"
+    "                        number, sender, subject\n"
     "  fetch N               write message N as N.eml and its attachments into the\n"
     "                        --out directory; names from the mail are reduced to safe\n"
     "                        base names and never replace a file (a suffix\n"
     "                        such as data-1.bin makes them unique)\n"
     "  delete N              delete message N from the mailbox\n"
+    "  read N                mark message N as read (IMAP; POP3 keeps no read flags)\n"
     "  show FILE.eml         print the headers, bodies and attachments of a message file\n"
     "  config export|import  print the settings strings stored under --app KEY, or\n"
     "                        store the one in --settings FILE there\n"
@@ -46,9 +48,12 @@ const char kUsage[] =
     "                        become inline pictures\n"
     "      --attach=FILE     an attachment (may be repeated)\n"
     "\n"
-    "Server (send, list, fetch, delete):\n"
+    "Server (send, list, fetch, read, delete):\n"
     "      --provider=NAME   smtp (the default) or cdosys, for send\n"
-    "      --server=HOST     the SMTP or POP3 server\n"
+    "      --imap            list, fetch, read and delete in an IMAP folder instead\n"
+    "                        of the POP3 mailbox\n"
+    "      --folder=NAME     the IMAP folder (default INBOX)\n"
+    "      --server=HOST     the SMTP, POP3 or IMAP server\n"
     "      --port=N          its port, 1 to 65535\n"
     "      --user=NAME       the user to log on as\n"
     "      --password-file=FILE  the password: the first line of FILE\n"
@@ -57,7 +62,8 @@ const char kUsage[] =
     "                        KVMAIL_PASSWORD\n"
     "      --token-file=FILE an OAuth 2.0 access token: the first line of FILE\n"
     "      --settings=FILE   a settings string (as config export prints it)\n"
-    "      --option=NAME=VALUE  any option of the connection (may be repeated)\n"
+    "      --option=NAME=VALUE  any option of the connection (may be repeated), such\n"
+    "                        as TLSMode=starttls or TLSMode=implicit and TLSCAFile=FILE\n"
     "      --timeout=MS      the socket timeout in milliseconds\n"
     "      --outbox=DIR      where send keeps a mail without a server, or one that\n"
     "                        could not be sent (default: outbox)\n"
@@ -106,20 +112,24 @@ const CommandHelp kCommandHelp[] = {
      "  directory (default ./outbox) instead; a mail that could not be sent is kept there.\n"
      "  Exit status 3: some recipients were refused, the others have the mail.\n"},
     {"render", "Usage: kvmail render COMPOSE-OPTIONS\n  Prints the RFC 822 text of the composed mail (the options of send).\n"},
-    {"list", "Usage: kvmail list --server HOST [--port N] --user NAME [--password-file FILE] [--settings FILE]\n"
-             "  Lists the POP3 mailbox: number, sender, subject.\n"},
-    {"fetch", "Usage: kvmail fetch N --server HOST ... [--out DIR]\n"
+    {"list", "Usage: kvmail list [--imap [--folder NAME]] --server HOST [--port N] --user NAME\n"
+             "                   [--password-file FILE] [--token-file FILE] [--settings FILE]\n"
+             "  Lists the POP3 mailbox, or with --imap the IMAP folder (default INBOX): number,\n"
+             "  sender, subject. N of the other commands is the number it shows.\n"},
+    {"fetch", "Usage: kvmail fetch N [--imap [--folder NAME]] --server HOST ... [--out DIR]\n"
               "  Writes message N as DIR/N.eml and its attachments into DIR (default .), each under\n"
               "  a safe base name that does not exist yet.\n"},
-    {"delete", "Usage: kvmail delete N --server HOST ...\n"
-               "  Deletes message N; the server removes it at the end of the session.\n"},
+    {"delete", "Usage: kvmail delete N [--imap [--folder NAME]] --server HOST ...\n"
+               "  Deletes message N; the server removes it at once or when the session ends.\n"},
+    {"read", "Usage: kvmail read N --imap [--folder NAME] --server HOST ...\n"
+             "  Marks message N as read on the server. POP3 keeps no read flags: exit status 1.\n"},
     {"show", "Usage: kvmail show FILE.eml\n"
              "  Prints the headers, the bodies with their related parts, and the attachments with sizes.\n"},
     {"config", "Usage: kvmail config export --app KEY\n       kvmail config import --app KEY --settings FILE\n"
                "  Prints the settings strings stored under an application key, or stores one there.\n"},
 };
 
-enum Kind { kText, kNumber, kPassword, kPasswordFile, kTokenFile, kLevel, kTrace, kHelp, kVersion };
+enum Kind { kText, kFlag, kNumber, kPassword, kPasswordFile, kTokenFile, kLevel, kTrace, kHelp, kVersion };
 
 struct Rule {
     const char *name;
@@ -136,12 +146,12 @@ const Rule kRules[] = {
     {"settings", kText, 0, 0},  {"option", kText, 0, 0},     {"timeout", kNumber, 1, INT_MAX},
     {"outbox", kText, 0, 0},    {"out", kText, 0, 0},        {"app", kText, 0, 0},
     {"verbose", kLevel, 0, 255}, {"trace", kTrace, 0, 0},    {"help", kHelp, 0, 0},
-    {"version", kVersion, 0, 0},
+    {"version", kVersion, 0, 0}, {"imap", kFlag, 0, 0},     {"folder", kText, 0, 0},
 };
 constexpr size_t kRuleCount = sizeof kRules / sizeof kRules[0];
 constexpr int kLongBase = 256;
 
-bool TakesValue(Kind k) { return k != kTrace && k != kHelp && k != kVersion; }
+bool TakesValue(Kind k) { return k != kFlag && k != kTrace && k != kHelp && k != kVersion; }
 
 bool Number(const char *text, long min, long max, long &value) {
     errno = 0;
@@ -264,6 +274,9 @@ bool ParseArguments(int argc, char **argv, Args &args, std::string &error) {
         case kText:
             args.values[rule.name].push_back(optarg);
             break;
+        case kFlag:
+            args.values[rule.name].push_back("");
+            break;
         }
     }
     for (; optind < argc; ++optind) Operand(argv[optind]);
@@ -273,11 +286,21 @@ bool ParseArguments(int argc, char **argv, Args &args, std::string &error) {
     if (!args.token)
         if (const char *t = std::getenv("KVMAIL_TOKEN")) args.token = t;
 
+    if (args.help) return true;
     long n = 0;
-    if (!args.help && (args.command == "fetch" || args.command == "delete") &&
-        (args.positional.empty() || !Number(args.positional[0].c_str(), 1, INT_MAX, n))) {
-        error = args.command + " wants a message number from 1, not '" +
+    const std::string &c = args.command;
+    bool numbered = c == "fetch" || c == "delete" || c == "read";
+    if (numbered && (args.positional.empty() || !Number(args.positional[0].c_str(), 1, INT_MAX, n))) {
+        error = c + " wants a message number from 1, not '" +
                 (args.positional.empty() ? std::string() : args.positional[0]) + "'";
+        return false;
+    }
+    if ((args.Has("imap") || args.Has("folder")) && !numbered && c != "list") {
+        error = "options '--imap' and '--folder' are for list, fetch, read and delete";
+        return false;
+    }
+    if (args.Has("folder") && !args.Has("imap")) {
+        error = "option '--folder' wants --imap: a POP3 server has one mailbox";
         return false;
     }
     return true;

@@ -78,6 +78,15 @@ int Fail(const char *what, IKvMailConnection2 *c) {
     return kExitFailed;
 }
 
+// A provider that does not do what was asked may still leave a record.
+int NotDone(const char *what, const char *provider, IKvMailConnection2 *c) {
+    std::fprintf(stderr, "kvmail: %s failed: the %s provider does not do that (E_NOTIMPL)\n", what, provider);
+    LONG code = 0;
+    bool recorded = !ErrorLines(c, code).empty() || code != 0;
+    if (recorded) std::fprintf(stderr, "  %s\n", ErrorRecord(c).c_str());
+    return kExitFailed;
+}
+
 int Usage(const std::string &message) {
     std::fprintf(stderr, "kvmail: %s\nTry 'kvmail --help' for more information.\n", message.c_str());
     return kExitUsage;
@@ -99,7 +108,8 @@ bool Configure(IKvMailConnection2 *c, const Args &args) {
         c->SetOption(nullptr, Variant(text).get());
     }
     const std::pair<const char *, const char *> named[] = {
-        {"server", "ServerAddress"}, {"port", "ServerPort"}, {"user", "ServerUser"}, {"timeout", "SocketTimeout"}};
+        {"server", "ServerAddress"}, {"port", "ServerPort"}, {"user", "ServerUser"}, {"timeout", "SocketTimeout"},
+        {"folder", "Folder"}};
     for (const auto &n : named)
         if (args.Has(n.first)) SetOption(c, n.second, args.One(n.first));
     for (const std::string &o : args.All("option")) {
@@ -319,7 +329,8 @@ std::string Header(IKvMail2 *mail, const char *name) {
 
 // Connects to the mailbox and lists it; the mails stay in the connection.
 bool OpenMailbox(IClassFactory *factory, const Args &args, Ptr<IKvMailConnection2> &c, std::vector<Ptr<IKvMail2>> &mails) {
-    if (!Create(factory, IID_IKvPOP3RecvConnection, c) || !Configure(c.get(), args)) return false;
+    const IID &selector = args.Has("imap") ? IID_IKvIMAPRecvConnection : IID_IKvPOP3RecvConnection;
+    if (!Create(factory, selector, c) || !Configure(c.get(), args)) return false;
     if (FAILED(c->Connect())) {
         Fail("connecting", c.get());
         return false;
@@ -372,25 +383,36 @@ int Mailbox(IClassFactory *factory, const Args &args) {
     std::vector<Ptr<IKvMail2>> mails;
     if (!OpenMailbox(factory, args, c, mails)) return kExitFailed;
     int rc = kExitOk;
+    const std::string &command = args.command;
     size_t wanted = args.positional.empty() ? 0 : size_t(std::strtoul(args.positional[0].c_str(), nullptr, 10));
-    if (args.command != "list" && (wanted == 0 || wanted > mails.size())) {
+    Bstr cookie;
+    if (wanted > 0 && wanted <= mails.size()) mails[wanted - 1]->GetCookie(cookie.put());
+    std::string done;
+    if (command != "list" && (wanted == 0 || wanted > mails.size())) {
         std::fprintf(stderr, "kvmail: no message %zu in a mailbox of %zu\n", wanted, mails.size());
         rc = kExitUsage;
-    } else if (args.command == "list") {
+    } else if (command == "list") {
         std::printf("%zu message(s)\n", mails.size());
         for (size_t i = 0; i < mails.size(); ++i)
             std::printf("%4zu  %-30.30s  %s\n", i + 1, Header(mails[i].get(), "From").c_str(),
                         Header(mails[i].get(), "Subject").c_str());
-    } else if (args.command == "delete") {
-        Bstr cookie;
-        mails[wanted - 1]->GetCookie(cookie.put());
+    } else if (command == "delete") {
         if (FAILED(c->DeleteMail(cookie.get()))) rc = Fail("deleting", c.get());
-        else std::printf("message %zu deleted\n", wanted);
+        else done = "message " + std::to_string(wanted) + " deleted";
+    } else if (command == "read") {
+        HRESULT hr = c->MarkMailAsRead(cookie.get());
+        if (hr == E_NOTIMPL) rc = NotDone("marking as read", args.Has("imap") ? "IMAP" : "POP3", c.get());
+        else if (FAILED(hr)) rc = Fail("marking as read", c.get());
+        else done = "message " + std::to_string(wanted) + " marked as read";
     } else {
         rc = Fetch(c.get(), mails[wanted - 1].get(), wanted, args);
     }
     mails.clear();
-    c->Disconnect();
+    // Without UIDPLUS an IMAP server removes deleted mails only now: a failure
+    // here means the mail is still there.
+    HRESULT ended = c->Disconnect();
+    if (rc == kExitOk && FAILED(ended)) rc = Fail("ending the session", c.get());
+    else if (rc == kExitOk && !done.empty()) std::printf("%s\n", done.c_str());
     return rc;
 }
 
@@ -503,6 +525,7 @@ int Info(IClassFactory *factory, IKvLog *log, StderrSink &sink) {
     if (!echo) log->SetOutputMode(KVLOG_MODE_OFF);
     static const Provider providers[] = {
         {"SMTP", "send", &IID_IKvSMTPSendConnection},     {"POP3", "receive", &IID_IKvPOP3RecvConnection},
+        {"IMAP", "receive", &IID_IKvIMAPRecvConnection},
         {"SMAPI", "send", &IID_IKvSMAPISendConnection},   {"SMAPI", "receive", &IID_IKvSMAPIRecvConnection},
         {"XMAPI", "send", &IID_IKvXMAPISendConnection},   {"XMAPI", "receive", &IID_IKvXMAPIRecvConnection},
         {"CDOSYS", "send", &IID_IKvCDOSYSSendConnection}, {"CDOSYS", "receive", &IID_IKvCDOSYSRecvConnection},
@@ -560,7 +583,7 @@ int main(int argc, char **argv) {
     if (cmd == "info") rc = Info(factory.get(), log.get(), sink);
     else if (cmd == "send") rc = Send(factory.get(), args, false);
     else if (cmd == "render") rc = Send(factory.get(), args, true);
-    else if (cmd == "list" || cmd == "fetch" || cmd == "delete") rc = Mailbox(factory.get(), args);
+    else if (cmd == "list" || cmd == "fetch" || cmd == "delete" || cmd == "read") rc = Mailbox(factory.get(), args);
     else if (cmd == "show") rc = Show(factory.get(), args);
     else if (cmd == "config") rc = Config(factory.get(), args);
     else rc = Usage("unknown command '" + EscapeText(cmd) + "'");
