@@ -244,7 +244,7 @@ void clsIMAPMailConnection::Logon(const String &host, uint16_t port) {
         if (c.compare(0, 5, "AUTH=") == 0) names += c.substr(5) + " ";
     uint32_t offered = SaslMechanismsIn(names);
     auto refused = [this](const String &reply) {
-        NtfyConnectionState(5, 0);
+        NtfyConnectionState(kEventLoggedOn, 0);
         clsExcept e(-8, Format("unexpected reply '%s'", PrintableText(reply).c_str()));
         e.Push("authentication failed!");
         return e;
@@ -263,7 +263,7 @@ void clsIMAPMailConnection::Logon(const String &host, uint16_t port) {
         if (outcome.result != SaslResult::NotOffered) throw refused(outcome.reply);
     }
     if (Offers("LOGINDISABLED")) {
-        NtfyConnectionState(5, 0);
+        NtfyConnectionState(kEventLoggedOn, 0);
         throw clsExcept(-8, "the server takes no LOGIN on this connection (LOGINDISABLED) and no mechanism this "
                             "client has");
     }
@@ -304,7 +304,7 @@ void clsIMAPMailConnection::SelectFolder() {
 }
 
 HRESULT clsIMAPMailConnection::OnConnect() {
-    SetState(0);
+    SetState(kOpening);
     capabilities_.clear();
     sizes_.clear();
     bye_.clear();
@@ -320,7 +320,7 @@ HRESULT clsIMAPMailConnection::OnConnect() {
         uint16_t port = uint16_t(ReadIntOption("ServerPort", 143));
         socket_.SetLiteralBudget(clsImapParser::kDefaultLiteralBudget);
         socket_.Connect(host, port, uint32_t(ReadIntOption("SocketTimeout", 10000)));
-        NtfyConnectionState(3, 1);
+        NtfyConnectionState(kEventServer, 1);
         if (mode == TlsMode::Implicit) socket_.StartTls(ReadTlsOptions(*this, host));
         clsImapResponse greeting = socket_.Read();
         bool preauth = greeting.kind == Kind::Untagged && greeting.status == "PREAUTH";
@@ -330,7 +330,7 @@ HRESULT clsIMAPMailConnection::OnConnect() {
                                        PrintableText(greeting.line).c_str()));
         }
         SetState(kConnecting);
-        NtfyConnectionState(4, 0);
+        NtfyConnectionState(kEventLogon, 0);
         if (greeting.code == "CAPABILITY") SetCapabilities(greeting.codeText);
         if (capabilities_.empty()) AskCapabilities();
         if (!preauth) {
@@ -339,13 +339,13 @@ HRESULT clsIMAPMailConnection::OnConnect() {
         } else if (mode == TlsMode::StartTls) {
             throw clsExcept(-5, "TLS required, but the server logged the connection on before STARTTLS (PREAUTH)");
         }
-        NtfyConnectionState(5, 1);
+        NtfyConnectionState(kEventLoggedOn, 1);
         if (capabilities_.empty()) AskCapabilities();
         SelectFolder();
         SetState(kConnected);
         return S_OK;
     } catch (clsExcept &e) {
-        NtfyConnectionState(3, 0);
+        NtfyConnectionState(kEventServer, 0);
         Close();
         e.Push("[clsIMAPMailConnection::OnConnect]");
         throw;
@@ -388,7 +388,7 @@ HRESULT clsIMAPMailConnection::OnQueryMailbox(BYTE complete) {
     try {
         // Without a connection the mailbox counts as empty, as with POP3.
         if (State() != kConnected || !socket_.HasSocket()) {
-            SendEvent(10, 0);
+            SendEvent(kEventMailbox, 0);
             return S_OK;
         }
         auto untagged = [this](clsImapResponse &u) { Untagged(u); };
@@ -415,7 +415,7 @@ HRESULT clsIMAPMailConnection::OnQueryMailbox(BYTE complete) {
         }
         std::sort(uids.begin(), uids.end());
         uids.erase(std::unique(uids.begin(), uids.end()), uids.end());
-        SendEvent(10, LONG(uids.size()));
+        SendEvent(kEventMailbox, LONG(uids.size()));
 
         const char *item = !complete ? "BODY.PEEK[HEADER]" : ReadBoolOption("QueryMarksMailsAsRead") ? "BODY[]" : "BODY.PEEK[]";
         const char *echo = complete ? "BODY[]" : "BODY[HEADER]";
@@ -431,7 +431,7 @@ HRESULT clsIMAPMailConnection::OnQueryMailbox(BYTE complete) {
                 if (failed || outOfMemory || !ToUid(FetchItem(r, "UID"), uid) || !text ||
                     text->kind != clsImapValue::Kind::String || !std::binary_search(uids.begin(), uids.end(), uid))
                     return;
-                SendEvent(11, ++n);
+                SendEvent(kEventMailboxItem, ++n);
                 IKvMail *mail = CreateReceivedMail(ImapMailId(uidValidity_, uid));
                 if (!mail) {
                     outOfMemory = true;

@@ -120,7 +120,7 @@ int clsPOP3MailConnection::AuthOAuth(bool bearer, const String &token, const Str
 }
 
 HRESULT clsPOP3MailConnection::OnConnect() {
-    SetState(0);
+    SetState(kOpening);
     try {
         TlsMode mode = ReadTlsMode(*this);
         socket_.SetProxyResolveRemote(ReadProxyResolveRemote(*this));
@@ -131,11 +131,11 @@ HRESULT clsPOP3MailConnection::OnConnect() {
         String host = ReadTextOptionA("ServerAddress");
         uint16_t port = uint16_t(ReadIntOption("ServerPort", 110));
         socket_.Connect(host, port, uint32_t(ReadIntOption("SocketTimeout", 10000)));
-        NtfyConnectionState(3, 1);
+        NtfyConnectionState(kEventServer, 1);
         if (mode == TlsMode::Implicit) socket_.StartTls(ReadTlsOptions(*this, host));
         socket_.SocketQuery(String(), false, false);
         SetState(kConnecting);
-        NtfyConnectionState(4, 0);
+        NtfyConnectionState(kEventLogon, 0);
 
         String greeting = socket_.ReplyLines().empty() ? String() : socket_.ReplyLines().front();
         String rest = greeting.size() > 4 ? greeting.substr(4) : String();
@@ -153,10 +153,10 @@ HRESULT clsPOP3MailConnection::OnConnect() {
             bool bearer = Lists(capabilities, "SASL", "OAUTHBEARER");
             if (bearer || Lists(capabilities, "SASL", "XOAUTH2")) {
                 if (AuthOAuth(bearer, token, host, port) != 0) {
-                    NtfyConnectionState(5, 0);
+                    NtfyConnectionState(kEventLoggedOn, 0);
                     throw clsExcept(-8, "authentication failed!");
                 }
-                NtfyConnectionState(5, 1);
+                NtfyConnectionState(kEventLoggedOn, 1);
                 SetState(kConnected);
                 return S_OK;
             }
@@ -184,14 +184,14 @@ HRESULT clsPOP3MailConnection::OnConnect() {
             step("PASS " + password, true);
         }
         if (refused) {
-            NtfyConnectionState(5, 0);
+            NtfyConnectionState(kEventLoggedOn, 0);
             throw clsExcept(-8, Format("unexpected reply '%s'", refusal.c_str()));
         }
-        NtfyConnectionState(5, 1);
+        NtfyConnectionState(kEventLoggedOn, 1);
         SetState(kConnected);
         return S_OK;
     } catch (clsExcept &e) {
-        NtfyConnectionState(3, 0);
+        NtfyConnectionState(kEventServer, 0);
         OnDisconnect();
         e.Push("[clsPOP3MailConnection::OnConnect]");
         throw;
@@ -279,10 +279,10 @@ HRESULT clsPOP3MailConnection::OnQueryMailbox(BYTE complete) {
     // The slot stays alive while the listing reports to it.
     try {
         std::vector<uint32_t> numbers = ListMessages();
-        SendEvent(10, LONG(numbers.size()));
+        SendEvent(kEventMailbox, LONG(numbers.size()));
         auto lost = [] { return clsExcept(-2, "the connection to the server was lost"); };
         for (uint32_t n : numbers) {
-            SendEvent(11, LONG(n));
+            SendEvent(kEventMailboxItem, LONG(n));
             if (socket_.SocketQuerySingle(Format("UIDL %u", n)) != 0) throw lost();
             String id = Format("%u ", n);
             IKvMail *mail = CreateReceivedMail(id);

@@ -167,7 +167,7 @@ void clsSMTPMailConnection::StartTlsIfAsked(TlsMode mode, const String &name) {
 }
 
 HRESULT clsSMTPMailConnection::OnConnect() {
-    SetState(0);
+    SetState(kOpening);
     try {
         TlsMode mode = ReadTlsMode(*this);
         socket_.SetProxyResolveRemote(ReadProxyResolveRemote(*this));
@@ -177,7 +177,7 @@ HRESULT clsSMTPMailConnection::OnConnect() {
         String host = ReadTextOptionA("ServerAddress");
         uint16_t port = uint16_t(ReadIntOption("ServerPort", 25));
         socket_.Connect(host, port, uint32_t(ReadIntOption("SocketTimeout", 10000)));
-        NtfyConnectionState(3, 1);
+        NtfyConnectionState(kEventServer, 1);
         if (mode == TlsMode::Implicit) socket_.StartTls(ReadTlsOptions(*this, host));
         if (socket_.SocketWaitReply({220}) == -6) throw clsExcept(-6, "Logon unsuccessful");
 
@@ -210,7 +210,7 @@ HRESULT clsSMTPMailConnection::OnConnect() {
                 at = end + 1;
             }
         }
-        NtfyConnectionState(4, 0);
+        NtfyConnectionState(kEventLogon, 0);
         int result = 0;
         String token = ReadTextOptionA("OAuth2Token");
         if (!token.empty() && !oauthbearer && !xoauth2 && ReadTextOption("ServerPassword").empty())
@@ -230,14 +230,14 @@ HRESULT clsSMTPMailConnection::OnConnect() {
                 if (result == -8) throw clsExcept(-8, "authentication failed!");
             }
         }
-        NtfyConnectionState(5, result == 0 ? 1 : 0);
+        NtfyConnectionState(kEventLoggedOn, result == 0 ? 1 : 0);
         if (result == 0) {
             SetState(kConnected);
             return S_OK;
         }
         return E_FAIL;
     } catch (clsExcept &e) {
-        NtfyConnectionState(3, 0);
+        NtfyConnectionState(kEventServer, 0);
         OnDisconnect();
         e.Push("[clsSMTPMailConnection::OnConnect]");
         throw;
@@ -338,7 +338,7 @@ constexpr size_t kTextBlock = 1024 * 1024;
 } // namespace
 
 void clsSMTPMailConnection::SendText(clsMailText &text) {
-    SendEvent(8, 1);
+    SendEvent(kEventSend, 1);
     uint64_t size = text.Size();
     // Large blocks: one read and one send per block, and the system's send
     // buffer (often 16 KiB at the start) would make thousands of each.
@@ -364,7 +364,7 @@ void clsSMTPMailConnection::SendText(clsMailText &text) {
         position += n;
         uint64_t now = pal::TickCountMs();
         if (now - lastEvent >= 500 && size > 0) {
-            SendEvent(8, LONG(position * 100 / size));
+            SendEvent(kEventSend, LONG(position * 100 / size));
             lastEvent = now;
         }
     }
