@@ -9,6 +9,7 @@
 #include "mail/arpa_mail.h"
 #include "mail/reader.h"
 #include "providers/internet/sasl.h"
+#include "providers/internet/server_link.h"
 #include "runtime/com_util.h"
 
 namespace kv {
@@ -310,18 +311,11 @@ HRESULT clsIMAPMailConnection::OnConnect() {
     bye_.clear();
     expungeAtLogout_ = false;
     try {
-        TlsMode mode = ReadTlsMode(*this);
-        socket_.SetProxyResolveRemote(ReadProxyResolveRemote(*this));
-        if (!ReadTextOption("ProxyAddress").empty())
-            socket_.SetProxy(ReadTextOptionA("ProxyAddress"), ReadIntOption("ProxyPort", 1080),
-                             ReadTextOptionA("ProxyUser"), ReadTextOptionA("ProxyPassword"),
-                             ReadIntOption("ProxyType", 0));
-        String host = ReadTextOptionA("ServerAddress");
-        uint16_t port = uint16_t(ReadIntOption("ServerPort", 143));
+        clsServerLink link(*this, 143, clsServerLink::kProxyWhenAddressSet);
+        TlsMode mode = link.Mode();
         socket_.SetLiteralBudget(clsImapParser::kDefaultLiteralBudget);
-        socket_.Connect(host, port, uint32_t(ReadIntOption("SocketTimeout", 10000)));
-        NtfyConnectionState(kEventServer, 1);
-        if (mode == TlsMode::Implicit) socket_.StartTls(ReadTlsOptions(*this, host));
+        link.Open(socket_);
+        const String &host = link.Host();
         clsImapResponse greeting = socket_.Read();
         bool preauth = greeting.kind == Kind::Untagged && greeting.status == "PREAUTH";
         if (greeting.kind != Kind::Untagged || (greeting.status != "OK" && !preauth)) {
@@ -335,7 +329,7 @@ HRESULT clsIMAPMailConnection::OnConnect() {
         if (capabilities_.empty()) AskCapabilities();
         if (!preauth) {
             StartTlsIfAsked(mode, host);
-            Logon(host, port);
+            Logon(host, link.Port());
         } else if (mode == TlsMode::StartTls) {
             throw clsExcept(-5, "TLS required, but the server logged the connection on before STARTTLS (PREAUTH)");
         }

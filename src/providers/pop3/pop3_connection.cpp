@@ -14,7 +14,7 @@
 #include "pal/channel.h"
 #include "pal/system.h"
 #include "runtime/com_util.h"
-#include "providers/internet/security_options.h"
+#include "providers/internet/server_link.h"
 
 namespace kv {
 
@@ -26,7 +26,7 @@ clsPOP3MailConnection::clsPOP3MailConnection() : clsConnectionBase(false) {
     WriteTextOption("ServerPassword", u"");
     WriteTextOption("SenderDomain", Widen(ToLower(pal::ComputerName())));
     // "ProxyAddress" stays unset: the proxy options count only once it holds a value.
-    WriteIntOption("ProxyType", 0);
+    WriteIntOption("ProxyType", kProxyNone);
     WriteIntOption("ProxyPort", 1080);
     WriteTextOption("ProxyUser", u"");
     WriteTextOption("ProxyPassword", u"");
@@ -122,17 +122,11 @@ int clsPOP3MailConnection::AuthOAuth(bool bearer, const String &token, const Str
 HRESULT clsPOP3MailConnection::OnConnect() {
     SetState(kOpening);
     try {
-        TlsMode mode = ReadTlsMode(*this);
-        socket_.SetProxyResolveRemote(ReadProxyResolveRemote(*this));
-        if (!ReadTextOption("ProxyAddress").empty())
-            socket_.SetProxy(ReadTextOptionA("ProxyAddress"), ReadIntOption("ProxyPort", 1080),
-                             ReadTextOptionA("ProxyUser"), ReadTextOptionA("ProxyPassword"),
-                             ReadIntOption("ProxyType", 0));
-        String host = ReadTextOptionA("ServerAddress");
-        uint16_t port = uint16_t(ReadIntOption("ServerPort", 110));
-        socket_.Connect(host, port, uint32_t(ReadIntOption("SocketTimeout", 10000)));
-        NtfyConnectionState(kEventServer, 1);
-        if (mode == TlsMode::Implicit) socket_.StartTls(ReadTlsOptions(*this, host));
+        clsServerLink link(*this, 110, clsServerLink::kProxyWhenAddressSet);
+        TlsMode mode = link.Mode();
+        link.Open(socket_);
+        const String &host = link.Host();
+        uint16_t port = link.Port();
         socket_.SocketQuery(String(), false, false);
         SetState(kConnecting);
         NtfyConnectionState(kEventLogon, 0);

@@ -14,7 +14,7 @@
 #include "pal/system.h"
 #include "runtime/com_util.h"
 #include "runtime/regex.h"
-#include "providers/internet/security_options.h"
+#include "providers/internet/server_link.h"
 
 namespace kv {
 
@@ -27,7 +27,7 @@ clsSMTPMailConnection::clsSMTPMailConnection() : clsConnectionBase(true) {
     WriteTextOption("ServerUser", u"");
     WriteTextOption("ServerPassword", u"");
     WriteBoolOption("POPBeforeSMTP", false);
-    WriteIntOption("ProxyType", 0);
+    WriteIntOption("ProxyType", kProxyNone);
     WriteTextOption("ProxyAddress", u"");
     WriteIntOption("ProxyPort", 1080);
     WriteTextOption("ProxyUser", u"");
@@ -169,16 +169,12 @@ void clsSMTPMailConnection::StartTlsIfAsked(TlsMode mode, const String &name) {
 HRESULT clsSMTPMailConnection::OnConnect() {
     SetState(kOpening);
     try {
-        TlsMode mode = ReadTlsMode(*this);
-        socket_.SetProxyResolveRemote(ReadProxyResolveRemote(*this));
+        clsServerLink link(*this, 25, clsServerLink::kProxyAlways);
+        TlsMode mode = link.Mode();
         if (ReadBoolOption("POPBeforeSMTP")) PopBeforeSmtp();
-        socket_.SetProxy(ReadTextOptionA("ProxyAddress"), ReadIntOption("ProxyPort", 1080),
-                         ReadTextOptionA("ProxyUser"), ReadTextOptionA("ProxyPassword"), ReadIntOption("ProxyType", 0));
-        String host = ReadTextOptionA("ServerAddress");
-        uint16_t port = uint16_t(ReadIntOption("ServerPort", 25));
-        socket_.Connect(host, port, uint32_t(ReadIntOption("SocketTimeout", 10000)));
-        NtfyConnectionState(kEventServer, 1);
-        if (mode == TlsMode::Implicit) socket_.StartTls(ReadTlsOptions(*this, host));
+        link.Open(socket_);
+        const String &host = link.Host();
+        uint16_t port = link.Port();
         if (socket_.SocketWaitReply({220}) == -6) throw clsExcept(-6, "Logon unsuccessful");
 
         String name = LogonName();
