@@ -165,7 +165,7 @@ int32_t clsSMTPSocket::CodeOf(const String &line) {
 
 bool clsSMTPSocket::Allowed(int32_t code) const {
     for (int32_t a : allowed_)
-        if (a == code) return true;
+        if (a < 10 ? SmtpClassOf(code) == a : a == code) return true;
     return false;
 }
 
@@ -199,6 +199,17 @@ bool clsSMTPSocket::SocketIsResponseComplete() {
     if (!Allowed(lastReplyCode_)) throw clsExcept(-6, Format("unexpected reply '%s'", final->c_str()));
     LogWrite(kLogDetails, "clsSMTPSocket::SocketIsResponseComplete: response is in allowed list -> OK");
     return true;
+}
+
+int32_t clsSMTPSocket::FirstLineCode() const {
+    if (replyLines_.empty() || replyLines_.front().size() < 3) return 0;
+    int32_t code = 0;
+    for (size_t i = 0; i < 3; ++i) {
+        char c = replyLines_.front()[i];
+        if (c < '0' || c > '9') return 0;
+        code = code * 10 + (c - '0');
+    }
+    return code;
 }
 
 int clsSMTPSocket::SocketQuery(const String &command, std::initializer_list<int32_t> allowed) {
@@ -237,10 +248,22 @@ int clsSMTPSocket::SocketWaitReply(std::initializer_list<int32_t> allowed) {
     }
 }
 
+Pop3Status Pop3StatusOf(std::string_view line) {
+    if (StartsWithNoCase(line, "+OK")) return Pop3Status::Ok;
+    if (StartsWithNoCase(line, "-ERR")) return Pop3Status::Error;
+    if (line == "+" || StartsWithNoCase(line, "+ ")) return Pop3Status::Continuation;
+    return Pop3Status::Other;
+}
+
 int clsPOP3Socket::CheckReplyLine(const String &line) {
-    if (StartsWithNoCase(line, "+OK")) return 0;
-    if (stepping_ && (StartsWithNoCase(line, "-ERR") || line == "+" || StartsWithNoCase(line, "+ "))) return 0;
-    if (StartsWithNoCase(line, "-ERR")) return -7;
+    switch (Pop3StatusOf(line)) {
+    case Pop3Status::Ok: return 0;
+    case Pop3Status::Error: return stepping_ ? 0 : -7;
+    case Pop3Status::Continuation:
+        if (stepping_) return 0;
+        break;
+    case Pop3Status::Other: break;
+    }
     throw clsExcept(-6, Format("Server response '%s' unexpected from a POP3 server", line.c_str()));
 }
 

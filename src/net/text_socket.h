@@ -77,6 +77,24 @@ class clsTextSocket : public clsSocket {
     size_t dataBytes_ = 0;
 };
 
+// The SMTP reply codes (RFC 5321, 4954) that the dialogue names. An allowed
+// code of one digit takes its whole class: kSmtpPositive is 200 to 299.
+enum SmtpReply : int32_t {
+    kSmtpPositive = 2,
+    kSmtpPermanentFailure = 5,
+    kSmtpReady = 220,
+    kSmtpClosing = 221,
+    kSmtpAuthenticated = 235,
+    kSmtpOk = 250,
+    kSmtpChallenge = 334,
+    kSmtpStartData = 354,
+    kSmtpUnknownCommand = 500,
+    kSmtpAuthFailed = 535,
+};
+
+// The class of a reply code: 2 for 250.
+constexpr int32_t SmtpClassOf(int32_t code) { return code / 100; }
+
 class clsSMTPSocket : public clsTextSocket {
   public:
     int CheckReplyLine(const String &line) override;
@@ -87,6 +105,8 @@ class clsSMTPSocket : public clsTextSocket {
     int SocketQueryWithUnexpected(const String &command, const std::vector<int32_t> &allowed);
     int SocketWaitReply(std::initializer_list<int32_t> allowed);
     int32_t LastReplyCode() const { return lastReplyCode_; }
+    // The first three characters of the reply's first line as a code; 0 when they are not three digits.
+    int32_t FirstLineCode() const;
 
   protected:
     void SkipRefusedReply() override;
@@ -98,6 +118,11 @@ class clsSMTPSocket : public clsTextSocket {
     std::vector<int32_t> allowed_;
     int32_t lastReplyCode_ = 0;
 };
+
+// How a POP3 reply line begins, compared without regard to case: "+OK",
+// "-ERR", or a SASL continuation ("+" alone, or "+ " and a challenge).
+enum class Pop3Status { Ok, Error, Continuation, Other };
+Pop3Status Pop3StatusOf(std::string_view line);
 
 class clsPOP3Socket : public clsTextSocket {
   public:

@@ -58,7 +58,9 @@ std::vector<String> clsPOP3MailConnection::TakeLines() {
 
 namespace {
 
-bool FirstIsOk(const std::vector<String> &reply) { return !reply.empty() && StartsWithNoCase(reply.front(), "+OK"); }
+bool FirstIsOk(const std::vector<String> &reply) {
+    return !reply.empty() && Pop3StatusOf(reply.front()) == Pop3Status::Ok;
+}
 
 // Whether a CAPA listing holds this capability, or with `argument` this SASL mechanism.
 bool Lists(const std::vector<String> &capabilities, std::string_view name, std::string_view argument = {}) {

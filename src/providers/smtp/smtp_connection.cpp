@@ -142,9 +142,10 @@ bool Offers(const std::vector<String> &ehlo, std::string_view keyword) {
 } // namespace
 
 void clsSMTPMailConnection::Hello(const String &name) {
-    if (socket_.SocketQuery("EHLO " + name, {250, 500}) != 0) throw clsExcept(-5, "EHLO was not responded correctly");
-    if (!socket_.ReplyLines().empty() && socket_.ReplyLines().front().compare(0, 3, "500") == 0)
-        if (socket_.SocketQuery("HELO " + name, {250, 500}) != 0)
+    if (socket_.SocketQuery("EHLO " + name, {kSmtpOk, kSmtpUnknownCommand}) != 0)
+        throw clsExcept(-5, "EHLO was not responded correctly");
+    if (socket_.FirstLineCode() == kSmtpUnknownCommand)
+        if (socket_.SocketQuery("HELO " + name, {kSmtpOk, kSmtpUnknownCommand}) != 0)
             throw clsExcept(-5, "HELO was not responded correctly");
     ehlo_ = socket_.ReplyLines();
 }
@@ -155,7 +156,7 @@ void clsSMTPMailConnection::StartTlsIfAsked(TlsMode mode, const String &name) {
         if (mode == TlsMode::Auto) return;
         throw clsExcept(-5, "TLS required, but the server does not offer STARTTLS");
     }
-    if (socket_.SocketQueryWithUnexpected("STARTTLS", {220}) != 0) {
+    if (socket_.SocketQueryWithUnexpected("STARTTLS", {kSmtpReady}) != 0) {
         if (mode == TlsMode::Auto) return;
         String reply = socket_.ReplyLines().empty() ? String() : socket_.ReplyLines().front();
         throw clsExcept(-5, Format("TLS required, but the server refused STARTTLS: %s", reply.c_str()));
@@ -175,7 +176,7 @@ HRESULT clsSMTPMailConnection::OnConnect() {
         link.Open(socket_);
         const String &host = link.Host();
         uint16_t port = link.Port();
-        if (socket_.SocketWaitReply({220}) == -6) throw clsExcept(-6, "Logon unsuccessful");
+        if (socket_.SocketWaitReply({kSmtpReady}) == -6) throw clsExcept(-6, "Logon unsuccessful");
 
         String name = LogonName();
         Hello(name);
@@ -244,8 +245,8 @@ HRESULT clsSMTPMailConnection::OnDisconnect() {
     // Saying goodbye may fail on a connection that is already gone; closing it must not.
     try {
         if (socket_.HasSocket()) {
-            socket_.SocketQuery("RSET", {221, 250});
-            socket_.SocketQuery("QUIT", {221});
+            socket_.SocketQuery("RSET", {kSmtpClosing, kSmtpOk});
+            socket_.SocketQuery("QUIT", {kSmtpClosing});
         }
     } catch (const clsExcept &) {
     }
@@ -255,24 +256,26 @@ HRESULT clsSMTPMailConnection::OnDisconnect() {
 }
 
 int clsSMTPMailConnection::AuthCramMd5() {
-    socket_.SocketQuery("AUTH CRAM-MD5", {334});
+    socket_.SocketQuery("AUTH CRAM-MD5", {kSmtpChallenge});
     const String &first = socket_.ReplyLines().front();
     String challenge = DecodeBase64(first.size() > 4 ? std::string_view(first).substr(4) : std::string_view());
     String password = ReadTextOptionA("ServerPassword");
     String response = ReadTextOptionA("ServerUser") + " " + HmacMd5Hex(password, challenge);
     socket_.SetNextCommandSecret();
-    int rc = socket_.SocketQueryWithUnexpected(EncodeBase64(response, pal::AnsiCodePage()), {235, 535});
-    if (socket_.LastReplyCode() == 535) return -8;
+    int rc = socket_.SocketQueryWithUnexpected(EncodeBase64(response, pal::AnsiCodePage()),
+                                               {kSmtpAuthenticated, kSmtpAuthFailed});
+    if (socket_.LastReplyCode() == kSmtpAuthFailed) return -8;
     return rc;
 }
 
 int clsSMTPMailConnection::AuthLogin() {
-    socket_.SocketQuery("AUTH LOGIN", {334});
+    socket_.SocketQuery("AUTH LOGIN", {kSmtpChallenge});
     socket_.SetNextCommandSecret();
-    socket_.SocketQuery(EncodeBase64(ReadTextOptionA("ServerUser"), pal::AnsiCodePage()), {334});
+    socket_.SocketQuery(EncodeBase64(ReadTextOptionA("ServerUser"), pal::AnsiCodePage()), {kSmtpChallenge});
     socket_.SetNextCommandSecret();
-    int rc = socket_.SocketQuery(EncodeBase64(ReadTextOptionA("ServerPassword"), pal::AnsiCodePage()), {235, 535});
-    return (socket_.LastReplyCode() == 535 || rc != 0) ? -8 : 0;
+    int rc = socket_.SocketQuery(EncodeBase64(ReadTextOptionA("ServerPassword"), pal::AnsiCodePage()),
+                                 {kSmtpAuthenticated, kSmtpAuthFailed});
+    return (socket_.LastReplyCode() == kSmtpAuthFailed || rc != 0) ? -8 : 0;
 }
 
 int clsSMTPMailConnection::AuthPlain() {
@@ -283,8 +286,9 @@ int clsSMTPMailConnection::AuthPlain() {
     bytes += ReadTextOptionA("ServerPassword");
     if (bytes.size() > 2000) throw clsExcept(-8, "user name and password too long for AUTH PLAIN");
     socket_.SetNextCommandSecret();
-    int rc = socket_.SocketQuery("AUTH PLAIN " + EncodeBase64(bytes.data(), bytes.size()), {235, 535});
-    return (socket_.LastReplyCode() == 535 || rc != 0) ? -8 : 0;
+    int rc = socket_.SocketQuery("AUTH PLAIN " + EncodeBase64(bytes.data(), bytes.size()),
+                                 {kSmtpAuthenticated, kSmtpAuthFailed});
+    return (socket_.LastReplyCode() == kSmtpAuthFailed || rc != 0) ? -8 : 0;
 }
 
 int clsSMTPMailConnection::AuthOAuth(bool bearer, const String &token, const String &host, uint16_t port) {
@@ -293,18 +297,18 @@ int clsSMTPMailConnection::AuthOAuth(bool bearer, const String &token, const Str
     socket_.SetNextCommandSecret();
     int rc = socket_.SocketQueryWithUnexpected(
         String(bearer ? "AUTH OAUTHBEARER " : "AUTH XOAUTH2 ") + EncodeBase64(message.data(), message.size()),
-        {235, 334, 535});
-    if (rc == 0 && socket_.LastReplyCode() == 334) {
+        {kSmtpAuthenticated, kSmtpChallenge, kSmtpAuthFailed});
+    if (rc == 0 && socket_.LastReplyCode() == kSmtpChallenge) {
         // The server's error report; the empty or %x01 answer lets it end the exchange with 535.
-        socket_.SocketQueryWithUnexpected(bearer ? kOAuthBearerAbort : "", {235, 535});
+        socket_.SocketQueryWithUnexpected(bearer ? kOAuthBearerAbort : "", {kSmtpAuthenticated, kSmtpAuthFailed});
         return -8;
     }
-    return (rc != 0 || socket_.LastReplyCode() != 235) ? -8 : 0;
+    return (rc != 0 || socket_.LastReplyCode() != kSmtpAuthenticated) ? -8 : 0;
 }
 
 void clsSMTPMailConnection::Reset() {
     try {
-        socket_.SocketQuery("RSET", {250});
+        socket_.SocketQuery("RSET", {kSmtpOk});
     } catch (const clsExcept &) {
     }
 }
@@ -320,13 +324,6 @@ String AddressOf(const String &field) {
 String Bracketed(const char *verb, const String &address) {
     return address.compare(0, 1, "<") == 0 ? Format("%s:%s", verb, address.c_str())
                                              : Format("%s:<%s>", verb, address.c_str());
-}
-
-std::vector<int32_t> AcceptOrRefuse() {
-    std::vector<int32_t> codes;
-    for (int32_t c = 200; c < 300; ++c) codes.push_back(c);
-    for (int32_t c = 500; c < 600; ++c) codes.push_back(c);
-    return codes;
 }
 
 constexpr size_t kTextBlock = 1024 * 1024;
@@ -372,7 +369,7 @@ void clsSMTPMailConnection::SendText(clsMailText &text) {
 void clsSMTPMailConnection::Transfer(const clsSmtpEnvelope &envelope, clsMailText &text) {
     try {
         String sender = AddressOf(envelope.sender);
-        if (socket_.SocketQueryWithUnexpected(Bracketed("MAIL FROM", sender), {250}) != 0) {
+        if (socket_.SocketQueryWithUnexpected(Bracketed("MAIL FROM", sender), {kSmtpOk}) != 0) {
             String reply = socket_.ReplyLines().empty() ? String() : socket_.ReplyLines().front();
             Reset();
             throw clsExcept(-14, Format("Sender Address '%s' ('%s') bad: %s", envelope.sender.c_str(),
@@ -380,17 +377,17 @@ void clsSMTPMailConnection::Transfer(const clsSmtpEnvelope &envelope, clsMailTex
         }
         std::vector<String> refused;
         size_t total = 0;
-        static const std::vector<int32_t> kCodes = AcceptOrRefuse();
         for (const auto *list : {&envelope.to, &envelope.cc, &envelope.bcc}) {
             for (const String &entry : *list) {
                 ++total;
                 String address = AddressOf(entry);
-                int rc = socket_.SocketQueryWithUnexpected(Bracketed("RCPT TO", address), kCodes);
+                int rc = socket_.SocketQueryWithUnexpected(Bracketed("RCPT TO", address),
+                                                           {kSmtpPositive, kSmtpPermanentFailure});
                 String reply = socket_.ReplyLines().empty() ? String() : socket_.ReplyLines().front();
                 int32_t code = socket_.LastReplyCode();
-                if (rc == 0 && code >= 200 && code < 300) continue;
+                if (rc == 0 && SmtpClassOf(code) == kSmtpPositive) continue;
                 String text = Format("Recipient Address '%s': %s", address.c_str(), reply.c_str());
-                if (rc == 0 && code >= 500 && code < 600) {
+                if (rc == 0 && SmtpClassOf(code) == kSmtpPermanentFailure) {
                     refused.push_back(text);
                     continue;
                 }
@@ -402,7 +399,7 @@ void clsSMTPMailConnection::Transfer(const clsSmtpEnvelope &envelope, clsMailTex
         if (refused.size() >= total) {
             Reset();
         } else {
-            if (socket_.SocketQueryWithUnexpected("DATA", {354}) != 0) {
+            if (socket_.SocketQueryWithUnexpected("DATA", {kSmtpStartData}) != 0) {
                 String reply = socket_.ReplyLines().empty() ? String() : socket_.ReplyLines().front();
                 Reset();
                 throw clsExcept(-5, Format("Message could not be posted: %s", reply.c_str()));
@@ -413,7 +410,7 @@ void clsSMTPMailConnection::Transfer(const clsSmtpEnvelope &envelope, clsMailTex
                 Reset();
                 throw;
             }
-            if (socket_.SocketQueryWithUnexpected(".", {250}) != 0) {
+            if (socket_.SocketQueryWithUnexpected(".", {kSmtpOk}) != 0) {
                 String reply = socket_.ReplyLines().empty() ? String() : socket_.ReplyLines().front();
                 Reset();
                 throw clsExcept(-5, Format("Message could not be posted: %s", reply.c_str()));
