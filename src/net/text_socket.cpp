@@ -88,7 +88,7 @@ void clsTextSocket::NextLine() {
     if (replyLines_.size() > maxLines_) TooLong("reply longer than %llu lines", maxLines_);
 }
 
-int clsTextSocket::SocketQuery(const String &command, bool wait, bool force) {
+int clsTextSocket::SocketQuery(const String &command, bool wait, bool force, Secrecy secrecy) {
     bool data = data_;
     data_ = false;
     maxLines_ = data ? dataLines_ : kCommandReplyLines;
@@ -96,13 +96,11 @@ int clsTextSocket::SocketQuery(const String &command, bool wait, bool force) {
     replyBytes_ = 0;
     try {
         replyLines_.clear();
-        bool secret = nextSecret_;
-        nextSecret_ = false;
         if (force || !command.empty()) {
             // A line break inside a command would smuggle in a second command.
             if (command.find_first_of("\r\n") != String::npos)
                 throw clsExcept(-5, "command refused: it contains a line break");
-            int rc = secret ? SocketSendSecret(command + "\r\n") : SocketSend(command + "\r\n");
+            int rc = secrecy == Secrecy::Secret ? SocketSendSecret(command + "\r\n") : SocketSend(command + "\r\n");
             if (rc != 0) return rc;
         }
         // Message data may take as long as it takes while it keeps coming.
@@ -201,7 +199,7 @@ bool clsSMTPSocket::SocketIsResponseComplete() {
     return true;
 }
 
-int32_t clsSMTPSocket::FirstLineCode() const {
+int clsSMTPSocket::FirstLineCode() const {
     if (replyLines_.empty() || replyLines_.front().size() < 3) return 0;
     int32_t code = 0;
     for (size_t i = 0; i < 3; ++i) {
@@ -212,29 +210,45 @@ int32_t clsSMTPSocket::FirstLineCode() const {
     return code;
 }
 
-int clsSMTPSocket::SocketQuery(const String &command, std::initializer_list<int32_t> allowed) {
-    allowed_.assign(allowed);
+int clsSMTPSocket::Query(const String &command, Secrecy secrecy) {
     try {
-        return clsTextSocket::SocketQuery(command, true, true);
+        return clsTextSocket::SocketQuery(command, true, true, secrecy);
     } catch (clsExcept &e) {
         e.Push("[clsSMTPSocket::SocketQuery]");
         throw;
     }
 }
 
-int clsSMTPSocket::SocketQueryWithUnexpected(const String &command, std::initializer_list<int32_t> allowed) {
-    return SocketQueryWithUnexpected(command, std::vector<int32_t>(allowed));
-}
-
-int clsSMTPSocket::SocketQueryWithUnexpected(const String &command, const std::vector<int32_t> &allowed) {
-    allowed_ = allowed;
+int clsSMTPSocket::QueryWithUnexpected(const String &command, Secrecy secrecy) {
     try {
-        return clsTextSocket::SocketQuery(command, true, true);
+        return clsTextSocket::SocketQuery(command, true, true, secrecy);
     } catch (clsExcept &e) {
         if (e.Code() == -6) return -6;
         e.Push("[clsSMTPSocket::SocketQueryWithUnexpected]");
         throw;
     }
+}
+
+int clsSMTPSocket::SocketQuery(const String &command, std::initializer_list<int32_t> allowed, Secrecy secrecy) {
+    allowed_.assign(allowed);
+    return Query(command, secrecy);
+}
+
+int clsSMTPSocket::SocketQuery(const String &command, const std::vector<int32_t> &allowed, Secrecy secrecy) {
+    allowed_ = allowed;
+    return Query(command, secrecy);
+}
+
+int clsSMTPSocket::SocketQueryWithUnexpected(const String &command, std::initializer_list<int32_t> allowed,
+                                             Secrecy secrecy) {
+    allowed_.assign(allowed);
+    return QueryWithUnexpected(command, secrecy);
+}
+
+int clsSMTPSocket::SocketQueryWithUnexpected(const String &command, const std::vector<int32_t> &allowed,
+                                             Secrecy secrecy) {
+    allowed_ = allowed;
+    return QueryWithUnexpected(command, secrecy);
 }
 
 int clsSMTPSocket::SocketWaitReply(std::initializer_list<int32_t> allowed) {
@@ -282,10 +296,10 @@ int clsPOP3Socket::SocketQuerySingle(const String &command) { return clsTextSock
 
 int clsPOP3Socket::SocketQueryMulti(const String &command) { return clsTextSocket::SocketQuery(command, true, true); }
 
-int clsPOP3Socket::SocketQueryStep(const String &command) {
+int clsPOP3Socket::SocketQueryStep(const String &command, Secrecy secrecy) {
     stepping_ = true;
     try {
-        int rc = clsTextSocket::SocketQuery(command, false, true);
+        int rc = clsTextSocket::SocketQuery(command, false, true, secrecy);
         stepping_ = false;
         return rc;
     } catch (...) {

@@ -17,7 +17,7 @@ class clsTextSocket : public clsSocket {
     virtual void AddReplyLine(String line) { replyLines_.push_back(std::move(line)); }
     // Sends the command (with CR LF) unless it is empty and `force` is not set,
     // reads the reply, checks its first line, and with `wait` reads on until complete.
-    virtual int SocketQuery(const String &command, bool wait, bool force);
+    virtual int SocketQuery(const String &command, bool wait, bool force, Secrecy secrecy = Secrecy::Shown);
 
     // The next query's reply is message data of at most this many lines and
     // bytes. Any other reply is a command reply: small, and within the timeout
@@ -35,8 +35,6 @@ class clsTextSocket : public clsSocket {
         lines.swap(replyLines_);
         return lines;
     }
-    // Marks the next command as secret: its trace shows "*****".
-    void SetNextCommandSecret() { nextSecret_ = true; }
     // Refuses to start while reply bytes wait unread: the server sent them in
     // clear, and they must not pass for protected ones.
     void StartTls(const pal::TlsOptions &options) override;
@@ -67,7 +65,6 @@ class clsTextSocket : public clsSocket {
     size_t begin_ = 0;
     size_t end_ = 0;
     size_t scanFrom_ = 0; // no LF before this point
-    bool nextSecret_ = false;
     // The current reply's size and bounds.
     size_t replyBytes_ = 0;
     size_t maxLines_ = 0;
@@ -100,9 +97,12 @@ class clsSMTPSocket : public clsTextSocket {
     int CheckReplyLine(const String &line) override;
     bool SocketIsResponseComplete() override;
     using clsTextSocket::SocketQuery;
-    int SocketQuery(const String &command, std::initializer_list<int32_t> allowed);
-    int SocketQueryWithUnexpected(const String &command, std::initializer_list<int32_t> allowed);
-    int SocketQueryWithUnexpected(const String &command, const std::vector<int32_t> &allowed);
+    int SocketQuery(const String &command, std::initializer_list<int32_t> allowed, Secrecy secrecy = Secrecy::Shown);
+    int SocketQuery(const String &command, const std::vector<int32_t> &allowed, Secrecy secrecy = Secrecy::Shown);
+    int SocketQueryWithUnexpected(const String &command, std::initializer_list<int32_t> allowed,
+                                  Secrecy secrecy = Secrecy::Shown);
+    int SocketQueryWithUnexpected(const String &command, const std::vector<int32_t> &allowed,
+                                  Secrecy secrecy = Secrecy::Shown);
     int SocketWaitReply(std::initializer_list<int32_t> allowed);
     int32_t LastReplyCode() const { return lastReplyCode_; }
     // The first three characters of the reply's first line as a code; 0 when they are not three digits.
@@ -112,6 +112,8 @@ class clsSMTPSocket : public clsTextSocket {
     void SkipRefusedReply() override;
 
   private:
+    int Query(const String &command, Secrecy secrecy);
+    int QueryWithUnexpected(const String &command, Secrecy secrecy);
     static int32_t CodeOf(const String &line);
     bool Allowed(int32_t code) const;
 
@@ -132,7 +134,7 @@ class clsPOP3Socket : public clsTextSocket {
     int SocketQueryMulti(const String &command);
     // One step of a dialogue where "-ERR" and a "+ " continuation are answers,
     // not failures: the caller reads the first reply line.
-    int SocketQueryStep(const String &command);
+    int SocketQueryStep(const String &command, Secrecy secrecy = Secrecy::Shown);
 
   private:
     bool stepping_ = false;

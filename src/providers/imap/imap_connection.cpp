@@ -91,9 +91,9 @@ class ImapSaslChannel final : public clsSaslChannel {
     ImapSaslChannel(clsIMAPSocket &socket, clsIMAPSocket::Untagged untagged)
         : socket_(socket), untagged_(std::move(untagged)) {}
 
-    clsSaslReply Exchange(const String &line, bool command, bool secret, uint32_t expect, bool strict) override {
-        if (command) tag_ = socket_.NextTag();
-        socket_.SendLine(command ? tag_ + " " + line : line, secret);
+    clsSaslReply Exchange(const clsSaslLine &line) override {
+        if (line.command) tag_ = socket_.NextTag();
+        socket_.SendLine(line.command ? tag_ + " " + line.text : line.text, line.secrecy);
         for (;;) {
             clsImapResponse r = socket_.Read();
             clsSaslReply reply;
@@ -111,7 +111,8 @@ class ImapSaslChannel final : public clsSaslChannel {
                 if (r.kind != Kind::Tagged) untagged_(r);
                 continue;
             }
-            if (strict && !(expect & kind)) throw clsExcept(-6, Format("unexpected reply '%s'", PrintableText(reply.line).c_str()));
+            if (line.strict && !(line.expect & kind))
+                throw clsExcept(-6, Format("unexpected reply '%s'", PrintableText(reply.line).c_str()));
             return reply;
         }
     }
@@ -270,7 +271,7 @@ void clsIMAPMailConnection::Logon(const String &host, uint16_t port) {
     }
     clsImapCommand login("LOGIN ");
     login.AddString(credentials.user, false).Add(" ").AddString(credentials.password, false);
-    clsImapResponse r = socket_.Command(login, [this](clsImapResponse &u) { Untagged(u); }, true);
+    clsImapResponse r = socket_.Command(login, [this](clsImapResponse &u) { Untagged(u); }, Secrecy::Secret);
     if (r.status != "OK") throw refused(r.line);
     after(r);
 }

@@ -14,6 +14,7 @@
 #include "pal/channel.h"
 #include "pal/system.h"
 #include "runtime/com_util.h"
+#include "providers/internet/sasl.h"
 #include "providers/internet/server_link.h"
 
 namespace kv {
@@ -62,23 +63,43 @@ bool FirstIsOk(const std::vector<String> &reply) {
     return !reply.empty() && Pop3StatusOf(reply.front()) == Pop3Status::Ok;
 }
 
-// Whether a CAPA listing holds this capability, or with `argument` this SASL mechanism.
-bool Lists(const std::vector<String> &capabilities, std::string_view name, std::string_view argument = {}) {
+// Whether a CAPA listing holds this capability; `arguments` receives what
+// its lines list after the name.
+bool Lists(const std::vector<String> &capabilities, std::string_view name, String *arguments = nullptr) {
+    bool found = false;
     for (const String &line : capabilities) {
         std::string_view rest = TrimView(line);
         std::string_view word = rest.substr(0, rest.find(' '));
         if (!EqualsNoCase(word, name)) continue;
-        if (argument.empty()) return true;
-        rest = rest.substr(word.size());
-        while (!rest.empty()) {
-            rest = TrimView(rest);
-            std::string_view item = rest.substr(0, rest.find(' '));
-            if (EqualsNoCase(item, argument)) return true;
-            rest = rest.substr(item.size());
-        }
+        found = true;
+        if (arguments) *arguments += String(rest.substr(word.size())) + " ";
     }
-    return false;
+    return found;
 }
+
+// The engine's exchanges over the POP3 socket: "+" and "+ " are challenges,
+// "+OK" and "-ERR" end the exchange. The POP3 table is lenient: no step is strict.
+class Pop3SaslChannel final : public clsSaslChannel {
+  public:
+    explicit Pop3SaslChannel(clsPOP3Socket &socket) : socket_(socket) {}
+
+    clsSaslReply Exchange(const clsSaslLine &line) override {
+        socket_.SocketQueryStep(line.text, line.secrecy);
+        clsSaslReply reply;
+        if (socket_.ReplyLines().empty()) return reply;
+        reply.line = socket_.ReplyLines().front();
+        switch (Pop3StatusOf(reply.line)) {
+        case Pop3Status::Continuation: reply.kind = SaslReplyKind::Challenge; break;
+        case Pop3Status::Ok: reply.kind = SaslReplyKind::Success; break;
+        case Pop3Status::Error: reply.kind = SaslReplyKind::Failure; break;
+        case Pop3Status::Other: break;
+        }
+        return reply;
+    }
+
+  private:
+    clsPOP3Socket &socket_;
+};
 
 } // namespace
 
@@ -106,29 +127,11 @@ void clsPOP3MailConnection::StartTlsIfAsked(TlsMode mode, const String &host, st
     capabilities.clear();
 }
 
-int clsPOP3MailConnection::AuthOAuth(bool bearer, const String &token, const String &host, uint16_t port) {
-    String user = ReadTextOptionA("ServerUser");
-    String message = bearer ? OAuthBearerMessage(user, host, port, token) : XOAuth2Message(user, token);
-    // Without an initial response: with a token it would pass the 255 octets a command may have.
-    socket_.SocketQueryStep(bearer ? "AUTH OAUTHBEARER" : "AUTH XOAUTH2");
-    const String *reply = socket_.ReplyLines().empty() ? nullptr : &socket_.ReplyLines().front();
-    if (!reply || (*reply)[0] != '+' || StartsWithNoCase(*reply, "+OK")) return -8;
-    socket_.SetNextCommandSecret();
-    socket_.SocketQueryStep(EncodeBase64(message.data(), message.size()));
-    if (FirstIsOk(socket_.ReplyLines())) return 0;
-    if (!socket_.ReplyLines().empty() && socket_.ReplyLines().front()[0] == '+')
-        socket_.SocketQueryStep(bearer ? kOAuthBearerAbort : ""); // lets the server end the exchange
-    return -8;
-}
-
 HRESULT clsPOP3MailConnection::OnConnect() {
     SetState(kOpening);
     try {
         clsServerLink link(*this, 110, clsServerLink::kProxyWhenAddressSet);
-        TlsMode mode = link.Mode();
         link.Open(socket_);
-        const String &host = link.Host();
-        uint16_t port = link.Port();
         socket_.SocketQuery(String(), false, false);
         SetState(kConnecting);
         NtfyConnectionState(kEventLogon, 0);
@@ -140,44 +143,44 @@ HRESULT clsPOP3MailConnection::OnConnect() {
         String timestamp = GetFieldAddress(ParseAddressField(rest), true);
         pal::ChannelSend(Format("timestamp='%s'", timestamp.c_str()));
 
-        String token = ReadTextOptionA("OAuth2Token");
+        clsSaslCredentials credentials{ReadTextOptionA("ServerUser"), ReadTextOptionA("ServerPassword"),
+                                       ReadTextOptionA("OAuth2Token"), link.Host(), link.Port()};
         std::vector<String> capabilities;
-        if (mode == TlsMode::Auto) capabilities = Capabilities();
-        StartTlsIfAsked(mode, host, capabilities);
-        if (!token.empty()) {
+        if (link.Mode() == TlsMode::Auto) capabilities = Capabilities();
+        StartTlsIfAsked(link.Mode(), link.Host(), capabilities);
+        // A token is the one thing SASL does here; a password goes with APOP or USER and PASS.
+        if (!credentials.token.empty()) {
             if (capabilities.empty()) capabilities = Capabilities();
-            bool bearer = Lists(capabilities, "SASL", "OAUTHBEARER");
-            if (bearer || Lists(capabilities, "SASL", "XOAUTH2")) {
-                if (AuthOAuth(bearer, token, host, port) != 0) {
-                    NtfyConnectionState(kEventLoggedOn, 0);
-                    throw clsExcept(-8, "authentication failed!");
-                }
-                NtfyConnectionState(kEventLoggedOn, 1);
+            String names;
+            Lists(capabilities, "SASL", &names);
+            uint32_t offered = SaslMechanismsIn(names) & (kSaslOAuthBearer | kSaslXOAuth2);
+            Pop3SaslChannel channel(socket_);
+            clsSaslOutcome outcome = SaslAuthenticate(channel, kSaslPop3, offered, credentials);
+            if (outcome.result != SaslResult::NotOffered) {
+                bool loggedOn = outcome.result == SaslResult::Success;
+                NtfyConnectionState(kEventLoggedOn, loggedOn ? 1 : 0);
+                if (!loggedOn) throw clsExcept(-8, "authentication failed!");
                 SetState(kConnected);
                 return S_OK;
             }
-            if (ReadTextOption("ServerPassword").empty())
-                throw clsExcept(-8, "the server offers neither OAUTHBEARER nor XOAUTH2 for the access token");
         }
 
-        String user = ReadTextOptionA("ServerUser");
-        String password = ReadTextOptionA("ServerPassword");
+        const String &user = credentials.user, &password = credentials.password;
         // "-ERR" to a logon command is a refused logon, not a broken dialogue.
         bool refused = false;
         String refusal;
-        auto step = [&](const String &command, bool secret) {
+        auto step = [&](const String &command, Secrecy secrecy) {
             if (refused) return;
-            if (secret) socket_.SetNextCommandSecret();
-            socket_.SocketQueryStep(command);
+            socket_.SocketQueryStep(command, secrecy);
             refused = !FirstIsOk(socket_.ReplyLines());
             if (refused && !socket_.ReplyLines().empty()) refusal = socket_.ReplyLines().front();
         };
         if (!timestamp.empty() && timestamp != rest) {
             String digest = Md5Hex(("<" + timestamp + ">" + password).data(), timestamp.size() + 2 + password.size());
-            step(Format("APOP %s %s", user.c_str(), digest.c_str()), true);
+            step(Format("APOP %s %s", user.c_str(), digest.c_str()), Secrecy::Secret);
         } else {
-            step("USER " + user, false);
-            step("PASS " + password, true);
+            step("USER " + user, Secrecy::Shown);
+            step("PASS " + password, Secrecy::Secret);
         }
         if (refused) {
             NtfyConnectionState(kEventLoggedOn, 0);

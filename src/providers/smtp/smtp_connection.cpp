@@ -8,12 +8,12 @@
 #include "mail/arpa_mail.h"
 #include "mime/charset_table.h"
 #include "mime/encodings.h"
-#include "providers/internet/md5.h"
 #include "mail/writer.h"
 #include "pal/codepage.h"
 #include "pal/system.h"
 #include "runtime/com_util.h"
 #include "runtime/regex.h"
+#include "providers/internet/sasl.h"
 #include "providers/internet/server_link.h"
 
 namespace kv {
@@ -167,20 +167,51 @@ void clsSMTPMailConnection::StartTlsIfAsked(TlsMode mode, const String &name) {
     Hello(name);
 }
 
+namespace {
+
+// The engine's exchanges over the SMTP socket: 334 is a challenge, 235 and
+// 535 end the exchange; a strict step throws on any other code.
+class SmtpSaslChannel final : public clsSaslChannel {
+  public:
+    explicit SmtpSaslChannel(clsSMTPSocket &socket) : socket_(socket) {}
+
+    clsSaslReply Exchange(const clsSaslLine &line) override {
+        allowed_.clear();
+        if (line.expect & kSaslExpectChallenge) allowed_.push_back(kSmtpChallenge);
+        if (line.expect & kSaslExpectSuccess) allowed_.push_back(kSmtpAuthenticated);
+        if (line.expect & kSaslExpectFailure) allowed_.push_back(kSmtpAuthFailed);
+        int rc = line.strict ? socket_.SocketQuery(line.text, allowed_, line.secrecy)
+                             : socket_.SocketQueryWithUnexpected(line.text, allowed_, line.secrecy);
+        clsSaslReply reply;
+        if (!socket_.ReplyLines().empty()) reply.line = socket_.ReplyLines().front();
+        if (rc != 0) return reply;
+        switch (socket_.LastReplyCode()) {
+        case kSmtpChallenge: reply.kind = SaslReplyKind::Challenge; break;
+        case kSmtpAuthenticated: reply.kind = SaslReplyKind::Success; break;
+        case kSmtpAuthFailed: reply.kind = SaslReplyKind::Failure; break;
+        default: break;
+        }
+        return reply;
+    }
+
+  private:
+    clsSMTPSocket &socket_;
+    std::vector<int32_t> allowed_;
+};
+
+} // namespace
+
 HRESULT clsSMTPMailConnection::OnConnect() {
     SetState(kOpening);
     try {
         clsServerLink link(*this, 25, clsServerLink::kProxyAlways);
-        TlsMode mode = link.Mode();
         if (ReadBoolOption("POPBeforeSMTP")) PopBeforeSmtp();
         link.Open(socket_);
-        const String &host = link.Host();
-        uint16_t port = link.Port();
         if (socket_.SocketWaitReply({kSmtpReady}) == -6) throw clsExcept(-6, "Logon unsuccessful");
 
         String name = LogonName();
         Hello(name);
-        StartTlsIfAsked(mode, name);
+        StartTlsIfAsked(link.Mode(), name);
 
         if (ReadTextOption("ServerUser").empty()) {
             SetState(kConnected);
@@ -189,50 +220,23 @@ HRESULT clsSMTPMailConnection::OnConnect() {
         SetState(kConnecting);
         // Every line counts, the last one too: servers list AUTH wherever they like.
         static const clsRegEx kAuth(u"\\d{3}[- ]AUTH[= ](.*)");
-        bool login = false, plain = false, cram = false, xoauth2 = false, oauthbearer = false;
+        String names;
         for (const String &line : ehlo_) {
             clsRegExMatchA m;
-            if (!kAuth.Match(line, m)) continue;
-            String words = m.text[1];
-            size_t at = 0;
-            while (at < words.size()) {
-                size_t end = words.find(' ', at);
-                if (end == String::npos) end = words.size();
-                std::string_view word = TrimView(std::string_view(words).substr(at, end - at));
-                if (EqualsNoCase(word, "login")) login = true;
-                else if (EqualsNoCase(word, "plain")) plain = true;
-                else if (EqualsNoCase(word, "cram-md5")) cram = true;
-                else if (EqualsNoCase(word, "xoauth2")) xoauth2 = true;
-                else if (EqualsNoCase(word, "oauthbearer")) oauthbearer = true;
-                at = end + 1;
-            }
+            if (kAuth.Match(line, m)) names += m.text[1] + " ";
         }
         NtfyConnectionState(kEventLogon, 0);
-        int result = 0;
-        String token = ReadTextOptionA("OAuth2Token");
-        if (!token.empty() && !oauthbearer && !xoauth2 && ReadTextOption("ServerPassword").empty())
-            throw clsExcept(-8, "the server offers neither OAUTHBEARER nor XOAUTH2 for the access token");
-        if (!token.empty() && (oauthbearer || xoauth2)) {
-            // A token the server refuses ends the logon: falling back to a password is not what was asked.
-            result = AuthOAuth(oauthbearer, token, host, port);
-            if (result == -8) throw clsExcept(-8, "authentication failed!");
-        } else if (login || plain || cram) {
-            result = -8;
-            if (cram) result = AuthCramMd5();
-            if (result == -8) {
-                bool ran = false;
-                if (login) result = AuthLogin(), ran = true;
-                else if (plain) result = AuthPlain(), ran = true;
-                if (!ran && !cram) result = -8;
-                if (result == -8) throw clsExcept(-8, "authentication failed!");
-            }
-        }
-        NtfyConnectionState(kEventLoggedOn, result == 0 ? 1 : 0);
-        if (result == 0) {
-            SetState(kConnected);
-            return S_OK;
-        }
-        return E_FAIL;
+        clsSaslCredentials credentials{ReadTextOptionA("ServerUser"), ReadTextOptionA("ServerPassword"),
+                                       ReadTextOptionA("OAuth2Token"), link.Host(), link.Port()};
+        SmtpSaslChannel channel(socket_);
+        clsSaslOutcome outcome = SaslAuthenticate(channel, kSaslSmtp, SaslMechanismsIn(names), credentials);
+        if (outcome.result == SaslResult::Refused) throw clsExcept(-8, "authentication failed!");
+        // Nothing offered logs on without a word; a reply no step expected fails without one.
+        bool loggedOn = outcome.result != SaslResult::Unexpected;
+        NtfyConnectionState(kEventLoggedOn, loggedOn ? 1 : 0);
+        if (!loggedOn) return E_FAIL;
+        SetState(kConnected);
+        return S_OK;
     } catch (clsExcept &e) {
         NtfyConnectionState(kEventServer, 0);
         OnDisconnect();
@@ -253,57 +257,6 @@ HRESULT clsSMTPMailConnection::OnDisconnect() {
     socket_.Disconnect();
     SetState(kDisconnected);
     return S_OK;
-}
-
-int clsSMTPMailConnection::AuthCramMd5() {
-    socket_.SocketQuery("AUTH CRAM-MD5", {kSmtpChallenge});
-    const String &first = socket_.ReplyLines().front();
-    String challenge = DecodeBase64(first.size() > 4 ? std::string_view(first).substr(4) : std::string_view());
-    String password = ReadTextOptionA("ServerPassword");
-    String response = ReadTextOptionA("ServerUser") + " " + HmacMd5Hex(password, challenge);
-    socket_.SetNextCommandSecret();
-    int rc = socket_.SocketQueryWithUnexpected(EncodeBase64(response, pal::AnsiCodePage()),
-                                               {kSmtpAuthenticated, kSmtpAuthFailed});
-    if (socket_.LastReplyCode() == kSmtpAuthFailed) return -8;
-    return rc;
-}
-
-int clsSMTPMailConnection::AuthLogin() {
-    socket_.SocketQuery("AUTH LOGIN", {kSmtpChallenge});
-    socket_.SetNextCommandSecret();
-    socket_.SocketQuery(EncodeBase64(ReadTextOptionA("ServerUser"), pal::AnsiCodePage()), {kSmtpChallenge});
-    socket_.SetNextCommandSecret();
-    int rc = socket_.SocketQuery(EncodeBase64(ReadTextOptionA("ServerPassword"), pal::AnsiCodePage()),
-                                 {kSmtpAuthenticated, kSmtpAuthFailed});
-    return (socket_.LastReplyCode() == kSmtpAuthFailed || rc != 0) ? -8 : 0;
-}
-
-int clsSMTPMailConnection::AuthPlain() {
-    String bytes;
-    bytes.push_back('\0');
-    bytes += ReadTextOptionA("ServerUser");
-    bytes.push_back('\0');
-    bytes += ReadTextOptionA("ServerPassword");
-    if (bytes.size() > 2000) throw clsExcept(-8, "user name and password too long for AUTH PLAIN");
-    socket_.SetNextCommandSecret();
-    int rc = socket_.SocketQuery("AUTH PLAIN " + EncodeBase64(bytes.data(), bytes.size()),
-                                 {kSmtpAuthenticated, kSmtpAuthFailed});
-    return (socket_.LastReplyCode() == kSmtpAuthFailed || rc != 0) ? -8 : 0;
-}
-
-int clsSMTPMailConnection::AuthOAuth(bool bearer, const String &token, const String &host, uint16_t port) {
-    String user = ReadTextOptionA("ServerUser");
-    String message = bearer ? OAuthBearerMessage(user, host, port, token) : XOAuth2Message(user, token);
-    socket_.SetNextCommandSecret();
-    int rc = socket_.SocketQueryWithUnexpected(
-        String(bearer ? "AUTH OAUTHBEARER " : "AUTH XOAUTH2 ") + EncodeBase64(message.data(), message.size()),
-        {kSmtpAuthenticated, kSmtpChallenge, kSmtpAuthFailed});
-    if (rc == 0 && socket_.LastReplyCode() == kSmtpChallenge) {
-        // The server's error report; the empty or %x01 answer lets it end the exchange with 535.
-        socket_.SocketQueryWithUnexpected(bearer ? kOAuthBearerAbort : "", {kSmtpAuthenticated, kSmtpAuthFailed});
-        return -8;
-    }
-    return (rc != 0 || socket_.LastReplyCode() != kSmtpAuthenticated) ? -8 : 0;
 }
 
 void clsSMTPMailConnection::Reset() {
