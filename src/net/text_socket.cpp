@@ -199,56 +199,36 @@ bool clsSMTPSocket::SocketIsResponseComplete() {
     return true;
 }
 
-int clsSMTPSocket::FirstLineCode() const {
-    if (replyLines_.empty() || replyLines_.front().size() < 3) return 0;
-    int32_t code = 0;
-    for (size_t i = 0; i < 3; ++i) {
-        char c = replyLines_.front()[i];
-        if (c < '0' || c > '9') return 0;
-        code = code * 10 + (c - '0');
-    }
-    return code;
-}
-
-int clsSMTPSocket::Query(const String &command, Secrecy secrecy) {
+int clsSMTPSocket::Query(const String &command, bool unexpectedReturns, Secrecy secrecy) {
     try {
         return clsTextSocket::SocketQuery(command, true, true, secrecy);
     } catch (clsExcept &e) {
-        e.Push("[clsSMTPSocket::SocketQuery]");
-        throw;
-    }
-}
-
-int clsSMTPSocket::QueryWithUnexpected(const String &command, Secrecy secrecy) {
-    try {
-        return clsTextSocket::SocketQuery(command, true, true, secrecy);
-    } catch (clsExcept &e) {
-        if (e.Code() == -6) return -6;
-        e.Push("[clsSMTPSocket::SocketQueryWithUnexpected]");
+        if (unexpectedReturns && e.Code() == -6) return -6;
+        e.Push(unexpectedReturns ? "[clsSMTPSocket::SocketQueryWithUnexpected]" : "[clsSMTPSocket::SocketQuery]");
         throw;
     }
 }
 
 int clsSMTPSocket::SocketQuery(const String &command, std::initializer_list<int32_t> allowed, Secrecy secrecy) {
     allowed_.assign(allowed);
-    return Query(command, secrecy);
+    return Query(command, false, secrecy);
 }
 
 int clsSMTPSocket::SocketQuery(const String &command, const std::vector<int32_t> &allowed, Secrecy secrecy) {
     allowed_ = allowed;
-    return Query(command, secrecy);
+    return Query(command, false, secrecy);
 }
 
 int clsSMTPSocket::SocketQueryWithUnexpected(const String &command, std::initializer_list<int32_t> allowed,
                                              Secrecy secrecy) {
     allowed_.assign(allowed);
-    return QueryWithUnexpected(command, secrecy);
+    return Query(command, true, secrecy);
 }
 
 int clsSMTPSocket::SocketQueryWithUnexpected(const String &command, const std::vector<int32_t> &allowed,
                                              Secrecy secrecy) {
     allowed_ = allowed;
-    return QueryWithUnexpected(command, secrecy);
+    return Query(command, true, secrecy);
 }
 
 int clsSMTPSocket::SocketWaitReply(std::initializer_list<int32_t> allowed) {

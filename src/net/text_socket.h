@@ -105,15 +105,13 @@ class clsSMTPSocket : public clsTextSocket {
                                   Secrecy secrecy = Secrecy::Shown);
     int SocketWaitReply(std::initializer_list<int32_t> allowed);
     int32_t LastReplyCode() const { return lastReplyCode_; }
-    // The first three characters of the reply's first line as a code; 0 when they are not three digits.
-    int32_t FirstLineCode() const;
 
   protected:
     void SkipRefusedReply() override;
 
   private:
-    int Query(const String &command, Secrecy secrecy);
-    int QueryWithUnexpected(const String &command, Secrecy secrecy);
+    // `unexpectedReturns`: an unexpected reply returns -6 instead of throwing.
+    int Query(const String &command, bool unexpectedReturns, Secrecy secrecy);
     static int32_t CodeOf(const String &line);
     bool Allowed(int32_t code) const;
 

@@ -144,7 +144,8 @@ bool Offers(const std::vector<String> &ehlo, std::string_view keyword) {
 void clsSMTPMailConnection::Hello(const String &name) {
     if (socket_.SocketQuery("EHLO " + name, {kSmtpOk, kSmtpUnknownCommand}) != 0)
         throw clsExcept(-5, "EHLO was not responded correctly");
-    if (socket_.FirstLineCode() == kSmtpUnknownCommand)
+    if (!socket_.ReplyLines().empty() &&
+        socket_.ReplyLines().front().compare(0, 3, std::to_string(kSmtpUnknownCommand)) == 0)
         if (socket_.SocketQuery("HELO " + name, {kSmtpOk, kSmtpUnknownCommand}) != 0)
             throw clsExcept(-5, "HELO was not responded correctly");
     ehlo_ = socket_.ReplyLines();
