@@ -220,11 +220,11 @@ HRESULT clsConnectionBase::Connect() {
         return hr = Guard("clsConnectionBase::Connect(): still connected", -12, E_UNEXPECTED);
     ClearRecord();
     ReleaseMails();
-    NtfyConnectionState(2, 0);
+    NtfyConnectionState(kEventConnecting, 0);
     bool thrown = false;
     int32_t code = 0;
     hr = Call([this] { return OnConnect(); }, &thrown, &code);
-    if (thrown) NtfyConnectionState(3, code == 0 ? 1 : 0);
+    if (thrown) NtfyConnectionState(kEventServer, code == 0 ? 1 : 0);
     return hr;
 }
 
@@ -233,18 +233,18 @@ HRESULT clsConnectionBase::Disconnect() {
     clsTraceScope trace(&hr, "clsConnectionBase::Disconnect()");
     if (state_ == kDisconnected) {
         Guard("clsConnectionBase::Disconnect(): not connected", -13, S_FALSE);
-        NtfyConnectionState(7, 0);
+        NtfyConnectionState(kEventDisconnected, 0);
         return hr = S_FALSE;
     }
     ReleaseMails();
     ClearRecord();
-    NtfyConnectionState(6, 0);
+    NtfyConnectionState(kEventDisconnecting, 0);
     bool thrown = false;
     int32_t code = 0;
     hr = Call([this] { return OnDisconnect(); }, &thrown, &code);
     // The host learns how every disconnect ended, not only a failed one.
-    if (thrown) NtfyConnectionState(7, code == 0 ? 1 : 0);
-    else NtfyConnectionState(7, SUCCEEDED(hr) ? 1 : 0);
+    if (thrown) NtfyConnectionState(kEventDisconnected, code == 0 ? 1 : 0);
+    else NtfyConnectionState(kEventDisconnected, SUCCEEDED(hr) ? 1 : 0);
     return hr;
 }
 
@@ -265,9 +265,9 @@ HRESULT clsConnectionBase::Send(IKvMail *mail) {
     if (state_ != kConnected) return hr = Guard("clsConnectionBase::Send(): not connected", -13, E_UNEXPECTED);
     if (!sendRole_) return hr = Guard("clsConnectionBase::Send(): not in SEND connection", -5, E_UNEXPECTED);
     ClearRecord();
-    SendEvent(8, 0);
+    SendEvent(kEventSend, 0);
     hr = Call([&] { return OnSend(mail); });
-    SendEvent(8, 100);
+    SendEvent(kEventSend, 100);
     return hr;
 }
 
@@ -318,17 +318,17 @@ HRESULT clsConnectionBase::MarkMailAsRead(LPCWSTR id) {
 HRESULT clsConnectionBase::OnMarkMailAsRead(const String &) { return E_NOTIMPL; }
 
 HRESULT clsConnectionBase::ConnectWithNotifications() {
-    NtfyConnectionState(2, 0);
+    NtfyConnectionState(kEventConnecting, 0);
     try {
         HRESULT hr = OnConnect();
         if (FAILED(hr)) return hr;
-        NtfyConnectionState(3, 1);
+        NtfyConnectionState(kEventServer, 1);
         return hr;
     } catch (const clsExcept &) {
-        NtfyConnectionState(3, 0);
+        NtfyConnectionState(kEventServer, 0);
         return E_FAIL;
     } catch (const std::exception &) {
-        NtfyConnectionState(3, 0);
+        NtfyConnectionState(kEventServer, 0);
         return E_FAIL;
     }
 }

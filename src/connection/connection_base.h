@@ -13,7 +13,24 @@
 
 namespace kv {
 
-enum ConnectionState : int32_t { kConnecting = 1, kConnected = 2, kDisconnected = 3 };
+// Set by the hooks: opening while a connect starts, connecting while it logs
+// on, connected, disconnected.
+enum ConnectionState : int32_t { kOpening = 0, kConnecting = 1, kConnected = 2, kDisconnected = 3 };
+
+// The events a connection sends to the host's slot; the detail each takes is in the comment.
+enum ConnectionEvent : LONG {
+    kEventConnecting = 2,    // 0: a connect begins
+    kEventServer = 3,        // 1: connected to the server; 0: failed or lost
+    kEventLogon = 4,         // 0: the logon begins
+    kEventLoggedOn = 5,      // 1: logged on; 0: refused
+    kEventDisconnecting = 6, // 0
+    kEventDisconnected = 7,  // 1: ended well; 0: not
+    kEventSend = 8,          // 0 a send begins, 100 it ended; the text's start (1) and progress in percent
+    kEventSeekMail = 9,      // 0: before looking for the next message
+    kEventMailbox = 10,      // -1: a mailbox query begins; else the number of messages found
+    kEventMailboxItem = 11,  // the running number of the message read next
+    kEventMailboxEnd = 12,   // 0: the mailbox query ended
+};
 
 class clsConnectionBase : public IKvMailConnection2, public clsMailSite {
   public:
@@ -61,8 +78,8 @@ class clsConnectionBase : public IKvMailConnection2, public clsMailSite {
 
     // For providers.
     bool IsSendRole() const { return sendRole_; }
-    int32_t State() const { return state_; }
-    void SetState(int32_t state) { state_ = state; }
+    ConnectionState State() const { return state_; }
+    void SetState(ConnectionState state) { state_ = state; }
     void NtfyConnectionState(LONG event, LONG detail);
     // Option access by short name ("ServerPort" -> "<provider>.ServerPort").
     String OptionKey(const String &name) const { return GetProviderName() + "." + name; }
@@ -100,7 +117,7 @@ class clsConnectionBase : public IKvMailConnection2, public clsMailSite {
     void ReleaseMails();
 
     std::vector<IKvMail *> mails_;
-    int32_t state_ = kDisconnected;
+    ConnectionState state_ = kDisconnected;
     const bool sendRole_;
     int32_t errorCode_ = 0;
     std::vector<String> messages_; // oldest first; back() is the top

@@ -13,6 +13,9 @@ namespace kv {
 
 enum ProxyType : int32_t { kProxyNone = 0, kProxySocks4 = 1, kProxySocks5 = 2 };
 
+// Whether the trace may show what is sent; a secret line shows as "*****".
+enum class Secrecy : bool { Shown, Secret };
+
 // The byte stream below the line protocols. The TCP socket is the bottom
 // layer; a TLS layer can be stacked on it without the protocols knowing.
 class clsByteLayer {

@@ -88,7 +88,7 @@ void clsTextSocket::NextLine() {
     if (replyLines_.size() > maxLines_) TooLong("reply longer than %llu lines", maxLines_);
 }
 
-int clsTextSocket::SocketQuery(const String &command, bool wait, bool force) {
+int clsTextSocket::SocketQuery(const String &command, bool wait, bool force, Secrecy secrecy) {
     bool data = data_;
     data_ = false;
     maxLines_ = data ? dataLines_ : kCommandReplyLines;
@@ -96,13 +96,11 @@ int clsTextSocket::SocketQuery(const String &command, bool wait, bool force) {
     replyBytes_ = 0;
     try {
         replyLines_.clear();
-        bool secret = nextSecret_;
-        nextSecret_ = false;
         if (force || !command.empty()) {
             // A line break inside a command would smuggle in a second command.
             if (command.find_first_of("\r\n") != String::npos)
                 throw clsExcept(-5, "command refused: it contains a line break");
-            int rc = secret ? SocketSendSecret(command + "\r\n") : SocketSend(command + "\r\n");
+            int rc = secrecy == Secrecy::Secret ? SocketSendSecret(command + "\r\n") : SocketSend(command + "\r\n");
             if (rc != 0) return rc;
         }
         // Message data may take as long as it takes while it keeps coming.
@@ -165,7 +163,7 @@ int32_t clsSMTPSocket::CodeOf(const String &line) {
 
 bool clsSMTPSocket::Allowed(int32_t code) const {
     for (int32_t a : allowed_)
-        if (a == code) return true;
+        if (a < 10 ? SmtpClassOf(code) == a : a == code) return true;
     return false;
 }
 
@@ -201,29 +199,36 @@ bool clsSMTPSocket::SocketIsResponseComplete() {
     return true;
 }
 
-int clsSMTPSocket::SocketQuery(const String &command, std::initializer_list<int32_t> allowed) {
+int clsSMTPSocket::Query(const String &command, bool unexpectedReturns, Secrecy secrecy) {
+    try {
+        return clsTextSocket::SocketQuery(command, true, true, secrecy);
+    } catch (clsExcept &e) {
+        if (unexpectedReturns && e.Code() == -6) return -6;
+        e.Push(unexpectedReturns ? "[clsSMTPSocket::SocketQueryWithUnexpected]" : "[clsSMTPSocket::SocketQuery]");
+        throw;
+    }
+}
+
+int clsSMTPSocket::SocketQuery(const String &command, std::initializer_list<int32_t> allowed, Secrecy secrecy) {
     allowed_.assign(allowed);
-    try {
-        return clsTextSocket::SocketQuery(command, true, true);
-    } catch (clsExcept &e) {
-        e.Push("[clsSMTPSocket::SocketQuery]");
-        throw;
-    }
+    return Query(command, false, secrecy);
 }
 
-int clsSMTPSocket::SocketQueryWithUnexpected(const String &command, std::initializer_list<int32_t> allowed) {
-    return SocketQueryWithUnexpected(command, std::vector<int32_t>(allowed));
-}
-
-int clsSMTPSocket::SocketQueryWithUnexpected(const String &command, const std::vector<int32_t> &allowed) {
+int clsSMTPSocket::SocketQuery(const String &command, const std::vector<int32_t> &allowed, Secrecy secrecy) {
     allowed_ = allowed;
-    try {
-        return clsTextSocket::SocketQuery(command, true, true);
-    } catch (clsExcept &e) {
-        if (e.Code() == -6) return -6;
-        e.Push("[clsSMTPSocket::SocketQueryWithUnexpected]");
-        throw;
-    }
+    return Query(command, false, secrecy);
+}
+
+int clsSMTPSocket::SocketQueryWithUnexpected(const String &command, std::initializer_list<int32_t> allowed,
+                                             Secrecy secrecy) {
+    allowed_.assign(allowed);
+    return Query(command, true, secrecy);
+}
+
+int clsSMTPSocket::SocketQueryWithUnexpected(const String &command, const std::vector<int32_t> &allowed,
+                                             Secrecy secrecy) {
+    allowed_ = allowed;
+    return Query(command, true, secrecy);
 }
 
 int clsSMTPSocket::SocketWaitReply(std::initializer_list<int32_t> allowed) {
@@ -237,10 +242,22 @@ int clsSMTPSocket::SocketWaitReply(std::initializer_list<int32_t> allowed) {
     }
 }
 
+Pop3Status Pop3StatusOf(std::string_view line) {
+    if (StartsWithNoCase(line, "+OK")) return Pop3Status::Ok;
+    if (StartsWithNoCase(line, "-ERR")) return Pop3Status::Error;
+    if (line == "+" || StartsWithNoCase(line, "+ ")) return Pop3Status::Continuation;
+    return Pop3Status::Other;
+}
+
 int clsPOP3Socket::CheckReplyLine(const String &line) {
-    if (StartsWithNoCase(line, "+OK")) return 0;
-    if (stepping_ && (StartsWithNoCase(line, "-ERR") || line == "+" || StartsWithNoCase(line, "+ "))) return 0;
-    if (StartsWithNoCase(line, "-ERR")) return -7;
+    switch (Pop3StatusOf(line)) {
+    case Pop3Status::Ok: return 0;
+    case Pop3Status::Error: return stepping_ ? 0 : -7;
+    case Pop3Status::Continuation:
+        if (stepping_) return 0;
+        break;
+    case Pop3Status::Other: break;
+    }
     throw clsExcept(-6, Format("Server response '%s' unexpected from a POP3 server", line.c_str()));
 }
 
@@ -259,10 +276,10 @@ int clsPOP3Socket::SocketQuerySingle(const String &command) { return clsTextSock
 
 int clsPOP3Socket::SocketQueryMulti(const String &command) { return clsTextSocket::SocketQuery(command, true, true); }
 
-int clsPOP3Socket::SocketQueryStep(const String &command) {
+int clsPOP3Socket::SocketQueryStep(const String &command, Secrecy secrecy) {
     stepping_ = true;
     try {
-        int rc = clsTextSocket::SocketQuery(command, false, true);
+        int rc = clsTextSocket::SocketQuery(command, false, true, secrecy);
         stepping_ = false;
         return rc;
     } catch (...) {

@@ -17,7 +17,7 @@ class clsTextSocket : public clsSocket {
     virtual void AddReplyLine(String line) { replyLines_.push_back(std::move(line)); }
     // Sends the command (with CR LF) unless it is empty and `force` is not set,
     // reads the reply, checks its first line, and with `wait` reads on until complete.
-    virtual int SocketQuery(const String &command, bool wait, bool force);
+    virtual int SocketQuery(const String &command, bool wait, bool force, Secrecy secrecy = Secrecy::Shown);
 
     // The next query's reply is message data of at most this many lines and
     // bytes. Any other reply is a command reply: small, and within the timeout
@@ -35,8 +35,6 @@ class clsTextSocket : public clsSocket {
         lines.swap(replyLines_);
         return lines;
     }
-    // Marks the next command as secret: its trace shows "*****".
-    void SetNextCommandSecret() { nextSecret_ = true; }
     // Refuses to start while reply bytes wait unread: the server sent them in
     // clear, and they must not pass for protected ones.
     void StartTls(const pal::TlsOptions &options) override;
@@ -67,7 +65,6 @@ class clsTextSocket : public clsSocket {
     size_t begin_ = 0;
     size_t end_ = 0;
     size_t scanFrom_ = 0; // no LF before this point
-    bool nextSecret_ = false;
     // The current reply's size and bounds.
     size_t replyBytes_ = 0;
     size_t maxLines_ = 0;
@@ -77,14 +74,35 @@ class clsTextSocket : public clsSocket {
     size_t dataBytes_ = 0;
 };
 
+// The SMTP reply codes (RFC 5321, 4954) that the dialogue names. An allowed
+// code of one digit takes its whole class: kSmtpPositive is 200 to 299.
+enum SmtpReply : int32_t {
+    kSmtpPositive = 2,
+    kSmtpPermanentFailure = 5,
+    kSmtpReady = 220,
+    kSmtpClosing = 221,
+    kSmtpAuthenticated = 235,
+    kSmtpOk = 250,
+    kSmtpChallenge = 334,
+    kSmtpStartData = 354,
+    kSmtpUnknownCommand = 500,
+    kSmtpAuthFailed = 535,
+};
+
+// The class of a reply code: 2 for 250.
+constexpr int32_t SmtpClassOf(int32_t code) { return code / 100; }
+
 class clsSMTPSocket : public clsTextSocket {
   public:
     int CheckReplyLine(const String &line) override;
     bool SocketIsResponseComplete() override;
     using clsTextSocket::SocketQuery;
-    int SocketQuery(const String &command, std::initializer_list<int32_t> allowed);
-    int SocketQueryWithUnexpected(const String &command, std::initializer_list<int32_t> allowed);
-    int SocketQueryWithUnexpected(const String &command, const std::vector<int32_t> &allowed);
+    int SocketQuery(const String &command, std::initializer_list<int32_t> allowed, Secrecy secrecy = Secrecy::Shown);
+    int SocketQuery(const String &command, const std::vector<int32_t> &allowed, Secrecy secrecy = Secrecy::Shown);
+    int SocketQueryWithUnexpected(const String &command, std::initializer_list<int32_t> allowed,
+                                  Secrecy secrecy = Secrecy::Shown);
+    int SocketQueryWithUnexpected(const String &command, const std::vector<int32_t> &allowed,
+                                  Secrecy secrecy = Secrecy::Shown);
     int SocketWaitReply(std::initializer_list<int32_t> allowed);
     int32_t LastReplyCode() const { return lastReplyCode_; }
 
@@ -92,12 +110,19 @@ class clsSMTPSocket : public clsTextSocket {
     void SkipRefusedReply() override;
 
   private:
+    // `unexpectedReturns`: an unexpected reply returns -6 instead of throwing.
+    int Query(const String &command, bool unexpectedReturns, Secrecy secrecy);
     static int32_t CodeOf(const String &line);
     bool Allowed(int32_t code) const;
 
     std::vector<int32_t> allowed_;
     int32_t lastReplyCode_ = 0;
 };
+
+// How a POP3 reply line begins, compared without regard to case: "+OK",
+// "-ERR", or a SASL continuation ("+" alone, or "+ " and a challenge).
+enum class Pop3Status { Ok, Error, Continuation, Other };
+Pop3Status Pop3StatusOf(std::string_view line);
 
 class clsPOP3Socket : public clsTextSocket {
   public:
@@ -107,7 +132,7 @@ class clsPOP3Socket : public clsTextSocket {
     int SocketQueryMulti(const String &command);
     // One step of a dialogue where "-ERR" and a "+ " continuation are answers,
     // not failures: the caller reads the first reply line.
-    int SocketQueryStep(const String &command);
+    int SocketQueryStep(const String &command, Secrecy secrecy = Secrecy::Shown);
 
   private:
     bool stepping_ = false;

@@ -5,6 +5,7 @@
 #include "runtime/except.h"
 #include "providers/internet/md5.h"
 #include "fake_mail.h"
+#include "log_lines.h"
 #include "script_server.h"
 #include "providers/pop3/pop3_connection.h"
 
@@ -87,7 +88,9 @@ TEST(Pop3Dialogue, LogonForms) {
         server.Pause(50);
         server.Start();
         Pop3 pop(server.Port());
+        testsupport::LogLines log(kLogProtocol);
         EXPECT_EQ(pop.c->Connect(), c.result) << c.name;
+        EXPECT_TRUE(log.Starting({"->'PASS", "->'APOP"}).empty()) << c.name << ": the password shows";
         LONG code = 0;
         EXPECT_EQ(pop.Error(&code), c.error) << c.name;
         EXPECT_EQ(code, c.code) << c.name;

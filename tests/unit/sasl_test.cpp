@@ -28,8 +28,8 @@ SaslReplyKind Classify(const clsSaslProtocol &p, const String &line) {
 class Recorder : public clsSaslChannel {
   public:
     Recorder(const clsSaslProtocol &p, std::deque<String> replies) : protocol_(p), replies_(std::move(replies)) {}
-    clsSaslReply Exchange(const String &line, bool command, bool secret, uint32_t expect, bool strict) override {
-        sent.push_back((command ? "C " : "  ") + line + (secret ? " [secret]" : ""));
+    clsSaslReply Exchange(const clsSaslLine &line) override {
+        sent.push_back((line.command ? "C " : "  ") + line.text + (line.secrecy == Secrecy::Secret ? " [secret]" : ""));
         clsSaslReply r;
         if (replies_.empty()) throw clsExcept(-2, "no reply scripted");
         r.line = replies_.front();
@@ -39,7 +39,7 @@ class Recorder : public clsSaslChannel {
                        : r.kind == SaslReplyKind::Success ? uint32_t(kSaslExpectSuccess)
                        : r.kind == SaslReplyKind::Failure ? uint32_t(kSaslExpectFailure)
                                                           : 0u;
-        if (strict && !(expect & bit)) throw clsExcept(-6, Format("unexpected reply '%s'", r.line.c_str()));
+        if (line.strict && !(line.expect & bit)) throw clsExcept(-6, Format("unexpected reply '%s'", r.line.c_str()));
         return r;
     }
     std::vector<String> sent;

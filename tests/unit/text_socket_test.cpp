@@ -6,6 +6,7 @@
 
 #include "runtime/except.h"
 #include "runtime/kvlog.h"
+#include "log_lines.h"
 #include "script_server.h"
 #include "net/text_socket.h"
 
@@ -310,8 +311,9 @@ TEST(Pop3Socket, SecretCommandsAreSentButNotShown) {
     server.Start();
     clsPOP3Socket s;
     s.Connect("127.0.0.1", server.Port(), 3000);
-    s.SetNextCommandSecret();
-    EXPECT_EQ(s.SocketQuerySingle("PASS pw"), 0);
+    testsupport::LogLines log(kLogProtocol);
+    EXPECT_EQ(s.SocketQueryStep("PASS pw", Secrecy::Secret), 0);
+    EXPECT_EQ(log.Starting({"->"}), std::vector<std::string>{"->'*****'"});
     EXPECT_TRUE(server.Finish()) << server.Failure();
 }
 

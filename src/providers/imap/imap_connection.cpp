@@ -9,6 +9,7 @@
 #include "mail/arpa_mail.h"
 #include "mail/reader.h"
 #include "providers/internet/sasl.h"
+#include "providers/internet/server_link.h"
 #include "runtime/com_util.h"
 
 namespace kv {
@@ -90,9 +91,9 @@ class ImapSaslChannel final : public clsSaslChannel {
     ImapSaslChannel(clsIMAPSocket &socket, clsIMAPSocket::Untagged untagged)
         : socket_(socket), untagged_(std::move(untagged)) {}
 
-    clsSaslReply Exchange(const String &line, bool command, bool secret, uint32_t expect, bool strict) override {
-        if (command) tag_ = socket_.NextTag();
-        socket_.SendLine(command ? tag_ + " " + line : line, secret);
+    clsSaslReply Exchange(const clsSaslLine &line) override {
+        if (line.command) tag_ = socket_.NextTag();
+        socket_.SendLine(line.command ? tag_ + " " + line.text : line.text, line.secrecy);
         for (;;) {
             clsImapResponse r = socket_.Read();
             clsSaslReply reply;
@@ -110,7 +111,8 @@ class ImapSaslChannel final : public clsSaslChannel {
                 if (r.kind != Kind::Tagged) untagged_(r);
                 continue;
             }
-            if (strict && !(expect & kind)) throw clsExcept(-6, Format("unexpected reply '%s'", PrintableText(reply.line).c_str()));
+            if (line.strict && !(line.expect & kind))
+                throw clsExcept(-6, Format("unexpected reply '%s'", PrintableText(reply.line).c_str()));
             return reply;
         }
     }
@@ -244,7 +246,7 @@ void clsIMAPMailConnection::Logon(const String &host, uint16_t port) {
         if (c.compare(0, 5, "AUTH=") == 0) names += c.substr(5) + " ";
     uint32_t offered = SaslMechanismsIn(names);
     auto refused = [this](const String &reply) {
-        NtfyConnectionState(5, 0);
+        NtfyConnectionState(kEventLoggedOn, 0);
         clsExcept e(-8, Format("unexpected reply '%s'", PrintableText(reply).c_str()));
         e.Push("authentication failed!");
         return e;
@@ -263,13 +265,13 @@ void clsIMAPMailConnection::Logon(const String &host, uint16_t port) {
         if (outcome.result != SaslResult::NotOffered) throw refused(outcome.reply);
     }
     if (Offers("LOGINDISABLED")) {
-        NtfyConnectionState(5, 0);
+        NtfyConnectionState(kEventLoggedOn, 0);
         throw clsExcept(-8, "the server takes no LOGIN on this connection (LOGINDISABLED) and no mechanism this "
                             "client has");
     }
     clsImapCommand login("LOGIN ");
     login.AddString(credentials.user, false).Add(" ").AddString(credentials.password, false);
-    clsImapResponse r = socket_.Command(login, [this](clsImapResponse &u) { Untagged(u); }, true);
+    clsImapResponse r = socket_.Command(login, [this](clsImapResponse &u) { Untagged(u); }, Secrecy::Secret);
     if (r.status != "OK") throw refused(r.line);
     after(r);
 }
@@ -304,24 +306,17 @@ void clsIMAPMailConnection::SelectFolder() {
 }
 
 HRESULT clsIMAPMailConnection::OnConnect() {
-    SetState(0);
+    SetState(kOpening);
     capabilities_.clear();
     sizes_.clear();
     bye_.clear();
     expungeAtLogout_ = false;
     try {
-        TlsMode mode = ReadTlsMode(*this);
-        socket_.SetProxyResolveRemote(ReadProxyResolveRemote(*this));
-        if (!ReadTextOption("ProxyAddress").empty())
-            socket_.SetProxy(ReadTextOptionA("ProxyAddress"), ReadIntOption("ProxyPort", 1080),
-                             ReadTextOptionA("ProxyUser"), ReadTextOptionA("ProxyPassword"),
-                             ReadIntOption("ProxyType", 0));
-        String host = ReadTextOptionA("ServerAddress");
-        uint16_t port = uint16_t(ReadIntOption("ServerPort", 143));
+        clsServerLink link(*this, 143, clsServerLink::kProxyWhenAddressSet);
+        TlsMode mode = link.Mode();
         socket_.SetLiteralBudget(clsImapParser::kDefaultLiteralBudget);
-        socket_.Connect(host, port, uint32_t(ReadIntOption("SocketTimeout", 10000)));
-        NtfyConnectionState(3, 1);
-        if (mode == TlsMode::Implicit) socket_.StartTls(ReadTlsOptions(*this, host));
+        link.Open(socket_);
+        const String &host = link.Host();
         clsImapResponse greeting = socket_.Read();
         bool preauth = greeting.kind == Kind::Untagged && greeting.status == "PREAUTH";
         if (greeting.kind != Kind::Untagged || (greeting.status != "OK" && !preauth)) {
@@ -330,22 +325,22 @@ HRESULT clsIMAPMailConnection::OnConnect() {
                                        PrintableText(greeting.line).c_str()));
         }
         SetState(kConnecting);
-        NtfyConnectionState(4, 0);
+        NtfyConnectionState(kEventLogon, 0);
         if (greeting.code == "CAPABILITY") SetCapabilities(greeting.codeText);
         if (capabilities_.empty()) AskCapabilities();
         if (!preauth) {
             StartTlsIfAsked(mode, host);
-            Logon(host, port);
+            Logon(host, link.Port());
         } else if (mode == TlsMode::StartTls) {
             throw clsExcept(-5, "TLS required, but the server logged the connection on before STARTTLS (PREAUTH)");
         }
-        NtfyConnectionState(5, 1);
+        NtfyConnectionState(kEventLoggedOn, 1);
         if (capabilities_.empty()) AskCapabilities();
         SelectFolder();
         SetState(kConnected);
         return S_OK;
     } catch (clsExcept &e) {
-        NtfyConnectionState(3, 0);
+        NtfyConnectionState(kEventServer, 0);
         Close();
         e.Push("[clsIMAPMailConnection::OnConnect]");
         throw;
@@ -388,7 +383,7 @@ HRESULT clsIMAPMailConnection::OnQueryMailbox(BYTE complete) {
     try {
         // Without a connection the mailbox counts as empty, as with POP3.
         if (State() != kConnected || !socket_.HasSocket()) {
-            SendEvent(10, 0);
+            SendEvent(kEventMailbox, 0);
             return S_OK;
         }
         auto untagged = [this](clsImapResponse &u) { Untagged(u); };
@@ -415,7 +410,7 @@ HRESULT clsIMAPMailConnection::OnQueryMailbox(BYTE complete) {
         }
         std::sort(uids.begin(), uids.end());
         uids.erase(std::unique(uids.begin(), uids.end()), uids.end());
-        SendEvent(10, LONG(uids.size()));
+        SendEvent(kEventMailbox, LONG(uids.size()));
 
         const char *item = !complete ? "BODY.PEEK[HEADER]" : ReadBoolOption("QueryMarksMailsAsRead") ? "BODY[]" : "BODY.PEEK[]";
         const char *echo = complete ? "BODY[]" : "BODY[HEADER]";
@@ -431,7 +426,7 @@ HRESULT clsIMAPMailConnection::OnQueryMailbox(BYTE complete) {
                 if (failed || outOfMemory || !ToUid(FetchItem(r, "UID"), uid) || !text ||
                     text->kind != clsImapValue::Kind::String || !std::binary_search(uids.begin(), uids.end(), uid))
                     return;
-                SendEvent(11, ++n);
+                SendEvent(kEventMailboxItem, ++n);
                 IKvMail *mail = CreateReceivedMail(ImapMailId(uidValidity_, uid));
                 if (!mail) {
                     outOfMemory = true;

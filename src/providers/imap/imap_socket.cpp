@@ -38,14 +38,14 @@ void clsIMAPSocket::Trace(std::string_view bytes) {
     }
 }
 
-void clsIMAPSocket::SendLine(const String &line, bool secret) {
+void clsIMAPSocket::SendLine(const String &line, Secrecy secrecy) {
     // A line break inside would smuggle in a second command.
     if (line.find_first_of("\r\n") != String::npos) throw clsExcept(-5, "command refused: it contains a line break");
-    Send(line + "\r\n", secret);
+    Send(line + "\r\n", secrecy);
 }
 
-void clsIMAPSocket::Send(const String &bytes, bool secret) {
-    int rc = secret ? SocketSendSecret(bytes) : SocketSend(bytes);
+void clsIMAPSocket::Send(const String &bytes, Secrecy secrecy) {
+    int rc = secrecy == Secrecy::Secret ? SocketSendSecret(bytes) : SocketSend(bytes);
     if (rc != 0) throw clsExcept(-2, "the connection to the server was lost");
 }
 
@@ -70,7 +70,7 @@ clsImapResponse clsIMAPSocket::Read() {
     }
 }
 
-clsImapResponse clsIMAPSocket::Command(const clsImapCommand &command, const Untagged &untagged, bool secret) {
+clsImapResponse clsIMAPSocket::Command(const clsImapCommand &command, const Untagged &untagged, Secrecy secrecy) {
     String tag = NextTag();
     const auto &pieces = command.Pieces();
     // A literal leaves with the text that follows it.
@@ -84,7 +84,7 @@ clsImapResponse clsIMAPSocket::Command(const clsImapCommand &command, const Unta
         if (!p.hasLiteral) break;
         out += Format("{%u%s}\r\n", unsigned(p.literal.size()), literalPlus_ ? "+" : "");
         if (!literalPlus_) {
-            Send(out, secret);
+            Send(out, secrecy);
             out.clear();
             for (;;) {
                 clsImapResponse r = Read();
@@ -95,7 +95,7 @@ clsImapResponse clsIMAPSocket::Command(const clsImapCommand &command, const Unta
         }
         out += p.literal;
     }
-    Send(out + "\r\n", secret);
+    Send(out + "\r\n", secrecy);
     for (;;) {
         clsImapResponse r = Read();
         if (r.tag == tag && r.kind != clsImapResponse::Kind::Untagged) return r;
@@ -109,8 +109,8 @@ clsImapResponse clsIMAPSocket::Command(const clsImapCommand &command, const Unta
     }
 }
 
-clsImapResponse clsIMAPSocket::Query(const clsImapCommand &command, const Untagged &untagged, bool secret) {
-    clsImapResponse r = Command(command, untagged, secret);
+clsImapResponse clsIMAPSocket::Query(const clsImapCommand &command, const Untagged &untagged, Secrecy secrecy) {
+    clsImapResponse r = Command(command, untagged, secrecy);
     if (r.status != "OK") throw clsExcept(-6, UnexpectedReply(r));
     return r;
 }

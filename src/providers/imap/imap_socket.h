@@ -21,9 +21,9 @@ class clsIMAPSocket : public clsSocket {
     ~clsIMAPSocket() override;
 
     String NextTag() { return Format("a%u", ++tags_); }
-    // One line with CR LF; `secret`: the trace shows "*****". Throws
+    // One line with CR LF; a secret one shows "*****" in the trace. Throws
     // clsExcept (-2) when the connection is gone.
-    void SendLine(const String &line, bool secret);
+    void SendLine(const String &line, Secrecy secrecy);
     // The next response. Throws clsExcept (-2) when the connection ends or
     // the responses cannot be followed any more (it is then closed).
     clsImapResponse Read();
@@ -32,9 +32,9 @@ class clsIMAPSocket : public clsSocket {
     // server's go-ahead unless the server takes LITERAL+; a command refused
     // before its literal ends there. The tagged response comes back as it is
     // (OK, NO, BAD, or Broken).
-    clsImapResponse Command(const clsImapCommand &command, const Untagged &untagged, bool secret = false);
+    clsImapResponse Command(const clsImapCommand &command, const Untagged &untagged, Secrecy secrecy = Secrecy::Shown);
     // The same, and a reply other than OK throws clsExcept (-6) "unexpected reply '%s'".
-    clsImapResponse Query(const clsImapCommand &command, const Untagged &untagged, bool secret = false);
+    clsImapResponse Query(const clsImapCommand &command, const Untagged &untagged, Secrecy secrecy = Secrecy::Shown);
     // Literal bytes of one response, from the next response on.
     void SetLiteralBudget(uint64_t bytes) { parser_.SetLiteralBudget(bytes); }
     // Non-synchronizing literals (LITERAL+).
@@ -47,7 +47,7 @@ class clsIMAPSocket : public clsSocket {
     void OnClosed() override;
 
   private:
-    void Send(const String &bytes, bool secret);
+    void Send(const String &bytes, Secrecy secrecy);
     void Trace(std::string_view bytes);
 
     clsImapParser parser_;

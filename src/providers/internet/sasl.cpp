@@ -45,27 +45,32 @@ class Run {
         command_ = String(protocol.command) + " " + SaslMechanismName(mechanism);
     }
 
-    // `strict`: this step's unexpected replies are errors where the protocol says so.
-    const clsSaslReply &Send(const String &line, bool command, bool secret, uint32_t expect, bool strict) {
-        reply_ = channel_.Exchange(line, command, secret, expect, strict && protocol_.strictReplies);
-        outcome_.reply = reply_.line;
-        return reply_;
+    // A response: secret. `strict`: this step's unexpected replies are errors
+    // where the protocol says so.
+    const clsSaslReply &Send(const String &text, uint32_t expect, bool strict) {
+        return Exchange({text, false, Secrecy::Secret, expect, strict});
     }
     // The command alone; the server's challenge comes back.
-    bool Begin(bool strict) { return Send(command_, true, false, kSaslExpectChallenge, strict).kind == SaslReplyKind::Challenge; }
+    bool Begin(bool strict) {
+        const clsSaslReply &reply = Exchange({command_, true, Secrecy::Shown, kSaslExpectChallenge, strict});
+        return reply.kind == SaslReplyKind::Challenge;
+    }
     // A mechanism whose client speaks first: the response goes with the
     // command where the protocol allows it, else after the server's "go on".
     // False when the server refused before the response was sent.
     bool BeginWith(const String &response, uint32_t expect, bool strict) {
         size_t longest = protocol_.longestInitialResponse;
         if (protocol_.initialResponse && (longest == 0 || response.size() <= longest)) {
-            Send(command_ + " " + (response.empty() ? String("=") : response), true, true, expect, strict);
+            String line = command_ + " " + (response.empty() ? String("=") : response);
+            Exchange({line, true, Secrecy::Secret, expect, strict});
             return true;
         }
         if (!Begin(strict)) return false;
-        Send(response, false, true, expect, strict);
+        Send(response, expect, strict);
         return true;
     }
+    // The answer that lets a server end an exchange it failed: nothing secret in it.
+    void Abort(const String &text) { Exchange({text, false, Secrecy::Shown, kFinal, false}); }
     SaslReplyKind Kind() const { return reply_.kind; }
     String Challenge() const {
         size_t skip = String(protocol_.continuation).size();
@@ -78,6 +83,13 @@ class Run {
     clsSaslOutcome Ended() { return Result(reply_.kind == SaslReplyKind::Success ? SaslResult::Success : SaslResult::Refused); }
 
   private:
+    const clsSaslReply &Exchange(clsSaslLine line) {
+        line.strict = line.strict && protocol_.strictReplies;
+        reply_ = channel_.Exchange(line);
+        outcome_.reply = reply_.line;
+        return reply_;
+    }
+
     clsSaslChannel &channel_;
     const clsSaslProtocol &protocol_;
     String command_;
@@ -123,16 +135,16 @@ clsSaslOutcome SaslExchange(clsSaslChannel &channel, const clsSaslProtocol &prot
     }
     case kSaslLogin: {
         if (!run.Begin(true)) return run.Result(SaslResult::Refused);
-        if (run.Send(EncodeBase64(credentials.user, pal::AnsiCodePage()), false, true, kSaslExpectChallenge, true).kind !=
+        if (run.Send(EncodeBase64(credentials.user, pal::AnsiCodePage()), kSaslExpectChallenge, true).kind !=
             SaslReplyKind::Challenge)
             return run.Result(SaslResult::Refused);
-        run.Send(EncodeBase64(credentials.password, pal::AnsiCodePage()), false, true, kFinal, true);
+        run.Send(EncodeBase64(credentials.password, pal::AnsiCodePage()), kFinal, true);
         return run.Ended();
     }
     case kSaslCramMd5: {
         if (!run.Begin(true)) return run.Result(SaslResult::Refused);
         String response = credentials.user + " " + HmacMd5Hex(credentials.password, run.Challenge());
-        SaslReplyKind kind = run.Send(EncodeBase64(response, pal::AnsiCodePage()), false, true, kFinal, false).kind;
+        SaslReplyKind kind = run.Send(EncodeBase64(response, pal::AnsiCodePage()), kFinal, false).kind;
         if (kind == SaslReplyKind::Other) return run.Result(SaslResult::Unexpected);
         return run.Ended();
     }
@@ -145,7 +157,7 @@ clsSaslOutcome SaslExchange(clsSaslChannel &channel, const clsSaslProtocol &prot
             return run.Result(SaslResult::Refused);
         if (run.Kind() == SaslReplyKind::Challenge) {
             // The server's error report; this answer lets it end the exchange.
-            run.Send(bearer ? kOAuthBearerAbort : "", false, false, kFinal, false);
+            run.Abort(bearer ? kOAuthBearerAbort : "");
             return run.Result(SaslResult::Refused);
         }
         return run.Ended();

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "net/socket.h"
 #include "runtime/kvstring.h"
 
 namespace kv {
@@ -52,16 +53,25 @@ struct clsSaslReply {
     String line; // the reply line as the server sent it (a challenge with its marker)
 };
 
+// One line the engine sends, and what it takes back.
+struct clsSaslLine {
+    String text;
+    bool command = false; // begins the exchange (IMAP puts its tag before it)
+    // Every line is secret unless the engine says otherwise: the trace shows
+    // "*****" instead of it.
+    Secrecy secrecy = Secrecy::Secret;
+    uint32_t expect = 0; // SaslExpect: the reply kinds this step takes
+    // Any other reply is an error the channel throws (clsExcept); otherwise
+    // it comes back as what it is.
+    bool strict = false;
+};
+
 // The protocol's side of an exchange.
 class clsSaslChannel {
   public:
     virtual ~clsSaslChannel() = default;
-    // Sends one line and reads the reply to it. `command`: the line begins
-    // the exchange (IMAP puts its tag before it). `secret`: the trace shows
-    // "*****" instead of the line. `expect`: the reply kinds this step takes;
-    // with `strict` any other reply is an error the channel throws
-    // (clsExcept), otherwise it comes back as what it is.
-    virtual clsSaslReply Exchange(const String &line, bool command, bool secret, uint32_t expect, bool strict) = 0;
+    // Sends the line with the secrecy it carries and reads the reply to it.
+    virtual clsSaslReply Exchange(const clsSaslLine &line) = 0;
 };
 
 struct clsSaslCredentials {

@@ -14,7 +14,8 @@
 #include "pal/channel.h"
 #include "pal/system.h"
 #include "runtime/com_util.h"
-#include "providers/internet/security_options.h"
+#include "providers/internet/sasl.h"
+#include "providers/internet/server_link.h"
 
 namespace kv {
 
@@ -26,7 +27,7 @@ clsPOP3MailConnection::clsPOP3MailConnection() : clsConnectionBase(false) {
     WriteTextOption("ServerPassword", u"");
     WriteTextOption("SenderDomain", Widen(ToLower(pal::ComputerName())));
     // "ProxyAddress" stays unset: the proxy options count only once it holds a value.
-    WriteIntOption("ProxyType", 0);
+    WriteIntOption("ProxyType", kProxyNone);
     WriteIntOption("ProxyPort", 1080);
     WriteTextOption("ProxyUser", u"");
     WriteTextOption("ProxyPassword", u"");
@@ -58,25 +59,47 @@ std::vector<String> clsPOP3MailConnection::TakeLines() {
 
 namespace {
 
-bool FirstIsOk(const std::vector<String> &reply) { return !reply.empty() && StartsWithNoCase(reply.front(), "+OK"); }
+bool FirstIsOk(const std::vector<String> &reply) {
+    return !reply.empty() && Pop3StatusOf(reply.front()) == Pop3Status::Ok;
+}
 
-// Whether a CAPA listing holds this capability, or with `argument` this SASL mechanism.
-bool Lists(const std::vector<String> &capabilities, std::string_view name, std::string_view argument = {}) {
+// Whether a CAPA listing holds this capability; `arguments` receives what
+// its lines list after the name.
+bool Lists(const std::vector<String> &capabilities, std::string_view name, String *arguments = nullptr) {
+    bool found = false;
     for (const String &line : capabilities) {
         std::string_view rest = TrimView(line);
         std::string_view word = rest.substr(0, rest.find(' '));
         if (!EqualsNoCase(word, name)) continue;
-        if (argument.empty()) return true;
-        rest = rest.substr(word.size());
-        while (!rest.empty()) {
-            rest = TrimView(rest);
-            std::string_view item = rest.substr(0, rest.find(' '));
-            if (EqualsNoCase(item, argument)) return true;
-            rest = rest.substr(item.size());
-        }
+        found = true;
+        if (arguments) *arguments += String(rest.substr(word.size())) + " ";
     }
-    return false;
+    return found;
 }
+
+// The engine's exchanges over the POP3 socket: "+" and "+ " are challenges,
+// "+OK" and "-ERR" end the exchange. The POP3 table is lenient: no step is strict.
+class Pop3SaslChannel final : public clsSaslChannel {
+  public:
+    explicit Pop3SaslChannel(clsPOP3Socket &socket) : socket_(socket) {}
+
+    clsSaslReply Exchange(const clsSaslLine &line) override {
+        socket_.SocketQueryStep(line.text, line.secrecy);
+        clsSaslReply reply;
+        if (socket_.ReplyLines().empty()) return reply;
+        reply.line = socket_.ReplyLines().front();
+        switch (Pop3StatusOf(reply.line)) {
+        case Pop3Status::Continuation: reply.kind = SaslReplyKind::Challenge; break;
+        case Pop3Status::Ok: reply.kind = SaslReplyKind::Success; break;
+        case Pop3Status::Error: reply.kind = SaslReplyKind::Failure; break;
+        case Pop3Status::Other: break;
+        }
+        return reply;
+    }
+
+  private:
+    clsPOP3Socket &socket_;
+};
 
 } // namespace
 
@@ -104,38 +127,14 @@ void clsPOP3MailConnection::StartTlsIfAsked(TlsMode mode, const String &host, st
     capabilities.clear();
 }
 
-int clsPOP3MailConnection::AuthOAuth(bool bearer, const String &token, const String &host, uint16_t port) {
-    String user = ReadTextOptionA("ServerUser");
-    String message = bearer ? OAuthBearerMessage(user, host, port, token) : XOAuth2Message(user, token);
-    // Without an initial response: with a token it would pass the 255 octets a command may have.
-    socket_.SocketQueryStep(bearer ? "AUTH OAUTHBEARER" : "AUTH XOAUTH2");
-    const String *reply = socket_.ReplyLines().empty() ? nullptr : &socket_.ReplyLines().front();
-    if (!reply || (*reply)[0] != '+' || StartsWithNoCase(*reply, "+OK")) return -8;
-    socket_.SetNextCommandSecret();
-    socket_.SocketQueryStep(EncodeBase64(message.data(), message.size()));
-    if (FirstIsOk(socket_.ReplyLines())) return 0;
-    if (!socket_.ReplyLines().empty() && socket_.ReplyLines().front()[0] == '+')
-        socket_.SocketQueryStep(bearer ? kOAuthBearerAbort : ""); // lets the server end the exchange
-    return -8;
-}
-
 HRESULT clsPOP3MailConnection::OnConnect() {
-    SetState(0);
+    SetState(kOpening);
     try {
-        TlsMode mode = ReadTlsMode(*this);
-        socket_.SetProxyResolveRemote(ReadProxyResolveRemote(*this));
-        if (!ReadTextOption("ProxyAddress").empty())
-            socket_.SetProxy(ReadTextOptionA("ProxyAddress"), ReadIntOption("ProxyPort", 1080),
-                             ReadTextOptionA("ProxyUser"), ReadTextOptionA("ProxyPassword"),
-                             ReadIntOption("ProxyType", 0));
-        String host = ReadTextOptionA("ServerAddress");
-        uint16_t port = uint16_t(ReadIntOption("ServerPort", 110));
-        socket_.Connect(host, port, uint32_t(ReadIntOption("SocketTimeout", 10000)));
-        NtfyConnectionState(3, 1);
-        if (mode == TlsMode::Implicit) socket_.StartTls(ReadTlsOptions(*this, host));
+        clsServerLink link(*this, 110, clsServerLink::kProxyWhenAddressSet);
+        link.Open(socket_);
         socket_.SocketQuery(String(), false, false);
         SetState(kConnecting);
-        NtfyConnectionState(4, 0);
+        NtfyConnectionState(kEventLogon, 0);
 
         String greeting = socket_.ReplyLines().empty() ? String() : socket_.ReplyLines().front();
         String rest = greeting.size() > 4 ? greeting.substr(4) : String();
@@ -144,54 +143,54 @@ HRESULT clsPOP3MailConnection::OnConnect() {
         String timestamp = GetFieldAddress(ParseAddressField(rest), true);
         pal::ChannelSend(Format("timestamp='%s'", timestamp.c_str()));
 
-        String token = ReadTextOptionA("OAuth2Token");
+        clsSaslCredentials credentials{ReadTextOptionA("ServerUser"), ReadTextOptionA("ServerPassword"),
+                                       ReadTextOptionA("OAuth2Token"), link.Host(), link.Port()};
         std::vector<String> capabilities;
-        if (mode == TlsMode::Auto) capabilities = Capabilities();
-        StartTlsIfAsked(mode, host, capabilities);
-        if (!token.empty()) {
+        if (link.Mode() == TlsMode::Auto) capabilities = Capabilities();
+        StartTlsIfAsked(link.Mode(), link.Host(), capabilities);
+        // A token is the one thing SASL does here; a password goes with APOP or USER and PASS.
+        if (!credentials.token.empty()) {
             if (capabilities.empty()) capabilities = Capabilities();
-            bool bearer = Lists(capabilities, "SASL", "OAUTHBEARER");
-            if (bearer || Lists(capabilities, "SASL", "XOAUTH2")) {
-                if (AuthOAuth(bearer, token, host, port) != 0) {
-                    NtfyConnectionState(5, 0);
-                    throw clsExcept(-8, "authentication failed!");
-                }
-                NtfyConnectionState(5, 1);
+            String names;
+            Lists(capabilities, "SASL", &names);
+            uint32_t offered = SaslMechanismsIn(names) & (kSaslOAuthBearer | kSaslXOAuth2);
+            Pop3SaslChannel channel(socket_);
+            clsSaslOutcome outcome = SaslAuthenticate(channel, kSaslPop3, offered, credentials);
+            if (outcome.result != SaslResult::NotOffered) {
+                bool loggedOn = outcome.result == SaslResult::Success;
+                NtfyConnectionState(kEventLoggedOn, loggedOn ? 1 : 0);
+                if (!loggedOn) throw clsExcept(-8, "authentication failed!");
                 SetState(kConnected);
                 return S_OK;
             }
-            if (ReadTextOption("ServerPassword").empty())
-                throw clsExcept(-8, "the server offers neither OAUTHBEARER nor XOAUTH2 for the access token");
         }
 
-        String user = ReadTextOptionA("ServerUser");
-        String password = ReadTextOptionA("ServerPassword");
+        const String &user = credentials.user, &password = credentials.password;
         // "-ERR" to a logon command is a refused logon, not a broken dialogue.
         bool refused = false;
         String refusal;
-        auto step = [&](const String &command, bool secret) {
+        auto step = [&](const String &command, Secrecy secrecy) {
             if (refused) return;
-            if (secret) socket_.SetNextCommandSecret();
-            socket_.SocketQueryStep(command);
+            socket_.SocketQueryStep(command, secrecy);
             refused = !FirstIsOk(socket_.ReplyLines());
             if (refused && !socket_.ReplyLines().empty()) refusal = socket_.ReplyLines().front();
         };
         if (!timestamp.empty() && timestamp != rest) {
             String digest = Md5Hex(("<" + timestamp + ">" + password).data(), timestamp.size() + 2 + password.size());
-            step(Format("APOP %s %s", user.c_str(), digest.c_str()), true);
+            step(Format("APOP %s %s", user.c_str(), digest.c_str()), Secrecy::Secret);
         } else {
-            step("USER " + user, false);
-            step("PASS " + password, true);
+            step("USER " + user, Secrecy::Shown);
+            step("PASS " + password, Secrecy::Secret);
         }
         if (refused) {
-            NtfyConnectionState(5, 0);
+            NtfyConnectionState(kEventLoggedOn, 0);
             throw clsExcept(-8, Format("unexpected reply '%s'", refusal.c_str()));
         }
-        NtfyConnectionState(5, 1);
+        NtfyConnectionState(kEventLoggedOn, 1);
         SetState(kConnected);
         return S_OK;
     } catch (clsExcept &e) {
-        NtfyConnectionState(3, 0);
+        NtfyConnectionState(kEventServer, 0);
         OnDisconnect();
         e.Push("[clsPOP3MailConnection::OnConnect]");
         throw;
@@ -279,10 +278,10 @@ HRESULT clsPOP3MailConnection::OnQueryMailbox(BYTE complete) {
     // The slot stays alive while the listing reports to it.
     try {
         std::vector<uint32_t> numbers = ListMessages();
-        SendEvent(10, LONG(numbers.size()));
+        SendEvent(kEventMailbox, LONG(numbers.size()));
         auto lost = [] { return clsExcept(-2, "the connection to the server was lost"); };
         for (uint32_t n : numbers) {
-            SendEvent(11, LONG(n));
+            SendEvent(kEventMailboxItem, LONG(n));
             if (socket_.SocketQuerySingle(Format("UIDL %u", n)) != 0) throw lost();
             String id = Format("%u ", n);
             IKvMail *mail = CreateReceivedMail(id);

@@ -44,7 +44,6 @@ class clsPOP3MailConnection : public clsConnectionBase {
     std::vector<String> Capabilities();
     // STLS as the mode asks; throws when TLS is required but impossible.
     void StartTlsIfAsked(TlsMode mode, const String &host, std::vector<String> &capabilities);
-    int AuthOAuth(bool bearer, const String &token, const String &host, uint16_t port);
     clsPOP3Socket socket_;
     std::map<uint32_t, uint64_t> sizes_; // by LIST
 };

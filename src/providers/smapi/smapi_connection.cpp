@@ -100,10 +100,10 @@ void clsSMAPIMailConnection::ReadMail(const String &id, bool markAsRead, clsSMAP
 }
 
 HRESULT clsSMAPIMailConnection::OnQueryMailbox(BYTE complete) {
-    NtfyConnectionState(10, -1);
+    NtfyConnectionState(kEventMailbox, -1);
     struct End {
         clsSMAPIMailConnection *c;
-        ~End() { c->NtfyConnectionState(12, 0); }
+        ~End() { c->NtfyConnectionState(kEventMailboxEnd, 0); }
     } end{this};
     const SmapiFunctions &f = session_->Functions();
     if (!f.MAPIFindNext) Unavailable();
@@ -112,7 +112,7 @@ HRESULT clsSMAPIMailConnection::OnQueryMailbox(BYTE complete) {
     std::vector<String> ids;
     String seed;
     for (;;) {
-        NtfyConnectionState(9, 0);
+        NtfyConnectionState(kEventSeekMail, 0);
         char next[smapi::kMessageIdSize] = {};
         uint32_t rc = f.MAPIFindNext(session_->Session(), 0, nullptr, seed.data(), flags, 0, next);
         if (rc == smapi::MAPI_E_NO_MESSAGES) break;
@@ -121,10 +121,10 @@ HRESULT clsSMAPIMailConnection::OnQueryMailbox(BYTE complete) {
         seed.assign(next, strnlen(next, sizeof next));
         ids.push_back(seed);
     }
-    NtfyConnectionState(10, LONG(ids.size()));
+    NtfyConnectionState(kEventMailbox, LONG(ids.size()));
     LONG counter = 0;
     for (const String &id : ids) {
-        NtfyConnectionState(11, ++counter);
+        NtfyConnectionState(kEventMailboxItem, ++counter);
         bool mark = ReadBoolOption("QueryMarksMailsAsRead");
         auto *mail = new (std::nothrow) clsSMAPIMail(this, id);
         if (!mail) throw clsExcept(-5, "out of memory");

@@ -8,13 +8,13 @@
 #include "mail/arpa_mail.h"
 #include "mime/charset_table.h"
 #include "mime/encodings.h"
-#include "providers/internet/md5.h"
 #include "mail/writer.h"
 #include "pal/codepage.h"
 #include "pal/system.h"
 #include "runtime/com_util.h"
 #include "runtime/regex.h"
-#include "providers/internet/security_options.h"
+#include "providers/internet/sasl.h"
+#include "providers/internet/server_link.h"
 
 namespace kv {
 
@@ -27,7 +27,7 @@ clsSMTPMailConnection::clsSMTPMailConnection() : clsConnectionBase(true) {
     WriteTextOption("ServerUser", u"");
     WriteTextOption("ServerPassword", u"");
     WriteBoolOption("POPBeforeSMTP", false);
-    WriteIntOption("ProxyType", 0);
+    WriteIntOption("ProxyType", kProxyNone);
     WriteTextOption("ProxyAddress", u"");
     WriteIntOption("ProxyPort", 1080);
     WriteTextOption("ProxyUser", u"");
@@ -142,9 +142,11 @@ bool Offers(const std::vector<String> &ehlo, std::string_view keyword) {
 } // namespace
 
 void clsSMTPMailConnection::Hello(const String &name) {
-    if (socket_.SocketQuery("EHLO " + name, {250, 500}) != 0) throw clsExcept(-5, "EHLO was not responded correctly");
-    if (!socket_.ReplyLines().empty() && socket_.ReplyLines().front().compare(0, 3, "500") == 0)
-        if (socket_.SocketQuery("HELO " + name, {250, 500}) != 0)
+    if (socket_.SocketQuery("EHLO " + name, {kSmtpOk, kSmtpUnknownCommand}) != 0)
+        throw clsExcept(-5, "EHLO was not responded correctly");
+    if (!socket_.ReplyLines().empty() &&
+        socket_.ReplyLines().front().compare(0, 3, std::to_string(kSmtpUnknownCommand)) == 0)
+        if (socket_.SocketQuery("HELO " + name, {kSmtpOk, kSmtpUnknownCommand}) != 0)
             throw clsExcept(-5, "HELO was not responded correctly");
     ehlo_ = socket_.ReplyLines();
 }
@@ -155,7 +157,7 @@ void clsSMTPMailConnection::StartTlsIfAsked(TlsMode mode, const String &name) {
         if (mode == TlsMode::Auto) return;
         throw clsExcept(-5, "TLS required, but the server does not offer STARTTLS");
     }
-    if (socket_.SocketQueryWithUnexpected("STARTTLS", {220}) != 0) {
+    if (socket_.SocketQueryWithUnexpected("STARTTLS", {kSmtpReady}) != 0) {
         if (mode == TlsMode::Auto) return;
         String reply = socket_.ReplyLines().empty() ? String() : socket_.ReplyLines().front();
         throw clsExcept(-5, Format("TLS required, but the server refused STARTTLS: %s", reply.c_str()));
@@ -166,24 +168,51 @@ void clsSMTPMailConnection::StartTlsIfAsked(TlsMode mode, const String &name) {
     Hello(name);
 }
 
+namespace {
+
+// The engine's exchanges over the SMTP socket: 334 is a challenge, 235 and
+// 535 end the exchange; a strict step throws on any other code.
+class SmtpSaslChannel final : public clsSaslChannel {
+  public:
+    explicit SmtpSaslChannel(clsSMTPSocket &socket) : socket_(socket) {}
+
+    clsSaslReply Exchange(const clsSaslLine &line) override {
+        allowed_.clear();
+        if (line.expect & kSaslExpectChallenge) allowed_.push_back(kSmtpChallenge);
+        if (line.expect & kSaslExpectSuccess) allowed_.push_back(kSmtpAuthenticated);
+        if (line.expect & kSaslExpectFailure) allowed_.push_back(kSmtpAuthFailed);
+        int rc = line.strict ? socket_.SocketQuery(line.text, allowed_, line.secrecy)
+                             : socket_.SocketQueryWithUnexpected(line.text, allowed_, line.secrecy);
+        clsSaslReply reply;
+        if (!socket_.ReplyLines().empty()) reply.line = socket_.ReplyLines().front();
+        if (rc != 0) return reply;
+        switch (socket_.LastReplyCode()) {
+        case kSmtpChallenge: reply.kind = SaslReplyKind::Challenge; break;
+        case kSmtpAuthenticated: reply.kind = SaslReplyKind::Success; break;
+        case kSmtpAuthFailed: reply.kind = SaslReplyKind::Failure; break;
+        default: break;
+        }
+        return reply;
+    }
+
+  private:
+    clsSMTPSocket &socket_;
+    std::vector<int32_t> allowed_;
+};
+
+} // namespace
+
 HRESULT clsSMTPMailConnection::OnConnect() {
-    SetState(0);
+    SetState(kOpening);
     try {
-        TlsMode mode = ReadTlsMode(*this);
-        socket_.SetProxyResolveRemote(ReadProxyResolveRemote(*this));
+        clsServerLink link(*this, 25, clsServerLink::kProxyAlways);
         if (ReadBoolOption("POPBeforeSMTP")) PopBeforeSmtp();
-        socket_.SetProxy(ReadTextOptionA("ProxyAddress"), ReadIntOption("ProxyPort", 1080),
-                         ReadTextOptionA("ProxyUser"), ReadTextOptionA("ProxyPassword"), ReadIntOption("ProxyType", 0));
-        String host = ReadTextOptionA("ServerAddress");
-        uint16_t port = uint16_t(ReadIntOption("ServerPort", 25));
-        socket_.Connect(host, port, uint32_t(ReadIntOption("SocketTimeout", 10000)));
-        NtfyConnectionState(3, 1);
-        if (mode == TlsMode::Implicit) socket_.StartTls(ReadTlsOptions(*this, host));
-        if (socket_.SocketWaitReply({220}) == -6) throw clsExcept(-6, "Logon unsuccessful");
+        link.Open(socket_);
+        if (socket_.SocketWaitReply({kSmtpReady}) == -6) throw clsExcept(-6, "Logon unsuccessful");
 
         String name = LogonName();
         Hello(name);
-        StartTlsIfAsked(mode, name);
+        StartTlsIfAsked(link.Mode(), name);
 
         if (ReadTextOption("ServerUser").empty()) {
             SetState(kConnected);
@@ -192,52 +221,25 @@ HRESULT clsSMTPMailConnection::OnConnect() {
         SetState(kConnecting);
         // Every line counts, the last one too: servers list AUTH wherever they like.
         static const clsRegEx kAuth(u"\\d{3}[- ]AUTH[= ](.*)");
-        bool login = false, plain = false, cram = false, xoauth2 = false, oauthbearer = false;
+        String names;
         for (const String &line : ehlo_) {
             clsRegExMatchA m;
-            if (!kAuth.Match(line, m)) continue;
-            String words = m.text[1];
-            size_t at = 0;
-            while (at < words.size()) {
-                size_t end = words.find(' ', at);
-                if (end == String::npos) end = words.size();
-                std::string_view word = TrimView(std::string_view(words).substr(at, end - at));
-                if (EqualsNoCase(word, "login")) login = true;
-                else if (EqualsNoCase(word, "plain")) plain = true;
-                else if (EqualsNoCase(word, "cram-md5")) cram = true;
-                else if (EqualsNoCase(word, "xoauth2")) xoauth2 = true;
-                else if (EqualsNoCase(word, "oauthbearer")) oauthbearer = true;
-                at = end + 1;
-            }
+            if (kAuth.Match(line, m)) names += m.text[1] + " ";
         }
-        NtfyConnectionState(4, 0);
-        int result = 0;
-        String token = ReadTextOptionA("OAuth2Token");
-        if (!token.empty() && !oauthbearer && !xoauth2 && ReadTextOption("ServerPassword").empty())
-            throw clsExcept(-8, "the server offers neither OAUTHBEARER nor XOAUTH2 for the access token");
-        if (!token.empty() && (oauthbearer || xoauth2)) {
-            // A token the server refuses ends the logon: falling back to a password is not what was asked.
-            result = AuthOAuth(oauthbearer, token, host, port);
-            if (result == -8) throw clsExcept(-8, "authentication failed!");
-        } else if (login || plain || cram) {
-            result = -8;
-            if (cram) result = AuthCramMd5();
-            if (result == -8) {
-                bool ran = false;
-                if (login) result = AuthLogin(), ran = true;
-                else if (plain) result = AuthPlain(), ran = true;
-                if (!ran && !cram) result = -8;
-                if (result == -8) throw clsExcept(-8, "authentication failed!");
-            }
-        }
-        NtfyConnectionState(5, result == 0 ? 1 : 0);
-        if (result == 0) {
-            SetState(kConnected);
-            return S_OK;
-        }
-        return E_FAIL;
+        NtfyConnectionState(kEventLogon, 0);
+        clsSaslCredentials credentials{ReadTextOptionA("ServerUser"), ReadTextOptionA("ServerPassword"),
+                                       ReadTextOptionA("OAuth2Token"), link.Host(), link.Port()};
+        SmtpSaslChannel channel(socket_);
+        clsSaslOutcome outcome = SaslAuthenticate(channel, kSaslSmtp, SaslMechanismsIn(names), credentials);
+        if (outcome.result == SaslResult::Refused) throw clsExcept(-8, "authentication failed!");
+        // Nothing offered logs on without a word; a reply no step expected fails without one.
+        bool loggedOn = outcome.result != SaslResult::Unexpected;
+        NtfyConnectionState(kEventLoggedOn, loggedOn ? 1 : 0);
+        if (!loggedOn) return E_FAIL;
+        SetState(kConnected);
+        return S_OK;
     } catch (clsExcept &e) {
-        NtfyConnectionState(3, 0);
+        NtfyConnectionState(kEventServer, 0);
         OnDisconnect();
         e.Push("[clsSMTPMailConnection::OnConnect]");
         throw;
@@ -248,8 +250,8 @@ HRESULT clsSMTPMailConnection::OnDisconnect() {
     // Saying goodbye may fail on a connection that is already gone; closing it must not.
     try {
         if (socket_.HasSocket()) {
-            socket_.SocketQuery("RSET", {221, 250});
-            socket_.SocketQuery("QUIT", {221});
+            socket_.SocketQuery("RSET", {kSmtpClosing, kSmtpOk});
+            socket_.SocketQuery("QUIT", {kSmtpClosing});
         }
     } catch (const clsExcept &) {
     }
@@ -258,57 +260,9 @@ HRESULT clsSMTPMailConnection::OnDisconnect() {
     return S_OK;
 }
 
-int clsSMTPMailConnection::AuthCramMd5() {
-    socket_.SocketQuery("AUTH CRAM-MD5", {334});
-    const String &first = socket_.ReplyLines().front();
-    String challenge = DecodeBase64(first.size() > 4 ? std::string_view(first).substr(4) : std::string_view());
-    String password = ReadTextOptionA("ServerPassword");
-    String response = ReadTextOptionA("ServerUser") + " " + HmacMd5Hex(password, challenge);
-    socket_.SetNextCommandSecret();
-    int rc = socket_.SocketQueryWithUnexpected(EncodeBase64(response, pal::AnsiCodePage()), {235, 535});
-    if (socket_.LastReplyCode() == 535) return -8;
-    return rc;
-}
-
-int clsSMTPMailConnection::AuthLogin() {
-    socket_.SocketQuery("AUTH LOGIN", {334});
-    socket_.SetNextCommandSecret();
-    socket_.SocketQuery(EncodeBase64(ReadTextOptionA("ServerUser"), pal::AnsiCodePage()), {334});
-    socket_.SetNextCommandSecret();
-    int rc = socket_.SocketQuery(EncodeBase64(ReadTextOptionA("ServerPassword"), pal::AnsiCodePage()), {235, 535});
-    return (socket_.LastReplyCode() == 535 || rc != 0) ? -8 : 0;
-}
-
-int clsSMTPMailConnection::AuthPlain() {
-    String bytes;
-    bytes.push_back('\0');
-    bytes += ReadTextOptionA("ServerUser");
-    bytes.push_back('\0');
-    bytes += ReadTextOptionA("ServerPassword");
-    if (bytes.size() > 2000) throw clsExcept(-8, "user name and password too long for AUTH PLAIN");
-    socket_.SetNextCommandSecret();
-    int rc = socket_.SocketQuery("AUTH PLAIN " + EncodeBase64(bytes.data(), bytes.size()), {235, 535});
-    return (socket_.LastReplyCode() == 535 || rc != 0) ? -8 : 0;
-}
-
-int clsSMTPMailConnection::AuthOAuth(bool bearer, const String &token, const String &host, uint16_t port) {
-    String user = ReadTextOptionA("ServerUser");
-    String message = bearer ? OAuthBearerMessage(user, host, port, token) : XOAuth2Message(user, token);
-    socket_.SetNextCommandSecret();
-    int rc = socket_.SocketQueryWithUnexpected(
-        String(bearer ? "AUTH OAUTHBEARER " : "AUTH XOAUTH2 ") + EncodeBase64(message.data(), message.size()),
-        {235, 334, 535});
-    if (rc == 0 && socket_.LastReplyCode() == 334) {
-        // The server's error report; the empty or %x01 answer lets it end the exchange with 535.
-        socket_.SocketQueryWithUnexpected(bearer ? kOAuthBearerAbort : "", {235, 535});
-        return -8;
-    }
-    return (rc != 0 || socket_.LastReplyCode() != 235) ? -8 : 0;
-}
-
 void clsSMTPMailConnection::Reset() {
     try {
-        socket_.SocketQuery("RSET", {250});
+        socket_.SocketQuery("RSET", {kSmtpOk});
     } catch (const clsExcept &) {
     }
 }
@@ -326,19 +280,12 @@ String Bracketed(const char *verb, const String &address) {
                                              : Format("%s:<%s>", verb, address.c_str());
 }
 
-std::vector<int32_t> AcceptOrRefuse() {
-    std::vector<int32_t> codes;
-    for (int32_t c = 200; c < 300; ++c) codes.push_back(c);
-    for (int32_t c = 500; c < 600; ++c) codes.push_back(c);
-    return codes;
-}
-
 constexpr size_t kTextBlock = 1024 * 1024;
 
 } // namespace
 
 void clsSMTPMailConnection::SendText(clsMailText &text) {
-    SendEvent(8, 1);
+    SendEvent(kEventSend, 1);
     uint64_t size = text.Size();
     // Large blocks: one read and one send per block, and the system's send
     // buffer (often 16 KiB at the start) would make thousands of each.
@@ -364,7 +311,7 @@ void clsSMTPMailConnection::SendText(clsMailText &text) {
         position += n;
         uint64_t now = pal::TickCountMs();
         if (now - lastEvent >= 500 && size > 0) {
-            SendEvent(8, LONG(position * 100 / size));
+            SendEvent(kEventSend, LONG(position * 100 / size));
             lastEvent = now;
         }
     }
@@ -376,7 +323,7 @@ void clsSMTPMailConnection::SendText(clsMailText &text) {
 void clsSMTPMailConnection::Transfer(const clsSmtpEnvelope &envelope, clsMailText &text) {
     try {
         String sender = AddressOf(envelope.sender);
-        if (socket_.SocketQueryWithUnexpected(Bracketed("MAIL FROM", sender), {250}) != 0) {
+        if (socket_.SocketQueryWithUnexpected(Bracketed("MAIL FROM", sender), {kSmtpOk}) != 0) {
             String reply = socket_.ReplyLines().empty() ? String() : socket_.ReplyLines().front();
             Reset();
             throw clsExcept(-14, Format("Sender Address '%s' ('%s') bad: %s", envelope.sender.c_str(),
@@ -384,17 +331,17 @@ void clsSMTPMailConnection::Transfer(const clsSmtpEnvelope &envelope, clsMailTex
         }
         std::vector<String> refused;
         size_t total = 0;
-        static const std::vector<int32_t> kCodes = AcceptOrRefuse();
         for (const auto *list : {&envelope.to, &envelope.cc, &envelope.bcc}) {
             for (const String &entry : *list) {
                 ++total;
                 String address = AddressOf(entry);
-                int rc = socket_.SocketQueryWithUnexpected(Bracketed("RCPT TO", address), kCodes);
+                int rc = socket_.SocketQueryWithUnexpected(Bracketed("RCPT TO", address),
+                                                           {kSmtpPositive, kSmtpPermanentFailure});
                 String reply = socket_.ReplyLines().empty() ? String() : socket_.ReplyLines().front();
                 int32_t code = socket_.LastReplyCode();
-                if (rc == 0 && code >= 200 && code < 300) continue;
+                if (rc == 0 && SmtpClassOf(code) == kSmtpPositive) continue;
                 String text = Format("Recipient Address '%s': %s", address.c_str(), reply.c_str());
-                if (rc == 0 && code >= 500 && code < 600) {
+                if (rc == 0 && SmtpClassOf(code) == kSmtpPermanentFailure) {
                     refused.push_back(text);
                     continue;
                 }
@@ -406,7 +353,7 @@ void clsSMTPMailConnection::Transfer(const clsSmtpEnvelope &envelope, clsMailTex
         if (refused.size() >= total) {
             Reset();
         } else {
-            if (socket_.SocketQueryWithUnexpected("DATA", {354}) != 0) {
+            if (socket_.SocketQueryWithUnexpected("DATA", {kSmtpStartData}) != 0) {
                 String reply = socket_.ReplyLines().empty() ? String() : socket_.ReplyLines().front();
                 Reset();
                 throw clsExcept(-5, Format("Message could not be posted: %s", reply.c_str()));
@@ -417,7 +364,7 @@ void clsSMTPMailConnection::Transfer(const clsSmtpEnvelope &envelope, clsMailTex
                 Reset();
                 throw;
             }
-            if (socket_.SocketQueryWithUnexpected(".", {250}) != 0) {
+            if (socket_.SocketQueryWithUnexpected(".", {kSmtpOk}) != 0) {
                 String reply = socket_.ReplyLines().empty() ? String() : socket_.ReplyLines().front();
                 Reset();
                 throw clsExcept(-5, Format("Message could not be posted: %s", reply.c_str()));

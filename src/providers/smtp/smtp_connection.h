@@ -51,11 +51,7 @@ class clsSMTPMailConnection : public clsConnectionBase {
     void Hello(const String &name);
     // STARTTLS and a new EHLO as the mode asks; throws when TLS is required but impossible.
     void StartTlsIfAsked(TlsMode mode, const String &name);
-    int AuthOAuth(bool bearer, const String &token, const String &host, uint16_t port);
     String LogonName();
-    int AuthCramMd5();
-    int AuthLogin();
-    int AuthPlain();
     void Reset(); // RSET, failures ignored: the error that led here matters more
     void SendText(clsMailText &text);
 
