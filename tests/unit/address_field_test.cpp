@@ -111,6 +111,10 @@ TEST(AddressField, Encodes) {
          std::string(30, 'n') + " <" + std::string(50, 'x') + "@example.com>"},
     };
     for (const auto &c : cases) EXPECT_EQ(EncodeAddressField(c.in, "iso-8859-1"), c.out);
+    // A piece ends before a surrogate pair, not inside it: the emoji comes back whole.
+    const std::u16string name = std::u16string(39, u'\u00e9') + u"\U0001F600";
+    String encoded = EncodeAddressField(name + u" <a@b.c>", "utf-8");
+    EXPECT_EQ(Widen(GetFieldDisplayName(ParseAddressField(encoded, 65001)), 65001), name) << encoded;
 }
 
 TEST(AddressField, EncodeRefusesFieldsWithoutAddress) {

@@ -294,7 +294,11 @@ TEST(ConnectionBase, TypedOptionReaders) {
     VariantInit(&text);
     text.vt = VT_BSTR;
     text.bstrVal = SysAllocString(u"25");
-    set(u"ServerPort", text);
+    VARIANT byReference; // as Visual Basic passes it: the value is kept, not the reference
+    VariantInit(&byReference);
+    byReference.vt = VT_BYREF | VT_BSTR;
+    byReference.pbstrVal = &text.bstrVal;
+    set(u"ServerPort", byReference);
     text.bstrVal[0] = u'x';
     set(u"BadPort", text);
     VariantClear(&text);

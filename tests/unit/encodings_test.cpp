@@ -250,7 +250,7 @@ TEST(EncodingsBase64, Strings) {
     EXPECT_EQ(EncodeBase64("", 0), "");
     EXPECT_EQ(EncodeBase64Unpadded("a", 1), "YQAA");
     EXPECT_EQ(EncodeBase64Unpadded("ab", 2), "YWIA");
-    EXPECT_EQ(EncodeBase64Unpadded(u"A"), "QQAA");
+    EXPECT_EQ(EncodeBase64Unpadded(u"abc"), "YWJjAAAA") << "the wide form encodes its terminating zero";
     EXPECT_EQ(EncodeBase64Unpadded(u"\u00e9"), "6QAA");
     EXPECT_EQ(EncodeBase64(String("\xC3\xA9"), 1252), "6Q==");
     EXPECT_EQ(EncodeBase64(String("\xC3\xA9"), 0), "w6k=");

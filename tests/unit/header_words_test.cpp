@@ -39,7 +39,7 @@ TEST(HeaderWords, DecodesEncodedWords) {
     EXPECT_EQ(DecodeEncodedWords("x=?utf-8?B?w6k=?=", 1252), "x\xE9");
     EXPECT_EQ(DecodeEncodedWords("\xE9=?iso-8859-1?Q?=E9?=", 1252), "\xE9\xE9");
     EXPECT_EQ(DecodeEncodedWords(u"Gr=?iso-8859-1?Q?=FC?=n"), u"Gr\u00fcn");
-    EXPECT_EQ(DecodeEncodedWords(u"=?utf-8?q?=E2=82=AC?= \u00e9"), u"\u20ac \u00e9");
+    EXPECT_EQ(DecodeEncodedWords(u"=?utf-8?q?=E2=82?= =?utf-8?q?=AC?= \u00e9"), u"\u20ac \u00e9");
 }
 
 TEST(HeaderWords, DecodesQText) {

@@ -155,6 +155,8 @@ TEST_F(MimeWriter, AttachmentHeadersNameTheLastPathElementOnly) {
         {u"*hidden.gif", {"Content-Type: image/gif", "Content-Transfer-Encoding: base64"}},
         {u"", {"Content-Type: application/octet-stream", "Content-Transfer-Encoding: base64"}},
         // Characters that cannot stand in a quoted string go as an RFC 2231 value.
+        {u"\"q\".gif", {"Content-Type: image/gif;\r\n    name*=utf-8''%22q%22.gif", "Content-Transfer-Encoding: base64",
+                        "Content-Disposition: attachment;\r\n    filename*=utf-8''%22q%22.gif"}},
         {u"a\"b\r\nc.txt",
          {"Content-Type: text/plain;\r\n    name*=utf-8''a%22b%0D%0Ac.txt", "Content-Transfer-Encoding: quoted-printable",
           "Content-Disposition: attachment;\r\n    filename*=utf-8''a%22b%0D%0Ac.txt"}},

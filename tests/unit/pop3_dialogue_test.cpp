@@ -106,8 +106,8 @@ TEST(Pop3Dialogue, LogonForms) {
 TEST(Pop3Dialogue, ListingWithTopAndRetrFallbackThenLoadAndDelete) {
     ScriptServer server;
     server.Send("+OK ready\r\n").Expect("USER mrose\r\n").Send("+OK\r\n").Expect("PASS tanstaaf\r\n").Send("+OK\r\n");
-    // STAT counts a message that LIST does not have: the others are listed.
-    server.Expect("STAT\r\n").Send("+OK 3 520\r\n").Expect("LIST\r\n").Send("+OK\r\n1 120\r\n2 200\r\n.\r\n");
+    // STAT counts a message that LIST does not have, and LIST names one twice: the others are listed once.
+    server.Expect("STAT\r\n").Send("+OK 3 520\r\n").Expect("LIST\r\n").Send("+OK\r\n1 120\r\n2 200\r\n1 120\r\n.\r\n");
     server.Expect("UIDL 1\r\n").Send("+OK 1 whqtswO00WBw418f9t5JxYwZ\r\n");
     server.Expect("TOP 1 1\r\n").Send("+OK\r\nSubject: one\r\n\r\n..first line\r\n.\r\n");
     server.Expect("UIDL 2\r\n").Send("+OK 2 QhdPYR:00WBw1Ph7x7\r\n");

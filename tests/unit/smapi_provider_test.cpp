@@ -400,7 +400,7 @@ TEST(SmapiProvider, RecipientRule) {
         {"\"Bob Example\" <bob@example.org>", "", {1, "Bob Example", "SMTP:bob@example.org"}},
         {"bob@example.org", "", {1, "bob@example.org", "(none)"}},
         {"<SMTP:bob@example.org>", "", {1, "bob@example.org", "SMTP:bob@example.org"}},
-        {"\"Doe, John\" <j@example.org>", "", {1, "Doe, John", "SMTP:j@example.org"}},
+        {"\"Doe, \\\"John\\\"\" <j@example.org>", "", {1, "Doe, \"John\"", "SMTP:j@example.org"}},
         {"\"Fax\" <FAX:+49 30 1234>", "", {1, "Fax", "FAX:+49 30 1234"}},
         {"\"Bob\" <bob@example.org>", "Mozilla", {1, "Bob", "bob@example.org"}},
         {"\"Bob\" <bob@example.org>", "mozilla", {1, "Bob", "SMTP:bob@example.org"}},

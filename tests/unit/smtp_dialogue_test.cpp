@@ -184,6 +184,25 @@ TEST(SmtpDialogue, NoUserNoAuthEvenWhenOffered) {
     EXPECT_TRUE(server.Finish()) << server.Failure();
 }
 
+TEST(SmtpDialogue, PopBeforeSmtpLogsOnWithThePop3Options) {
+    ScriptServer pop, server;
+    pop.Send("+OK ready\r\n").Expect("USER tim\r\n").Send("+OK\r\n").Expect("PASS pw\r\n").Send("+OK\r\n");
+    pop.Expect("QUIT\r\n").Send("+OK bye\r\n");
+    server.Send("220 hi\r\n").Expect("EHLO client\r\n").Send("250 ok\r\n").Pause(50);
+    pop.Start();
+    server.Start();
+    Smtp smtp(server.Port());
+    clsOptionList &options = smtp.c->Options();
+    options.SetBool("SMTP.POPBeforeSMTP", true);
+    options.SetText("POP3.ServerAddress", u"127.0.0.1");
+    options.SetInt("POP3.ServerPort", pop.Port());
+    options.SetText("POP3.ServerUser", u"tim");
+    options.SetText("POP3.ServerPassword", u"pw");
+    EXPECT_EQ(smtp.c->Connect(), S_OK) << smtp.Error();
+    EXPECT_TRUE(pop.Finish()) << pop.Failure();
+    smtp.c->Disconnect();
+    EXPECT_TRUE(server.Finish()) << server.Failure();
+}
 
 TEST(SmtpDialogue, TransferOutcomes) {
     struct Case {

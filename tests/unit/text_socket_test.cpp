@@ -206,8 +206,9 @@ TEST(SmtpSocket, LineBreaksInCommandsAreRefusedBeforeSending) {
     server.Start();
     clsSMTPSocket s;
     s.Connect("127.0.0.1", server.Port(), 3000);
-    EXPECT_EQ(Thrown([&] { s.SocketQuery("MAIL FROM:<a@b>\r\nRCPT TO:<c@d>", {250}); }),
-              "command refused: it contains a line break|[clsTextSocket::SocketQuery]|[clsSMTPSocket::SocketQuery]|");
+    for (const char *command : {"MAIL FROM:<a@b>\r\nRCPT TO:<c@d>", "MAIL FROM:<a@b>\nRCPT TO:<c@d>", "NOOP\r"})
+        EXPECT_EQ(Thrown([&] { s.SocketQuery(command, {250}); }),
+                  "command refused: it contains a line break|[clsTextSocket::SocketQuery]|[clsSMTPSocket::SocketQuery]|");
     server.Finish();
     EXPECT_EQ(server.Received(), "");
 }

@@ -62,10 +62,11 @@ class TlsSessionContract : public ::testing::Test {
         ASSERT_TRUE(SocketStartup());
     }
     void TearDown() override { SocketCleanup(); }
-    std::unique_ptr<TlsSession> Open(Connection &connection, const std::string &scenario, uint32_t timeoutMs = 10000) {
+    std::unique_ptr<TlsSession> Open(Connection &connection, const std::string &scenario, uint32_t timeoutMs = 10000,
+                                     const std::string &host = "localhost") {
         EXPECT_TRUE(connection.Open(scenario, timeoutMs)) << scenario;
         TlsOptions options;
-        options.host = "localhost";
+        options.host = host;
         options.caFile = Env("KV_TLS_DIR") + Separator() + "ca.pem";
         return CreateTlsSession(connection, options);
     }
@@ -149,6 +150,15 @@ TEST_F(TlsSessionContract, FailuresAreClassifiedAndFinal) {
         EXPECT_EQ(session->Error().failure, t.failure);
         session->Close();
     }
+}
+
+TEST_F(TlsSessionContract, ACertificateForAnotherNameIsRefused) {
+    Connection connection;
+    auto session = Open(connection, "echo", 10000, "other.example");
+    ASSERT_TRUE(session);
+    EXPECT_FALSE(session->Handshake());
+    EXPECT_EQ(session->Error().failure, TlsFailure::Certificate) << session->Error().detail;
+    EXPECT_EQ(session->Error().certificate, TlsCertProblem::WrongHost);
 }
 
 TEST_F(TlsSessionContract, CloseSendsCloseNotify) {
