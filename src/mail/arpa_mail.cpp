@@ -1,6 +1,6 @@
 #include "mail/arpa_mail.h"
 
-#include "mime/encodings.h"
+#include "mime/address_field.h"
 
 namespace kv {
 

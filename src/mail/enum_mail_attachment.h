@@ -1,7 +1,7 @@
 // clsEnumMailAttachment: enumerator over a copy of an attachment list.
 #pragma once
 
-#include "mail/enum_base.h"
+#include "runtime/com_enum.h"
 
 namespace kv {
 

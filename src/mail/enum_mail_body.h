@@ -1,7 +1,7 @@
 // clsEnumMailBody: enumerator over a copy of a body list. It does not trace.
 #pragma once
 
-#include "mail/enum_base.h"
+#include "runtime/com_enum.h"
 
 namespace kv {
 

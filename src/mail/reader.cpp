@@ -13,8 +13,10 @@
 #include "runtime/except.h"
 #include "mail/mail.h"
 #include "mime/charset_table.h"
-#include "mime/codecs.h"
-#include "mime/encodings.h"
+#include "mime/base64.h"
+#include "mime/quoted_printable.h"
+#include "mime/header_words.h"
+#include "mime/address_field.h"
 #include "mime/header_field.h"
 #include "runtime/com_util.h"
 

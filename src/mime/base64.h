@@ -1,15 +1,19 @@
-// Base64 and quoted-printable as step functions over buffers. Each codec keeps
-// its carry-over in a small state object that the caller passes from one call
-// to the next, and has a worst-case output size so callers allocate once. The
-// named encodings (encodings.h) are built on these.
+// Base64: the step codec over buffers, base64 on strings, and the body
+// decoder over a text in place. The step codec keeps its carry-over in a
+// small state object that the caller passes from one call to the next, and
+// has a worst-case output size so callers allocate once.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
-namespace kv::codec {
+#include "mime/body_io.h"
+#include "runtime/kvstring.h"
 
-// ---- base64 ----
+namespace kv {
+
+namespace codec {
 
 // Output length of Base64Encode / Base64EncodeUnpadded: four characters for
 // every started group of three bytes.
@@ -41,46 +45,19 @@ size_t Base64DecodeStep(Base64Decoder &state, const char *in, size_t n, uint8_t 
 // Ends the input: a group cut short gives the bytes its characters carry.
 size_t Base64DecodeEnd(Base64Decoder &state, uint8_t *out);
 
-// ---- quoted-printable ----
+} // namespace codec
 
-struct QpEncoder {
-    size_t lineLength = 0; // characters in the current output line
-    char head[4] = {};     // its first four characters ("From" test)
-};
-// Worst case: every byte as "=XX", plus soft line breaks.
-constexpr size_t QpEncodeMaxLength(size_t n) { return 4 * n + 16; }
-// Encodes in[0..n). Unless final, up to two bytes at the end whose encoding
-// depends on what follows are left unconsumed (*consumed tells how many were
-// taken); hand them in again in front of the next input. With final, the
-// input ends there and an open line is closed with CR LF.
-size_t QpEncodeStep(QpEncoder &state, const uint8_t *in, size_t n, bool final, char *out, size_t *consumed);
+String EncodeBase64(const void *bytes, size_t length);
+// The text (in the ANSI code page) converted to the code page first.
+String EncodeBase64(const String &text, uint32_t codepage);
+String EncodeBase64Unpadded(const void *bytes, size_t length);
+// The text in code page 1252 with its terminating zero byte.
+String EncodeBase64Unpadded(std::u16string_view text);
+// Decoded as base64 bodies are (padding honoured); the result ends at the
+// first zero byte.
+String DecodeBase64(std::string_view text);
 
-struct QpDecoder {
-    uint8_t pending = 0;   // 1: after "=", 2: after "=" and one character
-    char held = 0;         // the character after "="
-    bool lineOpen = false; // characters seen since the last line end
-    bool afterCR = false;
-};
-// Worst case: a lone CR or LF gives CR LF; an "=" and a character held
-// back from before give themselves, and a line ends after the last one.
-constexpr size_t QpDecodeMaxLength(size_t n) { return 2 * n + 4; }
-// Decodes text in which CR, LF or CR LF end a line.
-size_t QpDecodeStep(QpDecoder &state, const char *in, size_t n, uint8_t *out);
-// Ends the input: an open line is finished as if a line end followed.
-size_t QpDecodeEnd(QpDecoder &state, uint8_t *out);
-// Decodes one line without its line end; appends CR LF unless it ends in a
-// soft line break.
-size_t QpDecodeLine(const char *in, size_t n, uint8_t *out);
-// Whether a line (without its line end) ends in a soft line break: "=" last,
-// or "=" and one blank or tab.
-bool QpEndsInSoftBreak(const char *in, size_t n);
+// A base64 body over the lines of a text in place.
+void DecodeBase64Text(clsLineText lines, const clsOutputTarget &target);
 
-// The value of a hex pair the way the header decoders (Q text, percent
-// escapes) read it: any character is accepted, upper and lower case digits
-// both work.
-inline uint8_t HexPairValue(unsigned char hi, unsigned char lo) {
-    auto digit = [](unsigned c) -> unsigned { return c < 'A' ? c - '0' : c < 'a' ? c - 'A' + 10 : c - 'a' + 10; };
-    return uint8_t(digit(hi) * 16 + digit(lo));
-}
-
-} // namespace kv::codec
+} // namespace kv

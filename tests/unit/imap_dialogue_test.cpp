@@ -6,7 +6,7 @@
 
 #include "fake_mail.h"
 #include "runtime/kvlog.h"
-#include "mime/encodings.h"
+#include "mime/base64.h"
 #include "providers/imap/imap_connection.h"
 #include "script_server.h"
 
