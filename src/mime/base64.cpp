@@ -211,7 +211,7 @@ String DecodeBase64(std::string_view text) {
     return out;
 }
 
-void DecodeBase64Text(clsLineText lines, const clsOutputTarget &target) {
+void DecodeBase64Lines(clsLineText lines, const clsOutputTarget &target) {
     DecodeTextInPieces<codec::Base64Decoder>(lines.text, 256 * 1024, target, codec::Base64DecodeMaxLength,
                                              codec::Base64DecodeStep, codec::Base64DecodeEnd);
 }

@@ -58,6 +58,6 @@ String EncodeBase64Unpadded(std::u16string_view text);
 String DecodeBase64(std::string_view text);
 
 // A base64 body over the lines of a text in place.
-void DecodeBase64Text(clsLineText lines, const clsOutputTarget &target);
+void DecodeBase64Lines(clsLineText lines, const clsOutputTarget &target);
 
 } // namespace kv

@@ -92,7 +92,7 @@ void AppendLatin1(std::string_view line, std::vector<char> &out, const clsOutput
 
 } // namespace
 
-void DecodeUtf8Text(clsLineText lines, const clsOutputTarget &target) {
+void DecodeUtf8Lines(clsLineText lines, const clsOutputTarget &target) {
     {
         clsLineCursor check(lines);
         for (std::string_view line; check.Next(line);)

@@ -81,7 +81,7 @@ void DecodeTextInPieces(std::string_view text, size_t piece, const clsOutputTarg
 
 // The transfer encoding named "UTF-8": every character becomes the byte of
 // its low eight bits. Validates everything before it writes anything.
-void DecodeUtf8Text(clsLineText lines, const clsOutputTarget &target);
+void DecodeUtf8Lines(clsLineText lines, const clsOutputTarget &target);
 // Every line followed by CR LF (7bit, 8bit and unknown encodings).
 void WriteLinesCrLf(clsLineText lines, const clsOutputTarget &target);
 

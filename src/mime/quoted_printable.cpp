@@ -483,7 +483,7 @@ size_t QpDecodeEnd(QpDecoder &s, uint8_t *out) {
 
 } // namespace codec
 
-void DecodeQuotedPrintableText(clsLineText lines, const clsOutputTarget &target) {
+void DecodeQuotedPrintableLines(clsLineText lines, const clsOutputTarget &target) {
     if (lines.crlfOnly) {
         // A lone CR or LF inside a line is no line end here: line by line.
         // No larger than the text needs, as for the pieces below.

@@ -48,6 +48,6 @@ bool QpEndsInSoftBreak(const char *in, size_t n);
 } // namespace codec
 
 // A quoted-printable body over the lines of a text in place.
-void DecodeQuotedPrintableText(clsLineText lines, const clsOutputTarget &target);
+void DecodeQuotedPrintableLines(clsLineText lines, const clsOutputTarget &target);
 
 } // namespace kv

@@ -11,7 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::string text(reinterpret_cast<const char *>(data) + 1, size - 1);
 
     fuzz::MemoryStream out;
-    kv::DecodeBase64Text(kv::clsLineText{text}, out.Target());
+    kv::DecodeBase64Lines(kv::clsLineText{text}, out.Target());
 
     kv::codec::Base64Decoder state;
     std::string stepped;

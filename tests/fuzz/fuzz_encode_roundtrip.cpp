@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             fuzz::Check(line.empty() || (line.back() != ' ' && line.back() != '\t'));
         }
         fuzz::MemoryStream decoded;
-        kv::DecodeQuotedPrintableText(kv::clsLineText{text}, decoded.Target());
+        kv::DecodeQuotedPrintableLines(kv::clsLineText{text}, decoded.Target());
         std::string expected = body;
         if (!expected.empty() && (expected.size() < 2 || expected.compare(expected.size() - 2, 2, "\r\n") != 0))
             expected += "\r\n";
@@ -49,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         std::vector<char> encoded(kv::codec::Base64LinesMaxLength(size));
         std::string text(encoded.data(), kv::codec::Base64EncodeLines(data, size, encoded.data()));
         fuzz::MemoryStream decoded;
-        kv::DecodeBase64Text(kv::clsLineText{text}, decoded.Target());
+        kv::DecodeBase64Lines(kv::clsLineText{text}, decoded.Target());
         fuzz::Check(decoded.Contents() == body);
     }
     return 0;

@@ -11,7 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::string text(reinterpret_cast<const char *>(data) + 1, size - 1);
 
     fuzz::MemoryStream out;
-    kv::DecodeQuotedPrintableText(kv::clsLineText{fuzz::Joined(fuzz::SplitLines(text)), true}, out.Target());
+    kv::DecodeQuotedPrintableLines(kv::clsLineText{fuzz::Joined(fuzz::SplitLines(text)), true}, out.Target());
 
     kv::codec::QpDecoder state;
     std::string stepped;

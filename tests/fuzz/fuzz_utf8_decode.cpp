@@ -7,7 +7,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::string text(reinterpret_cast<const char *>(data), size);
     fuzz::MemoryStream out;
     try {
-        kv::DecodeUtf8Text(kv::clsLineText{text}, out.Target());
+        kv::DecodeUtf8Lines(kv::clsLineText{text}, out.Target());
     } catch (const kv::clsExcept &e) {
         const std::string &m = e.Messages().back();
         if (m == "UCS-4 not supported!") return 0;

@@ -166,7 +166,7 @@ TEST(EncodingsQuotedPrintable, DecodesLines) {
     // stream decoder where any line end ends a line.
     for (const auto &c : cases)
         for (bool crlfOnly : {true, false})
-            EXPECT_EQ(DecodeText(DecodeQuotedPrintableText, Joined(c.in), crlfOnly), c.out) << c.in.front();
+            EXPECT_EQ(DecodeText(DecodeQuotedPrintableLines, Joined(c.in), crlfOnly), c.out) << c.in.front();
 }
 
 TEST(EncodingsBase64, EncodesBodiesInLinesOf76) {
@@ -204,7 +204,7 @@ TEST(EncodingsBase64, DecodesLines) {
         {{"YWI"}, "ab"},
         {{"Y"}, ""},
     };
-    for (const auto &c : cases) EXPECT_EQ(DecodeText(DecodeBase64Text, Joined(c.in)), c.out) << c.in.front();
+    for (const auto &c : cases) EXPECT_EQ(DecodeText(DecodeBase64Lines, Joined(c.in)), c.out) << c.in.front();
 }
 
 TEST(EncodingsUtf8, DecodesToLowBytes) {
@@ -219,7 +219,7 @@ TEST(EncodingsUtf8, DecodesToLowBytes) {
         {{"\xEF\xBF\xBF"}, "\xFF"},
         {{"ab", "c\xC3\xA9\nd"}, "abc\xE9" "d"},
     };
-    for (const auto &c : cases) EXPECT_EQ(DecodeText(DecodeUtf8Text, Joined(c.in)), c.out);
+    for (const auto &c : cases) EXPECT_EQ(DecodeText(DecodeUtf8Lines, Joined(c.in)), c.out);
 }
 
 TEST(EncodingsUtf8, FailsWithTheRightText) {
@@ -243,7 +243,7 @@ TEST(EncodingsUtf8, FailsWithTheRightText) {
         {{"\xF8\x88\x80\x80\x80"}, "UCS-4 not supported!", ""},
     };
     for (const auto &c : cases) {
-        Bytes message, written = DecodeText(DecodeUtf8Text, Joined(c.in), false, &message);
+        Bytes message, written = DecodeText(DecodeUtf8Lines, Joined(c.in), false, &message);
         EXPECT_EQ(message, c.message) << c.in.back();
         EXPECT_EQ(written, c.written) << c.in.back();
     }
@@ -277,7 +277,7 @@ TEST(EncodingsOutputTarget, WritesToFileAndStream) {
     pal::FileHandle file = pal::FileOpen(path, true);
     ASSERT_NE(file, pal::kInvalidFile);
     MemoryStream dst;
-    DecodeQuotedPrintableText(clsLineText{"=41\r\nb="}, clsOutputTarget(file, dst.stream));
+    DecodeQuotedPrintableLines(clsLineText{"=41\r\nb="}, clsOutputTarget(file, dst.stream));
     pal::FileClose(file);
     EXPECT_EQ(dst.Contents(), "A\r\nb");
     file = pal::FileOpen(path, false);
@@ -298,7 +298,7 @@ TEST(EncodingsOutputTarget, WritesToFileAndStream) {
 TEST(EncodingsOutputTarget, FailedWriteThrows) {
     TrickleStream broken("");
     try {
-        DecodeQuotedPrintableText(clsLineText{"abc"}, clsOutputTarget(pal::kInvalidFile, &broken));
+        DecodeQuotedPrintableLines(clsLineText{"abc"}, clsOutputTarget(pal::kInvalidFile, &broken));
         FAIL() << "no exception";
     } catch (const clsExcept &e) {
         EXPECT_EQ(e.Messages().back(), "cannot write to the output stream");
@@ -462,7 +462,7 @@ TEST(EncodingsCodecs, FastPathsFollowTheRules) {
         n += codec::QpDecodeEnd(decoder, buf.data() + n);
         ASSERT_EQ(Bytes(reinterpret_cast<char *>(buf.data()), n), QpByLine(SplitLines(qp))) << qp;
         Bytes line = RandomText(rng, b64Alphabet, 120);
-        ASSERT_EQ(DecodeText(DecodeBase64Text, line), ReferenceBase64(line)) << line;
+        ASSERT_EQ(DecodeText(DecodeBase64Lines, line), ReferenceBase64(line)) << line;
         // Escapes close together, with and without hex digits, as 8-bit text
         // has them: the paths that decode a whole block of escapes at once.
         Bytes dense;
@@ -513,7 +513,7 @@ TEST(EncodingsCodecs, StepsGiveTheSameBytesWhereverTheInputIsCut) {
         // Base64 bodies come back byte for byte.
         Bytes binary = RandomText(rng, Bytes("\0\x01\xFF\r\nab", 7), 400);
         Bytes body = EncodeB64Body(binary);
-        ASSERT_EQ(DecodeText(DecodeBase64Text, body), binary);
+        ASSERT_EQ(DecodeText(DecodeBase64Lines, body), binary);
     }
 }
 
@@ -530,12 +530,12 @@ TEST(EncodingsText, DecodersInPlaceAgreeWithTheLineDecoder) {
     for (int round = 0; round < 500; ++round) {
         Bytes qp = RandomText(rng, qpAlphabet, 400), b64 = RandomText(rng, b64Alphabet, 400),
               plain = RandomText(rng, plainAlphabet, 100);
-        ASSERT_EQ(DecodeText(DecodeQuotedPrintableText, qp), QpByLine(SplitLines(qp))) << qp;
+        ASSERT_EQ(DecodeText(DecodeQuotedPrintableLines, qp), QpByLine(SplitLines(qp))) << qp;
         // Long stretches without a line end, a soft or hard one now and then.
         Bytes dense = RandomText(rng, "=3D=C3=BCab cd==4=x", 400);
         for (int k = 0; k < 3 && !dense.empty(); ++k) dense.insert(rng() % dense.size(), rng() % 2 ? "=\r\n" : "\r\n");
-        ASSERT_EQ(DecodeText(DecodeQuotedPrintableText, dense), QpByLine(SplitLines(dense))) << dense;
-        ASSERT_EQ(DecodeText(DecodeBase64Text, b64), ReferenceBase64(b64)) << b64;
+        ASSERT_EQ(DecodeText(DecodeQuotedPrintableLines, dense), QpByLine(SplitLines(dense))) << dense;
+        ASSERT_EQ(DecodeText(DecodeBase64Lines, b64), ReferenceBase64(b64)) << b64;
         ASSERT_EQ(DecodeText(WriteLinesCrLf, plain), Joined(SplitLines(plain))) << plain;
         // Lines that hold a lone CR or LF, joined by CR LF.
         Lines held;
@@ -544,8 +544,8 @@ TEST(EncodingsText, DecodersInPlaceAgreeWithTheLineDecoder) {
             for (size_t at; (at = line.find("\r\n")) != Bytes::npos;) line.erase(at, 1); // no CR LF inside
             held.push_back(line);
         }
-        ASSERT_EQ(DecodeText(DecodeQuotedPrintableText, Joined(held), true), QpByLine(held));
-        ASSERT_EQ(DecodeText(DecodeBase64Text, Joined(held), true), ReferenceBase64(Joined(held)));
+        ASSERT_EQ(DecodeText(DecodeQuotedPrintableLines, Joined(held), true), QpByLine(held));
+        ASSERT_EQ(DecodeText(DecodeBase64Lines, Joined(held), true), ReferenceBase64(Joined(held)));
         ASSERT_EQ(DecodeText(WriteLinesCrLf, Joined(held), true), Joined(held));
     }
 }
