@@ -10,18 +10,18 @@
 #include "settings/option_list.h"
 #include "runtime/except.h"
 #include "pal/com.h"
+#include "runtime/com_object.h"
 
 namespace kv {
 
 enum ConnectionState : int32_t { kConnecting = 1, kConnected = 2, kDisconnected = 3 };
 
-class clsConnectionBase : public IKvMailConnection2, public clsMailSite {
+class clsConnectionBase : public clsComObject<kModuleCounted, IKvMailConnection2>, public clsMailSite {
   public:
     explicit clsConnectionBase(bool sendRole);
 
-    // IUnknown
+    // IUnknown: also IKvMailConnection and the provider's selectors.
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
     ULONG STDMETHODCALLTYPE Release() override;
     // IKvMailConnection2
     HRESULT STDMETHODCALLTYPE SetOption(LPCWSTR name, VARIANT *value) override;
@@ -106,7 +106,6 @@ class clsConnectionBase : public IKvMailConnection2, public clsMailSite {
     std::vector<String> messages_; // oldest first; back() is the top
     clsOptionList options_;
     IKvMailStateNotificationSlot *slot_ = nullptr;
-    std::atomic<LONG> refs_{0};
     std::atomic<LONG> mailRefs_{0};
 };
 

@@ -4,15 +4,6 @@
 
 namespace kv {
 
-HRESULT clsArpaMail::QueryInterface(REFIID riid, void **ppv) {
-    if (ppv && IsEqualIID(riid, IID_clsArpaMail)) {
-        *ppv = this;
-        AddRef();
-        return S_OK;
-    }
-    return clsMail::QueryInterface(riid, ppv);
-}
-
 bool clsArpaMail::IsValidAddress(const String &address) {
     clsParseList items = ParseAddressField(address);
     if (!HasFieldAddress(items)) return false;

@@ -2,7 +2,6 @@
 // Provider mail classes derive from it and change only its virtual operations.
 #pragma once
 
-#include <atomic>
 #include <map>
 #include <vector>
 
@@ -11,6 +10,8 @@
 #include "mail/header_item.h"
 #include "mail/mail_site.h"
 #include "pal/com.h"
+#include "runtime/com_object.h"
+#include "runtime/com_util.h"
 #include "runtime/file_rw_temp.h"
 #include "runtime/kvstring.h"
 
@@ -24,7 +25,7 @@ enum BodyTypeMask : uint32_t { kBodyPlain = 1, kBodyHtml = 2, kBodyRtf = 4 };
 // Success code of the enumerations of a deleted mail.
 constexpr HRESULT kMailDeletedResult = HRESULT(0x000003EE);
 
-class clsMail : public IKvMail, public IKvMail2, public IKvMail3 {
+class clsMail : public clsComObject<kModuleCounted, IKvMail, IKvMail2, IKvMail3> {
   public:
     // A mail for sending (state New): the charset of the code page (0: ANSI).
     clsMail(clsMailSite *site, const String &cookie, uint32_t codepage, uint32_t bodyTypes);
@@ -32,10 +33,6 @@ class clsMail : public IKvMail, public IKvMail2, public IKvMail3 {
     // its content is loaded through the connection on first enumeration.
     clsMail(clsMailSite *site, const String &cookie);
 
-    // IUnknown
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
     // IKvMail, IKvMail2, IKvMail3: one implementation serves all three.
     HRESULT STDMETHODCALLTYPE GetCookie(BSTR *cookie) override;
     HRESULT STDMETHODCALLTYPE SetSender(BSTR address) override;
@@ -118,7 +115,6 @@ class clsMail : public IKvMail, public IKvMail2, public IKvMail3 {
     String DateText();
     void KeepRecord(const clsExcept &e);
 
-    std::atomic<LONG> refs_{0};
     String cookie_;
     int32_t state_;
     String charset_;
@@ -137,6 +133,29 @@ class clsMail : public IKvMail, public IKvMail2, public IKvMail3 {
     bool headersReusable_ = true;
     clsFileRWTemp rawText_{"chk", ".tmp"};
     String providerText_;
+};
+
+// A provider's mail class (`static const IID &ClassId()`): it also answers
+// the identifier of its class with the object itself, a reference added, so
+// that a connection can accept only mails of its class.
+template <class Self> class clsProviderMail : public clsMail {
+  public:
+    using clsMail::clsMail;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override {
+        if (ppv && IsEqualIID(riid, Self::ClassId())) {
+            *ppv = static_cast<Self *>(this);
+            AddRef();
+            return S_OK;
+        }
+        return clsMail::QueryInterface(riid, ppv);
+    }
+    // The mail as this class, held; empty for a mail of another class or none.
+    static clsAutoRelease<Self> Of(IKvMail *mail) {
+        clsAutoRelease<Self> ours;
+        if (mail) mail->QueryInterface(Self::ClassId(), reinterpret_cast<void **>(ours.put()));
+        return ours;
+    }
 };
 
 } // namespace kv

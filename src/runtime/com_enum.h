@@ -1,66 +1,130 @@
-// The body and attachment enumerators: a copy of the owning list with one
-// reference per element, and a cursor.
+// The enumerators (IEnumString and the IKvEnum... interfaces): their own copy
+// of the items and a cursor. What an item is kept as and how a caller gets
+// its copy is the Items policy's; how the calls are traced, the Trace's.
 #pragma once
 
-#include <atomic>
+#include <cstring>
 #include <new>
 #include <optional>
 #include <vector>
 
-#include "runtime/kvlog.h"
 #include "pal/com.h"
-#include "runtime/module_state.h"
+#include "runtime/com_object.h"
+#include "runtime/com_util.h"
+#include "runtime/kvlog.h"
 
 namespace kv {
 
-template <class Item, class Enum> class clsEnumRefs : public Enum {
+// The trace formats of an enumerator's calls; an enumerator without them does
+// not trace. Next's third argument is the out pointer for fetched, or with
+// fetchedValue what it points to.
+struct clsEnumTrace {
+    const char *next, *skip, *reset, *clone;
+    bool fetchedValue;
+};
+inline constexpr clsEnumTrace kEnumNoTrace = {nullptr, nullptr, nullptr, nullptr, false};
+
+// Items that are interface pointers: one reference per item held, one more
+// for each handed out.
+template <class Item> struct clsEnumRefs {
+    using Kept = Item *;
+    using Out = Item *;
+    static void Hold(Kept item) { item->AddRef(); }
+    static void Drop(Kept item) { item->Release(); }
+    static HRESULT Copy(Kept item, Out *out) {
+        item->AddRef();
+        *out = item;
+        return S_OK;
+    }
+    static void Free(Out &) {}
+};
+
+// Texts handed out as CoTaskMemAlloc copies (IEnumString).
+struct clsEnumTaskTexts {
+    using Kept = WString;
+    using Out = LPOLESTR;
+    static void Hold(const Kept &) {}
+    static void Drop(const Kept &) {}
+    static HRESULT Copy(const Kept &text, Out *out) {
+        auto *copy = static_cast<OLECHAR *>(CoTaskMemAlloc((text.size() + 1) * sizeof(OLECHAR)));
+        if (!copy) return E_OUTOFMEMORY;
+        if (!text.empty()) std::memcpy(copy, text.data(), text.size() * sizeof(OLECHAR));
+        copy[text.size()] = 0;
+        *out = copy;
+        return S_OK;
+    }
+    static void Free(Out &text) {
+        CoTaskMemFree(text);
+        text = nullptr;
+    }
+};
+
+// Texts in the ANSI code page handed out as BSTRs.
+struct clsEnumBstrTexts {
+    using Kept = String;
+    using Out = BSTR;
+    static void Hold(const Kept &) {}
+    static void Drop(const Kept &) {}
+    static HRESULT Copy(const Kept &text, Out *out) {
+        *out = nullptr;
+        return AssignBstr(out, text, 0);
+    }
+    static void Free(Out &text) {
+        SysFreeString(text);
+        text = nullptr;
+    }
+};
+
+// IEnumString over its own copy of a list of texts.
+template <class Enum, class Items, const clsEnumTrace *trace = &kEnumNoTrace> class clsComEnum;
+using clsEnumString = clsComEnum<IEnumString, clsEnumTaskTexts>;
+
+template <class Enum, class Items, const clsEnumTrace *trace>
+class clsComEnum : public clsComObject<kModuleCounted, Enum> {
   public:
-    clsEnumRefs(const std::vector<Item *> &items, size_t position, const char *traceName)
-        : items_(items), position_(position), traceName_(traceName) {
-        for (Item *item : items_) item->AddRef();
-    }
-    virtual ~clsEnumRefs() {
-        for (Item *item : items_) item->Release();
+    using Kept = typename Items::Kept;
+    using Out = typename Items::Out;
+
+    explicit clsComEnum(std::vector<Kept> items, size_t position = 0) : items_(std::move(items)), position_(position) {
+        for (const Kept &item : items_) Items::Hold(item);
     }
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override {
-        if (!ppv) return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, kv_uuidof<Enum>())) {
-            *ppv = static_cast<Enum *>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override {
-        ModuleAddRef();
-        return ULONG(++refs_);
-    }
-    ULONG STDMETHODCALLTYPE Release() override {
-        ModuleRelease();
-        LONG n = --refs_;
-        if (n == 0) delete this;
-        return ULONG(n);
+    // A new enumerator handed out with the caller's reference.
+    static HRESULT Create(std::vector<Kept> items, Enum **out) {
+        if (!out) return E_INVALIDARG;
+        *out = nullptr;
+        auto *e = new (std::nothrow) clsComEnum(std::move(items));
+        if (!e) return E_OUTOFMEMORY;
+        return e->QueryInterface(kv_uuidof<Enum>(), reinterpret_cast<void **>(out));
     }
 
-    HRESULT STDMETHODCALLTYPE Next(ULONG count, Item **items, ULONG *fetched) override {
+    HRESULT STDMETHODCALLTYPE Next(ULONG count, Out *items, ULONG *fetched) override {
         HRESULT hr = S_OK;
-        Trace trace(traceName_, &hr, "Next(%d,%p,%p)", int(count), (void *)items, (void *)fetched);
+        Scope scope;
+        if (kTraces && trace->fetchedValue)
+            scope.Open(&hr, trace->next, int(count), (void *)items, fetched ? int(*fetched) : 0);
+        else if (kTraces)
+            scope.Open(&hr, trace->next, int(count), (void *)items, (void *)fetched);
         if (fetched) *fetched = 0;
         if (count > 0 && !items) return hr = E_INVALIDARG;
         ULONG n = 0;
         while (n < count && position_ < items_.size()) {
-            Item *item = items_[position_++];
-            item->AddRef();
-            items[n++] = item;
+            if (FAILED(Items::Copy(items_[position_], &items[n]))) {
+                // All or nothing: what was handed out is taken back.
+                for (ULONG i = 0; i < n; ++i) Items::Free(items[i]);
+                position_ -= n;
+                return hr = E_OUTOFMEMORY;
+            }
+            ++n;
+            ++position_;
         }
         if (fetched) *fetched = n;
         return hr = (n == count ? S_OK : S_FALSE);
     }
     HRESULT STDMETHODCALLTYPE Skip(ULONG count) override {
         HRESULT hr = S_OK;
-        Trace trace(traceName_, &hr, "Skip(%d)", int(count));
+        Scope scope;
+        if (kTraces) scope.Open(&hr, trace->skip, int(count));
         size_t left = items_.size() - position_;
         if (count > left) {
             position_ = items_.size();
@@ -71,37 +135,43 @@ template <class Item, class Enum> class clsEnumRefs : public Enum {
     }
     HRESULT STDMETHODCALLTYPE Reset() override {
         HRESULT hr = S_OK;
-        Trace trace(traceName_, &hr, "Reset()");
+        Scope scope;
+        if (kTraces) scope.Open(&hr, trace->reset);
         position_ = 0;
         return hr;
     }
     HRESULT STDMETHODCALLTYPE Clone(Enum **clone) override {
         HRESULT hr = S_OK;
-        Trace trace(traceName_, &hr, "Clone(%p)", (void *)clone);
+        Scope scope;
+        if (kTraces) scope.Open(&hr, trace->clone, (void *)clone);
         if (!clone) return hr = E_INVALIDARG;
         *clone = nullptr;
         // The clone takes over the position, as platform enumerators do.
-        auto *c = new (std::nothrow) clsEnumRefs(items_, position_, traceName_);
+        auto *c = new (std::nothrow) clsComEnum(items_, position_);
         if (!c) return hr = E_OUTOFMEMORY;
         return hr = c->QueryInterface(kv_uuidof<Enum>(), reinterpret_cast<void **>(clone));
     }
 
+  protected:
+    ~clsComEnum() override {
+        for (const Kept &item : items_) Items::Drop(item);
+    }
+
   private:
-    // Traces as "<class>::<call>" when the enumerator has a trace name.
-    class Trace {
+    static constexpr bool kTraces = trace->next != nullptr;
+    // A trace scope opened only by an enumerator that traces.
+    class Scope {
       public:
-        template <class... Args> Trace(const char *name, const HRESULT *hr, const char *format, Args... args) {
-            if (name) scope_.emplace(hr, (String(name) + "::" + format).c_str(), args...);
+        template <class... Args> void Open(const HRESULT *hr, const char *format, Args... args) {
+            scope_.emplace(hr, format, args...);
         }
 
       private:
         std::optional<clsTraceScope> scope_;
     };
 
-    std::atomic<LONG> refs_{0};
-    std::vector<Item *> items_;
+    std::vector<Kept> items_;
     size_t position_;
-    const char *traceName_;
 };
 
 } // namespace kv

@@ -1,5 +1,5 @@
-// Small helpers for COM code: an owning interface pointer, BSTR conversion,
-// and the identifier's registry form.
+// Small helpers for COM code: owners of an interface pointer and of a BSTR,
+// BSTR conversion, and the identifier's registry form.
 #pragma once
 
 #include <type_traits>
@@ -30,6 +30,7 @@ template <class T> class clsAutoRelease {
     }
     T *get() const { return p_; }
     T *operator->() const { return p_; }
+    T &operator*() const { return *p_; }
     explicit operator bool() const { return p_ != nullptr; }
     T **put() {
         reset();
@@ -44,6 +45,37 @@ template <class T> class clsAutoRelease {
 
   private:
     T *p_ = nullptr;
+};
+
+// An owned BSTR, freed at scope end.
+class clsBstr {
+  public:
+    clsBstr() = default;
+    // Null when there is no memory.
+    explicit clsBstr(std::u16string_view text)
+        : b_(SysAllocStringLen(reinterpret_cast<const OLECHAR *>(text.data()), UINT(text.size()))) {}
+    // 8-bit text converted with the code page (0: ANSI).
+    clsBstr(std::string_view text, uint32_t codepage) : clsBstr(std::u16string_view(Widen(text, codepage))) {}
+    clsBstr(clsBstr &&o) noexcept : b_(std::exchange(o.b_, nullptr)) {}
+    clsBstr &operator=(clsBstr o) noexcept {
+        std::swap(b_, o.b_);
+        return *this;
+    }
+    ~clsBstr() { SysFreeString(b_); }
+    BSTR get() const { return b_; }
+    // For out-parameters: frees what is held first.
+    BSTR *put() {
+        SysFreeString(b_);
+        b_ = nullptr;
+        return &b_;
+    }
+    BSTR release() { return std::exchange(b_, nullptr); }
+    std::u16string_view View() const {
+        return b_ ? std::u16string_view(reinterpret_cast<const char16_t *>(b_), SysStringLen(b_)) : std::u16string_view();
+    }
+
+  private:
+    BSTR b_ = nullptr;
 };
 
 // Interface text is OLECHAR: a 16-bit wchar_t with the Windows SDK, char16_t elsewhere.
