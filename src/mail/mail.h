@@ -75,7 +75,6 @@ class clsMail : public clsComObject<kModuleCounted, IKvMail, IKvMail2, IKvMail3>
     void SetCharset(const String &charset) { charset_ = charset; }
     // The code page of the charset (empty or unknown: ANSI).
     uint32_t CodePage() const;
-    uint32_t BodyTypes() const { return bodyTypes_; }
     const String &Sender() const { return sender_; }
     void SetSenderText(const String &sender) { sender_ = sender; }
     // The stored sender, else the one the connection's options give.
@@ -83,13 +82,11 @@ class clsMail : public clsComObject<kModuleCounted, IKvMail, IKvMail2, IKvMail3>
     // The domain of generated addresses: the connection's SenderDomain, else
     // the computer's name.
     String SenderDomain() const;
-    const String &ReplyAddress() const { return replyAddress_; }
     const String &Subject() const { return subject_; }
     void SetSubjectText(const String &subject) { subject_ = subject; }
     std::vector<String> &To() { return to_; }
     std::vector<String> &CC() { return cc_; }
     std::vector<String> &BCC() { return bcc_; }
-    const std::map<IString, String> &HeaderEntries() const { return headerEntries_; }
     clsMailBodyList &Bodies() { return bodies_; }
     clsMailAttachmentList &Attachments() { return attachments_; }
     clsHeaderList &GeneratedHeaders() { return generated_; }
@@ -101,8 +98,6 @@ class clsMail : public clsComObject<kModuleCounted, IKvMail, IKvMail2, IKvMail3>
     clsFileRWTemp &RawText() { return rawText_; }
     // Discards the generated headers and the raw text.
     void Invalidate();
-    // Provider data that this class keeps but does not use.
-    String &ProviderText() { return providerText_; }
 
   protected:
     virtual ~clsMail();
@@ -132,7 +127,6 @@ class clsMail : public clsComObject<kModuleCounted, IKvMail, IKvMail2, IKvMail3>
     clsHeaderList generated_;
     bool headersReusable_ = true;
     clsFileRWTemp rawText_{"chk", ".tmp"};
-    String providerText_;
 };
 
 // A provider's mail class (`static const IID &ClassId()`): it also answers

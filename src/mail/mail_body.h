@@ -27,7 +27,6 @@ class clsMailBody final : public clsComObject<kModuleCounted, IKvMailBody> {
 
     // For the writer, the reader and the HTML scan.
     const IString &MediaType() const { return mediaType_; }
-    void SetMediaType(const IString &mediaType) { mediaType_ = mediaType; }
     IStream *Contents() const { return contents_; }
     const String &Charset() const { return charset_; }
     void SetCharset(const String &charset) { charset_ = charset; }
