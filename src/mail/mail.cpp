@@ -233,7 +233,7 @@ String clsMail::DateText() {
         VariantInit(&text);
         VariantInit(&converted);
         text.vt = VT_BSTR;
-        text.bstrVal = clsBstr(date->Joined(), 0).release();
+        text.bstrVal = clsBstr(Widen(date->Joined())).release();
         if (text.bstrVal && SUCCEEDED(VariantChangeType(&converted, &text, 0, VT_DATE)) &&
             FromOleDate(converted.date, t))
             t.utcOffsetMinutes = now.utcOffsetMinutes;

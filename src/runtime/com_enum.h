@@ -39,12 +39,16 @@ template <class Item> struct clsEnumRefs {
     static void Free(Out &) {}
 };
 
-// Texts handed out as CoTaskMemAlloc copies (IEnumString).
-struct clsEnumTaskTexts {
-    using Kept = WString;
-    using Out = LPOLESTR;
+// Items kept as values: nothing to hold or drop.
+template <class KeptType, class OutType> struct clsEnumValues {
+    using Kept = KeptType;
+    using Out = OutType;
     static void Hold(const Kept &) {}
     static void Drop(const Kept &) {}
+};
+
+// Texts handed out as CoTaskMemAlloc copies (IEnumString).
+struct clsEnumTaskTexts : clsEnumValues<WString, LPOLESTR> {
     static HRESULT Copy(const Kept &text, Out *out) {
         auto *copy = static_cast<OLECHAR *>(CoTaskMemAlloc((text.size() + 1) * sizeof(OLECHAR)));
         if (!copy) return E_OUTOFMEMORY;
@@ -60,11 +64,7 @@ struct clsEnumTaskTexts {
 };
 
 // Texts in the ANSI code page handed out as BSTRs.
-struct clsEnumBstrTexts {
-    using Kept = String;
-    using Out = BSTR;
-    static void Hold(const Kept &) {}
-    static void Drop(const Kept &) {}
+struct clsEnumBstrTexts : clsEnumValues<String, BSTR> {
     static HRESULT Copy(const Kept &text, Out *out) {
         *out = nullptr;
         return AssignBstr(out, text, 0);

@@ -1,10 +1,11 @@
-// Small helpers for COM code: owners of an interface pointer and of a BSTR,
+// Small helpers for COM code: an owning interface pointer, the BSTR owner,
 // BSTR conversion, and the identifier's registry form.
 #pragma once
 
 #include <type_traits>
 #include <utility>
 
+#include "orkv14.hpp"
 #include "pal/com.h"
 #include "runtime/kvstring.h"
 
@@ -47,36 +48,8 @@ template <class T> class clsAutoRelease {
     T *p_ = nullptr;
 };
 
-// An owned BSTR, freed at scope end.
-class clsBstr {
-  public:
-    clsBstr() = default;
-    // Null when there is no memory.
-    explicit clsBstr(std::u16string_view text)
-        : b_(SysAllocStringLen(reinterpret_cast<const OLECHAR *>(text.data()), UINT(text.size()))) {}
-    // 8-bit text converted with the code page (0: ANSI).
-    clsBstr(std::string_view text, uint32_t codepage) : clsBstr(std::u16string_view(Widen(text, codepage))) {}
-    clsBstr(clsBstr &&o) noexcept : b_(std::exchange(o.b_, nullptr)) {}
-    clsBstr &operator=(clsBstr o) noexcept {
-        std::swap(b_, o.b_);
-        return *this;
-    }
-    ~clsBstr() { SysFreeString(b_); }
-    BSTR get() const { return b_; }
-    // For out-parameters: frees what is held first.
-    BSTR *put() {
-        SysFreeString(b_);
-        b_ = nullptr;
-        return &b_;
-    }
-    BSTR release() { return std::exchange(b_, nullptr); }
-    std::u16string_view View() const {
-        return b_ ? std::u16string_view(reinterpret_cast<const char16_t *>(b_), SysStringLen(b_)) : std::u16string_view();
-    }
-
-  private:
-    BSTR b_ = nullptr;
-};
+// The one BSTR owner is the hosts' own.
+using clsBstr = orkv14::Bstr;
 
 // Interface text is OLECHAR: a 16-bit wchar_t with the Windows SDK, char16_t elsewhere.
 template <class C, class = std::enable_if_t<!std::is_same_v<C, char16_t> && sizeof(C) == sizeof(char16_t)>>

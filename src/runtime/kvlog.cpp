@@ -84,7 +84,7 @@ void clsKvLog::Deliver(const String &line) {
         pal::DebugOutput(line);
         break;
     case 2:
-        if (slot_) slot_->WriteLine(clsBstr(line, 0).get());
+        if (slot_) slot_->WriteLine(clsBstr(Widen(line)).get());
         break;
     case 3:
         pal::ChannelSend(line);

@@ -135,10 +135,11 @@ TestMailResult RunTestMail(const TestMailRequest &r) {
         if (FAILED(connection->CreateMail(LONG(codepage), OLESTR("Mail"), mail.put())) || !mail)
             return Failure(Format("unexpected: mail cannot be created in DLL '%s'", dll));
         String senderAddress = OptionText(r, "SMTP.SenderAddress");
-        mail->SetSender(clsBstr(Format("\"%s\" <%s>", OptionText(r, "SMTP.SenderName").c_str(), senderAddress.c_str()), 0).get());
+        String sender = Format("\"%s\" <%s>", OptionText(r, "SMTP.SenderName").c_str(), senderAddress.c_str());
+        mail->SetSender(clsBstr(Widen(sender)).get());
         String recipient = OptionText(r, "SMTP.TestRecipient");
-        mail->AddRecipients(clsBstr(recipient.empty() ? senderAddress : recipient, 0).get());
-        mail->SetSubject(clsBstr(LoadResourceString(IDS_TESTMAIL_SUBJECT), 0).get());
+        mail->AddRecipients(clsBstr(Widen(recipient.empty() ? senderAddress : recipient)).get());
+        mail->SetSubject(clsBstr(Widen(LoadResourceString(IDS_TESTMAIL_SUBJECT))).get());
 
         clsAutoRelease<IKvMailBody> body;
         if (FAILED(mail->CreateAndAddBody(body.put(), clsBstr(u"text/plain").get(), codepage)) || !body)
