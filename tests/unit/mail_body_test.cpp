@@ -14,7 +14,6 @@ namespace {
 
 using mailtest::Bstr;
 using mailtest::MakeStream;
-using mailtest::StreamBytes;
 
 class MailBody : public ::testing::Test {
   protected:

@@ -19,7 +19,6 @@ namespace {
 
 using mailtest::Bstr;
 using mailtest::MakeStream;
-using mailtest::StreamBytes;
 using mailtest::Strings;
 
 class MailObject : public ::testing::Test {

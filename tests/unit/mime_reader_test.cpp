@@ -12,7 +12,6 @@ namespace {
 
 using mimetest::Bstr;
 using mimetest::MakeStream;
-using mimetest::StreamBytes;
 
 class MimeReader : public mimetest::MimeFixture {
   protected:
