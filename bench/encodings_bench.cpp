@@ -18,7 +18,8 @@
 #include <tuple>
 #include <vector>
 
-#include "mime/codecs.h"
+#include "mime/base64.h"
+#include "mime/quoted_printable.h"
 
 namespace {
 

@@ -131,14 +131,13 @@ inline std::string Utf8(const OLECHAR *text) {
     return Utf8(text, n);
 }
 
-// An owned BSTR.
+// An owned BSTR; null when there was no memory for it.
 class Bstr {
   public:
     Bstr() = default;
-    explicit Bstr(std::string_view utf8) {
-        std::u16string w = Wide(utf8);
-        b_ = SysAllocStringLen(reinterpret_cast<const OLECHAR *>(w.data()), UINT(w.size()));
-    }
+    explicit Bstr(std::string_view utf8) : Bstr(std::u16string_view(Wide(utf8))) {}
+    explicit Bstr(std::u16string_view text)
+        : b_(SysAllocStringLen(reinterpret_cast<const OLECHAR *>(text.data()), UINT(text.size()))) {}
     Bstr(Bstr &&other) noexcept : b_(std::exchange(other.b_, nullptr)) {}
     Bstr &operator=(Bstr &&other) noexcept {
         if (this != &other) {
@@ -160,6 +159,7 @@ class Bstr {
     }
     BSTR release() { return std::exchange(b_, nullptr); }
     size_t size() const { return b_ ? SysStringLen(b_) : 0; }
+    std::u16string_view View() const { return {reinterpret_cast<const char16_t *>(b_), size()}; }
     std::string Utf8() const { return b_ ? orkv14::Utf8(b_, SysStringLen(b_)) : std::string(); }
 
   private:

@@ -16,29 +16,6 @@
 
 namespace kv {
 
-HRESULT clsClassFactory::QueryInterface(REFIID riid, void **ppv) {
-    if (!ppv) return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)) {
-        *ppv = static_cast<IClassFactory *>(this);
-        AddRef();
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
-
-ULONG clsClassFactory::AddRef() {
-    ModuleAddRef();
-    return ULONG(++refs_);
-}
-
-ULONG clsClassFactory::Release() {
-    ModuleRelease();
-    LONG n = --refs_;
-    if (n == 0) delete this;
-    return ULONG(n);
-}
-
 namespace {
 
 // A new connection for a provider selector, or null when the identifier is none.

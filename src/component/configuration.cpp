@@ -4,41 +4,11 @@
 
 #include "runtime/kvlog.h"
 #include "runtime/com_util.h"
-#include "runtime/module_state.h"
 #include "settings/settings_registry.h"
 #include "settings/settings_string.h"
 #include "ui/config/config_window.h"
 
 namespace kv {
-
-// Counted toward the unload check (unlike the original design): a host holding
-// only this object must not see the library reported unloadable.
-clsKvConfiguration::clsKvConfiguration() = default;
-clsKvConfiguration::~clsKvConfiguration() = default;
-
-HRESULT clsKvConfiguration::QueryInterface(REFIID riid, void **ppv) {
-    if (!ppv) return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IKvConfiguration) ||
-        IsEqualIID(riid, IID_IKvConfiguration2)) {
-        *ppv = static_cast<IKvConfiguration2 *>(this);
-        AddRef();
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
-
-ULONG clsKvConfiguration::AddRef() {
-    ModuleAddRef();
-    return ULONG(++refs_);
-}
-
-ULONG clsKvConfiguration::Release() {
-    ModuleRelease();
-    LONG n = --refs_;
-    if (n == 0) delete this;
-    return ULONG(n);
-}
 
 namespace {
 

@@ -1,21 +1,20 @@
 // clsKvConfiguration: the configuration object with a user and a global option list.
 #pragma once
 
-#include <atomic>
-
 #include "settings/option_list.h"
 #include "pal/com.h"
+#include "runtime/com_object.h"
 
 namespace kv {
 
-class clsKvConfiguration final : public IKvConfiguration2 {
+// Counted toward the unload check (unlike the original design): a host holding
+// only this object must not see the library reported unloadable.
+class clsKvConfiguration final : public clsComObject<kModuleCounted, IKvConfiguration2> {
   public:
-    clsKvConfiguration();
-    ~clsKvConfiguration();
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
+    // Also answers IKvConfiguration, with the same pointer.
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override {
+        return QueryInterfaceOf<IKvConfiguration2, IKvConfiguration>(this, riid, ppv);
+    }
     HRESULT STDMETHODCALLTYPE ConfigDlg(HWND parent, LONG value, DWORD flags) override;
     HRESULT STDMETHODCALLTYPE SetUserParameters(LPCWSTR settings) override;
     HRESULT STDMETHODCALLTYPE GetUserParameters(BSTR *settings) override;
@@ -28,7 +27,6 @@ class clsKvConfiguration final : public IKvConfiguration2 {
     clsOptionList &GlobalOptions() { return global_; }
 
   private:
-    std::atomic<LONG> refs_{0};
     clsOptionList user_;
     clsOptionList global_;
 };

@@ -5,7 +5,6 @@
 #include "connection/enum_mail.h"
 #include "runtime/kvlog.h"
 #include "runtime/com_util.h"
-#include "runtime/module_state.h"
 #include "settings/settings_string.h"
 
 namespace kv {
@@ -19,25 +18,13 @@ clsConnectionBase::~clsConnectionBase() {
 }
 
 HRESULT clsConnectionBase::QueryInterface(REFIID riid, void **ppv) {
-    if (!ppv) return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IKvMailConnection) ||
-        IsEqualIID(riid, IID_IKvMailConnection2) || AnswersSelector(riid)) {
-        *ppv = static_cast<IKvMailConnection2 *>(this);
-        AddRef();
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
-
-ULONG clsConnectionBase::AddRef() {
-    ModuleAddRef();
-    return ULONG(++refs_);
+    // The provider's selectors are answered as its connection interface.
+    return QueryInterfaceOf<IKvMailConnection2, IKvMailConnection>(
+        this, AnswersSelector(riid) ? IID_IKvMailConnection2 : riid, ppv);
 }
 
 ULONG clsConnectionBase::Release() {
-    ModuleRelease();
-    LONG n = --refs_;
+    LONG n = DropReference();
     if (n == 0) {
         delete this;
         return 0;
@@ -285,15 +272,7 @@ HRESULT clsConnectionBase::EnumMails(IKvEnumMail **mails) {
     ClearRecord();
     if (sendRole_) return hr = Guard("clsConnectionBase::EnumMails(): not in RECV connection", -5, E_UNEXPECTED);
     if (!mails) return hr = E_INVALIDARG;
-    *mails = nullptr;
-    clsEnumMail *e = new (std::nothrow) clsEnumMail(mails_);
-    if (!e) return hr = E_OUTOFMEMORY;
-    hr = e->QueryInterface(IID_IKvEnumMail, reinterpret_cast<void **>(mails));
-    if (FAILED(hr)) {
-        delete e;
-        return hr = E_NOINTERFACE;
-    }
-    return hr = S_OK;
+    return hr = clsEnumMail::Create(mails_, mails);
 }
 
 HRESULT clsConnectionBase::DeleteMail(LPCWSTR id) {

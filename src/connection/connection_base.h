@@ -10,6 +10,7 @@
 #include "settings/option_list.h"
 #include "runtime/except.h"
 #include "pal/com.h"
+#include "runtime/com_object.h"
 
 namespace kv {
 
@@ -32,13 +33,12 @@ enum ConnectionEvent : LONG {
     kEventMailboxEnd = 12,   // 0: the mailbox query ended
 };
 
-class clsConnectionBase : public IKvMailConnection2, public clsMailSite {
+class clsConnectionBase : public clsComObject<kModuleCounted, IKvMailConnection2>, public clsMailSite {
   public:
     explicit clsConnectionBase(bool sendRole);
 
-    // IUnknown
+    // IUnknown: also IKvMailConnection and the provider's selectors.
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
     ULONG STDMETHODCALLTYPE Release() override;
     // IKvMailConnection2
     HRESULT STDMETHODCALLTYPE SetOption(LPCWSTR name, VARIANT *value) override;
@@ -123,7 +123,6 @@ class clsConnectionBase : public IKvMailConnection2, public clsMailSite {
     std::vector<String> messages_; // oldest first; back() is the top
     clsOptionList options_;
     IKvMailStateNotificationSlot *slot_ = nullptr;
-    std::atomic<LONG> refs_{0};
     std::atomic<LONG> mailRefs_{0};
 };
 

@@ -1,17 +1,8 @@
 #include "mail/arpa_mail.h"
 
-#include "mime/encodings.h"
+#include "mime/address_field.h"
 
 namespace kv {
-
-HRESULT clsArpaMail::QueryInterface(REFIID riid, void **ppv) {
-    if (ppv && IsEqualIID(riid, IID_clsArpaMail)) {
-        *ppv = this;
-        AddRef();
-        return S_OK;
-    }
-    return clsMail::QueryInterface(riid, ppv);
-}
 
 bool clsArpaMail::IsValidAddress(const String &address) {
     clsParseList items = ParseAddressField(address);

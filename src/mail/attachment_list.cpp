@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "mail/enum_mail_attachment.h"
+#include "runtime/com_enum.h"
 
 namespace kv {
 
@@ -33,13 +33,14 @@ HRESULT clsMailAttachmentList::CreateAndAdd(IKvMailAttachment **out) {
     return a->QueryInterface(IID_IKvMailAttachment, reinterpret_cast<void **>(out));
 }
 
+namespace {
+constexpr clsEnumTrace kTrace = {"clsEnumMailAttachment::Next(%d,%p,%p)", "clsEnumMailAttachment::Skip(%d)",
+                                 "clsEnumMailAttachment::Reset()", "clsEnumMailAttachment::Clone(%p)", false};
+}
+
 HRESULT clsMailAttachmentList::CreateEnum(IKvEnumMailAttachment **out) const {
-    if (!out) return E_INVALIDARG;
-    *out = nullptr;
-    std::vector<IKvMailAttachment *> items(items_.begin(), items_.end());
-    auto *e = new (std::nothrow) clsEnumMailAttachment(items);
-    if (!e) return E_OUTOFMEMORY;
-    return e->QueryInterface(IID_IKvEnumMailAttachment, reinterpret_cast<void **>(out));
+    return clsComEnum<IKvEnumMailAttachment, clsEnumRefs<IKvMailAttachment>, &kTrace>::Create(
+        {items_.begin(), items_.end()}, out);
 }
 
 } // namespace kv

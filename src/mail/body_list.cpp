@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "mail/enum_mail_body.h"
+#include "runtime/com_enum.h"
 
 namespace kv {
 
@@ -34,12 +34,8 @@ HRESULT clsMailBodyList::CreateAndAdd(IKvMailBody **out, const IString &mediaTyp
 }
 
 HRESULT clsMailBodyList::CreateEnum(IKvEnumMailBody **out) const {
-    if (!out) return E_INVALIDARG;
-    *out = nullptr;
-    std::vector<IKvMailBody *> items(items_.begin(), items_.end());
-    auto *e = new (std::nothrow) clsEnumMailBody(items);
-    if (!e) return E_OUTOFMEMORY;
-    return e->QueryInterface(IID_IKvEnumMailBody, reinterpret_cast<void **>(out));
+    // The body enumerator does not trace.
+    return clsComEnum<IKvEnumMailBody, clsEnumRefs<IKvMailBody>>::Create({items_.begin(), items_.end()}, out);
 }
 
 } // namespace kv

@@ -3,7 +3,7 @@
 #include <new>
 
 #include "runtime/except.h"
-#include "mail/enum_string.h"
+#include "runtime/com_enum.h"
 #include "mime/header_field.h"
 #include "runtime/com_util.h"
 

@@ -8,11 +8,12 @@
 
 #include "runtime/except.h"
 #include "runtime/kvlog.h"
-#include "mail/enum_string.h"
+#include "runtime/com_enum.h"
 #include "mail/gdi_charset.h"
 #include "mail/header_entry.h"
 #include "mime/charset_table.h"
-#include "mime/encodings.h"
+#include "mime/header_words.h"
+#include "mime/address_field.h"
 #include "mail/reader.h"
 #include "mail/writer.h"
 #include "pal/library.h"
@@ -20,7 +21,6 @@
 #include "pal/resources.h"
 #include "pal/system.h"
 #include "runtime/com_util.h"
-#include "runtime/module_state.h"
 #include "mail/mail_date.h"
 
 namespace kv {
@@ -90,31 +90,6 @@ clsMail::clsMail(clsMailSite *site, const String &cookie)
 
 clsMail::~clsMail() {
     if (site_) site_->DetachMail();
-}
-
-HRESULT clsMail::QueryInterface(REFIID riid, void **ppv) {
-    if (!ppv) return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IKvMail)) *ppv = static_cast<IKvMail *>(this);
-    else if (IsEqualIID(riid, IID_IKvMail2)) *ppv = static_cast<IKvMail2 *>(this);
-    else if (IsEqualIID(riid, IID_IKvMail3)) *ppv = static_cast<IKvMail3 *>(this);
-    else {
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
-}
-
-ULONG clsMail::AddRef() {
-    ModuleAddRef();
-    return ULONG(++refs_);
-}
-
-ULONG clsMail::Release() {
-    ModuleRelease();
-    LONG n = --refs_;
-    if (n == 0) delete this;
-    return ULONG(n);
 }
 
 uint32_t clsMail::CodePage() const { return CodePageForCharset(charset_); }
@@ -257,9 +232,8 @@ String clsMail::DateText() {
         VARIANT text, converted;
         VariantInit(&text);
         VariantInit(&converted);
-        WString wide = Widen(date->Joined(), 0);
         text.vt = VT_BSTR;
-        text.bstrVal = SysAllocStringLen(reinterpret_cast<const OLECHAR *>(wide.data()), UINT(wide.size()));
+        text.bstrVal = clsBstr(Widen(date->Joined())).release();
         if (text.bstrVal && SUCCEEDED(VariantChangeType(&converted, &text, 0, VT_DATE)) &&
             FromOleDate(converted.date, t))
             t.utcOffsetMinutes = now.utcOffsetMinutes;
@@ -419,7 +393,9 @@ HRESULT clsMail::AddBCCRecipients(BSTR list) {
 
 HRESULT clsMail::Enumerate(const std::vector<String> &list, IEnumString **out) {
     if (!out) return E_INVALIDARG;
-    return clsEnumString::Create(clsEnumString::Convert(list, 0), out);
+    std::vector<WString> texts;
+    for (const String &text : list) texts.push_back(Widen(text, 0));
+    return clsEnumString::Create(std::move(texts), out);
 }
 
 HRESULT clsMail::EnumRecipients(IEnumString **recipients) {

@@ -2,7 +2,6 @@
 // Provider mail classes derive from it and change only its virtual operations.
 #pragma once
 
-#include <atomic>
 #include <map>
 #include <vector>
 
@@ -11,6 +10,8 @@
 #include "mail/header_item.h"
 #include "mail/mail_site.h"
 #include "pal/com.h"
+#include "runtime/com_object.h"
+#include "runtime/com_util.h"
 #include "runtime/file_rw_temp.h"
 #include "runtime/kvstring.h"
 
@@ -24,7 +25,7 @@ enum BodyTypeMask : uint32_t { kBodyPlain = 1, kBodyHtml = 2, kBodyRtf = 4 };
 // Success code of the enumerations of a deleted mail.
 constexpr HRESULT kMailDeletedResult = HRESULT(0x000003EE);
 
-class clsMail : public IKvMail, public IKvMail2, public IKvMail3 {
+class clsMail : public clsComObject<kModuleCounted, IKvMail, IKvMail2, IKvMail3> {
   public:
     // A mail for sending (state New): the charset of the code page (0: ANSI).
     clsMail(clsMailSite *site, const String &cookie, uint32_t codepage, uint32_t bodyTypes);
@@ -32,10 +33,6 @@ class clsMail : public IKvMail, public IKvMail2, public IKvMail3 {
     // its content is loaded through the connection on first enumeration.
     clsMail(clsMailSite *site, const String &cookie);
 
-    // IUnknown
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
     // IKvMail, IKvMail2, IKvMail3: one implementation serves all three.
     HRESULT STDMETHODCALLTYPE GetCookie(BSTR *cookie) override;
     HRESULT STDMETHODCALLTYPE SetSender(BSTR address) override;
@@ -78,7 +75,6 @@ class clsMail : public IKvMail, public IKvMail2, public IKvMail3 {
     void SetCharset(const String &charset) { charset_ = charset; }
     // The code page of the charset (empty or unknown: ANSI).
     uint32_t CodePage() const;
-    uint32_t BodyTypes() const { return bodyTypes_; }
     const String &Sender() const { return sender_; }
     void SetSenderText(const String &sender) { sender_ = sender; }
     // The stored sender, else the one the connection's options give.
@@ -86,13 +82,11 @@ class clsMail : public IKvMail, public IKvMail2, public IKvMail3 {
     // The domain of generated addresses: the connection's SenderDomain, else
     // the computer's name.
     String SenderDomain() const;
-    const String &ReplyAddress() const { return replyAddress_; }
     const String &Subject() const { return subject_; }
     void SetSubjectText(const String &subject) { subject_ = subject; }
     std::vector<String> &To() { return to_; }
     std::vector<String> &CC() { return cc_; }
     std::vector<String> &BCC() { return bcc_; }
-    const std::map<IString, String> &HeaderEntries() const { return headerEntries_; }
     clsMailBodyList &Bodies() { return bodies_; }
     clsMailAttachmentList &Attachments() { return attachments_; }
     clsHeaderList &GeneratedHeaders() { return generated_; }
@@ -104,8 +98,6 @@ class clsMail : public IKvMail, public IKvMail2, public IKvMail3 {
     clsFileRWTemp &RawText() { return rawText_; }
     // Discards the generated headers and the raw text.
     void Invalidate();
-    // Provider data that this class keeps but does not use.
-    String &ProviderText() { return providerText_; }
 
   protected:
     virtual ~clsMail();
@@ -118,7 +110,6 @@ class clsMail : public IKvMail, public IKvMail2, public IKvMail3 {
     String DateText();
     void KeepRecord(const clsExcept &e);
 
-    std::atomic<LONG> refs_{0};
     String cookie_;
     int32_t state_;
     String charset_;
@@ -136,7 +127,29 @@ class clsMail : public IKvMail, public IKvMail2, public IKvMail3 {
     clsHeaderList generated_;
     bool headersReusable_ = true;
     clsFileRWTemp rawText_{"chk", ".tmp"};
-    String providerText_;
+};
+
+// A provider's mail class (`static const IID &ClassId()`): it also answers
+// the identifier of its class with the object itself, a reference added, so
+// that a connection can accept only mails of its class.
+template <class Self> class clsProviderMail : public clsMail {
+  public:
+    using clsMail::clsMail;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override {
+        if (ppv && IsEqualIID(riid, Self::ClassId())) {
+            *ppv = static_cast<Self *>(this);
+            AddRef();
+            return S_OK;
+        }
+        return clsMail::QueryInterface(riid, ppv);
+    }
+    // The mail as this class, held; empty for a mail of another class or none.
+    static clsAutoRelease<Self> Of(IKvMail *mail) {
+        clsAutoRelease<Self> ours;
+        if (mail) mail->QueryInterface(Self::ClassId(), reinterpret_cast<void **>(ours.put()));
+        return ours;
+    }
 };
 
 } // namespace kv

@@ -6,7 +6,6 @@
 #include "mail/header_entry.h"
 #include "mail/writer.h"
 #include "runtime/com_util.h"
-#include "runtime/module_state.h"
 
 namespace kv {
 
@@ -16,29 +15,6 @@ const ULARGE_INTEGER kCopyAll = {{0x7FFFFFFFu, 0}};
 
 clsMailAttachment::~clsMailAttachment() {
     if (contents_) contents_->Release();
-}
-
-HRESULT clsMailAttachment::QueryInterface(REFIID riid, void **ppv) {
-    if (!ppv) return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IKvMailAttachment)) {
-        *ppv = static_cast<IKvMailAttachment *>(this);
-        AddRef();
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
-
-ULONG clsMailAttachment::AddRef() {
-    ModuleAddRef();
-    return ULONG(++refs_);
-}
-
-ULONG clsMailAttachment::Release() {
-    ModuleRelease();
-    LONG n = --refs_;
-    if (n == 0) delete this;
-    return ULONG(n);
 }
 
 void clsMailAttachment::SetContentsStream(IStream *stream) {

@@ -2,21 +2,17 @@
 // memory or in the file that its name names.
 #pragma once
 
-#include <atomic>
-
 #include "mail/header_item.h"
 #include "pal/com.h"
+#include "runtime/com_object.h"
 #include "runtime/kvstring.h"
 
 namespace kv {
 
-class clsMailAttachment final : public IKvMailAttachment {
+class clsMailAttachment final : public clsComObject<kModuleCounted, IKvMailAttachment> {
   public:
     clsMailAttachment() = default;
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
     HRESULT STDMETHODCALLTYPE SetName(BSTR name) override;
     HRESULT STDMETHODCALLTYPE GetName(BSTR *name) override;
     HRESULT STDMETHODCALLTYPE SetContents(IStream *source) override;
@@ -40,7 +36,6 @@ class clsMailAttachment final : public IKvMailAttachment {
   private:
     ~clsMailAttachment();
 
-    std::atomic<LONG> refs_{0};
     String name_;
     IStream *contents_ = nullptr;
     clsHeaderList headers_;

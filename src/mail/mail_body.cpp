@@ -9,7 +9,6 @@
 #include "mail/html_scan.h"
 #include "mime/charset_table.h"
 #include "runtime/com_util.h"
-#include "runtime/module_state.h"
 
 namespace kv {
 
@@ -31,29 +30,6 @@ clsMailBody::clsMailBody(const IString &mediaType, IStream *contents, const Stri
 }
 
 clsMailBody::~clsMailBody() { contents_->Release(); }
-
-HRESULT clsMailBody::QueryInterface(REFIID riid, void **ppv) {
-    if (!ppv) return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IKvMailBody)) {
-        *ppv = static_cast<IKvMailBody *>(this);
-        AddRef();
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
-
-ULONG clsMailBody::AddRef() {
-    ModuleAddRef();
-    return ULONG(++refs_);
-}
-
-ULONG clsMailBody::Release() {
-    ModuleRelease();
-    LONG n = --refs_;
-    if (n == 0) delete this;
-    return ULONG(n);
-}
 
 uint32_t clsMailBody::CodePage() const { return CodePageForCharset(charset_); }
 

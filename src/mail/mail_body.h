@@ -2,23 +2,19 @@
 // media type) with its own charset and its related and other attachments.
 #pragma once
 
-#include <atomic>
-
 #include "mail/attachment_list.h"
 #include "mail/header_item.h"
 #include "pal/com.h"
+#include "runtime/com_object.h"
 #include "runtime/kvstring.h"
 
 namespace kv {
 
-class clsMailBody final : public IKvMailBody {
+class clsMailBody final : public clsComObject<kModuleCounted, IKvMailBody> {
   public:
     // Null when the contents stream cannot be made.
     static clsMailBody *Create(const IString &mediaType, uint32_t codepage);
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
     HRESULT STDMETHODCALLTYPE GetType(BSTR *mediaType) override;
     HRESULT STDMETHODCALLTYPE SetContents(IStream *source) override;
     HRESULT STDMETHODCALLTYPE GetContents(IStream *destination) override;
@@ -31,7 +27,6 @@ class clsMailBody final : public IKvMailBody {
 
     // For the writer, the reader and the HTML scan.
     const IString &MediaType() const { return mediaType_; }
-    void SetMediaType(const IString &mediaType) { mediaType_ = mediaType; }
     IStream *Contents() const { return contents_; }
     const String &Charset() const { return charset_; }
     void SetCharset(const String &charset) { charset_ = charset; }
@@ -50,7 +45,6 @@ class clsMailBody final : public IKvMailBody {
     clsMailBody(const IString &mediaType, IStream *contents, const String &charset);
     ~clsMailBody();
 
-    std::atomic<LONG> refs_{0};
     IString mediaType_;
     IStream *contents_;
     String charset_;

@@ -13,8 +13,10 @@
 #include "runtime/except.h"
 #include "mail/mail.h"
 #include "mime/charset_table.h"
-#include "mime/codecs.h"
-#include "mime/encodings.h"
+#include "mime/base64.h"
+#include "mime/quoted_printable.h"
+#include "mime/header_words.h"
+#include "mime/address_field.h"
 #include "mime/header_field.h"
 #include "runtime/com_util.h"
 
@@ -231,9 +233,9 @@ void DecodeLines(clsLineText lines, std::string_view encoding, bool utf8Allowed,
     // A memory stream is filled in place (and closed before it is cut back).
     pal::clsStreamWindow window;
     if (sized && window.Open(destination)) target.WriteInPlace(&window);
-    if (base64) DecodeBase64Text(lines, target);
-    else if (EqualsNoCase(encoding, "quoted-printable")) DecodeQuotedPrintableText(lines, target);
-    else if (utf8Allowed && EqualsNoCase(encoding, "UTF-8")) DecodeUtf8Text(lines, target);
+    if (base64) DecodeBase64Lines(lines, target);
+    else if (EqualsNoCase(encoding, "quoted-printable")) DecodeQuotedPrintableLines(lines, target);
+    else if (utf8Allowed && EqualsNoCase(encoding, "UTF-8")) DecodeUtf8Lines(lines, target);
     else WriteLinesCrLf(lines, target);
 }
 

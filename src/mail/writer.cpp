@@ -12,8 +12,8 @@
 #include "runtime/except.h"
 #include "mail/mail.h"
 #include "mime/charset_table.h"
-#include "mime/codecs.h"
-#include "mime/encodings.h"
+#include "mime/base64.h"
+#include "mime/quoted_printable.h"
 #include "pal/memory.h"
 #include "pal/system.h"
 #include "pal/temp_file.h"
@@ -248,7 +248,7 @@ enum class Place { Single, InMultipart };
 // Quoted-printable that gives back exactly the bytes it was given: content
 // that does not end in a line break ends in a soft line break, so the line
 // end that follows adds nothing.
-void WriteQuotedPrintable(clsRawTextOut &out, const clsBodySource &source) {
+void EncodeQuotedPrintableBody(clsRawTextOut &out, const clsBodySource &source) {
     std::vector<uint8_t> &in = out.In(kBlock + 2);
     codec::QpEncoder state;
     size_t carried = 0;
@@ -285,7 +285,7 @@ void WriteQuotedPrintable(clsRawTextOut &out, const clsBodySource &source) {
 
 // Base64 lines of 76 characters; whole lines per block, so only the very
 // last line can be short.
-void WriteBase64(clsRawTextOut &out, const clsBodySource &source) {
+void EncodeBase64Body(clsRawTextOut &out, const clsBodySource &source) {
     constexpr size_t kLinesBlock = codec::kBase64LineBytes * 1024;
     std::vector<uint8_t> &in = out.In(kLinesBlock);
     for (;;) {
@@ -340,12 +340,12 @@ void WriteEncoded(clsRawTextOut &out, IStream *contents, std::string_view encodi
     if (EqualsNoCase(encoding, "base64")) {
         LARGE_INTEGER zero{};
         if (FAILED(contents->Seek(zero, STREAM_SEEK_SET, nullptr))) throw clsExcept(-5, "cannot seek in the contents");
-        WriteBase64(out, clsBodySource(pal::kInvalidFile, contents));
+        EncodeBase64Body(out, clsBodySource(pal::kInvalidFile, contents));
         out.Line();
     } else if (EqualsNoCase(encoding, "quoted-printable")) {
         LARGE_INTEGER zero{};
         if (FAILED(contents->Seek(zero, STREAM_SEEK_SET, nullptr))) throw clsExcept(-5, "cannot seek in the contents");
-        WriteQuotedPrintable(out, clsBodySource(pal::kInvalidFile, contents));
+        EncodeQuotedPrintableBody(out, clsBodySource(pal::kInvalidFile, contents));
         if (place == Place::InMultipart) out.Line();
     } else {
         bool endedInLineEnd = WriteDotStuffed(out, contents);
@@ -411,8 +411,8 @@ void WriteAttachmentContent(clsRawTextOut &out, clsMailAttachment &attachment, P
             throw clsExcept(-5, "cannot seek in the attachment contents");
     }
     clsBodySource source(file, stream);
-    if (text) WriteQuotedPrintable(out, source);
-    else WriteBase64(out, source);
+    if (text) EncodeQuotedPrintableBody(out, source);
+    else EncodeBase64Body(out, source);
     // The delimiter's CR LF must not take the content's last line end.
     if (place == Place::InMultipart) out.Line();
 }

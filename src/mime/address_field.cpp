@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "runtime/except.h"
-#include "mime/encodings.h"
-#include "mime/header_words_internal.h"
+#include "mime/address_field.h"
+#include "mime/header_words.h"
 
 namespace kv {
 

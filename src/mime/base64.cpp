@@ -3,8 +3,7 @@
 #include <cstring>
 #include <vector>
 
-#include "mime/codecs.h"
-#include "mime/encodings.h"
+#include "mime/base64.h"
 #include "pal/codepage.h"
 
 namespace kv {
@@ -174,17 +173,6 @@ size_t Base64DecodeStep(Base64Decoder &s, const char *text, size_t n, uint8_t *o
 
 namespace {
 
-// The reading rule of the string decoders: skip what is not in the alphabet,
-// "=" reads as zero, the end reads as zero without advancing.
-inline uint32_t ReadValue(const uint8_t *&p, const uint8_t *end) {
-    while (p < end) {
-        uint8_t v = codec::kDecode[*p++];
-        if (v == codec::kPad) return 0;
-        if (!(v & codec::kSkip)) return v;
-    }
-    return 0;
-}
-
 String EncodeToString(const void *bytes, size_t length, bool pad) {
     String out(codec::Base64EncodedLength(length), '\0');
     const uint8_t *in = static_cast<const uint8_t *>(bytes);
@@ -223,78 +211,9 @@ String DecodeBase64(std::string_view text) {
     return out;
 }
 
-size_t DecodeBase64Unpadded(std::string_view text, uint8_t *buffer) {
-    size_t capacity = text.size() * 3 / 4;
-    if (!buffer) return capacity;
-    const uint8_t *p = reinterpret_cast<const uint8_t *>(text.data());
-    const uint8_t *end = p + text.size();
-    size_t written = 0;
-    while (p < end && written < capacity) {
-        uint32_t v = ReadValue(p, end) << 18;
-        v |= ReadValue(p, end) << 12;
-        v |= ReadValue(p, end) << 6;
-        v |= ReadValue(p, end);
-        for (int shift = 16; shift >= 0 && written < capacity; shift -= 8) buffer[written++] = uint8_t(v >> shift);
-    }
-    return written;
-}
-
-void EncodeBase64Body(const clsBodySource &source, const clsOutputTarget &target) {
-    // Whole lines per block, so only the very last line can be short.
-    constexpr size_t kBlock = codec::kBase64LineBytes * 1024;
-    std::vector<uint8_t> in(kBlock);
-    std::vector<char> out(codec::Base64LinesMaxLength(kBlock));
-    for (;;) {
-        size_t n = source.Read(in.data(), kBlock);
-        if (n == 0) break;
-        target.Write(out.data(), codec::Base64EncodeLines(in.data(), n, out.data()));
-        if (n < kBlock) break;
-    }
-}
-
-void DecodeBase64Lines(clsLineList &lines, const clsOutputTarget &target) {
-    constexpr size_t kFlushAt = 64 * 1024;
-    std::vector<uint8_t> out;
-    out.reserve(kFlushAt + 1024);
-    codec::Base64Decoder state;
-    while (!lines.empty()) {
-        const String &line = lines.front();
-        size_t used = out.size();
-        out.resize(used + codec::Base64DecodeMaxLength(line.size()));
-        used += codec::Base64DecodeStep(state, line.data(), line.size(), out.data() + used);
-        out.resize(used);
-        lines.pop_front();
-        if (out.size() >= kFlushAt) {
-            target.Write(out.data(), out.size());
-            out.clear();
-        }
-    }
-    size_t used = out.size();
-    out.resize(used + codec::Base64DecodeMaxLength(0));
-    out.resize(used + codec::Base64DecodeEnd(state, out.data() + used));
-    if (!out.empty()) target.Write(out.data(), out.size());
-}
-
-} // namespace kv
-
-namespace kv {
-
-void DecodeBase64Text(clsLineText lines, const clsOutputTarget &target) {
-    std::string_view text = lines.text;
-    // No larger than the text needs: a message of many small parts must not
-    // clear a large buffer for each.
-    const size_t chunk = std::min<size_t>(256 * 1024, text.size() + 1);
-    std::vector<uint8_t> out;
-    // Line ends are skipped like any character outside the alphabet, so
-    // whatever ends the lines, the text goes through in large pieces.
-    codec::Base64Decoder state;
-    for (size_t at = 0; at < text.size(); at += chunk) {
-        size_t n = std::min(chunk, text.size() - at);
-        target.WriteFilled(codec::Base64DecodeMaxLength(n) + 8, out,
-                           [&](uint8_t *o) { return codec::Base64DecodeStep(state, text.data() + at, n, o); });
-    }
-    target.WriteFilled(codec::Base64DecodeMaxLength(0), out,
-                       [&](uint8_t *o) { return codec::Base64DecodeEnd(state, o); });
+void DecodeBase64Lines(clsLineText lines, const clsOutputTarget &target) {
+    DecodeTextInPieces<codec::Base64Decoder>(lines.text, 256 * 1024, target, codec::Base64DecodeMaxLength,
+                                             codec::Base64DecodeStep, codec::Base64DecodeEnd);
 }
 
 } // namespace kv

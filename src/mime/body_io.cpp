@@ -3,8 +3,8 @@
 #include <cstring>
 #include <vector>
 
+#include "mime/body_io.h"
 #include "runtime/except.h"
-#include "mime/encodings.h"
 
 namespace kv {
 
@@ -92,7 +92,7 @@ void AppendLatin1(std::string_view line, std::vector<char> &out, const clsOutput
 
 } // namespace
 
-void DecodeUtf8Text(clsLineText lines, const clsOutputTarget &target) {
+void DecodeUtf8Lines(clsLineText lines, const clsOutputTarget &target) {
     {
         clsLineCursor check(lines);
         for (std::string_view line; check.Next(line);)
@@ -114,20 +114,6 @@ void DecodeUtf8Text(clsLineText lines, const clsOutputTarget &target) {
 
 void WriteLinesCrLf(clsLineText lines, const clsOutputTarget &target) {
     ForEachCrLfRun(lines, [&](const char *data, size_t size) { target.Write(data, size); });
-}
-
-void DecodeUtf8Lines(clsLineList &lines, const clsOutputTarget &target) {
-    for (const String &line : lines)
-        for (size_t i = 0; i < line.size();) ReadUtf8(line, i);
-
-    std::vector<char> out;
-    while (!lines.empty()) {
-        String line = std::move(lines.front());
-        lines.pop_front();
-        out.clear();
-        AppendLatin1(line, out, target);
-        target.Write(out.data(), out.size());
-    }
 }
 
 } // namespace kv

@@ -2,7 +2,7 @@
 
 #include <initializer_list>
 
-#include "mime/encodings.h"
+#include "mime/header_words.h"
 
 namespace kv {
 

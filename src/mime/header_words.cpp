@@ -4,9 +4,8 @@
 
 #include "runtime/except.h"
 #include "mime/charset_table.h"
-#include "mime/codecs.h"
-#include "mime/encodings.h"
-#include "mime/header_words_internal.h"
+#include "mime/base64.h"
+#include "mime/header_words.h"
 #include "pal/channel.h"
 #include "pal/codepage.h"
 
@@ -18,6 +17,14 @@ constexpr char kHexDigits[] = "0123456789ABCDEF";
 
 template <class C> bool IsWordChar(C c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+// The value of a hex pair the way the header decoders (Q text, percent
+// escapes) read it: any character is accepted, upper and lower case digits
+// both work.
+uint8_t HexPairValue(unsigned char hi, unsigned char lo) {
+    auto digit = [](unsigned c) -> unsigned { return c < 'A' ? c - '0' : c < 'a' ? c - 'A' + 10 : c - 'a' + 10; };
+    return uint8_t(digit(hi) * 16 + digit(lo));
 }
 
 uint32_t Effective(uint32_t codepage) { return codepage ? codepage : pal::AnsiCodePage(); }
@@ -220,7 +227,7 @@ String DecodeQText(std::string_view text) {
             ++i;
         } else if (c == '=') {
             if (text.size() - i < 3) break;
-            out.push_back(char(codec::HexPairValue(uint8_t(text[i + 1]), uint8_t(text[i + 2]))));
+            out.push_back(char(HexPairValue(uint8_t(text[i + 1]), uint8_t(text[i + 2]))));
             i += 3;
         } else {
             out.push_back(c);
@@ -317,7 +324,7 @@ String DecodePercentText(std::string_view text, uint32_t codepage) {
             continue;
         }
         if (text.size() - i < 3) break;
-        bytes.push_back(char(codec::HexPairValue(uint8_t(text[i + 1]), uint8_t(text[i + 2]))));
+        bytes.push_back(char(HexPairValue(uint8_t(text[i + 1]), uint8_t(text[i + 2]))));
         i += 3;
     }
     return ConvertCodePage(bytes, codepage, 0);

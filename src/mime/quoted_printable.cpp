@@ -7,8 +7,7 @@
 #include <emmintrin.h>
 #endif
 
-#include "mime/codecs.h"
-#include "mime/encodings.h"
+#include "mime/quoted_printable.h"
 
 namespace kv {
 
@@ -484,58 +483,11 @@ size_t QpDecodeEnd(QpDecoder &s, uint8_t *out) {
 
 } // namespace codec
 
-void EncodeQuotedPrintableBody(const clsBodySource &source, const clsOutputTarget &target) {
-    constexpr size_t kBlock = 64 * 1024;
-    std::vector<uint8_t> in(kBlock + 2);
-    std::vector<char> out(codec::QpEncodeMaxLength(kBlock + 2));
-    codec::QpEncoder state;
-    size_t carried = 0; // bytes kept back for a look at what follows
-    for (;;) {
-        size_t n = source.Read(in.data() + carried, kBlock);
-        size_t available = carried + n;
-        bool final = n < kBlock;
-        size_t consumed = 0;
-        size_t written = codec::QpEncodeStep(state, in.data(), available, final, out.data(), &consumed);
-        target.Write(out.data(), written);
-        if (final) break;
-        carried = available - consumed;
-        std::memmove(in.data(), in.data() + consumed, carried);
-    }
-}
-
-void DecodeQuotedPrintableLines(clsLineList &lines, const clsOutputTarget &target) {
-    // Lines of any length decode; long lines are common in real mail.
-    constexpr size_t kFlushAt = 64 * 1024;
-    std::vector<uint8_t> out;
-    out.reserve(kFlushAt + 1024);
-    while (!lines.empty()) {
-        const String &line = lines.front();
-        size_t used = out.size();
-        out.resize(used + codec::QpDecodeMaxLength(line.size()));
-        used += codec::QpDecodeLine(line.data(), line.size(), out.data() + used);
-        out.resize(used);
-        lines.pop_front();
-        if (out.size() >= kFlushAt) {
-            target.Write(out.data(), out.size());
-            out.clear();
-        }
-    }
-    if (!out.empty()) target.Write(out.data(), out.size());
-}
-
-} // namespace kv
-
-namespace kv {
-
-void DecodeQuotedPrintableText(clsLineText lines, const clsOutputTarget &target) {
-    std::string_view text = lines.text;
-    // No larger than the text needs: a message of many small parts must not
-    // clear a large buffer for each.
-    const size_t chunk = std::min<size_t>(128 * 1024, text.size() + 1);
-    std::vector<uint8_t> out;
+void DecodeQuotedPrintableLines(clsLineText lines, const clsOutputTarget &target) {
     if (lines.crlfOnly) {
-        out.resize(codec::QpDecodeMaxLength(chunk) + 8);
         // A lone CR or LF inside a line is no line end here: line by line.
+        // No larger than the text needs, as for the pieces below.
+        std::vector<uint8_t> out(codec::QpDecodeMaxLength(std::min<size_t>(128 * 1024, lines.text.size() + 1)) + 8);
         clsLineCursor cursor(lines);
         size_t used = 0;
         for (std::string_view line; cursor.Next(line);) {
@@ -549,15 +501,9 @@ void DecodeQuotedPrintableText(clsLineText lines, const clsOutputTarget &target)
         target.Write(out.data(), used);
         return;
     }
-    // The stream decoder reads CR, LF and CR LF as the line decoder's line
-    // ends, so the text goes through in large pieces.
-    codec::QpDecoder state;
-    for (size_t at = 0; at < text.size(); at += chunk) {
-        size_t n = std::min(chunk, text.size() - at);
-        target.WriteFilled(codec::QpDecodeMaxLength(n), out,
-                           [&](uint8_t *o) { return codec::QpDecodeStep(state, text.data() + at, n, o); });
-    }
-    target.WriteFilled(codec::QpDecodeMaxLength(0), out, [&](uint8_t *o) { return codec::QpDecodeEnd(state, o); });
+    // The stream decoder reads CR, LF and CR LF as the line decoder's line ends.
+    DecodeTextInPieces<codec::QpDecoder>(lines.text, 128 * 1024, target, codec::QpDecodeMaxLength,
+                                         codec::QpDecodeStep, codec::QpDecodeEnd);
 }
 
 } // namespace kv

@@ -99,13 +99,6 @@ void clsSocket::SetProxy(const String &address, int32_t port, const String &user
     proxyType_ = type;
 }
 
-void clsSocket::SetLayer(std::unique_ptr<clsByteLayer> layer) {
-    std::lock_guard<std::recursive_mutex> guard(lock_);
-    layer_ = std::move(layer);
-}
-
-clsByteLayer *clsSocket::BottomLayer() { return tcp_.get(); }
-
 void clsSocket::StartTls(const pal::TlsOptions &options) {
     std::lock_guard<std::recursive_mutex> guard(lock_);
     if (!socket_.Valid()) Fail("TLS cannot start: not connected");

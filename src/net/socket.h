@@ -67,14 +67,9 @@ class clsSocket {
 
     static String GetSocketErrorText(int code);
 
-    const String &TargetHost() const { return targetHost_; }
-    uint16_t TargetPort() const { return targetPort_; }
     int SendBufferSize() const { return sendBufferSize_; }
     int ReceiveBufferSize() const { return receiveBufferSize_; }
 
-    // Stacks a layer (TLS) over the connection; null returns to the plain socket.
-    void SetLayer(std::unique_ptr<clsByteLayer> layer);
-    clsByteLayer *BottomLayer();
     // Turns the live connection into TLS (implicit TLS right after Connect, or
     // after the STARTTLS reply). Throws clsExcept (-2) and closes on failure.
     virtual void StartTls(const pal::TlsOptions &options);

@@ -25,7 +25,6 @@ class clsStreamWindow {
     uint8_t *Data() const { return data_; }
     size_t Size() const { return size_; }
     // How many of the bytes hold what was written.
-    size_t Used() const { return used_; }
     void AddUsed(size_t n) { used_ += n; }
     // Room for n bytes after those used, its pages mapped as it is handed
     // out (a window is made as large as its writer might need, and is mostly

@@ -1,10 +1,11 @@
-// Small helpers for COM code: an owning interface pointer, BSTR conversion,
-// and the identifier's registry form.
+// Small helpers for COM code: an owning interface pointer, the BSTR owner,
+// BSTR conversion, and the identifier's registry form.
 #pragma once
 
 #include <type_traits>
 #include <utility>
 
+#include "orkv14.hpp"
 #include "pal/com.h"
 #include "runtime/kvstring.h"
 
@@ -30,6 +31,7 @@ template <class T> class clsAutoRelease {
     }
     T *get() const { return p_; }
     T *operator->() const { return p_; }
+    T &operator*() const { return *p_; }
     explicit operator bool() const { return p_ != nullptr; }
     T **put() {
         reset();
@@ -45,6 +47,9 @@ template <class T> class clsAutoRelease {
   private:
     T *p_ = nullptr;
 };
+
+// The one BSTR owner is the hosts' own.
+using clsBstr = orkv14::Bstr;
 
 // Interface text is OLECHAR: a 16-bit wchar_t with the Windows SDK, char16_t elsewhere.
 template <class C, class = std::enable_if_t<!std::is_same_v<C, char16_t> && sizeof(C) == sizeof(char16_t)>>

@@ -16,7 +16,6 @@ class clsExcept {
     static clsExcept Formatted(const char *format, ...);
 
     int32_t Code() const { return code_; }
-    void SetCode(int32_t code) { code_ = code; }
     // Oldest first; back() is the newest.
     const std::vector<String> &Messages() const { return messages_; }
     // Pushes a context line (logged at level 1) and returns *this for rethrowing.

@@ -144,24 +144,6 @@ String clsFileRWTemp::ReadAll() {
     return all;
 }
 
-HRESULT clsFileRWTemp::LoadFrom(IStream *source) {
-    if (!source) return E_INVALIDARG;
-    LARGE_INTEGER zero{};
-    HRESULT hr = source->Seek(zero, STREAM_SEEK_SET, nullptr);
-    if (FAILED(hr)) return hr;
-    Handle();
-    Truncate();
-    std::vector<char> buffer(kBlock);
-    for (;;) {
-        ULONG got = 0;
-        hr = source->Read(buffer.data(), ULONG(buffer.size()), &got);
-        if (FAILED(hr)) return hr;
-        if (got == 0) break;
-        Write(buffer.data(), got);
-    }
-    return S_OK;
-}
-
 HRESULT clsFileRWTemp::SaveTo(IStream *destination) {
     if (!destination) return E_INVALIDARG;
     Rewind();

@@ -45,8 +45,6 @@ class clsFileRWTemp {
     // The whole contents.
     String ReadAll();
 
-    // Replaces the contents with the stream from its start to its end.
-    HRESULT LoadFrom(IStream *source);
     // Writes the contents from their start into the stream at its position.
     HRESULT SaveTo(IStream *destination);
 

@@ -29,16 +29,6 @@ clsKvLog::~clsKvLog() {
     slot_ = nullptr;
 }
 
-HRESULT clsKvLog::QueryInterface(REFIID riid, void **ppv) {
-    if (!ppv) return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IKvLog)) {
-        *ppv = static_cast<IKvLog *>(this);
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
-
 HRESULT clsKvLog::SetLogSlot(IKvLogSlot *slot) {
     std::lock_guard<std::recursive_mutex> guard(lock_);
     if (slot) slot->AddRef();
@@ -94,12 +84,7 @@ void clsKvLog::Deliver(const String &line) {
         pal::DebugOutput(line);
         break;
     case 2:
-        if (slot_) {
-            WString wide = Widen(line, 0);
-            BSTR b = SysAllocStringLen(reinterpret_cast<const OLECHAR *>(wide.data()), UINT(wide.size()));
-            slot_->WriteLine(b);
-            SysFreeString(b);
-        }
+        if (slot_) slot_->WriteLine(clsBstr(Widen(line)).get());
         break;
     case 3:
         pal::ChannelSend(line);

@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "pal/com.h"
+#include "runtime/com_object.h"
 #include "runtime/kvstring.h"
 
 namespace kv {
@@ -23,7 +24,10 @@ extern volatile bool tracesCalls;
 
 class clsKvLog final : public IKvLog {
   public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override;
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override {
+        return QueryInterfaceOf<IKvLog>(this, riid, ppv);
+    }
+    // The one object lives as long as the library: no count.
     ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
     ULONG STDMETHODCALLTYPE Release() override { return 1; }
     HRESULT STDMETHODCALLTYPE SetLogSlot(IKvLogSlot *slot) override;

@@ -30,13 +30,6 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
     return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
 }
 
-size_t FindNoCase(std::string_view text, std::string_view needle, size_t from) {
-    if (needle.empty()) return from <= text.size() ? from : std::string_view::npos;
-    for (size_t i = from; i + needle.size() <= text.size(); ++i)
-        if (EqualsNoCase(text.substr(i, needle.size()), needle)) return i;
-    return std::string_view::npos;
-}
-
 String ToLower(std::string_view text) {
     String r(text);
     for (char &c : r) c = AsciiLower(c);

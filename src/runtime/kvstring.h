@@ -18,8 +18,6 @@ char AsciiLower(char c);
 bool EqualsNoCase(std::string_view a, std::string_view b);
 int CompareNoCase(std::string_view a, std::string_view b);
 bool StartsWithNoCase(std::string_view text, std::string_view prefix);
-// Position of needle in text ignoring case, or npos.
-size_t FindNoCase(std::string_view text, std::string_view needle, size_t from = 0);
 String ToLower(std::string_view text);
 String ToUpper(std::string_view text);
 std::string_view TrimView(std::string_view text);

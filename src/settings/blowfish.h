@@ -32,8 +32,6 @@ class clsBlowfish {
     void EncipherBlock(uint32_t &left, uint32_t &right) const;
     void DecipherBlock(uint32_t &left, uint32_t &right) const;
 
-    const uint8_t *PreparedKey() const { return key_; }
-
   private:
     clsBlowfish() = default;
     uint32_t F(uint32_t x) const;

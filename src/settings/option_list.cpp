@@ -1,5 +1,7 @@
 #include "settings/option_list.h"
 
+#include "runtime/com_util.h"
+
 // The const_casts: mingw-w64 declares the Variant* sources non-const; nothing is changed through them.
 namespace kv {
 
@@ -21,7 +23,7 @@ clsVariant &clsVariant::operator=(const clsVariant &o) {
 clsVariant clsVariant::FromText(std::u16string_view text) {
     clsVariant r;
     r.v_.vt = VT_BSTR;
-    r.v_.bstrVal = SysAllocStringLen(reinterpret_cast<const OLECHAR *>(text.data()), UINT(text.size()));
+    r.v_.bstrVal = clsBstr(text).release();
     if (!r.v_.bstrVal) r.v_.vt = VT_EMPTY;
     return r;
 }

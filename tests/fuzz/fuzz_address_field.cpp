@@ -1,6 +1,8 @@
 // The address tokenizer with its queries, and the header encoders over the
 // same text.
 #include "fuzz_util.h"
+#include "mime/address_field.h"
+#include "mime/header_words.h"
 #include "runtime/except.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {

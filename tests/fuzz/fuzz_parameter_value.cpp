@@ -1,5 +1,6 @@
 // RFC 2231 parameter values and percent escapes.
 #include "fuzz_util.h"
+#include "mime/header_words.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size == 0) return 0;

@@ -3,8 +3,9 @@
 
 #include <cstdlib>
 #include <string>
+#include <vector>
 
-#include "mime/encodings.h"
+#include "mime/body_io.h"
 
 namespace fuzz {
 
@@ -28,8 +29,8 @@ struct MemoryStream {
 };
 
 // Lines as the reader makes them: ended by CR LF, a lone CR or a lone LF.
-inline kv::clsLineList SplitLines(const std::string &text) {
-    kv::clsLineList lines;
+inline std::vector<std::string> SplitLines(const std::string &text) {
+    std::vector<std::string> lines;
     std::string line;
     for (size_t i = 0; i < text.size(); ++i) {
         if (text[i] == '\r' || text[i] == '\n') {
@@ -42,6 +43,12 @@ inline kv::clsLineList SplitLines(const std::string &text) {
     }
     if (!line.empty()) lines.push_back(line);
     return lines;
+}
+
+inline std::string Joined(const std::vector<std::string> &lines) {
+    std::string text;
+    for (const std::string &line : lines) text += line + "\r\n";
+    return text;
 }
 
 // A disagreement between two ways of computing the same thing is a finding.

@@ -9,6 +9,7 @@
 #include "test_text.h"
 #include "orkv14.h"
 #include "runtime/kvstring.h"
+#include "stack_doubles.h"
 
 namespace {
 
@@ -35,21 +36,7 @@ BSTR B(const char16_t *s) { return SysAllocString(reinterpret_cast<const OLECHAR
 
 
 
-// Events seen by the host, to check the send progress.
-class Events : public IKvMailStateNotificationSlot {
-  public:
-    std::vector<std::pair<LONG, LONG>> seen;
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void **ppv) override {
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    HRESULT STDMETHODCALLTYPE NotifyConnectionState(LONG e, LONG d) override {
-        seen.emplace_back(e, d);
-        return S_OK;
-    }
-};
+using testsupport::Events;
 
 TEST(MailRoundTrip, SentMailArrivesAsRenderedAndReadsBackFromAMailbox) {
     if (!fixtures::Dovecot::Available()) GTEST_SKIP() << "dovecot is not installed";

@@ -7,10 +7,11 @@
 
 #include "runtime/kvlog.h"
 #include "runtime/com_util.h"
+#include "stack_doubles.h"
 
 namespace testsupport {
 
-class LogLines final : public IKvLogSlot {
+class LogLines final : public Unowned<IKvLogSlot> {
   public:
     std::vector<std::string> lines;
 
@@ -21,9 +22,6 @@ class LogLines final : public IKvLogSlot {
         lines.clear();
     }
     ~LogLines() { kv::KvLog().ResetForTests(); }
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void **ppv) override { return *ppv = nullptr, E_NOINTERFACE; }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
     HRESULT STDMETHODCALLTYPE WriteLine(BSTR line) override {
         lines.push_back(kv::Narrow(kv::WideView(reinterpret_cast<const char16_t *>(line))).substr(32));
         return S_OK;

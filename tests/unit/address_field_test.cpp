@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "runtime/except.h"
-#include "mime/encodings.h"
+#include "mime/address_field.h"
 
 using namespace kv;
 

@@ -9,6 +9,7 @@
 #include "runtime/kvlog.h"
 #include "settings/settings_registry.h"
 #include "settings/settings_string.h"
+#include "stack_doubles.h"
 
 // The platform store is tested through only when this tree has it.
 #if __has_include("pal/posix/registry.cpp")
@@ -75,14 +76,8 @@ struct MemoryRegistry : kv::clsSettingsRegistry {
 const WString kUserKey = u"software\\Orvane\\orvnkv\\MyApp\\User";
 const WString kComputerKey = u"software\\Orvane\\orvnkv\\MyApp\\Computer";
 
-struct LogSink : IKvLogSlot {
+struct LogSink : testsupport::Unowned<IKvLogSlot> {
     std::vector<std::string> lines;
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void **ppv) override {
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
     HRESULT STDMETHODCALLTYPE WriteLine(BSTR line) override {
         lines.push_back(kv::Narrow(std::u16string_view(reinterpret_cast<const char16_t *>(line), SysStringLen(line))));
         return S_OK;

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "runtime/except.h"
-#include "mime/encodings.h"
+#include "mime/header_words.h"
 
 using namespace kv;
 

@@ -6,9 +6,10 @@
 
 #include "fake_mail.h"
 #include "runtime/kvlog.h"
-#include "mime/encodings.h"
+#include "mime/base64.h"
 #include "providers/imap/imap_connection.h"
 #include "script_server.h"
+#include "stack_doubles.h"
 
 namespace kv {
 namespace {
@@ -16,20 +17,7 @@ namespace {
 using testsupport::LinesMail;
 using testsupport::ScriptServer;
 
-class Events : public IKvMailStateNotificationSlot {
-  public:
-    std::vector<std::pair<LONG, LONG>> seen;
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void **ppv) override {
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    HRESULT STDMETHODCALLTYPE NotifyConnectionState(LONG e, LONG d) override {
-        seen.emplace_back(e, d);
-        return S_OK;
-    }
-};
+using testsupport::Events;
 
 class TestImap : public clsIMAPMailConnection {
   public:
@@ -394,15 +382,9 @@ TEST(ImapDialogue, EdgeCases) {
 }
 
 TEST(ImapDialogue, SecretsNeverReachTheTrace) {
-    class Sink : public IKvLogSlot {
+    class Sink : public testsupport::Unowned<IKvLogSlot> {
       public:
         std::string all;
-        HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void **p) override {
-            *p = nullptr;
-            return E_NOINTERFACE;
-        }
-        ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
-        ULONG STDMETHODCALLTYPE Release() override { return 1; }
         HRESULT STDMETHODCALLTYPE WriteLine(BSTR line) override {
             String text = Narrow(WideView(reinterpret_cast<const char16_t *>(line)));
             size_t at = 0; // after the thread, number and time: "00001:00000002-04:41:36.0753:"

@@ -14,7 +14,6 @@ namespace {
 
 using mailtest::Bstr;
 using mailtest::MakeStream;
-using mailtest::StreamBytes;
 
 class MailBody : public ::testing::Test {
   protected:
@@ -196,6 +195,7 @@ TEST_F(MailBody, EnumeratorRules) {
     EXPECT_EQ(e->Next(1, items, &fetched), S_FALSE);
     EXPECT_EQ(fetched, 0u);
     EXPECT_EQ(e->Next(1, nullptr, &fetched), E_INVALIDARG);
+    EXPECT_EQ(e->Clone(nullptr), E_INVALIDARG);
 }
 
 TEST_F(MailBody, AttachmentEnumeratorOfTheMail) {
@@ -212,11 +212,6 @@ TEST_F(MailBody, AttachmentEnumeratorOfTheMail) {
     EXPECT_EQ(items[1], b.get());
     items[0]->Release();
     items[1]->Release();
-    clsAutoRelease<IKvEnumMailAttachment> clone;
-    EXPECT_EQ(e->Clone(nullptr), E_INVALIDARG);
-    ASSERT_EQ(e->Clone(clone.put()), S_OK);
-    EXPECT_EQ(clone->Reset(), S_OK);
-    EXPECT_EQ(clone->Skip(2), S_OK);
 }
 
 TEST_F(MailBody, StringEnumeratorHandsOutCopies) {
@@ -230,12 +225,7 @@ TEST_F(MailBody, StringEnumeratorHandsOutCopies) {
     EXPECT_EQ(std::u16string(reinterpret_cast<char16_t *>(items[1])), u"b@example.com");
     CoTaskMemFree(items[0]);
     CoTaskMemFree(items[1]);
-    clsAutoRelease<IEnumString> clone;
-    ASSERT_EQ(e->Clone(clone.put()), S_OK);
-    EXPECT_EQ(mailtest::Strings(clone.get()), std::vector<std::string>{"c@example.com"});
-    EXPECT_EQ(e->Skip(2), S_FALSE);
-    EXPECT_EQ(e->Reset(), S_OK);
-    EXPECT_EQ(mailtest::Strings(e.get()).size(), 3u);
+    EXPECT_EQ(mailtest::Strings(e.get()), std::vector<std::string>{"c@example.com"});
 }
 
 // Part headers as the writer or the reader leave them: attachments read them

@@ -16,7 +16,6 @@ namespace {
 
 using mailtest::Bstr;
 using mailtest::MakeStream;
-using mailtest::StreamBytes;
 
 class MailHtmlScan : public ::testing::Test {
   protected:

@@ -12,13 +12,13 @@
 #include "pal/system.h"
 #include "runtime/module_state.h"
 #include "providers/smtp/smtp_connection.h"
+#include "stack_doubles.h"
 
 namespace kv {
 namespace {
 
 using mailtest::Bstr;
 using mailtest::MakeStream;
-using mailtest::StreamBytes;
 using mailtest::Strings;
 
 class MailObject : public ::testing::Test {
@@ -408,15 +408,9 @@ TEST_F(MailObject, EditWithoutRichEditRecordsWhy) {
     EXPECT_EQ(ErrorText(), "RTF editor file 'RICHED20.DLL' not found\r\n");
 }
 
-class TraceSink : public IKvLogSlot {
+class TraceSink : public testsupport::Unowned<IKvLogSlot> {
   public:
     std::vector<std::string> lines;
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void **ppv) override {
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
     HRESULT STDMETHODCALLTYPE WriteLine(BSTR line) override {
         std::string text = Narrow(WideView(reinterpret_cast<const char16_t *>(line)));
         lines.push_back(text.size() > 32 ? text.substr(32) : text); // without the counter and time prefix

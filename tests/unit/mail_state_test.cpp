@@ -167,7 +167,7 @@ TEST(MailRawText, TemporaryFileIsHiddenAndGone) {
         clsAutoRelease<IStream> out = MakeStream("");
         EXPECT_EQ(mail->GetRawText(out.get()), S_OK);
         // The reader keeps the text as lines, each ended by CR LF.
-        EXPECT_EQ(mailtest::StreamBytes(out.get()).size(), 200002u);
+        EXPECT_EQ(StreamBytes(out.get()).size(), 200002u);
         mail.reset();
         c->Release();
     }

@@ -13,27 +13,13 @@
 
 namespace kv::mailtest {
 
-// A BSTR owned by the test.
-class Bstr {
+// A BSTR owned by the test, handed to a call as it is.
+class Bstr : public clsBstr {
   public:
-    Bstr() = default;
-    explicit Bstr(std::u16string_view text)
-        : b_(SysAllocStringLen(reinterpret_cast<const OLECHAR *>(text.data()), UINT(text.size()))) {}
-    ~Bstr() { SysFreeString(b_); }
-    Bstr(const Bstr &) = delete;
-    Bstr &operator=(const Bstr &) = delete;
-    BSTR *put() {
-        SysFreeString(b_);
-        b_ = nullptr;
-        return &b_;
-    }
-    BSTR get() const { return b_; }
-    operator BSTR() const { return b_; }
-    std::u16string Wide() const { return b_ ? std::u16string(reinterpret_cast<const char16_t *>(b_), SysStringLen(b_)) : u""; }
-    std::string Utf8() const { return Narrow(Wide(), 65001); }
-
-  private:
-    BSTR b_ = nullptr;
+    using clsBstr::clsBstr;
+    operator BSTR() const { return get(); }
+    std::u16string Wide() const { return std::u16string(View()); }
+    std::string Utf8() const { return Narrow(View(), 65001); }
 };
 
 inline clsAutoRelease<IStream> MakeStream(std::string_view bytes) {
@@ -42,20 +28,6 @@ inline clsAutoRelease<IStream> MakeStream(std::string_view bytes) {
     ULONG written = 0;
     if (!bytes.empty()) s->Write(bytes.data(), ULONG(bytes.size()), &written);
     return s;
-}
-
-// The whole stream from its start.
-inline std::string StreamBytes(IStream *s) {
-    LARGE_INTEGER zero{};
-    s->Seek(zero, STREAM_SEEK_SET, nullptr);
-    std::string all;
-    char buf[4096];
-    for (;;) {
-        ULONG got = 0;
-        if (FAILED(s->Read(buf, sizeof buf, &got)) || got == 0) break;
-        all.append(buf, got);
-    }
-    return all;
 }
 
 // Every remaining string, UTF-8, with the CoTaskMem blocks freed.

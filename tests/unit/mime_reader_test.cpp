@@ -3,7 +3,7 @@
 // errors and what stays after them.
 #include <gtest/gtest.h>
 
-#include "mime/encodings.h"
+#include "mime/base64.h"
 #include "mail/reader.h"
 #include "mime_test_util.h"
 
@@ -12,7 +12,6 @@ namespace {
 
 using mimetest::Bstr;
 using mimetest::MakeStream;
-using mimetest::StreamBytes;
 
 class MimeReader : public mimetest::MimeFixture {
   protected:

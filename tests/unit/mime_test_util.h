@@ -17,7 +17,6 @@ namespace kv::mimetest {
 
 using mailtest::Bstr;
 using mailtest::MakeStream;
-using mailtest::StreamBytes;
 
 class MimeFixture : public ::testing::Test {
   protected:

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <regex>
 
-#include "mime/encodings.h"
+#include "mime/base64.h"
 #include "mime_test_util.h"
 #include "pal/system.h"
 

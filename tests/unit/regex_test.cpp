@@ -6,6 +6,7 @@
 #include "runtime/except.h"
 #include "runtime/kvlog.h"
 #include "runtime/regex.h"
+#include "stack_doubles.h"
 
 using kv::clsExcept;
 using kv::clsRegEx;
@@ -190,14 +191,8 @@ TEST(RegEx, NonBmpCharactersAreSingleCharacters) {
     EXPECT_EQ(a.text[0], "\xFC\xFC");
 }
 
-class CollectingSlot final : public IKvLogSlot {
+class CollectingSlot final : public testsupport::Unowned<IKvLogSlot> {
   public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void **ppv) override {
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
     HRESULT STDMETHODCALLTYPE WriteLine(BSTR line) override {
         lines.push_back(kv::Narrow(kv::WideView(line)));
         return S_OK;

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "runtime/kvlog.h"
-#include "mime/encodings.h"
+#include "mime/base64.h"
 #include "fake_mail.h"
 #include "script_server.h"
 #include "settings/settings_string.h"

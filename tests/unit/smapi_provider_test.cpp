@@ -15,6 +15,7 @@
 #include "providers/smapi/smapi_connection.h"
 #include "providers/smapi/smapi_mail.h"
 #include "runtime/com_util.h"
+#include "stack_doubles.h"
 
 namespace kv {
 namespace {
@@ -170,20 +171,7 @@ IStream *StreamOf(const std::string &bytes) {
     return s;
 }
 
-class Events : public IKvMailStateNotificationSlot {
-  public:
-    std::vector<std::pair<LONG, LONG>> seen;
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void **ppv) override {
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    HRESULT STDMETHODCALLTYPE NotifyConnectionState(LONG e, LONG d) override {
-        seen.emplace_back(e, d);
-        return S_OK;
-    }
-};
+using testsupport::Events;
 
 // A private temporary directory for the attachment copies.
 struct TempDir {

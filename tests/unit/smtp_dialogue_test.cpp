@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "runtime/kvlog.h"
-#include "mime/encodings.h"
+#include "mime/base64.h"
 #include "providers/internet/md5.h"
 #include "script_server.h"
 #include "test_text.h"

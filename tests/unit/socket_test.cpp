@@ -8,6 +8,7 @@
 #include "runtime/kvlog.h"
 #include "script_server.h"
 #include "net/socket.h"
+#include "stack_doubles.h"
 
 namespace kv {
 namespace {
@@ -213,15 +214,9 @@ TEST(Socket, SocksHandshakes) {
 }
 
 TEST(Socket, ProxyCredentialsNeverReachTheLog) {
-    class Sink : public IKvLogSlot {
+    class Sink : public testsupport::Unowned<IKvLogSlot> {
       public:
         std::string all;
-        HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void **p) override {
-            *p = nullptr;
-            return E_NOINTERFACE;
-        }
-        ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
-        ULONG STDMETHODCALLTYPE Release() override { return 1; }
         HRESULT STDMETHODCALLTYPE WriteLine(BSTR line) override {
             all += Narrow(WideView(reinterpret_cast<const char16_t *>(line))) + "\n";
             return S_OK;

@@ -324,7 +324,7 @@ TEST_F(MailEditorModel, ModifiedRtfPageBecomesTheBodysText) {
         if (e->Next(1, b.put(), &n) != S_OK) break;
         clsAutoRelease<IStream> s = MakeStream("");
         b->GetContents(s.get());
-        contents.push_back(mailtest::StreamBytes(s.get()));
+        contents.push_back(StreamBytes(s.get()));
     }
     EXPECT_EQ(contents, (std::vector<std::string>{"{\\rtf1 new}", "{\\rtf1 untouched}"}));
 }

@@ -15,6 +15,7 @@
 #include "providers/xmapi/xmapi_read.h"
 #include "providers/xmapi/xmapi_send.h"
 #include "runtime/com_util.h"
+#include "stack_doubles.h"
 
 namespace kv {
 namespace {
@@ -685,20 +686,7 @@ class SitePlatform final : public Platform {
     SendSite &site_;
 };
 
-class Events : public IKvMailStateNotificationSlot {
-  public:
-    std::vector<std::pair<LONG, LONG>> seen;
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void **ppv) override {
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    HRESULT STDMETHODCALLTYPE NotifyConnectionState(LONG e, LONG d) override {
-        seen.emplace_back(e, d);
-        return S_OK;
-    }
-};
+using testsupport::Events;
 
 struct Inboxed {
     SendLog log;

@@ -5,7 +5,6 @@
 #include "mail/arpa_mail.h"
 #include "mail/file_source.h"
 #include "mime/charset_table.h"
-#include "mime/encodings.h"
 #include "pal/codepage.h"
 #include "pal/system.h"
 #include "runtime/com_util.h"

@@ -45,10 +45,8 @@ HRESULT clsCDOSYSMailConnection::OnCreateMail(LONG codepage, const String &cooki
     return created->QueryInterface(IID_IKvMail, reinterpret_cast<void **>(mail));
 }
 HRESULT clsCDOSYSMailConnection::OnSend(IKvMail *mail) {
-    clsCDOSYSMail *ours = nullptr;
-    if (!mail || FAILED(mail->QueryInterface(IID_clsCDOSYSMail, reinterpret_cast<void **>(&ours))) || !ours)
-        return E_NOINTERFACE;
-    clsAutoRelease<clsCDOSYSMail> hold(ours);
+    clsAutoRelease<clsCDOSYSMail> ours = clsCDOSYSMail::Of(mail);
+    if (!ours) return E_NOINTERFACE;
     CdoSendMail(*platform_, *this, *ours);
     return S_OK;
 }

@@ -68,20 +68,9 @@ std::vector<String> UidSets(const std::vector<uint32_t> &uids) {
 }
 
 String MailIdOf(IKvMail *mail) {
-    BSTR cookie = nullptr;
-    mail->GetCookie(&cookie);
-    String id = Narrow(WideView(reinterpret_cast<const char16_t *>(cookie)));
-    SysFreeString(cookie);
-    return id;
-}
-
-clsArpaMail *ArpaOf(IKvMail *mail) {
-    clsArpaMail *arpa = nullptr;
-    if (mail && SUCCEEDED(mail->QueryInterface(IID_clsArpaMail, reinterpret_cast<void **>(&arpa))) && arpa) {
-        arpa->Release(); // the caller holds the mail
-        return arpa;
-    }
-    return nullptr;
+    clsBstr cookie;
+    mail->GetCookie(cookie.put());
+    return Narrow(WideView(cookie.get()));
 }
 
 // The engine's exchanges over the IMAP socket: the command gets a tag, "+"
@@ -579,7 +568,7 @@ IKvMail *clsIMAPMailConnection::CreateReceivedMail(const String &id) {
 }
 
 void clsIMAPMailConnection::ReadMailText(IKvMail *mail, String &text, bool complete) {
-    clsArpaMail *arpa = ArpaOf(mail);
+    clsAutoRelease<clsArpaMail> arpa = clsArpaMail::Of(mail);
     if (!arpa) throw clsExcept(-5, "clsIMAPMailConnection: the mail is not an internet mail");
     // A complete read replaces what the head-only read filled in.
     arpa->To().clear();
@@ -603,12 +592,12 @@ void clsIMAPMailConnection::ReadMailText(IKvMail *mail, String &text, bool compl
 }
 
 bool clsIMAPMailConnection::IsListed(IKvMail *mail) {
-    clsArpaMail *arpa = ArpaOf(mail);
+    clsAutoRelease<clsArpaMail> arpa = clsArpaMail::Of(mail);
     return arpa && arpa->State() == kMailListed;
 }
 
 void clsIMAPMailConnection::MarkDeleted(IKvMail *mail) {
-    if (clsArpaMail *arpa = ArpaOf(mail)) arpa->SetState(kMailDeleted);
+    if (clsAutoRelease<clsArpaMail> arpa = clsArpaMail::Of(mail)) arpa->SetState(kMailDeleted);
 }
 
 } // namespace kv

@@ -38,8 +38,6 @@ struct clsImapResponse {
     std::vector<clsImapValue> data; // untagged data after "*": "3 EXISTS" is {3, EXISTS}
     String error;   // Broken: what was wrong
     String line;    // the first line (without its line end), for error texts
-
-    bool IsStatus(std::string_view word) const { return status == word; }
 };
 
 class clsImapParser {

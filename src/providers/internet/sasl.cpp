@@ -1,7 +1,7 @@
 #include "providers/internet/sasl.h"
 
 #include "runtime/except.h"
-#include "mime/encodings.h"
+#include "mime/base64.h"
 #include "providers/internet/md5.h"
 #include "pal/codepage.h"
 #include "providers/internet/security_options.h"

@@ -68,10 +68,8 @@ HRESULT clsSMAPIMailConnection::OnCreateMail(LONG codepage, const String &cookie
 
 HRESULT clsSMAPIMailConnection::OnSend(IKvMail *mail) {
     clsHookScope scope("[clsSMAPIMailConnection::OnSend]");
-    clsSMAPIMail *ours = nullptr;
-    if (!mail || FAILED(mail->QueryInterface(IID_clsSMAPIMail, reinterpret_cast<void **>(&ours))) || !ours)
-        return scope.Return(E_NOINTERFACE);
-    clsAutoRelease<clsSMAPIMail> hold(ours);
+    clsAutoRelease<clsSMAPIMail> ours = clsSMAPIMail::Of(mail);
+    if (!ours) return scope.Return(E_NOINTERFACE);
     try {
         ours->Send(*session_, *this);
     } catch (clsExcept &e) {
@@ -144,10 +142,8 @@ HRESULT clsSMAPIMailConnection::OnQueryMailbox(BYTE complete) {
 }
 
 HRESULT clsSMAPIMailConnection::LoadRestOfMail(IKvMail *mail) {
-    clsSMAPIMail *ours = nullptr;
-    if (!mail || FAILED(mail->QueryInterface(IID_clsSMAPIMail, reinterpret_cast<void **>(&ours))) || !ours)
-        return E_NOINTERFACE;
-    clsAutoRelease<clsSMAPIMail> hold(ours);
+    clsAutoRelease<clsSMAPIMail> ours = clsSMAPIMail::Of(mail);
+    if (!ours) return E_NOINTERFACE;
     ReadMail(ours->MessageId(), ReadBoolOption("QueryMarksMailsAsRead"), *ours, false);
     return S_OK;
 }
@@ -160,9 +156,8 @@ HRESULT clsSMAPIMailConnection::OnDeleteMail(const String &id) {
         return scope.Return(Fail(E_UNEXPECTED, -13, "clsSMAPIMailConnection::OnDeleteMail(): not connected"));
     try {
         for (IKvMail *mail : Mails()) {
-            clsSMAPIMail *ours = nullptr;
-            if (FAILED(mail->QueryInterface(IID_clsSMAPIMail, reinterpret_cast<void **>(&ours))) || !ours) continue;
-            clsAutoRelease<clsSMAPIMail> hold(ours);
+            clsAutoRelease<clsSMAPIMail> ours = clsSMAPIMail::Of(mail);
+            if (!ours) continue;
             if (ours->MessageId() != id) continue;
             const SmapiFunctions &f = session_->Functions();
             if (!f.MAPIDeleteMail) Unavailable();

@@ -7,7 +7,7 @@
 #include "runtime/except.h"
 #include "mail/file_source.h"
 #include "runtime/kvlog.h"
-#include "mime/encodings.h"
+#include "mime/address_field.h"
 #include "pal/codepage.h"
 #include "pal/system.h"
 #include "providers/hook_scope.h"

@@ -9,22 +9,12 @@ namespace kv {
 
 class clsConnectionBase;
 
-// Answered by QueryInterface with the object itself, so that the connection
-// can accept only mails of this class.
 ORKV14_GUID(IID_clsSMAPIMail, 0x5C1E92A4, 0x0B7D, 0x4A63, 0x9E, 0x21, 0x3F, 0x84, 0xD6, 0x5A, 0x17, 0xC8);
 
-class clsSMAPIMail : public clsMail {
+class clsSMAPIMail : public clsProviderMail<clsSMAPIMail> {
   public:
-    using clsMail::clsMail;
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override {
-        if (ppv && IsEqualIID(riid, IID_clsSMAPIMail)) {
-            *ppv = this;
-            AddRef();
-            return S_OK;
-        }
-        return clsMail::QueryInterface(riid, ppv);
-    }
+    using clsProviderMail::clsProviderMail;
+    static const IID &ClassId() { return IID_clsSMAPIMail; }
 
     const String &MessageId() const { return Cookie(); }
     bool EnvelopeOnly() const { return envelopeOnly_; }

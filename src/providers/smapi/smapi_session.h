@@ -82,7 +82,6 @@ class clsAttachmentFile {
     // A copy of in-memory content in `directory`. Throws clsExcept.
     void WriteCopy(const String &directory, const String &name, const std::string &bytes);
     const String &Path() const { return path_; }
-    bool Temporary() const { return temporary_; }
 
   private:
     String path_;

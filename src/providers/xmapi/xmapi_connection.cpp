@@ -86,10 +86,8 @@ HRESULT clsXMAPIMailConnection::OnCreateMail(LONG codepage, const String &cookie
 }
 
 HRESULT clsXMAPIMailConnection::OnSend(IKvMail *mail) {
-    clsXMAPIMail *ours = nullptr;
-    if (!mail || FAILED(mail->QueryInterface(IID_clsXMAPIMail, reinterpret_cast<void **>(&ours))) || !ours)
-        return E_NOINTERFACE;
-    clsAutoRelease<clsXMAPIMail> hold(ours);
+    clsAutoRelease<clsXMAPIMail> ours = clsXMAPIMail::Of(mail);
+    if (!ours) return E_NOINTERFACE;
     if (!session_->Available()) throw clsExcept(-5, "MAPI is not available!");
     xmapi::SendSite *site = session_->Site();
     if (!site) return NotAvailable("OnSend");
@@ -172,9 +170,8 @@ HRESULT clsXMAPIMailConnection::OnDeleteMail(const String &id) {
     if (State() != kConnected) return Fail(E_UNEXPECTED, -13, "clsXMAPIMailConnection::OnDeleteMail(): not connected");
     try {
         for (IKvMail *mail : Mails()) {
-            clsXMAPIMail *ours = nullptr;
-            if (FAILED(mail->QueryInterface(IID_clsXMAPIMail, reinterpret_cast<void **>(&ours))) || !ours) continue;
-            clsAutoRelease<clsXMAPIMail> hold(ours);
+            clsAutoRelease<clsXMAPIMail> ours = clsXMAPIMail::Of(mail);
+            if (!ours) continue;
             if (ours->Cookie() != id) continue;
             xmapi::Inbox *inbox = session_->Inbox();
             HRESULT hr = inbox ? inbox->DeleteMessage(EntryIdBytes(id)) : E_UNEXPECTED;
@@ -211,11 +208,9 @@ HRESULT clsXMAPIMailConnection::OnMarkMailAsRead(const String &id) {
 }
 
 HRESULT clsXMAPIMailConnection::LoadRestOfMail(IKvMail *mail) {
-    clsXMAPIMail *ours = nullptr;
-    if (!mail || FAILED(mail->QueryInterface(IID_clsXMAPIMail, reinterpret_cast<void **>(&ours))) || !ours)
-        return E_NOINTERFACE;
-    clsAutoRelease<clsXMAPIMail> hold(ours);
-    ReadMail(ours->Cookie(), ReadBoolOption("QueryMarksMailsAsRead"), ours, false);
+    clsAutoRelease<clsXMAPIMail> ours = clsXMAPIMail::Of(mail);
+    if (!ours) return E_NOINTERFACE;
+    ReadMail(ours->Cookie(), ReadBoolOption("QueryMarksMailsAsRead"), ours.get(), false);
     return S_OK;
 }
 

@@ -7,18 +7,10 @@ namespace kv {
 
 ORKV14_GUID(IID_clsXMAPIMail, 0x9A3F5D17, 0x62C4, 0x4B8E, 0xA1, 0x7D, 0x0E, 0x59, 0xC2, 0x84, 0x3B, 0x66);
 
-class clsXMAPIMail : public clsMail {
+class clsXMAPIMail : public clsProviderMail<clsXMAPIMail> {
   public:
-    using clsMail::clsMail;
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override {
-        if (ppv && IsEqualIID(riid, IID_clsXMAPIMail)) {
-            *ppv = this;
-            AddRef();
-            return S_OK;
-        }
-        return clsMail::QueryInterface(riid, ppv);
-    }
+    using clsProviderMail::clsProviderMail;
+    static const IID &ClassId() { return IID_clsXMAPIMail; }
 };
 
 } // namespace kv

@@ -4,7 +4,7 @@
 #include "runtime/kvlog.h"
 #include "mail/mail.h"
 #include "mime/charset_table.h"
-#include "mime/encodings.h"
+#include "mime/address_field.h"
 #include "pal/codepage.h"
 #include "pal/system.h"
 #include "providers/xmapi/xmapi_platform.h"

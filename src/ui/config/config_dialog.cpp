@@ -22,15 +22,10 @@ std::vector<WString> ReadMapiProfiles(const String &libraryName, GetClassObjectF
         !profiles)
         return names;
     for (;;) {
-        BSTR name = nullptr;
+        clsBstr name;
         ULONG fetched = 0;
-        HRESULT hr = profiles->Next(1, &name, &fetched);
-        if (hr != S_OK || fetched != 1) {
-            SysFreeString(name);
-            break;
-        }
-        names.emplace_back(name ? WString(reinterpret_cast<const char16_t *>(name), SysStringLen(name)) : WString());
-        SysFreeString(name);
+        if (profiles->Next(1, name.put(), &fetched) != S_OK || fetched != 1) break;
+        names.emplace_back(name.View());
     }
     return names;
 }

@@ -1,6 +1,5 @@
 #include "ui/config/test_mail.h"
 
-#include <atomic>
 #include <vector>
 
 #include "runtime/string_table.h"
@@ -8,6 +7,7 @@
 #include "pal/codepage.h"
 #include "pal/library.h"
 #include "pal/system.h"
+#include "runtime/com_object.h"
 #include "runtime/com_util.h"
 
 namespace kv::ui {
@@ -15,24 +15,8 @@ namespace kv::ui {
 namespace {
 
 // Collects every line; lives by its references, so a log that still held it would not crash.
-class clsCollectingSlot final : public IKvLogSlot {
+class clsCollectingSlot final : public clsComObject<kModuleApart, IKvLogSlot> {
   public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override {
-        if (!ppv) return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IKvLogSlot)) {
-            *ppv = static_cast<IKvLogSlot *>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        ULONG n = --refs_;
-        if (n == 0) delete this;
-        return n;
-    }
     HRESULT STDMETHODCALLTYPE WriteLine(BSTR line) override {
         if (line) lines_.push_back(Narrow(WideView(reinterpret_cast<const char16_t *>(line)), 0));
         return S_OK;
@@ -44,32 +28,12 @@ class clsCollectingSlot final : public IKvLogSlot {
     }
 
   private:
-    std::atomic<ULONG> refs_{0};
     std::vector<String> lines_;
 };
 
-class clsIgnoringNotificationSlot final : public IKvMailStateNotificationSlot {
+class clsIgnoringNotificationSlot final : public clsComObject<kModuleApart, IKvMailStateNotificationSlot> {
   public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override {
-        if (!ppv) return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IKvMailStateNotificationSlot)) {
-            *ppv = static_cast<IKvMailStateNotificationSlot *>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        ULONG n = --refs_;
-        if (n == 0) delete this;
-        return n;
-    }
     HRESULT STDMETHODCALLTYPE NotifyConnectionState(LONG, LONG) override { return S_OK; }
-
-  private:
-    std::atomic<ULONG> refs_{0};
 };
 
 // Hands the log back to the host's mode, level and sink when the test mail ends.
@@ -90,17 +54,6 @@ class clsLogBorrow {
   private:
     clsAutoRelease<IKvLog> log_;
     clsKvLog::Settings saved_;
-};
-
-struct Bstr {
-    explicit Bstr(const String &text, uint32_t codepage = 0) {
-        WString w = Widen(text, codepage);
-        b = SysAllocStringLen(reinterpret_cast<const OLECHAR *>(w.data()), UINT(w.size()));
-    }
-    ~Bstr() { SysFreeString(b); }
-    Bstr(const Bstr &) = delete;
-    Bstr &operator=(const Bstr &) = delete;
-    BSTR b;
 };
 
 String OptionText(const TestMailRequest &r, const String &key) {
@@ -182,17 +135,14 @@ TestMailResult RunTestMail(const TestMailRequest &r) {
         if (FAILED(connection->CreateMail(LONG(codepage), OLESTR("Mail"), mail.put())) || !mail)
             return Failure(Format("unexpected: mail cannot be created in DLL '%s'", dll));
         String senderAddress = OptionText(r, "SMTP.SenderAddress");
-        Bstr sender(Format("\"%s\" <%s>", OptionText(r, "SMTP.SenderName").c_str(), senderAddress.c_str()));
-        mail->SetSender(sender.b);
+        String sender = Format("\"%s\" <%s>", OptionText(r, "SMTP.SenderName").c_str(), senderAddress.c_str());
+        mail->SetSender(clsBstr(Widen(sender)).get());
         String recipient = OptionText(r, "SMTP.TestRecipient");
-        Bstr to(recipient.empty() ? senderAddress : recipient);
-        mail->AddRecipients(to.b);
-        Bstr subject(LoadResourceString(IDS_TESTMAIL_SUBJECT));
-        mail->SetSubject(subject.b);
+        mail->AddRecipients(clsBstr(Widen(recipient.empty() ? senderAddress : recipient)).get());
+        mail->SetSubject(clsBstr(Widen(LoadResourceString(IDS_TESTMAIL_SUBJECT))).get());
 
         clsAutoRelease<IKvMailBody> body;
-        Bstr plain("text/plain");
-        if (FAILED(mail->CreateAndAddBody(body.put(), plain.b, codepage)) || !body)
+        if (FAILED(mail->CreateAndAddBody(body.put(), clsBstr(u"text/plain").get(), codepage)) || !body)
             return Failure(Format("unexpected: 'text/plain' body cannot be created in DLL '%s'", dll));
         String text = LoadResourceString(IDS_TESTMAIL_TEXT);
         clsAutoRelease<IStream> stream;
@@ -208,11 +158,9 @@ TestMailResult RunTestMail(const TestMailRequest &r) {
         if (connected) hr = connection->Send(mail.get());
         if (FAILED(hr)) {
             LONG code = 0;
-            BSTR error = nullptr;
-            connection->GetErrorInformation(&code, &error);
-            String errorText = error ? Narrow(WideView(reinterpret_cast<const char16_t *>(error)), 0) : String();
-            SysFreeString(error);
-            result = Failure(errorText + "\r\n" + sink->Text());
+            clsBstr error;
+            connection->GetErrorInformation(&code, error.put());
+            result = Failure(Narrow(WideView(error.get()), 0) + "\r\n" + sink->Text());
         } else {
             result = {TestMailResult::Sent, LoadResourceString(IDS_TESTMAIL_SENT)};
         }

@@ -14,28 +14,6 @@ namespace {
 const char16_t kRegistryPath[] = u"Software\\Orvane\\orvnkv";
 const char16_t kPositionValue[] = u"RTFDlg.Position";
 
-class clsBstr {
-  public:
-    clsBstr() = default;
-    explicit clsBstr(std::u16string_view text)
-        : b_(SysAllocStringLen(reinterpret_cast<const OLECHAR *>(text.data()), UINT(text.size()))) {}
-    ~clsBstr() { SysFreeString(b_); }
-    clsBstr(const clsBstr &) = delete;
-    clsBstr &operator=(const clsBstr &) = delete;
-    BSTR *put() {
-        SysFreeString(b_);
-        b_ = nullptr;
-        return &b_;
-    }
-    operator BSTR() const { return b_; }
-    WString Wide() const {
-        return b_ ? WString(reinterpret_cast<const char16_t *>(b_), SysStringLen(b_)) : WString();
-    }
-
-  private:
-    BSTR b_ = nullptr;
-};
-
 std::vector<WString> ReadStrings(IEnumString *e) {
     std::vector<WString> out;
     if (!e) return out;
@@ -291,15 +269,15 @@ clsMailEditorModel::clsMailEditorModel(IKvMail *mail, bool editable, const DateF
     : mail_(mail, true), editable_(editable) {
     mail_->QueryInterface(IID_IKvMail2, reinterpret_cast<void **>(mail2_.put()));
     clsBstr b;
-    if (SUCCEEDED(mail_->GetSender(b.put()))) fields_[size_t(EditorField::Sender)] = b.Wide();
+    if (SUCCEEDED(mail_->GetSender(b.put()))) fields_[size_t(EditorField::Sender)] = b.View();
     fields_[size_t(EditorField::To)] = Recipients([&](IEnumString **e) { return mail_->EnumRecipients(e); });
     fields_[size_t(EditorField::CC)] = Recipients([&](IEnumString **e) { return mail_->EnumCCRecipients(e); });
     if (editable_ && mail2_)
         fields_[size_t(EditorField::BCC)] =
             Recipients([&](IEnumString **e) { return mail2_->EnumBCCRecipients(e); });
-    if (SUCCEEDED(mail_->GetSubject(b.put()))) fields_[size_t(EditorField::Subject)] = b.Wide();
+    if (SUCCEEDED(mail_->GetSubject(b.put()))) fields_[size_t(EditorField::Subject)] = b.View();
     clsBstr dateName(u"Date");
-    if (SUCCEEDED(mail_->GetHeaderEntry(dateName, b.put()))) date_ = DateDisplay(b.Wide(), formatter);
+    if (SUCCEEDED(mail_->GetHeaderEntry(dateName.get(), b.put()))) date_ = DateDisplay(WString(b.View()), formatter);
 
     LoadPages();
 
@@ -309,7 +287,7 @@ clsMailEditorModel::clsMailEditorModel(IKvMail *mail, bool editable, const DateF
             clsAutoRelease<IKvMailAttachment> a;
             ULONG fetched = 0;
             if (e->Next(1, a.put(), &fetched) != S_OK || fetched != 1) break;
-            if (SUCCEEDED(a->GetName(b.put()))) attachments_.push_back(b.Wide());
+            if (SUCCEEDED(a->GetName(b.put()))) attachments_.emplace_back(b.View());
         }
     }
 }
@@ -325,7 +303,7 @@ void clsMailEditorModel::LoadPages() {
             if (e->Next(1, body.put(), &fetched) != S_OK || fetched != 1) break;
             EditorPage page{PageKind::Div, body, String(), 0, String(), WString(), String(), false};
             clsBstr type;
-            if (SUCCEEDED(body->GetType(type.put()))) page.mediaType = ToLower(Narrow(type.Wide(), 65001));
+            if (SUCCEEDED(body->GetType(type.put()))) page.mediaType = ToLower(Narrow(type.View(), 65001));
             ULONG cp = 0;
             if (SUCCEEDED(body->GetCodepage(&cp))) page.codepage = cp;
             const String &t = page.mediaType;
@@ -359,14 +337,14 @@ void clsMailEditorModel::MakeHtmlPage(EditorPage &page) {
             clsAutoRelease<IKvMailAttachment> a;
             ULONG fetched = 0;
             if (e->Next(1, a.put(), &fetched) != S_OK || fetched != 1) break;
-            if (a->GetHeaderEntry(idName, value.put()) != S_OK) continue;
-            WString id = value.Wide();
+            if (a->GetHeaderEntry(idName.get(), value.put()) != S_OK) continue;
+            WString id(value.View());
             size_t b = id.find_first_not_of(u" \t<"), end = id.find_last_not_of(u" \t>");
             if (b == WString::npos) continue;
             id = id.substr(b, end - b + 1);
             String ext;
-            if (a->GetHeaderEntry(typeName, value.put()) == S_OK) {
-                String type = Narrow(value.Wide(), 65001);
+            if (a->GetHeaderEntry(typeName.get(), value.put()) == S_OK) {
+                String type = Narrow(value.View(), 65001);
                 type = String(TrimView(type.substr(0, type.find(';'))));
                 ext = ExtensionForMediaType(type);
             }
@@ -419,28 +397,28 @@ int clsMailEditorModel::Send() {
     auto text = [&](EditorField f) { return fields_[size_t(f)]; };
     if (FieldModified(EditorField::Sender)) {
         clsBstr v(text(EditorField::Sender));
-        mail_->SetSender(v);
+        mail_->SetSender(v.get());
     }
     // The mail only appends recipients: an empty list first, so an edited field replaces it.
     clsBstr empty(u"");
     if (FieldModified(EditorField::To)) {
         clsBstr v(tabbed(text(EditorField::To)));
-        mail_->AddRecipients(empty);
-        mail_->AddRecipients(v);
+        mail_->AddRecipients(empty.get());
+        mail_->AddRecipients(v.get());
     }
     if (FieldModified(EditorField::CC)) {
         clsBstr v(tabbed(text(EditorField::CC)));
-        mail_->AddCCRecipients(empty);
-        mail_->AddCCRecipients(v);
+        mail_->AddCCRecipients(empty.get());
+        mail_->AddCCRecipients(v.get());
     }
     if (FieldModified(EditorField::BCC) && mail2_) {
         clsBstr v(tabbed(text(EditorField::BCC)));
-        mail2_->AddBCCRecipients(empty);
-        mail2_->AddBCCRecipients(v);
+        mail2_->AddBCCRecipients(empty.get());
+        mail2_->AddBCCRecipients(v.get());
     }
     if (FieldModified(EditorField::Subject)) {
         clsBstr v(text(EditorField::Subject));
-        mail_->SetSubject(v);
+        mail_->SetSubject(v.get());
     }
     for (EditorPage &page : pages_) {
         if (page.kind != PageKind::Rtf || !page.modified) continue;

@@ -50,7 +50,7 @@ VARIANT Text(const WString &text) {
     VARIANT v;
     VariantInit(&v);
     v.vt = VT_BSTR;
-    v.bstrVal = SysAllocStringLen(reinterpret_cast<const OLECHAR *>(text.data()), UINT(text.size()));
+    v.bstrVal = clsBstr(text).release();
     return v;
 }
 

@@ -5,11 +5,22 @@
 #include <mshtmdid.h>
 #include <olectl.h>
 
+#include "runtime/com_util.h"
 #include "runtime/string_table.h"
 #include "pal/system.h"
 #include "pal/win32/module_handle.h"
 #include "ui/mail_editor/mail_editor_model.h"
 #include "ui/mail_editor/win32/mail_editor_ids.h"
+
+// The identifiers of the OLE interfaces the host answers.
+template <> const IID &kv_uuidof<IOleClientSite>() { return IID_IOleClientSite; }
+template <> const IID &kv_uuidof<IOleWindow>() { return IID_IOleWindow; }
+template <> const IID &kv_uuidof<IOleInPlaceSite>() { return IID_IOleInPlaceSite; }
+template <> const IID &kv_uuidof<IOleInPlaceUIWindow>() { return IID_IOleInPlaceUIWindow; }
+template <> const IID &kv_uuidof<IOleInPlaceFrame>() { return IID_IOleInPlaceFrame; }
+template <> const IID &kv_uuidof<IDocHostUIHandler>() { return IID_IDocHostUIHandler; }
+template <> const IID &kv_uuidof<IDispatch>() { return IID_IDispatch; }
+template <> const IID &kv_uuidof<DWebBrowserEvents2>() { return DIID_DWebBrowserEvents2; }
 
 namespace kv::ui {
 
@@ -45,14 +56,13 @@ WString U16(const std::wstring &s) { return WString(s.begin(), s.end()); }
 void NavigateTo(IWebBrowser2 *browser, const wchar_t *target) {
     VARIANT empty;
     VariantInit(&empty);
-    BSTR url = SysAllocString(target);
-    if (url) browser->Navigate(url, &empty, &empty, &empty, &empty);
-    SysFreeString(url);
+    clsBstr url(WideView(target));
+    if (url.get()) browser->Navigate(url.get(), &empty, &empty, &empty, &empty);
 }
 
 } // namespace
 
-Host::Host(HWND placeholder, DWORD flags) : placeholder_(placeholder), flags_(flags) {}
+Host::Host(HWND placeholder, DWORD flags) : placeholder_(placeholder), flags_(flags) { AddRef(); }
 
 Host::~Host() { Destroy(); }
 
@@ -167,25 +177,9 @@ void Host::Destroy() {
 }
 
 STDMETHODIMP Host::QueryInterface(REFIID riid, void **ppv) {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (riid == IID_IUnknown || riid == IID_IOleClientSite) *ppv = static_cast<IOleClientSite *>(this);
-    else if (riid == IID_IOleWindow || riid == IID_IOleInPlaceSite) *ppv = static_cast<IOleInPlaceSite *>(this);
-    else if (riid == IID_IOleInPlaceUIWindow || riid == IID_IOleInPlaceFrame)
-        *ppv = static_cast<IOleInPlaceFrame *>(this);
-    else if (riid == IID_IDocHostUIHandler) *ppv = static_cast<IDocHostUIHandler *>(this);
-    else if (riid == IID_IDispatch || riid == DIID_DWebBrowserEvents2) *ppv = static_cast<IDispatch *>(this);
-    if (!*ppv) return E_NOINTERFACE;
-    AddRef();
-    return S_OK;
-}
-
-STDMETHODIMP_(ULONG) Host::AddRef() { return ULONG(InterlockedIncrement(&refs_)); }
-
-STDMETHODIMP_(ULONG) Host::Release() {
-    LONG n = InterlockedDecrement(&refs_);
-    if (n == 0) delete this;
-    return ULONG(n);
+    return QueryInterfaceOf<IOleClientSite, clsComAlias<IOleWindow, IOleInPlaceSite>, IOleInPlaceSite,
+                            clsComAlias<IOleInPlaceUIWindow, IOleInPlaceFrame>, IOleInPlaceFrame, IDocHostUIHandler,
+                            IDispatch, clsComAlias<DWebBrowserEvents2, IDispatch>>(this, riid, ppv);
 }
 
 STDMETHODIMP Host::GetContainer(IOleContainer **container) {

@@ -10,15 +10,15 @@
 
 #include <string>
 
+#include "runtime/com_object.h"
+
 namespace kv::ui {
 
-class Host : public IOleClientSite,
-             public IOleInPlaceSite,
-             public IOleInPlaceFrame,
-             public IDocHostUIHandler,
-             public IDispatch {
+class Host : public clsComObject<kModuleApart, IOleClientSite, IOleInPlaceSite, IOleInPlaceFrame, IDocHostUIHandler,
+                                 IDispatch> {
   public:
     // flags: the dialog flags; kHostBrowserContextMenu leaves the context menu to the browser.
+    // Made with the creator's reference.
     Host(HWND placeholder, DWORD flags);
     Host(const Host &) = delete;
     Host &operator=(const Host &) = delete;
@@ -34,10 +34,9 @@ class Host : public IOleClientSite,
     // Waits (pumping messages) until the document is complete, at most timeoutMs.
     bool WaitUntilLoaded(DWORD timeoutMs);
 
-    // IUnknown
+    // IUnknown: also the interfaces that more than one of these derive from,
+    // and the browser's events.
     STDMETHODIMP QueryInterface(REFIID riid, void **ppv) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
 
     // IOleClientSite
     STDMETHODIMP SaveObject() override { return E_NOTIMPL; }
@@ -107,7 +106,6 @@ class Host : public IOleClientSite,
     virtual ~Host();
     bool AcceptTarget(const std::wstring &url) const;
 
-    LONG refs_ = 1;
     HWND placeholder_;
     DWORD flags_;
     bool oleInitialised_ = false;

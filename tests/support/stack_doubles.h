@@ -1,0 +1,30 @@
+// Test doubles that live on the stack or in a fixture: they answer no
+// interface and count no references.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "orkv14.h"
+
+namespace testsupport {
+
+template <class Interface> class Unowned : public Interface {
+  public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void **ppv) override { return *ppv = nullptr, E_NOINTERFACE; }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+};
+
+// The connection events a host's slot receives, in order.
+class Events : public Unowned<IKvMailStateNotificationSlot> {
+  public:
+    std::vector<std::pair<LONG, LONG>> seen;
+    HRESULT STDMETHODCALLTYPE NotifyConnectionState(LONG event, LONG detail) override {
+        seen.emplace_back(event, detail);
+        return S_OK;
+    }
+};
+
+} // namespace testsupport
