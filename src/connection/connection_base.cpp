@@ -74,8 +74,9 @@ HRESULT clsConnectionBase::Fail(HRESULT hr, const clsExcept &e) {
 }
 
 HRESULT clsConnectionBase::NotAvailable(const char *operation) {
-    return Fail(E_NOTIMPL, -5,
-                Format("%s::%s(): not available in this build of the component", ("cls" + GetProviderName() + "MailConnection").c_str(), operation));
+    return Fail(E_NOTIMPL, kErrGeneral,
+                Format("%s::%s(): not available in this build of the component",
+                       ("cls" + GetProviderName() + "MailConnection").c_str(), operation));
 }
 
 HRESULT clsConnectionBase::Call(const std::function<HRESULT()> &hook, bool *thrown, int32_t *thrownCode) {
@@ -89,14 +90,14 @@ HRESULT clsConnectionBase::Call(const std::function<HRESULT()> &hook, bool *thro
         if (thrownCode) *thrownCode = e.Code();
         return E_ABORT;
     } catch (const std::bad_alloc &) {
-        Fail(E_OUTOFMEMORY, -5, "out of memory");
+        Fail(E_OUTOFMEMORY, kErrGeneral, "out of memory");
         if (thrown) *thrown = true;
-        if (thrownCode) *thrownCode = -5;
+        if (thrownCode) *thrownCode = kErrGeneral;
         return E_OUTOFMEMORY;
     } catch (const std::exception &e) {
-        Fail(E_FAIL, -5, Format("internal failure: %s", e.what()));
+        Fail(E_FAIL, kErrGeneral, Format("internal failure: %s", e.what()));
         if (thrown) *thrown = true;
-        if (thrownCode) *thrownCode = -5;
+        if (thrownCode) *thrownCode = kErrGeneral;
         return E_FAIL;
     }
 }
@@ -204,7 +205,7 @@ HRESULT clsConnectionBase::Connect() {
     HRESULT hr = S_OK;
     clsTraceScope trace(&hr, "clsConnectionBase::Connect()");
     if (state_ != kDisconnected)
-        return hr = Guard("clsConnectionBase::Connect(): still connected", -12, E_UNEXPECTED);
+        return hr = Guard("clsConnectionBase::Connect(): still connected", kErrStillConnected, E_UNEXPECTED);
     ClearRecord();
     ReleaseMails();
     NtfyConnectionState(kEventConnecting, 0);
@@ -219,7 +220,7 @@ HRESULT clsConnectionBase::Disconnect() {
     HRESULT hr = S_OK;
     clsTraceScope trace(&hr, "clsConnectionBase::Disconnect()");
     if (state_ == kDisconnected) {
-        Guard("clsConnectionBase::Disconnect(): not connected", -13, S_FALSE);
+        Guard("clsConnectionBase::Disconnect(): not connected", kErrNotConnected, S_FALSE);
         NtfyConnectionState(kEventDisconnected, 0);
         return hr = S_FALSE;
     }
@@ -239,7 +240,8 @@ HRESULT clsConnectionBase::CreateMail(LONG codepage, LPCWSTR cookie, IKvMail **m
     HRESULT hr = S_OK;
     clsTraceScope trace(&hr, "clsConnectionBase::CreateMail(%d,'%ws',%p)", int(codepage), cookie, (void *)mail);
     ClearRecord();
-    if (!sendRole_) return hr = Guard("clsConnectionBase::CreateMail(): not in SEND connection", -5, E_UNEXPECTED);
+    if (!sendRole_)
+        return hr = Guard("clsConnectionBase::CreateMail(): not in SEND connection", kErrGeneral, E_UNEXPECTED);
     if (!mail) return hr = E_INVALIDARG;
     *mail = nullptr;
     String cookieText = Narrow(WideView(cookie));
@@ -249,8 +251,9 @@ HRESULT clsConnectionBase::CreateMail(LONG codepage, LPCWSTR cookie, IKvMail **m
 HRESULT clsConnectionBase::Send(IKvMail *mail) {
     HRESULT hr = S_OK;
     clsTraceScope trace(&hr, "clsConnectionBase::Send(%p)", (void *)mail);
-    if (state_ != kConnected) return hr = Guard("clsConnectionBase::Send(): not connected", -13, E_UNEXPECTED);
-    if (!sendRole_) return hr = Guard("clsConnectionBase::Send(): not in SEND connection", -5, E_UNEXPECTED);
+    if (state_ != kConnected)
+        return hr = Guard("clsConnectionBase::Send(): not connected", kErrNotConnected, E_UNEXPECTED);
+    if (!sendRole_) return hr = Guard("clsConnectionBase::Send(): not in SEND connection", kErrGeneral, E_UNEXPECTED);
     ClearRecord();
     SendEvent(kEventSend, 0);
     hr = Call([&] { return OnSend(mail); });
@@ -262,7 +265,8 @@ HRESULT clsConnectionBase::QueryMailbox(BYTE flag) {
     HRESULT hr = S_OK;
     clsTraceScope trace(&hr, "clsConnectionBase::QueryMailbox(%d)", int(flag));
     ClearRecord();
-    if (sendRole_) return hr = Guard("clsConnectionBase::QueryMailbox(): not in RECV connection", -5, E_UNEXPECTED);
+    if (sendRole_)
+        return hr = Guard("clsConnectionBase::QueryMailbox(): not in RECV connection", kErrGeneral, E_UNEXPECTED);
     return hr = Call([&] { return OnQueryMailbox(flag); });
 }
 
@@ -270,7 +274,8 @@ HRESULT clsConnectionBase::EnumMails(IKvEnumMail **mails) {
     HRESULT hr = S_OK;
     clsTraceScope trace(&hr, "clsConnectionBase::EnumMails(%p)", (void *)mails);
     ClearRecord();
-    if (sendRole_) return hr = Guard("clsConnectionBase::EnumMails(): not in RECV connection", -5, E_UNEXPECTED);
+    if (sendRole_)
+        return hr = Guard("clsConnectionBase::EnumMails(): not in RECV connection", kErrGeneral, E_UNEXPECTED);
     if (!mails) return hr = E_INVALIDARG;
     return hr = clsEnumMail::Create(mails_, mails);
 }
@@ -279,7 +284,8 @@ HRESULT clsConnectionBase::DeleteMail(LPCWSTR id) {
     HRESULT hr = S_OK;
     clsTraceScope trace(&hr, "clsConnectionBase::DeleteMail('%ws')", id);
     ClearRecord();
-    if (sendRole_) return hr = Guard("clsConnectionBase::DeleteMail(): not in RECV connection", -5, E_UNEXPECTED);
+    if (sendRole_)
+        return hr = Guard("clsConnectionBase::DeleteMail(): not in RECV connection", kErrGeneral, E_UNEXPECTED);
     String text = Narrow(WideView(id));
     return hr = Call([&] { return OnDeleteMail(text); });
 }
@@ -289,7 +295,7 @@ HRESULT clsConnectionBase::MarkMailAsRead(LPCWSTR id) {
     clsTraceScope trace(&hr, "clsConnectionBase::MarkMailAsRead('%ws')", id);
     ClearRecord();
     if (sendRole_)
-        return hr = Guard("clsConnectionBase::MarkMailAsRead(): not in RECV connection", -5, E_UNEXPECTED);
+        return hr = Guard("clsConnectionBase::MarkMailAsRead(): not in RECV connection", kErrGeneral, E_UNEXPECTED);
     String text = Narrow(WideView(id));
     return hr = Call([&] { return OnMarkMailAsRead(text); });
 }

@@ -18,11 +18,12 @@ bool CopyFileToStream(const String &path, IStream *destination) {
     std::vector<char> buffer(64 * 1024);
     for (;;) {
         int64_t n = pal::FileRead(file, buffer.data(), buffer.size());
-        if (n < 0) throw clsExcept(-5, Format("cannot read the file '%s'", path.c_str()));
+        if (n < 0) throw clsExcept(kErrGeneral, Format("cannot read the file '%s'", path.c_str()));
         if (n == 0) return true;
         ULONG written = 0;
         HRESULT hr = destination->Write(buffer.data(), ULONG(n), &written);
-        if (FAILED(hr) || written != ULONG(n)) throw clsExcept(-5, Format("cannot copy the file '%s'", path.c_str()));
+        if (FAILED(hr) || written != ULONG(n))
+            throw clsExcept(kErrGeneral, Format("cannot copy the file '%s'", path.c_str()));
     }
 }
 

@@ -9,7 +9,7 @@
 namespace kv {
 
 // Appends the whole file to the stream at its position. False when the file
-// cannot be opened; a failing read or write throws clsExcept (-5).
+// cannot be opened; a failing read or write throws clsExcept (kErrGeneral).
 bool CopyFileToStream(const String &path, IStream *destination);
 
 enum class WholeFile { Read, NotOpened, ReadFailed };

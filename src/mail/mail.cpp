@@ -601,8 +601,10 @@ HRESULT clsMail::Edit(HWND parent, LONG value, LONG editable, DWORD flags) {
     pal::DynamicLibrary richEdit("RICHED20.DLL");
     if (!richEdit.Loaded()) {
         String text = Format("RTF editor file '%s' not found", "RICHED20.DLL");
-        if (site_) site_->Fail(E_INVALIDARG, -5, text);
-        else clsExcept(-5, text); // logged all the same
+        if (site_)
+            site_->Fail(E_INVALIDARG, kErrGeneral, text);
+        else
+            clsExcept(kErrGeneral, text); // logged all the same
         return hr = E_INVALIDARG;
     }
     int result = mailEditor ? mailEditor(uintptr_t(parent), static_cast<IKvMail *>(this), editable != 0, flags) : -1;

@@ -244,9 +244,10 @@ void MakeBody(clsMail &mail, const clsHeaderList &block, clsLineText lines) {
     IString mediaType = type.value.empty() ? IString("text/plain") : type.value;
     String encoding = block.Find("Content-Transfer-Encoding") ? Value(block, "Content-Transfer-Encoding") : "7bit";
     if (StartsWithNoCase(mediaType, "multipart/") && !EqualsNoCase(mediaType, "multipart/related"))
-        throw clsExcept(-5, "Sorry, but attachments to alternative messages may not be 'multipart/...' for this DLL!");
+        throw clsExcept(kErrGeneral,
+                        "Sorry, but attachments to alternative messages may not be 'multipart/...' for this DLL!");
     clsMailBody *body = clsMailBody::Create(mediaType, 0);
-    if (!body) throw clsExcept(-5, "cannot create a body");
+    if (!body) throw clsExcept(kErrGeneral, "cannot create a body");
     mail.Bodies().Append(body);
     auto charset = type.parameters.find(IString("charset"));
     body->SetCharset(charset == type.parameters.end() ? String() : charset->second);
@@ -260,7 +261,7 @@ void MakeAttachment(clsMailAttachmentList &list, const clsHeaderList &block, cls
                     uint32_t codepage, bool beforeDelimiter) {
     clsHeaderField type = ParseHeaderField(Value(block, "Content-Type"), codepage);
     IStream *contents = nullptr;
-    if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, &contents))) throw clsExcept(-5, "cannot create a stream");
+    if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, &contents))) throw clsExcept(kErrGeneral, "cannot create a stream");
     clsMailAttachment *attachment = new clsMailAttachment();
     list.Append(attachment);
     attachment->SetContentsStream(contents);
@@ -295,7 +296,7 @@ void MakeAttachment(clsMailAttachmentList &list, const clsHeaderList &block, cls
 
 void ReadPart(clsMail &mail, clsLineText lines, int depth, uint32_t flags, int partIndex) {
     if (depth > kMaxDepth)
-        throw clsExcept(-5, Format("unexpected nesting of more than %d multipart levels", kMaxDepth));
+        throw clsExcept(kErrGeneral, Format("unexpected nesting of more than %d multipart levels", kMaxDepth));
 
     std::vector<clsRawField> fields = TakeHeaderLines(lines, depth == 0);
     String headCharset = depth == 0 ? HeadCharset(fields) : String();
@@ -319,7 +320,7 @@ void ReadPart(clsMail &mail, clsLineText lines, int depth, uint32_t flags, int p
         if (block.Find("CC")) mail.CC() = recipients("CC");
         if (const clsHeaderItem *version = block.Find("MIME-Version")) {
             if (!IsMimeVersionOne(version->Joined()))
-                throw clsExcept(-5, "unexpected MIME version " + version->Joined());
+                throw clsExcept(kErrGeneral, "unexpected MIME version " + version->Joined());
         }
     }
 
@@ -332,7 +333,7 @@ void ReadPart(clsMail &mail, clsLineText lines, int depth, uint32_t flags, int p
     if (multipart) {
         auto boundary = type.parameters.find(IString("boundary"));
         if (boundary == type.parameters.end() || boundary->second.empty())
-            throw clsExcept(-5, Format("unexpected empty boundary in '%s'", contentType.c_str()));
+            throw clsExcept(kErrGeneral, Format("unexpected empty boundary in '%s'", contentType.c_str()));
         delimiter = "--" + boundary->second;
     }
 

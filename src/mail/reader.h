@@ -36,7 +36,7 @@ class clsTextScan {
 
 // Reads a whole message text (lines end at CR LF, a lone CR or a lone LF)
 // and keeps it, each line ended by CR LF, as the mail's raw text. Throws
-// clsExcept (-5) on bad input; what was read before stays in the mail.
+// clsExcept (kErrGeneral) on bad input; what was read before stays in the mail.
 void ReadMail(clsMail &mail, std::string_view text, uint32_t flags);
 // The same for lines without their line ends (a line may hold a lone CR or
 // LF); takes them all. Only depth 0 keeps the raw text.

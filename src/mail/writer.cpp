@@ -174,7 +174,8 @@ String BodyCharset(const clsMailBody &body) {
 // Reads the stream from its start in blocks.
 template <typename Fn> void ForEachBlock(IStream *stream, Fn &&fn) {
     LARGE_INTEGER zero{};
-    if (FAILED(stream->Seek(zero, STREAM_SEEK_SET, nullptr))) throw clsExcept(-5, "cannot seek in the body contents");
+    if (FAILED(stream->Seek(zero, STREAM_SEEK_SET, nullptr)))
+        throw clsExcept(kErrGeneral, "cannot seek in the body contents");
     std::vector<char> block(kBlock);
     clsBodySource source(pal::kInvalidFile, stream);
     for (;;) {
@@ -339,12 +340,14 @@ bool WriteDotStuffed(clsRawTextOut &out, IStream *contents) {
 void WriteEncoded(clsRawTextOut &out, IStream *contents, std::string_view encoding, Place place) {
     if (EqualsNoCase(encoding, "base64")) {
         LARGE_INTEGER zero{};
-        if (FAILED(contents->Seek(zero, STREAM_SEEK_SET, nullptr))) throw clsExcept(-5, "cannot seek in the contents");
+        if (FAILED(contents->Seek(zero, STREAM_SEEK_SET, nullptr)))
+            throw clsExcept(kErrGeneral, "cannot seek in the contents");
         EncodeBase64Body(out, clsBodySource(pal::kInvalidFile, contents));
         out.Line();
     } else if (EqualsNoCase(encoding, "quoted-printable")) {
         LARGE_INTEGER zero{};
-        if (FAILED(contents->Seek(zero, STREAM_SEEK_SET, nullptr))) throw clsExcept(-5, "cannot seek in the contents");
+        if (FAILED(contents->Seek(zero, STREAM_SEEK_SET, nullptr)))
+            throw clsExcept(kErrGeneral, "cannot seek in the contents");
         EncodeQuotedPrintableBody(out, clsBodySource(pal::kInvalidFile, contents));
         if (place == Place::InMultipart) out.Line();
     } else {
@@ -408,7 +411,7 @@ void WriteAttachmentContent(clsRawTextOut &out, clsMailAttachment &attachment, P
     if (stream) {
         LARGE_INTEGER zero{};
         if (FAILED(stream->Seek(zero, STREAM_SEEK_SET, nullptr)))
-            throw clsExcept(-5, "cannot seek in the attachment contents");
+            throw clsExcept(kErrGeneral, "cannot seek in the attachment contents");
     }
     clsBodySource source(file, stream);
     if (text) EncodeQuotedPrintableBody(out, source);

@@ -19,14 +19,14 @@ void clsOutputTarget::Write(const void *data, size_t size) const {
         window_->Close();
     }
     if (file_ != pal::kInvalidFile && !pal::FileWrite(file_, data, size))
-        throw clsExcept(-5, "cannot write to the output file");
+        throw clsExcept(kErrGeneral, "cannot write to the output file");
     if (stream_) {
         const char *p = static_cast<const char *>(data);
         while (size > 0) {
             ULONG chunk = ULONG(std::min<size_t>(size, 0x40000000));
             ULONG written = 0;
             HRESULT hr = stream_->Write(p, chunk, &written);
-            if (FAILED(hr) || written != chunk) throw clsExcept(-5, "cannot write to the output stream");
+            if (FAILED(hr) || written != chunk) throw clsExcept(kErrGeneral, "cannot write to the output stream");
             p += chunk;
             size -= chunk;
         }
@@ -40,13 +40,13 @@ size_t clsBodySource::Read(void *buffer, size_t size) const {
         size_t got = 0;
         if (file_ != pal::kInvalidFile) {
             int64_t n = pal::FileRead(file_, p + total, size - total);
-            if (n < 0) throw clsExcept(-5, "cannot read the body file");
+            if (n < 0) throw clsExcept(kErrGeneral, "cannot read the body file");
             got = size_t(n);
         } else if (stream_) {
             ULONG chunk = ULONG(std::min<size_t>(size - total, 0x40000000));
             ULONG n = 0;
             HRESULT hr = stream_->Read(p + total, chunk, &n);
-            if (FAILED(hr)) throw clsExcept(-5, "cannot read the body stream");
+            if (FAILED(hr)) throw clsExcept(kErrGeneral, "cannot read the body stream");
             got = std::min<size_t>(n, chunk);
         }
         if (got == 0) break;
@@ -65,15 +65,15 @@ uint32_t ReadUtf8(std::string_view line, size_t &i) {
     int ones = 0;
     while (ones < 8 && (lead & (0x80 >> ones))) ++ones;
     if (ones == 0) return lead;
-    if (ones == 1) throw clsExcept(-5, "invalid UTF-8 sequence found!");
-    if (ones >= 7) throw clsExcept(-5, "invalid UTF-8 encoding!");
+    if (ones == 1) throw clsExcept(kErrGeneral, "invalid UTF-8 sequence found!");
+    if (ones >= 7) throw clsExcept(kErrGeneral, "invalid UTF-8 encoding!");
     uint32_t value = lead & (0x7Fu >> ones);
     for (int k = 1; k < ones; ++k) {
         if (i >= line.size() || (uint8_t(line[i]) & 0xC0) != 0x80)
-            throw clsExcept(-5, "invalid UTF-8 sequence found!");
+            throw clsExcept(kErrGeneral, "invalid UTF-8 sequence found!");
         value = value << 6 | (uint8_t(line[i++]) & 0x3F);
     }
-    if (value <= kLargestShorter[ones]) throw clsExcept(-5, "invalid UTF-8 encoding!");
+    if (value <= kLargestShorter[ones]) throw clsExcept(kErrGeneral, "invalid UTF-8 encoding!");
     return value;
 }
 
@@ -84,7 +84,7 @@ void AppendLatin1(std::string_view line, std::vector<char> &out, const clsOutput
         uint32_t value = ReadUtf8(line, i);
         if (value > 0xFFFF) {
             target.Write(out.data(), out.size());
-            throw clsExcept(-5, "UCS-4 not supported!");
+            throw clsExcept(kErrGeneral, "UCS-4 not supported!");
         }
         out.push_back(char(value & 0xFF));
     }

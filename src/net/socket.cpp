@@ -61,7 +61,7 @@ class clsTcpLayer final : public clsByteLayer {
 
 namespace {
 
-[[noreturn]] void Fail(const String &message) { throw clsExcept(-2, message); }
+[[noreturn]] void Fail(const String &message) { throw clsExcept(kErrSocket, message); }
 
 // Sends gathered up to this size; larger ones go out at once, uncopied.
 constexpr size_t kGatherLimit = 256 * 1024;
@@ -194,7 +194,7 @@ int clsSocket::SendTraced(const void *data, size_t length, bool secret) {
         KvLog().Write(kLogProtocol, "->'" + shown + "'");
     }
     std::lock_guard<std::recursive_mutex> guard(lock_);
-    if (!socket_.Valid()) return -2;
+    if (!socket_.Valid()) return kErrSocket;
     const char *p = static_cast<const char *>(data);
     if (gathered_.size() + length <= kGatherLimit && (gather_ || !gathered_.empty())) {
         gathered_.append(p, length);
@@ -233,7 +233,7 @@ int clsSocket::SocketRecv(char *buffer, size_t &length, bool stopAtLineEnd) {
     size_t capacity = length;
     length = 0;
     std::lock_guard<std::recursive_mutex> guard(lock_);
-    if (!socket_.Valid()) return -2;
+    if (!socket_.Valid()) return kErrSocket;
     // No reply can come to what has not left.
     FlushGathered();
     clsByteLayer *layer = layer_ ? layer_.get() : tcp_.get();
@@ -242,11 +242,11 @@ int clsSocket::SocketRecv(char *buffer, size_t &length, bool stopAtLineEnd) {
         if (n < 0) {
             String why = layer->LastErrorText();
             CloseUnlocked();
-            throw clsExcept(-2, "recv() failed: " + why);
+            throw clsExcept(kErrSocket, "recv() failed: " + why);
         }
         if (n == 0) {
             CloseUnlocked();
-            throw clsExcept(-2, "recv() failed: socket was disconnected");
+            throw clsExcept(kErrSocket, "recv() failed: socket was disconnected");
         }
         const char *chunk = buffer + length;
         length += size_t(n);

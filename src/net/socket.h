@@ -71,7 +71,7 @@ class clsSocket {
     int ReceiveBufferSize() const { return receiveBufferSize_; }
 
     // Turns the live connection into TLS (implicit TLS right after Connect, or
-    // after the STARTTLS reply). Throws clsExcept (-2) and closes on failure.
+    // after the STARTTLS reply). Throws clsExcept (kErrSocket) and closes on failure.
     virtual void StartTls(const pal::TlsOptions &options);
     bool IsTls() const { return tls_; }
 
@@ -83,7 +83,7 @@ class clsSocket {
 
   private:
     int SendTraced(const void *data, size_t length, bool secret);
-    // Sends everything to the layer; throws clsExcept (-2) and closes on failure.
+    // Sends everything to the layer; throws clsExcept (kErrSocket) and closes on failure.
     void SendAll(const char *data, size_t length);
     void FlushGathered();
     void ProxyHandshake();

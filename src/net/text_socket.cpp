@@ -33,7 +33,7 @@ void clsTextSocket::Receive() {
             // long line costs amortised linear time.
             if (end_ > kLongestLine) {
                 Disconnect();
-                throw clsExcept(-2, Format("reply line longer than %u bytes", unsigned(kLongestLine)));
+                throw clsExcept(kErrSocket, Format("reply line longer than %u bytes", unsigned(kLongestLine)));
             }
             size_t grown = std::max(capacity_ + capacity_ / 2, end_ + kReceiveBlock + 1);
             std::unique_ptr<char[]> bigger(new char[grown]);
@@ -75,7 +75,7 @@ bool clsTextSocket::CutLine() {
 void clsTextSocket::TooLong(const char *format, size_t limit) {
     // The rest of the reply would pass for the next one.
     Disconnect();
-    throw clsExcept(-2, Format(format, (unsigned long long)limit));
+    throw clsExcept(kErrSocket, Format(format, (unsigned long long)limit));
 }
 
 // Lines after the end of a reply stay in the buffer for the next one.
@@ -99,7 +99,7 @@ int clsTextSocket::SocketQuery(const String &command, bool wait, bool force, Sec
         if (force || !command.empty()) {
             // A line break inside a command would smuggle in a second command.
             if (command.find_first_of("\r\n") != String::npos)
-                throw clsExcept(-5, "command refused: it contains a line break");
+                throw clsExcept(kErrGeneral, "command refused: it contains a line break");
             int rc = secrecy == Secrecy::Secret ? SocketSendSecret(command + "\r\n") : SocketSend(command + "\r\n");
             if (rc != 0) return rc;
         }
@@ -113,7 +113,7 @@ int clsTextSocket::SocketQuery(const String &command, bool wait, bool force, Sec
         if (!data) StartReplyDeadline();
         NextLine();
         if (CheckReplyLine(replyLines_.front()) < 0) {
-            clsExcept refused(-6, Format("unexpected reply '%s'", replyLines_.front().c_str()));
+            clsExcept refused(kErrUnexpectedReply, Format("unexpected reply '%s'", replyLines_.front().c_str()));
             if (wait) SkipRefusedReply();
             throw refused;
         }
@@ -129,7 +129,7 @@ int clsTextSocket::SocketQuery(const String &command, bool wait, bool force, Sec
 void clsTextSocket::StartTls(const pal::TlsOptions &options) {
     if (end_ != begin_) {
         Disconnect();
-        throw clsExcept(-2, "TLS not started: the server sent more than its reply before the handshake");
+        throw clsExcept(kErrSocket, "TLS not started: the server sent more than its reply before the handshake");
     }
     begin_ = end_ = scanFrom_ = 0;
     replyLines_.clear();
@@ -168,8 +168,8 @@ bool clsSMTPSocket::Allowed(int32_t code) const {
 }
 
 int clsSMTPSocket::CheckReplyLine(const String &line) {
-    if (line.size() < 3) return -6;
-    return Allowed(CodeOf(line)) ? 0 : -7;
+    if (line.size() < 3) return kErrUnexpectedReply;
+    return Allowed(CodeOf(line)) ? 0 : kErrRejectedReply;
 }
 
 void clsSMTPSocket::SkipRefusedReply() {
@@ -194,7 +194,7 @@ bool clsSMTPSocket::SocketIsResponseComplete() {
     }
     lastReplyCode_ = CodeOf(*final);
     LogWriteF(kLogDetails, "clsSMTPSocket::SocketIsResponseComplete: RegEx matches, code=%d", int(lastReplyCode_));
-    if (!Allowed(lastReplyCode_)) throw clsExcept(-6, Format("unexpected reply '%s'", final->c_str()));
+    if (!Allowed(lastReplyCode_)) throw clsExcept(kErrUnexpectedReply, Format("unexpected reply '%s'", final->c_str()));
     LogWrite(kLogDetails, "clsSMTPSocket::SocketIsResponseComplete: response is in allowed list -> OK");
     return true;
 }
@@ -203,7 +203,7 @@ int clsSMTPSocket::Query(const String &command, bool unexpectedReturns, Secrecy 
     try {
         return clsTextSocket::SocketQuery(command, true, true, secrecy);
     } catch (clsExcept &e) {
-        if (unexpectedReturns && e.Code() == -6) return -6;
+        if (unexpectedReturns && e.Code() == kErrUnexpectedReply) return kErrUnexpectedReply;
         e.Push(unexpectedReturns ? "[clsSMTPSocket::SocketQueryWithUnexpected]" : "[clsSMTPSocket::SocketQuery]");
         throw;
     }
@@ -236,7 +236,7 @@ int clsSMTPSocket::SocketWaitReply(std::initializer_list<int32_t> allowed) {
     try {
         return clsTextSocket::SocketQuery(String(), true, false);
     } catch (clsExcept &e) {
-        if (e.Code() == -6) return -6;
+        if (e.Code() == kErrUnexpectedReply) return kErrUnexpectedReply;
         e.Push("[clsSMTPSocket::SocketWaitReply]");
         throw;
     }
@@ -252,13 +252,13 @@ Pop3Status Pop3StatusOf(std::string_view line) {
 int clsPOP3Socket::CheckReplyLine(const String &line) {
     switch (Pop3StatusOf(line)) {
     case Pop3Status::Ok: return 0;
-    case Pop3Status::Error: return stepping_ ? 0 : -7;
+    case Pop3Status::Error: return stepping_ ? 0 : kErrRejectedReply;
     case Pop3Status::Continuation:
         if (stepping_) return 0;
         break;
     case Pop3Status::Other: break;
     }
-    throw clsExcept(-6, Format("Server response '%s' unexpected from a POP3 server", line.c_str()));
+    throw clsExcept(kErrUnexpectedReply, Format("Server response '%s' unexpected from a POP3 server", line.c_str()));
 }
 
 bool clsPOP3Socket::SocketIsResponseComplete() {

@@ -15,7 +15,7 @@ clsExcept clsExcept::Formatted(const char *format, ...) {
     String text = VFormat(format, args);
     va_end(args);
     clsExcept e;
-    e.code_ = -5;
+    e.code_ = kErrGeneral;
     e.Push(text);
     return e;
 }

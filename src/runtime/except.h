@@ -8,11 +8,25 @@
 
 namespace kv {
 
+// The codes of an error record (MAPI providers also pass MAPI's own positive numbers).
+enum ErrorCode : int32_t {
+    kErrSocket = -2,          // socket failure
+    kErrLogonFailed = -4,     // logon failed
+    kErrGeneral = -5,         // wrong role, provider not available, general failure
+    kErrUnexpectedReply = -6, // unexpected reply, failing platform call
+    kErrRejectedReply = -7,   // rejected reply line
+    kErrAuthRefused = -8,     // authentication refused
+    kErrLogonCancelled = -11, // logon cancelled
+    kErrStillConnected = -12, // still connected
+    kErrNotConnected = -13,   // not connected
+    kErrRefused = -14,        // sender or recipient refused
+};
+
 class clsExcept {
   public:
     clsExcept(int32_t code, const String &message);
     explicit clsExcept(int32_t code); // no message
-    // Formatted message, code -5.
+    // Formatted message, code kErrGeneral.
     static clsExcept Formatted(const char *format, ...);
 
     int32_t Code() const { return code_; }

@@ -69,7 +69,8 @@ pal::FileHandle clsFileRWTemp::Handle() {
         file_ = Spared().Take(prefix_, extension_);
         if (file_ == pal::kInvalidFile) file_ = pal::TempFileOpen(prefix_, extension_);
         if (file_ == pal::kInvalidFile)
-            throw clsExcept(-5, Format("cannot create a temporary file '%s*%s'", prefix_.c_str(), extension_.c_str()));
+            throw clsExcept(kErrGeneral,
+                            Format("cannot create a temporary file '%s*%s'", prefix_.c_str(), extension_.c_str()));
     }
     if (memory_) Spill();
     return file_;
@@ -88,7 +89,7 @@ void clsFileRWTemp::Spill() {
     memorySize_ = memoryPos_ = 0;
     if (!pal::FileSetSize(file_, 0) || !pal::FileSeek(file_, 0) || (size && !pal::FileWrite(file_, memory.get(), size)) ||
         !pal::FileSeek(file_, pos))
-        throw clsExcept(-5, "cannot write the temporary file");
+        throw clsExcept(kErrGeneral, "cannot write the temporary file");
 }
 
 uint64_t clsFileRWTemp::Size() const {
@@ -104,18 +105,18 @@ void clsFileRWTemp::Truncate() {
     if (file_ == pal::kInvalidFile) return;
     // An empty file (a new or reused one) needs only the rewind.
     if ((Size() != 0 && !pal::FileSetSize(file_, 0)) || !pal::FileSeek(file_, 0))
-        throw clsExcept(-5, "cannot truncate the temporary file");
+        throw clsExcept(kErrGeneral, "cannot truncate the temporary file");
 }
 
 void clsFileRWTemp::Rewind() {
     memoryPos_ = 0;
     if (memory_ || file_ == pal::kInvalidFile) return;
-    if (!pal::FileSeek(file_, 0)) throw clsExcept(-5, "cannot seek in the temporary file");
+    if (!pal::FileSeek(file_, 0)) throw clsExcept(kErrGeneral, "cannot seek in the temporary file");
 }
 
 void clsFileRWTemp::Write(const void *data, size_t size) {
     if (size == 0) return;
-    if (!pal::FileWrite(Handle(), data, size)) throw clsExcept(-5, "cannot write the temporary file");
+    if (!pal::FileWrite(Handle(), data, size)) throw clsExcept(kErrGeneral, "cannot write the temporary file");
 }
 
 size_t clsFileRWTemp::Read(void *buffer, size_t size) {
@@ -127,7 +128,7 @@ size_t clsFileRWTemp::Read(void *buffer, size_t size) {
     }
     if (file_ == pal::kInvalidFile || size == 0) return 0;
     int64_t n = pal::FileRead(file_, buffer, size);
-    if (n < 0) throw clsExcept(-5, "cannot read the temporary file");
+    if (n < 0) throw clsExcept(kErrGeneral, "cannot read the temporary file");
     return size_t(n);
 }
 

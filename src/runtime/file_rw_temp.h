@@ -19,7 +19,7 @@ class clsFileRWTemp {
     clsFileRWTemp &operator=(const clsFileRWTemp &) = delete;
 
     // The open file, made if needed, with contents kept in memory moved into
-    // it; throws clsExcept (-5) when it cannot be made or written.
+    // it; throws clsExcept (kErrGeneral) when it cannot be made or written.
     pal::FileHandle Handle();
     bool IsOpen() const { return file_ != pal::kInvalidFile; }
     // The most a caller should hand over to be kept in memory: a host
@@ -37,7 +37,7 @@ class clsFileRWTemp {
     // Length 0, position 0.
     void Truncate();
     void Rewind();
-    // At the current position; throws clsExcept (-5) on failure.
+    // At the current position; throws clsExcept (kErrGeneral) on failure.
     void Write(const void *data, size_t size);
     void Write(std::string_view text) { Write(text.data(), text.size()); }
     // Up to size bytes from the current position; throws on a read failure.

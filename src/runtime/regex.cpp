@@ -80,12 +80,12 @@ void clsRegEx::Compile(std::u16string_view pattern, uint32_t options) {
     pcre2_code *code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.data()), pattern.size(), flags, &error,
                                      &errorOffset, nullptr);
     if (!code)
-        throw clsExcept(-5, Format("Regular expression error at offset %zu: %s (pattern '%s')", size_t(errorOffset),
-                                   ErrorText(error).c_str(), Excerpt(pattern).c_str()));
+        throw clsExcept(kErrGeneral, Format("Regular expression error at offset %zu: %s (pattern '%s')",
+                                            size_t(errorOffset), ErrorText(error).c_str(), Excerpt(pattern).c_str()));
     pcre2_match_context *context = pcre2_match_context_create(nullptr);
     if (!context) {
         pcre2_code_free(code);
-        throw clsExcept(-5, "Regular expression error: out of memory");
+        throw clsExcept(kErrGeneral, "Regular expression error: out of memory");
     }
     pcre2_set_match_limit(context, kMatchLimit);
     pcre2_set_depth_limit(context, kDepthLimit);

@@ -279,21 +279,22 @@ void SubstituteMessage::AddBody(clsMail &mail, const PartData &part) {
     uint32_t codepage = part.charset.empty() ? 65001 : CodePageForCharset(Narrow(part.charset));
     clsAutoRelease<IKvMailBody> body;
     if (FAILED(mail.Bodies().CreateAndAdd(body.put(), IString(mediaType), codepage)) || !body)
-        throw clsExcept(-5, "body could not be created");
+        throw clsExcept(kErrGeneral, "body could not be created");
     std::string bytes = part.text.empty() ? part.bytes : pal::FromWide(part.text, codepage);
     clsAutoRelease<IStream> stream(StreamOf(bytes));
-    if (!stream || FAILED(body->SetContents(stream.get()))) throw clsExcept(-5, "body text could not be stored");
+    if (!stream || FAILED(body->SetContents(stream.get())))
+        throw clsExcept(kErrGeneral, "body text could not be stored");
 }
 
 void SubstituteMessage::AddAttachment(clsMail &mail, const PartData &part) {
     String name = ParameterOf(part.HeaderText(u"content-disposition"), "filename");
     clsAutoRelease<IKvMailAttachment> attachment;
     if (FAILED(mail.Attachments().CreateAndAdd(attachment.put())) || !attachment)
-        throw clsExcept(-5, "attachment could not be created");
+        throw clsExcept(kErrGeneral, "attachment could not be created");
     auto *ours = static_cast<clsMailAttachment *>(attachment.get());
     ours->SetNameText(name);
     clsAutoRelease<IStream> stream(StreamOf(part.bytes));
-    if (!stream) throw clsExcept(-5, "attachment content could not be stored");
+    if (!stream) throw clsExcept(kErrGeneral, "attachment content could not be stored");
     ours->SetContentsStream(stream.get());
 }
 

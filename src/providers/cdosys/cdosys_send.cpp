@@ -15,7 +15,7 @@ namespace {
 constexpr size_t kChunk = 0x10000;
 
 [[noreturn]] void Raise(const char *format, HRESULT hr) {
-    throw clsExcept(-5, Format(format, HResultText(hr).c_str()));
+    throw clsExcept(kErrGeneral, Format(format, HResultText(hr).c_str()));
 }
 
 WString Config(const char16_t *shortName) { return WString(cdo::kConfigNamespace) + shortName; }
@@ -67,7 +67,8 @@ void SendAttachment(cdo::BodyPart &root, clsMailAttachment &attachment, int &run
 
         String name = pal::FileNameOf(attachment.Name());
         if (name.find('*') != String::npos) {
-            if (!attachment.Contents()) throw clsExcept(-5, "Cannot use wildcard file name for a non-stream file!");
+            if (!attachment.Contents())
+                throw clsExcept(kErrGeneral, "Cannot use wildcard file name for a non-stream file!");
             name = Format("ATT%05d", ++running) + ExtensionOfPath(name);
         }
         // A quote in the name would end the parameter early.
@@ -99,9 +100,9 @@ void SendAttachment(cdo::BodyPart &root, clsMailAttachment &attachment, int &run
                 if (got == 0) Raise("File.Read() failed: '%s'", E_FAIL);
                 hr = stream->Write(chunk.data(), got);
                 if (FAILED(hr))
-                    throw clsExcept(-5, Format("Stream->Write(%llu..%llu/%llu) failed: '%s'", (unsigned long long)start,
-                                               (unsigned long long)(start + got), (unsigned long long)total,
-                                               HResultText(hr).c_str()));
+                    throw clsExcept(kErrGeneral, Format("Stream->Write(%llu..%llu/%llu) failed: '%s'",
+                                                        (unsigned long long)start, (unsigned long long)(start + got),
+                                                        (unsigned long long)total, HResultText(hr).c_str()));
                 start += got;
             }
             source->Seek(zero, STREAM_SEEK_SET, nullptr);
@@ -166,7 +167,7 @@ void Compose(cdo::Message &message, clsMail &mail) {
         // The substitute's own account of the failure lies under the result's text.
         std::vector<String> lines = message.FailureDetail();
         lines.push_back(HResultText(hr));
-        clsExcept e(-5, lines.front());
+        clsExcept e(kErrGeneral, lines.front());
         for (size_t i = 1; i < lines.size(); ++i) e.Push(lines[i]);
         throw e;
     }
@@ -225,11 +226,12 @@ void CdoSendMail(cdo::Platform &platform, clsConnectionBase &connection, clsMail
         String source = connection.ReadTextOptionA("ConfigSource");
         if (EqualsNoCase(source, "OutlookExpress")) {
             if (FAILED(configuration->Load(cdo::kSourceOutlookExpress)))
-                throw clsExcept(-5, "Config->Load(cdoOutlookExpress) failed");
+                throw clsExcept(kErrGeneral, "Config->Load(cdoOutlookExpress) failed");
         } else if (EqualsNoCase(source, "IIS")) {
-            if (FAILED(configuration->Load(cdo::kSourceIIS))) throw clsExcept(-5, "Config->Load(cdoIIS) failed");
+            if (FAILED(configuration->Load(cdo::kSourceIIS)))
+                throw clsExcept(kErrGeneral, "Config->Load(cdoIIS) failed");
         } else if (FAILED(configuration->Load(cdo::kSourceDefault))) {
-            throw clsExcept(-5, "Config->Load(cdoDefault) failed");
+            throw clsExcept(kErrGeneral, "Config->Load(cdoDefault) failed");
         }
 
         std::unique_ptr<cdo::Fields> fields;

@@ -101,7 +101,8 @@ class ImapSaslChannel final : public clsSaslChannel {
                 continue;
             }
             if (line.strict && !(line.expect & kind))
-                throw clsExcept(-6, Format("unexpected reply '%s'", PrintableText(reply.line).c_str()));
+                throw clsExcept(kErrUnexpectedReply,
+                                Format("unexpected reply '%s'", PrintableText(reply.line).c_str()));
             return reply;
         }
     }
@@ -214,12 +215,13 @@ void clsIMAPMailConnection::StartTlsIfAsked(TlsMode mode, const String &host) {
     if (mode != TlsMode::StartTls && mode != TlsMode::Auto) return;
     if (!Offers("STARTTLS")) {
         if (mode == TlsMode::Auto) return;
-        throw clsExcept(-5, "TLS required, but the server does not offer STARTTLS");
+        throw clsExcept(kErrGeneral, "TLS required, but the server does not offer STARTTLS");
     }
     clsImapResponse r = socket_.Command(clsImapCommand("STARTTLS"), [this](clsImapResponse &u) { Untagged(u); });
     if (r.status != "OK") {
         if (mode == TlsMode::Auto) return;
-        throw clsExcept(-5, Format("TLS required, but the server refused STARTTLS: %s", PrintableText(r.line).c_str()));
+        throw clsExcept(kErrGeneral,
+                        Format("TLS required, but the server refused STARTTLS: %s", PrintableText(r.line).c_str()));
     }
     socket_.StartTls(ReadTlsOptions(*this, host));
     // What the server said before TLS counts no more.
@@ -236,7 +238,7 @@ void clsIMAPMailConnection::Logon(const String &host, uint16_t port) {
     uint32_t offered = SaslMechanismsIn(names);
     auto refused = [this](const String &reply) {
         NtfyConnectionState(kEventLoggedOn, 0);
-        clsExcept e(-8, Format("unexpected reply '%s'", PrintableText(reply).c_str()));
+        clsExcept e(kErrAuthRefused, Format("unexpected reply '%s'", PrintableText(reply).c_str()));
         e.Push("authentication failed!");
         return e;
     };
@@ -255,8 +257,9 @@ void clsIMAPMailConnection::Logon(const String &host, uint16_t port) {
     }
     if (Offers("LOGINDISABLED")) {
         NtfyConnectionState(kEventLoggedOn, 0);
-        throw clsExcept(-8, "the server takes no LOGIN on this connection (LOGINDISABLED) and no mechanism this "
-                            "client has");
+        throw clsExcept(kErrAuthRefused,
+                        "the server takes no LOGIN on this connection (LOGINDISABLED) and no mechanism this "
+                        "client has");
     }
     clsImapCommand login("LOGIN ");
     login.AddString(credentials.user, false).Add(" ").AddString(credentials.password, false);
@@ -291,7 +294,8 @@ void clsIMAPMailConnection::SelectFolder() {
         socket_.Query(select, [this](clsImapResponse &u) { Untagged(u); });
     }
     if (uidValidity_ == 0)
-        throw clsExcept(-6, Format("the server named no UIDVALIDITY for the folder '%s'", FolderName().c_str()));
+        throw clsExcept(kErrUnexpectedReply,
+                        Format("the server named no UIDVALIDITY for the folder '%s'", FolderName().c_str()));
 }
 
 HRESULT clsIMAPMailConnection::OnConnect() {
@@ -309,9 +313,9 @@ HRESULT clsIMAPMailConnection::OnConnect() {
         clsImapResponse greeting = socket_.Read();
         bool preauth = greeting.kind == Kind::Untagged && greeting.status == "PREAUTH";
         if (greeting.kind != Kind::Untagged || (greeting.status != "OK" && !preauth)) {
-            if (greeting.status == "BYE") throw clsExcept(-6, UnexpectedReply(greeting));
-            throw clsExcept(-6, Format("Server response '%s' unexpected from an IMAP server",
-                                       PrintableText(greeting.line).c_str()));
+            if (greeting.status == "BYE") throw clsExcept(kErrUnexpectedReply, UnexpectedReply(greeting));
+            throw clsExcept(kErrUnexpectedReply, Format("Server response '%s' unexpected from an IMAP server",
+                                                        PrintableText(greeting.line).c_str()));
         }
         SetState(kConnecting);
         NtfyConnectionState(kEventLogon, 0);
@@ -321,7 +325,8 @@ HRESULT clsIMAPMailConnection::OnConnect() {
             StartTlsIfAsked(mode, host);
             Logon(host, link.Port());
         } else if (mode == TlsMode::StartTls) {
-            throw clsExcept(-5, "TLS required, but the server logged the connection on before STARTTLS (PREAUTH)");
+            throw clsExcept(kErrGeneral,
+                            "TLS required, but the server logged the connection on before STARTTLS (PREAUTH)");
         }
         NtfyConnectionState(kEventLoggedOn, 1);
         if (capabilities_.empty()) AskCapabilities();
@@ -364,7 +369,8 @@ HRESULT clsIMAPMailConnection::OnDisconnect() {
     String failure = Close();
     // Mails the host deleted are still in the folder: that must not pass for success.
     if (!failure.empty())
-        throw clsExcept(-6, "clsIMAPMailConnection::OnDisconnect(): the deleted mails were not removed: " + failure);
+        throw clsExcept(kErrUnexpectedReply,
+                        "clsIMAPMailConnection::OnDisconnect(): the deleted mails were not removed: " + failure);
     return S_OK;
 }
 
@@ -380,8 +386,9 @@ HRESULT clsIMAPMailConnection::OnQueryMailbox(BYTE complete) {
         std::vector<uint32_t> uids;
         std::optional<clsExcept> failed;
         auto broken = [&](const clsImapResponse &r) {
-            if (!failed) failed = clsExcept(-6, Format("IMAP response not understood (%s): '%s'", r.error.c_str(),
-                                                       PrintableText(r.line).c_str()));
+            if (!failed)
+                failed = clsExcept(kErrUnexpectedReply, Format("IMAP response not understood (%s): '%s'",
+                                                               r.error.c_str(), PrintableText(r.line).c_str()));
         };
         if (exists_ > 0) {
             socket_.Query(clsImapCommand("UID FETCH 1:* (UID FLAGS RFC822.SIZE)"), [&](clsImapResponse &r) {
@@ -445,18 +452,21 @@ HRESULT clsIMAPMailConnection::OnQueryMailbox(BYTE complete) {
 uint32_t clsIMAPMailConnection::UidOf(const String &id, const char *operation) {
     uint32_t validity = 0, uid = 0;
     if (!ParseImapMailId(id, validity, uid))
-        throw clsExcept(-5, Format("clsIMAPMailConnection::%s(): '%s' is no IMAP mail identifier", operation, id.c_str()));
+        throw clsExcept(kErrGeneral,
+                        Format("clsIMAPMailConnection::%s(): '%s' is no IMAP mail identifier", operation, id.c_str()));
     if (validity != uidValidity_)
-        throw clsExcept(-5, Format("clsIMAPMailConnection::%s(): the mail '%s' was listed under UIDVALIDITY %u, but "
-                                   "the folder '%s' now has UIDVALIDITY %u: its UID may name another mail now",
-                                   operation, id.c_str(), validity, FolderName().c_str(), uidValidity_));
+        throw clsExcept(kErrGeneral,
+                        Format("clsIMAPMailConnection::%s(): the mail '%s' was listed under UIDVALIDITY %u, but "
+                               "the folder '%s' now has UIDVALIDITY %u: its UID may name another mail now",
+                               operation, id.c_str(), validity, FolderName().c_str(), uidValidity_));
     return uid;
 }
 
 HRESULT clsIMAPMailConnection::LoadRestOfMail(IKvMail *mail) {
-    if (IsSendRole()) return Fail(E_UNEXPECTED, -5, "clsIMAPMailConnection::LoadRestOfMail(): not in RECV connection");
+    if (IsSendRole())
+        return Fail(E_UNEXPECTED, kErrGeneral, "clsIMAPMailConnection::LoadRestOfMail(): not in RECV connection");
     if (State() != kConnected)
-        return Fail(E_UNEXPECTED, -13, "clsIMAPMailConnection::LoadRestOfMail(): not connected");
+        return Fail(E_UNEXPECTED, kErrNotConnected, "clsIMAPMailConnection::LoadRestOfMail(): not connected");
     String id = MailIdOf(mail);
     try {
         std::map<uint32_t, IKvMail *> batch{{UidOf(id, "LoadRestOfMail"), mail}};
@@ -487,8 +497,9 @@ HRESULT clsIMAPMailConnection::LoadRestOfMail(IKvMail *mail) {
                       [&](clsImapResponse &r) {
                           if (r.kind == Kind::Broken && r.tag == "*") {
                               if (!failed)
-                                  failed = clsExcept(-6, Format("IMAP response not understood (%s): '%s'",
-                                                                r.error.c_str(), PrintableText(r.line).c_str()));
+                                  failed = clsExcept(kErrUnexpectedReply,
+                                                     Format("IMAP response not understood (%s): '%s'", r.error.c_str(),
+                                                            PrintableText(r.line).c_str()));
                               return;
                           }
                           uint32_t got = 0;
@@ -508,7 +519,8 @@ HRESULT clsIMAPMailConnection::LoadRestOfMail(IKvMail *mail) {
         socket_.SetLiteralBudget(clsImapParser::kDefaultLiteralBudget);
         if (failed) throw *failed;
         if (!found)
-            throw clsExcept(-6, Format("the mail '%s' is no longer in the folder '%s'", id.c_str(), FolderName().c_str()));
+            throw clsExcept(kErrUnexpectedReply,
+                            Format("the mail '%s' is no longer in the folder '%s'", id.c_str(), FolderName().c_str()));
     } catch (clsExcept &e) {
         socket_.SetLiteralBudget(clsImapParser::kDefaultLiteralBudget);
         e.Push("[clsIMAPMailConnection::LoadRestOfMail]");
@@ -524,8 +536,10 @@ void clsIMAPMailConnection::StoreFlag(const String &id, const char *flag, const 
 }
 
 HRESULT clsIMAPMailConnection::OnDeleteMail(const String &id) {
-    if (IsSendRole()) return Fail(E_UNEXPECTED, -5, "clsIMAPMailConnection::OnDeleteMail(): not in RECV connection");
-    if (State() != kConnected) return Fail(E_UNEXPECTED, -13, "clsIMAPMailConnection::OnDeleteMail(): not connected");
+    if (IsSendRole())
+        return Fail(E_UNEXPECTED, kErrGeneral, "clsIMAPMailConnection::OnDeleteMail(): not in RECV connection");
+    if (State() != kConnected)
+        return Fail(E_UNEXPECTED, kErrNotConnected, "clsIMAPMailConnection::OnDeleteMail(): not connected");
     try {
         StoreFlag(id, "\\Deleted", "OnDeleteMail");
         if (Offers("UIDPLUS")) {
@@ -547,9 +561,10 @@ HRESULT clsIMAPMailConnection::OnDeleteMail(const String &id) {
 }
 
 HRESULT clsIMAPMailConnection::OnMarkMailAsRead(const String &id) {
-    if (IsSendRole()) return Fail(E_UNEXPECTED, -5, "clsIMAPMailConnection::OnMarkMailAsRead(): not in RECV connection");
+    if (IsSendRole())
+        return Fail(E_UNEXPECTED, kErrGeneral, "clsIMAPMailConnection::OnMarkMailAsRead(): not in RECV connection");
     if (State() != kConnected)
-        return Fail(E_UNEXPECTED, -13, "clsIMAPMailConnection::OnMarkMailAsRead(): not connected");
+        return Fail(E_UNEXPECTED, kErrNotConnected, "clsIMAPMailConnection::OnMarkMailAsRead(): not connected");
     try {
         StoreFlag(id, "\\Seen", "OnMarkMailAsRead");
     } catch (clsExcept &e) {
@@ -569,7 +584,7 @@ IKvMail *clsIMAPMailConnection::CreateReceivedMail(const String &id) {
 
 void clsIMAPMailConnection::ReadMailText(IKvMail *mail, String &text, bool complete) {
     clsAutoRelease<clsArpaMail> arpa = clsArpaMail::Of(mail);
-    if (!arpa) throw clsExcept(-5, "clsIMAPMailConnection: the mail is not an internet mail");
+    if (!arpa) throw clsExcept(kErrGeneral, "clsIMAPMailConnection: the mail is not an internet mail");
     // A complete read replaces what the head-only read filled in.
     arpa->To().clear();
     arpa->CC().clear();

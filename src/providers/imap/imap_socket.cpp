@@ -40,13 +40,14 @@ void clsIMAPSocket::Trace(std::string_view bytes) {
 
 void clsIMAPSocket::SendLine(const String &line, Secrecy secrecy) {
     // A line break inside would smuggle in a second command.
-    if (line.find_first_of("\r\n") != String::npos) throw clsExcept(-5, "command refused: it contains a line break");
+    if (line.find_first_of("\r\n") != String::npos)
+        throw clsExcept(kErrGeneral, "command refused: it contains a line break");
     Send(line + "\r\n", secrecy);
 }
 
 void clsIMAPSocket::Send(const String &bytes, Secrecy secrecy) {
     int rc = secrecy == Secrecy::Secret ? SocketSendSecret(bytes) : SocketSend(bytes);
-    if (rc != 0) throw clsExcept(-2, "the connection to the server was lost");
+    if (rc != 0) throw clsExcept(kErrSocket, "the connection to the server was lost");
 }
 
 clsImapResponse clsIMAPSocket::Read() {
@@ -59,7 +60,7 @@ clsImapResponse clsIMAPSocket::Read() {
         if (parser_.Lost()) {
             String why = parser_.LostReason();
             Disconnect();
-            throw clsExcept(-2, "the server's responses cannot be followed: " + why);
+            throw clsExcept(kErrSocket, "the server's responses cannot be followed: " + why);
         }
         if (!buffer_) buffer_.reset(new char[kReceiveBlock + 1]);
         begin_ = end_ = 0;
@@ -78,7 +79,7 @@ clsImapResponse clsIMAPSocket::Command(const clsImapCommand &command, const Unta
     for (size_t i = 0; i < pieces.size(); ++i) {
         const clsImapCommand::Piece &p = pieces[i];
         if (p.text.find_first_of("\r\n") != String::npos)
-            throw clsExcept(-5, "command refused: it contains a line break");
+            throw clsExcept(kErrGeneral, "command refused: it contains a line break");
         if (i == 0) out += tag + " ";
         out += p.text;
         if (!p.hasLiteral) break;
@@ -102,7 +103,7 @@ clsImapResponse clsIMAPSocket::Command(const clsImapCommand &command, const Unta
         if (r.kind == clsImapResponse::Kind::Continuation) {
             // The server waits for data this client never meant to send.
             Disconnect();
-            throw clsExcept(-6, UnexpectedReply(r));
+            throw clsExcept(kErrUnexpectedReply, UnexpectedReply(r));
         }
         if (r.kind == clsImapResponse::Kind::Tagged) continue; // another command's, long over
         untagged(r);
@@ -111,14 +112,14 @@ clsImapResponse clsIMAPSocket::Command(const clsImapCommand &command, const Unta
 
 clsImapResponse clsIMAPSocket::Query(const clsImapCommand &command, const Untagged &untagged, Secrecy secrecy) {
     clsImapResponse r = Command(command, untagged, secrecy);
-    if (r.status != "OK") throw clsExcept(-6, UnexpectedReply(r));
+    if (r.status != "OK") throw clsExcept(kErrUnexpectedReply, UnexpectedReply(r));
     return r;
 }
 
 void clsIMAPSocket::StartTls(const pal::TlsOptions &options) {
     if (begin_ != end_ || !parser_.Idle()) {
         Disconnect();
-        throw clsExcept(-2, "TLS not started: the server sent more than its reply before the handshake");
+        throw clsExcept(kErrSocket, "TLS not started: the server sent more than its reply before the handshake");
     }
     clsSocket::StartTls(options);
 }

@@ -22,9 +22,9 @@ class clsIMAPSocket : public clsSocket {
 
     String NextTag() { return Format("a%u", ++tags_); }
     // One line with CR LF; a secret one shows "*****" in the trace. Throws
-    // clsExcept (-2) when the connection is gone.
+    // clsExcept (kErrSocket) when the connection is gone.
     void SendLine(const String &line, Secrecy secrecy);
-    // The next response. Throws clsExcept (-2) when the connection ends or
+    // The next response. Throws clsExcept (kErrSocket) when the connection ends or
     // the responses cannot be followed any more (it is then closed).
     clsImapResponse Read();
     // Sends a command with a new tag and reads up to its tagged response,
@@ -33,7 +33,7 @@ class clsIMAPSocket : public clsSocket {
     // before its literal ends there. The tagged response comes back as it is
     // (OK, NO, BAD, or Broken).
     clsImapResponse Command(const clsImapCommand &command, const Untagged &untagged, Secrecy secrecy = Secrecy::Shown);
-    // The same, and a reply other than OK throws clsExcept (-6) "unexpected reply '%s'".
+    // The same, and a reply other than OK throws clsExcept (kErrUnexpectedReply) "unexpected reply '%s'".
     clsImapResponse Query(const clsImapCommand &command, const Untagged &untagged, Secrecy secrecy = Secrecy::Shown);
     // Literal bytes of one response, from the next response on.
     void SetLiteralBudget(uint64_t bytes) { parser_.SetLiteralBudget(bytes); }

@@ -129,7 +129,8 @@ clsSaslOutcome SaslExchange(clsSaslChannel &channel, const clsSaslProtocol &prot
         bytes += credentials.user;
         bytes.push_back('\0');
         bytes += credentials.password;
-        if (bytes.size() > kLongestPlain) throw clsExcept(-8, "user name and password too long for AUTH PLAIN");
+        if (bytes.size() > kLongestPlain)
+            throw clsExcept(kErrAuthRefused, "user name and password too long for AUTH PLAIN");
         if (!run.BeginWith(EncodeBase64(bytes.data(), bytes.size()), kFinal, true)) return run.Result(SaslResult::Refused);
         return run.Ended();
     }
@@ -177,7 +178,7 @@ clsSaslOutcome SaslAuthenticate(clsSaslChannel &channel, const clsSaslProtocol &
             return outcome;
         }
         if (credentials.password.empty())
-            throw clsExcept(-8, "the server offers neither OAUTHBEARER nor XOAUTH2 for the access token");
+            throw clsExcept(kErrAuthRefused, "the server offers neither OAUTHBEARER nor XOAUTH2 for the access token");
     }
     clsSaslOutcome outcome;
     for (const Mechanism &m : kMechanisms) {

@@ -98,7 +98,7 @@ struct clsSaslOutcome {
 // Logs on with what the server offers, strongest first. With a token: the
 // token mechanisms only (OAUTHBEARER, then XOAUTH2), and a refusal ends it,
 // for a password would not be what was asked; a token and neither offered
-// without a password throws clsExcept (-8). Otherwise CRAM-MD5, then LOGIN,
+// without a password throws clsExcept (kErrAuthRefused). Otherwise CRAM-MD5, then LOGIN,
 // then PLAIN, and after a mechanism that sent the password itself was
 // refused no other is tried: the same password again would not help.
 clsSaslOutcome SaslAuthenticate(clsSaslChannel &channel, const clsSaslProtocol &protocol, uint32_t offered,

@@ -8,7 +8,8 @@ TlsMode ReadTlsMode(clsConnectionBase &connection) {
     if (EqualsNoCase(mode, "starttls")) return TlsMode::StartTls;
     if (EqualsNoCase(mode, "implicit")) return TlsMode::Implicit;
     if (EqualsNoCase(mode, "auto")) return TlsMode::Auto;
-    throw clsExcept(-5, Format("option TLSMode: unknown value '%s' (none, starttls, implicit or auto)", mode.c_str()));
+    throw clsExcept(kErrGeneral,
+                    Format("option TLSMode: unknown value '%s' (none, starttls, implicit or auto)", mode.c_str()));
 }
 
 pal::TlsOptions ReadTlsOptions(clsConnectionBase &connection, const String &host) {
@@ -27,7 +28,7 @@ bool ReadProxyResolveRemote(clsConnectionBase &connection) {
     String value(TrimView(connection.ReadTextOptionA("ProxyResolve")));
     if (value.empty() || EqualsNoCase(value, "local")) return false;
     if (EqualsNoCase(value, "remote")) return true;
-    throw clsExcept(-5, Format("option ProxyResolve: unknown value '%s' (local or remote)", value.c_str()));
+    throw clsExcept(kErrGeneral, Format("option ProxyResolve: unknown value '%s' (local or remote)", value.c_str()));
 }
 
 String XOAuth2Message(const String &user, const String &token) {

@@ -11,13 +11,13 @@ namespace kv {
 enum class TlsMode { None, StartTls, Implicit, Auto };
 
 // "none" (also when unset), "starttls", "implicit", "auto". Any other value
-// throws clsExcept (-5): a mistyped mode must not mean a plain connection.
+// throws clsExcept (kErrGeneral): a mistyped mode must not mean a plain connection.
 TlsMode ReadTlsMode(clsConnectionBase &connection);
 // Verification stays on unless "TLSVerify" clearly says false.
 pal::TlsOptions ReadTlsOptions(clsConnectionBase &connection, const String &host);
 
 // "ProxyResolve": "remote" lets the proxy resolve the server's name; "local"
-// (also when unset) resolves it here. Any other value throws clsExcept (-5).
+// (also when unset) resolves it here. Any other value throws clsExcept (kErrGeneral).
 bool ReadProxyResolveRemote(clsConnectionBase &connection);
 
 // The XOAUTH2 initial response (before base64).

@@ -15,7 +15,7 @@ class clsServerLink {
     enum ProxyRule { kProxyAlways, kProxyWhenAddressSet };
 
     // Reads "TLSMode" and "ProxyResolve": a value neither knows throws
-    // clsExcept (-5) before anything has been sent.
+    // clsExcept (kErrGeneral) before anything has been sent.
     clsServerLink(clsConnectionBase &connection, uint16_t defaultPort, ProxyRule proxy);
     // The proxy, the connection to "ServerAddress" and "ServerPort", event
     // (3, 1), and TLS from the first byte when the mode is implicit.

@@ -121,7 +121,7 @@ void clsPOP3MailConnection::StartTlsIfAsked(TlsMode mode, const String &host, st
     if (!FirstIsOk(socket_.ReplyLines())) {
         if (mode == TlsMode::Auto) return;
         String reply = socket_.ReplyLines().empty() ? String() : socket_.ReplyLines().front();
-        throw clsExcept(-5, Format("TLS required, but the server refused STLS: %s", reply.c_str()));
+        throw clsExcept(kErrGeneral, Format("TLS required, but the server refused STLS: %s", reply.c_str()));
     }
     socket_.StartTls(ReadTlsOptions(*this, host));
     // What the server said before TLS counts no more.
@@ -160,7 +160,7 @@ HRESULT clsPOP3MailConnection::OnConnect() {
             if (outcome.result != SaslResult::NotOffered) {
                 bool loggedOn = outcome.result == SaslResult::Success;
                 NtfyConnectionState(kEventLoggedOn, loggedOn ? 1 : 0);
-                if (!loggedOn) throw clsExcept(-8, "authentication failed!");
+                if (!loggedOn) throw clsExcept(kErrAuthRefused, "authentication failed!");
                 SetState(kConnected);
                 return S_OK;
             }
@@ -185,7 +185,7 @@ HRESULT clsPOP3MailConnection::OnConnect() {
         }
         if (refused) {
             NtfyConnectionState(kEventLoggedOn, 0);
-            throw clsExcept(-8, Format("unexpected reply '%s'", refusal.c_str()));
+            throw clsExcept(kErrAuthRefused, Format("unexpected reply '%s'", refusal.c_str()));
         }
         NtfyConnectionState(kEventLoggedOn, 1);
         SetState(kConnected);
@@ -247,7 +247,7 @@ std::vector<uint32_t> clsPOP3MailConnection::ListMessages() {
     const String &status = socket_.ReplyLines().front();
     std::string_view rest = std::string_view(status).substr(std::min<size_t>(status.size(), 4));
     uint64_t count = 0, maildrop = 0;
-    if (!ReadNumber(rest, count)) throw clsExcept(-6, Format("unexpected reply '%s'", status.c_str()));
+    if (!ReadNumber(rest, count)) throw clsExcept(kErrUnexpectedReply, Format("unexpected reply '%s'", status.c_str()));
     ReadNumber(rest, maildrop);
     sizes_.clear();
     if (count == 0) return numbers;
@@ -280,7 +280,7 @@ HRESULT clsPOP3MailConnection::OnQueryMailbox(BYTE complete) {
     try {
         std::vector<uint32_t> numbers = ListMessages();
         SendEvent(kEventMailbox, LONG(numbers.size()));
-        auto lost = [] { return clsExcept(-2, "the connection to the server was lost"); };
+        auto lost = [] { return clsExcept(kErrSocket, "the connection to the server was lost"); };
         for (uint32_t n : numbers) {
             SendEvent(kEventMailboxItem, LONG(n));
             if (socket_.SocketQuerySingle(Format("UIDL %u", n)) != 0) throw lost();
@@ -319,9 +319,10 @@ HRESULT clsPOP3MailConnection::OnQueryMailbox(BYTE complete) {
 }
 
 HRESULT clsPOP3MailConnection::LoadRestOfMail(IKvMail *mail) {
-    if (IsSendRole()) return Fail(E_UNEXPECTED, -5, "clsPOP3MailConnection::LoadRestOfMail(): not in RECV connection");
+    if (IsSendRole())
+        return Fail(E_UNEXPECTED, kErrGeneral, "clsPOP3MailConnection::LoadRestOfMail(): not in RECV connection");
     if (State() != kConnected)
-        return Fail(E_UNEXPECTED, -13, "clsPOP3MailConnection::LoadRestOfMail(): not connected");
+        return Fail(E_UNEXPECTED, kErrNotConnected, "clsPOP3MailConnection::LoadRestOfMail(): not connected");
     BSTR cookie = nullptr;
     mail->GetCookie(&cookie);
     String id = Narrow(WideView(reinterpret_cast<const char16_t *>(cookie)));
@@ -329,7 +330,7 @@ HRESULT clsPOP3MailConnection::LoadRestOfMail(IKvMail *mail) {
     try {
         ExpectMessage(MessageNumberOf(id));
         if (socket_.SocketQueryMulti(Format("RETR %u", MessageNumberOf(id))) != 0)
-            throw clsExcept(-2, "the connection to the server was lost");
+            throw clsExcept(kErrSocket, "the connection to the server was lost");
         std::vector<String> lines = TakeLines();
         ReadMailLines(mail, lines, true);
     } catch (clsExcept &e) {
@@ -340,8 +341,10 @@ HRESULT clsPOP3MailConnection::LoadRestOfMail(IKvMail *mail) {
 }
 
 HRESULT clsPOP3MailConnection::OnDeleteMail(const String &id) {
-    if (IsSendRole()) return Fail(E_UNEXPECTED, -5, "clsPOP3MailConnection::OnDeleteMail(): not in RECV connection");
-    if (State() != kConnected) return Fail(E_UNEXPECTED, -13, "clsPOP3MailConnection::OnDeleteMail(): not connected");
+    if (IsSendRole())
+        return Fail(E_UNEXPECTED, kErrGeneral, "clsPOP3MailConnection::OnDeleteMail(): not in RECV connection");
+    if (State() != kConnected)
+        return Fail(E_UNEXPECTED, kErrNotConnected, "clsPOP3MailConnection::OnDeleteMail(): not connected");
     for (IKvMail *mail : Mails()) {
         BSTR cookie = nullptr;
         mail->GetCookie(&cookie);
@@ -349,7 +352,7 @@ HRESULT clsPOP3MailConnection::OnDeleteMail(const String &id) {
         SysFreeString(cookie);
         if (mailId != id) continue;
         if (socket_.SocketQuerySingle(Format("DELE %u", MessageNumberOf(id))) != 0)
-            return Fail(E_FAIL, -2, "the connection to the server was lost");
+            return Fail(E_FAIL, kErrSocket, "the connection to the server was lost");
         MarkDeleted(mail);
     }
     return S_OK;
@@ -378,7 +381,7 @@ clsArpaMail *ArpaOf(IKvMail *mail) {
 
 void clsPOP3MailConnection::ReadMailLines(IKvMail *mail, std::vector<String> &lines, bool complete) {
     clsArpaMail *arpa = ArpaOf(mail);
-    if (!arpa) throw clsExcept(-5, "clsPOP3MailConnection: the mail is not an internet mail");
+    if (!arpa) throw clsExcept(kErrGeneral, "clsPOP3MailConnection: the mail is not an internet mail");
     // A complete read replaces what the head-only read filled in.
     arpa->To().clear();
     arpa->CC().clear();

@@ -14,7 +14,7 @@ namespace kv {
 
 namespace {
 
-[[noreturn]] void Unavailable() { throw clsExcept(-5, "MAPI is not available!"); }
+[[noreturn]] void Unavailable() { throw clsExcept(kErrGeneral, "MAPI is not available!"); }
 
 } // namespace
 
@@ -86,7 +86,8 @@ void clsSMAPIMailConnection::ReadMail(const String &id, bool markAsRead, clsSMAP
     String messageId = id;
     smapi::MapiMessage *record = nullptr;
     uint32_t rc = f.MAPIReadMail(session_->Session(), 0, messageId.data(), flags, 0, &record);
-    if (rc != 0) throw clsExcept(-6, Format("MAPIReadMail() failed, reason '%s'", MapiErrorName(rc).c_str()));
+    if (rc != 0)
+        throw clsExcept(kErrUnexpectedReply, Format("MAPIReadMail() failed, reason '%s'", MapiErrorName(rc).c_str()));
     struct Free {
         const SmapiFunctions &f;
         smapi::MapiMessage *record;
@@ -114,7 +115,9 @@ HRESULT clsSMAPIMailConnection::OnQueryMailbox(BYTE complete) {
         char next[smapi::kMessageIdSize] = {};
         uint32_t rc = f.MAPIFindNext(session_->Session(), 0, nullptr, seed.data(), flags, 0, next);
         if (rc == smapi::MAPI_E_NO_MESSAGES) break;
-        if (rc != 0) throw clsExcept(-6, Format("MAPIFindNext() failed, reason '%s'", MapiErrorName(rc).c_str()));
+        if (rc != 0)
+            throw clsExcept(kErrUnexpectedReply,
+                            Format("MAPIFindNext() failed, reason '%s'", MapiErrorName(rc).c_str()));
         // The id is text in a fixed buffer; one that fills it is cut there.
         seed.assign(next, strnlen(next, sizeof next));
         ids.push_back(seed);
@@ -125,7 +128,7 @@ HRESULT clsSMAPIMailConnection::OnQueryMailbox(BYTE complete) {
         NtfyConnectionState(kEventMailboxItem, ++counter);
         bool mark = ReadBoolOption("QueryMarksMailsAsRead");
         auto *mail = new (std::nothrow) clsSMAPIMail(this, id);
-        if (!mail) throw clsExcept(-5, "out of memory");
+        if (!mail) throw clsExcept(kErrGeneral, "out of memory");
         mail->AddRef();
         clsAutoRelease<clsSMAPIMail> hold(mail);
         try {
@@ -151,9 +154,11 @@ HRESULT clsSMAPIMailConnection::LoadRestOfMail(IKvMail *mail) {
 HRESULT clsSMAPIMailConnection::OnDeleteMail(const String &id) {
     clsHookScope scope("[clsSMAPIMailConnection::OnDeleteMail]");
     if (IsSendRole())
-        return scope.Return(Fail(E_UNEXPECTED, -5, "clsSMAPIMailConnection::OnDeleteMail(): not in RECV connection"));
+        return scope.Return(
+            Fail(E_UNEXPECTED, kErrGeneral, "clsSMAPIMailConnection::OnDeleteMail(): not in RECV connection"));
     if (State() != kConnected)
-        return scope.Return(Fail(E_UNEXPECTED, -13, "clsSMAPIMailConnection::OnDeleteMail(): not connected"));
+        return scope.Return(
+            Fail(E_UNEXPECTED, kErrNotConnected, "clsSMAPIMailConnection::OnDeleteMail(): not connected"));
     try {
         for (IKvMail *mail : Mails()) {
             clsAutoRelease<clsSMAPIMail> ours = clsSMAPIMail::Of(mail);
@@ -164,7 +169,8 @@ HRESULT clsSMAPIMailConnection::OnDeleteMail(const String &id) {
             String messageId = id;
             uint32_t rc = f.MAPIDeleteMail(session_->Session(), 0, messageId.data(), 0, 0);
             if (rc != 0)
-                throw clsExcept(-6, Format("MAPIDeleteMail() failed, reason '%s'", MapiErrorName(rc).c_str()));
+                throw clsExcept(kErrUnexpectedReply,
+                                Format("MAPIDeleteMail() failed, reason '%s'", MapiErrorName(rc).c_str()));
             ours->SetState(kMailDeleted);
         }
     } catch (clsExcept &e) {
@@ -178,16 +184,19 @@ HRESULT clsSMAPIMailConnection::OnMarkMailAsRead(const String &id) {
     clsHookScope scope("[clsSMAPIMailConnection::OnMarkMailAsRead]");
     if (IsSendRole())
         return scope.Return(
-            Fail(E_UNEXPECTED, -5, "clsSMAPIMailConnection::OnMarkMailAsRead(): not in RECV connection"));
+            Fail(E_UNEXPECTED, kErrGeneral, "clsSMAPIMailConnection::OnMarkMailAsRead(): not in RECV connection"));
     if (State() != kConnected)
-        return scope.Return(Fail(E_UNEXPECTED, -13, "clsSMAPIMailConnection::OnMarkMailAsRead(): not connected"));
+        return scope.Return(
+            Fail(E_UNEXPECTED, kErrNotConnected, "clsSMAPIMailConnection::OnMarkMailAsRead(): not connected"));
     try {
         const SmapiFunctions &f = session_->Functions();
         if (!f.MAPIReadMail || !f.MAPIFreeBuffer) Unavailable();
         String messageId = id;
         smapi::MapiMessage *record = nullptr;
         uint32_t rc = f.MAPIReadMail(session_->Session(), 0, messageId.data(), smapi::MAPI_ENVELOPE_ONLY, 0, &record);
-        if (rc != 0) throw clsExcept(-6, Format("MAPIReadMail() failed, reason '%s'", MapiErrorName(rc).c_str()));
+        if (rc != 0)
+            throw clsExcept(kErrUnexpectedReply,
+                            Format("MAPIReadMail() failed, reason '%s'", MapiErrorName(rc).c_str()));
         if (record) f.MAPIFreeBuffer(record);
     } catch (clsExcept &e) {
         scope.Attach(e);

@@ -193,7 +193,7 @@ void clsSMAPIMail::Fill(const smapi::MapiMessage &record, bool envelopeOnly) {
         pal::DeleteFilePath(path);
     }
     if (unread.empty()) return;
-    clsExcept e(-5, Format("Read error file '%s' - file not found?!", unread.front().c_str()));
+    clsExcept e(kErrGeneral, Format("Read error file '%s' - file not found?!", unread.front().c_str()));
     for (size_t i = 1; i < unread.size(); ++i)
         e.Push(Format("Read error file '%s' - file not found?!", unread[i].c_str()));
     throw e;

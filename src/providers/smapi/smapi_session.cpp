@@ -44,7 +44,7 @@ uintptr_t clsSMAPI::Parent() {
 void clsSMAPI::Logon(const String &profile, const String &password, bool suppress) {
     clsHookScope scope("[clsSMAPI::Logon]");
     try {
-        if (!f_.MAPILogon) throw clsExcept(-5, "MAPI is not available!");
+        if (!f_.MAPILogon) throw clsExcept(kErrGeneral, "MAPI is not available!");
         if (loggedOn_) return;
         parent_ = activeWindow ? activeWindow() : 0;
         smapi::FLAGS flags = 0;
@@ -58,15 +58,15 @@ void clsSMAPI::Logon(const String &profile, const String &password, bool suppres
             session_ = session;
             return;
         }
-        if (rc == smapi::MAPI_E_USER_ABORT) throw clsExcept(-11, "MAPI LOGON cancelled!");
+        if (rc == smapi::MAPI_E_USER_ABORT) throw clsExcept(kErrLogonCancelled, "MAPI LOGON cancelled!");
         if (rc == smapi::MAPI_E_LOGON_FAILURE) {
             if (!suppress && errorBox)
                 errorBox(Parent(), "LOGON failed - usually due to a bad profile name or password.");
-            throw clsExcept(-4, "MAPI LOGON failed!");
+            throw clsExcept(kErrLogonFailed, "MAPI LOGON failed!");
         }
         String text = Format("MAPILogon() failed, reason '%s'", HResultText(HRESULT(rc)).c_str());
         if (errorBox) errorBox(Parent(), text);
-        throw clsExcept(-4, text);
+        throw clsExcept(kErrLogonFailed, text);
     } catch (clsExcept &e) {
         scope.Attach(e);
         throw;
@@ -122,7 +122,7 @@ void Dump(const smapi::MapiMessage &m) {
 
 void clsSMAPI::SendMail(smapi::MapiMessage &message) {
     if (clsKvLog::Passes(kLogDetails)) Dump(message);
-    if (!f_.MAPISendMail) throw clsExcept(-5, "MAPI is not available!");
+    if (!f_.MAPISendMail) throw clsExcept(kErrGeneral, "MAPI is not available!");
     smapi::FLAGS flags = message.nRecipCount == 0 ? smapi::MAPI_DIALOG : 0;
     uint32_t rc = 0;
     {
@@ -143,7 +143,7 @@ void clsSMAPI::SendMail(smapi::MapiMessage &message) {
     const char *format = addresses ? (german ? "Fehler bei MAPISendMail(). Eine oder mehrere eMail-Adressen sind falsch. %s."
                                              : "Fehler bei MAPISendMail(). One or more of the addresses are wrong. %s.")
                                    : (german ? "Fehler bei MAPISendMail(). %s." : "MAPISendMail() failed. %s.");
-    throw clsExcept(addresses ? -14 : -6, Format(format, MapiErrorName(rc).c_str()));
+    throw clsExcept(addresses ? kErrRefused : kErrUnexpectedReply, Format(format, MapiErrorName(rc).c_str()));
 }
 
 String MapiErrorName(uint32_t code) {
@@ -198,10 +198,10 @@ String UniqueTempFileName(const String &directory, const String &name) {
         case pal::CreateNewResult::Created: return candidate;
         case pal::CreateNewResult::Exists: continue;
         case pal::CreateNewResult::Failed:
-            throw clsExcept(-5, Format("Cannot create file '%s': '%s'", candidate.c_str(), error.c_str()));
+            throw clsExcept(kErrGeneral, Format("Cannot create file '%s': '%s'", candidate.c_str(), error.c_str()));
         }
     }
-    throw clsExcept(-5, Format("No unique filename found in path '%s'", directory.c_str()));
+    throw clsExcept(kErrGeneral, Format("No unique filename found in path '%s'", directory.c_str()));
 }
 
 clsAttachmentFile::~clsAttachmentFile() {
@@ -210,7 +210,8 @@ clsAttachmentFile::~clsAttachmentFile() {
 
 void clsAttachmentFile::UseFile(const String &path) {
     pal::FileHandle file = pal::FileOpen(path, false);
-    if (file == pal::kInvalidFile) throw clsExcept(-5, Format("Read error file '%s' - file not found?!", path.c_str()));
+    if (file == pal::kInvalidFile)
+        throw clsExcept(kErrGeneral, Format("Read error file '%s' - file not found?!", path.c_str()));
     pal::FileClose(file);
     path_ = path;
     temporary_ = false;
@@ -223,7 +224,7 @@ void clsAttachmentFile::WriteCopy(const String &directory, const String &name, c
     bool ok = file != pal::kInvalidFile && pal::FileWrite(file, bytes.data(), bytes.size());
     pal::FileClose(file);
     // A short copy would send a truncated attachment as if it were whole.
-    if (!ok) throw clsExcept(-5, Format("Cannot create file '%s': '%s'", path_.c_str(), "write failed"));
+    if (!ok) throw clsExcept(kErrGeneral, Format("Cannot create file '%s': '%s'", path_.c_str(), "write failed"));
 }
 
 } // namespace kv

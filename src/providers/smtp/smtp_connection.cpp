@@ -106,10 +106,10 @@ void clsSMTPMailConnection::PopBeforeSmtp() {
     clsAutoRelease<IClassFactory> factory;
     if (FAILED(DllGetClassObject(CLSID_KvComponent, IID_IClassFactory, reinterpret_cast<void **>(factory.put()))) ||
         !factory)
-        throw clsExcept(-5, "ClassFactory not found");
+        throw clsExcept(kErrGeneral, "ClassFactory not found");
     clsAutoRelease<IKvMailConnection2> pop;
     factory->CreateInstance(nullptr, IID_IKvPOP3RecvConnection, reinterpret_cast<void **>(pop.put()));
-    if (!pop) throw clsExcept(-5, "mail connection interface for POP3 could not be created");
+    if (!pop) throw clsExcept(kErrGeneral, "mail connection interface for POP3 could not be created");
     for (const auto &entry : Options().Entries()) {
         if (!StartsWithNoCase(entry.first, "POP3.")) continue;
         WString name = Widen(entry.first.substr(5));
@@ -121,7 +121,7 @@ void clsSMTPMailConnection::PopBeforeSmtp() {
         pop->GetErrorInformation(nullptr, &text);
         String message = Narrow(WideView(reinterpret_cast<const char16_t *>(text)));
         SysFreeString(text);
-        throw clsExcept(-4, message);
+        throw clsExcept(kErrLogonFailed, message);
     }
     pop->Disconnect();
 }
@@ -144,11 +144,11 @@ bool Offers(const std::vector<String> &ehlo, std::string_view keyword) {
 
 void clsSMTPMailConnection::Hello(const String &name) {
     if (socket_.SocketQuery("EHLO " + name, {kSmtpOk, kSmtpUnknownCommand}) != 0)
-        throw clsExcept(-5, "EHLO was not responded correctly");
+        throw clsExcept(kErrGeneral, "EHLO was not responded correctly");
     if (!socket_.ReplyLines().empty() &&
         socket_.ReplyLines().front().compare(0, 3, std::to_string(kSmtpUnknownCommand)) == 0)
         if (socket_.SocketQuery("HELO " + name, {kSmtpOk, kSmtpUnknownCommand}) != 0)
-            throw clsExcept(-5, "HELO was not responded correctly");
+            throw clsExcept(kErrGeneral, "HELO was not responded correctly");
     ehlo_ = socket_.ReplyLines();
 }
 
@@ -156,12 +156,12 @@ void clsSMTPMailConnection::StartTlsIfAsked(TlsMode mode, const String &name) {
     if (mode != TlsMode::StartTls && mode != TlsMode::Auto) return;
     if (!Offers(ehlo_, "STARTTLS")) {
         if (mode == TlsMode::Auto) return;
-        throw clsExcept(-5, "TLS required, but the server does not offer STARTTLS");
+        throw clsExcept(kErrGeneral, "TLS required, but the server does not offer STARTTLS");
     }
     if (socket_.SocketQueryWithUnexpected("STARTTLS", {kSmtpReady}) != 0) {
         if (mode == TlsMode::Auto) return;
         String reply = socket_.ReplyLines().empty() ? String() : socket_.ReplyLines().front();
-        throw clsExcept(-5, Format("TLS required, but the server refused STARTTLS: %s", reply.c_str()));
+        throw clsExcept(kErrGeneral, Format("TLS required, but the server refused STARTTLS: %s", reply.c_str()));
     }
     socket_.StartTls(ReadTlsOptions(*this, ReadTextOptionA("ServerAddress")));
     // What the server said before TLS counts no more.
@@ -209,7 +209,7 @@ HRESULT clsSMTPMailConnection::OnConnect() {
         clsServerLink link(*this, 25, clsServerLink::kProxyAlways);
         if (ReadBoolOption("POPBeforeSMTP")) PopBeforeSmtp();
         link.Open(socket_);
-        if (socket_.SocketWaitReply({kSmtpReady}) == -6) throw clsExcept(-6, "Logon unsuccessful");
+        if (socket_.SocketWaitReply({kSmtpReady}) == -6) throw clsExcept(kErrUnexpectedReply, "Logon unsuccessful");
 
         String name = LogonName();
         Hello(name);
@@ -232,7 +232,7 @@ HRESULT clsSMTPMailConnection::OnConnect() {
                                        ReadTextOptionA("OAuth2Token"), link.Host(), link.Port()};
         SmtpSaslChannel channel(socket_);
         clsSaslOutcome outcome = SaslAuthenticate(channel, kSaslSmtp, SaslMechanismsIn(names), credentials);
-        if (outcome.result == SaslResult::Refused) throw clsExcept(-8, "authentication failed!");
+        if (outcome.result == SaslResult::Refused) throw clsExcept(kErrAuthRefused, "authentication failed!");
         // Nothing offered logs on without a word; a reply no step expected fails without one.
         bool loggedOn = outcome.result != SaslResult::Unexpected;
         NtfyConnectionState(kEventLoggedOn, loggedOn ? 1 : 0);
@@ -327,8 +327,8 @@ void clsSMTPMailConnection::Transfer(const clsSmtpEnvelope &envelope, clsMailTex
         if (socket_.SocketQueryWithUnexpected(Bracketed("MAIL FROM", sender), {kSmtpOk}) != 0) {
             String reply = socket_.ReplyLines().empty() ? String() : socket_.ReplyLines().front();
             Reset();
-            throw clsExcept(-14, Format("Sender Address '%s' ('%s') bad: %s", envelope.sender.c_str(),
-                                        sender.c_str(), reply.c_str()));
+            throw clsExcept(kErrRefused, Format("Sender Address '%s' ('%s') bad: %s", envelope.sender.c_str(),
+                                                sender.c_str(), reply.c_str()));
         }
         std::vector<String> refused;
         size_t total = 0;
@@ -347,7 +347,7 @@ void clsSMTPMailConnection::Transfer(const clsSmtpEnvelope &envelope, clsMailTex
                     continue;
                 }
                 Reset();
-                throw clsExcept(-14, text);
+                throw clsExcept(kErrRefused, text);
             }
         }
         bool sent = false;
@@ -357,7 +357,7 @@ void clsSMTPMailConnection::Transfer(const clsSmtpEnvelope &envelope, clsMailTex
             if (socket_.SocketQueryWithUnexpected("DATA", {kSmtpStartData}) != 0) {
                 String reply = socket_.ReplyLines().empty() ? String() : socket_.ReplyLines().front();
                 Reset();
-                throw clsExcept(-5, Format("Message could not be posted: %s", reply.c_str()));
+                throw clsExcept(kErrGeneral, Format("Message could not be posted: %s", reply.c_str()));
             }
             try {
                 SendText(text);
@@ -368,7 +368,7 @@ void clsSMTPMailConnection::Transfer(const clsSmtpEnvelope &envelope, clsMailTex
             if (socket_.SocketQueryWithUnexpected(".", {kSmtpOk}) != 0) {
                 String reply = socket_.ReplyLines().empty() ? String() : socket_.ReplyLines().front();
                 Reset();
-                throw clsExcept(-5, Format("Message could not be posted: %s", reply.c_str()));
+                throw clsExcept(kErrGeneral, Format("Message could not be posted: %s", reply.c_str()));
             }
             sent = true;
         }
@@ -376,7 +376,7 @@ void clsSMTPMailConnection::Transfer(const clsSmtpEnvelope &envelope, clsMailTex
             String message;
             if (!sent) message = "The Message has not been sent!";
             for (const String &r : refused) message += (message.empty() ? "" : "\n") + r;
-            throw clsExcept(-14, message);
+            throw clsExcept(kErrRefused, message);
         }
     } catch (clsExcept &e) {
         e.Push("[clsArpaMail::Send()]");

@@ -43,7 +43,8 @@ DWORD clsXMAPIMailConnection::GetMailCapabilities() {
     if (temporary) Logon();
     uint32_t mask = session_->SupportMask();
     if (temporary) session_->Logoff();
-    if (!(mask & xmapi::STORE_CREATE_OK)) throw clsExcept(-5, "XMAPI store does not allow to create any message");
+    if (!(mask & xmapi::STORE_CREATE_OK))
+        throw clsExcept(kErrGeneral, "XMAPI store does not allow to create any message");
     return 7;
 }
 
@@ -88,7 +89,7 @@ HRESULT clsXMAPIMailConnection::OnCreateMail(LONG codepage, const String &cookie
 HRESULT clsXMAPIMailConnection::OnSend(IKvMail *mail) {
     clsAutoRelease<clsXMAPIMail> ours = clsXMAPIMail::Of(mail);
     if (!ours) return E_NOINTERFACE;
-    if (!session_->Available()) throw clsExcept(-5, "MAPI is not available!");
+    if (!session_->Available()) throw clsExcept(kErrGeneral, "MAPI is not available!");
     xmapi::SendSite *site = session_->Site();
     if (!site) return NotAvailable("OnSend");
     XmapiSendMail(*site, session_->SupportMask(), *ours, ReadBoolOption("DeleteAfterSend"));
@@ -98,16 +99,16 @@ HRESULT clsXMAPIMailConnection::OnSend(IKvMail *mail) {
 clsXMAPIMail *clsXMAPIMailConnection::ReadMail(const String &id, bool markAsRead, clsXMAPIMail *mail,
                                                bool envelopeOnly) {
     xmapi::Inbox *inbox = session_->Inbox();
-    if (!inbox) throw clsExcept(-13, "No inbox folder found in default message store, or store not open!");
+    if (!inbox) throw clsExcept(kErrNotConnected, "No inbox folder found in default message store, or store not open!");
     std::unique_ptr<xmapi::ReadMessage> message;
     HRESULT hr = inbox->OpenMessage(EntryIdBytes(id), message);
     if (FAILED(hr) || !message)
-        throw clsExcept(-13, Format("XMAPI item '%s' not found in inbox: %s", id.c_str(),
-                                    HResultText(FAILED(hr) ? hr : E_POINTER).c_str()));
+        throw clsExcept(kErrNotConnected, Format("XMAPI item '%s' not found in inbox: %s", id.c_str(),
+                                                 HResultText(FAILED(hr) ? hr : E_POINTER).c_str()));
     clsAutoRelease<clsXMAPIMail> created;
     if (!mail) {
         mail = new (std::nothrow) clsXMAPIMail(this, id);
-        if (!mail) throw clsExcept(-5, "out of memory");
+        if (!mail) throw clsExcept(kErrGeneral, "out of memory");
         mail->AddRef();
         created = clsAutoRelease<clsXMAPIMail>(mail);
     }
@@ -128,12 +129,12 @@ HRESULT clsXMAPIMailConnection::OnQueryMailbox(BYTE complete) {
     if (!session_->Site()) {
         // No store to read here: the session of this platform offers none.
         if (session_->LoggedOn()) return NotAvailable("OnQueryMailbox");
-        throw clsExcept(-13, "No default message store found!");
+        throw clsExcept(kErrNotConnected, "No default message store found!");
     }
     xmapi::Inbox *inbox = session_->Inbox();
-    if (!inbox) throw clsExcept(-13, "No inbox folder found in default message store!");
+    if (!inbox) throw clsExcept(kErrNotConnected, "No inbox folder found in default message store!");
     std::vector<std::vector<xmapi::Prop>> rows;
-    if (FAILED(inbox->ContentsRows(rows))) throw clsExcept(-13, "Cannot use inbox!");
+    if (FAILED(inbox->ContentsRows(rows))) throw clsExcept(kErrNotConnected, "Cannot use inbox!");
     NtfyConnectionState(9, 0);
     const bool unreadOnly = ReadBoolOption("QueryUnreadMailsOnly");
     std::vector<String> ids;
@@ -166,8 +167,10 @@ HRESULT clsXMAPIMailConnection::OnQueryMailbox(BYTE complete) {
 }
 
 HRESULT clsXMAPIMailConnection::OnDeleteMail(const String &id) {
-    if (IsSendRole()) return Fail(E_UNEXPECTED, -5, "clsXMAPIMailConnection::OnDeleteMail(): not in RECV connection");
-    if (State() != kConnected) return Fail(E_UNEXPECTED, -13, "clsXMAPIMailConnection::OnDeleteMail(): not connected");
+    if (IsSendRole())
+        return Fail(E_UNEXPECTED, kErrGeneral, "clsXMAPIMailConnection::OnDeleteMail(): not in RECV connection");
+    if (State() != kConnected)
+        return Fail(E_UNEXPECTED, kErrNotConnected, "clsXMAPIMailConnection::OnDeleteMail(): not connected");
     try {
         for (IKvMail *mail : Mails()) {
             clsAutoRelease<clsXMAPIMail> ours = clsXMAPIMail::Of(mail);
@@ -176,8 +179,8 @@ HRESULT clsXMAPIMailConnection::OnDeleteMail(const String &id) {
             xmapi::Inbox *inbox = session_->Inbox();
             HRESULT hr = inbox ? inbox->DeleteMessage(EntryIdBytes(id)) : E_UNEXPECTED;
             if (FAILED(hr))
-                throw clsExcept(-13, Format("XMAPI item '%s' cannot be deleted from inbox: %s", id.c_str(),
-                                            HResultText(hr).c_str()));
+                throw clsExcept(kErrNotConnected, Format("XMAPI item '%s' cannot be deleted from inbox: %s", id.c_str(),
+                                                         HResultText(hr).c_str()));
             ours->SetState(kMailDeleted);
         }
     } catch (clsExcept &e) {
@@ -189,16 +192,16 @@ HRESULT clsXMAPIMailConnection::OnDeleteMail(const String &id) {
 
 HRESULT clsXMAPIMailConnection::OnMarkMailAsRead(const String &id) {
     if (IsSendRole())
-        return Fail(E_UNEXPECTED, -5, "clsXMAPIMailConnection::OnMarkMailAsRead(): not in RECV connection");
+        return Fail(E_UNEXPECTED, kErrGeneral, "clsXMAPIMailConnection::OnMarkMailAsRead(): not in RECV connection");
     if (State() != kConnected)
-        return Fail(E_UNEXPECTED, -13, "clsXMAPIMailConnection::OnMarkMailAsRead(): not connected");
+        return Fail(E_UNEXPECTED, kErrNotConnected, "clsXMAPIMailConnection::OnMarkMailAsRead(): not connected");
     try {
         xmapi::Inbox *inbox = session_->Inbox();
         std::unique_ptr<xmapi::ReadMessage> message;
         HRESULT hr = inbox ? inbox->OpenMessage(EntryIdBytes(id), message) : E_UNEXPECTED;
         if (FAILED(hr) || !message)
-            throw clsExcept(-13, Format("XMAPI item '%s' not found in inbox: %s", id.c_str(),
-                                        HResultText(FAILED(hr) ? hr : E_POINTER).c_str()));
+            throw clsExcept(kErrNotConnected, Format("XMAPI item '%s' not found in inbox: %s", id.c_str(),
+                                                     HResultText(FAILED(hr) ? hr : E_POINTER).c_str()));
         message->SetReadFlag(0);
     } catch (clsExcept &e) {
         e.Push("[clsXMAPIMailConnection::OnMarkMailAsRead]");

@@ -116,7 +116,8 @@ void XmapiFillMail(clsMail &mail, ReadMessage &message, bool envelopeOnly, const
     std::vector<std::vector<Prop>> rows;
     HRESULT hr = message.RecipientRows(rows);
     if (FAILED(hr))
-        throw clsExcept(-13, Format("IMessage::GetRecipientTable() failed: '%s'", HResultText(hr).c_str()));
+        throw clsExcept(kErrNotConnected,
+                        Format("IMessage::GetRecipientTable() failed: '%s'", HResultText(hr).c_str()));
     mail.To().clear();
     mail.CC().clear();
     for (const auto &row : rows) {
@@ -149,15 +150,16 @@ void XmapiFillMail(clsMail &mail, ReadMessage &message, bool envelopeOnly, const
     rows.clear();
     hr = message.AttachmentRows(rows);
     if (FAILED(hr))
-        throw clsExcept(-13, Format("IMessage::GetAttachmentTable() failed: '%s'", HResultText(hr).c_str()));
+        throw clsExcept(kErrNotConnected,
+                        Format("IMessage::GetAttachmentTable() failed: '%s'", HResultText(hr).c_str()));
     for (const auto &row : rows) {
         const Prop *number = Column(row, ID_ATTACH_NUM);
         if (!number) continue;
         std::string bytes;
         hr = message.AttachmentData(number->number, bytes);
         if (FAILED(hr))
-            throw clsExcept(-13, Format("IAttach::OpenProperty(PR_ATTACH_DATA_BIN) failed: '%s'",
-                                        HResultText(hr).c_str()));
+            throw clsExcept(kErrNotConnected,
+                            Format("IAttach::OpenProperty(PR_ATTACH_DATA_BIN) failed: '%s'", HResultText(hr).c_str()));
         IKvMailAttachment *created = nullptr;
         if (FAILED(mail.Attachments().CreateAndAdd(&created)) || !created) continue;
         auto *ours = static_cast<clsMailAttachment *>(created);

@@ -18,7 +18,7 @@ using namespace xmapi;
 namespace {
 
 [[noreturn]] void Raise(const char *format, HRESULT hr) {
-    throw clsExcept(-5, Format(format, HResultText(hr).c_str()));
+    throw clsExcept(kErrGeneral, Format(format, HResultText(hr).c_str()));
 }
 
 uint32_t OtherWidth(uint32_t tag) {
@@ -86,8 +86,8 @@ void Sender::Run(bool deleteAfterSend) {
     if ((syncFlags_ & RTF_SYNC_RTF_CHANGED) && !(mask_ & STORE_RTF_OK)) {
         hr = site_.RTFSync(*message_, syncFlags_);
         if (FAILED(hr))
-            throw clsExcept(-5, Format("RTFSync(%08x) failed: '%s'", unsigned(syncFlags_),
-                                       HResultText(hr).c_str()));
+            throw clsExcept(kErrGeneral,
+                            Format("RTFSync(%08x) failed: '%s'", unsigned(syncFlags_), HResultText(hr).c_str()));
     }
     props_.Set(*message_, {props_.Text(ID_MESSAGE_CLASS, "IPM.Note")});
     for (clsMailAttachment *attachment : mail_.Attachments()) AddAttachment(*attachment);
@@ -162,7 +162,7 @@ void Sender::Body(clsMailBody &body) {
         return;
     }
     const bool rtf = type == "application/RTF";
-    if (!rtf && !(type == "text/HTML")) throw clsExcept(-5, Format("unknown body type '%s'", type.c_str()));
+    if (!rtf && !(type == "text/HTML")) throw clsExcept(kErrGeneral, Format("unknown body type '%s'", type.c_str()));
     if (!rtf) WriteStream(Tag(ID_BODY_HTML, PT_STRING8), bytes, "IMessage::OpenProperty(BODY,RTF) failed: '%s'");
 
     std::unique_ptr<PropStream> compressed;
@@ -205,8 +205,8 @@ void Sender::AddAttachment(clsMailAttachment &attachment) {
         hr = site_.OpenStreamOnFile(attachment.Name(), source.put());
     }
     if (FAILED(hr) || !source)
-        throw clsExcept(-5, Format("opening attachment (%s) failed: '%s'", attachment.Name().c_str(),
-                                   HResultText(FAILED(hr) ? hr : E_POINTER).c_str()));
+        throw clsExcept(kErrGeneral, Format("opening attachment (%s) failed: '%s'", attachment.Name().c_str(),
+                                            HResultText(FAILED(hr) ? hr : E_POINTER).c_str()));
     std::unique_ptr<PropStream> data;
     hr = attach->OpenProperty(Tag(ID_ATTACH_DATA_BIN, PT_BINARY), STGM_CREATE_WRITE, MAPI_CREATE | MAPI_MODIFY, data);
     if (FAILED(hr) || !data) Raise("IAttachment::OpenProperty() failed: '%s'", FAILED(hr) ? hr : E_POINTER);
@@ -258,8 +258,9 @@ void clsXMAPIProps::Set(MapiProp &object, std::vector<Prop> values) const {
         hr = object.SetProps(values);
     }
     if (FAILED(hr))
-        throw clsExcept(-5, Format("SetProps(0x%08x) failed: '%s'", unsigned(values.empty() ? 0 : values.front().tag),
-                                   HResultText(hr).c_str()));
+        throw clsExcept(kErrGeneral,
+                        Format("SetProps(0x%08x) failed: '%s'", unsigned(values.empty() ? 0 : values.front().tag),
+                               HResultText(hr).c_str()));
 }
 
 HRESULT clsXMAPIProps::Read(MapiProp &object, uint32_t tag, Prop &value) const {
@@ -283,7 +284,7 @@ Prop clsXMAPIProps::Get(MapiProp &object, uint32_t tag) const {
     Prop value;
     HRESULT hr = Read(object, tag, value);
     if (FAILED(hr))
-        throw clsExcept(-5, Format("GetProps(0x%08x) failed: '%s'", unsigned(tag), HResultText(hr).c_str()));
+        throw clsExcept(kErrGeneral, Format("GetProps(0x%08x) failed: '%s'", unsigned(tag), HResultText(hr).c_str()));
     return value;
 }
 

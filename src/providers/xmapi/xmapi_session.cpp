@@ -37,8 +37,8 @@ clsXMAPI::~clsXMAPI() { Logoff(); }
 void clsXMAPI::Logon(const String &password, const String &profile, bool suppress) {
     clsHookScope scope("[clsXMAPI::Logon]");
     try {
-        if (!available_) throw clsExcept(-5, "MAPI is not available on this computer!");
-        if (!platform_->Has("MAPILogonEx")) throw clsExcept(-5, "The MAPI-DLL does not support XMAPI!");
+        if (!available_) throw clsExcept(kErrGeneral, "MAPI is not available on this computer!");
+        if (!platform_->Has("MAPILogonEx")) throw clsExcept(kErrGeneral, "The MAPI-DLL does not support XMAPI!");
         if (session_) return;
         uint32_t flags = xmapi::MAPI_EXTENDED | (profile.empty() ? xmapi::MAPI_USE_DEFAULT : xmapi::MAPI_NEW_SESSION);
         if (password.empty()) flags |= profile.empty() ? xmapi::MAPI_LOGON_UI : xmapi::MAPI_PASSWORD_UI;
@@ -47,20 +47,20 @@ void clsXMAPI::Logon(const String &password, const String &profile, bool suppres
                                         password.empty() ? nullptr : password.c_str(), flags, session);
         if (hr == xmapi::MAPI_E_LOGON_FAILED) {
             if (!suppress && errorBox) errorBox("LOGON failed - usually due to a bad profile name or password.");
-            throw clsExcept(-4, "MAPI LOGON failed!");
+            throw clsExcept(kErrLogonFailed, "MAPI LOGON failed!");
         }
-        if (hr == xmapi::MAPI_E_USER_CANCEL) throw clsExcept(-11, "MAPI LOGON cancelled!");
+        if (hr == xmapi::MAPI_E_USER_CANCEL) throw clsExcept(kErrLogonCancelled, "MAPI LOGON cancelled!");
         if (FAILED(hr) || !session) {
             String text = Format("MAPILogonEx() failed, reason '%s'", HResultText(FAILED(hr) ? hr : E_POINTER).c_str());
             if (errorBox) errorBox(text);
-            throw clsExcept(-4, text);
+            throw clsExcept(kErrLogonFailed, text);
         }
         uint32_t mask = 0;
         hr = session->OpenDefaultStore(mask);
         if (FAILED(hr)) {
             String text = session->LastErrorText(hr);
             session->Logoff(0);
-            throw clsExcept(-5, text);
+            throw clsExcept(kErrGeneral, text);
         }
         session_ = std::move(session);
         supportMask_ = mask;
@@ -81,30 +81,33 @@ xmapi::Inbox *clsXMAPI::Inbox() {
 std::unique_ptr<xmapi::Status> clsXMAPI::GetMAPIStatus() {
     clsHookScope scope("[clsXMAPI::GetMAPIStatus]");
     try {
-        if (!available_) throw clsExcept(-5, "MAPI is not available!");
+        if (!available_) throw clsExcept(kErrGeneral, "MAPI is not available!");
         xmapi::SendSite *site = Site();
-        if (!session_ || !site) throw clsExcept(-5, "MAPI has not an active session!");
+        if (!session_ || !site) throw clsExcept(kErrGeneral, "MAPI has not an active session!");
         auto text = [](HRESULT hr) { return HResultText(hr); };
         std::unique_ptr<xmapi::StatusTable> table;
         HRESULT hr = site->GetStatusTable(table);
         if (FAILED(hr) || !table)
-            throw clsExcept(-5, Format("ISession::GetStatusTable() failed: '%s'", text(FAILED(hr) ? hr : E_POINTER).c_str()));
+            throw clsExcept(kErrGeneral, Format("ISession::GetStatusTable() failed: '%s'",
+                                                text(FAILED(hr) ? hr : E_POINTER).c_str()));
         std::vector<std::vector<xmapi::Prop>> rows;
         hr = table->QueryRows(xmapi::MAPI_SPOOLER, rows);
-        if (FAILED(hr)) throw clsExcept(-5, Format("HrQueryAllRows() failed: '%s'", text(hr).c_str()));
+        if (FAILED(hr)) throw clsExcept(kErrGeneral, Format("HrQueryAllRows() failed: '%s'", text(hr).c_str()));
         const xmapi::Prop *entry = nullptr;
         if (!rows.empty())
             for (const auto &p : rows.front())
                 if (p.tag == xmapi::Tag(xmapi::ID_ENTRYID, xmapi::PT_BINARY)) entry = &p;
-        if (!entry) throw clsExcept(-5, "MAPI_SPOOLER not found");
+        if (!entry) throw clsExcept(kErrGeneral, "MAPI_SPOOLER not found");
         uint32_t type = 0;
         std::unique_ptr<xmapi::Status> status;
         hr = site->OpenStatus(entry->bytes, type, status);
         if (hr == E_FAIL)
-            throw clsExcept(-5, "MAPI_SPOOLER can not be opened due to a known MAPI bug. Ignore the error.");
+            throw clsExcept(kErrGeneral, "MAPI_SPOOLER can not be opened due to a known MAPI bug. Ignore the error.");
         if (FAILED(hr) || !status)
-            throw clsExcept(-5, Format("MAPI_SPOOLER can not be opened (1): '%s'", text(FAILED(hr) ? hr : E_POINTER).c_str()));
-        if (type != xmapi::MAPI_STATUS) throw clsExcept(-5, "MAPI_SPOOLER can not be opened (2): no STATUS resource");
+            throw clsExcept(kErrGeneral, Format("MAPI_SPOOLER can not be opened (1): '%s'",
+                                                text(FAILED(hr) ? hr : E_POINTER).c_str()));
+        if (type != xmapi::MAPI_STATUS)
+            throw clsExcept(kErrGeneral, "MAPI_SPOOLER can not be opened (2): no STATUS resource");
         return status;
     } catch (clsExcept &e) {
         scope.Attach(e);
@@ -117,11 +120,11 @@ void clsXMAPI::FlushSpooler() {
     try {
         status = GetMAPIStatus();
     } catch (const clsExcept &e) {
-        throw clsExcept(-5, Format("Status interface not found: '%s'", e.Messages().front().c_str()));
+        throw clsExcept(kErrGeneral, Format("Status interface not found: '%s'", e.Messages().front().c_str()));
     }
     HRESULT hr = status->FlushQueues(xmapi::FLUSH_UPLOAD_NO_UI_ASYNC);
     if (FAILED(hr) && hr != xmapi::MAPI_E_BUSY)
-        throw clsExcept(-5, Format("IMAPIStatus::FlushQueues() failed: '%s'", HResultText(hr).c_str()));
+        throw clsExcept(kErrGeneral, Format("IMAPIStatus::FlushQueues() failed: '%s'", HResultText(hr).c_str()));
 }
 
 void clsXMAPI::Logoff() {
@@ -166,7 +169,7 @@ String TextColumn(const std::vector<xmapi::Prop> &row, uint32_t id) {
 std::map<String, String, NoCaseLess> XmapiGalSmtpAddresses(xmapi::SendSite &site, uint32_t stringType) {
     using namespace xmapi;
     auto fail = [](const char *format, HRESULT hr) {
-        return clsExcept(-5, Format(format, HResultText(FAILED(hr) ? hr : E_POINTER).c_str()));
+        return clsExcept(kErrGeneral, Format(format, HResultText(FAILED(hr) ? hr : E_POINTER).c_str()));
     };
     std::unique_ptr<AddrBook> book;
     HRESULT hr = site.OpenAddressBook(book);
@@ -198,7 +201,7 @@ std::map<String, String, NoCaseLess> XmapiGalSmtpAddresses(xmapi::SendSite &site
     std::unique_ptr<AbContainer> gal;
     hr = book->OpenEntry(galId->bytes, gal);
     if (FAILED(hr) || !gal) throw fail("IAddressBook::OpenEntry(GAL) failed: '%s'", hr);
-    if (hr == MAPI_W_ERRORS_RETURNED) throw clsExcept(-5, "IAddressBook::OpenEntry(GAL) returns errors");
+    if (hr == MAPI_W_ERRORS_RETURNED) throw clsExcept(kErrGeneral, "IAddressBook::OpenEntry(GAL) returns errors");
     std::unique_ptr<AbTable> contents;
     hr = gal->GetContentsTable(contents);
     if (FAILED(hr) || !contents) throw fail("GAL::GetContentsTable() failed: '%s'", hr);
