@@ -121,10 +121,10 @@ clsXMAPIMail *clsXMAPIMailConnection::ReadMail(const String &id, bool markAsRead
 }
 
 HRESULT clsXMAPIMailConnection::OnQueryMailbox(BYTE complete) {
-    NtfyConnectionState(10, -1);
+    NtfyConnectionState(kEventMailbox, -1);
     struct End {
         clsXMAPIMailConnection *c;
-        ~End() { c->NtfyConnectionState(12, 0); }
+        ~End() { c->NtfyConnectionState(kEventMailboxEnd, 0); }
     } end{this};
     if (!session_->Site()) {
         // No store to read here: the session of this platform offers none.
@@ -135,7 +135,7 @@ HRESULT clsXMAPIMailConnection::OnQueryMailbox(BYTE complete) {
     if (!inbox) throw clsExcept(kErrNotConnected, "No inbox folder found in default message store!");
     std::vector<std::vector<xmapi::Prop>> rows;
     if (FAILED(inbox->ContentsRows(rows))) throw clsExcept(kErrNotConnected, "Cannot use inbox!");
-    NtfyConnectionState(9, 0);
+    NtfyConnectionState(kEventSeekMail, 0);
     const bool unreadOnly = ReadBoolOption("QueryUnreadMailsOnly");
     std::vector<String> ids;
     for (const auto &row : rows) {
@@ -149,10 +149,10 @@ HRESULT clsXMAPIMailConnection::OnQueryMailbox(BYTE complete) {
         if (unreadOnly && (flags & xmapi::MSGFLAG_READ)) continue;
         ids.push_back(EntryIdText(entry->bytes));
     }
-    NtfyConnectionState(10, LONG(ids.size()));
+    NtfyConnectionState(kEventMailbox, LONG(ids.size()));
     LONG counter = 0;
     for (const String &id : ids) {
-        NtfyConnectionState(11, ++counter);
+        NtfyConnectionState(kEventMailboxItem, ++counter);
         bool mark = ReadBoolOption("QueryMarksMailsAsRead");
         clsXMAPIMail *mail = nullptr;
         try {
