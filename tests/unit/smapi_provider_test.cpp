@@ -13,6 +13,7 @@
 #include "log_lines.h"
 #include "mail/mail.h"
 #include "mail_builder.h"
+#include "mail_test_util.h"
 #include "providers/smapi/smapi_connection.h"
 #include "providers/smapi/smapi_mail.h"
 #include "runtime/com_util.h"
@@ -550,26 +551,6 @@ struct Records {
     }
 };
 
-std::string Get(IKvMail *mail, HRESULT (STDMETHODCALLTYPE IKvMail::*getter)(BSTR *)) {
-    BSTR b = nullptr;
-    (mail->*getter)(&b);
-    std::string s = Narrow(WideView(reinterpret_cast<const char16_t *>(b)));
-    SysFreeString(b);
-    return s;
-}
-
-std::vector<std::string> Listed(IEnumString *e) {
-    std::vector<std::string> out;
-    LPOLESTR s = nullptr;
-    ULONG n = 0;
-    while (e->Next(1, &s, &n) == S_OK && n) {
-        out.push_back(Narrow(WideView(reinterpret_cast<const char16_t *>(s))));
-        CoTaskMemFree(s);
-    }
-    e->Release();
-    return out;
-}
-
 TEST(SmapiProvider, MailboxListingReadsEnvelopesWithItsEvents) {
     TempDir temp;
     Records r(temp.dir);
@@ -706,10 +687,10 @@ TEST(SmapiProvider, LoadRestOfMailReadsTheSameMailAgain) {
     ASSERT_EQ(m->EnumBodies(&bodies), S_OK) << "the first enumeration loads the rest";
     bodies->Release();
     EXPECT_EQ(t.platform.reads.back(), (std::pair<std::string, smapi::FLAGS>{"id-1", 0x80}));
-    EXPECT_EQ(Get(m, &IKvMail::GetSubject), "First");
     IEnumString *to = nullptr;
     ASSERT_EQ(m->EnumRecipients(&to), S_OK);
-    EXPECT_EQ(Listed(to).size(), 2u) << "recipients are not doubled by the second read";
+    EXPECT_EQ(mailtest::Strings(to).size(), 2u) << "recipients are not doubled by the second read";
+    to->Release();
 }
 
 TEST(SmapiProvider, DeleteAndMarkAsRead) {
