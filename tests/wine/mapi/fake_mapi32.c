@@ -228,23 +228,16 @@ static const SPropValue kMessage2[] = {{PR_SENDER_NAME_W, 0, STR_W(L"Bob")},
                                        {PR_SENDER_ADDRTYPE_W, 0, STR_W(L"EX")},
                                        {PR_SUBJECT_W, 0, STR_W(L"Second")},
                                        {PR_BODY_A, 0, STR_A("8-bit body")}};
-static const SPropValue kRecipients1a[] = {{PR_DISPLAY_NAME_W, 0, STR_W(L"Carl")},
-                                           {PR_ADDRTYPE_W, 0, STR_W(L"SMTP")},
-                                           {PR_EMAIL_ADDRESS_W, 0, STR_W(L"carl@example.org")},
-                                           {PR_RECIPIENT_TYPE, 0, LONGV(MAPI_TO)}};
-static const SPropValue kRecipients1b[] = {{PR_DISPLAY_NAME_W, 0, STR_W(L"Dora")},
-                                           {PR_ADDRTYPE_W, 0, STR_W(L"SMTP")},
-                                           {PR_EMAIL_ADDRESS_W, 0, STR_W(L"dora@example.org")},
-                                           {PR_RECIPIENT_TYPE, 0, LONGV(MAPI_CC)}};
-/* An Exchange recipient whose SMTP address only the global address list knows. */
-static const SPropValue kRecipients1d[] = {{PR_DISPLAY_NAME_W, 0, STR_W(L"Eve")},
-                                           {PR_ADDRTYPE_W, 0, STR_W(L"EX")},
-                                           {PR_EMAIL_ADDRESS_W, 0, STR_W(L"/O=ORG/CN=EVE")},
-                                           {PR_RECIPIENT_TYPE, 0, LONGV(MAPI_TO)}};
-static const SPropValue kRecipients1c[] = {{PR_DISPLAY_NAME_W, 0, STR_W(L"Hidden")},
-                                           {PR_ADDRTYPE_W, 0, STR_W(L"SMTP")},
-                                           {PR_EMAIL_ADDRESS_W, 0, STR_W(L"hidden@example.org")},
-                                           {PR_RECIPIENT_TYPE, 0, LONGV(MAPI_BCC)}};
+/* clang-format off */
+#define RECIPIENT(name, type, address, kind)                                                                           \
+    {PR_DISPLAY_NAME_W, 0, STR_W(name)}, {PR_ADDRTYPE_W, 0, STR_W(type)}, {PR_EMAIL_ADDRESS_W, 0, STR_W(address)},       \
+    {PR_RECIPIENT_TYPE, 0, LONGV(kind)}
+/* clang-format on */
+/* Eve: an Exchange recipient whose SMTP address only the global address list knows. */
+static const SPropValue kRecipientRows[][4] = {{RECIPIENT(L"Carl", L"SMTP", L"carl@example.org", MAPI_TO)},
+                                               {RECIPIENT(L"Eve", L"EX", L"/O=ORG/CN=EVE", MAPI_TO)},
+                                               {RECIPIENT(L"Dora", L"SMTP", L"dora@example.org", MAPI_CC)},
+                                               {RECIPIENT(L"Hidden", L"SMTP", L"hidden@example.org", MAPI_BCC)}};
 static const SPropValue kAttachRow1[] = {{PR_ATTACH_NUM, 0, LONGV(0)},
                                          {PR_ATTACH_SIZE, 0, LONGV(11)},
                                          {PR_ATTACH_FILENAME_W, 0, STR_W(L"notes.txt")}};
@@ -254,10 +247,8 @@ static const Props kContents[] = {{COUNT(kContent1), kContent1}, {COUNT(kContent
 static const Props kStatusRows[] = {{COUNT(kStatusRow1), kStatusRow1}, {COUNT(kStatusRow2), kStatusRow2}};
 static const Props kProfiles[] = {{COUNT(kProfile1), kProfile1}, {COUNT(kProfile2), kProfile2}};
 static const Props kStores[] = {{COUNT(kStoreRow), kStoreRow}};
-static const Props kRecipients1[] = {{COUNT(kRecipients1a), kRecipients1a},
-                                     {COUNT(kRecipients1d), kRecipients1d},
-                                     {COUNT(kRecipients1b), kRecipients1b},
-                                     {COUNT(kRecipients1c), kRecipients1c}};
+static const Props kRecipients1[] = {
+    {4, kRecipientRows[0]}, {4, kRecipientRows[1]}, {4, kRecipientRows[2]}, {4, kRecipientRows[3]}};
 
 /* The address book: the root holds a personal list and the global one. */
 static const SPropValue kHierarchy1[] = {{PR_ENTRYID, 0, BIN("PAB")}, {PR_DISPLAY_TYPE, 0, LONGV(DT_NOT_SPECIFIC)}};
