@@ -114,40 +114,18 @@ static void LogValues(const char *prefix, ULONG n, const SPropValue *values) {
 
 /* ---- buffers ---- */
 
-typedef struct Block {
-    struct Block *more;
-    double align;
-} Block;
-
 EXPORT SCODE WINAPI MAPIAllocateBuffer(ULONG size, LPVOID *buffer) {
     if (!buffer) return MAPI_E_INVALID_PARAMETER;
     if (g_allocationLimit && size > g_allocationLimit) return MAPI_E_NOT_ENOUGH_MEMORY;
-    Block *b = calloc(1, sizeof(Block) + size);
-    if (!b) return MAPI_E_NOT_ENOUGH_MEMORY;
+    *buffer = calloc(1, size ? size : 1);
+    if (!*buffer) return MAPI_E_NOT_ENOUGH_MEMORY;
     InterlockedIncrement(&g_allocations);
-    *buffer = b + 1;
-    return S_OK;
-}
-
-EXPORT SCODE WINAPI MAPIAllocateMore(ULONG size, LPVOID link, LPVOID *buffer) {
-    if (!link || !buffer) return MAPI_E_INVALID_PARAMETER;
-    Block *b = calloc(1, sizeof(Block) + size);
-    if (!b) return MAPI_E_NOT_ENOUGH_MEMORY;
-    Block *owner = (Block *)link - 1;
-    b->more = owner->more;
-    owner->more = b;
-    *buffer = b + 1;
     return S_OK;
 }
 
 EXPORT ULONG WINAPI MAPIFreeBuffer(LPVOID buffer) {
     if (!buffer) return S_OK;
-    Block *b = (Block *)buffer - 1;
-    while (b) {
-        Block *next = b->more;
-        free(b);
-        b = next;
-    }
+    free(buffer);
     InterlockedDecrement(&g_allocations);
     return S_OK;
 }
