@@ -115,6 +115,7 @@ class RecStream final : public xm::PropStream {
 template <class Base> class RecProp : public Base {
   public:
     RecProp(XmapiLog &log, std::string name) : log_(log), name_(std::move(name)) {}
+    // Only the store is asked, for its outbox's or sent items' entry id.
     HRESULT GetProps(const std::vector<uint32_t> &tags, std::vector<xm::Prop> &values) override {
         HRESULT hr = log_.Record(kv::Format("%s.GetProps %08X", name_.c_str(), unsigned(tags[0])));
         values = {Bin(xm::IdOf(tags[0]), xm::IdOf(tags[0]) == xm::ID_IPM_OUTBOX_ENTRYID ? "OUTBOX" : "SENT")};
