@@ -7,11 +7,12 @@
 
 #include "fake_mail.h"
 #include "mail/mail.h"
-#include "runtime/kvlog.h"
+#include "mail_builder.h"
 #include "pal/system.h"
 #include "providers/cdosys/cdosys_connection.h"
 #include "recording_cdo.h"
 #include "runtime/com_util.h"
+#include "runtime/kvlog.h"
 
 namespace kv {
 namespace {
@@ -22,40 +23,22 @@ using testsupport::SetTextOption;
 
 const std::string kNs = "http://schemas.microsoft.com/cdo/configuration/";
 const std::string kHdr = "urn:schemas:mailheader:";
-const std::string kMailer = std::string("orkv14 ") + KV_VERSION_STRING;
-
-BSTR B(const char *s) {
-    WString w = Widen(s);
-    return SysAllocStringLen(reinterpret_cast<const OLECHAR *>(w.data()), UINT(w.size()));
-}
-
-IStream *StreamOf(const std::string &bytes) {
-    IStream *s = nullptr;
-    CreateStreamOnHGlobal(nullptr, TRUE, &s);
-    ULONG w = 0;
-    if (!bytes.empty()) s->Write(bytes.data(), ULONG(bytes.size()), &w);
-    return s;
-}
 
 struct Cdo {
     std::shared_ptr<CdoLog> log = std::make_shared<CdoLog>();
     clsCDOSYSMailConnection *c =
         new clsCDOSYSMailConnection(true, std::make_shared<testsupport::RecPlatform>(log));
     IKvMail *mail = nullptr;
+    clsMail *m = nullptr;
 
     Cdo() {
         c->AddRef();
         SetTextOption(c, u"ServerAddress", "smtp.example");
         EXPECT_EQ(c->CreateMail(65001, OLESTR(""), &mail), S_OK);
-        BSTR s = B("\"Ann\" <ann@example.org>");
-        mail->SetSender(s);
-        SysFreeString(s);
-        s = B("Hello");
-        mail->SetSubject(s);
-        SysFreeString(s);
-        s = B("bob@example.org");
-        mail->AddRecipients(s);
-        SysFreeString(s);
+        m = static_cast<clsMail *>(mail);
+        m->SetSenderText("\"Ann\" <ann@example.org>");
+        m->SetSubjectText("Hello");
+        m->To() = {"bob@example.org"};
     }
     ~Cdo() {
         if (mail) mail->Release();
@@ -66,29 +49,8 @@ struct Cdo {
         EXPECT_EQ(c->Connect(), S_OK);
         return c->Send(mail);
     }
-    void Body(const char *type, const std::string &text) {
-        IKvMailBody *body = nullptr;
-        BSTR t = B(type);
-        ASSERT_EQ(mail->CreateAndAddBody(&body, t, 65001), S_OK);
-        SysFreeString(t);
-        IStream *s = StreamOf(text);
-        body->SetContents(s);
-        s->Release();
-        body->Release();
-    }
-    void Attachment(const char *name, const std::string *bytes) {
-        IKvMailAttachment *a = nullptr;
-        ASSERT_EQ(mail->CreateAndAddAttachment(&a), S_OK);
-        BSTR n = B(name);
-        a->SetName(n);
-        SysFreeString(n);
-        if (bytes) {
-            IStream *s = StreamOf(*bytes);
-            a->SetContents(s);
-            s->Release();
-        }
-        a->Release();
-    }
+    void Body(const char *type, const std::string &text) { testsupport::AddBody(*m, type, text); }
+    void Attachment(const char *name, const std::string *bytes) { testsupport::AddAttachment(*m, name, bytes); }
     // The log lines that start with a prefix.
     std::vector<std::string> Calls(const std::string &prefix) const {
         std::vector<std::string> out;
@@ -103,17 +65,6 @@ struct Cdo {
         return out;
     }
 };
-
-TEST(CdosysProvider, DefaultOptionsGiveTheConfigurationFieldsInOrder) {
-    Cdo t;
-    t.Body("text/plain", "x");
-    ASSERT_EQ(t.Send(), S_OK);
-    EXPECT_EQ(t.ConfigValues(), (std::vector<std::string>{
-                                    "sendusing=i4:2", "smtpconnectiontimeout=i4:10", "smtpserver=text:smtp.example",
-                                    "smtpserverport=i4:25", "sendusername=text:", "sendpassword=text:",
-                                    "smtpusessl=bool:false", "smtpauthenticate=i4:0"}));
-    EXPECT_EQ(t.Calls("Config.Load"), std::vector<std::string>{"Config.Load -1"});
-}
 
 struct OptionCase {
     const char16_t *name;
@@ -153,16 +104,18 @@ TEST(CdosysProvider, OptionsMapToConfigurationValues) {
     }
 }
 
+// The defaults, and the proxy's field before SSL only with an address.
 TEST(CdosysProvider, ProxyFieldComesBeforeSslOnlyWithAnAddress) {
     Cdo t;
     t.Body("text/plain", "x");
     SetTextOption(t.c, u"ProxyAddress", "10.0.0.1");
     SetIntOption(t.c, u"ProxyPort", 3128);
     ASSERT_EQ(t.Send(), S_OK);
-    auto values = t.ConfigValues();
-    ASSERT_EQ(values.size(), 9u);
-    EXPECT_EQ(values[6], "urlproxyserver=text:10.0.0.1:3128");
-    EXPECT_EQ(values[7], "smtpusessl=bool:false");
+    EXPECT_EQ(t.ConfigValues(),
+              (std::vector<std::string>{"sendusing=i4:2", "smtpconnectiontimeout=i4:10", "smtpserver=text:smtp.example",
+                                        "smtpserverport=i4:25",
+                                        "sendusername=text:", "sendpassword=text:", "urlproxyserver=text:10.0.0.1:3128",
+                                        "smtpusessl=bool:false", "smtpauthenticate=i4:0"}));
 }
 
 TEST(CdosysProvider, ConfigSourceSelectsTheLoadAndItsFailureText) {
@@ -197,46 +150,22 @@ TEST(CdosysProvider, ConfigSourceSelectsTheLoadAndItsFailureText) {
     }
 }
 
-TEST(CdosysProvider, OnePlainBodyIsTheRootPartInThisCallOrder) {
+// One body without attachments is a child of the root, with no multipart
+// fields (the Wine test pins the calls of the nested case).
+TEST(CdosysProvider, OnePlainBodyNeedsNoMultipart) {
     Cdo t;
-    BSTR cc = B("carl@example.org\tdora@example.org");
-    t.mail->AddCCRecipients(cc);
-    SysFreeString(cc);
-    BSTR to = B("eve@example.org");
-    t.mail->AddRecipients(to);
-    SysFreeString(to);
+    t.m->To().push_back("eve@example.org");
+    t.m->CC() = {"carl@example.org", "dora@example.org"};
     t.Body("text/plain", "H\xC3\xA4llo");
     ASSERT_EQ(t.Send(), S_OK);
-    std::vector<std::string> expected = {"CreateMessage", "CreateConfiguration", "Config.Load -1", "Config.Fields"};
-    for (const char *f : {"sendusing=i4:2", "smtpconnectiontimeout=i4:10", "smtpserver=text:smtp.example",
-                          "smtpserverport=i4:25", "sendusername=text:", "sendpassword=text:", "smtpusessl=bool:false",
-                          "smtpauthenticate=i4:0"}) {
-        std::string name = std::string(f).substr(0, std::string(f).find('='));
-        expected.push_back("Config.Fields.Item " + kNs + name);
-        expected.push_back("Field.Value " + kNs + f);
-    }
-    const std::vector<std::string> rest = {
-        "Config.Fields.Update",
-        "Msg.Configuration",
-        "Msg.From \"Ann\" <ann@example.org>",
-        "Msg.Subject Hello",
-        "Msg.To bob@example.org, eve@example.org",
-        "Msg.CC carl@example.org, dora@example.org",
-        "Msg.Fields",
-        "Msg.Fields.Item " + kHdr + "X-Mailer",
-        "Field.Value " + kHdr + "X-Mailer=text:" + kMailer,
-        "Msg.Fields.Update",
-        "Msg.BodyPart Root",
-        "Root.AddBodyPart(-1) Part1",
-        "Part1.ContentMediaType text/plain; charset=\"utf-8\"",
-        "Part1.GetDecodedContentStream Stream1",
-        "Stream1.Charset utf-8",
-        "Stream1.WriteText H\xC3\xA4llo",
-        "Stream1.Flush",
-        "Msg.Send",
-    };
-    expected.insert(expected.end(), rest.begin(), rest.end());
-    EXPECT_EQ(t.log->calls, expected);
+    EXPECT_EQ(t.Calls("Msg.To"), std::vector<std::string>{"Msg.To bob@example.org, eve@example.org"});
+    EXPECT_EQ(t.Calls("Msg.CC"), std::vector<std::string>{"Msg.CC carl@example.org, dora@example.org"});
+    auto from = std::find(t.log->calls.begin(), t.log->calls.end(), "Msg.BodyPart Root");
+    EXPECT_EQ(std::vector<std::string>(from, t.log->calls.end()),
+              (std::vector<std::string>{"Msg.BodyPart Root", "Root.AddBodyPart(-1) Part1",
+                                        "Part1.ContentMediaType text/plain; charset=\"utf-8\"",
+                                        "Part1.GetDecodedContentStream Stream1", "Stream1.Charset utf-8",
+                                        "Stream1.WriteText H\xC3\xA4llo", "Stream1.Flush", "Msg.Send"}));
 }
 
 TEST(CdosysProvider, BlindCopiesAreHandedOverOnlyWhenThereAreAny) {
@@ -247,9 +176,7 @@ TEST(CdosysProvider, BlindCopiesAreHandedOverOnlyWhenThereAreAny) {
 
     Cdo b;
     b.Body("text/plain", "x");
-    BSTR s = B("hid@example.org\tden@example.org");
-    static_cast<clsMail *>(b.mail)->AddBCCRecipients(s);
-    SysFreeString(s);
+    b.m->BCC() = {"hid@example.org", "den@example.org"};
     ASSERT_EQ(b.Send(), S_OK);
     EXPECT_EQ(b.Calls("Msg.BCC"), std::vector<std::string>{"Msg.BCC hid@example.org, den@example.org"});
     auto calls = b.log->calls;
@@ -258,64 +185,14 @@ TEST(CdosysProvider, BlindCopiesAreHandedOverOnlyWhenThereAreAny) {
     EXPECT_EQ(*(cc + 1), "Msg.BCC hid@example.org, den@example.org") << "right after CC";
 }
 
-TEST(CdosysProvider, TwoBodiesGoIntoAnAlternativeChildAndAttachmentsIntoTheRoot) {
-    Cdo t;
-    t.Body("text/plain", "plain");
-    t.Body("text/html", "<p>html</p>");
-    std::string png(10, 'p');
-    t.Attachment("pic.png", &png);
-    ASSERT_EQ(t.Send(), S_OK);
-    auto calls = t.log->calls;
-    auto from = std::find(calls.begin(), calls.end(), "Msg.BodyPart Root");
-    ASSERT_NE(from, calls.end());
-    std::vector<std::string> tail(from, calls.end());
-    std::vector<std::string> expected = {
-        "Msg.BodyPart Root",
-        "Root.Fields",
-        "Root.Fields.Item " + kHdr + "content-type",
-        "Field.Value " + kHdr + "content-type=text:multipart/mixed",
-        "Root.Fields.Update",
-        "Root.AddBodyPart(-1) Part1",
-        "Part1.Fields",
-        "Part1.Fields.Item " + kHdr + "content-type",
-        "Field.Value " + kHdr + "content-type=text:multipart/alternative",
-        "Part1.Fields.Update",
-        "Part1.AddBodyPart(-1) Part2",
-        "Part2.ContentMediaType text/plain; charset=\"utf-8\"",
-        "Part2.GetDecodedContentStream Stream1",
-        "Stream1.Charset utf-8",
-        "Stream1.WriteText plain",
-        "Stream1.Flush",
-        "Part1.AddBodyPart(-1) Part3",
-        "Part3.ContentMediaType text/html; charset=\"utf-8\"",
-        "Part3.GetDecodedContentStream Stream2",
-        "Stream2.Charset utf-8",
-        "Stream2.WriteText <p>html</p>",
-        "Stream2.Flush",
-        "Root.AddBodyPart(-1) Part4",
-        "Part4.ContentTransferEncoding base64",
-        "Part4.Fields",
-        "Part4.Fields.Item " + kHdr + "content-disposition",
-        "Field.Value " + kHdr + "content-disposition=text:attachment; filename=\"pic.png\"",
-        "Part4.Fields.Update",
-        "Part4.GetDecodedContentStream Stream3",
-        "Stream3.Write 10",
-        "Stream3.Flush",
-        "Msg.Send",
-    };
-    EXPECT_EQ(tail, expected);
-}
-
-TEST(CdosysProvider, AttachmentsAreChunkedAndEncodedByMediaType) {
+// Text attachments go quoted-printable; a file is loaded by the objects.
+TEST(CdosysProvider, AttachmentsAreEncodedByMediaTypeOrLoadedFromTheirFile) {
     Cdo t;
     t.Body("text/plain", "x");
-    std::string big(200000, 'b');
-    t.Attachment("C:\\data\\report.TXT", &big);
+    std::string text = "abc";
+    t.Attachment("C:\\data\\report.TXT", &text);
     t.Attachment("/tmp/nowhere/logo.png", nullptr);
     ASSERT_EQ(t.Send(), S_OK);
-    EXPECT_EQ(t.Calls("Stream2."), (std::vector<std::string>{"Stream2.Write 65536", "Stream2.Write 65536",
-                                                             "Stream2.Write 65536", "Stream2.Write 3392",
-                                                             "Stream2.Flush"}));
     EXPECT_EQ(t.Calls("Stream3."), (std::vector<std::string>{"Stream3.LoadFromFile /tmp/nowhere/logo.png",
                                                              "Stream3.Flush"}));
     EXPECT_EQ(t.Calls("Part2.ContentTransferEncoding"),

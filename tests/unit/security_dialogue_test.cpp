@@ -5,13 +5,14 @@
 // the token kept out of the trace.
 #include <gtest/gtest.h>
 
-#include "runtime/kvlog.h"
-#include "mime/base64.h"
 #include "fake_mail.h"
-#include "script_server.h"
-#include "settings/settings_string.h"
+#include "log_lines.h"
+#include "mime/base64.h"
 #include "providers/pop3/pop3_connection.h"
 #include "providers/smtp/smtp_connection.h"
+#include "runtime/kvlog.h"
+#include "script_server.h"
+#include "settings/settings_string.h"
 
 namespace kv {
 namespace {
@@ -20,11 +21,9 @@ using testsupport::ScriptServer;
 
 std::string B64(const std::string &s) { return EncodeBase64(s.data(), s.size()); }
 
-void Set(IKvMailConnection2 *c, const char16_t *name, const std::string &value) {
-    testsupport::SetTextOption(c, name, value);
-}
-void SetInt(IKvMailConnection2 *c, const char16_t *name, int32_t value) { testsupport::SetIntOption(c, name, value); }
-std::string ErrorOf(IKvMailConnection2 *c, LONG *code = nullptr) { return testsupport::ErrorText(c, code); }
+using testsupport::ErrorText;
+using testsupport::SetIntOption;
+using testsupport::SetTextOption;
 
 // Options for one case: name, value.
 using Options = std::vector<std::pair<const char16_t *, std::string>>;
@@ -104,16 +103,16 @@ TEST(SecurityDialogue, SmtpTlsModesAndOAuth) {
         server.Start();
         auto *smtp = new clsSMTPMailConnection();
         smtp->AddRef();
-        Set(smtp, u"ServerAddress", "127.0.0.1");
-        SetInt(smtp, u"ServerPort", server.Port());
-        Set(smtp, u"ServerUser", "tim@example.org");
-        Set(smtp, u"ServerPassword", "pw");
-        Set(smtp, u"LogonName", "client");
-        SetInt(smtp, u"SocketTimeout", 3000);
-        for (const auto &o : c.options) Set(smtp, o.first, o.second);
+        SetTextOption(smtp, u"ServerAddress", "127.0.0.1");
+        SetIntOption(smtp, u"ServerPort", server.Port());
+        SetTextOption(smtp, u"ServerUser", "tim@example.org");
+        SetTextOption(smtp, u"ServerPassword", "pw");
+        SetTextOption(smtp, u"LogonName", "client");
+        SetIntOption(smtp, u"SocketTimeout", 3000);
+        for (const auto &o : c.options) SetTextOption(smtp, o.first, o.second);
         LONG code = 0;
         EXPECT_EQ(smtp->Connect(), c.result) << c.name;
-        EXPECT_EQ(ErrorOf(smtp, &code), c.error) << c.name;
+        EXPECT_EQ(ErrorText(smtp, &code), c.error) << c.name;
         EXPECT_EQ(code, c.code) << c.name;
         smtp->Disconnect();
         smtp->Release();
@@ -131,12 +130,12 @@ TEST(SecurityDialogue, UnknownTlsModeFailsBeforeConnecting) {
         clsConnectionBase *c = pop ? static_cast<clsConnectionBase *>(new clsPOP3MailConnection())
                                    : static_cast<clsConnectionBase *>(new clsSMTPMailConnection());
         c->AddRef();
-        Set(c, u"ServerAddress", "127.0.0.1");
-        SetInt(c, u"ServerPort", testsupport::ClosedPort());
-        Set(c, u"TLSMode", "ssl");
+        SetTextOption(c, u"ServerAddress", "127.0.0.1");
+        SetIntOption(c, u"ServerPort", testsupport::ClosedPort());
+        SetTextOption(c, u"TLSMode", "ssl");
         LONG code = 0;
         EXPECT_EQ(c->Connect(), E_ABORT);
-        EXPECT_EQ(ErrorOf(c, &code),
+        EXPECT_EQ(ErrorText(c, &code),
                   std::string("option TLSMode: unknown value 'ssl' (none, starttls, implicit or auto)\r\n") +
                       (pop ? "[clsPOP3MailConnection::OnConnect]\r\n" : "[clsSMTPMailConnection::OnConnect]\r\n"));
         EXPECT_EQ(code, -5);
@@ -159,45 +158,34 @@ TEST(SecurityDialogue, SettingsStringsCarryTheSecurityOptions) {
     server.Start();
     auto *smtp = new clsSMTPMailConnection();
     smtp->AddRef();
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_BSTR;
-    v.bstrVal = SysAllocStringLen(reinterpret_cast<const OLECHAR *>(text.data()), UINT(text.size()));
-    EXPECT_EQ(smtp->SetOption(nullptr, &v), S_OK);
-    VariantClear(&v);
+    SetTextOption(smtp, nullptr, Narrow(text));
     pal::TlsOptions tls = ReadTlsOptions(*smtp, "mail.example.org");
     EXPECT_FALSE(tls.verify);
     EXPECT_EQ(tls.caFile, "/etc/kv/ca.pem");
     EXPECT_EQ(tls.host, "mail.example.org");
     EXPECT_TRUE(ReadProxyResolveRemote(*smtp));
-    Set(smtp, u"ServerAddress", "127.0.0.1");
-    SetInt(smtp, u"ServerPort", server.Port());
-    Set(smtp, u"ServerUser", "tim");
-    Set(smtp, u"ServerPassword", "pw");
-    Set(smtp, u"LogonName", "client");
+    SetTextOption(smtp, u"ServerAddress", "127.0.0.1");
+    SetIntOption(smtp, u"ServerPort", server.Port());
+    SetTextOption(smtp, u"ServerUser", "tim");
+    SetTextOption(smtp, u"ServerPassword", "pw");
+    SetTextOption(smtp, u"LogonName", "client");
     EXPECT_EQ(smtp->Connect(), E_ABORT);
-    EXPECT_EQ(ErrorOf(smtp), "TLS required, but the server does not offer STARTTLS\r\n[clsSMTPMailConnection::OnConnect]\r\n");
+    EXPECT_EQ(ErrorText(smtp),
+              "TLS required, but the server does not offer STARTTLS\r\n[clsSMTPMailConnection::OnConnect]\r\n");
     smtp->Release();
     EXPECT_TRUE(server.Finish()) << server.Failure();
 }
 
 TEST(SecurityDialogue, VerificationStaysOnUnlessClearlyOff) {
     struct Case {
-        const char16_t *value; // null: unset
+        const char *value; // null: unset
         bool verify;
-    } cases[] = {{nullptr, true}, {u"0", false}, {u"false", false}, {u"1", true}, {u"yes please", true}, {u"", true}};
+    } cases[] = {{nullptr, true}, {"0", false}, {"false", false}, {"1", true}, {"yes please", true}, {"", true}};
     for (const Case &c : cases) {
         auto *pop = new clsPOP3MailConnection();
         pop->AddRef();
-        if (c.value) {
-            VARIANT v;
-            VariantInit(&v);
-            v.vt = VT_BSTR;
-            v.bstrVal = SysAllocString(reinterpret_cast<const OLECHAR *>(c.value));
-            pop->SetOption(u"TLSVerify", &v);
-            VariantClear(&v);
-        }
-        EXPECT_EQ(ReadTlsOptions(*pop, "h").verify, c.verify) << (c.value ? Narrow(WideView(c.value)) : "unset");
+        if (c.value) SetTextOption(pop, u"TLSVerify", c.value);
+        EXPECT_EQ(ReadTlsOptions(*pop, "h").verify, c.verify) << (c.value ? c.value : "unset");
         pop->Release();
     }
 }
@@ -255,14 +243,14 @@ TEST(SecurityDialogue, Pop3TlsModesAndOAuth) {
         server.Start();
         auto *pop = new Pop3();
         pop->AddRef();
-        Set(pop, u"ServerAddress", "127.0.0.1");
-        SetInt(pop, u"ServerPort", server.Port());
-        Set(pop, u"ServerUser", "mrose");
-        Set(pop, u"ServerPassword", "tanstaaf");
-        SetInt(pop, u"SocketTimeout", 3000);
-        for (const auto &o : c.options) Set(pop, o.first, o.second);
+        SetTextOption(pop, u"ServerAddress", "127.0.0.1");
+        SetIntOption(pop, u"ServerPort", server.Port());
+        SetTextOption(pop, u"ServerUser", "mrose");
+        SetTextOption(pop, u"ServerPassword", "tanstaaf");
+        SetIntOption(pop, u"SocketTimeout", 3000);
+        for (const auto &o : c.options) SetTextOption(pop, o.first, o.second);
         EXPECT_EQ(pop->Connect(), c.loggedOn ? S_OK : E_ABORT) << c.name;
-        EXPECT_EQ(ErrorOf(pop), c.error) << c.name;
+        EXPECT_EQ(ErrorText(pop), c.error) << c.name;
         pop->Disconnect();
         pop->Release();
         EXPECT_TRUE(server.Finish()) << c.name << ": " << server.Failure();
@@ -270,28 +258,12 @@ TEST(SecurityDialogue, Pop3TlsModesAndOAuth) {
 }
 
 TEST(SecurityDialogue, TokenNeverReachesTheTrace) {
-    class Sink : public IKvLogSlot {
-      public:
-        std::string all;
-        HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void **p) override {
-            *p = nullptr;
-            return E_NOINTERFACE;
-        }
-        ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
-        ULONG STDMETHODCALLTYPE Release() override { return 1; }
-        HRESULT STDMETHODCALLTYPE WriteLine(BSTR line) override {
-            all += Narrow(WideView(reinterpret_cast<const char16_t *>(line))) + "\n";
-            return S_OK;
-        }
-    };
     const std::string encoded = B64("user=tim\x01" "auth=Bearer tok-5ecret\x01\x01");
     // Calls and details at 3, the wire at 128.
     for (int level : {3, 128}) {
-        Sink sink;
-        KvLog().SetLogSlot(&sink);
-        KvLog().SetOutputMode(2);
-        KvLog().SetLogLevel(level);
+        std::string all;
         {
+            testsupport::LogLines log(level);
             ScriptServer server;
             server.Send("220 hi\r\n").Expect("EHLO client\r\n").Send("250-x\r\n250 AUTH XOAUTH2\r\n");
             server.Expect("AUTH XOAUTH2 " + encoded + "\r\n");
@@ -300,23 +272,19 @@ TEST(SecurityDialogue, TokenNeverReachesTheTrace) {
             server.Start();
             auto *smtp = new clsSMTPMailConnection();
             smtp->AddRef();
-            Set(smtp, u"ServerAddress", "127.0.0.1");
-            SetInt(smtp, u"ServerPort", server.Port());
-            Set(smtp, u"ServerUser", "tim");
-            Set(smtp, u"LogonName", "client");
-            Set(smtp, u"OAuth2Token", "tok-5ecret");
+            SetTextOption(smtp, u"ServerAddress", "127.0.0.1");
+            SetIntOption(smtp, u"ServerPort", server.Port());
+            SetTextOption(smtp, u"ServerUser", "tim");
+            SetTextOption(smtp, u"LogonName", "client");
+            SetTextOption(smtp, u"OAuth2Token", "tok-5ecret");
             EXPECT_EQ(smtp->Connect(), E_ABORT);
             smtp->Release();
             EXPECT_TRUE(server.Finish()) << server.Failure();
+            for (const std::string &line : log.lines) all += line + "\n";
         }
-        KvLog().ResetForTests();
-        EXPECT_EQ(sink.all.find("tok-5ecret"), std::string::npos) << sink.all;
-        EXPECT_EQ(sink.all.find(encoded), std::string::npos) << sink.all;
-        if (level == 128) {
-            EXPECT_NE(sink.all.find("->'*****'"), std::string::npos) << sink.all;
-        } else {
-            EXPECT_NE(sink.all.find("OAuth2Token','*****'"), std::string::npos) << sink.all;
-        }
+        EXPECT_EQ(all.find("tok-5ecret"), std::string::npos) << all;
+        EXPECT_EQ(all.find(encoded), std::string::npos) << all;
+        EXPECT_NE(all.find(level == 128 ? "->'*****'" : "OAuth2Token','*****'"), std::string::npos) << all;
     }
 }
 

@@ -1,4 +1,4 @@
-// The Extended MAPI provider's own logic against a substitute platform: the
+// The Extended MAPI provider's own logic against the recording platform: the
 // subsystem initialisation and its retry, logon flags and results, the store
 // check of the capabilities, address types and the profile enumerator.
 #include <gtest/gtest.h>
@@ -8,10 +8,11 @@
 #include "fake_mail.h"
 #include "log_lines.h"
 #include "orkv14.h"
-#include "runtime/kvlog.h"
 #include "pal/system.h"
 #include "providers/xmapi/enum_mapi_profiles.h"
 #include "providers/xmapi/xmapi_connection.h"
+#include "recording_xmapi.h"
+#include "runtime/kvlog.h"
 
 namespace kv {
 namespace {
@@ -19,96 +20,42 @@ namespace {
 using testsupport::SetIntOption;
 using testsupport::SetTextOption;
 
-struct Log {
-    std::vector<std::string> calls;
-    std::vector<HRESULT> initResults{S_OK};
-    HRESULT oleResult = S_OK, logonResult = S_OK, storeResult = S_OK, profileResult = S_OK;
-    uint32_t mask = xmapi::STORE_CREATE_OK | xmapi::STORE_UNICODE_OK;
-    std::set<std::string> missing;
-    std::vector<xmapi::ProfileRow> profiles;
-};
-
-class FakeSession final : public xmapi::Session {
-  public:
-    explicit FakeSession(std::shared_ptr<Log> log) : log_(std::move(log)) {}
-    HRESULT Logoff(uintptr_t) override {
-        log_->calls.push_back("Logoff");
-        return S_OK;
-    }
-    HRESULT OpenDefaultStore(uint32_t &mask) override {
-        log_->calls.push_back("OpenDefaultStore");
-        mask = log_->mask;
-        return log_->storeResult;
-    }
-    String LastErrorText(HRESULT) override { return "no default store\norkv14"; }
-
-  private:
-    std::shared_ptr<Log> log_;
-};
-
-class FakePlatform final : public xmapi::Platform {
-  public:
-    explicit FakePlatform(std::shared_ptr<Log> log, bool loaded = true) : log_(std::move(log)), loaded_(loaded) {}
-    bool Loaded() const override { return loaded_; }
-    bool Has(const char *f) const override { return !log_->missing.count(f); }
-    HRESULT InitializeOle() override {
-        log_->calls.push_back("OleInitialize");
-        return log_->oleResult;
-    }
-    void UninitializeOle() override { log_->calls.push_back("OleUninitialize"); }
-    HRESULT Initialize(uint32_t flags) override {
-        log_->calls.push_back("Initialize " + std::to_string(flags));
-        size_t n = std::count_if(log_->calls.begin(), log_->calls.end(),
-                                 [](const std::string &c) { return c.rfind("Initialize", 0) == 0; });
-        return log_->initResults[std::min(n, log_->initResults.size()) - 1];
-    }
-    void Uninitialize() override { log_->calls.push_back("Uninitialize"); }
-    HRESULT LogonEx(uintptr_t, const char *profile, const char *password, uint32_t flags,
-                    std::unique_ptr<xmapi::Session> &session) override {
-        log_->calls.push_back(Format("LogonEx %s %s 0x%x", profile ? profile : "(null)", password ? password : "(null)",
-                                     unsigned(flags)));
-        if (SUCCEEDED(log_->logonResult)) session = std::make_unique<FakeSession>(log_);
-        return log_->logonResult;
-    }
-    HRESULT ProfileTable(std::vector<xmapi::ProfileRow> &rows) override {
-        log_->calls.push_back("ProfileTable");
-        rows = log_->profiles;
-        return log_->profileResult;
-    }
-
-  private:
-    std::shared_ptr<Log> log_;
-    bool loaded_;
-};
+using testsupport::mapi::XmapiLog;
 
 TEST(XmapiProvider, InitialisationRetriesOnceWithoutCoInitAndReportsFailures) {
     const String versionText = "The version of OLE installed on the workstation is not compatible with this version of MAPI.";
     // The object model is started first and ended last, when it was started here.
     const std::string start = "OleInitialize", end = "OleUninitialize";
     const HRESULT changed = xmapi::kRpcChangedMode, unknown = xmapi::MAPI_E_UNKNOWN_FLAGS;
+    // The answers of the first MAPIInitialize (flags 0) and of its retry (8).
     struct Case {
-        std::vector<HRESULT> results;
+        HRESULT first, retry;
         bool visible;
         HRESULT ole;
         std::vector<std::string> calls;
         bool available;
         std::vector<String> boxes;
     } cases[] = {
-        {{S_OK}, true, S_OK, {start, "Initialize 0", "Uninitialize", end}, true, {}},
-        {{changed, S_OK}, true, changed, {start, "Initialize 0", "Initialize 8", "Uninitialize"}, true, {}},
-        {{unknown, unknown}, false, S_FALSE, {start, "Initialize 0", "Initialize 8", end}, false, {}},
-        {{xmapi::MAPI_E_VERSION}, true, S_OK, {start, "Initialize 0", end}, false, {versionText}},
-        {{xmapi::MAPI_E_VERSION}, false, S_OK, {start, "Initialize 0", end}, false, {}},
-        {{E_ACCESSDENIED}, true, S_OK, {start, "Initialize 0", end}, false,
+        {S_OK, S_OK, true, S_OK, {start, "Initialize 0", "Uninitialize", end}, true, {}},
+        {changed, S_OK, true, changed, {start, "Initialize 0", "Initialize 8", "Uninitialize"}, true, {}},
+        {unknown, unknown, false, S_FALSE, {start, "Initialize 0", "Initialize 8", end}, false, {}},
+        {xmapi::MAPI_E_VERSION, S_OK, true, S_OK, {start, "Initialize 0", end}, false, {versionText}},
+        {xmapi::MAPI_E_VERSION, S_OK, false, S_OK, {start, "Initialize 0", end}, false, {}},
+        {E_ACCESSDENIED,
+         S_OK,
+         true,
+         S_OK,
+         {start, "Initialize 0", end},
+         false,
          {"MAPIInitialize() failed, reason '" + HResultText(E_ACCESSDENIED) + "'"}},
     };
     for (const auto &k : cases) {
-        auto log = std::make_shared<Log>();
-        log->initResults = k.results;
-        log->oleResult = k.ole;
+        auto log = std::make_shared<XmapiLog>();
+        log->failures = {{"Initialize 0", k.first}, {"Initialize 8", k.retry}, {"OleInitialize", k.ole}};
         std::vector<String> boxes;
         {
-            clsXMAPIDLL dll(std::make_unique<FakePlatform>(log), k.visible, [&](const String &t) { boxes.push_back(t); });
+            clsXMAPIDLL dll(std::make_unique<testsupport::mapi::RecPlatform>(log), k.visible,
+                            [&](const String &t) { boxes.push_back(t); });
             EXPECT_EQ(dll.Available(), k.available);
         }
         EXPECT_EQ(log->calls, k.calls);
@@ -117,11 +64,13 @@ TEST(XmapiProvider, InitialisationRetriesOnceWithoutCoInitAndReportsFailures) {
 }
 
 struct Xmapi {
-    std::shared_ptr<Log> log = std::make_shared<Log>();
+    std::shared_ptr<XmapiLog> log = std::make_shared<XmapiLog>();
     clsXMAPIMailConnection *c;
     std::vector<String> boxes;
+    // The platform's library is looked at when the connection is made.
     explicit Xmapi(bool send = true, bool loaded = true)
-        : c(new clsXMAPIMailConnection(send, std::make_unique<FakePlatform>(log, loaded))) {
+        : c((log->loaded = loaded,
+             new clsXMAPIMailConnection(send, std::make_unique<testsupport::mapi::RecPlatform>(log)))) {
         c->AddRef();
         c->Session().errorBox = [this](const String &t) { boxes.push_back(t); };
     }
@@ -171,8 +120,7 @@ TEST(XmapiProvider, LogonFailures) {
     for (const auto &k : cases) {
         Xmapi t;
         if (k.suppress) SetIntOption(t.c, u"SuppressLogonFailure", 1);
-        t.log->logonResult = k.logon;
-        t.log->storeResult = k.store;
+        t.log->failures = {{"LogonEx", k.logon}, {"OpenDefaultStore", k.store}};
         EXPECT_EQ(t.c->Connect(), E_ABORT);
         EXPECT_EQ(t.c->ErrorCode(), k.code);
         EXPECT_EQ(t.c->ErrorMessages(),
@@ -190,7 +138,7 @@ TEST(XmapiProvider, HooksAreTracedWithTheirScopes) {
     testsupport::LogLines log(2);
     ASSERT_EQ(t.c->Connect(), S_OK);
     EXPECT_EQ(t.c->Disconnect(), S_OK) << "a spooler that cannot be reached is no failure of the disconnect";
-    t.log->logonResult = xmapi::MAPI_E_USER_CANCEL;
+    t.log->failures["LogonEx"] = xmapi::MAPI_E_USER_CANCEL;
     EXPECT_EQ(t.c->Connect(), E_ABORT);
     const std::string aborted = "<" + HResultText(E_ABORT);
     EXPECT_EQ(log.Starting({">", "<"}),
@@ -289,33 +237,32 @@ std::vector<std::string> All(IKvEnumMAPIProfiles *e) {
     return out;
 }
 
+// Read two at a time; a failing table or a library without the function
+// lists nothing.
 TEST(XmapiProvider, ProfilesAreListedWithTheDefaultMarked) {
-    auto log = std::make_shared<Log>();
-    log->profiles = {{"Outlook", false}, {"Work", true}, {"", false}};
-    FakePlatform platform(log);
-    IKvEnumMAPIProfiles *e = nullptr;
-    ASSERT_EQ(clsEnumMAPIProfiles::FromPlatform(&platform)->QueryInterface(IID_IKvEnumMAPIProfiles,
-                                                                           reinterpret_cast<void **>(&e)),
-              S_OK);
-    EXPECT_EQ(All(e), (std::vector<std::string>{" Outlook", "*Work", " "}));
-    e->Release();
-
-    for (HRESULT failure : {E_FAIL}) {
-        log->profileResult = failure;
-        clsEnumMAPIProfiles *empty = clsEnumMAPIProfiles::FromPlatform(&platform);
-        IKvEnumMAPIProfiles *f = nullptr;
-        empty->QueryInterface(IID_IKvEnumMAPIProfiles, reinterpret_cast<void **>(&f));
-        EXPECT_EQ(All(f), std::vector<std::string>{});
-        f->Release();
+    struct Case {
+        HRESULT table;
+        const char *missing;
+        std::vector<std::string> names;
+    } cases[] = {
+        {S_OK, "", {" Outlook", "*Work", " "}},
+        {E_FAIL, "", {}},
+        {S_OK, "MAPIAdminProfiles", {}},
+    };
+    for (const auto &k : cases) {
+        auto log = std::make_shared<XmapiLog>();
+        log->profiles = {{"Outlook", false}, {"Work", true}, {"", false}};
+        log->failures["ProfileTable"] = k.table;
+        log->missing.insert(k.missing);
+        testsupport::mapi::RecPlatform platform(log);
+        IKvEnumMAPIProfiles *e = nullptr;
+        ASSERT_EQ(clsEnumMAPIProfiles::FromPlatform(&platform)->QueryInterface(IID_IKvEnumMAPIProfiles,
+                                                                               reinterpret_cast<void **>(&e)),
+                  S_OK);
+        EXPECT_EQ(All(e), k.names);
+        EXPECT_EQ(log->calls.empty(), *k.missing != 0);
+        e->Release();
     }
-    log->missing.insert("MAPIAdminProfiles");
-    log->calls.clear();
-    clsEnumMAPIProfiles *none = clsEnumMAPIProfiles::FromPlatform(&platform);
-    IKvEnumMAPIProfiles *g = nullptr;
-    none->QueryInterface(IID_IKvEnumMAPIProfiles, reinterpret_cast<void **>(&g));
-    EXPECT_EQ(All(g), std::vector<std::string>{});
-    EXPECT_TRUE(log->calls.empty());
-    g->Release();
 }
 
 TEST(XmapiProvider, WithoutAMessagingLibraryTheFactoryGivesAnEmptyProfileList) {

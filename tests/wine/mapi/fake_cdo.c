@@ -86,11 +86,20 @@ static HRESULT STDMETHODCALLTYPE GetTypeInfo_(IDispatch *self, UINT index, LCID 
     return E_NOTIMPL;
 }
 
-static const WCHAR *const kNames[] = {L"Configuration", L"From", L"Subject", L"To", L"CC", L"BCC", L"Fields",
-                                      L"BodyPart", L"Send", L"Load", L"Item", L"Update", L"Value",
-                                      L"AddBodyPart", L"ContentMediaType", L"ContentTransferEncoding",
-                                      L"GetDecodedContentStream", L"Charset", L"WriteText", L"Write",
-                                      L"LoadFromFile", L"Flush"};
+/* The members every object answers, and what a call gives back: a new object
+ * labelled by this format of the caller's label (NULL: nothing). */
+/* clang-format off */
+#define MEMBERS(X)                                                                                                     \
+    X(Configuration, NULL) X(From, NULL) X(Subject, NULL) X(To, NULL) X(CC, NULL) X(BCC, NULL)                         \
+    X(Fields, "%s.Fields") X(BodyPart, "Part0") X(Send, NULL) X(Load, NULL) X(Item, "%s[%s]") X(Update, NULL)          \
+    X(Value, NULL) X(AddBodyPart, "Part%d") X(ContentMediaType, NULL) X(ContentTransferEncoding, NULL)                 \
+    X(GetDecodedContentStream, "%s.Stream") X(Charset, NULL) X(WriteText, NULL) X(Write, NULL)                         \
+    X(LoadFromFile, NULL) X(Flush, NULL)
+/* clang-format on */
+#define NAME(member, gives) L## #member,
+#define GIVES(member, gives) gives,
+static const WCHAR *const kNames[] = {MEMBERS(NAME)};
+static const char *const kGives[] = {MEMBERS(GIVES)};
 #define NAME_COUNT (sizeof kNames / sizeof kNames[0])
 
 static HRESULT STDMETHODCALLTYPE GetIDsOfNames_(IDispatch *self, REFIID iid, LPOLESTR *names, UINT count, LCID lcid,
@@ -189,28 +198,15 @@ static HRESULT STDMETHODCALLTYPE Invoke_(IDispatch *self, DISPID id, REFIID iid,
         return DISP_E_EXCEPTION;
     }
     if (result) VariantInit(result);
-    char label[160];
-    if (!strcmp(name, "Fields")) {
-        snprintf(label, sizeof label, "%s.Fields", o->label);
-        return Returned(result, label);
-    }
-    if (!strcmp(name, "Item")) {
-        char field[512] = "?";
-        if (params && params->cArgs == 1 && V_VT(&params->rgvarg[0]) == VT_BSTR)
-            Utf8(field, sizeof field, V_BSTR(&params->rgvarg[0]));
-        snprintf(label, sizeof label, "%s[%s]", o->label, ShortName(field));
-        return Returned(result, label);
-    }
-    if (!strcmp(name, "BodyPart")) return Returned(result, "Part0");
-    if (!strcmp(name, "AddBodyPart")) {
+    if (!kGives[id - 1]) return S_OK;
+    char field[512] = "?", label[160];
+    if (!strcmp(name, "Item") && params && params->cArgs == 1 && V_VT(&params->rgvarg[0]) == VT_BSTR)
+        Utf8(field, sizeof field, V_BSTR(&params->rgvarg[0]));
+    if (!strcmp(name, "AddBodyPart"))
         snprintf(label, sizeof label, "Part%d", ++g_parts);
-        return Returned(result, label);
-    }
-    if (!strcmp(name, "GetDecodedContentStream")) {
-        snprintf(label, sizeof label, "%s.Stream", o->label);
-        return Returned(result, label);
-    }
-    return S_OK;
+    else
+        snprintf(label, sizeof label, kGives[id - 1], o->label, ShortName(field));
+    return Returned(result, label);
 }
 
 static const IDispatchVtbl g_dispatch = {QueryInterface_, AddRef_,        Release_, GetTypeInfoCount_,

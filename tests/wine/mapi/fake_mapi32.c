@@ -114,40 +114,18 @@ static void LogValues(const char *prefix, ULONG n, const SPropValue *values) {
 
 /* ---- buffers ---- */
 
-typedef struct Block {
-    struct Block *more;
-    double align;
-} Block;
-
 EXPORT SCODE WINAPI MAPIAllocateBuffer(ULONG size, LPVOID *buffer) {
     if (!buffer) return MAPI_E_INVALID_PARAMETER;
     if (g_allocationLimit && size > g_allocationLimit) return MAPI_E_NOT_ENOUGH_MEMORY;
-    Block *b = calloc(1, sizeof(Block) + size);
-    if (!b) return MAPI_E_NOT_ENOUGH_MEMORY;
+    *buffer = calloc(1, size ? size : 1);
+    if (!*buffer) return MAPI_E_NOT_ENOUGH_MEMORY;
     InterlockedIncrement(&g_allocations);
-    *buffer = b + 1;
-    return S_OK;
-}
-
-EXPORT SCODE WINAPI MAPIAllocateMore(ULONG size, LPVOID link, LPVOID *buffer) {
-    if (!link || !buffer) return MAPI_E_INVALID_PARAMETER;
-    Block *b = calloc(1, sizeof(Block) + size);
-    if (!b) return MAPI_E_NOT_ENOUGH_MEMORY;
-    Block *owner = (Block *)link - 1;
-    b->more = owner->more;
-    owner->more = b;
-    *buffer = b + 1;
     return S_OK;
 }
 
 EXPORT ULONG WINAPI MAPIFreeBuffer(LPVOID buffer) {
     if (!buffer) return S_OK;
-    Block *b = (Block *)buffer - 1;
-    while (b) {
-        Block *next = b->more;
-        free(b);
-        b = next;
-    }
+    free(buffer);
     InterlockedDecrement(&g_allocations);
     return S_OK;
 }
@@ -228,23 +206,16 @@ static const SPropValue kMessage2[] = {{PR_SENDER_NAME_W, 0, STR_W(L"Bob")},
                                        {PR_SENDER_ADDRTYPE_W, 0, STR_W(L"EX")},
                                        {PR_SUBJECT_W, 0, STR_W(L"Second")},
                                        {PR_BODY_A, 0, STR_A("8-bit body")}};
-static const SPropValue kRecipients1a[] = {{PR_DISPLAY_NAME_W, 0, STR_W(L"Carl")},
-                                           {PR_ADDRTYPE_W, 0, STR_W(L"SMTP")},
-                                           {PR_EMAIL_ADDRESS_W, 0, STR_W(L"carl@example.org")},
-                                           {PR_RECIPIENT_TYPE, 0, LONGV(MAPI_TO)}};
-static const SPropValue kRecipients1b[] = {{PR_DISPLAY_NAME_W, 0, STR_W(L"Dora")},
-                                           {PR_ADDRTYPE_W, 0, STR_W(L"SMTP")},
-                                           {PR_EMAIL_ADDRESS_W, 0, STR_W(L"dora@example.org")},
-                                           {PR_RECIPIENT_TYPE, 0, LONGV(MAPI_CC)}};
-/* An Exchange recipient whose SMTP address only the global address list knows. */
-static const SPropValue kRecipients1d[] = {{PR_DISPLAY_NAME_W, 0, STR_W(L"Eve")},
-                                           {PR_ADDRTYPE_W, 0, STR_W(L"EX")},
-                                           {PR_EMAIL_ADDRESS_W, 0, STR_W(L"/O=ORG/CN=EVE")},
-                                           {PR_RECIPIENT_TYPE, 0, LONGV(MAPI_TO)}};
-static const SPropValue kRecipients1c[] = {{PR_DISPLAY_NAME_W, 0, STR_W(L"Hidden")},
-                                           {PR_ADDRTYPE_W, 0, STR_W(L"SMTP")},
-                                           {PR_EMAIL_ADDRESS_W, 0, STR_W(L"hidden@example.org")},
-                                           {PR_RECIPIENT_TYPE, 0, LONGV(MAPI_BCC)}};
+/* clang-format off */
+#define RECIPIENT(name, type, address, kind)                                                                           \
+    {PR_DISPLAY_NAME_W, 0, STR_W(name)}, {PR_ADDRTYPE_W, 0, STR_W(type)}, {PR_EMAIL_ADDRESS_W, 0, STR_W(address)},       \
+    {PR_RECIPIENT_TYPE, 0, LONGV(kind)}
+/* clang-format on */
+/* Eve: an Exchange recipient whose SMTP address only the global address list knows. */
+static const SPropValue kRecipientRows[][4] = {{RECIPIENT(L"Carl", L"SMTP", L"carl@example.org", MAPI_TO)},
+                                               {RECIPIENT(L"Eve", L"EX", L"/O=ORG/CN=EVE", MAPI_TO)},
+                                               {RECIPIENT(L"Dora", L"SMTP", L"dora@example.org", MAPI_CC)},
+                                               {RECIPIENT(L"Hidden", L"SMTP", L"hidden@example.org", MAPI_BCC)}};
 static const SPropValue kAttachRow1[] = {{PR_ATTACH_NUM, 0, LONGV(0)},
                                          {PR_ATTACH_SIZE, 0, LONGV(11)},
                                          {PR_ATTACH_FILENAME_W, 0, STR_W(L"notes.txt")}};
@@ -254,10 +225,8 @@ static const Props kContents[] = {{COUNT(kContent1), kContent1}, {COUNT(kContent
 static const Props kStatusRows[] = {{COUNT(kStatusRow1), kStatusRow1}, {COUNT(kStatusRow2), kStatusRow2}};
 static const Props kProfiles[] = {{COUNT(kProfile1), kProfile1}, {COUNT(kProfile2), kProfile2}};
 static const Props kStores[] = {{COUNT(kStoreRow), kStoreRow}};
-static const Props kRecipients1[] = {{COUNT(kRecipients1a), kRecipients1a},
-                                     {COUNT(kRecipients1d), kRecipients1d},
-                                     {COUNT(kRecipients1b), kRecipients1b},
-                                     {COUNT(kRecipients1c), kRecipients1c}};
+static const Props kRecipients1[] = {
+    {4, kRecipientRows[0]}, {4, kRecipientRows[1]}, {4, kRecipientRows[2]}, {4, kRecipientRows[3]}};
 
 /* The address book: the root holds a personal list and the global one. */
 static const SPropValue kHierarchy1[] = {{PR_ENTRYID, 0, BIN("PAB")}, {PR_DISPLAY_TYPE, 0, LONGV(DT_NOT_SPECIFIC)}};
@@ -295,8 +264,16 @@ typedef struct Obj {
     int index;
 } Obj;
 
-static void *g_vtSession[64], *g_vtTable[64], *g_vtProp[64], *g_vtStore[64], *g_vtFolder[64], *g_vtMessage[64],
-    *g_vtAddrBook[64], *g_vtStatus[64], *g_vtStream[64], *g_vtAdmin[64], *g_vtABRoot[64], *g_vtGal[64];
+/* The kinds of object, each one method table; 1: it has properties. */
+/* clang-format off */
+#define KINDS(X)                                                                                                       \
+    X(Session, 0) X(Table, 0) X(Stream, 0) X(Admin, 0) X(Prop, 1) X(Store, 1) X(Folder, 1) X(Message, 1)               \
+    X(AddrBook, 1) X(Status, 1) X(ABRoot, 1) X(Gal, 1)
+/* clang-format on */
+#define DECLARE_KIND(kind, props) static void *g_vt##kind[64];
+KINDS(DECLARE_KIND)
+
+#define UL(n) ((unsigned long)(n))
 
 static HRESULT STDMETHODCALLTYPE Unexpected(Obj *self) {
     Log("UNEXPECTED call on %s", self ? self->name : "?");
@@ -376,7 +353,6 @@ static void TagsText(char *out, size_t size, const SPropTagArray *tags) {
         k += (size_t)sprintf(out + k, "%s0x%08lX", i ? "," : "", (unsigned long)tags->aulPropTag[i]);
 }
 
-/* IMAPIProp */
 static HRESULT STDMETHODCALLTYPE GetProps_(Obj *self, LPSPropTagArray tags, ULONG flags, ULONG *count,
                                            LPSPropValue *values) {
     char text[512];
@@ -389,10 +365,6 @@ static HRESULT STDMETHODCALLTYPE SetProps_(Obj *self, ULONG n, LPSPropValue valu
     snprintf(prefix, sizeof prefix, "%s.SetProps", self->name);
     LogValues(prefix, n, values);
     if (problems) *problems = NULL;
-    return S_OK;
-}
-static HRESULT STDMETHODCALLTYPE SaveChanges_(Obj *self, ULONG flags) {
-    Log("%s.SaveChanges 0x%lX", self->name, (unsigned long)flags);
     return S_OK;
 }
 static HRESULT STDMETHODCALLTYPE GetLastError_(Obj *self, HRESULT hr, ULONG flags, LPMAPIERROR *error) {
@@ -425,17 +397,6 @@ static HRESULT STDMETHODCALLTYPE OpenProperty_(Obj *self, ULONG tag, LPCIID iid,
     }
     *out = (LPUNKNOWN)s;
     return S_OK;
-}
-
-static void PropSlots(void **vt) {
-    SLOT(vt, IMAPIProp, QueryInterface, QueryInterface_);
-    SLOT(vt, IMAPIProp, AddRef, AddRef_);
-    SLOT(vt, IMAPIProp, Release, Release_);
-    SLOT(vt, IMAPIProp, GetLastError, GetLastError_);
-    SLOT(vt, IMAPIProp, SaveChanges, SaveChanges_);
-    SLOT(vt, IMAPIProp, GetProps, GetProps_);
-    SLOT(vt, IMAPIProp, SetProps, SetProps_);
-    SLOT(vt, IMAPIProp, OpenProperty, OpenProperty_);
 }
 
 /* IStream */
@@ -476,25 +437,79 @@ static HRESULT STDMETHODCALLTYPE StreamCommit(Obj *self, DWORD flags) {
     return S_OK;
 }
 
-/* Tables: HrQueryAllRows below reads them directly. */
-static Obj *NewTable(const char *name, const Props *rows, ULONG count) {
-    Obj *t = NewObj(g_vtTable, name);
-    if (t) {
-        t->rows = rows;
-        t->rowCount = count;
-    }
-    return t;
+/* The fixed rows of each table, by its name; a message other than the first
+ * has no recipients and no attachments. */
+static const struct {
+    const char *name;
+    const Props *rows;
+    ULONG count;
+} kTables[] = {{"contents", kContents, COUNT(kContents)},         {"gal", kGal, COUNT(kGal)},
+               {"hierarchy", kHierarchy, COUNT(kHierarchy)},      {"stores", kStores, COUNT(kStores)},
+               {"status", kStatusRows, COUNT(kStatusRows)},       {"profiles", kProfiles, COUNT(kProfiles)},
+               {"recipients", kRecipients1, COUNT(kRecipients1)}, {"attachments", kAttachments1, COUNT(kAttachments1)}};
+
+/* A new object of that kind through `out` (none when `out` is NULL); a table
+ * gets its rows. */
+static HRESULT Give(Obj *self, void **vt, const char *name, void **out) {
+    if (!out) return S_OK;
+    Obj *o = NewObj(vt, name);
+    if (!o) return MAPI_E_NOT_ENOUGH_MEMORY;
+    o->index = self ? self->index : 0;
+    for (size_t i = 0; vt == g_vtTable && i < COUNT(kTables); ++i)
+        if (!strcmp(kTables[i].name, name) && (self->lpVtbl != g_vtMessage || self->index == 1)) {
+            o->rows = kTables[i].rows;
+            o->rowCount = kTables[i].count;
+        }
+    *out = o;
+    return S_OK;
 }
 
-/* A method that records its call and answers a table of fixed rows. */
-#define TABLE_METHOD(fn, method, table, rows)                                                                          \
-    static HRESULT STDMETHODCALLTYPE fn(Obj *self, ULONG flags, LPMAPITABLE *out) {                                    \
-        Log("%s." method " flags=0x%lX", self->name, (unsigned long)flags);                                            \
-        Obj *t = NewTable(table, rows, COUNT(rows));                                                                   \
-        if (!t) return MAPI_E_NOT_ENOUGH_MEMORY;                                                                       \
-        *out = (LPMAPITABLE)t;                                                                                         \
-        return S_OK;                                                                                                   \
+/* The methods that only record their call and answer S_OK, with a new object
+ * where they name its kind: kind called, interface, method, parameters, the
+ * object given back (NULL: none), its kind and name, the record's format and
+ * arguments. */
+#define METHODS(X)                                                                                                     \
+    X(Prop, IMAPIProp, SaveChanges, (Obj * self, ULONG flags), NULL, NULL, NULL, "%s.SaveChanges 0x%lX", self->name,   \
+      UL(flags))                                                                                                       \
+    X(Message, IMessage, SubmitMessage, (Obj * self, ULONG flags), NULL, NULL, NULL, "%s.SubmitMessage 0x%lX",         \
+      self->name, UL(flags))                                                                                           \
+    X(Message, IMessage, SetReadFlag, (Obj * self, ULONG flags), NULL, NULL, NULL, "%s.SetReadFlag 0x%lX", self->name, \
+      UL(flags))                                                                                                       \
+    X(Session, IMAPISession, Logoff, (Obj * self, ULONG_PTR ui, ULONG flags, ULONG reserved), NULL, NULL, NULL,        \
+      "Session.Logoff flags=0x%lX", UL(flags))                                                                         \
+    X(Status, IMAPIStatus, FlushQueues, (Obj * self, ULONG ui, ULONG size, LPENTRYID transport, ULONG flags), NULL,    \
+      NULL, NULL, "%s.FlushQueues transport=%s flags=0x%lX", self->name, transport ? "given" : "null", UL(flags))      \
+    X(Folder, IMAPIFolder, CreateMessage, (Obj * self, LPCIID iid, ULONG flags, LPMESSAGE * out), out, g_vtMessage,    \
+      "Message", "%s.CreateMessage iid=%s flags=0x%lX", self->name, IidName(iid), UL(flags))                           \
+    X(Message, IMessage, OpenAttach, (Obj * self, ULONG number, LPCIID iid, ULONG flags, LPATTACH * out), out,         \
+      g_vtProp, "Attach", "%s.OpenAttach %lu iid=%s flags=0x%lX", self->name, UL(number), IidName(iid), UL(flags))     \
+    X(Message, IMessage, CreateAttach, (Obj * self, LPCIID iid, ULONG flags, ULONG * number, LPATTACH * out),          \
+      (*number = 0, out), g_vtProp, "Attach", "%s.CreateAttach iid=%s flags=0x%lX", self->name, IidName(iid),          \
+      UL(flags))                                                                                                       \
+    X(Session, IMAPISession, OpenAddressBook, (Obj * self, ULONG_PTR ui, LPCIID iid, ULONG flags, LPADRBOOK * out),    \
+      out, g_vtAddrBook, "AddrBook", "Session.OpenAddressBook iid=%s flags=0x%lX", IidName(iid), UL(flags))
+
+/* The methods that answer a table of fixed rows: kind, interface, method, table. */
+#define TABLES(X)                                                                                                      \
+    X(Folder, IMAPIFolder, GetContentsTable, "contents")                                                               \
+    X(Gal, IMAPIContainer, GetContentsTable, "gal")                                                                    \
+    X(ABRoot, IMAPIContainer, GetHierarchyTable, "hierarchy")                                                          \
+    X(Session, IMAPISession, GetMsgStoresTable, "stores")                                                              \
+    X(Session, IMAPISession, GetStatusTable, "status")                                                                 \
+    X(Admin, IProfAdmin, GetProfileTable, "profiles")                                                                  \
+    X(Message, IMessage, GetRecipientTable, "recipients")                                                              \
+    X(Message, IMessage, GetAttachmentTable, "attachments")
+
+#define DEFINE_METHOD(kind, iface, method, params, given, child, name, ...)                                            \
+    static HRESULT STDMETHODCALLTYPE kind##_##method params {                                                          \
+        Log(__VA_ARGS__);                                                                                              \
+        return Give(self, child, name, (void **)(given));                                                              \
     }
+#define DEFINE_TABLE(kind, iface, method, table)                                                                       \
+    DEFINE_METHOD(kind, iface, method, (Obj * self, ULONG flags, LPMAPITABLE * out), out, g_vtTable, table,            \
+                  "%s." #method " flags=0x%lX", self->name, UL(flags))
+METHODS(DEFINE_METHOD)
+TABLES(DEFINE_TABLE)
 
 static int Matches(const Props *row, const SRestriction *r) {
     if (!r) return 1;
@@ -595,45 +610,56 @@ EXPORT HRESULT STDAPICALLTYPE RTFSync(LPMESSAGE message, ULONG flags, WINBOOL *u
     return S_OK;
 }
 
-/* Folders and messages */
+/* What OpenEntry and OpenMsgStore find, by the opener's name and the id. */
 static const Props kStoreData = {COUNT(kStoreProps), kStoreProps};
 static const Props kMessages[] = {{COUNT(kMessage1), kMessage1}, {COUNT(kMessage2), kMessage2}};
+static const struct {
+    const char *parent, *id;
+    void **vt;
+    const char *name;
+    ULONG type;
+    const Props *props;
+    int index;
+} kEntries[] = {
+    {"Session", "STORE1", g_vtStore, "Store", MAPI_STORE, &kStoreData, 0},
+    {"Session", "SPOOLER", g_vtStatus, "Spooler", MAPI_STATUS, NULL, 0},
+    {"Store", "OUTBOX", g_vtFolder, "Outbox", MAPI_FOLDER, NULL, 0},
+    {"Store", "INBOX", g_vtFolder, "Inbox", MAPI_FOLDER, NULL, 0},
+    {"Inbox", "SUB", g_vtFolder, "Sub", MAPI_FOLDER, NULL, 0}, /* a folder inside the inbox */
+    {"Inbox", "MSG1", g_vtMessage, "MSG1", MAPI_MESSAGE, &kMessages[0], 1},
+    {"Inbox", "MSG2", g_vtMessage, "MSG2", MAPI_MESSAGE, &kMessages[1], 2},
+    {"AddrBook", "", g_vtABRoot, "ABRoot", MAPI_ABCONT, NULL, 0},
+    {"AddrBook", "GAL", g_vtGal, "GAL", MAPI_ABCONT, NULL, 0},
+};
 
-static HRESULT STDMETHODCALLTYPE CreateMessage_(Obj *self, LPCIID iid, ULONG flags, LPMESSAGE *out) {
-    Log("%s.CreateMessage iid=%s flags=0x%lX", self->name, IidName(iid), (unsigned long)flags);
-    Obj *m = NewObj(g_vtMessage, "Message");
-    if (!m) return MAPI_E_NOT_ENOUGH_MEMORY;
-    *out = (LPMESSAGE)m;
-    return S_OK;
-}
-
-TABLE_METHOD(GetContentsTable_, "GetContentsTable", "contents", kContents)
-
-static int IdIs(ULONG size, const void *id, const char *text) {
-    return id && size == strlen(text) && memcmp(id, text, size) == 0;
-}
-
-static HRESULT STDMETHODCALLTYPE FolderOpenEntry(Obj *self, ULONG size, LPENTRYID id, LPCIID iid, ULONG flags,
-                                                 ULONG *type, LPUNKNOWN *out) {
+static HRESULT Open(Obj *self, const char *method, ULONG size, LPENTRYID id, LPCIID iid, ULONG flags, ULONG *type,
+                    void **out) {
     char text[64];
     Printable(text, sizeof text, (const char *)id, size);
-    Log("%s.OpenEntry %s iid=%s flags=0x%lX", self->name, text, IidName(iid), (unsigned long)flags);
-    if (IdIs(size, id, "SUB")) { /* a folder inside the inbox */
-        Obj *f = NewObj(g_vtFolder, "Sub");
-        if (!f) return MAPI_E_NOT_ENOUGH_MEMORY;
-        *type = MAPI_FOLDER;
-        *out = (LPUNKNOWN)f;
+    Log("%s.%s %s iid=%s flags=0x%lX", self->name, method, size ? text : "(root)", IidName(iid), UL(flags));
+    for (size_t i = 0; i < COUNT(kEntries); ++i) {
+        if (strcmp(kEntries[i].parent, self->name) || size != strlen(kEntries[i].id) || (size && !id) ||
+            memcmp(id, kEntries[i].id, size))
+            continue;
+        Obj *o = NewObj(kEntries[i].vt, kEntries[i].name);
+        if (!o) return MAPI_E_NOT_ENOUGH_MEMORY;
+        o->props = kEntries[i].props;
+        o->index = kEntries[i].index;
+        if (type) *type = kEntries[i].type;
+        *out = o;
         return S_OK;
     }
-    int index = IdIs(size, id, "MSG1") ? 1 : IdIs(size, id, "MSG2") ? 2 : 0;
-    if (!index) return MAPI_E_NOT_FOUND;
-    Obj *m = NewObj(g_vtMessage, index == 1 ? "MSG1" : "MSG2");
-    if (!m) return MAPI_E_NOT_ENOUGH_MEMORY;
-    m->index = index;
-    m->props = &kMessages[index - 1];
-    *type = MAPI_MESSAGE;
-    *out = (LPUNKNOWN)m;
-    return S_OK;
+    return MAPI_E_NOT_FOUND;
+}
+
+static HRESULT STDMETHODCALLTYPE OpenEntry_(Obj *self, ULONG size, LPENTRYID id, LPCIID iid, ULONG flags, ULONG *type,
+                                            LPUNKNOWN *out) {
+    return Open(self, "OpenEntry", size, id, iid, flags, type, (void **)out);
+}
+
+static HRESULT STDMETHODCALLTYPE OpenMsgStore_(Obj *self, ULONG_PTR ui, ULONG size, LPENTRYID id, LPCIID iid,
+                                               ULONG flags, LPMDB *out) {
+    return Open(self, "OpenMsgStore", size, id, iid, flags, NULL, (void **)out);
 }
 
 static HRESULT STDMETHODCALLTYPE DeleteMessages_(Obj *self, LPENTRYLIST list, ULONG ui, LPMAPIPROGRESS progress,
@@ -649,20 +675,6 @@ static HRESULT STDMETHODCALLTYPE DeleteMessages_(Obj *self, LPENTRYLIST list, UL
     return S_OK;
 }
 
-static HRESULT STDMETHODCALLTYPE StoreOpenEntry(Obj *self, ULONG size, LPENTRYID id, LPCIID iid, ULONG flags,
-                                                ULONG *type, LPUNKNOWN *out) {
-    char text[64];
-    Printable(text, sizeof text, (const char *)id, size);
-    Log("%s.OpenEntry %s iid=%s flags=0x%lX", self->name, text, IidName(iid), (unsigned long)flags);
-    const char *name = IdIs(size, id, "OUTBOX") ? "Outbox" : IdIs(size, id, "INBOX") ? "Inbox" : NULL;
-    if (!name) return MAPI_E_NOT_FOUND;
-    Obj *f = NewObj(g_vtFolder, name);
-    if (!f) return MAPI_E_NOT_ENOUGH_MEMORY;
-    *type = MAPI_FOLDER;
-    *out = (LPUNKNOWN)f;
-    return S_OK;
-}
-
 static HRESULT STDMETHODCALLTYPE GetReceiveFolder_(Obj *self, LPTSTR messageClass, ULONG flags, ULONG *size,
                                                    LPENTRYID *id, LPTSTR *explicitClass) {
     Log("%s.GetReceiveFolder class=%s flags=0x%lX", self->name, messageClass ? "given" : "null", (unsigned long)flags);
@@ -673,41 +685,6 @@ static HRESULT STDMETHODCALLTYPE GetReceiveFolder_(Obj *self, LPTSTR messageClas
     return S_OK;
 }
 
-static HRESULT STDMETHODCALLTYPE GetRecipientTable_(Obj *self, ULONG flags, LPMAPITABLE *out) {
-    Log("%s.GetRecipientTable flags=0x%lX", self->name, (unsigned long)flags);
-    Obj *t = self->index == 1 ? NewTable("recipients", kRecipients1, COUNT(kRecipients1)) : NewTable("recipients", NULL, 0);
-    if (!t) return MAPI_E_NOT_ENOUGH_MEMORY;
-    *out = (LPMAPITABLE)t;
-    return S_OK;
-}
-
-static HRESULT STDMETHODCALLTYPE GetAttachmentTable_(Obj *self, ULONG flags, LPMAPITABLE *out) {
-    Log("%s.GetAttachmentTable flags=0x%lX", self->name, (unsigned long)flags);
-    Obj *t = self->index == 1 ? NewTable("attachments", kAttachments1, COUNT(kAttachments1))
-                              : NewTable("attachments", NULL, 0);
-    if (!t) return MAPI_E_NOT_ENOUGH_MEMORY;
-    *out = (LPMAPITABLE)t;
-    return S_OK;
-}
-
-static HRESULT STDMETHODCALLTYPE OpenAttach_(Obj *self, ULONG number, LPCIID iid, ULONG flags, LPATTACH *out) {
-    Log("%s.OpenAttach %lu iid=%s flags=0x%lX", self->name, (unsigned long)number, IidName(iid), (unsigned long)flags);
-    Obj *a = NewObj(g_vtProp, "Attach");
-    if (!a) return MAPI_E_NOT_ENOUGH_MEMORY;
-    a->index = self->index;
-    *out = (LPATTACH)a;
-    return S_OK;
-}
-
-static HRESULT STDMETHODCALLTYPE CreateAttach_(Obj *self, LPCIID iid, ULONG flags, ULONG *number, LPATTACH *out) {
-    Log("%s.CreateAttach iid=%s flags=0x%lX", self->name, IidName(iid), (unsigned long)flags);
-    Obj *a = NewObj(g_vtProp, "Attach");
-    if (!a) return MAPI_E_NOT_ENOUGH_MEMORY;
-    *number = 0;
-    *out = (LPATTACH)a;
-    return S_OK;
-}
-
 static HRESULT STDMETHODCALLTYPE ModifyRecipients_(Obj *self, ULONG flags, LPADRLIST list) {
     Log("%s.ModifyRecipients flags=0x%lX count=%lu", self->name, (unsigned long)flags,
         (unsigned long)(list ? list->cEntries : 0));
@@ -715,17 +692,6 @@ static HRESULT STDMETHODCALLTYPE ModifyRecipients_(Obj *self, ULONG flags, LPADR
     return S_OK;
 }
 
-static HRESULT STDMETHODCALLTYPE SubmitMessage_(Obj *self, ULONG flags) {
-    Log("%s.SubmitMessage 0x%lX", self->name, (unsigned long)flags);
-    return S_OK;
-}
-
-static HRESULT STDMETHODCALLTYPE SetReadFlag_(Obj *self, ULONG flags) {
-    Log("%s.SetReadFlag 0x%lX", self->name, (unsigned long)flags);
-    return S_OK;
-}
-
-/* Address book */
 static HRESULT STDMETHODCALLTYPE CreateOneOff_(Obj *self, LPTSTR name, LPTSTR type, LPTSTR address, ULONG flags,
                                                ULONG *size, LPENTRYID *id) {
     char n[256], t[64], a[256];
@@ -764,133 +730,40 @@ static HRESULT STDMETHODCALLTYPE ResolveName_(Obj *self, ULONG ui, ULONG flags, 
     return S_OK;
 }
 
-static HRESULT STDMETHODCALLTYPE AddrBookOpenEntry(Obj *self, ULONG size, LPENTRYID id, LPCIID iid, ULONG flags,
-                                                   ULONG *type, LPUNKNOWN *out) {
-    char text[64];
-    Printable(text, sizeof text, (const char *)id, size);
-    Log("%s.OpenEntry %s iid=%s flags=0x%lX", self->name, size ? text : "(root)", IidName(iid), (unsigned long)flags);
-    int root = !size && !id;
-    if (!root && !IdIs(size, id, "GAL")) return MAPI_E_NOT_FOUND;
-    Obj *c = NewObj(root ? g_vtABRoot : g_vtGal, root ? "ABRoot" : "GAL");
-    if (!c) return MAPI_E_NOT_ENOUGH_MEMORY;
-    *type = MAPI_ABCONT;
-    *out = (LPUNKNOWN)c;
-    return S_OK;
-}
-
-TABLE_METHOD(GetHierarchyTable_, "GetHierarchyTable", "hierarchy", kHierarchy)
-TABLE_METHOD(GalContentsTable, "GetContentsTable", "gal", kGal)
-
-/* Session */
-TABLE_METHOD(GetMsgStoresTable_, "GetMsgStoresTable", "stores", kStores)
-
-static HRESULT STDMETHODCALLTYPE OpenMsgStore_(Obj *self, ULONG_PTR ui, ULONG size, LPENTRYID id, LPCIID iid,
-                                               ULONG flags, LPMDB *out) {
-    char text[64];
-    Printable(text, sizeof text, (const char *)id, size);
-    Log("Session.OpenMsgStore %s iid=%s flags=0x%lX", text, IidName(iid), (unsigned long)flags);
-    if (!IdIs(size, id, "STORE1")) return MAPI_E_NOT_FOUND;
-    Obj *s = NewObj(g_vtStore, "Store");
-    if (!s) return MAPI_E_NOT_ENOUGH_MEMORY;
-    s->props = &kStoreData;
-    *out = (LPMDB)s;
-    return S_OK;
-}
-
-static HRESULT STDMETHODCALLTYPE OpenAddressBook_(Obj *self, ULONG_PTR ui, LPCIID iid, ULONG flags, LPADRBOOK *out) {
-    Log("Session.OpenAddressBook iid=%s flags=0x%lX", IidName(iid), (unsigned long)flags);
-    Obj *b = NewObj(g_vtAddrBook, "AddrBook");
-    if (!b) return MAPI_E_NOT_ENOUGH_MEMORY;
-    *out = (LPADRBOOK)b;
-    return S_OK;
-}
-
-TABLE_METHOD(GetStatusTable_, "GetStatusTable", "status", kStatusRows)
-
-static HRESULT STDMETHODCALLTYPE SessionOpenEntry(Obj *self, ULONG size, LPENTRYID id, LPCIID iid, ULONG flags,
-                                                  ULONG *type, LPUNKNOWN *out) {
-    char text[64];
-    Printable(text, sizeof text, (const char *)id, size);
-    Log("Session.OpenEntry %s iid=%s flags=0x%lX", text, IidName(iid), (unsigned long)flags);
-    if (!IdIs(size, id, "SPOOLER")) return MAPI_E_NOT_FOUND;
-    Obj *s = NewObj(g_vtStatus, "Spooler");
-    if (!s) return MAPI_E_NOT_ENOUGH_MEMORY;
-    *type = MAPI_STATUS;
-    *out = (LPUNKNOWN)s;
-    return S_OK;
-}
-
-static HRESULT STDMETHODCALLTYPE Logoff_(Obj *self, ULONG_PTR ui, ULONG flags, ULONG reserved) {
-    Log("Session.Logoff flags=0x%lX", (unsigned long)flags);
-    return S_OK;
-}
-
-static HRESULT STDMETHODCALLTYPE FlushQueues_(Obj *self, ULONG ui, ULONG size, LPENTRYID transport, ULONG flags) {
-    Log("%s.FlushQueues transport=%s flags=0x%lX", self->name, transport ? "given" : "null", (unsigned long)flags);
-    return S_OK;
-}
-
-TABLE_METHOD(GetProfileTable_, "GetProfileTable", "profiles", kProfiles)
-
-static void BaseSlots(void **vt, size_t slots) {
-    for (size_t i = 0; i < slots; ++i) vt[i] = (void *)Unexpected;
-    SLOT(vt, IUnknown, QueryInterface, QueryInterface_);
-    SLOT(vt, IUnknown, AddRef, AddRef_);
-    SLOT(vt, IUnknown, Release, Release_);
+static void PropSlots(void **vt) {
+    SLOT(vt, IMAPIProp, GetLastError, GetLastError_);
+    SLOT(vt, IMAPIProp, SaveChanges, Prop_SaveChanges);
+    SLOT(vt, IMAPIProp, GetProps, GetProps_);
+    SLOT(vt, IMAPIProp, SetProps, SetProps_);
+    SLOT(vt, IMAPIProp, OpenProperty, OpenProperty_);
 }
 
 static void Build(void) {
-    BaseSlots(g_vtTable, 64);
-    BaseSlots(g_vtProp, 64);
-    PropSlots(g_vtProp);
-    BaseSlots(g_vtStore, 64);
-    PropSlots(g_vtStore);
-    SLOT(g_vtStore, IMsgStore, OpenEntry, StoreOpenEntry);
+#define BASE_SLOTS(kind, props)                                                                                        \
+    for (size_t i = 0; i < 64; ++i) g_vt##kind[i] = (void *)Unexpected;                                                \
+    SLOT(g_vt##kind, IUnknown, QueryInterface, QueryInterface_);                                                       \
+    SLOT(g_vt##kind, IUnknown, AddRef, AddRef_);                                                                       \
+    SLOT(g_vt##kind, IUnknown, Release, Release_);                                                                     \
+    if (props) PropSlots(g_vt##kind);
+    KINDS(BASE_SLOTS)
+#define FILL(kind, iface, method, ...) SLOT(g_vt##kind, iface, method, kind##_##method);
+    METHODS(FILL)
+    TABLES(FILL)
+    SLOT(g_vtStore, IMsgStore, OpenEntry, OpenEntry_);
     SLOT(g_vtStore, IMsgStore, GetReceiveFolder, GetReceiveFolder_);
-    BaseSlots(g_vtFolder, 64);
-    PropSlots(g_vtFolder);
-    SLOT(g_vtFolder, IMAPIFolder, CreateMessage, CreateMessage_);
-    SLOT(g_vtFolder, IMAPIFolder, GetContentsTable, GetContentsTable_);
-    SLOT(g_vtFolder, IMAPIFolder, OpenEntry, FolderOpenEntry);
+    SLOT(g_vtFolder, IMAPIFolder, OpenEntry, OpenEntry_);
     SLOT(g_vtFolder, IMAPIFolder, DeleteMessages, DeleteMessages_);
-    BaseSlots(g_vtMessage, 64);
-    PropSlots(g_vtMessage);
-    SLOT(g_vtMessage, IMessage, GetAttachmentTable, GetAttachmentTable_);
-    SLOT(g_vtMessage, IMessage, OpenAttach, OpenAttach_);
-    SLOT(g_vtMessage, IMessage, CreateAttach, CreateAttach_);
-    SLOT(g_vtMessage, IMessage, GetRecipientTable, GetRecipientTable_);
     SLOT(g_vtMessage, IMessage, ModifyRecipients, ModifyRecipients_);
-    SLOT(g_vtMessage, IMessage, SubmitMessage, SubmitMessage_);
-    SLOT(g_vtMessage, IMessage, SetReadFlag, SetReadFlag_);
-    BaseSlots(g_vtAddrBook, 64);
-    PropSlots(g_vtAddrBook);
     SLOT(g_vtAddrBook, IAddrBook, CreateOneOff, CreateOneOff_);
     SLOT(g_vtAddrBook, IAddrBook, ResolveName, ResolveName_);
-    SLOT(g_vtAddrBook, IAddrBook, OpenEntry, AddrBookOpenEntry);
-    BaseSlots(g_vtABRoot, 64);
-    PropSlots(g_vtABRoot);
-    SLOT(g_vtABRoot, IMAPIContainer, GetHierarchyTable, GetHierarchyTable_);
-    BaseSlots(g_vtGal, 64);
-    PropSlots(g_vtGal);
-    SLOT(g_vtGal, IMAPIContainer, GetContentsTable, GalContentsTable);
-    BaseSlots(g_vtStatus, 64);
-    PropSlots(g_vtStatus);
-    SLOT(g_vtStatus, IMAPIStatus, FlushQueues, FlushQueues_);
-    BaseSlots(g_vtStream, 64);
+    SLOT(g_vtAddrBook, IAddrBook, OpenEntry, OpenEntry_);
     SLOT(g_vtStream, IStream, Read, StreamRead);
     SLOT(g_vtStream, IStream, Write, StreamWrite);
     SLOT(g_vtStream, IStream, CopyTo, StreamCopyTo);
     SLOT(g_vtStream, IStream, Commit, StreamCommit);
-    BaseSlots(g_vtSession, 64);
     SLOT(g_vtSession, IMAPISession, GetLastError, GetLastError_);
-    SLOT(g_vtSession, IMAPISession, GetMsgStoresTable, GetMsgStoresTable_);
     SLOT(g_vtSession, IMAPISession, OpenMsgStore, OpenMsgStore_);
-    SLOT(g_vtSession, IMAPISession, OpenAddressBook, OpenAddressBook_);
-    SLOT(g_vtSession, IMAPISession, GetStatusTable, GetStatusTable_);
-    SLOT(g_vtSession, IMAPISession, OpenEntry, SessionOpenEntry);
-    SLOT(g_vtSession, IMAPISession, Logoff, Logoff_);
-    BaseSlots(g_vtAdmin, 64);
-    SLOT(g_vtAdmin, IProfAdmin, GetProfileTable, GetProfileTable_);
+    SLOT(g_vtSession, IMAPISession, OpenEntry, OpenEntry_);
 }
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
@@ -902,8 +775,7 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
 
 EXPORT HRESULT WINAPI MAPIInitialize(LPVOID init) {
     const MAPIINIT_0 *i = init;
-    Log("MAPIInitialize version=%lu flags=0x%lX", i ? (unsigned long)i->ulVersion : 0ul,
-        i ? (unsigned long)i->ulFlags : 0ul);
+    Log("MAPIInitialize version=%lu flags=0x%lX", i ? UL(i->ulVersion) : 0ul, i ? UL(i->ulFlags) : 0ul);
     return S_OK;
 }
 
@@ -911,17 +783,11 @@ EXPORT void WINAPI MAPIUninitialize(void) { Log("MAPIUninitialize"); }
 
 EXPORT HRESULT WINAPI MAPILogonEx(ULONG_PTR ui, LPTSTR profile, LPTSTR password, ULONG flags, LPMAPISESSION *session) {
     Log("MAPILogonEx profile=%s password=%s flags=0x%lX", profile ? (const char *)profile : "(null)",
-        password ? "(given)" : "(null)", (unsigned long)flags);
-    Obj *s = NewObj(g_vtSession, "Session");
-    if (!s) return MAPI_E_NOT_ENOUGH_MEMORY;
-    *session = (LPMAPISESSION)s;
-    return S_OK;
+        password ? "(given)" : "(null)", UL(flags));
+    return Give(NULL, g_vtSession, "Session", (void **)session);
 }
 
 EXPORT HRESULT WINAPI MAPIAdminProfiles(ULONG flags, LPPROFADMIN *admin) {
-    Log("MAPIAdminProfiles flags=0x%lX", (unsigned long)flags);
-    Obj *a = NewObj(g_vtAdmin, "ProfAdmin");
-    if (!a) return MAPI_E_NOT_ENOUGH_MEMORY;
-    *admin = (LPPROFADMIN)a;
-    return S_OK;
+    Log("MAPIAdminProfiles flags=0x%lX", UL(flags));
+    return Give(NULL, g_vtAdmin, "ProfAdmin", (void **)admin);
 }

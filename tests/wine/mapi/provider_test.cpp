@@ -31,17 +31,6 @@ std::string Take(BSTR &s) {
     return out;
 }
 
-// The system's text for a result, as the component writes it.
-std::string SystemText(HRESULT hr) {
-    char *buffer = nullptr;
-    DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                             nullptr, DWORD(hr), 0, reinterpret_cast<char *>(&buffer), 0, nullptr);
-    std::string text = n && buffer ? std::string(buffer, n) : std::string();
-    if (buffer) LocalFree(buffer);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-    return text;
-}
-
 template <class T> T Proc(HMODULE module, const char *name) {
     return reinterpret_cast<T>(reinterpret_cast<void *>(GetProcAddress(module, name)));
 }
@@ -130,21 +119,17 @@ class ProviderTest : public ::testing::Test {
         IKvMail2 *m = nullptr;
         EXPECT_EQ(mail->QueryInterface(IID_IKvMail2, reinterpret_cast<void **>(&m)), S_OK);
         mail->Release();
-        BSTR text = SysAllocString(L"\"Sender\" <sender@example.org>");
-        m->SetSender(text);
-        SysFreeString(text);
-        text = SysAllocString(L"Ann Example <ann@example.org>\tbob@example.org");
-        EXPECT_EQ(m->AddRecipients(text), S_OK);
-        SysFreeString(text);
-        text = SysAllocString(L"Carl <carl@example.org>");
-        EXPECT_EQ(m->AddCCRecipients(text), S_OK);
-        SysFreeString(text);
-        text = SysAllocString(L"dora@example.org");
-        EXPECT_EQ(m->AddBCCRecipients(text), S_OK);
-        SysFreeString(text);
-        text = SysAllocString(L"Quarterly report \x00e4");
-        EXPECT_EQ(m->SetSubject(text), S_OK);
-        SysFreeString(text);
+        auto put = [](IKvMail2 *m, HRESULT (STDMETHODCALLTYPE IKvMail2::*set)(BSTR), const wchar_t *value) {
+            BSTR text = SysAllocString(value);
+            EXPECT_EQ((m->*set)(text), S_OK);
+            SysFreeString(text);
+        };
+        put(m, &IKvMail2::SetSender, L"\"Sender\" <sender@example.org>");
+        put(m, &IKvMail2::AddRecipients, L"Ann Example <ann@example.org>\tbob@example.org");
+        put(m, &IKvMail2::AddCCRecipients, L"Carl <carl@example.org>");
+        put(m, &IKvMail2::SetSubject, L"Quarterly report \x00e4");
+        put(m, &IKvMail2::AddBCCRecipients, L"dora@example.org");
+        BSTR text = nullptr;
         struct {
             const wchar_t *type;
             const char *content;
@@ -239,7 +224,7 @@ TEST_F(ProviderTest, ExtendedMapiSendsThroughTheOutbox) {
     } failures[] = {
         {L"Ambiguous <amb@example.org>", 0, "IAddressBook::ResolveName() failed: '(error code 0x80040700)'\r\n"},
         {L"\"" + std::wstring(1000, L'x') + L"\" <long@example.org>", 1500,
-         "MAPIAllocateBuffer() failed: '" + SystemText(E_OUTOFMEMORY) + " (8007000e)'\r\n"},
+         "MAPIAllocateBuffer() failed: '" + host::ResultText(E_OUTOFMEMORY) + "'\r\n"},
     };
     for (const auto &k : failures) {
         ASSERT_EQ(c->CreateMail(65001, L"", &plain), S_OK);
