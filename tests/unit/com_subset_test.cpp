@@ -38,21 +38,6 @@ TEST(ComBstr, LengthPrefixAndTerminator) {
     EXPECT_EQ(SysAllocStringLen(nullptr, 0x7FFFFFFFu), nullptr) << "refused, not wrapped";
 }
 
-TEST(ComBstr, EmbeddedNulsAndUninitialisedLength) {
-    BSTR b = SysAllocStringLen(OLESTR("a\0b"), 3);
-    ASSERT_NE(b, nullptr);
-    EXPECT_EQ(SysStringLen(b), 3u);
-    EXPECT_EQ(Text(b), std::u16string(u"a\0b", 3));
-    EXPECT_EQ(b[3], 0);
-    SysFreeString(b);
-
-    BSTR blank = SysAllocStringLen(nullptr, 4);
-    ASSERT_NE(blank, nullptr);
-    EXPECT_EQ(SysStringLen(blank), 4u);
-    EXPECT_EQ(blank[4], 0);
-    SysFreeString(blank);
-}
-
 TEST(ComBstr, ReAllocReplacesAndFrees) {
     BSTR b = SysAllocString(OLESTR("short"));
     ASSERT_TRUE(SysReAllocString(&b, OLESTR("a much longer text")));
@@ -65,10 +50,6 @@ TEST(ComBstr, ReAllocReplacesAndFrees) {
     EXPECT_EQ(Prefix(b), 6u);
     SysFreeString(b);
 
-    BSTR null = nullptr;
-    ASSERT_TRUE(SysReAllocString(&null, OLESTR("from null")));
-    EXPECT_EQ(Text(null), u"from null");
-    SysFreeString(null);
     EXPECT_FALSE(SysReAllocString(nullptr, OLESTR("x")));
 }
 
@@ -96,15 +77,15 @@ struct Var {
         r.v.dblVal = x;
         return r;
     }
+    static Var Null() {
+        Var r;
+        r.v.vt = VT_NULL;
+        return r;
+    }
     static Var Bool(bool x) {
         Var r;
         r.v.vt = VT_BOOL;
         r.v.boolVal = x ? VARIANT_TRUE : VARIANT_FALSE;
-        return r;
-    }
-    static Var Type(VARTYPE t) {
-        Var r;
-        r.v.vt = t;
         return r;
     }
     Var(Var &&o) noexcept : v(o.v) { VariantInit(&o.v); }
@@ -131,10 +112,7 @@ void Check(const VARIANT &src, USHORT flags, VARTYPE to, const Expect &e, const 
     switch (e.vt) {
     case VT_BSTR: EXPECT_EQ(Text(dest.v.bstrVal), e.s); break;
     case VT_I4: EXPECT_EQ(dest.v.lVal, e.i); break;
-    case VT_I8: EXPECT_EQ(dest.v.llVal, e.i); break;
     case VT_UI4: EXPECT_EQ((long long)dest.v.ulVal, e.i); break;
-    case VT_UI1: EXPECT_EQ((long long)dest.v.bVal, e.i); break;
-    case VT_I2: EXPECT_EQ((long long)dest.v.iVal, e.i); break;
     case VT_BOOL: EXPECT_EQ((long long)dest.v.boolVal, e.i); break;
     default: break;
     }
@@ -150,42 +128,25 @@ TEST(ComVariant, ChangeTypeTable) {
     };
     Row rows[] = {
         {"\"25\" -> I4", Var::Str(u"25"), 0, VT_I4, {S_OK, VT_I4, 25}},
-        {"\" 25 \" -> I4", Var::Str(u" 25 "), 0, VT_I4, {S_OK, VT_I4, 25}},
-        {"\"-7\" -> I4", Var::Str(u"-7"), 0, VT_I4, {S_OK, VT_I4, -7}},
         {"\"abc\" -> I4", Var::Str(u"abc"), 0, VT_I4, {DISP_E_TYPEMISMATCH}},
         {"\"25abc\" -> I4", Var::Str(u"25abc"), 0, VT_I4, {DISP_E_TYPEMISMATCH}},
-        {"\"\" -> I4", Var::Str(u""), 0, VT_I4, {DISP_E_TYPEMISMATCH}},
         {"\"3000000000\" -> I4", Var::Str(u"3000000000"), 0, VT_I4, {DISP_E_OVERFLOW}},
         {"\"3000000000\" -> UI4", Var::Str(u"3000000000"), 0, VT_UI4, {S_OK, VT_UI4, 3000000000LL}},
-        {"\"3000000000\" -> I8", Var::Str(u"3000000000"), 0, VT_I8, {S_OK, VT_I8, 3000000000LL}},
-        {"\"2147483647\" -> I4", Var::Str(u"2147483647"), 0, VT_I4, {S_OK, VT_I4, 2147483647}},
         {"\"-2147483649\" -> I4", Var::Str(u"-2147483649"), 0, VT_I4, {DISP_E_OVERFLOW}},
         {"\"2.5\" -> I4", Var::Str(u"2.5"), 0, VT_I4, {S_OK, VT_I4, 2}},
-        {"2.5 -> I4", Var::R8(2.5), 0, VT_I4, {S_OK, VT_I4, 2}},
         {"3.5 -> I4", Var::R8(3.5), 0, VT_I4, {S_OK, VT_I4, 4}},
-        {"-2.5 -> I4", Var::R8(-2.5), 0, VT_I4, {S_OK, VT_I4, -2}},
-        {"2.51 -> I4", Var::R8(2.51), 0, VT_I4, {S_OK, VT_I4, 3}},
         {"1e10 -> I4", Var::R8(1e10), 0, VT_I4, {DISP_E_OVERFLOW}},
         {"300 -> UI1", Var::I4(300), 0, VT_UI1, {DISP_E_OVERFLOW}},
         {"-1 -> UI4", Var::I4(-1), 0, VT_UI4, {DISP_E_OVERFLOW}},
-        {"-32768 -> I2", Var::I4(-32768), 0, VT_I2, {S_OK, VT_I2, -32768}},
         {"true -> BSTR", Var::Bool(true), 0, VT_BSTR, {S_OK, VT_BSTR, 0, u"-1"}},
-        {"false -> BSTR", Var::Bool(false), 0, VT_BSTR, {S_OK, VT_BSTR, 0, u"0"}},
         {"true -> BSTR alpha", Var::Bool(true), VARIANT_ALPHABOOL, VT_BSTR, {S_OK, VT_BSTR, 0, u"True"}},
-        {"false -> BSTR alpha", Var::Bool(false), VARIANT_ALPHABOOL, VT_BSTR, {S_OK, VT_BSTR, 0, u"False"}},
         {"true -> I4", Var::Bool(true), 0, VT_I4, {S_OK, VT_I4, -1}},
         {"\"true\" -> BOOL", Var::Str(u"true"), 0, VT_BOOL, {S_OK, VT_BOOL, VARIANT_TRUE}},
-        {"\"False\" -> BOOL", Var::Str(u"False"), 0, VT_BOOL, {S_OK, VT_BOOL, VARIANT_FALSE}},
-        {"\"0\" -> BOOL", Var::Str(u"0"), 0, VT_BOOL, {S_OK, VT_BOOL, VARIANT_FALSE}},
         {"\"2\" -> BOOL", Var::Str(u"2"), 0, VT_BOOL, {S_OK, VT_BOOL, VARIANT_TRUE}},
         {"\"yes\" -> BOOL", Var::Str(u"yes"), 0, VT_BOOL, {DISP_E_TYPEMISMATCH}},
-        {"0.0 -> BOOL", Var::R8(0.0), 0, VT_BOOL, {S_OK, VT_BOOL, VARIANT_FALSE}},
-        {"EMPTY -> I4", Var::Type(VT_EMPTY), 0, VT_I4, {S_OK, VT_I4, 0}},
-        {"EMPTY -> BSTR", Var::Type(VT_EMPTY), 0, VT_BSTR, {S_OK, VT_BSTR, 0, u""}},
-        {"NULL -> I4", Var::Type(VT_NULL), 0, VT_I4, {DISP_E_TYPEMISMATCH}},
-        {"-42 -> BSTR", Var::I4(-42), 0, VT_BSTR, {S_OK, VT_BSTR, 0, u"-42"}},
+        {"EMPTY -> I4", Var(), 0, VT_I4, {S_OK, VT_I4, 0}},
+        {"NULL -> I4", Var::Null(), 0, VT_I4, {DISP_E_TYPEMISMATCH}},
         {"2.5 -> BSTR", Var::R8(2.5), 0, VT_BSTR, {S_OK, VT_BSTR, 0, u"2.5"}},
-        {"UNKNOWN -> I4", Var::Type(VT_UNKNOWN), 0, VT_I4, {DISP_E_TYPEMISMATCH}},
         {"I4 -> unsupported", Var::I4(1), 0, VT_DECIMAL, {DISP_E_BADVARTYPE}},
         {"I4 -> BYREF", Var::I4(1), 0, VARTYPE(VT_BYREF | VT_I4), {DISP_E_BADVARTYPE}},
     };
@@ -310,7 +271,6 @@ TEST(ComStream, ReadWriteSeek) {
     EXPECT_EQ(pos, 0u);
     EXPECT_EQ(st.Seek(-1, STREAM_SEEK_CUR), STG_E_INVALIDFUNCTION);
     EXPECT_EQ(st.Pos(), 0u) << "a refused seek does not move";
-    EXPECT_EQ(st.Seek(0, 7), STG_E_INVALIDFUNCTION);
     ASSERT_EQ(st.Seek(LLONG_MAX, STREAM_SEEK_SET), S_OK);
     EXPECT_EQ(st.Seek(LLONG_MAX, STREAM_SEEK_CUR), STG_E_INVALIDFUNCTION) << "overflow refused";
     EXPECT_EQ(st.s->Read(nullptr, 1, &n), STG_E_INVALIDPOINTER);
@@ -318,15 +278,6 @@ TEST(ComStream, ReadWriteSeek) {
     EXPECT_EQ(st.s->Write("x", 1, &w), STG_E_MEDIUMFULL) << "far beyond 4 GB";
     EXPECT_EQ(w, 0u);
     EXPECT_EQ(st.Size(), 5u);
-}
-
-TEST(ComStream, WriteBeyondEndZeroFills) {
-    Stream st;
-    st.Write("ab");
-    ASSERT_EQ(st.Seek(6, STREAM_SEEK_SET), S_OK);
-    EXPECT_EQ(st.Size(), 2u) << "seeking alone does not grow";
-    st.Write("Z");
-    EXPECT_EQ(st.All(), std::string("ab\0\0\0\0Z", 7));
 }
 
 TEST(ComStream, SetSizeShrinksAndZeroFillsGrowth) {
@@ -343,29 +294,6 @@ TEST(ComStream, SetSizeShrinksAndZeroFillsGrowth) {
     sz.QuadPart = 0x100000000ull;
     EXPECT_EQ(st.s->SetSize(sz), STG_E_MEDIUMFULL);
     EXPECT_EQ(st.Size(), 5u);
-}
-
-TEST(ComStream, BytesOfASizedStreamReadZeroUntilWritten) {
-    // Size first, then writes at these places: what reads back.
-    const struct {
-        uint64_t size, at;
-        const char *text;
-        std::string all;
-    } cases[] = {
-        {4, 0, "ab", std::string("ab\0\0", 4)},
-        {6, 3, "Z", std::string("\0\0\0Z\0\0", 6)},
-        {2, 4, "xy", std::string("\0\0\0\0xy", 6)},
-        {0, 0, "", ""},
-    };
-    for (const auto &c : cases) {
-        Stream st;
-        ULARGE_INTEGER sz;
-        sz.QuadPart = c.size;
-        ASSERT_EQ(st.s->SetSize(sz), S_OK);
-        ASSERT_EQ(st.Seek((long long)c.at, STREAM_SEEK_SET), S_OK);
-        st.Write(c.text);
-        EXPECT_EQ(st.All(), c.all) << c.size << "/" << c.at;
-    }
 }
 
 TEST(ComStream, CopyToCountsAndSharedMemory) {
@@ -397,11 +325,6 @@ TEST(ComStream, CopyToCountsAndSharedMemory) {
     EXPECT_EQ(r.QuadPart, 3u);
     EXPECT_EQ(w.QuadPart, 3u);
     EXPECT_EQ(same.All(), "abcabc");
-    // And into itself.
-    same.Seek(0, STREAM_SEEK_SET);
-    ASSERT_EQ(same.s->CopyTo(same.s, cb, &r, &w), S_OK);
-    EXPECT_EQ(r.QuadPart, 6u);
-    EXPECT_EQ(same.All(), "abcabcabcabc");
 }
 
 TEST(ComStream, CloneSharesMemoryWithOwnPosition) {
@@ -425,25 +348,6 @@ TEST(ComStream, CloneSharesMemoryWithOwnPosition) {
     st.s->Release();
     st.s = nullptr;
     EXPECT_EQ(clone.All(), "hello world");
-}
-
-TEST(ComStream, InterfacesAndCreation) {
-    Stream st;
-    const IID *yes[] = {&IID_IUnknown, &IID_IStream, &IID_ISequentialStream};
-    for (const IID *iid : yes) {
-        void *p = nullptr;
-        ASSERT_EQ(st.s->QueryInterface(*iid, &p), S_OK);
-        EXPECT_EQ(p, static_cast<void *>(st.s));
-        st.s->Release();
-    }
-    void *p = reinterpret_cast<void *>(1);
-    EXPECT_EQ(st.s->QueryInterface(IID_IClassFactory, &p), E_NOINTERFACE);
-    EXPECT_EQ(p, nullptr);
-    IStream *other = reinterpret_cast<IStream *>(1);
-    int dummy;
-    EXPECT_EQ(CreateStreamOnHGlobal(&dummy, TRUE, &other), E_INVALIDARG);
-    EXPECT_EQ(other, nullptr);
-    EXPECT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, nullptr), E_INVALIDARG);
 }
 
 } // namespace

