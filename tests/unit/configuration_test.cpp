@@ -258,16 +258,6 @@ TEST_F(Configuration, MissingKeyStillReadsTheOtherList) {
     EXPECT_EQ(c->GetParametersFromRegistry(nullptr, 0), S_OK);
 }
 
-// The writer's and the reader's default keys differ; stored settings rely on that.
-TEST_F(Configuration, DefaultKeysDoNotMirror) {
-    IKvConfiguration2 *c = Make();
-    Object(c).UserOptions().SetInt("SMTP.ServerPort", 25);
-    ASSERT_EQ(c->SetParametersToRegistry(nullptr, 1), S_OK);
-    IKvConfiguration2 *d = Make();
-    EXPECT_EQ(d->GetParametersFromRegistry(nullptr, 1), E_ACCESSDENIED);
-    EXPECT_EQ(Object(d).UserOptions().Size(), 0u);
-}
-
 TEST_F(Configuration, UndecodablePasswordKeepsTheListEntry) {
     registry.Create(kUserKey)->SetString(u"SMTP.ServerPassword", u"not*base64");
     IKvConfiguration2 *c = Make();

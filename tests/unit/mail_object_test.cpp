@@ -192,19 +192,20 @@ TEST_F(MailObject, GeneratedHeaders) {
     EXPECT_EQ(Header(u"Subject"), "Again");
 }
 
-TEST_F(MailObject, ForcedRebuildDoesNotRepeatFields) {
-    ASSERT_EQ(mail_->AddRecipients(Bstr(u"a@example.com")), S_OK);
-    ASSERT_EQ(mail_->AddCCRecipients(Bstr(u"c@example.com")), S_OK);
-    ASSERT_EQ(mail_->SetHeaderEntry(Bstr(u"X-Tag"), Bstr(u"t")), S_OK);
+// What a provider does that needs fresh headers for every send: no field is
+// repeated, and a received date does not turn into now.
+TEST_F(MailObject, ForcedRebuildDoesNotRepeatFieldsOrChangeTheDate) {
+    clsAutoRelease<IStream> in =
+        MakeStream("Date: Tue, 03 Mar 2026 14:05:09 +0100\r\nTo: a@example.com\r\nX-Tag: t\r\n\r\nbody\r\n");
+    ASSERT_EQ(mail_->SetRawText(in.get()), S_OK);
     clsMail *object = nullptr;
     ASSERT_EQ(mail_->QueryInterface(IID_clsArpaMail, reinterpret_cast<void **>(&object)), S_OK);
-    std::string to = Header(u"To");
-    // What a provider does that needs fresh headers for every send.
-    object->SetHeadersReusable(false);
-    EXPECT_EQ(Header(u"To"), to);
-    object->SetHeadersReusable(false);
-    EXPECT_EQ(Header(u"CC"), "c@example.com");
-    EXPECT_EQ(Header(u"X-Tag"), "t");
+    for (int round = 0; round < 2; ++round) {
+        object->SetHeadersReusable(false);
+        EXPECT_EQ(Header(u"To"), "a@example.com");
+        EXPECT_EQ(Header(u"X-Tag"), "t");
+        EXPECT_EQ(Header(u"Date"), "Tue, 03 Mar 2026 14:05:09 +0100");
+    }
     object->Release();
 }
 
@@ -256,20 +257,6 @@ TEST_F(MailObject, HostHeaderEntriesWithLineBreaksAreRefused) {
     EXPECT_EQ(Header(u"Bcc", S_FALSE), "");
 }
 
-TEST_F(MailObject, HeaderEntry2SplitsMainValueAndParameters) {
-    ASSERT_EQ(mail_->SetHeaderEntry(Bstr(u"X-Type"), Bstr(u"text/plain; Name=\"a;b.txt\"; charset=utf-8")), S_OK);
-    Bstr value;
-    clsAutoRelease<IEnumString> params;
-    EXPECT_EQ(mail2_->GetHeaderEntry2(Bstr(u"X-Type"), value.put(), params.put()), S_OK);
-    EXPECT_EQ(value.Utf8(), "text/plain");
-    EXPECT_EQ(Strings(params.get()), (std::vector<std::string>{"charset=utf-8", "Name=a;b.txt"}));
-
-    EXPECT_EQ(mail2_->GetHeaderEntry2(Bstr(u"X-Type"), value.put(), nullptr), E_INVALIDARG);
-    Bstr missing(u"old");
-    EXPECT_EQ(mail2_->GetHeaderEntry2(Bstr(u"X-None"), missing.put(), params.put()), S_FALSE);
-    EXPECT_TRUE(Strings(params.get()).empty());
-}
-
 TEST_F(MailObject, SubjectKeepsWhatTheMailCodePageHolds) {
     clsAutoRelease<IKvMail> mail;
     ASSERT_EQ(connection_->CreateMail(1252, u"", mail.put()), S_OK);
@@ -301,18 +288,6 @@ TEST_F(MailObject, RawTextReadStaysUntilAChangeRendersAgain) {
     std::string text = StreamBytes(again.get());
     EXPECT_NE(text.find("\r\nTo: a@example.com\r\n"), std::string::npos) << text;
     EXPECT_NE(text.find("\r\nMIME-Version: 1.0\r\n"), std::string::npos) << text;
-}
-
-TEST_F(MailObject, ForcedRebuildKeepsTheMailsOwnDate) {
-    clsAutoRelease<IStream> in =
-        MakeStream("Date: Tue, 03 Mar 2026 14:05:09 +0100\r\nSubject: x\r\n\r\nbody\r\n");
-    ASSERT_EQ(mail_->SetRawText(in.get()), S_OK);
-    clsMail *object = nullptr;
-    ASSERT_EQ(mail_->QueryInterface(IID_clsArpaMail, reinterpret_cast<void **>(&object)), S_OK);
-    // A provider that needs fresh headers must not turn a received date into now.
-    object->SetHeadersReusable(false);
-    EXPECT_EQ(Header(u"Date"), "Tue, 03 Mar 2026 14:05:09 +0100");
-    object->Release();
 }
 
 // Each call with its arguments and its result.

@@ -238,34 +238,23 @@ TEST_F(MimeWriter, HtmlWithRelatedImageIsMultipartRelated) {
     EXPECT_EQ(AfterHead(text), expected);
 }
 
-TEST_F(MimeWriter, RenderingAgainGivesNewBoundaryAndMessageIdButKeepsTheRelatedBoundary) {
-    std::string path = ::testing::TempDir() + "kv_writer_again.gif";
-    {
-        std::ofstream f(path, std::ios::binary);
-        f << "GIF";
-    }
-    AddBody(mail_, u"text/html", "<img src=\"" + path + "\">");
+// The base boundary has millisecond resolution; without a change the text
+// is not rendered again.
+TEST_F(MimeWriter, RenderingAgainGivesNewBoundaryAndMessageId) {
+    AddBody(mail_, u"text/html", "<p>x</p>");
     AddBody(mail_, u"text/plain", "x");
-    std::remove(path.c_str());
-    std::regex mixed("boundary=\"(---[0-9a-f]{16})\\.Mixed\""), related("boundary=\"([0-9a-f.]+\\.Related)\""),
-        id("\r\nMessage-ID: (<[^>]+>)\r\n");
+    std::regex mixed("boundary=\"(---[0-9a-f]{16})\\.Mixed\""), id("\r\nMessage-ID: (<[^>]+>)\r\n");
     auto grab = [](const std::string &text, const std::regex &re) {
         std::smatch m;
         return std::regex_search(text, m, re) ? std::string(m[1]) : std::string();
     };
-    std::string first = Render(mail_);
-    ASSERT_EQ(mail_->SetSubject(Bstr(u"changed")), S_OK);
-    // The base boundary has millisecond resolution.
-    std::string second = Render(mail_);
+    std::string first = Render(mail_), second = first;
     for (int i = 0; i < 200 && grab(second, mixed) == grab(first, mixed); ++i) {
         ASSERT_EQ(mail_->SetSubject(Bstr(u"changed")), S_OK);
         second = Render(mail_);
     }
     EXPECT_NE(grab(first, mixed), grab(second, mixed));
     EXPECT_NE(grab(first, id), grab(second, id));
-    ASSERT_FALSE(grab(first, related).empty());
-    EXPECT_EQ(grab(first, related), grab(second, related));
-    // Without a change the text is not rendered again.
     EXPECT_EQ(Render(mail_), second);
 }
 
