@@ -1,14 +1,8 @@
 // The log's filter, line format, trace scopes and exception lines.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <regex>
 
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
-
-#include "pal/channel.h"
 #include "runtime/except.h"
 #include "runtime/kvlog.h"
 
@@ -143,37 +137,6 @@ TEST_F(LogTest, SinkReplacementReleasesTheOldOne) {
     EXPECT_EQ(other.refs, 2u);
     KvLog().SetLogSlot(&sink);
     EXPECT_EQ(other.refs, 1u);
-}
-
-TEST(DiagnosticChannel, LinesArriveAsTaggedRecords) {
-    char dir[] = "/tmp/kvchanXXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    std::string path = std::string(dir) + "/viewer.sock";
-    int viewer = socket(AF_UNIX, SOCK_DGRAM, 0);
-    ASSERT_GE(viewer, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::strcpy(addr.sun_path, path.c_str());
-    ASSERT_EQ(bind(viewer, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
-    std::string previous = pal::ChannelPath();
-    pal::ChannelSetPath(path);
-
-    KvLog().SetOutputMode(3);
-    KvLog().SetLogLevel(3);
-    KvLog().Write(3, "hello 100%");
-    char buf[512];
-    std::vector<std::string> records;
-    ssize_t n;
-    while ((n = recv(viewer, buf, sizeof buf, MSG_DONTWAIT)) > 0) records.emplace_back(buf, size_t(n));
-    KvLog().ResetForTests();
-    pal::ChannelSetPath(previous);
-    close(viewer);
-    unlink(path.c_str());
-    rmdir(dir);
-
-    ASSERT_EQ(records.size(), 2u) << "the banner of SetLogLevel and the line";
-    std::regex form("^orkv14  : [0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3} [0-9a-f]{8} [0-9a-f]{8}:[0-9]{8}-.*:hello 100%$");
-    EXPECT_TRUE(std::regex_match(records[1], form)) << records[1];
 }
 
 } // namespace
