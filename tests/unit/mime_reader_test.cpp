@@ -17,10 +17,6 @@ class MimeReader : public mimetest::MimeFixture {
   protected:
     static std::string BodyBytes(clsMailBody *b) { return Contents(b->Contents()); }
     static std::string AttachmentBytes(clsMailAttachment *a) { return Contents(a->Contents()); }
-    static std::string Header(const clsHeaderList &list, const char *name) {
-        const clsHeaderItem *item = list.Find(name);
-        return item ? item->Joined() : "(none)";
-    }
 };
 
 TEST_F(MimeReader, MessageWithoutMimeFieldsIsOnePlainBody) {

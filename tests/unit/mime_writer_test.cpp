@@ -155,7 +155,7 @@ TEST_F(MimeWriter, AttachmentHeadersNameTheLastPathElementOnly) {
         clsArpaMail *mail = NewMail(0, u"");
         AddBody(mail, u"text/plain", "x");
         AddAttachment(mail, c.name, &bytes);
-        std::vector<std::string> lines = CrLfLines(Render(mail));
+        Render(mail);
         clsMailAttachment *a = mail->Attachments()[0];
         std::vector<std::string> header;
         for (const clsHeaderItem &item : a->Headers())
