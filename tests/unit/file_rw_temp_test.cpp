@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "runtime/com_util.h"
 #include "runtime/file_rw_temp.h"
 
 namespace kv {
@@ -20,16 +21,10 @@ clsMemoryBlock Block(const std::string &text) {
 }
 
 std::string Saved(clsFileRWTemp &store) {
-    IStream *s = nullptr;
-    EXPECT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, &s), S_OK);
-    EXPECT_EQ(store.SaveTo(s), S_OK);
-    LARGE_INTEGER zero{};
-    s->Seek(zero, STREAM_SEEK_SET, nullptr);
-    std::string out;
-    char buf[5];
-    for (ULONG n; s->Read(buf, sizeof buf, &n) == S_OK && n > 0;) out.append(buf, n);
-    s->Release();
-    return out;
+    clsAutoRelease<IStream> s;
+    EXPECT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, s.put()), S_OK);
+    EXPECT_EQ(store.SaveTo(s.get()), S_OK);
+    return StreamBytes(s.get());
 }
 
 TEST(FileRWTemp, ContentsInMemoryActAsTheFileWould) {

@@ -130,14 +130,5 @@ TEST_F(LogTest, ExceptionLinesAtLevelOne) {
     EXPECT_EQ(e.Code(), -7);
 }
 
-TEST_F(LogTest, SinkReplacementReleasesTheOldOne) {
-    Sink other;
-    KvLog().SetLogSlot(&other);
-    EXPECT_EQ(sink.refs, 1u);
-    EXPECT_EQ(other.refs, 2u);
-    KvLog().SetLogSlot(&sink);
-    EXPECT_EQ(other.refs, 1u);
-}
-
 } // namespace
 } // namespace kv

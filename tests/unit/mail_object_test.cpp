@@ -266,13 +266,6 @@ TEST_F(MailObject, SubjectKeepsWhatTheMailCodePageHolds) {
     EXPECT_EQ(subject.Wide(), u"Caf\u00e9 \u20ac");
 }
 
-TEST_F(MailObject, BodyKindsFollowTheConnectionsMask) {
-    clsAutoRelease<IKvMailBody> body;
-    EXPECT_EQ(mail_->CreateAndAddBody(nullptr, Bstr(u"text/plain"), 0), E_INVALIDARG);
-    for (const char16_t *type : {u"text/plain", u"TEXT/html", u"application/rtf", u"image/png"})
-        EXPECT_EQ(mail_->CreateAndAddBody(body.put(), Bstr(type), 0), S_OK) << Narrow(type);
-}
-
 TEST_F(MailObject, RawTextReadStaysUntilAChangeRendersAgain) {
     clsAutoRelease<IStream> out = MakeStream("");
     EXPECT_EQ(mail_->GetRawText(nullptr), E_INVALIDARG);
