@@ -179,7 +179,6 @@ TEST_F(MailObject, GeneratedHeaders) {
     EXPECT_EQ(Header(u"cc"), "c@example.com");
     EXPECT_EQ(Header(u"Subject"), "Hello there");
     EXPECT_EQ(Header(u"Importance"), "Normal");
-    EXPECT_EQ(Header(u"X-Mailer"), std::string("orkv14 ") + KV_VERSION_STRING);
     Bstr untouched(u"keep");
     EXPECT_EQ(mail_->GetHeaderEntry(Bstr(u"Bcc"), untouched.put()), S_FALSE);
     EXPECT_EQ(mail_->GetHeaderEntry(Bstr(u"Subject"), nullptr), E_INVALIDARG);
