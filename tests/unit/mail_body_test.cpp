@@ -15,19 +15,8 @@ namespace {
 using mailtest::Bstr;
 using mailtest::MakeStream;
 
-class MailBody : public ::testing::Test {
+class MailBody : public mailtest::MailFixture {
   protected:
-    void SetUp() override {
-        baseline_ = ModuleRefCount();
-        connection_ = new clsSMTPMailConnection();
-        connection_->AddRef();
-        ASSERT_EQ(connection_->CreateMail(0, u"", mail_.put()), S_OK);
-    }
-    void TearDown() override {
-        mail_.reset();
-        connection_->Release();
-        EXPECT_EQ(ModuleRefCount(), baseline_);
-    }
     clsAutoRelease<IKvMailBody> AddBody(const char16_t *type, ULONG codepage = 0) {
         clsAutoRelease<IKvMailBody> body;
         EXPECT_EQ(mail_->CreateAndAddBody(body.put(), Bstr(type), codepage), S_OK);
@@ -38,10 +27,6 @@ class MailBody : public ::testing::Test {
         EXPECT_EQ(body->GetType(type.put()), S_OK);
         return type.Utf8();
     }
-
-    int32_t baseline_ = 0;
-    clsSMTPMailConnection *connection_ = nullptr;
-    clsAutoRelease<IKvMail> mail_;
 };
 
 TEST_F(MailBody, ContentsRoundTripExactlyAndCutTheDestination) {

@@ -17,25 +17,20 @@ namespace {
 using mailtest::Bstr;
 using mailtest::MakeStream;
 
-class MailHtmlScan : public ::testing::Test {
+class MailHtmlScan : public mailtest::MailFixture {
   protected:
     void SetUp() override {
-        baseline_ = ModuleRefCount();
+        MailFixture::SetUp();
         dir_ = ::testing::TempDir() + "kv_html_scan/";
         mkdir(dir_.c_str(), 0700);
         Write("pic one.png", "PNG-1");
         Write("b.css", "body{}");
         Write("bg.gif", "GIF");
-        connection_ = new clsSMTPMailConnection();
-        connection_->AddRef();
-        ASSERT_EQ(connection_->CreateMail(0, u"", mail_.put()), S_OK);
         ASSERT_EQ(mail_->CreateAndAddBody(body_.put(), Bstr(u"text/html"), 0), S_OK);
     }
     void TearDown() override {
         body_.reset();
-        mail_.reset();
-        connection_->Release();
-        EXPECT_EQ(ModuleRefCount(), baseline_);
+        MailFixture::TearDown();
         for (const char *f : {"pic one.png", "b.css", "bg.gif"}) std::remove((dir_ + f).c_str());
         rmdir(dir_.c_str());
     }
@@ -65,10 +60,7 @@ class MailHtmlScan : public ::testing::Test {
         return type.Utf8();
     }
 
-    int32_t baseline_ = 0;
     std::string dir_;
-    clsSMTPMailConnection *connection_ = nullptr;
-    clsAutoRelease<IKvMail> mail_;
     clsAutoRelease<IKvMailBody> body_;
 };
 

@@ -21,20 +21,15 @@ using mailtest::Bstr;
 using mailtest::MakeStream;
 using mailtest::Strings;
 
-class MailObject : public ::testing::Test {
+class MailObject : public mailtest::MailFixture {
   protected:
     void SetUp() override {
-        baseline_ = ModuleRefCount();
-        connection_ = new clsSMTPMailConnection();
-        connection_->AddRef();
-        ASSERT_EQ(connection_->CreateMail(0, u"cookie-1", mail_.put()), S_OK);
+        MailFixture::SetUp();
         ASSERT_EQ(mail_->QueryInterface(IID_IKvMail2, reinterpret_cast<void **>(mail2_.put())), S_OK);
     }
     void TearDown() override {
         mail2_.reset();
-        mail_.reset();
-        connection_->Release();
-        EXPECT_EQ(ModuleRefCount(), baseline_);
+        MailFixture::TearDown();
     }
 
     void SetOption(const char16_t *name, const char16_t *value) {
@@ -61,9 +56,6 @@ class MailObject : public ::testing::Test {
         return text.Utf8();
     }
 
-    int32_t baseline_ = 0;
-    clsSMTPMailConnection *connection_ = nullptr;
-    clsAutoRelease<IKvMail> mail_;
     clsAutoRelease<IKvMail2> mail2_;
 };
 
