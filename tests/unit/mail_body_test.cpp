@@ -6,8 +6,6 @@
 
 #include "mail/mail_body.h"
 #include "mail_test_util.h"
-#include "runtime/module_state.h"
-#include "providers/smtp/smtp_connection.h"
 
 namespace kv {
 namespace {

@@ -8,8 +8,6 @@
 #include <regex>
 
 #include "mail_test_util.h"
-#include "runtime/module_state.h"
-#include "providers/smtp/smtp_connection.h"
 
 namespace kv {
 namespace {

@@ -10,9 +10,7 @@
 #include "mail/arpa_mail.h"
 #include "mail_test_util.h"
 #include "pal/system.h"
-#include "providers/smtp/smtp_connection.h"
 #include "runtime/kvlog.h"
-#include "runtime/module_state.h"
 
 namespace kv {
 namespace {

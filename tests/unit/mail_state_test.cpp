@@ -12,7 +12,6 @@
 #include "mail/mail.h"
 #include "mail_test_util.h"
 #include "providers/cdosys/cdosys_connection.h"
-#include "runtime/module_state.h"
 
 namespace kv {
 namespace {
