@@ -268,7 +268,6 @@ Lines SplitLines(const Bytes &text) {
     return lines;
 }
 
-// A plain statement of the decoding rules, to hold the fast paths to.
 } // namespace
 
 // The step functions give the same bytes wherever the input is cut, and the
