@@ -30,14 +30,6 @@ class MailObject : public mailtest::MailFixture {
         MailFixture::TearDown();
     }
 
-    void SetOption(const char16_t *name, const char16_t *value) {
-        VARIANT v;
-        VariantInit(&v);
-        v.vt = VT_BSTR;
-        v.bstrVal = SysAllocString(reinterpret_cast<const OLECHAR *>(value));
-        EXPECT_EQ(connection_->SetOption(name, &v), S_OK);
-        VariantClear(&v);
-    }
     std::string Header(const char16_t *name, HRESULT expected = S_OK) {
         Bstr value;
         EXPECT_EQ(mail_->GetHeaderEntry(Bstr(name), value.put()), expected) << Narrow(WideView(name));

@@ -60,6 +60,14 @@ class MailFixture : public ::testing::Test {
         connection_->Release();
         EXPECT_EQ(ModuleRefCount(), baseline_);
     }
+    void SetOption(const char16_t *name, const char16_t *value) {
+        VARIANT v;
+        VariantInit(&v);
+        v.vt = VT_BSTR;
+        v.bstrVal = SysAllocString(reinterpret_cast<const OLECHAR *>(value));
+        EXPECT_EQ(connection_->SetOption(name, &v), S_OK);
+        VariantClear(&v);
+    }
 
     int32_t baseline_ = 0;
     clsSMTPMailConnection *connection_ = nullptr;

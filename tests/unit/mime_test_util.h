@@ -66,6 +66,14 @@ class MimeFixture : public ::testing::Test {
         a->Release(); // the owner's list keeps it
         return a;
     }
+    void SetOption(const char16_t *name, const char16_t *value) {
+        VARIANT v;
+        VariantInit(&v);
+        v.vt = VT_BSTR;
+        v.bstrVal = SysAllocString(reinterpret_cast<const OLECHAR *>(value));
+        EXPECT_EQ(connection_->SetOption(name, &v), S_OK);
+        VariantClear(&v);
+    }
     static std::string Render(clsMail *mail) {
         clsAutoRelease<IStream> out = MakeStream("");
         EXPECT_EQ(mail->GetRawText(out.get()), S_OK);
