@@ -207,14 +207,6 @@ TEST_F(Configuration, WriterFlagsAndPaths) {
     }
 }
 
-TEST_F(Configuration, RefusedKeyStillWritesTheOtherList) {
-    IKvConfiguration2 *c = Make();
-    Object(c).GlobalOptions().SetInt("SMTP.ServerPort", 587);
-    registry.refused.insert(kUserKey);
-    EXPECT_EQ(c->SetParametersToRegistry(reinterpret_cast<LPCWSTR>(u"MyApp"), 3), E_ACCESSDENIED);
-    EXPECT_EQ(registry.Get(kComputerKey, u"SMTP.ServerPort"), u"587");
-}
-
 TEST_F(Configuration, ReaderPaths) {
     struct Case {
         const char16_t *key;
@@ -250,9 +242,15 @@ TEST_F(Configuration, ReadsStringsUnscramblesPasswordsAndKeepsOtherEntries) {
     EXPECT_EQ(Object(reader).GlobalOptions().Size(), 0u);
 }
 
-TEST_F(Configuration, MissingKeyStillReadsTheOtherList) {
-    registry.Create(u"software\\Orvane\\orvnkv\\Global")->SetString(u"SMTP.ServerPort", u"2525");
+// A key that cannot be opened fails the call, but the other list is still
+// written or read.
+TEST_F(Configuration, RefusedKeyStillTakesTheOtherList) {
     IKvConfiguration2 *c = Make();
+    Object(c).GlobalOptions().SetInt("SMTP.ServerPort", 587);
+    registry.refused.insert(kUserKey);
+    EXPECT_EQ(c->SetParametersToRegistry(reinterpret_cast<LPCWSTR>(u"MyApp"), 3), E_ACCESSDENIED);
+    EXPECT_EQ(registry.Get(kComputerKey, u"SMTP.ServerPort"), u"587");
+    registry.Create(u"software\\Orvane\\orvnkv\\Global")->SetString(u"SMTP.ServerPort", u"2525");
     EXPECT_EQ(c->GetParametersFromRegistry(nullptr, 3), E_ACCESSDENIED);
     EXPECT_EQ(Object(c).GlobalOptions().ReadText("SMTP.ServerPort", u""), u"2525");
     EXPECT_EQ(c->GetParametersFromRegistry(nullptr, 0), S_OK);
