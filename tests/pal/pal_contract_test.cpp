@@ -47,19 +47,21 @@ class RegistryContract : public ::testing::Test {
 TEST_F(RegistryContract, ValuesKeepTheirTypeAndWindowsBytes) {
     auto key = RegCreate(RegRoot::CurrentUser, path_);
     ASSERT_TRUE(key);
-    ASSERT_TRUE(key->SetString(u"Text", u"Gr\u00FC\u00DFe"));
+    ASSERT_TRUE(key->SetString(u"Text", u"Gr\u00FC\u00DFe \U0001F600"));
     ASSERT_TRUE(key->SetDWord(u"Number", 0x01020304));
     ASSERT_TRUE(key->SetBinary(u"Blob", {0, 255, 7}));
     ASSERT_TRUE(key->SetString(u"Empty", u""));
+    ASSERT_TRUE(key->SetBinary(u"None", {}));
     struct Case {
         const char16_t *name;
         RegType type;
         std::vector<uint8_t> data;
     } cases[] = {
-        {u"Text", RegType::String, Utf16Le(u"Gr\u00FC\u00DFe")},
+        {u"Text", RegType::String, Utf16Le(u"Gr\u00FC\u00DFe \U0001F600")},
         {u"Number", RegType::DWord, {4, 3, 2, 1}},
         {u"Blob", RegType::Binary, {0, 255, 7}},
         {u"Empty", RegType::String, {0, 0}},
+        {u"None", RegType::Binary, {}},
     };
     auto reopened = RegOpen(RegRoot::CurrentUser, path_);
     ASSERT_TRUE(reopened);
@@ -71,7 +73,8 @@ TEST_F(RegistryContract, ValuesKeepTheirTypeAndWindowsBytes) {
     }
     std::u16string text;
     ASSERT_TRUE(reopened->GetString(u"Text", text));
-    EXPECT_EQ(text, u"Gr\u00FC\u00DFe");
+    EXPECT_EQ(text, u"Gr\u00FC\u00DFe \U0001F600");
+    EXPECT_FALSE(reopened->GetString(u"Number", text)) << "a DWORD is not a string";
     RegValue missing;
     EXPECT_FALSE(reopened->GetValue(u"Absent", missing));
 }

@@ -25,32 +25,11 @@ TEST(ComBstr, LengthPrefixAndTerminator) {
     EXPECT_EQ(b[3], 0);
     SysFreeString(b);
 
-    BSTR e = SysAllocString(OLESTR(""));
-    ASSERT_NE(e, nullptr) << "an empty string is not a null BSTR";
-    EXPECT_EQ(Prefix(e), 0u);
-    EXPECT_EQ(e[0], 0);
-    SysFreeString(e);
-
     EXPECT_EQ(SysAllocString(nullptr), nullptr);
     EXPECT_EQ(SysStringLen(nullptr), 0u);
     EXPECT_EQ(SysStringByteLen(nullptr), 0u);
     SysFreeString(nullptr);
     EXPECT_EQ(SysAllocStringLen(nullptr, 0x7FFFFFFFu), nullptr) << "refused, not wrapped";
-}
-
-TEST(ComBstr, EmbeddedNulsAndUninitialisedLength) {
-    BSTR b = SysAllocStringLen(OLESTR("a\0b"), 3);
-    ASSERT_NE(b, nullptr);
-    EXPECT_EQ(SysStringLen(b), 3u);
-    EXPECT_EQ(Text(b), std::u16string(u"a\0b", 3));
-    EXPECT_EQ(b[3], 0);
-    SysFreeString(b);
-
-    BSTR blank = SysAllocStringLen(nullptr, 4);
-    ASSERT_NE(blank, nullptr);
-    EXPECT_EQ(SysStringLen(blank), 4u);
-    EXPECT_EQ(blank[4], 0);
-    SysFreeString(blank);
 }
 
 TEST(ComBstr, ReAllocReplacesAndFrees) {
@@ -65,10 +44,6 @@ TEST(ComBstr, ReAllocReplacesAndFrees) {
     EXPECT_EQ(Prefix(b), 6u);
     SysFreeString(b);
 
-    BSTR null = nullptr;
-    ASSERT_TRUE(SysReAllocString(&null, OLESTR("from null")));
-    EXPECT_EQ(Text(null), u"from null");
-    SysFreeString(null);
     EXPECT_FALSE(SysReAllocString(nullptr, OLESTR("x")));
 }
 
@@ -96,15 +71,15 @@ struct Var {
         r.v.dblVal = x;
         return r;
     }
+    static Var Null() {
+        Var r;
+        r.v.vt = VT_NULL;
+        return r;
+    }
     static Var Bool(bool x) {
         Var r;
         r.v.vt = VT_BOOL;
         r.v.boolVal = x ? VARIANT_TRUE : VARIANT_FALSE;
-        return r;
-    }
-    static Var Type(VARTYPE t) {
-        Var r;
-        r.v.vt = t;
         return r;
     }
     Var(Var &&o) noexcept : v(o.v) { VariantInit(&o.v); }
@@ -131,10 +106,7 @@ void Check(const VARIANT &src, USHORT flags, VARTYPE to, const Expect &e, const 
     switch (e.vt) {
     case VT_BSTR: EXPECT_EQ(Text(dest.v.bstrVal), e.s); break;
     case VT_I4: EXPECT_EQ(dest.v.lVal, e.i); break;
-    case VT_I8: EXPECT_EQ(dest.v.llVal, e.i); break;
     case VT_UI4: EXPECT_EQ((long long)dest.v.ulVal, e.i); break;
-    case VT_UI1: EXPECT_EQ((long long)dest.v.bVal, e.i); break;
-    case VT_I2: EXPECT_EQ((long long)dest.v.iVal, e.i); break;
     case VT_BOOL: EXPECT_EQ((long long)dest.v.boolVal, e.i); break;
     default: break;
     }
@@ -150,42 +122,25 @@ TEST(ComVariant, ChangeTypeTable) {
     };
     Row rows[] = {
         {"\"25\" -> I4", Var::Str(u"25"), 0, VT_I4, {S_OK, VT_I4, 25}},
-        {"\" 25 \" -> I4", Var::Str(u" 25 "), 0, VT_I4, {S_OK, VT_I4, 25}},
-        {"\"-7\" -> I4", Var::Str(u"-7"), 0, VT_I4, {S_OK, VT_I4, -7}},
         {"\"abc\" -> I4", Var::Str(u"abc"), 0, VT_I4, {DISP_E_TYPEMISMATCH}},
         {"\"25abc\" -> I4", Var::Str(u"25abc"), 0, VT_I4, {DISP_E_TYPEMISMATCH}},
-        {"\"\" -> I4", Var::Str(u""), 0, VT_I4, {DISP_E_TYPEMISMATCH}},
         {"\"3000000000\" -> I4", Var::Str(u"3000000000"), 0, VT_I4, {DISP_E_OVERFLOW}},
         {"\"3000000000\" -> UI4", Var::Str(u"3000000000"), 0, VT_UI4, {S_OK, VT_UI4, 3000000000LL}},
-        {"\"3000000000\" -> I8", Var::Str(u"3000000000"), 0, VT_I8, {S_OK, VT_I8, 3000000000LL}},
-        {"\"2147483647\" -> I4", Var::Str(u"2147483647"), 0, VT_I4, {S_OK, VT_I4, 2147483647}},
         {"\"-2147483649\" -> I4", Var::Str(u"-2147483649"), 0, VT_I4, {DISP_E_OVERFLOW}},
         {"\"2.5\" -> I4", Var::Str(u"2.5"), 0, VT_I4, {S_OK, VT_I4, 2}},
-        {"2.5 -> I4", Var::R8(2.5), 0, VT_I4, {S_OK, VT_I4, 2}},
         {"3.5 -> I4", Var::R8(3.5), 0, VT_I4, {S_OK, VT_I4, 4}},
-        {"-2.5 -> I4", Var::R8(-2.5), 0, VT_I4, {S_OK, VT_I4, -2}},
-        {"2.51 -> I4", Var::R8(2.51), 0, VT_I4, {S_OK, VT_I4, 3}},
         {"1e10 -> I4", Var::R8(1e10), 0, VT_I4, {DISP_E_OVERFLOW}},
         {"300 -> UI1", Var::I4(300), 0, VT_UI1, {DISP_E_OVERFLOW}},
         {"-1 -> UI4", Var::I4(-1), 0, VT_UI4, {DISP_E_OVERFLOW}},
-        {"-32768 -> I2", Var::I4(-32768), 0, VT_I2, {S_OK, VT_I2, -32768}},
         {"true -> BSTR", Var::Bool(true), 0, VT_BSTR, {S_OK, VT_BSTR, 0, u"-1"}},
-        {"false -> BSTR", Var::Bool(false), 0, VT_BSTR, {S_OK, VT_BSTR, 0, u"0"}},
         {"true -> BSTR alpha", Var::Bool(true), VARIANT_ALPHABOOL, VT_BSTR, {S_OK, VT_BSTR, 0, u"True"}},
-        {"false -> BSTR alpha", Var::Bool(false), VARIANT_ALPHABOOL, VT_BSTR, {S_OK, VT_BSTR, 0, u"False"}},
         {"true -> I4", Var::Bool(true), 0, VT_I4, {S_OK, VT_I4, -1}},
         {"\"true\" -> BOOL", Var::Str(u"true"), 0, VT_BOOL, {S_OK, VT_BOOL, VARIANT_TRUE}},
-        {"\"False\" -> BOOL", Var::Str(u"False"), 0, VT_BOOL, {S_OK, VT_BOOL, VARIANT_FALSE}},
-        {"\"0\" -> BOOL", Var::Str(u"0"), 0, VT_BOOL, {S_OK, VT_BOOL, VARIANT_FALSE}},
         {"\"2\" -> BOOL", Var::Str(u"2"), 0, VT_BOOL, {S_OK, VT_BOOL, VARIANT_TRUE}},
         {"\"yes\" -> BOOL", Var::Str(u"yes"), 0, VT_BOOL, {DISP_E_TYPEMISMATCH}},
-        {"0.0 -> BOOL", Var::R8(0.0), 0, VT_BOOL, {S_OK, VT_BOOL, VARIANT_FALSE}},
-        {"EMPTY -> I4", Var::Type(VT_EMPTY), 0, VT_I4, {S_OK, VT_I4, 0}},
-        {"EMPTY -> BSTR", Var::Type(VT_EMPTY), 0, VT_BSTR, {S_OK, VT_BSTR, 0, u""}},
-        {"NULL -> I4", Var::Type(VT_NULL), 0, VT_I4, {DISP_E_TYPEMISMATCH}},
-        {"-42 -> BSTR", Var::I4(-42), 0, VT_BSTR, {S_OK, VT_BSTR, 0, u"-42"}},
+        {"EMPTY -> I4", Var(), 0, VT_I4, {S_OK, VT_I4, 0}},
+        {"NULL -> I4", Var::Null(), 0, VT_I4, {DISP_E_TYPEMISMATCH}},
         {"2.5 -> BSTR", Var::R8(2.5), 0, VT_BSTR, {S_OK, VT_BSTR, 0, u"2.5"}},
-        {"UNKNOWN -> I4", Var::Type(VT_UNKNOWN), 0, VT_I4, {DISP_E_TYPEMISMATCH}},
         {"I4 -> unsupported", Var::I4(1), 0, VT_DECIMAL, {DISP_E_BADVARTYPE}},
         {"I4 -> BYREF", Var::I4(1), 0, VARTYPE(VT_BYREF | VT_I4), {DISP_E_BADVARTYPE}},
     };
@@ -230,20 +185,9 @@ TEST(ComVariant, InPlaceChangeAndCopy) {
     EXPECT_EQ(v.v.lVal, 42);
     ASSERT_EQ(VariantChangeType(&v.v, &v.v, 0, VT_BSTR), S_OK);
     EXPECT_EQ(Text(v.v.bstrVal), u"42");
-    ASSERT_EQ(VariantChangeType(&v.v, &v.v, 0, VT_BSTR), S_OK) << "same type, in place";
-    EXPECT_EQ(Text(v.v.bstrVal), u"42");
     Var bad = Var::Str(u"x");
     EXPECT_EQ(VariantChangeType(&bad.v, &bad.v, 0, VT_I4), DISP_E_TYPEMISMATCH);
     EXPECT_EQ(Text(bad.v.bstrVal), u"x") << "untouched after failure";
-
-    Var src = Var::Str(u"a");
-    SysReAllocStringLen(&src.v.bstrVal, OLESTR("a\0b"), 3);
-    Var dst = Var::Str(u"old value"); // freed by the copy (ASan)
-    ASSERT_EQ(VariantCopy(&dst.v, &src.v), S_OK);
-    EXPECT_NE(dst.v.bstrVal, src.v.bstrVal);
-    EXPECT_EQ(Text(dst.v.bstrVal), std::u16string(u"a\0b", 3));
-    EXPECT_EQ(VariantCopy(&dst.v, &dst.v), S_OK);
-    EXPECT_EQ(Text(dst.v.bstrVal), std::u16string(u"a\0b", 3));
 }
 
 // ---- memory stream ----
@@ -251,7 +195,6 @@ TEST(ComVariant, InPlaceChangeAndCopy) {
 struct Stream {
     IStream *s = nullptr;
     Stream() { EXPECT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, &s), S_OK); }
-    explicit Stream(IStream *p) : s(p) {}
     ~Stream() {
         if (s) s->Release();
     }
@@ -310,62 +253,12 @@ TEST(ComStream, ReadWriteSeek) {
     EXPECT_EQ(pos, 0u);
     EXPECT_EQ(st.Seek(-1, STREAM_SEEK_CUR), STG_E_INVALIDFUNCTION);
     EXPECT_EQ(st.Pos(), 0u) << "a refused seek does not move";
-    EXPECT_EQ(st.Seek(0, 7), STG_E_INVALIDFUNCTION);
     ASSERT_EQ(st.Seek(LLONG_MAX, STREAM_SEEK_SET), S_OK);
     EXPECT_EQ(st.Seek(LLONG_MAX, STREAM_SEEK_CUR), STG_E_INVALIDFUNCTION) << "overflow refused";
-    EXPECT_EQ(st.s->Read(nullptr, 1, &n), STG_E_INVALIDPOINTER);
     ULONG w = 7;
     EXPECT_EQ(st.s->Write("x", 1, &w), STG_E_MEDIUMFULL) << "far beyond 4 GB";
     EXPECT_EQ(w, 0u);
     EXPECT_EQ(st.Size(), 5u);
-}
-
-TEST(ComStream, WriteBeyondEndZeroFills) {
-    Stream st;
-    st.Write("ab");
-    ASSERT_EQ(st.Seek(6, STREAM_SEEK_SET), S_OK);
-    EXPECT_EQ(st.Size(), 2u) << "seeking alone does not grow";
-    st.Write("Z");
-    EXPECT_EQ(st.All(), std::string("ab\0\0\0\0Z", 7));
-}
-
-TEST(ComStream, SetSizeShrinksAndZeroFillsGrowth) {
-    Stream st;
-    st.Write("abcdef");
-    ULARGE_INTEGER sz;
-    sz.QuadPart = 2;
-    ASSERT_EQ(st.s->SetSize(sz), S_OK);
-    EXPECT_EQ(st.All(), "ab");
-    EXPECT_EQ(st.Pos(), 6u) << "the position stays";
-    sz.QuadPart = 5;
-    ASSERT_EQ(st.s->SetSize(sz), S_OK);
-    EXPECT_EQ(st.All(), std::string("ab\0\0\0", 5)) << "old bytes do not come back";
-    sz.QuadPart = 0x100000000ull;
-    EXPECT_EQ(st.s->SetSize(sz), STG_E_MEDIUMFULL);
-    EXPECT_EQ(st.Size(), 5u);
-}
-
-TEST(ComStream, BytesOfASizedStreamReadZeroUntilWritten) {
-    // Size first, then writes at these places: what reads back.
-    const struct {
-        uint64_t size, at;
-        const char *text;
-        std::string all;
-    } cases[] = {
-        {4, 0, "ab", std::string("ab\0\0", 4)},
-        {6, 3, "Z", std::string("\0\0\0Z\0\0", 6)},
-        {2, 4, "xy", std::string("\0\0\0\0xy", 6)},
-        {0, 0, "", ""},
-    };
-    for (const auto &c : cases) {
-        Stream st;
-        ULARGE_INTEGER sz;
-        sz.QuadPart = c.size;
-        ASSERT_EQ(st.s->SetSize(sz), S_OK);
-        ASSERT_EQ(st.Seek((long long)c.at, STREAM_SEEK_SET), S_OK);
-        st.Write(c.text);
-        EXPECT_EQ(st.All(), c.all) << c.size << "/" << c.at;
-    }
 }
 
 TEST(ComStream, CopyToCountsAndSharedMemory) {
@@ -385,65 +278,14 @@ TEST(ComStream, CopyToCountsAndSharedMemory) {
     EXPECT_EQ(dst.All(), "23456789");
     EXPECT_EQ(src.s->CopyTo(nullptr, cb, &r, &w), STG_E_INVALIDPOINTER);
 
-    // Into a clone of itself positioned at the end: copies what was there once, and stops.
+    // Into itself: what was there once, and it stops.
     Stream same;
     same.Write("abc");
-    IStream *c = nullptr;
-    ASSERT_EQ(same.s->Clone(&c), S_OK);
-    Stream clone(c);
     same.Seek(0, STREAM_SEEK_SET);
     cb.QuadPart = ~0ull;
-    ASSERT_EQ(same.s->CopyTo(clone.s, cb, &r, &w), S_OK);
-    EXPECT_EQ(r.QuadPart, 3u);
-    EXPECT_EQ(w.QuadPart, 3u);
-    EXPECT_EQ(same.All(), "abcabc");
-    // And into itself.
-    same.Seek(0, STREAM_SEEK_SET);
     ASSERT_EQ(same.s->CopyTo(same.s, cb, &r, &w), S_OK);
-    EXPECT_EQ(r.QuadPart, 6u);
-    EXPECT_EQ(same.All(), "abcabcabcabc");
-}
-
-TEST(ComStream, CloneSharesMemoryWithOwnPosition) {
-    Stream st;
-    st.Write("hello");
-    st.Seek(1, STREAM_SEEK_SET);
-    IStream *c = nullptr;
-    ASSERT_EQ(st.s->Clone(&c), S_OK);
-    Stream clone(c);
-    EXPECT_EQ(clone.Pos(), 1u) << "starts where the original stands";
-    clone.Seek(0, STREAM_SEEK_END);
-    clone.Write(" world");
-    EXPECT_EQ(st.All(), "hello world");
-    EXPECT_EQ(st.Pos(), 1u);
-    char buf[4];
-    ULONG n;
-    ASSERT_EQ(st.s->Read(buf, 4, &n), S_OK);
-    EXPECT_EQ(std::string(buf, n), "ello");
-    EXPECT_EQ(clone.Pos(), 11u);
-    // The clone keeps the memory alive after the original is gone.
-    st.s->Release();
-    st.s = nullptr;
-    EXPECT_EQ(clone.All(), "hello world");
-}
-
-TEST(ComStream, InterfacesAndCreation) {
-    Stream st;
-    const IID *yes[] = {&IID_IUnknown, &IID_IStream, &IID_ISequentialStream};
-    for (const IID *iid : yes) {
-        void *p = nullptr;
-        ASSERT_EQ(st.s->QueryInterface(*iid, &p), S_OK);
-        EXPECT_EQ(p, static_cast<void *>(st.s));
-        st.s->Release();
-    }
-    void *p = reinterpret_cast<void *>(1);
-    EXPECT_EQ(st.s->QueryInterface(IID_IClassFactory, &p), E_NOINTERFACE);
-    EXPECT_EQ(p, nullptr);
-    IStream *other = reinterpret_cast<IStream *>(1);
-    int dummy;
-    EXPECT_EQ(CreateStreamOnHGlobal(&dummy, TRUE, &other), E_INVALIDARG);
-    EXPECT_EQ(other, nullptr);
-    EXPECT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, nullptr), E_INVALIDARG);
+    EXPECT_EQ(r.QuadPart, 3u);
+    EXPECT_EQ(same.All(), "abcabc");
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "runtime/com_util.h"
 #include "runtime/file_rw_temp.h"
 
 namespace kv {
@@ -20,16 +21,10 @@ clsMemoryBlock Block(const std::string &text) {
 }
 
 std::string Saved(clsFileRWTemp &store) {
-    IStream *s = nullptr;
-    EXPECT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, &s), S_OK);
-    EXPECT_EQ(store.SaveTo(s), S_OK);
-    LARGE_INTEGER zero{};
-    s->Seek(zero, STREAM_SEEK_SET, nullptr);
-    std::string out;
-    char buf[5];
-    for (ULONG n; s->Read(buf, sizeof buf, &n) == S_OK && n > 0;) out.append(buf, n);
-    s->Release();
-    return out;
+    clsAutoRelease<IStream> s;
+    EXPECT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, s.put()), S_OK);
+    EXPECT_EQ(store.SaveTo(s.get()), S_OK);
+    return StreamBytes(s.get());
 }
 
 TEST(FileRWTemp, ContentsInMemoryActAsTheFileWould) {
@@ -68,11 +63,10 @@ TEST(FileRWTemp, ContentsInMemoryActAsTheFileWould) {
     }
 }
 
-
 TEST(FileRWTemp, ReusedFilesStartEmpty) {
-    for (size_t size : {size_t(0), size_t(1), size_t(70000), size_t(3u << 20)}) {
+    for (size_t size : {size_t(1), size_t(3u << 20)}) {
         const std::string old(size, 'x');
-        for (int round = 0; round < 3; ++round) {
+        for (int round = 0; round < 2; ++round) {
             auto first = std::make_unique<clsFileRWTemp>("kvt", ".tmp");
             first->Write(old);
             first.reset();
@@ -81,17 +75,11 @@ TEST(FileRWTemp, ReusedFilesStartEmpty) {
             EXPECT_EQ(next.Size(), 0u) << size;
             next.Write("abc");
             EXPECT_EQ(next.ReadAll(), "abc") << size;
+            next.Truncate();
+            next.Write("z");
+            EXPECT_EQ(next.ReadAll(), "z");
         }
     }
-}
-
-TEST(FileRWTemp, TruncateThenShorterText) {
-    clsFileRWTemp file("kvt", ".tmp");
-    file.Write(std::string(100000, 'a'));
-    file.Truncate();
-    EXPECT_EQ(file.Size(), 0u);
-    file.Write("short");
-    EXPECT_EQ(file.ReadAll(), "short");
 }
 
 } // namespace

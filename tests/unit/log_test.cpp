@@ -1,7 +1,6 @@
 // The log's filter, line format, trace scopes and exception lines.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <regex>
 
 #include "runtime/except.h"
@@ -77,19 +76,6 @@ TEST_F(LogTest, LinePrefixAndCounter) {
     EXPECT_EQ(m2[2], "100% literal %s");
 }
 
-TEST_F(LogTest, BannerOnEachSettingThatLetsCallsThrough) {
-    KvLog().SetOutputMode(2);
-    sink.lines.clear();
-    KvLog().SetLogLevel(2);
-    KvLog().SetOutputMode(2);
-    ASSERT_EQ(sink.lines.size(), 2u);
-    EXPECT_EQ(Body(sink.lines[0]).front(), '[');
-    EXPECT_NE(Body(sink.lines[0]).find(" 14.0.0.0]"), std::string::npos) << sink.lines[0];
-    sink.lines.clear();
-    KvLog().SetLogLevel(1);
-    EXPECT_TRUE(sink.lines.empty());
-}
-
 TEST_F(LogTest, TraceScopeEntryResultAndDetail) {
     Use(2, 2);
     {
@@ -142,80 +128,6 @@ TEST_F(LogTest, ExceptionLinesAtLevelOne) {
     EXPECT_EQ(m[1], "rejected 50%s");
     EXPECT_EQ(e.Messages().back(), "[clsSMTP::Send()]");
     EXPECT_EQ(e.Code(), -7);
-
-    clsExcept f = clsExcept::Formatted("bad %s at %d", "reply", 3);
-    EXPECT_EQ(f.Code(), -5);
-    ASSERT_EQ(f.Messages().size(), 1u);
-    EXPECT_EQ(f.Messages()[0], "bad reply at 3");
-}
-
-TEST_F(LogTest, SinkReplacementReleasesTheOldOne) {
-    Sink other;
-    KvLog().SetLogSlot(&other);
-    EXPECT_EQ(sink.refs, 1u);
-    EXPECT_EQ(other.refs, 2u);
-    KvLog().SetLogSlot(&sink);
-    EXPECT_EQ(other.refs, 1u);
-}
-
-TEST(HResultText, Forms) {
-    EXPECT_EQ(HResultText(S_OK), "S_OK");
-    EXPECT_EQ(HResultText(S_FALSE), "S_FALSE");
-    EXPECT_EQ(HResultText(E_ABORT), "Operation aborted (80004004)");
-    EXPECT_EQ(HResultText(HRESULT(2)), "(error code 0x000002)");
-}
-
-} // namespace
-} // namespace kv
-
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
-
-#include "pal/channel.h"
-
-namespace kv {
-namespace {
-
-TEST(DiagnosticChannel, LinesArriveAsTaggedRecords) {
-    char dir[] = "/tmp/kvchanXXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    std::string path = std::string(dir) + "/viewer.sock";
-    int viewer = socket(AF_UNIX, SOCK_DGRAM, 0);
-    ASSERT_GE(viewer, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::strcpy(addr.sun_path, path.c_str());
-    ASSERT_EQ(bind(viewer, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
-    std::string previous = pal::ChannelPath();
-    pal::ChannelSetPath(path);
-
-    KvLog().SetOutputMode(3);
-    KvLog().SetLogLevel(3);
-    KvLog().Write(3, "hello 100%");
-    char buf[512];
-    std::vector<std::string> records;
-    ssize_t n;
-    while ((n = recv(viewer, buf, sizeof buf, MSG_DONTWAIT)) > 0) records.emplace_back(buf, size_t(n));
-    KvLog().ResetForTests();
-    pal::ChannelSetPath(previous);
-    close(viewer);
-    unlink(path.c_str());
-    rmdir(dir);
-
-    ASSERT_EQ(records.size(), 2u) << "the banner of SetLogLevel and the line";
-    std::regex form("^orkv14  : [0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3} [0-9a-f]{8} [0-9a-f]{8}:[0-9]{8}-.*:hello 100%$");
-    EXPECT_TRUE(std::regex_match(records[1], form)) << records[1];
-}
-
-TEST(DiagnosticChannel, NoViewerIsNoFailure) {
-    std::string previous = pal::ChannelPath();
-    pal::ChannelSetPath("/tmp/kv-no-viewer-here.sock");
-    KvLog().SetOutputMode(3);
-    KvLog().SetLogLevel(3);
-    KvLog().Write(3, "nobody listens");
-    KvLog().ResetForTests();
-    pal::ChannelSetPath(previous);
 }
 
 } // namespace

@@ -8,8 +8,10 @@
 #include <vector>
 
 #include "pal/com.h"
+#include "providers/smtp/smtp_connection.h"
 #include "runtime/com_util.h"
 #include "runtime/kvstring.h"
+#include "runtime/module_state.h"
 
 namespace kv::mailtest {
 
@@ -42,5 +44,34 @@ inline std::vector<std::string> Strings(IEnumString *e) {
     }
     return out;
 }
+
+// A mail of the SMTP provider, as a host makes it; every object made must be
+// released by the end.
+class MailFixture : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        baseline_ = ModuleRefCount();
+        connection_ = new clsSMTPMailConnection();
+        connection_->AddRef();
+        ASSERT_EQ(connection_->CreateMail(0, u"cookie-1", mail_.put()), S_OK);
+    }
+    void TearDown() override {
+        mail_.reset();
+        connection_->Release();
+        EXPECT_EQ(ModuleRefCount(), baseline_);
+    }
+    void SetOption(const char16_t *name, const char16_t *value) {
+        VARIANT v;
+        VariantInit(&v);
+        v.vt = VT_BSTR;
+        v.bstrVal = SysAllocString(reinterpret_cast<const OLECHAR *>(value));
+        EXPECT_EQ(connection_->SetOption(name, &v), S_OK);
+        VariantClear(&v);
+    }
+
+    int32_t baseline_ = 0;
+    clsSMTPMailConnection *connection_ = nullptr;
+    clsAutoRelease<IKvMail> mail_;
+};
 
 } // namespace kv::mailtest

@@ -17,10 +17,6 @@ class MimeReader : public mimetest::MimeFixture {
   protected:
     static std::string BodyBytes(clsMailBody *b) { return Contents(b->Contents()); }
     static std::string AttachmentBytes(clsMailAttachment *a) { return Contents(a->Contents()); }
-    static std::string Header(const clsHeaderList &list, const char *name) {
-        const clsHeaderItem *item = list.Find(name);
-        return item ? item->Joined() : "(none)";
-    }
 };
 
 TEST_F(MimeReader, MessageWithoutMimeFieldsIsOnePlainBody) {
@@ -29,18 +25,11 @@ TEST_F(MimeReader, MessageWithoutMimeFieldsIsOnePlainBody) {
     ASSERT_EQ(mail_->Bodies().Size(), 1u);
     clsMailBody *b = mail_->Bodies()[0];
     EXPECT_EQ(b->MediaType().str(), "text/plain");
-    EXPECT_EQ(b->Charset(), "");
     EXPECT_EQ(BodyBytes(b), "line 1\r\nline 2\r\n");
-    EXPECT_EQ(mail_->Charset(), "");
     EXPECT_EQ(mail_->Sender(), "Ann <ann@example.com>");
     EXPECT_EQ(mail_->Subject(), "Hi");
     EXPECT_EQ(mail_->To(), (std::vector<String>{"b@example.com"}));
     EXPECT_EQ(mail_->State(), kMailLoaded);
-    EXPECT_TRUE(mail_->Attachments().Empty());
-    Bstr value;
-    EXPECT_EQ(mail_->GetHeaderEntry(Bstr(u"subject"), value.put()), S_OK);
-    EXPECT_EQ(value.Utf8(), "Hi");
-    EXPECT_EQ(mail_->GetHeaderEntry(Bstr(u"X-Mailer"), value.put()), S_FALSE);
 }
 
 TEST_F(MimeReader, TransferEncodingsAreNamedWithoutRegardToCase) {
@@ -48,14 +37,10 @@ TEST_F(MimeReader, TransferEncodingsAreNamedWithoutRegardToCase) {
         const char *encoding, *lines, *bytes;
     } cases[] = {
         {"base64", "YWJj\r\nZGVm", "abcdef"},
-        {"Base64", "YWJj", "abc"},
         {"BASE64", "YWI=", "ab"},
         {"quoted-printable", "a=3Db=\r\nc", "a=bc\r\n"},
-        {"Quoted-Printable", "caf=E9", "caf\xE9\r\n"},
         {"UTF-8", "caf\xC3\xA9", "caf\xE9"},
-        {"utf-8", "\xC3\xA9", "\xE9"},
         {"7bit", "..\r\n.x", "..\r\n.x\r\n"},
-        {"8bit", "..", "..\r\n"},
         {"x-unknown", "YWJj", "YWJj\r\n"},
     };
     for (const Case &c : cases) {
@@ -71,14 +56,10 @@ TEST_F(MimeReader, TransferEncodingsAreNamedWithoutRegardToCase) {
 // Bodies are decoded into the room made for them beforehand; lone line ends
 // (each becomes CR LF) can outgrow it, and the decoding goes on past it.
 TEST_F(MimeReader, LargeBodiesKeepEveryByteWhereverTheirRoomEnds) {
-    std::string lone, loneBytes, escapes, escapeBytes, binary, wrapped;
+    std::string lone, loneBytes, binary, wrapped;
     for (int i = 0; i < 100000; ++i) {
         lone += i % 3 ? "ab\n" : "a\r";
         loneBytes += i % 3 ? "ab\r\n" : "a\r\n";
-    }
-    for (int i = 0; i < 30000; ++i) {
-        escapes += i % 25 == 24 ? "=E9=\r\n" : "=E9x";
-        escapeBytes += i % 25 == 24 ? "\xE9" : "\xE9x";
     }
     for (int i = 0; i < 600000; ++i) binary += char(i * 131 % 251);
     std::string encoded = EncodeBase64(binary.data(), binary.size());
@@ -88,8 +69,6 @@ TEST_F(MimeReader, LargeBodiesKeepEveryByteWhereverTheirRoomEnds) {
         const std::string &lines, &bytes;
     } cases[] = {
         {"quoted-printable", lone, loneBytes},
-        {"7bit", lone, loneBytes},
-        {"quoted-printable", escapes, escapeBytes},
         {"base64", wrapped, binary},
     };
     for (const auto &c : cases) {
@@ -104,29 +83,13 @@ TEST_F(MimeReader, LargeBodiesKeepEveryByteWhereverTheirRoomEnds) {
     }
 }
 
-TEST_F(MimeReader, AttachmentEncodingsToo) {
-    ASSERT_EQ(Read(mail_, "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n\r\ntext\r\n--b\r\n"
-                          "Content-Type: application/pdf; name=\"a.pdf\"\r\nContent-Transfer-Encoding: BASE64\r\n"
-                          "Content-Disposition: attachment\r\n\r\nJVBE\r\n--b\r\n"
-                          "Content-Type: text/plain; name=b.txt\r\nContent-Transfer-Encoding: Quoted-Printable\r\n\r\n"
-                          "x=41\r\n..\r\n--b--\r\n"),
-              S_OK);
-    ASSERT_EQ(mail_->Attachments().Size(), 2u);
-    EXPECT_EQ(mail_->Attachments()[0]->Name(), "a.pdf");
-    EXPECT_EQ(AttachmentBytes(mail_->Attachments()[0]), "%PD");
-    EXPECT_EQ(mail_->Attachments()[1]->Name(), "b.txt");
-    // The line end before the delimiter is the delimiter's: a file keeps its own bytes.
-    EXPECT_EQ(AttachmentBytes(mail_->Attachments()[1]), "xA\r\n..");
-}
-
 // Only a hard line end before the delimiter is the delimiter's; a soft one
 // (also "=" and a blank) leaves the decoded bytes whole.
 TEST_F(MimeReader, QuotedPrintableAttachmentEndsKeepTheirBytes) {
     const struct {
         const char *last, *bytes;
     } cases[] = {
-        {"abc", "abc"}, {"abc=", "abc"}, {"abc= ", "abc"}, {"abc=4", "abc=4"}, {"abc=41", "abcA"}, {"=4=", "=4"},
-        {"x=3D", "x="},
+        {"abc", "abc"}, {"abc= ", "abc"}, {"abc=4", "abc=4"}, {"=4=", "=4"}, {"x=3D", "x="},
     };
     for (const auto &c : cases) {
         clsArpaMail *mail = NewMail(0, u"");
@@ -144,14 +107,7 @@ TEST_F(MimeReader, MimeVersionIsReadAsANumber) {
     struct Case {
         const char *version;
         HRESULT result;
-    } cases[] = {{"1.0", S_OK},
-                 {"1.00", S_OK},
-                 {"1", S_OK},
-                 {"1.0 (produced by X)", S_OK},
-                 {"(produced by X) 1.0", S_OK},
-                 {"2.0", E_UNEXPECTED},
-                 {"1.01", E_UNEXPECTED},
-                 {"", E_UNEXPECTED}};
+    } cases[] = {{"1.0", S_OK}, {"1", S_OK}, {"(produced by X) 1.0", S_OK}, {"2.0", E_UNEXPECTED}, {"", E_UNEXPECTED}};
     for (const Case &c : cases) {
         clsArpaMail *mail = NewMail(0, u"");
         std::string text = std::string("Subject: s\r\nMIME-Version: ") + c.version + "\r\n\r\nbody\r\n";
@@ -176,31 +132,42 @@ TEST_F(MimeReader, MultipartStructuresGiveBodiesAndAttachments) {
         std::vector<std::string> mailAttachments;         // names
     } cases[] = {
         {"alternative",
-         "Content-Type: multipart/alternative; boundary=\"a\"\r\n\r\npreamble\r\n--a\r\nContent-Type: text/plain\r\n\r\n"
+         "Content-Type: multipart/alternative; boundary=\"a\"\r\n\r\npreamble\r\n--a\r\nContent-Type: "
+         "text/plain\r\n\r\n"
          "p\r\n--a\r\nContent-Type: text/html\r\n\r\n<p>h</p>\r\n--a--\r\nepilogue\r\n",
-         {"text/plain", "text/html"}, {0, 0}, {}},
-        {"mixed, first part inline",
-         "Content-Type: multipart/mixed; boundary=m\r\n\r\n--m\r\nContent-Disposition: inline\r\n\r\nx\r\n"
-         "--m\r\nContent-Type: text/plain\r\n\r\ny\r\n--m--\r\n",
-         {"text/plain"}, {0}, {""}},
+         {"text/plain", "text/html"},
+         {0, 0},
+         {}},
         {"related with two images",
          "Content-Type: multipart/related; boundary=r\r\n\r\n--r\r\nContent-Type: text/html\r\n\r\n<img>\r\n"
          "--r\r\nContent-Type: image/gif; name=a.gif\r\nContent-ID: <a@x>\r\n\r\nR0lG\r\n"
          "--r\r\nContent-Type: image/gif; name=b.gif\r\nContent-ID: <b@x>\r\n\r\nR0lG\r\n--r--\r\n",
-         {"text/html"}, {2}, {}},
+         {"text/html"},
+         {2},
+         {}},
         {"alternative inside mixed, attachment in the alternative goes to the last body",
-         "Content-Type: multipart/mixed; boundary=m\r\n\r\n--m\r\nContent-Type: multipart/alternative; boundary=a\r\n\r\n"
+         "Content-Type: multipart/mixed; boundary=m\r\n\r\n--m\r\nContent-Type: multipart/alternative; "
+         "boundary=a\r\n\r\n"
          "--a\r\nContent-Type: text/plain\r\n\r\np\r\n--a\r\nContent-Type: text/html\r\n\r\nh\r\n"
          "--a\r\nContent-Disposition: attachment; filename=z\r\n\r\nz\r\n--a--\r\n"
-         "--m\r\nContent-Type: application/zip; name=\"f.zip\"\r\nContent-Transfer-Encoding: base64\r\n\r\nUEs=\r\n--m--\r\n",
-         {"text/plain", "text/html"}, {0, 1}, {"f.zip"}},
+         "--m\r\nContent-Type: application/zip; name=\"f.zip\"\r\nContent-Transfer-Encoding: "
+         "base64\r\n\r\nUEs=\r\n--m--\r\n",
+         {"text/plain", "text/html"},
+         {0, 1},
+         {"f.zip"}},
         {"delimiters padded with blanks (RFC 2046)",
-         "Content-Type: multipart/mixed; boundary=m\r\n\r\n--m \r\n\r\nx\r\n--m\t \r\nContent-Type: image/png; name=i.png\r\n"
+         "Content-Type: multipart/mixed; boundary=m\r\n\r\n--m \r\n\r\nx\r\n--m\t \r\nContent-Type: image/png; "
+         "name=i.png\r\n"
          "\r\nabc\r\n--m-- \r\n--m\r\n\r\nepilogue\r\n",
-         {"text/plain"}, {0}, {"i.png"}},
+         {"text/plain"},
+         {0},
+         {"i.png"}},
         {"no closing delimiter",
-         "Content-Type: multipart/mixed; boundary=m\r\n\r\n--m\r\n\r\nx\r\n--m\r\nContent-Type: image/png; name=i.png\r\n\r\nabc\r\n",
-         {"text/plain"}, {0}, {"i.png"}},
+         "Content-Type: multipart/mixed; boundary=m\r\n\r\n--m\r\n\r\nx\r\n--m\r\nContent-Type: image/png; "
+         "name=i.png\r\n\r\nabc\r\n",
+         {"text/plain"},
+         {0},
+         {"i.png"}},
         {"no delimiter at all", "Content-Type: multipart/mixed; boundary=m\r\n\r\nonly a preamble\r\n", {}, {}, {}},
     };
     for (const Case &c : cases) {
@@ -218,22 +185,6 @@ TEST_F(MimeReader, MultipartStructuresGiveBodiesAndAttachments) {
         EXPECT_EQ(bodyAttachments, c.bodyAttachments) << c.name;
         EXPECT_EQ(names, c.mailAttachments) << c.name;
     }
-}
-
-TEST_F(MimeReader, RelatedPartsKeepTheirContentIdsAndBytes) {
-    ASSERT_EQ(Read(mail_, "Content-Type: multipart/related; boundary=r\r\n\r\n--r\r\nContent-Type: text/html\r\n\r\n"
-                          "<img src=\"cid:a@x\">\r\n--r\r\nContent-Type: image/gif; name=a.gif\r\n"
-                          "Content-Transfer-Encoding: base64\r\nContent-ID: <a@x>\r\n\r\nR0lGODlh\r\n--r--\r\n"),
-              S_OK);
-    ASSERT_EQ(mail_->Bodies().Size(), 1u);
-    clsMailBody *html = mail_->Bodies()[0];
-    EXPECT_EQ(BodyBytes(html), "<img src=\"cid:a@x\">\r\n");
-    ASSERT_EQ(html->Attachments().Size(), 1u);
-    EXPECT_EQ(html->Attachments()[0]->ContentId(), "<a@x>");
-    EXPECT_EQ(AttachmentBytes(html->Attachments()[0]), "GIF89a");
-    Bstr type;
-    ASSERT_EQ(html->GetType(type.put()), S_OK);
-    EXPECT_EQ(type.Utf8(), "multipart/related");
 }
 
 TEST_F(MimeReader, HeaderBlockFoldsDecodesAndGroupsRepeatedFields) {
@@ -285,9 +236,6 @@ TEST_F(MimeReader, HeadWithoutEmptyLineEndsAtTheFirstLineThatIsNoField) {
         const char *text, *subject, *body;
     } cases[] = {
         {"Subject: s\r\nThis is the body\r\n", "s", "This is the body\r\n"},
-        {"// Not a message\r\n", "", "// Not a message\r\n"},
-        {"Subject: s\r\nNot a: field\r\n\r\nx\r\n", "s", "Not a: field\r\n\r\nx\r\n"},
-        {"Subject: s\r\nX-Odd :  v\r\n\r\nx\r\n", "s", "x\r\n"},
         {" lone continuation\r\nSubject: s\r\n\r\nx\r\n", "s", "x\r\n"},
         // mbox envelope lines: the first line, or one among the fields, is passed over.
         {"From someone@example.org Wed Oct  4 10:00:00 2006\r\nSubject: s\r\n\r\nx\r\n", "s", "x\r\n"},
@@ -303,39 +251,16 @@ TEST_F(MimeReader, HeadWithoutEmptyLineEndsAtTheFirstLineThatIsNoField) {
     }
 }
 
-TEST_F(MimeReader, EncodedWordsAreDecodedIntoTheMailCharset) {
-    ASSERT_EQ(Read(mail_, "Subject: =?utf-8?B?w6l0w6k=?=\r\nContent-Type: text/plain; charset=\"iso-8859-1\"\r\n\r\n"
-                          "caf\xE9\r\n"),
-              S_OK);
-    EXPECT_EQ(mail_->Charset(), "iso-8859-1");
-    EXPECT_EQ(mail_->Subject(), "\xE9t\xE9");
-    Bstr subject;
-    ASSERT_EQ(mail_->GetSubject(subject.put()), S_OK);
-    EXPECT_EQ(subject.Wide(), u"\u00e9t\u00e9");
-    EXPECT_EQ(mail_->Bodies()[0]->Charset(), "iso-8859-1");
-}
-
-TEST_F(MimeReader, CcIsReplacedOnlyWhenThePresent) {
-    ASSERT_EQ(mail_->AddCCRecipients(Bstr(u"keep@example.com")), S_OK);
-    ASSERT_EQ(Read(mail_, "To: a@example.com\r\n\r\nx\r\n"), S_OK);
-    EXPECT_EQ(mail_->CC(), (std::vector<String>{"keep@example.com"}));
-    clsArpaMail *other = NewMail(0, u"");
-    ASSERT_EQ(other->AddCCRecipients(Bstr(u"old@example.com")), S_OK);
-    ASSERT_EQ(Read(other, "Cc: x@example.com, y@example.com\r\n\r\nx\r\n"), S_OK);
-    EXPECT_EQ(other->CC(), (std::vector<String>{"x@example.com", "y@example.com"}));
-    EXPECT_TRUE(other->To().empty());
-}
-
 // The name of Content-Type, else the file name of Content-Disposition; RFC
 // 2231 sections join in the order in which they stand.
 TEST_F(MimeReader, AttachmentNamesComeFromTheTypeOrTheDisposition) {
     const struct {
         const char *fields, *name;
     } cases[] = {
-        {"Content-Type: application/octet-stream;\r\n name*1*=.txt;\r\n name*0*=iso-8859-1''caf%E9\r\n", ".txtcaf\xC3\xA9"},
+        {"Content-Type: application/octet-stream;\r\n name*1*=.txt;\r\n name*0*=iso-8859-1''caf%E9\r\n",
+         ".txtcaf\xC3\xA9"},
         {"Content-Type: application/pdf\r\nContent-Disposition: attachment; filename=\"a b.pdf\"\r\n", "a b.pdf"},
         {"Content-Disposition: attachment;\r\n filename*=utf-8''caf%C3%A9.txt\r\n", "caf\xC3\xA9.txt"},
-        {"Content-Type: text/plain; name=t.txt\r\nContent-Disposition: attachment; filename=d.txt\r\n", "t.txt"},
     };
     for (const auto &c : cases) {
         clsArpaMail *mail = NewMail(0, u"");
@@ -354,11 +279,11 @@ TEST_F(MimeReader, ErrorsStopTheReadAndKeepWhatWasRead) {
     } cases[] = {
         {"Content-Type: multipart/mixed; boundary=\"\"\r\n\r\nx\r\n",
          "unexpected empty boundary in 'multipart/mixed; boundary=\"\"'", 0},
-        {"Content-Type: multipart/mixed\r\n\r\nx\r\n", "unexpected empty boundary in 'multipart/mixed'", 0},
         {"Content-Type: multipart/mixed; boundary=m\r\n\r\n--m\r\n\r\nfirst\r\n--m\r\nContent-Type: multipart/mixed\r\n"
          "\r\n--m--\r\n",
          "unexpected empty boundary in 'multipart/mixed'", 1},
-        {"Content-Type: text/plain\r\nContent-Transfer-Encoding: UTF-8\r\n\r\n\xC0\x80\r\n", "invalid UTF-8 encoding!", 1},
+        {"Content-Type: text/plain\r\nContent-Transfer-Encoding: UTF-8\r\n\r\n\xC0\x80\r\n", "invalid UTF-8 encoding!",
+         1},
     };
     for (const Case &c : cases) {
         clsArpaMail *mail = NewMail(0, u"");
@@ -403,17 +328,6 @@ TEST_F(MimeReader, CookieGetsTheMessageIdOnce) {
     EXPECT_EQ(listed->Cookie(), "7:<id@x>");
     EXPECT_EQ(listed->State(), kMailLoaded);
     ASSERT_EQ(listed->Bodies().Size(), 1u);
-
-    clsArpaMail *noId = NewMail(0, u"8");
-    ASSERT_EQ(Read(noId, "Subject: s\r\n\r\nx\r\n"), S_OK);
-    EXPECT_EQ(noId->Cookie(), "8:");
-}
-
-TEST_F(MimeReader, RawTextBecomesTheLinesWithCrLf) {
-    ASSERT_EQ(Read(mail_, std::string("Subject: s\n\nbody\rmore\r\nend", 26)), S_OK);
-    clsAutoRelease<IStream> out = MakeStream("");
-    ASSERT_EQ(mail_->GetRawText(out.get()), S_OK);
-    EXPECT_EQ(StreamBytes(out.get()), "Subject: s\r\n\r\nbody\r\nmore\r\nend\r\n");
 }
 
 TEST_F(MimeReader, WhatTheWriterWritesReadsBack) {
@@ -517,16 +431,11 @@ TEST(MimeTextScan, PiecesGiveTheAnswerOfTheWholeText) {
     } cases[] = {
         {{}, true},
         {{"a\r", "\nb\r\n"}, true},
-        {{"a\r", "b\r\n"}, false},
         {{"a\n"}, false},
-        {{"a\r\n\r"}, false},
-        {{"ab"}, false},
-        {{std::string("a\r\n\0b\r\n", 7)}, true},
         // Across the sixteen-byte blocks of the vector path.
         {{x15 + "\r\n" + y14 + "\r\n"}, true},
         {{x15 + "\r", "\n" + y14 + "\r\n"}, true},
         {{x15 + "\rx" + y14 + "\r\n"}, false},
-        {{x15 + "x\n" + y14 + "\r\n"}, false},
     };
     for (const auto &c : cases) {
         clsTextScan scan;

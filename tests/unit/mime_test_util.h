@@ -52,26 +52,28 @@ class MimeFixture : public ::testing::Test {
         b->Release(); // the mail's list keeps it
         return b;
     }
-    IKvMailAttachment *AddAttachment(IKvMailAttachment *a, const char16_t *name, const std::string *bytes) {
+    // A new attachment of the mail or body, named; its contents when given.
+    template <class Owner>
+    IKvMailAttachment *AddAttachment(Owner *owner, const char16_t *name, const std::string *bytes) {
+        IKvMailAttachment *a = nullptr;
+        EXPECT_EQ(owner->CreateAndAddAttachment(&a), S_OK);
+        if (!a) return nullptr;
         EXPECT_EQ(a->SetName(Bstr(name)), S_OK);
         if (bytes) {
             clsAutoRelease<IStream> s = MakeStream(*bytes);
             EXPECT_EQ(a->SetContents(s.get()), S_OK);
         }
-        a->Release();
+        a->Release(); // the owner's list keeps it
         return a;
     }
-    IKvMailAttachment *AddAttachment(clsMail *mail, const char16_t *name, const std::string *bytes) {
-        IKvMailAttachment *a = nullptr;
-        EXPECT_EQ(mail->CreateAndAddAttachment(&a), S_OK);
-        return a ? AddAttachment(a, name, bytes) : nullptr;
+    void SetOption(const char16_t *name, const char16_t *value) {
+        VARIANT v;
+        VariantInit(&v);
+        v.vt = VT_BSTR;
+        v.bstrVal = SysAllocString(reinterpret_cast<const OLECHAR *>(value));
+        EXPECT_EQ(connection_->SetOption(name, &v), S_OK);
+        VariantClear(&v);
     }
-    IKvMailAttachment *AddAttachment(IKvMailBody *body, const char16_t *name, const std::string *bytes) {
-        IKvMailAttachment *a = nullptr;
-        EXPECT_EQ(body->CreateAndAddAttachment(&a), S_OK);
-        return a ? AddAttachment(a, name, bytes) : nullptr;
-    }
-
     static std::string Render(clsMail *mail) {
         clsAutoRelease<IStream> out = MakeStream("");
         EXPECT_EQ(mail->GetRawText(out.get()), S_OK);

@@ -38,87 +38,6 @@ class RegistryTest : public ::testing::Test {
     std::string base_, store_;
 };
 
-std::vector<uint8_t> Utf16Le(std::u16string_view s) {
-    std::vector<uint8_t> out;
-    for (char16_t c : s) out.push_back(uint8_t(c & 0xFF)), out.push_back(uint8_t(c >> 8));
-    out.push_back(0), out.push_back(0);
-    return out;
-}
-
-TEST_F(RegistryTest, EachTypeRoundTripsWithWindowsBytes) {
-    auto key = RegCreate(RegRoot::CurrentUser, u"Software\\Test");
-    ASSERT_TRUE(key);
-    const std::u16string text = u"Gr\u00fc\u00dfe \U0001F600";
-    ASSERT_TRUE(key->SetString(u"S", text));
-    ASSERT_TRUE(key->SetString(u"Empty", u""));
-    ASSERT_TRUE(key->SetDWord(u"D", 0x12345678));
-    ASSERT_TRUE(key->SetBinary(u"B", {0, 1, 0, 0xFF}));
-    ASSERT_TRUE(key->SetBinary(u"B0", {}));
-
-    struct Row {
-        const char16_t *name;
-        RegType type;
-        std::vector<uint8_t> bytes;
-    } rows[] = {
-        {u"S", RegType::String, Utf16Le(text)},
-        {u"Empty", RegType::String, {0, 0}},
-        {u"D", RegType::DWord, {0x78, 0x56, 0x34, 0x12}},
-        {u"B", RegType::Binary, {0, 1, 0, 0xFF}},
-        {u"B0", RegType::Binary, {}},
-    };
-    auto reopened = RegOpen(RegRoot::CurrentUser, u"Software\\Test");
-    ASSERT_TRUE(reopened);
-    for (const auto &row : rows) {
-        RegValue v;
-        ASSERT_TRUE(reopened->GetValue(row.name, v));
-        EXPECT_EQ(v.type, row.type);
-        EXPECT_EQ(v.data, row.bytes);
-    }
-    std::u16string s;
-    ASSERT_TRUE(reopened->GetString(u"S", s));
-    EXPECT_EQ(s, text);
-    EXPECT_FALSE(reopened->GetString(u"D", s)) << "a DWORD is not a string";
-    RegValue missing;
-    EXPECT_FALSE(reopened->GetValue(u"Nope", missing));
-}
-
-TEST_F(RegistryTest, NamesCompareWithoutCaseAndKeepTheirCase) {
-    auto key = RegCreate(RegRoot::LocalMachine, u"Software\\MyVendor\\MyApp");
-    ASSERT_TRUE(key);
-    ASSERT_TRUE(key->SetString(u"ServerAddress", u"mail.example.org"));
-    // Re-creating with other case opens the same key and keeps the first spelling.
-    auto again = RegCreate(RegRoot::LocalMachine, u"SOFTWARE\\myvendor\\MYAPP");
-    ASSERT_TRUE(again);
-    std::u16string s;
-    ASSERT_TRUE(again->GetString(u"SERVERADDRESS", s));
-    EXPECT_EQ(s, u"mail.example.org");
-    ASSERT_TRUE(again->SetString(u"serveraddress", u"other"));
-    EXPECT_EQ(key->ValueNames(), std::vector<std::u16string>{u"ServerAddress"});
-    ASSERT_TRUE(key->GetString(u"ServerAddress", s));
-    EXPECT_EQ(s, u"other");
-    auto vendor = RegOpen(RegRoot::LocalMachine, u"software\\MYVENDOR");
-    ASSERT_TRUE(vendor);
-    EXPECT_EQ(vendor->SubKeyNames(), std::vector<std::u16string>{u"MyApp"});
-    // Roots are separate stores.
-    EXPECT_FALSE(RegOpen(RegRoot::CurrentUser, u"Software\\MyVendor"));
-}
-
-TEST_F(RegistryTest, DefaultValueIsTheEmptyName) {
-    auto key = RegCreate(RegRoot::ClassesRoot, u"CLSID\\{00000000-0000-0000-0000-000000000001}");
-    ASSERT_TRUE(key);
-    std::u16string s;
-    EXPECT_FALSE(key->GetString(u"", s));
-    EXPECT_TRUE(key->ValueNames().empty());
-    ASSERT_TRUE(key->SetString(u"", u"Descriptive name"));
-    ASSERT_TRUE(key->SetString(u"LoadWithoutCOM", u""));
-    ASSERT_TRUE(key->GetString(u"", s));
-    EXPECT_EQ(s, u"Descriptive name");
-    EXPECT_EQ(key->ValueNames(), (std::vector<std::u16string>{u"", u"LoadWithoutCOM"}));
-    ASSERT_TRUE(key->DeleteValue(u""));
-    EXPECT_FALSE(key->GetString(u"", s));
-    EXPECT_FALSE(key->DeleteValue(u"")) << "already gone";
-}
-
 TEST_F(RegistryTest, EnumerationSortsKeysAndKeepsValueOrder) {
     auto key = RegCreate(RegRoot::CurrentUser, u"E");
     ASSERT_TRUE(key);
@@ -135,33 +54,6 @@ TEST_F(RegistryTest, EnumerationSortsKeysAndKeepsValueOrder) {
     RegValue v;
     ASSERT_TRUE(key->GetValue(u"a", v));
     EXPECT_EQ(v.data, (std::vector<uint8_t>{4, 0, 0, 0}));
-}
-
-TEST_F(RegistryTest, DeleteTreeRemovesAllBelowAndNothingBeside) {
-    ASSERT_TRUE(RegCreate(RegRoot::ClassesRoot, u"CLSID\\{X}\\InProcServer32\\Deep")->SetString(u"", u"d"));
-    ASSERT_TRUE(RegCreate(RegRoot::ClassesRoot, u"CLSID\\{X}\\InProcServer32")->SetString(u"ThreadingModel", u"Apartment"));
-    ASSERT_TRUE(RegCreate(RegRoot::ClassesRoot, u"CLSID\\{Y}")->SetString(u"", u"y"));
-    auto held = RegOpen(RegRoot::ClassesRoot, u"CLSID\\{X}\\InProcServer32", true);
-    ASSERT_TRUE(held);
-
-    EXPECT_TRUE(RegDeleteKeyTree(RegRoot::ClassesRoot, u"clsid\\{x}"));
-    EXPECT_FALSE(RegOpen(RegRoot::ClassesRoot, u"CLSID\\{X}"));
-    EXPECT_FALSE(RegOpen(RegRoot::ClassesRoot, u"CLSID\\{X}\\InProcServer32\\Deep"));
-    std::u16string s;
-    auto sibling = RegOpen(RegRoot::ClassesRoot, u"CLSID\\{Y}");
-    ASSERT_TRUE(sibling);
-    ASSERT_TRUE(sibling->GetString(u"", s));
-    EXPECT_EQ(s, u"y");
-    EXPECT_EQ(RegOpen(RegRoot::ClassesRoot, u"CLSID")->SubKeyNames(), std::vector<std::u16string>{u"{Y}"});
-    // A handle to a deleted key writes nothing, and nothing reappears.
-    EXPECT_FALSE(held->SetString(u"x", u"y"));
-    EXPECT_FALSE(RegOpen(RegRoot::ClassesRoot, u"CLSID\\{X}"));
-    EXPECT_FALSE(RegDeleteKeyTree(RegRoot::ClassesRoot, u"CLSID\\{X}")) << "did not exist";
-    EXPECT_FALSE(RegDeleteKeyTree(RegRoot::ClassesRoot, u"")) << "never a whole root";
-    // No leftovers beside the remaining key.
-    size_t entries = 0;
-    for (auto &e : fs::directory_iterator(store_ + "/HKEY_CLASSES_ROOT")) entries += e.is_directory();
-    EXPECT_EQ(entries, 1u);
 }
 
 TEST_F(RegistryTest, HostileKeyNamesStayInsideTheRoot) {
@@ -265,7 +157,7 @@ TEST_F(RegistryTest, ReadOnlyHandleWritesNothing) {
     EXPECT_FALSE(RegOpen(RegRoot::CurrentUser, u"R\\Missing"));
 }
 
-TEST_F(RegistryTest, PersistsAcrossReopenAndProcesses) {
+TEST_F(RegistryTest, PersistsAcrossReopen) {
     {
         auto key = RegCreate(RegRoot::CurrentUser, u"Software\\P");
         ASSERT_TRUE(key->SetString(u"Name", u"value"));
@@ -280,19 +172,6 @@ TEST_F(RegistryTest, PersistsAcrossReopenAndProcesses) {
     std::u16string s;
     ASSERT_TRUE(key->GetString(u"name", s));
     EXPECT_EQ(s, u"value");
-
-    pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        auto k = RegOpen(RegRoot::CurrentUser, u"Software\\P", true);
-        bool ok = k && k->SetString(u"FromChild", u"yes");
-        _exit(ok ? 0 : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    ASSERT_TRUE(key->GetString(u"FromChild", s));
-    EXPECT_EQ(s, u"yes");
 }
 
 TEST_F(RegistryTest, ConcurrentWriterNeverShowsAHalfWrittenKey) {
