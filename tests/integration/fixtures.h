@@ -185,8 +185,8 @@ class TestPki {
 };
 
 // aiosmtpd storing every message; user and password enable AUTH. `extra`
-// passes "--tls starttls|implicit CERT KEY", "--token TOKEN", "--host HOST",
-// "--listen ADDRESS" (127.0.0.1 unless given; "::1" for IPv6).
+// passes "--tls starttls|implicit CERT KEY", "--token TOKEN", "--listen
+// ADDRESS" (127.0.0.1 unless given; "::1" for IPv6).
 class SmtpSink {
   public:
     bool Start(const std::string &user = "", const std::string &password = "",
