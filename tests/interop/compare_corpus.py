@@ -21,6 +21,7 @@ import json
 import os
 import re
 import sys
+import types
 
 # The one place where the prescribed differences are listed and explained.
 EXPLAINED = {
@@ -72,27 +73,15 @@ def addresses(values):
     return sorted(address_key(a) for _, a in email.utils.getaddresses(values) if a)
 
 
-def py_addresses(msg, name):
-    """The addresses of the first field of that name, as Python reads it."""
-    try:
-        value = msg.get(name)
-        if value is None:
-            return []
-        return sorted(address_key(a.addr_spec) for a in value.addresses if a.addr_spec and a.addr_spec != "<>")
-    except Exception:
-        raw = [v for k, v in msg.raw_items() if k.lower() == name.lower()][:1]
-        return addresses(raw)
-
-
-def py_addresses_all(msg, name):
+def py_addresses(msg, name, fields=None):
+    """The addresses of the fields of that name (the first `fields`), as Python reads them."""
     out = []
-    for k, v in msg.raw_items():
-        if k.lower() == name.lower():
-            try:
-                out += [address_key(a.addr_spec) for a in msg.policy.header_factory(k, v).addresses
-                        if a.addr_spec and a.addr_spec != "<>"]
-            except Exception:
-                out += addresses([v])
+    for k, v in [(k, v) for k, v in msg.raw_items() if k.lower() == name.lower()][:fields]:
+        try:
+            out += [address_key(a.addr_spec) for a in msg.policy.header_fetch_parse(k, v).addresses
+                    if a.addr_spec and a.addr_spec != "<>"]
+        except Exception:
+            out += addresses([v])
     return sorted(out)
 
 
@@ -127,12 +116,6 @@ def payload(part):
         return None
     data = part.get_payload(decode=True)
     return data if data is not None else b""
-
-
-class View:
-    def __init__(self):
-        self.bodies = []  # [type, bytes, attachments, part]
-        self.attachments = []  # [name, bytes, part]
 
 
 def read(part, flags, index, view):
@@ -194,7 +177,7 @@ def compare(ours, msg, text):
     diffs = []
     if collapse(ours["subject"]) != collapse(py_text(msg, "Subject")):
         diffs.append(f"subject: ours {ours['subject']!r} / python {py_text(msg, 'Subject')!r}")
-    if addresses([ours["sender"]]) != py_addresses(msg, "From"):
+    if addresses([ours["sender"]]) != py_addresses(msg, "From", 1):
         written = [v for k, v in msg.raw_items() if k.lower() == "from"][:1]
         if written and collapse(ours["sender"]) == collapse(str(email.header.make_header(email.header.decode_header(written[0])))):
             diffs.append("sender-as-written")
@@ -203,10 +186,10 @@ def compare(ours, msg, text):
     for key, name in (("to", "To"), ("cc", "Cc")):
         # The reader takes the addresses of every field of that name.
         mine = addresses([unhex(x).decode("utf-8", "replace") for x in ours[key]])
-        if mine != py_addresses_all(msg, name):
-            diffs.append(f"{name}: ours {mine} / python {py_addresses_all(msg, name)}")
+        if mine != py_addresses(msg, name):
+            diffs.append(f"{name}: ours {mine} / python {py_addresses(msg, name)}")
 
-    view = View()
+    view = types.SimpleNamespace(bodies=[], attachments=[])  # [type, bytes, attachments, part], [name, bytes, part]
     read(msg, 0, 0, view)
     for p in msg.walk():
         for defect in p.defects:
