@@ -96,33 +96,22 @@ class WriterInterop : public ::testing::Test {
         EXPECT_EQ(b->SetContents(MemoryStream(bytes).get()), S_OK);
         return b;
     }
-    void Attach(IKvMailAttachment *a, std::u16string_view name, const std::string *bytes) {
+    template <class Owner> void Attach(Owner *owner, std::u16string_view name, const std::string *bytes) {
+        clsAutoRelease<IKvMailAttachment> a;
+        ASSERT_EQ(owner->CreateAndAddAttachment(a.put()), S_OK);
         EXPECT_EQ(a->SetName(BSTRHolder(name)), S_OK);
         if (bytes) {
             EXPECT_EQ(a->SetContents(MemoryStream(*bytes).get()), S_OK);
         }
     }
-    void Attach(IKvMail2 *mail, std::u16string_view name, const std::string *bytes) {
-        clsAutoRelease<IKvMailAttachment> a;
-        ASSERT_EQ(mail->CreateAndAddAttachment(a.put()), S_OK);
-        Attach(a.get(), name, bytes);
-    }
-    void Attach(IKvMailBody *body, std::u16string_view name, const std::string *bytes) {
-        clsAutoRelease<IKvMailAttachment> a;
-        ASSERT_EQ(body->CreateAndAddAttachment(a.put()), S_OK);
-        Attach(a.get(), name, bytes);
-    }
-    std::string ContentIdOf(IKvMailBody *body, size_t index) {
+    std::string ContentIdOf(IKvMailBody *body, ULONG index) {
         clsAutoRelease<IKvEnumMailAttachment> e;
         EXPECT_EQ(body->EnumAttachments(e.put()), S_OK);
-        std::vector<IKvMailAttachment *> all(8, nullptr);
-        ULONG got = 0;
-        e->Next(ULONG(all.size()), all.data(), &got);
+        clsAutoRelease<IKvMailAttachment> a;
         orkv14::Bstr cid;
-        if (index < got) {
-            EXPECT_EQ(all[index]->GetHeaderEntry(BSTRHolder(u"Content-ID"), cid.put()), S_OK);
+        if (e->Skip(index) == S_OK && e->Next(1, a.put(), nullptr) == S_OK) {
+            EXPECT_EQ(a->GetHeaderEntry(BSTRHolder(u"Content-ID"), cid.put()), S_OK);
         }
-        for (ULONG i = 0; i < got; ++i) all[i]->Release();
         return cid.Utf8();
     }
 
@@ -253,9 +242,6 @@ TEST_F(WriterInterop, RelatedImagesAndAttachments) {
                     {"image/png", png, "pic one.png", "", cid1, ""},
                     {"image/gif", gif, "pic2.gif", "", cid2, ""},
                     {"text/plain", notes, "notes.txt", "", "", ""}}};
-        // Related parts carry their name only in Content-Type.
-        e.parts[2].filename = "pic one.png";
-        e.parts[3].filename = "pic2.gif";
         Check("related-images", mail.get(), e);
     }
     {
