@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "interop_util.h"
@@ -303,19 +305,15 @@ TEST_F(WriterInterop, RelatedImagesAndAttachments) {
                     {"text/plain", notesEnd, "quote\".txt", "", "", ""}}};
         Check("file-and-memory-attachments", mail.get(), e);
     }
-    {
+    // A lone attachment is the message.
+    for (const auto &[name, type, bytes] : {std::tuple(u"only.zip", "application/zip", &std::as_const(binary)),
+                                            std::tuple(u"only.txt", "text/plain", &notes)}) {
         clsAutoRelease<IKvMail2> mail = NewMail(0);
         ASSERT_EQ(mail->AddRecipients(BSTRHolder(u"to@example.com")), S_OK);
-        Attach(mail.get(), u"only.zip", &binary);
-        Expected e{"", {kAnn}, {{"", "to@example.com"}}, {}, "application/zip", {{"application/zip", binary, "only.zip", "", "", ""}}};
-        Check("attachment-only", mail.get(), e);
-    }
-    {
-        clsAutoRelease<IKvMail2> mail = NewMail(0);
-        ASSERT_EQ(mail->AddRecipients(BSTRHolder(u"to@example.com")), S_OK);
-        Attach(mail.get(), u"only.txt", &notes);
-        Expected e{"", {kAnn}, {{"", "to@example.com"}}, {}, "text/plain", {{"text/plain", notes, "only.txt", "", "", ""}}};
-        Check("text-attachment-only", mail.get(), e);
+        Attach(mail.get(), name, bytes);
+        std::string file = Utf8(name);
+        Expected e{"", {kAnn}, {{"", "to@example.com"}}, {}, type, {{type, *bytes, file.c_str(), "", "", ""}}};
+        Check(file.c_str(), mail.get(), e);
     }
     EXPECT_EQ(checked_, 7);
 }
