@@ -76,12 +76,7 @@ WString Settings(uint16_t pop3, uint16_t imap, const std::map<std::string, std::
 template <class Connection> Ptr<Connection> Configured(const WString &settings) {
     Ptr<Connection> c(new Connection());
     c->AddRef();
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_BSTR;
-    v.bstrVal = SysAllocStringLen(reinterpret_cast<const OLECHAR *>(settings.data()), UINT(settings.size()));
-    c->SetOption(nullptr, &v);
-    VariantClear(&v);
+    c->SetOption(nullptr, orkv14::Variant(Narrow(settings, 65001)).get());
     return c;
 }
 
