@@ -53,6 +53,8 @@ TEST_F(TlsIntegration, SmtpSendsOnlyAfterAVerifiedHandshake) {
     for (const char *mode : {"starttls", "implicit"}) {
         const Case refusals[] = {
             {mode, mode, "127.0.0.1", "wrong", true, "", -2, handshake + "is not for the host name '127.0.0.1'"},
+            {mode, mode, "localhost", "wrong", true, "", -2,
+             "TLS handshake with 'localhost' failed: the server's certificate is not for the host name 'localhost'"},
             {mode, mode, "127.0.0.1", "expired", true, "", -2, handshake + "has expired"},
             {mode, mode, "127.0.0.1", "good", false, "", -2, handshake + "was issued by an unknown authority"},
             {mode, mode, "127.0.0.1", "self", true, "", -2, handshake + "was issued by an unknown authority"},
