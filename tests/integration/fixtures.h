@@ -23,6 +23,9 @@
 #include <thread>
 #include <vector>
 
+#include "peers.h"
+#include "script_server.h"
+
 namespace fixtures {
 
 namespace fs = std::filesystem;
@@ -36,30 +39,14 @@ inline std::string TempDir(const char *tag) {
     return buf.data();
 }
 
-inline uint16_t FreePort() {
-    int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(s, reinterpret_cast<sockaddr *>(&a), &len);
-    close(s);
-    return ntohs(a.sin_port);
-}
+inline uint16_t FreePort() { return testsupport::ClosedPort(); }
 
 inline bool WaitForPort(uint16_t port, int ms = 10000, bool ipv6 = false) {
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    sockaddr_in a{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
+    sockaddr_in6 a6{AF_INET6, htons(port), 0, in6addr_loopback, 0};
     while (std::chrono::steady_clock::now() < end) {
         int s = socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a.sin_port = htons(port);
-        sockaddr_in6 a6{};
-        a6.sin6_family = AF_INET6;
-        a6.sin6_addr = in6addr_loopback;
-        a6.sin6_port = htons(port);
         bool ok = ipv6 ? connect(s, reinterpret_cast<sockaddr *>(&a6), sizeof a6) == 0
                        : connect(s, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
         close(s);
@@ -76,7 +63,7 @@ inline std::string ReadFile(const std::string &path) {
     return s.str();
 }
 
-inline bool Exists(const char *path) { return access(path, X_OK) == 0; }
+inline bool Exists(const char *path) { return testsupport::Executable(path); }
 
 // A child process; its standard input is a pipe that is closed to end it.
 class Process {
@@ -185,8 +172,8 @@ class TestPki {
 };
 
 // aiosmtpd storing every message; user and password enable AUTH. `extra`
-// passes "--tls starttls|implicit CERT KEY", "--token TOKEN", "--host HOST",
-// "--listen ADDRESS" (127.0.0.1 unless given; "::1" for IPv6).
+// passes "--tls starttls|implicit CERT KEY", "--token TOKEN", "--listen
+// ADDRESS" (127.0.0.1 unless given; "::1" for IPv6).
 class SmtpSink {
   public:
     bool Start(const std::string &user = "", const std::string &password = "",

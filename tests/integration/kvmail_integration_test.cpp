@@ -12,6 +12,7 @@
 
 #include "fixtures.h"
 #include "orkv14.h"
+#include "peers.h"
 #include "script_server.h"
 
 namespace {
@@ -162,7 +163,7 @@ TEST_F(KvmailTest, ExitCodesAndErrorRecords) {
 // One dovecot for both providers: POP3 lists and answers read N with E_NOTIMPL;
 // an IMAP folder lists, loads byte for byte, keeps read flags and deletions.
 TEST_F(KvmailTest, MailboxListFetchReadDelete) {
-    if (!fixtures::Dovecot::ImapAvailable()) GTEST_SKIP() << "dovecot's IMAP server is not installed";
+    KV_NEED_PEER(fixtures::Dovecot::ImapAvailable(), "dovecot's IMAP server");
     fixtures::Dovecot server;
     server.imap = true;
     ASSERT_TRUE(server.Start("reader", "pw", false));

@@ -77,127 +77,96 @@ class TestMail : public ::testing::Test {
     bool reviewed_ = false;
 };
 
-TEST_F(TestMail, SentToTheSendersOwnAddressWithoutTestRecipient) {
-    fixtures::SmtpSink server;
-    ASSERT_TRUE(server.Start());
-    global_.SetText("SMTP.ServerAddress", u"127.0.0.1");
-    global_.SetInt("SMTP.ServerPort", 1); // the user's value wins
-    user_.SetInt("SMTP.ServerPort", server.Port());
-    user_.SetText("SMTP.SenderName", u"Erika Mustermann");
-    user_.SetText("SMTP.SenderAddress", u"erika@example.org");
-    TestMailResult r = RunTestMail(Request("SMTP"));
-    EXPECT_TRUE(reviewed_);
-    EXPECT_EQ(r.outcome, TestMailResult::Sent) << r.message;
-    EXPECT_EQ(r.message, "The Testmail has been successfully sent.");
-    std::string mail = server.Message(1);
-    EXPECT_NE(mail.find("Subject: Test-mail"), std::string::npos) << mail;
-    EXPECT_NE(mail.find("From: \"Erika Mustermann\" <erika@example.org>"), std::string::npos) << mail;
-    EXPECT_NE(mail.find("To: erika@example.org"), std::string::npos) << mail;
-    EXPECT_NE(mail.find("This is a test mail that has been sent by the eMail module."), std::string::npos);
-    EXPECT_NE(server.Envelope(1).find("erika@example.org"), std::string::npos);
+TEST_F(TestMail, SentToTheTestRecipientOrTheSenderOnlyWhenConfirmed) {
+    struct Case {
+        const char16_t *recipient; // SMTP.TestRecipient, unset when null
+        bool confirm;
+        TestMailResult::Outcome outcome;
+        const char *to;      // in the mail that arrived; nothing arrives when null
+        const char *message; // the start of the message shown
+    } cases[] = {
+        {nullptr, true, TestMailResult::Sent, "To: erika@example.org", "The Testmail has been successfully sent."},
+        {u"admin@example.org", true, TestMailResult::Sent, "To: admin@example.org", "The Testmail has been"},
+        {nullptr, false, TestMailResult::NotSent, nullptr, ""},
+        // Only the protocol dialogue was collected.
+        {u"refused@example.org", true, TestMailResult::Failed, nullptr, ""},
+    };
+    for (const Case &c : cases) {
+        fixtures::SmtpSink server;
+        ASSERT_TRUE(server.Start());
+        global_.SetText("SMTP.ServerAddress", u"127.0.0.1");
+        global_.SetInt("SMTP.ServerPort", 1); // the user's value wins
+        user_.SetInt("SMTP.ServerPort", server.Port());
+        user_.SetText("SMTP.SenderName", u"Erika Mustermann");
+        user_.SetText("SMTP.SenderAddress", u"erika@example.org");
+        if (c.recipient) user_.SetText("SMTP.TestRecipient", c.recipient);
+        reviewed_ = false;
+        TestMailResult r = RunTestMail(Request("SMTP", c.confirm));
+        EXPECT_TRUE(reviewed_);
+        EXPECT_EQ(r.outcome, c.outcome) << r.message;
+        EXPECT_EQ(r.message.rfind(c.message, 0), 0u) << r.message;
+        std::string mail = server.Message(1);
+        if (!c.to) {
+            EXPECT_EQ(mail, "");
+        } else {
+            EXPECT_NE(mail.find("Subject: Test-mail"), std::string::npos) << mail;
+            EXPECT_NE(mail.find("From: \"Erika Mustermann\" <erika@example.org>"), std::string::npos) << mail;
+            EXPECT_NE(mail.find(c.to), std::string::npos) << mail;
+            EXPECT_NE(mail.find("This is a test mail that has been sent by the eMail module."), std::string::npos);
+        }
+        if (c.outcome == TestMailResult::Failed) {
+            EXPECT_NE(r.message.find("->'MAIL FROM:"), String::npos) << r.message;
+            EXPECT_NE(r.message.find("<-[1]'220 "), String::npos) << r.message;
+            EXPECT_NE(r.message.find("Recipient Address 'refused@example.org': 550 no such user here"), String::npos);
+            EXPECT_EQ(r.message.find(">clsConnectionBase"), String::npos) << r.message;
+            EXPECT_EQ(r.message.find("[kv_integration_tests"), String::npos) << r.message;
+        }
+    }
 }
 
-TEST_F(TestMail, TestRecipientWhenSet) {
-    fixtures::SmtpSink server;
-    ASSERT_TRUE(server.Start());
-    user_.SetText("SMTP.ServerAddress", u"127.0.0.1");
-    user_.SetInt("SMTP.ServerPort", server.Port());
-    user_.SetText("SMTP.SenderAddress", u"erika@example.org");
-    user_.SetText("SMTP.TestRecipient", u"admin@example.org");
-    TestMailResult r = RunTestMail(Request("SMTP"));
-    ASSERT_EQ(r.outcome, TestMailResult::Sent) << r.message;
-    EXPECT_NE(server.Message(1).find("To: admin@example.org"), std::string::npos);
-}
-
-TEST_F(TestMail, NotConfirmedSendsNothingAndReportsNothing) {
-    fixtures::SmtpSink server;
-    ASSERT_TRUE(server.Start());
-    user_.SetText("SMTP.ServerAddress", u"127.0.0.1");
-    user_.SetInt("SMTP.ServerPort", server.Port());
-    user_.SetText("SMTP.SenderAddress", u"erika@example.org");
-    TestMailResult r = RunTestMail(Request("SMTP", false));
-    EXPECT_TRUE(reviewed_);
-    EXPECT_EQ(r.outcome, TestMailResult::NotSent);
-    EXPECT_EQ(r.message, "");
-    EXPECT_EQ(server.Message(1), "");
-}
-
-TEST_F(TestMail, RefusedConnectionShowsTheFailureTextAndTheErrorRecord) {
+TEST_F(TestMail, FailuresShowTheFailureTextAndTheirCause) {
+    kv::ui::GetClassObjectFn failing = [](REFCLSID, REFIID, LPVOID *out) -> HRESULT {
+        *out = nullptr;
+        return E_OUTOFMEMORY;
+    };
+    struct Case {
+        String provider, library;
+        kv::ui::GetClassObjectFn getClassObject;
+        String text; // after the failure text; "" for a refused connection
+    };
+    const Case cases[] = {
+        {"SMTP", "", &DllGetClassObject, ""},
+        {"SMTP", "/nonexistent/liborkv14-missing.so", nullptr,
+         "unexpected: DllGetClassObject() failed in DLL '/nonexistent/liborkv14-missing.so'"},
+        {"POP3", "orkv14.dll", &DllGetClassObject,
+         "unexpected: mail connection interface for provider 'POP3' cannot be created in DLL 'orkv14.dll'"},
+        {"", "orkv14.dll", &DllGetClassObject,
+         "unexpected: mail connection interface for provider '' cannot be created in DLL 'orkv14.dll'"},
+        {"SMTP", "", failing, "DllGetClassObject() failed: " + kv::HResultText(E_OUTOFMEMORY)},
+    };
     user_.SetText("SMTP.ServerAddress", u"127.0.0.1");
     user_.SetInt("SMTP.ServerPort", fixtures::FreePort());
     user_.SetInt("SMTP.SocketTimeout", 5000);
     user_.SetText("SMTP.SenderAddress", u"erika@example.org");
-    TestMailResult r = RunTestMail(Request("SMTP"));
-    EXPECT_EQ(r.outcome, TestMailResult::Failed);
-    String head = kv::LoadResourceString(kv::IDS_TESTMAIL_FAILED);
-    ASSERT_EQ(r.message.compare(0, head.size(), head), 0) << r.message;
-    EXPECT_GT(r.message.size(), head.size() + 4);
-}
-
-TEST_F(TestMail, RefusedRecipientShowsTheErrorAndTheCollectedProtocol) {
-    fixtures::SmtpSink server;
-    ASSERT_TRUE(server.Start());
-    user_.SetText("SMTP.ServerAddress", u"127.0.0.1");
-    user_.SetInt("SMTP.ServerPort", server.Port());
-    user_.SetText("SMTP.SenderAddress", u"erika@example.org");
-    user_.SetText("SMTP.TestRecipient", u"refused@example.org");
-    TestMailResult r = RunTestMail(Request("SMTP"));
-    EXPECT_EQ(r.outcome, TestMailResult::Failed);
-    // Only the protocol dialogue was collected.
-    EXPECT_NE(r.message.find("->'MAIL FROM:"), String::npos) << r.message;
-    EXPECT_NE(r.message.find("<-[1]'220 "), String::npos) << r.message;
-    EXPECT_NE(r.message.find("Recipient Address 'refused@example.org': 550 no such user here"), String::npos);
-    EXPECT_EQ(r.message.find(">clsConnectionBase"), String::npos) << r.message;
-    EXPECT_EQ(r.message.find("[kv_integration_tests"), String::npos) << r.message;
-}
-
-TEST_F(TestMail, CreationFailuresNameTheLibraryAndProvider) {
-    struct Case {
-        String provider;
-        String library;
-        bool inject;
-        String text;
-    };
-    const Case cases[] = {
-        {"SMTP", "/nonexistent/liborkv14-missing.so", false,
-         "unexpected: DllGetClassObject() failed in DLL '/nonexistent/liborkv14-missing.so'"},
-        {"POP3", "orkv14.dll", true,
-         "unexpected: mail connection interface for provider 'POP3' cannot be created in DLL 'orkv14.dll'"},
-        {"", "orkv14.dll", true,
-         "unexpected: mail connection interface for provider '' cannot be created in DLL 'orkv14.dll'"},
-    };
+    const String head = kv::LoadResourceString(kv::IDS_TESTMAIL_FAILED);
     for (const Case &c : cases) {
         TestMailRequest r = Request(c.provider);
-        r.libraryName = c.library;
-        if (!c.inject) r.getClassObject = nullptr;
+        if (!c.library.empty()) r.libraryName = c.library;
+        r.getClassObject = c.getClassObject;
+        reviewed_ = false;
         TestMailResult result = RunTestMail(r);
-        EXPECT_EQ(result.outcome, TestMailResult::Failed);
-        EXPECT_EQ(result.message, kv::LoadResourceString(kv::IDS_TESTMAIL_FAILED) + c.text);
+        EXPECT_EQ(result.outcome, TestMailResult::Failed) << c.text;
+        if (c.text.empty()) {
+            // The connection's error record follows the failure text.
+            EXPECT_EQ(result.message.compare(0, head.size(), head), 0) << result.message;
+            EXPECT_GT(result.message.size(), head.size() + 4);
+            continue;
+        }
+        EXPECT_EQ(result.message, head + c.text);
         EXPECT_FALSE(reviewed_);
         ExpectHostLogBack();
     }
 }
-
-TEST_F(TestMail, FailingClassObjectGivesTheSystemText) {
-    TestMailRequest r = Request("SMTP");
-    r.getClassObject = [](REFCLSID, REFIID, LPVOID *out) -> HRESULT {
-        *out = nullptr;
-        return E_OUTOFMEMORY;
-    };
-    TestMailResult result = RunTestMail(r);
-    EXPECT_EQ(result.message, kv::LoadResourceString(kv::IDS_TESTMAIL_FAILED) + "DllGetClassObject() failed: " +
-                                  kv::HResultText(E_OUTOFMEMORY));
-}
-
-TEST(TestMailProviders, SelectorsByProviderCode) {
-    EXPECT_TRUE(IsEqualIID(*kv::ui::SendConnectionIid("SMAPI"), IID_IKvSMAPISendConnection));
-    EXPECT_TRUE(IsEqualIID(*kv::ui::SendConnectionIid("MSMAPI"), IID_IKvSMAPISendConnection));
-    EXPECT_TRUE(IsEqualIID(*kv::ui::SendConnectionIid("SMTP"), IID_IKvSMTPSendConnection));
-    EXPECT_TRUE(IsEqualIID(*kv::ui::SendConnectionIid("XMAPI"), IID_IKvXMAPISendConnection));
-    EXPECT_TRUE(IsEqualIID(*kv::ui::SendConnectionIid("CDOSYS"), IID_IKvCDOSYSSendConnection));
-    EXPECT_EQ(kv::ui::SendConnectionIid("POP3"), nullptr);
-}
-
 
 namespace dialog {
 
@@ -236,11 +205,16 @@ TEST(ConfigDialog, CancelAfterATestMailLeavesBothListsAsTheyWere) {
     ScriptedView view;
     view.run = [&](clsConfigDialog &d) {
         d.Model().SetField(FieldId::SmtpServerPort, kv::Widen(std::to_string(server.Port()), 65001));
+        // Not confirmed: nothing sent, nothing shown.
+        view.send = false;
+        EXPECT_EQ(d.SendTestMail().outcome, TestMailResult::NotSent);
+        EXPECT_TRUE(view.messages.empty());
+        view.send = true;
         EXPECT_EQ(d.SendTestMail().outcome, TestMailResult::Sent);
         return false;
     };
     EXPECT_EQ(kv::ui::RunConfigDialog(global, user, 0x0001, view, Environment()), S_FALSE);
-    EXPECT_EQ(view.reviews, 1);
+    EXPECT_EQ(view.reviews, 2);
     ASSERT_EQ(view.messages.size(), 1u);
     EXPECT_EQ(view.messages[0].first, "The Testmail has been successfully sent.");
     EXPECT_EQ(view.messages[0].second, 0x30u);
@@ -266,28 +240,6 @@ TEST(ConfigDialog, OkStoresTheFieldsIntoTheCallersLists) {
     EXPECT_EQ(user.ReadText("SMTP.ServerAddress", u""), u"mail.example.org");
     EXPECT_EQ(user.ReadInt("SMTP.ServerPort", 0), 25);
     EXPECT_EQ(user.ReadText("Unrelated", u""), u"kept");
-}
-
-TEST(ConfigDialog, NotSentTestMailShowsNoMessageAndFailedOneShowsTheFailureText) {
-    clsOptionList global, user;
-    user.SetText("SMTP.ServerAddress", u"127.0.0.1");
-    user.SetInt("SMTP.ServerPort", fixtures::FreePort());
-    user.SetText("SMTP.SenderAddress", u"erika@example.org");
-    ScriptedView view;
-    view.run = [&](clsConfigDialog &d) {
-        d.Model().SetField(FieldId::Provider, u"SMTP");
-        view.send = false;
-        EXPECT_EQ(d.SendTestMail().outcome, TestMailResult::NotSent);
-        EXPECT_TRUE(view.messages.empty());
-        view.send = true;
-        EXPECT_EQ(d.SendTestMail().outcome, TestMailResult::Failed);
-        return false;
-    };
-    kv::ui::RunConfigDialog(global, user, 0x1001, view, Environment());
-    ASSERT_EQ(view.messages.size(), 1u);
-    String head = kv::LoadResourceString(kv::IDS_TESTMAIL_FAILED);
-    EXPECT_EQ(view.messages[0].first.compare(0, head.size(), head), 0);
-    EXPECT_EQ(view.messages[0].second, 0x30u);
 }
 
 // A class object whose profile enumerator lists two names.

@@ -9,6 +9,8 @@
 #include <string>
 #include <stdlib.h>
 
+#include "peers.h"
+
 namespace kv::interop {
 
 inline std::string Json(const std::string &utf8) {

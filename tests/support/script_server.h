@@ -55,7 +55,7 @@ class ScriptServer {
         thread_ = std::thread([this] { Run(); });
     }
     // Waits for the script to end; true when every Expect matched.
-    bool Finish() {
+    [[nodiscard]] bool Finish() {
         Stop();
         return ok_;
     }

@@ -123,7 +123,7 @@ TEST(SmtpDialogue, GreetingOtherThan220) {
     EXPECT_EQ(code, -6);
     std::vector<std::pair<LONG, LONG>> expected = {{2, 0}, {3, 1}, {3, 0}, {3, 0}};
     EXPECT_EQ(smtp.events.seen, expected);
-    server.Finish();
+    EXPECT_TRUE(server.Finish()) << server.Failure();
 }
 
 std::string B64(const std::string &s) { return EncodeBase64(s.data(), s.size()); }

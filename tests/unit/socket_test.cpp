@@ -121,7 +121,7 @@ TEST(Socket, FullBufferWithoutLineEndDisconnects) {
     size_t len = sizeof buf;
     EXPECT_EQ(Thrown([&] { s.SocketRecv(buf, len, true); }), "recv() failed: socket was disconnected|");
     EXPECT_FALSE(s.HasSocket());
-    server.Finish();
+    EXPECT_TRUE(server.Finish()) << server.Failure();
 }
 
 TEST(Socket, SilentServerTimesOut) {
@@ -133,7 +133,7 @@ TEST(Socket, SilentServerTimesOut) {
     String text;
     std::string error = Thrown([&] { s.ReceiveText(text); });
     EXPECT_EQ(error.rfind("recv() failed: Connection timed out.", 0), 0u) << error;
-    server.Finish();
+    EXPECT_TRUE(server.Finish()) << server.Failure();
 }
 
 struct ProxyCase {
@@ -233,7 +233,7 @@ TEST(Socket, ProxyCredentialsNeverReachTheLog) {
     s.SetProxy("127.0.0.1", proxy.Port(), "user", "s3cr3t", 2);
     s.Connect("10.1.2.3", 25, 3000);
     s.Disconnect();
-    proxy.Finish();
+    EXPECT_TRUE(proxy.Finish()) << proxy.Failure();
     KvLog().ResetForTests();
     EXPECT_EQ(sink.all.find("s3cr3t"), std::string::npos) << sink.all;
     EXPECT_NE(sink.all.find("->'*****'"), std::string::npos) << sink.all;
@@ -392,7 +392,7 @@ TEST(Socket, TlsHandshakeWithBrokenPeers) {
         EXPECT_FALSE(s.IsTls()) << c.name;
         String text;
         EXPECT_EQ(s.ReceiveText(text), -2) << c.name << ": nothing to read after a failed handshake";
-        server.Finish();
+        EXPECT_TRUE(server.Finish()) << server.Failure();
     }
 }
 

@@ -114,7 +114,7 @@ TEST(TextSockets, RepliesAreBounded) {
         EXPECT_EQ(error, std::string(c.error) + "|[clsTextSocket::SocketQuery]|" + (c.pop3 ? "" : "[clsSMTPSocket::SocketQuery]|"));
         EXPECT_EQ(code, -2);
         EXPECT_FALSE(pop3.HasSocket());
-        server.Finish();
+        EXPECT_TRUE(server.Finish()) << server.Failure();
     }
 }
 
@@ -132,7 +132,7 @@ TEST(TextSockets, ACommandReplyEndsWithinTheTimeout) {
                   "recv() failed: " + clsSocket::GetSocketErrorText(10060) +
                       "|[clsTextSocket::SocketQuery]|[clsSMTPSocket::SocketWaitReply]|");
         EXPECT_EQ(code, -2);
-        server.Finish();
+        EXPECT_TRUE(server.Finish()) << server.Failure();
     }
     ScriptServer server;
     server.Expect("RETR 1\r\n").Drip("+OK\r\n" + std::string(50, 'x') + "\r\n.\r\n", 25).Pause(50);
@@ -168,7 +168,7 @@ TEST(SmtpSocket, RejectedReplies) {
                   std::string(c.error) + "|[clsTextSocket::SocketQuery]|[clsSMTPSocket::SocketQuery]|")
             << c.reply;
         EXPECT_EQ(code, -6);
-        server.Finish();
+        EXPECT_TRUE(server.Finish()) << server.Failure();
 
         // The whole refused reply is read: the next one is the next reply.
         ScriptServer again;
@@ -209,7 +209,7 @@ TEST(SmtpSocket, LineBreaksInCommandsAreRefusedBeforeSending) {
     for (const char *command : {"MAIL FROM:<a@b>\r\nRCPT TO:<c@d>", "MAIL FROM:<a@b>\nRCPT TO:<c@d>", "NOOP\r"})
         EXPECT_EQ(Thrown([&] { s.SocketQuery(command, {250}); }),
                   "command refused: it contains a line break|[clsTextSocket::SocketQuery]|[clsSMTPSocket::SocketQuery]|");
-    server.Finish();
+    EXPECT_TRUE(server.Finish()) << server.Failure();
     EXPECT_EQ(server.Received(), "");
 }
 
@@ -221,7 +221,7 @@ TEST(SmtpSocket, CarriageReturnInsideALineStays) {
     s.Connect("127.0.0.1", server.Port(), 3000);
     EXPECT_EQ(s.SocketWaitReply({220}), 0);
     EXPECT_EQ(s.ReplyLines(), Lines({"220 a\rb"}));
-    server.Finish();
+    EXPECT_TRUE(server.Finish()) << server.Failure();
 }
 
 TEST(Pop3Socket, StatusLines) {
@@ -243,7 +243,7 @@ TEST(Pop3Socket, StatusLines) {
         s.Connect("127.0.0.1", server.Port(), 3000);
         std::string error = Thrown([&] { s.SocketQuerySingle("STAT"); });
         EXPECT_EQ(error, c.error ? c.error : "(nothing thrown)") << c.reply;
-        server.Finish();
+        EXPECT_TRUE(server.Finish()) << server.Failure();
     }
 }
 
@@ -334,7 +334,7 @@ TEST(SmtpSocket, NothingOfALostConnectionReachesTheNextOne) {
     EXPECT_EQ(s.SocketWaitReply({220}), 0);
     EXPECT_EQ(Thrown([&] { s.SocketWaitReply({250}); }).rfind("recv() failed: socket was disconnected|", 0), 0u);
     EXPECT_FALSE(s.HasSocket());
-    first.Finish();
+    EXPECT_TRUE(first.Finish()) << first.Failure();
 
     ScriptServer second;
     second.Send("220 fresh\r\n").Pause(50);
@@ -342,7 +342,7 @@ TEST(SmtpSocket, NothingOfALostConnectionReachesTheNextOne) {
     s.Connect("127.0.0.1", second.Port(), 3000);
     EXPECT_EQ(s.SocketWaitReply({220}), 0);
     EXPECT_EQ(s.ReplyLines(), Lines({"220 fresh"}));
-    second.Finish();
+    EXPECT_TRUE(second.Finish()) << second.Failure();
 }
 
 } // namespace

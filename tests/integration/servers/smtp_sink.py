@@ -1,10 +1,10 @@
 #!/usr/bin/python3
 """An SMTP sink for the integration tests: aiosmtpd on loopback with AUTH LOGIN,
-PLAIN, CRAM-MD5 and, with a token, XOAUTH2 and OAUTHBEARER, storing every
+PLAIN, CRAM-MD5 and, with a token, OAUTHBEARER, storing every
 accepted message byte for byte.
 
 Usage: smtp_sink.py DIRECTORY [USER PASSWORD] [--tls starttls|implicit CERT KEY]
-                    [--token TOKEN] [--host HOST] [--listen ADDRESS]
+                    [--token TOKEN] [--listen ADDRESS]
 Prints the port on the first line of standard output and runs until standard
 input closes. Each message becomes DIRECTORY/N.eml with DIRECTORY/N.env
 (sender and recipients, one per line). With STARTTLS, AUTH is offered only
@@ -24,7 +24,7 @@ from aiosmtpd.smtp import AuthResult, LoginPassword, SMTP
 
 args = sys.argv[1:]
 options = {}
-for flag, count in (("--tls", 3), ("--token", 1), ("--host", 1), ("--listen", 1)):
+for flag, count in (("--tls", 3), ("--token", 1), ("--listen", 1)):
     if flag in args:
         at = args.index(flag)
         options[flag] = args[at + 1:at + 1 + count]
@@ -37,7 +37,6 @@ if "--tls" in options:
     tls_context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
     tls_context.load_cert_chain(cert, key)
 token = options["--token"][0] if "--token" in options else None
-host = options["--host"][0] if "--host" in options else "127.0.0.1"
 listen = options["--listen"][0] if "--listen" in options else "127.0.0.1"
 
 
@@ -82,28 +81,20 @@ class Handler:
                 return AuthResult(success=True, auth_data=user)
         return AuthResult(success=False, handled=False)
 
-    async def _token_auth(self, server, args, mechanism, expected):
-        if token is None or len(args) < 2:
-            return AuthResult(success=False, handled=False)
-        try:
-            message = base64.b64decode(args[1]).decode()
-        except Exception:
-            return AuthResult(success=False, handled=False)
-        if message == expected:
-            note_auth(mechanism)
-            return AuthResult(success=True, auth_data=credentials[0] if credentials else "")
-        # RFC 7628: an error challenge, answered by the client before the final failure.
-        await server.challenge_auth(b'{"status":"invalid_token"}')
-        return AuthResult(success=False, handled=False)
-
-    async def auth_XOAUTH2(self, server, args):
-        user = credentials[0] if credentials else ""
-        return await self._token_auth(server, args, "XOAUTH2", "user=%s\x01auth=Bearer %s\x01\x01" % (user, token))
-
     async def auth_OAUTHBEARER(self, server, args):
         user = credentials[0] if credentials else ""
-        expected = "n,a=%s,\x01host=%s\x01port=%d\x01auth=Bearer %s\x01\x01" % (user, host, port, token)
-        return await self._token_auth(server, args, "OAUTHBEARER", expected)
+        expected = "n,a=%s,\x01host=%s\x01port=%d\x01auth=Bearer %s\x01\x01" % (user, listen, port, token)
+        try:
+            message = base64.b64decode(args[1]).decode() if token is not None and len(args) > 1 else None
+        except Exception:
+            message = None
+        if message == expected:
+            note_auth("OAUTHBEARER")
+            return AuthResult(success=True, auth_data=user)
+        if message is not None:
+            # RFC 7628: an error challenge, answered by the client before the final failure.
+            await server.challenge_auth(b'{"status":"invalid_token"}')
+        return AuthResult(success=False, handled=False)
 
 
 def authenticator(server, session, envelope, mechanism, auth_data):
@@ -115,19 +106,10 @@ def authenticator(server, session, envelope, mechanism, auth_data):
     return AuthResult(success=False, handled=False)
 
 
-class LongAuthSMTP(SMTP):
-    # RFC 4954: AUTH lines (initial responses with access tokens) up to 12288 octets.
-    line_length_limit = 12288
-
-    def __init__(self, *args, **kwargs):
-        super().__init__(*args, **kwargs)
-        self.command_size_limits["AUTH"] = 12288
-
-
 class Sink(Controller):
     def factory(self):
         starttls = tls_mode == "starttls"
-        return LongAuthSMTP(self.handler, authenticator=authenticator if credentials else None,
+        return SMTP(self.handler, authenticator=authenticator if credentials else None,
                     auth_require_tls=starttls, auth_required=bool(credentials), decode_data=False,
                     enable_SMTPUTF8=False, tls_context=tls_context if starttls else None,
                     require_starttls=starttls)
