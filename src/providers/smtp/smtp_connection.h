@@ -53,7 +53,9 @@ class clsSMTPMailConnection : public clsConnectionBase {
     bool AnswersSelector(REFIID riid) const override;
     virtual DWORD GetMailCapabilities() { return 7; }
 
-    // MAIL FROM, RCPT TO, DATA and the text; throws clsExcept.
+    // MAIL FROM, RCPT TO, DATA and the text, with what the EHLO reply
+    // offers (pipelined when it can be); throws clsExcept, before anything
+    // is sent when the mail cannot go to this server as it is.
     void Transfer(const clsSmtpEnvelope &envelope, clsMailText &text);
     clsSMTPSocket &Socket() { return socket_; }
     const clsSmtpExtensions &Extensions() const { return extensions_; }
