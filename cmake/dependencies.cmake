@@ -20,4 +20,6 @@ else()
   add_library(kv::zlib ALIAS ZLIB::ZLIB)
   # The TLS back-end on POSIX; Windows uses Schannel from the system.
   find_package(OpenSSL 1.1.1 REQUIRED)
+  # International domain names (IDNA2008); Windows converts them itself.
+  pkg_check_modules(IDN2 REQUIRED IMPORTED_TARGET libidn2)
 endif()

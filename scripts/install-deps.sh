@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(cmake ninja-build g++ clang pkg-config libpcre2-dev zlib1g-dev libgtest-dev libgmock-dev
           libbenchmark-dev libgmime-3.0-dev python3 python3-aiosmtpd dovecot-pop3d dovecot-imapd dante-server
-          libssl-dev openssl libpython3.11-testsuite golang-github-jhillyerd-enmime-dev python3-flufl.bounce
+          libssl-dev openssl libidn2-dev postfix libpython3.11-testsuite golang-github-jhillyerd-enmime-dev python3-flufl.bounce
           golang-github-gatherstars-com-jwz-dev help2man dpkg-dev file lintian)
 missing=()
 for p in "${packages[@]}"; do

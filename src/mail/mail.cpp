@@ -581,7 +581,7 @@ HRESULT clsMail::GetRawText(IStream *destination) {
     clsTraceScope trace(&hr, "clsMail::GetRawText(%p)", (void *)destination);
     if (!destination) return hr = E_INVALIDARG;
     try {
-        if (rawText_.Empty()) RenderMail(*this, WriterOptions{SenderDomain()});
+        if (rawText_.Empty()) RenderMail(*this, WriterOptions{SenderDomain(), false, {}});
         return hr = rawText_.SaveTo(destination);
     } catch (clsExcept &e) {
         e.Push("[clsMail::GetRawText()]");

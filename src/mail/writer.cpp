@@ -218,7 +218,7 @@ const String &RelatedBoundary(clsMailBody &body) {
 }
 
 // The body's part header into the list (cleared first).
-void BuildBodyHeader(clsMailBody &body, clsHeaderList &list, bool inner) {
+void BuildBodyHeader(clsMailBody &body, clsHeaderList &list, bool inner, bool sevenBit) {
     list.Clear();
     const String &boundary = RelatedBoundary(body);
     String contentType = Format("%s; charset=\"%s\"", body.MediaType().c_str(), BodyCharset(body).c_str());
@@ -231,8 +231,9 @@ void BuildBodyHeader(clsMailBody &body, clsHeaderList &list, bool inner) {
     if (IsPlain(body)) {
         clsTextShape shape = ShapeOf(body.Contents());
         list.Set("Content-Type", contentType);
-        list.Set("Content-Transfer-Encoding",
-                 shape.longLine ? String("quoted-printable") : Format("%dbit", shape.eightBit ? 8 : 7));
+        list.Set("Content-Transfer-Encoding", shape.longLine || (shape.eightBit && sevenBit)
+                                                  ? String("quoted-printable")
+                                                  : Format("%dbit", shape.eightBit ? 8 : 7));
     } else if (IsHtml(body)) {
         list.Set("Content-Type", contentType);
         list.Set("Content-Transfer-Encoding", "quoted-printable");
@@ -427,14 +428,14 @@ void WriteAttachmentPart(clsRawTextOut &out, clsMailAttachment &attachment, Plac
     WriteAttachmentContent(out, attachment, place);
 }
 
-void WriteBodyContent(clsRawTextOut &out, clsMailBody &body, Place place) {
+void WriteBodyContent(clsRawTextOut &out, clsMailBody &body, Place place, bool sevenBit) {
     const clsHeaderItem *item = body.Headers().Find("Content-Transfer-Encoding");
     String encoding = item ? item->Joined() : String();
     bool related = body.HasRelatedAttachments();
     if (related) {
         out.Line("--" + RelatedBoundary(body));
         clsHeaderList inner;
-        BuildBodyHeader(body, inner, true);
+        BuildBodyHeader(body, inner, true, sevenBit);
         WriteHeaderList(out, inner);
         out.Line();
         const clsHeaderItem *innerItem = inner.Find("Content-Transfer-Encoding");
@@ -475,8 +476,11 @@ void Render(clsMail &mail, const WriterOptions &options, clsRawTextOut &out) {
     mail.BuildGeneratedHeaders();
     WriteHeaderList(out, mail.GeneratedHeaders());
     String cookie = mail.Cookie().empty() ? String("chk") : EncodeBase64Unpadded(Widen(mail.Cookie()));
-    out.Line(Format("Message-ID: <%s%04x%llX@%s>", cookie.c_str(), RandomUpTo32767(),
-                    static_cast<unsigned long long>(pal::CycleCounter()), options.senderDomain.c_str()));
+    if (!options.messageId.empty())
+        out.Line("Message-ID: " + options.messageId);
+    else
+        out.Line(Format("Message-ID: <%s%04x%llX@%s>", cookie.c_str(), RandomUpTo32767(),
+                        static_cast<unsigned long long>(pal::CycleCounter()), options.senderDomain.c_str()));
     out.Line("MIME-Version: 1.0");
 
     if (mixed) {
@@ -485,7 +489,7 @@ void Render(clsMail &mail, const WriterOptions &options, clsRawTextOut &out) {
         // The only body, wrapped with its attachments: the wrapper is the message.
         out.Line(Format("Content-Type: multipart/mixed;\r\n boundary=\"%s\"", (base + ".Part.1").c_str()));
     } else if (bodyCount > 0) {
-        BuildBodyHeader(*mail.Bodies()[0], mail.Bodies()[0]->Headers(), false);
+        BuildBodyHeader(*mail.Bodies()[0], mail.Bodies()[0]->Headers(), false, options.sevenBit);
         WriteHeaderList(out, mail.Bodies()[0]->Headers());
     } else if (!mail.Attachments().Empty()) {
         BuildAttachmentHeader(*mail.Attachments()[0]);
@@ -530,12 +534,12 @@ void Render(clsMail &mail, const WriterOptions &options, clsRawTextOut &out) {
             out.Line("--" + wrapper);
         }
         if (!delimiter.empty() || wrap) {
-            BuildBodyHeader(*body, body->Headers(), false);
+            BuildBodyHeader(*body, body->Headers(), false, options.sevenBit);
             WriteHeaderList(out, body->Headers());
             out.Line();
         }
         // Without a delimiter the body is the message's only part; its header stands at the top.
-        WriteBodyContent(out, *body, delimiter.empty() && !wrap ? Place::Single : Place::InMultipart);
+        WriteBodyContent(out, *body, delimiter.empty() && !wrap ? Place::Single : Place::InMultipart, options.sevenBit);
         if (wrap) {
             for (clsMailAttachment *a : body->Attachments()) {
                 if (!a->ContentId().empty()) continue;
@@ -592,9 +596,10 @@ static void DiscardHalfWritten(clsFileRWTemp &file) noexcept {
     }
 }
 
-void RenderMail(clsMail &mail, const WriterOptions &options) {
+void RenderMail(clsMail &mail, const WriterOptions &options) { RenderMailTo(mail, options, mail.RawText()); }
+
+void RenderMailTo(clsMail &mail, const WriterOptions &options, clsFileRWTemp &file) {
     if (mail.State() == kMailListed || mail.State() == kMailDeleted) return;
-    clsFileRWTemp &file = mail.RawText();
     file.Truncate();
     try {
         clsRawTextOut out(file);

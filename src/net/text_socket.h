@@ -35,6 +35,8 @@ class clsTextSocket : public clsSocket {
         lines.swap(replyLines_);
         return lines;
     }
+    // Whether bytes after the last reply have arrived and wait unread.
+    bool HasUnreadReply() const { return end_ != begin_; }
     // Refuses to start while reply bytes wait unread: the server sent them in
     // clear, and they must not pass for protected ones.
     void StartTls(const pal::TlsOptions &options) override;

@@ -88,6 +88,7 @@ contents "$runtime" | grep -qx "./usr/lib/.*/liborkv14.so.0" || fail "the runtim
 contents "$runtime" | grep -q "include/\|\.so$" && fail "the runtime package holds development files"
 dpkg-deb --ctrl-tarfile "$runtime" | tar -xO ./shlibs | grep -qx "liborkv14 0 liborkv14-0 (>= $version)" ||
   fail "the runtime package has no shlibs entry"
+dpkg-deb --field "$runtime" Depends | grep -q "libidn2-0" || fail "the runtime package does not depend on libidn2"
 for f in include/orkv14/orkv14.hpp pkgconfig/orkv14.pc cmake/orkv14/orkv14Config.cmake liborkv14.so; do
   contents "$dev" | grep -q "/$f$" || fail "the -dev package lacks $f"
 done

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "pal/codepage.h"
+#include "pal/idn.h"
 #include "pal/registry.h"
 #include "pal/stream_window.h"
 #include "pal/system.h"
@@ -143,6 +144,25 @@ TEST(CodePageContract, WhatCannotBeConverted) {
     EXPECT_EQ(ToWide("x\xE4", 12345), ToWide("x\xE4", 0)) << "an unknown code page converts as the ANSI one";
     EXPECT_EQ(ToWide("", 1252), u"");
     EXPECT_EQ(FromWide(u"", 1252), "");
+}
+
+TEST(IdnContract, DomainsInTheirAsciiForm) {
+    const std::u16string tooLong(70, u'\u00FC');
+    struct Case {
+        std::u16string domain;
+        const char *ascii; // nullptr: refused
+    } cases[] = {
+        {u"B\u00FCcher.example", "xn--bcher-kva.example"},
+        {u"\u4F8B\u3048.jp", "xn--r8jz45g.jp"},
+        {u"plain.example", "plain.example"},
+        {tooLong + u".example", nullptr},
+        {u"", nullptr},
+    };
+    for (const Case &c : cases) {
+        std::string ascii;
+        bool converted = DomainToAscii(c.domain, ascii);
+        EXPECT_EQ(converted ? ascii : "(refused)", c.ascii ? c.ascii : "(refused)");
+    }
 }
 
 TEST(SystemContract, TemporaryFilesAreNewAndNamedAsAsked) {

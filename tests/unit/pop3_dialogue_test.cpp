@@ -221,5 +221,27 @@ TEST(Pop3Dialogue, MessageNumbers) {
     EXPECT_EQ(MessageNumberOf("99999999999999999999 "), 999999999u) << "digits stop before an overflow";
 }
 
+// A proxy the host cleared between two connections is not used for the second.
+TEST(Pop3Dialogue, ProxyClearedBeforeReconnect) {
+    ScriptServer proxy, direct;
+    const std::string port{char(direct.Port() >> 8), char(direct.Port() & 0xff)};
+    proxy.Expect("\x04\x01" + port + std::string("\x7f\0\0\x01\0", 5)).Send(std::string("\0\x5a\0\0\0\0\0\0", 8));
+    for (ScriptServer *s : {&proxy, &direct}) {
+        s->Send("+OK ready\r\n").Expect("USER mrose\r\n").Send("+OK\r\n").Expect("PASS tanstaaf\r\n").Send("+OK\r\n");
+        s->Expect("QUIT\r\n").Send("+OK\r\n").Start();
+    }
+    Pop3 pop(direct.Port());
+    pop.Set(u"ProxyAddress", "127.0.0.1");
+    testsupport::SetIntOption(pop.c, u"ProxyPort", proxy.Port());
+    testsupport::SetIntOption(pop.c, u"ProxyType", kProxySocks4);
+    EXPECT_EQ(pop.c->Connect(), S_OK) << pop.Error();
+    EXPECT_EQ(pop.c->Disconnect(), S_OK);
+    pop.Set(u"ProxyAddress", "");
+    EXPECT_EQ(pop.c->Connect(), S_OK) << pop.Error();
+    EXPECT_EQ(pop.c->Disconnect(), S_OK);
+    EXPECT_TRUE(proxy.Finish()) << proxy.Failure();
+    EXPECT_TRUE(direct.Finish()) << direct.Failure();
+}
+
 } // namespace
 } // namespace kv

@@ -16,6 +16,7 @@ for name in $imports; do
   case "$name" in
     kernel32.dll | user32.dll | advapi32.dll | ole32.dll | oleaut32.dll | version.dll | ws2_32.dll | msvcrt.dll) ;;
     secur32.dll | crypt32.dll) ;; # Schannel and certificate checks, on every Windows system
+    normaliz.dll) ;; # IdnToAscii, on every Windows system since Vista
     gdi32.dll | comctl32.dll | comdlg32.dll | shell32.dll) ;; # the dialogs: part of every Windows system as well
     *) echo "FAILED: needs $name"; failed=1 ;;
   esac

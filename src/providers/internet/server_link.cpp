@@ -13,6 +13,8 @@ void clsServerLink::Open(clsSocket &socket) {
         socket.SetProxy(c.ReadTextOptionA("ProxyAddress"), c.ReadIntOption("ProxyPort", 1080),
                         c.ReadTextOptionA("ProxyUser"), c.ReadTextOptionA("ProxyPassword"),
                         c.ReadIntOption("ProxyType", kProxyNone));
+    else // the proxy of an earlier connection, cleared since, must not be used again
+        socket.SetProxy(String(), 1080, String(), String(), kProxyNone);
     host_ = c.ReadTextOptionA("ServerAddress");
     port_ = uint16_t(c.ReadIntOption("ServerPort", defaultPort_));
     socket.Connect(host_, port_, uint32_t(c.ReadIntOption("SocketTimeout", 10000)));

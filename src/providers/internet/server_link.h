@@ -11,7 +11,7 @@ namespace kv {
 class clsServerLink {
   public:
     // SMTP gives the socket its proxy options whatever they hold; POP3 and
-    // IMAP only once "ProxyAddress" holds a value.
+    // IMAP only once "ProxyAddress" holds a value, and no proxy otherwise.
     enum ProxyRule { kProxyAlways, kProxyWhenAddressSet };
 
     // Reads "TLSMode" and "ProxyResolve": a value neither knows throws

@@ -4,18 +4,19 @@
 #include <memory>
 #include <new>
 
-#include "runtime/kvlog.h"
 #include "mail/arpa_mail.h"
+#include "mail/writer.h"
+#include "mime/address_field.h"
 #include "mime/charset_table.h"
 #include "mime/header_words.h"
-#include "mime/address_field.h"
-#include "mail/writer.h"
 #include "pal/codepage.h"
+#include "pal/idn.h"
 #include "pal/system.h"
-#include "runtime/com_util.h"
-#include "runtime/regex.h"
 #include "providers/internet/sasl.h"
 #include "providers/internet/server_link.h"
+#include "runtime/com_util.h"
+#include "runtime/kvlog.h"
+#include "runtime/regex.h"
 
 namespace kv {
 
@@ -60,6 +61,31 @@ class RawTextOf final : public clsMailText {
     clsFileRWTemp &file_;
 };
 
+bool HasEightBit(clsFileRWTemp &file) {
+    file.Rewind();
+    std::unique_ptr<unsigned char[]> block(new unsigned char[64 * 1024]);
+    for (size_t n; (n = file.Read(block.get(), 64 * 1024)) != 0;)
+        for (size_t i = 0; i < n; ++i)
+            if (block[i] >= 0x80) return true;
+    return false;
+}
+
+// The Message-ID line of the text's header, so that the text rendered again
+// for the wire names the mail as the host saw it.
+String MessageIdOf(clsFileRWTemp &file) {
+    file.Rewind();
+    String head(64 * 1024, '\0');
+    head.resize(file.Read(head.data(), head.size()));
+    for (size_t at = 0; at < head.size();) {
+        size_t end = head.find("\r\n", at);
+        if (end == String::npos || end == at) break;
+        std::string_view line(head.data() + at, end - at);
+        if (StartsWithNoCase(line, "Message-ID:")) return String(TrimView(line.substr(11)));
+        at = end + 2;
+    }
+    return String();
+}
+
 } // namespace
 
 HRESULT clsSMTPMailConnection::OnSend(IKvMail *mail) {
@@ -72,10 +98,21 @@ HRESULT clsSMTPMailConnection::OnSend(IKvMail *mail) {
     } hold{arpa};
     clsSmtpEnvelope envelope{arpa->EffectiveSender(), arpa->To(), arpa->CC(), arpa->BCC()};
     try {
-        if (arpa->RawText().Empty()) RenderMail(*arpa, WriterOptions{arpa->SenderDomain()});
+        if (arpa->RawText().Empty()) RenderMail(*arpa, WriterOptions{arpa->SenderDomain(), false, {}});
     } catch (clsExcept &e) {
         e.Push("[clsArpaMail::Send()]");
         throw;
+    }
+    // A server without 8BITMIME gets 8-bit text quoted-printable; the raw
+    // text the host reads stays as it is.
+    if (!extensions_.eightBitMime && HasEightBit(arpa->RawText())) {
+        clsFileRWTemp wire;
+        RenderMailTo(*arpa, WriterOptions{arpa->SenderDomain(), true, MessageIdOf(arpa->RawText())}, wire);
+        if (!wire.Empty()) {
+            RawTextOf text(wire);
+            Transfer(envelope, text);
+            return S_OK;
+        }
     }
     RawTextOf text(arpa->RawText());
     Transfer(envelope, text);
@@ -140,16 +177,46 @@ bool Offers(const std::vector<String> &ehlo, std::string_view keyword) {
     return false;
 }
 
+bool AllDigits(std::string_view text) {
+    return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
 } // namespace
+
+clsSmtpExtensions SmtpExtensionsOf(const std::vector<String> &ehlo) {
+    clsSmtpExtensions x;
+    for (size_t i = 1; i < ehlo.size(); ++i) {
+        if (ehlo[i].size() < 4) continue;
+        std::string_view rest = TrimView(std::string_view(ehlo[i]).substr(4));
+        size_t space = rest.find(' ');
+        std::string_view word = rest.substr(0, space);
+        std::string_view parameter = space == std::string_view::npos ? "" : TrimView(rest.substr(space + 1));
+        if (EqualsNoCase(word, "8BITMIME"))
+            x.eightBitMime = true;
+        else if (EqualsNoCase(word, "PIPELINING"))
+            x.pipelining = true;
+        else if (EqualsNoCase(word, "DSN"))
+            x.dsn = true;
+        else if (EqualsNoCase(word, "SMTPUTF8"))
+            x.smtpUtf8 = true;
+        // 19 digits always fit; a longer limit is no limit worth keeping.
+        else if (EqualsNoCase(word, "SIZE") && AllDigits(parameter) && parameter.size() <= 19) {
+            x.size = true;
+            x.sizeLimit = std::stoull(String(parameter));
+        }
+    }
+    return x;
+}
 
 void clsSMTPMailConnection::Hello(const String &name) {
     if (socket_.SocketQuery("EHLO " + name, {kSmtpOk, kSmtpUnknownCommand}) != 0)
         throw clsExcept(kErrGeneral, "EHLO was not responded correctly");
-    if (!socket_.ReplyLines().empty() &&
-        socket_.ReplyLines().front().compare(0, 3, std::to_string(kSmtpUnknownCommand)) == 0)
-        if (socket_.SocketQuery("HELO " + name, {kSmtpOk, kSmtpUnknownCommand}) != 0)
-            throw clsExcept(kErrGeneral, "HELO was not responded correctly");
+    bool helo = !socket_.ReplyLines().empty() &&
+                socket_.ReplyLines().front().compare(0, 3, std::to_string(kSmtpUnknownCommand)) == 0;
+    if (helo && socket_.SocketQuery("HELO " + name, {kSmtpOk, kSmtpUnknownCommand}) != 0)
+        throw clsExcept(kErrGeneral, "HELO was not responded correctly");
     ehlo_ = socket_.ReplyLines();
+    extensions_ = helo ? clsSmtpExtensions() : SmtpExtensionsOf(ehlo_);
 }
 
 void clsSMTPMailConnection::StartTlsIfAsked(TlsMode mode, const String &name) {
@@ -166,6 +233,7 @@ void clsSMTPMailConnection::StartTlsIfAsked(TlsMode mode, const String &name) {
     socket_.StartTls(ReadTlsOptions(*this, ReadTextOptionA("ServerAddress")));
     // What the server said before TLS counts no more.
     ehlo_.clear();
+    extensions_ = clsSmtpExtensions();
     Hello(name);
 }
 
@@ -283,6 +351,91 @@ String Bracketed(const char *verb, const String &address) {
 
 constexpr size_t kTextBlock = 1024 * 1024;
 
+bool IsAscii(std::u16string_view text) {
+    return std::all_of(text.begin(), text.end(), [](char16_t c) { return c < 0x80; });
+}
+
+// The address as it goes on the wire: as it is when ASCII; in UTF-8 with
+// SMTPUTF8 (`utf8` set); else with its domain in A-labels. A local part that
+// is not ASCII cannot go to a server without SMTPUTF8.
+String WireAddress(const String &address, bool smtpUtf8, bool &utf8) {
+    WString wide = Widen(address);
+    if (IsAscii(wide)) return address;
+    if (smtpUtf8) {
+        utf8 = true;
+        return Narrow(wide, 65001);
+    }
+    size_t at = wide.rfind(u'@');
+    size_t close = wide.size() && wide.back() == u'>' ? wide.size() - 1 : wide.size();
+    if (at == WString::npos || at > close || !IsAscii(std::u16string_view(wide).substr(0, at)))
+        throw clsExcept(kErrRefused, Format("The address '%s' is not ASCII before its domain, and the server does not "
+                                            "offer SMTPUTF8",
+                                            address.c_str()));
+    String domain;
+    if (!pal::DomainToAscii(std::u16string_view(wide).substr(at + 1, close - at - 1), domain))
+        throw clsExcept(kErrRefused,
+                        Format("The domain of the address '%s' is not a valid international name", address.c_str()));
+    return Narrow(std::u16string_view(wide).substr(0, at + 1)) + domain + (close < wide.size() ? ">" : "");
+}
+
+// An option's value as a parameter value: printable ASCII, nothing else.
+String DsnValue(const clsConnectionBase &connection, const char *option) {
+    WString value = connection.ReadTextOption(option);
+    for (char16_t c : value)
+        if (c <= 0x20 || c >= 0x7f)
+            throw clsExcept(kErrGeneral, Format("option %s: the value must be printable ASCII without spaces", option));
+    return Narrow(value);
+}
+
+// The DSN parameters of MAIL FROM (RET, ENVID) and RCPT TO (NOTIFY), checked
+// before anything is sent.
+struct DsnParameters {
+    String mail, rcpt;
+};
+
+DsnParameters ReadDsn(const clsConnectionBase &connection) {
+    DsnParameters dsn;
+    String notify = DsnValue(connection, "DSNNotify");
+    if (!notify.empty()) {
+        String words;
+        bool never = false;
+        for (size_t at = 0; at <= notify.size();) {
+            size_t comma = std::min(notify.find(',', at), notify.size());
+            String word = ToUpper(std::string_view(notify).substr(at, comma - at));
+            if (word != "NEVER" && word != "SUCCESS" && word != "FAILURE" && word != "DELAY")
+                throw clsExcept(kErrGeneral, Format("option DSNNotify: '%s' is none of never, success, failure, delay",
+                                                    word.c_str()));
+            never = never || word == "NEVER";
+            words += (words.empty() ? "" : ",") + word;
+            at = comma + 1;
+        }
+        if (never && words != "NEVER") throw clsExcept(kErrGeneral, "option DSNNotify: never stands alone");
+        dsn.rcpt = " NOTIFY=" + words;
+    }
+    String ret = DsnValue(connection, "DSNReturn");
+    if (EqualsNoCase(ret, "full"))
+        dsn.mail += " RET=FULL";
+    else if (EqualsNoCase(ret, "headers"))
+        dsn.mail += " RET=HDRS";
+    else if (!ret.empty())
+        throw clsExcept(kErrGeneral, "option DSNReturn: neither full nor headers");
+    String envid = DsnValue(connection, "DSNEnvelopeID");
+    if (envid.size() > 100) throw clsExcept(kErrGeneral, "option DSNEnvelopeID: longer than 100 characters");
+    if (!envid.empty()) {
+        dsn.mail += " ENVID=";
+        // xtext: "+" and "=" as "+" and two hex digits.
+        for (char c : envid) dsn.mail += c == '+' || c == '=' ? Format("+%02X", unsigned(c)) : String(1, c);
+    }
+    return dsn;
+}
+
+// The commands of one transfer: MAIL FROM, one RCPT TO per recipient (with
+// the address the errors name), DATA when there is a recipient.
+struct TransferPlan {
+    String mail;
+    std::vector<std::pair<String, String>> rcpts; // command, address
+};
+
 } // namespace
 
 void clsSMTPMailConnection::SendText(clsMailText &text) {
@@ -321,40 +474,104 @@ void clsSMTPMailConnection::SendText(clsMailText &text) {
     if (!endsInLineEnd) socket_.SocketSend("\r\n", 2);
 }
 
+int32_t clsSMTPMailConnection::Answer(const String &command, bool pipelined) {
+    static const std::vector<int32_t> kAny = {1, 2, 3, 4, 5, 6, 7, 8, 9};
+    int rc = pipelined ? socket_.SocketWaitReply({1, 2, 3, 4, 5, 6, 7, 8, 9})
+                       : socket_.SocketQueryWithUnexpected(command, kAny);
+    return rc == 0 ? socket_.LastReplyCode() : 0;
+}
+
+void clsSMTPMailConnection::OutOfStep(const String &command) {
+    String reply = socket_.ReplyLines().empty() ? String() : socket_.ReplyLines().front();
+    socket_.Disconnect();
+    SetState(kDisconnected);
+    throw clsExcept(kErrUnexpectedReply,
+                    Format("The server's replies are out of step with the commands: '%s' answers '%s'", reply.c_str(),
+                           command.c_str()));
+}
+
+void clsSMTPMailConnection::Drain(size_t owed, bool dataOwed) {
+    for (size_t i = 0; i < owed; ++i)
+        if (Answer(String(), true) == kSmtpStartData) OutOfStep("RCPT TO");
+    if (dataOwed && Answer(String(), true) == kSmtpStartData) {
+        socket_.Disconnect();
+        SetState(kDisconnected);
+    }
+}
+
 void clsSMTPMailConnection::Transfer(const clsSmtpEnvelope &envelope, clsMailText &text) {
     try {
+        // Everything is checked before the first command leaves.
+        const clsSmtpExtensions x = extensions_;
+        DsnParameters dsn = ReadDsn(*this);
+        if (!x.dsn && !(dsn.mail.empty() && dsn.rcpt.empty()))
+            LogWrite(kLogDetails, "DSN options not used: the server does not offer DSN");
+        if (!x.dsn) dsn = DsnParameters();
+        uint64_t size = text.Size();
+        if (x.size && x.sizeLimit != 0 && size > x.sizeLimit)
+            throw clsExcept(kErrGeneral, Format("The message of %llu bytes is larger than the server's limit of %llu "
+                                                "bytes",
+                                                (unsigned long long)size, (unsigned long long)x.sizeLimit));
+        bool utf8 = false;
+        TransferPlan plan;
         String sender = AddressOf(envelope.sender);
-        if (socket_.SocketQueryWithUnexpected(Bracketed("MAIL FROM", sender), {kSmtpOk}) != 0) {
+        plan.mail = Bracketed("MAIL FROM", WireAddress(sender, x.smtpUtf8, utf8));
+        for (const auto *list : {&envelope.to, &envelope.cc, &envelope.bcc})
+            for (const String &entry : *list) {
+                String address = AddressOf(entry);
+                plan.rcpts.emplace_back(Bracketed("RCPT TO", WireAddress(address, x.smtpUtf8, utf8)) + dsn.rcpt,
+                                        address);
+            }
+        if (x.size) plan.mail += Format(" SIZE=%llu", (unsigned long long)size);
+        if (x.eightBitMime) plan.mail += " BODY=8BITMIME";
+        if (utf8) plan.mail += " SMTPUTF8";
+        plan.mail += dsn.mail;
+        bool pipelined = x.pipelining;
+        size_t total = plan.rcpts.size();
+        if (pipelined) {
+            String batch = plan.mail + "\r\n";
+            for (const auto &r : plan.rcpts) batch += r.first + "\r\n";
+            if (total > 0) batch += "DATA\r\n";
+            // A line break inside an address would smuggle in a command.
+            if (std::count(batch.begin(), batch.end(), '\n') != std::ptrdiff_t(total + 1 + (total > 0)) ||
+                std::count(batch.begin(), batch.end(), '\r') != std::ptrdiff_t(total + 1 + (total > 0)))
+                throw clsExcept(kErrGeneral, "command refused: it contains a line break");
+            int rc = socket_.SocketSend(batch.data(), batch.size());
+            if (rc != 0) throw clsExcept(rc, "the commands could not be sent");
+        }
+        int32_t code = Answer(plan.mail, pipelined);
+        if (code != kSmtpOk) {
+            if (pipelined && code == kSmtpStartData) OutOfStep("MAIL FROM");
             String reply = socket_.ReplyLines().empty() ? String() : socket_.ReplyLines().front();
+            if (pipelined) Drain(total, total > 0);
             Reset();
             throw clsExcept(kErrRefused, Format("Sender Address '%s' ('%s') bad: %s", envelope.sender.c_str(),
                                                 sender.c_str(), reply.c_str()));
         }
         std::vector<String> refused;
-        size_t total = 0;
-        for (const auto *list : {&envelope.to, &envelope.cc, &envelope.bcc}) {
-            for (const String &entry : *list) {
-                ++total;
-                String address = AddressOf(entry);
-                int rc = socket_.SocketQueryWithUnexpected(Bracketed("RCPT TO", address),
-                                                           {kSmtpPositive, kSmtpPermanentFailure});
-                String reply = socket_.ReplyLines().empty() ? String() : socket_.ReplyLines().front();
-                int32_t code = socket_.LastReplyCode();
-                if (rc == 0 && SmtpClassOf(code) == kSmtpPositive) continue;
-                String text = Format("Recipient Address '%s': %s", address.c_str(), reply.c_str());
-                if (rc == 0 && SmtpClassOf(code) == kSmtpPermanentFailure) {
-                    refused.push_back(text);
-                    continue;
-                }
-                Reset();
-                throw clsExcept(kErrRefused, text);
+        for (size_t i = 0; i < total; ++i) {
+            code = Answer(plan.rcpts[i].first, pipelined);
+            if (pipelined && code == kSmtpStartData) OutOfStep("RCPT TO");
+            if (SmtpClassOf(code) == kSmtpPositive) continue;
+            String reply = socket_.ReplyLines().empty() ? String() : socket_.ReplyLines().front();
+            String text = Format("Recipient Address '%s': %s", plan.rcpts[i].second.c_str(), reply.c_str());
+            if (SmtpClassOf(code) == kSmtpPermanentFailure) {
+                refused.push_back(text);
+                continue;
             }
+            if (pipelined) Drain(total - i - 1, true);
+            Reset();
+            throw clsExcept(kErrRefused, text);
         }
         bool sent = false;
         if (refused.size() >= total) {
+            if (pipelined) Drain(0, total > 0);
             Reset();
         } else {
-            if (socket_.SocketQueryWithUnexpected("DATA", {kSmtpStartData}) != 0) {
+            code = Answer("DATA", pipelined);
+            // DATA never earns a 2xx; bytes after its reply answer nothing sent.
+            if (pipelined && (SmtpClassOf(code) == kSmtpPositive || socket_.HasUnreadReply())) OutOfStep("DATA");
+            if (code != kSmtpStartData) {
                 String reply = socket_.ReplyLines().empty() ? String() : socket_.ReplyLines().front();
                 Reset();
                 throw clsExcept(kErrGeneral, Format("Message could not be posted: %s", reply.c_str()));
@@ -383,6 +600,5 @@ void clsSMTPMailConnection::Transfer(const clsSmtpEnvelope &envelope, clsMailTex
         throw;
     }
 }
-
 
 } // namespace kv

@@ -16,6 +16,18 @@ struct clsSmtpEnvelope {
     std::vector<String> to, cc, bcc;
 };
 
+// What the server's EHLO reply offers of the extensions the transfer uses;
+// nothing after HELO. A SIZE without a number is not used.
+struct clsSmtpExtensions {
+    bool eightBitMime = false;
+    bool pipelining = false;
+    bool dsn = false;
+    bool smtpUtf8 = false;
+    bool size = false;
+    uint64_t sizeLimit = 0; // 0: no fixed limit
+};
+clsSmtpExtensions SmtpExtensionsOf(const std::vector<String> &ehlo);
+
 class clsMailText {
   public:
     virtual ~clsMailText() = default;
@@ -41,9 +53,12 @@ class clsSMTPMailConnection : public clsConnectionBase {
     bool AnswersSelector(REFIID riid) const override;
     virtual DWORD GetMailCapabilities() { return 7; }
 
-    // MAIL FROM, RCPT TO, DATA and the text; throws clsExcept.
+    // MAIL FROM, RCPT TO, DATA and the text, with what the EHLO reply
+    // offers (pipelined when it can be); throws clsExcept, before anything
+    // is sent when the mail cannot go to this server as it is.
     void Transfer(const clsSmtpEnvelope &envelope, clsMailText &text);
     clsSMTPSocket &Socket() { return socket_; }
+    const clsSmtpExtensions &Extensions() const { return extensions_; }
 
   private:
     void PopBeforeSmtp();
@@ -54,9 +69,17 @@ class clsSMTPMailConnection : public clsConnectionBase {
     String LogonName();
     void Reset(); // RSET, failures ignored: the error that led here matters more
     void SendText(clsMailText &text);
+    // The reply code of the next reply (0 when it has none), after sending the
+    // command unless it went out with the others already.
+    int32_t Answer(const String &command, bool pipelined);
+    // Reads the replies still owed to pipelined commands; a server that waits
+    // for the text after them loses the connection, so that no mail goes out.
+    void Drain(size_t owed, bool dataOwed);
+    [[noreturn]] void OutOfStep(const String &command);
 
     clsSMTPSocket socket_;
     std::vector<String> ehlo_; // the last EHLO (or HELO) reply
+    clsSmtpExtensions extensions_;
 };
 
 } // namespace kv

@@ -1,0 +1,104 @@
+// Mails sent to Postfix and read from its maildirs: 8BITMIME both ways,
+// SIZE, a refused recipient among pipelined ones, DSN, an international
+// domain, SMTPUTF8.
+#include <gtest/gtest.h>
+
+#include "fake_mail.h"
+#include "postfix_fixture.h"
+#include "providers/smtp/smtp_connection.h"
+#include "test_text.h"
+
+namespace kv {
+namespace {
+
+using testsupport::ErrorText;
+
+BSTR B(const std::string &utf8) {
+    WString wide = Widen(utf8, 65001);
+    return SysAllocString(reinterpret_cast<const OLECHAR *>(wide.c_str()));
+}
+
+TEST(PostfixIntegration, ExtensionsAsPostfixSeesThem) {
+    ASSERT_TRUE(fixtures::Postfix::Available()) << "postfix is not installed, or the tests do not run as root";
+    fixtures::Postfix postfix;
+    ASSERT_TRUE(postfix.Start()) << postfix.Log();
+    const std::string umlaut = "gr\xC3\xBC\xC3\x9F"
+                               "e\r\n";
+    struct Case {
+        const char *name;
+        bool plain; // the listener without 8BITMIME and SMTPUTF8, SIZE 2000
+        std::string to, body;
+        std::vector<std::pair<const char16_t *, const char *>> options;
+        std::string error; // the first line
+        const char *box;   // where the mail (or the report) arrives
+        std::vector<std::string> present, absent;
+    } cases[] = {
+        // clang-format off
+        {"8bitmime", false, "you@example.org", umlaut, {}, "", "you",
+         {"Content-Transfer-Encoding: 8bit", "gr\xC3\xBC\xC3\x9F" "e\n"}, {"=C3"}},
+        {"no 8bitmime: quoted-printable", true, "you@example.org", umlaut, {}, "", "you",
+         {"Content-Transfer-Encoding: quoted-printable", "gr=C3=BC=C3=9Fe"}, {"\xC3"}},
+        {"size over the limit", true, "you@example.org", std::string(3000, 'x'), {}, "The message of 3", nullptr,
+         {}, {}},
+        {"one refused among pipelined recipients", false, "you@example.org\tnobody@example.org\tme@example.org",
+         "hi\r\n", {}, "Recipient Address 'nobody@example.org': 550 5.1.1 <nobody@example.org>: Recipient address "
+         "rejected: User unknown in virtual mailbox table", "me", {"Delivered-To: me@example.org", "hi"}, {}},
+        {"dsn", false, "you@example.org", "hi\r\n",
+         {{u"DSNNotify", "success"}, {u"DSNReturn", "headers"}, {u"DSNEnvelopeID", "kv+1=2"}}, "", "me",
+         {"Successful Mail Delivery Report", "Original-Envelope-Id: kv+1=2", "text/rfc822-headers"}, {}},
+        {"international domain", true, "b@b\xC3\xBC" "cher.example", "hi\r\n", {}, "", "idn",
+         {"Delivered-To: b@xn--bcher-kva.example"}, {}},
+        {"smtputf8", false, "j\xC3\xB6rg@example.org", "hi\r\n", {}, "", "jorg",
+         {"Delivered-To: j\xC3\xB6rg@example.org", "with UTF8SMTP"}, {}},
+        {"no smtputf8", true, "j\xC3\xB6rg@example.org", "hi\r\n", {},
+         "The address 'j\xC3\xB6rg@example.org' is not ASCII before its domain", nullptr, {}, {}},
+        // clang-format on
+    };
+    for (const Case &c : cases) {
+        clsSMTPMailConnection *smtp = new clsSMTPMailConnection();
+        smtp->AddRef();
+        testsupport::SetTextOption(smtp, u"ServerAddress", "127.0.0.1");
+        testsupport::SetIntOption(smtp, u"ServerPort", c.plain ? postfix.PlainPort() : postfix.Port());
+        for (const auto &o : c.options) testsupport::SetTextOption(smtp, o.first, o.second);
+        IKvMail *mail = nullptr;
+        ASSERT_EQ(smtp->CreateMail(65001, u"", &mail), S_OK);
+        BSTR from = B("Me <me@example.org>"), to = B(c.to), subject = B(c.name), plain = B("text/plain");
+        mail->SetSender(from);
+        mail->AddRecipients(to);
+        mail->SetSubject(subject);
+        IKvMailBody *body = nullptr;
+        ASSERT_EQ(mail->CreateAndAddBody(&body, plain, 65001), S_OK);
+        IStream *contents = testsupport::StreamOf(c.body);
+        body->SetContents(contents);
+        contents->Release();
+        body->Release();
+        for (BSTR b : {from, to, subject, plain}) SysFreeString(b);
+
+        ASSERT_EQ(smtp->Connect(), S_OK) << c.name << ": " << ErrorText(smtp);
+        HRESULT sent = smtp->Send(mail);
+        String error = ErrorText(smtp);
+        EXPECT_EQ(sent, c.error.empty() ? S_OK : E_ABORT) << c.name << ": " << error;
+        EXPECT_EQ(error.substr(0, c.error.size()), c.error) << c.name;
+        smtp->Disconnect();
+        // What the host reads back is the text as rendered, whatever went on
+        // the wire, and names the mail as delivered.
+        IStream *raw = nullptr;
+        CreateStreamOnHGlobal(nullptr, TRUE, &raw);
+        mail->GetRawText(raw);
+        std::string rendered = testsupport::BytesOf(raw);
+        raw->Release();
+        mail->Release();
+        smtp->Release();
+        bool eightBit = c.body == umlaut;
+        EXPECT_TRUE(!eightBit || rendered.find(umlaut) != std::string::npos) << c.name;
+        if (!c.box) continue;
+        std::string text = postfix.Delivered(c.box, c.present);
+        EXPECT_FALSE(text.empty()) << c.name << ": " << postfix.Log().substr(postfix.Log().size() - 2000);
+        for (const std::string &a : c.absent) EXPECT_EQ(text.find(a), std::string::npos) << c.name << ": " << a;
+        size_t id = eightBit ? rendered.find("Message-ID: ") : 0;
+        EXPECT_NE(text.find(rendered.substr(id, rendered.find('\r', id) - id)), std::string::npos) << c.name;
+    }
+}
+
+} // namespace
+} // namespace kv
