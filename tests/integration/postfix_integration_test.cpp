@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "fake_mail.h"
+#include "peers.h"
 #include "postfix_fixture.h"
 #include "providers/smtp/smtp_connection.h"
 #include "test_text.h"
@@ -19,7 +20,7 @@ BSTR B(const std::string &utf8) {
 }
 
 TEST(PostfixIntegration, ExtensionsAsPostfixSeesThem) {
-    ASSERT_TRUE(fixtures::Postfix::Available()) << "postfix is not installed, or the tests do not run as root";
+    KV_NEED_PEER(fixtures::Postfix::Available(), "postfix (installed, and the tests run as root)");
     fixtures::Postfix postfix;
     ASSERT_TRUE(postfix.Start()) << postfix.Log();
     const std::string umlaut = "gr\xC3\xBC\xC3\x9F"
