@@ -187,6 +187,13 @@ TEST(SmtpDialogue, TransferOutcomes) {
     const char *dsn = "250-x\r\n250 DSN\r\n", *utf8 = "250-x\r\n250 SMTPUTF8\r\n";
     const std::vector<std::pair<const char16_t *, const char16_t *>> dsnOptions = {
         {u"DSNNotify", u"success,Failure"}, {u"DSNReturn", u"headers"}, {u"DSNEnvelopeID", u"q+1=2"}};
+    // 101 recipients: a window of 100 commands, then the last with DATA once their replies are in.
+    std::vector<String> many;
+    std::string window = M, windowOks = OK;
+    for (int i = 0; i < 101; ++i) {
+        many.push_back("r" + std::to_string(i) + "@x.org");
+        if (i < 100) window += "RCPT TO:<" + many.back() + ">\r\n", windowOks += OK;
+    }
     struct Case {
         const char *name;
         const char *ehlo;
@@ -245,6 +252,8 @@ TEST(SmtpDialogue, TransferOutcomes) {
         {"pipelined, DATA's reply to a RCPT", pipe, {"a@x.org", "b@x.org"}, {}, "x\r\n", {M + A + B + D, OK + GO},
          "The server's replies are out of step with the commands: '354 go' answers 'RCPT TO'\r\n"
          "[clsArpaMail::Send()]\r\n", -6, {}, true},
+        {"pipelined in windows", pipe, many, {}, "x\r\n",
+         {window, windowOks, "RCPT TO:<r100@x.org>\r\n" + D, OK + GO, X, OK}, "", 0, {}, false},
         // SIZE and 8BITMIME; a SIZE without a number and garbage keywords are not used.
         {"size at the limit, 8bitmime", "250-x\r\n250-8BITMIME\r\n250 SIZE 3\r\n", {"a@x.org"}, {}, "x\r\n",
          {"MAIL FROM:<me@x.org> SIZE=3 BODY=8BITMIME\r\n", OK, A, OK, D, GO, X, OK}, "", 0, {}, false},

@@ -528,28 +528,41 @@ void clsSMTPMailConnection::Transfer(const clsSmtpEnvelope &envelope, clsMailTex
         plan.mail += dsn.mail;
         bool pipelined = x.pipelining;
         size_t total = plan.rcpts.size();
-        if (pipelined) {
-            String batch = plan.mail + "\r\n";
-            for (const auto &r : plan.rcpts) batch += r.first + "\r\n";
-            if (total > 0) batch += "DATA\r\n";
+        // Commands leave in windows: a server whose replies fill its socket
+        // while we are still writing would otherwise stall both sides.
+        const size_t kWindow = 100;
+        size_t written = 0;
+        bool mailWritten = false;
+        auto writeWindow = [&]() {
+            size_t end = std::min(total, written + kWindow);
+            String batch = mailWritten ? String() : plan.mail + "\r\n";
+            for (size_t i = written; i < end; ++i) batch += plan.rcpts[i].first + "\r\n";
+            bool withData = end == total && total > 0;
+            if (withData) batch += "DATA\r\n";
             // A line break inside an address would smuggle in a command.
-            if (std::count(batch.begin(), batch.end(), '\n') != std::ptrdiff_t(total + 1 + (total > 0)) ||
-                std::count(batch.begin(), batch.end(), '\r') != std::ptrdiff_t(total + 1 + (total > 0)))
+            auto lines = std::ptrdiff_t(end - written + !mailWritten + withData);
+            if (std::count(batch.begin(), batch.end(), '\n') != lines ||
+                std::count(batch.begin(), batch.end(), '\r') != lines)
                 throw clsExcept(kErrGeneral, "command refused: it contains a line break");
             int rc = socket_.SocketSend(batch.data(), batch.size());
             if (rc != 0) throw clsExcept(rc, "the commands could not be sent");
-        }
+            mailWritten = true;
+            written = end;
+        };
+        auto dataWritten = [&]() { return written == total && total > 0; };
+        if (pipelined) writeWindow();
         int32_t code = Answer(plan.mail, pipelined);
         if (code != kSmtpOk) {
             if (pipelined && code == kSmtpStartData) OutOfStep("MAIL FROM");
             String reply = socket_.ReplyLines().empty() ? String() : socket_.ReplyLines().front();
-            if (pipelined) Drain(total, total > 0);
+            if (pipelined) Drain(written, dataWritten());
             Reset();
             throw clsExcept(kErrRefused, Format("Sender Address '%s' ('%s') bad: %s", envelope.sender.c_str(),
                                                 sender.c_str(), reply.c_str()));
         }
         std::vector<String> refused;
         for (size_t i = 0; i < total; ++i) {
+            if (pipelined && i == written) writeWindow();
             code = Answer(plan.rcpts[i].first, pipelined);
             if (pipelined && code == kSmtpStartData) OutOfStep("RCPT TO");
             if (SmtpClassOf(code) == kSmtpPositive) continue;
@@ -559,13 +572,13 @@ void clsSMTPMailConnection::Transfer(const clsSmtpEnvelope &envelope, clsMailTex
                 refused.push_back(text);
                 continue;
             }
-            if (pipelined) Drain(total - i - 1, true);
+            if (pipelined) Drain(written - i - 1, dataWritten());
             Reset();
             throw clsExcept(kErrRefused, text);
         }
         bool sent = false;
         if (refused.size() >= total) {
-            if (pipelined) Drain(0, total > 0);
+            if (pipelined) Drain(0, dataWritten());
             Reset();
         } else {
             code = Answer("DATA", pipelined);
