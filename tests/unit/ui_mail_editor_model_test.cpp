@@ -122,14 +122,6 @@ TEST(MailEditorBrowser, NavigationAcceptsOnlyItsOwnFileBlankAndTheCancelPage) {
     EXPECT_FALSE(AcceptNavigation(u"", u""));
 }
 
-TEST(MailEditorBrowser, ReceivedMailRunsNoScriptsJavaOrActiveX) {
-    EXPECT_EQ(kBrowserDownloadControl & 0x80u, 0x80u);  // no scripts
-    EXPECT_EQ(kBrowserDownloadControl & 0x100u, 0x100u); // no Java
-    EXPECT_EQ(kBrowserDownloadControl & 0x600u, 0x600u); // no ActiveX, neither downloaded nor run
-    EXPECT_EQ(kBrowserDownloadControl & 0x10u, 0x10u);   // pictures still show
-    EXPECT_EQ(kDispidAmbientDlControl, -5512);
-}
-
 TEST_F(MailEditorModel, HeaderFieldsAndDate) {
     Raw("From: \"Ann\" <ann@example.org>\r\nTo: bob@example.org, \"Doe, Carl\" <carl@example.org>\r\n"
         "Cc: dan@example.org\r\nSubject: Hello\r\nDate: Tue, 01 Dec 2026 08:09:10 +0000\r\n"
@@ -231,13 +223,8 @@ TEST_F(MailEditorModel, OnePagePerBodyByMediaType) {
         EXPECT_EQ(kinds, c.pages);
         if (c.bodies.empty()) {
             EXPECT_EQ(m.Pages()[0].text, u"No text available.");
-            EXPECT_STREQ(PageResourceName(m.Pages()[0].kind), "MailPartNonDisplayable");
         }
     }
-    EXPECT_STREQ(PageResourceName(PageKind::Plain), "MailPartPlain");
-    EXPECT_STREQ(PageResourceName(PageKind::Rtf), "MailPartRTF");
-    EXPECT_STREQ(PageResourceName(PageKind::Html), "MailPartHTML");
-    EXPECT_STREQ(PageResourceName(PageKind::Div), "MailPartDiv");
 }
 
 TEST_F(MailEditorModel, PlainTextIsDecodedWithTheBodysCodePage) {
