@@ -237,7 +237,8 @@ const char kRelated[] =
     "From: a@example.org\r\nTo: b@example.org\r\nSubject: pics\r\nMIME-Version: 1.0\r\n"
     "Content-Type: multipart/related; boundary=\"R\"\r\n\r\n"
     "--R\r\nContent-Type: text/html; charset=us-ascii\r\n\r\n"
-    "<img src=\"cid:img1\"><img src='cid:img10'><a href=\"cid:img1\">again</a> cid:img1x\r\n"
+    "<img src=\"cid:img1\"><img src='cid:img10'><a href=\"cid:img1\">again</a> cid:img1x"
+    "<p style=\"background:url(cid:img10)\">\r\n"
     "--R\r\nContent-Type: image/png\r\nContent-ID: <img1>\r\nContent-Transfer-Encoding: base64\r\n\r\n"
     "UE5HMQ==\r\n"
     "--R\r\nContent-Type: image/gif\r\nContent-ID: <img10>\r\nContent-Transfer-Encoding: base64\r\n\r\n"
@@ -263,12 +264,13 @@ TEST_F(MailEditorModel, CidPicturesAreWrittenToTemporaryFilesThatCloseRemoves) {
         // Every reference points at a file with the picture's bytes.
         std::vector<std::string> files;
         for (size_t at = 0; (at = text.find("file://", at)) != std::string::npos;) {
-            size_t end = text.find_first_of("\"'", at);
+            size_t end = text.find_first_of("\"')", at);
             files.push_back(text.substr(at + 7, end - at - 7));
             at = end;
         }
-        ASSERT_EQ(files.size(), 3u) << text;
+        ASSERT_EQ(files.size(), 4u) << text;
         EXPECT_EQ(files[0], files[2]);
+        EXPECT_EQ(files[1], files[3]);
         EXPECT_EQ(ReadFile(files[0]), "PNG1");
         EXPECT_EQ(ReadFile(files[1]), "GIF10");
         EXPECT_EQ(files[1].substr(files[1].size() - 4), ".gif");
