@@ -350,29 +350,6 @@ TEST_F(HostTest, TraceLinesThroughTheSink) {
     ASSERT_EQ(sink.lines.size(), 2u);
     EXPECT_NE(sink.lines[1].find(":<" + host::ResultText(E_UNEXPECTED)), std::string::npos) << sink.lines[1];
     c->Disconnect();
-
-    // Passwords never reach the log; other values are written literally.
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_BSTR;
-    v.bstrVal = SysAllocString(OLESTR("secret%s"));
-    sink.lines.clear();
-    c->SetOption(OLESTR("ProxyPassword"), &v);
-    c->SetOption(OLESTR("ServerUser"), &v);
-    VariantClear(&v);
-    ASSERT_EQ(sink.lines.size(), 4u);
-    EXPECT_NE(sink.lines[0].find(">clsConnectionBase::SetOption('ProxyPassword','*****')"), std::string::npos)
-        << sink.lines[0];
-    EXPECT_NE(sink.lines[2].find(">clsConnectionBase::SetOption('ServerUser','secret%s')"), std::string::npos)
-        << sink.lines[2];
-
-    // The protocol level shows nothing but protocol lines.
-    l->SetLogLevel(128);
-    sink.lines.clear();
-    c->Connect();
-    c->Connect();
-    c->Disconnect();
-    EXPECT_TRUE(sink.lines.empty());
     c->Release();
     l->SetLogSlot(nullptr);
     EXPECT_EQ(sink.refs, 1u);
@@ -386,15 +363,11 @@ TEST_F(HostTest, ChannelModeSendsLinesToTheViewer) {
     l->SetLogLevel(2); // writes the banner
     std::string record;
     ASSERT_TRUE(viewer.Read(record)) << "no record reached the viewer";
-    // "%-8s: " module tag, then "%02u:%02u:%02u.%03u %08x " and the log line itself.
+    // The record's layout is the log test's; here, that it reaches the platform's channel.
     EXPECT_EQ(record.substr(0, 10), "orkv14  : ") << record;
     const std::string banner = std::string(":[") + KV_LIBRARY_FILE_NAME + " " ORKV14_VERSION_STRING ".0]";
-    ASSERT_GT(record.size(), banner.size() + 32) << record;
+    ASSERT_GT(record.size(), banner.size()) << record;
     EXPECT_EQ(record.substr(record.size() - banner.size()), banner) << record;
-    EXPECT_EQ(record[12], ':') << record;
-    EXPECT_EQ(record[18], '.') << record;
-    EXPECT_EQ(record[22], ' ') << record;
-    EXPECT_EQ(record[31], ' ') << record;
 
     IKvMailConnection2 *c = Create(IID_IKvCDOSYSSendConnection);
     c->Connect();
