@@ -44,7 +44,7 @@ if [ "$mode" = clients ]; then
   exe=${1:?test executable}
   shift
   kv_start_smtp "$dir/sink"
-  KV_AUTO_SMTP_PORT=$KV_SMTP_PORT KV_AUTO_SINK_DIR=$(windows "$dir/sink") KV_AUTO_REFUSED_PORT=$(kv_free_port) \
+  KV_AUTO_SMTP_PORT=$KV_SMTP_PORT KV_AUTO_SINK_DIR=$(windows "$dir/sink") \
     "$wine" "$exe" "$@"
   exit $?
 fi

@@ -10,8 +10,8 @@
 //       prints "READY left top width height" of the dialog and holds it SECONDS.
 //
 // Environment (set by config_dialog_ui.sh): KV_SMTP_PORT and KV_SMTP_SINK_DIR,
-// an aiosmtpd sink on loopback and its message directory.
-#include <winsock2.h>
+// an aiosmtpd sink on loopback and its message directory; KV_REFUSED_PORT, a
+// loopback port nothing listens on.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -33,7 +33,7 @@
 #include "config_dialog_ids.h"
 #include "dll_loader.h"
 #include "log_sink.h"
-#include "orkv14.h"
+#include "orkv14.hpp"
 #include "ui/mail_editor/win32/mail_editor_ids.h"
 
 namespace {
@@ -270,14 +270,10 @@ struct Lists {
 };
 
 void Read(IKvConfiguration2 *configuration, Lists &lists) {
-    BSTR text = nullptr;
-    configuration->GetUserParameters(&text);
-    lists.user = FromBstr(text);
-    SysFreeString(text);
-    text = nullptr;
-    configuration->GetGlobalParameters(&text);
-    lists.global = FromBstr(text);
-    SysFreeString(text);
+    orkv14::Bstr user, global;
+    configuration->GetUserParameters(user.put());
+    configuration->GetGlobalParameters(global.put());
+    lists = {FromBstr(user.get()), FromBstr(global.get())};
 }
 
 // The option values as SetParametersToRegistry writes them: one string per key.
@@ -323,20 +319,6 @@ bool CloseMessage(HWND box) {
     if (HWND ok = GetDlgItem(box, IDOK)) Click(ok);
     else PostMessageW(box, WM_CLOSE, 0, 0);
     return WaitFor([&]() -> HWND { return IsWindow(box) ? nullptr : HWND(1); }, 10s) != nullptr;
-}
-
-uint16_t RefusedPort() {
-    WSADATA data;
-    WSAStartup(MAKEWORD(2, 2), &data);
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(s, reinterpret_cast<sockaddr *>(&address), sizeof address);
-    int length = sizeof address;
-    getsockname(s, reinterpret_cast<sockaddr *>(&address), &length);
-    closesocket(s);
-    return ntohs(address.sin_port);
 }
 
 std::string ReadFile(const std::string &path) {
@@ -597,9 +579,11 @@ TEST_F(ConfigDialogUi, TestMailIsReviewedSentAndArrives) {
 }
 
 TEST_F(ConfigDialogUi, TestMailToARefusedPortShowsTheErrorText) {
+    const char *port = std::getenv("KV_REFUSED_PORT");
+    ASSERT_TRUE(port) << "run through config_dialog_ui.sh";
     DialogSession session(0x1001);
     ASSERT_TRUE(session.Open());
-    std::wstring text = SendTestMail(session, std::to_wstring(RefusedPort()));
+    std::wstring text = SendTestMail(session, std::wstring(port, port + std::strlen(port)));
     ASSERT_EQ(text.compare(0, kFailed.size(), kFailed), 0) << Narrow(text);
     EXPECT_GT(text.size(), kFailed.size() + 4); // the connection's error text follows
     Settle(session.Frame());

@@ -19,7 +19,7 @@ export LANG=C.UTF-8 LC_ALL=C.UTF-8
 kv_temp_dir ui-config
 trap kv_stop_servers EXIT
 kv_start_smtp "$KV_DIR/mail"
-export KV_SMTP_PORT
+export KV_SMTP_PORT KV_REFUSED_PORT=$(kv_free_port)
 # Wine's drive Z: is the Unix root.
 export KV_SMTP_SINK_DIR="Z:${KV_DIR//\//\\}\\mail"
 
