@@ -2,10 +2,7 @@
 // only the public header.
 #pragma once
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <dlfcn.h>
+#ifndef _WIN32
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <sys/un.h>
@@ -19,50 +16,15 @@
 #include <string>
 #include <vector>
 
-#include "orkv14.h"
+#include "../support/dll_loader.h"
+#include "../support/log_sink.h"
+#include "orkv14.hpp"
 
 namespace host {
 
-// The component loaded at run time, as a host loads it: LoadLibrary or dlopen.
-struct Library {
-    void *handle = nullptr;
-    PFN_DllGetClassObject getClassObject = nullptr;
-    PFN_DllCanUnloadNow canUnloadNow = nullptr;
-    HRESULT(STDAPICALLTYPE *registerServer)(void) = nullptr;
-    HRESULT(STDAPICALLTYPE *unregisterServer)(void) = nullptr;
-    std::string error;
-
-    Library() {
-#ifdef _WIN32
-        handle = reinterpret_cast<void *>(LoadLibraryA(KV_LIBRARY_PATH));
-        if (!handle) error = "LoadLibrary failed: " + std::to_string(GetLastError());
-#else
-        handle = dlopen(KV_LIBRARY_PATH, RTLD_NOW);
-        if (!handle) error = dlerror();
-#endif
-        if (!handle) return;
-        getClassObject = reinterpret_cast<PFN_DllGetClassObject>(Symbol("DllGetClassObject"));
-        canUnloadNow = reinterpret_cast<PFN_DllCanUnloadNow>(Symbol("DllCanUnloadNow"));
-        registerServer = reinterpret_cast<decltype(registerServer)>(Symbol("DllRegisterServer"));
-        unregisterServer = reinterpret_cast<decltype(unregisterServer)>(Symbol("DllUnregisterServer"));
-    }
-    ~Library() {
-#ifdef _WIN32
-        if (handle) FreeLibrary(static_cast<HMODULE>(handle));
-#else
-        if (handle) dlclose(handle);
-#endif
-    }
-    Library(const Library &) = delete;
-    Library &operator=(const Library &) = delete;
-
-    void *Symbol(const char *name) const {
-#ifdef _WIN32
-        return reinterpret_cast<void *>(GetProcAddress(static_cast<HMODULE>(handle), name));
-#else
-        return dlsym(handle, name);
-#endif
-    }
+// The component as the host loads it, from KV_LIBRARY_PATH.
+struct Library : testsupport::Library {
+    Library() : testsupport::Library(KV_LIBRARY_PATH) {}
 };
 
 // How the log writes a failed result: the system's text for the code, as the
@@ -88,55 +50,14 @@ inline std::string ResultText(HRESULT hr) {
     return text + code;
 }
 
-inline std::string Utf8(const OLECHAR *s) {
-    std::string r;
-    if (!s) return r;
-    for (; *s; ++s) r.push_back(*s < 0x80 ? char(*s) : '?');
-    return r;
-}
+using orkv14::Utf8;
 
-// Collects the log lines.
-class Sink : public IKvLogSlot {
-  public:
-    std::vector<std::string> lines;
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override {
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IKvLogSlot)) {
-            *ppv = this;
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
-    ULONG STDMETHODCALLTYPE Release() override { return --refs; }
-    HRESULT STDMETHODCALLTYPE WriteLine(BSTR line) override {
-        lines.push_back(Utf8(line));
-        return S_OK;
-    }
-    ULONG refs = 1;
+// The host's slots: each reference the component takes on them must come back.
+struct Sink : testsupport::Counted<testsupport::LogSink> {
+    Sink() : Counted(IID_IKvLogSlot) {}
 };
-
-// Collects state events.
-class Events : public IKvMailStateNotificationSlot {
-  public:
-    std::vector<std::pair<LONG, LONG>> seen;
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override {
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IKvMailStateNotificationSlot)) {
-            *ppv = this;
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
-    ULONG STDMETHODCALLTYPE Release() override { return --refs; }
-    HRESULT STDMETHODCALLTYPE NotifyConnectionState(LONG event, LONG detail) override {
-        seen.emplace_back(event, detail);
-        return S_OK;
-    }
-    ULONG refs = 1;
+struct Events : testsupport::Counted<testsupport::Events> {
+    Events() : Counted(IID_IKvMailStateNotificationSlot) {}
 };
 
 // The external viewer of the diagnostic channel: it owns the mailslot

@@ -295,40 +295,21 @@ TEST_F(HostTest, RawTextAndAttachmentOfALargeMessageComeBack) {
     std::string lf;
     for (char ch : crlf)
         if (ch != '\r') lf += ch;
-    auto bytesOf = [](IStream *s) {
-        LARGE_INTEGER zero{};
-        s->Seek(zero, STREAM_SEEK_SET, nullptr);
-        std::string out;
-        char buf[4096];
-        for (ULONG n; s->Read(buf, sizeof buf, &n) == S_OK && n > 0;) out.append(buf, n);
-        return out;
-    };
     IKvMailConnection2 *c = Create(IID_IKvSMTPSendConnection);
     for (const std::string *text : {&crlf, &lf}) {
-        IKvMail *mail = nullptr;
-        ASSERT_EQ(c->CreateMail(0, OLESTR("x"), &mail), S_OK);
-        IStream *in = nullptr, *raw = nullptr, *contents = nullptr;
-        ASSERT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, &in), S_OK);
-        ULONG written = 0;
-        in->Write(text->data(), ULONG(text->size()), &written);
-        EXPECT_EQ(mail->SetRawText(in), S_OK);
-        ASSERT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, &raw), S_OK);
-        EXPECT_EQ(mail->GetRawText(raw), S_OK);
-        EXPECT_TRUE(bytesOf(raw) == crlf);
-        IKvEnumMailAttachment *attachments = nullptr;
-        ASSERT_EQ(mail->EnumAttachments(&attachments), S_OK);
-        IKvMailAttachment *a = nullptr;
+        orkv14::Ptr<IKvMail> mail;
+        ASSERT_EQ(c->CreateMail(0, OLESTR("x"), mail.put()), S_OK);
+        EXPECT_EQ(mail->SetRawText(orkv14::MemoryStream(*text).get()), S_OK);
+        orkv14::Ptr<IStream> raw = orkv14::MemoryStream({}), contents = orkv14::MemoryStream({});
+        EXPECT_EQ(mail->GetRawText(raw.get()), S_OK);
+        EXPECT_TRUE(orkv14::ReadAll(raw.get()) == crlf);
+        orkv14::Ptr<IKvEnumMailAttachment> attachments;
+        ASSERT_EQ(mail->EnumAttachments(attachments.put()), S_OK);
+        orkv14::Ptr<IKvMailAttachment> a;
         ULONG got = 0;
-        ASSERT_EQ(attachments->Next(1, &a, &got), S_OK);
-        ASSERT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, &contents), S_OK);
-        EXPECT_EQ(a->GetContents(contents), S_OK);
-        EXPECT_TRUE(bytesOf(contents) == bytes);
-        a->Release();
-        attachments->Release();
-        contents->Release();
-        raw->Release();
-        in->Release();
-        mail->Release();
+        ASSERT_EQ(attachments->Next(1, a.put(), &got), S_OK);
+        EXPECT_EQ(a->GetContents(contents.get()), S_OK);
+        EXPECT_TRUE(orkv14::ReadAll(contents.get()) == bytes);
     }
     c->Release();
 }
@@ -369,29 +350,6 @@ TEST_F(HostTest, TraceLinesThroughTheSink) {
     ASSERT_EQ(sink.lines.size(), 2u);
     EXPECT_NE(sink.lines[1].find(":<" + host::ResultText(E_UNEXPECTED)), std::string::npos) << sink.lines[1];
     c->Disconnect();
-
-    // Passwords never reach the log; other values are written literally.
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_BSTR;
-    v.bstrVal = SysAllocString(OLESTR("secret%s"));
-    sink.lines.clear();
-    c->SetOption(OLESTR("ProxyPassword"), &v);
-    c->SetOption(OLESTR("ServerUser"), &v);
-    VariantClear(&v);
-    ASSERT_EQ(sink.lines.size(), 4u);
-    EXPECT_NE(sink.lines[0].find(">clsConnectionBase::SetOption('ProxyPassword','*****')"), std::string::npos)
-        << sink.lines[0];
-    EXPECT_NE(sink.lines[2].find(">clsConnectionBase::SetOption('ServerUser','secret%s')"), std::string::npos)
-        << sink.lines[2];
-
-    // The protocol level shows nothing but protocol lines.
-    l->SetLogLevel(128);
-    sink.lines.clear();
-    c->Connect();
-    c->Connect();
-    c->Disconnect();
-    EXPECT_TRUE(sink.lines.empty());
     c->Release();
     l->SetLogSlot(nullptr);
     EXPECT_EQ(sink.refs, 1u);
@@ -405,15 +363,11 @@ TEST_F(HostTest, ChannelModeSendsLinesToTheViewer) {
     l->SetLogLevel(2); // writes the banner
     std::string record;
     ASSERT_TRUE(viewer.Read(record)) << "no record reached the viewer";
-    // "%-8s: " module tag, then "%02u:%02u:%02u.%03u %08x " and the log line itself.
+    // The record's layout is the log test's; here, that it reaches the platform's channel.
     EXPECT_EQ(record.substr(0, 10), "orkv14  : ") << record;
     const std::string banner = std::string(":[") + KV_LIBRARY_FILE_NAME + " " ORKV14_VERSION_STRING ".0]";
-    ASSERT_GT(record.size(), banner.size() + 32) << record;
+    ASSERT_GT(record.size(), banner.size()) << record;
     EXPECT_EQ(record.substr(record.size() - banner.size()), banner) << record;
-    EXPECT_EQ(record[12], ':') << record;
-    EXPECT_EQ(record[18], '.') << record;
-    EXPECT_EQ(record[22], ' ') << record;
-    EXPECT_EQ(record[31], ' ') << record;
 
     IKvMailConnection2 *c = Create(IID_IKvCDOSYSSendConnection);
     c->Connect();
@@ -422,17 +376,6 @@ TEST_F(HostTest, ChannelModeSendsLinesToTheViewer) {
         seen = record.find(":>clsConnectionBase::Connect()") != std::string::npos;
     EXPECT_TRUE(seen) << "the method trace did not reach the viewer";
     c->Disconnect();
-    c->Release();
-}
-
-TEST_F(HostTest, EventsOfAFailedConnect) {
-    IKvMailConnection2 *c = Create(IID_IKvSMTPSendConnection);
-    Events events;
-    c->SetMailStateNotificationSlot(&events);
-    c->Connect();
-    ASSERT_FALSE(events.seen.empty());
-    EXPECT_EQ(events.seen[0], std::make_pair(LONG(2), LONG(0)));
-    c->SetMailStateNotificationSlot(nullptr);
     c->Release();
 }
 
@@ -454,15 +397,11 @@ TEST_F(HostTest, EmptyMailboxEnumerator) {
 }
 
 TEST_F(HostTest, RegisterAndUnregister) {
-    EXPECT_EQ(lib.unregisterServer(), S_OK) << "unregistering when never registered";
-    EXPECT_EQ(lib.registerServer(), S_OK);
-    EXPECT_EQ(lib.unregisterServer(), S_OK);
-    EXPECT_EQ(lib.unregisterServer(), S_OK);
+    EXPECT_EQ(lib.Call("DllUnregisterServer"), S_OK) << "unregistering when never registered";
+    EXPECT_EQ(lib.Call("DllRegisterServer"), S_OK);
+    EXPECT_EQ(lib.Call("DllUnregisterServer"), S_OK);
+    EXPECT_EQ(lib.Call("DllUnregisterServer"), S_OK);
 }
-
-} // namespace
-
-namespace {
 
 // Written once on Linux; Windows must read it, and write it back, to the byte.
 const OLECHAR kSettings[] = OLESTR(

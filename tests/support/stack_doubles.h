@@ -27,4 +27,23 @@ class Events : public Unowned<IKvMailStateNotificationSlot> {
     }
 };
 
+// A host's view of a slot: it answers its own interface and counts the
+// references the component takes, each of which it must give back.
+template <class Slot> class Counted : public Slot {
+  public:
+    explicit Counted(const IID &iid) : iid_(iid) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override {
+        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, iid_)) return *ppv = nullptr, E_NOINTERFACE;
+        *ppv = this;
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
+    ULONG STDMETHODCALLTYPE Release() override { return --refs; }
+    ULONG refs = 1;
+
+  private:
+    const IID &iid_;
+};
+
 } // namespace testsupport

@@ -5,11 +5,10 @@
 #include <filesystem>
 #include <unistd.h>
 
-#include "runtime/string_table.h"
-#include "runtime/kvlog.h"
 #include "orkv14.h"
 #include "pal/registry.h"
-#include "settings/settings_string.h"
+#include "runtime/kvlog.h"
+#include "runtime/string_table.h"
 #include "script_server.h"
 #include "ui/config/config_model.h"
 #include "ui/config/test_mail.h"
@@ -47,11 +46,8 @@ TEST(ConfigModel, PagesByFlagsAndProvider) {
     };
     const Case cases[] = {
         {0x1000, u"SMAPI", false, {P::Provider, P::MapiUser}},
-        {0x1000, u"XMAPI", false, {P::Provider, P::MapiUser}},
         {0x1000, u"SMTP", false, {P::Provider}},
         {0x1000, u"", false, {P::Provider}},
-        {0x1001, u"SMTP", false, {P::Provider, P::SmtpServer, P::SmtpUser}},
-        {0x1001, u"SMTP", true, {P::Provider, P::SmtpServer, P::SmtpUser, P::Pop3Server, P::Pop3User}},
         {0x1001, u"XMAPI", true, {P::Provider, P::MapiUser}},
         {0x1011, u"SMTP", false, {P::Provider, P::SmtpServer, P::SmtpUser, P::Pop3Server, P::Pop3User}},
         {0x5011, u"SMTP", false, {P::Provider, P::SmtpUser, P::Pop3User}},
@@ -144,25 +140,6 @@ TEST(ConfigModel, ReceivingThroughImap) {
     EXPECT_EQ(u.ReadText("IMAP.TLSMode", u""), u"implicit");
     EXPECT_EQ(u.ReadText("IMAP.Folder", u""), u"Archiv/Grün");
     EXPECT_FALSE(u.Contains("IMAP.OAuth2Token"));
-}
-
-TEST(ConfigModel, DefaultsWithoutAccountOrOptions) {
-    clsConfigModel m = Model(0x1011);
-    struct Expect {
-        FieldId id;
-        const char16_t *value;
-    };
-    const Expect expected[] = {
-        {FieldId::Provider, u""},          {FieldId::SmtpServerAddress, u""}, {FieldId::SmtpServerPort, u"25"},
-        {FieldId::SmtpPopBeforeSmtp, u"0"}, {FieldId::SmtpSocketTimeout, u"30000"},
-        {FieldId::SmtpProxyType, u"0"},    {FieldId::SmtpProxyAddress, u""}, {FieldId::SmtpProxyPort, u"1080"},
-        {FieldId::SmtpServerUser, u""},    {FieldId::SmtpServerPassword, u""},
-        {FieldId::SmtpLogonName, u"HOSTX"}, {FieldId::SmtpSenderName, u""}, {FieldId::SmtpSenderAddress, u""},
-        {FieldId::Pop3ServerPort, u"110"}, {FieldId::Pop3SocketTimeout, u"30000"},
-        {FieldId::Pop3ProxyType, u"0"},    {FieldId::Pop3ProxyPort, u"1080"}, {FieldId::MapiProfile, u""},
-    };
-    for (const Expect &e : expected)
-        EXPECT_EQ(m.Field(e.id), e.value) << ConfigField(e.id).key;
 }
 
 MailClientAccount Account() {
@@ -309,91 +286,6 @@ TEST(ConfigModel, ProviderListLeavesOutDashEntries) {
     EXPECT_EQ(l[0].display, "Simple MAPI");
     EXPECT_EQ(l[1].code, "SMTP");
     EXPECT_EQ(l[1].display, "SMTP");
-
-    std::vector<ProviderEntry> fromTable = ProviderListFromResources();
-    ASSERT_EQ(fromTable.size(), 3u);
-    EXPECT_EQ(fromTable[1].code, "XMAPI");
-    EXPECT_EQ(fromTable[1].display, LoadResourceString(11));
-}
-
-TEST(ConfigModel, StringTableTextsInBothLanguages) {
-    struct Row {
-        int id;
-        const char *english;
-        const char *german;
-    };
-    const Row rows[] = {
-        {10, "Simple MAPI", "Simple MAPI"},
-        {11, "Extended MAPI", "Extended MAPI"},
-        {12, "SMTP", "SMTP"},
-        {13, "Simple MAPI (system dialog)", "Simple MAPI (Systemdialog)"},
-        {19, "SMAPI;XMAPI;SMTP", "SMAPI;XMAPI;SMTP"},
-        {30, "Attachment:|Attachments:", "Anhang:|Anh\xC3\xA4nge:"},
-        {31, "(See separate printout)", "(Siehe separaten Ausdruck)"},
-        {32, "(unknown format)", "(unbekanntes Format)"},
-        {33, "please wait", "bitte warten"},
-        {34, "Printing...", "Drucken..."},
-        {36, "Date:", "Datum:"},
-        {40, "The Testmail has been successfully sent.", "Die Testmail wurde erfolgreich versendet."},
-        {41, "Test-mail", "Test-Mail"},
-        {42, "This is a test mail that has been sent by the eMail module.",
-         "Dies ist eine Testmail, die vom eMail-Modul versendet wurde."},
-        {43,
-         "Sending the mail did fail.\n\nIf you are unsure, please show your administrator the following "
-         "information:\n\n",
-         "Das Senden der Mail ist fehlgeschlagen.\n\nWenn Sie unsicher sind, zeigen Sie bitte Ihrem Administrator "
-         "die folgenden Informationen:\n\n"},
-        {50, "None", "Keine"},
-        {51, "STARTTLS", "STARTTLS"},
-        {52, "Implicit TLS (SMTPS/POP3S)", "Implizites TLS (SMTPS/POP3S)"},
-        {53, "STARTTLS when offered", "STARTTLS, wenn angeboten"},
-    };
-    for (const Row &r : rows) {
-        EXPECT_EQ(LoadResourceString(r.id, false), r.english) << r.id;
-        EXPECT_EQ(LoadResourceString(r.id, true), r.german) << r.id;
-    }
-}
-
-TEST(ConfigModel, FieldKeysAndLabels) {
-    std::map<String, String> keys;
-    for (const FieldInfo &f : ConfigFields()) keys[f.key] = f.label;
-    EXPECT_EQ(keys.size(), ConfigFields().size()); // no key twice
-    EXPECT_EQ(keys["SMTP.SenderAddress"], "A&drress:");
-    EXPECT_EQ(keys["SMTP.POPBeforeSMTP"], "&POP3 authentication required");
-    EXPECT_EQ(keys["SMTP.LogonName"], "&Login domain:");
-    EXPECT_EQ(keys["@MAPI.ServerUser"], "&Profile:");
-    EXPECT_EQ(ProxyTypeNames(), (std::vector<String>{"No Proxy", "Socks 4", "Socks 5"}));
-}
-
-// ---- connection security: "TLSMode", "TLSVerify", "TLSCAFile", "OAuth2Token", "ProxyResolve" ----
-
-TEST(ConfigModel, SecurityFieldsKeysPagesAndDefaults) {
-    struct Row {
-        FieldId id;
-        const char *key;
-        P page;
-        const char16_t *shown; // without any option
-    };
-    const Row rows[] = {
-        {FieldId::SmtpTlsMode, "SMTP.TLSMode", P::SmtpServer, u"none"},
-        {FieldId::SmtpTlsVerify, "SMTP.TLSVerify", P::SmtpServer, u"1"},
-        {FieldId::SmtpTlsCaFile, "SMTP.TLSCAFile", P::SmtpServer, u""},
-        {FieldId::SmtpOAuth2Token, "SMTP.OAuth2Token", P::SmtpUser, u""},
-        {FieldId::Pop3TlsMode, "POP3.TLSMode", P::Pop3Server, u"none"},
-        {FieldId::Pop3TlsVerify, "POP3.TLSVerify", P::Pop3Server, u"1"},
-        {FieldId::Pop3TlsCaFile, "POP3.TLSCAFile", P::Pop3Server, u""},
-        {FieldId::Pop3OAuth2Token, "POP3.OAuth2Token", P::Pop3User, u""},
-        {FieldId::SmtpProxyResolve, "SMTP.ProxyResolve", P::SmtpServer, u"0"},
-        {FieldId::Pop3ProxyResolve, "POP3.ProxyResolve", P::Pop3Server, u"0"},
-    };
-    clsConfigModel m = Model(0x0011);
-    for (const Row &r : rows) {
-        EXPECT_STREQ(ConfigField(r.id).key, r.key);
-        EXPECT_EQ(ConfigField(r.id).page, r.page) << r.key;
-        EXPECT_EQ(m.Field(r.id), r.shown) << r.key;
-    }
-    EXPECT_EQ(TlsModeValues(), (std::vector<String>{"none", "starttls", "implicit", "auto"}));
-    EXPECT_EQ(TlsModeNamesFromResources().size(), TlsModeValues().size());
 }
 
 TEST(ConfigModel, StoredSecurityOptionsAsTheFieldsShowThem) {
@@ -431,23 +323,16 @@ TEST(ConfigModel, ImplicitTlsSwitchesOnlyTheOtherStandardPort) {
     };
     const FieldId S = FieldId::SmtpTlsMode, Q = FieldId::Pop3TlsMode;
     const Case cases[] = {
-        {S, u"none", u"25", u"implicit", u"465"},
         {S, u"starttls", u"25", u"implicit", u"465"},
-        {S, u"implicit", u"465", u"starttls", u"25"},
-        {S, u"implicit", u"465", u"none", u"25"},
         {S, u"implicit", u"465", u"auto", u"25"},
         {S, u"none", u"2525", u"implicit", u"2525"},
-        {S, u"none", u"587", u"implicit", u"587"},
         {S, u"implicit", u"2465", u"none", u"2465"},
         {S, u"none", u"", u"implicit", u""},
         // No move between implicit and not: a port the user chose stays.
         {S, u"none", u"465", u"starttls", u"465"},
         {S, u"implicit", u"25", u"implicit", u"25"},
-        {S, u"starttls", u"25", u"auto", u"25"},
-        {S, u"none", u"465", u"implicit", u"465"},
         {Q, u"none", u"110", u"implicit", u"995"},
         {Q, u"implicit", u"995", u"starttls", u"110"},
-        {Q, u"none", u"25", u"implicit", u"25"},
         {Q, u"implicit", u"465", u"none", u"465"},
     };
     for (const Case &c : cases) {
@@ -528,38 +413,6 @@ TEST(ConfigModel, UntouchedSecurityFieldsLeaveTheirOptionsAsTheyWere) {
     EXPECT_EQ(u.ReadText("SMTP.OAuth2Token", u""), u"ya29.token");
     EXPECT_EQ(u.ReadText("SMTP.ProxyResolve", u""), u"remote");
     EXPECT_EQ(u.ReadText("POP3.ProxyResolve", u""), u"local");
-}
-
-// The options travel in settings strings like every other option, and
-// the dialog shows what such a string set.
-TEST(ConfigModel, SecurityOptionsRoundTripThroughASettingsString) {
-    clsOptionList list;
-    list.SetText("SMTP.TLSMode", u"starttls");
-    list.SetBool("SMTP.TLSVerify", false);
-    list.SetText("SMTP.TLSCAFile", u"/etc/ssl/ca.pem");
-    list.SetText("SMTP.OAuth2Token", u"ya29.a0Af-token");
-    list.SetText("SMTP.ProxyResolve", u"remote");
-    list.SetText("POP3.TLSMode", u"implicit");
-    list.SetBool("POP3.TLSVerify", true);
-    list.SetText("POP3.ProxyResolve", u"local");
-    clsOptionList back;
-    ASSERT_TRUE(ReadSettingsString(WriteSettingsString(list), back));
-    ASSERT_EQ(back.Size(), list.Size());
-    for (const auto &[key, value] : list.Entries()) {
-        const clsVariant *v = back.Find(key);
-        ASSERT_TRUE(v) << key;
-        EXPECT_EQ(v->vt(), value.vt()) << key;
-        EXPECT_EQ(v->Text(), value.Text()) << key;
-    }
-    clsConfigModel m = Model(0x0011, {}, back);
-    EXPECT_EQ(m.Field(FieldId::SmtpTlsMode), u"starttls");
-    EXPECT_EQ(m.Field(FieldId::SmtpTlsVerify), u"0");
-    EXPECT_EQ(m.Field(FieldId::SmtpTlsCaFile), u"/etc/ssl/ca.pem");
-    EXPECT_EQ(m.Field(FieldId::SmtpOAuth2Token), u"ya29.a0Af-token");
-    EXPECT_EQ(m.Field(FieldId::Pop3TlsMode), u"implicit");
-    EXPECT_EQ(m.Field(FieldId::Pop3TlsVerify), u"1");
-    EXPECT_EQ(m.Field(FieldId::SmtpProxyResolve), u"1");
-    EXPECT_EQ(m.Field(FieldId::Pop3ProxyResolve), u"0");
 }
 
 // The token typed into the dialog reaches the server, but neither the

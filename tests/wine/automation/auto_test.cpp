@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "dll_loader.h"
 #include "orkv14.hpp"
 #include "orkv14auto.h"
 
@@ -29,18 +30,9 @@ std::string Env(const char *name) {
     return value ? value : "";
 }
 
-struct AutoDll {
-    HMODULE module = LoadLibraryW(L"orkv14auto.dll");
-    PFN_DllGetClassObject getClassObject = reinterpret_cast<PFN_DllGetClassObject>(Symbol("DllGetClassObject"));
-    PFN_DllCanUnloadNow canUnloadNow = reinterpret_cast<PFN_DllCanUnloadNow>(Symbol("DllCanUnloadNow"));
-    HRESULT(STDAPICALLTYPE *install)(BOOL, LPCWSTR) =
-        reinterpret_cast<HRESULT(STDAPICALLTYPE *)(BOOL, LPCWSTR)>(Symbol("DllInstall"));
-    void *Symbol(const char *name) const {
-        return module ? reinterpret_cast<void *>(GetProcAddress(module, name)) : nullptr;
-    }
-};
-AutoDll &Dll() {
-    static AutoDll dll;
+// Kept until the process ends.
+testsupport::Library &Dll() {
+    static testsupport::Library &dll = *new testsupport::Library("orkv14auto.dll");
     return dll;
 }
 
@@ -55,7 +47,7 @@ template <class I> Ptr<I> Create(const CLSID &clsid, const IID &iid = __uuidof(I
 class Automation : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_NE(Dll().module, nullptr) << "orkv14auto.dll is not beside the test";
+        ASSERT_NE(Dll().handle, nullptr) << Dll().error;
         CoInitialize(nullptr);
     }
     void TearDown() override {
@@ -172,7 +164,7 @@ LONG LateNumber(IDispatch *object, const wchar_t *name) {
 
 std::wstring DllPath() {
     wchar_t path[MAX_PATH];
-    GetModuleFileNameW(Dll().module, path, MAX_PATH);
+    GetModuleFileNameW(static_cast<HMODULE>(Dll().handle), path, MAX_PATH);
     return path;
 }
 
@@ -272,7 +264,9 @@ TEST_F(Automation, TypeLibraryHoldsOnlyDualAutomationInterfacesAndCompleteCollec
     EXPECT_EQ(collections, 4);
     EXPECT_EQ(creatable, 6);
     EXPECT_EQ(sources, 1);
-    EXPECT_EQ(Dll().install(TRUE, L"everyone"), E_INVALIDARG);
+    auto install = reinterpret_cast<HRESULT(STDAPICALLTYPE *)(BOOL, LPCWSTR)>(Dll().Symbol("DllInstall"));
+    ASSERT_NE(install, nullptr);
+    EXPECT_EQ(install(TRUE, L"everyone"), E_INVALIDARG);
 }
 
 // ---------------------------------------------------------------------------

@@ -6,31 +6,22 @@
 set -uo pipefail
 arch=${1:?x64 or x86} dll=$(realpath "${2:?orkv14auto.dll}")
 here=$(cd "$(dirname "$0")" && pwd)
-source "$here/servers.sh"
+source "$here/../../support/servers.sh"
+kv_native_wine "$arch"
+native=$KV_WINE
 case $arch in
-  x64) native=/usr/lib/wine/wine64 view=/reg:64 platform=win64 ;;
-  x86) native=/usr/lib/wine/wine view=/reg:32 platform=win32 ;;
-  *) kv_fail "unknown bitness $arch" ;;
+  x64) view=/reg:64 platform=win64 ;;
+  *) view=/reg:32 platform=win32 ;;
 esac
-[ -x "$native" ] || kv_fail "$native is missing (wine64, and wine32 from the i386 architecture)"
-path=$(printf 'Z:%s' "$dll" | tr / '\\')
+path=$(kv_windows_path "$dll")
 kv_temp_dir "auto-register-$arch"
 dir=$KV_DIR
 trap kv_stop_servers EXIT
 
-failed=0
-check() { # description, then the command that must succeed
-  local what=$1
-  shift
-  if ! "$@"; then
-    echo "FAILED: $what"
-    failed=$((failed + 1))
-  fi
-}
 reg() { "$native" reg "$@" "$view" 2>/dev/null | tr -d '\r'; }
 # A whole tree as text, sorted: "reg export" writes UTF-16.
 tree() { # key, file
-  "$native" reg export "$1" "$(printf 'Z:%s' "$2" | tr / '\\')" /y "$view" >/dev/null 2>&1
+  "$native" reg export "$1" "$(kv_windows_path "$2")" /y "$view" >/dev/null 2>&1
   iconv -f UTF-16 -t UTF-8 "$2" | tr -d '\r' | sort >"$2.sorted"
 }
 value() { # key, value name ("" for the default); prints the data of a REG_SZ
@@ -48,7 +39,7 @@ absent() { ! present "$1"; }
 # What a script of this bitness sees: the provider of a new Orkv14.SMTP.
 creates() {
   printf 'WScript.Echo CreateObject("Orkv14.SMTP").Provider\n' >"$dir/create.vbs"
-  [ "$(timeout 120 "$native" cscript //nologo "$(printf 'Z:%s' "$dir/create.vbs" | tr / '\\')" 2>/dev/null |
+  [ "$(timeout 120 "$native" cscript //nologo "$(kv_windows_path "$dir/create.vbs")" 2>/dev/null |
     tr -d '\r')" = SMTP ]
 }
 
@@ -79,28 +70,28 @@ keys() { # root: the keys a registration writes there
 # own registrations (it does at its first run) before the trees are taken.
 "$native" reg add 'HKCU\Software\Classes' /f "$view" >/dev/null 2>&1
 printf '\n' >"$dir/empty.vbs"
-"$native" cscript //nologo "$(printf 'Z:%s' "$dir/empty.vbs" | tr / '\\')" >/dev/null 2>&1
+"$native" cscript //nologo "$(kv_windows_path "$dir/empty.vbs")" >/dev/null 2>&1
 tree 'HKLM\Software\Classes' "$dir/machine-before"
 tree 'HKCU\Software\Classes' "$dir/user-before"
 
-check "regsvr32 succeeds" "$native" regsvr32 /s "$path"
-check "the keys per machine" keys HKLM
-check "none per user" absent "HKCU\\Software\\Classes\\CLSID\\$smtp"
-check "a script creates Orkv14.SMTP" creates
-check "regsvr32 /u succeeds" "$native" regsvr32 /s /u "$path"
+kv_check "regsvr32 succeeds" "$native" regsvr32 /s "$path"
+kv_check "the keys per machine" keys HKLM
+kv_check "none per user" absent "HKCU\\Software\\Classes\\CLSID\\$smtp"
+kv_check "a script creates Orkv14.SMTP" creates
+kv_check "regsvr32 /u succeeds" "$native" regsvr32 /s /u "$path"
 tree 'HKLM\Software\Classes' "$dir/machine-after"
-check "unregistering leaves the machine's classes as they were" \
+kv_check "unregistering leaves the machine's classes as they were" \
   diff -u "$dir/machine-before.sorted" "$dir/machine-after.sorted"
 
-check "regsvr32 /n /i:user succeeds" "$native" regsvr32 /s /n /i:user "$path"
-check "the keys per user" keys HKCU
-check "none per machine" absent "HKLM\\Software\\Classes\\CLSID\\$smtp"
+kv_check "regsvr32 /n /i:user succeeds" "$native" regsvr32 /s /n /i:user "$path"
+kv_check "the keys per user" keys HKCU
+kv_check "none per machine" absent "HKLM\\Software\\Classes\\CLSID\\$smtp"
 # Wine 8 does not merge HKCU\Software\Classes into HKEY_CLASSES_ROOT, so no
 # script under Wine can create a class registered per user; Windows can.
-check "regsvr32 /u /n /i:user succeeds" "$native" regsvr32 /s /u /n /i:user "$path"
+kv_check "regsvr32 /u /n /i:user succeeds" "$native" regsvr32 /s /u /n /i:user "$path"
 tree 'HKCU\Software\Classes' "$dir/user-after"
-check "unregistering leaves the user's classes as they were" diff -u "$dir/user-before.sorted" "$dir/user-after.sorted"
-check "unregistering twice still succeeds" "$native" regsvr32 /s /u "$path"
+kv_check "unregistering leaves the user's classes as they were" diff -u "$dir/user-before.sorted" "$dir/user-after.sorted"
+kv_check "unregistering twice still succeeds" "$native" regsvr32 /s /u "$path"
 
-echo "$failed failed"
-[ "$failed" -eq 0 ]
+echo "$kv_failed failed"
+[ "$kv_failed" -eq 0 ]

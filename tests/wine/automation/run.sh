@@ -11,19 +11,13 @@ set -uo pipefail
 wine=${1:?wine} arch=${2:?x64 or x86} build=${3:?build dir} root=${4:?source dir} mode=${5:?mode}
 shift 5
 here=$(cd "$(dirname "$0")" && pwd)
-source "$here/servers.sh"
+source "$here/../../support/servers.sh"
 
-# Builtin programs (cscript, regsvr32, reg) of the wanted bitness: Debian's
-# wine script starts the 32-bit loader whenever wine32 is installed.
-case $arch in
-  x64) native=/usr/lib/wine/wine64 ;;
-  x86) native=/usr/lib/wine/wine ;;
-  *) kv_fail "unknown bitness $arch" ;;
-esac
-[ -x "$native" ] || kv_fail "$native is missing (wine64, and wine32 from the i386 architecture)"
+kv_native_wine "$arch"
+native=$KV_WINE
 dll=$build/orkv14auto.dll
 [ -f "$dll" ] || kv_fail "no $dll"
-windows() { printf 'Z:%s' "$1" | tr / '\\'; }
+windows() { kv_windows_path "$1"; }
 
 kv_temp_dir "auto-$arch"
 dir=$KV_DIR
@@ -34,15 +28,6 @@ cleanup() {
 trap cleanup EXIT
 "$native" regsvr32 /s "$(windows "$dll")" || kv_fail "regsvr32 orkv14auto.dll"
 
-failed=0
-check() { # description, then the command that must succeed
-  local what=$1
-  shift
-  if ! "$@"; then
-    echo "FAILED: $what"
-    failed=$((failed + 1))
-  fi
-}
 # Runs a script; its output, without CRs, in $dir/NAME.out.
 script() { # name, script, arguments...
   local name=$1 file=$2
@@ -59,7 +44,7 @@ if [ "$mode" = clients ]; then
   exe=${1:?test executable}
   shift
   kv_start_smtp "$dir/sink"
-  KV_AUTO_SMTP_PORT=$KV_SMTP_PORT KV_AUTO_SINK_DIR=$(windows "$dir/sink") KV_AUTO_REFUSED_PORT=$(kv_free_port) \
+  KV_AUTO_SMTP_PORT=$KV_SMTP_PORT KV_AUTO_SINK_DIR=$(windows "$dir/sink") \
     "$wine" "$exe" "$@"
   exit $?
 fi
@@ -73,8 +58,8 @@ cp "$root/samples/notes.txt" "$dir/notes.txt"
 
 script send "$root/samples/vbscript/send_mail.vbs" 127.0.0.1 "$KV_SMTP_PORT" report@example.org anna@example.org \
   "$(windows "$dir/chart.gif")" "$(windows "$dir/notes.txt")" tim tanstaaf
-check "send_mail.vbs" same send "sent: 2 bodies, 1 attachment"
-check "the mail as it arrived" "$kv_python" "$here/check_mail.py" sent "$dir/sink/1.eml" "$dir/chart.gif" \
+kv_check "send_mail.vbs" same send "sent: 2 bodies, 1 attachment"
+kv_check "the mail as it arrived" "$kv_python" "$here/check_mail.py" sent "$dir/sink/1.eml" "$dir/chart.gif" \
   "$dir/notes.txt" report@example.org anna@example.org
 
 mail() { # subject, body; a plain mail as delivered
@@ -88,7 +73,7 @@ kv_deliver anna 1.kv "$dir/m1"
 kv_deliver anna 2.kv "$dir/m2"
 kv_deliver anna 3.kv "$dir/m3"
 script list "$root/samples/vbscript/list_mailbox.vbs" 127.0.0.1 "$KV_POP3_PORT" anna secret Invoice
-check "list_mailbox.vbs" same list "3 mails
+kv_check "list_mailbox.vbs" same list "3 mails
 mail: Agenda | Bob <bob@example.org>
   body: text/plain, 19 characters
 mail: Invoice | Bob <bob@example.org>
@@ -98,21 +83,21 @@ mail: Report for October | report@example.org
   body: multipart/related, 131 characters
   attachment: notes.txt, $(stat -c %s "$dir/notes.txt") bytes
 deleted: 1"
-check "only the invoice was deleted" [ "$(kv_messages_left anna)" = 2 ]
-check "the invoice is gone" bash -c "! grep -rqs 'Subject: Invoice' '$KV_POP3_DIR/mail/anna'"
+kv_check "only the invoice was deleted" [ "$(kv_messages_left anna)" = 2 ]
+kv_check "the invoice is gone" bash -c "! grep -rqs 'Subject: Invoice' '$KV_POP3_DIR/mail/anna'"
 
 script walk "$root/samples/jscript/walk_mail.js" "$(windows "$dir/notes.txt")" "$(windows "$dir/saved.eml")"
-check "walk_mail.js" same walk "to: charles@example.org
+kv_check "walk_mail.js" same walk "to: charles@example.org
 to: mary@example.org
 cc: office@example.org
 body: text/plain 27
 body: text/html 39
 attachment: notes.txt $(stat -c %s "$dir/notes.txt")
 saved: Notes on the engine"
-check "the saved mail" "$kv_python" "$here/check_mail.py" saved "$dir/saved.eml" "$dir/notes.txt"
+kv_check "the saved mail" "$kv_python" "$here/check_mail.py" saved "$dir/saved.eml" "$dir/notes.txt"
 
 script errors "$here/errors.vbs" "$(kv_free_port)"
-check "errors.vbs" same errors "errors: 0 failed"
+kv_check "errors.vbs" same errors "errors: 0 failed"
 
-[ "$failed" -eq 0 ] || { echo "$failed failed"; exit 1; }
+[ "$kv_failed" -eq 0 ] || { echo "$kv_failed failed"; exit 1; }
 echo "scripts: all passed"

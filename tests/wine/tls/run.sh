@@ -1,35 +1,19 @@
 #!/usr/bin/env bash
 # Starts aiosmtpd with TLS and tls_peer.py on loopback (a throw-away CA and
 # certificates made with openssl), then runs a TLS test program against them:
-# under Wine, or natively when WINE is "-".
-#   usage: run.sh WINE TEST_EXE SERVERS_DIR [gtest arguments]
+# under Wine, or natively when WINE is "-". A missing peer fails the run.
+#   usage: run.sh WINE TEST_EXE [gtest arguments]
 set -uo pipefail
 wine=${1:?wine}
 exe=${2:?test executable}
-servers=${3:?directory of smtp_sink.py}
-shift 3
-# The system's Python, which has aiosmtpd from its package.
-python=/usr/bin/python3
-# 77: skipped (SKIP_RETURN_CODE).
-command -v openssl >/dev/null || { echo "SKIPPED: no openssl"; exit 77; }
-"$python" -c 'import aiosmtpd' 2>/dev/null || { echo "SKIPPED: no aiosmtpd"; exit 77; }
+shift 2
+source "$(dirname "$0")/../../support/servers.sh"
+command -v openssl >/dev/null || kv_fail "openssl is missing"
+kv_temp_dir wine-tls
+dir=$KV_DIR
+trap kv_stop_servers EXIT
 
-dir=$(mktemp -d /tmp/kv-wine-tls-XXXXXX)
-pids=()
-fds=()
-cleanup() {
-  local fd pid
-  for fd in "${fds[@]}"; do exec {fd}>&-; done
-  for pid in "${pids[@]}"; do
-    for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-    kill "$pid" 2>/dev/null
-    wait "$pid" 2>/dev/null
-  done
-  rm -rf "$dir"
-}
-trap cleanup EXIT
-
-ossl() { openssl "$@" >/dev/null 2>&1 || { echo "openssl $1 failed"; exit 1; }; }
+ossl() { openssl "$@" >/dev/null 2>&1 || kv_fail "openssl $1"; }
 # RSA: Wine's certificate check refuses now and then an ECDSA signature that
 # OpenSSL accepts (the failure came with freshly made P-256 certificates).
 key=(-newkey rsa:2048 -nodes)
@@ -49,42 +33,22 @@ leaf good "DNS:localhost,IP:127.0.0.1" 2
 leaf wrong "DNS:wrong.example" 2
 leaf expired "DNS:localhost,IP:127.0.0.1" -1
 
-serve() { # name, command...
-  local name=$1
-  shift
-  mkfifo "$dir/$name.in"
-  "$@" <"$dir/$name.in" >"$dir/$name.port" 2>"$dir/$name.log" &
-  pids+=($!)
-  # Holding the write end keeps the server running; closing it ends the server.
-  local fd
-  exec {fd}>"$dir/$name.in"
-  fds+=("$fd")
-  for _ in $(seq 100); do
-    [ -s "$dir/$name.port" ] && break
-    sleep 0.1
-  done
-  local port
-  port=$(head -n1 "$dir/$name.port")
-  [ -n "$port" ] || { echo "the $name server did not start:"; cat "$dir/$name.log"; exit 1; }
-  export "KV_TLS_PORT_$name=$port"
-}
 sink() { # name, tls mode, certificate
-  mkdir -p "$dir/$1"
-  serve "$1" "$python" "$servers/smtp_sink.py" "$dir/$1" tim tanstaaf --tls "$2" "$dir/$3.pem" "$dir/$3.key"
+  kv_start_smtp "$dir/$1" tim tanstaaf --tls "$2" "$dir/$3.pem" "$dir/$3.key"
+  export "KV_TLS_PORT_$1=$KV_SMTP_PORT"
 }
 sink starttls starttls good
 sink implicit implicit good
 sink wrong starttls wrong
 sink expired implicit expired
-
-serve peer "$python" "$(dirname "$0")/tls_peer.py" "$dir/good.pem" "$dir/good.key"
+kv_serve "$dir/peer" "$kv_python" "$(dirname "$0")/tls_peer.py" "$dir/good.pem" "$dir/good.key"
+export KV_TLS_PEER_PORT=$KV_PORT
 # Implicit TLS, dropped without close_notify once the mail text is in (one client).
-serve drop "$python" "$servers/tls_drop.py" "$dir/good.pem" "$dir/good.key" after-data
-export KV_TLS_PEER_PORT=$KV_TLS_PORT_peer
+kv_serve "$dir/drop" "$kv_python" "$kv_servers/tls_drop.py" "$dir/good.pem" "$dir/good.key" after-data
+export KV_TLS_PORT_drop=$KV_PORT
 
 if [ "$wine" = - ]; then
-  export KV_TLS_DIR=$dir
-  "$exe" "$@"
+  KV_TLS_DIR=$dir "$exe" "$@"
 else
   KV_TLS_DIR="Z:$(printf '%s' "$dir" | tr / '\\')"
   export KV_TLS_DIR

@@ -9,9 +9,9 @@
 //       opens the dialog with sample values on one page for scripts/screenshots.sh,
 //       prints "READY left top width height" of the dialog and holds it SECONDS.
 //
-// Environment (set by config_dialog_ui.sh): KV_SMTP_SINK_PORT and
-// KV_SMTP_SINK_DIR, an aiosmtpd sink on loopback and its message directory.
-#include <winsock2.h>
+// Environment (set by config_dialog_ui.sh): KV_SMTP_PORT and KV_SMTP_SINK_DIR,
+// an aiosmtpd sink on loopback and its message directory; KV_REFUSED_PORT, a
+// loopback port nothing listens on.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -31,62 +31,23 @@
 #include <vector>
 
 #include "config_dialog_ids.h"
-#include "orkv14.h"
+#include "dll_loader.h"
+#include "log_sink.h"
+#include "orkv14.hpp"
+#include "ui/mail_editor/win32/mail_editor_ids.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-// ---- the component, as a host loads it ----
-
-struct Component {
-    HMODULE module = LoadLibraryA("orkv14.dll");
-    PFN_DllGetClassObject getClassObject =
-        module ? reinterpret_cast<PFN_DllGetClassObject>(
-                     reinterpret_cast<void *>(GetProcAddress(module, "DllGetClassObject")))
-               : nullptr;
-
-    template <class T> HRESULT Create(REFIID iid, T **out) {
-        *out = nullptr;
-        if (!getClassObject) return E_FAIL;
-        IClassFactory *factory = nullptr;
-        HRESULT hr = getClassObject(CLSID_KvComponent, IID_IClassFactory, reinterpret_cast<void **>(&factory));
-        if (FAILED(hr)) return hr;
-        hr = factory->CreateInstance(nullptr, iid, reinterpret_cast<void **>(out));
-        factory->Release();
-        return hr;
-    }
-};
-
-Component &Dll() {
-    static Component component; // freed with the process
-    return component;
+// The component, as a host loads it; kept until the process ends.
+testsupport::Library &Dll() {
+    static testsupport::Library &library = *new testsupport::Library("orkv14.dll");
+    return library;
 }
 
 std::wstring FromBstr(BSTR text) { return text ? std::wstring(text, SysStringLen(text)) : std::wstring(); }
-
-// A host's log sink: counts the lines it receives.
-class HostSlot : public IKvLogSlot {
-  public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **out) override {
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IKvLogSlot)) {
-            *out = static_cast<IKvLogSlot *>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
-    ULONG STDMETHODCALLTYPE Release() override { return --refs; }
-    HRESULT STDMETHODCALLTYPE WriteLine(BSTR) override {
-        ++lines;
-        return S_OK;
-    }
-    std::atomic<ULONG> refs{1};
-    std::atomic<int> lines{0};
-};
 
 // ---- windows ----
 
@@ -132,26 +93,6 @@ void Settle(HWND window) {
 
 void Click(HWND button) { PostMessageW(button, BM_CLICK, 0, 0); }
 
-struct ButtonSearch {
-    std::wstring caption;
-    HWND found;
-};
-
-BOOL CALLBACK MatchButton(HWND window, LPARAM data) {
-    auto *search = reinterpret_cast<ButtonSearch *>(data);
-    if (_wcsicmp(ClassOf(window).c_str(), L"Button") == 0 && Text(window) == search->caption) {
-        search->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-HWND ChildButton(HWND parent, const std::wstring &caption) {
-    ButtonSearch search{caption, nullptr};
-    EnumChildWindows(parent, &MatchButton, reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
-
 // ---- the configuration dialog ----
 
 HWND Page(HWND frame, int page) { return GetDlgItem(frame, page); }
@@ -179,18 +120,6 @@ std::vector<int> ShownPages(HWND frame) {
     for (int id = IDC_CFG_PAGE_PROVIDER; id <= IDC_CFG_PAGE_POP3USER; ++id)
         if (HWND page = Page(frame, id); page && IsWindowVisible(page)) shown.push_back(id);
     return shown;
-}
-
-std::vector<std::wstring> Providers(HWND frame) {
-    HWND combo = Control(frame, IDC_CFG_PAGE_PROVIDER, IDC_CFG_PROVIDER);
-    std::vector<std::wstring> names;
-    LRESULT count = SendMessageW(combo, CB_GETCOUNT, 0, 0);
-    for (LRESULT i = 0; i < count; ++i) {
-        wchar_t text[128] = L"";
-        SendMessageW(combo, CB_GETLBTEXT, WPARAM(i), reinterpret_cast<LPARAM>(text));
-        names.push_back(text);
-    }
-    return names;
 }
 
 // As the user picks an entry: the selection, then the notification the list box sends.
@@ -315,7 +244,7 @@ class DialogSession {
         OleInitialize(nullptr);
         threadId_ = GetCurrentThreadId();
         IKvConfiguration2 *configuration = nullptr;
-        result_ = Dll().Create(IID_IKvConfiguration2, &configuration);
+        result_ = Dll().Create(CLSID_KvComponent, IID_IKvConfiguration2, &configuration);
         if (SUCCEEDED(result_)) {
             if (before) before(configuration);
             result_ = configuration->ConfigDlg(nullptr, 0, flags_);
@@ -341,14 +270,10 @@ struct Lists {
 };
 
 void Read(IKvConfiguration2 *configuration, Lists &lists) {
-    BSTR text = nullptr;
-    configuration->GetUserParameters(&text);
-    lists.user = FromBstr(text);
-    SysFreeString(text);
-    text = nullptr;
-    configuration->GetGlobalParameters(&text);
-    lists.global = FromBstr(text);
-    SysFreeString(text);
+    orkv14::Bstr user, global;
+    configuration->GetUserParameters(user.put());
+    configuration->GetGlobalParameters(global.put());
+    lists = {FromBstr(user.get()), FromBstr(global.get())};
 }
 
 // The option values as SetParametersToRegistry writes them: one string per key.
@@ -396,20 +321,6 @@ bool CloseMessage(HWND box) {
     return WaitFor([&]() -> HWND { return IsWindow(box) ? nullptr : HWND(1); }, 10s) != nullptr;
 }
 
-uint16_t RefusedPort() {
-    WSADATA data;
-    WSAStartup(MAKEWORD(2, 2), &data);
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(s, reinterpret_cast<sockaddr *>(&address), sizeof address);
-    int length = sizeof address;
-    getsockname(s, reinterpret_cast<sockaddr *>(&address), &length);
-    closesocket(s);
-    return ntohs(address.sin_port);
-}
-
 std::string ReadFile(const std::string &path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
@@ -417,37 +328,32 @@ std::string ReadFile(const std::string &path) {
     return text.str();
 }
 
-const char *SinkPort() { return std::getenv("KV_SMTP_SINK_PORT"); }
-const char *SinkDir() { return std::getenv("KV_SMTP_SINK_DIR"); }
-
 // ---- the tests ----
+// Which pages which flags and providers offer, the fields' defaults and what
+// they store are the model's (ui_config_model_test); here, that the window
+// follows the model and hands the host what the user did.
 
-// Wine draws on the X display it inherits; without one no dialog comes up.
+// Wine draws on the X display it inherits: config_dialog_ui.sh runs the test under xvfb-run.
 class ConfigDialogUi : public ::testing::Test {
   protected:
     void SetUp() override {
         const char *display = std::getenv("DISPLAY");
-        if (!display || !*display) GTEST_SKIP() << "no X display: run through config_dialog_ui.sh (xvfb-run)";
+        ASSERT_TRUE(display && *display) << "no X display: run through config_dialog_ui.sh (xvfb-run)";
+        ASSERT_NE(Dll().getClassObject, nullptr) << "orkv14.dll beside the test: " << Dll().error;
     }
 };
 
-TEST_F(ConfigDialogUi, TheComponentLoads) {
-    ASSERT_NE(Dll().module, nullptr) << "orkv14.dll beside the test";
-    ASSERT_NE(Dll().getClassObject, nullptr);
-}
-
-TEST_F(ConfigDialogUi, EachProviderShowsItsPages) {
+TEST_F(ConfigDialogUi, TabsFollowTheProviderAndThePop3Box) {
     DialogSession session(0x1001);
     ASSERT_TRUE(session.Open());
     HWND frame = session.Frame();
     EXPECT_EQ(Text(frame), L"Mail Settings");
-    EXPECT_EQ(Providers(frame), (Titles{L"Simple MAPI", L"Extended MAPI", L"SMTP"}));
+    EXPECT_EQ(Entries(Control(frame, IDC_CFG_PAGE_PROVIDER, IDC_CFG_PROVIDER)),
+              (Titles{L"Simple MAPI", L"Extended MAPI", L"SMTP"}));
     HWND testMail = GetDlgItem(frame, IDC_CFG_TESTMAIL);
-    EXPECT_EQ(Text(testMail), L"Send a &Testmail");
 
     // No provider chosen yet: only the provider page, and nothing to test.
     EXPECT_EQ(Tabs(frame), (Titles{kTabProvider}));
-    EXPECT_EQ(ShownPages(frame), (std::vector<int>{IDC_CFG_PAGE_PROVIDER}));
     EXPECT_FALSE(IsWindowEnabled(testMail));
 
     ASSERT_TRUE(ChooseProvider(frame, L"Extended MAPI"));
@@ -460,91 +366,15 @@ TEST_F(ConfigDialogUi, EachProviderShowsItsPages) {
     ASSERT_TRUE(ChooseProvider(frame, L"SMTP"));
     EXPECT_EQ(Tabs(frame), (Titles{kTabProvider, kTabSmtp, kTabSmtpUser}));
     EXPECT_EQ(ShownPages(frame), (std::vector<int>{IDC_CFG_PAGE_PROVIDER}));
-    EXPECT_TRUE(IsWindowEnabled(testMail));
-    ASSERT_TRUE(SelectPage(frame, IDC_CFG_PAGE_SMTPUSER));
-    EXPECT_EQ(ShownPages(frame), (std::vector<int>{IDC_CFG_PAGE_SMTPUSER}));
 
-    ASSERT_TRUE(ChooseProvider(frame, L"Simple MAPI"));
-    EXPECT_EQ(Tabs(frame), (Titles{kTabProvider, kTabMapi}));
-    EXPECT_EQ(ShownPages(frame), (std::vector<int>{IDC_CFG_PAGE_PROVIDER}));
-
-    Click(GetDlgItem(frame, IDC_CFG_CANCEL));
-    EXPECT_EQ(session.Finish(), S_FALSE);
-}
-
-// The creation flags decide which pages are offered at all.
-TEST_F(ConfigDialogUi, CreationFlagsOfferThePages) {
-    struct Case {
-        DWORD flags;
-        const wchar_t *provider; // null: leave the choice alone
-        Titles tabs;
-        bool testMail;
-    };
-    const Case cases[] = {
-        // Without the provider page the dialog is about the internet pages (SMTP).
-        {0x0001, nullptr, {kTabSmtp, kTabSmtpUser}, true},
-        {0x0011, nullptr, {kTabSmtp, kTabSmtpUser, kTabPop3, kTabPop3User}, true},
-        // The provider and MAPI pages alone: no internet page, whatever is chosen.
-        {0x1000, L"Extended MAPI", {kTabProvider, kTabMapi}, true},
-        {0x1000, L"SMTP", {kTabProvider}, true},
-        // 0x4000 leaves the server pages out, 0x8000 the user pages.
-        {0x5011, L"SMTP", {kTabProvider, kTabSmtpUser, kTabPop3User}, true},
-        {0x9011, L"SMTP", {kTabProvider, kTabSmtp, kTabPop3}, true},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(testing::Message() << "flags 0x" << std::hex << c.flags);
-        DialogSession session(c.flags);
-        ASSERT_TRUE(session.Open());
-        HWND frame = session.Frame();
-        if (c.provider) {
-            ASSERT_TRUE(ChooseProvider(frame, c.provider));
-        }
-        EXPECT_EQ(Tabs(frame), c.tabs);
-        EXPECT_EQ(ShownPages(frame).size(), 1u);
-        EXPECT_EQ(IsWindowEnabled(GetDlgItem(frame, IDC_CFG_TESTMAIL)) != FALSE, c.testMail);
-        Click(GetDlgItem(frame, IDC_CFG_CANCEL));
-        EXPECT_EQ(session.Finish(), S_FALSE);
-    }
-}
-
-TEST_F(ConfigDialogUi, Pop3AuthenticationShowsAndHidesThePop3Pages) {
-    DialogSession session(0x1001);
-    ASSERT_TRUE(session.Open());
-    HWND frame = session.Frame();
-    ASSERT_TRUE(ChooseProvider(frame, L"SMTP"));
     ASSERT_TRUE(SelectPage(frame, IDC_CFG_PAGE_SMTP));
     HWND box = Control(frame, IDC_CFG_PAGE_SMTP, IDC_CFG_SMTP_POP_BEFORE_SMTP);
-    EXPECT_EQ(Text(box), L"&POP3 authentication required");
-    EXPECT_EQ(SendMessageW(box, BM_GETCHECK, 0, 0), BST_UNCHECKED);
-
     SendMessageW(box, BM_CLICK, 0, 0);
-    EXPECT_EQ(SendMessageW(box, BM_GETCHECK, 0, 0), BST_CHECKED);
     EXPECT_EQ(Tabs(frame), (Titles{kTabProvider, kTabSmtp, kTabSmtpUser, kTabPop3, kTabPop3User}));
     EXPECT_EQ(ShownPages(frame), (std::vector<int>{IDC_CFG_PAGE_SMTP})); // the page stays
-    // The POP3 pages show their defaults.
-    EXPECT_EQ(FieldText(frame, IDC_CFG_PAGE_POP3, IDC_CFG_POP3_SERVER_PORT), L"110");
-    EXPECT_EQ(FieldText(frame, IDC_CFG_PAGE_POP3, IDC_CFG_POP3_SOCKET_TIMEOUT), L"30000");
-
     SendMessageW(box, BM_CLICK, 0, 0);
-    EXPECT_EQ(SendMessageW(box, BM_GETCHECK, 0, 0), BST_UNCHECKED);
     EXPECT_EQ(Tabs(frame), (Titles{kTabProvider, kTabSmtp, kTabSmtpUser}));
 
-    Click(GetDlgItem(frame, IDC_CFG_CANCEL));
-    EXPECT_EQ(session.Finish(), S_FALSE);
-}
-
-TEST_F(ConfigDialogUi, WithPop3PagesOfferedTheBoxLeavesThemShown) {
-    DialogSession session(0x1011);
-    ASSERT_TRUE(session.Open());
-    HWND frame = session.Frame();
-    ASSERT_TRUE(ChooseProvider(frame, L"SMTP"));
-    Titles all{kTabProvider, kTabSmtp, kTabSmtpUser, kTabPop3, kTabPop3User};
-    EXPECT_EQ(Tabs(frame), all);
-    HWND box = Control(frame, IDC_CFG_PAGE_SMTP, IDC_CFG_SMTP_POP_BEFORE_SMTP);
-    SendMessageW(box, BM_CLICK, 0, 0);
-    EXPECT_EQ(Tabs(frame), all);
-    SendMessageW(box, BM_CLICK, 0, 0);
-    EXPECT_EQ(Tabs(frame), all);
     Click(GetDlgItem(frame, IDC_CFG_CANCEL));
     EXPECT_EQ(session.Finish(), S_FALSE);
 }
@@ -559,18 +389,13 @@ TEST_F(ConfigDialogUi, ReceivingThroughImapShowsItsPageInsteadOfThePop3Pages) {
         ASSERT_TRUE(session.Open());
         HWND frame = session.Frame();
         ASSERT_TRUE(ChooseProvider(frame, L"SMTP"));
-        HWND receive = Control(frame, IDC_CFG_PAGE_PROVIDER, IDC_CFG_RECEIVE_PROVIDER);
-        EXPECT_EQ(Entries(receive), (Titles{L"POP3", L"IMAP"}));
         EXPECT_EQ(Tabs(frame), (Titles{kTabProvider, kTabSmtp, kTabSmtpUser, kTabPop3, kTabPop3User}));
-        ChooseEntry(frame, IDC_CFG_PAGE_PROVIDER, IDC_CFG_RECEIVE_PROVIDER, 1);
+        ChooseEntry(frame, IDC_CFG_PAGE_PROVIDER, IDC_CFG_RECEIVE_PROVIDER, 1); // IMAP
         EXPECT_EQ(Tabs(frame), (Titles{kTabProvider, kTabSmtp, kTabSmtpUser, kTabImap}));
         ASSERT_TRUE(SelectPage(frame, IDC_CFG_PAGE_IMAP));
-        EXPECT_EQ(FieldText(frame, IDC_CFG_PAGE_IMAP, IDC_CFG_IMAP_SERVER_PORT), L"143");
-        EXPECT_EQ(FieldText(frame, IDC_CFG_PAGE_IMAP, IDC_CFG_IMAP_FOLDER), L"INBOX");
         ChooseEntry(frame, IDC_CFG_PAGE_IMAP, IDC_CFG_IMAP_TLS_MODE, 2); // implicit TLS
         EXPECT_EQ(FieldText(frame, IDC_CFG_PAGE_IMAP, IDC_CFG_IMAP_SERVER_PORT), L"993");
         Type(frame, IDC_CFG_PAGE_IMAP, IDC_CFG_IMAP_SERVER_ADDRESS, L"imap.example.org");
-        Type(frame, IDC_CFG_PAGE_IMAP, IDC_CFG_IMAP_SERVER_PASSWORD, L"geheim");
         Click(GetDlgItem(frame, IDC_CFG_OK));
         ASSERT_EQ(session.Finish(), S_OK);
     }
@@ -579,90 +404,13 @@ TEST_F(ConfigDialogUi, ReceivingThroughImapShowsItsPageInsteadOfThePop3Pages) {
     EXPECT_EQ(user[L"IMAP.ServerAddress"], L"imap.example.org");
     EXPECT_EQ(user[L"IMAP.ServerPort"], L"993");
     EXPECT_EQ(user[L"IMAP.TLSMode"], L"implicit");
-    EXPECT_GE(user[L"IMAP.ServerPassword"].size(), 136u); // scrambled
     DeleteRegistryValues();
 }
 
+// OK writes what was typed, ticked and chosen (lists, boxes, the encryption
+// list that moves the port); options left alone stay absent. Opened again
+// over that, the fields show it, and Cancel after changes keeps it.
 TEST_F(ConfigDialogUi, OkWritesTheListsAndCancelLeavesThemAsTheyWere) {
-    DeleteRegistryValues();
-    Lists written;
-    {
-        DialogSession session(0x1001);
-        session.after = [&](IKvConfiguration2 *configuration) {
-            Read(configuration, written);
-            configuration->SetParametersToRegistry(kRegistryApplication, 3);
-        };
-        ASSERT_TRUE(session.Open());
-        HWND frame = session.Frame();
-        // Defaults of a machine without a mail client account.
-        EXPECT_EQ(FieldText(frame, IDC_CFG_PAGE_SMTP, IDC_CFG_SMTP_SERVER_PORT), L"25");
-        EXPECT_EQ(FieldText(frame, IDC_CFG_PAGE_SMTP, IDC_CFG_SMTP_SOCKET_TIMEOUT), L"30000");
-        EXPECT_EQ(FieldText(frame, IDC_CFG_PAGE_SMTP, IDC_CFG_SMTP_PROXY_PORT), L"1080");
-
-        ASSERT_TRUE(ChooseProvider(frame, L"SMTP"));
-        ASSERT_TRUE(SelectPage(frame, IDC_CFG_PAGE_SMTP));
-        Type(frame, IDC_CFG_PAGE_SMTP, IDC_CFG_SMTP_SERVER_ADDRESS, L"mail.example.org");
-        Type(frame, IDC_CFG_PAGE_SMTP, IDC_CFG_SMTP_SERVER_PORT, L"2525");
-        SendMessageW(Control(frame, IDC_CFG_PAGE_SMTP, IDC_CFG_SMTP_POP_BEFORE_SMTP), BM_CLICK, 0, 0);
-        HWND proxyType = Control(frame, IDC_CFG_PAGE_SMTP, IDC_CFG_SMTP_PROXY_TYPE);
-        EXPECT_EQ(SendMessageW(proxyType, CB_GETCOUNT, 0, 0), 3);
-        SendMessageW(proxyType, CB_SETCURSEL, 2, 0); // "Socks 5"
-        ASSERT_TRUE(SelectPage(frame, IDC_CFG_PAGE_SMTPUSER));
-        Type(frame, IDC_CFG_PAGE_SMTPUSER, IDC_CFG_SMTP_SERVER_USER, L"erika");
-        Type(frame, IDC_CFG_PAGE_SMTPUSER, IDC_CFG_SMTP_SERVER_PASSWORD, L"geheim");
-        Type(frame, IDC_CFG_PAGE_SMTPUSER, IDC_CFG_SMTP_SENDER_NAME, L"Erika Mustermann");
-        Type(frame, IDC_CFG_PAGE_SMTPUSER, IDC_CFG_SMTP_SENDER_ADDRESS, L"erika@example.org");
-        ASSERT_TRUE(SelectPage(frame, IDC_CFG_PAGE_POP3));
-        Type(frame, IDC_CFG_PAGE_POP3, IDC_CFG_POP3_SERVER_ADDRESS, L"pop.example.org");
-        Click(GetDlgItem(frame, IDC_CFG_OK));
-        ASSERT_EQ(session.Finish(), S_OK);
-    }
-    std::map<std::wstring, std::wstring> user = RegistryValues(L"\\User"), global = RegistryValues(L"\\Computer");
-    // The provider choice goes to the global list (flag 0x1000 without 0x8000), the fields to the user list.
-    EXPECT_EQ(global[L"Provider"], L"SMTP");
-    EXPECT_EQ(user[L"SMTP.ServerAddress"], L"mail.example.org");
-    EXPECT_EQ(user[L"SMTP.ServerPort"], L"2525");
-    EXPECT_EQ(user[L"SMTP.POPBeforeSMTP"], L"1");
-    EXPECT_EQ(user[L"SMTP.SocketTimeout"], L"30000");
-    EXPECT_EQ(user[L"SMTP.ProxyType"], L"2");
-    EXPECT_EQ(user[L"SMTP.ProxyPort"], L"1080");
-    EXPECT_EQ(user[L"SMTP.ServerUser"], L"erika");
-    EXPECT_GE(user[L"SMTP.ServerPassword"].size(), 136u); // scrambled, never the plain text
-    EXPECT_EQ(user[L"SMTP.SenderName"], L"Erika Mustermann");
-    EXPECT_EQ(user[L"SMTP.SenderAddress"], L"erika@example.org");
-    EXPECT_EQ(user[L"POP3.ServerAddress"], L"pop.example.org");
-    EXPECT_EQ(user[L"POP3.ServerPort"], L"110");
-    DeleteRegistryValues();
-
-    // Opened again over what OK wrote: the fields show it; Cancel after changes keeps it.
-    Lists after;
-    DialogSession session(0x1001);
-    session.before = [&](IKvConfiguration2 *configuration) {
-        configuration->SetUserParameters(written.user.c_str());
-        configuration->SetGlobalParameters(written.global.c_str());
-    };
-    session.after = [&](IKvConfiguration2 *configuration) { Read(configuration, after); };
-    ASSERT_TRUE(session.Open());
-    HWND frame = session.Frame();
-    EXPECT_EQ(Tabs(frame), (Titles{kTabProvider, kTabSmtp, kTabSmtpUser, kTabPop3, kTabPop3User}));
-    EXPECT_EQ(FieldText(frame, IDC_CFG_PAGE_SMTP, IDC_CFG_SMTP_SERVER_ADDRESS), L"mail.example.org");
-    EXPECT_EQ(FieldText(frame, IDC_CFG_PAGE_SMTP, IDC_CFG_SMTP_SERVER_PORT), L"2525");
-    EXPECT_EQ(FieldText(frame, IDC_CFG_PAGE_SMTPUSER, IDC_CFG_SMTP_SERVER_PASSWORD), L"geheim");
-    EXPECT_EQ(SendMessageW(Control(frame, IDC_CFG_PAGE_SMTP, IDC_CFG_SMTP_PROXY_TYPE), CB_GETCURSEL, 0, 0), 2);
-    Type(frame, IDC_CFG_PAGE_SMTP, IDC_CFG_SMTP_SERVER_ADDRESS, L"changed.example.org");
-    Type(frame, IDC_CFG_PAGE_SMTPUSER, IDC_CFG_SMTP_SENDER_ADDRESS, L"someone@example.org");
-    ASSERT_TRUE(ChooseProvider(frame, L"Extended MAPI"));
-    Type(frame, IDC_CFG_PAGE_MAPIUSER, IDC_CFG_MAPI_PROFILE, L"Outlook");
-    Click(GetDlgItem(frame, IDC_CFG_CANCEL));
-    EXPECT_EQ(session.Finish(), S_FALSE);
-    EXPECT_EQ(after.user, written.user);
-    EXPECT_EQ(after.global, written.global);
-}
-
-// The encryption list moves the port between the standard ports; STARTTLS
-// chosen and OK writes "TLSMode"; options the user left alone stay absent;
-// Cancel keeps what was written.
-TEST_F(ConfigDialogUi, SecurityOptionsOfTheServerPages) {
     enum { None, StartTls, Implicit, Auto };
     DeleteRegistryValues();
     Lists written;
@@ -676,53 +424,37 @@ TEST_F(ConfigDialogUi, SecurityOptionsOfTheServerPages) {
         HWND frame = session.Frame();
         ASSERT_TRUE(ChooseProvider(frame, L"SMTP"));
         ASSERT_TRUE(SelectPage(frame, IDC_CFG_PAGE_SMTP));
-        HWND mode = Control(frame, IDC_CFG_PAGE_SMTP, IDC_CFG_SMTP_TLS_MODE);
-        EXPECT_EQ(Entries(mode),
-                  (Titles{L"None", L"STARTTLS", L"Implicit TLS (SMTPS/POP3S)", L"STARTTLS when offered"}));
-        EXPECT_EQ(SendMessageW(mode, CB_GETCURSEL, 0, 0), None);
-        HWND verify = Control(frame, IDC_CFG_PAGE_SMTP, IDC_CFG_SMTP_TLS_VERIFY);
-        EXPECT_EQ(Text(verify), L"&Verify the server's certificate");
-        EXPECT_EQ(SendMessageW(verify, BM_GETCHECK, 0, 0), BST_CHECKED);
-        EXPECT_EQ(SendMessageW(Control(frame, IDC_CFG_PAGE_SMTP, IDC_CFG_SMTP_PROXY_RESOLVE), BM_GETCHECK, 0, 0),
-                  BST_UNCHECKED);
-        for (int page : {IDC_CFG_PAGE_SMTPUSER, IDC_CFG_PAGE_POP3USER}) {
-            int id = page == IDC_CFG_PAGE_SMTPUSER ? IDC_CFG_SMTP_OAUTH2_TOKEN : IDC_CFG_POP3_OAUTH2_TOKEN;
-            HWND token = Control(frame, page, id);
-            ASSERT_NE(token, nullptr);
-            EXPECT_NE(GetWindowLongW(token, GWL_STYLE) & ES_PASSWORD, 0) << "the token shows masked";
-        }
-
-        struct Step {
-            int page, modeList, portField;
-            const wchar_t *typed; // null: the port as it is
-            int choice;
-            const wchar_t *port;
-        };
-        const Step steps[] = {
-            {IDC_CFG_PAGE_SMTP, IDC_CFG_SMTP_TLS_MODE, IDC_CFG_SMTP_SERVER_PORT, nullptr, Implicit, L"465"},
-            {IDC_CFG_PAGE_SMTP, IDC_CFG_SMTP_TLS_MODE, IDC_CFG_SMTP_SERVER_PORT, nullptr, Auto, L"25"},
-            {IDC_CFG_PAGE_SMTP, IDC_CFG_SMTP_TLS_MODE, IDC_CFG_SMTP_SERVER_PORT, L"2525", Implicit, L"2525"},
-            {IDC_CFG_PAGE_SMTP, IDC_CFG_SMTP_TLS_MODE, IDC_CFG_SMTP_SERVER_PORT, L"465", StartTls, L"25"},
-            {IDC_CFG_PAGE_POP3, IDC_CFG_POP3_TLS_MODE, IDC_CFG_POP3_SERVER_PORT, nullptr, Implicit, L"995"},
-            {IDC_CFG_PAGE_POP3, IDC_CFG_POP3_TLS_MODE, IDC_CFG_POP3_SERVER_PORT, nullptr, None, L"110"},
-        };
-        for (const Step &step : steps) {
-            if (step.typed) Type(frame, step.page, step.portField, step.typed);
-            ChooseEntry(frame, step.page, step.modeList, step.choice);
-            EXPECT_EQ(FieldText(frame, step.page, step.portField), step.port) << step.choice;
-        }
+        Type(frame, IDC_CFG_PAGE_SMTP, IDC_CFG_SMTP_SERVER_ADDRESS, L"mail.example.org");
+        ChooseEntry(frame, IDC_CFG_PAGE_SMTP, IDC_CFG_SMTP_TLS_MODE, Implicit);
+        EXPECT_EQ(FieldText(frame, IDC_CFG_PAGE_SMTP, IDC_CFG_SMTP_SERVER_PORT), L"465");
+        Type(frame, IDC_CFG_PAGE_SMTP, IDC_CFG_SMTP_SERVER_PORT, L"2525");
+        ChooseEntry(frame, IDC_CFG_PAGE_SMTP, IDC_CFG_SMTP_TLS_MODE, StartTls);
+        EXPECT_EQ(FieldText(frame, IDC_CFG_PAGE_SMTP, IDC_CFG_SMTP_SERVER_PORT), L"2525");
         SendMessageW(Control(frame, IDC_CFG_PAGE_SMTP, IDC_CFG_SMTP_PROXY_RESOLVE), BM_CLICK, 0, 0);
+        ChooseEntry(frame, IDC_CFG_PAGE_SMTP, IDC_CFG_SMTP_PROXY_TYPE, 2); // "Socks 5"
+        ASSERT_TRUE(SelectPage(frame, IDC_CFG_PAGE_SMTPUSER));
+        HWND token = Control(frame, IDC_CFG_PAGE_SMTPUSER, IDC_CFG_SMTP_OAUTH2_TOKEN);
+        EXPECT_NE(GetWindowLongW(token, GWL_STYLE) & ES_PASSWORD, 0) << "the token shows masked";
+        Type(frame, IDC_CFG_PAGE_SMTPUSER, IDC_CFG_SMTP_SERVER_PASSWORD, L"geheim");
+        Type(frame, IDC_CFG_PAGE_SMTPUSER, IDC_CFG_SMTP_SENDER_ADDRESS, L"erika@example.org");
+        ChooseEntry(frame, IDC_CFG_PAGE_POP3, IDC_CFG_POP3_TLS_MODE, Implicit);
+        ChooseEntry(frame, IDC_CFG_PAGE_POP3, IDC_CFG_POP3_TLS_MODE, None);
         Click(GetDlgItem(frame, IDC_CFG_OK));
         ASSERT_EQ(session.Finish(), S_OK);
     }
-    std::map<std::wstring, std::wstring> user = RegistryValues(L"\\User");
+    std::map<std::wstring, std::wstring> user = RegistryValues(L"\\User"), global = RegistryValues(L"\\Computer");
+    // The provider choice goes to the global list (flag 0x1000 without 0x8000), the fields to the user list.
+    EXPECT_EQ(global[L"Provider"], L"SMTP");
+    EXPECT_EQ(user[L"SMTP.ServerAddress"], L"mail.example.org");
+    EXPECT_EQ(user[L"SMTP.ServerPort"], L"2525");
     EXPECT_EQ(user[L"SMTP.TLSMode"], L"starttls");
     EXPECT_EQ(user[L"SMTP.ProxyResolve"], L"remote");
-    EXPECT_EQ(user[L"SMTP.ServerPort"], L"25");
+    EXPECT_EQ(user[L"SMTP.ProxyType"], L"2");
+    EXPECT_GE(user[L"SMTP.ServerPassword"].size(), 136u); // scrambled, never the plain text
+    EXPECT_EQ(user[L"SMTP.SenderAddress"], L"erika@example.org");
     EXPECT_EQ(user[L"POP3.ServerPort"], L"110");
     // Chosen back to what it showed, or never touched: absent, as before.
-    for (const wchar_t *key : {L"POP3.TLSMode", L"SMTP.TLSVerify", L"SMTP.TLSCAFile", L"SMTP.OAuth2Token",
-                               L"POP3.TLSVerify", L"POP3.OAuth2Token", L"POP3.ProxyResolve"})
+    for (const wchar_t *key : {L"POP3.TLSMode", L"SMTP.TLSVerify", L"SMTP.OAuth2Token", L"POP3.ProxyResolve"})
         EXPECT_EQ(user.count(key), 0u) << std::wstring(key).c_str();
     DeleteRegistryValues();
 
@@ -735,12 +467,14 @@ TEST_F(ConfigDialogUi, SecurityOptionsOfTheServerPages) {
     session.after = [&](IKvConfiguration2 *configuration) { Read(configuration, after); };
     ASSERT_TRUE(session.Open());
     HWND frame = session.Frame();
+    EXPECT_EQ(FieldText(frame, IDC_CFG_PAGE_SMTP, IDC_CFG_SMTP_SERVER_ADDRESS), L"mail.example.org");
+    EXPECT_EQ(FieldText(frame, IDC_CFG_PAGE_SMTPUSER, IDC_CFG_SMTP_SERVER_PASSWORD), L"geheim");
+    EXPECT_EQ(SendMessageW(Control(frame, IDC_CFG_PAGE_SMTP, IDC_CFG_SMTP_PROXY_TYPE), CB_GETCURSEL, 0, 0), 2);
     EXPECT_EQ(SendMessageW(Control(frame, IDC_CFG_PAGE_SMTP, IDC_CFG_SMTP_TLS_MODE), CB_GETCURSEL, 0, 0), StartTls);
-    ChooseEntry(frame, IDC_CFG_PAGE_SMTP, IDC_CFG_SMTP_TLS_MODE, Implicit);
-    EXPECT_EQ(FieldText(frame, IDC_CFG_PAGE_SMTP, IDC_CFG_SMTP_SERVER_PORT), L"465");
+    Type(frame, IDC_CFG_PAGE_SMTP, IDC_CFG_SMTP_SERVER_ADDRESS, L"changed.example.org");
     SendMessageW(Control(frame, IDC_CFG_PAGE_SMTP, IDC_CFG_SMTP_TLS_VERIFY), BM_CLICK, 0, 0);
-    SendMessageW(Control(frame, IDC_CFG_PAGE_POP3, IDC_CFG_POP3_PROXY_RESOLVE), BM_CLICK, 0, 0);
-    Type(frame, IDC_CFG_PAGE_SMTPUSER, IDC_CFG_SMTP_OAUTH2_TOKEN, L"ya29.token");
+    ASSERT_TRUE(ChooseProvider(frame, L"Extended MAPI"));
+    Type(frame, IDC_CFG_PAGE_MAPIUSER, IDC_CFG_MAPI_PROFILE, L"Outlook");
     Click(GetDlgItem(frame, IDC_CFG_CANCEL));
     EXPECT_EQ(session.Finish(), S_FALSE);
     EXPECT_EQ(after.user, written.user);
@@ -751,23 +485,25 @@ TEST_F(ConfigDialogUi, SecurityOptionsOfTheServerPages) {
 // messaging system) fails before any review: string 43 with the reason. The
 // host's log comes back as the host had set it.
 TEST_F(ConfigDialogUi, TestMailWithoutMessagingSystemShowsTheFailureAndGivesTheLogBack) {
-    HostSlot slot;
-    int linesBefore = 0, linesAfter = 0;
+    struct HostSink : testsupport::Counted<testsupport::LogSink> {
+        HostSink() : Counted(IID_IKvLogSlot) {}
+    } sink;
+    size_t linesBefore = 0, linesAfter = 0;
     IKvLog *log = nullptr;
     DialogSession session(0x1001);
     session.before = [&](IKvConfiguration2 *) {
-        ASSERT_EQ(Dll().Create(IID_IKvLog, &log), S_OK);
+        ASSERT_EQ(Dll().Create(CLSID_KvComponent, IID_IKvLog, &log), S_OK);
         log->SetLogLevel(3);
-        log->SetLogSlot(&slot);
+        log->SetLogSlot(&sink);
         log->SetOutputMode(2);
     };
     session.after = [&](IKvConfiguration2 *configuration) {
         if (!log) return;
-        linesBefore = slot.lines;
+        linesBefore = sink.lines.size();
         BSTR text = nullptr;
         configuration->GetUserParameters(&text); // a host call: traced at level 2
         SysFreeString(text);
-        linesAfter = slot.lines;
+        linesAfter = sink.lines.size();
         log->SetOutputMode(0);
         log->SetLogSlot(nullptr);
         log->Release();
@@ -775,9 +511,7 @@ TEST_F(ConfigDialogUi, TestMailWithoutMessagingSystemShowsTheFailureAndGivesTheL
     ASSERT_TRUE(session.Open());
     HWND frame = session.Frame();
     ASSERT_TRUE(ChooseProvider(frame, L"Simple MAPI"));
-    HWND testMail = GetDlgItem(frame, IDC_CFG_TESTMAIL);
-    ASSERT_TRUE(IsWindowEnabled(testMail));
-    Click(testMail);
+    Click(GetDlgItem(frame, IDC_CFG_TESTMAIL));
     HWND box = session.Other(30s);
     ASSERT_NE(box, nullptr) << "no message box";
     EXPECT_EQ(Text(box), L"Mail Settings");
@@ -791,13 +525,13 @@ TEST_F(ConfigDialogUi, TestMailWithoutMessagingSystemShowsTheFailureAndGivesTheL
     Click(GetDlgItem(frame, IDC_CFG_CANCEL));
     EXPECT_EQ(session.Finish(), S_FALSE);
     EXPECT_GT(linesAfter, linesBefore) << "the host's sink no longer receives the host's lines";
-    EXPECT_EQ(slot.refs, 1u);
+    EXPECT_EQ(sink.refs, 1u);
 }
 
-// Sends the test mail of an SMTP dialog and returns the message box's text; ""
-// with *skipped set when no review window came up.
-std::wstring SendTestMail(DialogSession &session, const std::wstring &port, bool *skipped) {
-    *skipped = false;
+// Sends the test mail of an SMTP dialog through its review window and returns
+// the message box's text. The review is the mail editor that IKvMail::Edit
+// opens ("e-mail"); without it the test mail can be neither reviewed nor sent.
+std::wstring SendTestMail(DialogSession &session, const std::wstring &port) {
     HWND frame = session.Frame();
     if (!ChooseProvider(frame, L"SMTP")) return L"(no SMTP entry)";
     Type(frame, IDC_CFG_PAGE_SMTP, IDC_CFG_SMTP_SERVER_ADDRESS, L"127.0.0.1");
@@ -807,15 +541,11 @@ std::wstring SendTestMail(DialogSession &session, const std::wstring &port, bool
     Type(frame, IDC_CFG_PAGE_SMTPUSER, IDC_CFG_SMTP_SENDER_ADDRESS, L"erika@example.org");
     Click(GetDlgItem(frame, IDC_CFG_TESTMAIL));
     Settle(frame);
-    // The review: the mail editor that IKvMail::Edit opens (titled "e-mail").
     HWND review = session.Other(5s);
-    if (!review) {
-        *skipped = IsWindowEnabled(frame);
-        return L"";
-    }
+    if (!review) return L"(no review window)";
     if (Text(review) != L"e-mail") return L"(not the review window) " + MessageText(review);
-    HWND send = ChildButton(review, L"&Send");
-    if (!send) return L"(the review window has no \"&Send\" button)";
+    HWND send = GetDlgItem(review, IDC_MAIL_SEND);
+    if (!send) return L"(the review window has no Send button)";
     Click(send);
     HWND box = WaitFor(
         [&]() -> HWND {
@@ -830,21 +560,15 @@ std::wstring SendTestMail(DialogSession &session, const std::wstring &port, bool
     return text;
 }
 
-constexpr char kNoEditor[] =
-    "the review step needs the Win32 mail editor, which this build lacks: IKvMail::Edit opened no review "
-    "window, so the test mail was neither reviewed nor sent";
+std::string Narrow(const std::wstring &text) { return std::string(text.begin(), text.end()); }
 
 TEST_F(ConfigDialogUi, TestMailIsReviewedSentAndArrives) {
-    if (!SinkPort() || !SinkDir()) GTEST_SKIP() << "no SMTP sink: run through config_dialog_ui.sh (python3-aiosmtpd)";
-    std::string dir = SinkDir();
+    const char *port = std::getenv("KV_SMTP_PORT"), *dir = std::getenv("KV_SMTP_SINK_DIR");
+    ASSERT_TRUE(port && dir) << "no SMTP sink: run through config_dialog_ui.sh";
     DialogSession session(0x1001);
     ASSERT_TRUE(session.Open());
-    bool skipped = false;
-    std::string port = SinkPort();
-    std::wstring text = SendTestMail(session, std::wstring(port.begin(), port.end()), &skipped);
-    if (skipped) GTEST_SKIP() << kNoEditor;
-    EXPECT_EQ(text, kSent);
-    std::string mail = ReadFile(dir + "\\1.eml");
+    EXPECT_EQ(Narrow(SendTestMail(session, std::wstring(port, port + std::strlen(port)))), Narrow(kSent));
+    std::string mail = ReadFile(std::string(dir) + "\\1.eml");
     EXPECT_NE(mail.find("Subject: Test-mail"), std::string::npos) << mail;
     EXPECT_NE(mail.find("From: \"Erika Mustermann\" <erika@example.org>"), std::string::npos) << mail;
     EXPECT_NE(mail.find("To: erika@example.org"), std::string::npos) << mail;
@@ -855,12 +579,12 @@ TEST_F(ConfigDialogUi, TestMailIsReviewedSentAndArrives) {
 }
 
 TEST_F(ConfigDialogUi, TestMailToARefusedPortShowsTheErrorText) {
+    const char *port = std::getenv("KV_REFUSED_PORT");
+    ASSERT_TRUE(port) << "run through config_dialog_ui.sh";
     DialogSession session(0x1001);
     ASSERT_TRUE(session.Open());
-    bool skipped = false;
-    std::wstring text = SendTestMail(session, std::to_wstring(RefusedPort()), &skipped);
-    if (skipped) GTEST_SKIP() << kNoEditor;
-    ASSERT_EQ(text.compare(0, kFailed.size(), kFailed), 0) << std::string(text.begin(), text.end());
+    std::wstring text = SendTestMail(session, std::wstring(port, port + std::strlen(port)));
+    ASSERT_EQ(text.compare(0, kFailed.size(), kFailed), 0) << Narrow(text);
     EXPECT_GT(text.size(), kFailed.size() + 4); // the connection's error text follows
     Settle(session.Frame());
     Click(GetDlgItem(session.Frame(), IDC_CFG_CANCEL));

@@ -95,23 +95,11 @@ TEST_F(HostTest, OnlyItsOwnFileAndTheBrowsersOwnPagesAreNavigatedTo) {
     std::wstring url = L"file:///" + wfile_;
     for (wchar_t &c : url)
         if (c == L'\\') c = L'/';
-    std::wstring upper = wfile_;
-    for (wchar_t &c : upper) c = towupper(c);
+    // Which targets pass is the unit test's; here, that the browser's event reaches that rule.
     const struct {
         std::wstring target;
         bool accepted;
-    } cases[] = {
-        {wfile_, true},
-        {url, true},
-        {upper, true},
-        {L"about:blank", true},
-        {L"res://ieframe.dll/navcancl.htm", true},
-        {L"http://example.org/", false},
-        {L"javascript:alert(1)", false},
-        {wfile_ + L".x", false},
-        {L"file:///C:/windows/win.ini", false},
-        {L"", false},
-    };
+    } cases[] = {{wfile_, true}, {url, true}, {L"http://example.org/", false}, {L"", false}};
     for (const auto &c : cases) {
         SCOPED_TRACE(std::string(c.target.begin(), c.target.end()));
         EXPECT_EQ(Fire(DISPID_BEFORENAVIGATE2, c.target), c.accepted ? VARIANT_FALSE : VARIANT_TRUE);

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Loopback servers for the automation tests and the benchmark, sourced:
-# aiosmtpd (tests/integration/servers/smtp_sink.py) and dovecot's POP3 server
-# with a configuration of its own, as the integration fixtures start them.
+# Loopback servers for the Wine tests, sourced: aiosmtpd
+# (tests/integration/servers/smtp_sink.py), the TLS peers, and dovecot's POP3
+# server with a configuration of its own, as the integration fixtures start them.
 # Everything started here ends with kv_stop_servers (set as the EXIT trap);
 # KV_KEEP=1 keeps the temporary directories, to look at a failure.
 # A missing peer fails: nothing here skips.
@@ -14,6 +14,27 @@ kv_dirs=()
 kv_fail() {
   echo "FAILED: $*"
   exit 1
+}
+
+# Counts a failed check and goes on: the script reports them all at its end.
+kv_failed=0
+kv_check() { # description, then the command that must succeed
+  local what=$1
+  shift
+  "$@" || { echo "FAILED: $what"; kv_failed=$((kv_failed + 1)); }
+}
+
+kv_windows_path() { printf 'Z:%s' "$1" | tr / '\\'; }
+
+# Wine's loader of one bitness, for its builtin programs (cscript, regsvr32,
+# reg): Debian's wine script starts the 32-bit one whenever wine32 is installed.
+kv_native_wine() { # x64|x86; sets KV_WINE
+  case $1 in
+    x64) KV_WINE=/usr/lib/wine/wine64 ;;
+    x86) KV_WINE=/usr/lib/wine/wine ;;
+    *) kv_fail "unknown bitness $1" ;;
+  esac
+  [ -x "$KV_WINE" ] || kv_fail "$KV_WINE is missing (wine64, and wine32 from the i386 architecture)"
 }
 
 kv_stop_servers() {
@@ -48,26 +69,35 @@ kv_wait_port() { # port
   return 1
 }
 
+kv_servers=$(cd "$(dirname "${BASH_SOURCE[0]}")/../integration/servers" && pwd)
+
+# A server that prints its port on its first line and runs while its input
+# stays open; sets KV_PORT. Holding the write end keeps it running, closing it
+# (kv_stop_servers) ends it.
+kv_serve() { # name (files NAME.in/.port/.log), command...
+  local name=$1 fd
+  shift
+  mkfifo "$name.in"
+  "$@" <"$name.in" >"$name.port" 2>"$name.log" &
+  kv_pids+=($!)
+  exec {fd}>"$name.in"
+  kv_fds+=("$fd")
+  for _ in $(seq 100); do
+    [ -s "$name.port" ] && break
+    sleep 0.1
+  done
+  KV_PORT=$(head -n1 "$name.port")
+  [ -n "$KV_PORT" ] || { cat "$name.log"; kv_fail "$(basename "$name") did not start"; }
+}
+
 # aiosmtpd storing each mail as DIR/N.eml; sets KV_SMTP_PORT.
-kv_start_smtp() { # dir [user password]
+kv_start_smtp() { # dir [user password [--tls ...]]
   "$kv_python" -c 'import aiosmtpd' 2>/dev/null || kv_fail "aiosmtpd is missing (python3-aiosmtpd)"
   local dir=$1
   shift
   mkdir -p "$dir"
-  mkfifo "$dir.in"
-  "$kv_python" "$(dirname "${BASH_SOURCE[0]}")/../../integration/servers/smtp_sink.py" "$dir" "$@" \
-    <"$dir.in" >"$dir.port" 2>"$dir.log" &
-  kv_pids+=($!)
-  # Holding the write end keeps the sink running; closing it ends the sink.
-  local fd
-  exec {fd}>"$dir.in"
-  kv_fds+=("$fd")
-  for _ in $(seq 100); do
-    [ -s "$dir.port" ] && break
-    sleep 0.1
-  done
-  KV_SMTP_PORT=$(head -n1 "$dir.port")
-  [ -n "$KV_SMTP_PORT" ] || { cat "$dir.log"; kv_fail "the SMTP sink did not start"; }
+  kv_serve "$dir" "$kv_python" "$kv_servers/smtp_sink.py" "$dir" "$@"
+  KV_SMTP_PORT=$KV_PORT
 }
 
 # dovecot's POP3 server over a maildir under DIR; sets KV_POP3_PORT.
