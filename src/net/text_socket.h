@@ -130,6 +130,9 @@ class clsPOP3Socket : public clsTextSocket {
     bool SocketIsResponseComplete() override;
     int SocketQuerySingle(const String &command);
     int SocketQueryMulti(const String &command);
+    // The reply to a command already sent (pipelined): one line, or a listing.
+    int ReadSingle() { return SocketQuery(String(), false, false); }
+    int ReadMulti() { return SocketQuery(String(), true, false); }
     // One step of a dialogue where "-ERR" and a "+ " continuation are answers,
     // not failures: the caller reads the first reply line.
     int SocketQueryStep(const String &command, Secrecy secrecy = Secrecy::Shown);

@@ -364,3 +364,133 @@ TEST(ConnectionBase, ReleasingAListedConnectionFreesItsMailsWithoutDisconnect) {
 
 } // namespace
 } // namespace kv
+
+#include "providers/pop3/pop3_connection.h"
+#include "script_server.h"
+
+namespace kv {
+namespace {
+
+using testsupport::ScriptServer;
+
+// Answers E_ABORT (or another failure) to one event; every event is kept.
+class Cancelling : public testsupport::Events {
+  public:
+    std::pair<LONG, LONG> at;
+    HRESULT answer = E_ABORT;
+    HRESULT STDMETHODCALLTYPE NotifyConnectionState(LONG event, LONG detail) override {
+        Events::NotifyConnectionState(event, detail);
+        return std::make_pair(event, detail) == at ? answer : S_OK;
+    }
+};
+
+TEST(ConnectionBase, TheHostCancelsASendOrReceiveWithEAbortOnly) {
+    const std::vector<std::string> envelope = {
+        "MAIL FROM:<a@b.c>\r\n", "250 ok\r\n", "RCPT TO:<d@e.f>\r\n", "250 ok\r\n", "DATA\r\n", "354 go\r\n"};
+    const std::vector<std::string> listing = {
+        "CAPA\r\n",
+        "+OK\r\nPIPELINING\r\n.\r\n",
+        "STAT\r\n",
+        "+OK 2 40\r\n",
+        "LIST\r\n",
+        "+OK\r\n1 20\r\n2 20\r\n.\r\n",
+        "UIDL 1\r\nTOP 1 1\r\nUIDL 2\r\nTOP 2 1\r\n",
+        "+OK 1 a\r\n+OK\r\nSubject: one\r\n.\r\n+OK 2 b\r\n+OK\r\nSubject: two\r\n.\r\n"};
+    const std::vector<std::string> head(listing.begin(), listing.begin() + 6),
+        dele = {"DELE 1\r\n", "-ERR locked\r\n"}, text = {"Subject: x\r\n\r\nhi\r\n.\r\n", "250 ok\r\n"};
+    const char *kCancelled = "cancelled by the host\r\n",
+               *kInSend = "cancelled by the host\r\n[clsArpaMail::Send()]\r\n",
+               *kInQuery = "cancelled by the host\r\n[clsPOP3MailConnection::OnQueryMailbox]\r\n";
+    auto plus = [](std::vector<std::string> a, std::vector<std::string> b) {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+    };
+    struct Case {
+        const char *name;
+        bool smtp;
+        std::pair<LONG, LONG> at;
+        HRESULT answer;
+        std::vector<std::string> dialogue; // after the logon: expected, sent, expected, sent...
+        HRESULT result;
+        const char *error;
+        ConnectionState after;
+        size_t listed;
+    } cases[] = {
+        // Nothing of the mail went out; RSET makes sure the server holds no transaction.
+        {"smtp, first event", true, {8, 0}, E_ABORT, {"RSET\r\n", "250 ok\r\n"}, E_ABORT, kCancelled, kConnected, 0},
+        // The server has the envelope and waits for text: only closing keeps it from delivering.
+        {"smtp, in the text", true, {8, 1}, E_ABORT, envelope, E_ABORT, kInSend, kDisconnected, 0},
+        {"smtp, other failures ignored", true, {8, 1}, E_FAIL, plus(envelope, text), S_OK, "", kConnected, 0},
+        {"pop3, at the count", false, {10, 2}, E_ABORT, head, E_ABORT, kInQuery, kConnected, 0},
+        // The second message's replies are read before the call returns: DELE gets its own.
+        {"pop3, inside a batch", false, {11, 2}, E_ABORT, plus(listing, dele), E_ABORT, kInQuery, kConnected, 1},
+        {"pop3, other failures ignored", false, {11, 2}, E_INVALIDARG, plus(listing, dele), S_OK, "", kConnected, 2},
+    };
+    for (const Case &c : cases) {
+        ScriptServer server, again;
+        for (ScriptServer *s : {&server, &again}) {
+            if (c.smtp)
+                s->Send("220 hi\r\n").Expect("EHLO client\r\n").Send("250 ok\r\n");
+            else
+                s->Send("+OK hi\r\n").Expect("USER u\r\n").Send("+OK\r\n").Expect("PASS p\r\n").Send("+OK\r\n");
+        }
+        for (size_t i = 0; i < c.dialogue.size(); ++i)
+            i % 2 ? server.Send(c.dialogue[i]) : server.Expect(c.dialogue[i]);
+        // A send cancelled in its text must find the server still reading: no QUIT, no RSET in the text.
+        if (c.after == kConnected) server.Expect(c.smtp ? "RSET\r\n" : "QUIT\r\n");
+        server.Pause(100);
+        again.Pause(100);
+        server.Start();
+        again.Start();
+        clsConnectionBase *made =
+            c.smtp ? static_cast<clsConnectionBase *>(new clsSMTPMailConnection()) : new clsPOP3MailConnection();
+        clsAutoRelease<clsConnectionBase> conn(made, true);
+        testsupport::SetTextOption(made, u"ServerAddress", "127.0.0.1");
+        testsupport::SetTextOption(made, u"ServerUser", c.smtp ? "" : "u");
+        testsupport::SetTextOption(made, u"ServerPassword", "p");
+        testsupport::SetTextOption(made, u"LogonName", "client");
+        testsupport::SetIntOption(made, u"ServerPort", server.Port());
+        Cancelling slot;
+        slot.at = c.at;
+        slot.answer = c.answer;
+        made->SetMailStateNotificationSlot(&slot);
+        ASSERT_EQ(made->Connect(), S_OK) << c.name << ": " << testsupport::ErrorText(made);
+        HRESULT hr = S_OK;
+        if (c.smtp) {
+            clsAutoRelease<clsArpaMail> mail(new clsArpaMail(made, ""), true);
+            mail->SetSenderText("a@b.c");
+            mail->To().push_back("d@e.f");
+            mail->RawText().Write("Subject: x\r\n\r\nhi\r\n");
+            clsAutoRelease<IKvMail> m;
+            mail->QueryInterface(IID_IKvMail, reinterpret_cast<void **>(m.put()));
+            hr = made->Send(m.get());
+        } else {
+            hr = made->QueryMailbox(0);
+        }
+        EXPECT_EQ(hr, c.result) << c.name;
+        LONG code = 0;
+        EXPECT_EQ(testsupport::ErrorText(made, &code), c.error) << c.name;
+        EXPECT_EQ(code, c.result == S_OK ? 0 : -15) << c.name;
+        EXPECT_EQ(made->State(), c.after) << c.name;
+        EXPECT_EQ(made->Mails().size(), c.listed) << c.name;
+        if (c.listed) {
+            BSTR cookie = nullptr;
+            made->Mails()[0]->GetCookie(&cookie);
+            EXPECT_EQ(made->DeleteMail(cookie), E_ABORT) << c.name << ": the stream is in step";
+            SysFreeString(cookie);
+        }
+        made->SetMailStateNotificationSlot(nullptr);
+        made->Disconnect();
+        EXPECT_TRUE(server.Finish()) << c.name << ": " << server.Failure();
+        if (c.after == kDisconnected) {
+            EXPECT_EQ(server.Received().find("\r\n.\r\n"), std::string::npos) << c.name << ": the text was ended";
+        }
+        testsupport::SetIntOption(made, u"ServerPort", again.Port());
+        EXPECT_EQ(made->Connect(), S_OK) << c.name << ": usable again";
+        made->Disconnect();
+        EXPECT_TRUE(again.Finish()) << c.name << ": " << again.Failure();
+    }
+}
+
+} // namespace
+} // namespace kv

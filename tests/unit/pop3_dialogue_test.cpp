@@ -103,9 +103,15 @@ TEST(Pop3Dialogue, LogonForms) {
     }
 }
 
+// The logon, and the capabilities a listing asks for first.
+void LogOn(ScriptServer &server, const char *capa = "-ERR no CAPA\r\n") {
+    server.Send("+OK ready\r\n").Expect("USER mrose\r\n").Send("+OK\r\n").Expect("PASS tanstaaf\r\n").Send("+OK\r\n");
+    server.Expect("CAPA\r\n").Send(capa);
+}
+
 TEST(Pop3Dialogue, ListingWithTopAndRetrFallbackThenLoadAndDelete) {
     ScriptServer server;
-    server.Send("+OK ready\r\n").Expect("USER mrose\r\n").Send("+OK\r\n").Expect("PASS tanstaaf\r\n").Send("+OK\r\n");
+    LogOn(server, "+OK\r\nUIDL\r\nTOP\r\n.\r\n"); // no PIPELINING: one command at a time
     // STAT counts a message that LIST does not have, and LIST names one twice: the others are listed once.
     server.Expect("STAT\r\n").Send("+OK 3 520\r\n").Expect("LIST\r\n").Send("+OK\r\n1 120\r\n2 200\r\n1 120\r\n.\r\n");
     server.Expect("UIDL 1\r\n").Send("+OK 1 whqtswO00WBw418f9t5JxYwZ\r\n");
@@ -149,8 +155,53 @@ TEST(Pop3Dialogue, ListingWithTopAndRetrFallbackThenLoadAndDelete) {
     EXPECT_TRUE(server.Finish()) << server.Failure();
 }
 
-void LogOn(ScriptServer &server) {
-    server.Send("+OK ready\r\n").Expect("USER mrose\r\n").Send("+OK\r\n").Expect("PASS tanstaaf\r\n").Send("+OK\r\n");
+TEST(Pop3Dialogue, PipelinedListingMatchesRepliesInOrder) {
+    const std::string heads = "UIDL 1\r\nTOP 1 1\r\nUIDL 2\r\nTOP 2 1\r\n";
+    const std::string outOfStep = "reply out of step with the pipelined commands: ";
+    struct Case {
+        const char *name;
+        BYTE complete;
+        std::vector<std::string> script; // after LIST: expected, sent...
+        std::string error;               // its start; empty when listed
+        std::vector<std::string> listed; // cookie and whether whole
+    } cases[] = {
+        {"heads, one TOP refused",
+         0,
+         {heads, "+OK 1 a\r\n+OK\r\nSubject: one\r\n.\r\n+OK 2 b\r\n-ERR no\r\n", "RETR 2\r\n",
+          "+OK\r\nSubject: two\r\n\r\nall\r\n.\r\n", "QUIT\r\n"},
+         "",
+         {"1  head", "2  whole"}},
+        {"whole",
+         1,
+         {"UIDL 1\r\nRETR 1\r\nUIDL 2\r\nRETR 2\r\n",
+          "+OK 1 a\r\n+OK\r\n\r\nx\r\n.\r\n+OK 2 b\r\n+OK\r\n\r\ny\r\n.\r\n", "QUIT\r\n"},
+         "",
+         {"1  whole", "2  whole"}},
+        {"UIDL of another message", 0, {heads, "+OK 2 b\r\n"}, outOfStep + "'+OK 2 b'\r\n", {}},
+        {"garbage for a TOP", 0, {heads, "+OK 1 a\r\nhello\r\n"}, outOfStep + "'hello'\r\n", {}},
+        // The first TOP's reply left out: the second's passes for it until the next UIDL is missing.
+        {"a reply left out", 0, {heads, "+OK 1 a\r\n+OK 2 b\r\n+OK\r\nSubject: two\r\n.\r\n"}, "recv() failed", {}},
+    };
+    for (const Case &c : cases) {
+        ScriptServer server;
+        LogOn(server, "+OK\r\nUIDL\r\nPIPELINING\r\n.\r\n");
+        server.Expect("STAT\r\n").Send("+OK 2 40\r\n").Expect("LIST\r\n").Send("+OK\r\n1 20\r\n2 20\r\n.\r\n");
+        for (size_t i = 0; i < c.script.size(); ++i) i % 2 ? server.Send(c.script[i]) : server.Expect(c.script[i]);
+        server.Pause(50);
+        server.Start();
+        Pop3 pop(server.Port());
+        ASSERT_EQ(pop.c->Connect(), S_OK) << pop.Error();
+        EXPECT_EQ(pop.c->QueryMailbox(c.complete), c.error.empty() ? S_OK : E_ABORT) << c.name;
+        EXPECT_EQ(pop.Error().substr(0, c.error.size()), c.error) << c.name;
+        std::vector<std::string> listed;
+        for (IKvMail *m : pop.c->Mails()) {
+            auto *mail = static_cast<LinesMail *>(m);
+            listed.push_back(mail->cookie + " " + (mail->complete ? "whole" : "head"));
+        }
+        EXPECT_EQ(listed, c.listed) << c.name;
+        EXPECT_EQ(pop.c->Disconnect(), S_OK);
+        EXPECT_TRUE(server.Finish()) << c.name << ": " << server.Failure();
+    }
 }
 
 TEST(Pop3Dialogue, AnUnreadableHeadIsListedAndReportedWhenLoaded) {

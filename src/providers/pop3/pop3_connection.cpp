@@ -199,6 +199,7 @@ HRESULT clsPOP3MailConnection::OnConnect() {
 }
 
 HRESULT clsPOP3MailConnection::OnDisconnect() {
+    capabilitiesAsked_ = pipelining_ = false;
     try {
         if (socket_.HasSocket()) socket_.SocketQuerySingle("QUIT");
     } catch (const clsExcept &) {
@@ -275,42 +276,136 @@ std::vector<uint32_t> clsPOP3MailConnection::ListMessages() {
     return numbers;
 }
 
-HRESULT clsPOP3MailConnection::OnQueryMailbox(BYTE complete) {
-    // The slot stays alive while the listing reports to it.
-    try {
-        std::vector<uint32_t> numbers = ListMessages();
-        SendEvent(kEventMailbox, LONG(numbers.size()));
-        auto lost = [] { return clsExcept(kErrSocket, "the connection to the server was lost"); };
-        for (uint32_t n : numbers) {
+namespace {
+
+// Messages whose commands leave in one write when the server pipelines: their
+// few hundred bytes never fill the send buffer while replies wait unread.
+constexpr size_t kPipelineWindow = 32;
+
+clsExcept Lost() { return clsExcept(kErrSocket, "the connection to the server was lost"); }
+
+} // namespace
+
+void clsPOP3MailConnection::ListBatch(const std::vector<uint32_t> &numbers, size_t first, size_t last, bool complete) {
+    const bool pipelined = pipelining_;
+    if (pipelined) {
+        String batch;
+        for (size_t i = first; i < last; ++i)
+            batch += Format(complete ? "UIDL %u\r\nRETR %u\r\n" : "UIDL %u\r\nTOP %u 1\r\n", numbers[i], numbers[i]);
+        if (socket_.SocketSend(batch) != 0) throw Lost();
+    }
+    auto outOfStep = [&](const String &line) {
+        socket_.Disconnect(); // what follows cannot be matched to a command any more
+        return clsExcept(kErrUnexpectedReply,
+                         Format("reply out of step with the pipelined commands: '%s'", line.c_str()));
+    };
+    // Reads the replies still due from message `from` on, so that the next command finds the stream in step.
+    auto drain = [&](size_t from) {
+        for (size_t i = from; pipelined && i < last; ++i) {
+            if (socket_.ReadSingle() != 0) throw Lost();
+            try {
+                ExpectMessage(numbers[i]);
+                if (socket_.ReadMulti() != 0) throw Lost();
+            } catch (const clsExcept &) {
+                if (!socket_.HasSocket()) throw;
+            }
+        }
+    };
+    struct Item {
+        clsAutoRelease<IKvMail> mail;
+        uint32_t number;
+        bool retr; // TOP was refused: RETR after the batch
+    };
+    std::vector<Item> items;
+    size_t appended = 0; // mails are listed in order, each once it is filled
+    auto appendFilled = [&] {
+        for (; appended < items.size() && !items[appended].retr; ++appended) AppendMail(items[appended].mail.get());
+    };
+    for (size_t i = first; i < last; ++i) {
+        uint32_t n = numbers[i];
+        try {
             SendEvent(kEventMailboxItem, LONG(n));
-            if (socket_.SocketQuerySingle(Format("UIDL %u", n)) != 0) throw lost();
-            String id = Format("%u ", n);
-            IKvMail *mail = CreateReceivedMail(id);
-            if (!mail) return E_OUTOFMEMORY;
-            clsAutoRelease<IKvMail> hold(mail);
-            bool whole = complete != 0;
+        } catch (const clsExcept &) {
+            drain(i); // cancelled: the commands sent are still answered
+            appendFilled();
+            throw;
+        }
+        try {
+            if ((pipelined ? socket_.ReadSingle() : socket_.SocketQuerySingle(Format("UIDL %u", n))) != 0) throw Lost();
+            if (pipelined) {
+                // "+OK n id": the number ties the reply to its command.
+                const String &status = socket_.ReplyLines().front();
+                std::string_view rest = std::string_view(status).substr(std::min<size_t>(status.size(), 4));
+                uint64_t echoed = 0;
+                if (!ReadNumber(rest, echoed) || echoed != n) throw outOfStep(status);
+            }
+            IKvMail *created = CreateReceivedMail(Format("%u ", n));
+            if (!created) throw std::bad_alloc();
+            items.push_back({clsAutoRelease<IKvMail>(created), n, false});
+            bool whole = complete;
             if (!whole) {
                 try {
                     ExpectMessage(n);
-                    if (socket_.SocketQueryMulti(Format("TOP %u 1", n)) != 0) throw lost();
+                    if ((pipelined ? socket_.ReadMulti() : socket_.SocketQueryMulti(Format("TOP %u 1", n))) != 0)
+                        throw Lost();
                 } catch (const clsExcept &) {
                     if (!socket_.HasSocket()) throw; // only a refused TOP falls back
+                    const std::vector<String> &reply = socket_.ReplyLines();
+                    if (pipelined && (reply.empty() || Pop3StatusOf(reply.front()) != Pop3Status::Error))
+                        throw outOfStep(reply.empty() ? String() : reply.front());
                     whole = true;
+                    items.back().retr = pipelined; // read once the batch is answered
+                    if (pipelined) continue;
                 }
             }
             if (whole) {
                 ExpectMessage(n);
-                if (socket_.SocketQueryMulti(Format("RETR %u", n)) != 0) throw lost();
+                if ((pipelined ? socket_.ReadMulti() : socket_.SocketQueryMulti(Format("RETR %u", n))) != 0)
+                    throw Lost();
             }
             std::vector<String> lines = TakeLines();
             try {
-                ReadMailLines(mail, lines, whole);
+                ReadMailLines(items.back().mail.get(), lines, whole);
             } catch (const clsExcept &) {
                 // One unreadable head must not hide the other mails: this one is
                 // listed with what was read, and loading it reports why.
             }
-            AppendMail(mail);
+        } catch (const clsExcept &) {
+            // Replies still due would pass for those of the next commands.
+            if (pipelined) socket_.Disconnect();
+            throw;
         }
+        // Pipelined, a batch counts once all its replies arrived in step: a
+        // reply left out would otherwise fill a mail with the next one's text.
+        if (!pipelined) appendFilled();
+    }
+    for (Item &item : items) {
+        if (!item.retr) continue;
+        ExpectMessage(item.number);
+        if (socket_.SocketQueryMulti(Format("RETR %u", item.number)) != 0) throw Lost();
+        std::vector<String> lines = TakeLines();
+        try {
+            ReadMailLines(item.mail.get(), lines, true);
+        } catch (const clsExcept &) {
+        }
+        item.retr = false;
+    }
+    appendFilled();
+}
+
+HRESULT clsPOP3MailConnection::OnQueryMailbox(BYTE complete) {
+    // The slot stays alive while the listing reports to it.
+    try {
+        if (!capabilitiesAsked_ && socket_.HasSocket()) {
+            // Asked after logon: a server may offer more to a user it knows (RFC 2449).
+            pipelining_ = Lists(Capabilities(), "PIPELINING");
+            capabilitiesAsked_ = true;
+        }
+        std::vector<uint32_t> numbers = ListMessages();
+        SendEvent(kEventMailbox, LONG(numbers.size()));
+        size_t window = pipelining_ ? kPipelineWindow : 1;
+        for (size_t first = 0; first < numbers.size(); first += window)
+            ListBatch(numbers, first, std::min(numbers.size(), first + window), complete != 0);
         return S_OK;
     } catch (clsExcept &e) {
         e.Push("[clsPOP3MailConnection::OnQueryMailbox]");

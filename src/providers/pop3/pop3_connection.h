@@ -42,10 +42,15 @@ class clsPOP3MailConnection : public clsConnectionBase {
     void ExpectMessage(uint32_t number);
     // The CAPA listing without its status line; empty when the server has no CAPA.
     std::vector<String> Capabilities();
+    // Lists the messages numbers[first, last): UIDL and TOP or RETR for each,
+    // in one write when the server pipelines.
+    void ListBatch(const std::vector<uint32_t> &numbers, size_t first, size_t last, bool complete);
     // STLS as the mode asks; throws when TLS is required but impossible.
     void StartTlsIfAsked(TlsMode mode, const String &host, std::vector<String> &capabilities);
     clsPOP3Socket socket_;
     std::map<uint32_t, uint64_t> sizes_; // by LIST
+    bool capabilitiesAsked_ = false;     // after logon, once per connection
+    bool pipelining_ = false;            // CAPA lists PIPELINING (RFC 2449)
 };
 
 // The message number at the start of a mail identifier ("3 " -> 3); 0 when there is none.
