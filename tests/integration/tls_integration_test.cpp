@@ -353,8 +353,12 @@ class RecordingPop3 : public clsPOP3MailConnection {
         made.push_back(m);
         return m;
     }
-    void ReadMailLines(IKvMail *mail, std::vector<String> &lines, bool) override {
-        static_cast<LinesMail *>(mail)->lines = lines;
+    void ReadMailText(IKvMail *mail, clsReceivedText &text, bool) override {
+        auto &lines = static_cast<LinesMail *>(mail)->lines;
+        lines.clear();
+        std::string_view rest = text.View();
+        for (size_t end; (end = rest.find("\r\n")) != std::string_view::npos; rest.remove_prefix(end + 2))
+            lines.emplace_back(rest.substr(0, end));
     }
 };
 

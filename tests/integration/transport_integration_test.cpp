@@ -128,8 +128,8 @@ class RecordingPop3 : public clsPOP3MailConnection {
         made.push_back(m);
         return m;
     }
-    void ReadMailLines(IKvMail *mail, std::vector<String> &lines, bool complete) override {
-        static_cast<LinesMail *>(mail)->lines = lines;
+    void ReadMailText(IKvMail *mail, clsReceivedText &text, bool complete) override {
+        static_cast<LinesMail *>(mail)->Take(text.View());
         static_cast<LinesMail *>(mail)->complete = complete;
     }
 };

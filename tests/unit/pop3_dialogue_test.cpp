@@ -27,10 +27,10 @@ class TestPop3 : public clsPOP3MailConnection {
         made.push_back(m);
         return m;
     }
-    void ReadMailLines(IKvMail *mail, std::vector<String> &lines, bool complete) override {
+    void ReadMailText(IKvMail *mail, clsReceivedText &text, bool complete) override {
         auto *m = static_cast<LinesMail *>(mail);
-        m->lines = lines;
-        for (const String &line : lines)
+        m->Take(text.View());
+        for (const String &line : m->lines)
             if (line == "X-Unreadable: yes") throw clsExcept(-5, "unexpected empty boundary");
         m->complete = complete;
     }

@@ -343,11 +343,11 @@ void clsPOP3MailConnection::ListBatch(const std::vector<uint32_t> &numbers, size
             if (!created) throw std::bad_alloc();
             items.push_back({clsAutoRelease<IKvMail>(created), n, false});
             bool whole = complete;
+            clsReceivedText text;
             if (!whole) {
                 try {
                     ExpectMessage(n);
-                    if ((pipelined ? socket_.ReadMulti() : socket_.SocketQueryMulti(Format("TOP %u 1", n))) != 0)
-                        throw Lost();
+                    if (socket_.SocketQueryText(pipelined ? String() : Format("TOP %u 1", n), text) != 0) throw Lost();
                 } catch (const clsExcept &) {
                     if (!socket_.HasSocket()) throw; // only a refused TOP falls back
                     const std::vector<String> &reply = socket_.ReplyLines();
@@ -360,12 +360,10 @@ void clsPOP3MailConnection::ListBatch(const std::vector<uint32_t> &numbers, size
             }
             if (whole) {
                 ExpectMessage(n);
-                if ((pipelined ? socket_.ReadMulti() : socket_.SocketQueryMulti(Format("RETR %u", n))) != 0)
-                    throw Lost();
+                if (socket_.SocketQueryText(pipelined ? String() : Format("RETR %u", n), text) != 0) throw Lost();
             }
-            std::vector<String> lines = TakeLines();
             try {
-                ReadMailLines(items.back().mail.get(), lines, whole);
+                ReadMailText(items.back().mail.get(), text, whole);
             } catch (const clsExcept &) {
                 // One unreadable head must not hide the other mails: this one is
                 // listed with what was read, and loading it reports why.
@@ -382,10 +380,10 @@ void clsPOP3MailConnection::ListBatch(const std::vector<uint32_t> &numbers, size
     for (Item &item : items) {
         if (!item.retr) continue;
         ExpectMessage(item.number);
-        if (socket_.SocketQueryMulti(Format("RETR %u", item.number)) != 0) throw Lost();
-        std::vector<String> lines = TakeLines();
+        clsReceivedText text;
+        if (socket_.SocketQueryText(Format("RETR %u", item.number), text) != 0) throw Lost();
         try {
-            ReadMailLines(item.mail.get(), lines, true);
+            ReadMailText(item.mail.get(), text, true);
         } catch (const clsExcept &) {
         }
         item.retr = false;
@@ -424,10 +422,10 @@ HRESULT clsPOP3MailConnection::LoadRestOfMail(IKvMail *mail) {
     SysFreeString(cookie);
     try {
         ExpectMessage(MessageNumberOf(id));
-        if (socket_.SocketQueryMulti(Format("RETR %u", MessageNumberOf(id))) != 0)
+        clsReceivedText text;
+        if (socket_.SocketQueryText(Format("RETR %u", MessageNumberOf(id)), text) != 0)
             throw clsExcept(kErrSocket, "the connection to the server was lost");
-        std::vector<String> lines = TakeLines();
-        ReadMailLines(mail, lines, true);
+        ReadMailText(mail, text, true);
     } catch (clsExcept &e) {
         e.Push("[clsPOP3MailConnection::LoadRestOfMail]");
         return Fail(E_FAIL, e);
@@ -474,7 +472,7 @@ clsArpaMail *ArpaOf(IKvMail *mail) {
 
 } // namespace
 
-void clsPOP3MailConnection::ReadMailLines(IKvMail *mail, std::vector<String> &lines, bool complete) {
+void clsPOP3MailConnection::ReadMailText(IKvMail *mail, clsReceivedText &text, bool complete) {
     clsArpaMail *arpa = ArpaOf(mail);
     if (!arpa) throw clsExcept(kErrGeneral, "clsPOP3MailConnection: the mail is not an internet mail");
     // A complete read replaces what the head-only read filled in.
@@ -484,10 +482,17 @@ void clsPOP3MailConnection::ReadMailLines(IKvMail *mail, std::vector<String> &li
     arpa->Bodies().Clear();
     arpa->Attachments().Clear();
     arpa->GeneratedHeaders().Clear();
-    // The reader keeps the received text as the mail's raw text.
-    std::deque<String> queue(std::make_move_iterator(lines.begin()), std::make_move_iterator(lines.end()));
-    lines.clear();
-    ReadMail(*arpa, queue, 0, complete ? 0u : uint32_t(kReadHeadersOnly), 0);
+    uint32_t flags = kReadJoinedLines | (complete ? 0u : uint32_t(kReadHeadersOnly));
+    // The received text becomes the raw text itself where it can, not a copy of it.
+    if (text.size <= arpa->RawText().MemoryLimit()) {
+        size_t size = text.size;
+        if (size > 0) ResizeBlock(text.data, size); // what the growth reserved goes back
+        arpa->RawText().KeepInMemory(std::move(text.data), size);
+        text = clsReceivedText();
+        ReadMail(*arpa, arpa->RawText().Memory(), flags | kReadRawTextKept);
+    } else {
+        ReadMail(*arpa, text.View(), flags);
+    }
     arpa->SetState(complete ? kMailLoaded : kMailListed);
 }
 

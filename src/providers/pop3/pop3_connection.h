@@ -29,8 +29,8 @@ class clsPOP3MailConnection : public clsConnectionBase {
   protected:
     // A new received mail (Listed) with this identifier, one reference held by the caller.
     virtual IKvMail *CreateReceivedMail(const String &id);
-    // Hands a message's lines (status line removed) to the mail's reader.
-    virtual void ReadMailLines(IKvMail *mail, std::vector<String> &lines, bool complete);
+    // Hands a message's text (each line ended by CR LF) to the mail's reader, which may take it over.
+    virtual void ReadMailText(IKvMail *mail, clsReceivedText &text, bool complete);
     // Marks a mail deleted.
     virtual void MarkDeleted(IKvMail *mail);
 
