@@ -7,9 +7,10 @@
 
 #include "fake_mail.h"
 #include "fixtures.h"
-#include "test_text.h"
+#include "log_lines.h"
 #include "providers/pop3/pop3_connection.h"
 #include "providers/smtp/smtp_connection.h"
+#include "test_text.h"
 
 namespace kv {
 namespace {
@@ -159,8 +160,13 @@ TEST(Pop3Integration, ListLoadAndDeleteAgainstDovecot) {
         SetText(pop, u"ServerUser", "mrose");
         SetText(pop, u"ServerPassword", "tanstaaf");
         ASSERT_EQ(pop->Connect(), S_OK) << ErrorOf(pop) << server.Log();
+        testsupport::LogLines log(kLogProtocol);
         ASSERT_EQ(pop->QueryMailbox(0), S_OK) << ErrorOf(pop);
         ASSERT_EQ(pop->made.size(), 3u);
+        // dovecot offers PIPELINING: the commands for all three leave in one write.
+        std::vector<std::string> sent = log.Starting({"->'UIDL"});
+        ASSERT_EQ(sent.size(), 1u) << testing::PrintToString(log.lines);
+        EXPECT_NE(sent[0].find("TOP 3 1"), std::string::npos) << sent[0];
         for (int i = 0; i < 3; ++i) {
             LinesMail *m = pop->made[size_t(i)];
             EXPECT_EQ(m->cookie, std::to_string(i + 1) + " ");
