@@ -6,8 +6,13 @@
 
 #include "connection/connection_base.h"
 #include "fake_mail.h"
+#include "mail/arpa_mail.h"
+#include "providers/pop3/pop3_connection.h"
+#include "providers/smtp/smtp_connection.h"
 #include "runtime/kvlog.h"
 #include "runtime/module_state.h"
+#include "script_server.h"
+#include "settings/settings_string.h"
 #include "stack_doubles.h"
 
 namespace kv {
@@ -60,52 +65,40 @@ std::string Text(clsConnectionBase &c, LONG *code = nullptr) {
     throw e;
 }
 
-TEST(ConnectionBase, HookExceptionBecomesRecordOldestFirst) {
-    auto *p = new Provider(true);
-    p->AddRef();
-    Events events;
-    p->SetMailStateNotificationSlot(&events);
-    p->onConnect = [] { return ThrowTwo(-2); };
-    EXPECT_EQ(p->Connect(), E_ABORT);
-    LONG code = 0;
-    EXPECT_EQ(Text(*p, &code), "socket closed\r\n[clsArpaMail::Send()]\r\n");
-    EXPECT_EQ(code, -2);
-    std::vector<std::pair<LONG, LONG>> expected = {{2, 0}, {3, 0}};
-    EXPECT_EQ(events.seen, expected);
-
-    // A thrown exception with code 0 reports the connection as made.
-    events.seen.clear();
-    p->onConnect = [] { return ThrowTwo(0); };
-    EXPECT_EQ(p->Connect(), E_ABORT);
-    expected = {{2, 0}, {3, 1}};
-    EXPECT_EQ(events.seen, expected);
-    p->SetMailStateNotificationSlot(nullptr);
-    p->Release();
-}
-
-TEST(ConnectionBase, SendEventsFrameTheHookEvenWhenItThrows) {
-    auto *p = new Provider(true);
-    p->AddRef();
-    Events events;
-    p->SetMailStateNotificationSlot(&events);
-    ASSERT_EQ(p->Connect(), S_OK);
-    events.seen.clear();
-    p->onSend = [] { return ThrowTwo(-14); };
-    EXPECT_EQ(p->Send(nullptr), E_ABORT);
-    std::vector<std::pair<LONG, LONG>> expected = {{8, 0}, {8, 100}};
-    EXPECT_EQ(events.seen, expected);
-    LONG code = 0;
-    Text(*p, &code);
-    EXPECT_EQ(code, -14);
-
-    // A failed disconnect hook: event 7 with detail by the exception's code.
-    events.seen.clear();
-    p->onDisconnect = [] { return ThrowTwo(-6); };
-    EXPECT_EQ(p->Disconnect(), E_ABORT);
-    expected = {{6, 0}, {7, 0}};
-    EXPECT_EQ(events.seen, expected);
-    p->SetMailStateNotificationSlot(nullptr);
-    p->Release();
+// A hook's exception becomes the record, oldest line first, and the events
+// around the hook are sent all the same.
+TEST(ConnectionBase, HookExceptionsBecomeTheRecordAndEventsFrameTheHook) {
+    using Seen = std::vector<std::pair<LONG, LONG>>;
+    struct Case {
+        const char *name;
+        int32_t code;
+        Seen events;
+    } cases[] = {
+        {"connect", -2, {{2, 0}, {3, 0}}},
+        {"connect", 0, {{2, 0}, {3, 1}}}, // code 0 reports the connection as made
+        {"send", -14, {{8, 0}, {8, 100}}},
+        {"disconnect", -6, {{6, 0}, {7, 0}}}, // detail by the exception's code
+    };
+    for (const Case &c : cases) {
+        Provider p(true);
+        Events events;
+        p.SetMailStateNotificationSlot(&events);
+        auto thrower = [&] { return ThrowTwo(c.code); };
+        if (c.name[0] == 'c')
+            p.onConnect = thrower;
+        else
+            ASSERT_EQ(p.Connect(), S_OK);
+        if (c.name[0] == 's') p.onSend = thrower;
+        if (c.name[0] == 'd') p.onDisconnect = thrower;
+        events.seen.clear();
+        HRESULT hr = c.name[0] == 'c' ? p.Connect() : c.name[0] == 's' ? p.Send(nullptr) : p.Disconnect();
+        EXPECT_EQ(hr, E_ABORT) << c.name;
+        LONG code = 1;
+        EXPECT_EQ(Text(p, &code), "socket closed\r\n[clsArpaMail::Send()]\r\n") << c.name;
+        EXPECT_EQ(code, c.code) << c.name;
+        EXPECT_EQ(events.seen, c.events) << c.name << c.code;
+        p.SetMailStateNotificationSlot(nullptr);
+    }
 }
 
 // A host's slot that lets go of itself inside its call, then goes on using
@@ -291,15 +284,6 @@ TEST(ConnectionBase, TypedOptionReaders) {
     EXPECT_TRUE(p.Options().Contains("TEST.Missing")) << "the plain reader inserts an empty value";
 }
 
-} // namespace
-} // namespace kv
-
-#include "settings/settings_string.h"
-#include "providers/smtp/smtp_connection.h"
-
-namespace kv {
-namespace {
-
 TEST(ConnectionBase, SettingsStringCarriesOptionsOfSeveralProviders) {
     clsOptionList source;
     source.SetInt("SMTP.ServerPort", 587);
@@ -329,14 +313,6 @@ TEST(ConnectionBase, SettingsStringCarriesOptionsOfSeveralProviders) {
     smtp->Release();
 }
 
-} // namespace
-} // namespace kv
-
-#include "mail/arpa_mail.h"
-
-namespace kv {
-namespace {
-
 TEST(ConnectionBase, ReleasingAListedConnectionFreesItsMailsWithoutDisconnect) {
     int32_t before = ModuleRefCount();
     auto *p = new Provider(false);
@@ -362,15 +338,6 @@ TEST(ConnectionBase, ReleasingAListedConnectionFreesItsMailsWithoutDisconnect) {
     EXPECT_EQ(ModuleRefCount(), before) << "mails and connection are all gone";
 }
 
-} // namespace
-} // namespace kv
-
-#include "providers/pop3/pop3_connection.h"
-#include "script_server.h"
-
-namespace kv {
-namespace {
-
 using testsupport::ScriptServer;
 
 // Answers E_ABORT (or another failure) to one event; every event is kept.
@@ -387,17 +354,10 @@ class Cancelling : public testsupport::Events {
 TEST(ConnectionBase, TheHostCancelsASendOrReceiveWithEAbortOnly) {
     const std::vector<std::string> envelope = {
         "MAIL FROM:<a@b.c>\r\n", "250 ok\r\n", "RCPT TO:<d@e.f>\r\n", "250 ok\r\n", "DATA\r\n", "354 go\r\n"};
-    const std::vector<std::string> listing = {
-        "CAPA\r\n",
-        "+OK\r\nPIPELINING\r\n.\r\n",
-        "STAT\r\n",
-        "+OK 2 40\r\n",
-        "LIST\r\n",
-        "+OK\r\n1 20\r\n2 20\r\n.\r\n",
-        "UIDL 1\r\nTOP 1 1\r\nUIDL 2\r\nTOP 2 1\r\n",
-        "+OK 1 a\r\n+OK\r\nSubject: one\r\n.\r\n+OK 2 b\r\n+OK\r\nSubject: two\r\n.\r\n"};
-    const std::vector<std::string> head(listing.begin(), listing.begin() + 6),
-        dele = {"DELE 1\r\n", "-ERR locked\r\n"}, text = {"Subject: x\r\n\r\nhi\r\n.\r\n", "250 ok\r\n"};
+    const std::vector<std::string> head = {"CAPA\r\n", "+OK\r\nPIPELINING\r\n.\r\n",  "STAT\r\n", "+OK 2 40\r\n",
+                                           "LIST\r\n", "+OK\r\n1 20\r\n2 20\r\n.\r\n"},
+                                   dele = {"DELE 1\r\n", "-ERR locked\r\n"},
+                                   text = {"Subject: x\r\n\r\nhi\r\n.\r\n", "250 ok\r\n"};
     const char *kCancelled = "cancelled by the host\r\n",
                *kInSend = "cancelled by the host\r\n[clsArpaMail::Send()]\r\n",
                *kInQuery = "cancelled by the host\r\n[clsPOP3MailConnection::OnQueryMailbox]\r\n";
@@ -405,6 +365,9 @@ TEST(ConnectionBase, TheHostCancelsASendOrReceiveWithEAbortOnly) {
         a.insert(a.end(), b.begin(), b.end());
         return a;
     };
+    const std::vector<std::string> listing =
+        plus(head, {"UIDL 1\r\nTOP 1 1\r\nUIDL 2\r\nTOP 2 1\r\n",
+                    "+OK 1 a\r\n+OK\r\nSubject: one\r\n.\r\n+OK 2 b\r\n+OK\r\nSubject: two\r\n.\r\n"});
     struct Case {
         const char *name;
         bool smtp;
