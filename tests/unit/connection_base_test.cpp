@@ -6,6 +6,7 @@
 
 #include "connection/connection_base.h"
 #include "fake_mail.h"
+#include "log_lines.h"
 #include "mail/arpa_mail.h"
 #include "providers/pop3/pop3_connection.h"
 #include "providers/smtp/smtp_connection.h"
@@ -51,13 +52,7 @@ class Provider : public clsConnectionBase {
     bool AnswersSelector(REFIID) const override { return false; }
 };
 
-std::string Text(clsConnectionBase &c, LONG *code = nullptr) {
-    BSTR b = nullptr;
-    EXPECT_EQ(c.GetErrorInformation(code, &b), S_OK);
-    String r = Narrow(WideView(reinterpret_cast<const char16_t *>(b)));
-    SysFreeString(b);
-    return r;
-}
+std::string Text(clsConnectionBase &c, LONG *code = nullptr) { return testsupport::ErrorText(&c, code); }
 
 [[noreturn]] HRESULT ThrowTwo(int32_t code) {
     clsExcept e(code, "socket closed");
@@ -149,17 +144,7 @@ TEST(ConnectionBase, ASlotThatLetsGoOfItselfLivesToTheEndOfItsCall) {
 }
 
 TEST(ConnectionBase, SecretOptionsAreMaskedInTheTraceWhateverTheirCase) {
-    class Sink : public testsupport::Unowned<IKvLogSlot> {
-      public:
-        std::string all;
-        HRESULT STDMETHODCALLTYPE WriteLine(BSTR line) override {
-            all += Narrow(WideView(reinterpret_cast<const char16_t *>(line))) + "\n";
-            return S_OK;
-        }
-    } sink;
-    KvLog().SetLogSlot(&sink);
-    KvLog().SetOutputMode(2);
-    KvLog().SetLogLevel(2);
+    testsupport::LogLines log(2);
     Provider p(true);
     struct Case {
         const char16_t *name;
@@ -170,8 +155,9 @@ TEST(ConnectionBase, SecretOptionsAreMaskedInTheTraceWhateverTheirCase) {
         {u"ServerUser", "ServerUser','v4lue'"},
     };
     for (const Case &c : cases) testsupport::SetTextOption(&p, c.name, "v4lue");
-    KvLog().ResetForTests();
-    for (const Case &c : cases) EXPECT_NE(sink.all.find(c.shown), std::string::npos) << c.shown << "\n" << sink.all;
+    std::string all;
+    for (const std::string &line : log.lines) all += line + "\n";
+    for (const Case &c : cases) EXPECT_NE(all.find(c.shown), std::string::npos) << c.shown << "\n" << all;
 }
 
 TEST(ConnectionBase, ForeignExceptionsDoNotCrossTheInterface) {

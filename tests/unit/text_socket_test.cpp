@@ -9,7 +9,6 @@
 #include "runtime/except.h"
 #include "runtime/kvlog.h"
 #include "script_server.h"
-#include "stack_doubles.h"
 
 namespace kv {
 namespace {
@@ -30,16 +29,6 @@ template <class F> std::string Thrown(F f, int32_t *code = nullptr) {
 
 std::vector<String> Lines(std::initializer_list<const char *> l) { return std::vector<String>(l.begin(), l.end()); }
 
-// Counts how often a reply line is tested for being the last one.
-class TestCounter : public testsupport::Unowned<IKvLogSlot> {
-  public:
-    int tests = 0;
-    HRESULT STDMETHODCALLTYPE WriteLine(BSTR line) override {
-        tests += Narrow(WideView(reinterpret_cast<const char16_t *>(line))).find("Complete: test '") != String::npos;
-        return S_OK;
-    }
-};
-
 TEST(SmtpSocket, RepliesEndAtTheirFinalLine) {
     const std::vector<String> three = Lines({"250-first", "250-second", "250 last"});
     struct Case {
@@ -59,17 +48,17 @@ TEST(SmtpSocket, RepliesEndAtTheirFinalLine) {
         for (const std::string &chunk : c.chunks) server.Send(chunk).Pause(30);
         server.Pause(50);
         server.Start();
-        TestCounter counter;
-        KvLog().SetLogSlot(&counter);
-        KvLog().SetOutputMode(2);
-        KvLog().SetLogLevel(3);
         clsSMTPSocket s;
         s.Connect("127.0.0.1", server.Port(), 3000);
-        EXPECT_EQ(s.SocketQuery("EHLO me", {250}), 0) << c.chunks.front();
-        KvLog().ResetForTests();
+        size_t tests = 0; // how often a reply line is tested for being the last one
+        {
+            testsupport::LogLines log(3);
+            EXPECT_EQ(s.SocketQuery("EHLO me", {250}), 0) << c.chunks.front();
+            for (const std::string &line : log.lines) tests += line.find("Complete: test '") != std::string::npos;
+        }
         EXPECT_EQ(s.LastReplyCode(), 250);
         EXPECT_EQ(s.ReplyLines(), c.lines) << c.chunks.front();
-        EXPECT_EQ(size_t(counter.tests), c.lines.size()) << "each line is tested once";
+        EXPECT_EQ(tests, c.lines.size()) << "each line is tested once";
         EXPECT_TRUE(server.Finish()) << server.Failure();
     }
 }
