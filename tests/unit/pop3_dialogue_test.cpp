@@ -166,7 +166,16 @@ TEST(Pop3Dialogue, ListingsByStatusAndPipelined) {
         std::vector<std::string> script; // after STAT: sent, expected, sent...
         std::string error;               // its start; empty when listed
         std::vector<std::string> listed; // cookie and whether whole
+        bool load = false;               // then each mail is loaded
     } cases[] = {
+        // Loading the first fetches the second along: its own load sends nothing.
+        {"loads ahead",
+         0,
+         {two, heads, "+OK 1 a\r\n+OK\r\n.\r\n+OK 2 b\r\n+OK\r\n.\r\n", "RETR 1\r\nRETR 2\r\n",
+          "+OK\r\nx\r\n.\r\n+OK\r\ny\r\n.\r\n"},
+         "",
+         {"1  whole", "2  whole"},
+         true},
         {"empty: no LIST", 0, {"+OK 0 0\r\n"}, "", {}},
         {"negative count", 0, {"+OK -1 0\r\n"}, "unexpected reply '+OK -1 0'" + badStat, {}},
         {"no count", 0, {"+OK\r\n"}, "unexpected reply '+OK'" + badStat, {}},
@@ -206,6 +215,8 @@ TEST(Pop3Dialogue, ListingsByStatusAndPipelined) {
         LONG code = 0;
         EXPECT_EQ(pop.Error(&code).substr(0, c.error.size()), c.error) << c.name;
         EXPECT_EQ(code, c.error.empty() ? 0 : c.error.rfind("recv", 0) == 0 ? -2 : -6) << c.name;
+        for (LinesMail *m : pop.c->made) EXPECT_EQ(c.load ? pop.c->LoadRestOfMail(m) : S_OK, S_OK) << c.name;
+        EXPECT_EQ(c.load ? pop.c->made[1]->lines : std::vector<String>{"y"}, std::vector<String>{"y"}) << c.name;
         std::vector<std::string> listed;
         for (IKvMail *m : pop.c->Mails()) {
             auto *mail = static_cast<LinesMail *>(m);

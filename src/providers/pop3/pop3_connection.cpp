@@ -5,6 +5,7 @@
 #include <deque>
 #include <iterator>
 #include <new>
+#include <optional>
 
 #include "runtime/kvlog.h"
 #include "mail/arpa_mail.h"
@@ -200,6 +201,7 @@ HRESULT clsPOP3MailConnection::OnConnect() {
 
 HRESULT clsPOP3MailConnection::OnDisconnect() {
     capabilitiesAsked_ = pipelining_ = false;
+    ahead_.clear();
     try {
         if (socket_.HasSocket()) socket_.SocketQuerySingle("QUIT");
     } catch (const clsExcept &) {
@@ -399,6 +401,7 @@ HRESULT clsPOP3MailConnection::OnQueryMailbox(BYTE complete) {
             pipelining_ = Lists(Capabilities(), "PIPELINING");
             capabilitiesAsked_ = true;
         }
+        ahead_.clear(); // a new listing: the numbers may name other messages now
         std::vector<uint32_t> numbers = ListMessages();
         SendEvent(kEventMailbox, LONG(numbers.size()));
         size_t window = pipelining_ ? kPipelineWindow : 1;
@@ -411,6 +414,51 @@ HRESULT clsPOP3MailConnection::OnQueryMailbox(BYTE complete) {
     }
 }
 
+namespace {
+// Loading one message with PIPELINING fetches the messages listed after it
+// along, up to this many and this many announced bytes: a host loads its
+// mails one by one, and each would cost a round trip.
+constexpr size_t kLoadAheadCount = 32;
+constexpr uint64_t kLoadAheadBytes = 4 << 20;
+} // namespace
+
+void clsPOP3MailConnection::LoadAhead(uint32_t n, clsReceivedText &text) {
+    std::vector<uint32_t> batch{n};
+    uint64_t bytes = 0;
+    for (auto next = sizes_.upper_bound(n); pipelining_ && next != sizes_.end() && batch.size() < kLoadAheadCount;
+         ++next) {
+        if (next->second == 0 || (bytes += next->second) > kLoadAheadBytes) break;
+        if (!ahead_.count(next->first)) batch.push_back(next->first);
+    }
+    String commands;
+    for (uint32_t m : batch) commands += Format("RETR %u\r\n", m);
+    if (batch.size() > 1 && socket_.SocketSend(commands) != 0) throw Lost();
+    std::optional<clsExcept> refused;
+    for (uint32_t m : batch) {
+        clsReceivedText received;
+        try {
+            ExpectMessage(m);
+            if (socket_.SocketQueryText(batch.size() > 1 ? String() : Format("RETR %u", m), received) != 0)
+                throw Lost();
+        } catch (const clsExcept &e) {
+            if (!socket_.HasSocket()) throw;
+            const std::vector<String> &reply = socket_.ReplyLines();
+            if (batch.size() > 1 && (reply.empty() || Pop3StatusOf(reply.front()) != Pop3Status::Error)) {
+                socket_.Disconnect(); // what follows cannot be matched to a command any more
+                ahead_.clear();
+                throw;
+            }
+            if (m == n) refused = e; // the others are only not fetched ahead
+            continue;
+        }
+        if (m == n)
+            text = std::move(received);
+        else
+            ahead_[m] = std::move(received);
+    }
+    if (refused) throw *refused;
+}
+
 HRESULT clsPOP3MailConnection::LoadRestOfMail(IKvMail *mail) {
     if (IsSendRole())
         return Fail(E_UNEXPECTED, kErrGeneral, "clsPOP3MailConnection::LoadRestOfMail(): not in RECV connection");
@@ -421,10 +469,15 @@ HRESULT clsPOP3MailConnection::LoadRestOfMail(IKvMail *mail) {
     String id = Narrow(WideView(reinterpret_cast<const char16_t *>(cookie)));
     SysFreeString(cookie);
     try {
-        ExpectMessage(MessageNumberOf(id));
+        uint32_t n = MessageNumberOf(id);
         clsReceivedText text;
-        if (socket_.SocketQueryText(Format("RETR %u", MessageNumberOf(id)), text) != 0)
-            throw clsExcept(kErrSocket, "the connection to the server was lost");
+        auto ahead = ahead_.find(n);
+        if (ahead != ahead_.end()) {
+            text = std::move(ahead->second);
+            ahead_.erase(ahead);
+        } else {
+            LoadAhead(n, text);
+        }
         ReadMailText(mail, text, true);
     } catch (clsExcept &e) {
         e.Push("[clsPOP3MailConnection::LoadRestOfMail]");
@@ -444,6 +497,7 @@ HRESULT clsPOP3MailConnection::OnDeleteMail(const String &id) {
         String mailId = Narrow(WideView(reinterpret_cast<const char16_t *>(cookie)));
         SysFreeString(cookie);
         if (mailId != id) continue;
+        ahead_.erase(MessageNumberOf(id));
         if (socket_.SocketQuerySingle(Format("DELE %u", MessageNumberOf(id))) != 0)
             return Fail(E_FAIL, kErrSocket, "the connection to the server was lost");
         MarkDeleted(mail);
