@@ -337,7 +337,8 @@ void clsPOP3MailConnection::ListBatch(const std::vector<uint32_t> &numbers, size
             if (pipelined) {
                 // "+OK n id": the number ties the reply to its command.
                 const String &status = socket_.ReplyLines().front();
-                std::string_view rest = std::string_view(status).substr(std::min<size_t>(status.size(), 4));
+                std::string_view rest(status);
+                rest.remove_prefix(std::min<size_t>(rest.size(), 4)); // "+OK "
                 uint64_t echoed = 0;
                 if (!ReadNumber(rest, echoed) || echoed != n) throw outOfStep(status);
             }
