@@ -273,6 +273,7 @@ bool clsPOP3Socket::SocketIsResponseComplete() {
 }
 
 void clsReceivedText::Append(const char *bytes, size_t n) {
+    if (n == 0) return; // an empty line's bytes, before any block exists
     if (size + n > capacity) {
         size_t grown = std::max({capacity * 2, size + n, size_t(64 * 1024)});
         ResizeBlock(data, grown);
