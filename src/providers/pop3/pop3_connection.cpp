@@ -282,7 +282,7 @@ namespace {
 
 // Messages whose commands leave in one write when the server pipelines: their
 // few hundred bytes never fill the send buffer while replies wait unread.
-constexpr size_t kPipelineWindow = 100;
+constexpr size_t kPipelineWindow = 250;
 
 clsExcept Lost() { return clsExcept(kErrSocket, "the connection to the server was lost"); }
 
@@ -419,7 +419,7 @@ namespace {
 // Loading one message with PIPELINING fetches the messages listed after it
 // along, up to this many and this many announced bytes: a host loads its
 // mails one by one, and each would cost a round trip.
-constexpr size_t kLoadAheadCount = 100;
+constexpr size_t kLoadAheadCount = 250;
 constexpr uint64_t kLoadAheadBytes = 4 << 20;
 } // namespace
 
