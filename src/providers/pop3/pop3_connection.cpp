@@ -280,8 +280,9 @@ std::vector<uint32_t> clsPOP3MailConnection::ListMessages() {
 
 namespace {
 
-// Messages whose commands leave in one write when the server pipelines: their
-// few hundred bytes never fill the send buffer while replies wait unread.
+// Messages whose commands leave in one write when the server pipelines: about
+// 5 KB, far below any socket buffer, so neither side blocks while the replies
+// wait unread.
 constexpr size_t kPipelineWindow = 250;
 
 clsExcept Lost() { return clsExcept(kErrSocket, "the connection to the server was lost"); }
