@@ -8,6 +8,7 @@
 #include "fake_mail.h"
 #include "log_lines.h"
 #include "mail/arpa_mail.h"
+#include "providers/imap/imap_connection.h"
 #include "providers/pop3/pop3_connection.h"
 #include "providers/smtp/smtp_connection.h"
 #include "runtime/kvlog.h"
@@ -344,6 +345,12 @@ TEST(ConnectionBase, TheHostCancelsASendOrReceiveWithEAbortOnly) {
                                            "LIST\r\n", "+OK\r\n1 20\r\n2 20\r\n.\r\n"},
                                    dele = {"DELE 1\r\n", "-ERR locked\r\n"},
                                    text = {"Subject: x\r\n\r\nhi\r\n.\r\n", "250 ok\r\n"};
+    const std::string selected = "* 2 EXISTS\r\n* OK [UIDVALIDITY 9] v\r\na2 OK done\r\n";
+    const std::vector<std::string> imap = {
+        "a3 UID FETCH 1:* (UID FLAGS RFC822.SIZE)\r\n",
+        "* 1 FETCH (UID 4 FLAGS () RFC822.SIZE 3)\r\n* 2 FETCH (UID 5 FLAGS () RFC822.SIZE 3)\r\na3 OK\r\n",
+        "a4 UID FETCH 4:5 (UID BODY.PEEK[HEADER])\r\n",
+        "* 1 FETCH (UID 4 BODY[HEADER] {3}\r\nA:b)\r\n* 2 FETCH (UID 5 BODY[HEADER] {3}\r\nC:d)\r\na4 OK\r\n"};
     const char *kCancelled = "cancelled by the host\r\n",
                *kInSend = "cancelled by the host\r\n[clsArpaMail::Send()]\r\n",
                *kInQuery = "cancelled by the host\r\n[clsPOP3MailConnection::OnQueryMailbox]\r\n";
@@ -356,7 +363,7 @@ TEST(ConnectionBase, TheHostCancelsASendOrReceiveWithEAbortOnly) {
                     "+OK 1 a\r\n+OK\r\nSubject: one\r\n.\r\n+OK 2 b\r\n+OK\r\nSubject: two\r\n.\r\n"});
     struct Case {
         const char *name;
-        bool smtp;
+        char kind; // SMTP, POP3, IMAP
         std::pair<LONG, LONG> at;
         HRESULT answer;
         std::vector<std::string> dialogue; // after the logon: expected, sent, expected, sent...
@@ -366,36 +373,54 @@ TEST(ConnectionBase, TheHostCancelsASendOrReceiveWithEAbortOnly) {
         size_t listed;
     } cases[] = {
         // Nothing of the mail went out; RSET makes sure the server holds no transaction.
-        {"smtp, first event", true, {8, 0}, E_ABORT, {"RSET\r\n", "250 ok\r\n"}, E_ABORT, kCancelled, kConnected, 0},
+        {"smtp, first event", 's', {8, 0}, E_ABORT, {"RSET\r\n", "250 ok\r\n"}, E_ABORT, kCancelled, kConnected, 0},
         // The server has the envelope and waits for text: only closing keeps it from delivering.
-        {"smtp, in the text", true, {8, 1}, E_ABORT, envelope, E_ABORT, kInSend, kDisconnected, 0},
-        {"smtp, other failures ignored", true, {8, 1}, E_FAIL, plus(envelope, text), S_OK, "", kConnected, 0},
-        {"pop3, at the count", false, {10, 2}, E_ABORT, head, E_ABORT, kInQuery, kConnected, 0},
+        {"smtp, in the text", 's', {8, 1}, E_ABORT, envelope, E_ABORT, kInSend, kDisconnected, 0},
+        {"smtp, other failures ignored", 's', {8, 1}, E_FAIL, plus(envelope, text), S_OK, "", kConnected, 0},
+        {"pop3, at the count", 'p', {10, 2}, E_ABORT, head, E_ABORT, kInQuery, kConnected, 0},
         // The second message's replies are read before the call returns: DELE gets its own.
-        {"pop3, inside a batch", false, {11, 2}, E_ABORT, plus(listing, dele), E_ABORT, kInQuery, kConnected, 1},
-        {"pop3, other failures ignored", false, {11, 2}, E_INVALIDARG, plus(listing, dele), S_OK, "", kConnected, 2},
+        {"pop3, inside a batch", 'p', {11, 2}, E_ABORT, plus(listing, dele), E_ABORT, kInQuery, kConnected, 1},
+        {"pop3, other failures ignored", 'p', {11, 2}, E_INVALIDARG, plus(listing, dele), S_OK, "", kConnected, 2},
+        // The rest of the FETCH is read: the next command finds the stream in step.
+        {"imap, inside a fetch",
+         'i',
+         {11, 2},
+         E_ABORT,
+         imap,
+         E_ABORT,
+         "cancelled by the host\r\n[clsIMAPMailConnection::OnQueryMailbox]\r\n",
+         kConnected,
+         1},
     };
     for (const Case &c : cases) {
         ScriptServer server, again;
         for (ScriptServer *s : {&server, &again}) {
-            if (c.smtp)
+            if (c.kind == 's')
                 s->Send("220 hi\r\n").Expect("EHLO client\r\n").Send("250 ok\r\n");
+            else if (c.kind == 'i') // the tags run on over the second connection
+                s->Send("* OK [CAPABILITY IMAP4rev1] hi\r\n")
+                    .Expect(s == &server ? "a1 LOGIN \"u\" \"p\"\r\n" : "a6 LOGIN \"u\" \"p\"\r\n")
+                    .Send(s == &server ? "a1 OK [CAPABILITY IMAP4rev1] in\r\n" : "a6 OK [CAPABILITY IMAP4rev1] in\r\n")
+                    .Expect(s == &server ? "a2 SELECT \"INBOX\"\r\n" : "a7 SELECT \"INBOX\"\r\n")
+                    .Send(s == &server ? selected : "* OK [UIDVALIDITY 9] v\r\na7 OK done\r\n");
             else
                 s->Send("+OK hi\r\n").Expect("USER u\r\n").Send("+OK\r\n").Expect("PASS p\r\n").Send("+OK\r\n");
         }
         for (size_t i = 0; i < c.dialogue.size(); ++i)
             i % 2 ? server.Send(c.dialogue[i]) : server.Expect(c.dialogue[i]);
         // A send cancelled in its text must find the server still reading: no QUIT, no RSET in the text.
-        if (c.after == kConnected) server.Expect(c.smtp ? "RSET\r\n" : "QUIT\r\n");
+        if (c.after == kConnected)
+            server.Expect(c.kind == 's' ? "RSET\r\n" : c.kind == 'i' ? "a5 LOGOUT\r\n" : "QUIT\r\n");
         server.Pause(100);
         again.Pause(100);
         server.Start();
         again.Start();
-        clsConnectionBase *made =
-            c.smtp ? static_cast<clsConnectionBase *>(new clsSMTPMailConnection()) : new clsPOP3MailConnection();
+        clsConnectionBase *made = c.kind == 's'   ? static_cast<clsConnectionBase *>(new clsSMTPMailConnection())
+                                  : c.kind == 'i' ? static_cast<clsConnectionBase *>(new clsIMAPMailConnection())
+                                                  : new clsPOP3MailConnection();
         clsAutoRelease<clsConnectionBase> conn(made, true);
         testsupport::SetTextOption(made, u"ServerAddress", "127.0.0.1");
-        testsupport::SetTextOption(made, u"ServerUser", c.smtp ? "" : "u");
+        testsupport::SetTextOption(made, u"ServerUser", c.kind == 's' ? "" : "u");
         testsupport::SetTextOption(made, u"ServerPassword", "p");
         testsupport::SetTextOption(made, u"LogonName", "client");
         testsupport::SetIntOption(made, u"ServerPort", server.Port());
@@ -405,7 +430,7 @@ TEST(ConnectionBase, TheHostCancelsASendOrReceiveWithEAbortOnly) {
         made->SetMailStateNotificationSlot(&slot);
         ASSERT_EQ(made->Connect(), S_OK) << c.name << ": " << testsupport::ErrorText(made);
         HRESULT hr = S_OK;
-        if (c.smtp) {
+        if (c.kind == 's') {
             clsAutoRelease<clsArpaMail> mail(new clsArpaMail(made, ""), true);
             mail->SetSenderText("a@b.c");
             mail->To().push_back("d@e.f");
@@ -422,7 +447,7 @@ TEST(ConnectionBase, TheHostCancelsASendOrReceiveWithEAbortOnly) {
         EXPECT_EQ(code, c.result == S_OK ? 0 : -15) << c.name;
         EXPECT_EQ(made->State(), c.after) << c.name;
         EXPECT_EQ(made->Mails().size(), c.listed) << c.name;
-        if (c.listed) {
+        if (c.listed && c.kind == 'p') {
             BSTR cookie = nullptr;
             made->Mails()[0]->GetCookie(&cookie);
             EXPECT_EQ(made->DeleteMail(cookie), E_ABORT) << c.name << ": the stream is in step";
