@@ -129,6 +129,17 @@ DECLARE_INTERFACE_(IKvLog, IUnknown) {
     END_INTERFACE
 };
 
+/* The host's slot for connection events (IKvMailConnection::SetMailStateNotificationSlot).
+ * Its result is ignored, with one exception: answering E_ABORT to an event of a
+ * running Send (event 8, detail below 100) or QueryMailbox (events 9, 10, 11)
+ * cancels that call. It then fails with E_ABORT and the error record
+ * KVERR_CANCELLED, "cancelled by the host". An SMTP send cancelled before its
+ * mail text sends RSET and stays connected; one cancelled during the text
+ * closes the connection (the server never sees the text's end, so the mail is
+ * not delivered) and the next Send needs a Connect. A cancelled receive keeps
+ * the mails read so far and stays connected. Other failure results do nothing. */
+#define KVERR_CANCELLED (-15)
+
 #undef INTERFACE
 #define INTERFACE IKvMailStateNotificationSlot
 DECLARE_INTERFACE_(IKvMailStateNotificationSlot, IUnknown) {

@@ -2,7 +2,7 @@
 """Transport benchmark: ours against Python's smtplib/poplib/imaplib and curl, in one run.
 
 Usage: transport_bench.py BUILD_DIR [--quick] [--repeat N] [--only CASE,...] [--tmpfs] [--baseline BUILD_DIR]
-Cases: big, many, pop3, imap, imap-memory, tls-big, tls-many (all by default). Each side of a case
+Cases: big, many, pop3, imap, imap-memory, kvmail-memory, tls-big, tls-many (all by default). Each side of a case
 runs N times (default 7), the sides taking turns, so that a busy machine
 disturbs them alike. Ours and the Python sides run in a fresh process each and
 time their own work; curl is timed as a whole process. Prints one JSON object per line: {"case", "side",
@@ -364,6 +364,63 @@ def imap_memory_case(work):
         stop_dovecot(server)
 
 
+def peak_rss(command):
+    """Seconds and peak resident size in MB of one run of a command, by /usr/bin/time."""
+    start = time.perf_counter()
+    r = subprocess.run(["/usr/bin/time", "-v"] + command, check=True, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.PIPE, text=True)
+    seconds = time.perf_counter() - start
+    kb = next(int(line.split(":")[1]) for line in r.stderr.splitlines() if "Maximum resident set size" in line)
+    return seconds, kb / 1024
+
+
+def emit_memory(case, runs, size):
+    """runs: (seconds, MB) pairs; the rate is the peak over the message's size."""
+    peaks = sorted(mb for _, mb in runs)
+    median = statistics.median(peaks)
+    print(json.dumps({"case": case, "side": "orkv14 (kvmail)", "seconds": round(median, 1), "best": round(peaks[0], 1),
+                      "worst": round(peaks[-1], 1), "runs": len(runs), "rate": round(median / size, 2),
+                      "best_rate": round(peaks[0] / size, 2), "unit": "x the message (peak resident size)",
+                      "memory": True, "wall": round(statistics.median(s for s, _ in runs), 2)}), flush=True)
+
+
+def kvmail_memory_case(work):
+    """What a user of kvmail meets: the peak resident size of `show` of a big
+    message file and of `fetch` of a big message over POP3, against the message."""
+    kvmail = os.path.join(build, "tools", "kvmail", "kvmail")
+    if not os.path.exists(kvmail):
+        return
+    os.makedirs(work)
+    show_mb, fetch_mb = (10, 5) if quick else (72, 20)
+    for mb, name in ((show_mb, "show.eml"), (fetch_mb, "fetch.eml")):
+        data = os.path.join(work, name + ".bin")
+        with open(data, "wb") as f:
+            f.write(os.urandom((mb << 20) * 3 // 4))  # base64 makes it the message's size
+        m = big_message(data)
+        with open(os.path.join(work, name), "wb") as f:
+            f.write(m.as_bytes(policy=m.policy.clone(linesep="\r\n")))
+    size = os.path.getsize(os.path.join(work, "show.eml")) / (1 << 20)
+    runs = [peak_rss([kvmail, "show", os.path.join(work, "show.eml")]) for _ in range(min(repeat, 3))]
+    emit_memory("kvmail show of a %.0f MB message" % size, runs, size)
+    if not os.path.exists("/usr/sbin/dovecot"):
+        return
+    with open(os.path.join(work, "fetch.eml"), "rb") as f:
+        message = f.read()
+    server, port = start_dovecot(os.path.join(work, "pop3"), "pop3", [message])
+    try:
+        runs = []
+        for i in range(min(repeat, 3)):
+            out = os.path.join(work, "out%d" % i)
+            env_run = ["env", "KVMAIL_PASSWORD=pw", kvmail, "fetch", "1", "--server", "127.0.0.1", "--port", str(port),
+                       "--user", "bench", "--out", out]
+            runs.append(peak_rss(env_run))
+            shutil.rmtree(out, ignore_errors=True)
+        emit_memory("kvmail fetch of a %.0f MB message over POP3" % (len(message) / (1 << 20)), runs,
+                    len(message) / (1 << 20))
+    finally:
+        stop_dovecot(server)
+
+
 def main():
     work = tempfile.mkdtemp(prefix="kv-transport-bench-")
     os.chmod(work, 0o755)  # dovecot's own users must reach the files
@@ -376,6 +433,8 @@ def main():
             imap_case(os.path.join(work, "imap"))
         if wanted("imap-memory"):
             imap_memory_case(os.path.join(work, "imap-memory"))
+        if wanted("kvmail-memory"):
+            kvmail_memory_case(os.path.join(work, "kvmail-memory"))
         if wanted("tls-big") or wanted("tls-many"):
             os.makedirs(os.path.join(work, "tls"))
             smtp_cases(os.path.join(work, "tls"), True)

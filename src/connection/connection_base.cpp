@@ -1,5 +1,6 @@
 #include "connection/connection_base.h"
 
+#include <exception>
 #include <new>
 
 #include "connection/enum_mail.h"
@@ -10,6 +11,15 @@
 namespace kv {
 
 clsConnectionBase::clsConnectionBase(bool sendRole) : sendRole_(sendRole) {}
+
+namespace {
+// Marks the span of a send or receive, in which the host may cancel.
+struct Cancellable {
+    bool &flag;
+    explicit Cancellable(bool &f) : flag(f) { flag = true; }
+    ~Cancellable() { flag = false; }
+};
+} // namespace
 
 clsConnectionBase::~clsConnectionBase() {
     if (slot_) slot_->Release();
@@ -116,9 +126,16 @@ void clsConnectionBase::AppendMail(IKvMail *mail) {
 
 void clsConnectionBase::SendEvent(LONG event, LONG detail) {
     if (!slot_) return;
-    // A slot that lets itself go inside its call must live until the call returns.
-    clsAutoRelease<IKvMailStateNotificationSlot> slot(slot_, true);
-    slot->NotifyConnectionState(event, detail);
+    HRESULT answer = S_OK;
+    {
+        // A slot that lets itself go inside its call must live until the call returns.
+        clsAutoRelease<IKvMailStateNotificationSlot> slot(slot_, true);
+        answer = slot->NotifyConnectionState(event, detail);
+    }
+    // Only E_ABORT cancels: other failures were always ignored. The end of a
+    // listing comes from destructors and cancels nothing.
+    if (answer == E_ABORT && cancellable_ && event != kEventMailboxEnd && std::uncaught_exceptions() == 0)
+        throw clsExcept(kErrCancelled, "cancelled by the host");
 }
 
 void clsConnectionBase::NtfyConnectionState(LONG event, LONG detail) {
@@ -255,8 +272,18 @@ HRESULT clsConnectionBase::Send(IKvMail *mail) {
         return hr = Guard("clsConnectionBase::Send(): not connected", kErrNotConnected, E_UNEXPECTED);
     if (!sendRole_) return hr = Guard("clsConnectionBase::Send(): not in SEND connection", kErrGeneral, E_UNEXPECTED);
     ClearRecord();
-    SendEvent(kEventSend, 0);
-    hr = Call([&] { return OnSend(mail); });
+    {
+        Cancellable scope(cancellable_);
+        hr = Call([&] {
+            try {
+                SendEvent(kEventSend, 0);
+            } catch (const clsExcept &) {
+                OnSendCancelled();
+                throw;
+            }
+            return OnSend(mail);
+        });
+    }
     SendEvent(kEventSend, 100);
     return hr;
 }
@@ -267,6 +294,7 @@ HRESULT clsConnectionBase::QueryMailbox(BYTE flag) {
     ClearRecord();
     if (sendRole_)
         return hr = Guard("clsConnectionBase::QueryMailbox(): not in RECV connection", kErrGeneral, E_UNEXPECTED);
+    Cancellable scope(cancellable_);
     return hr = Call([&] { return OnQueryMailbox(flag); });
 }
 

@@ -105,8 +105,13 @@ class clsConnectionBase : public clsComObject<kModuleCounted, IKvMailConnection2
   protected:
     // Answers E_NOTIMPL with a record saying that this operation is not available yet.
     HRESULT NotAvailable(const char *operation);
-    // Straight to the slot, without the log line (send progress).
+    // Straight to the slot, without the log line (send progress). While a send
+    // or a receive runs, a slot answering E_ABORT cancels it: this throws
+    // kErrCancelled (not for the closing events, which nothing follows).
     void SendEvent(LONG event, LONG detail);
+    // The host cancelled a send at its first event, before OnSend ran: the
+    // provider puts its server back in step.
+    virtual void OnSendCancelled() {}
 
   private:
     void ClearRecord();
@@ -123,6 +128,7 @@ class clsConnectionBase : public clsComObject<kModuleCounted, IKvMailConnection2
     std::vector<String> messages_; // oldest first; back() is the top
     clsOptionList options_;
     IKvMailStateNotificationSlot *slot_ = nullptr;
+    bool cancellable_ = false; // a send or receive runs
     std::atomic<LONG> mailRefs_{0};
 };
 

@@ -469,7 +469,7 @@ bool IsRawForm(std::string_view text) {
 }
 
 void ReadMail(clsMail &mail, std::string_view text, uint32_t flags) {
-    ReadWithTrace(mail, {text, false}, 0, flags, 0);
+    ReadWithTrace(mail, {text, (flags & kReadJoinedLines) != 0}, 0, flags & ~uint32_t(kReadJoinedLines), 0);
 }
 
 void ReadMail(clsMail &mail, std::deque<String> &lines, int depth, uint32_t flags, int partIndex) {

@@ -13,7 +13,14 @@ namespace kv {
 class clsMail;
 
 // Flags of a read.
-enum : uint32_t { kReadHeadersOnly = 1, kReadInAlternative = 2, kReadInRelated = 4, kReadRawTextKept = 8 };
+enum : uint32_t {
+    kReadHeadersOnly = 1,
+    kReadInAlternative = 2,
+    kReadInRelated = 4,
+    kReadRawTextKept = 8,
+    // Only CR LF ends a line: the text was joined from received lines, and a CR or LF inside one is its data.
+    kReadJoinedLines = 16,
+};
 
 // Whether the text is already what the reader keeps as raw text: every line
 // ended by CR LF, no CR or LF elsewhere.

@@ -272,6 +272,37 @@ bool clsPOP3Socket::SocketIsResponseComplete() {
     return true;
 }
 
+void clsReceivedText::Append(const char *bytes, size_t n) {
+    if (n == 0) return; // an empty line's bytes, before any block exists
+    if (size + n > capacity) {
+        size_t grown = std::max({capacity * 2, size + n, size_t(64 * 1024)});
+        ResizeBlock(data, grown);
+        capacity = grown;
+    }
+    std::memcpy(data.get() + size, bytes, n);
+    size += n;
+}
+
+// The status line and the newest line stay: the newest may be the end. The
+// one before it is message text.
+void clsPOP3Socket::AddReplyLine(String line) {
+    if (!text_ || replyLines_.size() < 2) return clsTextSocket::AddReplyLine(std::move(line));
+    String &held = replyLines_.back();
+    size_t from = !held.empty() && held[0] == '.' ? 1 : 0;
+    text_->Append(held.data() + from, held.size() - from);
+    text_->Append("\r\n", 2);
+    held = std::move(line);
+}
+
+int clsPOP3Socket::SocketQueryText(const String &command, clsReceivedText &text) {
+    text_ = &text;
+    struct Reset {
+        clsReceivedText *&text;
+        ~Reset() { text = nullptr; }
+    } reset{text_};
+    return clsTextSocket::SocketQuery(command, true, !command.empty());
+}
+
 int clsPOP3Socket::SocketQuerySingle(const String &command) { return clsTextSocket::SocketQuery(command, false, true); }
 
 int clsPOP3Socket::SocketQueryMulti(const String &command) { return clsTextSocket::SocketQuery(command, true, true); }

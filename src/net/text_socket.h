@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "net/socket.h"
+#include "runtime/memory_block.h"
 
 namespace kv {
 
@@ -121,6 +122,16 @@ class clsSMTPSocket : public clsTextSocket {
     int32_t lastReplyCode_ = 0;
 };
 
+// A message text received into one block, each line ended by CR LF: it grows
+// by realloc, which moves a large block without copying it.
+struct clsReceivedText {
+    clsMemoryBlock data;
+    size_t size = 0;
+    size_t capacity = 0;
+    void Append(const char *bytes, size_t n);
+    std::string_view View() const { return {data.get(), size}; }
+};
+
 // How a POP3 reply line begins, compared without regard to case: "+OK",
 // "-ERR", or a SASL continuation ("+" alone, or "+ " and a challenge).
 enum class Pop3Status { Ok, Error, Continuation, Other };
@@ -132,12 +143,23 @@ class clsPOP3Socket : public clsTextSocket {
     bool SocketIsResponseComplete() override;
     int SocketQuerySingle(const String &command);
     int SocketQueryMulti(const String &command);
+    // The reply to a command already sent (pipelined): one line, or a listing.
+    int ReadSingle() { return SocketQuery(String(), false, false); }
+    int ReadMulti() { return SocketQuery(String(), true, false); }
+    // A listing whose lines go, unstuffed, onto `text` instead of into the
+    // reply lines, which keep the status line; without a command, the reply
+    // to one already sent.
+    int SocketQueryText(const String &command, clsReceivedText &text);
     // One step of a dialogue where "-ERR" and a "+ " continuation are answers,
     // not failures: the caller reads the first reply line.
     int SocketQueryStep(const String &command, Secrecy secrecy = Secrecy::Shown);
 
+  protected:
+    void AddReplyLine(String line) override;
+
   private:
     bool stepping_ = false;
+    clsReceivedText *text_ = nullptr;
 };
 
 } // namespace kv

@@ -20,6 +20,7 @@ enum ErrorCode : int32_t {
     kErrStillConnected = -12, // still connected
     kErrNotConnected = -13,   // not connected
     kErrRefused = -14,        // sender or recipient refused
+    kErrCancelled = -15,      // the host's slot cancelled a send or receive
 };
 
 class clsExcept {

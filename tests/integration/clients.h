@@ -81,8 +81,8 @@ class RecordingPop3 : public kv::clsPOP3MailConnection {
         made.push_back(m);
         return m;
     }
-    void ReadMailLines(IKvMail *mail, std::vector<kv::String> &lines, bool complete) override {
-        static_cast<LinesMail *>(mail)->lines = lines;
+    void ReadMailText(IKvMail *mail, kv::clsReceivedText &text, bool complete) override {
+        static_cast<LinesMail *>(mail)->Take(text.View());
         static_cast<LinesMail *>(mail)->complete = complete;
     }
 };

@@ -3,6 +3,7 @@
 
 #include "clients.h"
 #include "fixtures.h"
+#include "log_lines.h"
 #include "peers.h"
 
 namespace kv {
@@ -50,8 +51,13 @@ TEST(Pop3Integration, ListLoadAndDeleteAgainstDovecot) {
 
         Held<RecordingPop3> pop(server.Port(), "mrose", "tanstaaf");
         ASSERT_EQ(pop->Connect(), S_OK) << ErrorOf(pop.c) << server.Log();
+        testsupport::LogLines log(kLogProtocol);
         ASSERT_EQ(pop->QueryMailbox(0), S_OK) << ErrorOf(pop.c);
         ASSERT_EQ(pop->made.size(), 3u);
+        // dovecot offers PIPELINING: the commands for all three leave in one write.
+        std::vector<std::string> sent = log.Starting({"->'UIDL"});
+        ASSERT_EQ(sent.size(), 1u) << testing::PrintToString(log.lines);
+        EXPECT_NE(sent[0].find("TOP 3 1"), std::string::npos) << sent[0];
         for (size_t i = 0; i < 3; ++i) {
             EXPECT_EQ(pop->made[i]->cookie, std::to_string(i + 1) + " ");
             EXPECT_FALSE(pop->made[i]->complete);

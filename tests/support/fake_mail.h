@@ -72,6 +72,13 @@ class LinesMail final : public FakeMail {
     std::vector<kv::String> lines;
     bool complete = false;
     bool deleted = false;
+    // Keeps a received text as its lines; a text whose last line lacks its CR LF keeps none.
+    void Take(std::string_view text) {
+        lines.clear();
+        for (size_t end; (end = text.find("\r\n")) != std::string_view::npos; text.remove_prefix(end + 2))
+            lines.emplace_back(text.substr(0, end));
+        if (!text.empty()) lines = {"<no CR LF at the end>"};
+    }
 };
 
 // Setting options the way a host does.

@@ -6,8 +6,15 @@
 
 #include "connection/connection_base.h"
 #include "fake_mail.h"
+#include "log_lines.h"
+#include "mail/arpa_mail.h"
+#include "providers/imap/imap_connection.h"
+#include "providers/pop3/pop3_connection.h"
+#include "providers/smtp/smtp_connection.h"
 #include "runtime/kvlog.h"
 #include "runtime/module_state.h"
+#include "script_server.h"
+#include "settings/settings_string.h"
 #include "stack_doubles.h"
 
 namespace kv {
@@ -46,13 +53,7 @@ class Provider : public clsConnectionBase {
     bool AnswersSelector(REFIID) const override { return false; }
 };
 
-std::string Text(clsConnectionBase &c, LONG *code = nullptr) {
-    BSTR b = nullptr;
-    EXPECT_EQ(c.GetErrorInformation(code, &b), S_OK);
-    String r = Narrow(WideView(reinterpret_cast<const char16_t *>(b)));
-    SysFreeString(b);
-    return r;
-}
+std::string Text(clsConnectionBase &c, LONG *code = nullptr) { return testsupport::ErrorText(&c, code); }
 
 [[noreturn]] HRESULT ThrowTwo(int32_t code) {
     clsExcept e(code, "socket closed");
@@ -60,52 +61,40 @@ std::string Text(clsConnectionBase &c, LONG *code = nullptr) {
     throw e;
 }
 
-TEST(ConnectionBase, HookExceptionBecomesRecordOldestFirst) {
-    auto *p = new Provider(true);
-    p->AddRef();
-    Events events;
-    p->SetMailStateNotificationSlot(&events);
-    p->onConnect = [] { return ThrowTwo(-2); };
-    EXPECT_EQ(p->Connect(), E_ABORT);
-    LONG code = 0;
-    EXPECT_EQ(Text(*p, &code), "socket closed\r\n[clsArpaMail::Send()]\r\n");
-    EXPECT_EQ(code, -2);
-    std::vector<std::pair<LONG, LONG>> expected = {{2, 0}, {3, 0}};
-    EXPECT_EQ(events.seen, expected);
-
-    // A thrown exception with code 0 reports the connection as made.
-    events.seen.clear();
-    p->onConnect = [] { return ThrowTwo(0); };
-    EXPECT_EQ(p->Connect(), E_ABORT);
-    expected = {{2, 0}, {3, 1}};
-    EXPECT_EQ(events.seen, expected);
-    p->SetMailStateNotificationSlot(nullptr);
-    p->Release();
-}
-
-TEST(ConnectionBase, SendEventsFrameTheHookEvenWhenItThrows) {
-    auto *p = new Provider(true);
-    p->AddRef();
-    Events events;
-    p->SetMailStateNotificationSlot(&events);
-    ASSERT_EQ(p->Connect(), S_OK);
-    events.seen.clear();
-    p->onSend = [] { return ThrowTwo(-14); };
-    EXPECT_EQ(p->Send(nullptr), E_ABORT);
-    std::vector<std::pair<LONG, LONG>> expected = {{8, 0}, {8, 100}};
-    EXPECT_EQ(events.seen, expected);
-    LONG code = 0;
-    Text(*p, &code);
-    EXPECT_EQ(code, -14);
-
-    // A failed disconnect hook: event 7 with detail by the exception's code.
-    events.seen.clear();
-    p->onDisconnect = [] { return ThrowTwo(-6); };
-    EXPECT_EQ(p->Disconnect(), E_ABORT);
-    expected = {{6, 0}, {7, 0}};
-    EXPECT_EQ(events.seen, expected);
-    p->SetMailStateNotificationSlot(nullptr);
-    p->Release();
+// A hook's exception becomes the record, oldest line first, and the events
+// around the hook are sent all the same.
+TEST(ConnectionBase, HookExceptionsBecomeTheRecordAndEventsFrameTheHook) {
+    using Seen = std::vector<std::pair<LONG, LONG>>;
+    struct Case {
+        const char *name;
+        int32_t code;
+        Seen events;
+    } cases[] = {
+        {"connect", -2, {{2, 0}, {3, 0}}},
+        {"connect", 0, {{2, 0}, {3, 1}}}, // code 0 reports the connection as made
+        {"send", -14, {{8, 0}, {8, 100}}},
+        {"disconnect", -6, {{6, 0}, {7, 0}}}, // detail by the exception's code
+    };
+    for (const Case &c : cases) {
+        Provider p(true);
+        Events events;
+        p.SetMailStateNotificationSlot(&events);
+        auto thrower = [&] { return ThrowTwo(c.code); };
+        if (c.name[0] == 'c')
+            p.onConnect = thrower;
+        else
+            ASSERT_EQ(p.Connect(), S_OK);
+        if (c.name[0] == 's') p.onSend = thrower;
+        if (c.name[0] == 'd') p.onDisconnect = thrower;
+        events.seen.clear();
+        HRESULT hr = c.name[0] == 'c' ? p.Connect() : c.name[0] == 's' ? p.Send(nullptr) : p.Disconnect();
+        EXPECT_EQ(hr, E_ABORT) << c.name;
+        LONG code = 1;
+        EXPECT_EQ(Text(p, &code), "socket closed\r\n[clsArpaMail::Send()]\r\n") << c.name;
+        EXPECT_EQ(code, c.code) << c.name;
+        EXPECT_EQ(events.seen, c.events) << c.name << c.code;
+        p.SetMailStateNotificationSlot(nullptr);
+    }
 }
 
 // A host's slot that lets go of itself inside its call, then goes on using
@@ -156,17 +145,7 @@ TEST(ConnectionBase, ASlotThatLetsGoOfItselfLivesToTheEndOfItsCall) {
 }
 
 TEST(ConnectionBase, SecretOptionsAreMaskedInTheTraceWhateverTheirCase) {
-    class Sink : public testsupport::Unowned<IKvLogSlot> {
-      public:
-        std::string all;
-        HRESULT STDMETHODCALLTYPE WriteLine(BSTR line) override {
-            all += Narrow(WideView(reinterpret_cast<const char16_t *>(line))) + "\n";
-            return S_OK;
-        }
-    } sink;
-    KvLog().SetLogSlot(&sink);
-    KvLog().SetOutputMode(2);
-    KvLog().SetLogLevel(2);
+    testsupport::LogLines log(2);
     Provider p(true);
     struct Case {
         const char16_t *name;
@@ -177,8 +156,9 @@ TEST(ConnectionBase, SecretOptionsAreMaskedInTheTraceWhateverTheirCase) {
         {u"ServerUser", "ServerUser','v4lue'"},
     };
     for (const Case &c : cases) testsupport::SetTextOption(&p, c.name, "v4lue");
-    KvLog().ResetForTests();
-    for (const Case &c : cases) EXPECT_NE(sink.all.find(c.shown), std::string::npos) << c.shown << "\n" << sink.all;
+    std::string all;
+    for (const std::string &line : log.lines) all += line + "\n";
+    for (const Case &c : cases) EXPECT_NE(all.find(c.shown), std::string::npos) << c.shown << "\n" << all;
 }
 
 TEST(ConnectionBase, ForeignExceptionsDoNotCrossTheInterface) {
@@ -291,15 +271,6 @@ TEST(ConnectionBase, TypedOptionReaders) {
     EXPECT_TRUE(p.Options().Contains("TEST.Missing")) << "the plain reader inserts an empty value";
 }
 
-} // namespace
-} // namespace kv
-
-#include "settings/settings_string.h"
-#include "providers/smtp/smtp_connection.h"
-
-namespace kv {
-namespace {
-
 TEST(ConnectionBase, SettingsStringCarriesOptionsOfSeveralProviders) {
     clsOptionList source;
     source.SetInt("SMTP.ServerPort", 587);
@@ -329,14 +300,6 @@ TEST(ConnectionBase, SettingsStringCarriesOptionsOfSeveralProviders) {
     smtp->Release();
 }
 
-} // namespace
-} // namespace kv
-
-#include "mail/arpa_mail.h"
-
-namespace kv {
-namespace {
-
 TEST(ConnectionBase, ReleasingAListedConnectionFreesItsMailsWithoutDisconnect) {
     int32_t before = ModuleRefCount();
     auto *p = new Provider(false);
@@ -360,6 +323,147 @@ TEST(ConnectionBase, ReleasingAListedConnectionFreesItsMailsWithoutDisconnect) {
     SysFreeString(cookie);
     kept->Release();
     EXPECT_EQ(ModuleRefCount(), before) << "mails and connection are all gone";
+}
+
+using testsupport::ScriptServer;
+
+// Answers E_ABORT (or another failure) to one event; every event is kept.
+class Cancelling : public testsupport::Events {
+  public:
+    std::pair<LONG, LONG> at;
+    HRESULT answer = E_ABORT;
+    HRESULT STDMETHODCALLTYPE NotifyConnectionState(LONG event, LONG detail) override {
+        Events::NotifyConnectionState(event, detail);
+        return std::make_pair(event, detail) == at ? answer : S_OK;
+    }
+};
+
+TEST(ConnectionBase, TheHostCancelsASendOrReceiveWithEAbortOnly) {
+    const std::vector<std::string> envelope = {
+        "MAIL FROM:<a@b.c>\r\n", "250 ok\r\n", "RCPT TO:<d@e.f>\r\n", "250 ok\r\n", "DATA\r\n", "354 go\r\n"};
+    const std::vector<std::string> head = {"CAPA\r\n", "+OK\r\nPIPELINING\r\n.\r\n",  "STAT\r\n", "+OK 2 40\r\n",
+                                           "LIST\r\n", "+OK\r\n1 20\r\n2 20\r\n.\r\n"},
+                                   dele = {"DELE 1\r\n", "-ERR locked\r\n"},
+                                   text = {"Subject: x\r\n\r\nhi\r\n.\r\n", "250 ok\r\n"};
+    const std::string selected = "* 2 EXISTS\r\n* OK [UIDVALIDITY 9] v\r\na2 OK done\r\n";
+    const std::vector<std::string> imap = {
+        "a3 UID FETCH 1:* (UID FLAGS RFC822.SIZE)\r\n",
+        "* 1 FETCH (UID 4 FLAGS () RFC822.SIZE 3)\r\n* 2 FETCH (UID 5 FLAGS () RFC822.SIZE 3)\r\na3 OK\r\n",
+        "a4 UID FETCH 4:5 (UID BODY.PEEK[HEADER])\r\n",
+        "* 1 FETCH (UID 4 BODY[HEADER] {3}\r\nA:b)\r\n* 2 FETCH (UID 5 BODY[HEADER] {3}\r\nC:d)\r\na4 OK\r\n"};
+    const char *kCancelled = "cancelled by the host\r\n",
+               *kInSend = "cancelled by the host\r\n[clsArpaMail::Send()]\r\n",
+               *kInQuery = "cancelled by the host\r\n[clsPOP3MailConnection::OnQueryMailbox]\r\n";
+    auto plus = [](std::vector<std::string> a, std::vector<std::string> b) {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+    };
+    const std::vector<std::string> listing =
+        plus(head, {"UIDL 1\r\nTOP 1 1\r\nUIDL 2\r\nTOP 2 1\r\n",
+                    "+OK 1 a\r\n+OK\r\nSubject: one\r\n.\r\n+OK 2 b\r\n+OK\r\nSubject: two\r\n.\r\n"});
+    struct Case {
+        const char *name;
+        char kind; // SMTP, POP3, IMAP
+        std::pair<LONG, LONG> at;
+        HRESULT answer;
+        std::vector<std::string> dialogue; // after the logon: expected, sent, expected, sent...
+        HRESULT result;
+        const char *error;
+        ConnectionState after;
+        size_t listed;
+    } cases[] = {
+        // Nothing of the mail went out; RSET makes sure the server holds no transaction.
+        {"smtp, first event", 's', {8, 0}, E_ABORT, {"RSET\r\n", "250 ok\r\n"}, E_ABORT, kCancelled, kConnected, 0},
+        // The server has the envelope and waits for text: only closing keeps it from delivering.
+        {"smtp, in the text", 's', {8, 1}, E_ABORT, envelope, E_ABORT, kInSend, kDisconnected, 0},
+        {"smtp, other failures ignored", 's', {8, 1}, E_FAIL, plus(envelope, text), S_OK, "", kConnected, 0},
+        {"pop3, at the count", 'p', {10, 2}, E_ABORT, head, E_ABORT, kInQuery, kConnected, 0},
+        // The second message's replies are read before the call returns: DELE gets its own.
+        {"pop3, inside a batch", 'p', {11, 2}, E_ABORT, plus(listing, dele), E_ABORT, kInQuery, kConnected, 1},
+        {"pop3, other failures ignored", 'p', {11, 2}, E_INVALIDARG, plus(listing, dele), S_OK, "", kConnected, 2},
+        // The rest of the FETCH is read: the next command finds the stream in step.
+        {"imap, inside a fetch",
+         'i',
+         {11, 2},
+         E_ABORT,
+         imap,
+         E_ABORT,
+         "cancelled by the host\r\n[clsIMAPMailConnection::OnQueryMailbox]\r\n",
+         kConnected,
+         1},
+    };
+    for (const Case &c : cases) {
+        ScriptServer server, again;
+        for (ScriptServer *s : {&server, &again}) {
+            if (c.kind == 's')
+                s->Send("220 hi\r\n").Expect("EHLO client\r\n").Send("250 ok\r\n");
+            else if (c.kind == 'i') // the tags run on over the second connection
+                s->Send("* OK [CAPABILITY IMAP4rev1] hi\r\n")
+                    .Expect(s == &server ? "a1 LOGIN \"u\" \"p\"\r\n" : "a6 LOGIN \"u\" \"p\"\r\n")
+                    .Send(s == &server ? "a1 OK [CAPABILITY IMAP4rev1] in\r\n" : "a6 OK [CAPABILITY IMAP4rev1] in\r\n")
+                    .Expect(s == &server ? "a2 SELECT \"INBOX\"\r\n" : "a7 SELECT \"INBOX\"\r\n")
+                    .Send(s == &server ? selected : "* OK [UIDVALIDITY 9] v\r\na7 OK done\r\n");
+            else
+                s->Send("+OK hi\r\n").Expect("USER u\r\n").Send("+OK\r\n").Expect("PASS p\r\n").Send("+OK\r\n");
+        }
+        for (size_t i = 0; i < c.dialogue.size(); ++i)
+            i % 2 ? server.Send(c.dialogue[i]) : server.Expect(c.dialogue[i]);
+        // A send cancelled in its text must find the server still reading: no QUIT, no RSET in the text.
+        if (c.after == kConnected)
+            server.Expect(c.kind == 's' ? "RSET\r\n" : c.kind == 'i' ? "a5 LOGOUT\r\n" : "QUIT\r\n");
+        server.Pause(100);
+        again.Pause(100);
+        server.Start();
+        again.Start();
+        clsConnectionBase *made = c.kind == 's'   ? static_cast<clsConnectionBase *>(new clsSMTPMailConnection())
+                                  : c.kind == 'i' ? static_cast<clsConnectionBase *>(new clsIMAPMailConnection())
+                                                  : new clsPOP3MailConnection();
+        clsAutoRelease<clsConnectionBase> conn(made, true);
+        testsupport::SetTextOption(made, u"ServerAddress", "127.0.0.1");
+        testsupport::SetTextOption(made, u"ServerUser", c.kind == 's' ? "" : "u");
+        testsupport::SetTextOption(made, u"ServerPassword", "p");
+        testsupport::SetTextOption(made, u"LogonName", "client");
+        testsupport::SetIntOption(made, u"ServerPort", server.Port());
+        Cancelling slot;
+        slot.at = c.at;
+        slot.answer = c.answer;
+        made->SetMailStateNotificationSlot(&slot);
+        ASSERT_EQ(made->Connect(), S_OK) << c.name << ": " << testsupport::ErrorText(made);
+        HRESULT hr = S_OK;
+        if (c.kind == 's') {
+            clsAutoRelease<clsArpaMail> mail(new clsArpaMail(made, ""), true);
+            mail->SetSenderText("a@b.c");
+            mail->To().push_back("d@e.f");
+            mail->RawText().Write("Subject: x\r\n\r\nhi\r\n");
+            clsAutoRelease<IKvMail> m;
+            mail->QueryInterface(IID_IKvMail, reinterpret_cast<void **>(m.put()));
+            hr = made->Send(m.get());
+        } else {
+            hr = made->QueryMailbox(0);
+        }
+        EXPECT_EQ(hr, c.result) << c.name;
+        LONG code = 0;
+        EXPECT_EQ(testsupport::ErrorText(made, &code), c.error) << c.name;
+        EXPECT_EQ(code, c.result == S_OK ? 0 : -15) << c.name;
+        EXPECT_EQ(made->State(), c.after) << c.name;
+        EXPECT_EQ(made->Mails().size(), c.listed) << c.name;
+        if (c.listed && c.kind == 'p') {
+            BSTR cookie = nullptr;
+            made->Mails()[0]->GetCookie(&cookie);
+            EXPECT_EQ(made->DeleteMail(cookie), E_ABORT) << c.name << ": the stream is in step";
+            SysFreeString(cookie);
+        }
+        made->SetMailStateNotificationSlot(nullptr);
+        made->Disconnect();
+        EXPECT_TRUE(server.Finish()) << c.name << ": " << server.Failure();
+        if (c.after == kDisconnected) {
+            EXPECT_EQ(server.Received().find("\r\n.\r\n"), std::string::npos) << c.name << ": the text was ended";
+        }
+        testsupport::SetIntOption(made, u"ServerPort", again.Port());
+        EXPECT_EQ(made->Connect(), S_OK) << c.name << ": usable again";
+        made->Disconnect();
+        EXPECT_TRUE(again.Finish()) << c.name << ": " << again.Failure();
+    }
 }
 
 } // namespace

@@ -193,7 +193,7 @@ TEST(SecurityDialogue, VerificationStaysOnUnlessClearlyOff) {
 class Pop3 : public clsPOP3MailConnection {
   protected:
     IKvMail *CreateReceivedMail(const String &) override { return nullptr; }
-    void ReadMailLines(IKvMail *, std::vector<String> &, bool) override {}
+    void ReadMailText(IKvMail *, clsReceivedText &, bool) override {}
 };
 
 TEST(SecurityDialogue, Pop3TlsModesAndOAuth) {

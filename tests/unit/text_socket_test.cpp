@@ -4,11 +4,11 @@
 
 #include <string>
 
+#include "log_lines.h"
+#include "net/text_socket.h"
 #include "runtime/except.h"
 #include "runtime/kvlog.h"
-#include "log_lines.h"
 #include "script_server.h"
-#include "net/text_socket.h"
 
 namespace kv {
 namespace {
@@ -29,22 +29,6 @@ template <class F> std::string Thrown(F f, int32_t *code = nullptr) {
 
 std::vector<String> Lines(std::initializer_list<const char *> l) { return std::vector<String>(l.begin(), l.end()); }
 
-// Counts how often a reply line is tested for being the last one.
-class TestCounter : public IKvLogSlot {
-  public:
-    int tests = 0;
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void **ppv) override {
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    HRESULT STDMETHODCALLTYPE WriteLine(BSTR line) override {
-        tests += Narrow(WideView(reinterpret_cast<const char16_t *>(line))).find("Complete: test '") != String::npos;
-        return S_OK;
-    }
-};
-
 TEST(SmtpSocket, RepliesEndAtTheirFinalLine) {
     const std::vector<String> three = Lines({"250-first", "250-second", "250 last"});
     struct Case {
@@ -56,6 +40,7 @@ TEST(SmtpSocket, RepliesEndAtTheirFinalLine) {
         // The text after the code is optional.
         {{"250\r\n"}, Lines({"250"})},
         {{"250-a\r\n", "250\r\n"}, Lines({"250-a", "250"})},
+        {{"250 a\rb\r\n"}, Lines({"250 a\rb"})}, // a CR inside a line stays
     };
     for (const Case &c : cases) {
         ScriptServer server;
@@ -63,17 +48,17 @@ TEST(SmtpSocket, RepliesEndAtTheirFinalLine) {
         for (const std::string &chunk : c.chunks) server.Send(chunk).Pause(30);
         server.Pause(50);
         server.Start();
-        TestCounter counter;
-        KvLog().SetLogSlot(&counter);
-        KvLog().SetOutputMode(2);
-        KvLog().SetLogLevel(3);
         clsSMTPSocket s;
         s.Connect("127.0.0.1", server.Port(), 3000);
-        EXPECT_EQ(s.SocketQuery("EHLO me", {250}), 0) << c.chunks.front();
-        KvLog().ResetForTests();
+        size_t tests = 0; // how often a reply line is tested for being the last one
+        {
+            testsupport::LogLines log(3);
+            EXPECT_EQ(s.SocketQuery("EHLO me", {250}), 0) << c.chunks.front();
+            for (const std::string &line : log.lines) tests += line.find("Complete: test '") != std::string::npos;
+        }
         EXPECT_EQ(s.LastReplyCode(), 250);
         EXPECT_EQ(s.ReplyLines(), c.lines) << c.chunks.front();
-        EXPECT_EQ(size_t(counter.tests), c.lines.size()) << "each line is tested once";
+        EXPECT_EQ(tests, c.lines.size()) << "each line is tested once";
         EXPECT_TRUE(server.Finish()) << server.Failure();
     }
 }
@@ -213,17 +198,6 @@ TEST(SmtpSocket, LineBreaksInCommandsAreRefusedBeforeSending) {
     EXPECT_EQ(server.Received(), "");
 }
 
-TEST(SmtpSocket, CarriageReturnInsideALineStays) {
-    ScriptServer server;
-    server.Send("220 a\rb\r\n").Pause(50);
-    server.Start();
-    clsSMTPSocket s;
-    s.Connect("127.0.0.1", server.Port(), 3000);
-    EXPECT_EQ(s.SocketWaitReply({220}), 0);
-    EXPECT_EQ(s.ReplyLines(), Lines({"220 a\rb"}));
-    EXPECT_TRUE(server.Finish()) << server.Failure();
-}
-
 TEST(Pop3Socket, StatusLines) {
     struct Case {
         const char *reply;
@@ -247,26 +221,9 @@ TEST(Pop3Socket, StatusLines) {
     }
 }
 
-TEST(Pop3Socket, MultiLineReplyEndsAtTheDotAndIsUnstuffed) {
-    ScriptServer server;
-    server.Expect("RETR 1\r\n")
-        .Send("+OK 40 octets\r\nSubject: x\r\n\r\n..\r\n")
-        .Pause(30)
-        .Send("..leading period\r\n.\r\n+OK next\r\n")
-        .Expect("NOOP\r\n")
-        .Pause(50);
-    server.Start();
-    clsPOP3Socket s;
-    s.Connect("127.0.0.1", server.Port(), 3000);
-    EXPECT_EQ(s.SocketQueryMulti("RETR 1"), 0);
-    EXPECT_EQ(s.ReplyLines(), Lines({"+OK 40 octets", "Subject: x", "", ".", ".leading period"}));
-    EXPECT_EQ(s.SocketQuerySingle("NOOP"), 0);
-    EXPECT_EQ(s.ReplyLines(), Lines({"+OK next"}));
-    EXPECT_TRUE(server.Finish()) << server.Failure();
-}
-
 // Lines cut at every place a receive can end: inside CR LF, after a lone
-// CR, lines longer than the receive buffer, and more lines than fit into it.
+// CR, lines longer than the receive buffer, and more lines than fit into it;
+// dot-stuffing undone. Read as lines, and as one text.
 TEST(Pop3Socket, MultiLineRepliesSplitAnywhere) {
     const std::string longLine(200000, 'x');
     std::string manyText;
@@ -282,28 +239,41 @@ TEST(Pop3Socket, MultiLineRepliesSplitAnywhere) {
         std::vector<String> lines;
     } cases[] = {
         {"CR LF split", {"+OK\r", "\na\r", "\n.\r", "\n"}, {"+OK", "a"}},
+        {"stuffed",
+         {"+OK 40 octets\r\nSubject: x\r\n\r\n..\r\n", "..leading period\r\n.\r\n"},
+         {"+OK 40 octets", "Subject: x", "", ".", ".leading period"}},
+        {"no lines", {"+OK\r\n.\r\n"}, {"+OK"}},
         {"lone CR stays, LF alone ends", {"+OK\r\na\rb\nc\r", "\r\n.\r\n"}, {"+OK", "a\rb", "c\r"}},
-        {"line longer than the buffer", {"+OK\r\n" + longLine.substr(0, 70000), longLine.substr(70000) + "\r\nend\r\n.\r\n"},
+        {"line longer than the buffer",
+         {"+OK\r\n" + longLine.substr(0, 70000), longLine.substr(70000) + "\r\nend\r\n.\r\n"},
          {"+OK", longLine, "end"}},
-        {"more lines than the buffer holds", {"+OK\r\n" + manyText.substr(0, 100001), manyText.substr(100001) + ".\r\n"},
+        {"more lines than the buffer holds",
+         {"+OK\r\n" + manyText.substr(0, 100001), manyText.substr(100001) + ".\r\n"},
          manyLines},
     };
-    for (const Case &c : cases) {
-        ScriptServer server;
-        server.Expect("RETR 1\r\n");
-        for (const std::string &chunk : c.chunks) server.Send(chunk).Pause(20);
-        server.Expect("NOOP\r\n").Send("+OK after\r\n").Pause(50);
-        server.Start();
-        clsPOP3Socket s;
-        s.Connect("127.0.0.1", server.Port(), 3000);
-        s.ExpectData(10000, 1000000);
-        EXPECT_EQ(s.SocketQueryMulti("RETR 1"), 0) << c.name;
-        EXPECT_TRUE(s.ReplyLines() == c.lines) << c.name << ": " << s.ReplyLines().size() << " lines";
-        // Nothing of the reply is left over for the next one.
-        EXPECT_EQ(s.SocketQuerySingle("NOOP"), 0) << c.name;
-        EXPECT_EQ(s.ReplyLines(), Lines({"+OK after"})) << c.name;
-        EXPECT_TRUE(server.Finish()) << c.name << ": " << server.Failure().substr(0, 200);
-    }
+    for (const Case &c : cases)
+        for (bool asText : {false, true}) {
+            ScriptServer server;
+            server.Expect("RETR 1\r\n");
+            for (const std::string &chunk : c.chunks) server.Send(chunk).Pause(20);
+            server.Expect("NOOP\r\n").Send("+OK after\r\n").Pause(50);
+            server.Start();
+            clsPOP3Socket s;
+            s.Connect("127.0.0.1", server.Port(), 3000);
+            s.ExpectData(10000, 1000000);
+            clsReceivedText text;
+            EXPECT_EQ(asText ? s.SocketQueryText("RETR 1", text) : s.SocketQueryMulti("RETR 1"), 0) << c.name;
+            std::vector<String> got = s.ReplyLines();
+            std::string_view rest = text.View();
+            for (size_t end; (end = rest.find("\r\n")) != std::string_view::npos; rest.remove_prefix(end + 2))
+                got.emplace_back(rest.substr(0, end));
+            EXPECT_TRUE(rest.empty()) << c.name << ": the text ends in CR LF";
+            EXPECT_TRUE(got == c.lines) << c.name << (asText ? " as text: " : ": ") << got.size() << " lines";
+            // Nothing of the reply is left over for the next one.
+            EXPECT_EQ(s.SocketQuerySingle("NOOP"), 0) << c.name;
+            EXPECT_EQ(s.ReplyLines(), Lines({"+OK after"})) << c.name;
+            EXPECT_TRUE(server.Finish()) << c.name << ": " << server.Failure().substr(0, 200);
+        }
 }
 
 TEST(Pop3Socket, SecretCommandsAreSentButNotShown) {
@@ -317,12 +287,6 @@ TEST(Pop3Socket, SecretCommandsAreSentButNotShown) {
     EXPECT_EQ(log.Starting({"->"}), std::vector<std::string>{"->'*****'"});
     EXPECT_TRUE(server.Finish()) << server.Failure();
 }
-
-} // namespace
-} // namespace kv
-
-namespace kv {
-namespace {
 
 // A reply cut off by a lost connection must not prefix the next connection's first reply.
 TEST(SmtpSocket, NothingOfALostConnectionReachesTheNextOne) {

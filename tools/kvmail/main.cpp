@@ -352,30 +352,32 @@ int Fetch(IKvMailConnection2 *c, IKvMail2 *mail, size_t n, const Args &args) {
     std::string dir = args.One("out", "."), path, error;
     mkdir(dir.c_str(), 0755);
     Ptr<IKvEnumMailAttachment> attachments;
-    std::string text;
-    if (FAILED(mail->EnumAttachments(attachments.put())) || !Render(mail, text))
-        return Fail("loading the message", c);
-    if (!WriteNewFile(dir, std::to_string(n) + ".eml", text, path, error)) {
+    if (FAILED(mail->EnumAttachments(attachments.put()))) return Fail("loading the message", c);
+    // Straight into the files: the text and the attachments are not held a second time here.
+    auto write = [&](const std::string &name, const std::function<HRESULT(IStream *)> &fill, const char *what) {
+        HRESULT hr = S_OK;
+        uint64_t size = 0;
+        if (WriteNewFile(
+                dir, name, [&](IStream *s) { return hr = fill(s); }, path, size, error)) {
+            std::printf("%s (%llu bytes)\n", EscapeText(path).c_str(), (unsigned long long)size);
+            return kExitOk;
+        }
+        if (FAILED(hr)) return Fail(what, c);
         std::fprintf(stderr, "kvmail: %s\n", EscapeText(error).c_str());
         return kExitFailed;
-    }
-    std::printf("%s (%zu bytes)\n", EscapeText(path).c_str(), text.size());
+    };
+    int rc = write(
+        std::to_string(n) + ".eml", [&](IStream *s) { return mail->GetRawText(s); }, "loading the message");
     IKvMailAttachment *raw = nullptr;
     ULONG fetched = 0;
-    while (attachments->Next(1, &raw, &fetched) == S_OK && fetched == 1) {
+    while (rc == kExitOk && attachments->Next(1, &raw, &fetched) == S_OK && fetched == 1) {
         Ptr<IKvMailAttachment> a(raw);
         Bstr name;
         a->GetName(name.put());
-        Ptr<IStream> contents = orkv14::MemoryStream({});
-        if (!contents || FAILED(a->GetContents(contents.get()))) return Fail("loading an attachment", c);
-        std::string bytes = ReadAll(contents.get());
-        if (!WriteNewFile(dir, SafeFileName(name.Utf8()), bytes, path, error)) {
-            std::fprintf(stderr, "kvmail: %s\n", EscapeText(error).c_str());
-            return kExitFailed;
-        }
-        std::printf("%s (%zu bytes)\n", EscapeText(path).c_str(), bytes.size());
+        rc = write(
+            SafeFileName(name.Utf8()), [&](IStream *s) { return a->GetContents(s); }, "loading an attachment");
     }
-    return kExitOk;
+    return rc;
 }
 
 int Mailbox(IClassFactory *factory, const Args &args) {
@@ -422,10 +424,10 @@ std::string NameOf(IKvMailAttachment *a) {
     return EscapeText(name.Utf8());
 }
 
+// Counted as they pass: a large attachment is not held a second time to be measured.
 size_t SizeOf(IKvMailAttachment *a) {
-    Ptr<IStream> bytes = orkv14::MemoryStream({});
-    if (bytes) a->GetContents(bytes.get());
-    return ReadAll(bytes.get()).size();
+    bool ok = false;
+    return size_t(CountWritten([&](IStream *s) { return a->GetContents(s); }, ok));
 }
 
 int Show(IClassFactory *factory, const Args &args) {
@@ -455,10 +457,10 @@ int Show(IClassFactory *factory, const Args &args) {
         Bstr type, charset;
         b->GetType(type.put());
         b->GetCharset(charset.put(), nullptr, nullptr);
-        Ptr<IStream> contents = orkv14::MemoryStream({});
-        if (contents) b->GetContents(contents.get());
-        std::printf("body: %s; charset=%s; %zu bytes\n", EscapeText(type.Utf8()).c_str(),
-                    EscapeText(charset.Utf8()).c_str(), ReadAll(contents.get()).size());
+        bool ok = false;
+        uint64_t size = CountWritten([&](IStream *s) { return b->GetContents(s); }, ok);
+        std::printf("body: %s; charset=%s; %llu bytes\n", EscapeText(type.Utf8()).c_str(),
+                    EscapeText(charset.Utf8()).c_str(), (unsigned long long)size);
         Ptr<IKvEnumMailAttachment> related;
         b->EnumAttachments(related.put());
         IKvMailAttachment *part = nullptr;

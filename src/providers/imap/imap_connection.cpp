@@ -422,7 +422,12 @@ HRESULT clsIMAPMailConnection::OnQueryMailbox(BYTE complete) {
                 if (failed || outOfMemory || !ToUid(FetchItem(r, "UID"), uid) || !text ||
                     text->kind != clsImapValue::Kind::String || !std::binary_search(uids.begin(), uids.end(), uid))
                     return;
-                SendEvent(kEventMailboxItem, ++n);
+                try {
+                    SendEvent(kEventMailboxItem, ++n);
+                } catch (const clsExcept &e) {
+                    failed = e; // cancelled: the command's responses are still read
+                    return;
+                }
                 IKvMail *mail = CreateReceivedMail(ImapMailId(uidValidity_, uid));
                 if (!mail) {
                     outOfMemory = true;

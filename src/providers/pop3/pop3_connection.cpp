@@ -5,6 +5,7 @@
 #include <deque>
 #include <iterator>
 #include <new>
+#include <optional>
 
 #include "runtime/kvlog.h"
 #include "mail/arpa_mail.h"
@@ -199,6 +200,8 @@ HRESULT clsPOP3MailConnection::OnConnect() {
 }
 
 HRESULT clsPOP3MailConnection::OnDisconnect() {
+    capabilitiesAsked_ = pipelining_ = false;
+    ahead_.clear();
     try {
         if (socket_.HasSocket()) socket_.SocketQuerySingle("QUIT");
     } catch (const clsExcept &) {
@@ -275,47 +278,187 @@ std::vector<uint32_t> clsPOP3MailConnection::ListMessages() {
     return numbers;
 }
 
-HRESULT clsPOP3MailConnection::OnQueryMailbox(BYTE complete) {
-    // The slot stays alive while the listing reports to it.
-    try {
-        std::vector<uint32_t> numbers = ListMessages();
-        SendEvent(kEventMailbox, LONG(numbers.size()));
-        auto lost = [] { return clsExcept(kErrSocket, "the connection to the server was lost"); };
-        for (uint32_t n : numbers) {
+namespace {
+
+// Messages whose commands leave in one write when the server pipelines: about
+// 5 KB, far below any socket buffer, so neither side blocks while the replies
+// wait unread.
+constexpr size_t kPipelineWindow = 250;
+
+clsExcept Lost() { return clsExcept(kErrSocket, "the connection to the server was lost"); }
+
+} // namespace
+
+void clsPOP3MailConnection::ListBatch(const std::vector<uint32_t> &numbers, size_t first, size_t last, bool complete) {
+    const bool pipelined = pipelining_;
+    if (pipelined) {
+        String batch;
+        for (size_t i = first; i < last; ++i)
+            batch += Format(complete ? "UIDL %u\r\nRETR %u\r\n" : "UIDL %u\r\nTOP %u 1\r\n", numbers[i], numbers[i]);
+        if (socket_.SocketSend(batch) != 0) throw Lost();
+    }
+    auto outOfStep = [&](const String &line) {
+        socket_.Disconnect(); // what follows cannot be matched to a command any more
+        return clsExcept(kErrUnexpectedReply,
+                         Format("reply out of step with the pipelined commands: '%s'", line.c_str()));
+    };
+    // Reads the replies still due from message `from` on, so that the next command finds the stream in step.
+    auto drain = [&](size_t from) {
+        for (size_t i = from; pipelined && i < last; ++i) {
+            if (socket_.ReadSingle() != 0) throw Lost();
+            try {
+                ExpectMessage(numbers[i]);
+                if (socket_.ReadMulti() != 0) throw Lost();
+            } catch (const clsExcept &) {
+                if (!socket_.HasSocket()) throw;
+            }
+        }
+    };
+    struct Item {
+        clsAutoRelease<IKvMail> mail;
+        uint32_t number;
+        bool retr; // TOP was refused: RETR after the batch
+    };
+    std::vector<Item> items;
+    size_t appended = 0; // mails are listed in order, each once it is filled
+    auto appendFilled = [&] {
+        for (; appended < items.size() && !items[appended].retr; ++appended) AppendMail(items[appended].mail.get());
+    };
+    for (size_t i = first; i < last; ++i) {
+        uint32_t n = numbers[i];
+        try {
             SendEvent(kEventMailboxItem, LONG(n));
-            if (socket_.SocketQuerySingle(Format("UIDL %u", n)) != 0) throw lost();
-            String id = Format("%u ", n);
-            IKvMail *mail = CreateReceivedMail(id);
-            if (!mail) return E_OUTOFMEMORY;
-            clsAutoRelease<IKvMail> hold(mail);
-            bool whole = complete != 0;
+        } catch (const clsExcept &) {
+            drain(i); // cancelled: the commands sent are still answered
+            appendFilled();
+            throw;
+        }
+        try {
+            if ((pipelined ? socket_.ReadSingle() : socket_.SocketQuerySingle(Format("UIDL %u", n))) != 0) throw Lost();
+            if (pipelined) {
+                // "+OK n id": the number ties the reply to its command.
+                const String &status = socket_.ReplyLines().front();
+                std::string_view rest(status);
+                rest.remove_prefix(std::min<size_t>(rest.size(), 4)); // "+OK "
+                uint64_t echoed = 0;
+                if (!ReadNumber(rest, echoed) || echoed != n) throw outOfStep(status);
+            }
+            IKvMail *created = CreateReceivedMail(Format("%u ", n));
+            if (!created) throw std::bad_alloc();
+            items.push_back({clsAutoRelease<IKvMail>(created), n, false});
+            bool whole = complete;
+            clsReceivedText text;
             if (!whole) {
                 try {
                     ExpectMessage(n);
-                    if (socket_.SocketQueryMulti(Format("TOP %u 1", n)) != 0) throw lost();
+                    if (socket_.SocketQueryText(pipelined ? String() : Format("TOP %u 1", n), text) != 0) throw Lost();
                 } catch (const clsExcept &) {
                     if (!socket_.HasSocket()) throw; // only a refused TOP falls back
+                    const std::vector<String> &reply = socket_.ReplyLines();
+                    if (pipelined && (reply.empty() || Pop3StatusOf(reply.front()) != Pop3Status::Error))
+                        throw outOfStep(reply.empty() ? String() : reply.front());
                     whole = true;
+                    items.back().retr = pipelined; // read once the batch is answered
+                    if (pipelined) continue;
                 }
             }
             if (whole) {
                 ExpectMessage(n);
-                if (socket_.SocketQueryMulti(Format("RETR %u", n)) != 0) throw lost();
+                if (socket_.SocketQueryText(pipelined ? String() : Format("RETR %u", n), text) != 0) throw Lost();
             }
-            std::vector<String> lines = TakeLines();
             try {
-                ReadMailLines(mail, lines, whole);
+                ReadMailText(items.back().mail.get(), text, whole);
             } catch (const clsExcept &) {
                 // One unreadable head must not hide the other mails: this one is
                 // listed with what was read, and loading it reports why.
             }
-            AppendMail(mail);
+        } catch (const clsExcept &) {
+            // Replies still due would pass for those of the next commands.
+            if (pipelined) socket_.Disconnect();
+            throw;
         }
+        // Pipelined, a batch counts once all its replies arrived in step: a
+        // reply left out would otherwise fill a mail with the next one's text.
+        if (!pipelined) appendFilled();
+    }
+    for (Item &item : items) {
+        if (!item.retr) continue;
+        ExpectMessage(item.number);
+        clsReceivedText text;
+        if (socket_.SocketQueryText(Format("RETR %u", item.number), text) != 0) throw Lost();
+        try {
+            ReadMailText(item.mail.get(), text, true);
+        } catch (const clsExcept &) {
+        }
+        item.retr = false;
+    }
+    appendFilled();
+}
+
+HRESULT clsPOP3MailConnection::OnQueryMailbox(BYTE complete) {
+    // The slot stays alive while the listing reports to it.
+    try {
+        if (!capabilitiesAsked_ && socket_.HasSocket()) {
+            // Asked after logon: a server may offer more to a user it knows (RFC 2449).
+            pipelining_ = Lists(Capabilities(), "PIPELINING");
+            capabilitiesAsked_ = true;
+        }
+        ahead_.clear(); // a new listing: the numbers may name other messages now
+        std::vector<uint32_t> numbers = ListMessages();
+        SendEvent(kEventMailbox, LONG(numbers.size()));
+        size_t window = pipelining_ ? kPipelineWindow : 1;
+        for (size_t first = 0; first < numbers.size(); first += window)
+            ListBatch(numbers, first, std::min(numbers.size(), first + window), complete != 0);
         return S_OK;
     } catch (clsExcept &e) {
         e.Push("[clsPOP3MailConnection::OnQueryMailbox]");
         throw;
     }
+}
+
+namespace {
+// Loading one message with PIPELINING fetches the messages listed after it
+// along, up to this many and this many announced bytes: a host loads its
+// mails one by one, and each would cost a round trip.
+constexpr size_t kLoadAheadCount = 250;
+constexpr uint64_t kLoadAheadBytes = 4 << 20;
+} // namespace
+
+void clsPOP3MailConnection::LoadAhead(uint32_t n, clsReceivedText &text) {
+    std::vector<uint32_t> batch{n};
+    uint64_t bytes = 0;
+    for (auto next = sizes_.upper_bound(n); pipelining_ && next != sizes_.end() && batch.size() < kLoadAheadCount;
+         ++next) {
+        if (next->second == 0 || (bytes += next->second) > kLoadAheadBytes) break;
+        if (!ahead_.count(next->first)) batch.push_back(next->first);
+    }
+    String commands;
+    for (uint32_t m : batch) commands += Format("RETR %u\r\n", m);
+    if (batch.size() > 1 && socket_.SocketSend(commands) != 0) throw Lost();
+    std::optional<clsExcept> refused;
+    for (uint32_t m : batch) {
+        clsReceivedText received;
+        try {
+            ExpectMessage(m);
+            if (socket_.SocketQueryText(batch.size() > 1 ? String() : Format("RETR %u", m), received) != 0)
+                throw Lost();
+        } catch (const clsExcept &e) {
+            if (!socket_.HasSocket()) throw;
+            const std::vector<String> &reply = socket_.ReplyLines();
+            if (batch.size() > 1 && (reply.empty() || Pop3StatusOf(reply.front()) != Pop3Status::Error)) {
+                socket_.Disconnect(); // what follows cannot be matched to a command any more
+                ahead_.clear();
+                throw;
+            }
+            if (m == n) refused = e; // the others are only not fetched ahead
+            continue;
+        }
+        if (m == n)
+            text = std::move(received);
+        else
+            ahead_[m] = std::move(received);
+    }
+    if (refused) throw *refused;
 }
 
 HRESULT clsPOP3MailConnection::LoadRestOfMail(IKvMail *mail) {
@@ -328,11 +471,16 @@ HRESULT clsPOP3MailConnection::LoadRestOfMail(IKvMail *mail) {
     String id = Narrow(WideView(reinterpret_cast<const char16_t *>(cookie)));
     SysFreeString(cookie);
     try {
-        ExpectMessage(MessageNumberOf(id));
-        if (socket_.SocketQueryMulti(Format("RETR %u", MessageNumberOf(id))) != 0)
-            throw clsExcept(kErrSocket, "the connection to the server was lost");
-        std::vector<String> lines = TakeLines();
-        ReadMailLines(mail, lines, true);
+        uint32_t n = MessageNumberOf(id);
+        clsReceivedText text;
+        auto ahead = ahead_.find(n);
+        if (ahead != ahead_.end()) {
+            text = std::move(ahead->second);
+            ahead_.erase(ahead);
+        } else {
+            LoadAhead(n, text);
+        }
+        ReadMailText(mail, text, true);
     } catch (clsExcept &e) {
         e.Push("[clsPOP3MailConnection::LoadRestOfMail]");
         return Fail(E_FAIL, e);
@@ -351,6 +499,7 @@ HRESULT clsPOP3MailConnection::OnDeleteMail(const String &id) {
         String mailId = Narrow(WideView(reinterpret_cast<const char16_t *>(cookie)));
         SysFreeString(cookie);
         if (mailId != id) continue;
+        ahead_.erase(MessageNumberOf(id));
         if (socket_.SocketQuerySingle(Format("DELE %u", MessageNumberOf(id))) != 0)
             return Fail(E_FAIL, kErrSocket, "the connection to the server was lost");
         MarkDeleted(mail);
@@ -379,7 +528,7 @@ clsArpaMail *ArpaOf(IKvMail *mail) {
 
 } // namespace
 
-void clsPOP3MailConnection::ReadMailLines(IKvMail *mail, std::vector<String> &lines, bool complete) {
+void clsPOP3MailConnection::ReadMailText(IKvMail *mail, clsReceivedText &text, bool complete) {
     clsArpaMail *arpa = ArpaOf(mail);
     if (!arpa) throw clsExcept(kErrGeneral, "clsPOP3MailConnection: the mail is not an internet mail");
     // A complete read replaces what the head-only read filled in.
@@ -389,10 +538,17 @@ void clsPOP3MailConnection::ReadMailLines(IKvMail *mail, std::vector<String> &li
     arpa->Bodies().Clear();
     arpa->Attachments().Clear();
     arpa->GeneratedHeaders().Clear();
-    // The reader keeps the received text as the mail's raw text.
-    std::deque<String> queue(std::make_move_iterator(lines.begin()), std::make_move_iterator(lines.end()));
-    lines.clear();
-    ReadMail(*arpa, queue, 0, complete ? 0u : uint32_t(kReadHeadersOnly), 0);
+    uint32_t flags = kReadJoinedLines | (complete ? 0u : uint32_t(kReadHeadersOnly));
+    // The received text becomes the raw text itself where it can, not a copy of it.
+    if (text.size <= arpa->RawText().MemoryLimit()) {
+        size_t size = text.size;
+        if (size > 0) ResizeBlock(text.data, size); // what the growth reserved goes back
+        arpa->RawText().KeepInMemory(std::move(text.data), size);
+        text = clsReceivedText();
+        ReadMail(*arpa, arpa->RawText().Memory(), flags | kReadRawTextKept);
+    } else {
+        ReadMail(*arpa, text.View(), flags);
+    }
     arpa->SetState(complete ? kMailLoaded : kMailListed);
 }
 

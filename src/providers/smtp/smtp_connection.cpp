@@ -329,6 +329,8 @@ HRESULT clsSMTPMailConnection::OnDisconnect() {
     return S_OK;
 }
 
+void clsSMTPMailConnection::OnSendCancelled() { Reset(); }
+
 void clsSMTPMailConnection::Reset() {
     try {
         socket_.SocketQuery("RSET", {kSmtpOk});
@@ -591,8 +593,14 @@ void clsSMTPMailConnection::Transfer(const clsSmtpEnvelope &envelope, clsMailTex
             }
             try {
                 SendText(text);
-            } catch (const clsExcept &) {
-                Reset();
+            } catch (const clsExcept &e) {
+                // Cancelled inside the data: only closing keeps the server from taking the mail.
+                if (e.Code() == kErrCancelled) {
+                    socket_.Disconnect();
+                    SetState(kDisconnected);
+                } else {
+                    Reset();
+                }
                 throw;
             }
             if (socket_.SocketQueryWithUnexpected(".", {kSmtpOk}) != 0) {

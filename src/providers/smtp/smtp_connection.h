@@ -46,6 +46,7 @@ class clsSMTPMailConnection : public clsConnectionBase {
     HRESULT OnCreateMail(LONG codepage, const String &cookie, IKvMail **mail) override;
     HRESULT OnSend(IKvMail *mail) override;
     HRESULT OnQueryMailbox(BYTE flag) override;
+    void OnSendCancelled() override;
     HRESULT OnDeleteMail(const String &id) override;
     String GetProviderName() const override { return "SMTP"; }
     HRESULT LoadRestOfMail(IKvMail *mail) override;
