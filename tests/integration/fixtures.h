@@ -18,13 +18,13 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "peers.h"
 #include "script_server.h"
+#include "test_files.h"
 
 namespace fixtures {
 
@@ -56,12 +56,7 @@ inline bool WaitForPort(uint16_t port, int ms = 10000, bool ipv6 = false) {
     return false;
 }
 
-inline std::string ReadFile(const std::string &path) {
-    std::ifstream f(path, std::ios::binary);
-    std::ostringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
+using testsupport::ReadFile;
 
 inline bool Exists(const char *path) { return testsupport::Executable(path); }
 

@@ -19,6 +19,7 @@ using orkv14::Ptr;
 using testsupport::ErrorText;
 using testsupport::SetIntOption;
 using testsupport::SetTextOption;
+using testsupport::Unstuffed;
 
 Ptr<IKvMailConnection2> Create(const IID &selector, uint16_t port, const char *user, const char *password) {
     Ptr<IClassFactory> f;
@@ -36,19 +37,6 @@ void AddBody(IKvMail *mail, const char *type, const std::string &text) {
     Ptr<IKvMailBody> body;
     ASSERT_EQ(mail->CreateAndAddBody(body.put(), Bstr(type).get(), 65001), S_OK);
     EXPECT_EQ(body->SetContents(orkv14::MemoryStream(text).get()), S_OK);
-}
-
-// The lines as an SMTP server stores them: the doubled periods single again.
-std::string Unstuffed(const std::string &text) {
-    std::string out;
-    for (size_t at = 0; at < text.size();) {
-        size_t end = text.find("\r\n", at);
-        end = end == std::string::npos ? text.size() : end + 2;
-        size_t skip = text.compare(at, 2, "..") == 0 ? 1 : 0;
-        out.append(text, at + skip, end - at - skip);
-        at = end;
-    }
-    return out;
 }
 
 std::string Trimmed(std::string s) {

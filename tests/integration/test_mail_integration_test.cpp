@@ -2,13 +2,13 @@
 // against a real SMTP server; the host's log comes back as it was.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <functional>
 
-#include "runtime/string_table.h"
 #include "fixtures.h"
-#include "runtime/kvlog.h"
+#include "log_sink.h"
 #include "orkv14.h"
+#include "runtime/kvlog.h"
+#include "runtime/string_table.h"
 #include "ui/config/config_dialog.h"
 #include "ui/config/test_mail.h"
 
@@ -20,20 +20,9 @@ using kv::ui::RunTestMail;
 using kv::ui::TestMailRequest;
 using kv::ui::TestMailResult;
 
-class HostSlot : public IKvLogSlot {
-  public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void **ppv) override {
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
-    ULONG STDMETHODCALLTYPE Release() override { return --refs; }
-    HRESULT STDMETHODCALLTYPE WriteLine(BSTR) override {
-        ++lines;
-        return S_OK;
-    }
-    std::atomic<ULONG> refs{1};
-    int lines = 0;
+// The host's own sink: it must get its reference and its lines back.
+struct HostSlot : testsupport::Counted<testsupport::LogSink> {
+    HostSlot() : Counted(IID_IKvLogSlot) {}
 };
 
 class TestMail : public ::testing::Test {
@@ -55,9 +44,9 @@ class TestMail : public ::testing::Test {
         EXPECT_EQ(s.slot, &host_);
         if (s.slot) s.slot->Release();
         // Lines of the host's own calls reach the host's sink again.
-        int before = host_.lines;
+        size_t before = host_.lines.size();
         kv::LogWrite(kv::kLogDetails, "after the test mail");
-        EXPECT_EQ(host_.lines, before + 1);
+        EXPECT_EQ(host_.lines.size(), before + 1);
     }
     TestMailRequest Request(const String &provider, bool send = true) {
         TestMailRequest r;
@@ -243,14 +232,8 @@ TEST(ConfigDialog, OkStoresTheFieldsIntoTheCallersLists) {
 }
 
 // A class object whose profile enumerator lists two names.
-class FakeProfiles : public IKvEnumMAPIProfiles {
+class ProfileNames : public IKvEnumMAPIProfiles {
   public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void **ppv) override {
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
-    ULONG STDMETHODCALLTYPE Release() override { return --refs; }
     HRESULT STDMETHODCALLTYPE Next(ULONG count, BSTR *items, ULONG *fetched) override {
         static const char16_t *const names[] = {u"Outlook", u"Work"};
         if (count != 1 || at >= 2) {
@@ -264,18 +247,12 @@ class FakeProfiles : public IKvEnumMAPIProfiles {
     HRESULT STDMETHODCALLTYPE Skip(ULONG) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE Reset() override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE Clone(IKvEnumMAPIProfiles **) override { return E_NOTIMPL; }
-    ULONG refs = 0;
     int at = 0;
 };
+using FakeProfiles = testsupport::Counted<ProfileNames>;
 
-class FakeFactory : public IClassFactory {
+class Factory : public IClassFactory {
   public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void **ppv) override {
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
-    ULONG STDMETHODCALLTYPE Release() override { return --refs; }
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown *, REFIID iid, void **ppv) override {
         *ppv = nullptr;
         if (!IsEqualIID(iid, IID_IKvEnumMAPIProfiles)) return E_NOINTERFACE;
@@ -284,11 +261,10 @@ class FakeFactory : public IClassFactory {
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
-    ULONG refs = 0;
-    FakeProfiles profiles;
+    FakeProfiles profiles{IID_IKvEnumMAPIProfiles};
 };
 
-FakeFactory g_factory;
+testsupport::Counted<Factory> g_factory{IID_IClassFactory};
 
 TEST(ConfigDialog, ProfileNamesFromTheComponentsEnumerator) {
     auto get = [](REFCLSID clsid, REFIID, LPVOID *out) -> HRESULT {
@@ -298,8 +274,8 @@ TEST(ConfigDialog, ProfileNamesFromTheComponentsEnumerator) {
         return S_OK;
     };
     EXPECT_EQ(kv::ui::ReadMapiProfiles("orkv14.dll", get), (std::vector<kv::WString>{u"Outlook", u"Work"}));
-    EXPECT_EQ(g_factory.refs, 0u);
-    EXPECT_EQ(g_factory.profiles.refs, 0u);
+    EXPECT_EQ(g_factory.refs, 1u);
+    EXPECT_EQ(g_factory.profiles.refs, 1u);
     EXPECT_TRUE(kv::ui::ReadMapiProfiles("/nonexistent/liborkv14-missing.so", nullptr).empty());
 }
 

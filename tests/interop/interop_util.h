@@ -5,11 +5,11 @@
 
 #include <cstdio>
 #include <fstream>
-#include <sstream>
-#include <string>
 #include <stdlib.h>
+#include <string>
 
 #include "peers.h"
+#include "test_files.h"
 
 namespace kv::interop {
 
@@ -45,12 +45,7 @@ inline void WriteFile(const std::string &path, const std::string &bytes) {
     f << bytes;
 }
 
-inline std::string ReadFile(const std::string &path) {
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
+using testsupport::ReadFile;
 
 // A new directory of this run's own (other runs may share the temporary directory).
 inline std::string MakeDir(const std::string &name) {

@@ -14,22 +14,8 @@
 
 namespace {
 
-std::string Narrow(const OLECHAR *s) {
-    if (!s) return {};
-    int n = WideCharToMultiByte(CP_UTF8, 0, s, -1, nullptr, 0, nullptr, nullptr);
-    std::string out(n > 0 ? size_t(n - 1) : 0, '\0');
-    if (n > 1) WideCharToMultiByte(CP_UTF8, 0, s, -1, &out[0], n, nullptr, nullptr);
-    return out;
-}
-
-// The component reallocates the BSTR it is handed: each is given back and
-// emptied before the next call.
-std::string Take(BSTR &s) {
-    std::string out = Narrow(s);
-    SysFreeString(s);
-    s = nullptr;
-    return out;
-}
+using orkv14::Bstr;
+using orkv14::Utf8;
 
 template <class T> T Proc(HMODULE module, const char *name) {
     return reinterpret_cast<T>(reinterpret_cast<void *>(GetProcAddress(module, name)));
@@ -74,42 +60,19 @@ class ProviderTest : public ::testing::Test {
         EXPECT_EQ(factory->CreateInstance(nullptr, selector, reinterpret_cast<void **>(&c)), S_OK);
         return c;
     }
-    static void Option(IKvMailConnection2 *c, const wchar_t *name, const wchar_t *value) {
-        VARIANT v;
-        VariantInit(&v);
-        v.vt = VT_BSTR;
-        v.bstrVal = SysAllocString(value);
-        EXPECT_EQ(c->SetOption(name, &v), S_OK) << Narrow(name);
-        VariantClear(&v);
+    static void Option(IKvMailConnection2 *c, const char *name, const char *value) {
+        EXPECT_EQ(c->SetOption(Bstr(name).get(), orkv14::Variant(value).get()), S_OK) << name;
     }
     static std::string ErrorText(IKvMailConnection2 *c, LONG *code) {
-        BSTR text = nullptr;
-        c->GetErrorInformation(code, &text);
-        return Take(text);
+        orkv14::Error e = orkv14::LastError(c);
+        *code = e.code;
+        return e.text;
     }
     // The whole record since the last call.
     std::vector<std::string> TakeMapiLog() {
         std::vector<char> buffer(1 << 20);
         takeLog(buffer.data(), DWORD(buffer.size()));
         return Lines(buffer.data());
-    }
-    static IStream *Stream(const std::string &bytes) {
-        IStream *s = nullptr;
-        EXPECT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, &s), S_OK);
-        ULONG written = 0;
-        if (!bytes.empty()) s->Write(bytes.data(), ULONG(bytes.size()), &written);
-        LARGE_INTEGER zero{};
-        s->Seek(zero, STREAM_SEEK_SET, nullptr);
-        return s;
-    }
-    static std::string Bytes(IStream *s) {
-        std::string out;
-        LARGE_INTEGER zero{};
-        s->Seek(zero, STREAM_SEEK_SET, nullptr);
-        char buffer[4096];
-        ULONG got = 0;
-        while (SUCCEEDED(s->Read(buffer, sizeof buffer, &got)) && got) out.append(buffer, got);
-        return out;
     }
     // A mail of the connection: recipients, subject, plain and HTML bodies, one attachment.
     static IKvMail2 *Compose(IKvMailConnection2 *c, const std::string &attachment, bool rtf = false) {
@@ -119,43 +82,30 @@ class ProviderTest : public ::testing::Test {
         IKvMail2 *m = nullptr;
         EXPECT_EQ(mail->QueryInterface(IID_IKvMail2, reinterpret_cast<void **>(&m)), S_OK);
         mail->Release();
-        auto put = [](IKvMail2 *m, HRESULT (STDMETHODCALLTYPE IKvMail2::*set)(BSTR), const wchar_t *value) {
-            BSTR text = SysAllocString(value);
-            EXPECT_EQ((m->*set)(text), S_OK);
-            SysFreeString(text);
+        auto put = [](IKvMail2 *m, HRESULT (STDMETHODCALLTYPE IKvMail2::*set)(BSTR), const char *value) {
+            EXPECT_EQ((m->*set)(Bstr(value).get()), S_OK);
         };
-        put(m, &IKvMail2::SetSender, L"\"Sender\" <sender@example.org>");
-        put(m, &IKvMail2::AddRecipients, L"Ann Example <ann@example.org>\tbob@example.org");
-        put(m, &IKvMail2::AddCCRecipients, L"Carl <carl@example.org>");
-        put(m, &IKvMail2::SetSubject, L"Quarterly report \x00e4");
-        put(m, &IKvMail2::AddBCCRecipients, L"dora@example.org");
-        BSTR text = nullptr;
+        put(m, &IKvMail2::SetSender, "\"Sender\" <sender@example.org>");
+        put(m, &IKvMail2::AddRecipients, "Ann Example <ann@example.org>\tbob@example.org");
+        put(m, &IKvMail2::AddCCRecipients, "Carl <carl@example.org>");
+        put(m, &IKvMail2::SetSubject, "Quarterly report \xC3\xA4");
+        put(m, &IKvMail2::AddBCCRecipients, "dora@example.org");
         struct {
-            const wchar_t *type;
-            const char *content;
-        } bodies[] = {{L"text/plain", "Plain text"}, {L"text/html", "<p>Hi</p>"}, {L"application/rtf", "{\\rtf1 x}"}};
+            const char *type, *content;
+        } bodies[] = {{"text/plain", "Plain text"}, {"text/html", "<p>Hi</p>"}, {"application/rtf", "{\\rtf1 x}"}};
         for (const auto &b : bodies) {
             if (!rtf && b.content[0] == '{') continue;
-            IKvMailBody *body = nullptr;
-            text = SysAllocString(b.type);
-            EXPECT_EQ(m->CreateAndAddBody(&body, text, 65001), S_OK);
-            SysFreeString(text);
-            if (!body) continue;
-            IStream *s = Stream(b.content);
-            EXPECT_EQ(body->SetContents(s), S_OK);
-            s->Release();
-            body->Release();
+            orkv14::Ptr<IKvMailBody> body;
+            EXPECT_EQ(m->CreateAndAddBody(body.put(), Bstr(b.type).get(), 65001), S_OK);
+            if (body) {
+                EXPECT_EQ(body->SetContents(orkv14::MemoryStream(b.content).get()), S_OK);
+            }
         }
-        IKvMailAttachment *a = nullptr;
-        EXPECT_EQ(m->CreateAndAddAttachment(&a), S_OK);
+        orkv14::Ptr<IKvMailAttachment> a;
+        EXPECT_EQ(m->CreateAndAddAttachment(a.put()), S_OK);
         if (a) {
-            text = SysAllocString(L"data.bin");
-            EXPECT_EQ(a->SetName(text), S_OK);
-            SysFreeString(text);
-            IStream *s = Stream(attachment);
-            EXPECT_EQ(a->SetContents(s), S_OK);
-            s->Release();
-            a->Release();
+            EXPECT_EQ(a->SetName(Bstr("data.bin").get()), S_OK);
+            EXPECT_EQ(a->SetContents(orkv14::MemoryStream(attachment).get()), S_OK);
         }
         return m;
     }
@@ -190,8 +140,8 @@ void ExpectNothingUnexpected(const std::vector<std::string> &log) {
 TEST_F(ProviderTest, ExtendedMapiSendsThroughTheOutbox) {
     IKvMailConnection2 *c = Create(IID_IKvXMAPISendConnection);
     ASSERT_NE(c, nullptr);
-    Option(c, L"ServerUser", L"Work");
-    Option(c, L"ServerPassword", L"secret");
+    Option(c, "ServerUser", "Work");
+    Option(c, "ServerPassword", "secret");
     ASSERT_EQ(c->Connect(), S_OK);
     IKvMail2 *mail = Compose(c, std::string("abc\0\x01xyz", 8), true);
     ASSERT_NE(mail, nullptr);
@@ -202,9 +152,7 @@ TEST_F(ProviderTest, ExtendedMapiSendsThroughTheOutbox) {
     std::ofstream(file, std::ios::binary) << "file content";
     IKvMailAttachment *a = nullptr;
     ASSERT_EQ(mail->CreateAndAddAttachment(&a), S_OK);
-    BSTR name = SysAllocString(std::wstring(file.begin(), file.end()).c_str());
-    EXPECT_EQ(a->SetName(name), S_OK);
-    SysFreeString(name);
+    EXPECT_EQ(a->SetName(Bstr(file).get()), S_OK);
     a->Release();
     IKvMail *plain = nullptr;
     ASSERT_EQ(mail->QueryInterface(IID_IKvMail, reinterpret_cast<void **>(&plain)), S_OK);
@@ -350,61 +298,45 @@ TEST_F(ProviderTest, ExtendedMapiListsReadsMarksAndDeletes) {
     for (ULONG i = 0; i < fetched; ++i) {
         const Expected &e = expected[i];
         IKvMail *m = mails[i];
-        BSTR s = nullptr;
-        m->GetCookie(&s);
-        EXPECT_EQ(Take(s), e.cookie);
-        m->GetSender(&s);
-        EXPECT_EQ(Take(s), e.sender);
-        m->GetSubject(&s);
-        EXPECT_EQ(Take(s), e.subject);
-        BSTR name = SysAllocString(L"Date");
-        s = nullptr;
-        m->GetHeaderEntry(name, &s);
-        SysFreeString(name);
+        Bstr s;
+        m->GetCookie(s.put());
+        EXPECT_EQ(s.Utf8(), e.cookie);
+        m->GetSender(s.put());
+        EXPECT_EQ(s.Utf8(), e.sender);
+        m->GetSubject(s.put());
+        EXPECT_EQ(s.Utf8(), e.subject);
+        m->GetHeaderEntry(Bstr("Date").get(), s.put());
         // Without a creation time the mail dates itself when asked.
         if (e.date) {
-            EXPECT_EQ(Take(s), e.date);
+            EXPECT_EQ(s.Utf8(), e.date);
         }
-        SysFreeString(s);
         for (int list = 0; list < 2; ++list) {
-            IEnumString *addresses = nullptr;
-            ASSERT_EQ(list ? m->EnumCCRecipients(&addresses) : m->EnumRecipients(&addresses), S_OK);
+            orkv14::Ptr<IEnumString> addresses;
+            ASSERT_EQ(list ? m->EnumCCRecipients(addresses.put()) : m->EnumRecipients(addresses.put()), S_OK);
             std::string joined;
-            LPOLESTR one = nullptr;
-            while (addresses->Next(1, &one, nullptr) == S_OK) {
-                joined += (joined.empty() ? "" : "|") + Narrow(one);
-                CoTaskMemFree(one);
-            }
-            addresses->Release();
+            for (LPOLESTR one = nullptr; addresses->Next(1, &one, nullptr) == S_OK; CoTaskMemFree(one))
+                joined += (joined.empty() ? "" : "|") + Utf8(one);
             // The blind copy of the store is no visible recipient.
             EXPECT_EQ(joined, list ? e.cc : e.to);
         }
-        IKvEnumMailBody *bodies = nullptr;
-        ASSERT_EQ(m->EnumBodies(&bodies), S_OK);
-        IKvMailBody *body = nullptr;
-        ASSERT_EQ(bodies->Next(1, &body, nullptr), S_OK);
-        bodies->Release();
-        IStream *out = Stream("");
-        body->GetContents(out);
-        EXPECT_EQ(Bytes(out), e.body);
-        out->Release();
-        body->Release();
-        IKvEnumMailAttachment *attachments = nullptr;
-        ASSERT_EQ(m->EnumAttachments(&attachments), S_OK);
-        IKvMailAttachment *a = nullptr;
-        if (attachments->Next(1, &a, nullptr) == S_OK) {
-            EXPECT_NE(e.attachmentName, nullptr);
-            a->GetName(&s);
-            EXPECT_EQ(Take(s), e.attachmentName ? e.attachmentName : "");
-            out = Stream("");
-            a->GetContents(out);
-            EXPECT_EQ(Bytes(out), e.attachment);
-            out->Release();
-            a->Release();
-        } else {
-            EXPECT_EQ(e.attachmentName, nullptr);
+        orkv14::Ptr<IKvEnumMailBody> bodies;
+        ASSERT_EQ(m->EnumBodies(bodies.put()), S_OK);
+        orkv14::Ptr<IKvMailBody> body;
+        ASSERT_EQ(bodies->Next(1, body.put(), nullptr), S_OK);
+        orkv14::Ptr<IStream> out = orkv14::MemoryStream("");
+        body->GetContents(out.get());
+        EXPECT_EQ(orkv14::ReadAll(out.get()), e.body);
+        orkv14::Ptr<IKvEnumMailAttachment> attachments;
+        ASSERT_EQ(m->EnumAttachments(attachments.put()), S_OK);
+        orkv14::Ptr<IKvMailAttachment> a;
+        EXPECT_EQ(attachments->Next(1, a.put(), nullptr) == S_OK, e.attachmentName != nullptr);
+        if (a) {
+            a->GetName(s.put());
+            EXPECT_EQ(s.Utf8(), e.attachmentName ? e.attachmentName : "");
+            out = orkv14::MemoryStream("");
+            a->GetContents(out.get());
+            EXPECT_EQ(orkv14::ReadAll(out.get()), e.attachment);
         }
-        attachments->Release();
         m->Release();
     }
     EXPECT_EQ(c->MarkMailAsRead(L"4D534731"), S_OK) << ErrorText(c, &code);
@@ -478,8 +410,10 @@ TEST_F(ProviderTest, ProfileNamesMarkTheDefault) {
     ULONG fetched = 0;
     profiles->Next(3, names, &fetched);
     ASSERT_EQ(fetched, 2u);
-    EXPECT_EQ(Take(names[0]), " Work");
-    EXPECT_EQ(Take(names[1]), "*Home");
+    EXPECT_EQ(Utf8(names[0]), " Work");
+    EXPECT_EQ(Utf8(names[1]), "*Home");
+    SysFreeString(names[0]);
+    SysFreeString(names[1]);
     profiles->Release();
     ExpectInOrder(TakeMapiLog(), {"MAPIAdminProfiles flags=0x0", "ProfAdmin.GetProfileTable flags=0x0",
                                   "HrQueryAllRows profiles columns=0x3001001E,0x3D04000B max=0", "FreeProws 2"});
@@ -540,8 +474,8 @@ class CdoRegistration {
 TEST_F(ProviderTest, CdoSendsThroughTheSystemObjects) {
     IKvMailConnection2 *c = Create(IID_IKvCDOSYSSendConnection);
     ASSERT_NE(c, nullptr);
-    Option(c, L"ServerAddress", L"mail.example.org");
-    Option(c, L"AuthProtocol", L"ntlm");
+    Option(c, "ServerAddress", "mail.example.org");
+    Option(c, "AuthProtocol", "ntlm");
     ASSERT_EQ(c->Connect(), S_OK);
     const std::string attachment(200000, 'x');
     LONG code = 0;
@@ -609,9 +543,7 @@ TEST_F(ProviderTest, CdoSendsThroughTheSystemObjects) {
 
     // A failure that the objects report as an exception carries their account
     // of it, and its code where the system has no text for it.
-    BSTR unreachable = SysAllocString(L"bob@unreachable.example");
-    mail->AddRecipients(unreachable);
-    SysFreeString(unreachable);
+    mail->AddRecipients(Bstr("bob@unreachable.example").get());
     EXPECT_EQ(c->Send(plain), E_ABORT);
     EXPECT_EQ(ErrorText(c, &code), "The transport failed to connect to the server.\r\n(error code 0x80040213)\r\n"
                                    "[clsCDOSYSMail::Send()]\r\n");

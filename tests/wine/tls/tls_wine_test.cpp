@@ -5,40 +5,17 @@
 // certificate for another host), "expired" (implicit TLS, expired certificate)
 // and "drop" (implicit TLS, closed without close_notify after the mail text).
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 
 #include "host_fixture.h"
+#include "test_files.h"
 
 namespace {
 
-std::string Env(const char *name) {
-    const char *v = std::getenv(name);
-    return v ? v : "";
-}
-
-std::string ReadAll(const std::string &path) {
-    std::ifstream f(path, std::ios::binary);
-    std::ostringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
+using testsupport::Env;
+using testsupport::ReadFile;
+using testsupport::Unstuffed;
 
 bool Exists(const std::string &path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-// What the server stores: the rendered text with its dots unstuffed.
-std::string Unstuffed(const std::string &rendered) {
-    std::string r;
-    for (size_t at = 0; at < rendered.size();) {
-        size_t end = rendered.find("\r\n", at);
-        end = end == std::string::npos ? rendered.size() : end + 2;
-        std::string line = rendered.substr(at, end - at);
-        if (line.compare(0, 2, "..") == 0) line.erase(0, 1);
-        r += line;
-        at = end;
-    }
-    return r;
-}
 
 class WineTls : public ::testing::Test {
   protected:
@@ -147,13 +124,13 @@ TEST_F(WineTls, SendsIntactOverTls) {
         ASSERT_NE(mail, nullptr);
         ASSERT_EQ(c->Connect(), S_OK) << ErrorText(c);
         // The servers offer AUTH only over TLS: a logon proves the upgrade.
-        EXPECT_EQ(ReadAll(Spool(t.server) + "\\auth"), "CRAM-MD5");
+        EXPECT_EQ(ReadFile(Spool(t.server) + "\\auth"), "CRAM-MD5");
         EXPECT_EQ(c->Send(mail), S_OK) << ErrorText(c);
         EXPECT_EQ(c->Disconnect(), S_OK) << ErrorText(c);
         orkv14::Ptr<IStream> raw = orkv14::MemoryStream({});
         ASSERT_EQ(mail->GetRawText(raw.get()), S_OK);
         std::string expected = Unstuffed(orkv14::ReadAll(raw.get()));
-        std::string arrived = ReadAll(Spool(t.server) + "\\" + std::to_string(n) + ".eml");
+        std::string arrived = ReadFile(Spool(t.server) + "\\" + std::to_string(n) + ".eml");
         EXPECT_GT(arrived.size(), 250000u);
         EXPECT_TRUE(arrived == expected) << "arrived " << arrived.size() << " bytes, sent " << expected.size();
         mail->Release();

@@ -34,6 +34,7 @@
 #include "dll_loader.h"
 #include "log_sink.h"
 #include "orkv14.hpp"
+#include "test_files.h"
 #include "ui/mail_editor/win32/mail_editor_ids.h"
 
 namespace {
@@ -321,13 +322,6 @@ bool CloseMessage(HWND box) {
     return WaitFor([&]() -> HWND { return IsWindow(box) ? nullptr : HWND(1); }, 10s) != nullptr;
 }
 
-std::string ReadFile(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 // ---- the tests ----
 // Which pages which flags and providers offer, the fields' defaults and what
 // they store are the model's (ui_config_model_test); here, that the window
@@ -568,7 +562,7 @@ TEST_F(ConfigDialogUi, TestMailIsReviewedSentAndArrives) {
     DialogSession session(0x1001);
     ASSERT_TRUE(session.Open());
     EXPECT_EQ(Narrow(SendTestMail(session, std::wstring(port, port + std::strlen(port)))), Narrow(kSent));
-    std::string mail = ReadFile(std::string(dir) + "\\1.eml");
+    std::string mail = testsupport::ReadFile(std::string(dir) + "\\1.eml");
     EXPECT_NE(mail.find("Subject: Test-mail"), std::string::npos) << mail;
     EXPECT_NE(mail.find("From: \"Erika Mustermann\" <erika@example.org>"), std::string::npos) << mail;
     EXPECT_NE(mail.find("To: erika@example.org"), std::string::npos) << mail;
