@@ -54,8 +54,10 @@ class MailFixture : public ::testing::Test {
         connection_ = new clsSMTPMailConnection();
         connection_->AddRef();
         ASSERT_EQ(connection_->CreateMail(0, u"cookie-1", mail_.put()), S_OK);
+        ASSERT_EQ(mail_->QueryInterface(IID_IKvMail2, reinterpret_cast<void **>(mail2_.put())), S_OK);
     }
     void TearDown() override {
+        mail2_.reset();
         mail_.reset();
         connection_->Release();
         EXPECT_EQ(ModuleRefCount(), baseline_);
@@ -69,9 +71,16 @@ class MailFixture : public ::testing::Test {
         VariantClear(&v);
     }
 
+    std::vector<std::string> Recipients(HRESULT (IKvMail2::*get)(IEnumString **)) {
+        clsAutoRelease<IEnumString> e;
+        EXPECT_EQ((mail2_.get()->*get)(e.put()), S_OK);
+        return e ? Strings(e.get()) : std::vector<std::string>{};
+    }
+
     int32_t baseline_ = 0;
     clsSMTPMailConnection *connection_ = nullptr;
     clsAutoRelease<IKvMail> mail_;
+    clsAutoRelease<IKvMail2> mail2_;
 };
 
 } // namespace kv::mailtest

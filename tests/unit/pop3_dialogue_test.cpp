@@ -80,10 +80,7 @@ TEST(Pop3Dialogue, LogonForms) {
     for (const Case &c : cases) {
         ScriptServer server;
         server.Send(c.greeting);
-        for (size_t i = 0; i < c.script.size(); ++i) {
-            if (i % 2 == 0) server.Expect(c.script[i]);
-            else server.Send(c.script[i]);
-        }
+        Play(server, c.script);
         if (c.result == S_OK) server.Expect("QUIT\r\n").Send("+OK bye\r\n");
         server.Pause(50);
         server.Start();

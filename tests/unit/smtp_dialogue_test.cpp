@@ -13,6 +13,7 @@
 #include "script_server.h"
 #include "stack_doubles.h"
 #include "test_text.h"
+#include "thrown.h"
 
 namespace kv {
 namespace {
@@ -44,15 +45,6 @@ struct Smtp {
 };
 
 // Expect, send, expect, send... from the first step on.
-void Play(ScriptServer &server, const std::vector<std::string> &script) {
-    for (size_t i = 0; i < script.size(); ++i) {
-        if (i % 2 == 0)
-            server.Expect(script[i]);
-        else
-            server.Send(script[i]);
-    }
-}
-
 TEST(SmtpDialogue, EhloHeloAndLogonName) {
     struct Case {
         const char *name;
@@ -296,16 +288,11 @@ TEST(SmtpDialogue, TransferOutcomes) {
         ASSERT_EQ(smtp.c->Connect(), S_OK) << c.name;
         clsSmtpEnvelope envelope{"Me <me@x.org>", c.to, c.cc, {}};
         testsupport::StringText text(c.text);
+        testsupport::Caught e = testsupport::Catch([&] { smtp.c->Transfer(envelope, text); });
         std::string error;
-        int32_t code = 0;
-        try {
-            smtp.c->Transfer(envelope, text);
-        } catch (const clsExcept &e) {
-            for (const auto &m : e.Messages()) error += m + "\r\n";
-            code = e.Code();
-        }
+        for (const auto &m : e.messages) error += m + "\r\n";
         EXPECT_EQ(error, c.error) << c.name;
-        EXPECT_EQ(code, c.code) << c.name;
+        EXPECT_EQ(e.code, c.code) << c.name;
         EXPECT_EQ(smtp.c->State() == kDisconnected, c.closed) << c.name;
         EXPECT_TRUE(server.Finish()) << c.name << ": " << server.Failure().substr(0, 200);
     }
