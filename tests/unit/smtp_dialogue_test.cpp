@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "dialled.h"
 #include "fake_mail.h"
 #include "mime/base64.h"
 #include "providers/internet/md5.h"
@@ -20,28 +21,13 @@ namespace {
 
 using testsupport::ScriptServer;
 
-using testsupport::Events;
-
-struct Smtp {
-    clsSMTPMailConnection *c = new clsSMTPMailConnection();
-    Events events;
+struct Smtp : testsupport::Dialled<clsSMTPMailConnection> {
     explicit Smtp(uint16_t port, const char16_t *user = u"", const char16_t *password = u"",
-                  const char16_t *logon = u"client") {
-        c->AddRef();
-        Set(u"ServerAddress", u"127.0.0.1");
-        Set(u"ServerUser", user);
-        Set(u"ServerPassword", password);
+                  const char16_t *logon = u"client")
+        : Dialled(port, Narrow(user), Narrow(password)) {
         Set(u"LogonName", logon);
-        testsupport::SetIntOption(c, u"ServerPort", port);
-        testsupport::SetIntOption(c, u"SocketTimeout", 3000);
-        c->SetMailStateNotificationSlot(&events);
     }
-    ~Smtp() {
-        c->SetMailStateNotificationSlot(nullptr);
-        c->Release();
-    }
-    void Set(const char16_t *name, const char16_t *value) { testsupport::SetTextOption(c, name, Narrow(value)); }
-    std::string Error(LONG *code = nullptr) { return testsupport::ErrorText(c, code); }
+    void Set(const char16_t *name, const char16_t *value) { Dialled::Set(name, Narrow(value)); }
 };
 
 // Expect, send, expect, send... from the first step on.
