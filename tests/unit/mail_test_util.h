@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "fake_mail.h"
 #include "pal/com.h"
 #include "providers/smtp/smtp_connection.h"
 #include "runtime/com_util.h"
@@ -63,12 +64,7 @@ class MailFixture : public ::testing::Test {
         EXPECT_EQ(ModuleRefCount(), baseline_);
     }
     void SetOption(const char16_t *name, const char16_t *value) {
-        VARIANT v;
-        VariantInit(&v);
-        v.vt = VT_BSTR;
-        v.bstrVal = SysAllocString(reinterpret_cast<const OLECHAR *>(value));
-        EXPECT_EQ(connection_->SetOption(name, &v), S_OK);
-        VariantClear(&v);
+        testsupport::SetTextOption(connection_, name, Narrow(WideView(value)));
     }
 
     std::vector<std::string> Recipients(HRESULT (IKvMail2::*get)(IEnumString **)) {
