@@ -129,6 +129,16 @@ class ScriptServer {
     bool ok_ = true;
 };
 
+// Queues a dialogue: what the client sends, what the server answers, in turn.
+inline void Play(ScriptServer &server, const std::vector<std::string> &script) {
+    for (size_t i = 0; i < script.size(); ++i) {
+        if (i % 2 == 0)
+            server.Expect(script[i]);
+        else
+            server.Send(script[i]);
+    }
+}
+
 // A loopback port with nothing listening on it.
 inline uint16_t ClosedPort() {
     int s = socket(AF_INET, SOCK_STREAM, 0);

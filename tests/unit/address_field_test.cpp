@@ -1,8 +1,9 @@
 // The address-field tokenizer, its queries and the address-field encoder.
 #include <gtest/gtest.h>
 
-#include "runtime/except.h"
 #include "mime/address_field.h"
+#include "runtime/except.h"
+#include "thrown.h"
 
 using namespace kv;
 
@@ -111,12 +112,8 @@ TEST(AddressField, Encodes) {
 
 TEST(AddressField, EncodeRefusesFieldsWithoutAddress) {
     for (const char16_t *in : {u"a@b", u"a@b.c (comment)", u"", u"Name <a@b.c>\r\n"}) {
-        try {
-            EncodeAddressField(in, "iso-8859-1");
-            ADD_FAILURE() << "accepted";
-        } catch (const clsExcept &e) {
-            EXPECT_EQ(e.Code(), -5);
-            EXPECT_EQ(e.Messages().back(), "no address found in '" + Narrow(in) + "'");
-        }
+        testsupport::Caught e = testsupport::Catch([&] { EncodeAddressField(in, "iso-8859-1"); });
+        EXPECT_EQ(e.code, -5);
+        EXPECT_EQ(e.Back(), "no address found in '" + Narrow(in) + "'");
     }
 }

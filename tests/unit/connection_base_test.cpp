@@ -406,8 +406,7 @@ TEST(ConnectionBase, TheHostCancelsASendOrReceiveWithEAbortOnly) {
             else
                 s->Send("+OK hi\r\n").Expect("USER u\r\n").Send("+OK\r\n").Expect("PASS p\r\n").Send("+OK\r\n");
         }
-        for (size_t i = 0; i < c.dialogue.size(); ++i)
-            i % 2 ? server.Send(c.dialogue[i]) : server.Expect(c.dialogue[i]);
+        Play(server, c.dialogue);
         // A send cancelled in its text must find the server still reading: no QUIT, no RSET in the text.
         if (c.after == kConnected)
             server.Expect(c.kind == 's' ? "RSET\r\n" : c.kind == 'i' ? "a5 LOGOUT\r\n" : "QUIT\r\n");

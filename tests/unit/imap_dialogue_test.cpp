@@ -4,6 +4,7 @@
 // UIDVALIDITY and a connection dropped inside a literal.
 #include <gtest/gtest.h>
 
+#include "dialled.h"
 #include "fake_mail.h"
 #include "log_lines.h"
 #include "mime/base64.h"
@@ -17,8 +18,6 @@ namespace {
 
 using testsupport::LinesMail;
 using testsupport::ScriptServer;
-
-using testsupport::Events;
 
 class TestImap : public clsIMAPMailConnection {
   public:
@@ -40,25 +39,7 @@ class TestImap : public clsIMAPMailConnection {
     bool IsListed(IKvMail *mail) override { return !static_cast<LinesMail *>(mail)->complete; }
 };
 
-struct Imap {
-    TestImap *c = new TestImap();
-    Events events;
-    explicit Imap(uint16_t port) {
-        c->AddRef();
-        Set(u"ServerAddress", "127.0.0.1");
-        Set(u"ServerUser", "mrose");
-        Set(u"ServerPassword", "tanstaaf");
-        testsupport::SetIntOption(c, u"ServerPort", port);
-        testsupport::SetIntOption(c, u"SocketTimeout", 3000);
-        c->SetMailStateNotificationSlot(&events);
-    }
-    ~Imap() {
-        c->SetMailStateNotificationSlot(nullptr);
-        c->Release();
-    }
-    void Set(const char16_t *name, const std::string &value) { testsupport::SetTextOption(c, name, value); }
-    std::string Error(LONG *code = nullptr) { return testsupport::ErrorText(c, code); }
-};
+using Imap = testsupport::Dialled<TestImap>;
 
 std::string B64(const std::string &s) { return EncodeBase64(s.data(), s.size()); }
 

@@ -3,26 +3,16 @@
 
 #include <regex>
 
+#include "log_sink.h"
 #include "runtime/except.h"
 #include "runtime/kvlog.h"
 
 namespace kv {
 namespace {
 
-class Sink : public IKvLogSlot {
-  public:
-    std::vector<std::string> lines;
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void **ppv) override {
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
-    ULONG STDMETHODCALLTYPE Release() override { return --refs; }
-    HRESULT STDMETHODCALLTYPE WriteLine(BSTR line) override {
-        lines.push_back(Narrow(WideView(reinterpret_cast<const char16_t *>(line))));
-        return S_OK;
-    }
-    ULONG refs = 1;
+// Counts its references: the log must give back the one it takes.
+struct Sink : testsupport::Counted<testsupport::LogSink> {
+    Sink() : Counted(IID_IKvLogSlot) {}
 };
 
 class LogTest : public ::testing::Test {

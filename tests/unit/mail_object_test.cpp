@@ -21,27 +21,11 @@ using mailtest::Strings;
 
 class MailObject : public mailtest::MailFixture {
   protected:
-    void SetUp() override {
-        MailFixture::SetUp();
-        ASSERT_EQ(mail_->QueryInterface(IID_IKvMail2, reinterpret_cast<void **>(mail2_.put())), S_OK);
-    }
-    void TearDown() override {
-        mail2_.reset();
-        MailFixture::TearDown();
-    }
-
     std::string Header(const char16_t *name, HRESULT expected = S_OK) {
         Bstr value;
         EXPECT_EQ(mail_->GetHeaderEntry(Bstr(name), value.put()), expected) << Narrow(WideView(name));
         return value.Utf8();
     }
-    std::vector<std::string> Recipients(HRESULT (IKvMail2::*get)(IEnumString **)) {
-        clsAutoRelease<IEnumString> e;
-        EXPECT_EQ((mail2_.get()->*get)(e.put()), S_OK);
-        return e ? Strings(e.get()) : std::vector<std::string>{};
-    }
-
-    clsAutoRelease<IKvMail2> mail2_;
 };
 
 struct RecipientCase {

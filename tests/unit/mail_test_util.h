@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "fake_mail.h"
 #include "pal/com.h"
 #include "providers/smtp/smtp_connection.h"
 #include "runtime/com_util.h"
@@ -54,24 +55,28 @@ class MailFixture : public ::testing::Test {
         connection_ = new clsSMTPMailConnection();
         connection_->AddRef();
         ASSERT_EQ(connection_->CreateMail(0, u"cookie-1", mail_.put()), S_OK);
+        ASSERT_EQ(mail_->QueryInterface(IID_IKvMail2, reinterpret_cast<void **>(mail2_.put())), S_OK);
     }
     void TearDown() override {
+        mail2_.reset();
         mail_.reset();
         connection_->Release();
         EXPECT_EQ(ModuleRefCount(), baseline_);
     }
     void SetOption(const char16_t *name, const char16_t *value) {
-        VARIANT v;
-        VariantInit(&v);
-        v.vt = VT_BSTR;
-        v.bstrVal = SysAllocString(reinterpret_cast<const OLECHAR *>(value));
-        EXPECT_EQ(connection_->SetOption(name, &v), S_OK);
-        VariantClear(&v);
+        testsupport::SetTextOption(connection_, name, Narrow(WideView(value)));
+    }
+
+    std::vector<std::string> Recipients(HRESULT (IKvMail2::*get)(IEnumString **)) {
+        clsAutoRelease<IEnumString> e;
+        EXPECT_EQ((mail2_.get()->*get)(e.put()), S_OK);
+        return e ? Strings(e.get()) : std::vector<std::string>{};
     }
 
     int32_t baseline_ = 0;
     clsSMTPMailConnection *connection_ = nullptr;
     clsAutoRelease<IKvMail> mail_;
+    clsAutoRelease<IKvMail2> mail2_;
 };
 
 } // namespace kv::mailtest

@@ -75,10 +75,6 @@ TEST_F(MimeReader, LargeBodiesKeepEveryByteWhereverTheirRoomEnds) {
         clsArpaMail *mail = NewMail(0, u"");
         ASSERT_EQ(Read(mail, std::string("Content-Transfer-Encoding: ") + c.encoding + "\r\n\r\n" + c.lines), S_OK);
         ASSERT_EQ(mail->Bodies().Size(), 1u);
-        IStream *contents = mail->Bodies()[0]->Contents();
-        STATSTG stat{};
-        ASSERT_EQ(contents->Stat(&stat, STATFLAG_NONAME), S_OK);
-        EXPECT_EQ(stat.cbSize.QuadPart, c.bytes.size()) << c.encoding;
         EXPECT_TRUE(BodyBytes(mail->Bodies()[0]) == c.bytes) << c.encoding;
     }
 }

@@ -67,12 +67,7 @@ class MimeFixture : public ::testing::Test {
         return a;
     }
     void SetOption(const char16_t *name, const char16_t *value) {
-        VARIANT v;
-        VariantInit(&v);
-        v.vt = VT_BSTR;
-        v.bstrVal = SysAllocString(reinterpret_cast<const OLECHAR *>(value));
-        EXPECT_EQ(connection_->SetOption(name, &v), S_OK);
-        VariantClear(&v);
+        testsupport::SetTextOption(connection_, name, Narrow(WideView(value)));
     }
     static std::string Render(clsMail *mail) {
         clsAutoRelease<IStream> out = MakeStream("");
@@ -85,11 +80,7 @@ class MimeFixture : public ::testing::Test {
         return mail->SetRawText(in.get());
     }
     static std::string Contents(IStream *s) { return StreamBytes(s); }
-    std::string ErrorText() {
-        Bstr text;
-        connection_->GetErrorInformation(nullptr, text.put());
-        return text.Utf8();
-    }
+    std::string ErrorText() { return testsupport::ErrorText(connection_); }
 
     int32_t baseline_ = 0;
     clsSMTPMailConnection *connection_ = nullptr;

@@ -2,12 +2,13 @@
 // listing with TOP and the RETR fallback, load on demand and deletion.
 #include <gtest/gtest.h>
 
-#include "runtime/except.h"
-#include "providers/internet/md5.h"
+#include "dialled.h"
 #include "fake_mail.h"
 #include "log_lines.h"
-#include "script_server.h"
+#include "providers/internet/md5.h"
 #include "providers/pop3/pop3_connection.h"
+#include "runtime/except.h"
+#include "script_server.h"
 
 namespace kv {
 namespace {
@@ -37,20 +38,7 @@ class TestPop3 : public clsPOP3MailConnection {
     void MarkDeleted(IKvMail *mail) override { static_cast<LinesMail *>(mail)->deleted = true; }
 };
 
-struct Pop3 {
-    TestPop3 *c = new TestPop3();
-    explicit Pop3(uint16_t port) {
-        c->AddRef();
-        Set(u"ServerAddress", "127.0.0.1");
-        Set(u"ServerUser", "mrose");
-        Set(u"ServerPassword", "tanstaaf");
-        testsupport::SetIntOption(c, u"ServerPort", port);
-        testsupport::SetIntOption(c, u"SocketTimeout", 3000);
-    }
-    ~Pop3() { c->Release(); }
-    void Set(const char16_t *name, const char *value) { testsupport::SetTextOption(c, name, value); }
-    std::string Error(LONG *code = nullptr) { return testsupport::ErrorText(c, code); }
-};
+using Pop3 = testsupport::Dialled<TestPop3>;
 
 TEST(Pop3Dialogue, LogonForms) {
     // RFC 1939's own APOP example.
@@ -80,10 +68,7 @@ TEST(Pop3Dialogue, LogonForms) {
     for (const Case &c : cases) {
         ScriptServer server;
         server.Send(c.greeting);
-        for (size_t i = 0; i < c.script.size(); ++i) {
-            if (i % 2 == 0) server.Expect(c.script[i]);
-            else server.Send(c.script[i]);
-        }
+        Play(server, c.script);
         if (c.result == S_OK) server.Expect("QUIT\r\n").Send("+OK bye\r\n");
         server.Pause(50);
         server.Start();

@@ -8,26 +8,12 @@
 #include "orkv14.h"
 #include "pal/registry.h"
 #include "runtime/com_util.h"
+#include "temp_registry.h"
 
 namespace kv {
 namespace {
 
-class RegistrationTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/kvregsrvXXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-        previous_ = pal::RegStoreRoot();
-        pal::RegSetStoreRoot(dir_);
-    }
-    void TearDown() override {
-        pal::RegSetStoreRoot(previous_);
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
-    }
-    std::string dir_, previous_;
-};
+using RegistrationTest = testsupport::TempRegistry;
 
 TEST_F(RegistrationTest, RegisterWritesTheClassKeyAndUnregisterRemovesIt) {
     const std::u16string classKey = u"CLSID\\{DEB0E19B-DD04-4128-95A3-C4559F1B43EB}";
@@ -58,7 +44,7 @@ TEST_F(RegistrationTest, RegisterWritesTheClassKeyAndUnregisterRemovesIt) {
 
 TEST_F(RegistrationTest, RegisterFailsWhenTheKeyCannotBeCreated) {
     // A store root that is a file: nothing can be created below it.
-    std::string file = dir_ + "/not-a-directory";
+    std::string file = base_ + "/not-a-directory";
     FILE *f = fopen(file.c_str(), "w");
     ASSERT_TRUE(f);
     fclose(f);

@@ -10,32 +10,21 @@
 #include <fstream>
 
 #include "pal/registry.h"
+#include "temp_registry.h"
 
 namespace fs = std::filesystem;
 using namespace kv::pal;
 
 namespace {
 
-class RegistryTest : public ::testing::Test {
+class RegistryTest : public testsupport::TempRegistry {
   protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/kvregXXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        base_ = tmpl;
-        store_ = base_ + "/store";
-        RegSetStoreRoot(store_);
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(base_, ec);
-    }
     // The file that holds a key's values, found by the one key directory below root.
     std::string OnlyValuesFileUnder(const std::string &dir) {
         for (auto &e : fs::directory_iterator(dir))
             if (e.is_directory()) return e.path().string() + "/.values";
         return std::string();
     }
-    std::string base_, store_;
 };
 
 TEST_F(RegistryTest, EnumerationSortsKeysAndKeepsValueOrder) {

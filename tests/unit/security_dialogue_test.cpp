@@ -28,13 +28,6 @@ using testsupport::SetTextOption;
 // Options for one case: name, value.
 using Options = std::vector<std::pair<const char16_t *, std::string>>;
 
-void Play(ScriptServer &server, const std::vector<std::string> &script) {
-    for (size_t i = 0; i < script.size(); ++i) {
-        if (i % 2 == 0) server.Expect(script[i]);
-        else server.Send(script[i]);
-    }
-}
-
 const std::string kSmtpEnd = "RSET\r\n";
 
 TEST(SecurityDialogue, SmtpTlsModesAndOAuth) {

@@ -18,6 +18,8 @@
 #include "providers/smapi/smapi_mail.h"
 #include "runtime/com_util.h"
 #include "stack_doubles.h"
+#include "test_text.h"
+#include "thrown.h"
 
 namespace kv {
 namespace {
@@ -504,13 +506,9 @@ TEST(SmapiProvider, UniqueNamesCountUpAndReportTheirFailures) {
     EXPECT_EQ(UniqueTempFileName(dir, ""), dir + "ATTACH");
     EXPECT_EQ(UniqueTempFileName(dir, "?"), dir + "ATT00001");
     const std::string nowhere = dir + "no/such/dir/";
-    try {
-        UniqueTempFileName(nowhere, "x");
-        ADD_FAILURE() << "no exception";
-    } catch (const clsExcept &e) {
-        EXPECT_EQ(e.Code(), -5);
-        EXPECT_EQ(e.Messages().front().rfind("Cannot create file '" + nowhere + "x': '", 0), 0u) << e.Messages().front();
-    }
+    testsupport::Caught e = testsupport::Catch([&] { UniqueTempFileName(nowhere, "x"); });
+    EXPECT_EQ(e.code, -5);
+    EXPECT_EQ(e.Front().rfind("Cannot create file '" + nowhere + "x': '", 0), 0u) << e.Front();
 }
 
 TEST(SmapiProvider, OtherMailsAreRefused) {
@@ -602,12 +600,9 @@ TEST(SmapiProvider, CompleteReadTakesTheTextAndTheFileAndDeletesIt) {
     EXPECT_EQ(std::string(ours->Bodies()[0]->MediaType()), "text/plain");
     ASSERT_EQ(ours->Attachments().Size(), 1u);
     EXPECT_EQ(ours->Attachments()[0]->Name(), "shown.bin");
-    IStream *data = nullptr;
-    CreateStreamOnHGlobal(nullptr, TRUE, &data);
+    IStream *data = testsupport::StreamOf("");
     EXPECT_EQ(ours->Attachments()[0]->GetContents(data), S_OK);
-    STATSTG st{};
-    data->Stat(&st, 1);
-    EXPECT_EQ(st.cbSize.QuadPart, 8u);
+    EXPECT_EQ(testsupport::BytesOf(data), "ATTACHED");
     data->Release();
     EXPECT_FALSE(fs::exists(r.path)) << "the messaging system's copy is deleted";
     ours->Release();

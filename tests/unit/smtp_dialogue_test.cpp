@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "dialled.h"
 #include "fake_mail.h"
 #include "mime/base64.h"
 #include "providers/internet/md5.h"
@@ -13,46 +14,23 @@
 #include "script_server.h"
 #include "stack_doubles.h"
 #include "test_text.h"
+#include "thrown.h"
 
 namespace kv {
 namespace {
 
 using testsupport::ScriptServer;
 
-using testsupport::Events;
-
-struct Smtp {
-    clsSMTPMailConnection *c = new clsSMTPMailConnection();
-    Events events;
+struct Smtp : testsupport::Dialled<clsSMTPMailConnection> {
     explicit Smtp(uint16_t port, const char16_t *user = u"", const char16_t *password = u"",
-                  const char16_t *logon = u"client") {
-        c->AddRef();
-        Set(u"ServerAddress", u"127.0.0.1");
-        Set(u"ServerUser", user);
-        Set(u"ServerPassword", password);
+                  const char16_t *logon = u"client")
+        : Dialled(port, Narrow(user), Narrow(password)) {
         Set(u"LogonName", logon);
-        testsupport::SetIntOption(c, u"ServerPort", port);
-        testsupport::SetIntOption(c, u"SocketTimeout", 3000);
-        c->SetMailStateNotificationSlot(&events);
     }
-    ~Smtp() {
-        c->SetMailStateNotificationSlot(nullptr);
-        c->Release();
-    }
-    void Set(const char16_t *name, const char16_t *value) { testsupport::SetTextOption(c, name, Narrow(value)); }
-    std::string Error(LONG *code = nullptr) { return testsupport::ErrorText(c, code); }
+    void Set(const char16_t *name, const char16_t *value) { Dialled::Set(name, Narrow(value)); }
 };
 
 // Expect, send, expect, send... from the first step on.
-void Play(ScriptServer &server, const std::vector<std::string> &script) {
-    for (size_t i = 0; i < script.size(); ++i) {
-        if (i % 2 == 0)
-            server.Expect(script[i]);
-        else
-            server.Send(script[i]);
-    }
-}
-
 TEST(SmtpDialogue, EhloHeloAndLogonName) {
     struct Case {
         const char *name;
@@ -296,16 +274,11 @@ TEST(SmtpDialogue, TransferOutcomes) {
         ASSERT_EQ(smtp.c->Connect(), S_OK) << c.name;
         clsSmtpEnvelope envelope{"Me <me@x.org>", c.to, c.cc, {}};
         testsupport::StringText text(c.text);
+        testsupport::Caught e = testsupport::Catch([&] { smtp.c->Transfer(envelope, text); });
         std::string error;
-        int32_t code = 0;
-        try {
-            smtp.c->Transfer(envelope, text);
-        } catch (const clsExcept &e) {
-            for (const auto &m : e.Messages()) error += m + "\r\n";
-            code = e.Code();
-        }
+        for (const auto &m : e.messages) error += m + "\r\n";
         EXPECT_EQ(error, c.error) << c.name;
-        EXPECT_EQ(code, c.code) << c.name;
+        EXPECT_EQ(e.code, c.code) << c.name;
         EXPECT_EQ(smtp.c->State() == kDisconnected, c.closed) << c.name;
         EXPECT_TRUE(server.Finish()) << c.name << ": " << server.Failure().substr(0, 200);
     }

@@ -7,32 +7,17 @@
 #include "log_lines.h"
 #include "net/socket.h"
 #include "pal/tls.h"
-#include "runtime/except.h"
 #include "runtime/kvlog.h"
 #include "script_server.h"
 #include "stack_doubles.h"
+#include "thrown.h"
 
 namespace kv {
 namespace {
 
 using testsupport::ScriptServer;
 
-std::string Messages(const clsExcept &e) {
-    std::string r;
-    for (const auto &m : e.Messages()) r += m + "|";
-    return r;
-}
-
-// Runs f, which must throw; returns the messages joined by "|".
-template <class F> std::string Thrown(F f, int32_t *code = nullptr) {
-    try {
-        f();
-    } catch (const clsExcept &e) {
-        if (code) *code = e.Code();
-        return Messages(e);
-    }
-    return "(nothing thrown)";
-}
+using testsupport::Thrown;
 
 TEST(Socket, ConnectFailures) {
     clsSocket s;
@@ -232,7 +217,7 @@ TEST(Socket, SocksHandshakes) {
     };
     for (const Case &c : cases) {
         ScriptServer proxy;
-        for (size_t i = 0; i < c.script.size(); ++i) i % 2 ? proxy.Send(c.script[i]) : proxy.Expect(c.script[i]);
+        Play(proxy, c.script);
         if (!c.error.empty())
             proxy.Close(); // a short reply is short for good
         else
@@ -275,13 +260,6 @@ TEST(Socket, TraceTextKeepsOneCharacter) {
     EXPECT_EQ(TraceText("\r\n"), "\r");
     EXPECT_EQ(TraceText(""), "");
     EXPECT_EQ(TraceText("a\tb\t"), "a\tb");
-}
-
-TEST(Socket, ErrorTexts) {
-    EXPECT_EQ(clsSocket::GetSocketErrorText(10061).rfind("Connection refused. (", 0), 0u);
-    EXPECT_EQ(clsSocket::GetSocketErrorText(995).rfind("Overlapped operation aborted. (", 0), 0u);
-    EXPECT_EQ(clsSocket::GetSocketErrorText(11001).rfind("Host not found. (", 0), 0u);
-    EXPECT_FALSE(clsSocket::GetSocketErrorText(123456).empty());
 }
 
 TEST(Socket, ConnectsOverIpv6Loopback) {

@@ -6,26 +6,15 @@
 
 #include "log_lines.h"
 #include "net/text_socket.h"
-#include "runtime/except.h"
 #include "runtime/kvlog.h"
 #include "script_server.h"
+#include "thrown.h"
 
 namespace kv {
 namespace {
 
 using testsupport::ScriptServer;
-
-template <class F> std::string Thrown(F f, int32_t *code = nullptr) {
-    try {
-        f();
-    } catch (const clsExcept &e) {
-        if (code) *code = e.Code();
-        std::string r;
-        for (const auto &m : e.Messages()) r += m + "|";
-        return r;
-    }
-    return "(nothing thrown)";
-}
+using testsupport::Thrown;
 
 std::vector<String> Lines(std::initializer_list<const char *> l) { return std::vector<String>(l.begin(), l.end()); }
 

@@ -10,6 +10,7 @@
 #include "runtime/kvlog.h"
 #include "runtime/string_table.h"
 #include "script_server.h"
+#include "temp_registry.h"
 #include "ui/config/config_model.h"
 #include "ui/config/test_mail.h"
 
@@ -127,7 +128,6 @@ TEST(ConfigModel, ReceivingThroughImap) {
     m.SetField(FieldId::ReceiveProvider, u"imap");
     EXPECT_EQ(Visible(m), (std::vector<P>{P::Provider, P::SmtpServer, P::SmtpUser, P::ImapServer}));
     EXPECT_EQ(m.Field(FieldId::ImapServerPort), u"143");
-    EXPECT_EQ(m.Field(FieldId::ImapSocketTimeout), u"30000");
     EXPECT_EQ(m.Field(FieldId::ImapFolder), u"INBOX");
     m.SetField(FieldId::ImapTlsMode, u"implicit");
     EXPECT_EQ(m.Field(FieldId::ImapServerPort), u"993");
@@ -448,22 +448,7 @@ TEST(ConfigModel, TestMailNeverShowsTheAccessToken) {
     KvLog().ResetForTests();
 }
 
-class MailClientAccountRegistry : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        previous_ = pal::RegStoreRoot();
-        dir_ = std::filesystem::temp_directory_path() / ("kv_account_" + std::to_string(::getpid()));
-        std::filesystem::create_directories(dir_);
-        pal::RegSetStoreRoot(dir_.string());
-    }
-    void TearDown() override {
-        pal::RegSetStoreRoot(previous_);
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
-    }
-    std::string previous_;
-    std::filesystem::path dir_;
-};
+using MailClientAccountRegistry = testsupport::TempRegistry;
 
 TEST_F(MailClientAccountRegistry, TextsAndNumbersOfTheDefaultAccount) {
     EXPECT_TRUE(ReadMailClientAccount().texts.empty());

@@ -9,8 +9,9 @@
 
 #include "mail_test_util.h"
 #include "pal/registry.h"
-#include "runtime/module_state.h"
 #include "providers/smtp/smtp_connection.h"
+#include "runtime/module_state.h"
+#include "temp_registry.h"
 #include "ui/mail_editor/mail_editor_model.h"
 
 namespace kv::ui {
@@ -37,19 +38,8 @@ std::string ReadFile(const std::string &path) {
     return s.str();
 }
 
-class MailEditorModel : public ::testing::Test {
+class MailEditorModel : public mailtest::MailFixture {
   protected:
-    void SetUp() override {
-        baseline_ = ModuleRefCount();
-        connection_ = new clsSMTPMailConnection();
-        connection_->AddRef();
-        ASSERT_EQ(connection_->CreateMail(0, u"", mail_.put()), S_OK);
-    }
-    void TearDown() override {
-        mail_.reset();
-        connection_->Release();
-        EXPECT_EQ(ModuleRefCount(), baseline_);
-    }
     void Raw(const std::string &text) {
         clsAutoRelease<IStream> s = MakeStream(text);
         ASSERT_EQ(mail_->SetRawText(s.get()), S_OK);
@@ -60,23 +50,8 @@ class MailEditorModel : public ::testing::Test {
         clsAutoRelease<IStream> s = MakeStream(content);
         ASSERT_EQ(body->SetContents(s.get()), S_OK);
     }
-    std::vector<std::string> List(HRESULT (IKvMail::*get)(IEnumString **)) {
-        clsAutoRelease<IEnumString> e;
-        EXPECT_EQ((mail_.get()->*get)(e.put()), S_OK);
-        return Strings(e.get());
-    }
-    std::vector<std::string> Bcc() {
-        clsAutoRelease<IKvMail2> m2;
-        EXPECT_EQ(mail_->QueryInterface(IID_IKvMail2, reinterpret_cast<void **>(m2.put())), S_OK);
-        clsAutoRelease<IEnumString> e;
-        EXPECT_EQ(m2->EnumBCCRecipients(e.put()), S_OK);
-        return Strings(e.get());
-    }
 
     FakeFormatter formatter_;
-    int32_t baseline_ = 0;
-    clsSMTPMailConnection *connection_ = nullptr;
-    clsAutoRelease<IKvMail> mail_;
 };
 
 TEST(MailEditorDate, DisplayOfDateValues) {
@@ -133,7 +108,7 @@ TEST_F(MailEditorModel, HeaderFieldsAndDate) {
     EXPECT_FALSE(m.HasField(EditorField::BCC));
     EXPECT_NE(m.Field(EditorField::To).find(u"bob@example.org"), WString::npos);
     std::vector<WString> to = SplitRecipients(m.Field(EditorField::To));
-    EXPECT_EQ(to.size(), List(&IKvMail::EnumRecipients).size());
+    EXPECT_EQ(to.size(), Recipients(&IKvMail2::EnumRecipients).size());
     EXPECT_EQ(m.Field(EditorField::CC), u"dan@example.org");
     // The read-only form writes nothing back.
     m.SetField(EditorField::Subject, u"changed");
@@ -175,10 +150,10 @@ TEST_F(MailEditorModel, SendWritesBackOnlyModifiedFieldsAndReplacesRecipientList
     m.SetField(EditorField::To, u"to2@example.org; \"New, One\" <new@example.org>");
     m.SetField(EditorField::BCC, u"hidden@example.org");
     EXPECT_EQ(m.Send(), 1);
-    EXPECT_EQ(List(&IKvMail::EnumRecipients),
+    EXPECT_EQ(Recipients(&IKvMail2::EnumRecipients),
               (std::vector<std::string>{"to2@example.org", "\"New, One\" <new@example.org>"}));
-    EXPECT_EQ(List(&IKvMail::EnumCCRecipients), (std::vector<std::string>{"cc@example.org"}));
-    EXPECT_EQ(Bcc(), (std::vector<std::string>{"hidden@example.org"}));
+    EXPECT_EQ(Recipients(&IKvMail2::EnumCCRecipients), (std::vector<std::string>{"cc@example.org"}));
+    EXPECT_EQ(Recipients(&IKvMail2::EnumBCCRecipients), (std::vector<std::string>{"hidden@example.org"}));
     Bstr sender, subject;
     ASSERT_EQ(mail_->GetSender(sender.put()), S_OK);
     EXPECT_EQ(sender.Utf8(), "old@example.org");
@@ -193,7 +168,7 @@ TEST_F(MailEditorModel, ClearedRecipientFieldEmptiesTheList) {
     m.SetField(EditorField::Subject, u"New subject");
     m.SetField(EditorField::Sender, u"\"Me\" <me@example.org>");
     m.Send();
-    EXPECT_TRUE(List(&IKvMail::EnumCCRecipients).empty());
+    EXPECT_TRUE(Recipients(&IKvMail2::EnumCCRecipients).empty());
     Bstr subject, sender;
     ASSERT_EQ(mail_->GetSubject(subject.put()), S_OK);
     EXPECT_EQ(subject.Utf8(), "New subject");
@@ -373,22 +348,7 @@ TEST(MailEditorPrint, HtmlPrintoutExactTextWithEscapedHeaderValues) {
                     u"</table></font><br><hr><br><p>body</p></body></html>");
 }
 
-class MailEditorWindowSize : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        previous_ = pal::RegStoreRoot();
-        dir_ = std::filesystem::temp_directory_path() / ("kv_rtfdlg_" + std::to_string(::getpid()));
-        std::filesystem::create_directories(dir_);
-        pal::RegSetStoreRoot(dir_.string());
-    }
-    void TearDown() override {
-        pal::RegSetStoreRoot(previous_);
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
-    }
-    std::string previous_;
-    std::filesystem::path dir_;
-};
+using MailEditorWindowSize = testsupport::TempRegistry;
 
 TEST_F(MailEditorWindowSize, StoredSizeNotPositionIsRestored) {
     EXPECT_FALSE(ReadStoredWindowRect());

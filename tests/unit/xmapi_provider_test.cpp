@@ -13,6 +13,7 @@
 #include "providers/xmapi/xmapi_connection.h"
 #include "recording_xmapi.h"
 #include "runtime/kvlog.h"
+#include "thrown.h"
 
 namespace kv {
 namespace {
@@ -178,13 +179,9 @@ TEST(XmapiProvider, CapabilitiesLogOnForTheStoreMaskWhenNeeded) {
     {
         Xmapi t;
         t.log->mask = xmapi::STORE_UNICODE_OK;
-        try {
-            t.c->GetMailCapabilities();
-            ADD_FAILURE() << "no exception";
-        } catch (const clsExcept &e) {
-            EXPECT_EQ(e.Code(), -5);
-            EXPECT_EQ(e.Messages().front(), "XMAPI store does not allow to create any message");
-        }
+        testsupport::Caught e = testsupport::Catch([&] { t.c->GetMailCapabilities(); });
+        EXPECT_EQ(e.code, -5);
+        EXPECT_EQ(e.Front(), "XMAPI store does not allow to create any message");
         IKvMail *mail = nullptr;
         EXPECT_EQ(t.c->CreateMail(0, OLESTR(""), &mail), E_ABORT);
         EXPECT_EQ(mail, nullptr);

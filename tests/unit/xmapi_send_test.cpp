@@ -16,6 +16,7 @@
 #include "runtime/com_util.h"
 #include "runtime/kvlog.h"
 #include "stack_doubles.h"
+#include "thrown.h"
 
 namespace kv {
 namespace {
@@ -154,13 +155,9 @@ TEST(XmapiSend, SubmitRetriesAfterAChangedObjectAndReportsAFinalFailure) {
         s.t.m->To() = {"bob@example.org"};
         s.log.files["a.txt"] = "x";
         s.t.Attachment("a.txt", nullptr);
-        try {
-            s.Run(STORE_CREATE_OK);
-            ADD_FAILURE() << "no exception: " << k.text;
-        } catch (const clsExcept &e) {
-            EXPECT_EQ(e.Code(), -5);
-            EXPECT_EQ(e.Messages().front(), k.text);
-        }
+        testsupport::Caught e = testsupport::Catch([&] { s.Run(STORE_CREATE_OK); });
+        EXPECT_EQ(e.code, -5);
+        EXPECT_EQ(e.Front(), k.text);
     }
 }
 
@@ -168,12 +165,7 @@ TEST(XmapiSend, UnknownBodyTypesAndAttachmentNames) {
     {
         Send s;
         s.t.Body("text/enriched", "x");
-        try {
-            s.Run(STORE_CREATE_OK);
-            ADD_FAILURE() << "no exception";
-        } catch (const clsExcept &e) {
-            EXPECT_EQ(e.Messages().front(), "unknown body type 'text/enriched'");
-        }
+        EXPECT_EQ(testsupport::Catch([&] { s.Run(STORE_CREATE_OK); }).Front(), "unknown body type 'text/enriched'");
         EXPECT_TRUE(s.log.With("Msg.SubmitMessage").empty());
     }
     Send s;
