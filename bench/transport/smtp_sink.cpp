@@ -62,10 +62,18 @@ class Peer {
 void Serve(int fd) {
     Peer peer(fd);
     peer.Say("220 sink ready\r\n");
-    std::string pending;
+    std::string pending, replies;
     bool data = false;
     char buf[1 << 16];
+    // Replies to pipelined commands leave together once the input read so far
+    // is answered, as real servers do: one write each would meet Nagle's rule.
+    auto say = [&](const char *text) { replies += text; };
+    auto flush = [&] {
+        if (!replies.empty()) peer.Say(replies.c_str());
+        replies.clear();
+    };
     for (;;) {
+        flush();
         long n = peer.Read(buf, sizeof buf);
         if (n <= 0) break;
         pending.append(buf, size_t(n));
@@ -81,7 +89,7 @@ void Serve(int fd) {
                 }
                 pending.erase(0, end + 3);
                 data = false;
-                peer.Say("250 accepted\r\n");
+                say("250 accepted\r\n");
                 continue;
             }
             size_t eol = pending.find("\r\n");
@@ -91,20 +99,24 @@ void Serve(int fd) {
             std::string verb = line.substr(0, 8);
             for (char &c : verb) c = char(toupper(c));
             if (verb.compare(0, 4, "EHLO") == 0) {
-                peer.Say(g_tls && !peer.Tls() ? "250-sink\r\n250-8BITMIME\r\n250-STARTTLS\r\n250 SIZE 0\r\n"
-                                              : "250-sink\r\n250-8BITMIME\r\n250 SIZE 0\r\n");
+                // The extensions Postfix announces by default; a client may use them or not.
+                say(g_tls && !peer.Tls()
+                             ? "250-sink\r\n250-PIPELINING\r\n250-8BITMIME\r\n250-STARTTLS\r\n250 SIZE 0\r\n"
+                             : "250-sink\r\n250-PIPELINING\r\n250-8BITMIME\r\n250 SIZE 0\r\n");
             } else if (verb == "STARTTLS" && g_tls && !peer.Tls()) {
-                peer.Say("220 go ahead\r\n");
+                say("220 go ahead\r\n");
+                flush();
                 pending.clear();
                 if (!peer.StartTls()) return;
             } else if (verb.compare(0, 4, "DATA") == 0) {
-                peer.Say("354 go on\r\n");
+                say("354 go on\r\n");
                 data = true;
             } else if (verb.compare(0, 4, "QUIT") == 0) {
-                peer.Say("221 bye\r\n");
+                say("221 bye\r\n");
+                flush();
                 return;
             } else {
-                peer.Say("250 ok\r\n");
+                say("250 ok\r\n");
             }
         }
     }
