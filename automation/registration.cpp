@@ -20,11 +20,8 @@ const wchar_t kLibraryName[] = L"orkv14 mail component (automation)";
 // The system's marshalers: type-library driven (dual interfaces), and IDispatch (dispinterfaces).
 const wchar_t kAutomationMarshaler[] = L"{00020424-0000-0000-C000-000000000046}";
 const wchar_t kDispatchMarshaler[] = L"{00020420-0000-0000-C000-000000000046}";
-#ifdef _WIN64
-const wchar_t kPlatform[] = L"win64";
-#else
-const wchar_t kPlatform[] = L"win32";
-#endif
+// The type library's platform key follows the DLL's bitness.
+const wchar_t *const kPlatform = sizeof(void *) == 8 ? L"win64" : L"win32";
 
 std::wstring Text(const char *ascii) { return std::wstring(ascii, ascii + strlen(ascii)); }
 
