@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "fake_mail.h"
+#include "orkv14.hpp"
 #include "peers.h"
 #include "postfix_fixture.h"
 #include "providers/smtp/smtp_connection.h"
@@ -14,10 +15,7 @@ namespace {
 
 using testsupport::ErrorText;
 
-BSTR B(const std::string &utf8) {
-    WString wide = Widen(utf8, 65001);
-    return SysAllocString(reinterpret_cast<const OLECHAR *>(wide.c_str()));
-}
+using orkv14::Bstr;
 
 TEST(PostfixIntegration, ExtensionsAsPostfixSeesThem) {
     KV_NEED_PEER(fixtures::Postfix::Available(), "postfix (installed, and the tests run as root)");
@@ -63,17 +61,15 @@ TEST(PostfixIntegration, ExtensionsAsPostfixSeesThem) {
         for (const auto &o : c.options) testsupport::SetTextOption(smtp, o.first, o.second);
         IKvMail *mail = nullptr;
         ASSERT_EQ(smtp->CreateMail(65001, u"", &mail), S_OK);
-        BSTR from = B("Me <me@example.org>"), to = B(c.to), subject = B(c.name), plain = B("text/plain");
-        mail->SetSender(from);
-        mail->AddRecipients(to);
-        mail->SetSubject(subject);
+        mail->SetSender(Bstr("Me <me@example.org>").get());
+        mail->AddRecipients(Bstr(c.to).get());
+        mail->SetSubject(Bstr(c.name).get());
         IKvMailBody *body = nullptr;
-        ASSERT_EQ(mail->CreateAndAddBody(&body, plain, 65001), S_OK);
+        ASSERT_EQ(mail->CreateAndAddBody(&body, Bstr("text/plain").get(), 65001), S_OK);
         IStream *contents = testsupport::StreamOf(c.body);
         body->SetContents(contents);
         contents->Release();
         body->Release();
-        for (BSTR b : {from, to, subject, plain}) SysFreeString(b);
 
         ASSERT_EQ(smtp->Connect(), S_OK) << c.name << ": " << ErrorText(smtp);
         HRESULT sent = smtp->Send(mail);

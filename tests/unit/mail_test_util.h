@@ -13,6 +13,7 @@
 #include "runtime/com_util.h"
 #include "runtime/kvstring.h"
 #include "runtime/module_state.h"
+#include "test_text.h"
 
 namespace kv::mailtest {
 
@@ -26,11 +27,7 @@ class Bstr : public clsBstr {
 };
 
 inline clsAutoRelease<IStream> MakeStream(std::string_view bytes) {
-    clsAutoRelease<IStream> s;
-    EXPECT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, s.put()), S_OK);
-    ULONG written = 0;
-    if (!bytes.empty()) s->Write(bytes.data(), ULONG(bytes.size()), &written);
-    return s;
+    return clsAutoRelease<IStream>(testsupport::StreamOf(std::string(bytes)));
 }
 
 // Every remaining string, UTF-8, with the CoTaskMem blocks freed.
