@@ -25,6 +25,6 @@ done
 echo "=== packaging"
 bash tests/packaging/run.sh
 bash scripts/test-windows.sh
-count() { git ls-files -- "$@" | grep -E '\.(c|cc|cpp|h|hpp|py|sh|cmake)$' | xargs -r cat | grep -cv '^\s*$'; }
+count() { git ls-files -- "$@" | grep -E '(\.(c|cc|cpp|h|hpp|py|sh|cmake)|CMakeLists\.txt)$' | xargs -r cat | grep -cv '^\s*$'; }
 tests=$(count tests) code=$(count src include tools automation)
 echo "=== test share: tests $tests non-blank lines / code (src include tools automation) $code = $((100 * tests / code))%"
