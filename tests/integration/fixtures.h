@@ -41,14 +41,11 @@ inline std::string TempDir(const char *tag) {
 
 inline uint16_t FreePort() { return testsupport::ClosedPort(); }
 
-inline bool WaitForPort(uint16_t port, int ms = 10000, bool ipv6 = false) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+inline bool WaitForPort(uint16_t port) {
     sockaddr_in a{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
-    sockaddr_in6 a6{AF_INET6, htons(port), 0, in6addr_loopback, 0};
-    while (std::chrono::steady_clock::now() < end) {
-        int s = socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
-        bool ok = ipv6 ? connect(s, reinterpret_cast<sockaddr *>(&a6), sizeof a6) == 0
-                       : connect(s, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
+    for (int i = 0; i < 200; ++i) {
+        int s = socket(AF_INET, SOCK_STREAM, 0);
+        bool ok = connect(s, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
         close(s);
         if (ok) return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -59,6 +56,16 @@ inline bool WaitForPort(uint16_t port, int ms = 10000, bool ipv6 = false) {
 using testsupport::ReadFile;
 
 inline bool Exists(const char *path) { return testsupport::Executable(path); }
+
+// A server's temporary directory, removed after the server (a member of the derived class) has stopped.
+struct Scratch {
+    explicit Scratch(const char *tag) : dir_(TempDir(tag)) {}
+    ~Scratch() {
+        std::error_code ec;
+        if (!dir_.empty()) fs::remove_all(dir_, ec);
+    }
+    std::string dir_;
+};
 
 // A child process; its standard input is a pipe that is closed to end it.
 class Process {
@@ -123,11 +130,11 @@ class Process {
 // A throw-away CA and server certificates made with the openssl command line:
 // "good" (localhost, 127.0.0.1, ::1), "wrong" (another host name only),
 // "expired" (the right names, expired yesterday) and "self" (self-signed).
-class TestPki {
+class TestPki : Scratch {
   public:
+    TestPki() : Scratch("pki") {}
     static bool Available() { return Exists("/usr/bin/openssl"); }
     bool Make() {
-        dir_ = TempDir("pki");
         if (dir_.empty()) return false;
         const std::string ec = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes";
         if (!Run("req -x509" + ec + " -keyout " + dir_ + "/ca.key -out " + dir_ +
@@ -139,10 +146,6 @@ class TestPki {
                Run("req -x509" + ec + " -keyout " + dir_ + "/self.key -out " + dir_ +
                    "/self.pem -days 2 -subj /CN=localhost -addext subjectAltName=DNS:localhost,IP:127.0.0.1") &&
                chmod((dir_ + "/self.key").c_str(), 0644) == 0;
-    }
-    ~TestPki() {
-        std::error_code ec;
-        if (!dir_.empty()) fs::remove_all(dir_, ec);
     }
     std::string CaFile() const { return dir_ + "/ca.pem"; }
     std::string Cert(const std::string &name) const { return dir_ + "/" + name + ".pem"; }
@@ -162,32 +165,22 @@ class TestPki {
                    base + ".pem") &&
                chmod((base + ".key").c_str(), 0644) == 0;
     }
-    std::string dir_;
     int serial_ = 1;
 };
 
 // aiosmtpd storing every message; user and password enable AUTH. `extra`
-// passes "--tls starttls|implicit CERT KEY", "--token TOKEN", "--listen
-// ADDRESS" (127.0.0.1 unless given; "::1" for IPv6).
-class SmtpSink {
+// passes "--tls starttls|implicit CERT KEY" or "--token TOKEN".
+class SmtpSink : Scratch {
   public:
+    SmtpSink() : Scratch("smtp") {}
     bool Start(const std::string &user = "", const std::string &password = "",
                const std::vector<std::string> &extra = {}) {
-        dir_ = TempDir("smtp");
         std::vector<std::string> argv = {"/usr/bin/python3", KV_SERVERS_DIR "/smtp_sink.py", dir_};
         if (!user.empty()) argv.push_back(user), argv.push_back(password);
         argv.insert(argv.end(), extra.begin(), extra.end());
         if (!process_.Start(argv, true)) return false;
         port_ = uint16_t(std::atoi(process_.FirstLine().c_str()));
-        bool ipv6 = false;
-        for (size_t i = 0; i + 1 < extra.size(); ++i)
-            if (extra[i] == "--listen") ipv6 = extra[i + 1].find(':') != std::string::npos;
-        return port_ != 0 && WaitForPort(port_, 10000, ipv6);
-    }
-    ~SmtpSink() {
-        process_.Stop();
-        std::error_code ec;
-        if (!dir_.empty()) fs::remove_all(dir_, ec);
+        return port_ != 0 && WaitForPort(port_);
     }
     uint16_t Port() const { return port_; }
     std::string Message(int n) const { return ReadFile(dir_ + "/" + std::to_string(n) + ".eml"); }
@@ -197,20 +190,19 @@ class SmtpSink {
 
   private:
     Process process_;
-    std::string dir_;
     uint16_t port_ = 0;
 };
 
 // dovecot's POP3 server, and with `imap` set its IMAP server, over a maildir the test fills.
-class Dovecot {
+class Dovecot : Scratch {
   public:
+    Dovecot() : Scratch("pop3") {}
     static bool Available() { return Exists("/usr/sbin/dovecot"); }
     static bool ImapAvailable() { return Available() && Exists("/usr/lib/dovecot/imap"); }
     // With a certificate: STLS on Port() and TLS from the first byte on TlsPort()
     // (IMAP: STARTTLS on ImapPort(), TLS from the first byte on ImapTlsPort()).
     bool Start(const std::string &user, const std::string &password, bool apop, const std::string &cert = "",
                const std::string &key = "") {
-        dir_ = TempDir("pop3");
         port_ = FreePort();
         if (!cert.empty()) tlsPort_ = FreePort();
         if (imap) imapPort_ = FreePort();
@@ -229,7 +221,7 @@ class Dovecot {
              << "state_dir = " << dir_ << "/state\n"
              << "log_path = " << dir_ << "/dovecot.log\n"
              << "protocols = pop3" << (imap ? " imap" : "") << "\n"
-             << "listen = " << listen << "\n"
+             << "listen = 127.0.0.1\n"
              << (cert.empty() ? std::string("ssl = no\n")
                                  : "ssl = yes\nssl_cert = <" + cert + "\nssl_key = <" + key + "\n")
              << "disable_plaintext_auth = no\n"
@@ -256,10 +248,9 @@ class Dovecot {
                  << "}\n";
         conf.close();
         if (!process_.Start({"/usr/sbin/dovecot", "-F", "-c", dir_ + "/dovecot.conf"})) return false;
-        bool ipv6 = listen.find(':') != std::string::npos;
-        return WaitForPort(port_, 10000, ipv6) && (!tlsPort_ || WaitForPort(tlsPort_, 10000, ipv6)) &&
-               (!imapPort_ || WaitForPort(imapPort_, 10000, ipv6)) &&
-               (!imapTlsPort_ || WaitForPort(imapTlsPort_, 10000, ipv6));
+        for (uint16_t port : {port_, tlsPort_, imapPort_, imapTlsPort_})
+            if (port && !WaitForPort(port)) return false;
+        return true;
     }
     // Places a message in the user's maildir (new/), as delivered mail; in a
     // folder other than INBOX when given (its name as stored: modified UTF-7).
@@ -275,30 +266,19 @@ class Dovecot {
                 if (chown(it->path().c_str(), mailUid_, mailGid_) != 0) break;
         }
     }
-    size_t MessagesLeft(const std::string &user, const std::string &folder = "") {
+    // The messages in the user's INBOX.
+    size_t MessagesLeft(const std::string &user) {
         size_t n = 0;
-        for (const char *d : {"/new", "/cur"}) {
-            std::error_code ec;
-            std::string box = dir_ + "/mail/" + user + (folder.empty() ? "" : "/." + folder);
-            for (auto it = fs::directory_iterator(box + d, ec); !ec && it != fs::directory_iterator();
-                 ++it)
-                ++n;
-        }
+        for (const char *d : {"/new", "/cur"})
+            for (const auto &e : fs::directory_iterator(dir_ + "/mail/" + user + d)) n += e.is_regular_file();
         return n;
     }
     std::string Log() const { return ReadFile(dir_ + "/dovecot.log"); }
-    ~Dovecot() {
-        process_.Stop();
-        std::error_code ec;
-        if (!dir_.empty()) fs::remove_all(dir_, ec);
-    }
     uint16_t Port() const { return port_; }
     uint16_t TlsPort() const { return tlsPort_; }
     uint16_t ImapPort() const { return imapPort_; }
     uint16_t ImapTlsPort() const { return imapTlsPort_; }
-    // Set before Start: the address to listen on ("::1" for IPv6), IMAP as
-    // well as POP3, and the SASL mechanisms offered.
-    std::string listen = "127.0.0.1";
+    // Set before Start: IMAP as well as POP3, and the SASL mechanisms offered.
     bool imap = false;
     std::string mechanisms = "plain";
 
@@ -309,7 +289,6 @@ class Dovecot {
         return u ? u : "nobody";
     }
     Process process_;
-    std::string dir_;
     uint16_t port_ = 0;
     uint16_t tlsPort_ = 0;
     uint16_t imapPort_ = 0;
@@ -319,11 +298,11 @@ class Dovecot {
 };
 
 // dante as a SOCKS 4 and 5 proxy, without authentication or with a system user.
-class Dante {
+class Dante : Scratch {
   public:
+    Dante() : Scratch("socks") {}
     static bool Available() { return Exists("/usr/sbin/danted"); }
     bool Start(bool requireUser) {
-        dir_ = TempDir("socks");
         port_ = FreePort();
         std::ofstream conf(dir_ + "/danted.conf");
         conf << "logoutput: " << dir_ << "/danted.log\n"
@@ -339,17 +318,11 @@ class Dante {
         if (!process_.Start({"/usr/sbin/danted", "-f", dir_ + "/danted.conf", "-N", "1"})) return false;
         return WaitForPort(port_);
     }
-    ~Dante() {
-        process_.Stop();
-        std::error_code ec;
-        if (!dir_.empty()) fs::remove_all(dir_, ec);
-    }
     uint16_t Port() const { return port_; }
     std::string Log() const { return ReadFile(dir_ + "/danted.log"); }
 
   private:
     Process process_;
-    std::string dir_;
     uint16_t port_ = 0;
 };
 

@@ -3,10 +3,9 @@
 // compare_corpus.py compares it with Python's view of the same text.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
-
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <vector>
 
 #include "interop_util.h"
@@ -51,12 +50,10 @@ std::string Strings(const std::vector<String> &list) {
 TEST(CorpusInterop, ReaderMatchesPythonsView) {
     KV_NEED_PEER(testsupport::Executable("/usr/bin/python3"), "python3");
     std::vector<std::string> files;
-    if (DIR *d = opendir(KV_CORPUS_DIR)) {
-        while (dirent *e = readdir(d))
-            if (e->d_name[0] != '.' && std::string(e->d_name).find('.') != std::string::npos &&
-                std::string(e->d_name).rfind(".ours.") == std::string::npos)
-                files.push_back(e->d_name);
-        closedir(d);
+    std::error_code ec;
+    for (const auto &e : std::filesystem::directory_iterator(KV_CORPUS_DIR, ec)) {
+        std::string name = e.path().filename();
+        if (name[0] != '.' && name.find('.') != std::string::npos) files.push_back(name);
     }
     std::sort(files.begin(), files.end());
     ASSERT_GE(files.size(), 300u) << "run gather_corpus.sh into " KV_CORPUS_DIR;
