@@ -32,11 +32,9 @@ namespace fs = std::filesystem;
 
 inline std::string TempDir(const char *tag) {
     std::string t = std::string("/tmp/kv-") + tag + "-XXXXXX";
-    std::vector<char> buf(t.begin(), t.end());
-    buf.push_back(0);
-    if (!mkdtemp(buf.data())) return std::string();
-    chmod(buf.data(), 0755);
-    return buf.data();
+    if (!mkdtemp(&t[0])) return std::string();
+    chmod(t.c_str(), 0755);
+    return t;
 }
 
 inline uint16_t FreePort() { return testsupport::ClosedPort(); }
@@ -259,11 +257,10 @@ class Dovecot : Scratch {
         std::string box = dir_ + "/mail/" + user + (folder.empty() ? "" : "/." + folder);
         for (const char *d : {"/new", "/cur", "/tmp"}) fs::create_directories(box + d);
         std::ofstream(box + "/new/" + name, std::ios::binary) << text;
-        for (const std::string &p : {dir_ + "/mail", dir_ + "/home", dir_ + "/mail/" + user}) {
-            std::error_code ec;
+        for (const std::string &p : {dir_ + "/mail", dir_ + "/home"}) {
             if (chown(p.c_str(), mailUid_, mailGid_) != 0) continue;
-            for (auto it = fs::recursive_directory_iterator(p, ec); !ec && it != fs::recursive_directory_iterator(); ++it)
-                if (chown(it->path().c_str(), mailUid_, mailGid_) != 0) break;
+            for (const auto &e : fs::recursive_directory_iterator(p))
+                if (chown(e.path().c_str(), mailUid_, mailGid_) != 0) break;
         }
     }
     // The messages in the user's INBOX.

@@ -1,6 +1,6 @@
 // The IMAP provider against dovecot: listing as POP3 lists, loading byte for
 // byte, read flags and deletions seen by the next session, a non-ASCII
-// folder, a CRAM-MD5 logon, TLS.
+// folder, a CRAM-MD5 logon, TLS (also POP3's).
 #include <gtest/gtest.h>
 
 #include <map>
@@ -165,7 +165,8 @@ TEST(ImapIntegration, ListsAsPop3DoesLoadsByteForByteAndKeepsFlagsAndDeletions) 
     folder->Disconnect();
 }
 
-TEST(ImapIntegration, StartTlsAndImplicitTls) {
+// Both providers on one dovecot: STARTTLS (POP3's STLS) and TLS from the first byte.
+TEST(ImapIntegration, StartTlsAndImplicitTlsForImapAndPop3) {
     KV_NEED_PEER(fixtures::Dovecot::ImapAvailable(), "dovecot's IMAP server");
     KV_NEED_PEER(fixtures::TestPki::Available(), "the openssl command");
     fixtures::TestPki pki;
@@ -178,19 +179,26 @@ TEST(ImapIntegration, StartTlsAndImplicitTls) {
     std::string big = "Subject: big\r\n\r\n";
     while (big.size() < (5u << 20)) big += std::string(76, char('A' + big.size() % 26)) + "\r\n";
     server.Deliver("mrose", "1000000002.M2P1.test", big);
-    for (const char *mode : {"starttls", "implicit"}) {
-        SCOPED_TRACE(mode);
-        bool implicit = std::string(mode) == "implicit";
-        auto imap = Configured<clsIMAPMailConnection>(
-            Settings(server.Port(), implicit ? server.ImapTlsPort() : server.ImapPort(),
-                     {{"IMAP.TLSMode", mode}, {"IMAP.TLSCAFile", pki.CaFile()}}));
-        ASSERT_EQ(imap->Connect(), S_OK) << ErrorOf(imap.get()) << server.Log();
-        ASSERT_EQ(imap->QueryMailbox(1), S_OK) << ErrorOf(imap.get());
-        std::vector<Ptr<IKvMail>> mails = Mails(imap.get());
+    auto check = [&](IKvMailConnection2 *c) {
+        ASSERT_EQ(c->Connect(), S_OK) << ErrorOf(c) << server.Log();
+        ASSERT_EQ(c->QueryMailbox(1), S_OK) << ErrorOf(c);
+        std::vector<Ptr<IKvMail>> mails = Mails(c);
         ASSERT_EQ(mails.size(), 2u);
         EXPECT_EQ(RawText(mails[0].get()), kPlain);
         EXPECT_TRUE(RawText(mails[1].get()) == big);
-        EXPECT_EQ(imap->Disconnect(), S_OK);
+        EXPECT_EQ(c->Disconnect(), S_OK);
+    };
+    for (const std::string mode : {"starttls", "implicit"}) {
+        SCOPED_TRACE(mode);
+        bool implicit = mode == "implicit";
+        WString settings = Settings(implicit ? server.TlsPort() : server.Port(),
+                                    implicit ? server.ImapTlsPort() : server.ImapPort(),
+                                    {{"IMAP.TLSMode", mode},
+                                     {"IMAP.TLSCAFile", pki.CaFile()},
+                                     {"POP3.TLSMode", mode},
+                                     {"POP3.TLSCAFile", pki.CaFile()}});
+        check(Configured<clsIMAPMailConnection>(settings).get());
+        check(Configured<clsPOP3MailConnection>(settings).get());
     }
     // dovecot marks logons over TLS in its log; there was none in clear.
     std::string log = server.Log();
@@ -200,7 +208,7 @@ TEST(ImapIntegration, StartTlsAndImplicitTls) {
         std::string line = log.substr(at, log.find('\n', at) - at);
         EXPECT_NE(line.find("TLS"), std::string::npos) << line;
     }
-    EXPECT_EQ(logons, 2u) << log;
+    EXPECT_EQ(logons, 4u) << log;
 }
 
 } // namespace

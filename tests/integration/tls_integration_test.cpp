@@ -1,6 +1,6 @@
 // TLS against real servers on loopback: aiosmtpd with STARTTLS and implicit
-// TLS, dovecot with STLS and TLS from the first byte, certificates from a
-// throw-away CA made by the test; refused certificates, SOCKS proxies.
+// TLS, certificates from a throw-away CA made by the test; refused
+// certificates, SOCKS proxies. dovecot over TLS: imap_integration_test.
 #include <gtest/gtest.h>
 
 #include <pwd.h>
@@ -14,7 +14,6 @@ namespace {
 
 using testsupport::Configure;
 using testsupport::Held;
-using testsupport::RecordingPop3;
 using testsupport::Transfer;
 std::string ErrorOf(IKvMailConnection2 *c, LONG *code = nullptr) { return testsupport::ErrorText(c, code); }
 
@@ -154,58 +153,6 @@ TEST_F(TlsIntegration, SmtpThroughSocks) {
         smtp->Disconnect();
         EXPECT_EQ(sink.Message(1), kMessage);
         EXPECT_EQ(sink.AuthMechanism(), "CRAM-MD5");
-    }
-}
-
-// dovecot's log lags behind the session a little: waits up to 2 s for `text`.
-std::string LogWith(const fixtures::Dovecot &server, const char *text) {
-    std::string log = server.Log();
-    for (int i = 0; i < 40 && log.find(text) == std::string::npos; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        log = server.Log();
-    }
-    return log;
-}
-
-TEST_F(TlsIntegration, Pop3StlsImplicitAndARefusedCertificate) {
-    KV_NEED_PEER(fixtures::Dovecot::Available(), "dovecot");
-    struct Case {
-        const char *cert, *mode;
-        bool tlsPort;
-        const char *error; // "" for success
-    } cases[] = {
-        {"good", "starttls", false, ""},
-        {"good", "implicit", true, ""},
-        {"wrong", "starttls", false, "the server's certificate is not for the host name '127.0.0.1'"},
-    };
-    for (const Case &t : cases) {
-        SCOPED_TRACE(std::string(t.mode) + " " + t.cert);
-        fixtures::Dovecot server;
-        ASSERT_TRUE(server.Start("mrose", "tanstaaf", false, pki.Cert(t.cert), pki.Key(t.cert))) << server.Log();
-        const std::string message = "Subject: over TLS\r\n\r\nbody\r\n";
-        server.Deliver("mrose", "1000000000.M1P1.test", message);
-        Held<RecordingPop3> pop(t.tlsPort ? server.TlsPort() : server.Port(), "mrose", "tanstaaf");
-        Configure(pop.c, {{u"TLSMode", t.mode}, {u"TLSCAFile", pki.CaFile()}});
-        HRESULT hr = pop->Connect();
-        if (*t.error) {
-            EXPECT_EQ(hr, E_ABORT);
-            EXPECT_EQ(ErrorOf(pop.c), std::string("TLS handshake with '127.0.0.1' failed: ") + t.error +
-                                          "\r\n[clsPOP3MailConnection::OnConnect]\r\n");
-            std::string log = LogWith(server, "Disconnected");
-            EXPECT_NE(log.find("Disconnected"), std::string::npos) << log;
-            EXPECT_EQ(log.find("user=<mrose>"), std::string::npos) << "no logon";
-            continue;
-        }
-        ASSERT_EQ(hr, S_OK) << ErrorOf(pop.c) << server.Log();
-        ASSERT_EQ(pop->QueryMailbox(1), S_OK) << ErrorOf(pop.c);
-        ASSERT_EQ(pop->made.size(), 1u);
-        EXPECT_EQ(pop->Text(0), message);
-        EXPECT_EQ(pop->Disconnect(), S_OK);
-        // dovecot marks logons over TLS in its log.
-        std::string log = LogWith(server, "Login: user=<mrose>");
-        size_t login = log.find("Login: user=<mrose>");
-        ASSERT_NE(login, std::string::npos) << log;
-        EXPECT_NE(log.find("TLS", login), std::string::npos) << log;
     }
 }
 
