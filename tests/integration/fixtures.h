@@ -70,7 +70,6 @@ class Process {
   public:
     Process() = default;
     Process(const Process &) = delete;
-    ~Process() { Stop(); }
     bool Start(const std::vector<std::string> &argv, bool readFirstLine = false) {
         int in[2], out[2];
         if (pipe(in) != 0 || pipe(out) != 0) return false;
@@ -96,26 +95,20 @@ class Process {
         }
         return pid_ > 0;
     }
-    void Stop() {
+    // A closed input asks the server to end; one that does not gets SIGTERM, then SIGKILL.
+    ~Process() {
         if (stdin_ >= 0) close(stdin_);
-        stdin_ = -1;
-        if (pid_ > 0) {
-            for (int i = 0; i < 50; ++i) {
-                if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
-                    pid_ = -1;
-                    break;
-                }
-                if (i == 4) kill(pid_, SIGTERM);
-                std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            }
-            if (pid_ > 0) {
-                kill(pid_, SIGKILL);
-                waitpid(pid_, nullptr, 0);
-                pid_ = -1;
-            }
+        bool gone = pid_ <= 0;
+        for (int i = 0; !gone && i < 50; ++i) {
+            gone = waitpid(pid_, nullptr, WNOHANG) == pid_;
+            if (!gone && i == 4) kill(pid_, SIGTERM);
+            if (!gone) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        if (!gone) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
         }
         if (stdout_ >= 0) close(stdout_);
-        stdout_ = -1;
     }
     const std::string &FirstLine() const { return firstLine_; }
 
