@@ -128,8 +128,6 @@ TEST_F(TestMail, FailuresShowTheFailureTextAndTheirCause) {
          "unexpected: DllGetClassObject() failed in DLL '/nonexistent/liborkv14-missing.so'"},
         {"POP3", "orkv14.dll", &DllGetClassObject,
          "unexpected: mail connection interface for provider 'POP3' cannot be created in DLL 'orkv14.dll'"},
-        {"", "orkv14.dll", &DllGetClassObject,
-         "unexpected: mail connection interface for provider '' cannot be created in DLL 'orkv14.dll'"},
         {"SMTP", "", failing, "DllGetClassObject() failed: " + kv::HResultText(E_OUTOFMEMORY)},
     };
     user_.SetText("SMTP.ServerAddress", u"127.0.0.1");
