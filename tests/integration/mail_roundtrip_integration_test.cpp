@@ -51,12 +51,12 @@ TEST(MailRoundTrip, SentMailArrivesAsRenderedAndReadsBackFromAMailbox) {
     for (size_t i = 0; i < binary.size(); ++i) binary[i] = char(i * 13 + i / 511);
     struct Case {
         const IID *selector;
-        const char *auth;      // the AuthProtocol option, "" unset
-        const char *mechanism; // the logon the sink saw; "" any
-        bool asRendered;       // what arrives is the mail's own raw text
+        const char *auth; // the AuthProtocol option, "" unset
+        bool asRendered;  // what arrives is the mail's own raw text
     } cases[] = {
-        {&IID_IKvSMTPSendConnection, "", "CRAM-MD5", true},
-        {&IID_IKvCDOSYSSendConnection, "Plain", "", false},
+        {&IID_IKvSMTPSendConnection, "", true},
+        // CDO's basic logon: the SMTP provider below picks the mechanism.
+        {&IID_IKvCDOSYSSendConnection, "Plain", false},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.auth);
@@ -82,8 +82,7 @@ TEST(MailRoundTrip, SentMailArrivesAsRenderedAndReadsBackFromAMailbox) {
         ASSERT_EQ(smtp->Connect(), S_OK) << ErrorText(smtp.get());
         ASSERT_EQ(smtp->Send(mail.get()), S_OK) << ErrorText(smtp.get());
         EXPECT_EQ(smtp->Disconnect(), S_OK);
-        EXPECT_EQ(sink.AuthMechanism(), *c.mechanism ? c.mechanism : sink.AuthMechanism());
-        EXPECT_NE(sink.AuthMechanism(), "") << "the configured user logged on";
+        EXPECT_EQ(sink.AuthMechanism(), "CRAM-MD5") << "the configured user logged on";
         const std::string arrived = sink.Message(1);
         EXPECT_EQ(sink.Envelope(1),
                   "ann@example.org\nbob@example.org\ncarl@example.org\ndora@example.org\nhidden@example.org\n");
