@@ -24,11 +24,9 @@ using interop::Json;
 std::string StreamHex(IStream *s) { return Hex(orkv14::ReadAll(s)); }
 
 std::string Wide(HRESULT (STDMETHODCALLTYPE IKvMail2::*get)(BSTR *), IKvMail2 *mail) {
-    BSTR value = nullptr;
-    (mail->*get)(&value);
-    std::string out = value ? Narrow(WideView(reinterpret_cast<const char16_t *>(value)), 65001) : "";
-    SysFreeString(value);
-    return out;
+    orkv14::Bstr value;
+    (mail->*get)(value.put());
+    return value.Utf8();
 }
 
 std::string Attachments(const clsMailAttachmentList &list) {
@@ -69,10 +67,8 @@ TEST(CorpusInterop, ReaderMatchesPythonsView) {
         clsAutoRelease<IKvMail2> mail;
         ASSERT_EQ(m->QueryInterface(IID_IKvMail2, reinterpret_cast<void **>(mail.put())), S_OK);
         HRESULT hr = mail->SetRawText(orkv14::MemoryStream(text).get());
-        BSTR error = nullptr;
-        if (FAILED(hr)) connection->GetErrorInformation(nullptr, &error);
-        std::string errorText = error ? Narrow(WideView(reinterpret_cast<const char16_t *>(error)), 65001) : "";
-        SysFreeString(error);
+        orkv14::Bstr error;
+        if (FAILED(hr)) connection->GetErrorInformation(nullptr, error.put());
 
         // What Python parses: the raw text as the reader keeps it.
         clsAutoRelease<IStream> raw;
@@ -84,7 +80,7 @@ TEST(CorpusInterop, ReaderMatchesPythonsView) {
         ASSERT_EQ(m->QueryInterface(IID_clsArpaMail, &self), S_OK);
         auto *impl = static_cast<clsArpaMail *>(self);
         std::string json = "{\"file\":" + Json(name) + ",\"hr\":" + std::to_string(long(hr)) +
-                           ",\"error\":" + Json(errorText) + ",\"sender\":" + Json(Wide(&IKvMail2::GetSender, mail.get())) +
+                           ",\"error\":" + Json(error.Utf8()) + ",\"sender\":" + Json(Wide(&IKvMail2::GetSender, mail.get())) +
                            ",\"subject\":" + Json(Wide(&IKvMail2::GetSubject, mail.get())) +
                            ",\"charset\":" + Json(impl->Charset()) + ",\"to\":" + Strings(impl->To()) +
                            ",\"cc\":" + Strings(impl->CC()) + ",\"bodies\":[";
