@@ -25,10 +25,7 @@ std::string Utf8(std::u16string_view text) { return Narrow(text, 65001); }
 // Text in a code page, as a host hands it over in a body or attachment.
 std::string Bytes(std::u16string_view text, uint32_t codepage) { return Narrow(text, codepage); }
 
-struct BSTRHolder : orkv14::Bstr {
-    explicit BSTRHolder(std::u16string_view text) : Bstr(text) {}
-    operator BSTR() const { return get(); }
-};
+using orkv14::Bstr;
 using orkv14::MemoryStream;
 
 // What one leaf part must look like in Python's view.
@@ -89,20 +86,20 @@ class WriterInterop : public ::testing::Test {
         EXPECT_EQ(connection_->CreateMail(LONG(codepage), u"interop", m.put()), S_OK);
         clsAutoRelease<IKvMail2> m2;
         EXPECT_EQ(m->QueryInterface(IID_IKvMail2, reinterpret_cast<void **>(m2.put())), S_OK);
-        EXPECT_EQ(m2->SetSender(BSTRHolder(u"Ann Example <ann@example.com>")), S_OK);
-        EXPECT_EQ(m2->AddRecipients(BSTRHolder(to)), S_OK);
+        EXPECT_EQ(m2->SetSender(Bstr(u"Ann Example <ann@example.com>").get()), S_OK);
+        EXPECT_EQ(m2->AddRecipients(Bstr(to).get()), S_OK);
         return m2;
     }
     clsAutoRelease<IKvMailBody> Body(IKvMail2 *mail, const char16_t *type, const std::string &bytes, ULONG cp) {
         clsAutoRelease<IKvMailBody> b;
-        EXPECT_EQ(mail->CreateAndAddBody(b.put(), BSTRHolder(type), cp), S_OK);
+        EXPECT_EQ(mail->CreateAndAddBody(b.put(), Bstr(type).get(), cp), S_OK);
         EXPECT_EQ(b->SetContents(MemoryStream(bytes).get()), S_OK);
         return b;
     }
     template <class Owner> void Attach(Owner *owner, std::u16string_view name, const std::string *bytes) {
         clsAutoRelease<IKvMailAttachment> a;
         ASSERT_EQ(owner->CreateAndAddAttachment(a.put()), S_OK);
-        EXPECT_EQ(a->SetName(BSTRHolder(name)), S_OK);
+        EXPECT_EQ(a->SetName(Bstr(name).get()), S_OK);
         if (bytes) {
             EXPECT_EQ(a->SetContents(MemoryStream(*bytes).get()), S_OK);
         }
@@ -111,9 +108,9 @@ class WriterInterop : public ::testing::Test {
         clsAutoRelease<IKvEnumMailAttachment> e;
         EXPECT_EQ(body->EnumAttachments(e.put()), S_OK);
         clsAutoRelease<IKvMailAttachment> a;
-        orkv14::Bstr cid;
+        Bstr cid;
         if (e->Skip(index) == S_OK && e->Next(1, a.put(), nullptr) == S_OK) {
-            EXPECT_EQ(a->GetHeaderEntry(BSTRHolder(u"Content-ID"), cid.put()), S_OK);
+            EXPECT_EQ(a->GetHeaderEntry(Bstr(u"Content-ID").get(), cid.put()), S_OK);
         }
         return cid.Utf8();
     }
@@ -166,8 +163,8 @@ TEST_F(WriterInterop, PlainBodiesInSeveralCharsets) {
     };
     for (const Case &c : cases) {
         clsAutoRelease<IKvMail2> mail = NewMail(c.codepage, c.toName + u" <to@example.com>\tsecond@example.org");
-        ASSERT_EQ(mail->SetSubject(BSTRHolder(c.subject)), S_OK);
-        ASSERT_EQ(mail->AddCCRecipients(BSTRHolder(u"\"Carl, the Copy\" <cc@example.net>")), S_OK);
+        ASSERT_EQ(mail->SetSubject(Bstr(c.subject).get()), S_OK);
+        ASSERT_EQ(mail->AddCCRecipients(Bstr(u"\"Carl, the Copy\" <cc@example.net>").get()), S_OK);
         std::string bytes = Bytes(c.body, c.codepage);
         Body(mail.get(), u"text/plain", bytes, c.codepage);
         // The only part: the line end that ends the message belongs to it.
@@ -200,7 +197,7 @@ TEST_F(WriterInterop, StructuresAttachmentsAndRelatedImages) {
     }
     {
         clsAutoRelease<IKvMail2> mail = NewMail(0);
-        ASSERT_EQ(mail->SetSubject(BSTRHolder(u"Related")), S_OK);
+        ASSERT_EQ(mail->SetSubject(Bstr(u"Related").get()), S_OK);
         Body(mail.get(), u"text/plain", "see the pictures\r\n", 0);
         std::string ref1 = "file://" + dir + "pic%20one.png", ref2 = dir + "pic2.gif";
         clsAutoRelease<IKvMailBody> h = Body(mail.get(), u"text/html",
@@ -223,7 +220,7 @@ TEST_F(WriterInterop, StructuresAttachmentsAndRelatedImages) {
     {
         // The only body, HTML with a picture: the related multipart is the message.
         clsAutoRelease<IKvMail2> mail = NewMail(1252);
-        ASSERT_EQ(mail->SetSubject(BSTRHolder(u"Bild f\u00fcr dich")), S_OK);
+        ASSERT_EQ(mail->SetSubject(Bstr(u"Bild f\u00fcr dich").get()), S_OK);
         std::string html = Bytes(u"<p>Sch\u00f6n:</p><img src=\"", 1252) + dir + "pic2.gif\">";
         clsAutoRelease<IKvMailBody> h = Body(mail.get(), u"text/html", html, 1252);
         std::string cid = ContentIdOf(h.get(), 0);
