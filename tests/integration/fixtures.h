@@ -32,23 +32,18 @@ namespace fs = std::filesystem;
 
 inline std::string TempDir(const char *tag) {
     std::string t = std::string("/tmp/kv-") + tag + "-XXXXXX";
-    std::vector<char> buf(t.begin(), t.end());
-    buf.push_back(0);
-    if (!mkdtemp(buf.data())) return std::string();
-    chmod(buf.data(), 0755);
-    return buf.data();
+    if (!mkdtemp(&t[0])) return std::string();
+    chmod(t.c_str(), 0755);
+    return t;
 }
 
 inline uint16_t FreePort() { return testsupport::ClosedPort(); }
 
-inline bool WaitForPort(uint16_t port, int ms = 10000, bool ipv6 = false) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+inline bool WaitForPort(uint16_t port) {
     sockaddr_in a{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
-    sockaddr_in6 a6{AF_INET6, htons(port), 0, in6addr_loopback, 0};
-    while (std::chrono::steady_clock::now() < end) {
-        int s = socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
-        bool ok = ipv6 ? connect(s, reinterpret_cast<sockaddr *>(&a6), sizeof a6) == 0
-                       : connect(s, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
+    for (int i = 0; i < 200; ++i) {
+        int s = socket(AF_INET, SOCK_STREAM, 0);
+        bool ok = connect(s, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
         close(s);
         if (ok) return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -60,12 +55,21 @@ using testsupport::ReadFile;
 
 inline bool Exists(const char *path) { return testsupport::Executable(path); }
 
+// A server's temporary directory, removed after the server (a member of the derived class) has stopped.
+struct Scratch {
+    explicit Scratch(const char *tag) : dir_(TempDir(tag)) {}
+    ~Scratch() {
+        std::error_code ec;
+        if (!dir_.empty()) fs::remove_all(dir_, ec);
+    }
+    std::string dir_;
+};
+
 // A child process; its standard input is a pipe that is closed to end it.
 class Process {
   public:
     Process() = default;
     Process(const Process &) = delete;
-    ~Process() { Stop(); }
     bool Start(const std::vector<std::string> &argv, bool readFirstLine = false) {
         int in[2], out[2];
         if (pipe(in) != 0 || pipe(out) != 0) return false;
@@ -91,26 +95,20 @@ class Process {
         }
         return pid_ > 0;
     }
-    void Stop() {
+    // A closed input asks the server to end; one that does not gets SIGTERM, then SIGKILL.
+    ~Process() {
         if (stdin_ >= 0) close(stdin_);
-        stdin_ = -1;
-        if (pid_ > 0) {
-            for (int i = 0; i < 50; ++i) {
-                if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
-                    pid_ = -1;
-                    break;
-                }
-                if (i == 4) kill(pid_, SIGTERM);
-                std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            }
-            if (pid_ > 0) {
-                kill(pid_, SIGKILL);
-                waitpid(pid_, nullptr, 0);
-                pid_ = -1;
-            }
+        bool gone = pid_ <= 0;
+        for (int i = 0; !gone && i < 50; ++i) {
+            gone = waitpid(pid_, nullptr, WNOHANG) == pid_;
+            if (!gone && i == 4) kill(pid_, SIGTERM);
+            if (!gone) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        if (!gone) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
         }
         if (stdout_ >= 0) close(stdout_);
-        stdout_ = -1;
     }
     const std::string &FirstLine() const { return firstLine_; }
 
@@ -123,11 +121,11 @@ class Process {
 // A throw-away CA and server certificates made with the openssl command line:
 // "good" (localhost, 127.0.0.1, ::1), "wrong" (another host name only),
 // "expired" (the right names, expired yesterday) and "self" (self-signed).
-class TestPki {
+class TestPki : Scratch {
   public:
+    TestPki() : Scratch("pki") {}
     static bool Available() { return Exists("/usr/bin/openssl"); }
     bool Make() {
-        dir_ = TempDir("pki");
         if (dir_.empty()) return false;
         const std::string ec = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes";
         if (!Run("req -x509" + ec + " -keyout " + dir_ + "/ca.key -out " + dir_ +
@@ -139,10 +137,6 @@ class TestPki {
                Run("req -x509" + ec + " -keyout " + dir_ + "/self.key -out " + dir_ +
                    "/self.pem -days 2 -subj /CN=localhost -addext subjectAltName=DNS:localhost,IP:127.0.0.1") &&
                chmod((dir_ + "/self.key").c_str(), 0644) == 0;
-    }
-    ~TestPki() {
-        std::error_code ec;
-        if (!dir_.empty()) fs::remove_all(dir_, ec);
     }
     std::string CaFile() const { return dir_ + "/ca.pem"; }
     std::string Cert(const std::string &name) const { return dir_ + "/" + name + ".pem"; }
@@ -162,32 +156,22 @@ class TestPki {
                    base + ".pem") &&
                chmod((base + ".key").c_str(), 0644) == 0;
     }
-    std::string dir_;
     int serial_ = 1;
 };
 
 // aiosmtpd storing every message; user and password enable AUTH. `extra`
-// passes "--tls starttls|implicit CERT KEY", "--token TOKEN", "--listen
-// ADDRESS" (127.0.0.1 unless given; "::1" for IPv6).
-class SmtpSink {
+// passes "--tls starttls|implicit CERT KEY" or "--token TOKEN".
+class SmtpSink : Scratch {
   public:
+    SmtpSink() : Scratch("smtp") {}
     bool Start(const std::string &user = "", const std::string &password = "",
                const std::vector<std::string> &extra = {}) {
-        dir_ = TempDir("smtp");
         std::vector<std::string> argv = {"/usr/bin/python3", KV_SERVERS_DIR "/smtp_sink.py", dir_};
         if (!user.empty()) argv.push_back(user), argv.push_back(password);
         argv.insert(argv.end(), extra.begin(), extra.end());
         if (!process_.Start(argv, true)) return false;
         port_ = uint16_t(std::atoi(process_.FirstLine().c_str()));
-        bool ipv6 = false;
-        for (size_t i = 0; i + 1 < extra.size(); ++i)
-            if (extra[i] == "--listen") ipv6 = extra[i + 1].find(':') != std::string::npos;
-        return port_ != 0 && WaitForPort(port_, 10000, ipv6);
-    }
-    ~SmtpSink() {
-        process_.Stop();
-        std::error_code ec;
-        if (!dir_.empty()) fs::remove_all(dir_, ec);
+        return port_ != 0 && WaitForPort(port_);
     }
     uint16_t Port() const { return port_; }
     std::string Message(int n) const { return ReadFile(dir_ + "/" + std::to_string(n) + ".eml"); }
@@ -197,20 +181,19 @@ class SmtpSink {
 
   private:
     Process process_;
-    std::string dir_;
     uint16_t port_ = 0;
 };
 
 // dovecot's POP3 server, and with `imap` set its IMAP server, over a maildir the test fills.
-class Dovecot {
+class Dovecot : Scratch {
   public:
+    Dovecot() : Scratch("pop3") {}
     static bool Available() { return Exists("/usr/sbin/dovecot"); }
     static bool ImapAvailable() { return Available() && Exists("/usr/lib/dovecot/imap"); }
     // With a certificate: STLS on Port() and TLS from the first byte on TlsPort()
     // (IMAP: STARTTLS on ImapPort(), TLS from the first byte on ImapTlsPort()).
     bool Start(const std::string &user, const std::string &password, bool apop, const std::string &cert = "",
                const std::string &key = "") {
-        dir_ = TempDir("pop3");
         port_ = FreePort();
         if (!cert.empty()) tlsPort_ = FreePort();
         if (imap) imapPort_ = FreePort();
@@ -229,7 +212,7 @@ class Dovecot {
              << "state_dir = " << dir_ << "/state\n"
              << "log_path = " << dir_ << "/dovecot.log\n"
              << "protocols = pop3" << (imap ? " imap" : "") << "\n"
-             << "listen = " << listen << "\n"
+             << "listen = 127.0.0.1\n"
              << (cert.empty() ? std::string("ssl = no\n")
                                  : "ssl = yes\nssl_cert = <" + cert + "\nssl_key = <" + key + "\n")
              << "disable_plaintext_auth = no\n"
@@ -256,10 +239,9 @@ class Dovecot {
                  << "}\n";
         conf.close();
         if (!process_.Start({"/usr/sbin/dovecot", "-F", "-c", dir_ + "/dovecot.conf"})) return false;
-        bool ipv6 = listen.find(':') != std::string::npos;
-        return WaitForPort(port_, 10000, ipv6) && (!tlsPort_ || WaitForPort(tlsPort_, 10000, ipv6)) &&
-               (!imapPort_ || WaitForPort(imapPort_, 10000, ipv6)) &&
-               (!imapTlsPort_ || WaitForPort(imapTlsPort_, 10000, ipv6));
+        for (uint16_t port : {port_, tlsPort_, imapPort_, imapTlsPort_})
+            if (port && !WaitForPort(port)) return false;
+        return true;
     }
     // Places a message in the user's maildir (new/), as delivered mail; in a
     // folder other than INBOX when given (its name as stored: modified UTF-7).
@@ -268,37 +250,25 @@ class Dovecot {
         std::string box = dir_ + "/mail/" + user + (folder.empty() ? "" : "/." + folder);
         for (const char *d : {"/new", "/cur", "/tmp"}) fs::create_directories(box + d);
         std::ofstream(box + "/new/" + name, std::ios::binary) << text;
-        for (const std::string &p : {dir_ + "/mail", dir_ + "/home", dir_ + "/mail/" + user}) {
-            std::error_code ec;
+        for (const std::string &p : {dir_ + "/mail", dir_ + "/home"}) {
             if (chown(p.c_str(), mailUid_, mailGid_) != 0) continue;
-            for (auto it = fs::recursive_directory_iterator(p, ec); !ec && it != fs::recursive_directory_iterator(); ++it)
-                if (chown(it->path().c_str(), mailUid_, mailGid_) != 0) break;
+            for (const auto &e : fs::recursive_directory_iterator(p))
+                if (chown(e.path().c_str(), mailUid_, mailGid_) != 0) break;
         }
     }
-    size_t MessagesLeft(const std::string &user, const std::string &folder = "") {
+    // The messages in the user's INBOX.
+    size_t MessagesLeft(const std::string &user) {
         size_t n = 0;
-        for (const char *d : {"/new", "/cur"}) {
-            std::error_code ec;
-            std::string box = dir_ + "/mail/" + user + (folder.empty() ? "" : "/." + folder);
-            for (auto it = fs::directory_iterator(box + d, ec); !ec && it != fs::directory_iterator();
-                 ++it)
-                ++n;
-        }
+        for (const char *d : {"/new", "/cur"})
+            for (const auto &e : fs::directory_iterator(dir_ + "/mail/" + user + d)) n += e.is_regular_file();
         return n;
     }
     std::string Log() const { return ReadFile(dir_ + "/dovecot.log"); }
-    ~Dovecot() {
-        process_.Stop();
-        std::error_code ec;
-        if (!dir_.empty()) fs::remove_all(dir_, ec);
-    }
     uint16_t Port() const { return port_; }
     uint16_t TlsPort() const { return tlsPort_; }
     uint16_t ImapPort() const { return imapPort_; }
     uint16_t ImapTlsPort() const { return imapTlsPort_; }
-    // Set before Start: the address to listen on ("::1" for IPv6), IMAP as
-    // well as POP3, and the SASL mechanisms offered.
-    std::string listen = "127.0.0.1";
+    // Set before Start: IMAP as well as POP3, and the SASL mechanisms offered.
     bool imap = false;
     std::string mechanisms = "plain";
 
@@ -309,7 +279,6 @@ class Dovecot {
         return u ? u : "nobody";
     }
     Process process_;
-    std::string dir_;
     uint16_t port_ = 0;
     uint16_t tlsPort_ = 0;
     uint16_t imapPort_ = 0;
@@ -319,11 +288,11 @@ class Dovecot {
 };
 
 // dante as a SOCKS 4 and 5 proxy, without authentication or with a system user.
-class Dante {
+class Dante : Scratch {
   public:
+    Dante() : Scratch("socks") {}
     static bool Available() { return Exists("/usr/sbin/danted"); }
     bool Start(bool requireUser) {
-        dir_ = TempDir("socks");
         port_ = FreePort();
         std::ofstream conf(dir_ + "/danted.conf");
         conf << "logoutput: " << dir_ << "/danted.log\n"
@@ -339,17 +308,11 @@ class Dante {
         if (!process_.Start({"/usr/sbin/danted", "-f", dir_ + "/danted.conf", "-N", "1"})) return false;
         return WaitForPort(port_);
     }
-    ~Dante() {
-        process_.Stop();
-        std::error_code ec;
-        if (!dir_.empty()) fs::remove_all(dir_, ec);
-    }
     uint16_t Port() const { return port_; }
     std::string Log() const { return ReadFile(dir_ + "/danted.log"); }
 
   private:
     Process process_;
-    std::string dir_;
     uint16_t port_ = 0;
 };
 

@@ -135,14 +135,12 @@ TEST_F(KvmailTest, ExitCodesAndErrorRecords) {
         {"send " + compose + " --text missing.txt", 2, "cannot open 'missing.txt'"},
         {"send " + compose + " --server 127.0.0.1 --port " + std::to_string(fixtures::FreePort()), 1,
          "connecting failed\n  error -2: connect(127.0.0.1:"},
-        {"show missing.eml", 2, "cannot open 'missing.eml'"},
         {"show -- -x.eml", 2, "cannot open '-x.eml'"},
         {"show hostile.eml", 0, "attachment: a\\x1b]0;x\\x07.txt; 2 bytes"},
         {"--version", 0, "kvmail (orkv14) " ORKV14_VERSION_STRING "\n"},
         // Bad input: the option named, nothing sent.
         {send + " --port=0", 2, "option '--port' wants a number from 1 to 65535, not '0'"},
         {send + " --timeout 12x", 2, "option '--timeout' wants a number from 1 to 2147483647, not '12x'"},
-        {"-v 256 " + send, 2, "option '-v' wants a number from 0 to 255, not '256'"},
         {send + " --cc", 2, "option '--cc' wants a value"},
         {send + " --bcc --subject x", 2, "option '--bcc' wants a value"},
         {send + " --pasword=secret", 2, "unknown or ambiguous option '--pasword'\n"},
@@ -153,9 +151,10 @@ TEST_F(KvmailTest, ExitCodesAndErrorRecords) {
         {"list --folder Sent --server 127.0.0.1", 2, "option '--folder' wants --imap"},
     };
     for (const Case &c : cases) {
+        SCOPED_TRACE(c.args);
         Result r = Kvmail(c.args, dir);
-        EXPECT_EQ(r.code, c.code) << c.args << "\n" << r.out;
-        EXPECT_NE(r.out.find(c.says), std::string::npos) << c.args << "\n" << r.out;
+        EXPECT_EQ(r.code, c.code) << r.out;
+        EXPECT_NE(r.out.find(c.says), std::string::npos) << r.out;
     }
     EXPECT_EQ(sink.Message(1), "");
 }
@@ -205,9 +204,10 @@ TEST_F(KvmailTest, MailboxListFetchReadDelete) {
         {"list --folder Nope" + imap, 1, "connecting failed\n  error -6: unexpected reply 'a2 NO Mailbox doesn't exist: Nope"},
     };
     for (const auto &c : cases) {
+        SCOPED_TRACE(c.args);
         Result r = Kvmail(c.args, dir);
-        EXPECT_EQ(r.code, c.code) << c.args << "\n" << r.out;
-        EXPECT_NE(r.out.find(c.says), std::string::npos) << c.args << "\n" << r.out;
+        EXPECT_EQ(r.code, c.code) << r.out;
+        EXPECT_NE(r.out.find(c.says), std::string::npos) << r.out;
     }
     EXPECT_EQ(fixtures::ReadFile(dir + "/1.eml"), first);
     EXPECT_EQ(fixtures::ReadFile(dir + "/got/bashrc"), "mine");

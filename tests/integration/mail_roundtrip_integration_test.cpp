@@ -4,13 +4,10 @@
 // through POP3 from a real mailbox, only through the public interfaces.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
 #include "fake_mail.h"
 #include "fixtures.h"
 #include "orkv14.hpp"
 #include "peers.h"
-#include "stack_doubles.h"
 
 namespace {
 
@@ -54,20 +51,19 @@ TEST(MailRoundTrip, SentMailArrivesAsRenderedAndReadsBackFromAMailbox) {
     for (size_t i = 0; i < binary.size(); ++i) binary[i] = char(i * 13 + i / 511);
     struct Case {
         const IID *selector;
-        const char *auth;      // the AuthProtocol option, "" unset
-        const char *mechanism; // the logon the sink saw; "" any
-        bool asRendered;       // what arrives is the mail's own raw text
+        const char *auth; // the AuthProtocol option, "" unset
+        bool asRendered;  // what arrives is the mail's own raw text
     } cases[] = {
-        {&IID_IKvSMTPSendConnection, "", "CRAM-MD5", true},
-        {&IID_IKvCDOSYSSendConnection, "Plain", "", false},
+        {&IID_IKvSMTPSendConnection, "", true},
+        // CDO's basic logon: the SMTP provider below picks the mechanism.
+        {&IID_IKvCDOSYSSendConnection, "Plain", false},
     };
     for (const Case &c : cases) {
+        SCOPED_TRACE(c.auth);
         fixtures::SmtpSink sink;
         ASSERT_TRUE(sink.Start("tim", "tanstaaf"));
         Ptr<IKvMailConnection2> smtp = Create(*c.selector, sink.Port(), "tim", "tanstaaf");
         if (*c.auth) SetTextOption(smtp.get(), u"AuthProtocol", c.auth);
-        testsupport::Events events;
-        smtp->SetMailStateNotificationSlot(&events);
 
         Ptr<IKvMail> mail;
         ASSERT_EQ(smtp->CreateMail(65001, u"", mail.put()), S_OK);
@@ -86,9 +82,7 @@ TEST(MailRoundTrip, SentMailArrivesAsRenderedAndReadsBackFromAMailbox) {
         ASSERT_EQ(smtp->Connect(), S_OK) << ErrorText(smtp.get());
         ASSERT_EQ(smtp->Send(mail.get()), S_OK) << ErrorText(smtp.get());
         EXPECT_EQ(smtp->Disconnect(), S_OK);
-        smtp->SetMailStateNotificationSlot(nullptr);
-        EXPECT_EQ(sink.AuthMechanism(), *c.mechanism ? c.mechanism : sink.AuthMechanism());
-        EXPECT_NE(sink.AuthMechanism(), "") << "the configured user logged on";
+        EXPECT_EQ(sink.AuthMechanism(), "CRAM-MD5") << "the configured user logged on";
         const std::string arrived = sink.Message(1);
         EXPECT_EQ(sink.Envelope(1),
                   "ann@example.org\nbob@example.org\ncarl@example.org\ndora@example.org\nhidden@example.org\n");
@@ -98,10 +92,6 @@ TEST(MailRoundTrip, SentMailArrivesAsRenderedAndReadsBackFromAMailbox) {
             Ptr<IStream> raw = orkv14::MemoryStream("");
             ASSERT_EQ(mail->GetRawText(raw.get()), S_OK);
             EXPECT_EQ(arrived, Unstuffed(orkv14::ReadAll(raw.get())));
-            EXPECT_NE(std::find(events.seen.begin(), events.seen.end(), std::make_pair(LONG(8), LONG(1))),
-                      events.seen.end());
-            ASSERT_FALSE(events.seen.empty());
-            EXPECT_EQ(events.seen.back(), std::make_pair(LONG(7), LONG(1))) << "QUIT ends it well";
         } else {
             EXPECT_NE(arrived.find("X-Mailer: orkv14 " KV_VERSION_STRING "\r\n"), std::string::npos) << arrived;
         }

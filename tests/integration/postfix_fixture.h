@@ -13,11 +13,11 @@
 
 namespace fixtures {
 
-class Postfix {
+class Postfix : Scratch {
   public:
+    Postfix() : Scratch("postfix") {}
     static bool Available() { return Exists("/usr/sbin/postfix") && getuid() == 0; }
     bool Start() {
-        dir_ = TempDir("postfix");
         port_ = FreePort();
         plainPort_ = FreePort();
         for (const char *d : {"/queue", "/data", "/mail"}) fs::create_directories(dir_ + d);
@@ -59,14 +59,11 @@ class Postfix {
         return Command("start") && WaitForPort(port_) && WaitForPort(plainPort_);
     }
     ~Postfix() {
-        if (dir_.empty()) return;
         // The master daemon leaves when told; the directory goes only after it.
         pid_t master = std::atoi(ReadFile(dir_ + "/queue/pid/master.pid").c_str());
-        Command("stop");
+        if (master > 0) Command("stop");
         for (int i = 0; master > 0 && kill(master, 0) == 0 && i < 100; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
     }
     uint16_t Port() const { return port_; }
     uint16_t PlainPort() const { return plainPort_; }
@@ -92,7 +89,6 @@ class Postfix {
     bool Command(const char *what) const {
         return std::system(("/usr/sbin/postfix -c " + dir_ + " " + what + " >/dev/null 2>&1").c_str()) == 0;
     }
-    std::string dir_;
     uint16_t port_ = 0;
     uint16_t plainPort_ = 0;
 };

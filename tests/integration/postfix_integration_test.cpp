@@ -3,12 +3,10 @@
 // domain, SMTPUTF8.
 #include <gtest/gtest.h>
 
-#include "fake_mail.h"
+#include "clients.h"
 #include "orkv14.hpp"
 #include "peers.h"
 #include "postfix_fixture.h"
-#include "providers/smtp/smtp_connection.h"
-#include "test_text.h"
 
 namespace kv {
 namespace {
@@ -16,6 +14,7 @@ namespace {
 using testsupport::ErrorText;
 
 using orkv14::Bstr;
+using orkv14::Ptr;
 
 TEST(PostfixIntegration, ExtensionsAsPostfixSeesThem) {
     KV_NEED_PEER(fixtures::Postfix::Available(), "postfix (installed, and the tests run as root)");
@@ -54,46 +53,37 @@ TEST(PostfixIntegration, ExtensionsAsPostfixSeesThem) {
         // clang-format on
     };
     for (const Case &c : cases) {
-        clsSMTPMailConnection *smtp = new clsSMTPMailConnection();
-        smtp->AddRef();
-        testsupport::SetTextOption(smtp, u"ServerAddress", "127.0.0.1");
-        testsupport::SetIntOption(smtp, u"ServerPort", c.plain ? postfix.PlainPort() : postfix.Port());
-        for (const auto &o : c.options) testsupport::SetTextOption(smtp, o.first, o.second);
-        IKvMail *mail = nullptr;
-        ASSERT_EQ(smtp->CreateMail(65001, u"", &mail), S_OK);
+        SCOPED_TRACE(c.name);
+        testsupport::Held<clsSMTPMailConnection> smtp(c.plain ? postfix.PlainPort() : postfix.Port());
+        for (const auto &o : c.options) testsupport::SetTextOption(smtp.c, o.first, o.second);
+        Ptr<IKvMail> mail;
+        ASSERT_EQ(smtp->CreateMail(65001, u"", mail.put()), S_OK);
         mail->SetSender(Bstr("Me <me@example.org>").get());
         mail->AddRecipients(Bstr(c.to).get());
         mail->SetSubject(Bstr(c.name).get());
-        IKvMailBody *body = nullptr;
-        ASSERT_EQ(mail->CreateAndAddBody(&body, Bstr("text/plain").get(), 65001), S_OK);
-        IStream *contents = testsupport::StreamOf(c.body);
-        body->SetContents(contents);
-        contents->Release();
-        body->Release();
+        Ptr<IKvMailBody> body;
+        ASSERT_EQ(mail->CreateAndAddBody(body.put(), Bstr("text/plain").get(), 65001), S_OK);
+        body->SetContents(orkv14::MemoryStream(c.body).get());
 
-        ASSERT_EQ(smtp->Connect(), S_OK) << c.name << ": " << ErrorText(smtp);
-        HRESULT sent = smtp->Send(mail);
-        String error = ErrorText(smtp);
-        EXPECT_EQ(sent, c.error.empty() ? S_OK : E_ABORT) << c.name << ": " << error;
-        EXPECT_EQ(error.substr(0, c.error.size()), c.error) << c.name;
+        ASSERT_EQ(smtp->Connect(), S_OK) << ErrorText(smtp.c);
+        HRESULT sent = smtp->Send(mail.get());
+        String error = ErrorText(smtp.c);
+        EXPECT_EQ(sent, c.error.empty() ? S_OK : E_ABORT) << error;
+        EXPECT_EQ(error.substr(0, c.error.size()), c.error);
         smtp->Disconnect();
         // What the host reads back is the text as rendered, whatever went on
         // the wire, and names the mail as delivered.
-        IStream *raw = nullptr;
-        CreateStreamOnHGlobal(nullptr, TRUE, &raw);
-        mail->GetRawText(raw);
-        std::string rendered = testsupport::BytesOf(raw);
-        raw->Release();
-        mail->Release();
-        smtp->Release();
+        Ptr<IStream> raw = orkv14::MemoryStream("");
+        mail->GetRawText(raw.get());
+        std::string rendered = orkv14::ReadAll(raw.get());
         bool eightBit = c.body == umlaut;
-        EXPECT_TRUE(!eightBit || rendered.find(umlaut) != std::string::npos) << c.name;
+        EXPECT_TRUE(!eightBit || rendered.find(umlaut) != std::string::npos);
         if (!c.box) continue;
         std::string text = postfix.Delivered(c.box, c.present);
-        EXPECT_FALSE(text.empty()) << c.name << ": " << postfix.Log().substr(postfix.Log().size() - 2000);
-        for (const std::string &a : c.absent) EXPECT_EQ(text.find(a), std::string::npos) << c.name << ": " << a;
+        EXPECT_FALSE(text.empty()) << postfix.Log().substr(postfix.Log().size() - 2000);
+        for (const std::string &a : c.absent) EXPECT_EQ(text.find(a), std::string::npos) << a;
         size_t id = eightBit ? rendered.find("Message-ID: ") : 0;
-        EXPECT_NE(text.find(rendered.substr(id, rendered.find('\r', id) - id)), std::string::npos) << c.name;
+        EXPECT_NE(text.find(rendered.substr(id, rendered.find('\r', id) - id)), std::string::npos);
     }
 }
 

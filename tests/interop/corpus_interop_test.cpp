@@ -3,10 +3,9 @@
 // compare_corpus.py compares it with Python's view of the same text.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
-
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <vector>
 
 #include "interop_util.h"
@@ -25,11 +24,9 @@ using interop::Json;
 std::string StreamHex(IStream *s) { return Hex(orkv14::ReadAll(s)); }
 
 std::string Wide(HRESULT (STDMETHODCALLTYPE IKvMail2::*get)(BSTR *), IKvMail2 *mail) {
-    BSTR value = nullptr;
-    (mail->*get)(&value);
-    std::string out = value ? Narrow(WideView(reinterpret_cast<const char16_t *>(value)), 65001) : "";
-    SysFreeString(value);
-    return out;
+    orkv14::Bstr value;
+    (mail->*get)(value.put());
+    return value.Utf8();
 }
 
 std::string Attachments(const clsMailAttachmentList &list) {
@@ -51,12 +48,10 @@ std::string Strings(const std::vector<String> &list) {
 TEST(CorpusInterop, ReaderMatchesPythonsView) {
     KV_NEED_PEER(testsupport::Executable("/usr/bin/python3"), "python3");
     std::vector<std::string> files;
-    if (DIR *d = opendir(KV_CORPUS_DIR)) {
-        while (dirent *e = readdir(d))
-            if (e->d_name[0] != '.' && std::string(e->d_name).find('.') != std::string::npos &&
-                std::string(e->d_name).rfind(".ours.") == std::string::npos)
-                files.push_back(e->d_name);
-        closedir(d);
+    std::error_code ec;
+    for (const auto &e : std::filesystem::directory_iterator(KV_CORPUS_DIR, ec)) {
+        std::string name = e.path().filename();
+        if (name[0] != '.' && name.find('.') != std::string::npos) files.push_back(name);
     }
     std::sort(files.begin(), files.end());
     ASSERT_GE(files.size(), 300u) << "run gather_corpus.sh into " KV_CORPUS_DIR;
@@ -72,10 +67,8 @@ TEST(CorpusInterop, ReaderMatchesPythonsView) {
         clsAutoRelease<IKvMail2> mail;
         ASSERT_EQ(m->QueryInterface(IID_IKvMail2, reinterpret_cast<void **>(mail.put())), S_OK);
         HRESULT hr = mail->SetRawText(orkv14::MemoryStream(text).get());
-        BSTR error = nullptr;
-        if (FAILED(hr)) connection->GetErrorInformation(nullptr, &error);
-        std::string errorText = error ? Narrow(WideView(reinterpret_cast<const char16_t *>(error)), 65001) : "";
-        SysFreeString(error);
+        orkv14::Bstr error;
+        if (FAILED(hr)) connection->GetErrorInformation(nullptr, error.put());
 
         // What Python parses: the raw text as the reader keeps it.
         clsAutoRelease<IStream> raw;
@@ -87,7 +80,7 @@ TEST(CorpusInterop, ReaderMatchesPythonsView) {
         ASSERT_EQ(m->QueryInterface(IID_clsArpaMail, &self), S_OK);
         auto *impl = static_cast<clsArpaMail *>(self);
         std::string json = "{\"file\":" + Json(name) + ",\"hr\":" + std::to_string(long(hr)) +
-                           ",\"error\":" + Json(errorText) + ",\"sender\":" + Json(Wide(&IKvMail2::GetSender, mail.get())) +
+                           ",\"error\":" + Json(error.Utf8()) + ",\"sender\":" + Json(Wide(&IKvMail2::GetSender, mail.get())) +
                            ",\"subject\":" + Json(Wide(&IKvMail2::GetSubject, mail.get())) +
                            ",\"charset\":" + Json(impl->Charset()) + ",\"to\":" + Strings(impl->To()) +
                            ",\"cc\":" + Strings(impl->CC()) + ",\"bodies\":[";

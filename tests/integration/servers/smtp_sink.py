@@ -3,8 +3,7 @@
 PLAIN, CRAM-MD5 and, with a token, OAUTHBEARER, storing every
 accepted message byte for byte.
 
-Usage: smtp_sink.py DIRECTORY [USER PASSWORD] [--tls starttls|implicit CERT KEY]
-                    [--token TOKEN] [--listen ADDRESS]
+Usage: smtp_sink.py DIRECTORY [USER PASSWORD] [--tls starttls|implicit CERT KEY] [--token TOKEN]
 Prints the port on the first line of standard output and runs until standard
 input closes. Each message becomes DIRECTORY/N.eml with DIRECTORY/N.env
 (sender and recipients, one per line). With STARTTLS, AUTH is offered only
@@ -24,7 +23,7 @@ from aiosmtpd.smtp import AuthResult, LoginPassword, SMTP
 
 args = sys.argv[1:]
 options = {}
-for flag, count in (("--tls", 3), ("--token", 1), ("--listen", 1)):
+for flag, count in (("--tls", 3), ("--token", 1)):
     if flag in args:
         at = args.index(flag)
         options[flag] = args[at + 1:at + 1 + count]
@@ -37,7 +36,6 @@ if "--tls" in options:
     tls_context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
     tls_context.load_cert_chain(cert, key)
 token = options["--token"][0] if "--token" in options else None
-listen = options["--listen"][0] if "--listen" in options else "127.0.0.1"
 
 
 def note_auth(mechanism):
@@ -83,7 +81,7 @@ class Handler:
 
     async def auth_OAUTHBEARER(self, server, args):
         user = credentials[0] if credentials else ""
-        expected = "n,a=%s,\x01host=%s\x01port=%d\x01auth=Bearer %s\x01\x01" % (user, listen, port, token)
+        expected = "n,a=%s,\x01host=%s\x01port=%d\x01auth=Bearer %s\x01\x01" % (user, "127.0.0.1", port, token)
         try:
             message = base64.b64decode(args[1]).decode() if token is not None and len(args) > 1 else None
         except Exception:
@@ -117,8 +115,8 @@ class Sink(Controller):
 
 def free_port():
     import socket
-    with socket.socket(socket.AF_INET6 if ":" in listen else socket.AF_INET) as s:
-        s.bind((listen, 0))
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
         return s.getsockname()[1]
 
 
@@ -126,7 +124,7 @@ port = free_port()
 
 
 def main():
-    controller = Sink(Handler(), hostname=listen, port=port,
+    controller = Sink(Handler(), hostname="127.0.0.1", port=port,
                       ssl_context=tls_context if tls_mode == "implicit" else None)
     controller.start()
     print(port, flush=True)

@@ -1,18 +1,15 @@
 #!/usr/bin/python3
-"""An SMTP server over implicit TLS that breaks the connection during the mail
-transfer, for the tests of failures mid-transfer.
+"""An SMTP server over implicit TLS that reads the whole mail text, then closes
+TCP without a reply or a TLS close_notify.
 
-Usage: tls_drop.py CERT KEY MODE
-MODE "after-data": reads the whole text, then closes TCP without a reply or a
-TLS close_notify. MODE "mid-data": resets the connection after the first
-64 KiB of the text. Prints the port on the first line and serves one client.
+Usage: tls_drop.py CERT KEY after-data
+Prints the port on the first line and serves one client.
 """
 import socket
 import ssl
-import struct
 import sys
 
-cert, key, mode = sys.argv[1:4]
+cert, key = sys.argv[1:3]
 context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
 context.load_cert_chain(cert, key)
 listener = socket.socket()
@@ -47,18 +44,10 @@ while True:
         break
     else:
         tls.sendall(b"250 ok\r\n")
-received = len(buffer)
-while True:
-    if mode == "mid-data" and received >= 65536:
-        # RST instead of FIN, and no close_notify.
-        tls.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
-        break
-    if buffer.endswith(b"\r\n.\r\n"):
-        break
+while not buffer.endswith(b"\r\n.\r\n"):
     chunk = tls.recv(65536)
     if not chunk:
         break
-    received += len(chunk)
     buffer = (buffer + chunk)[-5:]
 # Closing without unwrap(): no close_notify.
 tls.close()
