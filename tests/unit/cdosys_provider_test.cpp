@@ -210,11 +210,13 @@ TEST(CdosysProvider, WildcardNamesNeedAStreamAndGetRunningNames) {
     std::string bytes = "abc";
     t.Attachment("/out/*.csv", &bytes);
     t.Attachment("part*", &bytes);
+    t.Attachment("say \"hi\".txt", &bytes);
     ASSERT_EQ(t.Send(), S_OK);
     auto dispositions = t.Calls("Field.Value " + kHdr + "content-disposition");
-    ASSERT_EQ(dispositions.size(), 2u);
+    ASSERT_EQ(dispositions.size(), 3u);
     EXPECT_NE(dispositions[0].find("filename=\"ATT00001.csv\""), std::string::npos) << dispositions[0];
     EXPECT_NE(dispositions[1].find("filename=\"ATT00002\""), std::string::npos) << dispositions[1];
+    EXPECT_EQ(dispositions[2], "Field.Value " + kHdr + "content-disposition=text:attachment; filename=\"say _hi_.txt\"");
 
     Cdo f;
     f.Body("text/plain", "x");
