@@ -287,16 +287,6 @@ TEST(SmapiProvider, TheWindowActiveAtLogonOwnsTheDialogsWhileItExists) {
     EXPECT_EQ(f.owners, std::vector<uintptr_t>{0x99}) << "the logon box is owned by the kept window";
 }
 
-TEST(SmapiProvider, WithoutTheLibraryConnectSaysMapiIsNotAvailable) {
-    auto *c = new clsSMAPIMailConnection(true, SmapiFunctions{});
-    c->AddRef();
-    EXPECT_EQ(c->Connect(), E_ABORT);
-    EXPECT_EQ(c->ErrorCode(), -5);
-    ASSERT_FALSE(c->ErrorMessages().empty());
-    EXPECT_EQ(c->ErrorMessages().front(), "MAPI is not available!");
-    c->Release();
-}
-
 TEST(SmapiProvider, NoteTextJoinsPlainBodiesAndReservesABlankPerAttachment) {
     const std::string dashes = std::string(65, '-') + "\r\n";
     struct Case {
