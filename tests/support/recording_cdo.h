@@ -26,6 +26,13 @@ struct CdoLog {
 
 inline std::string Text(const kv::WString &w) { return kv::Narrow(w); }
 
+// The log and the object's name in it.
+struct CdoNamed {
+    CdoNamed(CdoLog &log, std::string name = "") : log_(log), name_(std::move(name)) {}
+    CdoLog &log_;
+    std::string name_;
+};
+
 inline std::string ValueText(const kv::cdo::Value &v) {
     switch (v.kind) {
     case kv::cdo::Value::Int: return "i4:" + std::to_string(v.number);
@@ -34,34 +41,28 @@ inline std::string ValueText(const kv::cdo::Value &v) {
     }
 }
 
-class RecField final : public kv::cdo::Field {
+class RecField final : public kv::cdo::Field, CdoNamed {
   public:
-    RecField(CdoLog &log, std::string name) : log_(log), name_(std::move(name)) {}
-    HRESULT PutValue(const kv::cdo::Value &v) override { return log_.Record("Field.Value " + name_ + "=" + ValueText(v)); }
-
-  private:
-    CdoLog &log_;
-    std::string name_;
+    using CdoNamed::CdoNamed;
+    HRESULT PutValue(const kv::cdo::Value &v) override {
+        return log_.Record("Field.Value " + name_ + "=" + ValueText(v));
+    }
 };
 
-class RecFields final : public kv::cdo::Fields {
+class RecFields final : public kv::cdo::Fields, CdoNamed {
   public:
-    RecFields(CdoLog &log, std::string owner) : log_(log), owner_(std::move(owner)) {}
+    using CdoNamed::CdoNamed;
     HRESULT Item(const kv::WString &name, std::unique_ptr<kv::cdo::Field> &field) override {
-        HRESULT hr = log_.Record(owner_ + ".Fields.Item " + Text(name));
+        HRESULT hr = log_.Record(name_ + ".Fields.Item " + Text(name));
         if (SUCCEEDED(hr)) field = std::make_unique<RecField>(log_, Text(name));
         return hr;
     }
-    HRESULT Update() override { return log_.Record(owner_ + ".Fields.Update"); }
-
-  private:
-    CdoLog &log_;
-    std::string owner_;
+    HRESULT Update() override { return log_.Record(name_ + ".Fields.Update"); }
 };
 
-class RecStream final : public kv::cdo::Stream {
+class RecStream final : public kv::cdo::Stream, CdoNamed {
   public:
-    RecStream(CdoLog &log, std::string name) : log_(log), name_(std::move(name)) {}
+    using CdoNamed::CdoNamed;
     HRESULT PutCharset(const kv::WString &c) override { return log_.Record(name_ + ".Charset " + Text(c)); }
     HRESULT WriteText(const kv::WString &t) override { return log_.Record(name_ + ".WriteText " + Text(t)); }
     HRESULT Write(const uint8_t *bytes, size_t size) override {
@@ -71,15 +72,11 @@ class RecStream final : public kv::cdo::Stream {
     HRESULT LoadFromFile(const kv::WString &p) override { return log_.Record(name_ + ".LoadFromFile " + Text(p)); }
     HRESULT Flush() override { return log_.Record(name_ + ".Flush"); }
     std::string written;
-
-  private:
-    CdoLog &log_;
-    std::string name_;
 };
 
-class RecPart final : public kv::cdo::BodyPart {
+class RecPart final : public kv::cdo::BodyPart, CdoNamed {
   public:
-    RecPart(CdoLog &log, std::string name) : log_(log), name_(std::move(name)) {}
+    using CdoNamed::CdoNamed;
     HRESULT AddBodyPart(int32_t index, std::unique_ptr<kv::cdo::BodyPart> &part) override {
         std::string child = "Part" + std::to_string(log_.nextPart);
         HRESULT hr = log_.Record(name_ + ".AddBodyPart(" + std::to_string(index) + ") " + child);
@@ -103,29 +100,22 @@ class RecPart final : public kv::cdo::BodyPart {
         if (SUCCEEDED(hr)) ++log_.nextStream, stream = std::make_unique<RecStream>(log_, s);
         return hr;
     }
-
-  private:
-    CdoLog &log_;
-    std::string name_;
 };
 
-class RecConfiguration final : public kv::cdo::Configuration {
+class RecConfiguration final : public kv::cdo::Configuration, CdoNamed {
   public:
-    explicit RecConfiguration(CdoLog &log) : log_(log) {}
+    using CdoNamed::CdoNamed;
     HRESULT Load(int32_t source) override { return log_.Record("Config.Load " + std::to_string(source)); }
     HRESULT GetFields(std::unique_ptr<kv::cdo::Fields> &fields) override {
         HRESULT hr = log_.Record("Config.Fields");
         if (SUCCEEDED(hr)) fields = std::make_unique<RecFields>(log_, "Config");
         return hr;
     }
-
-  private:
-    CdoLog &log_;
 };
 
-class RecMessage final : public kv::cdo::Message {
+class RecMessage final : public kv::cdo::Message, CdoNamed {
   public:
-    explicit RecMessage(CdoLog &log) : log_(log) {}
+    using CdoNamed::CdoNamed;
     HRESULT PutConfiguration(kv::cdo::Configuration &) override { return log_.Record("Msg.Configuration"); }
     HRESULT PutFrom(const kv::WString &t) override { return log_.Record("Msg.From " + Text(t)); }
     HRESULT PutSubject(const kv::WString &t) override { return log_.Record("Msg.Subject " + Text(t)); }
@@ -143,9 +133,6 @@ class RecMessage final : public kv::cdo::Message {
         return hr;
     }
     HRESULT Send() override { return log_.Record("Msg.Send"); }
-
-  private:
-    CdoLog &log_;
 };
 
 class RecPlatform final : public kv::cdo::Platform {

@@ -92,9 +92,16 @@ inline std::string Show(const std::vector<xm::Prop> &props) {
     return out;
 }
 
-class RecStream final : public xm::PropStream {
+// The log and the object's name in it.
+struct Named {
+    Named(XmapiLog &log, std::string name = "") : log_(log), name_(std::move(name)) {}
+    XmapiLog &log_;
+    std::string name_;
+};
+
+class RecStream final : public xm::PropStream, Named {
   public:
-    RecStream(XmapiLog &log, std::string name) : log_(log), name_(std::move(name)) {}
+    using Named::Named;
     HRESULT Write(const void *data, size_t size) override {
         log_.written[name_].append(static_cast<const char *>(data), size);
         return log_.Record(name_ + ".Write " + std::to_string(size));
@@ -105,16 +112,12 @@ class RecStream final : public xm::PropStream {
         return log_.Record(name_ + ".CopyFrom " + std::to_string(bytes.size()));
     }
     HRESULT Commit() override { return log_.Record(name_ + ".Commit"); }
-
-  private:
-    XmapiLog &log_;
-    std::string name_;
 };
 
 // The property calls of a store, message or attachment, named in the log.
-template <class Base> class RecProp : public Base {
+template <class Base> class RecProp : public Base, protected Named {
   public:
-    RecProp(XmapiLog &log, std::string name) : log_(log), name_(std::move(name)) {}
+    using Named::Named;
     // Only the store is asked, for its outbox's or sent items' entry id.
     HRESULT GetProps(const std::vector<uint32_t> &tags, std::vector<xm::Prop> &values) override {
         HRESULT hr = log_.Record(kv::Format("%s.GetProps %08X", name_.c_str(), unsigned(tags[0])));
@@ -141,10 +144,6 @@ template <class Base> class RecProp : public Base {
     HRESULT SaveChanges(uint32_t flags) override {
         return log_.Record(name_ + ".SaveChanges " + std::to_string(flags));
     }
-
-  protected:
-    XmapiLog &log_;
-    std::string name_;
 };
 
 struct RecList final : xm::AdrList {
@@ -175,17 +174,14 @@ class RecMessage final : public RecProp<xm::Message> {
     }
 };
 
-class RecFolder final : public xm::Folder {
+class RecFolder final : public xm::Folder, Named {
   public:
-    explicit RecFolder(XmapiLog &log) : log_(log) {}
+    using Named::Named;
     HRESULT CreateMessage(std::unique_ptr<xm::Message> &m) override {
         HRESULT hr = log_.Record("Outbox.CreateMessage");
         if (SUCCEEDED(hr)) m = std::make_unique<RecMessage>(log_, "Msg");
         return hr;
     }
-
-  private:
-    XmapiLog &log_;
 };
 
 // The address book, its containers and their tables in one class, each call
@@ -261,9 +257,9 @@ class StoredMessage final : public xm::ReadMessage {
     const Stored &m_;
 };
 
-class StoredInbox final : public xm::Inbox {
+class StoredInbox final : public xm::Inbox, Named {
   public:
-    explicit StoredInbox(XmapiLog &log) : log_(log) {}
+    using Named::Named;
     HRESULT ContentsRows(std::vector<std::vector<xm::Prop>> &rows) override {
         for (const Stored &m : log_.messages)
             rows.push_back({S8(xm::ID_SENT_REPRESENTING_NAME, "x"), S8(xm::ID_SUBJECT, "s"),
@@ -282,22 +278,16 @@ class StoredInbox final : public xm::Inbox {
     HRESULT DeleteMessage(const std::string &entryId) override {
         return log_.Record("Inbox.DeleteMessage " + kv::EntryIdText(entryId));
     }
-
-  private:
-    XmapiLog &log_;
 };
 
-class RecSpooler final : public xm::StatusTable, public xm::Status {
+class RecSpooler final : public xm::StatusTable, public xm::Status, Named {
   public:
-    explicit RecSpooler(XmapiLog &log) : log_(log) {}
+    using Named::Named;
     HRESULT QueryRows(int32_t type, std::vector<std::vector<xm::Prop>> &rows) override {
         if (log_.hasSpooler) rows.push_back({L(xm::ID_RESOURCE_TYPE, type), Bin(xm::ID_ENTRYID, "SPOOL")});
         return log_.Record("QueryRows " + std::to_string(type));
     }
     HRESULT FlushQueues(uint32_t flags) override { return log_.Record(kv::Format("FlushQueues %x", unsigned(flags))); }
-
-  private:
-    XmapiLog &log_;
 };
 
 class RecSite final : public xm::SendSite {

@@ -73,6 +73,7 @@ struct OptionCase {
     std::string expected; // one configuration value
 };
 
+// Every row has a proxy; the defaults are the Wine test's.
 TEST(CdosysProvider, OptionsMapToConfigurationValues) {
     const OptionCase cases[] = {
         {u"SocketTimeout", nullptr, 4500, "smtpconnectiontimeout=i4:4"},
@@ -80,7 +81,8 @@ TEST(CdosysProvider, OptionsMapToConfigurationValues) {
         {u"ServerPort", nullptr, 587, "smtpserverport=i4:587"},
         {u"ServerUser", "tim", 0, "sendusername=text:tim"},
         {u"ServerPassword", "secret", 0, "sendpassword=text:secret"},
-        {u"ProxyAddress", "proxy.example", 0, "urlproxyserver=text:proxy.example:1080"},
+        {u"ProxyAddress", "10.0.0.1", 0, "urlproxyserver=text:10.0.0.1:1080"},
+        {u"ProxyPort", nullptr, 3128, "urlproxyserver=text:proxy.example:3128"},
         {u"UseSSL", nullptr, 1, "smtpusessl=bool:true"},
         {u"AuthProtocol", "ntlm", 0, "smtpauthenticate=i4:2"},
         {u"AuthProtocol", "NTLM", 0, "smtpauthenticate=i4:2"},
@@ -90,32 +92,12 @@ TEST(CdosysProvider, OptionsMapToConfigurationValues) {
     for (const auto &k : cases) {
         Cdo t;
         t.Body("text/plain", "x");
-        if (k.text) SetTextOption(t.c, k.name, k.text);
-        else if (WString(k.name) == u"UseSSL") {
-            VARIANT v;
-            VariantInit(&v);
-            v.vt = VT_BOOL;
-            v.boolVal = VARIANT_TRUE;
-            t.c->SetOption(reinterpret_cast<LPCWSTR>(k.name), &v);
-        } else SetIntOption(t.c, k.name, k.number);
+        SetTextOption(t.c, u"ProxyAddress", "proxy.example");
+        k.text ? SetTextOption(t.c, k.name, k.text) : SetIntOption(t.c, k.name, k.number);
         ASSERT_EQ(t.Send(), S_OK) << k.expected;
         auto values = t.ConfigValues();
         EXPECT_NE(std::find(values.begin(), values.end(), k.expected), values.end()) << k.expected;
     }
-}
-
-// The defaults, and the proxy's field before SSL only with an address.
-TEST(CdosysProvider, ProxyFieldComesBeforeSslOnlyWithAnAddress) {
-    Cdo t;
-    t.Body("text/plain", "x");
-    SetTextOption(t.c, u"ProxyAddress", "10.0.0.1");
-    SetIntOption(t.c, u"ProxyPort", 3128);
-    ASSERT_EQ(t.Send(), S_OK);
-    EXPECT_EQ(t.ConfigValues(),
-              (std::vector<std::string>{"sendusing=i4:2", "smtpconnectiontimeout=i4:10", "smtpserver=text:smtp.example",
-                                        "smtpserverport=i4:25",
-                                        "sendusername=text:", "sendpassword=text:", "urlproxyserver=text:10.0.0.1:3128",
-                                        "smtpusessl=bool:false", "smtpauthenticate=i4:0"}));
 }
 
 TEST(CdosysProvider, ConfigSourceSelectsTheLoadAndItsFailureText) {
@@ -131,58 +113,31 @@ TEST(CdosysProvider, ConfigSourceSelectsTheLoadAndItsFailureText) {
         {"Exchange", -1, "Config->Load(cdoDefault) failed"},
     };
     for (const auto &k : cases) {
-        Cdo t;
-        t.Body("text/plain", "x");
-        SetTextOption(t.c, u"ConfigSource", k.source);
-        ASSERT_EQ(t.Send(), S_OK);
-        EXPECT_EQ(t.Calls("Config.Load"), std::vector<std::string>{"Config.Load " + std::to_string(k.load)});
-
         Cdo f;
         f.Body("text/plain", "x");
         SetTextOption(f.c, u"ConfigSource", k.source);
         f.log->failures["Config.Load"] = E_FAIL;
         EXPECT_EQ(f.Send(), E_ABORT);
-        ASSERT_EQ(f.c->ErrorMessages().size(), 2u);
-        EXPECT_EQ(f.c->ErrorMessages()[0], k.failure);
-        EXPECT_EQ(f.c->ErrorMessages()[1], "[clsCDOSYSMail::Send()]");
+        EXPECT_EQ(f.Calls("Config.Load"), std::vector<std::string>{"Config.Load " + std::to_string(k.load)});
+        EXPECT_EQ(f.c->ErrorMessages(), (std::vector<String>{k.failure, "[clsCDOSYSMail::Send()]"}));
         EXPECT_EQ(f.c->ErrorCode(), -5);
         EXPECT_TRUE(f.Calls("Msg.Send").empty());
     }
 }
 
 // One body without attachments is a child of the root, with no multipart
-// fields (the Wine test pins the calls of the nested case).
+// fields; no blind copies, no BCC call (the Wine test pins the other cases).
 TEST(CdosysProvider, OnePlainBodyNeedsNoMultipart) {
     Cdo t;
-    t.m->To().push_back("eve@example.org");
-    t.m->CC() = {"carl@example.org", "dora@example.org"};
     t.Body("text/plain", "H\xC3\xA4llo");
     ASSERT_EQ(t.Send(), S_OK);
-    EXPECT_EQ(t.Calls("Msg.To"), std::vector<std::string>{"Msg.To bob@example.org, eve@example.org"});
-    EXPECT_EQ(t.Calls("Msg.CC"), std::vector<std::string>{"Msg.CC carl@example.org, dora@example.org"});
     auto from = std::find(t.log->calls.begin(), t.log->calls.end(), "Msg.BodyPart Root");
     EXPECT_EQ(std::vector<std::string>(from, t.log->calls.end()),
               (std::vector<std::string>{"Msg.BodyPart Root", "Root.AddBodyPart(-1) Part1",
                                         "Part1.ContentMediaType text/plain; charset=\"utf-8\"",
                                         "Part1.GetDecodedContentStream Stream1", "Stream1.Charset utf-8",
                                         "Stream1.WriteText H\xC3\xA4llo", "Stream1.Flush", "Msg.Send"}));
-}
-
-TEST(CdosysProvider, BlindCopiesAreHandedOverOnlyWhenThereAreAny) {
-    Cdo t;
-    t.Body("text/plain", "x");
-    ASSERT_EQ(t.Send(), S_OK);
-    EXPECT_TRUE(t.Calls("Msg.BCC").empty());
-
-    Cdo b;
-    b.Body("text/plain", "x");
-    b.m->BCC() = {"hid@example.org", "den@example.org"};
-    ASSERT_EQ(b.Send(), S_OK);
-    EXPECT_EQ(b.Calls("Msg.BCC"), std::vector<std::string>{"Msg.BCC hid@example.org, den@example.org"});
-    auto calls = b.log->calls;
-    auto cc = std::find(calls.begin(), calls.end(), "Msg.CC ");
-    ASSERT_NE(cc, calls.end());
-    EXPECT_EQ(*(cc + 1), "Msg.BCC hid@example.org, den@example.org") << "right after CC";
+    EXPECT_TRUE(t.Calls("Msg.BCC").empty()) << "no blind copies, no call";
 }
 
 // Text attachments go quoted-printable; a file is loaded by the objects.
@@ -210,11 +165,14 @@ TEST(CdosysProvider, WildcardNamesNeedAStreamAndGetRunningNames) {
     std::string bytes = "abc";
     t.Attachment("/out/*.csv", &bytes);
     t.Attachment("part*", &bytes);
+    t.Attachment("say \"hi\".txt", &bytes);
     ASSERT_EQ(t.Send(), S_OK);
     auto dispositions = t.Calls("Field.Value " + kHdr + "content-disposition");
-    ASSERT_EQ(dispositions.size(), 2u);
+    ASSERT_EQ(dispositions.size(), 3u);
     EXPECT_NE(dispositions[0].find("filename=\"ATT00001.csv\""), std::string::npos) << dispositions[0];
     EXPECT_NE(dispositions[1].find("filename=\"ATT00002\""), std::string::npos) << dispositions[1];
+    EXPECT_EQ(dispositions[2],
+              "Field.Value " + kHdr + "content-disposition=text:attachment; filename=\"say _hi_.txt\"");
 
     Cdo f;
     f.Body("text/plain", "x");
@@ -227,53 +185,31 @@ TEST(CdosysProvider, WildcardNamesNeedAStreamAndGetRunningNames) {
     EXPECT_TRUE(f.Calls("Msg.Send").empty());
 }
 
+// A failing call ends the send before Msg.Send; an attachment's write names
+// its range.
 TEST(CdosysProvider, EachFailingCallRaisesItsTextUnderItsScopes) {
     const std::string ni = "'" + HResultText(E_NOTIMPL) + "'";
+    const String send = "[clsCDOSYSMail::Send()]", body = "[clsCDOSYSMail::SendBody]",
+                 attachment = "[clsCDOSYSMail::SendAttachment()]";
     struct Case {
         std::string failing;
         std::vector<String> messages;
+        bool fromFile = false;
     } cases[] = {
-        {"CreateMessage", {"Can not create CDO message object: " + HResultText(E_NOTIMPL) + "\n",
-                           "[clsCDOSYSMail::Send()]"}},
-        {"CreateConfiguration", {"Can not create CDO config object: " + HResultText(E_NOTIMPL) + "\n",
-                                 "[clsCDOSYSMail::Send()]"}},
-        {"Config.Fields.Item " + kNs + "smtpserver",
-         {"error in CDOFields->get_Item(): " + ni, "[SetFields()]", "[clsCDOSYSMail::Send()]"}},
-        {"Config.Fields.Update", {"CDOFields::Update() failed: " + ni, "[SetFields()]", "[clsCDOSYSMail::Send()]"}},
-        {"Msg.Fields", {"CDOMsg->get_Fields() failed: " + ni, "[clsCDOSYSMail::Send()]"}},
-        {"Root.AddBodyPart", {"Parent->AddBodyPart(-1) failed: " + ni, "[clsCDOSYSMail::SendBody]",
-                              "[clsCDOSYSMail::Send()]"}},
-        {"Part1.ContentMediaType", {"BodyPart->put_ContentMediaType() failed: " + ni, "[clsCDOSYSMail::SendBody]",
-                                    "[clsCDOSYSMail::Send()]"}},
-        {"Part1.GetDecodedContentStream", {"BodyPart->get_Stream() failed: " + ni, "[clsCDOSYSMail::SendBody]",
-                                           "[clsCDOSYSMail::Send()]"}},
-        {"Msg.Send", {HResultText(E_NOTIMPL), "[clsCDOSYSMail::Send()]"}},
-    };
-    for (const auto &k : cases) {
-        Cdo t;
-        t.Body("text/plain", "x");
-        t.log->failures[k.failing] = E_NOTIMPL;
-        EXPECT_EQ(t.Send(), E_ABORT) << k.failing;
-        EXPECT_EQ(t.c->ErrorCode(), -5) << k.failing;
-        EXPECT_EQ(t.c->ErrorMessages(), k.messages) << k.failing;
-        if (k.failing != "Msg.Send") {
-            EXPECT_TRUE(t.Calls("Msg.Send").empty()) << k.failing;
-        }
-    }
-}
-
-TEST(CdosysProvider, AttachmentFailuresNameTheirCallAndRange) {
-    const std::string ni = "'" + HResultText(E_NOTIMPL) + "'";
-    struct Case {
-        std::string failing;
-        String top;
-        bool fromFile;
-    } cases[] = {
-        {"Root.AddBodyPart(-1) Part2", "MsgBody->AddBodyPart(-1) failed: " + ni, false},
-        {"Part2.Fields", "BodyPart->get_Fields(-1) failed: " + ni, false},
-        {"Part2.GetDecodedContentStream", "BodyPart->get_Stream(-1) failed: " + ni, false},
-        {"Stream2.Write 3392", "Stream->Write(196608..200000/200000) failed: " + ni, false},
-        {"Stream2.LoadFromFile", "LoadFromFile() failed: " + ni, true},
+        {"CreateMessage", {"Can not create CDO message object: " + HResultText(E_NOTIMPL) + "\n", send}},
+        {"CreateConfiguration", {"Can not create CDO config object: " + HResultText(E_NOTIMPL) + "\n", send}},
+        {"Config.Fields.Item " + kNs + "smtpserver", {"error in CDOFields->get_Item(): " + ni, "[SetFields()]", send}},
+        {"Config.Fields.Update", {"CDOFields::Update() failed: " + ni, "[SetFields()]", send}},
+        {"Msg.Fields", {"CDOMsg->get_Fields() failed: " + ni, send}},
+        {"Root.AddBodyPart", {"Parent->AddBodyPart(-1) failed: " + ni, body, send}},
+        {"Part1.ContentMediaType", {"BodyPart->put_ContentMediaType() failed: " + ni, body, send}},
+        {"Part1.GetDecodedContentStream", {"BodyPart->get_Stream() failed: " + ni, body, send}},
+        {"Msg.Send", {HResultText(E_NOTIMPL), send}},
+        {"Root.AddBodyPart(-1) Part2", {"MsgBody->AddBodyPart(-1) failed: " + ni, attachment, send}},
+        {"Part2.Fields", {"BodyPart->get_Fields(-1) failed: " + ni, attachment, send}},
+        {"Part2.GetDecodedContentStream", {"BodyPart->get_Stream(-1) failed: " + ni, attachment, send}},
+        {"Stream2.Write 3392", {"Stream->Write(196608..200000/200000) failed: " + ni, attachment, send}},
+        {"Stream2.LoadFromFile", {"LoadFromFile() failed: " + ni, attachment, send}, true},
     };
     for (const auto &k : cases) {
         Cdo t;
@@ -282,25 +218,19 @@ TEST(CdosysProvider, AttachmentFailuresNameTheirCallAndRange) {
         t.Attachment("data.bin", k.fromFile ? nullptr : &big);
         t.log->failures[k.failing] = E_NOTIMPL;
         EXPECT_EQ(t.Send(), E_ABORT) << k.failing;
-        ASSERT_EQ(t.c->ErrorMessages().size(), 3u) << k.failing;
-        EXPECT_EQ(t.c->ErrorMessages()[0], k.top);
-        EXPECT_EQ(t.c->ErrorMessages()[1], "[clsCDOSYSMail::SendAttachment()]");
-        EXPECT_TRUE(t.Calls("Msg.Send").empty());
+        EXPECT_EQ(t.c->ErrorCode(), -5) << k.failing;
+        EXPECT_EQ(t.c->ErrorMessages(), k.messages) << k.failing;
+        EXPECT_EQ(t.Calls("Msg.Send").size(), k.failing == "Msg.Send" ? 1u : 0u) << k.failing;
     }
 }
 
-TEST(CdosysProvider, OtherMailsAreRefusedAndMailboxOperationsAreNotImplemented) {
+TEST(CdosysProvider, OtherMailsAreRefused) {
     Cdo t;
     testsupport::FakeMail foreign;
     EXPECT_EQ(t.c->Connect(), S_OK);
     EXPECT_EQ(t.c->Send(&foreign), E_NOINTERFACE);
     EXPECT_TRUE(t.log->calls.empty());
-    EXPECT_EQ(t.c->OnQueryMailbox(0), E_NOTIMPL);
-    EXPECT_EQ(t.c->OnDeleteMail("1"), E_NOTIMPL);
-    EXPECT_EQ(t.c->OnMarkMailAsRead("1"), E_NOTIMPL);
     EXPECT_EQ(t.c->State(), kConnected);
-    EXPECT_EQ(t.c->Disconnect(), S_OK);
-    EXPECT_EQ(t.c->State(), kDisconnected);
 }
 
 } // namespace

@@ -14,7 +14,6 @@
 #include "runtime/kvlog.h"
 #include "runtime/module_state.h"
 #include "script_server.h"
-#include "settings/settings_string.h"
 #include "stack_doubles.h"
 
 namespace kv {
@@ -97,36 +96,17 @@ TEST(ConnectionBase, HookExceptionsBecomeTheRecordAndEventsFrameTheHook) {
     }
 }
 
-// A host's slot that lets go of itself inside its call, then goes on using
-// its own members.
-class Detaching final : public IKvMailStateNotificationSlot {
-  public:
-    Detaching(clsConnectionBase &c, int &freedInCall) : connection_(c), freedInCall_(freedInCall) {}
-    ~Detaching() { freedInCall_ += inCall_; }
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void **ppv) override {
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        ULONG n = --refs_;
-        if (n == 0) delete this;
-        return n;
-    }
-    HRESULT STDMETHODCALLTYPE NotifyConnectionState(LONG e, LONG d) override {
-        inCall_ = true;
-        connection_.SetMailStateNotificationSlot(nullptr);
-        seen_.emplace_back(e, d);
-        inCall_ = false;
+// A host's slot that lets go of itself inside its call and counts what is
+// left of its references there.
+struct Detaching final : testsupport::Counted<Events> {
+    explicit Detaching(clsConnectionBase &c) : Counted(IID_IKvMailStateNotificationSlot), connection(c) {}
+    HRESULT STDMETHODCALLTYPE NotifyConnectionState(LONG, LONG) override {
+        connection.SetMailStateNotificationSlot(nullptr);
+        leftInCall = refs;
         return S_OK;
     }
-
-  private:
-    clsConnectionBase &connection_;
-    int &freedInCall_;
-    ULONG refs_ = 1;
-    bool inCall_ = false;
-    std::vector<std::pair<LONG, LONG>> seen_;
+    clsConnectionBase &connection;
+    ULONG leftInCall = 0;
 };
 
 TEST(ConnectionBase, ASlotThatLetsGoOfItselfLivesToTheEndOfItsCall) {
@@ -135,12 +115,11 @@ TEST(ConnectionBase, ASlotThatLetsGoOfItselfLivesToTheEndOfItsCall) {
         if (send) {
             ASSERT_EQ(p.Connect(), S_OK);
         }
-        int freedInCall = 0;
-        auto *slot = new Detaching(p, freedInCall);
-        p.SetMailStateNotificationSlot(slot);
-        slot->Release(); // the connection holds the only reference
+        Detaching slot(p);
+        p.SetMailStateNotificationSlot(&slot);
+        slot.Release(); // the connection holds the only reference
         EXPECT_EQ(send ? p.Send(nullptr) : p.Connect(), S_OK);
-        EXPECT_EQ(freedInCall, 0) << send;
+        EXPECT_EQ(slot.leftInCall, 1u) << send;
     }
 }
 
@@ -172,62 +151,31 @@ TEST(ConnectionBase, ForeignExceptionsDoNotCrossTheInterface) {
     p->Release();
 }
 
-TEST(ConnectionBase, ConnectWithNotifications) {
-    Provider p(true);
-    Events events;
-    p.SetMailStateNotificationSlot(&events);
-    EXPECT_EQ(p.ConnectWithNotifications(), S_OK);
-    std::vector<std::pair<LONG, LONG>> expected = {{2, 0}, {3, 1}};
-    EXPECT_EQ(events.seen, expected);
-
-    events.seen.clear();
-    p.onConnect = [] { return ThrowTwo(-2); };
-    EXPECT_EQ(p.ConnectWithNotifications(), E_FAIL);
-    expected = {{2, 0}, {3, 0}};
-    EXPECT_EQ(events.seen, expected);
-    EXPECT_EQ(Text(p), "") << "the exception's record is not copied";
-
-    events.seen.clear();
-    p.onConnect = [] { return E_ACCESSDENIED; };
-    EXPECT_EQ(p.ConnectWithNotifications(), E_ACCESSDENIED);
-    expected = {{2, 0}};
-    EXPECT_EQ(events.seen, expected);
-    p.SetMailStateNotificationSlot(nullptr);
-}
-
-TEST(ConnectionBase, MailListIsReleasedOnConnectAndDisconnect) {
-    FakeMail a, b; // outlive the connection, which releases them
-    Provider p(false);
-    p.AppendMail(&a);
-    p.AppendMail(&b);
-    EXPECT_EQ(a.refs, 2u);
-    ASSERT_EQ(p.Connect(), S_OK);
-    EXPECT_EQ(a.refs, 1u);
-    EXPECT_TRUE(p.Mails().empty());
-    p.AppendMail(&a);
-    ASSERT_EQ(p.Disconnect(), S_OK);
-    EXPECT_EQ(a.refs, 1u);
-}
-
-// The cursor is the mail body enumerator's (mail_body_test); this one holds
-// its own references on the connection's list.
-TEST(ConnectionBase, EnumeratorOverACopyOfTheList) {
+// The enumerator holds its own references on a copy of the list (its cursor
+// is the mail body enumerator's, mail_body_test); connecting and
+// disconnecting let the list go.
+TEST(ConnectionBase, MailListEnumeratorAndRelease) {
     FakeMail m[3]; // outlive the connection, which releases them
     Provider p(false);
     for (auto &x : m) p.AppendMail(&x);
     IKvEnumMail *e = nullptr;
     ASSERT_EQ(p.EnumMails(&e), S_OK);
     EXPECT_EQ(m[0].refs, 3u) << "list and enumerator each hold one";
+    ASSERT_EQ(p.Connect(), S_OK);
+    EXPECT_TRUE(p.Mails().empty());
     IKvMail *got[4] = {};
     ULONG fetched = 0;
     EXPECT_EQ(e->Next(4, got, &fetched), S_FALSE);
-    ASSERT_EQ(fetched, 3u);
+    ASSERT_EQ(fetched, 3u) << "the copy outlives the list";
     for (ULONG i = 0; i < fetched; ++i) {
         EXPECT_EQ(got[i], &m[i]);
         got[i]->Release();
     }
     e->Release();
-    EXPECT_EQ(m[0].refs, 2u);
+    EXPECT_EQ(m[0].refs, 1u);
+    p.AppendMail(&m[0]);
+    ASSERT_EQ(p.Disconnect(), S_OK);
+    EXPECT_EQ(m[0].refs, 1u);
 }
 
 TEST(ConnectionBase, TypedOptionReaders) {
@@ -269,35 +217,6 @@ TEST(ConnectionBase, TypedOptionReaders) {
     EXPECT_FALSE(p.Options().Contains("TEST.Missing")) << "typed readers do not insert";
     EXPECT_TRUE(p.ReadOption("Missing").IsEmpty());
     EXPECT_TRUE(p.Options().Contains("TEST.Missing")) << "the plain reader inserts an empty value";
-}
-
-TEST(ConnectionBase, SettingsStringCarriesOptionsOfSeveralProviders) {
-    clsOptionList source;
-    source.SetInt("SMTP.ServerPort", 587);
-    source.SetText("POP3.ServerAddress", u"pop.example.org");
-    source.SetText("SMTP.ServerPassword", u"s3cret");
-    WString text = WriteSettingsString(source);
-    ASSERT_FALSE(text.empty());
-
-    auto *smtp = new clsSMTPMailConnection();
-    smtp->AddRef();
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_BSTR;
-    v.bstrVal = SysAllocStringLen(reinterpret_cast<const OLECHAR *>(text.data()), UINT(text.size()));
-    EXPECT_EQ(smtp->SetOption(nullptr, &v), S_OK);
-    EXPECT_EQ(smtp->ReadIntOption("ServerPort", 25), 587);
-    EXPECT_EQ(smtp->ReadTextOption("ServerPassword"), u"s3cret");
-    EXPECT_EQ(smtp->Options().ReadText("POP3.ServerAddress", u""), u"pop.example.org")
-        << "keys keep their own provider prefix";
-
-    // A damaged string changes nothing and still answers S_OK.
-    v.bstrVal[5] = u'!';
-    v.bstrVal[6] = u'!';
-    EXPECT_EQ(smtp->SetOption(nullptr, &v), S_OK);
-    EXPECT_EQ(smtp->ReadIntOption("ServerPort", 25), 587);
-    VariantClear(&v);
-    smtp->Release();
 }
 
 TEST(ConnectionBase, ReleasingAListedConnectionFreesItsMailsWithoutDisconnect) {

@@ -54,7 +54,7 @@ struct Send {
     XmapiLog log;
     testsupport::mapi::RecSite site{log};
     Mail t;
-    void Run(uint32_t mask, bool unicodeMail = false) { XmapiSendMail(site, mask, *t.m, unicodeMail); }
+    void Run(uint32_t mask) { XmapiSendMail(site, mask, *t.m, false); }
 };
 
 TEST(XmapiSend, A8BitStoreGetsEveryStringIn8BitForm) {
