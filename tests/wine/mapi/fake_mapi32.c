@@ -62,9 +62,9 @@ static void ValueText(char *out, size_t size, const SPropValue *v) {
     }
 }
 
-static void LogValues(const char *prefix, ULONG n, const SPropValue *values) {
+static void LogValues(const char *name, const char *what, ULONG n, const SPropValue *values) {
     char line[4000];
-    size_t k = (size_t)snprintf(line, sizeof line, "%s", prefix);
+    size_t k = (size_t)snprintf(line, sizeof line, "%s%s", name, what);
     for (ULONG i = 0; i < n && k < sizeof line; ++i) {
         char one[1024];
         ValueText(one, sizeof one, &values[i]);
@@ -312,9 +312,7 @@ static HRESULT STDMETHODCALLTYPE GetProps_(Obj *self, LPSPropTagArray tags, ULON
     return Select(self->props, tags, count, values);
 }
 static HRESULT STDMETHODCALLTYPE SetProps_(Obj *self, ULONG n, LPSPropValue values, LPSPropProblemArray *problems) {
-    char prefix[64];
-    snprintf(prefix, sizeof prefix, "%s.SetProps", self->name);
-    LogValues(prefix, n, values);
+    LogValues(self->name, ".SetProps", n, values);
     if (problems) *problems = NULL;
     return S_OK;
 }
@@ -630,7 +628,7 @@ static HRESULT STDMETHODCALLTYPE GetReceiveFolder_(Obj *self, LPTSTR messageClas
 static HRESULT STDMETHODCALLTYPE ModifyRecipients_(Obj *self, ULONG flags, LPADRLIST list) {
     Log("%s.ModifyRecipients flags=0x%lX count=%lu", self->name, UL(flags), UL(list ? list->cEntries : 0));
     for (ULONG i = 0; list && i < list->cEntries; ++i)
-        LogValues("  recipient", list->aEntries[i].cValues, list->aEntries[i].rgPropVals);
+        LogValues("  recipient", "", list->aEntries[i].cValues, list->aEntries[i].rgPropVals);
     return S_OK;
 }
 

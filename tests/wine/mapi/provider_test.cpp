@@ -402,16 +402,15 @@ TEST_F(ProviderTest, CdoSendsThroughTheSystemObjects) {
                  (header ? "urn:schemas:mailheader:" : "http://schemas.microsoft.com/cdo/configuration/") + name + "')",
              fields + "[" + name + "].Value put(" + value + ")"});
     };
-    for (const auto &[name, value] :
-         std::vector<std::pair<std::string, std::string>>{{"sendusing", "2"},
-                                                          {"smtpconnectiontimeout", "10"},
-                                                          {"smtpserver", "'mail.example.org'"},
-                                                          {"smtpserverport", "25"},
-                                                          {"sendusername", "''"},
-                                                          {"sendpassword", "''"},
-                                                          {"smtpusessl", "false"},
-                                                          {"smtpauthenticate", "2"}})
-        field("Configuration.Fields", name, value);
+    const std::string config = "Configuration.Fields";
+    field(config, "sendusing", "2");
+    field(config, "smtpconnectiontimeout", "10");
+    field(config, "smtpserver", "'mail.example.org'");
+    field(config, "smtpserverport", "25");
+    field(config, "sendusername", "''");
+    field(config, "sendpassword", "''");
+    field(config, "smtpusessl", "false");
+    field(config, "smtpauthenticate", "2");
     add({"Configuration.Fields.Update call()", "Message.Configuration putref(<Configuration>)",
          "Message.From put('\"Sender\" <sender@example.org>')", "Message.Subject put('Quarterly report \xC3\xA4')",
          "Message.To put('Ann Example <ann@example.org>, bob@example.org')",

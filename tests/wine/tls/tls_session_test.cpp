@@ -34,9 +34,8 @@ class Connection final : public TlsStream {
     // Reads below the session until the peer closes (0) or the timeout (-1).
     long DrainRaw() {
         char buffer[4096];
-        long n;
-        while ((n = socket_.Receive(buffer, sizeof buffer)) > 0) {
-        }
+        long n = 1;
+        while (n > 0) n = socket_.Receive(buffer, sizeof buffer);
         return n;
     }
 
