@@ -1,34 +1,13 @@
 /* A stand-in for the system's CDO message objects, for the Wine tests only:
- * an in-process server for the CDO message and configuration classes whose
- * objects answer every automation call by name and record it with its call
- * kind and arguments. */
+ * class objects for the CDO message and configuration whose objects answer
+ * every automation call by name and record it with its kind and arguments. */
 #include <windows.h>
 #include <oleauto.h>
-#include <stdarg.h>
-#include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
 
 #include "fake_record.h"
 
-#define EXPORT __declspec(dllexport)
-
-static const CLSID kClsidMessage = {0xCD000001, 0x8B95, 0x11D1, {0x82, 0xDB, 0x00, 0xC0, 0x4F, 0xB1, 0x62, 0x5D}};
-static const CLSID kClsidConfiguration = {0xCD000002, 0x8B95, 0x11D1, {0x82, 0xDB, 0x00, 0xC0, 0x4F, 0xB1, 0x62, 0x5D}};
-
-static LONG g_objects;
-
-static void Log(const char *format, ...) {
-    char line[2048];
-    va_list args;
-    va_start(args, format);
-    RecordLine(line, sizeof line, format, args);
-    va_end(args);
-}
-
-EXPORT DWORD WINAPI FakeCdoTakeLog(char *buffer, DWORD size) { return TakeRecord(buffer, size); }
-
-EXPORT LONG WINAPI FakeCdoObjects(void) { return g_objects; }
+/* {CD000001-8B95-11D1-82DB-00C04FB1625D} the message; CD000002 the configuration. */
+static const GUID kCdo = {0xCD000001, 0x8B95, 0x11D1, {0x82, 0xDB, 0x00, 0xC0, 0x4F, 0xB1, 0x62, 0x5D}};
 
 static void Utf8(char *out, size_t size, const WCHAR *text) {
     int got = text ? WideCharToMultiByte(CP_UTF8, 0, text, -1, out, (int)size, NULL, NULL) : 0;
@@ -44,30 +23,20 @@ typedef struct Obj {
 } Obj;
 
 static const IDispatchVtbl g_dispatch;
-static const IClassFactoryVtbl g_factory;
 static int g_parts;
-
-static Obj *NewObj(const char *label) {
-    Obj *o = calloc(1, sizeof(Obj));
-    if (!o) return NULL;
-    o->lpVtbl = &g_dispatch;
-    o->refs = 1;
-    snprintf(o->label, sizeof o->label, "%s", label);
-    InterlockedIncrement(&g_objects);
-    return o;
-}
+/* The names asked for so far; a name's id is its place here, from 1. */
+static WCHAR g_names[64][40];
+static UINT g_nameCount;
 
 static HRESULT STDMETHODCALLTYPE QueryInterface_(IDispatch *self, REFIID iid, void **out) {
-    if (!out) return E_INVALIDARG;
     *out = NULL;
     /* The CDO interfaces are dual: every one of them is this dispatch. */
-    if (IsEqualIID(iid, &IID_IUnknown) || IsEqualIID(iid, &IID_IDispatch) ||
-        memcmp(&iid->Data2, &kClsidMessage.Data2, sizeof(GUID) - sizeof(DWORD)) == 0) {
-        self->lpVtbl->AddRef(self);
-        *out = self;
-        return S_OK;
-    }
-    return E_NOINTERFACE;
+    if (!IsEqualIID(iid, &IID_IUnknown) && !IsEqualIID(iid, &IID_IDispatch) &&
+        memcmp(&iid->Data2, &kCdo.Data2, sizeof(GUID) - sizeof(DWORD)))
+        return E_NOINTERFACE;
+    self->lpVtbl->AddRef(self);
+    *out = self;
+    return S_OK;
 }
 static ULONG STDMETHODCALLTYPE AddRef_(IDispatch *self) { return (ULONG)InterlockedIncrement(&((Obj *)self)->refs); }
 static ULONG STDMETHODCALLTYPE Release_(IDispatch *self) {
@@ -78,6 +47,20 @@ static ULONG STDMETHODCALLTYPE Release_(IDispatch *self) {
     }
     return (ULONG)left;
 }
+
+/* A new object through `out` (released at once when there is none). */
+static HRESULT Give(const char *label, REFIID iid, void **out) {
+    Obj *o = calloc(1, sizeof(Obj));
+    if (!o) return E_OUTOFMEMORY;
+    o->lpVtbl = &g_dispatch;
+    o->refs = 1;
+    snprintf(o->label, sizeof o->label, "%s", label);
+    InterlockedIncrement(&g_objects);
+    HRESULT hr = out ? QueryInterface_((IDispatch *)o, iid, out) : S_OK;
+    Release_((IDispatch *)o);
+    return hr;
+}
+
 static HRESULT STDMETHODCALLTYPE GetTypeInfoCount_(IDispatch *self, UINT *count) {
     *count = 0;
     return S_OK;
@@ -85,38 +68,15 @@ static HRESULT STDMETHODCALLTYPE GetTypeInfoCount_(IDispatch *self, UINT *count)
 static HRESULT STDMETHODCALLTYPE GetTypeInfo_(IDispatch *self, UINT index, LCID lcid, ITypeInfo **info) {
     return E_NOTIMPL;
 }
-
-/* The members every object answers, and what a call gives back: a new object
- * labelled by this format of the caller's label (NULL: nothing). */
-/* clang-format off */
-#define MEMBERS(X)                                                                                                     \
-    X(Configuration, NULL) X(From, NULL) X(Subject, NULL) X(To, NULL) X(CC, NULL) X(BCC, NULL)                         \
-    X(Fields, "%s.Fields") X(BodyPart, "Part0") X(Send, NULL) X(Load, NULL) X(Item, "%s[%s]") X(Update, NULL)          \
-    X(Value, NULL) X(AddBodyPart, "Part%d") X(ContentMediaType, NULL) X(ContentTransferEncoding, NULL)                 \
-    X(GetDecodedContentStream, "%s.Stream") X(Charset, NULL) X(WriteText, NULL) X(Write, NULL)                         \
-    X(LoadFromFile, NULL) X(Flush, NULL)
-/* clang-format on */
-#define NAME(member, gives) L## #member,
-#define GIVES(member, gives) gives,
-static const WCHAR *const kNames[] = {MEMBERS(NAME)};
-static const char *const kGives[] = {MEMBERS(GIVES)};
-#define NAME_COUNT (sizeof kNames / sizeof kNames[0])
-
 static HRESULT STDMETHODCALLTYPE GetIDsOfNames_(IDispatch *self, REFIID iid, LPOLESTR *names, UINT count, LCID lcid,
                                                 DISPID *ids) {
-    HRESULT hr = S_OK;
     for (UINT i = 0; i < count; ++i) {
-        ids[i] = DISPID_UNKNOWN;
-        for (UINT k = 0; k < NAME_COUNT; ++k)
-            if (_wcsicmp(names[i], kNames[k]) == 0) ids[i] = (DISPID)(k + 1);
-        if (ids[i] == DISPID_UNKNOWN) {
-            char name[64];
-            Utf8(name, sizeof name, names[i]);
-            Log("%s: unknown name %s", ((Obj *)self)->label, name);
-            hr = DISP_E_UNKNOWNNAME;
-        }
+        UINT k = 0;
+        while (k < g_nameCount && _wcsicmp(names[i], g_names[k])) ++k;
+        if (k == g_nameCount && k < 64) lstrcpynW(g_names[g_nameCount++], names[i], 40);
+        ids[i] = (DISPID)(k + 1);
     }
-    return hr;
+    return S_OK;
 }
 
 static void ArgText(char *out, size_t size, const VARIANT *v) {
@@ -148,83 +108,71 @@ static const char *KindText(WORD kind) {
     }
 }
 
-/* The short name of a field: what follows the last '/' or ':'. */
-static const char *ShortName(const char *name) {
-    const char *s = name;
-    for (const char *p = name; *p; ++p)
-        if (*p == '/' || *p == ':') s = p + 1;
-    return s;
-}
-
-static HRESULT Returned(VARIANT *result, const char *label) {
-    Obj *o = NewObj(label);
-    if (!o) return E_OUTOFMEMORY;
-    if (!result) {
-        Release_((IDispatch *)o);
-        return S_OK;
-    }
-    V_VT(result) = VT_DISPATCH;
-    V_DISPATCH(result) = (IDispatch *)o;
-    return S_OK;
-}
+/* The members that give back an object, and its label from the caller's and
+ * the short name of a field (what follows its last '/' or ':'). */
+static const struct {
+    const char *name, *label;
+} kGives[] = {{"Fields", "%s.Fields"},
+              {"BodyPart", "Part0"},
+              {"Item", "%s[%s]"},
+              {"GetDecodedContentStream", "%s.Stream"},
+              {"AddBodyPart", NULL}};
 
 static HRESULT STDMETHODCALLTYPE Invoke_(IDispatch *self, DISPID id, REFIID iid, LCID lcid, WORD kind,
                                          DISPPARAMS *params, VARIANT *result, EXCEPINFO *info, UINT *argError) {
     Obj *o = (Obj *)self;
-    if (id < 1 || id > (DISPID)NAME_COUNT) return DISP_E_MEMBERNOTFOUND;
+    if (id < 1 || id > (DISPID)g_nameCount) return DISP_E_MEMBERNOTFOUND;
     char name[64], args[1200] = "";
-    Utf8(name, sizeof name, kNames[id - 1]);
+    Utf8(name, sizeof name, g_names[id - 1]);
     size_t k = 0;
     /* Arguments arrive last first. */
-    for (UINT i = params ? params->cArgs : 0; i > 0 && k < sizeof args - 8; --i) {
+    for (UINT i = params->cArgs; i > 0 && k < sizeof args - 8; --i) {
         char one[1100];
         ArgText(one, sizeof one, &params->rgvarg[i - 1]);
         k += (size_t)snprintf(args + k, sizeof args - k, "%s%s", k ? ", " : "", one);
     }
-    int putLike = kind == DISPATCH_PROPERTYPUT || kind == DISPATCH_PROPERTYPUTREF;
-    if (putLike && !(params && params->cNamedArgs == 1 && params->rgdispidNamedArgs &&
-                     params->rgdispidNamedArgs[0] == DISPID_PROPERTYPUT)) {
+    if ((kind == DISPATCH_PROPERTYPUT || kind == DISPATCH_PROPERTYPUTREF) &&
+        !(params->cNamedArgs == 1 && params->rgdispidNamedArgs[0] == DISPID_PROPERTYPUT)) {
         Log("%s.%s %s: property put without its named argument", o->label, name, KindText(kind));
         return DISP_E_PARAMNOTOPTIONAL;
     }
     Log("%s.%s %s(%s)", o->label, name, KindText(kind), args);
     if (!strcmp(name, "To") && strstr(args, "@unreachable")) o->unreachable = 1;
     if (!strcmp(name, "Send") && o->unreachable) {
-        if (info) {
-            memset(info, 0, sizeof *info);
-            info->scode = 0x80040213; /* CDO_E_FAILED_TO_CONNECT, a code the system has no text for */
-            info->bstrDescription = SysAllocString(L"The transport failed to connect to the server.\r\n");
-        }
+        memset(info, 0, sizeof *info);
+        info->scode = 0x80040213; /* CDO_E_FAILED_TO_CONNECT, a code the system has no text for */
+        info->bstrDescription = SysAllocString(L"The transport failed to connect to the server.\r\n");
         return DISP_E_EXCEPTION;
     }
     if (result) VariantInit(result);
-    if (!kGives[id - 1]) return S_OK;
     char field[512] = "?", label[160];
-    if (!strcmp(name, "Item") && params && params->cArgs == 1 && V_VT(&params->rgvarg[0]) == VT_BSTR)
-        Utf8(field, sizeof field, V_BSTR(&params->rgvarg[0]));
-    if (!strcmp(name, "AddBodyPart"))
-        snprintf(label, sizeof label, "Part%d", ++g_parts);
-    else
-        snprintf(label, sizeof label, kGives[id - 1], o->label, ShortName(field));
-    return Returned(result, label);
+    for (size_t g = 0; g < sizeof kGives / sizeof kGives[0]; ++g) {
+        if (strcmp(name, kGives[g].name)) continue;
+        if (params->cArgs == 1 && V_VT(&params->rgvarg[0]) == VT_BSTR)
+            Utf8(field, sizeof field, V_BSTR(params->rgvarg));
+        const char *shortName = field;
+        for (const char *p = field; *p; ++p)
+            if (*p == '/' || *p == ':') shortName = p + 1;
+        if (kGives[g].label) snprintf(label, sizeof label, kGives[g].label, o->label, shortName);
+        else snprintf(label, sizeof label, "Part%d", ++g_parts);
+        if (result) V_VT(result) = VT_DISPATCH;
+        return Give(label, &IID_IDispatch, result ? (void **)&V_DISPATCH(result) : NULL);
+    }
+    return S_OK;
 }
 
 static const IDispatchVtbl g_dispatch = {QueryInterface_, AddRef_,        Release_, GetTypeInfoCount_,
                                          GetTypeInfo_,    GetIDsOfNames_, Invoke_};
 
-/* The class objects */
+/* The class objects: static, labelled by their class. */
 typedef struct Factory {
     const IClassFactoryVtbl *lpVtbl;
     const char *label;
 } Factory;
 
 static HRESULT STDMETHODCALLTYPE FactoryQueryInterface(IClassFactory *self, REFIID iid, void **out) {
-    if (IsEqualIID(iid, &IID_IUnknown) || IsEqualIID(iid, &IID_IClassFactory)) {
-        *out = self;
-        return S_OK;
-    }
-    *out = NULL;
-    return E_NOINTERFACE;
+    *out = IsEqualIID(iid, &IID_IUnknown) || IsEqualIID(iid, &IID_IClassFactory) ? self : NULL;
+    return *out ? S_OK : E_NOINTERFACE;
 }
 static ULONG STDMETHODCALLTYPE FactoryAddRef(IClassFactory *self) { return 2; }
 static ULONG STDMETHODCALLTYPE FactoryRelease(IClassFactory *self) { return 1; }
@@ -233,25 +181,16 @@ static HRESULT STDMETHODCALLTYPE FactoryCreateInstance(IClassFactory *self, IUnk
     Log("CoCreateInstance %s", label);
     if (outer) return CLASS_E_NOAGGREGATION;
     if (!strcmp(label, "Message")) g_parts = 0;
-    Obj *o = NewObj(label);
-    if (!o) return E_OUTOFMEMORY;
-    HRESULT hr = QueryInterface_((IDispatch *)o, iid, out);
-    Release_((IDispatch *)o);
-    return hr;
+    return Give(label, iid, out);
 }
 static HRESULT STDMETHODCALLTYPE FactoryLockServer(IClassFactory *self, BOOL lock) { return S_OK; }
 
-static const IClassFactoryVtbl g_factory = {FactoryQueryInterface, FactoryAddRef, FactoryRelease,
-                                            FactoryCreateInstance, FactoryLockServer};
-static Factory g_messageFactory = {&g_factory, "Message"};
-static Factory g_configurationFactory = {&g_factory, "Configuration"};
+static const IClassFactoryVtbl g_factory = {FactoryQueryInterface, FactoryAddRef, FactoryRelease, FactoryCreateInstance,
+                                            FactoryLockServer};
+static Factory g_factories[] = {{&g_factory, "Message"}, {&g_factory, "Configuration"}};
 
 EXPORT HRESULT WINAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void **out) {
-    Factory *f = IsEqualCLSID(clsid, &kClsidMessage)         ? &g_messageFactory
-                 : IsEqualCLSID(clsid, &kClsidConfiguration) ? &g_configurationFactory
-                                                             : NULL;
-    if (!f) return CLASS_E_CLASSNOTAVAILABLE;
-    return FactoryQueryInterface((IClassFactory *)f, iid, out);
+    ULONG which = clsid->Data1 - kCdo.Data1;
+    if (which > 1 || memcmp(&clsid->Data2, &kCdo.Data2, sizeof(GUID) - sizeof(DWORD))) return CLASS_E_CLASSNOTAVAILABLE;
+    return FactoryQueryInterface((IClassFactory *)&g_factories[which], iid, out);
 }
-
-EXPORT HRESULT WINAPI DllCanUnloadNow(void) { return g_objects ? S_FALSE : S_OK; }

@@ -7,50 +7,16 @@
 #include <mapix.h>
 #include <mapiutil.h>
 #include <stddef.h>
-#include <stdarg.h>
-#include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
 
 #include "fake_record.h"
 
-#define EXPORT __declspec(dllexport)
 #define TAG_SMTP_ADDRESS_W PROP_TAG(PT_UNICODE, 0x39FE)
-#define TAG_BODY_HTML_A PROP_TAG(PT_STRING8, 0x1013)
-#define TAG_INTERNET_CPID PROP_TAG(PT_LONG, 0x3FDE)
 #define STORE_MASK (STORE_CREATE_OK | 0x40000) /* STORE_UNICODE_OK */
 #define TAG_PROXY_ADDRESSES PROP_TAG(PT_MV_STRING8, 0x800F)
 #define AMBIGUOUS_NAME "Ambiguous"
+#define UL(n) ((unsigned long)(n))
 
-/* ---- the record ---- */
-
-static LONG g_allocations, g_objects;
 static ULONG g_allocationLimit; /* a request above it fails, as out of memory; 0: none */
-
-static void Log(const char *format, ...) {
-    char line[4096];
-    va_list args;
-    va_start(args, format);
-    int n = RecordLine(line, sizeof line, format, args);
-    va_end(args);
-    char path[MAX_PATH];
-    DWORD got = GetEnvironmentVariableA("KV_FAKE_MAPI_LOG", path, sizeof path);
-    if (n && got && got < sizeof path) {
-        FILE *f = fopen(path, "ab");
-        if (f) {
-            fwrite(line, 1, n, f);
-            fclose(f);
-        }
-    }
-}
-
-EXPORT DWORD WINAPI FakeMapiTakeLog(char *buffer, DWORD size) { return TakeRecord(buffer, size); }
-
-/* Buffers and objects not yet given back. */
-EXPORT LONG WINAPI FakeMapiOutstanding(LONG *objects) {
-    if (objects) *objects = g_objects;
-    return g_allocations;
-}
 
 EXPORT void WINAPI FakeMapiFailAllocationsAbove(ULONG size) { g_allocationLimit = size; }
 
@@ -74,36 +40,31 @@ static void Wide(char *out, size_t size, const WCHAR *text, int n) {
     Printable(out, size, utf8, got > 0 ? (size_t)got : 0);
 }
 
-static void Hex(char *out, size_t size, const BYTE *data, ULONG n) {
-    size_t k = 0;
-    for (ULONG i = 0; i < n && k + 3 < size; ++i) k += sprintf(out + k, "%02X", data[i]);
-    out[k] = 0;
-}
-
 static void ValueText(char *out, size_t size, const SPropValue *v) {
     char text[2048];
-    switch (PROP_TYPE(v->ulPropTag)) {
-    case PT_LONG: snprintf(out, size, "0x%08lX=%ld", (unsigned long)v->ulPropTag, (long)v->Value.l); break;
-    case PT_BOOLEAN: snprintf(out, size, "0x%08lX=%d", (unsigned long)v->ulPropTag, v->Value.b ? 1 : 0); break;
+    ULONG tag = v->ulPropTag;
+    switch (PROP_TYPE(tag)) {
+    case PT_LONG: snprintf(out, size, "0x%08lX=%ld", UL(tag), (long)v->Value.l); break;
+    case PT_BOOLEAN: snprintf(out, size, "0x%08lX=%d", UL(tag), v->Value.b ? 1 : 0); break;
     case PT_STRING8:
         Printable(text, sizeof text, v->Value.lpszA ? v->Value.lpszA : "", v->Value.lpszA ? strlen(v->Value.lpszA) : 0);
-        snprintf(out, size, "0x%08lX='%s'", (unsigned long)v->ulPropTag, text);
+        snprintf(out, size, "0x%08lX='%s'", UL(tag), text);
         break;
     case PT_UNICODE:
         Wide(text, sizeof text, v->Value.lpszW, -1);
-        snprintf(out, size, "0x%08lX=L'%s'", (unsigned long)v->ulPropTag, text);
+        snprintf(out, size, "0x%08lX=L'%s'", UL(tag), text);
         break;
     case PT_BINARY:
-        Hex(text, sizeof text, v->Value.bin.lpb, v->Value.bin.cb);
-        snprintf(out, size, "0x%08lX=<%s>", (unsigned long)v->ulPropTag, text);
+        Printable(text, sizeof text, (const char *)v->Value.bin.lpb, v->Value.bin.cb);
+        snprintf(out, size, "0x%08lX=<%s>", UL(tag), text);
         break;
-    default: snprintf(out, size, "0x%08lX=?", (unsigned long)v->ulPropTag); break;
+    default: snprintf(out, size, "0x%08lX=?", UL(tag)); break;
     }
 }
 
-static void LogValues(const char *prefix, ULONG n, const SPropValue *values) {
+static void LogValues(const char *name, const char *what, ULONG n, const SPropValue *values) {
     char line[4000];
-    size_t k = (size_t)snprintf(line, sizeof line, "%s", prefix);
+    size_t k = (size_t)snprintf(line, sizeof line, "%s%s", name, what);
     for (ULONG i = 0; i < n && k < sizeof line; ++i) {
         char one[1024];
         ValueText(one, sizeof one, &values[i]);
@@ -115,7 +76,6 @@ static void LogValues(const char *prefix, ULONG n, const SPropValue *values) {
 /* ---- buffers ---- */
 
 EXPORT SCODE WINAPI MAPIAllocateBuffer(ULONG size, LPVOID *buffer) {
-    if (!buffer) return MAPI_E_INVALID_PARAMETER;
     if (g_allocationLimit && size > g_allocationLimit) return MAPI_E_NOT_ENOUGH_MEMORY;
     *buffer = calloc(1, size ? size : 1);
     if (!*buffer) return MAPI_E_NOT_ENOUGH_MEMORY;
@@ -168,81 +128,79 @@ typedef struct Props {
     const SPropValue *v;
 } Props;
 
-#define BIN(text) {.bin = {sizeof(text) - 1, (BYTE *)(text)}}
-#define STR_W(text) {.lpszW = (WCHAR *)(text)}
-#define STR_A(text) {.lpszA = (char *)(text)}
-#define LONGV(n) {.l = (n)}
+/* clang-format off */
+#define BIN(tag, text) {tag, 0, {.bin = {sizeof(text) - 1, (BYTE *)(text)}}}
+#define STR_W(tag, text) {tag, 0, {.lpszW = (WCHAR *)(text)}}
+#define STR_A(tag, text) {tag, 0, {.lpszA = (char *)(text)}}
+#define LONGV(tag, n) {tag, 0, {.l = (n)}}
+#define PROPS(a) {COUNT(a), a}
+/* clang-format on */
 #define COUNT(a) (sizeof(a) / sizeof((a)[0]))
 
 static const SPropValue kStoreRow[] = {
-    {PR_ENTRYID, 0, BIN("STORE1")}, {PR_DISPLAY_NAME_A, 0, STR_A("Fake store")}, {PR_DEFAULT_STORE, 0, {.b = 1}}};
-static const SPropValue kStoreProps[] = {{PR_IPM_OUTBOX_ENTRYID, 0, BIN("OUTBOX")},
-                                         {PR_IPM_SENTMAIL_ENTRYID, 0, BIN("SENT")},
-                                         {PR_STORE_SUPPORT_MASK, 0, LONGV(STORE_MASK)}};
-static const SPropValue kStatusRow1[] = {{PR_ENTRYID, 0, BIN("XPORT")}, {PR_RESOURCE_TYPE, 0, LONGV(MAPI_TRANSPORT_PROVIDER)}};
-static const SPropValue kStatusRow2[] = {{PR_ENTRYID, 0, BIN("SPOOLER")}, {PR_RESOURCE_TYPE, 0, LONGV(MAPI_SPOOLER)}};
-static const SPropValue kProfile1[] = {{PR_DISPLAY_NAME_A, 0, STR_A("Work")}, {PR_DEFAULT_PROFILE, 0, {.b = 0}}};
-static const SPropValue kProfile2[] = {{PR_DISPLAY_NAME_A, 0, STR_A("Home")}, {PR_DEFAULT_PROFILE, 0, {.b = 1}}};
+    BIN(PR_ENTRYID, "STORE1"), STR_A(PR_DISPLAY_NAME_A, "Fake store"), {PR_DEFAULT_STORE, 0, {.b = 1}}};
+static const SPropValue kStoreProps[] = {BIN(PR_IPM_OUTBOX_ENTRYID, "OUTBOX"),
+                                         BIN(PR_IPM_SENTMAIL_ENTRYID, "SENT"),
+                                         LONGV(PR_STORE_SUPPORT_MASK, STORE_MASK)};
+static const SPropValue kStatusRow1[] = {BIN(PR_ENTRYID, "XPORT"), LONGV(PR_RESOURCE_TYPE, MAPI_TRANSPORT_PROVIDER)};
+static const SPropValue kStatusRow2[] = {BIN(PR_ENTRYID, "SPOOLER"), LONGV(PR_RESOURCE_TYPE, MAPI_SPOOLER)};
+static const SPropValue kProfile1[] = {STR_A(PR_DISPLAY_NAME_A, "Work"), {PR_DEFAULT_PROFILE, 0, {.b = 0}}};
+static const SPropValue kProfile2[] = {STR_A(PR_DISPLAY_NAME_A, "Home"), {PR_DEFAULT_PROFILE, 0, {.b = 1}}};
 
-static const SPropValue kContent1[] = {{PR_SENT_REPRESENTING_NAME_W, 0, STR_W(L"Ann Example")},
-                                       {PR_SUBJECT_W, 0, STR_W(L"First")},
-                                       {PR_ENTRYID, 0, BIN("MSG1")},
-                                       {PR_MESSAGE_FLAGS, 0, LONGV(0)}};
-static const SPropValue kContent2[] = {{PR_SENT_REPRESENTING_NAME_W, 0, STR_W(L"Bob")},
-                                       {PR_SUBJECT_W, 0, STR_W(L"Second")},
-                                       {PR_ENTRYID, 0, BIN("MSG2")},
-                                       {PR_MESSAGE_FLAGS, 0, LONGV(MSGFLAG_READ)}};
+#define CONTENT(from, subject, id, flags)                                                                              \
+    STR_W(PR_SENT_REPRESENTING_NAME_W, from), STR_W(PR_SUBJECT_W, subject), BIN(PR_ENTRYID, id),                       \
+        LONGV(PR_MESSAGE_FLAGS, flags)
+static const SPropValue kContentRows[][4] = {{CONTENT(L"Ann Example", L"First", "MSG1", 0)},
+                                             {CONTENT(L"Bob", L"Second", "MSG2", MSGFLAG_READ)}};
 
 static const SPropValue kMessage1[] = {
-    {PR_SENDER_NAME_W, 0, STR_W(L"Ann Example")},
-    {PR_SENDER_EMAIL_ADDRESS_W, 0, STR_W(L"ann@example.org")},
-    {PR_SENDER_ADDRTYPE_W, 0, STR_W(L"SMTP")},
-    {PR_SUBJECT_W, 0, STR_W(L"First \x00e4")},
+    STR_W(PR_SENDER_NAME_W, L"Ann Example"),
+    STR_W(PR_SENDER_EMAIL_ADDRESS_W, L"ann@example.org"),
+    STR_W(PR_SENDER_ADDRTYPE_W, L"SMTP"),
+    STR_W(PR_SUBJECT_W, L"First \x00e4"),
     {PR_CREATION_TIME, 0, {.ft = {0x74400080u, 0x01DC7B94u}}}, /* 2026-01-02 03:04:05 UTC */
-    {PR_BODY_W, 0, STR_W(L"Hello\r\nthere")}};
+    STR_W(PR_BODY_W, L"Hello\r\nthere")};
 /* An older store: the body only in 8-bit form. */
-static const SPropValue kMessage2[] = {{PR_SENDER_NAME_W, 0, STR_W(L"Bob")},
-                                       {PR_SENDER_EMAIL_ADDRESS_W, 0, STR_W(L"/O=ORG/CN=BOB")},
-                                       {PR_SENDER_ADDRTYPE_W, 0, STR_W(L"EX")},
-                                       {PR_SUBJECT_W, 0, STR_W(L"Second")},
-                                       {PR_BODY_A, 0, STR_A("8-bit body")}};
-/* clang-format off */
+static const SPropValue kMessage2[] = {STR_W(PR_SENDER_NAME_W, L"Bob"),
+                                       STR_W(PR_SENDER_EMAIL_ADDRESS_W, L"/O=ORG/CN=BOB"),
+                                       STR_W(PR_SENDER_ADDRTYPE_W, L"EX"),
+                                       STR_W(PR_SUBJECT_W, L"Second"),
+                                       STR_A(PR_BODY_A, "8-bit body")};
 #define RECIPIENT(name, type, address, kind)                                                                           \
-    {PR_DISPLAY_NAME_W, 0, STR_W(name)}, {PR_ADDRTYPE_W, 0, STR_W(type)}, {PR_EMAIL_ADDRESS_W, 0, STR_W(address)},       \
-    {PR_RECIPIENT_TYPE, 0, LONGV(kind)}
-/* clang-format on */
+    STR_W(PR_DISPLAY_NAME_W, name), STR_W(PR_ADDRTYPE_W, type), STR_W(PR_EMAIL_ADDRESS_W, address),                    \
+        LONGV(PR_RECIPIENT_TYPE, kind)
 /* Eve: an Exchange recipient whose SMTP address only the global address list knows. */
 static const SPropValue kRecipientRows[][4] = {{RECIPIENT(L"Carl", L"SMTP", L"carl@example.org", MAPI_TO)},
                                                {RECIPIENT(L"Eve", L"EX", L"/O=ORG/CN=EVE", MAPI_TO)},
                                                {RECIPIENT(L"Dora", L"SMTP", L"dora@example.org", MAPI_CC)},
                                                {RECIPIENT(L"Hidden", L"SMTP", L"hidden@example.org", MAPI_BCC)}};
-static const SPropValue kAttachRow1[] = {{PR_ATTACH_NUM, 0, LONGV(0)},
-                                         {PR_ATTACH_SIZE, 0, LONGV(11)},
-                                         {PR_ATTACH_FILENAME_W, 0, STR_W(L"notes.txt")}};
+static const SPropValue kAttachRow1[] = {LONGV(PR_ATTACH_NUM, 0),
+                                         LONGV(PR_ATTACH_SIZE, 11),
+                                         STR_W(PR_ATTACH_FILENAME_W, L"notes.txt")};
 static const char kAttachData1[] = "line 1\r\n\x01\xff!";
 
-static const Props kContents[] = {{COUNT(kContent1), kContent1}, {COUNT(kContent2), kContent2}};
-static const Props kStatusRows[] = {{COUNT(kStatusRow1), kStatusRow1}, {COUNT(kStatusRow2), kStatusRow2}};
-static const Props kProfiles[] = {{COUNT(kProfile1), kProfile1}, {COUNT(kProfile2), kProfile2}};
-static const Props kStores[] = {{COUNT(kStoreRow), kStoreRow}};
-static const Props kRecipients1[] = {
-    {4, kRecipientRows[0]}, {4, kRecipientRows[1]}, {4, kRecipientRows[2]}, {4, kRecipientRows[3]}};
+static const Props kRows_contents[] = {PROPS(kContentRows[0]), PROPS(kContentRows[1])};
+static const Props kRows_status[] = {PROPS(kStatusRow1), PROPS(kStatusRow2)};
+static const Props kRows_profiles[] = {PROPS(kProfile1), PROPS(kProfile2)};
+static const Props kRows_stores[] = {PROPS(kStoreRow)};
+static const Props kRows_recipients[] = {
+    PROPS(kRecipientRows[0]), PROPS(kRecipientRows[1]), PROPS(kRecipientRows[2]), PROPS(kRecipientRows[3])};
 
 /* The address book: the root holds a personal list and the global one. */
-static const SPropValue kHierarchy1[] = {{PR_ENTRYID, 0, BIN("PAB")}, {PR_DISPLAY_TYPE, 0, LONGV(DT_NOT_SPECIFIC)}};
-static const SPropValue kHierarchy2[] = {{PR_ENTRYID, 0, BIN("GAL")}, {PR_DISPLAY_TYPE, 0, LONGV(DT_GLOBAL)}};
+static const SPropValue kHierarchy1[] = {BIN(PR_ENTRYID, "PAB"), LONGV(PR_DISPLAY_TYPE, DT_NOT_SPECIFIC)};
+static const SPropValue kHierarchy2[] = {BIN(PR_ENTRYID, "GAL"), LONGV(PR_DISPLAY_TYPE, DT_GLOBAL)};
 static char *kEveProxies[] = {"smtp:eve.old@example.org", "SMTP:eve@example.org", "X500:/O=OLD/CN=EVE"};
-static const SPropValue kGal1[] = {{PR_DISPLAY_NAME_W, 0, STR_W(L"Bob")},
-                                   {PR_ADDRTYPE_W, 0, STR_W(L"EX")},
-                                   {PR_EMAIL_ADDRESS_W, 0, STR_W(L"/O=ORG/CN=BOB")},
-                                   {TAG_SMTP_ADDRESS_W, 0, STR_W(L"bob@example.org")}};
-static const SPropValue kGal2[] = {{PR_DISPLAY_NAME_W, 0, STR_W(L"Eve")},
-                                   {PR_ADDRTYPE_W, 0, STR_W(L"EX")},
-                                   {PR_EMAIL_ADDRESS_W, 0, STR_W(L"/o=org/cn=eve")},
+static const SPropValue kGal1[] = {STR_W(PR_DISPLAY_NAME_W, L"Bob"),
+                                   STR_W(PR_ADDRTYPE_W, L"EX"),
+                                   STR_W(PR_EMAIL_ADDRESS_W, L"/O=ORG/CN=BOB"),
+                                   STR_W(TAG_SMTP_ADDRESS_W, L"bob@example.org")};
+static const SPropValue kGal2[] = {STR_W(PR_DISPLAY_NAME_W, L"Eve"),
+                                   STR_W(PR_ADDRTYPE_W, L"EX"),
+                                   STR_W(PR_EMAIL_ADDRESS_W, L"/o=org/cn=eve"),
                                    {TAG_PROXY_ADDRESSES, 0, {.MVszA = {COUNT(kEveProxies), kEveProxies}}}};
-static const Props kHierarchy[] = {{COUNT(kHierarchy1), kHierarchy1}, {COUNT(kHierarchy2), kHierarchy2}};
-static const Props kGal[] = {{COUNT(kGal1), kGal1}, {COUNT(kGal2), kGal2}};
-static const Props kAttachments1[] = {{COUNT(kAttachRow1), kAttachRow1}};
+static const Props kRows_hierarchy[] = {PROPS(kHierarchy1), PROPS(kHierarchy2)};
+static const Props kRows_gal[] = {PROPS(kGal1), PROPS(kGal2)};
+static const Props kRows_attachments[] = {PROPS(kAttachRow1)};
 
 /* ---- objects ---- */
 
@@ -273,8 +231,6 @@ typedef struct Obj {
 #define DECLARE_KIND(kind, props) static void *g_vt##kind[64];
 KINDS(DECLARE_KIND)
 
-#define UL(n) ((unsigned long)(n))
-
 static HRESULT STDMETHODCALLTYPE Unexpected(Obj *self) {
     Log("UNEXPECTED call on %s", self ? self->name : "?");
     return MAPI_E_NO_SUPPORT;
@@ -291,7 +247,6 @@ static Obj *NewObj(void **vtbl, const char *name) {
 }
 
 static HRESULT STDMETHODCALLTYPE QueryInterface_(Obj *self, REFIID iid, void **out) {
-    if (!out) return E_INVALIDARG;
     self->refs++;
     *out = self;
     return S_OK;
@@ -309,13 +264,10 @@ static ULONG STDMETHODCALLTYPE Release_(Obj *self) {
 
 #define SLOT(vt, Type, method, fn) (vt)[offsetof(Type##Vtbl, method) / sizeof(void *)] = (void *)(fn)
 
-static const Props *FindRowValue(const Props *p, ULONG tag, const SPropValue **value) {
+static int FindRowValue(const Props *p, ULONG tag, const SPropValue **value) {
     for (ULONG i = 0; p && i < p->n; ++i)
-        if (p->v[i].ulPropTag == tag) {
-            *value = &p->v[i];
-            return p;
-        }
-    return NULL;
+        if (p->v[i].ulPropTag == tag) return (*value = &p->v[i]) != NULL;
+    return 0;
 }
 
 /* The values of `tags`; a missing one as an error value, MAPI_E_BAD_CHARWIDTH
@@ -336,7 +288,6 @@ static HRESULT Select(const Props *p, const SPropTagArray *tags, ULONG *count, S
                       : PROP_TYPE(tag) == PT_STRING8 ? CHANGE_PROP_TYPE(tag, PT_UNICODE)
                                                      : tag;
         picked[i].ulPropTag = CHANGE_PROP_TYPE(tag, PT_ERROR);
-        picked[i].dwAlignPad = 0;
         picked[i].Value.err = other != tag && FindRowValue(p, other, &found) ? MAPI_E_BAD_CHARWIDTH : MAPI_E_NOT_FOUND;
         result = MAPI_W_ERRORS_RETURNED;
     }
@@ -350,26 +301,20 @@ static void TagsText(char *out, size_t size, const SPropTagArray *tags) {
     size_t k = 0;
     out[0] = 0;
     for (ULONG i = 0; tags && i < tags->cValues && k + 12 < size; ++i)
-        k += (size_t)sprintf(out + k, "%s0x%08lX", i ? "," : "", (unsigned long)tags->aulPropTag[i]);
+        k += (size_t)sprintf(out + k, "%s0x%08lX", i ? "," : "", UL(tags->aulPropTag[i]));
 }
 
 static HRESULT STDMETHODCALLTYPE GetProps_(Obj *self, LPSPropTagArray tags, ULONG flags, ULONG *count,
                                            LPSPropValue *values) {
     char text[512];
     TagsText(text, sizeof text, tags);
-    Log("%s.GetProps %s flags=0x%lX", self->name, text, (unsigned long)flags);
+    Log("%s.GetProps %s flags=0x%lX", self->name, text, UL(flags));
     return Select(self->props, tags, count, values);
 }
 static HRESULT STDMETHODCALLTYPE SetProps_(Obj *self, ULONG n, LPSPropValue values, LPSPropProblemArray *problems) {
-    char prefix[64];
-    snprintf(prefix, sizeof prefix, "%s.SetProps", self->name);
-    LogValues(prefix, n, values);
+    LogValues(self->name, ".SetProps", n, values);
     if (problems) *problems = NULL;
     return S_OK;
-}
-static HRESULT STDMETHODCALLTYPE GetLastError_(Obj *self, HRESULT hr, ULONG flags, LPMAPIERROR *error) {
-    Log("%s.GetLastError 0x%08lX", self->name, (unsigned long)hr);
-    return MAPI_E_NO_SUPPORT;
 }
 
 static Obj *NewStream(const char *name, ULONG tag) {
@@ -385,8 +330,8 @@ static const char *IidName(LPCIID iid) {
 
 static HRESULT STDMETHODCALLTYPE OpenProperty_(Obj *self, ULONG tag, LPCIID iid, ULONG options, ULONG flags,
                                                LPUNKNOWN *out) {
-    Log("%s.OpenProperty 0x%08lX iid=%s options=0x%lX flags=0x%lX", self->name, (unsigned long)tag, IidName(iid),
-        (unsigned long)options, (unsigned long)flags);
+    Log("%s.OpenProperty 0x%08lX iid=%s options=0x%lX flags=0x%lX", self->name, UL(tag), IidName(iid),
+        UL(options), UL(flags));
     Obj *s = NewStream("Stream", tag);
     if (!s) return MAPI_E_NOT_ENOUGH_MEMORY;
     if (tag == PR_ATTACH_DATA_BIN && self->index > 0) {
@@ -422,7 +367,7 @@ static HRESULT STDMETHODCALLTYPE StreamCopyTo(Obj *self, IStream *to, ULARGE_INT
                                               ULARGE_INTEGER *written) {
     size_t left = self->size - self->pos;
     ULONG n = most.QuadPart < left ? (ULONG)most.QuadPart : (ULONG)left, done = 0;
-    Log("%s.CopyTo %lu", self->name, (unsigned long)n);
+    Log("%s.CopyTo %lu", self->name, UL(n));
     HRESULT hr = n ? to->lpVtbl->Write(to, self->data + self->pos, n, &done) : S_OK;
     self->pos += done;
     if (read) read->QuadPart = done;
@@ -433,35 +378,29 @@ static HRESULT STDMETHODCALLTYPE StreamCommit(Obj *self, DWORD flags) {
     char text[4000];
     if (PROP_TYPE(self->tag) == PT_UNICODE) Wide(text, sizeof text, (const WCHAR *)self->data, (int)(self->size / 2));
     else Printable(text, sizeof text, self->data ? self->data : "", self->size);
-    Log("%s[0x%08lX].Commit 0x%lX '%s'", self->name, (unsigned long)self->tag, (unsigned long)flags, text);
+    Log("%s[0x%08lX].Commit 0x%lX '%s'", self->name, UL(self->tag), UL(flags), text);
     return S_OK;
 }
 
-/* The fixed rows of each table, by its name; a message other than the first
- * has no recipients and no attachments. */
-static const struct {
-    const char *name;
-    const Props *rows;
-    ULONG count;
-} kTables[] = {{"contents", kContents, COUNT(kContents)},         {"gal", kGal, COUNT(kGal)},
-               {"hierarchy", kHierarchy, COUNT(kHierarchy)},      {"stores", kStores, COUNT(kStores)},
-               {"status", kStatusRows, COUNT(kStatusRows)},       {"profiles", kProfiles, COUNT(kProfiles)},
-               {"recipients", kRecipients1, COUNT(kRecipients1)}, {"attachments", kAttachments1, COUNT(kAttachments1)}};
-
-/* A new object of that kind through `out` (none when `out` is NULL); a table
- * gets its rows. */
+/* A new object of that kind through `out` (none when `out` is NULL). */
 static HRESULT Give(Obj *self, void **vt, const char *name, void **out) {
     if (!out) return S_OK;
     Obj *o = NewObj(vt, name);
     if (!o) return MAPI_E_NOT_ENOUGH_MEMORY;
     o->index = self ? self->index : 0;
-    for (size_t i = 0; vt == g_vtTable && i < COUNT(kTables); ++i)
-        if (!strcmp(kTables[i].name, name) && (self->lpVtbl != g_vtMessage || self->index == 1)) {
-            o->rows = kTables[i].rows;
-            o->rowCount = kTables[i].count;
-        }
     *out = o;
     return S_OK;
+}
+
+/* A table of fixed rows; a message other than the first has no recipients and
+ * no attachments. */
+static HRESULT GiveTable(Obj *self, const char *name, const Props *rows, ULONG count, LPMAPITABLE *out) {
+    HRESULT hr = Give(self, g_vtTable, name, (void **)out);
+    if (hr == S_OK && (self->lpVtbl != g_vtMessage || self->index == 1)) {
+        ((Obj *)*out)->rows = rows;
+        ((Obj *)*out)->rowCount = count;
+    }
+    return hr;
 }
 
 /* The methods that only record their call and answer S_OK, with a new object
@@ -469,6 +408,8 @@ static HRESULT Give(Obj *self, void **vt, const char *name, void **out) {
  * object given back (NULL: none), its kind and name, the record's format and
  * arguments. */
 #define METHODS(X)                                                                                                     \
+    X(Session, IMAPISession, GetLastError, (Obj * self, HRESULT hr, ULONG flags, LPMAPIERROR * error), NULL, NULL,     \
+      NULL, "Session.GetLastError 0x%08lX", UL(hr))                                                                    \
     X(Prop, IMAPIProp, SaveChanges, (Obj * self, ULONG flags), NULL, NULL, NULL, "%s.SaveChanges 0x%lX", self->name,   \
       UL(flags))                                                                                                       \
     X(Message, IMessage, SubmitMessage, (Obj * self, ULONG flags), NULL, NULL, NULL, "%s.SubmitMessage 0x%lX",         \
@@ -489,16 +430,17 @@ static HRESULT Give(Obj *self, void **vt, const char *name, void **out) {
     X(Session, IMAPISession, OpenAddressBook, (Obj * self, ULONG_PTR ui, LPCIID iid, ULONG flags, LPADRBOOK * out),    \
       out, g_vtAddrBook, "AddrBook", "Session.OpenAddressBook iid=%s flags=0x%lX", IidName(iid), UL(flags))
 
-/* The methods that answer a table of fixed rows: kind, interface, method, table. */
+/* The methods that answer a table of fixed rows: kind, interface, method,
+ * table (its rows in kRows_<table>). */
 #define TABLES(X)                                                                                                      \
-    X(Folder, IMAPIFolder, GetContentsTable, "contents")                                                               \
-    X(Gal, IMAPIContainer, GetContentsTable, "gal")                                                                    \
-    X(ABRoot, IMAPIContainer, GetHierarchyTable, "hierarchy")                                                          \
-    X(Session, IMAPISession, GetMsgStoresTable, "stores")                                                              \
-    X(Session, IMAPISession, GetStatusTable, "status")                                                                 \
-    X(Admin, IProfAdmin, GetProfileTable, "profiles")                                                                  \
-    X(Message, IMessage, GetRecipientTable, "recipients")                                                              \
-    X(Message, IMessage, GetAttachmentTable, "attachments")
+    X(Folder, IMAPIFolder, GetContentsTable, contents)                                                                 \
+    X(Gal, IMAPIContainer, GetContentsTable, gal)                                                                      \
+    X(ABRoot, IMAPIContainer, GetHierarchyTable, hierarchy)                                                            \
+    X(Session, IMAPISession, GetMsgStoresTable, stores)                                                                \
+    X(Session, IMAPISession, GetStatusTable, status)                                                                   \
+    X(Admin, IProfAdmin, GetProfileTable, profiles)                                                                    \
+    X(Message, IMessage, GetRecipientTable, recipients)                                                                \
+    X(Message, IMessage, GetAttachmentTable, attachments)
 
 #define DEFINE_METHOD(kind, iface, method, params, given, child, name, ...)                                            \
     static HRESULT STDMETHODCALLTYPE kind##_##method params {                                                          \
@@ -506,8 +448,10 @@ static HRESULT Give(Obj *self, void **vt, const char *name, void **out) {
         return Give(self, child, name, (void **)(given));                                                              \
     }
 #define DEFINE_TABLE(kind, iface, method, table)                                                                       \
-    DEFINE_METHOD(kind, iface, method, (Obj * self, ULONG flags, LPMAPITABLE * out), out, g_vtTable, table,            \
-                  "%s." #method " flags=0x%lX", self->name, UL(flags))
+    static HRESULT STDMETHODCALLTYPE kind##_##method(Obj *self, ULONG flags, LPMAPITABLE *out) {                       \
+        Log("%s." #method " flags=0x%lX", self->name, UL(flags));                                                      \
+        return GiveTable(self, #table, kRows_##table, COUNT(kRows_##table), out);                                      \
+    }
 METHODS(DEFINE_METHOD)
 TABLES(DEFINE_TABLE)
 
@@ -528,20 +472,16 @@ EXPORT HRESULT STDAPICALLTYPE HrQueryAllRows(LPMAPITABLE table, LPSPropTagArray 
     char text[512], where[128] = "";
     TagsText(text, sizeof text, tags);
     if (restriction && restriction->rt == RES_PROPERTY && restriction->res.resProperty.lpProp)
-        snprintf(where, sizeof where, " where rt=%lu relop=%lu 0x%08lX==%ld", (unsigned long)restriction->rt,
-                 (unsigned long)restriction->res.resProperty.relop, (unsigned long)restriction->res.resProperty.ulPropTag,
+        snprintf(where, sizeof where, " where rt=%lu relop=%lu 0x%08lX==%ld", UL(restriction->rt),
+                 UL(restriction->res.resProperty.relop), UL(restriction->res.resProperty.ulPropTag),
                  (long)restriction->res.resProperty.lpProp->Value.l);
-    else if (restriction)
-        snprintf(where, sizeof where, " where rt=%lu", (unsigned long)restriction->rt);
     Log("HrQueryAllRows %s columns=%s%s max=%ld", t->name, text, where, (long)maxRows);
     SRowSet *set = NULL;
     if (MAPIAllocateBuffer(offsetof(SRowSet, aRow) + (t->rowCount + 1) * sizeof(SRow), (void **)&set) != S_OK)
         return MAPI_E_NOT_ENOUGH_MEMORY;
-    set->cRows = 0;
     for (ULONG i = 0; i < t->rowCount; ++i) {
         if (!Matches(&t->rows[i], restriction)) continue;
         SRow *row = &set->aRow[set->cRows];
-        row->ulAdrEntryPad = 0;
         HRESULT hr = Select(&t->rows[i], tags, &row->cValues, &row->lpProps);
         if (FAILED(hr)) return hr;
         set->cRows++;
@@ -552,21 +492,21 @@ EXPORT HRESULT STDAPICALLTYPE HrQueryAllRows(LPMAPITABLE table, LPSPropTagArray 
 
 EXPORT void STDAPICALLTYPE FreeProws(LPSRowSet rows) {
     if (!rows) return;
-    Log("FreeProws %lu", (unsigned long)rows->cRows);
+    Log("FreeProws %lu", UL(rows->cRows));
     for (ULONG i = 0; i < rows->cRows; ++i) MAPIFreeBuffer(rows->aRow[i].lpProps);
     MAPIFreeBuffer(rows);
 }
 
 EXPORT void STDAPICALLTYPE FreePadrlist(LPADRLIST list) {
     if (!list) return;
-    Log("FreePadrlist %lu", (unsigned long)list->cEntries);
+    Log("FreePadrlist %lu", UL(list->cEntries));
     for (ULONG i = 0; i < list->cEntries; ++i) MAPIFreeBuffer(list->aEntries[i].rgPropVals);
     MAPIFreeBuffer(list);
 }
 
 EXPORT HRESULT STDAPICALLTYPE HrGetOneProp(LPMAPIPROP object, ULONG tag, LPSPropValue *value) {
     Obj *o = (Obj *)object;
-    Log("HrGetOneProp %s 0x%08lX", o->name, (unsigned long)tag);
+    Log("HrGetOneProp %s 0x%08lX", o->name, UL(tag));
     SizedSPropTagArray(1, one) = {1, {tag}};
     ULONG n = 0;
     HRESULT hr = Select(o->props, (LPSPropTagArray)&one, &n, value);
@@ -580,7 +520,7 @@ EXPORT HRESULT STDAPICALLTYPE HrGetOneProp(LPMAPIPROP object, ULONG tag, LPSProp
 
 EXPORT HRESULT STDAPICALLTYPE WrapCompressedRTFStream(LPSTREAM compressed, ULONG flags, LPSTREAM *out) {
     Obj *c = (Obj *)compressed;
-    Log("WrapCompressedRTFStream %s[0x%08lX] flags=0x%lX", c->name, (unsigned long)c->tag, (unsigned long)flags);
+    Log("WrapCompressedRTFStream %s[0x%08lX] flags=0x%lX", c->name, UL(c->tag), UL(flags));
     Obj *s = NewStream("RTF", c->tag);
     if (!s) return MAPI_E_NOT_ENOUGH_MEMORY;
     *out = (LPSTREAM)s;
@@ -589,7 +529,7 @@ EXPORT HRESULT STDAPICALLTYPE WrapCompressedRTFStream(LPSTREAM compressed, ULONG
 
 EXPORT HRESULT STDAPICALLTYPE OpenStreamOnFile(LPALLOCATEBUFFER allocate, LPFREEBUFFER release, ULONG flags,
                                                LPTSTR path, LPTSTR prefix, LPSTREAM *out) {
-    Log("OpenStreamOnFile %s flags=0x%lX allocators=%s", path ? path : "(null)", (unsigned long)flags,
+    Log("OpenStreamOnFile %s flags=0x%lX allocators=%s", path ? path : "(null)", UL(flags),
         allocate && release ? "given" : "missing");
     FILE *f = path ? fopen(path, "rb") : NULL;
     if (!f) return MAPI_E_NOT_FOUND;
@@ -605,14 +545,14 @@ EXPORT HRESULT STDAPICALLTYPE OpenStreamOnFile(LPALLOCATEBUFFER allocate, LPFREE
 }
 
 EXPORT HRESULT STDAPICALLTYPE RTFSync(LPMESSAGE message, ULONG flags, WINBOOL *updated) {
-    Log("RTFSync %s 0x%lX", ((Obj *)message)->name, (unsigned long)flags);
+    Log("RTFSync %s 0x%lX", ((Obj *)message)->name, UL(flags));
     if (updated) *updated = TRUE;
     return S_OK;
 }
 
 /* What OpenEntry and OpenMsgStore find, by the opener's name and the id. */
-static const Props kStoreData = {COUNT(kStoreProps), kStoreProps};
-static const Props kMessages[] = {{COUNT(kMessage1), kMessage1}, {COUNT(kMessage2), kMessage2}};
+static const Props kStoreData = PROPS(kStoreProps);
+static const Props kMessages[] = {PROPS(kMessage1), PROPS(kMessage2)};
 static const struct {
     const char *parent, *id;
     void **vt;
@@ -638,7 +578,7 @@ static HRESULT Open(Obj *self, const char *method, ULONG size, LPENTRYID id, LPC
     Printable(text, sizeof text, (const char *)id, size);
     Log("%s.%s %s iid=%s flags=0x%lX", self->name, method, size ? text : "(root)", IidName(iid), UL(flags));
     for (size_t i = 0; i < COUNT(kEntries); ++i) {
-        if (strcmp(kEntries[i].parent, self->name) || size != strlen(kEntries[i].id) || (size && !id) ||
+        if (strcmp(kEntries[i].parent, self->name) || size != strlen(kEntries[i].id) ||
             memcmp(id, kEntries[i].id, size))
             continue;
         Obj *o = NewObj(kEntries[i].vt, kEntries[i].name);
@@ -671,13 +611,13 @@ static HRESULT STDMETHODCALLTYPE DeleteMessages_(Obj *self, LPENTRYLIST list, UL
         Printable(one, sizeof one, (const char *)list->lpbin[i].lpb, list->lpbin[i].cb);
         k += (size_t)snprintf(text + k, sizeof text - k, " %s", one);
     }
-    Log("%s.DeleteMessages%s flags=0x%lX", self->name, text, (unsigned long)flags);
+    Log("%s.DeleteMessages%s flags=0x%lX", self->name, text, UL(flags));
     return S_OK;
 }
 
 static HRESULT STDMETHODCALLTYPE GetReceiveFolder_(Obj *self, LPTSTR messageClass, ULONG flags, ULONG *size,
                                                    LPENTRYID *id, LPTSTR *explicitClass) {
-    Log("%s.GetReceiveFolder class=%s flags=0x%lX", self->name, messageClass ? "given" : "null", (unsigned long)flags);
+    Log("%s.GetReceiveFolder class=%s flags=0x%lX", self->name, messageClass ? "given" : "null", UL(flags));
     if (MAPIAllocateBuffer(5, (void **)id) != S_OK) return MAPI_E_NOT_ENOUGH_MEMORY;
     memcpy(*id, "INBOX", 5);
     *size = 5;
@@ -686,36 +626,27 @@ static HRESULT STDMETHODCALLTYPE GetReceiveFolder_(Obj *self, LPTSTR messageClas
 }
 
 static HRESULT STDMETHODCALLTYPE ModifyRecipients_(Obj *self, ULONG flags, LPADRLIST list) {
-    Log("%s.ModifyRecipients flags=0x%lX count=%lu", self->name, (unsigned long)flags,
-        (unsigned long)(list ? list->cEntries : 0));
-    for (ULONG i = 0; list && i < list->cEntries; ++i) LogValues("  recipient", list->aEntries[i].cValues, list->aEntries[i].rgPropVals);
+    Log("%s.ModifyRecipients flags=0x%lX count=%lu", self->name, UL(flags), UL(list ? list->cEntries : 0));
+    for (ULONG i = 0; list && i < list->cEntries; ++i)
+        LogValues("  recipient", "", list->aEntries[i].cValues, list->aEntries[i].rgPropVals);
     return S_OK;
 }
 
 static HRESULT STDMETHODCALLTYPE CreateOneOff_(Obj *self, LPTSTR name, LPTSTR type, LPTSTR address, ULONG flags,
                                                ULONG *size, LPENTRYID *id) {
-    char n[256], t[64], a[256];
-    if (flags & MAPI_UNICODE) {
-        Wide(n, sizeof n, (const WCHAR *)name, -1);
-        Wide(t, sizeof t, (const WCHAR *)type, -1);
-        Wide(a, sizeof a, (const WCHAR *)address, -1);
-    } else {
-        Printable(n, sizeof n, (const char *)name, strlen((const char *)name));
-        Printable(t, sizeof t, (const char *)type, strlen((const char *)type));
-        Printable(a, sizeof a, (const char *)address, strlen((const char *)address));
-    }
-    Log("%s.CreateOneOff '%s' '%s' '%s' flags=0x%lX", self->name, n, t, a, (unsigned long)flags);
-    char entry[300];
-    int length = snprintf(entry, sizeof entry, "1OFF:%s", a);
-    if (MAPIAllocateBuffer((ULONG)length, (void **)id) != S_OK) return MAPI_E_NOT_ENOUGH_MEMORY;
-    memcpy(*id, entry, (size_t)length);
-    *size = (ULONG)length;
+    char n[256], t[64], a[256]; /* wide, as the flags say */
+    Wide(n, sizeof n, (const WCHAR *)name, -1);
+    Wide(t, sizeof t, (const WCHAR *)type, -1);
+    Wide(a, sizeof a, (const WCHAR *)address, -1);
+    Log("%s.CreateOneOff '%s' '%s' '%s' flags=0x%lX", self->name, n, t, a, UL(flags));
+    *size = (ULONG)strlen(a) + 5;
+    if (MAPIAllocateBuffer(*size + 1, (void **)id) != S_OK) return MAPI_E_NOT_ENOUGH_MEMORY;
+    snprintf((char *)*id, *size + 1, "1OFF:%s", a);
     return S_OK;
 }
 
 static HRESULT STDMETHODCALLTYPE ResolveName_(Obj *self, ULONG ui, ULONG flags, LPTSTR title, LPADRLIST list) {
-    Log("%s.ResolveName flags=0x%lX count=%lu", self->name, (unsigned long)flags,
-        (unsigned long)(list ? list->cEntries : 0));
+    Log("%s.ResolveName flags=0x%lX count=%lu", self->name, UL(flags), UL(list ? list->cEntries : 0));
     /* As the platform does: an entry's values may be replaced by new ones. */
     for (ULONG i = 0; list && i < list->cEntries; ++i) {
         const SPropValue *name = NULL;
@@ -731,7 +662,6 @@ static HRESULT STDMETHODCALLTYPE ResolveName_(Obj *self, ULONG ui, ULONG flags, 
 }
 
 static void PropSlots(void **vt) {
-    SLOT(vt, IMAPIProp, GetLastError, GetLastError_);
     SLOT(vt, IMAPIProp, SaveChanges, Prop_SaveChanges);
     SLOT(vt, IMAPIProp, GetProps, GetProps_);
     SLOT(vt, IMAPIProp, SetProps, SetProps_);
@@ -761,7 +691,6 @@ static void Build(void) {
     SLOT(g_vtStream, IStream, Write, StreamWrite);
     SLOT(g_vtStream, IStream, CopyTo, StreamCopyTo);
     SLOT(g_vtStream, IStream, Commit, StreamCommit);
-    SLOT(g_vtSession, IMAPISession, GetLastError, GetLastError_);
     SLOT(g_vtSession, IMAPISession, OpenMsgStore, OpenMsgStore_);
     SLOT(g_vtSession, IMAPISession, OpenEntry, OpenEntry_);
 }

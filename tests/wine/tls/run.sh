@@ -17,10 +17,10 @@ ossl() { openssl "$@" >/dev/null 2>&1 || kv_fail "openssl $1"; }
 # RSA: Wine's certificate check refuses now and then an ECDSA signature that
 # OpenSSL accepts (the failure came with freshly made P-256 certificates).
 key=(-newkey rsa:2048 -nodes)
-ossl req -x509 "${key[@]}" -keyout "$dir/ca.key" -out "$dir/ca.pem" -days 2 -subj /CN=kv-wine-CA \
-  -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign
-ossl req -x509 "${key[@]}" -keyout "$dir/other.key" -out "$dir/other.pem" -days 2 -subj /CN=kv-other-CA \
-  -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign
+for ca in ca other; do
+  ossl req -x509 "${key[@]}" -keyout "$dir/$ca.key" -out "$dir/$ca.pem" -days 2 -subj "/CN=kv-$ca-CA" \
+    -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign
+done
 serial=1
 leaf() { # name, subjectAltName, days
   printf 'subjectAltName=%s\n' "$2" >"$dir/$1.ext"
@@ -50,7 +50,7 @@ export KV_TLS_PORT_drop=$KV_PORT
 if [ "$wine" = - ]; then
   KV_TLS_DIR=$dir "$exe" "$@"
 else
-  KV_TLS_DIR="Z:$(printf '%s' "$dir" | tr / '\\')"
+  KV_TLS_DIR=$(kv_windows_path "$dir")
   export KV_TLS_DIR
   # The certificates take seconds: a wineserver left by the test before may
   # be on its way out just now, and a client meeting it fails ("recvmsg:

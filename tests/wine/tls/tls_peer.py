@@ -92,6 +92,14 @@ class Peer:
             pass
         self.flush(split)
 
+    # The data in records of sizes 1, then each from the one before.
+    def write_records(self, data, grow):
+        at, size = 0, 1
+        while at < len(data):
+            self.tls.write(data[at:at + size])
+            at += size
+            size = grow(size)
+
 
 def wait_for_close(sock):
     # Until the client closes, at most 10 s.
@@ -123,21 +131,11 @@ def serve(sock):
     peer = Peer(sock)
     peer.handshake()
     if scenario == "echo":
-        data = peer.read(ECHO_SIZE)
-        at, size = 0, 1
-        while at < len(data):
-            peer.tls.write(data[at:at + size])
-            at += size
-            size = size * 3 % 16411 + 1
+        peer.write_records(peer.read(ECHO_SIZE), lambda size: size * 3 % 16411 + 1)
         peer.flush()
         peer.close_notify()
     elif scenario == "trickle":
-        data = bytes((i * 7 + 3) % 256 for i in range(3000))
-        at, size = 0, 1
-        while at < len(data):
-            peer.tls.write(data[at:at + size])
-            at += size
-            size += 37
+        peer.write_records(bytes((i * 13 + i // 251) % 256 for i in range(3000)), lambda size: size + 37)
         peer.flush(split=True)
         peer.close_notify(split=True)
     elif scenario == "close":
