@@ -1,7 +1,6 @@
 // The IMAP connection's dialogue against a scripted server, exact bytes on the
-// wire: logon forms, the two-step listing, loading, flags, deletion with and
-// without UIDPLUS, a NO or BAD to every command, folder names, a changed
-// UIDVALIDITY and a connection dropped inside a literal.
+// wire: logon forms, the two-step listing, loading, flags, deletion, a NO or
+// BAD to every command, folder names and a connection dropped inside a literal.
 #include <gtest/gtest.h>
 
 #include "dialled.h"
@@ -194,14 +193,6 @@ TEST(ImapDialogue, EdgeCases) {
         LONG code;
         std::vector<std::string> mails = {}; // id, whether whole, text
     } cases[] = {
-        {"a changed UIDVALIDITY deletes nothing", {}, Connected("UIDPLUS", "\"INBOX\"", "* OK [UIDVALIDITY 10] v\r\n"),
-         {"connect", "delete"}, E_ABORT,
-         "clsIMAPMailConnection::OnDeleteMail(): the mail '9.4' was listed under UIDVALIDITY 9, but the folder 'INBOX' "
-         "now has UIDVALIDITY 10: its UID may name another mail now\r\n[clsIMAPMailConnection::OnDeleteMail]\r\n", -5},
-        {"UIDPLUS: only this mail is expunged, at once", {},
-         Connected("UIDPLUS") + std::vector<std::string>{"a3 UID STORE 4 +FLAGS.SILENT (\\Deleted)\r\n", "a3 OK\r\n",
-                                                         "a4 UID EXPUNGE 4\r\n", "* 1 EXPUNGE\r\na4 OK\r\n"},
-         {"connect", "delete"}, S_OK, "", 0},
         {"the connection dropped inside a literal", {},
          Connected("", "\"INBOX\"", one) +
              std::vector<std::string>{listOne, "* 1 FETCH (UID 4 FLAGS ())\r\na3 OK\r\n",

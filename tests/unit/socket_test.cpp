@@ -50,37 +50,6 @@ TEST(Socket, ConnectFailures) {
     close(listener);
 }
 
-TEST(Socket, SendsEverythingAndReceivesByTheRules) {
-    ScriptServer server;
-    std::string big(300000, 'x');
-    server.Expect(big).Send("abc\r\ndef").Pause(50).Send("gh").Pause(50).Send("ij\nrest").Pause(100).Close();
-    server.Start();
-    clsSocket s;
-    s.Connect("127.0.0.1", server.Port(), 5000);
-    EXPECT_EQ(s.SocketSend(big.data(), big.size()), 0);
-
-    // With the flag: the first chunk holds a line end, even if not at its end.
-    char buf[64];
-    size_t len = sizeof buf;
-    EXPECT_EQ(s.SocketRecv(buf, len, true), 0);
-    EXPECT_EQ(std::string(buf, len), "abc\r\ndef");
-    EXPECT_EQ(buf[len], 0) << "a zero byte behind the data";
-    // Chunks without a line end are collected until one arrives.
-    len = sizeof buf;
-    EXPECT_EQ(s.SocketRecv(buf, len, true), 0);
-    EXPECT_EQ(std::string(buf, len), "ghij\nrest");
-    // The peer closes: the socket is gone and the error says so.
-    len = sizeof buf;
-    int32_t code = 0;
-    EXPECT_EQ(Thrown([&] { s.SocketRecv(buf, len, false); }, &code), "recv() failed: socket was disconnected|");
-    EXPECT_EQ(code, -2);
-    EXPECT_FALSE(s.HasSocket());
-    EXPECT_EQ(s.SocketSend("x"), -2) << "no socket: -2 without an error";
-    len = sizeof buf;
-    EXPECT_EQ(s.SocketRecv(buf, len, true), -2);
-    EXPECT_TRUE(server.Finish()) << server.Failure();
-}
-
 std::string Bytes(std::initializer_list<int> b) {
     std::string s;
     for (int x : b) s.push_back(char(x));
