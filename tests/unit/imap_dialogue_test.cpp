@@ -182,7 +182,8 @@ std::vector<std::string> operator+(std::vector<std::string> a, const std::vector
 }
 
 TEST(ImapDialogue, EdgeCases) {
-    const std::string one = "* 1 EXISTS\r\n* OK [UIDVALIDITY 9] v\r\n", listOne = "a3 UID FETCH 1:* (UID FLAGS RFC822.SIZE)\r\n";
+    const std::string one = "* 1 EXISTS\r\n* OK [UIDVALIDITY 9] v\r\n",
+                      listOne = "a3 UID FETCH 1:* (UID FLAGS RFC822.SIZE)\r\n";
     struct Case {
         const char *name;
         std::vector<std::pair<const char16_t *, std::string>> options;
@@ -193,6 +194,7 @@ TEST(ImapDialogue, EdgeCases) {
         LONG code;
         std::vector<std::string> mails = {}; // id, whether whole, text
     } cases[] = {
+        // clang-format off
         {"the connection dropped inside a literal", {},
          Connected("", "\"INBOX\"", one) +
              std::vector<std::string>{listOne, "* 1 FETCH (UID 4 FLAGS ())\r\na3 OK\r\n",
@@ -205,7 +207,8 @@ TEST(ImapDialogue, EdgeCases) {
         // A complete listing with BODY[], which sets \Seen.
         {"QueryMarksMailsAsRead", {{u"QueryMarksMailsAsRead", "1"}},
          Connected("", "\"INBOX\"", one) +
-             std::vector<std::string>{listOne, "* 1 FETCH (UID 4 FLAGS ())\r\na3 OK\r\n", "a4 UID FETCH 4 (UID BODY[])\r\n",
+             std::vector<std::string>{listOne, "* 1 FETCH (UID 4 FLAGS ())\r\na3 OK\r\n",
+                                      "a4 UID FETCH 4 (UID BODY[])\r\n",
                                       "* 1 FETCH (UID 4 BODY[] {3}\r\nA:b FLAGS (\\Seen))\r\na4 OK\r\n"},
          {"connect", "query whole"}, S_OK, "", 0, {"9.4 whole A:b"}},
         {"loading reads the listed mails after it ahead while they fit (8 MiB together)", {},
@@ -227,7 +230,8 @@ TEST(ImapDialogue, EdgeCases) {
                                       "a4 UID FETCH 4 (UID BODY.PEEK[HEADER])\r\n",
                                       "* 1 FETCH (UID 4 BODY[HEADER] {0}\r\n)\r\na4 OK\r\n",
                                       "a5 UID FETCH 4 (UID BODY.PEEK[])\r\n",
-                                      "* 1 FETCH (UID 4 BODY[] {1048578}\r\n" + std::string(1048578, 'x') + ")\r\na5 OK\r\n",
+                                      "* 1 FETCH (UID 4 BODY[] {1048578}\r\n" + std::string(1048578, 'x') +
+                                          ")\r\na5 OK\r\n",
                                       "a6 LOGOUT\r\n", "a6 OK\r\n"},
          {"connect", "query", "load"}, E_FAIL,
          "IMAP response not understood (a literal of 1048578 bytes, more than the 1048577 bytes allowed): "
@@ -241,8 +245,8 @@ TEST(ImapDialogue, EdgeCases) {
           "* OK [UIDVALIDITY 9] v\r\na4 OK\r\n"},
          {"connect"}, S_OK, "", 0},
         {"LITERAL+: the literal follows at once", {{u"ServerPassword", "p\xC3\xA4\r"}},
-         {"* OK [CAPABILITY IMAP4rev1 LITERAL+] ready\r\n", "a1 LOGIN \"mrose\" {4+}\r\np\xC3\xA4\r\r\n", "a1 OK in\r\n",
-          "a2 CAPABILITY\r\n", "* CAPABILITY IMAP4rev1\r\na2 OK\r\n", "a3 SELECT \"INBOX\"\r\n",
+         {"* OK [CAPABILITY IMAP4rev1 LITERAL+] ready\r\n", "a1 LOGIN \"mrose\" {4+}\r\np\xC3\xA4\r\r\n",
+          "a1 OK in\r\n", "a2 CAPABILITY\r\n", "* CAPABILITY IMAP4rev1\r\na2 OK\r\n", "a3 SELECT \"INBOX\"\r\n",
           "* OK [UIDVALIDITY 9] v\r\na3 OK\r\n"},
          {"connect"}, S_OK, "", 0},
         {"PREAUTH: no logon", {{u"ReadOnly", "1"}},
@@ -258,6 +262,7 @@ TEST(ImapDialogue, EdgeCases) {
          {"* OK [CAPABILITY IMAP4rev1 LOGINDISABLED] ready\r\n", "a1 LOGOUT\r\n", "a1 OK\r\n"}, {"connect"}, E_ABORT,
          "the server takes no LOGIN on this connection (LOGINDISABLED) and no mechanism this client has\r\n"
          "[clsIMAPMailConnection::OnConnect]\r\n", -8},
+        // clang-format on
     };
     for (const Case &c : cases) {
         ScriptServer server;
@@ -293,7 +298,8 @@ TEST(ImapDialogue, SecretsNeverReachTheTrace) {
         ScriptServer server;
         server.Send("* OK [CAPABILITY IMAP4rev1] ready\r\n");
         server.Expect("a1 LOGIN \"mrose\" {9}\r\n").Send("+ go on\r\n").Expect("s3cr\xC3\xABt!\"\r\n");
-        server.Send("a1 NO [AUTHENTICATIONFAILED] wrong\r\n").Expect("a2 LOGOUT\r\n").Send("* BYE\r\na2 OK\r\n").Pause(50);
+        server.Send("a1 NO [AUTHENTICATIONFAILED] wrong\r\n").Expect("a2 LOGOUT\r\n");
+        server.Send("* BYE\r\na2 OK\r\n").Pause(50);
         server.Start();
         Imap imap(server.Port());
         imap.Set(u"ServerPassword", "s3cr\xC3\xABt!\"");
@@ -303,7 +309,8 @@ TEST(ImapDialogue, SecretsNeverReachTheTrace) {
                                      "authentication failed!\r\n[clsIMAPMailConnection::OnConnect]\r\n");
         EXPECT_EQ(code, -8);
         // (3, 0) twice, as with POP3: the provider's and the connection base's.
-        EXPECT_EQ(imap.events.seen, (std::vector<std::pair<LONG, LONG>>{{2, 0}, {3, 1}, {4, 0}, {5, 0}, {3, 0}, {3, 0}}));
+        EXPECT_EQ(imap.events.seen,
+                  (std::vector<std::pair<LONG, LONG>>{{2, 0}, {3, 1}, {4, 0}, {5, 0}, {3, 0}, {3, 0}}));
         EXPECT_TRUE(server.Finish()) << server.Failure();
         for (const std::string &line : log.lines) all += line + "\n";
     }

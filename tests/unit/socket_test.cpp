@@ -76,6 +76,7 @@ TEST(Socket, SocksHandshakes) {
         bool remote = false; // the proxy resolves names
         const char *user = "";
     } cases[] = {
+        // clang-format off
         {"socks4 granted", 1, socks4(0x5A), ""},
         {"socks4 rejected", 1, socks4(0x5B), "proxy connection request failed or rejected"},
         {"socks4 identd", 1, socks4(0x5C),
@@ -85,8 +86,8 @@ TEST(Socket, SocksHandshakes) {
         {"socks5 no auth", 2, socks5(socks5Connect, ok5), ""},
         {"socks5 user", 2, {Bytes({5, 1, 2}), Bytes({5, 2}), user5, Bytes({1, 0}), socks5Connect, ok5}, "", "10.1.2.3",
          false, "u1"},
-        {"socks5 bad password", 2, {Bytes({5, 1, 2}), Bytes({5, 2}), user5, Bytes({1, 1})}, "proxy authorization failed",
-         "10.1.2.3", false, "u1"},
+        {"socks5 bad password", 2, {Bytes({5, 1, 2}), Bytes({5, 2}), user5, Bytes({1, 1})},
+         "proxy authorization failed", "10.1.2.3", false, "u1"},
         {"socks5 needs a user", 2, {hello5, Bytes({5, 0xFF})}, "proxy authorization required, but no user was given"},
         {"socks5 asks for a password without user", 2, {hello5, Bytes({5, 2})},
          "proxy authorization requested, but user name is empty"},
@@ -113,6 +114,7 @@ TEST(Socket, SocksHandshakes) {
         {"socks5 local", 2, socks5(Bytes({5, 1, 0, 1, 127, 0, 0, 1, 0, 25}), ok5), "", "localhost"},
         {"socks4 ipv6 literal", 1, {}, "a SOCKS 4 proxy cannot reach the IPv6 address ::1", "::1", true},
         {"socks5 name too long", 2, {}, "the host name '" + longName + "' cannot be sent to the proxy", longName, true},
+        // clang-format on
     };
     testsupport::LogLines log(128);
     for (const Case &c : cases) {
@@ -178,7 +180,8 @@ TEST(Socket, TlsHandshakeWithBrokenPeers) {
         options.caFile = c.caFile;
         int32_t code = 0;
         std::string error = Thrown([&] { s.StartTls(options); }, &code);
-        EXPECT_EQ(error.rfind("TLS handshake with '127.0.0.1' failed: " + std::string(c.error), 0), 0u) << c.name << ": " << error;
+        EXPECT_EQ(error.rfind("TLS handshake with '127.0.0.1' failed: " + std::string(c.error), 0), 0u)
+            << c.name << ": " << error;
         EXPECT_EQ(code, -2) << c.name;
         EXPECT_FALSE(s.HasSocket()) << c.name;
         EXPECT_FALSE(s.IsTls()) << c.name;
