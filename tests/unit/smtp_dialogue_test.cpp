@@ -1,5 +1,5 @@
 // The SMTP connection's dialogue against a scripted server: greeting, EHLO and
-// HELO, the AUTH choice and fallbacks, and the mail transfer with refused
+// HELO, where AUTH is read from, and the mail transfer with refused
 // recipients, exact bytes on the wire.
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-// The socket layer against a scripted peer: connect failures, exact bytes,
-// receive rules, timeouts and the SOCKS handshakes.
+// The socket layer against a scripted peer: connect failures, the SOCKS
+// handshakes byte by byte and TLS with peers that do not speak it.
 #include <gtest/gtest.h>
 
 #include "log_lines.h"
