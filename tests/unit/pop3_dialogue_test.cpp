@@ -57,7 +57,6 @@ TEST(Pop3Dialogue, LogonForms) {
         {"apop, colon", "+OK <1896.6971:70952@dbc>\r\n",
          {"APOP mrose " + Md5Hex(std::string("<1896.6971:70952@dbc>tanstaaf").data(), 29) + "\r\n", "+OK\r\n"}, S_OK,
          ""},
-        {"user pass", "+OK ready\r\n", {"USER mrose\r\n", "+OK\r\n", "PASS tanstaaf\r\n", "+OK\r\n"}, S_OK, ""},
         {"wrong password", "+OK ready\r\n",
          {"USER mrose\r\n", "+OK\r\n", "PASS tanstaaf\r\n", "-ERR invalid password\r\n", "QUIT\r\n", "+OK\r\n"},
          E_ABORT, "unexpected reply '-ERR invalid password'\r\n[clsPOP3MailConnection::OnConnect]\r\n", -8},

@@ -5,6 +5,7 @@
 // the token kept out of the trace.
 #include <gtest/gtest.h>
 
+#include "dialled.h"
 #include "fake_mail.h"
 #include "log_lines.h"
 #include "mime/base64.h"
@@ -12,7 +13,6 @@
 #include "providers/smtp/smtp_connection.h"
 #include "runtime/kvlog.h"
 #include "script_server.h"
-#include "settings/settings_string.h"
 
 namespace kv {
 namespace {
@@ -21,9 +21,8 @@ using testsupport::ScriptServer;
 
 std::string B64(const std::string &s) { return EncodeBase64(s.data(), s.size()); }
 
-using testsupport::ErrorText;
-using testsupport::SetIntOption;
 using testsupport::SetTextOption;
+using Smtp = testsupport::Dialled<clsSMTPMailConnection>;
 
 // Options for one case: name, value.
 using Options = std::vector<std::pair<const char16_t *, std::string>>;
@@ -31,7 +30,6 @@ using Options = std::vector<std::pair<const char16_t *, std::string>>;
 const std::string kSmtpEnd = "RSET\r\n";
 
 TEST(SecurityDialogue, SmtpTlsModesAndOAuth) {
-    const std::string xoauth2 = "AUTH XOAUTH2 " + B64("user=tim@example.org\x01" "auth=Bearer tok-5ecret\x01\x01") + "\r\n";
     auto bearer = [](uint16_t port, const std::string &name) {
         return "AUTH OAUTHBEARER " +
                B64("n,a=" + name + ",\x01" "host=127.0.0.1\x01port=" + std::to_string(port) +
@@ -70,11 +68,6 @@ TEST(SecurityDialogue, SmtpTlsModesAndOAuth) {
          "TLS not started: the server sent more than its reply before the handshake\r\n"
          "[clsSMTPMailConnection::OnConnect]\r\n",
          -2, true},
-        {"xoauth2", {{u"OAuth2Token", "tok-5ecret"}}, "250-x\r\n250 AUTH PLAIN LOGIN XOAUTH2\r\n",
-         {xoauth2, "235 ok\r\n"}, S_OK, "", 0},
-        {"xoauth2 error challenge", {{u"OAuth2Token", "tok-5ecret"}}, "250-x\r\n250 AUTH PLAIN XOAUTH2\r\n",
-         {xoauth2, errorChallenge, "\r\n", "535 5.7.8 invalid token\r\n"}, E_ABORT,
-         "authentication failed!\r\n[clsSMTPMailConnection::OnConnect]\r\n", -8},
         {"oauthbearer error challenge", {{u"OAuth2Token", "tok-5ecret"}}, "250-x\r\n250 AUTH OAUTHBEARER\r\n",
          {"{port}", errorChallenge, "AQ==\r\n", "535 5.7.8 invalid token\r\n"}, E_ABORT,
          "authentication failed!\r\n[clsSMTPMailConnection::OnConnect]\r\n", -8},
@@ -94,21 +87,14 @@ TEST(SecurityDialogue, SmtpTlsModesAndOAuth) {
         if (!c.closed) server.Expect(kSmtpEnd).Send("250 ok\r\n").Expect("QUIT\r\n").Send("221 bye\r\n");
         server.Pause(50);
         server.Start();
-        auto *smtp = new clsSMTPMailConnection();
-        smtp->AddRef();
-        SetTextOption(smtp, u"ServerAddress", "127.0.0.1");
-        SetIntOption(smtp, u"ServerPort", server.Port());
-        SetTextOption(smtp, u"ServerUser", "tim@example.org");
-        SetTextOption(smtp, u"ServerPassword", "pw");
-        SetTextOption(smtp, u"LogonName", "client");
-        SetIntOption(smtp, u"SocketTimeout", 3000);
-        for (const auto &o : c.options) SetTextOption(smtp, o.first, o.second);
+        Smtp smtp(server.Port(), "tim@example.org", "pw");
+        smtp.Set(u"LogonName", "client");
+        for (const auto &o : c.options) smtp.Set(o.first, o.second);
         LONG code = 0;
-        EXPECT_EQ(smtp->Connect(), c.result) << c.name;
-        EXPECT_EQ(ErrorText(smtp, &code), c.error) << c.name;
+        EXPECT_EQ(smtp.c->Connect(), c.result) << c.name;
+        EXPECT_EQ(smtp.Error(&code), c.error) << c.name;
         EXPECT_EQ(code, c.code) << c.name;
-        smtp->Disconnect();
-        smtp->Release();
+        smtp.c->Disconnect();
         EXPECT_TRUE(server.Finish()) << c.name << ": " << server.Failure();
     }
 }
@@ -118,76 +104,32 @@ TEST(SecurityDialogue, OAuthBearerEscapesTheUserName) {
               std::string("n,a=a=2Cb=3Dc,\x01" "host=mail.example.org\x01port=587\x01" "auth=Bearer t\x01\x01"));
 }
 
-TEST(SecurityDialogue, UnknownTlsModeFailsBeforeConnecting) {
-    for (bool pop : {false, true}) {
-        clsConnectionBase *c = pop ? static_cast<clsConnectionBase *>(new clsPOP3MailConnection())
-                                   : static_cast<clsConnectionBase *>(new clsSMTPMailConnection());
-        c->AddRef();
-        SetTextOption(c, u"ServerAddress", "127.0.0.1");
-        SetIntOption(c, u"ServerPort", testsupport::ClosedPort());
-        SetTextOption(c, u"TLSMode", "ssl");
-        LONG code = 0;
-        EXPECT_EQ(c->Connect(), E_ABORT);
-        EXPECT_EQ(ErrorText(c, &code),
-                  std::string("option TLSMode: unknown value 'ssl' (none, starttls, implicit or auto)\r\n") +
-                      (pop ? "[clsPOP3MailConnection::OnConnect]\r\n" : "[clsSMTPMailConnection::OnConnect]\r\n"));
-        EXPECT_EQ(code, -5);
-        c->Release();
-    }
-}
+class Pop3Only : public clsPOP3MailConnection {
+  protected:
+    IKvMail *CreateReceivedMail(const String &) override { return nullptr; }
+    void ReadMailText(IKvMail *, clsReceivedText &, bool) override {}
+};
+using Pop3 = testsupport::Dialled<Pop3Only>;
 
-TEST(SecurityDialogue, SettingsStringsCarryTheSecurityOptions) {
-    clsOptionList source;
-    source.SetText("SMTP.TLSMode", u"starttls");
-    source.SetText("SMTP.TLSVerify", u"0");
-    source.SetText("SMTP.TLSCAFile", u"/etc/kv/ca.pem");
-    source.SetText("SMTP.ProxyResolve", u"remote");
-    WString text = WriteSettingsString(source);
-    ASSERT_FALSE(text.empty());
-
-    ScriptServer server;
-    server.Send("220 hi\r\n").Expect("EHLO client\r\n").Send("250-x\r\n250 AUTH PLAIN\r\n");
-    server.Expect("RSET\r\n").Send("250 ok\r\n").Expect("QUIT\r\n").Send("221 bye\r\n").Pause(50);
-    server.Start();
-    auto *smtp = new clsSMTPMailConnection();
-    smtp->AddRef();
-    SetTextOption(smtp, nullptr, Narrow(text));
-    pal::TlsOptions tls = ReadTlsOptions(*smtp, "mail.example.org");
-    EXPECT_FALSE(tls.verify);
-    EXPECT_EQ(tls.caFile, "/etc/kv/ca.pem");
-    EXPECT_EQ(tls.host, "mail.example.org");
-    EXPECT_TRUE(ReadProxyResolveRemote(*smtp));
-    SetTextOption(smtp, u"ServerAddress", "127.0.0.1");
-    SetIntOption(smtp, u"ServerPort", server.Port());
-    SetTextOption(smtp, u"ServerUser", "tim");
-    SetTextOption(smtp, u"ServerPassword", "pw");
-    SetTextOption(smtp, u"LogonName", "client");
-    EXPECT_EQ(smtp->Connect(), E_ABORT);
-    EXPECT_EQ(ErrorText(smtp),
-              "TLS required, but the server does not offer STARTTLS\r\n[clsSMTPMailConnection::OnConnect]\r\n");
-    smtp->Release();
-    EXPECT_TRUE(server.Finish()) << server.Failure();
-}
-
-TEST(SecurityDialogue, VerificationStaysOnUnlessClearlyOff) {
+TEST(SecurityDialogue, TlsOptionsReadBeforeConnecting) {
+    Pop3 pop(testsupport::ClosedPort());
+    pop.Set(u"TLSMode", "ssl");
+    LONG code = 0;
+    EXPECT_EQ(pop.c->Connect(), E_ABORT);
+    EXPECT_EQ(pop.Error(&code), "option TLSMode: unknown value 'ssl' (none, starttls, implicit or auto)\r\n"
+                                "[clsPOP3MailConnection::OnConnect]\r\n");
+    EXPECT_EQ(code, -5);
+    // Verification stays on unless clearly off.
     struct Case {
         const char *value; // null: unset
         bool verify;
     } cases[] = {{nullptr, true}, {"0", false}, {"false", false}, {"1", true}, {"yes please", true}, {"", true}};
     for (const Case &c : cases) {
-        auto *pop = new clsPOP3MailConnection();
-        pop->AddRef();
-        if (c.value) SetTextOption(pop, u"TLSVerify", c.value);
-        EXPECT_EQ(ReadTlsOptions(*pop, "h").verify, c.verify) << (c.value ? c.value : "unset");
-        pop->Release();
+        Pop3 other(0);
+        if (c.value) other.Set(u"TLSVerify", c.value);
+        EXPECT_EQ(ReadTlsOptions(*other.c, "h").verify, c.verify) << (c.value ? c.value : "unset");
     }
 }
-
-class Pop3 : public clsPOP3MailConnection {
-  protected:
-    IKvMail *CreateReceivedMail(const String &) override { return nullptr; }
-    void ReadMailText(IKvMail *, clsReceivedText &, bool) override {}
-};
 
 TEST(SecurityDialogue, Pop3TlsModesAndOAuth) {
     const std::string xoauth2 = B64("user=mrose\x01" "auth=Bearer tok-5ecret\x01\x01") + "\r\n";
@@ -211,19 +153,12 @@ TEST(SecurityDialogue, Pop3TlsModesAndOAuth) {
         {"bytes after +OK to STLS", {{u"TLSMode", "starttls"}}, {"STLS\r\n", "+OK begin\r\n+OK injected\r\n"}, false,
          "TLS not started: the server sent more than its reply before the handshake\r\n"
          "[clsPOP3MailConnection::OnConnect]\r\n", false, true},
-        {"xoauth2", {{u"OAuth2Token", "tok-5ecret"}},
-         {"CAPA\r\n", "+OK\r\nSASL PLAIN XOAUTH2\r\n.\r\n", "AUTH XOAUTH2\r\n", "+ \r\n", xoauth2, "+OK hi\r\n"}, true,
-         ""},
         {"xoauth2 error challenge", {{u"OAuth2Token", "tok-5ecret"}},
          {"CAPA\r\n", "+OK\r\nSASL XOAUTH2\r\n.\r\n", "AUTH XOAUTH2\r\n", "+\r\n", xoauth2, errorChallenge, "\r\n",
           "-ERR denied\r\n"},
          false, "authentication failed!\r\n[clsPOP3MailConnection::OnConnect]\r\n"},
         {"token, no SASL: password", {{u"OAuth2Token", "tok-5ecret"}}, {"CAPA\r\n", "+OK\r\nUSER\r\n.\r\n"}, true,
          "", true},
-        {"token only, no SASL", {{u"OAuth2Token", "tok-5ecret"}, {u"ServerPassword", ""}},
-         {"CAPA\r\n", "+OK\r\nSASL PLAIN\r\n.\r\n"}, false,
-         "the server offers neither OAUTHBEARER nor XOAUTH2 for the access token\r\n"
-         "[clsPOP3MailConnection::OnConnect]\r\n"},
     };
     for (const Case &c : cases) {
         ScriptServer server;
@@ -234,18 +169,11 @@ TEST(SecurityDialogue, Pop3TlsModesAndOAuth) {
         if (!c.closed) server.Expect("QUIT\r\n").Send("+OK bye\r\n");
         server.Pause(50);
         server.Start();
-        auto *pop = new Pop3();
-        pop->AddRef();
-        SetTextOption(pop, u"ServerAddress", "127.0.0.1");
-        SetIntOption(pop, u"ServerPort", server.Port());
-        SetTextOption(pop, u"ServerUser", "mrose");
-        SetTextOption(pop, u"ServerPassword", "tanstaaf");
-        SetIntOption(pop, u"SocketTimeout", 3000);
-        for (const auto &o : c.options) SetTextOption(pop, o.first, o.second);
-        EXPECT_EQ(pop->Connect(), c.loggedOn ? S_OK : E_ABORT) << c.name;
-        EXPECT_EQ(ErrorText(pop), c.error) << c.name;
-        pop->Disconnect();
-        pop->Release();
+        Pop3 pop(server.Port());
+        for (const auto &o : c.options) pop.Set(o.first, o.second);
+        EXPECT_EQ(pop.c->Connect(), c.loggedOn ? S_OK : E_ABORT) << c.name;
+        EXPECT_EQ(pop.Error(), c.error) << c.name;
+        pop.c->Disconnect();
         EXPECT_TRUE(server.Finish()) << c.name << ": " << server.Failure();
     }
 }
@@ -263,15 +191,11 @@ TEST(SecurityDialogue, TokenNeverReachesTheTrace) {
             server.Send("334 " + B64("{\"status\":\"401\"}") + "\r\n").Expect("\r\n").Send("535 no\r\n");
             server.Expect("RSET\r\n").Send("250 ok\r\n").Expect("QUIT\r\n").Send("221 bye\r\n").Pause(50);
             server.Start();
-            auto *smtp = new clsSMTPMailConnection();
-            smtp->AddRef();
-            SetTextOption(smtp, u"ServerAddress", "127.0.0.1");
-            SetIntOption(smtp, u"ServerPort", server.Port());
-            SetTextOption(smtp, u"ServerUser", "tim");
-            SetTextOption(smtp, u"LogonName", "client");
-            SetTextOption(smtp, u"OAuth2Token", "tok-5ecret");
-            EXPECT_EQ(smtp->Connect(), E_ABORT);
-            smtp->Release();
+            Smtp smtp(server.Port(), "tim", "");
+            smtp.Set(u"LogonName", "client");
+            smtp.Set(u"OAuth2Token", "tok-5ecret");
+            EXPECT_EQ(smtp.c->Connect(), E_ABORT);
+            smtp.c->Disconnect();
             EXPECT_TRUE(server.Finish()) << server.Failure();
             for (const std::string &line : log.lines) all += line + "\n";
         }
