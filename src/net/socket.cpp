@@ -251,7 +251,8 @@ int clsSocket::SocketRecv(char *buffer, size_t &length, bool stopAtLineEnd) {
         const char *chunk = buffer + length;
         length += size_t(n);
         if (length < capacity) buffer[length] = 0;
-        if (!stopAtLineEnd) return 0;
+        // A full buffer ends the call too: receiving into no room reads as the peer closing.
+        if (!stopAtLineEnd || length == capacity) return 0;
         if (std::memchr(chunk, '\r', size_t(n)) || std::memchr(chunk, '\n', size_t(n))) return 0;
     }
 }

@@ -142,6 +142,42 @@ TEST(Socket, SocksHandshakes) {
     EXPECT_NE(all.find("->'*****'"), std::string::npos);
 }
 
+TEST(Socket, ReceivesByTheLineRuleAndFailsClosed) {
+    ScriptServer server;
+    server.Send("abc\r\ndef").Pause(50).Send("gh").Pause(50).Send("ij\nrest").Pause(50).Send("0123456789").Pause(100).Close();
+    server.Start();
+    clsSocket s;
+    s.Connect("127.0.0.1", server.Port(), 5000);
+    struct Step {
+        size_t room;
+        const char *got;
+    };
+    // A line end anywhere in a chunk ends the call; chunks without one are
+    // gathered; a full buffer ends it with what fits.
+    for (const Step &step : {Step{64, "abc\r\ndef"}, Step{64, "ghij\nrest"}, Step{4, "0123"}}) {
+        char buf[65];
+        size_t len = step.room;
+        EXPECT_EQ(s.SocketRecv(buf, len, true), 0);
+        EXPECT_EQ(std::string(buf, len), step.got);
+        if (len < step.room) {
+            EXPECT_EQ(buf[len], 0) << "a zero byte behind the data";
+        }
+    }
+    char buf[64];
+    size_t len = sizeof buf;
+    EXPECT_EQ(s.SocketRecv(buf, len, false), 0);
+    EXPECT_EQ(std::string(buf, len), "456789");
+    len = sizeof buf;
+    int32_t code = 0;
+    EXPECT_EQ(Thrown([&] { s.SocketRecv(buf, len, false); }, &code), "recv() failed: socket was disconnected|");
+    EXPECT_EQ(code, -2);
+    EXPECT_FALSE(s.HasSocket());
+    EXPECT_EQ(s.SocketSend("x"), -2) << "no socket: -2 without an error";
+    len = sizeof buf;
+    EXPECT_EQ(s.SocketRecv(buf, len, true), -2);
+    EXPECT_TRUE(server.Finish()) << server.Failure();
+}
+
 TEST(Socket, TraceTextKeepsOneCharacter) {
     EXPECT_EQ(TraceText("QUIT\r\n"), "QUIT");
     EXPECT_EQ(TraceText("\r\n"), "\r");
