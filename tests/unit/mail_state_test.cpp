@@ -3,9 +3,7 @@
 // 0x3EE. Also the body-kind mask and the raw-text file.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
-#include <sys/stat.h>
-
+#include <filesystem>
 #include <functional>
 
 #include "connection/connection_base.h"
@@ -108,17 +106,9 @@ TEST(MailRawText, TemporaryFileIsHiddenAndGone) {
     const char *saved = std::getenv("TMPDIR");
     std::string restore = saved ? saved : "";
     std::string dir = ::testing::TempDir() + "kv_raw_text/";
-    mkdir(dir.c_str(), 0700);
+    std::filesystem::create_directory(dir);
     setenv("TMPDIR", dir.c_str(), 1);
-    auto entries = [&] {
-        int n = 0;
-        if (DIR *d = opendir(dir.c_str())) {
-            while (dirent *e = readdir(d))
-                if (e->d_name[0] != '.') ++n;
-            closedir(d);
-        }
-        return n;
-    };
+    auto entries = [&] { return std::distance(std::filesystem::directory_iterator(dir), {}); };
     {
         auto *c = new clsCDOSYSMailConnection(true);
         c->AddRef();
@@ -137,7 +127,7 @@ TEST(MailRawText, TemporaryFileIsHiddenAndGone) {
     EXPECT_EQ(entries(), 0);
     if (saved) setenv("TMPDIR", restore.c_str(), 1);
     else unsetenv("TMPDIR");
-    rmdir(dir.c_str());
+    std::filesystem::remove(dir);
 }
 
 // A failed load is recorded, not thrown, and the next enumeration tries again.

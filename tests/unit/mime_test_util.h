@@ -4,11 +4,11 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "mail/arpa_mail.h"
+#include "mail_builder.h"
 #include "mail_test_util.h"
 #include "runtime/module_state.h"
 #include "providers/smtp/smtp_connection.h"
@@ -17,6 +17,8 @@ namespace kv::mimetest {
 
 using mailtest::Bstr;
 using mailtest::MakeStream;
+using testsupport::AddAttachment;
+using testsupport::AddBody;
 
 class MimeFixture : public ::testing::Test {
   protected:
@@ -43,32 +45,6 @@ class MimeFixture : public ::testing::Test {
         return static_cast<clsArpaMail *>(self);
     }
 
-    IKvMailBody *AddBody(clsMail *mail, const char16_t *type, std::string_view bytes, ULONG codepage = 0) {
-        IKvMailBody *b = nullptr;
-        EXPECT_EQ(mail->CreateAndAddBody(&b, Bstr(type), codepage), S_OK);
-        if (!b) return nullptr;
-        clsAutoRelease<IStream> s = MakeStream(bytes);
-        EXPECT_EQ(b->SetContents(s.get()), S_OK);
-        b->Release(); // the mail's list keeps it
-        return b;
-    }
-    // A new attachment of the mail or body, named; its contents when given.
-    template <class Owner>
-    IKvMailAttachment *AddAttachment(Owner *owner, const char16_t *name, const std::string *bytes) {
-        IKvMailAttachment *a = nullptr;
-        EXPECT_EQ(owner->CreateAndAddAttachment(&a), S_OK);
-        if (!a) return nullptr;
-        EXPECT_EQ(a->SetName(Bstr(name)), S_OK);
-        if (bytes) {
-            clsAutoRelease<IStream> s = MakeStream(*bytes);
-            EXPECT_EQ(a->SetContents(s.get()), S_OK);
-        }
-        a->Release(); // the owner's list keeps it
-        return a;
-    }
-    void SetOption(const char16_t *name, const char16_t *value) {
-        testsupport::SetTextOption(connection_, name, Narrow(WideView(value)));
-    }
     static std::string Render(clsMail *mail) {
         clsAutoRelease<IStream> out = MakeStream("");
         EXPECT_EQ(mail->GetRawText(out.get()), S_OK);
@@ -79,7 +55,6 @@ class MimeFixture : public ::testing::Test {
         clsAutoRelease<IStream> in = MakeStream(text);
         return mail->SetRawText(in.get());
     }
-    static std::string Contents(IStream *s) { return StreamBytes(s); }
     std::string ErrorText() { return testsupport::ErrorText(connection_); }
 
     int32_t baseline_ = 0;
