@@ -129,8 +129,8 @@ TEST_F(MimeReader, LoneLineEndsOutgrowTheRoomMadeForTheBody) {
         lone += i % 3 ? "ab\n" : "a\r";
         bytes += i % 3 ? "ab\r\n" : "a\r\n";
     }
-    ASSERT_EQ(Read(mail_, "Content-Transfer-Encoding: quoted-printable\r\n\r\n" + lone), S_OK);
-    EXPECT_TRUE(Shape(mail_) == "[text/plain:" + bytes + "]");
+    ASSERT_EQ(Read(arpa_, "Content-Transfer-Encoding: quoted-printable\r\n\r\n" + lone), S_OK);
+    EXPECT_TRUE(Shape(arpa_) == "[text/plain:" + bytes + "]");
 }
 
 // The head and the parts read before the error stay, and so does the raw text.
@@ -233,9 +233,9 @@ TEST_F(MimeReader, DelimitersAreWholeLinesWhateverEndsTheLines) {
 // inside one stays in it, in the body and in the raw text.
 TEST_F(MimeReader, HandedOverLinesKeepALoneCrOrLfInside) {
     std::deque<String> lines{"Subject: s", "", "x\ny", "z\r", "--"};
-    ReadMail(*mail_, lines, 0, 0, 0);
-    EXPECT_EQ(Shape(mail_), "(s) [text/plain:x\ny\r\nz\r\r\n--\r\n]");
-    EXPECT_EQ(Render(mail_), "Subject: s\r\n\r\nx\ny\r\nz\r\r\n--\r\n");
+    ReadMail(*arpa_, lines, 0, 0, 0);
+    EXPECT_EQ(Shape(arpa_), "(s) [text/plain:x\ny\r\nz\r\r\n--\r\n]");
+    EXPECT_EQ(Render(arpa_), "Subject: s\r\n\r\nx\ny\r\nz\r\r\n--\r\n");
 }
 
 TEST(MimeTextScan, PiecesGiveTheAnswerOfTheWholeText) {

@@ -10,8 +10,6 @@
 #include "mail/arpa_mail.h"
 #include "mail_builder.h"
 #include "mail_test_util.h"
-#include "runtime/module_state.h"
-#include "providers/smtp/smtp_connection.h"
 
 namespace kv::mimetest {
 
@@ -20,31 +18,28 @@ using mailtest::MakeStream;
 using testsupport::AddAttachment;
 using testsupport::AddBody;
 
-class MimeFixture : public ::testing::Test {
+class MimeFixture : public mailtest::MailFixture {
   protected:
     void SetUp() override {
-        baseline_ = ModuleRefCount();
-        connection_ = new clsSMTPMailConnection();
-        connection_->AddRef();
-        mail_ = NewMail(0, u"cookie-1");
+        MailFixture::SetUp();
+        arpa_ = Arpa(mail_.get());
     }
     void TearDown() override {
-        for (IKvMail *m : mails_) m->Release();
-        connection_->Release();
-        EXPECT_EQ(ModuleRefCount(), baseline_);
+        mails_.clear();
+        MailFixture::TearDown();
     }
-
     // A new mail of the connection; its implementation object.
     clsArpaMail *NewMail(ULONG codepage, const char16_t *cookie) {
-        IKvMail *m = nullptr;
-        EXPECT_EQ(connection_->CreateMail(LONG(codepage), cookie, &m), S_OK);
-        mails_.push_back(m);
+        mails_.emplace_back();
+        EXPECT_EQ(connection_->CreateMail(LONG(codepage), cookie, mails_.back().put()), S_OK);
+        return Arpa(mails_.back().get());
+    }
+    static clsArpaMail *Arpa(IKvMail *m) {
         void *self = nullptr;
         EXPECT_EQ(m->QueryInterface(IID_clsArpaMail, &self), S_OK);
-        m->Release(); // QueryInterface's reference; mails_ keeps one
+        m->Release(); // QueryInterface's reference; the caller keeps one
         return static_cast<clsArpaMail *>(self);
     }
-
     static std::string Render(clsMail *mail) {
         clsAutoRelease<IStream> out = MakeStream("");
         EXPECT_EQ(mail->GetRawText(out.get()), S_OK);
@@ -57,10 +52,8 @@ class MimeFixture : public ::testing::Test {
     }
     std::string ErrorText() { return testsupport::ErrorText(connection_); }
 
-    int32_t baseline_ = 0;
-    clsSMTPMailConnection *connection_ = nullptr;
-    clsArpaMail *mail_ = nullptr;
-    std::vector<IKvMail *> mails_;
+    clsArpaMail *arpa_ = nullptr;
+    std::vector<clsAutoRelease<IKvMail>> mails_;
 };
 
 // The lines of a text that ends lines with CR LF; a line end of another kind

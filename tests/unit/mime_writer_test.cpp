@@ -56,9 +56,9 @@ TEST_F(MimeWriter, PlainTransferEncodingFollowsLineLengthAndEightBitBytes) {
 }
 
 TEST_F(MimeWriter, PlainAndHtmlMakeMixedWithAlternativePlainFirst) {
-    AddBody(*mail_, "text/html", "<p>Hi</p>");
-    AddBody(*mail_, "text/plain", "Hi\r\n");
-    std::string text = Render(mail_);
+    AddBody(*arpa_, "text/html", "<p>Hi</p>");
+    AddBody(*arpa_, "text/plain", "Hi\r\n");
+    std::string text = Render(arpa_);
     std::smatch m;
     ASSERT_TRUE(std::regex_search(text, m, std::regex("boundary=\"(---[0-9a-f]{16})\\.Mixed\""))) << text;
     std::string base = m[1];
@@ -93,11 +93,11 @@ TEST_F(MimeWriter, PlainAndHtmlMakeMixedWithAlternativePlainFirst) {
 }
 
 TEST_F(MimeWriter, PlainBodiesComeFirstTheNewestInFront) {
-    AddBody(*mail_, "text/html", "h1");
-    AddBody(*mail_, "text/plain", "p1");
-    AddBody(*mail_, "application/rtf", "r1");
-    AddBody(*mail_, "TEXT/PLAIN", "p2");
-    std::vector<std::string> lines = CrLfLines(Render(mail_));
+    AddBody(*arpa_, "text/html", "h1");
+    AddBody(*arpa_, "text/plain", "p1");
+    AddBody(*arpa_, "application/rtf", "r1");
+    AddBody(*arpa_, "TEXT/PLAIN", "p2");
+    std::vector<std::string> lines = CrLfLines(Render(arpa_));
     std::vector<std::string> types = Matching(lines, std::regex("^Content-Type: (text|application)/", std::regex::icase));
     EXPECT_EQ(types, (std::vector<std::string>{"Content-Type: TEXT/PLAIN; charset=\"utf-8\"",
                                                "Content-Type: text/plain; charset=\"utf-8\"",
@@ -143,11 +143,11 @@ TEST_F(MimeWriter, AttachmentHeadersNameTheLastPathElementOnly) {
 TEST_F(MimeWriter, AttachmentContentsAreEncodedAndAMissingFileGivesAnEmptyPart) {
     std::string binary("\x00\x01\xFF" "abc", 6);
     std::string textBytes = "line one\r\nline two\r\n";
-    AddBody(*mail_, "text/plain", "body");
-    AddAttachment(*mail_, "b.bin", &binary);
-    AddAttachment(*mail_, "t.txt", &textBytes);
-    AddAttachment(*mail_, "/nonexistent/dir/missing.gif", nullptr);
-    std::string text = Render(mail_);
+    AddBody(*arpa_, "text/plain", "body");
+    AddAttachment(*arpa_, "b.bin", &binary);
+    AddAttachment(*arpa_, "t.txt", &textBytes);
+    AddAttachment(*arpa_, "/nonexistent/dir/missing.gif", nullptr);
+    std::string text = Render(arpa_);
     std::string base64 = EncodeBase64(binary.data(), binary.size());
     EXPECT_NE(text.find("filename=\"b.bin\"\r\n\r\n" + base64 + "\r\n\r\n--"), std::string::npos) << text;
     EXPECT_NE(text.find("filename=\"t.txt\"\r\n\r\nline one\r\nline two\r\n\r\n--"), std::string::npos) << text;
@@ -160,13 +160,13 @@ TEST_F(MimeWriter, TextBeyondTheMemoryLimitGoesOnToTheFile) {
     std::string binary, text;
     for (int i = 0; i < 200000; ++i) binary += char(i * 131 + i / 7);
     for (int i = 0; i < 3000; ++i) text += "Gr\xC3\xBC\xC3\x9F" "e, a line of text = " + std::to_string(i) + "\r\n";
-    AddBody(*mail_, "text/plain", "body\r\n");
-    AddAttachment(*mail_, "big.bin", &binary);
-    AddAttachment(*mail_, "t.txt", &text);
-    mail_->RawText().SetMemoryLimit(10000);
-    std::string rendered = Render(mail_);
-    EXPECT_TRUE(mail_->RawText().Memory().empty());
-    EXPECT_EQ(Render(mail_), rendered); // the kept text, from the file
+    AddBody(*arpa_, "text/plain", "body\r\n");
+    AddAttachment(*arpa_, "big.bin", &binary);
+    AddAttachment(*arpa_, "t.txt", &text);
+    arpa_->RawText().SetMemoryLimit(10000);
+    std::string rendered = Render(arpa_);
+    EXPECT_TRUE(arpa_->RawText().Memory().empty());
+    EXPECT_EQ(Render(arpa_), rendered); // the kept text, from the file
     for (size_t limit : {size_t(100), size_t(1) << 30}) {
         clsArpaMail *back = NewMail(0, u"");
         back->RawText().SetMemoryLimit(limit);
@@ -182,28 +182,28 @@ TEST_F(MimeWriter, TextBeyondTheMemoryLimitGoesOnToTheFile) {
 // The base boundary has millisecond resolution; without a change the text
 // is not rendered again.
 TEST_F(MimeWriter, RenderingAgainGivesNewBoundaryAndMessageId) {
-    AddBody(*mail_, "text/html", "<p>x</p>");
-    AddBody(*mail_, "text/plain", "x");
+    AddBody(*arpa_, "text/html", "<p>x</p>");
+    AddBody(*arpa_, "text/plain", "x");
     std::regex mixed("boundary=\"(---[0-9a-f]{16})\\.Mixed\""), id("\r\nMessage-ID: (<[^>]+>)\r\n");
     auto grab = [](const std::string &text, const std::regex &re) {
         std::smatch m;
         return std::regex_search(text, m, re) ? std::string(m[1]) : std::string();
     };
-    std::string first = Render(mail_), second = first;
+    std::string first = Render(arpa_), second = first;
     for (int i = 0; i < 200 && grab(second, mixed) == grab(first, mixed); ++i) {
-        ASSERT_EQ(mail_->SetSubject(Bstr(u"changed")), S_OK);
-        second = Render(mail_);
+        ASSERT_EQ(arpa_->SetSubject(Bstr(u"changed")), S_OK);
+        second = Render(arpa_);
     }
     EXPECT_NE(grab(first, mixed), grab(second, mixed));
     EXPECT_NE(grab(first, id), grab(second, id));
-    EXPECT_EQ(Render(mail_), second);
+    EXPECT_EQ(Render(arpa_), second);
 }
 
 TEST_F(MimeWriter, MessageIdCarriesTheCookieAndTheSenderDomain) {
     testsupport::SetTextOption(connection_, u"SenderDomain", "mail.example.org");
-    AddBody(*mail_, "text/plain", "x");
+    AddBody(*arpa_, "text/plain", "x");
     std::string cookie = EncodeBase64Unpadded(u"cookie-1");
-    EXPECT_TRUE(std::regex_search(Render(mail_), std::regex("\r\nMessage-ID: <" + cookie +
+    EXPECT_TRUE(std::regex_search(Render(arpa_), std::regex("\r\nMessage-ID: <" + cookie +
                                                             "[0-9a-f]{4,}[0-9A-F]+@mail\\.example\\.org>\r\nMIME-Version: 1\\.0\r\n")));
     clsArpaMail *anonymous = NewMail(0, u"");
     AddBody(*anonymous, "text/plain", "x");
@@ -214,8 +214,8 @@ TEST_F(MimeWriter, LineBreaksInAHeaderValueCannotStartNewFields) {
     // The sender from the connection's options reaches the head as it is; its line breaks become folds.
     testsupport::SetTextOption(connection_, u"SenderName", "Ann\r\nBcc: x@example.com\nX-Two: y");
     testsupport::SetTextOption(connection_, u"SenderAddress", "ann@example.com");
-    AddBody(*mail_, "text/plain", "x");
-    std::string text = Render(mail_);
+    AddBody(*arpa_, "text/plain", "x");
+    std::string text = Render(arpa_);
     EXPECT_NE(text.find("From: \"Ann\r\n Bcc: x@example.com\r\n X-Two: y\" <ann@example.com>\r\nDate: "), std::string::npos)
         << text;
     EXPECT_EQ(text.find("\r\nBcc:"), std::string::npos);
@@ -232,7 +232,7 @@ TEST_F(MimeWriter, NonAsciiSubjectAndRecipientAreEncodedInTheMailCharset) {
 }
 
 TEST_F(MimeWriter, EmptyMailHasHeadOnly) {
-    std::string text = Render(mail_);
+    std::string text = Render(arpa_);
     EXPECT_EQ(AfterHead(text), "");
     EXPECT_EQ(text.substr(text.size() - 23), "\r\nMIME-Version: 1.0\r\n\r\n");
 }
