@@ -2,8 +2,7 @@
 // attachments with content IDs.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
+#include <filesystem>
 #include <fstream>
 #include <regex>
 
@@ -20,21 +19,16 @@ class MailHtmlScan : public mailtest::MailFixture {
     void SetUp() override {
         MailFixture::SetUp();
         dir_ = ::testing::TempDir() + "kv_html_scan/";
-        mkdir(dir_.c_str(), 0700);
-        Write("pic one.png", "PNG-1");
-        Write("b.css", "body{}");
-        Write("bg.gif", "GIF");
+        std::filesystem::create_directory(dir_);
+        std::ofstream(dir_ + "pic one.png") << "PNG-1";
+        std::ofstream(dir_ + "b.css") << "body{}";
+        std::ofstream(dir_ + "bg.gif") << "GIF";
         ASSERT_EQ(mail_->CreateAndAddBody(body_.put(), Bstr(u"text/html"), 0), S_OK);
     }
     void TearDown() override {
         body_.reset();
         MailFixture::TearDown();
-        for (const char *f : {"pic one.png", "b.css", "bg.gif"}) std::remove((dir_ + f).c_str());
-        rmdir(dir_.c_str());
-    }
-    void Write(const std::string &name, const std::string &bytes) {
-        std::ofstream f(dir_ + name, std::ios::binary);
-        f << bytes;
+        std::filesystem::remove_all(dir_);
     }
     // Sets the HTML, returns it as scanned.
     std::string Scan(const std::string &html) {

@@ -5,11 +5,9 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "log_lines.h"
 #include "mail/arpa_mail.h"
 #include "mail_test_util.h"
 #include "pal/system.h"
-#include "runtime/kvlog.h"
 
 namespace kv {
 namespace {
@@ -27,14 +25,12 @@ class MailObject : public mailtest::MailFixture {
     }
 };
 
-struct RecipientCase {
-    const char16_t *input;
-    HRESULT result;
-    std::vector<std::string> list;
-};
-
 TEST_F(MailObject, RecipientListsSplitAtTabsOnly) {
-    const RecipientCase cases[] = {
+    const struct {
+        const char16_t *input;
+        HRESULT result;
+        std::vector<std::string> list;
+    } cases[] = {
         {u"a@example.com\t c@example.org ", S_OK, {"a@example.com", "c@example.org"}},
         {u"\t", E_INVALIDARG, {}},
         {u"no address\ta@example.com", E_INVALIDARG, {"a@example.com"}},
@@ -43,7 +39,7 @@ TEST_F(MailObject, RecipientListsSplitAtTabsOnly) {
         // An internet mail takes no address type but SMTP.
         {u"<SMTP:a@example.com>\t<fax:b@example.com>", E_INVALIDARG, {"<SMTP:a@example.com>"}},
     };
-    for (const RecipientCase &c : cases) {
+    for (const auto &c : cases) {
         ASSERT_EQ(mail2_->AddBCCRecipients(Bstr(u"")), S_OK);
         EXPECT_EQ(mail2_->AddBCCRecipients(Bstr(c.input)), c.result) << Narrow(c.input);
         EXPECT_EQ(Recipients(&IKvMail2::EnumBCCRecipients), c.list) << Narrow(c.input);
@@ -178,11 +174,9 @@ TEST_F(MailObject, HostHeaderEntries) {
     EXPECT_EQ(mail_->SetHeaderEntry(Bstr(u"X-Multi"), Bstr(u"a\x01" u"b")), S_OK);
     EXPECT_EQ(Header(u"X-Multi"), "a\x01"
                                   "b");
-    const char16_t *names[] = {u"X-A\r\nBcc", u"X-B\n", u"X-C"};
-    const char16_t *values[] = {u"v", u"v", u"ok\rBcc: x@example.com"};
-    for (size_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(mail_->SetHeaderEntry(Bstr(names[i]), Bstr(values[i])), E_INVALIDARG) << i;
-    }
+    EXPECT_EQ(mail_->SetHeaderEntry(Bstr(u"X-A\r\nBcc"), Bstr(u"v")), E_INVALIDARG);
+    EXPECT_EQ(mail_->SetHeaderEntry(Bstr(u"X-B\n"), Bstr(u"v")), E_INVALIDARG);
+    EXPECT_EQ(mail_->SetHeaderEntry(Bstr(u"X-C"), Bstr(u"ok\rBcc: x@example.com")), E_INVALIDARG);
     EXPECT_EQ(Header(u"X-C", S_FALSE), "");
     EXPECT_EQ(Header(u"Bcc", S_FALSE), "");
 }
@@ -197,17 +191,6 @@ TEST_F(MailObject, RawTextReadStaysUntilAChangeRendersAgain) {
     EXPECT_EQ(mail_->GetRawText(again.get()), S_OK);
     std::string text = StreamBytes(again.get());
     EXPECT_NE(text.find("\r\nTo: a@example.com\r\n"), std::string::npos) << text;
-}
-
-// Each call with its arguments and its result.
-TEST_F(MailObject, CallsAndResultsAreTraced) {
-    testsupport::LogLines log(2);
-    mail_->SetSender(Bstr(u"me@example.com"));
-    mail_->SetHeaderEntry(Bstr(u"X-A"), Bstr(u"v"));
-    mail2_->EnumBCCRecipients(nullptr);
-    EXPECT_EQ(log.lines, (std::vector<std::string>{
-                             ">clsMail::SetSender('me@example.com')", "<S_OK", ">clsMail::SetHeaderEntry(X-A,v)",
-                             "<S_OK", ">clsMail::EnumBCCRecipients()", "<The parameter is incorrect. (80070057)"}));
 }
 
 } // namespace

@@ -9,7 +9,6 @@
 #include "connection/connection_base.h"
 #include "mail/mail.h"
 #include "mail_test_util.h"
-#include "providers/cdosys/cdosys_connection.h"
 
 namespace kv {
 namespace {
@@ -102,28 +101,23 @@ TEST_F(MailState, PlainOnlyProviderRefusesOtherKnownKinds) {
 }
 
 // The raw text lives in a file nobody else can see, and none is left behind.
-TEST(MailRawText, TemporaryFileIsHiddenAndGone) {
+TEST_F(MailState, RawTextFileIsHiddenAndGone) {
     const char *saved = std::getenv("TMPDIR");
     std::string restore = saved ? saved : "";
     std::string dir = ::testing::TempDir() + "kv_raw_text/";
     std::filesystem::create_directory(dir);
     setenv("TMPDIR", dir.c_str(), 1);
     auto entries = [&] { return std::distance(std::filesystem::directory_iterator(dir), {}); };
-    {
-        auto *c = new clsCDOSYSMailConnection(true);
-        c->AddRef();
-        clsAutoRelease<IKvMail> mail;
-        ASSERT_EQ(c->CreateMail(0, u"", mail.put()), S_OK);
-        clsAutoRelease<IStream> in = MakeStream(std::string(200000, 'x'));
-        EXPECT_EQ(mail->SetRawText(in.get()), S_OK);
-        EXPECT_EQ(entries(), 0);
-        clsAutoRelease<IStream> out = MakeStream("");
-        EXPECT_EQ(mail->GetRawText(out.get()), S_OK);
-        // The reader keeps the text as lines, each ended by CR LF.
-        EXPECT_EQ(StreamBytes(out.get()).size(), 200002u);
-        mail.reset();
-        c->Release();
-    }
+    auto *mail = new clsMail(provider_, "", 0, 1);
+    mail->AddRef();
+    clsAutoRelease<IStream> in = MakeStream(std::string(200000, 'x'));
+    EXPECT_EQ(mail->SetRawText(in.get()), S_OK);
+    EXPECT_EQ(entries(), 0);
+    clsAutoRelease<IStream> out = MakeStream("");
+    EXPECT_EQ(mail->GetRawText(out.get()), S_OK);
+    // The reader keeps the text as lines, each ended by CR LF.
+    EXPECT_EQ(StreamBytes(out.get()).size(), 200002u);
+    mail->Release();
     EXPECT_EQ(entries(), 0);
     if (saved) setenv("TMPDIR", restore.c_str(), 1);
     else unsetenv("TMPDIR");

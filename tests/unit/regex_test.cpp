@@ -100,9 +100,7 @@ TEST(RegEx, NonBmpCharactersAreSingleCharacters) {
     EXPECT_TRUE(clsRegEx(u"^.$").IsMatch(u"\U0001F600"));
     clsRegExMatch m;
     // A lone surrogate in the subject does not stop matching elsewhere.
-    std::u16string broken = u"x";
-    broken.push_back(char16_t(0xDC00));
-    broken += u"abc";
+    const std::u16string broken{u'x', char16_t(0xDC00), u'a', u'b', u'c'};
     ASSERT_TRUE(clsRegEx(u"abc").Match(broken, 0, m));
     EXPECT_EQ(m.Start(), 2u);
     // 8-bit text goes through the code page both ways.
