@@ -189,12 +189,11 @@ TEST_F(MimeReader, FieldValuesAsHostsReadThem) {
 
 TEST_F(MimeReader, CookieGetsTheMessageIdOnce) {
     clsArpaMail *listed = NewMail(0, u"7");
-    std::deque<String> head{"Message-ID: <id@x>", "Subject: s", "", "body"};
+    std::deque<String> head{"Message-ID: <id@x>", "Subject: s", "", "body"}, whole = head;
     ReadMail(*listed, head, 0, kReadHeadersOnly, 0);
     EXPECT_EQ(listed->Cookie(), "7:<id@x>");
     EXPECT_TRUE(listed->Bodies().Empty());
     EXPECT_EQ(listed->State(), kMailNew); // the headers-only read does not load
-    std::deque<String> whole{"Message-ID: <id@x>", "Subject: s", "", "body"};
     ReadMail(*listed, whole, 0, 0, 0);
     EXPECT_EQ(listed->Cookie(), "7:<id@x>");
     EXPECT_EQ(listed->State(), kMailLoaded);
