@@ -58,23 +58,6 @@ class MailHtmlScan : public mailtest::MailFixture {
 
 const std::regex kCid("cid:[0-9a-f]{8}-[0-9a-f]{8}-[0-9]+");
 
-TEST_F(MailHtmlScan, SameFileTwiceGivesOneAttachment) {
-    std::string html = "<p><img src=\"" + dir_ + "pic%20one.png\" alt=\"one\"> and <IMG SRC=\"file://" + dir_ +
-                       "pic one.png\"></p>";
-    std::string out = Scan(html);
-    std::smatch first;
-    ASSERT_TRUE(std::regex_search(out, first, kCid)) << out;
-    std::string cid = first.str();
-    EXPECT_EQ(out, "<p><img src=\"" + cid + "\" alt=\"one\"> and <IMG SRC=\"" + cid + "\"></p>");
-    EXPECT_EQ(Scan(html), out) << "the same HTML again reuses the attachment";
-
-    auto all = Attachments();
-    ASSERT_EQ(all.size(), 1u);
-    clsAutoRelease<IStream> bytes = MakeStream("");
-    EXPECT_EQ(all[0]->GetContents(bytes.get()), S_OK);
-    EXPECT_EQ(StreamBytes(bytes.get()), "PNG-1");
-}
-
 struct ScanCase {
     const char *what;
     std::string html; // "@" stands for the test directory
@@ -107,13 +90,24 @@ TEST_F(MailHtmlScan, WhichReferencesAreTaken) {
     }
 }
 
-TEST_F(MailHtmlScan, ContentIdsDiffer) {
-    std::string out = Scan("<img src=\"" + dir_ + "bg.gif\"><img src=\"" + dir_ + "b.css\">");
-    auto begin = std::sregex_iterator(out.begin(), out.end(), kCid);
+// Each file gets its content ID, the same file (by path, URL or escape) the same
+// one and one attachment, again when the same HTML is set again.
+TEST_F(MailHtmlScan, ContentIdsPerFile) {
+    std::string html = "<p><img src=\"" + dir_ + "pic%20one.png\" alt=\"one\"><img src=\"" + dir_ + "b.css\"> <IMG SRC=\"file://" +
+                       dir_ + "pic one.png\"></p>";
+    std::string out = Scan(html);
     std::vector<std::string> ids;
-    for (auto it = begin; it != std::sregex_iterator(); ++it) ids.push_back(it->str());
-    ASSERT_EQ(ids.size(), 2u);
+    for (auto it = std::sregex_iterator(out.begin(), out.end(), kCid); it != std::sregex_iterator(); ++it)
+        ids.push_back(it->str());
+    ASSERT_EQ(ids.size(), 3u) << out;
     EXPECT_NE(ids[0], ids[1]);
+    EXPECT_EQ(out, "<p><img src=\"" + ids[0] + "\" alt=\"one\"><img src=\"" + ids[1] + "\"> <IMG SRC=\"" + ids[0] + "\"></p>");
+    EXPECT_EQ(Scan(html), out);
+    auto all = Attachments();
+    ASSERT_EQ(all.size(), 2u);
+    clsAutoRelease<IStream> bytes = MakeStream("");
+    EXPECT_EQ(all[0]->GetContents(bytes.get()), S_OK);
+    EXPECT_EQ(StreamBytes(bytes.get()), "PNG-1");
 }
 
 TEST_F(MailHtmlScan, UnterminatedMarkupIsLeftAlone) {
