@@ -5,11 +5,11 @@
 #include <fstream>
 #include <sstream>
 
-#include "runtime/except.h"
 #include "mime/base64.h"
 #include "mime/quoted_printable.h"
 #include "providers/internet/md5.h"
 #include "runtime/com_util.h"
+#include "runtime/except.h"
 #include "test_text.h"
 
 using namespace kv;

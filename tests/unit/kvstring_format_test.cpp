@@ -21,7 +21,8 @@ TEST(KvFormat, Conversions) {
         {Format("[%ws]", u"abc"), "[abc]"},
         {Format("[%ws]", none), "[(NULL)]"},
         {Format("[%S]", u"abc"), "[abc]"},
-        {Format("[%ws]", u"Gr\u00fc\u00dfe \U0001F600"), "[Gr\xC3\xBC\xC3\x9F" "e \xF0\x9F\x98\x80]"},
+        {Format("[%ws]", u"Gr\u00fc\u00dfe \U0001F600"), "[Gr\xC3\xBC\xC3\x9F"
+                                                         "e \xF0\x9F\x98\x80]"},
         {Format("[%-6ws]", u"abc"), "[abc   ]"},
         {Format("[%.2ws]", u"abc"), "[ab]"},
         {Format("[%hs]", noneA), "[(null)]"},
@@ -33,7 +34,7 @@ TEST(KvFormat, Conversions) {
         {Format(nullptr), ""},
         {Format("[%05d]", -42), "[-0042]"},
         {Format("[%*d]", 5, 42), "[   42]"},
-        {Format("[%*d]", -5, 42), "[42   ]"},    // a negative width left-justifies
+        {Format("[%*d]", -5, 42), "[42   ]"}, // a negative width left-justifies
         {Format("[%.*s]", 2, "abcdef"), "[ab]"},
         {Format("[%.*s]", -1, "abc"), "[abc]"}, // a negative precision counts as none
         {Format("[%*.*f|%d]", -8, 1, 2.25, 9), "[2.2     |9]"},

@@ -57,7 +57,8 @@ TEST_F(MailBody, CharsetOfItsOwnCodePage) {
         ULONG cp = 0, gdi = 99, direct = 0;
         EXPECT_EQ(body->GetCharset(name.put(), &cp, &gdi), S_OK);
         EXPECT_EQ(body->GetCodepage(&direct), S_OK);
-        std::vector<ULONG> expected = codepage ? std::vector<ULONG>{1250, 238, 1250} : std::vector<ULONG>{65001, 0, 65001};
+        std::vector<ULONG> expected =
+            codepage ? std::vector<ULONG>{1250, 238, 1250} : std::vector<ULONG>{65001, 0, 65001};
         EXPECT_EQ(std::vector<ULONG>({cp, gdi, direct}), expected) << codepage;
         EXPECT_EQ(body->GetCodepage(nullptr), E_INVALIDARG);
     }

@@ -39,8 +39,9 @@ TEST(HeaderDate, ReadsWhatMailCarries) {
         pal::LocalTime t{};
         ASSERT_EQ(ParseHeaderDate(c.text, t), c.ok) << c.text;
         if (!c.ok) continue;
-        EXPECT_EQ(std::vector<int>({t.year, t.month, t.day, t.dayOfWeek, t.hour, t.minute, t.second, t.utcOffsetMinutes}),
-                  std::vector<int>({c.year, c.month, c.day, c.dayOfWeek, c.hour, c.minute, c.second, c.zone}))
+        EXPECT_EQ(
+            std::vector<int>({t.year, t.month, t.day, t.dayOfWeek, t.hour, t.minute, t.second, t.utcOffsetMinutes}),
+            std::vector<int>({c.year, c.month, c.day, c.dayOfWeek, c.hour, c.minute, c.second, c.zone}))
             << c.text;
     }
 }

@@ -10,7 +10,7 @@ struct FieldCase {
     const char *text;
     const char *value;
     std::vector<std::pair<std::string, std::string>> parameters; // in name order
-    uint32_t codepage = 0;                                           // of the decoded values
+    uint32_t codepage = 0;                                       // of the decoded values
 };
 
 TEST(MailHeaderField, MainValueAndParameters) {

@@ -93,15 +93,16 @@ TEST_F(MailHtmlScan, WhichReferencesAreTaken) {
 // Each file gets its content ID, the same file (by path, URL or escape) the same
 // one and one attachment, again when the same HTML is set again.
 TEST_F(MailHtmlScan, ContentIdsPerFile) {
-    std::string html = "<p><img src=\"" + dir_ + "pic%20one.png\" alt=\"one\"><img src=\"" + dir_ + "b.css\"> <IMG SRC=\"file://" +
-                       dir_ + "pic one.png\"></p>";
+    std::string html = "<p><img src=\"" + dir_ + "pic%20one.png\" alt=\"one\"><img src=\"" + dir_ +
+                       "b.css\"> <IMG SRC=\"file://" + dir_ + "pic one.png\"></p>";
     std::string out = Scan(html);
     std::vector<std::string> ids;
     for (auto it = std::sregex_iterator(out.begin(), out.end(), kCid); it != std::sregex_iterator(); ++it)
         ids.push_back(it->str());
     ASSERT_EQ(ids.size(), 3u) << out;
     EXPECT_NE(ids[0], ids[1]);
-    EXPECT_EQ(out, "<p><img src=\"" + ids[0] + "\" alt=\"one\"><img src=\"" + ids[1] + "\"> <IMG SRC=\"" + ids[0] + "\"></p>");
+    EXPECT_EQ(out, "<p><img src=\"" + ids[0] + "\" alt=\"one\"><img src=\"" + ids[1] + "\"> <IMG SRC=\"" + ids[0] +
+                       "\"></p>");
     EXPECT_EQ(Scan(html), out);
     auto all = Attachments();
     ASSERT_EQ(all.size(), 2u);

@@ -30,7 +30,8 @@ TEST(RegEx, EachOptionChangesTheResult) {
     for (const auto &c : cases) {
         for (bool on : {false, true}) {
             clsRegExMatch m;
-            bool found = clsRegEx(std::u16string_view(c.pattern), on ? c.option : clsRegEx::None).Match(c.subject, 0, m);
+            bool found =
+                clsRegEx(std::u16string_view(c.pattern), on ? c.option : clsRegEx::None).Match(c.subject, 0, m);
             EXPECT_EQ(found ? m.Text(0) : none, on ? c.with : c.without) << kv::Narrow(c.pattern) << " " << on;
         }
     }
