@@ -42,7 +42,8 @@ std::string Mixed(const std::string &fields, const std::string &bytes) {
 std::string Nested(int levels) {
     std::string text;
     for (int i = 0; i < levels; ++i)
-        text += "Content-Type: multipart/mixed; boundary=b" + std::to_string(i) + "\r\n\r\n--b" + std::to_string(i) + "\r\n";
+        text += "Content-Type: multipart/mixed; boundary=b" + std::to_string(i) + "\r\n\r\n--b" + std::to_string(i) +
+                "\r\n";
     return text + "Content-Type: text/plain\r\n\r\ninnermost\r\n";
 }
 
@@ -73,21 +74,26 @@ TEST_F(MimeReader, TextsBecomeBodiesAndAttachments) {
          "[text/plain:x\r\n] .txtcaf\xC3\xA9:a"},
         {Mixed("Content-Type: application/pdf\r\nContent-Disposition: attachment; filename=\"a b.pdf\"\r\n", "a"),
          "[text/plain:x\r\n] a b.pdf:a"},
-        {Mixed("Content-Disposition: attachment;\r\n filename*=utf-8''caf%C3%A9.txt\r\n", "a"), "[text/plain:x\r\n] caf\xC3\xA9.txt:a"},
+        {Mixed("Content-Disposition: attachment;\r\n filename*=utf-8''caf%C3%A9.txt\r\n", "a"),
+         "[text/plain:x\r\n] caf\xC3\xA9.txt:a"},
         // A zero byte is a byte of its part; the parts after it are read too.
-        {Mixed("Content-Disposition: attachment; filename=one\r\n", "a\0b\r\n--m\r\n\r\n2"s), "[text/plain:x\r\n] one:a\0b :2"s},
+        {Mixed("Content-Disposition: attachment; filename=one\r\n", "a\0b\r\n--m\r\n\r\n2"s),
+         "[text/plain:x\r\n] one:a\0b :2"s},
         // A head without an empty line ends at the first line that is no field.
-        {"From: Ann <ann@example.com>\r\nSubject: Hi\r\n\r\nline 1\r\nline 2\r\n", "(Hi) [text/plain:line 1\r\nline 2\r\n]"},
+        {"From: Ann <ann@example.com>\r\nSubject: Hi\r\n\r\nline 1\r\nline 2\r\n",
+         "(Hi) [text/plain:line 1\r\nline 2\r\n]"},
         {"Subject: s\r\nThis is the body\r\n", "(s) [text/plain:This is the body\r\n]"},
         {" lone continuation\r\nSubject: s\r\n\r\nx\r\n", "(s) [text/plain:x\r\n]"},
         {"Subject: s\r\nFrom here on\r\n\r\nx\r\n", "(s) [text/plain:From here on\r\n\r\nx\r\n]"},
         // mbox envelope lines: the first line, or one among the fields, is passed over.
         {"From someone@example.org Wed Oct  4 10:00:00 2006\r\nSubject: s\r\n\r\nx\r\n", "(s) [text/plain:x\r\n]"},
-        {"X-A: 1\r\nFrom a@b.org  Thu Oct  3 12:25:11 2002\r\n more\r\nSubject: s\r\n\r\nx\r\n", "(s) [text/plain:x\r\n]"},
+        {"X-A: 1\r\nFrom a@b.org  Thu Oct  3 12:25:11 2002\r\n more\r\nSubject: s\r\n\r\nx\r\n",
+         "(s) [text/plain:x\r\n]"},
         // The MIME version is read as a number.
         {"MIME-Version: (produced by X) 1.0\r\n\r\nb\r\n", "[text/plain:b\r\n]"},
         {"MIME-Version: 1\r\n\r\nb\r\n", "[text/plain:b\r\n]"},
-        {"Content-Type: multipart/alternative; boundary=\"a\"\r\n\r\npreamble\r\n--a\r\nContent-Type: text/plain\r\n\r\n"
+        {"Content-Type: multipart/alternative; boundary=\"a\"\r\n\r\npreamble\r\n--a\r\nContent-Type: "
+         "text/plain\r\n\r\n"
          "p\r\n--a\r\nContent-Type: text/html\r\n\r\n<p>h</p>\r\n--a--\r\nepilogue\r\n",
          "[text/plain:p\r\n][text/html:<p>h</p>\r\n]"},
         {"Content-Type: multipart/related; boundary=r\r\n\r\n--r\r\nContent-Type: text/html\r\n\r\n<img>\r\n"
@@ -95,19 +101,24 @@ TEST_F(MimeReader, TextsBecomeBodiesAndAttachments) {
          "--r\r\nContent-Type: image/gif; name=b.gif\r\nContent-ID: <b@x>\r\n\r\nR0lG\r\n--r--\r\n",
          "[text/html:<img>\r\n +a.gif:R0lG +b.gif:R0lG]"},
         // An attachment in an alternative goes to the last body, also from a mixed inside it.
-        {"Content-Type: multipart/mixed; boundary=m\r\n\r\n--m\r\nContent-Type: multipart/alternative; boundary=a\r\n\r\n"
+        {"Content-Type: multipart/mixed; boundary=m\r\n\r\n--m\r\nContent-Type: multipart/alternative; "
+         "boundary=a\r\n\r\n"
          "--a\r\nContent-Type: text/plain\r\n\r\np\r\n--a\r\nContent-Type: text/html\r\n\r\nh\r\n"
          "--a\r\nContent-Disposition: attachment; filename=z\r\n\r\nz\r\n--a--\r\n"
-         "--m\r\nContent-Type: application/zip; name=\"f.zip\"\r\nContent-Transfer-Encoding: base64\r\n\r\nUEs=\r\n--m--\r\n",
+         "--m\r\nContent-Type: application/zip; name=\"f.zip\"\r\nContent-Transfer-Encoding: "
+         "base64\r\n\r\nUEs=\r\n--m--\r\n",
          "[text/plain:p\r\n][text/html:h\r\n +z:z] f.zip:PK"},
-        {"Content-Type: multipart/alternative; boundary=a\r\n\r\n--a\r\nContent-Type: multipart/mixed; boundary=m\r\n\r\n"
+        {"Content-Type: multipart/alternative; boundary=a\r\n\r\n--a\r\nContent-Type: multipart/mixed; "
+         "boundary=m\r\n\r\n"
          "--m\r\n\r\np\r\n--m\r\nContent-Disposition: attachment; filename=in.pdf\r\n\r\nx\r\n--m--\r\n--a--\r\n",
          "[text/plain:p\r\n +in.pdf:x]"},
         // Delimiters padded with blanks (RFC 2046); nothing after the closing one.
-        {"Content-Type: multipart/mixed; boundary=m\r\n\r\n--m \r\n\r\nx\r\n--m\t \r\nContent-Type: image/png; name=i.png\r\n"
+        {"Content-Type: multipart/mixed; boundary=m\r\n\r\n--m \r\n\r\nx\r\n--m\t \r\nContent-Type: image/png; "
+         "name=i.png\r\n"
          "\r\nabc\r\n--m-- \r\n--m\r\n\r\nepilogue\r\n",
          "[text/plain:x\r\n] i.png:abc"},
-        {"Content-Type: multipart/mixed; boundary=m\r\n\r\n--m\r\n\r\nx\r\n--m\r\nContent-Type: image/png; name=i.png\r\n\r\nabc\r\n",
+        {"Content-Type: multipart/mixed; boundary=m\r\n\r\n--m\r\n\r\nx\r\n--m\r\nContent-Type: image/png; "
+         "name=i.png\r\n\r\nabc\r\n",
          "[text/plain:x\r\n] i.png:abc"},
         {"Content-Type: multipart/mixed; boundary=m\r\n\r\nonly a preamble\r\n", ""},
         {Nested(64), "[text/plain:innermost\r\n]"},
@@ -142,7 +153,8 @@ TEST_F(MimeReader, ErrorsStopTheReadAndKeepWhatWasRead) {
         {"Subject: s\r\nMIME-Version: \r\n\r\nbody\r\n", "unexpected MIME version ", "(s) "},
         {"Content-Type: multipart/mixed; boundary=\"\"\r\n\r\nx\r\n",
          "unexpected empty boundary in 'multipart/mixed; boundary=\"\"'", ""},
-        {Mixed("Content-Type: multipart/mixed\r\n", ""), "unexpected empty boundary in 'multipart/mixed'", "[text/plain:x\r\n]"},
+        {Mixed("Content-Type: multipart/mixed\r\n", ""), "unexpected empty boundary in 'multipart/mixed'",
+         "[text/plain:x\r\n]"},
         {Encoded("UTF-8", "\xC0\x80\r\n"), "invalid UTF-8 encoding!", "[text/plain:]"},
         {"Subject: deep\r\n" + Nested(65), "unexpected nesting of more than 64 multipart level", "(deep) "},
         // Thousands of levels fail the same way instead of overflowing the stack.
@@ -169,10 +181,15 @@ TEST_F(MimeReader, FieldValuesAsHostsReadThem) {
         {"Subject: =?UTF-8?B?4oI=?=\r\n =?UTF-8?B?rA==?= \"a  b\"\r\n", "Subject", "\xE2\x82\xAC \"a  b\"", {}},
         {"Subject: =?iso-8859-1?Q?Gr=FC=DF?=\r\n   aus    Berlin\r\n", "Subject", "Gr\xC3\xBC\xC3\x9F aus Berlin", {}},
         {"X-Note: a\\b\r\nx-note: x\r\n", "X-Note", "a\\b\x01x", {}},
-        {"To: \"Doe, Jo\" <j@x.org>,\r\n\tb@x.org\r\n", "To", "\"Doe, Jo\" <j@x.org>, b@x.org", {"\"Doe, Jo\" <j@x.org>", "b@x.org"}},
+        {"To: \"Doe, Jo\" <j@x.org>,\r\n\tb@x.org\r\n",
+         "To",
+         "\"Doe, Jo\" <j@x.org>, b@x.org",
+         {"\"Doe, Jo\" <j@x.org>", "b@x.org"}},
         {"To: a@x.org\r\nTo: b@x.org\r\n", "to", "a@x.org, b@x.org", {"a@x.org", "b@x.org"}},
         {"To: undisclosed-recipients:;\r\n", "To", "undisclosed-recipients:;", {}},
-        {"To: Team: Ann <a@x.org>, b@y.org;, c@z.org\r\n", "To", "Team: Ann <a@x.org>, b@y.org;, c@z.org",
+        {"To: Team: Ann <a@x.org>, b@y.org;, c@z.org\r\n",
+         "To",
+         "Team: Ann <a@x.org>, b@y.org;, c@z.org",
          {"Ann <a@x.org>", "b@y.org", "c@z.org"}},
         {"To: smtp:a@x.org\r\n", "To", "smtp:a@x.org", {"smtp:a@x.org"}},
     };

@@ -50,7 +50,8 @@ TEST_F(MimeWriter, PlainTransferEncodingFollowsLineLengthAndEightBitBytes) {
         AddBody(*mail, "text/plain", c.bytes);
         std::string text = Render(mail), tail = text.substr(text.find("\r\nMIME-Version: "));
         std::string head = std::string("\r\nMIME-Version: 1.0\r\nContent-Type: text/plain; charset=\"utf-8\"\r\n"
-                                       "Content-Transfer-Encoding: ") + c.encoding + "\r\n\r\n";
+                                       "Content-Transfer-Encoding: ") +
+                           c.encoding + "\r\n\r\n";
         EXPECT_EQ(c.written ? tail : tail.substr(0, head.size()), head + (c.written ? c.written : "")) << c.bytes;
     }
 }
@@ -203,8 +204,9 @@ TEST_F(MimeWriter, MessageIdCarriesTheCookieAndTheSenderDomain) {
     testsupport::SetTextOption(connection_, u"SenderDomain", "mail.example.org");
     AddBody(*arpa_, "text/plain", "x");
     std::string cookie = EncodeBase64Unpadded(u"cookie-1");
-    EXPECT_TRUE(std::regex_search(Render(arpa_), std::regex("\r\nMessage-ID: <" + cookie +
-                                                            "[0-9a-f]{4,}[0-9A-F]+@mail\\.example\\.org>\r\nMIME-Version: 1\\.0\r\n")));
+    EXPECT_TRUE(std::regex_search(
+        Render(arpa_), std::regex("\r\nMessage-ID: <" + cookie +
+                                  "[0-9a-f]{4,}[0-9A-F]+@mail\\.example\\.org>\r\nMIME-Version: 1\\.0\r\n")));
     clsArpaMail *anonymous = NewMail(0, u"");
     AddBody(*anonymous, "text/plain", "x");
     EXPECT_TRUE(std::regex_search(Render(anonymous), std::regex("\r\nMessage-ID: <chk[0-9a-f]{4,}[0-9A-F]+@mail\\.example\\.org>\r\n")));
