@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fstream>
 #include <regex>
 
 #include "mime/base64.h"
@@ -178,6 +179,39 @@ TEST_F(MimeWriter, TextBeyondTheMemoryLimitGoesOnToTheFile) {
         EXPECT_TRUE(testsupport::BytesOf(back->Attachments()[0]->Contents()) == binary);
         EXPECT_TRUE(testsupport::BytesOf(back->Attachments()[1]->Contents()) == text);
     }
+}
+
+// The only body, HTML with a local picture: the related multipart is the
+// message; the picture is an inline part named by its content ID.
+TEST_F(MimeWriter, HtmlWithRelatedImageIsMultipartRelated) {
+    std::string path = ::testing::TempDir() + "kv_writer_pic.gif";
+    std::ofstream(path, std::ios::binary) << "GIF89a";
+    AddBody(*arpa_, "text/html", "<img src=\"" + path + "\">");
+    std::remove(path.c_str());
+    ASSERT_EQ(arpa_->Bodies()[0]->Attachments().Size(), 1u);
+    std::string cid = arpa_->Bodies()[0]->Attachments()[0]->ContentId();
+    std::string text = std::regex_replace(Render(arpa_), std::regex(cid), "C");
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(
+        text, m, std::regex("\r\nContent-Type: multipart/related;\r\n boundary=\"([0-9a-f]{8}\\.[0-9a-f]{8})\\.Related\"\r\n\r\n")))
+        << text;
+    EXPECT_EQ(std::regex_replace(AfterHead(text), std::regex(std::string(m[1])), "B"),
+              "--B.Related\r\n"
+              "Content-Type: text/html; charset=\"utf-8\"\r\n"
+              "Content-Transfer-Encoding: quoted-printable\r\n"
+              "\r\n"
+              "<img src=3D=22cid:C=22>=\r\n"
+              "\r\n"
+              "--B.Related\r\n"
+              "Content-Type: image/gif;\r\n    name=\"kv_writer_pic.gif\"\r\n"
+              "Content-Transfer-Encoding: base64\r\n"
+              "Content-ID: C\r\n"
+              "Content-Disposition: inline\r\n"
+              "\r\n"
+              "R0lGODlh\r\n"
+              "\r\n"
+              "--B.Related--\r\n"
+              "\r\n");
 }
 
 // The base boundary has millisecond resolution; without a change the text
