@@ -260,6 +260,9 @@ TEST_F(MimeWriter, LineBreaksInAHeaderValueCannotStartNewFields) {
 TEST_F(MimeWriter, NonAsciiSubjectAndRecipientAreEncodedInTheMailCharset) {
     clsArpaMail *mail = NewMail(1252, u"");
     ASSERT_EQ(mail->SetSubject(Bstr(u"Gr\u00fc\u00dfe")), S_OK);
+    Bstr subject;
+    ASSERT_EQ(mail->GetSubject(subject.put()), S_OK);
+    EXPECT_EQ(subject.Wide(), u"Gr\u00fc\u00dfe") << "kept in the mail's code page";
     ASSERT_EQ(mail->AddRecipients(Bstr(u"J\u00fcrgen <j@example.com>")), S_OK);
     AddBody(*mail, "text/plain", "x");
     std::string text = Render(mail);
