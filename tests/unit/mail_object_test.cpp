@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <regex>
 
 #include "mail/arpa_mail.h"
 #include "mail_test_util.h"
@@ -157,6 +158,10 @@ TEST_F(MailObject, DateCarriesTheRealZoneOffset) {
         tzset();
         mail_->SetSubject(Bstr(u"rebuild"));
         std::string date = Header(u"Date");
+        EXPECT_TRUE(std::regex_match(date, std::regex("(Sun|Mon|Tue|Wed|Thu|Fri|Sat), [0-3][0-9] "
+                                                      "(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) [0-9]{4} "
+                                                      "[0-2][0-9]:[0-5][0-9]:[0-6][0-9] [-+][0-9]{4}")))
+            << date;
         EXPECT_EQ(date.substr(date.size() - 5), c.zone) << c.tz;
     }
     if (saved) setenv("TZ", restore.c_str(), 1);
