@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -42,41 +41,10 @@ TEST(Blowfish, PublishedVectors) {
         ++rows;
     }
     EXPECT_EQ(rows, 57);
-}
-
-// The tail block is enciphered before the whole blocks, so the two overlap in
-// that order; deciphering runs the other way round. Shorter buffers stay.
-TEST(Blowfish, OverlappingTailOrder) {
-    clsBlowfish bf(kv::kSettingsStringKey);
-    std::vector<uint8_t> plain(13);
-    for (size_t i = 0; i < plain.size(); ++i) plain[i] = uint8_t(i * 17 + 3);
-    auto block = [&](std::vector<uint8_t> &b, size_t at) {
-        std::vector<uint8_t> piece(b.begin() + long(at), b.begin() + long(at) + 8);
-        bf.Encode(piece.data(), 8);
-        std::copy(piece.begin(), piece.end(), b.begin() + long(at));
-    };
-    std::vector<uint8_t> expected = plain;
-    block(expected, 5); // bytes 5..12 first
-    block(expected, 0); // then the whole block 0..7
-    std::vector<uint8_t> buffer = plain;
-    bf.Encode(buffer.data(), buffer.size());
-    EXPECT_EQ(buffer, expected);
-    bf.Decode(buffer.data(), buffer.size());
-    EXPECT_EQ(buffer, plain);
-    bf.Encode(buffer.data(), 7);
-    EXPECT_EQ(buffer, plain);
-}
-
-TEST(Blowfish, KeyStretchedTo72NonZeroBytes) {
-    uint8_t key[clsBlowfish::kKeyLength];
-    clsBlowfish::PrepareKey(kv::kSettingsStringKey, key);
-    EXPECT_EQ(0, std::memcmp(key, "314hqwzn8262", 12));
-    // '2' (50): 50*12*97 mod 255 = 60, plus 1; then 61*13*97 mod 255 = 166, plus 1.
-    EXPECT_EQ(key[12], 61);
-    EXPECT_EQ(key[13], 167);
-    // Characters above 127 count as unsigned bytes: 0xFF*9*97 mod 255 = 0, plus 1.
-    clsBlowfish::PrepareKey(std::string(9, '\xff'), key);
-    EXPECT_EQ(key[9], 1);
+    // A buffer shorter than a block stays as it is.
+    std::vector<uint8_t> shorter(7, 'x');
+    kv::MakeRawBlowfish(shorter.data(), shorter.size()).Encode(shorter.data(), shorter.size());
+    EXPECT_EQ(shorter, std::vector<uint8_t>(7, 'x'));
 }
 
 } // namespace

@@ -11,12 +11,12 @@ using kv::Format;
 
 namespace {
 
-TEST(KvFormat, WideAndNarrowText) {
+TEST(KvFormat, Conversions) {
     const char16_t *none = nullptr;
     const char *noneA = nullptr;
     const struct {
         kv::String got;
-        const char *want;
+        std::string want;
     } rows[] = {
         {Format("[%ws]", u"abc"), "[abc]"},
         {Format("[%ws]", none), "[(NULL)]"},
@@ -28,24 +28,10 @@ TEST(KvFormat, WideAndNarrowText) {
         {Format("[%hs]", noneA), "[(null)]"},
         {Format("[%s]", noneA), "[(null)]"},
         {Format("%ws=%hs=%d", u"k", "v", 3), "k=v=3"},
-    };
-    for (const auto &row : rows) EXPECT_EQ(row.got, row.want);
-}
-
-TEST(KvFormat, PercentAndUnknownConversions) {
-    EXPECT_EQ(Format("%%"), "%");
-    EXPECT_EQ(Format("%d%%", 5), "5%");
-    EXPECT_EQ(Format("%y %d", 7), "%y 7") << "an unknown conversion takes no argument";
-    EXPECT_EQ(Format("end %"), "end %");
-    EXPECT_EQ(Format(nullptr), "");
-}
-
-TEST(KvFormat, WidthAndPrecision) {
-    const struct {
-        kv::String got;
-        const char *want;
-    } rows[] = {
-        {Format("[%5d]", 42), "[   42]"},
+        {Format("%d%%", 5), "5%"},
+        {Format("%y %d", 7), "%y 7"}, // an unknown conversion takes no argument
+        {Format("end %"), "end %"},
+        {Format(nullptr), ""},
         {Format("[%05d]", -42), "[-0042]"},
         {Format("[%*d]", 5, 42), "[   42]"},
         {Format("[%*d]", -5, 42), "[42   ]"}, // a negative width left-justifies
@@ -55,39 +41,27 @@ TEST(KvFormat, WidthAndPrecision) {
         {Format("[%*ws]", 5, u"ab"), "[   ab]"},
         {Format("[%.*ws]", 1, u"ab"), "[a]"},
         {Format("[%#x|%X|%o|%c]", 255, 255, 8, 'z'), "[0xff|FF|10|z]"},
+        // "l" is the LONG of the COM types: 32 bits, as on Windows.
+        {Format("(%#08lx)", HRESULT(E_FAIL)), "(0x80004005)"},
+        {Format("%ld|%lu", LONG(-5), DWORD(0xFFFFFFFFu)), "-5|4294967295"},
+        {Format("%lld|%llu", LLONG_MIN, ULLONG_MAX), "-9223372036854775808|18446744073709551615"},
+        {Format("%zu|%zd", SIZE_MAX, ptrdiff_t(-3)), std::to_string(SIZE_MAX) + "|-3"},
+        {Format("%hd|%hhu", 70000, 300), "4464|44"},
+        // Longer than the formatting buffer.
+        {Format("<%s>", std::string(600, 'a').c_str()), "<" + std::string(600, 'a') + ">"},
+        {Format("%0*d", 600, 7), std::string(599, '0') + "7"},
     };
     for (const auto &row : rows) EXPECT_EQ(row.got, row.want);
 }
 
-TEST(KvFormat, IntegerSizes) {
-    // "l" is the LONG of the COM types: 32 bits, as on Windows.
-    volatile HRESULT hr = E_FAIL;
-    volatile LONG minusFive = -5;
-    volatile DWORD big = 0xFFFFFFFFu;
-    EXPECT_EQ(Format("%08lX", hr), "80004005");
-    EXPECT_EQ(Format("(%#08lx)", hr), "(0x80004005)");
-    EXPECT_EQ(Format("%ld|%ld", minusFive, (LONG)7), "-5|7");
-    EXPECT_EQ(Format("%lu", big), "4294967295");
-    EXPECT_EQ(Format("%lld|%llu", LLONG_MIN, ULLONG_MAX), "-9223372036854775808|18446744073709551615");
-    EXPECT_EQ(Format("%zu|%zd", SIZE_MAX, (ptrdiff_t)-3), kv::String(std::to_string(SIZE_MAX) + "|-3"));
-    EXPECT_EQ(Format("%hd|%hhu", 70000, 300), "4464|44");
-}
-
-TEST(KvFormat, Pointers) {
+TEST(KvFormat, PointersAndLongWideText) {
     int object = 0;
-    kv::String text = Format("%p", static_cast<void *>(&object));
+    kv::String text = Format("%p|%d", static_cast<void *>(&object), 5);
     EXPECT_EQ(std::strtoull(text.c_str(), nullptr, 16), reinterpret_cast<uintptr_t>(&object)) << text;
-    EXPECT_EQ(Format("%p|%d", static_cast<void *>(&object), 5), text + "|5");
-}
-
-TEST(KvFormat, TextLongerThanTheBuffer) {
-    std::string longA(600, 'a');
-    EXPECT_EQ(Format("<%s>", longA.c_str()), "<" + longA + ">");
-    std::u16string longW(1000, u'\u00e9');
+    EXPECT_EQ(text.substr(text.size() - 2), "|5");
     std::string longUtf8;
     for (int i = 0; i < 1000; ++i) longUtf8 += "\xC3\xA9";
-    EXPECT_EQ(Format("<%ws>", longW.c_str()), "<" + longUtf8 + ">");
-    EXPECT_EQ(Format("%0*d", 600, 7), std::string(599, '0') + "7");
+    EXPECT_EQ(Format("<%ws>", std::u16string(1000, u'\u00e9').c_str()), "<" + longUtf8 + ">");
 }
 
 } // namespace

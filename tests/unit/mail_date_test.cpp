@@ -39,14 +39,10 @@ TEST(HeaderDate, ReadsWhatMailCarries) {
         pal::LocalTime t{};
         ASSERT_EQ(ParseHeaderDate(c.text, t), c.ok) << c.text;
         if (!c.ok) continue;
-        EXPECT_EQ(t.year, c.year) << c.text;
-        EXPECT_EQ(t.month, c.month) << c.text;
-        EXPECT_EQ(t.day, c.day) << c.text;
-        EXPECT_EQ(t.dayOfWeek, c.dayOfWeek) << c.text;
-        EXPECT_EQ(t.hour, c.hour) << c.text;
-        EXPECT_EQ(t.minute, c.minute) << c.text;
-        EXPECT_EQ(t.second, c.second) << c.text;
-        EXPECT_EQ(t.utcOffsetMinutes, c.zone) << c.text;
+        EXPECT_EQ(
+            std::vector<int>({t.year, t.month, t.day, t.dayOfWeek, t.hour, t.minute, t.second, t.utcOffsetMinutes}),
+            std::vector<int>({c.year, c.month, c.day, c.dayOfWeek, c.hour, c.minute, c.second, c.zone}))
+            << c.text;
     }
 }
 

@@ -2,8 +2,7 @@
 // attachments with content IDs.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
+#include <filesystem>
 #include <fstream>
 #include <regex>
 
@@ -20,21 +19,16 @@ class MailHtmlScan : public mailtest::MailFixture {
     void SetUp() override {
         MailFixture::SetUp();
         dir_ = ::testing::TempDir() + "kv_html_scan/";
-        mkdir(dir_.c_str(), 0700);
-        Write("pic one.png", "PNG-1");
-        Write("b.css", "body{}");
-        Write("bg.gif", "GIF");
+        std::filesystem::create_directory(dir_);
+        std::ofstream(dir_ + "pic one.png") << "PNG-1";
+        std::ofstream(dir_ + "b.css") << "body{}";
+        std::ofstream(dir_ + "bg.gif") << "GIF";
         ASSERT_EQ(mail_->CreateAndAddBody(body_.put(), Bstr(u"text/html"), 0), S_OK);
     }
     void TearDown() override {
         body_.reset();
         MailFixture::TearDown();
-        for (const char *f : {"pic one.png", "b.css", "bg.gif"}) std::remove((dir_ + f).c_str());
-        rmdir(dir_.c_str());
-    }
-    void Write(const std::string &name, const std::string &bytes) {
-        std::ofstream f(dir_ + name, std::ios::binary);
-        f << bytes;
+        std::filesystem::remove_all(dir_);
     }
     // Sets the HTML, returns it as scanned.
     std::string Scan(const std::string &html) {
@@ -64,31 +58,11 @@ class MailHtmlScan : public mailtest::MailFixture {
 
 const std::regex kCid("cid:[0-9a-f]{8}-[0-9a-f]{8}-[0-9]+");
 
-TEST_F(MailHtmlScan, SameFileTwiceGivesOneAttachment) {
-    std::string html = "<p><img src=\"" + dir_ + "pic%20one.png\" alt=\"one\"> and <IMG SRC=\"file://" + dir_ +
-                       "pic one.png\"></p>";
-    std::string out = Scan(html);
-    std::smatch first;
-    ASSERT_TRUE(std::regex_search(out, first, kCid)) << out;
-    std::string cid = first.str();
-    EXPECT_EQ(out, "<p><img src=\"" + cid + "\" alt=\"one\"> and <IMG SRC=\"" + cid + "\"></p>");
-    EXPECT_EQ(Scan(html), out) << "the same HTML again reuses the attachment";
-
-    auto all = Attachments();
-    ASSERT_EQ(all.size(), 1u);
-    Bstr name;
-    EXPECT_EQ(all[0]->GetName(name.put()), S_OK);
-    EXPECT_EQ(name.Utf8(), dir_ + "pic one.png");
-    clsAutoRelease<IStream> bytes = MakeStream("");
-    EXPECT_EQ(all[0]->GetContents(bytes.get()), S_OK);
-    EXPECT_EQ(StreamBytes(bytes.get()), "PNG-1");
-    EXPECT_EQ(Type(), "multipart/related");
-}
-
 struct ScanCase {
     const char *what;
     std::string html; // "@" stands for the test directory
     bool replaced;
+    const char *type = "TEXT/HTML";
 };
 
 TEST_F(MailHtmlScan, WhichReferencesAreTaken) {
@@ -100,10 +74,11 @@ TEST_F(MailHtmlScan, WhichReferencesAreTaken) {
         {"missing file", "<img src=\"@none.png\">", false},
         {"img uses src, not background", "<img background=\"@bg.gif\">", false},
         {"double percent is no escape", "<img src=\"@pic%%20one.png\">", false},
+        {"plain bodies are not scanned", "<img src=\"@bg.gif\">", false, "text/plain"},
     };
     for (const ScanCase &c : cases) {
         // A fresh body for each case.
-        ASSERT_EQ(mail_->CreateAndAddBody(body_.put(), Bstr(u"TEXT/HTML"), 0), S_OK);
+        ASSERT_EQ(mail_->CreateAndAddBody(body_.put(), Bstr(Widen(c.type).c_str()), 0), S_OK);
         std::string html = std::regex_replace(c.html, std::regex("@"), dir_);
         std::string out = Scan(html);
         EXPECT_EQ(std::regex_search(out, kCid), c.replaced) << c.what << ": " << out;
@@ -111,26 +86,29 @@ TEST_F(MailHtmlScan, WhichReferencesAreTaken) {
         if (!c.replaced) {
             EXPECT_EQ(out, html) << c.what;
         }
-        EXPECT_EQ(Type(), c.replaced ? "multipart/related" : "TEXT/HTML") << c.what; // as given
+        EXPECT_EQ(Type(), c.replaced ? "multipart/related" : c.type) << c.what; // as given
     }
 }
 
-TEST_F(MailHtmlScan, ContentIdsDifferAndPlainBodiesAreNotScanned) {
-    std::string out = Scan("<img src=\"" + dir_ + "bg.gif\"><img src=\"" + dir_ + "b.css\">");
-    auto begin = std::sregex_iterator(out.begin(), out.end(), kCid);
+// Each file gets its content ID, the same file (by path, URL or escape) the same
+// one and one attachment, again when the same HTML is set again.
+TEST_F(MailHtmlScan, ContentIdsPerFile) {
+    std::string html = "<p><img src=\"" + dir_ + "pic%20one.png\" alt=\"one\"><img src=\"" + dir_ +
+                       "b.css\"> <IMG SRC=\"file://" + dir_ + "pic one.png\"></p>";
+    std::string out = Scan(html);
     std::vector<std::string> ids;
-    for (auto it = begin; it != std::sregex_iterator(); ++it) ids.push_back(it->str());
-    ASSERT_EQ(ids.size(), 2u);
+    for (auto it = std::sregex_iterator(out.begin(), out.end(), kCid); it != std::sregex_iterator(); ++it)
+        ids.push_back(it->str());
+    ASSERT_EQ(ids.size(), 3u) << out;
     EXPECT_NE(ids[0], ids[1]);
-
-    clsAutoRelease<IKvMailBody> plain;
-    ASSERT_EQ(mail_->CreateAndAddBody(plain.put(), Bstr(u"text/plain"), 0), S_OK);
-    std::string html = "<img src=\"" + dir_ + "bg.gif\">";
-    clsAutoRelease<IStream> in = MakeStream(html);
-    EXPECT_EQ(plain->SetContents(in.get()), S_OK);
-    clsAutoRelease<IStream> back = MakeStream("");
-    EXPECT_EQ(plain->GetContents(back.get()), S_OK);
-    EXPECT_EQ(StreamBytes(back.get()), html);
+    EXPECT_EQ(out, "<p><img src=\"" + ids[0] + "\" alt=\"one\"><img src=\"" + ids[1] + "\"> <IMG SRC=\"" + ids[0] +
+                       "\"></p>");
+    EXPECT_EQ(Scan(html), out);
+    auto all = Attachments();
+    ASSERT_EQ(all.size(), 2u);
+    clsAutoRelease<IStream> bytes = MakeStream("");
+    EXPECT_EQ(all[0]->GetContents(bytes.get()), S_OK);
+    EXPECT_EQ(StreamBytes(bytes.get()), "PNG-1");
 }
 
 TEST_F(MailHtmlScan, UnterminatedMarkupIsLeftAlone) {
