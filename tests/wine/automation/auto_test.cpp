@@ -17,6 +17,7 @@
 #include "dll_loader.h"
 #include "orkv14.hpp"
 #include "orkv14auto.h"
+#include "stack_doubles.h"
 #include "test_files.h"
 
 using orkv14::Bstr;
@@ -422,29 +423,18 @@ TEST_F(Automation, EarlyBoundFailureLeavesItsErrorObject) {
 // ---------------------------------------------------------------------------
 // Events, as VB's WithEvents receives them: an IDispatch sink on the connection point
 
-// Records the calls it gets: events (DISPID, then the arguments in source
-// order) and, when it has one, the lines its WriteLine method is given.
-class Sink final : public IDispatch {
+// Records the calls an IDispatch sink gets: events (DISPID, then the
+// arguments in source order) and, when it has a WriteLine method, its lines.
+class Recorder : public IDispatch {
   public:
-    explicit Sink(bool writeLine = false) : writeLine_(writeLine) {}
     std::vector<std::vector<LONG>> calls;
     std::vector<std::string> lines;
-    ULONG refs_ = 1;
+    bool writeLine = false;
 
-    STDMETHODIMP QueryInterface(REFIID iid, void **out) override {
-        *out = iid == IID_IUnknown || iid == IID_IDispatch || iid == DIID__IKvAutoConnectionEvents
-                   ? static_cast<IDispatch *>(this)
-                   : nullptr;
-        if (!*out) return E_NOINTERFACE;
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-    STDMETHODIMP_(ULONG) Release() override { return --refs_; }
     STDMETHODIMP GetTypeInfoCount(UINT *n) override { return *n = 0, S_OK; }
     STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo **) override { return E_NOTIMPL; }
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR *names, UINT, LCID, DISPID *id) override {
-        if (!writeLine_ || _wcsicmp(names[0], L"WriteLine") != 0) return DISP_E_UNKNOWNNAME;
+        if (!writeLine || _wcsicmp(names[0], L"WriteLine") != 0) return DISP_E_UNKNOWNNAME;
         *id = kWriteLine;
         return S_OK;
     }
@@ -459,8 +449,8 @@ class Sink final : public IDispatch {
 
   private:
     static constexpr DISPID kWriteLine = 7;
-    bool writeLine_;
 };
+using Sink = testsupport::Counted<Recorder>;
 
 size_t MailsIn(const std::string &dir) {
     WIN32_FIND_DATAA found;
@@ -505,7 +495,7 @@ TEST_F(Automation, ConnectionPointDeliversStateAndProgressOfASend) {
     EXPECT_EQ(classInfo->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &source), S_OK);
     EXPECT_TRUE(source == DIID__IKvAutoConnectionEvents);
 
-    Sink events;
+    Sink events(DIID__IKvAutoConnectionEvents);
     DWORD cookie = 0;
     ASSERT_EQ(point->Advise(&events, &cookie), S_OK);
     Ptr<IKvAutoMail> mail = SmallMail(smtp.get());
@@ -525,14 +515,15 @@ TEST_F(Automation, ConnectionPointDeliversStateAndProgressOfASend) {
     size_t heard = events.calls.size();
     smtp->Disconnect();
     EXPECT_EQ(events.calls.size(), heard);
-    EXPECT_EQ(events.refs_, 1u) << "the connection still holds the sink";
+    EXPECT_EQ(events.refs, 1u) << "the connection still holds the sink";
 }
 
 // ---------------------------------------------------------------------------
 // The log, with a script object's WriteLine as its sink
 
 TEST_F(Automation, LogLinesReachTheSinkWhileItsConfigurationLives) {
-    Sink sink(true), noWriteLine;
+    Sink sink(IID_IDispatch), noWriteLine(IID_IDispatch);
+    sink.writeLine = true;
     {
         Ptr<IKvAutoConfiguration> configuration = Create<IKvAutoConfiguration>(CLSID_Configuration);
         ASSERT_TRUE(configuration);
@@ -550,8 +541,8 @@ TEST_F(Automation, LogLinesReachTheSinkWhileItsConfigurationLives) {
         EXPECT_TRUE(traced) << sink.lines.size() << " lines";
         configuration->put_LogOutput(kvLogOff);
     }
-    EXPECT_EQ(sink.refs_, 1u) << "the log still holds the sink";
-    EXPECT_EQ(noWriteLine.refs_, 1u);
+    EXPECT_EQ(sink.refs, 1u) << "the log still holds the sink";
+    EXPECT_EQ(noWriteLine.refs, 1u);
 }
 
 // ---------------------------------------------------------------------------
