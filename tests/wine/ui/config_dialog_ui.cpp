@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "config_dialog_ids.h"
+#include "dialog_windows.h"
 #include "dll_loader.h"
 #include "orkv14.hpp"
 #include "test_files.h"
@@ -36,6 +37,7 @@
 namespace {
 
 using namespace std::chrono_literals;
+using namespace uitest;
 using Clock = std::chrono::steady_clock;
 
 // The component, as a host loads it; kept until the process ends.
@@ -45,36 +47,6 @@ testsupport::Library &Dll() {
 }
 
 // ---- windows ----
-
-std::wstring Text(HWND window) {
-    wchar_t buffer[4096] = L"";
-    SendMessageW(window, WM_GETTEXT, sizeof buffer / sizeof buffer[0], reinterpret_cast<LPARAM>(buffer));
-    return buffer;
-}
-
-// The visible dialogs of a thread (the frame, the review window, message boxes).
-BOOL CALLBACK CollectDialog(HWND window, LPARAM list) {
-    wchar_t name[64] = L"";
-    GetClassNameW(window, name, 64);
-    if (IsWindowVisible(window) && std::wstring(name) == L"#32770")
-        reinterpret_cast<std::vector<HWND> *>(list)->push_back(window);
-    return TRUE;
-}
-
-std::vector<HWND> ThreadDialogs(DWORD thread) {
-    std::vector<HWND> found;
-    EnumThreadWindows(thread, &CollectDialog, reinterpret_cast<LPARAM>(&found));
-    return found;
-}
-
-HWND WaitFor(const std::function<HWND()> &find, std::chrono::milliseconds limit) {
-    auto end = Clock::now() + limit;
-    do {
-        if (HWND window = find()) return window;
-        std::this_thread::sleep_for(50ms);
-    } while (Clock::now() < end);
-    return nullptr;
-}
 
 // Returns once the thread takes messages again: its handler ended or a modal loop began.
 void Settle(HWND window) {
@@ -95,21 +67,7 @@ HWND Control(HWND frame, int control) {
     return nullptr;
 }
 
-std::vector<std::wstring> Tabs(HWND frame) {
-    HWND tabs = GetDlgItem(frame, IDC_CFG_TABS);
-    std::vector<std::wstring> titles;
-    LRESULT count = SendMessageW(tabs, TCM_GETITEMCOUNT, 0, 0);
-    for (LRESULT i = 0; i < count; ++i) {
-        wchar_t text[128] = L"";
-        TCITEMW item{};
-        item.mask = TCIF_TEXT;
-        item.pszText = text;
-        item.cchTextMax = 128;
-        SendMessageW(tabs, TCM_GETITEMW, WPARAM(i), reinterpret_cast<LPARAM>(&item));
-        titles.push_back(text);
-    }
-    return titles;
-}
+std::vector<std::wstring> Tabs(HWND frame) { return TabTitles(GetDlgItem(frame, IDC_CFG_TABS)); }
 
 // The pages that show (their ids), whichever are offered.
 std::vector<int> ShownPages(HWND frame) {

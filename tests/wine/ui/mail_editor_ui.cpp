@@ -15,12 +15,14 @@
 #include <string>
 #include <vector>
 
+#include "dialog_windows.h"
 #include "dll_loader.h"
 #include "orkv14.hpp"
 #include "ui/mail_editor/win32/mail_editor_ids.h"
 
 namespace {
 
+using namespace uitest;
 using orkv14::Ptr;
 
 // A received HTML mail with a plain alternative and an attachment.
@@ -52,12 +54,6 @@ const char kMail[] = "From: \"Ada Sender\" <ada@example.org>\r\n"
                      "--outer--\r\n";
 
 const wchar_t kRegistryKey[] = L"Software\\Orvane\\orvnkv";
-
-std::wstring Text(HWND window) {
-    wchar_t buffer[1024] = L"";
-    if (window) GetWindowTextW(window, buffer, 1024);
-    return buffer;
-}
 
 // The component's temporary files ("kvm*") in the temp directory.
 std::set<std::string> TempFiles() {
@@ -93,9 +89,7 @@ class EditRun {
     // The dialog once it is visible; null when none came up (a hang guard, not a timing check).
     HWND Dialog() {
         for (int i = 0; i < 600 && thread_; ++i) {
-            HWND found = nullptr;
-            EnumThreadWindows(threadId_, FindDialog, reinterpret_cast<LPARAM>(&found));
-            if (found) return found;
+            if (std::vector<HWND> found = ThreadDialogs(threadId_); !found.empty()) return found.front();
             if (WaitForSingleObject(thread_, 100) == WAIT_OBJECT_0) return nullptr;
         }
         return nullptr;
@@ -112,15 +106,6 @@ class EditRun {
     }
 
   private:
-    static BOOL CALLBACK FindDialog(HWND w, LPARAM p) {
-        wchar_t cls[32] = L"";
-        GetClassNameW(w, cls, 32);
-        if (IsWindowVisible(w) && std::wstring(cls) == L"#32770") {
-            *reinterpret_cast<HWND *>(p) = w;
-            return FALSE;
-        }
-        return TRUE;
-    }
     static DWORD WINAPI Run(void *p) {
         auto *self = static_cast<EditRun *>(p);
         self->result_ = self->mail_->Edit(nullptr, 0, self->editable_ ? 1 : 0, 0);
@@ -144,16 +129,6 @@ void Type(HWND edit, const wchar_t *text, bool replace) {
     SendMessageW(edit, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(text));
 }
 
-std::wstring TabText(HWND tabs, int index) {
-    wchar_t buffer[64] = L"";
-    TCITEMW item{};
-    item.mask = TCIF_TEXT;
-    item.pszText = buffer;
-    item.cchTextMax = 64;
-    SendMessageW(tabs, TCM_GETITEMW, WPARAM(index), reinterpret_cast<LPARAM>(&item));
-    return buffer;
-}
-
 std::string BodyContents(IKvMailBody *body) {
     Ptr<IStream> stream = orkv14::MemoryStream({});
     return body->GetContents(stream.get()) == S_OK ? orkv14::ReadAll(stream.get()) : "";
@@ -164,13 +139,6 @@ Ptr<IKvMailBody> AddBody(IKvMail2 *mail, const char *type, const std::string &co
     if (mail->CreateAndAddBody(body.put(), orkv14::Bstr(type).get(), 1252) == S_OK)
         body->SetContents(orkv14::MemoryStream(content).get());
     return body;
-}
-
-BOOL CALLBACK CollectRichEdits(HWND w, LPARAM p) {
-    char cls[32] = "";
-    GetClassNameA(w, cls, sizeof cls);
-    if (std::string(cls) == "RichEdit20A") reinterpret_cast<std::vector<HWND> *>(p)->push_back(w);
-    return TRUE;
 }
 
 // A new mail of the connection, read from `raw` when there is one.
@@ -230,10 +198,7 @@ TEST_F(MailEditorUi, ReadOnlyFormShowsTheMailWithoutBccOrSendAndRemovesItsFilesO
     GetDlgItemTextA(dialog, IDC_MAIL_DATE, shown, sizeof shown);
     EXPECT_EQ(std::string(shown), std::string(date) + ", " + time);
 
-    HWND tabs = GetDlgItem(dialog, IDC_MAIL_PAGES);
-    ASSERT_EQ(SendMessageW(tabs, TCM_GETITEMCOUNT, 0, 0), 2);
-    EXPECT_EQ(TabText(tabs, 0), L"&Plain text");
-    EXPECT_EQ(TabText(tabs, 1), L"&HTML");
+    EXPECT_EQ(TabTitles(GetDlgItem(dialog, IDC_MAIL_PAGES)), (std::vector<std::wstring>{L"&Plain text", L"&HTML"}));
     EXPECT_EQ(SendDlgItemMessageW(dialog, IDC_MAIL_ATTACHMENTS, LB_GETCOUNT, 0, 0), 1);
     // The HTML page in a file of its own (its contents are the model test's), gone on close.
     EXPECT_GT(TempFiles().size(), before.size());
@@ -273,8 +238,7 @@ TEST_F(MailEditorUi, EditedSubjectAndRtfBodyAreWrittenBackOnSendOnly) {
                 EXPECT_EQ(Text(GetDlgItem(dialog, IDC_MAIL_CLOSE)), L"Cancel");
                 Type(GetDlgItem(dialog, IDC_MAIL_SUBJECT), L"Figures, corrected", true);
             }
-            std::vector<HWND> edits;
-            EnumChildWindows(dialog, CollectRichEdits, reinterpret_cast<LPARAM>(&edits));
+            std::vector<HWND> edits = Children(dialog, L"RichEdit20A");
             ASSERT_EQ(edits.size(), 2u);
             HWND plainEdit = Text(edits[0]) == L"Plain words" ? edits[0] : edits[1];
             HWND rtfEdit = plainEdit == edits[0] ? edits[1] : edits[0];
