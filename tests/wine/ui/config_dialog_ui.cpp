@@ -16,7 +16,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -38,7 +37,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using namespace uitest;
-using Clock = std::chrono::steady_clock;
 
 // The component, as a host loads it; kept until the process ends.
 testsupport::Library &Dll() {
@@ -112,96 +110,23 @@ void Type(HWND frame, int control, const std::wstring &text) {
 
 std::wstring FieldText(HWND frame, int control) { return Text(Control(frame, control)); }
 
-// One ConfigDlg call on a host thread of its own.
-class DialogSession {
-  public:
-    explicit DialogSession(DWORD flags) : flags_(flags) {}
-    ~DialogSession() { Close(); }
-    DialogSession(const DialogSession &) = delete;
-    DialogSession &operator=(const DialogSession &) = delete;
+using Host = std::function<void(IKvConfiguration2 *)>;
 
-    // Run on the host thread before and after ConfigDlg.
-    std::function<void(IKvConfiguration2 *)> before, after;
+// ConfigDlg as a host calls it, with what the host does before and after.
+HRESULT ConfigDlg(DWORD flags, const Host &before = nullptr, const Host &after = nullptr) {
+    orkv14::Ptr<IKvConfiguration2> configuration;
+    HRESULT hr = Dll().Create(CLSID_KvComponent, IID_IKvConfiguration2, configuration.put());
+    if (FAILED(hr)) return hr;
+    if (before) before(configuration.get());
+    hr = configuration->ConfigDlg(nullptr, 0, flags);
+    if (after) after(configuration.get());
+    return hr;
+}
 
-    bool Open() {
-        thread_ = std::thread([this] { Host(); });
-        frame_ = WaitFor(
-            [this]() -> HWND {
-                if (done_) return HWND(1);
-                for (HWND window : ThreadDialogs(threadId_))
-                    if (GetDlgItem(window, IDC_CFG_TABS)) return window;
-                return nullptr;
-            },
-            30s);
-        if (frame_ == HWND(1)) frame_ = nullptr;
-        return frame_ != nullptr;
-    }
-    HWND Frame() const { return frame_; }
-    DWORD Thread() const { return threadId_; }
-
-    // The first visible dialog of the host thread other than the frame.
-    HWND Other(std::chrono::milliseconds limit) const {
-        return WaitFor(
-            [this]() -> HWND {
-                for (HWND window : ThreadDialogs(threadId_))
-                    if (window != frame_) return window;
-                return nullptr;
-            },
-            limit);
-    }
-
-    // ConfigDlg's result once it returned.
-    HRESULT Finish() {
-        auto end = Clock::now() + 60s;
-        while (!done_ && Clock::now() < end) std::this_thread::sleep_for(20ms);
-        if (!done_) return E_PENDING;
-        if (thread_.joinable()) thread_.join();
-        return result_;
-    }
-
-    // Whatever is still open is closed (message boxes, the review window, then the dialog).
-    void Close() {
-        if (!thread_.joinable()) return;
-        auto end = Clock::now() + 30s;
-        while (!done_ && Clock::now() < end) {
-            for (HWND window : ThreadDialogs(threadId_)) {
-                if (window == frame_) PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDC_CFG_CANCEL, BN_CLICKED), 0);
-                else PostMessageW(window, WM_CLOSE, 0, 0);
-            }
-            std::this_thread::sleep_for(100ms);
-        }
-        if (done_) {
-            thread_.join();
-        } else {
-            ADD_FAILURE() << "the dialog did not close";
-            std::fflush(nullptr);
-            TerminateProcess(GetCurrentProcess(), 3);
-        }
-    }
-
-  private:
-    void Host() {
-        OleInitialize(nullptr);
-        threadId_ = GetCurrentThreadId();
-        IKvConfiguration2 *configuration = nullptr;
-        result_ = Dll().Create(CLSID_KvComponent, IID_IKvConfiguration2, &configuration);
-        if (SUCCEEDED(result_)) {
-            if (before) before(configuration);
-            result_ = configuration->ConfigDlg(nullptr, 0, flags_);
-            if (after) after(configuration);
-            configuration->Release();
-        }
-        OleUninitialize();
-        done_ = true;
-    }
-
-    DWORD flags_;
-    std::thread thread_;
-    std::atomic<DWORD> threadId_{0};
-    std::atomic<bool> done_{false};
-    HRESULT result_ = E_PENDING;
-    HWND frame_ = nullptr;
-};
+// The dialog's frame once it shows.
+HWND Frame(const DialogThread &session) {
+    return session.Find([](HWND window) { return GetDlgItem(window, IDC_CFG_TABS) != nullptr; });
+}
 
 // ---- what the host reads back ----
 
@@ -257,9 +182,9 @@ class ConfigDialogUi : public ::testing::Test {
 };
 
 TEST_F(ConfigDialogUi, TabsFollowTheProviderAndThePop3Box) {
-    DialogSession session(0x1001);
-    ASSERT_TRUE(session.Open());
-    HWND frame = session.Frame();
+    DialogThread session([] { return ConfigDlg(0x1001); });
+    HWND frame = Frame(session);
+    ASSERT_NE(frame, nullptr);
     HWND testMail = GetDlgItem(frame, IDC_CFG_TESTMAIL);
 
     // No provider chosen yet: only the provider page, and nothing to test.
@@ -297,14 +222,15 @@ TEST_F(ConfigDialogUi, OkWritesWhatWasEnteredAndTheFieldsShowItAgain) {
     DeleteRegistryValues();
     orkv14::Bstr user, global;
     {
-        DialogSession session(0x1011);
-        session.after = [&](IKvConfiguration2 *configuration) {
-            configuration->GetUserParameters(user.put());
-            configuration->GetGlobalParameters(global.put());
-            configuration->SetParametersToRegistry(kRegistryApplication, 3);
-        };
-        ASSERT_TRUE(session.Open());
-        HWND frame = session.Frame();
+        DialogThread session([&] {
+            return ConfigDlg(0x1011, nullptr, [&](IKvConfiguration2 *configuration) {
+                configuration->GetUserParameters(user.put());
+                configuration->GetGlobalParameters(global.put());
+                configuration->SetParametersToRegistry(kRegistryApplication, 3);
+            });
+        });
+        HWND frame = Frame(session);
+        ASSERT_NE(frame, nullptr);
         ASSERT_TRUE(ChooseProvider(frame, L"SMTP"));
         EXPECT_EQ(Tabs(frame), (Titles{kTabProvider, kTabSmtp, kTabSmtpUser, kTabPop3, kTabPop3User}));
         ChooseEntry(frame, IDC_CFG_RECEIVE_PROVIDER, 1); // IMAP
@@ -345,13 +271,14 @@ TEST_F(ConfigDialogUi, OkWritesWhatWasEnteredAndTheFieldsShowItAgain) {
         EXPECT_EQ(written.count(key), 0u) << std::wstring(key).c_str();
     DeleteRegistryValues();
 
-    DialogSession session(0x1011);
-    session.before = [&](IKvConfiguration2 *configuration) {
-        configuration->SetUserParameters(user.get());
-        configuration->SetGlobalParameters(global.get());
-    };
-    ASSERT_TRUE(session.Open());
-    HWND frame = session.Frame();
+    DialogThread session([&] {
+        return ConfigDlg(0x1011, [&](IKvConfiguration2 *configuration) {
+            configuration->SetUserParameters(user.get());
+            configuration->SetGlobalParameters(global.get());
+        });
+    });
+    HWND frame = Frame(session);
+    ASSERT_NE(frame, nullptr);
     EXPECT_EQ(FieldText(frame, IDC_CFG_SMTP_SERVER_ADDRESS), L"mail.example.org");
     EXPECT_EQ(FieldText(frame, IDC_CFG_SMTP_SERVER_PASSWORD), L"geheim");
     EXPECT_EQ(SendMessageW(Control(frame, IDC_CFG_SMTP_PROXY_RESOLVE), BM_GETCHECK, 0, 0), BST_CHECKED);
@@ -377,9 +304,9 @@ TEST_F(ConfigDialogUi, TestMailIsReviewedAndItsOutcomeShown) {
     for (const auto &c : cases) {
         SCOPED_TRACE(std::string(c.provider, c.provider + wcslen(c.provider)));
         const bool smtp = c.provider == std::wstring(L"SMTP");
-        DialogSession session(0x1001);
-        ASSERT_TRUE(session.Open());
-        HWND frame = session.Frame();
+        DialogThread session([] { return ConfigDlg(0x1001); });
+        HWND frame = Frame(session);
+        ASSERT_NE(frame, nullptr);
         ASSERT_TRUE(ChooseProvider(frame, c.provider));
         if (smtp) {
             std::string port = testsupport::Env("KV_SMTP_PORT");
@@ -394,18 +321,13 @@ TEST_F(ConfigDialogUi, TestMailIsReviewedAndItsOutcomeShown) {
         Settle(frame);
         HWND review = nullptr;
         if (smtp) {
-            review = session.Other(5s);
+            review = session.Find([&](HWND window) { return window != frame; }, 5s);
             ASSERT_NE(review, nullptr);
             ASSERT_EQ(Text(review), L"e-mail");
             Click(GetDlgItem(review, IDC_MAIL_SEND));
         }
-        HWND box = WaitFor(
-            [&]() -> HWND {
-                for (HWND window : ThreadDialogs(session.Thread()))
-                    if (window != frame && window != review && GetDlgItem(window, 0xFFFF)) return window;
-                return nullptr;
-            },
-            60s);
+        HWND box = session.Find(
+            [&](HWND window) { return window != frame && window != review && GetDlgItem(window, 0xFFFF); }, 60s);
         ASSERT_NE(box, nullptr) << "no message box";
         EXPECT_EQ(Text(box), L"Mail Settings");
         EXPECT_EQ(Text(GetDlgItem(box, 0xFFFF)), c.text);
@@ -435,8 +357,9 @@ int Show(int argc, char **argv) {
     };
     std::string provider = argv[3];
     auto page = pages.find(argv[4]);
-    DialogSession session(DWORD(std::strtoul(argv[2], nullptr, 0)));
-    HWND frame = page != pages.end() && session.Open() ? session.Frame() : nullptr;
+    DWORD flags = DWORD(std::strtoul(argv[2], nullptr, 0));
+    DialogThread session([flags] { return ConfigDlg(flags); });
+    HWND frame = page != pages.end() ? Frame(session) : nullptr;
     if (!frame || (!provider.empty() && !ChooseProvider(frame, std::wstring(provider.begin(), provider.end())))) {
         std::fprintf(stderr, "no dialog with provider '%s' and page '%s'\n", argv[3], argv[4]);
         return 1;

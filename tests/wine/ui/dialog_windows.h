@@ -72,4 +72,71 @@ inline HWND WaitFor(const std::function<HWND()> &find, std::chrono::milliseconds
     return nullptr;
 }
 
+inline RECT RectOf(HWND window) {
+    RECT r{};
+    GetWindowRect(window, &r);
+    return r;
+}
+
+// A call that shows a modal dialog, made on a thread of its own as a host
+// makes it, while the test's thread finds the dialog and drives it.
+class DialogThread {
+  public:
+    explicit DialogThread(std::function<HRESULT()> call)
+        : thread_([this, call] {
+              threadId_ = GetCurrentThreadId();
+              OleInitialize(nullptr);
+              result_ = call();
+              OleUninitialize();
+              done_ = true;
+          }) {}
+    ~DialogThread() { Close(); }
+    DialogThread(const DialogThread &) = delete;
+    DialogThread &operator=(const DialogThread &) = delete;
+
+    DWORD Thread() const { return threadId_; }
+
+    // The first visible dialog of the thread that `is` accepts (any without
+    // it); null when none came within the limit or the call ended.
+    HWND Find(const std::function<bool(HWND)> &is = nullptr,
+              std::chrono::milliseconds limit = std::chrono::seconds(30)) const {
+        HWND found = WaitFor(
+            [&]() -> HWND {
+                for (HWND window : ThreadDialogs(threadId_))
+                    if (!is || is(window)) return window;
+                return done_ ? HWND(1) : nullptr;
+            },
+            limit);
+        return found == HWND(1) ? nullptr : found;
+    }
+
+    // The call's result once it returned; E_PENDING when it did not within a minute.
+    HRESULT Finish() {
+        if (!WaitFor([this] { return done_ ? HWND(1) : nullptr; }, std::chrono::seconds(60))) return E_PENDING;
+        if (thread_.joinable()) thread_.join();
+        return result_;
+    }
+
+    // Whatever is still open is closed: message boxes, review windows, then the dialog.
+    void Close() {
+        if (!thread_.joinable()) return;
+        for (int i = 0; i < 300 && !done_; ++i) {
+            for (HWND window : ThreadDialogs(threadId_)) PostMessageW(window, WM_CLOSE, 0, 0);
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        if (!done_) {
+            ADD_FAILURE() << "the dialog did not close";
+            std::fflush(nullptr);
+            TerminateProcess(GetCurrentProcess(), 3);
+        }
+        thread_.join();
+    }
+
+  private:
+    std::atomic<DWORD> threadId_{0};
+    std::atomic<bool> done_{false};
+    HRESULT result_ = E_PENDING;
+    std::thread thread_; // last: it starts once the rest is set
+};
+
 } // namespace uitest

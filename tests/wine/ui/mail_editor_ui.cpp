@@ -71,51 +71,9 @@ std::set<std::string> TempFiles() {
 
 SIZE SizeOf(const RECT &r) { return {r.right - r.left, r.bottom - r.top}; }
 
-// Edit on a thread of its own; this thread finds its window and drives it.
-class EditRun {
-  public:
-    EditRun(IKvMail2 *mail, bool editable) : mail_(mail), editable_(editable) {
-        thread_ = CreateThread(nullptr, 0, Run, this, 0, &threadId_);
-    }
-    ~EditRun() {
-        if (thread_) {
-            Finish();
-            CloseHandle(thread_);
-        }
-    }
-    EditRun(const EditRun &) = delete;
-    EditRun &operator=(const EditRun &) = delete;
-
-    // The dialog once it is visible; null when none came up (a hang guard, not a timing check).
-    HWND Dialog() {
-        for (int i = 0; i < 600 && thread_; ++i) {
-            if (std::vector<HWND> found = ThreadDialogs(threadId_); !found.empty()) return found.front();
-            if (WaitForSingleObject(thread_, 100) == WAIT_OBJECT_0) return nullptr;
-        }
-        return nullptr;
-    }
-    // Edit's result once the dialog is gone; E_PENDING when it did not end.
-    HRESULT Finish() {
-        if (WaitForSingleObject(thread_, 60000) != WAIT_OBJECT_0) return E_PENDING;
-        return result_;
-    }
-    RECT Rect() {
-        RECT r{};
-        GetWindowRect(Dialog(), &r);
-        return r;
-    }
-
-  private:
-    static DWORD WINAPI Run(void *p) {
-        auto *self = static_cast<EditRun *>(p);
-        self->result_ = self->mail_->Edit(nullptr, 0, self->editable_ ? 1 : 0, 0);
-        return 0;
-    }
-    IKvMail2 *mail_;
-    bool editable_;
-    HANDLE thread_ = nullptr;
-    DWORD threadId_ = 0;
-    HRESULT result_ = E_UNEXPECTED;
+// Edit as a host calls it, on a thread of its own.
+struct EditRun : DialogThread {
+    EditRun(IKvMail2 *mail, bool editable) : DialogThread([=] { return mail->Edit(nullptr, 0, editable, 0); }) {}
 };
 
 void Click(HWND dialog, int id) {
@@ -177,7 +135,7 @@ class MailEditorUi : public ::testing::Test {
 TEST_F(MailEditorUi, ReadOnlyFormShowsTheMailWithoutBccOrSendAndRemovesItsFilesOnClose) {
     std::set<std::string> before = TempFiles();
     EditRun run(mail_.get(), false);
-    HWND dialog = run.Dialog();
+    HWND dialog = run.Find();
     ASSERT_NE(dialog, nullptr);
 
     EXPECT_EQ(GetDlgItem(dialog, IDC_MAIL_BCC), nullptr);
@@ -230,7 +188,7 @@ TEST_F(MailEditorUi, EditedSubjectAndRtfBodyAreWrittenBackOnSendOnly) {
         ASSERT_TRUE(plain && formatted);
         {
             EditRun run(mail.get(), c.editable);
-            HWND dialog = run.Dialog();
+            HWND dialog = run.Find();
             ASSERT_NE(dialog, nullptr);
             if (c.editable) {
                 EXPECT_NE(GetDlgItem(dialog, IDC_MAIL_BCC), nullptr);
@@ -278,8 +236,8 @@ TEST_F(MailEditorUi, ReopenedDialogHasTheLastSizeButNotTheLastPositionAndNeverAT
     RECT first{};
     {
         EditRun run(mail_.get(), false);
-        first = run.Rect();
-        HWND dialog = run.Dialog();
+        HWND dialog = run.Find();
+        first = RectOf(dialog);
         SendMessageW(dialog, WM_SYSCOMMAND, SC_RESTORE, 0);
         SetWindowPos(dialog, nullptr, 20, 30, 900, 640, SWP_NOZORDER);
         Click(dialog, IDC_MAIL_CLOSE);
@@ -296,7 +254,7 @@ TEST_F(MailEditorUi, ReopenedDialogHasTheLastSizeButNotTheLastPositionAndNeverAT
         SCOPED_TRACE(isTiny ? "tiny" : "900x640");
         if (isTiny) SetStoredRect(tiny);
         EditRun run(mail_.get(), false);
-        RECT now = run.Rect();
+        RECT now = RectOf(run.Find());
         EXPECT_EQ(now.left, first.left); // where the dialog places itself, not the stored place
         EXPECT_EQ(now.top, first.top);
         if (isTiny) {
@@ -306,7 +264,7 @@ TEST_F(MailEditorUi, ReopenedDialogHasTheLastSizeButNotTheLastPositionAndNeverAT
             EXPECT_EQ(SizeOf(now).cx, 900);
             EXPECT_EQ(SizeOf(now).cy, 640);
         }
-        Click(run.Dialog(), IDC_MAIL_CLOSE);
+        Click(run.Find(), IDC_MAIL_CLOSE);
         EXPECT_EQ(run.Finish(), S_FALSE);
     }
     SetStoredRect(nullptr);
@@ -328,9 +286,9 @@ int Screenshots(const std::string &dir) {
     int failures = 0;
     for (bool editable : {true, false}) {
         EditRun run(mail.get(), editable);
-        HWND dialog = run.Dialog();
+        HWND dialog = run.Find();
         if (!dialog) return 1;
-        RECT r = run.Rect();
+        RECT r = RectOf(dialog);
         std::string ready = dir + "\\editor-" + (editable ? "editable" : "readonly") + ".ready";
         if (FILE *f = std::fopen(ready.c_str(), "w")) {
             std::fprintf(f, "%ld %ld %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
