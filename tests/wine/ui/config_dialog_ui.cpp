@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -91,17 +92,14 @@ bool ChooseProvider(HWND frame, const std::wstring &display) {
 
 // A click on the tab of a page (found by the page's title, in any language).
 bool SelectPage(HWND frame, int page) {
-    std::wstring title = Text(Page(frame, page));
     std::vector<std::wstring> tabs = Tabs(frame);
-    for (size_t i = 0; i < tabs.size(); ++i) {
-        if (tabs[i] != title) continue;
-        HWND control = GetDlgItem(frame, IDC_CFG_TABS);
-        SendMessageW(control, TCM_SETCURSEL, WPARAM(i), 0);
-        NMHDR header{control, UINT_PTR(IDC_CFG_TABS), UINT(TCN_SELCHANGE)};
-        SendMessageW(frame, WM_NOTIFY, IDC_CFG_TABS, reinterpret_cast<LPARAM>(&header));
-        return true;
-    }
-    return false;
+    auto at = std::find(tabs.begin(), tabs.end(), Text(Page(frame, page)));
+    if (at == tabs.end()) return false;
+    HWND control = GetDlgItem(frame, IDC_CFG_TABS);
+    SendMessageW(control, TCM_SETCURSEL, WPARAM(at - tabs.begin()), 0);
+    NMHDR header{control, UINT_PTR(IDC_CFG_TABS), UINT(TCN_SELCHANGE)};
+    SendMessageW(frame, WM_NOTIFY, IDC_CFG_TABS, reinterpret_cast<LPARAM>(&header));
+    return true;
 }
 
 void Type(HWND frame, int control, const std::wstring &text) {
