@@ -2,10 +2,15 @@
 // a user would see them.
 #pragma once
 
-#include <commctrl.h>
+// windows.h first: commctrl.h needs its types.
 #include <windows.h>
 
+#include <commctrl.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <thread>
