@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Registration of orkv14auto.dll under Wine, per machine (regsvr32) and per
-# user (regsvr32 /n /i:user): the keys written, what a script can then
-# create, and that unregistering leaves both registry trees as they were.
-#   register.sh x64|x86 DLL
+# Registration under Wine of orkv14.dll (regsvr32) and of orkv14auto.dll, per
+# machine (regsvr32) and per user (regsvr32 /n /i:user): the keys written,
+# what a script can then create, and that unregistering leaves both registry
+# trees as they were.
+#   register.sh x64|x86 AUTOMATION-DLL CORE-DLL
 set -uo pipefail
-arch=${1:?x64 or x86} dll=$(realpath "${2:?orkv14auto.dll}")
+arch=${1:?x64 or x86} dll=$(realpath "${2:?orkv14auto.dll}") core=$(realpath "${3:?orkv14.dll}")
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../../support/servers.sh"
 kv_native_wine "$arch"
@@ -24,14 +25,11 @@ tree() { # key, file
   "$native" reg export "$1" "$(kv_windows_path "$2")" /y "$view" >/dev/null 2>&1
   iconv -f UTF-16 -t UTF-8 "$2" | tr -d '\r' | sort >"$2.sorted"
 }
-value() { # key, value name ("" for the default); prints the data of a REG_SZ
-  local args=("$1")
-  if [ -n "$2" ]; then args+=(/v "$2"); else args+=(/ve); fi
-  reg query "${args[@]}" | sed -nE 's/^\s+\S+\s+REG_SZ\s*//p' | head -n1
-}
-is() { # key, value name, expected
-  local got
-  got=$(value "$1" "$2")
+is() { # key, value name ("" for the default), expected data of a REG_SZ that must be there
+  local which=(/ve) got
+  [ -z "$2" ] || which=(/v "$2")
+  got=$(reg query "$1" "${which[@]}" | grep -m1 -E '^\s+\S+\s+REG_SZ') || { echo "  $1 ${2:-(default)}: none"; return 1; }
+  got=$(printf '%s' "$got" | sed -E 's/^\s+\S+\s+REG_SZ\s*//')
   [ "${got,,}" = "${3,,}" ] || { echo "  $1 ${2:-(default)}: '$got', expected '$3'"; return 1; }
 }
 present() { reg query "$1" >/dev/null; }
@@ -49,22 +47,22 @@ mail='{D9F02A95-527E-4186-83B8-8FCDA79CBE6C}'
 events='{7702456D-3953-4743-A513-B414C74AC50A}'
 keys() { # root: the keys a registration writes there
   local classes=$1\\Software\\Classes
-  is "$classes\\CLSID\\$smtp" "" "orkv14 SMTP connection" &&
-    is "$classes\\CLSID\\$smtp\\InprocServer32" "" "$path" &&
+  is "$classes\\CLSID\\$smtp\\InprocServer32" "" "$path" &&
     is "$classes\\CLSID\\$smtp\\InprocServer32" ThreadingModel Apartment &&
-    is "$classes\\CLSID\\$smtp\\ProgID" "" Orkv14.SMTP.1 &&
-    is "$classes\\CLSID\\$smtp\\VersionIndependentProgID" "" Orkv14.SMTP &&
-    is "$classes\\CLSID\\$smtp\\TypeLib" "" "$library" &&
     is "$classes\\Orkv14.SMTP\\CLSID" "" "$smtp" &&
     is "$classes\\Orkv14.SMTP\\CurVer" "" Orkv14.SMTP.1 &&
-    is "$classes\\Orkv14.Configuration.1\\CLSID" "" '{B365B405-CD75-473E-9726-EB583FF9B940}' &&
     is "$classes\\TypeLib\\$library\\1.0\\0\\$platform" "" "$path" &&
     is "$classes\\Interface\\$mail\\ProxyStubClsid32" "" '{00020424-0000-0000-C000-000000000046}' &&
-    is "$classes\\Interface\\$mail\\TypeLib" "" "$library" &&
     is "$classes\\Interface\\$events\\ProxyStubClsid32" "" '{00020420-0000-0000-C000-000000000046}'
 }
+corekey='HKLM\Software\Classes\CLSID\{DEB0E19B-DD04-4128-95A3-C4559F1B43EB}'
+corekeys() {
+  is "$corekey" "" "orkv14 mail component" && is "$corekey" LoadWithoutCOM "" &&
+    is "$corekey\\InProcServer32" "" "$(kv_windows_path "$core")" &&
+    is "$corekey\\InProcServer32" ThreadingModel Apartment
+}
 
-"$native" regsvr32 /s /u "$path" >/dev/null 2>&1
+for d in "$core" "$dll"; do "$native" regsvr32 /s /u "$(kv_windows_path "$d")" >/dev/null 2>&1; done
 "$native" regsvr32 /s /u /n /i:user "$path" >/dev/null 2>&1
 # As on Windows, the user's classes key exists; the script host has made its
 # own registrations (it does at its first run) before the trees are taken.
@@ -74,6 +72,9 @@ printf '\n' >"$dir/empty.vbs"
 tree 'HKLM\Software\Classes' "$dir/machine-before"
 tree 'HKCU\Software\Classes' "$dir/user-before"
 
+kv_check "regsvr32 orkv14.dll succeeds" "$native" regsvr32 /s "$(kv_windows_path "$core")"
+kv_check "the core's class key" corekeys
+kv_check "regsvr32 /u orkv14.dll succeeds" "$native" regsvr32 /s /u "$(kv_windows_path "$core")"
 kv_check "regsvr32 succeeds" "$native" regsvr32 /s "$path"
 kv_check "the keys per machine" keys HKLM
 kv_check "none per user" absent "HKCU\\Software\\Classes\\CLSID\\$smtp"
@@ -91,7 +92,9 @@ kv_check "none per machine" absent "HKLM\\Software\\Classes\\CLSID\\$smtp"
 kv_check "regsvr32 /u /n /i:user succeeds" "$native" regsvr32 /s /u /n /i:user "$path"
 tree 'HKCU\Software\Classes' "$dir/user-after"
 kv_check "unregistering leaves the user's classes as they were" diff -u "$dir/user-before.sorted" "$dir/user-after.sorted"
-kv_check "unregistering twice still succeeds" "$native" regsvr32 /s /u "$path"
+for d in "$core" "$dll"; do
+  kv_check "unregistering $(basename "$d") twice still succeeds" "$native" regsvr32 /s /u "$(kv_windows_path "$d")"
+done
 
 echo "$kv_failed failed"
 [ "$kv_failed" -eq 0 ]

@@ -44,8 +44,7 @@ if [ "$mode" = clients ]; then
   exe=${1:?test executable}
   shift
   kv_start_smtp "$dir/sink"
-  KV_AUTO_SMTP_PORT=$KV_SMTP_PORT KV_AUTO_SINK_DIR=$(windows "$dir/sink") \
-    "$wine" "$exe" "$@"
+  KV_AUTO_SMTP_PORT=$KV_SMTP_PORT "$wine" "$exe" "$@"
   exit $?
 fi
 [ "$mode" = scripts ] || kv_fail "unknown mode $mode"

@@ -17,20 +17,14 @@ namespace {
 class HostTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        char dir[MAX_PATH];
+        char dir[MAX_PATH], name[MAX_PATH];
         GetTempPathA(MAX_PATH, dir);
-        char name[MAX_PATH];
         ASSERT_NE(GetTempFileNameA(dir, "kvh", 0, name), 0u);
         file_ = name;
         wfile_ = std::wstring(file_.begin(), file_.end());
         host_ = new Host(nullptr, 0);
         host_->Show(wfile_); // no browser: only the file is kept
         ASSERT_EQ(host_->QueryInterface(IID_IDispatch, reinterpret_cast<void **>(&dispatch_)), S_OK);
-    }
-    void TearDown() override {
-        if (dispatch_) dispatch_->Release();
-        host_->Release();
-        DeleteFileA(file_.c_str());
     }
     // Invokes an event whose last parameter is the Cancel flag; its value afterwards.
     VARIANT_BOOL Fire(DISPID id, const std::wstring &url) {
@@ -96,14 +90,8 @@ TEST_F(HostTest, OnlyItsOwnFileAndTheBrowsersOwnPagesAreNavigatedTo) {
     for (wchar_t &c : url)
         if (c == L'\\') c = L'/';
     // Which targets pass is the unit test's; here, that the browser's event reaches that rule.
-    const struct {
-        std::wstring target;
-        bool accepted;
-    } cases[] = {{wfile_, true}, {url, true}, {L"http://example.org/", false}, {L"", false}};
-    for (const auto &c : cases) {
-        SCOPED_TRACE(std::string(c.target.begin(), c.target.end()));
-        EXPECT_EQ(Fire(DISPID_BEFORENAVIGATE2, c.target), c.accepted ? VARIANT_FALSE : VARIANT_TRUE);
-    }
+    EXPECT_EQ(Fire(DISPID_BEFORENAVIGATE2, url), VARIANT_FALSE);
+    EXPECT_EQ(Fire(DISPID_BEFORENAVIGATE2, L"http://example.org/"), VARIANT_TRUE);
     // A link with a target of its own would open a browser window: never.
     EXPECT_EQ(Fire(DISPID_NEWWINDOW2, L""), VARIANT_TRUE);
     EXPECT_EQ(Fire(DISPID_NEWWINDOW3, wfile_), VARIANT_TRUE);
