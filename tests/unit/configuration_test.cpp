@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <map>
 #include <memory>
 #include <set>
 #include <vector>
@@ -10,68 +9,49 @@
 #include "runtime/kvlog.h"
 #include "settings/settings_registry.h"
 #include "settings/settings_string.h"
+#include "temp_registry.h"
 
 namespace {
 
 using kv::WString;
 
-// An in-memory registry for the store: keys by exact path, string values.
-struct MemoryRegistry : kv::clsSettingsRegistry {
-    using Values = std::map<WString, WString>;
-    std::map<WString, std::shared_ptr<Values>> keys;
-    std::set<WString> refused; // paths that cannot be created or opened
+// The current user's registry (in a fresh store), recording the keys asked for and refusing some.
+struct Recorder : kv::clsSettingsRegistry {
+    std::set<WString> refused;
     std::vector<WString> opened;
-
-    struct Key : kv::pal::RegKey {
-        std::shared_ptr<Values> v;
-        explicit Key(std::shared_ptr<Values> values) : v(std::move(values)) {}
-        bool SetString(const WString &name, const WString &value) override { return (*v)[name] = value, true; }
-        bool SetDWord(const WString &, uint32_t) override { return false; }
-        bool SetBinary(const WString &, const std::vector<uint8_t> &) override { return false; }
-        bool GetValue(const WString &, kv::pal::RegValue &) const override { return false; }
-        bool GetString(const WString &name, WString &value) const override {
-            auto it = v->find(name);
-            return it != v->end() && (value = it->second, true);
-        }
-        bool DeleteValue(const WString &name) override { return v->erase(name) == 1; }
-        std::vector<WString> SubKeyNames() const override { return {}; }
-        std::vector<WString> ValueNames() const override {
-            std::vector<WString> names;
-            for (const auto &e : *v) names.push_back(e.first);
-            return names;
-        }
-    };
 
     std::unique_ptr<kv::pal::RegKey> Create(const WString &path) override {
         opened.push_back(path);
-        if (refused.count(path)) return nullptr;
-        auto &slot = keys[path];
-        if (!slot) slot = std::make_shared<Values>();
-        return std::make_unique<Key>(slot);
+        return refused.count(path) ? nullptr : kv::pal::RegCreate(kv::pal::RegRoot::CurrentUser, path);
     }
     std::unique_ptr<kv::pal::RegKey> OpenForReading(const WString &path) override {
         opened.push_back(path);
-        auto it = keys.find(path);
-        if (refused.count(path) || it == keys.end()) return nullptr;
-        return std::make_unique<Key>(it->second);
+        return refused.count(path) ? nullptr : kv::pal::RegOpen(kv::pal::RegRoot::CurrentUser, path);
     }
-    WString Get(const WString &path, const WString &name) {
-        auto it = keys.find(path);
-        if (it == keys.end() || !it->second->count(name)) return u"<none>";
-        return it->second->at(name);
+    static WString Get(const WString &path, const WString &name) {
+        auto key = kv::pal::RegOpen(kv::pal::RegRoot::CurrentUser, path);
+        WString value;
+        return key && key->GetString(name, value) ? value : u"<none>";
     }
-    size_t Count(const WString &path) { return keys.count(path) ? keys[path]->size() : 0; }
+    static size_t Count(const WString &path) {
+        auto key = kv::pal::RegOpen(kv::pal::RegRoot::CurrentUser, path);
+        return key ? key->ValueNames().size() : 0;
+    }
 };
 
 const WString kUserKey = u"software\\Orvane\\orvnkv\\MyApp\\User";
 const WString kComputerKey = u"software\\Orvane\\orvnkv\\MyApp\\Computer";
 
-class Configuration : public ::testing::Test {
+class Configuration : public testsupport::TempRegistry {
   protected:
-    void SetUp() override { kv::SetSettingsRegistry(&registry); }
+    void SetUp() override {
+        TempRegistry::SetUp();
+        kv::SetSettingsRegistry(&registry);
+    }
     void TearDown() override {
         kv::SetSettingsRegistry(nullptr);
         for (IKvConfiguration2 *c : made) c->Release();
+        TempRegistry::TearDown();
     }
     IKvConfiguration2 *Make() {
         auto *object = new kv::clsKvConfiguration;
@@ -88,7 +68,7 @@ class Configuration : public ::testing::Test {
         return s;
     }
 
-    MemoryRegistry registry;
+    Recorder registry;
     std::vector<IKvConfiguration2 *> made;
 };
 
@@ -196,8 +176,10 @@ TEST_F(Configuration, WriterFlagsAndPaths) {
         {u"MyApp", 4 | 8 | 0x80000000u, {}},
         {u"MyApp", 1, {kUserKey}},
         {u"MyApp", 2 | 4, {kComputerKey}},
-        {nullptr, 3,
-         {u"software\\Orvane\\orvnkv\\@@GlobalSettings\\User", u"software\\Orvane\\orvnkv\\@@GlobalSettings\\Computer"}},
+        {nullptr,
+         3,
+         {u"software\\Orvane\\orvnkv\\@@GlobalSettings\\User",
+          u"software\\Orvane\\orvnkv\\@@GlobalSettings\\Computer"}},
     };
     for (const Case &k : cases) {
         SCOPED_TRACE(k.flags);
