@@ -166,7 +166,7 @@ TEST_F(Configuration, WritesBothListsBelowTheApplication) {
     EXPECT_NE(registry.Get(kUserKey, u"SMTP.ServerPassword"), scrambled);
 }
 
-TEST_F(Configuration, WriterFlagsAndPaths) {
+TEST_F(Configuration, WriterFlagsAndPathsOfWriterAndReader) {
     struct Case {
         const char16_t *application;
         DWORD flags;
@@ -187,21 +187,13 @@ TEST_F(Configuration, WriterFlagsAndPaths) {
         EXPECT_EQ(Make()->SetParametersToRegistry(reinterpret_cast<LPCWSTR>(k.application), k.flags), S_OK);
         EXPECT_EQ(registry.opened, k.keys);
     }
-}
-
-TEST_F(Configuration, ReaderPaths) {
-    struct Case {
-        const char16_t *key;
-        std::vector<WString> opened;
-    } cases[] = {
-        {u"any\\given\\key", {u"any\\given\\key", u"any\\given\\key"}},
-        {nullptr, {u"software\\Orvane\\orvnkv\\User", u"software\\Orvane\\orvnkv\\Global"}},
-    };
-    for (const Case &k : cases) {
-        registry.opened.clear();
-        Make()->GetParametersFromRegistry(reinterpret_cast<LPCWSTR>(k.key), 3);
-        EXPECT_EQ(registry.opened, k.opened);
-    }
+    // The reader takes the given key for both lists, or else fixed keys other than the writer's.
+    registry.opened.clear();
+    Make()->GetParametersFromRegistry(reinterpret_cast<LPCWSTR>(u"any\\given\\key"), 3);
+    Make()->GetParametersFromRegistry(nullptr, 3);
+    EXPECT_EQ(registry.opened,
+              (std::vector<WString>{u"any\\given\\key", u"any\\given\\key", u"software\\Orvane\\orvnkv\\User",
+                                    u"software\\Orvane\\orvnkv\\Global"}));
 }
 
 TEST_F(Configuration, ReadsStringsUnscramblesPasswordsAndKeepsOtherEntries) {
@@ -210,13 +202,16 @@ TEST_F(Configuration, ReadsStringsUnscramblesPasswordsAndKeepsOtherEntries) {
     Object(writer).UserOptions().SetText("POP3.ProxyPASSWORD", u"p\u00e4ss");
     ASSERT_EQ(writer->SetParametersToRegistry(reinterpret_cast<LPCWSTR>(u"MyApp"), 1), S_OK);
 
+    registry.Create(kUserKey)->SetString(u"SMTP.ServerPassword", u"not*base64"); // undecodable: the entry stays
     IKvConfiguration2 *reader = Make();
     Object(reader).UserOptions().SetText("SMTP.ServerAddress", u"kept");
+    Object(reader).UserOptions().SetText("SMTP.ServerPassword", u"old");
     Object(reader).UserOptions().SetInt("SMTP.ServerPort", 1);
     ASSERT_EQ(reader->GetParametersFromRegistry(reinterpret_cast<LPCWSTR>(kUserKey.c_str()), 1), S_OK);
     kv::clsOptionList &list = Object(reader).UserOptions();
-    EXPECT_EQ(list.Size(), 3u);
+    EXPECT_EQ(list.Size(), 4u);
     EXPECT_EQ(list.ReadText("SMTP.ServerAddress", u""), u"kept");
+    EXPECT_EQ(list.ReadText("SMTP.ServerPassword", u""), u"old");
     EXPECT_EQ(list.Find("SMTP.ServerPort")->vt(), VT_BSTR);
     EXPECT_EQ(list.ReadText("SMTP.ServerPort", u""), u"25");
     EXPECT_EQ(list.ReadInt("SMTP.ServerPort", 0), 25);
@@ -236,14 +231,6 @@ TEST_F(Configuration, RefusedKeyStillTakesTheOtherList) {
     EXPECT_EQ(c->GetParametersFromRegistry(nullptr, 3), E_ACCESSDENIED);
     EXPECT_EQ(Object(c).GlobalOptions().ReadText("SMTP.ServerPort", u""), u"2525");
     EXPECT_EQ(c->GetParametersFromRegistry(nullptr, 0), S_OK);
-}
-
-TEST_F(Configuration, UndecodablePasswordKeepsTheListEntry) {
-    registry.Create(kUserKey)->SetString(u"SMTP.ServerPassword", u"not*base64");
-    IKvConfiguration2 *c = Make();
-    Object(c).UserOptions().SetText("SMTP.ServerPassword", u"old");
-    EXPECT_EQ(c->GetParametersFromRegistry(reinterpret_cast<LPCWSTR>(kUserKey.c_str()), 1), S_OK);
-    EXPECT_EQ(Object(c).UserOptions().ReadText("SMTP.ServerPassword", u""), u"old");
 }
 
 } // namespace
