@@ -267,41 +267,28 @@ TEST(ConfigModel, StoreWritesTheOfferedPagesWithTheirTypes) {
 
 TEST(ConfigModel, ImplicitTlsSwitchesOnlyTheOtherStandardPort) {
     struct Case {
-        FieldId mode;
-        const char16_t *fromMode; // stored before the dialog opens
-        const char16_t *fromPort;
-        const char16_t *toMode;
-        const char16_t *port; // afterwards
+        const char *key;
+        const char16_t *stored; // the mode before the dialog opens
+        const char *edits, *shown;
     };
-    const FieldId S = F::SmtpTlsMode, Q = F::Pop3TlsMode;
     const Case cases[] = {
-        {S, u"starttls", u"25", u"implicit", u"465"},
-        {S, u"implicit", u"465", u"auto", u"25"},
-        {S, u"none", u"2525", u"implicit", u"2525"},
-        {S, u"implicit", u"2465", u"none", u"2465"},
-        {S, u"none", u"", u"implicit", u""},
+        {"SMTP.TLSMode", u"starttls", "SMTP.TLSMode=implicit", "SMTP.ServerPort=465 POP3.ServerPort=110"},
+        {"SMTP.TLSMode", u"implicit", "SMTP.ServerPort=465 SMTP.TLSMode=auto", "SMTP.ServerPort=25"},
+        {"SMTP.TLSMode", u"none", "SMTP.ServerPort=2525 SMTP.TLSMode=implicit", "SMTP.ServerPort=2525"},
+        {"SMTP.TLSMode", u"implicit", "SMTP.ServerPort=2465 SMTP.TLSMode=none", "SMTP.ServerPort=2465"},
+        {"SMTP.TLSMode", u"none", "SMTP.ServerPort= SMTP.TLSMode=implicit", "SMTP.ServerPort="},
         // No move between implicit and not: a port the user chose stays.
-        {S, u"none", u"465", u"starttls", u"465"},
-        {S, u"implicit", u"25", u"implicit", u"25"},
-        {Q, u"none", u"110", u"implicit", u"995"},
-        {Q, u"implicit", u"995", u"starttls", u"110"},
-        {Q, u"implicit", u"465", u"none", u"465"},
+        {"SMTP.TLSMode", u"none", "SMTP.ServerPort=465 SMTP.TLSMode=starttls", "SMTP.ServerPort=465"},
+        {"SMTP.TLSMode", u"implicit", "SMTP.ServerPort=25 SMTP.TLSMode=implicit", "SMTP.ServerPort=25"},
+        {"POP3.TLSMode", u"none", "POP3.TLSMode=implicit", "POP3.ServerPort=995 SMTP.ServerPort=25"},
+        {"POP3.TLSMode", u"implicit", "POP3.ServerPort=995 POP3.TLSMode=starttls", "POP3.ServerPort=110"},
+        {"POP3.TLSMode", u"implicit", "POP3.ServerPort=465 POP3.TLSMode=none", "POP3.ServerPort=465"},
     };
     for (const Case &c : cases) {
-        bool smtp = c.mode == S;
-        String prefix = smtp ? "SMTP." : "POP3.";
-        FieldId port = smtp ? F::SmtpServerPort : F::Pop3ServerPort;
-        FieldId otherPort = smtp ? F::Pop3ServerPort : F::SmtpServerPort;
-        clsConfigModel m = Model(0x0011, {}, List({{(prefix + "TLSMode").c_str(), T(c.fromMode)}}));
-        m.SetField(port, c.fromPort);
-        WString other = m.Field(otherPort);
-        m.SetField(c.mode, c.toMode);
-        SCOPED_TRACE(prefix + Narrow(c.fromMode, 65001) + " " + Narrow(c.fromPort, 65001) + " -> " +
-                     Narrow(c.toMode, 65001));
-        EXPECT_EQ(m.Field(port), c.port);
-        EXPECT_EQ(m.Field(otherPort), other);
-        m.StoreFields();
-        EXPECT_EQ(m.User().ReadText(prefix + "ServerPort", u"?"), WString(*c.port ? c.port : u"0"));
+        SCOPED_TRACE(c.edits);
+        clsConfigModel m = Model(0x0011, {}, List({{c.key, T(c.stored)}}));
+        Edit(m, c.edits);
+        EXPECT_EQ(Shown(m, c.shown), c.shown);
     }
 }
 
