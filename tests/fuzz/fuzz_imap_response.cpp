@@ -1,12 +1,8 @@
-// Fuzz target for the IMAP response parser.
-//
-// Input: one byte choosing the piece size (1 to 64) and the literal budget
+// The IMAP response parser. Input: one byte choosing the piece size (1 to 64) and the literal budget
 // (none, 64 bytes, 4 KiB or the default), then the server's bytes.
 // Checked: fed whole and fed in pieces, the parser hands out the same
 // responses and stops at the same place; the observer sees exactly the bytes
 // that were taken; a Broken response always says why.
-#include <cstdint>
-#include <string>
 #include <vector>
 
 #include "fuzz_util.h"
@@ -48,9 +44,12 @@ Outcome Run(const uint8_t *data, size_t size, size_t piece, uint64_t budget) {
         size_t n = std::min(piece, size - o.taken);
         size_t used = parser.Feed(p + o.taken, n);
         o.taken += used;
-        if (parser.Ready()) o.responses.push_back(Render(parser.Take()));
-        else if (parser.Lost()) break;
-        else fuzz::Check(used == n);
+        if (parser.Ready())
+            o.responses.push_back(Render(parser.Take()));
+        else if (parser.Lost())
+            break;
+        else
+            fuzz::Check(used == n);
     }
     o.lost = parser.Lost();
     return o;

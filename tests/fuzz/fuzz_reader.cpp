@@ -6,8 +6,8 @@
 #include "fuzz_util.h"
 #include "mail/arpa_mail.h"
 #include "mail/reader.h"
-#include "runtime/com_util.h"
 #include "providers/smtp/smtp_connection.h"
+#include "runtime/com_util.h"
 
 namespace {
 
@@ -23,16 +23,10 @@ kv::clsSMTPMailConnection *Connection() {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    std::string text(reinterpret_cast<const char *>(data), size);
+    std::string text = fuzz::Text(data, size);
     kv::clsAutoRelease<IKvMail> mail;
     if (Connection()->CreateMail(0, u"1", mail.put()) != S_OK) return 0;
-
-    IStream *in = nullptr;
-    CreateStreamOnHGlobal(nullptr, TRUE, &in);
-    ULONG written = 0;
-    in->Write(text.data(), ULONG(text.size()), &written);
-    HRESULT hr = mail->SetRawText(in);
-    in->Release();
+    HRESULT hr = mail->SetRawText(fuzz::MemoryStream(text).stream);
     fuzz::Check(hr == S_OK || hr == E_UNEXPECTED);
 
     // The raw text is the lines (zero bytes and all), each ended by CR LF.

@@ -1,6 +1,4 @@
-// Fuzz target for reading settings strings.
-//
-// Input: one mode byte, then the payload.
+// Reading settings strings. Input: one mode byte, then the payload.
 //   mode bit 0 clear: the payload is the settings text itself (bytes widened
 //                     one to one), so the prefix, markers and Base64 are fuzzed;
 //   mode bit 0 set:   the payload is the deciphered data; the target enciphers
@@ -9,18 +7,14 @@
 //                     0 none, 1 "@2@", 2 "@2@@1@", 3 "@1@".
 // Checked: a refused string leaves the list as it was; an accepted one
 // survives being written and read again.
-#include <cstdint>
-#include <cstdlib>
-#include <string>
 #include <vector>
 
+#include "fuzz_util.h"
 #include "settings/blowfish.h"
 #include "settings/settings_base64.h"
 #include "settings/settings_string.h"
 
 namespace {
-
-std::u16string Text(const uint8_t *data, size_t size) { return std::u16string(data, data + size); }
 
 std::u16string Enciphered(const uint8_t *data, size_t size, unsigned markers) {
     std::vector<uint8_t> bytes(data, data + size);
@@ -38,15 +32,16 @@ std::u16string Enciphered(const uint8_t *data, size_t size, unsigned markers) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size < 1) return 0;
     uint8_t mode = data[0];
-    std::u16string text = (mode & 1) ? Enciphered(data + 1, size - 1, (mode >> 1) & 3) : Text(data + 1, size - 1);
+    std::u16string text =
+        (mode & 1) ? Enciphered(data + 1, size - 1, (mode >> 1) & 3) : std::u16string(data + 1, data + size);
 
     kv::clsOptionList list;
     list.SetText("Fuzz.Sentinel", u"unchanged");
     if (!kv::ReadSettingsString(text, list)) {
-        if (list.Size() != 1 || list.ReadText("Fuzz.Sentinel", u"") != u"unchanged") std::abort();
+        fuzz::Check(list.Size() == 1 && list.ReadText("Fuzz.Sentinel", u"") == u"unchanged");
         return 0;
     }
     kv::clsOptionList again;
-    if (!kv::ReadSettingsString(kv::WriteSettingsString(list), again) || again.Size() != list.Size()) std::abort();
+    fuzz::Check(kv::ReadSettingsString(kv::WriteSettingsString(list), again) && again.Size() == list.Size());
     return 0;
 }

@@ -9,10 +9,20 @@
 
 namespace fuzz {
 
-// A memory stream to decode into, read back afterwards.
+inline std::string Text(const uint8_t *data, size_t size) {
+    return std::string(reinterpret_cast<const char *>(data), size);
+}
+
+// A memory stream to decode into (or holding the given bytes), read back afterwards.
 struct MemoryStream {
     IStream *stream = nullptr;
-    MemoryStream() { CreateStreamOnHGlobal(nullptr, TRUE, &stream); }
+    explicit MemoryStream(const std::string &bytes = {}) {
+        CreateStreamOnHGlobal(nullptr, TRUE, &stream);
+        ULONG written = 0;
+        stream->Write(bytes.data(), ULONG(bytes.size()), &written);
+        LARGE_INTEGER zero{};
+        stream->Seek(zero, STREAM_SEEK_SET, nullptr);
+    }
     ~MemoryStream() { stream->Release(); }
     MemoryStream(const MemoryStream &) = delete;
     MemoryStream &operator=(const MemoryStream &) = delete;

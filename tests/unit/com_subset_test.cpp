@@ -5,6 +5,8 @@
 #include <string>
 
 #include "pal/com.h"
+#include "runtime/com_util.h"
+#include "settings/option_list.h"
 
 namespace {
 
@@ -49,65 +51,39 @@ TEST(ComBstr, ReAllocReplacesAndFrees) {
 
 // ---- VARIANT ----
 
-struct Var {
-    VARIANT v;
-    Var() { VariantInit(&v); }
-    ~Var() { VariantClear(&v); }
-    static Var Str(const char16_t *s) {
-        Var r;
-        r.v.vt = VT_BSTR;
-        r.v.bstrVal = SysAllocString(s);
-        return r;
-    }
-    static Var I4(LONG x) {
-        Var r;
-        r.v.vt = VT_I4;
-        r.v.lVal = x;
-        return r;
-    }
-    static Var R8(double x) {
-        Var r;
-        r.v.vt = VT_R8;
-        r.v.dblVal = x;
-        return r;
-    }
-    static Var Null() {
-        Var r;
-        r.v.vt = VT_NULL;
-        return r;
-    }
-    static Var Bool(bool x) {
-        Var r;
-        r.v.vt = VT_BOOL;
-        r.v.boolVal = x ? VARIANT_TRUE : VARIANT_FALSE;
-        return r;
-    }
-    Var(Var &&o) noexcept : v(o.v) { VariantInit(&o.v); }
-};
+using kv::clsVariant;
+
+clsVariant Of(VARTYPE vt, double r8 = 0) {
+    clsVariant v;
+    v.ptr()->vt = vt;
+    if (vt == VT_R8) v.ptr()->dblVal = r8;
+    return v;
+}
 
 struct Expect {
     HRESULT hr;
     VARTYPE vt = VT_EMPTY;
-    long long i = 0;         // integer and boolean results
+    long long i = 0;             // integer and boolean results
     const char16_t *s = nullptr; // string results
 };
 
 void Check(const VARIANT &src, USHORT flags, VARTYPE to, const Expect &e, const char *what) {
     SCOPED_TRACE(what);
-    Var dest = Var::I4(12345); // a failed conversion leaves it alone
-    HRESULT hr = VariantChangeType(&dest.v, &src, flags, to);
+    clsVariant dest = clsVariant::FromInt(12345); // a failed conversion leaves it alone
+    HRESULT hr = VariantChangeType(dest.ptr(), &src, flags, to);
     ASSERT_EQ(hr, e.hr);
+    const VARIANT &d = dest.get();
     if (FAILED(hr)) {
-        EXPECT_EQ(dest.v.vt, VT_I4);
-        EXPECT_EQ(dest.v.lVal, 12345);
+        EXPECT_EQ(d.vt, VT_I4);
+        EXPECT_EQ(d.lVal, 12345);
         return;
     }
-    ASSERT_EQ(dest.v.vt, e.vt);
+    ASSERT_EQ(d.vt, e.vt);
     switch (e.vt) {
-    case VT_BSTR: EXPECT_EQ(Text(dest.v.bstrVal), e.s); break;
-    case VT_I4: EXPECT_EQ(dest.v.lVal, e.i); break;
-    case VT_UI4: EXPECT_EQ((long long)dest.v.ulVal, e.i); break;
-    case VT_BOOL: EXPECT_EQ((long long)dest.v.boolVal, e.i); break;
+    case VT_BSTR: EXPECT_EQ(Text(d.bstrVal), e.s); break;
+    case VT_I4: EXPECT_EQ(d.lVal, e.i); break;
+    case VT_UI4: EXPECT_EQ((long long)d.ulVal, e.i); break;
+    case VT_BOOL: EXPECT_EQ((long long)d.boolVal, e.i); break;
     default: break;
     }
 }
@@ -115,36 +91,36 @@ void Check(const VARIANT &src, USHORT flags, VARTYPE to, const Expect &e, const 
 TEST(ComVariant, ChangeTypeTable) {
     struct Row {
         const char *what;
-        Var src;
+        clsVariant src;
         USHORT flags;
         VARTYPE to;
         Expect e;
     };
     Row rows[] = {
-        {"\"25\" -> I4", Var::Str(u"25"), 0, VT_I4, {S_OK, VT_I4, 25}},
-        {"\"abc\" -> I4", Var::Str(u"abc"), 0, VT_I4, {DISP_E_TYPEMISMATCH}},
-        {"\"25abc\" -> I4", Var::Str(u"25abc"), 0, VT_I4, {DISP_E_TYPEMISMATCH}},
-        {"\"3000000000\" -> I4", Var::Str(u"3000000000"), 0, VT_I4, {DISP_E_OVERFLOW}},
-        {"\"3000000000\" -> UI4", Var::Str(u"3000000000"), 0, VT_UI4, {S_OK, VT_UI4, 3000000000LL}},
-        {"\"-2147483649\" -> I4", Var::Str(u"-2147483649"), 0, VT_I4, {DISP_E_OVERFLOW}},
-        {"\"2.5\" -> I4", Var::Str(u"2.5"), 0, VT_I4, {S_OK, VT_I4, 2}},
-        {"3.5 -> I4", Var::R8(3.5), 0, VT_I4, {S_OK, VT_I4, 4}},
-        {"1e10 -> I4", Var::R8(1e10), 0, VT_I4, {DISP_E_OVERFLOW}},
-        {"300 -> UI1", Var::I4(300), 0, VT_UI1, {DISP_E_OVERFLOW}},
-        {"-1 -> UI4", Var::I4(-1), 0, VT_UI4, {DISP_E_OVERFLOW}},
-        {"true -> BSTR", Var::Bool(true), 0, VT_BSTR, {S_OK, VT_BSTR, 0, u"-1"}},
-        {"true -> BSTR alpha", Var::Bool(true), VARIANT_ALPHABOOL, VT_BSTR, {S_OK, VT_BSTR, 0, u"True"}},
-        {"true -> I4", Var::Bool(true), 0, VT_I4, {S_OK, VT_I4, -1}},
-        {"\"true\" -> BOOL", Var::Str(u"true"), 0, VT_BOOL, {S_OK, VT_BOOL, VARIANT_TRUE}},
-        {"\"2\" -> BOOL", Var::Str(u"2"), 0, VT_BOOL, {S_OK, VT_BOOL, VARIANT_TRUE}},
-        {"\"yes\" -> BOOL", Var::Str(u"yes"), 0, VT_BOOL, {DISP_E_TYPEMISMATCH}},
-        {"EMPTY -> I4", Var(), 0, VT_I4, {S_OK, VT_I4, 0}},
-        {"NULL -> I4", Var::Null(), 0, VT_I4, {DISP_E_TYPEMISMATCH}},
-        {"2.5 -> BSTR", Var::R8(2.5), 0, VT_BSTR, {S_OK, VT_BSTR, 0, u"2.5"}},
-        {"I4 -> unsupported", Var::I4(1), 0, VT_DECIMAL, {DISP_E_BADVARTYPE}},
-        {"I4 -> BYREF", Var::I4(1), 0, VARTYPE(VT_BYREF | VT_I4), {DISP_E_BADVARTYPE}},
+        {"\"25\" -> I4", clsVariant::FromText(u"25"), 0, VT_I4, {S_OK, VT_I4, 25}},
+        {"\"abc\" -> I4", clsVariant::FromText(u"abc"), 0, VT_I4, {DISP_E_TYPEMISMATCH}},
+        {"\"25abc\" -> I4", clsVariant::FromText(u"25abc"), 0, VT_I4, {DISP_E_TYPEMISMATCH}},
+        {"\"3000000000\" -> I4", clsVariant::FromText(u"3000000000"), 0, VT_I4, {DISP_E_OVERFLOW}},
+        {"\"3000000000\" -> UI4", clsVariant::FromText(u"3000000000"), 0, VT_UI4, {S_OK, VT_UI4, 3000000000LL}},
+        {"\"-2147483649\" -> I4", clsVariant::FromText(u"-2147483649"), 0, VT_I4, {DISP_E_OVERFLOW}},
+        {"\"2.5\" -> I4", clsVariant::FromText(u"2.5"), 0, VT_I4, {S_OK, VT_I4, 2}},
+        {"3.5 -> I4", Of(VT_R8, 3.5), 0, VT_I4, {S_OK, VT_I4, 4}},
+        {"1e10 -> I4", Of(VT_R8, 1e10), 0, VT_I4, {DISP_E_OVERFLOW}},
+        {"300 -> UI1", clsVariant::FromInt(300), 0, VT_UI1, {DISP_E_OVERFLOW}},
+        {"-1 -> UI4", clsVariant::FromInt(-1), 0, VT_UI4, {DISP_E_OVERFLOW}},
+        {"true -> BSTR", clsVariant::FromBool(true), 0, VT_BSTR, {S_OK, VT_BSTR, 0, u"-1"}},
+        {"true -> BSTR alpha", clsVariant::FromBool(true), VARIANT_ALPHABOOL, VT_BSTR, {S_OK, VT_BSTR, 0, u"True"}},
+        {"true -> I4", clsVariant::FromBool(true), 0, VT_I4, {S_OK, VT_I4, -1}},
+        {"\"true\" -> BOOL", clsVariant::FromText(u"true"), 0, VT_BOOL, {S_OK, VT_BOOL, VARIANT_TRUE}},
+        {"\"2\" -> BOOL", clsVariant::FromText(u"2"), 0, VT_BOOL, {S_OK, VT_BOOL, VARIANT_TRUE}},
+        {"\"yes\" -> BOOL", clsVariant::FromText(u"yes"), 0, VT_BOOL, {DISP_E_TYPEMISMATCH}},
+        {"EMPTY -> I4", clsVariant(), 0, VT_I4, {S_OK, VT_I4, 0}},
+        {"NULL -> I4", Of(VT_NULL), 0, VT_I4, {DISP_E_TYPEMISMATCH}},
+        {"2.5 -> BSTR", Of(VT_R8, 2.5), 0, VT_BSTR, {S_OK, VT_BSTR, 0, u"2.5"}},
+        {"I4 -> unsupported", clsVariant::FromInt(1), 0, VT_DECIMAL, {DISP_E_BADVARTYPE}},
+        {"I4 -> BYREF", clsVariant::FromInt(1), 0, VARTYPE(VT_BYREF | VT_I4), {DISP_E_BADVARTYPE}},
     };
-    for (auto &row : rows) Check(row.src.v, row.flags, row.to, row.e, row.what);
+    for (const Row &row : rows) Check(row.src.get(), row.flags, row.to, row.e, row.what);
 }
 
 TEST(ComVariant, ByRefIsResolved) {
@@ -163,41 +139,42 @@ TEST(ComVariant, ByRefIsResolved) {
     sref.pbstrVal = &text;
     Check(sref, 0, VT_I4, {S_OK, VT_I4, 19}, "byref BSTR -> I4");
 
-    Var copy;
-    ASSERT_EQ(VariantCopyInd(&copy.v, &sref), S_OK);
-    ASSERT_EQ(copy.v.vt, VT_BSTR);
-    EXPECT_NE(copy.v.bstrVal, text) << "a copy of its own";
-    EXPECT_EQ(Text(copy.v.bstrVal), u"19");
+    clsVariant copy(sref); // VariantCopyInd
+    ASSERT_EQ(copy.vt(), VT_BSTR);
+    EXPECT_NE(copy.get().bstrVal, text) << "a copy of its own";
+    EXPECT_EQ(Text(copy.get().bstrVal), u"19");
     SysFreeString(text);
 
     VARIANT dangling;
     VariantInit(&dangling);
     dangling.vt = VT_BYREF | VT_I4;
     dangling.plVal = nullptr;
-    Var dest;
-    EXPECT_TRUE(FAILED(VariantChangeType(&dest.v, &dangling, 0, VT_I4)));
+    clsVariant dest;
+    EXPECT_TRUE(FAILED(VariantChangeType(dest.ptr(), &dangling, 0, VT_I4)));
 }
 
-TEST(ComVariant, InPlaceChangeAndCopy) {
-    Var v = Var::Str(u"42");
-    ASSERT_EQ(VariantChangeType(&v.v, &v.v, 0, VT_I4), S_OK); // the old BSTR is freed (ASan)
-    EXPECT_EQ(v.v.vt, VT_I4);
-    EXPECT_EQ(v.v.lVal, 42);
-    ASSERT_EQ(VariantChangeType(&v.v, &v.v, 0, VT_BSTR), S_OK);
-    EXPECT_EQ(Text(v.v.bstrVal), u"42");
-    Var bad = Var::Str(u"x");
-    EXPECT_EQ(VariantChangeType(&bad.v, &bad.v, 0, VT_I4), DISP_E_TYPEMISMATCH);
-    EXPECT_EQ(Text(bad.v.bstrVal), u"x") << "untouched after failure";
+TEST(ComVariant, InPlaceChange) {
+    clsVariant v = clsVariant::FromText(u"42");
+    ASSERT_EQ(VariantChangeType(v.ptr(), v.ptr(), 0, VT_I4), S_OK); // the old BSTR is freed (ASan)
+    EXPECT_EQ(v.get().lVal, 42);
+    ASSERT_EQ(VariantChangeType(v.ptr(), v.ptr(), 0, VT_BSTR), S_OK);
+    EXPECT_EQ(Text(v.get().bstrVal), u"42");
+    clsVariant bad = clsVariant::FromText(u"x");
+    EXPECT_EQ(VariantChangeType(bad.ptr(), bad.ptr(), 0, VT_I4), DISP_E_TYPEMISMATCH);
+    EXPECT_EQ(Text(bad.get().bstrVal), u"x") << "untouched after failure";
 }
 
 // ---- memory stream ----
 
 struct Stream {
-    IStream *s = nullptr;
-    Stream() { EXPECT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, &s), S_OK); }
-    ~Stream() {
-        if (s) s->Release();
+    kv::clsAutoRelease<IStream> s;
+    explicit Stream(const std::string &text) {
+        EXPECT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, s.put()), S_OK);
+        ULONG n = 0;
+        EXPECT_EQ(s->Write(text.data(), ULONG(text.size()), &n), S_OK);
+        EXPECT_EQ(n, text.size());
     }
+    // The new position in *pos, 0xDEAD when the stream leaves it alone.
     HRESULT Seek(long long to, DWORD origin, uint64_t *pos = nullptr) {
         LARGE_INTEGER li;
         li.QuadPart = to;
@@ -212,32 +189,10 @@ struct Stream {
         Seek(0, STREAM_SEEK_CUR, &p);
         return p;
     }
-    void Write(const std::string &t) {
-        ULONG n = 0;
-        ASSERT_EQ(s->Write(t.data(), ULONG(t.size()), &n), S_OK);
-        ASSERT_EQ(n, t.size());
-    }
-    std::string All() {
-        uint64_t keep = Pos();
-        Seek(0, STREAM_SEEK_SET);
-        std::string out(Size(), '\0');
-        ULONG n = 0;
-        s->Read(out.data(), ULONG(out.size()), &n);
-        out.resize(n);
-        Seek((long long)keep, STREAM_SEEK_SET);
-        return out;
-    }
-    uint64_t Size() {
-        STATSTG st;
-        EXPECT_EQ(s->Stat(&st, STATFLAG_NONAME), S_OK);
-        EXPECT_EQ(st.type, DWORD(STGTY_STREAM));
-        return st.cbSize.QuadPart;
-    }
 };
 
 TEST(ComStream, ReadWriteSeek) {
-    Stream st;
-    st.Write("hello");
+    Stream st("hello");
     EXPECT_EQ(st.Pos(), 5u);
     char buf[16] = {};
     ULONG n = 99;
@@ -258,34 +213,31 @@ TEST(ComStream, ReadWriteSeek) {
     ULONG w = 7;
     EXPECT_EQ(st.s->Write("x", 1, &w), STG_E_MEDIUMFULL) << "far beyond 4 GB";
     EXPECT_EQ(w, 0u);
-    EXPECT_EQ(st.Size(), 5u);
+    EXPECT_EQ(kv::StreamSize(st.s.get()), 5u);
 }
 
-TEST(ComStream, CopyToCountsAndSharedMemory) {
-    Stream src, dst;
-    src.Write("0123456789");
+TEST(ComStream, CopyToCounts) {
+    Stream src("0123456789"), dst("");
     src.Seek(2, STREAM_SEEK_SET);
     ULARGE_INTEGER cb, r, w;
     cb.QuadPart = 3;
-    ASSERT_EQ(src.s->CopyTo(dst.s, cb, &r, &w), S_OK);
+    ASSERT_EQ(src.s->CopyTo(dst.s.get(), cb, &r, &w), S_OK);
     EXPECT_EQ(r.QuadPart, 3u);
     EXPECT_EQ(w.QuadPart, 3u);
-    EXPECT_EQ(dst.All(), "234");
     EXPECT_EQ(src.Pos(), 5u);
     cb.QuadPart = 100;
-    ASSERT_EQ(src.s->CopyTo(dst.s, cb, &r, &w), S_OK);
+    ASSERT_EQ(src.s->CopyTo(dst.s.get(), cb, &r, &w), S_OK);
     EXPECT_EQ(r.QuadPart, 5u) << "only what is there";
-    EXPECT_EQ(dst.All(), "23456789");
+    EXPECT_EQ(kv::StreamBytes(dst.s.get()), "23456789");
     EXPECT_EQ(src.s->CopyTo(nullptr, cb, &r, &w), STG_E_INVALIDPOINTER);
 
     // Into itself: what was there once, and it stops.
-    Stream same;
-    same.Write("abc");
+    Stream same("abc");
     same.Seek(0, STREAM_SEEK_SET);
     cb.QuadPart = ~0ull;
-    ASSERT_EQ(same.s->CopyTo(same.s, cb, &r, &w), S_OK);
+    ASSERT_EQ(same.s->CopyTo(same.s.get(), cb, &r, &w), S_OK);
     EXPECT_EQ(r.QuadPart, 3u);
-    EXPECT_EQ(same.All(), "abcabc");
+    EXPECT_EQ(kv::StreamBytes(same.s.get()), "abcabc");
 }
 
 } // namespace

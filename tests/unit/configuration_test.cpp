@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <map>
 #include <memory>
 #include <set>
 #include <vector>
@@ -10,68 +9,49 @@
 #include "runtime/kvlog.h"
 #include "settings/settings_registry.h"
 #include "settings/settings_string.h"
+#include "temp_registry.h"
 
 namespace {
 
 using kv::WString;
 
-// An in-memory registry for the store: keys by exact path, string values.
-struct MemoryRegistry : kv::clsSettingsRegistry {
-    using Values = std::map<WString, WString>;
-    std::map<WString, std::shared_ptr<Values>> keys;
-    std::set<WString> refused; // paths that cannot be created or opened
+// The current user's registry (in a fresh store), recording the keys asked for and refusing some.
+struct Recorder : kv::clsSettingsRegistry {
+    std::set<WString> refused;
     std::vector<WString> opened;
-
-    struct Key : kv::pal::RegKey {
-        std::shared_ptr<Values> v;
-        explicit Key(std::shared_ptr<Values> values) : v(std::move(values)) {}
-        bool SetString(const WString &name, const WString &value) override { return (*v)[name] = value, true; }
-        bool SetDWord(const WString &, uint32_t) override { return false; }
-        bool SetBinary(const WString &, const std::vector<uint8_t> &) override { return false; }
-        bool GetValue(const WString &, kv::pal::RegValue &) const override { return false; }
-        bool GetString(const WString &name, WString &value) const override {
-            auto it = v->find(name);
-            return it != v->end() && (value = it->second, true);
-        }
-        bool DeleteValue(const WString &name) override { return v->erase(name) == 1; }
-        std::vector<WString> SubKeyNames() const override { return {}; }
-        std::vector<WString> ValueNames() const override {
-            std::vector<WString> names;
-            for (const auto &e : *v) names.push_back(e.first);
-            return names;
-        }
-    };
 
     std::unique_ptr<kv::pal::RegKey> Create(const WString &path) override {
         opened.push_back(path);
-        if (refused.count(path)) return nullptr;
-        auto &slot = keys[path];
-        if (!slot) slot = std::make_shared<Values>();
-        return std::make_unique<Key>(slot);
+        return refused.count(path) ? nullptr : kv::pal::RegCreate(kv::pal::RegRoot::CurrentUser, path);
     }
     std::unique_ptr<kv::pal::RegKey> OpenForReading(const WString &path) override {
         opened.push_back(path);
-        auto it = keys.find(path);
-        if (refused.count(path) || it == keys.end()) return nullptr;
-        return std::make_unique<Key>(it->second);
+        return refused.count(path) ? nullptr : kv::pal::RegOpen(kv::pal::RegRoot::CurrentUser, path);
     }
-    WString Get(const WString &path, const WString &name) {
-        auto it = keys.find(path);
-        if (it == keys.end() || !it->second->count(name)) return u"<none>";
-        return it->second->at(name);
+    static WString Get(const WString &path, const WString &name) {
+        auto key = kv::pal::RegOpen(kv::pal::RegRoot::CurrentUser, path);
+        WString value;
+        return key && key->GetString(name, value) ? value : u"<none>";
     }
-    size_t Count(const WString &path) { return keys.count(path) ? keys[path]->size() : 0; }
+    static size_t Count(const WString &path) {
+        auto key = kv::pal::RegOpen(kv::pal::RegRoot::CurrentUser, path);
+        return key ? key->ValueNames().size() : 0;
+    }
 };
 
 const WString kUserKey = u"software\\Orvane\\orvnkv\\MyApp\\User";
 const WString kComputerKey = u"software\\Orvane\\orvnkv\\MyApp\\Computer";
 
-class Configuration : public ::testing::Test {
+class Configuration : public testsupport::TempRegistry {
   protected:
-    void SetUp() override { kv::SetSettingsRegistry(&registry); }
+    void SetUp() override {
+        TempRegistry::SetUp();
+        kv::SetSettingsRegistry(&registry);
+    }
     void TearDown() override {
         kv::SetSettingsRegistry(nullptr);
         for (IKvConfiguration2 *c : made) c->Release();
+        TempRegistry::TearDown();
     }
     IKvConfiguration2 *Make() {
         auto *object = new kv::clsKvConfiguration;
@@ -88,7 +68,7 @@ class Configuration : public ::testing::Test {
         return s;
     }
 
-    MemoryRegistry registry;
+    Recorder registry;
     std::vector<IKvConfiguration2 *> made;
 };
 
@@ -106,7 +86,7 @@ const ListMethods kLists[] = {
      &kv::clsKvConfiguration::GlobalOptions},
 };
 
-TEST_F(Configuration, SettingsStringsPerList) {
+TEST_F(Configuration, SettingsStringsPerListAndWhatCannotBeRead) {
     for (const ListMethods &m : kLists) {
         SCOPED_TRACE(m.name);
         IKvConfiguration2 *a = Make(), *b = Make(), *empty = Make();
@@ -130,21 +110,14 @@ TEST_F(Configuration, SettingsStringsPerList) {
         EXPECT_EQ(list.ReadText("SMTP.ServerAddress", u""), u"smtp.example.org");
         EXPECT_EQ(list.ReadInt("SMTP.ServerPort", 0), 25);
         EXPECT_EQ(list.ReadText("POP3.ServerAddress", u""), u"pop.example.org");
-    }
-}
 
-TEST_F(Configuration, UnreadableStringsSucceedAndChangeNothing) {
-    IKvConfiguration2 *c = Make();
-    Object(c).UserOptions().SetInt("SMTP.ServerPort", 25);
-    const char16_t *texts[] = {u"", u"02:AgAAAAAAAAA=", u"SMTP.ServerPort=26", u"01:!!!", u"01:@2@@1@AAAAAAAA"};
-    for (const char16_t *t : texts) {
-        EXPECT_EQ(c->SetUserParameters(reinterpret_cast<LPCWSTR>(t)), S_OK);
-        EXPECT_EQ(c->SetGlobalParameters(reinterpret_cast<LPCWSTR>(t)), S_OK);
+        // What cannot be read succeeds and changes nothing.
+        for (const char16_t *t : {u"", u"02:AgAAAAAAAAA=", u"SMTP.ServerPort=26", u"01:!!!", u"01:@2@@1@AAAAAAAA"})
+            EXPECT_EQ((b->*m.set)(reinterpret_cast<LPCWSTR>(t)), S_OK);
+        EXPECT_EQ((b->*m.set)(nullptr), S_OK);
+        EXPECT_EQ(list.Size(), 3u);
+        EXPECT_EQ(list.ReadInt("SMTP.ServerPort", 0), 25);
     }
-    EXPECT_EQ(c->SetUserParameters(nullptr), S_OK);
-    EXPECT_EQ(Object(c).UserOptions().Size(), 1u);
-    EXPECT_EQ(Object(c).UserOptions().ReadInt("SMTP.ServerPort", 0), 25);
-    EXPECT_EQ(Object(c).GlobalOptions().Size(), 0u);
 }
 
 TEST_F(Configuration, TracesCallsAndResults) {
@@ -186,7 +159,7 @@ TEST_F(Configuration, WritesBothListsBelowTheApplication) {
     EXPECT_NE(registry.Get(kUserKey, u"SMTP.ServerPassword"), scrambled);
 }
 
-TEST_F(Configuration, WriterFlagsAndPaths) {
+TEST_F(Configuration, WriterFlagsAndPathsOfWriterAndReader) {
     struct Case {
         const char16_t *application;
         DWORD flags;
@@ -196,8 +169,10 @@ TEST_F(Configuration, WriterFlagsAndPaths) {
         {u"MyApp", 4 | 8 | 0x80000000u, {}},
         {u"MyApp", 1, {kUserKey}},
         {u"MyApp", 2 | 4, {kComputerKey}},
-        {nullptr, 3,
-         {u"software\\Orvane\\orvnkv\\@@GlobalSettings\\User", u"software\\Orvane\\orvnkv\\@@GlobalSettings\\Computer"}},
+        {nullptr,
+         3,
+         {u"software\\Orvane\\orvnkv\\@@GlobalSettings\\User",
+          u"software\\Orvane\\orvnkv\\@@GlobalSettings\\Computer"}},
     };
     for (const Case &k : cases) {
         SCOPED_TRACE(k.flags);
@@ -205,21 +180,13 @@ TEST_F(Configuration, WriterFlagsAndPaths) {
         EXPECT_EQ(Make()->SetParametersToRegistry(reinterpret_cast<LPCWSTR>(k.application), k.flags), S_OK);
         EXPECT_EQ(registry.opened, k.keys);
     }
-}
-
-TEST_F(Configuration, ReaderPaths) {
-    struct Case {
-        const char16_t *key;
-        std::vector<WString> opened;
-    } cases[] = {
-        {u"any\\given\\key", {u"any\\given\\key", u"any\\given\\key"}},
-        {nullptr, {u"software\\Orvane\\orvnkv\\User", u"software\\Orvane\\orvnkv\\Global"}},
-    };
-    for (const Case &k : cases) {
-        registry.opened.clear();
-        Make()->GetParametersFromRegistry(reinterpret_cast<LPCWSTR>(k.key), 3);
-        EXPECT_EQ(registry.opened, k.opened);
-    }
+    // The reader takes the given key for both lists, or else fixed keys other than the writer's.
+    registry.opened.clear();
+    Make()->GetParametersFromRegistry(reinterpret_cast<LPCWSTR>(u"any\\given\\key"), 3);
+    Make()->GetParametersFromRegistry(nullptr, 3);
+    EXPECT_EQ(registry.opened,
+              (std::vector<WString>{u"any\\given\\key", u"any\\given\\key", u"software\\Orvane\\orvnkv\\User",
+                                    u"software\\Orvane\\orvnkv\\Global"}));
 }
 
 TEST_F(Configuration, ReadsStringsUnscramblesPasswordsAndKeepsOtherEntries) {
@@ -228,13 +195,16 @@ TEST_F(Configuration, ReadsStringsUnscramblesPasswordsAndKeepsOtherEntries) {
     Object(writer).UserOptions().SetText("POP3.ProxyPASSWORD", u"p\u00e4ss");
     ASSERT_EQ(writer->SetParametersToRegistry(reinterpret_cast<LPCWSTR>(u"MyApp"), 1), S_OK);
 
+    registry.Create(kUserKey)->SetString(u"SMTP.ServerPassword", u"not*base64"); // undecodable: the entry stays
     IKvConfiguration2 *reader = Make();
     Object(reader).UserOptions().SetText("SMTP.ServerAddress", u"kept");
+    Object(reader).UserOptions().SetText("SMTP.ServerPassword", u"old");
     Object(reader).UserOptions().SetInt("SMTP.ServerPort", 1);
     ASSERT_EQ(reader->GetParametersFromRegistry(reinterpret_cast<LPCWSTR>(kUserKey.c_str()), 1), S_OK);
     kv::clsOptionList &list = Object(reader).UserOptions();
-    EXPECT_EQ(list.Size(), 3u);
+    EXPECT_EQ(list.Size(), 4u);
     EXPECT_EQ(list.ReadText("SMTP.ServerAddress", u""), u"kept");
+    EXPECT_EQ(list.ReadText("SMTP.ServerPassword", u""), u"old");
     EXPECT_EQ(list.Find("SMTP.ServerPort")->vt(), VT_BSTR);
     EXPECT_EQ(list.ReadText("SMTP.ServerPort", u""), u"25");
     EXPECT_EQ(list.ReadInt("SMTP.ServerPort", 0), 25);
@@ -254,14 +224,6 @@ TEST_F(Configuration, RefusedKeyStillTakesTheOtherList) {
     EXPECT_EQ(c->GetParametersFromRegistry(nullptr, 3), E_ACCESSDENIED);
     EXPECT_EQ(Object(c).GlobalOptions().ReadText("SMTP.ServerPort", u""), u"2525");
     EXPECT_EQ(c->GetParametersFromRegistry(nullptr, 0), S_OK);
-}
-
-TEST_F(Configuration, UndecodablePasswordKeepsTheListEntry) {
-    registry.Create(kUserKey)->SetString(u"SMTP.ServerPassword", u"not*base64");
-    IKvConfiguration2 *c = Make();
-    Object(c).UserOptions().SetText("SMTP.ServerPassword", u"old");
-    EXPECT_EQ(c->GetParametersFromRegistry(reinterpret_cast<LPCWSTR>(kUserKey.c_str()), 1), S_OK);
-    EXPECT_EQ(Object(c).UserOptions().ReadText("SMTP.ServerPassword", u""), u"old");
 }
 
 } // namespace

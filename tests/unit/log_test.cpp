@@ -87,7 +87,8 @@ TEST_F(LogTest, TraceScopeEntryResultAndDetail) {
     std::vector<std::string> bodies;
     for (const auto &l : sink.lines) bodies.push_back(Body(l));
     std::vector<std::string> expected = {
-        ">clsX::Y(7,'\xC3\xA4" "b')",
+        ">clsX::Y(7,'\xC3\xA4"
+        "b')",
         "<S_FALSE",
         ">clsX::Z()",
         "<The parameter is incorrect. (80070057) (-13='x')",
@@ -95,9 +96,8 @@ TEST_F(LogTest, TraceScopeEntryResultAndDetail) {
         "<(error code 0x80001234)",
     };
     EXPECT_EQ(bodies, expected);
-}
 
-TEST_F(LogTest, TraceScopeSilentBelowCallsAndAtProtocolLevel) {
+    // Below the calls' level, and at the protocol's alone, nothing is traced.
     for (int threshold : {1, 128}) {
         Use(2, threshold);
         HRESULT hr = S_OK;

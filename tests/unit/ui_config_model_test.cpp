@@ -1,14 +1,10 @@
 // The configuration dialog without a window: pages by flags and provider,
-// fields with keys and defaults, the provider list, OK and Cancel.
+// what the fields show, what OK stores, the provider list, the test mail.
 #include <gtest/gtest.h>
-
-#include <filesystem>
-#include <unistd.h>
 
 #include "orkv14.h"
 #include "pal/registry.h"
 #include "runtime/kvlog.h"
-#include "runtime/string_table.h"
 #include "script_server.h"
 #include "temp_registry.h"
 #include "ui/config/config_model.h"
@@ -18,23 +14,74 @@ namespace kv::ui {
 namespace {
 
 using P = ConfigPage;
+using F = FieldId;
+using Options = std::vector<std::pair<const char *, clsVariant>>;
+
+clsOptionList List(const Options &entries) {
+    clsOptionList l;
+    for (const auto &[key, value] : entries) l.Set(key, value);
+    return l;
+}
+
+clsVariant T(const char16_t *text) { return clsVariant::FromText(text); }
 
 clsConfigModel Model(uint32_t flags, const clsOptionList &global = {}, const clsOptionList &user = {},
                      const MailClientAccount &account = {}) {
     return clsConfigModel(flags, global, user, account, {u"Outlook", u"Work"}, u"HOSTX");
 }
 
-std::vector<P> Visible(const clsConfigModel &m) {
-    std::vector<P> out;
-    for (P p : {P::Provider, P::MapiUser, P::SmtpServer, P::SmtpUser, P::Pop3Server, P::Pop3User, P::ImapServer})
-        if (m.PageVisible(p)) out.push_back(p);
+std::string Visible(const clsConfigModel &m) {
+    static const char *const names[] = {"Provider",   "MapiUser", "SmtpServer", "SmtpUser",
+                                        "Pop3Server", "Pop3User", "ImapServer"};
+    std::string out;
+    for (int p = 0; p <= int(P::ImapServer); ++p)
+        if (m.PageVisible(P(p))) out += (out.empty() ? "" : " ") + std::string(names[p]);
     return out;
 }
 
-clsOptionList WithProvider(const char16_t *provider) {
-    clsOptionList l;
-    l.SetText("Provider", provider);
-    return l;
+// "key=value key=value ...": the pairs of a text (values without blanks).
+std::vector<std::pair<std::string, std::string>> Pairs(const std::string &text) {
+    std::vector<std::pair<std::string, std::string>> out;
+    for (size_t at = 0; at < text.size();) {
+        size_t eq = text.find('=', at), end = std::min(text.find(' ', eq), text.size());
+        out.emplace_back(text.substr(at, eq - at), text.substr(eq + 1, end - eq - 1));
+        at = end + 1;
+    }
+    return out;
+}
+
+FieldId ByKey(const std::string &key) {
+    for (const FieldInfo &f : ConfigFields())
+        if (key == f.key) return f.id;
+    ADD_FAILURE() << key;
+    return F::Provider;
+}
+
+void Edit(clsConfigModel &m, const std::string &edits) {
+    for (const auto &[key, value] : Pairs(edits)) m.SetField(ByKey(key), Widen(value, 65001));
+}
+
+// The fields named in `expected`, as the dialog shows them.
+std::string Shown(const clsConfigModel &m, const std::string &expected) {
+    std::string out;
+    for (const auto &[key, value] : Pairs(expected))
+        out += (out.empty() ? "" : " ") + key + "=" + Narrow(m.Field(ByKey(key)), 65001);
+    return out;
+}
+
+// The options named in `expected` as "<type>:<value>" (i: 32-bit number, b: boolean, s: text), "-" when absent.
+std::string Stored(const clsOptionList &l, const std::string &expected) {
+    std::string out;
+    for (const auto &[key, value] : Pairs(expected)) {
+        const clsVariant *v = l.Find(key);
+        std::string text = !v                   ? "-"
+                           : v->vt() == VT_I4   ? "i:" + std::to_string(v->get().lVal)
+                           : v->vt() == VT_BOOL ? std::string("b:") + (v->get().boolVal ? "1" : "0")
+                           : v->vt() == VT_BSTR ? "s:" + Narrow(v->Text(), 65001)
+                                                : "?";
+        out += (out.empty() ? "" : " ") + key + "=" + text;
+    }
+    return out;
 }
 
 TEST(ConfigModel, PagesByFlagsAndProvider) {
@@ -42,377 +89,228 @@ TEST(ConfigModel, PagesByFlagsAndProvider) {
         uint32_t flags;
         const char16_t *provider;
         bool popBeforeSmtp;
-        std::vector<P> visible;
+        const char *visible;
         const char16_t *receive = nullptr; // "ReceiveProvider"
     };
     const Case cases[] = {
-        {0x1000, u"SMAPI", false, {P::Provider, P::MapiUser}},
-        {0x1000, u"SMTP", false, {P::Provider}},
-        {0x1000, u"", false, {P::Provider}},
-        {0x1001, u"XMAPI", true, {P::Provider, P::MapiUser}},
-        {0x1011, u"SMTP", false, {P::Provider, P::SmtpServer, P::SmtpUser, P::Pop3Server, P::Pop3User}},
-        {0x5011, u"SMTP", false, {P::Provider, P::SmtpUser, P::Pop3User}},
-        {0x9011, u"SMTP", true, {P::Provider, P::SmtpServer, P::Pop3Server}},
-        {0xD011, u"SMTP", true, {P::Provider}},
+        {0x1000, u"SMAPI", false, "Provider MapiUser"},
+        {0x1000, u"SMTP", false, "Provider"},
+        {0x1001, u"XMAPI", true, "Provider MapiUser"},
+        {0x1011, u"SMTP", false, "Provider SmtpServer SmtpUser Pop3Server Pop3User"},
+        {0x5011, u"SMTP", false, "Provider SmtpUser Pop3User"},
+        {0x9011, u"SMTP", true, "Provider SmtpServer Pop3Server"},
+        {0xD011, u"SMTP", true, "Provider"},
         // Without a provider page the internet pages are the dialog.
-        {0x0001, u"", false, {P::SmtpServer, P::SmtpUser}},
-        {0x0011, u"", false, {P::SmtpServer, P::SmtpUser, P::Pop3Server, P::Pop3User}},
-        {0x0010, u"", false, {P::Pop3Server, P::Pop3User}},
-        {0x0000, u"SMTP", false, {}},
+        {0x0001, u"", false, "SmtpServer SmtpUser"},
+        {0x0011, u"", false, "SmtpServer SmtpUser Pop3Server Pop3User"},
+        {0x0010, u"", false, "Pop3Server Pop3User"},
+        {0x0000, u"SMTP", false, ""},
         // Receiving through IMAP: its page instead of the POP3 pages, which POP-before-SMTP still needs.
-        {0x1011, u"SMTP", false, {P::Provider, P::SmtpServer, P::SmtpUser, P::ImapServer}, u"imap"},
-        {0x1011, u"SMTP", true, {P::Provider, P::SmtpServer, P::SmtpUser, P::Pop3Server, P::Pop3User, P::ImapServer},
-         u"IMAP"},
-        {0x1011, u"XMAPI", false, {P::Provider, P::MapiUser}, u"IMAP"},
-        {0x1001, u"SMTP", false, {P::Provider, P::SmtpServer, P::SmtpUser}, u"IMAP"},
-        {0x0010, u"", false, {P::ImapServer}, u"IMAP"},
-        {0x0010, u"", false, {P::Pop3Server, P::Pop3User}, u"Exchange"},
-        {0x4010, u"", false, {}, u"IMAP"},
+        {0x1011, u"SMTP", false, "Provider SmtpServer SmtpUser ImapServer", u"imap"},
+        {0x1011, u"SMTP", true, "Provider SmtpServer SmtpUser Pop3Server Pop3User ImapServer", u"IMAP"},
+        {0x1011, u"XMAPI", false, "Provider MapiUser", u"IMAP"},
+        {0x1001, u"SMTP", false, "Provider SmtpServer SmtpUser", u"IMAP"},
+        {0x0010, u"", false, "ImapServer", u"IMAP"},
+        {0x0010, u"", false, "Pop3Server Pop3User", u"Exchange"},
+        {0x4010, u"", false, "", u"IMAP"},
     };
     for (const Case &c : cases) {
-        clsOptionList user = WithProvider(c.provider);
-        user.SetInt("SMTP.POPBeforeSMTP", c.popBeforeSmtp);
+        clsOptionList user =
+            List({{"Provider", T(c.provider)}, {"SMTP.POPBeforeSMTP", clsVariant::FromInt(c.popBeforeSmtp)}});
         if (c.receive) user.SetText("ReceiveProvider", c.receive);
-        clsConfigModel m = Model(c.flags, {}, user);
-        EXPECT_EQ(Visible(m), c.visible) << std::hex << c.flags << " " << Narrow(c.provider, 65001);
+        EXPECT_EQ(Visible(Model(c.flags, {}, user)), c.visible)
+            << std::hex << c.flags << " " << Narrow(c.provider, 65001);
     }
 }
 
-TEST(ConfigModel, TickingPop3AuthenticationShowsAndHidesBothPop3Pages) {
-    for (uint32_t flags : {0x1001u, 0x1011u}) {
-        clsConfigModel m = Model(flags, {}, WithProvider(u"SMTP"));
-        bool pop3Flag = flags & 0x10;
-        EXPECT_EQ(m.PageVisible(P::Pop3Server), pop3Flag);
-        m.SetField(FieldId::SmtpPopBeforeSmtp, u"1");
-        EXPECT_TRUE(m.PageVisible(P::Pop3Server));
-        EXPECT_TRUE(m.PageVisible(P::Pop3User));
-        m.SetField(FieldId::SmtpPopBeforeSmtp, u"0");
-        EXPECT_EQ(m.PageVisible(P::Pop3Server), pop3Flag);
-        EXPECT_EQ(m.PageVisible(P::Pop3User), pop3Flag);
-    }
-}
-
-TEST(ConfigModel, ChangingTheProviderSwitchesPagesAndTestMailButton) {
-    clsConfigModel m = Model(0x1001, {}, WithProvider(u"SMTP"));
-    m.SetField(FieldId::SmtpServerAddress, u"mail.example.org");
+TEST(ConfigModel, EditsSwitchPagesAndTheTestMail) {
     struct Step {
-        const char16_t *provider;
-        bool testMail;
-        std::vector<P> visible;
+        const char *edit;
+        const char *visible;
+        bool testMail = true;
     };
-    const Step steps[] = {{u"XMAPI", true, {P::Provider, P::MapiUser}},
-                          {u"SMAPI", true, {P::Provider, P::MapiUser}},
-                          {u"CDOSYS", false, {P::Provider}},
-                          {u"SMTP", true, {P::Provider, P::SmtpServer, P::SmtpUser}}};
-    for (const Step &s : steps) {
-        m.SetField(FieldId::Provider, s.provider);
-        EXPECT_EQ(m.TestMailEnabled(), s.testMail) << Narrow(s.provider, 65001);
-        EXPECT_EQ(Visible(m), s.visible) << Narrow(s.provider, 65001);
+    const struct {
+        uint32_t flags;
+        std::vector<Step> steps;
+    } runs[] = {
+        {0x1001,
+         {{"SMTP.ServerAddress=mail.example.org", "Provider SmtpServer SmtpUser"},
+          {"Provider=XMAPI", "Provider MapiUser"},
+          {"Provider=SMAPI", "Provider MapiUser"},
+          {"Provider=CDOSYS", "Provider", false},
+          {"Provider=SMTP", "Provider SmtpServer SmtpUser"},
+          {"SMTP.POPBeforeSMTP=1", "Provider SmtpServer SmtpUser Pop3Server Pop3User"},
+          {"SMTP.POPBeforeSMTP=0", "Provider SmtpServer SmtpUser"}}},
+        {0x1011,
+         {{"ReceiveProvider=imap", "Provider SmtpServer SmtpUser ImapServer"},
+          {"SMTP.POPBeforeSMTP=1", "Provider SmtpServer SmtpUser Pop3Server Pop3User ImapServer"},
+          {"ReceiveProvider=pop3", "Provider SmtpServer SmtpUser Pop3Server Pop3User"},
+          {"SMTP.POPBeforeSMTP=0", "Provider SmtpServer SmtpUser Pop3Server Pop3User"}}},
+    };
+    for (const auto &run : runs) {
+        clsConfigModel m = Model(run.flags, {}, List({{"Provider", T(u"SMTP")}}));
+        for (const Step &s : run.steps) {
+            SCOPED_TRACE(s.edit);
+            Edit(m, s.edit);
+            EXPECT_EQ(Visible(m), s.visible);
+            EXPECT_EQ(m.TestMailEnabled(), s.testMail);
+        }
+        // The provider changes kept what had been entered.
+        EXPECT_EQ(Stored(m.User(), "SMTP.ServerAddress=-"),
+                  run.flags == 0x1001 ? "SMTP.ServerAddress=s:mail.example.org" : "SMTP.ServerAddress=-");
     }
     // Without a provider page the SMTP pages and the SMTP test mail are the dialog.
-    clsConfigModel internetOnly = Model(0x0001, {}, WithProvider(u"XMAPI"));
+    clsConfigModel internetOnly = Model(0x0001, {}, List({{"Provider", T(u"XMAPI")}}));
     EXPECT_EQ(internetOnly.EffectiveProvider(), "SMTP");
     EXPECT_TRUE(internetOnly.TestMailEnabled());
-    // The change kept what had been entered.
-    EXPECT_EQ(m.User().ReadText("SMTP.ServerAddress", u""), u"mail.example.org");
-    EXPECT_EQ(m.Field(FieldId::SmtpServerAddress), u"mail.example.org");
 }
 
-TEST(ConfigModel, ReceivingThroughImap) {
-    clsConfigModel untouched = Model(0x1011, {}, WithProvider(u"SMTP"));
-    EXPECT_EQ(untouched.Field(FieldId::ReceiveProvider), u"POP3");
-    untouched.StoreFields();
-    EXPECT_FALSE(untouched.User().Contains("ReceiveProvider")) << "a choice never made is not stored";
-
-    clsConfigModel m = Model(0x1011, {}, WithProvider(u"SMTP"));
-    m.SetField(FieldId::ReceiveProvider, u"imap");
-    EXPECT_EQ(Visible(m), (std::vector<P>{P::Provider, P::SmtpServer, P::SmtpUser, P::ImapServer}));
-    EXPECT_EQ(m.Field(FieldId::ImapServerPort), u"143");
-    EXPECT_EQ(m.Field(FieldId::ImapFolder), u"INBOX");
-    m.SetField(FieldId::ImapTlsMode, u"implicit");
-    EXPECT_EQ(m.Field(FieldId::ImapServerPort), u"993");
-    m.SetField(FieldId::ImapFolder, u"Archiv/Grün");
-    m.StoreFields();
-    const clsOptionList &u = m.User();
-    EXPECT_EQ(u.ReadText("ReceiveProvider", u""), u"IMAP");
-    EXPECT_EQ(u.Find("IMAP.ServerPort")->vt(), VT_I4);
-    EXPECT_EQ(u.ReadInt("IMAP.ServerPort", 0), 993);
-    EXPECT_EQ(u.ReadText("IMAP.TLSMode", u""), u"implicit");
-    EXPECT_EQ(u.ReadText("IMAP.Folder", u""), u"Archiv/Grün");
-    EXPECT_FALSE(u.Contains("IMAP.OAuth2Token"));
+TEST(ConfigModel, FieldsShowOptionsBeforeTheAccountAndTheUserListFirst) {
+    MailClientAccount account;
+    account.texts[IString("SMTP Server")] = u"smtp.account.example";
+    account.texts[IString("SMTP LogonName")] = u"DOMAIN";
+    account.texts[IString("POP3 Server")] = u"pop.account.example";
+    account.numbers[IString("SMTP Port")] = 587;
+    account.numbers[IString("SMTP Timeout")] = 45;
+    account.numbers[IString("POP3 Port")] = 995;
+    clsOptionList global = List({{"SMTP.ServerAddress", T(u"global.example")},
+                                 {"SMTP.ServerUser", T(u"globaluser")},
+                                 {"SMTP.ProxyType", clsVariant::FromInt(7)}, // out of range: the first entry
+                                 {"POP3.OAuth2Token", T(u"globaltoken")}});
+    clsOptionList user = List({{"SMTP.ServerAddress", T(u"user.example")},
+                               {"SMTP.ServerPort", clsVariant::FromInt(2525)},
+                               {"POP3.ProxyType", clsVariant::FromInt(2)},
+                               {"POP3.ProxyResolve", T(u" REMOTE")},
+                               {"SMTP.TLSMode", T(u" STARTTLS ")},
+                               {"POP3.TLSMode", T(u"tls")}, // refused by the transports: shown as it is
+                               {"IMAP.TLSMode", T(u"")},
+                               {"SMTP.TLSVerify", clsVariant::FromInt(0)},
+                               {"POP3.TLSVerify", clsVariant::FromInt(7)},
+                               {"IMAP.TLSVerify", clsVariant()}});
+    const std::string shown =
+        "SMTP.ServerAddress=user.example SMTP.ServerUser=globaluser SMTP.ServerPort=2525 SMTP.SocketTimeout=45000 "
+        "SMTP.LogonName=DOMAIN POP3.ServerAddress=pop.account.example POP3.ServerPort=995 SMTP.ProxyType=0 "
+        "POP3.ProxyType=2 POP3.ProxyResolve=1 SMTP.ProxyResolve=0 POP3.OAuth2Token=globaltoken "
+        "SMTP.TLSMode=starttls POP3.TLSMode=tls IMAP.TLSMode=none SMTP.TLSVerify=0 POP3.TLSVerify=1 IMAP.TLSVerify=1";
+    EXPECT_EQ(Shown(Model(0x0011, global, user, account), shown), shown);
+    // The account's values count only with the SMTP flag.
+    EXPECT_EQ(Model(0x0010, {}, {}, account).Field(F::Pop3ServerAddress), u"");
 }
 
-MailClientAccount Account() {
-    MailClientAccount a;
-    a.texts[IString("SMTP Server")] = u"smtp.account.example";
-    a.texts[IString("SMTP LogonName")] = u"DOMAIN";
-    a.texts[IString("SMTP Display Name")] = u"Erika Mustermann";
-    a.texts[IString("SMTP EMail Address")] = u"erika@account.example";
-    a.texts[IString("POP3 Server")] = u"pop.account.example";
-    a.numbers[IString("SMTP Port")] = 587;
-    a.numbers[IString("SMTP Timeout")] = 45;
-    a.numbers[IString("POP3 Port")] = 995;
-    a.numbers[IString("POP3 Timeout")] = 1;
-    return a;
-}
-
-TEST(ConfigModel, AccountValuesAreDefaultsOnlyWithTheSmtpFlagAndNeverOverrideOptions) {
-    clsOptionList user;
-    user.SetInt("SMTP.ServerPort", 2525);
-    clsConfigModel m = Model(0x0011, {}, user, Account());
-    EXPECT_EQ(m.Field(FieldId::SmtpServerAddress), u"smtp.account.example");
-    EXPECT_EQ(m.Field(FieldId::SmtpServerPort), u"2525");
-    EXPECT_EQ(m.Field(FieldId::SmtpSocketTimeout), u"45000");
-    EXPECT_EQ(m.Field(FieldId::SmtpLogonName), u"DOMAIN");
-    EXPECT_EQ(m.Field(FieldId::SmtpSenderName), u"Erika Mustermann");
-    EXPECT_EQ(m.Field(FieldId::SmtpSenderAddress), u"erika@account.example");
-    EXPECT_EQ(m.Field(FieldId::Pop3ServerAddress), u"pop.account.example");
-    EXPECT_EQ(m.Field(FieldId::Pop3ServerPort), u"995");
-    EXPECT_EQ(m.Field(FieldId::Pop3SocketTimeout), u"1000");
-
-    clsConfigModel pop3Only = Model(0x0010, {}, {}, Account());
-    EXPECT_EQ(pop3Only.Field(FieldId::Pop3ServerAddress), u"");
-    EXPECT_EQ(pop3Only.Field(FieldId::Pop3ServerPort), u"110");
-}
-
-TEST(ConfigModel, FieldsReadTheUserListBeforeTheGlobalList) {
-    clsOptionList global, user;
-    global.SetText("SMTP.ServerAddress", u"global.example");
-    global.SetText("SMTP.ServerUser", u"globaluser");
-    user.SetText("SMTP.ServerAddress", u"user.example");
-    global.SetInt("SMTP.ProxyType", 7); // out of range: the first entry
-    user.SetInt("POP3.ProxyType", 2);
-    clsConfigModel m = Model(0x0011, global, user);
-    EXPECT_EQ(m.Field(FieldId::SmtpServerAddress), u"user.example");
-    EXPECT_EQ(m.Field(FieldId::SmtpServerUser), u"globaluser");
-    EXPECT_EQ(m.Field(FieldId::SmtpProxyType), u"0");
-    EXPECT_EQ(m.Field(FieldId::Pop3ProxyType), u"2");
-}
-
-TEST(ConfigModel, ConfirmStoresEveryFieldOfOfferedPagesWithItsType) {
-    clsConfigModel m = Model(0x0011);
-    m.SetField(FieldId::SmtpServerPort, u"465");
-    m.SetField(FieldId::SmtpProxyType, u"2");
-    m.SetField(FieldId::SmtpProxyPort, u"not a number");
-    m.SetField(FieldId::SmtpServerPassword, u"s3cret");
-    m.StoreFields();
-    const clsOptionList &u = m.User();
-    const clsVariant *port = u.Find("SMTP.ServerPort");
-    ASSERT_TRUE(port);
-    EXPECT_EQ(port->vt(), VT_I4);
-    EXPECT_EQ(u.ReadInt("SMTP.ServerPort", 0), 465);
-    EXPECT_EQ(u.ReadInt("SMTP.ProxyType", -1), 2);
-    EXPECT_EQ(u.ReadInt("SMTP.ProxyPort", -1), 0);
-    EXPECT_EQ(u.ReadInt("SMTP.SocketTimeout", 0), 30000);
-    EXPECT_EQ(u.ReadInt("POP3.ServerPort", 0), 110);
-    EXPECT_EQ(u.Find("SMTP.ServerPassword")->vt(), VT_BSTR);
-    EXPECT_EQ(u.ReadText("SMTP.ServerPassword", u""), u"s3cret");
-    EXPECT_EQ(u.ReadText("SMTP.LogonName", u""), u"HOSTX");
-    // Pages that were not offered write nothing.
-    EXPECT_FALSE(u.Contains("Provider"));
-    EXPECT_FALSE(u.Contains("@MAPI.ServerUser"));
-    EXPECT_TRUE(m.Global().Entries().empty());
-}
-
-TEST(ConfigModel, ExtendedMapiProfileIsStoredUnderProviderAndMapiKeys) {
-    clsConfigModel m = Model(0x1000);
-    m.SetField(FieldId::Provider, u"XMAPI");
-    m.SetField(FieldId::MapiProfile, u"Work");
-    m.SetField(FieldId::MapiPassword, u"pw");
-    m.StoreFields();
-    const clsOptionList &u = m.User();
-    EXPECT_EQ(u.ReadText("XMAPI.ServerUser", u""), u"Work");
-    EXPECT_EQ(u.ReadText("XMAPI.ServerPassword", u""), u"pw");
-    EXPECT_EQ(u.ReadText("@MAPI.ServerUser", u""), u"Work");
-    EXPECT_EQ(u.ReadText("@MAPI.ServerPassword", u""), u"pw");
-    EXPECT_FALSE(u.Contains("SMAPI.ServerUser"));
-    // Flag 0x1000 without 0x8000: the choice is the computer's.
-    EXPECT_EQ(m.Global().ReadText("Provider", u""), u"XMAPI");
-    EXPECT_FALSE(u.Contains("Provider"));
-}
-
-TEST(ConfigModel, SwitchingMapiProvidersKeepsEachProvidersProfile) {
-    clsConfigModel m = Model(0x1000);
-    m.SetField(FieldId::Provider, u"XMAPI");
-    m.SetField(FieldId::MapiProfile, u"Work");
-    m.SetField(FieldId::Provider, u"SMAPI");
-    EXPECT_EQ(m.User().ReadText("XMAPI.ServerUser", u""), u"Work");
-    EXPECT_FALSE(m.User().Contains("SMAPI.ServerUser"));
-    m.SetField(FieldId::MapiProfile, u"Outlook");
-    m.StoreFields();
-    EXPECT_EQ(m.User().ReadText("SMAPI.ServerUser", u""), u"Outlook");
-    EXPECT_EQ(m.User().ReadText("XMAPI.ServerUser", u""), u"Work");
-    EXPECT_EQ(m.User().ReadText("@MAPI.ServerUser", u""), u"Outlook");
-}
-
-TEST(ConfigModel, ProviderGoesToTheUserListWhenUserPagesAreLeftOut) {
-    clsConfigModel m = Model(0x9000);
-    m.SetField(FieldId::Provider, u"SMAPI");
-    m.StoreFields();
-    EXPECT_EQ(m.User().ReadText("Provider", u""), u"SMAPI");
-    EXPECT_FALSE(m.Global().Contains("Provider"));
-}
-
-TEST(ConfigModel, CancelLeavesTheCallersListsAndOkMergesByKey) {
-    clsOptionList global, user;
-    user.SetText("SMTP.ServerAddress", u"old.example");
-    user.SetText("Other.Key", u"kept");
-    clsConfigModel m = Model(0x0001, global, user);
-    m.SetField(FieldId::SmtpServerAddress, u"new.example");
-    m.StoreFields();
-    // Cancel: the model's copies changed, the caller's lists did not.
-    EXPECT_EQ(user.ReadText("SMTP.ServerAddress", u""), u"old.example");
-    EXPECT_EQ(user.Size(), 2u);
-    EXPECT_TRUE(global.Entries().empty());
-    // OK.
-    MergeOptions(user, m.User());
-    MergeOptions(global, m.Global());
-    EXPECT_EQ(user.ReadText("SMTP.ServerAddress", u""), u"new.example");
-    EXPECT_EQ(user.ReadText("Other.Key", u""), u"kept");
-}
-
-TEST(ConfigModel, ProviderListLeavesOutDashEntries) {
-    auto texts = [](int id) -> String {
-        switch (id) {
-        case 10: return "Simple MAPI";
-        case 11: return "---";
-        case 12: return "SMTP";
-        default: return "";
-        }
-    };
-    std::vector<ProviderEntry> l = BuildProviderList("SMAPI;XMAPI;SMTP", texts, 10);
-    ASSERT_EQ(l.size(), 2u);
-    EXPECT_EQ(l[0].code, "SMAPI");
-    EXPECT_EQ(l[0].display, "Simple MAPI");
-    EXPECT_EQ(l[1].code, "SMTP");
-    EXPECT_EQ(l[1].display, "SMTP");
-}
-
-TEST(ConfigModel, StoredSecurityOptionsAsTheFieldsShowThem) {
+TEST(ConfigModel, StoreWritesTheOfferedPagesWithTheirTypes) {
     struct Case {
-        clsVariant mode;
-        clsVariant verify;
-        const char16_t *shownMode;
-        const char16_t *shownVerify;
+        uint32_t flags;
+        Options global, user;
+        const char *edits;
+        const char *inUser, *inGlobal;
     };
     const Case cases[] = {
-        {clsVariant::FromText(u" STARTTLS "), clsVariant::FromBool(false), u"starttls", u"0"},
-        {clsVariant::FromText(u"Implicit"), clsVariant::FromInt(0), u"implicit", u"0"},
-        {clsVariant::FromText(u"auto"), clsVariant::FromInt(7), u"auto", u"1"},
-        {clsVariant::FromText(u""), clsVariant::FromBool(true), u"none", u"1"},
-        // A value the transports refuse is shown as it is: the list then shows no choice.
-        {clsVariant::FromText(u"tls"), clsVariant(), u"tls", u"1"},
+        {0x0011,
+         {},
+         {},
+         "SMTP.ServerPort=465 SMTP.ProxyType=2 SMTP.ProxyPort=x25 SMTP.ServerPassword=s3cret",
+         "SMTP.ServerPort=i:465 SMTP.ProxyType=i:2 SMTP.ProxyPort=i:0 SMTP.POPBeforeSMTP=i:0 "
+         "SMTP.ServerPassword=s:s3cret SMTP.LogonName=s:HOSTX Provider=- @MAPI.ServerUser=-",
+         "Provider=-"},
+        // Flag 0x1000 without 0x8000: the choice of provider is the computer's.
+        {0x1000,
+         {},
+         {},
+         "Provider=XMAPI @MAPI.ServerUser=Work @MAPI.ServerPassword=pw",
+         "XMAPI.ServerUser=s:Work XMAPI.ServerPassword=s:pw @MAPI.ServerUser=s:Work @MAPI.ServerPassword=s:pw "
+         "SMAPI.ServerUser=- Provider=-",
+         "Provider=s:XMAPI"},
+        {0x1000,
+         {},
+         {},
+         "Provider=XMAPI @MAPI.ServerUser=Work Provider=SMAPI @MAPI.ServerUser=Outlook",
+         "SMAPI.ServerUser=s:Outlook XMAPI.ServerUser=s:Work @MAPI.ServerUser=s:Outlook",
+         ""},
+        {0x9000, {}, {}, "Provider=SMAPI", "Provider=s:SMAPI", "Provider=-"},
+        {0x1011,
+         {},
+         {{"Provider", T(u"SMTP")}},
+         "ReceiveProvider=imap IMAP.TLSMode=implicit IMAP.Folder=Archiv/Gr\xC3\xBCn",
+         "ReceiveProvider=s:IMAP IMAP.ServerPort=i:993 IMAP.TLSMode=s:implicit IMAP.Folder=s:Archiv/Gr\xC3\xBCn "
+         "IMAP.OAuth2Token=-",
+         ""},
+        // A choice never made is not stored; one undone after a store in between (the provider's) is undone.
+        {0x0011,
+         {{"POP3.TLSMode", T(u"implicit")}, {"POP3.OAuth2Token", T(u"globaltoken")}},
+         {{"SMTP.TLSMode", T(u"STARTTLS")},
+          {"SMTP.TLSVerify", clsVariant::FromInt(0)},
+          {"POP3.ProxyResolve", T(u"REMOTE")}},
+         "SMTP.TLSMode=auto SMTP.ProxyResolve=1 POP3.OAuth2Token=tok Provider=SMTP SMTP.TLSMode=starttls "
+         "SMTP.ProxyResolve=0 POP3.OAuth2Token=globaltoken",
+         "SMTP.TLSMode=s:STARTTLS SMTP.TLSVerify=i:0 SMTP.ProxyResolve=- SMTP.TLSCAFile=- SMTP.OAuth2Token=- "
+         "POP3.TLSMode=- POP3.TLSVerify=- POP3.OAuth2Token=- POP3.ProxyResolve=s:REMOTE ReceiveProvider=- "
+         "SMTP.ServerPort=i:25",
+         ""},
+        {0x0011,
+         {},
+         {{"POP3.ProxyResolve", T(u"REMOTE")}},
+         "SMTP.TLSMode=auto SMTP.TLSVerify=0 SMTP.TLSVerify=1 POP3.TLSVerify=0 POP3.TLSCAFile=C:\\ca.pem "
+         "SMTP.OAuth2Token=ya29.token SMTP.ProxyResolve=1 POP3.ProxyResolve=0",
+         "SMTP.TLSMode=s:auto SMTP.TLSVerify=- POP3.TLSVerify=b:0 POP3.TLSCAFile=s:C:\\ca.pem "
+         "SMTP.OAuth2Token=s:ya29.token SMTP.ProxyResolve=s:remote POP3.ProxyResolve=s:local",
+         ""},
     };
     for (const Case &c : cases) {
-        clsOptionList user;
-        user.Set("SMTP.TLSMode", c.mode);
-        user.Set("POP3.TLSVerify", c.verify);
-        clsConfigModel m = Model(0x0011, {}, user);
-        EXPECT_EQ(m.Field(FieldId::SmtpTlsMode), c.shownMode) << Narrow(c.mode.Text(), 65001);
-        EXPECT_EQ(m.Field(FieldId::Pop3TlsVerify), c.shownVerify) << Narrow(c.mode.Text(), 65001);
+        SCOPED_TRACE(c.edits);
+        clsConfigModel m = Model(c.flags, List(c.global), List(c.user));
+        Edit(m, c.edits);
+        m.StoreFields();
+        EXPECT_EQ(Stored(m.User(), c.inUser), c.inUser);
+        EXPECT_EQ(Stored(m.Global(), c.inGlobal), c.inGlobal);
     }
 }
 
 TEST(ConfigModel, ImplicitTlsSwitchesOnlyTheOtherStandardPort) {
     struct Case {
-        FieldId mode;
-        const char16_t *fromMode; // stored before the dialog opens
-        const char16_t *fromPort;
-        const char16_t *toMode;
-        const char16_t *port; // afterwards
+        const char *key;
+        const char16_t *stored; // the mode before the dialog opens
+        const char *edits, *shown;
     };
-    const FieldId S = FieldId::SmtpTlsMode, Q = FieldId::Pop3TlsMode;
     const Case cases[] = {
-        {S, u"starttls", u"25", u"implicit", u"465"},
-        {S, u"implicit", u"465", u"auto", u"25"},
-        {S, u"none", u"2525", u"implicit", u"2525"},
-        {S, u"implicit", u"2465", u"none", u"2465"},
-        {S, u"none", u"", u"implicit", u""},
+        {"SMTP.TLSMode", u"starttls", "SMTP.TLSMode=implicit", "SMTP.ServerPort=465 POP3.ServerPort=110"},
+        {"SMTP.TLSMode", u"implicit", "SMTP.ServerPort=465 SMTP.TLSMode=auto", "SMTP.ServerPort=25"},
+        {"SMTP.TLSMode", u"none", "SMTP.ServerPort=2525 SMTP.TLSMode=implicit", "SMTP.ServerPort=2525"},
+        {"SMTP.TLSMode", u"implicit", "SMTP.ServerPort=2465 SMTP.TLSMode=none", "SMTP.ServerPort=2465"},
+        {"SMTP.TLSMode", u"none", "SMTP.ServerPort= SMTP.TLSMode=implicit", "SMTP.ServerPort="},
         // No move between implicit and not: a port the user chose stays.
-        {S, u"none", u"465", u"starttls", u"465"},
-        {S, u"implicit", u"25", u"implicit", u"25"},
-        {Q, u"none", u"110", u"implicit", u"995"},
-        {Q, u"implicit", u"995", u"starttls", u"110"},
-        {Q, u"implicit", u"465", u"none", u"465"},
+        {"SMTP.TLSMode", u"none", "SMTP.ServerPort=465 SMTP.TLSMode=starttls", "SMTP.ServerPort=465"},
+        {"SMTP.TLSMode", u"implicit", "SMTP.ServerPort=25 SMTP.TLSMode=implicit", "SMTP.ServerPort=25"},
+        {"POP3.TLSMode", u"none", "POP3.TLSMode=implicit", "POP3.ServerPort=995 SMTP.ServerPort=25"},
+        {"POP3.TLSMode", u"implicit", "POP3.ServerPort=995 POP3.TLSMode=starttls", "POP3.ServerPort=110"},
+        {"POP3.TLSMode", u"implicit", "POP3.ServerPort=465 POP3.TLSMode=none", "POP3.ServerPort=465"},
     };
     for (const Case &c : cases) {
-        bool smtp = c.mode == S;
-        String prefix = smtp ? "SMTP." : "POP3.";
-        FieldId port = smtp ? FieldId::SmtpServerPort : FieldId::Pop3ServerPort;
-        FieldId otherPort = smtp ? FieldId::Pop3ServerPort : FieldId::SmtpServerPort;
-        clsOptionList user;
-        user.SetText(prefix + "TLSMode", c.fromMode);
-        clsConfigModel m = Model(0x0011, {}, user);
-        m.SetField(port, c.fromPort);
-        WString other = m.Field(otherPort);
-        m.SetField(c.mode, c.toMode);
-        SCOPED_TRACE(prefix + Narrow(c.fromMode, 65001) + " " + Narrow(c.fromPort, 65001) + " -> " +
-                     Narrow(c.toMode, 65001));
-        EXPECT_EQ(m.Field(port), c.port);
-        EXPECT_EQ(m.Field(otherPort), other);
-        m.StoreFields();
-        EXPECT_EQ(m.User().ReadText(prefix + "ServerPort", u"?"), WString(*c.port ? c.port : u"0"));
+        SCOPED_TRACE(c.edits);
+        clsConfigModel m = Model(0x0011, {}, List({{c.key, T(c.stored)}}));
+        Edit(m, c.edits);
+        EXPECT_EQ(Shown(m, c.shown), c.shown);
     }
 }
 
-TEST(ConfigModel, UntouchedSecurityFieldsLeaveTheirOptionsAsTheyWere) {
-    const char *keys[] = {"SMTP.TLSMode", "SMTP.TLSVerify", "SMTP.TLSCAFile", "SMTP.OAuth2Token", "SMTP.ProxyResolve",
-                          "POP3.TLSMode", "POP3.TLSVerify", "POP3.TLSCAFile", "POP3.OAuth2Token", "POP3.ProxyResolve"};
-    // Absent stays absent, also after a provider change stored the fields in between.
-    clsConfigModel m = Model(0x1011, {}, WithProvider(u"SMTP"));
-    m.SetField(FieldId::SmtpTlsMode, u"starttls");
-    m.SetField(FieldId::SmtpTlsVerify, u"0");
-    m.SetField(FieldId::Pop3OAuth2Token, u"tok");
-    m.SetField(FieldId::SmtpProxyResolve, u"1");
-    m.SetField(FieldId::Provider, u"XMAPI");
-    EXPECT_EQ(m.User().ReadText("SMTP.TLSMode", u""), u"starttls");
-    m.SetField(FieldId::Provider, u"SMTP");
-    m.SetField(FieldId::SmtpTlsMode, u"none");
-    m.SetField(FieldId::SmtpTlsVerify, u"1");
-    m.SetField(FieldId::Pop3OAuth2Token, u"");
-    m.SetField(FieldId::SmtpProxyResolve, u"0");
+TEST(ConfigModel, CancelLeavesTheCallersListsAndOkMergesByKey) {
+    clsOptionList global, user = List({{"SMTP.ServerAddress", T(u"old.example")}, {"Other.Key", T(u"kept")}});
+    clsConfigModel m = Model(0x0001, global, user);
+    m.SetField(F::SmtpServerAddress, u"new.example");
     m.StoreFields();
-    for (const char *key : keys) EXPECT_FALSE(m.User().Contains(key)) << key;
-    EXPECT_TRUE(m.User().Contains("SMTP.ServerPort")); // the other fields are all written, as before
+    EXPECT_EQ(user.ReadText("SMTP.ServerAddress", u""), u"old.example");
+    EXPECT_EQ(user.Size(), 2u);
+    EXPECT_TRUE(global.Entries().empty());
+    MergeOptions(user, m.User());
+    EXPECT_EQ(user.ReadText("SMTP.ServerAddress", u""), u"new.example");
+    EXPECT_EQ(user.ReadText("Other.Key", u""), u"kept");
+}
 
-    // Stored values stay exactly as they were, in the list they were in.
-    clsOptionList global, user;
-    user.SetText("SMTP.TLSMode", u"STARTTLS");
-    user.SetInt("SMTP.TLSVerify", 0);
-    global.SetText("POP3.TLSMode", u"implicit");
-    global.SetText("POP3.OAuth2Token", u"globaltoken");
-    user.SetText("POP3.ProxyResolve", u" REMOTE");
-    clsConfigModel kept = Model(0x0011, global, user);
-    kept.StoreFields();
-    EXPECT_EQ(kept.User().ReadText("SMTP.TLSMode", u""), u"STARTTLS");
-    EXPECT_EQ(kept.User().Find("SMTP.TLSVerify")->vt(), VT_I4);
-    EXPECT_FALSE(kept.User().Contains("POP3.TLSMode"));
-    EXPECT_FALSE(kept.User().Contains("POP3.OAuth2Token"));
-    EXPECT_EQ(kept.Field(FieldId::Pop3OAuth2Token), u"globaltoken");
-    EXPECT_EQ(kept.Field(FieldId::Pop3ProxyResolve), u"1");
-    EXPECT_EQ(kept.User().ReadText("POP3.ProxyResolve", u""), u" REMOTE");
-
-    // Changed fields are written with their types.
-    clsConfigModel changed = Model(0x0011, global, user);
-    changed.SetField(FieldId::SmtpTlsMode, u"auto");
-    changed.SetField(FieldId::SmtpTlsVerify, u"1");
-    changed.SetField(FieldId::Pop3TlsVerify, u"0");
-    changed.SetField(FieldId::Pop3TlsCaFile, u"C:\\certs\\ca.pem");
-    changed.SetField(FieldId::SmtpOAuth2Token, u"ya29.token");
-    changed.SetField(FieldId::SmtpProxyResolve, u"1");
-    changed.SetField(FieldId::Pop3ProxyResolve, u"0");
-    changed.StoreFields();
-    const clsOptionList &u = changed.User();
-    EXPECT_EQ(u.ReadText("SMTP.TLSMode", u""), u"auto");
-    ASSERT_TRUE(u.Find("SMTP.TLSVerify"));
-    EXPECT_EQ(u.Find("SMTP.TLSVerify")->vt(), VT_BOOL);
-    EXPECT_TRUE(u.ReadBool("SMTP.TLSVerify"));
-    ASSERT_TRUE(u.Find("POP3.TLSVerify"));
-    EXPECT_FALSE(u.ReadBool("POP3.TLSVerify"));
-    EXPECT_EQ(u.ReadText("POP3.TLSCAFile", u""), u"C:\\certs\\ca.pem");
-    EXPECT_EQ(u.ReadText("SMTP.OAuth2Token", u""), u"ya29.token");
-    EXPECT_EQ(u.ReadText("SMTP.ProxyResolve", u""), u"remote");
-    EXPECT_EQ(u.ReadText("POP3.ProxyResolve", u""), u"local");
+TEST(ConfigModel, ProviderListLeavesOutDashEntries) {
+    auto texts = [](int id) -> String { return id == 10 ? "Simple MAPI" : id == 11 ? "---" : "SMTP"; };
+    std::vector<ProviderEntry> l = BuildProviderList("SMAPI; XMAPI;;SMTP", texts, 10);
+    ASSERT_EQ(l.size(), 2u);
+    EXPECT_EQ(l[0].code + "=" + l[0].display, "SMAPI=Simple MAPI");
+    EXPECT_EQ(l[1].code + "=" + l[1].display, "SMTP=SMTP");
 }
 
 // The token typed into the dialog reaches the server, but neither the
@@ -424,13 +322,9 @@ TEST(ConfigModel, TestMailNeverShowsTheAccessToken) {
     server.Expect("RSET\r\n").Send("250 ok\r\n").Expect("QUIT\r\n").Send("221 bye\r\n").Pause(50);
     server.Start();
     clsConfigModel m = Model(0x0001);
-    m.SetField(FieldId::SmtpServerAddress, u"127.0.0.1");
-    m.SetField(FieldId::SmtpServerPort, Widen(std::to_string(server.Port()), 65001));
-    m.SetField(FieldId::SmtpSocketTimeout, u"3000");
-    m.SetField(FieldId::SmtpServerUser, u"tim");
-    m.SetField(FieldId::SmtpOAuth2Token, u"tok-5ecret");
-    m.SetField(FieldId::SmtpLogonName, u"client");
-    m.SetField(FieldId::SmtpSenderAddress, u"tim@example.org");
+    Edit(m, "SMTP.ServerAddress=127.0.0.1 SMTP.SocketTimeout=3000 SMTP.ServerUser=tim SMTP.OAuth2Token=tok-5ecret "
+            "SMTP.LogonName=client SMTP.SenderAddress=tim@example.org SMTP.ServerPort=" +
+                std::to_string(server.Port()));
     m.StoreFields();
     TestMailRequest r;
     r.global = &m.Global();
@@ -452,18 +346,17 @@ using MailClientAccountRegistry = testsupport::TempRegistry;
 
 TEST_F(MailClientAccountRegistry, TextsAndNumbersOfTheDefaultAccount) {
     EXPECT_TRUE(ReadMailClientAccount().texts.empty());
-    auto key = pal::RegCreate(pal::RegRoot::CurrentUser,
-                              u"Software\\Microsoft\\Internet Account Manager\\Accounts\\0000000a");
+    auto key =
+        pal::RegCreate(pal::RegRoot::CurrentUser, u"Software\\Microsoft\\Internet Account Manager\\Accounts\\0000000a");
     ASSERT_TRUE(key);
     key->SetString(u"SMTP Server", u"smtp.reg.example");
-    key->SetDWord(u"SMTP Port", 2525);
     key->SetDWord(u"SMTP Timeout", 60);
+    key->SetBinary(u"SMTP Port", {1, 0, 0, 0});
     MailClientAccount a = ReadMailClientAccount();
-    clsConfigModel m = Model(0x0001, {}, {}, a);
-    EXPECT_EQ(m.Field(FieldId::SmtpServerAddress), u"smtp.reg.example");
-    EXPECT_EQ(m.Field(FieldId::SmtpServerPort), u"2525");
-    EXPECT_EQ(m.Field(FieldId::SmtpSocketTimeout), u"60000");
-    EXPECT_EQ(m.Field(FieldId::SmtpSenderName), u"");
+    EXPECT_EQ(a.texts.size(), 1u);
+    EXPECT_EQ(a.texts[IString("smtp server")], u"smtp.reg.example");
+    EXPECT_EQ(a.numbers.size(), 1u);
+    EXPECT_EQ(a.numbers[IString("SMTP TIMEOUT")], 60u);
 }
 
 } // namespace
