@@ -24,7 +24,6 @@ namespace xm = kv::xmapi;
 struct Stored {
     std::string entryId;
     std::vector<xm::Prop> props;
-    std::vector<std::vector<xm::Prop>> recipients;
     std::vector<std::pair<std::vector<xm::Prop>, std::string>> attachments;
     int32_t flags = 0;
 };
@@ -230,10 +229,7 @@ class StoredMessage final : public xm::ReadMessage {
     HRESULT SetProps(const std::vector<xm::Prop> &) override { return E_NOTIMPL; }
     HRESULT OpenProperty(uint32_t, uint32_t, uint32_t, std::unique_ptr<xm::PropStream> &) override { return E_NOTIMPL; }
     HRESULT SaveChanges(uint32_t) override { return E_NOTIMPL; }
-    HRESULT RecipientRows(std::vector<std::vector<xm::Prop>> &rows) override {
-        rows = m_.recipients;
-        return S_OK;
-    }
+    HRESULT RecipientRows(std::vector<std::vector<xm::Prop>> &) override { return S_OK; }
     HRESULT AttachmentRows(std::vector<std::vector<xm::Prop>> &rows) override {
         for (const auto &a : m_.attachments) rows.push_back(a.first);
         return S_OK;
