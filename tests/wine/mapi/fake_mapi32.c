@@ -13,7 +13,6 @@
 #define TAG_SMTP_ADDRESS_W PROP_TAG(PT_UNICODE, 0x39FE)
 #define STORE_MASK (STORE_CREATE_OK | 0x40000) /* STORE_UNICODE_OK */
 #define TAG_PROXY_ADDRESSES PROP_TAG(PT_MV_STRING8, 0x800F)
-#define AMBIGUOUS_NAME "Ambiguous"
 #define UL(n) ((unsigned long)(n))
 
 static ULONG g_allocationLimit; /* a request above it fails, as out of memory; 0: none */
@@ -25,9 +24,7 @@ static void Printable(char *out, size_t size, const char *data, size_t n) {
     size_t k = 0;
     for (size_t i = 0; i < n && k + 5 < size; ++i) {
         unsigned char c = (unsigned char)data[i];
-        if (c == '\r') k += sprintf(out + k, "\\r");
-        else if (c == '\n') k += sprintf(out + k, "\\n");
-        else if (c < 0x20 || c >= 0x7f) k += sprintf(out + k, "\\x%02X", c);
+        if (c < 0x20 || c >= 0x7f) k += sprintf(out + k, "\\x%02X", c);
         else out[k++] = (char)c;
     }
     out[k] = 0;
@@ -649,10 +646,6 @@ static HRESULT STDMETHODCALLTYPE ResolveName_(Obj *self, ULONG ui, ULONG flags, 
     Log("%s.ResolveName flags=0x%lX count=%lu", self->name, UL(flags), UL(list ? list->cEntries : 0));
     /* As the platform does: an entry's values may be replaced by new ones. */
     for (ULONG i = 0; list && i < list->cEntries; ++i) {
-        const SPropValue *name = NULL;
-        Props entry = {list->aEntries[i].cValues, list->aEntries[i].rgPropVals};
-        if (FindRowValue(&entry, PR_DISPLAY_NAME_W, &name) && !wcscmp(name->Value.lpszW, L"" AMBIGUOUS_NAME))
-            return MAPI_E_AMBIGUOUS_RECIP;
         SPropValue *copy = CopyValues(list->aEntries[i].cValues, list->aEntries[i].rgPropVals);
         if (!copy) return MAPI_E_NOT_ENOUGH_MEMORY;
         MAPIFreeBuffer(list->aEntries[i].rgPropVals);

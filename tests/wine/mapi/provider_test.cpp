@@ -170,25 +170,14 @@ TEST_F(ProviderTest, ExtendedMapiSendsThroughTheOutbox) {
     EXPECT_EQ(c->Send(mail.get()), S_OK) << Failure(c.get());
     DeleteFileA(file.c_str());
 
-    // A failing send keeps its reason, also where the system has no text for its code.
+    // A failing send keeps its reason (the resolve failure's text: the unit test).
     auto failAbove = reinterpret_cast<void(WINAPI *)(ULONG)>(mapi.Symbol("FakeMapiFailAllocationsAbove"));
-    const struct {
-        std::string recipient;
-        ULONG allocationLimit;
-        std::string failure;
-    } failures[] = {
-        {"Ambiguous <amb@example.org>", 0, "-5 IAddressBook::ResolveName() failed: '(error code 0x80040700)'\r\n"},
-        {"\"" + std::string(1000, 'x') + "\" <long@example.org>", 1500,
-         "-5 MAPIAllocateBuffer() failed: '" + host::ResultText(E_OUTOFMEMORY) + "'\r\n"},
-    };
-    for (const auto &k : failures) {
-        ASSERT_EQ(c->CreateMail(65001, L"", mail.put()), S_OK);
-        EXPECT_EQ(mail->AddRecipients(Bstr(k.recipient).get()), S_OK);
-        failAbove(k.allocationLimit);
-        EXPECT_EQ(c->Send(mail.get()), E_ABORT);
-        failAbove(0);
-        EXPECT_EQ(Failure(c.get()), k.failure);
-    }
+    ASSERT_EQ(c->CreateMail(65001, L"", mail.put()), S_OK);
+    EXPECT_EQ(mail->AddRecipients(Bstr("\"" + std::string(1000, 'x') + "\" <long@example.org>").get()), S_OK);
+    failAbove(1500);
+    EXPECT_EQ(c->Send(mail.get()), E_ABORT);
+    failAbove(0);
+    EXPECT_EQ(Failure(c.get()), "-5 MAPIAllocateBuffer() failed: '" + host::ResultText(E_OUTOFMEMORY) + "'\r\n");
     mail.reset();
     a.reset();
     EXPECT_EQ(c->Disconnect(), S_OK) << Failure(c.get());
