@@ -538,6 +538,15 @@ HRESULT ReadWhole(IStream *source, clsWholeText &whole, clsTextScan &scan, bool 
 
 } // namespace
 
+void clsMail::ForgetReadContent() {
+    to_.clear();
+    cc_.clear();
+    bcc_.clear();
+    bodies_.Clear();
+    attachments_.Clear();
+    generated_.Clear();
+}
+
 HRESULT clsMail::SetRawText(IStream *source) {
     HRESULT hr = S_OK;
     clsTraceScope trace(&hr, "clsMail::SetRawText(%p)", (void *)source);
@@ -556,6 +565,8 @@ HRESULT clsMail::SetRawText(IStream *source) {
             }
             return hr;
         }
+        // A second text replaces the first; appended to it, its first text part would become an attachment.
+        ForgetReadContent();
         // The whole text: a zero byte is a byte of its part like any other.
         std::string_view text(whole.data.get(), whole.size);
         if (text.size() <= rawText_.MemoryLimit() && scan.RawForm()) {

@@ -90,6 +90,9 @@ class clsMail : public clsComObject<kModuleCounted, IKvMail, IKvMail2, IKvMail3>
     clsMailBodyList &Bodies() { return bodies_; }
     clsMailAttachmentList &Attachments() { return attachments_; }
     clsHeaderList &GeneratedHeaders() { return generated_; }
+    // Empties what reading a text fills in by appending (recipients, bodies,
+    // attachments, generated headers), so that a text read again replaces them.
+    void ForgetReadContent();
     bool HeadersReusable() const { return headersReusable_; }
     void SetHeadersReusable(bool reusable) { headersReusable_ = reusable; }
     // Builds the generated header list unless a built one may be reused.

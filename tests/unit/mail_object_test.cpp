@@ -198,5 +198,20 @@ TEST_F(MailObject, RawTextReadStaysUntilAChangeRendersAgain) {
     EXPECT_NE(text.find("\r\nTo: a@example.com\r\n"), std::string::npos) << text;
 }
 
+TEST_F(MailObject, ASecondRawTextReplacesTheFirst) {
+    clsAutoRelease<IStream> first =
+        MakeStream("To: a@example.org\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=M\r\n\r\n"
+                   "--M\r\nContent-Type: text/plain\r\n\r\none\r\n--M\r\nContent-Type: application/octet-stream; "
+                   "name=one.bin\r\n\r\nx\r\n--M--\r\n");
+    ASSERT_EQ(mail_->SetRawText(first.get()), S_OK);
+    clsAutoRelease<IStream> second = MakeStream("To: b@example.org\r\nSubject: two\r\n\r\ntwo\r\n");
+    ASSERT_EQ(mail_->SetRawText(second.get()), S_OK);
+    EXPECT_EQ(Recipients(&IKvMail2::EnumRecipients), std::vector<std::string>{"b@example.org"});
+    clsAutoRelease<clsArpaMail> arpa = clsArpaMail::Of(mail_.get());
+    ASSERT_EQ(arpa->Bodies().Size(), 1u) << "the new text part is the body, not an attachment";
+    EXPECT_TRUE(arpa->Attachments().Empty());
+    EXPECT_EQ(Header(u"Subject"), "two");
+}
+
 } // namespace
 } // namespace kv

@@ -591,12 +591,7 @@ void clsIMAPMailConnection::ReadMailText(IKvMail *mail, String &text, bool compl
     clsAutoRelease<clsArpaMail> arpa = clsArpaMail::Of(mail);
     if (!arpa) throw clsExcept(kErrGeneral, "clsIMAPMailConnection: the mail is not an internet mail");
     // A complete read replaces what the head-only read filled in.
-    arpa->To().clear();
-    arpa->CC().clear();
-    arpa->BCC().clear();
-    arpa->Bodies().Clear();
-    arpa->Attachments().Clear();
-    arpa->GeneratedHeaders().Clear();
+    arpa->ForgetReadContent();
     if (complete && text.size() > kLargeText && IsRawForm(text)) {
         // The raw text goes to its file: a second copy in memory would double the peak.
         clsFileRWTemp &raw = arpa->RawText();

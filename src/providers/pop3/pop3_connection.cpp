@@ -532,12 +532,7 @@ void clsPOP3MailConnection::ReadMailText(IKvMail *mail, clsReceivedText &text, b
     clsArpaMail *arpa = ArpaOf(mail);
     if (!arpa) throw clsExcept(kErrGeneral, "clsPOP3MailConnection: the mail is not an internet mail");
     // A complete read replaces what the head-only read filled in.
-    arpa->To().clear();
-    arpa->CC().clear();
-    arpa->BCC().clear();
-    arpa->Bodies().Clear();
-    arpa->Attachments().Clear();
-    arpa->GeneratedHeaders().Clear();
+    arpa->ForgetReadContent();
     uint32_t flags = kReadJoinedLines | (complete ? 0u : uint32_t(kReadHeadersOnly));
     // The received text becomes the raw text itself where it can, not a copy of it.
     if (text.size <= arpa->RawText().MemoryLimit()) {
