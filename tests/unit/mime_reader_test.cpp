@@ -81,7 +81,6 @@ TEST_F(MimeReader, TextsBecomeBodiesAndAttachments) {
         // A head without an empty line ends at the first line that is no field.
         {"From: Ann <ann@example.com>\r\nSubject: Hi\r\n\r\nline 1\r\nline 2\r\n",
          "(Hi) [text/plain:line 1\r\nline 2\r\n]"},
-        {"Subject: s\r\nThis is the body\r\n", "(s) [text/plain:This is the body\r\n]"},
         {" lone continuation\r\nSubject: s\r\n\r\nx\r\n", "(s) [text/plain:x\r\n]"},
         {"Subject: s\r\nFrom here on\r\n\r\nx\r\n", "(s) [text/plain:From here on\r\n\r\nx\r\n]"},
         // mbox envelope lines: the first line, or one among the fields, is passed over.
