@@ -25,34 +25,18 @@ import types
 
 # The one place where the prescribed differences are listed and explained.
 EXPLAINED = {
-    "part-line-end": "A part inside a multipart keeps every line up to the delimiter, each with CR LF; RFC 2046 "
-                     "(and Python) give the line end before the delimiter to the delimiter. The reader's 7bit, 8bit "
-                     "and quoted-printable bodies therefore end in one CR LF more; attachments do not, since a "
-                     "file must come back with the bytes it was sent with.",
-    "name-from-content-type": "An attachment's name is the \"name\" parameter of Content-Type, and only without "
-                              "one the \"filename\" of Content-Disposition; Python's get_filename() prefers the "
-                              "filename.",
-    "message-part": "A message/rfc822 part is one part to the reader (its lines as they are); Python parses it "
-                    "further, so only its presence is compared.",
-    "error-empty-boundary": "A multipart without boundary stops the reader with \"unexpected empty boundary\" "
-                            "(Python reads it as text with a defect).",
-    "closing-delimiter-missing": "A multipart whose closing delimiter is missing, or has more than blanks after "
-                                 "it: Python notes a defect; both take the rest of the text as the last part.",
-    "invalid-base64": "Python hands back the undecoded text when base64 decoding fails; the reader decodes "
-                      "what it can, skipping characters outside the alphabet.",
-    "base64-after-padding": "Base64 decoding goes on after padding (several padded pieces all count); Python "
-                            "stops at the first, so text after it (an epilogue that a missing closing delimiter "
-                            "left in the part, a list footer) gives bytes on the reader's side only.",
-    "multipart-without-parts": "A multipart without any delimiter line has no parts for the reader; Python "
-                               "keeps its text as one part (with a defect).",
-    "empty-parts": "Two delimiter lines in a row enclose an empty part, which the reader reads as a part without "
-                   "header fields (a text body or attachment); Python skips it.",
-    "sender-as-written": "The sender is the From value as written (encoded words decoded); Python picks the "
-                         "first address of a malformed address list by its own rules.",
-    "unquoted-tspecials": "An unquoted parameter value runs to the next \";\" for the reader; Python cuts it at "
-                          "the first special character (\"(\" starts a comment for it).",
-    "default-media-type": "Python replaces a malformed Content-Type by text/plain (message/rfc822 in a "
-                          "multipart/digest); the reader keeps the main value as written.",
+    "part-line-end": "A body part keeps its last line end (RFC 2046 gives it to the delimiter); attachments do not.",
+    "name-from-content-type": "The name is Content-Type's \"name\" before the disposition's \"filename\".",
+    "message-part": "A message/rfc822 part stays one part; Python parses it, so only its presence is compared.",
+    "error-empty-boundary": "A multipart without boundary is an error to the reader, text with a defect to Python.",
+    "closing-delimiter-missing": "Closing delimiter missing or followed by more than blanks: both take the rest.",
+    "invalid-base64": "Failed base64: Python hands back the text, the reader decodes what it can.",
+    "base64-after-padding": "Base64 decoding goes on after padding (Python stops): text after it gives bytes.",
+    "multipart-without-parts": "A multipart without delimiter lines has no parts; Python keeps its text as one.",
+    "empty-parts": "Two delimiter lines in a row enclose an empty part for the reader; Python skips it.",
+    "sender-as-written": "The sender is the From value as written; Python picks from a malformed list.",
+    "unquoted-tspecials": "An unquoted parameter value runs to the next \";\"; Python cuts it at a special.",
+    "default-media-type": "Python replaces a malformed Content-Type by a default; the reader keeps the value.",
 }
 
 
@@ -86,29 +70,11 @@ def py_addresses(msg, name, fields=None):
 
 
 def py_text(msg, name):
-    """The field as Python reads it; its encoded words decoded when Python refuses it."""
-    try:
-        return str(msg.get(name) or "")
-    except Exception:
-        raw = [v for k, v in msg.raw_items() if k.lower() == name.lower()][:1]
-        return str(email.header.make_header(email.header.decode_header(raw[0]))) if raw else ""
+    return str(msg.get(name) or "")
 
 
 def py_param(part, field, param):
-    try:
-        value = part[field].params.get(param) if part[field] is not None else None
-    except Exception:
-        value = part.get_param(param, header=field)
-    if isinstance(value, tuple):
-        value = email.utils.collapse_rfc2231_value(value)
-    return value or ""
-
-
-def param_name(part):
-    try:
-        return part.get_filename() or ""
-    except Exception:
-        return py_param(part, "content-disposition", "filename") or py_param(part, "content-type", "name")
+    return (part[field].params.get(param) if part[field] is not None else None) or ""
 
 
 def payload(part):
@@ -133,7 +99,7 @@ def read(part, flags, index, view):
         view.bodies.append([part.get_content_type(), payload(part), [], part])
 
     def attach(target):
-        target.append([param_name(part), payload(part), part])
+        target.append([part.get_filename() or "", payload(part), part])
 
     if flags & 4:
         if index == 0 or not view.bodies:

@@ -33,8 +33,8 @@ std::string Attachments(const clsMailAttachmentList &list) {
     std::string out = "[";
     for (clsMailAttachment *a : list) {
         out += out.size() > 1 ? "," : "";
-        out += "{\"name\":" + Json(Hex(a->Name())) + ",\"cid\":" + Json(a->ContentId()) +
-               ",\"hex\":" + Json(a->Contents() ? StreamHex(a->Contents()) : "") + "}";
+        std::string bytes = a->Contents() ? StreamHex(a->Contents()) : "";
+        out += "{\"name\":" + Json(Hex(a->Name())) + ",\"hex\":" + Json(bytes) + "}";
     }
     return out + "]";
 }
@@ -79,17 +79,16 @@ TEST(CorpusInterop, ReaderMatchesPythonsView) {
         void *self = nullptr;
         ASSERT_EQ(m->QueryInterface(IID_clsArpaMail, &self), S_OK);
         auto *impl = static_cast<clsArpaMail *>(self);
-        std::string json = "{\"file\":" + Json(name) + ",\"hr\":" + std::to_string(long(hr)) +
-                           ",\"error\":" + Json(error.Utf8()) + ",\"sender\":" + Json(Wide(&IKvMail2::GetSender, mail.get())) +
+        std::string json = "{\"hr\":" + std::to_string(long(hr)) + ",\"error\":" + Json(error.Utf8()) +
+                           ",\"sender\":" + Json(Wide(&IKvMail2::GetSender, mail.get())) +
                            ",\"subject\":" + Json(Wide(&IKvMail2::GetSubject, mail.get())) +
-                           ",\"charset\":" + Json(impl->Charset()) + ",\"to\":" + Strings(impl->To()) +
-                           ",\"cc\":" + Strings(impl->CC()) + ",\"bodies\":[";
+                           ",\"to\":" + Strings(impl->To()) + ",\"cc\":" + Strings(impl->CC()) + ",\"bodies\":[";
         bool first = true;
         for (clsMailBody *b : impl->Bodies()) {
             json += first ? "" : ",";
             first = false;
-            json += "{\"type\":" + Json(b->MediaType()) + ",\"charset\":" + Json(b->Charset()) +
-                    ",\"hex\":" + Json(StreamHex(b->Contents())) + ",\"attachments\":" + Attachments(b->Attachments()) + "}";
+            json += "{\"type\":" + Json(b->MediaType()) + ",\"hex\":" + Json(StreamHex(b->Contents())) +
+                    ",\"attachments\":" + Attachments(b->Attachments()) + "}";
         }
         json += "],\"attachments\":" + Attachments(impl->Attachments()) + "}";
         impl->Release();

@@ -6,11 +6,8 @@
 #   python3-flufl.bounce                 flufl.bounce:  bounces of many mail servers
 #   golang-github-gatherstars-com-jwz-dev  spamassassin-ham:  messages 0001-0299 of SpamAssassin's
 #                                        public ham corpus (list mail, newsletters, mail of many programs)
-# A message is named by its source and its path there ("/" written as ":"),
-# so the names stay when a package's version changes. A file in mbox form
-# (it begins with a "From " line) is split at each "From " line after an
-# empty line; every message keeps its own "From " line, and the second and
-# later messages of one file get "#2", "#3", ... after its name.
+# Names are source:path ("/" as ":"), stable across package versions. An mbox
+# file is split at "From " lines after an empty line; later messages get "#2", ...
 # Usage: gather_corpus.sh DESTINATION_DIR
 set -eu
 dest=$1
@@ -18,7 +15,6 @@ rm -rf "$dest"
 mkdir -p "$dest"
 n=0
 copy() { # source file, corpus name
-  # Separators: "From " lines at the start or after an empty line.
   k=0
   first=
   IFS= read -r first < "$1" || true

@@ -22,8 +22,6 @@ using interop::Hex;
 using interop::Json;
 
 std::string Utf8(std::u16string_view text) { return Narrow(text, 65001); }
-// Text in a code page, as a host hands it over in a body or attachment.
-std::string Bytes(std::u16string_view text, uint32_t codepage) { return Narrow(text, codepage); }
 
 using orkv14::Bstr;
 using orkv14::MemoryStream;
@@ -149,11 +147,6 @@ TEST_F(WriterInterop, PlainBodiesInSeveralCharsets) {
         std::u16string subject, body, toName;
         const char *charset;
     } cases[] = {
-        {"plain-latin1", 1252, u"Gr\u00fc\u00dfe aus K\u00f6ln",
-         u"Gr\u00fc\u00dfe,\r\nda\u00df ist \u00e4rgerlich.\r\n", u"J\u00fcrgen M\u00fcller", "iso-8859-1"},
-        {"plain-cyrillic", 1251, u"\u041f\u0440\u0438\u0432\u0435\u0442, \u043c\u0438\u0440",
-         u"\u0422\u0435\u043a\u0441\u0442 \u043f\u0438\u0441\u044c\u043c\u0430\r\n", u"\u0418\u0432\u0430\u043d",
-         "windows-1251"},
         {"plain-japanese", 932, u"\u65e5\u672c\u8a9e\u306e\u4ef6\u540d\u3067\u3059",
          u"\u3053\u3093\u306b\u3061\u306f\u4e16\u754c\r\n", u"\u7530\u4e2d", "shift-jis"},
         {"plain-utf8-long-line", 65001,
@@ -165,7 +158,7 @@ TEST_F(WriterInterop, PlainBodiesInSeveralCharsets) {
         clsAutoRelease<IKvMail2> mail = NewMail(c.codepage, c.toName + u" <to@example.com>\tsecond@example.org");
         ASSERT_EQ(mail->SetSubject(Bstr(c.subject).get()), S_OK);
         ASSERT_EQ(mail->AddCCRecipients(Bstr(u"\"Carl, the Copy\" <cc@example.net>").get()), S_OK);
-        std::string bytes = Bytes(c.body, c.codepage);
+        std::string bytes = Narrow(c.body, c.codepage);
         Body(mail.get(), u"text/plain", bytes, c.codepage);
         // The only part: the line end that ends the message belongs to it.
         Check(c.name, mail.get(),
@@ -185,16 +178,6 @@ TEST_F(WriterInterop, StructuresAttachmentsAndRelatedImages) {
     binary += binary;
     const std::string notes = "first line\r\nsecond line\r\nno final line end";
     const std::string notesEnd = "ends\r\nwith a line end\r\n";
-    {
-        // Line ends of every kind become CR LF: the text goes to SMTP unchanged.
-        clsAutoRelease<IKvMail2> mail = NewMail(0);
-        Body(mail.get(), u"text/plain", "a\n.b\rc", 0);
-        Body(mail.get(), u"application/rtf", "{\\rtf1 hi}", 0);
-        Check("line-ends-and-rtf", mail.get(),
-              ToOne("multipart/mixed(multipart/alternative(text/plain,application/rtf))",
-                    {{"text/plain", "a\r\n.b\r\nc", nullptr, "utf-8", "", ""},
-                     {"application/rtf", "{\\rtf1 hi}", nullptr, "", "", ""}}));
-    }
     {
         clsAutoRelease<IKvMail2> mail = NewMail(0);
         ASSERT_EQ(mail->SetSubject(Bstr(u"Related").get()), S_OK);
@@ -218,21 +201,6 @@ TEST_F(WriterInterop, StructuresAttachmentsAndRelatedImages) {
                     "Related"));
     }
     {
-        // The only body, HTML with a picture: the related multipart is the message.
-        clsAutoRelease<IKvMail2> mail = NewMail(1252);
-        ASSERT_EQ(mail->SetSubject(Bstr(u"Bild f\u00fcr dich").get()), S_OK);
-        std::string html = Bytes(u"<p>Sch\u00f6n:</p><img src=\"", 1252) + dir + "pic2.gif\">";
-        clsAutoRelease<IKvMailBody> h = Body(mail.get(), u"text/html", html, 1252);
-        std::string cid = ContentIdOf(h.get(), 0);
-        ASSERT_FALSE(cid.empty());
-        std::string htmlOut = Bytes(u"<p>Sch\u00f6n:</p><img src=\"cid:", 1252) + cid + "\">";
-        Check("html-related-only", mail.get(),
-              ToOne("multipart/related(text/html,image/gif)",
-                    {{"text/html", htmlOut, nullptr, "iso-8859-1", "", "<p>Sch\xC3\xB6n:</p><img src=\"cid:" + cid + "\">"},
-                     {"image/gif", gif, "pic2.gif", "", cid, ""}},
-                    "Bild f\xC3\xBCr dich"));
-    }
-    {
         // A body's own attachment, given with a path: the HTML body is wrapped in its own mixed part.
         clsAutoRelease<IKvMail2> mail = NewMail(0);
         Body(mail.get(), u"text/plain", "plain\r\n", 0);
@@ -248,7 +216,7 @@ TEST_F(WriterInterop, StructuresAttachmentsAndRelatedImages) {
         std::string onDisk = dir + "from disk.pdf";
         std::string pdf = "%PDF-1.4\n" + binary;
         interop::WriteFile(onDisk, pdf);
-        std::string cyr = Bytes(u"\u0442\u0435\u043a\u0441\u0442\r\n", 65001);
+        std::string cyr = Utf8(u"\u0442\u0435\u043a\u0441\u0442\r\n");
         clsAutoRelease<IKvMail2> mail = NewMail(0);
         Body(mail.get(), u"text/plain", "three attachments\r\n", 0);
         Attach(mail.get(), Widen(onDisk), nullptr);
@@ -271,7 +239,7 @@ TEST_F(WriterInterop, StructuresAttachmentsAndRelatedImages) {
         std::string file = Utf8(name);
         Check(file.c_str(), mail.get(), ToOne(type, {{type, *bytes, file.c_str(), "", "", ""}}));
     }
-    EXPECT_EQ(checked_, 7);
+    EXPECT_EQ(checked_, 5);
 }
 
 } // namespace

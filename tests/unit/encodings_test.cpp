@@ -176,7 +176,6 @@ TEST(EncodingsBase64, Strings) {
     EXPECT_EQ(EncodeBase64(String("\xC3\xA9"), 1252), "6Q==");
     EXPECT_EQ(EncodeBase64(String("\xC3\xA9"), 0), "w6k=");
 
-    EXPECT_EQ(DecodeBase64("YWJj"), "abc");
     EXPECT_EQ(DecodeBase64("YWI="), "ab");
     EXPECT_EQ(DecodeBase64("YW\r\nJj ZGVm"), "abcdef");
     EXPECT_EQ(DecodeBase64("YWJjAGRl"), "abc"); // ends at the first zero byte
