@@ -1,5 +1,5 @@
 // The component's connections as the integration tests drive them: options set
-// the way a host sets them, a POP3 connection that keeps the lines it reads.
+// the way a host sets them.
 #pragma once
 
 #include <initializer_list>
@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "fake_mail.h"
-#include "providers/pop3/pop3_connection.h"
 #include "providers/smtp/smtp_connection.h"
 #include "test_text.h"
 
@@ -59,32 +58,5 @@ inline std::string Transfer(kv::clsSMTPMailConnection *c, const std::string &tex
     }
     return "";
 }
-
-class RecordingPop3 : public kv::clsPOP3MailConnection {
-  public:
-    ~RecordingPop3() override {
-        for (LinesMail *m : made) m->Release();
-    }
-    // The lines of the mail made n-th, each ended by CR LF.
-    std::string Text(size_t n) const {
-        std::string r;
-        for (const auto &l : made.at(n)->lines) r += l + "\r\n";
-        return r;
-    }
-    std::vector<LinesMail *> made;
-
-  protected:
-    IKvMail *CreateReceivedMail(const kv::String &id) override {
-        auto *m = new LinesMail(id);
-        m->AddRef();
-        m->AddRef(); // the one kept in `made`
-        made.push_back(m);
-        return m;
-    }
-    void ReadMailText(IKvMail *mail, kv::clsReceivedText &text, bool complete) override {
-        static_cast<LinesMail *>(mail)->Take(text.View());
-        static_cast<LinesMail *>(mail)->complete = complete;
-    }
-};
 
 } // namespace testsupport

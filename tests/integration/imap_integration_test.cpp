@@ -1,6 +1,6 @@
 // The IMAP provider against dovecot: listing as POP3 lists, loading byte for
-// byte, read flags and deletions seen by the next session, a non-ASCII
-// folder, a CRAM-MD5 logon, TLS (also POP3's).
+// byte, read flags and deletions seen by the next session, a CRAM-MD5 logon,
+// POP3's APOP, TLS (also POP3's).
 #include <gtest/gtest.h>
 
 #include <map>
@@ -95,12 +95,10 @@ TEST(ImapIntegration, ListsAsPop3DoesLoadsByteForByteAndKeepsFlagsAndDeletions) 
     fixtures::Dovecot server;
     server.imap = true;
     server.mechanisms = "plain cram-md5";
-    ASSERT_TRUE(server.Start("mrose", "tanstaaf", false)) << server.Log();
+    ASSERT_TRUE(server.Start("mrose", "tanstaaf", true)) << server.Log();
     server.Deliver("mrose", "1000000001.M1P1.test", kPlain);
     server.Deliver("mrose", "1000000002.M2P1.test", kWithAttachment);
     server.Deliver("mrose", "1000000003.M3P1.test", kThird);
-    // "Grün" as IMAP4rev1 and dovecot's maildir write it.
-    server.Deliver("mrose", "1000000004.M4P1.test", kPlain, "Gr&APw-n");
     WString settings = Settings(server.Port(), server.ImapPort());
 
     // What POP3 makes of the heads, for comparison.
@@ -114,6 +112,7 @@ TEST(ImapIntegration, ListsAsPop3DoesLoadsByteForByteAndKeepsFlagsAndDeletions) 
         pop->Disconnect();
     }
     ASSERT_EQ(pop3Envelopes.size(), 3u);
+    EXPECT_NE(server.Log().find("method=APOP"), std::string::npos) << server.Log();
 
     std::vector<String> ids;
     {
@@ -154,15 +153,6 @@ TEST(ImapIntegration, ListsAsPop3DoesLoadsByteForByteAndKeepsFlagsAndDeletions) 
     EXPECT_EQ(RawText(mails[0].get()), kThird);
     imap->Disconnect();
     EXPECT_NE(server.Log().find("method=CRAM-MD5"), std::string::npos) << server.Log();
-
-    auto folder = Configured<clsIMAPMailConnection>(
-        Settings(server.Port(), server.ImapPort(), {{"IMAP.Folder", "Gr\xC3\xBCn"}}));
-    ASSERT_EQ(folder->Connect(), S_OK) << ErrorOf(folder.get());
-    ASSERT_EQ(folder->QueryMailbox(1), S_OK) << ErrorOf(folder.get());
-    mails = Mails(folder.get());
-    ASSERT_EQ(mails.size(), 1u);
-    EXPECT_EQ(RawText(mails[0].get()), kPlain);
-    folder->Disconnect();
 }
 
 // Both providers on one dovecot: STARTTLS (POP3's STLS) and TLS from the first byte.

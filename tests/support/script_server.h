@@ -17,6 +17,19 @@
 
 namespace testsupport {
 
+// A TCP socket bound to a free loopback port, not yet listening.
+inline int LoopbackSocket(uint16_t &port) {
+    int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    getsockname(s, reinterpret_cast<sockaddr *>(&a), &len);
+    port = ntohs(a.sin_port);
+    return s;
+}
+
 class ScriptServer {
   public:
     struct Step {
@@ -25,19 +38,7 @@ class ScriptServer {
         int ms = 0;
     };
 
-    ScriptServer() {
-        listen_ = socket(AF_INET, SOCK_STREAM, 0);
-        int one = 1;
-        setsockopt(listen_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(listen_, reinterpret_cast<sockaddr *>(&a), sizeof a);
-        socklen_t len = sizeof a;
-        getsockname(listen_, reinterpret_cast<sockaddr *>(&a), &len);
-        port_ = ntohs(a.sin_port);
-        listen(listen_, 4);
-    }
+    ScriptServer() : listen_(LoopbackSocket(port_)) { listen(listen_, 4); }
     ~ScriptServer() {
         Stop();
         close(listen_);
@@ -120,8 +121,8 @@ class ScriptServer {
         close(fd);
     }
 
-    int listen_ = -1;
     uint16_t port_ = 0;
+    int listen_ = -1;
     std::vector<Step> steps_;
     std::thread thread_;
     std::string received_;
@@ -141,15 +142,9 @@ inline void Play(ScriptServer &server, const std::vector<std::string> &script) {
 
 // A loopback port with nothing listening on it.
 inline uint16_t ClosedPort() {
-    int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(s, reinterpret_cast<sockaddr *>(&a), &len);
-    close(s);
-    return ntohs(a.sin_port);
+    uint16_t port = 0;
+    close(LoopbackSocket(port));
+    return port;
 }
 
 } // namespace testsupport

@@ -122,8 +122,6 @@ TEST(ImapDialogue, EveryRefusalReachesTheHost) {
         {1, "NO", E_ABORT, -6, onConnect},
         {2, "NO", E_ABORT, -8, "authentication failed!\r\n" + onConnect},
         {2, "BAD", E_ABORT, -6, onConnect},
-        {3, "NO", E_ABORT, -6, onConnect},
-        {4, "BAD", E_ABORT, -6, "[clsIMAPMailConnection::OnQueryMailbox]\r\n"},
         {5, "NO", E_ABORT, -6, "[clsIMAPMailConnection::OnQueryMailbox]\r\n"},
         {6, "NO", E_FAIL, -6, "[clsIMAPMailConnection::LoadRestOfMail]\r\n"},
         {7, "NO", E_ABORT, -6, "[clsIMAPMailConnection::OnMarkMailAsRead]\r\n"},

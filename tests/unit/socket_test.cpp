@@ -33,18 +33,13 @@ TEST(Socket, ConnectFailures) {
     EXPECT_FALSE(s.HasSocket());
 
     // A listener whose queue is full lets the connect run into its timeout.
-    int listener = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    bind(listener, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    getsockname(listener, reinterpret_cast<sockaddr *>(&a), &len);
+    int listener = testsupport::LoopbackSocket(port);
     listen(listener, 0);
     int queued = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
     connect(queued, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    text = Thrown([&] { s.Connect("127.0.0.1", ntohs(a.sin_port), 300); });
-    EXPECT_EQ(text, Format("connect(127.0.0.1:%d) failed: %s|[Connect()]|", int(ntohs(a.sin_port)),
+    text = Thrown([&] { s.Connect("127.0.0.1", port, 300); });
+    EXPECT_EQ(text, Format("connect(127.0.0.1:%d) failed: %s|[Connect()]|", int(port),
                            clsSocket::GetSocketErrorText(10060).c_str()));
     close(queued);
     close(listener);
