@@ -365,7 +365,7 @@ TEST(ConnectionBase, TheHostCancelsASendOrReceiveWithEAbortOnly) {
         EXPECT_EQ(code, c.result == S_OK ? 0 : -15) << c.name;
         EXPECT_EQ(made->State(), c.after) << c.name;
         EXPECT_EQ(made->Mails().size(), c.listed) << c.name;
-        if (c.listed && c.kind == 'p') {
+        if (c.listed && c.kind == 'p' && !made->Mails().empty()) {
             BSTR cookie = nullptr;
             made->Mails()[0]->GetCookie(&cookie);
             EXPECT_EQ(made->DeleteMail(cookie), E_ABORT) << c.name << ": the stream is in step";
