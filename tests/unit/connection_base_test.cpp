@@ -151,6 +151,29 @@ TEST(ConnectionBase, ForeignExceptionsDoNotCrossTheInterface) {
     p->Release();
 }
 
+// For providers that connect on their own: no trace, no record, only the events.
+TEST(ConnectionBase, ConnectWithNotificationsFramesTheHookWithEvents) {
+    const struct {
+        std::function<HRESULT()> hook;
+        HRESULT result;
+        std::vector<std::pair<LONG, LONG>> events;
+    } cases[] = {
+        {[] { return S_OK; }, S_OK, {{2, 0}, {3, 1}}},
+        {[] { return ThrowTwo(-2); }, E_FAIL, {{2, 0}, {3, 0}}},
+        {[] { return E_ACCESSDENIED; }, E_ACCESSDENIED, {{2, 0}}},
+    };
+    for (const auto &c : cases) {
+        Provider p(true);
+        Events events;
+        p.SetMailStateNotificationSlot(&events);
+        p.onConnect = c.hook;
+        EXPECT_EQ(p.ConnectWithNotifications(), c.result);
+        EXPECT_EQ(events.seen, c.events);
+        EXPECT_EQ(Text(p), "") << "the exception's record is not copied";
+        p.SetMailStateNotificationSlot(nullptr);
+    }
+}
+
 // The enumerator holds its own references on a copy of the list (its cursor
 // is the mail body enumerator's, mail_body_test); connecting and
 // disconnecting let the list go.
