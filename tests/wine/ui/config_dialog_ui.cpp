@@ -269,11 +269,18 @@ TEST_F(ConfigDialogUi, OkWritesWhatWasEnteredAndTheFieldsShowItAgain) {
         EXPECT_EQ(written.count(key), 0u) << std::wstring(key).c_str();
     DeleteRegistryValues();
 
+    orkv14::Bstr userAfter, globalAfter;
     DialogThread session([&] {
-        return ConfigDlg(0x1011, [&](IKvConfiguration2 *configuration) {
-            configuration->SetUserParameters(user.get());
-            configuration->SetGlobalParameters(global.get());
-        });
+        return ConfigDlg(
+            0x1011,
+            [&](IKvConfiguration2 *configuration) {
+                configuration->SetUserParameters(user.get());
+                configuration->SetGlobalParameters(global.get());
+            },
+            [&](IKvConfiguration2 *configuration) {
+                configuration->GetUserParameters(userAfter.put());
+                configuration->GetGlobalParameters(globalAfter.put());
+            });
     });
     HWND frame = Frame(session);
     ASSERT_NE(frame, nullptr);
@@ -283,8 +290,12 @@ TEST_F(ConfigDialogUi, OkWritesWhatWasEnteredAndTheFieldsShowItAgain) {
     for (auto [list, index] :
          {std::pair{IDC_CFG_SMTP_PROXY_TYPE, 2}, {IDC_CFG_SMTP_TLS_MODE, int(StartTls)}, {IDC_CFG_RECEIVE_PROVIDER, 1}})
         EXPECT_EQ(SendMessageW(Control(frame, list), CB_GETCURSEL, 0, 0), index) << list;
+    // Cancel after a change leaves the host's lists as they were.
+    Type(frame, IDC_CFG_SMTP_SERVER_ADDRESS, L"changed.example.org");
+    ASSERT_TRUE(ChooseProvider(frame, L"Extended MAPI"));
     Click(GetDlgItem(frame, IDC_CFG_CANCEL));
     EXPECT_EQ(session.Finish(), S_FALSE);
+    EXPECT_TRUE(userAfter.View() == user.View() && globalAfter.View() == global.View()) << "Cancel wrote the lists";
 }
 
 // The test mail: reviewed in the mail editor that IKvMail::Edit opens
