@@ -2,26 +2,16 @@
 // goes into one log, and any call can be made to fail by its log prefix.
 #pragma once
 
-#include <map>
 #include <memory>
 #include <vector>
 
 #include "providers/cdosys/cdo_objects.h"
+#include "stack_doubles.h"
 
 namespace testsupport {
 
-struct CdoLog {
-    std::vector<std::string> calls;
-    // A call whose log line starts with a key answers that result.
-    std::map<std::string, HRESULT> failures;
+struct CdoLog : CallLog {
     int nextPart = 1, nextStream = 1;
-
-    HRESULT Record(const std::string &line) {
-        calls.push_back(line);
-        for (const auto &[prefix, hr] : failures)
-            if (line.compare(0, prefix.size(), prefix) == 0) return hr;
-        return S_OK;
-    }
 };
 
 inline std::string Text(const kv::WString &w) { return kv::Narrow(w); }

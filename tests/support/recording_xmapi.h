@@ -13,6 +13,7 @@
 #include "providers/xmapi/xmapi_platform.h"
 #include "providers/xmapi/xmapi_read.h"
 #include "runtime/kvlog.h"
+#include "stack_doubles.h"
 #include "test_text.h"
 
 // Its own namespace: the CDO double has classes of the same names.
@@ -28,9 +29,7 @@ struct Stored {
     int32_t flags = 0;
 };
 
-struct XmapiLog {
-    std::vector<std::string> calls;
-    std::map<std::string, HRESULT> failures; // by a prefix of the call's line
+struct XmapiLog : CallLog {
     std::vector<HRESULT> submits{S_OK};      // SubmitMessage's answers in turn
     bool loaded = true, narrowOnly = false, hasSpooler = true;
     uint32_t mask = xm::STORE_CREATE_OK | xm::STORE_UNICODE_OK, statusType = xm::MAPI_STATUS;
@@ -41,12 +40,6 @@ struct XmapiLog {
     std::map<std::string, std::string> files;          // what OpenStreamOnFile finds
     int attaches = 0, streams = 0;
 
-    HRESULT Record(const std::string &line) {
-        calls.push_back(line);
-        for (const auto &[prefix, hr] : failures)
-            if (line.compare(0, prefix.size(), prefix) == 0) return hr;
-        return S_OK;
-    }
     std::vector<std::string> With(const std::string &prefix) const {
         std::vector<std::string> out;
         for (const auto &c : calls)

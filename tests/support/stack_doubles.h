@@ -2,6 +2,7 @@
 // interface and count no references.
 #pragma once
 
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -9,6 +10,20 @@
 #include "orkv14.h"
 
 namespace testsupport {
+
+// What a recording double was asked, a line a call; a call whose line starts
+// with a key of failures answers that result.
+struct CallLog {
+    std::vector<std::string> calls;
+    std::map<std::string, HRESULT> failures;
+
+    HRESULT Record(const std::string &line) {
+        calls.push_back(line);
+        for (const auto &[prefix, hr] : failures)
+            if (line.compare(0, prefix.size(), prefix) == 0) return hr;
+        return S_OK;
+    }
+};
 
 template <class Interface> class Unowned : public Interface {
   public:
