@@ -259,8 +259,6 @@ TEST_F(ProviderTest, ExtendedMapiSendsThroughTheOutbox) {
 TEST_F(ProviderTest, ExtendedMapiListsReadsMarksAndDeletes) {
     Ptr<IKvMailConnection2> c = Create(IID_IKvXMAPIRecvConnection);
     ASSERT_TRUE(c);
-    host::Events events;
-    c->SetMailStateNotificationSlot(&events);
     ASSERT_EQ(c->Connect(), S_OK) << Failure(c.get());
     ASSERT_EQ(c->QueryMailbox(1), S_OK) << Failure(c.get());
     Ptr<IKvEnumMail> list;
@@ -293,12 +291,7 @@ TEST_F(ProviderTest, ExtendedMapiListsReadsMarksAndDeletes) {
     EXPECT_EQ(Failure(c.get()), "-13 XMAPI item '535542' not found in inbox: (error code 0x8004010f)\r\n"
                                 "[clsXMAPIMailConnection::OnMarkMailAsRead]\r\n");
     EXPECT_EQ(c->Disconnect(), S_OK);
-    c->SetMailStateNotificationSlot(nullptr);
     c.reset();
-    std::vector<std::pair<LONG, LONG>> seen;
-    for (const auto &ev : events.seen)
-        if (ev.first != 6 && ev.first != 7 && ev.first != 3) seen.push_back(ev);
-    EXPECT_EQ(seen, (std::vector<std::pair<LONG, LONG>>{{2, 0}, {10, -1}, {9, 0}, {10, 2}, {11, 1}, {11, 2}, {12, 0}}));
 
     const std::vector<std::string> log = mapi.Take();
     ExpectInOrder(log, {
@@ -391,15 +384,12 @@ TEST_F(ProviderTest, CdoSendsThroughTheSystemObjects) {
                  (header ? "urn:schemas:mailheader:" : "http://schemas.microsoft.com/cdo/configuration/") + name + "')",
              fields + "[" + name + "].Value put(" + value + ")"});
     };
-    const std::string config = "Configuration.Fields";
-    field(config, "sendusing", "2");
-    field(config, "smtpconnectiontimeout", "10");
-    field(config, "smtpserver", "'mail.example.org'");
-    field(config, "smtpserverport", "25");
-    field(config, "sendusername", "''");
-    field(config, "sendpassword", "''");
-    field(config, "smtpusessl", "false");
-    field(config, "smtpauthenticate", "2");
+    for (const char *nameValue : {"sendusing 2", "smtpconnectiontimeout 10", "smtpserver 'mail.example.org'",
+                                  "smtpserverport 25", "sendusername ''", "sendpassword ''", "smtpusessl false",
+                                  "smtpauthenticate 2"}) {
+        const std::string both = nameValue;
+        field("Configuration.Fields", both.substr(0, both.find(' ')), both.substr(both.find(' ') + 1));
+    }
     add({"Configuration.Fields.Update call()", "Message.Configuration putref(<Configuration>)",
          "Message.From put('\"Sender\" <sender@example.org>')", "Message.Subject put('Quarterly report \xC3\xA4')",
          "Message.To put('Ann Example <ann@example.org>, bob@example.org')",
