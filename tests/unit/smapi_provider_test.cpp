@@ -542,11 +542,8 @@ TEST(SmapiProvider, CompleteReadTakesTheFilesAndReportsOneThatCannotBeRead) {
 
 TEST(SmapiProvider, ListingFailsWithItsReason) {
     {
-        TempDir temp;
-        Records r(temp.dir);
         Smapi t(false);
         t.platform.ids = {"a", "b", "c"};
-        t.platform.records = {{"a", &r.second}};
         t.platform.findFailAt = 2;
         t.platform.findFailCode = 19;
         ASSERT_EQ(t.c->Connect(), S_OK);
