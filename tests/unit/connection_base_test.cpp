@@ -203,24 +203,15 @@ TEST(ConnectionBase, MailListEnumeratorAndRelease) {
 
 TEST(ConnectionBase, TypedOptionReaders) {
     Provider p(true);
-    auto set = [&](const char16_t *name, VARIANT v) { EXPECT_EQ(p.SetOption(name, &v), S_OK); };
-    VARIANT text;
-    VariantInit(&text);
-    text.vt = VT_BSTR;
-    text.bstrVal = SysAllocString(u"25");
+    clsVariant text = clsVariant::FromText(u"25"), flag = clsVariant::FromInt(2);
     VARIANT byReference; // as Visual Basic passes it: the value is kept, not the reference
     VariantInit(&byReference);
     byReference.vt = VT_BYREF | VT_BSTR;
-    byReference.pbstrVal = &text.bstrVal;
-    set(u"ServerPort", byReference);
-    text.bstrVal[0] = u'x';
-    set(u"BadPort", text);
-    VariantClear(&text);
-    VARIANT i4;
-    VariantInit(&i4);
-    i4.vt = VT_I4;
-    i4.lVal = 2;
-    set(u"Flag", i4);
+    byReference.pbstrVal = &text.ptr()->bstrVal;
+    EXPECT_EQ(p.SetOption(u"ServerPort", &byReference), S_OK);
+    text.ptr()->bstrVal[0] = u'x';
+    EXPECT_EQ(p.SetOption(u"BadPort", text.ptr()), S_OK);
+    EXPECT_EQ(p.SetOption(u"Flag", flag.ptr()), S_OK);
 
     struct Case {
         const char *name;

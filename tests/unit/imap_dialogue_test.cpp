@@ -87,29 +87,6 @@ HRESULT Call(Imap &imap, const std::string &op) {
     return imap.c->Disconnect();
 }
 
-TEST(ImapDialogue, WholeSession) {
-    ScriptServer server;
-    for (const Step &s : Session()) Play(server, s);
-    server.Pause(50);
-    server.Start();
-    Imap imap(server.Port());
-    for (const char *op : {"connect", "query"}) ASSERT_EQ(Call(imap, op), S_OK) << op << ": " << imap.Error();
-    ASSERT_EQ(imap.c->made.size(), 1u) << "the mail marked deleted is left out";
-    LinesMail *mail = imap.c->made[0];
-    EXPECT_EQ(mail->cookie, "9.4");
-    EXPECT_EQ(mail->lines, std::vector<String>{"Subject: x\r\n"});
-    EXPECT_FALSE(mail->complete);
-    mail->AddRef(); // outlive the mail list
-    for (const char *op : {"load", "read", "delete", "disconnect"}) EXPECT_EQ(Call(imap, op), S_OK) << op << ": " << imap.Error();
-    EXPECT_EQ(mail->lines, std::vector<String>{"Subject: x\r\n\r\nbody\r\n"});
-    EXPECT_TRUE(mail->complete);
-    EXPECT_TRUE(mail->deleted);
-    mail->Release();
-    EXPECT_EQ(imap.events.seen, (std::vector<std::pair<LONG, LONG>>{
-                                    {2, 0}, {3, 1}, {4, 0}, {5, 1}, {10, 1}, {11, 1}, {6, 0}, {7, 1}}));
-    EXPECT_TRUE(server.Finish()) << server.Failure();
-}
-
 TEST(ImapDialogue, EveryRefusalReachesTheHost) {
     const std::string onConnect = "[clsIMAPMailConnection::OnConnect]\r\n";
     struct Case {

@@ -140,28 +140,5 @@ TEST(ImapResponse, BoundsKeepTheStreamInStep) {
     EXPECT_EQ(lost, "a literal longer than can be counted");
 }
 
-TEST(ImapResponse, BudgetAppliesFromTheNextResponse) {
-    clsImapParser parser;
-    std::string first = "* 1 FETCH (A {3}\r\n";
-    parser.Feed(first.data(), first.size());
-    parser.SetLiteralBudget(2); // the response under way keeps its budget
-    std::string rest = "abc)\r\n* 2 FETCH (A {3}\r\nabc)\r\n";
-    size_t used = parser.Feed(rest.data(), rest.size());
-    ASSERT_TRUE(parser.Ready());
-    EXPECT_EQ(Render(parser.Take()), "* #1 FETCH (A \"abc\")");
-    parser.Feed(rest.data() + used, rest.size() - used);
-    ASSERT_TRUE(parser.Ready());
-    EXPECT_EQ(Render(parser.Take()), "broken '*': a literal of 3 bytes, more than the 2 bytes allowed");
-}
-
-TEST(ImapResponse, ObserverSeesEveryByteInOrder) {
-    clsImapParser parser;
-    std::string seen;
-    parser.SetObserver([&](std::string_view bytes, bool literal) { seen += (literal ? "L:" : "T:") + String(bytes); });
-    std::string input = "* 1 FETCH (A {2}\r\nxy)\r\n";
-    parser.Feed(input.data(), input.size());
-    EXPECT_EQ(seen, "T:* 1 FETCH (A {2}\r\nL:xyT:)\r\n");
-}
-
 } // namespace
 } // namespace kv

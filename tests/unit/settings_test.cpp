@@ -75,25 +75,6 @@ void ExpectPrefilled(const clsOptionList &list) {
     EXPECT_EQ(list.ReadInt("SMTP.ServerPort", 0), 25);
 }
 
-TEST(SettingsBase64, Vectors) {
-    struct Case {
-        const char *plain, *encoded;
-    } cases[] = {{"", ""},        {"f", "Zg=="},          {"fo", "Zm8="},
-                 {"foo", "Zm9v"}, {"foobar", "Zm9vYmFy"}, {"\xff\xfe\xfd", "//79"}};
-    for (const Case &c : cases) {
-        EXPECT_EQ(kv::settings::Base64Encode(reinterpret_cast<const uint8_t *>(c.plain), std::strlen(c.plain)),
-                  c.encoded);
-        Bytes out;
-        ASSERT_TRUE(kv::settings::Base64Decode(Wide(c.encoded), out)) << c.encoded;
-        EXPECT_EQ(std::string(out.begin(), out.end()), c.plain);
-    }
-    Bytes out;
-    ASSERT_TRUE(kv::settings::Base64Decode(u" Zm9v\r\nYm\tFy*", out)); // foreign characters skipped
-    EXPECT_EQ(std::string(out.begin(), out.end()), "foobar");
-    ASSERT_TRUE(kv::settings::Base64Decode(u"Zm9vZg==", out, kv::settings::Base64Groups::Whole));
-    EXPECT_EQ(out, (Bytes{'f', 'o', 'o', 'f', 0, 0}));
-}
-
 TEST(SettingsBase64, BrokenGroupsAreRefused) {
     for (const char16_t *text : {u"Zg=", u"Zm9", u"Z===", u"====", u"Zg==Zg==", u"Zm=v", u"Zg==Z"}) {
         Bytes out = {1, 2, 3};
@@ -218,20 +199,6 @@ TEST(SettingsString, EmptyListRoundTrip) {
     EXPECT_EQ(list.Size(), 0u);
 }
 
-TEST(SettingsString, RoundTripMergesIntoTheList) {
-    clsOptionList source;
-    source.SetText("SMTP.SenderName", u"J\u00fcrgen M\u00fcller");
-    source.SetInt("smtp.serverport", 2525);
-    source.Set("CDOSYS.Huge", Typed(VT_UI8, 0xFFFFFFFF00000001ull));
-    clsOptionList list = Prefilled();
-    ASSERT_TRUE(kv::ReadSettingsString(kv::WriteSettingsString(source), list));
-    EXPECT_EQ(list.Size(), 4u);
-    EXPECT_EQ(list.ReadText("SMTP.ServerAddress", u""), u"mail.example.org"); // other entries stay
-    EXPECT_EQ(list.ReadInt("SMTP.ServerPort", 0), 2525);                      // same key in other case replaced
-    EXPECT_EQ(list.ReadText("SMTP.SenderName", u""), u"J\u00fcrgen M\u00fcller");
-    EXPECT_EQ(list.Find("CDOSYS.Huge")->get().ullVal, 0xFFFFFFFF00000001ull);
-}
-
 TEST(SettingsString, RefusedTextsLeaveTheListAlone) {
     clsOptionList one;
     one.SetInt("A.B", 1);
@@ -306,23 +273,6 @@ TEST(SettingsPassword, OptionNames) {
                  {"SMTP.OAuth2Token", true},    {"pop3.oauth2token", true},
                  {"SMTP.OAuth2TokenUrl", false}};
     for (const Case &c : cases) EXPECT_EQ(kv::IsPasswordOption(c.key), c.password) << c.key;
-}
-
-TEST(SettingsPassword, ScrambleRoundTrip) {
-    const std::u16string values[] = {u"", u"secret", u"p\u00e4ss w\u00f6rd", std::u16string(49, u'x'),
-                                     std::u16string(333, u'z')};
-    for (const std::u16string &value : values) {
-        SCOPED_TRACE(value.size());
-        std::u16string scrambled = kv::ScramblePassword(value);
-        size_t bytes = std::max<size_t>(100, (value.size() + 1) * 2); // at least 100 bytes, zero included
-        EXPECT_EQ(scrambled.size(), (bytes + 2) / 3 * 4);
-        if (bytes > (value.size() + 1) * 2) {
-            EXPECT_NE(kv::ScramblePassword(value), scrambled); // fresh filler every time
-        }
-        kv::String plain;
-        ASSERT_TRUE(kv::UnscramblePassword(scrambled, plain));
-        EXPECT_EQ(kv::Widen(plain, 0), value);
-    }
 }
 
 } // namespace

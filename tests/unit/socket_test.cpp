@@ -173,13 +173,6 @@ TEST(Socket, ReceivesByTheLineRuleAndFailsClosed) {
     EXPECT_TRUE(server.Finish()) << server.Failure();
 }
 
-TEST(Socket, TraceTextKeepsOneCharacter) {
-    EXPECT_EQ(TraceText("QUIT\r\n"), "QUIT");
-    EXPECT_EQ(TraceText("\r\n"), "\r");
-    EXPECT_EQ(TraceText(""), "");
-    EXPECT_EQ(TraceText("a\tb\t"), "a\tb");
-}
-
 // TLS against peers that do not speak it: every case ends in a clear error
 // within the timeout, and the connection is closed.
 TEST(Socket, TlsHandshakeWithBrokenPeers) {
