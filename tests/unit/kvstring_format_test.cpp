@@ -54,14 +54,4 @@ TEST(KvFormat, Conversions) {
     for (const auto &row : rows) EXPECT_EQ(row.got, row.want);
 }
 
-TEST(KvFormat, PointersAndLongWideText) {
-    int object = 0;
-    kv::String text = Format("%p|%d", static_cast<void *>(&object), 5);
-    EXPECT_EQ(std::strtoull(text.c_str(), nullptr, 16), reinterpret_cast<uintptr_t>(&object)) << text;
-    EXPECT_EQ(text.substr(text.size() - 2), "|5");
-    std::string longUtf8;
-    for (int i = 0; i < 1000; ++i) longUtf8 += "\xC3\xA9";
-    EXPECT_EQ(Format("<%ws>", std::u16string(1000, u'\u00e9').c_str()), "<" + longUtf8 + ">");
-}
-
 } // namespace
