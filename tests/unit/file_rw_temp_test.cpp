@@ -3,7 +3,9 @@
 // handed out again carries nothing of its earlier owner.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -80,6 +82,25 @@ TEST(FileRWTemp, ReusedFilesStartEmpty) {
             EXPECT_EQ(next.ReadAll(), "z");
         }
     }
+}
+
+// A mail's raw text: nothing of its file shows in the temporary directory,
+// neither while in use nor after.
+TEST(FileRWTemp, FileIsHidden) {
+    const char *saved = std::getenv("TMPDIR");
+    const std::string restore = saved ? saved : "", dir = ::testing::TempDir() + "kv_raw_text/";
+    std::filesystem::create_directory(dir);
+    setenv("TMPDIR", dir.c_str(), 1);
+    {
+        clsFileRWTemp store("chk", ".tmp");
+        store.Write(std::string(200000, 'x'));
+        EXPECT_NE(store.Handle(), pal::kInvalidFile);
+        EXPECT_TRUE(std::filesystem::is_empty(dir));
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(dir));
+    if (saved) setenv("TMPDIR", restore.c_str(), 1);
+    else unsetenv("TMPDIR");
+    std::filesystem::remove(dir);
 }
 
 } // namespace
