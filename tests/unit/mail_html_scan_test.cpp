@@ -46,11 +46,6 @@ class MailHtmlScan : public mailtest::MailFixture {
         while (e->Next(1, &a, nullptr) == S_OK) all.emplace_back(a);
         return all;
     }
-    std::string Type() {
-        Bstr type;
-        EXPECT_EQ(body_->GetType(type.put()), S_OK);
-        return type.Utf8();
-    }
 
     std::string dir_;
     clsAutoRelease<IKvMailBody> body_;
@@ -87,7 +82,9 @@ TEST_F(MailHtmlScan, WhichReferencesAreTaken) {
         if (!c.replaced) {
             EXPECT_EQ(out, html) << c.what;
         }
-        EXPECT_EQ(Type(), c.replaced ? "multipart/related" : c.type) << c.what; // as given
+        Bstr type;
+        EXPECT_EQ(body_->GetType(type.put()), S_OK);
+        EXPECT_EQ(type.Utf8(), c.replaced ? "multipart/related" : c.type) << c.what; // as given
     }
 }
 

@@ -34,12 +34,8 @@ class MimeFixture : public mailtest::MailFixture {
         EXPECT_EQ(connection_->CreateMail(LONG(codepage), cookie, mails_.back().put()), S_OK);
         return Arpa(mails_.back().get());
     }
-    static clsArpaMail *Arpa(IKvMail *m) {
-        void *self = nullptr;
-        EXPECT_EQ(m->QueryInterface(IID_clsArpaMail, &self), S_OK);
-        m->Release(); // QueryInterface's reference; the caller keeps one
-        return static_cast<clsArpaMail *>(self);
-    }
+    // The caller keeps the mail's reference.
+    static clsArpaMail *Arpa(IKvMail *m) { return clsArpaMail::Of(m).get(); }
     static std::string Render(clsMail *mail) {
         clsAutoRelease<IStream> out = MakeStream("");
         EXPECT_EQ(mail->GetRawText(out.get()), S_OK);
