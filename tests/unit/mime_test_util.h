@@ -52,21 +52,4 @@ class MimeFixture : public mailtest::MailFixture {
     std::vector<clsAutoRelease<IKvMail>> mails_;
 };
 
-// The lines of a text that ends lines with CR LF; a line end of another kind
-// stays inside its line.
-inline std::vector<std::string> CrLfLines(const std::string &text) {
-    std::vector<std::string> lines;
-    size_t start = 0;
-    for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
-        lines.push_back(text.substr(start, end - start));
-    if (start < text.size()) lines.push_back(text.substr(start));
-    return lines;
-}
-
-// The text after the head (the first empty line).
-inline std::string AfterHead(const std::string &text) {
-    size_t end = text.find("\r\n\r\n");
-    return end == std::string::npos ? std::string() : text.substr(end + 4);
-}
-
 } // namespace kv::mimetest
