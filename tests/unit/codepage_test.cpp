@@ -56,10 +56,7 @@ TEST(CodePage, KnownBytes) {
         {1200, u"A\u00e9\U0001F600", std::string("A\0\xE9\0\x3D\xD8\x00\xDE", 8)},
         {1201, u"A\u00e9\U0001F600", std::string("\0A\0\xE9\xD8\x3D\xDE\x00", 8)},
         // No byte order mark is written or swallowed.
-        {1200, u"\uFEFFA",
-         std::string("\xFF\xFE"
-                     "A\0",
-                     4)},
+        {1200, u"\uFEFFA", std::string("\xFF\xFE" "A\0", 4)},
         {1201, u"\uFEFFA", std::string("\xFE\xFF\0A", 4)},
         {0, u"\u00e9", "\xC3\xA9"},
         {20106, u"\u00c4\u00df", "[~"},
@@ -122,8 +119,7 @@ TEST(CodePage, SurrogatesToEightBit) {
     lone.push_back(char16_t(0xD800));
     lone += u"b";
     lone.push_back(char16_t(0xDC00));
-    EXPECT_EQ(FromWide(lone, 65001), "a\xEF\xBF\xBD"
-                                     "b\xEF\xBF\xBD");
+    EXPECT_EQ(FromWide(lone, 65001), "a\xEF\xBF\xBD" "b\xEF\xBF\xBD");
     EXPECT_EQ(FromWide(lone, 1252), "a?b?");
     EXPECT_EQ(ToWide(FromWide(lone, 1201), 1201), lone) << "UTF-16 keeps them, and the alignment";
     EXPECT_EQ(FromWide(std::u16string{char16_t(0xDE00), char16_t(0xD83D)}, 65001), "\xEF\xBF\xBD\xEF\xBF\xBD");

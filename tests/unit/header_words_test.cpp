@@ -11,8 +11,7 @@ TEST(HeaderWords, DecodesEncodedWords) {
     const struct {
         const char *in, *out;
     } cases[] = {
-        {"=?iso-8859-1?Q?Gr=FC=DFe?=", "Gr\xC3\xBC\xC3\x9F"
-                                       "e"},
+        {"=?iso-8859-1?Q?Gr=FC=DFe?=", "Gr\xC3\xBC\xC3\x9F" "e"},
         {"=?utf-8?B?w6k=?=", "\xC3\xA9"},
         // RFC 2047 makes the encoding letter case-insensitive.
         {"=?iso-8859-1?q?x?=", "x"},

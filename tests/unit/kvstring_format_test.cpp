@@ -21,8 +21,7 @@ TEST(KvFormat, Conversions) {
         {Format("[%ws]", u"abc"), "[abc]"},
         {Format("[%ws]", none), "[(NULL)]"},
         {Format("[%S]", u"abc"), "[abc]"},
-        {Format("[%ws]", u"Gr\u00fc\u00dfe \U0001F600"), "[Gr\xC3\xBC\xC3\x9F"
-                                                         "e \xF0\x9F\x98\x80]"},
+        {Format("[%ws]", u"Gr\u00fc\u00dfe \U0001F600"), "[Gr\xC3\xBC\xC3\x9F" "e \xF0\x9F\x98\x80]"},
         {Format("[%-6ws]", u"abc"), "[abc   ]"},
         {Format("[%.2ws]", u"abc"), "[ab]"},
         {Format("[%hs]", noneA), "[(null)]"},

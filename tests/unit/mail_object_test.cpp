@@ -157,8 +157,7 @@ TEST_F(MailObject, HostHeaderEntries) {
     EXPECT_EQ(Header(u"X-Tag"), "first");
     // 0x01 cuts a value into several values of one field, read back apart as given.
     EXPECT_EQ(mail_->SetHeaderEntry(Bstr(u"X-Multi"), Bstr(u"a\x01" u"b")), S_OK);
-    EXPECT_EQ(Header(u"X-Multi"), "a\x01"
-                                  "b");
+    EXPECT_EQ(Header(u"X-Multi"), "a\x01" "b");
     EXPECT_EQ(mail_->SetHeaderEntry(Bstr(u"X-A\r\nBcc"), Bstr(u"v")), E_INVALIDARG);
     EXPECT_EQ(mail_->SetHeaderEntry(Bstr(u"X-B\n"), Bstr(u"v")), E_INVALIDARG);
     EXPECT_EQ(mail_->SetHeaderEntry(Bstr(u"X-C"), Bstr(u"ok\rBcc: x@example.com")), E_INVALIDARG);
