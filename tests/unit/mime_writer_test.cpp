@@ -148,22 +148,10 @@ TEST_F(MimeWriter, HtmlWithRelatedImageIsMultipartRelated) {
         text, m, std::regex("\r\nContent-Type: multipart/related;\r\n boundary=\"([0-9a-f]{8}\\.[0-9a-f]{8})\\.Related\"\r\n\r\n")))
         << text;
     EXPECT_EQ(std::regex_replace(text.substr(text.find("\r\n\r\n") + 4), std::regex(std::string(m[1])), "B"),
-              "--B.Related\r\n"
-              "Content-Type: text/html; charset=\"utf-8\"\r\n"
-              "Content-Transfer-Encoding: quoted-printable\r\n"
-              "\r\n"
-              "<img src=3D=22cid:C=22>=\r\n"
-              "\r\n"
-              "--B.Related\r\n"
-              "Content-Type: image/gif;\r\n    name=\"kv_writer_pic.gif\"\r\n"
-              "Content-Transfer-Encoding: base64\r\n"
-              "Content-ID: C\r\n"
-              "Content-Disposition: inline\r\n"
-              "\r\n"
-              "R0lGODlh\r\n"
-              "\r\n"
-              "--B.Related--\r\n"
-              "\r\n");
+              "--B.Related\r\nContent-Type: text/html; charset=\"utf-8\"\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n"
+              "<img src=3D=22cid:C=22>=\r\n\r\n"
+              "--B.Related\r\nContent-Type: image/gif;\r\n    name=\"kv_writer_pic.gif\"\r\nContent-Transfer-Encoding: base64\r\n"
+              "Content-ID: C\r\nContent-Disposition: inline\r\n\r\nR0lGODlh\r\n\r\n--B.Related--\r\n\r\n");
 }
 
 // An empty mail is its head alone: the Message-ID has the cookie (base64 of
