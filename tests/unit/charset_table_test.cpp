@@ -13,11 +13,13 @@ namespace {
 // another row, and the fallback name is never the terminator row's.
 TEST(CharsetTable, LookupRules) {
     const uint32_t ansi = pal::AnsiCodePage();
-    for (const auto &[name, codepage] : {std::pair<std::string_view, uint32_t>("ISO-8859-1", 1252), {"CSISO2022JP", 50221},
-                                         {"iso-8859-1 ", ansi}, {"iso-8859", ansi}, {std::string_view("iso-8859-1\0x", 12), ansi}})
+    using Name = std::pair<std::string_view, uint32_t>;
+    for (const auto &[name, codepage] : {Name("ISO-8859-1", 1252), {"CSISO2022JP", 50221}, {"iso-8859-1 ", ansi},
+                                         {"iso-8859", ansi}, {std::string_view("iso-8859-1\0x", 12), ansi}})
         EXPECT_EQ(CodePageForCharset(name), codepage) << '"' << name << '"';
-    for (const auto &[codepage, name] : {std::pair<uint32_t, const char *>(28591, "iso-8859-1"), {50221, "csISO2022JP"},
-                                         {437, "utf-8"}, {0xFFFFFFFF, "utf-8"}})
+    using Row = std::pair<uint32_t, const char *>;
+    for (const auto &[codepage, name] :
+         {Row(28591, "iso-8859-1"), {50221, "csISO2022JP"}, {437, "utf-8"}, {~0u, "utf-8"}})
         EXPECT_EQ(CharsetForCodePage(codepage), name) << codepage;
 }
 

@@ -42,7 +42,13 @@ TEST(FileRWTemp, ContentsInMemoryActAsTheFileWould) {
         {"write", [](Store &s) { s.Write("XYZ"); }, "linXYZne\r\n"},
         {"handle", [](Store &s) { EXPECT_TRUE(s.Handle() != pal::kInvalidFile); }, "line one\r\n"},
         {"truncate", [](Store &s) { s.Truncate(); }, ""},
-        {"append", [](Store &s) { char rest[16]; EXPECT_EQ(s.Read(rest, sizeof rest), 7u); EXPECT_EQ(s.Read(rest, sizeof rest), 0u); s.Write("XYZ"); },
+        {"append",
+         [](Store &s) {
+             char rest[16];
+             EXPECT_EQ(s.Read(rest, sizeof rest), 7u);
+             EXPECT_EQ(s.Read(rest, sizeof rest), 0u);
+             s.Write("XYZ");
+         },
          "line one\r\nXYZ"},
     };
     for (const auto &c : cases) {

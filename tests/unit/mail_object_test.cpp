@@ -134,8 +134,8 @@ TEST_F(MailObject, ForcedRebuildDoesNotRepeatFieldsOrChangeTheDate) {
 TEST_F(MailObject, DateCarriesTheRealZoneOffset) {
     const char *saved = std::getenv("TZ");
     std::string restore = saved ? saved : "";
-    const std::regex format("(Sun|Mon|Tue|Wed|Thu|Fri|Sat), [0-3][0-9] (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) "
-                            "[0-9]{4} [0-2][0-9]:[0-5][0-9]:[0-6][0-9] [-+][0-9]{4}");
+    const std::regex format("(Sun|Mon|Tue|Wed|Thu|Fri|Sat), [0-3][0-9] (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|"
+                            "Nov|Dec) [0-9]{4} [0-2][0-9]:[0-5][0-9]:[0-6][0-9] [-+][0-9]{4}");
     for (const auto &[tz, zone] : {std::pair("UTC0", "+0000"), {"ACST+9:30", "-0930"}, {"NPT-5:45", "+0545"}}) {
         setenv("TZ", tz, 1);
         tzset();
@@ -168,9 +168,9 @@ TEST_F(MailObject, HostHeaderEntries) {
 // A second raw text replaces the first: its text part is the body, not an
 // attachment. A change drops the text read; the next call renders anew.
 TEST_F(MailObject, ASecondRawTextReplacesTheFirst) {
-    for (const char *text : {"To: a@example.org\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=M\r\n\r\n"
-                             "--M\r\nContent-Type: text/plain\r\n\r\none\r\n--M\r\nContent-Type: application/octet-stream; "
-                             "name=one.bin\r\n\r\nx\r\n--M--\r\n",
+    for (const char *text : {"To: a@example.org\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=M\r\n"
+                             "\r\n--M\r\nContent-Type: text/plain\r\n\r\none\r\n--M\r\nContent-Type: "
+                             "application/octet-stream; name=one.bin\r\n\r\nx\r\n--M--\r\n",
                              "To: b@example.org\r\nSubject: two\r\n\r\ntwo\r\n"})
         ASSERT_EQ(mail_->SetRawText(MakeStream(text).get()), S_OK);
     EXPECT_EQ(Recipients(&IKvMail2::EnumRecipients), std::vector<std::string>{"b@example.org"});

@@ -49,13 +49,13 @@ TEST_F(MimeWriter, PlainTransferEncodingFollowsLineLengthAndEightBitBytes) {
 // Plain bodies first, the newest in front; another media type goes out as
 // base64. The line end that ends a part without one belongs to the delimiter.
 TEST_F(MimeWriter, BodiesMakeMixedWithAlternativePlainFirst) {
-    for (const char *type : {"text/html", "text/plain", "application/rtf", "TEXT/PLAIN"})
-        AddBody(*arpa_, type, std::string(type).substr(std::string(type).find('/') + 1) + (type[5] == 'p' ? "\r\n" : ""));
+    for (const std::string type : {"text/html", "text/plain", "application/rtf", "TEXT/PLAIN"})
+        AddBody(*arpa_, type.c_str(), type.substr(type.find('/') + 1) + (type[5] == 'p' ? "\r\n" : ""));
     std::string text = Render(arpa_);
     std::smatch m;
     ASSERT_TRUE(std::regex_search(text, m, std::regex("boundary=\"(---[0-9a-f]{16})\\.Mixed\""))) << text;
     std::string normalized = std::regex_replace(text, std::regex(std::string(m[1])), "B");
-    const std::string part = "--B.Alt\r\nContent-Type: ";
+    const std::string part = "--B.Alt\r\nContent-Type: ", qp = "Content-Transfer-Encoding: quoted-printable\r\n\r\n";
     EXPECT_EQ(normalized.substr(normalized.find("\r\nMIME-Version: ")),
               "\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed;\r\n boundary=\"B.Mixed\"\r\n\r\n"
               "This is a multi-part message in MIME format.\r\n"
@@ -64,7 +64,7 @@ TEST_F(MimeWriter, BodiesMakeMixedWithAlternativePlainFirst) {
               "--B.Mixed\r\nContent-Type: multipart/alternative;\r\n boundary=\"B.Alt\"\r\n\r\n" +
                   part + "TEXT/PLAIN; charset=\"utf-8\"\r\nContent-Transfer-Encoding: 7bit\r\n\r\nPLAIN\r\n" +
                   part + "text/plain; charset=\"utf-8\"\r\nContent-Transfer-Encoding: 7bit\r\n\r\nplain\r\n\r\n" +
-                  part + "text/html; charset=\"utf-8\"\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\nhtml=\r\n\r\n" +
+                  part + "text/html; charset=\"utf-8\"\r\n" + qp + "html=\r\n\r\n" +
                   part + "application/rtf; charset=\"utf-8\"\r\nContent-Transfer-Encoding: base64\r\n\r\ncnRm\r\n\r\n"
                   "--B.Alt--\r\n\r\n--B.Mixed--\r\n\r\n");
 }
@@ -148,10 +148,11 @@ TEST_F(MimeWriter, HtmlWithRelatedImageIsMultipartRelated) {
         text, m, std::regex("\r\nContent-Type: multipart/related;\r\n boundary=\"([0-9a-f]{8}\\.[0-9a-f]{8})\\.Related\"\r\n\r\n")))
         << text;
     EXPECT_EQ(std::regex_replace(text.substr(text.find("\r\n\r\n") + 4), std::regex(std::string(m[1])), "B"),
-              "--B.Related\r\nContent-Type: text/html; charset=\"utf-8\"\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n"
-              "<img src=3D=22cid:C=22>=\r\n\r\n"
-              "--B.Related\r\nContent-Type: image/gif;\r\n    name=\"kv_writer_pic.gif\"\r\nContent-Transfer-Encoding: base64\r\n"
-              "Content-ID: C\r\nContent-Disposition: inline\r\n\r\nR0lGODlh\r\n\r\n--B.Related--\r\n\r\n");
+              "--B.Related\r\nContent-Type: text/html; charset=\"utf-8\"\r\n"
+              "Content-Transfer-Encoding: quoted-printable\r\n\r\n<img src=3D=22cid:C=22>=\r\n\r\n"
+              "--B.Related\r\nContent-Type: image/gif;\r\n    name=\"kv_writer_pic.gif\"\r\n"
+              "Content-Transfer-Encoding: base64\r\nContent-ID: C\r\nContent-Disposition: inline\r\n\r\n"
+              "R0lGODlh\r\n\r\n--B.Related--\r\n\r\n");
 }
 
 // An empty mail is its head alone: the Message-ID has the cookie (base64 of
@@ -170,11 +171,10 @@ TEST_F(MimeWriter, HeadOfAnEmptyMail) {
             }
         }
         std::string text = Render(mail);
-        EXPECT_TRUE(std::regex_search(text, std::regex("\r\nMessage-ID: <" + cookie +
-                                                       "[0-9a-f]{4,}[0-9A-F]+@mail\\.example\\.org>\r\nMIME-Version: 1\\.0\r\n\r\n$")))
-            << text;
-        EXPECT_NE(text.find("From: \"Ann\r\n Bcc: x@example.com\r\n X-Two: y\" <ann@example.com>\r\nDate: "), std::string::npos)
-            << text;
+        const std::string id = "[0-9a-f]{4,}[0-9A-F]+@mail\\.example\\.org>\r\nMIME-Version: 1\\.0\r\n\r\n$";
+        EXPECT_TRUE(std::regex_search(text, std::regex("\r\nMessage-ID: <" + cookie + id))) << text;
+        const std::string from = "From: \"Ann\r\n Bcc: x@example.com\r\n X-Two: y\" <ann@example.com>\r\nDate: ";
+        EXPECT_NE(text.find(from), std::string::npos) << text;
         EXPECT_EQ(text.find("\r\nBcc:"), std::string::npos);
     }
 }
