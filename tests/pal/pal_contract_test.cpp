@@ -121,10 +121,7 @@ TEST(CodePageContract, Conversions) {
         std::string bytes;
         std::u16string text;
     } cases[] = {
-        {"Western", 1252,
-         "Gr\xFC\xDF"
-         "e \x80",
-         u"Gr\u00FC\u00DFe \u20AC"},
+        {"Western", 1252, "Gr\xFC\xDF" "e \x80", u"Gr\u00FC\u00DFe \u20AC"},
         {"Cyrillic", 1251, "\xCF\xF0\xE8", u"\u041F\u0440\u0438"},
         {"Latin-1", 28591, "\xE9", u"\u00E9"},
         {"UTF-8", 65001, "\xE2\x82\xAC\xF0\x9F\x98\x80", u"\u20AC\U0001F600"},
@@ -140,9 +137,7 @@ TEST(CodePageContract, Conversions) {
 
 TEST(CodePageContract, WhatCannotBeConverted) {
     EXPECT_EQ(FromWide(u"a\u4E00b", 1252), "a?b") << "no such character in the code page";
-    std::u16string bad = ToWide("a\xFF"
-                                "b",
-                                65001);
+    std::u16string bad = ToWide("a\xFF" "b", 65001);
     ASSERT_EQ(bad.size(), 3u);
     EXPECT_EQ(bad[1], u'\uFFFD');
     EXPECT_FALSE(IsCodePageSupported(12345));

@@ -65,7 +65,6 @@ TEST(AddressField, Queries) {
     } cases[] = {
         {"Hans  Mueller <hans@example.com>", "Hans Mueller <hans@example.com>", "hans@example.com", "hans@example.com",
          "Hans Mueller", true},
-        {"hans@example.com", "hans@example.com", "hans@example.com", "hans@example.com", "hans@example.com", true},
         {"hans@example", "hans@example", "", "", "hans@example", false},
         {"hans@example.com (Hans)", "hans@example.com (Hans)", "", "", "hans@example.com (Hans)", false},
         {"<smtp:a@b.c>", "<smtp:a@b.c>", "a@b.c", "smtp:a@b.c", "a@b.c", true},
@@ -73,7 +72,6 @@ TEST(AddressField, Queries) {
         {"X <EX:::a@b.c>", "X <EX:::a@b.c>", ":a@b.c", "EX:::a@b.c", "X", true},
         {" <a@b.c> tail", " <a@b.c> tail", "a@b.c", "a@b.c", "a@b.c", true},
         {"\"Mueller, Hans\" <h@x.de>", "\"Mueller, Hans\" <h@x.de>", "h@x.de", "h@x.de", "\"Mueller, Hans\"", true},
-        {"", "", "", "", "", false},
     };
     for (const auto &c : cases) {
         clsParseList items = ParseAddressField(c.in);

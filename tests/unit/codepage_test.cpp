@@ -9,23 +9,16 @@ using kv::pal::ToWide;
 
 namespace {
 
-// One code page of each family the charset table names, with text it can
-// carry: a wrong converter name would pass the text on as UTF-8.
+// One code page of each family the charset table names that neither the
+// platform contract nor KnownBytes (932, 936, 866, ...) converts already, with
+// text it can carry: a wrong converter name would pass the text on as UTF-8.
 TEST(CodePage, EachFamilyRoundTrips) {
     const struct {
         uint32_t codepage;
         const char16_t *text;
     } rows[] = {
-        {1250, u"\u017dlu\u0165ou\u010dk\u00fd k\u016f\u0148"},
-        {1253, u"\u039a\u03b1\u03bb\u03b7\u03bc\u03ad\u03c1\u03b1"},
-        {28592, u"\u0141\u00f3d\u017a"},
         {65000, u"A+B \u00e9 \U0001F600 ~"},
         {50225, u"\ud55c\uad6d\uc5b4 ABC"},
-        {950, u"\u4e2d\u6587\u6e2c\u8a66"},
-        {936, u"\u4e2d\u6587\u6d4b\u8bd5"},
-        {852, u"\u0141\u00f3d\u017a"},
-        {949, u"\ud55c\uad6d\uc5b4"},
-        {874, u"\u0e20\u0e32\u0e29\u0e32\u0e44\u0e17\u0e22"},
         {51932, u"\u65e5\u672c\u8a9e"},
         {50000, u"x"},
     };
@@ -59,17 +52,12 @@ TEST(CodePage, KnownBytes) {
         {1200, u"A\u00e9\U0001F600", std::string("A\0\xE9\0\x3D\xD8\x00\xDE", 8)},
         {1201, u"A\u00e9\U0001F600", std::string("\0A\0\xE9\xD8\x3D\xDE\x00", 8)},
         // No byte order mark is written or swallowed.
-        {1200, u"\uFEFFA",
-         std::string("\xFF\xFE"
-                     "A\0",
-                     4)},
+        {1200, u"\uFEFFA", std::string("\xFF\xFE" "A\0", 4)},
         {1201, u"\uFEFFA", std::string("\xFE\xFF\0A", 4)},
         {0, u"\u00e9", "\xC3\xA9"},
-        {20105, u"#$", "#$"},
         {20106, u"\u00c4\u00df", "[~"},
         {932, u"\u65e5\uff76", "\x93\xFA\xB6"},
         {50220, u"\u65e5A", "\x1B$B\x46\x7C\x1B(BA"},
-        {28591, u"a\u20acb", "a?b", kToBytes},
         {20105, u"caf\u00e9", "caf?", kToBytes},
         {866, u"\u041f\u20ac\u041f", "\x8F?\x8F", kToBytes},
         // A stateful encoding must leave its two-byte mode before the '?'.
@@ -98,27 +86,19 @@ TEST(CodePage, InvalidUtf8BecomesReplacementWithoutSwallowing) {
         std::string in;
         std::u16string out;
     } exact[] = {
-        {"a\xFF" "b", u"a\uFFFDb"},
         {"a\xC3(b", u"a\uFFFD(b"},
         {"\xC0\xAF/", u"\uFFFD\uFFFD/"},           // overlong "/" stays unreadable
         {"\xF4\x90\x80\x80!", u"\uFFFD\uFFFD\uFFFD\uFFFD!"}, // beyond U+10FFFF
         {"\xF0\x9F\x98\x80", u"\U0001F600"},
         {"\xEF\xBB\xBFx", u"\uFEFFx"},
+        // Truncated sequences, in the middle and at the end: what follows survives.
+        {"\xE2\x82x", u"\uFFFD\uFFFDx"},
+        {"\xF0\x9F\x98x", u"\uFFFD\uFFFD\uFFFDx"},
+        {"\xE2x", u"\uFFFDx"},
+        {"\xED\xA0\x80x", u"\uFFFD\uFFFD\uFFFDx"},
+        {"\xF0\x9F\x98", u"\uFFFD\uFFFD\uFFFD"},
     };
     for (const auto &row : exact) EXPECT_EQ(ToWide(row.in, 65001), row.out) << row.in;
-
-    // Truncated sequences, in the middle and at the end: replacements only, and
-    // the characters that follow survive.
-    const std::string truncated[] = {"\xE2\x82x", "\xF0\x9F\x98x", "\xE2x", "\xED\xA0\x80x", "\xF0\x9F\x98"};
-    for (const auto &in : truncated) {
-        std::u16string out = ToWide(in, 65001);
-        ASSERT_FALSE(out.empty()) << in;
-        bool endsWithX = in.back() == 'x';
-        if (endsWithX) {
-            EXPECT_EQ(out.back(), u'x') << in;
-        }
-        for (size_t i = 0; i + (endsWithX ? 1 : 0) < out.size(); ++i) EXPECT_EQ(out[i], u'\uFFFD') << in;
-    }
 }
 
 TEST(CodePage, SurrogatesToEightBit) {
@@ -128,8 +108,7 @@ TEST(CodePage, SurrogatesToEightBit) {
     lone.push_back(char16_t(0xD800));
     lone += u"b";
     lone.push_back(char16_t(0xDC00));
-    EXPECT_EQ(FromWide(lone, 65001), "a\xEF\xBF\xBD"
-                                     "b\xEF\xBF\xBD");
+    EXPECT_EQ(FromWide(lone, 65001), "a\xEF\xBF\xBD" "b\xEF\xBF\xBD");
     EXPECT_EQ(FromWide(lone, 1252), "a?b?");
     EXPECT_EQ(ToWide(FromWide(lone, 1201), 1201), lone) << "UTF-16 keeps them, and the alignment";
     EXPECT_EQ(FromWide(std::u16string{char16_t(0xDE00), char16_t(0xD83D)}, 65001), "\xEF\xBF\xBD\xEF\xBF\xBD");

@@ -3,7 +3,10 @@
 // handed out again carries nothing of its earlier owner.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -29,15 +32,27 @@ std::string Saved(clsFileRWTemp &store) {
 
 TEST(FileRWTemp, ContentsInMemoryActAsTheFileWould) {
     // After reading three bytes: what is done next, and the contents after it.
+    using Store = clsFileRWTemp;
     const struct {
         const char *step;
+        std::function<void(Store &)> act;
         std::string contents;
     } cases[] = {
-        {"nothing", "line one\r\n"}, {"write", "linXYZne\r\n"}, {"handle", "line one\r\n"},
-        {"truncate", ""},           {"append", "line one\r\nXYZ"},
+        {"nothing", [](Store &) {}, "line one\r\n"},
+        {"write", [](Store &s) { s.Write("XYZ"); }, "linXYZne\r\n"},
+        {"handle", [](Store &s) { EXPECT_TRUE(s.Handle() != pal::kInvalidFile); }, "line one\r\n"},
+        {"truncate", [](Store &s) { s.Truncate(); }, ""},
+        {"append",
+         [](Store &s) {
+             char rest[16];
+             EXPECT_EQ(s.Read(rest, sizeof rest), 7u);
+             EXPECT_EQ(s.Read(rest, sizeof rest), 0u);
+             s.Write("XYZ");
+         },
+         "line one\r\nXYZ"},
     };
     for (const auto &c : cases) {
-        clsFileRWTemp store("kvt", ".tmp");
+        Store store("kvt", ".tmp");
         store.KeepInMemory(Block("line one\r\n"), 10);
         EXPECT_FALSE(store.IsOpen()); // no file until one is needed
         EXPECT_EQ(store.Size(), 10u);
@@ -45,18 +60,7 @@ TEST(FileRWTemp, ContentsInMemoryActAsTheFileWould) {
         char head[3];
         ASSERT_EQ(store.Read(head, 3), 3u);
         EXPECT_EQ(std::string(head, 3), "lin");
-        std::string step = c.step;
-        if (step == "write") store.Write("XYZ");
-        if (step == "handle") {
-            EXPECT_TRUE(store.Handle() != pal::kInvalidFile);
-        }
-        if (step == "truncate") store.Truncate();
-        if (step == "append") {
-            char rest[16];
-            EXPECT_EQ(store.Read(rest, sizeof rest), 7u);
-            EXPECT_EQ(store.Read(rest, sizeof rest), 0u);
-            store.Write("XYZ");
-        }
+        c.act(store);
         EXPECT_EQ(store.Size(), c.contents.size()) << c.step;
         EXPECT_EQ(store.ReadAll(), c.contents) << c.step;
         EXPECT_EQ(Saved(store), c.contents) << c.step;
@@ -80,6 +84,26 @@ TEST(FileRWTemp, ReusedFilesStartEmpty) {
             EXPECT_EQ(next.ReadAll(), "z");
         }
     }
+}
+
+// A mail's raw text: nothing of its file shows in the temporary directory,
+// neither while in use nor after.
+TEST(FileRWTemp, FileIsHidden) {
+    const char *saved = std::getenv("TMPDIR");
+    const std::string restore = saved ? saved : "", dir = ::testing::TempDir() + "kv_raw_text/";
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directory(dir);
+    setenv("TMPDIR", dir.c_str(), 1);
+    {
+        clsFileRWTemp store("chk", ".tmp");
+        store.Write(std::string(200000, 'x'));
+        EXPECT_NE(store.Handle(), pal::kInvalidFile);
+        EXPECT_TRUE(std::filesystem::is_empty(dir));
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(dir));
+    if (saved) setenv("TMPDIR", restore.c_str(), 1);
+    else unsetenv("TMPDIR");
+    std::filesystem::remove_all(dir);
 }
 
 } // namespace

@@ -1,9 +1,8 @@
 // Mail states through a provider of the test's own: a listed mail loads its
 // content through the connection on first enumeration; a deleted one answers
-// 0x3EE. Also the body-kind mask and the raw-text file.
+// 0x3EE. Also the body-kind mask.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <functional>
 
 #include "connection/connection_base.h"
@@ -106,30 +105,6 @@ TEST_F(MailState, PlainOnlyProviderRefusesOtherKnownKinds) {
     EXPECT_EQ(mail->CreateAndAddBody(body.put(), Bstr(u"text/PLAIN"), 0), S_OK);
     EXPECT_EQ(mail->CreateAndAddBody(body.put(), Bstr(u"text/calendar"), 0), S_OK);
     mail->Release();
-}
-
-// The raw text lives in a file nobody else can see, and none is left behind.
-TEST_F(MailState, RawTextFileIsHiddenAndGone) {
-    const char *saved = std::getenv("TMPDIR");
-    std::string restore = saved ? saved : "";
-    std::string dir = ::testing::TempDir() + "kv_raw_text/";
-    std::filesystem::create_directory(dir);
-    setenv("TMPDIR", dir.c_str(), 1);
-    auto entries = [&] { return std::distance(std::filesystem::directory_iterator(dir), {}); };
-    auto *mail = new clsMail(provider_, "", 0, 1);
-    mail->AddRef();
-    clsAutoRelease<IStream> in = MakeStream(std::string(200000, 'x'));
-    EXPECT_EQ(mail->SetRawText(in.get()), S_OK);
-    EXPECT_EQ(entries(), 0);
-    clsAutoRelease<IStream> out = MakeStream("");
-    EXPECT_EQ(mail->GetRawText(out.get()), S_OK);
-    // The reader keeps the text as lines, each ended by CR LF.
-    EXPECT_EQ(StreamBytes(out.get()).size(), 200002u);
-    mail->Release();
-    EXPECT_EQ(entries(), 0);
-    if (saved) setenv("TMPDIR", restore.c_str(), 1);
-    else unsetenv("TMPDIR");
-    std::filesystem::remove(dir);
 }
 
 } // namespace

@@ -34,12 +34,8 @@ class MimeFixture : public mailtest::MailFixture {
         EXPECT_EQ(connection_->CreateMail(LONG(codepage), cookie, mails_.back().put()), S_OK);
         return Arpa(mails_.back().get());
     }
-    static clsArpaMail *Arpa(IKvMail *m) {
-        void *self = nullptr;
-        EXPECT_EQ(m->QueryInterface(IID_clsArpaMail, &self), S_OK);
-        m->Release(); // QueryInterface's reference; the caller keeps one
-        return static_cast<clsArpaMail *>(self);
-    }
+    // The caller keeps the mail's reference.
+    static clsArpaMail *Arpa(IKvMail *m) { return clsArpaMail::Of(m).get(); }
     static std::string Render(clsMail *mail) {
         clsAutoRelease<IStream> out = MakeStream("");
         EXPECT_EQ(mail->GetRawText(out.get()), S_OK);
@@ -55,22 +51,5 @@ class MimeFixture : public mailtest::MailFixture {
     clsArpaMail *arpa_ = nullptr;
     std::vector<clsAutoRelease<IKvMail>> mails_;
 };
-
-// The lines of a text that ends lines with CR LF; a line end of another kind
-// stays inside its line.
-inline std::vector<std::string> CrLfLines(const std::string &text) {
-    std::vector<std::string> lines;
-    size_t start = 0;
-    for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
-        lines.push_back(text.substr(start, end - start));
-    if (start < text.size()) lines.push_back(text.substr(start));
-    return lines;
-}
-
-// The text after the head (the first empty line).
-inline std::string AfterHead(const std::string &text) {
-    size_t end = text.find("\r\n\r\n");
-    return end == std::string::npos ? std::string() : text.substr(end + 4);
-}
 
 } // namespace kv::mimetest
