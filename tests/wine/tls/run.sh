@@ -43,9 +43,6 @@ sink wrong starttls wrong
 sink expired implicit expired
 kv_serve "$dir/peer" "$kv_python" "$(dirname "$0")/tls_peer.py" "$dir/good.pem" "$dir/good.key"
 export KV_TLS_PEER_PORT=$KV_PORT
-# Implicit TLS, dropped without close_notify once the mail text is in (one client).
-kv_serve "$dir/drop" "$kv_python" "$kv_servers/tls_drop.py" "$dir/good.pem" "$dir/good.key" after-data
-export KV_TLS_PORT_drop=$KV_PORT
 
 if [ "$wine" = - ]; then
   KV_TLS_DIR=$dir "$exe" "$@"

@@ -2,8 +2,8 @@
 // on loopback. run.sh starts the servers and passes them in the environment:
 // KV_TLS_DIR (their spool directories and the test CA, as a Windows path) and
 // KV_TLS_PORT_<NAME> for the servers "starttls", "implicit", "wrong" (STARTTLS,
-// certificate for another host), "expired" (implicit TLS, expired certificate)
-// and "drop" (implicit TLS, closed without close_notify after the mail text).
+// certificate for another host) and "expired" (implicit TLS, expired certificate).
+// A peer that is not TLS or drops the session: Schannel's part is the session test's.
 #include <cstdlib>
 
 #include "host_fixture.h"
@@ -49,23 +49,15 @@ class WineTls : public ::testing::Test {
         if (caFile) set(L"TLSCAFile", orkv14::Variant(dir + "\\" + caFile));
         return c;
     }
-    // Over 16 KB in every part, so records are split and read back in pieces.
-    static Ptr<IKvMail> BigMail(IKvMailConnection2 *c) {
+    // Large data in records split and read back in pieces: the session test's.
+    static Ptr<IKvMail> Mail(IKvMailConnection2 *c) {
         Ptr<IKvMail> mail;
-        EXPECT_EQ(c->CreateMail(65001, L"", mail.put()), S_OK);
         Ptr<IKvMailBody> body;
-        Ptr<IKvMailAttachment> attachment;
-        std::string text, binary(200000, '\0');
-        for (int i = 0; text.size() < 40000; ++i)
-            text += (i % 7 ? "" : ".") + std::string("line ") + std::to_string(i) + "\r\n";
-        for (size_t i = 0; i < binary.size(); ++i) binary[i] = char(i * 7 + i / 256);
-        if (!mail || mail->SetSender(orkv14::Bstr("me@example.org").get()) != S_OK ||
+        if (c->CreateMail(65001, L"", mail.put()) != S_OK ||
+            mail->SetSender(orkv14::Bstr("me@example.org").get()) != S_OK ||
             mail->AddRecipients(orkv14::Bstr("you@example.org").get()) != S_OK ||
             mail->CreateAndAddBody(body.put(), orkv14::Bstr("text/plain").get(), 65001) != S_OK ||
-            body->SetContents(orkv14::MemoryStream(text).get()) != S_OK ||
-            mail->CreateAndAddAttachment(attachment.put()) != S_OK ||
-            attachment->SetName(orkv14::Bstr("data.bin").get()) != S_OK ||
-            attachment->SetContents(orkv14::MemoryStream(binary).get()) != S_OK)
+            body->SetContents(orkv14::MemoryStream(".over TLS\r\n").get()) != S_OK)
             ADD_FAILURE() << "the mail could not be made";
         return mail;
     }
@@ -85,8 +77,6 @@ TEST_F(WineTls, OnlyAnAcceptedHandshakeLogsOnAndSendsIntact) {
          nullptr},
         {"STARTTLS, verified by name", "starttls", "localhost", "starttls", true, "ca.pem", nullptr},
         {"STARTTLS, verified by address", "starttls", "127.0.0.1", "starttls", true, "ca.pem", nullptr},
-        {"auto picks STARTTLS", "starttls", "localhost", "auto", true, "ca.pem", nullptr},
-        {"implicit, verified", "implicit", "localhost", "implicit", true, "ca.pem", nullptr},
         {"implicit, not verified, expired certificate", "expired", "localhost", "implicit", false, nullptr,
          nullptr},
         {"wrong host", "wrong", "localhost", "starttls", true, "ca.pem",
@@ -102,8 +92,6 @@ TEST_F(WineTls, OnlyAnAcceptedHandshakeLogsOnAndSendsIntact) {
          "TLS could not be set up: the CA file '<dir>\\missing.pem' could not be read"},
         {"a CA file without certificates", "starttls", "localhost", "starttls", true, "ca.key",
          "TLS could not be set up: the CA file '<dir>\\ca.key' could not be read (no certificate in it)"},
-        {"implicit TLS to a plain port", "starttls", "localhost", "implicit", true, nullptr,
-         "the server does not answer in TLS (is this its port for TLS?)"},
     };
     for (const Case &t : cases) {
         SCOPED_TRACE(t.name);
@@ -126,7 +114,7 @@ TEST_F(WineTls, OnlyAnAcceptedHandshakeLogsOnAndSendsIntact) {
         }
         int n = 1;
         while (Exists(spool + "\\" + std::to_string(n) + ".eml")) ++n;
-        Ptr<IKvMail> mail = BigMail(c.get());
+        Ptr<IKvMail> mail = Mail(c.get());
         ASSERT_EQ(c->Connect(), S_OK) << Failure(c.get());
         // The servers offer AUTH only over TLS: a logon proves the upgrade.
         EXPECT_EQ(ReadFile(auth), "CRAM-MD5");
@@ -136,20 +124,8 @@ TEST_F(WineTls, OnlyAnAcceptedHandshakeLogsOnAndSendsIntact) {
         ASSERT_EQ(mail->GetRawText(raw.get()), S_OK);
         const std::string expected = testsupport::Unstuffed(orkv14::ReadAll(raw.get()));
         const std::string arrived = ReadFile(spool + "\\" + std::to_string(n) + ".eml");
-        EXPECT_GT(arrived.size(), 250000u);
         EXPECT_TRUE(arrived == expected) << "arrived " << arrived.size() << " bytes, sent " << expected.size();
     }
-}
-
-TEST_F(WineTls, ConnectionDroppedWithoutCloseNotifyIsNoSuccess) {
-    Ptr<IKvMailConnection2> c = Connection("drop", "localhost", "implicit", "ca.pem");
-    ASSERT_TRUE(c);
-    Ptr<IKvMail> mail = BigMail(c.get());
-    ASSERT_EQ(c->Connect(), S_OK) << Failure(c.get());
-    EXPECT_EQ(c->Send(mail.get()), E_ABORT);
-    const std::string expected = "-2 recv() failed: the server closed the connection without ending the TLS session";
-    EXPECT_EQ(Failure(c.get()).substr(0, expected.size()), expected) << Failure(c.get());
-    c->Disconnect();
 }
 
 } // namespace

@@ -99,8 +99,6 @@ class DialogThread {
     DialogThread(const DialogThread &) = delete;
     DialogThread &operator=(const DialogThread &) = delete;
 
-    DWORD Thread() const { return threadId_; }
-
     // The first visible dialog of the thread that `is` accepts (any without
     // it); null when none came within the limit or the call ended.
     HWND Find(const std::function<bool(HWND)> &is = nullptr,
