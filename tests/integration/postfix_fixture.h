@@ -5,6 +5,7 @@
 // b@bücher.example, each delivered into its own maildir.
 #pragma once
 
+#include <pwd.h>
 #include <signal.h>
 
 #include <algorithm>
