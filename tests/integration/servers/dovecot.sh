@@ -6,9 +6,8 @@
 # mail's owner) and runs until standard input closes. As root, the mail
 # belongs to nobody and the login process runs as dovenull.
 set -eu
-dir=$1 user=$2 password=$3
+dir=$1 user=$2 password=$3 imap= apop= mechanisms=plain cert=
 shift 3
-imap=0 apop= mechanisms=plain cert=
 while (($#)); do
   case $1 in
     --imap) imap=1 ;;
@@ -19,32 +18,30 @@ while (($#)); do
   shift
 done
 port() { /usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
-listener() { # service, port, ssl
+listener() { # service, port (0: none), ssl
   [ "$2" = 0 ] || printf '  inet_listener %s {\n    port = %s\n    ssl = %s\n  }\n' "$1" "$2" "$3"
 }
 pop3=$(port) pop3s=0 imap143=0 imaps=0
 [ -z "$cert" ] || pop3s=$(port)
-[ "$imap" = 0 ] || imap143=$(port)
-[ "$imap" = 0 ] || [ -z "$cert" ] || imaps=$(port)
-if [ "$(id -u)" = 0 ]; then
-  uid=$(id -u nobody) gid=$(id -g nobody) login=dovenull
-else
-  uid=$(id -u) gid=$(id -g) login=$(id -un)
-fi
+[ -z "$imap" ] || imap143=$(port)
+[ -z "$imap" ] || [ -z "$cert" ] || imaps=$(port)
+ssl="ssl = no"
+[ -z "$cert" ] || ssl=$(printf 'ssl = yes\nssl_cert = <%s\nssl_key = <%s' "$cert" "$key")
+uid=$(id -u) gid=$(id -g) login=$(id -un)
+[ "$uid" != 0 ] || uid=$(id -u nobody) gid=$(id -g nobody) login=dovenull
 mkdir -p "$dir"/{run,state,mail,home}
 printf '%s:{PLAIN}%s::::::\n' "$user" "$password" >"$dir/users"
 cat >"$dir/dovecot.conf" <<EOF
 base_dir = $dir/run
 state_dir = $dir/state
 log_path = $dir/dovecot.log
-protocols = pop3$([ "$imap" = 0 ] || echo " imap")
+protocols = pop3${imap:+ imap}
 listen = 127.0.0.1
-$([ -z "$cert" ] && echo "ssl = no" || printf 'ssl = yes\nssl_cert = <%s\nssl_key = <%s' "$cert" "$key")
+$ssl
 disable_plaintext_auth = no
 auth_mechanisms = $mechanisms$apop
 auth_failure_delay = 0
 mail_location = maildir:$dir/mail/%u
-pop3_uidl_format = %08Xu%08Xv
 first_valid_uid = 0
 first_valid_gid = 0
 default_login_user = $login
@@ -70,7 +67,7 @@ $(listener imap "$imap143" no; listener imaps "$imaps" yes)
 }
 EOF
 /usr/sbin/dovecot -F -c "$dir/dovecot.conf" >"$dir/stdout.log" 2>&1 </dev/null &
-trap 'kill $! 2>/dev/null; wait $!' EXIT
+trap 'trap "" TERM; kill $! 2>/dev/null; wait $!' EXIT
 trap exit TERM
 for p in $pop3 $pop3s $imap143 $imaps; do
   for i in $(seq 100); do
