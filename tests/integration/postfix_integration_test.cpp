@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include "clients.h"
-#include "orkv14.hpp"
 #include "peers.h"
 #include "postfix_fixture.h"
 
@@ -13,7 +12,6 @@ namespace {
 
 using testsupport::ErrorText;
 
-using orkv14::Bstr;
 using orkv14::Ptr;
 
 TEST(PostfixIntegration, ExtensionsAsPostfixSeesThem) {
@@ -56,14 +54,7 @@ TEST(PostfixIntegration, ExtensionsAsPostfixSeesThem) {
         SCOPED_TRACE(c.name);
         testsupport::Held<clsSMTPMailConnection> smtp(c.plain ? postfix.PlainPort() : postfix.Port());
         for (const auto &o : c.options) testsupport::SetTextOption(smtp.c, o.first, o.second);
-        Ptr<IKvMail> mail;
-        ASSERT_EQ(smtp->CreateMail(65001, u"", mail.put()), S_OK);
-        mail->SetSender(Bstr("Me <me@example.org>").get());
-        mail->AddRecipients(Bstr(c.to).get());
-        mail->SetSubject(Bstr(c.name).get());
-        Ptr<IKvMailBody> body;
-        ASSERT_EQ(mail->CreateAndAddBody(body.put(), Bstr("text/plain").get(), 65001), S_OK);
-        body->SetContents(orkv14::MemoryStream(c.body).get());
+        Ptr<IKvMail> mail = testsupport::NewMail(smtp.c, "Me <me@example.org>", c.to, c.name, c.body);
 
         ASSERT_EQ(smtp->Connect(), S_OK) << ErrorText(smtp.c);
         HRESULT sent = smtp->Send(mail.get());
