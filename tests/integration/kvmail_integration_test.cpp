@@ -3,9 +3,6 @@
 // IMAP folder, and its exit codes.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
-#include <cstdio>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -23,15 +20,8 @@ struct Result {
 };
 
 Result Kvmail(const std::string &args, const std::string &dir) {
-    std::string command = "cd '" + dir + "' && '" KV_KVMAIL_PATH "' " + args + " 2>&1";
-    Result r{-1, {}};
-    FILE *p = popen(command.c_str(), "r");
-    if (!p) return r;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-    int status = pclose(p);
-    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    Result r;
+    r.code = testsupport::Run("cd '" + dir + "' && '" KV_KVMAIL_PATH "' " + args, r.out);
     return r;
 }
 

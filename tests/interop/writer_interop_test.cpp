@@ -122,7 +122,7 @@ class WriterInterop : public ::testing::Test {
         interop::WriteFile(eml, text);
         interop::WriteFile(json, ToJson(expected));
         std::string output;
-        int status = interop::Run(interop::Python() + " " KV_INTEROP_DIR "/check_written.py " + eml + " " + json, output);
+        int status = interop::Run("/usr/bin/python3 " KV_INTEROP_DIR "/check_written.py " + eml + " " + json, output);
         EXPECT_EQ(status, 0) << name << ":\n" << output << "\n" << text.substr(0, 4000);
         ++checked_;
     }
