@@ -117,42 +117,18 @@ class Process {
     std::string firstLine_;
 };
 
-// A throw-away CA and server certificates made with the openssl command line:
-// "good" (localhost, 127.0.0.1, ::1), "wrong" (another host name only),
-// and "expired" (the right names, expired yesterday).
+// A throw-away CA and server certificates "good", "wrong" and "expired" (servers/pki.sh).
 class TestPki : Scratch {
   public:
     TestPki() : Scratch("pki") {}
     static bool Available() { return Exists("/usr/bin/openssl"); }
     bool Make() {
-        if (dir_.empty()) return false;
-        const std::string ec = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes";
-        if (!Run("req -x509" + ec + " -keyout " + dir_ + "/ca.key -out " + dir_ +
-                 "/ca.pem -days 2 -subj /CN=kv-test-CA -addext basicConstraints=critical,CA:TRUE"
-                 " -addext keyUsage=critical,keyCertSign,cRLSign"))
-            return false;
-        return Leaf("good", "DNS:localhost,IP:127.0.0.1,IP:::1", 2) && Leaf("wrong", "DNS:wrong.example", 2) &&
-               Leaf("expired", "DNS:localhost,IP:127.0.0.1,IP:::1", -1);
+        return !dir_.empty() &&
+               std::system(("/bin/sh " KV_SERVERS_DIR "/pki.sh " + dir_ + " >/dev/null 2>&1").c_str()) == 0;
     }
     std::string CaFile() const { return dir_ + "/ca.pem"; }
     std::string Cert(const std::string &name) const { return dir_ + "/" + name + ".pem"; }
     std::string Key(const std::string &name) const { return dir_ + "/" + name + ".key"; }
-
-  private:
-    static bool Run(const std::string &arguments) {
-        return std::system(("/usr/bin/openssl " + arguments + " >/dev/null 2>&1").c_str()) == 0;
-    }
-    bool Leaf(const std::string &name, const std::string &names, int days) {
-        std::ofstream(dir_ + "/" + name + ".ext") << "subjectAltName=" << names << "\n";
-        std::string base = dir_ + "/" + name;
-        return Run("req -new -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout " + base +
-                   ".key -out " + base + ".csr -subj /CN=" + name) &&
-               Run("x509 -req -in " + base + ".csr -CA " + dir_ + "/ca.pem -CAkey " + dir_ + "/ca.key -set_serial " +
-                   std::to_string(++serial_) + " -days " + std::to_string(days) + " -extfile " + base + ".ext -out " +
-                   base + ".pem") &&
-               chmod((base + ".key").c_str(), 0644) == 0;
-    }
-    int serial_ = 1;
 };
 
 // aiosmtpd storing every message; user and password enable AUTH. `extra`
