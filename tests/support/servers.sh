@@ -60,15 +60,6 @@ kv_free_port() {
   "$kv_python" -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
 }
 
-kv_wait_port() { # port
-  local _
-  for _ in $(seq 100); do
-    (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0
-    sleep 0.1
-  done
-  return 1
-}
-
 kv_servers=$(cd "$(dirname "${BASH_SOURCE[0]}")/../integration/servers" && pwd)
 
 # A server that prints its port on its first line and runs while its input
