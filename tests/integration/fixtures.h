@@ -52,8 +52,6 @@ inline bool WaitForPort(uint16_t port) {
 
 using testsupport::ReadFile;
 
-inline bool Exists(const char *path) { return testsupport::Executable(path); }
-
 // A server's temporary directory, removed after the server (a member of the derived class) has stopped.
 struct Scratch {
     explicit Scratch(const char *tag) : dir_(TempDir(tag)) {}
@@ -121,7 +119,7 @@ class Process {
 class TestPki : Scratch {
   public:
     TestPki() : Scratch("pki") {}
-    static bool Available() { return Exists("/usr/bin/openssl"); }
+    static bool Available() { return testsupport::Executable("/usr/bin/openssl"); }
     bool Make() {
         return !dir_.empty() &&
                std::system(("/bin/sh " KV_SERVERS_DIR "/pki.sh " + dir_ + " >/dev/null 2>&1").c_str()) == 0;
@@ -162,8 +160,8 @@ class SmtpSink : Scratch {
 class Dovecot : Scratch {
   public:
     Dovecot() : Scratch("pop3") {}
-    static bool Available() { return Exists("/usr/sbin/dovecot"); }
-    static bool ImapAvailable() { return Available() && Exists("/usr/lib/dovecot/imap"); }
+    static bool Available() { return testsupport::Executable("/usr/sbin/dovecot"); }
+    static bool ImapAvailable() { return Available() && testsupport::Executable("/usr/lib/dovecot/imap"); }
     bool Start(const std::string &user, const std::string &password, bool apop, const std::string &cert = "",
                const std::string &key = "") {
         std::vector<std::string> argv = {"/bin/bash", KV_SERVERS_DIR "/dovecot.sh", dir_, user, password,
@@ -212,7 +210,7 @@ class Dovecot : Scratch {
 class Dante : Scratch {
   public:
     Dante() : Scratch("socks") {}
-    static bool Available() { return Exists("/usr/sbin/danted"); }
+    static bool Available() { return testsupport::Executable("/usr/sbin/danted"); }
     bool Start(bool requireUser) {
         port_ = FreePort();
         std::ofstream conf(dir_ + "/danted.conf");

@@ -22,7 +22,7 @@ namespace fixtures {
 class Postfix : Scratch {
   public:
     Postfix() : Scratch("postfix") {}
-    static bool Available() { return Exists("/usr/sbin/postfix") && getuid() == 0; }
+    static bool Available() { return testsupport::Executable("/usr/sbin/postfix") && getuid() == 0; }
     bool Start() {
         port_ = FreePort();
         plainPort_ = FreePort();
