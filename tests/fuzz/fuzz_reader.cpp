@@ -7,9 +7,11 @@
 #include "mail/arpa_mail.h"
 #include "mail/reader.h"
 #include "providers/smtp/smtp_connection.h"
-#include "runtime/com_util.h"
 
 namespace {
+
+using orkv14::Bstr;
+using orkv14::Ptr;
 
 kv::clsSMTPMailConnection *Connection() {
     static kv::clsSMTPMailConnection *connection = [] {
@@ -24,69 +26,45 @@ kv::clsSMTPMailConnection *Connection() {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::string text = fuzz::Text(data, size);
-    kv::clsAutoRelease<IKvMail> mail;
+    Ptr<IKvMail> mail;
     if (Connection()->CreateMail(0, u"1", mail.put()) != S_OK) return 0;
-    HRESULT hr = mail->SetRawText(fuzz::MemoryStream(text).stream);
+    HRESULT hr = mail->SetRawText(orkv14::MemoryStream(text).get());
     fuzz::Check(hr == S_OK || hr == E_UNEXPECTED);
 
     // The raw text is the lines (zero bytes and all), each ended by CR LF.
-    std::string expected;
-    for (const std::string &line : fuzz::SplitLines(text)) expected += line + "\r\n";
     // (An empty raw text means "not rendered": GetRawText would render it.)
-    fuzz::MemoryStream raw;
-    if (!expected.empty()) {
-        fuzz::Check(mail->GetRawText(raw.stream) == S_OK);
-        fuzz::Check(raw.Contents() == expected);
-    }
+    std::string expected = fuzz::Joined(fuzz::SplitLines(text));
+    Ptr<IStream> raw = orkv14::MemoryStream("");
+    fuzz::Check(expected.empty() || (mail->GetRawText(raw.get()) == S_OK && orkv14::ReadAll(raw.get()) == expected));
 
     // What was read can be asked for and written again.
-    BSTR value = nullptr;
-    IEnumString *parameters = nullptr;
-    kv::clsAutoRelease<IKvMail2> mail2;
-    if (mail->QueryInterface(IID_IKvMail2, reinterpret_cast<void **>(mail2.put())) == S_OK) {
-        BSTR name = SysAllocString(reinterpret_cast<const OLECHAR *>(u"Content-Type"));
-        if (SUCCEEDED(mail2->GetHeaderEntry2(name, &value, &parameters)) && parameters) parameters->Release();
-        SysFreeString(name);
-        SysFreeString(value);
-    }
-    kv::clsAutoRelease<IKvEnumMailBody> bodies;
+    Bstr value;
+    Ptr<IEnumString> parameters;
+    if (Ptr<IKvMail2> mail2 = mail.As<IKvMail2>()) mail2->GetHeaderEntry2(Bstr(u"Content-Type").get(), value.put(), parameters.put());
+    Ptr<IKvEnumMailBody> bodies;
     if (mail->EnumBodies(bodies.put()) == S_OK) {
-        IKvMailBody *body = nullptr;
-        ULONG got = 0;
-        while (bodies->Next(1, &body, &got) == S_OK && got == 1) {
-            kv::clsAutoRelease<IKvEnumMailAttachment> attachments;
-            if (body->EnumAttachments(attachments.put()) == S_OK) {
-                IKvMailAttachment *a = nullptr;
-                while (attachments->Next(1, &a, &got) == S_OK && got == 1) {
-                    fuzz::MemoryStream contents;
-                    a->GetContents(contents.stream);
-                    a->Release();
-                }
-            }
-            body->Release();
+        for (Ptr<IKvMailBody> body; bodies->Next(1, body.put(), nullptr) == S_OK;) {
+            Ptr<IKvEnumMailAttachment> attachments;
+            if (body->EnumAttachments(attachments.put()) != S_OK) continue;
+            for (Ptr<IKvMailAttachment> a; attachments->Next(1, a.put(), nullptr) == S_OK;)
+                a->GetContents(orkv14::MemoryStream("").get());
         }
     }
-    BSTR subject = SysAllocString(reinterpret_cast<const OLECHAR *>(u"again"));
-    mail->SetSubject(subject);
-    SysFreeString(subject);
-    fuzz::MemoryStream rendered;
-    hr = mail->GetRawText(rendered.stream);
+    mail->SetSubject(Bstr(u"again").get());
+    hr = mail->GetRawText(orkv14::MemoryStream("").get());
     fuzz::Check(hr == S_OK || hr == E_UNEXPECTED);
 
     // The POP3 listing reads the head only.
-    void *self = nullptr;
-    kv::clsAutoRelease<IKvMail> listed;
-    if (Connection()->CreateMail(0, u"2", listed.put()) == S_OK &&
-        listed->QueryInterface(kv::IID_clsArpaMail, &self) == S_OK) {
-        auto *impl = static_cast<kv::clsArpaMail *>(self);
-        std::deque<kv::String> lines;
-        for (const std::string &line : fuzz::SplitLines(text)) lines.push_back(line);
-        try {
-            kv::ReadMail(*impl, lines, 0, kv::kReadHeadersOnly, 0);
-            fuzz::Check(impl->Bodies().Empty() && impl->Attachments().Empty());
-        } catch (const kv::clsExcept &) {
-        }
-        impl->Release();
+    Ptr<IKvMail> listed;
+    if (Connection()->CreateMail(0, u"2", listed.put()) != S_OK) return 0;
+    kv::clsAutoRelease<kv::clsArpaMail> impl = kv::clsArpaMail::Of(listed.get());
+    if (!impl) return 0;
+    std::deque<kv::String> lines;
+    for (const std::string &line : fuzz::SplitLines(text)) lines.push_back(line);
+    try {
+        kv::ReadMail(*impl, lines, 0, kv::kReadHeadersOnly, 0);
+        fuzz::Check(impl->Bodies().Empty() && impl->Attachments().Empty());
+    } catch (const kv::clsExcept &) {
     }
     return 0;
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "mime/body_io.h"
+#include "orkv14.hpp"
 
 namespace fuzz {
 
@@ -13,29 +14,11 @@ inline std::string Text(const uint8_t *data, size_t size) {
     return std::string(reinterpret_cast<const char *>(data), size);
 }
 
-// A memory stream to decode into (or holding the given bytes), read back afterwards.
+// A memory stream to decode into, read back afterwards.
 struct MemoryStream {
-    IStream *stream = nullptr;
-    explicit MemoryStream(const std::string &bytes = {}) {
-        CreateStreamOnHGlobal(nullptr, TRUE, &stream);
-        ULONG written = 0;
-        stream->Write(bytes.data(), ULONG(bytes.size()), &written);
-        LARGE_INTEGER zero{};
-        stream->Seek(zero, STREAM_SEEK_SET, nullptr);
-    }
-    ~MemoryStream() { stream->Release(); }
-    MemoryStream(const MemoryStream &) = delete;
-    MemoryStream &operator=(const MemoryStream &) = delete;
-    kv::clsOutputTarget Target() const { return kv::clsOutputTarget(kv::pal::kInvalidFile, stream); }
-    std::string Contents() {
-        LARGE_INTEGER zero{};
-        stream->Seek(zero, STREAM_SEEK_SET, nullptr);
-        std::string out;
-        char buf[4096];
-        ULONG n = 0;
-        while (stream->Read(buf, sizeof buf, &n) == S_OK && n > 0) out.append(buf, n);
-        return out;
-    }
+    orkv14::Ptr<IStream> stream = orkv14::MemoryStream("");
+    kv::clsOutputTarget Target() const { return kv::clsOutputTarget(kv::pal::kInvalidFile, stream.get()); }
+    std::string Contents() const { return orkv14::ReadAll(stream.get()); }
 };
 
 // Lines as the reader makes them: ended by CR LF, a lone CR or a lone LF.

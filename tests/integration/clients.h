@@ -2,11 +2,14 @@
 // the way a host sets them.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <initializer_list>
 #include <string>
 #include <vector>
 
 #include "fake_mail.h"
+#include "orkv14.hpp"
 #include "providers/smtp/smtp_connection.h"
 #include "test_text.h"
 
@@ -57,6 +60,25 @@ inline std::string Transfer(kv::clsSMTPMailConnection *c, const std::string &tex
         return e.Messages().empty() ? "?" : e.Messages().front();
     }
     return "";
+}
+
+inline void AddBody(IKvMail *mail, const char *type, const std::string &text) {
+    orkv14::Ptr<IKvMailBody> body;
+    ASSERT_EQ(mail->CreateAndAddBody(body.put(), orkv14::Bstr(type).get(), 65001), S_OK);
+    EXPECT_EQ(body->SetContents(orkv14::MemoryStream(text).get()), S_OK);
+}
+
+// A mail of the connection as a host fills it; `to` may hold several addresses, tab-separated.
+inline orkv14::Ptr<IKvMail> NewMail(IKvMailConnection2 *c, const std::string &from, const std::string &to,
+                                    const std::string &subject, const std::string &text) {
+    orkv14::Ptr<IKvMail> mail;
+    EXPECT_EQ(c->CreateMail(65001, u"", mail.put()), S_OK);
+    if (!mail) return mail;
+    EXPECT_EQ(mail->SetSender(orkv14::Bstr(from).get()), S_OK);
+    EXPECT_EQ(mail->AddRecipients(orkv14::Bstr(to).get()), S_OK);
+    EXPECT_EQ(mail->SetSubject(orkv14::Bstr(subject).get()), S_OK);
+    AddBody(mail.get(), "text/plain", text);
+    return mail;
 }
 
 } // namespace testsupport

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -52,8 +51,6 @@ inline bool WaitForPort(uint16_t port) {
 }
 
 using testsupport::ReadFile;
-
-inline bool Exists(const char *path) { return testsupport::Executable(path); }
 
 // A server's temporary directory, removed after the server (a member of the derived class) has stopped.
 struct Scratch {
@@ -118,42 +115,18 @@ class Process {
     std::string firstLine_;
 };
 
-// A throw-away CA and server certificates made with the openssl command line:
-// "good" (localhost, 127.0.0.1, ::1), "wrong" (another host name only),
-// and "expired" (the right names, expired yesterday).
+// A throw-away CA and server certificates "good", "wrong" and "expired" (servers/pki.sh).
 class TestPki : Scratch {
   public:
     TestPki() : Scratch("pki") {}
-    static bool Available() { return Exists("/usr/bin/openssl"); }
+    static bool Available() { return testsupport::Executable("/usr/bin/openssl"); }
     bool Make() {
-        if (dir_.empty()) return false;
-        const std::string ec = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes";
-        if (!Run("req -x509" + ec + " -keyout " + dir_ + "/ca.key -out " + dir_ +
-                 "/ca.pem -days 2 -subj /CN=kv-test-CA -addext basicConstraints=critical,CA:TRUE"
-                 " -addext keyUsage=critical,keyCertSign,cRLSign"))
-            return false;
-        return Leaf("good", "DNS:localhost,IP:127.0.0.1,IP:::1", 2) && Leaf("wrong", "DNS:wrong.example", 2) &&
-               Leaf("expired", "DNS:localhost,IP:127.0.0.1,IP:::1", -1);
+        return !dir_.empty() &&
+               std::system(("/bin/sh " KV_SERVERS_DIR "/pki.sh " + dir_ + " >/dev/null 2>&1").c_str()) == 0;
     }
     std::string CaFile() const { return dir_ + "/ca.pem"; }
     std::string Cert(const std::string &name) const { return dir_ + "/" + name + ".pem"; }
     std::string Key(const std::string &name) const { return dir_ + "/" + name + ".key"; }
-
-  private:
-    static bool Run(const std::string &arguments) {
-        return std::system(("/usr/bin/openssl " + arguments + " >/dev/null 2>&1").c_str()) == 0;
-    }
-    bool Leaf(const std::string &name, const std::string &names, int days) {
-        std::ofstream(dir_ + "/" + name + ".ext") << "subjectAltName=" << names << "\n";
-        std::string base = dir_ + "/" + name;
-        return Run("req -new -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout " + base +
-                   ".key -out " + base + ".csr -subj /CN=" + name) &&
-               Run("x509 -req -in " + base + ".csr -CA " + dir_ + "/ca.pem -CAkey " + dir_ + "/ca.key -set_serial " +
-                   std::to_string(++serial_) + " -days " + std::to_string(days) + " -extfile " + base + ".ext -out " +
-                   base + ".pem") &&
-               chmod((base + ".key").c_str(), 0644) == 0;
-    }
-    int serial_ = 1;
 };
 
 // aiosmtpd storing every message; user and password enable AUTH. `extra`
@@ -181,64 +154,24 @@ class SmtpSink : Scratch {
     uint16_t port_ = 0;
 };
 
-// dovecot's POP3 server, and with `imap` set its IMAP server, over a maildir the test fills.
+// dovecot's POP3 server, and with `imap` its IMAP server, over a maildir the
+// test fills (servers/dovecot.sh). With a certificate: STLS on Port() and TLS
+// from the first byte on TlsPort() (IMAP: ImapPort(), ImapTlsPort()).
 class Dovecot : Scratch {
   public:
     Dovecot() : Scratch("pop3") {}
-    static bool Available() { return Exists("/usr/sbin/dovecot"); }
-    static bool ImapAvailable() { return Available() && Exists("/usr/lib/dovecot/imap"); }
-    // With a certificate: STLS on Port() and TLS from the first byte on TlsPort()
-    // (IMAP: STARTTLS on ImapPort(), TLS from the first byte on ImapTlsPort()).
+    static bool Available() { return testsupport::Executable("/usr/sbin/dovecot"); }
+    static bool ImapAvailable() { return Available() && testsupport::Executable("/usr/lib/dovecot/imap"); }
     bool Start(const std::string &user, const std::string &password, bool apop, const std::string &cert = "",
                const std::string &key = "") {
-        port_ = FreePort();
-        if (!cert.empty()) tlsPort_ = FreePort();
-        if (imap) imapPort_ = FreePort();
-        if (imap && !cert.empty()) imapTlsPort_ = FreePort();
-        for (const char *d : {"/run", "/state", "/mail", "/home"}) fs::create_directories(dir_ + d);
-        std::ofstream(dir_ + "/users") << user << ":{PLAIN}" << password << "::::::\n";
-        // Mail processes never run as root: as root, the mail belongs to nobody.
-        if (getuid() == 0) {
-            if (struct passwd *pw = getpwnam("nobody")) mailUid_ = pw->pw_uid, mailGid_ = pw->pw_gid;
-        } else {
-            mailUid_ = getuid(), mailGid_ = getgid();
-        }
-        std::string me = std::to_string(mailUid_), group = std::to_string(mailGid_);
-        std::ofstream conf(dir_ + "/dovecot.conf");
-        conf << "base_dir = " << dir_ << "/run\n"
-             << "state_dir = " << dir_ << "/state\n"
-             << "log_path = " << dir_ << "/dovecot.log\n"
-             << "protocols = pop3" << (imap ? " imap" : "") << "\n"
-             << "listen = 127.0.0.1\n"
-             << (cert.empty() ? std::string("ssl = no\n")
-                                 : "ssl = yes\nssl_cert = <" + cert + "\nssl_key = <" + key + "\n")
-             << "disable_plaintext_auth = no\n"
-             << "auth_mechanisms = " << mechanisms << (apop ? " apop" : "") << "\n"
-             << "auth_failure_delay = 0\n"
-             << "mail_location = maildir:" << dir_ << "/mail/%u\n"
-             << "pop3_uidl_format = %08Xu%08Xv\n"
-             << "first_valid_uid = 0\nfirst_valid_gid = 0\n"
-             << "default_login_user = " << LoginUser() << "\n"
-             << "default_internal_user = " << LoginUser() << "\n"
-             << "passdb {\n  driver = passwd-file\n  args = scheme=PLAIN " << dir_ << "/users\n}\n"
-             << "userdb {\n  driver = static\n  args = uid=" << me << " gid=" << group << " home=" << dir_
-             << "/home/%u\n}\n"
-             << "service pop3-login {\n  inet_listener pop3 {\n    port = " << port_ << "\n  }\n"
-             << (tlsPort_ ? "  inet_listener pop3s {\n    port = " + std::to_string(tlsPort_) + "\n    ssl = yes\n  }\n"
-                          : std::string())
-             << "}\n"
-             << "service anvil {\n  chroot =\n}\nservice pop3-login {\n  chroot =\n}\n";
-        if (imap)
-            conf << "service imap-login {\n  chroot =\n  inet_listener imap {\n    port = " << imapPort_ << "\n  }\n"
-                 << (imapTlsPort_ ? "  inet_listener imaps {\n    port = " + std::to_string(imapTlsPort_) +
-                                        "\n    ssl = yes\n  }\n"
-                                  : std::string())
-                 << "}\n";
-        conf.close();
-        if (!process_.Start({"/usr/sbin/dovecot", "-F", "-c", dir_ + "/dovecot.conf"})) return false;
-        for (uint16_t port : {port_, tlsPort_, imapPort_, imapTlsPort_})
-            if (port && !WaitForPort(port)) return false;
-        return true;
+        std::vector<std::string> argv = {"/bin/bash", KV_SERVERS_DIR "/dovecot.sh", dir_, user, password,
+                                         "--mechanisms", mechanisms};
+        if (imap) argv.push_back("--imap");
+        if (apop) argv.push_back("--apop");
+        if (!cert.empty()) argv.insert(argv.end(), {"--tls", cert, key});
+        return process_.Start(argv, true) &&
+               std::sscanf(process_.FirstLine().c_str(), "%hu %hu %hu %hu %u %u", &port_, &tlsPort_, &imapPort_,
+                           &imapTlsPort_, &mailUid_, &mailGid_) == 6;
     }
     // Places a message in the user's maildir (new/), as delivered mail.
     void Deliver(const std::string &user, const std::string &name, const std::string &text) {
@@ -268,25 +201,16 @@ class Dovecot : Scratch {
     std::string mechanisms = "plain";
 
   private:
-    static std::string LoginUser() {
-        const char *u = std::getenv("USER");
-        if (getuid() == 0) return "dovenull";
-        return u ? u : "nobody";
-    }
     Process process_;
-    uint16_t port_ = 0;
-    uint16_t tlsPort_ = 0;
-    uint16_t imapPort_ = 0;
-    uint16_t imapTlsPort_ = 0;
-    uid_t mailUid_ = 0;
-    gid_t mailGid_ = 0;
+    uint16_t port_ = 0, tlsPort_ = 0, imapPort_ = 0, imapTlsPort_ = 0;
+    unsigned mailUid_ = 0, mailGid_ = 0;
 };
 
 // dante as a SOCKS 4 and 5 proxy, without authentication or with a system user.
 class Dante : Scratch {
   public:
     Dante() : Scratch("socks") {}
-    static bool Available() { return Exists("/usr/sbin/danted"); }
+    static bool Available() { return testsupport::Executable("/usr/sbin/danted"); }
     bool Start(bool requireUser) {
         port_ = FreePort();
         std::ofstream conf(dir_ + "/danted.conf");

@@ -1,6 +1,7 @@
 // TLS against real servers on loopback: aiosmtpd with STARTTLS and implicit
 // TLS, certificates from a throw-away CA made by the test; refused
-// certificates, SOCKS proxies. dovecot over TLS: imap_integration_test.
+// certificates, SOCKS proxies. dovecot over TLS: imap_integration_test. A
+// session dropped without close_notify: the tls-session (OpenSSL) and wine-tls tests.
 #include <gtest/gtest.h>
 
 #include <pwd.h>
@@ -76,32 +77,6 @@ TEST_F(TlsIntegration, SmtpSendsOnlyAfterAVerifiedHandshake) {
         EXPECT_FALSE(smtp->Socket().HasSocket());
         EXPECT_EQ(sink.AuthMechanism(), "") << "no logon over a refused connection";
     }
-}
-
-// The server reads the whole text, then closes TCP without a reply or close_notify.
-TEST_F(TlsIntegration, SmtpTlsFailureMidTransferIsAnError) {
-    fixtures::Process server;
-    ASSERT_TRUE(server.Start(
-        {"/usr/bin/python3", KV_SERVERS_DIR "/tls_drop.py", pki.Cert("good"), pki.Key("good"), "after-data"}, true));
-    Held<clsSMTPMailConnection> smtp(uint16_t(std::atoi(server.FirstLine().c_str())));
-    Configure(smtp.c, {{u"ServerAddress", "localhost"}, {u"TLSMode", "implicit"}, {u"TLSCAFile", pki.CaFile()}});
-    ASSERT_EQ(smtp->Connect(), S_OK) << ErrorOf(smtp.c);
-    std::string big = "Subject: big\r\n\r\n";
-    while (big.size() < 4000000) big += std::string(998, 'x') + "\r\n";
-    testsupport::StringText text(big);
-    std::vector<String> messages{"(nothing thrown)"};
-    int32_t code = 0;
-    try {
-        smtp->Transfer({"me@example.org", {"you@example.org"}, {}, {}}, text);
-    } catch (const clsExcept &e) {
-        messages = e.Messages();
-        code = e.Code();
-    }
-    EXPECT_EQ(messages.front(), "recv() failed: the server closed the connection without ending the TLS session");
-    EXPECT_EQ(messages.back(), "[clsArpaMail::Send()]");
-    EXPECT_EQ(code, -2);
-    EXPECT_FALSE(smtp->Socket().HasSocket());
-    EXPECT_EQ(smtp->Disconnect(), S_OK);
 }
 
 TEST_F(TlsIntegration, SmtpThroughSocks) {

@@ -40,10 +40,6 @@ EXPLAINED = {
 }
 
 
-def unhex(text):
-    return bytes.fromhex(text)
-
-
 def collapse(text):
     return re.sub(r"\s+", " ", text or "").strip()
 
@@ -151,7 +147,7 @@ def compare(ours, msg, text):
             diffs.append(f"sender: ours {ours['sender']!r} / python {py_text(msg, 'From')!r}")
     for key, name in (("to", "To"), ("cc", "Cc")):
         # The reader takes the addresses of every field of that name.
-        mine = addresses([unhex(x).decode("utf-8", "replace") for x in ours[key]])
+        mine = addresses([bytes.fromhex(x).decode("utf-8", "replace") for x in ours[key]])
         if mine != py_addresses(msg, name):
             diffs.append(f"{name}: ours {mine} / python {py_addresses(msg, name)}")
 
@@ -182,7 +178,7 @@ def compare(ours, msg, text):
             diffs.append(f"{where}: ours {len(mine)} attachments, python {len(theirs)}")
             return
         for i, (a, (name, data, part)) in enumerate(zip(mine, theirs)):
-            my_name = unhex(a["name"]).decode("utf-8", "replace")
+            my_name = bytes.fromhex(a["name"]).decode("utf-8", "replace")
             if collapse(my_name) != collapse(name):
                 why = None
                 if my_name == py_param(part, "content-type", "name") and name == py_param(part, "content-disposition", "filename"):
@@ -190,7 +186,7 @@ def compare(ours, msg, text):
                 if name and my_name.startswith(name) and re.search(r'[()<>@,;:\\"/\[\]?=]', my_name[len(name):len(name) + 1]):
                     why = "unquoted-tspecials"
                 diffs.append(why if why in EXPLAINED else f"{where} attachment {i} name: ours {my_name!r} / python {name!r}")
-            why = classify_bytes(unhex(a["hex"]), data, part)
+            why = classify_bytes(bytes.fromhex(a["hex"]), data, part)
             if why:
                 diffs.append(why if why in EXPLAINED else f"{where} attachment {i}: {why}")
             if data is None and part.get_content_maintype() == "message":
@@ -200,7 +196,7 @@ def compare(ours, msg, text):
         written = (part.get("Content-Type") or "").split(";")[0].strip().lower() or "text/plain"
         if b["type"].lower() != ptype:
             diffs.append("default-media-type" if written != ptype else f"body {i} type: ours {b['type']} / python {ptype}")
-        why = classify_bytes(unhex(b["hex"]), data, part)
+        why = classify_bytes(bytes.fromhex(b["hex"]), data, part)
         if why:
             diffs.append(why if why in EXPLAINED else f"body {i}: {why}")
         attachments(b["attachments"], patts, f"body {i}")

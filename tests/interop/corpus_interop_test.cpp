@@ -100,7 +100,7 @@ TEST(CorpusInterop, ReaderMatchesPythonsView) {
     std::string output;
     // The result of every message is pinned; KV_WRITE_PIN=1 writes the pin file anew.
     const char *write = std::getenv("KV_WRITE_PIN");
-    int status = interop::Run(interop::Python() + " " KV_INTEROP_DIR "/compare_corpus.py " + ours +
+    int status = interop::Run("/usr/bin/python3 " KV_INTEROP_DIR "/compare_corpus.py " + ours +
                                   " " KV_INTEROP_DIR "/corpus_results.txt" +
                                   (write && *write == '1' ? " --write-pin" : ""),
                               output);

@@ -1,10 +1,9 @@
-// Helpers of the interop tests: a small JSON writer, files, running Python.
+// Helpers of the interop tests: a small JSON writer, a directory of their own.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <fstream>
 #include <stdlib.h>
 #include <string>
 
@@ -40,12 +39,9 @@ inline std::string Hex(const std::string &bytes) {
     return out;
 }
 
-inline void WriteFile(const std::string &path, const std::string &bytes) {
-    std::ofstream f(path, std::ios::binary);
-    f << bytes;
-}
-
 using testsupport::ReadFile;
+using testsupport::Run;
+using testsupport::WriteFile;
 
 // A new directory of this run's own (other runs may share the temporary directory).
 inline std::string MakeDir(const std::string &name) {
@@ -53,18 +49,5 @@ inline std::string MakeDir(const std::string &name) {
     EXPECT_NE(mkdtemp(&dir[0]), nullptr) << dir;
     return dir + "/";
 }
-
-// Runs the command; its output and exit status.
-inline int Run(const std::string &command, std::string &output) {
-    output.clear();
-    FILE *p = popen((command + " 2>&1").c_str(), "r");
-    if (!p) return -1;
-    char buf[4096];
-    for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) output.append(buf, n);
-    int status = pclose(p);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-inline std::string Python() { return "/usr/bin/python3"; }
 
 } // namespace kv::interop

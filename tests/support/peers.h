@@ -3,8 +3,6 @@
 // elsewhere the test is skipped, and ctest reports it as skipped.
 #pragma once
 
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -18,18 +16,6 @@ inline bool PeersRequired() {
 }
 
 inline bool Executable(const char *path) { return access(path, X_OK) == 0; }
-
-// Whether a socket can be bound to the IPv6 loopback address.
-inline bool Ipv6Loopback() {
-    int s = socket(AF_INET6, SOCK_STREAM, 0);
-    if (s < 0) return false;
-    sockaddr_in6 a{};
-    a.sin6_family = AF_INET6;
-    a.sin6_addr = in6addr_loopback;
-    bool ok = bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
-    close(s);
-    return ok;
-}
 
 } // namespace testsupport
 

@@ -32,25 +32,19 @@ inline int LoopbackSocket(uint16_t &port) {
 
 class ScriptServer {
   public:
-    struct Step {
-        enum Kind { Send, Drip, Expect, Pause, Close } kind;
-        std::string data;
-        int ms = 0;
-    };
-
     ScriptServer() : listen_(LoopbackSocket(port_)) { listen(listen_, 4); }
     ~ScriptServer() {
         Stop();
         close(listen_);
     }
 
-    ScriptServer &Send(std::string data) { return Add({Step::Send, std::move(data)}); }
+    ScriptServer &Send(std::string data) { return Add({kSend, std::move(data)}); }
     // One byte at a time, `ms` apart; the script ends when the client has gone.
-    ScriptServer &Drip(std::string data, int ms) { return Add({Step::Drip, std::move(data), ms}); }
+    ScriptServer &Drip(std::string data, int ms) { return Add({kDrip, std::move(data), ms}); }
     // Waits until the client has sent exactly these bytes next (up to 5 s).
-    ScriptServer &Expect(std::string data) { return Add({Step::Expect, std::move(data)}); }
-    ScriptServer &Pause(int ms) { return Add({Step::Pause, {}, ms}); }
-    ScriptServer &Close() { return Add({Step::Close, {}}); }
+    ScriptServer &Expect(std::string data) { return Add({kExpect, std::move(data)}); }
+    ScriptServer &Pause(int ms) { return Add({kPause, {}, ms}); }
+    ScriptServer &Close() { return Add({kClose, {}}); }
 
     void Start() {
         thread_ = std::thread([this] { Run(); });
@@ -58,13 +52,19 @@ class ScriptServer {
     // Waits for the script to end; true when every Expect matched.
     [[nodiscard]] bool Finish() {
         Stop();
-        return ok_;
+        return failure_.empty();
     }
     uint16_t Port() const { return port_; }
     const std::string &Received() const { return received_; }
     const std::string &Failure() const { return failure_; }
 
   private:
+    enum Kind { kSend, kDrip, kExpect, kPause, kClose };
+    struct Step {
+        Kind kind;
+        std::string data;
+        int ms = 0;
+    };
     ScriptServer &Add(Step s) {
         steps_.push_back(std::move(s));
         return *this;
@@ -76,10 +76,9 @@ class ScriptServer {
         auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
         while (received_.size() < total) {
             pollfd p{fd, POLLIN, 0};
-            int left = int(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count());
-            if (left <= 0 || poll(&p, 1, left) <= 0) return false;
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
             char buf[65536];
-            ssize_t n = recv(fd, buf, sizeof buf, 0);
+            ssize_t n = left.count() > 0 && poll(&p, 1, int(left.count())) > 0 ? recv(fd, buf, sizeof buf, 0) : 0;
             if (n <= 0) return false;
             received_.append(buf, size_t(n));
         }
@@ -88,35 +87,24 @@ class ScriptServer {
     void Run() {
         pollfd p{listen_, POLLIN, 0};
         if (poll(&p, 1, 5000) <= 0) {
-            ok_ = false;
             failure_ = "no client";
             return;
         }
         int fd = accept(listen_, nullptr, nullptr);
-        size_t consumed = 0;
+        size_t consumed = 0, sent = 0;
         for (const Step &s : steps_) {
-            if (s.kind == Step::Send) {
-                send(fd, s.data.data(), s.data.size(), MSG_NOSIGNAL);
-            } else if (s.kind == Step::Drip) {
-                size_t sent = 0;
-                while (sent < s.data.size() && send(fd, &s.data[sent], 1, MSG_NOSIGNAL) == 1) {
-                    ++sent;
-                    std::this_thread::sleep_for(std::chrono::milliseconds(s.ms));
-                }
-                if (sent < s.data.size()) break;
-            } else if (s.kind == Step::Pause) {
+            if (s.kind == kSend) send(fd, s.data.data(), s.data.size(), MSG_NOSIGNAL);
+            if (s.kind == kPause) std::this_thread::sleep_for(std::chrono::milliseconds(s.ms));
+            for (sent = 0; s.kind == kDrip && sent < s.data.size() && send(fd, &s.data[sent], 1, MSG_NOSIGNAL) == 1;
+                 ++sent)
                 std::this_thread::sleep_for(std::chrono::milliseconds(s.ms));
-            } else if (s.kind == Step::Close) {
+            if (s.kind == kClose || (s.kind == kDrip && sent < s.data.size())) break;
+            if (s.kind != kExpect) continue;
+            if (!ReadAtLeast(fd, consumed + s.data.size()) || received_.compare(consumed, s.data.size(), s.data) != 0) {
+                failure_ = "expected '" + s.data + "', got '" + received_.substr(consumed) + "'";
                 break;
-            } else {
-                if (!ReadAtLeast(fd, consumed + s.data.size()) ||
-                    received_.compare(consumed, s.data.size(), s.data) != 0) {
-                    ok_ = false;
-                    failure_ = "expected '" + s.data + "', got '" + received_.substr(consumed) + "'";
-                    break;
-                }
-                consumed += s.data.size();
             }
+            consumed += s.data.size();
         }
         close(fd);
     }
@@ -127,7 +115,6 @@ class ScriptServer {
     std::thread thread_;
     std::string received_;
     std::string failure_;
-    bool ok_ = true;
 };
 
 // Queues a dialogue: what the client sends, what the server answers, in turn.

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Loopback servers for the Wine tests, sourced: aiosmtpd
-# (tests/integration/servers/smtp_sink.py), the TLS peers, and dovecot's POP3
-# server with a configuration of its own, as the integration fixtures start them.
+# Loopback servers for the Wine tests, sourced: aiosmtpd, the TLS peers and
+# dovecot's POP3 server, by the scripts of tests/integration/servers that the
+# integration fixtures start too.
 # Everything started here ends with kv_stop_servers (set as the EXIT trap);
 # KV_KEEP=1 keeps the temporary directories, to look at a failure.
 # A missing peer fails: nothing here skips.
@@ -60,15 +60,6 @@ kv_free_port() {
   "$kv_python" -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
 }
 
-kv_wait_port() { # port
-  local _
-  for _ in $(seq 100); do
-    (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0
-    sleep 0.1
-  done
-  return 1
-}
-
 kv_servers=$(cd "$(dirname "${BASH_SOURCE[0]}")/../integration/servers" && pwd)
 
 # A server that prints its port on its first line and runs while its input
@@ -101,55 +92,12 @@ kv_start_smtp() { # dir [user password [--tls ...]]
 }
 
 # dovecot's POP3 server over a maildir under DIR; sets KV_POP3_PORT.
-# As root, the mail belongs to nobody and the login process runs as dovenull.
 kv_start_pop3() { # dir user password
   [ -x /usr/sbin/dovecot ] || kv_fail "dovecot is missing (dovecot-pop3d)"
-  local dir=$1 user=$2 password=$3 uid gid login
-  mkdir -p "$dir"/{run,state,mail,home}
-  printf '%s:{PLAIN}%s::::::\n' "$user" "$password" >"$dir/users"
-  if [ "$(id -u)" = 0 ]; then
-    uid=$(id -u nobody) gid=$(id -g nobody) login=dovenull
-  else
-    uid=$(id -u) gid=$(id -g) login=$(id -un)
-  fi
-  KV_POP3_PORT=$(kv_free_port)
-  cat >"$dir/dovecot.conf" <<EOF
-base_dir = $dir/run
-state_dir = $dir/state
-log_path = $dir/dovecot.log
-protocols = pop3
-listen = 127.0.0.1
-ssl = no
-disable_plaintext_auth = no
-auth_mechanisms = plain
-mail_location = maildir:$dir/mail/%u
-pop3_uidl_format = %08Xu%08Xv
-first_valid_uid = 0
-first_valid_gid = 0
-default_login_user = $login
-default_internal_user = $login
-passdb {
-  driver = passwd-file
-  args = scheme=PLAIN $dir/users
-}
-userdb {
-  driver = static
-  args = uid=$uid gid=$gid home=$dir/home/%u
-}
-service pop3-login {
-  inet_listener pop3 {
-    port = $KV_POP3_PORT
-  }
-  chroot =
-}
-service anvil {
-  chroot =
-}
-EOF
-  KV_POP3_DIR=$dir KV_POP3_UID=$uid KV_POP3_GID=$gid
-  /usr/sbin/dovecot -F -c "$dir/dovecot.conf" >"$dir/stdout.log" 2>&1 &
-  kv_pids+=($!)
-  kv_wait_port "$KV_POP3_PORT" || { cat "$dir/dovecot.log" "$dir/stdout.log" 2>/dev/null; kv_fail "dovecot did not start"; }
+  mkdir -p "$1"
+  kv_serve "$1/server" /bin/bash "$kv_servers/dovecot.sh" "$@"
+  read -r KV_POP3_PORT _ _ _ KV_POP3_UID KV_POP3_GID <<<"$KV_PORT"
+  KV_POP3_DIR=$1
 }
 
 # A message in the user's maildir, as delivered mail.

@@ -1,7 +1,10 @@
-// Files and the environment as tests that meet real servers and programs read
-// them, and what an SMTP server stores of the text it was sent.
+// Files, programs and the environment as tests that meet real servers and
+// programs use them, and what an SMTP server stores of the text it was sent.
 #pragma once
 
+#include <sys/wait.h>
+
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -14,6 +17,21 @@ inline std::string ReadFile(const std::string &path) {
     std::ostringstream s;
     s << f.rdbuf();
     return s.str();
+}
+
+inline void WriteFile(const std::string &path, const std::string &bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// Runs a shell command; its exit status (-1: did not end normally), its output and errors in `output`.
+inline int Run(const std::string &command, std::string &output) {
+    output.clear();
+    FILE *p = popen((command + " 2>&1").c_str(), "r");
+    if (!p) return -1;
+    char buf[4096];
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) output.append(buf, n);
+    int status = pclose(p);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 inline std::string Env(const char *name) {
