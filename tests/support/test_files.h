@@ -2,13 +2,14 @@
 // programs use them, and what an SMTP server stores of the text it was sent.
 #pragma once
 
-#include <sys/wait.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
+#ifndef _WIN32
+#include <sys/wait.h>
+#endif
 
 namespace testsupport {
 
@@ -23,6 +24,7 @@ inline void WriteFile(const std::string &path, const std::string &bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
+#ifndef _WIN32
 // Runs a shell command; its exit status (-1: did not end normally), its output and errors in `output`.
 inline int Run(const std::string &command, std::string &output) {
     output.clear();
@@ -33,6 +35,7 @@ inline int Run(const std::string &command, std::string &output) {
     int status = pclose(p);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
+#endif
 
 inline std::string Env(const char *name) {
     const char *value = std::getenv(name);

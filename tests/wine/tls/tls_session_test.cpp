@@ -50,10 +50,11 @@ class TlsSessionContract : public ::testing::Test {
         ASSERT_TRUE(SocketStartup());
     }
     void TearDown() override { SocketCleanup(); }
-    std::unique_ptr<TlsSession> Open(Connection &connection, const std::string &scenario, uint32_t timeoutMs = 10000) {
+    std::unique_ptr<TlsSession> Open(Connection &connection, const std::string &scenario, uint32_t timeoutMs = 10000,
+                                     const std::string &host = "localhost") {
         EXPECT_TRUE(connection.Open(scenario, timeoutMs)) << scenario;
         TlsOptions options;
-        options.host = "localhost";
+        options.host = host;
         // Windows takes the forward slash too.
         options.caFile = Env("KV_TLS_DIR") + "/ca.pem";
         return CreateTlsSession(connection, options);
@@ -107,25 +108,27 @@ TEST_F(TlsSessionContract, DataComesBackWholeAndEndsAtCloseNotify) {
     }
 }
 
-// A certificate refused: the DLL's tests on either system (tls_wine_test, tls_integration_test).
 TEST_F(TlsSessionContract, FailuresAreClassifiedAndFinal) {
     struct Case {
         const char *scenario;
         bool handshake;       // whether the handshake succeeds
         const char *received; // what arrives before the failure
         TlsFailure failure;
+        TlsCertProblem certificate;
         uint32_t timeoutMs;
+        const char *host;
     } cases[] = {
-        {"drop", true, "partial", TlsFailure::Closed, 10000},
-        {"corrupt", true, "", TlsFailure::Protocol, 10000},
-        {"plain", false, "", TlsFailure::NotTls, 10000},
+        {"drop", true, "partial", TlsFailure::Closed, TlsCertProblem::None, 10000, "localhost"},
+        {"corrupt", true, "", TlsFailure::Protocol, TlsCertProblem::None, 10000, "localhost"},
+        {"plain", false, "", TlsFailure::NotTls, TlsCertProblem::None, 10000, "localhost"},
         // A server that never answers ends at the socket timeout, not never.
-        {"silent", false, "", TlsFailure::Stream, 500},
+        {"silent", false, "", TlsFailure::Stream, TlsCertProblem::None, 500, "localhost"},
+        {"echo", false, "", TlsFailure::Certificate, TlsCertProblem::WrongHost, 10000, "other.example"},
     };
     for (const Case &t : cases) {
         SCOPED_TRACE(t.scenario);
         Connection connection;
-        auto session = Open(connection, t.scenario, t.timeoutMs);
+        auto session = Open(connection, t.scenario, t.timeoutMs, t.host);
         ASSERT_TRUE(session);
         ASSERT_EQ(session->Handshake(), t.handshake) << session->Error().detail;
         if (t.handshake) {
@@ -134,6 +137,7 @@ TEST_F(TlsSessionContract, FailuresAreClassifiedAndFinal) {
             EXPECT_EQ(got, t.received);
         }
         EXPECT_EQ(session->Error().failure, t.failure) << session->Error().detail;
+        EXPECT_EQ(session->Error().certificate, t.certificate);
         // Nothing more goes over a failed session, and the reason stays.
         char c = 'x';
         EXPECT_EQ(session->Send(&c, 1), -1);
