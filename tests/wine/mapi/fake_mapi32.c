@@ -34,31 +34,24 @@ static void Wide(char *out, size_t size, const WCHAR *text, int n) {
     Printable(out, size, utf8, got > 0 ? (size_t)got : 0);
 }
 
-static void ValueText(char *out, size_t size, const SPropValue *v) {
-    char text[2048];
-    ULONG tag = v->ulPropTag;
-    switch (PROP_TYPE(tag)) {
-    case PT_LONG: snprintf(out, size, "0x%08lX=%ld", UL(tag), (long)v->Value.l); break;
-    case PT_BOOLEAN: snprintf(out, size, "0x%08lX=%d", UL(tag), v->Value.b ? 1 : 0); break;
-    case PT_UNICODE:
-        Wide(text, sizeof text, v->Value.lpszW, -1);
-        snprintf(out, size, "0x%08lX=L'%s'", UL(tag), text);
-        break;
-    case PT_BINARY:
-        Printable(text, sizeof text, (const char *)v->Value.bin.lpb, v->Value.bin.cb);
-        snprintf(out, size, "0x%08lX=<%s>", UL(tag), text);
-        break;
-    default: snprintf(out, size, "0x%08lX=?", UL(tag)); break;
-    }
-}
-
 static void LogValues(const char *name, const char *what, ULONG n, const SPropValue *values) {
-    char line[4000];
+    char line[4000], text[1024], shown[1100];
     size_t k = (size_t)snprintf(line, sizeof line, "%s%s", name, what);
-    for (ULONG i = 0; i < n && k < sizeof line; ++i) {
-        char one[1024];
-        ValueText(one, sizeof one, &values[i]);
-        k += (size_t)snprintf(line + k, sizeof line - k, " %s", one);
+    for (const SPropValue *v = values; v < values + n && k < sizeof line; ++v) {
+        switch (PROP_TYPE(v->ulPropTag)) {
+        case PT_LONG: snprintf(shown, sizeof shown, "%ld", (long)v->Value.l); break;
+        case PT_BOOLEAN: snprintf(shown, sizeof shown, "%d", v->Value.b ? 1 : 0); break;
+        case PT_UNICODE:
+            Wide(text, sizeof text, v->Value.lpszW, -1);
+            snprintf(shown, sizeof shown, "L'%s'", text);
+            break;
+        case PT_BINARY:
+            Printable(text, sizeof text, (const char *)v->Value.bin.lpb, v->Value.bin.cb);
+            snprintf(shown, sizeof shown, "<%s>", text);
+            break;
+        default: snprintf(shown, sizeof shown, "?"); break;
+        }
+        k += (size_t)snprintf(line + k, sizeof line - k, " 0x%08lX=%s", UL(v->ulPropTag), shown);
     }
     Log("%s", line);
 }
@@ -197,17 +190,11 @@ typedef struct Obj {
     const void *lpVtbl;
     LONG refs;
     const char *name;
-    /* tables */
-    const Props *rows;
-    ULONG rowCount;
-    /* properties answered by GetProps */
-    const Props *props;
-    /* streams */
-    char *data;
+    const Props *rows, *props; /* a table's rows; what GetProps answers */
+    ULONG rowCount, tag;       /* a stream's property */
+    char *data;                /* a stream's bytes */
     size_t size, pos;
-    ULONG tag;
-    /* inbox messages */
-    int index;
+    int index; /* the inbox message (1, 2) an object belongs to */
 } Obj;
 
 /* The kinds of object, each one method table; 1: it has properties. */
