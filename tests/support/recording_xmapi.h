@@ -220,22 +220,9 @@ class Obj final : public xm::SendSite, public xm::PropStream, public xm::Message
     std::unique_ptr<Obj> store_;
 };
 
-class RecSession final : public xm::Session {
-  public:
-    RecSession(XmapiLog &log, xm::SendSite *site) : log_(log), site_(site) {}
-    HRESULT Logoff(uintptr_t) override { return log_.Record("Logoff"); }
-    HRESULT OpenDefaultStore(uint32_t &mask) override { return mask = log_.mask, log_.Record("OpenDefaultStore"); }
-    kv::String LastErrorText(HRESULT) override { return "no default store\norkv14"; }
-    xm::SendSite *Site() override { return site_; }
-
-  private:
-    XmapiLog &log_;
-    xm::SendSite *site_;
-};
-
-// The subsystem; with a site its sessions reach those objects, without one
-// they offer no outbox.
-class RecPlatform final : public xm::Platform {
+// The subsystem and each session it gives; with a site its sessions reach
+// those objects, without one they offer no outbox.
+class RecPlatform final : public xm::Platform, public xm::Session {
   public:
     explicit RecPlatform(std::shared_ptr<XmapiLog> log, bool withSite = false)
         : log_(std::move(log)), site_(withSite ? std::make_unique<Obj>(*log_) : nullptr) {}
@@ -250,11 +237,15 @@ class RecPlatform final : public xm::Platform {
         return Give(*log_,
                     kv::Format("LogonEx %s %s 0x%x", profile ? profile : "(null)", password ? password : "(null)",
                                unsigned(flags)),
-                    session, std::make_unique<RecSession>(*log_, site_.get()));
+                    session, std::make_unique<RecPlatform>(log_, site_ != nullptr));
     }
     HRESULT ProfileTable(std::vector<xm::ProfileRow> &rows) override {
         return rows = log_->profiles, log_->Record("ProfileTable");
     }
+    HRESULT Logoff(uintptr_t) override { return log_->Record("Logoff"); }
+    HRESULT OpenDefaultStore(uint32_t &mask) override { return mask = log_->mask, log_->Record("OpenDefaultStore"); }
+    kv::String LastErrorText(HRESULT) override { return "no default store\norkv14"; }
+    xm::SendSite *Site() override { return site_.get(); }
 
   private:
     std::shared_ptr<XmapiLog> log_;

@@ -196,7 +196,6 @@ TEST(SmapiProvider, LogonFlagsResultsAndBoxes) {
         std::vector<std::string> boxes;
     } cases[] = {
         {"", "", 0, false, 0x9, 0, "", {}},
-        {"Outlook", "pw", 0, false, 0x2, 0, "", {}},
         {"Outlook", "", 0, false, 0x20002, 0, "", {}},
         {"", "pw", 0, false, 0x8, 0, "", {}},
         {"Prof", "pw", 1, false, 0x2, -11, "MAPI LOGON cancelled!", {}},
