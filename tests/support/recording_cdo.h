@@ -10,135 +10,71 @@
 
 namespace testsupport {
 
+namespace cdo = kv::cdo;
+
 struct CdoLog : CallLog {
-    int nextPart = 1, nextStream = 1;
+    int parts = 0, streams = 0;
 };
 
 inline std::string Text(const kv::WString &w) { return kv::Narrow(w); }
 
-// The log and the object's name in it.
-struct CdoNamed {
-    CdoNamed(CdoLog &log, std::string name = "") : log_(log), name_(std::move(name)) {}
-    CdoLog &log_;
-    std::string name_;
-};
-
-inline std::string ValueText(const kv::cdo::Value &v) {
-    switch (v.kind) {
-    case kv::cdo::Value::Int: return "i4:" + std::to_string(v.number);
-    case kv::cdo::Value::Bool: return std::string("bool:") + (v.flag ? "true" : "false");
-    default: return "text:" + Text(v.text);
-    }
-}
-
-class RecField final : public kv::cdo::Field, CdoNamed {
+// Every CDO object in one class, named in the log: a call goes in as
+// "<object>.<member> <argument>", a field's value as "<field>=<kind>:<value>".
+class RecCdo final : public cdo::Platform, public cdo::Message, public cdo::Configuration, public cdo::BodyPart,
+                     public cdo::Fields, public cdo::Field, public cdo::Stream {
   public:
-    using CdoNamed::CdoNamed;
-    HRESULT PutValue(const kv::cdo::Value &v) override {
-        return log_.Record("Field.Value " + name_ + "=" + ValueText(v));
-    }
-};
-
-class RecFields final : public kv::cdo::Fields, CdoNamed {
-  public:
-    using CdoNamed::CdoNamed;
-    HRESULT Item(const kv::WString &name, std::unique_ptr<kv::cdo::Field> &field) override {
-        HRESULT hr = log_.Record(name_ + ".Fields.Item " + Text(name));
-        if (SUCCEEDED(hr)) field = std::make_unique<RecField>(log_, Text(name));
+    RecCdo(CdoLog &log, std::string name) : log_(log), name_(std::move(name)) {}
+    HRESULT Log(const std::string &line) { return log_.Record(name_ + line); }
+    template <class T> HRESULT Make(const std::string &line, std::unique_ptr<T> &out, const std::string &name) {
+        HRESULT hr = Log(line);
+        if (SUCCEEDED(hr)) out = std::make_unique<RecCdo>(log_, name);
         return hr;
     }
-    HRESULT Update() override { return log_.Record(name_ + ".Fields.Update"); }
-};
 
-class RecStream final : public kv::cdo::Stream, CdoNamed {
-  public:
-    using CdoNamed::CdoNamed;
-    HRESULT PutCharset(const kv::WString &c) override { return log_.Record(name_ + ".Charset " + Text(c)); }
-    HRESULT WriteText(const kv::WString &t) override { return log_.Record(name_ + ".WriteText " + Text(t)); }
-    HRESULT Write(const uint8_t *, size_t size) override {
-        return log_.Record(name_ + ".Write " + std::to_string(size));
+    HRESULT CreateMessage(std::unique_ptr<cdo::Message> &m) override { return Make("CreateMessage", m, "Msg"); }
+    HRESULT CreateConfiguration(std::unique_ptr<cdo::Configuration> &c) override {
+        return Make("CreateConfiguration", c, "Config");
     }
-    HRESULT LoadFromFile(const kv::WString &p) override { return log_.Record(name_ + ".LoadFromFile " + Text(p)); }
-    HRESULT Flush() override { return log_.Record(name_ + ".Flush"); }
-};
-
-class RecPart final : public kv::cdo::BodyPart, CdoNamed {
-  public:
-    using CdoNamed::CdoNamed;
-    HRESULT AddBodyPart(int32_t index, std::unique_ptr<kv::cdo::BodyPart> &part) override {
-        std::string child = "Part" + std::to_string(log_.nextPart);
-        HRESULT hr = log_.Record(name_ + ".AddBodyPart(" + std::to_string(index) + ") " + child);
-        if (SUCCEEDED(hr)) ++log_.nextPart, part = std::make_unique<RecPart>(log_, child);
-        return hr;
+    HRESULT PutConfiguration(cdo::Configuration &) override { return Log(".Configuration"); }
+    HRESULT PutFrom(const kv::WString &t) override { return Log(".From " + Text(t)); }
+    HRESULT PutSubject(const kv::WString &t) override { return Log(".Subject " + Text(t)); }
+    HRESULT PutTo(const kv::WString &t) override { return Log(".To " + Text(t)); }
+    HRESULT PutCC(const kv::WString &t) override { return Log(".CC " + Text(t)); }
+    HRESULT PutBCC(const kv::WString &t) override { return Log(".BCC " + Text(t)); }
+    HRESULT GetFields(std::unique_ptr<cdo::Fields> &fields) override { return Make(".Fields", fields, name_ + ".Fields"); }
+    HRESULT GetBodyPart(std::unique_ptr<cdo::BodyPart> &root) override { return Make(".BodyPart", root, "Root"); }
+    HRESULT Send() override { return Log(".Send"); }
+    HRESULT Load(int32_t source) override { return Log(".Load " + std::to_string(source)); }
+    HRESULT AddBodyPart(int32_t index, std::unique_ptr<cdo::BodyPart> &part) override {
+        const std::string child = "Part" + std::to_string(++log_.parts);
+        return Make(".AddBodyPart(" + std::to_string(index) + ") " + child, part, child);
     }
-    HRESULT GetFields(std::unique_ptr<kv::cdo::Fields> &fields) override {
-        HRESULT hr = log_.Record(name_ + ".Fields");
-        if (SUCCEEDED(hr)) fields = std::make_unique<RecFields>(log_, name_);
-        return hr;
-    }
-    HRESULT PutContentMediaType(const kv::WString &t) override {
-        return log_.Record(name_ + ".ContentMediaType " + Text(t));
-    }
+    HRESULT PutContentMediaType(const kv::WString &t) override { return Log(".ContentMediaType " + Text(t)); }
     HRESULT PutContentTransferEncoding(const kv::WString &t) override {
-        return log_.Record(name_ + ".ContentTransferEncoding " + Text(t));
+        return Log(".ContentTransferEncoding " + Text(t));
     }
-    HRESULT GetDecodedContentStream(std::unique_ptr<kv::cdo::Stream> &stream) override {
-        std::string s = "Stream" + std::to_string(log_.nextStream);
-        HRESULT hr = log_.Record(name_ + ".GetDecodedContentStream " + s);
-        if (SUCCEEDED(hr)) ++log_.nextStream, stream = std::make_unique<RecStream>(log_, s);
-        return hr;
+    HRESULT GetDecodedContentStream(std::unique_ptr<cdo::Stream> &stream) override {
+        const std::string s = "Stream" + std::to_string(++log_.streams);
+        return Make(".GetDecodedContentStream " + s, stream, s);
     }
-};
-
-class RecConfiguration final : public kv::cdo::Configuration, CdoNamed {
-  public:
-    using CdoNamed::CdoNamed;
-    HRESULT Load(int32_t source) override { return log_.Record("Config.Load " + std::to_string(source)); }
-    HRESULT GetFields(std::unique_ptr<kv::cdo::Fields> &fields) override {
-        HRESULT hr = log_.Record("Config.Fields");
-        if (SUCCEEDED(hr)) fields = std::make_unique<RecFields>(log_, "Config");
-        return hr;
+    HRESULT Item(const kv::WString &name, std::unique_ptr<cdo::Field> &field) override {
+        return Make(".Item " + Text(name), field, Text(name));
     }
-};
-
-class RecMessage final : public kv::cdo::Message, CdoNamed {
-  public:
-    using CdoNamed::CdoNamed;
-    HRESULT PutConfiguration(kv::cdo::Configuration &) override { return log_.Record("Msg.Configuration"); }
-    HRESULT PutFrom(const kv::WString &t) override { return log_.Record("Msg.From " + Text(t)); }
-    HRESULT PutSubject(const kv::WString &t) override { return log_.Record("Msg.Subject " + Text(t)); }
-    HRESULT PutTo(const kv::WString &t) override { return log_.Record("Msg.To " + Text(t)); }
-    HRESULT PutCC(const kv::WString &t) override { return log_.Record("Msg.CC " + Text(t)); }
-    HRESULT PutBCC(const kv::WString &t) override { return log_.Record("Msg.BCC " + Text(t)); }
-    HRESULT GetFields(std::unique_ptr<kv::cdo::Fields> &fields) override {
-        HRESULT hr = log_.Record("Msg.Fields");
-        if (SUCCEEDED(hr)) fields = std::make_unique<RecFields>(log_, "Msg");
-        return hr;
+    HRESULT Update() override { return Log(".Update"); }
+    HRESULT PutValue(const cdo::Value &v) override {
+        return Log(v.kind == cdo::Value::Int    ? "=i4:" + std::to_string(v.number)
+                   : v.kind == cdo::Value::Bool ? std::string("=bool:") + (v.flag ? "true" : "false")
+                                                : "=text:" + Text(v.text));
     }
-    HRESULT GetBodyPart(std::unique_ptr<kv::cdo::BodyPart> &root) override {
-        HRESULT hr = log_.Record("Msg.BodyPart Root");
-        if (SUCCEEDED(hr)) root = std::make_unique<RecPart>(log_, "Root");
-        return hr;
-    }
-    HRESULT Send() override { return log_.Record("Msg.Send"); }
-};
-
-class RecPlatform final : public kv::cdo::Platform {
-  public:
-    explicit RecPlatform(std::shared_ptr<CdoLog> log) : log_(std::move(log)) {}
-    HRESULT CreateMessage(std::unique_ptr<kv::cdo::Message> &m) override {
-        HRESULT hr = log_->Record("CreateMessage");
-        if (SUCCEEDED(hr)) m = std::make_unique<RecMessage>(*log_);
-        return hr;
-    }
-    HRESULT CreateConfiguration(std::unique_ptr<kv::cdo::Configuration> &c) override {
-        HRESULT hr = log_->Record("CreateConfiguration");
-        if (SUCCEEDED(hr)) c = std::make_unique<RecConfiguration>(*log_);
-        return hr;
-    }
+    HRESULT PutCharset(const kv::WString &c) override { return Log(".Charset " + Text(c)); }
+    HRESULT WriteText(const kv::WString &t) override { return Log(".WriteText " + Text(t)); }
+    HRESULT Write(const uint8_t *, size_t size) override { return Log(".Write " + std::to_string(size)); }
+    HRESULT LoadFromFile(const kv::WString &p) override { return Log(".LoadFromFile " + Text(p)); }
+    HRESULT Flush() override { return Log(".Flush"); }
 
   private:
-    std::shared_ptr<CdoLog> log_;
+    CdoLog &log_;
+    std::string name_;
 };
 
 } // namespace testsupport

@@ -23,6 +23,13 @@ struct CallLog {
             if (line.compare(0, prefix.size(), prefix) == 0) return hr;
         return S_OK;
     }
+    // The lines that hold a piece of text.
+    std::vector<std::string> With(const std::string &piece) const {
+        std::vector<std::string> out;
+        for (const auto &c : calls)
+            if (c.find(piece) != std::string::npos) out.push_back(c);
+        return out;
+    }
 };
 
 template <class Interface> class Unowned : public Interface {

@@ -28,20 +28,20 @@ using testsupport::mapi::L;
 using testsupport::mapi::S8;
 using testsupport::mapi::XmapiLog;
 
-// A mail of a send connection, filled as a host would.
-struct Mail {
-    clsXMAPIMailConnection *c;
-    clsMail *m = nullptr;
-    Mail() : c(new clsXMAPIMailConnection(true, nullptr)) {
-        c->AddRef();
-        // No subsystem: the mask of a mail is given here. The subject is in
-        // the mail's code page; the store gets it wide, or in the system's
-        // 8-bit code page (UTF-8 here).
-        m = new clsMail(c, "", 1252, 7);
+// A mail of a send connection, filled as a host would, sent to the recording site.
+struct Send {
+    XmapiLog log;
+    testsupport::mapi::Obj site{log};
+    clsXMAPIMailConnection *c = new clsXMAPIMailConnection(true, nullptr);
+    // No subsystem: the mask of a mail is given here. The subject is in the
+    // mail's code page; the store gets it wide, or in the system's 8-bit code
+    // page (UTF-8 here).
+    clsMail *m = new clsMail((c->AddRef(), c), "", 1252, 7);
+    Send() {
         m->AddRef();
         m->SetSubjectText("Betreff \xE4");
     }
-    ~Mail() {
+    ~Send() {
         m->Release();
         c->Release();
     }
@@ -51,19 +51,13 @@ struct Mail {
         const std::string b = bytes ? bytes : "";
         testsupport::AddAttachment(*m, name, bytes ? &b : nullptr);
     }
-};
-
-struct Send {
-    XmapiLog log;
-    testsupport::mapi::RecSite site{log};
-    Mail t;
-    void Run(uint32_t mask) { XmapiSendMail(site, mask, *t.m, false); }
+    void Run(uint32_t mask) { XmapiSendMail(site, mask, *m, false); }
 };
 
 TEST(XmapiSend, A8BitStoreGetsEveryStringIn8BitForm) {
     Send s;
-    s.t.m->To() = {"bob@example.org"};
-    s.t.Body("text/plain", "x");
+    s.m->To() = {"bob@example.org"};
+    s.Body("text/plain", "x");
     s.Run(STORE_CREATE_OK);
     for (const auto &line : s.log.calls) EXPECT_EQ(line.find("001F="), std::string::npos) << line;
     EXPECT_EQ(s.log.With("Msg.SetProps 0037"), std::vector<std::string>{"Msg.SetProps 0037001E=a:Betreff \xC3\xA4"});
@@ -75,7 +69,7 @@ TEST(XmapiSend, A8BitStoreGetsEveryStringIn8BitForm) {
 TEST(XmapiSend, RefusedWideStringsAndAStoreThatSynchronisesRtf) {
     Send s;
     s.log.narrowOnly = true;
-    s.t.Body("application/RTF", "{\\rtf1 Hi}");
+    s.Body("application/RTF", "{\\rtf1 Hi}");
     s.Run(STORE_CREATE_OK | STORE_UNICODE_OK | STORE_RTF_OK);
     EXPECT_EQ(s.log.With("Msg.SetProps 0037"), std::vector<std::string>{"Msg.SetProps 0037001E=a:Betreff \xC3\xA4"});
     EXPECT_EQ(s.log.With("Msg.SetProps refused 0037"),
@@ -124,9 +118,9 @@ TEST(XmapiSend, SubmitRetriesAfterAChangedObjectAndReportsAFinalFailure) {
         Send s;
         s.log.submits = k.submits;
         if (!k.failing.empty()) s.log.failures[k.failing] = E_FAIL;
-        s.t.m->To() = {"bob@example.org"};
+        s.m->To() = {"bob@example.org"};
         s.log.files["a.txt"] = "x";
-        s.t.Attachment("a.txt", nullptr);
+        s.Attachment("a.txt", nullptr);
         testsupport::Caught e = testsupport::Catch([&] { s.Run(STORE_CREATE_OK); });
         EXPECT_EQ(e.code, -5);
         EXPECT_EQ(e.Front(), k.text);
@@ -136,14 +130,14 @@ TEST(XmapiSend, SubmitRetriesAfterAChangedObjectAndReportsAFinalFailure) {
 TEST(XmapiSend, UnknownBodyTypesAndAttachmentNames) {
     {
         Send s;
-        s.t.Body("text/enriched", "x");
+        s.Body("text/enriched", "x");
         EXPECT_EQ(testsupport::Catch([&] { s.Run(STORE_CREATE_OK); }).Front(), "unknown body type 'text/enriched'");
         EXPECT_TRUE(s.log.With("Msg.SubmitMessage").empty());
     }
     Send s;
-    s.t.Attachment("*", "a");
-    s.t.Attachment("", "b");
-    s.t.Attachment("C:\\docs\\report.pdf", "c");
+    s.Attachment("*", "a");
+    s.Attachment("", "b");
+    s.Attachment("C:\\docs\\report.pdf", "c");
     s.Run(STORE_CREATE_OK);
     const char *names[] = {"3704001E=a:ATT00001 ", "3704001E=a:ATT00002 ",
                            "3704001E=a:report.pdf 3707001E=a:report.pdf 3703001E=a:.pdf "};
@@ -158,22 +152,18 @@ struct Inboxed {
     std::shared_ptr<XmapiLog> log = std::make_shared<XmapiLog>();
     clsXMAPIMailConnection *c =
         new clsXMAPIMailConnection(false, std::make_unique<testsupport::mapi::RecPlatform>(log, true));
-    testsupport::mapi::RecSite site{*log};
+    testsupport::mapi::Obj site{*log};
     testsupport::Events events;
     Inboxed() {
         c->AddRef();
         c->SetMailStateNotificationSlot(&events);
         log->mask = STORE_CREATE_OK;
-        testsupport::mapi::Stored first;
-        first.entryId = std::string("\x01\xAB", 2);
-        first.props = {S8(ID_SUBJECT, "Hello"), S8(ID_BODY, "Body text")};
-        first.attachments = {{{L(ID_ATTACH_NUM, 0), L(ID_ATTACH_SIZE, 3), S8(ID_ATTACH_FILENAME, "a.bin")}, "ABC"}};
-        testsupport::mapi::Stored second;
-        second.entryId = "\x02";
-        second.flags = MSGFLAG_READ;
-        second.props = {S8(ID_SUBJECT, "Old"), S8(ID_SENDER_ADDRTYPE, "EX"),
-                        S8(ID_SENDER_EMAIL_ADDRESS, "/O=ORG/CN=EVE")};
-        log->messages = {first, second};
+        log->messages = {
+            {"\x01\xAB",
+             {S8(ID_SUBJECT, "Hello"), S8(ID_BODY, "Body text")},
+             {{{L(ID_ATTACH_NUM, 0), L(ID_ATTACH_SIZE, 3), S8(ID_ATTACH_FILENAME, "a.bin")}, "ABC"}}},
+            {"\x02", {S8(ID_SUBJECT, "Old"), S8(ID_SENDER_ADDRTYPE, "EX"), S8(ID_SENDER_EMAIL_ADDRESS, "/O=ORG/CN=EVE")},
+             {}, MSGFLAG_READ}};
         log->hierarchy = {{testsupport::mapi::Bin(ID_ENTRYID, "GALID"), L(ID_DISPLAY_TYPE, DT_GLOBAL)}};
         log->gal = {{S8(ID_EMAIL_ADDRESS, "/o=org/cn=eve"), S8(ID_SMTP_ADDRESS, "eve@example.org")}};
     }
@@ -305,13 +295,13 @@ TEST(XmapiSpooler, FailuresToReachTheSpoolerAreReportedToTheCaller) {
         String text;
     } cases[] = {
         {"GetStatusTable", E_NOTIMPL, true, MAPI_STATUS, "ISession::GetStatusTable() failed: '" + ni + "'"},
-        {"QueryRows", E_NOTIMPL, true, MAPI_STATUS, "HrQueryAllRows() failed: '" + ni + "'"},
+        {"Spooler.QueryRows", E_NOTIMPL, true, MAPI_STATUS, "HrQueryAllRows() failed: '" + ni + "'"},
         {"", S_OK, false, MAPI_STATUS, "MAPI_SPOOLER not found"},
         {"OpenStatus", E_FAIL, true, MAPI_STATUS,
          "MAPI_SPOOLER can not be opened due to a known MAPI bug. Ignore the error."},
         {"OpenStatus", E_NOTIMPL, true, MAPI_STATUS, "MAPI_SPOOLER can not be opened (1): '" + ni + "'"},
         {"", S_OK, true, 3, "MAPI_SPOOLER can not be opened (2): no STATUS resource"},
-        {"FlushQueues", MAPI_E_BUSY, true, MAPI_STATUS, ""},
+        {"Spooler.FlushQueues", MAPI_E_BUSY, true, MAPI_STATUS, ""},
     };
     for (const auto &k : cases) {
         auto log = std::make_shared<XmapiLog>();
@@ -326,7 +316,7 @@ TEST(XmapiSpooler, FailuresToReachTheSpoolerAreReportedToTheCaller) {
         } catch (const clsExcept &e) {
             EXPECT_EQ(e.Code(), -5);
             EXPECT_EQ(e.Messages().front(), "Status interface not found: '" + k.text + "'");
-            EXPECT_TRUE(log->With("FlushQueues").empty());
+            EXPECT_TRUE(log->With("Spooler.FlushQueues").empty());
         }
     }
 }
@@ -439,16 +429,15 @@ TEST(XmapiProvider, LogonFailures) {
     }
 }
 
-TEST(XmapiProvider, UnavailableSubsystem) {
-    Xmapi t(true, false);
-    EXPECT_EQ(t.c->Connect(), E_ABORT);
-    EXPECT_EQ(t.c->ErrorCode(), -5);
-    EXPECT_EQ(t.c->ErrorMessages().front(), "MAPI is not available on this computer!");
-    EXPECT_EQ(t.c->GetMailCapabilities(), 1u);
-    EXPECT_EQ(t.log->calls, std::vector<std::string>{"OleInitialize"});
-}
-
 TEST(XmapiProvider, CapabilitiesLogOnForTheStoreMaskWhenNeeded) {
+    {
+        Xmapi t(true, false);
+        EXPECT_EQ(t.c->Connect(), E_ABORT);
+        EXPECT_EQ(t.c->ErrorCode(), -5);
+        EXPECT_EQ(t.c->ErrorMessages().front(), "MAPI is not available on this computer!");
+        EXPECT_EQ(t.c->GetMailCapabilities(), 1u);
+        EXPECT_EQ(t.log->calls, std::vector<std::string>{"OleInitialize"});
+    }
     {
         Xmapi t;
         EXPECT_EQ(t.c->GetMailCapabilities(), 7u);
@@ -499,16 +488,12 @@ TEST(XmapiProvider, AddressTypes) {
 
 std::vector<std::string> All(IKvEnumMAPIProfiles *e) {
     std::vector<std::string> out;
-    BSTR b[2] = {nullptr, nullptr};
-    ULONG n = 0;
-    for (;;) {
-        HRESULT hr = e->Next(2, b, &n);
-        for (ULONG i = 0; i < n; ++i) {
+    for (HRESULT hr = S_OK; hr == S_OK;) {
+        BSTR b[2] = {nullptr, nullptr};
+        ULONG n = 0;
+        hr = e->Next(2, b, &n);
+        for (ULONG i = 0; i < n; SysFreeString(b[i++]))
             out.push_back(Narrow(WideView(reinterpret_cast<const char16_t *>(b[i]))));
-            SysFreeString(b[i]);
-            b[i] = nullptr;
-        }
-        if (hr != S_OK) break;
     }
     return out;
 }

@@ -97,16 +97,9 @@ static void ArgText(char *out, size_t size, const VARIANT *v) {
     }
 }
 
-static const char *KindText(WORD kind) {
-    switch (kind) {
-    case DISPATCH_METHOD: return "call";
-    case DISPATCH_PROPERTYGET: return "get";
-    case DISPATCH_PROPERTYGET | DISPATCH_METHOD: return "get|call";
-    case DISPATCH_PROPERTYPUT: return "put";
-    case DISPATCH_PROPERTYPUTREF: return "putref";
-    default: return "?";
-    }
-}
+/* By the DISPATCH_ flags: method 1, get 2, put 4, putref 8. */
+static const char *const kKinds[] = {"?", "call", "get", "get|call", "put", "?", "?", "?", "putref"};
+#define KIND_TEXT(kind) ((kind) < 9 ? kKinds[kind] : "?")
 
 /* The members that give back an object, and its label from the caller's and
  * the short name of a field (what follows its last '/' or ':'). */
@@ -133,10 +126,10 @@ static HRESULT STDMETHODCALLTYPE Invoke_(IDispatch *self, DISPID id, REFIID iid,
     }
     if ((kind == DISPATCH_PROPERTYPUT || kind == DISPATCH_PROPERTYPUTREF) &&
         !(params->cNamedArgs == 1 && params->rgdispidNamedArgs[0] == DISPID_PROPERTYPUT)) {
-        Log("%s.%s %s: property put without its named argument", o->label, name, KindText(kind));
+        Log("%s.%s %s: property put without its named argument", o->label, name, KIND_TEXT(kind));
         return DISP_E_PARAMNOTOPTIONAL;
     }
-    Log("%s.%s %s(%s)", o->label, name, KindText(kind), args);
+    Log("%s.%s %s(%s)", o->label, name, KIND_TEXT(kind), args);
     if (!strcmp(name, "To") && strstr(args, "@unreachable")) o->unreachable = 1;
     if (!strcmp(name, "Send") && o->unreachable) {
         memset(info, 0, sizeof *info);

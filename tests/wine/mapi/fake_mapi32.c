@@ -34,31 +34,24 @@ static void Wide(char *out, size_t size, const WCHAR *text, int n) {
     Printable(out, size, utf8, got > 0 ? (size_t)got : 0);
 }
 
-static void ValueText(char *out, size_t size, const SPropValue *v) {
-    char text[2048];
-    ULONG tag = v->ulPropTag;
-    switch (PROP_TYPE(tag)) {
-    case PT_LONG: snprintf(out, size, "0x%08lX=%ld", UL(tag), (long)v->Value.l); break;
-    case PT_BOOLEAN: snprintf(out, size, "0x%08lX=%d", UL(tag), v->Value.b ? 1 : 0); break;
-    case PT_UNICODE:
-        Wide(text, sizeof text, v->Value.lpszW, -1);
-        snprintf(out, size, "0x%08lX=L'%s'", UL(tag), text);
-        break;
-    case PT_BINARY:
-        Printable(text, sizeof text, (const char *)v->Value.bin.lpb, v->Value.bin.cb);
-        snprintf(out, size, "0x%08lX=<%s>", UL(tag), text);
-        break;
-    default: snprintf(out, size, "0x%08lX=?", UL(tag)); break;
-    }
-}
-
 static void LogValues(const char *name, const char *what, ULONG n, const SPropValue *values) {
-    char line[4000];
+    char line[4000], text[1024], shown[1100];
     size_t k = (size_t)snprintf(line, sizeof line, "%s%s", name, what);
-    for (ULONG i = 0; i < n && k < sizeof line; ++i) {
-        char one[1024];
-        ValueText(one, sizeof one, &values[i]);
-        k += (size_t)snprintf(line + k, sizeof line - k, " %s", one);
+    for (const SPropValue *v = values; v < values + n && k < sizeof line; ++v) {
+        switch (PROP_TYPE(v->ulPropTag)) {
+        case PT_LONG: snprintf(shown, sizeof shown, "%ld", (long)v->Value.l); break;
+        case PT_BOOLEAN: snprintf(shown, sizeof shown, "%d", v->Value.b ? 1 : 0); break;
+        case PT_UNICODE:
+            Wide(text, sizeof text, v->Value.lpszW, -1);
+            snprintf(shown, sizeof shown, "L'%s'", text);
+            break;
+        case PT_BINARY:
+            Printable(text, sizeof text, (const char *)v->Value.bin.lpb, v->Value.bin.cb);
+            snprintf(shown, sizeof shown, "<%s>", text);
+            break;
+        default: snprintf(shown, sizeof shown, "?"); break;
+        }
+        k += (size_t)snprintf(line + k, sizeof line - k, " 0x%08lX=%s", UL(v->ulPropTag), shown);
     }
     Log("%s", line);
 }
@@ -129,8 +122,7 @@ typedef struct Props {
 
 static const SPropValue kStoreRow[] = {
     BIN(PR_ENTRYID, "STORE1"), STR_A(PR_DISPLAY_NAME_A, "Fake store"), {PR_DEFAULT_STORE, 0, {.b = 1}}};
-static const SPropValue kStoreProps[] = {BIN(PR_IPM_OUTBOX_ENTRYID, "OUTBOX"),
-                                         BIN(PR_IPM_SENTMAIL_ENTRYID, "SENT"),
+static const SPropValue kStoreProps[] = {BIN(PR_IPM_OUTBOX_ENTRYID, "OUTBOX"), BIN(PR_IPM_SENTMAIL_ENTRYID, "SENT"),
                                          LONGV(PR_STORE_SUPPORT_MASK, STORE_MASK)};
 static const SPropValue kStatusRow[] = {BIN(PR_ENTRYID, "SPOOLER"), LONGV(PR_RESOURCE_TYPE, MAPI_SPOOLER)};
 static const SPropValue kProfile1[] = {STR_A(PR_DISPLAY_NAME_A, "Work"), {PR_DEFAULT_PROFILE, 0, {.b = 0}}};
@@ -142,29 +134,24 @@ static const SPropValue kProfile2[] = {STR_A(PR_DISPLAY_NAME_A, "Home"), {PR_DEF
 static const SPropValue kContentRows[][4] = {{CONTENT(L"Ann Example", L"First", "MSG1", 0)},
                                              {CONTENT(L"Bob", L"Second", "MSG2", MSGFLAG_READ)}};
 
+#define SENDER(name, type, address)                                                                                    \
+    STR_W(PR_SENDER_NAME_W, name), STR_W(PR_SENDER_ADDRTYPE_W, type), STR_W(PR_SENDER_EMAIL_ADDRESS_W, address)
 static const SPropValue kMessage1[] = {
-    STR_W(PR_SENDER_NAME_W, L"Ann Example"),
-    STR_W(PR_SENDER_EMAIL_ADDRESS_W, L"ann@example.org"),
-    STR_W(PR_SENDER_ADDRTYPE_W, L"SMTP"),
-    STR_W(PR_SUBJECT_W, L"First \x00e4"),
+    SENDER(L"Ann Example", L"SMTP", L"ann@example.org"), STR_W(PR_SUBJECT_W, L"First \x00e4"),
     {PR_CREATION_TIME, 0, {.ft = {0x74400080u, 0x01DC7B94u}}}, /* 2026-01-02 03:04:05 UTC */
     STR_W(PR_BODY_W, L"Hello\r\nthere")};
 /* An older store: the body only in 8-bit form. */
-static const SPropValue kMessage2[] = {STR_W(PR_SENDER_NAME_W, L"Bob"),
-                                       STR_W(PR_SENDER_EMAIL_ADDRESS_W, L"/O=ORG/CN=BOB"),
-                                       STR_W(PR_SENDER_ADDRTYPE_W, L"EX"),
-                                       STR_W(PR_SUBJECT_W, L"Second"),
+static const SPropValue kMessage2[] = {SENDER(L"Bob", L"EX", L"/O=ORG/CN=BOB"), STR_W(PR_SUBJECT_W, L"Second"),
                                        STR_A(PR_BODY_A, "8-bit body")};
-#define RECIPIENT(name, type, address, kind)                                                                           \
-    STR_W(PR_DISPLAY_NAME_W, name), STR_W(PR_ADDRTYPE_W, type), STR_W(PR_EMAIL_ADDRESS_W, address),                    \
-        LONGV(PR_RECIPIENT_TYPE, kind)
+#define ENTRY(name, type, address)                                                                                     \
+    STR_W(PR_DISPLAY_NAME_W, name), STR_W(PR_ADDRTYPE_W, type), STR_W(PR_EMAIL_ADDRESS_W, address)
+#define RECIPIENT(name, type, address, kind) ENTRY(name, type, address), LONGV(PR_RECIPIENT_TYPE, kind)
 /* Eve: an Exchange recipient whose SMTP address only the global address list knows. */
 static const SPropValue kRecipientRows[][4] = {{RECIPIENT(L"Carl", L"SMTP", L"carl@example.org", MAPI_TO)},
                                                {RECIPIENT(L"Eve", L"EX", L"/O=ORG/CN=EVE", MAPI_TO)},
                                                {RECIPIENT(L"Dora", L"SMTP", L"dora@example.org", MAPI_CC)},
                                                {RECIPIENT(L"Hidden", L"SMTP", L"hidden@example.org", MAPI_BCC)}};
-static const SPropValue kAttachRow1[] = {LONGV(PR_ATTACH_NUM, 0),
-                                         LONGV(PR_ATTACH_SIZE, 11),
+static const SPropValue kAttachRow1[] = {LONGV(PR_ATTACH_NUM, 0), LONGV(PR_ATTACH_SIZE, 11),
                                          STR_W(PR_ATTACH_FILENAME_W, L"notes.txt")};
 static const char kAttachData1[] = "line 1\r\n\x01\xff!";
 
@@ -179,13 +166,8 @@ static const Props kRows_recipients[] = {
 static const SPropValue kHierarchy1[] = {BIN(PR_ENTRYID, "PAB"), LONGV(PR_DISPLAY_TYPE, DT_NOT_SPECIFIC)};
 static const SPropValue kHierarchy2[] = {BIN(PR_ENTRYID, "GAL"), LONGV(PR_DISPLAY_TYPE, DT_GLOBAL)};
 static char *kEveProxies[] = {"smtp:eve.old@example.org", "SMTP:eve@example.org", "X500:/O=OLD/CN=EVE"};
-static const SPropValue kGal1[] = {STR_W(PR_DISPLAY_NAME_W, L"Bob"),
-                                   STR_W(PR_ADDRTYPE_W, L"EX"),
-                                   STR_W(PR_EMAIL_ADDRESS_W, L"/O=ORG/CN=BOB"),
-                                   STR_W(TAG_SMTP_ADDRESS_W, L"bob@example.org")};
-static const SPropValue kGal2[] = {STR_W(PR_DISPLAY_NAME_W, L"Eve"),
-                                   STR_W(PR_ADDRTYPE_W, L"EX"),
-                                   STR_W(PR_EMAIL_ADDRESS_W, L"/o=org/cn=eve"),
+static const SPropValue kGal1[] = {ENTRY(L"Bob", L"EX", L"/O=ORG/CN=BOB"), STR_W(TAG_SMTP_ADDRESS_W, L"bob@example.org")};
+static const SPropValue kGal2[] = {ENTRY(L"Eve", L"EX", L"/o=org/cn=eve"),
                                    {TAG_PROXY_ADDRESSES, 0, {.MVszA = {COUNT(kEveProxies), kEveProxies}}}};
 static const Props kRows_hierarchy[] = {PROPS(kHierarchy1), PROPS(kHierarchy2)};
 static const Props kRows_gal[] = {PROPS(kGal1), PROPS(kGal2)};
@@ -197,17 +179,11 @@ typedef struct Obj {
     const void *lpVtbl;
     LONG refs;
     const char *name;
-    /* tables */
-    const Props *rows;
-    ULONG rowCount;
-    /* properties answered by GetProps */
-    const Props *props;
-    /* streams */
-    char *data;
+    const Props *rows, *props; /* a table's rows; what GetProps answers */
+    ULONG rowCount, tag;       /* a stream's property */
+    char *data;                /* a stream's bytes */
     size_t size, pos;
-    ULONG tag;
-    /* inbox messages */
-    int index;
+    int index; /* the inbox message (1, 2) an object belongs to */
 } Obj;
 
 /* The kinds of object, each one method table; 1: it has properties. */
@@ -222,6 +198,13 @@ KINDS(DECLARE_KIND)
 static HRESULT STDMETHODCALLTYPE Unexpected(Obj *self) {
     Log("UNEXPECTED call on %s", self ? self->name : "?");
     return MAPI_E_NO_SUPPORT;
+}
+
+/* An object through `out`, or the failure to make it. */
+static HRESULT Out(Obj *o, void **out) {
+    if (!o) return MAPI_E_NOT_ENOUGH_MEMORY;
+    *out = o;
+    return S_OK;
 }
 
 static Obj *NewObj(void **vtbl, const char *name) {
@@ -316,19 +299,14 @@ static const char *IidName(LPCIID iid) {
     return IsEqualIID(iid, &IID_IStream) ? "IStream" : "other";
 }
 
+static HRESULT STDMETHODCALLTYPE StreamWrite(Obj *self, const void *buffer, ULONG size, ULONG *written);
 static HRESULT STDMETHODCALLTYPE OpenProperty_(Obj *self, ULONG tag, LPCIID iid, ULONG options, ULONG flags,
                                                LPUNKNOWN *out) {
     Log("%s.OpenProperty 0x%08lX iid=%s options=0x%lX flags=0x%lX", self->name, UL(tag), IidName(iid),
         UL(options), UL(flags));
     Obj *s = NewStream("Stream", tag);
-    if (!s) return MAPI_E_NOT_ENOUGH_MEMORY;
-    if (tag == PR_ATTACH_DATA_BIN && self->index > 0) {
-        s->size = sizeof kAttachData1 - 1;
-        s->data = malloc(s->size);
-        if (s->data) memcpy(s->data, kAttachData1, s->size);
-    }
-    *out = (LPUNKNOWN)s;
-    return S_OK;
+    if (s && tag == PR_ATTACH_DATA_BIN && self->index > 0) StreamWrite(s, kAttachData1, sizeof kAttachData1 - 1, NULL);
+    return Out(s, (void **)out);
 }
 
 /* IStream */
@@ -372,10 +350,8 @@ static HRESULT STDMETHODCALLTYPE StreamCommit(Obj *self, DWORD flags) {
 static HRESULT Give(Obj *self, void **vt, const char *name, void **out) {
     if (!out) return S_OK;
     Obj *o = NewObj(vt, name);
-    if (!o) return MAPI_E_NOT_ENOUGH_MEMORY;
-    o->index = self ? self->index : 0;
-    *out = o;
-    return S_OK;
+    if (o) o->index = self ? self->index : 0;
+    return Out(o, out);
 }
 
 /* A table of fixed rows; a message other than the first has no recipients and
@@ -487,10 +463,7 @@ EXPORT HRESULT STDAPICALLTYPE HrGetOneProp(LPMAPIPROP object, ULONG tag, LPSProp
 EXPORT HRESULT STDAPICALLTYPE WrapCompressedRTFStream(LPSTREAM compressed, ULONG flags, LPSTREAM *out) {
     Obj *c = (Obj *)compressed;
     Log("WrapCompressedRTFStream %s[0x%08lX] flags=0x%lX", c->name, UL(c->tag), UL(flags));
-    Obj *s = NewStream("RTF", c->tag);
-    if (!s) return MAPI_E_NOT_ENOUGH_MEMORY;
-    *out = (LPSTREAM)s;
-    return S_OK;
+    return Out(NewStream("RTF", c->tag), (void **)out);
 }
 
 EXPORT HRESULT STDAPICALLTYPE OpenStreamOnFile(LPALLOCATEBUFFER allocate, LPFREEBUFFER release, ULONG flags,
@@ -504,9 +477,7 @@ EXPORT HRESULT STDAPICALLTYPE OpenStreamOnFile(LPALLOCATEBUFFER allocate, LPFREE
     size_t got;
     while (s && (got = fread(buffer, 1, sizeof buffer, f)) > 0) StreamWrite(s, buffer, (ULONG)got, NULL);
     fclose(f);
-    if (!s) return MAPI_E_NOT_ENOUGH_MEMORY;
-    *out = (LPSTREAM)s;
-    return S_OK;
+    return Out(s, (void **)out);
 }
 
 EXPORT HRESULT STDAPICALLTYPE RTFSync(LPMESSAGE message, ULONG flags, WINBOOL *updated) {
@@ -547,12 +518,9 @@ static HRESULT Open(Obj *self, const char *method, ULONG size, LPENTRYID id, LPC
             memcmp(id, kEntries[i].id, size))
             continue;
         Obj *o = NewObj(kEntries[i].vt, kEntries[i].name);
-        if (!o) return MAPI_E_NOT_ENOUGH_MEMORY;
-        o->props = kEntries[i].props;
-        o->index = kEntries[i].index;
+        if (o) o->props = kEntries[i].props, o->index = kEntries[i].index;
         if (type) *type = kEntries[i].type;
-        *out = o;
-        return S_OK;
+        return Out(o, out);
     }
     return MAPI_E_NOT_FOUND;
 }
