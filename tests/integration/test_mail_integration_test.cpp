@@ -204,24 +204,6 @@ TEST(ConfigDialog, CancelAfterATestMailLeavesBothListsAsTheyWere) {
     EXPECT_TRUE(global.Entries().empty());
 }
 
-TEST(ConfigDialog, OkStoresTheFieldsIntoTheCallersLists) {
-    clsOptionList global, user;
-    user.SetText("Unrelated", u"kept");
-    ScriptedView view;
-    view.run = [](clsConfigDialog &d) {
-        EXPECT_EQ(d.Providers().size(), 3u);
-        EXPECT_TRUE(d.Model().Profiles().empty()); // no messaging system here
-        d.Model().SetField(FieldId::Provider, u"SMTP");
-        d.Model().SetField(FieldId::SmtpServerAddress, u"mail.example.org");
-        return true;
-    };
-    EXPECT_EQ(kv::ui::RunConfigDialog(global, user, 0x1001, view, Environment()), S_OK);
-    EXPECT_EQ(global.ReadText("Provider", u""), u"SMTP");
-    EXPECT_EQ(user.ReadText("SMTP.ServerAddress", u""), u"mail.example.org");
-    EXPECT_EQ(user.ReadInt("SMTP.ServerPort", 0), 25);
-    EXPECT_EQ(user.ReadText("Unrelated", u""), u"kept");
-}
-
 // A class object whose profile enumerator lists two names.
 class ProfileNames : public IKvEnumMAPIProfiles {
   public:
