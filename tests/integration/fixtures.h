@@ -68,12 +68,12 @@ class Server {
     ~Server() {
         if (input_) pclose(input_);
     }
-    // The first line; "" when none came within 10 s.
+    // The first line; "" when none came within 30 s.
     std::string Start(const std::vector<std::string> &argv, const std::string &dir) {
         std::string command = "exec";
         for (const std::string &a : argv) command += " '" + a + "'";
         input_ = popen((command + " >'" + dir + "/first'").c_str(), "w");
-        for (int i = 0; input_ && i < 200; ++i) {
+        for (int i = 0; input_ && i < 600; ++i) {
             std::string out = ReadFile(dir + "/first");
             if (size_t end = out.find('\n'); end != std::string::npos) return out.substr(0, end);
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
