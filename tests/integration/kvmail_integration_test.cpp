@@ -8,7 +8,6 @@
 #include <string>
 
 #include "fixtures.h"
-#include "orkv14.h"
 #include "peers.h"
 #include "script_server.h"
 
@@ -127,7 +126,6 @@ TEST_F(KvmailTest, ExitCodesAndErrorRecords) {
         // Without a server the mail goes to the outbox.
         {"send " + compose, 0, "no server configured: the mail went to the outbox: outbox/"},
         {"show outbox/*.eml", 0, "  related part: pic.gif; 13 bytes\nattachment: note.txt; 11 bytes\n"},
-        {"--version", 0, "kvmail (orkv14) " ORKV14_VERSION_STRING "\n"},
         // Bad input: the option named, nothing sent.
         {send + " --port=0", 2, "option '--port' wants a number from 1 to 65535, not '0'"},
         {send + " --timeout 12x", 2, "option '--timeout' wants a number from 1 to 2147483647, not '12x'"},

@@ -122,8 +122,6 @@ TEST_F(TestMail, FailuresShowTheFailureTextAndTheirCause) {
         {"SMTP", "", &DllGetClassObject, ""},
         {"SMTP", "/nonexistent/liborkv14-missing.so", nullptr,
          "unexpected: DllGetClassObject() failed in DLL '/nonexistent/liborkv14-missing.so'"},
-        {"POP3", "orkv14.dll", &DllGetClassObject,
-         "unexpected: mail connection interface for provider 'POP3' cannot be created in DLL 'orkv14.dll'"},
         {"SMTP", "", failing, "DllGetClassObject() failed: " + kv::HResultText(E_OUTOFMEMORY)},
     };
     user_.SetText("SMTP.ServerAddress", u"127.0.0.1");
