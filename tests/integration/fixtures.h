@@ -3,11 +3,8 @@
 // POP3 and IMAP servers and dante as SOCKS proxy.
 #pragma once
 
-#include <fcntl.h>
-#include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <netinet/in.h>
 #include <arpa/inet.h>
@@ -62,57 +59,30 @@ struct Scratch {
     std::string dir_;
 };
 
-// A child process; its standard input is a pipe that is closed to end it.
-class Process {
+// A server run through the shell, its output going to DIR/first: it prints
+// its ports on the first line and runs until its input is closed.
+class Server {
   public:
-    Process() = default;
-    Process(const Process &) = delete;
-    bool Start(const std::vector<std::string> &argv, bool readFirstLine = false) {
-        int in[2], out[2];
-        if (pipe(in) != 0 || pipe(out) != 0) return false;
-        pid_ = fork();
-        if (pid_ == 0) {
-            dup2(in[0], 0);
-            dup2(out[1], 1);
-            close(in[1]);
-            close(out[0]);
-            std::vector<char *> args;
-            for (const auto &a : argv) args.push_back(const_cast<char *>(a.c_str()));
-            args.push_back(nullptr);
-            execv(args[0], args.data());
-            _exit(127);
-        }
-        close(in[0]);
-        close(out[1]);
-        stdin_ = in[1];
-        stdout_ = out[0];
-        if (readFirstLine) {
-            char c;
-            while (read(stdout_, &c, 1) == 1 && c != '\n') firstLine_.push_back(c);
-        }
-        return pid_ > 0;
+    Server() = default;
+    Server(const Server &) = delete;
+    ~Server() {
+        if (input_) pclose(input_);
     }
-    // A closed input asks the server to end; one that does not gets SIGTERM, then SIGKILL.
-    ~Process() {
-        if (stdin_ >= 0) close(stdin_);
-        bool gone = pid_ <= 0;
-        for (int i = 0; !gone && i < 50; ++i) {
-            gone = waitpid(pid_, nullptr, WNOHANG) == pid_;
-            if (!gone && i == 4) kill(pid_, SIGTERM);
-            if (!gone) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // The first line; "" when none came within 30 s.
+    std::string Start(const std::vector<std::string> &argv, const std::string &dir) {
+        std::string command = "exec";
+        for (const std::string &a : argv) command += " '" + a + "'";
+        input_ = popen((command + " >'" + dir + "/first'").c_str(), "w");
+        for (int i = 0; input_ && i < 600; ++i) {
+            std::string out = ReadFile(dir + "/first");
+            if (size_t end = out.find('\n'); end != std::string::npos) return out.substr(0, end);
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
-        if (!gone) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-        if (stdout_ >= 0) close(stdout_);
+        return std::string();
     }
-    const std::string &FirstLine() const { return firstLine_; }
 
   private:
-    pid_t pid_ = -1;
-    int stdin_ = -1, stdout_ = -1;
-    std::string firstLine_;
+    FILE *input_ = nullptr;
 };
 
 // A throw-away CA and server certificates "good", "wrong" and "expired" (servers/pki.sh).
@@ -139,8 +109,7 @@ class SmtpSink : Scratch {
         std::vector<std::string> argv = {"/usr/bin/python3", KV_SERVERS_DIR "/smtp_sink.py", dir_};
         if (!user.empty()) argv.push_back(user), argv.push_back(password);
         argv.insert(argv.end(), extra.begin(), extra.end());
-        if (!process_.Start(argv, true)) return false;
-        port_ = uint16_t(std::atoi(process_.FirstLine().c_str()));
+        port_ = uint16_t(std::atoi(server_.Start(argv, dir_).c_str()));
         return port_ != 0 && WaitForPort(port_);
     }
     uint16_t Port() const { return port_; }
@@ -150,7 +119,7 @@ class SmtpSink : Scratch {
     std::string AuthMechanism() const { return ReadFile(dir_ + "/auth"); }
 
   private:
-    Process process_;
+    Server server_;
     uint16_t port_ = 0;
 };
 
@@ -169,8 +138,7 @@ class Dovecot : Scratch {
         if (imap) argv.push_back("--imap");
         if (apop) argv.push_back("--apop");
         if (!cert.empty()) argv.insert(argv.end(), {"--tls", cert, key});
-        return process_.Start(argv, true) &&
-               std::sscanf(process_.FirstLine().c_str(), "%hu %hu %hu %hu %u %u", &port_, &tlsPort_, &imapPort_,
+        return std::sscanf(server_.Start(argv, dir_).c_str(), "%hu %hu %hu %hu %u %u", &port_, &tlsPort_, &imapPort_,
                            &imapTlsPort_, &mailUid_, &mailGid_) == 6;
     }
     // Places a message in the user's maildir (new/), as delivered mail.
@@ -201,7 +169,7 @@ class Dovecot : Scratch {
     std::string mechanisms = "plain";
 
   private:
-    Process process_;
+    Server server_;
     uint16_t port_ = 0, tlsPort_ = 0, imapPort_ = 0, imapTlsPort_ = 0;
     unsigned mailUid_ = 0, mailGid_ = 0;
 };
@@ -224,14 +192,16 @@ class Dante : Scratch {
              << "client pass {\n  from: 127.0.0.0/8 to: 0.0.0.0/0\n}\n"
              << "socks pass {\n  from: 127.0.0.0/8 to: 0.0.0.0/0\n}\n";
         conf.close();
-        if (!process_.Start({"/usr/sbin/danted", "-f", dir_ + "/danted.conf", "-N", "1"})) return false;
-        return WaitForPort(port_);
+        // danted does not read its input: the shell ends it once the input is closed.
+        return server_.Start({"/bin/sh", "-c", "/usr/sbin/danted -f \"$0\" -N 1 & echo up; cat >/dev/null; kill $!; wait",
+                              dir_ + "/danted.conf"}, dir_) == "up" &&
+               WaitForPort(port_);
     }
     uint16_t Port() const { return port_; }
     std::string Log() const { return ReadFile(dir_ + "/danted.log"); }
 
   private:
-    Process process_;
+    Server server_;
     uint16_t port_ = 0;
 };
 

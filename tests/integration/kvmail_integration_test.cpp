@@ -8,7 +8,6 @@
 #include <string>
 
 #include "fixtures.h"
-#include "orkv14.h"
 #include "peers.h"
 #include "script_server.h"
 
@@ -17,6 +16,13 @@ namespace {
 struct Result {
     int code;
     std::string out;
+};
+
+// A run of kvmail: its arguments, its exit code and a piece of its output.
+struct Case {
+    std::string args;
+    int code;
+    std::string says;
 };
 
 Result Kvmail(const std::string &args, const std::string &dir) {
@@ -36,6 +42,14 @@ class KvmailTest : public ::testing::Test {
     void TearDown() override {
         std::error_code ec;
         std::filesystem::remove_all(dir, ec);
+    }
+    void Expect(const std::vector<Case> &cases) {
+        for (const Case &c : cases) {
+            SCOPED_TRACE(c.args);
+            Result r = Kvmail(c.args, dir);
+            EXPECT_EQ(r.code, c.code) << r.out;
+            EXPECT_NE(r.out.find(c.says), std::string::npos) << r.out;
+        }
     }
     std::string dir;
     const std::string compose = "--from 'Me <me@example.org>' --to=you@example.org --subject='kvmail test' "
@@ -98,11 +112,7 @@ TEST_F(KvmailTest, ExitCodesAndErrorRecords) {
                                             "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n"
                                             "Content-Type: text/plain; name=\"=?utf-8?q?a=1B]0;x=07.txt?=\"\r\n"
                                             "Content-Disposition: attachment\r\n\r\nxx\r\n--b--\r\n";
-    struct Case {
-        std::string args;
-        int code;
-        const char *says;
-    } cases[] = {
+    Expect({
         {"", 2, "Usage: kvmail"},
         {"--help", 0, "Commands:"},
         {"send --help", 0, "Usage: kvmail send"},
@@ -116,7 +126,6 @@ TEST_F(KvmailTest, ExitCodesAndErrorRecords) {
         // Without a server the mail goes to the outbox.
         {"send " + compose, 0, "no server configured: the mail went to the outbox: outbox/"},
         {"show outbox/*.eml", 0, "  related part: pic.gif; 13 bytes\nattachment: note.txt; 11 bytes\n"},
-        {"--version", 0, "kvmail (orkv14) " ORKV14_VERSION_STRING "\n"},
         // Bad input: the option named, nothing sent.
         {send + " --port=0", 2, "option '--port' wants a number from 1 to 65535, not '0'"},
         {send + " --timeout 12x", 2, "option '--timeout' wants a number from 1 to 2147483647, not '12x'"},
@@ -128,13 +137,7 @@ TEST_F(KvmailTest, ExitCodesAndErrorRecords) {
         {"fetch 1x --server 127.0.0.1", 2, "fetch wants a message number from 1, not '1x'"},
         {"--trace=1 info", 2, "option '--trace' takes no value"},
         {"list --folder Sent --server 127.0.0.1", 2, "option '--folder' wants --imap"},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.args);
-        Result r = Kvmail(c.args, dir);
-        EXPECT_EQ(r.code, c.code) << r.out;
-        EXPECT_NE(r.out.find(c.says), std::string::npos) << r.out;
-    }
+    });
     EXPECT_EQ(sink.Message(1), "");
 }
 
@@ -164,11 +167,7 @@ TEST_F(KvmailTest, MailboxListFetchReadDelete) {
     const std::string user = " --server 127.0.0.1 --user reader --password-file pw --port ";
     const std::string pop3 = user + std::to_string(server.Port()), imap = " --imap" + user + std::to_string(server.ImapPort());
     const std::string listed = "2 message(s)\n   1  Alice <alice@example.org>       first\n";
-    const struct {
-        std::string args;
-        int code;
-        std::string says;
-    } cases[] = {
+    Expect({
         {"list" + pop3, 0, listed},
         {"list" + imap, 0, listed},
         {"fetch 1" + imap, 0, "./1.eml (" + std::to_string(first.size()) + " bytes)\n"},
@@ -181,13 +180,7 @@ TEST_F(KvmailTest, MailboxListFetchReadDelete) {
         {"delete 1" + imap, 0, "message 1 deleted\n"},
         {"fetch 9" + imap, 2, "no message 9 in a mailbox of 1\n"},
         {"list --folder Nope" + imap, 1, "connecting failed\n  error -6: unexpected reply 'a2 NO Mailbox doesn't exist: Nope"},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.args);
-        Result r = Kvmail(c.args, dir);
-        EXPECT_EQ(r.code, c.code) << r.out;
-        EXPECT_NE(r.out.find(c.says), std::string::npos) << r.out;
-    }
+    });
     EXPECT_EQ(fixtures::ReadFile(dir + "/1.eml"), first);
     EXPECT_EQ(fixtures::ReadFile(dir + "/got/bashrc"), "mine");
     std::set<std::string> written;
@@ -212,11 +205,10 @@ TEST_F(KvmailTest, ADeletionTheServerDidNotCompleteFails) {
         .Expect("a6 EXPUNGE\r\n").Send("a6 NO [CANNOT] \x1b[2Jnot now\r\n")
         .Expect("a7 LOGOUT\r\n").Send("* BYE\r\na7 OK\r\n");
     server.Start();
-    Result r = Kvmail("delete 1 --imap --server 127.0.0.1 --user me --password pw --port " + std::to_string(server.Port()), dir);
+    Expect({{"delete 1 --imap --server 127.0.0.1 --user me --password pw --port " + std::to_string(server.Port()), 1,
+             "ending the session failed\n  error -6: clsIMAPMailConnection::OnDisconnect(): the deleted mails were not "
+             "removed: unexpected reply 'a6 NO [CANNOT] \\x1B[2Jnot now'"}});
     EXPECT_TRUE(server.Finish()) << server.Failure();
-    EXPECT_EQ(r.code, 1) << r.out;
-    EXPECT_NE(r.out.find("ending the session failed\n  error -6: clsIMAPMailConnection::OnDisconnect(): the deleted mails "
-                         "were not removed: unexpected reply 'a6 NO [CANNOT] \\x1B[2Jnot now'"), std::string::npos) << r.out;
 }
 
 } // namespace

@@ -91,27 +91,16 @@ def read(part, flags, index, view):
     disposition = (part.get("Content-Disposition") or "").split(";")[0].strip().lower()
     attachment_or_inline = disposition in ("attachment", "inline")
 
-    def body():
-        view.bodies.append([part.get_content_type(), payload(part), [], part])
-
-    def attach(target):
-        target.append([part.get_filename() or "", payload(part), part])
-
-    if flags & 4:
-        if index == 0 or not view.bodies:
-            body()
-        else:
-            attach(view.bodies[-1][2])
-    elif flags & 2:
-        if not attachment_or_inline:
-            body()
-        else:
-            attach(view.bodies[-1][2] if view.bodies else view.attachments)
+    if flags & 4:  # related: the first part is the body, the others its attachments
+        is_body, target = index == 0 or not view.bodies, view.bodies[-1][2] if view.bodies else None
+    elif flags & 2:  # alternative
+        is_body, target = not attachment_or_inline, view.bodies[-1][2] if view.bodies else view.attachments
     else:
-        if not view.bodies and not attachment_or_inline:
-            body()
-        else:
-            attach(view.attachments)
+        is_body, target = not view.bodies and not attachment_or_inline, view.attachments
+    if is_body:
+        view.bodies.append([part.get_content_type(), payload(part), [], part])
+    else:
+        target.append([part.get_filename() or "", payload(part), part])
 
 
 def classify_bytes(ours, theirs, part):

@@ -6,30 +6,13 @@
 #   python3-flufl.bounce                 flufl.bounce:  bounces of many mail servers
 #   golang-github-gatherstars-com-jwz-dev  spamassassin-ham:  messages 0001-0299 of SpamAssassin's
 #                                        public ham corpus (list mail, newsletters, mail of many programs)
-# Names are source:path ("/" as ":"), stable across package versions. An mbox
-# file is split at "From " lines after an empty line; later messages get "#2", ...
+# Names are source:path ("/" as ":"), stable across package versions.
 # Usage: gather_corpus.sh DESTINATION_DIR
 set -eu
 dest=$1
 rm -rf "$dest"
 mkdir -p "$dest"
 n=0
-copy() { # source file, corpus name
-  k=0
-  first=
-  IFS= read -r first < "$1" || true
-  case $first in
-    "From "*) k=$(awk '/^From / && (NR == 1 || blank) { k++ } { blank = ($0 == "" || $0 == "\r") } END { print k }' "$1") ;;
-  esac
-  if [ "$k" -gt 1 ]; then
-    awk -v out="$dest/$2" '/^From / && (NR == 1 || blank) { k++; file = k == 1 ? out : out "#" k }
-      { print > file; blank = ($0 == "" || $0 == "\r") }' "$1"
-    n=$((n + k))
-  else
-    cp "$1" "$dest/$2"
-    n=$((n + 1))
-  fi
-}
 from() { # directory, corpus prefix, file patterns...
   dir=$1
   prefix=$2
@@ -37,7 +20,8 @@ from() { # directory, corpus prefix, file patterns...
   for pattern in "$@"; do
     for f in "$dir"/$pattern; do
       [ -f "$f" ] || continue
-      copy "$f" "$prefix:$(echo "${f#"$dir"/}" | tr / :)"
+      cp "$f" "$dest/$prefix:$(echo "${f#"$dir"/}" | tr / :)"
+      n=$((n + 1))
     done
   done
 }

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Starts aiosmtpd with TLS and tls_peer.py on loopback (a throw-away CA and
-# certificates made with openssl), then runs a TLS test program against them:
-# under Wine, or natively when WINE is "-". A missing peer fails the run.
+# Starts aiosmtpd with TLS and tls_peer.py on loopback (certificates from
+# tests/integration/servers/pki.sh), then runs a TLS test program against
+# them: under Wine, or natively when WINE is "-". A missing peer fails the run.
 #   usage: run.sh WINE TEST_EXE [gtest arguments]
 set -uo pipefail
 wine=${1:?wine}
@@ -13,26 +13,7 @@ kv_temp_dir wine-tls
 dir=$KV_DIR
 trap kv_stop_servers EXIT
 
-ossl() { openssl "$@" >/dev/null 2>&1 || kv_fail "openssl $1"; }
-# RSA: Wine's certificate check refuses now and then an ECDSA signature that
-# OpenSSL accepts (the failure came with freshly made P-256 certificates).
-key=(-newkey rsa:2048 -nodes)
-for ca in ca other; do
-  ossl req -x509 "${key[@]}" -keyout "$dir/$ca.key" -out "$dir/$ca.pem" -days 2 -subj "/CN=kv-$ca-CA" \
-    -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign
-done
-serial=1
-leaf() { # name, subjectAltName, days
-  printf 'subjectAltName=%s\n' "$2" >"$dir/$1.ext"
-  ossl req -new "${key[@]}" -keyout "$dir/$1.key" -out "$dir/$1.csr" -subj "/CN=$1"
-  serial=$((serial + 1))
-  ossl x509 -req -in "$dir/$1.csr" -CA "$dir/ca.pem" -CAkey "$dir/ca.key" -set_serial "$serial" -days "$3" \
-    -extfile "$dir/$1.ext" -out "$dir/$1.pem"
-}
-leaf good "DNS:localhost,IP:127.0.0.1" 2
-leaf wrong "DNS:wrong.example" 2
-leaf expired "DNS:localhost,IP:127.0.0.1" -1
-
+sh "$kv_servers/pki.sh" "$dir" rsa >"$dir/pki.log" 2>&1 || { cat "$dir/pki.log"; kv_fail "pki.sh"; }
 sink() { # name, tls mode, certificate
   kv_start_smtp "$dir/$1" tim tanstaaf --tls "$2" "$dir/$3.pem" "$dir/$3.key"
   export "KV_TLS_PORT_$1=$KV_SMTP_PORT"

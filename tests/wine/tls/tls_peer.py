@@ -121,11 +121,9 @@ def serve(sock):
             return
         line += c
     scenario = line.decode().split()[1]
-    if scenario == "plain":
-        sock.sendall(b"220 no TLS here\r\n")
-        wait_for_close(sock)
-        return
-    if scenario == "silent":
+    if scenario in ("plain", "silent"):
+        if scenario == "plain":
+            sock.sendall(b"220 no TLS here\r\n")
         wait_for_close(sock)
         return
     peer = Peer(sock)
