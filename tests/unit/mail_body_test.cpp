@@ -67,8 +67,7 @@ TEST_F(MailBody, AttachmentReadsItsFileUntilContentsAreSet) {
     EXPECT_EQ(a->GetContents(out.get()), S_OK);
     EXPECT_EQ(StreamBytes(out.get()), std::string("file\0bytes", 10));
 
-    clsAutoRelease<IStream> source = MakeStream("memory");
-    EXPECT_EQ(a->SetContents(source.get()), S_OK);
+    EXPECT_EQ(a->SetContents(MakeStream("memory").get()), S_OK);
     std::remove(path.c_str());
     clsAutoRelease<IStream> out2 = MakeStream("previous longer text");
     EXPECT_EQ(a->GetContents(out2.get()), S_OK);

@@ -80,10 +80,7 @@ TEST_F(RegistryTest, CorruptFilesReadAsEmptyAndLoseNoOtherKey) {
         std::string(original.substr(0, 9)) + std::string("\xFF\xFF\xFF\x7F", 4) + original.substr(13),
     };
     for (const auto &content : corruptions) {
-        {
-            std::ofstream out(badFile, std::ios::binary | std::ios::trunc);
-            out << content;
-        }
+        testsupport::WriteFile(badFile, content);
         auto key = RegOpen(RegRoot::CurrentUser, u"C\\Bad");
         ASSERT_TRUE(key);
         RegValue v;
