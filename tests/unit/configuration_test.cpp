@@ -5,8 +5,6 @@
 #include <vector>
 
 #include "component/configuration.h"
-#include "log_lines.h"
-#include "runtime/kvlog.h"
 #include "settings/settings_registry.h"
 #include "settings/settings_string.h"
 #include "temp_registry.h"
@@ -112,18 +110,6 @@ TEST_F(Configuration, SettingsStringsPerListAndWhatCannotBeRead) {
     }
 }
 
-TEST_F(Configuration, TracesCallsAndResults) {
-    IKvConfiguration2 *c = Make();
-    testsupport::LogLines log(2);
-    registry.refused.insert(u"software\\Orvane\\orvnkv\\@@GlobalSettings\\User");
-    EXPECT_EQ(c->SetParametersToRegistry(nullptr, 1), E_ACCESSDENIED);
-    EXPECT_EQ(c->ConfigDlg(reinterpret_cast<HWND>(0x1234), 7, 0x1011), E_NOTIMPL); // no dialogs here
-    EXPECT_EQ(log.lines, (std::vector<std::string>{">clsKvConfiguration::SetParametersToRegistry((NULL),0x00000001)",
-                                                   "<" + kv::HResultText(E_ACCESSDENIED),
-                                                   ">clsKvConfiguration::ConfigDlg(0x00001234,7,0x00001011)",
-                                                   "<" + kv::HResultText(E_NOTIMPL)}));
-}
-
 TEST_F(Configuration, WritesBothListsBelowTheApplication) {
     IKvConfiguration2 *c = Make();
     Object(c).UserOptions().SetText("SMTP.ServerAddress", u"smtp.example.org");
@@ -212,6 +198,7 @@ TEST_F(Configuration, RefusedKeyStillTakesTheOtherList) {
     EXPECT_EQ(c->GetParametersFromRegistry(nullptr, 3), E_ACCESSDENIED);
     EXPECT_EQ(Object(c).GlobalOptions().ReadText("SMTP.ServerPort", u""), u"2525");
     EXPECT_EQ(c->GetParametersFromRegistry(nullptr, 0), S_OK);
+    EXPECT_EQ(c->ConfigDlg(reinterpret_cast<HWND>(0x1234), 7, 0x1011), E_NOTIMPL); // no dialogs here
 }
 
 } // namespace
