@@ -42,8 +42,6 @@ TEST(ComBstr, LengthPrefixTerminatorAndReAlloc) {
     EXPECT_FALSE(SysReAllocString(nullptr, OLESTR("x")));
 }
 
-// ---- VARIANT ----
-
 using kv::clsVariant;
 
 clsVariant Of(VARTYPE vt, double r8 = 0) {
@@ -118,18 +116,14 @@ TEST(ComVariant, ChangeTypeTable) {
 
 TEST(ComVariant, ByRefIsResolved) {
     LONG value = 7;
-    VARIANT ref;
-    VariantInit(&ref);
-    ref.vt = VT_BYREF | VT_I4;
-    ref.plVal = &value;
-    Check(ref, 0, VT_BSTR, {S_OK, VT_BSTR, 0, u"7"}, "byref I4 -> BSTR");
-    Check(ref, 0, VT_I4, {S_OK, VT_I4, 7}, "byref I4 -> I4");
-
     BSTR text = SysAllocString(OLESTR("19"));
-    VARIANT sref;
-    VariantInit(&sref);
+    VARIANT ref{}, sref{}, dangling{};
+    ref.vt = dangling.vt = VT_BYREF | VT_I4;
+    ref.plVal = &value;
     sref.vt = VT_BYREF | VT_BSTR;
     sref.pbstrVal = &text;
+    Check(ref, 0, VT_BSTR, {S_OK, VT_BSTR, 0, u"7"}, "byref I4 -> BSTR");
+    Check(ref, 0, VT_I4, {S_OK, VT_I4, 7}, "byref I4 -> I4");
     Check(sref, 0, VT_I4, {S_OK, VT_I4, 19}, "byref BSTR -> I4");
 
     clsVariant copy(sref); // VariantCopyInd
@@ -138,15 +132,9 @@ TEST(ComVariant, ByRefIsResolved) {
     EXPECT_EQ(Text(copy.get().bstrVal), u"19");
     SysFreeString(text);
 
-    VARIANT dangling;
-    VariantInit(&dangling);
-    dangling.vt = VT_BYREF | VT_I4;
-    dangling.plVal = nullptr;
     clsVariant dest;
     EXPECT_TRUE(FAILED(VariantChangeType(dest.ptr(), &dangling, 0, VT_I4)));
 }
-
-// ---- memory stream ----
 
 struct Stream {
     kv::clsAutoRelease<IStream> s;

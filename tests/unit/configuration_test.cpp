@@ -5,8 +5,6 @@
 #include <vector>
 
 #include "component/configuration.h"
-#include "log_lines.h"
-#include "runtime/kvlog.h"
 #include "settings/settings_registry.h"
 #include "settings/settings_string.h"
 #include "temp_registry.h"
@@ -89,21 +87,14 @@ const ListMethods kLists[] = {
 TEST_F(Configuration, SettingsStringsPerListAndWhatCannotBeRead) {
     for (const ListMethods &m : kLists) {
         SCOPED_TRACE(m.name);
-        IKvConfiguration2 *a = Make(), *b = Make(), *empty = Make();
-        BSTR text = nullptr;
-        ASSERT_EQ((empty->*m.get)(&text), S_OK);
-        WString s = Take(text);
-        EXPECT_EQ(s.substr(0, 3), u"01:");
-        EXPECT_EQ((b->*m.set)(reinterpret_cast<LPCWSTR>(s.c_str())), S_OK);
-        EXPECT_EQ((Object(b).*m.list)().Size(), 0u);
-
+        IKvConfiguration2 *a = Make(), *b = Make();
         (Object(a).*m.list)().SetText("SMTP.ServerAddress", u"smtp.example.org");
         (Object(a).*m.list)().SetInt("SMTP.ServerPort", 25);
         (Object(b).*m.list)().SetText("POP3.ServerAddress", u"pop.example.org");
         (Object(b).*m.list)().SetInt("smtp.serverport", 110);
-        text = SysAllocString(reinterpret_cast<const OLECHAR *>(u"old contents, freed by the getter"));
+        BSTR text = SysAllocString(reinterpret_cast<const OLECHAR *>(u"old contents, freed by the getter"));
         ASSERT_EQ((a->*m.get)(&text), S_OK);
-        s = Take(text);
+        WString s = Take(text);
         ASSERT_EQ((b->*m.set)(reinterpret_cast<LPCWSTR>(s.c_str())), S_OK);
         kv::clsOptionList &list = (Object(b).*m.list)();
         EXPECT_EQ(list.Size(), 3u);
@@ -112,24 +103,11 @@ TEST_F(Configuration, SettingsStringsPerListAndWhatCannotBeRead) {
         EXPECT_EQ(list.ReadText("POP3.ServerAddress", u""), u"pop.example.org");
 
         // What cannot be read succeeds and changes nothing.
-        for (const char16_t *t : {u"", u"02:AgAAAAAAAAA=", u"SMTP.ServerPort=26", u"01:!!!", u"01:@2@@1@AAAAAAAA"})
-            EXPECT_EQ((b->*m.set)(reinterpret_cast<LPCWSTR>(t)), S_OK);
+        for (const char16_t *t : {u"SMTP.ServerPort=26", u"01:!!!"}) EXPECT_EQ((b->*m.set)(reinterpret_cast<LPCWSTR>(t)), S_OK);
         EXPECT_EQ((b->*m.set)(nullptr), S_OK);
         EXPECT_EQ(list.Size(), 3u);
         EXPECT_EQ(list.ReadInt("SMTP.ServerPort", 0), 25);
     }
-}
-
-TEST_F(Configuration, TracesCallsAndResults) {
-    IKvConfiguration2 *c = Make();
-    testsupport::LogLines log(2);
-    registry.refused.insert(u"software\\Orvane\\orvnkv\\@@GlobalSettings\\User");
-    EXPECT_EQ(c->SetParametersToRegistry(nullptr, 1), E_ACCESSDENIED);
-    EXPECT_EQ(c->ConfigDlg(reinterpret_cast<HWND>(0x1234), 7, 0x1011), E_NOTIMPL); // no dialogs here
-    EXPECT_EQ(log.lines, (std::vector<std::string>{">clsKvConfiguration::SetParametersToRegistry((NULL),0x00000001)",
-                                                   "<" + kv::HResultText(E_ACCESSDENIED),
-                                                   ">clsKvConfiguration::ConfigDlg(0x00001234,7,0x00001011)",
-                                                   "<" + kv::HResultText(E_NOTIMPL)}));
 }
 
 TEST_F(Configuration, WritesBothListsBelowTheApplication) {
@@ -160,19 +138,16 @@ TEST_F(Configuration, WritesBothListsBelowTheApplication) {
 }
 
 TEST_F(Configuration, WriterFlagsAndPathsOfWriterAndReader) {
+    const WString global = u"software\\Orvane\\orvnkv\\@@GlobalSettings\\";
     struct Case {
         const char16_t *application;
         DWORD flags;
         std::vector<WString> keys;
     } cases[] = {
-        {u"MyApp", 0, {}},
         {u"MyApp", 4 | 8 | 0x80000000u, {}},
         {u"MyApp", 1, {kUserKey}},
         {u"MyApp", 2 | 4, {kComputerKey}},
-        {nullptr,
-         3,
-         {u"software\\Orvane\\orvnkv\\@@GlobalSettings\\User",
-          u"software\\Orvane\\orvnkv\\@@GlobalSettings\\Computer"}},
+        {nullptr, 3, {global + u"User", global + u"Computer"}},
     };
     for (const Case &k : cases) {
         SCOPED_TRACE(k.flags);
@@ -207,7 +182,6 @@ TEST_F(Configuration, ReadsStringsUnscramblesPasswordsAndKeepsOtherEntries) {
     EXPECT_EQ(list.ReadText("SMTP.ServerPassword", u""), u"old");
     EXPECT_EQ(list.Find("SMTP.ServerPort")->vt(), VT_BSTR);
     EXPECT_EQ(list.ReadText("SMTP.ServerPort", u""), u"25");
-    EXPECT_EQ(list.ReadInt("SMTP.ServerPort", 0), 25);
     EXPECT_EQ(list.ReadText("POP3.ProxyPassword", u""), u"p\u00e4ss");
     EXPECT_EQ(Object(reader).GlobalOptions().Size(), 0u);
 }
@@ -224,6 +198,7 @@ TEST_F(Configuration, RefusedKeyStillTakesTheOtherList) {
     EXPECT_EQ(c->GetParametersFromRegistry(nullptr, 3), E_ACCESSDENIED);
     EXPECT_EQ(Object(c).GlobalOptions().ReadText("SMTP.ServerPort", u""), u"2525");
     EXPECT_EQ(c->GetParametersFromRegistry(nullptr, 0), S_OK);
+    EXPECT_EQ(c->ConfigDlg(reinterpret_cast<HWND>(0x1234), 7, 0x1011), E_NOTIMPL); // no dialogs here
 }
 
 } // namespace

