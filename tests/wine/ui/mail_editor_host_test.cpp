@@ -26,32 +26,21 @@ class HostTest : public ::testing::Test {
         host_->Show(wfile_); // no browser: only the file is kept
         ASSERT_EQ(host_->QueryInterface(IID_IDispatch, reinterpret_cast<void **>(&dispatch_)), S_OK);
     }
-    // Invokes an event whose last parameter is the Cancel flag; its value afterwards.
+    // Invokes an event whose last parameter is the Cancel flag; its value afterwards. The arguments in
+    // reverse: BeforeNavigate2 has the URL at 5 of 7, NewWindow3 the URL at 0 and Cancel at 3 of 5.
     VARIANT_BOOL Fire(DISPID id, const std::wstring &url) {
         VARIANT_BOOL cancel = VARIANT_FALSE;
-        BSTR bstr = SysAllocString(url.c_str());
-        VARIANT urlValue;
-        VariantInit(&urlValue);
+        VARIANT urlValue{}, args[7]{};
         urlValue.vt = VT_BSTR;
-        urlValue.bstrVal = bstr;
-        VARIANT args[7];
-        for (VARIANT &v : args) VariantInit(&v);
-        UINT count = 7, cancelAt = 0;
-        if (id == DISPID_BEFORENAVIGATE2) {
-            args[5].vt = VT_BYREF | VT_VARIANT;
-            args[5].pvarVal = &urlValue;
-        } else if (id == DISPID_NEWWINDOW2) {
-            count = 2;
-        } else {
-            count = 5, cancelAt = 3;
-            args[0].vt = VT_BSTR;
-            args[0].bstrVal = bstr;
-        }
+        urlValue.bstrVal = SysAllocString(url.c_str());
+        UINT count = id == DISPID_BEFORENAVIGATE2 ? 7 : id == DISPID_NEWWINDOW2 ? 2 : 5, cancelAt = count == 5 ? 3 : 0;
+        if (count == 7) args[5].vt = VT_BYREF | VT_VARIANT, args[5].pvarVal = &urlValue;
+        if (count == 5) args[0] = urlValue;
         args[cancelAt].vt = VT_BYREF | VT_BOOL;
         args[cancelAt].pboolVal = &cancel;
         DISPPARAMS params{args, nullptr, count, 0};
         EXPECT_EQ(dispatch_->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr), S_OK);
-        SysFreeString(bstr);
+        VariantClear(&urlValue);
         return cancel;
     }
 
