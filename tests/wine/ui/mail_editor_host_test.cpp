@@ -86,19 +86,5 @@ TEST_F(HostTest, OnlyItsOwnFileAndTheBrowsersOwnPagesAreNavigatedTo) {
     EXPECT_EQ(Fire(DISPID_NEWWINDOW3, wfile_), VARIANT_TRUE);
 }
 
-TEST_F(HostTest, HostInfoAndContextMenuFlag) {
-    DOCHOSTUIINFO info{};
-    info.cbSize = sizeof info;
-    info.dwFlags = DOCHOSTUIFLAG_SCROLL_NO | DOCHOSTUIFLAG_DIALOG;
-    ASSERT_EQ(host_->GetHostInfo(&info), S_OK);
-    EXPECT_EQ(info.dwFlags, DWORD(DOCHOSTUIFLAG_NO3DBORDER | DOCHOSTUIFLAG_DIALOG));
-    EXPECT_EQ(info.dwDoubleClick, DWORD(DOCHOSTUIDBLCLK_DEFAULT));
-
-    Host *browserMenu = new Host(nullptr, 0x40);
-    POINT pt{0, 0};
-    EXPECT_EQ(browserMenu->ShowContextMenu(0, &pt, nullptr, nullptr), S_FALSE); // the browser shows its own
-    browserMenu->Release();
-}
-
 } // namespace
 } // namespace kv::ui
