@@ -218,7 +218,7 @@ TEST_F(Automation, LateBoundClientComposesReadsAndWalksAMail) {
     ASSERT_TRUE(smtp);
     Ptr<IDispatch> mail = LateObject(smtp.get(), L"CreateMail", kCall);
     ASSERT_TRUE(mail);
-    const char subject[] = "Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC"; // "Grüße €": beyond any 8-bit code page
+    const char subject[] = "Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC"; // "Grüße €": beyond ASCII
     EXPECT_EQ(Late(mail.get(), L"Subject", kPut, Args().Text(subject), nullptr), S_OK);
     Ptr<IDispatch> to = LateObject(mail.get(), L"To", kGet);
     ASSERT_TRUE(to);
