@@ -91,8 +91,7 @@ TEST(ConfigModel, PagesByFlagsAndProvider) {
         bool popBeforeSmtp;
         const char *visible;
         const char16_t *receive = nullptr; // "ReceiveProvider"
-    };
-    const Case cases[] = {
+    } const cases[] = {
         {0x1000, u"SMAPI", false, "Provider MapiUser"},
         {0x1000, u"SMTP", false, "Provider"},
         {0x1001, u"XMAPI", true, "Provider MapiUser"},
@@ -185,47 +184,31 @@ TEST(ConfigModel, FieldsShowOptionsBeforeTheAccountAndTheUserListFirst) {
 }
 
 TEST(ConfigModel, StoreWritesTheOfferedPagesWithTheirTypes) {
-    struct Case {
+    const struct {
         uint32_t flags;
         Options global, user;
-        const char *edits;
-        const char *inUser, *inGlobal;
-    };
-    const Case cases[] = {
-        {0x0011,
-         {},
-         {},
-         "SMTP.ServerPort=465 SMTP.ProxyType=2 SMTP.ProxyPort=x25 SMTP.ServerPassword=s3cret",
+        const char *edits, *inUser, *inGlobal;
+    } cases[] = {
+        {0x0011, {}, {}, "SMTP.ServerPort=465 SMTP.ProxyType=2 SMTP.ProxyPort=x25 SMTP.ServerPassword=s3cret",
          "SMTP.ServerPort=i:465 SMTP.ProxyType=i:2 SMTP.ProxyPort=i:0 SMTP.POPBeforeSMTP=i:0 "
          "SMTP.ServerPassword=s:s3cret SMTP.LogonName=s:HOSTX Provider=- @MAPI.ServerUser=-",
          "Provider=-"},
         // Flag 0x1000 without 0x8000: the choice of provider is the computer's.
-        {0x1000,
-         {},
-         {},
-         "Provider=XMAPI @MAPI.ServerUser=Work @MAPI.ServerPassword=pw",
+        {0x1000, {}, {}, "Provider=XMAPI @MAPI.ServerUser=Work @MAPI.ServerPassword=pw",
          "XMAPI.ServerUser=s:Work XMAPI.ServerPassword=s:pw @MAPI.ServerUser=s:Work @MAPI.ServerPassword=s:pw "
          "SMAPI.ServerUser=- Provider=-",
          "Provider=s:XMAPI"},
-        {0x1000,
-         {},
-         {},
-         "Provider=XMAPI @MAPI.ServerUser=Work Provider=SMAPI @MAPI.ServerUser=Outlook",
-         "SMAPI.ServerUser=s:Outlook XMAPI.ServerUser=s:Work @MAPI.ServerUser=s:Outlook",
-         ""},
+        {0x1000, {}, {}, "Provider=XMAPI @MAPI.ServerUser=Work Provider=SMAPI @MAPI.ServerUser=Outlook",
+         "SMAPI.ServerUser=s:Outlook XMAPI.ServerUser=s:Work @MAPI.ServerUser=s:Outlook", ""},
         {0x9000, {}, {}, "Provider=SMAPI", "Provider=s:SMAPI", "Provider=-"},
-        {0x1011,
-         {},
-         {{"Provider", T(u"SMTP")}},
+        {0x1011, {}, {{"Provider", T(u"SMTP")}},
          "ReceiveProvider=imap IMAP.TLSMode=implicit IMAP.Folder=Archiv/Gr\xC3\xBCn",
          "ReceiveProvider=s:IMAP IMAP.ServerPort=i:993 IMAP.TLSMode=s:implicit IMAP.Folder=s:Archiv/Gr\xC3\xBCn "
          "IMAP.OAuth2Token=-",
          ""},
         // A choice never made is not stored; one undone after a store in between (the provider's) is undone.
-        {0x0011,
-         {{"POP3.TLSMode", T(u"implicit")}, {"POP3.OAuth2Token", T(u"globaltoken")}},
-         {{"SMTP.TLSMode", T(u"STARTTLS")},
-          {"SMTP.TLSVerify", clsVariant::FromInt(0)},
+        {0x0011, {{"POP3.TLSMode", T(u"implicit")}, {"POP3.OAuth2Token", T(u"globaltoken")}},
+         {{"SMTP.TLSMode", T(u"STARTTLS")}, {"SMTP.TLSVerify", clsVariant::FromInt(0)},
           {"POP3.ProxyResolve", T(u"REMOTE")}},
          "SMTP.ServerPort=465 SMTP.TLSMode=auto SMTP.ProxyResolve=1 POP3.OAuth2Token=tok Provider=SMTP "
          "SMTP.TLSMode=starttls SMTP.ProxyResolve=0 POP3.OAuth2Token=globaltoken",
@@ -234,9 +217,7 @@ TEST(ConfigModel, StoreWritesTheOfferedPagesWithTheirTypes) {
          "SMTP.ServerPort=i:465",
          ""},
         // Switching to or from implicit TLS moves only the other standard port: a port chosen stays.
-        {0x0011,
-         {},
-         {{"POP3.ProxyResolve", T(u"REMOTE")}},
+        {0x0011, {}, {{"POP3.ProxyResolve", T(u"REMOTE")}},
          "SMTP.ServerPort=2525 SMTP.TLSMode=implicit SMTP.TLSVerify=0 SMTP.TLSVerify=1 POP3.TLSMode=implicit "
          "POP3.TLSMode=auto POP3.TLSVerify=0 POP3.TLSCAFile=C:\\ca.pem SMTP.OAuth2Token=ya29.token "
          "SMTP.ProxyResolve=1 POP3.ProxyResolve=0",
@@ -245,7 +226,7 @@ TEST(ConfigModel, StoreWritesTheOfferedPagesWithTheirTypes) {
          "POP3.ProxyResolve=s:local",
          ""},
     };
-    for (const Case &c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE(c.edits);
         clsConfigModel m = Model(c.flags, List(c.global), List(c.user));
         Edit(m, c.edits);
@@ -255,17 +236,15 @@ TEST(ConfigModel, StoreWritesTheOfferedPagesWithTheirTypes) {
     }
 }
 
-TEST(ConfigModel, CancelLeavesTheCallersListsAndOkMergesByKey) {
-    clsOptionList global, user = List({{"SMTP.ServerAddress", T(u"old.example")}, {"Other.Key", T(u"kept")}});
-    clsConfigModel m = Model(0x0001, global, user);
-    m.SetField(F::SmtpServerAddress, u"new.example");
+// Cancel leaving the caller's lists alone: test_mail_integration_test (ConfigDialog).
+TEST(ConfigModel, OkReplacesEntriesOfTheSameKeyAndKeepsTheRest) {
+    clsOptionList user = List({{"SMTP.ServerAddress", T(u"old.example")}, {"Other.Key", T(u"kept")}});
+    clsConfigModel m = Model(0x0001, {}, user);
+    Edit(m, "SMTP.ServerAddress=new.example");
     m.StoreFields();
-    EXPECT_EQ(user.ReadText("SMTP.ServerAddress", u""), u"old.example");
-    EXPECT_EQ(user.Size(), 2u);
-    EXPECT_TRUE(global.Entries().empty());
     MergeOptions(user, m.User());
-    EXPECT_EQ(user.ReadText("SMTP.ServerAddress", u""), u"new.example");
-    EXPECT_EQ(user.ReadText("Other.Key", u""), u"kept");
+    EXPECT_EQ(Stored(user, "SMTP.ServerAddress=s:new.example Other.Key=s:kept"),
+              "SMTP.ServerAddress=s:new.example Other.Key=s:kept");
 }
 
 TEST(ConfigModel, ProviderListLeavesOutDashEntries) {
@@ -289,13 +268,8 @@ TEST(ConfigModel, TestMailNeverShowsTheAccessToken) {
             "SMTP.LogonName=client SMTP.SenderAddress=tim@example.org SMTP.ServerPort=" +
                 std::to_string(server.Port()));
     m.StoreFields();
-    TestMailRequest r;
-    r.global = &m.Global();
-    r.user = &m.User();
-    r.provider = "SMTP";
-    r.getClassObject = &DllGetClassObject;
-    r.review = [](IKvMail *) { return true; };
-    TestMailResult result = RunTestMail(r);
+    TestMailResult result = RunTestMail(
+        {&m.Global(), &m.User(), "SMTP", "orkv14.dll", &DllGetClassObject, [](IKvMail *) { return true; }});
     EXPECT_TRUE(server.Finish()) << server.Failure();
     EXPECT_EQ(result.outcome, TestMailResult::Failed);
     EXPECT_NE(result.message.find("->'*****'"), String::npos) << result.message; // the protocol was collected
@@ -314,12 +288,10 @@ TEST_F(MailClientAccountRegistry, TextsAndNumbersOfTheDefaultAccount) {
     ASSERT_TRUE(key);
     key->SetString(u"SMTP Server", u"smtp.reg.example");
     key->SetDWord(u"SMTP Timeout", 60);
-    key->SetBinary(u"SMTP Port", {1, 0, 0, 0});
+    key->SetBinary(u"SMTP Port", {1, 0, 0, 0}); // neither text nor number
     MailClientAccount a = ReadMailClientAccount();
-    EXPECT_EQ(a.texts.size(), 1u);
-    EXPECT_EQ(a.texts[IString("smtp server")], u"smtp.reg.example");
-    EXPECT_EQ(a.numbers.size(), 1u);
-    EXPECT_EQ(a.numbers[IString("SMTP TIMEOUT")], 60u);
+    EXPECT_EQ(a.texts, (decltype(a.texts){{IString("smtp server"), u"smtp.reg.example"}}));
+    EXPECT_EQ(a.numbers, (decltype(a.numbers){{IString("SMTP TIMEOUT"), 60u}}));
 }
 
 } // namespace

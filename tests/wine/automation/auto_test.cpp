@@ -1,9 +1,6 @@
-// The automation objects as compiled clients meet them: the type library,
-// late binding by name (GetIDsOfNames and Invoke only), the errors behind
-// DISP_E_EXCEPTION and IErrorInfo, events through the connection point, and
-// an MTA thread. orkv14auto.dll is loaded as COM loads it, from beside this
-// program; run.sh registers it (the MTA test needs that) and passes the port
-// of an SMTP sink. After every test no object may be left, here or in the core.
+// The automation objects as compiled clients and script engines meet them.
+// run.sh registers orkv14auto.dll (the MTA test needs that) and passes an SMTP
+// sink's port and a refused one. After every test no object may be left.
 #include <windows.h>
 #include <olectl.h>
 
@@ -33,10 +30,8 @@ testsupport::Library &Dll() {
 }
 
 template <class I> Ptr<I> Create(const CLSID &clsid, const IID &iid = __uuidof(I)) {
-    Ptr<IClassFactory> factory;
     Ptr<I> object;
-    if (SUCCEEDED(Dll().getClassObject(clsid, IID_IClassFactory, factory.put_void())))
-        factory->CreateInstance(nullptr, iid, object.put_void());
+    Dll().Create(clsid, iid, object.put());
     return object;
 }
 
@@ -101,12 +96,12 @@ struct Failure {
     std::string source, description;
 };
 
-// One call by name, as a script engine makes it.
+// One call by name (null: the default member, as VBScript's "mail.To(1)"), as a script engine makes it.
 HRESULT Late(IDispatch *object, const wchar_t *name, WORD flags, const Args &args, VARIANT *result,
              Failure *failure = nullptr) {
-    DISPID id = DISPID_UNKNOWN;
+    DISPID id = DISPID_VALUE;
     LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
-    HRESULT hr = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
+    HRESULT hr = name ? object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id) : S_OK;
     if (FAILED(hr)) return hr;
     std::vector<VARIANT> values = args.Reversed();
     DISPID put = DISPID_PROPERTYPUT;
@@ -145,9 +140,6 @@ std::string LateText(IDispatch *object, const wchar_t *name, const Args &args = 
     return orkv14::Utf8((*v).bstrVal);
 }
 
-// ---------------------------------------------------------------------------
-// The type library
-
 bool AutomationType(ITypeInfo *info, const TYPEDESC &type) {
     switch (type.vt) {
     case VT_I2: case VT_I4: case VT_R4: case VT_R8: case VT_CY: case VT_DATE: case VT_BSTR: case VT_DISPATCH:
@@ -184,16 +176,16 @@ TEST_F(Automation, TypeLibraryHoldsOnlyDualInterfacesOfAutomationTypes) {
     ASSERT_EQ(LoadTypeLib(path, library.put()), S_OK);
     int duals = 0;
     for (UINT i = 0; i < library->GetTypeInfoCount(); ++i) {
-        Ptr<ITypeInfo> info;
+        Ptr<ITypeInfo> table;
         TYPEATTR *a = nullptr;
-        ASSERT_EQ(library->GetTypeInfo(i, info.put()), S_OK);
-        ASSERT_EQ(info->GetTypeAttr(&a), S_OK);
-        std::string name = NameOf(info.get(), MEMBERID_NIL);
-        TYPEKIND kind = a->typekind;
-        WORD flags = a->wTypeFlags;
-        Ptr<ITypeInfo> table = std::move(info);
-        if (kind == TKIND_DISPATCH && (flags & TYPEFLAG_FDUAL)) {
-            // The functions of a dual interface are described by its vtable part.
+        ASSERT_EQ(library->GetTypeInfo(i, table.put()), S_OK);
+        ASSERT_EQ(table->GetTypeAttr(&a), S_OK);
+        const std::string name = NameOf(table.get(), MEMBERID_NIL);
+        const bool dual = a->typekind == TKIND_DISPATCH && (a->wTypeFlags & TYPEFLAG_FDUAL);
+        const bool events = a->typekind == TKIND_DISPATCH && !dual;
+        EXPECT_NE(a->typekind, TKIND_INTERFACE) << name << " is not dual";
+        EXPECT_TRUE(!events || name == "_IKvAutoConnectionEvents") << name << ": only the events are a dispinterface";
+        if (dual) { // its functions are described by its vtable part
             HREFTYPE ref = 0;
             Ptr<ITypeInfo> part;
             ASSERT_EQ(table->GetRefTypeOfImplType(UINT(-1), &ref), S_OK) << name;
@@ -203,19 +195,12 @@ TEST_F(Automation, TypeLibraryHoldsOnlyDualInterfacesOfAutomationTypes) {
             ASSERT_EQ(table->GetTypeAttr(&a), S_OK);
             EXPECT_TRUE(a->wTypeFlags & TYPEFLAG_FOLEAUTOMATION) << name;
             ++duals;
-        } else if (kind == TKIND_DISPATCH) {
-            EXPECT_EQ(name, "_IKvAutoConnectionEvents") << "only the events are a plain dispinterface";
-        } else {
-            EXPECT_NE(kind, TKIND_INTERFACE) << name << " is not dual";
         }
         for (UINT f = 0; f < a->cFuncs; ++f) {
             FUNCDESC *d = nullptr;
             ASSERT_EQ(table->GetFuncDesc(f, &d), S_OK);
             std::string member = name + "." + NameOf(table.get(), d->memid);
-            if (kind == TKIND_DISPATCH && !(flags & TYPEFLAG_FDUAL))
-                EXPECT_EQ(d->elemdescFunc.tdesc.vt, VT_VOID) << member;
-            else
-                EXPECT_EQ(d->elemdescFunc.tdesc.vt, VT_HRESULT) << member;
+            EXPECT_EQ(d->elemdescFunc.tdesc.vt, events ? VT_VOID : VT_HRESULT) << member;
             for (SHORT p = 0; p < d->cParams; ++p)
                 EXPECT_TRUE(AutomationType(table.get(), d->lprgelemdescParam[p].tdesc)) << member << " parameter " << p;
             table->ReleaseFuncDesc(d);
@@ -228,17 +213,13 @@ TEST_F(Automation, TypeLibraryHoldsOnlyDualInterfacesOfAutomationTypes) {
     EXPECT_EQ(install(TRUE, L"everyone"), E_INVALIDARG);
 }
 
-// ---------------------------------------------------------------------------
-// Late binding
-
 TEST_F(Automation, LateBoundClientComposesReadsAndWalksAMail) {
     Ptr<IDispatch> smtp = Create<IDispatch>(CLSID_SMTP, IID_IDispatch);
     ASSERT_TRUE(smtp);
     Ptr<IDispatch> mail = LateObject(smtp.get(), L"CreateMail", kCall);
     ASSERT_TRUE(mail);
-    const char subject[] = "Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC"; // "Grüße €": beyond any 8-bit code page
+    const char subject[] = "Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC"; // "Grüße €": beyond ASCII
     EXPECT_EQ(Late(mail.get(), L"Subject", kPut, Args().Text(subject), nullptr), S_OK);
-    EXPECT_EQ(Late(mail.get(), L"Sender", kPut, Args().Text("ada@example.org"), nullptr), S_OK);
     Ptr<IDispatch> to = LateObject(mail.get(), L"To", kGet);
     ASSERT_TRUE(to);
     EXPECT_EQ(Late(to.get(), L"Add", kCall, Args().Text("a@example.org\tb@example.org"), nullptr), S_OK);
@@ -274,24 +255,21 @@ TEST_F(Automation, LateBoundClientComposesReadsAndWalksAMail) {
     SafeArrayUnaccessData((*data).parray);
     EXPECT_EQ(Late(mail.get(), L"AddBody", kCall, Args().Text("text/plain").Text(subject), nullptr), S_OK);
 
-    // The text another mail reads back: the subject survives its encoding.
-    std::string raw = LateText(mail.get(), L"RawText");
-    EXPECT_NE(raw.find("Subject: =?utf-8?"), std::string::npos) << raw;
-    Ptr<IDispatch> copy = LateObject(smtp.get(), L"CreateMail", kCall);
-    ASSERT_TRUE(copy);
-    EXPECT_EQ(Late(copy.get(), L"RawText", kPut, Args().Text(raw), nullptr), S_OK);
-    EXPECT_EQ(LateText(copy.get(), L"Subject"), subject);
-    Ptr<IDispatch> body = LateObject(LateObject(copy.get(), L"Bodies", kGet).get(), L"Item", kGet, Args().Number(1));
+    // Texts beyond ASCII come back as they went in (the RawText round trip is walk_mail.js's).
+    EXPECT_EQ(LateText(mail.get(), L"Subject"), subject);
+    Ptr<IDispatch> body = LateObject(LateObject(mail.get(), L"Bodies", kGet).get(), L"Item", kGet, Args().Number(1));
     ASSERT_TRUE(body);
-    EXPECT_EQ(LateText(body.get(), L"Text"), std::string(subject) + "\r\n");
+    EXPECT_EQ(LateText(body.get(), L"Text"), subject);
 }
 
 TEST_F(Automation, FailuresComeWithTheirCodeSourceAndReason) {
     wchar_t existing[MAX_PATH];
     GetModuleFileNameW(nullptr, existing, MAX_PATH);
     const std::string program = orkv14::Utf8(reinterpret_cast<const OLECHAR *>(existing));
+    const std::string refusedPort = testsupport::Env("KV_AUTO_REFUSED_PORT");
+    ASSERT_FALSE(refusedPort.empty()) << "run by run.sh, which finds a port nothing listens on";
     // Each row makes one failing call on fresh objects (the mail's To list holding one address).
-    enum Target { Smtp, Mail, To, Bodies, Pop, PopMails, Smapi };
+    enum Target { Smtp, Mail, To, Bodies, Pop, PopMails, Smapi, Refused };
     const struct {
         const char *what;
         Target target;
@@ -299,10 +277,11 @@ TEST_F(Automation, FailuresComeWithTheirCodeSourceAndReason) {
         WORD flags;
         std::function<void(Args &)> args;
         SCODE scode;
-        const char *source, *fragment;
+        const char *source;
+        std::string fragment;
     } rows[] = {
-        {"index past the end", Bodies, L"Item", kGet, [](Args &a) { a.Number(1); }, DISP_E_BADINDEX, "Orkv14.Bodies",
-         "Index 1 is out of range: the collection holds 0 items"},
+        {"index past the end, through the default member", Bodies, nullptr, kGet, [](Args &a) { a.Number(1); },
+         DISP_E_BADINDEX, "Orkv14.Bodies", "Index 1 is out of range: the collection holds 0 items"},
         {"index 0, as in a zero-based list", To, L"Remove", kCall, [](Args &a) { a.Number(0); }, DISP_E_BADINDEX,
          "Orkv14.Recipients", "Index 0 is out of range: the collection holds 1 item"},
         {"index not a number", Bodies, L"Item", kGet, [](Args &a) { a.Text("x"); }, DISP_E_TYPEMISMATCH,
@@ -344,6 +323,8 @@ TEST_F(Automation, FailuresComeWithTheirCodeSourceAndReason) {
          "clsConnectionBase::EnumMails(): not in RECV connection"},
         {"a provider this machine lacks", Smapi, L"Connect", kCall, [](Args &) {}, E_ACCESSDENIED, "Orkv14.SMAPI",
          "The SMAPI provider is not available on this machine"},
+        {"a refused connection", Refused, L"Connect", kCall, [](Args &) {}, E_ABORT, "Orkv14.SMTP",
+         "connect(127.0.0.1:" + refusedPort + ") failed"},
     };
     for (const auto &row : rows) {
         Ptr<IDispatch> smtp = Create<IDispatch>(CLSID_SMTP, IID_IDispatch);
@@ -351,9 +332,12 @@ TEST_F(Automation, FailuresComeWithTheirCodeSourceAndReason) {
         ASSERT_TRUE(mail);
         Ptr<IDispatch> to = LateObject(mail.get(), L"To", kGet), bodies = LateObject(mail.get(), L"Bodies", kGet);
         Ptr<IDispatch> pop = Create<IDispatch>(CLSID_POP3, IID_IDispatch), smapi = Create<IDispatch>(CLSID_SMAPI);
-        Ptr<IDispatch> mails = LateObject(pop.get(), L"Mails", kGet);
+        Ptr<IDispatch> mails = LateObject(pop.get(), L"Mails", kGet), refused = Create<IDispatch>(CLSID_SMTP);
         ASSERT_EQ(Late(to.get(), L"Add", kCall, Args().Text("a@example.org"), nullptr), S_OK);
-        IDispatch *targets[] = {smtp.get(), mail.get(), to.get(), bodies.get(), pop.get(), mails.get(), smapi.get()};
+        Late(refused.get(), L"ServerAddress", kPut, Args().Text("127.0.0.1"), nullptr);
+        Late(refused.get(), L"ServerPort", kPut, Args().Number(std::stol(refusedPort)), nullptr);
+        IDispatch *targets[] = {smtp.get(),  mail.get(),  to.get(),     bodies.get(),
+                                pop.get(),   mails.get(), smapi.get(),  refused.get()};
         Args args;
         if (row.args) row.args(args);
         else args.Text("ServerPort").Object(mail.get());
@@ -363,6 +347,7 @@ TEST_F(Automation, FailuresComeWithTheirCodeSourceAndReason) {
         EXPECT_EQ(f.scode, row.scode) << row.what;
         EXPECT_EQ(f.source, row.source) << row.what;
         EXPECT_NE(f.description.find(row.fragment), std::string::npos) << row.what << ": " << f.description;
+        EXPECT_TRUE(row.target != Refused || LateText(refused.get(), L"LastError") == "-2");
     }
 }
 
@@ -395,19 +380,13 @@ TEST_F(Automation, EarlyBoundFailureLeavesItsErrorObject) {
     ASSERT_EQ(GetErrorInfo(0, error.put()), S_OK);
     GUID guid{};
     Bstr source, description;
-    error->GetGUID(&guid);
-    error->GetSource(source.put());
-    error->GetDescription(description.put());
-    EXPECT_TRUE(guid == IID_IKvAutoMail);
-    EXPECT_EQ(source.Utf8(), "Orkv14.Mail");
-    EXPECT_EQ(description.Utf8(), "'nobody' is not a valid e-mail address");
+    EXPECT_TRUE(error->GetGUID(&guid) == S_OK && guid == IID_IKvAutoMail);
+    ASSERT_TRUE(error->GetSource(source.put()) == S_OK && error->GetDescription(description.put()) == S_OK);
+    EXPECT_EQ(source.Utf8() + ": " + description.Utf8(), "Orkv14.Mail: 'nobody' is not a valid e-mail address");
 }
 
-// ---------------------------------------------------------------------------
-// Events, as VB's WithEvents receives them: an IDispatch sink on the connection point
-
-// Records the calls an IDispatch sink gets: events (DISPID, then the
-// arguments in source order) and, when it has a WriteLine method, its lines.
+// An IDispatch sink, as VB's WithEvents or a script object: the calls it gets
+// (DISPID, then the arguments in source order) and, with WriteLine, its lines.
 class Recorder : public IDispatch {
   public:
     std::vector<std::vector<LONG>> calls;
@@ -490,15 +469,14 @@ TEST_F(Automation, ConnectionPointDeliversStateAndProgressOfASend) {
     EXPECT_EQ(events.refs, 1u) << "the connection still holds the sink";
 }
 
-// ---------------------------------------------------------------------------
-// The log, with a script object's WriteLine as its sink
-
 TEST_F(Automation, LogLinesReachTheSinkWhileItsConfigurationLives) {
     Sink sink(IID_IDispatch), noWriteLine(IID_IDispatch);
     sink.writeLine = true;
     {
         Ptr<IKvAutoConfiguration> configuration = Create<IKvAutoConfiguration>(CLSID_Configuration);
         ASSERT_TRUE(configuration);
+        long objects = 0; // this object only
+        EXPECT_TRUE(configuration->get_ObjectCount(&objects) == S_OK && objects == 1) << objects;
         EXPECT_EQ(configuration->putref_LogSink(&noWriteLine), E_INVALIDARG);
         ASSERT_EQ(configuration->put_LogOutput(kvLogSink), S_OK);
         ASSERT_EQ(configuration->put_LogLevel(kvLogCalls), S_OK);
@@ -517,14 +495,12 @@ TEST_F(Automation, LogLinesReachTheSinkWhileItsConfigurationLives) {
     EXPECT_EQ(noWriteLine.refs, 1u);
 }
 
-// ---------------------------------------------------------------------------
 // An MTA thread: COM makes the objects in an apartment of their own and hands
 // out proxies made from the registered type library.
 
 TEST_F(Automation, MultithreadedClientCreatesAndSendsThroughProxies) {
     ASSERT_FALSE(testsupport::Env("KV_AUTO_SMTP_PORT").empty()) << "run by run.sh, which starts the SMTP sink";
     HRESULT created = E_FAIL, sent = E_FAIL, proxy = E_FAIL;
-    std::string subject;
     std::thread client([&] {
         CoInitializeEx(nullptr, COINIT_MULTITHREADED);
         {
@@ -533,14 +509,10 @@ TEST_F(Automation, MultithreadedClientCreatesAndSendsThroughProxies) {
             if (smtp) {
                 Ptr<IClientSecurity> security; // only proxies have it
                 proxy = smtp->QueryInterface(IID_IClientSecurity, security.put_void());
-                Bstr server("127.0.0.1"), text("From the MTA");
+                Bstr server("127.0.0.1");
                 smtp->put_ServerAddress(server.get());
                 smtp->put_ServerPort(std::stol(testsupport::Env("KV_AUTO_SMTP_PORT")));
                 Ptr<IKvAutoMail> mail = SmallMail(smtp.get());
-                if (mail) mail->put_Subject(text.get());
-                Bstr back;
-                if (mail) mail->get_Subject(back.put());
-                subject = back.Utf8();
                 sent = smtp->Connect();
                 if (SUCCEEDED(sent)) sent = smtp->Send(mail.get());
                 smtp->Disconnect();
@@ -551,8 +523,7 @@ TEST_F(Automation, MultithreadedClientCreatesAndSendsThroughProxies) {
     client.join();
     ASSERT_EQ(created, S_OK) << "is orkv14auto.dll registered?";
     EXPECT_EQ(proxy, S_OK) << "the MTA got the object itself, not a proxy";
-    EXPECT_EQ(subject, "From the MTA");
-    EXPECT_EQ(sent, S_OK); // the server took the mail
+    EXPECT_EQ(sent, S_OK); // the server took the mail, made and filled through proxies
     // The apartment COM made for the objects lets go of them on its own thread.
     for (int i = 0; i < 100 && Dll().canUnloadNow() != S_OK; ++i) Sleep(50);
 }

@@ -1,12 +1,8 @@
 #!/usr/bin/env bash
-# The automation objects under Wine, for one bitness, against loopback servers.
-#   run.sh WINE x64|x86 BUILD_DIR SOURCE_DIR scripts
-#   run.sh WINE x64|x86 BUILD_DIR SOURCE_DIR clients TEST_EXE [gtest arguments]
-# scripts: the VBScript and JScript samples and errors.vbs through Wine's
-#          cscript.exe of that bitness, the mails checked with Python's email;
-# clients: the C++ clients (late binding, events, type library, MTA thread).
-# orkv14auto.dll is registered per machine for the run (CreateObject needs
-# its ProgIDs) and unregistered at its end.
+# The automation objects under Wine, for one bitness, against loopback servers:
+# the samples through Wine's cscript.exe (scripts) or the C++ clients (clients).
+#   run.sh WINE x64|x86 BUILD_DIR SOURCE_DIR scripts|clients [TEST_EXE [gtest arguments]]
+# orkv14auto.dll is registered per machine for the run (CreateObject needs its ProgIDs).
 set -uo pipefail
 wine=${1:?wine} arch=${2:?x64 or x86} build=${3:?build dir} root=${4:?source dir} mode=${5:?mode}
 shift 5
@@ -44,7 +40,7 @@ if [ "$mode" = clients ]; then
   exe=${1:?test executable}
   shift
   kv_start_smtp "$dir/sink"
-  KV_AUTO_SMTP_PORT=$KV_SMTP_PORT "$wine" "$exe" "$@"
+  KV_AUTO_SMTP_PORT=$KV_SMTP_PORT KV_AUTO_REFUSED_PORT=$(kv_free_port) "$wine" "$exe" "$@"
   exit $?
 fi
 [ "$mode" = scripts ] || kv_fail "unknown mode $mode"
@@ -58,8 +54,8 @@ cp "$root/samples/notes.txt" "$dir/notes.txt"
 script send "$root/samples/vbscript/send_mail.vbs" 127.0.0.1 "$KV_SMTP_PORT" report@example.org anna@example.org \
   "$(windows "$dir/chart.gif")" "$(windows "$dir/notes.txt")" tim tanstaaf
 kv_check "send_mail.vbs" same send "sent: 2 bodies, 1 attachment"
-kv_check "the mail as it arrived" "$kv_python" "$here/check_mail.py" sent "$dir/sink/1.eml" "$dir/chart.gif" \
-  "$dir/notes.txt" report@example.org anna@example.org
+kv_check "the mail as it arrived" "$kv_python" "$here/check_mail.py" "$dir/sink/1.eml" "$dir/chart.gif" \
+  "$dir/notes.txt" anna@example.org
 
 mail() { # subject, body; a plain mail as delivered
   printf 'From: Bob <bob@example.org>\r\nTo: anna@example.org\r\nSubject: %s\r\nMessage-ID: <%s@example.org>\r\n' "$1" "${1// /.}"
@@ -93,10 +89,7 @@ body: text/plain 27
 body: text/html 39
 attachment: notes.txt $(stat -c %s "$dir/notes.txt")
 saved: Notes on the engine"
-kv_check "the saved mail" "$kv_python" "$here/check_mail.py" saved "$dir/saved.eml" "$dir/notes.txt"
-
-script errors "$here/errors.vbs" "$(kv_free_port)"
-kv_check "errors.vbs" same errors "errors: 0 failed"
+kv_check "the saved mail" grep -q '^Subject: Notes on the engine' "$dir/saved.eml"
 
 [ "$kv_failed" -eq 0 ] || { echo "$kv_failed failed"; exit 1; }
 echo "scripts: all passed"

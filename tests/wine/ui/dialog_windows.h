@@ -1,5 +1,4 @@
-// How the dialog tests find and read windows of the component's dialogs, as
-// a user would see them.
+// How the dialog tests find and read the windows of the component's dialogs.
 #pragma once
 
 // windows.h first: commctrl.h needs its types.
@@ -39,19 +38,14 @@ inline BOOL CALLBACK Collect(HWND window, LPARAM search) {
     return TRUE;
 }
 
-// The visible dialogs of a thread (frames, review windows, message boxes).
-inline std::vector<HWND> ThreadDialogs(DWORD thread) {
-    Search s{L"#32770", true, {}};
-    EnumThreadWindows(thread, &Collect, reinterpret_cast<LPARAM>(&s));
+// The visible dialogs of a thread (thread != 0), or a parent's child windows of a class, shown or not.
+inline std::vector<HWND> Windows(DWORD thread, HWND parent = nullptr, const wchar_t *windowClass = L"#32770") {
+    Search s{windowClass, thread != 0, {}};
+    if (thread) EnumThreadWindows(thread, &Collect, reinterpret_cast<LPARAM>(&s));
+    else EnumChildWindows(parent, &Collect, reinterpret_cast<LPARAM>(&s));
     return s.found;
 }
-
-// The child windows of a class, shown or not.
-inline std::vector<HWND> Children(HWND parent, const wchar_t *windowClass) {
-    Search s{windowClass, false, {}};
-    EnumChildWindows(parent, &Collect, reinterpret_cast<LPARAM>(&s));
-    return s.found;
-}
+inline std::vector<HWND> Children(HWND parent, const wchar_t *windowClass) { return Windows(0, parent, windowClass); }
 
 inline std::vector<std::wstring> TabTitles(HWND tabs) {
     std::vector<std::wstring> titles;
@@ -105,7 +99,7 @@ class DialogThread {
               std::chrono::milliseconds limit = std::chrono::seconds(30)) const {
         HWND found = WaitFor(
             [&]() -> HWND {
-                for (HWND window : ThreadDialogs(threadId_))
+                for (HWND window : Windows(threadId_))
                     if (!is || is(window)) return window;
                 return done_ ? HWND(1) : nullptr;
             },
@@ -124,7 +118,7 @@ class DialogThread {
     void Close() {
         if (!thread_.joinable()) return;
         for (int i = 0; i < 300 && !done_; ++i) {
-            for (HWND window : ThreadDialogs(threadId_)) PostMessageW(window, WM_CLOSE, 0, 0);
+            for (HWND window : Windows(threadId_)) PostMessageW(window, WM_CLOSE, 0, 0);
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
         if (!done_) {

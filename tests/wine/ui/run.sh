@@ -3,14 +3,12 @@
 # on a virtual X display, with an aiosmtpd sink on loopback for the test mail.
 #   run.sh WINE EXE [gtest options]
 set -uo pipefail
-wine=${1:?wine}
-exe=${2:?test program}
+wine=${1:?wine} exe=${2:?test program}
 shift 2
 source "$(dirname "$0")/../../support/servers.sh"
 command -v xvfb-run >/dev/null || kv_fail "xvfb-run is not installed (package xvfb): the dialogs need an X display"
-# The texts the tests compare are the English ones (Wine takes its UI
-# language from the locale). The prefix has no Gecko: the HTML page stays
-# empty, and Wine must not offer to download one.
+# The texts compared are the English ones (Wine's UI language is the locale's).
+# Without Gecko the HTML page stays empty, and Wine must not offer to download one.
 export LANG=C.UTF-8 LC_ALL=C.UTF-8 WINEDLLOVERRIDES="mshtml="
 
 kv_temp_dir ui
