@@ -5,16 +5,13 @@
 #include "log_lines.h"
 #include "net/socket.h"
 #include "pal/tls.h"
-#include "runtime/kvlog.h"
 #include "script_server.h"
-#include "stack_doubles.h"
 #include "thrown.h"
 
 namespace kv {
 namespace {
 
 using testsupport::ScriptServer;
-
 using testsupport::Thrown;
 
 TEST(Socket, ConnectFailures) {
