@@ -252,8 +252,9 @@ using testsupport::ScriptServer;
 // Answers E_ABORT (or another failure) to one event; every event is kept.
 class Cancelling : public testsupport::Events {
   public:
+    Cancelling(std::pair<LONG, LONG> a, HRESULT r) : at(a), answer(r) {}
     std::pair<LONG, LONG> at;
-    HRESULT answer = E_ABORT;
+    HRESULT answer;
     HRESULT STDMETHODCALLTYPE NotifyConnectionState(LONG event, LONG detail) override {
         Events::NotifyConnectionState(event, detail);
         return std::make_pair(event, detail) == at ? answer : S_OK;
@@ -321,15 +322,12 @@ TEST(ConnectionBase, TheHostCancelsASendOrReceiveWithEAbortOnly) {
                     .Expect(Format("a%d SELECT \"INBOX\"\r\n", tag + 1))
                     .Send((tag == 1 ? "* 2 EXISTS\r\n" : "") +
                           Format("* OK [UIDVALIDITY 9] v\r\na%d OK done\r\n", tag + 1));
+            if (s == &server) Play(server, c.dialogue);
+            // A send cancelled in its text must find the server still reading: no QUIT, no RSET in the text.
+            if (s == &server && c.after == kConnected)
+                server.Expect(c.kind == 's' ? "RSET\r\n" : c.kind == 'i' ? "a5 LOGOUT\r\n" : "QUIT\r\n");
+            s->Pause(100).Start();
         }
-        Play(server, c.dialogue);
-        // A send cancelled in its text must find the server still reading: no QUIT, no RSET in the text.
-        if (c.after == kConnected)
-            server.Expect(c.kind == 's' ? "RSET\r\n" : c.kind == 'i' ? "a5 LOGOUT\r\n" : "QUIT\r\n");
-        server.Pause(100);
-        again.Pause(100);
-        server.Start();
-        again.Start();
         clsConnectionBase *made = c.kind == 's'   ? static_cast<clsConnectionBase *>(new clsSMTPMailConnection())
                                   : c.kind == 'i' ? static_cast<clsConnectionBase *>(new clsIMAPMailConnection())
                                                   : new clsPOP3MailConnection();
@@ -339,9 +337,7 @@ TEST(ConnectionBase, TheHostCancelsASendOrReceiveWithEAbortOnly) {
         testsupport::SetTextOption(made, u"ServerPassword", "p");
         testsupport::SetTextOption(made, u"LogonName", "client");
         testsupport::SetIntOption(made, u"ServerPort", server.Port());
-        Cancelling slot;
-        slot.at = c.at;
-        slot.answer = c.answer;
+        Cancelling slot(c.at, c.answer);
         made->SetMailStateNotificationSlot(&slot);
         ASSERT_EQ(made->Connect(), S_OK) << c.name << ": " << testsupport::ErrorText(made);
         HRESULT hr = S_OK;
@@ -361,8 +357,8 @@ TEST(ConnectionBase, TheHostCancelsASendOrReceiveWithEAbortOnly) {
         EXPECT_EQ(testsupport::ErrorText(made, &code), c.error) << c.name;
         EXPECT_EQ(code, c.result == S_OK ? 0 : -15) << c.name;
         EXPECT_EQ(made->State(), c.after) << c.name;
-        EXPECT_EQ(made->Mails().size(), c.listed) << c.name;
-        if (c.listed && c.kind == 'p' && !made->Mails().empty()) {
+        ASSERT_EQ(made->Mails().size(), c.listed) << c.name;
+        if (c.listed && c.kind == 'p') {
             BSTR cookie = nullptr;
             made->Mails()[0]->GetCookie(&cookie);
             EXPECT_EQ(made->DeleteMail(cookie), E_ABORT) << c.name << ": the stream is in step";
