@@ -68,11 +68,6 @@ std::vector<Step> Session() {
     };
 }
 
-void Play(ScriptServer &server, const Step &s) {
-    if (!s.client.empty()) server.Expect(s.client);
-    server.Send(s.server);
-}
-
 // Runs one host call; its result.
 HRESULT Call(Imap &imap, const std::string &op) {
     if (op == "connect") return imap.c->Connect();
@@ -108,10 +103,11 @@ TEST(ImapDialogue, EveryRefusalReachesTheHost) {
         String tag = Format("a%u", unsigned(c.step));
         String line = tag + " " + c.status + " [X] refused " + std::to_string(c.step);
         ScriptServer server;
-        for (size_t i = 0; i < c.step; ++i) Play(server, session[i]);
+        for (size_t i = 0; i < c.step; ++i) (i ? server.Expect(session[i].client) : server).Send(session[i].server);
         server.Expect(session[c.step].client).Send(line + "\r\n");
-        String logout = Format("a%u LOGOUT\r\n", unsigned(c.step + 1));
-        if (c.step < 10) server.Expect(logout).Send(Format("a%u OK\r\n", unsigned(c.step + 1)));
+        if (c.step < 10)
+            server.Expect(Format("a%u LOGOUT\r\n", unsigned(c.step + 1)))
+                .Send(Format("a%u OK\r\n", unsigned(c.step + 1)));
         server.Pause(50);
         server.Start();
 
