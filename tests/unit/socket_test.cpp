@@ -112,10 +112,7 @@ TEST(Socket, SocksHandshakes) {
     for (const Case &c : cases) {
         ScriptServer proxy;
         Play(proxy, c.script);
-        if (!c.error.empty())
-            proxy.Close(); // a short reply is short for good
-        else
-            proxy.Send("220 ready\r\n").Pause(50);
+        c.error.empty() ? proxy.Send("220 ready\r\n").Pause(50) : proxy.Close(); // a short reply is short for good
         proxy.Start();
         clsSocket s;
         s.SetProxy("127.0.0.1", proxy.Port(), c.user, *c.user ? "s3cr3t" : "", c.type);
