@@ -57,14 +57,15 @@ std::vector<String> Parse(const std::string &input, size_t chunk, uint64_t budge
     return out;
 }
 
-struct Case {
-    const char *name;
-    std::string input;
-    std::vector<String> responses;
-};
-
-TEST(ImapResponse, Grammar) {
-    const Case cases[] = {
+// The grammar, and bounds that keep the stream in step.
+TEST(ImapResponse, GrammarAndBounds) {
+    const size_t longest = clsImapParser::kLongestText;
+    struct Case {
+        const char *name;
+        std::string input;
+        std::vector<String> responses;
+        uint64_t budget = clsImapParser::kDefaultLiteralBudget;
+    } cases[] = {
         {"tagged status with a code", "a1 OK [READ-WRITE] SELECT completed\r\n",
          {"a1 OK [READ-WRITE|] SELECT completed"}},
         {"a ']' inside the code's parentheses", "* NO [BADCHARSET (UTF-8 a]b)] bad\r\n",
@@ -102,39 +103,21 @@ TEST(ImapResponse, Grammar) {
         {"lists 65 deep", "* " + std::string(65, '(') + std::string(65, ')') + "\r\n",
          {"broken '*': lists nested too deep at byte 67 of line 1"}},
         {"an incomplete response stays pending", "* 1 FETCH (A {5}\r\nab", {"(incomplete)"}},
-    };
-    for (const Case &c : cases) {
-        EXPECT_EQ(Parse(c.input, c.input.size()), c.responses) << c.name;
-        EXPECT_EQ(Parse(c.input, 1), c.responses) << c.name << " (byte by byte)";
-    }
-}
-
-TEST(ImapResponse, BoundsKeepTheStreamInStep) {
-    const size_t longest = clsImapParser::kLongestText;
-    // The text limit counts the line ends: "* " + atom + CR LF.
-    std::string atLimit = "* " + std::string(longest - 4, 'x') + "\r\n";
-    std::string overLimit = "a7 OK " + std::string(longest, 'x') + "\r\n";
-    struct Bound {
-        const char *name;
-        std::string input;
-        uint64_t budget;
-        std::vector<String> responses;
-    } cases[] = {
-        {"text at the limit", atLimit, 0, {"* " + std::string(longest - 4, 'x')}},
-        {"text over the limit, then the next response", overLimit + "* 1 EXISTS\r\n", 0,
+        // The text limit counts the line ends: "* " + atom + CR LF.
+        {"text at the limit", "* " + std::string(longest - 4, 'x') + "\r\n", {"* " + std::string(longest - 4, 'x')}},
+        {"text over the limit, then the next response", "a7 OK " + std::string(longest, 'x') + "\r\n* 1 EXISTS\r\n",
          {"broken 'a7': response longer than 262144 bytes", "* #1 EXISTS"}},
         {"an oversized response's literal is read past",
-         "* 1 FETCH (X " + std::string(longest, 'y') + " {4}\r\nab)\n TAIL)\r\na1 OK\r\n", 100,
-         {"broken '*': response longer than 262144 bytes", "a1 OK "}},
-        {"literals at the budget", "* 1 FETCH (A {4}\r\nabcd B {6}\r\nefghij)\r\n", 10,
-         {"* #1 FETCH (A \"abcd\" B \"efghij\")"}},
-        {"literals over the budget", "* 1 FETCH (A {4}\r\nabcd B {7}\r\nefghijk)\r\na1 OK\r\n", 10,
-         {"broken '*': a literal of 7 bytes, more than the 6 bytes allowed", "a1 OK "}},
+         "* 1 FETCH (X " + std::string(longest, 'y') + " {4}\r\nab)\n TAIL)\r\na1 OK\r\n",
+         {"broken '*': response longer than 262144 bytes", "a1 OK "}, 100},
+        {"literals at the budget", "* 1 FETCH (A {4}\r\nabcd B {6}\r\nefghij)\r\n",
+         {"* #1 FETCH (A \"abcd\" B \"efghij\")"}, 10},
+        {"literals over the budget", "* 1 FETCH (A {4}\r\nabcd B {7}\r\nefghijk)\r\na1 OK\r\n",
+         {"broken '*': a literal of 7 bytes, more than the 6 bytes allowed", "a1 OK "}, 10},
     };
-    for (const Bound &c : cases) {
-        EXPECT_EQ(Parse(c.input, c.input.size(), c.budget), c.responses) << c.name;
-        EXPECT_EQ(Parse(c.input, 7, c.budget), c.responses) << c.name << " (in pieces)";
-    }
+    for (const Case &c : cases)
+        for (size_t chunk : {c.input.size(), size_t(1), size_t(7)})
+            EXPECT_EQ(Parse(c.input, chunk, c.budget), c.responses) << c.name << " in pieces of " << chunk;
     String lost;
     EXPECT_EQ(Parse("* 1 FETCH (A {99999999999999999999}\r\nx", 64, 100, &lost), std::vector<String>{});
     EXPECT_EQ(lost, "a literal longer than can be counted");

@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "dialled.h"
-#include "fake_mail.h"
 #include "log_lines.h"
-#include "providers/internet/md5.h"
+#include "mime/base64.h"
+#include "providers/internet/security_options.h"
 #include "providers/pop3/pop3_connection.h"
 #include "runtime/except.h"
 #include "script_server.h"
@@ -13,9 +13,8 @@
 namespace kv {
 namespace {
 
-using testsupport::ScriptServer;
-
 using testsupport::LinesMail;
+using testsupport::ScriptServer;
 
 class TestPop3 : public clsPOP3MailConnection {
   public:
@@ -39,51 +38,91 @@ class TestPop3 : public clsPOP3MailConnection {
 };
 
 using Pop3 = testsupport::Dialled<TestPop3>;
+using Options = std::vector<std::pair<const char16_t *, std::string>>;
 
+std::string B64(const std::string &s) { return EncodeBase64(s.data(), s.size()); }
+
+// Logon forms, STLS and OAuth: the password never shows in the trace.
 TEST(Pop3Dialogue, LogonForms) {
-    // RFC 1939's own APOP example.
-    const std::string apop = "APOP mrose " + Md5Hex(std::string("<1896.697170952@dbc.mtview.ca.us>tanstaaf").data(), 41) + "\r\n";
-    ASSERT_EQ(apop, "APOP mrose c4c9334bac560ecc979e58001b3e22fb\r\n");
+    const std::string ready = "+OK ready\r\n", onConnect = "[clsPOP3MailConnection::OnConnect]\r\n";
+    const std::vector<std::string> userPass = {"USER mrose\r\n", "+OK\r\n", "PASS tanstaaf\r\n", "+OK in\r\n"};
+    auto then = [&](std::vector<std::string> a) { return a.insert(a.end(), userPass.begin(), userPass.end()), a; };
+    const Options tls = {{u"TLSMode", "starttls"}}, autoTls = {{u"TLSMode", "auto"}},
+                  token = {{u"OAuth2Token", "tok-5ecret"}};
     struct Case {
         const char *name;
-        const char *greeting;
-        std::vector<std::string> script;
-        HRESULT result;
-        const char *error;
+        Options options;
+        std::vector<std::string> script; // send, expect, send...
+        std::string error;
         LONG code = 0;
+        bool closed = false; // the connection is dropped without a goodbye
     } cases[] = {
-        {"apop", "+OK POP3 server ready <1896.697170952@dbc.mtview.ca.us>\r\n", {apop, "+OK maildrop\r\n"}, S_OK, ""},
+        // clang-format off
+        // RFC 1939's own APOP example.
+        {"apop", {}, {"+OK POP3 server ready <1896.697170952@dbc.mtview.ca.us>\r\n",
+          "APOP mrose c4c9334bac560ecc979e58001b3e22fb\r\n", "+OK maildrop\r\n"}, ""},
         // The digest covers a timestamp holding ":" whole, or no server could accept it.
-        {"apop, colon", "+OK <1896.6971:70952@dbc>\r\n",
-         {"APOP mrose " + Md5Hex(std::string("<1896.6971:70952@dbc>tanstaaf").data(), 29) + "\r\n", "+OK\r\n"}, S_OK,
-         ""},
-        {"wrong password", "+OK ready\r\n",
-         {"USER mrose\r\n", "+OK\r\n", "PASS tanstaaf\r\n", "-ERR invalid password\r\n", "QUIT\r\n", "+OK\r\n"},
-         E_ABORT, "unexpected reply '-ERR invalid password'\r\n[clsPOP3MailConnection::OnConnect]\r\n", -8},
-        {"not a pop3 server", "220 smtp here\r\n", {}, E_ABORT,
-         "Server response '220 smtp here' unexpected from a POP3 server\r\n[clsTextSocket::SocketQuery]\r\n"
-         "[clsPOP3MailConnection::OnConnect]\r\n", -6},
+        {"apop, colon", {}, {"+OK <1896.6971:70952@dbc>\r\n",
+          "APOP mrose e54a3a11cec3afd74b2f55edc48f90b3\r\n", "+OK\r\n"}, ""},
+        {"wrong password", {}, {ready, "USER mrose\r\n", "+OK\r\n", "PASS tanstaaf\r\n", "-ERR invalid password\r\n"},
+         "unexpected reply '-ERR invalid password'\r\n" + onConnect, -8},
+        {"not a pop3 server", {}, {"220 smtp here\r\n"},
+         "Server response '220 smtp here' unexpected from a POP3 server\r\n[clsTextSocket::SocketQuery]\r\n" +
+         onConnect, -6, true},
+        {"stls refused: no USER", tls, {ready, "STLS\r\n", "-ERR not here\r\n"},
+         "TLS required, but the server refused STLS: -ERR not here\r\n" + onConnect, -5},
+        {"auto, CAPA without STLS", autoTls, then({ready, "CAPA\r\n", "+OK\r\nUSER\r\nUIDL\r\n.\r\n"}), ""},
+        {"auto, no CAPA", autoTls, then({ready, "CAPA\r\n", "-ERR what\r\n"}), ""},
+        {"auto, STLS refused", autoTls,
+         then({ready, "CAPA\r\n", "+OK\r\nSTLS\r\n.\r\n", "STLS\r\n", "-ERR no\r\n"}), ""},
+        {"bytes after +OK to STLS", tls, {ready, "STLS\r\n", "+OK begin\r\n+OK injected\r\n"},
+         "TLS not started: the server sent more than its reply before the handshake\r\n" + onConnect, -2, true},
+        {"xoauth2 error challenge", token,
+         {ready, "CAPA\r\n", "+OK\r\nSASL XOAUTH2\r\n.\r\n", "AUTH XOAUTH2\r\n", "+\r\n",
+          B64("user=mrose\x01" "auth=Bearer tok-5ecret\x01\x01") + "\r\n", "+ " + B64("{\"status\":\"401\"}") + "\r\n",
+          "\r\n", "-ERR denied\r\n"},
+         "authentication failed!\r\n" + onConnect, -8},
+        {"token, no SASL: password", token, then({ready, "CAPA\r\n", "+OK\r\nUSER\r\n.\r\n"}), ""},
+        // clang-format on
     };
     for (const Case &c : cases) {
         ScriptServer server;
-        server.Send(c.greeting);
-        Play(server, c.script);
-        if (c.result == S_OK) server.Expect("QUIT\r\n").Send("+OK bye\r\n");
+        server.Send(c.script[0]);
+        Play(server, std::vector<std::string>(c.script.begin() + 1, c.script.end()));
+        if (!c.closed) server.Expect("QUIT\r\n").Send("+OK bye\r\n");
         server.Pause(50);
         server.Start();
         Pop3 pop(server.Port());
+        for (const auto &o : c.options) pop.Set(o.first, o.second);
         testsupport::LogLines log(kLogProtocol);
-        EXPECT_EQ(pop.c->Connect(), c.result) << c.name;
+        EXPECT_EQ(pop.c->Connect(), c.error.empty() ? S_OK : E_ABORT) << c.name;
         EXPECT_TRUE(log.Starting({"->'PASS", "->'APOP"}).empty()) << c.name << ": the password shows";
         LONG code = 0;
         EXPECT_EQ(pop.Error(&code), c.error) << c.name;
         EXPECT_EQ(code, c.code) << c.name;
-        if (c.result == S_OK) {
-            EXPECT_EQ(pop.c->State(), kConnected);
-            EXPECT_EQ(pop.c->Disconnect(), S_OK);
-        }
-        EXPECT_EQ(pop.c->State(), kDisconnected) << c.name;
+        EXPECT_EQ(pop.c->State(), c.error.empty() ? kConnected : kDisconnected) << c.name;
+        EXPECT_EQ(pop.c->Disconnect(), c.error.empty() ? S_OK : S_FALSE) << c.name;
         EXPECT_TRUE(server.Finish()) << c.name << ": " << server.Failure();
+    }
+}
+
+TEST(Pop3Dialogue, TlsOptionsReadBeforeConnecting) {
+    Pop3 pop(testsupport::ClosedPort());
+    pop.Set(u"TLSMode", "ssl");
+    LONG code = 0;
+    EXPECT_EQ(pop.c->Connect(), E_ABORT);
+    EXPECT_EQ(pop.Error(&code), "option TLSMode: unknown value 'ssl' (none, starttls, implicit or auto)\r\n"
+                                "[clsPOP3MailConnection::OnConnect]\r\n");
+    EXPECT_EQ(code, -5);
+    // Verification stays on unless clearly off.
+    struct Case {
+        const char *value; // null: unset
+        bool verify;
+    } cases[] = {{nullptr, true}, {"0", false}, {"false", false}, {"1", true}, {"yes please", true}, {"", true}};
+    for (const Case &c : cases) {
+        Pop3 other(0);
+        if (c.value) other.Set(u"TLSVerify", c.value);
+        EXPECT_EQ(ReadTlsOptions(*other.c, "h").verify, c.verify) << (c.value ? c.value : "unset");
     }
 }
 
@@ -152,37 +191,22 @@ TEST(Pop3Dialogue, ListingsByStatusAndPipelined) {
         std::vector<std::string> listed; // cookie and whether whole
         bool load = false;               // then each mail is loaded
     } cases[] = {
+        // clang-format off
         // Loading the first fetches the second along: its own load sends nothing.
-        {"loads ahead",
-         0,
-         {two, heads, "+OK 1 a\r\n+OK\r\n.\r\n+OK 2 b\r\n+OK\r\n.\r\n", "RETR 1\r\nRETR 2\r\n",
-          "+OK\r\nx\r\n.\r\n+OK\r\ny\r\n.\r\n"},
-         "",
-         {"1  whole", "2  whole"},
-         true},
+        {"loads ahead", 0, {two, heads, "+OK 1 a\r\n+OK\r\n.\r\n+OK 2 b\r\n+OK\r\n.\r\n", "RETR 1\r\nRETR 2\r\n",
+          "+OK\r\nx\r\n.\r\n+OK\r\ny\r\n.\r\n"}, "", {"1  whole", "2  whole"}, true},
         {"empty: no LIST", 0, {"+OK 0 0\r\n"}, "", {}},
         {"negative count", 0, {"+OK -1 0\r\n"}, "unexpected reply '+OK -1 0'" + badStat, {}},
         {"no count", 0, {"+OK\r\n"}, "unexpected reply '+OK'" + badStat, {}},
-        {"heads, one TOP refused",
-         0,
-         {two, heads, "+OK 1 a\r\n+OK\r\nSubject: one\r\n.\r\n+OK 2 b\r\n-ERR no\r\n", "RETR 2\r\n",
-          "+OK\r\nSubject: two\r\n\r\nall\r\n.\r\n"},
-         "",
-         {"1  head", "2  whole"}},
-        {"whole",
-         1,
-         {two, "UIDL 1\r\nRETR 1\r\nUIDL 2\r\nRETR 2\r\n",
-          "+OK 1 a\r\n+OK\r\n\r\nx\r\n.\r\n+OK 2 b\r\n+OK\r\n\r\ny\r\n.\r\n"},
-         "",
-         {"1  whole", "2  whole"}},
+        {"heads, one TOP refused", 0, {two, heads, "+OK 1 a\r\n+OK\r\nSubject: one\r\n.\r\n+OK 2 b\r\n-ERR no\r\n",
+          "RETR 2\r\n", "+OK\r\nSubject: two\r\n\r\nall\r\n.\r\n"}, "", {"1  head", "2  whole"}},
+        {"whole", 1, {two, "UIDL 1\r\nRETR 1\r\nUIDL 2\r\nRETR 2\r\n",
+          "+OK 1 a\r\n+OK\r\n\r\nx\r\n.\r\n+OK 2 b\r\n+OK\r\n\r\ny\r\n.\r\n"}, "", {"1  whole", "2  whole"}},
         {"UIDL of another message", 0, {two, heads, "+OK 2 b\r\n"}, outOfStep + "'+OK 2 b'\r\n", {}},
         {"garbage for a TOP", 0, {two, heads, "+OK 1 a\r\nhello\r\n"}, outOfStep + "'hello'\r\n", {}},
         // The first TOP's reply left out: the second's passes for it until the next UIDL is missing.
-        {"a reply left out",
-         0,
-         {two, heads, "+OK 1 a\r\n+OK 2 b\r\n+OK\r\nSubject: two\r\n.\r\n"},
-         "recv() failed",
-         {}},
+        {"a reply left out", 0, {two, heads, "+OK 1 a\r\n+OK 2 b\r\n+OK\r\nSubject: two\r\n.\r\n"}, "recv() fail", {}},
+        // clang-format on
     };
     for (const Case &c : cases) {
         ScriptServer server;
@@ -219,7 +243,8 @@ TEST(Pop3Dialogue, AnUnreadableHeadIsListedAndReportedWhenLoaded) {
     server.Expect("STAT\r\n").Send("+OK 2 200\r\n").Expect("LIST\r\n").Send("-ERR no LIST here\r\n");
     for (const char *n : {"1", "2"}) {
         server.Expect(std::string("UIDL ") + n + "\r\n").Send("+OK\r\n").Expect(std::string("TOP ") + n + " 1\r\n");
-        server.Send(n[0] == '1' ? "+OK\r\nSubject: bad\r\nX-Unreadable: yes\r\n.\r\n" : "+OK\r\nSubject: good\r\n.\r\n");
+        server.Send(n[0] == '1' ? "+OK\r\nSubject: bad\r\nX-Unreadable: yes\r\n.\r\n"
+                                : "+OK\r\nSubject: good\r\n.\r\n");
     }
     server.Expect("RETR 1\r\n").Send("+OK\r\nSubject: bad\r\nX-Unreadable: yes\r\n\r\ntext\r\n.\r\n");
     server.Expect("QUIT\r\n").Send("+OK\r\n").Pause(50);

@@ -3,15 +3,10 @@
 // recipients, exact bytes on the wire.
 #include <gtest/gtest.h>
 
-#include <cstring>
-
 #include "dialled.h"
-#include "fake_mail.h"
 #include "mime/base64.h"
 #include "providers/smtp/smtp_connection.h"
-#include "runtime/kvlog.h"
 #include "script_server.h"
-#include "stack_doubles.h"
 #include "test_text.h"
 #include "thrown.h"
 
@@ -20,63 +15,94 @@ namespace {
 
 using testsupport::ScriptServer;
 
+// Without a user unless a case names one.
 struct Smtp : testsupport::Dialled<clsSMTPMailConnection> {
-    explicit Smtp(uint16_t port, const char16_t *user = u"", const char16_t *password = u"",
-                  const char16_t *logon = u"client")
-        : Dialled(port, Narrow(user), Narrow(password)) {
-        Set(u"LogonName", logon);
-    }
-    void Set(const char16_t *name, const char16_t *value) { Dialled::Set(name, Narrow(value)); }
+    explicit Smtp(uint16_t port) : Dialled(port, "", "tanstaaf") { Set(u"LogonName", "client"); }
 };
+
+using Options = std::vector<std::pair<const char16_t *, std::string>>;
 
 std::string B64(const std::string &s) { return EncodeBase64(s.data(), s.size()); }
 
-TEST(SmtpDialogue, GreetingEhloHeloAndAuth) {
+// The logon up to the first mail: EHLO, HELO, AUTH, STARTTLS and OAuth.
+TEST(SmtpDialogue, GreetingEhloHeloTlsAndAuth) {
     const std::vector<std::pair<LONG, LONG>> connected = {{2, 0}, {3, 1}, {6, 0}, {7, 1}};
     const std::vector<std::pair<LONG, LONG>> failed = {{2, 0}, {3, 1}, {3, 0}, {3, 0}, {7, 0}};
+    const std::string hi = "220 x\r\n", ehlo = "EHLO client\r\n", ok = "235 ok\r\n",
+                      onConnect = "[clsSMTPMailConnection::OnConnect]\r\n";
     const std::string plain = "AUTH PLAIN " + B64(std::string("\0tim\0tanstaaf", 13)) + "\r\n";
+    const std::string tls = "250-x\r\n250-STARTTLS\r\n250 AUTH PLAIN\r\n";
+    const Options tim = {{u"ServerUser", "tim"}};
+    auto with = [&](Options o) { return o.insert(o.begin(), tim.begin(), tim.end()), o; };
     struct Case {
         const char *name;
-        const char *greeting;
-        const char16_t *logon, *user;
-        std::vector<std::string> script; // expect, send, expect, send...
-        const char *error;               // empty: connected
+        Options options;
+        std::vector<std::string> script; // send, expect, send...
+        std::string error;               // empty: connected
         LONG code;
+        bool closed = false; // the connection is dropped without a goodbye
     } cases[] = {
-        {"greeting other than 220", "554 go away\r\n", u"client", u"", {},
-         "Logon unsuccessful\r\n[clsSMTPMailConnection::OnConnect]\r\n", -6},
+        // clang-format off
+        {"greeting other than 220", {}, {"554 go away\r\n"}, "Logon unsuccessful\r\n" + onConnect, -6, true},
         // Without a user no AUTH, and no logon events, even when offered.
-        {"ehlo", "220 x\r\n", u"my pc#1", u"", {"EHLO my_pc_1\r\n", "250-hi\r\n250 AUTH PLAIN\r\n"}, "", 0},
-        {"helo fallback", "220 x\r\n", u"client", u"",
-         {"EHLO client\r\n", "500 what\r\n", "HELO client\r\n", "250 ok\r\n"}, "", 0},
-        {"helo answered 500 is accepted", "220 x\r\n", u"client", u"",
-         {"EHLO client\r\n", "500 what\r\n", "HELO client\r\n", "500 no\r\n"}, "", 0},
-        {"ehlo 502", "220 x\r\n", u"client", u"", {"EHLO client\r\n", "502 not implemented\r\n"},
-         "unexpected reply '502 not implemented'\r\n[clsTextSocket::SocketQuery]\r\n[clsSMTPSocket::SocketQuery]\r\n"
-         "[clsSMTPMailConnection::OnConnect]\r\n", -6},
-        {"auth=plain", "220 x\r\n", u"client", u"tim",
-         {"EHLO client\r\n", "250-x\r\n250-AUTH=PLAIN\r\n250 ok\r\n", plain, "235 ok\r\n"}, "", 0},
+        {"ehlo", {{u"LogonName", "my pc#1"}}, {hi, "EHLO my_pc_1\r\n", "250-hi\r\n250 AUTH PLAIN\r\n"}, "", 0},
+        {"helo fallback", {}, {hi, ehlo, "500 what\r\n", "HELO client\r\n", "250 ok\r\n"}, "", 0},
+        {"helo answered 500 is accepted", {}, {hi, ehlo, "500 what\r\n", "HELO client\r\n", "500 no\r\n"}, "", 0},
+        {"ehlo 502", {}, {hi, ehlo, "502 not implemented\r\n"},
+         "unexpected reply '502 not implemented'\r\n[clsTextSocket::SocketQuery]\r\n[clsSMTPSocket::SocketQuery]\r\n" +
+         onConnect, -6, true},
+        {"auth=plain", tim, {hi, ehlo, "250-x\r\n250-AUTH=PLAIN\r\n250 ok\r\n", plain, ok}, "", 0},
         // Servers may list AUTH on the last line of the reply too.
-        {"auth on the last line", "220 x\r\n", u"client", u"tim",
-         {"EHLO client\r\n", "250-x\r\n250 AUTH PLAIN\r\n", plain, "235 ok\r\n"}, "", 0},
-        {"no mechanism offered", "220 x\r\n", u"client", u"tim", {"EHLO client\r\n", "250 x\r\n"}, "", 0},
+        {"auth on the last line", tim, {hi, ehlo, "250-x\r\n250 AUTH PLAIN\r\n", plain, ok}, "", 0},
+        {"no mechanism offered", tim, {hi, ehlo, "250 x\r\n"}, "", 0},
+        {"starttls not offered: nothing more than goodbye", with({{u"TLSMode", "starttls"}}),
+         {hi, ehlo, "250-x\r\n250-AUTH PLAIN\r\n250 ok\r\n"},
+         "TLS required, but the server does not offer STARTTLS\r\n" + onConnect, -5},
+        {"starttls refused", with({{u"TLSMode", "STARTTLS"}}),
+         {hi, ehlo, tls, "STARTTLS\r\n", "454 TLS not available\r\n"},
+         "TLS required, but the server refused STARTTLS: 454 TLS not available\r\n" + onConnect, -5},
+        {"auto, not offered: in clear", with({{u"TLSMode", "auto"}}),
+         {hi, ehlo, "250-x\r\n250 AUTH PLAIN\r\n", plain, ok}, "", 0},
+        {"auto, refused: in clear", with({{u"TLSMode", " Auto "}}),
+         {hi, ehlo, tls, "STARTTLS\r\n", "454 later\r\n", plain, ok}, "", 0},
+        {"none ignores STARTTLS", with({{u"TLSMode", "none"}}), {hi, ehlo, tls, plain, ok}, "", 0},
+        {"bytes after the STARTTLS reply", with({{u"TLSMode", "starttls"}}),
+         {hi, ehlo, "250-x\r\n250 STARTTLS\r\n", "STARTTLS\r\n", "220 go ahead\r\n250 injected\r\n"},
+         "TLS not started: the server sent more than its reply before the handshake\r\n" + onConnect, -2, true},
+        {"oauthbearer error challenge", {{u"ServerUser", "a,b=c"}, {u"OAuth2Token", "tok"}},
+         {hi, ehlo, "250-x\r\n250 AUTH OAUTHBEARER\r\n", "{bearer}", "334 " + B64("{\"status\":\"401\"}") + "\r\n",
+          "AQ==\r\n", "535 5.7.8 invalid token\r\n"},
+         "authentication failed!\r\n" + onConnect, -8},
+        {"token only, server without OAuth", with({{u"OAuth2Token", "tok"}, {u"ServerPassword", ""}}),
+         {hi, ehlo, "250-x\r\n250 AUTH PLAIN LOGIN\r\n"},
+         "the server offers neither OAUTHBEARER nor XOAUTH2 for the access token\r\n" + onConnect, -8},
+        // clang-format on
     };
     for (const Case &c : cases) {
         ScriptServer server;
-        server.Send(c.greeting);
-        Play(server, c.script);
-        if (!*c.error) server.Expect("RSET\r\n").Send("250 ok\r\n").Expect("QUIT\r\n").Send("221 bye\r\n");
+        std::vector<std::string> script = c.script;
+        for (std::string &line : script) // the user name escaped: "," and "=" would end its field
+            if (line == "{bearer}")
+                line = "AUTH OAUTHBEARER " +
+                       B64("n,a=a=2Cb=3Dc,\001host=127.0.0.1\001port=" + std::to_string(server.Port()) +
+                           "\001auth=Bearer tok\001\001") +
+                       "\r\n";
+        server.Send(script[0]);
+        Play(server, std::vector<std::string>(script.begin() + 1, script.end()));
+        if (!c.closed) server.Expect("RSET\r\n").Send("250 ok\r\n").Expect("QUIT\r\n").Send("221 bye\r\n");
         server.Pause(50);
         server.Start();
-        Smtp smtp(server.Port(), c.user, u"tanstaaf", c.logon);
+        Smtp smtp(server.Port());
+        for (const auto &o : c.options) smtp.Set(o.first, o.second);
         LONG code = 0;
-        EXPECT_EQ(smtp.c->Connect(), *c.error ? E_ABORT : S_OK) << c.name;
+        EXPECT_EQ(smtp.c->Connect(), c.error.empty() ? S_OK : E_ABORT) << c.name;
         EXPECT_EQ(smtp.Error(&code), c.error) << c.name;
         EXPECT_EQ(code, c.code) << c.name;
-        EXPECT_EQ(smtp.c->State(), *c.error ? kDisconnected : kConnected) << c.name << ": a failed connect cleans up";
-        EXPECT_EQ(smtp.c->Disconnect(), *c.error ? S_FALSE : S_OK) << c.name;
-        if (!*c.user) {
-            EXPECT_EQ(smtp.events.seen, *c.error ? failed : connected) << c.name;
+        EXPECT_EQ(smtp.c->State(), c.error.empty() ? kConnected : kDisconnected)
+            << c.name << ": a failed connect cleans up";
+        EXPECT_EQ(smtp.c->Disconnect(), c.error.empty() ? S_OK : S_FALSE) << c.name;
+        if (c.options.empty() || c.options[0].first != std::u16string_view(u"ServerUser")) {
+            EXPECT_EQ(smtp.events.seen, c.error.empty() ? connected : failed) << c.name;
         }
         EXPECT_TRUE(server.Finish()) << c.name << ": " << server.Failure();
     }
@@ -108,8 +134,8 @@ TEST(SmtpDialogue, TransferOutcomes) {
     const std::string B = "RCPT TO:<b@x.org>\r\n", D = "DATA\r\n", GO = "354 go\r\n", X = "x\r\n.\r\n";
     const char *plain = "250 ok\r\n", *pipe = "250-x\r\n250 PIPELINING\r\n";
     const char *dsn = "250-x\r\n250 DSN\r\n";
-    const std::vector<std::pair<const char16_t *, const char16_t *>> dsnOptions = {
-        {u"DSNNotify", u"success,Failure"}, {u"DSNReturn", u"headers"}, {u"DSNEnvelopeID", u"q+1=2"}};
+    const Options dsnOptions = {
+        {u"DSNNotify", "success,Failure"}, {u"DSNReturn", "headers"}, {u"DSNEnvelopeID", "q+1=2"}};
     // 101 recipients: a window of 100 commands, then the last with DATA once their replies are in.
     std::vector<String> many;
     std::string window = M, windowOks = OK;
@@ -125,7 +151,7 @@ TEST(SmtpDialogue, TransferOutcomes) {
         std::vector<std::string> script;
         const char *error; // "" = success
         int32_t code;
-        std::vector<std::pair<const char16_t *, const char16_t *>> options = {};
+        Options options = {};
         bool closed = false; // the connection given up
     } cases[] = {
         // clang-format off
@@ -178,9 +204,9 @@ TEST(SmtpDialogue, TransferOutcomes) {
         {"dsn not offered", plain, {"a@x.org"}, {}, "x\r\n", {M, OK, A, OK, D, GO, X, OK}, "", 0, dsnOptions},
         {"dsn value with a space", dsn, {"a@x.org"}, {}, "x\r\n", {},
          "option DSNNotify: the value must be printable ASCII without spaces\r\n[clsArpaMail::Send()]\r\n", -5,
-         {{u"DSNNotify", u"success, failure"}}},
+         {{u"DSNNotify", "success, failure"}}},
         {"dsn never with another", dsn, {"a@x.org"}, {}, "x\r\n", {},
-         "option DSNNotify: never stands alone\r\n[clsArpaMail::Send()]\r\n", -5, {{u"DSNNotify", u"never,delay"}}},
+         "option DSNNotify: never stands alone\r\n[clsArpaMail::Send()]\r\n", -5, {{u"DSNNotify", "never,delay"}}},
         // An international domain goes as A-labels to a server without SMTPUTF8.
         {"idn domain", plain, {"b@B\xC3\xBC" "cher.example"}, {}, "x\r\n",
          {M, OK, "RCPT TO:<b@xn--bcher-kva.example>\r\n", OK, D, GO, X, OK}, "", 0},

@@ -5,16 +5,13 @@
 #include "log_lines.h"
 #include "net/socket.h"
 #include "pal/tls.h"
-#include "runtime/kvlog.h"
 #include "script_server.h"
-#include "stack_doubles.h"
 #include "thrown.h"
 
 namespace kv {
 namespace {
 
 using testsupport::ScriptServer;
-
 using testsupport::Thrown;
 
 TEST(Socket, ConnectFailures) {
@@ -115,10 +112,7 @@ TEST(Socket, SocksHandshakes) {
     for (const Case &c : cases) {
         ScriptServer proxy;
         Play(proxy, c.script);
-        if (!c.error.empty())
-            proxy.Close(); // a short reply is short for good
-        else
-            proxy.Send("220 ready\r\n").Pause(50);
+        c.error.empty() ? proxy.Send("220 ready\r\n").Pause(50) : proxy.Close(); // a short reply is short for good
         proxy.Start();
         clsSocket s;
         s.SetProxy("127.0.0.1", proxy.Port(), c.user, *c.user ? "s3cr3t" : "", c.type);
