@@ -20,6 +20,17 @@ namespace {
 
 using RegistryTest = testsupport::TempRegistry;
 
+// As the system's registry enumerates: subkeys sorted without regard to case,
+// values in the order written (a value written again keeps its place).
+TEST_F(RegistryTest, EnumerationSortsKeysAndKeepsValueOrder) {
+    auto key = RegCreate(RegRoot::CurrentUser, u"E");
+    for (auto name : {u"zeta", u"Alpha", u"beta", u"ALPHA2"})
+        ASSERT_TRUE(RegCreate(RegRoot::CurrentUser, std::u16string(u"E\\") + name));
+    EXPECT_EQ(key->SubKeyNames(), (std::vector<std::u16string>{u"Alpha", u"ALPHA2", u"beta", u"zeta"}));
+    for (auto name : {u"z", u"a", u"m", u"A"}) ASSERT_TRUE(key->SetDWord(name, 1));
+    EXPECT_EQ(key->ValueNames(), (std::vector<std::u16string>{u"z", u"a", u"m"}));
+}
+
 TEST_F(RegistryTest, HostileKeyNamesStayInsideTheRoot) {
     const std::u16string names[] = {u"..", u".", u"/", u"../../escape", u"a/b", u"...", u".values",
                                     std::u16string(u"nul\0x", 5), u"%2e%2e", u"~", u"\u00e4\U0001F600",
