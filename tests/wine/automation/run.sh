@@ -40,7 +40,9 @@ if [ "$mode" = clients ]; then
   exe=${1:?test executable}
   shift
   kv_start_smtp "$dir/sink"
-  KV_AUTO_SMTP_PORT=$KV_SMTP_PORT KV_AUTO_REFUSED_PORT=$(kv_free_port) "$wine" "$exe" "$@"
+  # The loader of the bitness itself: the generic one hands a 64-bit program on
+  # through ShellExecute, which has failed to start it ("Internal error").
+  KV_AUTO_SMTP_PORT=$KV_SMTP_PORT KV_AUTO_REFUSED_PORT=$(kv_free_port) "$native" "$exe" "$@"
   exit $?
 fi
 [ "$mode" = scripts ] || kv_fail "unknown mode $mode"
