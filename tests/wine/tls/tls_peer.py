@@ -1,20 +1,9 @@
 #!/usr/bin/python3
-"""A TLS server that shapes its records and TCP segments, for the tests of a
-TLS back-end's record handling.
+"""A TLS server that shapes its records and TCP segments as servers may.
 
-Usage: tls_peer.py CERT KEY
-Prints the port on the first line and serves clients one after another until
-standard input closes. Each client first sends "SCENARIO <name>\\n" in clear;
-then, except for "plain" and "silent", the TLS handshake follows:
-  echo     reads 1,048,583 bytes, sends them back in records of varying sizes
-           written to TCP at once, then close_notify
-  trickle  sends 3,000 bytes in small records, each record's ciphertext in
-           pieces with pauses between (the first byte by byte), then close_notify
-  drop     sends "partial" and closes TCP without close_notify
-  corrupt  sends a record whose last byte (its authentication tag) is flipped
-  close    waits for the client's close_notify, answers it and closes TCP
-  plain    answers the handshake with a line of text
-  silent   never answers
+Usage: tls_peer.py CERT KEY. Prints the port on the first line and serves one
+client after another until standard input closes. Each client first sends
+"SCENARIO <name>\\n" in clear; serve() says what each scenario does.
 """
 import select
 import socket
@@ -23,37 +12,30 @@ import sys
 import threading
 import time
 
-ECHO_SIZE = 1048583
-cert, key = sys.argv[1:3]
 context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
-context.load_cert_chain(cert, key)
+context.load_cert_chain(*sys.argv[1:3])
 
 
 class Peer:
     def __init__(self, sock):
         self.sock = sock
-        self.incoming = ssl.MemoryBIO()
-        self.outgoing = ssl.MemoryBIO()
+        self.incoming, self.outgoing = ssl.MemoryBIO(), ssl.MemoryBIO()
         self.tls = context.wrap_bio(self.incoming, self.outgoing, server_side=True)
 
     def flush(self, split=False):
         data = self.outgoing.read()
-        if not split:
-            if data:
-                self.sock.sendall(data)
-            return
-        # Each record in pieces with pauses between, so the client sees it
-        # incomplete; the first one byte by byte, its header too.
         at, first = 0, True
-        while at < len(data):
+        while split and at < len(data):
+            # Each record in pieces with pauses between, so that the client
+            # sees it incomplete; the first one byte by byte, its header too.
             end = min(len(data), at + 5 + int.from_bytes(data[at + 3:at + 5], "big"))
-            cuts = range(at + 1, end) if first else [at + 3, (at + end) // 2]
-            start = at
-            for cut in list(cuts) + [end]:
+            cuts = list(range(at + 1, end)) if first else [at + 3, (at + end) // 2]
+            for start, cut in zip([at] + cuts, cuts + [end]):
                 self.sock.sendall(data[start:cut])
-                start = cut
                 time.sleep(0.002 if first else 0.02)
             at, first = end, False
+        if not split:
+            self.sock.sendall(data)
 
     def feed(self):
         data = self.sock.recv(65536)
@@ -65,8 +47,7 @@ class Peer:
         while True:
             try:
                 self.tls.do_handshake()
-                self.flush()
-                return
+                return self.flush()
             except ssl.SSLWantReadError:
                 self.flush()
                 self.feed()
@@ -97,8 +78,7 @@ class Peer:
         at, size = 0, 1
         while at < len(data):
             self.tls.write(data[at:at + size])
-            at += size
-            size = grow(size)
+            at, size = at + size, grow(size)
 
 
 def wait_for_close(sock):
@@ -121,33 +101,30 @@ def serve(sock):
             return
         line += c
     scenario = line.decode().split()[1]
-    if scenario in ("plain", "silent"):
-        if scenario == "plain":
-            sock.sendall(b"220 no TLS here\r\n")
-        wait_for_close(sock)
-        return
+    if scenario == "plain":  # not TLS: a line of text
+        sock.sendall(b"220 no TLS here\r\n")
+    if scenario in ("plain", "silent"):  # silent: never answers
+        return wait_for_close(sock)
     peer = Peer(sock)
     peer.handshake()
-    if scenario == "echo":
-        peer.write_records(peer.read(ECHO_SIZE), lambda size: size * 3 % 16411 + 1)
+    if scenario == "echo":  # 1,048,583 bytes back in records of varying sizes, written to TCP at once
+        peer.write_records(peer.read(1048583), lambda size: size * 3 % 16411 + 1)
         peer.flush()
         peer.close_notify()
-    elif scenario == "trickle":
+    elif scenario == "trickle":  # 3,000 bytes in small records that arrive in pieces
         peer.write_records(bytes((i * 13 + i // 251) % 256 for i in range(3000)), lambda size: size + 37)
         peer.flush(split=True)
         peer.close_notify(split=True)
-    elif scenario == "close":
+    elif scenario == "close":  # answers the client's close_notify, then closes TCP
         while peer.read(1):
             pass
         peer.close_notify()
-        sock.shutdown(socket.SHUT_RDWR)
-        return
-    elif scenario == "drop":
+        return sock.shutdown(socket.SHUT_RDWR)
+    elif scenario == "drop":  # closes TCP without close_notify
         peer.tls.write(b"partial")
         peer.flush()
-        sock.shutdown(socket.SHUT_RDWR)
-        return
-    elif scenario == "corrupt":
+        return sock.shutdown(socket.SHUT_RDWR)
+    elif scenario == "corrupt":  # a record whose authentication tag (its last byte) is flipped
         peer.flush()
         peer.tls.write(b"hello")
         record = bytearray(peer.outgoing.read())
@@ -156,27 +133,23 @@ def serve(sock):
     wait_for_close(sock)
 
 
-def main():
-    listener = socket.socket()
-    listener.bind(("127.0.0.1", 0))
-    listener.listen(8)
-    print(listener.getsockname()[1], flush=True)
-
-    def accept():
-        while True:
-            try:
-                sock, _ = listener.accept()
-            except OSError:
-                return
-            try:
-                serve(sock)
-            except (OSError, EOFError, ssl.SSLError):
-                pass
-            finally:
-                sock.close()
-
-    threading.Thread(target=accept, daemon=True).start()
-    sys.stdin.read()
+def accept(listener):
+    while True:
+        try:
+            sock, _ = listener.accept()
+        except OSError:
+            return
+        try:
+            serve(sock)
+        except (OSError, EOFError, ssl.SSLError):
+            pass
+        finally:
+            sock.close()
 
 
-main()
+listener = socket.socket()
+listener.bind(("127.0.0.1", 0))
+listener.listen(8)
+print(listener.getsockname()[1], flush=True)
+threading.Thread(target=accept, args=(listener,), daemon=True).start()
+sys.stdin.read()
