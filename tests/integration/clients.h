@@ -11,13 +11,11 @@
 #include "fake_mail.h"
 #include "orkv14.hpp"
 #include "providers/smtp/smtp_connection.h"
-#include "test_text.h"
 
 namespace testsupport {
 
 struct Option {
     Option(const char16_t *name, std::string text) : name(name), text(std::move(text)) {}
-    Option(const char16_t *name, const char *text) : name(name), text(text) {}
     Option(const char16_t *name, int32_t number) : name(name), number(number), isNumber(true) {}
     const char16_t *name;
     std::string text;
@@ -49,18 +47,6 @@ template <class T> struct Held {
     T *operator->() const { return c; }
     T *c = new T();
 };
-
-// Transfers the text; the first error message, "" when it went through.
-inline std::string Transfer(kv::clsSMTPMailConnection *c, const std::string &text,
-                            const kv::clsSmtpEnvelope &envelope = {"me@example.org", {"you@example.org"}, {}, {}}) {
-    StringText mail(text);
-    try {
-        c->Transfer(envelope, mail);
-    } catch (const kv::clsExcept &e) {
-        return e.Messages().empty() ? "?" : e.Messages().front();
-    }
-    return "";
-}
 
 inline void AddBody(IKvMail *mail, const char *type, const std::string &text) {
     orkv14::Ptr<IKvMailBody> body;

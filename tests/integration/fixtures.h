@@ -1,14 +1,12 @@
 // Real servers for the integration tests, started on loopback in temporary
 // directories and torn down with the fixture: an aiosmtpd sink, dovecot's
-// POP3 and IMAP servers and dante as SOCKS proxy.
+// POP3 and IMAP servers, dante as SOCKS proxy and Postfix.
 #pragma once
 
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <netinet/in.h>
-#include <arpa/inet.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -25,6 +23,7 @@
 namespace fixtures {
 
 namespace fs = std::filesystem;
+using testsupport::ReadFile;
 
 inline std::string TempDir(const char *tag) {
     std::string t = std::string("/tmp/kv-") + tag + "-XXXXXX";
@@ -35,60 +34,40 @@ inline std::string TempDir(const char *tag) {
 
 inline uint16_t FreePort() { return testsupport::ClosedPort(); }
 
-inline bool WaitForPort(uint16_t port) {
-    sockaddr_in a{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
-    for (int i = 0; i < 200; ++i) {
-        int s = socket(AF_INET, SOCK_STREAM, 0);
-        bool ok = connect(s, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
-        close(s);
-        if (ok) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return false;
-}
-
-using testsupport::ReadFile;
-
-// A server's temporary directory, removed after the server (a member of the derived class) has stopped.
-struct Scratch {
-    explicit Scratch(const char *tag) : dir_(TempDir(tag)) {}
-    ~Scratch() {
+// A temporary directory and a server run in it through the shell: the server
+// prints its ports on its first line (DIR/first) and runs until its input
+// closes; the directory goes after it.
+class Served {
+  public:
+    explicit Served(const char *tag) : dir_(TempDir(tag)) {}
+    Served(const Served &) = delete;
+    ~Served() {
+        if (input_) pclose(input_);
         std::error_code ec;
         if (!dir_.empty()) fs::remove_all(dir_, ec);
     }
-    std::string dir_;
-};
-
-// A server run through the shell, its output going to DIR/first: it prints
-// its ports on the first line and runs until its input is closed.
-class Server {
-  public:
-    Server() = default;
-    Server(const Server &) = delete;
-    ~Server() {
-        if (input_) pclose(input_);
-    }
     // The first line; "" when none came within 30 s.
-    std::string Start(const std::vector<std::string> &argv, const std::string &dir) {
+    std::string Start(const std::vector<std::string> &argv) {
         std::string command = "exec";
         for (const std::string &a : argv) command += " '" + a + "'";
-        input_ = popen((command + " >'" + dir + "/first'").c_str(), "w");
+        input_ = popen((command + " >'" + dir_ + "/first'").c_str(), "w");
         for (int i = 0; input_ && i < 600; ++i) {
-            std::string out = ReadFile(dir + "/first");
+            std::string out = ReadFile(dir_ + "/first");
             if (size_t end = out.find('\n'); end != std::string::npos) return out.substr(0, end);
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
         return std::string();
     }
+    std::string dir_;
 
   private:
     FILE *input_ = nullptr;
 };
 
 // A throw-away CA and server certificates "good", "wrong" and "expired" (servers/pki.sh).
-class TestPki : Scratch {
+class TestPki : Served {
   public:
-    TestPki() : Scratch("pki") {}
+    TestPki() : Served("pki") {}
     static bool Available() { return testsupport::Executable("/usr/bin/openssl"); }
     bool Make() {
         return !dir_.empty() &&
@@ -101,34 +80,31 @@ class TestPki : Scratch {
 
 // aiosmtpd storing every message; user and password enable AUTH. `extra`
 // passes "--tls starttls|implicit CERT KEY" or "--token TOKEN".
-class SmtpSink : Scratch {
+class SmtpSink : Served {
   public:
-    SmtpSink() : Scratch("smtp") {}
+    SmtpSink() : Served("smtp") {}
     bool Start(const std::string &user = "", const std::string &password = "",
                const std::vector<std::string> &extra = {}) {
         std::vector<std::string> argv = {"/usr/bin/python3", KV_SERVERS_DIR "/smtp_sink.py", dir_};
         if (!user.empty()) argv.push_back(user), argv.push_back(password);
         argv.insert(argv.end(), extra.begin(), extra.end());
-        port_ = uint16_t(std::atoi(server_.Start(argv, dir_).c_str()));
-        return port_ != 0 && WaitForPort(port_);
+        // Printed once it accepts.
+        port = uint16_t(std::atoi(Served::Start(argv).c_str()));
+        return port != 0;
     }
-    uint16_t Port() const { return port_; }
     std::string Message(int n) const { return ReadFile(dir_ + "/" + std::to_string(n) + ".eml"); }
     std::string Envelope(int n) const { return ReadFile(dir_ + "/" + std::to_string(n) + ".env"); }
     // The mechanism of the last successful AUTH, "" when none.
     std::string AuthMechanism() const { return ReadFile(dir_ + "/auth"); }
-
-  private:
-    Server server_;
-    uint16_t port_ = 0;
+    uint16_t port = 0;
 };
 
 // dovecot's POP3 server, and with `imap` its IMAP server, over a maildir the
-// test fills (servers/dovecot.sh). With a certificate: STLS on Port() and TLS
-// from the first byte on TlsPort() (IMAP: ImapPort(), ImapTlsPort()).
-class Dovecot : Scratch {
+// test fills (servers/dovecot.sh). With a certificate: STLS on `port` and TLS
+// from the first byte on `tlsPort` (IMAP: `imapPort`, `imapTlsPort`).
+class Dovecot : Served {
   public:
-    Dovecot() : Scratch("pop3") {}
+    Dovecot() : Served("pop3") {}
     static bool Available() { return testsupport::Executable("/usr/sbin/dovecot"); }
     static bool ImapAvailable() { return Available() && testsupport::Executable("/usr/lib/dovecot/imap"); }
     bool Start(const std::string &user, const std::string &password, bool apop, const std::string &cert = "",
@@ -138,8 +114,8 @@ class Dovecot : Scratch {
         if (imap) argv.push_back("--imap");
         if (apop) argv.push_back("--apop");
         if (!cert.empty()) argv.insert(argv.end(), {"--tls", cert, key});
-        return std::sscanf(server_.Start(argv, dir_).c_str(), "%hu %hu %hu %hu %u %u", &port_, &tlsPort_, &imapPort_,
-                           &imapTlsPort_, &mailUid_, &mailGid_) == 6;
+        return std::sscanf(Served::Start(argv).c_str(), "%hu %hu %hu %hu %u %u", &port, &tlsPort, &imapPort,
+                           &imapTlsPort, &mailUid_, &mailGid_) == 6;
     }
     // Places a message in the user's maildir (new/), as delivered mail.
     void Deliver(const std::string &user, const std::string &name, const std::string &text) {
@@ -160,49 +136,65 @@ class Dovecot : Scratch {
         return n;
     }
     std::string Log() const { return ReadFile(dir_ + "/dovecot.log"); }
-    uint16_t Port() const { return port_; }
-    uint16_t TlsPort() const { return tlsPort_; }
-    uint16_t ImapPort() const { return imapPort_; }
-    uint16_t ImapTlsPort() const { return imapTlsPort_; }
+    uint16_t port = 0, tlsPort = 0, imapPort = 0, imapTlsPort = 0;
     // Set before Start: IMAP as well as POP3, and the SASL mechanisms offered.
     bool imap = false;
     std::string mechanisms = "plain";
 
   private:
-    Server server_;
-    uint16_t port_ = 0, tlsPort_ = 0, imapPort_ = 0, imapTlsPort_ = 0;
     unsigned mailUid_ = 0, mailGid_ = 0;
 };
 
 // dante as a SOCKS 4 and 5 proxy, without authentication or with a system user.
-class Dante : Scratch {
+class Dante : Served {
   public:
-    Dante() : Scratch("socks") {}
+    Dante() : Served("socks") {}
     static bool Available() { return testsupport::Executable("/usr/sbin/danted"); }
     bool Start(bool requireUser) {
-        port_ = FreePort();
-        std::ofstream conf(dir_ + "/danted.conf");
-        conf << "logoutput: " << dir_ << "/danted.log\n"
-             << "internal: 127.0.0.1 port = " << port_ << "\n"
-             << "external: 127.0.0.1\n"
-             << "clientmethod: none\n"
-             << "socksmethod: " << (requireUser ? "username" : "none") << "\n"
-             << "user.privileged: root\n"
-             << "user.unprivileged: nobody\n"
-             << "client pass {\n  from: 127.0.0.0/8 to: 0.0.0.0/0\n}\n"
-             << "socks pass {\n  from: 127.0.0.0/8 to: 0.0.0.0/0\n}\n";
-        conf.close();
+        port = FreePort();
+        std::ofstream(dir_ + "/danted.conf")
+            << "logoutput: " << dir_ << "/danted.log\ninternal: 127.0.0.1 port = " << port
+            << "\nexternal: 127.0.0.1\nclientmethod: none\nsocksmethod: " << (requireUser ? "username" : "none")
+            << "\nuser.privileged: root\nuser.unprivileged: nobody\n"
+            << "client pass {\n  from: 127.0.0.0/8 to: 0.0.0.0/0\n}\nsocks pass {\n  from: 127.0.0.0/8 to: 0.0.0.0/0\n}\n";
         // danted does not read its input: the shell ends it once the input is closed.
-        return server_.Start({"/bin/sh", "-c", "/usr/sbin/danted -f \"$0\" -N 1 & echo up; cat >/dev/null; kill $!; wait",
-                              dir_ + "/danted.conf"}, dir_) == "up" &&
-               WaitForPort(port_);
+        return Served::Start({"/bin/bash", "-c",
+                              "/usr/sbin/danted -f \"$0\" -N 1 & for i in $(seq 200); do (exec 3<>/dev/tcp/127.0.0.1/$1) "
+                              "2>/dev/null && echo up && break; sleep 0.05; done; cat >/dev/null; kill $!; wait",
+                              dir_ + "/danted.conf", std::to_string(port)}) == "up";
     }
-    uint16_t Port() const { return port_; }
     std::string Log() const { return ReadFile(dir_ + "/danted.log"); }
+    uint16_t port = 0;
+};
 
-  private:
-    Server server_;
-    uint16_t port_ = 0;
+// Postfix on loopback (servers/postfix.sh): `port` offers everything,
+// `plainPort` neither 8BITMIME nor SMTPUTF8, with a SIZE of 2000 bytes.
+class Postfix : Served {
+  public:
+    Postfix() : Served("postfix") {}
+    static bool Available() { return testsupport::Executable("/usr/sbin/postfix") && getuid() == 0; }
+    bool Start() {
+        return std::sscanf(Served::Start({"/bin/bash", KV_SERVERS_DIR "/postfix.sh", dir_}).c_str(), "%hu %hu", &port,
+                           &plainPort) == 2;
+    }
+    std::string Log() const { return ReadFile(dir_ + "/maillog"); }
+    // The first message in the maildir that holds every one of the texts,
+    // waiting up to 10 s for it; "" when none came.
+    std::string Delivered(const std::string &box, const std::vector<std::string> &present) const {
+        for (int i = 0; i < 200; ++i) {
+            if (i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            std::error_code ec;
+            for (auto it = fs::directory_iterator(dir_ + "/mail/" + box + "/new", ec);
+                 !ec && it != fs::directory_iterator(); ++it) {
+                std::string text = ReadFile(it->path().string());
+                if (std::all_of(present.begin(), present.end(),
+                                [&](const std::string &p) { return text.find(p) != std::string::npos; }))
+                    return text;
+            }
+        }
+        return std::string();
+    }
+    uint16_t port = 0, plainPort = 0;
 };
 
 } // namespace fixtures

@@ -99,7 +99,7 @@ TEST(ImapIntegration, ListsAsPop3DoesLoadsByteForByteMarksAndDeletes) {
     server.Deliver("mrose", "1000000001.M1P1.test", kPlain);
     server.Deliver("mrose", "1000000002.M2P1.test", kWithAttachment);
     server.Deliver("mrose", "1000000003.M3P1.test", kThird);
-    WString settings = Settings(server.Port(), server.ImapPort());
+    WString settings = Settings(server.port, server.imapPort);
 
     // What POP3 makes of the heads, for comparison.
     std::vector<std::string> pop3Envelopes;
@@ -163,8 +163,8 @@ TEST(ImapIntegration, StartTlsAndImplicitTlsForImapAndPop3) {
     for (const std::string mode : {"starttls", "implicit"}) {
         SCOPED_TRACE(mode);
         bool implicit = mode == "implicit";
-        WString settings = Settings(implicit ? server.TlsPort() : server.Port(),
-                                    implicit ? server.ImapTlsPort() : server.ImapPort(),
+        WString settings = Settings(implicit ? server.tlsPort : server.port,
+                                    implicit ? server.imapTlsPort : server.imapPort,
                                     {{"IMAP.TLSMode", mode},
                                      {"IMAP.TLSCAFile", pki.CaFile()},
                                      {"POP3.TLSMode", mode},

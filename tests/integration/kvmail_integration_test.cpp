@@ -61,7 +61,7 @@ TEST_F(KvmailTest, SendsToARealServerWithSecretsFromAFileOrTheEnvironment) {
     ASSERT_TRUE(sink.Start("me", "pw-from-file", {"--token", "tok-from-file"}));
     std::ofstream(dir + "/pw") << "pw-from-file\n";
     std::ofstream(dir + "/tok") << "tok-from-file\r\n";
-    const std::string server = " --server 127.0.0.1 --port=" + std::to_string(sink.Port()) + " --user me";
+    const std::string server = " --server 127.0.0.1 --port=" + std::to_string(sink.port) + " --user me";
     Result r = Kvmail("--trace send " + compose + server + " --password-file pw", dir);
     ASSERT_EQ(r.code, 0) << r.out;
     EXPECT_EQ(r.out.find("pw-from-file"), std::string::npos) << r.out;
@@ -84,7 +84,7 @@ TEST_F(KvmailTest, SendsToARealServerWithSecretsFromAFileOrTheEnvironment) {
 TEST_F(KvmailTest, RefusedRecipientsAreReportedAndAnUnsentMailIsKept) {
     fixtures::SmtpSink sink;
     ASSERT_TRUE(sink.Start());
-    const std::string server = " --server 127.0.0.1 --port " + std::to_string(sink.Port());
+    const std::string server = " --server 127.0.0.1 --port " + std::to_string(sink.port);
     Result partly = Kvmail("send " + compose + server + " --to refused@example.org --cc 'Cee <cc@example.org>'", dir);
     EXPECT_EQ(partly.code, 3) << partly.out;
     EXPECT_NE(partly.out.find("delivered: you@example.org\ndelivered: cc@example.org\n"
@@ -107,7 +107,7 @@ TEST_F(KvmailTest, RefusedRecipientsAreReportedAndAnUnsentMailIsKept) {
 TEST_F(KvmailTest, ExitCodesAndErrorRecords) {
     fixtures::SmtpSink sink;
     ASSERT_TRUE(sink.Start());
-    const std::string send = "send " + compose + " --server 127.0.0.1 --port " + std::to_string(sink.Port());
+    const std::string send = "send " + compose + " --server 127.0.0.1 --port " + std::to_string(sink.port);
     std::ofstream(dir + "/hostile.eml") << "Subject: names\r\nMIME-Version: 1.0\r\n"
                                             "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n"
                                             "Content-Type: text/plain; name=\"=?utf-8?q?a=1B]0;x=07.txt?=\"\r\n"
@@ -165,7 +165,7 @@ TEST_F(KvmailTest, MailboxListFetchReadDelete) {
     std::filesystem::create_directory(dir + "/got");
     std::ofstream(dir + "/got/bashrc") << "mine";
     const std::string user = " --server 127.0.0.1 --user reader --password-file pw --port ";
-    const std::string pop3 = user + std::to_string(server.Port()), imap = " --imap" + user + std::to_string(server.ImapPort());
+    const std::string pop3 = user + std::to_string(server.port), imap = " --imap" + user + std::to_string(server.imapPort);
     const std::string listed = "2 message(s)\n   1  Alice <alice@example.org>       first\n";
     Expect({
         {"list" + pop3, 0, listed},

@@ -83,7 +83,7 @@ TEST_F(TestMail, SentToTheTestRecipientOrTheSenderOnceConfirmed) {
         ASSERT_TRUE(server.Start());
         global_.SetText("SMTP.ServerAddress", u"127.0.0.1");
         global_.SetInt("SMTP.ServerPort", 1); // the user's value wins
-        user_.SetInt("SMTP.ServerPort", server.Port());
+        user_.SetInt("SMTP.ServerPort", server.port);
         user_.SetText("SMTP.SenderName", u"Erika Mustermann");
         user_.SetText("SMTP.SenderAddress", u"erika@example.org");
         if (c.recipient) user_.SetText("SMTP.TestRecipient", c.recipient);
@@ -109,50 +109,48 @@ TEST_F(TestMail, SentToTheTestRecipientOrTheSenderOnceConfirmed) {
 }
 
 TEST_F(TestMail, FailuresShowTheFailureTextAndTheirCause) {
-    kv::ui::GetClassObjectFn failing = [](REFCLSID, REFIID, LPVOID *out) -> HRESULT {
-        *out = nullptr;
-        return E_OUTOFMEMORY;
-    };
-    struct Case {
-        String provider, library;
+    const struct {
+        const char *library;
         kv::ui::GetClassObjectFn getClassObject;
-        String text; // after the failure text; "" for a refused connection
-    };
-    const Case cases[] = {
-        {"SMTP", "", &DllGetClassObject, ""},
-        {"SMTP", "/nonexistent/liborkv14-missing.so", nullptr,
+        String text; // after the failure text; "" for a refused connection, whose error record follows
+    } cases[] = {
+        {"", &DllGetClassObject, ""},
+        {"/nonexistent/liborkv14-missing.so", nullptr,
          "unexpected: DllGetClassObject() failed in DLL '/nonexistent/liborkv14-missing.so'"},
-        {"SMTP", "", failing, "DllGetClassObject() failed: " + kv::HResultText(E_OUTOFMEMORY)},
+        {"", [](REFCLSID, REFIID, LPVOID *out) { return *out = nullptr, E_OUTOFMEMORY; },
+         "DllGetClassObject() failed: " + kv::HResultText(E_OUTOFMEMORY)},
     };
     user_.SetText("SMTP.ServerAddress", u"127.0.0.1");
     user_.SetInt("SMTP.ServerPort", fixtures::FreePort());
     user_.SetInt("SMTP.SocketTimeout", 5000);
     user_.SetText("SMTP.SenderAddress", u"erika@example.org");
     const String head = kv::LoadResourceString(kv::IDS_TESTMAIL_FAILED);
-    for (const Case &c : cases) {
-        TestMailRequest r = Request(c.provider);
-        if (!c.library.empty()) r.libraryName = c.library;
+    for (const auto &c : cases) {
+        TestMailRequest r = Request("SMTP");
+        if (*c.library) r.libraryName = c.library;
         r.getClassObject = c.getClassObject;
         reviewed_ = false;
         TestMailResult result = RunTestMail(r);
         EXPECT_EQ(result.outcome, TestMailResult::Failed) << c.text;
+        EXPECT_EQ(result.message.substr(0, head.size()), head);
         if (c.text.empty()) {
-            // The connection's error record follows the failure text.
-            EXPECT_EQ(result.message.compare(0, head.size(), head), 0) << result.message;
             EXPECT_GT(result.message.size(), head.size() + 4);
-            continue;
+        } else {
+            EXPECT_EQ(result.message, head + c.text);
+            EXPECT_FALSE(reviewed_);
         }
-        EXPECT_EQ(result.message, head + c.text);
-        EXPECT_FALSE(reviewed_);
         ExpectHostLogBack();
     }
 }
 
-namespace dialog {
-
-// A class object whose profile enumerator lists two names.
-class ProfileNames : public IKvEnumMAPIProfiles {
-  public:
+// A class object that makes a profile enumerator listing two names.
+struct ProfileNames : testsupport::Unowned<IClassFactory>, testsupport::Unowned<IKvEnumMAPIProfiles> {
+    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown *, REFIID iid, void **ppv) override {
+        *ppv = IsEqualIID(iid, IID_IKvEnumMAPIProfiles) ? static_cast<IKvEnumMAPIProfiles *>(this) : nullptr;
+        refs += *ppv != nullptr;
+        return *ppv ? S_OK : E_NOINTERFACE;
+    }
+    HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE Next(ULONG, BSTR *items, ULONG *fetched) override {
         static const char16_t *const names[] = {u"Outlook", u"Work"};
         *fetched = at < 2;
@@ -162,37 +160,20 @@ class ProfileNames : public IKvEnumMAPIProfiles {
     HRESULT STDMETHODCALLTYPE Skip(ULONG) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE Reset() override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE Clone(IKvEnumMAPIProfiles **) override { return E_NOTIMPL; }
-    int at = 0;
-};
-
-class Factory : public IClassFactory {
-  public:
-    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown *, REFIID iid, void **ppv) override {
-        *ppv = nullptr;
-        if (!IsEqualIID(iid, IID_IKvEnumMAPIProfiles)) return E_NOINTERFACE;
-        profiles.AddRef();
-        *ppv = &profiles;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
-    testsupport::Counted<ProfileNames> profiles{IID_IKvEnumMAPIProfiles};
-};
-
-testsupport::Counted<Factory> g_factory{IID_IClassFactory};
+    ULONG STDMETHODCALLTYPE Release() override { return --refs; }
+    int at = 0, refs = 0;
+} g_profiles;
 
 TEST(ConfigDialog, ProfileNamesFromTheComponentsEnumerator) {
     auto get = [](REFCLSID clsid, REFIID, LPVOID *out) -> HRESULT {
         if (!IsEqualCLSID(clsid, CLSID_KvComponent)) return E_FAIL;
-        g_factory.AddRef();
-        *out = &g_factory;
+        ++g_profiles.refs;
+        *out = static_cast<IClassFactory *>(&g_profiles);
         return S_OK;
     };
     EXPECT_EQ(kv::ui::ReadMapiProfiles("orkv14.dll", get), (std::vector<kv::WString>{u"Outlook", u"Work"}));
-    EXPECT_EQ(g_factory.refs, 1u);
-    EXPECT_EQ(g_factory.profiles.refs, 1u);
+    EXPECT_EQ(g_profiles.refs, 0) << "the class object and the enumerator were given back";
     EXPECT_TRUE(kv::ui::ReadMapiProfiles("/nonexistent/liborkv14-missing.so", nullptr).empty());
 }
-
-} // namespace dialog
 
 } // namespace

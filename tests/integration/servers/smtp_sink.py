@@ -1,15 +1,12 @@
 #!/usr/bin/python3
-"""An SMTP sink for the integration tests: aiosmtpd on loopback with AUTH LOGIN,
-PLAIN, CRAM-MD5 and, with a token, OAUTHBEARER, storing every
-accepted message byte for byte.
+"""aiosmtpd on loopback with AUTH LOGIN, PLAIN, CRAM-MD5 and, with a token,
+OAUTHBEARER; AUTH only after STARTTLS when that is offered.
 
 Usage: smtp_sink.py DIRECTORY [USER PASSWORD] [--tls starttls|implicit CERT KEY] [--token TOKEN]
-Prints the port on the first line of standard output and runs until standard
-input closes. Each message becomes DIRECTORY/N.eml with DIRECTORY/N.env
-(sender and recipients, one per line). With STARTTLS, AUTH is offered only
-after TLS; DIRECTORY/auth holds the mechanism of the last logon.
+Prints the port once listening and runs until standard input closes. Message N
+is stored byte for byte as DIRECTORY/N.eml, its sender and recipients as N.env;
+DIRECTORY/auth holds the mechanism of the last logon.
 """
-import asyncio
 import base64
 import hashlib
 import hmac
