@@ -63,76 +63,61 @@ struct Events : testsupport::Counted<testsupport::Events> {
 // The external viewer of the diagnostic channel: it owns the mailslot
 // "\\.\mailslot\traxon" on Windows, the datagram socket
 // $XDG_RUNTIME_DIR/traxon.sock elsewhere (pointed at a fresh directory here).
+// Read: one record; false when none arrives in time.
+#ifdef _WIN32
+class ChannelViewer {
+  public:
+    ChannelViewer() : slot_(CreateMailslotA("\\\\.\\mailslot\\traxon", 0, 2000, nullptr)) {}
+    ~ChannelViewer() {
+        if (Ready()) CloseHandle(slot_);
+    }
+    bool Ready() const { return slot_ != INVALID_HANDLE_VALUE; }
+    bool Read(std::string &record) {
+        char buffer[4096];
+        DWORD n = 0;
+        if (!ReadFile(slot_, buffer, sizeof buffer, &n, nullptr)) return false;
+        record.assign(buffer, n);
+        return true;
+    }
+
+  private:
+    HANDLE slot_;
+};
+#else
 class ChannelViewer {
   public:
     ChannelViewer() {
-#ifdef _WIN32
-        slot_ = CreateMailslotA("\\\\.\\mailslot\\traxon", 0, 2000, nullptr);
-#else
         char dir[] = "/tmp/kvchannelXXXXXX";
         if (!mkdtemp(dir)) return;
         dir_ = dir;
-        if (const char *old = std::getenv("XDG_RUNTIME_DIR")) oldRuntimeDir_ = old, hadRuntimeDir_ = true;
-        setenv("XDG_RUNTIME_DIR", dir, 1);
+        setenv("XDG_RUNTIME_DIR", dir, 1); // the channel is looked for there; nothing else in this suite uses it
         socket_ = socket(AF_UNIX, SOCK_DGRAM, 0);
         sockaddr_un addr{};
         addr.sun_family = AF_UNIX;
         std::string path = dir_ + "/traxon.sock";
         std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-        if (bind(socket_, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
-            close(socket_);
-            socket_ = -1;
-        }
         timeval tv{2, 0};
-        if (socket_ >= 0) setsockopt(socket_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-#endif
+        if (bind(socket_, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0)
+            setsockopt(socket_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+        else
+            close(socket_), socket_ = -1;
     }
     ~ChannelViewer() {
-#ifdef _WIN32
-        if (slot_ != INVALID_HANDLE_VALUE) CloseHandle(slot_);
-#else
         if (socket_ >= 0) close(socket_);
-        if (!dir_.empty()) {
-            unlink((dir_ + "/traxon.sock").c_str());
-            rmdir(dir_.c_str());
-        }
-        if (hadRuntimeDir_) setenv("XDG_RUNTIME_DIR", oldRuntimeDir_.c_str(), 1);
-        else unsetenv("XDG_RUNTIME_DIR");
-#endif
+        if (!dir_.empty()) unlink((dir_ + "/traxon.sock").c_str()), rmdir(dir_.c_str());
     }
-    ChannelViewer(const ChannelViewer &) = delete;
-    ChannelViewer &operator=(const ChannelViewer &) = delete;
-
-    bool Ready() const {
-#ifdef _WIN32
-        return slot_ != INVALID_HANDLE_VALUE;
-#else
-        return socket_ >= 0;
-#endif
-    }
-    // One record; false when none arrives in time.
+    bool Ready() const { return socket_ >= 0; }
     bool Read(std::string &record) {
         char buffer[4096];
-#ifdef _WIN32
-        DWORD n = 0;
-        if (!ReadFile(slot_, buffer, sizeof buffer, &n, nullptr)) return false;
-#else
         ssize_t n = recv(socket_, buffer, sizeof buffer, 0);
-        if (n < 0) return false;
-#endif
-        record.assign(buffer, size_t(n));
-        return true;
+        if (n >= 0) record.assign(buffer, size_t(n));
+        return n >= 0;
     }
 
   private:
-#ifdef _WIN32
-    HANDLE slot_ = INVALID_HANDLE_VALUE;
-#else
     int socket_ = -1;
     std::string dir_;
-    std::string oldRuntimeDir_;
-    bool hadRuntimeDir_ = false;
-#endif
 };
+#endif
 
 } // namespace host
