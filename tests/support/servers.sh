@@ -1,9 +1,7 @@
 #!/usr/bin/env bash
-# Loopback servers for the Wine tests, sourced: aiosmtpd, the TLS peers and
-# dovecot's POP3 server, by the scripts of tests/integration/servers that the
-# integration fixtures start too.
-# Everything started here ends with kv_stop_servers (set as the EXIT trap);
-# KV_KEEP=1 keeps the temporary directories, to look at a failure.
+# Loopback servers for the Wine tests, sourced; the scripts of
+# tests/integration/servers, as the integration fixtures start them. All end
+# with kv_stop_servers (the EXIT trap); KV_KEEP=1 keeps their directories.
 # A missing peer fails: nothing here skips.
 
 kv_python=/usr/bin/python3
