@@ -1,52 +1,31 @@
-// The component's connections as the integration tests drive them: options set
-// the way a host sets them.
+// The component's connections and mails as the integration tests drive them,
+// the way a host does.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <initializer_list>
 #include <string>
-#include <vector>
 
 #include "fake_mail.h"
 #include "orkv14.hpp"
-#include "providers/smtp/smtp_connection.h"
 
 namespace testsupport {
 
-struct Option {
-    Option(const char16_t *name, std::string text) : name(name), text(std::move(text)) {}
-    Option(const char16_t *name, int32_t number) : name(name), number(number), isNumber(true) {}
-    const char16_t *name;
-    std::string text;
-    int32_t number = 0;
-    bool isNumber = false;
-};
-
-inline void Configure(IKvMailConnection2 *c, std::initializer_list<Option> options) {
-    for (const Option &o : options) {
-        if (o.isNumber)
-            SetIntOption(c, o.name, o.number);
-        else
-            SetTextOption(c, o.name, o.text);
-    }
+// A connection made as a host makes it, through the class object, on a loopback server.
+inline orkv14::Ptr<IKvMailConnection2> Connection(const IID &selector, uint16_t port, const std::string &user = "",
+                                                  const std::string &password = "") {
+    orkv14::Ptr<IClassFactory> f;
+    orkv14::Ptr<IKvMailConnection2> c;
+    EXPECT_EQ(DllGetClassObject(CLSID_KvComponent, IID_IClassFactory, f.put_void()), S_OK);
+    EXPECT_EQ(f ? f->CreateInstance(nullptr, selector, c.put_void()) : E_POINTER, S_OK);
+    if (!c) return c;
+    SetTextOption(c.get(), u"ServerAddress", "127.0.0.1");
+    SetIntOption(c.get(), u"ServerPort", port);
+    SetTextOption(c.get(), u"ServerUser", user);
+    SetTextOption(c.get(), u"ServerPassword", password);
+    SetIntOption(c.get(), u"SocketTimeout", 5000);
+    return c;
 }
-
-// A connection made as a host makes it (one reference), on a loopback server.
-template <class T> struct Held {
-    explicit Held(uint16_t port, const std::string &user = "", const std::string &password = "") {
-        c->AddRef();
-        Configure(c, {{u"ServerAddress", "127.0.0.1"},
-                      {u"ServerPort", port},
-                      {u"ServerUser", user},
-                      {u"ServerPassword", password},
-                      {u"SocketTimeout", 5000}});
-    }
-    ~Held() { c->Release(); }
-    Held(const Held &) = delete;
-    T *operator->() const { return c; }
-    T *c = new T();
-};
 
 inline void AddBody(IKvMail *mail, const char *type, const std::string &text) {
     orkv14::Ptr<IKvMailBody> body;

@@ -32,15 +32,12 @@ inline std::string TempDir(const char *tag) {
     return t;
 }
 
-inline uint16_t FreePort() { return testsupport::ClosedPort(); }
-
 // A temporary directory and a server run in it through the shell: the server
 // prints its ports on its first line (DIR/first) and runs until its input
 // closes; the directory goes after it.
 class Served {
   public:
     explicit Served(const char *tag) : dir_(TempDir(tag)) {}
-    Served(const Served &) = delete;
     ~Served() {
         if (input_) pclose(input_);
         std::error_code ec;
@@ -105,8 +102,9 @@ class SmtpSink : Served {
 class Dovecot : Served {
   public:
     Dovecot() : Served("pop3") {}
-    static bool Available() { return testsupport::Executable("/usr/sbin/dovecot"); }
-    static bool ImapAvailable() { return Available() && testsupport::Executable("/usr/lib/dovecot/imap"); }
+    static bool ImapAvailable() {
+        return testsupport::Executable("/usr/sbin/dovecot") && testsupport::Executable("/usr/lib/dovecot/imap");
+    }
     bool Start(const std::string &user, const std::string &password, bool apop, const std::string &cert = "",
                const std::string &key = "") {
         std::vector<std::string> argv = {"/bin/bash", KV_SERVERS_DIR "/dovecot.sh", dir_, user, password,
@@ -151,7 +149,7 @@ class Dante : Served {
     Dante() : Served("socks") {}
     static bool Available() { return testsupport::Executable("/usr/sbin/danted"); }
     bool Start(bool requireUser) {
-        port = FreePort();
+        port = testsupport::ClosedPort();
         std::ofstream(dir_ + "/danted.conf")
             << "logoutput: " << dir_ << "/danted.log\ninternal: 127.0.0.1 port = " << port
             << "\nexternal: 127.0.0.1\nclientmethod: none\nsocksmethod: " << (requireUser ? "username" : "none")

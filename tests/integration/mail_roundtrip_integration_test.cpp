@@ -1,13 +1,12 @@
-// A mail as a host builds it, sent through the SMTP provider and through the
-// CDOSYS provider (its CDO objects here are the substitute over the
-// component's own writer and SMTP) to a real SMTP server, only through the
-// public interfaces; through dante as SOCKS proxy; to Postfix, for the SMTP
-// extensions (8BITMIME both ways, SIZE, pipelining, DSN, an international
-// domain, SMTPUTF8) as it sees them. Reading mail back from a real mailbox:
-// imap_integration_test. Certificates and their refusal: tests/wine/tls.
+// Mails as a host builds them, through the public interfaces, to real servers:
+// through the SMTP and the CDOSYS provider (its CDO objects here the substitute
+// over the component's own writer and SMTP), through dante, and to Postfix for
+// the SMTP extensions as it sees them.
 #include <gtest/gtest.h>
 
 #include <pwd.h>
+
+#include <map>
 
 #include "clients.h"
 #include "fixtures.h"
@@ -37,14 +36,8 @@ TEST(MailRoundTrip, SentMailArrivesAsRendered) {
         SCOPED_TRACE(c.password);
         fixtures::SmtpSink sink;
         ASSERT_TRUE(sink.Start("tim", "tanstaaf"));
-        Ptr<IKvMailConnection2> smtp;
-        Ptr<IClassFactory> f;
-        DllGetClassObject(CLSID_KvComponent, IID_IClassFactory, f.put_void());
-        f->CreateInstance(nullptr, *c.selector, smtp.put_void());
-        testsupport::Configure(smtp.get(), {{u"ServerAddress", "127.0.0.1"},
-                                            {u"ServerPort", sink.port},
-                                            {u"ServerUser", "tim"},
-                                            {u"ServerPassword", c.password}});
+        Ptr<IKvMailConnection2> smtp = testsupport::Connection(*c.selector, sink.port, "tim", c.password);
+        ASSERT_TRUE(smtp);
         if (*c.auth) testsupport::SetTextOption(smtp.get(), u"AuthProtocol", c.auth);
 
         Ptr<IKvMail> mail = testsupport::NewMail(smtp.get(), "\"Ann Example\" <ann@example.org>",
@@ -112,18 +105,22 @@ TEST(MailRoundTrip, SmtpThroughSocksInClearAndOverTls) {
         std::vector<std::string> tls = {"--tls", t.tls, pki.Cert("good"), pki.Key("good")};
         ASSERT_TRUE(sink.Start("tim", "tanstaaf", *t.tls == 'n' ? std::vector<std::string>{} : tls));
         fixtures::Dante &proxy = *t.password ? guarded : open;
-        testsupport::Held<kv::clsSMTPMailConnection> smtp(sink.port, "tim", "tanstaaf");
-        testsupport::Configure(smtp.c, {{u"ServerAddress", t.server},
-                                        {u"ProxyType", t.type},
-                                        {u"ProxyAddress", "127.0.0.1"},
-                                        {u"ProxyPort", proxy.port},
-                                        {u"ProxyResolve", std::string(t.server) == "localhost" ? "remote" : "local"},
-                                        {u"TLSMode", t.tls},
-                                        {u"TLSCAFile", pki.CaFile()}});
-        if (*t.password) testsupport::Configure(smtp.c, {{u"ProxyUser", "kvsocks"}, {u"ProxyPassword", t.password}});
-        ASSERT_EQ(smtp->Connect(), S_OK) << testsupport::ErrorText(smtp.c) << proxy.Log();
-        auto mail = testsupport::NewMail(smtp.c, "me@example.org", "you@example.org", "proxied", "over the proxy\r\n");
-        EXPECT_EQ(smtp->Send(mail.get()), S_OK) << testsupport::ErrorText(smtp.c);
+        auto smtp = testsupport::Connection(IID_IKvSMTPSendConnection, sink.port, "tim", "tanstaaf");
+        ASSERT_TRUE(smtp);
+        for (const auto &[name, value] : std::map<const char16_t *, std::string>{
+                 {u"ServerAddress", t.server},
+                 {u"ProxyAddress", "127.0.0.1"},
+                 {u"ProxyResolve", std::string(t.server) == "localhost" ? "remote" : "local"},
+                 {u"TLSMode", t.tls},
+                 {u"TLSCAFile", pki.CaFile()},
+                 {u"ProxyUser", *t.password ? "kvsocks" : ""},
+                 {u"ProxyPassword", t.password}})
+            if (!value.empty()) testsupport::SetTextOption(smtp.get(), name, value);
+        testsupport::SetIntOption(smtp.get(), u"ProxyType", t.type);
+        testsupport::SetIntOption(smtp.get(), u"ProxyPort", proxy.port);
+        ASSERT_EQ(smtp->Connect(), S_OK) << testsupport::ErrorText(smtp.get()) << proxy.Log();
+        auto mail = testsupport::NewMail(smtp.get(), "me@example.org", "you@example.org", "proxied", "over the proxy\r\n");
+        EXPECT_EQ(smtp->Send(mail.get()), S_OK) << testsupport::ErrorText(smtp.get());
         smtp->Disconnect();
         EXPECT_NE(sink.Message(1).find("\r\n\r\nover the proxy\r\n"), std::string::npos) << sink.Message(1);
         EXPECT_EQ(sink.AuthMechanism(), "CRAM-MD5");
@@ -169,13 +166,14 @@ TEST(PostfixIntegration, ExtensionsAsPostfixSeesThem) {
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        testsupport::Held<kv::clsSMTPMailConnection> smtp(c.plain ? postfix.plainPort : postfix.port);
-        for (const auto &o : c.options) testsupport::SetTextOption(smtp.c, o.first, o.second);
-        Ptr<IKvMail> mail = testsupport::NewMail(smtp.c, "Me <me@example.org>", c.to, c.name, c.body);
+        auto smtp = testsupport::Connection(IID_IKvSMTPSendConnection, c.plain ? postfix.plainPort : postfix.port);
+        ASSERT_TRUE(smtp);
+        for (const auto &o : c.options) testsupport::SetTextOption(smtp.get(), o.first, o.second);
+        Ptr<IKvMail> mail = testsupport::NewMail(smtp.get(), "Me <me@example.org>", c.to, c.name, c.body);
 
-        ASSERT_EQ(smtp->Connect(), S_OK) << ErrorText(smtp.c);
+        ASSERT_EQ(smtp->Connect(), S_OK) << ErrorText(smtp.get());
         HRESULT sent = smtp->Send(mail.get());
-        kv::String error = ErrorText(smtp.c);
+        kv::String error = ErrorText(smtp.get());
         EXPECT_EQ(sent, c.error.empty() ? S_OK : E_ABORT) << error;
         EXPECT_EQ(error.substr(0, c.error.size()), c.error);
         smtp->Disconnect();

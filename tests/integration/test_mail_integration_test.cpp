@@ -4,7 +4,6 @@
 
 #include "fixtures.h"
 #include "log_sink.h"
-#include "orkv14.h"
 #include "runtime/kvlog.h"
 #include "runtime/string_table.h"
 #include "ui/config/config_dialog.h"
@@ -46,17 +45,11 @@ class TestMail : public ::testing::Test {
         kv::LogWrite(kv::kLogDetails, "after the test mail");
         EXPECT_EQ(host_.lines.size(), before + 1);
     }
-    TestMailRequest Request(const String &provider) {
-        TestMailRequest r;
-        r.global = &global_;
-        r.user = &user_;
-        r.provider = provider;
-        r.getClassObject = &DllGetClassObject;
-        r.review = [this](IKvMail *mail) {
-            reviewed_ = mail != nullptr;
-            return confirm_;
-        };
-        return r;
+    TestMailRequest Request() {
+        return {&global_, &user_, "SMTP", "orkv14.dll", &DllGetClassObject, [this](IKvMail *mail) {
+                    reviewed_ = mail != nullptr;
+                    return confirm_;
+                }};
     }
 
     HostSlot host_;
@@ -89,7 +82,7 @@ TEST_F(TestMail, SentToTheTestRecipientOrTheSenderOnceConfirmed) {
         if (c.recipient) user_.SetText("SMTP.TestRecipient", c.recipient);
         reviewed_ = false;
         confirm_ = c.confirm;
-        TestMailResult r = RunTestMail(Request("SMTP"));
+        TestMailResult r = RunTestMail(Request());
         EXPECT_TRUE(reviewed_);
         EXPECT_EQ(r.outcome, c.outcome) << r.message;
         EXPECT_EQ(r.message.rfind(c.message, 0), 0u) << r.message;
@@ -121,12 +114,12 @@ TEST_F(TestMail, FailuresShowTheFailureTextAndTheirCause) {
          "DllGetClassObject() failed: " + kv::HResultText(E_OUTOFMEMORY)},
     };
     user_.SetText("SMTP.ServerAddress", u"127.0.0.1");
-    user_.SetInt("SMTP.ServerPort", fixtures::FreePort());
+    user_.SetInt("SMTP.ServerPort", testsupport::ClosedPort());
     user_.SetInt("SMTP.SocketTimeout", 5000);
     user_.SetText("SMTP.SenderAddress", u"erika@example.org");
     const String head = kv::LoadResourceString(kv::IDS_TESTMAIL_FAILED);
     for (const auto &c : cases) {
-        TestMailRequest r = Request("SMTP");
+        TestMailRequest r = Request();
         if (*c.library) r.libraryName = c.library;
         r.getClassObject = c.getClassObject;
         reviewed_ = false;

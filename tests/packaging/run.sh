@@ -1,9 +1,7 @@
 #!/usr/bin/env bash
-# The library as a user gets it: built with the linux-package preset, installed
-# into a staging prefix, consumed from outside the tree through pkg-config and
-# through find_package(orkv14) (both build the README's example and send with
-# it to a loopback aiosmtpd), then packed as .deb files, checked with dpkg-deb
-# and lintian, installed into a throw-away root and run from there.
+# The library as a user gets it: installed into a staging prefix, the README's
+# example built from outside the tree through pkg-config and find_package and
+# sending to aiosmtpd, packed as .deb files, checked, installed into a root.
 # No pipefail: "producer | grep -q" stops reading at the first match, and the
 # producer's SIGPIPE is no failure; a producer that fails prints nothing to match.
 set -eu

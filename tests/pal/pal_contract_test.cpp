@@ -19,13 +19,6 @@ using namespace kv::pal;
 
 namespace {
 
-std::vector<uint8_t> Utf16Le(std::u16string_view s) {
-    std::vector<uint8_t> out;
-    for (char16_t c : s) out.push_back(uint8_t(c & 0xFF)), out.push_back(uint8_t(c >> 8));
-    out.push_back(0), out.push_back(0);
-    return out;
-}
-
 // A key of its own under HKEY_CURRENT_USER (the POSIX store in a fresh directory).
 class RegistryContract : public ::testing::Test {
   protected:
@@ -58,7 +51,7 @@ TEST_F(RegistryContract, ValuesKeepTheirTypeAndWindowsBytes) {
         RegType type;
         std::vector<uint8_t> data;
     } cases[] = {
-        {u"Text", RegType::String, Utf16Le(u"Gr\u00FC\u00DFe \U0001F600")},
+        {u"Text", RegType::String, {'G', 0, 'r', 0, 0xFC, 0, 0xDF, 0, 'e', 0, ' ', 0, 0x3D, 0xD8, 0, 0xDE, 0, 0}},
         {u"Number", RegType::DWord, {4, 3, 2, 1}},
         {u"Blob", RegType::Binary, {0, 255, 7}},
         {u"Empty", RegType::String, {0, 0}},
@@ -114,7 +107,7 @@ TEST_F(RegistryContract, DeleteTreeTakesEverythingBelowAndNothingBeside) {
     EXPECT_TRUE(RegOpen(RegRoot::CurrentUser, path_ + u"\\{Y}"));
 }
 
-TEST(CodePageContract, Conversions) {
+TEST(CodePageContract, ConversionsAndWhatCannotBeConverted) {
     struct Case {
         const char *what;
         uint32_t codepage;
@@ -133,9 +126,7 @@ TEST(CodePageContract, Conversions) {
         EXPECT_EQ(ToWide(c.bytes, c.codepage), c.text) << c.what;
         EXPECT_EQ(FromWide(c.text, c.codepage), c.bytes) << c.what;
     }
-}
-
-TEST(CodePageContract, WhatCannotBeConverted) {
+    // What cannot be converted.
     EXPECT_EQ(FromWide(u"a\u4E00b", 1252), "a?b") << "no such character in the code page";
     std::u16string bad = ToWide("a\xFF" "b", 65001);
     ASSERT_EQ(bad.size(), 3u);
@@ -172,10 +163,8 @@ TEST(SystemContract, TemporaryFilesAreNewNamedAsAskedAndReadBackWhatWasWritten) 
     EXPECT_NE(a, b);
     std::string dir = TempDirectory();
     EXPECT_EQ(a.substr(0, dir.size()), dir);
-    std::string name = FileNameOf(a);
-    EXPECT_EQ(name.size(), 3u + 4u + 4u) << name;
-    EXPECT_EQ(name.substr(0, 3), "kvc");
-    EXPECT_EQ(name.substr(name.size() - 4), ".tmp");
+    const std::string name = FileNameOf(a); // the prefix, four unique characters, the suffix
+    EXPECT_EQ(name.substr(0, 3) + "|" + name.substr(std::min<size_t>(7, name.size())), "kvc|.tmp") << name;
     EXPECT_TRUE(std::filesystem::exists(a));
     EXPECT_TRUE(DeleteFilePath(b));
 

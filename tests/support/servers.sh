@@ -61,8 +61,7 @@ kv_free_port() {
 kv_servers=$(cd "$(dirname "${BASH_SOURCE[0]}")/../integration/servers" && pwd)
 
 # A server that prints its port on its first line and runs while its input
-# stays open; sets KV_PORT. Holding the write end keeps it running, closing it
-# (kv_stop_servers) ends it.
+# stays open (kv_stop_servers closes it); sets KV_PORT.
 kv_serve() { # name (files NAME.in/.port/.log), command...
   local name=$1 fd
   shift

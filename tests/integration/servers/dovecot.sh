@@ -1,10 +1,8 @@
 #!/usr/bin/env bash
-# dovecot's POP3 server (with --imap its IMAP server too) on loopback over a
-# maildir under DIR/mail, for the integration fixture and servers.sh alike.
+# dovecot's POP3 (and IMAP) server on loopback over a maildir under DIR/mail.
 #   dovecot.sh DIR USER PASSWORD [--imap] [--apop] [--mechanisms "plain cram-md5"] [--tls CERT KEY]
-# Once listening, prints "POP3 POP3S IMAP IMAPS UID GID" (0: not served; the
-# mail's owner) and runs until standard input closes. As root, the mail
-# belongs to nobody and the login process runs as dovenull.
+# Prints "POP3 POP3S IMAP IMAPS UID GID" once listening (0: not served; the
+# mail's owner: nobody as root) and runs until standard input closes.
 set -eu
 dir=$1 user=$2 password=$3 imap= apop= mechanisms=plain cert=
 shift 3

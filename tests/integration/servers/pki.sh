@@ -1,10 +1,8 @@
 #!/bin/sh
-# A throw-away CA (DIR/ca.pem), a second one that issued nothing (other.pem)
-# and server certificates made with the openssl command line, each NAME.pem
-# with NAME.key: "good" (localhost, 127.0.0.1, ::1), "wrong" (another host name
-# only), "expired" (the right names, expired yesterday). Keys are P-256, or
-# with "rsa" RSA: Wine's certificate check refuses now and then an ECDSA
-# signature that OpenSSL accepts.   Usage: pki.sh DIR [rsa]
+# A throw-away CA (DIR/ca.pem), one that issued nothing (other.pem) and server
+# certificates NAME.pem with NAME.key: "good" (localhost, 127.0.0.1, ::1),
+# "wrong" (another host only), "expired" (yesterday). Keys are P-256, or RSA with
+# "rsa": Wine refuses now and then an ECDSA signature OpenSSL accepts. pki.sh DIR [rsa]
 set -e
 cd "$1"
 key="-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes"

@@ -1,10 +1,7 @@
 // The library sending over TLS (Wine's Schannel for the DLL, OpenSSL for the
-// shared library) to aiosmtpd on loopback, through the public interface only.
-// run.sh starts the servers and passes them in the environment: KV_TLS_DIR
-// (their spool directories and the test CA) and KV_TLS_PORT_<NAME> for the
-// servers "starttls", "implicit", "wrong" (STARTTLS, certificate for another
-// host) and "expired" (implicit TLS, expired certificate). A peer that is not
-// TLS or drops the session: the session test's.
+// shared library) to aiosmtpd through the public interface. run.sh passes
+// KV_TLS_DIR (spools, test CA) and KV_TLS_PORT_<NAME> of "starttls", "implicit",
+// "wrong" (STARTTLS, another host's certificate) and "expired" (implicit TLS).
 #include <cstdio>
 #include <cstdlib>
 

@@ -17,18 +17,9 @@ namespace {
 using namespace kv::pal;
 using testsupport::Env;
 
-// The plain connection below the session, opened with a scenario line in clear.
+// The plain connection below the session.
 class Connection final : public TlsStream {
   public:
-    bool Open(const std::string &scenario, uint32_t timeoutMs) {
-        std::vector<SocketAddress> addresses;
-        uint16_t port = uint16_t(std::atoi(Env("KV_TLS_PEER_PORT").c_str()));
-        if (!ResolveAll("127.0.0.1", port, addresses) || addresses.empty()) return false;
-        if (!socket_.Create(addresses[0]) || !socket_.SetTimeouts(timeoutMs) || !socket_.Connect(addresses[0]))
-            return false;
-        std::string line = "SCENARIO " + scenario + "\n";
-        return socket_.Send(line.data(), line.size()) == long(line.size());
-    }
     long Send(const void *data, size_t length) override { return socket_.Send(data, length); }
     long Receive(void *buffer, size_t capacity) override { return socket_.Receive(buffer, capacity); }
     TcpSocket socket_;
@@ -41,9 +32,16 @@ class TlsSessionContract : public ::testing::Test {
         ASSERT_TRUE(SocketStartup());
     }
     void TearDown() override { SocketCleanup(); }
+    // A session over the connection, opened with the scenario line in clear.
     std::unique_ptr<TlsSession> Open(Connection &connection, const std::string &scenario, uint32_t timeoutMs = 10000,
                                      const std::string &host = "localhost") {
-        EXPECT_TRUE(connection.Open(scenario, timeoutMs)) << scenario;
+        std::vector<SocketAddress> at;
+        TcpSocket &s = connection.socket_;
+        const std::string line = "SCENARIO " + scenario + "\n";
+        EXPECT_TRUE(ResolveAll("127.0.0.1", uint16_t(std::atoi(Env("KV_TLS_PEER_PORT").c_str())), at) && !at.empty() &&
+                    s.Create(at[0]) && s.SetTimeouts(timeoutMs) && s.Connect(at[0]) &&
+                    s.Send(line.data(), line.size()) == long(line.size()))
+            << scenario;
         TlsOptions options;
         options.host = host;
         // Windows takes the forward slash too.
