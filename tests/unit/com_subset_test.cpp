@@ -10,11 +10,7 @@
 
 namespace {
 
-uint32_t Prefix(BSTR b) {
-    uint32_t n;
-    std::memcpy(&n, reinterpret_cast<const uint8_t *>(b) - 4, 4);
-    return n;
-}
+uint32_t Prefix(BSTR b) { uint32_t n; return std::memcpy(&n, reinterpret_cast<const uint8_t *>(b) - 4, 4), n; }
 
 std::u16string Text(BSTR b) { return b ? std::u16string(b, SysStringLen(b)) : std::u16string(); }
 
@@ -46,8 +42,7 @@ using kv::clsVariant;
 
 clsVariant Of(VARTYPE vt, double r8 = 0) {
     clsVariant v;
-    v.ptr()->vt = vt;
-    if (vt == VT_R8) v.ptr()->dblVal = r8;
+    v.ptr()->vt = vt, v.ptr()->dblVal = r8; // read only as VT_R8
     return v;
 }
 
@@ -106,10 +101,8 @@ TEST(ComVariant, ByRefIsResolved) {
     LONG value = 7;
     BSTR text = SysAllocString(OLESTR("19"));
     VARIANT ref{}, sref{}, dangling{};
-    ref.vt = dangling.vt = VT_BYREF | VT_I4;
-    ref.plVal = &value;
-    sref.vt = VT_BYREF | VT_BSTR;
-    sref.pbstrVal = &text;
+    ref.vt = dangling.vt = VT_BYREF | VT_I4, ref.plVal = &value;
+    sref.vt = VT_BYREF | VT_BSTR, sref.pbstrVal = &text;
     Check(ref, 0, VT_BSTR, {S_OK, VT_BSTR, 0, u"7"}, "byref I4 -> BSTR");
     Check(ref, 0, VT_I4, {S_OK, VT_I4, 7}, "byref I4 -> I4");
     Check(sref, 0, VT_I4, {S_OK, VT_I4, 19}, "byref BSTR -> I4");
