@@ -34,9 +34,6 @@ class Library {
         if (handle) dlclose(handle);
 #endif
     }
-    Library(const Library &) = delete;
-    Library &operator=(const Library &) = delete;
-
     void *Symbol(const char *name) const {
         if (!handle) return nullptr;
 #ifdef _WIN32
@@ -45,12 +42,10 @@ class Library {
         return dlsym(handle, name);
 #endif
     }
-    // An entry point without arguments (DllRegisterServer, DllUnregisterServer).
     HRESULT Call(const char *name) const {
         auto entry = reinterpret_cast<HRESULT(STDAPICALLTYPE *)(void)>(Symbol(name));
         return entry ? entry() : E_NOTIMPL;
     }
-    // One object of a class, through its class object.
     template <class I> HRESULT Create(REFCLSID clsid, REFIID iid, I **out) const {
         *out = nullptr;
         IClassFactory *factory = nullptr;

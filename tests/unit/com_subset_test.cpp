@@ -10,11 +10,7 @@
 
 namespace {
 
-uint32_t Prefix(BSTR b) {
-    uint32_t n;
-    std::memcpy(&n, reinterpret_cast<const uint8_t *>(b) - 4, 4);
-    return n;
-}
+uint32_t Prefix(BSTR b) { uint32_t n; return std::memcpy(&n, reinterpret_cast<const uint8_t *>(b) - 4, 4), n; }
 
 std::u16string Text(BSTR b) { return b ? std::u16string(b, SysStringLen(b)) : std::u16string(); }
 
@@ -46,17 +42,11 @@ using kv::clsVariant;
 
 clsVariant Of(VARTYPE vt, double r8 = 0) {
     clsVariant v;
-    v.ptr()->vt = vt;
-    if (vt == VT_R8) v.ptr()->dblVal = r8;
+    v.ptr()->vt = vt, v.ptr()->dblVal = r8; // read only as VT_R8
     return v;
 }
 
-struct Expect {
-    HRESULT hr;
-    VARTYPE vt = VT_EMPTY;
-    long long i = 0;             // integer and boolean results
-    const char16_t *s = nullptr; // string results
-};
+struct Expect { HRESULT hr; VARTYPE vt = VT_EMPTY; long long i = 0; const char16_t *s = nullptr; };
 
 void Check(const VARIANT &src, USHORT flags, VARTYPE to, const Expect &e, const char *what) {
     SCOPED_TRACE(what);
@@ -80,14 +70,7 @@ void Check(const VARIANT &src, USHORT flags, VARTYPE to, const Expect &e, const 
 }
 
 TEST(ComVariant, ChangeTypeTable) {
-    struct Row {
-        const char *what;
-        clsVariant src;
-        USHORT flags;
-        VARTYPE to;
-        Expect e;
-    };
-    Row rows[] = {
+    const struct { const char *what; clsVariant src; USHORT flags; VARTYPE to; Expect e; } rows[] = {
         {"\"25\" -> I4", clsVariant::FromText(u"25"), 0, VT_I4, {S_OK, VT_I4, 25}},
         {"\"abc\" -> I4", clsVariant::FromText(u"abc"), 0, VT_I4, {DISP_E_TYPEMISMATCH}},
         {"\"25abc\" -> I4", clsVariant::FromText(u"25abc"), 0, VT_I4, {DISP_E_TYPEMISMATCH}},
@@ -111,17 +94,15 @@ TEST(ComVariant, ChangeTypeTable) {
         {"I4 -> unsupported", clsVariant::FromInt(1), 0, VT_DECIMAL, {DISP_E_BADVARTYPE}},
         {"I4 -> BYREF", clsVariant::FromInt(1), 0, VARTYPE(VT_BYREF | VT_I4), {DISP_E_BADVARTYPE}},
     };
-    for (const Row &row : rows) Check(row.src.get(), row.flags, row.to, row.e, row.what);
+    for (const auto &row : rows) Check(row.src.get(), row.flags, row.to, row.e, row.what);
 }
 
 TEST(ComVariant, ByRefIsResolved) {
     LONG value = 7;
     BSTR text = SysAllocString(OLESTR("19"));
     VARIANT ref{}, sref{}, dangling{};
-    ref.vt = dangling.vt = VT_BYREF | VT_I4;
-    ref.plVal = &value;
-    sref.vt = VT_BYREF | VT_BSTR;
-    sref.pbstrVal = &text;
+    ref.vt = dangling.vt = VT_BYREF | VT_I4, ref.plVal = &value;
+    sref.vt = VT_BYREF | VT_BSTR, sref.pbstrVal = &text;
     Check(ref, 0, VT_BSTR, {S_OK, VT_BSTR, 0, u"7"}, "byref I4 -> BSTR");
     Check(ref, 0, VT_I4, {S_OK, VT_I4, 7}, "byref I4 -> I4");
     Check(sref, 0, VT_I4, {S_OK, VT_I4, 19}, "byref BSTR -> I4");
@@ -147,18 +128,13 @@ struct Stream {
     // The new position in *pos, 0xDEAD when the stream leaves it alone.
     HRESULT Seek(long long to, DWORD origin, uint64_t *pos = nullptr) {
         LARGE_INTEGER li;
-        li.QuadPart = to;
         ULARGE_INTEGER np;
-        np.QuadPart = 0xDEAD;
+        li.QuadPart = to, np.QuadPart = 0xDEAD;
         HRESULT hr = s->Seek(li, origin, &np);
         if (pos) *pos = np.QuadPart;
         return hr;
     }
-    uint64_t Pos() {
-        uint64_t p = 0;
-        Seek(0, STREAM_SEEK_CUR, &p);
-        return p;
-    }
+    uint64_t Pos() { uint64_t p = 0; return Seek(0, STREAM_SEEK_CUR, &p), p; }
 };
 
 TEST(ComStream, ReadWriteSeek) {

@@ -2,8 +2,8 @@
 // what the fields show, what OK stores, the provider list, the test mail.
 #include <gtest/gtest.h>
 
-#include "orkv14.h"
-#include "pal/registry.h"
+#include <functional>
+
 #include "runtime/kvlog.h"
 #include "script_server.h"
 #include "temp_registry.h"
@@ -61,37 +61,31 @@ void Edit(clsConfigModel &m, const std::string &edits) {
     for (const auto &[key, value] : Pairs(edits)) m.SetField(ByKey(key), Widen(value, 65001));
 }
 
-// The fields named in `expected`, as the dialog shows them.
-std::string Shown(const clsConfigModel &m, const std::string &expected) {
+std::string Each(const std::string &expected, const std::function<std::string(const std::string &)> &value) {
     std::string out;
-    for (const auto &[key, value] : Pairs(expected))
-        out += (out.empty() ? "" : " ") + key + "=" + Narrow(m.Field(ByKey(key)), 65001);
+    for (const auto &[key, ignored] : Pairs(expected)) out += (out.empty() ? "" : " ") + key + "=" + value(key);
     return out;
+}
+
+std::string Shown(const clsConfigModel &m, const std::string &expected) {
+    return Each(expected, [&](const std::string &key) { return Narrow(m.Field(ByKey(key)), 65001); });
 }
 
 // The options named in `expected` as "<type>:<value>" (i: 32-bit number, b: boolean, s: text), "-" when absent.
 std::string Stored(const clsOptionList &l, const std::string &expected) {
-    std::string out;
-    for (const auto &[key, value] : Pairs(expected)) {
+    return Each(expected, [&](const std::string &key) {
         const clsVariant *v = l.Find(key);
-        std::string text = !v                   ? "-"
-                           : v->vt() == VT_I4   ? "i:" + std::to_string(v->get().lVal)
-                           : v->vt() == VT_BOOL ? std::string("b:") + (v->get().boolVal ? "1" : "0")
-                           : v->vt() == VT_BSTR ? "s:" + Narrow(v->Text(), 65001)
-                                                : "?";
-        out += (out.empty() ? "" : " ") + key + "=" + text;
-    }
-    return out;
+        return !v                   ? "-"
+               : v->vt() == VT_I4   ? "i:" + std::to_string(v->get().lVal)
+               : v->vt() == VT_BOOL ? std::string("b:") + (v->get().boolVal ? "1" : "0")
+               : v->vt() == VT_BSTR ? "s:" + Narrow(v->Text(), 65001)
+                                    : "?";
+    });
 }
 
 TEST(ConfigModel, PagesByFlagsAndProvider) {
-    struct Case {
-        uint32_t flags;
-        const char16_t *provider;
-        bool popBeforeSmtp;
-        const char *visible;
-        const char16_t *receive = nullptr; // "ReceiveProvider"
-    } const cases[] = {
+    struct Case { uint32_t flags; const char16_t *provider; bool pop; const char *visible, *receive = nullptr; };
+    const Case cases[] = {
         {0x1000, u"SMAPI", false, "Provider MapiUser"},
         {0x1000, u"SMTP", false, "Provider"},
         {0x1001, u"XMAPI", true, "Provider MapiUser"},
@@ -105,29 +99,24 @@ TEST(ConfigModel, PagesByFlagsAndProvider) {
         {0x0010, u"", false, "Pop3Server Pop3User"},
         {0x0000, u"SMTP", false, ""},
         // Receiving through IMAP: its page instead of the POP3 pages, which POP-before-SMTP still needs.
-        {0x1011, u"SMTP", false, "Provider SmtpServer SmtpUser ImapServer", u"imap"},
-        {0x1011, u"SMTP", true, "Provider SmtpServer SmtpUser Pop3Server Pop3User ImapServer", u"IMAP"},
-        {0x1011, u"XMAPI", false, "Provider MapiUser", u"IMAP"},
-        {0x1001, u"SMTP", false, "Provider SmtpServer SmtpUser", u"IMAP"},
-        {0x0010, u"", false, "ImapServer", u"IMAP"},
-        {0x0010, u"", false, "Pop3Server Pop3User", u"Exchange"},
-        {0x4010, u"", false, "", u"IMAP"},
+        {0x1011, u"SMTP", false, "Provider SmtpServer SmtpUser ImapServer", "imap"},
+        {0x1011, u"SMTP", true, "Provider SmtpServer SmtpUser Pop3Server Pop3User ImapServer", "IMAP"},
+        {0x1011, u"XMAPI", false, "Provider MapiUser", "IMAP"},
+        {0x1001, u"SMTP", false, "Provider SmtpServer SmtpUser", "IMAP"},
+        {0x0010, u"", false, "ImapServer", "IMAP"},
+        {0x0010, u"", false, "Pop3Server Pop3User", "Exchange"},
+        {0x4010, u"", false, "", "IMAP"},
     };
     for (const Case &c : cases) {
-        clsOptionList user =
-            List({{"Provider", T(c.provider)}, {"SMTP.POPBeforeSMTP", clsVariant::FromInt(c.popBeforeSmtp)}});
-        if (c.receive) user.SetText("ReceiveProvider", c.receive);
+        clsOptionList user = List({{"Provider", T(c.provider)}, {"SMTP.POPBeforeSMTP", clsVariant::FromInt(c.pop)}});
+        if (c.receive) user.SetText("ReceiveProvider", Widen(c.receive, 65001));
         EXPECT_EQ(Visible(Model(c.flags, {}, user)), c.visible)
             << std::hex << c.flags << " " << Narrow(c.provider, 65001);
     }
 }
 
 TEST(ConfigModel, EditsSwitchPagesAndTheTestMail) {
-    const struct {
-        const char *edit;
-        const char *visible;
-        bool testMail = true;
-    } steps[] = {
+    const struct { const char *edit, *visible; bool testMail = true; } steps[] = {
         {"SMTP.ServerAddress=mail.example.org", "Provider SmtpServer SmtpUser"},
         {"Provider=XMAPI", "Provider MapiUser"},
         {"Provider=SMAPI", "Provider MapiUser"},
@@ -136,15 +125,19 @@ TEST(ConfigModel, EditsSwitchPagesAndTheTestMail) {
         {"SMTP.POPBeforeSMTP=1", "Provider SmtpServer SmtpUser Pop3Server Pop3User"},
         {"SMTP.POPBeforeSMTP=0", "Provider SmtpServer SmtpUser"},
     };
-    clsConfigModel m = Model(0x1001, {}, List({{"Provider", T(u"SMTP")}}));
+    clsOptionList user = List({{"Provider", T(u"SMTP")}, {"SMTP.ServerAddress", T(u"old")}, {"Other.Key", T(u"kept")}});
+    clsConfigModel m = Model(0x1001, {}, user);
     for (const auto &s : steps) {
         SCOPED_TRACE(s.edit);
         Edit(m, s.edit);
         EXPECT_EQ(Visible(m), s.visible);
         EXPECT_EQ(m.TestMailEnabled(), s.testMail);
     }
-    // The provider changes kept what had been entered.
-    EXPECT_EQ(Stored(m.User(), "SMTP.ServerAddress=s:mail.example.org"), "SMTP.ServerAddress=s:mail.example.org");
+    // The provider changes kept what had been entered; OK replaces the caller's entries of the same key
+    // (Cancel leaving them alone: test_mail_integration_test, ConfigDialog).
+    MergeOptions(user, m.User());
+    const char *merged = "SMTP.ServerAddress=s:mail.example.org Other.Key=s:kept";
+    EXPECT_EQ(Stored(user, merged), merged);
     // Without a provider page the SMTP pages and the SMTP test mail are the dialog.
     clsConfigModel internetOnly = Model(0x0001, {}, List({{"Provider", T(u"XMAPI")}}));
     EXPECT_EQ(internetOnly.EffectiveProvider(), "SMTP");
@@ -152,13 +145,10 @@ TEST(ConfigModel, EditsSwitchPagesAndTheTestMail) {
 }
 
 TEST(ConfigModel, FieldsShowOptionsBeforeTheAccountAndTheUserListFirst) {
-    MailClientAccount account;
-    account.texts[IString("SMTP Server")] = u"smtp.account.example";
-    account.texts[IString("SMTP LogonName")] = u"DOMAIN";
-    account.texts[IString("POP3 Server")] = u"pop.account.example";
-    account.numbers[IString("SMTP Port")] = 587;
-    account.numbers[IString("SMTP Timeout")] = 45;
-    account.numbers[IString("POP3 Port")] = 995;
+    const MailClientAccount account{{{IString("SMTP Server"), u"smtp.account.example"},
+                                     {IString("SMTP LogonName"), u"DOMAIN"},
+                                     {IString("POP3 Server"), u"pop.account.example"}},
+                                    {{IString("SMTP Port"), 587}, {IString("SMTP Timeout"), 45}, {IString("POP3 Port"), 995}}};
     clsOptionList global = List({{"SMTP.ServerAddress", T(u"global.example")},
                                  {"SMTP.ServerUser", T(u"globaluser")},
                                  {"SMTP.ProxyType", clsVariant::FromInt(7)}, // out of range: the first entry
@@ -184,11 +174,7 @@ TEST(ConfigModel, FieldsShowOptionsBeforeTheAccountAndTheUserListFirst) {
 }
 
 TEST(ConfigModel, StoreWritesTheOfferedPagesWithTheirTypes) {
-    const struct {
-        uint32_t flags;
-        Options global, user;
-        const char *edits, *inUser, *inGlobal;
-    } cases[] = {
+    const struct { uint32_t flags; Options global, user; const char *edits, *inUser, *inGlobal; } cases[] = {
         {0x0011, {}, {}, "SMTP.ServerPort=465 SMTP.ProxyType=2 SMTP.ProxyPort=x25 SMTP.ServerPassword=s3cret",
          "SMTP.ServerPort=i:465 SMTP.ProxyType=i:2 SMTP.ProxyPort=i:0 SMTP.POPBeforeSMTP=i:0 "
          "SMTP.ServerPassword=s:s3cret SMTP.LogonName=s:HOSTX Provider=- @MAPI.ServerUser=-",
@@ -236,23 +222,11 @@ TEST(ConfigModel, StoreWritesTheOfferedPagesWithTheirTypes) {
     }
 }
 
-// Cancel leaving the caller's lists alone: test_mail_integration_test (ConfigDialog).
-TEST(ConfigModel, OkReplacesEntriesOfTheSameKeyAndKeepsTheRest) {
-    clsOptionList user = List({{"SMTP.ServerAddress", T(u"old.example")}, {"Other.Key", T(u"kept")}});
-    clsConfigModel m = Model(0x0001, {}, user);
-    Edit(m, "SMTP.ServerAddress=new.example");
-    m.StoreFields();
-    MergeOptions(user, m.User());
-    EXPECT_EQ(Stored(user, "SMTP.ServerAddress=s:new.example Other.Key=s:kept"),
-              "SMTP.ServerAddress=s:new.example Other.Key=s:kept");
-}
-
 TEST(ConfigModel, ProviderListLeavesOutDashEntries) {
     auto texts = [](int id) -> String { return id == 10 ? "Simple MAPI" : id == 11 ? "---" : "SMTP"; };
-    std::vector<ProviderEntry> l = BuildProviderList("SMAPI; XMAPI;;SMTP", texts, 10);
-    ASSERT_EQ(l.size(), 2u);
-    EXPECT_EQ(l[0].code + "=" + l[0].display, "SMAPI=Simple MAPI");
-    EXPECT_EQ(l[1].code + "=" + l[1].display, "SMTP=SMTP");
+    std::string shown;
+    for (auto &e : BuildProviderList("SMAPI; XMAPI;;SMTP", texts, 10)) shown += e.code + "=" + e.display + ";";
+    EXPECT_EQ(shown, "SMAPI=Simple MAPI;SMTP=SMTP;");
 }
 
 // The token typed into the dialog reaches the server, but neither the

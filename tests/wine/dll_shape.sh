@@ -7,10 +7,7 @@ dll=${2:?orkv14.dll}
 failed=0
 exports=$("$objdump" -p "$dll" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | awk '/^[[:space:]]+\[/ {print $NF}' | sort | tr '\n' ' ')
 expected="DllCanUnloadNow DllGetClassObject DllRegisterServer DllUnregisterServer "
-if [ "$exports" != "$expected" ]; then
-  echo "FAILED: exports are '$exports'"
-  failed=1
-fi
+[ "$exports" = "$expected" ] || { echo "FAILED: exports are '$exports'"; failed=1; }
 imports=$("$objdump" -p "$dll" | awk '/DLL Name:/ {print tolower($3)}' | sort -u)
 for name in $imports; do
   case "$name" in
@@ -21,6 +18,4 @@ for name in $imports; do
     *) echo "FAILED: needs $name"; failed=1 ;;
   esac
 done
-echo "exports: $exports"
-echo "imports: $(echo $imports)"
 [ "$failed" -eq 0 ]

@@ -1,41 +1,24 @@
 #!/usr/bin/python3
-"""Reads the mail send_mail.vbs sent with Python's email package and checks
-its parts byte for byte against the files they came from.
-  check_mail.py EML PICTURE ATTACHMENT TO
-Subject, sender and attachment name are list_mailbox.vbs's, which reads it back.
-Prints what is wrong and exits 1, or exits 0.
-"""
-import email
+"""check_mail.py EML PICTURE ATTACHMENT TO: the mail send_mail.vbs sent, read with Python's email package, its
+parts byte for byte against the files they came from (subject, sender and file name are list_mailbox.vbs's).
+Prints what is wrong and exits 1, or exits 0."""
 import email.policy
 import sys
 
-problems = []
-
-
-def expect(what, got, wanted):
-    if got != wanted:
-        problems.append("%s: %r, expected %r" % (what, got, wanted))
-
-
-def read(path):
-    with open(path, "rb") as f:
-        return f.read()
-
-
 eml, picture, attachment, recipient = sys.argv[1:5]
+read = lambda path: open(path, "rb").read()
 message = email.message_from_bytes(read(eml), policy=email.policy.default)
-problems += ["defect: %r" % defect for defect in message.defects]
 leaves = [p for p in message.walk() if not p.is_multipart()]
-
-expect("to", [a.addr_spec for a in message["To"].addresses], [recipient])
-expect("own header", message["X-Report-Id"], "2024-10")
-expect("parts", sorted(p.get_content_type() for p in leaves), sorted(["text/plain", "text/html", "image/gif", "text/plain"]))
-# How the HTML refers to its picture is the writer's (mime_writer_test, mail_html_scan_test).
-image = next(p for p in leaves if p.get_content_type() == "image/gif")
-expect("picture bytes", image.get_payload(decode=True), read(picture))
-files = [p.get_payload(decode=True) for p in leaves if p.get_content_disposition() == "attachment"]
-expect("attachment bytes", files, [read(attachment)])
-
+checks = {
+    "defects": (message.defects, []),
+    "to": ([a.addr_spec for a in message["To"].addresses], [recipient]),
+    "own header": (message["X-Report-Id"], "2024-10"),
+    "parts": (sorted(p.get_content_type() for p in leaves), ["image/gif", "text/html", "text/plain", "text/plain"]),
+    "picture bytes": ([p.get_payload(decode=True) for p in leaves if p.get_content_type() == "image/gif"], [read(picture)]),
+    "attachment bytes": ([p.get_payload(decode=True) for p in leaves if p.get_content_disposition() == "attachment"],
+                         [read(attachment)]),
+}
+problems = ["FAILED: %s: %r, expected %r" % (what, got, wanted) for what, (got, wanted) in checks.items() if got != wanted]
 for p in problems:
-    print("FAILED:", p)
+    print(p)
 sys.exit(1 if problems else 0)

@@ -10,10 +10,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../../support/servers.sh"
 kv_native_wine "$arch"
 native=$KV_WINE
-case $arch in
-  x64) view=/reg:64 platform=win64 ;;
-  *) view=/reg:32 platform=win32 ;;
-esac
+view=/reg:32 platform=win32
+[ "$arch" = x64 ] && view=/reg:64 platform=win64
 path=$(kv_windows_path "$dll")
 kv_temp_dir "auto-register-$arch"
 dir=$KV_DIR
@@ -32,8 +30,7 @@ is() { # key, value name ("" for the default), expected data of a REG_SZ that mu
   got=$(printf '%s' "$got" | sed -E 's/^\s+\S+\s+REG_SZ\s*//')
   [ "${got,,}" = "${3,,}" ] || { echo "  $1 ${2:-(default)}: '$got', expected '$3'"; return 1; }
 }
-present() { reg query "$1" >/dev/null; }
-absent() { ! present "$1"; }
+absent() { ! reg query "$1" >/dev/null; }
 
 smtp='{9456E7CB-C314-44E8-A00B-221AF5A2350C}'
 library='{10C5EF17-AA52-4DB4-8DAF-F276F4590559}'
@@ -69,22 +66,18 @@ tree 'HKCU\Software\Classes' "$dir/user-before"
 kv_check "regsvr32 orkv14.dll succeeds" "$native" regsvr32 /s "$(kv_windows_path "$core")"
 kv_check "the core's class key" corekeys
 kv_check "regsvr32 /u orkv14.dll succeeds" "$native" regsvr32 /s /u "$(kv_windows_path "$core")"
-kv_check "regsvr32 succeeds" "$native" regsvr32 /s "$path"
-kv_check "the keys per machine" keys HKLM
-kv_check "none per user" absent "HKCU\\Software\\Classes\\CLSID\\$smtp"
-kv_check "regsvr32 /u succeeds" "$native" regsvr32 /s /u "$path"
-tree 'HKLM\Software\Classes' "$dir/machine-after"
-kv_check "unregistering leaves the machine's classes as they were" \
-  diff -u "$dir/machine-before.sorted" "$dir/machine-after.sorted"
-
-kv_check "regsvr32 /n /i:user succeeds" "$native" regsvr32 /s /n /i:user "$path"
-kv_check "the keys per user" keys HKCU
-kv_check "none per machine" absent "HKLM\\Software\\Classes\\CLSID\\$smtp"
-# Wine 8 does not merge HKCU\Software\Classes into HKEY_CLASSES_ROOT, so no
-# script under Wine can create a class registered per user; Windows can.
-kv_check "regsvr32 /u /n /i:user succeeds" "$native" regsvr32 /s /u /n /i:user "$path"
-tree 'HKCU\Software\Classes' "$dir/user-after"
-kv_check "unregistering leaves the user's classes as they were" diff -u "$dir/user-before.sorted" "$dir/user-after.sorted"
+# Per machine, then per user. Wine 8 does not merge HKCU\Software\Classes into
+# HKEY_CLASSES_ROOT, so no script under Wine can create a class registered per user; Windows can.
+for scope in "HKLM machine HKCU" "HKCU user HKLM"; do
+  read -r root name other <<<"$scope"
+  as=() && [ "$name" = user ] && as=(/n /i:user)
+  kv_check "regsvr32 ${as[*]} succeeds" "$native" regsvr32 /s "${as[@]}" "$path"
+  kv_check "the keys per $name" keys "$root"
+  kv_check "none in $other" absent "$other\\Software\\Classes\\CLSID\\$smtp"
+  kv_check "regsvr32 /u ${as[*]} succeeds" "$native" regsvr32 /s /u "${as[@]}" "$path"
+  tree "$root\\Software\\Classes" "$dir/$name-after"
+  kv_check "unregistering leaves the $name's classes as they were" diff -u "$dir/$name-before.sorted" "$dir/$name-after.sorted"
+done
 for d in "$core" "$dll"; do
   kv_check "unregistering $(basename "$d") twice still succeeds" "$native" regsvr32 /s /u "$(kv_windows_path "$d")"
 done

@@ -10,18 +10,13 @@ here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../../support/servers.sh"
 
 kv_native_wine "$arch"
-native=$KV_WINE
-dll=$build/orkv14auto.dll
+native=$KV_WINE dll=$build/orkv14auto.dll
 [ -f "$dll" ] || kv_fail "no $dll"
 windows() { kv_windows_path "$1"; }
 
 kv_temp_dir "auto-$arch"
 dir=$KV_DIR
-cleanup() {
-  "$native" regsvr32 /s /u "$(windows "$dll")" >/dev/null 2>&1
-  kv_stop_servers
-}
-trap cleanup EXIT
+trap '"$native" regsvr32 /s /u "$(windows "$dll")" >/dev/null 2>&1; kv_stop_servers' EXIT
 "$native" regsvr32 /s "$(windows "$dll")" || kv_fail "regsvr32 orkv14auto.dll"
 
 # Runs a script; its output, without CRs, in $dir/NAME.out.
@@ -66,9 +61,7 @@ mail() { # subject, body; a plain mail as delivered
 mail Agenda "Items for Monday." >"$dir/m1"
 mail Invoice "Please pay." >"$dir/m2"
 cp "$dir/sink/1.eml" "$dir/m3"
-kv_deliver anna 1.kv "$dir/m1"
-kv_deliver anna 2.kv "$dir/m2"
-kv_deliver anna 3.kv "$dir/m3"
+for i in 1 2 3; do kv_deliver anna $i.kv "$dir/m$i"; done
 script list "$root/samples/vbscript/list_mailbox.vbs" 127.0.0.1 "$KV_POP3_PORT" anna secret Invoice
 kv_check "list_mailbox.vbs" same list "3 mails
 mail: Agenda | Bob <bob@example.org>

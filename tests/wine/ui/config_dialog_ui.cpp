@@ -1,22 +1,14 @@
-// The configuration dialog of orkv14.dll under Wine (run.sh: xvfb-run and an
-// SMTP sink, KV_SMTP_PORT and KV_SMTP_SINK_DIR). A host thread calls ConfigDlg;
-// this thread drives the dialog with window messages and checks what the host
-// reads back. Which pages, defaults and stored values are the model's
-// (ui_config_model_test); here, that the window follows the model.
-//   config_dialog_ui.exe --show FLAGS PROVIDER PAGE SECONDS
-//       one page with sample values for scripts/screenshots.sh: prints
-//       "READY left top width height" and holds the dialog SECONDS.
-#include <windows.h>
-#include <commctrl.h>
-
-#include <gtest/gtest.h>
-
+// The configuration dialog of orkv14.dll under Wine, driven by window messages while a host thread calls
+// ConfigDlg (run.sh: xvfb-run, an SMTP sink at KV_SMTP_PORT writing to KV_SMTP_SINK_DIR). Pages, defaults and
+// stored values are the model's (ui_config_model_test); here, that the window follows the model.
+// --show FLAGS PROVIDER PAGE SECONDS (scripts/screenshots.sh): one page with sample values; prints
+// "READY left top width height" and holds the dialog SECONDS.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
 #include "config_dialog_ids.h"
-#include "dialog_windows.h" // with chrono, cstdio, functional, string, thread, vector
+#include "dialog_windows.h" // with windows, commctrl, gtest, chrono, cstdio, functional, string, thread, vector
 #include "dll_loader.h"
 #include "orkv14.hpp"
 #include "test_files.h"
@@ -34,10 +26,7 @@ testsupport::Library &Dll() {
 }
 
 // Returns once the thread takes messages again: its handler ended or a modal loop began.
-void Settle(HWND window) {
-    DWORD_PTR ignored = 0;
-    SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 60000, &ignored);
-}
+void Settle(HWND window) { SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 60000, nullptr); }
 
 void Click(HWND frame, int button) { PostMessageW(GetDlgItem(frame, button), BM_CLICK, 0, 0); }
 
@@ -48,9 +37,18 @@ HWND Control(HWND frame, int control) {
     return nullptr;
 }
 
-std::vector<std::wstring> Tabs(HWND frame) { return TabTitles(GetDlgItem(frame, IDC_CFG_TABS)); }
+std::vector<std::wstring> Tabs(HWND frame) {
+    HWND tabs = GetDlgItem(frame, IDC_CFG_TABS);
+    std::vector<std::wstring> titles;
+    for (LRESULT i = 0, count = SendMessageW(tabs, TCM_GETITEMCOUNT, 0, 0); i < count; ++i) {
+        wchar_t text[128] = L"";
+        TCITEMW item{TCIF_TEXT, 0, 0, text, 128, 0, 0};
+        SendMessageW(tabs, TCM_GETITEMW, WPARAM(i), reinterpret_cast<LPARAM>(&item));
+        titles.push_back(text);
+    }
+    return titles;
+}
 
-// The pages that show (their ids).
 std::vector<int> ShownPages(HWND frame) {
     std::vector<int> shown;
     for (int id = IDC_CFG_PAGE_PROVIDER; id <= IDC_CFG_PAGE_IMAP; ++id)
@@ -68,8 +66,7 @@ void ChooseEntry(HWND frame, int control, LRESULT index) {
 bool ChooseProvider(HWND frame, const std::wstring &display) {
     LRESULT at = SendMessageW(Control(frame, IDC_CFG_PROVIDER), CB_FINDSTRINGEXACT, WPARAM(-1),
                               reinterpret_cast<LPARAM>(display.c_str()));
-    if (at >= 0) ChooseEntry(frame, IDC_CFG_PROVIDER, at);
-    return at >= 0;
+    return at >= 0 && (ChooseEntry(frame, IDC_CFG_PROVIDER, at), true);
 }
 
 // A click on the tab of a page (found by the page's title, in any language).
@@ -88,11 +85,8 @@ void Type(HWND frame, int control, const std::wstring &text) {
     SendMessageW(Control(frame, control), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
 }
 
-std::wstring FieldText(HWND frame, int control) { return Text(Control(frame, control)); }
-
 using Host = std::function<void(IKvConfiguration2 *)>;
 
-// ConfigDlg as a host calls it, with what the host does before and after.
 HRESULT ConfigDlg(DWORD flags, const Host &before = nullptr, const Host &after = nullptr) {
     orkv14::Ptr<IKvConfiguration2> configuration;
     HRESULT hr = Dll().Create(CLSID_KvComponent, IID_IKvConfiguration2, configuration.put());
@@ -103,7 +97,6 @@ HRESULT ConfigDlg(DWORD flags, const Host &before = nullptr, const Host &after =
     return hr;
 }
 
-// The dialog's frame once it shows.
 HWND Frame(const DialogThread &session) {
     return session.Find([](HWND window) { return GetDlgItem(window, IDC_CFG_TABS) != nullptr; });
 }
@@ -128,44 +121,15 @@ class ConfigDialogUi : public ::testing::Test {
     }
 };
 
-TEST_F(ConfigDialogUi, TabsFollowTheProviderAndThePop3Box) {
-    DialogThread session([] { return ConfigDlg(0x1001); });
-    HWND frame = Frame(session);
-    ASSERT_NE(frame, nullptr);
-    HWND testMail = GetDlgItem(frame, IDC_CFG_TESTMAIL);
-
-    // No provider chosen yet: only the provider page, and nothing to test.
-    EXPECT_EQ(Tabs(frame).size(), 1u);
-    EXPECT_FALSE(IsWindowEnabled(testMail));
-
-    ASSERT_TRUE(ChooseProvider(frame, L"Extended MAPI"));
-    EXPECT_EQ(Tabs(frame).size(), 2u);
-    EXPECT_TRUE(IsWindowEnabled(testMail));
-    ASSERT_TRUE(SelectPage(frame, IDC_CFG_PAGE_MAPIUSER));
-    EXPECT_EQ(ShownPages(frame), (std::vector<int>{IDC_CFG_PAGE_MAPIUSER}));
-
-    // The MAPI page goes away under the user's eyes; the first page takes its place.
-    ASSERT_TRUE(ChooseProvider(frame, L"SMTP"));
-    EXPECT_EQ(Tabs(frame).size(), 3u);
-    EXPECT_EQ(ShownPages(frame), (std::vector<int>{IDC_CFG_PAGE_PROVIDER}));
-
-    ASSERT_TRUE(SelectPage(frame, IDC_CFG_PAGE_SMTP));
-    HWND box = Control(frame, IDC_CFG_SMTP_POP_BEFORE_SMTP);
-    SendMessageW(box, BM_CLICK, 0, 0);
-    EXPECT_EQ(Tabs(frame).size(), 5u);
-    EXPECT_EQ(ShownPages(frame), (std::vector<int>{IDC_CFG_PAGE_SMTP})); // the page stays
-    SendMessageW(box, BM_CLICK, 0, 0);
-    EXPECT_EQ(Tabs(frame).size(), 3u);
-
-    Click(frame, IDC_CFG_CANCEL);
-    EXPECT_EQ(session.Finish(), S_FALSE);
-}
-
-// OK writes what was typed, ticked and chosen (lists, boxes, the encryption
-// lists that move the port); options left alone stay absent. Opened again
-// over that, the fields show it.
-TEST_F(ConfigDialogUi, OkWritesWhatWasEnteredAndTheFieldsShowItAgain) {
+// The tabs follow the provider, the receiving protocol and the POP3 box. The test mail is reviewed in the
+// mail editor that IKvMail::Edit opens, then its outcome shows in a message box modal to the dialog (a
+// failure's text is the test mail's, test_mail_integration_test; it takes the same way to the box). OK
+// writes what was typed, ticked and chosen (lists, boxes, the encryption lists that move the port);
+// options left alone stay absent. Opened again over that, the fields show it.
+TEST_F(ConfigDialogUi, TabsFollowTheChoicesTheTestMailIsSentAndOkWritesWhatWasEntered) {
     enum { None, StartTls, Implicit, Auto };
+    const std::string port = testsupport::Env("KV_SMTP_PORT");
+    ASSERT_FALSE(port.empty()) << "no SMTP sink: run through run.sh";
     RegDeleteTreeW(HKEY_CURRENT_USER, kRegistryKey.c_str());
     orkv14::Bstr user, global;
     {
@@ -178,24 +142,67 @@ TEST_F(ConfigDialogUi, OkWritesWhatWasEnteredAndTheFieldsShowItAgain) {
         });
         HWND frame = Frame(session);
         ASSERT_NE(frame, nullptr);
+        // No provider chosen yet: only the provider page, and nothing to test.
+        EXPECT_EQ(Tabs(frame).size(), 1u);
+        EXPECT_FALSE(IsWindowEnabled(GetDlgItem(frame, IDC_CFG_TESTMAIL)));
+        ASSERT_TRUE(ChooseProvider(frame, L"Extended MAPI"));
+        EXPECT_EQ(Tabs(frame).size(), 2u);
+        EXPECT_TRUE(IsWindowEnabled(GetDlgItem(frame, IDC_CFG_TESTMAIL)));
+        ASSERT_TRUE(SelectPage(frame, IDC_CFG_PAGE_MAPIUSER));
+        EXPECT_EQ(ShownPages(frame), (std::vector<int>{IDC_CFG_PAGE_MAPIUSER}));
+        // The MAPI page goes away under the user's eyes; the first page takes its place.
         ASSERT_TRUE(ChooseProvider(frame, L"SMTP"));
-        ChooseEntry(frame, IDC_CFG_RECEIVE_PROVIDER, 1); // IMAP
+        EXPECT_EQ(Tabs(frame).size(), 5u);
+        EXPECT_EQ(ShownPages(frame), (std::vector<int>{IDC_CFG_PAGE_PROVIDER}));
+        ChooseEntry(frame, IDC_CFG_RECEIVE_PROVIDER, 1); // IMAP: its page instead of the POP3 pages
+        EXPECT_EQ(Tabs(frame).size(), 4u);
+        ASSERT_TRUE(SelectPage(frame, IDC_CFG_PAGE_SMTP));
+        HWND popFirst = Control(frame, IDC_CFG_SMTP_POP_BEFORE_SMTP);
+        SendMessageW(popFirst, BM_CLICK, 0, 0);
+        EXPECT_EQ(Tabs(frame).size(), 6u);
+        EXPECT_EQ(ShownPages(frame), (std::vector<int>{IDC_CFG_PAGE_SMTP})); // the page stays
+        SendMessageW(popFirst, BM_CLICK, 0, 0);
+        EXPECT_EQ(Tabs(frame).size(), 4u);
+
+        Type(frame, IDC_CFG_SMTP_SERVER_ADDRESS, L"127.0.0.1");
+        Type(frame, IDC_CFG_SMTP_SERVER_PORT, std::wstring(port.begin(), port.end()));
+        Type(frame, IDC_CFG_SMTP_SOCKET_TIMEOUT, L"5000");
+        Type(frame, IDC_CFG_SMTP_SENDER_NAME, L"Erika Mustermann");
+        Type(frame, IDC_CFG_SMTP_SENDER_ADDRESS, L"erika@example.org");
+        Click(frame, IDC_CFG_TESTMAIL);
+        Settle(frame);
+        HWND review = session.Find([&](HWND window) { return window != frame; }, 5s);
+        ASSERT_NE(review, nullptr);
+        ASSERT_EQ(Text(review), L"e-mail");
+        Click(review, IDC_MAIL_SEND);
+        HWND box = session.Find(
+            [&](HWND window) { return window != frame && window != review && GetDlgItem(window, 0xFFFF); }, 60s);
+        ASSERT_NE(box, nullptr) << "no message box";
+        EXPECT_EQ(Text(box), L"Mail Settings");
+        EXPECT_EQ(Text(GetDlgItem(box, 0xFFFF)), L"The Testmail has been successfully sent.");
+        EXPECT_FALSE(IsWindowEnabled(frame));
+        Click(box, IDOK);
+        ASSERT_NE(WaitFor([&]() -> HWND { return IsWindow(box) ? nullptr : HWND(1); }, 10s), nullptr);
+        Settle(frame);
+        EXPECT_TRUE(IsWindowEnabled(frame));
+
         ChooseEntry(frame, IDC_CFG_IMAP_TLS_MODE, Implicit);
-        EXPECT_EQ(FieldText(frame, IDC_CFG_IMAP_SERVER_PORT), L"993");
+        EXPECT_EQ(Text(Control(frame, IDC_CFG_IMAP_SERVER_PORT)), L"993");
         Type(frame, IDC_CFG_IMAP_SERVER_ADDRESS, L"imap.example.org");
         Type(frame, IDC_CFG_SMTP_SERVER_ADDRESS, L"mail.example.org");
         ChooseEntry(frame, IDC_CFG_SMTP_TLS_MODE, Implicit);
         Type(frame, IDC_CFG_SMTP_SERVER_PORT, L"2525"); // reaches the model before the next change of mode
         ChooseEntry(frame, IDC_CFG_SMTP_TLS_MODE, StartTls);
-        EXPECT_EQ(FieldText(frame, IDC_CFG_SMTP_SERVER_PORT), L"2525");
+        EXPECT_EQ(Text(Control(frame, IDC_CFG_SMTP_SERVER_PORT)), L"2525");
         SendMessageW(Control(frame, IDC_CFG_SMTP_PROXY_RESOLVE), BM_CLICK, 0, 0);
         ChooseEntry(frame, IDC_CFG_SMTP_PROXY_TYPE, 2); // "Socks 5"
-        HWND token = Control(frame, IDC_CFG_SMTP_OAUTH2_TOKEN);
-        EXPECT_NE(GetWindowLongW(token, GWL_STYLE) & ES_PASSWORD, 0) << "the token shows masked";
+        EXPECT_NE(GetWindowLongW(Control(frame, IDC_CFG_SMTP_OAUTH2_TOKEN), GWL_STYLE) & ES_PASSWORD, 0) << "masked";
         Type(frame, IDC_CFG_SMTP_SERVER_PASSWORD, L"geheim");
         Click(frame, IDC_CFG_OK);
         ASSERT_EQ(session.Finish(), S_OK);
     }
+    std::string mail = testsupport::ReadFile(testsupport::Env("KV_SMTP_SINK_DIR") + "\\1.eml");
+    EXPECT_NE(mail.find("From: \"Erika Mustermann\" <erika@example.org>"), std::string::npos) << mail;
     // The provider choice goes to the global list (flag 0x1000 without 0x8000), the fields to the user list.
     EXPECT_EQ(Stored(L"\\Computer", L"Provider"), L"SMTP");
     const std::pair<const wchar_t *, const wchar_t *> expected[] = {
@@ -215,8 +222,8 @@ TEST_F(ConfigDialogUi, OkWritesWhatWasEnteredAndTheFieldsShowItAgain) {
     });
     HWND frame = Frame(session);
     ASSERT_NE(frame, nullptr);
-    EXPECT_EQ(FieldText(frame, IDC_CFG_SMTP_SERVER_ADDRESS), L"mail.example.org");
-    EXPECT_EQ(FieldText(frame, IDC_CFG_SMTP_SERVER_PASSWORD), L"geheim");
+    EXPECT_EQ(Text(Control(frame, IDC_CFG_SMTP_SERVER_ADDRESS)), L"mail.example.org");
+    EXPECT_EQ(Text(Control(frame, IDC_CFG_SMTP_SERVER_PASSWORD)), L"geheim");
     EXPECT_EQ(SendMessageW(Control(frame, IDC_CFG_SMTP_PROXY_RESOLVE), BM_GETCHECK, 0, 0), BST_CHECKED);
     for (auto [list, index] :
          {std::pair{IDC_CFG_SMTP_PROXY_TYPE, 2}, {IDC_CFG_SMTP_TLS_MODE, int(StartTls)}, {IDC_CFG_RECEIVE_PROVIDER, 1}})
@@ -225,46 +232,7 @@ TEST_F(ConfigDialogUi, OkWritesWhatWasEnteredAndTheFieldsShowItAgain) {
     EXPECT_EQ(session.Finish(), S_FALSE);
 }
 
-// The test mail: reviewed in the mail editor that IKvMail::Edit opens, then
-// the outcome in a message box modal to the dialog. A failure's text is the
-// test mail's (test_mail_integration_test); it takes the same way to the box.
-TEST_F(ConfigDialogUi, TestMailIsReviewedAndItsOutcomeShown) {
-    const std::string port = testsupport::Env("KV_SMTP_PORT");
-    ASSERT_FALSE(port.empty()) << "no SMTP sink: run through run.sh";
-    DialogThread session([] { return ConfigDlg(0x1001); });
-    HWND frame = Frame(session);
-    ASSERT_NE(frame, nullptr);
-    ASSERT_TRUE(ChooseProvider(frame, L"SMTP"));
-    Type(frame, IDC_CFG_SMTP_SERVER_ADDRESS, L"127.0.0.1");
-    Type(frame, IDC_CFG_SMTP_SERVER_PORT, std::wstring(port.begin(), port.end()));
-    Type(frame, IDC_CFG_SMTP_SOCKET_TIMEOUT, L"5000");
-    Type(frame, IDC_CFG_SMTP_SENDER_NAME, L"Erika Mustermann");
-    Type(frame, IDC_CFG_SMTP_SENDER_ADDRESS, L"erika@example.org");
-    Click(frame, IDC_CFG_TESTMAIL);
-    Settle(frame);
-    HWND review = session.Find([&](HWND window) { return window != frame; }, 5s);
-    ASSERT_NE(review, nullptr);
-    ASSERT_EQ(Text(review), L"e-mail");
-    Click(review, IDC_MAIL_SEND);
-    HWND box = session.Find(
-        [&](HWND window) { return window != frame && window != review && GetDlgItem(window, 0xFFFF); }, 60s);
-    ASSERT_NE(box, nullptr) << "no message box";
-    EXPECT_EQ(Text(box), L"Mail Settings");
-    EXPECT_EQ(Text(GetDlgItem(box, 0xFFFF)), L"The Testmail has been successfully sent.");
-    EXPECT_FALSE(IsWindowEnabled(frame));
-    Click(box, IDOK);
-    ASSERT_NE(WaitFor([&]() -> HWND { return IsWindow(box) ? nullptr : HWND(1); }, 10s), nullptr);
-    Settle(frame);
-    EXPECT_TRUE(IsWindowEnabled(frame));
-    Click(frame, IDC_CFG_CANCEL);
-    EXPECT_EQ(session.Finish(), S_FALSE);
-    std::string mail = testsupport::ReadFile(testsupport::Env("KV_SMTP_SINK_DIR") + "\\1.eml");
-    EXPECT_NE(mail.find("From: \"Erika Mustermann\" <erika@example.org>"), std::string::npos) << mail;
-}
-
-// --show: one page for a screenshot.
-int Show(int argc, char **argv) {
-    if (argc < 6) return std::fprintf(stderr, "usage: config_dialog_ui --show FLAGS PROVIDER PAGE SECONDS\n"), 2;
+int Show(char **argv) {
     const std::string pages[] = {"provider", "mapi", "smtp", "smtpuser", "pop3", "pop3user"}; // in the ids' order
     const std::string provider = argv[3];
     auto page = std::find(std::begin(pages), std::end(pages), argv[4]);
@@ -273,14 +241,12 @@ int Show(int argc, char **argv) {
     HWND frame = page != std::end(pages) ? Frame(session) : nullptr;
     if (!frame || (!provider.empty() && !ChooseProvider(frame, std::wstring(provider.begin(), provider.end()))))
         return std::fprintf(stderr, "no dialog with provider '%s' and page '%s'\n", argv[3], argv[4]), 1;
-    // Sample values, as a user would have entered them.
-    for (auto [control, text] : {std::pair{IDC_CFG_SMTP_SERVER_ADDRESS, L"smtp.example.com"},
-                                 {IDC_CFG_SMTP_SERVER_USER, L"erika"}, {IDC_CFG_SMTP_SERVER_PASSWORD, L"secret"},
-                                 {IDC_CFG_SMTP_OAUTH2_TOKEN, L"token"}, {IDC_CFG_SMTP_SENDER_NAME, L"Erika Mustermann"},
-                                 {IDC_CFG_SMTP_SENDER_ADDRESS, L"erika.mustermann@example.com"},
-                                 {IDC_CFG_POP3_SERVER_ADDRESS, L"pop.example.com"},
-                                 {IDC_CFG_POP3_SERVER_USER, L"erika"}, {IDC_CFG_POP3_SERVER_PASSWORD, L"secret"},
-                                 {IDC_CFG_MAPI_PROFILE, L"Outlook"}})
+    for (auto [control, text] :
+         {std::pair{IDC_CFG_SMTP_SERVER_ADDRESS, L"smtp.example.com"}, {IDC_CFG_SMTP_SERVER_USER, L"erika"},
+          {IDC_CFG_SMTP_SERVER_PASSWORD, L"secret"}, {IDC_CFG_SMTP_OAUTH2_TOKEN, L"token"},
+          {IDC_CFG_SMTP_SENDER_NAME, L"Erika Mustermann"}, {IDC_CFG_POP3_SERVER_ADDRESS, L"pop.example.com"},
+          {IDC_CFG_SMTP_SENDER_ADDRESS, L"erika.mustermann@example.com"}, {IDC_CFG_POP3_SERVER_USER, L"erika"},
+          {IDC_CFG_POP3_SERVER_PASSWORD, L"secret"}, {IDC_CFG_MAPI_PROFILE, L"Outlook"}})
         Type(frame, control, text);
     ChooseEntry(frame, IDC_CFG_SMTP_TLS_MODE, 1); // STARTTLS
     if (!SelectPage(frame, IDC_CFG_PAGE_PROVIDER + int(page - std::begin(pages))))
@@ -289,19 +255,17 @@ int Show(int argc, char **argv) {
     SendMessageW(frame, WM_NCACTIVATE, TRUE, 0); // drawn active even where the desktop gave no focus
     RedrawWindow(frame, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
     Settle(frame);
-    RECT r;
-    GetWindowRect(frame, &r);
+    RECT r = RectOf(frame);
     std::printf("READY %ld %ld %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
     std::fflush(stdout);
     std::this_thread::sleep_for(std::chrono::seconds(std::atoi(argv[5])));
-    session.Close();
     return 0;
 }
 
 } // namespace
 
 int main(int argc, char **argv) {
-    if (argc > 1 && std::strcmp(argv[1], "--show") == 0) return Show(argc, argv);
+    if (argc == 6 && std::strcmp(argv[1], "--show") == 0) return Show(argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -23,11 +23,7 @@ inline std::wstring Text(HWND window) {
     return buffer;
 }
 
-struct Search {
-    const wchar_t *windowClass;
-    bool visibleOnly;
-    std::vector<HWND> found;
-};
+struct Search { const wchar_t *windowClass; bool visibleOnly; std::vector<HWND> found; };
 
 inline BOOL CALLBACK Collect(HWND window, LPARAM search) {
     auto *s = reinterpret_cast<Search *>(search);
@@ -45,23 +41,7 @@ inline std::vector<HWND> Windows(DWORD thread, HWND parent = nullptr, const wcha
     else EnumChildWindows(parent, &Collect, reinterpret_cast<LPARAM>(&s));
     return s.found;
 }
-inline std::vector<HWND> Children(HWND parent, const wchar_t *windowClass) { return Windows(0, parent, windowClass); }
 
-inline std::vector<std::wstring> TabTitles(HWND tabs) {
-    std::vector<std::wstring> titles;
-    for (LRESULT i = 0, count = SendMessageW(tabs, TCM_GETITEMCOUNT, 0, 0); i < count; ++i) {
-        wchar_t text[128] = L"";
-        TCITEMW item{};
-        item.mask = TCIF_TEXT;
-        item.pszText = text;
-        item.cchTextMax = 128;
-        SendMessageW(tabs, TCM_GETITEMW, WPARAM(i), reinterpret_cast<LPARAM>(&item));
-        titles.push_back(text);
-    }
-    return titles;
-}
-
-// What `find` finds within `limit`, or null.
 inline HWND WaitFor(const std::function<HWND()> &find, std::chrono::milliseconds limit) {
     auto end = std::chrono::steady_clock::now() + limit;
     do {
@@ -71,11 +51,7 @@ inline HWND WaitFor(const std::function<HWND()> &find, std::chrono::milliseconds
     return nullptr;
 }
 
-inline RECT RectOf(HWND window) {
-    RECT r{};
-    GetWindowRect(window, &r);
-    return r;
-}
+inline RECT RectOf(HWND window) { RECT r{}; return GetWindowRect(window, &r), r; }
 
 // A call that shows a modal dialog, made on a thread of its own as a host
 // makes it, while the test's thread finds the dialog and drives it.
@@ -90,20 +66,17 @@ class DialogThread {
               done_ = true;
           }) {}
     ~DialogThread() { Close(); }
-    DialogThread(const DialogThread &) = delete;
-    DialogThread &operator=(const DialogThread &) = delete;
 
     // The first visible dialog of the thread that `is` accepts (any without
     // it); null when none came within the limit or the call ended.
     HWND Find(const std::function<bool(HWND)> &is = nullptr,
               std::chrono::milliseconds limit = std::chrono::seconds(30)) const {
-        HWND found = WaitFor(
-            [&]() -> HWND {
-                for (HWND window : Windows(threadId_))
-                    if (!is || is(window)) return window;
-                return done_ ? HWND(1) : nullptr;
-            },
-            limit);
+        auto first = [&]() -> HWND {
+            for (HWND window : Windows(threadId_))
+                if (!is || is(window)) return window;
+            return done_ ? HWND(1) : nullptr;
+        };
+        HWND found = WaitFor(first, limit);
         return found == HWND(1) ? nullptr : found;
     }
 

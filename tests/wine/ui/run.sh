@@ -20,7 +20,5 @@ export KV_SMTP_PORT KV_SMTP_SINK_DIR=$(kv_windows_path "$KV_DIR/mail")
 # one; the display goes with xvfb-run, and so must the server that drew on it.
 stop_wineserver() { wineserver -k >/dev/null 2>&1; wineserver -w >/dev/null 2>&1; }
 stop_wineserver
+trap 'stop_wineserver; kv_stop_servers' EXIT
 xvfb-run -a -s "-screen 0 1280x1024x24" "$wine" "$exe" "$@"
-rc=$?
-stop_wineserver
-exit $rc
