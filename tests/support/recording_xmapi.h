@@ -4,7 +4,6 @@
 #pragma once
 
 #include <algorithm>
-#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -37,8 +36,7 @@ struct XmapiLog : CallLog {
     std::set<std::string> missing; // functions the library lacks
     std::vector<xm::ProfileRow> profiles;
     std::vector<Stored> messages;
-    Table hierarchy, gal;                     // of the address book's root and global list
-    std::map<std::string, std::string> files; // what OpenStreamOnFile finds
+    Table hierarchy, gal; // of the address book's root and global list
     int attaches = 0, streams = 0;
 };
 
@@ -143,9 +141,7 @@ class Obj final : public xm::SendSite, public xm::PropStream, public xm::Message
     HRESULT SetReadFlag(uint32_t) override { return log_.Record("SetReadFlag " + name_); }
     Table Rows() const override { return rows_; }
     HRESULT CreateMessage(std::unique_ptr<xm::Message> &m) override { return Make(".CreateMessage", m, "Msg"); }
-    HRESULT CreateOneOff(const kv::WString &, const kv::WString &, const kv::WString &address, uint32_t,
-                         std::string &entryId) override {
-        entryId = "EID:" + kv::Narrow(address);
+    HRESULT CreateOneOff(const kv::WString &, const kv::WString &, const kv::WString &, uint32_t, std::string &) override {
         return Log(".CreateOneOff");
     }
     HRESULT ResolveName(xm::AdrList &) override { return Log(".ResolveName"); }
@@ -161,8 +157,7 @@ class Obj final : public xm::SendSite, public xm::PropStream, public xm::Message
     HRESULT QueryAllRows(const std::vector<uint32_t> &, Table &rows) override { return rows = rows_, Log(".QueryAllRows"); }
     HRESULT ContentsRows(Table &rows) override {
         for (const Stored &m : log_.messages)
-            rows.push_back({S8(xm::ID_SENT_REPRESENTING_NAME, "x"), S8(xm::ID_SUBJECT, "s"),
-                            Bin(xm::ID_ENTRYID, m.entryId), L(xm::ID_MESSAGE_FLAGS, m.flags)});
+            rows.push_back({Bin(xm::ID_ENTRYID, m.entryId), L(xm::ID_MESSAGE_FLAGS, m.flags)});
         return Log(".ContentsRows");
     }
     HRESULT OpenMessage(const std::string &entryId, std::unique_ptr<xm::ReadMessage> &message) override {
@@ -193,9 +188,7 @@ class Obj final : public xm::SendSite, public xm::PropStream, public xm::Message
     }
     HRESULT OpenStreamOnFile(const kv::String &path, IStream **stream) override {
         HRESULT hr = Log("OpenStreamOnFile " + path);
-        auto file = log_.files.find(path);
-        if (file == log_.files.end()) return xm::MAPI_E_NOT_FOUND;
-        if (SUCCEEDED(hr)) *stream = testsupport::StreamOf(file->second);
+        if (SUCCEEDED(hr)) *stream = testsupport::StreamOf("");
         return hr;
     }
     HRESULT WrapCompressedRTFStream(xm::PropStream &, uint32_t flags, std::unique_ptr<xm::PropStream> &rtf) override {

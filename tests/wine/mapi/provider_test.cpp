@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -196,7 +197,6 @@ TEST_F(ProviderTest, ExtendedMapiSendsThroughTheOutbox) {
             "HrQueryAllRows stores columns=0x0FFF0102,0x3001001E where rt=4 relop=4 0x3400000B==1 max=0",
             "Session.OpenMsgStore STORE1 iid=null flags=0x10",
             "HrGetOneProp Store 0x340D0003",
-            "FreeProws 1",
             // the send
             "Store.GetProps 0x35E20102 flags=0x0",
             "Store.OpenEntry OUTBOX iid=null flags=0x10",
@@ -214,7 +214,6 @@ TEST_F(ProviderTest, ExtendedMapiSendsThroughTheOutbox) {
             recipient("bob@example.org", "bob@example.org", 1),
             recipient("Carl", "carl@example.org", 2),
             recipient("dora@example.org", "dora@example.org", 3),
-            "FreePadrlist 4",
             "Message.SetProps 0x0037001F=L'Quarterly report \\xC3\\xA4'",
             "Message.OpenProperty 0x1000001F iid=IStream options=0x1001 flags=0x3",
             "Stream[0x1000001F].Commit 0x0 'Plain text'",
@@ -247,7 +246,6 @@ TEST_F(ProviderTest, ExtendedMapiSendsThroughTheOutbox) {
             // the disconnect: the spooler is asked to send, then the session ends
             "Session.GetStatusTable flags=0x0",
             "HrQueryAllRows status columns=0x0FFF0102,0x3E030003 where rt=4 relop=4 0x3E030003==37 max=0",
-            "FreeProws 1",
             "Session.OpenEntry SPOOLER iid=null flags=0x10",
             "Spooler.FlushQueues transport=null flags=0x32",
             "Session.Logoff flags=0x0",
@@ -299,13 +297,11 @@ TEST_F(ProviderTest, ExtendedMapiListsReadsMarksAndDeletes) {
                            "Store.OpenEntry INBOX iid=null flags=0x10",
                            "Inbox.GetContentsTable flags=0x80000000",
                            "HrQueryAllRows contents columns=0x0042001F,0x0037001F,0x0FFF0102,0x0E070003 max=0",
-                           "FreeProws 2",
                            "Inbox.OpenEntry MSG1 iid=null flags=0x10",
                            "MSG1.GetProps 0x0C1E001F flags=0x0",
                            "MSG1.GetRecipientTable flags=0x80000000",
                            "HrQueryAllRows recipients columns=0x3001001F,0x3002001F,0x3003001F,0x39FE001F,0x0C150003 "
                            "max=0",
-                           "FreeProws 4",
                            // the global address list, read once
                            "AddrBook.OpenEntry (root) iid=null flags=0x0",
                            "HrQueryAllRows hierarchy columns=0x0FFF0102,0x39000003 max=0",
@@ -326,13 +322,11 @@ TEST_F(ProviderTest, ExtendedMapiListsReadsMarksAndDeletes) {
                            "Inbox.OpenEntry SUB iid=null flags=0x10",
                            "Session.Logoff flags=0x0",
                        });
-    size_t marked = 0, galReads = 0;
-    for (const std::string &line : log) {
-        marked += line.find("SetReadFlag") != std::string::npos;
-        galReads += line.rfind("GAL.GetContentsTable", 0) == 0;
-    }
-    EXPECT_EQ(marked, 1u) << "the listing itself marks nothing as read";
-    EXPECT_EQ(galReads, 1u);
+    auto count = [&log](const char *piece) {
+        return std::count_if(log.begin(), log.end(), [&](const std::string &l) { return l.find(piece) != l.npos; });
+    };
+    EXPECT_EQ(count("SetReadFlag"), 1) << "the listing itself marks nothing as read";
+    EXPECT_EQ(count("GAL.GetContentsTable"), 1);
     EXPECT_EQ(mapi.Outstanding(), "0 buffers, 0 objects");
 }
 
@@ -346,7 +340,8 @@ TEST_F(ProviderTest, ProfileNamesMarkTheDefault) {
     EXPECT_EQ(orkv14::Utf8(names[0]) + "|" + orkv14::Utf8(names[1]), " Work|*Home");
     for (BSTR name : names) SysFreeString(name);
     ExpectInOrder(mapi.Take(), {"MAPIAdminProfiles flags=0x0", "ProfAdmin.GetProfileTable flags=0x0",
-                                "HrQueryAllRows profiles columns=0x3001001E,0x3D04000B max=0", "FreeProws 2"});
+                                "HrQueryAllRows profiles columns=0x3001001E,0x3D04000B max=0"});
+    EXPECT_EQ(mapi.Outstanding(), "0 buffers, 0 objects");
 }
 
 // A library without the Simple MAPI functions: the connection is made (the
