@@ -21,7 +21,6 @@ namespace testsupport::mapi {
 namespace xm = kv::xmapi;
 using Table = std::vector<std::vector<xm::Prop>>;
 
-// A received message of the inbox.
 struct Stored {
     std::string entryId;
     std::vector<xm::Prop> props;
@@ -69,7 +68,6 @@ inline std::string Show(const std::vector<xm::Prop> &props) {
     return out;
 }
 
-// A new object of that name through `out` when the call's line succeeds.
 template <class T, class Object>
 HRESULT Give(XmapiLog &log, const std::string &line, std::unique_ptr<T> &out, std::unique_ptr<Object> made) {
     HRESULT hr = log.Record(line);
@@ -213,8 +211,7 @@ class Obj final : public xm::SendSite, public xm::PropStream, public xm::Message
     std::unique_ptr<Obj> store_;
 };
 
-// The subsystem and each session it gives; with a site its sessions reach
-// those objects, without one they offer no outbox.
+// The subsystem and each session it gives, with or without a site.
 class RecPlatform final : public xm::Platform, public xm::Session {
   public:
     explicit RecPlatform(std::shared_ptr<XmapiLog> log, bool withSite = false)

@@ -23,7 +23,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The unit tests build on POSIX systems only.
 void SetEnv(const char *name, const std::string &value) {
     if (value.empty()) unsetenv(name);
     else
@@ -39,8 +38,7 @@ struct SentFile {
     std::string content; // as found at the time of the call
 };
 
-// What the platform saw, a line per call; one at a time, reached from the
-// plain functions below.
+// What the platform saw, a line per call, reached from the functions below.
 struct Platform {
     std::vector<std::string> calls;
     uint32_t logonResult = 0, sendResult = 0, deleteResult = 0, readResult = 0;
@@ -358,6 +356,7 @@ TEST(SmapiProvider, SendFailuresInBothLanguages) {
 
 TEST(SmapiProvider, AttachmentFilesAreCopiesWithUniqueNamesOrTheirOwnPath) {
     TempDir temp;
+    const std::string dir = temp.dir.string() + "/";
     fs::path own = temp.dir / "own";
     fs::create_directories(own);
     std::ofstream(own / "report.pdf") << "PDF";
@@ -370,7 +369,6 @@ TEST(SmapiProvider, AttachmentFilesAreCopiesWithUniqueNamesOrTheirOwnPath) {
     t.Attachment((own / "report.pdf").string(), nullptr);
     ASSERT_EQ(t.Send(), S_OK) << testsupport::ErrorText(t.c);
     ASSERT_EQ(t.platform.files.size(), 4u);
-    const std::string dir = temp.dir.string() + "/";
     std::vector<std::string> paths, contents;
     for (const auto &f : t.platform.files) {
         paths.push_back(f.path);
@@ -393,11 +391,7 @@ TEST(SmapiProvider, AttachmentFilesAreCopiesWithUniqueNamesOrTheirOwnPath) {
     EXPECT_EQ(t.c->ErrorMessages().front(), "Read error file '" + missing + "' - file not found?!");
     EXPECT_EQ(t.platform.calls.size(), calls);
     EXPECT_EQ(temp.Count(), 1u) << "the copies made before are gone too";
-}
 
-TEST(SmapiProvider, UniqueNamesCountUpAndReportTheirFailures) {
-    TempDir temp;
-    const std::string dir = temp.dir.string() + "/";
     EXPECT_EQ(UniqueTempFileName(dir, "n.txt"), dir + "n.txt");
     EXPECT_EQ(UniqueTempFileName(dir, "/elsewhere/n.txt"), dir + "n00001.txt");
     EXPECT_EQ(UniqueTempFileName(dir, "n.txt"), dir + "n00002.txt");
@@ -409,7 +403,6 @@ TEST(SmapiProvider, UniqueNamesCountUpAndReportTheirFailures) {
     EXPECT_EQ(e.Front().rfind("Cannot create file '" + nowhere + "x': '", 0), 0u) << e.Front();
 }
 
-// Received records, built by the test.
 char *C(const char *text) { return const_cast<char *>(text); }
 struct Records {
     smapi::MapiRecipDesc orig{0, 0, C("Ann Example"), C("SMTP:ann@example.org"), 0, nullptr};

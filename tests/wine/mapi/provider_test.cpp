@@ -19,10 +19,9 @@ namespace {
 using orkv14::Bstr;
 using orkv14::Ptr;
 
-// A stand-in DLL and what it recorded.
+// A stand-in DLL: its record since the last Take, and what the component has not given back.
 struct StandIn : testsupport::Library {
     using Library::Library;
-    // The record's lines since the last call.
     std::vector<std::string> Take() const {
         auto take = reinterpret_cast<DWORD(WINAPI *)(char *, DWORD)>(Symbol("FakeTakeLog"));
         std::vector<char> buffer(1 << 20);
@@ -32,7 +31,6 @@ struct StandIn : testsupport::Library {
         for (std::string line; std::getline(text, line);) lines.push_back(line);
         return lines;
     }
-    // Buffers and objects the component has not given back.
     std::string Outstanding() const {
         auto outstanding = reinterpret_cast<LONG(WINAPI *)(LONG *)>(Symbol("FakeOutstanding"));
         LONG objects = -1, buffers = outstanding(&objects);
@@ -56,7 +54,6 @@ struct CdoClasses : StandIn {
     DWORD cookies[2] = {};
 };
 
-// The connection's last failure: its code, then its text.
 std::string Failure(IKvMailConnection *c) {
     orkv14::Error e = orkv14::LastError(c);
     return std::to_string(e.code) + " " + e.text;
@@ -160,7 +157,6 @@ TEST_F(ProviderTest, ExtendedMapiSendsThroughTheOutbox) {
     ASSERT_TRUE(c);
     ASSERT_EQ(c->Connect(), S_OK);
     Ptr<IKvMail> mail = Compose(c.get(), std::string("abc\0\x01xyz", 8), true);
-    // and an attachment that stays in its file
     char directory[MAX_PATH];
     GetTempPathA(MAX_PATH, directory);
     const std::string file = std::string(directory) + "kv-xmapi-plan.txt";
