@@ -204,9 +204,8 @@ static HRESULT STDMETHODCALLTYPE Unexpected(Obj *self) {
     return MAPI_E_NO_SUPPORT;
 }
 
-/* A new object through `out` (none when `out` is NULL), or the failure to make it. */
+/* A new object through `out`, or the failure to make it. */
 static HRESULT Give(void **vtbl, const char *name, ULONG tag, void **out) {
-    if (!out) return S_OK;
     Obj *o = calloc(1, sizeof(Obj));
     if (!o) return MAPI_E_NOT_ENOUGH_MEMORY;
     o->lpVtbl = vtbl, o->refs = 1, o->name = name, o->tag = tag;
@@ -237,10 +236,9 @@ static const SPropValue *Find(const Props *p, ULONG tag) {
 /* The values of `tags`; a missing one as an error value, MAPI_E_BAD_CHARWIDTH
  * when the store keeps it in the other string width. */
 static HRESULT Select(const Props *p, const SPropTagArray *tags, ULONG *count, SPropValue **values) {
-    SPropValue picked[32];
+    SPropValue picked[32]; /* more than the component ever asks for */
     HRESULT result = S_OK;
     ULONG n = tags ? tags->cValues : 0;
-    if (n > 32) return MAPI_E_TOO_BIG;
     for (ULONG i = 0; i < n; ++i) {
         ULONG tag = tags->aulPropTag[i], type = PROP_TYPE(tag);
         const SPropValue *found = Find(p, tag);
@@ -281,9 +279,7 @@ static HRESULT STDMETHODCALLTYPE StreamCopyTo(Obj *self, IStream *to, ULARGE_INT
     ULONG n = most.QuadPart < left ? (ULONG)most.QuadPart : (ULONG)left, done = 0;
     Log("%s.CopyTo %lu", self->name, UL(n));
     HRESULT hr = n ? to->lpVtbl->Write(to, self->data + self->pos, n, &done) : S_OK;
-    self->pos += done;
-    if (read) read->QuadPart = done;
-    if (written) written->QuadPart = done;
+    self->pos += done; /* the component asks for no counts */
     return hr;
 }
 static HRESULT STDMETHODCALLTYPE StreamCommit(Obj *self, DWORD flags) {
