@@ -8,10 +8,8 @@
 #include "fake_mail.h"
 #include "mail/mail.h"
 #include "mail_builder.h"
-#include "pal/system.h"
 #include "providers/cdosys/cdosys_connection.h"
 #include "recording_cdo.h"
-#include "runtime/com_util.h"
 #include "runtime/kvlog.h"
 
 namespace kv {

@@ -12,8 +12,6 @@
 #include "mail_builder.h"
 #include "providers/smapi/smapi_connection.h"
 #include "providers/smapi/smapi_mail.h"
-#include "runtime/com_util.h"
-#include "runtime/kvstring.h"
 #include "stack_doubles.h"
 #include "test_text.h"
 #include "thrown.h"

@@ -5,17 +5,13 @@
 #include "fake_mail.h"
 #include "mail/mail.h"
 #include "mail_builder.h"
-#include "orkv14.h"
-#include "pal/system.h"
 #include "providers/xmapi/enum_mapi_profiles.h"
 #include "providers/xmapi/xmapi_connection.h"
 #include "providers/xmapi/xmapi_mail.h"
 #include "providers/xmapi/xmapi_read.h"
 #include "providers/xmapi/xmapi_send.h"
 #include "recording_xmapi.h"
-#include "runtime/com_util.h"
 #include "runtime/kvlog.h"
-#include "stack_doubles.h"
 #include "thrown.h"
 
 namespace kv {
