@@ -39,7 +39,7 @@ struct Platform {
     std::vector<std::string> calls;
     uint32_t logonResult = 0, sendResult = 0, deleteResult = 0, readResult = 0;
     uint32_t findFailAt = 0, findFailCode = 0, finds = 0; // the call numbered findFailAt (from 1) fails
-    std::string sendChangesDirectory; // as a messaging client's dialog may
+    std::string sendChangesDirectory;                     // as a messaging client's dialog may
     std::string note;
     std::vector<SentFile> files;
     std::vector<std::string> ids;

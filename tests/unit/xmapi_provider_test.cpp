@@ -60,8 +60,8 @@ TEST(XmapiSend, NarrowStoresAndAStoreThatSynchronisesRtf) {
     r.log.narrowOnly = true;
     r.Body("application/RTF", "{\\rtf1 Hi}");
     r.Run(STORE_CREATE_OK | STORE_UNICODE_OK | STORE_RTF_OK);
-    EXPECT_EQ(r.log.With(" 0037"), (Lines{"Msg.SetProps refused 0037001F=u:Betreff \xC3\xA4",
-                                          "Msg.SetProps 0037001E=a:Betreff \xC3\xA4"}));
+    EXPECT_EQ(r.log.With(" 0037"),
+              (Lines{"Msg.SetProps refused 0037001F=u:Betreff \xC3\xA4", "Msg.SetProps 0037001E=a:Betreff \xC3\xA4"}));
     EXPECT_TRUE(r.log.With("Book.").empty()) << "no recipient, no resolving";
     EXPECT_EQ(r.log.With("Wrap"), Lines{"Wrap 1 S2"});
     EXPECT_TRUE(r.log.With("RTFSync").empty());
@@ -142,8 +142,8 @@ struct Xmapi {
     testsupport::Events events;
     std::vector<String> boxes;
     explicit Xmapi(bool send = true, bool withSite = false, bool loaded = true)
-        : c((log->loaded = loaded, new clsXMAPIMailConnection(
-                                       send, std::make_unique<testsupport::mapi::RecPlatform>(log, withSite)))) {
+        : c((log->loaded = loaded,
+             new clsXMAPIMailConnection(send, std::make_unique<testsupport::mapi::RecPlatform>(log, withSite)))) {
         c->AddRef();
         c->SetMailStateNotificationSlot(&events);
         c->Session().errorBox = [this](const String &t) { boxes.push_back(t); };
@@ -257,7 +257,8 @@ TEST(XmapiRead, GlobalAddressListFailuresAreReportedAndTheMailStillRead) {
         if (!k.failing.empty()) t.log->failures[k.failing] = k.result;
         String smtp;
         auto lookUp = [&] { smtp = XmapiGalSmtpAddresses(t.site, PT_STRING8).at("/O=ORG/CN=EVE"); };
-        EXPECT_EQ(testsupport::Catch(lookUp).messages, k.text.empty() ? std::vector<String>{} : std::vector<String>{k.text});
+        EXPECT_EQ(testsupport::Catch(lookUp).messages,
+                  k.text.empty() ? std::vector<String>{} : std::vector<String>{k.text});
         EXPECT_EQ(smtp, k.text.empty() ? "eve@example.org" : "");
         ASSERT_EQ(t.c->Connect(), S_OK);
         ASSERT_EQ(t.c->QueryMailbox(0), S_OK) << k.failing;
@@ -411,8 +412,8 @@ TEST(XmapiProvider, CapabilitiesLogOnForTheStoreMaskWhenNeeded) {
     {
         Xmapi t;
         EXPECT_EQ(t.c->GetMailCapabilities(), 7u);
-        EXPECT_EQ(t.log->calls, (Lines{"OleInitialize", "Initialize 0", "LogonEx (null) (null) 0x61",
-                                                         "OpenDefaultStore", "Logoff"}));
+        EXPECT_EQ(t.log->calls,
+                  (Lines{"OleInitialize", "Initialize 0", "LogonEx (null) (null) 0x61", "OpenDefaultStore", "Logoff"}));
         EXPECT_FALSE(t.c->Session().LoggedOn());
     }
     {

@@ -203,7 +203,7 @@ TEST_F(ProviderTest, ExtendedMapiSendsThroughTheOutbox) {
             "AddrBook.CreateOneOff 'bob@example.org' 'SMTP' 'bob@example.org' flags=0x80010000",
             "AddrBook.CreateOneOff 'Carl' 'SMTP' 'carl@example.org' flags=0x80010000",
             "AddrBook.CreateOneOff 'dora@example.org' 'SMTP' 'dora@example.org' flags=0x80010000",
-            // one list: resolved, added to the message, given back
+            // one list: resolved, then added to the message (given back: the leak check)
             "AddrBook.ResolveName flags=0x0 count=4",
             "Message.ModifyRecipients flags=0x2 count=4",
             recipient("Ann Example", "ann@example.org", 1),
