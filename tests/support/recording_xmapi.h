@@ -4,7 +4,6 @@
 #pragma once
 
 #include <algorithm>
-#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -22,7 +21,6 @@ namespace testsupport::mapi {
 namespace xm = kv::xmapi;
 using Table = std::vector<std::vector<xm::Prop>>;
 
-// A received message of the inbox.
 struct Stored {
     std::string entryId;
     std::vector<xm::Prop> props;
@@ -37,8 +35,7 @@ struct XmapiLog : CallLog {
     std::set<std::string> missing; // functions the library lacks
     std::vector<xm::ProfileRow> profiles;
     std::vector<Stored> messages;
-    Table hierarchy, gal;                     // of the address book's root and global list
-    std::map<std::string, std::string> files; // what OpenStreamOnFile finds
+    Table hierarchy, gal; // of the address book's root and global list
     int attaches = 0, streams = 0;
 };
 
@@ -71,7 +68,6 @@ inline std::string Show(const std::vector<xm::Prop> &props) {
     return out;
 }
 
-// A new object of that name through `out` when the call's line succeeds.
 template <class T, class Object>
 HRESULT Give(XmapiLog &log, const std::string &line, std::unique_ptr<T> &out, std::unique_ptr<Object> made) {
     HRESULT hr = log.Record(line);
@@ -143,9 +139,7 @@ class Obj final : public xm::SendSite, public xm::PropStream, public xm::Message
     HRESULT SetReadFlag(uint32_t) override { return log_.Record("SetReadFlag " + name_); }
     Table Rows() const override { return rows_; }
     HRESULT CreateMessage(std::unique_ptr<xm::Message> &m) override { return Make(".CreateMessage", m, "Msg"); }
-    HRESULT CreateOneOff(const kv::WString &, const kv::WString &, const kv::WString &address, uint32_t,
-                         std::string &entryId) override {
-        entryId = "EID:" + kv::Narrow(address);
+    HRESULT CreateOneOff(const kv::WString &, const kv::WString &, const kv::WString &, uint32_t, std::string &) override {
         return Log(".CreateOneOff");
     }
     HRESULT ResolveName(xm::AdrList &) override { return Log(".ResolveName"); }
@@ -161,8 +155,7 @@ class Obj final : public xm::SendSite, public xm::PropStream, public xm::Message
     HRESULT QueryAllRows(const std::vector<uint32_t> &, Table &rows) override { return rows = rows_, Log(".QueryAllRows"); }
     HRESULT ContentsRows(Table &rows) override {
         for (const Stored &m : log_.messages)
-            rows.push_back({S8(xm::ID_SENT_REPRESENTING_NAME, "x"), S8(xm::ID_SUBJECT, "s"),
-                            Bin(xm::ID_ENTRYID, m.entryId), L(xm::ID_MESSAGE_FLAGS, m.flags)});
+            rows.push_back({Bin(xm::ID_ENTRYID, m.entryId), L(xm::ID_MESSAGE_FLAGS, m.flags)});
         return Log(".ContentsRows");
     }
     HRESULT OpenMessage(const std::string &entryId, std::unique_ptr<xm::ReadMessage> &message) override {
@@ -193,9 +186,7 @@ class Obj final : public xm::SendSite, public xm::PropStream, public xm::Message
     }
     HRESULT OpenStreamOnFile(const kv::String &path, IStream **stream) override {
         HRESULT hr = Log("OpenStreamOnFile " + path);
-        auto file = log_.files.find(path);
-        if (file == log_.files.end()) return xm::MAPI_E_NOT_FOUND;
-        if (SUCCEEDED(hr)) *stream = testsupport::StreamOf(file->second);
+        if (SUCCEEDED(hr)) *stream = testsupport::StreamOf("");
         return hr;
     }
     HRESULT WrapCompressedRTFStream(xm::PropStream &, uint32_t flags, std::unique_ptr<xm::PropStream> &rtf) override {
@@ -220,8 +211,7 @@ class Obj final : public xm::SendSite, public xm::PropStream, public xm::Message
     std::unique_ptr<Obj> store_;
 };
 
-// The subsystem and each session it gives; with a site its sessions reach
-// those objects, without one they offer no outbox.
+// The subsystem and each session it gives, with or without a site.
 class RecPlatform final : public xm::Platform, public xm::Session {
   public:
     explicit RecPlatform(std::shared_ptr<XmapiLog> log, bool withSite = false)

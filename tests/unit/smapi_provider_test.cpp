@@ -12,8 +12,6 @@
 #include "mail_builder.h"
 #include "providers/smapi/smapi_connection.h"
 #include "providers/smapi/smapi_mail.h"
-#include "runtime/com_util.h"
-#include "runtime/kvstring.h"
 #include "stack_doubles.h"
 #include "test_text.h"
 #include "thrown.h"
@@ -23,11 +21,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The unit tests build on POSIX systems only.
 void SetEnv(const char *name, const std::string &value) {
-    if (value.empty()) unsetenv(name);
-    else
-        setenv(name, value.c_str(), 1);
+    value.empty() ? unsetenv(name) : setenv(name, value.c_str(), 1);
 }
 using testsupport::SetIntOption;
 using testsupport::SetTextOption;
@@ -39,14 +34,12 @@ struct SentFile {
     std::string content; // as found at the time of the call
 };
 
-// What the platform saw, a line per call; one at a time, reached from the
-// plain functions below.
+// What the platform saw, a line per call, reached from the functions below.
 struct Platform {
     std::vector<std::string> calls;
     uint32_t logonResult = 0, sendResult = 0, deleteResult = 0, readResult = 0;
-    uint32_t findFailAt = 0, findFailCode = 0; // the n-th call (from 1) fails
-    uint32_t finds = 0;
-    std::string sendChangesDirectory; // as a messaging client's dialog may
+    uint32_t findFailAt = 0, findFailCode = 0, finds = 0; // the call numbered findFailAt (from 1) fails
+    std::string sendChangesDirectory;                     // as a messaging client's dialog may
     std::string note;
     std::vector<SentFile> files;
     std::vector<std::string> ids;
@@ -117,19 +110,12 @@ uint32_t STDMETHODCALLTYPE FreeBuffer(void *p) {
 
 SmapiFunctions Table() { return {Logon, Logoff, SendMail, FindNext, ReadMail, DeleteMail, FreeBuffer}; }
 
-using testsupport::Events;
-
 // A private temporary directory for the attachment copies.
 struct TempDir {
     const char *t = std::getenv("TMPDIR");
-    std::string old = t ? t : "";
-    fs::path dir = fs::temp_directory_path() /
-                   ("smapi-test-" + std::to_string(std::hash<std::string>()(fs::current_path().string()) ^ uintptr_t(this)));
-    TempDir() {
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-        SetEnv("TMPDIR", dir.string());
-    }
+    std::string old = t ? t : "", pattern = (fs::temp_directory_path() / "smapi-test-XXXXXX").string();
+    fs::path dir = mkdtemp(pattern.data());
+    TempDir() { SetEnv("TMPDIR", dir.string()); }
     ~TempDir() {
         SetEnv("TMPDIR", old);
         fs::remove_all(dir);
@@ -140,9 +126,8 @@ struct TempDir {
 struct Smapi {
     Platform platform;
     clsSMAPIMailConnection *c;
-    std::vector<std::string> boxes;
-    std::vector<uintptr_t> owners;
-    Events events;
+    std::vector<std::string> boxes; // "<owner> <text>"
+    testsupport::Events events;
     IKvMail *mail = nullptr;
     clsMail *m = nullptr;
     Platform *outer = g;
@@ -151,8 +136,7 @@ struct Smapi {
         g = &platform;
         c->AddRef();
         c->Session().errorBox = [this](uintptr_t owner, const String &t) {
-            boxes.push_back(t);
-            owners.push_back(owner);
+            boxes.push_back(Format("%x ", unsigned(owner)) + t);
         };
         c->SetMailStateNotificationSlot(&events);
     }
@@ -174,9 +158,7 @@ struct Smapi {
     void Body(const char *type, const std::string &text) { testsupport::AddBody(*m, type, text); }
     void Attachment(const std::string &name, const std::string *bytes) { testsupport::AddAttachment(*m, name, bytes); }
     HRESULT Send() {
-        if (c->State() != kConnected) {
-            EXPECT_EQ(c->Connect(), S_OK);
-        }
+        if (c->State() != kConnected && c->Connect() != S_OK) ADD_FAILURE() << "no connection";
         return c->Send(mail);
     }
 };
@@ -185,7 +167,7 @@ TEST(SmapiProvider, LogonFlagsResultsAndBoxes) {
     const String other = pal::SystemMessageText(2);
     const String reason =
         "MAPILogon() failed, reason '" + (other.empty() ? "(error code 0x000002)" : other + " (00000002)") + "'";
-    const std::string bad = "LOGON failed - usually due to a bad profile name or password.";
+    const std::string bad = "99 LOGON failed - usually due to a bad profile name or password.";
     struct Case {
         const char *user, *password;
         uint32_t result;
@@ -201,24 +183,26 @@ TEST(SmapiProvider, LogonFlagsResultsAndBoxes) {
         {"Prof", "pw", 1, false, 0x2, -11, "MAPI LOGON cancelled!", {}},
         {"Prof", "pw", 3, false, 0x2, -4, "MAPI LOGON failed!", {bad}},
         {"Prof", "pw", 3, true, 0x2, -4, "MAPI LOGON failed!", {}},
-        {"Prof", "pw", 2, true, 0x2, -4, reason, {reason}},
+        {"Prof", "pw", 2, true, 0x2, -4, reason, {"99 " + reason}},
     };
     for (const auto &k : cases) {
         SCOPED_TRACE(std::string(k.user) + "/" + k.password + " " + std::to_string(k.result));
-        Smapi t;
+        Smapi t; // the window active at logon owns the boxes
+        t.c->Session().activeWindow = [] { return uintptr_t(0x99); };
+        t.c->Session().isWindow = [](uintptr_t) { return true; };
         SetTextOption(t.c, u"ServerUser", k.user);
         SetTextOption(t.c, u"ServerPassword", k.password);
         if (k.suppress) SetIntOption(t.c, u"SuppressLogonFailure", 7);
         t.platform.logonResult = k.result;
         EXPECT_EQ(t.c->Connect(), k.code ? E_ABORT : S_OK);
-        EXPECT_EQ(t.platform.calls.front(), Format("Logon 0 '%s' '%s' %x", k.user, k.password, unsigned(k.flags)));
+        EXPECT_EQ(t.platform.calls.front(), Format("Logon 99 '%s' '%s' %x", k.user, k.password, unsigned(k.flags)));
         EXPECT_EQ(t.c->ErrorCode(), k.code);
         if (k.code) {
             EXPECT_EQ(t.c->ErrorMessages(), (std::vector<String>{k.text, "[clsSMAPI::Logon]",
                                                                  "[clsSMAPIMailConnection::OnConnect(user:'Prof')]"}));
         } else {
             EXPECT_EQ(t.c->Disconnect(), S_OK);
-            EXPECT_EQ(t.platform.calls.back(), "Logoff 5150 0");
+            EXPECT_EQ(t.platform.calls.back(), "Logoff 5150 99");
         }
         EXPECT_EQ(t.boxes, k.boxes);
         EXPECT_FALSE(t.c->Session().LoggedOn());
@@ -243,13 +227,6 @@ TEST(SmapiProvider, TheWindowActiveAtLogonOwnsTheDialogsWhileItExists) {
               (std::vector<std::string>{
                   "Logon 4711 '' '' 9", "SendMail 5150 4711 0 Betreff from (none), 1 bob@example.org (none)",
                   "SendMail 5150 0 0 Betreff from (none), 1 bob@example.org (none)", "Logoff 5150 0"}));
-
-    Smapi f;
-    f.c->Session().activeWindow = [] { return uintptr_t(0x99); };
-    f.c->Session().isWindow = [](uintptr_t) { return true; };
-    f.platform.logonResult = 3;
-    EXPECT_EQ(f.c->Connect(), E_ABORT);
-    EXPECT_EQ(f.owners, std::vector<uintptr_t>{0x99}) << "the logon box is owned by the kept window";
 }
 
 TEST(SmapiProvider, NoteTextJoinsPlainBodiesAndReservesABlankPerAttachment) {
@@ -372,6 +349,7 @@ TEST(SmapiProvider, SendFailuresInBothLanguages) {
 
 TEST(SmapiProvider, AttachmentFilesAreCopiesWithUniqueNamesOrTheirOwnPath) {
     TempDir temp;
+    const std::string dir = temp.dir.string() + "/";
     fs::path own = temp.dir / "own";
     fs::create_directories(own);
     std::ofstream(own / "report.pdf") << "PDF";
@@ -384,7 +362,6 @@ TEST(SmapiProvider, AttachmentFilesAreCopiesWithUniqueNamesOrTheirOwnPath) {
     t.Attachment((own / "report.pdf").string(), nullptr);
     ASSERT_EQ(t.Send(), S_OK) << testsupport::ErrorText(t.c);
     ASSERT_EQ(t.platform.files.size(), 4u);
-    const std::string dir = temp.dir.string() + "/";
     std::vector<std::string> paths, contents;
     for (const auto &f : t.platform.files) {
         paths.push_back(f.path);
@@ -407,11 +384,7 @@ TEST(SmapiProvider, AttachmentFilesAreCopiesWithUniqueNamesOrTheirOwnPath) {
     EXPECT_EQ(t.c->ErrorMessages().front(), "Read error file '" + missing + "' - file not found?!");
     EXPECT_EQ(t.platform.calls.size(), calls);
     EXPECT_EQ(temp.Count(), 1u) << "the copies made before are gone too";
-}
 
-TEST(SmapiProvider, UniqueNamesCountUpAndReportTheirFailures) {
-    TempDir temp;
-    const std::string dir = temp.dir.string() + "/";
     EXPECT_EQ(UniqueTempFileName(dir, "n.txt"), dir + "n.txt");
     EXPECT_EQ(UniqueTempFileName(dir, "/elsewhere/n.txt"), dir + "n00001.txt");
     EXPECT_EQ(UniqueTempFileName(dir, "n.txt"), dir + "n00002.txt");
@@ -423,7 +396,6 @@ TEST(SmapiProvider, UniqueNamesCountUpAndReportTheirFailures) {
     EXPECT_EQ(e.Front().rfind("Cannot create file '" + nowhere + "x': '", 0), 0u) << e.Front();
 }
 
-// Received records, built by the test.
 char *C(const char *text) { return const_cast<char *>(text); }
 struct Records {
     smapi::MapiRecipDesc orig{0, 0, C("Ann Example"), C("SMTP:ann@example.org"), 0, nullptr};

@@ -28,14 +28,11 @@ static int g_parts;
 static WCHAR g_names[64][40];
 static UINT g_nameCount;
 
+/* The component asks the objects for their automation interface only. */
 static HRESULT STDMETHODCALLTYPE QueryInterface_(IDispatch *self, REFIID iid, void **out) {
-    *out = NULL;
-    /* The CDO interfaces are dual: every one of them is this dispatch. */
-    if (!IsEqualIID(iid, &IID_IUnknown) && !IsEqualIID(iid, &IID_IDispatch) &&
-        memcmp(&iid->Data2, &kCdo.Data2, sizeof(GUID) - sizeof(DWORD)))
-        return E_NOINTERFACE;
+    *out = IsEqualIID(iid, &IID_IUnknown) || IsEqualIID(iid, &IID_IDispatch) ? self : NULL;
+    if (!*out) return E_NOINTERFACE;
     self->lpVtbl->AddRef(self);
-    *out = self;
     return S_OK;
 }
 static ULONG STDMETHODCALLTYPE AddRef_(IDispatch *self) { return (ULONG)InterlockedIncrement(&((Obj *)self)->refs); }
@@ -61,13 +58,6 @@ static HRESULT Give(const char *label, REFIID iid, void **out) {
     return hr;
 }
 
-static HRESULT STDMETHODCALLTYPE GetTypeInfoCount_(IDispatch *self, UINT *count) {
-    *count = 0;
-    return S_OK;
-}
-static HRESULT STDMETHODCALLTYPE GetTypeInfo_(IDispatch *self, UINT index, LCID lcid, ITypeInfo **info) {
-    return E_NOTIMPL;
-}
 static HRESULT STDMETHODCALLTYPE GetIDsOfNames_(IDispatch *self, REFIID iid, LPOLESTR *names, UINT count, LCID lcid,
                                                 DISPID *ids) {
     for (UINT i = 0; i < count; ++i) {
@@ -154,8 +144,8 @@ static HRESULT STDMETHODCALLTYPE Invoke_(IDispatch *self, DISPID id, REFIID iid,
     return S_OK;
 }
 
-static const IDispatchVtbl g_dispatch = {QueryInterface_, AddRef_,        Release_, GetTypeInfoCount_,
-                                         GetTypeInfo_,    GetIDsOfNames_, Invoke_};
+/* No type information: the component calls by name. */
+static const IDispatchVtbl g_dispatch = {QueryInterface_, AddRef_, Release_, NULL, NULL, GetIDsOfNames_, Invoke_};
 
 /* The class objects: static, labelled by their class. */
 typedef struct Factory {
@@ -172,7 +162,6 @@ static ULONG STDMETHODCALLTYPE FactoryRelease(IClassFactory *self) { return 1; }
 static HRESULT STDMETHODCALLTYPE FactoryCreateInstance(IClassFactory *self, IUnknown *outer, REFIID iid, void **out) {
     const char *label = ((Factory *)self)->label;
     Log("CoCreateInstance %s", label);
-    if (outer) return CLASS_E_NOAGGREGATION;
     if (!strcmp(label, "Message")) g_parts = 0;
     return Give(label, iid, out);
 }

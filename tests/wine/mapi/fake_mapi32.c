@@ -11,6 +11,7 @@
 #define STORE_MASK (STORE_CREATE_OK | 0x40000) /* STORE_UNICODE_OK */
 #define TAG_PROXY_ADDRESSES PROP_TAG(PT_MV_STRING8, 0x800F)
 #define UL(n) ((unsigned long)(n))
+#define IID_TEXT(iid) (!(iid) ? "null" : IsEqualIID(iid, &IID_IStream) ? "IStream" : "other")
 
 static ULONG g_allocationLimit; /* a request above it fails, as out of memory; 0: none */
 
@@ -34,10 +35,13 @@ static void Wide(char *out, size_t size, const WCHAR *text, int n) {
     Printable(out, size, utf8, got > 0 ? (size_t)got : 0);
 }
 
-static void LogValues(const char *name, const char *what, ULONG n, const SPropValue *values) {
-    char line[4000], text[1024], shown[1100];
-    size_t k = (size_t)snprintf(line, sizeof line, "%s%s", name, what);
-    for (const SPropValue *v = values; v < values + n && k < sizeof line; ++v) {
+#define TEXT_SIZE 4000 /* of every text buffer below */
+
+/* Values as "<name><what> 0xTAG=value ...". */
+static const char *ValuesText(char *line, const char *name, const char *what, ULONG n, const SPropValue *values) {
+    char text[1024], shown[1100];
+    size_t k = (size_t)snprintf(line, TEXT_SIZE, "%s%s", name, what);
+    for (const SPropValue *v = values; v < values + n && k < TEXT_SIZE; ++v) {
         switch (PROP_TYPE(v->ulPropTag)) {
         case PT_LONG: snprintf(shown, sizeof shown, "%ld", (long)v->Value.l); break;
         case PT_BOOLEAN: snprintf(shown, sizeof shown, "%d", v->Value.b ? 1 : 0); break;
@@ -49,35 +53,46 @@ static void LogValues(const char *name, const char *what, ULONG n, const SPropVa
             Printable(text, sizeof text, (const char *)v->Value.bin.lpb, v->Value.bin.cb);
             snprintf(shown, sizeof shown, "<%s>", text);
             break;
-        default: snprintf(shown, sizeof shown, "?"); break;
+        default: snprintf(shown, sizeof shown, "?");
         }
-        k += (size_t)snprintf(line + k, sizeof line - k, " 0x%08lX=%s", UL(v->ulPropTag), shown);
+        k += (size_t)snprintf(line + k, TEXT_SIZE - k, " 0x%08lX=%s", UL(v->ulPropTag), shown);
     }
-    Log("%s", line);
+    return line;
+}
+
+static const char *TagsText(char *out, const SPropTagArray *tags) {
+    size_t k = 0;
+    out[0] = 0;
+    for (ULONG i = 0; tags && i < tags->cValues && k + 12 < TEXT_SIZE; ++i)
+        k += (size_t)sprintf(out + k, "%s0x%08lX", i ? "," : "", UL(tags->aulPropTag[i]));
+    return out;
+}
+
+static const char *IdText(char *out, ULONG size, const void *id) {
+    Printable(out, 64, (const char *)id, size);
+    return size ? out : "(root)";
 }
 
 /* ---- buffers ---- */
 
 EXPORT SCODE WINAPI MAPIAllocateBuffer(ULONG size, LPVOID *buffer) {
     if (g_allocationLimit && size > g_allocationLimit) return MAPI_E_NOT_ENOUGH_MEMORY;
-    *buffer = calloc(1, size ? size : 1);
-    if (!*buffer) return MAPI_E_NOT_ENOUGH_MEMORY;
+    if (!(*buffer = calloc(1, size ? size : 1))) return MAPI_E_NOT_ENOUGH_MEMORY;
     InterlockedIncrement(&g_allocations);
     return S_OK;
 }
 
 EXPORT ULONG WINAPI MAPIFreeBuffer(LPVOID buffer) {
-    if (!buffer) return S_OK;
-    free(buffer);
-    InterlockedDecrement(&g_allocations);
+    if (buffer) free(buffer), InterlockedDecrement(&g_allocations);
     return S_OK;
 }
 
-static size_t DataSize(const SPropValue *v) {
+/* The bytes a value points to, with their address in it. */
+static size_t DataOf(SPropValue *v, void ***at) {
     switch (PROP_TYPE(v->ulPropTag)) {
-    case PT_STRING8: return v->Value.lpszA ? strlen(v->Value.lpszA) + 1 : 0;
-    case PT_UNICODE: return v->Value.lpszW ? (wcslen(v->Value.lpszW) + 1) * sizeof(WCHAR) : 0;
-    case PT_BINARY: return v->Value.bin.cb;
+    case PT_STRING8: return *at = (void **)&v->Value.lpszA, strlen(v->Value.lpszA) + 1;
+    case PT_UNICODE: return *at = (void **)&v->Value.lpszW, (wcslen(v->Value.lpszW) + 1) * sizeof(WCHAR);
+    case PT_BINARY: return *at = (void **)&v->Value.bin.lpb, v->Value.bin.cb;
     default: return 0;
     }
 }
@@ -86,19 +101,17 @@ static size_t DataSize(const SPropValue *v) {
  * which only the fixed data holds, are not copied). */
 static SPropValue *CopyValues(ULONG n, const SPropValue *src) {
     size_t size = n * sizeof(SPropValue) + 8;
-    for (ULONG i = 0; i < n; ++i) size += (DataSize(&src[i]) + 7) & ~(size_t)7;
+    void **at;
+    for (ULONG i = 0; i < n; ++i) size += (DataOf((SPropValue *)&src[i], &at) + 7) & ~(size_t)7;
     SPropValue *out = NULL;
     if (MAPIAllocateBuffer((ULONG)size, (void **)&out) != S_OK) return NULL;
     char *data = (char *)(out + n);
     for (ULONG i = 0; i < n; ++i) {
         out[i] = src[i];
-        size_t d = DataSize(&src[i]);
+        size_t d = DataOf(&out[i], &at);
         if (!d) continue;
-        switch (PROP_TYPE(src[i].ulPropTag)) {
-        case PT_STRING8: memcpy(data, src[i].Value.lpszA, d); out[i].Value.lpszA = data; break;
-        case PT_UNICODE: memcpy(data, src[i].Value.lpszW, d); out[i].Value.lpszW = (WCHAR *)data; break;
-        case PT_BINARY: memcpy(data, src[i].Value.bin.lpb, d); out[i].Value.bin.lpb = (BYTE *)data; break;
-        }
+        memcpy(data, *at, d);
+        *at = data;
         data += (d + 7) & ~(size_t)7;
     }
     return out;
@@ -120,19 +133,13 @@ typedef struct Props {
 /* clang-format on */
 #define COUNT(a) (sizeof(a) / sizeof((a)[0]))
 
-static const SPropValue kStoreRow[] = {
-    BIN(PR_ENTRYID, "STORE1"), STR_A(PR_DISPLAY_NAME_A, "Fake store"), {PR_DEFAULT_STORE, 0, {.b = 1}}};
+static const SPropValue kStoreRow[] = {BIN(PR_ENTRYID, "STORE1")};
 static const SPropValue kStoreProps[] = {BIN(PR_IPM_OUTBOX_ENTRYID, "OUTBOX"), BIN(PR_IPM_SENTMAIL_ENTRYID, "SENT"),
                                          LONGV(PR_STORE_SUPPORT_MASK, STORE_MASK)};
 static const SPropValue kStatusRow[] = {BIN(PR_ENTRYID, "SPOOLER"), LONGV(PR_RESOURCE_TYPE, MAPI_SPOOLER)};
 static const SPropValue kProfile1[] = {STR_A(PR_DISPLAY_NAME_A, "Work"), {PR_DEFAULT_PROFILE, 0, {.b = 0}}};
 static const SPropValue kProfile2[] = {STR_A(PR_DISPLAY_NAME_A, "Home"), {PR_DEFAULT_PROFILE, 0, {.b = 1}}};
-
-#define CONTENT(from, subject, id, flags)                                                                              \
-    STR_W(PR_SENT_REPRESENTING_NAME_W, from), STR_W(PR_SUBJECT_W, subject), BIN(PR_ENTRYID, id),                       \
-        LONGV(PR_MESSAGE_FLAGS, flags)
-static const SPropValue kContentRows[][4] = {{CONTENT(L"Ann Example", L"First", "MSG1", 0)},
-                                             {CONTENT(L"Bob", L"Second", "MSG2", MSGFLAG_READ)}};
+static const SPropValue kContentRows[][1] = {{BIN(PR_ENTRYID, "MSG1")}, {BIN(PR_ENTRYID, "MSG2")}};
 
 #define SENDER(name, type, address)                                                                                    \
     STR_W(PR_SENDER_NAME_W, name), STR_W(PR_SENDER_ADDRTYPE_W, type), STR_W(PR_SENDER_EMAIL_ADDRESS_W, address)
@@ -151,8 +158,7 @@ static const SPropValue kRecipientRows[][4] = {{RECIPIENT(L"Carl", L"SMTP", L"ca
                                                {RECIPIENT(L"Eve", L"EX", L"/O=ORG/CN=EVE", MAPI_TO)},
                                                {RECIPIENT(L"Dora", L"SMTP", L"dora@example.org", MAPI_CC)},
                                                {RECIPIENT(L"Hidden", L"SMTP", L"hidden@example.org", MAPI_BCC)}};
-static const SPropValue kAttachRow1[] = {LONGV(PR_ATTACH_NUM, 0), LONGV(PR_ATTACH_SIZE, 11),
-                                         STR_W(PR_ATTACH_FILENAME_W, L"notes.txt")};
+static const SPropValue kAttachRow1[] = {LONGV(PR_ATTACH_NUM, 0), STR_W(PR_ATTACH_FILENAME_W, L"notes.txt")};
 static const char kAttachData1[] = "line 1\r\n\x01\xff!";
 
 static const Props kRows_contents[] = {PROPS(kContentRows[0]), PROPS(kContentRows[1])};
@@ -166,7 +172,8 @@ static const Props kRows_recipients[] = {
 static const SPropValue kHierarchy1[] = {BIN(PR_ENTRYID, "PAB"), LONGV(PR_DISPLAY_TYPE, DT_NOT_SPECIFIC)};
 static const SPropValue kHierarchy2[] = {BIN(PR_ENTRYID, "GAL"), LONGV(PR_DISPLAY_TYPE, DT_GLOBAL)};
 static char *kEveProxies[] = {"smtp:eve.old@example.org", "SMTP:eve@example.org", "X500:/O=OLD/CN=EVE"};
-static const SPropValue kGal1[] = {ENTRY(L"Bob", L"EX", L"/O=ORG/CN=BOB"), STR_W(TAG_SMTP_ADDRESS_W, L"bob@example.org")};
+static const SPropValue kGal1[] = {ENTRY(L"Bob", L"EX", L"/O=ORG/CN=BOB"),
+                                   STR_W(TAG_SMTP_ADDRESS_W, L"bob@example.org")};
 static const SPropValue kGal2[] = {ENTRY(L"Eve", L"EX", L"/o=org/cn=eve"),
                                    {TAG_PROXY_ADDRESSES, 0, {.MVszA = {COUNT(kEveProxies), kEveProxies}}}};
 static const Props kRows_hierarchy[] = {PROPS(kHierarchy1), PROPS(kHierarchy2)};
@@ -183,15 +190,12 @@ typedef struct Obj {
     ULONG rowCount, tag;       /* a stream's property */
     char *data;                /* a stream's bytes */
     size_t size, pos;
-    int index; /* the inbox message (1, 2) an object belongs to */
 } Obj;
 
 /* The kinds of object, each one method table; 1: it has properties. */
-/* clang-format off */
 #define KINDS(X)                                                                                                       \
-    X(Session, 0) X(Table, 0) X(Stream, 0) X(Admin, 0) X(Prop, 1) X(Store, 1) X(Folder, 1) X(Message, 1)               \
-    X(AddrBook, 1) X(Status, 1) X(ABRoot, 1) X(Gal, 1)
-/* clang-format on */
+    X(Session, 0) X(Table, 0) X(Stream, 0) X(Admin, 0) X(Prop, 1) X(Store, 1) X(Folder, 0) X(Message, 1)               \
+    X(AddrBook, 0) X(Status, 0) X(ABRoot, 0) X(Gal, 0)
 #define DECLARE_KIND(kind, props) static void *g_vt##kind[64];
 KINDS(DECLARE_KIND)
 
@@ -200,28 +204,16 @@ static HRESULT STDMETHODCALLTYPE Unexpected(Obj *self) {
     return MAPI_E_NO_SUPPORT;
 }
 
-/* An object through `out`, or the failure to make it. */
-static HRESULT Out(Obj *o, void **out) {
+/* A new object through `out`, or the failure to make it. */
+static HRESULT Give(void **vtbl, const char *name, ULONG tag, void **out) {
+    Obj *o = calloc(1, sizeof(Obj));
     if (!o) return MAPI_E_NOT_ENOUGH_MEMORY;
+    o->lpVtbl = vtbl, o->refs = 1, o->name = name, o->tag = tag;
+    InterlockedIncrement(&g_objects);
     *out = o;
     return S_OK;
 }
 
-static Obj *NewObj(void **vtbl, const char *name) {
-    Obj *o = calloc(1, sizeof(Obj));
-    if (!o) return NULL;
-    o->lpVtbl = vtbl;
-    o->refs = 1;
-    o->name = name;
-    InterlockedIncrement(&g_objects);
-    return o;
-}
-
-static HRESULT STDMETHODCALLTYPE QueryInterface_(Obj *self, REFIID iid, void **out) {
-    self->refs++;
-    *out = self;
-    return S_OK;
-}
 static ULONG STDMETHODCALLTYPE AddRef_(Obj *self) { return (ULONG)++self->refs; }
 static ULONG STDMETHODCALLTYPE Release_(Obj *self) {
     LONG left = --self->refs;
@@ -235,89 +227,35 @@ static ULONG STDMETHODCALLTYPE Release_(Obj *self) {
 
 #define SLOT(vt, Type, method, fn) (vt)[offsetof(Type##Vtbl, method) / sizeof(void *)] = (void *)(fn)
 
-static int FindRowValue(const Props *p, ULONG tag, const SPropValue **value) {
+static const SPropValue *Find(const Props *p, ULONG tag) {
     for (ULONG i = 0; p && i < p->n; ++i)
-        if (p->v[i].ulPropTag == tag) return (*value = &p->v[i]) != NULL;
-    return 0;
+        if (p->v[i].ulPropTag == tag) return &p->v[i];
+    return NULL;
 }
 
 /* The values of `tags`; a missing one as an error value, MAPI_E_BAD_CHARWIDTH
  * when the store keeps it in the other string width. */
 static HRESULT Select(const Props *p, const SPropTagArray *tags, ULONG *count, SPropValue **values) {
-    SPropValue picked[32];
+    SPropValue picked[32]; /* more than the component ever asks for */
     HRESULT result = S_OK;
     ULONG n = tags ? tags->cValues : 0;
-    if (n > 32) return MAPI_E_TOO_BIG;
     for (ULONG i = 0; i < n; ++i) {
-        ULONG tag = tags->aulPropTag[i];
-        const SPropValue *found = NULL;
-        if (FindRowValue(p, tag, &found)) {
+        ULONG tag = tags->aulPropTag[i], type = PROP_TYPE(tag);
+        const SPropValue *found = Find(p, tag);
+        if (found) {
             picked[i] = *found;
             continue;
         }
-        ULONG other = PROP_TYPE(tag) == PT_UNICODE  ? CHANGE_PROP_TYPE(tag, PT_STRING8)
-                      : PROP_TYPE(tag) == PT_STRING8 ? CHANGE_PROP_TYPE(tag, PT_UNICODE)
-                                                     : tag;
+        ULONG other = CHANGE_PROP_TYPE(tag, (type == PT_UNICODE ? PT_STRING8 : type == PT_STRING8 ? PT_UNICODE : type));
         picked[i].ulPropTag = CHANGE_PROP_TYPE(tag, PT_ERROR);
-        picked[i].Value.err = other != tag && FindRowValue(p, other, &found) ? MAPI_E_BAD_CHARWIDTH : MAPI_E_NOT_FOUND;
+        picked[i].Value.err = other != tag && Find(p, other) ? MAPI_E_BAD_CHARWIDTH : MAPI_E_NOT_FOUND;
         result = MAPI_W_ERRORS_RETURNED;
     }
-    *values = CopyValues(n, picked);
-    if (!*values) return MAPI_E_NOT_ENOUGH_MEMORY;
+    if (!(*values = CopyValues(n, picked))) return MAPI_E_NOT_ENOUGH_MEMORY;
     *count = n;
     return result;
 }
 
-static void TagsText(char *out, size_t size, const SPropTagArray *tags) {
-    size_t k = 0;
-    out[0] = 0;
-    for (ULONG i = 0; tags && i < tags->cValues && k + 12 < size; ++i)
-        k += (size_t)sprintf(out + k, "%s0x%08lX", i ? "," : "", UL(tags->aulPropTag[i]));
-}
-
-static HRESULT STDMETHODCALLTYPE GetProps_(Obj *self, LPSPropTagArray tags, ULONG flags, ULONG *count,
-                                           LPSPropValue *values) {
-    char text[512];
-    TagsText(text, sizeof text, tags);
-    Log("%s.GetProps %s flags=0x%lX", self->name, text, UL(flags));
-    return Select(self->props, tags, count, values);
-}
-static HRESULT STDMETHODCALLTYPE SetProps_(Obj *self, ULONG n, LPSPropValue values, LPSPropProblemArray *problems) {
-    LogValues(self->name, ".SetProps", n, values);
-    if (problems) *problems = NULL;
-    return S_OK;
-}
-
-static Obj *NewStream(const char *name, ULONG tag) {
-    Obj *s = NewObj(g_vtStream, name);
-    if (s) s->tag = tag;
-    return s;
-}
-
-static const char *IidName(LPCIID iid) {
-    if (!iid) return "null";
-    return IsEqualIID(iid, &IID_IStream) ? "IStream" : "other";
-}
-
-static HRESULT STDMETHODCALLTYPE StreamWrite(Obj *self, const void *buffer, ULONG size, ULONG *written);
-static HRESULT STDMETHODCALLTYPE OpenProperty_(Obj *self, ULONG tag, LPCIID iid, ULONG options, ULONG flags,
-                                               LPUNKNOWN *out) {
-    Log("%s.OpenProperty 0x%08lX iid=%s options=0x%lX flags=0x%lX", self->name, UL(tag), IidName(iid),
-        UL(options), UL(flags));
-    Obj *s = NewStream("Stream", tag);
-    if (s && tag == PR_ATTACH_DATA_BIN && self->index > 0) StreamWrite(s, kAttachData1, sizeof kAttachData1 - 1, NULL);
-    return Out(s, (void **)out);
-}
-
-/* IStream */
-static HRESULT STDMETHODCALLTYPE StreamRead(Obj *self, void *buffer, ULONG size, ULONG *read) {
-    size_t left = self->size - self->pos;
-    ULONG n = size < left ? size : (ULONG)left;
-    memcpy(buffer, self->data + self->pos, n);
-    self->pos += n;
-    if (read) *read = n;
-    return S_OK;
-}
 static HRESULT STDMETHODCALLTYPE StreamWrite(Obj *self, const void *buffer, ULONG size, ULONG *written) {
     char *grown = realloc(self->data, self->size + size + 1);
     if (!grown) return STG_E_MEDIUMFULL;
@@ -327,163 +265,36 @@ static HRESULT STDMETHODCALLTYPE StreamWrite(Obj *self, const void *buffer, ULON
     if (written) *written = size;
     return S_OK;
 }
+static HRESULT STDMETHODCALLTYPE StreamRead(Obj *self, void *buffer, ULONG size, ULONG *read) {
+    size_t left = self->size - self->pos;
+    ULONG n = size < left ? size : (ULONG)left;
+    memcpy(buffer, self->data + self->pos, n);
+    self->pos += n;
+    if (read) *read = n;
+    return S_OK;
+}
 static HRESULT STDMETHODCALLTYPE StreamCopyTo(Obj *self, IStream *to, ULARGE_INTEGER most, ULARGE_INTEGER *read,
                                               ULARGE_INTEGER *written) {
     size_t left = self->size - self->pos;
     ULONG n = most.QuadPart < left ? (ULONG)most.QuadPart : (ULONG)left, done = 0;
     Log("%s.CopyTo %lu", self->name, UL(n));
     HRESULT hr = n ? to->lpVtbl->Write(to, self->data + self->pos, n, &done) : S_OK;
-    self->pos += done;
-    if (read) read->QuadPart = done;
-    if (written) written->QuadPart = done;
+    self->pos += done; /* the component asks for no counts */
     return hr;
 }
 static HRESULT STDMETHODCALLTYPE StreamCommit(Obj *self, DWORD flags) {
-    char text[4000];
+    char text[TEXT_SIZE];
     if (PROP_TYPE(self->tag) == PT_UNICODE) Wide(text, sizeof text, (const WCHAR *)self->data, (int)(self->size / 2));
     else Printable(text, sizeof text, self->data ? self->data : "", self->size);
     Log("%s[0x%08lX].Commit 0x%lX '%s'", self->name, UL(self->tag), UL(flags), text);
     return S_OK;
 }
 
-/* A new object of that kind through `out` (none when `out` is NULL). */
-static HRESULT Give(Obj *self, void **vt, const char *name, void **out) {
-    if (!out) return S_OK;
-    Obj *o = NewObj(vt, name);
-    if (o) o->index = self ? self->index : 0;
-    return Out(o, out);
-}
-
-/* A table of fixed rows; a message other than the first has no recipients and
- * no attachments. */
+/* A table of fixed rows; the second message has no recipients and no attachments. */
 static HRESULT GiveTable(Obj *self, const char *name, const Props *rows, ULONG count, LPMAPITABLE *out) {
-    HRESULT hr = Give(self, g_vtTable, name, (void **)out);
-    if (hr == S_OK && (self->lpVtbl != g_vtMessage || self->index == 1)) {
-        ((Obj *)*out)->rows = rows;
-        ((Obj *)*out)->rowCount = count;
-    }
+    HRESULT hr = Give(g_vtTable, name, 0, (void **)out);
+    if (hr == S_OK && strcmp(self->name, "MSG2")) ((Obj *)*out)->rows = rows, ((Obj *)*out)->rowCount = count;
     return hr;
-}
-
-/* The methods that only record their call and answer S_OK, with a new object
- * where they name its kind: kind called, interface, method, parameters, the
- * object given back (NULL: none), its kind and name, the record's format and
- * arguments. */
-#define METHODS(X)                                                                                                     \
-    X(Prop, IMAPIProp, SaveChanges, (Obj * self, ULONG flags), NULL, NULL, NULL, "%s.SaveChanges 0x%lX", self->name,   \
-      UL(flags))                                                                                                       \
-    X(Message, IMessage, SubmitMessage, (Obj * self, ULONG flags), NULL, NULL, NULL, "%s.SubmitMessage 0x%lX",         \
-      self->name, UL(flags))                                                                                           \
-    X(Message, IMessage, SetReadFlag, (Obj * self, ULONG flags), NULL, NULL, NULL, "%s.SetReadFlag 0x%lX", self->name, \
-      UL(flags))                                                                                                       \
-    X(Session, IMAPISession, Logoff, (Obj * self, ULONG_PTR ui, ULONG flags, ULONG reserved), NULL, NULL, NULL,        \
-      "Session.Logoff flags=0x%lX", UL(flags))                                                                         \
-    X(Status, IMAPIStatus, FlushQueues, (Obj * self, ULONG ui, ULONG size, LPENTRYID transport, ULONG flags), NULL,    \
-      NULL, NULL, "%s.FlushQueues transport=%s flags=0x%lX", self->name, transport ? "given" : "null", UL(flags))      \
-    X(Folder, IMAPIFolder, CreateMessage, (Obj * self, LPCIID iid, ULONG flags, LPMESSAGE * out), out, g_vtMessage,    \
-      "Message", "%s.CreateMessage iid=%s flags=0x%lX", self->name, IidName(iid), UL(flags))                           \
-    X(Message, IMessage, OpenAttach, (Obj * self, ULONG number, LPCIID iid, ULONG flags, LPATTACH * out), out,         \
-      g_vtProp, "Attach", "%s.OpenAttach %lu iid=%s flags=0x%lX", self->name, UL(number), IidName(iid), UL(flags))     \
-    X(Message, IMessage, CreateAttach, (Obj * self, LPCIID iid, ULONG flags, ULONG * number, LPATTACH * out),          \
-      (*number = 0, out), g_vtProp, "Attach", "%s.CreateAttach iid=%s flags=0x%lX", self->name, IidName(iid),          \
-      UL(flags))                                                                                                       \
-    X(Session, IMAPISession, OpenAddressBook, (Obj * self, ULONG_PTR ui, LPCIID iid, ULONG flags, LPADRBOOK * out),    \
-      out, g_vtAddrBook, "AddrBook", "Session.OpenAddressBook iid=%s flags=0x%lX", IidName(iid), UL(flags))
-
-/* The methods that answer a table of fixed rows: kind, interface, method,
- * table (its rows in kRows_<table>). */
-#define TABLES(X)                                                                                                      \
-    X(Folder, IMAPIFolder, GetContentsTable, contents)                                                                 \
-    X(Gal, IMAPIContainer, GetContentsTable, gal)                                                                      \
-    X(ABRoot, IMAPIContainer, GetHierarchyTable, hierarchy)                                                            \
-    X(Session, IMAPISession, GetMsgStoresTable, stores)                                                                \
-    X(Session, IMAPISession, GetStatusTable, status)                                                                   \
-    X(Admin, IProfAdmin, GetProfileTable, profiles)                                                                    \
-    X(Message, IMessage, GetRecipientTable, recipients)                                                                \
-    X(Message, IMessage, GetAttachmentTable, attachments)
-
-#define DEFINE_METHOD(kind, iface, method, params, given, child, name, ...)                                            \
-    static HRESULT STDMETHODCALLTYPE kind##_##method params {                                                          \
-        Log(__VA_ARGS__);                                                                                              \
-        return Give(self, child, name, (void **)(given));                                                              \
-    }
-#define DEFINE_TABLE(kind, iface, method, table)                                                                       \
-    static HRESULT STDMETHODCALLTYPE kind##_##method(Obj *self, ULONG flags, LPMAPITABLE *out) {                       \
-        Log("%s." #method " flags=0x%lX", self->name, UL(flags));                                                      \
-        return GiveTable(self, #table, kRows_##table, COUNT(kRows_##table), out);                                      \
-    }
-METHODS(DEFINE_METHOD)
-TABLES(DEFINE_TABLE)
-
-EXPORT HRESULT STDAPICALLTYPE HrQueryAllRows(LPMAPITABLE table, LPSPropTagArray tags, LPSRestriction restriction,
-                                             LPSSortOrderSet sort, LONG maxRows, LPSRowSet *rows) {
-    Obj *t = (Obj *)table;
-    char text[512], where[128] = "";
-    TagsText(text, sizeof text, tags);
-    if (restriction && restriction->rt == RES_PROPERTY && restriction->res.resProperty.lpProp)
-        snprintf(where, sizeof where, " where rt=%lu relop=%lu 0x%08lX==%ld", UL(restriction->rt),
-                 UL(restriction->res.resProperty.relop), UL(restriction->res.resProperty.ulPropTag),
-                 (long)restriction->res.resProperty.lpProp->Value.l);
-    Log("HrQueryAllRows %s columns=%s%s max=%ld", t->name, text, where, (long)maxRows);
-    SRowSet *set = NULL;
-    if (MAPIAllocateBuffer(offsetof(SRowSet, aRow) + (t->rowCount + 1) * sizeof(SRow), (void **)&set) != S_OK)
-        return MAPI_E_NOT_ENOUGH_MEMORY;
-    for (ULONG i = 0; i < t->rowCount; ++i) {
-        SRow *row = &set->aRow[set->cRows];
-        HRESULT hr = Select(&t->rows[i], tags, &row->cValues, &row->lpProps);
-        if (FAILED(hr)) return hr;
-        set->cRows++;
-    }
-    *rows = set;
-    return S_OK;
-}
-
-EXPORT void STDAPICALLTYPE FreeProws(LPSRowSet rows) {
-    if (!rows) return;
-    Log("FreeProws %lu", UL(rows->cRows));
-    for (ULONG i = 0; i < rows->cRows; ++i) MAPIFreeBuffer(rows->aRow[i].lpProps);
-    MAPIFreeBuffer(rows);
-}
-
-EXPORT void STDAPICALLTYPE FreePadrlist(LPADRLIST list) {
-    if (!list) return;
-    Log("FreePadrlist %lu", UL(list->cEntries));
-    for (ULONG i = 0; i < list->cEntries; ++i) MAPIFreeBuffer(list->aEntries[i].rgPropVals);
-    MAPIFreeBuffer(list);
-}
-
-EXPORT HRESULT STDAPICALLTYPE HrGetOneProp(LPMAPIPROP object, ULONG tag, LPSPropValue *value) {
-    Obj *o = (Obj *)object;
-    Log("HrGetOneProp %s 0x%08lX", o->name, UL(tag));
-    SizedSPropTagArray(1, one) = {1, {tag}};
-    ULONG n = 0;
-    return Select(o->props, (LPSPropTagArray)&one, &n, value);
-}
-
-EXPORT HRESULT STDAPICALLTYPE WrapCompressedRTFStream(LPSTREAM compressed, ULONG flags, LPSTREAM *out) {
-    Obj *c = (Obj *)compressed;
-    Log("WrapCompressedRTFStream %s[0x%08lX] flags=0x%lX", c->name, UL(c->tag), UL(flags));
-    return Out(NewStream("RTF", c->tag), (void **)out);
-}
-
-EXPORT HRESULT STDAPICALLTYPE OpenStreamOnFile(LPALLOCATEBUFFER allocate, LPFREEBUFFER release, ULONG flags,
-                                               LPTSTR path, LPTSTR prefix, LPSTREAM *out) {
-    Log("OpenStreamOnFile %s flags=0x%lX allocators=%s", path ? path : "(null)", UL(flags),
-        allocate && release ? "given" : "missing");
-    FILE *f = path ? fopen(path, "rb") : NULL;
-    if (!f) return MAPI_E_NOT_FOUND;
-    Obj *s = NewStream("File", 0);
-    char buffer[4096];
-    size_t got;
-    while (s && (got = fread(buffer, 1, sizeof buffer, f)) > 0) StreamWrite(s, buffer, (ULONG)got, NULL);
-    fclose(f);
-    return Out(s, (void **)out);
-}
-
-EXPORT HRESULT STDAPICALLTYPE RTFSync(LPMESSAGE message, ULONG flags, WINBOOL *updated) {
-    Log("RTFSync %s 0x%lX", ((Obj *)message)->name, UL(flags));
-    if (updated) *updated = TRUE;
-    return S_OK;
 }
 
 /* What OpenEntry and OpenMsgStore find, by the opener's name and the id. */
@@ -495,69 +306,42 @@ static const struct {
     const char *name;
     ULONG type;
     const Props *props;
-    int index;
 } kEntries[] = {
-    {"Session", "STORE1", g_vtStore, "Store", MAPI_STORE, &kStoreData, 0},
-    {"Session", "SPOOLER", g_vtStatus, "Spooler", MAPI_STATUS, NULL, 0},
-    {"Store", "OUTBOX", g_vtFolder, "Outbox", MAPI_FOLDER, NULL, 0},
-    {"Store", "INBOX", g_vtFolder, "Inbox", MAPI_FOLDER, NULL, 0},
-    {"Inbox", "SUB", g_vtFolder, "Sub", MAPI_FOLDER, NULL, 0}, /* a folder inside the inbox */
-    {"Inbox", "MSG1", g_vtMessage, "MSG1", MAPI_MESSAGE, &kMessages[0], 1},
-    {"Inbox", "MSG2", g_vtMessage, "MSG2", MAPI_MESSAGE, &kMessages[1], 2},
-    {"AddrBook", "", g_vtABRoot, "ABRoot", MAPI_ABCONT, NULL, 0},
-    {"AddrBook", "GAL", g_vtGal, "GAL", MAPI_ABCONT, NULL, 0},
+    {"Session", "STORE1", g_vtStore, "Store", MAPI_STORE, &kStoreData},
+    {"Session", "SPOOLER", g_vtStatus, "Spooler", MAPI_STATUS, NULL},
+    {"Store", "OUTBOX", g_vtFolder, "Outbox", MAPI_FOLDER, NULL},
+    {"Store", "INBOX", g_vtFolder, "Inbox", MAPI_FOLDER, NULL},
+    {"Inbox", "SUB", g_vtFolder, "Sub", MAPI_FOLDER, NULL}, /* a folder inside the inbox */
+    {"Inbox", "MSG1", g_vtMessage, "MSG1", MAPI_MESSAGE, &kMessages[0]},
+    {"Inbox", "MSG2", g_vtMessage, "MSG2", MAPI_MESSAGE, &kMessages[1]},
+    {"AddrBook", "", g_vtABRoot, "ABRoot", MAPI_ABCONT, NULL},
+    {"AddrBook", "GAL", g_vtGal, "GAL", MAPI_ABCONT, NULL},
 };
 
 static HRESULT Open(Obj *self, const char *method, ULONG size, LPENTRYID id, LPCIID iid, ULONG flags, ULONG *type,
                     void **out) {
-    char text[64];
-    Printable(text, sizeof text, (const char *)id, size);
-    Log("%s.%s %s iid=%s flags=0x%lX", self->name, method, size ? text : "(root)", IidName(iid), UL(flags));
+    char text[TEXT_SIZE];
+    Log("%s.%s %s iid=%s flags=0x%lX", self->name, method, IdText(text, size, id), IID_TEXT(iid), UL(flags));
     for (size_t i = 0; i < COUNT(kEntries); ++i) {
         if (strcmp(kEntries[i].parent, self->name) || size != strlen(kEntries[i].id) ||
             memcmp(id, kEntries[i].id, size))
             continue;
-        Obj *o = NewObj(kEntries[i].vt, kEntries[i].name);
-        if (o) o->props = kEntries[i].props, o->index = kEntries[i].index;
         if (type) *type = kEntries[i].type;
-        return Out(o, out);
+        HRESULT hr = Give(kEntries[i].vt, kEntries[i].name, 0, out);
+        if (hr == S_OK) ((Obj *)*out)->props = kEntries[i].props;
+        return hr;
     }
     return MAPI_E_NOT_FOUND;
 }
+
 
 static HRESULT STDMETHODCALLTYPE OpenEntry_(Obj *self, ULONG size, LPENTRYID id, LPCIID iid, ULONG flags, ULONG *type,
                                             LPUNKNOWN *out) {
     return Open(self, "OpenEntry", size, id, iid, flags, type, (void **)out);
 }
-
 static HRESULT STDMETHODCALLTYPE OpenMsgStore_(Obj *self, ULONG_PTR ui, ULONG size, LPENTRYID id, LPCIID iid,
                                                ULONG flags, LPMDB *out) {
     return Open(self, "OpenMsgStore", size, id, iid, flags, NULL, (void **)out);
-}
-
-static HRESULT STDMETHODCALLTYPE DeleteMessages_(Obj *self, LPENTRYLIST list, ULONG ui, LPMAPIPROGRESS progress,
-                                                 ULONG flags) {
-    char text[64]; /* the one entry a delete names */
-    Printable(text, sizeof text, (const char *)list->lpbin[0].lpb, list->lpbin[0].cb);
-    Log("%s.DeleteMessages %s flags=0x%lX", self->name, text, UL(flags));
-    return S_OK;
-}
-
-static HRESULT STDMETHODCALLTYPE GetReceiveFolder_(Obj *self, LPTSTR messageClass, ULONG flags, ULONG *size,
-                                                   LPENTRYID *id, LPTSTR *explicitClass) {
-    Log("%s.GetReceiveFolder class=%s flags=0x%lX", self->name, messageClass ? "given" : "null", UL(flags));
-    if (MAPIAllocateBuffer(5, (void **)id) != S_OK) return MAPI_E_NOT_ENOUGH_MEMORY;
-    memcpy(*id, "INBOX", 5);
-    *size = 5;
-    if (explicitClass) *explicitClass = NULL;
-    return S_OK;
-}
-
-static HRESULT STDMETHODCALLTYPE ModifyRecipients_(Obj *self, ULONG flags, LPADRLIST list) {
-    Log("%s.ModifyRecipients flags=0x%lX count=%lu", self->name, UL(flags), UL(list ? list->cEntries : 0));
-    for (ULONG i = 0; list && i < list->cEntries; ++i)
-        LogValues("  recipient", "", list->aEntries[i].cValues, list->aEntries[i].rgPropVals);
-    return S_OK;
 }
 
 static HRESULT STDMETHODCALLTYPE CreateOneOff_(Obj *self, LPTSTR name, LPTSTR type, LPTSTR address, ULONG flags,
@@ -573,74 +357,191 @@ static HRESULT STDMETHODCALLTYPE CreateOneOff_(Obj *self, LPTSTR name, LPTSTR ty
     return S_OK;
 }
 
-static HRESULT STDMETHODCALLTYPE ResolveName_(Obj *self, ULONG ui, ULONG flags, LPTSTR title, LPADRLIST list) {
-    Log("%s.ResolveName flags=0x%lX count=%lu", self->name, UL(flags), UL(list ? list->cEntries : 0));
-    /* As the platform does: an entry's values may be replaced by new ones. */
-    for (ULONG i = 0; list && i < list->cEntries; ++i) {
-        SPropValue *copy = CopyValues(list->aEntries[i].cValues, list->aEntries[i].rgPropVals);
-        if (!copy) return MAPI_E_NOT_ENOUGH_MEMORY;
-        MAPIFreeBuffer(list->aEntries[i].rgPropVals);
-        list->aEntries[i].rgPropVals = copy;
+/* The methods: kind called, interface, method, parameters, the record's
+ * format and arguments, then what they do before answering S_OK. */
+#define METHODS(X)                                                                                                     \
+    X(Prop, IMAPIProp, SaveChanges, (Obj * self, ULONG flags), ("%s.SaveChanges 0x%lX", self->name, UL(flags)))       \
+    X(Message, IMessage, SubmitMessage, (Obj * self, ULONG flags), ("%s.SubmitMessage 0x%lX", self->name, UL(flags)))  \
+    X(Message, IMessage, SetReadFlag, (Obj * self, ULONG flags), ("%s.SetReadFlag 0x%lX", self->name, UL(flags)))      \
+    X(Session, IMAPISession, Logoff, (Obj * self, ULONG_PTR ui, ULONG flags, ULONG reserved),                          \
+      ("Session.Logoff flags=0x%lX", UL(flags)))                                                                       \
+    X(Status, IMAPIStatus, FlushQueues, (Obj * self, ULONG ui, ULONG size, LPENTRYID transport, ULONG flags),          \
+      ("%s.FlushQueues transport=%s flags=0x%lX", self->name, transport ? "given" : "null", UL(flags)))                \
+    X(Folder, IMAPIFolder, CreateMessage, (Obj * self, LPCIID iid, ULONG flags, LPMESSAGE * out),                      \
+      ("%s.CreateMessage iid=%s flags=0x%lX", self->name, IID_TEXT(iid), UL(flags)),                                   \
+      return Give(g_vtMessage, "Message", 0, (void **)out);)                                                           \
+    X(Message, IMessage, OpenAttach, (Obj * self, ULONG number, LPCIID iid, ULONG flags, LPATTACH * out),              \
+      ("%s.OpenAttach %lu iid=%s flags=0x%lX", self->name, UL(number), IID_TEXT(iid), UL(flags)),                      \
+      return Give(g_vtProp, "Attach", 0, (void **)out);)                                                               \
+    X(Message, IMessage, CreateAttach, (Obj * self, LPCIID iid, ULONG flags, ULONG * number, LPATTACH * out),          \
+      ("%s.CreateAttach iid=%s flags=0x%lX", self->name, IID_TEXT(iid), UL(flags)), *number = 0;                       \
+      return Give(g_vtProp, "Attach", 0, (void **)out);)                                                               \
+    X(Session, IMAPISession, OpenAddressBook, (Obj * self, ULONG_PTR ui, LPCIID iid, ULONG flags, LPADRBOOK * out),    \
+      ("Session.OpenAddressBook iid=%s flags=0x%lX", IID_TEXT(iid), UL(flags)),                                        \
+      return Give(g_vtAddrBook, "AddrBook", 0, (void **)out);)                                                         \
+    X(Prop, IMAPIProp, GetProps,                                                                                       \
+      (Obj * self, LPSPropTagArray tags, ULONG flags, ULONG * count, LPSPropValue * values),                           \
+      ("%s.GetProps %s flags=0x%lX", self->name, TagsText(text, tags), UL(flags)),                                     \
+      return Select(self->props, tags, count, values);)                                                                \
+    X(Prop, IMAPIProp, SetProps, (Obj * self, ULONG n, LPSPropValue values, LPSPropProblemArray * problems),           \
+      ("%s", ValuesText(text, self->name, ".SetProps", n, values)), if (problems) *problems = NULL;)                   \
+    X(Prop, IMAPIProp, OpenProperty, (Obj * self, ULONG tag, LPCIID iid, ULONG options, ULONG flags, LPUNKNOWN * out), \
+      ("%s.OpenProperty 0x%08lX iid=%s options=0x%lX flags=0x%lX", self->name, UL(tag), IID_TEXT(iid), UL(options),   \
+       UL(flags)),                                                                                                     \
+      HRESULT hr = Give(g_vtStream, "Stream", tag, (void **)out); /* opened to be read: the attachment's bytes */      \
+      if (hr == S_OK && tag == PR_ATTACH_DATA_BIN && !flags)                                                           \
+          StreamWrite((Obj *)*out, kAttachData1, sizeof kAttachData1 - 1, 0);                                          \
+      return hr;)                                                                                                      \
+    X(Folder, IMAPIFolder, DeleteMessages, (Obj * self, LPENTRYLIST list, ULONG ui, LPMAPIPROGRESS p, ULONG flags),    \
+      ("%s.DeleteMessages %s flags=0x%lX", self->name, IdText(text, list->lpbin[0].cb, list->lpbin[0].lpb),            \
+       UL(flags)))                                                                                                     \
+    X(Store, IMsgStore, GetReceiveFolder,                                                                              \
+      (Obj * self, LPTSTR messageClass, ULONG flags, ULONG * size, LPENTRYID * id, LPTSTR * explicitClass),            \
+      ("%s.GetReceiveFolder class=%s flags=0x%lX", self->name, messageClass ? "given" : "null", UL(flags)),            \
+      if (MAPIAllocateBuffer(*size = 5, (void **)id) != S_OK) return MAPI_E_NOT_ENOUGH_MEMORY;                         \
+      memcpy(*id, "INBOX", 5);)                                                                                        \
+    X(Message, IMessage, ModifyRecipients, (Obj * self, ULONG flags, LPADRLIST list),                                  \
+      ("%s.ModifyRecipients flags=0x%lX count=%lu", self->name, UL(flags), UL(list->cEntries)),                        \
+      for (ULONG i = 0; i < list->cEntries; ++i)                                                                       \
+          Log("%s", ValuesText(text, "  recipient", "", list->aEntries[i].cValues, list->aEntries[i].rgPropVals));)    \
+    /* as the platform does: an entry's values may be replaced by new ones */                                          \
+    X(AddrBook, IAddrBook, ResolveName, (Obj * self, ULONG ui, ULONG flags, LPTSTR title, LPADRLIST list),             \
+      ("%s.ResolveName flags=0x%lX count=%lu", self->name, UL(flags), UL(list->cEntries)),                             \
+      for (ULONG i = 0; i < list->cEntries; ++i) {                                                                     \
+          SPropValue *copy = CopyValues(list->aEntries[i].cValues, list->aEntries[i].rgPropVals);                      \
+          if (!copy) return MAPI_E_NOT_ENOUGH_MEMORY;                                                                  \
+          MAPIFreeBuffer(list->aEntries[i].rgPropVals);                                                                \
+          list->aEntries[i].rgPropVals = copy;                                                                         \
+      })
+
+/* The methods that answer a table of fixed rows: kind, interface, method,
+ * table (its rows in kRows_<table>). */
+#define TABLES(X)                                                                                                      \
+    X(Folder, IMAPIFolder, GetContentsTable, contents)                                                                 \
+    X(Gal, IMAPIContainer, GetContentsTable, gal)                                                                      \
+    X(ABRoot, IMAPIContainer, GetHierarchyTable, hierarchy)                                                            \
+    X(Session, IMAPISession, GetMsgStoresTable, stores)                                                                \
+    X(Session, IMAPISession, GetStatusTable, status)                                                                   \
+    X(Admin, IProfAdmin, GetProfileTable, profiles)                                                                    \
+    X(Message, IMessage, GetRecipientTable, recipients)                                                                \
+    X(Message, IMessage, GetAttachmentTable, attachments)
+
+#define DEFINE_METHOD(kind, iface, method, params, record, ...)                                                        \
+    static HRESULT STDMETHODCALLTYPE kind##_##method params {                                                          \
+        char text[TEXT_SIZE];                                                                                          \
+        (void)text;                                                                                                    \
+        Log record;                                                                                                    \
+        __VA_ARGS__ return S_OK;                                                                                       \
     }
-    return S_OK;
-}
+#define DEFINE_TABLE(kind, iface, method, table)                                                                       \
+    static HRESULT STDMETHODCALLTYPE kind##_##method(Obj *self, ULONG flags, LPMAPITABLE *out) {                       \
+        Log("%s." #method " flags=0x%lX", self->name, UL(flags));                                                      \
+        return GiveTable(self, #table, kRows_##table, COUNT(kRows_##table), out);                                      \
+    }
+METHODS(DEFINE_METHOD)
+TABLES(DEFINE_TABLE)
 
-static void PropSlots(void **vt) {
-    SLOT(vt, IMAPIProp, SaveChanges, Prop_SaveChanges);
-    SLOT(vt, IMAPIProp, GetProps, GetProps_);
-    SLOT(vt, IMAPIProp, SetProps, SetProps_);
-    SLOT(vt, IMAPIProp, OpenProperty, OpenProperty_);
-}
-
-static void Build(void) {
+/* Every kind answers IUnknown's reference counting, the rest as METHODS and
+ * TABLES say; any other call is recorded as unexpected. */
+__attribute__((constructor)) static void Build(void) {
 #define BASE_SLOTS(kind, props)                                                                                        \
     for (size_t i = 0; i < 64; ++i) g_vt##kind[i] = (void *)Unexpected;                                                \
-    SLOT(g_vt##kind, IUnknown, QueryInterface, QueryInterface_);                                                       \
     SLOT(g_vt##kind, IUnknown, AddRef, AddRef_);                                                                       \
     SLOT(g_vt##kind, IUnknown, Release, Release_);                                                                     \
-    if (props) PropSlots(g_vt##kind);
+    if (props) {                                                                                                       \
+        SLOT(g_vt##kind, IMAPIProp, SaveChanges, Prop_SaveChanges);                                                    \
+        SLOT(g_vt##kind, IMAPIProp, GetProps, Prop_GetProps);                                                          \
+        SLOT(g_vt##kind, IMAPIProp, SetProps, Prop_SetProps);                                                          \
+        SLOT(g_vt##kind, IMAPIProp, OpenProperty, Prop_OpenProperty);                                                  \
+    }
     KINDS(BASE_SLOTS)
 #define FILL(kind, iface, method, ...) SLOT(g_vt##kind, iface, method, kind##_##method);
     METHODS(FILL)
     TABLES(FILL)
+    SLOT(g_vtSession, IMAPISession, OpenMsgStore, OpenMsgStore_);
     SLOT(g_vtStore, IMsgStore, OpenEntry, OpenEntry_);
-    SLOT(g_vtStore, IMsgStore, GetReceiveFolder, GetReceiveFolder_);
     SLOT(g_vtFolder, IMAPIFolder, OpenEntry, OpenEntry_);
-    SLOT(g_vtFolder, IMAPIFolder, DeleteMessages, DeleteMessages_);
-    SLOT(g_vtMessage, IMessage, ModifyRecipients, ModifyRecipients_);
-    SLOT(g_vtAddrBook, IAddrBook, CreateOneOff, CreateOneOff_);
-    SLOT(g_vtAddrBook, IAddrBook, ResolveName, ResolveName_);
     SLOT(g_vtAddrBook, IAddrBook, OpenEntry, OpenEntry_);
+    SLOT(g_vtSession, IMAPISession, OpenEntry, OpenEntry_);
+    SLOT(g_vtAddrBook, IAddrBook, CreateOneOff, CreateOneOff_);
     SLOT(g_vtStream, IStream, Read, StreamRead);
     SLOT(g_vtStream, IStream, Write, StreamWrite);
     SLOT(g_vtStream, IStream, CopyTo, StreamCopyTo);
     SLOT(g_vtStream, IStream, Commit, StreamCommit);
-    SLOT(g_vtSession, IMAPISession, OpenMsgStore, OpenMsgStore_);
-    SLOT(g_vtSession, IMAPISession, OpenEntry, OpenEntry_);
-}
-
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
-    if (reason == DLL_PROCESS_ATTACH) Build();
-    return TRUE;
 }
 
 /* ---- the functions ---- */
 
-EXPORT HRESULT WINAPI MAPIInitialize(LPVOID init) {
-    const MAPIINIT_0 *i = init;
-    Log("MAPIInitialize version=%lu flags=0x%lX", i ? UL(i->ulVersion) : 0ul, i ? UL(i->ulFlags) : 0ul);
+EXPORT HRESULT STDAPICALLTYPE HrQueryAllRows(LPMAPITABLE table, LPSPropTagArray tags, LPSRestriction restriction,
+                                             LPSSortOrderSet sort, LONG maxRows, LPSRowSet *rows) {
+    Obj *t = (Obj *)table;
+    char text[TEXT_SIZE], where[128] = "";
+    if (restriction && restriction->rt == RES_PROPERTY && restriction->res.resProperty.lpProp)
+        snprintf(where, sizeof where, " where rt=%lu relop=%lu 0x%08lX==%ld", UL(restriction->rt),
+                 UL(restriction->res.resProperty.relop), UL(restriction->res.resProperty.ulPropTag),
+                 (long)restriction->res.resProperty.lpProp->Value.l);
+    Log("HrQueryAllRows %s columns=%s%s max=%ld", t->name, TagsText(text, tags), where, (long)maxRows);
+    SRowSet *set = NULL;
+    if (MAPIAllocateBuffer(offsetof(SRowSet, aRow) + (t->rowCount + 1) * sizeof(SRow), (void **)&set) != S_OK)
+        return MAPI_E_NOT_ENOUGH_MEMORY;
+    for (ULONG i = 0; i < t->rowCount; ++i, ++set->cRows) {
+        HRESULT hr = Select(&t->rows[i], tags, &set->aRow[i].cValues, &set->aRow[i].lpProps);
+        if (FAILED(hr)) return hr;
+    }
+    *rows = set;
     return S_OK;
+}
+
+EXPORT void STDAPICALLTYPE FreeProws(LPSRowSet rows) {
+    for (ULONG i = 0; i < rows->cRows; ++i) MAPIFreeBuffer(rows->aRow[i].lpProps);
+    MAPIFreeBuffer(rows);
+}
+
+EXPORT void STDAPICALLTYPE FreePadrlist(LPADRLIST list) {
+    for (ULONG i = 0; i < list->cEntries; ++i) MAPIFreeBuffer(list->aEntries[i].rgPropVals);
+    MAPIFreeBuffer(list);
+}
+
+EXPORT HRESULT STDAPICALLTYPE OpenStreamOnFile(LPALLOCATEBUFFER allocate, LPFREEBUFFER release, ULONG flags,
+                                               LPTSTR path, LPTSTR prefix, LPSTREAM *out) {
+    Log("OpenStreamOnFile %s flags=0x%lX allocators=%s", path, UL(flags), allocate && release ? "given" : "missing");
+    FILE *f = fopen(path, "rb"); /* its bytes, for the component to copy */
+    if (!f) return MAPI_E_NOT_FOUND;
+    HRESULT hr = Give(g_vtStream, "File", 0, (void **)out);
+    char buffer[4096];
+    for (size_t got; hr == S_OK && (got = fread(buffer, 1, sizeof buffer, f)) > 0;)
+        StreamWrite((Obj *)*out, buffer, (ULONG)got, NULL);
+    fclose(f);
+    return hr;
 }
 
 EXPORT void WINAPI MAPIUninitialize(void) { Log("MAPIUninitialize"); }
 
-EXPORT HRESULT WINAPI MAPILogonEx(ULONG_PTR ui, LPTSTR profile, LPTSTR password, ULONG flags, LPMAPISESSION *session) {
-    Log("MAPILogonEx profile=%s password=%s flags=0x%lX", profile ? (const char *)profile : "(null)",
-        password ? "(given)" : "(null)", UL(flags));
-    return Give(NULL, g_vtSession, "Session", (void **)session);
-}
-
-EXPORT HRESULT WINAPI MAPIAdminProfiles(ULONG flags, LPPROFADMIN *admin) {
-    Log("MAPIAdminProfiles flags=0x%lX", UL(flags));
-    return Give(NULL, g_vtAdmin, "ProfAdmin", (void **)admin);
-}
+/* The functions that record their call, do what follows and answer S_OK:
+ * name, parameters, the record's format and arguments, what they do. */
+#define FUNCTIONS(X)                                                                                                   \
+    X(MAPIInitialize, (LPVOID init),                                                                                   \
+      ("MAPIInitialize version=%lu flags=0x%lX", UL(((MAPIINIT_0 *)init)->ulVersion),                                  \
+       UL(((MAPIINIT_0 *)init)->ulFlags)), )                                                                           \
+    X(MAPILogonEx, (ULONG_PTR ui, LPTSTR profile, LPTSTR password, ULONG flags, LPMAPISESSION *session),               \
+      ("MAPILogonEx profile=%s password=%s flags=0x%lX", profile ? (const char *)profile : "(null)",                   \
+       password ? "(given)" : "(null)", UL(flags)),                                                                    \
+      return Give(g_vtSession, "Session", 0, (void **)session);)                                                       \
+    X(MAPIAdminProfiles, (ULONG flags, LPPROFADMIN *admin), ("MAPIAdminProfiles flags=0x%lX", UL(flags)),              \
+      return Give(g_vtAdmin, "ProfAdmin", 0, (void **)admin);)                                                         \
+    X(RTFSync, (LPMESSAGE message, ULONG flags, WINBOOL *updated),                                                     \
+      ("RTFSync %s 0x%lX", ((Obj *)message)->name, UL(flags)),                                                         \
+      *updated = TRUE;)                                                                                                \
+    X(WrapCompressedRTFStream, (LPSTREAM compressed, ULONG flags, LPSTREAM *out),                                      \
+      ("WrapCompressedRTFStream %s[0x%08lX] flags=0x%lX", ((Obj *)compressed)->name, UL(((Obj *)compressed)->tag),     \
+       UL(flags)),                                                                                                     \
+      return Give(g_vtStream, "RTF", ((Obj *)compressed)->tag, (void **)out);)                                         \
+    X(HrGetOneProp, (LPMAPIPROP object, ULONG tag, LPSPropValue *value),                                               \
+      ("HrGetOneProp %s 0x%08lX", ((Obj *)object)->name, UL(tag)), SizedSPropTagArray(1, one) = {1, {tag}};            \
+      ULONG n; return Select(((Obj *)object)->props, (LPSPropTagArray)&one, &n, value);)
+#define DEFINE_FUNCTION(name, params, record, ...)                                                                     \
+    EXPORT HRESULT STDAPICALLTYPE name params {                                                                        \
+        Log record;                                                                                                    \
+        __VA_ARGS__ return S_OK;                                                                                       \
+    }
+FUNCTIONS(DEFINE_FUNCTION)

@@ -10,32 +10,25 @@
 
 #define EXPORT __declspec(dllexport)
 
-static char *g_log;
+static char g_log[1 << 20];
 static size_t g_logSize;
 static LONG g_allocations, g_objects;
 
+/* A line; one that no longer fits is left out. */
 static void Log(const char *format, ...) {
-    char line[4096];
     va_list args;
     va_start(args, format);
-    int n = vsnprintf(line, sizeof line - 1, format, args);
+    int n = vsnprintf(g_log + g_logSize, sizeof g_log - g_logSize, format, args);
     va_end(args);
-    if (n < 0) return;
-    if (n > (int)sizeof line - 2) n = (int)sizeof line - 2;
-    line[n++] = '\n';
-    char *grown = realloc(g_log, g_logSize + n + 1);
-    if (!grown) return;
-    g_log = grown;
-    memcpy(g_log + g_logSize, line, n);
-    g_logSize += n;
+    if (n >= 0 && g_logSize + n + 1 < sizeof g_log) g_logSize += n, g_log[g_logSize++] = '\n';
     g_log[g_logSize] = 0;
 }
 
 /* The record so far, truncated to `size`; clears it. */
 EXPORT DWORD WINAPI FakeTakeLog(char *buffer, DWORD size) {
+    snprintf(buffer, size, "%s", g_log);
     DWORD n = (DWORD)g_logSize;
-    snprintf(buffer, size, "%s", g_log && n ? g_log : "");
-    g_logSize = 0;
+    g_log[g_logSize = 0] = 0;
     return n;
 }
 

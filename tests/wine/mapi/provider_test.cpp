@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -18,10 +19,9 @@ namespace {
 using orkv14::Bstr;
 using orkv14::Ptr;
 
-// A stand-in DLL and what it recorded.
+// A stand-in DLL: its record since the last Take, and what the component has not given back.
 struct StandIn : testsupport::Library {
     using Library::Library;
-    // The record's lines since the last call.
     std::vector<std::string> Take() const {
         auto take = reinterpret_cast<DWORD(WINAPI *)(char *, DWORD)>(Symbol("FakeTakeLog"));
         std::vector<char> buffer(1 << 20);
@@ -31,7 +31,6 @@ struct StandIn : testsupport::Library {
         for (std::string line; std::getline(text, line);) lines.push_back(line);
         return lines;
     }
-    // Buffers and objects the component has not given back.
     std::string Outstanding() const {
         auto outstanding = reinterpret_cast<LONG(WINAPI *)(LONG *)>(Symbol("FakeOutstanding"));
         LONG objects = -1, buffers = outstanding(&objects);
@@ -55,7 +54,6 @@ struct CdoClasses : StandIn {
     DWORD cookies[2] = {};
 };
 
-// The connection's last failure: its code, then its text.
 std::string Failure(IKvMailConnection *c) {
     orkv14::Error e = orkv14::LastError(c);
     return std::to_string(e.code) + " " + e.text;
@@ -159,7 +157,6 @@ TEST_F(ProviderTest, ExtendedMapiSendsThroughTheOutbox) {
     ASSERT_TRUE(c);
     ASSERT_EQ(c->Connect(), S_OK);
     Ptr<IKvMail> mail = Compose(c.get(), std::string("abc\0\x01xyz", 8), true);
-    // and an attachment that stays in its file
     char directory[MAX_PATH];
     GetTempPathA(MAX_PATH, directory);
     const std::string file = std::string(directory) + "kv-xmapi-plan.txt";
@@ -196,7 +193,6 @@ TEST_F(ProviderTest, ExtendedMapiSendsThroughTheOutbox) {
             "HrQueryAllRows stores columns=0x0FFF0102,0x3001001E where rt=4 relop=4 0x3400000B==1 max=0",
             "Session.OpenMsgStore STORE1 iid=null flags=0x10",
             "HrGetOneProp Store 0x340D0003",
-            "FreeProws 1",
             // the send
             "Store.GetProps 0x35E20102 flags=0x0",
             "Store.OpenEntry OUTBOX iid=null flags=0x10",
@@ -207,14 +203,13 @@ TEST_F(ProviderTest, ExtendedMapiSendsThroughTheOutbox) {
             "AddrBook.CreateOneOff 'bob@example.org' 'SMTP' 'bob@example.org' flags=0x80010000",
             "AddrBook.CreateOneOff 'Carl' 'SMTP' 'carl@example.org' flags=0x80010000",
             "AddrBook.CreateOneOff 'dora@example.org' 'SMTP' 'dora@example.org' flags=0x80010000",
-            // one list: resolved, added to the message, given back
+            // one list: resolved, then added to the message (given back: the leak check)
             "AddrBook.ResolveName flags=0x0 count=4",
             "Message.ModifyRecipients flags=0x2 count=4",
             recipient("Ann Example", "ann@example.org", 1),
             recipient("bob@example.org", "bob@example.org", 1),
             recipient("Carl", "carl@example.org", 2),
             recipient("dora@example.org", "dora@example.org", 3),
-            "FreePadrlist 4",
             "Message.SetProps 0x0037001F=L'Quarterly report \\xC3\\xA4'",
             "Message.OpenProperty 0x1000001F iid=IStream options=0x1001 flags=0x3",
             "Stream[0x1000001F].Commit 0x0 'Plain text'",
@@ -247,7 +242,6 @@ TEST_F(ProviderTest, ExtendedMapiSendsThroughTheOutbox) {
             // the disconnect: the spooler is asked to send, then the session ends
             "Session.GetStatusTable flags=0x0",
             "HrQueryAllRows status columns=0x0FFF0102,0x3E030003 where rt=4 relop=4 0x3E030003==37 max=0",
-            "FreeProws 1",
             "Session.OpenEntry SPOOLER iid=null flags=0x10",
             "Spooler.FlushQueues transport=null flags=0x32",
             "Session.Logoff flags=0x0",
@@ -256,7 +250,16 @@ TEST_F(ProviderTest, ExtendedMapiSendsThroughTheOutbox) {
     EXPECT_EQ(mapi.Outstanding(), "0 buffers, 0 objects");
 }
 
-TEST_F(ProviderTest, ExtendedMapiListsReadsMarksAndDeletes) {
+TEST_F(ProviderTest, ExtendedMapiListsProfilesAndReadsMarksAndDeletesMails) {
+    Ptr<IKvEnumMAPIProfiles> profiles;
+    ASSERT_EQ(lib.Create(CLSID_KvComponent, IID_IKvEnumMAPIProfiles, profiles.put()), S_OK);
+    BSTR names[3] = {};
+    ULONG fetched = 0;
+    profiles->Next(3, names, &fetched);
+    EXPECT_EQ(fetched, 2u);
+    EXPECT_EQ(orkv14::Utf8(names[0]) + "|" + orkv14::Utf8(names[1]), " Work|*Home");
+    for (BSTR name : names) SysFreeString(name);
+
     Ptr<IKvMailConnection2> c = Create(IID_IKvXMAPIRecvConnection);
     ASSERT_TRUE(c);
     ASSERT_EQ(c->Connect(), S_OK) << Failure(c.get());
@@ -293,19 +296,20 @@ TEST_F(ProviderTest, ExtendedMapiListsReadsMarksAndDeletes) {
 
     const std::vector<std::string> log = mapi.Take();
     ExpectInOrder(log, {
+                           "MAPIAdminProfiles flags=0x0",
+                           "ProfAdmin.GetProfileTable flags=0x0",
+                           "HrQueryAllRows profiles columns=0x3001001E,0x3D04000B max=0",
                            // no profile, no password: the default profile and the logon dialog
                            "MAPILogonEx profile=(null) password=(null) flags=0x61",
                            "Store.GetReceiveFolder class=null flags=0x0",
                            "Store.OpenEntry INBOX iid=null flags=0x10",
                            "Inbox.GetContentsTable flags=0x80000000",
                            "HrQueryAllRows contents columns=0x0042001F,0x0037001F,0x0FFF0102,0x0E070003 max=0",
-                           "FreeProws 2",
                            "Inbox.OpenEntry MSG1 iid=null flags=0x10",
                            "MSG1.GetProps 0x0C1E001F flags=0x0",
                            "MSG1.GetRecipientTable flags=0x80000000",
                            "HrQueryAllRows recipients columns=0x3001001F,0x3002001F,0x3003001F,0x39FE001F,0x0C150003 "
                            "max=0",
-                           "FreeProws 4",
                            // the global address list, read once
                            "AddrBook.OpenEntry (root) iid=null flags=0x0",
                            "HrQueryAllRows hierarchy columns=0x0FFF0102,0x39000003 max=0",
@@ -326,40 +330,22 @@ TEST_F(ProviderTest, ExtendedMapiListsReadsMarksAndDeletes) {
                            "Inbox.OpenEntry SUB iid=null flags=0x10",
                            "Session.Logoff flags=0x0",
                        });
-    size_t marked = 0, galReads = 0;
-    for (const std::string &line : log) {
-        marked += line.find("SetReadFlag") != std::string::npos;
-        galReads += line.rfind("GAL.GetContentsTable", 0) == 0;
-    }
-    EXPECT_EQ(marked, 1u) << "the listing itself marks nothing as read";
-    EXPECT_EQ(galReads, 1u);
+    auto count = [&log](const char *piece) {
+        return std::count_if(log.begin(), log.end(), [&](const std::string &l) { return l.find(piece) != l.npos; });
+    };
+    EXPECT_EQ(count("SetReadFlag"), 1) << "the listing itself marks nothing as read";
+    EXPECT_EQ(count("GAL.GetContentsTable"), 1);
     EXPECT_EQ(mapi.Outstanding(), "0 buffers, 0 objects");
 }
 
-TEST_F(ProviderTest, ProfileNamesMarkTheDefault) {
-    Ptr<IKvEnumMAPIProfiles> profiles;
-    ASSERT_EQ(lib.Create(CLSID_KvComponent, IID_IKvEnumMAPIProfiles, profiles.put()), S_OK);
-    BSTR names[3] = {};
-    ULONG fetched = 0;
-    profiles->Next(3, names, &fetched);
-    EXPECT_EQ(fetched, 2u);
-    EXPECT_EQ(orkv14::Utf8(names[0]) + "|" + orkv14::Utf8(names[1]), " Work|*Home");
-    for (BSTR name : names) SysFreeString(name);
-    ExpectInOrder(mapi.Take(), {"MAPIAdminProfiles flags=0x0", "ProfAdmin.GetProfileTable flags=0x0",
-                                "HrQueryAllRows profiles columns=0x3001001E,0x3D04000B max=0", "FreeProws 2"});
-}
-
-// A library without the Simple MAPI functions: the connection is made (the
-// library is there) and the logon reports what is missing.
-TEST_F(ProviderTest, SimpleMapiWithoutItsFunctionsRefusesTheLogon) {
-    Ptr<IKvMailConnection2> c = Create(IID_IKvSMAPISendConnection);
-    ASSERT_TRUE(c);
-    EXPECT_EQ(c->Connect(), E_ABORT);
-    EXPECT_EQ(Failure(c.get()),
+TEST_F(ProviderTest, SimpleMapiWithoutItsFunctionsRefusesTheLogonAndCdoSendsThroughTheSystemObjects) {
+    // The connection is made (the library is there); the logon reports what is missing.
+    Ptr<IKvMailConnection2> simple = Create(IID_IKvSMAPISendConnection);
+    ASSERT_TRUE(simple);
+    EXPECT_EQ(simple->Connect(), E_ABORT);
+    EXPECT_EQ(Failure(simple.get()),
               "-5 MAPI is not available!\r\n[clsSMAPI::Logon]\r\n[clsSMAPIMailConnection::OnConnect(user:'')]\r\n");
-}
 
-TEST_F(ProviderTest, CdoSendsThroughTheSystemObjects) {
     Ptr<IKvMailConnection2> c =
         Create(IID_IKvCDOSYSSendConnection, {"ServerAddress", "mail.example.org", "AuthProtocol", "ntlm"});
     ASSERT_TRUE(c);
