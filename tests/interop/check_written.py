@@ -1,13 +1,7 @@
 #!/usr/bin/python3
-"""Checks a message the writer rendered against what was put into the mail.
+"""Usage: check_written.py MESSAGE EXPECTED_JSON. Prints what differs; exits 1 if anything does.
 
-Usage: check_written.py MESSAGE EXPECTED_JSON
-
-The message is read the way a receiving server hands it on: the SMTP
-dot-stuffing is removed first. Python's email package (policy default) then
-parses it; the decoded headers, the MIME tree and every leaf part's decoded
-bytes, file name, charset and Content-ID must equal the expectation, and no
-part may carry a parse defect. Prints what differs; exits 1 if anything does.
+The SMTP dot-stuffing is removed first, as a receiving server does; no part may carry a parse defect.
 """
 import email
 import email.policy

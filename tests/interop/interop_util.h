@@ -1,4 +1,3 @@
-// Helpers of the interop tests: a small JSON writer, a directory of their own.
 #pragma once
 
 #include <gtest/gtest.h>

@@ -113,13 +113,11 @@ class WriterInterop : public ::testing::Test {
         std::string output;
         EXPECT_EQ(interop::Run("/usr/bin/python3 " KV_INTEROP_DIR "/check_written.py " + eml + " " + json, output), 0)
             << name << ":\n" << output << "\n" << text.substr(0, 4000);
-        ++checked_;
     }
 
     int32_t baseline_ = 0;
     clsSMTPMailConnection *connection_ = new clsSMTPMailConnection();
     std::string dir_;
-    int checked_ = 0;
 };
 
 const std::pair<std::string, std::string> kAnn{"Ann Example", "ann@example.com"};
@@ -215,7 +213,6 @@ TEST_F(WriterInterop, StructuresAttachmentsAndRelatedImages) {
         Attach(mail.get(), name, bytes);
         Check(Utf8(name), mail.get(), ToOne(type, {{type, *bytes, Utf8(name)}}));
     }
-    EXPECT_EQ(checked_, 4);
 }
 
 } // namespace
