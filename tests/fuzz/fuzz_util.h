@@ -1,4 +1,3 @@
-// Shared pieces of the fuzz targets.
 #pragma once
 
 #include <cstdlib>

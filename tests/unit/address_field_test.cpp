@@ -1,21 +1,15 @@
-// The address-field tokenizer, its queries and the address-field encoder.
 #include <gtest/gtest.h>
 
 #include "mime/address_field.h"
-#include "runtime/except.h"
 #include "thrown.h"
 
 using namespace kv;
 
 namespace {
 
-// Tokens as "kind:text|kind:text".
 std::string Tokens(const clsParseList &items) {
     std::string out;
-    for (const auto &item : items) {
-        if (!out.empty()) out += "|";
-        out += std::to_string(item.kind) + ":" + item.text;
-    }
+    for (const auto &item : items) out += (out.empty() ? "" : "|") + std::to_string(item.kind) + ":" + item.text;
     return out;
 }
 

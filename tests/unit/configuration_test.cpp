@@ -59,12 +59,6 @@ class Configuration : public testsupport::TempRegistry {
         return c;
     }
     static kv::clsKvConfiguration &Object(IKvConfiguration2 *c) { return *static_cast<kv::clsKvConfiguration *>(c); }
-    static WString Take(BSTR &b) {
-        WString s(reinterpret_cast<const char16_t *>(b), SysStringLen(b));
-        SysFreeString(b);
-        b = nullptr;
-        return s;
-    }
 
     Recorder registry;
     std::vector<IKvConfiguration2 *> made;
@@ -94,7 +88,8 @@ TEST_F(Configuration, SettingsStringsPerListAndWhatCannotBeRead) {
         (Object(b).*m.list)().SetInt("smtp.serverport", 110);
         BSTR text = SysAllocString(reinterpret_cast<const OLECHAR *>(u"old contents, freed by the getter"));
         ASSERT_EQ((a->*m.get)(&text), S_OK);
-        WString s = Take(text);
+        WString s(reinterpret_cast<const char16_t *>(text), SysStringLen(text));
+        SysFreeString(text);
         ASSERT_EQ((b->*m.set)(reinterpret_cast<LPCWSTR>(s.c_str())), S_OK);
         kv::clsOptionList &list = (Object(b).*m.list)();
         EXPECT_EQ(list.Size(), 3u);

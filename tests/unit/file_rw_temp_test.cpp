@@ -1,6 +1,3 @@
-// The hidden temporary file behind a mail's raw text: contents held in
-// memory act as the same contents in the file, and a file given back and
-// handed out again carries nothing of its earlier owner.
 #include <gtest/gtest.h>
 
 #include <cstdlib>

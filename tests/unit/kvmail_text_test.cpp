@@ -1,5 +1,3 @@
-// kvmail's guards against hostile names and texts: what reaches the terminal
-// and what names a file.
 #include <gtest/gtest.h>
 
 #include "text.h"
@@ -24,7 +22,7 @@ TEST(KvmailText, EscapeText) {
     for (const auto &c : cases) EXPECT_EQ(EscapeText(c.in), c.out) << c.in;
 }
 
-TEST(KvmailText, SafeFileName) {
+TEST(KvmailText, SafeAndNumberedFileNames) {
     const std::string longStem(300, 'a');
     const struct {
         std::string in, out;
@@ -45,9 +43,6 @@ TEST(KvmailText, SafeFileName) {
          "\xC3\xA4" + std::string(kMaxFileName - 3, 'b')},
     };
     for (const auto &c : cases) EXPECT_EQ(SafeFileName(c.in), c.out) << c.in;
-}
-
-TEST(KvmailText, NumberedName) {
     EXPECT_EQ(NumberedName("data.bin", 0), "data.bin");
     EXPECT_EQ(NumberedName("data.bin", 1), "data-1.bin");
     EXPECT_EQ(NumberedName("bashrc", 12), "bashrc-12");

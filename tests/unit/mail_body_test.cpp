@@ -1,5 +1,3 @@
-// Bodies, attachments and their enumerators, reached from a mail as a host
-// reaches them.
 #include <gtest/gtest.h>
 
 #include <fstream>

@@ -1,5 +1,3 @@
-// The HTML scan: local file references of an HTML body become related
-// attachments with content IDs.
 #include <gtest/gtest.h>
 
 #include <filesystem>

@@ -1,5 +1,3 @@
-// The mail object as a host drives it: through the SMTP connection's
-// CreateMail and the mail interfaces only.
 #include <gtest/gtest.h>
 
 #include <cstdlib>

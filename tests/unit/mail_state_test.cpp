@@ -1,6 +1,3 @@
-// Mail states through a provider of the test's own: a listed mail loads its
-// content through the connection on first enumeration; a deleted one answers
-// 0x3EE. Also the body-kind mask.
 #include <gtest/gtest.h>
 
 #include <functional>

@@ -1,5 +1,3 @@
-// Host-side helpers for the mail tests: owned BSTRs, memory streams, string
-// enumerators read out, mails of the SMTP provider.
 #pragma once
 
 #include <gtest/gtest.h>

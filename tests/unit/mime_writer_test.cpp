@@ -1,5 +1,3 @@
-// The MIME writer through GetRawText: structure, part headers, transfer
-// encodings, dot-doubling, boundaries and Message-ID, exact bytes.
 #include <gtest/gtest.h>
 
 #include <fstream>

@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "log_lines.h"
-#include "runtime/except.h"
 #include "runtime/kvlog.h"
 #include "runtime/regex.h"
 #include "thrown.h"

@@ -18,14 +18,12 @@ using Bytes = std::vector<uint8_t>;
 
 struct Writer {
     Bytes b;
-    Writer &U32(uint32_t v) {
-        for (int i = 0; i < 4; ++i) b.push_back(uint8_t(v >> (8 * i)));
+    Writer &Le(uint64_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i) b.push_back(uint8_t(v >> (8 * i)));
         return *this;
     }
-    Writer &U64(uint64_t v) {
-        for (int i = 0; i < 8; ++i) b.push_back(uint8_t(v >> (8 * i)));
-        return *this;
-    }
+    Writer &U32(uint32_t v) { return Le(v, 4); }
+    Writer &U64(uint64_t v) { return Le(v, 8); }
     Writer &Raw(const void *p, size_t n) {
         b.insert(b.end(), static_cast<const uint8_t *>(p), static_cast<const uint8_t *>(p) + n);
         return *this;
