@@ -65,18 +65,6 @@ TEST_F(MailObject, RecipientListsSplitAtTabsOnly) {
     EXPECT_EQ(mail_->EnumCCRecipients(nullptr), E_INVALIDARG);
 }
 
-TEST_F(MailObject, SenderWithALineBreakIsRefusedAndNotStored) {
-    ASSERT_EQ(mail_->SetSender(Bstr(u"me@example.com")), S_OK);
-    EXPECT_EQ(mail_->SetSender(Bstr(u"me@example.com\r\nBcc: x@example.com")), E_INVALIDARG);
-    EXPECT_EQ(mail2_->SetReplyAddress(Bstr(u"r@example.com\nX: y")), E_INVALIDARG);
-    Bstr reply;
-    mail2_->GetReplyAddress(reply.put());
-    EXPECT_EQ(Sender(), "me@example.com");
-    EXPECT_EQ(reply.Utf8(), "");
-    EXPECT_EQ(Header(u"From"), "me@example.com");
-    EXPECT_EQ(mail2_->SetReplyAddress(Bstr(u"Fax <fax:b@example.com>")), E_INVALIDARG);
-}
-
 // Without a stored sender, From and the sender come from the options, From
 // falls back to the provider at the sender domain or the computer.
 TEST_F(MailObject, EffectiveSenderComesFromTheOptions) {
@@ -92,6 +80,13 @@ TEST_F(MailObject, EffectiveSenderComesFromTheOptions) {
     EXPECT_EQ(Sender(), "\"Me Myself\" <me@example.com>");
     // A stored sender wins; a name outside ASCII is encoded in From as in To.
     EXPECT_EQ(mail_->SetSender(Bstr(u"\"M\u00fcller, Hans\" <m@example.com>")), S_OK);
+    // A line break could start a field of its own: refused, and nothing stored.
+    EXPECT_EQ(mail_->SetSender(Bstr(u"me@example.com\r\nBcc: x@example.com")), E_INVALIDARG);
+    EXPECT_EQ(mail2_->SetReplyAddress(Bstr(u"r@example.com\nX: y")), E_INVALIDARG);
+    Bstr reply;
+    mail2_->GetReplyAddress(reply.put());
+    EXPECT_EQ(reply.Utf8(), "");
+    EXPECT_EQ(mail2_->SetReplyAddress(Bstr(u"Fax <fax:b@example.com>")), E_INVALIDARG);
     EXPECT_EQ(Sender(), "\"M\xC3\xBCller, Hans\" <m@example.com>");
     EXPECT_EQ(Header(u"From"), "\"=?utf-8?Q?M=C3=BCller,_Hans?=\" <m@example.com>");
 }
@@ -114,18 +109,16 @@ TEST_F(MailObject, GeneratedHeaders) {
 // What a provider does that needs fresh headers for every send: no field is
 // repeated, and a received date does not turn into now.
 TEST_F(MailObject, ForcedRebuildDoesNotRepeatFieldsOrChangeTheDate) {
-    clsAutoRelease<IStream> in =
-        MakeStream("Date: Tue, 03 Mar 2026 14:05:09 +0100\r\nTo: a@example.com\r\nX-Tag: t\r\n\r\nbody\r\n");
-    ASSERT_EQ(mail_->SetRawText(in.get()), S_OK);
-    clsMail *object = nullptr;
-    ASSERT_EQ(mail_->QueryInterface(IID_clsArpaMail, reinterpret_cast<void **>(&object)), S_OK);
+    ASSERT_EQ(mail_->SetRawText(
+                  MakeStream("Date: Tue, 03 Mar 2026 14:05:09 +0100\r\nTo: a@example.com\r\nX-Tag: t\r\n\r\nbody\r\n").get()),
+              S_OK);
+    clsAutoRelease<clsArpaMail> object = clsArpaMail::Of(mail_.get());
     for (int round = 0; round < 2; ++round) {
         object->SetHeadersReusable(false);
         EXPECT_EQ(Header(u"To"), "a@example.com");
         EXPECT_EQ(Header(u"X-Tag"), "t");
         EXPECT_EQ(Header(u"Date"), "Tue, 03 Mar 2026 14:05:09 +0100");
     }
-    object->Release();
 }
 
 TEST_F(MailObject, DateCarriesTheRealZoneOffset) {
