@@ -5,27 +5,13 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <string>
 
 #include "runtime/com_util.h"
 #include "runtime/file_rw_temp.h"
+#include "test_text.h"
 
 namespace kv {
 namespace {
-
-clsMemoryBlock Block(const std::string &text) {
-    clsMemoryBlock block;
-    ResizeBlock(block, text.size() + 7); // more room than contents
-    std::memcpy(block.get(), text.data(), text.size());
-    return block;
-}
-
-std::string Saved(clsFileRWTemp &store) {
-    clsAutoRelease<IStream> s;
-    EXPECT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, s.put()), S_OK);
-    EXPECT_EQ(store.SaveTo(s.get()), S_OK);
-    return StreamBytes(s.get());
-}
 
 TEST(FileRWTemp, ContentsInMemoryActAsTheFileWould) {
     // After reading three bytes: what is done next, and the contents after it.
@@ -50,7 +36,10 @@ TEST(FileRWTemp, ContentsInMemoryActAsTheFileWould) {
     };
     for (const auto &c : cases) {
         Store store("kvt", ".tmp");
-        store.KeepInMemory(Block("line one\r\n"), 10);
+        clsMemoryBlock block;
+        ResizeBlock(block, 17); // more room than contents
+        std::memcpy(block.get(), "line one\r\n", 10);
+        store.KeepInMemory(std::move(block), 10);
         EXPECT_FALSE(store.IsOpen()); // no file until one is needed
         EXPECT_EQ(store.Size(), 10u);
         store.Rewind();
@@ -60,7 +49,9 @@ TEST(FileRWTemp, ContentsInMemoryActAsTheFileWould) {
         c.act(store);
         EXPECT_EQ(store.Size(), c.contents.size()) << c.step;
         EXPECT_EQ(store.ReadAll(), c.contents) << c.step;
-        EXPECT_EQ(Saved(store), c.contents) << c.step;
+        clsAutoRelease<IStream> saved(testsupport::StreamOf(""));
+        EXPECT_EQ(store.SaveTo(saved.get()), S_OK);
+        EXPECT_EQ(StreamBytes(saved.get()), c.contents) << c.step;
     }
 }
 

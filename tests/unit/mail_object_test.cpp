@@ -109,9 +109,8 @@ TEST_F(MailObject, GeneratedHeaders) {
 // What a provider does that needs fresh headers for every send: no field is
 // repeated, and a received date does not turn into now.
 TEST_F(MailObject, ForcedRebuildDoesNotRepeatFieldsOrChangeTheDate) {
-    ASSERT_EQ(mail_->SetRawText(
-                  MakeStream("Date: Tue, 03 Mar 2026 14:05:09 +0100\r\nTo: a@example.com\r\nX-Tag: t\r\n\r\nbody\r\n").get()),
-              S_OK);
+    const char *text = "Date: Tue, 03 Mar 2026 14:05:09 +0100\r\nTo: a@example.com\r\nX-Tag: t\r\n\r\nbody\r\n";
+    ASSERT_EQ(mail_->SetRawText(MakeStream(text).get()), S_OK);
     clsAutoRelease<clsArpaMail> object = clsArpaMail::Of(mail_.get());
     for (int round = 0; round < 2; ++round) {
         object->SetHeadersReusable(false);
