@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "interop_util.h"
+#include "mail/mail_body.h"
 #include "orkv14.hpp"
 #include "providers/smtp/smtp_connection.h"
 #include "runtime/module_state.h"
@@ -92,17 +93,6 @@ class WriterInterop : public ::testing::Test {
             EXPECT_EQ(a->SetContents(MemoryStream(*bytes).get()), S_OK);
         }
     }
-    std::string ContentIdOf(IKvMailBody *body, ULONG index) {
-        Ptr<IKvEnumMailAttachment> e;
-        EXPECT_EQ(body->EnumAttachments(e.put()), S_OK);
-        Ptr<IKvMailAttachment> a;
-        Bstr cid;
-        EXPECT_EQ(e->Skip(index), S_OK);
-        EXPECT_EQ(e->Next(1, a.put(), nullptr), S_OK);
-        EXPECT_EQ(a ? a->GetHeaderEntry(Bstr(u"Content-ID").get(), cid.put()) : E_FAIL, S_OK);
-        return cid.Utf8();
-    }
-
     // Renders the mail and has Python check it.
     void Check(const std::string &name, IKvMail2 *mail, const Expected &expected) {
         Ptr<IStream> out = MemoryStream("");
@@ -168,7 +158,9 @@ TEST_F(WriterInterop, StructuresAttachmentsAndRelatedImages) {
         std::string ref1 = "file://" + dir_ + "pic%20one.png", ref2 = dir_ + "pic2.gif";
         Ptr<IKvMailBody> h = Body(mail.get(), u"text/html",
                                   "<img src=\"" + ref1 + "\"><IMG SRC=\"" + ref2 + "\" alt=\"x\"><img src=\"" + ref1 + "\">");
-        std::string cid1 = ContentIdOf(h.get(), 0), cid2 = ContentIdOf(h.get(), 1);
+        clsMailAttachmentList &related = static_cast<clsMailBody *>(h.get())->Attachments();
+        ASSERT_EQ(related.Size(), 2u);
+        std::string cid1 = related[0]->ContentId(), cid2 = related[1]->ContentId();
         ASSERT_FALSE(cid1.empty() || cid2.empty());
         std::string htmlOut = "<img src=\"cid:" + cid1 + "\"><IMG SRC=\"cid:" + cid2 + "\" alt=\"x\"><img src=\"cid:" + cid1 + "\">";
         Attach(mail.get(), u"notes.txt", &notes);
