@@ -10,14 +10,12 @@ import sys
 
 
 def unstuff(raw: bytes) -> bytes:
-    lines = raw.split(b"\r\n")
-    return b"\r\n".join(l[1:] if l.startswith(b".") else l for l in lines)
+    return b"\r\n".join(l[1:] if l.startswith(b".") else l for l in raw.split(b"\r\n"))
 
 
 def tree(part) -> str:
-    if part.is_multipart():
-        return part.get_content_type() + "(" + ",".join(tree(p) for p in part.iter_parts()) + ")"
-    return part.get_content_type()
+    inner = "(" + ",".join(tree(p) for p in part.iter_parts()) + ")" if part.is_multipart() else ""
+    return part.get_content_type() + inner
 
 
 def main() -> int:

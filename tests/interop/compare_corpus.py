@@ -63,23 +63,17 @@ def py_param(part, field, param):
 
 
 def payload(part):
-    if part.get_content_maintype() == "message":
-        return None
-    data = part.get_payload(decode=True)
-    return data if data is not None else b""
+    return None if part.get_content_maintype() == "message" else (part.get_payload(decode=True) or b"")
 
 
 def read(part, flags, index, view):
-    ctype = (part.get("Content-Type") or "")
-    main = ctype.split(";")[0].strip().lower()
+    main = (part.get("Content-Type") or "").split(";")[0].strip().lower()
     if main.startswith("multipart/") and isinstance(part.get_payload(), list):
         child = flags | (4 if main == "multipart/related" else 2 if main == "multipart/alternative" else 0)
         for i, sub in enumerate(part.get_payload()):
             read(sub, child, i, view)
         return
-    disposition = (part.get("Content-Disposition") or "").split(";")[0].strip().lower()
-    attachment_or_inline = disposition in ("attachment", "inline")
-
+    attachment_or_inline = (part.get("Content-Disposition") or "").split(";")[0].strip().lower() in ("attachment", "inline")
     if flags & 4:  # related: the first part is the body, the others its attachments
         is_body, target = index == 0 or not view.bodies, view.bodies[-1][2] if view.bodies else None
     elif flags & 2:  # alternative

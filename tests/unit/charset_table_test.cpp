@@ -38,13 +38,10 @@ TEST(MediaTypeTable, LookupRules) {
         {"text/plain; charset=us-ascii", ""},
     };
     for (const auto &row : back) EXPECT_EQ(ExtensionForMediaType(row.mediaType), row.extension) << row.mediaType;
-}
-
-TEST(MediaTypeTable, ExtensionOfPath) {
     const struct {
         const char *path;
         std::string extension;
-    } rows[] = {
+    } paths[] = {
         {"C:\\dir\\photo.JPG", ".JPG"},
         {"/home/u/archive.tar.gz", ".gz"},
         {"dir.d/file", ""},
@@ -52,7 +49,7 @@ TEST(MediaTypeTable, ExtensionOfPath) {
         {".hidden", ".hidden"},
         {"file.", "."},
     };
-    for (const auto &row : rows) EXPECT_EQ(ExtensionOfPath(row.path), row.extension) << row.path;
+    for (const auto &row : paths) EXPECT_EQ(ExtensionOfPath(row.path), row.extension) << row.path;
     EXPECT_EQ(ExtensionOfPath("name." + std::string(300, 'e')), "." + std::string(254, 'e'));
 }
 

@@ -193,7 +193,6 @@ TEST_F(Configuration, RefusedKeyStillTakesTheOtherList) {
     EXPECT_EQ(c->GetParametersFromRegistry(nullptr, 3), E_ACCESSDENIED);
     EXPECT_EQ(Object(c).GlobalOptions().ReadText("SMTP.ServerPort", u""), u"2525");
     EXPECT_EQ(c->GetParametersFromRegistry(nullptr, 0), S_OK);
-    EXPECT_EQ(c->ConfigDlg(reinterpret_cast<HWND>(0x1234), 7, 0x1011), E_NOTIMPL); // no dialogs here
 }
 
 } // namespace

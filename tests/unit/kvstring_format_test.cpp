@@ -24,7 +24,6 @@ TEST(KvFormat, Conversions) {
         {Format("[%hs]", noneA), "[(null)]"},
         {Format("[%s]", noneA), "[(null)]"},
         {Format("%ws=%hs=%d", u"k", "v", 3), "k=v=3"},
-        {Format("%d%%", 5), "5%"},
         {Format("[%05d]", -42), "[-0042]"},
         {Format("[%#x|%X|%c|%-3s|%.7G]", 255, 255, 'z', "ab", 2.25), "[0xff|FF|z|ab |2.25]"},
         // "l" is the LONG of the COM types: 32 bits, as on Windows.

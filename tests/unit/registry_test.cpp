@@ -60,13 +60,22 @@ TEST_F(RegistryTest, HostileKeyNamesStayInsideTheRoot) {
     EXPECT_TRUE(RegOpen(RegRoot::CurrentUser, u"H"));
 }
 
-TEST_F(RegistryTest, MalformedPathsAreRefused) {
+TEST_F(RegistryTest, MalformedPathsAndReadOnlyHandlesAreRefused) {
     const std::u16string bad[] = {u"\\lead", u"trail\\", u"a\\\\b", std::u16string(256, u'k')};
     for (const auto &path : bad) {
         EXPECT_FALSE(RegCreate(RegRoot::CurrentUser, path));
         EXPECT_FALSE(RegOpen(RegRoot::CurrentUser, path));
         EXPECT_FALSE(RegDeleteKeyTree(RegRoot::CurrentUser, path));
     }
+    // A read-only handle writes nothing.
+    ASSERT_TRUE(RegCreate(RegRoot::CurrentUser, u"R")->SetDWord(u"x", 1));
+    auto ro = RegOpen(RegRoot::CurrentUser, u"r"); // paths ignore case, as on Windows
+    ASSERT_TRUE(ro);
+    EXPECT_FALSE(ro->SetDWord(u"x", 2) || ro->SetString(u"y", u"z") || ro->DeleteValue(u"x"));
+    RegValue v;
+    ASSERT_TRUE(ro->GetValue(u"x", v));
+    EXPECT_EQ(v.data, (std::vector<uint8_t>{1, 0, 0, 0}));
+    EXPECT_FALSE(RegOpen(RegRoot::CurrentUser, u"R\\Missing"));
 }
 
 TEST_F(RegistryTest, CorruptFilesReadAsEmptyAndLoseNoOtherKey) {
@@ -103,17 +112,6 @@ TEST_F(RegistryTest, CorruptFilesReadAsEmptyAndLoseNoOtherKey) {
         ASSERT_TRUE(key->GetString(u"again", s));
         EXPECT_EQ(s, u"ok");
     }
-}
-
-TEST_F(RegistryTest, ReadOnlyHandleWritesNothing) {
-    ASSERT_TRUE(RegCreate(RegRoot::CurrentUser, u"R")->SetDWord(u"x", 1));
-    auto ro = RegOpen(RegRoot::CurrentUser, u"r"); // paths ignore case, as on Windows
-    ASSERT_TRUE(ro);
-    EXPECT_FALSE(ro->SetDWord(u"x", 2) || ro->SetString(u"y", u"z") || ro->DeleteValue(u"x"));
-    RegValue v;
-    ASSERT_TRUE(ro->GetValue(u"x", v));
-    EXPECT_EQ(v.data, (std::vector<uint8_t>{1, 0, 0, 0}));
-    EXPECT_FALSE(RegOpen(RegRoot::CurrentUser, u"R\\Missing"));
 }
 
 // Another process rewriting the key: no read sees a torn value, and no
