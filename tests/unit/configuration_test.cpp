@@ -105,15 +105,16 @@ TEST_F(Configuration, SettingsStringsPerListAndWhatCannotBeRead) {
     }
 }
 
-TEST_F(Configuration, WritesBothListsBelowTheApplication) {
+TEST_F(Configuration, WritesBothListsBelowTheApplicationAndReadsThemBack) {
     IKvConfiguration2 *c = Make();
     Object(c).UserOptions().SetText("SMTP.ServerAddress", u"smtp.example.org");
     Object(c).UserOptions().SetInt("SMTP.ServerPort", 25);
     Object(c).UserOptions().SetText("SMTP.ServerPassword", u"secret");
+    Object(c).UserOptions().SetText("POP3.ProxyPASSWORD", u"p\u00e4ss");
     Object(c).GlobalOptions().SetBool("POP3.QueryMarksMailsAsRead", true);
     ASSERT_EQ(c->SetParametersToRegistry(reinterpret_cast<LPCWSTR>(u"MyApp"), 3), S_OK);
 
-    EXPECT_EQ(registry.Count(kUserKey), 3u);
+    EXPECT_EQ(registry.Count(kUserKey), 4u);
     EXPECT_EQ(registry.Get(kUserKey, u"SMTP.ServerAddress"), u"smtp.example.org");
     EXPECT_EQ(registry.Get(kUserKey, u"SMTP.ServerPort"), u"25");
     WString scrambled = registry.Get(kUserKey, u"SMTP.ServerPassword");
@@ -127,9 +128,25 @@ TEST_F(Configuration, WritesBothListsBelowTheApplication) {
     // A second write scrambles afresh and drops values no longer in the list.
     Object(c).UserOptions().Entries().erase(kv::IString("SMTP.ServerAddress"));
     ASSERT_EQ(c->SetParametersToRegistry(reinterpret_cast<LPCWSTR>(u"MyApp"), 1), S_OK);
-    EXPECT_EQ(registry.Count(kUserKey), 2u);
+    EXPECT_EQ(registry.Count(kUserKey), 3u);
     EXPECT_EQ(registry.Get(kUserKey, u"SMTP.ServerAddress"), u"<none>");
     EXPECT_NE(registry.Get(kUserKey, u"SMTP.ServerPassword"), scrambled);
+
+    // The reader unscrambles passwords and keeps the entries it has no value for.
+    registry.Create(kUserKey)->SetString(u"SMTP.ServerPassword", u"not*base64"); // undecodable: the entry stays
+    IKvConfiguration2 *reader = Make();
+    Object(reader).UserOptions().SetText("SMTP.ServerAddress", u"kept");
+    Object(reader).UserOptions().SetText("SMTP.ServerPassword", u"old");
+    Object(reader).UserOptions().SetInt("SMTP.ServerPort", 1);
+    ASSERT_EQ(reader->GetParametersFromRegistry(reinterpret_cast<LPCWSTR>(kUserKey.c_str()), 1), S_OK);
+    kv::clsOptionList &list = Object(reader).UserOptions();
+    EXPECT_EQ(list.Size(), 4u);
+    EXPECT_EQ(list.ReadText("SMTP.ServerAddress", u""), u"kept");
+    EXPECT_EQ(list.ReadText("SMTP.ServerPassword", u""), u"old");
+    EXPECT_EQ(list.Find("SMTP.ServerPort")->vt(), VT_BSTR);
+    EXPECT_EQ(list.ReadText("SMTP.ServerPort", u""), u"25");
+    EXPECT_EQ(list.ReadText("POP3.ProxyPassword", u""), u"p\u00e4ss");
+    EXPECT_EQ(Object(reader).GlobalOptions().Size(), 0u);
 }
 
 TEST_F(Configuration, WriterFlagsAndPathsOfWriterAndReader) {
@@ -159,27 +176,6 @@ TEST_F(Configuration, WriterFlagsAndPathsOfWriterAndReader) {
                                     u"software\\Orvane\\orvnkv\\Global"}));
 }
 
-TEST_F(Configuration, ReadsStringsUnscramblesPasswordsAndKeepsOtherEntries) {
-    IKvConfiguration2 *writer = Make();
-    Object(writer).UserOptions().SetInt("SMTP.ServerPort", 25);
-    Object(writer).UserOptions().SetText("POP3.ProxyPASSWORD", u"p\u00e4ss");
-    ASSERT_EQ(writer->SetParametersToRegistry(reinterpret_cast<LPCWSTR>(u"MyApp"), 1), S_OK);
-
-    registry.Create(kUserKey)->SetString(u"SMTP.ServerPassword", u"not*base64"); // undecodable: the entry stays
-    IKvConfiguration2 *reader = Make();
-    Object(reader).UserOptions().SetText("SMTP.ServerAddress", u"kept");
-    Object(reader).UserOptions().SetText("SMTP.ServerPassword", u"old");
-    Object(reader).UserOptions().SetInt("SMTP.ServerPort", 1);
-    ASSERT_EQ(reader->GetParametersFromRegistry(reinterpret_cast<LPCWSTR>(kUserKey.c_str()), 1), S_OK);
-    kv::clsOptionList &list = Object(reader).UserOptions();
-    EXPECT_EQ(list.Size(), 4u);
-    EXPECT_EQ(list.ReadText("SMTP.ServerAddress", u""), u"kept");
-    EXPECT_EQ(list.ReadText("SMTP.ServerPassword", u""), u"old");
-    EXPECT_EQ(list.Find("SMTP.ServerPort")->vt(), VT_BSTR);
-    EXPECT_EQ(list.ReadText("SMTP.ServerPort", u""), u"25");
-    EXPECT_EQ(list.ReadText("POP3.ProxyPassword", u""), u"p\u00e4ss");
-    EXPECT_EQ(Object(reader).GlobalOptions().Size(), 0u);
-}
 
 // A key that cannot be opened fails the call, but the other list is still
 // written or read.
