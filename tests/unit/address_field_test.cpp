@@ -100,9 +100,7 @@ TEST(AddressField, Encodes) {
     const std::u16string name = std::u16string(39, u'\u00e9') + u"\U0001F600";
     String encoded = EncodeAddressField(name + u" <a@b.c>", "utf-8");
     EXPECT_EQ(Widen(GetFieldDisplayName(ParseAddressField(encoded, 65001)), 65001), name) << encoded;
-}
-
-TEST(AddressField, EncodeRefusesFieldsWithoutAddress) {
+    // A field without address is refused.
     for (const char16_t *in : {u"a@b", u"a@b.c (comment)", u"", u"Name <a@b.c>\r\n"}) {
         testsupport::Caught e = testsupport::Catch([&] { EncodeAddressField(in, "iso-8859-1"); });
         EXPECT_EQ(e.code, -5);

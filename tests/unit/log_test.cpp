@@ -75,9 +75,8 @@ TEST_F(LogTest, TraceScopeEntryResultAndDetail) {
     std::vector<std::string> bodies;
     for (const auto &l : sink.lines) bodies.push_back(Body(l));
     const std::string entry = ">clsX::Y(7,'\xC3\xA4" "b')";
-    std::vector<std::string> expected = {entry, "<S_FALSE", entry, "<The parameter is incorrect. (80070057) (-13='x')",
-                                         entry, "<(error code 0x80001234)"};
-    EXPECT_EQ(bodies, expected);
+    EXPECT_EQ(bodies, (std::vector<std::string>{entry, "<S_FALSE", entry, "<The parameter is incorrect. (80070057) (-13='x')",
+                                                entry, "<(error code 0x80001234)"}));
 
     // Below the calls' level, and at the protocol's alone, nothing is traced.
     for (int threshold : {1, 128}) {

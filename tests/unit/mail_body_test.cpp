@@ -21,7 +21,7 @@ class MailBody : public mailtest::MailFixture {
 };
 
 // Shorter contents replace longer ones completely; a longer destination is cut.
-TEST_F(MailBody, ContentsRoundTripExactlyAndCutTheDestination) {
+TEST_F(MailBody, ContentsRoundTripExactlyAndCharsetFollowsTheCodePage) {
     clsAutoRelease<IKvMailBody> body = AddBody(u"text/plain");
     clsAutoRelease<IStream> out = MakeStream(std::string(100, 'x'));
     for (const std::string &bytes : {std::string("line one\r\n\0\xff tail", 17), std::string("ab")}) {
@@ -32,19 +32,16 @@ TEST_F(MailBody, ContentsRoundTripExactlyAndCutTheDestination) {
     EXPECT_EQ(body->SetContents(nullptr), E_INVALIDARG);
     EXPECT_EQ(body->GetContents(nullptr), E_INVALIDARG);
     EXPECT_EQ(body->GetType(nullptr), E_INVALIDARG);
-}
-
-// Its own code page, else the mail's (UTF-8 here).
-TEST_F(MailBody, CharsetOfItsOwnCodePage) {
+    // The charset of its own code page, else the mail's (UTF-8 here).
     for (ULONG codepage : {1250u, 0u}) {
-        clsAutoRelease<IKvMailBody> body = AddBody(u"text/plain", codepage);
+        clsAutoRelease<IKvMailBody> own = AddBody(u"text/plain", codepage);
         Bstr name;
         ULONG cp = 0, gdi = 99, direct = 0;
-        EXPECT_EQ(body->GetCharset(name.put(), &cp, &gdi), S_OK);
-        EXPECT_EQ(body->GetCodepage(&direct), S_OK);
+        EXPECT_EQ(own->GetCharset(name.put(), &cp, &gdi), S_OK);
+        EXPECT_EQ(own->GetCodepage(&direct), S_OK);
         EXPECT_EQ(std::vector<ULONG>({cp, gdi, direct}),
                   (codepage ? std::vector<ULONG>{1250, 238, 1250} : std::vector<ULONG>{65001, 0, 65001}));
-        EXPECT_EQ(body->GetCodepage(nullptr), E_INVALIDARG);
+        EXPECT_EQ(own->GetCodepage(nullptr), E_INVALIDARG);
     }
 }
 

@@ -36,12 +36,11 @@ struct Writer {
     }
 };
 
-std::u16string Wide(const std::string &s) { return std::u16string(s.begin(), s.end()); }
-
 // A settings string around the given bytes, enciphered as a writer would.
 std::u16string Enciphered(Bytes data, const char *markers = "") {
     if (data.size() >= 8) kv::clsBlowfish(kv::kSettingsStringKey).Encode(data.data(), data.size());
-    return Wide(std::string("01:") + markers + kv::settings::Base64Encode(data.data(), data.size()));
+    std::string text = std::string("01:") + markers + kv::settings::Base64Encode(data.data(), data.size());
+    return std::u16string(text.begin(), text.end());
 }
 
 Bytes Deflate(const Bytes &data) {
