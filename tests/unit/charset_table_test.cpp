@@ -21,9 +21,6 @@ TEST(CharsetTable, LookupRules) {
     for (const auto &[codepage, name] :
          {Row(28591, "iso-8859-1"), {50221, "csISO2022JP"}, {437, "utf-8"}, {~0u, "utf-8"}})
         EXPECT_EQ(CharsetForCodePage(codepage), name) << codepage;
-}
-
-TEST(MediaTypeTable, LookupRules) {
     const struct {
         const char *extension, *mediaType;
     } rows[] = {

@@ -74,7 +74,7 @@ TEST(SettingsBase64, BrokenGroupsAreRefused) {
     }
 }
 
-TEST(SettingsRecords, ExactBytesPerType) {
+TEST(SettingsRecords, ExactBytesPerTypeAndReaderTags) {
     clsOptionList list;
     list.SetBool("A.Bool", true);
     list.Set("A.Date", Typed(VT_DATE, 0)); // unsupported: tag 0, no data
@@ -99,9 +99,6 @@ TEST(SettingsRecords, ExactBytesPerType) {
     w.Text("A.UI2").U32(3).U32(0xFFFF);
     w.Text("A.UI8").U32(15).U64(0x100000002ull);
     EXPECT_EQ(kv::SerializeOptionList(list), w.b);
-}
-
-TEST(SettingsRecords, ReaderTags) {
     struct Case {
         uint32_t tag;
         Bytes data;
