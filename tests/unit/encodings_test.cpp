@@ -43,7 +43,7 @@ template <class F> Bytes DecodeText(F decode, const Bytes &text, bool crlfOnly =
 
 } // namespace
 
-TEST(EncodingsQuotedPrintable, EncodesBodies) {
+TEST(EncodingsQuotedPrintable, EncodesAndDecodes) {
     const Bytes a73(73, 'a'), a72(72, 'a');
     const struct {
         Bytes in, out;
@@ -71,12 +71,9 @@ TEST(EncodingsQuotedPrintable, EncodesBodies) {
         {a73 + ".", a73 + "=\r\n=2E\r\n"},
     };
     for (const auto &c : cases) EXPECT_EQ(EncodeQp(c.in), c.out) << "input: " << c.in;
-}
-
-TEST(EncodingsQuotedPrintable, DecodesLines) {
     const struct {
         Bytes in, out; // the lines of in each end in CR LF
-    } cases[] = {
+    } decoded[] = {
         {"abc=", "abc"},
         {"abc= ", "abc"},
         {"=41=42", "AB\r\n"},
@@ -92,7 +89,7 @@ TEST(EncodingsQuotedPrintable, DecodesLines) {
     };
     // Line by line where a lone CR or LF may stand in a line, and by the
     // stream decoder where any line end ends a line.
-    for (const auto &c : cases)
+    for (const auto &c : decoded)
         for (bool crlfOnly : {true, false})
             EXPECT_EQ(DecodeText(DecodeQuotedPrintableLines, c.in + "\r\n", crlfOnly), c.out) << c.in;
 }

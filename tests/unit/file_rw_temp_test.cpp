@@ -54,7 +54,7 @@ TEST(FileRWTemp, ContentsInMemoryActAsTheFileWould) {
     }
 }
 
-TEST(FileRWTemp, ReusedFilesStartEmpty) {
+TEST(FileRWTemp, ReusedFilesStartEmptyAndFilesAreHidden) {
     for (size_t size : {size_t(1), size_t(3u << 20)}) {
         const std::string old(size, 'x');
         for (int round = 0; round < 2; ++round) {
@@ -71,11 +71,7 @@ TEST(FileRWTemp, ReusedFilesStartEmpty) {
             EXPECT_EQ(next.ReadAll(), "z");
         }
     }
-}
-
-// A mail's raw text: nothing of its file shows in the temporary directory,
-// neither while in use nor after.
-TEST(FileRWTemp, FileIsHidden) {
+    // A mail's raw text: nothing of its file shows in the temporary directory, neither while in use nor after.
     const char *saved = std::getenv("TMPDIR");
     const std::string restore = saved ? saved : "", dir = ::testing::TempDir() + "kv_raw_text/";
     std::filesystem::remove_all(dir);

@@ -186,7 +186,7 @@ TEST_F(MimeReader, FieldValuesAsHostsReadThem) {
 // A delimiter counts only as a whole line, whatever ends the lines; a text
 // in raw form (CR LF only) and any other text give the same mail, and so do
 // the same lines handed over one by one.
-TEST_F(MimeReader, DelimitersAreWholeLinesWhateverEndsTheLines) {
+TEST_F(MimeReader, LineEndsDelimitersAndTheCookie) {
     const std::string crlf = "Content-Type: multipart/mixed; boundary=b\r\n\r\npre --b\r\n--b\r\n\r\n"
                              "one --b x\r\n--bx\r\n--b--x\r\n---b\r\n--b\r\nContent-Disposition: attachment\r\n\r\n"
                              "two\r\n--b--\r\nepilogue\r\n--b\r\n\r\nignored\r\n";
@@ -205,22 +205,18 @@ TEST_F(MimeReader, DelimitersAreWholeLinesWhateverEndsTheLines) {
     ReadMail(*listed, lines, 0, 0, 0);
     EXPECT_EQ(Shape(listed), shape);
     EXPECT_EQ(Render(listed), crlf);
-}
-
-// Lines handed over one by one end only where they end: a lone CR or LF
-// inside one stays in it. The cookie gets the Message-ID once, from the
-// headers-only read of a listing (which does not load) or the whole one.
-TEST_F(MimeReader, HandedOverLinesAndTheCookie) {
-    clsArpaMail *listed = NewMail(0, u"7");
+    // Lines handed over one by one end only where they end: a lone CR or LF inside one stays in it. The
+    // cookie gets the Message-ID once, from the headers-only read of a listing (no load) or the whole one.
+    clsArpaMail *cookie = NewMail(0, u"7");
     std::deque<String> whole{"Message-ID: <id@x>", "Subject: s", "", "x\ny", "z\r", "--"}, head = whole;
-    ReadMail(*listed, head, 0, kReadHeadersOnly, 0);
-    EXPECT_EQ(listed->Cookie(), "7:<id@x>");
-    EXPECT_EQ(Shape(listed), "(s) ");
-    EXPECT_EQ(listed->State(), kMailNew);
-    ReadMail(*listed, whole, 0, 0, 0);
-    EXPECT_EQ(listed->Cookie(), "7:<id@x>");
-    EXPECT_EQ(Shape(listed), "(s) [text/plain:x\ny\r\nz\r\r\n--\r\n]");
-    EXPECT_EQ(Render(listed), "Message-ID: <id@x>\r\nSubject: s\r\n\r\nx\ny\r\nz\r\r\n--\r\n");
+    ReadMail(*cookie, head, 0, kReadHeadersOnly, 0);
+    EXPECT_EQ(cookie->Cookie(), "7:<id@x>");
+    EXPECT_EQ(Shape(cookie), "(s) ");
+    EXPECT_EQ(cookie->State(), kMailNew);
+    ReadMail(*cookie, whole, 0, 0, 0);
+    EXPECT_EQ(cookie->Cookie(), "7:<id@x>");
+    EXPECT_EQ(Shape(cookie), "(s) [text/plain:x\ny\r\nz\r\r\n--\r\n]");
+    EXPECT_EQ(Render(cookie), "Message-ID: <id@x>\r\nSubject: s\r\n\r\nx\ny\r\nz\r\r\n--\r\n");
 }
 
 TEST(MimeTextScan, PiecesGiveTheAnswerOfTheWholeText) {
