@@ -15,10 +15,10 @@ std::string Tokens(const clsParseList &items) {
 
 } // namespace
 
-TEST(AddressField, Tokenizes) {
+TEST(AddressField, TokensAndQueries) {
     const struct {
         const char *in, *tokens;
-    } cases[] = {
+    } tokens[] = {
         {"Hans Mueller <hans@example.com>", "1:Hans|5: |1:Mueller|5: |4:<hans@example.com>"},
         {"hans@example", "1:hans@example"},
         {"hans@example.com (Hans)", "1:hans@example.com|5: |3:(Hans)"},
@@ -49,10 +49,7 @@ TEST(AddressField, Tokenizes) {
         // Encoded words are decoded first.
         {"=?iso-8859-1?Q?M=FCller?= <m@x.de>", "1:M\xC3\xBCller|5: |4:<m@x.de>"},
     };
-    for (const auto &c : cases) EXPECT_EQ(Tokens(ParseAddressField(c.in)), c.tokens) << c.in;
-}
-
-TEST(AddressField, Queries) {
+    for (const auto &c : tokens) EXPECT_EQ(Tokens(ParseAddressField(c.in)), c.tokens) << c.in;
     const struct {
         const char *in, *text, *address, *raw, *name;
         bool has;

@@ -11,16 +11,16 @@ namespace {
 // One code page of each family the charset table names that neither the
 // platform contract nor KnownBytes (932, 936, 866, ...) converts already, with
 // text it can carry: a wrong converter name would pass the text on as UTF-8.
-TEST(CodePage, EachFamilyRoundTrips) {
+TEST(CodePage, EachFamilyRoundTripsAndKnownBytes) {
     const struct {
         uint32_t codepage;
         const char16_t *text;
-    } rows[] = {
+    } families[] = {
         {65000, u"A+B \u00e9 \U0001F600 ~"},
         {50225, u"\ud55c\uad6d\uc5b4 ABC"},
         {51932, u"\u65e5\u672c\u8a9e"},
     };
-    for (const auto &row : rows) {
+    for (const auto &row : families) {
         SCOPED_TRACE(row.codepage);
         // The table's name for the code page is a real row (not the fallback).
         EXPECT_NE(kv::CharsetForCodePage(row.codepage), "US_ASCII");
@@ -28,11 +28,8 @@ TEST(CodePage, EachFamilyRoundTrips) {
         EXPECT_EQ(ToWide(bytes, row.codepage), row.text) << bytes;
         EXPECT_NE(bytes, FromWide(row.text, 65001)) << "converted as UTF-8";
     }
-}
-
-// Both ways unless the row says which way: unmappable characters become "?",
-// truncated or invalid input U+FFFD.
-TEST(CodePage, KnownBytes) {
+    // Both ways unless the row says which way: unmappable characters become "?", truncated or invalid
+    // input U+FFFD.
     enum Way { kBoth, kToBytes, kToText };
     const std::u16string lone{u'a', char16_t(0xD800), u'b', char16_t(0xDC00)};
     struct {
