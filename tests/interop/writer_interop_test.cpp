@@ -117,7 +117,7 @@ Expected ToOne(const std::string &tree, std::vector<Part> parts, const std::stri
     return {subject, {kAnn}, {{"", "to@example.com"}}, {}, tree, std::move(parts)};
 }
 
-TEST_F(WriterInterop, PlainBodiesInSeveralCharsets) {
+TEST_F(WriterInterop, CharsetsStructuresAttachmentsAndRelatedImages) {
     struct Case {
         const char *name;
         ULONG codepage;
@@ -143,9 +143,6 @@ TEST_F(WriterInterop, PlainBodiesInSeveralCharsets) {
                {{"Carl, the Copy", "cc@example.net"}}, "text/plain",
                {{"text/plain", bytes, "", c.charset, "", Utf8(c.body)}}});
     }
-}
-
-TEST_F(WriterInterop, StructuresAttachmentsAndRelatedImages) {
     std::string png("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16), gif = "GIF89a\x01\x00\x01\x00", binary;
     interop::WriteFile(dir_ + "pic one.png", png);
     interop::WriteFile(dir_ + "pic2.gif", gif);

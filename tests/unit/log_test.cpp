@@ -31,7 +31,7 @@ class LogTest : public ::testing::Test {
     Sink sink;
 };
 
-TEST_F(LogTest, FilterByModeAndThreshold) {
+TEST_F(LogTest, FilterExceptionLinesAndTraceScopes) {
     struct Case {
         int mode, threshold;
         std::vector<int> passing; // of levels 1, 2, 3, 128
@@ -62,9 +62,7 @@ TEST_F(LogTest, FilterByModeAndThreshold) {
     EXPECT_TRUE(std::regex_match(Body(sink.lines[0]), std::regex("ERR [0-9a-f]{8}:\\?{8}-[0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{4}:"
                                                                   "EXCEPTION\\(rejected 50%s\\)")))
         << sink.lines[0];
-}
-
-TEST_F(LogTest, TraceScopeEntryResultAndDetail) {
+    // A trace scope writes its entry, its result and its detail.
     Use(2, 2);
     for (HRESULT result : {S_FALSE, E_INVALIDARG, HRESULT(0x80001234)}) {
         HRESULT hr = S_OK;

@@ -51,7 +51,7 @@ struct ScanCase {
     const char *type = "TEXT/HTML";
 };
 
-TEST_F(MailHtmlScan, WhichReferencesAreTaken) {
+TEST_F(MailHtmlScan, WhichReferencesAreTakenAndTheirContentIds) {
     const ScanCase cases[] = {
         {"link href", "<link rel=\"stylesheet\" href=\"@b.css\">", true},
         {"ends at its closing quote", "<img src=\"@bg.gif\" alt=\"a > b\">tail", true},
@@ -75,11 +75,9 @@ TEST_F(MailHtmlScan, WhichReferencesAreTaken) {
         EXPECT_EQ(body_->GetType(type.put()), S_OK);
         EXPECT_EQ(type.Utf8(), c.replaced ? "multipart/related" : c.type) << c.what; // as given
     }
-}
-
-// Each file gets its content ID, the same file (by path, URL or escape) the same
-// one and one attachment, again when the same HTML is set again.
-TEST_F(MailHtmlScan, ContentIdsPerFile) {
+    // Each file gets its content ID, the same file (by path, URL or escape) the same one and one
+    // attachment, again when the same HTML is set again.
+    ASSERT_EQ(mail_->CreateAndAddBody(body_.put(), Bstr(u"text/html"), 0), S_OK);
     std::string html = "<p><img src=\"" + dir_ + "pic%20one.png\" alt=\"one\"><img src=\"" + dir_ +
                        "b.css\"> <IMG SRC=\"file://" + dir_ + "pic one.png\"></p>";
     std::string out = Scan(html);
