@@ -56,7 +56,7 @@ class MailState : public ::testing::Test {
 
 // A failed load is recorded, not thrown, and the next enumeration tries
 // again; a loaded mail is not loaded again.
-TEST_F(MailState, ListedMailLoadsOnceThenEnumerates) {
+TEST_F(MailState, ListedMailLoadsOnceDeletedAnswersPlainOnlyRefuses) {
     EXPECT_EQ(listed_->State(), kMailListed);
     provider_->load = [](IKvMail *) -> HRESULT { throw clsExcept(-6, "RETR refused"); };
     clsAutoRelease<IKvEnumMailBody> bodies;
@@ -87,9 +87,7 @@ TEST_F(MailState, ListedMailLoadsOnceThenEnumerates) {
     EXPECT_EQ(provider_->loads, 2);
     listed_->SetState(42);
     EXPECT_EQ(listed_->EnumBodies(bodies.put()), E_UNEXPECTED);
-}
-
-TEST_F(MailState, PlainOnlyProviderRefusesOtherKnownKinds) {
+    // A plain-text-only provider refuses the other known kinds of body.
     clsMail *mail = new clsMail(provider_, "", 0, 1);
     mail->AddRef();
     clsAutoRelease<IKvMailBody> body;
