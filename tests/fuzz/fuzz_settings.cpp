@@ -13,9 +13,7 @@ namespace {
 
 std::u16string Enciphered(const uint8_t *data, size_t size, unsigned markers) {
     std::vector<uint8_t> bytes(data, data + size);
-    if (markers >= 2) {
-        while (bytes.size() % 3) bytes.push_back(0); // whole Base64 groups
-    }
+    while (markers >= 2 && bytes.size() % 3) bytes.push_back(0); // whole Base64 groups
     if (bytes.size() >= 8) kv::clsBlowfish(kv::kSettingsStringKey).Encode(bytes.data(), bytes.size());
     static const char *const kMarkers[] = {"", "@2@", "@2@@1@", "@1@"};
     std::string text = std::string("01:") + kMarkers[markers] + kv::settings::Base64Encode(bytes.data(), bytes.size());
