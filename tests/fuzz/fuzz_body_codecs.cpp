@@ -1,10 +1,8 @@
-// The body transfer codecs. Input: one byte (bits 0-1 the codec, bits 2-5 the
-// piece size 1 to 16 for the stream steps), then the text.
-//   0 quoted-printable and 1 Base64 decoding: the stream step fed in pieces
-//     agrees with the line decoder;
+// The body codecs. Input: one byte (bits 0-1 the codec, bits 2-5 the piece size 1 to 16), then the text.
+//   0 quoted-printable, 1 Base64 decoding: the stream step fed in pieces agrees with the line decoder;
 //   2 "UTF-8" decoding: fails only with its own texts, writing nothing then;
-//   3 the encoders: what they write decodes back to the input, quoted-printable
-//     lines stay within 76 characters, and its step fed in pieces agrees.
+//   3 the encoders: the text decodes back, quoted-printable lines stay within 76 characters and its
+//     step fed in pieces agrees.
 #include <algorithm>
 #include <vector>
 

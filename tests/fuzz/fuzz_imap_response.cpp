@@ -11,8 +11,7 @@
 namespace {
 
 void Render(const kv::clsImapValue &v, std::string &out) {
-    out += char('0' + int(v.kind));
-    out += std::to_string(v.text.size()) + ":" + v.text;
+    out += char('0' + int(v.kind)) + std::to_string(v.text.size()) + ":" + v.text;
     if (v.kind == kv::clsImapValue::Kind::Number) out += "=" + std::to_string(v.number);
     out += "(";
     for (const kv::clsImapValue &item : v.items) Render(item, out);

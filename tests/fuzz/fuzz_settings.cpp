@@ -1,12 +1,7 @@
-// Reading settings strings. Input: one mode byte, then the payload.
-//   mode bit 0 clear: the payload is the settings text itself (bytes widened
-//                     one to one), so the prefix, markers and Base64 are fuzzed;
-//   mode bit 0 set:   the payload is the deciphered data; the target enciphers
-//                     and encodes it, so the records and packed data are
-//                     reached directly. Bits 1-2 pick the markers:
-//                     0 none, 1 "@2@", 2 "@2@@1@", 3 "@1@".
-// Checked: a refused string leaves the list as it was; an accepted one
-// survives being written and read again.
+// Reading settings strings. Input: a mode byte, then the payload. Bit 0 clear: the payload is the
+// settings text (bytes widened one to one); set: the deciphered data, enciphered and encoded here with
+// the markers of bits 1-2 (none, "@2@", "@2@@1@", "@1@"), to reach the records and packed data directly.
+// Checked: a refused string leaves the list as it was; an accepted one survives a write and a read.
 #include <vector>
 
 #include "fuzz_util.h"
@@ -18,9 +13,7 @@ namespace {
 
 std::u16string Enciphered(const uint8_t *data, size_t size, unsigned markers) {
     std::vector<uint8_t> bytes(data, data + size);
-    if (markers >= 2) {
-        while (bytes.size() % 3) bytes.push_back(0); // whole Base64 groups
-    }
+    while (markers >= 2 && bytes.size() % 3) bytes.push_back(0); // whole Base64 groups
     if (bytes.size() >= 8) kv::clsBlowfish(kv::kSettingsStringKey).Encode(bytes.data(), bytes.size());
     static const char *const kMarkers[] = {"", "@2@", "@2@@1@", "@1@"};
     std::string text = std::string("01:") + kMarkers[markers] + kv::settings::Base64Encode(bytes.data(), bytes.size());

@@ -1,6 +1,6 @@
-// Shared pieces of the fuzz targets.
 #pragma once
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -24,17 +24,10 @@ struct MemoryStream {
 // Lines as the reader makes them: ended by CR LF, a lone CR or a lone LF.
 inline std::vector<std::string> SplitLines(const std::string &text) {
     std::vector<std::string> lines;
-    std::string line;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r' || text[i] == '\n') {
-            lines.push_back(line);
-            line.clear();
-            if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-        } else {
-            line.push_back(text[i]);
-        }
+    for (size_t at = 0, end; at < text.size(); at = end + (text.compare(end, 2, "\r\n") ? 1 : 2)) {
+        end = std::min(text.find_first_of("\r\n", at), text.size());
+        lines.push_back(text.substr(at, end - at));
     }
-    if (!line.empty()) lines.push_back(line);
     return lines;
 }
 

@@ -1,17 +1,10 @@
 #!/usr/bin/python3
-"""Compares the reader's view of real-world messages with Python's view.
+"""Usage: compare_corpus.py DIR PIN [--write-pin]
 
-Usage: compare_corpus.py DIR PIN [--write-pin]
-
-DIR holds, for every message, NAME.eml (the text as the reader keeps it: its
-lines, each ended by CR LF) and NAME.json (what the reader made of it: sender,
-subject, recipients, bodies and attachments with their decoded bytes). Python's
-email package (policy default) parses the same .eml, and its MIME tree is
-sorted into bodies and attachments by the reader's own rules. Every difference
-is named by a rule of EXPLAINED or described as it is; PIN holds the result of
-every message ("identical", or its differences), and any message whose result
-is not the pinned one fails the run. --write-pin writes PIN anew from this run
-(when every difference is explained).
+DIR holds NAME.eml (the text as the reader keeps it) and NAME.json (what the
+reader made of it) per message. Python's email package parses the .eml, its MIME
+tree sorted by the reader's rules; each difference is named by a rule of
+EXPLAINED or described. Any result other than the one pinned in PIN fails.
 """
 import email
 import email.policy
@@ -65,32 +58,22 @@ def py_addresses(msg, name, fields=None):
     return sorted(out)
 
 
-def py_text(msg, name):
-    return str(msg.get(name) or "")
-
-
 def py_param(part, field, param):
     return (part[field].params.get(param) if part[field] is not None else None) or ""
 
 
 def payload(part):
-    if part.get_content_maintype() == "message":
-        return None
-    data = part.get_payload(decode=True)
-    return data if data is not None else b""
+    return None if part.get_content_maintype() == "message" else (part.get_payload(decode=True) or b"")
 
 
 def read(part, flags, index, view):
-    ctype = (part.get("Content-Type") or "")
-    main = ctype.split(";")[0].strip().lower()
+    main = (part.get("Content-Type") or "").split(";")[0].strip().lower()
     if main.startswith("multipart/") and isinstance(part.get_payload(), list):
         child = flags | (4 if main == "multipart/related" else 2 if main == "multipart/alternative" else 0)
         for i, sub in enumerate(part.get_payload()):
             read(sub, child, i, view)
         return
-    disposition = (part.get("Content-Disposition") or "").split(";")[0].strip().lower()
-    attachment_or_inline = disposition in ("attachment", "inline")
-
+    attachment_or_inline = (part.get("Content-Disposition") or "").split(";")[0].strip().lower() in ("attachment", "inline")
     if flags & 4:  # related: the first part is the body, the others its attachments
         is_body, target = index == 0 or not view.bodies, view.bodies[-1][2] if view.bodies else None
     elif flags & 2:  # alternative
@@ -126,14 +109,15 @@ def compare(ours, msg, text):
         return ["error-empty-boundary" if "unexpected empty boundary" in error else "reader failed: " + error.strip()]
 
     diffs = []
-    if collapse(ours["subject"]) != collapse(py_text(msg, "Subject")):
-        diffs.append(f"subject: ours {ours['subject']!r} / python {py_text(msg, 'Subject')!r}")
+    subject = str(msg.get("Subject") or "")
+    if collapse(ours["subject"]) != collapse(subject):
+        diffs.append(f"subject: ours {ours['subject']!r} / python {subject!r}")
     if addresses([ours["sender"]]) != py_addresses(msg, "From", 1):
         written = [v for k, v in msg.raw_items() if k.lower() == "from"][:1]
         if written and collapse(ours["sender"]) == collapse(str(email.header.make_header(email.header.decode_header(written[0])))):
             diffs.append("sender-as-written")
         else:
-            diffs.append(f"sender: ours {ours['sender']!r} / python {py_text(msg, 'From')!r}")
+            diffs.append(f"sender: ours {ours['sender']!r} / python {str(msg.get('From') or '')!r}")
     for key, name in (("to", "To"), ("cc", "Cc")):
         # The reader takes the addresses of every field of that name.
         mine = addresses([bytes.fromhex(x).decode("utf-8", "replace") for x in ours[key]])
@@ -197,9 +181,8 @@ def main():
     directory, pin_path = sys.argv[1], sys.argv[2]
     results, unexplained = {}, 0
     for name in sorted(f[:-5] for f in os.listdir(directory) if f.endswith(".json")):
-        base = os.path.join(directory, name)
-        ours = json.load(open(base + ".json", encoding="utf-8"))
-        raw = open(base + ".eml", "rb").read()
+        ours = json.load(open(os.path.join(directory, name + ".json"), encoding="utf-8"))
+        raw = open(os.path.join(directory, name + ".eml"), "rb").read()
         diffs = sorted(set(compare(ours, email.message_from_bytes(raw, policy=email.policy.default), raw)))
         for d in diffs:
             if d not in EXPLAINED:
@@ -209,33 +192,22 @@ def main():
     exact = sum(1 for r in results.values() if r == "identical")
     print(f"{len(results)} messages: {exact} identical, {len(results) - exact} with differences, "
           f"{unexplained} unexplained")
-
     if "--write-pin" in sys.argv[3:]:
-        if unexplained:
-            return 1
-        with open(pin_path, "w", encoding="utf-8") as f:
-            f.write(PIN_HEAD + "".join(f"{name} = {result}\n" for name, result in results.items()))
-        print(f"wrote {pin_path}")
-        return 0
-    pinned = {}
-    for line in open(pin_path, encoding="utf-8"):
-        if line.strip() and not line.startswith("#"):
-            name, _, result = line.strip().partition(" = ")
-            pinned[name] = result
-    changed = 0
-    for name in sorted(set(pinned) | set(results)):
-        if pinned.get(name) != results.get(name):
-            print(f"CHANGED {name}: pinned {pinned.get(name, '(not pinned)')}, now {results.get(name, '(missing)')}")
-            changed += 1
-    print(f"{changed} messages differ from {os.path.basename(pin_path)}")
+        if not unexplained:
+            open(pin_path, "w", encoding="utf-8").write(PIN_HEAD + "".join(f"{n} = {r}\n" for n, r in results.items()))
+        return 1 if unexplained else 0
+    pinned = dict(l.strip().partition(" = ")[::2] for l in open(pin_path, encoding="utf-8")
+                  if l.strip() and not l.startswith("#"))
+    changed = [n for n in sorted(set(pinned) | set(results)) if pinned.get(n) != results.get(n)]
+    for n in changed:
+        print(f"CHANGED {n}: pinned {pinned.get(n, '(not pinned)')}, now {results.get(n, '(missing)')}")
+    print(f"{len(changed)} messages differ from {os.path.basename(pin_path)}")
     return 1 if changed else 0
 
 
 PIN_HEAD = """\
-# The reader's result for every message of the interop corpus (gather_corpus.sh):
-# "identical" to Python's view, or the rules of compare_corpus.py that explain
-# its differences. A change of any line fails the interop-corpus test; after a
-# change that is meant, write the file anew with KV_WRITE_PIN=1 set for that test.
+# The reader's result per message of gather_corpus.sh's corpus: "identical" to Python's view, or the
+# rules of compare_corpus.py that explain the differences. After a meant change: KV_WRITE_PIN=1.
 """
 
 

@@ -31,11 +31,9 @@ std::string Wide(HRESULT (STDMETHODCALLTYPE IKvMail2::*get)(BSTR *), IKvMail2 *m
 
 std::string Attachments(const clsMailAttachmentList &list) {
     std::string out = "[";
-    for (clsMailAttachment *a : list) {
-        out += out.size() > 1 ? "," : "";
-        std::string bytes = a->Contents() ? StreamHex(a->Contents()) : "";
-        out += "{\"name\":" + Json(Hex(a->Name())) + ",\"hex\":" + Json(bytes) + "}";
-    }
+    for (clsMailAttachment *a : list)
+        out += (out.size() > 1 ? ",{\"name\":" : "{\"name\":") + Json(Hex(a->Name())) +
+               ",\"hex\":" + Json(a->Contents() ? StreamHex(a->Contents()) : "") + "}";
     return out + "]";
 }
 
@@ -71,8 +69,7 @@ TEST(CorpusInterop, ReaderMatchesPythonsView) {
         if (FAILED(hr)) connection->GetErrorInformation(nullptr, error.put());
 
         // What Python parses: the raw text as the reader keeps it.
-        clsAutoRelease<IStream> raw;
-        ASSERT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, raw.put()), S_OK);
+        orkv14::Ptr<IStream> raw = orkv14::MemoryStream("");
         ASSERT_EQ(mail->GetRawText(raw.get()), S_OK);
         interop::WriteFile(ours + name + ".eml", orkv14::ReadAll(raw.get()));
 
@@ -83,13 +80,9 @@ TEST(CorpusInterop, ReaderMatchesPythonsView) {
                            ",\"sender\":" + Json(Wide(&IKvMail2::GetSender, mail.get())) +
                            ",\"subject\":" + Json(Wide(&IKvMail2::GetSubject, mail.get())) +
                            ",\"to\":" + Strings(impl->To()) + ",\"cc\":" + Strings(impl->CC()) + ",\"bodies\":[";
-        bool first = true;
-        for (clsMailBody *b : impl->Bodies()) {
-            json += first ? "" : ",";
-            first = false;
-            json += "{\"type\":" + Json(b->MediaType()) + ",\"hex\":" + Json(StreamHex(b->Contents())) +
-                    ",\"attachments\":" + Attachments(b->Attachments()) + "}";
-        }
+        for (clsMailBody *b : impl->Bodies())
+            json += (json.back() == '[' ? "{\"type\":" : ",{\"type\":") + Json(b->MediaType()) + ",\"hex\":" +
+                    Json(StreamHex(b->Contents())) + ",\"attachments\":" + Attachments(b->Attachments()) + "}";
         json += "],\"attachments\":" + Attachments(impl->Attachments()) + "}";
         impl->Release();
         interop::WriteFile(ours + name + ".json", json);

@@ -14,8 +14,7 @@ rm -rf "$dest"
 mkdir -p "$dest"
 n=0
 from() { # directory, corpus prefix, file patterns...
-  dir=$1
-  prefix=$2
+  dir=$1 prefix=$2
   shift 2
   for pattern in "$@"; do
     for f in "$dir"/$pattern; do

@@ -1,4 +1,3 @@
-// Helpers of the interop tests: a small JSON writer, a directory of their own.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -15,16 +14,9 @@ namespace kv::interop {
 inline std::string Json(const std::string &utf8) {
     std::string out = "\"";
     for (unsigned char c : utf8) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += char(c);
-        } else if (c < 0x20) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", c);
-            out += buf;
-        } else {
-            out += char(c);
-        }
+        char buf[8];
+        std::snprintf(buf, sizeof buf, c < 0x20 ? "\\u%04x" : c == '"' || c == '\\' ? "\\%c" : "%c", c);
+        out += buf;
     }
     return out + "\"";
 }
@@ -32,10 +24,7 @@ inline std::string Json(const std::string &utf8) {
 inline std::string Hex(const std::string &bytes) {
     static const char digits[] = "0123456789abcdef";
     std::string out;
-    for (unsigned char c : bytes) {
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
+    for (unsigned char c : bytes) out += {digits[c >> 4], digits[c & 15]};
     return out;
 }
 

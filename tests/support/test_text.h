@@ -1,4 +1,3 @@
-// Text and stream helpers the dialogue and integration tests share.
 #pragma once
 
 #include <algorithm>

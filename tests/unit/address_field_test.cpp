@@ -1,30 +1,24 @@
-// The address-field tokenizer, its queries and the address-field encoder.
 #include <gtest/gtest.h>
 
 #include "mime/address_field.h"
-#include "runtime/except.h"
 #include "thrown.h"
 
 using namespace kv;
 
 namespace {
 
-// Tokens as "kind:text|kind:text".
 std::string Tokens(const clsParseList &items) {
     std::string out;
-    for (const auto &item : items) {
-        if (!out.empty()) out += "|";
-        out += std::to_string(item.kind) + ":" + item.text;
-    }
+    for (const auto &item : items) out += (out.empty() ? "" : "|") + std::to_string(item.kind) + ":" + item.text;
     return out;
 }
 
 } // namespace
 
-TEST(AddressField, Tokenizes) {
+TEST(AddressField, TokensAndQueries) {
     const struct {
         const char *in, *tokens;
-    } cases[] = {
+    } tokens[] = {
         {"Hans Mueller <hans@example.com>", "1:Hans|5: |1:Mueller|5: |4:<hans@example.com>"},
         {"hans@example", "1:hans@example"},
         {"hans@example.com (Hans)", "1:hans@example.com|5: |3:(Hans)"},
@@ -55,10 +49,7 @@ TEST(AddressField, Tokenizes) {
         // Encoded words are decoded first.
         {"=?iso-8859-1?Q?M=FCller?= <m@x.de>", "1:M\xC3\xBCller|5: |4:<m@x.de>"},
     };
-    for (const auto &c : cases) EXPECT_EQ(Tokens(ParseAddressField(c.in)), c.tokens) << c.in;
-}
-
-TEST(AddressField, Queries) {
+    for (const auto &c : tokens) EXPECT_EQ(Tokens(ParseAddressField(c.in)), c.tokens) << c.in;
     const struct {
         const char *in, *text, *address, *raw, *name;
         bool has;
@@ -106,9 +97,7 @@ TEST(AddressField, Encodes) {
     const std::u16string name = std::u16string(39, u'\u00e9') + u"\U0001F600";
     String encoded = EncodeAddressField(name + u" <a@b.c>", "utf-8");
     EXPECT_EQ(Widen(GetFieldDisplayName(ParseAddressField(encoded, 65001)), 65001), name) << encoded;
-}
-
-TEST(AddressField, EncodeRefusesFieldsWithoutAddress) {
+    // A field without address is refused.
     for (const char16_t *in : {u"a@b", u"a@b.c (comment)", u"", u"Name <a@b.c>\r\n"}) {
         testsupport::Caught e = testsupport::Catch([&] { EncodeAddressField(in, "iso-8859-1"); });
         EXPECT_EQ(e.code, -5);

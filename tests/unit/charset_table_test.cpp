@@ -21,9 +21,6 @@ TEST(CharsetTable, LookupRules) {
     for (const auto &[codepage, name] :
          {Row(28591, "iso-8859-1"), {50221, "csISO2022JP"}, {437, "utf-8"}, {~0u, "utf-8"}})
         EXPECT_EQ(CharsetForCodePage(codepage), name) << codepage;
-}
-
-TEST(MediaTypeTable, LookupRules) {
     const struct {
         const char *extension, *mediaType;
     } rows[] = {
@@ -38,13 +35,10 @@ TEST(MediaTypeTable, LookupRules) {
         {"text/plain; charset=us-ascii", ""},
     };
     for (const auto &row : back) EXPECT_EQ(ExtensionForMediaType(row.mediaType), row.extension) << row.mediaType;
-}
-
-TEST(MediaTypeTable, ExtensionOfPath) {
     const struct {
         const char *path;
         std::string extension;
-    } rows[] = {
+    } paths[] = {
         {"C:\\dir\\photo.JPG", ".JPG"},
         {"/home/u/archive.tar.gz", ".gz"},
         {"dir.d/file", ""},
@@ -52,7 +46,7 @@ TEST(MediaTypeTable, ExtensionOfPath) {
         {".hidden", ".hidden"},
         {"file.", "."},
     };
-    for (const auto &row : rows) EXPECT_EQ(ExtensionOfPath(row.path), row.extension) << row.path;
+    for (const auto &row : paths) EXPECT_EQ(ExtensionOfPath(row.path), row.extension) << row.path;
     EXPECT_EQ(ExtensionOfPath("name." + std::string(300, 'e')), "." + std::string(254, 'e'));
 }
 

@@ -11,16 +11,16 @@ namespace {
 // One code page of each family the charset table names that neither the
 // platform contract nor KnownBytes (932, 936, 866, ...) converts already, with
 // text it can carry: a wrong converter name would pass the text on as UTF-8.
-TEST(CodePage, EachFamilyRoundTrips) {
+TEST(CodePage, EachFamilyRoundTripsAndKnownBytes) {
     const struct {
         uint32_t codepage;
         const char16_t *text;
-    } rows[] = {
+    } families[] = {
         {65000, u"A+B \u00e9 \U0001F600 ~"},
         {50225, u"\ud55c\uad6d\uc5b4 ABC"},
         {51932, u"\u65e5\u672c\u8a9e"},
     };
-    for (const auto &row : rows) {
+    for (const auto &row : families) {
         SCOPED_TRACE(row.codepage);
         // The table's name for the code page is a real row (not the fallback).
         EXPECT_NE(kv::CharsetForCodePage(row.codepage), "US_ASCII");
@@ -28,12 +28,10 @@ TEST(CodePage, EachFamilyRoundTrips) {
         EXPECT_EQ(ToWide(bytes, row.codepage), row.text) << bytes;
         EXPECT_NE(bytes, FromWide(row.text, 65001)) << "converted as UTF-8";
     }
-}
-
-// Both ways unless the row says which way: unmappable characters become "?",
-// truncated or invalid input U+FFFD.
-TEST(CodePage, KnownBytes) {
+    // Both ways unless the row says which way: unmappable characters become "?", truncated or invalid
+    // input U+FFFD.
     enum Way { kBoth, kToBytes, kToText };
+    const std::u16string lone{u'a', char16_t(0xD800), u'b', char16_t(0xDC00)};
     struct {
         uint32_t codepage;
         std::u16string text;
@@ -59,6 +57,23 @@ TEST(CodePage, KnownBytes) {
         {1200, u"A\uFFFD", std::string("A\0B", 3), kToText},
         // An invalid byte inside DBCS text costs only itself.
         {932, u"\u65e5\uFFFD\u65e5", "\x93\xFA\xFF\x93\xFA", kToText},
+        // Invalid UTF-8 costs only itself; an overlong "/" stays unreadable.
+        {65001, u"a\uFFFD(b", "a\xC3(b", kToText},
+        {65001, u"\uFFFD\uFFFD/", "\xC0\xAF/", kToText},
+        {65001, u"\uFFFD\uFFFD\uFFFD\uFFFD!", "\xF4\x90\x80\x80!", kToText}, // beyond U+10FFFF
+        {65001, u"\U0001F600", "\xF0\x9F\x98\x80"},
+        {65001, u"\uFEFFx", "\xEF\xBB\xBFx", kToText},
+        // Truncated sequences, in the middle and at the end: what follows survives.
+        {65001, u"\uFFFD\uFFFDx", "\xE2\x82x", kToText},
+        {65001, u"\uFFFD\uFFFD\uFFFDx", "\xF0\x9F\x98x", kToText},
+        {65001, u"\uFFFDx", "\xE2x", kToText},
+        {65001, u"\uFFFD\uFFFD\uFFFDx", "\xED\xA0\x80x", kToText},
+        {65001, u"\uFFFD\uFFFD\uFFFD", "\xF0\x9F\x98", kToText},
+        // A lone surrogate is not text and never leaks out as CESU bytes; UTF-16 keeps it, and the alignment.
+        {65001, lone, "a\xEF\xBF\xBD" "b\xEF\xBF\xBD", kToBytes},
+        {1252, lone, "a?b?", kToBytes},
+        {1201, lone, std::string("\0a\xD8\0\0b\xDC\0", 8)},
+        {65001, std::u16string{char16_t(0xDE00), char16_t(0xD83D)}, "\xEF\xBF\xBD\xEF\xBF\xBD", kToBytes},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.codepage);
@@ -69,39 +84,6 @@ TEST(CodePage, KnownBytes) {
             EXPECT_EQ(ToWide(row.bytes, row.codepage), row.text);
         }
     }
-}
-
-TEST(CodePage, InvalidUtf8BecomesReplacementWithoutSwallowing) {
-    struct {
-        std::string in;
-        std::u16string out;
-    } exact[] = {
-        {"a\xC3(b", u"a\uFFFD(b"},
-        {"\xC0\xAF/", u"\uFFFD\uFFFD/"},           // overlong "/" stays unreadable
-        {"\xF4\x90\x80\x80!", u"\uFFFD\uFFFD\uFFFD\uFFFD!"}, // beyond U+10FFFF
-        {"\xF0\x9F\x98\x80", u"\U0001F600"},
-        {"\xEF\xBB\xBFx", u"\uFEFFx"},
-        // Truncated sequences, in the middle and at the end: what follows survives.
-        {"\xE2\x82x", u"\uFFFD\uFFFDx"},
-        {"\xF0\x9F\x98x", u"\uFFFD\uFFFD\uFFFDx"},
-        {"\xE2x", u"\uFFFDx"},
-        {"\xED\xA0\x80x", u"\uFFFD\uFFFD\uFFFDx"},
-        {"\xF0\x9F\x98", u"\uFFFD\uFFFD\uFFFD"},
-    };
-    for (const auto &row : exact) EXPECT_EQ(ToWide(row.in, 65001), row.out) << row.in;
-}
-
-TEST(CodePage, SurrogatesToEightBit) {
-    // A pair is one character; a lone half is not text and never leaks out as CESU bytes.
-    EXPECT_EQ(FromWide(u"\U00010348", 65001), "\xF0\x90\x8D\x88");
-    std::u16string lone = u"a";
-    lone.push_back(char16_t(0xD800));
-    lone += u"b";
-    lone.push_back(char16_t(0xDC00));
-    EXPECT_EQ(FromWide(lone, 65001), "a\xEF\xBF\xBD" "b\xEF\xBF\xBD");
-    EXPECT_EQ(FromWide(lone, 1252), "a?b?");
-    EXPECT_EQ(ToWide(FromWide(lone, 1201), 1201), lone) << "UTF-16 keeps them, and the alignment";
-    EXPECT_EQ(FromWide(std::u16string{char16_t(0xDE00), char16_t(0xD83D)}, 65001), "\xEF\xBF\xBD\xEF\xBF\xBD");
 }
 
 } // namespace

@@ -1,7 +1,5 @@
-// Body transfer encodings, base64 on strings, the buffer codecs and the digests.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -9,8 +7,8 @@
 #include "mime/quoted_printable.h"
 #include "providers/internet/md5.h"
 #include "runtime/com_util.h"
-#include "runtime/except.h"
 #include "test_text.h"
+#include "thrown.h"
 
 using namespace kv;
 
@@ -35,20 +33,17 @@ Bytes EncodeB64Body(const Bytes &in) {
 // A body decoder over a text in place; a failure's message goes to *message.
 template <class F> Bytes DecodeText(F decode, const Bytes &text, bool crlfOnly = false, Bytes *message = nullptr) {
     clsAutoRelease<IStream> dst(testsupport::StreamOf(""));
-    try {
-        decode(clsLineText{text, crlfOnly}, clsOutputTarget(pal::kInvalidFile, dst.get()));
-        if (message) *message = "(no failure)";
-    } catch (const clsExcept &e) {
-        EXPECT_EQ(e.Code(), -5);
-        if (!message) ADD_FAILURE() << e.Messages().back();
-        else *message = e.Messages().back();
-    }
+    testsupport::Caught e =
+        testsupport::Catch([&] { decode(clsLineText{text, crlfOnly}, clsOutputTarget(pal::kInvalidFile, dst.get())); });
+    EXPECT_EQ(e.code, e.thrown ? -5 : 0);
+    if (message) *message = e.thrown ? e.Back() : "(no failure)";
+    else EXPECT_FALSE(e.thrown) << e.Back();
     return StreamBytes(dst.get());
 }
 
 } // namespace
 
-TEST(EncodingsQuotedPrintable, EncodesBodies) {
+TEST(EncodingsQuotedPrintable, EncodesAndDecodes) {
     const Bytes a73(73, 'a'), a72(72, 'a');
     const struct {
         Bytes in, out;
@@ -76,12 +71,9 @@ TEST(EncodingsQuotedPrintable, EncodesBodies) {
         {a73 + ".", a73 + "=\r\n=2E\r\n"},
     };
     for (const auto &c : cases) EXPECT_EQ(EncodeQp(c.in), c.out) << "input: " << c.in;
-}
-
-TEST(EncodingsQuotedPrintable, DecodesLines) {
     const struct {
         Bytes in, out; // the lines of in each end in CR LF
-    } cases[] = {
+    } decoded[] = {
         {"abc=", "abc"},
         {"abc= ", "abc"},
         {"=41=42", "AB\r\n"},
@@ -97,7 +89,7 @@ TEST(EncodingsQuotedPrintable, DecodesLines) {
     };
     // Line by line where a lone CR or LF may stand in a line, and by the
     // stream decoder where any line end ends a line.
-    for (const auto &c : cases)
+    for (const auto &c : decoded)
         for (bool crlfOnly : {true, false})
             EXPECT_EQ(DecodeText(DecodeQuotedPrintableLines, c.in + "\r\n", crlfOnly), c.out) << c.in;
 }
@@ -163,7 +155,6 @@ TEST(EncodingsBase64, Strings) {
     const Bytes b57(57, 'x'), line76 = EncodeBase64(b57.data(), b57.size());
     EXPECT_EQ(EncodeB64Body(""), "");
     EXPECT_EQ(EncodeB64Body(b57 + "ab"), line76 + "\r\nYWI=\r\n");
-    EXPECT_EQ(line76.size(), 76u);
 }
 
 // RFC 1321 and RFC 2104/2202/2195 vectors: "md5 data digest" or
@@ -190,12 +181,4 @@ TEST(EncodingsDigest, PublishedVectors) {
         ++rows;
     }
     EXPECT_EQ(rows, 12);
-    // Fed in pieces that straddle the 64-byte blocks.
-    Bytes text;
-    while (text.size() < 80) text += "1234567890";
-    clsMd5 md5;
-    for (size_t i = 0; i < 80; i += 7) md5.Update(text.data() + i, std::min<size_t>(7, 80 - i));
-    auto bytes = md5.Final();
-    EXPECT_EQ(bytes[0], 0x57);
-    EXPECT_EQ(bytes[15], 0x7a);
 }

@@ -1,5 +1,3 @@
-// kvmail's guards against hostile names and texts: what reaches the terminal
-// and what names a file.
 #include <gtest/gtest.h>
 
 #include "text.h"
@@ -8,7 +6,7 @@ using namespace kvmail;
 
 namespace {
 
-TEST(KvmailText, EscapeText) {
+TEST(KvmailText, EscapedTextsAndSafeFileNames) {
     const struct {
         std::string in, out;
     } cases[] = {
@@ -22,13 +20,10 @@ TEST(KvmailText, EscapeText) {
         {"\xE0\x80\xAF", "\\xe0\\x80\\xaf"},
     };
     for (const auto &c : cases) EXPECT_EQ(EscapeText(c.in), c.out) << c.in;
-}
-
-TEST(KvmailText, SafeFileName) {
     const std::string longStem(300, 'a');
     const struct {
         std::string in, out;
-    } cases[] = {
+    } names[] = {
         {"report.pdf", "report.pdf"},
         {"../../.bashrc", "bashrc"},
         {"C:\\Users\\x\\run.bat", "run.bat"},
@@ -44,10 +39,7 @@ TEST(KvmailText, SafeFileName) {
         {"\xC3\xA4" + std::string(kMaxFileName - 3, 'b') + "\xC3\xA4\xC3\xA4",
          "\xC3\xA4" + std::string(kMaxFileName - 3, 'b')},
     };
-    for (const auto &c : cases) EXPECT_EQ(SafeFileName(c.in), c.out) << c.in;
-}
-
-TEST(KvmailText, NumberedName) {
+    for (const auto &c : names) EXPECT_EQ(SafeFileName(c.in), c.out) << c.in;
     EXPECT_EQ(NumberedName("data.bin", 0), "data.bin");
     EXPECT_EQ(NumberedName("data.bin", 1), "data-1.bin");
     EXPECT_EQ(NumberedName("bashrc", 12), "bashrc-12");

@@ -1,4 +1,3 @@
-// The log's filter, line format, trace scopes and exception lines.
 #include <gtest/gtest.h>
 
 #include <regex>
@@ -32,7 +31,7 @@ class LogTest : public ::testing::Test {
     Sink sink;
 };
 
-TEST_F(LogTest, FilterByModeAndThreshold) {
+TEST_F(LogTest, FilterExceptionLinesAndTraceScopes) {
     struct Case {
         int mode, threshold;
         std::vector<int> passing; // of levels 1, 2, 3, 128
@@ -55,38 +54,27 @@ TEST_F(LogTest, FilterByModeAndThreshold) {
         }
         EXPECT_EQ(got, c.passing) << "mode " << c.mode << " threshold " << c.threshold;
     }
-}
-
-TEST_F(LogTest, TraceScopeEntryResultAndDetail) {
+    // An exception writes its line at level one, with a line for each message pushed.
+    Use(2, 1);
+    clsExcept e(-7, "rejected 50%s");
+    e.Push("[clsSMTP::Send()]");
+    ASSERT_EQ(sink.lines.size(), 2u);
+    EXPECT_TRUE(std::regex_match(Body(sink.lines[0]), std::regex("ERR [0-9a-f]{8}:\\?{8}-[0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{4}:"
+                                                                  "EXCEPTION\\(rejected 50%s\\)")))
+        << sink.lines[0];
+    // A trace scope writes its entry, its result and its detail.
     Use(2, 2);
-    {
+    for (HRESULT result : {S_FALSE, E_INVALIDARG, HRESULT(0x80001234)}) {
         HRESULT hr = S_OK;
         clsTraceScope t(&hr, "clsX::Y(%d,'%ws')", 7, u"\u00e4b");
-        hr = S_FALSE;
-    }
-    {
-        HRESULT hr = S_OK;
-        clsTraceScope t(&hr, "clsX::Z()");
-        t.SetDetail("-13='x'");
-        hr = E_INVALIDARG;
-    }
-    {
-        HRESULT hr = S_OK;
-        clsTraceScope t(&hr, "clsX::W()");
-        hr = HRESULT(0x80001234);
+        if (result == E_INVALIDARG) t.SetDetail("-13='x'");
+        hr = result;
     }
     std::vector<std::string> bodies;
     for (const auto &l : sink.lines) bodies.push_back(Body(l));
-    std::vector<std::string> expected = {
-        ">clsX::Y(7,'\xC3\xA4"
-        "b')",
-        "<S_FALSE",
-        ">clsX::Z()",
-        "<The parameter is incorrect. (80070057) (-13='x')",
-        ">clsX::W()",
-        "<(error code 0x80001234)",
-    };
-    EXPECT_EQ(bodies, expected);
+    const std::string entry = ">clsX::Y(7,'\xC3\xA4" "b')";
+    EXPECT_EQ(bodies, (std::vector<std::string>{entry, "<S_FALSE", entry, "<The parameter is incorrect. (80070057) (-13='x')",
+                                                entry, "<(error code 0x80001234)"}));
 
     // Below the calls' level, and at the protocol's alone, nothing is traced.
     for (int threshold : {1, 128}) {
@@ -95,16 +83,6 @@ TEST_F(LogTest, TraceScopeEntryResultAndDetail) {
         { clsTraceScope t(&hr, "clsX::Y()"); }
         EXPECT_TRUE(sink.lines.empty()) << threshold;
     }
-}
-
-TEST_F(LogTest, ExceptionLinesAtLevelOne) {
-    Use(2, 1);
-    clsExcept e(-7, "rejected 50%s");
-    e.Push("[clsSMTP::Send()]");
-    ASSERT_EQ(sink.lines.size(), 2u);
-    EXPECT_TRUE(std::regex_match(Body(sink.lines[0]), std::regex("ERR [0-9a-f]{8}:\\?{8}-[0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{4}:"
-                                                                  "EXCEPTION\\(rejected 50%s\\)")))
-        << sink.lines[0];
 }
 
 } // namespace

@@ -1,5 +1,3 @@
-// Bodies, attachments and their enumerators, reached from a mail as a host
-// reaches them.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -23,7 +21,7 @@ class MailBody : public mailtest::MailFixture {
 };
 
 // Shorter contents replace longer ones completely; a longer destination is cut.
-TEST_F(MailBody, ContentsRoundTripExactlyAndCutTheDestination) {
+TEST_F(MailBody, ContentsRoundTripExactlyAndCharsetFollowsTheCodePage) {
     clsAutoRelease<IKvMailBody> body = AddBody(u"text/plain");
     clsAutoRelease<IStream> out = MakeStream(std::string(100, 'x'));
     for (const std::string &bytes : {std::string("line one\r\n\0\xff tail", 17), std::string("ab")}) {
@@ -34,20 +32,16 @@ TEST_F(MailBody, ContentsRoundTripExactlyAndCutTheDestination) {
     EXPECT_EQ(body->SetContents(nullptr), E_INVALIDARG);
     EXPECT_EQ(body->GetContents(nullptr), E_INVALIDARG);
     EXPECT_EQ(body->GetType(nullptr), E_INVALIDARG);
-}
-
-// Its own code page, else the mail's (UTF-8 here).
-TEST_F(MailBody, CharsetOfItsOwnCodePage) {
+    // The charset of its own code page, else the mail's (UTF-8 here).
     for (ULONG codepage : {1250u, 0u}) {
-        clsAutoRelease<IKvMailBody> body = AddBody(u"text/plain", codepage);
+        clsAutoRelease<IKvMailBody> own = AddBody(u"text/plain", codepage);
         Bstr name;
         ULONG cp = 0, gdi = 99, direct = 0;
-        EXPECT_EQ(body->GetCharset(name.put(), &cp, &gdi), S_OK);
-        EXPECT_EQ(body->GetCodepage(&direct), S_OK);
-        std::vector<ULONG> expected =
-            codepage ? std::vector<ULONG>{1250, 238, 1250} : std::vector<ULONG>{65001, 0, 65001};
-        EXPECT_EQ(std::vector<ULONG>({cp, gdi, direct}), expected) << codepage;
-        EXPECT_EQ(body->GetCodepage(nullptr), E_INVALIDARG);
+        EXPECT_EQ(own->GetCharset(name.put(), &cp, &gdi), S_OK);
+        EXPECT_EQ(own->GetCodepage(&direct), S_OK);
+        EXPECT_EQ(std::vector<ULONG>({cp, gdi, direct}),
+                  (codepage ? std::vector<ULONG>{1250, 238, 1250} : std::vector<ULONG>{65001, 0, 65001}));
+        EXPECT_EQ(own->GetCodepage(nullptr), E_INVALIDARG);
     }
 }
 
@@ -69,9 +63,8 @@ TEST_F(MailBody, AttachmentReadsItsFileUntilContentsAreSet) {
 
     EXPECT_EQ(a->SetContents(MakeStream("memory").get()), S_OK);
     std::remove(path.c_str());
-    clsAutoRelease<IStream> out2 = MakeStream("previous longer text");
-    EXPECT_EQ(a->GetContents(out2.get()), S_OK);
-    EXPECT_EQ(StreamBytes(out2.get()), "memory");
+    EXPECT_EQ(a->GetContents(out.get()), S_OK); // the longer file bytes before are cut
+    EXPECT_EQ(StreamBytes(out.get()), "memory");
     EXPECT_EQ(a->SetContents(nullptr), E_UNEXPECTED);
     EXPECT_EQ(a->GetContents(nullptr), E_UNEXPECTED);
     EXPECT_EQ(a->GetHeaderEntry(Bstr(u"Content-Type"), nullptr), E_INVALIDARG);

@@ -1,4 +1,3 @@
-// The structured header field parser that GetHeaderEntry2 and the reader share.
 #include <gtest/gtest.h>
 
 #include "mime/header_field.h"
@@ -40,9 +39,6 @@ TEST(MailHeaderField, MainValueAndParameters) {
         std::vector<std::pair<std::string, std::string>> got(f.parameters.begin(), f.parameters.end());
         EXPECT_EQ(got, c.parameters) << c.text;
     }
-}
-
-TEST(MailHeaderField, SplitListHonoursQuotes) {
     EXPECT_TRUE(SplitList(" , ,", ',').empty());
     // An unclosed quote runs to the end.
     EXPECT_EQ(SplitList("a, \"b, c", ','), (std::vector<String>{"a", "\"b, c"}));

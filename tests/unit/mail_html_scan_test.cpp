@@ -1,11 +1,10 @@
-// The HTML scan: local file references of an HTML body become related
-// attachments with content IDs.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 #include <regex>
 
+#include "mail/mail_body.h"
 #include "mail_test_util.h"
 
 namespace kv {
@@ -30,22 +29,14 @@ class MailHtmlScan : public mailtest::MailFixture {
         MailFixture::TearDown();
         std::filesystem::remove_all(dir_);
     }
-    // Sets the HTML, returns it as scanned.
+    // The HTML as scanned.
     std::string Scan(const std::string &html) {
-        clsAutoRelease<IStream> in = MakeStream(html);
-        EXPECT_EQ(body_->SetContents(in.get()), S_OK);
+        EXPECT_EQ(body_->SetContents(MakeStream(html).get()), S_OK);
         clsAutoRelease<IStream> out = MakeStream("");
         EXPECT_EQ(body_->GetContents(out.get()), S_OK);
         return StreamBytes(out.get());
     }
-    std::vector<clsAutoRelease<IKvMailAttachment>> Attachments() {
-        std::vector<clsAutoRelease<IKvMailAttachment>> all;
-        clsAutoRelease<IKvEnumMailAttachment> e;
-        EXPECT_EQ(body_->EnumAttachments(e.put()), S_OK);
-        IKvMailAttachment *a = nullptr;
-        while (e->Next(1, &a, nullptr) == S_OK) all.emplace_back(a);
-        return all;
-    }
+    clsMailAttachmentList &Attachments() { return static_cast<clsMailBody *>(body_.get())->Attachments(); }
 
     std::string dir_;
     clsAutoRelease<IKvMailBody> body_;
@@ -60,7 +51,7 @@ struct ScanCase {
     const char *type = "TEXT/HTML";
 };
 
-TEST_F(MailHtmlScan, WhichReferencesAreTaken) {
+TEST_F(MailHtmlScan, WhichReferencesAreTakenAndTheirContentIds) {
     const ScanCase cases[] = {
         {"link href", "<link rel=\"stylesheet\" href=\"@b.css\">", true},
         {"ends at its closing quote", "<img src=\"@bg.gif\" alt=\"a > b\">tail", true},
@@ -78,19 +69,15 @@ TEST_F(MailHtmlScan, WhichReferencesAreTaken) {
         std::string html = std::regex_replace(c.html, std::regex("@"), dir_);
         std::string out = Scan(html);
         EXPECT_EQ(std::regex_search(out, kCid), c.replaced) << c.what << ": " << out;
-        EXPECT_EQ(Attachments().size(), c.replaced ? 1u : 0u) << c.what;
-        if (!c.replaced) {
-            EXPECT_EQ(out, html) << c.what;
-        }
+        EXPECT_EQ(Attachments().Size(), c.replaced ? 1u : 0u) << c.what;
+        EXPECT_EQ(out == html, !c.replaced) << c.what;
         Bstr type;
         EXPECT_EQ(body_->GetType(type.put()), S_OK);
         EXPECT_EQ(type.Utf8(), c.replaced ? "multipart/related" : c.type) << c.what; // as given
     }
-}
-
-// Each file gets its content ID, the same file (by path, URL or escape) the same
-// one and one attachment, again when the same HTML is set again.
-TEST_F(MailHtmlScan, ContentIdsPerFile) {
+    // Each file gets its content ID, the same file (by path, URL or escape) the same one and one
+    // attachment, again when the same HTML is set again.
+    ASSERT_EQ(mail_->CreateAndAddBody(body_.put(), Bstr(u"text/html"), 0), S_OK);
     std::string html = "<p><img src=\"" + dir_ + "pic%20one.png\" alt=\"one\"><img src=\"" + dir_ +
                        "b.css\"> <IMG SRC=\"file://" + dir_ + "pic one.png\"></p>";
     std::string out = Scan(html);
@@ -102,11 +89,8 @@ TEST_F(MailHtmlScan, ContentIdsPerFile) {
     EXPECT_EQ(out, "<p><img src=\"" + ids[0] + "\" alt=\"one\"><img src=\"" + ids[1] + "\"> <IMG SRC=\"" + ids[0] +
                        "\"></p>");
     EXPECT_EQ(Scan(html), out);
-    auto all = Attachments();
-    ASSERT_EQ(all.size(), 2u);
-    clsAutoRelease<IStream> bytes = MakeStream("");
-    EXPECT_EQ(all[0]->GetContents(bytes.get()), S_OK);
-    EXPECT_EQ(StreamBytes(bytes.get()), "PNG-1");
+    ASSERT_EQ(Attachments().Size(), 2u);
+    EXPECT_EQ(testsupport::BytesOf(Attachments()[0]->Contents()), "PNG-1");
 }
 
 } // namespace

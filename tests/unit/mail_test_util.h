@@ -1,5 +1,3 @@
-// Host-side helpers for the mail tests: owned BSTRs, memory streams, string
-// enumerators read out, mails of the SMTP provider.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -31,7 +29,6 @@ inline clsAutoRelease<IStream> MakeStream(std::string_view bytes) {
     return clsAutoRelease<IStream>(testsupport::StreamOf(std::string(bytes)));
 }
 
-// Every remaining string, UTF-8, with the CoTaskMem blocks freed.
 inline std::vector<std::string> Strings(IEnumString *e) {
     std::vector<std::string> out;
     for (;;) {
@@ -98,7 +95,6 @@ class MimeFixture : public MailFixture {
         EXPECT_EQ(mail->GetRawText(out.get()), S_OK);
         return StreamBytes(out.get());
     }
-    // The result of SetRawText.
     static HRESULT Read(clsMail *mail, std::string_view text) { return mail->SetRawText(MakeStream(text).get()); }
     std::string ErrorText() { return testsupport::ErrorText(connection_); }
 

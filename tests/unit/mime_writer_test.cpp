@@ -1,5 +1,3 @@
-// The MIME writer through GetRawText: structure, part headers, transfer
-// encodings, dot-doubling, boundaries and Message-ID, exact bytes.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -99,9 +97,7 @@ TEST_F(MimeWriter, AttachmentHeadersNameTheLastPathElementOnly) {
             for (const String &v : item.values) header.push_back(item.name + ": " + v);
         EXPECT_EQ(header, c.header) << Narrow(c.name);
     }
-}
-
-TEST_F(MimeWriter, AMissingAttachmentFileGivesAnEmptyPart) {
+    // A missing attachment file gives an empty part.
     AddBody(*arpa_, "text/plain", "body");
     AddAttachment(*arpa_, "/nonexistent/dir/missing.gif", nullptr);
     std::string text = Render(arpa_);

@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "log_lines.h"
-#include "runtime/except.h"
 #include "runtime/kvlog.h"
 #include "runtime/regex.h"
 #include "thrown.h"
@@ -36,7 +35,7 @@ TEST(RegEx, EachOptionChangesTheResult) {
     }
 }
 
-TEST(RegEx, UnsetGroupDiffersFromEmptyGroup) {
+TEST(RegEx, GroupsAndCharacters) {
     clsRegEx re(u"(a)|(b)()(x)?");
     clsRegExMatch m;
     ASSERT_TRUE(re.Match(u"b", 0, m));
@@ -44,6 +43,12 @@ TEST(RegEx, UnsetGroupDiffersFromEmptyGroup) {
     EXPECT_EQ(m.groups[3].start, 1u);
     EXPECT_FALSE(m.IsSet(9));
     EXPECT_EQ(m.Text(9), u"");
+    // A character beyond the BMP is one character.
+    EXPECT_TRUE(clsRegEx(u"^.$").IsMatch(u"\U0001F600"));
+    // 8-bit text goes through the code page both ways.
+    clsRegExMatchA a;
+    ASSERT_TRUE(clsRegEx(u"gr(\u00fc)\u00dfe", clsRegEx::Caseless).Match(std::string_view("GR\xC3\x9C\xC3\x9F" "E"), a));
+    EXPECT_EQ(a.text[1], "\xC3\x9C");
 }
 
 TEST(RegEx, MatchAllAdvancesPastEmptyMatches) {
@@ -63,22 +68,11 @@ TEST(RegEx, MatchAllAdvancesPastEmptyMatches) {
 }
 
 // Every pattern is the code's own: a bad one is a programming error, told with PCRE's text and offset.
-TEST(RegEx, BadPatternThrowsWithPcreTextAndOffset) {
+TEST(RegEx, BadPatternThrowsRunawayBacktrackingIsNoMatch) {
     testsupport::Caught e = testsupport::Catch([] { clsRegEx re{std::u16string_view(u"x{2,1}")}; });
     EXPECT_EQ(e.code, -5);
     EXPECT_NE(e.Back().find("numbers out of order"), kv::String::npos) << e.Back();
     EXPECT_NE(e.Back().find("offset 5"), kv::String::npos) << e.Back();
-}
-
-TEST(RegEx, NonBmpCharactersAreSingleCharacters) {
-    EXPECT_TRUE(clsRegEx(u"^.$").IsMatch(u"\U0001F600"));
-    // 8-bit text goes through the code page both ways.
-    clsRegExMatchA a;
-    ASSERT_TRUE(clsRegEx(u"gr(\u00fc)\u00dfe", clsRegEx::Caseless).Match(std::string_view("GR\xC3\x9C\xC3\x9F" "E"), a));
-    EXPECT_EQ(a.text[1], "\xC3\x9C");
-}
-
-TEST(RegEx, RunawayBacktrackingIsNoMatchAndALogLine) {
     {
         testsupport::LogLines log(KVLOG_LEVEL_DETAILS);
         EXPECT_FALSE(clsRegEx(u"(a+)+$").IsMatch(std::u16string(40, u'a') + u"b"));

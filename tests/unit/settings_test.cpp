@@ -18,14 +18,12 @@ using Bytes = std::vector<uint8_t>;
 
 struct Writer {
     Bytes b;
-    Writer &U32(uint32_t v) {
-        for (int i = 0; i < 4; ++i) b.push_back(uint8_t(v >> (8 * i)));
+    Writer &Le(uint64_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i) b.push_back(uint8_t(v >> (8 * i)));
         return *this;
     }
-    Writer &U64(uint64_t v) {
-        for (int i = 0; i < 8; ++i) b.push_back(uint8_t(v >> (8 * i)));
-        return *this;
-    }
+    Writer &U32(uint32_t v) { return Le(v, 4); }
+    Writer &U64(uint64_t v) { return Le(v, 8); }
     Writer &Raw(const void *p, size_t n) {
         b.insert(b.end(), static_cast<const uint8_t *>(p), static_cast<const uint8_t *>(p) + n);
         return *this;
@@ -38,12 +36,11 @@ struct Writer {
     }
 };
 
-std::u16string Wide(const std::string &s) { return std::u16string(s.begin(), s.end()); }
-
 // A settings string around the given bytes, enciphered as a writer would.
 std::u16string Enciphered(Bytes data, const char *markers = "") {
     if (data.size() >= 8) kv::clsBlowfish(kv::kSettingsStringKey).Encode(data.data(), data.size());
-    return Wide(std::string("01:") + markers + kv::settings::Base64Encode(data.data(), data.size()));
+    std::string text = std::string("01:") + markers + kv::settings::Base64Encode(data.data(), data.size());
+    return std::u16string(text.begin(), text.end());
 }
 
 Bytes Deflate(const Bytes &data) {
@@ -69,12 +66,6 @@ clsOptionList Prefilled() {
     return list;
 }
 
-void ExpectPrefilled(const clsOptionList &list) {
-    ASSERT_EQ(list.Size(), 2u);
-    EXPECT_EQ(list.ReadText("SMTP.ServerAddress", u""), u"mail.example.org");
-    EXPECT_EQ(list.ReadInt("SMTP.ServerPort", 0), 25);
-}
-
 TEST(SettingsBase64, BrokenGroupsAreRefused) {
     for (const char16_t *text : {u"Zg=", u"Zm9", u"Z===", u"====", u"Zg==Zg==", u"Zm=v", u"Zg==Z"}) {
         Bytes out = {1, 2, 3};
@@ -83,7 +74,7 @@ TEST(SettingsBase64, BrokenGroupsAreRefused) {
     }
 }
 
-TEST(SettingsRecords, ExactBytesPerType) {
+TEST(SettingsRecords, ExactBytesPerTypeAndReaderTags) {
     clsOptionList list;
     list.SetBool("A.Bool", true);
     list.Set("A.Date", Typed(VT_DATE, 0)); // unsupported: tag 0, no data
@@ -108,9 +99,6 @@ TEST(SettingsRecords, ExactBytesPerType) {
     w.Text("A.UI2").U32(3).U32(0xFFFF);
     w.Text("A.UI8").U32(15).U64(0x100000002ull);
     EXPECT_EQ(kv::SerializeOptionList(list), w.b);
-}
-
-TEST(SettingsRecords, ReaderTags) {
     struct Case {
         uint32_t tag;
         Bytes data;
@@ -154,35 +142,26 @@ TEST(SettingsRecords, ReaderTags) {
     }
 }
 
-// Cutting a valid record stream anywhere must fail and leave the list alone.
-TEST(SettingsRecords, EveryTruncationIsRefused) {
+// Cut anywhere, or with a count, length or tag that lies: refused, and the list left alone.
+TEST(SettingsRecords, BrokenRecordsAreRefused) {
     clsOptionList source;
     source.SetText("SMTP.ServerAddress", u"host");
     source.SetInt("SMTP.ServerPort", 587);
     source.Set("SMTP.Big", Typed(VT_I8, 1));
     Bytes full = kv::SerializeOptionList(source);
-    for (size_t cut = 0; cut < full.size(); ++cut) {
-        clsOptionList list = Prefilled();
-        EXPECT_FALSE(kv::ParseOptionRecords(full.data(), cut, list)) << cut;
-        ExpectPrefilled(list);
-    }
-}
-
-TEST(SettingsRecords, LyingLengthsAndTagsAreRefused) {
-    struct Case {
-        const char *what;
-        Bytes data;
-    } cases[] = {
-        {"count beyond records", Writer().U32(2).U32(0xFFFFFFFF).Text("A.B").U32(0).b},
-        {"key longer than data", Writer().U32(2).U32(1).U32(0xFFFFFFFF).Raw("A.B", 4).U32(0).b},
-        {"text longer than data", Writer().U32(2).U32(1).Text("A.B").U32(10).U32(0xFFFFFFF0).Raw("x", 2).b},
-        {"unknown tag after a good record", Writer().U32(2).U32(2).Text("A.Ok").U32(0).Text("A.Bad").U32(11).b},
+    std::vector<Bytes> cases = {
+        Writer().U32(2).U32(0xFFFFFFFF).Text("A.B").U32(0).b,
+        Writer().U32(2).U32(1).U32(0xFFFFFFFF).Raw("A.B", 4).U32(0).b,
+        Writer().U32(2).U32(1).Text("A.B").U32(10).U32(0xFFFFFFF0).Raw("x", 2).b,
+        Writer().U32(2).U32(2).Text("A.Ok").U32(0).Text("A.Bad").U32(11).b, // after a good record
     };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.what);
+    for (size_t cut = 0; cut < full.size(); ++cut) cases.emplace_back(full.begin(), full.begin() + cut);
+    for (const Bytes &data : cases) {
         clsOptionList list = Prefilled();
-        EXPECT_FALSE(kv::ParseOptionRecords(c.data.data(), c.data.size(), list));
-        ExpectPrefilled(list);
+        EXPECT_FALSE(kv::ParseOptionRecords(data.data(), data.size(), list)) << testing::PrintToString(data);
+        EXPECT_EQ(list.Size(), 2u);
+        EXPECT_EQ(list.ReadText("SMTP.ServerAddress", u""), u"mail.example.org");
+        EXPECT_EQ(list.ReadInt("SMTP.ServerPort", 0), 25);
     }
 }
 
@@ -195,29 +174,9 @@ TEST(SettingsString, EmptyListRoundTrip) {
     EXPECT_EQ(list.Size(), 0u);
 }
 
-TEST(SettingsString, RefusedTextsLeaveTheListAlone) {
-    clsOptionList one;
-    one.SetInt("A.B", 1);
-    std::u16string good = kv::WriteSettingsString(one);
-    const std::u16string cases[] = {
-        u"",
-        u"02:" + good.substr(3),
-        u"01:",                          // no data at all
-        u"01:AAAA",                      // three bytes: too short for a list
-        good.substr(0, good.size() - 1), // broken Base64 group
-        good + u"AAAA",                  // deciphers to garbage
-    };
-    for (const std::u16string &text : cases) {
-        SCOPED_TRACE(std::string(text.begin(), text.end()));
-        clsOptionList list = Prefilled();
-        EXPECT_FALSE(kv::ReadSettingsString(text, list));
-        ExpectPrefilled(list);
-    }
-}
-
 // "@2@@1@": length + zlib stream; "@2@": length + "ChK_Packed\0" + zlib stream;
 // "@1@" alone: unpacked, whole Base64 groups. Whatever is refused leaves the list alone.
-TEST(SettingsString, PackedForms) {
+TEST(SettingsString, PackedFormsAndRefusedTexts) {
     clsOptionList source;
     source.SetText("SMTP.ServerAddress", u"packed.example.org");
     source.SetInt("SMTP.ServerPort", 25);
@@ -231,23 +190,32 @@ TEST(SettingsString, PackedForms) {
         return Enciphered(Writer().U32(n).Raw(marker, 11).Raw(z.data(), z.size()).b, "@2@");
     };
     Bytes zeros = Deflate(Bytes(kv::kMaxUnpackedSettings, 0));
+    clsOptionList one;
+    one.SetInt("A.B", 1);
+    std::u16string good = kv::WriteSettingsString(one);
     struct Case {
         const char *what;
         std::u16string text;
         bool read;
-        const char16_t *address; // afterwards
+        const char16_t *address = u"mail.example.org"; // afterwards
     } cases[] = {
         {"second form", second(n, z), true, u"packed.example.org"},
         {"older form", older("ChK_Packed"), true, u"packed.example.org"},
         {"whole groups only", Enciphered(Writer().Raw(records.data(), records.size()).Whole().b, "@1@"), true,
          u"packed.example.org"},
         // The bound itself is allowed: 16 MiB of zeros read as a list of no entries.
-        {"at the bound", second(kv::kMaxUnpackedSettings, zeros), true, u"mail.example.org"},
-        {"above the bound", second(kv::kMaxUnpackedSettings + 1, z), false, u"mail.example.org"},
-        {"truncated stream", second(n, Bytes(z.begin(), z.end() - 3)), false, u"mail.example.org"},
-        {"not a zlib stream", second(n, Bytes(z.size(), 0x5A)), false, u"mail.example.org"},
-        {"older form, wrong marker", older("ChK_Pecked"), false, u"mail.example.org"},
-        {"plain records marked packed", Enciphered(records, "@2@"), false, u"mail.example.org"},
+        {"at the bound", second(kv::kMaxUnpackedSettings, zeros), true},
+        {"above the bound", second(kv::kMaxUnpackedSettings + 1, z), false},
+        {"truncated stream", second(n, Bytes(z.begin(), z.end() - 3)), false},
+        {"not a zlib stream", second(n, Bytes(z.size(), 0x5A)), false},
+        {"older form, wrong marker", older("ChK_Pecked"), false},
+        {"plain records marked packed", Enciphered(records, "@2@"), false},
+        {"empty", u"", false},
+        {"another format", u"02:" + good.substr(3), false},
+        {"no data at all", u"01:", false},
+        {"three bytes: too short for a list", u"01:AAAA", false},
+        {"broken Base64 group", good.substr(0, good.size() - 1), false},
+        {"deciphers to garbage", good + u"AAAA", false},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
