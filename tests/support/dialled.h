@@ -5,9 +5,17 @@
 #include <string>
 
 #include "fake_mail.h"
+#include "mime/base64.h"
 #include "stack_doubles.h"
 
 namespace testsupport {
+
+// The error record as "code:text".
+inline std::string CodedError(IKvMailConnection2 *c) {
+    LONG code = 0;
+    std::string text = ErrorText(c, &code);
+    return std::to_string(code) + ":" + text;
+}
 
 template <class Connection> struct Dialled {
     Connection *c = new Connection();
@@ -27,6 +35,28 @@ template <class Connection> struct Dialled {
     }
     void Set(const char16_t *name, const std::string &value) { SetTextOption(c, name, value); }
     std::string Error(LONG *code = nullptr) { return ErrorText(c, code); }
+    std::string Coded() { return CodedError(c); }
 };
+
+// A receiving connection whose mails are LinesMails, kept in the order made
+// while it lives.
+template <class Base> class Receiving : public Base {
+  public:
+    std::vector<LinesMail *> made;
+    ~Receiving() {
+        for (LinesMail *m : made) m->Release();
+    }
+
+  protected:
+    IKvMail *CreateReceivedMail(const kv::String &id) override {
+        made.push_back(new LinesMail(id));
+        made.back()->AddRef();
+        made.back()->AddRef(); // the connection's and this list's
+        return made.back();
+    }
+    void MarkDeleted(IKvMail *mail) override { static_cast<LinesMail *>(mail)->deleted = true; }
+};
+
+inline std::string B64(const std::string &s) { return kv::EncodeBase64(s.data(), s.size()); }
 
 } // namespace testsupport
