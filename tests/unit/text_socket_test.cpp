@@ -45,8 +45,7 @@ TEST(SmtpSocket, RepliesEndAtTheirFinalLine) {
         const bool sent = c.command == "EHLO me";
         if (sent) server.Expect("EHLO me\r\n");
         for (const std::string &chunk : c.chunks) server.Send(chunk).Pause(30);
-        server.Expect("RSET\r\n").Send("250 reset\r\n").Pause(50);
-        server.Start();
+        server.Expect("RSET\r\n").Send("250 reset\r\n").Pause(50).Start();
         clsSMTPSocket s;
         s.Connect("127.0.0.1", server.Port(), 3000);
         int32_t code = 0;
@@ -86,8 +85,7 @@ TEST(TextSockets, RepliesAreBounded) {
     for (const Case &c : cases) {
         ScriptServer server;
         server.Expect("NOOP\r\n");
-        c.dripMs ? server.Drip(c.reply, c.dripMs) : server.Send(c.reply).Pause(100);
-        server.Start();
+        (c.dripMs ? server.Drip(c.reply, c.dripMs) : server.Send(c.reply).Pause(100)).Start();
         clsSMTPSocket smtp;
         clsPOP3Socket pop3;
         int32_t code = 0;
@@ -108,8 +106,7 @@ TEST(TextSockets, RepliesAreBounded) {
         if (c.pop3) continue;
         // Nothing of the lost connection's reply reaches the next one.
         ScriptServer next;
-        next.Send("220 fresh\r\n").Pause(50);
-        next.Start();
+        next.Send("220 fresh\r\n").Pause(50).Start();
         smtp.Connect("127.0.0.1", next.Port(), 1000);
         EXPECT_EQ(smtp.SocketWaitReply({220}), 0);
         EXPECT_EQ(smtp.ReplyLines(), Lines({"220 fresh"}));
@@ -156,8 +153,7 @@ TEST(Pop3Socket, MultiLineRepliesSplitAnywhere) {
             ScriptServer server;
             server.Expect("RETR 1\r\n");
             for (const std::string &chunk : c.chunks) server.Send(chunk).Pause(20);
-            server.Expect("NOOP\r\n").Send("+ok after\r\n").Pause(50); // status in any case
-            server.Start();
+            server.Expect("NOOP\r\n").Send("+ok after\r\n").Pause(50).Start(); // status in any case
             clsPOP3Socket s;
             s.Connect("127.0.0.1", server.Port(), 1000);
             s.ExpectData(10000, 1000000);
