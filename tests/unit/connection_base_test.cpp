@@ -201,9 +201,8 @@ TEST(ConnectionBase, TypedOptionReaders) {
     for (auto [name, expected] : std::initializer_list<std::pair<const char *, int32_t>>{
              {"ServerPort", 25}, {"serverport", 25}, {"BadPort", 0}, {"Missing", 1080}})
         EXPECT_EQ(p.ReadIntOption(name, 1080), expected) << name;
-    EXPECT_TRUE(p.ReadBoolOption("Flag"));
-    EXPECT_FALSE(p.ReadBoolOption("BadPort"));
-    EXPECT_FALSE(p.ReadBoolOption("Missing"));
+    EXPECT_EQ(std::vector<bool>({p.ReadBoolOption("Flag"), p.ReadBoolOption("BadPort"), p.ReadBoolOption("Missing")}),
+              std::vector<bool>({true, false, false}));
     EXPECT_EQ(p.ReadTextOption("Missing", u"dflt"), u"dflt");
     EXPECT_TRUE(p.Options().Contains("TEST.ServerPort"));
     EXPECT_FALSE(p.Options().Contains("TEST.Missing")) << "typed readers do not insert";
