@@ -17,9 +17,19 @@ inline std::string CodedError(IKvMailConnection2 *c) {
     return std::to_string(code) + ":" + text;
 }
 
+// The host's event slot: it keeps every event and answers `answer` to the one at `at`.
+struct Slot : Events {
+    std::pair<LONG, LONG> at{-1, -1};
+    HRESULT answer = S_OK;
+    HRESULT STDMETHODCALLTYPE NotifyConnectionState(LONG event, LONG detail) override {
+        Events::NotifyConnectionState(event, detail);
+        return std::make_pair(event, detail) == at ? answer : S_OK;
+    }
+};
+
 template <class Connection> struct Dialled {
     Connection *c = new Connection();
-    Events events;
+    Slot events;
     explicit Dialled(uint16_t port, const std::string &user = "mrose", const std::string &password = "tanstaaf") {
         c->AddRef();
         Set(u"ServerAddress", "127.0.0.1");

@@ -64,10 +64,7 @@ class ScriptServer {
         std::string data;
         int ms = 0;
     };
-    ScriptServer &Add(Step s) {
-        steps_.push_back(std::move(s));
-        return *this;
-    }
+    ScriptServer &Add(Step s) { return steps_.push_back(std::move(s)), *this; }
     void Stop() { thread_.joinable() ? thread_.join() : void(); }
     bool ReadAtLeast(int fd, size_t total) {
         auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
@@ -83,10 +80,7 @@ class ScriptServer {
     }
     void Run() {
         pollfd p{listen_, POLLIN, 0};
-        if (poll(&p, 1, 5000) <= 0) {
-            failure_ = "no client";
-            return;
-        }
+        if (poll(&p, 1, 5000) <= 0) return void(failure_ = "no client");
         int fd = accept(listen_, nullptr, nullptr);
         size_t consumed = 0, sent = 0;
         for (const Step &s : steps_) {

@@ -1,5 +1,6 @@
 // Connection base behaviour that needs a provider of our own making: hook
-// failures, events, the mail list and option readers.
+// failures, events, the mail list and option readers. A host's cancel is in the
+// dialogue tests, against the real providers.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -8,31 +9,20 @@
 #include "dialled.h"
 #include "log_lines.h"
 #include "mail/arpa_mail.h"
-#include "providers/imap/imap_connection.h"
-#include "providers/pop3/pop3_connection.h"
-#include "providers/smtp/smtp_connection.h"
 #include "runtime/module_state.h"
-#include "script_server.h"
 
 namespace kv {
 namespace {
 
 using testsupport::CodedError;
 using testsupport::Events;
-using testsupport::ScriptServer;
 
 // A provider whose hooks do what the test says.
 class Provider : public clsConnectionBase {
   public:
     explicit Provider(bool send) : clsConnectionBase(send) {}
-    std::function<HRESULT()> onConnect = [this] {
-        SetState(kConnected);
-        return S_OK;
-    };
-    std::function<HRESULT()> onDisconnect = [this] {
-        SetState(kDisconnected);
-        return S_OK;
-    };
+    std::function<HRESULT()> onConnect = [this] { return SetState(kConnected), S_OK; };
+    std::function<HRESULT()> onDisconnect = [this] { return SetState(kDisconnected), S_OK; };
     std::function<HRESULT()> onSend = [] { return S_OK; };
     HRESULT OnConnect() override { return onConnect(); }
     HRESULT OnDisconnect() override { return onDisconnect(); }
@@ -208,126 +198,6 @@ TEST(ConnectionBase, TypedOptionReaders) {
     EXPECT_FALSE(p.Options().Contains("TEST.Missing")) << "typed readers do not insert";
     EXPECT_TRUE(p.ReadOption("Missing").IsEmpty());
     EXPECT_TRUE(p.Options().Contains("TEST.Missing")) << "the plain reader inserts an empty value";
-}
-
-using V = std::vector<std::string>;
-V operator+(V a, const V &b) { return a.insert(a.end(), b.begin(), b.end()), a; }
-
-// Answers E_ABORT (or another failure) to one event; every event is kept.
-class Cancelling : public testsupport::Events {
-  public:
-    Cancelling(std::pair<LONG, LONG> a, HRESULT r) : at(a), answer(r) {}
-    std::pair<LONG, LONG> at;
-    HRESULT answer;
-    HRESULT STDMETHODCALLTYPE NotifyConnectionState(LONG event, LONG detail) override {
-        Events::NotifyConnectionState(event, detail);
-        return std::make_pair(event, detail) == at ? answer : S_OK;
-    }
-};
-
-TEST(ConnectionBase, TheHostCancelsASendOrReceiveWithEAbortOnly) {
-    const V envelope = {
-        "MAIL FROM:<a@b.c>\r\n", "250 ok\r\n", "RCPT TO:<d@e.f>\r\n", "250 ok\r\n", "DATA\r\n", "354 go\r\n"};
-    const V head = {"CAPA\r\n", "+OK\r\nPIPELINING\r\n.\r\n",  "STAT\r\n", "+OK 2 40\r\n",
-                    "LIST\r\n", "+OK\r\n1 20\r\n2 20\r\n.\r\n"},
-            dele = {"DELE 1\r\n", "-ERR locked\r\n"}, text = {"Subject: x\r\n\r\nhi\r\n.\r\n", "250 ok\r\n"};
-    const V imap = {
-        "a3 UID FETCH 1:* (UID FLAGS RFC822.SIZE)\r\n",
-        "* 1 FETCH (UID 4 FLAGS () RFC822.SIZE 3)\r\n* 2 FETCH (UID 5 FLAGS () RFC822.SIZE 3)\r\na3 OK\r\n",
-        "a4 UID FETCH 4:5 (UID BODY.PEEK[HEADER])\r\n",
-        "* 1 FETCH (UID 4 BODY[HEADER] {3}\r\nA:b)\r\n* 2 FETCH (UID 5 BODY[HEADER] {3}\r\nC:d)\r\na4 OK\r\n"};
-    const char *kCancelled = "cancelled by the host\r\n",
-               *kInSend = "cancelled by the host\r\n[clsArpaMail::Send()]\r\n",
-               *kInQuery = "cancelled by the host\r\n[clsPOP3MailConnection::OnQueryMailbox]\r\n";
-    const V listing = head + V{"UIDL 1\r\nTOP 1 1\r\nUIDL 2\r\nTOP 2 1\r\n",
-                               "+OK 1 a\r\n+OK\r\nSubject: one\r\n.\r\n+OK 2 b\r\n+OK\r\nSubject: two\r\n.\r\n"};
-    struct Case {
-        const char *name;
-        char kind; // SMTP, POP3, IMAP
-        std::pair<LONG, LONG> at;
-        HRESULT answer;
-        V dialogue; // after the logon: expected, sent, expected, sent...
-        HRESULT result;
-        const char *error;
-        ConnectionState after;
-        size_t listed;
-    } cases[] = {
-        // clang-format off
-        // Nothing of the mail went out; RSET makes sure the server holds no transaction.
-        {"smtp, first event", 's', {8, 0}, E_ABORT, {"RSET\r\n", "250 ok\r\n"}, E_ABORT, kCancelled, kConnected, 0},
-        // The server has the envelope and waits for text: only closing keeps it from delivering.
-        {"smtp, in the text", 's', {8, 1}, E_ABORT, envelope, E_ABORT, kInSend, kDisconnected, 0},
-        {"smtp, other failures ignored", 's', {8, 1}, E_FAIL, envelope + text, S_OK, "", kConnected, 0},
-        {"pop3, at the count", 'p', {10, 2}, E_ABORT, head, E_ABORT, kInQuery, kConnected, 0},
-        // The second message's replies are read before the call returns: DELE gets its own.
-        {"pop3, inside a batch", 'p', {11, 2}, E_ABORT, listing + dele, E_ABORT, kInQuery, kConnected, 1},
-        {"pop3, other failures ignored", 'p', {11, 2}, E_INVALIDARG, listing + dele, S_OK, "", kConnected, 2},
-        // The rest of the FETCH is read: the next command finds the stream in step.
-        {"imap, inside a fetch", 'i', {11, 2}, E_ABORT, imap, E_ABORT,
-         "cancelled by the host\r\n[clsIMAPMailConnection::OnQueryMailbox]\r\n", kConnected, 1}, // clang-format on
-    };
-    for (const Case &c : cases) {
-        ScriptServer server, again;
-        for (ScriptServer *s : {&server, &again}) {
-            const int tag = s == &server ? 1 : 6; // IMAP's tags run on over the second connection
-            if (c.kind == 's') s->Play({"220 hi\r\n", "EHLO client\r\n", "250 ok\r\n"}, true);
-            if (c.kind == 'p') s->Play({"+OK hi\r\n", "USER u\r\n", "+OK\r\n", "PASS p\r\n", "+OK\r\n"}, true);
-            if (c.kind == 'i')
-                s->Play(
-                    {"* OK [CAPABILITY IMAP4rev1] hi\r\n", Format("a%d LOGIN \"u\" \"p\"\r\n", tag),
-                     Format("a%d OK [CAPABILITY IMAP4rev1] in\r\n", tag), Format("a%d SELECT \"INBOX\"\r\n", tag + 1),
-                     (tag == 1 ? "* 2 EXISTS\r\n" : "") + Format("* OK [UIDVALIDITY 9] v\r\na%d OK done\r\n", tag + 1)},
-                    true);
-            if (s == &server) server.Play(c.dialogue);
-            // A send cancelled in its text must find the server still reading: no QUIT, no RSET in the text.
-            if (s == &server && c.after == kConnected)
-                server.Expect(c.kind == 's' ? "RSET\r\n" : c.kind == 'i' ? "a5 LOGOUT\r\n" : "QUIT\r\n");
-            s->Pause(100).Start();
-        }
-        clsConnectionBase *made = c.kind == 's'   ? static_cast<clsConnectionBase *>(new clsSMTPMailConnection())
-                                  : c.kind == 'i' ? static_cast<clsConnectionBase *>(new clsIMAPMailConnection())
-                                                  : new clsPOP3MailConnection();
-        clsAutoRelease<clsConnectionBase> conn(made, true);
-        testsupport::SetTextOption(made, u"ServerAddress", "127.0.0.1");
-        testsupport::SetTextOption(made, u"ServerUser", c.kind == 's' ? "" : "u");
-        testsupport::SetTextOption(made, u"ServerPassword", "p");
-        testsupport::SetTextOption(made, u"LogonName", "client");
-        testsupport::SetIntOption(made, u"ServerPort", server.Port());
-        Cancelling slot(c.at, c.answer);
-        made->SetMailStateNotificationSlot(&slot);
-        ASSERT_EQ(made->Connect(), S_OK) << c.name << ": " << testsupport::ErrorText(made);
-        HRESULT hr = S_OK;
-        if (c.kind == 's') {
-            clsAutoRelease<clsArpaMail> mail(new clsArpaMail(made, ""), true);
-            mail->SetSenderText("a@b.c");
-            mail->To().push_back("d@e.f");
-            mail->RawText().Write("Subject: x\r\n\r\nhi\r\n");
-            clsAutoRelease<IKvMail> m;
-            mail->QueryInterface(IID_IKvMail, reinterpret_cast<void **>(m.put()));
-            hr = made->Send(m.get());
-        } else {
-            hr = made->QueryMailbox(0);
-        }
-        EXPECT_EQ(hr, c.result) << c.name;
-        EXPECT_EQ(CodedError(made), (c.result == S_OK ? "0:" : "-15:") + std::string(c.error)) << c.name;
-        EXPECT_EQ(made->State(), c.after) << c.name;
-        ASSERT_EQ(made->Mails().size(), c.listed) << c.name;
-        if (c.listed && c.kind == 'p') {
-            BSTR cookie = nullptr;
-            made->Mails()[0]->GetCookie(&cookie);
-            EXPECT_EQ(made->DeleteMail(cookie), E_ABORT) << c.name << ": the stream is in step";
-            SysFreeString(cookie);
-        }
-        made->SetMailStateNotificationSlot(nullptr);
-        made->Disconnect();
-        EXPECT_TRUE(server.Finish()) << c.name << ": " << server.Failure();
-        EXPECT_EQ(c.after == kDisconnected ? server.Received().find("\r\n.\r\n") : std::string::npos, std::string::npos)
-            << c.name << ": the text was ended";
-        testsupport::SetIntOption(made, u"ServerPort", again.Port());
-        EXPECT_EQ(made->Connect(), S_OK) << c.name << ": usable again";
-        made->Disconnect();
-        EXPECT_TRUE(again.Finish()) << c.name << ": " << again.Failure();
-    }
 }
 
 } // namespace

@@ -80,6 +80,8 @@ V LogOn(const std::string &capa) {
 TEST(Pop3Dialogue, Transcripts) {
     const std::string ready = "+OK ready\r\n", onConnect = "[clsPOP3MailConnection::OnConnect]\r\n", quit = "QUIT\r\n";
     const std::string heads = "UIDL 1\r\nTOP 1 1\r\nUIDL 2\r\nTOP 2 1\r\n", pipe = "+OK\r\nUIDL\r\nPIPELINING\r\n.\r\n";
+    const std::string locked = "-6:unexpected reply '-ERR locked'\r\n[clsTextSocket::SocketQuery]\r\n";
+    const std::string listing = "+OK 1 a\r\n+OK\r\nSubject: one\r\n.\r\n+OK 2 b\r\n+OK\r\nSubject: two\r\n.\r\n";
     const std::string outOfStep = "-6:reply out of step with the pipelined commands: ";
     const std::string badStat = "\r\n[clsPOP3MailConnection::OnQueryMailbox]\r\n",
                       bad = "+OK\r\nSubject: bad\r\nX-Unreadable: yes\r\n";
@@ -92,9 +94,11 @@ TEST(Pop3Dialogue, Transcripts) {
         Options options;
         V script;          // send, expect, send...
         std::string error; // "code:text"
-        V ops = {};        // after connecting, up to the first that fails: query, whole, load <n-th made>, delete <id>
+        V ops = {};        // after connecting: query, whole, load <n-th made>, delete <id>
         V listed = {};
-        HRESULT result = E_ABORT; // of the failing call
+        HRESULT result = E_ABORT;      // of the first call that fails
+        std::pair<LONG, LONG> at = {}; // the event the host answers
+        HRESULT answer = S_OK;
     } cases[] = {
         // clang-format off
         // RFC 1939's own APOP example.
@@ -164,21 +168,31 @@ TEST(Pop3Dialogue, Transcripts) {
         // The first TOP's reply left out: the second's passes for it until the next UIDL is missing.
         {"a reply left out", {}, LogOn(pipe) + two + V{heads, "+OK 1 a\r\n+OK 2 b\r\n+OK\r\nSubject: two\r\n.\r\n"},
          "-2:recv() failed: socket was disconnected\r\n[clsTextSocket::SocketQuery]" + badStat, query},
+        // The host cancels with E_ABORT only; the batch's other replies are read, so DELE gets its own.
+        {"cancelled at the count", {}, LogOn(pipe) + two + V{quit}, "-15:cancelled by the host" + badStat, query, {},
+         E_ABORT, {10, 2}, E_ABORT},
+        {"cancelled inside a batch", {}, LogOn(pipe) + two + V{heads, listing, "DELE 1\r\n", "-ERR locked\r\n", quit},
+         locked, {"query", "delete 1 "}, {"1  head Subject: one|"}, E_ABORT, {11, 2},
+         E_ABORT},
+        {"another failure is no cancel", {}, LogOn(pipe) + two + V{heads, listing, "DELE 1\r\n", "-ERR locked\r\n",
+          quit}, locked, {"query", "delete 1 "},
+         {"1  head Subject: one|", "2  head Subject: two|"}, E_ABORT, {11, 2}, E_INVALIDARG},
         // clang-format on
     };
     for (const Case &c : cases) {
         ScriptServer server;
         server.Serve(c.script, true);
         Pop3 pop(server.Port());
+        pop.events.at = c.at, pop.events.answer = c.answer;
         for (const auto &o : c.options) pop.Set(o.first, o.second);
         testsupport::LogLines log(kLogProtocol);
         HRESULT hr = pop.c->Connect();
-        for (size_t i = 0; i < c.ops.size() && hr == S_OK; ++i) {
-            const std::string &op = c.ops[i];
-            hr = op == "query"   ? pop.c->QueryMailbox(0)
-                 : op == "whole" ? pop.c->QueryMailbox(1)
-                 : op[0] == 'l'  ? pop.c->LoadRestOfMail(pop.c->made.at(size_t(op[5] - '1')))
-                                 : pop.c->DeleteMail(Widen(op.substr(7)).c_str());
+        for (const std::string &op : c.ops) {
+            HRESULT r = op == "query"   ? pop.c->QueryMailbox(0)
+                        : op == "whole" ? pop.c->QueryMailbox(1)
+                        : op[0] == 'l'  ? pop.c->LoadRestOfMail(pop.c->made.at(size_t(op[5] - '1')))
+                                        : pop.c->DeleteMail(Widen(op.substr(7)).c_str());
+            hr = hr == S_OK ? r : hr;
         }
         EXPECT_EQ(hr, c.error == "0:" ? S_OK : c.result) << c.name;
         EXPECT_EQ(pop.Coded(), c.error) << c.name;

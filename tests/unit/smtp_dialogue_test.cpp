@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "dialled.h"
+#include "mail/arpa_mail.h"
 #include "providers/smtp/smtp_connection.h"
 #include "script_server.h"
 #include "test_text.h"
@@ -193,6 +194,56 @@ TEST(SmtpDialogue, PopBeforeSmtpLogsOnWithThePop3Options) {
     EXPECT_TRUE(pop.Finish()) << pop.Failure();
     smtp.c->Disconnect();
     EXPECT_TRUE(server.Finish()) << server.Failure();
+}
+
+// The host cancels a send with E_ABORT only. At its first event nothing went out, and RSET makes sure the server
+// holds no transaction; in the text the server has the envelope and waits: only closing keeps it from delivering (no
+// RSET, no end of the text). The connection is usable again.
+TEST(SmtpDialogue, TheHostCancelsASendWithEAbortOnly) {
+    const V hello = {"220 hi\r\n", "EHLO client\r\n", "250 ok\r\n"},
+            envelope = {
+                "MAIL FROM:<a@b.c>\r\n", "250 ok\r\n", "RCPT TO:<d@e.f>\r\n", "250 ok\r\n", "DATA\r\n", "354 go\r\n"};
+    struct Case {
+        const char *name;
+        std::pair<LONG, LONG> at;
+        HRESULT answer;
+        V script; // after the logon
+        std::string error;
+        bool closed = false;
+    } cases[] = {
+        {"first event", {8, 0}, E_ABORT, {"RSET\r\n", "250 ok\r\n", "RSET\r\n"}, "-15:cancelled by the host\r\n"},
+        {"in the text", {8, 1}, E_ABORT, envelope, "-15:cancelled by the host\r\n[clsArpaMail::Send()]\r\n", true},
+        {"other failures ignored",
+         {8, 1},
+         E_FAIL,
+         envelope + V{"Subject: x\r\n\r\nhi\r\n.\r\n", "250 ok\r\n", "RSET\r\n"},
+         "0:"},
+    };
+    for (const Case &c : cases) {
+        ScriptServer server, again;
+        server.Play(hello + c.script, true).Pause(100).Start();
+        again.Play(hello, true).Pause(100).Start();
+        Smtp smtp(server.Port());
+        smtp.events.at = c.at, smtp.events.answer = c.answer;
+        ASSERT_EQ(smtp.c->Connect(), S_OK) << c.name << ": " << smtp.Error();
+        clsAutoRelease<clsArpaMail> mail(new clsArpaMail(smtp.c, ""), true);
+        mail->SetSenderText("a@b.c");
+        mail->To().push_back("d@e.f");
+        mail->RawText().Write("Subject: x\r\n\r\nhi\r\n");
+        clsAutoRelease<IKvMail> m;
+        mail->QueryInterface(IID_IKvMail, reinterpret_cast<void **>(m.put()));
+        EXPECT_EQ(smtp.c->Send(m.get()), c.error == "0:" ? S_OK : E_ABORT) << c.name;
+        EXPECT_EQ(smtp.Coded(), c.error) << c.name;
+        EXPECT_EQ(smtp.c->State(), c.closed ? kDisconnected : kConnected) << c.name;
+        smtp.c->Disconnect();
+        EXPECT_TRUE(server.Finish()) << c.name << ": " << server.Failure();
+        EXPECT_EQ(c.closed ? server.Received().find("\r\n.\r\n") : std::string::npos, std::string::npos)
+            << c.name << ": the text was ended";
+        testsupport::SetIntOption(smtp.c, u"ServerPort", again.Port());
+        EXPECT_EQ(smtp.c->Connect(), S_OK) << c.name << ": usable again";
+        smtp.c->Disconnect();
+        EXPECT_TRUE(again.Finish()) << c.name << ": " << again.Failure();
+    }
 }
 
 } // namespace
