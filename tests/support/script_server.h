@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>

@@ -192,28 +192,25 @@ TEST(ImapDialogue, EdgeCasesAndEveryRefusal) {
     for (const Case &c : cases) {
         ScriptServer server;
         server.Serve(c.script, true);
-        {
-            testsupport::LogLines log(128);
-            Imap imap(server.Port());
-            imap.events.at = c.cancel, imap.events.answer = E_ABORT;
-            std::string password = "tanstaaf";
-            for (const auto &o : c.options)
-                imap.Set(o.first, o.first == std::u16string_view(u"ServerPassword") ? password = o.second : o.second);
-            HRESULT hr = S_OK;
-            for (const char *op : c.ops)
-                if ((hr = Call(imap, op)) != S_OK) break;
-            EXPECT_EQ(hr, c.error == "0:" ? S_OK : c.result) << c.name;
-            EXPECT_EQ(imap.Coded(), c.error) << c.name;
-            std::vector<std::string> mails;
-            for (LinesMail *m : imap.c->made)
-                mails.push_back(m->cookie + (m->complete ? " whole " : " head ") + (m->deleted ? "deleted " : "") +
-                                (m->lines.empty() ? "" : m->lines[0]));
-            EXPECT_EQ(mails, c.mails) << c.name;
-            EXPECT_EQ(c.events.empty() ? c.events : imap.events.seen, c.events) << c.name;
-            imap.c->Disconnect();
-            for (const std::string &line : log.lines)
-                EXPECT_EQ(line.find(password), std::string::npos) << c.name << line;
-        }
+        testsupport::LogLines log(128);
+        Imap imap(server.Port());
+        imap.events.at = c.cancel, imap.events.answer = E_ABORT;
+        std::string password = "tanstaaf";
+        for (const auto &o : c.options)
+            imap.Set(o.first, o.first == std::u16string_view(u"ServerPassword") ? password = o.second : o.second);
+        HRESULT hr = S_OK;
+        for (const char *op : c.ops)
+            if ((hr = Call(imap, op)) != S_OK) break;
+        EXPECT_EQ(hr, c.error == "0:" ? S_OK : c.result) << c.name;
+        EXPECT_EQ(imap.Coded(), c.error) << c.name;
+        std::vector<std::string> mails;
+        for (LinesMail *m : imap.c->made)
+            mails.push_back(m->cookie + (m->complete ? " whole " : " head ") + (m->deleted ? "deleted " : "") +
+                            (m->lines.empty() ? "" : m->lines[0]));
+        EXPECT_EQ(mails, c.mails) << c.name;
+        EXPECT_EQ(c.events.empty() ? c.events : imap.events.seen, c.events) << c.name;
+        imap.c->Disconnect();
+        for (const std::string &line : log.lines) EXPECT_EQ(line.find(password), std::string::npos) << c.name << line;
         EXPECT_TRUE(server.Finish()) << c.name << ": " << server.Failure();
     }
 }

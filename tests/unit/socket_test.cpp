@@ -35,9 +35,9 @@ TEST(Socket, ConnectFailures) {
     int queued = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
     connect(queued, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    text = Thrown([&] { s.Connect("127.0.0.1", port, 300); });
-    EXPECT_EQ(text, Format("connect(127.0.0.1:%d) failed: %s|[Connect()]|", int(port),
-                           clsSocket::GetSocketErrorText(10060).c_str()));
+    EXPECT_EQ(Thrown([&] { s.Connect("127.0.0.1", port, 300); }),
+              Format("connect(127.0.0.1:%d) failed: %s|[Connect()]|", int(port),
+                     clsSocket::GetSocketErrorText(10060).c_str()));
     close(queued);
     close(listener);
 }
@@ -189,8 +189,7 @@ TEST(Socket, TlsHandshakeWithBrokenPeers) {
         EXPECT_EQ(error.rfind("TLS handshake with '127.0.0.1' failed: " + std::string(c.error), 0), 0u)
             << c.name << ": " << error;
         EXPECT_EQ(code, -2) << c.name;
-        EXPECT_FALSE(s.HasSocket()) << c.name;
-        EXPECT_FALSE(s.IsTls()) << c.name;
+        EXPECT_FALSE(s.HasSocket() || s.IsTls()) << c.name;
         EXPECT_TRUE(server.Finish()) << server.Failure();
     }
 }

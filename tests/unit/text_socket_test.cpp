@@ -97,11 +97,10 @@ TEST(TextSockets, RepliesAreBounded) {
         } else {
             smtp.Connect("127.0.0.1", server.Port(), 1000);
             error = Thrown([&] { smtp.SocketQuery("NOOP", {250}); }, &code);
-            EXPECT_FALSE(smtp.HasSocket()) << "the rest must not pass for the next reply";
         }
         EXPECT_EQ(error, c.error + "|[clsTextSocket::SocketQuery]|" + (c.pop3 ? "" : "[clsSMTPSocket::SocketQuery]|"));
         EXPECT_EQ(code, -2);
-        EXPECT_FALSE(pop3.HasSocket());
+        EXPECT_FALSE(pop3.HasSocket() || smtp.HasSocket()) << "the rest must not pass for the next reply";
         EXPECT_TRUE(server.Finish()) << server.Failure();
         if (c.pop3) continue;
         // Nothing of the lost connection's reply reaches the next one.
