@@ -1,6 +1,5 @@
-// Connection base behaviour that needs a provider of our own making: hook
-// failures, events, the mail list and option readers. A host's cancel is in the
-// dialogue tests, against the real providers.
+// Connection base behaviour that needs a provider of its own: hook failures, events, mail list, option readers.
+// A host's cancel is tested in the dialogue tests, against the real providers.
 #include <gtest/gtest.h>
 
 #include <functional>

@@ -105,7 +105,15 @@ Case Refused(size_t step, const char *status, HRESULT result, LONG code, const s
     return c;
 }
 
-TEST(ImapDialogue, EdgeCasesAndEveryRefusal) {
+TEST(ImapDialogue, NamesEdgeCasesAndEveryRefusal) {
+    EXPECT_EQ(EncodeModifiedUtf7(u"INBOX"), "INBOX");
+    EXPECT_EQ(EncodeModifiedUtf7(u"~peter/mail/\u53F0\u5317/\u65E5\u672C\u8A9E"), "~peter/mail/&U,BTFw-/&ZeVnLIqe-");
+    EXPECT_EQ(EncodeModifiedUtf7(u"A&B \u00E9\u00E8x\U0001F600"), "A&-B &AOkA6A-x&2D3eAA-");
+    uint32_t validity = 0, uid = 0;
+    EXPECT_TRUE(ParseImapMailId("4294967295.1:<a.b@c>", validity, uid));
+    EXPECT_EQ(std::to_string(validity) + "." + std::to_string(uid), "4294967295.1");
+    for (const char *bad : {"4294967296.1", "0.1", "1.0", "1.", ".1", "1 2", "1.2.3", "", "12", "1.2x:", ":1.2"})
+        EXPECT_FALSE(ParseImapMailId(bad, validity, uid)) << bad;
     const std::string one = "* 1 EXISTS\r\n* OK [UIDVALIDITY 9] v\r\n",
                       listOne = "a3 UID FETCH 1:* (UID FLAGS RFC822.SIZE)\r\n",
                       head4 = "a4 UID FETCH 4 (UID BODY.PEEK[HEADER])\r\n",
@@ -213,17 +221,6 @@ TEST(ImapDialogue, EdgeCasesAndEveryRefusal) {
         for (const std::string &line : log.lines) EXPECT_EQ(line.find(password), std::string::npos) << c.name << line;
         EXPECT_TRUE(server.Finish()) << c.name << ": " << server.Failure();
     }
-}
-
-TEST(ImapDialogue, NamesAndIdentifiers) {
-    EXPECT_EQ(EncodeModifiedUtf7(u"INBOX"), "INBOX");
-    EXPECT_EQ(EncodeModifiedUtf7(u"~peter/mail/\u53F0\u5317/\u65E5\u672C\u8A9E"), "~peter/mail/&U,BTFw-/&ZeVnLIqe-");
-    EXPECT_EQ(EncodeModifiedUtf7(u"A&B \u00E9\u00E8x\U0001F600"), "A&-B &AOkA6A-x&2D3eAA-");
-    uint32_t validity = 0, uid = 0;
-    EXPECT_TRUE(ParseImapMailId("4294967295.1:<a.b@c>", validity, uid));
-    EXPECT_EQ(std::to_string(validity) + "." + std::to_string(uid), "4294967295.1");
-    for (const char *bad : {"4294967296.1", "0.1", "1.0", "1.", ".1", "1 2", "1.2.3", "", "12", "1.2x:", ":1.2"})
-        EXPECT_FALSE(ParseImapMailId(bad, validity, uid)) << bad;
 }
 
 } // namespace

@@ -1,5 +1,4 @@
-// Reply collection and checks of the SMTP and POP3 line sockets against a
-// scripted server.
+// Reply collection and checks of the SMTP and POP3 line sockets against a scripted server.
 #include <gtest/gtest.h>
 
 #include "net/text_socket.h"
