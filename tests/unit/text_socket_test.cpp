@@ -1,5 +1,4 @@
-// Reply collection and checks of the SMTP and POP3 line sockets against a
-// scripted server.
+// Reply collection and checks of the SMTP and POP3 line sockets against a scripted server.
 #include <gtest/gtest.h>
 
 #include "net/text_socket.h"
@@ -45,8 +44,7 @@ TEST(SmtpSocket, RepliesEndAtTheirFinalLine) {
         const bool sent = c.command == "EHLO me";
         if (sent) server.Expect("EHLO me\r\n");
         for (const std::string &chunk : c.chunks) server.Send(chunk).Pause(30);
-        server.Expect("RSET\r\n").Send("250 reset\r\n").Pause(50);
-        server.Start();
+        server.Expect("RSET\r\n").Send("250 reset\r\n").Pause(50).Start();
         clsSMTPSocket s;
         s.Connect("127.0.0.1", server.Port(), 3000);
         int32_t code = 0;
@@ -86,8 +84,7 @@ TEST(TextSockets, RepliesAreBounded) {
     for (const Case &c : cases) {
         ScriptServer server;
         server.Expect("NOOP\r\n");
-        c.dripMs ? server.Drip(c.reply, c.dripMs) : server.Send(c.reply).Pause(100);
-        server.Start();
+        (c.dripMs ? server.Drip(c.reply, c.dripMs) : server.Send(c.reply).Pause(100)).Start();
         clsSMTPSocket smtp;
         clsPOP3Socket pop3;
         int32_t code = 0;
@@ -99,17 +96,15 @@ TEST(TextSockets, RepliesAreBounded) {
         } else {
             smtp.Connect("127.0.0.1", server.Port(), 1000);
             error = Thrown([&] { smtp.SocketQuery("NOOP", {250}); }, &code);
-            EXPECT_FALSE(smtp.HasSocket()) << "the rest must not pass for the next reply";
         }
         EXPECT_EQ(error, c.error + "|[clsTextSocket::SocketQuery]|" + (c.pop3 ? "" : "[clsSMTPSocket::SocketQuery]|"));
         EXPECT_EQ(code, -2);
-        EXPECT_FALSE(pop3.HasSocket());
+        EXPECT_FALSE(pop3.HasSocket() || smtp.HasSocket()) << "the rest must not pass for the next reply";
         EXPECT_TRUE(server.Finish()) << server.Failure();
         if (c.pop3) continue;
         // Nothing of the lost connection's reply reaches the next one.
         ScriptServer next;
-        next.Send("220 fresh\r\n").Pause(50);
-        next.Start();
+        next.Send("220 fresh\r\n").Pause(50).Start();
         smtp.Connect("127.0.0.1", next.Port(), 1000);
         EXPECT_EQ(smtp.SocketWaitReply({220}), 0);
         EXPECT_EQ(smtp.ReplyLines(), Lines({"220 fresh"}));
@@ -156,8 +151,7 @@ TEST(Pop3Socket, MultiLineRepliesSplitAnywhere) {
             ScriptServer server;
             server.Expect("RETR 1\r\n");
             for (const std::string &chunk : c.chunks) server.Send(chunk).Pause(20);
-            server.Expect("NOOP\r\n").Send("+ok after\r\n").Pause(50); // status in any case
-            server.Start();
+            server.Expect("NOOP\r\n").Send("+ok after\r\n").Pause(50).Start(); // status in any case
             clsPOP3Socket s;
             s.Connect("127.0.0.1", server.Port(), 1000);
             s.ExpectData(10000, 1000000);
