@@ -581,7 +581,10 @@ void BuildAttachmentHeader(clsMailAttachment &attachment) {
     list.Set("Content-Type", named ? type + ";\r\n    " + NameParameter("name", file) : type);
     list.Set("Content-Transfer-Encoding", StartsWithNoCase(type, "text/") ? "quoted-printable" : "base64");
     if (attachment.ContentId().empty()) {
-        if (named) list.Set("Content-Disposition", "attachment;\r\n    " + NameParameter("filename", file));
+        // A nameless attachment is still marked as one: without it, the only
+        // part of a mail would be read back as its body.
+        if (file.empty() || file[0] != '*')
+            list.Set("Content-Disposition", "attachment;\r\n    " + NameParameter("filename", file));
     } else {
         list.Set("Content-ID", attachment.ContentId());
         list.Set("Content-Disposition", "inline");

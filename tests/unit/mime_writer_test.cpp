@@ -79,7 +79,9 @@ TEST_F(MimeWriter, AttachmentHeadersNameTheLastPathElementOnly) {
          {"Content-Type: text/plain;\r\n    name=\"notes.TXT\"", "Content-Transfer-Encoding: quoted-printable",
           "Content-Disposition: attachment;\r\n    filename=\"notes.TXT\""}},
         {u"*hidden.gif", {"Content-Type: image/gif", "Content-Transfer-Encoding: base64"}},
-        {u"", {"Content-Type: application/octet-stream", "Content-Transfer-Encoding: base64"}},
+        {u"",
+         {"Content-Type: application/octet-stream", "Content-Transfer-Encoding: base64",
+          "Content-Disposition: attachment;\r\n    filename=\"\""}},
         // Characters that cannot stand in a quoted string go as an RFC 2231 value.
         {u"\"q\".gif",
          {"Content-Type: image/gif;\r\n    name*=utf-8''%22q%22.gif", "Content-Transfer-Encoding: base64",
